@@ -1,0 +1,1 @@
+// Library start-up and shut-down.
