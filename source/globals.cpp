@@ -1,0 +1,1 @@
+// Shared state of the tool.

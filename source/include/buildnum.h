@@ -1,0 +1,3 @@
+#ifndef BUILDNUM_H
+#define BUILDNUM_H
+#endif
