@@ -1,0 +1,349 @@
+// Locks, condition variables and event flags over POSIX threads.
+#include <pthread.h>
+#include <string.h>
+
+#include "pavl_sync_private.h"
+#include "ppavl_platform.h"
+
+namespace {
+
+MUTEX_LOCK* as_lock(PMUTEX_LOCK mutex) {
+    return static_cast<MUTEX_LOCK*>(mutex);
+}
+COND_VARIABLE* as_cond(PCOND_VARIABLE cond) {
+    return static_cast<COND_VARIABLE*>(cond);
+}
+
+bool usable(const MUTEX_LOCK* m) {
+    return m != nullptr && m->initialized;
+}
+bool usable(const COND_VARIABLE* c) {
+    return c != nullptr && c->initialized;
+}
+bool usable(const EVENT_FLAGS* e) {
+    return e != nullptr && e->initialized;
+}
+
+constexpr VK_DWORD kSetOptionOr = 0;
+constexpr VK_DWORD kSetOptionAnd = 2;
+constexpr VK_DWORD kGetTestMask = 0x0000000F;
+constexpr VK_DWORD kGetAny = 1;
+constexpr VK_DWORD kGetAnyClear = 2;
+constexpr VK_DWORD kGetAll = 4;
+constexpr VK_DWORD kGetAllClear = 8;
+constexpr VK_DWORD kGetWaitMask = 0xC0000000;
+constexpr VK_DWORD kGetWait = 0x80000000;
+constexpr VK_DWORD kGetNoWait = 0x40000000;
+
+} // namespace
+
+extern "C" {
+
+VK_BOOL _PN_CondVariableInitialize(COND_VARIABLE* cond) {
+    if (cond == nullptr) {
+        return kFalse;
+    }
+    cond->initialized = kFalse;
+    if (pthread_cond_init(&cond->variable, nullptr) != 0) {
+        return kFalse;
+    }
+    cond->initialized = kTrue;
+    return kTrue;
+}
+
+VK_BOOL _PN_CondVariableDestroy(COND_VARIABLE* cond) {
+    if (cond == nullptr) {
+        return kFalse;
+    }
+    int rc = 0;
+    if (cond->initialized) {
+        rc = pthread_cond_destroy(&cond->variable);
+    }
+    cond->initialized = kFalse;
+    return rc == 0 ? kTrue : kFalse;
+}
+
+VK_BOOL _PN_MutexInitialize(MUTEX_LOCK* mutex) {
+    if (mutex == nullptr) {
+        return kFalse;
+    }
+    mutex->initialized = kFalse;
+    memset(&mutex->tid, 0, sizeof(mutex->tid));
+    mutex->lock_depth = 0;
+    if (pthread_mutex_init(&mutex->lock, nullptr) != 0) {
+        return kFalse;
+    }
+    if (!_PN_CondVariableInitialize(&mutex->cond)) {
+        pthread_mutex_destroy(&mutex->lock);
+        return kFalse;
+    }
+    mutex->initialized = kTrue;
+    return kTrue;
+}
+
+VK_BOOL _PN_MutexDestroy(MUTEX_LOCK* mutex) {
+    if (mutex == nullptr) {
+        return kFalse;
+    }
+    int rc = 0;
+    if (mutex->initialized) {
+        rc = pthread_mutex_destroy(&mutex->lock);
+        _PN_CondVariableDestroy(&mutex->cond);
+    }
+    memset(&mutex->tid, 0, sizeof(mutex->tid));
+    mutex->lock_depth = 0;
+    mutex->initialized = kFalse;
+    return rc == 0 ? kTrue : kFalse;
+}
+
+VK_BOOL _PN_MutexCreate(PMUTEX_LOCK* mutex) {
+    if (mutex == nullptr) {
+        return kFalse;
+    }
+    auto* m = static_cast<MUTEX_LOCK*>(VK_malloc(sizeof(MUTEX_LOCK)));
+    *mutex = m;
+    if (m == nullptr) {
+        return kFalse;
+    }
+    memset(static_cast<void*>(m), 0, sizeof(*m));
+    if (!_PN_MutexInitialize(m)) {
+        VK_free(m);
+        *mutex = nullptr;
+        return kFalse;
+    }
+    return kTrue;
+}
+
+void _PN_MutexDelete(PMUTEX_LOCK mutex) {
+    if (mutex == nullptr) {
+        return;
+    }
+    _PN_MutexDestroy(as_lock(mutex));
+    VK_free(mutex);
+}
+
+VK_BOOL _PN_MutexLock(PMUTEX_LOCK mutex) {
+    MUTEX_LOCK* m = as_lock(mutex);
+    if (!usable(m)) {
+        return kFalse;
+    }
+    return pthread_mutex_lock(&m->lock) == 0 ? kTrue : kFalse;
+}
+
+VK_BOOL _PN_MutexUnlock(PMUTEX_LOCK mutex) {
+    MUTEX_LOCK* m = as_lock(mutex);
+    if (!usable(m)) {
+        return kFalse;
+    }
+    return pthread_mutex_unlock(&m->lock) == 0 ? kTrue : kFalse;
+}
+
+VK_BOOL _PN_RecursiveMutexLock(PMUTEX_LOCK mutex) {
+    MUTEX_LOCK* m = as_lock(mutex);
+    if (!usable(m)) {
+        return kFalse;
+    }
+    const pthread_t self = pthread_self();
+    if (pthread_mutex_lock(&m->lock) != 0) {
+        return kFalse;
+    }
+    bool ok = true;
+    if (m->lock_depth > 0 && pthread_equal(m->tid, self)) {
+        ++m->lock_depth;
+    } else {
+        while (m->lock_depth > 0) {
+            if (pthread_cond_wait(&m->cond.variable, &m->lock) != 0) {
+                ok = false;
+            }
+        }
+        m->tid = self;
+        m->lock_depth = 1;
+    }
+    if (pthread_mutex_unlock(&m->lock) != 0) {
+        ok = false;
+    }
+    return ok ? kTrue : kFalse;
+}
+
+VK_BOOL _PN_RecursiveMutexUnlock(PMUTEX_LOCK mutex) {
+    MUTEX_LOCK* m = as_lock(mutex);
+    if (!usable(m)) {
+        return kFalse;
+    }
+    const pthread_t self = pthread_self();
+    if (pthread_mutex_lock(&m->lock) != 0) {
+        return kFalse;
+    }
+    bool ok = true;
+    if (m->lock_depth > 0 && pthread_equal(m->tid, self)) {
+        if (--m->lock_depth <= 0) {
+            m->lock_depth = 0;
+            if (pthread_cond_signal(&m->cond.variable) != 0) {
+                ok = false;
+            }
+        }
+    }
+    if (pthread_mutex_unlock(&m->lock) != 0) {
+        ok = false;
+    }
+    return ok ? kTrue : kFalse;
+}
+
+VK_BOOL _PN_CondVariableCreate(PCOND_VARIABLE* cond) {
+    if (cond == nullptr) {
+        return kFalse;
+    }
+    auto* c = static_cast<COND_VARIABLE*>(VK_malloc(sizeof(COND_VARIABLE)));
+    *cond = c;
+    if (c == nullptr) {
+        return kFalse;
+    }
+    memset(static_cast<void*>(c), 0, sizeof(*c));
+    if (!_PN_CondVariableInitialize(c)) {
+        VK_free(c);
+        *cond = nullptr;
+        return kFalse;
+    }
+    return kTrue;
+}
+
+void _PN_CondVariableDelete(PCOND_VARIABLE cond) {
+    if (cond == nullptr) {
+        return;
+    }
+    _PN_CondVariableDestroy(as_cond(cond));
+    VK_free(cond);
+}
+
+VK_BOOL _PN_CondVariableWait(PCOND_VARIABLE cond, PMUTEX_LOCK mutex) {
+    COND_VARIABLE* c = as_cond(cond);
+    MUTEX_LOCK* m = as_lock(mutex);
+    if (!usable(c) || !usable(m)) {
+        return kFalse;
+    }
+    return pthread_cond_wait(&c->variable, &m->lock) == 0 ? kTrue : kFalse;
+}
+
+VK_BOOL _PN_CondVariableSignal(PCOND_VARIABLE cond) {
+    COND_VARIABLE* c = as_cond(cond);
+    if (!usable(c)) {
+        return kFalse;
+    }
+    return pthread_cond_signal(&c->variable) == 0 ? kTrue : kFalse;
+}
+
+VK_BOOL _PN_CondVariableBroadcast(PCOND_VARIABLE cond) {
+    COND_VARIABLE* c = as_cond(cond);
+    if (!usable(c)) {
+        return kFalse;
+    }
+    return pthread_cond_broadcast(&c->variable) == 0 ? kTrue : kFalse;
+}
+
+VK_BOOL _PN_EventFlagsInitialize(EVENT_FLAGS* event_flags) {
+    if (event_flags == nullptr) {
+        return kFalse;
+    }
+    event_flags->flags = 0;
+    event_flags->initialized = _PN_MutexInitialize(&event_flags->lock);
+    return event_flags->initialized;
+}
+
+VK_BOOL _PN_EventFlagsDestroy(EVENT_FLAGS* event_flags) {
+    if (event_flags == nullptr) {
+        return kFalse;
+    }
+    event_flags->initialized = kFalse;
+    return _PN_MutexDestroy(&event_flags->lock);
+}
+
+VK_BOOL _PN_EventFlagsCreate(PEVENT_FLAGS* event_flags) {
+    if (event_flags == nullptr) {
+        return kFalse;
+    }
+    auto* e = static_cast<EVENT_FLAGS*>(VK_malloc(sizeof(EVENT_FLAGS)));
+    *event_flags = e;
+    if (e == nullptr) {
+        return kFalse;
+    }
+    memset(static_cast<void*>(e), 0, sizeof(*e));
+    if (!_PN_EventFlagsInitialize(e)) {
+        VK_free(e);
+        *event_flags = nullptr;
+        return kFalse;
+    }
+    return kTrue;
+}
+
+VK_BOOL _PN_EventFlagsDelete(PEVENT_FLAGS event_flags) {
+    if (event_flags == nullptr) {
+        return kFalse;
+    }
+    VK_BOOL result = _PN_EventFlagsDestroy(event_flags);
+    VK_free(event_flags);
+    return result;
+}
+
+VK_BOOL _PN_EventFlagsSet(PEVENT_FLAGS event_flags, VK_DWORD flags_to_set, VK_DWORD set_options) {
+    if (!usable(event_flags) || (set_options != kSetOptionOr && set_options != kSetOptionAnd)) {
+        return kFalse;
+    }
+    MUTEX_LOCK& m = event_flags->lock;
+    if (pthread_mutex_lock(&m.lock) != 0) {
+        return kFalse;
+    }
+    if (set_options == kSetOptionAnd) {
+        event_flags->flags = event_flags->flags & flags_to_set;
+    } else {
+        event_flags->flags = event_flags->flags | flags_to_set;
+    }
+    bool ok = pthread_cond_broadcast(&m.cond.variable) == 0;
+    if (pthread_mutex_unlock(&m.lock) != 0) {
+        ok = false;
+    }
+    return ok ? kTrue : kFalse;
+}
+
+VK_BOOL _PN_EventFlagsGet(PEVENT_FLAGS event_flags, VK_DWORD requested_flags, VK_DWORD get_options,
+                          VK_DWORD* actual_flags) {
+    if (!usable(event_flags) || actual_flags == nullptr) {
+        return kFalse;
+    }
+    const VK_DWORD test = get_options & kGetTestMask;
+    if (test != kGetAny && test != kGetAnyClear && test != kGetAll && test != kGetAllClear) {
+        return kFalse;
+    }
+    const VK_DWORD wait = get_options & kGetWaitMask;
+    if (wait != kGetWait && wait != kGetNoWait) {
+        return kFalse;
+    }
+    const bool want_all = test == kGetAll || test == kGetAllClear;
+    auto holds = [&] {
+        const VK_DWORD shared = event_flags->flags & requested_flags;
+        return want_all ? shared == requested_flags : shared != 0;
+    };
+
+    MUTEX_LOCK& m = event_flags->lock;
+    if (pthread_mutex_lock(&m.lock) != 0) {
+        return kFalse;
+    }
+    bool ok = true;
+    if (wait == kGetWait) {
+        while (!holds()) {
+            if (pthread_cond_wait(&m.cond.variable, &m.lock) != 0) {
+                ok = false;
+                break;
+            }
+        }
+    }
+    *actual_flags = event_flags->flags & requested_flags;
+    if (test == kGetAnyClear || test == kGetAllClear) {
+        event_flags->flags = event_flags->flags & ~requested_flags;
+    }
+    if (pthread_mutex_unlock(&m.lock) != 0) {
+        ok = false;
+    }
+    return ok ? kTrue : kFalse;
+}
+
+} // extern "C"
