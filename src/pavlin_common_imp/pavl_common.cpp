@@ -1,0 +1,572 @@
+// The command interface: permission checks, the execute functions and their common path, and the
+// CDB builders for BMIC, ATA PASS-THROUGH (16) and block I/O.
+#include "pavl_extern.h"
+
+#include "pavl_descriptor.h"
+#include "pavl_linux_x86.h"
+#include "ppavl_debug.h"
+#include "ppavl_discovery.h"
+#include "ppavl_platform.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+PN_SCSICommandCallback g_scsi_command_callback = nullptr;
+
+constexpr VK_WORD kDeviceTypeExpander = 5;
+constexpr VK_UINT32 kCDBTransferLengthMax = 0xFFFF;
+
+// Decodes protocol type, address and node; false when any of them is missing.
+bool DecodeCommandTarget(DeviceDescriptor device_descriptor, PavlinInternalCommandTarget& target) {
+    target.device_descriptor = device_descriptor;
+    target.device_handle = -1;
+    VK_WORD protocol_type = 0xFFFF;
+    if (!__DecodeDeviceProtocolInfo(device_descriptor, &protocol_type, target.protocol_address,
+                                    sizeof(target.protocol_address))) {
+        return false;
+    }
+    target.protocol_type = protocol_type;
+    return __DecodeDeviceNodeName(device_descriptor, target.device_node_name,
+                                  sizeof(target.device_node_name));
+}
+
+// The node is opened for one command and closed when the command is done.
+class OpenNode {
+public:
+    explicit OpenNode(PavlinInternalCommandTarget& target)
+        : target_(target),
+          error_(_PN_OpenDeviceNode(target.device_node_name, &target.device_handle, kFalse)) {}
+    ~OpenNode() {
+        if (error_ == 0) {
+            _PN_CloseDeviceNode(target_.device_handle);
+            target_.device_handle = -1;
+        }
+    }
+    OpenNode(const OpenNode&) = delete;
+    OpenNode& operator=(const OpenNode&) = delete;
+
+    VK_DWORD error() const { return error_; }
+
+private:
+    PavlinInternalCommandTarget& target_;
+    VK_DWORD error_;
+};
+
+bool HasProtocolInfo(DeviceDescriptor device_descriptor, VK_WORD* protocol_type, VK_BYTE* address) {
+    return __DecodeDeviceProtocolInfo(device_descriptor, protocol_type, address,
+                                      kPavlinProtocolAddressSize) != kFalse;
+}
+
+// BMIC, SCSI and ATA share one rule: the target must accept commands.
+VK_BYTE CanCarryCommands(DeviceDescriptor device_descriptor, bool log_missing) {
+    if (device_descriptor == nullptr) {
+        return 0x03;
+    }
+    VK_WORD protocol_type = 0;
+    VK_BYTE address[kPavlinProtocolAddressSize] = {};
+    if (!HasProtocolInfo(device_descriptor, &protocol_type, address)) {
+        if (log_missing) {
+            PN_DebugLog(1, 0, "%s:%d: Unable to obtain protocol info.\n", __FILE__, __LINE__);
+        }
+        return 0x02;
+    }
+    return (address[kPavlinAddressFlagsByte] & kPavlinAddressFlagCommands) != 0 ? 0x01 : 0x02;
+}
+
+void BytesToHex(const VK_BYTE* bytes, size_t available, size_t count, char* out) {
+    for (size_t i = 0; i < count; ++i) {
+        const VK_BYTE b = (bytes != nullptr && i < available) ? bytes[i] : 0;
+        std::snprintf(out + 2 * i, 3, "%02X", b);
+    }
+    out[2 * count] = '\0';
+}
+
+void TraceSCSICommand(const PavlinInternalSCSIRequest& internal_request, EnCommandStatus status) {
+    const SCSIRequest& r = *internal_request.request;
+    const VK_BYTE level = (status != eCOMMAND_STATUS_OK || r.scsi_status != 0) ? 1 : 3;
+    char cdb_hex[2 * 16 + 1];
+    char sense_hex[2 * 14 + 1];
+    BytesToHex(r.cdb, r.cdb_size, 16, cdb_hex);
+    BytesToHex(r.sense_data, r.sense_data_size, 14, sense_hex);
+    PN_DebugLog(level, 0, "SCSI(%u,%u[%u],%u):%s => %s/%02X/%04X/%d/(%u/%u):%s\n",
+                static_cast<unsigned>(internal_request.command_target.protocol_type),
+                static_cast<unsigned>(r.transfer_type), static_cast<unsigned>(r.io_buffer_size),
+                static_cast<unsigned>(r.cdb_size), cdb_hex, status == eCOMMAND_STATUS_OK ? "OK" : "FAILED",
+                static_cast<unsigned>(r.scsi_status), static_cast<unsigned>(r.command_status),
+                static_cast<int>(r.low_level_status), static_cast<unsigned>(r.valid_sense_data_size),
+                static_cast<unsigned>(r.sense_data_size), sense_hex);
+}
+
+void PutBigEndian(VK_UINT8* out, VK_UINT64 value, size_t size) {
+    for (size_t i = 0; i < size; ++i) {
+        out[i] = static_cast<VK_UINT8>(value >> (8 * (size - 1 - i)));
+    }
+}
+
+bool IsATACapableProtocol(VK_WORD protocol_type) {
+    switch (protocol_type) {
+        case 0:
+        case 1:
+        case 2:
+        case 3:
+        case 5:
+        case 6:
+            return true;
+        default:
+            return false;
+    }
+}
+
+} // namespace
+
+// ---- Permission checks ------------------------------------------------------------------------
+
+VK_BYTE PN_CanExecuteBMICCommand(DeviceDescriptor device_descriptor) {
+    return CanCarryCommands(device_descriptor, false);
+}
+
+VK_BYTE PN_CanExecuteSCSICommand(DeviceDescriptor device_descriptor) {
+    return CanCarryCommands(device_descriptor, true);
+}
+
+VK_BYTE PN_CanExecuteATACommand(DeviceDescriptor device_descriptor) {
+    return CanCarryCommands(device_descriptor, true);
+}
+
+VK_BYTE PN_CanExecuteSMPCommand(DeviceDescriptor device_descriptor) {
+    if (device_descriptor == nullptr) {
+        return kCanExecuteSMPCommandInvalidDevice;
+    }
+    VK_WORD protocol_type = 0;
+    VK_BYTE address[kPavlinProtocolAddressSize] = {};
+    if (!HasProtocolInfo(device_descriptor, &protocol_type, address)) {
+        return kCanExecuteSMPCommandNotSupported;
+    }
+    VK_WORD device_type = 0;
+    if (PN_GetDeviceSystemProperty(device_descriptor, kDevicePropertyDeviceType, &device_type,
+                                   sizeof(device_type)) != 0 ||
+        device_type != kDeviceTypeExpander) {
+        return kCanExecuteSMPCommandNotSupported;
+    }
+    switch (protocol_type) {
+        case 1:
+        case 2:
+        case 3:
+        case 5:
+        case 6:
+            return kCanExecuteSMPCommandOK;
+        default:
+            return kCanExecuteSMPCommandNotSupported;
+    }
+}
+
+VK_BYTE PN_CanExecuteNVMECommand(DeviceDescriptor device_descriptor) {
+    return device_descriptor == nullptr ? kCanExecuteNVMECommandInvalidDevice
+                                        : kCanExecuteNVMECommandNotSupported;
+}
+
+VK_BYTE PN_CanExecuteIORequest(DeviceDescriptor device_descriptor) {
+    return device_descriptor == nullptr ? kCanExecuteIORequestInvalidDevice : kCanExecuteIORequestOK;
+}
+
+// ---- Common path ------------------------------------------------------------------------------
+
+EnCommandStatus _SendSCSICommand(PavlinInternalSCSIRequest* internal_request) {
+    if (internal_request == nullptr || internal_request->request == nullptr) {
+        return eCOMMAND_STATUS_FAILED;
+    }
+    PSCSIRequest request = internal_request->request;
+    VK_UINT8 lent_sense[kPavlinLentSenseSize] = {};
+    const bool lent = request->sense_data == nullptr;
+    if (lent) {
+        request->sense_data = lent_sense;
+        request->sense_data_size = kPavlinLentSenseSize;
+    }
+    request->valid_sense_data_size = request->sense_data_size;
+
+    const EnCommandStatus status = _PN_SendSCSICommand(internal_request);
+    TraceSCSICommand(*internal_request, status);
+
+    if (lent) {
+        request->sense_data = nullptr;
+        request->sense_data_size = 0;
+    }
+    return status;
+}
+
+void PN_SetSCSICommandCallback(PN_SCSICommandCallback callback) {
+    g_scsi_command_callback = callback;
+}
+
+// ---- BMIC -------------------------------------------------------------------------------------
+
+void __BMIC2SCSI(PBMICRequest request, VK_UINT8* cdb) {
+    std::memset(cdb, 0, 16);
+    cdb[0] = request->transfer_type == eDATA_TRANSFER_IN ? 0x26 : 0x27;
+    cdb[1] = request->LUN.BYTES.lun_number_low;
+    PutBigEndian(cdb + 2, request->bmic_detail, 4);
+    cdb[6] = request->bmic_opcode;
+    const VK_UINT32 length =
+        request->block_count_override != 0 ? request->block_count_override : request->io_buffer_size;
+    PutBigEndian(cdb + 7, length & 0xFFFF, 2);
+    cdb[9] = request->LUN.BYTES.lun_number_high;
+    PutBigEndian(cdb + 10, request->bmic_additional_detail & 0xFFFFFFFFFFFFULL, 6);
+}
+
+EnCommandStatus PN_ExecuteBMICCommand(DeviceDescriptor device_descriptor, PBMICRequest request) {
+    if (device_descriptor == nullptr || request == nullptr) {
+        return eCOMMAND_STATUS_FAILED;
+    }
+    SCSIRequest scsi{};
+    scsi.transfer_type = request->transfer_type;
+    scsi.timeout_sec = request->timeout_sec;
+    scsi.io_buffer = request->io_buffer;
+    scsi.io_buffer_size = request->io_buffer_size;
+    scsi.sense_data = request->sense_data;
+    scsi.sense_data_size = request->sense_data_size;
+
+    PavlinInternalSCSIRequest internal{};
+    internal.request = &scsi;
+    if (!DecodeCommandTarget(device_descriptor, internal.command_target)) {
+        return eCOMMAND_STATUS_FAILED;
+    }
+
+    // The CDB states the length in 16 bits; a wrapped length would move a different amount of data
+    // than the buffer holds.
+    const VK_UINT32 length =
+        request->block_count_override != 0 ? request->block_count_override : request->io_buffer_size;
+    if (length > kCDBTransferLengthMax) {
+        PN_DebugLog(1, 0, "%s:%d: BMIC 0x%02X transfer length %u does not fit the CDB; not sent\n", __FILE__,
+                    __LINE__, static_cast<unsigned>(request->bmic_opcode), static_cast<unsigned>(length));
+        request->low_level_status = kPavlinRequestNotSendable;
+        request->scsi_status = 0;
+        request->command_status = 0;
+        request->valid_sense_data_size = 0;
+        return eCOMMAND_STATUS_FAILED;
+    }
+
+    OpenNode node(internal.command_target);
+    request->low_level_status = static_cast<VK_INT32>(node.error());
+    if (node.error() != 0) {
+        return eCOMMAND_STATUS_FAILED;
+    }
+
+    VK_UINT8 cdb[16];
+    __BMIC2SCSI(request, cdb);
+    scsi.cdb = cdb;
+    scsi.cdb_size = 16;
+    const EnCommandStatus status = _SendSCSICommand(&internal);
+
+    request->low_level_status = scsi.low_level_status;
+    request->valid_sense_data_size = scsi.valid_sense_data_size;
+    request->scsi_status = scsi.scsi_status;
+    request->command_status = scsi.command_status;
+    return status;
+}
+
+// ---- SCSI -------------------------------------------------------------------------------------
+
+EnCommandStatus PN_ExecuteSCSICommand(DeviceDescriptor device_descriptor, PSCSIRequest request) {
+    if (device_descriptor == nullptr || request == nullptr) {
+        return eCOMMAND_STATUS_FAILED;
+    }
+    EnCommandStatus status = eCOMMAND_STATUS_FAILED;
+    PavlinInternalSCSIRequest internal{};
+    internal.request = request;
+    if (!DecodeCommandTarget(device_descriptor, internal.command_target)) {
+        PN_DebugLog(1, 0, "%s:%d: Unable to decode protocol type, protocol address, or device node\n",
+                    __FILE__, __LINE__);
+    } else {
+        OpenNode node(internal.command_target);
+        request->low_level_status = static_cast<VK_INT32>(node.error());
+        if (node.error() == 0) {
+            // SIS controllers answer the logical-drive report under their own opcode.
+            if (internal.command_target.protocol_type == kProtocolTypeSIS && request->cdb != nullptr &&
+                request->cdb_size > 0 && request->cdb[0] == 0xC2) {
+                request->cdb[0] = 0xC4;
+            }
+            status = _SendSCSICommand(&internal);
+        }
+    }
+    if (g_scsi_command_callback != nullptr) {
+        g_scsi_command_callback(request);
+    }
+    return status;
+}
+
+// ---- SMP and NVMe -----------------------------------------------------------------------------
+
+EnCommandStatus PN_ExecuteSMPCommand(DeviceDescriptor device_descriptor, PSMPRequest request) {
+    if (device_descriptor == nullptr || request == nullptr) {
+        return eCOMMAND_STATUS_FAILED;
+    }
+    PavlinInternalSMPRequest internal{};
+    internal.request = request;
+    if (!DecodeCommandTarget(device_descriptor, internal.command_target)) {
+        return eCOMMAND_STATUS_FAILED;
+    }
+    OpenNode node(internal.command_target);
+    request->low_level_status = static_cast<VK_INT32>(node.error());
+    if (node.error() != 0) {
+        return eCOMMAND_STATUS_FAILED;
+    }
+    return _PN_SendSMPCommand(&internal);
+}
+
+EnCommandStatus PN_ExecuteNVMECommand(DeviceDescriptor device_descriptor, PNVMERequest request) {
+    if (device_descriptor == nullptr || request == nullptr) {
+        return eCOMMAND_STATUS_FAILED;
+    }
+    PavlinInternalNVMeRequest internal{};
+    internal.request = request;
+    if (!DecodeCommandTarget(device_descriptor, internal.command_target)) {
+        return eCOMMAND_STATUS_FAILED;
+    }
+    OpenNode node(internal.command_target);
+    if (node.error() != 0) {
+        return eCOMMAND_STATUS_FAILED;
+    }
+    return _PN_SendNVMECommand(&internal);
+}
+
+// ---- Register new disks and controller reset ----------------------------------------------------
+
+EnCommandStatus PN_ExecuteRegNewDiskMessage(DeviceDescriptor device_descriptor) {
+    if (device_descriptor == nullptr) {
+        return eCOMMAND_STATUS_FAILED;
+    }
+    PavlinInternalCommandTarget target{};
+    if (!DecodeCommandTarget(device_descriptor, target)) {
+        return eCOMMAND_STATUS_FAILED;
+    }
+    OpenNode node(target);
+    if (node.error() != 0) {
+        return eCOMMAND_STATUS_FAILED;
+    }
+    const VK_DWORD result = _PN_SendRegNewDiskMessage(device_descriptor, target.device_handle,
+                                                      target.protocol_type, target.device_node_name);
+    return result == 0 ? eCOMMAND_STATUS_OK : eCOMMAND_STATUS_FAILED;
+}
+
+EnCommandStatus PN_SendResetControllerCommand(DeviceDescriptor device_descriptor, VK_BYTE reset_type) {
+    if (device_descriptor == nullptr) {
+        return eCOMMAND_STATUS_FAILED;
+    }
+    PavlinInternalCommandTarget target{};
+    if (!DecodeCommandTarget(device_descriptor, target)) {
+        return eCOMMAND_STATUS_FAILED;
+    }
+    OpenNode node(target);
+    if (node.error() != 0) {
+        return eCOMMAND_STATUS_FAILED;
+    }
+    return _PN_SendControllerReset(device_descriptor, target.device_handle, reset_type)
+               ? eCOMMAND_STATUS_OK
+               : eCOMMAND_STATUS_FAILED;
+}
+
+// ---- ATA PASS-THROUGH (16) ------------------------------------------------------------------------
+
+void __ATA2SCSI(PATARequest request, VK_UINT8* cdb) {
+    const auto& r = request->u.Registers;
+    VK_UINT8 protocol = 3; // non-data
+    if (request->transfer_type == eDATA_TRANSFER_IN) {
+        protocol = 4; // PIO data-in
+    } else if (request->transfer_type == eDATA_TRANSFER_OUT ||
+               request->transfer_type == eDATA_TRANSFER_INOUT) {
+        protocol = 5; // PIO data-out
+    }
+    std::memset(cdb, 0, 16);
+    cdb[0] = 0x85;
+    cdb[1] = static_cast<VK_UINT8>(protocol * 2 + 1);
+    cdb[2] = request->transfer_type == eDATA_TRANSFER_IN ? 0x2E : 0x26;
+    cdb[3] = r.previous_feature;
+    cdb[4] = r.current_feature;
+    // Count fields left 0 take the buffer size in 512-byte sectors.
+    cdb[5] = r.previous_count != 0 ? r.previous_count : static_cast<VK_UINT8>(request->io_buffer_size >> 17);
+    cdb[6] = r.current_count != 0 ? r.current_count : static_cast<VK_UINT8>(request->io_buffer_size >> 9);
+    cdb[7] = r.previous_lba_low;
+    cdb[8] = r.current_lba_low;
+    cdb[9] = r.previous_lba_mid;
+    cdb[10] = r.current_lba_mid;
+    cdb[11] = r.previous_lba_high;
+    cdb[12] = r.current_lba_high;
+    cdb[13] = r.current_device;
+    cdb[14] = r.current_command;
+    cdb[15] = 0;
+}
+
+void __DecodeATAReturnRegisters(PATARequest request, const VK_BYTE* sense, VK_DWORD sense_size) {
+    auto& rr = request->ReturnRegisters;
+    std::memset(&rr, 0, sizeof(rr));
+    if (sense == nullptr || sense_size == 0) {
+        return;
+    }
+    auto at = [&](VK_DWORD i) -> VK_BYTE { return i < sense_size ? sense[i] : 0; };
+    rr.sense_format = sense[0];
+    if (sense[0] == 0x70 || sense[0] == 0x71) {
+        rr.error = at(3);
+        rr.status = at(4);
+        rr.device = at(5);
+        rr.sector_count_lsb = at(6);
+        if (at(7) > 3) {
+            rr.lba_high_msb = at(8);
+            rr.lba_high_lsb = at(9);
+            rr.lba_mid_lsb = at(10);
+            rr.lba_low_lsb = at(11);
+        }
+    } else if ((sense[0] == 0x72 || sense[0] == 0x73) && at(7) != 0 && at(8) == 0x09 && at(9) == 0x0C) {
+        rr.error = at(11);
+        rr.sector_count_msb = at(12);
+        rr.sector_count_lsb = at(13);
+        rr.lba_low_msb = at(14);
+        rr.lba_low_lsb = at(15);
+        rr.lba_mid_msb = at(16);
+        rr.lba_mid_lsb = at(17);
+        rr.lba_high_msb = at(18);
+        rr.lba_high_lsb = at(19);
+        rr.device = at(20);
+        rr.status = at(21);
+    }
+}
+
+VK_BOOL CheckATAPassthroughSenseData(VK_BYTE* sense_data, VK_DWORD size) {
+    if (sense_data == nullptr || size == 0) {
+        return kFalse;
+    }
+    const VK_BYTE format = sense_data[0];
+    // Where the byte that would tell is beyond the data given, the sense cannot vouch for success.
+    if ((format == 0x72 || format == 0x73) && size > 9 && sense_data[7] != 0 && sense_data[8] == 0x09 &&
+        sense_data[9] == 0x0C) {
+        return (size > 21 && (sense_data[21] & 0x01) == 0) ? kTrue : kFalse;
+    }
+    if (format == 0x70 || format == 0x71) {
+        return (size > 4 && (sense_data[4] & 0x01) == 0) ? kTrue : kFalse;
+    }
+    return format == 0 ? kTrue : kFalse;
+}
+
+EnCommandStatus PN_ExecuteATACommand(DeviceDescriptor device_descriptor, PATARequest request) {
+    if (device_descriptor == nullptr || request == nullptr) {
+        return eCOMMAND_STATUS_FAILED;
+    }
+    SCSIRequest scsi{};
+    scsi.transfer_type = request->transfer_type;
+    scsi.timeout_sec = request->timeout_sec;
+    scsi.io_buffer = request->io_buffer;
+    scsi.io_buffer_size = request->io_buffer_size;
+
+    PavlinInternalSCSIRequest internal{};
+    internal.request = &scsi;
+    if (!DecodeCommandTarget(device_descriptor, internal.command_target)) {
+        return eCOMMAND_STATUS_FAILED;
+    }
+    OpenNode node(internal.command_target);
+    request->low_level_status = static_cast<VK_INT32>(node.error());
+    if (node.error() != 0) {
+        return eCOMMAND_STATUS_FAILED;
+    }
+    // Host block devices take no ATA pass-through.
+    if (!IsATACapableProtocol(internal.command_target.protocol_type)) {
+        request->low_level_status = -1;
+        return eCOMMAND_STATUS_FAILED;
+    }
+
+    VK_UINT8 cdb[16];
+    __ATA2SCSI(request, cdb);
+    VK_BYTE sense[kPavlinLentSenseSize] = {};
+    scsi.cdb = cdb;
+    scsi.cdb_size = 16;
+    scsi.sense_data = sense;
+    scsi.sense_data_size = sizeof(sense);
+    const EnCommandStatus status = _SendSCSICommand(&internal);
+
+    request->low_level_status = scsi.low_level_status;
+    request->scsi_status = scsi.scsi_status;
+    request->command_status = scsi.command_status;
+    if (request->sense_data != nullptr && request->sense_data_size != 0) {
+        std::memcpy(request->sense_data, sense,
+                    VK_min(request->sense_data_size, static_cast<VK_UINT32>(sizeof(sense))));
+    }
+    __DecodeATAReturnRegisters(request, sense, sizeof(sense));
+    return status;
+}
+
+// ---- Block I/O --------------------------------------------------------------------------------
+
+void __BuildReadWrite16CDB(VK_BOOL read, VK_UINT64 lba, VK_UINT32 block_count, VK_UINT8* cdb) {
+    std::memset(cdb, 0, 16);
+    cdb[0] = read ? 0x88 : 0x8A;
+    PutBigEndian(cdb + 2, lba, 8);
+    PutBigEndian(cdb + 10, block_count, 4);
+}
+
+void __BuildBMICLogicalDriveCDB(VK_BOOL read, const VK_BYTE* protocol_address, VK_UINT64 lba,
+                                VK_UINT32 block_count, VK_UINT8* cdb) {
+    std::memset(cdb, 0, 16);
+    cdb[0] = read ? 0x26 : 0x27;
+    cdb[1] = protocol_address[kPavlinAddressLUNOffset];
+    PutBigEndian(cdb + 2, lba & 0xFFFFFFFFULL, 4);
+    cdb[6] = read ? 0x20 : 0x30; // BMIC_READ_LOGICAL_DRIVE, BMIC_WRITE_LOGICAL_DRIVE
+    PutBigEndian(cdb + 7, block_count & 0xFFFF, 2);
+    cdb[9] = protocol_address[kPavlinAddressLUNOffset + 1];
+    PutBigEndian(cdb + 10, lba >> 32, 4);
+    PutBigEndian(cdb + 14, block_count >> 16, 2);
+}
+
+EnCommandStatus PN_ExecuteIORequest(DeviceDescriptor device_descriptor, PIORequest request) {
+    if (PN_CanExecuteIORequest(device_descriptor) != kCanExecuteIORequestOK || request == nullptr) {
+        return eCOMMAND_STATUS_FAILED;
+    }
+    // Without a block size no block count can be stated.
+    if (request->block_size_in_bytes == 0) {
+        request->low_level_status = kPavlinRequestNotSendable;
+        return eCOMMAND_STATUS_FAILED;
+    }
+    SCSIRequest scsi{};
+    scsi.transfer_type = request->transfer_type;
+    scsi.io_buffer = request->io_buffer;
+    scsi.io_buffer_size = request->io_buffer_size;
+    scsi.timeout_sec = 0;
+
+    PavlinInternalSCSIRequest internal{};
+    internal.request = &scsi;
+    PavlinInternalCommandTarget& target = internal.command_target;
+    if (!DecodeCommandTarget(device_descriptor, target)) {
+        return eCOMMAND_STATUS_FAILED;
+    }
+    VK_BYTE* address = target.protocol_address;
+    const VK_BYTE flags = address[kPavlinAddressFlagsByte];
+    if ((flags & kPavlinAddressFlagCommands) == 0) {
+        return eCOMMAND_STATUS_FAILED;
+    }
+    OpenNode node(target);
+    request->low_level_status = static_cast<VK_INT32>(node.error());
+    if (node.error() != 0) {
+        return eCOMMAND_STATUS_FAILED;
+    }
+
+    const VK_UINT32 block_count = request->io_buffer_size / request->block_size_in_bytes;
+    const VK_BOOL read = request->transfer_type == eDATA_TRANSFER_IN ? kTrue : kFalse;
+    VK_UINT8 cdb[16];
+    if ((flags & kPavlinAddressFlagLogical) != 0 && target.protocol_type == kProtocolTypeSIS) {
+        __BuildBMICLogicalDriveCDB(read, address, request->lba_offset, block_count, cdb);
+        // The controller itself executes the logical-drive read or write, so the command goes to
+        // its own bus, target and LUN and is not tunnelled.
+        std::memset(address + kPavlinAddressFlagsByte, 0,
+                    kPavlinProtocolAddressSize - kPavlinAddressFlagsByte);
+        address[kPavlinAddressFlagsByte] = kPavlinAddressFlagCommands;
+    } else if ((flags & (kPavlinAddressFlagLogical | kPavlinAddressFlagPhysical)) != 0) {
+        __BuildReadWrite16CDB(read, request->lba_offset, block_count, cdb);
+    } else {
+        return eCOMMAND_STATUS_FAILED; // the controller itself holds no blocks
+    }
+    scsi.cdb = cdb;
+    scsi.cdb_size = 16;
+    const EnCommandStatus status = _SendSCSICommand(&internal);
+    request->low_level_status = scsi.low_level_status;
+    return status;
+}

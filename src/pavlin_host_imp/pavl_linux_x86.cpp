@@ -1,0 +1,562 @@
+// Linux controller discovery: walks the PCI driver directories of the known drivers and describes
+// each bound controller in a descriptor, and the device-node primitives that every transport uses.
+#include "pavl_linux_x86.h"
+
+#include "pavl_descriptor.h"
+#include "ppavl_debug.h"
+#include "ppavl_platform.h"
+
+#include <linux/cciss_ioctl.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+// The kernel's record and request code must match ours byte for byte.
+static_assert(sizeof(CISS_PCI_INFO) == sizeof(cciss_pci_info_struct));
+static_assert(offsetof(CISS_PCI_INFO, bus) == offsetof(cciss_pci_info_struct, bus));
+static_assert(offsetof(CISS_PCI_INFO, dev_fn) == offsetof(cciss_pci_info_struct, dev_fn));
+static_assert(offsetof(CISS_PCI_INFO, domain) == offsetof(cciss_pci_info_struct, domain));
+static_assert(offsetof(CISS_PCI_INFO, board_id) == offsetof(cciss_pci_info_struct, board_id));
+static_assert(kCISSGetPCIInfoRequest == CCISS_GETPCIINFO);
+
+static_assert(sizeof(FIB2_HEADER) == 32);
+static_assert(offsetof(FIB2_HEADER, Command) == 4 && offsetof(FIB2_HEADER, StructType) == 6 &&
+              offsetof(FIB2_HEADER, FwIdx) == 7 && offsetof(FIB2_HEADER, Size) == 8 &&
+              offsetof(FIB2_HEADER, SenderSize) == 10 && offsetof(FIB2_HEADER, SenderFibAddress) == 12 &&
+              offsetof(FIB2_HEADER, SenderFibAddressHigh) == 16 && offsetof(FIB2_HEADER, Handle) == 20 &&
+              offsetof(FIB2_HEADER, Next) == 24 && offsetof(FIB2_HEADER, Previous) == 28);
+static_assert(sizeof(SIS_FIB) == kFibSize && offsetof(SIS_FIB, data) == 32);
+static_assert(sizeof(SIS_REVISION) == 8);
+static_assert(sizeof(ADAPTER_INFO_STRUCT) == 88);
+static_assert(offsetof(ADAPTER_INFO_STRUCT, KernelRevision) == 28 &&
+              offsetof(ADAPTER_INFO_STRUCT, MonitorRevision) == 36 &&
+              offsetof(ADAPTER_INFO_STRUCT, HardwareRevision) == 44 &&
+              offsetof(ADAPTER_INFO_STRUCT, BIOSRevision) == 52 &&
+              offsetof(ADAPTER_INFO_STRUCT, ClusteringEnabled) == 60 &&
+              offsetof(ADAPTER_INFO_STRUCT, SerialNumber) == 68 &&
+              offsetof(ADAPTER_INFO_STRUCT, batteryPlatform) == 76 &&
+              offsetof(ADAPTER_INFO_STRUCT, SupportedOptions) == 80 &&
+              offsetof(ADAPTER_INFO_STRUCT, OemVariant) == 84);
+static_assert(sizeof(SIS_VPD_INFO) == 44);
+static_assert(sizeof(ADAPTER_SUPPLEMENT_INFO_STRUCT) == kFibDataSize);
+static_assert(offsetof(ADAPTER_SUPPLEMENT_INFO_STRUCT, FlashMemoryByteSize) == 20 &&
+              offsetof(ADAPTER_SUPPLEMENT_INFO_STRUCT, FeatureBits) == 36 &&
+              offsetof(ADAPTER_SUPPLEMENT_INFO_STRUCT, SlotNumber) == 40 &&
+              offsetof(ADAPTER_SUPPLEMENT_INFO_STRUCT, BootCFGVerInFlash) == 43 &&
+              offsetof(ADAPTER_SUPPLEMENT_INFO_STRUCT, BuildDate) == 44 &&
+              offsetof(ADAPTER_SUPPLEMENT_INFO_STRUCT, CurrentNumberPorts) == 56 &&
+              offsetof(ADAPTER_SUPPLEMENT_INFO_STRUCT, VpdInfo) == 60 &&
+              offsetof(ADAPTER_SUPPLEMENT_INFO_STRUCT, FlashFirmwareRevision) == 104 &&
+              offsetof(ADAPTER_SUPPLEMENT_INFO_STRUCT, RaidTypeMorphOptions) == 112 &&
+              offsetof(ADAPTER_SUPPLEMENT_INFO_STRUCT, FlashFirmwareBootRevision) == 116 &&
+              offsetof(ADAPTER_SUPPLEMENT_INFO_STRUCT, MfgPcbaSerialNo) == 124 &&
+              offsetof(ADAPTER_SUPPLEMENT_INFO_STRUCT, MfgWWNName) == 136 &&
+              offsetof(ADAPTER_SUPPLEMENT_INFO_STRUCT, SupportedOptions2) == 144 &&
+              offsetof(ADAPTER_SUPPLEMENT_INFO_STRUCT, FeatureBits3) == 152 &&
+              offsetof(ADAPTER_SUPPLEMENT_INFO_STRUCT, HostBusType) == 160 &&
+              offsetof(ADAPTER_SUPPLEMENT_INFO_STRUCT, HostBusSpeed) == 162 &&
+              offsetof(ADAPTER_SUPPLEMENT_INFO_STRUCT, MaxRRCDrives) == 164 &&
+              offsetof(ADAPTER_SUPPLEMENT_INFO_STRUCT, CpldVerInFlash) == 167 &&
+              offsetof(ADAPTER_SUPPLEMENT_INFO_STRUCT, MaxRRCCapacity) == 168 &&
+              offsetof(ADAPTER_SUPPLEMENT_INFO_STRUCT, CompiledMaxHistLogLevel) == 176 &&
+              offsetof(ADAPTER_SUPPLEMENT_INFO_STRUCT, CustomBoardName) == 180 &&
+              offsetof(ADAPTER_SUPPLEMENT_INFO_STRUCT, SupportedCntlrMode) == 192 &&
+              offsetof(ADAPTER_SUPPLEMENT_INFO_STRUCT, SupportedOptions3) == 196 &&
+              offsetof(ADAPTER_SUPPLEMENT_INFO_STRUCT, VirtualScsiDeviceBus) == 200 &&
+              offsetof(ADAPTER_SUPPLEMENT_INFO_STRUCT, VirtualScsiDeviceTarget) == 202 &&
+              offsetof(ADAPTER_SUPPLEMENT_INFO_STRUCT, VirtualScsiDeviceLUN) == 204);
+
+namespace {
+
+struct DriverEntry {
+    const char* name;
+    VK_WORD protocol_type;
+};
+
+constexpr DriverEntry kDrivers[] = {
+    {"qzvk", kProtocolTypeCISS},   {"qzdvk", kProtocolTypeCISS},  {"qzdvkc", kProtocolTypeCISS},
+    {"qzdvkg", kProtocolTypeCISS}, {"qzdvkw", kProtocolTypeCISS}, {"veskdq", kProtocolTypePQI},
+    {"veskdqg", kProtocolTypePQI}, {"veskdq2", kProtocolTypePQI}, {"veskdq2g", kProtocolTypePQI},
+    {"xovraid", kProtocolTypeSIS}, {"veskpqi", kProtocolTypePQI}, {"veskswr", kProtocolTypePQI},
+};
+
+constexpr char kPciDriversDir[] = "/sys/bus/pci/drivers/";
+constexpr char kSysDevicesPrefix[] = "/sys/devices/";
+constexpr char kScsiGenericDir[] = "/sys/class/scsi_generic/";
+constexpr char kScsiHostDir[] = "/sys/class/scsi_host/";
+constexpr char kSISProcName[] = "xovraid";
+constexpr char kDefaultClass[] = "000000";
+constexpr size_t kDriverPathSize = 1024;
+constexpr size_t kPathSize = 4096;
+
+// Directory handle that closes itself.
+class Dir {
+public:
+    explicit Dir(const char* path) : d_(opendir(path)) {}
+    ~Dir() {
+        if (d_ != nullptr) {
+            closedir(d_);
+        }
+    }
+    Dir(const Dir&) = delete;
+    Dir& operator=(const Dir&) = delete;
+    explicit operator bool() const { return d_ != nullptr; }
+    dirent* next() { return readdir(d_); }
+
+private:
+    DIR* d_;
+};
+
+class File {
+public:
+    explicit File(const char* path) : f_(std::fopen(path, "r")) {}
+    ~File() {
+        if (f_ != nullptr) {
+            std::fclose(f_);
+        }
+    }
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+    explicit operator bool() const { return f_ != nullptr; }
+    // The first line, at most size - 1 characters, without its line end; false when nothing is read.
+    bool first_line(char* buffer, size_t size) {
+        if (size > INT_MAX || std::fgets(buffer, static_cast<int>(size), f_) == nullptr) {
+            return false;
+        }
+        buffer[std::strcspn(buffer, "\n")] = '\0';
+        return true;
+    }
+    FILE* get() { return f_; }
+
+private:
+    FILE* f_;
+};
+
+// snprintf that reports whether the whole text fitted.
+template <typename... Args> bool format_path(char* out, size_t size, const char* format, Args... args) {
+    const int n = std::snprintf(out, size, format, args...);
+    return n >= 0 && static_cast<size_t>(n) < size;
+}
+
+bool starts_with(const char* text, const char* prefix) {
+    return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
+}
+
+// The entry is a symbolic link; the type from readdir is trusted when the file system gives one.
+bool is_link(const char* dir, const dirent* entry) {
+    if (entry->d_type != DT_UNKNOWN) {
+        return entry->d_type == DT_LNK;
+    }
+    char path[kPathSize];
+    struct stat st {};
+    return format_path(path, sizeof(path), "%s/%s", dir, entry->d_name) && lstat(path, &st) == 0 &&
+           S_ISLNK(st.st_mode);
+}
+
+bool is_char_device(const char* path, struct stat* st) {
+    return stat(path, st) == 0 && S_ISCHR(st->st_mode);
+}
+
+// Leading decimal number of text after optional blanks, within [low, high].
+bool leading_number(const char* text, unsigned long low, unsigned long high, unsigned long* value) {
+    while (*text == ' ' || *text == '\t') {
+        ++text;
+    }
+    if (*text < '0' || *text > '9') {
+        return false;
+    }
+    errno = 0;
+    char* end = nullptr;
+    const unsigned long v = std::strtoul(text, &end, 10);
+    if (errno != 0 || v < low || v > high) {
+        return false;
+    }
+    *value = v;
+    return true;
+}
+
+// A whole-name decimal number such as the digits of "host12".
+bool whole_number(const char* text, unsigned long* value) {
+    if (*text < '0' || *text > '9') {
+        return false;
+    }
+    errno = 0;
+    char* end = nullptr;
+    const unsigned long v = std::strtoul(text, &end, 10);
+    if (errno != 0 || *end != '\0' || v > INT_MAX) {
+        return false;
+    }
+    *value = v;
+    return true;
+}
+
+// The class file holds "0x" and six hex digits; anything else leaves the default.
+void read_pci_class(const char* sysfs_path, char* pci_class, size_t size) {
+    std::snprintf(pci_class, size, "%s", kDefaultClass);
+    char path[kPathSize];
+    if (!format_path(path, sizeof(path), "%s/class", sysfs_path)) {
+        return;
+    }
+    File f(path);
+    char line[64];
+    if (!f || !f.first_line(line, sizeof(line))) {
+        return;
+    }
+    char digits[7] = {};
+    if (std::sscanf(line, "0x%6[0-9a-fA-F]", digits) == 1) {
+        std::snprintf(pci_class, size, "%s", digits);
+    }
+}
+
+VK_QWORD read_pci_location(const char* node) {
+    int handle = -1;
+    if (_PN_OpenDeviceNode(node, &handle, kFalse) != 0) {
+        return 0;
+    }
+    CISS_PCI_INFO info{};
+    VK_QWORD location = 0;
+    if (_PN_SendIOCTL(handle, kCISSGetPCIInfoRequest, &info) == 0) {
+        location = (static_cast<VK_QWORD>(info.domain) << 24) + (static_cast<VK_QWORD>(info.bus) << 16) +
+                   (static_cast<VK_QWORD>(info.dev_fn >> 3) << 8) + static_cast<VK_QWORD>(info.dev_fn & 7);
+    }
+    _PN_CloseDeviceNode(handle);
+    return location;
+}
+
+void store_le(VK_BYTE* out, VK_QWORD value, size_t size) {
+    for (size_t i = 0; i < size; ++i) {
+        out[i] = static_cast<VK_BYTE>(value >> (8 * i));
+    }
+}
+
+void fill_fib_header(SIS_FIB* fib, VK_WORD command) {
+    std::memset(fib, 0, sizeof(*fib));
+    fib->Header.XferState = kFibXferStateHostOwned;
+    fib->Header.Command = command;
+    fib->Header.StructType = kFibStructTypeTFib2;
+    fib->Header.FwIdx = 0;
+    fib->Header.Size = sizeof(VK_DWORD);
+    fib->Header.SenderSize = kFibSize;
+}
+
+// The SCSI host number N of the controller: the digits of its first "host" entry.
+bool scsi_host_number(const char* sysfs_path, unsigned long* host) {
+    Dir dir(sysfs_path);
+    if (!dir) {
+        return false;
+    }
+    for (dirent* e = dir.next(); e != nullptr; e = dir.next()) {
+        if (starts_with(e->d_name, "host")) {
+            return whole_number(e->d_name + 4, host);
+        }
+    }
+    return false;
+}
+
+// Number of SIS hosts numbered below `host`. The class directory is listed rather than probing every
+// number below `host`, so a huge host number cannot stall discovery; the count is the same.
+int sis_hosts_below(unsigned long host) {
+    Dir dir(kScsiHostDir);
+    if (!dir) {
+        return 0;
+    }
+    int index = 0;
+    for (dirent* e = dir.next(); e != nullptr; e = dir.next()) {
+        unsigned long h = 0;
+        if (!starts_with(e->d_name, "host") || !whole_number(e->d_name + 4, &h) || h >= host) {
+            continue;
+        }
+        char path[kPathSize];
+        char name[80];
+        if (!format_path(path, sizeof(path), "%shost%lu/proc_name", kScsiHostDir, h)) {
+            continue;
+        }
+        File f(path);
+        if (f && f.first_line(name, sizeof(name)) && starts_with(name, kSISProcName)) {
+            ++index;
+        }
+    }
+    return index;
+}
+
+bool sis_major_number(unsigned int* major_number) {
+    File f("/proc/devices");
+    char line[256];
+    while (f && std::fgets(line, sizeof(line), f.get()) != nullptr) {
+        if (std::strstr(line, "xov") != nullptr) {
+            unsigned long v = 0;
+            // Linux character majors are 12 bits wide; 0 names no driver.
+            if (leading_number(line, 1, 4095, &v)) {
+                *major_number = static_cast<unsigned int>(v);
+                return true;
+            }
+            break;
+        }
+    }
+    PN_DebugLog(1, 0, "%s:%d: Did not find device major number\n", __FILE__, __LINE__);
+    return false;
+}
+
+} // namespace
+
+VK_DWORD _PN_OpenDeviceNode(const char* node_name, int* handle, VK_BOOL read_only) {
+    if (handle == nullptr) {
+        return EINVAL;
+    }
+    *handle = -1;
+    if (node_name == nullptr) {
+        return EINVAL;
+    }
+    const int fd = read_only ? open(node_name, O_RDONLY | O_NONBLOCK) : open(node_name, O_RDWR);
+    if (fd < 0) {
+        return static_cast<VK_DWORD>(errno);
+    }
+    *handle = fd;
+    return 0;
+}
+
+void _PN_CloseDeviceNode(int handle) {
+    if (handle >= 0) {
+        close(handle);
+    }
+}
+
+VK_DWORD _PN_SendIOCTL(int handle, unsigned long request, void* parameter) {
+    const int rc = parameter == nullptr ? ioctl(handle, request) : ioctl(handle, request, parameter);
+    if (rc == -1) {
+        return errno != 0 ? static_cast<VK_DWORD>(errno) : static_cast<VK_DWORD>(EIO);
+    }
+    return 0;
+}
+
+VK_BOOL __SendFIB2(int handle, SIS_FIB* fib, VK_DWORD* error) {
+    const VK_DWORD rc = _PN_SendIOCTL(handle, kSISSendFIBRequest, fib);
+    if (error != nullptr) {
+        *error = rc;
+    }
+    return rc == 0 ? kTrue : kFalse;
+}
+
+VK_BOOL __GetSCSINodePath(const char* sysfs_path, size_t sysfs_path_size, VK_WORD protocol_type, char* node,
+                          size_t node_size) {
+    if (sysfs_path == nullptr || node == nullptr || node_size == 0) {
+        return kFalse;
+    }
+    const char* wanted_type = nullptr;
+    if (protocol_type == kProtocolTypeCISS || protocol_type == kProtocolTypePQI) {
+        wanted_type = "12"; // peripheral type of a RAID controller
+    } else if (protocol_type == kProtocolTypeNativeSCSI) {
+        wanted_type = "13"; // enclosure
+    } else {
+        return kFalse;
+    }
+    const size_t sysfs_length = strnlen(sysfs_path, sysfs_path_size);
+    if (sysfs_length == 0) {
+        return kFalse;
+    }
+    Dir dir(kScsiGenericDir);
+    if (!dir) {
+        return kFalse;
+    }
+    for (dirent* e = dir.next(); e != nullptr; e = dir.next()) {
+        if (!is_link(kScsiGenericDir, e)) {
+            continue;
+        }
+        char type_path[kPathSize];
+        char resolved[PATH_MAX];
+        if (!format_path(type_path, sizeof(type_path), "%s%s/device/type", kScsiGenericDir, e->d_name) ||
+            realpath(type_path, resolved) == nullptr) {
+            continue;
+        }
+        // Below the controller: its path, then a separator, so that a sibling whose name merely
+        // extends the controller's does not match.
+        if (std::strncmp(resolved, sysfs_path, sysfs_length) != 0 ||
+            (sysfs_path[sysfs_length - 1] != '/' && resolved[sysfs_length] != '/')) {
+            continue;
+        }
+        File f(resolved);
+        char type[32];
+        if (!f || !f.first_line(type, sizeof(type)) || !starts_with(type, wanted_type)) {
+            continue;
+        }
+        if (format_path(node, node_size, "/dev/%s", e->d_name)) {
+            return kTrue;
+        }
+        node[0] = '\0';
+    }
+    return kFalse;
+}
+
+VK_BOOL __GetXOVNodeName(const char* sysfs_path, char* node, size_t node_size) {
+    if (node == nullptr || node_size == 0) {
+        return kFalse;
+    }
+    std::memset(node, 0, node_size);
+    unsigned long host = 0;
+    if (sysfs_path == nullptr || !scsi_host_number(sysfs_path, &host)) {
+        return kFalse;
+    }
+    const int index = sis_hosts_below(host);
+    if (!format_path(node, node_size, "/dev/xov%d", index)) {
+        std::memset(node, 0, node_size);
+        return kFalse;
+    }
+    unsigned int major_number = 0;
+    if (!sis_major_number(&major_number)) {
+        return kFalse;
+    }
+    struct stat st {};
+    bool keep = false;
+    if (is_char_device(node, &st)) {
+        if (major(st.st_rdev) == major_number) {
+            keep = true;
+        } else {
+            unlink(node);
+        }
+    }
+    if (!keep) {
+        mknod(node, S_IFCHR, makedev(major_number, static_cast<unsigned int>(index)));
+    }
+    return is_char_device(node, &st) ? kTrue : kFalse;
+}
+
+VK_BOOL __GetSISAdapterInfo(const char* node, VK_BYTE* protocol_address, size_t protocol_address_size) {
+    if (protocol_address == nullptr || protocol_address_size < 4) {
+        return kFalse;
+    }
+    std::memset(protocol_address, 0, protocol_address_size);
+    int handle = -1;
+    if (_PN_OpenDeviceNode(node, &handle, kFalse) != 0) {
+        return kFalse;
+    }
+    // The driver may hand back more than one FIB's worth, hence the larger working buffer.
+    constexpr size_t kWorkingBufferSize = 2048;
+    auto* buffer = static_cast<VK_BYTE*>(VK_malloc(kWorkingBufferSize));
+    VK_BOOL found = kFalse;
+    if (buffer != nullptr) {
+        std::memset(buffer, 0, kWorkingBufferSize);
+        auto* fib = reinterpret_cast<SIS_FIB*>(buffer);
+        VK_DWORD error = 0;
+        fill_fib_header(fib, kFibCommandRequestAdapterInfo);
+        if (__SendFIB2(handle, fib, &error)) {
+            ADAPTER_INFO_STRUCT info;
+            std::memcpy(&info, fib->data, sizeof(info));
+            if ((info.SupportedOptions & kAdapterOptionSupplementAdapterInfo) != 0) {
+                fill_fib_header(fib, kFibCommandRequestSupplementAdapterInfo);
+                if (__SendFIB2(handle, fib, &error)) {
+                    ADAPTER_SUPPLEMENT_INFO_STRUCT supplement;
+                    std::memcpy(&supplement, fib->data, sizeof(supplement));
+                    protocol_address[0] = static_cast<VK_BYTE>(supplement.VirtualScsiDeviceBus & 0xFF);
+                    protocol_address[1] = static_cast<VK_BYTE>(supplement.VirtualScsiDeviceTarget & 0xFF);
+                    protocol_address[2] = static_cast<VK_BYTE>(supplement.VirtualScsiDeviceLUN & 0xFF);
+                    protocol_address[3] = kProtocolAddressFlagCommands;
+                    found = kTrue;
+                }
+            }
+        }
+        VK_free(buffer);
+    }
+    _PN_CloseDeviceNode(handle);
+    return found;
+}
+
+VK_DWORD __ProcessDriver(const char* driver_name, size_t driver_name_size, VK_WORD protocol_type,
+                         DeviceDescriptorList list, VK_DWORD count) {
+    if (driver_name == nullptr || driver_name_size == 0) {
+        return count;
+    }
+    // The name is cut so the whole path keeps at most kDriverPathSize - 1 characters.
+    char driver_dir[kDriverPathSize];
+    std::snprintf(driver_dir, sizeof(driver_dir), "%s%.*s", kPciDriversDir,
+                  static_cast<int>(strnlen(driver_name, driver_name_size)), driver_name);
+    Dir dir(driver_dir);
+    if (!dir) {
+        return count;
+    }
+    for (dirent* e = dir.next(); e != nullptr; e = dir.next()) {
+        if (!is_link(driver_dir, e)) {
+            continue;
+        }
+        char link_path[kPathSize];
+        char sysfs_path[PATH_MAX];
+        if (!format_path(link_path, sizeof(link_path), "%s/%s", driver_dir, e->d_name) ||
+            realpath(link_path, sysfs_path) == nullptr || !starts_with(sysfs_path, kSysDevicesPrefix)) {
+            continue;
+        }
+
+        char node[kPathSize] = {};
+        VK_BYTE address[kProtocolAddressSize] = {};
+        if (protocol_type == kProtocolTypeCISS || protocol_type == kProtocolTypePQI) {
+            if (!__GetSCSINodePath(sysfs_path, sizeof(sysfs_path), protocol_type, node, sizeof(node))) {
+                continue;
+            }
+            address[3] = kProtocolAddressFlagCommands;
+        } else if (protocol_type == kProtocolTypeSIS) {
+            if (!__GetXOVNodeName(sysfs_path, node, sizeof(node)) ||
+                !__GetSISAdapterInfo(node, address, sizeof(address))) {
+                continue;
+            }
+        } else {
+            continue;
+        }
+
+        const VK_QWORD location = read_pci_location(node);
+        char pci_class[8];
+        read_pci_class(sysfs_path, pci_class, sizeof(pci_class));
+
+        VK_BYTE protocol[2];
+        VK_BYTE device_type[2];
+        VK_BYTE device_number[2];
+        VK_BYTE pci_location[8];
+        store_le(protocol, protocol_type, sizeof(protocol));
+        store_le(device_type, 1, sizeof(device_type));
+        store_le(device_number, 0xFFFF, sizeof(device_number));
+        store_le(pci_location, location, sizeof(pci_location));
+        const DeviceDescriptorEntry entries[] = {
+            {kDevicePropertySysPath, sysfs_path, std::strlen(sysfs_path)},
+            {kDevicePropertyNodeName, node, std::strlen(node)},
+            {kDevicePropertyProtocolType, protocol, sizeof(protocol)},
+            {kDevicePropertyProtocolAddress, address, sizeof(address)},
+            {kDevicePropertyDeviceType, device_type, sizeof(device_type)},
+            {kDevicePropertyDeviceNumber, device_number, sizeof(device_number)},
+            {kDevicePropertyPCILocation, pci_location, sizeof(pci_location)},
+            {kDevicePropertyPCIClass, pci_class, std::strlen(pci_class)},
+            {kDevicePropertyDriverName, driver_name, driver_name_size},
+        };
+        const size_t descriptor_total_length = _PN_DeviceDescriptorLength(entries);
+        PN_DebugLog(2, 0, "%s:%d: DeviceDescriptor length = %zu\n", __FILE__, __LINE__,
+                    descriptor_total_length);
+        if (descriptor_total_length > kMaxDeviceDescriptorSize) {
+            PN_DebugLog(1, 0,
+                        "%s:%d: Assertion 'descriptor_total_length <= (size_t)((VK_WORD)-1)' failed: "
+                        "DeviceDescriptor too long\n",
+                        __func__, __LINE__);
+            continue;
+        }
+        DeviceDescriptor descriptor = _PN_BuildDeviceDescriptor(entries);
+        if (descriptor != nullptr && _PN_AddDescriptorToList(list, descriptor)) {
+            ++count;
+        }
+    }
+    return count;
+}
+
+void _PN_GetControllerDescriptorList(DeviceDescriptorList list) {
+    VK_DWORD count = 0;
+    for (const auto& driver : kDrivers) {
+        count = __ProcessDriver(driver.name, std::strlen(driver.name) + 1, driver.protocol_type, list, count);
+    }
+}
+
+void _PN_GetHostBusAdapterDescriptorList(DeviceDescriptorList list) {
+    (void)list;
+}
