@@ -37,6 +37,18 @@
 #define kProtocolTypeCSMI 3
 #define kProtocolTypeNativeSCSI 4
 
+/* One extent (partition, or the whole volume) of a host volume. */
+typedef struct _StorageExtentInformation {
+    VK_BYTE partition_type;          /* 0: not filled on Linux */
+    VK_BYTE partition_guid[16];      /* 0 */
+    VK_BYTE partition_type_guid[16]; /* 0 */
+    VK_DWORD extent_number;          /* partition number, 0 for the whole volume */
+    VK_QWORD extent_offset;          /* bytes */
+    VK_QWORD extent_size;            /* bytes */
+    char* mount_points;              /* owned; the extent's mount points separated by "," */
+    size_t mount_points_size;        /* size of that buffer */
+} StorageExtentInformation, *PStorageExtentInformation;
+
 PN_EXTERN_C_BEGIN
 
 /* Descriptors. */

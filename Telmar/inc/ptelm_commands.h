@@ -1,0 +1,87 @@
+/* Commands that act on the controller as a whole: its descriptor, reset, pause and resume of
+ * background activity, SCSI pass-through to the controller itself, cache-module recovery and the
+ * controller's logs. */
+#ifndef PTELM_COMMANDS_H
+#define PTELM_COMMANDS_H
+
+#include "ppavl_commands.h"
+#include "ppavl_export.h"
+#include "ppavl_types.h"
+
+typedef void* PCDA;
+
+/* VK_CanRecoverCacheModule. */
+#define kCanRecoverCacheModuleAllowed 1
+#define kCanRecoverCacheModuleNotAllowedByFirmware 2
+#define kCanRecoverCacheModuleControllerOFAActive 3
+
+/* Controller log types (CDB byte 1 of the log command) and actions (CDB byte 9). */
+#define kControllerLogTypeLastCrashDump 1
+#define kControllerLogTypeSerialOutputBuffer 2
+#define kControllerLogTypeDebugToken 4
+#define kControllerLogTypePersistentEventLog 5
+#define kControllerLogActionGetSize 0
+#define kControllerLogActionReadData 1
+
+/* Pieces of a log read, and the largest log the library accepts from a controller. */
+#define kControllerLogReadChunkSize 0x4000
+#define kControllerLogMaxSize 0x1000000
+
+#pragma pack(push, 1)
+/* One record of the persistent event log. */
+typedef struct _PersistentControllerEvent {
+    VK_UINT32 relative_controller_time;
+    VK_UINT16 event_class_code;
+    VK_UINT16 event_subclass_code;
+    VK_UINT16 event_detail_code;
+    VK_BYTE event_specific_data[64];
+    char event_message[80];
+    VK_UINT32 event_tag;
+    VK_BYTE event_day;
+    VK_BYTE event_month;
+    VK_UINT16 event_year;
+    VK_UINT32 event_seconds;
+    VK_BYTE event_filler[22];
+} PersistentControllerEvent;
+#pragma pack(pop)
+
+#ifdef __cplusplus
+static_assert(sizeof(PersistentControllerEvent) == 188, "persistent event record is 188 bytes");
+#else
+_Static_assert(sizeof(PersistentControllerEvent) == 188, "persistent event record is 188 bytes");
+#endif
+
+PN_EXTERN_C_BEGIN
+
+/* The data area's own descriptor, not a copy. */
+VK_API DeviceDescriptor VK_GetControllerDeviceDescriptor(PCDA cda);
+/* reset_type: kResetControllerTypeIOP, kResetControllerTypeDriverSoft or kResetControllerTypeDriverFull. */
+VK_API VK_BOOL VK_ResetController(PCDA cda, VK_BYTE reset_type);
+VK_API VK_BOOL VK_ControllerPauseBackgroundActivity(PCDA cda, VK_BOOL pause_hot_plug_events);
+VK_API VK_BOOL VK_ControllerResumeBackgroundActivity(PCDA cda);
+/* True when the platform carried the request; the caller judges its SCSI status and sense data. */
+VK_API VK_BOOL VK_SendControllerSCSICommand(PCDA cda, PSCSIRequest request);
+
+VK_API VK_BYTE VK_CanRecoverCacheModule(PCDA cda);
+/* Re-initialises the data area after the attempt. */
+VK_API VK_BOOL VK_RecoverCacheModule(PCDA cda);
+
+VK_API VK_BOOL __VK_SendControllerDebugLogCommand(PCDA cda, void* buffer, VK_DWORD size, VK_BYTE log_type,
+                                                  VK_BYTE action, VK_DWORD offset);
+/* The whole log in a new tracked buffer (free it with VK_free) and its length in *size; NULL with
+ * *size 0 when it cannot be read. The bytes are not terminated. */
+VK_API VK_BYTE* __VK_GetControllerDebugLog(PCDA cda, VK_DWORD* size, VK_BYTE log_type);
+VK_API VK_BYTE* VK_GetControllerLastCrashDump(PCDA cda, VK_DWORD* size);
+VK_API VK_BYTE* VK_GetControllerSerialOutputBuffer(PCDA cda, VK_DWORD* size);
+/* Hexadecimal text with its terminator; *size counts the terminator. */
+VK_API char* VK_GetControllerDebugToken(PCDA cda, VK_DWORD* size);
+/* Whole records only; *size is a multiple of sizeof(PersistentControllerEvent). */
+VK_API VK_BYTE* VK_GetControllerPersistentEventLog(PCDA cda, VK_DWORD* size);
+/* The record after `current` (the first with NULL), or NULL past the end of the log. */
+VK_API const PersistentControllerEvent*
+VK_EnumeratePersistentEventLogBuffer(const void* log_buffer, VK_DWORD log_length,
+                                     const PersistentControllerEvent* current);
+
+PN_EXTERN_C_END
+
+#endif

@@ -1,0 +1,331 @@
+#include "qvsim/device.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <map>
+#include <utility>
+
+namespace qvsim {
+
+namespace {
+
+std::map<std::pair<DriverKind, unsigned long>, Endpoint>& endpoints() {
+    static std::map<std::pair<DriverKind, unsigned long>, Endpoint> table;
+    return table;
+}
+
+std::mutex& endpoints_mutex() {
+    static std::mutex mu;
+    return mu;
+}
+
+std::string request_hex(unsigned long request) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "0x%lX", request);
+    return buf;
+}
+
+} // namespace
+
+nlohmann::json RequestRecord::to_json() const {
+    return nlohmann::json{
+        {"seq", seq},          {"node", node},       {"op", op},       {"request", request_hex(request)},
+        {"name", name},        {"decoded", decoded}, {"reply", reply}, {"errno", err},
+        {"injected", injected}};
+}
+
+bool register_endpoint(DriverKind kind, unsigned long request, Endpoint ep) {
+    std::lock_guard<std::mutex> lock(endpoints_mutex());
+    endpoints()[{kind, request}] = std::move(ep);
+    return true;
+}
+
+const Endpoint* find_endpoint(DriverKind kind, unsigned long request) {
+    std::lock_guard<std::mutex> lock(endpoints_mutex());
+    auto it = endpoints().find({kind, request});
+    // Entries are never erased, so the pointer stays valid after the lock is dropped.
+    return it == endpoints().end() ? nullptr : &it->second;
+}
+
+Device::Device(std::string node, DriverKind kind, char type, unsigned node_major, unsigned node_minor,
+               std::shared_ptr<const Controller> controller)
+    : node_(std::move(node)), kind_(kind), type_(type), major_(node_major), minor_(node_minor),
+      controller_(std::move(controller)),
+      firmware_(controller_->firmware ? controller_->firmware : std::make_shared<ScriptedFirmware>()),
+      faults_(controller_->faults) {}
+
+void Device::add_fault(Fault f) {
+    std::lock_guard<std::mutex> lock(mu_);
+    faults_.push_back(std::move(f));
+}
+
+int Device::open(int flags) {
+    RequestRecord rec;
+    rec.node = node_;
+    rec.op = "open";
+    rec.name = "open";
+    rec.decoded = {{"flags", flags},
+                   {"access", (flags & O_ACCMODE) == O_RDONLY   ? "r"
+                              : (flags & O_ACCMODE) == O_WRONLY ? "w"
+                                                                : "rw"},
+                   {"nonblock", (flags & O_NONBLOCK) != 0}};
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        for (auto& f : faults_) {
+            if (f.on_open && f.err != 0 && f.fires_now() && rec.err == 0) {
+                rec.err = f.err;
+                rec.injected = true;
+            }
+        }
+    }
+    int err = rec.err;
+    Registry::instance().record(std::move(rec));
+    return err;
+}
+
+int Device::ioctl(unsigned long request, void* arg) {
+    RequestRecord rec;
+    rec.node = node_;
+    rec.op = "ioctl";
+    rec.request = request;
+    const Endpoint* ep = find_endpoint(kind_, request);
+    if (ep == nullptr) {
+        rec.name = "unknown";
+        rec.err = ENOTTY;
+    } else {
+        rec.name = ep->name;
+        if (arg == nullptr && ep->takes_arg) {
+            rec.err = EFAULT;
+        } else if (arg != nullptr && ep->decode) {
+            rec.decoded = ep->decode(arg);
+        }
+    }
+    if (rec.err == 0) {
+        std::lock_guard<std::mutex> lock(mu_);
+        for (auto& f : faults_) {
+            if (f.on_open || f.opcode || f.err == 0)
+                continue;
+            if (f.request != 0 && f.request != request)
+                continue;
+            if (f.fires_now() && rec.err == 0) {
+                rec.err = f.err;
+                rec.injected = true;
+            }
+        }
+    }
+    if (rec.err == 0)
+        rec.err = ep->serve(*this, arg, rec);
+    int err = rec.err;
+    Registry::instance().record(std::move(rec));
+    return err;
+}
+
+Reply Device::execute(const Command& cmd) {
+    Reply r = firmware_->execute(cmd);
+    std::lock_guard<std::mutex> lock(mu_);
+    for (auto& f : faults_) {
+        if (f.on_open)
+            continue;
+        // Faults without an opcode but with an errno belong to the ioctl level.
+        if (!f.opcode && f.err != 0)
+            continue;
+        if (f.opcode && (cmd.cdb.empty() || cmd.cdb[0] != *f.opcode))
+            continue;
+        if (!f.fires_now())
+            continue;
+        if (f.err != 0) {
+            r = Reply{};
+            r.err = f.err;
+            return r;
+        }
+        if (f.scsi_status)
+            r.scsi_status = *f.scsi_status;
+        if (f.command_status)
+            r.command_status = *f.command_status;
+        if (f.sense)
+            r.sense = *f.sense;
+        if (f.data_in_length)
+            r.data_in.resize(*f.data_in_length, 0);
+        if (f.reported_sense_length)
+            r.reported_sense_length = f.reported_sense_length;
+        if (f.reported_data_length)
+            r.reported_data_length = f.reported_data_length;
+    }
+    return r;
+}
+
+Registry& Registry::instance() {
+    // Never destroyed: the interposer may run during static destruction.
+    static Registry* r = new Registry;
+    return *r;
+}
+
+void Registry::add(std::shared_ptr<Device> dev) {
+    std::lock_guard<std::mutex> lock(mu_);
+    devices_.push_back(std::move(dev));
+}
+
+void Registry::clear() {
+    std::lock_guard<std::mutex> lock(mu_);
+    devices_.clear();
+    files_.clear();
+}
+
+bool Registry::empty() const {
+    std::lock_guard<std::mutex> lock(mu_);
+    return devices_.empty();
+}
+
+std::shared_ptr<Device> Registry::find(char type, dev_t rdev) const {
+    std::lock_guard<std::mutex> lock(mu_);
+    for (const auto& d : devices_) {
+        if (d->type() == type && d->node_major() == major(rdev) && d->node_minor() == minor(rdev))
+            return d;
+    }
+    return nullptr;
+}
+
+std::shared_ptr<Device> Registry::find(const std::string& node) const {
+    std::lock_guard<std::mutex> lock(mu_);
+    for (const auto& d : devices_) {
+        if (d->node() == node)
+            return d;
+    }
+    return nullptr;
+}
+
+void Registry::bind_file(dev_t st_dev, ino_t st_ino, std::shared_ptr<Device> dev) {
+    std::lock_guard<std::mutex> lock(mu_);
+    files_[{st_dev, st_ino}] = dev;
+}
+
+std::shared_ptr<Device> Registry::device_for_fd(int fd) const {
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        if (files_.empty())
+            return nullptr;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        return nullptr;
+    std::lock_guard<std::mutex> lock(mu_);
+    auto it = files_.find({st.st_dev, st.st_ino});
+    return it == files_.end() ? nullptr : it->second.lock();
+}
+
+void Registry::record(RequestRecord rec) {
+    std::lock_guard<std::mutex> lock(mu_);
+    rec.seq = next_seq_++;
+    if (log_fd_ >= 0) {
+        std::string line = rec.to_json().dump() + "\n";
+        const char* p = line.data();
+        size_t left = line.size();
+        while (left > 0) {
+            ssize_t n = ::write(log_fd_, p, left);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            p += n;
+            left -= static_cast<size_t>(n);
+        }
+    }
+    log_.push_back(std::move(rec));
+}
+
+std::vector<RequestRecord> Registry::log() const {
+    std::lock_guard<std::mutex> lock(mu_);
+    return log_;
+}
+
+void Registry::clear_log() {
+    std::lock_guard<std::mutex> lock(mu_);
+    log_.clear();
+}
+
+bool Registry::set_log_file(const std::string& path) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+    std::lock_guard<std::mutex> lock(mu_);
+    if (log_fd_ >= 0)
+        ::close(log_fd_);
+    log_fd_ = fd;
+    return true;
+}
+
+void attach_devices(const Scenario& s) {
+    auto& reg = Registry::instance();
+    for (std::size_t i = 0; i < s.controllers.size(); ++i) {
+        auto c = std::make_shared<const Controller>(s.controllers[i]);
+        switch (c->protocol) {
+            case Protocol::kCiss:
+            case Protocol::kPqi:
+                for (const auto& sd : c->scsi) {
+                    if (!sd.routed)
+                        continue;
+                    reg.add(std::make_shared<Device>("/dev/" + sd.sg, DriverKind::kCiss, 'c',
+                                                     kScsiGenericMajor, sd.minor, c));
+                }
+                break;
+            case Protocol::kSis:
+                if (s.sis_major) {
+                    reg.add(std::make_shared<Device>(s.sis_node(i), DriverKind::kSis, 'c', *s.sis_major,
+                                                     s.sis_minor(i), c));
+                }
+                break;
+            case Protocol::kNone:
+                break;
+        }
+    }
+    attach_block_devices(s);
+    attach_csmi_nodes(s);
+}
+
+std::uint16_t get_le16(const void* p) {
+    auto b = static_cast<const std::uint8_t*>(p);
+    return static_cast<std::uint16_t>(b[0] | (b[1] << 8));
+}
+std::uint32_t get_le32(const void* p) {
+    auto b = static_cast<const std::uint8_t*>(p);
+    return static_cast<std::uint32_t>(b[0]) | (static_cast<std::uint32_t>(b[1]) << 8) |
+           (static_cast<std::uint32_t>(b[2]) << 16) | (static_cast<std::uint32_t>(b[3]) << 24);
+}
+std::uint64_t get_le64(const void* p) {
+    auto b = static_cast<const std::uint8_t*>(p);
+    return get_le32(b) | (static_cast<std::uint64_t>(get_le32(b + 4)) << 32);
+}
+void put_le16(void* p, std::uint16_t v) {
+    auto b = static_cast<std::uint8_t*>(p);
+    b[0] = static_cast<std::uint8_t>(v);
+    b[1] = static_cast<std::uint8_t>(v >> 8);
+}
+void put_le32(void* p, std::uint32_t v) {
+    auto b = static_cast<std::uint8_t*>(p);
+    for (int i = 0; i < 4; ++i)
+        b[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+void put_le64(void* p, std::uint64_t v) {
+    put_le32(p, static_cast<std::uint32_t>(v));
+    put_le32(static_cast<std::uint8_t*>(p) + 4, static_cast<std::uint32_t>(v >> 32));
+}
+std::string hex_bytes(const void* p, std::size_t n) {
+    static const char digits[] = "0123456789ABCDEF";
+    auto b = static_cast<const std::uint8_t*>(p);
+    std::string out;
+    out.reserve(n * 3);
+    for (std::size_t i = 0; i < n; ++i) {
+        if (i)
+            out += ' ';
+        out += digits[b[i] >> 4];
+        out += digits[b[i] & 15];
+    }
+    return out;
+}
+
+} // namespace qvsim

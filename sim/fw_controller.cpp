@@ -1,0 +1,216 @@
+// The simulated controller's answers to the controller-level BMIC reads and to CISS REPORT LUNS,
+// registered on the stateful controller's dispatch table.
+#include <algorithm>
+
+#include "qvsim/fw_state.h"
+
+namespace qvsim {
+namespace {
+
+struct DefaultState {
+    FirmwareState state;
+};
+
+// Each read takes the next announced total of its sequence, if one is left.
+std::optional<std::uint32_t> take_total(std::vector<std::uint32_t>& seq) {
+    if (seq.empty())
+        return std::nullopt;
+    const std::uint32_t t = seq.front();
+    seq.erase(seq.begin());
+    return t;
+}
+
+std::optional<std::uint32_t> next_bmic_total(FirmwareState& s, std::uint8_t opcode) {
+    auto it = s.reported_totals.find(opcode);
+    return it == s.reported_totals.end() ? std::nullopt : take_total(it->second);
+}
+
+Reply illegal_field() {
+    return check_condition(0x05, 0x24, 0x00);
+}
+
+// The firmware transfers what it has, at most what the CDB allows.
+Reply data(Bytes b, std::size_t allocation) {
+    if (b.size() > allocation)
+        b.resize(allocation);
+    Reply r;
+    r.data_in = std::move(b);
+    return r;
+}
+
+void apply_patches(const FirmwareState& s, const BmicCdb& b, Bytes& reply) {
+    for (const auto& p : s.patches) {
+        if (p.opcode != b.opcode || (p.function && *p.function != std::uint8_t(b.detail)))
+            continue;
+        for (std::size_t k = 0; k < p.bytes.size(); ++k) {
+            const std::size_t at = std::size_t(p.offset) + k;
+            if (at < reply.size())
+                reply[at] = p.bytes[k];
+        }
+    }
+}
+
+std::optional<Bytes> build(FirmwareState& s, const BmicCdb& b) {
+    const std::uint8_t fn = std::uint8_t(b.detail);
+    const std::uint8_t sub = std::uint8_t(b.detail >> 16);
+    switch (b.opcode) {
+        case 0x11:
+            return fw_identify_controller(s, next_bmic_total(s, 0x11));
+        case 0x64:
+            return fw_controller_parameters(s, next_bmic_total(s, 0x64));
+        case 0xC1:
+            if (b.lun() == 0)
+                return fw_cache_config_status(s, next_bmic_total(s, 0xC1));
+            if (b.lun() == 1 && sub == 3)
+                return fw_lu_cache_ram_info(s);
+            return std::nullopt;
+        case 0x66:
+            return fw_subsystem_parameters(s, next_bmic_total(s, 0x66));
+        case 0x72:
+            return fw_mnp_status(s);
+        case 0x59:
+            return fw_expansion_ability(s, next_bmic_total(s, 0x59));
+        case 0x70:
+            return fw_surface_status(s, next_bmic_total(s, 0x70));
+        case 0xEE:
+            if (fn == 1)
+                return fw_power_mode(s);
+            if (fn == 3)
+                return fw_default_power_mode(s);
+            return std::nullopt;
+        case 0x82:
+            // The OEM id rides in the LUN's high byte and must be the controller's own.
+            if (fn != 1 || b.lun_high != s.manufacturing.oem_id)
+                return std::nullopt;
+            return fw_manufacturing_data(s);
+        case 0xD4:
+            if (fn == 3)
+                return fw_ofa_status(s);
+            if (fn == 1 || fn == 4)
+                return fw_ofa_response(s);
+            return std::nullopt;
+        case 0x80:
+            if (sub == 1)
+                return fw_i2c_info(s);
+            if (sub == 6)
+                return fw_oob_interface(s);
+            return std::nullopt;
+        case 0x83:
+            if (fn == 0 || fn == 1 || fn == 3)
+                return fw_discovery_configuration(s, fn);
+            return std::nullopt;
+        case 0x1E:
+            return fw_encryption_read(s, fn);
+        case 0xE8:
+            return fw_managed_sed_read(s, fn, b.lun());
+        case 0x78:
+            return fw_sensors(s, b.lun_high, next_bmic_total(s, 0x78));
+        case 0xE5:
+            return fw_erase_status(s, next_bmic_total(s, 0xE5));
+        case 0x5D:
+            return fw_mirror_pair_info(s, b.lun(), next_bmic_total(s, 0x5D));
+        case 0x61: {
+            std::optional<std::uint16_t> total;
+            if (auto t = next_bmic_total(s, 0x61))
+                total = std::uint16_t(*t);
+            return fw_feature_pages(s, std::uint8_t(b.detail >> 24), sub, total);
+        }
+        default:
+            return std::nullopt;
+    }
+}
+
+// The fault that takes this command, if any; every matching fault counts the command.
+const FwFault* firing_fault(FirmwareState& s, const std::optional<BmicCdb>& b, std::uint8_t scsi_opcode) {
+    const FwFault* hit = nullptr;
+    for (auto& f : s.faults) {
+        const bool match =
+            b ? (f.bmic == b->opcode && (!f.function || *f.function == std::uint8_t(b->detail)))
+              : f.scsi == scsi_opcode;
+        if (!match)
+            continue;
+        const unsigned k = ++f.seen;
+        if (!hit && k >= f.nth && (f.count == 0 || k - f.nth < f.count))
+            hit = &f;
+    }
+    return hit;
+}
+
+// Runs a command under the state's faults: an errno or CHECK CONDITION replaces the answer,
+// short data cuts it.
+template <class Build>
+Reply with_faults(FirmwareState& s, const std::optional<BmicCdb>& b, std::uint8_t scsi_opcode,
+                  Build&& build) {
+    const FwFault* f = firing_fault(s, b, scsi_opcode);
+    if (f && f->err) {
+        Reply r;
+        r.err = f->err;
+        return r;
+    }
+    if (f && !f->sense.empty()) {
+        Reply r;
+        r.scsi_status = 0x02;
+        r.sense = f->sense;
+        return r;
+    }
+    Reply r = build();
+    if (f && f->data_length && r.data_in.size() > *f->data_length)
+        r.data_in.resize(*f->data_length);
+    return r;
+}
+
+Reply bmic_read(ControllerFirmware& fw, const Command&, const BmicCdb& b) {
+    FirmwareState& s = firmware_state(fw);
+    return with_faults(s, b, 0, [&] {
+        auto reply = build(s, b);
+        if (!reply)
+            return illegal_field();
+        apply_patches(s, b, *reply);
+        return data(std::move(*reply), b.length);
+    });
+}
+
+std::uint32_t allocation_length(const Command& cmd) {
+    const auto& c = cmd.cdb;
+    return (std::uint32_t{c[6]} << 24) | (std::uint32_t{c[7]} << 16) | (std::uint32_t{c[8]} << 8) | c[9];
+}
+
+Reply report_luns(ControllerFirmware& fw, const Command& cmd, bool logical) {
+    FirmwareState& s = firmware_state(fw);
+    return with_faults(s, std::nullopt, cmd.cdb[0], [&] {
+        if (cmd.cdb.size() < 10)
+            return illegal_field();
+        Bytes b = logical ? fw_report_logical_luns(s, take_total(s.logical_list_lengths))
+                          : fw_report_physical_luns(s, take_total(s.physical_list_lengths));
+        return data(std::move(b), allocation_length(cmd));
+    });
+}
+
+Reply report_logical(ControllerFirmware& fw, const Command& cmd) {
+    return report_luns(fw, cmd, true);
+}
+Reply report_physical(ControllerFirmware& fw, const Command& cmd) {
+    return report_luns(fw, cmd, false);
+}
+
+bool register_all() {
+    for (std::uint8_t op : {0x11, 0x64, 0xC1, 0x66, 0x72, 0x59, 0x70, 0xEE, 0x82, 0xD4, 0x80, 0x83, 0x1E,
+                            0xE8, 0x61, 0x78, 0xE5, 0x5D})
+        register_bmic(BmicDirection::kRead, op, bmic_read);
+    register_scsi(0xC2, report_logical);
+    register_scsi(0xC4, report_logical); // the SIS transport's opcode for the logical report
+    register_scsi(0xC3, report_physical);
+    return true;
+}
+
+const bool registered = register_all();
+
+} // namespace
+
+FirmwareState& firmware_state(ControllerFirmware& fw) {
+    if (auto* c = dynamic_cast<FwController*>(&fw))
+        return c->fw_state();
+    return fw.state<DefaultState>().state;
+}
+
+} // namespace qvsim

@@ -1,0 +1,194 @@
+// Routes open and ioctl on simulated device nodes to their devices; everything else goes to libc.
+// Linked into the host test executables and into the LD_PRELOAD library.
+#undef _FORTIFY_SOURCE
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "qvsim/device.h"
+
+namespace {
+
+using open_fn = int (*)(const char*, int, ...);
+using openat_fn = int (*)(int, const char*, int, ...);
+using open2_fn = int (*)(const char*, int);
+using openat2_fn = int (*)(int, const char*, int);
+using ioctl_fn = int (*)(int, unsigned long, ...);
+
+template <typename F> F next_symbol(const char* name) {
+    void* p = ::dlsym(RTLD_NEXT, name);
+    if (p == nullptr) {
+        std::fprintf(stderr, "qvsim: no libc symbol %s\n", name);
+        std::abort();
+    }
+    return reinterpret_cast<F>(p);
+}
+
+bool takes_mode(int flags) {
+    return (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE;
+}
+
+// Returns true when `path` names a simulated node; then *result is the memfd or -1 with errno.
+bool sim_open(int dirfd, const char* path, int flags, int* result) {
+    auto& reg = qvsim::Registry::instance();
+    if (path == nullptr || reg.empty())
+        return false;
+    struct stat st {};
+    if (::fstatat(dirfd, path, &st, 0) != 0)
+        return false; // the real open reports it
+    char type = S_ISCHR(st.st_mode) ? 'c' : S_ISBLK(st.st_mode) ? 'b' : 0;
+    if (type == 0)
+        return false;
+    auto dev = reg.find(type, st.st_rdev);
+    if (!dev)
+        return false;
+    int err = dev->open(flags);
+    if (err != 0) {
+        errno = err;
+        *result = -1;
+        return true;
+    }
+    std::string name = std::string("qvsim:") + path;
+    if (name.size() > 240)
+        name.resize(240);
+    int fd = ::memfd_create(name.c_str(), (flags & O_CLOEXEC) ? MFD_CLOEXEC : 0u);
+    if (fd < 0) {
+        *result = -1;
+        return true;
+    }
+    struct stat mst {};
+    if (::fstat(fd, &mst) != 0) {
+        int e = errno;
+        ::close(fd);
+        errno = e;
+        *result = -1;
+        return true;
+    }
+    reg.bind_file(mst.st_dev, mst.st_ino, dev);
+    *result = fd;
+    return true;
+}
+
+} // namespace
+
+extern "C" {
+
+int open(const char* path, int flags, ...) {
+    mode_t mode = 0;
+    if (takes_mode(flags)) {
+        va_list ap;
+        va_start(ap, flags);
+        mode = static_cast<mode_t>(va_arg(ap, int));
+        va_end(ap);
+    }
+    int fd;
+    if (sim_open(AT_FDCWD, path, flags, &fd))
+        return fd;
+    static open_fn real = next_symbol<open_fn>("open");
+    return real(path, flags, mode);
+}
+
+int open64(const char* path, int flags, ...) {
+    mode_t mode = 0;
+    if (takes_mode(flags)) {
+        va_list ap;
+        va_start(ap, flags);
+        mode = static_cast<mode_t>(va_arg(ap, int));
+        va_end(ap);
+    }
+    int fd;
+    if (sim_open(AT_FDCWD, path, flags, &fd))
+        return fd;
+    static open_fn real = next_symbol<open_fn>("open64");
+    return real(path, flags, mode);
+}
+
+int openat(int dirfd, const char* path, int flags, ...) {
+    mode_t mode = 0;
+    if (takes_mode(flags)) {
+        va_list ap;
+        va_start(ap, flags);
+        mode = static_cast<mode_t>(va_arg(ap, int));
+        va_end(ap);
+    }
+    int fd;
+    if (sim_open(dirfd, path, flags, &fd))
+        return fd;
+    static openat_fn real = next_symbol<openat_fn>("openat");
+    return real(dirfd, path, flags, mode);
+}
+
+int openat64(int dirfd, const char* path, int flags, ...) {
+    mode_t mode = 0;
+    if (takes_mode(flags)) {
+        va_list ap;
+        va_start(ap, flags);
+        mode = static_cast<mode_t>(va_arg(ap, int));
+        va_end(ap);
+    }
+    int fd;
+    if (sim_open(dirfd, path, flags, &fd))
+        return fd;
+    static openat_fn real = next_symbol<openat_fn>("openat64");
+    return real(dirfd, path, flags, mode);
+}
+
+// The fortified entry points that callers compiled with _FORTIFY_SOURCE reach.
+int __open_2(const char* path, int flags) {
+    int fd;
+    if (sim_open(AT_FDCWD, path, flags, &fd))
+        return fd;
+    static open2_fn real = next_symbol<open2_fn>("__open_2");
+    return real(path, flags);
+}
+
+int __open64_2(const char* path, int flags) {
+    int fd;
+    if (sim_open(AT_FDCWD, path, flags, &fd))
+        return fd;
+    static open2_fn real = next_symbol<open2_fn>("__open64_2");
+    return real(path, flags);
+}
+
+int __openat_2(int dirfd, const char* path, int flags) {
+    int fd;
+    if (sim_open(dirfd, path, flags, &fd))
+        return fd;
+    static openat2_fn real = next_symbol<openat2_fn>("__openat_2");
+    return real(dirfd, path, flags);
+}
+
+int __openat64_2(int dirfd, const char* path, int flags) {
+    int fd;
+    if (sim_open(dirfd, path, flags, &fd))
+        return fd;
+    static openat2_fn real = next_symbol<openat2_fn>("__openat64_2");
+    return real(dirfd, path, flags);
+}
+
+int ioctl(int fd, unsigned long request, ...) noexcept {
+    va_list ap;
+    va_start(ap, request);
+    void* arg = va_arg(ap, void*);
+    va_end(ap);
+    if (auto dev = qvsim::Registry::instance().device_for_fd(fd)) {
+        int err = dev->ioctl(request, arg);
+        if (err != 0) {
+            errno = err;
+            return -1;
+        }
+        return 0;
+    }
+    static ioctl_fn real = next_symbol<ioctl_fn>("ioctl");
+    return real(fd, request, arg);
+}
+
+} // extern "C"

@@ -1,0 +1,817 @@
+// The controller's own hardware diagnostics, driven with BMIC diagnostic CDBs from the tool's
+// tables, and the MRAM, diagnostic-revision and serial-output message-counter commands.
+#include "bmic.h"
+
+#include <cstdio>
+#include <cstring>
+#include <span>
+
+#include "cli.h"
+#include "externs.h"
+#include "ppavl_platform.h"
+#include "ptelm_commands.h"
+
+namespace {
+
+constexpr VK_BYTE kScsiStatusGood = 0x00;
+
+constexpr BMIC_SCSI_DIAGNOSTIC_CDB Cdb(VK_BYTE scsi_command, VK_BYTE bmic_command, VK_BYTE subcommand,
+                                       VK_BYTE control) {
+    BMIC_SCSI_DIAGNOSTIC_CDB cdb{};
+    cdb.bSCSICommand = scsi_command;
+    cdb.bBMICCommand = bmic_command;
+    cdb.subcmd2 = subcommand;
+    cdb.control = control;
+    return cdb;
+}
+
+constexpr BMIC_PAYLOAD_BUF Payload(VK_BYTE test_id, VK_WORD subtest_id) {
+    return BMIC_PAYLOAD_BUF{test_id, 0, subtest_id, 1};
+}
+
+} // namespace
+
+BMIC_TEST_SPEC bmicTestSpecTable[] = {
+    {"memorytest", Cdb(0x27, 0x42, 0xD1, 0x01), 0},
+    {"cachetest", Cdb(0x27, 0x42, 0xD1, 0x01), 0},
+    {"dataretentiontest", Cdb(0x27, 0x42, 0xD1, 0x01), 0},
+    {"sastest", Cdb(0x27, 0x42, 0xD1, 0x01), 0},
+    {"saspatterntest", Cdb(0x27, 0x42, 0xD1, 0x01), 0},
+    {"getteststatus", Cdb(0x26, 0x42, 0xD3, 0x01), 36},
+    {"getavailabletests", Cdb(0x26, 0x42, 0xD0, 0x01), 36},
+    {"readI2CHostMFG", Cdb(0x26, 0x42, 0xD4, 0x02), 256},
+    {"readPCIeValues", Cdb(0x26, 0x42, 0xD8, 0x01), 36},
+    {"verifycpld", Cdb(0x26, 0x42, 0xD9, 0x01), 0},
+    {"readMRAM", Cdb(0x26, 0x42, 0x84, 0x00), 0},
+    {"writeMRAM", Cdb(0x27, 0x42, 0x84, 0x00), 0},
+    {"ctlrPHYerrors", Cdb(0x27, 0x68, 0xD1, 0x00), 0},
+    {"controllerledtest", Cdb(0x27, 0x42, 0xD1, 0x01), 0},
+    {"fwdiagrevision", Cdb(0x26, 0x42, 0xD7, 0x00), 4},
+    {"SOBmessagecounters", Cdb(0x26, 0x42, 0xEB, 0x00), 3},
+    {"NULL", Cdb(0x00, 0x00, 0x00, 0x00), 0},
+};
+
+const BMIC_PAYLOAD bmicPayloadTable[] = {
+    {"CACHE_LFSR_FILL", Payload(TESTID_CACHE_TEST, SUBTESTID_CACHE_LFSR_FILL)},
+    {"CACHE_PATTERN_FILL", Payload(TESTID_CACHE_TEST, SUBTESTID_CACHE_PATTERN_FILL)},
+    {"CACHE_WALKING_ONES", Payload(TESTID_CACHE_TEST, SUBTESTID_CACHE_WALKING_ONES)},
+    {"CACHE_WALKING_ZEROS", Payload(TESTID_CACHE_TEST, SUBTESTID_CACHE_WALKING_ZEROS)},
+    {"CACHE_DATA_INVERSION", Payload(TESTID_CACHE_TEST, SUBTESTID_CACHE_DATA_INVERSION)},
+    {"MEM_MOVING_INVR_LONG", Payload(TESTID_MEMORY_TEST, SUBTESTID_MEMORY_MOVING_INVERSION_LONG)},
+    {"MEM_MOVING_INVR_TURBO", Payload(TESTID_MEMORY_TEST, SUBTESTID_MEMORY_MOVING_INVERSION_TURBO)},
+    {"MEM_MOVING_INVR_FBT", Payload(TESTID_MEMORY_TEST, SUBTESTID_MEMORY_MOVING_INVERSION_FBT)},
+    {"GET_CORRECTED_ECC_COUNT", Payload(TESTID_MEMORY_TEST, SUBTESTID_MEMORY_CORRECTED_ECC_COUNT)},
+    {"DATA_FILL", Payload(TESTID_DATA_RETENTION_TEST, SUBTESTID_DATA_RETENTION_DATAFILL)},
+    {"DATA_VERIFY", Payload(TESTID_DATA_RETENTION_TEST, SUBTESTID_DATA_RETENTION_DATAVERIFY)},
+    {"CONTROLLER_LED_TEST", Payload(TESTID_CTRL_LED_TEST, 0x0001)},
+    {"SAS_WR_RD_COMP", Payload(TESTID_SAS_TEST, SUBTESTID_SAS_READWRITECOMPARE)},
+    {"SAS_LONG_WR_RD_COMP", Payload(TESTID_SAS_TEST, SUBTESTID_SAS_LONGREADWRITECOMPARE)},
+    {"SAS_JTPAT", Payload(TESTID_SAS_PATTERN_TEST, SUBTESTID_SASPATTERN_JTPAT)},
+    {"SAS_RANDOM", Payload(TESTID_SAS_PATTERN_TEST, SUBTESTID_SASPATTERN_RANDOM)},
+    {"SAS_JTPAT_RANDOM", Payload(TESTID_SAS_PATTERN_TEST, SUBTESTID_SASPATTERN_JTPAT_AND_RANDOM)},
+    {"SAS_HIFH_FREQ", Payload(TESTID_SAS_PATTERN_TEST, SUBTESTID_SASPATTERN_D10_2)},
+    {"SAS_JTPAT_D10.2", Payload(TESTID_SAS_PATTERN_TEST, SUBTESTID_SASPATTERN_JTPAT_AND_D10_2)},
+    {"NULL", BMIC_PAYLOAD_BUF{0, 0, 0, 0}},
+};
+
+namespace {
+
+struct ErrorCodeText {
+    VK_BYTE code;
+    const char* log_name;
+    const char* text;
+};
+
+constexpr ErrorCodeText kErrorCodes[] = {
+    {DIAG_NO_ERROR, "DIAG_NO_ERROR", "PASS - No Error"},
+    {DIAG_ERROR_DATA_MISMATCH, "DIAG_ERROR_DATA_MISMATCH", "FAIL - Data Mismatch"},
+    {DIAG_ZERO_FILL_FAILED, "DIAG_ZERO_FILL_FAILED", "FAIL - Zero Fill failure"},
+    {DIAG_ERROR_LPRAM_ECC_STATUS, "DIAG_ERROR_LPRAM_ECC_STATUS", "FAIL - LRAM ECC Status Error"},
+    {DIAG_ERROR_ECC_STATUS, "DIAG_ERROR_ECC_STATUS", "FAIL - ECC Status Error"},
+    {DIAG_RETENTION_BACKUP_ERROR, "DIAG_RETENTION_BACKUP_ERROR", "FAIL - Data Retention Backup Error"},
+    {DIAG_RETENTION_RESTORE_ERROR, "DIAG_RETENTION_RESTORE_ERROR", "FAIL - Data Retention Restore Error"},
+    {DIAG_RETENTION_HW_ERROR, "DIAG_RETENTION_HW_ERROR", "FAIL - Data Retention Hardware Error"},
+    {DIAG_RETENTION_PROCEDURE_ERROR, "DIAG_RETENTION_PROCEDURE_ERROR",
+     "FAIL - Data Retention Procedure Error"},
+    {DIAG_RETENTION_FLUSH_ERROR, "DIAG_RETENTION_FLUSH_ERROR", "FAIL - Data Retention Flush Error"},
+    {DIAG_CACHE_IN_USE_ERROR, "DIAG_CACHE_IN_USE_ERROR", "FAIL - Data Retention Cache In Use Error"},
+    {DIAG_PATTERN_FILL_FAILED, "DIAG_PATTERN_FILL_FAILED", "FAIL - Pattern Fill Failure"},
+    {DIAG_PATTERN_CHECK_FAILED, "DIAG_PATTERN_CHECK_FAILED", "FAIL - Pattern Check Failure"},
+    {DIAG_LFSR_FILL_FAILED, "DIAG_LFSR_FILL_FAILED", "FAIL - LFSR Fill Failure"},
+    {DIAG_ERROR_SMGR_ALLOC_ERROR, "DIAG_ERROR_SMGR_ALLOC_ERROR", "FAIL - SMGR Alloc Error"},
+    {DIAG_ERROR_SAS_DRIVE_MISSING, "DIAG_ERROR_SAS_DRIVE_MISSING", "FAIL - SAS Drive Missing"},
+    {DIAG_ERROR_SAS_WRITE_FAILED, "DIAG_ERROR_SAS_WRITE_FAILED", "FAIL - SAS Write Failed"},
+    {DIAG_ERROR_SAS_READ_FAILED, "DIAG_ERROR_SAS_READ_FAILED", "FAIL - SAS Read Failure"},
+    {DIAG_ERROR_SAS_COMPARE_FAILED, "DIAG_ERROR_SAS_COMPARE_FAILED", "FAIL - SAS Compare Failure"},
+    {DIAG_ERROR_INVALID_SIZE, "DIAG_ERROR_INVALID_SIZE", "FAIL - Invalid Size"},
+    {DIAG_ERROR_INVALID_SGPIO_DATA, "DIAG_ERROR_INVALID_SGPIO_DATA", "FAIL - Invalid SGPIO Data"},
+    {DIAG_ERROR_NO_SGPIO_DETECTED, "DIAG_ERROR_NO_SGPIO_DETECTED", "FAIL - No SGPIO Detected "},
+    {DIAG_INVALID_TEST_ID, "DIAG_INVALID_TEST_ID", "FAIL - Invalid Test ID"},
+};
+
+struct SubtestLogName {
+    VK_WORD id;
+    const char* name;
+};
+
+constexpr SubtestLogName kMemorySubtests[] = {
+    {SUBTESTID_MEMORY_MOVING_INVERSION_LONG, "MEMORY_MOVING_INVERSION_LONG"},
+    {SUBTESTID_MEMORY_MOVING_INVERSION_TURBO, "MEMORY_MOVING_INVERSION_TURBO"},
+    {SUBTESTID_MEMORY_MOVING_INVERSION_FBT, "MEMORY_MOVING_INVERSION_FBT"},
+    {SUBTESTID_MEMORY_CORRECTED_ECC_COUNT, "MEMORY_CORRECTED_ECC_COUNT"},
+    {SUBTESTID_MEMORY_ALLSUBTESTS, "MEMORY_ALLSUBTESTS"},
+};
+
+// Sub-test 2 of the cache test is logged under the memory name: controllers report it that way.
+constexpr SubtestLogName kCacheSubtests[] = {
+    {0x0002, "MEMORY_MOVING_INVERSION_TURBO"},
+    {SUBTESTID_CACHE_LFSR_FILL, "CACHE_LFSR_FILL"},
+    {SUBTESTID_CACHE_PATTERN_FILL, "CACHE_PATTERN_FILL"},
+    {SUBTESTID_CACHE_WALKING_ONES, "CACHE_WALKING_ONES"},
+    {SUBTESTID_CACHE_WALKING_ZEROS, "CACHE_WALKING_ZEROS"},
+    {SUBTESTID_CACHE_DATA_INVERSION, "CACHE_DATA_INVERSION"},
+};
+
+constexpr SubtestLogName kDataRetentionSubtests[] = {
+    {SUBTESTID_DATA_RETENTION_DATAFILL, "DATA_RETENTION_DATAFILL"},
+    {SUBTESTID_DATA_RETENTION_DATAVERIFY, "DATA_RETENTION_DATAVERIFY"},
+};
+
+constexpr SubtestLogName kSasSubtests[] = {
+    {SUBTESTID_SAS_READWRITECOMPARE, "SAS_READWRITECOMPARE"},
+    {SUBTESTID_SAS_LONGREADWRITECOMPARE, "SAS_LONGREADWRITECOMPARE"},
+};
+
+constexpr SubtestLogName kSasPatternSubtests[] = {
+    {SUBTESTID_SASPATTERN_JTPAT, "SASPATTERN_JTPAT"},
+    {SUBTESTID_SASPATTERN_RANDOM, "SASPATTERN_RANDOM"},
+    {SUBTESTID_SASPATTERN_JTPAT_AND_RANDOM, "SASPATTERN_JTPAT_AND_RANDOM"},
+    {SUBTESTID_SASPATTERN_D10_2, "SASPATTERN_D10_2"},
+    {SUBTESTID_SASPATTERN_JTPAT_AND_D10_2, "SASPATTERN_JTPAT_AND_D10_2"},
+};
+
+struct TestLogName {
+    VK_BYTE id;
+    const char* name;
+    std::span<const SubtestLogName> subtests;
+};
+
+constexpr TestLogName kTests[] = {
+    {TESTID_MEMORY_TEST, "MEMORY_TEST", kMemorySubtests},
+    {TESTID_CACHE_TEST, "CACHE_TEST", kCacheSubtests},
+    {TESTID_DATA_RETENTION_TEST, "DATA_RETENTION_TEST", kDataRetentionSubtests},
+    {TESTID_SAS_TEST, "SAS_TEST", kSasSubtests},
+    {TESTID_SAS_PATTERN_TEST, "SAS_PATTERN_TEST", kSasPatternSubtests},
+};
+
+void LogTestAndSubtest(const BMIC_TEST_RESULT& result) {
+    for (const TestLogName& test : kTests) {
+        if (test.id != result.testId) {
+            continue;
+        }
+        QV_Log("%s [%02xh] / ", test.name, result.testId);
+        for (const SubtestLogName& subtest : test.subtests) {
+            if (subtest.id == result.subtestId) {
+                QV_Log("%s [%03xh] \r\n", subtest.name, result.subtestId);
+                return;
+            }
+        }
+        QV_Log("UNKNOWN SUBTEST ID [%03xh] \r\n", result.subtestId);
+        return;
+    }
+    QV_Log("UNKNOWN TEST ID [%02xh] \r\n", result.testId);
+}
+
+void PrintAndLogErrorCode(VK_BYTE code) {
+    for (const ErrorCodeText& entry : kErrorCodes) {
+        if (entry.code == code) {
+            std::printf("%s", entry.text);
+            QV_Log("%s [%04x] \r\n", entry.log_name, code);
+            return;
+        }
+    }
+    std::printf("FAIL - Unknown Error Code");
+    QV_Log("UNKNOWN ERROR CODE [%04x] \r\n", code);
+}
+
+// One single-sub-test runner: its header on standard output, then the send loop.
+void RunSubtest(const char* header, const char* test_name, const char* payload_name, int ctrl_num,
+                VK_BYTE iterations) {
+    std::printf(header, ctrl_num, iterations);
+    QV_ExecuteBMIC(test_name, payload_name, iterations, eDATA_TRANSFER_OUT, ctrl_num);
+}
+
+// ---- MRAM -----------------------------------------------------------------------------------------
+
+constexpr const char* kMramFillName = "MRAM Test Data Fill";
+constexpr const char* kMramVerifyName = "MRAM Test Data Verify";
+constexpr size_t kMramStatusByte = 14;
+constexpr size_t kMramKindByte = 15;
+
+// Offset 0 in bytes 2-5, the length in bytes 10-13 (byte 10 zero, then 24 bits most significant
+// first), the test status and kind in bytes 14 and 15.
+void PrepareMramCdb(BMIC_SCSI_DIAGNOSTIC_CDB* cdb, VK_BYTE kind) {
+    auto* bytes = reinterpret_cast<VK_BYTE*>(cdb);
+    std::memset(bytes + 2, 0, 4);
+    bytes[10] = 0;
+    bytes[11] = static_cast<VK_BYTE>((MRAM_DATA_BUFFER_SIZE >> 16) & 0xFF);
+    bytes[12] = static_cast<VK_BYTE>((MRAM_DATA_BUFFER_SIZE >> 8) & 0xFF);
+    bytes[13] = static_cast<VK_BYTE>(MRAM_DATA_BUFFER_SIZE & 0xFF);
+    bytes[kMramStatusByte] = MRAM_TEST_STARTED;
+    bytes[kMramKindByte] = kind;
+}
+
+void SetMramStatus(BMIC_SCSI_DIAGNOSTIC_CDB* cdb, VK_BYTE status) {
+    reinterpret_cast<VK_BYTE*>(cdb)[kMramStatusByte] = status;
+}
+
+bool SendMram(PCDA cda, BMIC_SCSI_DIAGNOSTIC_CDB* cdb, EnTransferType transfer_type, VK_BYTE* data) {
+    SCSIRequest request;
+    return QV_PopulateSCSIRequest(&request, cdb, transfer_type, SREQ_DEFAULT_TIMEOUT_INSECS, data,
+                                  MRAM_DATA_BUFFER_SIZE) != nullptr &&
+           QV_SendDiagnosticRequest(cda, &request);
+}
+
+void PrintMramVerdict(const char* name, bool failed) {
+    if (failed) {
+        std::printf("%s - FAIL \n", name);
+        QV_Log("%s - FAIL \r\n", name);
+    } else {
+        std::printf("%s - PASS \n", name);
+        QV_Log("%s - PASS \r\n", name);
+    }
+}
+
+// ---- Serial output buffer -------------------------------------------------------------------------
+
+constexpr int kStarLineLength = 77;
+constexpr const char* kEventKeywords[] = {"ALERT:", "ERROR:", "WARNING:"};
+
+bool IsEventKeyword(const char* word) {
+    for (const char* keyword : kEventKeywords) {
+        if (std::strcmp(word, keyword) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void PrintStarLine(bool to_log) {
+    char stars[kStarLineLength + 1];
+    std::memset(stars, '*', kStarLineLength);
+    stars[kStarLineLength] = '\0';
+    if (to_log) {
+        QV_Log("%s \r\n", stars);
+    } else {
+        std::printf("%s \n", stars);
+    }
+}
+
+} // namespace
+
+// ---- Tables ---------------------------------------------------------------------------------------
+
+BMIC_SCSI_DIAGNOSTIC_CDB* BmicScsiCdbLookup(const char* test_name) {
+    if (test_name == nullptr) {
+        return nullptr;
+    }
+    for (BMIC_TEST_SPEC* row = bmicTestSpecTable; row->bmicCdb.bSCSICommand != 0; ++row) {
+        if (std::strcmp(row->TestName, test_name) == 0) {
+            return &row->bmicCdb;
+        }
+    }
+    return nullptr;
+}
+
+const BMIC_PAYLOAD_BUF* BmicPayloadLookup(const char* payload_name) {
+    if (payload_name == nullptr) {
+        return nullptr;
+    }
+    for (const BMIC_PAYLOAD* row = bmicPayloadTable; row->bmicPayloadBuf.testId != 0; ++row) {
+        if (std::strcmp(row->diagnosticTestName, payload_name) == 0) {
+            return &row->bmicPayloadBuf;
+        }
+    }
+    return nullptr;
+}
+
+VK_BYTE PrtBmicTestSpecTable(void) {
+    for (const BMIC_TEST_SPEC* row = bmicTestSpecTable; row->bmicCdb.bSCSICommand != 0; ++row) {
+        std::printf(" %-50s 0x%x 0x%x 0x%x\n", row->TestName, row->bmicCdb.bBMICCommand, row->bmicCdb.control,
+                    row->payloadSize);
+    }
+    return 0;
+}
+
+// ---- Requests -------------------------------------------------------------------------------------
+
+SCSIRequest* QV_PopulateSCSIRequest(SCSIRequest* request, void* cdb, EnTransferType transfer_type,
+                                    VK_BYTE timeout_sec, void* buffer, VK_UINT32 buffer_size) {
+    if (request == nullptr) {
+        return nullptr;
+    }
+    std::memset(request, 0, sizeof(*request));
+    // The size travels in 16 bits; a larger buffer would be sent cut short, so it is not sent.
+    if (buffer_size > 0xFFFF) {
+        return nullptr;
+    }
+    request->cdb = static_cast<VK_UINT8*>(cdb);
+    request->cdb_size = sizeof(BMIC_SCSI_DIAGNOSTIC_CDB);
+    request->transfer_type = transfer_type;
+    request->timeout_sec = timeout_sec != 0 ? timeout_sec : SREQ_DEFAULT_TIMEOUT_INSECS;
+    request->io_buffer = static_cast<VK_UINT8*>(buffer);
+    request->io_buffer_size = buffer_size;
+    return request;
+}
+
+VK_BOOL QV_SendDiagnosticRequest(PCDA cda, SCSIRequest* request) {
+    if (request == nullptr || !VK_SendControllerSCSICommand(cda, request)) {
+        return kFalse;
+    }
+    return request->scsi_status == kScsiStatusGood ? kTrue : kFalse;
+}
+
+// ---- Send loop and results ------------------------------------------------------------------------
+
+void QV_ExecuteBMIC(const char* test_name, const char* payload_name, VK_BYTE iterations,
+                    EnTransferType transfer_type, int ctrl_num) {
+    const BMIC_SCSI_DIAGNOSTIC_CDB* cdb = BmicScsiCdbLookup(test_name);
+    const BMIC_PAYLOAD_BUF* payload = BmicPayloadLookup(payload_name);
+    if (cdb == nullptr || payload == nullptr) {
+        return;
+    }
+    for (int i = 1; i <= iterations; ++i) {
+        // Fresh copies each time: the request's outputs and any transport rewrite stay per iteration.
+        BMIC_SCSI_DIAGNOSTIC_CDB command = *cdb;
+        BMIC_PAYLOAD_BUF data = *payload;
+        SCSIRequest request;
+        if (QV_PopulateSCSIRequest(&request, &command, transfer_type, 0, &data, sizeof(data)) != nullptr &&
+            QV_SendDiagnosticRequest(pCDA, &request)) {
+            QV_VerifyTestStatus(pCDA, i);
+        } else {
+            std::printf("Failed to execute %s: %s, CtlrNum: %d, Iteration: %d \n", test_name, payload_name,
+                        ctrl_num, i);
+            QV_Log("Failed to execute %s: %s, CtlrNum: %d, Iteration: %d \r\n", test_name, payload_name,
+                   ctrl_num, i);
+        }
+    }
+}
+
+void QV_VerifyTestStatus(PCDA cda, int iteration) {
+    const BMIC_SCSI_DIAGNOSTIC_CDB* cdb = BmicScsiCdbLookup("getteststatus");
+    if (cdb == nullptr) {
+        return;
+    }
+    BMIC_SCSI_DIAGNOSTIC_CDB command = *cdb;
+    BMIC_TEST_RESULT result = {};
+    SCSIRequest request;
+    if (QV_PopulateSCSIRequest(&request, &command, eDATA_TRANSFER_IN, SREQ_DEFAULT_TIMEOUT_INSECS, &result,
+                               sizeof(result)) != nullptr &&
+        QV_SendDiagnosticRequest(cda, &request)) {
+        QV_VerifyTestStatusPrint(&result, iteration);
+    }
+}
+
+void QV_VerifyTestStatusPrint(const BMIC_TEST_RESULT* result, int iteration) {
+    if (result == nullptr) {
+        return;
+    }
+    QV_Log(" \rTestid/subtestid : ");
+    LogTestAndSubtest(*result);
+    std::printf("  Result: Iteration: %d ", iteration);
+    QV_Log("Result: Iteration: %d ", iteration);
+    PrintAndLogErrorCode(result->errorCode);
+    std::printf("\n");
+}
+
+// ---- Runners --------------------------------------------------------------------------------------
+
+void QV_DiagCacheLFSRfill(int ctrl_num, VK_BYTE iterations) {
+    RunSubtest("CacheTest : LFSR Cache Fill ctrlNum: %d, iteration %d\n", "cachetest", "CACHE_LFSR_FILL",
+               ctrl_num, iterations);
+}
+
+void QV_DiagCachePatfill(int ctrl_num, VK_BYTE iterations) {
+    RunSubtest("CacheTest : Pattern Fill ctrlNum: %d, iteration %d\n", "cachetest", "CACHE_PATTERN_FILL",
+               ctrl_num, iterations);
+}
+
+void QV_DiagCacheWalkingOnes(int ctrl_num, VK_BYTE iterations) {
+    RunSubtest("CacheTest : Walking Ones ctrlNum: %d, iteration %d\n", "cachetest", "CACHE_WALKING_ONES",
+               ctrl_num, iterations);
+}
+
+void QV_DiagCacheWalkingZeros(int ctrl_num, VK_BYTE iterations) {
+    RunSubtest("CacheTest : Walking Zeros ctrlNum: %d, iteration %d\n", "cachetest", "CACHE_WALKING_ZEROS",
+               ctrl_num, iterations);
+}
+
+void QV_DiagCacheDataInversion(int ctrl_num, VK_BYTE iterations) {
+    RunSubtest("CacheTest : Data Inversion ctrlNum: %d, iteration %d\n", "cachetest", "CACHE_DATA_INVERSION",
+               ctrl_num, iterations);
+}
+
+void QV_DiagMemMovingInvLong(int ctrl_num, VK_BYTE iterations) {
+    RunSubtest("MemoryTest : Moving Inversion Long ctrlNum: %d, iteration %d\n", "memorytest",
+               "MEM_MOVING_INVR_LONG", ctrl_num, iterations);
+}
+
+void QV_DiagMemMovingInvTurbo(int ctrl_num, VK_BYTE iterations) {
+    RunSubtest("MemoryTest : Moving Inversion Turbo ctrlNum: %d, iteration %d\n", "memorytest",
+               "MEM_MOVING_INVR_TURBO", ctrl_num, iterations);
+}
+
+void QV_DiagMemMovingInvFBT(int ctrl_num, VK_BYTE iterations) {
+    RunSubtest("MemoryTest : Moving Inversion FBT ctrlNum: %d, iteration %d\n", "memorytest",
+               "MEM_MOVING_INVR_FBT", ctrl_num, iterations);
+}
+
+void QV_DiagGetCorrEccCount(int ctrl_num, VK_BYTE iterations) {
+    RunSubtest("MemoryTest : Get Corrected ECC Count ctrlNum: %d, iteration %d\n", "memorytest",
+               "GET_CORRECTED_ECC_COUNT", ctrl_num, iterations);
+}
+
+void QV_DiagWrRdComp(int ctrl_num, VK_BYTE iterations) {
+    RunSubtest("SasTest : Write Read Compare: ctrlNum: %d, iteration %d\n", "sastest", "SAS_WR_RD_COMP",
+               ctrl_num, iterations);
+}
+
+void QV_DiagLongWrRdComp(int ctrl_num, VK_BYTE iterations) {
+    RunSubtest("SasTest : Long Write Read Compare: ctrlNum: %d, iteration %d\n", "sastest",
+               "SAS_LONG_WR_RD_COMP", ctrl_num, iterations);
+}
+
+void QV_DiagJtpat(int ctrl_num, VK_BYTE iterations) {
+    RunSubtest("SasPatternTest : JTPAT: ctrlNum : %d, iteration %d\n", "saspatterntest", "SAS_JTPAT",
+               ctrl_num, iterations);
+}
+
+void QV_DiagRandom(int ctrl_num, VK_BYTE iterations) {
+    RunSubtest("SasPatternTest : Random: ctrlNum : %d, iteration %d\n", "saspatterntest", "SAS_RANDOM",
+               ctrl_num, iterations);
+}
+
+void QV_DiagJtpatRandom(int ctrl_num, VK_BYTE iterations) {
+    RunSubtest("SasPatternTest : JTPAT Random: ctrlNum : %d, iteration %d\n", "saspatterntest",
+               "SAS_JTPAT_RANDOM", ctrl_num, iterations);
+}
+
+void QV_DiagD10_2(int ctrl_num, VK_BYTE iterations) {
+    RunSubtest("SasPatternTest : D10.2 HIGH FREQ: ctrlNum : %d, iteration %d\n", "saspatterntest",
+               "SAS_HIFH_FREQ", ctrl_num, iterations);
+}
+
+void QV_DiagJtpatD10_2(int ctrl_num, VK_BYTE iterations) {
+    RunSubtest("SasPatternTest : JTPAT D10.2 HIGH FREQ: ctrlNum : %d, iteration %d\n", "saspatterntest",
+               "SAS_JTPAT_D10.2", ctrl_num, iterations);
+}
+
+void QV_ControllerLedTest(int ctrl_num, VK_BYTE iterations) {
+    RunSubtest("ControllerLedTest : ctrlNum: %d, iteration %d\n", "controllerledtest", "CONTROLLER_LED_TEST",
+               ctrl_num, iterations);
+}
+
+void QV_CacheTest(int ctrl_num, VK_BYTE iterations) {
+    QV_DiagCacheLFSRfill(ctrl_num, iterations);
+    QV_DiagCachePatfill(ctrl_num, iterations);
+    QV_DiagCacheWalkingOnes(ctrl_num, iterations);
+    QV_DiagCacheWalkingZeros(ctrl_num, iterations);
+    QV_DiagCacheDataInversion(ctrl_num, iterations);
+}
+
+void QV_MemoryTest(int ctrl_num, VK_BYTE iterations) {
+    QV_DiagMemMovingInvLong(ctrl_num, iterations);
+    QV_DiagMemMovingInvTurbo(ctrl_num, iterations);
+    QV_DiagMemMovingInvFBT(ctrl_num, iterations);
+    QV_DiagGetCorrEccCount(ctrl_num, iterations);
+}
+
+void QV_SasTest(int ctrl_num, VK_BYTE iterations) {
+    QV_DiagWrRdComp(ctrl_num, iterations);
+    QV_DiagLongWrRdComp(ctrl_num, iterations);
+}
+
+void QV_SasPatternTest(int ctrl_num, VK_BYTE iterations) {
+    QV_DiagJtpat(ctrl_num, iterations);
+    QV_DiagRandom(ctrl_num, iterations);
+    QV_DiagJtpatRandom(ctrl_num, iterations);
+    QV_DiagD10_2(ctrl_num, iterations);
+    QV_DiagJtpatD10_2(ctrl_num, iterations);
+}
+
+void QV_DiagRetentionAfterStatus(VK_BYTE backup_power_status, VK_BOOL data_fill, int ctrl_num) {
+    constexpr VK_BYTE kPresentAndCharged = 3;
+    if (backup_power_status == kPresentAndCharged) {
+        QV_ExecuteBMIC("dataretentiontest", data_fill ? "DATA_FILL" : "DATA_VERIFY", 1, eDATA_TRANSFER_OUT,
+                       ctrl_num);
+        return;
+    }
+    const char* text =
+        data_fill ? "To start data retention test, please ensure a fully charged super-cap is attached"
+                  : "To start data retention test, please ensure a fully charged super-cap is attached ";
+    std::puts(text);
+    QV_Log("%s\n", text);
+}
+
+// ---- MRAM, diagnostic revision, message counters ---------------------------------------------------
+
+void GenerateData(VK_BYTE* buffer, VK_UINT16 size) {
+    if (buffer == nullptr) {
+        return;
+    }
+    for (VK_UINT16 i = 0; i < size; ++i) {
+        buffer[i] = (i % 2 == 0) ? 0x55 : 0xAA;
+    }
+}
+
+void QV_MRAMTestDataFill(PCDA cda) {
+    const BMIC_SCSI_DIAGNOSTIC_CDB* row = BmicScsiCdbLookup("writeMRAM");
+    if (row == nullptr) {
+        return;
+    }
+    VK_BYTE data[MRAM_DATA_BUFFER_SIZE];
+    GenerateData(data, sizeof(data));
+    BMIC_SCSI_DIAGNOSTIC_CDB cdb = *row;
+    PrepareMramCdb(&cdb, MRAM_TEST_WRITE_ENTIRE_SIZE);
+
+    bool failed = false;
+    if (!SendMram(cda, &cdb, eDATA_TRANSFER_OUT, data)) {
+        std::printf("%s : - MRAM write failure (Status = 0x%x)\n", kMramFillName, 0);
+        QV_Log("%s : - MRAM write failure (Status = 0x%x)\n", kMramFillName, 0);
+        failed = true;
+    }
+    // Tell the controller how the write went; its answer changes nothing.
+    SetMramStatus(&cdb, failed ? MRAM_TEST_FAILED : MRAM_TEST_WRITE_COMPLETED);
+    SendMram(cda, &cdb, eDATA_TRANSFER_OUT, data);
+    PrintMramVerdict(kMramFillName, failed);
+}
+
+void QV_MRAMTestDataVerify(PCDA cda) {
+    const BMIC_SCSI_DIAGNOSTIC_CDB* row = BmicScsiCdbLookup("readMRAM");
+    if (row == nullptr) {
+        return;
+    }
+    VK_BYTE data[MRAM_DATA_BUFFER_SIZE] = {};
+    BMIC_SCSI_DIAGNOSTIC_CDB cdb = *row;
+    PrepareMramCdb(&cdb, MRAM_TEST_VERIFY_ENTIRE_SIZE);
+
+    bool failed = false;
+    if (!SendMram(cda, &cdb, eDATA_TRANSFER_IN, data)) {
+        std::printf("%s : - MRAM read failure (Status = 0x%x)\n", kMramVerifyName, 0);
+        QV_Log("%s : - MRAM read failure(Status = 0x%x)\n", kMramVerifyName, 0);
+        failed = true;
+    }
+    // The controller compares what it sent with the pattern itself; the data goes back to it.
+    SetMramStatus(&cdb, failed ? MRAM_TEST_FAILED : MRAM_TEST_READ_COMPLETED);
+    SendMram(cda, &cdb, eDATA_TRANSFER_OUT, data);
+    PrintMramVerdict(kMramVerifyName, failed);
+}
+
+void QV_FWDiagRevision(PCDA cda) {
+    const BMIC_SCSI_DIAGNOSTIC_CDB* row = BmicScsiCdbLookup("fwdiagrevision");
+    if (row == nullptr) {
+        return;
+    }
+    BMIC_SCSI_DIAGNOSTIC_CDB cdb = *row;
+    VK_BYTE revision[4] = {};
+    SCSIRequest request;
+    if (QV_PopulateSCSIRequest(&request, &cdb, eDATA_TRANSFER_IN, SREQ_DEFAULT_TIMEOUT_INSECS, revision,
+                               sizeof(revision)) != nullptr &&
+        QV_SendDiagnosticRequest(cda, &request)) {
+        std::printf("Firmware Diag Revision = %d.%d.%d \n", revision[0], revision[2], revision[1]);
+        QV_Log("Firmware Diag Revision = %d.%d.%d \r\n", revision[0], revision[2], revision[1]);
+    } else {
+        std::puts("Failed to get Firmware Diag Revision ");
+        QV_Log("Failed to get Firmware Diag Revision \r\n");
+    }
+}
+
+void QV_SOBMessageCounters(PCDA cda) {
+    const BMIC_SCSI_DIAGNOSTIC_CDB* row = BmicScsiCdbLookup("SOBmessagecounters");
+    if (row == nullptr) {
+        return;
+    }
+    BMIC_SCSI_DIAGNOSTIC_CDB cdb = *row;
+    VK_BYTE counters[3] = {};
+    SCSIRequest request;
+    if (QV_PopulateSCSIRequest(&request, &cdb, eDATA_TRANSFER_IN, SREQ_DEFAULT_TIMEOUT_INSECS, counters,
+                               sizeof(counters)) == nullptr ||
+        !QV_SendDiagnosticRequest(cda, &request)) {
+        std::puts("Failed to get SOB message counters ");
+        QV_Log("Failed to get SOB message counters \r\n");
+        return;
+    }
+    std::puts("SOB Message Counters ");
+    QV_Log("SOB Message Counters \r\n");
+    std::printf("  Alerts   = %d \n  Errors   = %d \n  Warnings = %d \n", counters[0], counters[1],
+                counters[2]);
+    QV_Log("  Alerts   = %d \n  Errors   = %d \n  Warnings = %d \n", counters[0], counters[1], counters[2]);
+    if (counters[0] == 0 && counters[1] == 0 && counters[2] == 0) {
+        return;
+    }
+
+    PrintStarLine(false);
+    std::printf("Parsed events from controller serial log :  \n");
+    PrintStarLine(true);
+    QV_Log("Parsed events from controller serial log :   \r\n\n");
+
+    VK_DWORD size = 0;
+    VK_BYTE* log = VK_GetControllerSerialOutputBuffer(cda, &size);
+    if (log == nullptr || size == 0) {
+        std::puts(" **error occured while reading log ");
+        QV_Log(" **error occured while reading log \r\n");
+        if (log != nullptr) {
+            VK_free(log);
+        }
+        return;
+    }
+    const char* text = reinterpret_cast<const char*>(log);
+    // The log is not terminated: its size is the only bound.
+    for (size_t position = 0; position < size && text[position] != '\0';) {
+        char line[MAX_LINE_SIZE] = {};
+        const VK_BYTE consumed = QV_GetLine(text + position, size - position, line);
+        if (consumed == 0) {
+            break;
+        }
+        QV_ParseLine(line, sizeof(line));
+        position += consumed;
+    }
+    VK_free(log);
+}
+
+VK_BYTE QV_GetLine(const char* position, size_t available, char* line) {
+    if (line == nullptr) {
+        return 0;
+    }
+    line[0] = '\0';
+    if (position == nullptr) {
+        return 0;
+    }
+    const size_t limit = VK_min(available, static_cast<size_t>(MAX_LINE_SIZE - 1));
+    size_t copied = 0;
+    while (copied < limit && position[copied] != '\0' && position[copied] != '\n') {
+        line[copied] = position[copied];
+        ++copied;
+    }
+    line[copied] = '\0';
+    // A line end is consumed but not copied.
+    const bool at_line_end = copied < limit && position[copied] == '\n';
+    return static_cast<VK_BYTE>(copied + (at_line_end ? 1 : 0));
+}
+
+void QV_ParseLine(char* line, size_t size) {
+    if (line == nullptr || size == 0) {
+        return;
+    }
+    line[size - 1] = '\0';
+    QV_AsciiTrimSpace(line, size);
+    const size_t length = std::strlen(line);
+    for (size_t position = 0; position < length;) {
+        char word[MAX_ARG_LEN + 1] = {};
+        size_t word_length = 0;
+        while (position + word_length < length && word_length < MAX_ARG_LEN &&
+               line[position + word_length] != ' ') {
+            word[word_length] = line[position + word_length];
+            ++word_length;
+        }
+        position += word_length;
+        if (position < length && line[position] == ' ') {
+            ++position;
+        }
+        if (IsEventKeyword(word)) {
+            const char* rest = line + position;
+            std::printf("%s %s \n", word, rest);
+            QV_Log("%s %s \r\n", word, rest);
+        }
+    }
+}
+
+// ---- Command handlers -----------------------------------------------------------------------------
+
+namespace {
+
+const char* Arg(int index) {
+    return (gArgv != nullptr && index >= 0 && index < gArgc) ? gArgv[index] : nullptr;
+}
+
+VK_UINT16 Number(int index) {
+    VK_UINT16 value = 0;
+    AtoD(Arg(index), &value);
+    return value;
+}
+
+using Runner = void (*)(int, VK_BYTE);
+
+struct SubtestKeyword {
+    const char* keyword;
+    Runner runner;
+};
+
+// The keyword chooses the sub-test; the list's last runner also takes any keyword the validator let
+// through without naming it.
+VK_BYTE RunDiagnosticCommand(VK_BYTE test_id, Runner whole_test, std::span<const SubtestKeyword> subtests) {
+    if (gArgc != 4 && gArgc != 5) {
+        return QV_CMD_ARGS_INVALID_SYNTAX;
+    }
+    const VK_BYTE result = ValidateCmdLineArgs(static_cast<VK_BYTE>(gArgc), test_id);
+    if (result != QV_CMD_SUCCESS) {
+        return result;
+    }
+    const int ctrl_num = Number(2);
+    if (gArgc == 4) {
+        whole_test(ctrl_num, static_cast<VK_BYTE>(Number(3)));
+        return QV_CMD_SUCCESS;
+    }
+    const auto iterations = static_cast<VK_BYTE>(Number(4));
+    for (const SubtestKeyword& subtest : subtests) {
+        if (&subtest == &subtests.back() || std::strcmp(Arg(3), subtest.keyword) == 0) {
+            subtest.runner(ctrl_num, iterations);
+            break;
+        }
+    }
+    return QV_CMD_SUCCESS;
+}
+
+constexpr SubtestKeyword kCacheKeywords[] = {
+    {"lfsrfill", QV_DiagCacheLFSRfill},           {"patternfill", QV_DiagCachePatfill},
+    {"walkingones", QV_DiagCacheWalkingOnes},     {"walkingzeros", QV_DiagCacheWalkingZeros},
+    {"datainversion", QV_DiagCacheDataInversion},
+};
+
+constexpr SubtestKeyword kMemoryKeywords[] = {
+    {"movinginversionlong", QV_DiagMemMovingInvLong},
+    {"movinginversionturbo", QV_DiagMemMovingInvTurbo},
+    {"movinginversionfbt", QV_DiagMemMovingInvFBT},
+    {"getcorrectedecccount", QV_DiagGetCorrEccCount},
+};
+
+constexpr SubtestKeyword kSasKeywords[] = {
+    {"wrrdcomp", QV_DiagWrRdComp},
+    {"longwrrdcomp", QV_DiagLongWrRdComp},
+};
+
+constexpr SubtestKeyword kSasPatternKeywords[] = {
+    {"jtpat", QV_DiagJtpat},
+    {"random", QV_DiagRandom},
+    {"jtpatrandom", QV_DiagJtpatRandom},
+    {"d10.2hfreq", QV_DiagD10_2},
+    {"jtpatd10.2hfreq", QV_DiagJtpatD10_2},
+};
+
+} // namespace
+
+VK_BYTE Cli_CacheTest(void) {
+    return RunDiagnosticCommand(CLI_CACHETEST, QV_CacheTest, kCacheKeywords);
+}
+
+VK_BYTE Cli_MemoryTest(void) {
+    return RunDiagnosticCommand(CLI_MEMORYTEST, QV_MemoryTest, kMemoryKeywords);
+}
+
+VK_BYTE Cli_SasTest(void) {
+    return RunDiagnosticCommand(CLI_SASTEST, QV_SasTest, kSasKeywords);
+}
+
+VK_BYTE Cli_SasPatternTest(void) {
+    return RunDiagnosticCommand(CLI_SASPATTERNTEST, QV_SasPatternTest, kSasPatternKeywords);
+}
+
+VK_BYTE Cli_ControllerLedTest(void) {
+    const VK_BYTE result = ValidateCmdLineArgs(4, CLI_CONTROLLERLEDTEST);
+    if (result != QV_CMD_SUCCESS) {
+        return result;
+    }
+    QV_ControllerLedTest(Number(2), static_cast<VK_BYTE>(Number(3)));
+    return QV_CMD_SUCCESS;
+}
+
+VK_BYTE Cli_MramTest(void) {
+    const VK_BYTE result = ValidateCmdLineArgs(4, CLI_MRAMTEST);
+    if (result != QV_CMD_SUCCESS) {
+        return result;
+    }
+    if (std::strcmp(Arg(3), "datafill") == 0) {
+        QV_MRAMTestDataFill(pCDA);
+    } else {
+        QV_MRAMTestDataVerify(pCDA);
+    }
+    return QV_CMD_SUCCESS;
+}
+
+VK_BYTE Cli_FWDiagRevision(void) {
+    const VK_BYTE result = ValidateCmdLineArgs(3, CLI_FWDIAGREVISION);
+    if (result != QV_CMD_SUCCESS) {
+        return result;
+    }
+    QV_FWDiagRevision(pCDA);
+    return QV_CMD_SUCCESS;
+}
+
+VK_BYTE Cli_SOBMessageCounters(void) {
+    const VK_BYTE result = ValidateCmdLineArgs(3, CLI_SOBMESSAGECOUNTERS);
+    if (result != QV_CMD_SUCCESS) {
+        return result;
+    }
+    QV_SOBMessageCounters(pCDA);
+    return QV_CMD_SUCCESS;
+}

@@ -1,0 +1,34 @@
+// The data retention test: it runs only on a fully charged backup power source, so it starts with
+// the backup power status report.
+#include <cstring>
+
+#include "bmic.h"
+#include "cli.h"
+#include "externs.h"
+
+// Prints "Backup Power Source Status : %s " for the selected controller and returns the status
+// (0 failed to 3 present and charged); defined with the controller reports.
+VK_BYTE QV_GetBackupPowerSourceStatusInfo(void);
+
+void QV_DiagRetentionDataFill(int ctrl_num) {
+    QV_DiagRetentionAfterStatus(QV_GetBackupPowerSourceStatusInfo(), kTrue, ctrl_num);
+}
+
+void QV_DiagRetentionDataVerify(int ctrl_num) {
+    QV_DiagRetentionAfterStatus(QV_GetBackupPowerSourceStatusInfo(), kFalse, ctrl_num);
+}
+
+VK_BYTE Cli_DataRetentionTest(void) {
+    const VK_BYTE result = ValidateCmdLineArgs(4, CLI_DATARETENTIONTEST);
+    if (result != QV_CMD_SUCCESS) {
+        return result;
+    }
+    VK_UINT16 ctrl_num = 0;
+    AtoD(gArgv[2], &ctrl_num);
+    if (std::strcmp(gArgv[3], "datafill") == 0) {
+        QV_DiagRetentionDataFill(ctrl_num);
+    } else {
+        QV_DiagRetentionDataVerify(ctrl_num);
+    }
+    return QV_CMD_SUCCESS;
+}

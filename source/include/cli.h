@@ -1,0 +1,89 @@
+// Command-line front end: the command table, dispatch, argument validation and the help tables.
+#ifndef CLI_H
+#define CLI_H
+
+#include "ppavl_types.h"
+
+// One row of the help menu. The table ends with a row whose texts are all empty (cmdName "").
+typedef struct {
+    const char* cmdName;      // keyword that the help command's argument must equal
+    const char* Syntax;       // shown after " Usage: "
+    const char* Info;         // shown after " Info: "
+    const char* Usage;        // example command lines, shown after " Example: "
+    const char* SampleOutput; // shown under " Sample Output:", or none
+} HELP_INFORMATION;
+
+extern const HELP_INFORMATION HelpInfoT[];
+
+// Ids that each handler passes to ValidateCmdLineArgs.
+#define CLI_TESTIDNULL 0
+#define CLI_VERIFYFWVERSION 1
+#define CLI_VERIFYSYSTEMPOWER 2
+#define CLI_VERIFYSYSTEMTEMPERATURE 3
+#define CLI_VERIFYMFG 4
+#define CLI_VERIFYCACHESIZE 5
+#define CLI_VERIFYPCIECONFIG 6
+#define CLI_VERIFYCPLD 7
+#define CLI_GETCACHEINFO 8
+#define CLI_GETFWMISCINFO 9
+#define CLI_GETPCIEINFO 10
+#define CLI_GETCTRLSTATUSINFO 11
+#define CLI_GETBACKUPPOWERSTATUS 12
+#define CLI_CACHETEST 13
+#define CLI_MEMORYTEST 14
+#define CLI_DATARETENTIONTEST 15
+#define CLI_MRAMTEST 16
+#define CLI_VERSION 17
+#define CLI_HELP 18
+#define CLI_LISTCONTROLLERS 19
+#define CLI_SASTEST 20
+#define CLI_SASPATTERNTEST 21
+#define CLI_SHOWDRIVES 22
+#define CLI_SHOWCTRLPHYERRORS 23
+#define CLI_CONTROLLERLEDTEST 24
+#define CLI_FWDIAGREVISION 25
+#define CLI_SOBMESSAGECOUNTERS 26
+#define CLI_PCIEINTEGRITYTEST 27
+#define CLI_TESTUNITREADY 28
+#define CLI_SASLINKRATETEST 29
+#define CLI_SETSERIALNUMBER 30
+#define CLI_FLASHROMIMAGE 31
+#define CLI_FLASHMFGDATA 32
+#define CLI_FLASHSEEPROMNVRAM 33
+#define CLI_READMANUFACTURINGDATA 34
+#define CLI_SEEPROM_WWID 35
+#define CLI_PRESERVEMANUFACTURINGDATA 36
+
+// One command. Keywords that take an operand end in "="; the table ends with the first row without a
+// handler (keyword "EOL").
+typedef struct {
+    const char* testName;
+    VK_BYTE (*cmd)(void);
+    const char* info;   // one line, shown by the extended help
+    const char* format; // syntax line(s), shown by the extended help
+} CLI_COMMAND_TABLE;
+
+extern const CLI_COMMAND_TABLE cliCommandT[];
+
+// Sub-test keywords of the diagnostics; each list ends with an empty entry.
+extern const char* const CacheSubtests[];
+extern const char* const MemorySubtests[];
+extern const char* const SasSubtests[];
+extern const char* const SasPatternSubtests[];
+extern const char* const DataFillVerify[];
+
+// 1 when the argument names the row of `keyword`: equal to it, or, for a keyword ending in "=", equal
+// to it up to and including the argument's first "=".
+VK_BYTE IsArgumentForKeyword(const char* argument, const char* keyword);
+VK_BYTE IsCommandValid(void);
+VK_BYTE QV_CliParser(void);
+VK_BYTE ValidateCmdLineArgs(VK_BYTE expected_args, VK_BYTE test_id);
+
+// Handlers of the rows in the table.
+VK_BYTE Cli_ShowVersion(void);
+VK_BYTE Cli_ShowHelp(void);
+
+void ShowHelp(const char* cmd_name);
+void ShowExtendedHelp(const char* heading, const char* keyword);
+
+#endif

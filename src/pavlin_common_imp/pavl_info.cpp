@@ -1,0 +1,973 @@
+// Host block volumes: finds the block devices below a controller in sysfs, identifies them through
+// sysfs, SCSI vital product data and the ATA identity, and reports their size, geometry and mounted
+// extents.
+#include "pavl_info.h"
+
+#include "pavl_descriptor.h"
+#include "pavl_extern.h"
+#include "pavl_linux_x86.h"
+#include "ppavl_debug.h"
+#include "ppavl_platform.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <mntent.h>
+#include <pthread.h>
+#include <sys/stat.h>
+
+namespace {
+
+constexpr char kSysBlockDir[] = "/sys/block";
+constexpr char kMountTable[] = "/etc/mtab";
+constexpr char kFilesystemTable[] = "/etc/fstab";
+constexpr char kAllZeroUniqueID[] = "00000000000000000000000000000000";
+constexpr VK_WORD kVolumeDeviceType = 11;
+constexpr VK_WORD kUnknownDeviceType = 99;
+constexpr VK_WORD kControllerDeviceType = 1;
+constexpr VK_WORD kOtherControllerDeviceType = 12;
+constexpr VK_WORD kNoProtocol = 0xFFFF;
+constexpr unsigned long long kSectorSize = 512;
+constexpr VK_UINT32 kInquiryTimeoutSec = 30;
+constexpr size_t kMountEntryBufferSize = 8192;
+
+// Mount records of the extent array being built.
+PartitionMountList* __gPartitionMountList = nullptr;
+pthread_mutex_t gPartitionMountListLock = PTHREAD_MUTEX_INITIALIZER;
+
+class Dir {
+public:
+    explicit Dir(const char* path) : d_(opendir(path)) {}
+    ~Dir() {
+        if (d_ != nullptr) {
+            closedir(d_);
+        }
+    }
+    Dir(const Dir&) = delete;
+    Dir& operator=(const Dir&) = delete;
+    explicit operator bool() const { return d_ != nullptr; }
+    dirent* next() { return readdir(d_); }
+
+private:
+    DIR* d_;
+};
+
+// An open device node that closes itself.
+class Node {
+public:
+    Node(const char* path, VK_BOOL read_only) { _PN_OpenDeviceNode(path, &handle_, read_only); }
+    ~Node() { _PN_CloseDeviceNode(handle_); }
+    Node(const Node&) = delete;
+    Node& operator=(const Node&) = delete;
+    explicit operator bool() const { return handle_ >= 0; }
+    int get() const { return handle_; }
+
+private:
+    int handle_ = -1;
+};
+
+template <typename... Args> bool format_path(char* out, size_t size, const char* format, Args... args) {
+    const int n = std::snprintf(out, size, format, args...);
+    if (n < 0 || static_cast<size_t>(n) >= size) {
+        out[0] = '\0';
+        return false;
+    }
+    return true;
+}
+
+bool is_trim_char(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+bool is_blank(int c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
+
+bool is_digit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+bool all_digits(const char* s) {
+    if (*s == '\0') {
+        return false;
+    }
+    for (; *s != '\0'; ++s) {
+        if (!is_digit(*s)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool is_link_at(const char* dir, const dirent* entry) {
+    if (entry->d_type != DT_UNKNOWN) {
+        return entry->d_type == DT_LNK;
+    }
+    char path[PATH_MAX];
+    struct stat st {};
+    return format_path(path, sizeof(path), "%s/%s", dir, entry->d_name) && lstat(path, &st) == 0 &&
+           S_ISLNK(st.st_mode);
+}
+
+bool is_dir_at(const char* dir, const dirent* entry) {
+    if (entry->d_type != DT_UNKNOWN) {
+        return entry->d_type == DT_DIR;
+    }
+    char path[PATH_MAX];
+    struct stat st {};
+    return format_path(path, sizeof(path), "%s/%s", dir, entry->d_name) && lstat(path, &st) == 0 &&
+           S_ISDIR(st.st_mode);
+}
+
+bool is_link(const char* path) {
+    struct stat st {};
+    return lstat(path, &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+// The resolved target of the first symbolic link in `dir` whose name contains "block".
+bool resolve_block_link(const char* dir, char* resolved) {
+    Dir d(dir);
+    if (!d) {
+        return false;
+    }
+    for (dirent* e = d.next(); e != nullptr; e = d.next()) {
+        if (std::strstr(e->d_name, "block") == nullptr || !is_link_at(dir, e)) {
+            continue;
+        }
+        char path[PATH_MAX];
+        return format_path(path, sizeof(path), "%s/%s", dir, e->d_name) &&
+               realpath(path, resolved) != nullptr;
+    }
+    return false;
+}
+
+// A text property, NUL-terminated; empty when absent or too long for the buffer.
+void read_text_property(DeviceDescriptor descriptor, VK_BYTE id, char* out, size_t out_size) {
+    if (PN_GetDeviceSystemProperty(descriptor, id, out, static_cast<VK_DWORD>(out_size - 1)) != 0) {
+        out[0] = '\0';
+    }
+    out[out_size - 1] = '\0';
+}
+
+VK_WORD read_word_property(DeviceDescriptor descriptor, VK_BYTE id, VK_WORD absent) {
+    VK_BYTE b[2];
+    if (PN_GetDeviceSystemProperty(descriptor, id, b, sizeof(b)) != 0) {
+        return absent;
+    }
+    return static_cast<VK_WORD>(b[0] | (b[1] << 8));
+}
+
+// Number of 512-byte sectors in bytes; false when unreadable or when the product does not fit.
+bool read_sectors_as_bytes(const char* path, VK_QWORD* bytes) {
+    unsigned long long sectors = 0;
+    if (!__ReadSysfsNumber(path, &sectors) || sectors > UINT64_MAX / kSectorSize) {
+        return false;
+    }
+    *bytes = sectors * kSectorSize;
+    return true;
+}
+
+// INQUIRY of one vital product data page through SG_IO, without the trace line. The reply counts
+// only when the command completed with GOOD status.
+bool inquiry_vpd(int handle, const char* node, VK_BYTE page, VK_BYTE* reply) {
+    std::memset(reply, 0, kVPDReplySize);
+    VK_BYTE cdb[6] = {0x12, 0x01, page, 0x00, static_cast<VK_BYTE>(kVPDReplySize), 0x00};
+    VK_BYTE sense[32] = {};
+    SCSIRequest request{};
+    request.transfer_type = eDATA_TRANSFER_IN;
+    request.timeout_sec = kInquiryTimeoutSec;
+    request.cdb = cdb;
+    request.cdb_size = sizeof(cdb);
+    request.io_buffer = reply;
+    request.io_buffer_size = kVPDReplySize;
+    request.sense_data = sense;
+    request.sense_data_size = sizeof(sense);
+    auto* internal = static_cast<PavlinInternalSCSIRequest*>(VK_malloc(sizeof(PavlinInternalSCSIRequest)));
+    if (internal == nullptr) {
+        return false;
+    }
+    std::memset(internal, 0, sizeof(*internal));
+    internal->command_target.protocol_type = kProtocolTypeNativeSCSI;
+    internal->command_target.device_handle = handle;
+    std::snprintf(internal->command_target.device_node_name,
+                  sizeof(internal->command_target.device_node_name), "%s", node);
+    internal->request = &request;
+    const bool ok = _PN_SendSCSICommand(internal) == eCOMMAND_STATUS_OK && request.scsi_status == 0;
+    VK_free(internal);
+    if (!ok) {
+        std::memset(reply, 0, kVPDReplySize);
+    }
+    return ok;
+}
+
+void append_le16(VK_BYTE* out, VK_WORD v) {
+    out[0] = static_cast<VK_BYTE>(v & 0xFF);
+    out[1] = static_cast<VK_BYTE>(v >> 8);
+}
+
+char* duplicate_text(const char* text, size_t length, size_t buffer_size) {
+    auto* copy = static_cast<char*>(VK_malloc(buffer_size));
+    if (copy != nullptr) {
+        std::memset(copy, 0, buffer_size);
+        std::memcpy(copy, text, length);
+    }
+    return copy;
+}
+
+} // namespace
+
+size_t _PN_CopyTrimmed(char* dest, size_t dest_size, const char* src, size_t src_size) {
+    if (dest == nullptr || dest_size == 0) {
+        return 0;
+    }
+    if (src == nullptr) {
+        dest[0] = '\0';
+        return 0;
+    }
+    size_t end = strnlen(src, src_size);
+    size_t begin = 0;
+    while (begin < end && is_trim_char(src[begin])) {
+        ++begin;
+    }
+    while (end > begin && is_trim_char(src[end - 1])) {
+        --end;
+    }
+    // Room is kept for the terminator, so the destination always holds a string.
+    const size_t n = VK_min(end - begin, dest_size - 1);
+    if (n != 0) {
+        std::memmove(dest, src + begin, n);
+    }
+    dest[n] = '\0';
+    return n;
+}
+
+bool __ReadSysfsToken(const char* path, char* out, size_t out_size) {
+    if (out == nullptr || out_size == 0) {
+        return false;
+    }
+    out[0] = '\0';
+    FILE* f = std::fopen(path, "r");
+    if (f == nullptr) {
+        return false;
+    }
+    int c = std::getc(f);
+    while (c != EOF && is_blank(c)) {
+        c = std::getc(f);
+    }
+    size_t n = 0;
+    bool fits = true;
+    while (c != EOF && !is_blank(c)) {
+        if (n + 1 >= out_size) {
+            fits = false;
+            break;
+        }
+        out[n++] = static_cast<char>(c);
+        c = std::getc(f);
+    }
+    std::fclose(f);
+    out[n] = '\0';
+    if (!fits) {
+        out[0] = '\0';
+        return false;
+    }
+    return n != 0;
+}
+
+bool __ReadSysfsNumber(const char* path, unsigned long long* value) {
+    char text[32];
+    if (value == nullptr || !__ReadSysfsToken(path, text, sizeof(text)) || !is_digit(text[0])) {
+        return false;
+    }
+    errno = 0;
+    char* end = nullptr;
+    const unsigned long long v = std::strtoull(text, &end, 10);
+    if (errno != 0) {
+        return false;
+    }
+    *value = v;
+    return true;
+}
+
+bool __IsDeviceOrPartition(const char* pattern, size_t pattern_length, const char* device_name) {
+    if (pattern == nullptr || device_name == nullptr || pattern_length == 0 ||
+        std::strncmp(device_name, pattern, pattern_length) != 0) {
+        return false;
+    }
+    const char* rest = device_name + pattern_length;
+    if (*rest == '\0') {
+        return true;
+    }
+    // sda -> sda1, but nvme0n1 -> nvme0n1p1: nvme0n11 is another device.
+    if (is_digit(pattern[pattern_length - 1])) {
+        return rest[0] == 'p' && all_digits(rest + 1);
+    }
+    return all_digits(rest);
+}
+
+VK_DWORD __PartitionNumber(const char* device, const char* partition) {
+    if (device == nullptr || partition == nullptr) {
+        return 0;
+    }
+    const size_t n = std::strlen(device);
+    if (n == 0 || !__IsDeviceOrPartition(device, n, partition)) {
+        return 0;
+    }
+    const char* digits = partition + n;
+    if (*digits == 'p') {
+        ++digits;
+    }
+    errno = 0;
+    const unsigned long long v = std::strtoull(digits, nullptr, 10);
+    return errno != 0 || v > UINT32_MAX ? 0 : static_cast<VK_DWORD>(v);
+}
+
+PartitionMountList* __FindPartitionMountRecord(const char* device_name) {
+    if (device_name == nullptr) {
+        return nullptr;
+    }
+    for (PartitionMountList* r = __gPartitionMountList; r != nullptr; r = r->next_record) {
+        if (std::strcmp(r->device_name, device_name) == 0) {
+            return r;
+        }
+    }
+    return nullptr;
+}
+
+size_t __GetNumPartitionMountRecords() {
+    size_t n = 0;
+    for (PartitionMountList* r = __gPartitionMountList; r != nullptr; r = r->next_record) {
+        ++n;
+    }
+    return n;
+}
+
+void __FreePartitionMountList() {
+    PartitionMountList* r = __gPartitionMountList;
+    while (r != nullptr) {
+        PartitionMountList* next = r->next_record;
+        VK_free(r->device_name);
+        VK_free(r->mount_point);
+        VK_free(r);
+        r = next;
+    }
+    __gPartitionMountList = nullptr;
+}
+
+void __InsertPartitionMountRecord(const char* device_name, size_t device_name_size, const char* mount_point,
+                                  size_t mount_point_size) {
+    if (device_name == nullptr || mount_point == nullptr) {
+        return;
+    }
+    const size_t name_length = strnlen(device_name, device_name_size);
+    const size_t point_length = strnlen(mount_point, mount_point_size);
+    if (name_length == 0) {
+        return;
+    }
+    char* name = duplicate_text(device_name, name_length, name_length + 1);
+    if (name == nullptr) {
+        return;
+    }
+    PartitionMountList* existing = __FindPartitionMountRecord(name);
+    if (existing != nullptr) {
+        VK_free(name);
+        char trimmed_probe[2];
+        if (_PN_CopyTrimmed(trimmed_probe, sizeof(trimmed_probe), mount_point, point_length) == 0) {
+            return;
+        }
+        const size_t used = std::strlen(existing->mount_point);
+        const size_t new_size = used + 1 + point_length + 1;
+        auto* grown = static_cast<char*>(VK_realloc(existing->mount_point, new_size));
+        if (grown == nullptr) {
+            return;
+        }
+        grown[used] = ',';
+        _PN_CopyTrimmed(grown + used + 1, new_size - used - 1, mount_point, point_length);
+        existing->mount_point = grown;
+        existing->mount_point_size = new_size;
+        return;
+    }
+    auto* record = static_cast<PartitionMountList*>(VK_malloc(sizeof(PartitionMountList)));
+    char* point = static_cast<char*>(VK_malloc(point_length + 1));
+    if (record == nullptr || point == nullptr) {
+        VK_free(name);
+        if (record != nullptr) {
+            VK_free(record);
+        }
+        if (point != nullptr) {
+            VK_free(point);
+        }
+        return;
+    }
+    _PN_CopyTrimmed(point, point_length + 1, mount_point, point_length);
+    record->device_name = name;
+    record->mount_point = point;
+    record->mount_point_size = point_length + 1;
+    record->next_record = nullptr;
+    // Appended, so extents come in the order of the mount tables.
+    PartitionMountList** tail = &__gPartitionMountList;
+    while (*tail != nullptr) {
+        tail = &(*tail)->next_record;
+    }
+    *tail = record;
+}
+
+bool __ScanMountTable(const char* table_path, bool swap_only, const char* pattern, size_t pattern_length,
+                      bool create_list) {
+    FILE* table = setmntent(table_path, "r");
+    if (table == nullptr) {
+        return false;
+    }
+    auto* buffer = static_cast<char*>(VK_malloc(kMountEntryBufferSize));
+    bool found = false;
+    if (buffer != nullptr) {
+        struct mntent entry {};
+        while (getmntent_r(table, &entry, buffer, kMountEntryBufferSize) != nullptr) {
+            if (entry.mnt_fsname == nullptr || entry.mnt_dir == nullptr) {
+                continue;
+            }
+            if (swap_only && std::strcmp(entry.mnt_dir, "swap") != 0) {
+                continue;
+            }
+            if (!__IsDeviceOrPartition(pattern, pattern_length, entry.mnt_fsname)) {
+                continue;
+            }
+            found = true;
+            if (!create_list) {
+                break;
+            }
+            __InsertPartitionMountRecord(entry.mnt_fsname, std::strlen(entry.mnt_fsname) + 1, entry.mnt_dir,
+                                         std::strlen(entry.mnt_dir) + 1);
+        }
+        VK_free(buffer);
+    }
+    endmntent(table);
+    return found;
+}
+
+VK_BOOL __IsDeviceMounted(const char* pattern, size_t pattern_size, VK_BOOL create_list) {
+    if (pattern == nullptr) {
+        return kFalse;
+    }
+    const size_t length = strnlen(pattern, pattern_size);
+    if (length == 0) {
+        return kFalse;
+    }
+    bool found = __ScanMountTable(kMountTable, false, pattern, length, create_list != kFalse);
+    if (create_list || !found) {
+        found = __ScanMountTable(kFilesystemTable, true, pattern, length, create_list != kFalse) || found;
+    }
+    return found ? kTrue : kFalse;
+}
+
+void __ParseVPDPageList(const VK_BYTE* reply, size_t reply_size, bool* has_serial_page,
+                        bool* has_identification_page) {
+    *has_serial_page = false;
+    *has_identification_page = false;
+    if (reply == nullptr || reply_size < 4) {
+        return;
+    }
+    // The page may announce more codes than the reply holds.
+    const size_t count = VK_min(static_cast<size_t>(reply[3]), reply_size - 4);
+    for (size_t i = 0; i < count; ++i) {
+        if (reply[4 + i] == kVPDUnitSerialNumber) {
+            *has_serial_page = true;
+        } else if (reply[4 + i] == kVPDDeviceIdentification) {
+            *has_identification_page = true;
+        }
+    }
+}
+
+void __ParseVPDSerialNumber(const VK_BYTE* reply, size_t reply_size, char* serial, size_t serial_size) {
+    if (serial == nullptr || serial_size == 0) {
+        return;
+    }
+    serial[0] = '\0';
+    if (reply == nullptr || reply_size < 4 || reply[3] <= 4) {
+        return;
+    }
+    const size_t length = VK_min(static_cast<size_t>(reply[3]), reply_size - 4);
+    _PN_CopyTrimmed(serial, serial_size, reinterpret_cast<const char*>(reply + 4), length);
+}
+
+bool __ParseVPDUniqueID(const VK_BYTE* reply, size_t reply_size, char* unique_id, size_t unique_id_size) {
+    constexpr size_t kDesignatorHeader = 4;
+    constexpr size_t kNAALength = 16;
+    if (unique_id == nullptr || unique_id_size < 2 + 2 * kNAALength || reply == nullptr ||
+        reply_size < 4 + kDesignatorHeader + kNAALength) {
+        return false;
+    }
+    // The designator must lie inside the page, not merely inside the buffer.
+    if (reply[3] < kDesignatorHeader + kNAALength) {
+        return false;
+    }
+    if (reply[4] != 0x01 || reply[5] != 0x03 || reply[6] != 0x00 || reply[7] != kNAALength) {
+        return false;
+    }
+    unique_id[0] = 'S';
+    for (size_t i = 0; i < kNAALength; ++i) {
+        std::snprintf(unique_id + 1 + 2 * i, 3, "%02X", reply[8 + i]);
+    }
+    return true;
+}
+
+void __ParseATAIdentitySerial(const VK_BYTE* identity, char* serial, size_t serial_size) {
+    _PN_CopyTrimmed(serial, serial_size, reinterpret_cast<const char*>(identity + kATAIdentitySerialOffset),
+                    kATAIdentitySerialSize);
+}
+
+bool __ParseATAIdentityUniqueID(const VK_BYTE* identity, char* unique_id, size_t unique_id_size) {
+    char digits[17] = {};
+    // Words 108 to 111, each word's high byte first.
+    for (size_t word = 0; word < 4; ++word) {
+        const VK_BYTE* w = identity + kATAIdentityWWNOffset + 2 * word;
+        std::snprintf(digits + 4 * word, 5, "%02X%02X", w[1], w[0]);
+    }
+    if (std::strcmp(digits, "0000000000000000") == 0) {
+        return false;
+    }
+    return format_path(unique_id, unique_id_size, "S%s", digits);
+}
+
+VK_WORD __StorageVolumeKind(VK_WORD controller_device_type, bool scsi_pages_readable,
+                            bool ata_identity_readable) {
+    if (controller_device_type == kControllerDeviceType) {
+        return kStorageVolumeKindController;
+    }
+    if (controller_device_type == kOtherControllerDeviceType) {
+        return kStorageVolumeKindOtherController;
+    }
+    if (scsi_pages_readable) {
+        return kStorageVolumeKindSCSI;
+    }
+    return ata_identity_readable ? kStorageVolumeKindATA : kStorageVolumeKindUnknown;
+}
+
+bool __ClassWantsATAIdentity(const char* pci_class) {
+    const size_t n = strnlen(pci_class, 8);
+    return (n >= 2 && std::strncmp(pci_class, "01", 2) == 0) ||
+           (n >= 4 && std::strncmp(pci_class + 2, "05", 2) == 0) ||
+           (n >= 6 && std::strncmp(pci_class + 4, "06", 2) == 0);
+}
+
+bool __VolumeBelongsToController(const char* volume_path, const char* controller_path) {
+    // A controller without a sysfs path owns nothing (the empty text would be found everywhere).
+    const size_t n = std::strlen(controller_path);
+    if (n == 0) {
+        return false;
+    }
+    // The controller's path as a whole component sequence: 0000:3b:00.0 must not claim 0000:3b:00.01.
+    for (const char* p = std::strstr(volume_path, controller_path); p != nullptr;
+         p = std::strstr(p + 1, controller_path)) {
+        if (p[n] == '/' || p[n] == '\0' || controller_path[n - 1] == '/') {
+            return true;
+        }
+    }
+    return false;
+}
+
+DeviceDescriptor __BuildStorageVolumeDescriptor(const StorageVolumeIdentity& identity) {
+    VK_BYTE protocol[2];
+    VK_BYTE device_type[2];
+    VK_BYTE kind[2];
+    append_le16(protocol, identity.protocol_type);
+    append_le16(device_type, kVolumeDeviceType);
+    append_le16(kind, identity.volume_kind);
+    DeviceDescriptorEntry entries[9] = {
+        {kDevicePropertyNodeName, identity.node, std::strlen(identity.node)},
+        {kDevicePropertySysPath, identity.sysfs_path, std::strlen(identity.sysfs_path)},
+        {kDevicePropertyProtocolType, protocol, sizeof(protocol)},
+        {kDevicePropertyDeviceType, device_type, sizeof(device_type)},
+        {kDevicePropertyVolumeKind, kind, sizeof(kind)},
+        {kDevicePropertyVolumeNodeName, identity.node, std::strlen(identity.node)},
+    };
+    size_t count = 6;
+    const struct {
+        VK_BYTE id;
+        const char* text;
+    } optional[] = {
+        {kDevicePropertyUniqueVolumeID, identity.unique_id},
+        {kDevicePropertySerialNumber, identity.serial_number},
+        {kDevicePropertyVendorModel, identity.vendor_model},
+    };
+    for (const auto& o : optional) {
+        if (o.text != nullptr && o.text[0] != '\0') {
+            entries[count++] = {o.id, o.text, std::strlen(o.text)};
+        }
+    }
+    const std::span<const DeviceDescriptorEntry> used(entries, count);
+    const size_t descriptor_total_length = _PN_DeviceDescriptorLength(used);
+    if (descriptor_total_length > kMaxDeviceDescriptorSize) {
+        PN_DebugLog(1, 0,
+                    "%s:%d: Assertion 'descriptor_total_length <= (size_t)((VK_WORD)-1)' failed: "
+                    "DeviceDescriptor too long\n",
+                    __func__, __LINE__);
+        return nullptr;
+    }
+    return _PN_BuildDeviceDescriptor(used);
+}
+
+namespace {
+
+struct ControllerInfo {
+    char sysfs_path[PATH_MAX];
+    char pci_class[8];
+    VK_WORD protocol_type;
+    VK_WORD device_type;
+};
+
+// Identifies one volume that belongs to the controller and appends its descriptor.
+void describe_volume(const ControllerInfo& controller, const char* name, const char* volume_path,
+                     const char* device_dir, DeviceDescriptorList list) {
+    char node[PATH_MAX];
+    if (!format_path(node, sizeof(node), "/dev/%s", name)) {
+        return;
+    }
+    if (char* bang = std::strchr(node, '!'); bang != nullptr) {
+        *bang = '/';
+    }
+
+    char path[PATH_MAX];
+    char unique_id[kUniqueVolumeIDSize] = {};
+    char token[kSysfsUniqueIDMaxLength + 1];
+    if (format_path(path, sizeof(path), "%s/unique_id", device_dir) &&
+        __ReadSysfsToken(path, token, sizeof(token)) && std::strcmp(token, kAllZeroUniqueID) != 0) {
+        format_path(unique_id, sizeof(unique_id), "S%s", token);
+    }
+
+    char vendor_model[kVolumeVendorModelSize] = {};
+    char vendor[kVolumeVendorSize];
+    char model[kVolumeModelSize];
+    char vendor_path[PATH_MAX];
+    if (format_path(path, sizeof(path), "%s/model", device_dir) &&
+        format_path(vendor_path, sizeof(vendor_path), "%s/vendor", device_dir) &&
+        __ReadSysfsToken(vendor_path, vendor, sizeof(vendor)) &&
+        __ReadSysfsToken(path, model, sizeof(model))) {
+        format_path(vendor_model, sizeof(vendor_model), "%-*s%s", static_cast<int>(kVolumeVendorPadding),
+                    vendor, model);
+    } else {
+        format_path(vendor_model, sizeof(vendor_model), "%s", node);
+    }
+
+    char serial[kVolumeSerialNumberSize] = {};
+    bool scsi_readable = false;
+    bool ata_readable = false;
+    {
+        Node handle(node, kTrue);
+        if (handle) {
+            VK_BYTE reply[kVPDReplySize];
+            bool has_serial_page = false;
+            bool has_identification_page = false;
+            if (inquiry_vpd(handle.get(), node, kVPDSupportedPages, reply)) {
+                scsi_readable = true;
+                __ParseVPDPageList(reply, sizeof(reply), &has_serial_page, &has_identification_page);
+            }
+            if (has_serial_page && inquiry_vpd(handle.get(), node, kVPDUnitSerialNumber, reply)) {
+                __ParseVPDSerialNumber(reply, sizeof(reply), serial, sizeof(serial));
+            }
+            if (unique_id[0] == '\0' && has_identification_page &&
+                inquiry_vpd(handle.get(), node, kVPDDeviceIdentification, reply)) {
+                if (!__ParseVPDUniqueID(reply, sizeof(reply), unique_id, sizeof(unique_id))) {
+                    unique_id[0] = '\0';
+                }
+            }
+            if (!(scsi_readable && unique_id[0] != '\0') && __ClassWantsATAIdentity(controller.pci_class)) {
+                VK_BYTE identity[kATAIdentitySize] = {};
+                if (_PN_SendIOCTL(handle.get(), kHDIOGetIdentityRequest, identity) == 0) {
+                    ata_readable = true;
+                    if (serial[0] == '\0') {
+                        __ParseATAIdentitySerial(identity, serial, sizeof(serial));
+                    }
+                    if (unique_id[0] == '\0' &&
+                        !__ParseATAIdentityUniqueID(identity, unique_id, sizeof(unique_id))) {
+                        unique_id[0] = '\0';
+                    }
+                }
+            }
+        }
+    }
+
+    const VK_WORD kind = __StorageVolumeKind(controller.device_type, scsi_readable, ata_readable);
+    if (vendor_model[0] == '\0' && unique_id[0] == '\0') {
+        return;
+    }
+    const StorageVolumeIdentity identity{node,   volume_path, controller.protocol_type, kind, unique_id,
+                                         serial, vendor_model};
+    DeviceDescriptor descriptor = __BuildStorageVolumeDescriptor(identity);
+    if (descriptor != nullptr) {
+        _PN_AddDescriptorToList(list, descriptor);
+    }
+}
+
+} // namespace
+
+void _PN_GetStorageVolumeDescriptorList(DeviceDescriptor controller_descriptor, DeviceDescriptorList list) {
+    if (controller_descriptor == nullptr || list == nullptr) {
+        return;
+    }
+    auto* controller = static_cast<ControllerInfo*>(VK_malloc(sizeof(ControllerInfo)));
+    if (controller == nullptr) {
+        return;
+    }
+    read_text_property(controller_descriptor, kDevicePropertySysPath, controller->sysfs_path,
+                       sizeof(controller->sysfs_path));
+    read_text_property(controller_descriptor, kDevicePropertyPCIClass, controller->pci_class,
+                       sizeof(controller->pci_class));
+    controller->protocol_type =
+        read_word_property(controller_descriptor, kDevicePropertyProtocolType, kNoProtocol);
+    controller->device_type =
+        read_word_property(controller_descriptor, kDevicePropertyDeviceType, kUnknownDeviceType);
+
+    Dir dir(kSysBlockDir);
+    for (dirent* e = dir ? dir.next() : nullptr; e != nullptr; e = dir.next()) {
+        if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) {
+            continue;
+        }
+        char entry_path[PATH_MAX];
+        char volume_path[PATH_MAX];
+        bool from_device_link = false;
+        if (!format_path(entry_path, sizeof(entry_path), "%s/%s", kSysBlockDir, e->d_name)) {
+            continue;
+        }
+        if (is_link_at(kSysBlockDir, e)) {
+            if (realpath(entry_path, volume_path) == nullptr) {
+                continue;
+            }
+        } else if (is_dir_at(kSysBlockDir, e)) {
+            char device_link[PATH_MAX];
+            format_path(volume_path, sizeof(volume_path), "%s", entry_path);
+            if (format_path(device_link, sizeof(device_link), "%s/device", entry_path) &&
+                is_link(device_link)) {
+                if (realpath(device_link, volume_path) == nullptr) {
+                    continue;
+                }
+                from_device_link = true;
+            }
+        } else {
+            continue;
+        }
+
+        // Size and removable belong to the block directory. In the old layout the volume path is
+        // the SCSI device directory, which has neither, so they are read where they are.
+        const char* block_dir = from_device_link ? entry_path : volume_path;
+        char path[PATH_MAX];
+        unsigned long long sectors = 0;
+        if (!format_path(path, sizeof(path), "%s/size", block_dir) || !__ReadSysfsNumber(path, &sectors) ||
+            sectors == 0) {
+            continue;
+        }
+        char removable[8];
+        if (controller->protocol_type != kProtocolTypeSIS &&
+            format_path(path, sizeof(path), "%s/removable", block_dir) &&
+            __ReadSysfsToken(path, removable, sizeof(removable)) && std::strcmp(removable, "1") == 0) {
+            continue;
+        }
+        if (!__VolumeBelongsToController(volume_path, controller->sysfs_path)) {
+            continue;
+        }
+
+        char device_dir[PATH_MAX];
+        if (from_device_link) {
+            format_path(device_dir, sizeof(device_dir), "%s", volume_path);
+        } else if (!format_path(path, sizeof(path), "%s/device", volume_path) ||
+                   realpath(path, device_dir) == nullptr) {
+            continue;
+        }
+        if (!Dir(device_dir)) {
+            continue;
+        }
+        describe_volume(*controller, e->d_name, volume_path, device_dir, list);
+    }
+    VK_free(controller);
+}
+
+VK_BOOL _PN_GetStorageVolumeInformation(DeviceDescriptor volume_descriptor,
+                                        PStorageVolumeInformation volume_information) {
+    if (volume_information == nullptr) {
+        return kTrue;
+    }
+    std::memset(volume_information, 0, sizeof(*volume_information));
+    char node[kPavlinNodeNameSize];
+    char sysfs_path[PATH_MAX];
+    if (!__DecodeDeviceNodeName(volume_descriptor, node, sizeof(node))) {
+        return kTrue;
+    }
+    read_text_property(volume_descriptor, kDevicePropertySysPath, sysfs_path, sizeof(sysfs_path));
+    if (sysfs_path[0] == '\0') {
+        return kTrue;
+    }
+
+    char size_path[PATH_MAX] = {};
+    struct stat st {};
+    if (format_path(size_path, sizeof(size_path), "%s/size", sysfs_path) &&
+        (lstat(size_path, &st) != 0 || !S_ISREG(st.st_mode))) {
+        size_path[0] = '\0';
+        char target[PATH_MAX];
+        if (resolve_block_link(sysfs_path, target)) {
+            format_path(size_path, sizeof(size_path), "%s/size", target);
+        }
+    }
+    if (size_path[0] == '\0') {
+        return kTrue;
+    }
+    Node handle(node, kTrue);
+    if (!handle) {
+        return kTrue;
+    }
+    PStorageVolumeInformation info = volume_information;
+    if (read_sectors_as_bytes(size_path, &info->qwUsableSizeInBytes)) {
+        info->wVolumeInformationFlags |= kStorageVolumeUsableSizeValid;
+    }
+
+    VolumeGeometry geometry{};
+    if (_PN_SendIOCTL(handle.get(), kHDIOGetGeometryRequest, &geometry) == 0) {
+        info->qwNumHeads = geometry.heads;
+        info->qwNumSectors = geometry.sectors;
+        info->qwNumCylinders = geometry.cylinders;
+        info->wVolumeInformationFlags |=
+            kStorageVolumeHeadsValid | kStorageVolumeSectorsValid | kStorageVolumeCylindersValid;
+    }
+
+    const char* slash = std::strrchr(node, '/');
+    const char* last = slash != nullptr ? slash + 1 : node;
+    char queue_path[PATH_MAX];
+    unsigned long long from_file = 0;
+    int logical = 0;
+    if (_PN_SendIOCTL(handle.get(), kBlockGetLogicalBlockSizeRequest, &logical) == 0) {
+        info->qwLogicalBlockSize = static_cast<VK_QWORD>(static_cast<unsigned int>(logical));
+        info->wVolumeInformationFlags |= kStorageVolumeLogicalBlockSizeValid;
+    } else if (format_path(queue_path, sizeof(queue_path), "%s/%s/queue/logical_block_size", kSysBlockDir,
+                           last) &&
+               __ReadSysfsNumber(queue_path, &from_file)) {
+        info->qwLogicalBlockSize = from_file;
+        info->wVolumeInformationFlags |= kStorageVolumeLogicalBlockSizeValid;
+    }
+    unsigned int physical = 0;
+    if (_PN_SendIOCTL(handle.get(), kBlockGetPhysicalBlockSizeRequest, &physical) == 0) {
+        info->qwPhysicalBlockSize = physical;
+        info->wVolumeInformationFlags |= kStorageVolumePhysicalBlockSizeValid;
+    } else if (format_path(queue_path, sizeof(queue_path), "%s/%s/queue/physical_block_size", kSysBlockDir,
+                           last) &&
+               __ReadSysfsNumber(queue_path, &from_file)) {
+        info->qwPhysicalBlockSize = from_file;
+        info->wVolumeInformationFlags |= kStorageVolumePhysicalBlockSizeValid;
+    } else if ((info->wVolumeInformationFlags & kStorageVolumeLogicalBlockSizeValid) != 0) {
+        info->qwPhysicalBlockSize = info->qwLogicalBlockSize;
+        info->wVolumeInformationFlags |= kStorageVolumePhysicalBlockSizeValid;
+    }
+    return kTrue;
+}
+
+int _PN_CreateStorageExtentArray(DeviceDescriptor volume_descriptor,
+                                 PStorageExtentInformation** extent_array) {
+    if (extent_array == nullptr) {
+        return 0;
+    }
+    *extent_array = nullptr;
+    char node[kPavlinNodeNameSize];
+    char sysfs_path[PATH_MAX];
+    if (!__DecodeDeviceNodeName(volume_descriptor, node, sizeof(node)) || node[0] == '\0') {
+        return 0;
+    }
+    read_text_property(volume_descriptor, kDevicePropertySysPath, sysfs_path, sizeof(sysfs_path));
+    char block_dir[PATH_MAX];
+    if (!resolve_block_link(sysfs_path, block_dir)) {
+        format_path(block_dir, sizeof(block_dir), "%s", sysfs_path);
+    }
+
+    pthread_mutex_lock(&gPartitionMountListLock);
+    __FreePartitionMountList();
+    __IsDeviceMounted(node, sizeof(node), kTrue);
+    const size_t records = __GetNumPartitionMountRecords();
+    PStorageExtentInformation* array = nullptr;
+    size_t count = 0;
+    if (records != 0) {
+        array = static_cast<PStorageExtentInformation*>(
+            VK_malloc((records + 1) * sizeof(PStorageExtentInformation)));
+    }
+    if (array != nullptr) {
+        std::memset(array, 0, (records + 1) * sizeof(PStorageExtentInformation));
+        for (PartitionMountList* r = __gPartitionMountList; r != nullptr; r = r->next_record) {
+            auto* extent =
+                static_cast<PStorageExtentInformation>(VK_malloc(sizeof(StorageExtentInformation)));
+            if (extent == nullptr) {
+                continue;
+            }
+            std::memset(extent, 0, sizeof(*extent));
+            char start_path[PATH_MAX];
+            char size_path[PATH_MAX];
+            bool paths = false;
+            if (std::strcmp(r->device_name, node) != 0) {
+                extent->extent_number = __PartitionNumber(node, r->device_name);
+                const char* slash = std::strrchr(r->device_name, '/');
+                const char* last = slash != nullptr ? slash + 1 : r->device_name;
+                paths = format_path(start_path, sizeof(start_path), "%s/%s/start", block_dir, last) &&
+                        format_path(size_path, sizeof(size_path), "%s/%s/size", block_dir, last);
+            } else {
+                paths = format_path(start_path, sizeof(start_path), "%s/start", block_dir) &&
+                        format_path(size_path, sizeof(size_path), "%s/size", block_dir);
+            }
+            if (paths) {
+                if (!read_sectors_as_bytes(start_path, &extent->extent_offset)) {
+                    extent->extent_offset = 0;
+                }
+                if (!read_sectors_as_bytes(size_path, &extent->extent_size)) {
+                    extent->extent_size = 0;
+                }
+            }
+            extent->mount_points = duplicate_text(
+                r->mount_point, strnlen(r->mount_point, r->mount_point_size), r->mount_point_size);
+            if (extent->mount_points == nullptr) {
+                VK_free(extent);
+                continue;
+            }
+            extent->mount_points_size = r->mount_point_size;
+            array[count++] = extent;
+        }
+        if (count == 0) {
+            VK_free(array);
+            array = nullptr;
+        }
+    }
+    __FreePartitionMountList();
+    pthread_mutex_unlock(&gPartitionMountListLock);
+    *extent_array = array;
+    return static_cast<int>(count);
+}
+
+DeviceDescriptorList PN_CreateStorageVolumeDeviceDescriptorList(DeviceDescriptor controller_descriptor) {
+    auto* list = static_cast<_DescriptorListHeader*>(VK_malloc(sizeof(_DescriptorListHeader)));
+    if (list == nullptr) {
+        return nullptr;
+    }
+    list->first_element = nullptr;
+    list->last_element = nullptr;
+    _PN_GetStorageVolumeDescriptorList(controller_descriptor, list);
+    return list;
+}
+
+VK_BOOL PN_GetStorageVolumeInformation(DeviceDescriptor volume_descriptor,
+                                       PStorageVolumeInformation volume_information) {
+    return _PN_GetStorageVolumeInformation(volume_descriptor, volume_information);
+}
+
+int PN_CreateStorageExtentArray(DeviceDescriptor volume_descriptor,
+                                PStorageExtentInformation** extent_array) {
+    return _PN_CreateStorageExtentArray(volume_descriptor, extent_array);
+}
+
+void PN_DestroyStorageExtentArray(PStorageExtentInformation** extent_array) {
+    if (extent_array == nullptr || *extent_array == nullptr) {
+        return;
+    }
+    for (PStorageExtentInformation* p = *extent_array; *p != nullptr; ++p) {
+        if ((*p)->mount_points != nullptr) {
+            VK_free((*p)->mount_points);
+        }
+        VK_free(*p);
+    }
+    VK_free(*extent_array);
+    *extent_array = nullptr;
+}

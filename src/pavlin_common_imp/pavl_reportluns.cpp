@@ -1,0 +1,386 @@
+// CISS REPORT LOGICAL and PHYSICAL LUNS (extended forms) and the descriptor factories that clone a
+// controller's descriptor to address a drive behind it.
+#include "pavl_reportluns.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "pavl_descriptor.h"
+#include "ppavl_commands.h"
+#include "ppavl_debug.h"
+#include "ppavl_platform.h"
+
+namespace {
+
+constexpr VK_DWORD kLogicalReportFirstAllocation = 512;
+constexpr VK_DWORD kPhysicalReportFirstAllocation = 776;
+constexpr VK_DWORD kPhysicalReportTimeoutSec = 1000;
+constexpr VK_BYTE kReportCDBSize = 12;
+constexpr size_t kAllocationLengthOffset = 6; // CDB bytes 6 to 9, most significant first
+
+constexpr VK_WORD kDeviceTypeController = 1;
+constexpr VK_WORD kDeviceTypeExpander = 5;
+constexpr VK_WORD kDeviceTypeLogicalDrive = 9;
+constexpr VK_WORD kDeviceTypeRemoteLogicalDrive = 10;
+
+constexpr VK_BYTE kAddressFlagsLogical = kProtocolAddressFlagCommands | kProtocolAddressFlagLogical;
+constexpr VK_BYTE kAddressFlagsPhysical = kProtocolAddressFlagCommands | kProtocolAddressFlagPhysical;
+constexpr size_t kLunAddressOffset = 4; // within the protocol address
+constexpr size_t kLunAddressSize = 8;
+
+constexpr VK_BYTE kPhysicalDriveTypes[] = {1, 2};
+constexpr VK_BYTE kSEPTypes[] = {6};
+
+void StoreBigEndian32(VK_BYTE* p, VK_DWORD v) {
+    p[0] = static_cast<VK_BYTE>(v >> 24);
+    p[1] = static_cast<VK_BYTE>(v >> 16);
+    p[2] = static_cast<VK_BYTE>(v >> 8);
+    p[3] = static_cast<VK_BYTE>(v);
+}
+
+DeviceDescriptorList NewList() {
+    auto* list = static_cast<_DescriptorListHeader*>(VK_malloc(sizeof(_DescriptorListHeader)));
+    if (list != nullptr) {
+        list->first_element = nullptr;
+        list->last_element = nullptr;
+    }
+    return list;
+}
+
+// Edits the clone's protocol address in place; a clone without a 16-byte address keeps what it has.
+template <typename Edit> void PatchProtocolAddress(DeviceDescriptor clone, Edit edit) {
+    VK_BYTE address[kProtocolAddressSize];
+    if (PN_GetDeviceSystemProperty(clone, kDevicePropertyProtocolAddress, address, sizeof(address)) != 0) {
+        return;
+    }
+    edit(address);
+    PN_ChangeDeviceSystemProperty(clone, kDevicePropertyProtocolAddress, address, sizeof(address));
+}
+
+void PatchWord(DeviceDescriptor clone, VK_BYTE property_id, VK_WORD value) {
+    const VK_BYTE bytes[2] = {static_cast<VK_BYTE>(value), static_cast<VK_BYTE>(value >> 8)};
+    PN_ChangeDeviceSystemProperty(clone, property_id, bytes, sizeof(bytes));
+}
+
+void PatchClone(DeviceDescriptor clone, VK_BYTE flags, const VK_BYTE* lun_address, VK_WORD device_type,
+                VK_WORD device_number) {
+    PatchProtocolAddress(clone, [&](VK_BYTE* address) {
+        address[3] = flags;
+        std::memcpy(address + kLunAddressOffset, lun_address, kLunAddressSize);
+    });
+    PatchWord(clone, kDevicePropertyDeviceType, device_type);
+    PatchWord(clone, kDevicePropertyDeviceNumber, device_number);
+}
+
+// A report of `count` entries of type Entry; the list length is already capped to the buffer.
+template <typename Entry> struct Report {
+    VK_BYTE* buffer;
+    VK_DWORD count;
+    const Entry* entry(VK_DWORD i) const {
+        return reinterpret_cast<const Entry*>(buffer + kCISSReportHeaderSize +
+                                              static_cast<size_t>(i) * sizeof(Entry));
+    }
+};
+
+template <typename Entry> Report<Entry> OpenReport(VK_BYTE* buffer) {
+    if (buffer == nullptr) {
+        return {nullptr, 0};
+    }
+    return {buffer, BIG_ENDIAN_2_VK_DWORD(buffer) / static_cast<VK_DWORD>(sizeof(Entry))};
+}
+
+VK_WORD LogicalEntryNumber(const REPORT_LOGICAL_LUNS_EX_ENTRY* entry) {
+    return static_cast<VK_WORD>(entry->bDeviceAddress[0] | (entry->bDeviceAddress[1] << 8));
+}
+
+void PatchFromLogicalEntry(DeviceDescriptor clone, const REPORT_LOGICAL_LUNS_EX_ENTRY* entry,
+                           VK_WORD number) {
+    const VK_WORD type =
+        entry->bDeviceAddress[4] == 1 ? kDeviceTypeRemoteLogicalDrive : kDeviceTypeLogicalDrive;
+    PatchClone(clone, kAddressFlagsLogical, entry->bDeviceAddress, type, number);
+}
+
+VK_BYTE* ReadReport(DeviceDescriptor controller, const VK_BYTE (&cdb_template)[kReportCDBSize],
+                    VK_DWORD first_allocation, VK_DWORD timeout_sec) {
+    VK_BYTE cdb[kReportCDBSize];
+    std::memcpy(cdb, cdb_template, sizeof(cdb));
+    SCSIRequest request;
+    std::memset(&request, 0, sizeof(request));
+    request.transfer_type = eDATA_TRANSFER_IN;
+    request.timeout_sec = timeout_sec;
+    request.cdb = cdb;
+    request.cdb_size = kReportCDBSize;
+    request.io_buffer_size = first_allocation;
+    return _VK_CISS_ReportEx(controller, &request, kCISSReportHeaderSize);
+}
+
+} // namespace
+
+VK_DWORD _PN_CISSReportListLength(const VK_BYTE* report, VK_QWORD buffer_size) {
+    if (report == nullptr || buffer_size < kCISSReportHeaderSize) {
+        return 0;
+    }
+    const VK_QWORD announced = BIG_ENDIAN_2_VK_DWORD(report);
+    const VK_QWORD room = buffer_size - kCISSReportHeaderSize;
+    if (announced <= room) {
+        return static_cast<VK_DWORD>(announced);
+    }
+    return static_cast<VK_DWORD>(room - room % kCISSReportEntrySize);
+}
+
+VK_BYTE* _VK_CISS_ReportEx(DeviceDescriptor controller, PSCSIRequest request, VK_DWORD header_length) {
+    if (request == nullptr || request->cdb == nullptr || request->cdb_size < kAllocationLengthOffset + 4 ||
+        request->io_buffer_size < header_length || header_length < 4) {
+        return nullptr;
+    }
+    VK_DWORD size = request->io_buffer_size;
+    auto* buffer = static_cast<VK_BYTE*>(VK_malloc(size));
+    if (buffer == nullptr) {
+        return nullptr;
+    }
+    std::memset(buffer, 0, size);
+    request->io_buffer = buffer;
+    EnCommandStatus status = PN_ExecuteSCSICommand(controller, request);
+    if (status == eCOMMAND_STATUS_OK) {
+        // In 64 bits: a list length near 4 GiB must not wrap into a small allocation.
+        const VK_QWORD needed = static_cast<VK_QWORD>(BIG_ENDIAN_2_VK_DWORD(buffer)) + header_length;
+        if (size < needed) {
+            VK_free(buffer);
+            request->io_buffer = nullptr;
+            request->io_buffer_size = 0;
+            if (needed > 0xFFFFFFFFull) {
+                PN_DebugLog(1, 0, "%s:%d: Report list length %llu cannot be requested\n", __FILE__, __LINE__,
+                            static_cast<unsigned long long>(needed - header_length));
+                return nullptr;
+            }
+            size = static_cast<VK_DWORD>(needed);
+            buffer = static_cast<VK_BYTE*>(VK_malloc(size));
+            if (buffer == nullptr) {
+                return nullptr;
+            }
+            StoreBigEndian32(request->cdb + kAllocationLengthOffset, size);
+            std::memset(buffer, 0, size);
+            request->io_buffer = buffer;
+            request->io_buffer_size = size;
+            status = PN_ExecuteSCSICommand(controller, request);
+        }
+    }
+    if (status != eCOMMAND_STATUS_OK) {
+        VK_free(buffer);
+        request->io_buffer = nullptr;
+        return nullptr;
+    }
+    // The second reply may announce more than was asked for: keep every reader inside the buffer.
+    const VK_DWORD length = _PN_CISSReportListLength(buffer, size);
+    if (length != BIG_ENDIAN_2_VK_DWORD(buffer)) {
+        PN_DebugLog(1, 0, "%s:%d: Report list length %u exceeds the %u bytes read; using %u\n", __FILE__,
+                    __LINE__, BIG_ENDIAN_2_VK_DWORD(buffer), size, length);
+        StoreBigEndian32(buffer, length);
+    }
+    return buffer;
+}
+
+VK_BYTE* CISS_Report_LogicalEx(DeviceDescriptor controller) {
+    static constexpr VK_BYTE kCDB[kReportCDBSize] = {0xC2, 0x01, 0, 0, 0, 0, 0, 0, 0x02, 0x00, 0, 0};
+    // Time limit 0: the CISS transport applies its own.
+    return ReadReport(controller, kCDB, kLogicalReportFirstAllocation, 0);
+}
+
+VK_BYTE* CISS_Report_PhysicalEx(DeviceDescriptor controller) {
+    static constexpr VK_BYTE kCDB[kReportCDBSize] = {0xC3, 0x02, 0, 0, 0, 0, 0, 0, 0x03, 0x08, 0, 0};
+    return ReadReport(controller, kCDB, kPhysicalReportFirstAllocation, kPhysicalReportTimeoutSec);
+}
+
+VK_WORD __GetPhysicalDeviceType(const CISS_REPORT_PHYSICAL_LUNS_ENTRY* entry) {
+    switch (entry->bDeviceType) {
+        case 5:
+            return 5;
+        case 6:
+            return 4;
+        case 7:
+            return 8;
+        case 8:
+            return 6;
+        case 0:
+        case 1:
+        case 2:
+        case 3:
+        case 4:
+        case 9:
+            return (entry->bFlags & 0x01) ? 3 : 2;
+        default:
+            return 7;
+    }
+}
+
+VK_WORD __GetPhysicalDeviceNumber(const CISS_REPORT_PHYSICAL_LUNS_ENTRY* entry) {
+    const VK_BYTE* a = entry->bDeviceAddress;
+    if (entry->bDeviceType == 7) {
+        return a[0];
+    }
+    if ((a[3] & 0x3F) == 0) {
+        return static_cast<VK_WORD>((((a[7] & 0x3F) - 1) * 256) + a[6]);
+    }
+    return 0;
+}
+
+void _PN_InitSingleLogicalDeviceDescriptor(VK_WORD number, DeviceDescriptor descriptor) {
+    PatchProtocolAddress(descriptor, [&](VK_BYTE* address) {
+        address[3] = kAddressFlagsLogical;
+        address[kLunAddressOffset + 0] = static_cast<VK_BYTE>(number);
+        address[kLunAddressOffset + 1] = static_cast<VK_BYTE>(number >> 8);
+        address[kLunAddressOffset + 4] = 0x40;
+    });
+    PatchWord(descriptor, kDevicePropertyDeviceType, kDeviceTypeLogicalDrive);
+    PatchWord(descriptor, kDevicePropertyDeviceNumber, number);
+}
+
+DeviceDescriptor PN_CreateSingleLogicalDeviceDescriptor(DeviceDescriptor controller, VK_WORD number) {
+    DeviceDescriptor clone = PN_CopyDeviceDescriptor(controller);
+    if (clone != nullptr) {
+        _PN_InitSingleLogicalDeviceDescriptor(number, clone);
+    }
+    return clone;
+}
+
+DeviceDescriptorList PN_CreateLogicalDeviceDescriptorList(DeviceDescriptor controller, LDNumbersArray numbers,
+                                                          VK_WORD count) {
+    DeviceDescriptorList list = NewList();
+    if (list == nullptr || count == 0 || numbers == nullptr) {
+        return list;
+    }
+    VK_BYTE* buffer = CISS_Report_LogicalEx(controller);
+    if (buffer == nullptr) {
+        return list;
+    }
+    const auto report = OpenReport<REPORT_LOGICAL_LUNS_EX_ENTRY>(buffer);
+    for (VK_WORD i = 0; i < count; ++i) {
+        DeviceDescriptor clone = PN_CopyDeviceDescriptor(controller);
+        if (clone == nullptr) {
+            continue;
+        }
+        const VK_WORD number = numbers[i];
+        const REPORT_LOGICAL_LUNS_EX_ENTRY* found = nullptr;
+        for (VK_DWORD e = 0; e < report.count && found == nullptr; ++e) {
+            if (LogicalEntryNumber(report.entry(e)) == number) {
+                found = report.entry(e);
+            }
+        }
+        if (found != nullptr) {
+            PatchFromLogicalEntry(clone, found, number);
+        } else {
+            _PN_InitSingleLogicalDeviceDescriptor(number, clone);
+        }
+        _PN_AddDescriptorToList(list, clone);
+    }
+    VK_free(buffer);
+    return list;
+}
+
+DeviceDescriptorList PN_CreateAllLogicalDeviceDescriptorList(DeviceDescriptor controller) {
+    DeviceDescriptorList list = NewList();
+    if (list == nullptr) {
+        return list;
+    }
+    VK_BYTE* buffer = CISS_Report_LogicalEx(controller);
+    if (buffer == nullptr) {
+        return list;
+    }
+    const auto report = OpenReport<REPORT_LOGICAL_LUNS_EX_ENTRY>(buffer);
+    for (VK_DWORD e = 0; e < report.count; ++e) {
+        DeviceDescriptor clone = PN_CopyDeviceDescriptor(controller);
+        if (clone == nullptr) {
+            continue;
+        }
+        PatchFromLogicalEntry(clone, report.entry(e), LogicalEntryNumber(report.entry(e)));
+        _PN_AddDescriptorToList(list, clone);
+    }
+    VK_free(buffer);
+    return list;
+}
+
+DeviceDescriptorList PN_CreateAllPhysicalDeviceDescriptorList(DeviceDescriptor controller) {
+    DeviceDescriptorList list = NewList();
+    if (list == nullptr) {
+        return list;
+    }
+    VK_WORD device_type = 0;
+    if (PN_GetDeviceSystemProperty(controller, kDevicePropertyDeviceType, &device_type,
+                                   sizeof(device_type)) != 0 ||
+        device_type != kDeviceTypeController) {
+        return list;
+    }
+    VK_BYTE* buffer = CISS_Report_PhysicalEx(controller);
+    if (buffer == nullptr) {
+        return list;
+    }
+    const auto report = OpenReport<CISS_REPORT_PHYSICAL_LUNS_ENTRY>(buffer);
+    for (VK_DWORD e = 0; e < report.count; ++e) {
+        DeviceDescriptor clone = PN_CopyDeviceDescriptor(controller);
+        if (clone == nullptr) {
+            continue;
+        }
+        const CISS_REPORT_PHYSICAL_LUNS_ENTRY* entry = report.entry(e);
+        PatchClone(clone, kAddressFlagsPhysical, entry->bDeviceAddress, __GetPhysicalDeviceType(entry),
+                   __GetPhysicalDeviceNumber(entry));
+        _PN_AddDescriptorToList(list, clone);
+    }
+    VK_free(buffer);
+    return list;
+}
+
+DeviceDescriptorList _PN_CreatePhysicalDeviceDescriptorList(DeviceDescriptor controller,
+                                                            PDNumbersArray numbers, VK_WORD count,
+                                                            const VK_BYTE* device_types, VK_WORD type_count) {
+    DeviceDescriptorList list = NewList();
+    if (list == nullptr || count == 0 || numbers == nullptr) {
+        return list;
+    }
+    VK_BYTE* buffer = CISS_Report_PhysicalEx(controller);
+    if (buffer == nullptr) {
+        return list;
+    }
+    const auto report = OpenReport<CISS_REPORT_PHYSICAL_LUNS_ENTRY>(buffer);
+    const auto wanted = [&](VK_BYTE type) {
+        return device_types != nullptr &&
+               std::find(device_types, device_types + type_count, type) != device_types + type_count;
+    };
+    for (VK_WORD i = 0; i < count; ++i) {
+        DeviceDescriptor clone = PN_CopyDeviceDescriptor(controller);
+        if (clone == nullptr) {
+            continue;
+        }
+        const VK_WORD number = numbers[i];
+        const CISS_REPORT_PHYSICAL_LUNS_ENTRY* found = nullptr;
+        for (VK_DWORD e = 0; e < report.count && found == nullptr; ++e) {
+            const CISS_REPORT_PHYSICAL_LUNS_ENTRY* entry = report.entry(e);
+            if (wanted(entry->bDeviceType) && __GetPhysicalDeviceNumber(entry) == number) {
+                found = entry;
+            }
+        }
+        if (found != nullptr) {
+            const VK_WORD type = __GetPhysicalDeviceType(found);
+            // An expander takes no SCSI commands.
+            const VK_BYTE flags =
+                type == kDeviceTypeExpander ? kProtocolAddressFlagPhysical : kAddressFlagsPhysical;
+            PatchClone(clone, flags, found->bDeviceAddress, type, number);
+        } else {
+            PatchProtocolAddress(clone, [](VK_BYTE* address) { address[3] = kProtocolAddressFlagPhysical; });
+            PatchWord(clone, kDevicePropertyDeviceNumber, number);
+        }
+        _PN_AddDescriptorToList(list, clone);
+    }
+    VK_free(buffer);
+    return list;
+}
+
+DeviceDescriptorList PN_CreatePhysicalDriveDescriptorList(DeviceDescriptor controller, PDNumbersArray numbers,
+                                                          VK_WORD count) {
+    return _PN_CreatePhysicalDeviceDescriptorList(controller, numbers, count, kPhysicalDriveTypes,
+                                                  sizeof(kPhysicalDriveTypes));
+}
+
+DeviceDescriptorList PN_CreateSEPDescriptorList(DeviceDescriptor controller, SEPNumbersArray numbers,
+                                                VK_WORD count) {
+    return _PN_CreatePhysicalDeviceDescriptorList(controller, numbers, count, kSEPTypes, sizeof(kSEPTypes));
+}

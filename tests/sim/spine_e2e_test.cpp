@@ -1,0 +1,544 @@
+// The tool end to end: start-up, controller discovery and data areas, dispatch, argument validation,
+// help, the expected-values file, exit codes and the log, through the launcher on simulated hosts.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "cli.h"
+#include "externs.h"
+#include "quorvel_run.h"
+
+namespace {
+
+using qvtest::Command;
+using qvtest::Controller;
+using qvtest::LogHeader;
+using qvtest::MaskTimes;
+using qvtest::RunQuorvel;
+using qvtest::Scenario;
+using qvtest::WorkDir;
+using json = nlohmann::json;
+
+const std::string kBanner = "Quorvel Version 5.6.1 \n";
+const std::string kNotSupported = "Command not Supported. Execute quorvel help for available commands \n";
+
+// The three reads that initialise a data area: identify controller, controller parameters, cache status.
+const char kIdentify[] = "26 00 00 00 00 00 11 04 00 00 00 00 00 00 00 00";
+const char kParameters[] = "26 00 00 00 00 00 64 01 58 00 00 00 00 00 00 00";
+const char kCacheStatus[] = "26 00 00 00 00 00 C1 02 00 00 00 00 00 00 00 00";
+
+std::vector<Command> InitCommands(const std::string& node) {
+    return {{node, kIdentify}, {node, kParameters}, {node, kCacheStatus}};
+}
+
+// One driver each, so discovery finds them in this order.
+const char* const kDrivers[] = {"qzvk",   "qzdvk",  "qzdvkc",  "qzdvkg",
+                                "qzdvkw", "veskdq", "veskdqg", "veskdq2"};
+
+json Controllers(int count, int without_firmware = -1) {
+    std::vector<json> list;
+    for (int i = 0; i < count; ++i) {
+        const std::string pci = "0000:1" + std::to_string(i) + ":00.0";
+        list.push_back(Controller(kDrivers[i], pci, static_cast<unsigned>(2 + i),
+                                  static_cast<unsigned>(1 + i), i != without_firmware));
+    }
+    return Scenario(list);
+}
+
+// A controller that fails every request on its node.
+json SilentController() {
+    json c = Controller("qzvk", "0000:3b:00.0", 2, 1, false);
+    c["faults"] = {{{"request", 0}, {"nth", 1}, {"count", 0}, {"errno", 110}}};
+    return Scenario({c});
+}
+
+std::string Joined(const std::vector<std::string>& args) {
+    std::string text;
+    for (const auto& a : args) {
+        text += a + " ";
+    }
+    return text;
+}
+
+// The tool's own table decides whether a command has arrived yet.
+bool InTable(const std::string& keyword) {
+    std::string copy = keyword;
+    char program[] = "quorvel";
+    char* argv[] = {program, copy.data(), nullptr};
+    const int saved_argc = gArgc;
+    char** saved_argv = gArgv;
+    gArgc = 2;
+    gArgv = argv;
+    const bool present = IsCommandValid() != 0;
+    gArgc = saved_argc;
+    gArgv = saved_argv;
+    return present;
+}
+
+const CLI_COMMAND_TABLE* Row(const std::string& keyword) {
+    for (const CLI_COMMAND_TABLE* row = cliCommandT; row->cmd != nullptr; ++row) {
+        if (IsArgumentForKeyword(keyword.c_str(), row->testName)) {
+            return row;
+        }
+    }
+    return nullptr;
+}
+
+struct Case {
+    std::string name;
+    json scenario;
+    std::vector<std::string> args;
+    std::string out; // after the banner
+    int status;
+    std::string log; // after the header
+    std::vector<Command> commands;
+};
+
+void Check(const Case& c, const WorkDir& dir) {
+    SCOPED_TRACE(c.name + ": quorvel " + Joined(c.args));
+    const qvtest::Run run = RunQuorvel(dir, c.scenario, c.args);
+    EXPECT_EQ(run.out, kBanner + c.out);
+    EXPECT_EQ(run.status, c.status);
+    ASSERT_TRUE(run.log.has_value());
+    EXPECT_EQ(MaskTimes(*run.log), LogHeader(c.args) + c.log);
+    EXPECT_EQ(run.commands(), c.commands);
+}
+
+TEST(QuorvelStartUp, DispatchAndUnknownCommands) {
+    const json one = Controllers(1);
+    const Case cases[] = {
+        {"no command",
+         one,
+         {},
+         "No command specified. Execute quorvel help for available commands \n",
+         2,
+         "",
+         {}},
+        {"unknown", one, {"bogus"}, kNotSupported, 3, "", {}},
+        {"prefix of a keyword", one, {"versio"}, kNotSupported, 3, "", {}},
+        {"keyword with a tail", one, {"version2"}, kNotSupported, 3, "", {}},
+        {"upper case", one, {"VERSION"}, kNotSupported, 3, "", {}},
+        {"empty", one, {""}, kNotSupported, 3, "", {}},
+        {"end row", one, {"EOL"}, kNotSupported, 3, "", {}},
+    };
+    for (const auto& c : cases) {
+        WorkDir dir;
+        Check(c, dir);
+        // Nothing was discovered: not a single node was opened.
+        EXPECT_TRUE(RunQuorvel(dir, c.scenario, c.args).requests.empty()) << c.name;
+    }
+}
+
+// The whole menu as documented: each help row, its sample output when it has one, then the note.
+std::string WholeMenu() {
+    std::string text = "Quorvel - Help Menu\n";
+    for (const HELP_INFORMATION* row = HelpInfoT; row->cmdName[0] != '\0'; ++row) {
+        text += std::string(" Usage: ") + row->Syntax + " \n\r Info: " + row->Info +
+                " \n\r Example: " + row->Usage;
+        if (row->SampleOutput != nullptr) {
+            text += std::string("\n\r Sample Output:\n\r ") + row->SampleOutput + "\n\n\r";
+        }
+    }
+    return text +
+           "Note : For verify commands use -f <Filename/Filepath> after ControllerNumber to override default "
+           "configuration file \n"
+           "Ex : quorvel verifyfwversion <ControllerNumber> -f <Filename/Filepath> \n\r";
+}
+
+// Help starts no library and addresses no controller, even one whose firmware never answers.
+TEST(QuorvelHelp, NeedsNoController) {
+    const json silent = SilentController();
+    const Case cases[] = {
+        {"all", silent, {"help"}, WholeMenu(), 0, "", {}},
+        {"one command",
+         silent,
+         {"help", "verifyfwversion"},
+         "Quorvel - Help Menu\n Usage: quorvel verifyfwversion <ControllerNumber>\n Info: This test verifies "
+         "the "
+         "controller firmware is programmed correctly\n Example: quorvel verifyfwversion 1\n Sample "
+         "Output:\n "
+         "Firmware version verification test: PASS (eValue: 1.32/aValue: 1.32)\n\n",
+         0,
+         "",
+         {}},
+        {"bad name",
+         silent,
+         {"help", "nosuch"},
+         "Quorvel - Help Menu\nInvalid cmdName \nExecute quorvel help for available commands \n",
+         0,
+         "",
+         {}},
+        {"too many arguments",
+         silent,
+         {"help", "version", "extra"},
+         "** Invalid syntax **\nQuorvel - Extended Help Menu \nSyntax: quorvel help [cmdName] \nInfo: Help "
+         "Menu "
+         "Options \n",
+         2,
+         "",
+         {}},
+    };
+    for (const auto& c : cases) {
+        WorkDir dir;
+        Check(c, dir);
+        EXPECT_TRUE(RunQuorvel(dir, c.scenario, c.args).requests.empty()) << c.name;
+    }
+    // The whole menu lists every command, whether or not it runs yet.
+    const std::string menu = WholeMenu();
+    for (const char* keyword : {"verifyfwversion", "cachetest", "listcontrollers", "--preserve="}) {
+        EXPECT_NE(menu.find(std::string(" Usage: quorvel ") + keyword), std::string::npos) << keyword;
+    }
+}
+
+std::vector<Command> Concat(std::vector<std::vector<Command>> parts) {
+    std::vector<Command> all;
+    for (auto& p : parts) {
+        all.insert(all.end(), p.begin(), p.end());
+    }
+    return all;
+}
+
+TEST(QuorvelStartUp, VersionInitialisesEveryDataArea) {
+    std::vector<Command> seven;
+    for (int i = 1; i <= 7; ++i) {
+        const auto init = InitCommands("/dev/sg" + std::to_string(i));
+        seven.insert(seven.end(), init.begin(), init.end());
+    }
+    json too_short = Controllers(2);
+    too_short["controllers"][1]["fw"] = {{"identify", {{"fixed_length", 100}}}};
+    const std::string data_area_failed =
+        "Note: This failure can occur if user is not logged in as super user (root).\n";
+    const Case cases[] = {
+        {"one controller",
+         Controllers(1),
+         {"version"},
+         "Quorvel Version = 5.6.1 \n",
+         0,
+         "",
+         InitCommands("/dev/sg1")},
+        {"no controller", Scenario({}), {"version"}, "Quorvel Version = 5.6.1 \n", 0, "", {}},
+        {"bad syntax after start-up",
+         Controllers(1),
+         {"version", "extra"},
+         "** Invalid syntax **\nQuorvel - Extended Help Menu \nSyntax: quorvel version \nInfo: Displays "
+         "Quorvel "
+         "version \n",
+         2,
+         "",
+         InitCommands("/dev/sg1")},
+        // The second controller answers nothing: identify is tried twice, and the run stops.
+        {"second data area fails",
+         Controllers(2, 1),
+         {"version"},
+         "Initializing Controller Data Area (#1) failed, Status = 0x12 Or Firmware not Ready\n" +
+             data_area_failed,
+         14,
+         "",
+         Concat({InitCommands("/dev/sg1"), {{"/dev/sg2", kIdentify}, {"/dev/sg2", kIdentify}}})},
+        {"second controller not supported",
+         too_short,
+         {"version"},
+         "Initializing Controller Data Area (#1) failed, Status = 0x22 Or Firmware not Ready\n" +
+             data_area_failed,
+         14,
+         "",
+         Concat({InitCommands("/dev/sg1"), {{"/dev/sg2", kIdentify}}})},
+        {"first of three fails",
+         Controllers(3, 0),
+         {"version"},
+         "Initializing Controller Data Area (#0) failed, Status = 0x12 Or Firmware not Ready\n" +
+             data_area_failed,
+         14,
+         "",
+         {{"/dev/sg1", kIdentify}, {"/dev/sg1", kIdentify}}},
+        // Only the first seven controllers are used; the eighth is never addressed.
+        {"eight controllers", Controllers(8), {"version"}, "Quorvel Version = 5.6.1 \n", 0, "", seven},
+    };
+    for (const auto& c : cases) {
+        WorkDir dir;
+        Check(c, dir);
+    }
+}
+
+TEST(QuorvelLog, TwoRunsAppendTwoHeaders) {
+    WorkDir dir;
+    const json one = Controllers(1);
+    const std::vector<std::string> first = {"version"};
+    const std::vector<std::string> second = {"bogus", "1"};
+    EXPECT_EQ(RunQuorvel(dir, one, first).status, 0);
+    const qvtest::Run run = RunQuorvel(dir, one, second);
+    EXPECT_EQ(run.status, 3);
+    ASSERT_TRUE(run.log.has_value());
+    EXPECT_EQ(MaskTimes(*run.log), LogHeader(first) + LogHeader(second));
+}
+
+TEST(QuorvelLog, ALogThatCannotBeOpened) {
+    WorkDir dir;
+    ASSERT_EQ(::mkdir(dir.at("diagslog.txt").c_str(), 0755), 0);
+    const qvtest::Run run = RunQuorvel(dir, Controllers(1), {"version"});
+    EXPECT_EQ(run.out, kBanner + "Failed to open file : diagslog.txt \nQuorvel Version = 5.6.1 \n");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.commands(), InitCommands("/dev/sg1"));
+}
+
+// Commands that name a controller. Until a command's row arrives it answers as an unknown command,
+// before any discovery; once it is in the table its arguments are checked before it does any work.
+struct ControllerCase {
+    std::string name;
+    int controllers;
+    std::vector<std::string> args;
+    std::string out; // when the row is present, after the banner; "<syntax>" for the extended help
+    int status;
+    std::string log;
+};
+
+std::string ExtendedHelpFor(const std::string& keyword) {
+    const CLI_COMMAND_TABLE* row = Row(keyword);
+    if (row == nullptr) {
+        return "";
+    }
+    std::string text =
+        "** Invalid syntax **\nQuorvel - Extended Help Menu \nSyntax: " + std::string(row->format) +
+        " \nInfo: " + row->info + " \n";
+    if (IsCmdRequiresCfgFile(keyword.c_str())) {
+        text += "Note : Use -f <Filename/Filepath> after ControllerNumber to override default configuration "
+                "file \n"
+                "Ex : quorvel " +
+                keyword + " <ControllerNumber> -f <Filename/Filepath> \n\r";
+    }
+    return text;
+}
+
+void CheckControllerCase(const ControllerCase& c, const WorkDir& dir, const json& scenario) {
+    SCOPED_TRACE(c.name + ": quorvel " + Joined(c.args));
+    const qvtest::Run run = RunQuorvel(dir, scenario, c.args);
+    ASSERT_TRUE(run.log.has_value());
+    if (!InTable(c.args[0])) {
+        EXPECT_EQ(run.out, kBanner + kNotSupported);
+        EXPECT_EQ(run.status, 3);
+        EXPECT_EQ(MaskTimes(*run.log), LogHeader(c.args));
+        EXPECT_TRUE(run.requests.empty());
+        return;
+    }
+    std::string out = c.out;
+    if (const auto at = out.find("<syntax>"); at != std::string::npos) {
+        out.replace(at, 8, ExtendedHelpFor(c.args[0]));
+    }
+    EXPECT_EQ(run.out, kBanner + out);
+    EXPECT_EQ(run.status, c.status);
+    EXPECT_EQ(MaskTimes(*run.log), LogHeader(c.args) + c.log);
+    std::vector<Command> init;
+    for (int i = 1; i <= c.controllers; ++i) {
+        const auto commands = InitCommands("/dev/sg" + std::to_string(i));
+        init.insert(init.end(), commands.begin(), commands.end());
+    }
+    EXPECT_EQ(run.commands(), init) << "validation fails before the command does any work";
+}
+
+TEST(QuorvelArguments, ControllerNumbersAndIterationCounts) {
+    const std::string no_controllers = "ERROR!!! No Controllers were detected \n";
+    const std::string no_controllers_log = "ERROR!!! No Controllers were detected \r\n";
+    const std::string bad_number =
+        "Invalid ControllerNumber. Please enter a valid ControllerNumber \nTotal controllers found = 2 \n";
+    const std::string bad_number_log = "Invalid ControllerNumber. Please enter a valid ControllerNumber "
+                                       "\r\nTotal controllers found = 2 \r\n";
+    const std::string bad_count =
+        "Invalid iteration number. Please enter a valid iteration number \nValid Range : [1 - 100] \n";
+    const std::string bad_count_log =
+        "Invalid iteration number. Please enter a valid iteration number \r\nValid Range : [1 - 100] \r\n";
+    const ControllerCase cases[] = {
+        {"no controllers", 0, {"getcacheinfo", "1"}, no_controllers, 14, no_controllers_log},
+        {"no controllers, data fill",
+         0,
+         {"dataretentiontest", "1", "datafill"},
+         no_controllers,
+         14,
+         no_controllers_log},
+        {"controller 0", 2, {"verifycpld", "0"}, bad_number, 2, bad_number_log},
+        {"above the count", 2, {"verifycpld", "3"}, bad_number, 2, bad_number_log},
+        {"not a number", 2, {"verifycpld", "two"}, bad_number, 2, bad_number_log},
+        {"would wrap to 1", 2, {"verifycpld", "65537"}, bad_number, 2, bad_number_log},
+        {"negative", 2, {"getpcieinfo", "-65535"}, bad_number, 2, bad_number_log},
+        {"upper-case hex", 2, {"getpcieinfo", "0X2"}, bad_number, 2, bad_number_log},
+        {"iteration 0", 2, {"cachetest", "1", "0"}, bad_count, 2, bad_count_log},
+        {"iteration 101", 2, {"cachetest", "2", "101"}, bad_count, 2, bad_count_log},
+        {"iteration 0x65", 2, {"memorytest", "1", "0x65"}, bad_count, 2, bad_count_log},
+        {"iteration that would wrap to 1", 2, {"sastest", "1", "65537"}, bad_count, 2, bad_count_log},
+        {"sub-test iteration 101", 2, {"cachetest", "1", "lfsrfill", "101"}, bad_count, 2, bad_count_log},
+        {"LED iteration 0", 2, {"ctrlledtest", "1", "0"}, bad_count, 2, bad_count_log},
+        {"unknown sub-test", 2, {"cachetest", "1", "bogus", "5"}, "<syntax>", 2, ""},
+        {"controller before sub-test", 2, {"cachetest", "9", "bogus", "0"}, bad_number, 2, bad_number_log},
+        {"sub-test of another test", 2, {"saspatterntest", "1", "wrrdcomp", "1"}, "<syntax>", 2, ""},
+        {"missing controller", 2, {"verifymfg"}, "<syntax>", 2, ""},
+        {"file option of a command without a file",
+         2,
+         {"getcacheinfo", "1", "-f", "x.cfg"},
+         "<syntax>",
+         2,
+         ""},
+        {"file option without a file name", 2, {"verifyfwversion", "1", "-f"}, "<syntax>", 2, ""},
+        {"flash with a bad controller", 2, {"--flash=/tmp/version.bin", "3"}, bad_number, 2, bad_number_log},
+    };
+    for (const auto& c : cases) {
+        WorkDir dir;
+        CheckControllerCase(c, dir, Controllers(c.controllers));
+    }
+}
+
+// The expected-values file is read after start-up and before the command; its errors end the run.
+struct FileCase {
+    std::string name;
+    std::vector<std::string> args;
+    std::vector<std::pair<std::string, std::string>> files;
+    std::string out;
+    std::string log;
+};
+
+TEST(QuorvelExpectedValues, FileErrors) {
+    const std::string field24 = "maxtempsensor0" + std::string(10, 'x');
+    const std::string field25 = field24 + "x";
+    const std::string long_name = std::string(46, 'n') + ".cfg";
+    const std::vector<std::string> fw = {"verifyfwversion", "1"};
+    const FileCase cases[] = {
+        {"default file",
+         fw,
+         {{"veskroc.cfg", "fwversion 1.32\nbogus 1\n"}},
+         " Field not supported bogus\n",
+         ""},
+        {"file after -f",
+         {"verifyfwversion", "1", "-f", "my.cfg"},
+         {{"veskroc.cfg", "fwversion 1.32\n"}, {"my.cfg", "fwversion 1.32\n\ncachesize\n"}},
+         "Invalid number of arguements provided in line number 3 in configuration file\n",
+         ""},
+        // The default file is read (it is missing), then the command refuses its arguments.
+        {"-f not next to last",
+         {"verifypcieconfig", "1", "-f", "my.cfg", "x"},
+         {{"my.cfg", "bogus 1\n"}},
+         "WARNING!!! Unable to read configuration file.\nFactory Default values will be used for the "
+         "verification tests.\n<syntax>",
+         "Config file read error (nil)\r\n"},
+        {"missing file for the cache size",
+         {"verifycachesize", "1"},
+         {},
+         "ERROR!!! Configuration file is required for the Cache size verification test.\n",
+         "Config file read error (nil)\r\n"},
+        {"missing file after -f for the cache size",
+         {"verifycachesize", "1", "-f", "absent.cfg"},
+         {{"veskroc.cfg", "cachesize 1024\n"}},
+         "ERROR!!! Configuration file is required for the Cache size verification test.\n",
+         "Config file read error (nil)\r\n"},
+        {"blanks and CR LF",
+         {"verifysystemtemperature", "1"},
+         {{"veskroc.cfg", "  maxtempsensor0    80 \r\n\r\n\nmintempsensor0 7\r\n   \r\n"}},
+         "Invalid number of arguements provided in line number 5 in configuration file\n",
+         ""},
+        {"a tab is no separator",
+         {"verifysystemtemperature", "1"},
+         {{"veskroc.cfg", "maxtempsensor0\t80\r\n"}},
+         "Invalid number of arguements provided in line number 1 in configuration file\n",
+         ""},
+        {"three words",
+         fw,
+         {{"veskroc.cfg", "cachesize 3856 MB\n"}},
+         "Invalid number of arguements provided in line number 1 in configuration file\n",
+         ""},
+        {"field of maximum width",
+         fw,
+         {{"veskroc.cfg", field24 + " 1\n"}},
+         " Field not supported " + field24 + "\n",
+         ""},
+        {"field over the maximum width",
+         fw,
+         {{"veskroc.cfg", "fwversion 1\n" + field25 + " 1\n"}},
+         "Field in line number 2 exceeds maximum width in configuration file\n",
+         ""},
+        {"value over the maximum width",
+         fw,
+         {{"veskroc.cfg", "fwversion " + std::string(33, '1') + "\n"}},
+         "Value in line number 1 exceeds maximum width in configuration file\n",
+         ""},
+        {"not a number",
+         fw,
+         {{"veskroc.cfg", "mintempsensor3 1a\n"}},
+         "Invalid value provided for mintempsensor3 field in configuration file\n",
+         ""},
+        {"integer with a point",
+         fw,
+         {{"veskroc.cfg", "maxtempsensor1 85.0\n"}},
+         "Invalid value provided for maxtempsensor1 field in configuration file\n",
+         ""},
+        {"over 16 bits",
+         fw,
+         {{"veskroc.cfg", "cachesize 65536\n"}},
+         "Invalid value provided for cachesize field in configuration file\n",
+         ""},
+        {"line longer than the reader",
+         fw,
+         {{"veskroc.cfg", "cachesize 1" + std::string(150, ' ') + "\n"}},
+         "Line number 1 exceeds maximum width in configuration file\n",
+         ""},
+        {"file name too long",
+         {"verifyfwversion", "1", "-f", long_name},
+         {{long_name, "fwversion 1\n"}},
+         "ERROR!!! Configuration file name exceeds 49 characters\n",
+         ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name + ": quorvel " + Joined(c.args));
+        WorkDir dir;
+        for (const auto& [name, content] : c.files) {
+            dir.write(name, content);
+        }
+        const qvtest::Run run = RunQuorvel(dir, Controllers(1), c.args);
+        ASSERT_TRUE(run.log.has_value());
+        if (!InTable(c.args[0])) {
+            EXPECT_EQ(run.out, kBanner + kNotSupported);
+            EXPECT_EQ(run.status, 3);
+            EXPECT_TRUE(run.requests.empty());
+            continue;
+        }
+        std::string out = c.out;
+        if (const auto at = out.find("<syntax>"); at != std::string::npos) {
+            out.replace(at, 8, ExtendedHelpFor(c.args[0]));
+        }
+        EXPECT_EQ(run.out, kBanner + out);
+        EXPECT_EQ(run.status, 2);
+        EXPECT_EQ(MaskTimes(*run.log), LogHeader(c.args) + c.log);
+        EXPECT_EQ(run.commands(), InitCommands("/dev/sg1"));
+    }
+}
+
+// The demo the README shows runs as shown.
+TEST(QuorvelDemo, ScenarioOfTheRepository) {
+    std::ifstream in(std::string(QUORVEL_SOURCE_DIR) + "/demo/scenario.json");
+    ASSERT_TRUE(in.good());
+    const json demo = json::parse(in);
+    const Case cases[] = {
+        {"version",
+         demo,
+         {"version"},
+         "Quorvel Version = 5.6.1 \n",
+         0,
+         "",
+         Concat({InitCommands("/dev/sg1"), InitCommands("/dev/sg2")})},
+        {"help of a command",
+         demo,
+         {"help", "getpcieinfo"},
+         "Quorvel - Help Menu\n Usage: quorvel getpcieinfo <ControllerNumber>\n Info: Displays information "
+         "about "
+         "PCIe link width & link speed\n Example: quorvel getpcieinfo 1\n Sample Output:\n PCIeGen       : "
+         "3\n\r "
+         "PCIewidth     : 8\n\n",
+         0,
+         "",
+         {}},
+    };
+    for (const auto& c : cases) {
+        WorkDir dir;
+        Check(c, dir);
+    }
+}
+
+} // namespace

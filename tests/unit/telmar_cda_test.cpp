@@ -1,0 +1,138 @@
+// The controller data area without a controller: its size, the firmware feature version choice,
+// argument checks and the teardown of a staged configuration.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+
+#include "ppavl_platform.h"
+#include "ptelm.h"
+#include "telm_private.h"
+#include "telmar_log_capture.h"
+
+namespace {
+
+TEST(ControllerDataArea, SizeCoversEveryMemberAndTable) {
+    EXPECT_EQ(VK_GetCDASize(), sizeof(_CDA));
+    const size_t members =
+        sizeof(VK_DWORD) + sizeof(DeviceDescriptor) + sizeof(VK_BYTE) + 8 * sizeof(VK_WORD) +
+        sizeof(VK_BYTE) + 8 * sizeof(VK_DWORD) + 1024 + 344 + 512 + 1744 + 16 + 118 + 256 + 4 + 4 + 4 + 64 +
+        204 + 20 + 8 + 512 + 17 + 1 + 6904 + 256 + 8 + 39 + 16 + sizeof(SENSE_FEATURE_PAGES) +
+        384 * sizeof(PhysicalDriveRecord) + 64 * sizeof(LogicalDriveRecord) + 64 * sizeof(ArrayRecord) +
+        16 * sizeof(StorageEnclosureRecord) + 8208 * 16 + 384 * sizeof(VK_WORD) +
+        sizeof(PEDITABLE_CONFIGURATION) + sizeof(VK_UINT64) + 3 * 98 + 8 + 33 + 3 * sizeof(void*);
+    EXPECT_GE(VK_GetCDASize(), members);
+    // Natural alignment adds only a little padding between members.
+    EXPECT_LT(VK_GetCDASize() - members, 64u);
+
+#define COUNT(member) (sizeof(_CDA::member) / sizeof(_CDA::member[0]))
+    EXPECT_EQ(COUNT(pd_record_list), 384u);
+    EXPECT_EQ(COUNT(ld_record_list), 64u);
+    EXPECT_EQ(COUNT(array_record_list), 64u);
+    EXPECT_EQ(COUNT(se_record_list), 16u);
+    EXPECT_EQ(COUNT(remote_volume_record_list), 8208u);
+    EXPECT_EQ(COUNT(pd_erase_status_list), 384u);
+    EXPECT_EQ(COUNT(flags), 8u);
+#undef COUNT
+    // Record sizes that the record tables are built from.
+    EXPECT_EQ(sizeof(SENSE_FEATURE_PAGES), 230u);
+    EXPECT_EQ(sizeof(RemoteVolumeRecord), 16u);
+}
+
+struct VersionCase {
+    const char* name;
+    VK_WORD vendor, device;
+    VK_DWORD fixed_length, parameters_total;
+    bool feature_pages;
+    VK_BYTE expected;
+};
+
+class FirmwareFeatureVersion : public ::testing::TestWithParam<VersionCase> {};
+
+TEST_P(FirmwareFeatureVersion, ChoosesByPciIdsThenPagesThenLengths) {
+    const VersionCase& v = GetParam();
+    IDENTIFY_CONTROLLER identify;
+    std::memset(&identify, 0, sizeof(identify));
+    identify.wPCIVendorID = v.vendor;
+    identify.wPCIDeviceID = v.device;
+    identify.dwFixedStructureLength = v.fixed_length;
+    EXPECT_EQ(
+        _VK_ChooseFirmwareFeatureVersion(&identify, v.parameters_total, v.feature_pages ? kTrue : kFalse),
+        v.expected);
+}
+
+constexpr VK_WORD kV1 = kFirmwareFeaturePCIVendorID1, kV2 = kFirmwareFeaturePCIVendorID2;
+constexpr VK_WORD kD1 = kFirmwareFeaturePCIDeviceID1, kD2 = kFirmwareFeaturePCIDeviceID2,
+                  kD3 = kFirmwareFeaturePCIDeviceID3;
+
+INSTANTIATE_TEST_SUITE_P(Rules, FirmwareFeatureVersion,
+                         ::testing::Values(VersionCase{"Vendor1Device1", kV1, kD1, 276, 0, true, 4},
+                                           VersionCase{"Vendor2Device3", kV2, kD3, 276, 0, true, 5},
+                                           VersionCase{"Vendor2Device1", kV2, kD1, 400, 300, true, 6},
+                                           VersionCase{"Vendor2Device2", kV2, kD2, 276, 0, true, 7},
+                                           VersionCase{"Vendor1Device2FallsThrough", kV1, kD2, 400, 300, true,
+                                                       8},
+                                           VersionCase{"FeaturePages", 0x1234, 0x5678, 276, 0, true, 8},
+                                           VersionCase{"Long317Params207", 0, 0, 317, 207, false, 5},
+                                           VersionCase{"Long320Params207", 0, 0, 320, 207, false, 5},
+                                           VersionCase{"Long320Params206", 0, 0, 320, 206, false, 4},
+                                           VersionCase{"Length316", 0, 0, 316, 400, false, 4},
+                                           VersionCase{"Length293", 0, 0, 293, 0, false, 4},
+                                           VersionCase{"Length292", 0, 0, 292, 0, false, 3},
+                                           VersionCase{"Length291", 0, 0, 291, 0, false, 2},
+                                           VersionCase{"Length290", 0, 0, 290, 0, false, 2},
+                                           VersionCase{"Length289", 0, 0, 289, 0, false, 1},
+                                           VersionCase{"Length276", 0, 0, 276, 0, false, 1}),
+                         [](const ::testing::TestParamInfo<VersionCase>& info) { return info.param.name; });
+
+TEST(ControllerDataAreaArguments, NullArgumentsAreRefusedAlone) {
+    auto memory = std::make_unique<VK_BYTE[]>(VK_GetCDASize());
+    VK_BYTE descriptor[2] = {2, 0}; // an empty descriptor blob
+    EXPECT_EQ(VK_InitializeCDA(nullptr, descriptor), kInitializeFailedInvalidArgument);
+    EXPECT_EQ(VK_InitializeCDA(memory.get(), nullptr), kInitializeFailedInvalidArgument);
+    EXPECT_EQ(__VK_UnInitializeCDA(nullptr), 4);
+    EXPECT_EQ(VK_UnInitializeCDA(nullptr), 1);
+    EXPECT_EQ(VK_RequestIdentifyControllerBuffer(nullptr), kFalse);
+    EXPECT_EQ(VK_RequestFeaturePages(nullptr), kFalse);
+}
+
+TEST(ControllerDataAreaArguments, PhysicalDriveNumberAbove383IsRefused) {
+    TelmarLogCapture log;
+    auto memory = std::make_unique<VK_BYTE[]>(VK_GetCDASize());
+    std::memset(memory.get(), 0, VK_GetCDASize());
+    _CDA* c = reinterpret_cast<_CDA*>(memory.get());
+    c->pd_record_list[383].flags = kPDRecordIdentifyValid | kPDRecordDrive;
+    EXPECT_EQ(_VK_InvalidatePDRecordIDPDBuffer(c, 384), kFalse);
+    EXPECT_EQ(TelmarLogCapture::Count("Error: PD number out of range"), 1u);
+    EXPECT_EQ(_VK_InvalidatePDRecordIDPDBuffer(c, 383), kTrue);
+    EXPECT_EQ(c->pd_record_list[383].flags, kPDRecordDrive);
+}
+
+TEST(ControllerDataAreaTeardown, DestroysTheStagedConfigurationWithItsRecords) {
+    auto memory = std::make_unique<VK_BYTE[]>(VK_GetCDASize());
+    std::memset(memory.get(), 0, VK_GetCDASize());
+    _CDA* c = reinterpret_cast<_CDA*>(memory.get());
+    auto* config = static_cast<PEDITABLE_CONFIGURATION>(VK_malloc(sizeof(EDITABLE_CONFIGURATION)));
+    ASSERT_NE(config, nullptr);
+    std::memset(config, 0, sizeof(*config));
+    config->editable_array_list[0] = static_cast<PEDITABLE_ARRAY>(VK_malloc(sizeof(EDITABLE_ARRAY)));
+    config->editable_ld_list[63] =
+        static_cast<PEDITABLE_LOGICAL_DRIVE>(VK_malloc(sizeof(EDITABLE_LOGICAL_DRIVE)));
+    c->editable_configuration = config;
+    // Records held by the tables are released with the data area's facts.
+    c->pd_record_list[7].additional_lun_info =
+        static_cast<PhysicalDriveLunInfo*>(VK_malloc(3 * sizeof(PhysicalDriveLunInfo)));
+    c->ld_record_list[2].logical_drive_handle = VK_malloc(16);
+    c->flags[0] = 0xFFFFFFFF;
+    c->flags[2] = kCDAModelArraysBuilt;
+
+    EXPECT_EQ(VK_UnInitializeCDA(c), 1);
+    EXPECT_EQ(c->editable_configuration, nullptr);
+    EXPECT_EQ(c->pd_record_list[7].additional_lun_info, nullptr);
+    EXPECT_EQ(c->ld_record_list[2].logical_drive_handle, nullptr);
+    EXPECT_EQ(c->flags[0], 0u);
+    EXPECT_EQ(c->flags[2], 0u);
+    // Leaks of any of the blocks above show in the sanitizer build.
+}
+
+} // namespace
