@@ -1,6 +1,7 @@
 // Diagnostics state of the simulated controller: defaults, names and the scenario JSON form.
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <initializer_list>
 #include <limits>
 #include <stdexcept>

@@ -389,11 +389,10 @@ std::string Scenario::sis_node(std::size_t index) const {
 }
 
 Scenario Scenario::from_json(const json& j) {
-    check_keys(
-        j,
-        {"controllers", "sis_major", "proc_devices", "fstab", "nodes", "empty_drivers", "mounts", "extra",
-         "block_devices", "csmi_nodes"},
-        "top level");
+    check_keys(j,
+               {"controllers", "sis_major", "proc_devices", "fstab", "nodes", "empty_drivers", "mounts",
+                "extra", "block_devices", "csmi_nodes"},
+               "top level");
     Scenario s;
     if (j.contains("controllers")) {
         const json& list = j.at("controllers");

@@ -324,6 +324,21 @@ VK_DWORD __PartitionNumber(const char* device, const char* partition) {
     return errno != 0 || v > UINT32_MAX ? 0 : static_cast<VK_DWORD>(v);
 }
 
+void __PartitionSysfsName(const char* device_name, char* name, size_t name_size) {
+    // The kernel names a node below a /dev subdirectory with "!" in sysfs: /dev/cciss/c0d0p1 is
+    // cciss!c0d0p1, not c0d0p1.
+    constexpr char kDev[] = "/dev/";
+    if (std::strncmp(device_name, kDev, sizeof(kDev) - 1) == 0) {
+        format_path(name, name_size, "%s", device_name + sizeof(kDev) - 1);
+        if (char* slash = std::strchr(name, '/'); slash != nullptr) {
+            *slash = '!';
+        }
+        return;
+    }
+    const char* slash = std::strrchr(device_name, '/');
+    format_path(name, name_size, "%s", slash != nullptr ? slash + 1 : device_name);
+}
+
 PartitionMountList* __FindPartitionMountRecord(const char* device_name) {
     if (device_name == nullptr) {
         return nullptr;
@@ -901,10 +916,10 @@ int _PN_CreateStorageExtentArray(DeviceDescriptor volume_descriptor,
             bool paths = false;
             if (std::strcmp(r->device_name, node) != 0) {
                 extent->extent_number = __PartitionNumber(node, r->device_name);
-                const char* slash = std::strrchr(r->device_name, '/');
-                const char* last = slash != nullptr ? slash + 1 : r->device_name;
-                paths = format_path(start_path, sizeof(start_path), "%s/%s/start", block_dir, last) &&
-                        format_path(size_path, sizeof(size_path), "%s/%s/size", block_dir, last);
+                char name[PATH_MAX];
+                __PartitionSysfsName(r->device_name, name, sizeof(name));
+                paths = format_path(start_path, sizeof(start_path), "%s/%s/start", block_dir, name) &&
+                        format_path(size_path, sizeof(size_path), "%s/%s/size", block_dir, name);
             } else {
                 paths = format_path(start_path, sizeof(start_path), "%s/start", block_dir) &&
                         format_path(size_path, sizeof(size_path), "%s/size", block_dir);

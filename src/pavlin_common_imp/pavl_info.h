@@ -87,6 +87,8 @@ size_t _PN_CopyTrimmed(char* dest, size_t dest_size, const char* src, size_t src
 // itself, or the pattern followed by a partition number ("p" and the number when the pattern ends
 // in a digit, as the kernel names such partitions).
 bool __IsDeviceOrPartition(const char* pattern, size_t pattern_length, const char* device_name);
+// The sysfs directory name of a partition node (inside its disk's block directory).
+void __PartitionSysfsName(const char* device_name, char* name, size_t name_size);
 // The partition number that follows the device's name in a partition's name; 0 when none.
 VK_DWORD __PartitionNumber(const char* device, const char* partition);
 

@@ -41,6 +41,22 @@ TEST(VolumesPartitions, NamesOfADeviceAndItsPartitions) {
     }
 }
 
+TEST(VolumesPartitions, SysfsNameOfAPartitionNode) {
+    const struct {
+        const char* node;
+        const char* sysfs;
+    } cases[] = {
+        {"/dev/sdb1", "sdb1"},
+        {"/dev/cciss/c0d0p1", "cciss!c0d0p1"},
+        {"/other/sdb1", "sdb1"},
+    };
+    for (const auto& c : cases) {
+        char name[64];
+        __PartitionSysfsName(c.node, name, sizeof(name));
+        EXPECT_STREQ(name, c.sysfs) << c.node;
+    }
+}
+
 class MountTables : public ::testing::Test {
 protected:
     void TearDown() override {

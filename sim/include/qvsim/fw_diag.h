@@ -59,7 +59,7 @@
 // each command, the first one due fires. Effect: `errno` fails the driver request; `sense` answers
 // CHECK CONDITION (or `scsi_status`) with these bytes; `scsi_status` alone another status without
 // sense; `data_length` cuts the data in (the command still runs). The "fw" faults that name one of
-// these BMIC opcodes apply too.
+// these BMIC opcodes are checked first.
 #pragma once
 
 #include <array>
