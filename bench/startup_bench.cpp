@@ -5,6 +5,7 @@
 #include <benchmark/benchmark.h>
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <linux/cciss_ioctl.h>
 #include <sys/ioctl.h>
 #include <sys/ptrace.h>
@@ -307,6 +308,10 @@ BENCHMARK(BM_QuorvelPeakMemory)->Arg(7)->Iterations(1)->Unit(benchmark::kMillise
 } // namespace
 
 int main(int argc, char** argv) {
+    // The tool's data areas are its first large allocations, so each one is a fresh mapping. Without
+    // this the allocator raises its mapping threshold after the first free and later "fresh" areas may
+    // come back from the heap already touched, depending on what else lies above them.
+    mallopt(M_MMAP_THRESHOLD, 128 * 1024);
     std::string error;
     if (!qvsim::enter_private_namespace(&error)) {
         std::fprintf(stderr, "startup_bench: cannot enter a private mount namespace: %s\n", error.c_str());

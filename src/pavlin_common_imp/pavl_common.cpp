@@ -55,6 +55,34 @@ private:
     VK_DWORD error_;
 };
 
+// The SCSI request that carries a BMIC or ATA request: its direction, time limit and data buffer.
+template <typename Request> SCSIRequest CarrierFor(const Request& request) {
+    SCSIRequest scsi{};
+    scsi.transfer_type = request.transfer_type;
+    scsi.timeout_sec = request.timeout_sec;
+    scsi.io_buffer = request.io_buffer;
+    scsi.io_buffer_size = request.io_buffer_size;
+    return scsi;
+}
+
+// Decodes the target, opens its node and runs `send` while it is open; FAILED when the target cannot
+// be decoded or opened. The open's error goes to `low_level_status` when the request has one.
+template <typename Send>
+EnCommandStatus SendToOpenNode(DeviceDescriptor device_descriptor, PavlinInternalCommandTarget& target,
+                               VK_INT32* low_level_status, Send send) {
+    if (!DecodeCommandTarget(device_descriptor, target)) {
+        return eCOMMAND_STATUS_FAILED;
+    }
+    OpenNode node(target);
+    if (low_level_status != nullptr) {
+        *low_level_status = static_cast<VK_INT32>(node.error());
+    }
+    if (node.error() != 0) {
+        return eCOMMAND_STATUS_FAILED;
+    }
+    return send();
+}
+
 bool HasProtocolInfo(DeviceDescriptor device_descriptor, VK_WORD* protocol_type, VK_BYTE* address) {
     return __DecodeDeviceProtocolInfo(device_descriptor, protocol_type, address,
                                       kPavlinProtocolAddressSize) != kFalse;
@@ -220,11 +248,7 @@ EnCommandStatus PN_ExecuteBMICCommand(DeviceDescriptor device_descriptor, PBMICR
     if (device_descriptor == nullptr || request == nullptr) {
         return eCOMMAND_STATUS_FAILED;
     }
-    SCSIRequest scsi{};
-    scsi.transfer_type = request->transfer_type;
-    scsi.timeout_sec = request->timeout_sec;
-    scsi.io_buffer = request->io_buffer;
-    scsi.io_buffer_size = request->io_buffer_size;
+    SCSIRequest scsi = CarrierFor(*request);
     scsi.sense_data = request->sense_data;
     scsi.sense_data_size = request->sense_data_size;
 
@@ -305,15 +329,8 @@ EnCommandStatus PN_ExecuteSMPCommand(DeviceDescriptor device_descriptor, PSMPReq
     }
     PavlinInternalSMPRequest internal{};
     internal.request = request;
-    if (!DecodeCommandTarget(device_descriptor, internal.command_target)) {
-        return eCOMMAND_STATUS_FAILED;
-    }
-    OpenNode node(internal.command_target);
-    request->low_level_status = static_cast<VK_INT32>(node.error());
-    if (node.error() != 0) {
-        return eCOMMAND_STATUS_FAILED;
-    }
-    return _PN_SendSMPCommand(&internal);
+    return SendToOpenNode(device_descriptor, internal.command_target, &request->low_level_status,
+                          [&] { return _PN_SendSMPCommand(&internal); });
 }
 
 EnCommandStatus PN_ExecuteNVMECommand(DeviceDescriptor device_descriptor, PNVMERequest request) {
@@ -322,14 +339,8 @@ EnCommandStatus PN_ExecuteNVMECommand(DeviceDescriptor device_descriptor, PNVMER
     }
     PavlinInternalNVMeRequest internal{};
     internal.request = request;
-    if (!DecodeCommandTarget(device_descriptor, internal.command_target)) {
-        return eCOMMAND_STATUS_FAILED;
-    }
-    OpenNode node(internal.command_target);
-    if (node.error() != 0) {
-        return eCOMMAND_STATUS_FAILED;
-    }
-    return _PN_SendNVMECommand(&internal);
+    return SendToOpenNode(device_descriptor, internal.command_target, nullptr,
+                          [&] { return _PN_SendNVMECommand(&internal); });
 }
 
 // ---- Register new disks and controller reset ----------------------------------------------------
@@ -339,16 +350,11 @@ EnCommandStatus PN_ExecuteRegNewDiskMessage(DeviceDescriptor device_descriptor) 
         return eCOMMAND_STATUS_FAILED;
     }
     PavlinInternalCommandTarget target{};
-    if (!DecodeCommandTarget(device_descriptor, target)) {
-        return eCOMMAND_STATUS_FAILED;
-    }
-    OpenNode node(target);
-    if (node.error() != 0) {
-        return eCOMMAND_STATUS_FAILED;
-    }
-    const VK_DWORD result = _PN_SendRegNewDiskMessage(device_descriptor, target.device_handle,
-                                                      target.protocol_type, target.device_node_name);
-    return result == 0 ? eCOMMAND_STATUS_OK : eCOMMAND_STATUS_FAILED;
+    return SendToOpenNode(device_descriptor, target, nullptr, [&] {
+        const VK_DWORD result = _PN_SendRegNewDiskMessage(device_descriptor, target.device_handle,
+                                                          target.protocol_type, target.device_node_name);
+        return result == 0 ? eCOMMAND_STATUS_OK : eCOMMAND_STATUS_FAILED;
+    });
 }
 
 EnCommandStatus PN_SendResetControllerCommand(DeviceDescriptor device_descriptor, VK_BYTE reset_type) {
@@ -356,16 +362,11 @@ EnCommandStatus PN_SendResetControllerCommand(DeviceDescriptor device_descriptor
         return eCOMMAND_STATUS_FAILED;
     }
     PavlinInternalCommandTarget target{};
-    if (!DecodeCommandTarget(device_descriptor, target)) {
-        return eCOMMAND_STATUS_FAILED;
-    }
-    OpenNode node(target);
-    if (node.error() != 0) {
-        return eCOMMAND_STATUS_FAILED;
-    }
-    return _PN_SendControllerReset(device_descriptor, target.device_handle, reset_type)
-               ? eCOMMAND_STATUS_OK
-               : eCOMMAND_STATUS_FAILED;
+    return SendToOpenNode(device_descriptor, target, nullptr, [&] {
+        return _PN_SendControllerReset(device_descriptor, target.device_handle, reset_type)
+                   ? eCOMMAND_STATUS_OK
+                   : eCOMMAND_STATUS_FAILED;
+    });
 }
 
 // ---- ATA PASS-THROUGH (16) ------------------------------------------------------------------------
@@ -449,32 +450,17 @@ VK_BOOL CheckATAPassthroughSenseData(VK_BYTE* sense_data, VK_DWORD size) {
     return format == 0 ? kTrue : kFalse;
 }
 
-EnCommandStatus PN_ExecuteATACommand(DeviceDescriptor device_descriptor, PATARequest request) {
-    if (device_descriptor == nullptr || request == nullptr) {
-        return eCOMMAND_STATUS_FAILED;
-    }
-    SCSIRequest scsi{};
-    scsi.transfer_type = request->transfer_type;
-    scsi.timeout_sec = request->timeout_sec;
-    scsi.io_buffer = request->io_buffer;
-    scsi.io_buffer_size = request->io_buffer_size;
+namespace {
 
-    PavlinInternalSCSIRequest internal{};
-    internal.request = &scsi;
-    if (!DecodeCommandTarget(device_descriptor, internal.command_target)) {
-        return eCOMMAND_STATUS_FAILED;
-    }
-    OpenNode node(internal.command_target);
-    request->low_level_status = static_cast<VK_INT32>(node.error());
-    if (node.error() != 0) {
-        return eCOMMAND_STATUS_FAILED;
-    }
+// The ATA request's part once its node is open: the pass-through CDB, then statuses, sense and
+// return registers back into the request.
+EnCommandStatus SendATAPassthrough(PATARequest request, PavlinInternalSCSIRequest& internal) {
     // Host block devices take no ATA pass-through.
     if (!IsATACapableProtocol(internal.command_target.protocol_type)) {
         request->low_level_status = -1;
         return eCOMMAND_STATUS_FAILED;
     }
-
+    SCSIRequest& scsi = *internal.request;
     VK_UINT8 cdb[16];
     __ATA2SCSI(request, cdb);
     VK_BYTE sense[kPavlinLentSenseSize] = {};
@@ -493,6 +479,19 @@ EnCommandStatus PN_ExecuteATACommand(DeviceDescriptor device_descriptor, PATAReq
     }
     __DecodeATAReturnRegisters(request, sense, sizeof(sense));
     return status;
+}
+
+} // namespace
+
+EnCommandStatus PN_ExecuteATACommand(DeviceDescriptor device_descriptor, PATARequest request) {
+    if (device_descriptor == nullptr || request == nullptr) {
+        return eCOMMAND_STATUS_FAILED;
+    }
+    SCSIRequest scsi = CarrierFor(*request);
+    PavlinInternalSCSIRequest internal{};
+    internal.request = &scsi;
+    return SendToOpenNode(device_descriptor, internal.command_target, &request->low_level_status,
+                          [&] { return SendATAPassthrough(request, internal); });
 }
 
 // ---- Block I/O --------------------------------------------------------------------------------

@@ -8,6 +8,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <utility>
+
 #include "pavl_debug_private.h"
 #include "ppavl_platform.h"
 #include "ppavl_synchronization.h"
@@ -64,6 +66,17 @@ size_t hex_digits(size_t value) {
     return digits;
 }
 
+// Measures the text on a copy of `args`, so `args` itself is still unread for the formatting.
+void log_formatted(VK_BYTE level, VK_UINT32 mask, const char* format, va_list args) {
+    va_list measure;
+    va_copy(measure, args);
+    const int n = vsnprintf(nullptr, 0, format, measure);
+    va_end(measure);
+    if (n >= 0) {
+        _PN_DebugLog(_PN_LogCallback, level, mask, n, format, args);
+    }
+}
+
 } // namespace
 
 extern "C" {
@@ -97,9 +110,7 @@ void _PN_UnlockDebugLog(void) {
 
 DebugCallbackFunction PN_SetDebugCallback(DebugCallbackFunction callback) {
     DebugGuard guard;
-    DebugCallbackFunction previous = _PN_LogCallback;
-    _PN_LogCallback = callback;
-    return previous;
+    return std::exchange(_PN_LogCallback, callback);
 }
 
 VK_BYTE PN_GetDebugLogLevel(void) {
@@ -109,9 +120,7 @@ VK_BYTE PN_GetDebugLogLevel(void) {
 
 VK_BYTE PN_SetDebugLogLevel(VK_BYTE level) {
     DebugGuard guard;
-    VK_BYTE previous = _PN_DebugLogLevel;
-    _PN_DebugLogLevel = level;
-    return previous;
+    return std::exchange(_PN_DebugLogLevel, level);
 }
 
 VK_UINT32 PN_GetDebugLogMask(void) {
@@ -121,12 +130,10 @@ VK_UINT32 PN_GetDebugLogMask(void) {
 
 VK_UINT32 PN_SetDebugLogMask(VK_UINT32 mask) {
     DebugGuard guard;
-    VK_UINT32 previous = _PN_DebugLogMask;
-    _PN_DebugLogMask = mask;
     for (VK_UINT32& level_mask : _PN_DebugLogLevelMasks) {
         level_mask = mask;
     }
-    return previous;
+    return std::exchange(_PN_DebugLogMask, mask);
 }
 
 VK_UINT32 PN_GetDebugLogLevelMask(VK_BYTE level) {
@@ -139,9 +146,7 @@ VK_UINT32 PN_SetDebugLogLevelMask(VK_BYTE level, VK_UINT32 mask) {
     if (!has_level_mask(level)) {
         return 0;
     }
-    VK_UINT32 previous = _PN_DebugLogLevelMasks[level - 1];
-    _PN_DebugLogLevelMasks[level - 1] = mask;
-    return previous;
+    return std::exchange(_PN_DebugLogLevelMasks[level - 1], mask);
 }
 
 VK_BOOL _PN_DebugLogPredicate(VK_BYTE level, VK_UINT32 mask, VK_UINT32* dbg_mask) {
@@ -190,13 +195,7 @@ void _PN_DebugLogBypass(VK_BYTE level, VK_UINT32 mask, const char* format, ...) 
     }
     va_list args;
     va_start(args, format);
-    va_list measure;
-    va_copy(measure, args);
-    const int n = vsnprintf(nullptr, 0, format, measure);
-    va_end(measure);
-    if (n >= 0) {
-        _PN_DebugLog(_PN_LogCallback, level, mask, n, format, args);
-    }
+    log_formatted(level, mask, format, args);
     va_end(args);
 }
 
@@ -208,13 +207,7 @@ void PN_DebugLog(VK_BYTE level, VK_UINT32 mask, const char* format, ...) {
     }
     va_list args;
     va_start(args, format);
-    va_list measure;
-    va_copy(measure, args);
-    const int n = vsnprintf(nullptr, 0, format, measure);
-    va_end(measure);
-    if (n >= 0) {
-        _PN_DebugLog(_PN_LogCallback, level, mask & m, n, format, args);
-    }
+    log_formatted(level, mask & m, format, args);
     va_end(args);
 }
 

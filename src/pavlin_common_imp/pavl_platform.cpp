@@ -49,6 +49,17 @@ void release_record(ALLOC_RECORD* record) {
     free(record);
 }
 
+// Empties the list; the caller holds the allocator lock.
+void release_all_records() {
+    ALLOC_RECORD* record = _VK_alloc_stack.first_record;
+    _VK_alloc_stack.first_record = nullptr;
+    while (record != nullptr) {
+        ALLOC_RECORD* next = record->next_record;
+        release_record(record);
+        record = next;
+    }
+}
+
 void count_growth(VK_UINT64 added_to_current, VK_UINT64 added_to_total) {
     _VK_curr_alloc += added_to_current;
     _VK_total_alloc += added_to_total;
@@ -161,13 +172,7 @@ void _VK_InitAllocRecord(void) {
         }
     }
     AllocatorGuard guard;
-    ALLOC_RECORD* record = _VK_alloc_stack.first_record;
-    _VK_alloc_stack.first_record = nullptr;
-    while (record != nullptr) {
-        ALLOC_RECORD* next = record->next_record;
-        release_record(record);
-        record = next;
-    }
+    release_all_records();
     _VK_curr_alloc = 0;
     _VK_total_alloc = 0;
 }
@@ -206,13 +211,7 @@ void _VK_DumpAllocRecord(FILE* stream) {
 void _VK_DestroyAllocRecord(void) {
     {
         AllocatorGuard guard;
-        ALLOC_RECORD* record = _VK_alloc_stack.first_record;
-        _VK_alloc_stack.first_record = nullptr;
-        while (record != nullptr) {
-            ALLOC_RECORD* next = record->next_record;
-            release_record(record);
-            record = next;
-        }
+        release_all_records();
     }
     // Unpublish the lock first: its own release goes through the allocator.
     PMUTEX_LOCK lock = _PN_PavlinAllocatorMutex;
@@ -309,6 +308,34 @@ size_t terminated_length(const char* dest, size_t destsz) {
     __PN_assert("err == 0", message, file, line);
 }
 
+// An oversized request takes the local check, any other the library's; a refusal is a hard failure.
+template <typename LocalCopy, typename LibraryCopy>
+int bounded_copy(bool oversized, LocalCopy local_copy, LibraryCopy library_copy, const char* message,
+                 const char* file, unsigned int line) {
+    const errno_t err = oversized ? local_copy() : library_copy();
+    if (err != 0) {
+        copy_failed(message, file, line);
+    }
+    return 0;
+}
+
+int checked_memory_copy(void* dest, size_t destsz, const void* src, size_t count) {
+    if (count == 0) {
+        return 0;
+    }
+    if (dest == nullptr || src == nullptr) {
+        return ESNULLP;
+    }
+    if (count > destsz) {
+        return ESNOSPC;
+    }
+    if (overlaps(dest, count, src, count)) {
+        return ESOVRLP;
+    }
+    memcpy(dest, src, count);
+    return 0;
+}
+
 // Rejects %n, which the library's formatting functions refuse as well.
 bool has_n_conversion(const char* format) {
     for (const char* p = format; *p != '\0'; ++p) {
@@ -354,83 +381,40 @@ extern "C" {
 
 PN_OUT_OF_LINE int _VK_strcpy_s(char* dest, size_t destsz, const char* src, const char* file,
                                 unsigned int line) {
-    errno_t err;
-    if (destsz > kMaxStr) {
-        err = checked_string_append(dest, destsz, 0, src, destsz);
-    } else {
-        err = strcpy_s(dest, destsz, src);
-    }
-    if (err != 0) {
-        copy_failed("Failed to strcpy_s", file, line);
-    }
-    return 0;
+    return bounded_copy(
+        destsz > kMaxStr, [&] { return checked_string_append(dest, destsz, 0, src, destsz); },
+        [&] { return strcpy_s(dest, destsz, src); }, "Failed to strcpy_s", file, line);
 }
 
 PN_OUT_OF_LINE int _VK_strncpy_s(char* dest, size_t dmax, const char* src, size_t count, const char* file,
                                  unsigned int line) {
-    errno_t err;
-    if (dmax > kMaxStr || count > kMaxStr) {
-        err = dmax == 0 ? ESZEROL : checked_string_append(dest, dmax, 0, src, count);
-    } else {
-        err = strncpy_s(dest, dmax, src, count);
-    }
-    if (err != 0) {
-        copy_failed("Failed to strncpy_s", file, line);
-    }
-    return 0;
+    return bounded_copy(
+        dmax > kMaxStr || count > kMaxStr,
+        [&] { return dmax == 0 ? ESZEROL : checked_string_append(dest, dmax, 0, src, count); },
+        [&] { return strncpy_s(dest, dmax, src, count); }, "Failed to strncpy_s", file, line);
 }
 
 PN_OUT_OF_LINE int _VK_strcat_s(char* dest, size_t destsz, const char* src, const char* file,
                                 unsigned int line) {
-    errno_t err;
-    if (destsz > kMaxStr) {
-        err = checked_string_append(dest, destsz, terminated_length(dest, destsz), src, destsz);
-    } else {
-        err = strcat_s(dest, destsz, src);
-    }
-    if (err != 0) {
-        copy_failed("Failed to strcat_s", file, line);
-    }
-    return 0;
+    return bounded_copy(
+        destsz > kMaxStr,
+        [&] { return checked_string_append(dest, destsz, terminated_length(dest, destsz), src, destsz); },
+        [&] { return strcat_s(dest, destsz, src); }, "Failed to strcat_s", file, line);
 }
 
 PN_OUT_OF_LINE int _VK_strncat_s(char* dest, size_t destsz, const char* src, size_t count, const char* file,
                                  unsigned int line) {
-    errno_t err;
-    if (destsz > kMaxStr || count > kMaxStr) {
-        err = checked_string_append(dest, destsz, terminated_length(dest, destsz), src, count);
-    } else {
-        err = strncat_s(dest, destsz, src, count);
-    }
-    if (err != 0) {
-        copy_failed("Failed to strncat_s", file, line);
-    }
-    return 0;
+    return bounded_copy(
+        destsz > kMaxStr || count > kMaxStr,
+        [&] { return checked_string_append(dest, destsz, terminated_length(dest, destsz), src, count); },
+        [&] { return strncat_s(dest, destsz, src, count); }, "Failed to strncat_s", file, line);
 }
 
 PN_OUT_OF_LINE int _VK_memcpy_s(void* dest, size_t destsz, const void* src, size_t count, const char* file,
                                 unsigned int line) {
-    errno_t err;
-    if (destsz > kMaxMem || count > kMaxMem) {
-        if (count == 0) {
-            err = 0;
-        } else if (dest == nullptr || src == nullptr) {
-            err = ESNULLP;
-        } else if (count > destsz) {
-            err = ESNOSPC;
-        } else if (overlaps(dest, count, src, count)) {
-            err = ESOVRLP;
-        } else {
-            memcpy(dest, src, count);
-            err = 0;
-        }
-    } else {
-        err = memcpy_s(dest, destsz, src, count);
-    }
-    if (err != 0) {
-        copy_failed("Failed to memcpy_s", file, line);
-    }
-    return 0;
+    return bounded_copy(
+        destsz > kMaxMem || count > kMaxMem, [&] { return checked_memory_copy(dest, destsz, src, count); },
+        [&] { return memcpy_s(dest, destsz, src, count); }, "Failed to memcpy_s", file, line);
 }
 
 PN_OUT_OF_LINE size_t _VK_strnlen_s(const char* str, size_t size) {

@@ -3,6 +3,7 @@
 #include "pavl_linux_x86.h"
 
 #include "pavl_descriptor.h"
+#include "pavl_path.h"
 #include "ppavl_debug.h"
 #include "ppavl_platform.h"
 
@@ -15,6 +16,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <iterator>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -118,7 +120,13 @@ private:
 
 class File {
 public:
-    explicit File(const char* path) : f_(std::fopen(path, "r")) {}
+    // The stream reads into our own buffer: without one, the first read asks the file system for its
+    // block size, a system call per file that discovery does not need.
+    explicit File(const char* path) : f_(std::fopen(path, "r")) {
+        if (f_ != nullptr) {
+            std::setvbuf(f_, buffer_, _IOFBF, sizeof(buffer_));
+        }
+    }
     ~File() {
         if (f_ != nullptr) {
             std::fclose(f_);
@@ -139,6 +147,7 @@ public:
 
 private:
     FILE* f_;
+    char buffer_[1024];
 };
 
 // snprintf that reports whether the whole text fitted.
@@ -306,6 +315,138 @@ bool sis_major_number(unsigned int* major_number) {
     return false;
 }
 
+struct GenericName {
+    char name[sizeof(dirent::d_name)];
+};
+
+// What one discovery pass learns from sysfs and uses again for every controller: the path components
+// it resolved and the links of the SCSI generic class directory. Every controller looks through the
+// same generic devices; without this each one resolved all of them again.
+class SysfsWalk {
+public:
+    SysfsWalk() = default;
+    ~SysfsWalk() { VK_free(generic_); }
+    SysfsWalk(const SysfsWalk&) = delete;
+    SysfsWalk& operator=(const SysfsWalk&) = delete;
+
+    bool resolve(const char* path, char* out, size_t out_size) {
+        return resolver_.resolve(path, out, out_size);
+    }
+
+    // The links of the generic class directory in directory order (none when it cannot be opened);
+    // false when they could not be kept, and the caller reads the directory itself.
+    bool generic_devices(const GenericName** names, size_t* count) {
+        if (!generic_listed_) {
+            generic_listed_ = list_generic_devices();
+        }
+        *names = generic_;
+        *count = generic_count_;
+        return generic_listed_;
+    }
+
+private:
+    bool list_generic_devices() {
+        Dir dir(kScsiGenericDir);
+        if (!dir) {
+            return true;
+        }
+        size_t capacity = 0;
+        for (dirent* e = dir.next(); e != nullptr; e = dir.next()) {
+            if (!is_link(kScsiGenericDir, e)) {
+                continue;
+            }
+            if (generic_count_ == capacity) {
+                capacity = capacity == 0 ? 16 : capacity * 2;
+                auto* grown = static_cast<GenericName*>(VK_realloc(generic_, capacity * sizeof(GenericName)));
+                if (grown == nullptr) {
+                    VK_free(generic_);
+                    generic_ = nullptr;
+                    generic_count_ = 0;
+                    return false;
+                }
+                generic_ = grown;
+            }
+            std::snprintf(generic_[generic_count_].name, sizeof(GenericName::name), "%s", e->d_name);
+            ++generic_count_;
+        }
+        return true;
+    }
+
+    PathResolver resolver_;
+    bool generic_listed_ = false;
+    GenericName* generic_ = nullptr;
+    size_t generic_count_ = 0;
+};
+
+// The generic device `name` lies below the controller at `sysfs_path` and reads the wanted type: its
+// node goes to `node`.
+bool GenericDeviceMatches(SysfsWalk& walk, const char* name, const char* sysfs_path, size_t sysfs_length,
+                          const char* wanted_type, char* node, size_t node_size) {
+    char type_path[kPathSize];
+    char resolved[PATH_MAX];
+    if (!format_path(type_path, sizeof(type_path), "%s%s/device/type", kScsiGenericDir, name) ||
+        !walk.resolve(type_path, resolved, sizeof(resolved))) {
+        return false;
+    }
+    // Below the controller: its path, then a separator, so that a sibling whose name merely
+    // extends the controller's does not match.
+    if (std::strncmp(resolved, sysfs_path, sysfs_length) != 0 ||
+        (sysfs_path[sysfs_length - 1] != '/' && resolved[sysfs_length] != '/')) {
+        return false;
+    }
+    File f(resolved);
+    char type[32];
+    if (!f || !f.first_line(type, sizeof(type)) || !starts_with(type, wanted_type)) {
+        return false;
+    }
+    if (format_path(node, node_size, "/dev/%s", name)) {
+        return true;
+    }
+    node[0] = '\0';
+    return false;
+}
+
+VK_BOOL GetSCSINodePath(SysfsWalk& walk, const char* sysfs_path, size_t sysfs_path_size,
+                        VK_WORD protocol_type, char* node, size_t node_size) {
+    if (sysfs_path == nullptr || node == nullptr || node_size == 0) {
+        return kFalse;
+    }
+    const char* wanted_type = nullptr;
+    if (protocol_type == kProtocolTypeCISS || protocol_type == kProtocolTypePQI) {
+        wanted_type = "12"; // peripheral type of a RAID controller
+    } else if (protocol_type == kProtocolTypeNativeSCSI) {
+        wanted_type = "13"; // enclosure
+    } else {
+        return kFalse;
+    }
+    const size_t sysfs_length = strnlen(sysfs_path, sysfs_path_size);
+    if (sysfs_length == 0) {
+        return kFalse;
+    }
+    const GenericName* names = nullptr;
+    size_t count = 0;
+    if (walk.generic_devices(&names, &count)) {
+        for (size_t i = 0; i < count; ++i) {
+            if (GenericDeviceMatches(walk, names[i].name, sysfs_path, sysfs_length, wanted_type, node,
+                                     node_size)) {
+                return kTrue;
+            }
+        }
+        return kFalse;
+    }
+    Dir dir(kScsiGenericDir);
+    if (!dir) {
+        return kFalse;
+    }
+    for (dirent* e = dir.next(); e != nullptr; e = dir.next()) {
+        if (is_link(kScsiGenericDir, e) &&
+            GenericDeviceMatches(walk, e->d_name, sysfs_path, sysfs_length, wanted_type, node, node_size)) {
+            return kTrue;
+        }
+    }
+    return kFalse;
+}
+
 } // namespace
 
 VK_DWORD _PN_OpenDeviceNode(const char* node_name, int* handle, VK_BOOL read_only) {
@@ -348,52 +489,8 @@ VK_BOOL __SendFIB2(int handle, SIS_FIB* fib, VK_DWORD* error) {
 
 VK_BOOL __GetSCSINodePath(const char* sysfs_path, size_t sysfs_path_size, VK_WORD protocol_type, char* node,
                           size_t node_size) {
-    if (sysfs_path == nullptr || node == nullptr || node_size == 0) {
-        return kFalse;
-    }
-    const char* wanted_type = nullptr;
-    if (protocol_type == kProtocolTypeCISS || protocol_type == kProtocolTypePQI) {
-        wanted_type = "12"; // peripheral type of a RAID controller
-    } else if (protocol_type == kProtocolTypeNativeSCSI) {
-        wanted_type = "13"; // enclosure
-    } else {
-        return kFalse;
-    }
-    const size_t sysfs_length = strnlen(sysfs_path, sysfs_path_size);
-    if (sysfs_length == 0) {
-        return kFalse;
-    }
-    Dir dir(kScsiGenericDir);
-    if (!dir) {
-        return kFalse;
-    }
-    for (dirent* e = dir.next(); e != nullptr; e = dir.next()) {
-        if (!is_link(kScsiGenericDir, e)) {
-            continue;
-        }
-        char type_path[kPathSize];
-        char resolved[PATH_MAX];
-        if (!format_path(type_path, sizeof(type_path), "%s%s/device/type", kScsiGenericDir, e->d_name) ||
-            realpath(type_path, resolved) == nullptr) {
-            continue;
-        }
-        // Below the controller: its path, then a separator, so that a sibling whose name merely
-        // extends the controller's does not match.
-        if (std::strncmp(resolved, sysfs_path, sysfs_length) != 0 ||
-            (sysfs_path[sysfs_length - 1] != '/' && resolved[sysfs_length] != '/')) {
-            continue;
-        }
-        File f(resolved);
-        char type[32];
-        if (!f || !f.first_line(type, sizeof(type)) || !starts_with(type, wanted_type)) {
-            continue;
-        }
-        if (format_path(node, node_size, "/dev/%s", e->d_name)) {
-            return kTrue;
-        }
-        node[0] = '\0';
-    }
-    return kFalse;
+    SysfsWalk walk;
+    return GetSCSINodePath(walk, sysfs_path, sysfs_path_size, protocol_type, node, node_size);
 }
 
 VK_BOOL __GetXOVNodeName(const char* sysfs_path, char* node, size_t node_size) {
@@ -469,8 +566,10 @@ VK_BOOL __GetSISAdapterInfo(const char* node, VK_BYTE* protocol_address, size_t 
     return found;
 }
 
-VK_DWORD __ProcessDriver(const char* driver_name, size_t driver_name_size, VK_WORD protocol_type,
-                         DeviceDescriptorList list, VK_DWORD count) {
+namespace {
+
+VK_DWORD ProcessDriver(SysfsWalk& walk, const char* driver_name, size_t driver_name_size,
+                       VK_WORD protocol_type, DeviceDescriptorList list, VK_DWORD count) {
     if (driver_name == nullptr || driver_name_size == 0) {
         return count;
     }
@@ -489,14 +588,15 @@ VK_DWORD __ProcessDriver(const char* driver_name, size_t driver_name_size, VK_WO
         char link_path[kPathSize];
         char sysfs_path[PATH_MAX];
         if (!format_path(link_path, sizeof(link_path), "%s/%s", driver_dir, e->d_name) ||
-            realpath(link_path, sysfs_path) == nullptr || !starts_with(sysfs_path, kSysDevicesPrefix)) {
+            !walk.resolve(link_path, sysfs_path, sizeof(sysfs_path)) ||
+            !starts_with(sysfs_path, kSysDevicesPrefix)) {
             continue;
         }
 
         char node[kPathSize] = {};
         VK_BYTE address[kProtocolAddressSize] = {};
         if (protocol_type == kProtocolTypeCISS || protocol_type == kProtocolTypePQI) {
-            if (!__GetSCSINodePath(sysfs_path, sizeof(sysfs_path), protocol_type, node, sizeof(node))) {
+            if (!GetSCSINodePath(walk, sysfs_path, sizeof(sysfs_path), protocol_type, node, sizeof(node))) {
                 continue;
             }
             address[3] = kProtocolAddressFlagCommands;
@@ -550,10 +650,41 @@ VK_DWORD __ProcessDriver(const char* driver_name, size_t driver_name_size, VK_WO
     return count;
 }
 
+// Marks the drivers of the list that have a directory. A host has few of them: listing the directory
+// once costs less than opening each of the twelve paths. False when it cannot be listed.
+bool PresentDrivers(bool (&present)[std::size(kDrivers)]) {
+    Dir dir(kPciDriversDir);
+    if (!dir) {
+        return false;
+    }
+    for (dirent* e = dir.next(); e != nullptr; e = dir.next()) {
+        for (size_t i = 0; i < std::size(kDrivers); ++i) {
+            if (std::strcmp(e->d_name, kDrivers[i].name) == 0) {
+                present[i] = true;
+            }
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+VK_DWORD __ProcessDriver(const char* driver_name, size_t driver_name_size, VK_WORD protocol_type,
+                         DeviceDescriptorList list, VK_DWORD count) {
+    SysfsWalk walk;
+    return ProcessDriver(walk, driver_name, driver_name_size, protocol_type, list, count);
+}
+
 void _PN_GetControllerDescriptorList(DeviceDescriptorList list) {
+    SysfsWalk walk;
+    bool present[std::size(kDrivers)] = {};
+    const bool listed = PresentDrivers(present);
     VK_DWORD count = 0;
-    for (const auto& driver : kDrivers) {
-        count = __ProcessDriver(driver.name, std::strlen(driver.name) + 1, driver.protocol_type, list, count);
+    for (size_t i = 0; i < std::size(kDrivers); ++i) {
+        if (!listed || present[i]) {
+            count = ProcessDriver(walk, kDrivers[i].name, std::strlen(kDrivers[i].name) + 1,
+                                  kDrivers[i].protocol_type, list, count);
+        }
     }
 }
 

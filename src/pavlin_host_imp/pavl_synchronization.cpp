@@ -35,6 +35,37 @@ constexpr VK_DWORD kGetWaitMask = 0xC0000000;
 constexpr VK_DWORD kGetWait = 0x80000000;
 constexpr VK_DWORD kGetNoWait = 0x40000000;
 
+// A zeroed heap object set up by `initialize`; the handle stays NULL when either step fails.
+template <typename T, typename Handle> VK_BOOL CreateInitialized(Handle* handle, VK_BOOL (*initialize)(T*)) {
+    if (handle == nullptr) {
+        return kFalse;
+    }
+    auto* object = static_cast<T*>(VK_malloc(sizeof(T)));
+    *handle = object;
+    if (object == nullptr) {
+        return kFalse;
+    }
+    memset(static_cast<void*>(object), 0, sizeof(T));
+    if (!initialize(object)) {
+        VK_free(object);
+        *handle = nullptr;
+        return kFalse;
+    }
+    return kTrue;
+}
+
+// Runs `body` while holding `lock`; a failure to take or release the lock fails the call.
+template <typename Body> VK_BOOL UnderLock(pthread_mutex_t* lock, Body body) {
+    if (pthread_mutex_lock(lock) != 0) {
+        return kFalse;
+    }
+    bool ok = body();
+    if (pthread_mutex_unlock(lock) != 0) {
+        ok = false;
+    }
+    return ok ? kTrue : kFalse;
+}
+
 } // namespace
 
 extern "C" {
@@ -97,21 +128,7 @@ VK_BOOL _PN_MutexDestroy(MUTEX_LOCK* mutex) {
 }
 
 VK_BOOL _PN_MutexCreate(PMUTEX_LOCK* mutex) {
-    if (mutex == nullptr) {
-        return kFalse;
-    }
-    auto* m = static_cast<MUTEX_LOCK*>(VK_malloc(sizeof(MUTEX_LOCK)));
-    *mutex = m;
-    if (m == nullptr) {
-        return kFalse;
-    }
-    memset(static_cast<void*>(m), 0, sizeof(*m));
-    if (!_PN_MutexInitialize(m)) {
-        VK_free(m);
-        *mutex = nullptr;
-        return kFalse;
-    }
-    return kTrue;
+    return CreateInitialized(mutex, _PN_MutexInitialize);
 }
 
 void _PN_MutexDelete(PMUTEX_LOCK mutex) {
@@ -144,25 +161,21 @@ VK_BOOL _PN_RecursiveMutexLock(PMUTEX_LOCK mutex) {
         return kFalse;
     }
     const pthread_t self = pthread_self();
-    if (pthread_mutex_lock(&m->lock) != 0) {
-        return kFalse;
-    }
-    bool ok = true;
-    if (m->lock_depth > 0 && pthread_equal(m->tid, self)) {
-        ++m->lock_depth;
-    } else {
-        while (m->lock_depth > 0) {
-            if (pthread_cond_wait(&m->cond.variable, &m->lock) != 0) {
-                ok = false;
+    return UnderLock(&m->lock, [&] {
+        bool ok = true;
+        if (m->lock_depth > 0 && pthread_equal(m->tid, self)) {
+            ++m->lock_depth;
+        } else {
+            while (m->lock_depth > 0) {
+                if (pthread_cond_wait(&m->cond.variable, &m->lock) != 0) {
+                    ok = false;
+                }
             }
+            m->tid = self;
+            m->lock_depth = 1;
         }
-        m->tid = self;
-        m->lock_depth = 1;
-    }
-    if (pthread_mutex_unlock(&m->lock) != 0) {
-        ok = false;
-    }
-    return ok ? kTrue : kFalse;
+        return ok;
+    });
 }
 
 VK_BOOL _PN_RecursiveMutexUnlock(PMUTEX_LOCK mutex) {
@@ -171,40 +184,17 @@ VK_BOOL _PN_RecursiveMutexUnlock(PMUTEX_LOCK mutex) {
         return kFalse;
     }
     const pthread_t self = pthread_self();
-    if (pthread_mutex_lock(&m->lock) != 0) {
-        return kFalse;
-    }
-    bool ok = true;
-    if (m->lock_depth > 0 && pthread_equal(m->tid, self)) {
-        if (--m->lock_depth <= 0) {
+    return UnderLock(&m->lock, [&] {
+        if (m->lock_depth > 0 && pthread_equal(m->tid, self) && --m->lock_depth <= 0) {
             m->lock_depth = 0;
-            if (pthread_cond_signal(&m->cond.variable) != 0) {
-                ok = false;
-            }
+            return pthread_cond_signal(&m->cond.variable) == 0;
         }
-    }
-    if (pthread_mutex_unlock(&m->lock) != 0) {
-        ok = false;
-    }
-    return ok ? kTrue : kFalse;
+        return true;
+    });
 }
 
 VK_BOOL _PN_CondVariableCreate(PCOND_VARIABLE* cond) {
-    if (cond == nullptr) {
-        return kFalse;
-    }
-    auto* c = static_cast<COND_VARIABLE*>(VK_malloc(sizeof(COND_VARIABLE)));
-    *cond = c;
-    if (c == nullptr) {
-        return kFalse;
-    }
-    memset(static_cast<void*>(c), 0, sizeof(*c));
-    if (!_PN_CondVariableInitialize(c)) {
-        VK_free(c);
-        *cond = nullptr;
-        return kFalse;
-    }
-    return kTrue;
+    return CreateInitialized(cond, _PN_CondVariableInitialize);
 }
 
 void _PN_CondVariableDelete(PCOND_VARIABLE cond) {
@@ -258,21 +248,7 @@ VK_BOOL _PN_EventFlagsDestroy(EVENT_FLAGS* event_flags) {
 }
 
 VK_BOOL _PN_EventFlagsCreate(PEVENT_FLAGS* event_flags) {
-    if (event_flags == nullptr) {
-        return kFalse;
-    }
-    auto* e = static_cast<EVENT_FLAGS*>(VK_malloc(sizeof(EVENT_FLAGS)));
-    *event_flags = e;
-    if (e == nullptr) {
-        return kFalse;
-    }
-    memset(static_cast<void*>(e), 0, sizeof(*e));
-    if (!_PN_EventFlagsInitialize(e)) {
-        VK_free(e);
-        *event_flags = nullptr;
-        return kFalse;
-    }
-    return kTrue;
+    return CreateInitialized(event_flags, _PN_EventFlagsInitialize);
 }
 
 VK_BOOL _PN_EventFlagsDelete(PEVENT_FLAGS event_flags) {
@@ -289,19 +265,14 @@ VK_BOOL _PN_EventFlagsSet(PEVENT_FLAGS event_flags, VK_DWORD flags_to_set, VK_DW
         return kFalse;
     }
     MUTEX_LOCK& m = event_flags->lock;
-    if (pthread_mutex_lock(&m.lock) != 0) {
-        return kFalse;
-    }
-    if (set_options == kSetOptionAnd) {
-        event_flags->flags = event_flags->flags & flags_to_set;
-    } else {
-        event_flags->flags = event_flags->flags | flags_to_set;
-    }
-    bool ok = pthread_cond_broadcast(&m.cond.variable) == 0;
-    if (pthread_mutex_unlock(&m.lock) != 0) {
-        ok = false;
-    }
-    return ok ? kTrue : kFalse;
+    return UnderLock(&m.lock, [&] {
+        if (set_options == kSetOptionAnd) {
+            event_flags->flags = event_flags->flags & flags_to_set;
+        } else {
+            event_flags->flags = event_flags->flags | flags_to_set;
+        }
+        return pthread_cond_broadcast(&m.cond.variable) == 0;
+    });
 }
 
 VK_BOOL _PN_EventFlagsGet(PEVENT_FLAGS event_flags, VK_DWORD requested_flags, VK_DWORD get_options,
@@ -324,26 +295,22 @@ VK_BOOL _PN_EventFlagsGet(PEVENT_FLAGS event_flags, VK_DWORD requested_flags, VK
     };
 
     MUTEX_LOCK& m = event_flags->lock;
-    if (pthread_mutex_lock(&m.lock) != 0) {
-        return kFalse;
-    }
-    bool ok = true;
-    if (wait == kGetWait) {
-        while (!holds()) {
-            if (pthread_cond_wait(&m.cond.variable, &m.lock) != 0) {
-                ok = false;
-                break;
+    return UnderLock(&m.lock, [&] {
+        bool ok = true;
+        if (wait == kGetWait) {
+            while (!holds()) {
+                if (pthread_cond_wait(&m.cond.variable, &m.lock) != 0) {
+                    ok = false;
+                    break;
+                }
             }
         }
-    }
-    *actual_flags = event_flags->flags & requested_flags;
-    if (test == kGetAnyClear || test == kGetAllClear) {
-        event_flags->flags = event_flags->flags & ~requested_flags;
-    }
-    if (pthread_mutex_unlock(&m.lock) != 0) {
-        ok = false;
-    }
-    return ok ? kTrue : kFalse;
+        *actual_flags = event_flags->flags & requested_flags;
+        if (test == kGetAnyClear || test == kGetAllClear) {
+            event_flags->flags = event_flags->flags & ~requested_flags;
+        }
+        return ok;
+    });
 }
 
 } // extern "C"

@@ -1,7 +1,10 @@
 // The controller data area: its lifecycle, the cached controller-level buffers with their loaders, and
 // the readers of variable-length replies.
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include "ppavl_debug.h"
 #include "ppavl_discovery.h"
@@ -64,6 +67,47 @@ template <typename Read> VK_BOOL LoadCached(PCDA cda, VK_DWORD bit, void* member
 VK_BOOL ReadInto(_CDA* c, VK_BYTE opcode, VK_DWORD detail, VK_WORD lun, void* member, size_t size) {
     return _VK_BMICHelperReadBuffer(c->controller_handle, opcode, detail, lun, member,
                                     static_cast<VK_DWORD>(size));
+}
+
+// A member read with one BMIC command (LUN 0) under the cache discipline, while `precondition` holds.
+template <typename Member, typename Precondition>
+VK_BOOL LoadMember(PCDA cda, VK_DWORD bit, Member _CDA::*member, VK_BYTE opcode, VK_DWORD detail,
+                   Precondition precondition) {
+    if (cda == nullptr) {
+        return kFalse;
+    }
+    _CDA* c = _VK_CDA(cda);
+    Member& buffer = c->*member;
+    return LoadCached(cda, bit, &buffer, sizeof(buffer), precondition,
+                      [&] { return ReadInto(c, opcode, detail, 0, &buffer, sizeof(buffer)); });
+}
+
+template <typename Member>
+VK_BOOL LoadMember(PCDA cda, VK_DWORD bit, Member _CDA::*member, VK_BYTE opcode, VK_DWORD detail = 0) {
+    return LoadMember(cda, bit, member, opcode, detail, [] { return true; });
+}
+
+// A read whose failure is logged with `failure`, a format that takes the file and the line.
+bool ReadOrLog(_CDA* c, VK_BYTE opcode, VK_DWORD detail, VK_WORD lun, void* member, size_t size,
+               const char* failure) {
+    if (ReadInto(c, opcode, detail, lun, member, size)) {
+        return true;
+    }
+    PN_DebugLog(1, 0, failure, __FILE__, __LINE__);
+    return false;
+}
+
+// A reply whose structure outgrows the cached member is kept as far as it fits, with `warning` (a
+// format that takes the file and the line).
+template <typename Member>
+bool ReadWarningWhenLonger(_CDA* c, VK_BYTE opcode, Member& buffer, const char* warning) {
+    if (!ReadInto(c, opcode, 0, 0, &buffer, sizeof(buffer))) {
+        return false;
+    }
+    if (buffer.dwTotalStructureLength > sizeof(buffer)) {
+        PN_DebugLog(2, 0, warning, __FILE__, __LINE__);
+    }
+    return true;
 }
 
 // A tracked, zeroed buffer of `size` bytes read with one BMIC command; NULL when the size cannot be
@@ -154,6 +198,57 @@ VK_BYTE _VK_ChooseFirmwareFeatureVersion(const IDENTIFY_CONTROLLER* identify,
     return ChooseVersionByStructureLength(identify->dwFixedStructureLength, parameters_total_length);
 }
 
+namespace {
+
+// Zeroes a data area without touching the pages that hold nothing yet. The tool's areas are fresh
+// allocations, zero already, and most of their 940 KiB is never used: writing it all cost a page fault
+// per page and made every page resident. Pages in memory are cleared; the others are dropped, which
+// reads back as zero only for private anonymous memory. MADV_FREE is refused for any other kind (and
+// for locked memory), and those pages are cleared as well.
+void ZeroDataArea(void* area, size_t size) {
+    auto* const begin = static_cast<unsigned char*>(area);
+    unsigned char* const end = begin + size;
+    const long page_size = sysconf(_SC_PAGESIZE);
+    const auto page = static_cast<uintptr_t>(page_size > 0 ? page_size : 1);
+    auto* const first =
+        reinterpret_cast<unsigned char*>((reinterpret_cast<uintptr_t>(begin) + page - 1) & ~(page - 1));
+    auto* const last = reinterpret_cast<unsigned char*>(reinterpret_cast<uintptr_t>(end) & ~(page - 1));
+    if (page_size <= 0 || first >= last) {
+        std::memset(area, 0, size);
+        return;
+    }
+    std::memset(begin, 0, static_cast<size_t>(first - begin));
+    std::memset(last, 0, static_cast<size_t>(end - last));
+    constexpr size_t kPagesPerQuery = 256;
+    unsigned char resident[kPagesPerQuery];
+    for (unsigned char* chunk = first; chunk < last;) {
+        const size_t pages = std::min<size_t>(static_cast<size_t>(last - chunk) / page, kPagesPerQuery);
+        const size_t length = pages * page;
+        if (mincore(chunk, length, resident) != 0) {
+            std::memset(chunk, 0, length);
+            chunk += length;
+            continue;
+        }
+        for (size_t i = 0; i < pages;) {
+            const bool in_memory = (resident[i] & 1) != 0;
+            size_t j = i + 1;
+            while (j < pages && ((resident[j] & 1) != 0) == in_memory) {
+                ++j;
+            }
+            unsigned char* const run = chunk + i * page;
+            const size_t run_length = (j - i) * page;
+            if (in_memory || madvise(run, run_length, MADV_FREE) != 0 ||
+                madvise(run, run_length, MADV_DONTNEED) != 0) {
+                std::memset(run, 0, run_length);
+            }
+            i = j;
+        }
+        chunk += length;
+    }
+}
+
+} // namespace
+
 VK_WORD VK_InitializeCDA(PCDA cda, void* controller_handle) {
     if (cda == nullptr || controller_handle == nullptr) {
         return kInitializeFailedInvalidArgument;
@@ -163,7 +258,7 @@ VK_WORD VK_InitializeCDA(PCDA cda, void* controller_handle) {
         return kInitializeFailedInvalidArgument;
     }
     _CDA* c = _VK_CDA(cda);
-    std::memset(c, 0, sizeof(*c));
+    ZeroDataArea(c, sizeof(*c));
     c->Signature = kCDASignature;
     c->controller_handle = copy;
     if (!_PN_MutexCreate(&c->lock) || !_PN_MutexCreate(&c->event_lock)) {
@@ -371,8 +466,8 @@ VK_BOOL VK_RequestIdentifyControllerBuffer(PCDA cda) {
     _CDA* c = _VK_CDA(cda);
     auto& buffer = c->identify_controller_buffer;
     return LoadCached(cda, kCDAValidIdentifyController, &buffer, sizeof(buffer), [&] {
-        if (!ReadInto(c, BMIC_IDENTIFY_CONTROLLER, 0, 0, &buffer, sizeof(buffer))) {
-            PN_DebugLog(1, 0, "%s:%d: Failed id ctrl\n", __FILE__, __LINE__);
+        if (!ReadOrLog(c, BMIC_IDENTIFY_CONTROLLER, 0, 0, &buffer, sizeof(buffer),
+                       "%s:%d: Failed id ctrl\n")) {
             return false;
         }
         if (buffer.dwTotalStructureLength > sizeof(buffer)) {
@@ -390,16 +485,9 @@ VK_BOOL VK_RequestSenseControllerParametersBuffer(PCDA cda) {
     _CDA* c = _VK_CDA(cda);
     auto& buffer = c->sense_controller_parameters_buffer;
     return LoadCached(cda, kCDAValidControllerParameters, &buffer, sizeof(buffer), [&] {
-        if (!ReadInto(c, BMIC_SENSE_CONTROLLER_PARAMETERS, 0, 0, &buffer, sizeof(buffer))) {
-            return false;
-        }
-        if (buffer.dwTotalStructureLength > sizeof(buffer)) {
-            PN_DebugLog(
-                2, 0,
-                "%s:%d: Warning! CDA Sense Controller Parameters Buffer not large enough for controller\n",
-                __FILE__, __LINE__);
-        }
-        return true;
+        return ReadWarningWhenLonger(
+            c, BMIC_SENSE_CONTROLLER_PARAMETERS, buffer,
+            "%s:%d: Warning! CDA Sense Controller Parameters Buffer not large enough for controller\n");
     });
 }
 
@@ -410,36 +498,18 @@ VK_BOOL VK_RequestSenseCacheConfigStatusBuffer(PCDA cda) {
     _CDA* c = _VK_CDA(cda);
     auto& buffer = c->sense_cache_config_status_buffer;
     return LoadCached(cda, kCDAValidCacheConfigStatus, &buffer, sizeof(buffer), [&] {
-        if (!ReadInto(c, BMIC_SENSE_CACHE_CONFIGURATION, 0, 0, &buffer, sizeof(buffer))) {
-            return false;
-        }
-        if (buffer.dwTotalStructureLength > sizeof(buffer)) {
-            PN_DebugLog(2, 0, "%s:%d: Failed to retrieve entire cache config status buffer\n", __FILE__,
-                        __LINE__);
-        }
-        return true;
+        return ReadWarningWhenLonger(c, BMIC_SENSE_CACHE_CONFIGURATION, buffer,
+                                     "%s:%d: Failed to retrieve entire cache config status buffer\n");
     });
 }
 
 VK_BOOL VK_RequestSenseSubsystemParametersBuffer(PCDA cda) {
-    if (cda == nullptr) {
-        return kFalse;
-    }
-    _CDA* c = _VK_CDA(cda);
-    auto& buffer = c->sense_subsystem_parameters_buffer;
-    return LoadCached(cda, kCDAValidSubsystemParameters, &buffer, sizeof(buffer), [&] {
-        return ReadInto(c, BMIC_SENSE_SUBSYSTEM_PARAMETERS, 0, 0, &buffer, sizeof(buffer));
-    });
+    return LoadMember(cda, kCDAValidSubsystemParameters, &_CDA::sense_subsystem_parameters_buffer,
+                      BMIC_SENSE_SUBSYSTEM_PARAMETERS);
 }
 
 VK_BOOL VK_RequestSenseMNPStatusBuffer(PCDA cda) {
-    if (cda == nullptr) {
-        return kFalse;
-    }
-    _CDA* c = _VK_CDA(cda);
-    auto& buffer = c->sense_mnp_status_buffer;
-    return LoadCached(cda, kCDAValidMNPStatus, &buffer, sizeof(buffer),
-                      [&] { return ReadInto(c, BMIC_SENSE_MNP_STATUS, 0, 0, &buffer, sizeof(buffer)); });
+    return LoadMember(cda, kCDAValidMNPStatus, &_CDA::sense_mnp_status_buffer, BMIC_SENSE_MNP_STATUS);
 }
 
 VK_BOOL VK_RequestSenseExpansionAbilityBuffer(PCDA cda) {
@@ -452,53 +522,25 @@ VK_BOOL VK_RequestSenseExpansionAbilityBuffer(PCDA cda) {
         cda, kCDAValidExpansionAbility, &buffer, sizeof(buffer),
         [&] { return VK_ControllerSupportsSenseExpansionAbility(cda) != kFalse; },
         [&] {
-            if (!ReadInto(c, BMIC_SENSE_EXPANSION_ABILITY, 0, 0, &buffer, sizeof(buffer))) {
-                return false;
-            }
-            if (buffer.dwTotalStructureLength > sizeof(buffer)) {
-                PN_DebugLog(
-                    2, 0,
-                    "%s:%d: Warning! CDA Sense Expansion Ability Buffer not large enough for controller\n",
-                    __FILE__, __LINE__);
-            }
-            return true;
+            return ReadWarningWhenLonger(
+                c, BMIC_SENSE_EXPANSION_ABILITY, buffer,
+                "%s:%d: Warning! CDA Sense Expansion Ability Buffer not large enough for controller\n");
         });
 }
 
 VK_BOOL VK_RequestSurfaceStatusBuffer(PCDA cda) {
-    if (cda == nullptr) {
-        return kFalse;
-    }
-    _CDA* c = _VK_CDA(cda);
-    auto& buffer = c->surface_status_buffer;
-    return LoadCached(cda, kCDAValidSurfaceStatus, &buffer, sizeof(buffer),
-                      [&] { return ReadInto(c, BMIC_SENSE_SURFACE_STATUS, 0, 0, &buffer, sizeof(buffer)); });
+    return LoadMember(cda, kCDAValidSurfaceStatus, &_CDA::surface_status_buffer, BMIC_SENSE_SURFACE_STATUS);
 }
 
 VK_BOOL VK_RequestGetPowerModeBuffer(PCDA cda) {
-    if (cda == nullptr) {
-        return kFalse;
-    }
-    _CDA* c = _VK_CDA(cda);
-    auto& buffer = c->power_mode_buffer;
-    return LoadCached(
-        cda, kCDAValidPowerMode, &buffer, sizeof(buffer),
-        [&] { return VK_ControllerSupportsPowerModes(cda) != 0; },
-        [&] { return ReadInto(c, BMIC_POWER_MODE, kPowerModeFunctionGet, 0, &buffer, sizeof(buffer)); });
+    return LoadMember(cda, kCDAValidPowerMode, &_CDA::power_mode_buffer, BMIC_POWER_MODE,
+                      kPowerModeFunctionGet, [cda] { return VK_ControllerSupportsPowerModes(cda) != 0; });
 }
 
 VK_BOOL VK_RequestGetDefaultPowerModeBuffer(PCDA cda) {
-    if (cda == nullptr) {
-        return kFalse;
-    }
-    _CDA* c = _VK_CDA(cda);
-    auto& buffer = c->default_power_mode_buffer;
-    return LoadCached(
-        cda, kCDAValidDefaultPowerMode, &buffer, sizeof(buffer),
-        [&] { return VK_ControllerSupportsDefaultPowerMode(cda) != kFalse; },
-        [&] {
-            return ReadInto(c, BMIC_POWER_MODE, kPowerModeFunctionGetDefault, 0, &buffer, sizeof(buffer));
-        });
+    return LoadMember(cda, kCDAValidDefaultPowerMode, &_CDA::default_power_mode_buffer, BMIC_POWER_MODE,
+                      kPowerModeFunctionGetDefault,
+                      [cda] { return VK_ControllerSupportsDefaultPowerMode(cda) != kFalse; });
 }
 
 VK_BOOL _VK_RequestLUCacheInfoBuffer(PCDA cda, VK_WORD ld_number, VK_DWORD subcommand, void* buffer,
@@ -544,12 +586,8 @@ VK_BOOL VK_RequestManufacturingData(PCDA cda) {
     auto& buffer = c->manufacturing_data_buffer;
     return LoadCached(cda, kCDAValidManufacturingData, &buffer, sizeof(buffer), [&] {
         const VK_WORD lun = static_cast<VK_WORD>(_VK_GetControllerOEMID(cda) << 8);
-        if (!ReadInto(c, BMIC_MANUFACTURING_DATA, kManufacturingDataFunctionRead, lun, &buffer,
-                      sizeof(buffer))) {
-            PN_DebugLog(1, 0, "%s:%d: Failed get manufacturing data\n", __FILE__, __LINE__);
-            return false;
-        }
-        return true;
+        return ReadOrLog(c, BMIC_MANUFACTURING_DATA, kManufacturingDataFunctionRead, lun, &buffer,
+                         sizeof(buffer), "%s:%d: Failed get manufacturing data\n");
     });
 }
 
@@ -566,24 +604,14 @@ VK_BOOL VK_RequestOnlineFirmwareActivationStatus(PCDA cda) {
                     kControllerOnlineFirmwareActivationSupported) != 0;
         },
         [&] {
-            if (!ReadInto(c, BMIC_ONLINE_FIRMWARE_ACTIVATION, kOFAFunctionStatus, 0, &buffer,
-                          sizeof(buffer))) {
-                PN_DebugLog(1, 0, "%s:%d: Failed to get ofa status\n", __FILE__, __LINE__);
-                return false;
-            }
-            return true;
+            return ReadOrLog(c, BMIC_ONLINE_FIRMWARE_ACTIVATION, kOFAFunctionStatus, 0, &buffer,
+                             sizeof(buffer), "%s:%d: Failed to get ofa status\n");
         });
 }
 
 VK_BOOL VK_RequestOOBMessageInterfaceBuffer(PCDA cda) {
-    if (cda == nullptr) {
-        return kFalse;
-    }
-    _CDA* c = _VK_CDA(cda);
-    auto& buffer = c->oob_message_interface_buffer;
-    return LoadCached(cda, kCDAValidOOBMessageInterface, &buffer, sizeof(buffer), [&] {
-        return ReadInto(c, BMIC_I2C_OOB_CONFIGURATION, kOOBReadMessageInterface, 0, &buffer, sizeof(buffer));
-    });
+    return LoadMember(cda, kCDAValidOOBMessageInterface, &_CDA::oob_message_interface_buffer,
+                      BMIC_I2C_OOB_CONFIGURATION, kOOBReadMessageInterface);
 }
 
 namespace {
@@ -595,11 +623,7 @@ VK_BOOL LoadDiscoveryConfiguration(PCDA cda, VK_DWORD bit, DISCOVERY_CONFIGURATI
         cda, bit, buffer, sizeof(*buffer),
         [&] { return (VK_GetControllerConnectorDiscoveryConfigurationSupport(cda) & support_bit) != 0; },
         [&] {
-            if (!ReadInto(c, BMIC_DISCOVERY_CONFIGURATION, function, 0, buffer, sizeof(*buffer))) {
-                PN_DebugLog(1, 0, failure, __FILE__, __LINE__);
-                return false;
-            }
-            return true;
+            return ReadOrLog(c, BMIC_DISCOVERY_CONFIGURATION, function, 0, buffer, sizeof(*buffer), failure);
         });
 }
 
@@ -858,12 +882,16 @@ ERASE_STATE* GetEraseStatusBuffer(PCDA cda, VK_WORD pd_number, VK_QWORD* buffer_
     _CDA* c = _VK_CDA(cda);
     const VK_QWORD drives = (pd_number == kAllPhysicalDrives) ? kMaxPhysicalDrivesSupported - 1u : pd_number;
     const VK_QWORD default_size = kEraseStateHeaderSize + 2 * (drives + 1);
-    bool allocated = false;
-    auto* reply = reinterpret_cast<ERASE_STATE*>(
-        ReadNewBuffer(c, BMIC_SENSE_ERASE_STATUS, 0, 0, default_size, &allocated));
-    if (!allocated) {
-        PN_DebugLog(1, 0, "%s:%d: Failed to allocate ERASE STATE buffer\n", __FILE__, __LINE__);
-    }
+    auto read = [c](VK_QWORD size) {
+        bool allocated = false;
+        auto* reply =
+            reinterpret_cast<ERASE_STATE*>(ReadNewBuffer(c, BMIC_SENSE_ERASE_STATUS, 0, 0, size, &allocated));
+        if (!allocated) {
+            PN_DebugLog(1, 0, "%s:%d: Failed to allocate ERASE STATE buffer\n", __FILE__, __LINE__);
+        }
+        return reply;
+    };
+    ERASE_STATE* reply = read(default_size);
     if (reply == nullptr) {
         return nullptr;
     }
@@ -896,11 +924,7 @@ ERASE_STATE* GetEraseStatusBuffer(PCDA cda, VK_WORD pd_number, VK_QWORD* buffer_
     VK_QWORD size = default_size;
     if (total > default_size) {
         VK_free(reply);
-        reply = reinterpret_cast<ERASE_STATE*>(
-            ReadNewBuffer(c, BMIC_SENSE_ERASE_STATUS, 0, 0, total, &allocated));
-        if (!allocated) {
-            PN_DebugLog(1, 0, "%s:%d: Failed to allocate ERASE STATE buffer\n", __FILE__, __LINE__);
-        }
+        reply = read(total);
         if (reply == nullptr) {
             return nullptr;
         }
@@ -925,8 +949,9 @@ VK_BYTE* _VK_GetSenseSensorInfoBuffer(PCDA cda, VK_BYTE subcommand) {
     _CDA* c = _VK_CDA(cda);
     const VK_WORD lun = static_cast<VK_WORD>((subcommand & 0x0F) << 8);
     VK_QWORD total_buffer_size = sizeof(SENSE_SENSORS_INFO_FIXED) + kDefaultSensorCount * sizeof(SENSOR_INFO);
-    auto* return_buffer = static_cast<VK_BYTE*>(VK_malloc(static_cast<size_t>(total_buffer_size)));
-    if (return_buffer == nullptr) {
+    bool allocated = false;
+    VK_BYTE* return_buffer = ReadNewBuffer(c, BMIC_SENSE_SENSORS, 0, lun, total_buffer_size, &allocated);
+    if (!allocated) {
         PN_DebugLog(
             1, 0,
             "%s:%d: Assertion 'return_buffer != NULL' failed: Failed to allocate SENSE_SENSORS_INFO_FIXED "
@@ -934,47 +959,43 @@ VK_BYTE* _VK_GetSenseSensorInfoBuffer(PCDA cda, VK_BYTE subcommand) {
             __func__, __LINE__);
         return nullptr;
     }
-    std::memset(return_buffer, 0, static_cast<size_t>(total_buffer_size));
-    VK_BOOL success =
-        ReadInto(c, BMIC_SENSE_SENSORS, 0, lun, return_buffer, static_cast<size_t>(total_buffer_size));
-    if (!success && subcommand != 0) {
-        PN_DebugLog(
-            1, 0,
-            "%s:%d: Assertion '(success || (subcommand == 0))' failed: Failed to get sensor status buffer\n",
-            __func__, __LINE__);
+    if (return_buffer == nullptr) {
+        if (subcommand != 0) {
+            PN_DebugLog(1, 0,
+                        "%s:%d: Assertion '(success || (subcommand == 0))' failed: Failed to get sensor "
+                        "status buffer\n",
+                        __func__, __LINE__);
+        }
+        return nullptr;
     }
     auto sensor_count = [&] {
         return reinterpret_cast<const SENSE_SENSORS_INFO_FIXED*>(return_buffer)->number_of_sensors;
     };
-    if (success && sensor_count() > kDefaultSensorCount) {
+    if (sensor_count() > kDefaultSensorCount) {
         PN_DebugLog(2, 0, "%s:%d: Detected more than %u sensors, increase default sensors count\n", __FILE__,
                     __LINE__, kDefaultSensorCount);
         total_buffer_size =
             sizeof(SENSE_SENSORS_INFO_FIXED) + static_cast<VK_QWORD>(sensor_count()) * sizeof(SENSOR_INFO);
         VK_free(return_buffer);
-        return_buffer = nullptr;
-        if (total_buffer_size > kMaxBMICTransferLength) {
-            PN_DebugLog(1, 0, "%s:%d: Reply of %llu bytes for BMIC 0x%02X cannot be requested\n", __FILE__,
-                        __LINE__, static_cast<unsigned long long>(total_buffer_size), BMIC_SENSE_SENSORS);
-            return nullptr;
-        }
-        return_buffer = static_cast<VK_BYTE*>(VK_malloc(static_cast<size_t>(total_buffer_size)));
-        if (return_buffer == nullptr) {
+        return_buffer = ReadNewBuffer(c, BMIC_SENSE_SENSORS, 0, lun, total_buffer_size, &allocated);
+        if (!allocated) {
             PN_DebugLog(
                 1, 0, "%s:%d: Assertion 'return_buffer != ((void *)0)' failed: Failed to realloc SenseInfo\n",
                 __func__, __LINE__);
             return nullptr;
         }
-        std::memset(return_buffer, 0, static_cast<size_t>(total_buffer_size));
-        success =
-            ReadInto(c, BMIC_SENSE_SENSORS, 0, lun, return_buffer, static_cast<size_t>(total_buffer_size));
-        if (!success) {
-            PN_DebugLog(1, 0,
-                        "%s:%d: Assertion 'success' failed: Failed to get sensor status buffer (on resized "
-                        "attempt)\n",
-                        __func__, __LINE__);
-        } else if (sensor_count() !=
-                   (total_buffer_size - sizeof(SENSE_SENSORS_INFO_FIXED)) / sizeof(SENSOR_INFO)) {
+        if (return_buffer == nullptr) {
+            // A size the CDB cannot state was logged as such; only a failed read is this assertion.
+            if (total_buffer_size <= kMaxBMICTransferLength) {
+                PN_DebugLog(
+                    1, 0,
+                    "%s:%d: Assertion 'success' failed: Failed to get sensor status buffer (on resized "
+                    "attempt)\n",
+                    __func__, __LINE__);
+            }
+            return nullptr;
+        }
+        if (sensor_count() != (total_buffer_size - sizeof(SENSE_SENSORS_INFO_FIXED)) / sizeof(SENSOR_INFO)) {
             PN_DebugLog(
                 1, 0,
                 "%s:%d: Assertion 'return_buffer->number_of_sensors == "
@@ -983,17 +1004,13 @@ VK_BYTE* _VK_GetSenseSensorInfoBuffer(PCDA cda, VK_BYTE subcommand) {
                 __func__, __LINE__);
         }
     }
-    if (success &&
-        static_cast<VK_QWORD>(sensor_count()) * sizeof(SENSOR_INFO) + sizeof(SENSE_SENSORS_INFO_FIXED) >
-            total_buffer_size) {
+    if (static_cast<VK_QWORD>(sensor_count()) * sizeof(SENSOR_INFO) + sizeof(SENSE_SENSORS_INFO_FIXED) >
+        total_buffer_size) {
         PN_DebugLog(
             1, 0,
             "%s:%d: Assertion 'return_buffer->number_of_sensors * sizeof(SENSOR_INFO) + "
             "sizeof(SENSE_SENSORS_INFO_FIXED) <= total_buffer_size' failed: Sense sensor info overflow\n",
             __func__, __LINE__);
-        success = kFalse;
-    }
-    if (!success) {
         VK_free(return_buffer);
         return nullptr;
     }
@@ -1017,20 +1034,26 @@ PMIRROR_DRIVE_PAIR_INFO VK_GetMirrorPairInfo(PCDA cda, VK_WORD ld_number) {
         return nullptr;
     }
     _CDA* c = _VK_CDA(cda);
-    bool allocated = false;
-    auto* drive_pair_info = reinterpret_cast<PMIRROR_DRIVE_PAIR_INFO>(ReadNewBuffer(
-        c, BMIC_SENSE_MIRROR_PAIR_INFO, 0, ld_number, kMirrorDrivePairInfoDefaultSize, &allocated));
-    if (!allocated) {
-        PN_DebugLog(
-            1, 0,
-            "%s:%d: Assertion 'drive_pair_info != NULL' failed: Failed to allocate MIRROR_DRIVE_PAIR_INFO "
-            "buffer\n",
-            __func__, __LINE__);
-        return nullptr;
-    }
+    const char* const function = __func__;
+    // Both reads log a failed allocation alike and a failed read each in its own words.
+    auto read = [&](VK_QWORD size, const char* read_failure) {
+        bool allocated = false;
+        auto* info = reinterpret_cast<PMIRROR_DRIVE_PAIR_INFO>(
+            ReadNewBuffer(c, BMIC_SENSE_MIRROR_PAIR_INFO, 0, ld_number, size, &allocated));
+        if (!allocated) {
+            PN_DebugLog(1, 0,
+                        "%s:%d: Assertion 'drive_pair_info != NULL' failed: Failed to allocate "
+                        "MIRROR_DRIVE_PAIR_INFO buffer\n",
+                        function, __LINE__);
+        } else if (info == nullptr) {
+            PN_DebugLog(1, 0, read_failure, function, __LINE__);
+        }
+        return info;
+    };
+    PMIRROR_DRIVE_PAIR_INFO drive_pair_info =
+        read(kMirrorDrivePairInfoDefaultSize,
+             "%s:%d: Assertion 'success' failed: Failed to get mirror pair information\n");
     if (drive_pair_info == nullptr) {
-        PN_DebugLog(1, 0, "%s:%d: Assertion 'success' failed: Failed to get mirror pair information\n",
-                    __func__, __LINE__);
         return nullptr;
     }
     const VK_DWORD total = drive_pair_info->dwTotalStructureLength;
@@ -1042,19 +1065,8 @@ PMIRROR_DRIVE_PAIR_INFO VK_GetMirrorPairInfo(PCDA cda, VK_WORD ld_number) {
         "%s:%d: Mirror pair information uses extended map, attempting to retrieve entire information map\n",
         __FILE__, __LINE__);
     VK_free(drive_pair_info);
-    drive_pair_info = reinterpret_cast<PMIRROR_DRIVE_PAIR_INFO>(
-        ReadNewBuffer(c, BMIC_SENSE_MIRROR_PAIR_INFO, 0, ld_number, total, &allocated));
-    if (!allocated) {
-        PN_DebugLog(
-            1, 0,
-            "%s:%d: Assertion 'drive_pair_info != NULL' failed: Failed to allocate MIRROR_DRIVE_PAIR_INFO "
-            "buffer\n",
-            __func__, __LINE__);
-        return nullptr;
-    }
+    drive_pair_info = read(total, "%s:%d: Assertion 'success' failed: Get mirror pair info failed\n");
     if (drive_pair_info == nullptr) {
-        PN_DebugLog(1, 0, "%s:%d: Assertion 'success' failed: Get mirror pair info failed\n", __func__,
-                    __LINE__);
         return nullptr;
     }
     drive_pair_info->dwTotalStructureLength =

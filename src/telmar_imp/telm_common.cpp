@@ -18,13 +18,15 @@ constexpr VK_BYTE kSenseDescriptorCurrent = 0x72;
 constexpr VK_BYTE kSenseDescriptorDeferred = 0x73;
 
 BMICRequest MakeRequest(EnTransferType transfer_type, VK_BYTE bmic_opcode, VK_DWORD bmic_detail,
-                        VK_WORD lun_number) {
+                        VK_WORD lun_number, void* io_buffer = nullptr, VK_DWORD io_buffer_size = 0) {
     BMICRequest request;
     std::memset(&request, 0, sizeof(request));
     request.transfer_type = transfer_type;
     request.bmic_opcode = bmic_opcode;
     request.bmic_detail = bmic_detail;
     request.LUN.lun_number = lun_number;
+    request.io_buffer = static_cast<VK_UINT8*>(io_buffer);
+    request.io_buffer_size = io_buffer_size;
     return request;
 }
 
@@ -37,16 +39,28 @@ VK_BOOL Succeeded(DeviceDescriptor device, BMICRequest* request) {
     return (Carried(device, request) && request->scsi_status != kScsiStatusCheckCondition) ? kTrue : kFalse;
 }
 
-VK_BOOL SendWithSense(DeviceDescriptor device, BMICRequest* request, PScsiCommandSenseData sense_data) {
+// The read and write workers differ only in direction.
+VK_BOOL SendBuffer(DeviceDescriptor device, EnTransferType transfer_type, VK_BYTE bmic_opcode,
+                   VK_DWORD bmic_detail, VK_WORD lun_number, VK_QWORD bmic_additional_detail, void* io_buffer,
+                   VK_DWORD io_buffer_size) {
+    BMICRequest request =
+        MakeRequest(transfer_type, bmic_opcode, bmic_detail, lun_number, io_buffer, io_buffer_size);
+    request.bmic_additional_detail = bmic_additional_detail;
+    return Succeeded(device, &request);
+}
+
+VK_BOOL SendWithSense(DeviceDescriptor device, EnTransferType transfer_type, VK_BYTE bmic_opcode,
+                      VK_DWORD bmic_detail, VK_WORD lun_number, void* io_buffer, VK_DWORD io_buffer_size,
+                      PScsiCommandSenseData sense_data) {
+    BMICRequest request =
+        MakeRequest(transfer_type, bmic_opcode, bmic_detail, lun_number, io_buffer, io_buffer_size);
     VK_BYTE sense[kHelperSenseSize] = {};
-    request->sense_data = sense;
-    request->sense_data_size = sizeof(sense);
-    const VK_BOOL carried = Carried(device, request);
+    request.sense_data = sense;
+    request.sense_data_size = sizeof(sense);
+    const VK_BOOL carried = Carried(device, &request);
     if (sense_data != nullptr) {
-        __VK_DecodeBMICSenseData(request, sense_data);
+        __VK_DecodeBMICSenseData(&request, sense_data);
     }
-    request->sense_data = nullptr;
-    request->sense_data_size = 0;
     return carried;
 }
 
@@ -55,21 +69,15 @@ VK_BOOL SendWithSense(DeviceDescriptor device, BMICRequest* request, PScsiComman
 static VK_BOOL __VK_BMICHelperReadBuffer(DeviceDescriptor device, VK_BYTE bmic_opcode, VK_DWORD bmic_detail,
                                          VK_WORD lun_number, VK_QWORD bmic_additional_detail, void* io_buffer,
                                          VK_DWORD io_buffer_size) {
-    BMICRequest request = MakeRequest(eDATA_TRANSFER_IN, bmic_opcode, bmic_detail, lun_number);
-    request.io_buffer = static_cast<VK_UINT8*>(io_buffer);
-    request.io_buffer_size = io_buffer_size;
-    request.bmic_additional_detail = bmic_additional_detail;
-    return Succeeded(device, &request);
+    return SendBuffer(device, eDATA_TRANSFER_IN, bmic_opcode, bmic_detail, lun_number, bmic_additional_detail,
+                      io_buffer, io_buffer_size);
 }
 
 static VK_BOOL __VK_BMICHelperWriteBuffer(DeviceDescriptor device, VK_BYTE bmic_opcode, VK_DWORD bmic_detail,
                                           VK_WORD lun_number, VK_QWORD bmic_additional_detail,
                                           void* io_buffer, VK_DWORD io_buffer_size) {
-    BMICRequest request = MakeRequest(eDATA_TRANSFER_OUT, bmic_opcode, bmic_detail, lun_number);
-    request.io_buffer = static_cast<VK_UINT8*>(io_buffer);
-    request.io_buffer_size = io_buffer_size;
-    request.bmic_additional_detail = bmic_additional_detail;
-    return Succeeded(device, &request);
+    return SendBuffer(device, eDATA_TRANSFER_OUT, bmic_opcode, bmic_detail, lun_number,
+                      bmic_additional_detail, io_buffer, io_buffer_size);
 }
 
 static VK_BOOL __VK_BMICHelperNoneBuffer(DeviceDescriptor device, VK_BYTE bmic_opcode, VK_DWORD bmic_detail,
@@ -122,29 +130,24 @@ VK_BOOL _VK_BMICHelperNoneBufferEx(DeviceDescriptor device, VK_BYTE bmic_opcode,
 VK_BOOL _VK_BMICHelperReadWriteBuffer(DeviceDescriptor device, VK_BYTE bmic_opcode, VK_DWORD bmic_detail,
                                       VK_WORD lun_number, void* io_buffer, VK_DWORD io_buffer_size,
                                       VK_DWORD timeout_sec) {
-    BMICRequest request = MakeRequest(eDATA_TRANSFER_INOUT, bmic_opcode, bmic_detail, lun_number);
+    BMICRequest request =
+        MakeRequest(eDATA_TRANSFER_INOUT, bmic_opcode, bmic_detail, lun_number, io_buffer, io_buffer_size);
     request.timeout_sec = timeout_sec;
-    request.io_buffer = static_cast<VK_UINT8*>(io_buffer);
-    request.io_buffer_size = io_buffer_size;
     return Succeeded(device, &request);
 }
 
 VK_BOOL _VK_BMICHelperReadBufferWithSense(DeviceDescriptor device, VK_BYTE bmic_opcode, VK_DWORD bmic_detail,
                                           VK_WORD lun_number, void* io_buffer, VK_DWORD io_buffer_size,
                                           PScsiCommandSenseData sense_data) {
-    BMICRequest request = MakeRequest(eDATA_TRANSFER_IN, bmic_opcode, bmic_detail, lun_number);
-    request.io_buffer = static_cast<VK_UINT8*>(io_buffer);
-    request.io_buffer_size = io_buffer_size;
-    return SendWithSense(device, &request, sense_data);
+    return SendWithSense(device, eDATA_TRANSFER_IN, bmic_opcode, bmic_detail, lun_number, io_buffer,
+                         io_buffer_size, sense_data);
 }
 
 VK_BOOL _VK_BMICHelperWriteBufferWithSense(DeviceDescriptor device, VK_BYTE bmic_opcode, VK_DWORD bmic_detail,
                                            VK_WORD lun_number, void* io_buffer, VK_DWORD io_buffer_size,
                                            PScsiCommandSenseData sense_data) {
-    BMICRequest request = MakeRequest(eDATA_TRANSFER_OUT, bmic_opcode, bmic_detail, lun_number);
-    request.io_buffer = static_cast<VK_UINT8*>(io_buffer);
-    request.io_buffer_size = io_buffer_size;
-    return SendWithSense(device, &request, sense_data);
+    return SendWithSense(device, eDATA_TRANSFER_OUT, bmic_opcode, bmic_detail, lun_number, io_buffer,
+                         io_buffer_size, sense_data);
 }
 
 void __VK_DecodeBMICSenseData(PBMICRequest bmic_request, PScsiCommandSenseData sense_data) {

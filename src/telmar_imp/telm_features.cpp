@@ -78,6 +78,17 @@ VK_WORD ReadWord(const VK_BYTE* p) {
     return static_cast<VK_WORD>(p[0] | (p[1] << 8));
 }
 
+// Write modes of an LU cache version, the same from the feature page and from IDENTIFY.
+VK_WORD LUCacheWriteModes(VK_BYTE version) {
+    if (version == 1) {
+        return kControllerSupportsWriteThru;
+    }
+    if (version == 2) {
+        return static_cast<VK_WORD>(kControllerSupportsWriteThru | kControllerSupportsWriteBack);
+    }
+    return 0;
+}
+
 // Feature page, or the legacy IDENTIFY condition on controllers without pages. A controller that
 // offers pages but cannot read them supports nothing.
 template <typename PageTest, typename LegacyTest>
@@ -268,11 +279,7 @@ VK_WORD VK_ControllerSupportsLUCache(PCDA cda) {
         if (page.bFlags & 0x20) {
             support |= kControllerSupportsLUCacheSupported;
         }
-        if (page.bLUCacheVersion == 1) {
-            support |= kControllerSupportsWriteThru;
-        } else if (page.bLUCacheVersion == 2) {
-            support |= kControllerSupportsWriteThru | kControllerSupportsWriteBack;
-        }
+        support |= LUCacheWriteModes(page.bLUCacheVersion);
         // The 64 KiB line size is always offered with a supported LU cache.
         if (support & kControllerSupportsLUCacheSupported) {
             support |= static_cast<VK_WORD>((page.bSupportedCacheLineSizes | kControllerLUCacheLineSize64KB)
@@ -283,12 +290,7 @@ VK_WORD VK_ControllerSupportsLUCache(PCDA cda) {
     if (!VK_RequestIdentifyControllerBuffer(cda)) {
         return 0;
     }
-    const VK_BYTE version = c->identify_controller_buffer.pbFeaturesSupported[7];
-    if (version == 1) {
-        support |= kControllerSupportsWriteThru;
-    } else if (version == 2) {
-        support |= kControllerSupportsWriteThru | kControllerSupportsWriteBack;
-    }
+    support |= LUCacheWriteModes(c->identify_controller_buffer.pbFeaturesSupported[7]);
     return static_cast<VK_WORD>(
         support | kControllerSupportsLUCacheSupported |
         (kControllerLUCacheLineSize64KB << kControllerLUCacheLineSizeSupportBitshift));

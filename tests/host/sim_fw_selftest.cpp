@@ -458,7 +458,7 @@ TEST(SimFirmware, JsonNamesFieldsReadablyAndRejectsUnknownKeys) {
 // identify with a version and is long enough to be supported, each with its own serial number.
 TEST(SimFirmware, ShippedScenariosIdentifyTheirControllers) {
     const std::string here = __FILE__;
-    const std::string demo = here.substr(0, here.rfind('/')) + "/../../sim/scenarios/demo.json";
+    const std::string demo = here.substr(0, here.rfind('/')) + "/../../demo/scenario.json";
     for (const auto& s : {qvsim::Scenario::builtin_default(), qvsim::Scenario::load(demo)}) {
         std::vector<std::string> serials;
         for (const auto& c : s.controllers) {

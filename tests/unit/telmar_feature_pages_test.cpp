@@ -63,6 +63,8 @@ bool AllZero(const void* p, size_t size) {
     return std::all_of(b, b + size, [](VK_BYTE v) { return v == 0; });
 }
 
+// Every page's slot, written out here on purpose rather than taken from the library: a page that the
+// library's own table sends to the wrong member must show.
 struct Slot {
     VK_BYTE page, subpage;
     size_t offset, size;
