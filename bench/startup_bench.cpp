@@ -4,6 +4,7 @@
 // Root only: the process moves into a private mount namespace first.
 #include <benchmark/benchmark.h>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <malloc.h>
 #include <linux/cciss_ioctl.h>
@@ -12,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <climits>
 #include <csignal>
 
 #include <cstdio>
@@ -235,6 +237,80 @@ void BM_BaselineStartUp(benchmark::State& state) {
     }
 }
 
+// The sysfs reads that discovery cannot do without, each done once with plain C library calls: every
+// driver directory of the list, each device link resolved, each SCSI generic device's type file
+// resolved, and the type and class files of each controller read. Returns the controllers found.
+int SysfsReads() {
+    static const char* const kDriverNames[] = {"qzvk",     "qzdvk",   "qzdvkc",  "qzdvkg",
+                                               "qzdvkw",   "veskdq",  "veskdqg", "veskdq2",
+                                               "veskdq2g", "xovraid", "veskpqi", "veskswr"};
+    char resolved[PATH_MAX];
+    std::vector<std::string> controllers;
+    for (const char* name : kDriverNames) {
+        const std::string dir = std::string("/sys/bus/pci/drivers/") + name;
+        DIR* d = ::opendir(dir.c_str());
+        if (d == nullptr) {
+            continue;
+        }
+        for (dirent* e = ::readdir(d); e != nullptr; e = ::readdir(d)) {
+            if (e->d_type == DT_LNK && ::realpath((dir + "/" + e->d_name).c_str(), resolved) != nullptr &&
+                std::strncmp(resolved, "/sys/devices/", 13) == 0) {
+                controllers.emplace_back(resolved);
+            }
+        }
+        ::closedir(d);
+    }
+    std::vector<std::pair<std::string, std::string>> generic; // name, resolved type file
+    if (DIR* d = ::opendir("/sys/class/scsi_generic/")) {
+        for (dirent* e = ::readdir(d); e != nullptr; e = ::readdir(d)) {
+            const std::string type = std::string("/sys/class/scsi_generic/") + e->d_name + "/device/type";
+            if (e->d_type == DT_LNK && ::realpath(type.c_str(), resolved) != nullptr) {
+                generic.emplace_back(e->d_name, resolved);
+            }
+        }
+        ::closedir(d);
+    }
+    auto first_line = [](const std::string& path) {
+        char line[64] = {};
+        if (FILE* f = std::fopen(path.c_str(), "r")) {
+            if (std::fgets(line, sizeof(line), f) == nullptr) {
+                line[0] = '\0';
+            }
+            std::fclose(f);
+        }
+        return std::string(line);
+    };
+    int found = 0;
+    for (const std::string& controller : controllers) {
+        for (const auto& [name, type] : generic) {
+            if (type.compare(0, controller.size() + 1, controller + "/") == 0 &&
+                first_line(type).rfind("12", 0) == 0) {
+                ++found;
+                break;
+            }
+        }
+        benchmark::DoNotOptimize(first_line(controller + "/class"));
+    }
+    return found;
+}
+
+// The baseline with the sysfs reads above: what discovery and the data areas need at the least.
+void BM_BaselineWithSysfsStartUp(benchmark::State& state) {
+    const int controllers = static_cast<int>(state.range(0));
+    qvsim::Sandbox& host = Host(controllers);
+    const std::vector<Step> steps = RecordStartUp(host);
+    std::vector<unsigned char> buffer;
+    for (auto _ : state) {
+        if (SysfsReads() != controllers || !Replay(steps, buffer)) {
+            state.SkipWithError("a sysfs read or a replayed request failed");
+            break;
+        }
+        state.PauseTiming();
+        host.clear_requests();
+        state.ResumeTiming();
+    }
+}
+
 // Peak resident memory (VmHWM) of one run of the tool on this host, in KiB, read when the process
 // exits. The rusage of a forked child would also count the pages it shared with this process before
 // its exec. Every run here carries the simulated host's preload library.
@@ -303,6 +379,7 @@ BENCHMARK(BM_LibraryStartUp)
     ->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_LibraryDiscovery)->Arg(1)->Arg(7)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_BaselineStartUp)->Arg(1)->Arg(7)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_BaselineWithSysfsStartUp)->Arg(1)->Arg(7)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_QuorvelPeakMemory)->Arg(7)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 } // namespace

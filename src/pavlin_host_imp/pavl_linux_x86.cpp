@@ -315,33 +315,74 @@ bool sis_major_number(unsigned int* major_number) {
     return false;
 }
 
-struct GenericName {
+// A link of the SCSI generic class directory and, once looked up, the file its type resolves to.
+struct GenericDevice {
     char name[sizeof(dirent::d_name)];
+    bool looked_up;
+    char* type_file; // nullptr: not kept, or it does not resolve
 };
 
+// The resolved type file of the generic device `name`.
+bool ResolveGenericTypeFile(PathResolver& resolver, const char* name, char* out, size_t out_size) {
+    char type_path[kPathSize];
+    return format_path(type_path, sizeof(type_path), "%s%s/device/type", kScsiGenericDir, name) &&
+           resolver.resolve(type_path, out, out_size);
+}
+
 // What one discovery pass learns from sysfs and uses again for every controller: the path components
-// it resolved and the links of the SCSI generic class directory. Every controller looks through the
-// same generic devices; without this each one resolved all of them again.
+// it resolved, the links of the SCSI generic class directory and where their type files lie. Every
+// controller looks through the same generic devices; without this each one resolved all of them again.
 class SysfsWalk {
 public:
     SysfsWalk() = default;
-    ~SysfsWalk() { VK_free(generic_); }
+    ~SysfsWalk() {
+        for (size_t i = 0; i < generic_count_; ++i) {
+            VK_free(generic_[i].type_file);
+        }
+        VK_free(generic_);
+    }
     SysfsWalk(const SysfsWalk&) = delete;
     SysfsWalk& operator=(const SysfsWalk&) = delete;
 
-    bool resolve(const char* path, char* out, size_t out_size) {
-        return resolver_.resolve(path, out, out_size);
-    }
+    PathResolver& resolver() { return resolver_; }
 
-    // The links of the generic class directory in directory order (none when it cannot be opened);
-    // false when they could not be kept, and the caller reads the directory itself.
-    bool generic_devices(const GenericName** names, size_t* count) {
+    // The number of links in the generic class directory (0 when it cannot be opened); false when they
+    // could not be kept, and the caller reads the directory itself.
+    bool generic_devices(size_t* count) {
         if (!generic_listed_) {
             generic_listed_ = list_generic_devices();
         }
-        *names = generic_;
         *count = generic_count_;
         return generic_listed_;
+    }
+    const char* generic_name(size_t i) const { return generic_[i].name; }
+
+    // The resolved type file of generic device `i`, looked up on the first call only.
+    bool generic_type_file(size_t i, char* out, size_t out_size) {
+        GenericDevice& g = generic_[i];
+        if (g.type_file != nullptr) {
+            const size_t length = std::strlen(g.type_file);
+            if (length >= out_size) {
+                return false;
+            }
+            std::memcpy(out, g.type_file, length + 1);
+            return true;
+        }
+        if (g.looked_up) {
+            return false;
+        }
+        if (!ResolveGenericTypeFile(resolver_, g.name, out, out_size)) {
+            g.looked_up = true;
+            return false;
+        }
+        // Without a copy the next controller resolves it again, which gives the same answer.
+        const size_t size = std::strlen(out) + 1;
+        g.type_file = static_cast<char*>(VK_malloc(size));
+        if (g.type_file != nullptr) {
+            std::memcpy(g.type_file, out, size);
+            g.looked_up = true;
+        }
+        return true;
     }
 
 private:
@@ -357,7 +398,8 @@ private:
             }
             if (generic_count_ == capacity) {
                 capacity = capacity == 0 ? 16 : capacity * 2;
-                auto* grown = static_cast<GenericName*>(VK_realloc(generic_, capacity * sizeof(GenericName)));
+                auto* grown =
+                    static_cast<GenericDevice*>(VK_realloc(generic_, capacity * sizeof(GenericDevice)));
                 if (grown == nullptr) {
                     VK_free(generic_);
                     generic_ = nullptr;
@@ -366,7 +408,10 @@ private:
                 }
                 generic_ = grown;
             }
-            std::snprintf(generic_[generic_count_].name, sizeof(GenericName::name), "%s", e->d_name);
+            GenericDevice& g = generic_[generic_count_];
+            std::snprintf(g.name, sizeof(g.name), "%s", e->d_name);
+            g.looked_up = false;
+            g.type_file = nullptr;
             ++generic_count_;
         }
         return true;
@@ -374,27 +419,21 @@ private:
 
     PathResolver resolver_;
     bool generic_listed_ = false;
-    GenericName* generic_ = nullptr;
+    GenericDevice* generic_ = nullptr;
     size_t generic_count_ = 0;
 };
 
-// The generic device `name` lies below the controller at `sysfs_path` and reads the wanted type: its
-// node goes to `node`.
-bool GenericDeviceMatches(SysfsWalk& walk, const char* name, const char* sysfs_path, size_t sysfs_length,
-                          const char* wanted_type, char* node, size_t node_size) {
-    char type_path[kPathSize];
-    char resolved[PATH_MAX];
-    if (!format_path(type_path, sizeof(type_path), "%s%s/device/type", kScsiGenericDir, name) ||
-        !walk.resolve(type_path, resolved, sizeof(resolved))) {
-        return false;
-    }
+// The generic device `name`, whose type file resolves to `type_file`, lies below the controller at
+// `sysfs_path` and reads the wanted type: its node goes to `node`.
+bool GenericDeviceMatches(const char* name, const char* type_file, const char* sysfs_path,
+                          size_t sysfs_length, const char* wanted_type, char* node, size_t node_size) {
     // Below the controller: its path, then a separator, so that a sibling whose name merely
     // extends the controller's does not match.
-    if (std::strncmp(resolved, sysfs_path, sysfs_length) != 0 ||
-        (sysfs_path[sysfs_length - 1] != '/' && resolved[sysfs_length] != '/')) {
+    if (std::strncmp(type_file, sysfs_path, sysfs_length) != 0 ||
+        (sysfs_path[sysfs_length - 1] != '/' && type_file[sysfs_length] != '/')) {
         return false;
     }
-    File f(resolved);
+    File f(type_file);
     char type[32];
     if (!f || !f.first_line(type, sizeof(type)) || !starts_with(type, wanted_type)) {
         return false;
@@ -423,12 +462,13 @@ VK_BOOL GetSCSINodePath(SysfsWalk& walk, const char* sysfs_path, size_t sysfs_pa
     if (sysfs_length == 0) {
         return kFalse;
     }
-    const GenericName* names = nullptr;
+    char type_file[PATH_MAX];
     size_t count = 0;
-    if (walk.generic_devices(&names, &count)) {
+    if (walk.generic_devices(&count)) {
         for (size_t i = 0; i < count; ++i) {
-            if (GenericDeviceMatches(walk, names[i].name, sysfs_path, sysfs_length, wanted_type, node,
-                                     node_size)) {
+            if (walk.generic_type_file(i, type_file, sizeof(type_file)) &&
+                GenericDeviceMatches(walk.generic_name(i), type_file, sysfs_path, sysfs_length, wanted_type,
+                                     node, node_size)) {
                 return kTrue;
             }
         }
@@ -440,7 +480,9 @@ VK_BOOL GetSCSINodePath(SysfsWalk& walk, const char* sysfs_path, size_t sysfs_pa
     }
     for (dirent* e = dir.next(); e != nullptr; e = dir.next()) {
         if (is_link(kScsiGenericDir, e) &&
-            GenericDeviceMatches(walk, e->d_name, sysfs_path, sysfs_length, wanted_type, node, node_size)) {
+            ResolveGenericTypeFile(walk.resolver(), e->d_name, type_file, sizeof(type_file)) &&
+            GenericDeviceMatches(e->d_name, type_file, sysfs_path, sysfs_length, wanted_type, node,
+                                 node_size)) {
             return kTrue;
         }
     }
@@ -588,7 +630,7 @@ VK_DWORD ProcessDriver(SysfsWalk& walk, const char* driver_name, size_t driver_n
         char link_path[kPathSize];
         char sysfs_path[PATH_MAX];
         if (!format_path(link_path, sizeof(link_path), "%s/%s", driver_dir, e->d_name) ||
-            !walk.resolve(link_path, sysfs_path, sizeof(sysfs_path)) ||
+            !walk.resolver().resolve(link_path, sysfs_path, sizeof(sysfs_path)) ||
             !starts_with(sysfs_path, kSysDevicesPrefix)) {
             continue;
         }

@@ -310,8 +310,8 @@ void __VK_ClearPhysicalDriveRecords(PCDA cda) {
     if (cda == nullptr) {
         return;
     }
+    __VK_ClearPhysicalDeviceHandles(cda);
     for (PhysicalDriveRecord& record : _VK_CDA(cda)->pd_record_list) {
-        VK_free(record.physical_drive_handle);
         VK_free(record.additional_lun_info);
         std::memset(&record, 0, sizeof(record));
     }
@@ -331,10 +331,8 @@ void __VK_ClearLogicalDriveRecords(PCDA cda) {
     if (cda == nullptr) {
         return;
     }
-    for (LogicalDriveRecord& record : _VK_CDA(cda)->ld_record_list) {
-        VK_free(record.logical_drive_handle);
-        std::memset(&record, 0, sizeof(record));
-    }
+    __VK_ClearLogicalDriveHandles(cda);
+    std::memset(_VK_CDA(cda)->ld_record_list, 0, sizeof(_VK_CDA(cda)->ld_record_list));
 }
 
 VK_WORD __VK_UnInitializeCDA(PCDA cda) {
