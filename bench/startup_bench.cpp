@@ -1,7 +1,9 @@
 // The tool's start-up road on the simulated host: both libraries started, controller discovery and
 // one data area per controller, against a baseline that sends the same open/ioctl/close sequence to
-// the same simulated nodes with no library logic. Also the peak resident memory of `quorvel version`.
-// Root only: the process moves into a private mount namespace first.
+// the same simulated nodes with no library logic. That baseline skips the sysfs reads that discovery
+// cannot do without, so a second one adds them, each done once with plain C library calls. Also the
+// peak resident memory of `quorvel version`. Root only: the process moves into a private mount
+// namespace first.
 #include <benchmark/benchmark.h>
 
 #include <dirent.h>

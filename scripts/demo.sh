@@ -7,7 +7,7 @@ build=$(cd "${1:-$root/build}" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
-for args in "version" "help verifyfwversion" "bogus"; do
+for args in "version" "help verifyfwversion" "cachetest 1 2" "bogus"; do
   echo "\$ quorvel $args"
   status=0
   # shellcheck disable=SC2086

@@ -122,7 +122,7 @@ constexpr SubtestLogName kMemorySubtests[] = {
     {SUBTESTID_MEMORY_ALLSUBTESTS, "MEMORY_ALLSUBTESTS"},
 };
 
-// Sub-test 2 of the cache test is logged under the memory name: controllers report it that way.
+// The cache test logs its sub-test 2 under the memory test's name.
 constexpr SubtestLogName kCacheSubtests[] = {
     {0x0002, "MEMORY_MOVING_INVERSION_TURBO"},
     {SUBTESTID_CACHE_LFSR_FILL, "CACHE_LFSR_FILL"},

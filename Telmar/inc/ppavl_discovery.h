@@ -69,6 +69,9 @@ PN_API VK_BYTE PN_ChangeDeviceSystemProperty(DeviceDescriptor device_descriptor,
 PN_API DeviceDescriptorList PN_CreateControllerDescriptorList(void);
 PN_API DeviceDescriptorList PN_CreateHostBusAdapterDescriptorList(void);
 PN_API void PN_DestroyDeviceDescriptorList(DeviceDescriptorList list);
+/* Appends a tracked descriptor; the list takes ownership in every case (a descriptor that cannot be
+ * appended is released and kFalse returned). */
+PN_API VK_BOOL _PN_AddDescriptorToList(DeviceDescriptorList list, DeviceDescriptor device_descriptor);
 
 /* Iterators; PN_GetDeviceListItemAt returns the list's own descriptor. */
 PN_API DeviceDescriptorListIterator PN_CreateDeviceListIterator(DeviceDescriptorList list);

@@ -18,6 +18,8 @@ VK_API void UnInitializeTelmar(void);
 PN_EXTERN_C_END
 
 #include "ptelm_cda.h"
+#include "ptelm_commands.h"
 #include "ptelm_features.h"
+#include "ptelm_utils.h"
 
 #endif

@@ -57,10 +57,6 @@ struct DeviceDescriptorProperty {
 };
 DeviceDescriptorProperty _PN_FindDeviceProperty(DeviceDescriptor device_descriptor, VK_BYTE property_id);
 
-// Appends the descriptor. The list takes ownership in every case: when no entry can be allocated, or
-// the list or descriptor is NULL, the descriptor is released and kFalse returned.
-VK_BOOL _PN_AddDescriptorToList(DeviceDescriptorList list, DeviceDescriptor device_descriptor);
-
 // Command-interface decoders. Each zero-fills the caller's buffer first.
 // The node name is left NUL-terminated; a name that does not fit is not found.
 VK_BOOL __DecodeDeviceNodeName(DeviceDescriptor device_descriptor, char* node_name, size_t node_name_size);

@@ -356,7 +356,14 @@ EnCommandStatus _PN_SendSMPCommand(PavlinInternalSMPRequest* internal_request) {
     if (target.protocol_type != kProtocolTypeSIS && target.protocol_type != kProtocolTypePQI) {
         return eCOMMAND_STATUS_FAILED;
     }
-    auto frame = std::make_unique<pavlin::_MODIFIED_CSMI_SMPPT_BUFFER>();
+    // Allocated without a throwing new: no exception may leave the library, and an allocation that
+    // fails is a failed request.
+    TrackedBuffer frame_memory(static_cast<VK_BYTE*>(VK_malloc(sizeof(pavlin::_MODIFIED_CSMI_SMPPT_BUFFER))));
+    if (!frame_memory) {
+        request->low_level_status = ENOMEM;
+        return eCOMMAND_STATUS_FAILED;
+    }
+    auto* frame = reinterpret_cast<pavlin::_MODIFIED_CSMI_SMPPT_BUFFER*>(frame_memory.get());
     // More request data than the frame holds would go out cut short.
     if (!pavlin::__BuildSMPFrame(request, *frame)) {
         request->low_level_status = kPavlinRequestNotSendable;
@@ -375,8 +382,8 @@ EnCommandStatus _PN_SendSMPCommand(PavlinInternalSMPRequest* internal_request) {
         VK_BYTE srb_status = 0;
         const VK_DWORD result = __SendSISSCSIPassthrough(
             target.device_handle, address[0], address[1], address[2], sizeof(cdb), cdb, &transferred,
-            reinterpret_cast<VK_BYTE*>(frame.get()), sizeof(*frame), eDATA_TRANSFER_INOUT, &sense_length,
-            sense, sizeof(sense), &carrier_status, &srb_status);
+            frame_memory.get(), sizeof(*frame), eDATA_TRANSFER_INOUT, &sense_length, sense, sizeof(sense),
+            &carrier_status, &srb_status);
         request->low_level_status = static_cast<VK_INT32>(result);
         carried = result == kSISPassthroughDone;
     } else {
@@ -385,14 +392,19 @@ EnCommandStatus _PN_SendSMPCommand(PavlinInternalSMPRequest* internal_request) {
         scsi.timeout_sec = kSMPOverPQITimeout;
         scsi.cdb = cdb;
         scsi.cdb_size = sizeof(cdb);
-        scsi.io_buffer = reinterpret_cast<VK_UINT8*>(frame.get());
+        scsi.io_buffer = frame_memory.get();
         scsi.io_buffer_size = sizeof(*frame);
         scsi.sense_data = sense;
         scsi.sense_data_size = sizeof(sense);
-        auto carrier = std::make_unique<PavlinInternalSCSIRequest>();
+        TrackedBuffer carrier_memory(static_cast<VK_BYTE*>(VK_malloc(sizeof(PavlinInternalSCSIRequest))));
+        if (!carrier_memory) {
+            request->low_level_status = ENOMEM;
+            return eCOMMAND_STATUS_FAILED;
+        }
+        auto* carrier = reinterpret_cast<PavlinInternalSCSIRequest*>(carrier_memory.get());
         carrier->command_target = target;
         carrier->request = &scsi;
-        const EnCommandStatus status = _PN_SendSCSICommand(carrier.get());
+        const EnCommandStatus status = _PN_SendSCSICommand(carrier);
         request->low_level_status = scsi.low_level_status;
         carrier_status = scsi.scsi_status;
         carried = status == eCOMMAND_STATUS_OK;

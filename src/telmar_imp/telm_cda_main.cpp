@@ -873,6 +873,8 @@ SURFACE_STATUS* VK_RequestCompleteSurfaceStatusBuffer(PCDA cda) {
 namespace {
 
 ERASE_STATE* GetEraseStatusBuffer(PCDA cda, VK_WORD pd_number, VK_QWORD* buffer_size) {
+    // The assertions speak for the public reader, whichever caller got here.
+    static constexpr const char* kEraseStatusReader = "VK_GetEraseStatusBuffer";
     *buffer_size = 0;
     if (cda == nullptr) {
         return nullptr;
@@ -899,7 +901,7 @@ ERASE_STATE* GetEraseStatusBuffer(PCDA cda, VK_WORD pd_number, VK_QWORD* buffer_
             "%s:%d: Assertion 'erase_status_buffer->wMaximumPhysicalDevicesSupported <= "
             "kMaxPhysicalDrivesSupported' failed: Erase status buffer supports more pd entries than we "
             "support\n",
-            __func__, __LINE__);
+            kEraseStatusReader, __LINE__);
     }
     if (reply->wMaximumLogicalDevicesSupported > kMaxLogicalDrivesSupported) {
         PN_DebugLog(
@@ -907,7 +909,7 @@ ERASE_STATE* GetEraseStatusBuffer(PCDA cda, VK_WORD pd_number, VK_QWORD* buffer_
             "%s:%d: Assertion 'erase_status_buffer->wMaximumLogicalDevicesSupported <= "
             "kMaxLogicalDrivesSupported' failed: Erase status buffer supports more ld entries than we "
             "support\n",
-            __func__, __LINE__);
+            kEraseStatusReader, __LINE__);
     }
     const VK_DWORD total = reply->dwTotalStructureLength;
     if (total == 0) {
@@ -915,7 +917,7 @@ ERASE_STATE* GetEraseStatusBuffer(PCDA cda, VK_WORD pd_number, VK_QWORD* buffer_
             1, 0,
             "%s:%d: Assertion 'erase_status_buffer->dwTotalStructureLength > 0' failed: Failed to get buffer "
             "size for ERASE_STATE\n",
-            __func__, __LINE__);
+            kEraseStatusReader, __LINE__);
         VK_free(reply);
         return nullptr;
     }

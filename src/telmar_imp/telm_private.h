@@ -11,6 +11,7 @@
 #include "ppavl_types.h"
 #include "ptelm.h"
 #include "telm_bmic.h"
+#include "telm_private_utils.h"
 
 // Limits of the record tables.
 inline constexpr VK_WORD kMaxPhysicalDrivesSupported = 384;

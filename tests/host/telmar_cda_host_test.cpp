@@ -15,6 +15,7 @@
 #include "qvsim/fw_state.h"
 #include "qvsim/gtest.h"
 #include "telm_private.h"
+#include "../unit/telmar_log_capture.h"
 
 namespace {
 
@@ -569,6 +570,46 @@ TEST_F(TelmarHost, EraseStatusOffsetAtTheTotalGivesAValidEmptyList) {
     EXPECT_EQ(Lengths(0xE5), (std::vector<unsigned>{1432, 676}));
 }
 
+TEST_F(TelmarHost, EraseStatusAssertionsNameTheReader) {
+    ASSERT_NO_FATAL_FAILURE(StartInitialised());
+    fw_->on_bmic(BmicDirection::kRead, 0xE5,
+                 [&](qvsim::ControllerFirmware&, const qvsim::Command&, const BmicCdb& b) {
+                     qvsim::Reply r;
+                     r.data_in = EraseReply(664, 0, b.length, 0); // total 0
+                     r.data_in[8] = 0x81;                         // 385 drives
+                     r.data_in[10] = 65;                          // 65 logical drives
+                     return r;
+                 });
+    TelmarLogCapture log;
+    // Directly and through the erase list, the three assertions carry the reader's own name.
+    for (int via_list = 0; via_list < 2; ++via_list) {
+        SCOPED_TRACE(via_list);
+        TelmarLogCapture::lines().clear();
+        if (via_list != 0) {
+            EXPECT_FALSE(VK_RequestEraseStatusBuffer(cda()));
+        } else {
+            EXPECT_EQ(VK_GetEraseStatusBuffer(cda(), 0xFFFF), nullptr);
+        }
+        std::vector<std::string> assertions;
+        for (const std::string& line : TelmarLogCapture::lines()) {
+            if (line.find("Assertion") != std::string::npos) {
+                assertions.push_back(line);
+            }
+        }
+        ASSERT_EQ(assertions.size(), 3u);
+        for (const std::string& line : assertions) {
+            EXPECT_EQ(line.rfind("VK_GetEraseStatusBuffer:", 0), 0u) << line;
+        }
+        EXPECT_NE(assertions[0].find(": Assertion 'erase_status_buffer->wMaximumPhysicalDevicesSupported <= "
+                                     "kMaxPhysicalDrivesSupported' failed: Erase status buffer supports more "
+                                     "pd entries than we support\n"),
+                  std::string::npos);
+        EXPECT_NE(assertions[2].find(": Assertion 'erase_status_buffer->dwTotalStructureLength > 0' failed: "
+                                     "Failed to get buffer size for ERASE_STATE\n"),
+                  std::string::npos);
+    }
+}
+
 // A sensor reply announcing `count` sensors, filled up to the room asked for.
 qvsim::Reply SensorReply(VK_DWORD count, size_t room) {
     qvsim::Reply r;
@@ -769,6 +810,37 @@ TEST_F(TelmarHost, PhysicalDescriptorsByKindAndNumber) {
     EXPECT_TRUE(DescribeAll(PN_CreateAllPhysicalDeviceDescriptorList(ld)).empty());
     EXPECT_TRUE(Commands().empty());
     PN_DestroyDeviceDescriptor(ld);
+}
+
+TEST_F(TelmarHost, ExpanderIsAddressedWithoutCommandsAndReportsKeepTheirTimeLimits) {
+    FirmwareState s;
+    s.add_physical_device(9, 5).address = std::array<VK_BYTE, 8>{0, 0, 0, 0, 0, 0, 0x09, 0x01};
+    s.add_logical_drive(0);
+    ASSERT_NO_FATAL_FAILURE(StartInitialised(s));
+    VK_WORD numbers[] = {9};
+    const VK_BYTE expander[] = {5};
+    const auto found =
+        DescribeAll(_PN_CreatePhysicalDeviceDescriptorList(controller_, numbers, 1, expander, 1));
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].type, 5);
+    EXPECT_EQ(found[0].number, 9);
+    EXPECT_EQ(found[0].address[3], 2);
+    EXPECT_EQ(Slice(found[0].address, 4, 8), (std::vector<VK_BYTE>{0, 0, 0, 0, 0, 0, 0x09, 0x01}));
+    VK_free(CISS_Report_LogicalEx(controller_));
+
+    std::vector<std::pair<std::vector<VK_BYTE>, unsigned>> sent;
+    for (const auto& r : host().requests(kNode)) {
+        if (r.op == "ioctl" && r.decoded.contains("cdb")) {
+            sent.emplace_back(ParseHex(r.decoded["cdb"].get<std::string>()),
+                              r.decoded["timeout"].get<unsigned>());
+        }
+    }
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_EQ(sent[0].first, (std::vector<VK_BYTE>{0xC3, 0x02, 0, 0, 0, 0, 0, 0, 0x03, 0x08, 0, 0}));
+    // 1000 seconds asked for, held to the CISS transport's longest wait; the logical report asks for no
+    // time limit and gets the transport's shortest.
+    EXPECT_EQ(sent[0].second, 600u);
+    EXPECT_EQ(sent[1].second, 30u);
 }
 
 } // namespace

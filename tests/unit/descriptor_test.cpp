@@ -10,6 +10,10 @@
 #include <string>
 #include <vector>
 
+// Callers outside the library append through the public header: a redeclaration with C linkage only
+// compiles when the header gives it C linkage too.
+extern "C" VK_BOOL _PN_AddDescriptorToList(DeviceDescriptorList list, DeviceDescriptor device_descriptor);
+
 namespace {
 
 using Bytes = std::vector<VK_BYTE>;
