@@ -659,6 +659,10 @@ VK_BYTE QV_GetLine(const char* position, size_t available, char* line) {
     return static_cast<VK_BYTE>(copied + (at_line_end ? 1 : 0));
 }
 
+VK_BYTE QV_GetLine(const char* position, char* line) {
+    return QV_GetLine(position, MAX_LINE_SIZE - 1, line);
+}
+
 void QV_ParseLine(char* line, size_t size) {
     if (line == nullptr || size == 0) {
         return;

@@ -82,4 +82,7 @@ PN_API DeviceDescriptor PN_GetDeviceListItemAt(DeviceDescriptorListIterator iter
 
 PN_EXTERN_C_END
 
+/* Descriptor lists of a controller's drives come from its REPORT LUNS replies. */
+#include "ppavl_reportluns.h"
+
 #endif

@@ -205,6 +205,8 @@ void QV_SOBMessageCounters(PCDA cda);
 // Copies one line of at most MAX_LINE_SIZE - 1 bytes from `position`, never reading past
 // `available` bytes, into `line` (MAX_LINE_SIZE bytes, terminated); returns the bytes consumed.
 VK_BYTE QV_GetLine(const char* position, size_t available, char* line);
+// The same with no known end: the text at `position` must hold a 0 byte, an LF or 249 bytes.
+VK_BYTE QV_GetLine(const char* position, char* line);
 void QV_ParseLine(char* line, size_t size);
 
 // Command handlers of the diagnostic rows of the command table.

@@ -270,10 +270,8 @@ VK_BYTE* VK_GetControllerPersistentEventLog(PCDA cda, VK_DWORD* size) {
     }
     VK_DWORD log_size = 0;
     VK_BYTE* log = __VK_GetControllerDebugLog(cda, &log_size, kControllerLogTypePersistentEventLog);
-    if (log == nullptr) {
-        return nullptr;
-    }
-    if (log_size < kEventSize) {
+    // A failed read leaves size 0, which is as incomplete as a short log.
+    if (log == nullptr || log_size < kEventSize) {
         PN_DebugLog(1, 0,
                     "%s:%d: Incomplete event data received from persistent event log buffer, discarding\n",
                     __FILE__, __LINE__);

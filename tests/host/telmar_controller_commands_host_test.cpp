@@ -275,6 +275,16 @@ TEST_F(ControllerCommands, PersistentEventLogKeepsWholeRecordsOnly) {
         EXPECT_EQ(size, 0u);
         EXPECT_EQ(TelmarLogCapture::Count("Incomplete event data received"), 1u);
     }
+    // A log that cannot be read at all is reported the same way.
+    logs_->fail_size = true;
+    {
+        TelmarLogCapture capture;
+        EXPECT_EQ(VK_GetControllerPersistentEventLog(cda(), &size), nullptr);
+        EXPECT_EQ(size, 0u);
+        EXPECT_EQ(TelmarLogCapture::Count("Incomplete event data received"), 1u);
+        EXPECT_EQ(LockDepth(), 0);
+    }
+    logs_->fail_size = false;
 
     // A controller without the capability is not asked.
     FirmwareState no_log;

@@ -387,6 +387,85 @@ TEST(QuorvelArguments, ControllerNumbersAndIterationCounts) {
     }
 }
 
+// The controller a command names is the one addressed, counted from 1 in discovery order; numbers
+// that would wrap onto another controller, and iteration counts past their bounds, send nothing.
+TEST(QuorvelArguments, TheNamedControllerIsTheOneAddressed) {
+    const char kRevisionRead[] = "26 00 00 00 00 00 42 00 D7 00 00 00 00 00 00 00";
+    json two = Controllers(2);
+    two["controllers"][0]["extra"] = {{"diag", {{"revision", "01 02 03 00"}}}};
+    two["controllers"][1]["extra"] = {{"diag", {{"revision", "05 59 01 00"}}}};
+    const auto init = Concat({InitCommands("/dev/sg1"), InitCommands("/dev/sg2")});
+    const std::string bad_number =
+        "Invalid ControllerNumber. Please enter a valid ControllerNumber \nTotal controllers found = 2 \n";
+    const std::string bad_number_log = "Invalid ControllerNumber. Please enter a valid ControllerNumber "
+                                       "\r\nTotal controllers found = 2 \r\n";
+    const Case cases[] = {
+        {"first",
+         two,
+         {"fwdiagrevision", "1"},
+         "Firmware Diag Revision = 1.3.2 \n",
+         0,
+         "Firmware Diag Revision = 1.3.2 \r\n",
+         Concat({init, {{"/dev/sg1", kRevisionRead}}})},
+        {"second",
+         two,
+         {"fwdiagrevision", "2"},
+         "Firmware Diag Revision = 5.1.89 \n",
+         0,
+         "Firmware Diag Revision = 5.1.89 \r\n",
+         Concat({init, {{"/dev/sg2", kRevisionRead}}})},
+        {"second in hex",
+         two,
+         {"fwdiagrevision", "0x2"},
+         "Firmware Diag Revision = 5.1.89 \n",
+         0,
+         "Firmware Diag Revision = 5.1.89 \r\n",
+         Concat({init, {{"/dev/sg2", kRevisionRead}}})},
+        {"would wrap to 1", two, {"fwdiagrevision", "65537"}, bad_number, 2, bad_number_log, init},
+        {"would wrap to 2", two, {"fwdiagrevision", "0x10002"}, bad_number, 2, bad_number_log, init},
+        {"negative", two, {"fwdiagrevision", "-65535"}, bad_number, 2, bad_number_log, init},
+        {"zero", two, {"fwdiagrevision", "0"}, bad_number, 2, bad_number_log, init},
+        {"above the count", two, {"fwdiagrevision", "3"}, bad_number, 2, bad_number_log, init},
+        {"not a number", two, {"fwdiagrevision", "two"}, bad_number, 2, bad_number_log, init},
+        {"no controllers",
+         Scenario({}),
+         {"fwdiagrevision", "1"},
+         "ERROR!!! No Controllers were detected \n",
+         14,
+         "ERROR!!! No Controllers were detected \r\n",
+         {}},
+    };
+    for (const auto& c : cases) {
+        WorkDir dir;
+        Check(c, dir);
+    }
+}
+
+TEST(QuorvelArguments, IterationCountsAtTheirBounds) {
+    const json one = Controllers(1);
+    for (const std::string count : {"1", "100", "0x64"}) {
+        SCOPED_TRACE(count);
+        WorkDir dir;
+        const qvtest::Run run = RunQuorvel(dir, one, {"ctrlledtest", "1", count});
+        EXPECT_EQ(run.status, 0);
+        // Start-up, then one test send and one status read per iteration.
+        const size_t iterations = count == "1" ? 1 : 100;
+        EXPECT_EQ(run.commands().size(), 3 + 2 * iterations);
+        EXPECT_NE(run.out.find("Result: Iteration: " + std::to_string(iterations) + " PASS"),
+                  std::string::npos);
+    }
+    const std::string bad_count =
+        "Invalid iteration number. Please enter a valid iteration number \nValid Range : [1 - 100] \n";
+    for (const std::string count : {"0", "101", "0x65", "65537", "-65436"}) {
+        SCOPED_TRACE(count);
+        WorkDir dir;
+        const qvtest::Run run = RunQuorvel(dir, one, {"ctrlledtest", "1", count});
+        EXPECT_EQ(run.status, 2);
+        EXPECT_EQ(run.out, kBanner + bad_count);
+        EXPECT_EQ(run.commands(), InitCommands("/dev/sg1"));
+    }
+}
+
 // The expected-values file is read after start-up and before the command; its errors end the run.
 struct FileCase {
     std::string name;
