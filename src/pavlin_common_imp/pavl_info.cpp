@@ -4,6 +4,7 @@
 #include "pavl_info.h"
 
 #include "pavl_descriptor.h"
+#include "pavl_dir.h"
 #include "pavl_extern.h"
 #include "pavl_linux_x86.h"
 #include "ppavl_debug.h"
@@ -38,22 +39,7 @@ constexpr size_t kMountEntryBufferSize = 8192;
 PartitionMountList* __gPartitionMountList = nullptr;
 pthread_mutex_t gPartitionMountListLock = PTHREAD_MUTEX_INITIALIZER;
 
-class Dir {
-public:
-    explicit Dir(const char* path) : d_(opendir(path)) {}
-    ~Dir() {
-        if (d_ != nullptr) {
-            closedir(d_);
-        }
-    }
-    Dir(const Dir&) = delete;
-    Dir& operator=(const Dir&) = delete;
-    explicit operator bool() const { return d_ != nullptr; }
-    dirent* next() { return readdir(d_); }
-
-private:
-    DIR* d_;
-};
+using pavlin::Dir;
 
 // An open device node that closes itself.
 class Node {

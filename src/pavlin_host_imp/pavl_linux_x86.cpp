@@ -1,5 +1,6 @@
 // Linux controller discovery: walks the PCI driver directories of the known drivers and describes
 // each bound controller in a descriptor, and the device-node primitives that every transport uses.
+#include "pavl_dir.h"
 #include "pavl_linux_x86.h"
 
 #include "pavl_descriptor.h"
@@ -100,23 +101,7 @@ constexpr char kDefaultClass[] = "000000";
 constexpr size_t kDriverPathSize = 1024;
 constexpr size_t kPathSize = 4096;
 
-// Directory handle that closes itself.
-class Dir {
-public:
-    explicit Dir(const char* path) : d_(opendir(path)) {}
-    ~Dir() {
-        if (d_ != nullptr) {
-            closedir(d_);
-        }
-    }
-    Dir(const Dir&) = delete;
-    Dir& operator=(const Dir&) = delete;
-    explicit operator bool() const { return d_ != nullptr; }
-    dirent* next() { return readdir(d_); }
-
-private:
-    DIR* d_;
-};
+using pavlin::Dir;
 
 class File {
 public:
