@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# A short tour of quorvel on two simulated controllers (root): each command runs the real binary
-# through the launcher in a scratch directory, which then shows the log the runs appended to.
+# A short tour of quorvel on the launcher's built-in simulated host (demo/scenario.json, embedded at
+# build time; needs root): each command runs the real binary through the launcher in a scratch
+# directory, which then shows the log the runs appended to.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd)
@@ -11,7 +12,7 @@ for args in "version" "help verifyfwversion" "cachetest 1 2" "bogus"; do
   echo "\$ quorvel $args"
   status=0
   # shellcheck disable=SC2086
-  "$build/sim/qvsim" --scenario "$root/demo/scenario.json" -- "$build/quorvel" $args || status=$?
+  "$build/sim/qvsim" -- "$build/quorvel" $args || status=$?
   echo "(exit code $status)"
   echo
 done

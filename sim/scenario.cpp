@@ -1,5 +1,7 @@
 #include "qvsim/scenario.h"
 
+#include "default_scenario.h"
+
 #include "qvsim/fw_state.h"
 
 #include <algorithm>
@@ -239,47 +241,7 @@ json controller_to_json(const Controller& c) {
     return j;
 }
 
-const char kDefaultScenario[] = R"({
-  "controllers": [
-    {"driver": "ahci", "protocol": "none", "pci_address": "0000:00:17.0", "class": "0x010601\n",
-     "hosts": [0, 1], "scsi": [{"sg": "sg0", "minor": 0, "type": "0"}]},
-    {"driver": "qzvk", "protocol": "ciss", "pci_address": "0000:3b:00.0", "hosts": [2],
-     "scsi": [{"sg": "sg1", "minor": 1, "type": "12"}],
-     "fw": {"identify": {"firmware_version": "4.62-0", "short_firmware_rev": "4.62",
-                         "rom_firmware_rev": "4.60", "pending_firmware_version": "4.62-0",
-                         "compile_timestamp": "Jan 21 2025 09:14:55", "product_id": "PQ-8i Sim",
-                         "family_id": "QVSIM Gen1 RAID", "hardware_revision": "A",
-                         "pci_vendor": "0x1D7A", "pci_device": "0x0A51", "pci_slot": 2,
-                         "extended_pci_slot": 2, "memory_mib": 2048, "pcie_width": 8,
-                         "even_more_flags": 0, "features_supported": "01 00 00 00 00 00 00 00 00 00 07"},
-            "cache": {"read_cache_size": 205, "write_cache_size": 1843, "total_memory": 2048},
-            "subsystem": {"serial_number": "QVS3B00A0001", "wwn": "51D7B00000A1B200",
-                          "board_serial_number": "QVSBOARD3B01"},
-            "manufacturing": {"serial_number": "QVS3B00A0001", "wwid": "51D7B00000A1B200",
-                              "part_number": "QV-2100-A1", "spare_part_number": "QV-2100-S01"},
-            "feature_pages": []}},
-    {"driver": "veskdq", "protocol": "pqi", "pci_address": "0000:5e:00.0",
-     "pci_parent": "pci0000:5d/0000:5d:00.0", "hosts": [3],
-     "scsi": [{"sg": "sg2", "minor": 2, "type": "12"}],
-     "fw": {"identify": {"pci_slot": 5, "extended_pci_slot": 5},
-            "subsystem": {"serial_number": "QVS5E00B0002", "wwn": "51D7B00000A1B2C0"},
-            "manufacturing": {"serial_number": "QVS5E00B0002", "wwid": "51D7B00000A1B2C0"}}},
-    {"driver": "xovraid", "protocol": "sis", "pci_address": "0000:86:00.0", "hosts": [4],
-     "sis": {"virtual_bus": 0, "virtual_target": 1, "virtual_lun": 0},
-     "fw": {"identify": {"firmware_version": "2.18-1", "short_firmware_rev": "2.18",
-                         "rom_firmware_rev": "2.18", "pending_firmware_version": "2.18-1",
-                         "product_id": "XV-24 Sim", "family_id": "QVSIM XV RAID",
-                         "pci_device": "0x0A70", "pci_slot": 7, "extended_pci_slot": 7,
-                         "memory_mib": 8192, "pcie_generation": 4, "pcie_width": 16},
-            "cache": {"read_cache_size": 820, "write_cache_size": 7372, "total_memory": 8192},
-            "subsystem": {"serial_number": "QVS8600C0003", "wwn": "51D7B00000A1B300",
-                          "board_serial_number": "QVSBOARD8603"},
-            "manufacturing": {"serial_number": "QVS8600C0003", "wwid": "51D7B00000A1B300",
-                              "part_number": "QV-8200-A1", "spare_part_number": "QV-8200-S01"}}}
-  ],
-  "sis_major": 245
-}
-)";
+constexpr const char* kDefaultScenario = kQvsimDefaultScenario;
 
 } // namespace
 
