@@ -20,9 +20,6 @@ constexpr VK_DWORD kLentSenseSize = 32;
 constexpr VK_BYTE kCacheSupportsModuleRecovery = 0x20;
 constexpr VK_DWORD kPauseHotPlugEvents = 1;
 
-constexpr VK_BYTE kMiscDebugTokenBit = 0x80;         // page_miscellaneous.bFlags3
-constexpr VK_BYTE kMiscPersistentEventLogBit = 0x01; // page_miscellaneous.bFlags4
-
 // Firmware OFA states that mean no activation is under way: not running, last attempt failed,
 // last attempt aborted, delaying the initiate.
 constexpr VK_BYTE kOFAFirmwareNotRunning = 255;
@@ -34,24 +31,6 @@ constexpr size_t kEventSize = sizeof(PersistentControllerEvent);
 
 bool CommandSucceeded(VK_BOOL helper_result, const ScsiCommandSenseData& sense) {
     return helper_result && sense.scsi_status != kScsiStatusCheckCondition;
-}
-
-// Capability bits of the miscellaneous feature page; controllers without pages have neither.
-bool MiscellaneousPageHas(PCDA cda, VK_BYTE SENSE_FEATURE_PAGE_C_MISC_SUB_PAGE_1::*flags, VK_BYTE bit) {
-    CDALock guard(cda);
-    if (!VK_ControllerFeaturePagesSupported(cda) || !VK_RequestFeaturePages(cda)) {
-        return false;
-    }
-    return (_VK_CDA(cda)->sense_feature.page_miscellaneous.*flags & bit) != 0;
-}
-
-bool SupportsDebugToken(PCDA cda) {
-    return MiscellaneousPageHas(cda, &SENSE_FEATURE_PAGE_C_MISC_SUB_PAGE_1::bFlags3, kMiscDebugTokenBit);
-}
-
-bool SupportsPersistentEventLog(PCDA cda) {
-    return MiscellaneousPageHas(cda, &SENSE_FEATURE_PAGE_C_MISC_SUB_PAGE_1::bFlags4,
-                                kMiscPersistentEventLogBit);
 }
 
 // An online firmware activation is under way, judged from the cached status (no forced refresh). A
@@ -241,7 +220,7 @@ char* VK_GetControllerDebugToken(PCDA cda, VK_DWORD* size) {
         return nullptr;
     }
     *size = 0;
-    if (cda == nullptr || !SupportsDebugToken(cda)) {
+    if (cda == nullptr || !VK_ControllerSupportsDebugToken(cda)) {
         return nullptr;
     }
     VK_DWORD token_size = 0;
@@ -265,7 +244,7 @@ VK_BYTE* VK_GetControllerPersistentEventLog(PCDA cda, VK_DWORD* size) {
         return nullptr;
     }
     *size = 0;
-    if (cda == nullptr || !SupportsPersistentEventLog(cda)) {
+    if (cda == nullptr || !VK_ControllerSupportsPersistentEventLog(cda)) {
         return nullptr;
     }
     VK_DWORD log_size = 0;

@@ -1,9 +1,10 @@
-// Feature pages and the capability predicates the data area's loaders depend on.
+// Feature pages and the capability predicates built on them and on the older IDENTIFY flags.
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
 
 #include "ppavl_debug.h"
+#include "ppavl_discovery.h"
 #include "ptelm_features.h"
 #include "telm_private.h"
 
@@ -120,6 +121,66 @@ template <typename Result, typename PageValue> Result PageOnly(PCDA cda, PageVal
         return static_cast<Result>(page_value(_VK_CDA(cda)->sense_feature));
     }
     return 0;
+}
+
+// Older firmware leaves the newer IDENTIFY flag words unfilled; a word counts only when the
+// controller says the structure is long enough to hold it.
+constexpr VK_DWORD kIdentifyLongFlagsValid = 0x00100000; // dwYetMoreControllerFlags
+constexpr VK_DWORD kExtraFlagsMinimumLength = 287;
+constexpr VK_DWORD kEvenMoreFlagsMinimumLength = 269;
+
+bool ExtraFlagsGateOpen(const IDENTIFY_CONTROLLER& id) {
+    return (id.dwYetMoreControllerFlags & kIdentifyLongFlagsValid) != 0 &&
+           id.dwFixedStructureLength >= kExtraFlagsMinimumLength;
+}
+
+bool EvenMoreFlagsGateOpen(const IDENTIFY_CONTROLLER& id) {
+    return (id.dwYetMoreControllerFlags & kIdentifyLongFlagsValid) != 0 &&
+           id.dwFixedStructureLength >= kEvenMoreFlagsMinimumLength;
+}
+
+bool ExtraFlag(const IDENTIFY_CONTROLLER& id, VK_DWORD bit) {
+    return ExtraFlagsGateOpen(id) && (id.dwExtraControllerFlags & bit) != 0;
+}
+
+bool GatedEvenMoreFlag(const IDENTIFY_CONTROLLER& id, VK_DWORD bit) {
+    return EvenMoreFlagsGateOpen(id) && (id.dwEvenMoreControllerFlags & bit) != 0;
+}
+
+bool AllBits(VK_DWORD value, VK_DWORD bits) {
+    return (value & bits) == bits;
+}
+
+// Result of a buffer loaded through `loader`; not supported when it cannot be read.
+template <typename Test> VK_BOOL CachedBuffer(PCDA cda, VK_BOOL (*loader)(PCDA), Test test) {
+    if (cda == nullptr) {
+        return kFalse;
+    }
+    CDALock guard(cda);
+    return (loader(cda) && test(*_VK_CDA(cda))) ? kTrue : kFalse;
+}
+
+#define PAGE_BIT(page, field, bit) [](const SENSE_FEATURE_PAGES& p) { return (p.page.field & (bit)) != 0; }
+#define PAGE_BITS(page, field, bits) [](const SENSE_FEATURE_PAGES& p) { return AllBits(p.page.field, bits); }
+#define ID_BIT(field, bit) [](const IDENTIFY_CONTROLLER& id) { return (id.field & (bit)) != 0; }
+#define ID_FEATURE(index, bit)                                                                               \
+    [](const IDENTIFY_CONTROLLER& id) { return (id.pbFeaturesSupported[index] & (bit)) != 0; }
+#define ID_EXTRA(bit) [](const IDENTIFY_CONTROLLER& id) { return ExtraFlag(id, bit); }
+#define ID_EVEN_MORE_GATED(bit) [](const IDENTIFY_CONTROLLER& id) { return GatedEvenMoreFlag(id, bit); }
+
+// Protocol type of a controller's descriptor, 0xFFFF when it has none.
+VK_WORD ControllerProtocol(DeviceDescriptor descriptor) {
+    VK_BYTE value[sizeof(VK_WORD)] = {};
+    if (descriptor == nullptr ||
+        PN_GetDeviceSystemPropertySize(descriptor, kDevicePropertyProtocolType) != sizeof(value) ||
+        PN_GetDeviceSystemProperty(descriptor, kDevicePropertyProtocolType, value, sizeof(value)) != 0) {
+        return 0xFFFF;
+    }
+    return ReadWord(value);
+}
+
+VK_BOOL __VK_ControllerSupportsPerformanceSettings(PCDA cda) {
+    return PageOrIdentify(cda, PAGE_BIT(page_miscellaneous, bFlags2, 0x01), ID_FEATURE(0, 0x04));
 }
 
 } // namespace
@@ -321,3 +382,366 @@ VK_DWORD VK_ControllerSupportsPowerModes(PCDA cda) {
     }
     return support;
 }
+
+// Feature page first, older IDENTIFY flags on controllers without pages.
+
+VK_BOOL VK_ControllerSupportsOPO(PCDA cda) {
+    return PageOrIdentify(cda, PAGE_BIT(page_raid, bFlags2, 0x04), ID_EXTRA(0x04));
+}
+
+VK_BOOL VK_ControllerSupportsParityRAID(PCDA cda) {
+    // Older firmware flags the controllers that lack parity RAID, not those that have it.
+    return PageOrIdentify(
+        cda, PAGE_BIT(page_raid, dwRAIDLevelSupportBitmap, 0x08),
+        [](const IDENTIFY_CONTROLLER& id) { return (id.dwYetMoreControllerFlags & 0x01) == 0; });
+}
+
+VK_BOOL VK_ControllerSupportsNWayRAID(PCDA cda) {
+    return PageOrIdentify(
+        cda, PAGE_BIT(page_raid, dwRAIDLevelSupportBitmap, 0x400),
+        [](const IDENTIFY_CONTROLLER& id) { return AllBits(id.pbFeaturesSupported[5], 0x03); });
+}
+
+VK_BOOL VK_ControllerSupportsRapidRebuild(PCDA cda) {
+    return PageOrIdentify(cda, PAGE_BIT(page_background, bFlags1, 0x20),
+                          ID_BIT(dwEvenMoreControllerFlags, 0x20000000));
+}
+
+VK_BOOL VK_ControllerSupportsRapidInitialization(PCDA cda) {
+    return PageOrIdentify(cda, PAGE_BIT(page_background, bFlags1, 0x02),
+                          ID_BIT(dwEvenMoreControllerFlags, 0x00800000));
+}
+
+VK_BOOL VK_ControllerSupportsPhysicalDriveSanitize(PCDA cda) {
+    return PageOrIdentify(cda, PAGE_BIT(page_background, bFlags1, 0x04), ID_EXTRA(0x800));
+}
+
+VK_BOOL VK_ControllerSupportsLongConnectorNames(PCDA cda) {
+    return PageOrIdentify(cda, PAGE_BIT(page_connectivity, bFlags, 0x08), ID_EXTRA(0x8000));
+}
+
+VK_BOOL VK_ControllerSupportsLongBoxConnectorName(PCDA cda) {
+    return PageOrIdentify(cda, PAGE_BIT(page_connectivity, bFlags2, 0x01), ID_EXTRA(0x02000000));
+}
+
+VK_BOOL VK_ControllerSupports2TBDrives(PCDA cda) {
+    return PageOrIdentify(cda, PAGE_BIT(page_drive, bFlags1, 0x08), ID_BIT(dwEvenMoreControllerFlags, 0x200));
+}
+
+VK_BOOL VK_ControllerSupportsNBWC(PCDA cda) {
+    return PageOrIdentify(cda, PAGE_BIT(page_backup, bFlags, 0x01),
+                          ID_BIT(dwYetMoreControllerFlags, 0x08000000));
+}
+
+VK_BOOL VK_ControllerSupportsCarrierAuthentication(PCDA cda) {
+    return PageOrIdentify(cda, PAGE_BIT(page_drive, bFlags3, 0x01),
+                          ID_BIT(dwEvenMoreControllerFlags, 0x4000));
+}
+
+VK_BOOL VK_ControllerSupportsIOBypass(PCDA cda) {
+    return PageOrIdentify(cda, PAGE_BIT(page_io, bFlags, 0x02), ID_BIT(dwEvenMoreControllerFlags, 0x20000));
+}
+
+VK_BOOL VK_ControllerSupportsFLS(PCDA cda) {
+    return PageOrIdentify(cda, PAGE_BIT(page_io, bFlags, 0x01),
+                          ID_BIT(dwEvenMoreControllerFlags, 0x40000000));
+}
+
+VK_BOOL VK_ControllerSupportsSurvivalPowerMode(PCDA cda) {
+    return PageOrIdentify(cda, PAGE_BIT(page_power_management, bSurvivalModeFlag, 0x01),
+                          [](const IDENTIFY_CONTROLLER& id) { return id.pbFeaturesSupported[10] != 0; });
+}
+
+VK_BOOL VK_ControllerSupportsClearConfigurationBMIC(PCDA cda) {
+    return PageOrIdentify(cda, PAGE_BIT(page_raid, bFlags, 0x02), ID_EXTRA(0x08));
+}
+
+VK_BOOL VK_ControllerSupportsAutoReplaceSpares(PCDA cda) {
+    return PageOrIdentify(cda, PAGE_BIT(page_raid, bFlagsForSpares, 0x01), ID_EVEN_MORE_GATED(0x40000));
+}
+
+VK_BOOL VK_ControllerSupportsPredictiveSpareRebuild(PCDA cda) {
+    return PageOrIdentify(cda, PAGE_BIT(page_raid, bFlagsForSpares, 0x04), ID_EVEN_MORE_GATED(0x8000));
+}
+
+VK_BOOL VK_ControllerSupportsSplitMirrorBackup(PCDA cda) {
+    return PageOrIdentify(cda, PAGE_BITS(page_raid, bFlags, 0xC0), [](const IDENTIFY_CONTROLLER& id) {
+        return AllBits(id.pbFeaturesSupported[0], 0xC0) && AllBits(id.pbFeaturesSupported[4], 0xC0);
+    });
+}
+
+VK_BOOL VK_ControllerSupportsResyncAndRollback(PCDA cda) {
+    return PageOrIdentify(cda, PAGE_BIT(page_background, bFlags1, 0x40), ID_EVEN_MORE_GATED(0x400000));
+}
+
+VK_BOOL VK_ControllerIsSoftwareRAID(PCDA cda) {
+    return PageOrIdentify(cda, PAGE_BIT(page_software_raid, bFlags1, 0x01),
+                          ID_BIT(dwYetMoreControllerFlags, 0x04000000));
+}
+
+VK_BOOL _VK_ControllerSupportsExtendedDriveMap(PCDA cda) {
+    return PageOrIdentify(cda, PAGE_BIT(page_raid, bFlags2, 0x08), ID_BIT(bMoreControllerFlags, 0x40));
+}
+
+VK_BOOL VK_ControllerSupportsAdvancedCapacityExpansion(PCDA cda) {
+    return PageOrIdentify(
+        cda, PAGE_BIT(page_miscellaneous, bFlags2, 0x02),
+        [](const IDENTIFY_CONTROLLER& id) { return AllBits(id.pbFeaturesSupported[0], 0x30); });
+}
+
+VK_BOOL VK_ControllerSupportsPersistentKeyCache(PCDA cda) {
+    return PageOrIdentify(cda, PAGE_BIT(page_encryption, bFlags1, 0x20), ID_FEATURE(8, 0x40));
+}
+
+VK_BOOL VK_ControllerSupportsKeyManagerConversion(PCDA cda) {
+    return PageOrIdentify(cda, PAGE_BIT(page_encryption, bFlags1, 0x02), ID_FEATURE(8, 0x04));
+}
+
+VK_BOOL VK_ControllerSupportsCacheOperations(PCDA cda) {
+    // Firmware too old for the extra flags answers with whether a cache board is fitted.
+    return PageOrIdentify(cda, PAGE_BIT(page_cache, bFlags, 0x04), [cda](const IDENTIFY_CONTROLLER& id) {
+        if (ExtraFlagsGateOpen(id)) {
+            return (id.dwExtraControllerFlags & 0x80) != 0;
+        }
+        return VK_RequestSenseCacheConfigStatusBuffer(cda) &&
+               _VK_CDA(cda)->sense_cache_config_status_buffer.bBoardPresent != 0;
+    });
+}
+
+// Feature page only.
+
+VK_BOOL VK_ControllerSupportsBootConnectors(PCDA cda) {
+    return PageOnly<VK_BOOL>(cda, PAGE_BIT(page_connectivity, bFlags2, 0x10));
+}
+
+VK_BOOL VK_ControllerSupportsBackupPowerSourceInfo(PCDA cda) {
+    return PageOnly<VK_BOOL>(cda, PAGE_BIT(page_backup, bFlags, 0x02));
+}
+
+VK_BOOL VK_ControllerSupportsGreenBackupInfo(PCDA cda) {
+    return PageOnly<VK_BOOL>(cda, PAGE_BIT(page_cache, bFlags, 0x10));
+}
+
+VK_BOOL VK_ControllerSupportsIOAccelAdvancedWrites(PCDA cda) {
+    return PageOnly<VK_BOOL>(cda, PAGE_BIT(page_io, bFlags, 0x08));
+}
+
+VK_BOOL VK_ControllerSupportsExpanderMinimumScanDuration(PCDA cda) {
+    return PageOnly<VK_BOOL>(cda, PAGE_BIT(page_set_controller_params, dwFlags1, 0x08));
+}
+
+VK_BOOL VK_ControllerSupportsWCBT(PCDA cda) {
+    return PageOnly<VK_BOOL>(cda, PAGE_BIT(page_cache, bFlags, 0x08));
+}
+
+VK_BOOL VK_ControllerSupportsDriveWriteCacheForAllDrives(PCDA cda) {
+    return PageOnly<VK_BOOL>(cda, PAGE_BIT(page_drive, bFlags2, 0x08));
+}
+
+VK_BOOL _VK_ControllerSupportsDriveWriteCacheUnchangedPolicy(PCDA cda) {
+    if (cda == nullptr) {
+        return kFalse;
+    }
+    CDALock guard(cda);
+    return (VK_ControllerSupportsDriveWriteCacheForAllDrives(cda) &&
+            PageOnly<VK_BOOL>(cda, PAGE_BIT(page_drive, bFlags3, 0x02)))
+               ? kTrue
+               : kFalse;
+}
+
+VK_BOOL VK_ControllerSupportsFamilyID(PCDA cda) {
+    return PageOnly<VK_BOOL>(cda, PAGE_BIT(page_miscellaneous, bFlags3, 0x02));
+}
+
+VK_BOOL VK_ControllerSupportsMissingDrives(PCDA cda) {
+    return PageOnly<VK_BOOL>(cda, PAGE_BIT(page_miscellaneous, bFlags3, 0x04));
+}
+
+VK_BOOL VK_ControllerSupportsNotifyOnAnyBroadcast(PCDA cda) {
+    return PageOnly<VK_BOOL>(cda, PAGE_BIT(page_set_controller_params, dwFlags1, 0x02));
+}
+
+VK_BOOL VK_ControllerSupportsPCIeRelaxedOrdering(PCDA cda) {
+    return PageOnly<VK_BOOL>(cda, PAGE_BIT(page_set_controller_params, dwFlags1, 0x04));
+}
+
+VK_BOOL VK_ControllerSupportsConfigurableLUCacheLineSize(PCDA cda) {
+    return PageOnly<VK_BOOL>(cda, PAGE_BIT(page_lu_cache, bFlags, 0x80));
+}
+
+VK_BOOL VK_ControllerSupportsNVMe(PCDA cda) {
+    return PageOnly<VK_BOOL>(cda, PAGE_BIT(page_nvme, bNVMeFlags, 0x01));
+}
+
+VK_BOOL VK_ControllerSupportsPreviousCacheRatioSettings(PCDA cda) {
+    return PageOnly<VK_BOOL>(cda, PAGE_BIT(page_cache_ratio, bFlags, 0x01));
+}
+
+VK_BOOL VK_ControllerSupportsOFASoftReset(PCDA cda) {
+    return PageOnly<VK_BOOL>(cda, PAGE_BIT(page_online_firmware_activation, bOFASupport, 0x04));
+}
+
+VK_DWORD VK_ControllerSupportsSED(PCDA cda) {
+    return PageOnly<VK_DWORD>(cda, PAGE_BIT(page_drive, bFlags2, 0x10));
+}
+
+VK_BOOL VK_ControllerSupportsSEDSecurityRefresh(PCDA cda) {
+    return PageOnly<VK_BOOL>(cda, PAGE_BIT(page_drive, bFlags2, 0x20));
+}
+
+VK_BOOL VK_ControllerSupportsRebootReasons(PCDA cda) {
+    return PageOnly<VK_BOOL>(cda, PAGE_BIT(page_id_controller, dwFlags1, 0x02));
+}
+
+VK_BOOL VK_ControllerSupportsDebugToken(PCDA cda) {
+    return PageOnly<VK_BOOL>(cda, PAGE_BIT(page_miscellaneous, bFlags3, 0x80));
+}
+
+VK_BOOL _VK_ControllerSupportsFullLengthDeviceModel(PCDA cda) {
+    return PageOnly<VK_BOOL>(cda, PAGE_BIT(page_drive, bFlags2, 0x40));
+}
+
+VK_BOOL _VK_ControllerSupportsOEMExtendedDriveData(PCDA cda) {
+    return PageOnly<VK_BOOL>(cda, PAGE_BIT(page_drive, bFlags2, 0x80));
+}
+
+VK_BOOL VK_ControllerFlashOnce(PCDA cda) {
+    return PageOnly<VK_BOOL>(cda, PAGE_BIT(page_miscellaneous, bFlags3, 0x40));
+}
+
+VK_BOOL VK_ControllerSupportsPersistentEventLog(PCDA cda) {
+    return PageOnly<VK_BOOL>(cda, PAGE_BIT(page_miscellaneous, bFlags4, 0x01));
+}
+
+VK_BOOL _VK_ControllerSupportsUBMProgrammingCapability(PCDA cda) {
+    return PageOnly<VK_BOOL>(cda, PAGE_BIT(page_miscellaneous, bFlags5, 0x01));
+}
+
+VK_BOOL VK_ControllerSupportsReenablePhysicaldrive(PCDA cda) {
+    return PageOnly<VK_BOOL>(cda, PAGE_BIT(page_miscellaneous, bFlags4, 0x20));
+}
+
+VK_BOOL VK_ControllerSupportsSettingPersistentEventLogPolicy(PCDA cda) {
+    return PageOnly<VK_BOOL>(cda, PAGE_BIT(page_miscellaneous, bFlags4, 0x80));
+}
+
+VK_BOOL VK_ControllerSupportsConnectorActivePhyMap(PCDA cda) {
+    return PageOnly<VK_BOOL>(cda, PAGE_BIT(page_subsystem_info, bFlags, 0x01));
+}
+
+VK_BOOL VK_ControllerSupportsInconsistencyEventNotification(PCDA cda) {
+    return PageOnly<VK_BOOL>(cda, PAGE_BIT(page_miscellaneous, bFlags1, 0x10));
+}
+
+VK_BOOL VK_ControllerSupportsHardwareMinorRevision(PCDA cda) {
+    return PageOnly<VK_BOOL>(cda, PAGE_BIT(page_id_controller, dwFlags1, 0x04));
+}
+
+VK_BOOL __VK_ControllerSupportsMPSAndMRRS(PCDA cda) {
+    return PageOnly<VK_BOOL>(cda, PAGE_BIT(page_io, bFlags, 0x40));
+}
+
+VK_BOOL VK_ControllerSupportsSurfaceAnalysisInfo(PCDA cda) {
+    return PageOnly<VK_BOOL>(cda, PAGE_BIT(page_background, bFlags2, 0x02));
+}
+
+VK_BOOL VK_ControllerSupportsUEFIDriverHealthReporting(PCDA cda) {
+    return PageOnly<VK_BOOL>(cda, PAGE_BIT(page_set_controller_params, dwFlags1, 0x10));
+}
+
+VK_DWORD VK_ControllerSupportsAdditionalRAIDInfo(PCDA cda) {
+    return PageOnly<VK_DWORD>(cda, [](const SENSE_FEATURE_PAGES& p) {
+        VK_DWORD support = 0;
+        if (p.page_raid.bFlags2 & 0x20) {
+            support |= kControllerSupports4knRAID;
+        }
+        if (p.page_nvme.bNVMeFlags & 0x02) {
+            support |= kControllerSupportsNVMeRAID;
+        }
+        return support;
+    });
+}
+
+// Other cached buffers.
+
+VK_BOOL VK_ControllerSupportsWaitForCacheRoom(PCDA cda) {
+    return CachedBuffer(cda, VK_RequestSenseCacheConfigStatusBuffer, [](const _CDA& c) {
+        return (c.sense_cache_config_status_buffer.bCacheSupportFlags & 0x04) != 0;
+    });
+}
+
+VK_BOOL VK_ControllerSupportsDriveWriteCache(PCDA cda) {
+    return CachedBuffer(cda, VK_RequestIdentifyControllerBuffer, [](const _CDA& c) {
+        const IDENTIFY_CONTROLLER& id = c.identify_controller_buffer;
+        return (id.bMoreControllerFlags & 0x20) != 0 && (id.dwYetMoreControllerFlags & 0x4000) == 0;
+    });
+}
+
+VK_BYTE VK_ControllerSupportsMaxPSSCount(PCDA cda) {
+    if (cda == nullptr) {
+        return 0;
+    }
+    CDALock guard(cda);
+    return VK_RequestSurfaceStatusBuffer(cda) ? _VK_CDA(cda)->surface_status_buffer.bMaxParallelScanLimit : 0;
+}
+
+VK_BYTE VK_ControllerSupportsSanitizeLock(PCDA cda) {
+    if (cda == nullptr) {
+        return 0;
+    }
+    CDALock guard(cda);
+    // Without pages the loader answers with the all-zero record: no sanitize lock.
+    if (VK_RequestFeaturePages(cda) &&
+        (_VK_CDA(cda)->sense_feature.page_background_erase.bSanitizeLockSupport & 0x01)) {
+        return kSanitizeLockFreezeSupported | kSanitizeLockAntiFreezeSupported;
+    }
+    return 0;
+}
+
+VK_BYTE VK_ControllerSupportsOOBCommands(PCDA cda) {
+    if (cda == nullptr) {
+        return 0;
+    }
+    CDALock guard(cda);
+    if (VK_ControllerFeaturePagesSupported(cda)) {
+        return VK_RequestFeaturePages(cda)
+                   ? _VK_CDA(cda)->sense_feature.page_oob_command.bSubcommandsSupported
+                   : 0;
+    }
+    // SIS-type controllers without pages take both out-of-band subcommands.
+    return ControllerProtocol(_VK_CDA(cda)->controller_handle) == kProtocolTypeSIS ? 3 : 0;
+}
+
+// Answers derived from other predicates; those take the lock.
+
+VK_BOOL VK_ControllerSupportsQueueDepth(PCDA cda) {
+    return __VK_ControllerSupportsPerformanceSettings(cda);
+}
+
+VK_BOOL VK_ControllerSupportsDPO(PCDA cda) {
+    return (VK_ControllerSupportsParityRAID(cda) && __VK_ControllerSupportsPerformanceSettings(cda)) ? kTrue
+                                                                                                     : kFalse;
+}
+
+VK_BOOL VK_ControllerSupportsPSS(PCDA) {
+    return kTrue;
+}
+
+VK_BOOL VK_ControllerSupportsHealArray(PCDA cda) {
+    return VK_ControllerSupportsAdvancedCapacityExpansion(cda);
+}
+
+VK_BOOL VK_ControllerSupportsMaxReadRequestSize(PCDA cda) {
+    return __VK_ControllerSupportsMPSAndMRRS(cda);
+}
+
+VK_BOOL VK_ControllerSupportsMaxPayloadSize(PCDA cda) {
+    return __VK_ControllerSupportsMPSAndMRRS(cda);
+}
+
+#undef PAGE_BIT
+#undef PAGE_BITS
+#undef ID_BIT
+#undef ID_FEATURE
+#undef ID_EXTRA
+#undef ID_EVEN_MORE_GATED
