@@ -115,6 +115,13 @@ void BytesToHex(const VK_BYTE* bytes, size_t available, size_t count, char* out)
 void TraceSCSICommand(const PavlinInternalSCSIRequest& internal_request, EnCommandStatus status) {
     const SCSIRequest& r = *internal_request.request;
     const VK_BYTE level = (status != eCOMMAND_STATUS_OK || r.scsi_status != 0) ? 1 : 3;
+    // Every command passes here; build the hex text only when the log will take the line.
+    _PN_LockDebugLog();
+    const bool wanted = _PN_DebugLogPredicate(level, 0, nullptr) != kFalse;
+    _PN_UnlockDebugLog();
+    if (!wanted) {
+        return;
+    }
     char cdb_hex[2 * 16 + 1];
     char sense_hex[2 * 14 + 1];
     BytesToHex(r.cdb, r.cdb_size, 16, cdb_hex);
