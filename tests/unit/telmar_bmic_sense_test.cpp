@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstring>
+#include <ostream>
 #include <vector>
 
 #include "telm_private.h"
@@ -16,6 +17,11 @@ struct SenseCase {
     std::vector<VK_BYTE> sense; // bytes at the start of a 32-byte sense buffer
     VK_BYTE key, asc, ascq;
 };
+
+// Listed and reported by name, not as the bytes of the record.
+void PrintTo(const SenseCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class BmicSenseDecoding : public ::testing::TestWithParam<SenseCase> {};
 

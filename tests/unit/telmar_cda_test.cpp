@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <memory>
+#include <ostream>
 
 #include "ppavl_platform.h"
 #include "ptelm.h"
@@ -46,6 +47,11 @@ struct VersionCase {
     bool feature_pages;
     VK_BYTE expected;
 };
+
+// Listed and reported by name, not as the bytes of the record.
+void PrintTo(const VersionCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class FirmwareFeatureVersion : public ::testing::TestWithParam<VersionCase> {};
 

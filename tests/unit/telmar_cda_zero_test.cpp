@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
+#include <ostream>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -135,6 +136,11 @@ const MemoryCase kMemoryCases[] = {
      },
      true},
 };
+
+// Listed and reported by name, not as the bytes of the record.
+void PrintTo(const MemoryCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class DataAreaZeroing : public ::testing::TestWithParam<MemoryCase> {};
 
