@@ -17,8 +17,8 @@ using Bytes = std::vector<VK_BYTE>;
 
 // Every driver the walk visits, with the protocol its controllers speak.
 const std::map<std::string, VK_WORD> kDriverProtocols = {
-    {"qzvk", 0},    {"qzdvk", 0},    {"qzdvkc", 0},  {"qzdvkg", 0},  {"qzdvkw", 0},   {"veskdq", 2},
-    {"veskdqg", 2}, {"veskdq2", 2},  {"veskdq2g", 2}, {"xovraid", 1}, {"veskpqi", 2}, {"veskswr", 2},
+    {"qzvk", 0},    {"qzdvk", 0},   {"qzdvkc", 0},   {"qzdvkg", 0},  {"qzdvkw", 0},  {"veskdq", 2},
+    {"veskdqg", 2}, {"veskdq2", 2}, {"veskdq2g", 2}, {"xovraid", 1}, {"veskpqi", 2}, {"veskswr", 2},
 };
 
 struct Entry {

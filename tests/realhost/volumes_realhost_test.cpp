@@ -121,8 +121,11 @@ std::vector<std::string> UsableBlockNodes() {
         // here, each with a "device" link.
         const bool old_layout = !S_ISLNK(st.st_mode);
         const std::string device_link = entry + "/device";
-        const bool from_device_link = old_layout && lstat(device_link.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
-        const std::string volume = !old_layout ? Resolved(entry) : from_device_link ? Resolved(device_link) : entry;
+        const bool from_device_link =
+            old_layout && lstat(device_link.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+        const std::string volume = !old_layout        ? Resolved(entry)
+                                   : from_device_link ? Resolved(device_link)
+                                                      : entry;
         const std::string block_dir = from_device_link ? entry : volume;
         const std::string size = FirstWord(block_dir + "/size");
         if (size.empty() || std::strtoull(size.c_str(), nullptr, 10) == 0 ||
