@@ -1,9 +1,11 @@
 // The walk over a feature-page reply into the data area's page slots.
 #include <gtest/gtest.h>
 
-#include <cstddef>
+#include <algorithm>
 #include <cstring>
+#include <initializer_list>
 #include <optional>
+#include <sstream>
 #include <vector>
 
 #include "telm_private.h"
@@ -63,49 +65,85 @@ bool AllZero(const void* p, size_t size) {
     return std::all_of(b, b + size, [](VK_BYTE v) { return v == 0; });
 }
 
-// Every page's slot, written out here on purpose rather than taken from the library: a page that the
-// library's own table sends to the wrong member must show.
-struct Slot {
-    VK_BYTE page, subpage;
-    size_t offset, size;
-};
-
-#define SLOT(page, subpage, member)                                                                          \
-    Slot {                                                                                                   \
-        page, subpage, offsetof(SENSE_FEATURE_PAGES, member), sizeof(SENSE_FEATURE_PAGES::member)            \
+Bytes Hex(std::initializer_list<const char*> lines) {
+    Bytes out;
+    for (const char* line : lines) {
+        std::istringstream in(line);
+        unsigned v;
+        while (in >> std::hex >> v) {
+            out.push_back(static_cast<VK_BYTE>(v));
+        }
     }
+    return out;
+}
 
-const Slot kSlots[] = {
-    SLOT(0x01, 0x01, page_cache),
-    SLOT(0x01, 0x02, page_lu_cache),
-    SLOT(0x01, 0x03, page_cache_ratio),
-    SLOT(0x02, 0x01, page_raid),
-    SLOT(0x03, 0x01, page_backup),
-    SLOT(0x04, 0x01, page_background),
-    SLOT(0x04, 0x02, page_background_erase),
-    SLOT(0x05, 0x01, page_connectivity),
-    SLOT(0x06, 0x01, page_drive),
-    SLOT(0x07, 0x01, page_encryption),
-    SLOT(0x08, 0x01, page_io),
-    SLOT(0x08, 0x02, page_aio),
-    SLOT(0x09, 0x01, page_power_management),
-    SLOT(0x0A, 0x01, page_software_raid),
-    SLOT(0x0B, 0x01, page_b_sub_page_1),
-    SLOT(0x0C, 0x01, page_miscellaneous),
-    SLOT(0x0D, 0x01, page_nvme),
-    SLOT(0x0E, 0x02, page_perform_device_mgmt),
-    SLOT(0x0E, 0x03, page_oob_command),
-    SLOT(0x0E, 0x04, page_id_controller),
-    SLOT(0x0E, 0x05, page_set_controller_params),
-    SLOT(0x0E, 0x06, page_online_firmware_activation),
-    SLOT(0x0E, 0x07, page_backplane_discovery_protocol),
-    SLOT(0x0E, 0x08, page_manufacturing_data),
-    SLOT(0x0E, 0x0A, page_subsystem_info),
-    SLOT(0x10, 0x01, page_pldm_features_support),
-    SLOT(0x11, 0x01, page_managed_sed),
-};
+// A reply with every page that has a slot, in reverse slot order, and two pages that are known but
+// have none; the data bytes count up from 01 so that each is unique.
+// clang-format off
+const Bytes kAllPagesReply = Hex({
+    "FF FF F1 00",                                                             // header: 241 page bytes follow
+    "0E 01 02 00 01 02",                                                       // 0x0E/1: known, no slot
+    "11 01 01 00 03",                                                          // 0x11/1
+    "10 01 09 00 04 05 06 07 08 09 0A 0B 0C",                                  // 0x10/1
+    "0E 0A 01 00 0D",                                                          // 0x0E/10
+    "0E 08 01 00 0E",                                                          // 0x0E/8
+    "0E 07 13 00 0F 10 11 12 13 14 15 16 17 18 19 1A 1B 1C 1D 1E 1F 20 21",    // 0x0E/7
+    "0E 06 04 00 22 23 24 25",                                                 // 0x0E/6
+    "0E 05 04 00 26 27 28 29",                                                 // 0x0E/5
+    "0E 04 04 00 2A 2B 2C 2D",                                                 // 0x0E/4
+    "0E 03 05 00 2E 2F 30 31 32",                                              // 0x0E/3
+    "0E 02 05 00 33 34 35 36 37",                                              // 0x0E/2
+    "0D 01 04 00 38 39 3A 3B",                                                 // 0x0D/1
+    "0C 01 09 00 3C 3D 3E 3F 40 41 42 43 44",                                  // 0x0C/1
+    "0B 01 01 00 45",                                                          // 0x0B/1
+    "0A 01 01 00 46",                                                          // 0x0A/1
+    "0F 03 01 00 47",                                                          // 0x0F/3: known, no slot
+    "09 01 03 00 48 49 4A",                                                    // 0x09/1
+    "08 02 04 00 4B 4C 4D 4E",                                                 // 0x08/2
+    "08 01 01 00 4F",                                                          // 0x08/1
+    "07 01 01 00 50",                                                          // 0x07/1
+    "06 01 03 00 51 52 53",                                                    // 0x06/1
+    "05 01 04 00 54 55 56 57",                                                 // 0x05/1
+    "04 02 03 00 58 59 5A",                                                    // 0x04/2
+    "04 01 04 00 5B 5C 5D 5E",                                                 // 0x04/1
+    "03 01 01 00 5F",                                                          // 0x03/1
+    "02 01 08 00 60 61 62 63 64 65 66 67",                                     // 0x02/1
+    "01 03 01 00 68",                                                          // 0x01/3
+    "01 02 14 00 69 6A 6B 6C 6D 6E 6F 70 71 72 73 74 75 76 77 78 79 7A 7B 7C", // 0x01/2
+    "01 01 01 00 7D",                                                          // 0x01/1
+});
 
-#undef SLOT
+// What the walk leaves: each slot holds its page, header first, at its documented offset.
+const Bytes kAllPagesRecord = Hex({
+    "01 01 01 00 7D",                                                          //   0: page_cache
+    "01 02 14 00 69 6A 6B 6C 6D 6E 6F 70 71 72 73 74 75 76 77 78 79 7A 7B 7C", //   5: page_lu_cache
+    "01 03 01 00 68",                                                          //  29: page_cache_ratio
+    "02 01 08 00 60 61 62 63 64 65 66 67",                                     //  34: page_raid
+    "03 01 01 00 5F",                                                          //  46: page_backup
+    "04 01 04 00 5B 5C 5D 5E",                                                 //  51: page_background
+    "04 02 03 00 58 59 5A",                                                    //  59: page_background_erase
+    "05 01 04 00 54 55 56 57",                                                 //  66: page_connectivity
+    "06 01 03 00 51 52 53",                                                    //  74: page_drive
+    "07 01 01 00 50",                                                          //  81: page_encryption
+    "08 01 01 00 4F",                                                          //  86: page_io
+    "08 02 04 00 4B 4C 4D 4E",                                                 //  91: page_aio
+    "09 01 03 00 48 49 4A",                                                    //  99: page_power_management
+    "0A 01 01 00 46",                                                          // 106: page_software_raid
+    "0B 01 01 00 45",                                                          // 111: page_b_sub_page_1
+    "0C 01 09 00 3C 3D 3E 3F 40 41 42 43 44",                                  // 116: page_miscellaneous
+    "0D 01 04 00 38 39 3A 3B",                                                 // 129: page_nvme
+    "0E 02 05 00 33 34 35 36 37",                                              // 137: page_perform_device_mgmt
+    "0E 03 05 00 2E 2F 30 31 32",                                              // 146: page_oob_command
+    "0E 04 04 00 2A 2B 2C 2D",                                                 // 155: page_id_controller
+    "0E 05 04 00 26 27 28 29",                                                 // 163: page_set_controller_params
+    "0E 06 04 00 22 23 24 25",                                                 // 171: page_online_firmware_activation
+    "0E 07 13 00 0F 10 11 12 13 14 15 16 17 18 19 1A 1B 1C 1D 1E 1F 20 21",    // 179: page_backplane_discovery_protocol
+    "0E 08 01 00 0E",                                                          // 202: page_manufacturing_data
+    "0E 0A 01 00 0D",                                                          // 207: page_subsystem_info
+    "10 01 09 00 04 05 06 07 08 09 0A 0B 0C",                                  // 212: page_pldm_features_support
+    "11 01 01 00 03",                                                          // 225: page_managed_sed
+});
+// clang-format on
 
 class FeaturePageWalk : public ::testing::Test {
 protected:
@@ -113,34 +151,24 @@ protected:
 };
 
 TEST_F(FeaturePageWalk, EveryKnownPageLandsInItsSlotHeaderFirst) {
-    // Pages 0x0E/1 and 0x0F/3 are known without a slot; every slot page gets distinct data bytes.
-    std::vector<Page> pages = {{0x0E, 0x01, {0xAA, 0xAA}}};
-    VK_BYTE fill = 1;
-    for (const Slot& s : kSlots) {
-        Bytes data(s.size - 4);
-        for (VK_BYTE& b : data) {
-            b = fill++;
-        }
-        pages.push_back({s.page, s.subpage, data});
-    }
-    pages.push_back({0x0F, 0x03, {0xBB}});
-    const Bytes reply = Reply(pages);
-    ASSERT_LE(reply.size(), kSenseFeatureSize);
+    ASSERT_EQ(kAllPagesRecord.size(), sizeof(SENSE_FEATURE_PAGES));
+    Bytes reply = kAllPagesReply;
+    reply.resize(kSenseFeatureSize, 0);
     const SENSE_FEATURE_PAGES parsed = Parse(reply);
-
-    size_t position = 4 + 4 + 2; // after the starting header and the 0x0E/1 page
-    for (const Slot& s : kSlots) {
-        SCOPED_TRACE(::testing::Message() << "page " << int(s.page) << "/" << int(s.subpage));
-        const Bytes expected(reply.begin() + static_cast<std::ptrdiff_t>(position),
-                             reply.begin() + static_cast<std::ptrdiff_t>(position + s.size));
-        EXPECT_EQ(SlotBytes(reinterpret_cast<const VK_BYTE*>(&parsed) + s.offset, s.size), expected);
-        position += s.size;
-    }
+    const Bytes got = SlotBytes(&parsed, sizeof(parsed));
+    const auto differ = std::mismatch(got.begin(), got.end(), kAllPagesRecord.begin());
+    EXPECT_EQ(differ.first, got.end())
+        << "first difference at record offset " << (differ.first - got.begin());
     EXPECT_EQ(TelmarLogCapture::Count("Unknown page"), 0u);
     EXPECT_EQ(TelmarLogCapture::Count("size mismatch"), 0u);
-    // Named fields read through the slot types.
+    // Multi-byte fields sit where the slot layouts put them, little-endian.
     EXPECT_EQ(parsed.page_raid.PageHeader.bPageCode, 0x02);
     EXPECT_EQ(Value(parsed.page_raid.PageHeader.wPageLength), 8);
+    EXPECT_EQ(Value(parsed.page_raid.dwRAIDLevelSupportBitmap), 0x67666564u);
+    EXPECT_EQ(Value(parsed.page_lu_cache.dwMaxStripSize), 0x6F6E6D6Cu);
+    EXPECT_EQ(Value(parsed.page_nvme.wMaxNVMeStripSize), 0x3B3A);
+    EXPECT_EQ(parsed.page_backplane_discovery_protocol.bAllowedLinkWidths, 0x21);
+    EXPECT_EQ(Value(parsed.page_pldm_features_support.qwFlags), 0x0C0B0A0908070605u);
 }
 
 TEST_F(FeaturePageWalk, UnknownPagesAreSkippedAndLogged) {
