@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -130,9 +131,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!current.empty()) {
         args.push_back(current);
     }
+    // Each argument in a block of its exact size, so that a read past its end is caught.
+    std::vector<std::unique_ptr<char[]>> blocks;
     std::vector<char*> argv;
-    for (auto& a : args) {
-        argv.push_back(a.data());
+    for (const auto& a : args) {
+        blocks.push_back(std::make_unique<char[]>(a.size() + 1));
+        std::memcpy(blocks.back().get(), a.c_str(), a.size() + 1);
+        argv.push_back(blocks.back().get());
     }
     argv.push_back(nullptr);
     const int argc = static_cast<int>(args.size());

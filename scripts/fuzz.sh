@@ -13,8 +13,8 @@ while (($#)); do
     *) seconds=$1; shift ;;
   esac
 done
-dir=${QUORVEL_FUZZ_BUILD:-build-fuzz}
 root=$(pwd)
+dir=$(realpath -m "${QUORVEL_FUZZ_BUILD:-build-fuzz}")
 
 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
@@ -34,21 +34,21 @@ fi
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-artifacts=$root/$dir/fuzz-artifacts
+artifacts=$dir/fuzz-artifacts
 mkdir -p "$artifacts"
 start=$SECONDS
 for name in "${names[@]}"; do
-  corpus=$root/$dir/fuzz-corpus/$name
+  corpus=$dir/fuzz-corpus/$name
   mkdir -p "$corpus"
   echo "fuzz $name for ${seconds}s"
   # The first directory takes the new inputs; the repository's corpus is read only.
-  if ! "$root/$dir/fuzz/${name}_fuzz" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=8192 \
+  if ! "$dir/fuzz/${name}_fuzz" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=8192 \
        -print_final_stats=1 -artifact_prefix="$artifacts/$name-" "$corpus" "$root/fuzz/corpus/$name" \
-       >"$root/$dir/fuzz-$name.log" 2>&1; then
-    tail -n 60 "$root/$dir/fuzz-$name.log"
+       >"$dir/fuzz-$name.log" 2>&1; then
+    tail -n 60 "$dir/fuzz-$name.log"
     echo "FUZZ FAILURE in $name: input kept in $artifacts/ (add it to fuzz/corpus/$name/ once fixed)"
     exit 1
   fi
-  grep -E '^stat::number_of_executed_units|^stat::new_units_added' "$root/$dir/fuzz-$name.log" | sed "s/^/  /"
+  grep -E '^stat::number_of_executed_units|^stat::new_units_added' "$dir/fuzz-$name.log" | sed "s/^/  /"
 done
 echo "fuzzing passed: ${#names[@]} targets, ${seconds}s each, $((SECONDS - start))s in all"
