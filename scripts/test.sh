@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Install, build and run every test: once optimised, once under ASan+UBSan.
+# Install, build and run every test: once optimised, once under ASan+UBSan; then fuzz each target
+# briefly in a clang build (at most 8 minutes of fuzzing in all).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -14,4 +15,5 @@ for variant in release asan; do
   cmake --build "$dir" -j "$jobs"
   ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 300
 done
+QUORVEL_FUZZ_BUILD=build-ci-fuzz QUORVEL_FUZZ_JOBS=$jobs bash scripts/fuzz.sh 20 --budget 480
 echo "all tests passed"
