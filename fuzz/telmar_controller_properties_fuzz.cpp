@@ -52,13 +52,20 @@ char* AdapterTypeAsText(PCDA cda, char* buffer, size_t size) {
 }
 
 constexpr TextGetter kTextGetters[] = {
-    VK_GetControllerProductID,        VK_GetControllerFamilyID,
-    VK_GetControllerVendorID,         VK_GetControllerFirmwareVersion,
-    VK_GetControllerPendingFirmwareVersion, VK_GetControllerFirmwareCompileTimeStamp,
-    VK_GetControllerHardwareRevision, VK_GetControllerHardwareMinorRevision,
-    VK_GetControllerSerialNumber,     VK_GetControllerDriverVersion,
-    VK_GetControllerWWN,              VK_GetControllerSlotNumber,
-    VK_GetControllerPCILocation,      AdapterTypeAsText,
+    VK_GetControllerProductID,
+    VK_GetControllerFamilyID,
+    VK_GetControllerVendorID,
+    VK_GetControllerFirmwareVersion,
+    VK_GetControllerPendingFirmwareVersion,
+    VK_GetControllerFirmwareCompileTimeStamp,
+    VK_GetControllerHardwareRevision,
+    VK_GetControllerHardwareMinorRevision,
+    VK_GetControllerSerialNumber,
+    VK_GetControllerDriverVersion,
+    VK_GetControllerWWN,
+    VK_GetControllerSlotNumber,
+    VK_GetControllerPCILocation,
+    AdapterTypeAsText,
 };
 
 void CheckText(PCDA cda, size_t index, size_t size) {
@@ -74,7 +81,8 @@ void CheckText(PCDA cda, size_t index, size_t size) {
         }
     }
     // The minor revision is left as it was when the controller does not offer it.
-    if (size != 0 && getter != VK_GetControllerHardwareMinorRevision && std::memchr(buffer.data(), 0, size) == nullptr) {
+    if (size != 0 && getter != VK_GetControllerHardwareMinorRevision &&
+        std::memchr(buffer.data(), 0, size) == nullptr) {
         Fail("not terminated", index, size);
     }
 }
@@ -147,7 +155,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (unsigned selector = 0; selector <= 0x0F; ++selector) {
         const auto s = static_cast<VK_BYTE>(selector);
         sum += VK_GetControllerStripSizeSupport(cda, s) + _VK_GetControllerMaxStripSizeSupport(cda, s) +
-               _VK_GetControllerMinStripSizeSupport(cda, s) + _VK_GetControllerLUCacheStripSizeSupport(cda, s);
+               _VK_GetControllerMinStripSizeSupport(cda, s) +
+               _VK_GetControllerLUCacheStripSizeSupport(cda, s);
     }
     sum += _VK_GetControllerMaxNVMeStripSize(cda);
     g_sink = sum;

@@ -35,9 +35,7 @@ protected:
         std::memset(memory_.get(), 0, VK_GetCDASize());
         c()->flags[kCDAFlagsBuffers] = kCDAValidIdentifyController | kCDAValidSubsystemParameters;
     }
-    ~ControllerProperties() override {
-        PN_DestroyDeviceDescriptor(c()->controller_handle);
-    }
+    ~ControllerProperties() override { PN_DestroyDeviceDescriptor(c()->controller_handle); }
     _CDA* c() { return reinterpret_cast<_CDA*>(memory_.get()); }
     PCDA cda() { return memory_.get(); }
     IDENTIFY_CONTROLLER& id() { return c()->identify_controller_buffer; }
@@ -135,8 +133,10 @@ TEST_F(ControllerProperties, AdapterTypeFollowsTheTrimmedProductID) {
         const char* text;
     };
     const Row rows[] = {
-        {"  PQ-16i Sim    ", kAdapterVeskArray, "PQ-16i Sim"}, {"HQ-8e", kAdapterVeskHBA, "HQ-8e"},
-        {"BQ-4i", kAdapterDynamicVeskArray, "BQ-4i"},          {"Smart 4i", kAdapterArrayController, "Smart 4i"},
+        {"  PQ-16i Sim    ", kAdapterVeskArray, "PQ-16i Sim"},
+        {"HQ-8e", kAdapterVeskHBA, "HQ-8e"},
+        {"BQ-4i", kAdapterDynamicVeskArray, "BQ-4i"},
+        {"Smart 4i", kAdapterArrayController, "Smart 4i"},
         {"", kAdapterArrayController, ""},
     };
     for (const Row& r : rows) {
@@ -184,9 +184,9 @@ TEST_F(ControllerProperties, SlotFromIdentify) {
         const char* expected;
     };
     const Row rows[] = {
-        {400, 31, 0, true, "0b"},          {400, 31, 0, false, "31"},   {400, 0xFF, 5, false, "UNKNOWN"},
-        {453, 4, 9, false, "4"},           {454, 4, 9, false, "9"},     {454, 4, 0xFFFF, false, "UNKNOWN"},
-        {454, 0xFF, 31, true, "0b"},       {454, 0, 300, false, "300"},
+        {400, 31, 0, true, "0b"},    {400, 31, 0, false, "31"},   {400, 0xFF, 5, false, "UNKNOWN"},
+        {453, 4, 9, false, "4"},     {454, 4, 9, false, "9"},     {454, 4, 0xFFFF, false, "UNKNOWN"},
+        {454, 0xFF, 31, true, "0b"}, {454, 0, 300, false, "300"},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(::testing::Message() << r.fixed_length << " " << int(r.slot) << " " << r.extended_slot);
@@ -208,7 +208,10 @@ TEST_F(ControllerProperties, SlotFromTheDescriptorWhenIdentifyDoesNotKnowIt) {
         const char* expected;
     };
     const Row rows[] = {
-        {"SLOT", true, "12"}, {"MEZZ", true, "12"}, {"XSLT", true, "UNKNOWN"}, {"SLOT", false, "UNKNOWN"},
+        {"SLOT", true, "12"},
+        {"MEZZ", true, "12"},
+        {"XSLT", true, "UNKNOWN"},
+        {"SLOT", false, "UNKNOWN"},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.format);
@@ -221,12 +224,14 @@ TEST_F(ControllerProperties, SlotFromTheDescriptorWhenIdentifyDoesNotKnowIt) {
     }
     // A slot number of the wrong width is not taken.
     const VK_WORD short_number = 12;
-    ASSERT_NO_FATAL_FAILURE(SetDescriptor(
-        {{kDevicePropertySlotFormat, "SLOT", 4}, {kDevicePropertySlotNumber, &short_number, sizeof(short_number)}}));
+    ASSERT_NO_FATAL_FAILURE(
+        SetDescriptor({{kDevicePropertySlotFormat, "SLOT", 4},
+                       {kDevicePropertySlotNumber, &short_number, sizeof(short_number)}}));
     EXPECT_EQ(Text(VK_GetControllerSlotNumber, 8), "UNKNOWN");
     // IDENTIFY unreadable: the descriptor still answers.
     Unreadable();
-    ASSERT_NO_FATAL_FAILURE(SetDescriptor({{kDevicePropertySlotFormat, "SLOT", 4}, {kDevicePropertySlotNumber, number, 4}}));
+    ASSERT_NO_FATAL_FAILURE(
+        SetDescriptor({{kDevicePropertySlotFormat, "SLOT", 4}, {kDevicePropertySlotNumber, number, 4}}));
     EXPECT_EQ(Text(VK_GetControllerSlotNumber, 8), "12");
 }
 
@@ -260,12 +265,14 @@ TEST_F(ControllerProperties, EveryTextGetterFollowsTheBufferRule) {
     };
     const Getter getters[] = {
         {"product id", VK_GetControllerProductID, kMinGetControllerProductIDBufferLength,
-         "Destination for ctrl product ID NULL", "Destination for ctrl product ID not large enough", "PQ-16i Sim", ""},
+         "Destination for ctrl product ID NULL", "Destination for ctrl product ID not large enough",
+         "PQ-16i Sim", ""},
         {"family id", VK_GetControllerFamilyID, kMinGetControllerFamilyIDBufferLength,
-         "Destination for ctrl family ID NULL", "Destination for ctrl family ID not large enough", "QVSIM Gen2 RAID",
-         ""},
+         "Destination for ctrl family ID NULL", "Destination for ctrl family ID not large enough",
+         "QVSIM Gen2 RAID", ""},
         {"vendor id", VK_GetControllerVendorID, kMinGetControllerVendorIDBufferLength,
-         "Destination for ctrl vendor ID NULL", "Destination for ctrl vendor ID not large enough", "QVSIM", ""},
+         "Destination for ctrl vendor ID NULL", "Destination for ctrl vendor ID not large enough", "QVSIM",
+         ""},
         {"firmware version", VK_GetControllerFirmwareVersion, kMinGetControllerFirmwareVersionBufferLength,
          "Destination for ctrl fw version NULL", "Destination for ctrl fw (32) version not large enough (32)",
          "5.32-0", ""},
@@ -283,15 +290,16 @@ TEST_F(ControllerProperties, EveryTextGetterFollowsTheBufferRule) {
         {"serial number", VK_GetControllerSerialNumber, kMinGetControllerSerialNumberBufferLength,
          "Destination for ctrl s/n NULL", "Destination for ctrl s/n not large enough", "QVS0A1B2C3D4", ""},
         {"driver version", VK_GetControllerDriverVersion, kMinGetControllerDriverVersionBufferLength,
-         "Destination for driver version is NULL", "Destination for driver version is too small", "3.4.20-sim", ""},
+         "Destination for driver version is NULL", "Destination for driver version is too small",
+         "3.4.20-sim", ""},
         {"WWN", VK_GetControllerWWN, kMinGetControllerWWNBufferLength, "Destination for ctrl WWN NULL",
          "Destination for ctrl WWN not large enough", "51D7B00000A1B2C0", ""},
         {"slot", VK_GetControllerSlotNumber, kMinGetControllerSlotNumberBufferLength,
          "Destination for ctrl slot number NULL", "Destination for ctrl slot number not large enough", "3",
          "UNKNOWN"},
         {"PCI location", VK_GetControllerPCILocation, kMinGetControllerPCILocationBufferLength,
-         "Destination for ctrl PCI location NULL", "Destination for ctrl PCI location not large enough", "UNKNOWN",
-         "UNKNOWN"},
+         "Destination for ctrl PCI location NULL", "Destination for ctrl PCI location not large enough",
+         "UNKNOWN", "UNKNOWN"},
     };
     for (const Getter& g : getters) {
         SCOPED_TRACE(g.name);
@@ -301,8 +309,9 @@ TEST_F(ControllerProperties, EveryTextGetterFollowsTheBufferRule) {
         TelmarLogCapture::lines().clear();
 
         EXPECT_EQ(g.get(cda(), nullptr, 64), nullptr);
-        EXPECT_EQ(TelmarLogCapture::Count(std::string("Assertion 'buffer != NULL' failed: ") + g.null_explanation),
-                  1u);
+        EXPECT_EQ(
+            TelmarLogCapture::Count(std::string("Assertion 'buffer != NULL' failed: ") + g.null_explanation),
+            1u);
 
         char untouched[4] = {'x', 'y', 'z', 'w'};
         EXPECT_EQ(g.get(cda(), untouched, 0), untouched);
@@ -429,9 +438,10 @@ TEST_F(ControllerProperties, SpinupParametersPastTheirFixedLength) {
     id().dwDriveSpinupDelay = 2;
     id().dwFixedStructureLength = 361;
     EXPECT_EQ(VK_GetControllerSpinupParameter(cda(), kSimultaneousSpinupCount), 0u);
-    EXPECT_EQ(TelmarLogCapture::Count("Assertion 'dwFixedStructureLength > 361' failed: Spinup params are not "
-                                      "published by this ctrl"),
-              1u);
+    EXPECT_EQ(
+        TelmarLogCapture::Count("Assertion 'dwFixedStructureLength > 361' failed: Spinup params are not "
+                                "published by this ctrl"),
+        1u);
     id().dwFixedStructureLength = 362;
     EXPECT_EQ(VK_GetControllerSpinupParameter(cda(), kSimultaneousSpinupCount), 4u);
     EXPECT_EQ(VK_GetControllerSpinupParameter(cda(), kDriveSpinupDelaySec), 2u);
@@ -456,8 +466,9 @@ TEST_F(ControllerProperties, ErrorWordLockupAndNVRAM) {
         VK_DWORD yet_more;
         VK_WORD word;
     };
-    const Bit bits[] = {{0x08, 0, 0, 0x0001}, {0x04, 0, 0, 0x0002}, {0x02, 0, 0, 0x0004}, {0, 0x02, 0, 0x0008},
-                        {0, 0x01, 0, 0x0010}, {0, 0, 0x08, 0x0020}, {0xF1, 0xFC, ~0x08u, 0}};
+    const Bit bits[] = {{0x08, 0, 0, 0x0001},   {0x04, 0, 0, 0x0002}, {0x02, 0, 0, 0x0004},
+                        {0, 0x02, 0, 0x0008},   {0, 0x01, 0, 0x0010}, {0, 0, 0x08, 0x0020},
+                        {0xF1, 0xFC, ~0x08u, 0}};
     for (const Bit& b : bits) {
         id().bActiveROMStatus = b.rom;
         id().bControllerPostStatus = b.post;
@@ -499,7 +510,8 @@ TEST_F(ControllerProperties, SystemPropertiesOfTheControllersDescriptor) {
 
     std::vector<VK_BYTE> copy(whole + 4, 0xEE);
     EXPECT_EQ(VK_GetControllerSystemProperty(cda(), 0xFF, copy.data(), static_cast<VK_DWORD>(whole - 1)), 2);
-    EXPECT_EQ(VK_GetControllerSystemProperty(cda(), 0xFF, copy.data(), static_cast<VK_DWORD>(copy.size())), 0);
+    EXPECT_EQ(VK_GetControllerSystemProperty(cda(), 0xFF, copy.data(), static_cast<VK_DWORD>(copy.size())),
+              0);
     EXPECT_EQ(std::memcmp(copy.data(), c()->controller_handle, whole), 0);
     EXPECT_EQ(copy[whole], 0xEE) << "exactly the descriptor's own size";
     VK_QWORD read = 0;

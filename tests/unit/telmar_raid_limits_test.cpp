@@ -50,11 +50,12 @@ TEST_F(RaidLimits, PCIBusTypeNeedsPCIeAndAGeneration) {
         VK_BYTE generation;
         VK_BOOL expected;
     };
-    const Row rows[] = {{kPCIe, 3, kTrue}, {kPCIe, 1, kTrue}, {kPCIe, 0, kFalse}, {kPCIX, 3, kFalse},
-                        {kPCIX, 0, kFalse}, {0, 3, kFalse},   {3, 3, kFalse},    {0xFF, 3, kFalse}};
+    const Row rows[] = {{kPCIe, 3, kTrue},  {kPCIe, 1, kTrue}, {kPCIe, 0, kFalse}, {kPCIX, 3, kFalse},
+                        {kPCIX, 0, kFalse}, {0, 3, kFalse},    {3, 3, kFalse},     {0xFF, 3, kFalse}};
     for (const Row& r : rows) {
         id().bPCIEGeneration = r.generation;
-        EXPECT_EQ(VK_ControllerSupportsPCIBusType(cda(), r.bus), r.expected) << int(r.bus) << " gen " << int(r.generation);
+        EXPECT_EQ(VK_ControllerSupportsPCIBusType(cda(), r.bus), r.expected)
+            << int(r.bus) << " gen " << int(r.generation);
     }
     Unreadable();
     EXPECT_EQ(VK_ControllerSupportsPCIBusType(cda(), kPCIe), kFalse);
@@ -90,11 +91,24 @@ TEST_F(RaidLimits, DriveCountsByLevel) {
         VK_WORD counts;
     };
     const Row rows[] = {
-        {16, kRAID0, 0x0110},        {16, kRAID1, 0x0210},        {16, kRAID10, 0x0410},  {16, kRAID5, 0x0310},
-        {16, kRAID50, 0x0610},       {16, kRAID6, 0x0410},        {16, kRAID60, 0x0810},  {16, kRAID1Triple, 0x030F},
-        {16, kRAID10Triple, 0x060F}, {7, kRAID10, 0x0406},        {7, kRAID1Triple, 0x0306}, {7, kRAID5, 0x0307},
-        {7, kRAID60, 0x0806},        {255, kRAID1, 0x02FE},       {255, kRAID10Triple, 0x06FF}, {16, 0, 0},
-        {16, 0x0A, 0},               {16, kInvalidRAID, 0},
+        {16, kRAID0, 0x0110},
+        {16, kRAID1, 0x0210},
+        {16, kRAID10, 0x0410},
+        {16, kRAID5, 0x0310},
+        {16, kRAID50, 0x0610},
+        {16, kRAID6, 0x0410},
+        {16, kRAID60, 0x0810},
+        {16, kRAID1Triple, 0x030F},
+        {16, kRAID10Triple, 0x060F},
+        {7, kRAID10, 0x0406},
+        {7, kRAID1Triple, 0x0306},
+        {7, kRAID5, 0x0307},
+        {7, kRAID60, 0x0806},
+        {255, kRAID1, 0x02FE},
+        {255, kRAID10Triple, 0x06FF},
+        {16, 0, 0},
+        {16, 0x0A, 0},
+        {16, kInvalidRAID, 0},
     };
     for (const Row& r : rows) {
         id().wMaximumPhysicalDrivesPerLogicalUnit = static_cast<VK_WORD>(0x0200 | r.l); // high byte ignored
@@ -116,7 +130,8 @@ TEST_F(RaidLimits, DriveInterfaces) {
         for (VK_BYTE type : never) {
             EXPECT_EQ(VK_ControllerSupportsPDInterface(cda(), type), kFalse) << int(type);
         }
-        EXPECT_EQ(VK_ControllerSupportsPDInterface(cda(), kPhysicalDriveInterfaceSAS12G), version > 2 ? kTrue : kFalse)
+        EXPECT_EQ(VK_ControllerSupportsPDInterface(cda(), kPhysicalDriveInterfaceSAS12G),
+                  version > 2 ? kTrue : kFalse)
             << "version " << int(version);
     }
 }
@@ -142,7 +157,8 @@ TEST_F(RaidLimits, MaximumStripSizes) {
         {0, 0, 0, true, MiB, 256 * KiB, MiB, MiB},
     };
     for (const Row& r : rows) {
-        SCOPED_TRACE(::testing::Message() << std::hex << r.r01 << " " << r.r45 << " " << r.r6 << " sw " << r.software_raid);
+        SCOPED_TRACE(::testing::Message()
+                     << std::hex << r.r01 << " " << r.r45 << " " << r.r6 << " sw " << r.software_raid);
         id().wMaximumRAID01StripeSize = r.r01;
         id().wMaximumRAID45StripeSize = r.r45;
         id().wMaximumRAID6StripeSize = r.r6;
@@ -159,7 +175,8 @@ TEST_F(RaidLimits, FullStripeSaturatesInsteadOfWrapping) {
         VK_DWORD mib;
         VK_DWORD bytes;
     };
-    const Row rows[] = {{8, 8u << 20}, {0, 0}, {4095, 4095u << 20}, {4096, 0xFFFFFFFF}, {0xFFFFFFFF, 0xFFFFFFFF}};
+    const Row rows[] = {
+        {8, 8u << 20}, {0, 0}, {4095, 4095u << 20}, {4096, 0xFFFFFFFF}, {0xFFFFFFFF, 0xFFFFFFFF}};
     for (const Row& r : rows) {
         id().dwMaximumSafeFullStripeSizeMB = r.mib;
         EXPECT_EQ(Strip(kControllerStripSizeMaxFullStripeSizeBytes), r.bytes) << r.mib;
@@ -177,8 +194,8 @@ TEST_F(RaidLimits, MinimumStripSizesKeepAllThirtyTwoBits) {
         VK_DWORD non_parity, parity;
     };
     const Row rows[] = {
-        {17, 32, 8192, 16384},        // 17 blocks: whole KiB, 8 KiB
-        {128, 16, 65536, 8192},       // 128 blocks would read 0 in 16 bits
+        {17, 32, 8192, 16384},  // 17 blocks: whole KiB, 8 KiB
+        {128, 16, 65536, 8192}, // 128 blocks would read 0 in 16 bits
         {0xFFFF, 1024, 32767u * 1024, 512u * 1024},
         {0, 1, 0, 0},
     };
