@@ -123,6 +123,48 @@ typedef void* PCDA;
 #define kEncryptionFeatureKeyManagerConversion 0x0000000000200000ULL
 #define kEncryptionFeatureClearEncryption 0x0000000000400000ULL
 #define kEncryptionFeatureConvertToPlaintext 0x0000000000800000ULL
+#define IS_PARITY_RAID(raid_level)                                                                           \
+    ((raid_level) == kRAID5 || (raid_level) == kRAID50 || (raid_level) == kRAID6 || (raid_level) == kRAID60)
+
+/* Drive-count word of VK_GetMinMaxPDForRAIDLevel: minimum in the high byte, maximum in the low byte. */
+#define kRAIDMinDriveMask 0xFF00
+#define kRAIDMinDriveShift 8
+#define kRAIDMaxDriveMask 0x00FF
+#define RAID_MIN_PD_NUMBER(w) ((VK_BYTE)(((w)&kRAIDMinDriveMask) >> kRAIDMinDriveShift))
+#define RAID_MAX_PD_NUMBER(w) ((VK_BYTE)((w)&kRAIDMaxDriveMask))
+
+/* Drive interface types of VK_ControllerSupportsPDInterface. */
+#define kPhysicalDriveInterfaceSAS3G 0x01
+#define kPhysicalDriveInterfaceSATA1_5G 0x02
+#define kPhysicalDriveInterfaceSATA3G 0x03
+#define kPhysicalDriveInterfaceSAS6G 0x04
+#define kPhysicalDriveInterfaceSAS12G 0x05
+#define kPhysicalDriveInterfaceSATA6G 0x06
+#define kPhysicalDriveInterfaceMixSAS 0x11
+#define kPhysicalDriveInterfaceMixSATA 0x12
+#define kPhysicalDriveMixEnclosure 0x13
+#define kPhysicalDriveMixSAS_SATA 0x14
+#define kPhysicalDriveMixSSD_SAS_SATA 0x15
+#define kPhysicalDriveMixSSD_HDD 0x16
+
+/* Bus types of VK_ControllerSupportsPCIBusType. */
+#define kPCIe 1
+#define kPCIX 2
+
+/* Selectors of VK_GetControllerStripSizeSupport; every answer is in bytes. */
+#define kControllerStripSizeMaxFullStripeSizeBytes 0x01
+#define kControllerStripSizeMaxStripSizeBytes 0x02
+#define kControllerStripSizeMaxRAID01StripSizeBytes 0x03
+#define kControllerStripSizeMaxRAID5StripSizeBytes 0x04
+#define kControllerStripSizeMaxRAID6StripSizeBytes 0x05
+#define kControllerStripSizeMinStripSizeBytes 0x06
+#define kControllerStripSizeMinNonParityStripSizeBytes 0x07
+#define kControllerStripSizeMinParityStripSizeBytes 0x08
+#define kControllerStripSizeMaxNVMeStripSizeBytes 0x09
+#define kControllerStripSizeLUCacheMaxFullStripeSizeBytes 0x0A
+#define kControllerStripSizeLUCacheMaxStripSizeBytes 0x0B
+#define kControllerStripSizeLUCacheMinFullStripeSizeBytes 0x0C
+#define kControllerStripSizeLUCacheMinStripSizeBytes 0x0D
 
 PN_EXTERN_C_BEGIN
 
@@ -223,6 +265,24 @@ VK_API VK_BOOL VK_ControllerSupportsPSS(PCDA cda);
 VK_API VK_BOOL VK_ControllerSupportsHealArray(PCDA cda);
 VK_API VK_BOOL VK_ControllerSupportsMaxReadRequestSize(PCDA cda);
 VK_API VK_BOOL VK_ControllerSupportsMaxPayloadSize(PCDA cda);
+/* kTrue only for kPCIe on a controller that reports its PCIe generation. */
+VK_API VK_BOOL VK_ControllerSupportsPCIBusType(PCDA cda, VK_BYTE bus_type);
+VK_API VK_WORD VK_ControllerSupportsMaxArrayCount(PCDA cda);
+
+/* Drive counts and limits; 0 when the controller cannot be read. The drive-count word does not say
+ * whether the level itself is supported. */
+VK_API VK_WORD VK_GetMinMaxPDForRAIDLevel(PCDA cda, VK_BYTE raid_level);
+VK_API VK_WORD VK_ControllerSupportsMaxLogicalDriveCount(PCDA cda);
+VK_API VK_WORD VK_ControllerSupportsMaxPhysicalDriveCount(PCDA cda);
+VK_API VK_WORD VK_ControllerSupportsMaxPhysicalDrivesPerLogicalDriveCount(PCDA cda);
+VK_API VK_BOOL VK_ControllerSupportsPDInterface(PCDA cda, VK_BYTE interface_type);
+
+/* Strip and stripe limits in bytes; 0 for an unknown selector. */
+VK_API VK_DWORD VK_GetControllerStripSizeSupport(PCDA cda, VK_BYTE size_type);
+VK_API VK_DWORD _VK_GetControllerMaxStripSizeSupport(PCDA cda, VK_BYTE size_type);
+VK_API VK_DWORD _VK_GetControllerMinStripSizeSupport(PCDA cda, VK_BYTE size_type);
+VK_API VK_DWORD _VK_GetControllerMaxNVMeStripSize(PCDA cda);
+VK_API VK_DWORD _VK_GetControllerLUCacheStripSizeSupport(PCDA cda, VK_BYTE size_type);
 
 /* Capability words. */
 VK_API VK_DWORD VK_GetControllerSupportFlags(PCDA cda);

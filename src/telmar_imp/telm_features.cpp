@@ -12,11 +12,6 @@
 #include "telm_pprivate.h"
 #include "telm_private.h"
 
-// Running firmware version (controller identity).
-PN_EXTERN_C_BEGIN
-VK_API char* VK_GetControllerFirmwareVersion(PCDA cda, char* buffer, size_t size);
-PN_EXTERN_C_END
-
 namespace {
 
 constexpr VK_DWORD kFeaturePagesOfferedBit = 0x80000000; // IDENTIFY dwEvenMoreControllerFlags
@@ -1121,4 +1116,325 @@ VK_WORD VK_ControllerSupportsMaxSpareDriveCount(PCDA cda) {
     // A controller that reports no drives per logical drive has no room for spares, not 65,535.
     const VK_WORD per_logical_drive = _VK_CDA(cda)->identify_controller_buffer.wMaximumPhysicalDrivesPerLogicalUnit;
     return per_logical_drive == 0 ? 0 : static_cast<VK_WORD>(per_logical_drive - 1);
+}
+
+// ---- RAID drive counts, limits and strip sizes -----------------------------------------------------
+
+#include "pavl_bytes.h"
+#include "ptelm_properties.h"
+#include "telm_prop_decode.h"
+
+namespace telmar::decode {
+
+VK_WORD MinMaxDrives(VK_BYTE drives_per_logical_drive, VK_BYTE raid_level) {
+    const unsigned l = drives_per_logical_drive;
+    if (l == 0) {
+        return 0;
+    }
+    const unsigned even = l & ~1u;
+    const unsigned triple = l / 3 * 3;
+    unsigned minimum = 0;
+    unsigned maximum = 0;
+    switch (raid_level) {
+        case kRAID0: minimum = 1; maximum = l; break;
+        case kRAID1: minimum = 2; maximum = even; break;
+        case kRAID10: minimum = 4; maximum = even; break;
+        case kRAID5: minimum = 3; maximum = l; break;
+        case kRAID50: minimum = 6; maximum = even; break;
+        case kRAID6: minimum = 4; maximum = l; break;
+        case kRAID60: minimum = 8; maximum = even; break;
+        case kRAID1Triple: minimum = 3; maximum = triple; break;
+        case kRAID10Triple: minimum = 6; maximum = triple; break;
+        default: break;
+    }
+    return static_cast<VK_WORD>(minimum << kRAIDMinDriveShift | maximum);
+}
+
+bool PDInterfaceSupported(VK_BYTE interface_type, VK_BYTE firmware_feature_version) {
+    switch (interface_type) {
+        case kPhysicalDriveInterfaceSAS3G:
+        case kPhysicalDriveInterfaceSATA1_5G:
+        case kPhysicalDriveInterfaceSATA3G:
+        case kPhysicalDriveInterfaceSAS6G:
+        case kPhysicalDriveInterfaceSATA6G:
+        case kPhysicalDriveInterfaceMixSAS:
+        case kPhysicalDriveInterfaceMixSATA:
+        case kPhysicalDriveMixEnclosure:
+            return true;
+        case kPhysicalDriveInterfaceSAS12G:
+            return firmware_feature_version > 2;
+        default:
+            return false;
+    }
+}
+
+namespace {
+// A 32-bit byte count of `value` units of `unit` bytes, saturated rather than wrapped.
+VK_DWORD SaturatedBytes(VK_QWORD value, VK_QWORD unit) {
+    const VK_QWORD bytes = value * unit; // both below 2^32: no 64-bit wrap
+    return bytes > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<VK_DWORD>(bytes);
+}
+} // namespace
+
+VK_DWORD FullStripeBytes(ByteView id) {
+    return SaturatedBytes(Le32(id, identify::kMaximumSafeFullStripeSizeMB), 1u << 20);
+}
+
+VK_DWORD MaxStripBytes(ByteView id, VK_BYTE size_type, bool software_raid) {
+    constexpr VK_WORD kNotReported = 0xFFFF;
+    const VK_WORD w01 = Le16(id, identify::kMaximumRAID01StripeSize);
+    const VK_WORD w45 = Le16(id, identify::kMaximumRAID45StripeSize);
+    const VK_WORD w6 = Le16(id, identify::kMaximumRAID6StripeSize);
+    const VK_DWORD r01 = VK_DWORD{w01} * 512;
+    const VK_DWORD r45 = VK_DWORD{w45} * 512;
+    const VK_DWORD r6 = VK_DWORD{w6} * 512;
+    VK_DWORD bytes = 0;
+    switch (size_type) {
+        case kControllerStripSizeMaxStripSizeBytes:
+            if (w01 != kNotReported) {
+                bytes = r01;
+            }
+            if (w45 != kNotReported && r45 > bytes) {
+                bytes = r45;
+            }
+            if (w6 != kNotReported && r6 > bytes) {
+                bytes = r6;
+            }
+            break;
+        case kControllerStripSizeMaxRAID01StripSizeBytes:
+            bytes = r01;
+            break;
+        case kControllerStripSizeMaxRAID5StripSizeBytes:
+            bytes = r45;
+            break;
+        case kControllerStripSizeMaxRAID6StripSizeBytes:
+            bytes = r6;
+            break;
+        default:
+            return 0;
+    }
+    if (bytes == 0 || bytes > kMaxStripSizeCap) {
+        bytes = kMaxStripSizeCap;
+    }
+    // The software-RAID limit holds for the default too.
+    if (size_type == kControllerStripSizeMaxRAID01StripSizeBytes && software_raid && bytes > kSoftwareRAIDMaxStrip) {
+        bytes = kSoftwareRAIDMaxStrip;
+    }
+    return bytes;
+}
+
+StripMinima MinStripBytes(ByteView id, bool reports_minima) {
+    if (!reports_minima) {
+        return {kDefaultMinStripSize, kDefaultMinStripSize};
+    }
+    // Whole KiB of the block counts, in 32 bits: 128 blocks and more would wrap a 16-bit result.
+    return {VK_DWORD{Le16(id, identify::kMinRAID01StripSize)} / 2 * 1024,
+            VK_DWORD{Le16(id, identify::kMinParityStripSize)} / 2 * 1024};
+}
+
+bool IdentifyReportsMinima(ByteView id) {
+    return ExtraFlagsGateOpen(id) && (Le32(id, identify::kExtraControllerFlags) & 0x01000000) != 0;
+}
+
+std::optional<bool> RAIDPageReportsMinima(ByteView raid_page) {
+    if (U8(raid_page, 0) == 0) {
+        return std::nullopt;
+    }
+    return (U8(raid_page, offsetof(SENSE_FEATURE_PAGE_2_RAID_SUB_PAGE_1, bFlags2)) & 0x40) != 0;
+}
+
+VK_DWORD NVMeMaxStripBytes(ByteView nvme_page) {
+    if (U8(nvme_page, 0) == 0) {
+        return 0;
+    }
+    return VK_DWORD{Le16(nvme_page, offsetof(SENSE_FEATURE_PAGE_D_NVME_SUB_PAGE_1, wMaxNVMeStripSize))} * 1024;
+}
+
+VK_DWORD LUCacheStripBytes(ByteView lu_cache_page, VK_BYTE size_type) {
+    using Page = SENSE_FEATURE_PAGE_1_CACHE_SUB_PAGE_2_LU_CACHE;
+    const bool reported = (U8(lu_cache_page, offsetof(Page, bFlags)) & 0x40) != 0;
+    size_t field = 0;
+    VK_DWORD fallback = kDefaultLUCacheSize;
+    switch (size_type) {
+        case kControllerStripSizeLUCacheMaxFullStripeSizeBytes:
+            field = offsetof(Page, dwMaxStripeSize);
+            break;
+        case kControllerStripSizeLUCacheMaxStripSizeBytes:
+            field = offsetof(Page, dwMaxStripSize);
+            break;
+        case kControllerStripSizeLUCacheMinFullStripeSizeBytes:
+            field = offsetof(Page, dwMinStripeSize);
+            break;
+        case kControllerStripSizeLUCacheMinStripSizeBytes:
+            field = offsetof(Page, dwMinStripSize);
+            fallback = kDefaultMinStripSize;
+            break;
+        default:
+            return 0;
+    }
+    return reported ? SaturatedBytes(Le32(lu_cache_page, field), 1024) : fallback;
+}
+
+} // namespace telmar::decode
+
+namespace {
+namespace limits_detail {
+
+using pavlin::ByteView;
+namespace dec = telmar::decode;
+
+ByteView IdentifyOf(const _CDA* c) {
+    return ByteView(&c->identify_controller_buffer, sizeof(c->identify_controller_buffer));
+}
+
+template <typename Slot> ByteView SlotOf(const Slot& slot) {
+    return ByteView(&slot, sizeof(slot));
+}
+
+// A value of the cached identify reply; 0 when it cannot be loaded.
+template <typename Decode> auto IdentifyValue(PCDA cda, Decode decode) -> decltype(decode(ByteView())) {
+    if (cda == nullptr) {
+        return 0;
+    }
+    CDALock guard(cda);
+    if (!VK_RequestIdentifyControllerBuffer(cda)) {
+        return 0;
+    }
+    return decode(IdentifyOf(_VK_CDA(cda)));
+}
+
+// True when the controller offers feature pages and they are loaded.
+bool PagesLoaded(PCDA cda) {
+    return VK_ControllerFeaturePagesSupported(cda) && VK_RequestFeaturePages(cda);
+}
+
+} // namespace limits_detail
+} // namespace
+
+VK_BOOL VK_ControllerSupportsPCIBusType(PCDA cda, VK_BYTE bus_type) {
+    return (bus_type == kPCIe && VK_GetPCIeGen(cda) != 0) ? kTrue : kFalse;
+}
+
+VK_WORD VK_ControllerSupportsMaxLogicalDriveCount(PCDA cda) {
+    return limits_detail::IdentifyValue(cda, [](pavlin::ByteView id) {
+        return telmar::decode::Le16(id, telmar::decode::identify::kMaximumLogicalDevices);
+    });
+}
+
+VK_WORD VK_ControllerSupportsMaxArrayCount(PCDA cda) {
+    return VK_ControllerSupportsMaxLogicalDriveCount(cda);
+}
+
+VK_WORD VK_ControllerSupportsMaxPhysicalDriveCount(PCDA cda) {
+    return limits_detail::IdentifyValue(cda, [](pavlin::ByteView id) {
+        return telmar::decode::Le16(id, telmar::decode::identify::kMaximumPhysicalDevices);
+    });
+}
+
+VK_WORD VK_ControllerSupportsMaxPhysicalDrivesPerLogicalDriveCount(PCDA cda) {
+    return limits_detail::IdentifyValue(cda, [](pavlin::ByteView id) {
+        return telmar::decode::Le16(id, telmar::decode::identify::kMaximumDrivesPerLogicalUnit);
+    });
+}
+
+VK_WORD VK_GetMinMaxPDForRAIDLevel(PCDA cda, VK_BYTE raid_level) {
+    return limits_detail::IdentifyValue(cda, [raid_level](pavlin::ByteView id) {
+        // Only the low byte counts: a field of 0x0100 allows no drives at all.
+        const auto l = static_cast<VK_BYTE>(telmar::decode::Le16(id, telmar::decode::identify::kMaximumDrivesPerLogicalUnit));
+        return telmar::decode::MinMaxDrives(l, raid_level);
+    });
+}
+
+VK_BOOL VK_ControllerSupportsPDInterface(PCDA cda, VK_BYTE interface_type) {
+    if (cda == nullptr) {
+        return kFalse;
+    }
+    CDALock guard(cda);
+    return telmar::decode::PDInterfaceSupported(interface_type, _VK_CDA(cda)->controller_firmware_feature_version)
+               ? kTrue
+               : kFalse;
+}
+
+VK_DWORD _VK_GetControllerMaxStripSizeSupport(PCDA cda, VK_BYTE size_type) {
+    if (cda == nullptr) {
+        return 0;
+    }
+    if (size_type == kControllerStripSizeMaxFullStripeSizeBytes) {
+        return limits_detail::IdentifyValue(cda, [](pavlin::ByteView id) { return telmar::decode::FullStripeBytes(id); });
+    }
+    if (size_type < kControllerStripSizeMaxStripSizeBytes || size_type > kControllerStripSizeMaxRAID6StripSizeBytes) {
+        return 0;
+    }
+    // The identify copy is loaded with the data area; callers that need a consistent view hold the lock.
+    CDALock guard(cda);
+    const bool software_raid =
+        size_type == kControllerStripSizeMaxRAID01StripSizeBytes && VK_ControllerIsSoftwareRAID(cda);
+    return telmar::decode::MaxStripBytes(limits_detail::IdentifyOf(_VK_CDA(cda)), size_type, software_raid);
+}
+
+VK_DWORD _VK_GetControllerMinStripSizeSupport(PCDA cda, VK_BYTE size_type) {
+    if (size_type < kControllerStripSizeMinStripSizeBytes || size_type > kControllerStripSizeMinParityStripSizeBytes) {
+        return 0;
+    }
+    bool reports_minima = false;
+    telmar::decode::StripMinima minima{};
+    {
+        CDALock guard(cda);
+        const bool identify = cda != nullptr && VK_RequestIdentifyControllerBuffer(cda);
+        const pavlin::ByteView id = identify ? limits_detail::IdentifyOf(_VK_CDA(cda)) : pavlin::ByteView();
+        if (identify) {
+            std::optional<bool> from_page;
+            if (limits_detail::PagesLoaded(cda)) {
+                from_page = telmar::decode::RAIDPageReportsMinima(limits_detail::SlotOf(_VK_CDA(cda)->sense_feature.page_raid));
+            }
+            reports_minima = from_page ? *from_page : telmar::decode::IdentifyReportsMinima(id);
+        }
+        minima = telmar::decode::MinStripBytes(id, reports_minima);
+    }
+    switch (size_type) {
+        case kControllerStripSizeMinStripSizeBytes:
+            return std::min(minima.non_parity, minima.parity);
+        case kControllerStripSizeMinNonParityStripSizeBytes:
+            return minima.non_parity;
+        default:
+            return minima.parity;
+    }
+}
+
+VK_DWORD _VK_GetControllerMaxNVMeStripSize(PCDA cda) {
+    if (cda == nullptr) {
+        return 0;
+    }
+    CDALock guard(cda);
+    if ((VK_ControllerSupportsAdditionalRAIDInfo(cda) & kControllerSupportsNVMeRAID) == 0 ||
+        !limits_detail::PagesLoaded(cda)) {
+        return 0;
+    }
+    return telmar::decode::NVMeMaxStripBytes(limits_detail::SlotOf(_VK_CDA(cda)->sense_feature.page_nvme));
+}
+
+VK_DWORD _VK_GetControllerLUCacheStripSizeSupport(PCDA cda, VK_BYTE size_type) {
+    CDALock guard(cda);
+    pavlin::ByteView page;
+    if (cda != nullptr && limits_detail::PagesLoaded(cda)) {
+        page = limits_detail::SlotOf(_VK_CDA(cda)->sense_feature.page_lu_cache);
+    }
+    return telmar::decode::LUCacheStripBytes(page, size_type);
+}
+
+VK_DWORD VK_GetControllerStripSizeSupport(PCDA cda, VK_BYTE size_type) {
+    if (size_type >= kControllerStripSizeMaxFullStripeSizeBytes && size_type <= kControllerStripSizeMaxRAID6StripSizeBytes) {
+        return _VK_GetControllerMaxStripSizeSupport(cda, size_type);
+    }
+    if (size_type >= kControllerStripSizeMinStripSizeBytes && size_type <= kControllerStripSizeMinParityStripSizeBytes) {
+        return _VK_GetControllerMinStripSizeSupport(cda, size_type);
+    }
+    if (size_type == kControllerStripSizeMaxNVMeStripSizeBytes) {
+        return _VK_GetControllerMaxNVMeStripSize(cda);
+    }
+    if (size_type >= kControllerStripSizeLUCacheMaxFullStripeSizeBytes &&
+        size_type <= kControllerStripSizeLUCacheMinStripSizeBytes) {
+        return _VK_GetControllerLUCacheStripSizeSupport(cda, size_type);
+    }
+    return 0;
 }
