@@ -4,13 +4,14 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "pavl_bytes.h"
 #include "ppavl_debug.h"
 #include "ppavl_discovery.h"
-#include "pavl_bytes.h"
 #include "ptelm_features.h"
 #include "ptelm_properties.h"
 #include "telm_pprivate.h"
 #include "telm_private.h"
+#include "telm_prop_decode.h"
 
 namespace {
 
@@ -1120,34 +1121,38 @@ VK_WORD VK_ControllerSupportsMaxSpareDriveCount(PCDA cda) {
 
 // ---- RAID drive counts, limits and strip sizes -----------------------------------------------------
 
-#include "pavl_bytes.h"
-#include "ptelm_properties.h"
-#include "telm_prop_decode.h"
-
 namespace telmar::decode {
+
+namespace {
+// How a level rounds the drives-per-logical-drive limit down: mirrors pair, triple mirrors go by threes.
+enum class Rounding { kNone, kEven, kThree };
+struct DriveCountRule {
+    VK_BYTE level;
+    VK_BYTE minimum;
+    Rounding rounding;
+};
+constexpr DriveCountRule kDriveCountRules[] = {
+    {kRAID0, 1, Rounding::kNone},  {kRAID1, 2, Rounding::kEven},        {kRAID10, 4, Rounding::kEven},
+    {kRAID5, 3, Rounding::kNone},  {kRAID50, 6, Rounding::kEven},       {kRAID6, 4, Rounding::kNone},
+    {kRAID60, 8, Rounding::kEven}, {kRAID1Triple, 3, Rounding::kThree}, {kRAID10Triple, 6, Rounding::kThree},
+};
+} // namespace
 
 VK_WORD MinMaxDrives(VK_BYTE drives_per_logical_drive, VK_BYTE raid_level) {
     const unsigned l = drives_per_logical_drive;
     if (l == 0) {
         return 0;
     }
-    const unsigned even = l & ~1u;
-    const unsigned triple = l / 3 * 3;
-    unsigned minimum = 0;
-    unsigned maximum = 0;
-    switch (raid_level) {
-        case kRAID0: minimum = 1; maximum = l; break;
-        case kRAID1: minimum = 2; maximum = even; break;
-        case kRAID10: minimum = 4; maximum = even; break;
-        case kRAID5: minimum = 3; maximum = l; break;
-        case kRAID50: minimum = 6; maximum = even; break;
-        case kRAID6: minimum = 4; maximum = l; break;
-        case kRAID60: minimum = 8; maximum = even; break;
-        case kRAID1Triple: minimum = 3; maximum = triple; break;
-        case kRAID10Triple: minimum = 6; maximum = triple; break;
-        default: break;
+    for (const DriveCountRule& rule : kDriveCountRules) {
+        if (rule.level != raid_level) {
+            continue;
+        }
+        const unsigned maximum = rule.rounding == Rounding::kEven    ? (l & ~1u)
+                                 : rule.rounding == Rounding::kThree ? l / 3 * 3
+                                                                     : l;
+        return static_cast<VK_WORD>(rule.minimum << kRAIDMinDriveShift | maximum);
     }
-    return static_cast<VK_WORD>(minimum << kRAIDMinDriveShift | maximum);
+    return 0;
 }
 
 bool PDInterfaceSupported(VK_BYTE interface_type, VK_BYTE firmware_feature_version) {
@@ -1217,7 +1222,8 @@ VK_DWORD MaxStripBytes(ByteView id, VK_BYTE size_type, bool software_raid) {
         bytes = kMaxStripSizeCap;
     }
     // The software-RAID limit holds for the default too.
-    if (size_type == kControllerStripSizeMaxRAID01StripSizeBytes && software_raid && bytes > kSoftwareRAIDMaxStrip) {
+    if (size_type == kControllerStripSizeMaxRAID01StripSizeBytes && software_raid &&
+        bytes > kSoftwareRAIDMaxStrip) {
         bytes = kSoftwareRAIDMaxStrip;
     }
     return bytes;
@@ -1247,7 +1253,8 @@ VK_DWORD NVMeMaxStripBytes(ByteView nvme_page) {
     if (U8(nvme_page, 0) == 0) {
         return 0;
     }
-    return VK_DWORD{Le16(nvme_page, offsetof(SENSE_FEATURE_PAGE_D_NVME_SUB_PAGE_1, wMaxNVMeStripSize))} * 1024;
+    return VK_DWORD{Le16(nvme_page, offsetof(SENSE_FEATURE_PAGE_D_NVME_SUB_PAGE_1, wMaxNVMeStripSize))} *
+           1024;
 }
 
 VK_DWORD LUCacheStripBytes(ByteView lu_cache_page, VK_BYTE size_type) {
@@ -1340,7 +1347,8 @@ VK_WORD VK_ControllerSupportsMaxPhysicalDrivesPerLogicalDriveCount(PCDA cda) {
 VK_WORD VK_GetMinMaxPDForRAIDLevel(PCDA cda, VK_BYTE raid_level) {
     return limits_detail::IdentifyValue(cda, [raid_level](pavlin::ByteView id) {
         // Only the low byte counts: a field of 0x0100 allows no drives at all.
-        const auto l = static_cast<VK_BYTE>(telmar::decode::Le16(id, telmar::decode::identify::kMaximumDrivesPerLogicalUnit));
+        const auto l = static_cast<VK_BYTE>(
+            telmar::decode::Le16(id, telmar::decode::identify::kMaximumDrivesPerLogicalUnit));
         return telmar::decode::MinMaxDrives(l, raid_level);
     });
 }
@@ -1350,7 +1358,8 @@ VK_BOOL VK_ControllerSupportsPDInterface(PCDA cda, VK_BYTE interface_type) {
         return kFalse;
     }
     CDALock guard(cda);
-    return telmar::decode::PDInterfaceSupported(interface_type, _VK_CDA(cda)->controller_firmware_feature_version)
+    return telmar::decode::PDInterfaceSupported(interface_type,
+                                                _VK_CDA(cda)->controller_firmware_feature_version)
                ? kTrue
                : kFalse;
 }
@@ -1360,9 +1369,11 @@ VK_DWORD _VK_GetControllerMaxStripSizeSupport(PCDA cda, VK_BYTE size_type) {
         return 0;
     }
     if (size_type == kControllerStripSizeMaxFullStripeSizeBytes) {
-        return limits_detail::IdentifyValue(cda, [](pavlin::ByteView id) { return telmar::decode::FullStripeBytes(id); });
+        return limits_detail::IdentifyValue(
+            cda, [](pavlin::ByteView id) { return telmar::decode::FullStripeBytes(id); });
     }
-    if (size_type < kControllerStripSizeMaxStripSizeBytes || size_type > kControllerStripSizeMaxRAID6StripSizeBytes) {
+    if (size_type < kControllerStripSizeMaxStripSizeBytes ||
+        size_type > kControllerStripSizeMaxRAID6StripSizeBytes) {
         return 0;
     }
     // The identify copy is loaded with the data area; callers that need a consistent view hold the lock.
@@ -1373,7 +1384,8 @@ VK_DWORD _VK_GetControllerMaxStripSizeSupport(PCDA cda, VK_BYTE size_type) {
 }
 
 VK_DWORD _VK_GetControllerMinStripSizeSupport(PCDA cda, VK_BYTE size_type) {
-    if (size_type < kControllerStripSizeMinStripSizeBytes || size_type > kControllerStripSizeMinParityStripSizeBytes) {
+    if (size_type < kControllerStripSizeMinStripSizeBytes ||
+        size_type > kControllerStripSizeMinParityStripSizeBytes) {
         return 0;
     }
     bool reports_minima = false;
@@ -1385,7 +1397,8 @@ VK_DWORD _VK_GetControllerMinStripSizeSupport(PCDA cda, VK_BYTE size_type) {
         if (identify) {
             std::optional<bool> from_page;
             if (limits_detail::PagesLoaded(cda)) {
-                from_page = telmar::decode::RAIDPageReportsMinima(limits_detail::SlotOf(_VK_CDA(cda)->sense_feature.page_raid));
+                from_page = telmar::decode::RAIDPageReportsMinima(
+                    limits_detail::SlotOf(_VK_CDA(cda)->sense_feature.page_raid));
             }
             reports_minima = from_page ? *from_page : telmar::decode::IdentifyReportsMinima(id);
         }
@@ -1423,10 +1436,12 @@ VK_DWORD _VK_GetControllerLUCacheStripSizeSupport(PCDA cda, VK_BYTE size_type) {
 }
 
 VK_DWORD VK_GetControllerStripSizeSupport(PCDA cda, VK_BYTE size_type) {
-    if (size_type >= kControllerStripSizeMaxFullStripeSizeBytes && size_type <= kControllerStripSizeMaxRAID6StripSizeBytes) {
+    if (size_type >= kControllerStripSizeMaxFullStripeSizeBytes &&
+        size_type <= kControllerStripSizeMaxRAID6StripSizeBytes) {
         return _VK_GetControllerMaxStripSizeSupport(cda, size_type);
     }
-    if (size_type >= kControllerStripSizeMinStripSizeBytes && size_type <= kControllerStripSizeMinParityStripSizeBytes) {
+    if (size_type >= kControllerStripSizeMinStripSizeBytes &&
+        size_type <= kControllerStripSizeMinParityStripSizeBytes) {
         return _VK_GetControllerMinStripSizeSupport(cda, size_type);
     }
     if (size_type == kControllerStripSizeMaxNVMeStripSizeBytes) {

@@ -70,7 +70,8 @@ VK_WORD AdapterType(const char* product_id) {
 
 namespace {
 constexpr PCIValueField kPCIValueFields[] = {
-    {kPCIVendorDeviceID, 366, "dwFixedStructureLength >= 366", "Ctrl does not report PCI vendor/device id values"},
+    {kPCIVendorDeviceID, 366, "dwFixedStructureLength >= 366",
+     "Ctrl does not report PCI vendor/device id values"},
     {kPCISubsystemVendorDeviceID, 370, "dwFixedStructureLength >= 370",
      "Ctrl does not report PCI SS vendor/device id values"},
     {kPCIMaxLinkRate, 374, "dwFixedStructureLength >= 374", "Ctrl does not report PCI max link rate value"},
@@ -95,7 +96,8 @@ std::optional<VK_DWORD> PCIValue(ByteView id, const PCIValueField& field) {
     }
     switch (field.selector) {
         case kPCIVendorDeviceID:
-            return static_cast<VK_DWORD>(Le16(id, identify::kPCIVendorID)) << 16 | Le16(id, identify::kPCIDeviceID);
+            return static_cast<VK_DWORD>(Le16(id, identify::kPCIVendorID)) << 16 |
+                   Le16(id, identify::kPCIDeviceID);
         case kPCISubsystemVendorDeviceID:
             return static_cast<VK_DWORD>(Le16(id, identify::kPCISSVendorID)) << 16 |
                    Le16(id, identify::kPCISSDeviceID);
@@ -163,7 +165,8 @@ ByteView SubsystemView(const _CDA* c) {
 bool TextBufferUsable(const char* function, int line, char* buffer, size_t size, size_t minimum,
                       const char* null_explanation, const char* small_explanation) {
     if (buffer == nullptr) {
-        PN_DebugLog(1, 0, "%s:%d: Assertion '%s' failed: %s\n", function, line, "buffer != NULL", null_explanation);
+        PN_DebugLog(1, 0, "%s:%d: Assertion '%s' failed: %s\n", function, line, "buffer != NULL",
+                    null_explanation);
         return false;
     }
     if (size == 0) {
@@ -226,7 +229,8 @@ char* FirmwareVersion(PCDA cda, char* buffer, size_t size, bool pending, const c
     const ByteView id = IdentifyView(_VK_CDA(cda));
     const dec::TextField field = dec::FirmwareVersionField(id, pending);
     if (size <= field.width) {
-        PN_DebugLog(1, 0, "%s:%d: Assertion 'buffer_size > field_length' failed: Destination for %sctrl fw (%u) "
+        PN_DebugLog(1, 0,
+                    "%s:%d: Assertion 'buffer_size > field_length' failed: Destination for %sctrl fw (%u) "
                     "version not large enough (%u)\n",
                     function, line, pending ? "pending " : "", static_cast<unsigned>(size),
                     static_cast<unsigned>(field.width));
@@ -261,8 +265,8 @@ constexpr char kUnknown[] = "UNKNOWN";
 // ---- Text -------------------------------------------------------------------------------------------
 
 char* VK_GetControllerProductID(PCDA cda, char* product_id, size_t product_id_size) {
-    if (!TextBufferUsable(__func__, __LINE__, product_id, product_id_size, kMinGetControllerProductIDBufferLength,
-                          "Destination for ctrl product ID NULL",
+    if (!TextBufferUsable(__func__, __LINE__, product_id, product_id_size,
+                          kMinGetControllerProductIDBufferLength, "Destination for ctrl product ID NULL",
                           "Destination for ctrl product ID not large enough")) {
         return product_id;
     }
@@ -271,8 +275,9 @@ char* VK_GetControllerProductID(PCDA cda, char* product_id, size_t product_id_si
 }
 
 char* VK_GetControllerFamilyID(PCDA cda, char* family_id, size_t family_id_size) {
-    if (!TextBufferUsable(__func__, __LINE__, family_id, family_id_size, kMinGetControllerFamilyIDBufferLength,
-                          "Destination for ctrl family ID NULL", "Destination for ctrl family ID not large enough")) {
+    if (!TextBufferUsable(__func__, __LINE__, family_id, family_id_size,
+                          kMinGetControllerFamilyIDBufferLength, "Destination for ctrl family ID NULL",
+                          "Destination for ctrl family ID not large enough")) {
         return family_id;
     }
     std::memset(family_id, 0, family_id_size);
@@ -283,15 +288,18 @@ char* VK_GetControllerFamilyID(PCDA cda, char* family_id, size_t family_id_size)
     if (!VK_ControllerSupportsFamilyID(cda)) {
         return family_id;
     }
-    return IdentifyText(cda, family_id, family_id_size, {dec::identify::kFamilyID, dec::identify::kFamilyIDWidth});
+    return IdentifyText(cda, family_id, family_id_size,
+                        {dec::identify::kFamilyID, dec::identify::kFamilyIDWidth});
 }
 
 char* VK_GetControllerVendorID(PCDA cda, char* vendor_id, size_t vendor_id_size) {
-    if (!TextBufferUsable(__func__, __LINE__, vendor_id, vendor_id_size, kMinGetControllerVendorIDBufferLength,
-                          "Destination for ctrl vendor ID NULL", "Destination for ctrl vendor ID not large enough")) {
+    if (!TextBufferUsable(__func__, __LINE__, vendor_id, vendor_id_size,
+                          kMinGetControllerVendorIDBufferLength, "Destination for ctrl vendor ID NULL",
+                          "Destination for ctrl vendor ID not large enough")) {
         return vendor_id;
     }
-    return IdentifyText(cda, vendor_id, vendor_id_size, {dec::identify::kVendorID, dec::identify::kVendorIDWidth});
+    return IdentifyText(cda, vendor_id, vendor_id_size,
+                        {dec::identify::kVendorID, dec::identify::kVendorIDWidth});
 }
 
 char* VK_GetControllerFirmwareVersion(PCDA cda, char* version, size_t version_size) {
@@ -330,15 +338,16 @@ char* VK_GetControllerFirmwareCompileTimeStamp(PCDA cda, char* time_stamp, size_
     CDALock guard(cda);
     if (VK_RequestIdentifyControllerBuffer(cda)) {
         dec::PlainText(IdentifyView(_VK_CDA(cda)),
-                       {dec::identify::kFirmwareCompileTimeStamp, dec::identify::kCompileTimeStampWidth}, time_stamp,
-                       time_stamp_size);
+                       {dec::identify::kFirmwareCompileTimeStamp, dec::identify::kCompileTimeStampWidth},
+                       time_stamp, time_stamp_size);
     }
     return time_stamp;
 }
 
 char* VK_GetControllerHardwareRevision(PCDA cda, char* revision, size_t revision_size) {
-    if (!TextBufferUsable(__func__, __LINE__, revision, revision_size, kMinGetControllerHardwareRevisionBufferLength,
-                          "Destination for ctrl hw rev NULL", "Destination for ctrl hw rev not large enough")) {
+    if (!TextBufferUsable(__func__, __LINE__, revision, revision_size,
+                          kMinGetControllerHardwareRevisionBufferLength, "Destination for ctrl hw rev NULL",
+                          "Destination for ctrl hw rev not large enough")) {
         return revision;
     }
     std::memset(revision, 0, revision_size);
@@ -350,9 +359,9 @@ char* VK_GetControllerHardwareRevision(PCDA cda, char* revision, size_t revision
 }
 
 char* VK_GetControllerHardwareMinorRevision(PCDA cda, char* revision, size_t revision_size) {
-    if (!TextBufferUsable(__func__, __LINE__, revision, revision_size,
-                          kMinGetControllerHardwareMinorRevisionBufferLength, "Destination for ctrl hw minor rev NULL",
-                          "Destination for ctrl hw minor rev not large enough")) {
+    if (!TextBufferUsable(
+            __func__, __LINE__, revision, revision_size, kMinGetControllerHardwareMinorRevisionBufferLength,
+            "Destination for ctrl hw minor rev NULL", "Destination for ctrl hw minor rev not large enough")) {
         return revision;
     }
     if (cda == nullptr) {
@@ -365,7 +374,8 @@ char* VK_GetControllerHardwareMinorRevision(PCDA cda, char* revision, size_t rev
     std::memset(revision, 0, revision_size);
     if (VK_RequestIdentifyControllerBuffer(cda)) {
         std::snprintf(revision, revision_size, "%u",
-                      static_cast<unsigned>(dec::U8(IdentifyView(_VK_CDA(cda)), dec::identify::kMarketingRevisionMinor)));
+                      static_cast<unsigned>(
+                          dec::U8(IdentifyView(_VK_CDA(cda)), dec::identify::kMarketingRevisionMinor)));
     }
     return revision;
 }
@@ -390,8 +400,9 @@ char* VK_GetControllerSerialNumber(PCDA cda, char* serial_number, size_t serial_
 }
 
 char* VK_GetControllerDriverVersion(PCDA cda, char* version, size_t version_size) {
-    if (!TextBufferUsable(__func__, __LINE__, version, version_size, kMinGetControllerDriverVersionBufferLength,
-                          "Destination for driver version is NULL", "Destination for driver version is too small")) {
+    if (!TextBufferUsable(
+            __func__, __LINE__, version, version_size, kMinGetControllerDriverVersionBufferLength,
+            "Destination for driver version is NULL", "Destination for driver version is too small")) {
         return version;
     }
     std::memset(version, 0, version_size);
@@ -404,11 +415,12 @@ char* VK_GetControllerDriverVersion(PCDA cda, char* version, size_t version_size
     }
     const ByteView subsystem = SubsystemView(_VK_CDA(cda));
     if (!dec::DriverVersionPublished(subsystem)) {
-        TELM_SOFT_ASSERT("dwTotalStructureLength > 1712", "Driver version info is not published by this ctrl");
+        TELM_SOFT_ASSERT("dwTotalStructureLength > 1712",
+                         "Driver version info is not published by this ctrl");
         return version;
     }
-    dec::TrimmedText(subsystem, {dec::subsystem::kDriverVersion, dec::subsystem::kDriverVersionWidth}, version,
-                     version_size);
+    dec::TrimmedText(subsystem, {dec::subsystem::kDriverVersion, dec::subsystem::kDriverVersionWidth},
+                     version, version_size);
     return version;
 }
 
@@ -464,8 +476,8 @@ char* VK_GetControllerSlotNumber(PCDA cda, char* slot, size_t slot_size) {
 }
 
 char* VK_GetControllerPCILocation(PCDA cda, char* location, size_t location_size) {
-    if (!TextBufferUsable(__func__, __LINE__, location, location_size, kMinGetControllerPCILocationBufferLength,
-                          "Destination for ctrl PCI location NULL",
+    if (!TextBufferUsable(__func__, __LINE__, location, location_size,
+                          kMinGetControllerPCILocationBufferLength, "Destination for ctrl PCI location NULL",
                           "Destination for ctrl PCI location not large enough")) {
         return location;
     }
@@ -503,13 +515,15 @@ VK_WORD VK_GetControllerAdapterType(PCDA cda, char* product_id, size_t product_i
 // ---- Numbers -------------------------------------------------------------------------------------------
 
 VK_WORD VK_GetControllerMemorySizeMB(PCDA cda) {
-    return FromIdentify<VK_WORD>(
-        cda, 0, [](ByteView id, const _CDA&) { return dec::Le16(id, dec::identify::kTotalAvailableMemorySize); });
+    return FromIdentify<VK_WORD>(cda, 0, [](ByteView id, const _CDA&) {
+        return dec::Le16(id, dec::identify::kTotalAvailableMemorySize);
+    });
 }
 
 VK_WORD VK_GetControllerFlashSizeMB(PCDA cda) {
-    return FromIdentify<VK_WORD>(
-        cda, 0, [](ByteView, const _CDA& c) { return dec::FlashSizeMB(c.controller_firmware_feature_version); });
+    return FromIdentify<VK_WORD>(cda, 0, [](ByteView, const _CDA& c) {
+        return dec::FlashSizeMB(c.controller_firmware_feature_version);
+    });
 }
 
 VK_WORD VK_GetControllerFirmwareBuildNumber(PCDA cda) {
@@ -519,13 +533,13 @@ VK_WORD VK_GetControllerFirmwareBuildNumber(PCDA cda) {
 }
 
 VK_BYTE VK_GetPCIeGen(PCDA cda) {
-    return FromIdentify<VK_BYTE>(cda, 0,
-                                 [](ByteView id, const _CDA&) { return dec::U8(id, dec::identify::kPCIEGeneration); });
+    return FromIdentify<VK_BYTE>(
+        cda, 0, [](ByteView id, const _CDA&) { return dec::U8(id, dec::identify::kPCIEGeneration); });
 }
 
 VK_BYTE VK_GetPCIeWidth(PCDA cda) {
-    return FromIdentify<VK_BYTE>(cda, 0,
-                                 [](ByteView id, const _CDA&) { return dec::U8(id, dec::identify::kPCIEWidth); });
+    return FromIdentify<VK_BYTE>(
+        cda, 0, [](ByteView id, const _CDA&) { return dec::U8(id, dec::identify::kPCIEWidth); });
 }
 
 VK_DWORD VK_GetPCIeNegotiatedSpeed(PCDA cda) {

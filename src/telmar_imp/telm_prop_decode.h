@@ -89,7 +89,8 @@ inline constexpr size_t kPortName = offsetof(SUBSYSTEM_PARAMETERS, bPortName);
 inline constexpr size_t kPortNameWidth = sizeof(SUBSYSTEM_PARAMETERS::bPortName);
 inline constexpr size_t kControllerSerialNumber = offsetof(SUBSYSTEM_PARAMETERS, sControllerSerialNumber);
 inline constexpr size_t kSerialNumberWidth = sizeof(SUBSYSTEM_PARAMETERS::sControllerSerialNumber);
-inline constexpr size_t kPlatformNVRAMRevision = offsetof(SUBSYSTEM_PARAMETERS, sSystemBoardSerialNumber) + 29;
+inline constexpr size_t kPlatformNVRAMRevision =
+    offsetof(SUBSYSTEM_PARAMETERS, sSystemBoardSerialNumber) + 29;
 inline constexpr size_t kTotalStructureLength = offsetof(SUBSYSTEM_PARAMETERS, dwTotalStructureLength);
 inline constexpr size_t kDriverVersion = offsetof(SUBSYSTEM_PARAMETERS, sDriverVersion);
 inline constexpr size_t kDriverVersionWidth = sizeof(SUBSYSTEM_PARAMETERS::sDriverVersion);
@@ -107,10 +108,12 @@ inline VK_DWORD FixedLength(ByteView id) {
 
 // The newer flag words count only when the controller says the structure holds them.
 inline bool ExtraFlagsGateOpen(ByteView id) {
-    return (Le32(id, identify::kYetMoreControllerFlags) & kIdentifyLongFlagsValid) != 0 && FixedLength(id) > 286;
+    return (Le32(id, identify::kYetMoreControllerFlags) & kIdentifyLongFlagsValid) != 0 &&
+           FixedLength(id) > 286;
 }
 inline bool EvenMoreFlagsGateOpen(ByteView id) {
-    return (Le32(id, identify::kYetMoreControllerFlags) & kIdentifyLongFlagsValid) != 0 && FixedLength(id) > 268;
+    return (Le32(id, identify::kYetMoreControllerFlags) & kIdentifyLongFlagsValid) != 0 &&
+           FixedLength(id) > 268;
 }
 
 // The long firmware versions are valid.
@@ -126,7 +129,8 @@ struct TextField {
 // The running (or pending) firmware version: the long text when the tag is valid, else the short one.
 inline TextField FirmwareVersionField(ByteView id, bool pending) {
     if (FirmwareTagValid(id)) {
-        return {pending ? identify::kPendingFirmwareVersion : identify::kFWTag, identify::kLongFirmwareVersionWidth};
+        return {pending ? identify::kPendingFirmwareVersion : identify::kFWTag,
+                identify::kLongFirmwareVersionWidth};
     }
     return {pending ? identify::kShortROMFirmwareRev : identify::kShortRAMFirmwareRev,
             identify::kShortFirmwareRevWidth};
@@ -205,7 +209,7 @@ inline bool DriverVersionPublished(ByteView subsystem_parameters) {
 VK_WORD MinMaxDrives(VK_BYTE drives_per_logical_drive, VK_BYTE raid_level);
 bool PDInterfaceSupported(VK_BYTE interface_type, VK_BYTE firmware_feature_version);
 
-inline constexpr VK_DWORD kMaxStripSizeCap = 0x100000;    // 1 MiB
+inline constexpr VK_DWORD kMaxStripSizeCap = 0x100000;     // 1 MiB
 inline constexpr VK_DWORD kSoftwareRAIDMaxStrip = 0x40000; // 256 KiB
 inline constexpr VK_DWORD kDefaultMinStripSize = 8192;
 inline constexpr VK_DWORD kDefaultLUCacheSize = 0x10000;
