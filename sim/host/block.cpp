@@ -11,7 +11,7 @@
 #include <cstddef>
 #include <cstring>
 
-#include "block_tree.h"
+#include "host/staging_tree.h"
 #include "qvsim/device.h"
 #include "qvsim/scenario.h"
 

@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "block_tree.h"
+#include "host/staging_tree.h"
 #include "qvsim/device.h"
 #include "qvsim/frames.h"
 #include "qvsim/scenario.h"
