@@ -6,6 +6,7 @@
 #include <mutex>
 #include <utility>
 
+#include "qvsim/bytes.h"
 #include "qvsim/fw_diag.h"
 
 namespace qvsim {
@@ -161,13 +162,6 @@ std::uint32_t be(const std::vector<std::uint8_t>& c, std::size_t at, std::size_t
     return v;
 }
 
-std::uint32_t le(const Bytes& b, std::size_t at, std::size_t width) {
-    std::uint32_t v = 0;
-    for (std::size_t i = 0; i < width; ++i)
-        v |= std::uint32_t{b[at + i]} << (8 * i);
-    return v;
-}
-
 bool zero(const std::vector<std::uint8_t>& c, std::size_t from, std::size_t to) {
     for (std::size_t i = from; i < to; ++i)
         if (c[i] != 0)
@@ -213,11 +207,9 @@ std::array<std::uint8_t, kTestResultSize> result_bytes(std::uint8_t test, std::u
     out[0] = r.test.value_or(test);
     out[1] = r.code;
     const std::uint16_t sub = r.subtest.value_or(subtest);
-    out[2] = std::uint8_t(sub);
-    out[3] = std::uint8_t(sub >> 8);
+    put_le16(&out[2], sub);
     for (std::size_t p = 0; p < 3; ++p)
-        for (std::size_t i = 0; i < 4; ++i)
-            out[4 + 4 * p + i] = std::uint8_t(r.params[p] >> (8 * i));
+        put_le32(&out[4 + 4 * p], r.params[p]);
     return out;
 }
 
@@ -230,12 +222,12 @@ Reply run_test(ControllerFirmware& fw, const Command& cmd, const BmicCdb&) {
         Match m{"test"};
         if (p.size() >= 8) {
             m.test = p[0];
-            m.subtest = std::uint16_t(le(p, 2, 2));
+            m.subtest = get_le16(&p[2]);
         }
         return guarded(s, m, [&] {
             if (p.size() < 8)
                 return parameter_list_length();
-            const std::uint32_t iteration = le(p, 4, 4);
+            const std::uint32_t iteration = get_le32(&p[4]);
             if (p[1] != 0 || iteration == 0)
                 return invalid_parameter();
             const DiagResult r = next_result(s, *m.test, *m.subtest);
@@ -415,8 +407,7 @@ Reply controller_log(ControllerFirmware& fw, const Command&, const BmicCdb& b) {
                         log->reported_sizes.erase(log->reported_sizes.begin());
                     }
                     Bytes r(4);
-                    for (std::size_t i = 0; i < 4; ++i)
-                        r[i] = std::uint8_t(size >> (8 * i));
+                    put_le32(r.data(), size);
                     if (r.size() > b.length)
                         r.resize(b.length);
                     return data(std::move(r));

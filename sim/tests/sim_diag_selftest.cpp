@@ -14,6 +14,7 @@
 
 #include "qvsim/fw_diag.h"
 #include "qvsim/gtest.h"
+#include "selftest_util.h"
 
 namespace {
 
@@ -103,8 +104,7 @@ Bytes pattern(std::size_t n) {
 }
 
 std::uint32_t le32(const Bytes& b, std::size_t at = 0) {
-    return std::uint32_t(b.at(at)) | std::uint32_t(b.at(at + 1)) << 8 | std::uint32_t(b.at(at + 2)) << 16 |
-           std::uint32_t(b.at(at + 3)) << 24;
+    return static_cast<std::uint32_t>(selftest::le(b, at, 4));
 }
 
 void expect_sense(const Reply& r, std::uint8_t key, std::uint8_t asc, std::uint8_t ascq) {
@@ -273,7 +273,7 @@ TEST(SimDiag, EventRecordsAreLaidOutFieldByField) {
     e.seconds = 86399;
     const Bytes r = qvsim::diag_event_record(e);
     ASSERT_EQ(r.size(), 188u);
-    EXPECT_EQ(le32(r, 0), 0x11223344u);
+    EXPECT_EQ(selftest::le(r, 0, 4), 0x11223344u);
     EXPECT_EQ(r[4] | r[5] << 8, 0x0506);
     EXPECT_EQ(r[6] | r[7] << 8, 0x0708);
     EXPECT_EQ(r[8] | r[9] << 8, 0x090A);
@@ -281,11 +281,11 @@ TEST(SimDiag, EventRecordsAreLaidOutFieldByField) {
     EXPECT_EQ(r[11], 0xCD);
     EXPECT_EQ(std::string(r.begin() + 74, r.begin() + 87), "Cache enabled");
     EXPECT_EQ(r[87], 0);
-    EXPECT_EQ(le32(r, 154), 0x01020304u);
+    EXPECT_EQ(selftest::le(r, 154, 4), 0x01020304u);
     EXPECT_EQ(r[158], 31);
     EXPECT_EQ(r[159], 12);
     EXPECT_EQ(r[160] | r[161] << 8, 2024);
-    EXPECT_EQ(le32(r, 162), 86399u);
+    EXPECT_EQ(selftest::le(r, 162, 4), 86399u);
     EXPECT_EQ(Bytes(r.begin() + 166, r.end()), Bytes(22, 0));
 }
 
