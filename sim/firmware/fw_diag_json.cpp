@@ -82,8 +82,9 @@ constexpr Named kLogNames[] = {
     {"event_log", kLogEventLog},
 };
 
-constexpr const char* kFaultCommands[] = {"test",      "status", "revision", "counters", "mram_write",
-                                          "mram_read", "log",    "pause",    "resume",   "recover_cache"};
+constexpr const char* kFaultCommands[] = {"test",   "status",        "revision", "counters", "mram_write",
+                                          "mram_read", "log",       "pause",    "resume",   "recover_cache",
+                                          "pcie",   "host_mfg",      "cpld"};
 
 std::uint8_t parse_test(const json& v, const std::string& where) {
     if (v.is_string()) {
@@ -449,6 +450,27 @@ DiagState::DiagState() {
     cache.tag = 2;
     cache.seconds = 42145;
     event_log = DiagLog::events({boot, cache});
+    // PCIe capability id 0x10, capability version 2; the controller and the memory controller
+    // each at 8 GT/s on 8 lanes (LinkCapabilities 0x83), no errors.
+    pcie_registers[0] = 0x10;
+    pcie_registers[2] = 0x02;
+    for (std::size_t base : {std::size_t{4}, std::size_t{20}}) {
+        put_le32(&pcie_registers[base + 8], 0x83);
+        put_le16(&pcie_registers[base + 14], 0x0083);
+    }
+    host_mfg = host_mfg_record("ZQ");
+}
+
+DiagState& DiagState::set_pcie_status(std::uint16_t device_status, std::uint16_t link_status) {
+    put_le16(&pcie_registers[kPcieDeviceStatusOffset], device_status);
+    put_le16(&pcie_registers[kPcieLinkStatusOffset], link_status);
+    return *this;
+}
+
+Bytes DiagState::host_mfg_record(const std::string& signature) {
+    Bytes r(kHostMfgSize, 0);
+    std::copy_n(signature.begin(), std::min(signature.size(), r.size()), r.begin());
+    return r;
 }
 
 DiagState& DiagState::script(std::uint8_t test, std::uint16_t subtest, std::vector<DiagResult> results) {
@@ -482,7 +504,10 @@ const DiagLog* DiagState::log(std::uint8_t type) const {
 }
 
 DiagState DiagState::from_json(const json& j, const std::string& where) {
-    check_keys(j, {"tests", "default_code", "revision", "message_counters", "mram", "logs", "faults"}, where);
+    check_keys(j,
+               {"tests", "default_code", "revision", "message_counters", "mram", "logs", "pcie", "host_mfg", "cpld",
+                "faults"},
+               where);
     DiagState s;
     if (j.contains("tests")) {
         const json& list = j.at("tests");
@@ -567,6 +592,48 @@ DiagState DiagState::from_json(const json& j, const std::string& where) {
             if (l.contains(n.name))
                 *s.log(static_cast<std::uint8_t>(n.value)) = read_log(l.at(n.name), w + "." + n.name);
     }
+    if (j.contains("pcie")) {
+        const std::string w = where + ".pcie";
+        const json& p = j.at("pcie");
+        check_keys(p, {"registers", "device_status", "link_status"}, w);
+        if (p.contains("registers")) {
+            const Bytes b = parse_bytes(p.at("registers"), w + ".registers");
+            if (b.size() != kPcieRegistersSize)
+                fail(w + ".registers", "expected " + std::to_string(kPcieRegistersSize) + " bytes");
+            std::copy(b.begin(), b.end(), s.pcie_registers.begin());
+        }
+        if (p.contains("device_status"))
+            put_le16(&s.pcie_registers[kPcieDeviceStatusOffset],
+                     parse_int<std::uint16_t>(p.at("device_status"), w + ".device_status"));
+        if (p.contains("link_status"))
+            put_le16(&s.pcie_registers[kPcieLinkStatusOffset],
+                     parse_int<std::uint16_t>(p.at("link_status"), w + ".link_status"));
+    }
+    if (j.contains("host_mfg")) {
+        const std::string w = where + ".host_mfg";
+        const json& m = j.at("host_mfg");
+        check_keys(m, {"hex", "signature"}, w);
+        s.host_mfg.assign(kHostMfgSize, 0);
+        if (m.contains("hex")) {
+            const Bytes b = parse_bytes(m.at("hex"), w + ".hex");
+            if (b.size() > kHostMfgSize)
+                fail(w + ".hex", "more than " + std::to_string(kHostMfgSize) + " bytes");
+            std::copy(b.begin(), b.end(), s.host_mfg.begin());
+        }
+        if (m.contains("signature")) {
+            const std::string sig = text_of(m.at("signature"), w + ".signature");
+            if (sig.size() > kHostMfgSize)
+                fail(w + ".signature", "longer than the record");
+            std::copy(sig.begin(), sig.end(), s.host_mfg.begin());
+        }
+    }
+    if (j.contains("cpld")) {
+        const std::string w = where + ".cpld";
+        const json& c = j.at("cpld");
+        check_keys(c, {"write_length"}, w);
+        if (c.contains("write_length"))
+            s.cpld_write_length = parse_int<std::uint16_t>(c.at("write_length"), w + ".write_length");
+    }
     if (j.contains("faults")) {
         const json& list = j.at("faults");
         if (!list.is_array())
@@ -603,6 +670,9 @@ json DiagState::to_json() const {
     for (const auto& n : kLogNames)
         logs[n.name] = write_log(*log(static_cast<std::uint8_t>(n.value)));
     j["logs"] = logs;
+    j["pcie"] = {{"registers", hex_bytes(pcie_registers)}};
+    j["host_mfg"] = {{"hex", hex_bytes(host_mfg)}};
+    j["cpld"] = {{"write_length", cpld_write_length}};
     json faults_json = json::array();
     for (const auto& f : faults)
         faults_json.push_back(write_fault(f));
