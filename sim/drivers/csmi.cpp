@@ -763,11 +763,8 @@ json csmi_node_to_json(const CsmiNode& n) {
                    {"rrom_build", c.rrom_build},
                    {"rrom_release", c.rrom_release}};
     json rc = json::object();
-    for (const auto& [code, value] : n.return_codes) {
-        char key[24];
-        std::snprintf(key, sizeof key, "0x%lX", code);
-        rc[key] = value;
-    }
+    for (const auto& [code, value] : n.return_codes)
+        rc[hex_number(code)] = value;
     j["return_codes"] = rc;
     return j;
 }
