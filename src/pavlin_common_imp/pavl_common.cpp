@@ -3,6 +3,7 @@
 #include "pavl_extern.h"
 
 #include "pavl_descriptor.h"
+#include "pavl_sense.h"
 #include "pavl_linux_x86.h"
 #include "ppavl_debug.h"
 #include "ppavl_discovery.h"
@@ -407,54 +408,74 @@ void __ATA2SCSI(PATARequest request, VK_UINT8* cdb) {
     cdb[15] = 0;
 }
 
-void __DecodeATAReturnRegisters(PATARequest request, const VK_BYTE* sense, VK_DWORD sense_size) {
+void __DecodeATAReturnRegisters(PATARequest request, pavlin::ByteView sense) {
     auto& rr = request->ReturnRegisters;
     std::memset(&rr, 0, sizeof(rr));
-    if (sense == nullptr || sense_size == 0) {
+    const auto code = sense.u8(0);
+    if (!code) {
         return;
     }
-    auto at = [&](VK_DWORD i) -> VK_BYTE { return i < sense_size ? sense[i] : 0; };
-    rr.sense_format = sense[0];
-    if (sense[0] == 0x70 || sense[0] == 0x71) {
-        rr.error = at(3);
-        rr.status = at(4);
-        rr.device = at(5);
-        rr.sector_count_lsb = at(6);
-        if (at(7) > 3) {
-            rr.lba_high_msb = at(8);
-            rr.lba_high_lsb = at(9);
-            rr.lba_mid_lsb = at(10);
-            rr.lba_low_lsb = at(11);
+    rr.sense_format = *code;
+    auto at = [](pavlin::ByteView v, size_t i) -> VK_BYTE { return v.u8(i).value_or(0); };
+    switch (pavlin::SenseFormatOf(sense, pavlin::SenseCodeRule::kExact)) {
+        case pavlin::SenseFormat::kFixed:
+            rr.error = at(sense, 3);
+            rr.status = at(sense, 4);
+            rr.device = at(sense, 5);
+            rr.sector_count_lsb = at(sense, 6);
+            if (at(sense, 7) > 3) {
+                rr.lba_high_msb = at(sense, 8);
+                rr.lba_high_lsb = at(sense, 9);
+                rr.lba_mid_lsb = at(sense, 10);
+                rr.lba_low_lsb = at(sense, 11);
+            }
+            break;
+        case pavlin::SenseFormat::kDescriptor:
+            // The ATA return descriptor need not come first.
+            if (const auto d = pavlin::FindATAReturnDescriptor(sense)) {
+                rr.error = at(*d, 3);
+                rr.sector_count_msb = at(*d, 4);
+                rr.sector_count_lsb = at(*d, 5);
+                rr.lba_low_msb = at(*d, 6);
+                rr.lba_low_lsb = at(*d, 7);
+                rr.lba_mid_msb = at(*d, 8);
+                rr.lba_mid_lsb = at(*d, 9);
+                rr.lba_high_msb = at(*d, 10);
+                rr.lba_high_lsb = at(*d, 11);
+                rr.device = at(*d, 12);
+                rr.status = at(*d, 13);
+            }
+            break;
+        default:
+            break;
+    }
+}
+
+bool __ATASenseReportsNoError(pavlin::ByteView sense) {
+    constexpr VK_BYTE kATAStatusError = 0x01;
+    // Where the byte that would tell lies beyond the data given, the sense cannot vouch for success.
+    switch (pavlin::SenseFormatOf(sense, pavlin::SenseCodeRule::kExact)) {
+        case pavlin::SenseFormat::kFixed: {
+            const auto status = sense.u8(4);
+            return status && (*status & kATAStatusError) == 0;
         }
-    } else if ((sense[0] == 0x72 || sense[0] == 0x73) && at(7) != 0 && at(8) == 0x09 && at(9) == 0x0C) {
-        rr.error = at(11);
-        rr.sector_count_msb = at(12);
-        rr.sector_count_lsb = at(13);
-        rr.lba_low_msb = at(14);
-        rr.lba_low_lsb = at(15);
-        rr.lba_mid_msb = at(16);
-        rr.lba_mid_lsb = at(17);
-        rr.lba_high_msb = at(18);
-        rr.lba_high_lsb = at(19);
-        rr.device = at(20);
-        rr.status = at(21);
+        case pavlin::SenseFormat::kDescriptor: {
+            const auto d = pavlin::FindATAReturnDescriptor(sense);
+            if (d) {
+                return (*d->u8(13) & kATAStatusError) == 0;
+            }
+            return false;
+        }
+        case pavlin::SenseFormat::kOther:
+            return *sense.u8(0) == 0;
+        case pavlin::SenseFormat::kNone:
+        default:
+            return false;
     }
 }
 
 VK_BOOL CheckATAPassthroughSenseData(VK_BYTE* sense_data, VK_DWORD size) {
-    if (sense_data == nullptr || size == 0) {
-        return kFalse;
-    }
-    const VK_BYTE format = sense_data[0];
-    // Where the byte that would tell is beyond the data given, the sense cannot vouch for success.
-    if ((format == 0x72 || format == 0x73) && size > 9 && sense_data[7] != 0 && sense_data[8] == 0x09 &&
-        sense_data[9] == 0x0C) {
-        return (size > 21 && (sense_data[21] & 0x01) == 0) ? kTrue : kFalse;
-    }
-    if (format == 0x70 || format == 0x71) {
-        return (size > 4 && (sense_data[4] & 0x01) == 0) ? kTrue : kFalse;
-    }
-    return format == 0 ? kTrue : kFalse;
+    return __ATASenseReportsNoError(pavlin::ByteView(sense_data, size)) ? kTrue : kFalse;
 }
 
 namespace {
@@ -484,7 +505,7 @@ EnCommandStatus SendATAPassthrough(PATARequest request, PavlinInternalSCSIReques
         std::memcpy(request->sense_data, sense,
                     VK_min(request->sense_data_size, static_cast<VK_UINT32>(sizeof(sense))));
     }
-    __DecodeATAReturnRegisters(request, sense, sizeof(sense));
+    __DecodeATAReturnRegisters(request, pavlin::ByteView(sense, sizeof(sense)));
     return status;
 }
 
