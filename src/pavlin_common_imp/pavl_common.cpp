@@ -136,12 +136,6 @@ void TraceSCSICommand(const PavlinInternalSCSIRequest& internal_request, EnComma
                 static_cast<unsigned>(r.sense_data_size), sense_hex);
 }
 
-void PutBigEndian(VK_UINT8* out, VK_UINT64 value, size_t size) {
-    for (size_t i = 0; i < size; ++i) {
-        out[i] = static_cast<VK_UINT8>(value >> (8 * (size - 1 - i)));
-    }
-}
-
 bool IsATACapableProtocol(VK_WORD protocol_type) {
     switch (protocol_type) {
         case 0:
@@ -241,15 +235,18 @@ void PN_SetSCSICommandCallback(PN_SCSICommandCallback callback) {
 
 void __BMIC2SCSI(PBMICRequest request, VK_UINT8* cdb) {
     std::memset(cdb, 0, 16);
+    pavlin::ByteSpan out(cdb, 16);
     cdb[0] = request->transfer_type == eDATA_TRANSFER_IN ? 0x26 : 0x27;
     cdb[1] = request->LUN.BYTES.lun_number_low;
-    PutBigEndian(cdb + 2, request->bmic_detail, 4);
+    out.put_be32(2, request->bmic_detail);
     cdb[6] = request->bmic_opcode;
     const VK_UINT32 length =
         request->block_count_override != 0 ? request->block_count_override : request->io_buffer_size;
-    PutBigEndian(cdb + 7, length & 0xFFFF, 2);
+    out.put_be16(7, static_cast<VK_UINT16>(length & 0xFFFF));
     cdb[9] = request->LUN.BYTES.lun_number_high;
-    PutBigEndian(cdb + 10, request->bmic_additional_detail & 0xFFFFFFFFFFFFULL, 6);
+    // Six bytes: the low 48 bits of the additional detail.
+    out.put_be16(10, static_cast<VK_UINT16>(request->bmic_additional_detail >> 32));
+    out.put_be32(12, static_cast<VK_UINT32>(request->bmic_additional_detail));
 }
 
 EnCommandStatus PN_ExecuteBMICCommand(DeviceDescriptor device_descriptor, PBMICRequest request) {
@@ -526,22 +523,24 @@ EnCommandStatus PN_ExecuteATACommand(DeviceDescriptor device_descriptor, PATAReq
 
 void __BuildReadWrite16CDB(VK_BOOL read, VK_UINT64 lba, VK_UINT32 block_count, VK_UINT8* cdb) {
     std::memset(cdb, 0, 16);
+    pavlin::ByteSpan out(cdb, 16);
     cdb[0] = read ? 0x88 : 0x8A;
-    PutBigEndian(cdb + 2, lba, 8);
-    PutBigEndian(cdb + 10, block_count, 4);
+    out.put_be64(2, lba);
+    out.put_be32(10, block_count);
 }
 
 void __BuildBMICLogicalDriveCDB(VK_BOOL read, const VK_BYTE* protocol_address, VK_UINT64 lba,
                                 VK_UINT32 block_count, VK_UINT8* cdb) {
     std::memset(cdb, 0, 16);
+    pavlin::ByteSpan out(cdb, 16);
     cdb[0] = read ? 0x26 : 0x27;
     cdb[1] = protocol_address[kPavlinAddressLUNOffset];
-    PutBigEndian(cdb + 2, lba & 0xFFFFFFFFULL, 4);
+    out.put_be32(2, static_cast<VK_UINT32>(lba));
     cdb[6] = read ? 0x20 : 0x30; // BMIC_READ_LOGICAL_DRIVE, BMIC_WRITE_LOGICAL_DRIVE
-    PutBigEndian(cdb + 7, block_count & 0xFFFF, 2);
+    out.put_be16(7, static_cast<VK_UINT16>(block_count));
     cdb[9] = protocol_address[kPavlinAddressLUNOffset + 1];
-    PutBigEndian(cdb + 10, lba >> 32, 4);
-    PutBigEndian(cdb + 14, block_count >> 16, 2);
+    out.put_be32(10, static_cast<VK_UINT32>(lba >> 32));
+    out.put_be16(14, static_cast<VK_UINT16>(block_count >> 16));
 }
 
 EnCommandStatus PN_ExecuteIORequest(DeviceDescriptor device_descriptor, PIORequest request) {

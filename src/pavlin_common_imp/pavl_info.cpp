@@ -143,7 +143,7 @@ VK_WORD read_word_property(DeviceDescriptor descriptor, VK_BYTE id, VK_WORD abse
     if (PN_GetDeviceSystemProperty(descriptor, id, b, sizeof(b)) != 0) {
         return absent;
     }
-    return static_cast<VK_WORD>(b[0] | (b[1] << 8));
+    return pavlin::ByteView(b, sizeof(b)).le16(0).value_or(absent);
 }
 
 // Number of 512-byte sectors in bytes; false when unreadable or when the product does not fit.
@@ -187,11 +187,6 @@ bool inquiry_vpd(int handle, const char* node, VK_BYTE page, VK_BYTE* reply) {
         std::memset(reply, 0, kVPDReplySize);
     }
     return ok;
-}
-
-void append_le16(VK_BYTE* out, VK_WORD v) {
-    out[0] = static_cast<VK_BYTE>(v & 0xFF);
-    out[1] = static_cast<VK_BYTE>(v >> 8);
 }
 
 char* duplicate_text(const char* text, size_t length, size_t buffer_size) {
@@ -573,9 +568,9 @@ DeviceDescriptor __BuildStorageVolumeDescriptor(const StorageVolumeIdentity& ide
     VK_BYTE protocol[2];
     VK_BYTE device_type[2];
     VK_BYTE kind[2];
-    append_le16(protocol, identity.protocol_type);
-    append_le16(device_type, kVolumeDeviceType);
-    append_le16(kind, identity.volume_kind);
+    pavlin::ByteSpan(protocol, sizeof(protocol)).put_le16(0, identity.protocol_type);
+    pavlin::ByteSpan(device_type, sizeof(device_type)).put_le16(0, kVolumeDeviceType);
+    pavlin::ByteSpan(kind, sizeof(kind)).put_le16(0, identity.volume_kind);
     DeviceDescriptorEntry entries[9] = {
         {kDevicePropertyNodeName, identity.node, std::strlen(identity.node)},
         {kDevicePropertySysPath, identity.sysfs_path, std::strlen(identity.sysfs_path)},

@@ -4,6 +4,7 @@
 #include "pavl_linux_x86.h"
 
 #include "pavl_descriptor.h"
+#include "pavl_bytes.h"
 #include "pavl_path.h"
 #include "ppavl_debug.h"
 #include "ppavl_platform.h"
@@ -224,12 +225,6 @@ VK_QWORD read_pci_location(const char* node) {
     }
     _PN_CloseDeviceNode(handle);
     return location;
-}
-
-void store_le(VK_BYTE* out, VK_QWORD value, size_t size) {
-    for (size_t i = 0; i < size; ++i) {
-        out[i] = static_cast<VK_BYTE>(value >> (8 * i));
-    }
 }
 
 void fill_fib_header(SIS_FIB* fib, VK_WORD command) {
@@ -644,10 +639,10 @@ VK_DWORD ProcessDriver(SysfsWalk& walk, const char* driver_name, size_t driver_n
         VK_BYTE device_type[2];
         VK_BYTE device_number[2];
         VK_BYTE pci_location[8];
-        store_le(protocol, protocol_type, sizeof(protocol));
-        store_le(device_type, 1, sizeof(device_type));
-        store_le(device_number, 0xFFFF, sizeof(device_number));
-        store_le(pci_location, location, sizeof(pci_location));
+        pavlin::ByteSpan(protocol, sizeof(protocol)).put_le16(0, protocol_type);
+        pavlin::ByteSpan(device_type, sizeof(device_type)).put_le16(0, 1);
+        pavlin::ByteSpan(device_number, sizeof(device_number)).put_le16(0, 0xFFFF);
+        pavlin::ByteSpan(pci_location, sizeof(pci_location)).put_le64(0, location);
         const DeviceDescriptorEntry entries[] = {
             {kDevicePropertySysPath, sysfs_path, std::strlen(sysfs_path)},
             {kDevicePropertyNodeName, node, std::strlen(node)},
