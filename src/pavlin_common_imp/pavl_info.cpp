@@ -458,68 +458,80 @@ VK_BOOL __IsDeviceMounted(const char* pattern, size_t pattern_size, VK_BOOL crea
     return found ? kTrue : kFalse;
 }
 
-void __ParseVPDPageList(const VK_BYTE* reply, size_t reply_size, bool* has_serial_page,
-                        bool* has_identification_page) {
+void __ParseVPDPageList(pavlin::ByteView reply, bool* has_serial_page, bool* has_identification_page) {
     *has_serial_page = false;
     *has_identification_page = false;
-    if (reply == nullptr || reply_size < 4) {
+    const auto length = reply.u8(3);
+    if (!length) {
         return;
     }
     // The page may announce more codes than the reply holds.
-    const size_t count = VK_min(static_cast<size_t>(reply[3]), reply_size - 4);
-    for (size_t i = 0; i < count; ++i) {
-        if (reply[4 + i] == kVPDUnitSerialNumber) {
+    const pavlin::ByteView codes = reply.from(4).first(*length);
+    for (size_t i = 0; i < codes.size(); ++i) {
+        const VK_BYTE code = *codes.u8(i);
+        if (code == kVPDUnitSerialNumber) {
             *has_serial_page = true;
-        } else if (reply[4 + i] == kVPDDeviceIdentification) {
+        } else if (code == kVPDDeviceIdentification) {
             *has_identification_page = true;
         }
     }
 }
 
-void __ParseVPDSerialNumber(const VK_BYTE* reply, size_t reply_size, char* serial, size_t serial_size) {
+void __ParseVPDSerialNumber(pavlin::ByteView reply, char* serial, size_t serial_size) {
     if (serial == nullptr || serial_size == 0) {
         return;
     }
     serial[0] = '\0';
-    if (reply == nullptr || reply_size < 4 || reply[3] <= 4) {
+    const auto length = reply.u8(3);
+    if (!length || *length <= 4) {
         return;
     }
-    const size_t length = VK_min(static_cast<size_t>(reply[3]), reply_size - 4);
-    _PN_CopyTrimmed(serial, serial_size, reinterpret_cast<const char*>(reply + 4), length);
+    const pavlin::ByteView text = reply.from(4).first(*length);
+    _PN_CopyTrimmed(serial, serial_size, reinterpret_cast<const char*>(text.data()), text.size());
 }
 
-bool __ParseVPDUniqueID(const VK_BYTE* reply, size_t reply_size, char* unique_id, size_t unique_id_size) {
+bool __ParseVPDUniqueID(pavlin::ByteView reply, char* unique_id, size_t unique_id_size) {
     constexpr size_t kDesignatorHeader = 4;
     constexpr size_t kNAALength = 16;
-    if (unique_id == nullptr || unique_id_size < 2 + 2 * kNAALength || reply == nullptr ||
-        reply_size < 4 + kDesignatorHeader + kNAALength) {
+    if (unique_id == nullptr || unique_id_size < 2 + 2 * kNAALength) {
         return false;
     }
     // The designator must lie inside the page, not merely inside the buffer.
-    if (reply[3] < kDesignatorHeader + kNAALength) {
+    const auto page_length = reply.u8(3);
+    if (!page_length || *page_length < kDesignatorHeader + kNAALength) {
         return false;
     }
-    if (reply[4] != 0x01 || reply[5] != 0x03 || reply[6] != 0x00 || reply[7] != kNAALength) {
+    const auto designator = reply.sub(4, kDesignatorHeader + kNAALength);
+    if (!designator || designator->be32(0) != 0x01030000u + kNAALength) {
         return false;
     }
     unique_id[0] = 'S';
     for (size_t i = 0; i < kNAALength; ++i) {
-        std::snprintf(unique_id + 1 + 2 * i, 3, "%02X", reply[8 + i]);
+        std::snprintf(unique_id + 1 + 2 * i, 3, "%02X", *designator->u8(kDesignatorHeader + i));
     }
     return true;
 }
 
-void __ParseATAIdentitySerial(const VK_BYTE* identity, char* serial, size_t serial_size) {
-    _PN_CopyTrimmed(serial, serial_size, reinterpret_cast<const char*>(identity + kATAIdentitySerialOffset),
-                    kATAIdentitySerialSize);
+void __ParseATAIdentitySerial(pavlin::ByteView identity, char* serial, size_t serial_size) {
+    const auto field = identity.sub(kATAIdentitySerialOffset, kATAIdentitySerialSize);
+    if (!field) {
+        if (serial != nullptr && serial_size != 0) {
+            serial[0] = '\0';
+        }
+        return;
+    }
+    _PN_CopyTrimmed(serial, serial_size, reinterpret_cast<const char*>(field->data()), field->size());
 }
 
-bool __ParseATAIdentityUniqueID(const VK_BYTE* identity, char* unique_id, size_t unique_id_size) {
+bool __ParseATAIdentityUniqueID(pavlin::ByteView identity, char* unique_id, size_t unique_id_size) {
     char digits[17] = {};
-    // Words 108 to 111, each word's high byte first.
+    // Words 108 to 111, each a little-endian word printed high byte first.
     for (size_t word = 0; word < 4; ++word) {
-        const VK_BYTE* w = identity + kATAIdentityWWNOffset + 2 * word;
-        std::snprintf(digits + 4 * word, 5, "%02X%02X", w[1], w[0]);
+        const auto w = identity.le16(kATAIdentityWWNOffset + 2 * word);
+        if (!w) {
+            return false;
+        }
+        std::snprintf(digits + 4 * word, 5, "%04X", static_cast<unsigned>(*w));
     }
     if (std::strcmp(digits, "0000000000000000") == 0) {
         return false;
@@ -658,14 +670,14 @@ void describe_volume(const ControllerInfo& controller, const char* name, const c
             bool has_identification_page = false;
             if (inquiry_vpd(handle.get(), node, kVPDSupportedPages, reply)) {
                 scsi_readable = true;
-                __ParseVPDPageList(reply, sizeof(reply), &has_serial_page, &has_identification_page);
+                __ParseVPDPageList(pavlin::ByteView(reply, sizeof(reply)), &has_serial_page, &has_identification_page);
             }
             if (has_serial_page && inquiry_vpd(handle.get(), node, kVPDUnitSerialNumber, reply)) {
-                __ParseVPDSerialNumber(reply, sizeof(reply), serial, sizeof(serial));
+                __ParseVPDSerialNumber(pavlin::ByteView(reply, sizeof(reply)), serial, sizeof(serial));
             }
             if (unique_id[0] == '\0' && has_identification_page &&
                 inquiry_vpd(handle.get(), node, kVPDDeviceIdentification, reply)) {
-                if (!__ParseVPDUniqueID(reply, sizeof(reply), unique_id, sizeof(unique_id))) {
+                if (!__ParseVPDUniqueID(pavlin::ByteView(reply, sizeof(reply)), unique_id, sizeof(unique_id))) {
                     unique_id[0] = '\0';
                 }
             }
@@ -674,10 +686,10 @@ void describe_volume(const ControllerInfo& controller, const char* name, const c
                 if (_PN_SendIOCTL(handle.get(), kHDIOGetIdentityRequest, identity) == 0) {
                     ata_readable = true;
                     if (serial[0] == '\0') {
-                        __ParseATAIdentitySerial(identity, serial, sizeof(serial));
+                        __ParseATAIdentitySerial(pavlin::ByteView(identity, sizeof(identity)), serial, sizeof(serial));
                     }
                     if (unique_id[0] == '\0' &&
-                        !__ParseATAIdentityUniqueID(identity, unique_id, sizeof(unique_id))) {
+                        !__ParseATAIdentityUniqueID(pavlin::ByteView(identity, sizeof(identity)), unique_id, sizeof(unique_id))) {
                         unique_id[0] = '\0';
                     }
                 }
