@@ -3,6 +3,7 @@
 #include "pavl_extern.h"
 
 #include "pavl_descriptor.h"
+#include "pavl_hostfile.h"
 #include "pavl_sense.h"
 #include "pavl_linux_x86.h"
 #include "ppavl_debug.h"
@@ -34,28 +35,6 @@ bool DecodeCommandTarget(DeviceDescriptor device_descriptor, PavlinInternalComma
                                   sizeof(target.device_node_name));
 }
 
-// The node is opened for one command and closed when the command is done.
-class OpenNode {
-public:
-    explicit OpenNode(PavlinInternalCommandTarget& target)
-        : target_(target),
-          error_(_PN_OpenDeviceNode(target.device_node_name, &target.device_handle, kFalse)) {}
-    ~OpenNode() {
-        if (error_ == 0) {
-            _PN_CloseDeviceNode(target_.device_handle);
-            target_.device_handle = -1;
-        }
-    }
-    OpenNode(const OpenNode&) = delete;
-    OpenNode& operator=(const OpenNode&) = delete;
-
-    VK_DWORD error() const { return error_; }
-
-private:
-    PavlinInternalCommandTarget& target_;
-    VK_DWORD error_;
-};
-
 // The SCSI request that carries a BMIC or ATA request: its direction, time limit and data buffer.
 template <typename Request> SCSIRequest CarrierFor(const Request& request) {
     SCSIRequest scsi{};
@@ -74,7 +53,7 @@ EnCommandStatus SendToOpenNode(DeviceDescriptor device_descriptor, PavlinInterna
     if (!DecodeCommandTarget(device_descriptor, target)) {
         return eCOMMAND_STATUS_FAILED;
     }
-    OpenNode node(target);
+    pavlin::DeviceNode node(target.device_node_name, kFalse, &target.device_handle);
     if (low_level_status != nullptr) {
         *low_level_status = static_cast<VK_INT32>(node.error());
     }
@@ -277,7 +256,7 @@ EnCommandStatus PN_ExecuteBMICCommand(DeviceDescriptor device_descriptor, PBMICR
         return eCOMMAND_STATUS_FAILED;
     }
 
-    OpenNode node(internal.command_target);
+    pavlin::DeviceNode node(internal.command_target.device_node_name, kFalse, &internal.command_target.device_handle);
     request->low_level_status = static_cast<VK_INT32>(node.error());
     if (node.error() != 0) {
         return eCOMMAND_STATUS_FAILED;
@@ -309,7 +288,7 @@ EnCommandStatus PN_ExecuteSCSICommand(DeviceDescriptor device_descriptor, PSCSIR
         PN_DebugLog(1, 0, "%s:%d: Unable to decode protocol type, protocol address, or device node\n",
                     __FILE__, __LINE__);
     } else {
-        OpenNode node(internal.command_target);
+        pavlin::DeviceNode node(internal.command_target.device_node_name, kFalse, &internal.command_target.device_handle);
         request->low_level_status = static_cast<VK_INT32>(node.error());
         if (node.error() == 0) {
             // SIS controllers answer the logical-drive report under their own opcode.
@@ -569,7 +548,7 @@ EnCommandStatus PN_ExecuteIORequest(DeviceDescriptor device_descriptor, PIOReque
     if ((flags & kPavlinAddressFlagCommands) == 0) {
         return eCOMMAND_STATUS_FAILED;
     }
-    OpenNode node(target);
+    pavlin::DeviceNode node(target.device_node_name, kFalse, &target.device_handle);
     request->low_level_status = static_cast<VK_INT32>(node.error());
     if (node.error() != 0) {
         return eCOMMAND_STATUS_FAILED;

@@ -4,7 +4,7 @@
 #include "pavl_info.h"
 
 #include "pavl_descriptor.h"
-#include "pavl_dir.h"
+#include "pavl_hostfile.h"
 #include "pavl_extern.h"
 #include "pavl_linux_x86.h"
 #include "ppavl_debug.h"
@@ -39,30 +39,12 @@ constexpr size_t kMountEntryBufferSize = 8192;
 PartitionMountList* __gPartitionMountList = nullptr;
 pthread_mutex_t gPartitionMountListLock = PTHREAD_MUTEX_INITIALIZER;
 
+using pavlin::DeviceNode;
 using pavlin::Dir;
-
-// An open device node that closes itself.
-class Node {
-public:
-    Node(const char* path, VK_BOOL read_only) { _PN_OpenDeviceNode(path, &handle_, read_only); }
-    ~Node() { _PN_CloseDeviceNode(handle_); }
-    Node(const Node&) = delete;
-    Node& operator=(const Node&) = delete;
-    explicit operator bool() const { return handle_ >= 0; }
-    int get() const { return handle_; }
-
-private:
-    int handle_ = -1;
-};
-
-template <typename... Args> bool format_path(char* out, size_t size, const char* format, Args... args) {
-    const int n = std::snprintf(out, size, format, args...);
-    if (n < 0 || static_cast<size_t>(n) >= size) {
-        out[0] = '\0';
-        return false;
-    }
-    return true;
-}
+using pavlin::FormatPath;
+using pavlin::IsDirAt;
+using pavlin::IsLink;
+using pavlin::IsLinkAt;
 
 bool is_trim_char(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
@@ -88,31 +70,6 @@ bool all_digits(const char* s) {
     return true;
 }
 
-bool is_link_at(const char* dir, const dirent* entry) {
-    if (entry->d_type != DT_UNKNOWN) {
-        return entry->d_type == DT_LNK;
-    }
-    char path[PATH_MAX];
-    struct stat st {};
-    return format_path(path, sizeof(path), "%s/%s", dir, entry->d_name) && lstat(path, &st) == 0 &&
-           S_ISLNK(st.st_mode);
-}
-
-bool is_dir_at(const char* dir, const dirent* entry) {
-    if (entry->d_type != DT_UNKNOWN) {
-        return entry->d_type == DT_DIR;
-    }
-    char path[PATH_MAX];
-    struct stat st {};
-    return format_path(path, sizeof(path), "%s/%s", dir, entry->d_name) && lstat(path, &st) == 0 &&
-           S_ISDIR(st.st_mode);
-}
-
-bool is_link(const char* path) {
-    struct stat st {};
-    return lstat(path, &st) == 0 && S_ISLNK(st.st_mode);
-}
-
 // The resolved target of the first symbolic link in `dir` whose name contains "block".
 bool resolve_block_link(const char* dir, char* resolved) {
     Dir d(dir);
@@ -120,11 +77,11 @@ bool resolve_block_link(const char* dir, char* resolved) {
         return false;
     }
     for (dirent* e = d.next(); e != nullptr; e = d.next()) {
-        if (std::strstr(e->d_name, "block") == nullptr || !is_link_at(dir, e)) {
+        if (std::strstr(e->d_name, "block") == nullptr || !IsLinkAt(dir, e)) {
             continue;
         }
         char path[PATH_MAX];
-        return format_path(path, sizeof(path), "%s/%s", dir, e->d_name) &&
+        return FormatPath(path, sizeof(path), "%s/%s", dir, e->d_name) &&
                realpath(path, resolved) != nullptr;
     }
     return false;
@@ -310,14 +267,14 @@ void __PartitionSysfsName(const char* device_name, char* name, size_t name_size)
     // cciss!c0d0p1, not c0d0p1.
     constexpr char kDev[] = "/dev/";
     if (std::strncmp(device_name, kDev, sizeof(kDev) - 1) == 0) {
-        format_path(name, name_size, "%s", device_name + sizeof(kDev) - 1);
+        FormatPath(name, name_size, "%s", device_name + sizeof(kDev) - 1);
         if (char* slash = std::strchr(name, '/'); slash != nullptr) {
             *slash = '!';
         }
         return;
     }
     const char* slash = std::strrchr(device_name, '/');
-    format_path(name, name_size, "%s", slash != nullptr ? slash + 1 : device_name);
+    FormatPath(name, name_size, "%s", slash != nullptr ? slash + 1 : device_name);
 }
 
 PartitionMountList* __FindPartitionMountRecord(const char* device_name) {
@@ -536,7 +493,7 @@ bool __ParseATAIdentityUniqueID(pavlin::ByteView identity, char* unique_id, size
     if (std::strcmp(digits, "0000000000000000") == 0) {
         return false;
     }
-    return format_path(unique_id, unique_id_size, "S%s", digits);
+    return FormatPath(unique_id, unique_id_size, "S%s", digits);
 }
 
 VK_WORD __StorageVolumeKind(VK_WORD controller_device_type, bool scsi_pages_readable,
@@ -630,7 +587,7 @@ struct ControllerInfo {
 void describe_volume(const ControllerInfo& controller, const char* name, const char* volume_path,
                      const char* device_dir, DeviceDescriptorList list) {
     char node[PATH_MAX];
-    if (!format_path(node, sizeof(node), "/dev/%s", name)) {
+    if (!FormatPath(node, sizeof(node), "/dev/%s", name)) {
         return;
     }
     if (char* bang = std::strchr(node, '!'); bang != nullptr) {
@@ -640,30 +597,30 @@ void describe_volume(const ControllerInfo& controller, const char* name, const c
     char path[PATH_MAX];
     char unique_id[kUniqueVolumeIDSize] = {};
     char token[kSysfsUniqueIDMaxLength + 1];
-    if (format_path(path, sizeof(path), "%s/unique_id", device_dir) &&
+    if (FormatPath(path, sizeof(path), "%s/unique_id", device_dir) &&
         __ReadSysfsToken(path, token, sizeof(token)) && std::strcmp(token, kAllZeroUniqueID) != 0) {
-        format_path(unique_id, sizeof(unique_id), "S%s", token);
+        FormatPath(unique_id, sizeof(unique_id), "S%s", token);
     }
 
     char vendor_model[kVolumeVendorModelSize] = {};
     char vendor[kVolumeVendorSize];
     char model[kVolumeModelSize];
     char vendor_path[PATH_MAX];
-    if (format_path(path, sizeof(path), "%s/model", device_dir) &&
-        format_path(vendor_path, sizeof(vendor_path), "%s/vendor", device_dir) &&
+    if (FormatPath(path, sizeof(path), "%s/model", device_dir) &&
+        FormatPath(vendor_path, sizeof(vendor_path), "%s/vendor", device_dir) &&
         __ReadSysfsToken(vendor_path, vendor, sizeof(vendor)) &&
         __ReadSysfsToken(path, model, sizeof(model))) {
-        format_path(vendor_model, sizeof(vendor_model), "%-*s%s", static_cast<int>(kVolumeVendorPadding),
+        FormatPath(vendor_model, sizeof(vendor_model), "%-*s%s", static_cast<int>(kVolumeVendorPadding),
                     vendor, model);
     } else {
-        format_path(vendor_model, sizeof(vendor_model), "%s", node);
+        FormatPath(vendor_model, sizeof(vendor_model), "%s", node);
     }
 
     char serial[kVolumeSerialNumberSize] = {};
     bool scsi_readable = false;
     bool ata_readable = false;
     {
-        Node handle(node, kTrue);
+        DeviceNode handle(node, kTrue);
         if (handle) {
             VK_BYTE reply[kVPDReplySize];
             bool has_serial_page = false;
@@ -736,18 +693,18 @@ void _PN_GetStorageVolumeDescriptorList(DeviceDescriptor controller_descriptor, 
         char entry_path[PATH_MAX];
         char volume_path[PATH_MAX];
         bool from_device_link = false;
-        if (!format_path(entry_path, sizeof(entry_path), "%s/%s", kSysBlockDir, e->d_name)) {
+        if (!FormatPath(entry_path, sizeof(entry_path), "%s/%s", kSysBlockDir, e->d_name)) {
             continue;
         }
-        if (is_link_at(kSysBlockDir, e)) {
+        if (IsLinkAt(kSysBlockDir, e)) {
             if (realpath(entry_path, volume_path) == nullptr) {
                 continue;
             }
-        } else if (is_dir_at(kSysBlockDir, e)) {
+        } else if (IsDirAt(kSysBlockDir, e)) {
             char device_link[PATH_MAX];
-            format_path(volume_path, sizeof(volume_path), "%s", entry_path);
-            if (format_path(device_link, sizeof(device_link), "%s/device", entry_path) &&
-                is_link(device_link)) {
+            FormatPath(volume_path, sizeof(volume_path), "%s", entry_path);
+            if (FormatPath(device_link, sizeof(device_link), "%s/device", entry_path) &&
+                IsLink(device_link)) {
                 if (realpath(device_link, volume_path) == nullptr) {
                     continue;
                 }
@@ -762,13 +719,13 @@ void _PN_GetStorageVolumeDescriptorList(DeviceDescriptor controller_descriptor, 
         const char* block_dir = from_device_link ? entry_path : volume_path;
         char path[PATH_MAX];
         unsigned long long sectors = 0;
-        if (!format_path(path, sizeof(path), "%s/size", block_dir) || !__ReadSysfsNumber(path, &sectors) ||
+        if (!FormatPath(path, sizeof(path), "%s/size", block_dir) || !__ReadSysfsNumber(path, &sectors) ||
             sectors == 0) {
             continue;
         }
         char removable[8];
         if (controller->protocol_type != kProtocolTypeSIS &&
-            format_path(path, sizeof(path), "%s/removable", block_dir) &&
+            FormatPath(path, sizeof(path), "%s/removable", block_dir) &&
             __ReadSysfsToken(path, removable, sizeof(removable)) && std::strcmp(removable, "1") == 0) {
             continue;
         }
@@ -778,8 +735,8 @@ void _PN_GetStorageVolumeDescriptorList(DeviceDescriptor controller_descriptor, 
 
         char device_dir[PATH_MAX];
         if (from_device_link) {
-            format_path(device_dir, sizeof(device_dir), "%s", volume_path);
-        } else if (!format_path(path, sizeof(path), "%s/device", volume_path) ||
+            FormatPath(device_dir, sizeof(device_dir), "%s", volume_path);
+        } else if (!FormatPath(path, sizeof(path), "%s/device", volume_path) ||
                    realpath(path, device_dir) == nullptr) {
             continue;
         }
@@ -809,18 +766,18 @@ VK_BOOL _PN_GetStorageVolumeInformation(DeviceDescriptor volume_descriptor,
 
     char size_path[PATH_MAX] = {};
     struct stat st {};
-    if (format_path(size_path, sizeof(size_path), "%s/size", sysfs_path) &&
+    if (FormatPath(size_path, sizeof(size_path), "%s/size", sysfs_path) &&
         (lstat(size_path, &st) != 0 || !S_ISREG(st.st_mode))) {
         size_path[0] = '\0';
         char target[PATH_MAX];
         if (resolve_block_link(sysfs_path, target)) {
-            format_path(size_path, sizeof(size_path), "%s/size", target);
+            FormatPath(size_path, sizeof(size_path), "%s/size", target);
         }
     }
     if (size_path[0] == '\0') {
         return kTrue;
     }
-    Node handle(node, kTrue);
+    DeviceNode handle(node, kTrue);
     if (!handle) {
         return kTrue;
     }
@@ -846,7 +803,7 @@ VK_BOOL _PN_GetStorageVolumeInformation(DeviceDescriptor volume_descriptor,
     if (_PN_SendIOCTL(handle.get(), kBlockGetLogicalBlockSizeRequest, &logical) == 0) {
         info->qwLogicalBlockSize = static_cast<VK_QWORD>(static_cast<unsigned int>(logical));
         info->wVolumeInformationFlags |= kStorageVolumeLogicalBlockSizeValid;
-    } else if (format_path(queue_path, sizeof(queue_path), "%s/%s/queue/logical_block_size", kSysBlockDir,
+    } else if (FormatPath(queue_path, sizeof(queue_path), "%s/%s/queue/logical_block_size", kSysBlockDir,
                            last) &&
                __ReadSysfsNumber(queue_path, &from_file)) {
         info->qwLogicalBlockSize = from_file;
@@ -856,7 +813,7 @@ VK_BOOL _PN_GetStorageVolumeInformation(DeviceDescriptor volume_descriptor,
     if (_PN_SendIOCTL(handle.get(), kBlockGetPhysicalBlockSizeRequest, &physical) == 0) {
         info->qwPhysicalBlockSize = physical;
         info->wVolumeInformationFlags |= kStorageVolumePhysicalBlockSizeValid;
-    } else if (format_path(queue_path, sizeof(queue_path), "%s/%s/queue/physical_block_size", kSysBlockDir,
+    } else if (FormatPath(queue_path, sizeof(queue_path), "%s/%s/queue/physical_block_size", kSysBlockDir,
                            last) &&
                __ReadSysfsNumber(queue_path, &from_file)) {
         info->qwPhysicalBlockSize = from_file;
@@ -882,7 +839,7 @@ int _PN_CreateStorageExtentArray(DeviceDescriptor volume_descriptor,
     read_text_property(volume_descriptor, kDevicePropertySysPath, sysfs_path, sizeof(sysfs_path));
     char block_dir[PATH_MAX];
     if (!resolve_block_link(sysfs_path, block_dir)) {
-        format_path(block_dir, sizeof(block_dir), "%s", sysfs_path);
+        FormatPath(block_dir, sizeof(block_dir), "%s", sysfs_path);
     }
 
     pthread_mutex_lock(&gPartitionMountListLock);
@@ -911,11 +868,11 @@ int _PN_CreateStorageExtentArray(DeviceDescriptor volume_descriptor,
                 extent->extent_number = __PartitionNumber(node, r->device_name);
                 char name[PATH_MAX];
                 __PartitionSysfsName(r->device_name, name, sizeof(name));
-                paths = format_path(start_path, sizeof(start_path), "%s/%s/start", block_dir, name) &&
-                        format_path(size_path, sizeof(size_path), "%s/%s/size", block_dir, name);
+                paths = FormatPath(start_path, sizeof(start_path), "%s/%s/start", block_dir, name) &&
+                        FormatPath(size_path, sizeof(size_path), "%s/%s/size", block_dir, name);
             } else {
-                paths = format_path(start_path, sizeof(start_path), "%s/start", block_dir) &&
-                        format_path(size_path, sizeof(size_path), "%s/size", block_dir);
+                paths = FormatPath(start_path, sizeof(start_path), "%s/start", block_dir) &&
+                        FormatPath(size_path, sizeof(size_path), "%s/size", block_dir);
             }
             if (paths) {
                 if (!read_sectors_as_bytes(start_path, &extent->extent_offset)) {

@@ -4,6 +4,7 @@
 
 #include "pavl_linux_x86.h"
 #include "pavl_descriptor.h"
+#include "pavl_hostfile.h"
 #include "ppavl_debug.h"
 #include "pavl_bytes.h"
 #include "pavl_tracked.h"
@@ -592,22 +593,22 @@ void __PopulateCSMIPhysicalDeviceDescriptorList(DeviceDescriptor controller_desc
                                                 DeviceDescriptorList list) {
     char node[kPavlinNodeNameSize];
     VK_DWORD device_number = 0;
-    VK_DWORD code = 1;
-    int handle = -1;
-    if (controller_descriptor != nullptr && list != nullptr &&
-        __DecodeDeviceNodeName(controller_descriptor, node, sizeof(node)) &&
-        PN_GetDeviceSystemProperty(controller_descriptor, kDevicePropertyDeviceNumber, &device_number,
-                                   sizeof(device_number)) == 0) {
-        code = _PN_OpenDeviceNode(node, &handle, kFalse);
-    }
-    if (code != 0) {
-        PN_DebugLog(1, 0, "%s:%d: Node open failed. Code: 0x%08X\n", __FILE__, __LINE__, code);
+    const bool decoded = controller_descriptor != nullptr && list != nullptr &&
+                         __DecodeDeviceNodeName(controller_descriptor, node, sizeof(node)) &&
+                         PN_GetDeviceSystemProperty(controller_descriptor, kDevicePropertyDeviceNumber,
+                                                    &device_number, sizeof(device_number)) == 0;
+    if (!decoded) {
+        PN_DebugLog(1, 0, "%s:%d: Node open failed. Code: 0x%08X\n", __FILE__, __LINE__, 1u);
         return;
     }
-    NodeTransport transport(handle, device_number);
+    const pavlin::DeviceNode handle(node, kFalse);
+    if (handle.error() != 0) {
+        PN_DebugLog(1, 0, "%s:%d: Node open failed. Code: 0x%08X\n", __FILE__, __LINE__, handle.error());
+        return;
+    }
+    NodeTransport transport(handle.get(), device_number);
     CSMIPhysicalDeviceInfoList devices{nullptr, nullptr};
     __CSMIWalk(transport, &devices);
     __AppendCSMIDeviceDescriptors(controller_descriptor, &devices, list);
     __FreeCSMIPhysicalDeviceInfoList(&devices);
-    _PN_CloseDeviceNode(handle);
 }
