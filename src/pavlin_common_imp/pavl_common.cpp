@@ -3,6 +3,8 @@
 #include "pavl_extern.h"
 
 #include "pavl_descriptor.h"
+#include "pavl_hostfile.h"
+#include "pavl_sense.h"
 #include "pavl_linux_x86.h"
 #include "ppavl_debug.h"
 #include "ppavl_discovery.h"
@@ -33,28 +35,6 @@ bool DecodeCommandTarget(DeviceDescriptor device_descriptor, PavlinInternalComma
                                   sizeof(target.device_node_name));
 }
 
-// The node is opened for one command and closed when the command is done.
-class OpenNode {
-public:
-    explicit OpenNode(PavlinInternalCommandTarget& target)
-        : target_(target),
-          error_(_PN_OpenDeviceNode(target.device_node_name, &target.device_handle, kFalse)) {}
-    ~OpenNode() {
-        if (error_ == 0) {
-            _PN_CloseDeviceNode(target_.device_handle);
-            target_.device_handle = -1;
-        }
-    }
-    OpenNode(const OpenNode&) = delete;
-    OpenNode& operator=(const OpenNode&) = delete;
-
-    VK_DWORD error() const { return error_; }
-
-private:
-    PavlinInternalCommandTarget& target_;
-    VK_DWORD error_;
-};
-
 // The SCSI request that carries a BMIC or ATA request: its direction, time limit and data buffer.
 template <typename Request> SCSIRequest CarrierFor(const Request& request) {
     SCSIRequest scsi{};
@@ -73,7 +53,7 @@ EnCommandStatus SendToOpenNode(DeviceDescriptor device_descriptor, PavlinInterna
     if (!DecodeCommandTarget(device_descriptor, target)) {
         return eCOMMAND_STATUS_FAILED;
     }
-    OpenNode node(target);
+    pavlin::DeviceNode node(target.device_node_name, kFalse, &target.device_handle);
     if (low_level_status != nullptr) {
         *low_level_status = static_cast<VK_INT32>(node.error());
     }
@@ -133,12 +113,6 @@ void TraceSCSICommand(const PavlinInternalSCSIRequest& internal_request, EnComma
                 static_cast<unsigned>(r.scsi_status), static_cast<unsigned>(r.command_status),
                 static_cast<int>(r.low_level_status), static_cast<unsigned>(r.valid_sense_data_size),
                 static_cast<unsigned>(r.sense_data_size), sense_hex);
-}
-
-void PutBigEndian(VK_UINT8* out, VK_UINT64 value, size_t size) {
-    for (size_t i = 0; i < size; ++i) {
-        out[i] = static_cast<VK_UINT8>(value >> (8 * (size - 1 - i)));
-    }
 }
 
 bool IsATACapableProtocol(VK_WORD protocol_type) {
@@ -240,15 +214,18 @@ void PN_SetSCSICommandCallback(PN_SCSICommandCallback callback) {
 
 void __BMIC2SCSI(PBMICRequest request, VK_UINT8* cdb) {
     std::memset(cdb, 0, 16);
+    pavlin::ByteSpan out(cdb, 16);
     cdb[0] = request->transfer_type == eDATA_TRANSFER_IN ? 0x26 : 0x27;
     cdb[1] = request->LUN.BYTES.lun_number_low;
-    PutBigEndian(cdb + 2, request->bmic_detail, 4);
+    out.put_be32(2, request->bmic_detail);
     cdb[6] = request->bmic_opcode;
     const VK_UINT32 length =
         request->block_count_override != 0 ? request->block_count_override : request->io_buffer_size;
-    PutBigEndian(cdb + 7, length & 0xFFFF, 2);
+    out.put_be16(7, static_cast<VK_UINT16>(length & 0xFFFF));
     cdb[9] = request->LUN.BYTES.lun_number_high;
-    PutBigEndian(cdb + 10, request->bmic_additional_detail & 0xFFFFFFFFFFFFULL, 6);
+    // Six bytes: the low 48 bits of the additional detail.
+    out.put_be16(10, static_cast<VK_UINT16>(request->bmic_additional_detail >> 32));
+    out.put_be32(12, static_cast<VK_UINT32>(request->bmic_additional_detail));
 }
 
 EnCommandStatus PN_ExecuteBMICCommand(DeviceDescriptor device_descriptor, PBMICRequest request) {
@@ -279,7 +256,7 @@ EnCommandStatus PN_ExecuteBMICCommand(DeviceDescriptor device_descriptor, PBMICR
         return eCOMMAND_STATUS_FAILED;
     }
 
-    OpenNode node(internal.command_target);
+    pavlin::DeviceNode node(internal.command_target.device_node_name, kFalse, &internal.command_target.device_handle);
     request->low_level_status = static_cast<VK_INT32>(node.error());
     if (node.error() != 0) {
         return eCOMMAND_STATUS_FAILED;
@@ -311,7 +288,7 @@ EnCommandStatus PN_ExecuteSCSICommand(DeviceDescriptor device_descriptor, PSCSIR
         PN_DebugLog(1, 0, "%s:%d: Unable to decode protocol type, protocol address, or device node\n",
                     __FILE__, __LINE__);
     } else {
-        OpenNode node(internal.command_target);
+        pavlin::DeviceNode node(internal.command_target.device_node_name, kFalse, &internal.command_target.device_handle);
         request->low_level_status = static_cast<VK_INT32>(node.error());
         if (node.error() == 0) {
             // SIS controllers answer the logical-drive report under their own opcode.
@@ -407,54 +384,74 @@ void __ATA2SCSI(PATARequest request, VK_UINT8* cdb) {
     cdb[15] = 0;
 }
 
-void __DecodeATAReturnRegisters(PATARequest request, const VK_BYTE* sense, VK_DWORD sense_size) {
+void __DecodeATAReturnRegisters(PATARequest request, pavlin::ByteView sense) {
     auto& rr = request->ReturnRegisters;
     std::memset(&rr, 0, sizeof(rr));
-    if (sense == nullptr || sense_size == 0) {
+    const auto code = sense.u8(0);
+    if (!code) {
         return;
     }
-    auto at = [&](VK_DWORD i) -> VK_BYTE { return i < sense_size ? sense[i] : 0; };
-    rr.sense_format = sense[0];
-    if (sense[0] == 0x70 || sense[0] == 0x71) {
-        rr.error = at(3);
-        rr.status = at(4);
-        rr.device = at(5);
-        rr.sector_count_lsb = at(6);
-        if (at(7) > 3) {
-            rr.lba_high_msb = at(8);
-            rr.lba_high_lsb = at(9);
-            rr.lba_mid_lsb = at(10);
-            rr.lba_low_lsb = at(11);
+    rr.sense_format = *code;
+    auto at = [](pavlin::ByteView v, size_t i) -> VK_BYTE { return v.u8(i).value_or(0); };
+    switch (pavlin::SenseFormatOf(sense, pavlin::SenseCodeRule::kExact)) {
+        case pavlin::SenseFormat::kFixed:
+            rr.error = at(sense, 3);
+            rr.status = at(sense, 4);
+            rr.device = at(sense, 5);
+            rr.sector_count_lsb = at(sense, 6);
+            if (at(sense, 7) > 3) {
+                rr.lba_high_msb = at(sense, 8);
+                rr.lba_high_lsb = at(sense, 9);
+                rr.lba_mid_lsb = at(sense, 10);
+                rr.lba_low_lsb = at(sense, 11);
+            }
+            break;
+        case pavlin::SenseFormat::kDescriptor:
+            // The ATA return descriptor need not come first.
+            if (const auto d = pavlin::FindATAReturnDescriptor(sense)) {
+                rr.error = at(*d, 3);
+                rr.sector_count_msb = at(*d, 4);
+                rr.sector_count_lsb = at(*d, 5);
+                rr.lba_low_msb = at(*d, 6);
+                rr.lba_low_lsb = at(*d, 7);
+                rr.lba_mid_msb = at(*d, 8);
+                rr.lba_mid_lsb = at(*d, 9);
+                rr.lba_high_msb = at(*d, 10);
+                rr.lba_high_lsb = at(*d, 11);
+                rr.device = at(*d, 12);
+                rr.status = at(*d, 13);
+            }
+            break;
+        default:
+            break;
+    }
+}
+
+bool __ATASenseReportsNoError(pavlin::ByteView sense) {
+    constexpr VK_BYTE kATAStatusError = 0x01;
+    // Where the byte that would tell lies beyond the data given, the sense cannot vouch for success.
+    switch (pavlin::SenseFormatOf(sense, pavlin::SenseCodeRule::kExact)) {
+        case pavlin::SenseFormat::kFixed: {
+            const auto status = sense.u8(4);
+            return status && (*status & kATAStatusError) == 0;
         }
-    } else if ((sense[0] == 0x72 || sense[0] == 0x73) && at(7) != 0 && at(8) == 0x09 && at(9) == 0x0C) {
-        rr.error = at(11);
-        rr.sector_count_msb = at(12);
-        rr.sector_count_lsb = at(13);
-        rr.lba_low_msb = at(14);
-        rr.lba_low_lsb = at(15);
-        rr.lba_mid_msb = at(16);
-        rr.lba_mid_lsb = at(17);
-        rr.lba_high_msb = at(18);
-        rr.lba_high_lsb = at(19);
-        rr.device = at(20);
-        rr.status = at(21);
+        case pavlin::SenseFormat::kDescriptor: {
+            const auto d = pavlin::FindATAReturnDescriptor(sense);
+            if (d) {
+                return (*d->u8(13) & kATAStatusError) == 0;
+            }
+            return false;
+        }
+        case pavlin::SenseFormat::kOther:
+            return *sense.u8(0) == 0;
+        case pavlin::SenseFormat::kNone:
+        default:
+            return false;
     }
 }
 
 VK_BOOL CheckATAPassthroughSenseData(VK_BYTE* sense_data, VK_DWORD size) {
-    if (sense_data == nullptr || size == 0) {
-        return kFalse;
-    }
-    const VK_BYTE format = sense_data[0];
-    // Where the byte that would tell is beyond the data given, the sense cannot vouch for success.
-    if ((format == 0x72 || format == 0x73) && size > 9 && sense_data[7] != 0 && sense_data[8] == 0x09 &&
-        sense_data[9] == 0x0C) {
-        return (size > 21 && (sense_data[21] & 0x01) == 0) ? kTrue : kFalse;
-    }
-    if (format == 0x70 || format == 0x71) {
-        return (size > 4 && (sense_data[4] & 0x01) == 0) ? kTrue : kFalse;
-    }
-    return format == 0 ? kTrue : kFalse;
+    return __ATASenseReportsNoError(pavlin::ByteView(sense_data, size)) ? kTrue : kFalse;
 }
 
 namespace {
@@ -484,7 +481,7 @@ EnCommandStatus SendATAPassthrough(PATARequest request, PavlinInternalSCSIReques
         std::memcpy(request->sense_data, sense,
                     VK_min(request->sense_data_size, static_cast<VK_UINT32>(sizeof(sense))));
     }
-    __DecodeATAReturnRegisters(request, sense, sizeof(sense));
+    __DecodeATAReturnRegisters(request, pavlin::ByteView(sense, sizeof(sense)));
     return status;
 }
 
@@ -505,22 +502,24 @@ EnCommandStatus PN_ExecuteATACommand(DeviceDescriptor device_descriptor, PATAReq
 
 void __BuildReadWrite16CDB(VK_BOOL read, VK_UINT64 lba, VK_UINT32 block_count, VK_UINT8* cdb) {
     std::memset(cdb, 0, 16);
+    pavlin::ByteSpan out(cdb, 16);
     cdb[0] = read ? 0x88 : 0x8A;
-    PutBigEndian(cdb + 2, lba, 8);
-    PutBigEndian(cdb + 10, block_count, 4);
+    out.put_be64(2, lba);
+    out.put_be32(10, block_count);
 }
 
 void __BuildBMICLogicalDriveCDB(VK_BOOL read, const VK_BYTE* protocol_address, VK_UINT64 lba,
                                 VK_UINT32 block_count, VK_UINT8* cdb) {
     std::memset(cdb, 0, 16);
+    pavlin::ByteSpan out(cdb, 16);
     cdb[0] = read ? 0x26 : 0x27;
     cdb[1] = protocol_address[kPavlinAddressLUNOffset];
-    PutBigEndian(cdb + 2, lba & 0xFFFFFFFFULL, 4);
+    out.put_be32(2, static_cast<VK_UINT32>(lba));
     cdb[6] = read ? 0x20 : 0x30; // BMIC_READ_LOGICAL_DRIVE, BMIC_WRITE_LOGICAL_DRIVE
-    PutBigEndian(cdb + 7, block_count & 0xFFFF, 2);
+    out.put_be16(7, static_cast<VK_UINT16>(block_count));
     cdb[9] = protocol_address[kPavlinAddressLUNOffset + 1];
-    PutBigEndian(cdb + 10, lba >> 32, 4);
-    PutBigEndian(cdb + 14, block_count >> 16, 2);
+    out.put_be32(10, static_cast<VK_UINT32>(lba >> 32));
+    out.put_be16(14, static_cast<VK_UINT16>(block_count >> 16));
 }
 
 EnCommandStatus PN_ExecuteIORequest(DeviceDescriptor device_descriptor, PIORequest request) {
@@ -549,7 +548,7 @@ EnCommandStatus PN_ExecuteIORequest(DeviceDescriptor device_descriptor, PIOReque
     if ((flags & kPavlinAddressFlagCommands) == 0) {
         return eCOMMAND_STATUS_FAILED;
     }
-    OpenNode node(target);
+    pavlin::DeviceNode node(target.device_node_name, kFalse, &target.device_handle);
     request->low_level_status = static_cast<VK_INT32>(node.error());
     if (node.error() != 0) {
         return eCOMMAND_STATUS_FAILED;

@@ -4,7 +4,10 @@
 
 #include "ppavl_discovery.h"
 
+#include "pavl_bytes.h"
+
 #include <cstddef>
+#include <optional>
 #include <span>
 
 // The length word is 16 bits wide, so no blob can be longer.
@@ -51,6 +54,12 @@ DeviceDescriptor _PN_BuildDeviceDescriptor(std::span<const DeviceDescriptorEntry
 
 // The data of the first entry with the id, or an empty span with found == false. The walk stops at
 // the first entry whose header or data would pass the blob's total length.
+struct DevicePropertyRange {
+    size_t offset;
+    size_t length;
+};
+// The walk itself, over a descriptor's bytes: where the first entry with the id lies.
+std::optional<DevicePropertyRange> _PN_WalkDeviceProperties(pavlin::ByteView blob, VK_BYTE property_id);
 struct DeviceDescriptorProperty {
     bool found;
     std::span<VK_BYTE> data;

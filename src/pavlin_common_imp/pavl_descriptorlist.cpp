@@ -8,17 +8,13 @@
 
 namespace {
 
-VK_WORD load_le16(const VK_BYTE* p) {
-    return static_cast<VK_WORD>(p[0] | (p[1] << 8));
-}
-
-void store_le16(VK_BYTE* p, size_t v) {
-    p[0] = static_cast<VK_BYTE>(v & 0xFF);
-    p[1] = static_cast<VK_BYTE>((v >> 8) & 0xFF);
-}
-
-VK_BYTE* blob(DeviceDescriptor d) {
+VK_BYTE* Blob(DeviceDescriptor d) {
     return static_cast<VK_BYTE*>(d);
+}
+
+// The blob's own length word; the descriptor is as long as it says.
+size_t BlobLength(DeviceDescriptor d) {
+    return pavlin::ByteView(Blob(d), kDeviceDescriptorHeaderSize).le16(0).value_or(0);
 }
 
 _DescriptorListHeader* header(DeviceDescriptorList l) {
@@ -64,42 +60,53 @@ DeviceDescriptor _PN_BuildDeviceDescriptor(std::span<const DeviceDescriptorEntry
     if (out == nullptr) {
         return nullptr;
     }
-    store_le16(out, total);
+    pavlin::ByteSpan blob(out, total);
+    blob.put_le16(0, static_cast<VK_WORD>(total));
     size_t pos = kDeviceDescriptorHeaderSize;
     for (const auto& e : entries) {
-        out[pos] = e.property_id;
-        store_le16(out + pos + 1, e.length);
+        blob.put8(pos, e.property_id);
+        blob.put_le16(pos + 1, static_cast<VK_WORD>(e.length));
         pos += kDeviceDescriptorEntryHeaderSize;
-        if (e.length > 0) {
-            std::memcpy(out + pos, e.data, e.length);
-        }
+        blob.put_bytes(pos, e.data, e.length);
         pos += e.length;
     }
     return out;
+}
+
+std::optional<DevicePropertyRange> _PN_WalkDeviceProperties(pavlin::ByteView blob, VK_BYTE property_id) {
+    // The length word bounds the walk as far as the view reaches; an entry whose header or data would
+    // pass it ends the walk.
+    const auto total = blob.le16(0);
+    if (!total) {
+        return std::nullopt;
+    }
+    const pavlin::ByteView entries = blob.first(*total);
+    size_t pos = kDeviceDescriptorHeaderSize;
+    while (entries.has(pos, kDeviceDescriptorEntryHeaderSize)) {
+        const VK_BYTE id = *entries.u8(pos);
+        const size_t len = *entries.le16(pos + 1);
+        const size_t data = pos + kDeviceDescriptorEntryHeaderSize;
+        if (!entries.has(data, len)) {
+            break;
+        }
+        if (id == property_id) {
+            return DevicePropertyRange{data, len};
+        }
+        pos = data + len;
+    }
+    return std::nullopt;
 }
 
 DeviceDescriptorProperty _PN_FindDeviceProperty(DeviceDescriptor device_descriptor, VK_BYTE property_id) {
     if (device_descriptor == nullptr) {
         return {false, {}};
     }
-    VK_BYTE* b = blob(device_descriptor);
-    const size_t total = load_le16(b);
-    size_t pos = kDeviceDescriptorHeaderSize;
-    // An entry whose header or data would pass the total length ends the walk: nothing past the
-    // blob's own length is ever read.
-    while (pos + kDeviceDescriptorEntryHeaderSize <= total) {
-        const VK_BYTE id = b[pos];
-        const size_t len = load_le16(b + pos + 1);
-        const size_t data = pos + kDeviceDescriptorEntryHeaderSize;
-        if (len > total - data) {
-            break;
-        }
-        if (id == property_id) {
-            return {true, std::span<VK_BYTE>(b + data, len)};
-        }
-        pos = data + len;
+    VK_BYTE* b = Blob(device_descriptor);
+    const auto range = _PN_WalkDeviceProperties(pavlin::ByteView(b, BlobLength(device_descriptor)), property_id);
+    if (!range) {
+        return {false, {}};
     }
-    return {false, {}};
+    return {true, std::span<VK_BYTE>(b + range->offset, range->length)};
 }
 
 size_t PN_GetDeviceDescriptorSize(DeviceDescriptor device_descriptor) {
@@ -108,7 +115,7 @@ size_t PN_GetDeviceDescriptorSize(DeviceDescriptor device_descriptor) {
                     __func__, __LINE__);
         return 0;
     }
-    return load_le16(blob(device_descriptor));
+    return BlobLength(device_descriptor);
 }
 
 DeviceDescriptor PN_CopyDeviceDescriptor(DeviceDescriptor device_descriptor) {
@@ -118,7 +125,7 @@ DeviceDescriptor PN_CopyDeviceDescriptor(DeviceDescriptor device_descriptor) {
         return nullptr;
     }
     // A malformed length below 2 still gets its length word copied, so the copy stays readable.
-    size_t size = load_le16(blob(device_descriptor));
+    size_t size = BlobLength(device_descriptor);
     if (size < kDeviceDescriptorHeaderSize) {
         size = kDeviceDescriptorHeaderSize;
     }
@@ -301,7 +308,7 @@ VK_WORD _PN_GetDeviceProtocol(DeviceDescriptor device_descriptor) {
     if (!p.found || p.data.size() != sizeof(VK_WORD)) {
         return 0xFFFF;
     }
-    return load_le16(p.data.data());
+    return pavlin::ByteView(p.data.data(), p.data.size()).le16(0).value_or(0xFFFF);
 }
 
 VK_BOOL __DecodeDeviceProtocolInfo(DeviceDescriptor device_descriptor, VK_WORD* protocol_type,
@@ -315,7 +322,8 @@ VK_BOOL __DecodeDeviceProtocolInfo(DeviceDescriptor device_descriptor, VK_WORD* 
     const auto address = _PN_FindDeviceProperty(device_descriptor, kDevicePropertyProtocolAddress);
     const bool type_ok = type.found && type.data.size() == sizeof(VK_WORD);
     if (protocol_type != nullptr) {
-        *protocol_type = type_ok ? load_le16(type.data.data()) : static_cast<VK_WORD>(0xFFFF);
+        *protocol_type = type_ok ? pavlin::ByteView(type.data.data(), type.data.size()).le16(0).value_or(0xFFFF)
+                                 : static_cast<VK_WORD>(0xFFFF);
     }
     if (!type_ok || !address.found) {
         return kFalse;

@@ -6,6 +6,8 @@
 #include "ppavl_discovery.h"
 #include "ppavl_types.h"
 
+#include "pavl_bytes.h"
+
 #include <cerrno>
 #include <cstddef>
 
@@ -61,8 +63,10 @@ void __BMIC2SCSI(PBMICRequest request, VK_UINT8* cdb);
 
 // The ATA PASS-THROUGH (16) CDB from the request's register view.
 void __ATA2SCSI(PATARequest request, VK_UINT8* cdb);
-// Fills ReturnRegisters from the 32 sense bytes that the common path lent the command.
-void __DecodeATAReturnRegisters(PATARequest request, const VK_BYTE* sense, VK_DWORD sense_size);
+// Fills ReturnRegisters from the sense bytes that the common path lent the command.
+void __DecodeATAReturnRegisters(PATARequest request, pavlin::ByteView sense);
+// The judgement of CheckATAPassthroughSenseData: true when the sense reports no ATA error.
+bool __ATASenseReportsNoError(pavlin::ByteView sense);
 
 // Block I/O CDBs: READ (16) / WRITE (16), and the BMIC logical-drive read and write of SIS drives.
 void __BuildReadWrite16CDB(VK_BOOL read, VK_UINT64 lba, VK_UINT32 block_count, VK_UINT8* cdb);

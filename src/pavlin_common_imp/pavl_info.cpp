@@ -4,7 +4,7 @@
 #include "pavl_info.h"
 
 #include "pavl_descriptor.h"
-#include "pavl_dir.h"
+#include "pavl_hostfile.h"
 #include "pavl_extern.h"
 #include "pavl_linux_x86.h"
 #include "ppavl_debug.h"
@@ -39,30 +39,12 @@ constexpr size_t kMountEntryBufferSize = 8192;
 PartitionMountList* __gPartitionMountList = nullptr;
 pthread_mutex_t gPartitionMountListLock = PTHREAD_MUTEX_INITIALIZER;
 
+using pavlin::DeviceNode;
 using pavlin::Dir;
-
-// An open device node that closes itself.
-class Node {
-public:
-    Node(const char* path, VK_BOOL read_only) { _PN_OpenDeviceNode(path, &handle_, read_only); }
-    ~Node() { _PN_CloseDeviceNode(handle_); }
-    Node(const Node&) = delete;
-    Node& operator=(const Node&) = delete;
-    explicit operator bool() const { return handle_ >= 0; }
-    int get() const { return handle_; }
-
-private:
-    int handle_ = -1;
-};
-
-template <typename... Args> bool format_path(char* out, size_t size, const char* format, Args... args) {
-    const int n = std::snprintf(out, size, format, args...);
-    if (n < 0 || static_cast<size_t>(n) >= size) {
-        out[0] = '\0';
-        return false;
-    }
-    return true;
-}
+using pavlin::FormatPath;
+using pavlin::IsDirAt;
+using pavlin::IsLink;
+using pavlin::IsLinkAt;
 
 bool is_trim_char(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
@@ -88,31 +70,6 @@ bool all_digits(const char* s) {
     return true;
 }
 
-bool is_link_at(const char* dir, const dirent* entry) {
-    if (entry->d_type != DT_UNKNOWN) {
-        return entry->d_type == DT_LNK;
-    }
-    char path[PATH_MAX];
-    struct stat st {};
-    return format_path(path, sizeof(path), "%s/%s", dir, entry->d_name) && lstat(path, &st) == 0 &&
-           S_ISLNK(st.st_mode);
-}
-
-bool is_dir_at(const char* dir, const dirent* entry) {
-    if (entry->d_type != DT_UNKNOWN) {
-        return entry->d_type == DT_DIR;
-    }
-    char path[PATH_MAX];
-    struct stat st {};
-    return format_path(path, sizeof(path), "%s/%s", dir, entry->d_name) && lstat(path, &st) == 0 &&
-           S_ISDIR(st.st_mode);
-}
-
-bool is_link(const char* path) {
-    struct stat st {};
-    return lstat(path, &st) == 0 && S_ISLNK(st.st_mode);
-}
-
 // The resolved target of the first symbolic link in `dir` whose name contains "block".
 bool resolve_block_link(const char* dir, char* resolved) {
     Dir d(dir);
@@ -120,11 +77,11 @@ bool resolve_block_link(const char* dir, char* resolved) {
         return false;
     }
     for (dirent* e = d.next(); e != nullptr; e = d.next()) {
-        if (std::strstr(e->d_name, "block") == nullptr || !is_link_at(dir, e)) {
+        if (std::strstr(e->d_name, "block") == nullptr || !IsLinkAt(dir, e)) {
             continue;
         }
         char path[PATH_MAX];
-        return format_path(path, sizeof(path), "%s/%s", dir, e->d_name) &&
+        return FormatPath(path, sizeof(path), "%s/%s", dir, e->d_name) &&
                realpath(path, resolved) != nullptr;
     }
     return false;
@@ -143,7 +100,7 @@ VK_WORD read_word_property(DeviceDescriptor descriptor, VK_BYTE id, VK_WORD abse
     if (PN_GetDeviceSystemProperty(descriptor, id, b, sizeof(b)) != 0) {
         return absent;
     }
-    return static_cast<VK_WORD>(b[0] | (b[1] << 8));
+    return pavlin::ByteView(b, sizeof(b)).le16(0).value_or(absent);
 }
 
 // Number of 512-byte sectors in bytes; false when unreadable or when the product does not fit.
@@ -187,11 +144,6 @@ bool inquiry_vpd(int handle, const char* node, VK_BYTE page, VK_BYTE* reply) {
         std::memset(reply, 0, kVPDReplySize);
     }
     return ok;
-}
-
-void append_le16(VK_BYTE* out, VK_WORD v) {
-    out[0] = static_cast<VK_BYTE>(v & 0xFF);
-    out[1] = static_cast<VK_BYTE>(v >> 8);
 }
 
 char* duplicate_text(const char* text, size_t length, size_t buffer_size) {
@@ -315,14 +267,14 @@ void __PartitionSysfsName(const char* device_name, char* name, size_t name_size)
     // cciss!c0d0p1, not c0d0p1.
     constexpr char kDev[] = "/dev/";
     if (std::strncmp(device_name, kDev, sizeof(kDev) - 1) == 0) {
-        format_path(name, name_size, "%s", device_name + sizeof(kDev) - 1);
+        FormatPath(name, name_size, "%s", device_name + sizeof(kDev) - 1);
         if (char* slash = std::strchr(name, '/'); slash != nullptr) {
             *slash = '!';
         }
         return;
     }
     const char* slash = std::strrchr(device_name, '/');
-    format_path(name, name_size, "%s", slash != nullptr ? slash + 1 : device_name);
+    FormatPath(name, name_size, "%s", slash != nullptr ? slash + 1 : device_name);
 }
 
 PartitionMountList* __FindPartitionMountRecord(const char* device_name) {
@@ -463,75 +415,6 @@ VK_BOOL __IsDeviceMounted(const char* pattern, size_t pattern_size, VK_BOOL crea
     return found ? kTrue : kFalse;
 }
 
-void __ParseVPDPageList(const VK_BYTE* reply, size_t reply_size, bool* has_serial_page,
-                        bool* has_identification_page) {
-    *has_serial_page = false;
-    *has_identification_page = false;
-    if (reply == nullptr || reply_size < 4) {
-        return;
-    }
-    // The page may announce more codes than the reply holds.
-    const size_t count = VK_min(static_cast<size_t>(reply[3]), reply_size - 4);
-    for (size_t i = 0; i < count; ++i) {
-        if (reply[4 + i] == kVPDUnitSerialNumber) {
-            *has_serial_page = true;
-        } else if (reply[4 + i] == kVPDDeviceIdentification) {
-            *has_identification_page = true;
-        }
-    }
-}
-
-void __ParseVPDSerialNumber(const VK_BYTE* reply, size_t reply_size, char* serial, size_t serial_size) {
-    if (serial == nullptr || serial_size == 0) {
-        return;
-    }
-    serial[0] = '\0';
-    if (reply == nullptr || reply_size < 4 || reply[3] <= 4) {
-        return;
-    }
-    const size_t length = VK_min(static_cast<size_t>(reply[3]), reply_size - 4);
-    _PN_CopyTrimmed(serial, serial_size, reinterpret_cast<const char*>(reply + 4), length);
-}
-
-bool __ParseVPDUniqueID(const VK_BYTE* reply, size_t reply_size, char* unique_id, size_t unique_id_size) {
-    constexpr size_t kDesignatorHeader = 4;
-    constexpr size_t kNAALength = 16;
-    if (unique_id == nullptr || unique_id_size < 2 + 2 * kNAALength || reply == nullptr ||
-        reply_size < 4 + kDesignatorHeader + kNAALength) {
-        return false;
-    }
-    // The designator must lie inside the page, not merely inside the buffer.
-    if (reply[3] < kDesignatorHeader + kNAALength) {
-        return false;
-    }
-    if (reply[4] != 0x01 || reply[5] != 0x03 || reply[6] != 0x00 || reply[7] != kNAALength) {
-        return false;
-    }
-    unique_id[0] = 'S';
-    for (size_t i = 0; i < kNAALength; ++i) {
-        std::snprintf(unique_id + 1 + 2 * i, 3, "%02X", reply[8 + i]);
-    }
-    return true;
-}
-
-void __ParseATAIdentitySerial(const VK_BYTE* identity, char* serial, size_t serial_size) {
-    _PN_CopyTrimmed(serial, serial_size, reinterpret_cast<const char*>(identity + kATAIdentitySerialOffset),
-                    kATAIdentitySerialSize);
-}
-
-bool __ParseATAIdentityUniqueID(const VK_BYTE* identity, char* unique_id, size_t unique_id_size) {
-    char digits[17] = {};
-    // Words 108 to 111, each word's high byte first.
-    for (size_t word = 0; word < 4; ++word) {
-        const VK_BYTE* w = identity + kATAIdentityWWNOffset + 2 * word;
-        std::snprintf(digits + 4 * word, 5, "%02X%02X", w[1], w[0]);
-    }
-    if (std::strcmp(digits, "0000000000000000") == 0) {
-        return false;
-    }
-    return format_path(unique_id, unique_id_size, "S%s", digits);
-}
-
 VK_WORD __StorageVolumeKind(VK_WORD controller_device_type, bool scsi_pages_readable,
                             bool ata_identity_readable) {
     if (controller_device_type == kControllerDeviceType) {
@@ -573,9 +456,9 @@ DeviceDescriptor __BuildStorageVolumeDescriptor(const StorageVolumeIdentity& ide
     VK_BYTE protocol[2];
     VK_BYTE device_type[2];
     VK_BYTE kind[2];
-    append_le16(protocol, identity.protocol_type);
-    append_le16(device_type, kVolumeDeviceType);
-    append_le16(kind, identity.volume_kind);
+    pavlin::ByteSpan(protocol, sizeof(protocol)).put_le16(0, identity.protocol_type);
+    pavlin::ByteSpan(device_type, sizeof(device_type)).put_le16(0, kVolumeDeviceType);
+    pavlin::ByteSpan(kind, sizeof(kind)).put_le16(0, identity.volume_kind);
     DeviceDescriptorEntry entries[9] = {
         {kDevicePropertyNodeName, identity.node, std::strlen(identity.node)},
         {kDevicePropertySysPath, identity.sysfs_path, std::strlen(identity.sysfs_path)},
@@ -623,7 +506,7 @@ struct ControllerInfo {
 void describe_volume(const ControllerInfo& controller, const char* name, const char* volume_path,
                      const char* device_dir, DeviceDescriptorList list) {
     char node[PATH_MAX];
-    if (!format_path(node, sizeof(node), "/dev/%s", name)) {
+    if (!FormatPath(node, sizeof(node), "/dev/%s", name)) {
         return;
     }
     if (char* bang = std::strchr(node, '!'); bang != nullptr) {
@@ -633,44 +516,44 @@ void describe_volume(const ControllerInfo& controller, const char* name, const c
     char path[PATH_MAX];
     char unique_id[kUniqueVolumeIDSize] = {};
     char token[kSysfsUniqueIDMaxLength + 1];
-    if (format_path(path, sizeof(path), "%s/unique_id", device_dir) &&
+    if (FormatPath(path, sizeof(path), "%s/unique_id", device_dir) &&
         __ReadSysfsToken(path, token, sizeof(token)) && std::strcmp(token, kAllZeroUniqueID) != 0) {
-        format_path(unique_id, sizeof(unique_id), "S%s", token);
+        FormatPath(unique_id, sizeof(unique_id), "S%s", token);
     }
 
     char vendor_model[kVolumeVendorModelSize] = {};
     char vendor[kVolumeVendorSize];
     char model[kVolumeModelSize];
     char vendor_path[PATH_MAX];
-    if (format_path(path, sizeof(path), "%s/model", device_dir) &&
-        format_path(vendor_path, sizeof(vendor_path), "%s/vendor", device_dir) &&
+    if (FormatPath(path, sizeof(path), "%s/model", device_dir) &&
+        FormatPath(vendor_path, sizeof(vendor_path), "%s/vendor", device_dir) &&
         __ReadSysfsToken(vendor_path, vendor, sizeof(vendor)) &&
         __ReadSysfsToken(path, model, sizeof(model))) {
-        format_path(vendor_model, sizeof(vendor_model), "%-*s%s", static_cast<int>(kVolumeVendorPadding),
+        FormatPath(vendor_model, sizeof(vendor_model), "%-*s%s", static_cast<int>(kVolumeVendorPadding),
                     vendor, model);
     } else {
-        format_path(vendor_model, sizeof(vendor_model), "%s", node);
+        FormatPath(vendor_model, sizeof(vendor_model), "%s", node);
     }
 
     char serial[kVolumeSerialNumberSize] = {};
     bool scsi_readable = false;
     bool ata_readable = false;
     {
-        Node handle(node, kTrue);
+        DeviceNode handle(node, kTrue);
         if (handle) {
             VK_BYTE reply[kVPDReplySize];
             bool has_serial_page = false;
             bool has_identification_page = false;
             if (inquiry_vpd(handle.get(), node, kVPDSupportedPages, reply)) {
                 scsi_readable = true;
-                __ParseVPDPageList(reply, sizeof(reply), &has_serial_page, &has_identification_page);
+                __ParseVPDPageList(pavlin::ByteView(reply, sizeof(reply)), &has_serial_page, &has_identification_page);
             }
             if (has_serial_page && inquiry_vpd(handle.get(), node, kVPDUnitSerialNumber, reply)) {
-                __ParseVPDSerialNumber(reply, sizeof(reply), serial, sizeof(serial));
+                __ParseVPDSerialNumber(pavlin::ByteView(reply, sizeof(reply)), serial, sizeof(serial));
             }
             if (unique_id[0] == '\0' && has_identification_page &&
                 inquiry_vpd(handle.get(), node, kVPDDeviceIdentification, reply)) {
-                if (!__ParseVPDUniqueID(reply, sizeof(reply), unique_id, sizeof(unique_id))) {
+                if (!__ParseVPDUniqueID(pavlin::ByteView(reply, sizeof(reply)), unique_id, sizeof(unique_id))) {
                     unique_id[0] = '\0';
                 }
             }
@@ -679,10 +562,10 @@ void describe_volume(const ControllerInfo& controller, const char* name, const c
                 if (_PN_SendIOCTL(handle.get(), kHDIOGetIdentityRequest, identity) == 0) {
                     ata_readable = true;
                     if (serial[0] == '\0') {
-                        __ParseATAIdentitySerial(identity, serial, sizeof(serial));
+                        __ParseATAIdentitySerial(pavlin::ByteView(identity, sizeof(identity)), serial, sizeof(serial));
                     }
                     if (unique_id[0] == '\0' &&
-                        !__ParseATAIdentityUniqueID(identity, unique_id, sizeof(unique_id))) {
+                        !__ParseATAIdentityUniqueID(pavlin::ByteView(identity, sizeof(identity)), unique_id, sizeof(unique_id))) {
                         unique_id[0] = '\0';
                     }
                 }
@@ -729,18 +612,18 @@ void _PN_GetStorageVolumeDescriptorList(DeviceDescriptor controller_descriptor, 
         char entry_path[PATH_MAX];
         char volume_path[PATH_MAX];
         bool from_device_link = false;
-        if (!format_path(entry_path, sizeof(entry_path), "%s/%s", kSysBlockDir, e->d_name)) {
+        if (!FormatPath(entry_path, sizeof(entry_path), "%s/%s", kSysBlockDir, e->d_name)) {
             continue;
         }
-        if (is_link_at(kSysBlockDir, e)) {
+        if (IsLinkAt(kSysBlockDir, e)) {
             if (realpath(entry_path, volume_path) == nullptr) {
                 continue;
             }
-        } else if (is_dir_at(kSysBlockDir, e)) {
+        } else if (IsDirAt(kSysBlockDir, e)) {
             char device_link[PATH_MAX];
-            format_path(volume_path, sizeof(volume_path), "%s", entry_path);
-            if (format_path(device_link, sizeof(device_link), "%s/device", entry_path) &&
-                is_link(device_link)) {
+            FormatPath(volume_path, sizeof(volume_path), "%s", entry_path);
+            if (FormatPath(device_link, sizeof(device_link), "%s/device", entry_path) &&
+                IsLink(device_link)) {
                 if (realpath(device_link, volume_path) == nullptr) {
                     continue;
                 }
@@ -755,13 +638,13 @@ void _PN_GetStorageVolumeDescriptorList(DeviceDescriptor controller_descriptor, 
         const char* block_dir = from_device_link ? entry_path : volume_path;
         char path[PATH_MAX];
         unsigned long long sectors = 0;
-        if (!format_path(path, sizeof(path), "%s/size", block_dir) || !__ReadSysfsNumber(path, &sectors) ||
+        if (!FormatPath(path, sizeof(path), "%s/size", block_dir) || !__ReadSysfsNumber(path, &sectors) ||
             sectors == 0) {
             continue;
         }
         char removable[8];
         if (controller->protocol_type != kProtocolTypeSIS &&
-            format_path(path, sizeof(path), "%s/removable", block_dir) &&
+            FormatPath(path, sizeof(path), "%s/removable", block_dir) &&
             __ReadSysfsToken(path, removable, sizeof(removable)) && std::strcmp(removable, "1") == 0) {
             continue;
         }
@@ -771,8 +654,8 @@ void _PN_GetStorageVolumeDescriptorList(DeviceDescriptor controller_descriptor, 
 
         char device_dir[PATH_MAX];
         if (from_device_link) {
-            format_path(device_dir, sizeof(device_dir), "%s", volume_path);
-        } else if (!format_path(path, sizeof(path), "%s/device", volume_path) ||
+            FormatPath(device_dir, sizeof(device_dir), "%s", volume_path);
+        } else if (!FormatPath(path, sizeof(path), "%s/device", volume_path) ||
                    realpath(path, device_dir) == nullptr) {
             continue;
         }
@@ -802,18 +685,18 @@ VK_BOOL _PN_GetStorageVolumeInformation(DeviceDescriptor volume_descriptor,
 
     char size_path[PATH_MAX] = {};
     struct stat st {};
-    if (format_path(size_path, sizeof(size_path), "%s/size", sysfs_path) &&
+    if (FormatPath(size_path, sizeof(size_path), "%s/size", sysfs_path) &&
         (lstat(size_path, &st) != 0 || !S_ISREG(st.st_mode))) {
         size_path[0] = '\0';
         char target[PATH_MAX];
         if (resolve_block_link(sysfs_path, target)) {
-            format_path(size_path, sizeof(size_path), "%s/size", target);
+            FormatPath(size_path, sizeof(size_path), "%s/size", target);
         }
     }
     if (size_path[0] == '\0') {
         return kTrue;
     }
-    Node handle(node, kTrue);
+    DeviceNode handle(node, kTrue);
     if (!handle) {
         return kTrue;
     }
@@ -839,7 +722,7 @@ VK_BOOL _PN_GetStorageVolumeInformation(DeviceDescriptor volume_descriptor,
     if (_PN_SendIOCTL(handle.get(), kBlockGetLogicalBlockSizeRequest, &logical) == 0) {
         info->qwLogicalBlockSize = static_cast<VK_QWORD>(static_cast<unsigned int>(logical));
         info->wVolumeInformationFlags |= kStorageVolumeLogicalBlockSizeValid;
-    } else if (format_path(queue_path, sizeof(queue_path), "%s/%s/queue/logical_block_size", kSysBlockDir,
+    } else if (FormatPath(queue_path, sizeof(queue_path), "%s/%s/queue/logical_block_size", kSysBlockDir,
                            last) &&
                __ReadSysfsNumber(queue_path, &from_file)) {
         info->qwLogicalBlockSize = from_file;
@@ -849,7 +732,7 @@ VK_BOOL _PN_GetStorageVolumeInformation(DeviceDescriptor volume_descriptor,
     if (_PN_SendIOCTL(handle.get(), kBlockGetPhysicalBlockSizeRequest, &physical) == 0) {
         info->qwPhysicalBlockSize = physical;
         info->wVolumeInformationFlags |= kStorageVolumePhysicalBlockSizeValid;
-    } else if (format_path(queue_path, sizeof(queue_path), "%s/%s/queue/physical_block_size", kSysBlockDir,
+    } else if (FormatPath(queue_path, sizeof(queue_path), "%s/%s/queue/physical_block_size", kSysBlockDir,
                            last) &&
                __ReadSysfsNumber(queue_path, &from_file)) {
         info->qwPhysicalBlockSize = from_file;
@@ -875,7 +758,7 @@ int _PN_CreateStorageExtentArray(DeviceDescriptor volume_descriptor,
     read_text_property(volume_descriptor, kDevicePropertySysPath, sysfs_path, sizeof(sysfs_path));
     char block_dir[PATH_MAX];
     if (!resolve_block_link(sysfs_path, block_dir)) {
-        format_path(block_dir, sizeof(block_dir), "%s", sysfs_path);
+        FormatPath(block_dir, sizeof(block_dir), "%s", sysfs_path);
     }
 
     pthread_mutex_lock(&gPartitionMountListLock);
@@ -904,11 +787,11 @@ int _PN_CreateStorageExtentArray(DeviceDescriptor volume_descriptor,
                 extent->extent_number = __PartitionNumber(node, r->device_name);
                 char name[PATH_MAX];
                 __PartitionSysfsName(r->device_name, name, sizeof(name));
-                paths = format_path(start_path, sizeof(start_path), "%s/%s/start", block_dir, name) &&
-                        format_path(size_path, sizeof(size_path), "%s/%s/size", block_dir, name);
+                paths = FormatPath(start_path, sizeof(start_path), "%s/%s/start", block_dir, name) &&
+                        FormatPath(size_path, sizeof(size_path), "%s/%s/size", block_dir, name);
             } else {
-                paths = format_path(start_path, sizeof(start_path), "%s/start", block_dir) &&
-                        format_path(size_path, sizeof(size_path), "%s/size", block_dir);
+                paths = FormatPath(start_path, sizeof(start_path), "%s/start", block_dir) &&
+                        FormatPath(size_path, sizeof(size_path), "%s/size", block_dir);
             }
             if (paths) {
                 if (!read_sectors_as_bytes(start_path, &extent->extent_offset)) {

@@ -4,6 +4,8 @@
 
 #include "ppavl_info.h"
 
+#include "pavl_bytes.h"
+
 #include <cstddef>
 #include <cstdio>
 
@@ -112,16 +114,16 @@ bool __ReadSysfsNumber(const char* path, unsigned long long* value);
 
 // Page list of VPD page 0x00 (reply of reply_size bytes): whether pages 0x80 and 0x83 are listed.
 // Only the entries that lie inside the reply are read.
-void __ParseVPDPageList(const VK_BYTE* reply, size_t reply_size, bool* has_serial_page,
-                        bool* has_identification_page);
+void __ParseVPDPageList(pavlin::ByteView reply, bool* has_serial_page, bool* has_identification_page);
 // Serial number from VPD page 0x80, trimmed; empty when the page holds none.
-void __ParseVPDSerialNumber(const VK_BYTE* reply, size_t reply_size, char* serial, size_t serial_size);
+void __ParseVPDSerialNumber(pavlin::ByteView reply, char* serial, size_t serial_size);
 // "S" and the NAA designator of VPD page 0x83 in hex; false when the first designator is not a
 // 16-byte binary NAA one lying inside the page.
-bool __ParseVPDUniqueID(const VK_BYTE* reply, size_t reply_size, char* unique_id, size_t unique_id_size);
-// Serial number and world wide name of an ATA identity block (512 bytes).
-void __ParseATAIdentitySerial(const VK_BYTE* identity, char* serial, size_t serial_size);
-bool __ParseATAIdentityUniqueID(const VK_BYTE* identity, char* unique_id, size_t unique_id_size);
+bool __ParseVPDUniqueID(pavlin::ByteView reply, char* unique_id, size_t unique_id_size);
+// Serial number and world wide name of an ATA identity block (512 bytes); a block too short for the
+// field gives none.
+void __ParseATAIdentitySerial(pavlin::ByteView identity, char* serial, size_t serial_size);
+bool __ParseATAIdentityUniqueID(pavlin::ByteView identity, char* unique_id, size_t unique_id_size);
 // Volume kind from the controller's device type and which identity sources could be read.
 VK_WORD __StorageVolumeKind(VK_WORD controller_device_type, bool scsi_pages_readable,
                             bool ata_identity_readable);

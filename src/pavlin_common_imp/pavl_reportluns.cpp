@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "pavl_descriptor.h"
+#include "pavl_tracked.h"
 #include "ppavl_commands.h"
 #include "ppavl_debug.h"
 #include "ppavl_platform.h"
@@ -31,13 +33,6 @@ constexpr size_t kLunAddressSize = 8;
 constexpr VK_BYTE kPhysicalDriveTypes[] = {1, 2};
 constexpr VK_BYTE kSEPTypes[] = {6};
 
-void StoreBigEndian32(VK_BYTE* p, VK_DWORD v) {
-    p[0] = static_cast<VK_BYTE>(v >> 24);
-    p[1] = static_cast<VK_BYTE>(v >> 16);
-    p[2] = static_cast<VK_BYTE>(v >> 8);
-    p[3] = static_cast<VK_BYTE>(v);
-}
-
 DeviceDescriptorList NewList() {
     auto* list = static_cast<_DescriptorListHeader*>(VK_malloc(sizeof(_DescriptorListHeader)));
     if (list != nullptr) {
@@ -58,7 +53,8 @@ template <typename Edit> void PatchProtocolAddress(DeviceDescriptor clone, Edit 
 }
 
 void PatchWord(DeviceDescriptor clone, VK_BYTE property_id, VK_WORD value) {
-    const VK_BYTE bytes[2] = {static_cast<VK_BYTE>(value), static_cast<VK_BYTE>(value >> 8)};
+    VK_BYTE bytes[2];
+    pavlin::ByteSpan(bytes, sizeof(bytes)).put_le16(0, value);
     PN_ChangeDeviceSystemProperty(clone, property_id, bytes, sizeof(bytes));
 }
 
@@ -72,36 +68,35 @@ void PatchClone(DeviceDescriptor clone, VK_BYTE flags, const VK_BYTE* lun_addres
     PatchWord(clone, kDevicePropertyDeviceNumber, device_number);
 }
 
-// A report of `count` entries of type Entry; the list length is already capped to the buffer.
-template <typename Entry> struct Report {
-    VK_BYTE* buffer;
-    VK_DWORD count;
-    const Entry* entry(VK_DWORD i) const {
-        return reinterpret_cast<const Entry*>(buffer + kCISSReportHeaderSize +
-                                              static_cast<size_t>(i) * sizeof(Entry));
+// The entries of a report, each read through the view of the bytes actually read.
+template <typename Entry> class Report {
+public:
+    explicit Report(pavlin::ByteView bytes)
+        : bytes_(bytes), count_(_PN_CISSReportEntryCount(bytes, sizeof(Entry))) {}
+    VK_DWORD count() const { return count_; }
+    Entry entry(VK_DWORD i) const {
+        Entry e{};
+        bytes_.copy_to(kCISSReportHeaderSize + static_cast<size_t>(i) * sizeof(Entry), &e, sizeof(e));
+        return e;
     }
+
+private:
+    pavlin::ByteView bytes_;
+    VK_DWORD count_;
 };
 
-template <typename Entry> Report<Entry> OpenReport(VK_BYTE* buffer) {
-    if (buffer == nullptr) {
-        return {nullptr, 0};
-    }
-    return {buffer, BIG_ENDIAN_2_VK_DWORD(buffer) / static_cast<VK_DWORD>(sizeof(Entry))};
+VK_WORD LogicalEntryNumber(const REPORT_LOGICAL_LUNS_EX_ENTRY& entry) {
+    return *pavlin::ByteView(entry.bDeviceAddress, sizeof(entry.bDeviceAddress)).le16(0);
 }
 
-VK_WORD LogicalEntryNumber(const REPORT_LOGICAL_LUNS_EX_ENTRY* entry) {
-    return static_cast<VK_WORD>(entry->bDeviceAddress[0] | (entry->bDeviceAddress[1] << 8));
+void PatchFromLogicalEntry(DeviceDescriptor clone, const REPORT_LOGICAL_LUNS_EX_ENTRY& entry, VK_WORD number) {
+    const VK_WORD type = entry.bDeviceAddress[4] == 1 ? kDeviceTypeRemoteLogicalDrive : kDeviceTypeLogicalDrive;
+    PatchClone(clone, kAddressFlagsLogical, entry.bDeviceAddress, type, number);
 }
 
-void PatchFromLogicalEntry(DeviceDescriptor clone, const REPORT_LOGICAL_LUNS_EX_ENTRY* entry,
-                           VK_WORD number) {
-    const VK_WORD type =
-        entry->bDeviceAddress[4] == 1 ? kDeviceTypeRemoteLogicalDrive : kDeviceTypeLogicalDrive;
-    PatchClone(clone, kAddressFlagsLogical, entry->bDeviceAddress, type, number);
-}
-
-VK_BYTE* ReadReport(DeviceDescriptor controller, const VK_BYTE (&cdb_template)[kReportCDBSize],
-                    VK_DWORD first_allocation, VK_DWORD timeout_sec) {
+// The report and the number of bytes read into it.
+pavlin::TrackedBuffer ReadReport(DeviceDescriptor controller, const VK_BYTE (&cdb_template)[kReportCDBSize],
+                                 VK_DWORD first_allocation, VK_DWORD timeout_sec) {
     VK_BYTE cdb[kReportCDBSize];
     std::memcpy(cdb, cdb_template, sizeof(cdb));
     SCSIRequest request;
@@ -111,7 +106,8 @@ VK_BYTE* ReadReport(DeviceDescriptor controller, const VK_BYTE (&cdb_template)[k
     request.cdb = cdb;
     request.cdb_size = kReportCDBSize;
     request.io_buffer_size = first_allocation;
-    return _VK_CISS_ReportEx(controller, &request, kCISSReportHeaderSize);
+    VK_BYTE* buffer = _VK_CISS_ReportEx(controller, &request, kCISSReportHeaderSize);
+    return pavlin::TrackedBuffer(buffer, request.io_buffer_size);
 }
 
 } // namespace
@@ -120,7 +116,7 @@ VK_DWORD _PN_CISSReportListLength(const VK_BYTE* report, VK_QWORD buffer_size) {
     if (report == nullptr || buffer_size < kCISSReportHeaderSize) {
         return 0;
     }
-    const VK_QWORD announced = BIG_ENDIAN_2_VK_DWORD(report);
+    const VK_QWORD announced = *pavlin::ByteView(report, kCISSReportHeaderSize).be32(0);
     const VK_QWORD room = buffer_size - kCISSReportHeaderSize;
     if (announced <= room) {
         return static_cast<VK_DWORD>(announced);
@@ -143,7 +139,7 @@ VK_BYTE* _VK_CISS_ReportEx(DeviceDescriptor controller, PSCSIRequest request, VK
     EnCommandStatus status = PN_ExecuteSCSICommand(controller, request);
     if (status == eCOMMAND_STATUS_OK) {
         // In 64 bits: a list length near 4 GiB must not wrap into a small allocation.
-        const VK_QWORD needed = static_cast<VK_QWORD>(BIG_ENDIAN_2_VK_DWORD(buffer)) + header_length;
+        const VK_QWORD needed = static_cast<VK_QWORD>(*pavlin::ByteView(buffer, size).be32(0)) + header_length;
         if (size < needed) {
             VK_free(buffer);
             request->io_buffer = nullptr;
@@ -158,7 +154,7 @@ VK_BYTE* _VK_CISS_ReportEx(DeviceDescriptor controller, PSCSIRequest request, VK
             if (buffer == nullptr) {
                 return nullptr;
             }
-            StoreBigEndian32(request->cdb + kAllocationLengthOffset, size);
+            pavlin::ByteSpan(request->cdb, request->cdb_size).put_be32(kAllocationLengthOffset, size);
             std::memset(buffer, 0, size);
             request->io_buffer = buffer;
             request->io_buffer_size = size;
@@ -172,23 +168,45 @@ VK_BYTE* _VK_CISS_ReportEx(DeviceDescriptor controller, PSCSIRequest request, VK
     }
     // The second reply may announce more than was asked for: keep every reader inside the buffer.
     const VK_DWORD length = _PN_CISSReportListLength(buffer, size);
-    if (length != BIG_ENDIAN_2_VK_DWORD(buffer)) {
+    const VK_DWORD announced = *pavlin::ByteView(buffer, size).be32(0);
+    if (length != announced) {
         PN_DebugLog(1, 0, "%s:%d: Report list length %u exceeds the %u bytes read; using %u\n", __FILE__,
-                    __LINE__, BIG_ENDIAN_2_VK_DWORD(buffer), size, length);
-        StoreBigEndian32(buffer, length);
+                    __LINE__, announced, size, length);
+        pavlin::ByteSpan(buffer, size).put_be32(0, length);
     }
     return buffer;
 }
 
-VK_BYTE* CISS_Report_LogicalEx(DeviceDescriptor controller) {
+VK_DWORD _PN_CISSReportEntryCount(pavlin::ByteView report, size_t entry_size) {
+    const auto announced = report.be32(0);
+    if (!announced || entry_size == 0 || report.size() < kCISSReportHeaderSize) {
+        return 0;
+    }
+    const size_t room = report.size() - kCISSReportHeaderSize;
+    return static_cast<VK_DWORD>(VK_min(static_cast<size_t>(*announced), room) / entry_size);
+}
+
+namespace {
+
+pavlin::TrackedBuffer ReadLogicalReport(DeviceDescriptor controller) {
     static constexpr VK_BYTE kCDB[kReportCDBSize] = {0xC2, 0x01, 0, 0, 0, 0, 0, 0, 0x02, 0x00, 0, 0};
     // Time limit 0: the CISS transport applies its own.
     return ReadReport(controller, kCDB, kLogicalReportFirstAllocation, 0);
 }
 
-VK_BYTE* CISS_Report_PhysicalEx(DeviceDescriptor controller) {
+pavlin::TrackedBuffer ReadPhysicalReport(DeviceDescriptor controller) {
     static constexpr VK_BYTE kCDB[kReportCDBSize] = {0xC3, 0x02, 0, 0, 0, 0, 0, 0, 0x03, 0x08, 0, 0};
     return ReadReport(controller, kCDB, kPhysicalReportFirstAllocation, kPhysicalReportTimeoutSec);
+}
+
+} // namespace
+
+VK_BYTE* CISS_Report_LogicalEx(DeviceDescriptor controller) {
+    return ReadLogicalReport(controller).release();
+}
+
+VK_BYTE* CISS_Report_PhysicalEx(DeviceDescriptor controller) {
+    return ReadPhysicalReport(controller).release();
 }
 
 VK_WORD __GetPhysicalDeviceType(const CISS_REPORT_PHYSICAL_LUNS_ENTRY* entry) {
@@ -249,31 +267,31 @@ DeviceDescriptorList PN_CreateLogicalDeviceDescriptorList(DeviceDescriptor contr
     if (list == nullptr || count == 0 || numbers == nullptr) {
         return list;
     }
-    VK_BYTE* buffer = CISS_Report_LogicalEx(controller);
-    if (buffer == nullptr) {
+    const pavlin::TrackedBuffer buffer = ReadLogicalReport(controller);
+    if (!buffer) {
         return list;
     }
-    const auto report = OpenReport<REPORT_LOGICAL_LUNS_EX_ENTRY>(buffer);
+    const Report<REPORT_LOGICAL_LUNS_EX_ENTRY> report(pavlin::ByteView(buffer.get(), buffer.size()));
     for (VK_WORD i = 0; i < count; ++i) {
         DeviceDescriptor clone = PN_CopyDeviceDescriptor(controller);
         if (clone == nullptr) {
             continue;
         }
         const VK_WORD number = numbers[i];
-        const REPORT_LOGICAL_LUNS_EX_ENTRY* found = nullptr;
-        for (VK_DWORD e = 0; e < report.count && found == nullptr; ++e) {
-            if (LogicalEntryNumber(report.entry(e)) == number) {
-                found = report.entry(e);
+        std::optional<REPORT_LOGICAL_LUNS_EX_ENTRY> found;
+        for (VK_DWORD e = 0; e < report.count() && !found; ++e) {
+            const auto entry = report.entry(e);
+            if (LogicalEntryNumber(entry) == number) {
+                found = entry;
             }
         }
-        if (found != nullptr) {
-            PatchFromLogicalEntry(clone, found, number);
+        if (found) {
+            PatchFromLogicalEntry(clone, *found, number);
         } else {
             _PN_InitSingleLogicalDeviceDescriptor(number, clone);
         }
         _PN_AddDescriptorToList(list, clone);
     }
-    VK_free(buffer);
     return list;
 }
 
@@ -282,20 +300,20 @@ DeviceDescriptorList PN_CreateAllLogicalDeviceDescriptorList(DeviceDescriptor co
     if (list == nullptr) {
         return list;
     }
-    VK_BYTE* buffer = CISS_Report_LogicalEx(controller);
-    if (buffer == nullptr) {
+    const pavlin::TrackedBuffer buffer = ReadLogicalReport(controller);
+    if (!buffer) {
         return list;
     }
-    const auto report = OpenReport<REPORT_LOGICAL_LUNS_EX_ENTRY>(buffer);
-    for (VK_DWORD e = 0; e < report.count; ++e) {
+    const Report<REPORT_LOGICAL_LUNS_EX_ENTRY> report(pavlin::ByteView(buffer.get(), buffer.size()));
+    for (VK_DWORD e = 0; e < report.count(); ++e) {
         DeviceDescriptor clone = PN_CopyDeviceDescriptor(controller);
         if (clone == nullptr) {
             continue;
         }
-        PatchFromLogicalEntry(clone, report.entry(e), LogicalEntryNumber(report.entry(e)));
+        const auto entry = report.entry(e);
+        PatchFromLogicalEntry(clone, entry, LogicalEntryNumber(entry));
         _PN_AddDescriptorToList(list, clone);
     }
-    VK_free(buffer);
     return list;
 }
 
@@ -310,22 +328,21 @@ DeviceDescriptorList PN_CreateAllPhysicalDeviceDescriptorList(DeviceDescriptor c
         device_type != kDeviceTypeController) {
         return list;
     }
-    VK_BYTE* buffer = CISS_Report_PhysicalEx(controller);
-    if (buffer == nullptr) {
+    const pavlin::TrackedBuffer buffer = ReadPhysicalReport(controller);
+    if (!buffer) {
         return list;
     }
-    const auto report = OpenReport<CISS_REPORT_PHYSICAL_LUNS_ENTRY>(buffer);
-    for (VK_DWORD e = 0; e < report.count; ++e) {
+    const Report<CISS_REPORT_PHYSICAL_LUNS_ENTRY> report(pavlin::ByteView(buffer.get(), buffer.size()));
+    for (VK_DWORD e = 0; e < report.count(); ++e) {
         DeviceDescriptor clone = PN_CopyDeviceDescriptor(controller);
         if (clone == nullptr) {
             continue;
         }
-        const CISS_REPORT_PHYSICAL_LUNS_ENTRY* entry = report.entry(e);
-        PatchClone(clone, kAddressFlagsPhysical, entry->bDeviceAddress, __GetPhysicalDeviceType(entry),
-                   __GetPhysicalDeviceNumber(entry));
+        const auto entry = report.entry(e);
+        PatchClone(clone, kAddressFlagsPhysical, entry.bDeviceAddress, __GetPhysicalDeviceType(&entry),
+                   __GetPhysicalDeviceNumber(&entry));
         _PN_AddDescriptorToList(list, clone);
     }
-    VK_free(buffer);
     return list;
 }
 
@@ -336,11 +353,11 @@ DeviceDescriptorList _PN_CreatePhysicalDeviceDescriptorList(DeviceDescriptor con
     if (list == nullptr || count == 0 || numbers == nullptr) {
         return list;
     }
-    VK_BYTE* buffer = CISS_Report_PhysicalEx(controller);
-    if (buffer == nullptr) {
+    const pavlin::TrackedBuffer buffer = ReadPhysicalReport(controller);
+    if (!buffer) {
         return list;
     }
-    const auto report = OpenReport<CISS_REPORT_PHYSICAL_LUNS_ENTRY>(buffer);
+    const Report<CISS_REPORT_PHYSICAL_LUNS_ENTRY> report(pavlin::ByteView(buffer.get(), buffer.size()));
     const auto wanted = [&](VK_BYTE type) {
         return device_types != nullptr &&
                std::find(device_types, device_types + type_count, type) != device_types + type_count;
@@ -351,15 +368,15 @@ DeviceDescriptorList _PN_CreatePhysicalDeviceDescriptorList(DeviceDescriptor con
             continue;
         }
         const VK_WORD number = numbers[i];
-        const CISS_REPORT_PHYSICAL_LUNS_ENTRY* found = nullptr;
-        for (VK_DWORD e = 0; e < report.count && found == nullptr; ++e) {
-            const CISS_REPORT_PHYSICAL_LUNS_ENTRY* entry = report.entry(e);
-            if (wanted(entry->bDeviceType) && __GetPhysicalDeviceNumber(entry) == number) {
+        std::optional<CISS_REPORT_PHYSICAL_LUNS_ENTRY> found;
+        for (VK_DWORD e = 0; e < report.count() && !found; ++e) {
+            const auto entry = report.entry(e);
+            if (wanted(entry.bDeviceType) && __GetPhysicalDeviceNumber(&entry) == number) {
                 found = entry;
             }
         }
-        if (found != nullptr) {
-            const VK_WORD type = __GetPhysicalDeviceType(found);
+        if (found) {
+            const VK_WORD type = __GetPhysicalDeviceType(&*found);
             // An expander takes no SCSI commands.
             const VK_BYTE flags =
                 type == kDeviceTypeExpander ? kProtocolAddressFlagPhysical : kAddressFlagsPhysical;
@@ -370,7 +387,6 @@ DeviceDescriptorList _PN_CreatePhysicalDeviceDescriptorList(DeviceDescriptor con
         }
         _PN_AddDescriptorToList(list, clone);
     }
-    VK_free(buffer);
     return list;
 }
 

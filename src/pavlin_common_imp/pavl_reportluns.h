@@ -22,4 +22,9 @@ PN_API VK_WORD __GetPhysicalDeviceNumber(const CISS_REPORT_PHYSICAL_LUNS_ENTRY* 
 
 PN_EXTERN_C_END
 
+#include "pavl_bytes.h"
+
+// Number of whole entries of `entry_size` bytes that a report lists and the view holds.
+VK_DWORD _PN_CISSReportEntryCount(pavlin::ByteView report, size_t entry_size);
+
 #endif

@@ -4,28 +4,17 @@
 
 #include "pavl_linux_x86.h"
 #include "pavl_descriptor.h"
+#include "pavl_hostfile.h"
 #include "ppavl_debug.h"
+#include "pavl_bytes.h"
+#include "pavl_tracked.h"
 #include "ppavl_platform.h"
 
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <memory>
 
 namespace {
-
-struct TrackedFree {
-    void operator()(VK_BYTE* p) const { VK_free(p); }
-};
-using TrackedBuffer = std::unique_ptr<VK_BYTE[], TrackedFree>;
-
-TrackedBuffer AllocateZeroed(size_t size) {
-    TrackedBuffer buffer(static_cast<VK_BYTE*>(VK_malloc(size)));
-    if (buffer) {
-        std::memset(buffer.get(), 0, size);
-    }
-    return buffer;
-}
 
 constexpr VK_DWORD kCSMIResponseMax = sizeof(CSMI_SAS_SSP_PASSTHRU_BUFFER::bResponse);
 
@@ -38,7 +27,7 @@ VK_DWORD __SendCSMISASCommand(int device_handle, unsigned long request_code, voi
     }
     // Some drivers write past the caller's record; the working copy gives them room.
     const size_t working_size = static_cast<size_t>(buffer_size) + sizeof(IOCTL_HEADER);
-    TrackedBuffer working = AllocateZeroed(working_size);
+    pavlin::TrackedBuffer working = PN_TRACKED_ZEROED(working_size);
     if (!working) {
         return ENOMEM;
     }
@@ -55,12 +44,16 @@ VK_DWORD __SendCSMISASCommand(int device_handle, unsigned long request_code, voi
     return result;
 }
 
-bool __BuildCSMISSPPassthru(VK_BYTE* buffer, VK_DWORD controller_number, VK_BYTE phy_identifier,
-                            const VK_BYTE* sas_address, EnTransferType transfer_type, const VK_BYTE* cdb,
-                            VK_BYTE cdb_length, const VK_BYTE* data_buffer, VK_DWORD data_buffer_size) {
+bool __BuildCSMISSPPassthru(VK_BYTE* buffer, VK_DWORD buffer_size, VK_DWORD controller_number,
+                            VK_BYTE phy_identifier, const VK_BYTE* sas_address, EnTransferType transfer_type,
+                            const VK_BYTE* cdb, VK_BYTE cdb_length, const VK_BYTE* data_buffer,
+                            VK_DWORD data_buffer_size) {
     CSMI_SAS_SSP_PASSTHRU_BUFFER record{};
+    pavlin::ByteSpan out(buffer, buffer_size);
+    // The record and the data that follows it must both fit the buffer.
     if (cdb_length > sizeof(record.bCDB) || (cdb_length != 0 && cdb == nullptr) ||
-        (data_buffer_size != 0 && data_buffer == nullptr) || sas_address == nullptr) {
+        (data_buffer_size != 0 && data_buffer == nullptr) || sas_address == nullptr ||
+        !out.has(sizeof(record), data_buffer_size)) {
         return false;
     }
     record.IoctlHeader.IOControllerNumber = controller_number;
@@ -72,9 +65,7 @@ bool __BuildCSMISSPPassthru(VK_BYTE* buffer, VK_DWORD controller_number, VK_BYTE
         case eDATA_TRANSFER_INOUT:
             record.uFlags = kCSMISSPFlagWrite;
             record.IoctlHeader.Direction = 1;
-            if (data_buffer_size != 0) {
-                std::memcpy(buffer + sizeof(record), data_buffer, data_buffer_size);
-            }
+            out.put_bytes(sizeof(record), data_buffer, data_buffer_size);
             break;
         case eDATA_TRANSFER_NONE:
             record.uFlags = kCSMISSPFlagNoData;
@@ -92,21 +83,30 @@ bool __BuildCSMISSPPassthru(VK_BYTE* buffer, VK_DWORD controller_number, VK_BYTE
     }
     record.bCDBLength = cdb_length;
     record.uDataLength = data_buffer_size;
-    std::memcpy(buffer, &record, sizeof(record));
+    out.put_bytes(0, &record, sizeof(record));
     return true;
 }
 
-void __TakeCSMISSPPassthruReply(const VK_BYTE* buffer, EnTransferType transfer_type, VK_BYTE* data_buffer,
-                                VK_DWORD data_buffer_size, VK_BYTE* sense_buffer, VK_DWORD sense_buffer_size,
-                                VK_DWORD* valid_sense_length, VK_BYTE* device_status) {
-    CSMI_SAS_SSP_PASSTHRU_BUFFER record;
-    std::memcpy(&record, buffer, sizeof(record));
+void __TakeCSMISSPPassthruReply(const VK_BYTE* buffer, VK_DWORD buffer_size, EnTransferType transfer_type,
+                                VK_BYTE* data_buffer, VK_DWORD data_buffer_size, VK_BYTE* sense_buffer,
+                                VK_DWORD sense_buffer_size, VK_DWORD* valid_sense_length, VK_BYTE* device_status) {
+    const pavlin::ByteView reply(buffer, buffer_size);
+    CSMI_SAS_SSP_PASSTHRU_BUFFER record{};
+    // A buffer too short for the record holds no reply: no status, data or sense is taken from it.
+    if (!reply.copy_to(0, &record, sizeof(record))) {
+        if (valid_sense_length != nullptr) {
+            *valid_sense_length = 0;
+        }
+        return;
+    }
     if ((transfer_type == eDATA_TRANSFER_IN || transfer_type == eDATA_TRANSFER_INOUT) &&
         data_buffer != nullptr) {
-        const VK_UINT64 n = VK_min(record.uDataBytes, static_cast<VK_UINT64>(data_buffer_size));
-        if (n != 0) {
-            std::memcpy(data_buffer, buffer + sizeof(record), static_cast<size_t>(n));
-        }
+        // At most what the driver reports, the caller can take and the buffer holds.
+        const pavlin::ByteView data = reply.from(sizeof(record));
+        const size_t n = static_cast<size_t>(
+            VK_min(VK_min(record.uDataBytes, static_cast<VK_UINT64>(data_buffer_size)),
+                   static_cast<VK_UINT64>(data.size())));
+        data.copy_to(0, data_buffer, n);
     }
     if (device_status != nullptr) {
         *device_status = record.bStatus;
@@ -134,11 +134,11 @@ VK_DWORD SendCSMISASSSPPassthruCommand(int device_handle, VK_DWORD controller_nu
     if (total > UINT32_MAX - sizeof(IOCTL_HEADER)) {
         return 1;
     }
-    TrackedBuffer buffer = AllocateZeroed(static_cast<size_t>(total));
+    pavlin::TrackedBuffer buffer = PN_TRACKED_ZEROED(static_cast<size_t>(total));
     if (!buffer) {
         return 1;
     }
-    if (!__BuildCSMISSPPassthru(buffer.get(), controller_number, phy_identifier, sas_address, transfer_type,
+    if (!__BuildCSMISSPPassthru(buffer.get(), static_cast<VK_DWORD>(total), controller_number, phy_identifier, sas_address, transfer_type,
                                 cdb, cdb_length, data_buffer, data_buffer_size)) {
         return 1;
     }
@@ -152,7 +152,7 @@ VK_DWORD SendCSMISASSSPPassthruCommand(int device_handle, VK_DWORD controller_nu
         }
         return result != 0 ? result : 1;
     }
-    __TakeCSMISSPPassthruReply(buffer.get(), transfer_type, data_buffer, data_buffer_size, sense_buffer,
+    __TakeCSMISSPPassthruReply(buffer.get(), static_cast<VK_DWORD>(total), transfer_type, data_buffer, data_buffer_size, sense_buffer,
                                sense_buffer_size, valid_sense_length, device_status);
     return 0;
 }
@@ -199,7 +199,7 @@ VK_DWORD SendCSMISASPauseBackgroundActivityCommand(int device_handle, VK_DWORD c
                                                    VK_BYTE phy_identifier, const VK_BYTE* sas_address,
                                                    VK_BOOL pause) {
     (void)phy_identifier;
-    TrackedBuffer buffer = AllocateZeroed(sizeof(CSMI_SAS_OFFLINE_PAUSE_ACTIVITY_BUFFER));
+    pavlin::TrackedBuffer buffer = PN_TRACKED_ZEROED(sizeof(CSMI_SAS_OFFLINE_PAUSE_ACTIVITY_BUFFER));
     if (!buffer) {
         return 1;
     }
@@ -273,7 +273,7 @@ VK_DWORD SendCSMISASSMPCommand(int device_handle, VK_DWORD controller_number, VK
     if (frame_type == nullptr || function == nullptr) {
         return 1;
     }
-    TrackedBuffer memory = AllocateZeroed(sizeof(CSMI_SAS_SMP_PASSTHRU_BUFFER));
+    pavlin::TrackedBuffer memory = PN_TRACKED_ZEROED(sizeof(CSMI_SAS_SMP_PASSTHRU_BUFFER));
     if (!memory) {
         return 1;
     }
@@ -517,7 +517,7 @@ void __CSMISMPDiscovery(CSMIWalkTransport& transport, CSMIPhysicalDeviceInfoList
 }
 
 void __CSMIWalk(CSMIWalkTransport& transport, CSMIPhysicalDeviceInfoList* devices) {
-    TrackedBuffer memory = AllocateZeroed(sizeof(CSMI_SAS_PHY_INFO_BUFFER));
+    pavlin::TrackedBuffer memory = PN_TRACKED_ZEROED(sizeof(CSMI_SAS_PHY_INFO_BUFFER));
     if (!memory) {
         return;
     }
@@ -593,22 +593,22 @@ void __PopulateCSMIPhysicalDeviceDescriptorList(DeviceDescriptor controller_desc
                                                 DeviceDescriptorList list) {
     char node[kPavlinNodeNameSize];
     VK_DWORD device_number = 0;
-    VK_DWORD code = 1;
-    int handle = -1;
-    if (controller_descriptor != nullptr && list != nullptr &&
-        __DecodeDeviceNodeName(controller_descriptor, node, sizeof(node)) &&
-        PN_GetDeviceSystemProperty(controller_descriptor, kDevicePropertyDeviceNumber, &device_number,
-                                   sizeof(device_number)) == 0) {
-        code = _PN_OpenDeviceNode(node, &handle, kFalse);
-    }
-    if (code != 0) {
-        PN_DebugLog(1, 0, "%s:%d: Node open failed. Code: 0x%08X\n", __FILE__, __LINE__, code);
+    const bool decoded = controller_descriptor != nullptr && list != nullptr &&
+                         __DecodeDeviceNodeName(controller_descriptor, node, sizeof(node)) &&
+                         PN_GetDeviceSystemProperty(controller_descriptor, kDevicePropertyDeviceNumber,
+                                                    &device_number, sizeof(device_number)) == 0;
+    if (!decoded) {
+        PN_DebugLog(1, 0, "%s:%d: Node open failed. Code: 0x%08X\n", __FILE__, __LINE__, 1u);
         return;
     }
-    NodeTransport transport(handle, device_number);
+    const pavlin::DeviceNode handle(node, kFalse);
+    if (handle.error() != 0) {
+        PN_DebugLog(1, 0, "%s:%d: Node open failed. Code: 0x%08X\n", __FILE__, __LINE__, handle.error());
+        return;
+    }
+    NodeTransport transport(handle.get(), device_number);
     CSMIPhysicalDeviceInfoList devices{nullptr, nullptr};
     __CSMIWalk(transport, &devices);
     __AppendCSMIDeviceDescriptors(controller_descriptor, &devices, list);
     __FreeCSMIPhysicalDeviceInfoList(&devices);
-    _PN_CloseDeviceNode(handle);
 }

@@ -79,13 +79,13 @@ VK_DWORD __SendCSMISASCommand(int device_handle, unsigned long request_code, voi
 
 // Fills a zeroed SSP buffer (the record followed by data_buffer_size bytes). False when the request
 // cannot be expressed.
-bool __BuildCSMISSPPassthru(VK_BYTE* buffer, VK_DWORD controller_number, VK_BYTE phy_identifier,
+bool __BuildCSMISSPPassthru(VK_BYTE* buffer, VK_DWORD buffer_size, VK_DWORD controller_number, VK_BYTE phy_identifier,
                             const VK_BYTE* sas_address, EnTransferType transfer_type, const VK_BYTE* cdb,
                             VK_BYTE cdb_length, const VK_BYTE* data_buffer, VK_DWORD data_buffer_size);
 
 // Reads a request the driver completed back: the data read (at most the bytes the driver reports),
 // the device status and the response (sense) data.
-void __TakeCSMISSPPassthruReply(const VK_BYTE* buffer, EnTransferType transfer_type, VK_BYTE* data_buffer,
+void __TakeCSMISSPPassthruReply(const VK_BYTE* buffer, VK_DWORD buffer_size, EnTransferType transfer_type, VK_BYTE* data_buffer,
                                 VK_DWORD data_buffer_size, VK_BYTE* sense_buffer, VK_DWORD sense_buffer_size,
                                 VK_DWORD* valid_sense_length, VK_BYTE* device_status);
 

@@ -1,9 +1,10 @@
 // Linux controller discovery: walks the PCI driver directories of the known drivers and describes
 // each bound controller in a descriptor, and the device-node primitives that every transport uses.
-#include "pavl_dir.h"
 #include "pavl_linux_x86.h"
 
 #include "pavl_descriptor.h"
+#include "pavl_hostfile.h"
+#include "pavl_bytes.h"
 #include "pavl_path.h"
 #include "ppavl_debug.h"
 #include "ppavl_platform.h"
@@ -101,7 +102,10 @@ constexpr char kDefaultClass[] = "000000";
 constexpr size_t kDriverPathSize = 1024;
 constexpr size_t kPathSize = 4096;
 
+using pavlin::DeviceNode;
 using pavlin::Dir;
+using pavlin::FormatPath;
+using pavlin::IsLinkAt;
 
 class File {
 public:
@@ -135,25 +139,8 @@ private:
     char buffer_[1024];
 };
 
-// snprintf that reports whether the whole text fitted.
-template <typename... Args> bool format_path(char* out, size_t size, const char* format, Args... args) {
-    const int n = std::snprintf(out, size, format, args...);
-    return n >= 0 && static_cast<size_t>(n) < size;
-}
-
 bool starts_with(const char* text, const char* prefix) {
     return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
-}
-
-// The entry is a symbolic link; the type from readdir is trusted when the file system gives one.
-bool is_link(const char* dir, const dirent* entry) {
-    if (entry->d_type != DT_UNKNOWN) {
-        return entry->d_type == DT_LNK;
-    }
-    char path[kPathSize];
-    struct stat st {};
-    return format_path(path, sizeof(path), "%s/%s", dir, entry->d_name) && lstat(path, &st) == 0 &&
-           S_ISLNK(st.st_mode);
 }
 
 bool is_char_device(const char* path, struct stat* st) {
@@ -197,7 +184,7 @@ bool whole_number(const char* text, unsigned long* value) {
 void read_pci_class(const char* sysfs_path, char* pci_class, size_t size) {
     std::snprintf(pci_class, size, "%s", kDefaultClass);
     char path[kPathSize];
-    if (!format_path(path, sizeof(path), "%s/class", sysfs_path)) {
+    if (!FormatPath(path, sizeof(path), "%s/class", sysfs_path)) {
         return;
     }
     File f(path);
@@ -212,24 +199,17 @@ void read_pci_class(const char* sysfs_path, char* pci_class, size_t size) {
 }
 
 VK_QWORD read_pci_location(const char* node) {
-    int handle = -1;
-    if (_PN_OpenDeviceNode(node, &handle, kFalse) != 0) {
+    DeviceNode handle(node, kFalse);
+    if (!handle) {
         return 0;
     }
     CISS_PCI_INFO info{};
     VK_QWORD location = 0;
-    if (_PN_SendIOCTL(handle, kCISSGetPCIInfoRequest, &info) == 0) {
+    if (_PN_SendIOCTL(handle.get(), kCISSGetPCIInfoRequest, &info) == 0) {
         location = (static_cast<VK_QWORD>(info.domain) << 24) + (static_cast<VK_QWORD>(info.bus) << 16) +
                    (static_cast<VK_QWORD>(info.dev_fn >> 3) << 8) + static_cast<VK_QWORD>(info.dev_fn & 7);
     }
-    _PN_CloseDeviceNode(handle);
     return location;
-}
-
-void store_le(VK_BYTE* out, VK_QWORD value, size_t size) {
-    for (size_t i = 0; i < size; ++i) {
-        out[i] = static_cast<VK_BYTE>(value >> (8 * i));
-    }
 }
 
 void fill_fib_header(SIS_FIB* fib, VK_WORD command) {
@@ -271,7 +251,7 @@ int sis_hosts_below(unsigned long host) {
         }
         char path[kPathSize];
         char name[80];
-        if (!format_path(path, sizeof(path), "%shost%lu/proc_name", kScsiHostDir, h)) {
+        if (!FormatPath(path, sizeof(path), "%shost%lu/proc_name", kScsiHostDir, h)) {
             continue;
         }
         File f(path);
@@ -310,7 +290,7 @@ struct GenericDevice {
 // The resolved type file of the generic device `name`.
 bool ResolveGenericTypeFile(PathResolver& resolver, const char* name, char* out, size_t out_size) {
     char type_path[kPathSize];
-    return format_path(type_path, sizeof(type_path), "%s%s/device/type", kScsiGenericDir, name) &&
+    return FormatPath(type_path, sizeof(type_path), "%s%s/device/type", kScsiGenericDir, name) &&
            resolver.resolve(type_path, out, out_size);
 }
 
@@ -378,7 +358,7 @@ private:
         }
         size_t capacity = 0;
         for (dirent* e = dir.next(); e != nullptr; e = dir.next()) {
-            if (!is_link(kScsiGenericDir, e)) {
+            if (!IsLinkAt(kScsiGenericDir, e)) {
                 continue;
             }
             if (generic_count_ == capacity) {
@@ -423,7 +403,7 @@ bool GenericDeviceMatches(const char* name, const char* type_file, const char* s
     if (!f || !f.first_line(type, sizeof(type)) || !starts_with(type, wanted_type)) {
         return false;
     }
-    if (format_path(node, node_size, "/dev/%s", name)) {
+    if (FormatPath(node, node_size, "/dev/%s", name)) {
         return true;
     }
     node[0] = '\0';
@@ -464,7 +444,7 @@ VK_BOOL GetSCSINodePath(SysfsWalk& walk, const char* sysfs_path, size_t sysfs_pa
         return kFalse;
     }
     for (dirent* e = dir.next(); e != nullptr; e = dir.next()) {
-        if (is_link(kScsiGenericDir, e) &&
+        if (IsLinkAt(kScsiGenericDir, e) &&
             ResolveGenericTypeFile(walk.resolver(), e->d_name, type_file, sizeof(type_file)) &&
             GenericDeviceMatches(e->d_name, type_file, sysfs_path, sysfs_length, wanted_type, node,
                                  node_size)) {
@@ -530,7 +510,7 @@ VK_BOOL __GetXOVNodeName(const char* sysfs_path, char* node, size_t node_size) {
         return kFalse;
     }
     const int index = sis_hosts_below(host);
-    if (!format_path(node, node_size, "/dev/xov%d", index)) {
+    if (!FormatPath(node, node_size, "/dev/xov%d", index)) {
         std::memset(node, 0, node_size);
         return kFalse;
     }
@@ -558,8 +538,8 @@ VK_BOOL __GetSISAdapterInfo(const char* node, VK_BYTE* protocol_address, size_t 
         return kFalse;
     }
     std::memset(protocol_address, 0, protocol_address_size);
-    int handle = -1;
-    if (_PN_OpenDeviceNode(node, &handle, kFalse) != 0) {
+    DeviceNode handle(node, kFalse);
+    if (!handle) {
         return kFalse;
     }
     // The driver may hand back more than one FIB's worth, hence the larger working buffer.
@@ -571,12 +551,12 @@ VK_BOOL __GetSISAdapterInfo(const char* node, VK_BYTE* protocol_address, size_t 
         auto* fib = reinterpret_cast<SIS_FIB*>(buffer);
         VK_DWORD error = 0;
         fill_fib_header(fib, kFibCommandRequestAdapterInfo);
-        if (__SendFIB2(handle, fib, &error)) {
+        if (__SendFIB2(handle.get(), fib, &error)) {
             ADAPTER_INFO_STRUCT info;
             std::memcpy(&info, fib->data, sizeof(info));
             if ((info.SupportedOptions & kAdapterOptionSupplementAdapterInfo) != 0) {
                 fill_fib_header(fib, kFibCommandRequestSupplementAdapterInfo);
-                if (__SendFIB2(handle, fib, &error)) {
+                if (__SendFIB2(handle.get(), fib, &error)) {
                     ADAPTER_SUPPLEMENT_INFO_STRUCT supplement;
                     std::memcpy(&supplement, fib->data, sizeof(supplement));
                     protocol_address[0] = static_cast<VK_BYTE>(supplement.VirtualScsiDeviceBus & 0xFF);
@@ -589,7 +569,6 @@ VK_BOOL __GetSISAdapterInfo(const char* node, VK_BYTE* protocol_address, size_t 
         }
         VK_free(buffer);
     }
-    _PN_CloseDeviceNode(handle);
     return found;
 }
 
@@ -609,12 +588,12 @@ VK_DWORD ProcessDriver(SysfsWalk& walk, const char* driver_name, size_t driver_n
         return count;
     }
     for (dirent* e = dir.next(); e != nullptr; e = dir.next()) {
-        if (!is_link(driver_dir, e)) {
+        if (!IsLinkAt(driver_dir, e)) {
             continue;
         }
         char link_path[kPathSize];
         char sysfs_path[PATH_MAX];
-        if (!format_path(link_path, sizeof(link_path), "%s/%s", driver_dir, e->d_name) ||
+        if (!FormatPath(link_path, sizeof(link_path), "%s/%s", driver_dir, e->d_name) ||
             !walk.resolver().resolve(link_path, sysfs_path, sizeof(sysfs_path)) ||
             !starts_with(sysfs_path, kSysDevicesPrefix)) {
             continue;
@@ -644,10 +623,10 @@ VK_DWORD ProcessDriver(SysfsWalk& walk, const char* driver_name, size_t driver_n
         VK_BYTE device_type[2];
         VK_BYTE device_number[2];
         VK_BYTE pci_location[8];
-        store_le(protocol, protocol_type, sizeof(protocol));
-        store_le(device_type, 1, sizeof(device_type));
-        store_le(device_number, 0xFFFF, sizeof(device_number));
-        store_le(pci_location, location, sizeof(pci_location));
+        pavlin::ByteSpan(protocol, sizeof(protocol)).put_le16(0, protocol_type);
+        pavlin::ByteSpan(device_type, sizeof(device_type)).put_le16(0, 1);
+        pavlin::ByteSpan(device_number, sizeof(device_number)).put_le16(0, 0xFFFF);
+        pavlin::ByteSpan(pci_location, sizeof(pci_location)).put_le64(0, location);
         const DeviceDescriptorEntry entries[] = {
             {kDevicePropertySysPath, sysfs_path, std::strlen(sysfs_path)},
             {kDevicePropertyNodeName, node, std::strlen(node)},

@@ -3,19 +3,15 @@
 #include "pavl_wire.h"
 
 #include "pavl_linux_x86.h"
+#include "pavl_bytes.h"
+#include "pavl_tracked.h"
 #include "ppavl_platform.h"
 
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <memory>
 
 namespace {
-
-struct TrackedFree {
-    void operator()(VK_BYTE* p) const { VK_free(p); }
-};
-using TrackedBuffer = std::unique_ptr<VK_BYTE[], TrackedFree>;
 
 // The tunnelled command went through, but the carrying BMIC command itself failed: the frame holds
 // no answer, so an SMP response must not be read from it.
@@ -38,8 +34,8 @@ void CopySense(PSCSIRequest request, const VK_BYTE* sense, VK_UINT32 length) {
 namespace pavlin {
 
 HOST_SCSI_REQUEST_BLOCK_RESULT SISRawSRB::Reply() const {
-    HOST_SCSI_REQUEST_BLOCK_RESULT reply;
-    std::memcpy(&reply, bytes + srb_size, sizeof(reply));
+    HOST_SCSI_REQUEST_BLOCK_RESULT reply{};
+    ByteView(bytes, sizeof(bytes)).copy_to(srb_size, &reply, sizeof(reply));
     return reply;
 }
 
@@ -161,13 +157,17 @@ void __BuildSSPTunnelFrame(const PavlinInternalSCSIRequest& internal_request, VK
 
 void __TakeSSPTunnelReply(PSCSIRequest request, const VK_BYTE* frame, VK_DWORD frame_size) {
     constexpr size_t kDataOffset = offsetof(_MODIFIED_CSMI_SSPPT_BUFFER, bDataBuffer);
-    _MODIFIED_CSMI_SSPPT_BUFFER record;
-    std::memcpy(&record, frame, kDataOffset);
+    const ByteView reply(frame, frame_size);
+    _MODIFIED_CSMI_SSPPT_BUFFER record{};
+    // A frame shorter than its record holds no answer.
+    if (!reply.copy_to(0, &record, kDataOffset)) {
+        request->valid_sense_data_size = 0;
+        return;
+    }
     // The tunnelled command's own status: a drive's CHECK CONDITION is not the carrier's success.
     request->scsi_status = record.bStatus;
-    if (ReadsData(request->transfer_type) && request->io_buffer != nullptr &&
-        kDataOffset + request->io_buffer_size <= frame_size) {
-        std::memcpy(request->io_buffer, frame + kDataOffset, request->io_buffer_size);
+    if (ReadsData(request->transfer_type) && request->io_buffer != nullptr) {
+        reply.copy_to(kDataOffset, request->io_buffer, request->io_buffer_size);
     }
     VK_UINT32 valid = 0;
     if (record.bDataPresent == kCSMIResponseDataPresent) {
@@ -319,12 +319,11 @@ EnCommandStatus _PN_SendSCSICommandForSIS(PavlinInternalSCSIRequest* internal_re
         request->low_level_status = kPavlinRequestNotSendable;
         return eCOMMAND_STATUS_FAILED;
     }
-    TrackedBuffer frame(static_cast<VK_BYTE*>(VK_malloc(frame_size)));
+    pavlin::TrackedBuffer frame = PN_TRACKED_ZEROED(frame_size);
     if (!frame) {
         request->low_level_status = ENOMEM;
         return eCOMMAND_STATUS_FAILED;
     }
-    std::memset(frame.get(), 0, frame_size);
     pavlin::__BuildSSPTunnelFrame(*internal_request, frame.get(), frame_size);
 
     VK_BYTE cdb[16];
@@ -358,7 +357,7 @@ EnCommandStatus _PN_SendSMPCommand(PavlinInternalSMPRequest* internal_request) {
     }
     // Allocated without a throwing new: no exception may leave the library, and an allocation that
     // fails is a failed request.
-    TrackedBuffer frame_memory(static_cast<VK_BYTE*>(VK_malloc(sizeof(pavlin::_MODIFIED_CSMI_SMPPT_BUFFER))));
+    pavlin::TrackedBuffer frame_memory = PN_TRACKED_BUFFER(sizeof(pavlin::_MODIFIED_CSMI_SMPPT_BUFFER));
     if (!frame_memory) {
         request->low_level_status = ENOMEM;
         return eCOMMAND_STATUS_FAILED;
@@ -396,7 +395,7 @@ EnCommandStatus _PN_SendSMPCommand(PavlinInternalSMPRequest* internal_request) {
         scsi.io_buffer_size = sizeof(*frame);
         scsi.sense_data = sense;
         scsi.sense_data_size = sizeof(sense);
-        TrackedBuffer carrier_memory(static_cast<VK_BYTE*>(VK_malloc(sizeof(PavlinInternalSCSIRequest))));
+        pavlin::TrackedBuffer carrier_memory = PN_TRACKED_BUFFER(sizeof(PavlinInternalSCSIRequest));
         if (!carrier_memory) {
             request->low_level_status = ENOMEM;
             return eCOMMAND_STATUS_FAILED;

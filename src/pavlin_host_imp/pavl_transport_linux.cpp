@@ -36,11 +36,6 @@ bool RequestIsSendable(const SCSIRequest& r) {
     return r.io_buffer_size == 0 || r.io_buffer != nullptr;
 }
 
-VK_DWORD LoadLE32(const VK_BYTE* p) {
-    return static_cast<VK_DWORD>(p[0]) | (static_cast<VK_DWORD>(p[1]) << 8) |
-           (static_cast<VK_DWORD>(p[2]) << 16) | (static_cast<VK_DWORD>(p[3]) << 24);
-}
-
 } // namespace
 
 EnCommandStatus _PN_SendSCSICommand(PavlinInternalSCSIRequest* internal_request) {
@@ -130,8 +125,10 @@ EnCommandStatus _PN_SendSCSICommandForNativeSCSI(PavlinInternalSCSIRequest* inte
 EnCommandStatus _PN_SendSCSICommandForCSMI(PavlinInternalSCSIRequest* internal_request) {
     PSCSIRequest request = internal_request->request;
     const VK_BYTE* address = internal_request->command_target.protocol_address;
+    // Protocol address of a CSMI device: phy at byte 0, controller number at 4, SAS address at 8.
+    const pavlin::ByteView fields(address, kPavlinProtocolAddressSize);
     const VK_DWORD result = SendCSMISASSSPPassthruCommand(
-        internal_request->command_target.device_handle, LoadLE32(address + 4), address[0], address + 8,
+        internal_request->command_target.device_handle, *fields.le32(4), address[0], address + 8,
         request->transfer_type, request->cdb, request->cdb_size, request->io_buffer, request->io_buffer_size,
         request->sense_data, request->sense_data_size, &request->valid_sense_data_size,
         &request->scsi_status);

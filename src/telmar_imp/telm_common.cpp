@@ -4,18 +4,13 @@
 
 #include "ppavl_commands.h"
 #include "ppavl_debug.h"
+#include "pavl_sense.h"
 #include "telm_private.h"
 
 namespace {
 
 constexpr VK_BYTE kScsiStatusCheckCondition = 0x02;
 constexpr VK_DWORD kHelperSenseSize = 32;
-
-// Response codes of fixed and descriptor format sense, bit 7 (valid) masked off.
-constexpr VK_BYTE kSenseFixedCurrent = 0x70;
-constexpr VK_BYTE kSenseFixedDeferred = 0x71;
-constexpr VK_BYTE kSenseDescriptorCurrent = 0x72;
-constexpr VK_BYTE kSenseDescriptorDeferred = 0x73;
 
 BMICRequest MakeRequest(EnTransferType transfer_type, VK_BYTE bmic_opcode, VK_DWORD bmic_detail,
                         VK_WORD lun_number, void* io_buffer = nullptr, VK_DWORD io_buffer_size = 0) {
@@ -164,24 +159,11 @@ void __VK_DecodeBMICSenseData(PBMICRequest bmic_request, PScsiCommandSenseData s
         PN_DebugLog(1, 0,
                     "%s:%d: Assertion 'bmic_request->sense_data_size > 13' failed: Sense buffer to small\n",
                     __func__, __LINE__);
-    } else {
-        const VK_BYTE* sense = bmic_request->sense_data;
-        switch (sense[0] & 0x7F) {
-            case kSenseFixedCurrent:
-            case kSenseFixedDeferred:
-                sense_data->sense_key = sense[2] & 0x0F;
-                sense_data->asc = sense[12];
-                sense_data->ascq = sense[13];
-                break;
-            case kSenseDescriptorCurrent:
-            case kSenseDescriptorDeferred:
-                sense_data->sense_key = sense[1] & 0x0F;
-                sense_data->asc = sense[2];
-                sense_data->ascq = sense[3];
-                break;
-            default:
-                break;
-        }
+    } else if (const auto key = pavlin::DecodeSenseKey(
+                   pavlin::ByteView(bmic_request->sense_data, bmic_request->sense_data_size))) {
+        sense_data->sense_key = key->key;
+        sense_data->asc = key->asc;
+        sense_data->ascq = key->ascq;
     }
     sense_data->scsi_status = bmic_request->scsi_status;
     sense_data->command_status = bmic_request->command_status;

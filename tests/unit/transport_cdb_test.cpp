@@ -171,7 +171,7 @@ TEST(TransportATA, ReturnRegistersFromSense) {
         sense.resize(32);
         ATARequest r{};
         std::memset(&r.ReturnRegisters, 0xEE, sizeof r.ReturnRegisters);
-        __DecodeATAReturnRegisters(&r, sense.data(), 32);
+        __DecodeATAReturnRegisters(&r, pavlin::ByteView(sense.data(), 32));
         std::vector<VK_BYTE> got(sizeof r.ReturnRegisters);
         std::memcpy(got.data(), &r.ReturnRegisters, got.size());
         EXPECT_EQ(got, c.expected);

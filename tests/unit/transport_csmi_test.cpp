@@ -40,7 +40,7 @@ TEST(TransportCSMI, SSPBufferPerTransferType) {
             data[i] = static_cast<VK_BYTE>(i ^ 0x33);
         }
         std::vector<VK_BYTE> buffer(392 + 512, 0);
-        ASSERT_TRUE(__BuildCSMISSPPassthru(buffer.data(), 7, 3, kSAS, c.type, kCDB, 6, data.data(), 512));
+        ASSERT_TRUE(__BuildCSMISSPPassthru(buffer.data(), static_cast<VK_DWORD>(buffer.size()), 7, 3, kSAS, c.type, kCDB, 6, data.data(), 512));
         const auto r = Record(buffer);
         EXPECT_EQ(r.IoctlHeader.IOControllerNumber, 7u);
         EXPECT_EQ(r.IoctlHeader.Direction, c.direction);
@@ -61,8 +61,15 @@ TEST(TransportCSMI, SSPBufferRefusesWhatItCannotCarry) {
     std::vector<VK_BYTE> buffer(392 + 16, 0);
     VK_BYTE long_cdb[17] = {};
     EXPECT_FALSE(
-        __BuildCSMISSPPassthru(buffer.data(), 0, 0, kSAS, eDATA_TRANSFER_NONE, long_cdb, 17, nullptr, 0));
-    EXPECT_FALSE(__BuildCSMISSPPassthru(buffer.data(), 0, 0, kSAS, eDATA_TRANSFER_OUT, kCDB, 6, nullptr, 16));
+        __BuildCSMISSPPassthru(buffer.data(), static_cast<VK_DWORD>(buffer.size()), 0, 0, kSAS,
+                               eDATA_TRANSFER_NONE, long_cdb, 17, nullptr, 0));
+    EXPECT_FALSE(__BuildCSMISSPPassthru(buffer.data(), static_cast<VK_DWORD>(buffer.size()), 0, 0, kSAS,
+                                        eDATA_TRANSFER_OUT, kCDB, 6, nullptr, 16));
+    // Data that would pass the end of the buffer given is refused, not written beyond it.
+    VK_BYTE data[17] = {};
+    EXPECT_FALSE(__BuildCSMISSPPassthru(buffer.data(), static_cast<VK_DWORD>(buffer.size()), 0, 0, kSAS,
+                                        eDATA_TRANSFER_OUT, kCDB, 6, data, 17));
+    EXPECT_FALSE(__BuildCSMISSPPassthru(buffer.data(), 391, 0, 0, kSAS, eDATA_TRANSFER_NONE, kCDB, 6, nullptr, 0));
 }
 
 TEST(TransportCSMI, SSPReplyIsBoundedByWhatTheDriverReports) {
@@ -99,7 +106,7 @@ TEST(TransportCSMI, SSPReplyIsBoundedByWhatTheDriverReports) {
         std::vector<VK_BYTE> sense(40, 0);
         VK_DWORD valid = 12345;
         VK_BYTE status = 0;
-        __TakeCSMISSPPassthruReply(buffer.data(), c.type, data.data(), 512, sense.data(), 32, &valid,
+        __TakeCSMISSPPassthruReply(buffer.data(), static_cast<VK_DWORD>(buffer.size()), c.type, data.data(), 512, sense.data(), 32, &valid,
                                    &status);
         EXPECT_EQ(status, 0x02);
         EXPECT_EQ(valid, c.valid);
@@ -110,6 +117,29 @@ TEST(TransportCSMI, SSPReplyIsBoundedByWhatTheDriverReports) {
             ASSERT_EQ(sense[i], i < c.sense_copied ? 0x71 : 0) << i;
         }
     }
+}
+
+TEST(TransportCSMI, SSPReplyReadsOnlyTheBufferGiven) {
+    // The driver reports more data than the buffer holds behind the record; a heap block of exactly
+    // the given size lets the sanitizer build catch any read past it.
+    std::vector<VK_BYTE> buffer(392 + 100, 0x6B);
+    CSMI_SAS_SSP_PASSTHRU_BUFFER r{};
+    r.uDataBytes = 512;
+    std::memcpy(buffer.data(), &r, sizeof r);
+    std::vector<VK_BYTE> data(512, 0);
+    VK_DWORD valid = 99;
+    __TakeCSMISSPPassthruReply(buffer.data(), static_cast<VK_DWORD>(buffer.size()), eDATA_TRANSFER_IN,
+                               data.data(), 512, nullptr, 0, &valid, nullptr);
+    for (size_t i = 0; i < data.size(); ++i) {
+        ASSERT_EQ(data[i], i < 100 ? 0x6B : 0) << i;
+    }
+    // Shorter than the record itself: nothing is taken.
+    std::vector<VK_BYTE> short_buffer(100, 0x6B);
+    VK_BYTE status = 0xEE;
+    __TakeCSMISSPPassthruReply(short_buffer.data(), static_cast<VK_DWORD>(short_buffer.size()),
+                               eDATA_TRANSFER_IN, data.data(), 512, nullptr, 0, &valid, &status);
+    EXPECT_EQ(valid, 0u);
+    EXPECT_EQ(status, 0xEE);
 }
 
 TEST(TransportCSMI, DriverRefusalIsTheResult) {

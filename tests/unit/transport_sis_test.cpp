@@ -274,6 +274,19 @@ TEST(TransportSIS, TunnelReplyLeavesAWritersBufferAlone) {
     EXPECT_EQ(f.data, original);
 }
 
+TEST(TransportSIS, TunnelReplyShorterThanItsRecordIsNotRead) {
+    TunnelFixture f(eDATA_TRANSFER_IN, 512);
+    const auto original = f.data;
+    // A heap block of exactly 100 bytes: the status byte at 105 lies beyond it.
+    std::vector<VK_BYTE> frame(100, 0x02);
+    f.request.scsi_status = 0;
+    f.request.valid_sense_data_size = 99;
+    pavlin::__TakeSSPTunnelReply(&f.request, frame.data(), static_cast<VK_DWORD>(frame.size()));
+    EXPECT_EQ(f.request.scsi_status, 0);
+    EXPECT_EQ(f.request.valid_sense_data_size, 0u);
+    EXPECT_EQ(f.data, original);
+}
+
 TEST(TransportSIS, CarrierFailureIsNotReadAsTheTunnelledAnswer) {
     const VK_BYTE carrier_sense[18] = {0x70, 0, 0x05, 0, 0, 0, 0, 0x0A, 0, 0, 0, 0, 0x20, 0x00};
     for (const VK_BYTE carrier_status : {VK_BYTE{0x00}, VK_BYTE{0x02}}) {

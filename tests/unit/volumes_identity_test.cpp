@@ -122,25 +122,25 @@ TEST(VolumesVPD, PageListIsReadOnlyAsFarAsTheReplyHolds) {
     bool serial = true;
     bool ident = true;
     auto listed = Reply({0x00, 0x00, 0x00, 0x03, 0x00, 0x80, 0x83}, kVPDReplySize);
-    __ParseVPDPageList(listed.get(), kVPDReplySize, &serial, &ident);
+    __ParseVPDPageList(pavlin::ByteView(listed.get(), kVPDReplySize), &serial, &ident);
     EXPECT_TRUE(serial);
     EXPECT_TRUE(ident);
 
     // The length byte counts codes beyond its own length: only the listed ones count.
     auto short_list = Reply({0x00, 0x00, 0x00, 0x01, 0x00, 0x80, 0x83}, kVPDReplySize);
-    __ParseVPDPageList(short_list.get(), kVPDReplySize, &serial, &ident);
+    __ParseVPDPageList(pavlin::ByteView(short_list.get(), kVPDReplySize), &serial, &ident);
     EXPECT_FALSE(serial);
     EXPECT_FALSE(ident);
 
     // A page that claims 255 codes in an 8-byte reply: the 4 codes present are read, no more.
     auto claims_more = Reply({0x00, 0x00, 0x00, 0xFF, 0x00, 0x80, 0x00, 0x00}, 8);
-    __ParseVPDPageList(claims_more.get(), 8, &serial, &ident);
+    __ParseVPDPageList(pavlin::ByteView(claims_more.get(), 8), &serial, &ident);
     EXPECT_TRUE(serial);
     EXPECT_FALSE(ident);
 
     auto full = Reply({0x00, 0x00, 0x00, 0xFF}, kVPDReplySize);
     full[kVPDReplySize - 1] = 0x83; // the last code that fits
-    __ParseVPDPageList(full.get(), kVPDReplySize, &serial, &ident);
+    __ParseVPDPageList(pavlin::ByteView(full.get(), kVPDReplySize), &serial, &ident);
     EXPECT_TRUE(ident);
 }
 
@@ -161,7 +161,7 @@ TEST(VolumesVPD, SerialNumberPage) {
         std::memcpy(reply.get() + 4, c.data.data(), c.data.size());
         char serial[kVolumeSerialNumberSize];
         std::memset(serial, 'X', sizeof(serial));
-        __ParseVPDSerialNumber(reply.get(), kVPDReplySize, serial, sizeof(serial));
+        __ParseVPDSerialNumber(pavlin::ByteView(reply.get(), kVPDReplySize), serial, sizeof(serial));
         EXPECT_EQ(std::string(serial), c.expected);
     }
 }
@@ -189,7 +189,7 @@ TEST(VolumesVPD, UniqueIDFromTheNAADesignator) {
         }
         std::copy(naa.begin(), naa.end(), reply.get() + 8);
         char id[kUniqueVolumeIDSize] = {};
-        EXPECT_EQ(__ParseVPDUniqueID(reply.get(), kVPDReplySize, id, sizeof(id)), c.ok);
+        EXPECT_EQ(__ParseVPDUniqueID(pavlin::ByteView(reply.get(), kVPDReplySize), id, sizeof(id)), c.ok);
         if (c.ok) {
             EXPECT_STREQ(id, "S600508B1001C5A2B3C4D5E6F70819203");
         }
@@ -204,15 +204,15 @@ TEST(VolumesATAIdentity, SerialAndWorldWideName) {
     std::memcpy(identity + 216, wwn, sizeof(wwn));
 
     char serial[kVolumeSerialNumberSize];
-    __ParseATAIdentitySerial(identity, serial, sizeof(serial));
+    __ParseATAIdentitySerial(pavlin::ByteView(identity, sizeof(identity)), serial, sizeof(serial));
     EXPECT_STREQ(serial, "QVATA0001");
 
     char id[kUniqueVolumeIDSize] = {};
-    ASSERT_TRUE(__ParseATAIdentityUniqueID(identity, id, sizeof(id)));
+    ASSERT_TRUE(__ParseATAIdentityUniqueID(pavlin::ByteView(identity, sizeof(identity)), id, sizeof(id)));
     EXPECT_STREQ(id, "S5000C5001234ABCD");
 
     std::memset(identity + 216, 0, 8);
-    EXPECT_FALSE(__ParseATAIdentityUniqueID(identity, id, sizeof(id)));
+    EXPECT_FALSE(__ParseATAIdentityUniqueID(pavlin::ByteView(identity, sizeof(identity)), id, sizeof(id)));
 }
 
 TEST(VolumesScanRules, KindClassAndOwnership) {
