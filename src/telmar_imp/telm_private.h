@@ -859,69 +859,68 @@ inline constexpr VK_WORD kFirmwareFeaturePCIDeviceID3 = 0x0A53;
 PN_EXTERN_C_BEGIN
 
 // Identification step shared by initialise, re-initialise and re-enumerate.
-VK_API VK_WORD __VK_InitializeCDA(PCDA cda);
+VK_WORD __VK_InitializeCDA(PCDA cda);
 // Drops every cached fact; 1, or 4 for a NULL data area.
-VK_API VK_WORD __VK_UnInitializeCDA(PCDA cda);
-VK_API void _VK_DestroyEditableConfiguration(PEDITABLE_CONFIGURATION editable_configuration);
-VK_API VK_BOOL _VK_InvalidatePDRecordIDPDBuffer(PCDA cda, VK_WORD pd_number);
-VK_API void __VK_ClearPhysicalDeviceHandles(PCDA cda);
-VK_API void __VK_ClearPhysicalDriveRecords(PCDA cda);
-VK_API void __VK_ClearLogicalDriveHandles(PCDA cda);
-VK_API void __VK_ClearLogicalDriveRecords(PCDA cda);
+VK_WORD __VK_UnInitializeCDA(PCDA cda);
+void _VK_DestroyEditableConfiguration(PEDITABLE_CONFIGURATION editable_configuration);
+VK_BOOL _VK_InvalidatePDRecordIDPDBuffer(PCDA cda, VK_WORD pd_number);
+void __VK_ClearPhysicalDeviceHandles(PCDA cda);
+void __VK_ClearPhysicalDriveRecords(PCDA cda);
+void __VK_ClearLogicalDriveHandles(PCDA cda);
+void __VK_ClearLogicalDriveRecords(PCDA cda);
 
 // The firmware feature version (1 to 8) for an identify reply; `parameters_total_length` is the
 // dwTotalStructureLength of the cached controller parameters, `feature_pages` whether the controller
 // offers feature pages.
-VK_API VK_BYTE _VK_ChooseFirmwareFeatureVersion(const IDENTIFY_CONTROLLER* identify,
-                                                VK_DWORD parameters_total_length, VK_BOOL feature_pages);
+VK_BYTE _VK_ChooseFirmwareFeatureVersion(const IDENTIFY_CONTROLLER* identify,
+                                         VK_DWORD parameters_total_length, VK_BOOL feature_pages);
 
 // BMIC helpers: the only way a BMIC command leaves the controller model. They take no lock.
-VK_API VK_BOOL _VK_BMICHelperReadBuffer(DeviceDescriptor device, VK_BYTE bmic_opcode, VK_DWORD bmic_detail,
-                                        VK_WORD lun_number, void* io_buffer, VK_DWORD io_buffer_size);
-VK_API VK_BOOL _VK_BMICHelperReadBufferEx(DeviceDescriptor device, VK_BYTE bmic_opcode, VK_DWORD bmic_detail,
-                                          VK_WORD lun_number, VK_QWORD bmic_additional_detail,
-                                          void* io_buffer, VK_DWORD io_buffer_size);
-VK_API VK_BOOL _VK_BMICHelperWriteBuffer(DeviceDescriptor device, VK_BYTE bmic_opcode, VK_DWORD bmic_detail,
-                                         VK_WORD lun_number, void* io_buffer, VK_DWORD io_buffer_size);
-VK_API VK_BOOL _VK_BMICHelperWriteBufferEx(DeviceDescriptor device, VK_BYTE bmic_opcode, VK_DWORD bmic_detail,
-                                           VK_WORD lun_number, VK_QWORD bmic_additional_detail,
-                                           void* io_buffer, VK_DWORD io_buffer_size);
-VK_API VK_BOOL _VK_BMICHelperNoneBuffer(DeviceDescriptor device, VK_BYTE bmic_opcode, VK_DWORD bmic_detail,
-                                        VK_WORD lun_number, VK_DWORD timeout_sec);
-VK_API VK_BOOL _VK_BMICHelperNoneBufferEx(DeviceDescriptor device, VK_BYTE bmic_opcode, VK_DWORD bmic_detail,
-                                          VK_WORD lun_number, VK_QWORD bmic_additional_detail,
-                                          VK_DWORD timeout_sec);
-VK_API VK_BOOL _VK_BMICHelperReadWriteBuffer(DeviceDescriptor device, VK_BYTE bmic_opcode,
-                                             VK_DWORD bmic_detail, VK_WORD lun_number, void* io_buffer,
-                                             VK_DWORD io_buffer_size, VK_DWORD timeout_sec);
-VK_API VK_BOOL _VK_BMICHelperReadBufferWithSense(DeviceDescriptor device, VK_BYTE bmic_opcode,
-                                                 VK_DWORD bmic_detail, VK_WORD lun_number, void* io_buffer,
-                                                 VK_DWORD io_buffer_size, PScsiCommandSenseData sense_data);
-VK_API VK_BOOL _VK_BMICHelperWriteBufferWithSense(DeviceDescriptor device, VK_BYTE bmic_opcode,
-                                                  VK_DWORD bmic_detail, VK_WORD lun_number, void* io_buffer,
-                                                  VK_DWORD io_buffer_size, PScsiCommandSenseData sense_data);
+VK_BOOL _VK_BMICHelperReadBuffer(DeviceDescriptor device, VK_BYTE bmic_opcode, VK_DWORD bmic_detail,
+                                 VK_WORD lun_number, void* io_buffer, VK_DWORD io_buffer_size);
+VK_BOOL _VK_BMICHelperReadBufferEx(DeviceDescriptor device, VK_BYTE bmic_opcode, VK_DWORD bmic_detail,
+                                   VK_WORD lun_number, VK_QWORD bmic_additional_detail, void* io_buffer,
+                                   VK_DWORD io_buffer_size);
+VK_BOOL _VK_BMICHelperWriteBuffer(DeviceDescriptor device, VK_BYTE bmic_opcode, VK_DWORD bmic_detail,
+                                  VK_WORD lun_number, void* io_buffer, VK_DWORD io_buffer_size);
+VK_BOOL _VK_BMICHelperWriteBufferEx(DeviceDescriptor device, VK_BYTE bmic_opcode, VK_DWORD bmic_detail,
+                                    VK_WORD lun_number, VK_QWORD bmic_additional_detail, void* io_buffer,
+                                    VK_DWORD io_buffer_size);
+VK_BOOL _VK_BMICHelperNoneBuffer(DeviceDescriptor device, VK_BYTE bmic_opcode, VK_DWORD bmic_detail,
+                                 VK_WORD lun_number, VK_DWORD timeout_sec);
+VK_BOOL _VK_BMICHelperNoneBufferEx(DeviceDescriptor device, VK_BYTE bmic_opcode, VK_DWORD bmic_detail,
+                                   VK_WORD lun_number, VK_QWORD bmic_additional_detail, VK_DWORD timeout_sec);
+VK_BOOL _VK_BMICHelperReadWriteBuffer(DeviceDescriptor device, VK_BYTE bmic_opcode, VK_DWORD bmic_detail,
+                                      VK_WORD lun_number, void* io_buffer, VK_DWORD io_buffer_size,
+                                      VK_DWORD timeout_sec);
+VK_BOOL _VK_BMICHelperReadBufferWithSense(DeviceDescriptor device, VK_BYTE bmic_opcode, VK_DWORD bmic_detail,
+                                          VK_WORD lun_number, void* io_buffer, VK_DWORD io_buffer_size,
+                                          PScsiCommandSenseData sense_data);
+VK_BOOL _VK_BMICHelperWriteBufferWithSense(DeviceDescriptor device, VK_BYTE bmic_opcode, VK_DWORD bmic_detail,
+                                           VK_WORD lun_number, void* io_buffer, VK_DWORD io_buffer_size,
+                                           PScsiCommandSenseData sense_data);
 
 // Fills `sense_data` from an executed request: its statuses and, from a sense buffer of more than 13
 // bytes, the key, ASC and ASCQ of fixed (0x70/0x71) or descriptor (0x72/0x73) format sense.
-VK_API void __VK_DecodeBMICSenseData(PBMICRequest bmic_request, PScsiCommandSenseData sense_data);
+void __VK_DecodeBMICSenseData(PBMICRequest bmic_request, PScsiCommandSenseData sense_data);
 
 // Uncached readers: each returns a new tracked buffer that the caller frees with VK_free, or NULL.
-VK_API SURFACE_STATUS* VK_RequestCompleteSurfaceStatusBuffer(PCDA cda);
-VK_API SURFACE_STATUS* __VK_RequestCompleteSurfaceStatusBufferWithSize(PCDA cda, VK_DWORD buffer_size);
-VK_API ERASE_STATE* VK_GetEraseStatusBuffer(PCDA cda, VK_WORD pd_number);
-VK_API VK_BYTE* VK_GetSenseSensorInfoBuffer(PCDA cda);
-VK_API VK_BYTE* VK_GetSenseTemperatureSensorInfoBuffer(PCDA cda);
-VK_API VK_BYTE* _VK_GetSenseSensorInfoBuffer(PCDA cda, VK_BYTE subcommand);
-VK_API PMIRROR_DRIVE_PAIR_INFO VK_GetMirrorPairInfo(PCDA cda, VK_WORD ld_number);
-VK_API VK_BOOL VK_RequestCBEKMSStatus(PCDA cda, MANAGED_SED_KMS_STATUS* kms_status);
+SURFACE_STATUS* VK_RequestCompleteSurfaceStatusBuffer(PCDA cda);
+SURFACE_STATUS* __VK_RequestCompleteSurfaceStatusBufferWithSize(PCDA cda, VK_DWORD buffer_size);
+ERASE_STATE* VK_GetEraseStatusBuffer(PCDA cda, VK_WORD pd_number);
+VK_BYTE* VK_GetSenseSensorInfoBuffer(PCDA cda);
+VK_BYTE* VK_GetSenseTemperatureSensorInfoBuffer(PCDA cda);
+VK_BYTE* _VK_GetSenseSensorInfoBuffer(PCDA cda, VK_BYTE subcommand);
+PMIRROR_DRIVE_PAIR_INFO VK_GetMirrorPairInfo(PCDA cda, VK_WORD ld_number);
+VK_BOOL VK_RequestCBEKMSStatus(PCDA cda, MANAGED_SED_KMS_STATUS* kms_status);
 
 // LU cache read (BMIC 0xC1, LUN 1): sub-command 0 configuration, 1 statistics, 3 RAM information.
-VK_API VK_BOOL _VK_RequestLUCacheInfoBuffer(PCDA cda, VK_WORD ld_number, VK_DWORD subcommand, void* buffer,
-                                            VK_DWORD buffer_size);
+VK_BOOL _VK_RequestLUCacheInfoBuffer(PCDA cda, VK_WORD ld_number, VK_DWORD subcommand, void* buffer,
+                                     VK_DWORD buffer_size);
 
 // Walks a feature-page reply (`reply_size` bytes received, starting header included) into `pages`,
 // which it zeroes first.
-VK_API void _VK_ParseFeaturePages(const VK_BYTE* reply, VK_DWORD reply_size, PSENSE_FEATURE_PAGES pages);
+void _VK_ParseFeaturePages(const VK_BYTE* reply, VK_DWORD reply_size, PSENSE_FEATURE_PAGES pages);
 
 PN_EXTERN_C_END
 
