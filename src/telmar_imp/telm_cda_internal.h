@@ -8,6 +8,7 @@
 
 #include "pavl_bytes.h"
 #include "pavl_tracked.h"
+#include "ppavl_reportluns.h"
 #include "telm_private.h"
 
 namespace telmar {
