@@ -341,14 +341,17 @@ VK_BOOL VK_RequestManagedSEDBuffer(PCDA cda, VK_DWORD detail, void* buffer, VK_D
         });
 }
 
-#define ENCRYPTION_LOADER(name, function, member, bit)                                                       \
+// A member read with one sub-function of the encryption or managed-SED command.
+#define MEMBER_LOADER(name, request, function, member, bit)                                                  \
     VK_BOOL name(PCDA cda) {                                                                                 \
         if (cda == nullptr) {                                                                                \
             return kFalse;                                                                                   \
         }                                                                                                    \
         _CDA* c = _VK_CDA(cda);                                                                              \
-        return VK_RequestEncryptionBuffer(cda, function, &c->member, sizeof(c->member), bit);                \
+        return request(cda, function, &c->member, sizeof(c->member), bit);                                   \
     }
+#define ENCRYPTION_LOADER(name, function, member, bit)                                                       \
+    MEMBER_LOADER(name, VK_RequestEncryptionBuffer, function, member, bit)
 
 ENCRYPTION_LOADER(VK_RequestEncryptionPasswordRecoveryQuestion, kEncryptionFunctionPasswordRecovery,
                   encryption_password_recovery_buffer, kCDAValidEncryptionRecoveryQuestion)
@@ -382,24 +385,13 @@ VK_BOOL VK_RequestEncryptionFeatures(PCDA cda) {
                                       sizeof(c->encryption_features), kCDAValidEncryptionFeatures);
 }
 
-VK_BOOL VK_RequestManagedSEDStatus(PCDA cda) {
-    if (cda == nullptr) {
-        return kFalse;
-    }
-    _CDA* c = _VK_CDA(cda);
-    return VK_RequestManagedSEDBuffer(cda, kManagedSEDFunctionStatus, &c->managed_sed_status_buffer,
-                                      sizeof(c->managed_sed_status_buffer), kCDAValidManagedSEDStatus);
-}
+MEMBER_LOADER(VK_RequestManagedSEDStatus, VK_RequestManagedSEDBuffer, kManagedSEDFunctionStatus,
+              managed_sed_status_buffer, kCDAValidManagedSEDStatus)
+MEMBER_LOADER(VK_RequestManagedSEDMasterKeyIdentifier, VK_RequestManagedSEDBuffer,
+              kManagedSEDFunctionMasterKeyIdentifier, managed_sed_master_key_id_buffer,
+              kCDAValidManagedSEDMasterKeyIdentifier)
 
-VK_BOOL VK_RequestManagedSEDMasterKeyIdentifier(PCDA cda) {
-    if (cda == nullptr) {
-        return kFalse;
-    }
-    _CDA* c = _VK_CDA(cda);
-    return VK_RequestManagedSEDBuffer(
-        cda, kManagedSEDFunctionMasterKeyIdentifier, &c->managed_sed_master_key_id_buffer,
-        sizeof(c->managed_sed_master_key_id_buffer), kCDAValidManagedSEDMasterKeyIdentifier);
-}
+#undef MEMBER_LOADER
 
 VK_BOOL VK_RequestManagedSEDAdapterPasswordStatus(PCDA cda, void* buffer, VK_DWORD buf_size) {
     if (cda == nullptr || buffer == nullptr) {
