@@ -18,7 +18,6 @@ inline constexpr VK_WORD kMaxPhysicalDrivesSupported = 384;
 inline constexpr VK_WORD kMaxLogicalDrivesSupported = 64;
 inline constexpr VK_WORD kMaxArraysSupported = 64;
 inline constexpr VK_WORD kMaxStorageEnclosuresSupported = 16;
-inline constexpr VK_WORD kMaxPhysicalDriveLunsSupported = 4;
 inline constexpr VK_WORD kMaxRemoteVolumesSupported = 8208;
 // A REPORT LOGICAL LUNS list longer than this is refused: 64 local and 512 x 16 remote volumes.
 inline constexpr VK_DWORD kMaxReportLogicalLunsEntries = 64 + ((513 - 1) * 16);
@@ -45,7 +44,6 @@ inline constexpr VK_DWORD kCDAValidDefaultPowerMode = 0x10000;
 inline constexpr VK_DWORD kCDAValidSurfaceStatus = 0x20000;
 inline constexpr VK_DWORD kCDAValidEraseStatus = 0x40000;
 inline constexpr VK_DWORD kCDAValidMNPStatus = 0x80000;
-inline constexpr VK_DWORD kCDAValidEnclosures = 0x100000;
 inline constexpr VK_DWORD kCDAValidDefaultDiscoveryConfiguration = 0x200000;
 inline constexpr VK_DWORD kCDAValidFeaturePages = 0x400000;
 inline constexpr VK_DWORD kCDAValidExpansionAbility = 0x800000;
@@ -60,17 +58,9 @@ inline constexpr VK_DWORD kCDAValidManagedSEDMasterKeyIdentifier = 0x80000000;
 
 // Validity word 2 (flags[2]): the derived model.
 inline constexpr VK_DWORD kCDAModelArraysBuilt = 0x1;
-inline constexpr VK_DWORD kCDAModelFirstUnusedLDFound = 0x2;
-inline constexpr VK_DWORD kCDAModelLDDescriptors = 0x4;
-inline constexpr VK_DWORD kCDAModelPDDescriptors = 0x8;
-
-// Validity word 3 (flags[3]).
-inline constexpr VK_DWORD kCDAValidReadCachePercent = 0x1;
 
 // Indexes of the validity words.
 inline constexpr size_t kCDAFlagsBuffers = 0;
-inline constexpr size_t kCDAFlagsModel = 2;
-inline constexpr size_t kCDAFlagsReadCache = 3;
 inline constexpr size_t kCDAFlagsCount = 8;
 
 // Outcome of a BMIC request with sense, decoded for the caller.
@@ -517,13 +507,7 @@ static_assert(offsetof(SENSE_FEATURE_PAGE_E_COMMAND_SUB_PAGE_7_BP_DISCOVERY_PROT
 
 // Physical-drive record bits.
 inline constexpr VK_WORD kPDRecordIdentifyValid = 0x1;
-inline constexpr VK_WORD kPDRecordUsageAssigned = 0x2;
 inline constexpr VK_WORD kPDRecordDrive = 0x4;
-inline constexpr VK_WORD kPDRecordNonDisk = 0x8;
-inline constexpr VK_WORD kPDRecordPresent = 0x10;
-inline constexpr VK_WORD kPDRecordBootConnector = 0x20;
-inline constexpr VK_WORD kPDRecordConnectorModeMismatch = 0x40;
-inline constexpr VK_WORD kPDRecordInstalled = 0x80;
 
 typedef struct _PhysicalDriveRecord {
     VK_WORD flags;
@@ -532,27 +516,6 @@ typedef struct _PhysicalDriveRecord {
     PhysicalDriveLunInfo* additional_lun_info; // tracked heap array of the extra LUNs, or NULL
     DeviceDescriptor physical_drive_handle;    // host descriptor, or NULL
 } PhysicalDriveRecord;
-
-// Logical-drive record bits.
-inline constexpr VK_DWORD kLDRecordConfigValid = 0x1;
-inline constexpr VK_DWORD kLDRecordOriginalConfigValid = 0x2;
-inline constexpr VK_DWORD kLDRecordIdentifyValid = 0x4;
-inline constexpr VK_DWORD kLDRecordStatusValid = 0x8;
-inline constexpr VK_DWORD kLDRecordLUCacheStatsValid = 0x10;
-inline constexpr VK_DWORD kLDRecordLUCacheSenseValid = 0x20;
-inline constexpr VK_DWORD kLDRecordExists = 0x100;
-inline constexpr VK_DWORD kLDRecordRoleData = 0x200;
-inline constexpr VK_DWORD kLDRecordRoleLUCache = 0x400;
-inline constexpr VK_DWORD kLDRecordRoleSplitMirrorPrimary = 0x800;
-inline constexpr VK_DWORD kLDRecordRoleSplitMirrorBackup = 0x1000;
-inline constexpr VK_DWORD kLDRecordRoleSplitMirrorOrphan = 0x2000;
-inline constexpr VK_DWORD kLDRecordUnsupportedConfigVersion = 0x4000;
-inline constexpr VK_DWORD kLDRecordLUCacheBits = 0x8000;
-inline constexpr VK_DWORD kLDRecordAcceleratorMask = 0xE0000;
-inline constexpr VK_DWORD kLDRecordAcceleratorNone = 0x20000;
-inline constexpr VK_DWORD kLDRecordAcceleratorControllerCache = 0x40000;
-inline constexpr VK_DWORD kLDRecordAcceleratorLUCache = 0x60000;
-inline constexpr VK_DWORD kLDRecordAcceleratorIOBypass = 0x80000;
 
 typedef struct _LogicalDriveRecord {
     VK_DWORD flags;
@@ -569,12 +532,6 @@ typedef struct _LogicalDriveRecord {
     LU_CACHE_SENSE lu_cache_config_buffer;
     DeviceDescriptor logical_drive_handle; // host descriptor, or NULL
 } LogicalDriveRecord;
-
-// Array record flags: type in bits 0-2 and three property bits.
-inline constexpr VK_BYTE kArrayRecordTypeMask = 0x07;
-inline constexpr VK_BYTE kArrayRecordIOBypass = 0x08;
-inline constexpr VK_BYTE kArrayRecordIndependentAcceleration = 0x10;
-inline constexpr VK_BYTE kArrayRecordBootConnector = 0x20;
 
 inline constexpr size_t kDriveBitmapSize = 48; // bit n of byte n / 8 is physical device n
 
@@ -593,8 +550,6 @@ typedef struct _ArrayRecord {
     VK_BYTE transient_drive_bitmap[kDriveBitmapSize];
     VK_WORD missing_drive_count;
 } ArrayRecord;
-
-inline constexpr VK_WORD kStorageEnclosureRecordValid = 0x1;
 
 typedef struct _StorageEnclosureRecord {
     VK_WORD flags;
