@@ -501,6 +501,10 @@ std::vector<Param> AllParams() {
     return params;
 }
 
+void PrintTo(const Param& p, std::ostream* os) {
+    *os << AllRows()[p.row].name << " " << Name(p.fault);
+}
+
 class FaultSweep : public ::testing::TestWithParam<Param> {};
 
 TEST_P(FaultSweep, EveryRequestFailedInTurn) {
@@ -560,6 +564,10 @@ struct Single {
     int command; // the failed pass-through command, 1-based in the clean run
     Fault fault;
 };
+
+void PrintTo(const Single& s, std::ostream* os) {
+    *os << s.name;
+}
 
 class FoundBySweep : public ::testing::TestWithParam<Single> {};
 
