@@ -8,6 +8,7 @@
 
 #include "cli.h"
 #include "externs.h"
+#include "pavl_tracked.h"
 #include "ppavl_platform.h"
 #include "ptelm_commands.h"
 
@@ -211,18 +212,15 @@ constexpr size_t kMramKindByte = 15;
 // Offset 0 in bytes 2-5, the length in bytes 10-13 (byte 10 zero, then 24 bits most significant
 // first), the test status and kind in bytes 14 and 15.
 void PrepareMramCdb(BMIC_SCSI_DIAGNOSTIC_CDB* cdb, VK_BYTE kind) {
-    auto* bytes = reinterpret_cast<VK_BYTE*>(cdb);
-    std::memset(bytes + 2, 0, 4);
-    bytes[10] = 0;
-    bytes[11] = static_cast<VK_BYTE>((MRAM_DATA_BUFFER_SIZE >> 16) & 0xFF);
-    bytes[12] = static_cast<VK_BYTE>((MRAM_DATA_BUFFER_SIZE >> 8) & 0xFF);
-    bytes[13] = static_cast<VK_BYTE>(MRAM_DATA_BUFFER_SIZE & 0xFF);
-    bytes[kMramStatusByte] = MRAM_TEST_STARTED;
-    bytes[kMramKindByte] = kind;
+    pavlin::ByteSpan bytes(cdb, sizeof(*cdb));
+    bytes.put_be32(2, 0);
+    bytes.put_be32(10, MRAM_DATA_BUFFER_SIZE & 0x00FFFFFF);
+    bytes.put8(kMramStatusByte, MRAM_TEST_STARTED);
+    bytes.put8(kMramKindByte, kind);
 }
 
 void SetMramStatus(BMIC_SCSI_DIAGNOSTIC_CDB* cdb, VK_BYTE status) {
-    reinterpret_cast<VK_BYTE*>(cdb)[kMramStatusByte] = status;
+    pavlin::ByteSpan(cdb, sizeof(*cdb)).put8(kMramStatusByte, status);
 }
 
 bool SendMram(PCDA cda, BMIC_SCSI_DIAGNOSTIC_CDB* cdb, EnTransferType transfer_type, VK_BYTE* data) {
@@ -363,13 +361,29 @@ void QV_VerifyTestStatus(PCDA cda, int iteration) {
         return;
     }
     BMIC_SCSI_DIAGNOSTIC_CDB command = *cdb;
+    VK_BYTE reply[sizeof(BMIC_TEST_RESULT)] = {};
     BMIC_TEST_RESULT result = {};
     SCSIRequest request;
-    if (QV_PopulateSCSIRequest(&request, &command, eDATA_TRANSFER_IN, SREQ_DEFAULT_TIMEOUT_INSECS, &result,
-                               sizeof(result)) != nullptr &&
-        QV_SendDiagnosticRequest(cda, &request)) {
+    if (QV_PopulateSCSIRequest(&request, &command, eDATA_TRANSFER_IN, SREQ_DEFAULT_TIMEOUT_INSECS, reply,
+                               sizeof(reply)) != nullptr &&
+        QV_SendDiagnosticRequest(cda, &request) &&
+        QV_DecodeTestResult(pavlin::ByteView(reply, sizeof(reply)), &result)) {
         QV_VerifyTestStatusPrint(&result, iteration);
     }
+}
+
+bool QV_DecodeTestResult(pavlin::ByteView reply, BMIC_TEST_RESULT* result) {
+    BMIC_TEST_RESULT decoded = {};
+    if (result == nullptr || !reply.read_le(offsetof(BMIC_TEST_RESULT, testId), decoded.testId) ||
+        !reply.read_le(offsetof(BMIC_TEST_RESULT, errorCode), decoded.errorCode) ||
+        !reply.read_le(offsetof(BMIC_TEST_RESULT, subtestId), decoded.subtestId) ||
+        !reply.read_le(offsetof(BMIC_TEST_RESULT, param1), decoded.param1) ||
+        !reply.read_le(offsetof(BMIC_TEST_RESULT, param2), decoded.param2) ||
+        !reply.read_le(offsetof(BMIC_TEST_RESULT, param3), decoded.param3)) {
+        return false;
+    }
+    *result = decoded;
+    return true;
 }
 
 void QV_VerifyTestStatusPrint(const BMIC_TEST_RESULT* result, int iteration) {
@@ -578,8 +592,13 @@ void QV_FWDiagRevision(PCDA cda) {
     if (QV_PopulateSCSIRequest(&request, &cdb, eDATA_TRANSFER_IN, SREQ_DEFAULT_TIMEOUT_INSECS, revision,
                                sizeof(revision)) != nullptr &&
         QV_SendDiagnosticRequest(cda, &request)) {
-        std::printf("Firmware Diag Revision = %d.%d.%d \n", revision[0], revision[2], revision[1]);
-        QV_Log("Firmware Diag Revision = %d.%d.%d \r\n", revision[0], revision[2], revision[1]);
+        // Major, then the minor in byte 2 before the build in byte 1.
+        const pavlin::ByteView reply(revision, sizeof(revision));
+        const int major = reply.u8(0).value_or(0);
+        const int minor = reply.u8(2).value_or(0);
+        const int build = reply.u8(1).value_or(0);
+        std::printf("Firmware Diag Revision = %d.%d.%d \n", major, minor, build);
+        QV_Log("Firmware Diag Revision = %d.%d.%d \r\n", major, minor, build);
     } else {
         std::puts("Failed to get Firmware Diag Revision ");
         QV_Log("Failed to get Firmware Diag Revision \r\n");
@@ -601,12 +620,15 @@ void QV_SOBMessageCounters(PCDA cda) {
         QV_Log("Failed to get SOB message counters \r\n");
         return;
     }
+    const pavlin::ByteView reply(counters, sizeof(counters));
+    const int alerts = reply.u8(0).value_or(0);
+    const int errors = reply.u8(1).value_or(0);
+    const int warnings = reply.u8(2).value_or(0);
     std::puts("SOB Message Counters ");
     QV_Log("SOB Message Counters \r\n");
-    std::printf("  Alerts   = %d \n  Errors   = %d \n  Warnings = %d \n", counters[0], counters[1],
-                counters[2]);
-    QV_Log("  Alerts   = %d \n  Errors   = %d \n  Warnings = %d \n", counters[0], counters[1], counters[2]);
-    if (counters[0] == 0 && counters[1] == 0 && counters[2] == 0) {
+    std::printf("  Alerts   = %d \n  Errors   = %d \n  Warnings = %d \n", alerts, errors, warnings);
+    QV_Log("  Alerts   = %d \n  Errors   = %d \n  Warnings = %d \n", alerts, errors, warnings);
+    if (alerts == 0 && errors == 0 && warnings == 0) {
         return;
     }
 
@@ -616,51 +638,45 @@ void QV_SOBMessageCounters(PCDA cda) {
     QV_Log("Parsed events from controller serial log :   \r\n\n");
 
     VK_DWORD size = 0;
-    VK_BYTE* log = VK_GetControllerSerialOutputBuffer(cda, &size);
-    if (log == nullptr || size == 0) {
+    VK_BYTE* const log = VK_GetControllerSerialOutputBuffer(cda, &size);
+    const pavlin::TrackedBuffer owner(log, size);
+    if (!owner || size == 0) {
         std::puts(" **error occured while reading log ");
         QV_Log(" **error occured while reading log \r\n");
-        if (log != nullptr) {
-            VK_free(log);
-        }
         return;
     }
-    const char* text = reinterpret_cast<const char*>(log);
-    // The log is not terminated: its size is the only bound.
-    for (size_t position = 0; position < size && text[position] != '\0';) {
+    QV_ParseSerialLog(pavlin::ByteView(owner.get(), owner.size()));
+}
+
+void QV_ParseSerialLog(pavlin::ByteView text) {
+    // The log is not terminated: its size is the only bound, and a NUL ends it early.
+    for (size_t position = 0; text.u8(position).value_or(0) != '\0';) {
         char line[MAX_LINE_SIZE] = {};
-        const VK_BYTE consumed = QV_GetLine(text + position, size - position, line);
+        const VK_BYTE consumed = QV_GetLine(text.from(position), line);
         if (consumed == 0) {
             break;
         }
         QV_ParseLine(line, sizeof(line));
         position += consumed;
     }
-    VK_free(log);
 }
 
-VK_BYTE QV_GetLine(const char* position, size_t available, char* line) {
+VK_BYTE QV_GetLine(pavlin::ByteView text, char* line) {
     if (line == nullptr) {
         return 0;
     }
-    line[0] = '\0';
-    if (position == nullptr) {
-        return 0;
-    }
-    const size_t limit = VK_min(available, static_cast<size_t>(MAX_LINE_SIZE - 1));
-    size_t copied = 0;
-    while (copied < limit && position[copied] != '\0' && position[copied] != '\n') {
-        line[copied] = position[copied];
-        ++copied;
-    }
-    line[copied] = '\0';
-    // A line end is consumed but not copied.
-    const bool at_line_end = copied < limit && position[copied] == '\n';
-    return static_cast<VK_BYTE>(copied + (at_line_end ? 1 : 0));
+    const pavlin::ByteView window = text.first(MAX_LINE_SIZE - 1);
+    // The line ends at the first NUL or LF inside the window; a line end is consumed but not copied.
+    const size_t nul = window.find('\0').value_or(window.size());
+    const size_t end = window.first(nul).find('\n').value_or(nul);
+    window.copy_to(0, line, end);
+    line[end] = '\0';
+    const bool at_line_end = end < nul;
+    return static_cast<VK_BYTE>(end + (at_line_end ? 1 : 0));
 }
 
-VK_BYTE QV_GetLine(const char* position, char* line) {
-    return QV_GetLine(position, MAX_LINE_SIZE - 1, line);
+VK_BYTE QV_GetLine(const char* position, size_t available, char* line) {
+    return QV_GetLine(pavlin::ByteView(position, available), line);
 }
 
 void QV_ParseLine(char* line, size_t size) {

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 
+#include "pavl_bytes.h"
 #include "ppavl_commands.h"
 #include "ppavl_types.h"
 #include "ptelm_cda.h"
@@ -162,6 +163,9 @@ VK_BOOL QV_SendDiagnosticRequest(PCDA cda, SCSIRequest* request);
 void QV_ExecuteBMIC(const char* test_name, const char* payload_name, VK_BYTE iterations,
                     EnTransferType transfer_type, int ctrl_num);
 void QV_VerifyTestStatus(PCDA cda, int iteration);
+// The test result record of a "getteststatus" reply; false, with `result` untouched, when the reply
+// is too short to hold it.
+bool QV_DecodeTestResult(pavlin::ByteView reply, BMIC_TEST_RESULT* result);
 void QV_VerifyTestStatusPrint(const BMIC_TEST_RESULT* result, int iteration);
 
 // Single-sub-test runners: a header line on standard output, then the send loop.
@@ -202,11 +206,12 @@ void QV_MRAMTestDataFill(PCDA cda);
 void QV_MRAMTestDataVerify(PCDA cda);
 void QV_FWDiagRevision(PCDA cda);
 void QV_SOBMessageCounters(PCDA cda);
-// Copies one line of at most MAX_LINE_SIZE - 1 bytes from `position`, never reading past
-// `available` bytes, into `line` (MAX_LINE_SIZE bytes, terminated); returns the bytes consumed.
+// Prints the event lines of a serial output log (its bytes up to the first NUL).
+void QV_ParseSerialLog(pavlin::ByteView text);
+// Copies one line of at most MAX_LINE_SIZE - 1 bytes of `text` into `line` (MAX_LINE_SIZE bytes,
+// terminated); returns the bytes consumed. A NUL ends the line and is not consumed.
+VK_BYTE QV_GetLine(pavlin::ByteView text, char* line);
 VK_BYTE QV_GetLine(const char* position, size_t available, char* line);
-// The same with no known end: the text at `position` must hold a 0 byte, an LF or 249 bytes.
-VK_BYTE QV_GetLine(const char* position, char* line);
 void QV_ParseLine(char* line, size_t size);
 
 // Command handlers of the diagnostic rows of the command table.

@@ -11,14 +11,14 @@ PN_EXTERN_C_BEGIN
 // Reads a report with the prepared request (CDB, direction, time limit and first allocation length in
 // io_buffer_size); reads once more at the reported length when the first buffer is too small. Returns
 // the tracked buffer (request->io_buffer, of request->io_buffer_size bytes) or NULL.
-PN_API VK_BYTE* _VK_CISS_ReportEx(DeviceDescriptor controller, PSCSIRequest request, VK_DWORD header_length);
+VK_BYTE* _VK_CISS_ReportEx(DeviceDescriptor controller, PSCSIRequest request, VK_DWORD header_length);
 
 // List length of a report of `buffer_size` bytes, capped to the whole entries the buffer holds.
-PN_API VK_DWORD _PN_CISSReportListLength(const VK_BYTE* report, VK_QWORD buffer_size);
+VK_DWORD _PN_CISSReportListLength(const VK_BYTE* report, VK_QWORD buffer_size);
 
 // Descriptor device type and device number of a physical report entry.
-PN_API VK_WORD __GetPhysicalDeviceType(const CISS_REPORT_PHYSICAL_LUNS_ENTRY* entry);
-PN_API VK_WORD __GetPhysicalDeviceNumber(const CISS_REPORT_PHYSICAL_LUNS_ENTRY* entry);
+VK_WORD __GetPhysicalDeviceType(const CISS_REPORT_PHYSICAL_LUNS_ENTRY* entry);
+VK_WORD __GetPhysicalDeviceNumber(const CISS_REPORT_PHYSICAL_LUNS_ENTRY* entry);
 
 PN_EXTERN_C_END
 

@@ -438,7 +438,6 @@ inline constexpr VK_DWORD kEncryptionFunctionServerName = 5;
 inline constexpr VK_DWORD kEncryptionFunctionBootPasswordStatus = 6;
 inline constexpr VK_DWORD kEncryptionFunctionIKekStatus = 7;
 inline constexpr VK_DWORD kEncryptionFunctionBootStatus = 8;
-inline constexpr VK_DWORD kEncryptionFunctionPasswordStatuses = 9;
 inline constexpr VK_DWORD kEncryptionFunctionKeyManagerStatus = 10;
 inline constexpr VK_DWORD kEncryptionFunctionFeatures = 13;
 
@@ -513,7 +512,6 @@ typedef struct _ENCRYPTION_FEATURES {
 // BMIC 0xE8 reads: function numbers in CDB byte 5.
 inline constexpr VK_DWORD kManagedSEDFunctionAdapterPasswordStatus = 1;
 inline constexpr VK_DWORD kManagedSEDFunctionStatus = 2;
-inline constexpr VK_DWORD kManagedSEDFunctionForeignKeyIdentifier = 3;
 inline constexpr VK_DWORD kManagedSEDFunctionMasterKeyIdentifier = 4;
 inline constexpr VK_DWORD kManagedSEDFunctionKMSStatus = 6;
 

@@ -49,6 +49,14 @@ VK_BOOL SendBuffer(DeviceDescriptor device, EnTransferType transfer_type, VK_BYT
     return Succeeded(device, &request);
 }
 
+VK_BOOL SendNone(DeviceDescriptor device, VK_BYTE bmic_opcode, VK_DWORD bmic_detail, VK_WORD lun_number,
+                 VK_QWORD bmic_additional_detail, VK_DWORD timeout_sec) {
+    BMICRequest request = MakeRequest(eDATA_TRANSFER_NONE, bmic_opcode, bmic_detail, lun_number);
+    request.timeout_sec = timeout_sec;
+    request.bmic_additional_detail = bmic_additional_detail;
+    return Succeeded(device, &request);
+}
+
 VK_BOOL SendWithSense(DeviceDescriptor device, EnTransferType transfer_type, VK_BYTE bmic_opcode,
                       VK_DWORD bmic_detail, VK_WORD lun_number, void* io_buffer, VK_DWORD io_buffer_size,
                       PScsiCommandSenseData sense_data) {
@@ -66,65 +74,41 @@ VK_BOOL SendWithSense(DeviceDescriptor device, EnTransferType transfer_type, VK_
 
 } // namespace
 
-static VK_BOOL __VK_BMICHelperReadBuffer(DeviceDescriptor device, VK_BYTE bmic_opcode, VK_DWORD bmic_detail,
-                                         VK_WORD lun_number, VK_QWORD bmic_additional_detail, void* io_buffer,
-                                         VK_DWORD io_buffer_size) {
-    return SendBuffer(device, eDATA_TRANSFER_IN, bmic_opcode, bmic_detail, lun_number, bmic_additional_detail,
-                      io_buffer, io_buffer_size);
-}
-
-static VK_BOOL __VK_BMICHelperWriteBuffer(DeviceDescriptor device, VK_BYTE bmic_opcode, VK_DWORD bmic_detail,
-                                          VK_WORD lun_number, VK_QWORD bmic_additional_detail,
-                                          void* io_buffer, VK_DWORD io_buffer_size) {
-    return SendBuffer(device, eDATA_TRANSFER_OUT, bmic_opcode, bmic_detail, lun_number,
-                      bmic_additional_detail, io_buffer, io_buffer_size);
-}
-
-static VK_BOOL __VK_BMICHelperNoneBuffer(DeviceDescriptor device, VK_BYTE bmic_opcode, VK_DWORD bmic_detail,
-                                         VK_WORD lun_number, VK_QWORD bmic_additional_detail,
-                                         VK_DWORD timeout_sec) {
-    BMICRequest request = MakeRequest(eDATA_TRANSFER_NONE, bmic_opcode, bmic_detail, lun_number);
-    request.timeout_sec = timeout_sec;
-    request.bmic_additional_detail = bmic_additional_detail;
-    return Succeeded(device, &request);
-}
-
 VK_BOOL _VK_BMICHelperReadBuffer(DeviceDescriptor device, VK_BYTE bmic_opcode, VK_DWORD bmic_detail,
                                  VK_WORD lun_number, void* io_buffer, VK_DWORD io_buffer_size) {
-    return __VK_BMICHelperReadBuffer(device, bmic_opcode, bmic_detail, lun_number, 0, io_buffer,
-                                     io_buffer_size);
+    return SendBuffer(device, eDATA_TRANSFER_IN, bmic_opcode, bmic_detail, lun_number, 0, io_buffer,
+                      io_buffer_size);
 }
 
 VK_BOOL _VK_BMICHelperReadBufferEx(DeviceDescriptor device, VK_BYTE bmic_opcode, VK_DWORD bmic_detail,
                                    VK_WORD lun_number, VK_QWORD bmic_additional_detail, void* io_buffer,
                                    VK_DWORD io_buffer_size) {
-    return __VK_BMICHelperReadBuffer(device, bmic_opcode, bmic_detail, lun_number, bmic_additional_detail,
-                                     io_buffer, io_buffer_size);
+    return SendBuffer(device, eDATA_TRANSFER_IN, bmic_opcode, bmic_detail, lun_number, bmic_additional_detail,
+                      io_buffer, io_buffer_size);
 }
 
 VK_BOOL _VK_BMICHelperWriteBuffer(DeviceDescriptor device, VK_BYTE bmic_opcode, VK_DWORD bmic_detail,
                                   VK_WORD lun_number, void* io_buffer, VK_DWORD io_buffer_size) {
-    return __VK_BMICHelperWriteBuffer(device, bmic_opcode, bmic_detail, lun_number, 0, io_buffer,
-                                      io_buffer_size);
+    return SendBuffer(device, eDATA_TRANSFER_OUT, bmic_opcode, bmic_detail, lun_number, 0, io_buffer,
+                      io_buffer_size);
 }
 
 VK_BOOL _VK_BMICHelperWriteBufferEx(DeviceDescriptor device, VK_BYTE bmic_opcode, VK_DWORD bmic_detail,
                                     VK_WORD lun_number, VK_QWORD bmic_additional_detail, void* io_buffer,
                                     VK_DWORD io_buffer_size) {
-    return __VK_BMICHelperWriteBuffer(device, bmic_opcode, bmic_detail, lun_number, bmic_additional_detail,
-                                      io_buffer, io_buffer_size);
+    return SendBuffer(device, eDATA_TRANSFER_OUT, bmic_opcode, bmic_detail, lun_number,
+                      bmic_additional_detail, io_buffer, io_buffer_size);
 }
 
 VK_BOOL _VK_BMICHelperNoneBuffer(DeviceDescriptor device, VK_BYTE bmic_opcode, VK_DWORD bmic_detail,
                                  VK_WORD lun_number, VK_DWORD timeout_sec) {
-    return __VK_BMICHelperNoneBuffer(device, bmic_opcode, bmic_detail, lun_number, 0, timeout_sec);
+    return SendNone(device, bmic_opcode, bmic_detail, lun_number, 0, timeout_sec);
 }
 
 VK_BOOL _VK_BMICHelperNoneBufferEx(DeviceDescriptor device, VK_BYTE bmic_opcode, VK_DWORD bmic_detail,
                                    VK_WORD lun_number, VK_QWORD bmic_additional_detail,
                                    VK_DWORD timeout_sec) {
-    return __VK_BMICHelperNoneBuffer(device, bmic_opcode, bmic_detail, lun_number, bmic_additional_detail,
-                                     timeout_sec);
+    return SendNone(device, bmic_opcode, bmic_detail, lun_number, bmic_additional_detail, timeout_sec);
 }
 
 VK_BOOL _VK_BMICHelperReadWriteBuffer(DeviceDescriptor device, VK_BYTE bmic_opcode, VK_DWORD bmic_detail,

@@ -80,10 +80,6 @@ bool IsKnownPageWithoutSlot(VK_BYTE page, VK_BYTE subpage) {
     return page == 0x0F && subpage >= 0x01 && subpage <= 0x05;
 }
 
-VK_WORD ReadWord(const VK_BYTE* p) {
-    return static_cast<VK_WORD>(p[0] | (p[1] << 8));
-}
-
 // Write modes of an LU cache version, the same from the feature page and from IDENTIFY.
 VK_WORD LUCacheWriteModes(VK_BYTE version) {
     if (version == 1) {
@@ -181,7 +177,7 @@ VK_WORD ControllerProtocol(DeviceDescriptor descriptor) {
         PN_GetDeviceSystemProperty(descriptor, kDevicePropertyProtocolType, value, sizeof(value)) != 0) {
         return 0xFFFF;
     }
-    return ReadWord(value);
+    return pavlin::ByteView(value, sizeof(value)).le16(0).value_or(0xFFFF);
 }
 
 VK_BOOL __VK_ControllerSupportsPerformanceSettings(PCDA cda) {
@@ -195,27 +191,28 @@ void _VK_ParseFeaturePages(const VK_BYTE* reply, VK_DWORD reply_size, PSENSE_FEA
         return;
     }
     std::memset(pages, 0, sizeof(*pages));
-    if (reply == nullptr || reply_size < sizeof(SENSE_FEATURE_STARTING_HEADER)) {
+    const pavlin::ByteView received(reply, reply_size);
+    const auto announced = received.le16(offsetof(SENSE_FEATURE_STARTING_HEADER, wTotalLength));
+    if (!announced) {
         return;
     }
-    const VK_BYTE* page_bytes = reply + sizeof(SENSE_FEATURE_STARTING_HEADER);
-    const VK_DWORD received = reply_size - static_cast<VK_DWORD>(sizeof(SENSE_FEATURE_STARTING_HEADER));
-    const VK_DWORD announced = ReadWord(reply + offsetof(SENSE_FEATURE_STARTING_HEADER, wTotalLength));
-    if (announced > received) {
+    const pavlin::ByteView page_bytes = received.from(sizeof(SENSE_FEATURE_STARTING_HEADER));
+    if (*announced > page_bytes.size()) {
         PN_DebugLog(3, 0, "%s:%d: The sense features command requires %u memory, only %u allocated", __FILE__,
-                    __LINE__, announced + static_cast<VK_DWORD>(sizeof(SENSE_FEATURE_STARTING_HEADER)),
+                    __LINE__, *announced + static_cast<VK_DWORD>(sizeof(SENSE_FEATURE_STARTING_HEADER)),
                     reply_size);
     }
-    const VK_DWORD total = std::min(announced, received);
+    const pavlin::ByteView walked = page_bytes.first(*announced);
 
-    VK_DWORD position = 0;
-    while (position < total && total - position > kPageHeaderSize) {
-        const VK_BYTE* page = page_bytes + position;
-        const VK_BYTE page_code = page[0];
-        const VK_BYTE subpage_code = page[1];
-        const VK_DWORD page_length = ReadWord(page + 2);
-        const VK_DWORD page_size = page_length + kPageHeaderSize;
-        if (page_size > total - position) {
+    // A page needs more than its header to be read.
+    for (size_t position = 0; walked.size() - position > kPageHeaderSize;) {
+        const pavlin::ByteView rest = walked.from(position);
+        const VK_BYTE page_code = rest.u8(offsetof(SENSE_FEATURE_PAGE_HEADER, bPageCode)).value_or(0);
+        const VK_BYTE subpage_code = rest.u8(offsetof(SENSE_FEATURE_PAGE_HEADER, bSubPageCode)).value_or(0);
+        const VK_DWORD page_length = rest.le16(offsetof(SENSE_FEATURE_PAGE_HEADER, wPageLength)).value_or(0);
+        const size_t page_size = page_length + kPageHeaderSize;
+        const auto page = rest.sub(0, page_size);
+        if (!page) {
             break;
         }
         if (const FeaturePageSlot* slot = FindSlot(page_code, subpage_code)) {
@@ -228,7 +225,7 @@ void _VK_ParseFeaturePages(const VK_BYTE* reply, VK_DWORD reply_size, PSENSE_FEA
             }
             VK_BYTE* destination = reinterpret_cast<VK_BYTE*>(pages) + slot->offset;
             std::memset(destination, 0, slot->size);
-            std::memcpy(destination, page, std::min<size_t>(page_size, slot->size));
+            page->copy_to(0, destination, std::min(page_size, slot->size));
         } else if (!IsKnownPageWithoutSlot(page_code, subpage_code)) {
             PN_DebugLog(3, 0, "%s:%d: Unknown page 0x%02X/0x%02X", __FILE__, __LINE__, page_code,
                         subpage_code);

@@ -18,7 +18,6 @@ inline constexpr VK_WORD kMaxPhysicalDrivesSupported = 384;
 inline constexpr VK_WORD kMaxLogicalDrivesSupported = 64;
 inline constexpr VK_WORD kMaxArraysSupported = 64;
 inline constexpr VK_WORD kMaxStorageEnclosuresSupported = 16;
-inline constexpr VK_WORD kMaxPhysicalDriveLunsSupported = 4;
 inline constexpr VK_WORD kMaxRemoteVolumesSupported = 8208;
 // A REPORT LOGICAL LUNS list longer than this is refused: 64 local and 512 x 16 remote volumes.
 inline constexpr VK_DWORD kMaxReportLogicalLunsEntries = 64 + ((513 - 1) * 16);
@@ -45,7 +44,6 @@ inline constexpr VK_DWORD kCDAValidDefaultPowerMode = 0x10000;
 inline constexpr VK_DWORD kCDAValidSurfaceStatus = 0x20000;
 inline constexpr VK_DWORD kCDAValidEraseStatus = 0x40000;
 inline constexpr VK_DWORD kCDAValidMNPStatus = 0x80000;
-inline constexpr VK_DWORD kCDAValidEnclosures = 0x100000;
 inline constexpr VK_DWORD kCDAValidDefaultDiscoveryConfiguration = 0x200000;
 inline constexpr VK_DWORD kCDAValidFeaturePages = 0x400000;
 inline constexpr VK_DWORD kCDAValidExpansionAbility = 0x800000;
@@ -60,17 +58,9 @@ inline constexpr VK_DWORD kCDAValidManagedSEDMasterKeyIdentifier = 0x80000000;
 
 // Validity word 2 (flags[2]): the derived model.
 inline constexpr VK_DWORD kCDAModelArraysBuilt = 0x1;
-inline constexpr VK_DWORD kCDAModelFirstUnusedLDFound = 0x2;
-inline constexpr VK_DWORD kCDAModelLDDescriptors = 0x4;
-inline constexpr VK_DWORD kCDAModelPDDescriptors = 0x8;
-
-// Validity word 3 (flags[3]).
-inline constexpr VK_DWORD kCDAValidReadCachePercent = 0x1;
 
 // Indexes of the validity words.
 inline constexpr size_t kCDAFlagsBuffers = 0;
-inline constexpr size_t kCDAFlagsModel = 2;
-inline constexpr size_t kCDAFlagsReadCache = 3;
 inline constexpr size_t kCDAFlagsCount = 8;
 
 // Outcome of a BMIC request with sense, decoded for the caller.
@@ -517,13 +507,7 @@ static_assert(offsetof(SENSE_FEATURE_PAGE_E_COMMAND_SUB_PAGE_7_BP_DISCOVERY_PROT
 
 // Physical-drive record bits.
 inline constexpr VK_WORD kPDRecordIdentifyValid = 0x1;
-inline constexpr VK_WORD kPDRecordUsageAssigned = 0x2;
 inline constexpr VK_WORD kPDRecordDrive = 0x4;
-inline constexpr VK_WORD kPDRecordNonDisk = 0x8;
-inline constexpr VK_WORD kPDRecordPresent = 0x10;
-inline constexpr VK_WORD kPDRecordBootConnector = 0x20;
-inline constexpr VK_WORD kPDRecordConnectorModeMismatch = 0x40;
-inline constexpr VK_WORD kPDRecordInstalled = 0x80;
 
 typedef struct _PhysicalDriveRecord {
     VK_WORD flags;
@@ -532,27 +516,6 @@ typedef struct _PhysicalDriveRecord {
     PhysicalDriveLunInfo* additional_lun_info; // tracked heap array of the extra LUNs, or NULL
     DeviceDescriptor physical_drive_handle;    // host descriptor, or NULL
 } PhysicalDriveRecord;
-
-// Logical-drive record bits.
-inline constexpr VK_DWORD kLDRecordConfigValid = 0x1;
-inline constexpr VK_DWORD kLDRecordOriginalConfigValid = 0x2;
-inline constexpr VK_DWORD kLDRecordIdentifyValid = 0x4;
-inline constexpr VK_DWORD kLDRecordStatusValid = 0x8;
-inline constexpr VK_DWORD kLDRecordLUCacheStatsValid = 0x10;
-inline constexpr VK_DWORD kLDRecordLUCacheSenseValid = 0x20;
-inline constexpr VK_DWORD kLDRecordExists = 0x100;
-inline constexpr VK_DWORD kLDRecordRoleData = 0x200;
-inline constexpr VK_DWORD kLDRecordRoleLUCache = 0x400;
-inline constexpr VK_DWORD kLDRecordRoleSplitMirrorPrimary = 0x800;
-inline constexpr VK_DWORD kLDRecordRoleSplitMirrorBackup = 0x1000;
-inline constexpr VK_DWORD kLDRecordRoleSplitMirrorOrphan = 0x2000;
-inline constexpr VK_DWORD kLDRecordUnsupportedConfigVersion = 0x4000;
-inline constexpr VK_DWORD kLDRecordLUCacheBits = 0x8000;
-inline constexpr VK_DWORD kLDRecordAcceleratorMask = 0xE0000;
-inline constexpr VK_DWORD kLDRecordAcceleratorNone = 0x20000;
-inline constexpr VK_DWORD kLDRecordAcceleratorControllerCache = 0x40000;
-inline constexpr VK_DWORD kLDRecordAcceleratorLUCache = 0x60000;
-inline constexpr VK_DWORD kLDRecordAcceleratorIOBypass = 0x80000;
 
 typedef struct _LogicalDriveRecord {
     VK_DWORD flags;
@@ -569,12 +532,6 @@ typedef struct _LogicalDriveRecord {
     LU_CACHE_SENSE lu_cache_config_buffer;
     DeviceDescriptor logical_drive_handle; // host descriptor, or NULL
 } LogicalDriveRecord;
-
-// Array record flags: type in bits 0-2 and three property bits.
-inline constexpr VK_BYTE kArrayRecordTypeMask = 0x07;
-inline constexpr VK_BYTE kArrayRecordIOBypass = 0x08;
-inline constexpr VK_BYTE kArrayRecordIndependentAcceleration = 0x10;
-inline constexpr VK_BYTE kArrayRecordBootConnector = 0x20;
 
 inline constexpr size_t kDriveBitmapSize = 48; // bit n of byte n / 8 is physical device n
 
@@ -593,8 +550,6 @@ typedef struct _ArrayRecord {
     VK_BYTE transient_drive_bitmap[kDriveBitmapSize];
     VK_WORD missing_drive_count;
 } ArrayRecord;
-
-inline constexpr VK_WORD kStorageEnclosureRecordValid = 0x1;
 
 typedef struct _StorageEnclosureRecord {
     VK_WORD flags;
@@ -859,69 +814,68 @@ inline constexpr VK_WORD kFirmwareFeaturePCIDeviceID3 = 0x0A53;
 PN_EXTERN_C_BEGIN
 
 // Identification step shared by initialise, re-initialise and re-enumerate.
-VK_API VK_WORD __VK_InitializeCDA(PCDA cda);
+VK_WORD __VK_InitializeCDA(PCDA cda);
 // Drops every cached fact; 1, or 4 for a NULL data area.
-VK_API VK_WORD __VK_UnInitializeCDA(PCDA cda);
-VK_API void _VK_DestroyEditableConfiguration(PEDITABLE_CONFIGURATION editable_configuration);
-VK_API VK_BOOL _VK_InvalidatePDRecordIDPDBuffer(PCDA cda, VK_WORD pd_number);
-VK_API void __VK_ClearPhysicalDeviceHandles(PCDA cda);
-VK_API void __VK_ClearPhysicalDriveRecords(PCDA cda);
-VK_API void __VK_ClearLogicalDriveHandles(PCDA cda);
-VK_API void __VK_ClearLogicalDriveRecords(PCDA cda);
+VK_WORD __VK_UnInitializeCDA(PCDA cda);
+void _VK_DestroyEditableConfiguration(PEDITABLE_CONFIGURATION editable_configuration);
+VK_BOOL _VK_InvalidatePDRecordIDPDBuffer(PCDA cda, VK_WORD pd_number);
+void __VK_ClearPhysicalDeviceHandles(PCDA cda);
+void __VK_ClearPhysicalDriveRecords(PCDA cda);
+void __VK_ClearLogicalDriveHandles(PCDA cda);
+void __VK_ClearLogicalDriveRecords(PCDA cda);
 
 // The firmware feature version (1 to 8) for an identify reply; `parameters_total_length` is the
 // dwTotalStructureLength of the cached controller parameters, `feature_pages` whether the controller
 // offers feature pages.
-VK_API VK_BYTE _VK_ChooseFirmwareFeatureVersion(const IDENTIFY_CONTROLLER* identify,
-                                                VK_DWORD parameters_total_length, VK_BOOL feature_pages);
+VK_BYTE _VK_ChooseFirmwareFeatureVersion(const IDENTIFY_CONTROLLER* identify,
+                                         VK_DWORD parameters_total_length, VK_BOOL feature_pages);
 
 // BMIC helpers: the only way a BMIC command leaves the controller model. They take no lock.
-VK_API VK_BOOL _VK_BMICHelperReadBuffer(DeviceDescriptor device, VK_BYTE bmic_opcode, VK_DWORD bmic_detail,
-                                        VK_WORD lun_number, void* io_buffer, VK_DWORD io_buffer_size);
-VK_API VK_BOOL _VK_BMICHelperReadBufferEx(DeviceDescriptor device, VK_BYTE bmic_opcode, VK_DWORD bmic_detail,
-                                          VK_WORD lun_number, VK_QWORD bmic_additional_detail,
-                                          void* io_buffer, VK_DWORD io_buffer_size);
-VK_API VK_BOOL _VK_BMICHelperWriteBuffer(DeviceDescriptor device, VK_BYTE bmic_opcode, VK_DWORD bmic_detail,
-                                         VK_WORD lun_number, void* io_buffer, VK_DWORD io_buffer_size);
-VK_API VK_BOOL _VK_BMICHelperWriteBufferEx(DeviceDescriptor device, VK_BYTE bmic_opcode, VK_DWORD bmic_detail,
-                                           VK_WORD lun_number, VK_QWORD bmic_additional_detail,
-                                           void* io_buffer, VK_DWORD io_buffer_size);
-VK_API VK_BOOL _VK_BMICHelperNoneBuffer(DeviceDescriptor device, VK_BYTE bmic_opcode, VK_DWORD bmic_detail,
-                                        VK_WORD lun_number, VK_DWORD timeout_sec);
-VK_API VK_BOOL _VK_BMICHelperNoneBufferEx(DeviceDescriptor device, VK_BYTE bmic_opcode, VK_DWORD bmic_detail,
-                                          VK_WORD lun_number, VK_QWORD bmic_additional_detail,
-                                          VK_DWORD timeout_sec);
-VK_API VK_BOOL _VK_BMICHelperReadWriteBuffer(DeviceDescriptor device, VK_BYTE bmic_opcode,
-                                             VK_DWORD bmic_detail, VK_WORD lun_number, void* io_buffer,
-                                             VK_DWORD io_buffer_size, VK_DWORD timeout_sec);
-VK_API VK_BOOL _VK_BMICHelperReadBufferWithSense(DeviceDescriptor device, VK_BYTE bmic_opcode,
-                                                 VK_DWORD bmic_detail, VK_WORD lun_number, void* io_buffer,
-                                                 VK_DWORD io_buffer_size, PScsiCommandSenseData sense_data);
-VK_API VK_BOOL _VK_BMICHelperWriteBufferWithSense(DeviceDescriptor device, VK_BYTE bmic_opcode,
-                                                  VK_DWORD bmic_detail, VK_WORD lun_number, void* io_buffer,
-                                                  VK_DWORD io_buffer_size, PScsiCommandSenseData sense_data);
+VK_BOOL _VK_BMICHelperReadBuffer(DeviceDescriptor device, VK_BYTE bmic_opcode, VK_DWORD bmic_detail,
+                                 VK_WORD lun_number, void* io_buffer, VK_DWORD io_buffer_size);
+VK_BOOL _VK_BMICHelperReadBufferEx(DeviceDescriptor device, VK_BYTE bmic_opcode, VK_DWORD bmic_detail,
+                                   VK_WORD lun_number, VK_QWORD bmic_additional_detail, void* io_buffer,
+                                   VK_DWORD io_buffer_size);
+VK_BOOL _VK_BMICHelperWriteBuffer(DeviceDescriptor device, VK_BYTE bmic_opcode, VK_DWORD bmic_detail,
+                                  VK_WORD lun_number, void* io_buffer, VK_DWORD io_buffer_size);
+VK_BOOL _VK_BMICHelperWriteBufferEx(DeviceDescriptor device, VK_BYTE bmic_opcode, VK_DWORD bmic_detail,
+                                    VK_WORD lun_number, VK_QWORD bmic_additional_detail, void* io_buffer,
+                                    VK_DWORD io_buffer_size);
+VK_BOOL _VK_BMICHelperNoneBuffer(DeviceDescriptor device, VK_BYTE bmic_opcode, VK_DWORD bmic_detail,
+                                 VK_WORD lun_number, VK_DWORD timeout_sec);
+VK_BOOL _VK_BMICHelperNoneBufferEx(DeviceDescriptor device, VK_BYTE bmic_opcode, VK_DWORD bmic_detail,
+                                   VK_WORD lun_number, VK_QWORD bmic_additional_detail, VK_DWORD timeout_sec);
+VK_BOOL _VK_BMICHelperReadWriteBuffer(DeviceDescriptor device, VK_BYTE bmic_opcode, VK_DWORD bmic_detail,
+                                      VK_WORD lun_number, void* io_buffer, VK_DWORD io_buffer_size,
+                                      VK_DWORD timeout_sec);
+VK_BOOL _VK_BMICHelperReadBufferWithSense(DeviceDescriptor device, VK_BYTE bmic_opcode, VK_DWORD bmic_detail,
+                                          VK_WORD lun_number, void* io_buffer, VK_DWORD io_buffer_size,
+                                          PScsiCommandSenseData sense_data);
+VK_BOOL _VK_BMICHelperWriteBufferWithSense(DeviceDescriptor device, VK_BYTE bmic_opcode, VK_DWORD bmic_detail,
+                                           VK_WORD lun_number, void* io_buffer, VK_DWORD io_buffer_size,
+                                           PScsiCommandSenseData sense_data);
 
 // Fills `sense_data` from an executed request: its statuses and, from a sense buffer of more than 13
 // bytes, the key, ASC and ASCQ of fixed (0x70/0x71) or descriptor (0x72/0x73) format sense.
-VK_API void __VK_DecodeBMICSenseData(PBMICRequest bmic_request, PScsiCommandSenseData sense_data);
+void __VK_DecodeBMICSenseData(PBMICRequest bmic_request, PScsiCommandSenseData sense_data);
 
 // Uncached readers: each returns a new tracked buffer that the caller frees with VK_free, or NULL.
-VK_API SURFACE_STATUS* VK_RequestCompleteSurfaceStatusBuffer(PCDA cda);
-VK_API SURFACE_STATUS* __VK_RequestCompleteSurfaceStatusBufferWithSize(PCDA cda, VK_DWORD buffer_size);
-VK_API ERASE_STATE* VK_GetEraseStatusBuffer(PCDA cda, VK_WORD pd_number);
-VK_API VK_BYTE* VK_GetSenseSensorInfoBuffer(PCDA cda);
-VK_API VK_BYTE* VK_GetSenseTemperatureSensorInfoBuffer(PCDA cda);
-VK_API VK_BYTE* _VK_GetSenseSensorInfoBuffer(PCDA cda, VK_BYTE subcommand);
-VK_API PMIRROR_DRIVE_PAIR_INFO VK_GetMirrorPairInfo(PCDA cda, VK_WORD ld_number);
-VK_API VK_BOOL VK_RequestCBEKMSStatus(PCDA cda, MANAGED_SED_KMS_STATUS* kms_status);
+SURFACE_STATUS* VK_RequestCompleteSurfaceStatusBuffer(PCDA cda);
+SURFACE_STATUS* __VK_RequestCompleteSurfaceStatusBufferWithSize(PCDA cda, VK_DWORD buffer_size);
+ERASE_STATE* VK_GetEraseStatusBuffer(PCDA cda, VK_WORD pd_number);
+VK_BYTE* VK_GetSenseSensorInfoBuffer(PCDA cda);
+VK_BYTE* VK_GetSenseTemperatureSensorInfoBuffer(PCDA cda);
+VK_BYTE* _VK_GetSenseSensorInfoBuffer(PCDA cda, VK_BYTE subcommand);
+PMIRROR_DRIVE_PAIR_INFO VK_GetMirrorPairInfo(PCDA cda, VK_WORD ld_number);
+VK_BOOL VK_RequestCBEKMSStatus(PCDA cda, MANAGED_SED_KMS_STATUS* kms_status);
 
 // LU cache read (BMIC 0xC1, LUN 1): sub-command 0 configuration, 1 statistics, 3 RAM information.
-VK_API VK_BOOL _VK_RequestLUCacheInfoBuffer(PCDA cda, VK_WORD ld_number, VK_DWORD subcommand, void* buffer,
-                                            VK_DWORD buffer_size);
+VK_BOOL _VK_RequestLUCacheInfoBuffer(PCDA cda, VK_WORD ld_number, VK_DWORD subcommand, void* buffer,
+                                     VK_DWORD buffer_size);
 
 // Walks a feature-page reply (`reply_size` bytes received, starting header included) into `pages`,
 // which it zeroes first.
-VK_API void _VK_ParseFeaturePages(const VK_BYTE* reply, VK_DWORD reply_size, PSENSE_FEATURE_PAGES pages);
+void _VK_ParseFeaturePages(const VK_BYTE* reply, VK_DWORD reply_size, PSENSE_FEATURE_PAGES pages);
 
 PN_EXTERN_C_END
 

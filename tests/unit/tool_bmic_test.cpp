@@ -351,15 +351,27 @@ TEST(BmicSerialLog, GetLineStopsAtLineEndNulLimitAndBufferEnd) {
         EXPECT_EQ(QV_GetLine(buffer.get(), c.bytes.size(), line), c.consumed);
         EXPECT_EQ(std::string(line), c.line);
     }
-    // Without a known end the copy stops at the line end, a NUL or 249 bytes, as above.
-    char line[MAX_LINE_SIZE];
-    EXPECT_EQ(QV_GetLine("abc\ndef", line), 4);
-    EXPECT_STREQ(line, "abc");
-    EXPECT_EQ(QV_GetLine("tail", line), 4);
-    EXPECT_STREQ(line, "tail");
-    const std::string long_text(300, 'x');
-    EXPECT_EQ(QV_GetLine(long_text.c_str(), line), 249);
-    EXPECT_EQ(std::string(line), std::string(249, 'x'));
+}
+
+// A result record is decoded only from a reply long enough to hold it, little-endian.
+TEST(BmicResultRecord, DecodesWholeRecordsOnly) {
+    const std::vector<VK_BYTE> bytes = {0x02, 0x37, 0x00, 0x02, 0xEF, 0xBE, 0xAD, 0xDE,
+                                        1,    0,    0,    0,    0x00, 0x00, 0x00, 0x80};
+    BMIC_TEST_RESULT result = {};
+    ASSERT_TRUE(QV_DecodeTestResult(pavlin::ByteView(bytes.data(), bytes.size()), &result));
+    EXPECT_EQ(result.testId, 2);
+    EXPECT_EQ(result.errorCode, 0x37);
+    EXPECT_EQ(result.subtestId, 0x0200);
+    EXPECT_EQ(result.param1, 0xDEADBEEFu);
+    EXPECT_EQ(result.param2, 1u);
+    EXPECT_EQ(result.param3, 0x80000000u);
+
+    // A short reply leaves the record as it was: no pass is read from missing bytes.
+    BMIC_TEST_RESULT untouched = {};
+    untouched.errorCode = 0xEE;
+    EXPECT_FALSE(QV_DecodeTestResult(pavlin::ByteView(bytes.data(), bytes.size() - 1), &untouched));
+    EXPECT_EQ(untouched.errorCode, 0xEE);
+    EXPECT_FALSE(QV_DecodeTestResult(pavlin::ByteView(), &untouched));
 }
 
 using BmicSerialLogParse = ToolOutput;
@@ -394,6 +406,20 @@ TEST_F(BmicSerialLogParse, EveryKeywordPrintsTheRestOfItsLine) {
         }
         EXPECT_EQ(log_, log);
     }
+}
+
+// The whole log is walked line by line up to its end or its first NUL, never past its size.
+TEST_F(BmicSerialLogParse, WalksTheLogToItsEndOrItsFirstNul) {
+    const std::string log = "boot\nERROR: one\n" + std::string(300, 'x') + "\nALERT: two";
+    auto exact = Exact(log);
+    Run([&] { QV_ParseSerialLog(pavlin::ByteView(exact.get(), log.size())); });
+    EXPECT_EQ(stdout_, "ERROR: one \nALERT: two \n");
+
+    const char raw[] = "WARNING: kept\n\0ERROR: after the end\n";
+    const std::string cut(raw, sizeof(raw) - 1);
+    exact = Exact(cut);
+    Run([&] { QV_ParseSerialLog(pavlin::ByteView(exact.get(), cut.size())); });
+    EXPECT_EQ(stdout_, "WARNING: kept \n");
 }
 
 // ---- Arguments of the diagnostic commands -------------------------------------------------------
