@@ -72,43 +72,6 @@ VK_DWORD LUCachePartner(const LOGICAL_DRIVE_CONFIG& config) {
     return config.wLUCacheOtherUnitNumber;
 }
 
-void ReadExtraLuns(PCDA cda, VK_WORD pd_number, PhysicalDriveRecord& record) {
-    VK_BYTE luns = record.identify_physical_drive_buffer.bMultiLUNDeviceLUNCount;
-    if (luns == 0) {
-        luns = 1;
-    }
-    if (luns > kMaxPhysicalDriveLunsSupported) {
-        PN_DebugLog(1, 0,
-                    "%s:%d: Assertion 'num_luns_on_pd <= kMaxPhysicalDriveLunsSupported' failed: Reported "
-                    "number of LUNs on physical drive > kMaxPhysicalDriveLunsSupported\n",
-                    __func__, __LINE__);
-        return;
-    }
-    if (luns < 2) {
-        return;
-    }
-    TrackedBuffer extra = PN_TRACKED_ZEROED(sizeof(PhysicalDriveLunInfo) * (luns - 1u));
-    if (!extra) {
-        PN_DebugLog(1, 0,
-                    "%s:%d: Assertion 'additional_lun_info != ((void *)0)' failed: Failed to allocate memory "
-                    "for extra LUNs on physical drive\n",
-                    __func__, __LINE__);
-        return;
-    }
-    auto* infos = reinterpret_cast<PhysicalDriveLunInfo*>(extra.get());
-    for (VK_BYTE lun = 1; lun < luns; ++lun) {
-        PhysicalDriveLunInfo info;
-        if (__VK_GetPhysicalDriveRecordLunInfo(cda, pd_number, lun, &info)) {
-            infos[lun - 1] = info;
-            infos[lun - 1].is_valid = 1;
-        } else {
-            PN_DebugLog(1, 0, "%s:%d: Failed to read physical drive %d info for LUN %d", __FILE__, __LINE__,
-                        static_cast<int>(pd_number), static_cast<int>(lun));
-        }
-    }
-    record.additional_lun_info = reinterpret_cast<PhysicalDriveLunInfo*>(extra.release());
-}
-
 } // namespace
 
 // ---- Decoders -------------------------------------------------------------------------------------
@@ -219,6 +182,44 @@ bool telmar::DecodeBusParameters(ByteView reply, CDA_SENSE_BUS_PARAMETERS& out) 
 }
 
 #undef COPY_FIELD
+
+void telmar::ReadExtraLuns(PCDA cda, VK_WORD pd_number, PhysicalDriveRecord& record) {
+    VK_BYTE luns = record.identify_physical_drive_buffer.bMultiLUNDeviceLUNCount;
+    if (luns == 0) {
+        luns = 1;
+    }
+    if (luns > kMaxPhysicalDriveLunsSupported) {
+        PN_DebugLog(1, 0,
+                    "%s:%d: Assertion 'num_luns_on_pd <= kMaxPhysicalDriveLunsSupported' failed: Reported "
+                    "number of LUNs on physical drive > kMaxPhysicalDriveLunsSupported\n",
+                    __func__, __LINE__);
+        return;
+    }
+    if (luns < 2) {
+        return;
+    }
+    TrackedBuffer extra = PN_TRACKED_ZEROED(sizeof(PhysicalDriveLunInfo) * (luns - 1u));
+    if (!extra) {
+        PN_DebugLog(1, 0,
+                    "%s:%d: Assertion 'additional_lun_info != ((void *)0)' failed: Failed to allocate memory "
+                    "for extra LUNs on physical drive\n",
+                    __func__, __LINE__);
+        return;
+    }
+    auto* infos = reinterpret_cast<PhysicalDriveLunInfo*>(extra.get());
+    for (VK_BYTE lun = 1; lun < luns; ++lun) {
+        PhysicalDriveLunInfo info;
+        if (__VK_GetPhysicalDriveRecordLunInfo(cda, pd_number, lun, &info)) {
+            infos[lun - 1] = info;
+            infos[lun - 1].is_valid = 1;
+        } else {
+            PN_DebugLog(1, 0, "%s:%d: Failed to read physical drive %d info for LUN %d", __FILE__, __LINE__,
+                        static_cast<int>(pd_number), static_cast<int>(lun));
+        }
+    }
+    record.additional_lun_info = reinterpret_cast<PhysicalDriveLunInfo*>(extra.release());
+}
+
 
 void telmar::DerivePhysicalDriveRecord(PCDA cda, PhysicalDriveRecord& record) {
     record.flags &= static_cast<VK_WORD>(~(kPDRecordDrive | kPDRecordBootConnector));
@@ -468,7 +469,7 @@ VK_BOOL VK_RequestIdentifyPhysicalDriveBuffer(PCDA cda, VK_WORD pd_number) {
                                               record.identify_physical_drive_buffer);
             telmar::DerivePhysicalDriveRecord(cda, record);
             if (IsDriveType(record.identify_physical_drive_buffer.bDeviceType)) {
-                ReadExtraLuns(cda, pd_number, record);
+                telmar::ReadExtraLuns(cda, pd_number, record);
             }
             record.flags |= kPDRecordIdentifyValid;
         }

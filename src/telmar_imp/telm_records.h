@@ -58,6 +58,10 @@ bool DecodeBusParameters(pavlin::ByteView reply, CDA_SENSE_BUS_PARAMETERS& out);
 // mismatch. The extra LUNs are read by the loader. The caller holds the lock.
 void DerivePhysicalDriveRecord(PCDA cda, PhysicalDriveRecord& record);
 
+// The LUNs after the first of a multi-LUN drive into `additional_lun_info`: two to four LUNs are
+// kept, more are logged and none kept.
+void ReadExtraLuns(PCDA cda, VK_WORD pd_number, PhysicalDriveRecord& record);
+
 // What a freshly read configuration implies: exists bit, sizes, offsets, LU cache bits.
 void DeriveLogicalDriveConfig(PCDA cda, LogicalDriveRecord& record);
 
