@@ -172,7 +172,7 @@ private:
             array.ld_blocks_per_drive_array[pos] = r.physical_drive_blocks_per_drive;
             ++array.ld_count;
             if (missing_supported) {
-                array.missing_drive_count = std::max(array.missing_drive_count, status.wMissingDriveCount);
+                array.missing_drive_count = std::max<VK_WORD>(array.missing_drive_count, VK_WORD{status.wMissingDriveCount});
             }
             r.array_number = a;
             OrInto(array.spare_drive_bitmap, spares, map_bytes_);

@@ -123,23 +123,23 @@ void telmar::DecodeLogicalDriveStatus(ByteView reply, CDA_LOGICAL_DRIVE_STATUS& 
     const size_t map_bytes = std::min<size_t>(kDriveBitmapSize, max_devices / 8);
     struct Map {
         size_t reply_offset_field;
-        VK_WORD CDA_LOGICAL_DRIVE_STATUS::*own_offset;
+        size_t own_offset_field;
         VK_BYTE* destination;
         size_t size;
         size_t bytes;
     };
     const Map maps[] = {
         {offsetof(LOGICAL_DRIVE_STATUS, wOffsetToExtendedDriveFailureMap),
-         &CDA_LOGICAL_DRIVE_STATUS::wOffsetToExtendedDriveFailureMap, out.pbExtendedDriveFailureMap,
+         offsetof(CDA_LOGICAL_DRIVE_STATUS, wOffsetToExtendedDriveFailureMap), out.pbExtendedDriveFailureMap,
          sizeof(out.pbExtendedDriveFailureMap), map_bytes},
         {offsetof(LOGICAL_DRIVE_STATUS, wOffsetToExtendedReplacementDriveMap),
-         &CDA_LOGICAL_DRIVE_STATUS::wOffsetToExtendedReplacementDriveMap, out.pbExtendedReplacementDriveMap,
+         offsetof(CDA_LOGICAL_DRIVE_STATUS, wOffsetToExtendedReplacementDriveMap), out.pbExtendedReplacementDriveMap,
          sizeof(out.pbExtendedReplacementDriveMap), map_bytes},
         {offsetof(LOGICAL_DRIVE_STATUS, wOffsetToExtendedActiveSpareMap),
-         &CDA_LOGICAL_DRIVE_STATUS::wOffsetToExtendedActiveSpareMap, out.pbExtendedActiveSpareMap,
+         offsetof(CDA_LOGICAL_DRIVE_STATUS, wOffsetToExtendedActiveSpareMap), out.pbExtendedActiveSpareMap,
          sizeof(out.pbExtendedActiveSpareMap), map_bytes},
         {offsetof(LOGICAL_DRIVE_STATUS, wOffsetToDriveRebuildPercentage),
-         &CDA_LOGICAL_DRIVE_STATUS::wOffsetToDriveRebuildPercentage, out.pbDriveRebuildPercentage,
+         offsetof(CDA_LOGICAL_DRIVE_STATUS, wOffsetToDriveRebuildPercentage), out.pbDriveRebuildPercentage,
          sizeof(out.pbDriveRebuildPercentage), std::min<size_t>(kMaxPhysicalDrivesSupported, max_devices)},
     };
     for (const Map& m : maps) {
@@ -148,7 +148,8 @@ void telmar::DecodeLogicalDriveStatus(ByteView reply, CDA_LOGICAL_DRIVE_STATUS& 
             continue;
         }
         // The compact copy's own offsets point into itself; a map that does not fit stays clear.
-        out.*m.own_offset = static_cast<VK_WORD>(m.destination - reinterpret_cast<VK_BYTE*>(&out));
+        const auto own = static_cast<VK_WORD>(m.destination - reinterpret_cast<VK_BYTE*>(&out));
+        std::memcpy(reinterpret_cast<VK_BYTE*>(&out) + m.own_offset_field, &own, sizeof(own));
         CopyMap(reply, offset, m.bytes, m.destination, m.size);
     }
 }

@@ -190,23 +190,23 @@ TEST_F(RecordsModel, PhysicalDriveIdentifyIsCopiedFromItsWireOffsets) {
     }
     CDA_PHYSICAL_DRIVE_STATUS out;
     telmar::DecodePhysicalDriveStatus(ByteView(reply.data(), reply.size()), false, out);
-    EXPECT_EQ(out.wBlockSize, ByteView(reply.data(), reply.size()).le16(2));
-    EXPECT_EQ(out.bDeviceType, reply[120]);
-    EXPECT_EQ(out.bQRBSupport, reply[1221]);
-    EXPECT_EQ(out.bMultiLUNDeviceLUNCount, reply[1763]);
-    EXPECT_EQ(out.dwMiscDriveFlags, ByteView(reply.data(), reply.size()).le32(1932));
-    EXPECT_EQ(out.bConnectorInfo[3], reply[1950]);
-    EXPECT_EQ(out.dwDriveFeatureFlags, ByteView(reply.data(), reply.size()).le32(2554));
-    EXPECT_EQ(out.wPCISSVendorID, ByteView(reply.data(), reply.size()).le16(2612));
+    EXPECT_EQ(+out.wBlockSize, ByteView(reply.data(), reply.size()).le16(2));
+    EXPECT_EQ(+out.bDeviceType, reply[120]);
+    EXPECT_EQ(+out.bQRBSupport, reply[1221]);
+    EXPECT_EQ(+out.bMultiLUNDeviceLUNCount, reply[1763]);
+    EXPECT_EQ(+out.dwMiscDriveFlags, ByteView(reply.data(), reply.size()).le32(1932));
+    EXPECT_EQ(+out.bConnectorInfo[3], reply[1950]);
+    EXPECT_EQ(+out.dwDriveFeatureFlags, ByteView(reply.data(), reply.size()).le32(2554));
+    EXPECT_EQ(+out.wPCISSVendorID, ByteView(reply.data(), reply.size()).le16(2612));
     // Without the full-length model, the 40-byte model of offset 12 and 8 bytes of zeros.
     EXPECT_EQ(std::memcmp(out.sFullLengthDeviceModel, &reply[12], 40), 0);
-    EXPECT_EQ(out.sFullLengthDeviceModel[40], 0);
+    EXPECT_EQ(+out.sFullLengthDeviceModel[40], 0);
     telmar::DecodePhysicalDriveStatus(ByteView(reply.data(), reply.size()), true, out);
     EXPECT_EQ(std::memcmp(out.sFullLengthDeviceModel, &reply[2560], 48), 0);
     // A short reply leaves what it does not hold zero.
     telmar::DecodePhysicalDriveStatus(ByteView(reply.data(), 1000), true, out);
-    EXPECT_EQ(out.wBlockSize, ByteView(reply.data(), reply.size()).le16(2));
-    EXPECT_EQ(out.dwDriveFeatureFlags, 0u);
+    EXPECT_EQ(+out.wBlockSize, ByteView(reply.data(), reply.size()).le16(2));
+    EXPECT_EQ(+out.dwDriveFeatureFlags, 0u);
 }
 
 TEST_F(RecordsModel, DriveSizesFollowTheTwoTerabyteRuleAndTheControllerMode) {
@@ -292,24 +292,24 @@ TEST_F(RecordsModel, StatusMapsAreCutToTheDevicesReportedAndToTheBytesHeld) {
     s.put_le32(1044, 1051); // additional flags not within the fixed part
     CDA_LOGICAL_DRIVE_STATUS out;
     telmar::DecodeLogicalDriveStatus(ByteView(reply.data(), reply.size()), out);
-    EXPECT_EQ(out.pbExtendedDriveFailureMap[11], 0xFF);
-    EXPECT_EQ(out.pbExtendedDriveFailureMap[12], 0x00);
-    EXPECT_EQ(out.pbExtendedReplacementDriveMap[11], 0xFF);
-    EXPECT_EQ(out.pbDriveRebuildPercentage[99], 0xFF);
-    EXPECT_EQ(out.pbDriveRebuildPercentage[100], 0x00);
+    EXPECT_EQ(+out.pbExtendedDriveFailureMap[11], 0xFF);
+    EXPECT_EQ(+out.pbExtendedDriveFailureMap[12], 0x00);
+    EXPECT_EQ(+out.pbExtendedReplacementDriveMap[11], 0xFF);
+    EXPECT_EQ(+out.pbDriveRebuildPercentage[99], 0xFF);
+    EXPECT_EQ(+out.pbDriveRebuildPercentage[100], 0x00);
     // The map that does not fit is absent, all clear; its offset still points at the compact map.
-    EXPECT_EQ(out.wOffsetToExtendedActiveSpareMap, 149);
+    EXPECT_EQ(+out.wOffsetToExtendedActiveSpareMap, 149);
     for (VK_BYTE b : out.pbExtendedActiveSpareMap) {
         ASSERT_EQ(b, 0);
     }
-    EXPECT_EQ(out.wOffsetToExtendedDriveFailureMap, 53);
-    EXPECT_EQ(out.wOffsetToDriveRebuildPercentage, 197);
-    EXPECT_EQ(out.bAdditionalEncryptionFlags, 0);
-    EXPECT_EQ(out.bManagedSEDVolumeFlags, 0);
+    EXPECT_EQ(+out.wOffsetToExtendedDriveFailureMap, 53);
+    EXPECT_EQ(+out.wOffsetToDriveRebuildPercentage, 197);
+    EXPECT_EQ(+out.bAdditionalEncryptionFlags, 0);
+    EXPECT_EQ(+out.bManagedSEDVolumeFlags, 0);
     s.put_le32(1044, 1057);
     telmar::DecodeLogicalDriveStatus(ByteView(reply.data(), reply.size()), out);
-    EXPECT_EQ(out.bAdditionalEncryptionFlags, 0xFF);
-    EXPECT_EQ(out.bManagedSEDVolumeFlags, 0xFF);
+    EXPECT_EQ(+out.bAdditionalEncryptionFlags, 0xFF);
+    EXPECT_EQ(+out.bManagedSEDVolumeFlags, 0xFF);
 }
 
 TEST_F(RecordsModel, BusParametersMakeAnEnclosureOnlyWhenTheBoxAnswered) {
@@ -328,12 +328,12 @@ TEST_F(RecordsModel, BusParametersMakeAnEnclosureOnlyWhenTheBoxAnswered) {
     std::memset(&reply[1500], 0xFF, 37);
     telmar::DecodeBusParameters(ByteView(reply.data(), reply.size()), out);
     // 48 map bytes from 1500 would pass the 1537 bytes held: the map is absent.
-    EXPECT_EQ(out.wOffsetToExtendedInstalledDriveMap, 370);
-    EXPECT_EQ(out.pbExtendedInstalledDriveMap[0], 0);
+    EXPECT_EQ(+out.wOffsetToExtendedInstalledDriveMap, 370);
+    EXPECT_EQ(+out.pbExtendedInstalledDriveMap[0], 0);
     s.put_le16(405, 1400);
     std::memset(&reply[1400], 0xA5, 48);
     telmar::DecodeBusParameters(ByteView(reply.data(), reply.size()), out);
-    EXPECT_EQ(out.pbExtendedInstalledDriveMap[47], 0xA5);
+    EXPECT_EQ(+out.pbExtendedInstalledDriveMap[47], 0xA5);
 }
 
 TEST_F(RecordsModel, OutOfRangeNumbersAreLoggedAndTakeNoLock) {
@@ -689,10 +689,10 @@ TEST_F(RecordsModel, LogicalDriveEncryptionWord) {
 TEST_F(RecordsModel, PhysicalDriveEncryptionWord) {
     c()->sense_feature.page_drive.bFlags2 = 0x10;
     AddDrive({.number = 0});
-    VK_DWORD& f = pd(0).identify_physical_drive_buffer.dwDriveFeatureFlags;
-    f = 0x20 | 0x1000;
+    CDA_PHYSICAL_DRIVE_STATUS& id = pd(0).identify_physical_drive_buffer;
+    id.dwDriveFeatureFlags = 0x20 | 0x1000;
     EXPECT_EQ(VK_GetPhysicalDriveEncryptionInfo(cda(), 0), kPhysicalDriveEncryptionSEDIsForeign);
-    f = 0x1 | 0x20 | 0x800 | 0x1000;
+    id.dwDriveFeatureFlags = 0x1 | 0x20 | 0x800 | 0x1000;
     EXPECT_EQ(VK_GetPhysicalDriveEncryptionInfo(cda(), 0),
               kPhysicalDriveEncryptionSEDDrive | kPhysicalDriveEncryptionSEDIsForeign | 0xC00000ull);
     EXPECT_EQ(VK_GetPhysicalDriveEncryptionInfo(cda(), 384), 0u);
