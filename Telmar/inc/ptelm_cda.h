@@ -64,6 +64,23 @@ VK_API VK_BOOL VK_RequestManagedSEDMasterKeyIdentifier(PCDA cda);
 VK_API VK_BOOL VK_RequestRemoteVolumeRecords(PCDA cda);
 VK_API VK_BOOL VK_RequestEraseStatusBuffer(PCDA cda);
 
+/* Per-device records, cached with a validity bit per record: each returns whether the record's copy
+ * is valid after the call. A number out of range (physical device 384 or more, logical drive 64 or
+ * more) is logged and answered FALSE without taking the lock. */
+VK_API VK_BOOL VK_RequestIdentifyPhysicalDriveBuffer(PCDA cda, VK_WORD pd_number);
+VK_API VK_BOOL VK_RequestSenseConfigurationBuffer(PCDA cda, VK_WORD ld_number);
+VK_API VK_BOOL VK_RequestSenseOriginalConfigurationBuffer(PCDA cda, VK_WORD ld_number);
+VK_API VK_BOOL VK_RequestIdentifyLogicalDriveBuffer(PCDA cda, VK_WORD ld_number);
+VK_API VK_BOOL VK_RequestSenseLogicalDriveStatusBuffer(PCDA cda, VK_WORD ld_number);
+VK_API VK_BOOL VK_RequestLUCacheStatisticsBuffer(PCDA cda, VK_WORD ld_number);
+/* The LU cache configuration of the drive's pair; one read marks both drives of the pair. */
+VK_API VK_BOOL VK_RequestLUCacheSenseBuffer(PCDA cda, VK_WORD ld_number);
+/* Every enclosure box, up to the controller's enclosure count. */
+VK_API VK_BOOL VK_RequestStorageEnclosureInfo(PCDA cda);
+/* Builds, once per data area, the arrays, the logical-drive roles and accelerators and the usage of
+ * every physical device; TRUE once built. */
+VK_API VK_BOOL VK_RequestArrayConfigurationInformation(PCDA cda);
+
 /* Shared workers of the encryption (BMIC 0x1E) and managed-SED (BMIC 0xE8) loaders: `detail` is the
  * function number, `cda_flag` the validity bit of `buffer`. */
 VK_API VK_BOOL VK_RequestEncryptionBuffer(PCDA cda, VK_DWORD detail, void* buffer, VK_DWORD buf_size,

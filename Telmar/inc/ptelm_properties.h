@@ -404,4 +404,96 @@ VK_API VK_DWORD VK_GetControllerBackupPowerSourceCounts(PCDA cda);
 
 PN_EXTERN_C_END
 
+/* ---- Physical drives, arrays and enclosures -------------------------------------------------- */
+
+/* Numbers of no element: enumerators start from and end with them. */
+#define kInvalidPDNumber 0xFFFF
+#define kInvalidLDNumber 0xFFFF
+#define kInvalidArrayNumber 0xFFFF
+#define kInvalidSENumber 0xFFFF
+
+/* Usage of a physical device, set by the array model. */
+#define kPhysicalDriveUsageUnassigned 0x01
+#define kPhysicalDriveUsageData 0x02
+#define kPhysicalDriveUsageAutoReplaceStandbySpare 0x03
+#define kPhysicalDriveUsageShareableStandbySpare 0x04
+#define kPhysicalDriveUsageShareableActiveSpare 0x05
+#define kPhysicalDriveUsageTransientData 0x06
+#define kPhysicalDriveUsageLUCacheData 0x07
+#define kPhysicalDriveUsageHBA 0x08
+#define kPhysicalDriveUsageTransientUnassigned 0x09
+#define kPhysicalDriveUsageUnconfigurable 0x0A
+
+/* Logical-drive types; an array has the type of its logical drives. */
+#define kLogicalDriveTypeMask 0x07
+#define kLogicalDriveTypeData 1
+#define kLogicalDriveTypeCache 2
+#define kLogicalDriveTypeSplitMirrorSetPrimary 3
+#define kLogicalDriveTypeSplitMirrorSetBackup 4
+#define kLogicalDriveTypeSplitMirrorSetBackupOrphan 5
+
+/* Array types, one bit each, for VK_GetArrayType and the masks of VK_EnumerateArrays. */
+#define kArrayTypeData 0x01
+#define kArrayTypeLUCache 0x02
+#define kArrayTypeSplitMirrorPrimary 0x10
+#define kArrayTypeSplitMirrorBackup 0x20
+#define kArrayTypeSplitMirrorBackupOrphan 0x40
+#define kArrayTypeAny 0xFF
+
+PN_EXTERN_C_BEGIN
+
+/* The connector index of a drive, by name first, then by connector number; kInvalidConnectorIndex
+ * when none matches or the drive cannot be read. */
+VK_API VK_WORD VK_GetConnectorIndexOfPhysicalDrive(PCDA cda, VK_WORD pd_number);
+VK_API VK_WORD VK_GetPhysicalDriveConnectorIndex(PCDA cda, VK_WORD pd_number);
+/* Whether the drive may take part in a configuration. */
+VK_API VK_BOOL _VK_IsPhysicalDriveSupportedForConfig(PCDA cda, VK_WORD pd_number);
+
+/* Arrays: the enumerators take the previous number (kInvalid... to start) and return the next. */
+VK_API VK_BYTE VK_GetArrayType(PCDA cda, VK_WORD array_number);
+VK_API VK_WORD VK_EnumerateArrays(PCDA cda, VK_BYTE array_type, VK_WORD array_number);
+VK_API VK_WORD VK_EnumerateAllArrays(PCDA cda, VK_WORD array_number);
+VK_API VK_WORD VK_EnumerateArrayPhysicalDrives(PCDA cda, VK_WORD array_number, VK_WORD pd_number);
+VK_API VK_WORD VK_EnumerateArrayDataDrives(PCDA cda, VK_WORD array_number, VK_WORD pd_number);
+VK_API VK_WORD VK_EnumerateArraySpareDrives(PCDA cda, VK_WORD array_number, VK_WORD pd_number);
+VK_API VK_WORD VK_EnumerateArraySharedActiveSpareDrives(PCDA cda, VK_WORD array_number, VK_WORD pd_number);
+VK_API VK_WORD VK_EnumerateArrayLogicalDrives(PCDA cda, VK_WORD array_number, VK_WORD ld_number);
+
+/* `current_offset` rounded up to the alignment of a live array; the worker takes the alignment. */
+VK_API VK_QWORD VK_GetNextLogicalDriveAlignedOffset(PCDA cda, VK_WORD editable_array_number,
+                                                    VK_QWORD current_offset);
+VK_API VK_QWORD _VK_GetNextLogicalDriveAlignedOffset(PCDA cda, VK_QWORD alignment_size_blocks,
+                                                     VK_QWORD current_offset);
+
+/* Enclosures 0 to 15 that answered. */
+VK_API VK_WORD VK_EnumerateControllerStorageEnclosures(PCDA cda, VK_WORD se_number);
+
+PN_EXTERN_C_END
+
+#define FOREACH_ARRAY(cda, array_number)                                                                       \
+    for ((array_number) = kInvalidArrayNumber;                                                                 \
+         ((array_number) = VK_EnumerateAllArrays((cda), (array_number))) != kInvalidArrayNumber;)
+#define FOREACH_ARRAY_OF_TYPE(cda, array_type, array_number)                                                   \
+    for ((array_number) = kInvalidArrayNumber;                                                                 \
+         ((array_number) = VK_EnumerateArrays((cda), (array_type), (array_number))) != kInvalidArrayNumber;)
+#define FOREACH_ARRAY_PHYSICAL_DRIVE(cda, array_number, pd_number)                                             \
+    for ((pd_number) = kInvalidPDNumber;                                                                       \
+         ((pd_number) = VK_EnumerateArrayPhysicalDrives((cda), (array_number), (pd_number))) != kInvalidPDNumber;)
+#define FOREACH_ARRAY_DATA_DRIVE(cda, array_number, pd_number)                                                 \
+    for ((pd_number) = kInvalidPDNumber;                                                                       \
+         ((pd_number) = VK_EnumerateArrayDataDrives((cda), (array_number), (pd_number))) != kInvalidPDNumber;)
+#define FOREACH_ARRAY_SPARE_DRIVE(cda, array_number, pd_number)                                                \
+    for ((pd_number) = kInvalidPDNumber;                                                                       \
+         ((pd_number) = VK_EnumerateArraySpareDrives((cda), (array_number), (pd_number))) != kInvalidPDNumber;)
+#define FOREACH_ARRAY_SHARED_ACTIVE_SPARE_DRIVE(cda, array_number, pd_number)                                  \
+    for ((pd_number) = kInvalidPDNumber;                                                                       \
+         ((pd_number) = VK_EnumerateArraySharedActiveSpareDrives((cda), (array_number), (pd_number))) !=       \
+         kInvalidPDNumber;)
+#define FOREACH_ARRAY_LOGICAL_DRIVE(cda, array_number, ld_number)                                              \
+    for ((ld_number) = kInvalidLDNumber;                                                                       \
+         ((ld_number) = VK_EnumerateArrayLogicalDrives((cda), (array_number), (ld_number))) != kInvalidLDNumber;)
+#define FOREACH_STORAGE_ENCLOSURE(cda, se_number)                                                              \
+    for ((se_number) = kInvalidSENumber;                                                                       \
+         ((se_number) = VK_EnumerateControllerStorageEnclosures((cda), (se_number))) != kInvalidSENumber;)
+
 #endif

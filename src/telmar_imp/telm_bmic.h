@@ -711,7 +711,8 @@ typedef struct _IDENTIFY_LOGICAL_DRIVE {
 // BMIC 0xC1 LUN 1 sub-command 1, 112 bytes.
 typedef struct _LU_CACHE_STATS {
     VK_WORD wValidDataLength;
-    VK_RESERVED reserved2[6];
+    VK_BYTE bCacheState; // 0x10: the cache is not usable
+    VK_RESERVED reserved3[5];
     VK_QWORD qwReadCacheHits;
     VK_QWORD qwReadCacheMissesDoLoad;
     VK_QWORD qwReadCacheMissesLoading;
@@ -732,6 +733,196 @@ typedef struct _LU_CACHE_STATS {
 typedef struct _LU_CACHE_SENSE {
     VK_BYTE bData[512];
 } LU_CACHE_SENSE, *PLU_CACHE_SENSE;
+
+// BMIC 0x15, 3072 bytes: the fields the drive record keeps, at their reply offsets.
+typedef struct _PHYSICAL_DRIVE_STATUS {
+    VK_RESERVED reserved0[2];
+    VK_WORD wBlockSize;
+    VK_DWORD dwTotalBlocks;
+    VK_DWORD dwReservedBlocks;
+    char sDriveModel[40];
+    char sDriveSerialNumber[40];
+    char sDriveFirmwareRevision[8];
+    VK_RESERVED reserved100;
+    VK_BYTE bDriveStamped;
+    VK_BYTE bLastFailureReason;
+    VK_BYTE bDeviceFlags;
+    VK_BYTE bMoreDeviceFlags;
+    VK_RESERVED reserved105;
+    VK_BYTE bYetMoreDeviceFlags;
+    VK_BYTE bEvenMoreDeviceFlags;
+    VK_RESERVED reserved108[4];
+    char sPhysicalPort[2];
+    VK_BYTE bPhysicalBox;
+    VK_BYTE bPhysicalBay;
+    VK_DWORD dwRPM;
+    VK_BYTE bDeviceType;
+    VK_RESERVED reserved121;
+    VK_QWORD qwBIGTotalBlockCount;
+    VK_RESERVED reserved130[12];
+    VK_BYTE bWWID[20];
+    VK_BYTE bControllerPHYMap[32];
+    VK_WORD wPHYCount;
+    VK_BYTE bPHYConnectedDeviceType[256];
+    VK_RESERVED reserved452[768];
+    VK_BYTE bBoxIndex;
+    VK_BYTE bQRBSupport;
+    VK_WORD wExtraDeviceFlags;
+    VK_BYTE bNegotiatedLogicalLinkRate[256];
+    VK_RESERVED reserved1480[256];
+    VK_BYTE bRedundantPathPresentMap;
+    VK_BYTE bRedundantPathFailureMap;
+    VK_BYTE bActivePathNumber;
+    char sMultiPathPort[16];
+    VK_BYTE bMultiPathBox[8];
+    VK_BYTE bMultiLUNDeviceLUNCount;
+    char sMinimumGoodFirmwareRevision[8];
+    VK_RESERVED reserved1772[20];
+    VK_BYTE bCurrentTemperature;
+    VK_BYTE bTemperatureThreshold;
+    VK_BYTE bMaximumTemperature;
+    VK_BYTE bLogicalBlocksPerPhysicalBlock;
+    VK_RESERVED reserved1796[62];
+    VK_WORD wPowerOnHours;
+    VK_WORD wPercentEnduranceUsed;
+    VK_RESERVED reserved1862;
+    VK_BYTE bVeskCarrierAuthentication;
+    VK_BYTE bVeskCarrierApplicationVersion;
+    VK_RESERVED reserved1865;
+    VK_BYTE bSanitizeEraseSupport;
+    VK_RESERVED reserved1867[65];
+    VK_DWORD dwMiscDriveFlags;
+    VK_RESERVED reserved1936[10];
+    VK_BYTE bConnectorMode;
+    VK_BYTE bConnectorInfo[4];
+    char sLongConnectorName[64];
+    VK_BYTE bDeviceUniqueID[16];
+    VK_BYTE bMaxLinkRate[256];
+    VK_BYTE bNegotiatedPhysicalLinkRate[256];
+    char bLongBoxConnectorName[8];
+    VK_BYTE bActivePathMap;
+    VK_BYTE bSanitizePolicy;
+    VK_BYTE bConnectorMap;
+    VK_DWORD dwDriveFeatureFlags;
+    VK_WORD wDriveUnsupportedReason;
+    char sFullLengthDeviceModel[48];
+    VK_BYTE bOEMID;
+    VK_RESERVED reserved2609;
+    VK_WORD wPCIVendorID;
+    VK_WORD wPCISSVendorID;
+    VK_RESERVED reserved2614[458];
+} PHYSICAL_DRIVE_STATUS, *PPHYSICAL_DRIVE_STATUS;
+
+// BMIC 0x12, 3265 bytes by default; the extended maps and the rebuild table sit at the offsets the
+// reply gives, possibly past the default size.
+typedef struct _LOGICAL_DRIVE_STATUS {
+    VK_BYTE bUnitStatus;
+    VK_RESERVED reserved1[4];
+    VK_WORD wMissingDriveCount;
+    VK_RESERVED reserved7[414];
+    VK_DWORD dwBlocksLeftToRecover;
+    VK_RESERVED reserved425[110];
+    VK_BYTE bMediaExchanged;
+    VK_RESERVED reserved536;
+    VK_BYTE bExpandFailure;
+    VK_BYTE bUnitFlags;
+    VK_RESERVED reserved539[272];
+    VK_BYTE pbBigReplacementDriveMap[16];
+    VK_RESERVED reserved827[160];
+    VK_BYTE bBigDriveRebuilding;
+    VK_QWORD qwBigBlocksLeftToRecover;
+    VK_RESERVED reserved996[6];
+    VK_WORD wExtendedDriveRebuilding;
+    VK_WORD wOffsetToExtendedDriveFailureMap;
+    VK_WORD wOffsetToExtendedReplacementDriveMap;
+    VK_WORD wOffsetToExtendedActiveSpareMap;
+    VK_RESERVED reserved1010[6];
+    VK_WORD wOffsetToDriveRebuildPercentage;
+    VK_WORD wMaximumPhysicalDevicesSupported;
+    VK_DWORD dwTotalStructureLength;
+    VK_RESERVED reserved1024[2];
+    VK_BYTE bEncryptionFlags;
+    VK_BYTE bRedundantCablingFlags;
+    VK_RESERVED reserved1028[16];
+    VK_DWORD dwFixedStructureLength;
+    VK_RESERVED reserved1048[3];
+    VK_BYTE bAdditionalEncryptionFlags;
+    VK_RESERVED reserved1052[4];
+    VK_BYTE bManagedSEDVolumeFlags;
+    VK_RESERVED reserved1057[2208];
+} LOGICAL_DRIVE_STATUS, *PLOGICAL_DRIVE_STATUS;
+
+typedef struct _BOX_INQUIRY_DATA {
+    VK_BYTE bPeripheralType;
+    VK_BYTE bRMB;
+    VK_BYTE bVersions;
+    VK_BYTE bMisc;
+    VK_BYTE bAdditionalLength;
+    VK_RESERVED reserved[2];
+    VK_BYTE bSupportBits;
+    char sVendorID[8];
+    char sProductID[16];
+    char sProductRevision[4];
+} BOX_INQUIRY_DATA;
+
+typedef struct _ALARM_STRUCTURE {
+    VK_BYTE bAlarmStatus;
+    VK_BYTE bTemperatureStatus;
+    VK_BYTE bValidAlarmBits;
+    VK_WORD wAlarmCount;
+    VK_WORD wSpecificAlarmCounts[8];
+} ALARM_STRUCTURE;
+
+typedef struct _UBM_BACKPLANE_INFO {
+    VK_BYTE bImageVersionMajor;
+    VK_BYTE bImageVersionMinor;
+    VK_WORD wPCIVendorID;
+    VK_DWORD dwManagerDeviceCode;
+    char sPartNumber[32];
+    char sProductString[32];
+    VK_BYTE bProgrammingCapabilities;
+} UBM_BACKPLANE_INFO;
+
+// BMIC 0x65, 1537 bytes, one box per request.
+typedef struct _SENSE_BUS_PARAMETERS {
+    BOX_INQUIRY_DATA boxInquiryData;
+    VK_BYTE bInquiryValid;
+    VK_RESERVED reserved37[68];
+    VK_BYTE bPhysicalBox;
+    VK_RESERVED reserved106;
+    ALARM_STRUCTURE alarmData;
+    VK_WORD wConnectionFlags;
+    VK_RESERVED reserved130[86];
+    VK_BYTE pbBigInstalledDriveMap[16];
+    VK_RESERVED reserved232[34];
+    VK_BYTE bBayCount;
+    VK_BYTE bExpanderCount;
+    char sChassisSerialNumber[40];
+    VK_RESERVED reserved308[16];
+    VK_BYTE bSEPCount;
+    VK_BYTE bSEPDeviceTypes[16];
+    VK_WORD wSEPDeviceNumbers[16];
+    VK_WORD wExpanderDeviceNumbers[16];
+    VK_WORD wOffsetToExtendedInstalledDriveMap;
+    VK_RESERVED reserved407[5];
+    VK_DWORD dwTotalStructureLength;
+    VK_RESERVED reserved416[2];
+    VK_WORD wMaximumPhysicalDevicesSupported;
+    VK_RESERVED reserved420[3];
+    VK_BYTE bRedundantPathPresentMap;
+    VK_BYTE bRedundantPathFailureMap;
+    VK_BYTE bActivePathNumber;
+    char sMultiPathPort[16];
+    VK_BYTE bMultiPathBox[8];
+    VK_RESERVED reserved450[32];
+    VK_DWORD dwFixedStructureLength;
+    VK_RESERVED reserved486[724];
+    char sLongConnectorName[64];
+    VK_BYTE bActivePathMap;
+    VK_BYTE bConnectorMap;
+    UBM_BACKPLANE_INFO ubmBackplaneInfo;
+    VK_RESERVED reserved1349[188];
+} SENSE_BUS_PARAMETERS, *PSENSE_BUS_PARAMETERS;
 
 #pragma pack(pop)
 
@@ -955,6 +1146,65 @@ static_assert(offsetof(LOGICAL_DRIVE_CONFIG, bLUCacheBits) == 268);
 static_assert(offsetof(LOGICAL_DRIVE_CONFIG, wLUCacheOtherUnitNumber) == 271);
 static_assert(offsetof(LOGICAL_DRIVE_CONFIG, dwCacheLineSizeBlocks) == 275);
 static_assert(offsetof(LOGICAL_DRIVE_CONFIG, bLUCacheAlgorithmDetails) == 288);
+static_assert(sizeof(PHYSICAL_DRIVE_STATUS) == 3072);
+static_assert(sizeof(LOGICAL_DRIVE_STATUS) == 3265);
+static_assert(sizeof(SENSE_BUS_PARAMETERS) == 1537);
+static_assert(offsetof(LU_CACHE_STATS, bCacheState) == 2);
+
+// Reply offsets of the fields the records keep.
+#define PD_AT(field, offset) static_assert(offsetof(PHYSICAL_DRIVE_STATUS, field) == (offset))
+PD_AT(wBlockSize, 2); PD_AT(dwTotalBlocks, 4); PD_AT(dwReservedBlocks, 8); PD_AT(sDriveModel, 12);
+PD_AT(sDriveSerialNumber, 52); PD_AT(sDriveFirmwareRevision, 92); PD_AT(bDriveStamped, 101);
+PD_AT(bLastFailureReason, 102); PD_AT(bDeviceFlags, 103); PD_AT(bMoreDeviceFlags, 104);
+PD_AT(bYetMoreDeviceFlags, 106); PD_AT(bEvenMoreDeviceFlags, 107); PD_AT(sPhysicalPort, 112);
+PD_AT(bPhysicalBox, 114); PD_AT(bPhysicalBay, 115); PD_AT(dwRPM, 116); PD_AT(bDeviceType, 120);
+PD_AT(qwBIGTotalBlockCount, 122); PD_AT(bWWID, 142); PD_AT(bControllerPHYMap, 162); PD_AT(wPHYCount, 194);
+PD_AT(bPHYConnectedDeviceType, 196); PD_AT(bBoxIndex, 1220); PD_AT(bQRBSupport, 1221);
+PD_AT(wExtraDeviceFlags, 1222); PD_AT(bNegotiatedLogicalLinkRate, 1224); PD_AT(bRedundantPathPresentMap, 1736);
+PD_AT(bRedundantPathFailureMap, 1737); PD_AT(bActivePathNumber, 1738); PD_AT(sMultiPathPort, 1739);
+PD_AT(bMultiPathBox, 1755); PD_AT(bMultiLUNDeviceLUNCount, 1763); PD_AT(sMinimumGoodFirmwareRevision, 1764);
+PD_AT(bCurrentTemperature, 1792); PD_AT(bTemperatureThreshold, 1793); PD_AT(bMaximumTemperature, 1794);
+PD_AT(bLogicalBlocksPerPhysicalBlock, 1795); PD_AT(wPowerOnHours, 1858); PD_AT(wPercentEnduranceUsed, 1860);
+PD_AT(bVeskCarrierAuthentication, 1863); PD_AT(bVeskCarrierApplicationVersion, 1864);
+PD_AT(bSanitizeEraseSupport, 1866); PD_AT(dwMiscDriveFlags, 1932); PD_AT(bConnectorMode, 1946);
+PD_AT(bConnectorInfo, 1947); PD_AT(sLongConnectorName, 1951); PD_AT(bDeviceUniqueID, 2015);
+PD_AT(bMaxLinkRate, 2031); PD_AT(bNegotiatedPhysicalLinkRate, 2287); PD_AT(bLongBoxConnectorName, 2543);
+PD_AT(bActivePathMap, 2551); PD_AT(bSanitizePolicy, 2552); PD_AT(bConnectorMap, 2553);
+PD_AT(dwDriveFeatureFlags, 2554); PD_AT(wDriveUnsupportedReason, 2558); PD_AT(sFullLengthDeviceModel, 2560);
+PD_AT(bOEMID, 2608); PD_AT(wPCIVendorID, 2610); PD_AT(wPCISSVendorID, 2612);
+#undef PD_AT
+
+#define LD_AT(field, offset) static_assert(offsetof(LOGICAL_DRIVE_STATUS, field) == (offset))
+LD_AT(wMissingDriveCount, 5); LD_AT(dwBlocksLeftToRecover, 421); LD_AT(bMediaExchanged, 535);
+LD_AT(bExpandFailure, 537); LD_AT(bUnitFlags, 538); LD_AT(pbBigReplacementDriveMap, 811);
+LD_AT(bBigDriveRebuilding, 987); LD_AT(qwBigBlocksLeftToRecover, 988); LD_AT(wExtendedDriveRebuilding, 1002);
+LD_AT(wOffsetToExtendedDriveFailureMap, 1004); LD_AT(wOffsetToExtendedReplacementDriveMap, 1006);
+LD_AT(wOffsetToExtendedActiveSpareMap, 1008); LD_AT(wOffsetToDriveRebuildPercentage, 1016);
+LD_AT(wMaximumPhysicalDevicesSupported, 1018); LD_AT(dwTotalStructureLength, 1020); LD_AT(bEncryptionFlags, 1026);
+LD_AT(bRedundantCablingFlags, 1027); LD_AT(dwFixedStructureLength, 1044); LD_AT(bAdditionalEncryptionFlags, 1051);
+LD_AT(bManagedSEDVolumeFlags, 1056);
+#undef LD_AT
+
+#define BP_AT(field, offset) static_assert(offsetof(SENSE_BUS_PARAMETERS, field) == (offset))
+BP_AT(bInquiryValid, 36); BP_AT(bPhysicalBox, 105); BP_AT(alarmData, 107); BP_AT(wConnectionFlags, 128);
+BP_AT(pbBigInstalledDriveMap, 216); BP_AT(bBayCount, 266); BP_AT(bExpanderCount, 267);
+BP_AT(sChassisSerialNumber, 268); BP_AT(bSEPCount, 324); BP_AT(bSEPDeviceTypes, 325); BP_AT(wSEPDeviceNumbers, 341);
+BP_AT(wExpanderDeviceNumbers, 373); BP_AT(wOffsetToExtendedInstalledDriveMap, 405); BP_AT(dwTotalStructureLength, 412);
+BP_AT(wMaximumPhysicalDevicesSupported, 418); BP_AT(bRedundantPathPresentMap, 423); BP_AT(bRedundantPathFailureMap, 424);
+BP_AT(bActivePathNumber, 425); BP_AT(sMultiPathPort, 426); BP_AT(bMultiPathBox, 442); BP_AT(dwFixedStructureLength, 482);
+BP_AT(sLongConnectorName, 1210); BP_AT(bActivePathMap, 1274); BP_AT(bConnectorMap, 1275); BP_AT(ubmBackplaneInfo, 1276);
+#undef BP_AT
+
+static_assert(offsetof(LOGICAL_DRIVE_CONFIG, signature) == 0);
+static_assert(offsetof(LOGICAL_DRIVE_CONFIG, wAssignedDrives) == 10);
+static_assert(offsetof(LOGICAL_DRIVE_CONFIG, wFaultToleranceMode) == 12);
+static_assert(offsetof(LOGICAL_DRIVE_CONFIG, qwBigBlocksInLogicalDrive) == 16);
+static_assert(offsetof(LOGICAL_DRIVE_CONFIG, bMoreUnitFlags) == 26);
+static_assert(offsetof(LOGICAL_DRIVE_CONFIG, bConfigurationFlags) == 57);
+static_assert(offsetof(LOGICAL_DRIVE_CONFIG, dwBlocksPerDrive) == 78);
+static_assert(offsetof(LOGICAL_DRIVE_CONFIG, qwExtendedBlocksPerDrive) == 242);
+static_assert(offsetof(LOGICAL_DRIVE_CONFIG, wOffsetToExtendedSpareAssignmentMap) == 252);
+static_assert(offsetof(LOGICAL_DRIVE_CONFIG, wMaximumPhysicalDevicesSupported) == 260);
 static_assert(offsetof(LU_CACHE_STATS, qwReadCacheHits) == 8);
 static_assert(offsetof(LU_CACHE_STATS, qwWriteCacheMissesSkip) == 64);
 static_assert(offsetof(LU_CACHE_STATS, qwReadCacheMissesTotal) == 76);

@@ -4,10 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "pavl_bytes.h"
 #include "ppavl_debug.h"
 #include "ppavl_discovery.h"
-#include "pavl_bytes.h"
 #include "ptelm_features.h"
 #include "ptelm_properties.h"
 #include "telm_pprivate.h"

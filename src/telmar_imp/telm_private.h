@@ -44,6 +44,7 @@ inline constexpr VK_DWORD kCDAValidDefaultPowerMode = 0x10000;
 inline constexpr VK_DWORD kCDAValidSurfaceStatus = 0x20000;
 inline constexpr VK_DWORD kCDAValidEraseStatus = 0x40000;
 inline constexpr VK_DWORD kCDAValidMNPStatus = 0x80000;
+inline constexpr VK_DWORD kCDAValidEnclosures = 0x100000;
 inline constexpr VK_DWORD kCDAValidDefaultDiscoveryConfiguration = 0x200000;
 inline constexpr VK_DWORD kCDAValidFeaturePages = 0x400000;
 inline constexpr VK_DWORD kCDAValidExpansionAbility = 0x800000;
@@ -58,9 +59,11 @@ inline constexpr VK_DWORD kCDAValidManagedSEDMasterKeyIdentifier = 0x80000000;
 
 // Validity word 2 (flags[2]): the derived model.
 inline constexpr VK_DWORD kCDAModelArraysBuilt = 0x1;
+inline constexpr VK_DWORD kCDAModelFirstUnusedLDFound = 0x2;
 
 // Indexes of the validity words.
 inline constexpr size_t kCDAFlagsBuffers = 0;
+inline constexpr size_t kCDAFlagsModel = 2;
 inline constexpr size_t kCDAFlagsCount = 8;
 
 // Outcome of a BMIC request with sense, decoded for the caller.
@@ -181,37 +184,6 @@ typedef struct _CDA_LOGICAL_DRIVE_STATUS {
     VK_BYTE pbExtendedActiveSpareMap[48];
     VK_BYTE pbDriveRebuildPercentage[384];
 } CDA_LOGICAL_DRIVE_STATUS;
-
-typedef struct _BOX_INQUIRY_DATA {
-    VK_BYTE bPeripheralType;
-    VK_BYTE bRMB;
-    VK_BYTE bVersions;
-    VK_BYTE bMisc;
-    VK_BYTE bAdditionalLength;
-    VK_RESERVED reserved[2];
-    VK_BYTE bSupportBits;
-    char sVendorID[8];
-    char sProductID[16];
-    char sProductRevision[4];
-} BOX_INQUIRY_DATA;
-
-typedef struct _ALARM_STRUCTURE {
-    VK_BYTE bAlarmStatus;
-    VK_BYTE bTemperatureStatus;
-    VK_BYTE bValidAlarmBits;
-    VK_WORD wAlarmCount;
-    VK_WORD wSpecificAlarmCounts[8];
-} ALARM_STRUCTURE;
-
-typedef struct _UBM_BACKPLANE_INFO {
-    VK_BYTE bImageVersionMajor;
-    VK_BYTE bImageVersionMinor;
-    VK_WORD wPCIVendorID;
-    VK_DWORD dwManagerDeviceCode;
-    char sPartNumber[32];
-    char sProductString[32];
-    VK_BYTE bProgrammingCapabilities;
-} UBM_BACKPLANE_INFO;
 
 // Compact copy of SENSE BUS PARAMETERS (BMIC 0x65).
 typedef struct _CDA_SENSE_BUS_PARAMETERS {
@@ -507,7 +479,44 @@ static_assert(offsetof(SENSE_FEATURE_PAGE_E_COMMAND_SUB_PAGE_7_BP_DISCOVERY_PROT
 
 // Physical-drive record bits.
 inline constexpr VK_WORD kPDRecordIdentifyValid = 0x1;
+inline constexpr VK_WORD kPDRecordUsageAssigned = 0x2;
 inline constexpr VK_WORD kPDRecordDrive = 0x4;
+inline constexpr VK_WORD kPDRecordNonDisk = 0x8;
+inline constexpr VK_WORD kPDRecordPresent = 0x10;
+inline constexpr VK_WORD kPDRecordBootConnector = 0x20;
+inline constexpr VK_WORD kPDRecordConnectorModeMismatch = 0x40;
+inline constexpr VK_WORD kPDRecordInstalled = 0x80;
+
+// Logical-drive record bits.
+inline constexpr VK_DWORD kLDRecordConfigValid = 0x1;
+inline constexpr VK_DWORD kLDRecordOriginalConfigValid = 0x2;
+inline constexpr VK_DWORD kLDRecordIdentifyValid = 0x4;
+inline constexpr VK_DWORD kLDRecordStatusValid = 0x8;
+inline constexpr VK_DWORD kLDRecordLUCacheStatsValid = 0x10;
+inline constexpr VK_DWORD kLDRecordLUCacheSenseValid = 0x20;
+inline constexpr VK_DWORD kLDRecordExists = 0x100;
+inline constexpr VK_DWORD kLDRecordRoleData = 0x200;
+inline constexpr VK_DWORD kLDRecordRoleLUCache = 0x400;
+inline constexpr VK_DWORD kLDRecordRoleSplitMirrorPrimary = 0x800;
+inline constexpr VK_DWORD kLDRecordRoleSplitMirrorBackup = 0x1000;
+inline constexpr VK_DWORD kLDRecordRoleSplitMirrorOrphan = 0x2000;
+inline constexpr VK_DWORD kLDRecordRoleMask = 0x3F00; // the exists bit and the role bits
+inline constexpr VK_DWORD kLDRecordUnsupportedConfigVersion = 0x4000;
+inline constexpr VK_DWORD kLDRecordLUCacheBits = 0x8000;
+inline constexpr VK_DWORD kLDRecordAcceleratorMask = 0xE0000;
+inline constexpr VK_DWORD kLDRecordAcceleratorNone = 0x20000;
+inline constexpr VK_DWORD kLDRecordAcceleratorControllerCache = 0x40000;
+inline constexpr VK_DWORD kLDRecordAcceleratorLUCache = 0x60000;
+inline constexpr VK_DWORD kLDRecordAcceleratorIOBypass = 0x80000;
+
+// Array record flags: the type in bits 0-2 (the logical-drive type numbering), then attributes.
+inline constexpr VK_BYTE kArrayRecordTypeMask = 0x07;
+inline constexpr VK_BYTE kArrayRecordIOBypass = 0x08;
+inline constexpr VK_BYTE kArrayRecordIndependentAcceleration = 0x10;
+inline constexpr VK_BYTE kArrayRecordBootConnector = 0x20;
+
+// Extra LUNs a multi-LUN drive may have besides the first.
+inline constexpr VK_BYTE kMaxPhysicalDriveLunsSupported = 4;
 
 typedef struct _PhysicalDriveRecord {
     VK_WORD flags;
@@ -872,6 +881,35 @@ VK_BOOL VK_RequestCBEKMSStatus(PCDA cda, MANAGED_SED_KMS_STATUS* kms_status);
 // LU cache read (BMIC 0xC1, LUN 1): sub-command 0 configuration, 1 statistics, 3 RAM information.
 VK_BOOL _VK_RequestLUCacheInfoBuffer(PCDA cda, VK_WORD ld_number, VK_DWORD subcommand, void* buffer,
                                      VK_DWORD buffer_size);
+
+// ---- Drive and logical-drive records (per-record loaders and their raw readers) ----------------
+
+// Raw readers into the caller's buffer; they zero it first and take no lock.
+VK_BOOL VK_GetIdentifyPhysicalDriveBuffer(PCDA cda, VK_WORD pd_number, PHYSICAL_DRIVE_STATUS* buffer);
+VK_BOOL VK_GetSenseConfigurationBuffer(PCDA cda, VK_WORD ld_number, LOGICAL_DRIVE_CONFIG* buffer);
+VK_BOOL VK_GetSenseLogicalDriveStatusBuffer(PCDA cda, VK_WORD ld_number, LOGICAL_DRIVE_STATUS* buffer);
+// A new tracked buffer of `buffer_size` bytes read with 0x12, or NULL; freed with VK_free.
+VK_BYTE* __VK_GetSenseLogicalDriveStatusBufferWithSize(PCDA cda, VK_WORD ld_number, VK_DWORD buffer_size);
+// The whole status reply (read twice when it is longer than the default), or NULL; freed with VK_free.
+// Its dwTotalStructureLength never exceeds the bytes it holds.
+VK_BYTE* _VK_GetCompleteSenseLogicalDriveStatusBuffer(PCDA cda, VK_WORD ld_number);
+VK_BOOL __VK_GetPhysicalDriveRecordLunInfo(PCDA cda, VK_WORD pd_number, VK_BYTE lun_number,
+                                           PhysicalDriveLunInfo* pd_lun_info);
+
+// Split-mirror helpers of the array model.
+VK_WORD __VK_FindSplitMirrorSibling(PCDA cda, VK_DWORD ld_signature, VK_DWORD sibling_signature);
+VK_BOOL __VK_CheckSplitMirrorSiblingMatch(PCDA cda, VK_WORD left_ld_number, VK_WORD right_ld_number);
+VK_BOOL __VK_DriveIsInstalled(PCDA cda, VK_WORD pd_number, VK_BOOL drive_present);
+
+// Whether the array of `ld_record` holds an owned foreign self-encrypting drive.
+VK_BOOL __VK_IsLogicalDriveArraySEDForeign(PCDA cda, LogicalDriveRecord* ld_record);
+
+PN_EXTERN_C_END
+
+// The recovery question that marks express-local encryption: 255 printable characters and a NUL.
+extern const char kControllerEncryptionExpressModeQuestion[256];
+
+PN_EXTERN_C_BEGIN
 
 // Walks a feature-page reply (`reply_size` bytes received, starting header included) into `pages`,
 // which it zeroes first.
