@@ -52,6 +52,77 @@ typedef void* PCDA;
 #define kRAID60 0x07
 #define kRAID1Triple 0x08
 #define kRAID10Triple 0x09
+
+/* PHY-rate word of VK_ControllerSupportsPhyRates. */
+#define kDefaultPhyRateMask 0x00FF
+#define kSupportedMaxPhyRateMask 0xFF00
+#define kSupportedMaxPhyRateShift 8
+#define kSupportedMaxPhyRate6G 0x04
+#define kSupportedMaxPhyRate12G 0x08
+#define kSupportedMaxPhyRate24G 0x10
+#define DEFAULT_PHY_RATE(w) ((VK_BYTE)((w)&kDefaultPhyRateMask))
+#define SUPPORTED_MAX_PHY_RATES(w) ((VK_BYTE)(((w)&kSupportedMaxPhyRateMask) >> kSupportedMaxPhyRateShift))
+
+/* Transformation word of VK_ControllerSupportsTransformations: the controller's own bits and two
+ * that the library adds. */
+#define kControllerSupportsArrayExpansion 0x00000001
+#define kControllerSupportsStripeMigration 0x00000002
+#define kControllerSupportsRAIDMigration 0x00000004
+#define kControllerSupportsLogicalDriveExtension 0x00000008
+#define kControllerSupportsPowerlessTransformations 0x00000020
+#define kControllerSupportsArrayDriveSwap 0x40000000
+#define kControllerSupportsLogicalDriveMove 0x80000000
+
+/* Key-cache support word of VK_ControllerEncryptionKeyCacheSupport. */
+#define kControllerEncryptionKeyCacheSupportMinRetryAttemptsMask 0x000000000000FFFFULL
+#define kControllerEncryptionKeyCacheSupportMaxRetryAttemptsMask 0x00000000FFFF0000ULL
+#define kControllerEncryptionKeyCacheSupportMinRetryIntervalMask 0x0000FFFF00000000ULL
+#define kControllerEncryptionKeyCacheSupportMaxRetryIntervalMask 0xFFFF000000000000ULL
+#define kControllerEncryptionKeyCacheSupportMinRetryAttemptsBitShift 0
+#define kControllerEncryptionKeyCacheSupportMaxRetryAttemptsBitShift 16
+#define kControllerEncryptionKeyCacheSupportMinRetryIntervalBitShift 32
+#define kControllerEncryptionKeyCacheSupportMaxRetryIntervalBitShift 48
+#define ENCRYPTION_KEY_CACHE_SUPPORT_MIN_ATTEMPTS(w)                                                           \
+    ((VK_WORD)(((w)&kControllerEncryptionKeyCacheSupportMinRetryAttemptsMask) >>                             \
+               kControllerEncryptionKeyCacheSupportMinRetryAttemptsBitShift))
+#define ENCRYPTION_KEY_CACHE_SUPPORT_MAX_ATTEMPTS(w)                                                           \
+    ((VK_WORD)(((w)&kControllerEncryptionKeyCacheSupportMaxRetryAttemptsMask) >>                             \
+               kControllerEncryptionKeyCacheSupportMaxRetryAttemptsBitShift))
+#define ENCRYPTION_KEY_CACHE_SUPPORT_MIN_INTERVAL(w)                                                           \
+    ((VK_WORD)(((w)&kControllerEncryptionKeyCacheSupportMinRetryIntervalMask) >>                             \
+               kControllerEncryptionKeyCacheSupportMinRetryIntervalBitShift))
+#define ENCRYPTION_KEY_CACHE_SUPPORT_MAX_INTERVAL(w)                                                           \
+    ((VK_WORD)(((w)&kControllerEncryptionKeyCacheSupportMaxRetryIntervalMask) >>                             \
+               kControllerEncryptionKeyCacheSupportMaxRetryIntervalBitShift))
+#define ENCRYPTION_KEY_CACHE_MAX_ATTEMPTS_SUPPORTED(w) (ENCRYPTION_KEY_CACHE_SUPPORT_MAX_ATTEMPTS(w) > 0)
+#define ENCRYPTION_KEY_CACHE_INTERVAL_SUPPORTED(w) (ENCRYPTION_KEY_CACHE_SUPPORT_MAX_INTERVAL(w) > 0)
+
+/* Enabled-feature word of VK_GetControllerEncryptionEnabledFeatures: bit n is bit n % 8 of feature
+ * byte n / 8. */
+#define kEncryptionFeatureUserRoles 0x0000000000000001ULL
+#define kEncryptionFeaturePasswordRecovery 0x0000000000000002ULL
+#define kEncryptionFeatureSetUserPassword 0x0000000000000004ULL
+#define kEncryptionFeatureFirmwareLock 0x0000000000000008ULL
+#define kEncryptionFeatureDisableEncryption 0x0000000000000010ULL
+#define kEncryptionFeatureAllowPlaintextVolumes 0x0000000000000020ULL
+#define kEncryptionFeatureRemoteKeyManager 0x0000000000000040ULL
+#define kEncryptionFeatureLocalKeyManager 0x0000000000000080ULL
+#define kEncryptionFeatureExpressLocalEncryption 0x0000000000000100ULL
+#define kEncryptionFeatureConvertToEncrypted 0x0000000000000200ULL
+#define kEncryptionFeatureEncodeVolume 0x0000000000000400ULL
+#define kEncryptionFeatureDriveRekey 0x0000000000000800ULL
+#define kEncryptionFeatureDataRekey 0x0000000000001000ULL
+#define kEncryptionFeatureMasterKeyRekey 0x0000000000002000ULL
+#define kEncryptionFeatureVolatileKeys 0x0000000000004000ULL
+#define kEncryptionFeatureKeyCache 0x0000000000008000ULL
+#define kEncryptionFeatureBootPassword 0x0000000000010000ULL
+#define kEncryptionFeatureBootTimeRemoteAuth 0x0000000000020000ULL
+#define kEncryptionFeatureCryptoErase 0x0000000000040000ULL
+#define kEncryptionFeatureImportForeignKeys 0x0000000000080000ULL
+#define kEncryptionFeaturePauseResumeBootPassword 0x0000000000100000ULL
+#define kEncryptionFeatureKeyManagerConversion 0x0000000000200000ULL
+#define kEncryptionFeatureClearEncryption 0x0000000000400000ULL
+#define kEncryptionFeatureConvertToPlaintext 0x0000000000800000ULL
 #define IS_PARITY_RAID(raid_level)                                                                           \
     ((raid_level) == kRAID5 || (raid_level) == kRAID50 || (raid_level) == kRAID6 || (raid_level) == kRAID60)
 
@@ -212,6 +283,34 @@ VK_API VK_DWORD _VK_GetControllerMaxStripSizeSupport(PCDA cda, VK_BYTE size_type
 VK_API VK_DWORD _VK_GetControllerMinStripSizeSupport(PCDA cda, VK_BYTE size_type);
 VK_API VK_DWORD _VK_GetControllerMaxNVMeStripSize(PCDA cda);
 VK_API VK_DWORD _VK_GetControllerLUCacheStripSizeSupport(PCDA cda, VK_BYTE size_type);
+
+/* Capability words. */
+VK_API VK_DWORD VK_GetControllerSupportFlags(PCDA cda);
+VK_API VK_BOOL VK_ControllerSupportsLUCacheRAIDPolicy(PCDA cda, VK_BYTE raid_level, VK_BYTE write_policy);
+VK_API VK_WORD VK_ControllerSupportsPhyRates(PCDA cda);
+VK_API VK_BOOL __VK_PowerModeSupported(PCDA cda, VK_WORD power_mode);
+VK_API VK_BOOL VK_ControllerSupportsPowerModeNone(PCDA cda);
+VK_API VK_BOOL VK_ControllerSupportsPowerModeMin(PCDA cda);
+VK_API VK_BOOL VK_ControllerSupportsPowerModeBalanced(PCDA cda);
+VK_API VK_BOOL VK_ControllerSupportsPowerModeMax(PCDA cda);
+VK_API VK_DWORD VK_ControllerSupportsTransformations(PCDA cda);
+/* Bytes of memory for transformations. */
+VK_API VK_QWORD VK_GetControllerTransformationMemorySize(PCDA cda);
+VK_API VK_BOOL VK_ControllerSupportsRequeryCommand(PCDA cda);
+
+/* Encryption capabilities. */
+VK_API VK_BOOL VK_ControllerSupportsEncryptionKeyCache(PCDA cda);
+VK_API VK_QWORD VK_ControllerEncryptionKeyCacheSupport(PCDA cda);
+VK_API VK_QWORD VK_GetControllerEncryptionEnabledFeatures(PCDA cda);
+
+/* Operating modes and RAID levels. A controller in HBA mode, or switching to it, supports no RAID
+ * level. */
+VK_API VK_BOOL VK_ControllerSupportsVeskHBAMode(PCDA cda);
+VK_API VK_BOOL VK_ControllerSupportsMixedMode(PCDA cda);
+VK_API VK_BOOL VK_ControllerSupportsIRP(PCDA cda);
+VK_API VK_BOOL VK_ControllerSupportsRAIDLevel(PCDA cda, VK_BYTE raid_level);
+/* Spares per logical drive; 0 unless the controller runs in RAID or mixed mode. */
+VK_API VK_WORD VK_ControllerSupportsMaxSpareDriveCount(PCDA cda);
 
 PN_EXTERN_C_END
 

@@ -1,4 +1,5 @@
-/* Controller identity and inventory: names, versions, serial number, slot and PCI data, sizes. */
+/* Controller properties: identity and inventory, connectors, operating and power modes, manufacturing
+ * data, sensors and backup power. */
 #ifndef PTELM_PROPERTIES_H
 #define PTELM_PROPERTIES_H
 
@@ -108,6 +109,298 @@ VK_API VK_WORD VK_GetControllerSystemPropertySize(PCDA cda, VK_BYTE property_id)
 /* 0 copied; otherwise the descriptor's result code (2: buffer too small). */
 VK_API VK_BYTE VK_GetControllerSystemProperty(PCDA cda, VK_BYTE property_id, void* property_buffer,
                                               VK_DWORD property_buffer_size);
+
+PN_EXTERN_C_END
+
+/* ---- Connectors ------------------------------------------------------------------------------ */
+
+/* Connector modes of CONTROLLER_CONNECTOR_INFO. */
+#define kConnectorModeRAID 0
+#define kConnectorModeHBA 1
+#define kConnectorModeMixed 2
+#define kConnectorModeUnknown 3
+
+/* Index of no connector (_VK_GetConnectorIndexFromNumber). */
+#define kInvalidConnectorIndex 0xFFFF
+
+typedef struct _CONTROLLER_CONNECTOR_INFO {
+    VK_BOOL is_external_connector;
+    VK_BOOL is_boot_connector;
+    VK_UINT64 phy_map;
+    VK_BYTE SASAddress[8];
+    VK_BYTE connector_number;
+    char connector_name[9];
+    VK_BYTE current_connector_mode;
+    VK_BYTE pending_connector_mode;
+    VK_BOOL connector_supports_RAID_mode;
+    VK_BOOL connector_supports_HBA_mode;
+    VK_BOOL connector_supports_mixed_mode;
+    VK_BYTE connector_max_allowed_phy_rate;
+    VK_UINT64 active_phy_map;
+    VK_BOOL is_active_phy_map_valid;
+} CONTROLLER_CONNECTOR_INFO, *PCONTROLLER_CONNECTOR_INFO;
+
+/* Discovery configuration of one connector. */
+typedef struct _CONNECTOR_DISCOVERY_CONFIGURATION {
+    VK_BYTE discovery_protocol;
+    VK_BYTE target_count;
+} CONNECTOR_DISCOVERY_CONFIGURATION, *PCONNECTOR_DISCOVERY_CONFIGURATION;
+
+#define kConnectorDiscoveryProtocolAutoDetect 0
+#define kConnectorDiscoveryProtocolUBM 1
+#define kConnectorDiscoveryProtocolSGPIO 2
+#define kConnectorDiscoveryProtocolVPP 6
+#define kConnectorDiscoveryProtocolDirectAttachedCable 7
+#define kConnectorDiscoveryProtocolUnknown 0xFF
+
+#define kConnectorDirectAttachTargetCountNotApplicable 0
+#define kConnectorDirectAttachTargetCountUnknown 0xFF
+
+/* Results of the discovery-configuration getters. */
+#define kGetConnectorDiscoveryConfigurationSuccess 0
+#define kGetConnectorDiscoveryConfigurationInvalidArgument 1
+#define kGetConnectorDiscoveryConfigurationNotSupported 2
+#define kGetConnectorDiscoveryConfigurationInvalidConnectorIndex 3
+#define kGetConnectorDiscoveryConfigurationFailed 4
+
+/* VK_GetConnectorDiscoveryProtocolSupport. */
+#define kConnectorSupportsDiscoveryProtocolAutoDetect 0x01
+#define kConnectorSupportsDiscoveryProtocolUBM 0x02
+#define kConnectorSupportsDiscoveryProtocolSGPIO 0x04
+#define kConnectorSupportsDiscoveryProtocolVPP 0x40
+#define kConnectorSupportsDiscoveryProtocolDirectAttachedCable 0x80
+
+/* VK_GetConnectorDirectAttachTargetCountSupport. */
+#define kConnectorSupportsTargetCount1 0x01
+#define kConnectorSupportsTargetCount2 0x02
+#define kConnectorSupportsTargetCount4 0x04
+#define kConnectorSupportsTargetCount8 0x08
+#define CONNECTOR_SUPPORTS_ONE_DIRECT_ATTACHED_CABLE_TARGET(s) (((s)&kConnectorSupportsTargetCount1) != 0)
+#define CONNECTOR_SUPPORTS_TWO_DIRECT_ATTACHED_CABLE_TARGETS(s) (((s)&kConnectorSupportsTargetCount2) != 0)
+#define CONNECTOR_SUPPORTS_FOUR_DIRECT_ATTACHED_CABLE_TARGETS(s) (((s)&kConnectorSupportsTargetCount4) != 0)
+#define CONNECTOR_SUPPORTS_EIGHT_DIRECT_ATTACHED_CABLE_TARGETS(s) (((s)&kConnectorSupportsTargetCount8) != 0)
+
+/* Connector counts word of VK_GetControllerConnectorCounts. */
+#define kControllerConnectorCountInternalMask 0x00FF
+#define kControllerConnectorCountExternalMask 0xFF00
+#define kControllerConnectorCountExternalShift 8
+
+/* Walks the connector indexes of a controller, internal connectors first. */
+#define FOREACH_CONNECTOR(cda, index)                                                                          \
+    for ((index) = 0; (index) < VK_GetControllerTotalConnectorCount(cda); ++(index))
+
+/* PHY rate codes. */
+#define kPhyRate1G 0x08
+#define kPhyRate3G 0x09
+#define kPhyRate6G 0x0A
+#define kPhyRate12G 0x0B
+#define kPhyRate24G 0x0C
+
+/* LU cache write policies. */
+#define kLUCacheWritePolicyReadOnly 0x0001
+#define kLUCacheWritePolicyWriteThru 0x0002
+#define kLUCacheWritePolicyWriteBack 0x0003
+
+/* ---- Controller mode word -------------------------------------------------------------------- */
+
+#define kControllerModeCurrentMask 0x0007
+#define kControllerModeCurrentUnknown 0x0001
+#define kControllerModeCurrentRAID 0x0002
+#define kControllerModeCurrentHBA 0x0003
+#define kControllerModeCurrentMixed 0x0004
+#define kControllerModePendingMask 0x0038
+#define kControllerModePendingUnknown 0x0008
+#define kControllerModePendingRAID 0x0010
+#define kControllerModePendingHBA 0x0018
+#define kControllerModePendingMixed 0x0020
+#define kControllerModeSupportsMask 0x01C0
+#define kControllerModeSupportsHBAMode 0x0040
+#define kControllerModeSupportsVeskHBAMode 0x0080
+#define kControllerModeSupportsMixedMode 0x0100
+
+/* ---- Power-mode word ------------------------------------------------------------------------- */
+
+#define kPowerModeCurrentMask 0x0003
+#define kPowerModeCurrentInvalid 0
+#define kPowerModeCurrentMin 0x0001
+#define kPowerModeCurrentBalanced 0x0002
+#define kPowerModeCurrentMax 0x0003
+#define kPowerModePendingMask 0x000C
+#define kPowerModePendingInvalid 0
+#define kPowerModePendingMin 0x0004
+#define kPowerModePendingBalanced 0x0008
+#define kPowerModePendingMax 0x000C
+#define kPowerModeWarningMask 0x07F0
+#define kPowerModeWarningRebootRequired 0x0010
+#define kPowerModeWarningTemp 0x0020
+#define kPowerModeWarningNewMode 0x0040
+#define kPowerModeWarningConfigChange 0x0080
+#define kPowerModeWarningRebootPower 0x0100
+#define kPowerModeWarningRebootPerformance 0x0200
+#define kPowerModeWarningColdBootRequired 0x0400
+#define kSupportedPowerModesMask 0x3800
+#define kPowerModeNoneSupported 0
+#define kPowerModeMinSupported 0x0800
+#define kPowerModeBalancedSupported 0x1000
+#define kPowerModeMaxSupported 0x2000
+#define kDefaultPowerModeMask 0xC000
+#define kPowerModeDefaultInvalid 0
+#define kPowerModeDefaultMin 0x4000
+#define kPowerModeDefaultBalanced 0x8000
+#define kPowerModeDefaultMax 0xC000
+
+/* VK_GetControllerSurvivalPowerMode. */
+#define kControllerSurvivalPowerModeDisabled 0
+#define kControllerSurvivalPowerModeEnabled 1
+#define kControllerSurvivalPowerModeInvalid 0xFF
+
+/* ---- Manufacturing data, sensors, cache and backup power ------------------------------------- */
+
+#pragma pack(push, 1)
+typedef struct _VK_CONTROLLER_MANUFACTURING_DATA {
+    VK_BYTE WWID[8];
+    char serial_number[16];
+    char spare_part_number[16];
+    VK_BYTE wellness_log[12];
+    VK_BYTE revision;
+    char part_number[16];
+} VK_CONTROLLER_MANUFACTURING_DATA, *PVK_CONTROLLER_MANUFACTURING_DATA;
+#pragma pack(pop)
+
+typedef struct _CONTROLLER_TEMPERATURE_SENSOR_INFO {
+    VK_UINT32 current_reading;
+    VK_UINT32 max_reading;
+    VK_BYTE location;
+    VK_UINT32 critical_threshold;
+    VK_UINT32 caution_threshold;
+    VK_UINT32 warning_threshold;
+    VK_BYTE sensor_index;
+} CONTROLLER_TEMPERATURE_SENSOR_INFO, *PCONTROLLER_TEMPERATURE_SENSOR_INFO;
+
+#define kControllerTemperatureSensorLocationInletAmbient 0
+#define kControllerTemperatureSensorLocationChipASIC 1
+#define kControllerTemperatureSensorLocationTop 2
+#define kControllerTemperatureSensorLocationBottom 3
+#define kControllerTemperatureSensorLocationFront 4
+#define kControllerTemperatureSensorLocationBack 5
+#define kControllerTemperatureSensorLocationCache 6
+
+/* Selectors of VK_GetControllerTemperatureSensorInfo. */
+#define kGetControllerTemperatureSensorLocation 0
+#define kGetControllerTemperatureSensorReading 1
+#define kGetControllerTemperatureSensorMaxReading 2
+
+#define kBackupPowerSourceTypeNone 0
+#define kBackupPowerSourceTypeCapacitor 1
+#define kBackupPowerSourceTypeBattery 2
+#define kBackupPowerSourceTypeVeskBattery 3
+#define kBackupPowerSourceTypeUnknown 0xFF
+
+/* Backup power counts word; each count saturates at 255. */
+#define kBackupPowerSourceCountMask 0xFF
+#define kInstalledBackupPowerSourcesMask 0xFF00
+#define kInstalledBackupPowerSourcesShift 8
+#define kFailedBackupPowerSourcesMask 0xFF0000
+#define kFailedBackupPowerSourcesShift 16
+#define kBackupPowerSourceResultMask 0xFF000000
+#define kBackupPowerSourceResultShift 24
+#define kBackupPowerSourceCountsSuccessful 1
+#define kBackupPowerSourceCountsUnavailable 0
+#define TOTAL_BACKUP_POWER_SOURCE_COUNT(w) ((VK_BYTE)((w)&kBackupPowerSourceCountMask))
+#define INSTALLED_BACKUP_POWER_SOURCE_COUNT(w)                                                                 \
+    ((VK_BYTE)(((w)&kInstalledBackupPowerSourcesMask) >> kInstalledBackupPowerSourcesShift))
+#define FAILED_BACKUP_POWER_SOURCE_COUNT(w)                                                                    \
+    ((VK_BYTE)(((w)&kFailedBackupPowerSourcesMask) >> kFailedBackupPowerSourcesShift))
+#define BACKUP_POWER_SOURCE_COUNT_RESULT(w)                                                                    \
+    ((VK_BYTE)(((w)&kBackupPowerSourceResultMask) >> kBackupPowerSourceResultShift))
+
+PN_EXTERN_C_BEGIN
+
+/* Connectors, addressed by index: internal ones first. */
+VK_API VK_BOOL VK_GetControllerConnectorInfo(PCDA cda, VK_WORD connector_index, PCONTROLLER_CONNECTOR_INFO info);
+VK_API VK_BOOL VK_ConnectorCurrentModeIsRAID(PCDA cda, VK_WORD connector_index);
+VK_API VK_BOOL VK_ConnectorCurrentModeIsHBA(PCDA cda, VK_WORD connector_index);
+VK_API VK_BOOL VK_ConnectorCurrentModeIsMixed(PCDA cda, VK_WORD connector_index);
+VK_API VK_BOOL VK_ConnectorCurrentModeIsUnknown(PCDA cda, VK_WORD connector_index);
+VK_API VK_BOOL VK_ConnectorPendingModeIsRAID(PCDA cda, VK_WORD connector_index);
+VK_API VK_BOOL VK_ConnectorPendingModeIsHBA(PCDA cda, VK_WORD connector_index);
+VK_API VK_BOOL VK_ConnectorPendingModeIsMixed(PCDA cda, VK_WORD connector_index);
+VK_API VK_BOOL VK_ConnectorPendingModeIsUnknown(PCDA cda, VK_WORD connector_index);
+VK_API VK_BOOL __VK_ConnectorCurrentModeIs(PCDA cda, VK_WORD connector_index, VK_BYTE mode);
+VK_API VK_BOOL __VK_ConnectorPendingModeIs(PCDA cda, VK_WORD connector_index, VK_BYTE mode);
+VK_API VK_BOOL VK_ConnectorIsBootConnector(PCDA cda, VK_WORD connector_index);
+VK_API VK_WORD _VK_GetConnectorIndexFromNumber(PCDA cda, VK_BYTE connector_number);
+VK_API VK_BYTE _VK_GetConnectorNumberFromIndex(PCDA cda, VK_WORD connector_index);
+VK_API VK_BYTE VK_GetConnectorActiveDiscoveryConfiguration(PCDA cda, VK_WORD connector_index,
+                                                           PCONNECTOR_DISCOVERY_CONFIGURATION configuration);
+VK_API VK_BYTE VK_GetConnectorPendingDiscoveryConfiguration(PCDA cda, VK_WORD connector_index,
+                                                            PCONNECTOR_DISCOVERY_CONFIGURATION configuration);
+VK_API VK_BYTE VK_GetConnectorDefaultDiscoveryConfiguration(PCDA cda, VK_WORD connector_index,
+                                                            PCONNECTOR_DISCOVERY_CONFIGURATION configuration);
+VK_API VK_BYTE VK_GetConnectorDiscoveryProtocolSupport(PCDA cda, VK_WORD connector_index);
+VK_API VK_BYTE VK_GetConnectorDirectAttachTargetCountSupport(PCDA cda, VK_WORD connector_index);
+VK_API VK_BYTE VK_GetConnectorPhyCount(PCDA cda, VK_WORD connector_index);
+/* 0x1 one PHY, 0x2 two PHYs, 0x4 four PHYs per link. */
+VK_API VK_BYTE _VK_GetConnectorAllowedLinkWidths(PCDA cda);
+VK_API VK_WORD VK_GetControllerConnectorCounts(PCDA cda);
+VK_API VK_WORD VK_GetControllerTotalConnectorCount(PCDA cda);
+VK_API VK_WORD VK_GetControllerInternalConnectorCount(PCDA cda);
+VK_API VK_WORD VK_GetControllerExternalConnectorCount(PCDA cda);
+
+/* Controller mode word; 0 when the controller cannot be identified. */
+VK_API VK_WORD VK_GetControllerModeInfo(PCDA cda);
+VK_API VK_BOOL __VK_ControllerCurrentModeIs(PCDA cda, VK_WORD mode);
+VK_API VK_BOOL __VK_ControllerPendingModeIs(PCDA cda, VK_WORD mode);
+VK_API VK_BOOL VK_ControllerCurrentModeIsRAID(PCDA cda);
+VK_API VK_BOOL VK_ControllerCurrentModeIsHBA(PCDA cda);
+VK_API VK_BOOL VK_ControllerCurrentModeIsMixed(PCDA cda);
+VK_API VK_BOOL VK_ControllerCurrentModeIsUnknown(PCDA cda);
+VK_API VK_BOOL VK_ControllerPendingModeIsRAID(PCDA cda);
+VK_API VK_BOOL VK_ControllerPendingModeIsHBA(PCDA cda);
+VK_API VK_BOOL VK_ControllerPendingModeIsMixed(PCDA cda);
+VK_API VK_BOOL VK_ControllerPendingModeIsUnknown(PCDA cda);
+
+/* Power-mode word. A warning predicate is true only when its warning is the only one. */
+VK_API VK_WORD VK_GetPowerModeInformation(PCDA cda);
+VK_API VK_BOOL __VK_CurrentPowerModeIs(PCDA cda, VK_WORD mode);
+VK_API VK_BOOL __VK_PendingPowerModeIs(PCDA cda, VK_WORD mode);
+VK_API VK_BOOL __VK_PowerModeWarning(PCDA cda, VK_WORD warning);
+VK_API VK_BOOL VK_CurrentPowerModeIsInvalid(PCDA cda);
+VK_API VK_BOOL VK_CurrentPowerModeIsMin(PCDA cda);
+VK_API VK_BOOL VK_CurrentPowerModeIsBalanced(PCDA cda);
+VK_API VK_BOOL VK_CurrentPowerModeIsMax(PCDA cda);
+VK_API VK_BOOL VK_PendingPowerModeIsInvalid(PCDA cda);
+VK_API VK_BOOL VK_PendingPowerModeIsMin(PCDA cda);
+VK_API VK_BOOL VK_PendingPowerModeIsBalanced(PCDA cda);
+VK_API VK_BOOL VK_PendingPowerModeIsMax(PCDA cda);
+VK_API VK_BOOL VK_PowerModeWarningRebootRequired(PCDA cda);
+VK_API VK_BOOL VK_PowerModeWarningTemp(PCDA cda);
+VK_API VK_BOOL VK_PowerModeWarningNewMode(PCDA cda);
+VK_API VK_BOOL VK_PowerModeWarningConfigChange(PCDA cda);
+VK_API VK_BOOL VK_PowerModeWarningRebootPower(PCDA cda);
+VK_API VK_BOOL VK_PowerModeWarningRebootPerformance(PCDA cda);
+VK_API VK_BYTE VK_GetControllerSurvivalPowerMode(PCDA cda);
+
+/* Manufacturing data: the standard record (OEM id 0 only), or the OEM form in a block that the
+ * caller frees with VK_free (69 bytes for OEM id 0, else the 256 bytes as read). */
+VK_API VK_BOOL VK_GetControllerManufacturingData(PCDA cda, VK_CONTROLLER_MANUFACTURING_DATA* manufacturing_data);
+VK_API void* VK_GetControllerOEMManufacturingData(PCDA cda, VK_BYTE* data_type, VK_BYTE* revision);
+
+/* Temperature sensors; every call reads the controller afresh. */
+VK_API VK_DWORD VK_GetControllerTemperatureSensorCount(PCDA cda);
+VK_API VK_DWORD VK_GetControllerTemperatureSensorLocation(PCDA cda, VK_DWORD sensor_index);
+VK_API VK_DWORD VK_GetControllerTemperatureSensorReading(PCDA cda, VK_DWORD sensor_index);
+VK_API VK_DWORD VK_GetControllerTemperatureSensorMaxReading(PCDA cda, VK_DWORD sensor_index);
+VK_API VK_DWORD VK_GetControllerTemperatureSensorInfo(PCDA cda, VK_DWORD sensor_index, VK_BYTE temp_info_type);
+/* The valid sensors, or NULL; release with VK_DestroyControllerTemperatureSensorsInfo. */
+VK_API PCONTROLLER_TEMPERATURE_SENSOR_INFO VK_GetControllerTemperatureSensorsInfo(PCDA cda,
+                                                                                  VK_DWORD* number_of_sensors);
+VK_API void VK_DestroyControllerTemperatureSensorsInfo(PCONTROLLER_TEMPERATURE_SENSOR_INFO sensors_info);
+
+VK_API VK_WORD VK_GetControllerTotalCacheSize(PCDA cda);
+VK_API VK_WORD VK_GetControllerBatteryBackedCacheSize(PCDA cda);
+VK_API VK_BYTE VK_GetControllerBackupPowerSourceType(PCDA cda);
+VK_API VK_DWORD VK_GetControllerBackupPowerSourceCounts(PCDA cda);
 
 PN_EXTERN_C_END
 

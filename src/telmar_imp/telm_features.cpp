@@ -1,6 +1,7 @@
 // Feature pages and the capability predicates built on them and on the older IDENTIFY flags.
 #include <algorithm>
 #include <cstddef>
+#include <cstdlib>
 #include <cstring>
 
 #include "pavl_bytes.h"
@@ -8,6 +9,7 @@
 #include "ppavl_discovery.h"
 #include "ptelm_features.h"
 #include "ptelm_properties.h"
+#include "telm_pprivate.h"
 #include "telm_private.h"
 #include "telm_prop_decode.h"
 
@@ -748,6 +750,374 @@ VK_BOOL VK_ControllerSupportsMaxPayloadSize(PCDA cda) {
 #undef ID_FEATURE
 #undef ID_EXTRA
 #undef ID_EVEN_MORE_GATED
+
+// ---- Capability words, encryption capabilities, operating modes and RAID levels ------------------
+
+namespace {
+
+// Feature pages read, or nothing: `with_pages` answers when the controller offers them and they load,
+// `legacy` from IDENTIFY when it does not offer them.
+template <typename Result, typename WithPages, typename Legacy>
+Result PagesOrIdentifyValue(PCDA cda, WithPages with_pages, Legacy legacy) {
+    if (cda == nullptr) {
+        return 0;
+    }
+    CDALock guard(cda);
+    _CDA* c = _VK_CDA(cda);
+    if (VK_ControllerFeaturePagesSupported(cda)) {
+        return VK_RequestFeaturePages(cda) ? static_cast<Result>(with_pages(c->sense_feature)) : 0;
+    }
+    return VK_RequestIdentifyControllerBuffer(cda) ? static_cast<Result>(legacy(c->identify_controller_buffer)) : 0;
+}
+
+// Running firmware revision "N.NN" read as its leading number and third character.
+bool FirmwareTakesRequery(const char* version) {
+    if (version[0] == '\0') {
+        return false;
+    }
+    const long major = std::strtol(version, nullptr, 10);
+    if (major > 4) {
+        return true;
+    }
+    return major == 4 && std::strlen(version) > 2 && version[2] > '4';
+}
+
+} // namespace
+
+VK_DWORD VK_GetControllerSupportFlags(PCDA cda) {
+    if (cda == nullptr) {
+        return 0;
+    }
+    CDALock guard(cda);
+    VK_DWORD flags = 0;
+    if (VK_ControllerFeaturePagesSupported(cda) && VK_RequestFeaturePages(cda)) {
+        const SENSE_FEATURE_PAGES& p = _VK_CDA(cda)->sense_feature;
+        // The erase page orders its bits RAID, HBA, mixed; the word orders them RAID, mixed, HBA.
+        auto by_mode = [](VK_BYTE support, VK_DWORD raid, VK_DWORD mixed, VK_DWORD hba) {
+            return ((support & 0x01) ? raid : 0) | ((support & 0x04) ? mixed : 0) | ((support & 0x02) ? hba : 0);
+        };
+        flags |= by_mode(p.page_background_erase.bSanitizeEraseSupport, kControllerSupportsSanitizeOnRAID,
+                         kControllerSupportsSanitizeOnMixed, kControllerSupportsSanitizeOnHBA);
+        flags |= by_mode(p.page_background_erase.bWriteEraseSupport, kControllerSupportsDriveEraseOnRAID,
+                         kControllerSupportsDriveEraseOnMixed, kControllerSupportsDriveEraseOnHBA);
+        if (p.page_drive.bFlags2 & 0x01) {
+            flags |= kControllerSupportsHBAModeLEDs;
+        }
+        if ((p.page_power_management.bSurvivalModeFlag & 0x07) == 0x03) {
+            flags |= kControllerSupportsConfigurableSurvivalMode;
+        }
+        if (p.page_connectivity.bFlags & 0x01) {
+            flags |= kControllerSupportsDualDomain;
+        }
+        if (p.page_set_controller_params.dwFlags1 & 0x01) {
+            flags |= kControllerSupportsRuntimeConnectorModeChange;
+        }
+    }
+    if (VK_ControllerSupports2TBDrives(cda)) {
+        flags |= kControllerSupportsGreaterThan2TiBDrives;
+    }
+    return flags;
+}
+
+VK_BOOL VK_ControllerSupportsLUCacheRAIDPolicy(PCDA cda, VK_BYTE raid_level, VK_BYTE write_policy) {
+    if (cda == nullptr) {
+        return kFalse;
+    }
+    CDALock guard(cda);
+    _CDA* c = _VK_CDA(cda);
+    VK_BYTE version = 0;
+    VK_BYTE enabled = 0;
+    if (VK_ControllerFeaturePagesSupported(cda)) {
+        if (VK_RequestFeaturePages(cda)) {
+            version = c->sense_feature.page_lu_cache.bLUCacheVersion;
+            enabled = c->sense_feature.page_lu_cache.bFlags;
+        }
+    } else if (VK_RequestIdentifyControllerBuffer(cda)) {
+        version = c->identify_controller_buffer.pbFeaturesSupported[7];
+        enabled = c->identify_controller_buffer.pbFeaturesSupported[6];
+    }
+    const bool write_back = write_policy == kLUCacheWritePolicyWriteBack;
+    const bool write_through = write_policy == kLUCacheWritePolicyWriteThru;
+    if (!(write_back && version == 2) && !(write_through && (version == 1 || version == 2))) {
+        return kFalse;
+    }
+    bool allowed = false;
+    switch (raid_level) {
+    case kRAID0:
+        allowed = enabled & 0x01;
+        break;
+    case kRAID1:
+    case kRAID10:
+        allowed = enabled & 0x02;
+        break;
+    case kRAID5:
+        allowed = write_back ? (enabled & 0x10) : (enabled & 0x04);
+        break;
+    case kRAID50:
+        allowed = write_through && (enabled & 0x04);
+        break;
+    case kRAID6:
+    case kRAID60:
+        allowed = enabled & 0x08;
+        break;
+    default:
+        break;
+    }
+    return allowed ? kTrue : kFalse;
+}
+
+VK_WORD VK_ControllerSupportsPhyRates(PCDA cda) {
+    if (cda == nullptr) {
+        return 0;
+    }
+    CDALock guard(cda);
+    if (!VK_ControllerFeaturePagesSupported(cda) || !VK_RequestFeaturePages(cda)) {
+        return 0;
+    }
+    const auto& page = _VK_CDA(cda)->sense_feature.page_connectivity;
+    if (!(page.bFlags2 & 0x02)) {
+        return 0;
+    }
+    const VK_BYTE default_rate = page.bHighRateDefault >= kPhyRate1G ? page.bHighRateDefault : 0;
+    return static_cast<VK_WORD>(page.bHighRateBitmap << kSupportedMaxPhyRateShift | default_rate);
+}
+
+VK_BOOL __VK_PowerModeSupported(PCDA cda, VK_WORD power_mode) {
+    return (VK_GetPowerModeInformation(cda) & power_mode) == power_mode ? kTrue : kFalse;
+}
+
+VK_BOOL VK_ControllerSupportsPowerModeNone(PCDA cda) {
+    return (VK_GetPowerModeInformation(cda) & kSupportedPowerModesMask) == 0 ? kTrue : kFalse;
+}
+
+VK_BOOL VK_ControllerSupportsPowerModeMin(PCDA cda) {
+    return __VK_PowerModeSupported(cda, kPowerModeMinSupported);
+}
+
+VK_BOOL VK_ControllerSupportsPowerModeBalanced(PCDA cda) {
+    return __VK_PowerModeSupported(cda, kPowerModeBalancedSupported);
+}
+
+VK_BOOL VK_ControllerSupportsPowerModeMax(PCDA cda) {
+    return __VK_PowerModeSupported(cda, kPowerModeMaxSupported);
+}
+
+VK_DWORD VK_ControllerSupportsTransformations(PCDA cda) {
+    if (cda == nullptr) {
+        return 0;
+    }
+    CDALock guard(cda);
+    _CDA* c = _VK_CDA(cda);
+    VK_DWORD supported = 0;
+    if (VK_RequestSenseExpansionAbilityBuffer(cda)) {
+        supported = pavlin::ByteView(&c->sense_expansion_ability_buffer, sizeof(SENSE_EXPANSION_ABILITY))
+                        .le32(offsetof(SENSE_EXPANSION_ABILITY, dwSupportFlags))
+                        .value_or(0);
+    }
+    if (supported & (kControllerSupportsLogicalDriveMove | kControllerSupportsArrayDriveSwap)) {
+        PN_DebugLog(1, 0,
+                    "%s:%d: Assertion '!(supported & ( kControllerSupportsLogicalDriveMove | "
+                    "kControllerSupportsArrayDriveSwap ))' failed: Controller reported a bit which conflicts with "
+                    "an internal bit\n",
+                    __func__, __LINE__);
+    }
+    if (VK_ControllerSupportsAdvancedCapacityExpansion(cda)) {
+        supported |= kControllerSupportsArrayDriveSwap;
+    }
+    const bool move = PagesOrIdentifyValue<VK_DWORD>(
+        cda, [](const SENSE_FEATURE_PAGES& p) { return (p.page_miscellaneous.bFlags2 & 0x08) != 0; },
+        [](const IDENTIFY_CONTROLLER& id) { return AllBits(id.pbFeaturesSupported[4], 0x0C); });
+    if (move) {
+        supported |= kControllerSupportsLogicalDriveMove;
+    }
+    return supported;
+}
+
+VK_QWORD VK_GetControllerTransformationMemorySize(PCDA cda) {
+    if (cda == nullptr) {
+        return 0;
+    }
+    CDALock guard(cda);
+    _CDA* c = _VK_CDA(cda);
+    if (!VK_RequestSenseExpansionAbilityBuffer(cda)) {
+        return 0;
+    }
+    const VK_QWORD kib = pavlin::ByteView(&c->sense_expansion_ability_buffer, sizeof(SENSE_EXPANSION_ABILITY))
+                             .le32(offsetof(SENSE_EXPANSION_ABILITY, dwExpansionMemorySize))
+                             .value_or(0);
+    VK_QWORD bytes = kib * 1024;
+    if (VK_ControllerFeaturePagesSupported(cda) &&
+        (!VK_RequestFeaturePages(cda) || !(c->sense_feature.page_miscellaneous.bFlags1 & 0x02))) {
+        bytes = std::min<VK_QWORD>(bytes, 0xFFFF);
+    }
+    return bytes;
+}
+
+VK_BOOL VK_ControllerSupportsRequeryCommand(PCDA cda) {
+    if (cda == nullptr) {
+        return kFalse;
+    }
+    CDALock guard(cda);
+    _CDA* c = _VK_CDA(cda);
+    if (VK_ControllerFeaturePagesSupported(cda)) {
+        return (VK_RequestFeaturePages(cda) && (c->sense_feature.page_perform_device_mgmt.dwDetailBitsSupported & 0x01))
+                   ? kTrue
+                   : kFalse;
+    }
+    if (ControllerProtocol(c->controller_handle) == kProtocolTypeSIS) {
+        return kTrue;
+    }
+    if (c->controller_firmware_feature_version != 4) {
+        return kFalse;
+    }
+    char version[5] = {};
+    VK_GetControllerFirmwareVersion(cda, version, sizeof(version));
+    version[sizeof(version) - 1] = '\0';
+    return FirmwareTakesRequery(version) ? kTrue : kFalse;
+}
+
+VK_BOOL VK_ControllerSupportsEncryptionKeyCache(PCDA cda) {
+    if (cda == nullptr) {
+        return kFalse;
+    }
+    CDALock guard(cda);
+    return (VK_ControllerSupportsEncryption(cda) && VK_RequestEncryptionKekCacheAttributes(cda) &&
+            (_VK_CDA(cda)->encryption_key_cache_attributes.dwSupportedBits & 0x1))
+               ? kTrue
+               : kFalse;
+}
+
+VK_QWORD VK_ControllerEncryptionKeyCacheSupport(PCDA cda) {
+    if (cda == nullptr) {
+        return 0;
+    }
+    CDALock guard(cda);
+    if (!VK_RequestEncryptionKekCacheAttributes(cda)) {
+        PN_DebugLog(1, 0,
+                    "%s:%d: Assertion 'request_encryption_kek_attrs' failed: Failed to get local kek attributes\n",
+                    __func__, __LINE__);
+        return 0;
+    }
+    const ENCRYPTION_LOCAL_KEK_CACHE_ATTRIBUTES& a = _VK_CDA(cda)->encryption_key_cache_attributes;
+    const VK_DWORD supported = a.dwSupportedBits;
+    if (!(supported & 0x1)) {
+        return 0;
+    }
+    VK_QWORD word = 0;
+    if (supported & 0x2) {
+        word |= static_cast<VK_QWORD>(a.wMinRetryAttempts) << kControllerEncryptionKeyCacheSupportMinRetryAttemptsBitShift;
+        word |= static_cast<VK_QWORD>(a.wMaxRetryAttempts) << kControllerEncryptionKeyCacheSupportMaxRetryAttemptsBitShift;
+    }
+    if (supported & 0x4) {
+        word |= static_cast<VK_QWORD>(a.wMinRetryInterval) << kControllerEncryptionKeyCacheSupportMinRetryIntervalBitShift;
+        word |= static_cast<VK_QWORD>(a.wMaxRetryInterval) << kControllerEncryptionKeyCacheSupportMaxRetryIntervalBitShift;
+    }
+    return word;
+}
+
+VK_QWORD VK_GetControllerEncryptionEnabledFeatures(PCDA cda) {
+    if (cda == nullptr) {
+        return 0;
+    }
+    CDALock guard(cda);
+    if (!VK_ControllerSupportsEncryption(cda)) {
+        return 0;
+    }
+    if (VK_ControllerSupportsEncryptionFeatureBreakout(cda)) {
+        if (!VK_RequestEncryptionFeatures(cda)) {
+            return 0;
+        }
+        const pavlin::ByteView features(&_VK_CDA(cda)->encryption_features, sizeof(ENCRYPTION_FEATURES));
+        // The word has room for 8 feature bytes, whatever count the controller claims.
+        const size_t count = std::min<size_t>(features.u8(offsetof(ENCRYPTION_FEATURES, bNumberOfFeatureBytes)).value_or(0), 8);
+        VK_QWORD word = 0;
+        for (size_t i = 0; i < count; ++i) {
+            word |= static_cast<VK_QWORD>(features.u8(offsetof(ENCRYPTION_FEATURES, pbFeatures) + i).value_or(0)) << (8 * i);
+        }
+        return word;
+    }
+    VK_QWORD word = ~static_cast<VK_QWORD>(0);
+    if (!VK_ControllerSupportsEncryptionKeyCache(cda)) {
+        word &= ~kEncryptionFeatureKeyCache;
+    }
+    if (!VK_ControllerSupportsKeyManagerConversion(cda)) {
+        word &= ~kEncryptionFeatureKeyManagerConversion;
+    }
+    return word;
+}
+
+VK_BOOL VK_ControllerSupportsVeskHBAMode(PCDA cda) {
+    return (VK_GetControllerModeInfo(cda) & kControllerModeSupportsVeskHBAMode) ? kTrue : kFalse;
+}
+
+VK_BOOL VK_ControllerSupportsMixedMode(PCDA cda) {
+    return (VK_GetControllerModeInfo(cda) & kControllerModeSupportsMixedMode) ? kTrue : kFalse;
+}
+
+VK_BOOL VK_ControllerSupportsIRP(PCDA cda) {
+    return ((VK_ControllerSupportsRAIDLevel(cda, kRAID6) || VK_ControllerSupportsRAIDLevel(cda, kRAID60)) &&
+            __VK_ControllerSupportsPerformanceSettings(cda))
+               ? kTrue
+               : kFalse;
+}
+
+VK_BOOL VK_ControllerSupportsRAIDLevel(PCDA cda, VK_BYTE raid_level) {
+    if (cda == nullptr) {
+        return kFalse;
+    }
+    CDALock guard(cda);
+    _CDA* c = _VK_CDA(cda);
+    const bool pages = VK_ControllerFeaturePagesSupported(cda) != kFalse;
+    if (!VK_RequestIdentifyControllerBuffer(cda) || (pages && !VK_RequestFeaturePages(cda)) ||
+        VK_ControllerCurrentModeIsHBA(cda) || VK_ControllerPendingModeIsHBA(cda)) {
+        return kFalse;
+    }
+    const VK_DWORD bitmap = c->sense_feature.page_raid.dwRAIDLevelSupportBitmap;
+    const IDENTIFY_CONTROLLER& id = c->identify_controller_buffer;
+    bool supported = false;
+    switch (raid_level) {
+    case kRAID0:
+        supported = !pages || (bitmap & 0x01);
+        break;
+    case kRAID1:
+    case kRAID10:
+        supported = !pages || (bitmap & 0x02);
+        break;
+    case kRAID5:
+        supported = VK_ControllerSupportsParityRAID(cda);
+        break;
+    case kRAID50:
+        supported = pages ? (bitmap & 0x80) : (id.pbFeaturesSupported[1] & 0x08);
+        break;
+    case kRAID6:
+        supported = pages ? (bitmap & 0x10) : (id.bRAID6Support >= 0xC0 && id.bRAID6Support <= 0xC9);
+        break;
+    case kRAID60:
+        supported = pages ? (bitmap & 0x100) : (id.pbFeaturesSupported[1] & 0x20);
+        break;
+    case kRAID1Triple:
+    case kRAID10Triple:
+        supported = VK_ControllerSupportsNWayRAID(cda);
+        break;
+    default:
+        break;
+    }
+    return supported ? kTrue : kFalse;
+}
+
+VK_WORD VK_ControllerSupportsMaxSpareDriveCount(PCDA cda) {
+    if (cda == nullptr) {
+        return 0;
+    }
+    CDALock guard(cda);
+    if (!VK_RequestIdentifyControllerBuffer(cda) ||
+        !(VK_ControllerCurrentModeIsRAID(cda) || VK_ControllerCurrentModeIsMixed(cda))) {
+        return 0;
+    }
+    // A controller that reports no drives per logical drive has no room for spares, not 65,535.
+    const VK_WORD per_logical_drive = _VK_CDA(cda)->identify_controller_buffer.wMaximumPhysicalDrivesPerLogicalUnit;
+    return per_logical_drive == 0 ? 0 : static_cast<VK_WORD>(per_logical_drive - 1);
+}
 
 // ---- RAID drive counts, limits and strip sizes -----------------------------------------------------
 

@@ -1,5 +1,6 @@
 // Who the controller is and what it is built from: names, versions, serial number, slot and PCI
-// data, sizes, world-wide name, error and lockup codes, and the controller's own descriptor.
+// data, sizes, world-wide name, error and lockup codes, and the controller's own descriptor; its
+// operating-mode and power-mode words, manufacturing data, temperature sensors and cache inventory.
 #include <cinttypes>
 #include <cstddef>
 #include <cstdio>
@@ -14,6 +15,11 @@
 #include "ptelm_utils.h"
 #include "telm_private.h"
 #include "telm_prop_decode.h"
+#include <algorithm>
+#include <bit>
+#include <optional>
+#include "ppavl_platform.h"
+#include "telm_prop_replies.h"
 
 namespace telmar::decode {
 
@@ -653,4 +659,642 @@ VK_BYTE VK_GetControllerSystemProperty(PCDA cda, VK_BYTE property_id, void* prop
     }
     std::memcpy(property_buffer, descriptor, size);
     return 0;
+}
+
+// ---- Operating and power modes, manufacturing data, sensors, cache ----------------------------------
+
+using pavlin::ByteView;
+
+namespace telmar {
+
+namespace {
+
+static_assert(offsetof(IDENTIFY_CONTROLLER, bCurrentControllerMode) == 292);
+static_assert(offsetof(CONTROLLER_PARAMETERS, bNVRAMFlags) == 123);
+static_assert(sizeof(GET_POWER_MODE) == 17 && offsetof(GET_POWER_MODE, bSelectedSurvivalMode) == 16);
+static_assert(sizeof(SENSE_SENSORS_INFO_FIXED) == 12 && sizeof(SENSOR_INFO) == 47);
+static_assert(offsetof(SENSOR_INFO, max_since_poweron) == 15 && offsetof(SENSOR_INFO, class_info) == 23);
+static_assert(sizeof(DEFAULT_MANUFACTURING_DATA) == 66 && offsetof(DEFAULT_MANUFACTURING_DATA, part_number) == 51);
+static_assert(sizeof(VK_CONTROLLER_MANUFACTURING_DATA) == 69);
+static_assert(sizeof(CONTROLLER_TEMPERATURE_SENSOR_INFO) == 28 &&
+              offsetof(CONTROLLER_TEMPERATURE_SENSOR_INFO, critical_threshold) == 12 &&
+              offsetof(CONTROLLER_TEMPERATURE_SENSOR_INFO, sensor_index) == 24);
+
+constexpr VK_DWORD kIdentifyLongFlagsValid = 0x00100000; // dwYetMoreControllerFlags
+constexpr VK_DWORD kExtraFlagsMinimumLength = 287;
+constexpr VK_DWORD kExtraFlagPerConnectorModes = 0x1000;
+
+// Mode values of GET_POWER_MODE.
+constexpr VK_DWORD kPowerModeValueMin = 1;
+constexpr VK_DWORD kPowerModeValueBalanced = 2;
+constexpr VK_DWORD kPowerModeValueMax = 4;
+constexpr VK_DWORD kPowerWarningBits = 0x7F;
+
+constexpr size_t kSensorHeaderSize = sizeof(SENSE_SENSORS_INFO_FIXED);
+constexpr size_t kSensorRecordSize = sizeof(SENSOR_INFO);
+
+VK_DWORD IdentifyWord(ByteView identify, size_t offset) {
+    return identify.le32(offset).value_or(0);
+}
+
+// Offset of sensor record `index`, when the whole record lies in the reply.
+std::optional<size_t> SensorRecord(ByteView reply, VK_DWORD index) {
+    const VK_DWORD count = SensorCount(reply);
+    if (index >= count) {
+        return std::nullopt;
+    }
+    const size_t offset = kSensorHeaderSize + static_cast<size_t>(index) * kSensorRecordSize;
+    if (!reply.has(offset, kSensorRecordSize)) {
+        return std::nullopt;
+    }
+    return offset;
+}
+
+} // namespace
+
+bool IdentifyExtraFlagsGateOpen(ByteView identify) {
+    return (IdentifyWord(identify, offsetof(IDENTIFY_CONTROLLER, dwYetMoreControllerFlags)) & kIdentifyLongFlagsValid) &&
+           IdentifyWord(identify, offsetof(IDENTIFY_CONTROLLER, dwFixedStructureLength)) >= kExtraFlagsMinimumLength;
+}
+
+bool IdentifyHasPerConnectorModes(ByteView identify, VK_BYTE feature_version) {
+    return IdentifyExtraFlagsGateOpen(identify) && feature_version > 4 &&
+           (IdentifyWord(identify, offsetof(IDENTIFY_CONTROLLER, dwExtraControllerFlags)) & kExtraFlagPerConnectorModes);
+}
+
+VK_WORD DecodePowerModeReply(ByteView reply) {
+    VK_WORD word = 0;
+    switch (reply.le32(offsetof(GET_POWER_MODE, dwPowerModeConfigured)).value_or(0)) {
+    case kPowerModeValueMin:
+        word |= kPowerModeCurrentMin;
+        break;
+    case kPowerModeValueBalanced:
+        word |= kPowerModeCurrentBalanced;
+        break;
+    case kPowerModeValueMax:
+        word |= kPowerModeCurrentMax;
+        break;
+    default:
+        break;
+    }
+    switch (reply.le32(offsetof(GET_POWER_MODE, dwPowerModeOperational)).value_or(0)) {
+    case kPowerModeValueMin:
+        word |= kPowerModePendingMin;
+        break;
+    case kPowerModeValueBalanced:
+        word |= kPowerModePendingBalanced;
+        break;
+    case kPowerModeValueMax:
+        word |= kPowerModePendingMax;
+        break;
+    default:
+        break;
+    }
+    const VK_DWORD warnings = reply.le32(offsetof(GET_POWER_MODE, dwWarningMap)).value_or(0) & kPowerWarningBits;
+    return static_cast<VK_WORD>(word | (warnings << 4));
+}
+
+VK_DWORD SensorCount(ByteView reply) {
+    return reply.le32(offsetof(SENSE_SENSORS_INFO_FIXED, number_of_sensors)).value_or(0);
+}
+
+VK_DWORD DecodeSensorField(ByteView reply, VK_DWORD sensor_index, SensorField field) {
+    const auto record = SensorRecord(reply, sensor_index);
+    if (!record) {
+        return 0;
+    }
+    switch (field) {
+    case SensorField::kLocation:
+        return reply.u8(*record + offsetof(SENSOR_INFO, location)).value_or(0);
+    case SensorField::kReading:
+        return reply.le32(*record + offsetof(SENSOR_INFO, sensor_status) + offsetof(SENSOR_STATUS, reading)).value_or(0);
+    case SensorField::kMaxReading:
+        return reply.le32(*record + offsetof(SENSOR_INFO, max_since_poweron)).value_or(0);
+    }
+    return 0;
+}
+
+std::vector<CONTROLLER_TEMPERATURE_SENSOR_INFO> DecodeTemperatureSensors(ByteView reply) {
+    std::vector<CONTROLLER_TEMPERATURE_SENSOR_INFO> sensors;
+    const VK_DWORD count = SensorCount(reply);
+    for (VK_DWORD index = 0; index < count; ++index) {
+        const auto record = SensorRecord(reply, index);
+        if (!record) {
+            break; // the records after this one do not fit either
+        }
+        const VK_BYTE sensor_index = reply.u8(*record + offsetof(SENSOR_STATUS, index)).value_or(0xFF);
+        if (sensor_index == 0xFF) {
+            continue;
+        }
+        CONTROLLER_TEMPERATURE_SENSOR_INFO info;
+        std::memset(&info, 0, sizeof(info));
+        const size_t thresholds = *record + offsetof(SENSOR_INFO, class_info);
+        info.location = reply.u8(*record + offsetof(SENSOR_INFO, location)).value_or(0);
+        info.current_reading =
+            reply.le32(*record + offsetof(SENSOR_INFO, sensor_status) + offsetof(SENSOR_STATUS, reading)).value_or(0);
+        info.max_reading = reply.le32(*record + offsetof(SENSOR_INFO, max_since_poweron)).value_or(0);
+        info.critical_threshold = reply.le32(thresholds).value_or(0);
+        info.caution_threshold = reply.le32(thresholds + 4).value_or(0);
+        info.warning_threshold = reply.le32(thresholds + 8).value_or(0);
+        info.sensor_index = sensor_index;
+        sensors.push_back(info);
+    }
+    return sensors;
+}
+
+void DecodeManufacturingData(ByteView reply, VK_CONTROLLER_MANUFACTURING_DATA* record) {
+    std::memset(record, 0, sizeof(*record));
+    // Each text field is 15 characters in the reply; the 16th of the record stays the terminator.
+    reply.copy_to(offsetof(DEFAULT_MANUFACTURING_DATA, WWID), record->WWID, sizeof(record->WWID));
+    reply.copy_to(offsetof(DEFAULT_MANUFACTURING_DATA, serial_number), record->serial_number,
+                  sizeof(record->serial_number) - 1);
+    reply.copy_to(offsetof(DEFAULT_MANUFACTURING_DATA, spare_part_number), record->spare_part_number,
+                  sizeof(record->spare_part_number) - 1);
+    reply.copy_to(offsetof(DEFAULT_MANUFACTURING_DATA, wellness_log), record->wellness_log,
+                  sizeof(record->wellness_log));
+    record->revision = reply.u8(offsetof(DEFAULT_MANUFACTURING_DATA, revision)).value_or(0);
+    reply.copy_to(offsetof(DEFAULT_MANUFACTURING_DATA, part_number), record->part_number,
+                  sizeof(record->part_number) - 1);
+}
+
+VK_WORD DecodeBatteryBackedCacheSize(ByteView cache_status) {
+    const VK_WORD total = cache_status.le16(offsetof(CACHE_CONFIG_STATUS, wTotalMemorySize)).value_or(0);
+    const VK_WORD not_backed =
+        cache_status.le16(offsetof(CACHE_CONFIG_STATUS, wNonBatteryBackedMemorySize)).value_or(0);
+    return (total != 0 && not_backed < total) ? static_cast<VK_WORD>(total - not_backed) : 0;
+}
+
+VK_BYTE DecodeBackupPowerSourceType(ByteView cache_status) {
+    const VK_DWORD fixed_length = cache_status.le32(offsetof(CACHE_CONFIG_STATUS, dwFixedStructureLength)).value_or(0);
+    const auto type = cache_status.u8(offsetof(CACHE_CONFIG_STATUS, bRequiredBackupPowerType));
+    if (fixed_length > offsetof(CACHE_CONFIG_STATUS, bRequiredBackupPowerType) && type &&
+        *type <= kBackupPowerSourceTypeVeskBattery) {
+        return *type;
+    }
+    return kBackupPowerSourceTypeUnknown;
+}
+
+VK_DWORD DecodeBackupPowerSourceCounts(ByteView cache_status) {
+    // Each count has 8 bits in the word: a larger one saturates instead of spilling into its neighbour.
+    auto saturate = [](unsigned count) { return static_cast<VK_DWORD>(std::min(count, 255u)); };
+    const unsigned total = cache_status.le16(offsetof(CACHE_CONFIG_STATUS, wBatteryCount)).value_or(0);
+    const unsigned installed = static_cast<unsigned>(
+        std::popcount(cache_status.le16(offsetof(CACHE_CONFIG_STATUS, wInstalledBatteries)).value_or(0)));
+    const unsigned failed = static_cast<unsigned>(
+        std::popcount(cache_status.le16(offsetof(CACHE_CONFIG_STATUS, wFailedBatteries)).value_or(0)));
+    return saturate(failed) << kFailedBackupPowerSourcesShift | saturate(installed) << kInstalledBackupPowerSourcesShift |
+           saturate(total) |
+           static_cast<VK_DWORD>(kBackupPowerSourceCountsSuccessful) << kBackupPowerSourceResultShift;
+}
+
+} // namespace telmar
+
+using namespace telmar;
+
+namespace {
+
+template <typename T> ByteView ViewOf(const T& member) {
+    return ByteView(&member, sizeof(member));
+}
+
+VK_WORD CurrentModeField(VK_BYTE controller_mode, bool mixed_possible) {
+    switch (controller_mode) {
+    case 0:
+        return kControllerModeCurrentRAID;
+    case 1:
+        return kControllerModeCurrentHBA;
+    case 2:
+        return mixed_possible ? kControllerModeCurrentMixed : kControllerModeCurrentUnknown;
+    default:
+        return kControllerModeCurrentUnknown;
+    }
+}
+
+// Pending mode of a controller whose connectors carry their own modes.
+VK_WORD PendingModeOfConnectors(PCDA cda) {
+    const VK_WORD total = VK_GetControllerTotalConnectorCount(cda);
+    if (total == 0) {
+        PN_DebugLog(1, 0, "%s:%d: Assertion 'num_connectors > 0' failed: Failed to get number of connectors\n",
+                    __func__, __LINE__);
+    }
+    bool any_raid = false, any_hba = false, any_mixed = false;
+    for (VK_WORD index = 0; index < total; ++index) {
+        CONTROLLER_CONNECTOR_INFO info;
+        if (!VK_GetControllerConnectorInfo(cda, index, &info)) {
+            return kControllerModePendingUnknown;
+        }
+        switch (info.pending_connector_mode) {
+        case kConnectorModeRAID:
+            any_raid = true;
+            break;
+        case kConnectorModeHBA:
+            any_hba = true;
+            break;
+        case kConnectorModeMixed:
+            any_mixed = true;
+            break;
+        default:
+            return kControllerModePendingUnknown;
+        }
+    }
+    if (!any_raid && !any_mixed) {
+        return kControllerModePendingHBA;
+    }
+    if (!any_hba && !any_mixed) {
+        return kControllerModePendingRAID;
+    }
+    return kControllerModePendingMixed;
+}
+
+VK_BYTE NVRAMFlags(const _CDA* c) {
+    return ViewOf(c->sense_controller_parameters_buffer).u8(offsetof(CONTROLLER_PARAMETERS, bNVRAMFlags)).value_or(0);
+}
+
+// The bytes of a fresh sensor reply that the reader vouches for: its header and every record it counts.
+struct SensorReply {
+    explicit SensorReply(PCDA cda) : buffer(VK_GetSenseTemperatureSensorInfoBuffer(cda)) {}
+    ~SensorReply() {
+        if (buffer) {
+            VK_free(buffer);
+        }
+    }
+    SensorReply(const SensorReply&) = delete;
+    SensorReply& operator=(const SensorReply&) = delete;
+
+    ByteView view() const {
+        if (!buffer) {
+            return {};
+        }
+        const ByteView header(buffer, sizeof(SENSE_SENSORS_INFO_FIXED));
+        return ByteView(buffer, sizeof(SENSE_SENSORS_INFO_FIXED) +
+                                    static_cast<size_t>(SensorCount(header)) * sizeof(SENSOR_INFO));
+    }
+    VK_BYTE* buffer;
+};
+
+VK_DWORD FreshSensorField(PCDA cda, VK_DWORD sensor_index, telmar::SensorField field) {
+    const SensorReply reply(cda);
+    return DecodeSensorField(reply.view(), sensor_index, field);
+}
+
+} // namespace
+
+// ---- Controller mode word ------------------------------------------------------------------------
+
+VK_WORD VK_GetControllerModeInfo(PCDA cda) {
+    if (cda == nullptr) {
+        return 0;
+    }
+    CDALock guard(cda);
+    if (!VK_RequestIdentifyControllerBuffer(cda)) {
+        return 0;
+    }
+    _CDA* c = _VK_CDA(cda);
+    const ByteView identify = ViewOf(c->identify_controller_buffer);
+    VK_WORD word = 0;
+    if (IdentifyHasPerConnectorModes(identify, c->controller_firmware_feature_version)) {
+        word |= kControllerModeSupportsMixedMode;
+    }
+    if (!VK_ControllerFeaturePagesSupported(cda) &&
+        (IdentifyWord(identify, offsetof(IDENTIFY_CONTROLLER, dwYetMoreControllerFlags)) & 0x02000000)) {
+        word |= kControllerModeSupportsHBAMode;
+        if (IdentifyExtraFlagsGateOpen(identify) &&
+            (IdentifyWord(identify, offsetof(IDENTIFY_CONTROLLER, dwExtraControllerFlags)) & 0x20)) {
+            word |= kControllerModeSupportsVeskHBAMode;
+        }
+    }
+    const VK_BYTE controller_mode = identify.u8(offsetof(IDENTIFY_CONTROLLER, bCurrentControllerMode)).value_or(0xFF);
+    if (word & kControllerModeSupportsMixedMode) {
+        return static_cast<VK_WORD>(word | CurrentModeField(controller_mode, true) | PendingModeOfConnectors(cda));
+    }
+    if (word & kControllerModeSupportsVeskHBAMode) {
+        word |= CurrentModeField(controller_mode, false);
+        if (VK_RequestSenseControllerParametersBuffer(cda)) {
+            const VK_BYTE nvram = NVRAMFlags(c);
+            word |= (nvram & 0x08)   ? kControllerModePendingHBA
+                    : (nvram & 0x04) ? kControllerModePendingMixed
+                                     : kControllerModePendingRAID;
+        }
+        return word;
+    }
+    if (word & kControllerModeSupportsHBAMode) {
+        // The cached copy answers even when the load fails: it is then all zeros, RAID.
+        VK_RequestSenseControllerParametersBuffer(cda);
+        return static_cast<VK_WORD>(word | ((NVRAMFlags(c) & 0x0C)
+                                                ? (kControllerModeCurrentHBA | kControllerModePendingHBA)
+                                                : (kControllerModeCurrentRAID | kControllerModePendingRAID)));
+    }
+    return kControllerModeCurrentRAID | kControllerModePendingRAID;
+}
+
+VK_BOOL __VK_ControllerCurrentModeIs(PCDA cda, VK_WORD mode) {
+    return (VK_GetControllerModeInfo(cda) & kControllerModeCurrentMask) == mode ? kTrue : kFalse;
+}
+
+VK_BOOL __VK_ControllerPendingModeIs(PCDA cda, VK_WORD mode) {
+    return (VK_GetControllerModeInfo(cda) & kControllerModePendingMask) == mode ? kTrue : kFalse;
+}
+
+VK_BOOL VK_ControllerCurrentModeIsRAID(PCDA cda) {
+    return __VK_ControllerCurrentModeIs(cda, kControllerModeCurrentRAID);
+}
+VK_BOOL VK_ControllerCurrentModeIsHBA(PCDA cda) {
+    return __VK_ControllerCurrentModeIs(cda, kControllerModeCurrentHBA);
+}
+VK_BOOL VK_ControllerCurrentModeIsMixed(PCDA cda) {
+    return __VK_ControllerCurrentModeIs(cda, kControllerModeCurrentMixed);
+}
+VK_BOOL VK_ControllerCurrentModeIsUnknown(PCDA cda) {
+    return __VK_ControllerCurrentModeIs(cda, kControllerModeCurrentUnknown);
+}
+VK_BOOL VK_ControllerPendingModeIsRAID(PCDA cda) {
+    return __VK_ControllerPendingModeIs(cda, kControllerModePendingRAID);
+}
+VK_BOOL VK_ControllerPendingModeIsHBA(PCDA cda) {
+    return __VK_ControllerPendingModeIs(cda, kControllerModePendingHBA);
+}
+VK_BOOL VK_ControllerPendingModeIsMixed(PCDA cda) {
+    return __VK_ControllerPendingModeIs(cda, kControllerModePendingMixed);
+}
+VK_BOOL VK_ControllerPendingModeIsUnknown(PCDA cda) {
+    return __VK_ControllerPendingModeIs(cda, kControllerModePendingUnknown);
+}
+
+// ---- Power-mode word -----------------------------------------------------------------------------
+
+VK_WORD VK_GetPowerModeInformation(PCDA cda) {
+    if (cda == nullptr) {
+        return 0;
+    }
+    CDALock guard(cda);
+    _CDA* c = _VK_CDA(cda);
+    const VK_DWORD capabilities = VK_ControllerSupportsPowerModes(cda);
+    VK_WORD word = 0;
+    if (capabilities & 0x1) {
+        word |= kPowerModeMinSupported;
+    }
+    if (capabilities & 0x2) {
+        word |= kPowerModeBalancedSupported;
+    }
+    if (capabilities & 0x4) {
+        word |= kPowerModeMaxSupported;
+    }
+    if (word == 0) {
+        return 0;
+    }
+    if (VK_RequestGetPowerModeBuffer(cda)) {
+        word |= DecodePowerModeReply(ViewOf(c->power_mode_buffer));
+    }
+    VK_WORD default_mode = kPowerModeDefaultInvalid;
+    if (c->controller_firmware_feature_version == 4) {
+        if (word & kPowerModeMaxSupported) {
+            default_mode = kPowerModeDefaultMax;
+        } else {
+            PN_DebugLog(1, 0,
+                        "%s:%d: Assertion 'power_mode_info & 0x2000' failed: Expected controller to support max "
+                        "power mode\n",
+                        __func__, __LINE__);
+        }
+    } else if (VK_RequestGetDefaultPowerModeBuffer(cda)) {
+        const VK_BYTE reported = c->default_power_mode_buffer.bDefaultPowerMode;
+        if ((reported & 0x02) && (word & kPowerModeBalancedSupported)) {
+            default_mode = kPowerModeDefaultBalanced;
+        } else if ((reported & 0x04) && (word & kPowerModeMaxSupported)) {
+            default_mode = kPowerModeDefaultMax;
+        } else if ((reported & 0x01) && (word & kPowerModeMinSupported)) {
+            default_mode = kPowerModeDefaultMin;
+        }
+    }
+    if (default_mode == kPowerModeDefaultInvalid) {
+        default_mode = (word & kPowerModeMaxSupported)        ? kPowerModeDefaultMax
+                       : (word & kPowerModeBalancedSupported) ? kPowerModeDefaultBalanced
+                                                              : kPowerModeDefaultMin;
+    }
+    return static_cast<VK_WORD>(word | default_mode);
+}
+
+VK_BOOL __VK_CurrentPowerModeIs(PCDA cda, VK_WORD mode) {
+    return (VK_GetPowerModeInformation(cda) & kPowerModeCurrentMask) == mode ? kTrue : kFalse;
+}
+
+VK_BOOL __VK_PendingPowerModeIs(PCDA cda, VK_WORD mode) {
+    return (VK_GetPowerModeInformation(cda) & kPowerModePendingMask) == mode ? kTrue : kFalse;
+}
+
+VK_BOOL __VK_PowerModeWarning(PCDA cda, VK_WORD warning) {
+    return (VK_GetPowerModeInformation(cda) & kPowerModeWarningMask) == warning ? kTrue : kFalse;
+}
+
+VK_BOOL VK_CurrentPowerModeIsInvalid(PCDA cda) {
+    return __VK_CurrentPowerModeIs(cda, kPowerModeCurrentInvalid);
+}
+VK_BOOL VK_CurrentPowerModeIsMin(PCDA cda) {
+    return __VK_CurrentPowerModeIs(cda, kPowerModeCurrentMin);
+}
+VK_BOOL VK_CurrentPowerModeIsBalanced(PCDA cda) {
+    return __VK_CurrentPowerModeIs(cda, kPowerModeCurrentBalanced);
+}
+VK_BOOL VK_CurrentPowerModeIsMax(PCDA cda) {
+    return __VK_CurrentPowerModeIs(cda, kPowerModeCurrentMax);
+}
+VK_BOOL VK_PendingPowerModeIsInvalid(PCDA cda) {
+    return __VK_PendingPowerModeIs(cda, kPowerModePendingInvalid);
+}
+VK_BOOL VK_PendingPowerModeIsMin(PCDA cda) {
+    return __VK_PendingPowerModeIs(cda, kPowerModePendingMin);
+}
+VK_BOOL VK_PendingPowerModeIsBalanced(PCDA cda) {
+    return __VK_PendingPowerModeIs(cda, kPowerModePendingBalanced);
+}
+VK_BOOL VK_PendingPowerModeIsMax(PCDA cda) {
+    return __VK_PendingPowerModeIs(cda, kPowerModePendingMax);
+}
+VK_BOOL VK_PowerModeWarningRebootRequired(PCDA cda) {
+    return __VK_PowerModeWarning(cda, kPowerModeWarningRebootRequired);
+}
+VK_BOOL VK_PowerModeWarningTemp(PCDA cda) {
+    return __VK_PowerModeWarning(cda, kPowerModeWarningTemp);
+}
+VK_BOOL VK_PowerModeWarningNewMode(PCDA cda) {
+    return __VK_PowerModeWarning(cda, kPowerModeWarningNewMode);
+}
+VK_BOOL VK_PowerModeWarningConfigChange(PCDA cda) {
+    return __VK_PowerModeWarning(cda, kPowerModeWarningConfigChange);
+}
+VK_BOOL VK_PowerModeWarningRebootPower(PCDA cda) {
+    return __VK_PowerModeWarning(cda, kPowerModeWarningRebootPower);
+}
+VK_BOOL VK_PowerModeWarningRebootPerformance(PCDA cda) {
+    return __VK_PowerModeWarning(cda, kPowerModeWarningRebootPerformance);
+}
+
+VK_BYTE VK_GetControllerSurvivalPowerMode(PCDA cda) {
+    if (cda == nullptr) {
+        return kControllerSurvivalPowerModeInvalid;
+    }
+    CDALock guard(cda);
+    if (!VK_ControllerSupportsSurvivalPowerMode(cda) || !VK_RequestGetPowerModeBuffer(cda)) {
+        return kControllerSurvivalPowerModeInvalid;
+    }
+    switch (_VK_CDA(cda)->power_mode_buffer.bSelectedSurvivalMode) {
+    case 0:
+        return kControllerSurvivalPowerModeDisabled;
+    case 1:
+        return kControllerSurvivalPowerModeEnabled;
+    default:
+        return kControllerSurvivalPowerModeInvalid;
+    }
+}
+
+// ---- Manufacturing data --------------------------------------------------------------------------
+
+VK_BOOL VK_GetControllerManufacturingData(PCDA cda, VK_CONTROLLER_MANUFACTURING_DATA* manufacturing_data) {
+    if (cda == nullptr || manufacturing_data == nullptr) {
+        return kFalse;
+    }
+    CDALock guard(cda);
+    if (_VK_GetControllerOEMID(cda) != 0) {
+        return kFalse;
+    }
+    std::memset(manufacturing_data, 0, sizeof(*manufacturing_data));
+    if (!VK_RequestManufacturingData(cda)) {
+        return kFalse;
+    }
+    DecodeManufacturingData(ViewOf(_VK_CDA(cda)->manufacturing_data_buffer), manufacturing_data);
+    return kTrue;
+}
+
+void* VK_GetControllerOEMManufacturingData(PCDA cda, VK_BYTE* data_type, VK_BYTE* revision) {
+    if (cda == nullptr || data_type == nullptr || revision == nullptr) {
+        return nullptr;
+    }
+    CDALock guard(cda);
+    if (!VK_RequestManufacturingData(cda)) {
+        return nullptr;
+    }
+    const ByteView reply = ViewOf(_VK_CDA(cda)->manufacturing_data_buffer);
+    const VK_BYTE oem_id = _VK_GetControllerOEMID(cda);
+    if (oem_id == 0) {
+        auto* record = static_cast<VK_CONTROLLER_MANUFACTURING_DATA*>(VK_malloc(sizeof(VK_CONTROLLER_MANUFACTURING_DATA)));
+        if (record == nullptr) {
+            return nullptr;
+        }
+        DecodeManufacturingData(reply, record);
+        *data_type = 0;
+        *revision = 0;
+        return record;
+    }
+    auto* block = static_cast<VK_BYTE*>(VK_malloc(kManufacturingDataSize));
+    if (block == nullptr) {
+        return nullptr;
+    }
+    reply.copy_to(0, block, kManufacturingDataSize);
+    *data_type = oem_id;
+    *revision = block[0];
+    return block;
+}
+
+// ---- Temperature sensors -------------------------------------------------------------------------
+
+VK_DWORD VK_GetControllerTemperatureSensorCount(PCDA cda) {
+    const SensorReply reply(cda);
+    return SensorCount(reply.view());
+}
+
+VK_DWORD VK_GetControllerTemperatureSensorLocation(PCDA cda, VK_DWORD sensor_index) {
+    return FreshSensorField(cda, sensor_index, telmar::SensorField::kLocation);
+}
+
+VK_DWORD VK_GetControllerTemperatureSensorReading(PCDA cda, VK_DWORD sensor_index) {
+    return FreshSensorField(cda, sensor_index, telmar::SensorField::kReading);
+}
+
+VK_DWORD VK_GetControllerTemperatureSensorMaxReading(PCDA cda, VK_DWORD sensor_index) {
+    return FreshSensorField(cda, sensor_index, telmar::SensorField::kMaxReading);
+}
+
+VK_DWORD VK_GetControllerTemperatureSensorInfo(PCDA cda, VK_DWORD sensor_index, VK_BYTE temp_info_type) {
+    switch (temp_info_type) {
+    case kGetControllerTemperatureSensorLocation:
+        return VK_GetControllerTemperatureSensorLocation(cda, sensor_index);
+    case kGetControllerTemperatureSensorReading:
+        return VK_GetControllerTemperatureSensorReading(cda, sensor_index);
+    case kGetControllerTemperatureSensorMaxReading:
+        return VK_GetControllerTemperatureSensorMaxReading(cda, sensor_index);
+    default:
+        return 0;
+    }
+}
+
+PCONTROLLER_TEMPERATURE_SENSOR_INFO VK_GetControllerTemperatureSensorsInfo(PCDA cda, VK_DWORD* number_of_sensors) {
+    if (number_of_sensors == nullptr) {
+        return nullptr;
+    }
+    const SensorReply reply(cda);
+    if (reply.buffer == nullptr) {
+        PN_DebugLog(1, 0, "%s:%d: Assertion 'sense_buffer != ((void *)0)' failed: Failed to get controller sensor info\n",
+                    __func__, __LINE__);
+        return nullptr;
+    }
+    if (SensorCount(reply.view()) == 0) {
+        PN_DebugLog(1, 0, "%s:%d: Assertion 'sense_buffer->number_of_sensors > 0' failed: No controller temp sensors "
+                    "found\n", __func__, __LINE__);
+    }
+    const std::vector<CONTROLLER_TEMPERATURE_SENSOR_INFO> sensors = DecodeTemperatureSensors(reply.view());
+    if (sensors.empty()) {
+        PN_DebugLog(1, 0, "%s:%d: Assertion 'valid_sensor_count > 0' failed: No valid controller temp sensors found\n",
+                    __func__, __LINE__);
+        return nullptr;
+    }
+    auto* out = static_cast<PCONTROLLER_TEMPERATURE_SENSOR_INFO>(
+        VK_malloc(sensors.size() * sizeof(CONTROLLER_TEMPERATURE_SENSOR_INFO)));
+    if (out == nullptr) {
+        PN_DebugLog(1, 0, "%s:%d: Assertion 'sensors_info != ((void *)0)' failed: Failed to allocate controller temp "
+                    "sensor info\n", __func__, __LINE__);
+        return nullptr;
+    }
+    std::memcpy(out, sensors.data(), sensors.size() * sizeof(CONTROLLER_TEMPERATURE_SENSOR_INFO));
+    *number_of_sensors = static_cast<VK_DWORD>(sensors.size());
+    return out;
+}
+
+void VK_DestroyControllerTemperatureSensorsInfo(PCONTROLLER_TEMPERATURE_SENSOR_INFO sensors_info) {
+    if (sensors_info != nullptr) {
+        VK_free(sensors_info);
+    }
+}
+
+// ---- Cache and backup power ----------------------------------------------------------------------
+
+namespace {
+
+template <typename Result, typename Decode> Result FromCacheStatus(PCDA cda, Result unavailable, Decode decode) {
+    if (cda == nullptr) {
+        return unavailable;
+    }
+    CDALock guard(cda);
+    if (!VK_RequestSenseCacheConfigStatusBuffer(cda)) {
+        return unavailable;
+    }
+    return decode(ViewOf(_VK_CDA(cda)->sense_cache_config_status_buffer));
+}
+
+} // namespace
+
+VK_WORD VK_GetControllerTotalCacheSize(PCDA cda) {
+    return FromCacheStatus<VK_WORD>(cda, 0, [](ByteView status) {
+        return status.le16(offsetof(CACHE_CONFIG_STATUS, wTotalMemorySize)).value_or(0);
+    });
+}
+
+VK_WORD VK_GetControllerBatteryBackedCacheSize(PCDA cda) {
+    return FromCacheStatus<VK_WORD>(cda, 0, DecodeBatteryBackedCacheSize);
+}
+
+VK_BYTE VK_GetControllerBackupPowerSourceType(PCDA cda) {
+    return FromCacheStatus<VK_BYTE>(cda, kBackupPowerSourceTypeUnknown, DecodeBackupPowerSourceType);
+}
+
+VK_DWORD VK_GetControllerBackupPowerSourceCounts(PCDA cda) {
+    return FromCacheStatus<VK_DWORD>(cda, 0, DecodeBackupPowerSourceCounts);
 }

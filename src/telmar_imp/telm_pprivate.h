@@ -1,0 +1,18 @@
+/* Constants the library shares with the tool. */
+#ifndef TELM_PPRIVATE_H
+#define TELM_PPRIVATE_H
+
+/* Support-flag word of VK_GetControllerSupportFlags. */
+#define kControllerSupportsSanitizeOnRAID 0x00000001
+#define kControllerSupportsSanitizeOnMixed 0x00000002
+#define kControllerSupportsSanitizeOnHBA 0x00000004
+#define kControllerSupportsDriveEraseOnRAID 0x00000008
+#define kControllerSupportsDriveEraseOnMixed 0x00000010
+#define kControllerSupportsDriveEraseOnHBA 0x00000020
+#define kControllerSupportsHBAModeLEDs 0x00000040
+#define kControllerSupportsConfigurableSurvivalMode 0x00000080
+#define kControllerSupportsDualDomain 0x00000100
+#define kControllerSupportsGreaterThan2TiBDrives 0x00000200
+#define kControllerSupportsRuntimeConnectorModeChange 0x00000400
+
+#endif
