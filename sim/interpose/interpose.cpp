@@ -17,10 +17,6 @@
 
 namespace {
 
-using open_fn = int (*)(const char*, int, ...);
-using openat_fn = int (*)(int, const char*, int, ...);
-using open2_fn = int (*)(const char*, int);
-using openat2_fn = int (*)(int, const char*, int);
 using ioctl_fn = int (*)(int, unsigned long, ...);
 
 template <typename F> F next_symbol(const char* name) {
@@ -77,101 +73,96 @@ bool sim_open(int dirfd, const char* path, int flags, int* result) {
     return true;
 }
 
+// The libc entry points of the open family, by how they take their arguments: `At` with a directory
+// descriptor first, `Mode` with a variadic mode after the flags (the fortified __*_2 forms have none).
+template <bool At, bool Mode> struct OpenForm;
+template <> struct OpenForm<false, true> {
+    using fn = int (*)(const char*, int, ...);
+};
+template <> struct OpenForm<true, true> {
+    using fn = int (*)(int, const char*, int, ...);
+};
+template <> struct OpenForm<false, false> {
+    using fn = int (*)(const char*, int);
+};
+template <> struct OpenForm<true, false> {
+    using fn = int (*)(int, const char*, int);
+};
+
+// One exported name of the open family: a simulated node opens here, anything else in libc's own
+// function of the same name, with the arguments that name takes.
+template <const char* Name, bool At, bool Mode>
+int open_shim(int dirfd, const char* path, int flags, mode_t mode) {
+    int fd;
+    if (sim_open(dirfd, path, flags, &fd))
+        return fd;
+    using fn = typename OpenForm<At, Mode>::fn;
+    static fn real = next_symbol<fn>(Name);
+    if constexpr (At && Mode)
+        return real(dirfd, path, flags, mode);
+    else if constexpr (At)
+        return real(dirfd, path, flags);
+    else if constexpr (Mode)
+        return real(path, flags, mode);
+    else
+        return real(path, flags);
+}
+
+constexpr char kOpen[] = "open", kOpen64[] = "open64", kOpenat[] = "openat", kOpenat64[] = "openat64",
+               kOpen2[] = "__open_2", kOpen64_2[] = "__open64_2", kOpenat2[] = "__openat_2",
+               kOpenat64_2[] = "__openat64_2";
+
 } // namespace
 
 extern "C" {
 
-int open(const char* path, int flags, ...) {
-    mode_t mode = 0;
-    if (takes_mode(flags)) {
-        va_list ap;
-        va_start(ap, flags);
-        mode = static_cast<mode_t>(va_arg(ap, int));
-        va_end(ap);
+// The mode is passed only with O_CREAT or O_TMPFILE; each variadic entry point reads its own.
+#define QVSIM_READ_MODE(flags, mode)                                                                    \
+    mode_t mode = 0;                                                                                    \
+    if (takes_mode(flags)) {                                                                            \
+        va_list ap;                                                                                     \
+        va_start(ap, flags);                                                                            \
+        mode = static_cast<mode_t>(va_arg(ap, int));                                                    \
+        va_end(ap);                                                                                     \
     }
-    int fd;
-    if (sim_open(AT_FDCWD, path, flags, &fd))
-        return fd;
-    static open_fn real = next_symbol<open_fn>("open");
-    return real(path, flags, mode);
+
+int open(const char* path, int flags, ...) {
+    QVSIM_READ_MODE(flags, mode)
+    return open_shim<kOpen, false, true>(AT_FDCWD, path, flags, mode);
 }
 
 int open64(const char* path, int flags, ...) {
-    mode_t mode = 0;
-    if (takes_mode(flags)) {
-        va_list ap;
-        va_start(ap, flags);
-        mode = static_cast<mode_t>(va_arg(ap, int));
-        va_end(ap);
-    }
-    int fd;
-    if (sim_open(AT_FDCWD, path, flags, &fd))
-        return fd;
-    static open_fn real = next_symbol<open_fn>("open64");
-    return real(path, flags, mode);
+    QVSIM_READ_MODE(flags, mode)
+    return open_shim<kOpen64, false, true>(AT_FDCWD, path, flags, mode);
 }
 
 int openat(int dirfd, const char* path, int flags, ...) {
-    mode_t mode = 0;
-    if (takes_mode(flags)) {
-        va_list ap;
-        va_start(ap, flags);
-        mode = static_cast<mode_t>(va_arg(ap, int));
-        va_end(ap);
-    }
-    int fd;
-    if (sim_open(dirfd, path, flags, &fd))
-        return fd;
-    static openat_fn real = next_symbol<openat_fn>("openat");
-    return real(dirfd, path, flags, mode);
+    QVSIM_READ_MODE(flags, mode)
+    return open_shim<kOpenat, true, true>(dirfd, path, flags, mode);
 }
 
 int openat64(int dirfd, const char* path, int flags, ...) {
-    mode_t mode = 0;
-    if (takes_mode(flags)) {
-        va_list ap;
-        va_start(ap, flags);
-        mode = static_cast<mode_t>(va_arg(ap, int));
-        va_end(ap);
-    }
-    int fd;
-    if (sim_open(dirfd, path, flags, &fd))
-        return fd;
-    static openat_fn real = next_symbol<openat_fn>("openat64");
-    return real(dirfd, path, flags, mode);
+    QVSIM_READ_MODE(flags, mode)
+    return open_shim<kOpenat64, true, true>(dirfd, path, flags, mode);
 }
+
+#undef QVSIM_READ_MODE
 
 // The fortified entry points that callers compiled with _FORTIFY_SOURCE reach.
 int __open_2(const char* path, int flags) {
-    int fd;
-    if (sim_open(AT_FDCWD, path, flags, &fd))
-        return fd;
-    static open2_fn real = next_symbol<open2_fn>("__open_2");
-    return real(path, flags);
+    return open_shim<kOpen2, false, false>(AT_FDCWD, path, flags, 0);
 }
 
 int __open64_2(const char* path, int flags) {
-    int fd;
-    if (sim_open(AT_FDCWD, path, flags, &fd))
-        return fd;
-    static open2_fn real = next_symbol<open2_fn>("__open64_2");
-    return real(path, flags);
+    return open_shim<kOpen64_2, false, false>(AT_FDCWD, path, flags, 0);
 }
 
 int __openat_2(int dirfd, const char* path, int flags) {
-    int fd;
-    if (sim_open(dirfd, path, flags, &fd))
-        return fd;
-    static openat2_fn real = next_symbol<openat2_fn>("__openat_2");
-    return real(dirfd, path, flags);
+    return open_shim<kOpenat2, true, false>(dirfd, path, flags, 0);
 }
 
 int __openat64_2(int dirfd, const char* path, int flags) {
-    int fd;
-    if (sim_open(dirfd, path, flags, &fd))
-        return fd;
-    static openat2_fn real = next_symbol<openat2_fn>("__openat64_2");
-    return real(dirfd, path, flags);
+    return open_shim<kOpenat64_2, true, false>(dirfd, path, flags, 0);
 }
 
 int ioctl(int fd, unsigned long request, ...) noexcept {

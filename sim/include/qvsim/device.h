@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "qvsim/bytes.h" // the little-endian and hex helpers endpoints use
 #include "qvsim/firmware.h"
 #include "qvsim/scenario.h"
 
@@ -120,14 +121,5 @@ private:
 
 // Builds the devices of a scenario and adds them to the registry.
 void attach_devices(const Scenario& s);
-
-// Little-endian helpers for endpoints.
-std::uint16_t get_le16(const void* p);
-std::uint32_t get_le32(const void* p);
-std::uint64_t get_le64(const void* p);
-void put_le16(void* p, std::uint16_t v);
-void put_le32(void* p, std::uint32_t v);
-void put_le64(void* p, std::uint64_t v);
-std::string hex_bytes(const void* p, std::size_t n); // "12 01 00 ..."
 
 } // namespace qvsim

@@ -1,5 +1,6 @@
 // The simulated controller's diagnostics and controller logs: the BMIC diagnostic sub-commands
-// (0x42: run a test D1, test result D3, diagnostic revision D7, message counters EB, MRAM 84), the
+// (0x42: run a test D1, test result D3, diagnostic revision D7, message counters EB, MRAM 84, host
+// manufacturing record D4, PCIe capability registers D8, CPLD programming D9), the
 // controller log reads (0x77), pause and resume of background activity (0x98, 0x99) and
 // cache-module recovery (0xC3). Every ControllerFirmware answers them from a DiagState.
 //
@@ -21,6 +22,9 @@
 //              "debug_token": {"hex": "0123456789ABCDEF"},
 //              "event_log": {"events": [{"class": 5, "message": "Power on"}], "trailing_bytes": 24,
 //                            "reported_sizes": [400]}},
+//     "pcie": {"registers": "10 00 02 00 ...", "device_status": "0x0010", "link_status": "0x0083"},
+//     "host_mfg": {"signature": "XX", "hex": "5A 51 01"},
+//     "cpld": {"write_length": 8},
 //     "faults": [{"command": "test", "test": "cache", "subtest": "pattern_fill", "nth": 2, "errno": 5},
 //                {"command": "status", "sense": "70 00 05 00 00 00 00 0A 00 00 00 00 24 00"},
 //                {"command": "log", "log": "serial_output", "action": "data", "scsi_status": 8}]
@@ -52,13 +56,23 @@
 // to change between the size read and the data read. A data read returns what lies at its
 // offset, at most its length: short past the end, CHECK CONDITION (05/24/00) from the end on.
 //
+// PCIe (D8, read): the 36 capability-register bytes; `registers` replaces them whole, then
+// `device_status` (offset 10) and `link_status` (offset 18), the controller's own words, are put
+// in little-endian. Default: capability id 0x10, an 8 GT/s x8 link (LinkStatus 0x0083) and no
+// errors, the same for the memory controller at 20. Host manufacturing record (D4, read): 255
+// bytes; `hex` from offset 0 (zero filled), then `signature` written over the first bytes.
+// Default: signature "ZQ". CPLD programming (D9, a 26 CDB with data out): the controller takes
+// `write_length` (8) bytes; fewer is 05/1A/00. Each D4, D8 and D9 that reaches the controller is
+// kept in DiagActivity::requests (CDB, direction, length, time limit, data out).
+//
 // Faults ("faults"): `command` is test, status, revision, counters, mram_write, mram_read, log,
-// pause, resume or recover_cache; `test`/`subtest` narrow test (and status: the test whose result
+// pause, resume, recover_cache, pcie, host_mfg or cpld; `test`/`subtest` narrow test (and status: the test whose result
 // it reads), `log`/`action` (size or data) narrow log, `mram_status` (CDB byte 14) narrows the MRAM
 // commands. `nth` (1-based) and `count` (0: all from nth) as elsewhere; every matching fault counts
 // each command, the first one due fires. Effect: `errno` fails the driver request; `sense` answers
 // CHECK CONDITION (or `scsi_status`) with these bytes; `scsi_status` alone another status without
-// sense; `data_length` cuts the data in (the command still runs). The "fw" faults that name one of
+// sense; `data_length` cuts the data in (the command still runs); for cpld, whose data goes out,
+// it makes the controller report that many bytes taken. The "fw" faults that name one of
 // these BMIC opcodes are checked first.
 #pragma once
 
@@ -87,6 +101,9 @@ inline constexpr std::uint8_t kDiagTestResult = 0xD3;
 inline constexpr std::uint8_t kDiagRevision = 0xD7;
 inline constexpr std::uint8_t kDiagMessageCounters = 0xEB;
 inline constexpr std::uint8_t kDiagMram = 0x84;
+inline constexpr std::uint8_t kDiagHostMfg = 0xD4;
+inline constexpr std::uint8_t kDiagPcieRegisters = 0xD8;
+inline constexpr std::uint8_t kDiagCpld = 0xD9;
 
 // Controller log types (CDB byte 1 of 0x77) and actions (CDB byte 9).
 inline constexpr std::uint8_t kLogCrashDump = 1, kLogSerialOutput = 2, kLogDebugToken = 4, kLogEventLog = 5;
@@ -94,6 +111,9 @@ inline constexpr std::uint8_t kLogActionSize = 0, kLogActionData = 1;
 
 inline constexpr std::size_t kTestResultSize = 16;
 inline constexpr std::size_t kEventRecordSize = 188;
+inline constexpr std::size_t kPcieRegistersSize = 36;
+inline constexpr std::size_t kPcieDeviceStatusOffset = 10, kPcieLinkStatusOffset = 18;
+inline constexpr std::size_t kHostMfgSize = 255;
 
 // One answer to a test run. `test` and `subtest` replace the ids the result reports.
 struct DiagResult {
@@ -166,9 +186,21 @@ struct DiagRun {
     std::uint8_t code = 0;
 };
 
+// One D4, D8 or D9 command as it reached the controller.
+struct DiagRequest {
+    std::uint8_t subcommand = 0; // CDB byte 8
+    Bytes cdb;
+    Direction direction = Direction::kNone;
+    std::size_t length = 0; // data in asked for, or data out sent
+    std::uint32_t timeout_sec = 0;
+    Bytes data_out;
+};
+
 // What the controller did, for tests to look at (not part of the scenario).
 struct DiagActivity {
     std::vector<DiagRun> runs;
+    std::vector<DiagRequest> requests; // D4, D8, D9
+    unsigned cpld_programs = 0;        // D9 commands carried out
     std::optional<std::array<std::uint8_t, kTestResultSize>> last_result;
     Bytes mram; // live contents, made from DiagState::mram at the first MRAM command
     std::vector<std::uint8_t> mram_write_statuses, mram_read_statuses; // CDB byte 14 of each
@@ -185,6 +217,9 @@ struct DiagState {
         std::uint8_t alerts = 0, errors = 0, warnings = 0;
     } message_counters;
     DiagMram mram;
+    std::array<std::uint8_t, kPcieRegistersSize> pcie_registers{};
+    Bytes host_mfg; // kHostMfgSize bytes
+    std::size_t cpld_write_length = 8;
     DiagLog crash_dump, serial_output, debug_token, event_log;
     std::vector<DiagFault> faults;
     DiagActivity activity;
@@ -194,6 +229,10 @@ struct DiagState {
 
     // Adds results for one test and sub-test (after any it has already).
     DiagState& script(std::uint8_t test, std::uint16_t subtest, std::vector<DiagResult> results);
+    // The controller's DeviceStatus and LinkStatus words in pcie_registers.
+    DiagState& set_pcie_status(std::uint16_t device_status, std::uint16_t link_status);
+    // A zeroed record with `signature` at its start.
+    static Bytes host_mfg_record(const std::string& signature);
     DiagLog* log(std::uint8_t type); // nullptr for an unknown type
     const DiagLog* log(std::uint8_t type) const;
 

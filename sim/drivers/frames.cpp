@@ -3,68 +3,43 @@
 #include <algorithm>
 #include <cstring>
 
+#include "qvsim/bytes.h"
+
 namespace qvsim {
-namespace {
-
-std::uint16_t rd16(const std::uint8_t* p) {
-    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-std::uint32_t rd32(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-void wr32(std::uint8_t* p, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-
-std::string hex(std::span<const std::uint8_t> b) {
-    static const char* digits = "0123456789ABCDEF";
-    std::string s;
-    for (std::size_t i = 0; i < b.size(); ++i) {
-        if (i)
-            s += ' ';
-        s += digits[b[i] >> 4];
-        s += digits[b[i] & 15];
-    }
-    return s;
-}
-
-} // namespace
 
 Srb parse_srb_head(const std::uint8_t* p) {
     using namespace srb_off;
     Srb s;
-    s.function = rd32(p + kFunction);
-    s.bus = rd32(p + kBus);
-    s.target = rd32(p + kTargetId);
-    s.lun = rd32(p + kLun);
-    s.timeout = rd32(p + kTimeOutValue);
-    s.flags = rd32(p + kSrbFlags);
-    s.size = rd32(p + kDataTransferLength);
-    s.retry_limit = rd32(p + kRetryLimit);
-    s.cdb_length = rd32(p + kCdbLength);
+    s.function = get_le32(p + kFunction);
+    s.bus = get_le32(p + kBus);
+    s.target = get_le32(p + kTargetId);
+    s.lun = get_le32(p + kLun);
+    s.timeout = get_le32(p + kTimeOutValue);
+    s.flags = get_le32(p + kSrbFlags);
+    s.size = get_le32(p + kDataTransferLength);
+    s.retry_limit = get_le32(p + kRetryLimit);
+    s.cdb_length = get_le32(p + kCdbLength);
     std::memcpy(s.cdb.data(), p + kCdb, s.cdb.size());
-    s.sg_count = rd16(p + kSgCount);
-    s.sg_flags = rd16(p + kSgFlags);
+    s.sg_count = get_le16(p + kSgCount);
+    s.sg_flags = get_le16(p + kSgFlags);
     return s;
 }
 
 void parse_srb_sg(const std::uint8_t* p, Srb& s) {
     using namespace srb_off;
-    s.sg_address = static_cast<std::uint64_t>(rd32(p + kSgAddressLo)) |
-                   (static_cast<std::uint64_t>(rd32(p + kSgAddressHi)) << 32);
-    s.sg_byte_count = rd32(p + kSgByteCount);
+    s.sg_address = static_cast<std::uint64_t>(get_le32(p + kSgAddressLo)) |
+                   (static_cast<std::uint64_t>(get_le32(p + kSgAddressHi)) << 32);
+    s.sg_byte_count = get_le32(p + kSgByteCount);
 }
 
 void write_srb_result(std::uint8_t* p, const SrbResult& r) {
     using namespace srb_result_off;
     std::memset(p, 0, kSrbResultSize);
-    wr32(p + kStatus, r.status);
-    wr32(p + kSrbStatus, r.srb_status);
-    wr32(p + kScsiStatus, r.scsi_status);
-    wr32(p + kDataTransferLength, r.data_transfer_length);
-    wr32(p + kSenseInfoBufferLength, r.sense_length);
+    put_le32(p + kStatus, r.status);
+    put_le32(p + kSrbStatus, r.srb_status);
+    put_le32(p + kScsiStatus, r.scsi_status);
+    put_le32(p + kDataTransferLength, r.data_transfer_length);
+    put_le32(p + kSenseInfoBufferLength, r.sense_length);
     std::copy(r.sense.begin(), r.sense.end(), p + kSenseInfoBuffer);
 }
 
@@ -79,12 +54,12 @@ std::uint8_t csmi_control_code(const Command& cmd) {
 CsmiHeader parse_csmi_header(std::span<const std::uint8_t> f) {
     using namespace csmi_off;
     CsmiHeader h;
-    h.header_length = rd32(&f[kHeaderLength]);
+    h.header_length = get_le32(&f[kHeaderLength]);
     std::memcpy(h.signature.data(), &f[kSignature], h.signature.size());
-    h.timeout = rd32(&f[kTimeout]);
-    h.control_code = rd32(&f[kControlCode]);
-    h.return_code = rd32(&f[kReturnCode]);
-    h.length = rd32(&f[kLength]);
+    h.timeout = get_le32(&f[kTimeout]);
+    h.control_code = get_le32(&f[kControlCode]);
+    h.return_code = get_le32(&f[kReturnCode]);
+    h.length = get_le32(&f[kLength]);
     return h;
 }
 
@@ -97,7 +72,7 @@ std::optional<Command> parse_ssp_frame(std::span<const std::uint8_t> f, std::str
     };
     if (f.size() < kSspFrameSize)
         return fail("SSP frame of " + std::to_string(f.size()) + " bytes, less than 372");
-    const std::uint32_t data_length = rd32(&f[kDataLength]);
+    const std::uint32_t data_length = get_le32(&f[kDataLength]);
     if (data_length > f.size() - kSspFrameSize)
         return fail("SSP data length " + std::to_string(data_length) + " beyond the frame's " +
                     std::to_string(f.size() - kSspFrameSize) + " data bytes");
@@ -108,9 +83,9 @@ std::optional<Command> parse_ssp_frame(std::span<const std::uint8_t> f, std::str
     c.transport = "csmi-ssp";
     c.cdb.assign(f.begin() + kCdb, f.begin() + kCdb + cdb_length);
     std::copy_n(f.begin() + kLun, 8, c.lun_address.begin());
-    c.timeout_sec = rd32(&f[csmi_off::kTimeout]);
+    c.timeout_sec = get_le32(&f[csmi_off::kTimeout]);
     c.sense_capacity = kSspResponseBytes;
-    switch (rd32(&f[kFlags])) {
+    switch (get_le32(&f[kFlags])) {
         case 1:
             c.direction = Direction::kIn;
             break;
@@ -154,7 +129,7 @@ std::vector<std::uint8_t> write_ssp_reply(std::span<const std::uint8_t> frame, c
     } else {
         moved = inner.data_out.size();
     }
-    wr32(&f[kDataBytes], static_cast<std::uint32_t>(r.reported_data_length.value_or(moved)));
+    put_le32(&f[kDataBytes], static_cast<std::uint32_t>(r.reported_data_length.value_or(moved)));
     return f;
 }
 
@@ -171,7 +146,7 @@ std::optional<SmpRequest> parse_smp_frame(std::span<const std::uint8_t> f, std::
     s.port_identifier = f[kPort];
     s.connection_rate = f[kConnectionRate];
     std::copy_n(f.begin() + kDestinationSasAddress, 8, s.sas_address.begin());
-    s.request_length = rd32(&f[kRequestLength]);
+    s.request_length = get_le32(&f[kRequestLength]);
     s.frame_type = f[kRequestFrameType];
     s.function = f[kRequestFunction];
     s.allocated_response_length = f[kAllocatedResponseLength];
@@ -186,7 +161,7 @@ std::vector<std::uint8_t> write_smp_reply(std::span<const std::uint8_t> frame, c
     std::vector<std::uint8_t> f(frame.begin(), frame.end());
     const std::size_t n = std::min(r.additional_response.size(), kSmpAdditionalBytes);
     f[kConnectionStatus] = r.connection_status;
-    wr32(&f[kResponseBytes], r.response_bytes.value_or(static_cast<std::uint32_t>(4 + n)));
+    put_le32(&f[kResponseBytes], r.response_bytes.value_or(static_cast<std::uint32_t>(4 + n)));
     f[kResponseFrameType] = r.frame_type;
     f[kResponseFunction] = r.function;
     f[kFunctionResult] = r.function_result;
@@ -204,33 +179,33 @@ nlohmann::json describe_csmi_frame(std::uint8_t control_code, std::span<const st
         return j;
     const CsmiHeader h = parse_csmi_header(f);
     j["header"] = {
-        {"header_length", h.header_length}, {"signature", hex(h.signature)}, {"timeout", h.timeout},
+        {"header_length", h.header_length}, {"signature", hex_bytes(h.signature)}, {"timeout", h.timeout},
         {"control_code", h.control_code},   {"return_code", h.return_code},  {"length", h.length}};
     if (control_code == kCsmiSspControlCode && f.size() >= kSspFrameSize) {
         using namespace ssp_off;
         j["kind"] = "ssp";
         j["phy"] = f[kPhy];
         j["port"] = f[kPort];
-        j["sas_address"] = hex(f.subspan(kDestinationSasAddress, 8));
-        j["lun"] = hex(f.subspan(kLun, 8));
+        j["sas_address"] = hex_bytes(f.subspan(kDestinationSasAddress, 8));
+        j["lun"] = hex_bytes(f.subspan(kLun, 8));
         j["cdb_length"] = f[kCdbLength];
-        j["cdb"] = hex(f.subspan(kCdb, std::min<std::size_t>(f[kCdbLength], 16)));
-        j["flags"] = rd32(&f[kFlags]);
-        j["data_length"] = rd32(&f[kDataLength]);
+        j["cdb"] = hex_bytes(f.subspan(kCdb, std::min<std::size_t>(f[kCdbLength], 16)));
+        j["flags"] = get_le32(&f[kFlags]);
+        j["data_length"] = get_le32(&f[kDataLength]);
         const std::size_t avail = f.size() - kDataBuffer;
-        const std::size_t n = std::min<std::size_t>({rd32(&f[kDataLength]), avail, 64});
-        if (rd32(&f[kFlags]) == 2 || rd32(&f[kFlags]) == 3)
-            j["data_out_head"] = hex(f.subspan(kDataBuffer, n));
+        const std::size_t n = std::min<std::size_t>({get_le32(&f[kDataLength]), avail, 64});
+        if (get_le32(&f[kFlags]) == 2 || get_le32(&f[kFlags]) == 3)
+            j["data_out_head"] = hex_bytes(f.subspan(kDataBuffer, n));
     } else if (control_code == kCsmiSmpControlCode && f.size() >= kSmpFrameSize) {
         using namespace smp_off;
         j["kind"] = "smp";
         j["phy"] = f[kPhy];
         j["port"] = f[kPort];
-        j["sas_address"] = hex(f.subspan(kDestinationSasAddress, 8));
-        j["request_length"] = rd32(&f[kRequestLength]);
-        j["request_header"] = hex(f.subspan(kRequestFrameType, 4));
-        const std::size_t n = std::min<std::size_t>(rd32(&f[kRequestLength]), 64);
-        j["request_head"] = hex(f.subspan(kAdditionalRequest, n));
+        j["sas_address"] = hex_bytes(f.subspan(kDestinationSasAddress, 8));
+        j["request_length"] = get_le32(&f[kRequestLength]);
+        j["request_header"] = hex_bytes(f.subspan(kRequestFrameType, 4));
+        const std::size_t n = std::min<std::size_t>(get_le32(&f[kRequestLength]), 64);
+        j["request_head"] = hex_bytes(f.subspan(kAdditionalRequest, n));
     }
     return j;
 }

@@ -2,6 +2,7 @@
 
 #include "default_scenario.h"
 
+#include "common/json_fields.h"
 #include "qvsim/fw_state.h"
 
 #include <algorithm>
@@ -18,19 +19,8 @@ namespace {
 
 using nlohmann::json;
 
-[[noreturn]] void fail(const std::string& where, const std::string& what) {
-    throw std::runtime_error("scenario: " + where + ": " + what);
-}
-
-void check_keys(const json& j, std::initializer_list<const char*> allowed, const std::string& where) {
-    if (!j.is_object())
-        fail(where, "expected an object");
-    for (const auto& item : j.items()) {
-        if (std::none_of(allowed.begin(), allowed.end(), [&](const char* k) { return item.key() == k; })) {
-            fail(where, "unknown key \"" + item.key() + "\"");
-        }
-    }
-}
+using json_fields::check_keys;
+using json_fields::fail;
 
 template <typename T> T get(const json& j, const char* key, const std::string& where) {
     try {
@@ -57,16 +47,10 @@ void get_opt(const json& j, const char* key, std::optional<T>* out, const std::s
 }
 
 unsigned long parse_request(const json& v, const std::string& where) {
-    if (v.is_number_unsigned())
-        return v.get<unsigned long>();
-    if (v.is_string()) {
-        const std::string s = v.get<std::string>();
+    if (v.is_number_unsigned() || v.is_string()) {
         try {
-            std::size_t used = 0;
-            unsigned long r = std::stoul(s, &used, 0);
-            if (used == s.size())
-                return r;
-        } catch (const std::exception&) {
+            return json_fields::parse_number(v, where);
+        } catch (const std::runtime_error&) {
         }
     }
     fail(where, "request must be a number or a number in text");

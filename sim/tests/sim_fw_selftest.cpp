@@ -13,8 +13,12 @@
 
 #include "qvsim/fw_state.h"
 #include "qvsim/gtest.h"
+#include "selftest_util.h"
 
 namespace {
+
+using selftest::le;
+using selftest::text;
 
 using qvsim::BmicCdb;
 using qvsim::Bytes;
@@ -57,17 +61,6 @@ Command report_luns(std::uint8_t opcode, std::uint32_t allocation) {
     c.direction = qvsim::Direction::kIn;
     c.data_in_length = allocation;
     return c;
-}
-
-std::uint32_t le(const Bytes& b, std::size_t off, std::size_t width) {
-    std::uint32_t v = 0;
-    for (std::size_t i = 0; i < width; ++i)
-        v |= std::uint32_t(b.at(off + i)) << (8 * i);
-    return v;
-}
-
-std::string text(const Bytes& b, std::size_t off, std::size_t width) {
-    return std::string(b.begin() + std::ptrdiff_t(off), b.begin() + std::ptrdiff_t(off + width));
 }
 
 // A state whose fields all differ from the defaults, so a field written at the wrong offset shows.

@@ -36,20 +36,6 @@ inline std::string data_hex(const void* p, std::size_t n) {
     return hex_bytes(p, kLoggedDataBytes) + " ...";
 }
 
-inline const char* dir_name(Direction d) {
-    switch (d) {
-        case Direction::kNone:
-            return "none";
-        case Direction::kIn:
-            return "in";
-        case Direction::kOut:
-            return "out";
-        case Direction::kBoth:
-            return "both";
-    }
-    return "?";
-}
-
 inline bool reads(Direction d) {
     return d == Direction::kIn || d == Direction::kBoth;
 }

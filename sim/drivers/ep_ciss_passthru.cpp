@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstring>
 
-#include "transport_util.h"
+#include "drivers/endpoint_util.h"
 
 namespace qvsim {
 namespace {

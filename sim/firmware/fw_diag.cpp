@@ -6,6 +6,7 @@
 #include <mutex>
 #include <utility>
 
+#include "qvsim/bytes.h"
 #include "qvsim/fw_diag.h"
 
 namespace qvsim {
@@ -128,16 +129,22 @@ void cut(Reply& r, std::optional<std::size_t> length) {
         r.data_in.resize(*length);
 }
 
-// Runs one command of this area under its faults.
-template <class Run> Reply guarded(DiagState& s, const Match& m, Run&& run) {
+// Runs one command of this area under its faults. A `data_length` fault cuts the data in or, for a
+// command whose `sent_out` bytes go out, makes the controller report that it took fewer.
+template <class Run>
+Reply guarded(DiagState& s, const Match& m, Run&& run, std::optional<std::size_t> sent_out = std::nullopt) {
     const DiagFault* f = firing(s, m);
     if (f) {
         if (auto r = refusal(f->err, f->scsi_status, f->sense))
             return *r;
     }
     Reply r = run();
-    if (f)
+    if (f && sent_out) {
+        if (f->data_length && *f->data_length < *sent_out)
+            r.reported_data_length = *f->data_length;
+    } else if (f) {
         cut(r, f->data_length);
+    }
     return r;
 }
 
@@ -158,13 +165,6 @@ std::uint32_t be(const std::vector<std::uint8_t>& c, std::size_t at, std::size_t
     std::uint32_t v = 0;
     for (std::size_t i = 0; i < width; ++i)
         v = (v << 8) | c[at + i];
-    return v;
-}
-
-std::uint32_t le(const Bytes& b, std::size_t at, std::size_t width) {
-    std::uint32_t v = 0;
-    for (std::size_t i = 0; i < width; ++i)
-        v |= std::uint32_t{b[at + i]} << (8 * i);
     return v;
 }
 
@@ -213,11 +213,9 @@ std::array<std::uint8_t, kTestResultSize> result_bytes(std::uint8_t test, std::u
     out[0] = r.test.value_or(test);
     out[1] = r.code;
     const std::uint16_t sub = r.subtest.value_or(subtest);
-    out[2] = std::uint8_t(sub);
-    out[3] = std::uint8_t(sub >> 8);
+    put_le16(&out[2], sub);
     for (std::size_t p = 0; p < 3; ++p)
-        for (std::size_t i = 0; i < 4; ++i)
-            out[4 + 4 * p + i] = std::uint8_t(r.params[p] >> (8 * i));
+        put_le32(&out[4 + 4 * p], r.params[p]);
     return out;
 }
 
@@ -230,12 +228,12 @@ Reply run_test(ControllerFirmware& fw, const Command& cmd, const BmicCdb&) {
         Match m{"test"};
         if (p.size() >= 8) {
             m.test = p[0];
-            m.subtest = std::uint16_t(le(p, 2, 2));
+            m.subtest = get_le16(&p[2]);
         }
         return guarded(s, m, [&] {
             if (p.size() < 8)
                 return parameter_list_length();
-            const std::uint32_t iteration = le(p, 4, 4);
+            const std::uint32_t iteration = get_le32(&p[4]);
             if (p[1] != 0 || iteration == 0)
                 return invalid_parameter();
             const DiagResult r = next_result(s, *m.test, *m.subtest);
@@ -285,6 +283,57 @@ Reply message_counters(ControllerFirmware& fw, const Command& cmd, const BmicCdb
             const auto& c = s.message_counters;
             return data(Bytes{c.alerts, c.errors, c.warnings});
         });
+    });
+}
+
+// Keeps a D4, D8 or D9 as it reached the controller.
+void keep_request(DiagState& s, const Command& cmd) {
+    DiagRequest q;
+    q.subcommand = diag_subcommand(cmd);
+    q.cdb = cmd.cdb;
+    q.direction = cmd.direction;
+    q.length = cmd.direction == Direction::kOut ? cmd.data_out.size() : cmd.data_in_length;
+    q.timeout_sec = cmd.timeout_sec;
+    q.data_out = cmd.data_out;
+    s.activity.requests.push_back(std::move(q));
+}
+
+// D8: the 36 bytes of PCIe capability registers.
+Reply pcie_registers(ControllerFirmware& fw, const Command& cmd, const BmicCdb&) {
+    return with_state(fw, [&](DiagState& s) {
+        keep_request(s, cmd);
+        if (!plain_diag_cdb(cmd, 0x01))
+            return invalid_field();
+        return guarded(s, Match{"pcie"},
+                       [&] { return data(Bytes(s.pcie_registers.begin(), s.pcie_registers.end())); });
+    });
+}
+
+// D4: the host manufacturing record, read from the board's I2C part (control byte 02).
+Reply host_mfg(ControllerFirmware& fw, const Command& cmd, const BmicCdb&) {
+    return with_state(fw, [&](DiagState& s) {
+        keep_request(s, cmd);
+        if (!plain_diag_cdb(cmd, 0x02))
+            return invalid_field();
+        return guarded(s, Match{"host_mfg"}, [&] { return data(s.host_mfg); });
+    });
+}
+
+// D9: program the CPLD from the active ROM image. The CDB stays 26 while its data goes out.
+Reply program_cpld(ControllerFirmware& fw, const Command& cmd, const BmicCdb&) {
+    return with_state(fw, [&](DiagState& s) {
+        keep_request(s, cmd);
+        if (!plain_diag_cdb(cmd, 0x01))
+            return invalid_field();
+        return guarded(
+            s, Match{"cpld"},
+            [&] {
+                if (cmd.data_out.size() < s.cpld_write_length)
+                    return parameter_list_length();
+                ++s.activity.cpld_programs;
+                return Reply{};
+            },
+            cmd.data_out.size());
     });
 }
 
@@ -415,8 +464,7 @@ Reply controller_log(ControllerFirmware& fw, const Command&, const BmicCdb& b) {
                         log->reported_sizes.erase(log->reported_sizes.begin());
                     }
                     Bytes r(4);
-                    for (std::size_t i = 0; i < 4; ++i)
-                        r[i] = std::uint8_t(size >> (8 * i));
+                    put_le32(r.data(), size);
                     if (r.size() > b.length)
                         r.resize(b.length);
                     return data(std::move(r));
@@ -495,6 +543,9 @@ bool register_all() {
     register_diag(BmicDirection::kRead, kDiagMessageCounters, message_counters);
     register_diag(BmicDirection::kWrite, kDiagMram, mram_write);
     register_diag(BmicDirection::kRead, kDiagMram, mram_read);
+    register_diag(BmicDirection::kRead, kDiagPcieRegisters, pcie_registers);
+    register_diag(BmicDirection::kRead, kDiagHostMfg, host_mfg);
+    register_diag(BmicDirection::kRead, kDiagCpld, program_cpld);
     return true;
 }
 

@@ -20,31 +20,19 @@
 #include <vector>
 
 #include "qvsim/gtest.h"
+#include "selftest_util.h"
 
 namespace {
+
+using selftest::exists;
+using selftest::read_file;
+using selftest::real_path;
 
 using qvsim::Fault;
 using qvsim::Protocol;
 using qvsim::Scenario;
 
 constexpr unsigned long kSendFib = 0x42008;
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-bool exists(const std::string& path) {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0;
-}
-
-std::string real_path(const std::string& path) {
-    char buf[PATH_MAX];
-    return ::realpath(path.c_str(), buf) ? std::string(buf) : std::string();
-}
 
 std::string fd_target(int fd) {
     char buf[PATH_MAX] = {};

@@ -22,9 +22,14 @@
 #include "qvsim/block.h"
 #include "qvsim/csmi.h"
 #include "qvsim/gtest.h"
+#include "selftest_util.h"
 #include "qvsim/script.h"
 
 namespace {
+
+using selftest::exists;
+using selftest::read_file;
+using selftest::real_path;
 
 using Bytes = std::vector<std::uint8_t>;
 using qvsim::BlockDevice;
@@ -34,23 +39,6 @@ namespace csmi = qvsim::csmi;
 
 constexpr char kCtl[] = "0000:3b:00.0";
 constexpr char kCtlPath[] = "/sys/devices/pci0000:00/0000:3b:00.0";
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-bool exists(const std::string& path) {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0;
-}
-
-std::string real_path(const std::string& path) {
-    char buf[PATH_MAX];
-    return ::realpath(path.c_str(), buf) ? std::string(buf) : std::string();
-}
 
 std::string link_text(const std::string& path) {
     char buf[PATH_MAX] = {};
@@ -344,14 +332,6 @@ Bytes csmi_buffer(std::size_t size) {
     return b;
 }
 
-std::uint64_t le64(const Bytes& b, std::size_t off) {
-    return qvsim::get_le64(b.data() + off);
-}
-
-std::string text_at(const Bytes& b, std::size_t off, std::size_t n) {
-    return std::string(b.begin() + static_cast<long>(off), b.begin() + static_cast<long>(off + n));
-}
-
 std::string address_at(const Bytes& b, std::size_t off) {
     std::string s;
     char d[3];
@@ -419,27 +399,27 @@ TEST_F(SimCsmi, InformationBuffersCarryEachFieldAtItsOffset) {
     Bytes drv = csmi_buffer(csmi::kDriverInfoSize);
     qvsim::put_le64(drv.data(), 5); // IOControllerNumber, left as sent
     ASSERT_EQ(Send(csmi::kDriverInfo, drv), 0);
-    EXPECT_EQ(le64(drv, csmi::hdr::kControllerNumber), 5u);
-    EXPECT_EQ(le64(drv, csmi::hdr::kReturnCode), 0u);
-    EXPECT_EQ(text_at(drv, csmi::drv::kName, 7), std::string("qvcsmi\0", 7));
-    EXPECT_EQ(text_at(drv, csmi::drv::kDescription, 20), "QVSIM SAS HBA driver");
-    EXPECT_EQ(qvsim::get_le16(&drv[csmi::drv::kMajor]), 1);
-    EXPECT_EQ(qvsim::get_le16(&drv[csmi::drv::kRelease]), 4);
-    EXPECT_EQ(qvsim::get_le16(&drv[csmi::drv::kCsmiMinor]), 90);
+    EXPECT_EQ(selftest::le(drv, csmi::hdr::kControllerNumber, 8), 5u);
+    EXPECT_EQ(selftest::le(drv, csmi::hdr::kReturnCode, 8), 0u);
+    EXPECT_EQ(selftest::text(drv, csmi::drv::kName, 7), std::string("qvcsmi\0", 7));
+    EXPECT_EQ(selftest::text(drv, csmi::drv::kDescription, 20), "QVSIM SAS HBA driver");
+    EXPECT_EQ(selftest::le(drv, csmi::drv::kMajor, 2), 1);
+    EXPECT_EQ(selftest::le(drv, csmi::drv::kRelease, 2), 4);
+    EXPECT_EQ(selftest::le(drv, csmi::drv::kCsmiMinor, 2), 90);
 
     Bytes cfg = csmi_buffer(csmi::kControllerConfigSize);
     ASSERT_EQ(Send(csmi::kControllerConfig, cfg), 0);
-    EXPECT_EQ(qvsim::get_le32(&cfg[csmi::cfg::kBoardId]), 0x11223344u);
-    EXPECT_EQ(qvsim::get_le16(&cfg[csmi::cfg::kSlotNumber]), 3);
+    EXPECT_EQ(selftest::le(cfg, csmi::cfg::kBoardId, 4), 0x11223344u);
+    EXPECT_EQ(selftest::le(cfg, csmi::cfg::kSlotNumber, 2), 3);
     EXPECT_EQ(cfg[csmi::cfg::kPciBus], 0x41);
-    EXPECT_EQ(text_at(cfg, csmi::cfg::kSerialNumber, 14), std::string("HBA-SERIAL-42\0", 14));
-    EXPECT_EQ(qvsim::get_le16(&cfg[csmi::cfg::kMajor]), 5);
-    EXPECT_EQ(qvsim::get_le32(&cfg[csmi::cfg::kControllerFlags]), 1u);
+    EXPECT_EQ(selftest::text(cfg, csmi::cfg::kSerialNumber, 14), std::string("HBA-SERIAL-42\0", 14));
+    EXPECT_EQ(selftest::le(cfg, csmi::cfg::kMajor, 2), 5);
+    EXPECT_EQ(selftest::le(cfg, csmi::cfg::kControllerFlags, 4), 1u);
 
     Bytes sts = csmi_buffer(csmi::kControllerStatusSize);
     ASSERT_EQ(Send(csmi::kControllerStatus, sts), 0);
-    EXPECT_EQ(qvsim::get_le32(&sts[csmi::sts::kStatus]), 2u);
-    EXPECT_EQ(qvsim::get_le32(&sts[csmi::sts::kOfflineReason]), 7u);
+    EXPECT_EQ(selftest::le(sts, csmi::sts::kStatus, 4), 2u);
+    EXPECT_EQ(selftest::le(sts, csmi::sts::kOfflineReason, 4), 7u);
 
     // A Length short of the record is refused before anything is written.
     Bytes short_buf = csmi_buffer(csmi::kControllerConfigSize);
@@ -483,14 +463,14 @@ TEST_F(SimCsmi, SspReachesEndDevicesByAddressAndReportsWhatMoved) {
     b.push_back(0xAB);
     ASSERT_EQ(Send(csmi::kSspPassthru, b), 0);
     EXPECT_EQ(b.back(), 0xAB);
-    EXPECT_EQ(le64(b, csmi::hdr::kReturnCode), 0u);
+    EXPECT_EQ(selftest::le(b, csmi::hdr::kReturnCode, 8), 0u);
     EXPECT_EQ(b[csmi::ssp::kSspStatus], 1);
     EXPECT_EQ(b[csmi::ssp::kStatus], 0);
-    EXPECT_EQ(le64(b, csmi::ssp::kDataBytes), 116u);
+    EXPECT_EQ(selftest::le(b, csmi::ssp::kDataBytes, 8), 116u);
     const std::size_t d = csmi::ssp::kData;
     EXPECT_EQ(b[d], 0x00);
     // The product field is full: no terminator between it and the revision.
-    EXPECT_EQ(text_at(b, d + 8, 28), "QVSIM   SIM SAS DISK 16C0001");
+    EXPECT_EQ(selftest::text(b, d + 8, 28), "QVSIM   SIM SAS DISK 16C0001");
 
     b = ssp_inquiry(kSes);
     ASSERT_EQ(Send(csmi::kSspPassthru, b), 0);
@@ -509,12 +489,12 @@ TEST_F(SimCsmi, SspReachesEndDevicesByAddressAndReportsWhatMoved) {
     // Nobody there; malformed requests.
     b = ssp_inquiry("5000C500000000FF");
     ASSERT_EQ(Send(csmi::kSspPassthru, b), 0);
-    EXPECT_EQ(le64(b, csmi::hdr::kReturnCode), csmi::kReturnFailed);
+    EXPECT_EQ(selftest::le(b, csmi::hdr::kReturnCode, 8), csmi::kReturnFailed);
     EXPECT_EQ(b[csmi::ssp::kConnectionStatus], csmi::kConnectionNoDestination);
     b = ssp_inquiry(kDisk1);
     qvsim::put_le64(b.data() + csmi::ssp::kFlags, 3);
     ASSERT_EQ(Send(csmi::kSspPassthru, b), 0);
-    EXPECT_EQ(le64(b, csmi::hdr::kReturnCode), csmi::kReturnInvalidParameter);
+    EXPECT_EQ(selftest::le(b, csmi::hdr::kReturnCode, 8), csmi::kReturnInvalidParameter);
     b = ssp_inquiry(kDisk1);
     qvsim::put_le64(b.data() + csmi::ssp::kDataLength, 117); // beyond Length
     EXPECT_EQ(Send(csmi::kSspPassthru, b), EINVAL);
@@ -533,7 +513,7 @@ TEST_F(SimCsmi, SmpAnswersReportGeneralAndDiscoverAlongACycle) {
     EXPECT_EQ(b[csmi::smp::kResponse], 0x41);
     EXPECT_EQ(b[csmi::smp::kResponse + 2], 0);
     EXPECT_EQ(b[csmi::smp::kResponse + 9], 3) << "number of phys";
-    EXPECT_EQ(le64(b, csmi::smp::kResponseBytes), 32u);
+    EXPECT_EQ(selftest::le(b, csmi::smp::kResponseBytes, 8), 32u);
 
     // Walk the topology as a caller would, descending into each expander once.
     std::set<std::string> visited, ends;
@@ -581,7 +561,7 @@ TEST_F(SimCsmi, SmpAnswersReportGeneralAndDiscoverAlongACycle) {
     EXPECT_EQ(b[csmi::smp::kResponse + 2], 0x10) << "phy does not exist";
     b = smp(kDisk1, 0x00);
     ASSERT_EQ(Send(csmi::kSmpPassthru, b), 0);
-    EXPECT_EQ(le64(b, csmi::hdr::kReturnCode), csmi::kReturnFailed) << "no expander there";
+    EXPECT_EQ(selftest::le(b, csmi::hdr::kReturnCode, 8), csmi::kReturnFailed) << "no expander there";
     EXPECT_EQ(b[csmi::smp::kConnectionStatus], csmi::kConnectionProtocolNotSupported);
 }
 
@@ -600,7 +580,7 @@ TEST_F(SimCsmi, ReturnCodesFaultsAndScriptedFirmware) {
 
     Bytes b = csmi_buffer(csmi::kPhyInfoSize);
     ASSERT_EQ(Send(csmi::kPhyInfo, b), 0);
-    EXPECT_EQ(le64(b, csmi::hdr::kReturnCode), 4u);
+    EXPECT_EQ(selftest::le(b, csmi::hdr::kReturnCode, 8), 4u);
     EXPECT_EQ(b[csmi::phy::kNumberOfPhys], 0) << "nothing else written";
     b = csmi_buffer(csmi::kDriverInfoSize);
     EXPECT_EQ(Send(csmi::kDriverInfo, b), ENODEV);
@@ -608,7 +588,7 @@ TEST_F(SimCsmi, ReturnCodesFaultsAndScriptedFirmware) {
 
     b = ssp_inquiry(kDisk2);
     ASSERT_EQ(Send(csmi::kSspPassthru, b), 0);
-    EXPECT_EQ(le64(b, csmi::ssp::kDataBytes), 4u);
+    EXPECT_EQ(selftest::le(b, csmi::ssp::kDataBytes, 8), 4u);
     EXPECT_EQ(script->ExpectNoneLeft(), "");
 }
 

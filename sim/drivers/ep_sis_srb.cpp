@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "transport_util.h"
+#include "drivers/endpoint_util.h"
 
 namespace qvsim {
 namespace {

@@ -1,5 +1,7 @@
 #include "qvsim/sandbox.h"
 
+#include "host/staging_tree.h"
+
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/mount.h>
@@ -44,59 +46,8 @@ std::string errno_text(const std::string& what) {
     throw SetupError(errno_text(what));
 }
 
-// A name that stays one path component.
-void check_component(const std::string& c, const std::string& what) {
-    if (c.empty() || c == "." || c == ".." || c.find('/') != std::string::npos ||
-        c.find('\0') != std::string::npos) {
-        fail("bad " + what + " \"" + c + "\"");
-    }
-}
-
-// A relative path of safe components.
-void check_relative(const std::string& p, const std::string& what) {
-    std::stringstream ss(p);
-    std::string part;
-    bool any = false;
-    while (std::getline(ss, part, '/')) {
-        check_component(part, what);
-        any = true;
-    }
-    if (!any)
-        fail("bad " + what + " \"" + p + "\"");
-}
-
-std::vector<std::string> split(const std::string& p) {
-    std::vector<std::string> out;
-    std::stringstream ss(p);
-    std::string part;
-    while (std::getline(ss, part, '/')) {
-        if (!part.empty())
-            out.push_back(part);
-    }
-    return out;
-}
-
-// Relative link text from directory `from_dir` to `to`, both absolute.
-std::string relative(const std::string& from_dir, const std::string& to) {
-    auto a = split(from_dir);
-    auto b = split(to);
-    std::size_t common = 0;
-    while (common < a.size() && common < b.size() && a[common] == b[common])
-        ++common;
-    std::string out;
-    for (std::size_t i = common; i < a.size(); ++i)
-        out += "../";
-    for (std::size_t i = common; i < b.size(); ++i) {
-        out += b[i];
-        if (i + 1 < b.size())
-            out += "/";
-    }
-    return out;
-}
-
-std::string dirname_of(const std::string& p) {
-    return p.substr(0, p.rfind('/'));
-}
+using staging::check_component;
+using staging::check_relative;
 
 } // namespace
 
@@ -216,72 +167,8 @@ bool Sandbox::verify() const {
     return true;
 }
 
-namespace {
-
-class TreeWriter {
-public:
-    explicit TreeWriter(std::string staging) : staging_(std::move(staging)) {}
-
-    std::string real(const std::string& p) const { return staging_ + p; }
-
-    void mkdirs(const std::string& p) {
-        std::string cur = staging_;
-        for (const auto& part : split(p)) {
-            cur += "/" + part;
-            if (::mkdir(cur.c_str(), 0755) != 0 && errno != EEXIST)
-                fail_errno("mkdir " + cur);
-        }
-    }
-
-    void file(const std::string& p, const std::string& content, mode_t mode = 0644) {
-        mkdirs(dirname_of(p));
-        std::string r = real(p);
-        int fd = ::open(r.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
-        if (fd < 0)
-            fail_errno("create " + r);
-        std::size_t off = 0;
-        while (off < content.size()) {
-            ssize_t n = ::write(fd, content.data() + off, content.size() - off);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0) {
-                ::close(fd);
-                fail_errno("write " + r);
-            }
-            off += static_cast<std::size_t>(n);
-        }
-        ::close(fd);
-    }
-
-    // A link at `p` pointing to the absolute `to`, written relative as sysfs does.
-    void link(const std::string& p, const std::string& to) { raw_link(p, relative(dirname_of(p), to)); }
-
-    void raw_link(const std::string& p, const std::string& text) {
-        mkdirs(dirname_of(p));
-        std::string r = real(p);
-        if (::symlink(text.c_str(), r.c_str()) != 0)
-            fail_errno("symlink " + r);
-    }
-
-    void node(const std::string& p, char type, unsigned maj, unsigned min, mode_t mode) {
-        mkdirs(dirname_of(p));
-        std::string r = real(p);
-        mode_t kind = type == 'b' ? S_IFBLK : S_IFCHR;
-        if (::mknod(r.c_str(), kind | mode, makedev(maj, min)) != 0)
-            fail_errno("mknod " + r);
-        // mknod applies the umask; the scenario's mode is meant exactly.
-        if (::chmod(r.c_str(), mode) != 0)
-            fail_errno("chmod " + r);
-    }
-
-private:
-    std::string staging_;
-};
-
-} // namespace
-
 void Sandbox::build_tree() {
-    TreeWriter t(staging_);
+    staging::Tree t(staging_);
     const Scenario& s = scenario_;
 
     t.file(std::string("/sys/") + kMarker, token_ + "\n");

@@ -1,6 +1,9 @@
 // Firmware state: the default controller, feature page names and the scenario JSON form.
 #include "qvsim/fw_state.h"
 
+#include "common/json_fields.h"
+#include "qvsim/bytes.h"
+
 #include <algorithm>
 #include <cctype>
 #include <limits>
@@ -49,74 +52,10 @@ constexpr PageName kPageNames[] = {
     {"managed_sed", 0x11, 0x01},
 };
 
-[[noreturn]] void fail(const std::string& where, const std::string& what) {
-    throw std::runtime_error("scenario: " + where + ": " + what);
-}
-
-std::uint64_t parse_number(const json& v, const std::string& where) {
-    if (v.is_number_unsigned())
-        return v.get<std::uint64_t>();
-    if (v.is_number_integer()) {
-        if (v.get<std::int64_t>() < 0)
-            fail(where, "negative number");
-        return v.get<std::uint64_t>();
-    }
-    if (v.is_string()) {
-        const std::string s = v.get<std::string>();
-        try {
-            std::size_t used = 0;
-            const bool hex = s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X');
-            const auto n = std::stoull(s, &used, hex ? 16 : 10);
-            if (used == s.size() && !s.empty() && s[0] != '-')
-                return n;
-        } catch (const std::exception&) {
-        }
-        fail(where, "not a number: \"" + s + "\"");
-    }
-    fail(where, "expected a number or a number text");
-}
-
-template <class T> T parse_int(const json& v, const std::string& where) {
-    const std::uint64_t n = parse_number(v, where);
-    if (n > std::numeric_limits<T>::max())
-        fail(where, "value " + std::to_string(n) + " too large");
-    return static_cast<T>(n);
-}
-
-// Bytes as hex text ("50 01 43" or "500143", blanks, colons and dashes ignored) or a number array.
-Bytes parse_bytes(const json& v, const std::string& where) {
-    Bytes out;
-    if (v.is_array()) {
-        for (const auto& e : v)
-            out.push_back(parse_int<std::uint8_t>(e, where));
-        return out;
-    }
-    if (!v.is_string())
-        fail(where, "expected hex text or an array of bytes");
-    std::string digits;
-    for (char c : v.get<std::string>()) {
-        if (c == ' ' || c == ':' || c == '-')
-            continue;
-        if (!std::isxdigit(static_cast<unsigned char>(c)))
-            fail(where, "not hex text");
-        digits += c;
-    }
-    if (digits.size() % 2)
-        fail(where, "odd number of hex digits");
-    for (std::size_t i = 0; i < digits.size(); i += 2)
-        out.push_back(static_cast<std::uint8_t>(std::stoul(digits.substr(i, 2), nullptr, 16)));
-    return out;
-}
-
-std::string hex_text(const std::uint8_t* p, std::size_t n) {
-    static const char* d = "0123456789ABCDEF";
-    std::string s;
-    for (std::size_t i = 0; i < n; ++i) {
-        s += d[p[i] >> 4];
-        s += d[p[i] & 15];
-    }
-    return s;
-}
+using json_fields::check_keys;
+using json_fields::fail;
+using json_fields::parse_bytes;
+using json_fields::parse_int;
 
 template <class T> struct is_array_of_bytes : std::false_type {};
 template <std::size_t N> struct is_array_of_bytes<std::array<std::uint8_t, N>> : std::true_type {};
@@ -635,7 +574,7 @@ public:
                              std::is_same_v<T, std::string>) {
             return v;
         } else if constexpr (std::is_same_v<T, Bytes> || is_array_of_bytes<T>::value) {
-            return hex_text(v.data(), v.size());
+            return hex_bytes(v.data(), v.size(), "");
         } else if constexpr (is_array_of_u32<T>::value) {
             return json(std::vector<std::uint32_t>(v.begin(), v.end()));
         } else if constexpr (is_optional<T>::value) {
@@ -656,16 +595,11 @@ public:
 };
 
 std::string opcode_text(std::uint8_t op) {
-    static const char* d = "0123456789ABCDEF";
-    return std::string("0x") + d[op >> 4] + d[op & 15];
+    return hex_number(op, 2);
 }
 
 FwFeaturePage read_page(const json& v, const std::string& where) {
-    if (!v.is_object())
-        fail(where, "expected an object");
-    for (const auto& [k, _] : v.items())
-        if (k != "page" && k != "subpage" && k != "data" && k != "length")
-            fail(where, "unknown key \"" + k + "\"");
+    check_keys(v, {"page", "subpage", "data", "length"}, where);
     if (!v.contains("page"))
         fail(where, "missing \"page\"");
     FwFeaturePage p;
@@ -699,7 +633,7 @@ json write_page(const FwFeaturePage& p) {
         j["page"] = p.page;
         j["subpage"] = p.subpage;
     }
-    j["data"] = hex_text(p.data.data(), p.data.size());
+    j["data"] = hex_bytes(p.data, "");
     if (p.length)
         j["length"] = *p.length;
     return j;

@@ -14,6 +14,7 @@
 
 #include "qvsim/fw_diag.h"
 #include "qvsim/gtest.h"
+#include "selftest_util.h"
 
 namespace {
 
@@ -103,8 +104,7 @@ Bytes pattern(std::size_t n) {
 }
 
 std::uint32_t le32(const Bytes& b, std::size_t at = 0) {
-    return std::uint32_t(b.at(at)) | std::uint32_t(b.at(at + 1)) << 8 | std::uint32_t(b.at(at + 2)) << 16 |
-           std::uint32_t(b.at(at + 3)) << 24;
+    return static_cast<std::uint32_t>(selftest::le(b, at, 4));
 }
 
 void expect_sense(const Reply& r, std::uint8_t key, std::uint8_t asc, std::uint8_t ascq) {
@@ -113,6 +113,17 @@ void expect_sense(const Reply& r, std::uint8_t key, std::uint8_t asc, std::uint8
     EXPECT_EQ(r.sense[2], key);
     EXPECT_EQ(r.sense[12], asc);
     EXPECT_EQ(r.sense[13], ascq);
+}
+
+// The diag JSON is refused with an error that says `message`.
+void expect_rejected(const char* json, const char* message) {
+    SCOPED_TRACE(json);
+    try {
+        (void)DiagState::from_json(nlohmann::json::parse(json));
+        ADD_FAILURE() << "accepted";
+    } catch (const std::runtime_error& e) {
+        EXPECT_NE(std::string(e.what()).find(message), std::string::npos) << e.what();
+    }
 }
 
 TEST(SimDiag, ScriptedResultsComeBackThroughTheResultRead) {
@@ -273,7 +284,7 @@ TEST(SimDiag, EventRecordsAreLaidOutFieldByField) {
     e.seconds = 86399;
     const Bytes r = qvsim::diag_event_record(e);
     ASSERT_EQ(r.size(), 188u);
-    EXPECT_EQ(le32(r, 0), 0x11223344u);
+    EXPECT_EQ(selftest::le(r, 0, 4), 0x11223344u);
     EXPECT_EQ(r[4] | r[5] << 8, 0x0506);
     EXPECT_EQ(r[6] | r[7] << 8, 0x0708);
     EXPECT_EQ(r[8] | r[9] << 8, 0x090A);
@@ -281,11 +292,11 @@ TEST(SimDiag, EventRecordsAreLaidOutFieldByField) {
     EXPECT_EQ(r[11], 0xCD);
     EXPECT_EQ(std::string(r.begin() + 74, r.begin() + 87), "Cache enabled");
     EXPECT_EQ(r[87], 0);
-    EXPECT_EQ(le32(r, 154), 0x01020304u);
+    EXPECT_EQ(selftest::le(r, 154, 4), 0x01020304u);
     EXPECT_EQ(r[158], 31);
     EXPECT_EQ(r[159], 12);
     EXPECT_EQ(r[160] | r[161] << 8, 2024);
-    EXPECT_EQ(le32(r, 162), 86399u);
+    EXPECT_EQ(selftest::le(r, 162, 4), 86399u);
     EXPECT_EQ(Bytes(r.begin() + 166, r.end()), Bytes(22, 0));
 }
 
@@ -403,15 +414,155 @@ TEST(SimDiag, JsonNamesFieldsReadablyAndRejectsUnknownKeys) {
         {R"({"faults": [{"command": "log", "log": 3, "errno": 5}]})", "unknown log type"},
         {R"({"faults": [{"command": "test", "nth": 0, "errno": 5}]})", "counts from 1"},
     };
-    for (const auto& b : bad) {
-        SCOPED_TRACE(b.json);
-        try {
-            (void)DiagState::from_json(nlohmann::json::parse(b.json));
-            ADD_FAILURE() << "accepted";
-        } catch (const std::runtime_error& e) {
-            EXPECT_NE(std::string(e.what()).find(b.message), std::string::npos) << e.what();
-        }
+    for (const auto& b : bad)
+        expect_rejected(b.json, b.message);
+}
+
+// The three verification CDBs as the tool's table writes them; the CPLD one stays 26 with data out.
+Command pcie_read(std::size_t room = 36) {
+    Command c = command(diag_cdb(false, 0xD8, 0x01), Direction::kIn, {}, room);
+    c.timeout_sec = 1;
+    return c;
+}
+Command host_mfg_read(std::size_t room = 255) {
+    Command c = command(diag_cdb(false, 0xD4, 0x02), Direction::kIn, {}, room);
+    c.timeout_sec = 1;
+    return c;
+}
+Command cpld_write(std::size_t bytes = 8) {
+    Command c = command(diag_cdb(false, 0xD9, 0x01), Direction::kOut, Bytes(bytes, 0));
+    c.timeout_sec = 1;
+    return c;
+}
+
+TEST(SimDiag, VerificationReadsAnswerFromTheStateAndAreKept) {
+    FwController fw;
+    DiagState& s = qvsim::diag_state(fw);
+
+    // The default board: capability id 0x10, an 8 GT/s x8 link, no link errors; a signed record.
+    const Reply pcie = fw.execute(pcie_read());
+    ASSERT_EQ(pcie.data_in.size(), 36u);
+    EXPECT_EQ(pcie.data_in[0], 0x10);
+    EXPECT_EQ(selftest::le(pcie.data_in, 10, 2), 0x0000u);
+    EXPECT_EQ(selftest::le(pcie.data_in, 18, 2), 0x0083u);
+    const Reply mfg = fw.execute(host_mfg_read());
+    ASSERT_EQ(mfg.data_in.size(), 255u);
+    EXPECT_EQ(selftest::text(mfg.data_in, 0, 2), "ZQ");
+    EXPECT_EQ(fw.execute(cpld_write()).scsi_status, 0);
+    EXPECT_EQ(s.activity.cpld_programs, 1u);
+
+    s.set_pcie_status(0x0010, 0x0044);
+    s.host_mfg = DiagState::host_mfg_record("XX");
+    const Reply changed = fw.execute(pcie_read());
+    EXPECT_EQ(selftest::le(changed.data_in, 10, 2), 0x0010u);
+    EXPECT_EQ(selftest::le(changed.data_in, 18, 2), 0x0044u);
+    EXPECT_EQ(selftest::text(fw.execute(host_mfg_read()).data_in, 0, 2), "XX");
+
+    // Every one is kept with its CDB, direction, length and time limit, in order.
+    ASSERT_EQ(s.activity.requests.size(), 5u);
+    const auto& cpld = s.activity.requests[2];
+    EXPECT_EQ(cpld.subcommand, 0xD9);
+    EXPECT_EQ(cpld.cdb, cpld_write().cdb);
+    EXPECT_EQ(cpld.direction, Direction::kOut);
+    EXPECT_EQ(cpld.length, 8u);
+    EXPECT_EQ(cpld.timeout_sec, 1u);
+    EXPECT_EQ(cpld.data_out, Bytes(8, 0));
+    EXPECT_EQ(s.activity.requests[0].subcommand, 0xD8);
+    EXPECT_EQ(s.activity.requests[0].direction, Direction::kIn);
+    EXPECT_EQ(s.activity.requests[0].length, 36u);
+    EXPECT_EQ(s.activity.requests[4].cdb, host_mfg_read().cdb);
+    EXPECT_EQ(s.activity.requests[4].length, 255u);
+
+    // Control bytes are the table's own (D4 02, D8 and D9 01); the CPLD wants its 8 bytes.
+    Command pcie_control = pcie_read();
+    pcie_control.cdb[9] = 0x02;
+    Command mfg_control = host_mfg_read();
+    mfg_control.cdb[9] = 0x01;
+    Command cpld_detail = cpld_write();
+    cpld_detail.cdb[12] = 0x01;
+    const struct {
+        const char* what;
+        Command cmd;
+        std::uint8_t asc;
+    } refused[] = {{"D8 control byte", pcie_control, 0x24},
+                   {"D4 control byte", mfg_control, 0x24},
+                   {"D9 reserved byte", cpld_detail, 0x24},
+                   {"D9 short data", cpld_write(7), 0x1A}};
+    for (const auto& c : refused) {
+        SCOPED_TRACE(c.what);
+        const Reply r = fw.execute(c.cmd);
+        expect_sense(r, 0x05, c.asc, 0x00);
+        EXPECT_TRUE(r.data_in.empty());
     }
+    EXPECT_EQ(s.activity.cpld_programs, 1u);
+}
+
+// Each verification command can be lost, refused with CHECK CONDITION and no data, or answered short.
+TEST(SimDiag, VerificationCommandFaults) {
+    const struct {
+        const char* command;
+        Command cmd;
+    } commands[] = {{"pcie", pcie_read()}, {"host_mfg", host_mfg_read()}, {"cpld", cpld_write()}};
+    for (const auto& c : commands) {
+        SCOPED_TRACE(c.command);
+        FwController fw;
+        DiagState& s = qvsim::diag_state(fw);
+        s.faults = {{.command = c.command, .nth = 1, .err = EIO},
+                    {.command = c.command, .nth = 2, .sense = qvsim::fixed_sense(0x04, 0x44, 0x00)},
+                    {.command = c.command, .nth = 3, .data_length = 4}};
+        EXPECT_EQ(fw.execute(c.cmd).err, EIO);
+        const Reply checked = fw.execute(c.cmd);
+        expect_sense(checked, 0x04, 0x44, 0x00);
+        EXPECT_TRUE(checked.data_in.empty());
+        const Reply short_reply = fw.execute(c.cmd);
+        EXPECT_EQ(short_reply.scsi_status, 0);
+        if (c.cmd.direction == Direction::kIn) {
+            EXPECT_EQ(short_reply.data_in.size(), 4u);
+        } else {
+            EXPECT_EQ(short_reply.reported_data_length, std::optional<std::size_t>(4));
+        }
+        const Reply clean = fw.execute(c.cmd);
+        EXPECT_EQ(clean.scsi_status, 0);
+        EXPECT_FALSE(clean.reported_data_length);
+        // Only the CPLD command that ran clean or short was carried out.
+        EXPECT_EQ(s.activity.cpld_programs, c.cmd.direction == Direction::kOut ? 2u : 0u);
+    }
+}
+
+TEST(SimDiag, JsonSetsTheVerificationData) {
+    const DiagState s = DiagState::from_json(nlohmann::json::parse(R"({
+        "pcie": {"registers": "10 00 02 00 00 00 00 00 00 00 00 00 83 00 00 00 00 00 83 00 10 00 02 00 00 00 00 00 00 00 00 00 00 00 00 00",
+                 "device_status": "0x000F", "link_status": 129},
+        "host_mfg": {"hex": "00 00 41 42", "signature": "XX"},
+        "cpld": {"write_length": 16},
+        "faults": [{"command": "cpld", "errno": 19}]})"));
+    EXPECT_EQ(selftest::le(Bytes(s.pcie_registers.begin(), s.pcie_registers.end()), 10, 2), 0x000Fu);
+    EXPECT_EQ(selftest::le(Bytes(s.pcie_registers.begin(), s.pcie_registers.end()), 18, 2), 129u);
+    EXPECT_EQ(s.pcie_registers[20], 0x10); // the memory controller's part as given
+    ASSERT_EQ(s.host_mfg.size(), 255u);
+    EXPECT_EQ(selftest::text(s.host_mfg, 0, 4), "XXAB");
+    EXPECT_EQ(s.host_mfg[254], 0);
+    EXPECT_EQ(s.cpld_write_length, 16u);
+    ASSERT_EQ(s.faults.size(), 1u);
+    EXPECT_EQ(s.faults[0].err, ENODEV);
+
+    const DiagState again = DiagState::from_json(s.to_json());
+    EXPECT_EQ(again.pcie_registers, s.pcie_registers);
+    EXPECT_EQ(again.host_mfg, s.host_mfg);
+    EXPECT_EQ(again.cpld_write_length, 16u);
+
+    const struct {
+        const char* json;
+        const char* message;
+    } bad[] = {
+        {R"({"pcie": {"registers": "10 00"}})", "diag.pcie.registers: expected 36 bytes"},
+        {R"({"pcie": {"link_status": 65536}})", "value 65536 too large"},
+        {R"({"pcie": {"speed": 3}})", "unknown key \"speed\""},
+        {R"({"host_mfg": {"signature": 5}})", "diag.host_mfg.signature: expected text"},
+        {R"({"cpld": {"length": 8}})", "unknown key \"length\""},
+    };
+    for (const auto& b : bad)
+        expect_rejected(b.json, b.message);
 }
 
 class SimDiagHost : public qvsim::SimHostTest {
@@ -423,6 +574,7 @@ protected:
         io.Request.Type.Type = TYPE_CMD;
         io.Request.Type.Attribute = ATTR_SIMPLE;
         io.Request.Type.Direction = c.direction == Direction::kIn ? XFER_READ : XFER_WRITE;
+        io.Request.Timeout = static_cast<WORD>(c.timeout_sec);
         std::memcpy(io.Request.CDB, c.cdb.data(), 16);
         if (c.direction == Direction::kOut)
             buf = c.data_out;
@@ -486,6 +638,51 @@ TEST_F(SimDiagHost, BrokenDiagStateFailsItsCommands) {
         send(command(BmicCdb{.opcode = 0x11, .length = 1024}.to_cdb(), Direction::kIn, {}, 1024), buf, io),
         0);
     EXPECT_EQ(io.error_info.ScsiStatus, 0); // the rest of the controller answers
+}
+
+// Through the driver: the scenario's registers land in the caller's buffer, the log keeps the CDB,
+// direction, length and time limit, and a refused read leaves the buffer zeroed.
+TEST_F(SimDiagHost, VerificationReadsThroughThePassThrough) {
+    const auto s = qvsim::Scenario::from_json(scenario(R"({
+        "pcie": {"device_status": "0x0010", "link_status": "0x0083"},
+        "host_mfg": {"signature": "XX"},
+        "faults": [{"command": "pcie", "nth": 2, "sense": "70 00 05 00 00 00 00 0A 00 00 00 00 24 00"},
+                   {"command": "cpld", "errno": 5}]})"));
+    ASSERT_NO_THROW(qvsim::validate_diag(s));
+    ASSERT_NO_FATAL_FAILURE(StartHost(s));
+
+    IOCTL_Command_struct io;
+    Bytes buf(36, 0xCC);
+    ASSERT_EQ(send(pcie_read(), buf, io), 0);
+    EXPECT_EQ(io.error_info.ScsiStatus, 0);
+    EXPECT_EQ(selftest::le(buf, 10, 2), 0x0010u);
+    EXPECT_EQ(selftest::le(buf, 18, 2), 0x0083u);
+    buf.assign(36, 0xCC);
+    ASSERT_EQ(send(pcie_read(), buf, io), 0);
+    EXPECT_EQ(io.error_info.ScsiStatus, 0x02);
+    EXPECT_EQ(buf, Bytes(36, 0)); // CHECK CONDITION, nothing written
+    buf.assign(255, 0);
+    ASSERT_EQ(send(host_mfg_read(), buf, io), 0);
+    EXPECT_EQ(selftest::text(buf, 0, 2), "XX");
+    errno = 0;
+    EXPECT_EQ(send(cpld_write(), buf, io), -1);
+    EXPECT_EQ(errno, EIO);
+
+    const auto reqs = host().requests("/dev/sg1");
+    std::vector<nlohmann::json> passthru;
+    for (const auto& r : reqs)
+        if (r.name == "CCISS_PASSTHRU")
+            passthru.push_back(r.decoded);
+    ASSERT_EQ(passthru.size(), 4u);
+    EXPECT_EQ(passthru[0]["cdb"], "26 00 00 00 00 00 42 00 D8 01 00 00 00 00 00 00");
+    EXPECT_EQ(passthru[0]["direction"], XFER_READ);
+    EXPECT_EQ(passthru[0]["buf_size"], 36);
+    EXPECT_EQ(passthru[0]["timeout"], 1);
+    EXPECT_EQ(passthru[2]["cdb"], "26 00 00 00 00 00 42 00 D4 02 00 00 00 00 00 00");
+    EXPECT_EQ(passthru[2]["buf_size"], 255);
+    EXPECT_EQ(passthru[3]["cdb"], "26 00 00 00 00 00 42 00 D9 01 00 00 00 00 00 00");
+    EXPECT_EQ(passthru[3]["direction"], XFER_WRITE);
+    EXPECT_EQ(passthru[3]["buf_size"], 8);
 }
 
 } // namespace

@@ -24,17 +24,11 @@ std::mutex& endpoints_mutex() {
     return mu;
 }
 
-std::string request_hex(unsigned long request) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "0x%lX", request);
-    return buf;
-}
-
 } // namespace
 
 nlohmann::json RequestRecord::to_json() const {
     return nlohmann::json{
-        {"seq", seq},          {"node", node},       {"op", op},       {"request", request_hex(request)},
+        {"seq", seq},          {"node", node},       {"op", op},       {"request", hex_number(request)},
         {"name", name},        {"decoded", decoded}, {"reply", reply}, {"errno", err},
         {"injected", injected}};
 }
@@ -285,47 +279,6 @@ void attach_devices(const Scenario& s) {
     }
     attach_block_devices(s);
     attach_csmi_nodes(s);
-}
-
-std::uint16_t get_le16(const void* p) {
-    auto b = static_cast<const std::uint8_t*>(p);
-    return static_cast<std::uint16_t>(b[0] | (b[1] << 8));
-}
-std::uint32_t get_le32(const void* p) {
-    auto b = static_cast<const std::uint8_t*>(p);
-    return static_cast<std::uint32_t>(b[0]) | (static_cast<std::uint32_t>(b[1]) << 8) |
-           (static_cast<std::uint32_t>(b[2]) << 16) | (static_cast<std::uint32_t>(b[3]) << 24);
-}
-std::uint64_t get_le64(const void* p) {
-    auto b = static_cast<const std::uint8_t*>(p);
-    return get_le32(b) | (static_cast<std::uint64_t>(get_le32(b + 4)) << 32);
-}
-void put_le16(void* p, std::uint16_t v) {
-    auto b = static_cast<std::uint8_t*>(p);
-    b[0] = static_cast<std::uint8_t>(v);
-    b[1] = static_cast<std::uint8_t>(v >> 8);
-}
-void put_le32(void* p, std::uint32_t v) {
-    auto b = static_cast<std::uint8_t*>(p);
-    for (int i = 0; i < 4; ++i)
-        b[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-void put_le64(void* p, std::uint64_t v) {
-    put_le32(p, static_cast<std::uint32_t>(v));
-    put_le32(static_cast<std::uint8_t*>(p) + 4, static_cast<std::uint32_t>(v >> 32));
-}
-std::string hex_bytes(const void* p, std::size_t n) {
-    static const char digits[] = "0123456789ABCDEF";
-    auto b = static_cast<const std::uint8_t*>(p);
-    std::string out;
-    out.reserve(n * 3);
-    for (std::size_t i = 0; i < n; ++i) {
-        if (i)
-            out += ' ';
-        out += digits[b[i] >> 4];
-        out += digits[b[i] & 15];
-    }
-    return out;
 }
 
 } // namespace qvsim

@@ -3,37 +3,26 @@
 #include <cerrno>
 #include <span>
 
+#include "qvsim/bytes.h"
 #include "qvsim/frames.h"
 
 namespace qvsim {
 namespace {
 
-std::string hex(std::span<const std::uint8_t> b) {
-    static const char* digits = "0123456789ABCDEF";
-    std::string s;
-    for (std::size_t i = 0; i < b.size(); ++i) {
-        if (i)
-            s += ' ';
-        s += digits[b[i] >> 4];
-        s += digits[b[i] & 15];
-    }
-    return s;
-}
-
 // Long data is shown by its length and first bytes.
 std::string hex_head(std::span<const std::uint8_t> b) {
     constexpr std::size_t kShown = 32;
     if (b.size() <= kShown)
-        return "[" + hex(b) + "]";
-    return std::to_string(b.size()) + " bytes [" + hex(b.first(kShown)) + " ...]";
+        return "[" + hex_bytes(b) + "]";
+    return std::to_string(b.size()) + " bytes [" + hex_bytes(b.first(kShown)) + " ...]";
 }
 
 std::string first_difference(std::span<const std::uint8_t> got, std::span<const std::uint8_t> want) {
     const std::size_t n = std::min(got.size(), want.size());
     for (std::size_t i = 0; i < n; ++i) {
         if (got[i] != want[i])
-            return "byte " + std::to_string(i) + " is " + hex(got.subspan(i, 1)) + ", expected " +
-                   hex(want.subspan(i, 1));
+            return "byte " + std::to_string(i) + " is " + hex_bytes(got.subspan(i, 1)) + ", expected " +
+                   hex_bytes(want.subspan(i, 1));
     }
     return std::to_string(got.size()) + " bytes, expected " + std::to_string(want.size());
 }
@@ -55,18 +44,18 @@ const char* direction_name(Direction d) {
 }
 
 std::string describe(const Command& c) {
-    std::string s = c.transport + " cdb=[" + hex(c.cdb) + "] dir=" + direction_name(c.direction) +
+    std::string s = c.transport + " cdb=[" + hex_bytes(c.cdb) + "] dir=" + direction_name(c.direction) +
                     " timeout=" + std::to_string(c.timeout_sec) + " in=" + std::to_string(c.data_in_length) +
                     " out=" + std::to_string(c.data_out.size());
     if (c.lun_address != std::array<std::uint8_t, 8>{})
-        s += " lun=[" + hex(c.lun_address) + "]";
+        s += " lun=[" + hex_bytes(c.lun_address) + "]";
     if (c.bus || c.target || c.lun)
         s += " btl=" + std::to_string(c.bus) + ":" + std::to_string(c.target) + ":" + std::to_string(c.lun);
     return s;
 }
 
 std::string describe(const Expectation& e) {
-    std::string s = (e.transport ? *e.transport + " " : std::string()) + "cdb=[" + hex(e.cdb) + "]";
+    std::string s = (e.transport ? *e.transport + " " : std::string()) + "cdb=[" + hex_bytes(e.cdb) + "]";
     if (e.direction)
         s += std::string(" dir=") + direction_name(*e.direction);
     if (e.timeout_sec)
@@ -76,7 +65,7 @@ std::string describe(const Expectation& e) {
     if (e.data_out)
         s += " out=" + std::to_string(e.data_out->size());
     if (e.lun_address)
-        s += " lun=[" + hex(*e.lun_address) + "]";
+        s += " lun=[" + hex_bytes(*e.lun_address) + "]";
     if (e.bus || e.target || e.lun)
         s += " btl=" + (e.bus ? std::to_string(*e.bus) : "*") + ":" +
              (e.target ? std::to_string(*e.target) : "*") + ":" + (e.lun ? std::to_string(*e.lun) : "*");

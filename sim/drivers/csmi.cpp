@@ -6,7 +6,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "block_tree.h"
+#include "common/json_fields.h"
+#include "host/staging_tree.h"
 #include "qvsim/device.h"
 #include "qvsim/frames.h"
 #include "qvsim/scenario.h"
@@ -15,11 +16,7 @@ namespace qvsim {
 
 namespace {
 
-using blk::json;
-using blk::rd64;
-using blk::wr16;
-using blk::wr32;
-using blk::wr64;
+using json_fields::json;
 using SasAddress = std::array<std::uint8_t, 8>;
 
 constexpr std::uint8_t kInitiatorAll = kSasSsp | kSasStp | kSasSmp;
@@ -33,7 +30,7 @@ struct Attached {
 
 std::optional<SasAddress> parse_address(const std::string& hex) {
     std::vector<std::uint8_t> b;
-    if (!blk::hex_to_bytes(hex, &b) || b.size() != 8)
+    if (!json_fields::hex_to_bytes(hex, &b) || b.size() != 8)
         return std::nullopt;
     SasAddress a{};
     std::copy(b.begin(), b.end(), a.begin());
@@ -155,22 +152,22 @@ std::string hex8(const std::uint8_t* p) {
 // The caller's buffer as far as its header's Length lets us read it; nullopt when that is not
 // enough for the request's record.
 std::optional<std::size_t> buffer_length(unsigned long code, const std::uint8_t* p) {
-    const std::uint64_t length = rd64(p + csmi::hdr::kLength);
+    const std::uint64_t length = get_le64(p + csmi::hdr::kLength);
     if (length < record_size(code) || length > csmi::kMaxBufferSize)
         return std::nullopt;
-    if (code == csmi::kSspPassthru && rd64(p + csmi::ssp::kDataLength) > length - csmi::kSspSize)
+    if (code == csmi::kSspPassthru && get_le64(p + csmi::ssp::kDataLength) > length - csmi::kSspSize)
         return std::nullopt;
     return static_cast<std::size_t>(length);
 }
 
 json decode(unsigned long code, const void* arg) {
     const auto* p = static_cast<const std::uint8_t*>(arg);
-    json j{{"controller_number", rd64(p + csmi::hdr::kControllerNumber)},
-           {"length", rd64(p + csmi::hdr::kLength)},
-           {"return_code", rd64(p + csmi::hdr::kReturnCode)},
-           {"timeout", rd64(p + csmi::hdr::kTimeout)},
+    json j{{"controller_number", get_le64(p + csmi::hdr::kControllerNumber)},
+           {"length", get_le64(p + csmi::hdr::kLength)},
+           {"return_code", get_le64(p + csmi::hdr::kReturnCode)},
+           {"timeout", get_le64(p + csmi::hdr::kTimeout)},
            {"direction", get_le16(p + csmi::hdr::kDirection)}};
-    const std::uint64_t length = rd64(p + csmi::hdr::kLength);
+    const std::uint64_t length = get_le64(p + csmi::hdr::kLength);
     if (length < record_size(code) || length > csmi::kMaxBufferSize)
         return j;
     if (code == csmi::kSspPassthru) {
@@ -182,10 +179,10 @@ json decode(unsigned long code, const void* arg) {
         j["lun"] = hex8(p + kLun);
         j["cdb_length"] = p[kCdbLength];
         j["cdb"] = hex_bytes(p + kCdb, std::min<std::size_t>(p[kCdbLength], 16));
-        j["flags"] = rd64(p + kFlags);
-        j["data_length"] = rd64(p + kDataLength);
-        const std::uint64_t n = rd64(p + kDataLength);
-        if (rd64(p + kFlags) == kFlagWrite && n <= length - kData)
+        j["flags"] = get_le64(p + kFlags);
+        j["data_length"] = get_le64(p + kDataLength);
+        const std::uint64_t n = get_le64(p + kDataLength);
+        if (get_le64(p + kFlags) == kFlagWrite && n <= length - kData)
             j["data_out"] = hex_bytes(p + kData, std::min<std::uint64_t>(n, 4096));
     } else if (code == csmi::kSmpPassthru) {
         using namespace csmi::smp;
@@ -193,9 +190,9 @@ json decode(unsigned long code, const void* arg) {
         j["port"] = p[kPort];
         j["connection_rate"] = p[kConnectionRate];
         j["sas_address"] = hex8(p + kDestination);
-        j["request_length"] = rd64(p + kRequestLength);
+        j["request_length"] = get_le64(p + kRequestLength);
         j["request"] =
-            hex_bytes(p + kRequest, 4 + std::min<std::uint64_t>(rd64(p + kRequestLength), kMaxAdditional));
+            hex_bytes(p + kRequest, 4 + std::min<std::uint64_t>(get_le64(p + kRequestLength), kMaxAdditional));
     } else if (code == csmi::kPause || code == csmi::kResume) {
         j["sas_address"] = hex8(p + csmi::pause::kSasAddress);
     }
@@ -238,30 +235,30 @@ void fill_phy_info(const CsmiNode& n, std::uint8_t* p, RequestRecord& rec) {
 
 void fill_driver_info(const CsmiNode& n, std::uint8_t* p) {
     using namespace csmi::drv;
-    blk::put_text(p + kName, kTextSize, n.driver.name.substr(0, kTextSize - 1), '\0');
-    blk::put_text(p + kDescription, kTextSize, n.driver.description.substr(0, kTextSize - 1), '\0');
-    wr16(p + kMajor, n.driver.major);
-    wr16(p + kMinor, n.driver.minor);
-    wr16(p + kBuild, n.driver.build);
-    wr16(p + kRelease, n.driver.release);
-    wr16(p + kCsmiMajor, n.driver.csmi_major);
-    wr16(p + kCsmiMinor, n.driver.csmi_minor);
+    put_text(p + kName, kTextSize, n.driver.name.substr(0, kTextSize - 1), '\0');
+    put_text(p + kDescription, kTextSize, n.driver.description.substr(0, kTextSize - 1), '\0');
+    put_le16(p + kMajor, n.driver.major);
+    put_le16(p + kMinor, n.driver.minor);
+    put_le16(p + kBuild, n.driver.build);
+    put_le16(p + kRelease, n.driver.release);
+    put_le16(p + kCsmiMajor, n.driver.csmi_major);
+    put_le16(p + kCsmiMinor, n.driver.csmi_minor);
 }
 
 void fill_config(const CsmiNode& n, std::uint8_t* p) {
     using namespace csmi::cfg;
     const CsmiControllerConfig& c = n.config;
-    wr32(p + kBaseIoAddress, c.base_io_address);
-    wr32(p + kBaseMemoryLow, c.base_memory_low);
-    wr32(p + kBaseMemoryHigh, c.base_memory_high);
-    wr32(p + kBoardId, c.board_id);
-    wr16(p + kSlotNumber, c.slot);
+    put_le32(p + kBaseIoAddress, c.base_io_address);
+    put_le32(p + kBaseMemoryLow, c.base_memory_low);
+    put_le32(p + kBaseMemoryHigh, c.base_memory_high);
+    put_le32(p + kBoardId, c.board_id);
+    put_le16(p + kSlotNumber, c.slot);
     p[kControllerClass] = c.controller_class;
     p[kIoBusType] = c.io_bus_type;
     p[kPciBus] = c.pci_bus;
     p[kPciDevice] = c.pci_device;
     p[kPciFunction] = c.pci_function;
-    blk::put_text(p + kSerialNumber, kSerialSize, c.serial_number.substr(0, kSerialSize - 1), '\0');
+    put_text(p + kSerialNumber, kSerialSize, c.serial_number.substr(0, kSerialSize - 1), '\0');
     const std::pair<std::size_t, std::uint16_t> words[] = {
         {kMajor, c.major},          {kMinor, c.minor},
         {kBuild, c.build},          {kRelease, c.release},
@@ -270,24 +267,24 @@ void fill_config(const CsmiNode& n, std::uint8_t* p) {
         {kRromMajor, c.rrom_major}, {kRromMinor, c.rrom_minor},
         {kRromBuild, c.rrom_build}, {kRromRelease, c.rrom_release}};
     for (const auto& [off, v] : words)
-        wr16(p + off, v);
-    wr32(p + kControllerFlags, c.flags);
+        put_le16(p + off, v);
+    put_le32(p + kControllerFlags, c.flags);
 }
 
 int serve_ssp(Device& dev, std::uint8_t* p, std::size_t length, RequestRecord& rec) {
     using namespace csmi::ssp;
-    const std::uint64_t flags = rd64(p + kFlags);
-    const std::size_t data_length = static_cast<std::size_t>(rd64(p + kDataLength));
+    const std::uint64_t flags = get_le64(p + kFlags);
+    const std::size_t data_length = static_cast<std::size_t>(get_le64(p + kDataLength));
     const std::uint8_t cdb_length = p[kCdbLength];
     if ((flags != kFlagRead && flags != kFlagWrite && flags != kFlagNoData) || cdb_length == 0 ||
         cdb_length > 16) {
-        wr64(p + csmi::hdr::kReturnCode, csmi::kReturnInvalidParameter);
+        put_le64(p + csmi::hdr::kReturnCode, csmi::kReturnInvalidParameter);
         return 0;
     }
     Command cmd;
     cmd.transport = "csmi-sas-ssp";
     cmd.cdb.assign(p + kCdb, p + kCdb + cdb_length);
-    cmd.timeout_sec = static_cast<std::uint32_t>(rd64(p + csmi::hdr::kTimeout));
+    cmd.timeout_sec = static_cast<std::uint32_t>(get_le64(p + csmi::hdr::kTimeout));
     cmd.sense_capacity = kResponseSize;
     std::copy_n(p + kDestination, 8, cmd.lun_address.begin());
     cmd.bus = p[kPhy];
@@ -301,7 +298,7 @@ int serve_ssp(Device& dev, std::uint8_t* p, std::size_t length, RequestRecord& r
     }
     if (const std::uint8_t cs = connection_status(dev, cmd.lun_address, false)) {
         p[kConnectionStatus] = cs;
-        wr64(p + csmi::hdr::kReturnCode, csmi::kReturnFailed);
+        put_le64(p + csmi::hdr::kReturnCode, csmi::kReturnFailed);
         rec.reply["connection_status"] = cs;
         return 0;
     }
@@ -326,18 +323,18 @@ int serve_ssp(Device& dev, std::uint8_t* p, std::size_t length, RequestRecord& r
     } else {
         moved = cmd.data_out.size();
     }
-    wr64(p + kDataBytes, r.reported_data_length.value_or(moved));
+    put_le64(p + kDataBytes, r.reported_data_length.value_or(moved));
     rec.reply["scsi_status"] = r.scsi_status;
     rec.reply["sense"] = hex_bytes(r.sense.data(), r.sense.size());
-    rec.reply["data_bytes"] = rd64(p + kDataBytes);
+    rec.reply["data_bytes"] = get_le64(p + kDataBytes);
     return 0;
 }
 
 int serve_smp(Device& dev, std::uint8_t* p, RequestRecord& rec) {
     using namespace csmi::smp;
-    const std::uint64_t request_length = rd64(p + kRequestLength);
+    const std::uint64_t request_length = get_le64(p + kRequestLength);
     if (request_length > kMaxAdditional) {
-        wr64(p + csmi::hdr::kReturnCode, csmi::kReturnInvalidParameter);
+        put_le64(p + csmi::hdr::kReturnCode, csmi::kReturnInvalidParameter);
         return 0;
     }
     SmpRequest req;
@@ -353,7 +350,7 @@ int serve_smp(Device& dev, std::uint8_t* p, RequestRecord& rec) {
     req.additional_request.assign(p + kAdditionalRequest, p + kAdditionalRequest + request_length);
     if (const std::uint8_t cs = connection_status(dev, req.sas_address, true)) {
         p[kConnectionStatus] = cs;
-        wr64(p + csmi::hdr::kReturnCode, csmi::kReturnFailed);
+        put_le64(p + csmi::hdr::kReturnCode, csmi::kReturnFailed);
         rec.reply["connection_status"] = cs;
         return 0;
     }
@@ -364,9 +361,9 @@ int serve_smp(Device& dev, std::uint8_t* p, RequestRecord& rec) {
     std::memset(p + kResponse, 0, 4 + kMaxAdditional);
     const std::size_t n = std::min(r.data_in.size(), 4 + kMaxAdditional);
     std::copy_n(r.data_in.begin(), n, p + kResponse);
-    wr64(p + kResponseBytes, r.reported_data_length.value_or(n));
+    put_le64(p + kResponseBytes, r.reported_data_length.value_or(n));
     rec.reply["response"] = hex_bytes(r.data_in.data(), std::min<std::size_t>(n, 64));
-    rec.reply["response_bytes"] = rd64(p + kResponseBytes);
+    rec.reply["response_bytes"] = get_le64(p + kResponseBytes);
     return 0;
 }
 
@@ -381,10 +378,10 @@ int serve(unsigned long code, Device& dev, void* arg, RequestRecord& rec) {
     // Work on a copy, as the driver does, and hand back only the buffer's own bytes.
     std::vector<std::uint8_t> buf(caller, caller + *length);
     std::uint8_t* p = buf.data();
-    wr64(p + csmi::hdr::kReturnCode, csmi::kReturnOk);
+    put_le64(p + csmi::hdr::kReturnCode, csmi::kReturnOk);
     int err = 0;
     if (auto rc = n->return_codes.find(code); rc != n->return_codes.end() && rc->second != 0) {
-        wr64(p + csmi::hdr::kReturnCode, rc->second);
+        put_le64(p + csmi::hdr::kReturnCode, rc->second);
     } else {
         switch (code) {
             case csmi::kDriverInfo:
@@ -394,8 +391,8 @@ int serve(unsigned long code, Device& dev, void* arg, RequestRecord& rec) {
                 fill_config(*n, p);
                 break;
             case csmi::kControllerStatus:
-                wr32(p + csmi::sts::kStatus, n->status);
-                wr32(p + csmi::sts::kOfflineReason, n->offline_reason);
+                put_le32(p + csmi::sts::kStatus, n->status);
+                put_le32(p + csmi::sts::kOfflineReason, n->offline_reason);
                 break;
             case csmi::kPhyInfo:
                 fill_phy_info(*n, p, rec);
@@ -412,7 +409,7 @@ int serve(unsigned long code, Device& dev, void* arg, RequestRecord& rec) {
     }
     if (err)
         return err;
-    rec.reply["return_code"] = rd64(p + csmi::hdr::kReturnCode);
+    rec.reply["return_code"] = get_le64(p + csmi::hdr::kReturnCode);
     std::memcpy(caller, p, *length);
     return 0;
 }
@@ -436,13 +433,13 @@ const bool registered = register_code(csmi::kDriverInfo, "CSMI_SAS_GET_DRIVER_IN
 // ---- JSON ----
 
 CsmiPhy phy_from_json(const json& j, const std::string& w) {
-    blk::check_keys(j, {"attached", "attached_phy", "port", "link_rate", "virtual_phy"}, w);
+    json_fields::check_keys(j, {"attached", "attached_phy", "port", "link_rate", "virtual_phy"}, w);
     CsmiPhy p;
-    blk::text(j, "attached", &p.attached, w);
-    blk::num(j, "attached_phy", &p.attached_phy, w);
-    blk::num(j, "port", &p.port, w);
-    blk::num(j, "link_rate", &p.link_rate, w);
-    blk::flag(j, "virtual_phy", &p.virtual_phy, w);
+    json_fields::text(j, "attached", &p.attached, w);
+    json_fields::num(j, "attached_phy", &p.attached_phy, w);
+    json_fields::num(j, "port", &p.port, w);
+    json_fields::num(j, "link_rate", &p.link_rate, w);
+    json_fields::flag(j, "virtual_phy", &p.virtual_phy, w);
     return p;
 }
 
@@ -459,7 +456,7 @@ std::vector<CsmiPhy> phys_from_json(const json& j, const std::string& w) {
     if (!j.contains("phys"))
         return out;
     if (!j.at("phys").is_array())
-        blk::json_fail(w + ".phys", "expected an array");
+        json_fields::fail(w + ".phys", "expected an array");
     for (std::size_t i = 0; i < j.at("phys").size(); ++i)
         out.push_back(phy_from_json(j.at("phys")[i], w + ".phys[" + std::to_string(i) + "]"));
     return out;
@@ -477,7 +474,7 @@ template <class F> void each(const json& j, const char* key, const std::string& 
         return;
     const json& list = j.at(key);
     if (!list.is_array())
-        blk::json_fail(where + "." + key, "expected an array");
+        json_fields::fail(where + "." + key, "expected an array");
     for (std::size_t i = 0; i < list.size(); ++i)
         f(list[i], where + "." + key + "[" + std::to_string(i) + "]");
 }
@@ -527,9 +524,9 @@ std::vector<std::uint8_t> csmi_inquiry(const CsmiEndDevice& d) {
     r[2] = 0x06;
     r[3] = 0x02;
     r[4] = static_cast<std::uint8_t>(r.size() - 5);
-    blk::put_text(&r[8], 8, d.vendor, ' ');
-    blk::put_text(&r[16], 16, d.product, ' ');
-    blk::put_text(&r[32], 4, d.revision, ' ');
+    put_text(&r[8], 8, d.vendor, ' ');
+    put_text(&r[16], 16, d.product, ' ');
+    put_text(&r[32], 4, d.revision, ' ');
     return r;
 }
 
@@ -578,7 +575,7 @@ std::vector<std::uint8_t> csmi_smp_response(const CsmiNode& n, const CsmiExpande
 }
 
 CsmiNode csmi_node_from_json(const json& j, const std::string& where) {
-    using namespace blk;
+    using namespace json_fields;
     check_keys(j,
                {"node", "major", "minor", "sas_address", "phys", "reported_phys", "end_devices", "expanders",
                 "driver", "config", "status", "offline_reason", "return_codes", "faults"},
@@ -688,13 +685,13 @@ CsmiNode csmi_node_from_json(const json& j, const std::string& where) {
     if (j.contains("return_codes")) {
         const json& rc = j.at("return_codes");
         if (!rc.is_object())
-            json_fail(where + ".return_codes", "expected an object of request codes");
+            fail(where + ".return_codes", "expected an object of request codes");
         for (const auto& item : rc.items()) {
             const std::string w = where + ".return_codes." + item.key();
-            const std::uint64_t code = json_number(json(item.key()), w);
-            const std::uint64_t value = json_number(item.value(), w);
+            const std::uint64_t code = parse_number(json(item.key()), w);
+            const std::uint64_t value = parse_number(item.value(), w);
             if (value > 0xFFFFFFFFu)
-                json_fail(w, "out of range");
+                fail(w, "out of range");
             n.return_codes[static_cast<unsigned long>(code)] = static_cast<std::uint32_t>(value);
         }
     }
@@ -711,7 +708,7 @@ json csmi_node_to_json(const CsmiNode& n) {
            {"reported_phys", n.reported_phys ? json(*n.reported_phys) : json(nullptr)},
            {"status", n.status},
            {"offline_reason", n.offline_reason},
-           {"faults", blk::faults_to_json(n.faults)}};
+           {"faults", json_fields::faults_to_json(n.faults)}};
     json ends = json::array();
     for (const auto& d : n.end_devices) {
         ends.push_back({{"sas_address", d.sas_address},
@@ -766,21 +763,18 @@ json csmi_node_to_json(const CsmiNode& n) {
                    {"rrom_build", c.rrom_build},
                    {"rrom_release", c.rrom_release}};
     json rc = json::object();
-    for (const auto& [code, value] : n.return_codes) {
-        char key[24];
-        std::snprintf(key, sizeof key, "0x%lX", code);
-        rc[key] = value;
-    }
+    for (const auto& [code, value] : n.return_codes)
+        rc[hex_number(code)] = value;
     j["return_codes"] = rc;
     return j;
 }
 
 void build_csmi_tree(const std::string& staging, const Scenario& s) {
-    blk::Tree t(staging);
+    staging::Tree t(staging);
     for (const auto& n : s.csmi_nodes) {
         if (n.node.rfind("/dev/", 0) != 0)
             throw SetupError("CSMI node outside /dev: " + n.node);
-        blk::check_relative(n.node.substr(1), "CSMI node");
+        staging::check_relative(n.node.substr(1), "CSMI node");
         if (n.phys.size() > csmi::phy::kMaxPhys)
             throw SetupError("CSMI node " + n.node + ": more than 32 phys");
         auto check = [&](const std::string& a, const std::string& what) {

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <functional>
 
+#include "qvsim/bytes.h"
 #include "qvsim/fw_state.h"
 
 namespace qvsim {
@@ -14,19 +15,18 @@ public:
     explicit Out(std::size_t n) : b_(n, 0) {}
     Out& u8(std::size_t off, std::uint8_t v) { return raw(off, &v, 1); }
     Out& u16(std::size_t off, std::uint16_t v) {
-        std::uint8_t t[2] = {std::uint8_t(v), std::uint8_t(v >> 8)};
+        std::uint8_t t[2];
+        put_le16(t, v);
         return raw(off, t, 2);
     }
     Out& u32(std::size_t off, std::uint32_t v) {
         std::uint8_t t[4];
-        for (int i = 0; i < 4; ++i)
-            t[i] = std::uint8_t(v >> (8 * i));
+        put_le32(t, v);
         return raw(off, t, 4);
     }
     Out& u64(std::size_t off, std::uint64_t v) {
         std::uint8_t t[8];
-        for (int i = 0; i < 8; ++i)
-            t[i] = std::uint8_t(v >> (8 * i));
+        put_le64(t, v);
         return raw(off, t, 8);
     }
     Out& be32(std::size_t off, std::uint32_t v) {

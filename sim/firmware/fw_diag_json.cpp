@@ -7,6 +7,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "common/json_fields.h"
+#include "qvsim/bytes.h"
 #include "qvsim/fw_diag.h"
 
 namespace qvsim {
@@ -17,95 +19,11 @@ using json = nlohmann::json;
 // Logs and MRAM are built in memory; keep a mistyped size from eating it.
 constexpr std::uint64_t kMaxBuiltBytes = 16u << 20;
 
-[[noreturn]] void fail(const std::string& where, const std::string& what) {
-    throw std::runtime_error("scenario: " + where + ": " + what);
-}
-
-void check_keys(const json& j, std::initializer_list<const char*> allowed, const std::string& where) {
-    if (!j.is_object())
-        fail(where, "expected an object");
-    for (const auto& item : j.items()) {
-        if (std::none_of(allowed.begin(), allowed.end(), [&](const char* k) { return item.key() == k; }))
-            fail(where, "unknown key \"" + item.key() + "\"");
-    }
-}
-
-std::uint64_t parse_number(const json& v, const std::string& where) {
-    if (v.is_number_unsigned())
-        return v.get<std::uint64_t>();
-    if (v.is_number_integer()) {
-        if (v.get<std::int64_t>() < 0)
-            fail(where, "negative number");
-        return v.get<std::uint64_t>();
-    }
-    if (v.is_string()) {
-        const std::string s = v.get<std::string>();
-        const bool hex = s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X');
-        const std::string digits = hex ? s.substr(2) : s;
-        const bool ok = !digits.empty() && std::all_of(digits.begin(), digits.end(), [&](char c) {
-            return hex ? std::isxdigit(static_cast<unsigned char>(c)) != 0
-                       : std::isdigit(static_cast<unsigned char>(c)) != 0;
-        });
-        if (ok && digits.size() <= 16) {
-            try {
-                return std::stoull(digits, nullptr, hex ? 16 : 10);
-            } catch (const std::exception&) {
-            }
-        }
-        fail(where, "not a number: \"" + s + "\"");
-    }
-    fail(where, "expected a number or a number text");
-}
-
-template <class T> T parse_int(const json& v, const std::string& where) {
-    const std::uint64_t n = parse_number(v, where);
-    if (n > std::numeric_limits<T>::max())
-        fail(where, "value " + std::to_string(n) + " too large");
-    return static_cast<T>(n);
-}
-
-// Hex text ("50 01 43", "500143", "50:01:43") or an array of numbers.
-Bytes parse_bytes(const json& v, const std::string& where) {
-    Bytes out;
-    if (v.is_array()) {
-        for (std::size_t i = 0; i < v.size(); ++i)
-            out.push_back(parse_int<std::uint8_t>(v[i], where + "[" + std::to_string(i) + "]"));
-        return out;
-    }
-    if (!v.is_string())
-        fail(where, "expected hex text or an array of bytes");
-    std::string digits;
-    for (char c : v.get<std::string>()) {
-        if (c == ' ' || c == ':' || c == '-')
-            continue;
-        if (!std::isxdigit(static_cast<unsigned char>(c)))
-            fail(where, "not hex text");
-        digits += c;
-    }
-    if (digits.size() % 2)
-        fail(where, "odd number of hex digits");
-    for (std::size_t i = 0; i < digits.size(); i += 2)
-        out.push_back(static_cast<std::uint8_t>(std::stoul(digits.substr(i, 2), nullptr, 16)));
-    return out;
-}
-
-std::string hex_text(const Bytes& b) {
-    static const char* d = "0123456789ABCDEF";
-    std::string s;
-    for (std::size_t i = 0; i < b.size(); ++i) {
-        if (i)
-            s += ' ';
-        s += d[b[i] >> 4];
-        s += d[b[i] & 15];
-    }
-    return s;
-}
-
-std::string hex_number(unsigned v) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "0x%X", v);
-    return buf;
-}
+using json_fields::check_keys;
+using json_fields::fail;
+using json_fields::parse_bytes;
+using json_fields::parse_int;
+using json_fields::parse_number;
 
 std::string text_of(const json& v, const std::string& where) {
     if (!v.is_string())
@@ -164,8 +82,9 @@ constexpr Named kLogNames[] = {
     {"event_log", kLogEventLog},
 };
 
-constexpr const char* kFaultCommands[] = {"test",      "status", "revision", "counters", "mram_write",
-                                          "mram_read", "log",    "pause",    "resume",   "recover_cache"};
+constexpr const char* kFaultCommands[] = {"test",   "status",        "revision", "counters", "mram_write",
+                                          "mram_read", "log",       "pause",    "resume",   "recover_cache",
+                                          "pcie",   "host_mfg",      "cpld"};
 
 std::uint8_t parse_test(const json& v, const std::string& where) {
     if (v.is_string()) {
@@ -338,7 +257,7 @@ DiagLog read_log(const json& v, const std::string& where) {
 }
 
 json write_log(const DiagLog& log) {
-    json j{{"hex", hex_text(log.data)}};
+    json j{{"hex", hex_bytes(log.data)}};
     if (!log.reported_sizes.empty())
         j["reported_sizes"] = log.reported_sizes;
     return j;
@@ -422,15 +341,10 @@ json write_fault(const DiagFault& f) {
     if (f.scsi_status)
         j["scsi_status"] = *f.scsi_status;
     if (!f.sense.empty())
-        j["sense"] = hex_text(f.sense);
+        j["sense"] = hex_bytes(f.sense);
     if (f.data_length)
         j["data_length"] = *f.data_length;
     return j;
-}
-
-void put_le(Bytes& b, std::size_t at, std::uint64_t v, std::size_t width) {
-    for (std::size_t i = 0; i < width; ++i)
-        b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 
 } // namespace
@@ -472,17 +386,17 @@ bool diag_known_test(std::uint8_t test, std::uint16_t subtest) {
 // event_year 160, event_seconds 162, event_filler 166 (22).
 Bytes diag_event_record(const DiagEvent& e) {
     Bytes r(kEventRecordSize, 0);
-    put_le(r, 0, e.time, 4);
-    put_le(r, 4, e.class_code, 2);
-    put_le(r, 6, e.subclass_code, 2);
-    put_le(r, 8, e.detail_code, 2);
+    put_le32(&r[0], e.time);
+    put_le16(&r[4], e.class_code);
+    put_le16(&r[6], e.subclass_code);
+    put_le16(&r[8], e.detail_code);
     std::copy_n(e.specific_data.begin(), std::min<std::size_t>(e.specific_data.size(), 64), r.begin() + 10);
     std::copy_n(e.message.begin(), std::min<std::size_t>(e.message.size(), 80), r.begin() + 74);
-    put_le(r, 154, e.tag, 4);
+    put_le32(&r[154], e.tag);
     r[158] = e.day;
     r[159] = e.month;
-    put_le(r, 160, e.year, 2);
-    put_le(r, 162, e.seconds, 4);
+    put_le16(&r[160], e.year);
+    put_le32(&r[162], e.seconds);
     return r;
 }
 
@@ -536,6 +450,27 @@ DiagState::DiagState() {
     cache.tag = 2;
     cache.seconds = 42145;
     event_log = DiagLog::events({boot, cache});
+    // PCIe capability id 0x10, capability version 2; the controller and the memory controller
+    // each at 8 GT/s on 8 lanes (LinkCapabilities 0x83), no errors.
+    pcie_registers[0] = 0x10;
+    pcie_registers[2] = 0x02;
+    for (std::size_t base : {std::size_t{4}, std::size_t{20}}) {
+        put_le32(&pcie_registers[base + 8], 0x83);
+        put_le16(&pcie_registers[base + 14], 0x0083);
+    }
+    host_mfg = host_mfg_record("ZQ");
+}
+
+DiagState& DiagState::set_pcie_status(std::uint16_t device_status, std::uint16_t link_status) {
+    put_le16(&pcie_registers[kPcieDeviceStatusOffset], device_status);
+    put_le16(&pcie_registers[kPcieLinkStatusOffset], link_status);
+    return *this;
+}
+
+Bytes DiagState::host_mfg_record(const std::string& signature) {
+    Bytes r(kHostMfgSize, 0);
+    std::copy_n(signature.begin(), std::min(signature.size(), r.size()), r.begin());
+    return r;
 }
 
 DiagState& DiagState::script(std::uint8_t test, std::uint16_t subtest, std::vector<DiagResult> results) {
@@ -569,7 +504,10 @@ const DiagLog* DiagState::log(std::uint8_t type) const {
 }
 
 DiagState DiagState::from_json(const json& j, const std::string& where) {
-    check_keys(j, {"tests", "default_code", "revision", "message_counters", "mram", "logs", "faults"}, where);
+    check_keys(j,
+               {"tests", "default_code", "revision", "message_counters", "mram", "logs", "pcie", "host_mfg", "cpld",
+                "faults"},
+               where);
     DiagState s;
     if (j.contains("tests")) {
         const json& list = j.at("tests");
@@ -654,6 +592,48 @@ DiagState DiagState::from_json(const json& j, const std::string& where) {
             if (l.contains(n.name))
                 *s.log(static_cast<std::uint8_t>(n.value)) = read_log(l.at(n.name), w + "." + n.name);
     }
+    if (j.contains("pcie")) {
+        const std::string w = where + ".pcie";
+        const json& p = j.at("pcie");
+        check_keys(p, {"registers", "device_status", "link_status"}, w);
+        if (p.contains("registers")) {
+            const Bytes b = parse_bytes(p.at("registers"), w + ".registers");
+            if (b.size() != kPcieRegistersSize)
+                fail(w + ".registers", "expected " + std::to_string(kPcieRegistersSize) + " bytes");
+            std::copy(b.begin(), b.end(), s.pcie_registers.begin());
+        }
+        if (p.contains("device_status"))
+            put_le16(&s.pcie_registers[kPcieDeviceStatusOffset],
+                     parse_int<std::uint16_t>(p.at("device_status"), w + ".device_status"));
+        if (p.contains("link_status"))
+            put_le16(&s.pcie_registers[kPcieLinkStatusOffset],
+                     parse_int<std::uint16_t>(p.at("link_status"), w + ".link_status"));
+    }
+    if (j.contains("host_mfg")) {
+        const std::string w = where + ".host_mfg";
+        const json& m = j.at("host_mfg");
+        check_keys(m, {"hex", "signature"}, w);
+        s.host_mfg.assign(kHostMfgSize, 0);
+        if (m.contains("hex")) {
+            const Bytes b = parse_bytes(m.at("hex"), w + ".hex");
+            if (b.size() > kHostMfgSize)
+                fail(w + ".hex", "more than " + std::to_string(kHostMfgSize) + " bytes");
+            std::copy(b.begin(), b.end(), s.host_mfg.begin());
+        }
+        if (m.contains("signature")) {
+            const std::string sig = text_of(m.at("signature"), w + ".signature");
+            if (sig.size() > kHostMfgSize)
+                fail(w + ".signature", "longer than the record");
+            std::copy(sig.begin(), sig.end(), s.host_mfg.begin());
+        }
+    }
+    if (j.contains("cpld")) {
+        const std::string w = where + ".cpld";
+        const json& c = j.at("cpld");
+        check_keys(c, {"write_length"}, w);
+        if (c.contains("write_length"))
+            s.cpld_write_length = parse_int<std::uint16_t>(c.at("write_length"), w + ".write_length");
+    }
     if (j.contains("faults")) {
         const json& list = j.at("faults");
         if (!list.is_array())
@@ -678,18 +658,21 @@ json DiagState::to_json() const {
     j["tests"] = list;
     if (default_code)
         j["default_code"] = *default_code;
-    j["revision"] = hex_text(Bytes(revision.begin(), revision.end()));
+    j["revision"] = hex_bytes(revision);
     j["message_counters"] = {{"alerts", message_counters.alerts},
                              {"errors", message_counters.errors},
                              {"warnings", message_counters.warnings}};
     json patches = json::array();
     for (const auto& p : mram.patches)
-        patches.push_back({{"offset", p.offset}, {"bytes", hex_text(p.bytes)}});
-    j["mram"] = {{"size", mram.size}, {"fill", hex_text(mram.fill)}, {"patches", patches}};
+        patches.push_back({{"offset", p.offset}, {"bytes", hex_bytes(p.bytes)}});
+    j["mram"] = {{"size", mram.size}, {"fill", hex_bytes(mram.fill)}, {"patches", patches}};
     json logs = json::object();
     for (const auto& n : kLogNames)
         logs[n.name] = write_log(*log(static_cast<std::uint8_t>(n.value)));
     j["logs"] = logs;
+    j["pcie"] = {{"registers", hex_bytes(pcie_registers)}};
+    j["host_mfg"] = {{"hex", hex_bytes(host_mfg)}};
+    j["cpld"] = {{"write_length", cpld_write_length}};
     json faults_json = json::array();
     for (const auto& f : faults)
         faults_json.push_back(write_fault(f));

@@ -11,7 +11,8 @@
 #include <cstddef>
 #include <cstring>
 
-#include "block_tree.h"
+#include "common/json_fields.h"
+#include "host/staging_tree.h"
 #include "qvsim/device.h"
 #include "qvsim/scenario.h"
 
@@ -29,7 +30,7 @@ static_assert(offsetof(struct hd_driveid, words104_125) == 208); // word 108 at 
 
 namespace {
 
-using blk::json;
+using json_fields::json;
 
 bool ends_in_digit(const std::string& s) {
     return !s.empty() && std::isdigit(static_cast<unsigned char>(s.back()));
@@ -211,9 +212,9 @@ std::vector<std::uint8_t> block_standard_inquiry(const BlockDevice& d) {
     r[2] = 0x06; // SPC-4
     r[3] = 0x02;
     r[4] = static_cast<std::uint8_t>(r.size() - 5);
-    blk::put_text(&r[8], 8, d.vendor.value_or(""), ' ');
-    blk::put_text(&r[16], 16, d.model.value_or(""), ' ');
-    blk::put_text(&r[32], 4, "1.00", ' ');
+    put_text(&r[8], 8, d.vendor.value_or(""), ' ');
+    put_text(&r[16], 16, d.model.value_or(""), ' ');
+    put_text(&r[32], 4, "1.00", ' ');
     return r;
 }
 
@@ -233,7 +234,7 @@ std::optional<std::vector<std::uint8_t>> block_vpd_page(const BlockDevice& d, st
             break;
         case 0x83: {
             std::vector<std::uint8_t> id;
-            if (d.naa && blk::hex_to_bytes(*d.naa, &id)) {
+            if (d.naa && json_fields::hex_to_bytes(*d.naa, &id)) {
                 r.insert(r.end(), {0x01, 0x03, 0x00, static_cast<std::uint8_t>(id.size())});
                 r.insert(r.end(), id.begin(), id.end());
             }
@@ -250,11 +251,11 @@ std::optional<std::vector<std::uint8_t>> block_vpd_page(const BlockDevice& d, st
 
 std::array<std::uint8_t, 512> block_identity(const AtaIdentity& id) {
     std::array<std::uint8_t, 512> b{};
-    blk::put_text(&b[offsetof(hd_driveid, serial_no)], 20, id.serial, ' ');
-    blk::put_text(&b[offsetof(hd_driveid, fw_rev)], 8, id.firmware, ' ');
-    blk::put_text(&b[offsetof(hd_driveid, model)], 40, id.model, ' ');
+    put_text(&b[offsetof(hd_driveid, serial_no)], 20, id.serial, ' ');
+    put_text(&b[offsetof(hd_driveid, fw_rev)], 8, id.firmware, ' ');
+    put_text(&b[offsetof(hd_driveid, model)], 40, id.model, ' ');
     std::vector<std::uint8_t> w;
-    if (id.wwn && blk::hex_to_bytes(*id.wwn, &w)) {
+    if (id.wwn && json_fields::hex_to_bytes(*id.wwn, &w)) {
         // Words 108..111; each word is a CPU (little-endian) word whose high byte came first.
         for (std::size_t i = 0; i + 1 < w.size() && i < 8; i += 2) {
             b[216 + i] = w[i + 1];
@@ -265,7 +266,7 @@ std::array<std::uint8_t, 512> block_identity(const AtaIdentity& id) {
 }
 
 BlockDevice block_device_from_json(const json& j, const std::string& where) {
-    using namespace blk;
+    using namespace json_fields;
     check_keys(j,
                {"name",
                 "major",
@@ -320,24 +321,24 @@ BlockDevice block_device_from_json(const json& j, const std::string& where) {
     opt_text(j, "unique_id", &d.unique_id, where);
     text(j, "scsi_type", &d.scsi_type, where);
     if (j.contains("vpd_pages"))
-        d.vpd_pages = json_bytes(j.at("vpd_pages"), where + ".vpd_pages");
+        d.vpd_pages = parse_bytes(j.at("vpd_pages"), where + ".vpd_pages");
     opt_text(j, "serial", &d.serial, where);
     opt_text(j, "naa", &d.naa, where);
     if (d.naa) {
-        const auto id = json_bytes(*d.naa, where + ".naa");
+        const auto id = parse_bytes(*d.naa, where + ".naa");
         if (id.size() != 8 && id.size() != 16)
-            json_fail(where + ".naa", "expected 16 or 32 hex digits");
+            fail(where + ".naa", "expected 16 or 32 hex digits");
     }
     if (j.contains("vpd_raw")) {
         const json& raw = j.at("vpd_raw");
         if (!raw.is_object())
-            json_fail(where + ".vpd_raw", "expected an object of pages");
+            fail(where + ".vpd_raw", "expected an object of pages");
         for (const auto& item : raw.items()) {
             const std::string w = where + ".vpd_raw." + item.key();
-            const std::uint64_t page = json_number(json(item.key()), w);
+            const std::uint64_t page = parse_number(json(item.key()), w);
             if (page > 0xFF)
-                json_fail(w, "page out of range");
-            d.vpd_raw[static_cast<std::uint8_t>(page)] = json_bytes(item.value(), w);
+                fail(w, "page out of range");
+            d.vpd_raw[static_cast<std::uint8_t>(page)] = parse_bytes(item.value(), w);
         }
     }
     if (j.contains("identity")) {
@@ -352,8 +353,8 @@ BlockDevice block_device_from_json(const json& j, const std::string& where) {
             text(id, "firmware", &a.firmware, w);
             text(id, "model", &a.model, w);
             opt_text(id, "wwn", &a.wwn, w);
-            if (a.wwn && json_bytes(*a.wwn, w + ".wwn").size() != 8)
-                json_fail(w + ".wwn", "expected 16 hex digits");
+            if (a.wwn && parse_bytes(*a.wwn, w + ".wwn").size() != 8)
+                fail(w + ".wwn", "expected 16 hex digits");
             d.identity = a;
         }
     }
@@ -367,7 +368,7 @@ BlockDevice block_device_from_json(const json& j, const std::string& where) {
     if (j.contains("partitions")) {
         const json& list = j.at("partitions");
         if (!list.is_array())
-            json_fail(where + ".partitions", "expected an array");
+            fail(where + ".partitions", "expected an array");
         for (std::size_t i = 0; i < list.size(); ++i) {
             const std::string w = where + ".partitions[" + std::to_string(i) + "]";
             check_keys(list[i], {"number", "start", "size", "name"}, w);
@@ -413,12 +414,10 @@ json block_device_to_json(const BlockDevice& d) {
            {"physical_block_size", opt(d.physical_block_size)},
            {"queue_logical_block_size", opt(d.queue_logical_block_size)},
            {"queue_physical_block_size", opt(d.queue_physical_block_size)},
-           {"faults", blk::faults_to_json(d.faults)}};
+           {"faults", json_fields::faults_to_json(d.faults)}};
     json raw = json::object();
     for (const auto& [page, bytes] : d.vpd_raw) {
-        char key[8];
-        std::snprintf(key, sizeof key, "0x%02X", page);
-        raw[key] = blk::hex_text(bytes);
+        raw[hex_number(page, 2)] = hex_bytes(bytes);
     }
     j["vpd_raw"] = raw;
     if (d.identity) {
@@ -437,22 +436,22 @@ json block_device_to_json(const BlockDevice& d) {
 }
 
 void build_block_tree(const std::string& staging, const Scenario& s) {
-    blk::Tree t(staging);
+    staging::Tree t(staging);
     for (const auto& d : s.block_devices) {
-        blk::check_component(d.name, "block device name");
+        staging::check_component(d.name, "block device name");
         const std::string node = d.node();
-        blk::check_relative(node.substr(1), "block node");
+        staging::check_relative(node.substr(1), "block node");
         for (const auto& p : d.partitions) {
-            blk::check_component(d.partition_name(p), "partition name");
-            blk::check_relative(d.partition_node(p).substr(1), "partition node");
+            staging::check_component(d.partition_name(p), "partition name");
+            staging::check_relative(d.partition_node(p).substr(1), "partition node");
         }
         if (t.exists("/sys/block/" + d.name))
             throw SetupError("two block devices named " + d.name);
         std::vector<std::uint8_t> bytes;
-        if (d.naa && (!blk::hex_to_bytes(*d.naa, &bytes) || (bytes.size() != 8 && bytes.size() != 16)))
+        if (d.naa && (!json_fields::hex_to_bytes(*d.naa, &bytes) || (bytes.size() != 8 && bytes.size() != 16)))
             throw SetupError("block device " + d.name + ": naa is not 16 or 32 hex digits");
         if (d.identity && d.identity->wwn &&
-            (!blk::hex_to_bytes(*d.identity->wwn, &bytes) || bytes.size() != 8))
+            (!json_fields::hex_to_bytes(*d.identity->wwn, &bytes) || bytes.size() != 8))
             throw SetupError("block device " + d.name + ": wwn is not 16 hex digits");
 
         // The SCSI device directory, unless the volume has none.
@@ -474,7 +473,7 @@ void build_block_tree(const std::string& staging, const Scenario& s) {
                         throw SetupError("block device " + d.name + " at the address of " + sd.sg);
                 }
             } else {
-                blk::check_relative(d.parent, "block device parent");
+                staging::check_relative(d.parent, "block device parent");
                 host_dir = "/sys/devices/" + d.parent + "/host" + std::to_string(host);
             }
             const std::string tgt =
