@@ -14,6 +14,7 @@
 namespace {
 
 constexpr VK_BYTE kScsiStatusGood = 0x00;
+constexpr VK_UINT16 kCommandStatusSuccess = 0x0000;
 
 constexpr BMIC_SCSI_DIAGNOSTIC_CDB Cdb(VK_BYTE scsi_command, VK_BYTE bmic_command, VK_BYTE subcommand,
                                        VK_BYTE control) {
@@ -328,7 +329,9 @@ VK_BOOL QV_SendDiagnosticRequest(PCDA cda, SCSIRequest* request) {
     if (request == nullptr || !VK_SendControllerSCSICommand(cda, request)) {
         return kFalse;
     }
-    return request->scsi_status == kScsiStatusGood ? kTrue : kFalse;
+    // Every diagnostic request has its exact size: a short transfer is no result either.
+    return request->scsi_status == kScsiStatusGood && request->command_status == kCommandStatusSuccess ? kTrue
+                                                                                                       : kFalse;
 }
 
 // ---- Send loop and results ------------------------------------------------------------------------
@@ -542,7 +545,10 @@ void QV_MRAMTestDataFill(PCDA cda) {
     }
     // Tell the controller how the write went; its answer changes nothing.
     SetMramStatus(&cdb, failed ? MRAM_TEST_FAILED : MRAM_TEST_WRITE_COMPLETED);
-    SendMram(cda, &cdb, eDATA_TRANSFER_OUT, data);
+    // A controller that was not told the test completed has not completed it.
+    if (!SendMram(cda, &cdb, eDATA_TRANSFER_OUT, data)) {
+        failed = true;
+    }
     PrintMramVerdict(kMramFillName, failed);
 }
 
@@ -563,7 +569,10 @@ void QV_MRAMTestDataVerify(PCDA cda) {
     }
     // The controller compares what it sent with the pattern itself; the data goes back to it.
     SetMramStatus(&cdb, failed ? MRAM_TEST_FAILED : MRAM_TEST_READ_COMPLETED);
-    SendMram(cda, &cdb, eDATA_TRANSFER_OUT, data);
+    // A controller that was not told the test completed has not completed it.
+    if (!SendMram(cda, &cdb, eDATA_TRANSFER_OUT, data)) {
+        failed = true;
+    }
     PrintMramVerdict(kMramVerifyName, failed);
 }
 

@@ -4,6 +4,7 @@
 #include "pavl_linux_x86.h"
 #include "ppavl_platform.h"
 
+#include <cerrno>
 #include <cstring>
 
 // The kernel's own records, to hold ours to them. Included last: it defines BYTE, WORD and DWORD.
@@ -143,6 +144,12 @@ EnCommandStatus _PN_SendSCSICommandForCISSAndPQI(PavlinInternalSCSIRequest* inte
         return eCOMMAND_STATUS_FAILED;
     }
     pavlin::__TakeCISSReply(request, passthrough.ErrorInfo());
+    // The driver answers 0 for a command the controller never completed (invalid, protocol or hardware
+    // error, lost connection, abort, timeout): that command was not carried.
+    if (request->command_status >= pavlin::kCISSCommandStatusInvalid) {
+        request->low_level_status = EIO;
+        return eCOMMAND_STATUS_FAILED;
+    }
     return eCOMMAND_STATUS_OK;
 }
 

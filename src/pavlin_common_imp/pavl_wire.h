@@ -77,6 +77,9 @@ inline constexpr VK_BYTE kCISSDirectionRead = 2;
 inline constexpr VK_BYTE kCISSDirectionBoth = 3;
 inline constexpr VK_BYTE kCISSTypeCommand = 0;
 inline constexpr VK_BYTE kCISSAttributeSimple = 4;
+// CISS command status: 0 success, 1 target status (judged by the SCSI status), 2 data underrun, 3 data
+// overrun; from 4 on the controller did not complete the command.
+inline constexpr VK_WORD kCISSCommandStatusInvalid = 4;
 
 // Largest buffer whose size the ordinary record's 16-bit field can state; anything larger
 // travels in the big record.

@@ -16,6 +16,7 @@
 namespace {
 
 constexpr VK_BYTE kScsiStatusCheckCondition = 0x02;
+constexpr VK_WORD kCISSCommandStatusDataUnderrun = 0x0002;
 constexpr VK_DWORD kLentSenseSize = 32;
 constexpr VK_BYTE kCacheSupportsModuleRecovery = 0x20;
 constexpr VK_DWORD kPauseHotPlugEvents = 1;
@@ -153,7 +154,8 @@ VK_BOOL __VK_SendControllerDebugLogCommand(PCDA cda, void* buffer, VK_DWORD size
     const auto lun = static_cast<VK_WORD>((static_cast<VK_WORD>(action) << 8) | log_type);
     const VK_BOOL sent = _VK_BMICHelperReadBufferWithSense(
         _VK_CDA(cda)->controller_handle, BMIC_CONTROLLER_DEBUG_LOG, offset, lun, buffer, size, &sense);
-    return CommandSucceeded(sent, sense) ? kTrue : kFalse;
+    // A piece that came short is not the log: its tail would read as zeros.
+    return CommandSucceeded(sent, sense) && sense.command_status != kCISSCommandStatusDataUnderrun ? kTrue : kFalse;
 }
 
 VK_BYTE* __VK_GetControllerDebugLog(PCDA cda, VK_DWORD* size, VK_BYTE log_type) {
