@@ -80,8 +80,9 @@ void QV_VerifyFwVersion(PCDA cda) {
 
 void QV_VerifySystemPowerInfo(PCDA cda) {
     static const char kName[] = "Powermode verification test";
-    // Without the reply the word has no warnings to show: that is no PASS.
-    if (VK_ControllerSupportsPowerModes(cda) != 0 && !VK_RequestGetPowerModeBuffer(cda)) {
+    // Without the replies the word has no warnings to show: that is no PASS.
+    const bool pages_unread = VK_ControllerFeaturePagesSupported(cda) && !VK_RequestFeaturePages(cda);
+    if (pages_unread || (VK_ControllerSupportsPowerModes(cda) != 0 && !VK_RequestGetPowerModeBuffer(cda))) {
         std::printf("%s : FAIL Unable to read the power mode information\n", kName);
         QV_Log("%s : FAIL Unable to read the power mode information \r\n", kName);
         return;
@@ -232,11 +233,14 @@ void QV_VerifyMfg(PCDA cda) {
         QV_Log("Manufacturing section verification: Invalid signature - FAIL\r\n");
         return;
     }
+    // A WWN that could not be read verifies nothing; the factory placeholders mean the section was
+    // never programmed.
     VK_GetControllerWWN(cda, wwn, sizeof wwn);
-    VK_GetControllerSerialNumber(cda, serial, sizeof serial);
-    // The factory placeholders mean the section was never programmed.
-    const bool pass = std::strcmp(wwn, "50123456789ABC00") != 0 && serial[0] != '\0' &&
-                      std::strcmp(serial, "000001") != 0;
+    bool pass = wwn[0] != '\0' && std::strcmp(wwn, "50123456789ABC00") != 0;
+    if (pass) {
+        VK_GetControllerSerialNumber(cda, serial, sizeof serial);
+        pass = serial[0] != '\0' && std::strcmp(serial, "000001") != 0;
+    }
     std::printf("Manufacturing section verification test - %s\n", pass ? "PASS" : "FAIL");
     QV_Log("Manufacturing section verification test - %s\r\n", pass ? "PASS" : "FAIL");
 }

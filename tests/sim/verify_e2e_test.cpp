@@ -331,6 +331,9 @@ TEST(QuorvelVerify, PowerMode) {
          Sent({kPowerMode})},
         {"power mode refused", OneController(refused), {"verifysystempower", "1"}, {}, unread_out, unread_log,
          Sent({kPowerMode})},
+        // Feature pages offered but not read: whether power modes exist is unknown.
+        {"feature pages not read", OneController(json{{"faults", {{{"bmic", 0x61}, {"errno", 5}}}}}),
+         {"verifysystempower", "1"}, {}, unread_out, unread_log, Sent({kFeaturePages})},
     });
 }
 
@@ -403,6 +406,9 @@ TEST(QuorvelVerify, ManufacturingSection) {
          fail + "\r\n", Sent({kHostMfg, kSubsystem})},
         {"placeholder WWN", OneController(subsystem("PVXYZ0123", "50123456789ABC00")), {"verifymfg", "1"}, {},
          fail + "\n", fail + "\r\n", Sent({kHostMfg, kSubsystem})},
+        // A WWN that could not be read is no programmed section.
+        {"subsystem not read", OneController(json{{"faults", {{{"bmic", 0x66}, {"errno", 5}}}}}), {"verifymfg", "1"},
+         {}, fail + "\n", fail + "\r\n", Sent({kHostMfg, kSubsystem})},
         // A failed read logs nothing.
         {"record not carried", OneController(good, {{"faults", {{{"command", "host_mfg"}, {"errno", 5}}}}}),
          {"verifymfg", "1"}, {}, "Failed to send request to the controller \n", "", Sent({kHostMfg})},
