@@ -8,13 +8,25 @@ build=$(cd "${1:-$root/build}" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
-for args in "version" "help verifyfwversion" "cachetest 1 2" "bogus"; do
-  echo "\$ quorvel $args"
+# The expected values of the verify commands; without this file they use the factory defaults.
+printf 'fwversion 5.32-0\n' > veskroc.cfg
+
+run() {
+  echo "# $1: $2"
+  echo "\$ quorvel $1"
   status=0
   # shellcheck disable=SC2086
-  "$build/sim/qvsim" -- "$build/quorvel" $args || status=$?
+  "$build/sim/qvsim" -- "$build/quorvel" $1 || status=$?
   echo "(exit code $status)"
   echo
-done
+}
+
+run "listcontrollers" "no arguments; numbers the controllers the other commands name"
+run "version" "no arguments"
+run "help verifyfwversion" "the help of one command"
+run "getfwmiscinfo 1" "controller 1 of the list above"
+run "verifyfwversion 1" "controller 1 of the list above, against fwversion of ./veskroc.cfg"
+run "cachetest 1 2" "controller 1 of the list above, 2 iterations"
+run "bogus" "not a command"
 echo "\$ cat diagslog.txt"
 cat diagslog.txt

@@ -199,6 +199,19 @@ const HELP_INFORMATION HelpInfoT[] = {
 
 // Commands whose work is not built yet have no row: they answer as an unknown command.
 const CLI_COMMAND_TABLE cliCommandT[] = {
+    {"verifyfwversion", Cli_VerifyFwVer, "Verifies Fw Version", "quorvel verifyfwversion <ControllerNumber>"},
+    {"verifysystempower", Cli_VerifySystemPower, "Verifies Power Mode information",
+     "quorvel verifysystempower <ControllerNumber>"},
+    {"verifysystemtemperature", Cli_VerifySystemTemperature, "Verifies temperature sensor information",
+     "quorvel verifysystemtemperature <ControllerNumber>"},
+    {"verifymfg", Cli_VerifyMfg, "Verifies MFG section", " quorvel verifymfg <ControllerNumber>"},
+    {"verifycachesize", Cli_VerifyCacheSize, "Verifies Cache size", "quorvel verifycachesize <ControllerNumber>"},
+    {"verifypcieconfig", Cli_VerifyPCIeConfig, "Verify PCIe configuration",
+     "quorvel verifypcieconfig <ControllerNumber>"},
+    {"verifycpld", Cli_VerifyCpld, "Verifies CPLD section", "quorvel verifycpld <ControllerNumber>"},
+    {"getcacheinfo", Cli_GetCacheInfo, "Show controller cache info", "quorvel getcacheinfo <ControllerNumber>"},
+    {"getfwmiscinfo", Cli_GetFwMiscInfo, "Gets Fw Misc Info", "quorvel getfwmiscinfo <ControllerNumber>"},
+    {"getpcieinfo", Cli_GetPcieInfo, "Gets PCIe Information", "quorvel getpcieinfo <ControllerNumber>"},
     {"cachetest", Cli_CacheTest, "Executes cache tests. Valid iteration values 1-100",
      " quorvel cachetest <ControllerNumber> <iteration> \n\r quorvel cachetest <ControllerNumber> lfsrfill "
      "<iteration> \n\r quorvel cachetest <ControllerNumber> patternfill <iteration> \n\r quorvel cachetest "
@@ -221,8 +234,12 @@ const CLI_COMMAND_TABLE cliCommandT[] = {
      "saspatterntest <ControllerNumber> jtpatrandom <iteration> \n\r quorvel saspatterntest "
      "<ControllerNumber> d10.2hfreq <iteration> \n\r quorvel saspatterntest <ControllerNumber> "
      "jtpatd10.2hfreq <iteration>"},
+    {"pcieintegritytest", Cli_PcieIntegrityTest, "This test verifies PCIe Integrity by checking PCIe link errors",
+     " quorvel pcieintegritytest <ControllerNumber>"},
     {"version", Cli_ShowVersion, "Displays Quorvel version", "quorvel version"},
     {"help", Cli_ShowHelp, "Help Menu Options", "quorvel help [cmdName]"},
+    {"listcontrollers", Cli_ListControllers, "Displays the list of connected controller(s)",
+     "quorvel listcontrollers"},
     {"ctrlledtest", Cli_ControllerLedTest,
      "This test will blink the controller LED five seconds per iteration for the number of iterations "
      "specified",

@@ -82,6 +82,20 @@ VK_BYTE ValidateCmdLineArgs(VK_BYTE expected_args, VK_BYTE test_id);
 // Handlers of the rows in the table.
 VK_BYTE Cli_ShowVersion(void);
 VK_BYTE Cli_ShowHelp(void);
+// Reports (getcmds.cpp).
+VK_BYTE Cli_GetCacheInfo(void);
+VK_BYTE Cli_GetFwMiscInfo(void);
+VK_BYTE Cli_GetPcieInfo(void);
+VK_BYTE Cli_ListControllers(void);
+// Verifications (verifycmds.cpp).
+VK_BYTE Cli_VerifyFwVer(void);
+VK_BYTE Cli_VerifySystemPower(void);
+VK_BYTE Cli_VerifySystemTemperature(void);
+VK_BYTE Cli_VerifyMfg(void);
+VK_BYTE Cli_VerifyCacheSize(void);
+VK_BYTE Cli_VerifyPCIeConfig(void);
+VK_BYTE Cli_VerifyCpld(void);
+VK_BYTE Cli_PcieIntegrityTest(void);
 
 void ShowHelp(const char* cmd_name);
 void ShowExtendedHelp(const char* heading, const char* keyword);

@@ -1,0 +1,85 @@
+// What the reports and verifications know of a controller, and their workers.
+#ifndef CTLRINFO_H
+#define CTLRINFO_H
+
+#include "decode.h"
+#include "ppavl_types.h"
+#include "ptelm_cda.h"
+
+// Text buffer sizes of the controller's identity.
+#define MAX_VENDOR_ID_LEN 9
+#define MAX_FAMILY_ID_LEN 33
+#define MAX_PRODUCT_ID_LEN 17
+#define MAX_SERIAL_NUM_LEN 41
+#define MAX_FW_VERSION_LEN 33
+#define MAX_HW_REVISION_LEN 2
+#define FWMISC_PRODUCT_ID_LEN 20
+#define MAX_WWN_LEN 50
+
+// Comparison kinds of QV_VerifyDisplayLogResult.
+#define STRING_ARG 1
+#define INTEGER_ARG 2
+
+// Scratch record of values the reports print; only the cache sizes and the PCIe generation and
+// width are filled.
+typedef struct {
+    struct {
+        VK_UINT16 ControllermemorySize; // MB
+        VK_UINT16 Totalcachesize;       // MB
+    } cache;
+    struct {
+        VK_BYTE PCIegenversion;
+        VK_UINT32 PCIenegspeed;
+        VK_BYTE PCIewidth;
+        VK_BOOL PCIeBusTypeSupported;
+    } pci;
+    struct {
+        VK_UINT16 Flashsize;
+        VK_UINT16 CtlrModeInfo;
+        VK_UINT16 FirmBuildNo;
+        VK_UINT16 FirmVersion;
+        VK_UINT16 PhysicalDriveCount;
+        VK_UINT16 PhysicalDriveModel;
+        VK_UINT16 PhysicalDriveStatusInfo;
+        VK_BOOL CtlrSupportsVeskHBA;
+        VK_BOOL CtlrSupportsEncryption;
+        VK_BYTE CtlrHealth;
+    } configinfo;
+    struct {
+        VK_BOOL RebootRequired;
+        VK_BOOL Temperature;
+        VK_BOOL NewMode;
+        VK_BOOL ConfigChange;
+    } powermode;
+    struct {
+        VK_UINT16 TempSensorCount;
+        VK_UINT16 TempSensorInfo;
+        VK_UINT16 TempSensorLoc;
+        VK_UINT16 TempSensorMaxReading;
+        VK_UINT32 TempSensorReading;
+    } temperature;
+} CONTROLLER_INFO_S;
+
+extern CONTROLLER_INFO_S ctrlInfo;
+
+// Reports (getcmds.cpp).
+void ShowControllers(void);
+void QV_GetCacheInfo(PCDA cda);
+void QV_GetFirmwareMiscInfo(PCDA cda);
+void QV_GetPCIeInfo(PCDA cda);
+
+// Verifications (verifycmds.cpp). `expected` and `actual` are texts for STRING_ARG and point to
+// 16-bit words for INTEGER_ARG.
+void QV_VerifyDisplayLogResult(const void* expected, const void* actual, VK_BYTE kind, const char* name);
+void QV_VerifyFwVersion(PCDA cda);
+void QV_VerifySystemPowerInfo(PCDA cda);
+void QV_VerifyControllerTemperatureSensorInfo(PCDA cda);
+void QV_VerifyCache(PCDA cda);
+// 1 with `info` filled from the controller's PCIe registers, 0 when they could not be read.
+VK_BYTE QV_PCIeGetInfo(PCDA cda, PCIeLinkInfo* info);
+void QV_VerifyPCIeConfig(PCDA cda);
+void QV_PCIeIntegrityTest(PCDA cda);
+void QV_VerifyMfg(PCDA cda);
+void QV_VerifyCPLD(PCDA cda);
+
+#endif
