@@ -25,7 +25,6 @@ namespace {
 constexpr char kSysBlockDir[] = "/sys/block";
 constexpr char kMountTable[] = "/etc/mtab";
 constexpr char kFilesystemTable[] = "/etc/fstab";
-constexpr char kAllZeroUniqueID[] = "00000000000000000000000000000000";
 constexpr VK_WORD kVolumeDeviceType = 11;
 constexpr VK_WORD kUnknownDeviceType = 99;
 constexpr VK_WORD kControllerDeviceType = 1;
@@ -45,13 +44,11 @@ using pavlin::FormatPath;
 using pavlin::IsDirAt;
 using pavlin::IsLink;
 using pavlin::IsLinkAt;
+using pavlin::ReadSysfsNumber;
+using pavlin::ReadSysfsToken;
 
 bool is_trim_char(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
-bool is_blank(int c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
 }
 
 bool is_digit(char c) {
@@ -106,7 +103,7 @@ VK_WORD read_word_property(DeviceDescriptor descriptor, VK_BYTE id, VK_WORD abse
 // Number of 512-byte sectors in bytes; false when unreadable or when the product does not fit.
 bool read_sectors_as_bytes(const char* path, VK_QWORD* bytes) {
     unsigned long long sectors = 0;
-    if (!__ReadSysfsNumber(path, &sectors) || sectors > UINT64_MAX / kSectorSize) {
+    if (!ReadSysfsNumber(path, &sectors) || sectors > UINT64_MAX / kSectorSize) {
         return false;
     }
     *bytes = sectors * kSectorSize;
@@ -180,53 +177,6 @@ size_t _PN_CopyTrimmed(char* dest, size_t dest_size, const char* src, size_t src
     }
     dest[n] = '\0';
     return n;
-}
-
-bool __ReadSysfsToken(const char* path, char* out, size_t out_size) {
-    if (out == nullptr || out_size == 0) {
-        return false;
-    }
-    out[0] = '\0';
-    FILE* f = std::fopen(path, "r");
-    if (f == nullptr) {
-        return false;
-    }
-    int c = std::getc(f);
-    while (c != EOF && is_blank(c)) {
-        c = std::getc(f);
-    }
-    size_t n = 0;
-    bool fits = true;
-    while (c != EOF && !is_blank(c)) {
-        if (n + 1 >= out_size) {
-            fits = false;
-            break;
-        }
-        out[n++] = static_cast<char>(c);
-        c = std::getc(f);
-    }
-    std::fclose(f);
-    out[n] = '\0';
-    if (!fits) {
-        out[0] = '\0';
-        return false;
-    }
-    return n != 0;
-}
-
-bool __ReadSysfsNumber(const char* path, unsigned long long* value) {
-    char text[32];
-    if (value == nullptr || !__ReadSysfsToken(path, text, sizeof(text)) || !is_digit(text[0])) {
-        return false;
-    }
-    errno = 0;
-    char* end = nullptr;
-    const unsigned long long v = std::strtoull(text, &end, 10);
-    if (errno != 0) {
-        return false;
-    }
-    *value = v;
-    return true;
 }
 
 bool __IsDeviceOrPartition(const char* pattern, size_t pattern_length, const char* device_name) {
@@ -515,10 +465,11 @@ void describe_volume(const ControllerInfo& controller, const char* name, const c
 
     char path[PATH_MAX];
     char unique_id[kUniqueVolumeIDSize] = {};
-    char token[kSysfsUniqueIDMaxLength + 1];
-    if (FormatPath(path, sizeof(path), "%s/unique_id", device_dir) &&
-        __ReadSysfsToken(path, token, sizeof(token)) && std::strcmp(token, kAllZeroUniqueID) != 0) {
-        FormatPath(unique_id, sizeof(unique_id), "S%s", token);
+    if (FormatPath(path, sizeof(path), "%s/unique_id", device_dir)) {
+        VK_BYTE text[pavlin::kSysfsTextMax];
+        if (const auto bytes = pavlin::ReadFileBytes(path, text, sizeof(text))) {
+            pavlin::DecodeUniqueID(*bytes, unique_id, sizeof(unique_id));
+        }
     }
 
     char vendor_model[kVolumeVendorModelSize] = {};
@@ -527,8 +478,8 @@ void describe_volume(const ControllerInfo& controller, const char* name, const c
     char vendor_path[PATH_MAX];
     if (FormatPath(path, sizeof(path), "%s/model", device_dir) &&
         FormatPath(vendor_path, sizeof(vendor_path), "%s/vendor", device_dir) &&
-        __ReadSysfsToken(vendor_path, vendor, sizeof(vendor)) &&
-        __ReadSysfsToken(path, model, sizeof(model))) {
+        ReadSysfsToken(vendor_path, vendor, sizeof(vendor)) &&
+        ReadSysfsToken(path, model, sizeof(model))) {
         FormatPath(vendor_model, sizeof(vendor_model), "%-*s%s", static_cast<int>(kVolumeVendorPadding),
                     vendor, model);
     } else {
@@ -638,14 +589,14 @@ void _PN_GetStorageVolumeDescriptorList(DeviceDescriptor controller_descriptor, 
         const char* block_dir = from_device_link ? entry_path : volume_path;
         char path[PATH_MAX];
         unsigned long long sectors = 0;
-        if (!FormatPath(path, sizeof(path), "%s/size", block_dir) || !__ReadSysfsNumber(path, &sectors) ||
+        if (!FormatPath(path, sizeof(path), "%s/size", block_dir) || !ReadSysfsNumber(path, &sectors) ||
             sectors == 0) {
             continue;
         }
         char removable[8];
         if (controller->protocol_type != kProtocolTypeSIS &&
             FormatPath(path, sizeof(path), "%s/removable", block_dir) &&
-            __ReadSysfsToken(path, removable, sizeof(removable)) && std::strcmp(removable, "1") == 0) {
+            ReadSysfsToken(path, removable, sizeof(removable)) && std::strcmp(removable, "1") == 0) {
             continue;
         }
         if (!__VolumeBelongsToController(volume_path, controller->sysfs_path)) {
@@ -724,7 +675,7 @@ VK_BOOL _PN_GetStorageVolumeInformation(DeviceDescriptor volume_descriptor,
         info->wVolumeInformationFlags |= kStorageVolumeLogicalBlockSizeValid;
     } else if (FormatPath(queue_path, sizeof(queue_path), "%s/%s/queue/logical_block_size", kSysBlockDir,
                            last) &&
-               __ReadSysfsNumber(queue_path, &from_file)) {
+               ReadSysfsNumber(queue_path, &from_file)) {
         info->qwLogicalBlockSize = from_file;
         info->wVolumeInformationFlags |= kStorageVolumeLogicalBlockSizeValid;
     }
@@ -734,7 +685,7 @@ VK_BOOL _PN_GetStorageVolumeInformation(DeviceDescriptor volume_descriptor,
         info->wVolumeInformationFlags |= kStorageVolumePhysicalBlockSizeValid;
     } else if (FormatPath(queue_path, sizeof(queue_path), "%s/%s/queue/physical_block_size", kSysBlockDir,
                            last) &&
-               __ReadSysfsNumber(queue_path, &from_file)) {
+               ReadSysfsNumber(queue_path, &from_file)) {
         info->qwPhysicalBlockSize = from_file;
         info->wVolumeInformationFlags |= kStorageVolumePhysicalBlockSizeValid;
     } else if ((info->wVolumeInformationFlags & kStorageVolumeLogicalBlockSizeValid) != 0) {

@@ -60,7 +60,6 @@ static_assert(offsetof(StorageExtentInformation, mount_points_size) == 64);
 
 // Text sizes, terminator included.
 inline constexpr size_t kUniqueVolumeIDSize = 34;     // "S" and at most 32 hex digits
-inline constexpr size_t kSysfsUniqueIDMaxLength = 32; // a longer unique_id counts as none
 inline constexpr size_t kVolumeSerialNumberSize = 96; // at most 95 characters
 inline constexpr size_t kVolumeVendorSize = 64;       // the vendor token
 inline constexpr size_t kVolumeModelSize = 92;        // the model token
@@ -105,12 +104,6 @@ void __InsertPartitionMountRecord(const char* device_name, size_t device_name_si
 PartitionMountList* __FindPartitionMountRecord(const char* device_name);
 size_t __GetNumPartitionMountRecords();
 void __FreePartitionMountList();
-
-// The first blank-separated token of a sysfs file, as "%s" reads it, bounded by the buffer.
-// False when the file cannot be read, holds no token, or the token does not fit.
-bool __ReadSysfsToken(const char* path, char* out, size_t out_size);
-// The leading decimal number of a file; false when there is none or it does not fit 64 bits.
-bool __ReadSysfsNumber(const char* path, unsigned long long* value);
 
 // Page list of VPD page 0x00 (reply of reply_size bytes): whether pages 0x80 and 0x83 are listed.
 // Only the entries that lie inside the reply are read.

@@ -102,42 +102,16 @@ constexpr char kDefaultClass[] = "000000";
 constexpr size_t kDriverPathSize = 1024;
 constexpr size_t kPathSize = 4096;
 
+using pavlin::ByteView;
 using pavlin::DeviceNode;
 using pavlin::Dir;
+using pavlin::File;
 using pavlin::FormatPath;
 using pavlin::IsLinkAt;
+using pavlin::ReadFileBytes;
 
-class File {
-public:
-    // The stream reads into our own buffer: without one, the first read asks the file system for its
-    // block size, a system call per file that discovery does not need.
-    explicit File(const char* path) : f_(std::fopen(path, "r")) {
-        if (f_ != nullptr) {
-            std::setvbuf(f_, buffer_, _IOFBF, sizeof(buffer_));
-        }
-    }
-    ~File() {
-        if (f_ != nullptr) {
-            std::fclose(f_);
-        }
-    }
-    File(const File&) = delete;
-    File& operator=(const File&) = delete;
-    explicit operator bool() const { return f_ != nullptr; }
-    // The first line, at most size - 1 characters, without its line end; false when nothing is read.
-    bool first_line(char* buffer, size_t size) {
-        if (size > INT_MAX || std::fgets(buffer, static_cast<int>(size), f_) == nullptr) {
-            return false;
-        }
-        buffer[std::strcspn(buffer, "\n")] = '\0';
-        return true;
-    }
-    FILE* get() { return f_; }
-
-private:
-    FILE* f_;
-    char buffer_[1024];
-};
+// The first bytes of a small sysfs file; a type, a class or a driver name lies in them.
+constexpr size_t kShortTextSize = 64;
 
 bool starts_with(const char* text, const char* prefix) {
     return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
@@ -165,21 +139,6 @@ bool leading_number(const char* text, unsigned long low, unsigned long high, uns
     return true;
 }
 
-// A whole-name decimal number such as the digits of "host12".
-bool whole_number(const char* text, unsigned long* value) {
-    if (*text < '0' || *text > '9') {
-        return false;
-    }
-    errno = 0;
-    char* end = nullptr;
-    const unsigned long v = std::strtoul(text, &end, 10);
-    if (errno != 0 || *end != '\0' || v > INT_MAX) {
-        return false;
-    }
-    *value = v;
-    return true;
-}
-
 // The class file holds "0x" and six hex digits; anything else leaves the default.
 void read_pci_class(const char* sysfs_path, char* pci_class, size_t size) {
     std::snprintf(pci_class, size, "%s", kDefaultClass);
@@ -187,14 +146,9 @@ void read_pci_class(const char* sysfs_path, char* pci_class, size_t size) {
     if (!FormatPath(path, sizeof(path), "%s/class", sysfs_path)) {
         return;
     }
-    File f(path);
-    char line[64];
-    if (!f || !f.first_line(line, sizeof(line))) {
-        return;
-    }
-    char digits[7] = {};
-    if (std::sscanf(line, "0x%6[0-9a-fA-F]", digits) == 1) {
-        std::snprintf(pci_class, size, "%s", digits);
+    VK_BYTE text[kShortTextSize];
+    if (const auto bytes = ReadFileBytes(path, text, sizeof(text))) {
+        pavlin::DecodePCIClass(*bytes, pci_class, size);
     }
 }
 
@@ -230,7 +184,7 @@ bool scsi_host_number(const char* sysfs_path, unsigned long* host) {
     }
     for (dirent* e = dir.next(); e != nullptr; e = dir.next()) {
         if (starts_with(e->d_name, "host")) {
-            return whole_number(e->d_name + 4, host);
+            return pavlin::DecodeHostNumber(ByteView(e->d_name, strnlen(e->d_name, sizeof(e->d_name))), host);
         }
     }
     return false;
@@ -246,16 +200,17 @@ int sis_hosts_below(unsigned long host) {
     int index = 0;
     for (dirent* e = dir.next(); e != nullptr; e = dir.next()) {
         unsigned long h = 0;
-        if (!starts_with(e->d_name, "host") || !whole_number(e->d_name + 4, &h) || h >= host) {
+        if (!pavlin::DecodeHostNumber(ByteView(e->d_name, strnlen(e->d_name, sizeof(e->d_name))), &h) ||
+            h >= host) {
             continue;
         }
         char path[kPathSize];
-        char name[80];
+        VK_BYTE name[kShortTextSize];
         if (!FormatPath(path, sizeof(path), "%shost%lu/proc_name", kScsiHostDir, h)) {
             continue;
         }
-        File f(path);
-        if (f && f.first_line(name, sizeof(name)) && starts_with(name, kSISProcName)) {
+        const auto bytes = ReadFileBytes(path, name, sizeof(name));
+        if (bytes && pavlin::TextStartsWith(*bytes, kSISProcName)) {
             ++index;
         }
     }
@@ -265,7 +220,7 @@ int sis_hosts_below(unsigned long host) {
 bool sis_major_number(unsigned int* major_number) {
     File f("/proc/devices");
     char line[256];
-    while (f && std::fgets(line, sizeof(line), f.get()) != nullptr) {
+    while (f.next_line(line, sizeof(line))) {
         if (std::strstr(line, "xov") != nullptr) {
             unsigned long v = 0;
             // Linux character majors are 12 bits wide; 0 names no driver.
@@ -394,13 +349,12 @@ bool GenericDeviceMatches(const char* name, const char* type_file, const char* s
                           size_t sysfs_length, const char* wanted_type, char* node, size_t node_size) {
     // Below the controller: its path, then a separator, so that a sibling whose name merely
     // extends the controller's does not match.
-    if (std::strncmp(type_file, sysfs_path, sysfs_length) != 0 ||
-        (sysfs_path[sysfs_length - 1] != '/' && type_file[sysfs_length] != '/')) {
+    if (!pavlin::TargetLiesBelow(ByteView(type_file, std::strlen(type_file)), ByteView(sysfs_path, sysfs_length))) {
         return false;
     }
-    File f(type_file);
-    char type[32];
-    if (!f || !f.first_line(type, sizeof(type)) || !starts_with(type, wanted_type)) {
+    VK_BYTE type[kShortTextSize];
+    const auto bytes = ReadFileBytes(type_file, type, sizeof(type));
+    if (!bytes || !pavlin::TextStartsWith(*bytes, wanted_type)) {
         return false;
     }
     if (FormatPath(node, node_size, "/dev/%s", name)) {
