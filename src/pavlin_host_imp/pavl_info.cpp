@@ -41,7 +41,7 @@ using pavlin::ReadSysfsNumber;
 using pavlin::ReadSysfsToken;
 
 // The resolved target of the first symbolic link in `dir` whose name contains "block".
-bool resolve_block_link(const char* dir, char* resolved) {
+bool ResolveBlockLink(const char* dir, char* resolved) {
     Dir d(dir);
     if (!d) {
         return false;
@@ -58,14 +58,14 @@ bool resolve_block_link(const char* dir, char* resolved) {
 }
 
 // A text property, NUL-terminated; empty when absent or too long for the buffer.
-void read_text_property(DeviceDescriptor descriptor, VK_BYTE id, char* out, size_t out_size) {
+void ReadTextProperty(DeviceDescriptor descriptor, VK_BYTE id, char* out, size_t out_size) {
     if (PN_GetDeviceSystemProperty(descriptor, id, out, static_cast<VK_DWORD>(out_size - 1)) != 0) {
         out[0] = '\0';
     }
     out[out_size - 1] = '\0';
 }
 
-VK_WORD read_word_property(DeviceDescriptor descriptor, VK_BYTE id, VK_WORD absent) {
+VK_WORD ReadWordProperty(DeviceDescriptor descriptor, VK_BYTE id, VK_WORD absent) {
     VK_BYTE b[2];
     if (PN_GetDeviceSystemProperty(descriptor, id, b, sizeof(b)) != 0) {
         return absent;
@@ -74,7 +74,7 @@ VK_WORD read_word_property(DeviceDescriptor descriptor, VK_BYTE id, VK_WORD abse
 }
 
 // Number of 512-byte sectors in bytes; false when unreadable or when the product does not fit.
-bool read_sectors_as_bytes(const char* path, VK_QWORD* bytes) {
+bool ReadSectorsAsBytes(const char* path, VK_QWORD* bytes) {
     unsigned long long sectors = 0;
     if (!ReadSysfsNumber(path, &sectors) || sectors > UINT64_MAX / kSectorSize) {
         return false;
@@ -85,7 +85,7 @@ bool read_sectors_as_bytes(const char* path, VK_QWORD* bytes) {
 
 // INQUIRY of one vital product data page through SG_IO, without the trace line. The reply counts
 // only when the command completed with GOOD status.
-bool inquiry_vpd(int handle, const char* node, VK_BYTE page, VK_BYTE* reply) {
+bool InquiryVPD(int handle, const char* node, VK_BYTE page, VK_BYTE* reply) {
     std::memset(reply, 0, kVPDReplySize);
     VK_BYTE cdb[6] = {0x12, 0x01, page, 0x00, static_cast<VK_BYTE>(kVPDReplySize), 0x00};
     VK_BYTE sense[32] = {};
@@ -206,7 +206,7 @@ struct ControllerInfo {
 };
 
 // Identifies one volume that belongs to the controller and appends its descriptor.
-void describe_volume(const ControllerInfo& controller, const char* name, const char* volume_path,
+void DescribeVolume(const ControllerInfo& controller, const char* name, const char* volume_path,
                      const char* device_dir, DeviceDescriptorList list) {
     char node[PATH_MAX];
     if (!FormatPath(node, sizeof(node), "/dev/%s", name)) {
@@ -248,15 +248,15 @@ void describe_volume(const ControllerInfo& controller, const char* name, const c
             VK_BYTE reply[kVPDReplySize];
             bool has_serial_page = false;
             bool has_identification_page = false;
-            if (inquiry_vpd(handle.get(), node, kVPDSupportedPages, reply)) {
+            if (InquiryVPD(handle.get(), node, kVPDSupportedPages, reply)) {
                 scsi_readable = true;
                 __ParseVPDPageList(pavlin::ByteView(reply, sizeof(reply)), &has_serial_page, &has_identification_page);
             }
-            if (has_serial_page && inquiry_vpd(handle.get(), node, kVPDUnitSerialNumber, reply)) {
+            if (has_serial_page && InquiryVPD(handle.get(), node, kVPDUnitSerialNumber, reply)) {
                 __ParseVPDSerialNumber(pavlin::ByteView(reply, sizeof(reply)), serial, sizeof(serial));
             }
             if (unique_id[0] == '\0' && has_identification_page &&
-                inquiry_vpd(handle.get(), node, kVPDDeviceIdentification, reply)) {
+                InquiryVPD(handle.get(), node, kVPDDeviceIdentification, reply)) {
                 if (!__ParseVPDUniqueID(pavlin::ByteView(reply, sizeof(reply)), unique_id, sizeof(unique_id))) {
                     unique_id[0] = '\0';
                 }
@@ -299,14 +299,14 @@ void _PN_GetStorageVolumeDescriptorList(DeviceDescriptor controller_descriptor, 
     if (controller == nullptr) {
         return;
     }
-    read_text_property(controller_descriptor, kDevicePropertySysPath, controller->sysfs_path,
+    ReadTextProperty(controller_descriptor, kDevicePropertySysPath, controller->sysfs_path,
                        sizeof(controller->sysfs_path));
-    read_text_property(controller_descriptor, kDevicePropertyPCIClass, controller->pci_class,
+    ReadTextProperty(controller_descriptor, kDevicePropertyPCIClass, controller->pci_class,
                        sizeof(controller->pci_class));
     controller->protocol_type =
-        read_word_property(controller_descriptor, kDevicePropertyProtocolType, kNoProtocol);
+        ReadWordProperty(controller_descriptor, kDevicePropertyProtocolType, kNoProtocol);
     controller->device_type =
-        read_word_property(controller_descriptor, kDevicePropertyDeviceType, kUnknownDeviceType);
+        ReadWordProperty(controller_descriptor, kDevicePropertyDeviceType, kUnknownDeviceType);
 
     Dir dir(kSysBlockDir);
     for (dirent* e = dir ? dir.next() : nullptr; e != nullptr; e = dir.next()) {
@@ -366,7 +366,7 @@ void _PN_GetStorageVolumeDescriptorList(DeviceDescriptor controller_descriptor, 
         if (!Dir(device_dir)) {
             continue;
         }
-        describe_volume(*controller, e->d_name, volume_path, device_dir, list);
+        DescribeVolume(*controller, e->d_name, volume_path, device_dir, list);
     }
     VK_free(controller);
 }
@@ -382,7 +382,7 @@ VK_BOOL _PN_GetStorageVolumeInformation(DeviceDescriptor volume_descriptor,
     if (!__DecodeDeviceNodeName(volume_descriptor, node, sizeof(node))) {
         return kTrue;
     }
-    read_text_property(volume_descriptor, kDevicePropertySysPath, sysfs_path, sizeof(sysfs_path));
+    ReadTextProperty(volume_descriptor, kDevicePropertySysPath, sysfs_path, sizeof(sysfs_path));
     if (sysfs_path[0] == '\0') {
         return kTrue;
     }
@@ -393,7 +393,7 @@ VK_BOOL _PN_GetStorageVolumeInformation(DeviceDescriptor volume_descriptor,
         (lstat(size_path, &st) != 0 || !S_ISREG(st.st_mode))) {
         size_path[0] = '\0';
         char target[PATH_MAX];
-        if (resolve_block_link(sysfs_path, target)) {
+        if (ResolveBlockLink(sysfs_path, target)) {
             FormatPath(size_path, sizeof(size_path), "%s/size", target);
         }
     }
@@ -405,7 +405,7 @@ VK_BOOL _PN_GetStorageVolumeInformation(DeviceDescriptor volume_descriptor,
         return kTrue;
     }
     PStorageVolumeInformation info = volume_information;
-    if (read_sectors_as_bytes(size_path, &info->qwUsableSizeInBytes)) {
+    if (ReadSectorsAsBytes(size_path, &info->qwUsableSizeInBytes)) {
         info->wVolumeInformationFlags |= kStorageVolumeUsableSizeValid;
     }
 
@@ -459,9 +459,9 @@ int _PN_CreateStorageExtentArray(DeviceDescriptor volume_descriptor,
     if (!__DecodeDeviceNodeName(volume_descriptor, node, sizeof(node)) || node[0] == '\0') {
         return 0;
     }
-    read_text_property(volume_descriptor, kDevicePropertySysPath, sysfs_path, sizeof(sysfs_path));
+    ReadTextProperty(volume_descriptor, kDevicePropertySysPath, sysfs_path, sizeof(sysfs_path));
     char block_dir[PATH_MAX];
-    if (!resolve_block_link(sysfs_path, block_dir)) {
+    if (!ResolveBlockLink(sysfs_path, block_dir)) {
         FormatPath(block_dir, sizeof(block_dir), "%s", sysfs_path);
     }
 
@@ -498,10 +498,10 @@ int _PN_CreateStorageExtentArray(DeviceDescriptor volume_descriptor,
                         FormatPath(size_path, sizeof(size_path), "%s/size", block_dir);
             }
             if (paths) {
-                if (!read_sectors_as_bytes(start_path, &extent->extent_offset)) {
+                if (!ReadSectorsAsBytes(start_path, &extent->extent_offset)) {
                     extent->extent_offset = 0;
                 }
-                if (!read_sectors_as_bytes(size_path, &extent->extent_size)) {
+                if (!ReadSectorsAsBytes(size_path, &extent->extent_size)) {
                     extent->extent_size = 0;
                 }
             }

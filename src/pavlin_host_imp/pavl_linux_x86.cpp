@@ -113,16 +113,16 @@ using pavlin::ReadFileBytes;
 // The first bytes of a small sysfs file; a type, a class or a driver name lies in them.
 constexpr size_t kShortTextSize = 64;
 
-bool starts_with(const char* text, const char* prefix) {
+bool StartsWith(const char* text, const char* prefix) {
     return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
 }
 
-bool is_char_device(const char* path, struct stat* st) {
+bool IsCharDevice(const char* path, struct stat* st) {
     return stat(path, st) == 0 && S_ISCHR(st->st_mode);
 }
 
 // Leading decimal number of text after optional blanks, within [low, high].
-bool leading_number(const char* text, unsigned long low, unsigned long high, unsigned long* value) {
+bool LeadingNumber(const char* text, unsigned long low, unsigned long high, unsigned long* value) {
     while (*text == ' ' || *text == '\t') {
         ++text;
     }
@@ -140,7 +140,7 @@ bool leading_number(const char* text, unsigned long low, unsigned long high, uns
 }
 
 // The class file holds "0x" and six hex digits; anything else leaves the default.
-void read_pci_class(const char* sysfs_path, char* pci_class, size_t size) {
+void ReadPCIClass(const char* sysfs_path, char* pci_class, size_t size) {
     std::snprintf(pci_class, size, "%s", kDefaultClass);
     char path[kPathSize];
     if (!FormatPath(path, sizeof(path), "%s/class", sysfs_path)) {
@@ -152,7 +152,7 @@ void read_pci_class(const char* sysfs_path, char* pci_class, size_t size) {
     }
 }
 
-VK_QWORD read_pci_location(const char* node) {
+VK_QWORD ReadPCILocation(const char* node) {
     DeviceNode handle(node, kFalse);
     if (!handle) {
         return 0;
@@ -166,7 +166,7 @@ VK_QWORD read_pci_location(const char* node) {
     return location;
 }
 
-void fill_fib_header(SIS_FIB* fib, VK_WORD command) {
+void FillFIBHeader(SIS_FIB* fib, VK_WORD command) {
     std::memset(fib, 0, sizeof(*fib));
     fib->Header.XferState = kFibXferStateHostOwned;
     fib->Header.Command = command;
@@ -177,13 +177,13 @@ void fill_fib_header(SIS_FIB* fib, VK_WORD command) {
 }
 
 // The SCSI host number N of the controller: the digits of its first "host" entry.
-bool scsi_host_number(const char* sysfs_path, unsigned long* host) {
+bool SCSIHostNumber(const char* sysfs_path, unsigned long* host) {
     Dir dir(sysfs_path);
     if (!dir) {
         return false;
     }
     for (dirent* e = dir.next(); e != nullptr; e = dir.next()) {
-        if (starts_with(e->d_name, "host")) {
+        if (StartsWith(e->d_name, "host")) {
             return pavlin::DecodeHostNumber(ByteView(e->d_name, strnlen(e->d_name, sizeof(e->d_name))), host);
         }
     }
@@ -192,7 +192,7 @@ bool scsi_host_number(const char* sysfs_path, unsigned long* host) {
 
 // Number of SIS hosts numbered below `host`. The class directory is listed rather than probing every
 // number below `host`, so a huge host number cannot stall discovery; the count is the same.
-int sis_hosts_below(unsigned long host) {
+int SISHostsBelow(unsigned long host) {
     Dir dir(kScsiHostDir);
     if (!dir) {
         return 0;
@@ -217,14 +217,14 @@ int sis_hosts_below(unsigned long host) {
     return index;
 }
 
-bool sis_major_number(unsigned int* major_number) {
+bool SISMajorNumber(unsigned int* major_number) {
     File f("/proc/devices");
     char line[256];
     while (f.next_line(line, sizeof(line))) {
         if (std::strstr(line, "xov") != nullptr) {
             unsigned long v = 0;
             // Linux character majors are 12 bits wide; 0 names no driver.
-            if (leading_number(line, 1, 4095, &v)) {
+            if (LeadingNumber(line, 1, 4095, &v)) {
                 *major_number = static_cast<unsigned int>(v);
                 return true;
             }
@@ -460,21 +460,21 @@ VK_BOOL __GetXOVNodeName(const char* sysfs_path, char* node, size_t node_size) {
     }
     std::memset(node, 0, node_size);
     unsigned long host = 0;
-    if (sysfs_path == nullptr || !scsi_host_number(sysfs_path, &host)) {
+    if (sysfs_path == nullptr || !SCSIHostNumber(sysfs_path, &host)) {
         return kFalse;
     }
-    const int index = sis_hosts_below(host);
+    const int index = SISHostsBelow(host);
     if (!FormatPath(node, node_size, "/dev/xov%d", index)) {
         std::memset(node, 0, node_size);
         return kFalse;
     }
     unsigned int major_number = 0;
-    if (!sis_major_number(&major_number)) {
+    if (!SISMajorNumber(&major_number)) {
         return kFalse;
     }
     struct stat st {};
     bool keep = false;
-    if (is_char_device(node, &st)) {
+    if (IsCharDevice(node, &st)) {
         if (major(st.st_rdev) == major_number) {
             keep = true;
         } else {
@@ -484,7 +484,7 @@ VK_BOOL __GetXOVNodeName(const char* sysfs_path, char* node, size_t node_size) {
     if (!keep) {
         mknod(node, S_IFCHR, makedev(major_number, static_cast<unsigned int>(index)));
     }
-    return is_char_device(node, &st) ? kTrue : kFalse;
+    return IsCharDevice(node, &st) ? kTrue : kFalse;
 }
 
 VK_BOOL __GetSISAdapterInfo(const char* node, VK_BYTE* protocol_address, size_t protocol_address_size) {
@@ -504,12 +504,12 @@ VK_BOOL __GetSISAdapterInfo(const char* node, VK_BYTE* protocol_address, size_t 
         std::memset(buffer, 0, kWorkingBufferSize);
         auto* fib = reinterpret_cast<SIS_FIB*>(buffer);
         VK_DWORD error = 0;
-        fill_fib_header(fib, kFibCommandRequestAdapterInfo);
+        FillFIBHeader(fib, kFibCommandRequestAdapterInfo);
         if (__SendFIB2(handle.get(), fib, &error)) {
             ADAPTER_INFO_STRUCT info;
             std::memcpy(&info, fib->data, sizeof(info));
             if ((info.SupportedOptions & kAdapterOptionSupplementAdapterInfo) != 0) {
-                fill_fib_header(fib, kFibCommandRequestSupplementAdapterInfo);
+                FillFIBHeader(fib, kFibCommandRequestSupplementAdapterInfo);
                 if (__SendFIB2(handle.get(), fib, &error)) {
                     ADAPTER_SUPPLEMENT_INFO_STRUCT supplement;
                     std::memcpy(&supplement, fib->data, sizeof(supplement));
@@ -549,7 +549,7 @@ VK_DWORD ProcessDriver(SysfsWalk& walk, const char* driver_name, size_t driver_n
         char sysfs_path[PATH_MAX];
         if (!FormatPath(link_path, sizeof(link_path), "%s/%s", driver_dir, e->d_name) ||
             !walk.resolver().resolve(link_path, sysfs_path, sizeof(sysfs_path)) ||
-            !starts_with(sysfs_path, kSysDevicesPrefix)) {
+            !StartsWith(sysfs_path, kSysDevicesPrefix)) {
             continue;
         }
 
@@ -569,9 +569,9 @@ VK_DWORD ProcessDriver(SysfsWalk& walk, const char* driver_name, size_t driver_n
             continue;
         }
 
-        const VK_QWORD location = read_pci_location(node);
+        const VK_QWORD location = ReadPCILocation(node);
         char pci_class[8];
-        read_pci_class(sysfs_path, pci_class, sizeof(pci_class));
+        ReadPCIClass(sysfs_path, pci_class, sizeof(pci_class));
 
         VK_BYTE protocol[2];
         VK_BYTE device_type[2];
