@@ -9,39 +9,10 @@
 #include <cstddef>
 #include <cstdio>
 
-#include <linux/fs.h>
-#include <linux/hdreg.h>
-
-// Kernel block requests; their records must match the kernel's.
-inline constexpr unsigned long kHDIOGetIdentityRequest = 0x30DUL;
-inline constexpr unsigned long kHDIOGetGeometryRequest = 0x301UL;
-inline constexpr unsigned long kBlockGetLogicalBlockSizeRequest = 0x1268UL;
-inline constexpr unsigned long kBlockGetPhysicalBlockSizeRequest = 0x127BUL;
-static_assert(kHDIOGetIdentityRequest == HDIO_GET_IDENTITY);
-static_assert(kHDIOGetGeometryRequest == HDIO_GETGEO);
-static_assert(kBlockGetLogicalBlockSizeRequest == BLKSSZGET);
-static_assert(kBlockGetPhysicalBlockSizeRequest == BLKPBSZGET);
-
 inline constexpr size_t kATAIdentitySize = 512;
-static_assert(sizeof(struct hd_driveid) == kATAIdentitySize);
 inline constexpr size_t kATAIdentitySerialOffset = 20;
 inline constexpr size_t kATAIdentitySerialSize = 20;
 inline constexpr size_t kATAIdentityWWNOffset = 216; // words 108 to 111
-static_assert(offsetof(struct hd_driveid, serial_no) == kATAIdentitySerialOffset);
-static_assert(sizeof(hd_driveid::serial_no) == kATAIdentitySerialSize);
-
-// HDIO_GETGEO's record.
-struct VolumeGeometry {
-    unsigned char heads;
-    unsigned char sectors;
-    unsigned short cylinders;
-    unsigned long start;
-};
-static_assert(sizeof(VolumeGeometry) == sizeof(struct hd_geometry));
-static_assert(offsetof(VolumeGeometry, heads) == offsetof(struct hd_geometry, heads));
-static_assert(offsetof(VolumeGeometry, sectors) == offsetof(struct hd_geometry, sectors));
-static_assert(offsetof(VolumeGeometry, cylinders) == offsetof(struct hd_geometry, cylinders));
-static_assert(offsetof(VolumeGeometry, start) == offsetof(struct hd_geometry, start));
 
 // Public records.
 static_assert(sizeof(StorageVolumeInformation) == 64);
@@ -60,7 +31,6 @@ static_assert(offsetof(StorageExtentInformation, mount_points_size) == 64);
 
 // Text sizes, terminator included.
 inline constexpr size_t kUniqueVolumeIDSize = 34;     // "S" and at most 32 hex digits
-inline constexpr size_t kSysfsUniqueIDMaxLength = 32; // a longer unique_id counts as none
 inline constexpr size_t kVolumeSerialNumberSize = 96; // at most 95 characters
 inline constexpr size_t kVolumeVendorSize = 64;       // the vendor token
 inline constexpr size_t kVolumeModelSize = 92;        // the model token
@@ -105,12 +75,12 @@ void __InsertPartitionMountRecord(const char* device_name, size_t device_name_si
 PartitionMountList* __FindPartitionMountRecord(const char* device_name);
 size_t __GetNumPartitionMountRecords();
 void __FreePartitionMountList();
-
-// The first blank-separated token of a sysfs file, as "%s" reads it, bounded by the buffer.
-// False when the file cannot be read, holds no token, or the token does not fit.
-bool __ReadSysfsToken(const char* path, char* out, size_t out_size);
-// The leading decimal number of a file; false when there is none or it does not fit 64 bits.
-bool __ReadSysfsNumber(const char* path, unsigned long long* value);
+// The list is shared by the extent arrays being built: hold the lock while it is filled and read.
+void __LockPartitionMountList();
+void __UnlockPartitionMountList();
+PartitionMountList* __FirstPartitionMountRecord();
+// A zeroed tracked buffer of buffer_size bytes starting with length bytes of text.
+char* __DuplicateText(const char* text, size_t length, size_t buffer_size);
 
 // Page list of VPD page 0x00 (reply of reply_size bytes): whether pages 0x80 and 0x83 are listed.
 // Only the entries that lie inside the reply are read.

@@ -14,11 +14,8 @@
 
 namespace {
 
-constexpr VK_DWORD kLogicalReportFirstAllocation = 512;
 constexpr VK_DWORD kPhysicalReportFirstAllocation = 776;
 constexpr VK_DWORD kPhysicalReportTimeoutSec = 1000;
-constexpr VK_BYTE kReportCDBSize = 12;
-constexpr size_t kAllocationLengthOffset = 6; // CDB bytes 6 to 9, most significant first
 
 constexpr VK_WORD kDeviceTypeController = 1;
 constexpr VK_WORD kDeviceTypeExpander = 5;
@@ -94,87 +91,14 @@ void PatchFromLogicalEntry(DeviceDescriptor clone, const REPORT_LOGICAL_LUNS_EX_
     PatchClone(clone, kAddressFlagsLogical, entry.bDeviceAddress, type, number);
 }
 
-// The report and the number of bytes read into it.
-pavlin::TrackedBuffer ReadReport(DeviceDescriptor controller, const VK_BYTE (&cdb_template)[kReportCDBSize],
-                                 VK_DWORD first_allocation, VK_DWORD timeout_sec) {
-    VK_BYTE cdb[kReportCDBSize];
-    std::memcpy(cdb, cdb_template, sizeof(cdb));
-    SCSIRequest request;
-    std::memset(&request, 0, sizeof(request));
-    request.transfer_type = eDATA_TRANSFER_IN;
-    request.timeout_sec = timeout_sec;
-    request.cdb = cdb;
-    request.cdb_size = kReportCDBSize;
-    request.io_buffer_size = first_allocation;
-    VK_BYTE* buffer = _VK_CISS_ReportEx(controller, &request, kCISSReportHeaderSize);
-    return pavlin::TrackedBuffer(buffer, request.io_buffer_size);
-}
-
 } // namespace
 
 VK_DWORD _PN_CISSReportListLength(const VK_BYTE* report, VK_QWORD buffer_size) {
-    if (report == nullptr || buffer_size < kCISSReportHeaderSize) {
-        return 0;
-    }
-    const VK_QWORD announced = *pavlin::ByteView(report, kCISSReportHeaderSize).be32(0);
-    const VK_QWORD room = buffer_size - kCISSReportHeaderSize;
-    if (announced <= room) {
-        return static_cast<VK_DWORD>(announced);
-    }
-    return static_cast<VK_DWORD>(room - room % kCISSReportEntrySize);
+    return pavlin::CISSReportListLength(report, buffer_size);
 }
 
 VK_BYTE* _VK_CISS_ReportEx(DeviceDescriptor controller, PSCSIRequest request, VK_DWORD header_length) {
-    if (request == nullptr || request->cdb == nullptr || request->cdb_size < kAllocationLengthOffset + 4 ||
-        request->io_buffer_size < header_length || header_length < 4) {
-        return nullptr;
-    }
-    VK_DWORD size = request->io_buffer_size;
-    auto* buffer = static_cast<VK_BYTE*>(VK_malloc(size));
-    if (buffer == nullptr) {
-        return nullptr;
-    }
-    std::memset(buffer, 0, size);
-    request->io_buffer = buffer;
-    EnCommandStatus status = PN_ExecuteSCSICommand(controller, request);
-    if (status == eCOMMAND_STATUS_OK) {
-        // In 64 bits: a list length near 4 GiB must not wrap into a small allocation.
-        const VK_QWORD needed = static_cast<VK_QWORD>(*pavlin::ByteView(buffer, size).be32(0)) + header_length;
-        if (size < needed) {
-            VK_free(buffer);
-            request->io_buffer = nullptr;
-            request->io_buffer_size = 0;
-            if (needed > 0xFFFFFFFFull) {
-                PN_DebugLog(1, 0, "%s:%d: Report list length %llu cannot be requested\n", __FILE__, __LINE__,
-                            static_cast<unsigned long long>(needed - header_length));
-                return nullptr;
-            }
-            size = static_cast<VK_DWORD>(needed);
-            buffer = static_cast<VK_BYTE*>(VK_malloc(size));
-            if (buffer == nullptr) {
-                return nullptr;
-            }
-            pavlin::ByteSpan(request->cdb, request->cdb_size).put_be32(kAllocationLengthOffset, size);
-            std::memset(buffer, 0, size);
-            request->io_buffer = buffer;
-            request->io_buffer_size = size;
-            status = PN_ExecuteSCSICommand(controller, request);
-        }
-    }
-    if (status != eCOMMAND_STATUS_OK) {
-        VK_free(buffer);
-        request->io_buffer = nullptr;
-        return nullptr;
-    }
-    // The second reply may announce more than was asked for: keep every reader inside the buffer.
-    const VK_DWORD length = _PN_CISSReportListLength(buffer, size);
-    const VK_DWORD announced = *pavlin::ByteView(buffer, size).be32(0);
-    if (length != announced) {
-        PN_DebugLog(1, 0, "%s:%d: Report list length %u exceeds the %u bytes read; using %u\n", __FILE__,
-                    __LINE__, announced, size, length);
-        pavlin::ByteSpan(buffer, size).put_be32(0, length);
-    }
-    return buffer;
+    return pavlin::ReadCISSReportInto(controller, request, header_length);
 }
 
 VK_DWORD _PN_CISSReportEntryCount(pavlin::ByteView report, size_t entry_size) {
@@ -188,15 +112,11 @@ VK_DWORD _PN_CISSReportEntryCount(pavlin::ByteView report, size_t entry_size) {
 
 namespace {
 
-pavlin::TrackedBuffer ReadLogicalReport(DeviceDescriptor controller) {
-    static constexpr VK_BYTE kCDB[kReportCDBSize] = {0xC2, 0x01, 0, 0, 0, 0, 0, 0, 0x02, 0x00, 0, 0};
-    // Time limit 0: the CISS transport applies its own.
-    return ReadReport(controller, kCDB, kLogicalReportFirstAllocation, 0);
-}
+using pavlin::ReadLogicalReport;
 
 pavlin::TrackedBuffer ReadPhysicalReport(DeviceDescriptor controller) {
-    static constexpr VK_BYTE kCDB[kReportCDBSize] = {0xC3, 0x02, 0, 0, 0, 0, 0, 0, 0x03, 0x08, 0, 0};
-    return ReadReport(controller, kCDB, kPhysicalReportFirstAllocation, kPhysicalReportTimeoutSec);
+    static constexpr VK_BYTE kCDB[pavlin::kReportCDBSize] = {0xC3, 0x02, 0, 0, 0, 0, 0, 0, 0x03, 0x08, 0, 0};
+    return pavlin::ReadCISSReport(controller, kCDB, kPhysicalReportFirstAllocation, kPhysicalReportTimeoutSec);
 }
 
 } // namespace

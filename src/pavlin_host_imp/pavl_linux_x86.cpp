@@ -102,53 +102,27 @@ constexpr char kDefaultClass[] = "000000";
 constexpr size_t kDriverPathSize = 1024;
 constexpr size_t kPathSize = 4096;
 
+using pavlin::ByteView;
 using pavlin::DeviceNode;
 using pavlin::Dir;
+using pavlin::File;
 using pavlin::FormatPath;
 using pavlin::IsLinkAt;
+using pavlin::ReadFileBytes;
 
-class File {
-public:
-    // The stream reads into our own buffer: without one, the first read asks the file system for its
-    // block size, a system call per file that discovery does not need.
-    explicit File(const char* path) : f_(std::fopen(path, "r")) {
-        if (f_ != nullptr) {
-            std::setvbuf(f_, buffer_, _IOFBF, sizeof(buffer_));
-        }
-    }
-    ~File() {
-        if (f_ != nullptr) {
-            std::fclose(f_);
-        }
-    }
-    File(const File&) = delete;
-    File& operator=(const File&) = delete;
-    explicit operator bool() const { return f_ != nullptr; }
-    // The first line, at most size - 1 characters, without its line end; false when nothing is read.
-    bool first_line(char* buffer, size_t size) {
-        if (size > INT_MAX || std::fgets(buffer, static_cast<int>(size), f_) == nullptr) {
-            return false;
-        }
-        buffer[std::strcspn(buffer, "\n")] = '\0';
-        return true;
-    }
-    FILE* get() { return f_; }
+// The first bytes of a small sysfs file; a type, a class or a driver name lies in them.
+constexpr size_t kShortTextSize = 64;
 
-private:
-    FILE* f_;
-    char buffer_[1024];
-};
-
-bool starts_with(const char* text, const char* prefix) {
+bool StartsWith(const char* text, const char* prefix) {
     return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
 }
 
-bool is_char_device(const char* path, struct stat* st) {
+bool IsCharDevice(const char* path, struct stat* st) {
     return stat(path, st) == 0 && S_ISCHR(st->st_mode);
 }
 
 // Leading decimal number of text after optional blanks, within [low, high].
-bool leading_number(const char* text, unsigned long low, unsigned long high, unsigned long* value) {
+bool LeadingNumber(const char* text, unsigned long low, unsigned long high, unsigned long* value) {
     while (*text == ' ' || *text == '\t') {
         ++text;
     }
@@ -165,40 +139,20 @@ bool leading_number(const char* text, unsigned long low, unsigned long high, uns
     return true;
 }
 
-// A whole-name decimal number such as the digits of "host12".
-bool whole_number(const char* text, unsigned long* value) {
-    if (*text < '0' || *text > '9') {
-        return false;
-    }
-    errno = 0;
-    char* end = nullptr;
-    const unsigned long v = std::strtoul(text, &end, 10);
-    if (errno != 0 || *end != '\0' || v > INT_MAX) {
-        return false;
-    }
-    *value = v;
-    return true;
-}
-
 // The class file holds "0x" and six hex digits; anything else leaves the default.
-void read_pci_class(const char* sysfs_path, char* pci_class, size_t size) {
+void ReadPCIClass(const char* sysfs_path, char* pci_class, size_t size) {
     std::snprintf(pci_class, size, "%s", kDefaultClass);
     char path[kPathSize];
     if (!FormatPath(path, sizeof(path), "%s/class", sysfs_path)) {
         return;
     }
-    File f(path);
-    char line[64];
-    if (!f || !f.first_line(line, sizeof(line))) {
-        return;
-    }
-    char digits[7] = {};
-    if (std::sscanf(line, "0x%6[0-9a-fA-F]", digits) == 1) {
-        std::snprintf(pci_class, size, "%s", digits);
+    VK_BYTE text[kShortTextSize];
+    if (const auto bytes = ReadFileBytes(path, text, sizeof(text))) {
+        pavlin::DecodePCIClass(*bytes, pci_class, size);
     }
 }
 
-VK_QWORD read_pci_location(const char* node) {
+VK_QWORD ReadPCILocation(const char* node) {
     DeviceNode handle(node, kFalse);
     if (!handle) {
         return 0;
@@ -212,7 +166,7 @@ VK_QWORD read_pci_location(const char* node) {
     return location;
 }
 
-void fill_fib_header(SIS_FIB* fib, VK_WORD command) {
+void FillFIBHeader(SIS_FIB* fib, VK_WORD command) {
     std::memset(fib, 0, sizeof(*fib));
     fib->Header.XferState = kFibXferStateHostOwned;
     fib->Header.Command = command;
@@ -223,14 +177,14 @@ void fill_fib_header(SIS_FIB* fib, VK_WORD command) {
 }
 
 // The SCSI host number N of the controller: the digits of its first "host" entry.
-bool scsi_host_number(const char* sysfs_path, unsigned long* host) {
+bool SCSIHostNumber(const char* sysfs_path, unsigned long* host) {
     Dir dir(sysfs_path);
     if (!dir) {
         return false;
     }
     for (dirent* e = dir.next(); e != nullptr; e = dir.next()) {
-        if (starts_with(e->d_name, "host")) {
-            return whole_number(e->d_name + 4, host);
+        if (StartsWith(e->d_name, "host")) {
+            return pavlin::DecodeHostNumber(ByteView(e->d_name, strnlen(e->d_name, sizeof(e->d_name))), host);
         }
     }
     return false;
@@ -238,7 +192,7 @@ bool scsi_host_number(const char* sysfs_path, unsigned long* host) {
 
 // Number of SIS hosts numbered below `host`. The class directory is listed rather than probing every
 // number below `host`, so a huge host number cannot stall discovery; the count is the same.
-int sis_hosts_below(unsigned long host) {
+int SISHostsBelow(unsigned long host) {
     Dir dir(kScsiHostDir);
     if (!dir) {
         return 0;
@@ -246,30 +200,31 @@ int sis_hosts_below(unsigned long host) {
     int index = 0;
     for (dirent* e = dir.next(); e != nullptr; e = dir.next()) {
         unsigned long h = 0;
-        if (!starts_with(e->d_name, "host") || !whole_number(e->d_name + 4, &h) || h >= host) {
+        if (!pavlin::DecodeHostNumber(ByteView(e->d_name, strnlen(e->d_name, sizeof(e->d_name))), &h) ||
+            h >= host) {
             continue;
         }
         char path[kPathSize];
-        char name[80];
+        VK_BYTE name[kShortTextSize];
         if (!FormatPath(path, sizeof(path), "%shost%lu/proc_name", kScsiHostDir, h)) {
             continue;
         }
-        File f(path);
-        if (f && f.first_line(name, sizeof(name)) && starts_with(name, kSISProcName)) {
+        const auto bytes = ReadFileBytes(path, name, sizeof(name));
+        if (bytes && pavlin::TextStartsWith(*bytes, kSISProcName)) {
             ++index;
         }
     }
     return index;
 }
 
-bool sis_major_number(unsigned int* major_number) {
+bool SISMajorNumber(unsigned int* major_number) {
     File f("/proc/devices");
     char line[256];
-    while (f && std::fgets(line, sizeof(line), f.get()) != nullptr) {
+    while (f.next_line(line, sizeof(line))) {
         if (std::strstr(line, "xov") != nullptr) {
             unsigned long v = 0;
             // Linux character majors are 12 bits wide; 0 names no driver.
-            if (leading_number(line, 1, 4095, &v)) {
+            if (LeadingNumber(line, 1, 4095, &v)) {
                 *major_number = static_cast<unsigned int>(v);
                 return true;
             }
@@ -394,13 +349,12 @@ bool GenericDeviceMatches(const char* name, const char* type_file, const char* s
                           size_t sysfs_length, const char* wanted_type, char* node, size_t node_size) {
     // Below the controller: its path, then a separator, so that a sibling whose name merely
     // extends the controller's does not match.
-    if (std::strncmp(type_file, sysfs_path, sysfs_length) != 0 ||
-        (sysfs_path[sysfs_length - 1] != '/' && type_file[sysfs_length] != '/')) {
+    if (!pavlin::TargetLiesBelow(ByteView(type_file, std::strlen(type_file)), ByteView(sysfs_path, sysfs_length))) {
         return false;
     }
-    File f(type_file);
-    char type[32];
-    if (!f || !f.first_line(type, sizeof(type)) || !starts_with(type, wanted_type)) {
+    VK_BYTE type[kShortTextSize];
+    const auto bytes = ReadFileBytes(type_file, type, sizeof(type));
+    if (!bytes || !pavlin::TextStartsWith(*bytes, wanted_type)) {
         return false;
     }
     if (FormatPath(node, node_size, "/dev/%s", name)) {
@@ -506,21 +460,21 @@ VK_BOOL __GetXOVNodeName(const char* sysfs_path, char* node, size_t node_size) {
     }
     std::memset(node, 0, node_size);
     unsigned long host = 0;
-    if (sysfs_path == nullptr || !scsi_host_number(sysfs_path, &host)) {
+    if (sysfs_path == nullptr || !SCSIHostNumber(sysfs_path, &host)) {
         return kFalse;
     }
-    const int index = sis_hosts_below(host);
+    const int index = SISHostsBelow(host);
     if (!FormatPath(node, node_size, "/dev/xov%d", index)) {
         std::memset(node, 0, node_size);
         return kFalse;
     }
     unsigned int major_number = 0;
-    if (!sis_major_number(&major_number)) {
+    if (!SISMajorNumber(&major_number)) {
         return kFalse;
     }
     struct stat st {};
     bool keep = false;
-    if (is_char_device(node, &st)) {
+    if (IsCharDevice(node, &st)) {
         if (major(st.st_rdev) == major_number) {
             keep = true;
         } else {
@@ -530,7 +484,7 @@ VK_BOOL __GetXOVNodeName(const char* sysfs_path, char* node, size_t node_size) {
     if (!keep) {
         mknod(node, S_IFCHR, makedev(major_number, static_cast<unsigned int>(index)));
     }
-    return is_char_device(node, &st) ? kTrue : kFalse;
+    return IsCharDevice(node, &st) ? kTrue : kFalse;
 }
 
 VK_BOOL __GetSISAdapterInfo(const char* node, VK_BYTE* protocol_address, size_t protocol_address_size) {
@@ -550,12 +504,12 @@ VK_BOOL __GetSISAdapterInfo(const char* node, VK_BYTE* protocol_address, size_t 
         std::memset(buffer, 0, kWorkingBufferSize);
         auto* fib = reinterpret_cast<SIS_FIB*>(buffer);
         VK_DWORD error = 0;
-        fill_fib_header(fib, kFibCommandRequestAdapterInfo);
+        FillFIBHeader(fib, kFibCommandRequestAdapterInfo);
         if (__SendFIB2(handle.get(), fib, &error)) {
             ADAPTER_INFO_STRUCT info;
             std::memcpy(&info, fib->data, sizeof(info));
             if ((info.SupportedOptions & kAdapterOptionSupplementAdapterInfo) != 0) {
-                fill_fib_header(fib, kFibCommandRequestSupplementAdapterInfo);
+                FillFIBHeader(fib, kFibCommandRequestSupplementAdapterInfo);
                 if (__SendFIB2(handle.get(), fib, &error)) {
                     ADAPTER_SUPPLEMENT_INFO_STRUCT supplement;
                     std::memcpy(&supplement, fib->data, sizeof(supplement));
@@ -595,7 +549,7 @@ VK_DWORD ProcessDriver(SysfsWalk& walk, const char* driver_name, size_t driver_n
         char sysfs_path[PATH_MAX];
         if (!FormatPath(link_path, sizeof(link_path), "%s/%s", driver_dir, e->d_name) ||
             !walk.resolver().resolve(link_path, sysfs_path, sizeof(sysfs_path)) ||
-            !starts_with(sysfs_path, kSysDevicesPrefix)) {
+            !StartsWith(sysfs_path, kSysDevicesPrefix)) {
             continue;
         }
 
@@ -615,9 +569,9 @@ VK_DWORD ProcessDriver(SysfsWalk& walk, const char* driver_name, size_t driver_n
             continue;
         }
 
-        const VK_QWORD location = read_pci_location(node);
+        const VK_QWORD location = ReadPCILocation(node);
         char pci_class[8];
-        read_pci_class(sysfs_path, pci_class, sizeof(pci_class));
+        ReadPCIClass(sysfs_path, pci_class, sizeof(pci_class));
 
         VK_BYTE protocol[2];
         VK_BYTE device_type[2];

@@ -7,6 +7,7 @@
 #include "ppavl_debug.h"
 #include "ppavl_platform.h"
 #include "ppavl_reportluns.h"
+#include "pavl_reportluns.h"
 #include "ptelm_cda.h"
 #include "ptelm_features.h"
 #include "telm_cda_internal.h"
@@ -90,19 +91,6 @@ bool ReadWarningWhenLonger(_CDA* c, VK_BYTE opcode, Member& buffer, const char* 
         PN_DebugLog(2, 0, warning, __FILE__, __LINE__);
     }
     return true;
-}
-
-// A tracked, zeroed buffer of `size` bytes read with one BMIC command; NULL when the size cannot be
-
-// The logical report in an owning buffer. The report comes without its size, but its list length
-// never passes the buffer it came in, so the header and the list are the bytes that may be read.
-TrackedBuffer ReadLogicalReport(DeviceDescriptor controller) {
-    VK_BYTE* report = CISS_Report_LogicalEx(controller);
-    if (report == nullptr) {
-        return TrackedBuffer();
-    }
-    const auto list_length = ByteView(report, kCISSReportHeaderSize).be32(0);
-    return TrackedBuffer(report, kCISSReportHeaderSize + static_cast<size_t>(list_length.value_or(0)));
 }
 
 } // namespace
@@ -429,7 +417,7 @@ VK_BOOL VK_RequestRemoteVolumeRecords(PCDA cda) {
     }
     std::memset(c->remote_volume_record_list, 0, sizeof(c->remote_volume_record_list));
     c->remote_volume_count = 0;
-    const TrackedBuffer report = ReadLogicalReport(c->controller_handle);
+    const TrackedBuffer report = pavlin::ReadLogicalReport(c->controller_handle);
     if (!report) {
         return kFalse;
     }

@@ -678,6 +678,25 @@ TEST_F(TelmarHost, RemoteVolumesFillAtMostTheTable) {
     }
 }
 
+// The report stated longer than the bytes read: remote volumes are taken only from the bytes read,
+// and the one beyond them is not invented.
+TEST_F(TelmarHost, RemoteVolumesStayInsideAReportStatedLongerThanItsBuffer) {
+    FirmwareState s;
+    for (VK_WORD n = 0; n < 30; ++n) {
+        s.add_logical_drive(n, n == 3 || n == 29).unique_id[15] = static_cast<VK_BYTE>(0x40 + n);
+    }
+    // 30 entries follow; the second reply states 100 though 728 bytes were asked for.
+    s.logical_list_lengths = {720, 2400};
+    ASSERT_NO_FATAL_FAILURE(StartInitialised(s));
+    EXPECT_EQ(VK_RequestRemoteVolumeRecords(cda()), kTrue);
+    ASSERT_EQ(data()->remote_volume_count, 2);
+    EXPECT_EQ(data()->remote_volume_record_list[0].device_unique_id[15], 0x43);
+    EXPECT_EQ(data()->remote_volume_record_list[1].device_unique_id[15], 0x5D);
+    const auto commands = Commands();
+    ASSERT_EQ(commands.size(), 2u);
+    EXPECT_EQ(AllocationLength(commands[1].cdb), 728u);
+}
+
 TEST_F(TelmarHost, LogicalReportIsReadAgainAtTheReportedLengthAndCapped) {
     FirmwareState s;
     for (VK_WORD n = 0; n < 30; ++n) {

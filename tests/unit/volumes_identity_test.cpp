@@ -1,5 +1,6 @@
 // How a host volume is identified: trimmed copies, sysfs texts, VPD pages, the ATA identity, and
 // the host-volume descriptor built from them.
+#include "pavl_hostfile.h"
 #include "pavl_info.h"
 #include "transport_test_support.h"
 
@@ -88,22 +89,22 @@ TEST(VolumesSysfsText, ReadsTheFirstTokenWithinItsBuffer) {
         SCOPED_TRACE(c.name);
         TempFile f(c.text);
         std::vector<char> out(c.buffer, 'X');
-        EXPECT_EQ(__ReadSysfsToken(f.path(), out.data(), out.size()), c.ok);
+        EXPECT_EQ(pavlin::ReadSysfsToken(f.path(), out.data(), out.size()), c.ok);
         EXPECT_EQ(std::string(out.data()), c.expected);
     }
     char out[8];
-    EXPECT_FALSE(__ReadSysfsToken("/nonexistent/qv/unique_id", out, sizeof(out)));
+    EXPECT_FALSE(pavlin::ReadSysfsToken("/nonexistent/qv/unique_id", out, sizeof(out)));
 }
 
 TEST(VolumesSysfsText, NumbersThatDoNotFitAreNotRead) {
     unsigned long long v = 7;
     TempFile size("2097152\n");
-    ASSERT_TRUE(__ReadSysfsNumber(size.path(), &v));
+    ASSERT_TRUE(pavlin::ReadSysfsNumber(size.path(), &v));
     EXPECT_EQ(v, 2097152u);
     for (const char* bad : {"99999999999999999999999\n", "-1\n", "abc\n", ""}) {
         SCOPED_TRACE(bad);
         TempFile f(bad);
-        EXPECT_FALSE(__ReadSysfsNumber(f.path(), &v));
+        EXPECT_FALSE(pavlin::ReadSysfsNumber(f.path(), &v));
     }
 }
 

@@ -1,6 +1,7 @@
 // Host block volumes: finds the block devices below a controller in sysfs, identifies them through
 // sysfs, SCSI vital product data and the ATA identity, and reports their size, geometry and mounted
 // extents.
+#include "pavl_blockdev.h"
 #include "pavl_info.h"
 
 #include "pavl_descriptor.h"
@@ -16,16 +17,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
-#include <mntent.h>
-#include <pthread.h>
 #include <sys/stat.h>
 
 namespace {
 
 constexpr char kSysBlockDir[] = "/sys/block";
-constexpr char kMountTable[] = "/etc/mtab";
-constexpr char kFilesystemTable[] = "/etc/fstab";
-constexpr char kAllZeroUniqueID[] = "00000000000000000000000000000000";
 constexpr VK_WORD kVolumeDeviceType = 11;
 constexpr VK_WORD kUnknownDeviceType = 99;
 constexpr VK_WORD kControllerDeviceType = 1;
@@ -33,11 +29,7 @@ constexpr VK_WORD kOtherControllerDeviceType = 12;
 constexpr VK_WORD kNoProtocol = 0xFFFF;
 constexpr unsigned long long kSectorSize = 512;
 constexpr VK_UINT32 kInquiryTimeoutSec = 30;
-constexpr size_t kMountEntryBufferSize = 8192;
 
-// Mount records of the extent array being built.
-PartitionMountList* __gPartitionMountList = nullptr;
-pthread_mutex_t gPartitionMountListLock = PTHREAD_MUTEX_INITIALIZER;
 
 using pavlin::DeviceNode;
 using pavlin::Dir;
@@ -45,33 +37,11 @@ using pavlin::FormatPath;
 using pavlin::IsDirAt;
 using pavlin::IsLink;
 using pavlin::IsLinkAt;
-
-bool is_trim_char(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
-bool is_blank(int c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
-}
-
-bool is_digit(char c) {
-    return c >= '0' && c <= '9';
-}
-
-bool all_digits(const char* s) {
-    if (*s == '\0') {
-        return false;
-    }
-    for (; *s != '\0'; ++s) {
-        if (!is_digit(*s)) {
-            return false;
-        }
-    }
-    return true;
-}
+using pavlin::ReadSysfsNumber;
+using pavlin::ReadSysfsToken;
 
 // The resolved target of the first symbolic link in `dir` whose name contains "block".
-bool resolve_block_link(const char* dir, char* resolved) {
+bool ResolveBlockLink(const char* dir, char* resolved) {
     Dir d(dir);
     if (!d) {
         return false;
@@ -88,14 +58,14 @@ bool resolve_block_link(const char* dir, char* resolved) {
 }
 
 // A text property, NUL-terminated; empty when absent or too long for the buffer.
-void read_text_property(DeviceDescriptor descriptor, VK_BYTE id, char* out, size_t out_size) {
+void ReadTextProperty(DeviceDescriptor descriptor, VK_BYTE id, char* out, size_t out_size) {
     if (PN_GetDeviceSystemProperty(descriptor, id, out, static_cast<VK_DWORD>(out_size - 1)) != 0) {
         out[0] = '\0';
     }
     out[out_size - 1] = '\0';
 }
 
-VK_WORD read_word_property(DeviceDescriptor descriptor, VK_BYTE id, VK_WORD absent) {
+VK_WORD ReadWordProperty(DeviceDescriptor descriptor, VK_BYTE id, VK_WORD absent) {
     VK_BYTE b[2];
     if (PN_GetDeviceSystemProperty(descriptor, id, b, sizeof(b)) != 0) {
         return absent;
@@ -104,9 +74,9 @@ VK_WORD read_word_property(DeviceDescriptor descriptor, VK_BYTE id, VK_WORD abse
 }
 
 // Number of 512-byte sectors in bytes; false when unreadable or when the product does not fit.
-bool read_sectors_as_bytes(const char* path, VK_QWORD* bytes) {
+bool ReadSectorsAsBytes(const char* path, VK_QWORD* bytes) {
     unsigned long long sectors = 0;
-    if (!__ReadSysfsNumber(path, &sectors) || sectors > UINT64_MAX / kSectorSize) {
+    if (!ReadSysfsNumber(path, &sectors) || sectors > UINT64_MAX / kSectorSize) {
         return false;
     }
     *bytes = sectors * kSectorSize;
@@ -115,7 +85,7 @@ bool read_sectors_as_bytes(const char* path, VK_QWORD* bytes) {
 
 // INQUIRY of one vital product data page through SG_IO, without the trace line. The reply counts
 // only when the command completed with GOOD status.
-bool inquiry_vpd(int handle, const char* node, VK_BYTE page, VK_BYTE* reply) {
+bool InquiryVPD(int handle, const char* node, VK_BYTE page, VK_BYTE* reply) {
     std::memset(reply, 0, kVPDReplySize);
     VK_BYTE cdb[6] = {0x12, 0x01, page, 0x00, static_cast<VK_BYTE>(kVPDReplySize), 0x00};
     VK_BYTE sense[32] = {};
@@ -146,274 +116,7 @@ bool inquiry_vpd(int handle, const char* node, VK_BYTE page, VK_BYTE* reply) {
     return ok;
 }
 
-char* duplicate_text(const char* text, size_t length, size_t buffer_size) {
-    auto* copy = static_cast<char*>(VK_malloc(buffer_size));
-    if (copy != nullptr) {
-        std::memset(copy, 0, buffer_size);
-        std::memcpy(copy, text, length);
-    }
-    return copy;
-}
-
 } // namespace
-
-size_t _PN_CopyTrimmed(char* dest, size_t dest_size, const char* src, size_t src_size) {
-    if (dest == nullptr || dest_size == 0) {
-        return 0;
-    }
-    if (src == nullptr) {
-        dest[0] = '\0';
-        return 0;
-    }
-    size_t end = strnlen(src, src_size);
-    size_t begin = 0;
-    while (begin < end && is_trim_char(src[begin])) {
-        ++begin;
-    }
-    while (end > begin && is_trim_char(src[end - 1])) {
-        --end;
-    }
-    // Room is kept for the terminator, so the destination always holds a string.
-    const size_t n = VK_min(end - begin, dest_size - 1);
-    if (n != 0) {
-        std::memmove(dest, src + begin, n);
-    }
-    dest[n] = '\0';
-    return n;
-}
-
-bool __ReadSysfsToken(const char* path, char* out, size_t out_size) {
-    if (out == nullptr || out_size == 0) {
-        return false;
-    }
-    out[0] = '\0';
-    FILE* f = std::fopen(path, "r");
-    if (f == nullptr) {
-        return false;
-    }
-    int c = std::getc(f);
-    while (c != EOF && is_blank(c)) {
-        c = std::getc(f);
-    }
-    size_t n = 0;
-    bool fits = true;
-    while (c != EOF && !is_blank(c)) {
-        if (n + 1 >= out_size) {
-            fits = false;
-            break;
-        }
-        out[n++] = static_cast<char>(c);
-        c = std::getc(f);
-    }
-    std::fclose(f);
-    out[n] = '\0';
-    if (!fits) {
-        out[0] = '\0';
-        return false;
-    }
-    return n != 0;
-}
-
-bool __ReadSysfsNumber(const char* path, unsigned long long* value) {
-    char text[32];
-    if (value == nullptr || !__ReadSysfsToken(path, text, sizeof(text)) || !is_digit(text[0])) {
-        return false;
-    }
-    errno = 0;
-    char* end = nullptr;
-    const unsigned long long v = std::strtoull(text, &end, 10);
-    if (errno != 0) {
-        return false;
-    }
-    *value = v;
-    return true;
-}
-
-bool __IsDeviceOrPartition(const char* pattern, size_t pattern_length, const char* device_name) {
-    if (pattern == nullptr || device_name == nullptr || pattern_length == 0 ||
-        std::strncmp(device_name, pattern, pattern_length) != 0) {
-        return false;
-    }
-    const char* rest = device_name + pattern_length;
-    if (*rest == '\0') {
-        return true;
-    }
-    // sda -> sda1, but nvme0n1 -> nvme0n1p1: nvme0n11 is another device.
-    if (is_digit(pattern[pattern_length - 1])) {
-        return rest[0] == 'p' && all_digits(rest + 1);
-    }
-    return all_digits(rest);
-}
-
-VK_DWORD __PartitionNumber(const char* device, const char* partition) {
-    if (device == nullptr || partition == nullptr) {
-        return 0;
-    }
-    const size_t n = std::strlen(device);
-    if (n == 0 || !__IsDeviceOrPartition(device, n, partition)) {
-        return 0;
-    }
-    const char* digits = partition + n;
-    if (*digits == 'p') {
-        ++digits;
-    }
-    errno = 0;
-    const unsigned long long v = std::strtoull(digits, nullptr, 10);
-    return errno != 0 || v > UINT32_MAX ? 0 : static_cast<VK_DWORD>(v);
-}
-
-void __PartitionSysfsName(const char* device_name, char* name, size_t name_size) {
-    // The kernel names a node below a /dev subdirectory with "!" in sysfs: /dev/cciss/c0d0p1 is
-    // cciss!c0d0p1, not c0d0p1.
-    constexpr char kDev[] = "/dev/";
-    if (std::strncmp(device_name, kDev, sizeof(kDev) - 1) == 0) {
-        FormatPath(name, name_size, "%s", device_name + sizeof(kDev) - 1);
-        if (char* slash = std::strchr(name, '/'); slash != nullptr) {
-            *slash = '!';
-        }
-        return;
-    }
-    const char* slash = std::strrchr(device_name, '/');
-    FormatPath(name, name_size, "%s", slash != nullptr ? slash + 1 : device_name);
-}
-
-PartitionMountList* __FindPartitionMountRecord(const char* device_name) {
-    if (device_name == nullptr) {
-        return nullptr;
-    }
-    for (PartitionMountList* r = __gPartitionMountList; r != nullptr; r = r->next_record) {
-        if (std::strcmp(r->device_name, device_name) == 0) {
-            return r;
-        }
-    }
-    return nullptr;
-}
-
-size_t __GetNumPartitionMountRecords() {
-    size_t n = 0;
-    for (PartitionMountList* r = __gPartitionMountList; r != nullptr; r = r->next_record) {
-        ++n;
-    }
-    return n;
-}
-
-void __FreePartitionMountList() {
-    PartitionMountList* r = __gPartitionMountList;
-    while (r != nullptr) {
-        PartitionMountList* next = r->next_record;
-        VK_free(r->device_name);
-        VK_free(r->mount_point);
-        VK_free(r);
-        r = next;
-    }
-    __gPartitionMountList = nullptr;
-}
-
-void __InsertPartitionMountRecord(const char* device_name, size_t device_name_size, const char* mount_point,
-                                  size_t mount_point_size) {
-    if (device_name == nullptr || mount_point == nullptr) {
-        return;
-    }
-    const size_t name_length = strnlen(device_name, device_name_size);
-    const size_t point_length = strnlen(mount_point, mount_point_size);
-    if (name_length == 0) {
-        return;
-    }
-    char* name = duplicate_text(device_name, name_length, name_length + 1);
-    if (name == nullptr) {
-        return;
-    }
-    PartitionMountList* existing = __FindPartitionMountRecord(name);
-    if (existing != nullptr) {
-        VK_free(name);
-        char trimmed_probe[2];
-        if (_PN_CopyTrimmed(trimmed_probe, sizeof(trimmed_probe), mount_point, point_length) == 0) {
-            return;
-        }
-        const size_t used = std::strlen(existing->mount_point);
-        const size_t new_size = used + 1 + point_length + 1;
-        auto* grown = static_cast<char*>(VK_realloc(existing->mount_point, new_size));
-        if (grown == nullptr) {
-            return;
-        }
-        grown[used] = ',';
-        _PN_CopyTrimmed(grown + used + 1, new_size - used - 1, mount_point, point_length);
-        existing->mount_point = grown;
-        existing->mount_point_size = new_size;
-        return;
-    }
-    auto* record = static_cast<PartitionMountList*>(VK_malloc(sizeof(PartitionMountList)));
-    char* point = static_cast<char*>(VK_malloc(point_length + 1));
-    if (record == nullptr || point == nullptr) {
-        VK_free(name);
-        if (record != nullptr) {
-            VK_free(record);
-        }
-        if (point != nullptr) {
-            VK_free(point);
-        }
-        return;
-    }
-    _PN_CopyTrimmed(point, point_length + 1, mount_point, point_length);
-    record->device_name = name;
-    record->mount_point = point;
-    record->mount_point_size = point_length + 1;
-    record->next_record = nullptr;
-    // Appended, so extents come in the order of the mount tables.
-    PartitionMountList** tail = &__gPartitionMountList;
-    while (*tail != nullptr) {
-        tail = &(*tail)->next_record;
-    }
-    *tail = record;
-}
-
-bool __ScanMountTable(const char* table_path, bool swap_only, const char* pattern, size_t pattern_length,
-                      bool create_list) {
-    FILE* table = setmntent(table_path, "r");
-    if (table == nullptr) {
-        return false;
-    }
-    auto* buffer = static_cast<char*>(VK_malloc(kMountEntryBufferSize));
-    bool found = false;
-    if (buffer != nullptr) {
-        struct mntent entry {};
-        while (getmntent_r(table, &entry, buffer, kMountEntryBufferSize) != nullptr) {
-            if (entry.mnt_fsname == nullptr || entry.mnt_dir == nullptr) {
-                continue;
-            }
-            if (swap_only && std::strcmp(entry.mnt_dir, "swap") != 0) {
-                continue;
-            }
-            if (!__IsDeviceOrPartition(pattern, pattern_length, entry.mnt_fsname)) {
-                continue;
-            }
-            found = true;
-            if (!create_list) {
-                break;
-            }
-            __InsertPartitionMountRecord(entry.mnt_fsname, std::strlen(entry.mnt_fsname) + 1, entry.mnt_dir,
-                                         std::strlen(entry.mnt_dir) + 1);
-        }
-        VK_free(buffer);
-    }
-    endmntent(table);
-    return found;
-}
-
-VK_BOOL __IsDeviceMounted(const char* pattern, size_t pattern_size, VK_BOOL create_list) {
-    if (pattern == nullptr) {
-        return kFalse;
-    }
-    const size_t length = strnlen(pattern, pattern_size);
-    if (length == 0) {
-        return kFalse;
-    }
-    bool found = __ScanMountTable(kMountTable, false, pattern, length, create_list != kFalse);
-    if (create_list || !found) {
-        found = __ScanMountTable(kFilesystemTable, true, pattern, length, create_list != kFalse) || found;
-    }
-    return found ? kTrue : kFalse;
-}
 
 VK_WORD __StorageVolumeKind(VK_WORD controller_device_type, bool scsi_pages_readable,
                             bool ata_identity_readable) {
@@ -503,7 +206,7 @@ struct ControllerInfo {
 };
 
 // Identifies one volume that belongs to the controller and appends its descriptor.
-void describe_volume(const ControllerInfo& controller, const char* name, const char* volume_path,
+void DescribeVolume(const ControllerInfo& controller, const char* name, const char* volume_path,
                      const char* device_dir, DeviceDescriptorList list) {
     char node[PATH_MAX];
     if (!FormatPath(node, sizeof(node), "/dev/%s", name)) {
@@ -515,10 +218,11 @@ void describe_volume(const ControllerInfo& controller, const char* name, const c
 
     char path[PATH_MAX];
     char unique_id[kUniqueVolumeIDSize] = {};
-    char token[kSysfsUniqueIDMaxLength + 1];
-    if (FormatPath(path, sizeof(path), "%s/unique_id", device_dir) &&
-        __ReadSysfsToken(path, token, sizeof(token)) && std::strcmp(token, kAllZeroUniqueID) != 0) {
-        FormatPath(unique_id, sizeof(unique_id), "S%s", token);
+    if (FormatPath(path, sizeof(path), "%s/unique_id", device_dir)) {
+        VK_BYTE text[pavlin::kSysfsTextMax];
+        if (const auto bytes = pavlin::ReadFileBytes(path, text, sizeof(text))) {
+            pavlin::DecodeUniqueID(*bytes, unique_id, sizeof(unique_id));
+        }
     }
 
     char vendor_model[kVolumeVendorModelSize] = {};
@@ -527,8 +231,8 @@ void describe_volume(const ControllerInfo& controller, const char* name, const c
     char vendor_path[PATH_MAX];
     if (FormatPath(path, sizeof(path), "%s/model", device_dir) &&
         FormatPath(vendor_path, sizeof(vendor_path), "%s/vendor", device_dir) &&
-        __ReadSysfsToken(vendor_path, vendor, sizeof(vendor)) &&
-        __ReadSysfsToken(path, model, sizeof(model))) {
+        ReadSysfsToken(vendor_path, vendor, sizeof(vendor)) &&
+        ReadSysfsToken(path, model, sizeof(model))) {
         FormatPath(vendor_model, sizeof(vendor_model), "%-*s%s", static_cast<int>(kVolumeVendorPadding),
                     vendor, model);
     } else {
@@ -544,15 +248,15 @@ void describe_volume(const ControllerInfo& controller, const char* name, const c
             VK_BYTE reply[kVPDReplySize];
             bool has_serial_page = false;
             bool has_identification_page = false;
-            if (inquiry_vpd(handle.get(), node, kVPDSupportedPages, reply)) {
+            if (InquiryVPD(handle.get(), node, kVPDSupportedPages, reply)) {
                 scsi_readable = true;
                 __ParseVPDPageList(pavlin::ByteView(reply, sizeof(reply)), &has_serial_page, &has_identification_page);
             }
-            if (has_serial_page && inquiry_vpd(handle.get(), node, kVPDUnitSerialNumber, reply)) {
+            if (has_serial_page && InquiryVPD(handle.get(), node, kVPDUnitSerialNumber, reply)) {
                 __ParseVPDSerialNumber(pavlin::ByteView(reply, sizeof(reply)), serial, sizeof(serial));
             }
             if (unique_id[0] == '\0' && has_identification_page &&
-                inquiry_vpd(handle.get(), node, kVPDDeviceIdentification, reply)) {
+                InquiryVPD(handle.get(), node, kVPDDeviceIdentification, reply)) {
                 if (!__ParseVPDUniqueID(pavlin::ByteView(reply, sizeof(reply)), unique_id, sizeof(unique_id))) {
                     unique_id[0] = '\0';
                 }
@@ -595,14 +299,14 @@ void _PN_GetStorageVolumeDescriptorList(DeviceDescriptor controller_descriptor, 
     if (controller == nullptr) {
         return;
     }
-    read_text_property(controller_descriptor, kDevicePropertySysPath, controller->sysfs_path,
+    ReadTextProperty(controller_descriptor, kDevicePropertySysPath, controller->sysfs_path,
                        sizeof(controller->sysfs_path));
-    read_text_property(controller_descriptor, kDevicePropertyPCIClass, controller->pci_class,
+    ReadTextProperty(controller_descriptor, kDevicePropertyPCIClass, controller->pci_class,
                        sizeof(controller->pci_class));
     controller->protocol_type =
-        read_word_property(controller_descriptor, kDevicePropertyProtocolType, kNoProtocol);
+        ReadWordProperty(controller_descriptor, kDevicePropertyProtocolType, kNoProtocol);
     controller->device_type =
-        read_word_property(controller_descriptor, kDevicePropertyDeviceType, kUnknownDeviceType);
+        ReadWordProperty(controller_descriptor, kDevicePropertyDeviceType, kUnknownDeviceType);
 
     Dir dir(kSysBlockDir);
     for (dirent* e = dir ? dir.next() : nullptr; e != nullptr; e = dir.next()) {
@@ -638,14 +342,14 @@ void _PN_GetStorageVolumeDescriptorList(DeviceDescriptor controller_descriptor, 
         const char* block_dir = from_device_link ? entry_path : volume_path;
         char path[PATH_MAX];
         unsigned long long sectors = 0;
-        if (!FormatPath(path, sizeof(path), "%s/size", block_dir) || !__ReadSysfsNumber(path, &sectors) ||
+        if (!FormatPath(path, sizeof(path), "%s/size", block_dir) || !ReadSysfsNumber(path, &sectors) ||
             sectors == 0) {
             continue;
         }
         char removable[8];
         if (controller->protocol_type != kProtocolTypeSIS &&
             FormatPath(path, sizeof(path), "%s/removable", block_dir) &&
-            __ReadSysfsToken(path, removable, sizeof(removable)) && std::strcmp(removable, "1") == 0) {
+            ReadSysfsToken(path, removable, sizeof(removable)) && std::strcmp(removable, "1") == 0) {
             continue;
         }
         if (!__VolumeBelongsToController(volume_path, controller->sysfs_path)) {
@@ -662,7 +366,7 @@ void _PN_GetStorageVolumeDescriptorList(DeviceDescriptor controller_descriptor, 
         if (!Dir(device_dir)) {
             continue;
         }
-        describe_volume(*controller, e->d_name, volume_path, device_dir, list);
+        DescribeVolume(*controller, e->d_name, volume_path, device_dir, list);
     }
     VK_free(controller);
 }
@@ -678,7 +382,7 @@ VK_BOOL _PN_GetStorageVolumeInformation(DeviceDescriptor volume_descriptor,
     if (!__DecodeDeviceNodeName(volume_descriptor, node, sizeof(node))) {
         return kTrue;
     }
-    read_text_property(volume_descriptor, kDevicePropertySysPath, sysfs_path, sizeof(sysfs_path));
+    ReadTextProperty(volume_descriptor, kDevicePropertySysPath, sysfs_path, sizeof(sysfs_path));
     if (sysfs_path[0] == '\0') {
         return kTrue;
     }
@@ -689,7 +393,7 @@ VK_BOOL _PN_GetStorageVolumeInformation(DeviceDescriptor volume_descriptor,
         (lstat(size_path, &st) != 0 || !S_ISREG(st.st_mode))) {
         size_path[0] = '\0';
         char target[PATH_MAX];
-        if (resolve_block_link(sysfs_path, target)) {
+        if (ResolveBlockLink(sysfs_path, target)) {
             FormatPath(size_path, sizeof(size_path), "%s/size", target);
         }
     }
@@ -701,7 +405,7 @@ VK_BOOL _PN_GetStorageVolumeInformation(DeviceDescriptor volume_descriptor,
         return kTrue;
     }
     PStorageVolumeInformation info = volume_information;
-    if (read_sectors_as_bytes(size_path, &info->qwUsableSizeInBytes)) {
+    if (ReadSectorsAsBytes(size_path, &info->qwUsableSizeInBytes)) {
         info->wVolumeInformationFlags |= kStorageVolumeUsableSizeValid;
     }
 
@@ -724,7 +428,7 @@ VK_BOOL _PN_GetStorageVolumeInformation(DeviceDescriptor volume_descriptor,
         info->wVolumeInformationFlags |= kStorageVolumeLogicalBlockSizeValid;
     } else if (FormatPath(queue_path, sizeof(queue_path), "%s/%s/queue/logical_block_size", kSysBlockDir,
                            last) &&
-               __ReadSysfsNumber(queue_path, &from_file)) {
+               ReadSysfsNumber(queue_path, &from_file)) {
         info->qwLogicalBlockSize = from_file;
         info->wVolumeInformationFlags |= kStorageVolumeLogicalBlockSizeValid;
     }
@@ -734,7 +438,7 @@ VK_BOOL _PN_GetStorageVolumeInformation(DeviceDescriptor volume_descriptor,
         info->wVolumeInformationFlags |= kStorageVolumePhysicalBlockSizeValid;
     } else if (FormatPath(queue_path, sizeof(queue_path), "%s/%s/queue/physical_block_size", kSysBlockDir,
                            last) &&
-               __ReadSysfsNumber(queue_path, &from_file)) {
+               ReadSysfsNumber(queue_path, &from_file)) {
         info->qwPhysicalBlockSize = from_file;
         info->wVolumeInformationFlags |= kStorageVolumePhysicalBlockSizeValid;
     } else if ((info->wVolumeInformationFlags & kStorageVolumeLogicalBlockSizeValid) != 0) {
@@ -755,13 +459,13 @@ int _PN_CreateStorageExtentArray(DeviceDescriptor volume_descriptor,
     if (!__DecodeDeviceNodeName(volume_descriptor, node, sizeof(node)) || node[0] == '\0') {
         return 0;
     }
-    read_text_property(volume_descriptor, kDevicePropertySysPath, sysfs_path, sizeof(sysfs_path));
+    ReadTextProperty(volume_descriptor, kDevicePropertySysPath, sysfs_path, sizeof(sysfs_path));
     char block_dir[PATH_MAX];
-    if (!resolve_block_link(sysfs_path, block_dir)) {
+    if (!ResolveBlockLink(sysfs_path, block_dir)) {
         FormatPath(block_dir, sizeof(block_dir), "%s", sysfs_path);
     }
 
-    pthread_mutex_lock(&gPartitionMountListLock);
+    __LockPartitionMountList();
     __FreePartitionMountList();
     __IsDeviceMounted(node, sizeof(node), kTrue);
     const size_t records = __GetNumPartitionMountRecords();
@@ -773,7 +477,7 @@ int _PN_CreateStorageExtentArray(DeviceDescriptor volume_descriptor,
     }
     if (array != nullptr) {
         std::memset(array, 0, (records + 1) * sizeof(PStorageExtentInformation));
-        for (PartitionMountList* r = __gPartitionMountList; r != nullptr; r = r->next_record) {
+        for (PartitionMountList* r = __FirstPartitionMountRecord(); r != nullptr; r = r->next_record) {
             auto* extent =
                 static_cast<PStorageExtentInformation>(VK_malloc(sizeof(StorageExtentInformation)));
             if (extent == nullptr) {
@@ -794,14 +498,14 @@ int _PN_CreateStorageExtentArray(DeviceDescriptor volume_descriptor,
                         FormatPath(size_path, sizeof(size_path), "%s/size", block_dir);
             }
             if (paths) {
-                if (!read_sectors_as_bytes(start_path, &extent->extent_offset)) {
+                if (!ReadSectorsAsBytes(start_path, &extent->extent_offset)) {
                     extent->extent_offset = 0;
                 }
-                if (!read_sectors_as_bytes(size_path, &extent->extent_size)) {
+                if (!ReadSectorsAsBytes(size_path, &extent->extent_size)) {
                     extent->extent_size = 0;
                 }
             }
-            extent->mount_points = duplicate_text(
+            extent->mount_points = __DuplicateText(
                 r->mount_point, strnlen(r->mount_point, r->mount_point_size), r->mount_point_size);
             if (extent->mount_points == nullptr) {
                 VK_free(extent);
@@ -816,7 +520,7 @@ int _PN_CreateStorageExtentArray(DeviceDescriptor volume_descriptor,
         }
     }
     __FreePartitionMountList();
-    pthread_mutex_unlock(&gPartitionMountListLock);
+    __UnlockPartitionMountList();
     *extent_array = array;
     return static_cast<int>(count);
 }
