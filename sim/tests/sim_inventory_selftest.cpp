@@ -647,6 +647,34 @@ TEST(SimInventory, JsonFormDescribesTheInventory) {
         EXPECT_THROW((void)FirmwareState::from_json(nlohmann::json::parse(bad)), std::runtime_error) << bad;
 }
 
+// The shipped inventory scenario loads, and its controllers answer what it describes.
+TEST(SimInventory, ShippedInventoryScenarioDescribesBothControllers) {
+    const std::string here = __FILE__;
+    const auto s = qvsim::Scenario::load(here.substr(0, here.rfind('/')) + "/../scenarios/inventory.json");
+    ASSERT_EQ(s.controllers.size(), 2u);
+    auto* described = dynamic_cast<FwController*>(s.controllers[0].firmware.get());
+    auto* generated = dynamic_cast<FwController*>(s.controllers[1].firmware.get());
+    ASSERT_TRUE(described && generated);
+    Bytes id = described->execute(bmic_read(0x11, 1024)).data_in;
+    EXPECT_EQ(le(id, 154, 2), 4u);
+    EXPECT_EQ(le(id, 160, 1), 2u);
+    EXPECT_EQ(le(id, le(id, 162, 2), 1), 0x3Fu);      // drives 0-5
+    EXPECT_EQ(le(id, le(id, 166, 2) + 8, 1), 0x0Fu);  // 64-67
+    EXPECT_TRUE(bit(id, le(id, 166, 2), 96));
+    EXPECT_EQ(le(described->execute(identify_drive(3, 2)).data_in, 4, 4), 2000000u);
+    EXPECT_EQ(described->execute(bmic_read(0x65, 1537, 2)).data_in.size(), 1537u); // the empty box
+
+    id = generated->execute(bmic_read(0x11, 1024)).data_in;
+    EXPECT_EQ(le(id, 154, 2), 8u);
+    EXPECT_EQ(generated->execute(identify_drive(7)).err, EIO);
+    EXPECT_EQ(generated->execute(identify_drive(8)).err, 0);
+    EXPECT_EQ(generated->execute(bmic_read(0x12, 3265, 0, 1)).scsi_status, 2);
+    EXPECT_EQ(generated->execute(bmic_read(0x12, 3265, 0, 1)).scsi_status, 0);
+    const Reply partial = generated->execute(bmic_read(0x65, 1537, 1));
+    EXPECT_EQ(partial.scsi_status, 2);
+    EXPECT_EQ(partial.data_in.size(), 200u);
+}
+
 class SimInventoryHost : public qvsim::SimHostTest {};
 
 // Through the CISS pass-through: a bus-parameters read that fails after writing part of its data
