@@ -466,7 +466,8 @@ Bytes report(std::uint32_t natural_length, std::optional<std::uint32_t> list_len
 std::vector<FwLogicalLun> logical_entries(const FirmwareState& s) {
     std::vector<FwLogicalLun> out = s.logical_luns;
     for (const auto& l : s.logical_drives) {
-        if (std::any_of(out.begin(), out.end(), [&](const FwLogicalLun& e) { return !e.remote && e.number == l.number; }))
+        if (std::any_of(out.begin(), out.end(),
+                        [&](const FwLogicalLun& e) { return !e.remote && e.number == l.number; }))
             continue;
         FwLogicalLun e;
         e.number = l.number;

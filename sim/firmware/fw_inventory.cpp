@@ -101,7 +101,8 @@ std::uint64_t ld_size(const FwLogicalDrive& l) {
 void put_param_table(Out& o, std::size_t at, const FwLogicalDrive& l) {
     std::uint16_t cylinders = l.cylinders;
     if (!cylinders && l.heads && l.sectors_per_track)
-        cylinders = std::uint16_t(std::min<std::uint64_t>(ld_size(l) / (l.heads * l.sectors_per_track), 65535));
+        cylinders =
+            std::uint16_t(std::min<std::uint64_t>(ld_size(l) / (l.heads * l.sectors_per_track), 65535));
     o.u16(at, cylinders).u8(at + 2, l.heads).u8(at + 3, 0xA0).u8(at + 4, l.sectors_per_track);
     o.u16(at + 9, cylinders).u8(at + 11, l.heads).u8(at + 14, l.sectors_per_track);
     Bytes table = o.peek(at, 15);
@@ -155,7 +156,8 @@ std::optional<Bytes> fw_identify_physical_drive(const FirmwareState& s, std::uin
     Out o(kPhysicalDriveStatusSize);
     const std::uint16_t block_size = d->block_size.value_or(disk ? 512 : 0);
     const std::uint64_t total = extra ? extra->total_blocks : d->total_blocks.value_or(disk ? 585937500 : 0);
-    const std::uint32_t reserved = extra ? extra->reserved_blocks : d->reserved_blocks.value_or(disk ? 32768 : 0);
+    const std::uint32_t reserved =
+        extra ? extra->reserved_blocks : d->reserved_blocks.value_or(disk ? 32768 : 0);
     o.u16(2, block_size).u32(4, cap32(total)).u32(8, reserved);
     o.text(12, 40, d->short_model.value_or(d->vendor + " " + d->model), ' ');
     o.text(52, 40, d->serial.value_or("QVSD" + std::to_string(d->number)), ' ');
@@ -184,7 +186,8 @@ std::optional<Bytes> fw_identify_physical_drive(const FirmwareState& s, std::uin
     }
     o.u8(1763, d->lun_count).text(1764, 8, d->min_firmware, ' ');
     const std::uint8_t current = live && d->live_temperature ? *d->live_temperature : d->temperature;
-    const std::uint8_t maximum = live && d->live_temperature_max ? *d->live_temperature_max : d->temperature_max;
+    const std::uint8_t maximum =
+        live && d->live_temperature_max ? *d->live_temperature_max : d->temperature_max;
     o.u8(1792, current).u8(1793, d->temperature_threshold).u8(1794, maximum);
     o.u8(1795, d->blocks_per_physical_shift);
     o.u16(1858, d->power_on_hours).u16(1860, d->endurance_used);
@@ -207,7 +210,8 @@ std::optional<Bytes> fw_logical_drive_config(const FirmwareState& s, std::uint16
         return std::nullopt;
     Out o(kConfigSize);
     const std::size_t bytes = map_bytes(s);
-    const std::uint16_t member_at = l && l->member_map_offset ? *l->member_map_offset : std::uint16_t(kConfigFixed);
+    const std::uint16_t member_at =
+        l && l->member_map_offset ? *l->member_map_offset : std::uint16_t(kConfigFixed);
     const std::uint16_t spare_at =
         l && l->spare_map_offset ? *l->spare_map_offset : std::uint16_t(kConfigFixed + bytes);
     o.u16(250, member_at).u16(252, spare_at).u32(256, std::uint32_t(kConfigSize));
@@ -218,7 +222,8 @@ std::optional<Bytes> fw_logical_drive_config(const FirmwareState& s, std::uint16
     const auto& members = original ? *l->original_members : l->members;
     const std::uint64_t size = ld_size(*l);
     o.u32(0, l->signature).u16(4, 2).u8(6, l->parity_groups > 1 ? 7 : 2);
-    o.u16(8, std::uint16_t(members.size())).u16(10, l->assigned_drives.value_or(std::uint16_t(members.size())));
+    o.u16(8, std::uint16_t(members.size()))
+        .u16(10, l->assigned_drives.value_or(std::uint16_t(members.size())));
     o.u16(12, l->fault_tolerance).u16(14, consumed_drives(*l)).u64(16, size).u16(24, l->block_size);
     o.u8(26, l->more_unit_flags).u8(29, l->parity_groups);
     put_param_table(o, 30, *l);
@@ -396,7 +401,21 @@ FwLogicalDrive& FirmwareState::add_configured_drive(std::uint16_t number, std::v
     l.blocks_per_drive = blocks_per_drive;
     l.offset = offset;
     l.signature = 0x51D70000u | number;
-    l.page83_id = {0x60, 0x0D, 0x1A, 0x00, 0x4C, 0x44, 0, 0, 0, 0, 0, 0, 0, 0, std::uint8_t(number >> 8),
+    l.page83_id = {0x60,
+                   0x0D,
+                   0x1A,
+                   0x00,
+                   0x4C,
+                   0x44,
+                   0,
+                   0,
+                   0,
+                   0,
+                   0,
+                   0,
+                   0,
+                   0,
+                   std::uint8_t(number >> 8),
                    std::uint8_t(number)};
     l.label = "Logical Drive " + std::to_string(number + 1);
     logical_drives.push_back(std::move(l));

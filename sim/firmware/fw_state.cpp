@@ -489,9 +489,9 @@ void fields(S& s, V& v) {
     v("bytes", s.bytes);
 }
 
-#define QVSIM_FIELDS_OF(T)                                                                         \
-    template <class S, class V>                                                                    \
-    requires std::is_same_v<std::remove_const_t<S>, T>                                             \
+#define QVSIM_FIELDS_OF(T)                                                                                   \
+    template <class S, class V>                                                                              \
+    requires std::is_same_v<std::remove_const_t<S>, T>                                                       \
     void fields(S& s, V& v)
 
 QVSIM_FIELDS_OF(FwPhy) {
@@ -1111,7 +1111,8 @@ FirmwareState FirmwareState::from_json(const json& j, const std::string& where) 
     merge("drives", s.drives, [](const FwDrive& a, const FwDrive& b) { return a.number == b.number; });
     merge("logical_drives", s.logical_drives,
           [](const FwLogicalDrive& a, const FwLogicalDrive& b) { return a.number == b.number; });
-    merge("enclosures", s.enclosures, [](const FwEnclosure& a, const FwEnclosure& b) { return a.box == b.box; });
+    merge("enclosures", s.enclosures,
+          [](const FwEnclosure& a, const FwEnclosure& b) { return a.box == b.box; });
     for (std::size_t i = 0; i < s.faults.size(); ++i) {
         const auto& f = s.faults[i];
         if (bool(f.bmic) == bool(f.scsi))

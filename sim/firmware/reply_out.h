@@ -71,5 +71,4 @@ private:
     std::vector<std::uint8_t> b_;
 };
 
-
 } // namespace qvsim::fw_detail

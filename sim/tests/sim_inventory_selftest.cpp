@@ -15,6 +15,7 @@
 
 #include "qvsim/fw_state.h"
 #include "qvsim/gtest.h"
+#include "fw_selftest_commands.h"
 #include "selftest_util.h"
 
 namespace {
@@ -29,20 +30,7 @@ using qvsim::FirmwareState;
 using qvsim::FwController;
 using qvsim::Reply;
 
-Command bmic_read(std::uint8_t opcode, std::uint16_t length, std::uint32_t detail = 0, std::uint16_t lun = 0) {
-    BmicCdb b;
-    b.opcode = opcode;
-    b.length = length;
-    b.detail = detail;
-    b.lun_low = std::uint8_t(lun);
-    b.lun_high = std::uint8_t(lun >> 8);
-    Command c;
-    c.transport = "test";
-    c.cdb = b.to_cdb();
-    c.direction = qvsim::Direction::kIn;
-    c.data_in_length = length;
-    return c;
-}
+using selftest::bmic_read;
 
 // The drive identify as the library asks for it: detail (pd & 0xFF) << 24, LUN (pd & 0xFF00) | lun.
 Command identify_drive(std::uint16_t pd, std::uint8_t lun = 0) {
@@ -54,13 +42,17 @@ Command lu_cache(std::uint8_t sub, std::uint16_t ld, std::uint16_t length) {
 }
 
 Command report_physical(std::uint32_t allocation) {
-    Command c;
-    c.transport = "test";
-    c.cdb = {0xC3, 2, 0, 0, 0, 0, std::uint8_t(allocation >> 24), std::uint8_t(allocation >> 16),
-             std::uint8_t(allocation >> 8), std::uint8_t(allocation), 0, 0};
-    c.direction = qvsim::Direction::kIn;
-    c.data_in_length = allocation;
-    return c;
+    return selftest::report_luns(0xC3, allocation);
+}
+
+struct Field {
+    std::size_t offset, width;
+    std::uint64_t value;
+};
+
+void expect_fields(const Bytes& b, std::initializer_list<Field> fields) {
+    for (const auto& f : fields)
+        EXPECT_EQ(le(b, f.offset, f.width), f.value) << "offset " << f.offset;
 }
 
 bool bit(const Bytes& b, std::size_t map_at, unsigned device) {
@@ -68,7 +60,8 @@ bool bit(const Bytes& b, std::size_t map_at, unsigned device) {
 }
 
 bool illegal_request(const Reply& r) {
-    return r.err == 0 && r.scsi_status == 2 && r.sense.size() > 13 && (r.sense[2] & 0x0F) == 5 && r.sense[12] == 0x24;
+    return r.err == 0 && r.scsi_status == 2 && r.sense.size() > 13 && (r.sense[2] & 0x0F) == 5 &&
+           r.sense[12] == 0x24;
 }
 
 // A drive whose fields all differ from the defaults, at a number above 255 so the LUN's high byte
@@ -132,15 +125,17 @@ TEST(SimInventory, IdentifyPhysicalDrivePutsEachFieldAtItsOffset) {
         std::size_t offset, width;
         std::uint64_t value;
     } numbers[] = {
-        {2, 2, 4096},        {4, 4, 0xFFFFFFFF},  {8, 4, 0x11223344}, {103, 1, 0x01},    {104, 1, 0x10},
-        {106, 1, 0x21},      {107, 1, 0x42},      {114, 1, 3},        {115, 1, 17},      {116, 4, 1},
-        {120, 1, 9},         {122, 8, 0x123456789}, {194, 2, 2},      {196, 1, 7},       {197, 1, 5},
-        {1220, 1, 2},        {1222, 2, 0x0420},   {1224, 1, 0x09},    {1225, 1, 0x0B},   {1736, 1, 0x03},
-        {1737, 1, 0x02},     {1738, 1, 1},        {1755, 1, 3},       {1756, 1, 4},      {1763, 1, 1},
-        {1792, 1, 37},       {1793, 1, 70},       {1794, 1, 52},      {1795, 1, 3},      {1858, 2, 0x1234},
-        {1932, 4, 0x9000},   {1946, 1, 2},        {1947, 4, 0xFF03FF01}, {2031, 1, 0x0B}, {2032, 1, 0x0C},
-        {2287, 1, 0x0A},     {2288, 1, 0x0B},     {2551, 1, 0x02},    {2552, 1, 0x05},   {2553, 1, 0x01},
-        {2554, 4, 0x80000},  {2558, 2, 0x0203},   {2610, 2, 0x144D},  {2612, 2, 0x1D7B},
+        {2, 2, 4096},          {4, 4, 0xFFFFFFFF}, {8, 4, 0x11223344}, {103, 1, 0x01},
+        {104, 1, 0x10},        {106, 1, 0x21},     {107, 1, 0x42},     {114, 1, 3},
+        {115, 1, 17},          {116, 4, 1},        {120, 1, 9},        {122, 8, 0x123456789},
+        {194, 2, 2},           {196, 1, 7},        {197, 1, 5},        {1220, 1, 2},
+        {1222, 2, 0x0420},     {1224, 1, 0x09},    {1225, 1, 0x0B},    {1736, 1, 0x03},
+        {1737, 1, 0x02},       {1738, 1, 1},       {1755, 1, 3},       {1756, 1, 4},
+        {1763, 1, 1},          {1792, 1, 37},      {1793, 1, 70},      {1794, 1, 52},
+        {1795, 1, 3},          {1858, 2, 0x1234},  {1932, 4, 0x9000},  {1946, 1, 2},
+        {1947, 4, 0xFF03FF01}, {2031, 1, 0x0B},    {2032, 1, 0x0C},    {2287, 1, 0x0A},
+        {2288, 1, 0x0B},       {2551, 1, 0x02},    {2552, 1, 0x05},    {2553, 1, 0x01},
+        {2554, 4, 0x80000},    {2558, 2, 0x0203},  {2610, 2, 0x144D},  {2612, 2, 0x1D7B},
     };
     for (const auto& n : numbers)
         EXPECT_EQ(le(b, n.offset, n.width), n.value) << "offset " << n.offset;
@@ -153,10 +148,9 @@ TEST(SimInventory, IdentifyPhysicalDrivePutsEachFieldAtItsOffset) {
     EXPECT_EQ(text(b, 1951, 16), std::string("Bay-A\0\0\0Bay-B\0\0\0", 16));
     EXPECT_EQ(text(b, 2543, 8), std::string("Box-C3\0\0", 8));
     EXPECT_EQ(text(b, 2560, 48), "ACME    NV-TEST-7" + std::string(31, ' '));
-    EXPECT_EQ(le(b, 142, 8), 0x6655443322110035ull);
-    EXPECT_EQ(le(b, 150, 8), 0x77u); // the rest of the 20-byte WWID
-    EXPECT_EQ(le(b, 158, 4), 0u);
-    EXPECT_EQ(le(b, 2015, 8), 0x0807060504030201ull);
+    expect_fields(
+        b,
+        {{142, 8, 0x6655443322110035ull}, {150, 8, 0x77u}, {158, 4, 0u}, {2015, 8, 0x0807060504030201ull}});
     EXPECT_TRUE(bit(b, 162, 4));
     EXPECT_TRUE(bit(b, 162, 200));
     EXPECT_EQ(le(b, 162, 4), 0x10u);
@@ -298,36 +292,36 @@ TEST(SimInventory, ConfigurationCarriesTheLogicalDriveAndItsMapsAtTheirOffsets) 
     FwController fw(two_logical_drives());
     const Bytes b = fw.execute(bmic_read(0x50, 652, 0, 0)).data_in;
     ASSERT_EQ(b.size(), 652u);
-    EXPECT_EQ(le(b, 0, 4), 0xAABBCCDDu);
-    EXPECT_EQ(le(b, 10, 2), 4u);
-    EXPECT_EQ(le(b, 12, 2), 3u);
-    EXPECT_EQ(le(b, 14, 2), 1u);
-    EXPECT_EQ(le(b, 16, 8), 3 * 0x1'0000'0000ull);
-    EXPECT_EQ(le(b, 24, 2), 4096u);
-    EXPECT_EQ(le(b, 26, 1), 0x01u);
-    EXPECT_EQ(le(b, 46, 4), 0x0Fu);
-    EXPECT_EQ(le(b, 50, 2), 128u);
-    EXPECT_EQ(le(b, 52, 4), 0x10u);
-    EXPECT_EQ(le(b, 57, 1), 0x02u); // an original configuration exists
-    EXPECT_EQ(le(b, 58, 4), 0x11223344u);
-    EXPECT_EQ(le(b, 66, 4), 0xFFFFFFFFu);
-    EXPECT_EQ(le(b, 73, 1), 0x02u);
-    EXPECT_EQ(le(b, 74, 4), 0xFFFFFFFFu);
-    EXPECT_EQ(le(b, 78, 4), 0xFFFFFFFFu);
-    EXPECT_EQ(le(b, 87, 1), 0x03u);
-    EXPECT_EQ(le(b, 89, 4), 77u);
-    EXPECT_EQ(le(b, 98, 1), 0x0Fu);
+    expect_fields(b, {{0, 4, 0xAABBCCDDu},
+                      {10, 2, 4u},
+                      {12, 2, 3u},
+                      {14, 2, 1u},
+                      {16, 8, 3 * 0x1'0000'0000ull},
+                      {24, 2, 4096u},
+                      {26, 1, 0x01u},
+                      {46, 4, 0x0Fu},
+                      {50, 2, 128u},
+                      {52, 4, 0x10u},
+                      {57, 1, 0x02u},
+                      {58, 4, 0x11223344u},
+                      {66, 4, 0xFFFFFFFFu},
+                      {73, 1, 0x02u},
+                      {74, 4, 0xFFFFFFFFu},
+                      {78, 4, 0xFFFFFFFFu},
+                      {87, 1, 0x03u},
+                      {89, 4, 77u},
+                      {98, 1, 0x0Fu}});
     EXPECT_TRUE(bit(b, 114, 4));
-    EXPECT_EQ(le(b, 130, 1), 0u); // spare 130 is beyond the 128-drive map
-    EXPECT_EQ(le(b, 234, 8), 0x1'2000'0000ull);
-    EXPECT_EQ(le(b, 242, 8), 0x1'0000'0000ull);
-    EXPECT_EQ(le(b, 250, 2), 300u);
-    EXPECT_EQ(le(b, 252, 2), 348u);
-    EXPECT_EQ(le(b, 256, 4), 652u);
-    EXPECT_EQ(le(b, 260, 2), 384u);
-    EXPECT_EQ(le(b, 268, 1), 0x02u);
-    EXPECT_EQ(le(b, 271, 2), 1u);
-    EXPECT_EQ(le(b, 300, 1), 0x0Fu);
+    expect_fields(b, {{130, 1, 0u},
+                      {234, 8, 0x1'2000'0000ull},
+                      {242, 8, 0x1'0000'0000ull},
+                      {250, 2, 300u},
+                      {252, 2, 348u},
+                      {256, 4, 652u},
+                      {260, 2, 384u},
+                      {268, 1, 0x02u},
+                      {271, 2, 1u},
+                      {300, 1, 0x0Fu}});
     EXPECT_TRUE(bit(b, 348, 4));
     EXPECT_TRUE(bit(b, 348, 130));
     // The parameter table's checksum makes its 16 bytes sum to zero.
@@ -382,18 +376,15 @@ TEST(SimInventory, StatusCarriesItsFieldsMapsAndRebuildTable) {
     FwController fw(s);
     const Bytes b = fw.execute(bmic_read(0x12, 3265, 0, 0)).data_in;
     ASSERT_EQ(b.size(), 3265u);
-    EXPECT_EQ(le(b, 0, 1), 3u);
-    EXPECT_EQ(le(b, 5, 2), 2u);
-    EXPECT_EQ(le(b, 421, 4), 0xFFFFFFFFu);
-    EXPECT_EQ(le(b, 988, 8), 0x1'0000'0001ull);
-    EXPECT_EQ(le(b, 1002, 2), 4u);
+    expect_fields(b,
+                  {{0, 1, 3u}, {5, 2, 2u}, {421, 4, 0xFFFFFFFFu}, {988, 8, 0x1'0000'0001ull}, {1002, 2, 4u}});
     EXPECT_TRUE(bit(b, 811, 4));
-    EXPECT_EQ(le(b, 1018, 2), 384u);
-    EXPECT_EQ(le(b, 1020, 4), 3265u);
-    EXPECT_EQ(le(b, 1026, 1), 0x05u);
-    EXPECT_EQ(le(b, 1044, 4), 1060u);
-    EXPECT_EQ(le(b, 1051, 1), 0x30u);
-    EXPECT_EQ(le(b, 1056, 1), 0x02u);
+    expect_fields(b, {{1018, 2, 384u},
+                      {1020, 4, 3265u},
+                      {1026, 1, 0x05u},
+                      {1044, 4, 1060u},
+                      {1051, 1, 0x30u},
+                      {1056, 1, 0x02u}});
     const std::size_t failure = le(b, 1004, 2), replacement = le(b, 1006, 2), spare = le(b, 1008, 2),
                       rebuild = le(b, 1016, 2);
     EXPECT_EQ(failure, 1060u);
@@ -433,9 +424,9 @@ TEST(SimInventory, IdentifyLogicalDriveAndLuCacheReplies) {
     const Bytes id = fw.execute(bmic_read(0x10, 118, 0, 0)).data_in;
     ASSERT_EQ(id.size(), 118u);
     EXPECT_EQ(le(id, 0, 2), 4096u);
-    EXPECT_EQ(le(id, 6 + 2, 1), 255u);  // heads
-    EXPECT_EQ(le(id, 6 + 14, 1), 32u);  // sectors per track
-    EXPECT_EQ(le(id, 6, 2), 65535u);    // cylinders, capped
+    EXPECT_EQ(le(id, 6 + 2, 1), 255u); // heads
+    EXPECT_EQ(le(id, 6 + 14, 1), 32u); // sectors per track
+    EXPECT_EQ(le(id, 6, 2), 65535u);   // cylinders, capped
     EXPECT_EQ(text(id, 38, 12), std::string("data volume\0", 12));
     EXPECT_EQ(le(id, 102, 4), 0x001A0D60u);
     EXPECT_TRUE(illegal_request(fw.execute(bmic_read(0x10, 118, 0, 5))));
@@ -486,16 +477,16 @@ TEST(SimInventory, BusParametersAnswerEveryBoxAndFailAfterPartOfTheirData) {
     EXPECT_EQ(le(b, 105, 1), 3u);
     EXPECT_TRUE(bit(b, 216, 0));
     EXPECT_TRUE(bit(b, 216, 1));
-    EXPECT_EQ(le(b, 266, 1), 12u);
-    EXPECT_EQ(le(b, 267, 1), 2u);
-    EXPECT_EQ(le(b, 324, 1), 1u);
-    EXPECT_EQ(le(b, 325, 1), 6u);
-    EXPECT_EQ(le(b, 341, 2), 300u);
-    EXPECT_EQ(le(b, 373, 4), 301u | (302u << 16));
-    EXPECT_EQ(le(b, 405, 2), 1352u);
-    EXPECT_EQ(le(b, 412, 4), 1537u);
-    EXPECT_EQ(le(b, 418, 2), 384u);
-    EXPECT_EQ(le(b, 423, 3), 0x010003u);
+    expect_fields(b, {{266, 1, 12u},
+                      {267, 1, 2u},
+                      {324, 1, 1u},
+                      {325, 1, 6u},
+                      {341, 2, 300u},
+                      {373, 4, 301u | (302u << 16)},
+                      {405, 2, 1352u},
+                      {412, 4, 1537u},
+                      {418, 2, 384u},
+                      {423, 3, 0x010003u}});
     EXPECT_EQ(text(b, 426, 2), "1E");
     EXPECT_EQ(le(b, 442, 1), 2u);
     EXPECT_EQ(le(b, 482, 4), 1352u);
@@ -563,10 +554,7 @@ TEST(SimInventory, IdentifyControllerAndReportLunsAgreeWithTheInventory) {
     EXPECT_EQ(phys[8 + 15], 0x00);
     EXPECT_EQ(phys[8 + 24 + 15], 9);
 
-    Command logical = report_physical(8 + 24 * 4);
-    logical.cdb[0] = 0xC2;
-    logical.cdb[1] = 1;
-    const Bytes lds = fw.execute(logical).data_in;
+    const Bytes lds = fw.execute(selftest::report_luns(0xC2, 8 + 24 * 4)).data_in;
     ASSERT_EQ(lds.size(), 8u + 48);
     EXPECT_EQ(lds[8], 0);
     EXPECT_EQ(lds[8 + 24], 3);
@@ -574,7 +562,12 @@ TEST(SimInventory, IdentifyControllerAndReportLunsAgreeWithTheInventory) {
 
 TEST(SimInventory, GeneratorBuildsDrivesConnectorsEnclosuresAndLogicalDrives) {
     FirmwareState s;
-    s.generate({.drives = 24, .connectors = 2, .enclosures = 2, .logical_drives = 5, .arrays = 2, .spares = 1,
+    s.generate({.drives = 24,
+                .connectors = 2,
+                .enclosures = 2,
+                .logical_drives = 5,
+                .arrays = 2,
+                .spares = 1,
                 .blocks_per_drive = 1000});
     EXPECT_EQ(s.subsystem.connectors.size(), 2u);
     EXPECT_EQ(s.drives.size(), 26u); // and a SEP per enclosure
@@ -606,8 +599,12 @@ TEST(SimInventory, GeneratorBuildsDrivesConnectorsEnclosuresAndLogicalDrives) {
 
     const struct {
         qvsim::FwInventoryShape shape;
-    } bad[] = {{{.drives = 385}}, {{.connectors = 0}}, {{.connectors = 17}}, {{.enclosures = 17}},
-               {{.logical_drives = 65}}, {{.logical_drives = 1, .arrays = 0}},
+    } bad[] = {{{.drives = 385}},
+               {{.connectors = 0}},
+               {{.connectors = 17}},
+               {{.enclosures = 17}},
+               {{.logical_drives = 65}},
+               {{.logical_drives = 1, .arrays = 0}},
                {{.drives = 4, .arrays = 2, .spares = 2}}};
     for (const auto& b : bad)
         EXPECT_THROW(FirmwareState{}.generate(b.shape), std::invalid_argument);
@@ -658,8 +655,8 @@ TEST(SimInventory, ShippedInventoryScenarioDescribesBothControllers) {
     Bytes id = described->execute(bmic_read(0x11, 1024)).data_in;
     EXPECT_EQ(le(id, 154, 2), 4u);
     EXPECT_EQ(le(id, 160, 1), 2u);
-    EXPECT_EQ(le(id, le(id, 162, 2), 1), 0x3Fu);      // drives 0-5
-    EXPECT_EQ(le(id, le(id, 166, 2) + 8, 1), 0x0Fu);  // 64-67
+    EXPECT_EQ(le(id, le(id, 162, 2), 1), 0x3Fu);     // drives 0-5
+    EXPECT_EQ(le(id, le(id, 166, 2) + 8, 1), 0x0Fu); // 64-67
     EXPECT_TRUE(bit(id, le(id, 166, 2), 96));
     EXPECT_EQ(le(described->execute(identify_drive(3, 2)).data_in, 4, 4), 2000000u);
     EXPECT_EQ(described->execute(bmic_read(0x65, 1537, 2)).data_in.size(), 1537u); // the empty box

@@ -13,7 +13,8 @@
 namespace qvsim {
 
 // Link-rate codes of a PHY.
-inline constexpr std::uint8_t kRate1G = 0x08, kRate3G = 0x09, kRate6G = 0x0A, kRate12G = 0x0B, kRate24G = 0x0C;
+inline constexpr std::uint8_t kRate1G = 0x08, kRate3G = 0x09, kRate6G = 0x0A, kRate12G = 0x0B,
+                              kRate24G = 0x0C;
 
 // One PHY of a device: its link rates and the kind of device at its far end.
 struct FwPhy {
@@ -25,9 +26,9 @@ struct FwPhy {
 
 // One path to a device (at most 8).
 struct FwPath {
-    std::string port = "1I";     // two characters
-    std::uint8_t box = 1;        // box number on this path
-    std::string connector_name;  // long connector name, 8 characters
+    std::string port = "1I";    // two characters
+    std::uint8_t box = 1;       // box number on this path
+    std::string connector_name; // long connector name, 8 characters
 };
 
 // LUN n (1..) of a multi-LUN drive.
@@ -70,7 +71,7 @@ struct FwDrive {
     std::vector<FwDriveLun> luns;               // LUNs 1, 2, ...
     // Identity.
     std::string vendor = "QVSIM", model = "QD300 SIM", firmware = "Q100", min_firmware;
-    std::optional<std::string> serial; // default "QVSD" + number
+    std::optional<std::string> serial;      // default "QVSD" + number
     std::optional<std::string> short_model; // sDriveModel at 12; default vendor + model
     // Defaults from the number: WWID 50 00 C5 00 00 00 <high> <low> (8 significant bytes), unique
     // id 60 0D 1A 00 00 00 <high> <low> then 8 zero bytes.
@@ -84,13 +85,13 @@ struct FwDrive {
     // Location.
     std::string port = "1I";
     std::uint8_t box = 1, bay = 1;
-    std::optional<std::uint8_t> box_index; // bBoxIndex; default the enclosure listing it, else box
-    std::optional<std::uint16_t> phy_count; // wPHYCount; default phys.size()
-    std::vector<FwPhy> phys{FwPhy{}};       // at most 256 are written
+    std::optional<std::uint8_t> box_index;     // bBoxIndex; default the enclosure listing it, else box
+    std::optional<std::uint16_t> phy_count;    // wPHYCount; default phys.size()
+    std::vector<FwPhy> phys{FwPhy{}};          // at most 256 are written
     std::vector<std::uint8_t> controller_phys; // bits of bControllerPHYMap (0-255)
     std::array<std::uint8_t, 4> connector_info{0xFF, 0xFF, 0xFF, 0xFF}; // connector number per PHY
     std::uint8_t connector_mode = 0;                                    // bConnectorMode
-    std::vector<FwPath> paths;                                          // sMultiPathPort, bMultiPathBox, sLongConnectorName
+    std::vector<FwPath> paths; // sMultiPathPort, bMultiPathBox, sLongConnectorName
     std::uint8_t path_present_map = 0x01, path_failure_map = 0, active_path = 0, active_path_map = 0x01,
                  connector_map = 0;
     std::string long_box_connector_name;
@@ -103,7 +104,7 @@ struct FwLogicalDrive {
     std::optional<std::vector<std::uint16_t>> original_members; // a transformation in progress: 0x55
     // wFaultToleranceMode: 0 RAID 0, 2 mirroring, 3 RAID 5/50, 5 RAID 6/60, 6 triple mirroring.
     std::uint16_t fault_tolerance = 0;
-    std::uint8_t parity_groups = 0; // more than 1: bDataDistributionMode 7
+    std::uint8_t parity_groups = 0;                          // more than 1: bDataDistributionMode 7
     std::optional<std::uint16_t> drives_for_fault_tolerance; // default from the mode
     std::optional<std::uint16_t> assigned_drives;            // wAssignedDrives; default members.size()
     std::uint64_t offset = 0, blocks_per_drive = 0;
@@ -113,7 +114,7 @@ struct FwLogicalDrive {
     std::uint8_t sectors_per_track = 32, heads = 255;
     std::uint16_t cylinders = 0;
     std::uint32_t signature = 0, other_signature = 0, backup_timestamp = 0;
-    std::uint8_t property = 0x01;      // bLogicalDriveProperty: 0x02 backup, 0x04 LU cache
+    std::uint8_t property = 0x01; // bLogicalDriveProperty: 0x02 backup, 0x04 LU cache
     std::uint8_t bios_disable_flag = 0, more_unit_flags = 0, configuration_flags = 0;
     std::uint8_t config_version = 20;
     std::uint16_t other_drive_number = 0; // wOtherVolumeDriveNumber
@@ -122,7 +123,7 @@ struct FwLogicalDrive {
     std::uint16_t lu_cache_other = 0xFFFF;
     std::uint8_t lu_cache_algorithm = 1, lu_cache_write_policy = 3, lu_write_policy_reason = 0;
     std::uint32_t lu_cache_line_blocks = 128;
-    std::uint8_t lu_cache_state_stats = 0x01; // bCacheState of the statistics
+    std::uint8_t lu_cache_state_stats = 0x01;     // bCacheState of the statistics
     std::vector<std::uint64_t> lu_cache_counters; // the 12 counters, in the statistics' order
     // Identify logical drive.
     std::string label;
@@ -181,7 +182,7 @@ struct FwInventoryShape {
     std::uint8_t enclosures = 1;
     std::uint16_t logical_drives = 1;
     std::uint16_t arrays = 1;
-    std::uint16_t spares = 0;       // per array, taken from the drives
+    std::uint16_t spares = 0; // per array, taken from the drives
     std::uint16_t fault_tolerance = 0;
     std::uint64_t drive_blocks = 585937500;
     std::uint64_t blocks_per_drive = 4194304; // per logical drive on each member

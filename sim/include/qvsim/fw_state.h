@@ -48,7 +48,7 @@ struct FwIdentify {
     // FirmwareState::drives (each in the map its type and flags say).
     std::vector<std::uint16_t> present_devices;
     std::vector<std::uint16_t> non_disk_devices;
-    std::uint16_t present_map_offset = 600;      // 0: no map
+    std::uint16_t present_map_offset = 600; // 0: no map
     std::uint16_t non_disk_map_offset = 656;
     std::uint8_t raid6_support = 0;
     std::array<std::uint8_t, 11> features_supported{}; // pbFeaturesSupported
@@ -370,7 +370,7 @@ struct FirmwareState {
     std::vector<FwFeaturePage> feature_pages;
     std::vector<FwLogicalLun> logical_luns;
     std::uint32_t generated_remote_volumes = 0; // appended to logical_luns, numbered from 0
-    std::vector<FwPhysicalLun> physical_luns; // besides the devices of `drives`
+    std::vector<FwPhysicalLun> physical_luns;   // besides the devices of `drives`
     // The inventory (qvsim/fw_inventory.h). REPORT PHYSICAL LUNS lists every device of `drives`
     // not in physical_luns, REPORT LOGICAL LUNS every logical drive not in logical_luns.
     std::vector<FwDrive> drives;
