@@ -38,16 +38,46 @@ Reply data(Bytes b, std::size_t allocation) {
     return r;
 }
 
+// The device a per-device read addresses, if it is one.
+std::optional<std::uint16_t> addressed_device(const BmicCdb& b) {
+    switch (b.opcode) {
+        case 0x15:
+            return std::uint16_t((b.detail >> 24) | (b.lun() & 0xFF00));
+        case 0x10:
+        case 0x12:
+        case 0x50:
+        case 0x55:
+            return b.lun();
+        case 0xC1:
+            if (b.lun() == 1)
+                return std::uint16_t(b.detail);
+            return std::nullopt;
+        case 0x65:
+            return std::uint16_t(b.detail);
+        default:
+            return std::nullopt;
+    }
+}
+
+bool device_matches(const std::optional<std::uint16_t>& want, const BmicCdb& b) {
+    return !want || addressed_device(b) == want;
+}
+
+void patch(Bytes& reply, std::uint32_t offset, const Bytes& bytes) {
+    for (std::size_t k = 0; k < bytes.size(); ++k)
+        if (std::size_t(offset) + k < reply.size())
+            reply[std::size_t(offset) + k] = bytes[k];
+}
+
 void apply_patches(const FirmwareState& s, const BmicCdb& b, Bytes& reply) {
     for (const auto& p : s.patches) {
         if (p.opcode != b.opcode || (p.function && *p.function != std::uint8_t(b.detail)))
             continue;
-        for (std::size_t k = 0; k < p.bytes.size(); ++k) {
-            const std::size_t at = std::size_t(p.offset) + k;
-            if (at < reply.size())
-                reply[at] = p.bytes[k];
-        }
+        patch(reply, p.offset, p.bytes);
     }
+    for (const auto& p : s.device_patches)
+        if (p.opcode == b.opcode && device_matches(p.device, b))
+            patch(reply, p.offset, p.bytes);
 }
 
 std::optional<Bytes> build(FirmwareState& s, const BmicCdb& b) {
@@ -63,6 +93,10 @@ std::optional<Bytes> build(FirmwareState& s, const BmicCdb& b) {
                 return fw_cache_config_status(s, next_bmic_total(s, 0xC1));
             if (b.lun() == 1 && sub == 3)
                 return fw_lu_cache_ram_info(s);
+            if (b.lun() == 1 && sub == 0)
+                return fw_lu_cache_sense(s, std::uint16_t(b.detail));
+            if (b.lun() == 1 && sub == 1)
+                return fw_lu_cache_stats(s, std::uint16_t(b.detail));
             return std::nullopt;
         case 0x66:
             return fw_subsystem_parameters(s, next_bmic_total(s, 0x66));
@@ -109,6 +143,29 @@ std::optional<Bytes> build(FirmwareState& s, const BmicCdb& b) {
             return fw_erase_status(s, next_bmic_total(s, 0xE5));
         case 0x5D:
             return fw_mirror_pair_info(s, b.lun(), next_bmic_total(s, 0x5D));
+        case 0x15: {
+            const std::uint16_t drive = *addressed_device(b);
+            const std::uint8_t lun = b.lun_low;
+            // Reads after the first of a drive's LUN 0 are the live reads.
+            const bool live = lun == 0 && ++s.identify_reads[drive] > 1;
+            return fw_identify_physical_drive(s, drive, lun, live);
+        }
+        case 0x50:
+        case 0x55:
+            return fw_logical_drive_config(s, b.lun(), b.opcode == 0x55);
+        case 0x10:
+            return fw_identify_logical_drive(s, b.lun());
+        case 0x12: {
+            auto* l = s.find_configured_drive(b.lun());
+            std::optional<std::uint32_t> total = l ? take_total(l->status_totals) : std::nullopt;
+            if (!total)
+                total = next_bmic_total(s, 0x12);
+            return fw_logical_drive_status(s, b.lun(), total);
+        }
+        case 0x65:
+            if (b.detail > 15)
+                return std::nullopt;
+            return fw_bus_parameters(s, std::uint8_t(b.detail));
         case 0x61: {
             std::optional<std::uint16_t> total;
             if (auto t = next_bmic_total(s, 0x61))
@@ -125,7 +182,8 @@ const FwFault* firing_fault(FirmwareState& s, const std::optional<BmicCdb>& b, s
     const FwFault* hit = nullptr;
     for (auto& f : s.faults) {
         const bool match =
-            b ? (f.bmic == b->opcode && (!f.function || *f.function == std::uint8_t(b->detail)))
+            b ? (f.bmic == b->opcode && (!f.function || *f.function == std::uint8_t(b->detail)) &&
+                 device_matches(f.device, *b) && (!f.lun || (b->opcode == 0x15 && *f.lun == b->lun_low)))
               : f.scsi == scsi_opcode;
         if (!match)
             continue;
@@ -149,6 +207,11 @@ Reply with_faults(FirmwareState& s, const std::optional<BmicCdb>& b, std::uint8_
     }
     if (f && !f->sense.empty()) {
         Reply r;
+        // With a data length the controller writes that much of its reply before failing.
+        if (f->data_length) {
+            r = build();
+            r.data_in.resize(std::min(r.data_in.size(), *f->data_length));
+        }
         r.scsi_status = 0x02;
         r.sense = f->sense;
         return r;
@@ -194,8 +257,8 @@ Reply report_physical(ControllerFirmware& fw, const Command& cmd) {
 }
 
 bool register_all() {
-    for (std::uint8_t op : {0x11, 0x64, 0xC1, 0x66, 0x72, 0x59, 0x70, 0xEE, 0x82, 0xD4, 0x80, 0x83, 0x1E,
-                            0xE8, 0x61, 0x78, 0xE5, 0x5D})
+    for (std::uint8_t op : {0x11, 0x64, 0xC1, 0x66, 0x72, 0x59, 0x70, 0xEE, 0x82, 0xD4, 0x80, 0x83,
+                            0x1E, 0xE8, 0x61, 0x78, 0xE5, 0x5D, 0x15, 0x50, 0x55, 0x10, 0x12, 0x65})
         register_bmic(BmicDirection::kRead, op, bmic_read);
     register_scsi(0xC2, report_logical);
     register_scsi(0xC4, report_logical); // the SIS transport's opcode for the logical report

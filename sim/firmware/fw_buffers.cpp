@@ -4,63 +4,13 @@
 #include <functional>
 
 #include "qvsim/bytes.h"
+#include "firmware/reply_out.h"
 #include "qvsim/fw_state.h"
 
 namespace qvsim {
 namespace {
 
-// A reply under construction; every write is bounds-checked so a state that does not fit is clipped.
-class Out {
-public:
-    explicit Out(std::size_t n) : b_(n, 0) {}
-    Out& u8(std::size_t off, std::uint8_t v) { return raw(off, &v, 1); }
-    Out& u16(std::size_t off, std::uint16_t v) {
-        std::uint8_t t[2];
-        put_le16(t, v);
-        return raw(off, t, 2);
-    }
-    Out& u32(std::size_t off, std::uint32_t v) {
-        std::uint8_t t[4];
-        put_le32(t, v);
-        return raw(off, t, 4);
-    }
-    Out& u64(std::size_t off, std::uint64_t v) {
-        std::uint8_t t[8];
-        put_le64(t, v);
-        return raw(off, t, 8);
-    }
-    Out& be32(std::size_t off, std::uint32_t v) {
-        std::uint8_t t[4] = {std::uint8_t(v >> 24), std::uint8_t(v >> 16), std::uint8_t(v >> 8),
-                             std::uint8_t(v)};
-        return raw(off, t, 4);
-    }
-    // Fixed-width text, padded with `pad`, not terminated when full.
-    Out& text(std::size_t off, std::size_t width, const std::string& s, char pad = '\0') {
-        for (std::size_t i = 0; i < width; ++i)
-            u8(off + i, std::uint8_t(i < s.size() ? s[i] : pad));
-        return *this;
-    }
-    template <std::size_t N> Out& bytes(std::size_t off, const std::array<std::uint8_t, N>& a) {
-        return raw(off, a.data(), N);
-    }
-    Out& bytes(std::size_t off, const Bytes& v, std::size_t max) {
-        return raw(off, v.data(), std::min(v.size(), max));
-    }
-    Out& raw(std::size_t off, const void* p, std::size_t n) {
-        if (off >= b_.size())
-            return *this;
-        std::memcpy(b_.data() + off, p, std::min(n, b_.size() - off));
-        return *this;
-    }
-    void set_bit(std::size_t byte_off, unsigned bit) {
-        if (byte_off < b_.size())
-            b_[byte_off] |= std::uint8_t(1u << bit);
-    }
-    Bytes take() { return std::move(b_); }
-
-private:
-    Bytes b_;
-};
+using fw_detail::Out;
 
 void put_map(Out& o, std::uint16_t offset, const std::vector<std::uint16_t>& devices) {
     if (offset == 0)
@@ -79,9 +29,15 @@ Bytes fw_identify_controller(const FirmwareState& s, std::optional<std::uint32_t
     o.u8(117, i.raid6_support).bytes(118, i.features_supported);
     o.u8(133, i.active_rom_status).u8(134, i.post_status);
     o.u16(143, i.memory_mib).u8(145, i.more_controller_flags);
-    o.u16(152, i.max_logical_drives).u16(154, i.logical_drive_count);
+    // Counts not set explicitly are those of the inventory.
+    std::uint8_t enclosures = 0;
+    for (const auto& e : s.enclosures)
+        if (e.inquiry_valid || e.bay_count || e.expander_count)
+            ++enclosures;
+    o.u16(152, i.max_logical_drives)
+        .u16(154, i.logical_drive_count.value_or(std::uint16_t(s.logical_drives.size())));
     o.u16(156, i.max_physical_devices).u16(158, i.max_drives_per_logical_drive);
-    o.u8(160, i.enclosure_count);
+    o.u8(160, i.enclosure_count.value_or(enclosures));
     o.u16(162, i.present_map_offset).u16(166, i.non_disk_map_offset);
     o.u32(184, i.yet_more_flags).u8(188, i.last_lockup).u8(189, i.pci_slot).u16(190, i.build_number);
     o.u32(192, i.max_safe_full_stripe_mb).u32(196, total.value_or(i.total_length));
@@ -104,8 +60,8 @@ Bytes fw_identify_controller(const FirmwareState& s, std::optional<std::uint32_t
     o.u16(453, i.extended_pci_slot).text(455, 32, i.pending_firmware_version);
     o.u32(487, i.pending_comparison_stamp).u32(491, i.current_comparison_stamp);
     o.u32(527, i.reboot_reason).u32(540, i.managed_sed_mode).u8(556, i.hardware_minor_revision);
-    put_map(o, i.present_map_offset, i.present_devices);
-    put_map(o, i.non_disk_map_offset, i.non_disk_devices);
+    put_map(o, i.present_map_offset, fw_present_devices(s));
+    put_map(o, i.non_disk_map_offset, fw_non_disk_devices(s));
     return o.take();
 }
 
@@ -506,10 +462,41 @@ Bytes report(std::uint32_t natural_length, std::optional<std::uint32_t> list_len
     return out;
 }
 
+// The listed entries and, after them, the inventory's devices (logical drives) they leave out.
+std::vector<FwLogicalLun> logical_entries(const FirmwareState& s) {
+    std::vector<FwLogicalLun> out = s.logical_luns;
+    for (const auto& l : s.logical_drives) {
+        if (std::any_of(out.begin(), out.end(),
+                        [&](const FwLogicalLun& e) { return !e.remote && e.number == l.number; }))
+            continue;
+        FwLogicalLun e;
+        e.number = l.number;
+        e.unique_id = l.page83_id;
+        out.push_back(e);
+    }
+    return out;
+}
+
+std::vector<FwPhysicalLun> physical_entries(const FirmwareState& s) {
+    std::vector<FwPhysicalLun> out = s.physical_luns;
+    for (const auto& d : s.drives) {
+        if (std::any_of(out.begin(), out.end(), [&](const FwPhysicalLun& e) { return e.number == d.number; }))
+            continue;
+        FwPhysicalLun e;
+        e.number = d.number;
+        e.device_type = d.device_type;
+        const auto w = fw_drive_wwid(d);
+        std::copy_n(w.begin(), 8, e.sas_wwid.begin());
+        out.push_back(e);
+    }
+    return out;
+}
+
 } // namespace
 
 Bytes fw_report_logical_luns(const FirmwareState& s, std::optional<std::uint32_t> list_length) {
-    const std::size_t count = s.logical_luns.size() + s.generated_remote_volumes;
+    const std::vector<FwLogicalLun> listed = logical_entries(s);
+    const std::size_t count = listed.size() + s.generated_remote_volumes;
     return report(std::uint32_t(count * 24), list_length, [&](Bytes& out) {
         out[4] = 0x01; // extended format
         out.reserve(8 + count * 24);
@@ -518,7 +505,7 @@ Bytes fw_report_logical_luns(const FirmwareState& s, std::optional<std::uint32_t
             out.insert(out.end(), a.begin(), a.end());
             out.insert(out.end(), l.unique_id.begin(), l.unique_id.end());
         };
-        for (const auto& l : s.logical_luns)
+        for (const auto& l : listed)
             put(l);
         for (std::uint32_t k = 0; k < s.generated_remote_volumes; ++k) {
             FwLogicalLun l;
@@ -534,9 +521,10 @@ Bytes fw_report_logical_luns(const FirmwareState& s, std::optional<std::uint32_t
 }
 
 Bytes fw_report_physical_luns(const FirmwareState& s, std::optional<std::uint32_t> list_length) {
-    return report(std::uint32_t(s.physical_luns.size() * 24), list_length, [&](Bytes& out) {
+    const std::vector<FwPhysicalLun> listed = physical_entries(s);
+    return report(std::uint32_t(listed.size() * 24), list_length, [&](Bytes& out) {
         out[4] = 0x02; // extended format
-        for (const auto& p : s.physical_luns) {
+        for (const auto& p : listed) {
             const auto a = fw_physical_address(p);
             out.insert(out.end(), a.begin(), a.end());
             out.insert(out.end(), p.sas_wwid.begin(), p.sas_wwid.end());

@@ -467,6 +467,8 @@ void fields(S& s, V& v) {
     v("errno", s.err);
     v("sense", s.sense);
     v("data_length", s.data_length);
+    v("device", s.device);
+    v("lun", s.lun);
 }
 
 template <class S, class V>
@@ -477,6 +479,217 @@ void fields(S& s, V& v) {
     v("offset", s.offset);
     v("bytes", s.bytes);
 }
+
+template <class S, class V>
+requires std::is_same_v<std::remove_const_t<S>, FwDevicePatch>
+void fields(S& s, V& v) {
+    v("opcode", s.opcode);
+    v("device", s.device);
+    v("offset", s.offset);
+    v("bytes", s.bytes);
+}
+
+#define QVSIM_FIELDS_OF(T)                                                                                   \
+    template <class S, class V>                                                                              \
+    requires std::is_same_v<std::remove_const_t<S>, T>                                                       \
+    void fields(S& s, V& v)
+
+QVSIM_FIELDS_OF(FwPhy) {
+    v("max_rate", s.max_rate);
+    v("physical_rate", s.physical_rate);
+    v("logical_rate", s.logical_rate);
+    v("connected_type", s.connected_type);
+}
+
+QVSIM_FIELDS_OF(FwPath) {
+    v("port", s.port);
+    v("box", s.box);
+    v("connector_name", s.connector_name);
+}
+
+QVSIM_FIELDS_OF(FwDriveLun) {
+    v("valid", s.valid);
+    v("total_blocks", s.total_blocks);
+    v("reserved_blocks", s.reserved_blocks);
+    v("wwid", s.wwid);
+    v("unique_id", s.unique_id);
+}
+
+QVSIM_FIELDS_OF(FwDrive) {
+    v("number", s.number);
+    v("device_type", s.device_type);
+    v("present", s.present);
+    v("non_disk", s.non_disk);
+    v("device_flags", s.device_flags);
+    v("more_device_flags", s.more_device_flags);
+    v("yet_more_device_flags", s.yet_more_device_flags);
+    v("even_more_device_flags", s.even_more_device_flags);
+    v("extra_device_flags", s.extra_device_flags);
+    v("misc_drive_flags", s.misc_drive_flags);
+    v("feature_flags", s.feature_flags);
+    v("stamped", s.stamped);
+    v("last_failure_reason", s.last_failure_reason);
+    v("qrb_support", s.qrb_support);
+    v("unsupported_reason", s.unsupported_reason);
+    v("sanitize_erase_support", s.sanitize_erase_support);
+    v("sanitize_policy", s.sanitize_policy);
+    v("oem_id", s.oem_id);
+    v("power_on_hours", s.power_on_hours);
+    v("endurance_used", s.endurance_used);
+    v("carrier_authentication", s.carrier_authentication);
+    v("carrier_version", s.carrier_version);
+    v("total_blocks", s.total_blocks);
+    v("reserved_blocks", s.reserved_blocks);
+    v("block_size", s.block_size);
+    v("blocks_per_physical_shift", s.blocks_per_physical_shift);
+    v("lun_count", s.lun_count);
+    v("luns", s.luns);
+    v("vendor", s.vendor);
+    v("model", s.model);
+    v("firmware", s.firmware);
+    v("min_firmware", s.min_firmware);
+    v("serial", s.serial);
+    v("short_model", s.short_model);
+    v("wwid", s.wwid);
+    v("unique_id", s.unique_id);
+    v("temperature", s.temperature);
+    v("temperature_threshold", s.temperature_threshold);
+    v("temperature_max", s.temperature_max);
+    v("live_temperature", s.live_temperature);
+    v("live_temperature_max", s.live_temperature_max);
+    v("rpm", s.rpm);
+    v("pci_vendor", s.pci_vendor);
+    v("pci_subsystem_vendor", s.pci_subsystem_vendor);
+    v("port", s.port);
+    v("box", s.box);
+    v("bay", s.bay);
+    v("box_index", s.box_index);
+    v("phy_count", s.phy_count);
+    v("phys", s.phys);
+    v("controller_phys", s.controller_phys);
+    v("connector_info", s.connector_info);
+    v("connector_mode", s.connector_mode);
+    v("paths", s.paths);
+    v("path_present_map", s.path_present_map);
+    v("path_failure_map", s.path_failure_map);
+    v("active_path", s.active_path);
+    v("active_path_map", s.active_path_map);
+    v("connector_map", s.connector_map);
+    v("long_box_connector_name", s.long_box_connector_name);
+}
+
+QVSIM_FIELDS_OF(FwLogicalDrive::Rebuild) {
+    v("device", s.device);
+    v("percent", s.percent);
+}
+
+QVSIM_FIELDS_OF(FwLogicalDrive) {
+    v("number", s.number);
+    v("members", s.members);
+    v("spares", s.spares);
+    v("original_members", s.original_members);
+    v("fault_tolerance", s.fault_tolerance);
+    v("parity_groups", s.parity_groups);
+    v("drives_for_fault_tolerance", s.drives_for_fault_tolerance);
+    v("assigned_drives", s.assigned_drives);
+    v("offset", s.offset);
+    v("blocks_per_drive", s.blocks_per_drive);
+    v("size_blocks", s.size_blocks);
+    v("strip", s.strip);
+    v("block_size", s.block_size);
+    v("sectors_per_track", s.sectors_per_track);
+    v("heads", s.heads);
+    v("cylinders", s.cylinders);
+    v("signature", s.signature);
+    v("other_signature", s.other_signature);
+    v("backup_timestamp", s.backup_timestamp);
+    v("property", s.property);
+    v("bios_disable_flag", s.bios_disable_flag);
+    v("more_unit_flags", s.more_unit_flags);
+    v("configuration_flags", s.configuration_flags);
+    v("config_version", s.config_version);
+    v("other_drive_number", s.other_drive_number);
+    v("lu_cache_bits", s.lu_cache_bits);
+    v("lu_cache_state", s.lu_cache_state);
+    v("lu_cache_primaries", s.lu_cache_primaries);
+    v("lu_cache_other", s.lu_cache_other);
+    v("lu_cache_algorithm", s.lu_cache_algorithm);
+    v("lu_cache_write_policy", s.lu_cache_write_policy);
+    v("lu_write_policy_reason", s.lu_write_policy_reason);
+    v("lu_cache_line_blocks", s.lu_cache_line_blocks);
+    v("lu_cache_state_stats", s.lu_cache_state_stats);
+    v("lu_cache_counters", s.lu_cache_counters);
+    v("label", s.label);
+    v("page83_id", s.page83_id);
+    v("unit_status", s.unit_status);
+    v("missing_drives", s.missing_drives);
+    v("failed", s.failed);
+    v("replacements", s.replacements);
+    v("active_spares", s.active_spares);
+    v("rebuild_percent", s.rebuild_percent);
+    v("blocks_left", s.blocks_left);
+    v("media_exchanged", s.media_exchanged);
+    v("expand_failure", s.expand_failure);
+    v("unit_flags", s.unit_flags);
+    v("encryption_flags", s.encryption_flags);
+    v("additional_encryption_flags", s.additional_encryption_flags);
+    v("managed_sed_flags", s.managed_sed_flags);
+    v("redundant_cabling_flags", s.redundant_cabling_flags);
+    v("status_fixed_length", s.status_fixed_length);
+    v("status_totals", s.status_totals);
+    v("member_map_offset", s.member_map_offset);
+    v("spare_map_offset", s.spare_map_offset);
+    v("failure_map_offset", s.failure_map_offset);
+    v("replacement_map_offset", s.replacement_map_offset);
+    v("active_spare_map_offset", s.active_spare_map_offset);
+    v("rebuild_offset", s.rebuild_offset);
+}
+
+QVSIM_FIELDS_OF(FwEnclosure::Sep) {
+    v("device", s.device);
+    v("type", s.type);
+}
+
+QVSIM_FIELDS_OF(FwEnclosure) {
+    v("box", s.box);
+    v("physical_box", s.physical_box);
+    v("vendor", s.vendor);
+    v("product", s.product);
+    v("revision", s.revision);
+    v("inquiry_valid", s.inquiry_valid);
+    v("bay_count", s.bay_count);
+    v("expander_count", s.expander_count);
+    v("installed", s.installed);
+    v("seps", s.seps);
+    v("expanders", s.expanders);
+    v("chassis_serial", s.chassis_serial);
+    v("connection_flags", s.connection_flags);
+    v("path_present_map", s.path_present_map);
+    v("path_failure_map", s.path_failure_map);
+    v("active_path", s.active_path);
+    v("active_path_map", s.active_path_map);
+    v("connector_map", s.connector_map);
+    v("paths", s.paths);
+    v("ubm_pci_vendor", s.ubm_pci_vendor);
+    v("ubm_part_number", s.ubm_part_number);
+    v("ubm_product", s.ubm_product);
+    v("fixed_length", s.fixed_length);
+    v("installed_map_offset", s.installed_map_offset);
+}
+
+QVSIM_FIELDS_OF(FwInventoryShape) {
+    v("drives", s.drives);
+    v("connectors", s.connectors);
+    v("enclosures", s.enclosures);
+    v("logical_drives", s.logical_drives);
+    v("arrays", s.arrays);
+    v("spares", s.spares);
+    v("fault_tolerance", s.fault_tolerance);
+    v("drive_blocks", s.drive_blocks);
+    v("blocks_per_drive", s.blocks_per_drive);
+}
+
+#undef QVSIM_FIELDS_OF
 
 class Reader {
 public:
@@ -815,11 +1028,16 @@ FirmwareState FirmwareState::from_json(const json& j, const std::string& where) 
                                                 "logical_list_lengths",
                                                 "physical_list_lengths",
                                                 "patches",
+                                                "device_patches",
                                                 "faults",
                                                 "sensors",
                                                 "erase",
                                                 "mirror_max_physical_devices",
-                                                "mirror_pairs"};
+                                                "mirror_pairs",
+                                                "generate",
+                                                "drives",
+                                                "logical_drives",
+                                                "enclosures"};
     if (!j.is_object())
         fail(where, "expected an object");
     for (const auto& [k, _] : j.items())
@@ -868,7 +1086,33 @@ FirmwareState FirmwareState::from_json(const json& j, const std::string& where) 
     take("logical_list_lengths", s.logical_list_lengths);
     take("physical_list_lengths", s.physical_list_lengths);
     take("patches", s.patches);
+    take("device_patches", s.device_patches);
     take("faults", s.faults);
+    // A generated inventory first; listed entries then replace or add devices of the same number.
+    if (j.contains("generate")) {
+        FwInventoryShape shape;
+        take("generate", shape);
+        try {
+            s.generate(shape);
+        } catch (const std::invalid_argument& e) {
+            fail(where + ".generate", e.what());
+        }
+    }
+    auto merge = [&](const char* key, auto& list, auto same) {
+        if (!j.contains(key))
+            return;
+        std::remove_reference_t<decltype(list)> listed;
+        Reader::read(j.at(key), listed, where + "." + key);
+        for (auto& e : listed) {
+            std::erase_if(list, [&](const auto& x) { return same(x, e); });
+            list.push_back(std::move(e));
+        }
+    };
+    merge("drives", s.drives, [](const FwDrive& a, const FwDrive& b) { return a.number == b.number; });
+    merge("logical_drives", s.logical_drives,
+          [](const FwLogicalDrive& a, const FwLogicalDrive& b) { return a.number == b.number; });
+    merge("enclosures", s.enclosures,
+          [](const FwEnclosure& a, const FwEnclosure& b) { return a.box == b.box; });
     for (std::size_t i = 0; i < s.faults.size(); ++i) {
         const auto& f = s.faults[i];
         if (bool(f.bmic) == bool(f.scsi))
@@ -916,7 +1160,11 @@ json FirmwareState::to_json() const {
     j["logical_list_lengths"] = logical_list_lengths;
     j["physical_list_lengths"] = physical_list_lengths;
     j["patches"] = Writer::write(patches);
+    j["device_patches"] = Writer::write(device_patches);
     j["faults"] = Writer::write(faults);
+    j["drives"] = Writer::write(drives);
+    j["logical_drives"] = Writer::write(logical_drives);
+    j["enclosures"] = Writer::write(enclosures);
     return j;
 }
 

@@ -13,6 +13,7 @@
 
 #include "qvsim/fw_state.h"
 #include "qvsim/gtest.h"
+#include "fw_selftest_commands.h"
 #include "selftest_util.h"
 
 namespace {
@@ -27,41 +28,8 @@ using qvsim::FirmwareState;
 using qvsim::FwController;
 using qvsim::Reply;
 
-Command bmic_read(std::uint8_t opcode, std::uint16_t length, std::uint32_t detail = 0,
-                  std::uint16_t lun = 0) {
-    BmicCdb b;
-    b.opcode = opcode;
-    b.length = length;
-    b.detail = detail;
-    b.lun_low = std::uint8_t(lun);
-    b.lun_high = std::uint8_t(lun >> 8);
-    Command c;
-    c.transport = "test";
-    c.cdb = b.to_cdb();
-    c.direction = qvsim::Direction::kIn;
-    c.data_in_length = length;
-    return c;
-}
-
-Command report_luns(std::uint8_t opcode, std::uint32_t allocation) {
-    Command c;
-    c.transport = "test";
-    c.cdb = {opcode,
-             std::uint8_t(opcode == 0xC3 ? 2 : 1),
-             0,
-             0,
-             0,
-             0,
-             std::uint8_t(allocation >> 24),
-             std::uint8_t(allocation >> 16),
-             std::uint8_t(allocation >> 8),
-             std::uint8_t(allocation),
-             0,
-             0};
-    c.direction = qvsim::Direction::kIn;
-    c.data_in_length = allocation;
-    return c;
-}
+using selftest::bmic_read;
+using selftest::report_luns;
 
 // A state whose fields all differ from the defaults, so a field written at the wrong offset shows.
 FirmwareState sample_state() {

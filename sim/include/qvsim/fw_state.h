@@ -12,6 +12,7 @@
 
 #include "qvsim/controller_fw.h"
 #include "qvsim/firmware.h"
+#include "qvsim/fw_inventory.h"
 
 namespace qvsim {
 
@@ -38,13 +39,16 @@ struct FwIdentify {
     std::uint32_t max_link_rate = 8, max_link_width = 8;
     std::uint16_t memory_mib = 4096; // wTotalAvailableMemorySize
     std::uint16_t max_logical_drives = 64;
-    std::uint16_t logical_drive_count = 0; // wExtendedLogicalUnitCount
+    // wExtendedLogicalUnitCount; default the logical drives described.
+    std::optional<std::uint16_t> logical_drive_count;
     std::uint16_t max_physical_devices = 384;
     std::uint16_t max_drives_per_logical_drive = 128;
-    std::uint8_t enclosure_count = 0;
-    std::vector<std::uint16_t> present_devices;  // extended drive-present map
-    std::vector<std::uint16_t> non_disk_devices; // extended non-disk map
-    std::uint16_t present_map_offset = 600;      // 0: no map
+    std::optional<std::uint8_t> enclosure_count; // default the enclosures described that answer
+    // Extended drive-present and non-disk maps: these devices besides the ones described in
+    // FirmwareState::drives (each in the map its type and flags say).
+    std::vector<std::uint16_t> present_devices;
+    std::vector<std::uint16_t> non_disk_devices;
+    std::uint16_t present_map_offset = 600; // 0: no map
     std::uint16_t non_disk_map_offset = 656;
     std::uint8_t raid6_support = 0;
     std::array<std::uint8_t, 11> features_supported{}; // pbFeaturesSupported
@@ -312,6 +316,14 @@ struct FwPatch {
     Bytes bytes;
 };
 
+// A patch of the replies for one device only (the device as FwFault::device reads it).
+struct FwDevicePatch {
+    std::uint8_t opcode = 0;
+    std::uint16_t device = 0;
+    std::uint32_t offset = 0;
+    Bytes bytes;
+};
+
 // A planned failure of one firmware command, matched by BMIC opcode (and function) or SCSI opcode.
 // The nth matching command and `count` after it (0: all) fail: with an errno from the driver
 // request, with CHECK CONDITION and the given sense, or with short data.
@@ -319,10 +331,16 @@ struct FwFault {
     std::optional<std::uint8_t> bmic;     // BMIC opcode (CDB byte 6)
     std::optional<std::uint8_t> function; // with bmic: CDB byte 5
     std::optional<std::uint8_t> scsi;     // or the CDB's byte 0 (REPORT LUNS: 0xC2, 0xC3, 0xC4)
+    // With bmic: only commands for this device: 0x15 the drive ((detail >> 24) | (LUN & 0xFF00)),
+    // 0x10, 0x12, 0x50, 0x55 the logical drive (LUN), 0xC1 LUN 1 the logical drive (detail's low
+    // word), 0x65 the box (detail). `lun`: with 0x15, only that LUN of the drive (LUN & 0xFF).
+    std::optional<std::uint16_t> device;
+    std::optional<std::uint8_t> lun;
     unsigned nth = 1, count = 1;
     int err = 0;
     Bytes sense;                            // not empty: CHECK CONDITION with this sense
-    std::optional<std::size_t> data_length; // at most this many bytes of data in
+    std::optional<std::size_t> data_length; // at most this many bytes of data in (with sense:
+                                            // that much of the reply is written before it fails)
     unsigned seen = 0;                      // matching commands so far
 };
 
@@ -352,7 +370,15 @@ struct FirmwareState {
     std::vector<FwFeaturePage> feature_pages;
     std::vector<FwLogicalLun> logical_luns;
     std::uint32_t generated_remote_volumes = 0; // appended to logical_luns, numbered from 0
-    std::vector<FwPhysicalLun> physical_luns;
+    std::vector<FwPhysicalLun> physical_luns;   // besides the devices of `drives`
+    // The inventory (qvsim/fw_inventory.h). REPORT PHYSICAL LUNS lists every device of `drives`
+    // not in physical_luns, REPORT LOGICAL LUNS every logical drive not in logical_luns.
+    std::vector<FwDrive> drives;
+    std::vector<FwLogicalDrive> logical_drives;
+    std::vector<FwEnclosure> enclosures;
+    // Identify-physical-drive reads of LUN 0 so far, per drive (the second and later are the live
+    // reads). Not part of the JSON form.
+    std::map<std::uint16_t, unsigned> identify_reads;
     // Read-twice faults: each read of a command takes the next total of its sequence and reports it
     // instead of its own (its own again once the sequence is used up). BMIC opcode -> totals
     // (0x11, 0x64, 0xC1, 0x66, 0x59, 0x70, 0x61, 0xE5, 0x5D; for 0x78 the sensor count); REPORT LUNS
@@ -360,6 +386,7 @@ struct FirmwareState {
     std::map<std::uint8_t, std::vector<std::uint32_t>> reported_totals;
     std::vector<std::uint32_t> logical_list_lengths, physical_list_lengths;
     std::vector<FwPatch> patches;
+    std::vector<FwDevicePatch> device_patches;
     std::vector<FwFault> faults;
 
     // A believable modern controller: feature pages, two internal and one external connector.
@@ -372,6 +399,25 @@ struct FirmwareState {
     const FwFeaturePage* find_page(std::uint8_t page, std::uint8_t subpage) const;
     FwLogicalLun& add_logical_drive(std::uint16_t number, bool remote = false);
     FwPhysicalLun& add_physical_device(std::uint16_t number, std::uint8_t device_type = 0);
+
+    // Inventory builders; each replaces an entry of the same number (box).
+    FwDrive& add_drive(std::uint16_t number, std::uint8_t device_type = 2);
+    FwLogicalDrive& add_configured_drive(std::uint16_t number, std::vector<std::uint16_t> members,
+                                         std::uint64_t blocks_per_drive, std::uint64_t offset = 0);
+    FwEnclosure& add_enclosure(std::uint8_t box);
+    FwDrive* find_drive(std::uint16_t number);
+    const FwDrive* find_drive(std::uint16_t number) const;
+    FwLogicalDrive* find_configured_drive(std::uint16_t number);
+    const FwLogicalDrive* find_configured_drive(std::uint16_t number) const;
+    const FwEnclosure* find_enclosure(std::uint8_t box) const;
+    // Replaces the inventory with one of this shape (see FwInventoryShape).
+    FirmwareState& generate(const FwInventoryShape& shape);
+    // Fails BMIC `opcode` for one device (FwFault::device): the nth such command and `count` after
+    // it (0: all), with ILLEGAL REQUEST sense unless `err` is given.
+    FwFault& fail_device(std::uint8_t opcode, std::uint16_t device, unsigned nth = 1, unsigned count = 1,
+                         int err = 0);
+    // The live identify reads of a drive (every 0x15 of LUN 0 after the first) fail.
+    FwFault& fail_live_identify(std::uint16_t drive, int err = 0);
 
     // Throws std::runtime_error naming `where` and the offending key.
     static FirmwareState from_json(const nlohmann::json& j, const std::string& where = "fw");
@@ -418,6 +464,27 @@ Bytes fw_report_logical_luns(const FirmwareState& s, std::optional<std::uint32_t
 Bytes fw_report_physical_luns(const FirmwareState& s, std::optional<std::uint32_t> list_length = {});
 std::array<std::uint8_t, 8> fw_logical_address(const FwLogicalLun& l);
 std::array<std::uint8_t, 8> fw_physical_address(const FwPhysicalLun& p);
+
+// Per-device replies of the inventory; nullopt where the controller refuses (ILLEGAL REQUEST).
+// Identify physical drive (0x15, 3072): `live` gives the live temperatures.
+std::optional<Bytes> fw_identify_physical_drive(const FirmwareState& s, std::uint16_t drive, std::uint8_t lun,
+                                                bool live = false);
+// Logical-drive configuration (0x50; 0x55 with `original`, only while a transformation is pending),
+// 652 bytes. A number below the maximum that is not described reads with no assigned drives.
+std::optional<Bytes> fw_logical_drive_config(const FirmwareState& s, std::uint16_t ld, bool original = false);
+std::optional<Bytes> fw_identify_logical_drive(const FirmwareState& s, std::uint16_t ld); // 0x10, 118
+// Logical-drive status (0x12): 3265 bytes, or as many as `total` reports (at most 65,536 built).
+std::optional<Bytes> fw_logical_drive_status(const FirmwareState& s, std::uint16_t ld,
+                                             std::optional<std::uint32_t> total = {});
+std::optional<Bytes> fw_lu_cache_sense(const FirmwareState& s, std::uint16_t ld); // 0xC1 LUN 1 sub 0, 512
+std::optional<Bytes> fw_lu_cache_stats(const FirmwareState& s, std::uint16_t ld); // 0xC1 LUN 1 sub 1, 112
+// Sense bus parameters (0x65, 1537) of box 0-15; a box with no enclosure answers an empty record.
+std::optional<Bytes> fw_bus_parameters(const FirmwareState& s, std::uint8_t box);
+// A device's WWID (its own, or the one derived from its number).
+std::array<std::uint8_t, 20> fw_drive_wwid(const FwDrive& d);
+// The devices IDENTIFY CONTROLLER lists in its present and non-disk maps, ascending.
+std::vector<std::uint16_t> fw_present_devices(const FirmwareState& s);
+std::vector<std::uint16_t> fw_non_disk_devices(const FirmwareState& s);
 
 // A stateful controller whose BMIC and REPORT LUNS answers come from a FirmwareState. Put it on a
 // scenario controller (`c.firmware = std::make_shared<qvsim::FwController>(state)`, or the JSON key
