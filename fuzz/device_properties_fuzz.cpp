@@ -22,7 +22,7 @@ void CheckDescriptor(VK_BYTE* blob, size_t size) {
             // The data lies after the entry header and inside the descriptor's own length.
             FUZZ_CHECK(p.data.data() >= blob + kDeviceDescriptorHeaderSize + kDeviceDescriptorEntryHeaderSize);
             FUZZ_CHECK(p.data.data() + p.data.size() <= blob + length);
-            FUZZ_CHECK(p.data.data()[-kDeviceDescriptorEntryHeaderSize] == id);
+            FUZZ_CHECK(*(p.data.data() - kDeviceDescriptorEntryHeaderSize) == id);
         }
         FUZZ_CHECK(PN_GetDeviceSystemPropertySize(blob, id) == (p.found ? p.data.size() : 0));
         VK_BYTE value[64];
