@@ -61,12 +61,9 @@ protected:
 
     std::vector<Sent> Commands() {
         std::vector<Sent> out;
-        for (const auto& r : host().requests(kNode)) {
-            if (r.op != "ioctl" || !r.decoded.contains("cdb")) {
-                continue;
-            }
+        for (auto& cdb : SentCdbs()) {
             Sent s;
-            s.cdb = ParseHex(r.decoded["cdb"].get<std::string>());
+            s.cdb = std::move(cdb);
             s.bmic = BmicCdb::parse(s.cdb);
             out.push_back(std::move(s));
         }

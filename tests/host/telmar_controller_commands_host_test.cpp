@@ -94,15 +94,7 @@ protected:
     // BMIC commands the controller received, in order.
     std::vector<BmicCdb> Received() {
         std::vector<BmicCdb> out;
-        for (const auto& r : host().requests("/dev/sg1")) {
-            if (r.op != "ioctl" || !r.decoded.contains("cdb")) {
-                continue;
-            }
-            const std::string text = r.decoded["cdb"].get<std::string>();
-            Bytes cdb;
-            for (size_t i = 0; i + 2 <= text.size(); i += 3) {
-                cdb.push_back(static_cast<std::uint8_t>(std::stoul(text.substr(i, 2), nullptr, 16)));
-            }
+        for (const auto& cdb : SentCdbs()) {
             if (auto b = BmicCdb::parse(cdb)) {
                 out.push_back(*b);
             }

@@ -71,6 +71,17 @@ protected:
 
     PCDA cda() { return memory_.get(); }
 
+    // The CDBs the controller received, in order, from the host's request log.
+    std::vector<std::vector<VK_BYTE>> SentCdbs() {
+        std::vector<std::vector<VK_BYTE>> out;
+        for (const auto& r : host().requests(kNode)) {
+            if (r.op == "ioctl" && r.decoded.contains("cdb")) {
+                out.push_back(ParseHex(r.decoded["cdb"].get<std::string>()));
+            }
+        }
+        return out;
+    }
+
     std::shared_ptr<qvsim::FwController> fw_;
     DeviceDescriptorList list_ = nullptr;
     DeviceDescriptor controller_ = nullptr;

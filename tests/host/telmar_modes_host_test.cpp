@@ -19,9 +19,6 @@ namespace {
 using qvsim::BmicCdb;
 using qvsim::FirmwareState;
 
-using telmar_host::kNode;
-using telmar_host::ParseHex;
-
 class ModesHost : public telmar_host::ControllerHost {
 protected:
     void StartInitialised(FirmwareState state) {
@@ -32,11 +29,9 @@ protected:
 
     std::vector<BmicCdb> Reads() {
         std::vector<BmicCdb> out;
-        for (const auto& r : host().requests(kNode)) {
-            if (r.op == "ioctl" && r.decoded.contains("cdb")) {
-                if (auto b = BmicCdb::parse(ParseHex(r.decoded["cdb"].get<std::string>())); b && !b->write) {
-                    out.push_back(*b);
-                }
+        for (const auto& cdb : SentCdbs()) {
+            if (auto b = BmicCdb::parse(cdb); b && !b->write) {
+                out.push_back(*b);
             }
         }
         return out;

@@ -20,9 +20,6 @@ namespace {
 using qvsim::BmicCdb;
 using qvsim::FirmwareState;
 
-using telmar_host::kNode;
-using telmar_host::ParseHex;
-
 // Every capability predicate and every property getter of the controller, once each.
 void RunEveryPredicateAndGetter(PCDA cda) {
     using Predicate = VK_DWORD (*)(PCDA);
@@ -177,11 +174,7 @@ protected:
     // BMIC opcode -> how many were received.
     std::map<int, int> OpcodeCounts() {
         std::map<int, int> out;
-        for (const auto& r : host().requests(kNode)) {
-            if (r.op != "ioctl" || !r.decoded.contains("cdb")) {
-                continue;
-            }
-            const auto cdb = ParseHex(r.decoded["cdb"].get<std::string>());
+        for (const auto& cdb : SentCdbs()) {
             const auto bmic = BmicCdb::parse(cdb);
             ++out[bmic ? bmic->opcode : -int(cdb.at(0))];
         }
