@@ -445,6 +445,25 @@ TrackedBuffer ReadCompleteStatus(PCDA cda, VK_WORD ld_number) {
     return status;
 }
 
+// Fills one cached logical-drive buffer once. The buffer is zeroed before the read so that a
+// failed read leaves nothing stale behind; only a good read marks it valid.
+template <typename Buffer, typename Read>
+VK_BOOL LoadLDRecord(PCDA cda, VK_WORD ld_number, VK_DWORD valid, Buffer LogicalDriveRecord::*field, Read read) {
+    if (LDOutOfRange(ld_number) || cda == nullptr) {
+        return kFalse;
+    }
+    CDALock guard(cda);
+    LogicalDriveRecord& record = _VK_CDA(cda)->ld_record_list[ld_number];
+    if (!(record.flags & valid)) {
+        Buffer& buffer = record.*field;
+        std::memset(&buffer, 0, sizeof(buffer));
+        if (read(buffer)) {
+            record.flags |= valid;
+        }
+    }
+    return (record.flags & valid) ? kTrue : kFalse;
+}
+
 } // namespace
 
 VK_BYTE* _VK_GetCompleteSenseLogicalDriveStatusBuffer(PCDA cda, VK_WORD ld_number) {
@@ -493,69 +512,39 @@ VK_BOOL VK_RequestSenseConfigurationBuffer(PCDA cda, VK_WORD ld_number) {
 }
 
 VK_BOOL VK_RequestSenseOriginalConfigurationBuffer(PCDA cda, VK_WORD ld_number) {
-    if (LDOutOfRange(ld_number) || cda == nullptr) {
-        return kFalse;
-    }
-    CDALock guard(cda);
-    LogicalDriveRecord& record = _VK_CDA(cda)->ld_record_list[ld_number];
-    if (!(record.flags & kLDRecordOriginalConfigValid)) {
-        std::memset(&record.sense_original_config_buffer, 0, sizeof(record.sense_original_config_buffer));
-        if (telmar::ReadInto(_VK_CDA(cda), BMIC_SENSE_ORIGINAL_CONFIGURATION, 0, ld_number,
-                             &record.sense_original_config_buffer, sizeof(record.sense_original_config_buffer))) {
-            record.flags |= kLDRecordOriginalConfigValid;
-        }
-    }
-    return (record.flags & kLDRecordOriginalConfigValid) ? kTrue : kFalse;
+    return LoadLDRecord(cda, ld_number, kLDRecordOriginalConfigValid, &LogicalDriveRecord::sense_original_config_buffer,
+                        [&](auto& buffer) {
+                            return telmar::ReadInto(_VK_CDA(cda), BMIC_SENSE_ORIGINAL_CONFIGURATION, 0, ld_number,
+                                                    &buffer, sizeof(buffer));
+                        });
 }
 
 VK_BOOL VK_RequestIdentifyLogicalDriveBuffer(PCDA cda, VK_WORD ld_number) {
-    if (LDOutOfRange(ld_number) || cda == nullptr) {
-        return kFalse;
-    }
-    CDALock guard(cda);
-    LogicalDriveRecord& record = _VK_CDA(cda)->ld_record_list[ld_number];
-    if (!(record.flags & kLDRecordIdentifyValid)) {
-        std::memset(&record.identify_logical_drive_buffer, 0, sizeof(record.identify_logical_drive_buffer));
-        if (telmar::ReadInto(_VK_CDA(cda), BMIC_IDENTIFY_LOGICAL_DRIVE, 0, ld_number,
-                             &record.identify_logical_drive_buffer, sizeof(record.identify_logical_drive_buffer))) {
-            record.flags |= kLDRecordIdentifyValid;
-        }
-    }
-    return (record.flags & kLDRecordIdentifyValid) ? kTrue : kFalse;
+    return LoadLDRecord(cda, ld_number, kLDRecordIdentifyValid, &LogicalDriveRecord::identify_logical_drive_buffer,
+                        [&](auto& buffer) {
+                            return telmar::ReadInto(_VK_CDA(cda), BMIC_IDENTIFY_LOGICAL_DRIVE, 0, ld_number,
+                                                    &buffer, sizeof(buffer));
+                        });
 }
 
 VK_BOOL VK_RequestSenseLogicalDriveStatusBuffer(PCDA cda, VK_WORD ld_number) {
-    if (LDOutOfRange(ld_number) || cda == nullptr) {
-        return kFalse;
-    }
-    CDALock guard(cda);
-    LogicalDriveRecord& record = _VK_CDA(cda)->ld_record_list[ld_number];
-    if (!(record.flags & kLDRecordStatusValid)) {
-        std::memset(&record.sense_logical_drive_status_buffer, 0, sizeof(record.sense_logical_drive_status_buffer));
-        const TrackedBuffer reply = ReadCompleteStatus(cda, ld_number);
-        if (reply) {
-            telmar::DecodeLogicalDriveStatus(ByteView(reply.get(), reply.size()),
-                                             record.sense_logical_drive_status_buffer);
-            record.flags |= kLDRecordStatusValid;
-        }
-    }
-    return (record.flags & kLDRecordStatusValid) ? kTrue : kFalse;
+    return LoadLDRecord(cda, ld_number, kLDRecordStatusValid, &LogicalDriveRecord::sense_logical_drive_status_buffer,
+                        [&](auto& buffer) {
+                            const TrackedBuffer reply = ReadCompleteStatus(cda, ld_number);
+                            if (!reply) {
+                                return false;
+                            }
+                            telmar::DecodeLogicalDriveStatus(ByteView(reply.get(), reply.size()), buffer);
+                            return true;
+                        });
 }
 
 VK_BOOL VK_RequestLUCacheStatisticsBuffer(PCDA cda, VK_WORD ld_number) {
-    if (LDOutOfRange(ld_number) || cda == nullptr) {
-        return kFalse;
-    }
-    CDALock guard(cda);
-    LogicalDriveRecord& record = _VK_CDA(cda)->ld_record_list[ld_number];
-    if (!(record.flags & kLDRecordLUCacheStatsValid)) {
-        std::memset(&record.lu_cache_stats_buffer, 0, sizeof(record.lu_cache_stats_buffer));
-        if (_VK_RequestLUCacheInfoBuffer(cda, ld_number, kLUCacheSubcommandStatistics, &record.lu_cache_stats_buffer,
-                                         sizeof(record.lu_cache_stats_buffer))) {
-            record.flags |= kLDRecordLUCacheStatsValid;
-        }
-    }
-    return (record.flags & kLDRecordLUCacheStatsValid) ? kTrue : kFalse;
+    return LoadLDRecord(cda, ld_number, kLDRecordLUCacheStatsValid, &LogicalDriveRecord::lu_cache_stats_buffer,
+                        [&](auto& buffer) {
+                            return _VK_RequestLUCacheInfoBuffer(cda, ld_number, kLUCacheSubcommandStatistics, &buffer,
+                                                                sizeof(buffer)) != kFalse;
+                        });
 }
 
 VK_BOOL VK_RequestLUCacheSenseBuffer(PCDA cda, VK_WORD ld_number) {

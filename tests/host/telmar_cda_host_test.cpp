@@ -15,6 +15,7 @@
 #include "qvsim/fw_state.h"
 #include "qvsim/gtest.h"
 #include "telm_private.h"
+#include "telmar_host_fixture.h"
 #include "../unit/telmar_log_capture.h"
 
 namespace {
@@ -30,15 +31,8 @@ using qvsim::Bytes;
 using qvsim::FirmwareState;
 using qvsim::FwFault;
 
-constexpr const char* kNode = "/dev/sg1";
-
-std::vector<VK_BYTE> ParseHex(const std::string& text) {
-    std::vector<VK_BYTE> out;
-    for (size_t i = 0; i + 2 <= text.size(); i += 3) {
-        out.push_back(static_cast<VK_BYTE>(std::stoul(text.substr(i, 2), nullptr, 16)));
-    }
-    return out;
-}
+using telmar_host::kNode;
+using telmar_host::ParseHex;
 
 // One command the controller received.
 struct Sent {
@@ -46,20 +40,10 @@ struct Sent {
     std::optional<BmicCdb> bmic;
 };
 
-class TelmarHost : public qvsim::SimHostTest {
+class TelmarHost : public telmar_host::ControllerHost {
 protected:
     void Start(FirmwareState state = {}) {
-        qvsim::Scenario s;
-        auto& c = s.add_ciss("qzvk", "0000:3b:00.0", 2, 1);
-        fw_ = std::make_shared<qvsim::FwController>(std::move(state));
-        c.firmware = fw_;
-        ASSERT_NO_FATAL_FAILURE(StartHost(s));
-        list_ = PN_CreateControllerDescriptorList();
-        DeviceDescriptorListIterator it = PN_CreateDeviceListIterator(list_);
-        ASSERT_FALSE(PN_IsDeviceListIteratorEnd(it));
-        controller_ = PN_GetDeviceListItemAt(it);
-        PN_DestroyDeviceListIterator(it);
-        memory_ = std::make_unique<VK_BYTE[]>(VK_GetCDASize());
+        ASSERT_NO_FATAL_FAILURE(StartController(std::move(state)));
         host().clear_requests();
     }
 
@@ -70,38 +54,16 @@ protected:
         host().clear_requests();
     }
 
-    VK_WORD Initialize() {
-        initialised_ = true;
-        return VK_InitializeCDA(cda(), controller_);
-    }
+    void Stop() { StopController(); }
 
-    // Ends one controller's run, so a table-driven test can start the next.
-    void Stop() {
-        if (initialised_) {
-            VK_UnInitializeCDA(cda());
-            initialised_ = false;
-        }
-        PN_DestroyDeviceDescriptorList(list_);
-        list_ = nullptr;
-    }
-
-    void TearDown() override {
-        Stop();
-        qvsim::SimHostTest::TearDown();
-    }
-
-    PCDA cda() { return memory_.get(); }
     _CDA* data() { return _VK_CDA(cda()); }
     FirmwareState& state() { return fw_->fw_state(); }
 
     std::vector<Sent> Commands() {
         std::vector<Sent> out;
-        for (const auto& r : host().requests(kNode)) {
-            if (r.op != "ioctl" || !r.decoded.contains("cdb")) {
-                continue;
-            }
+        for (auto& cdb : SentCdbs()) {
             Sent s;
-            s.cdb = ParseHex(r.decoded["cdb"].get<std::string>());
+            s.cdb = std::move(cdb);
             s.bmic = BmicCdb::parse(s.cdb);
             out.push_back(std::move(s));
         }
@@ -127,12 +89,6 @@ protected:
         }
         return out;
     }
-
-    std::shared_ptr<qvsim::FwController> fw_;
-    DeviceDescriptorList list_ = nullptr;
-    DeviceDescriptor controller_ = nullptr;
-    std::unique_ptr<VK_BYTE[]> memory_;
-    bool initialised_ = false;
 };
 
 FwFault BmicFault(VK_BYTE opcode, unsigned nth, unsigned count, int err, Bytes sense = {}) {

@@ -17,6 +17,7 @@
 #include "qvsim/fw_state.h"
 #include "qvsim/gtest.h"
 #include "telm_private.h"
+#include "telmar_host_fixture.h"
 #include "../unit/telmar_log_capture.h"
 
 namespace {
@@ -39,62 +40,47 @@ struct LogController {
     std::vector<BmicCdb> received;
 };
 
-class ControllerCommands : public qvsim::SimHostTest {
+class ControllerCommands : public telmar_host::ControllerHost {
 protected:
     void Start(FirmwareState state = {}) {
-        qvsim::Scenario s;
-        auto& c = s.add_ciss("qzvk", "0000:3b:00.0", 2, 1);
-        fw_ = std::make_shared<qvsim::FwController>(std::move(state));
-        c.firmware = fw_;
         auto logs = logs_;
-        fw_->on_bmic(BmicDirection::kRead, 0x77,
-                     [logs](ControllerFirmware&, const Command&, const BmicCdb& b) {
-                         logs->received.push_back(b);
-                         if (b.lun_high == kControllerLogActionGetSize) {
-                             if (logs->fail_size) {
-                                 return qvsim::check_condition(0x05, 0x24, 0x00);
-                             }
-                             VK_DWORD size = static_cast<VK_DWORD>(logs->logs[b.lun_low].size());
-                             if (!logs->reported_sizes.empty()) {
-                                 size = logs->reported_sizes.front();
-                                 logs->reported_sizes.erase(logs->reported_sizes.begin());
-                             }
-                             Reply r;
-                             r.data_in.resize(4);
-                             std::memcpy(r.data_in.data(), &size, 4);
-                             return r;
-                         }
-                         if (++logs->data_reads == logs->failing_read) {
-                             return qvsim::check_condition(0x04, 0x44, 0x00);
-                         }
-                         const Bytes& log = logs->logs[b.lun_low];
-                         Reply r;
-                         if (b.detail < log.size()) {
-                             const size_t n = std::min<size_t>(b.length, log.size() - b.detail);
-                             r.data_in.assign(log.begin() + b.detail, log.begin() + b.detail + n);
-                         }
-                         return r;
-                     });
-        ASSERT_NO_FATAL_FAILURE(StartHost(s));
-        list_ = PN_CreateControllerDescriptorList();
-        DeviceDescriptorListIterator it = PN_CreateDeviceListIterator(list_);
-        ASSERT_FALSE(PN_IsDeviceListIteratorEnd(it));
-        DeviceDescriptor controller = PN_GetDeviceListItemAt(it);
-        PN_DestroyDeviceListIterator(it);
-        memory_ = std::make_unique<VK_BYTE[]>(VK_GetCDASize());
-        ASSERT_EQ(VK_InitializeCDA(cda(), controller), kInitializeSucceeded);
-        initialised_ = true;
+        ASSERT_NO_FATAL_FAILURE(StartController(std::move(state), [logs](qvsim::FwController& fw) {
+            fw.on_bmic(BmicDirection::kRead, 0x77,
+                       [logs](ControllerFirmware&, const Command&, const BmicCdb& b) {
+                           logs->received.push_back(b);
+                           if (b.lun_high == kControllerLogActionGetSize) {
+                               if (logs->fail_size) {
+                                   return qvsim::check_condition(0x05, 0x24, 0x00);
+                               }
+                               VK_DWORD size = static_cast<VK_DWORD>(logs->logs[b.lun_low].size());
+                               if (!logs->reported_sizes.empty()) {
+                                   size = logs->reported_sizes.front();
+                                   logs->reported_sizes.erase(logs->reported_sizes.begin());
+                               }
+                               Reply r;
+                               r.data_in.resize(4);
+                               std::memcpy(r.data_in.data(), &size, 4);
+                               return r;
+                           }
+                           if (++logs->data_reads == logs->failing_read) {
+                               return qvsim::check_condition(0x04, 0x44, 0x00);
+                           }
+                           const Bytes& log = logs->logs[b.lun_low];
+                           Reply r;
+                           if (b.detail < log.size()) {
+                               const size_t n = std::min<size_t>(b.length, log.size() - b.detail);
+                               r.data_in.assign(log.begin() + b.detail, log.begin() + b.detail + n);
+                           }
+                           return r;
+                       });
+        }));
+        ASSERT_EQ(Initialize(), kInitializeSucceeded);
         host().clear_requests();
     }
 
     // Ends one controller's run, so a table-driven test can start the next.
     void Stop() {
-        if (initialised_) {
-            VK_UnInitializeCDA(cda());
-            initialised_ = false;
-        }
-        PN_DestroyDeviceDescriptorList(list_);
-        list_ = nullptr;
+        StopController();
         logs_ = std::make_shared<LogController>();
     }
 
@@ -102,23 +88,13 @@ protected:
         Stop();
         qvsim::SimHostTest::TearDown();
     }
-
-    PCDA cda() { return memory_.get(); }
     _CDA* data() { return _VK_CDA(cda()); }
     VK_INT64 LockDepth() { return static_cast<MUTEX_LOCK*>(data()->lock)->lock_depth; }
 
     // BMIC commands the controller received, in order.
     std::vector<BmicCdb> Received() {
         std::vector<BmicCdb> out;
-        for (const auto& r : host().requests("/dev/sg1")) {
-            if (r.op != "ioctl" || !r.decoded.contains("cdb")) {
-                continue;
-            }
-            const std::string text = r.decoded["cdb"].get<std::string>();
-            Bytes cdb;
-            for (size_t i = 0; i + 2 <= text.size(); i += 3) {
-                cdb.push_back(static_cast<std::uint8_t>(std::stoul(text.substr(i, 2), nullptr, 16)));
-            }
+        for (const auto& cdb : SentCdbs()) {
             if (auto b = BmicCdb::parse(cdb)) {
                 out.push_back(*b);
             }
@@ -134,11 +110,7 @@ protected:
         return out;
     }
 
-    std::shared_ptr<qvsim::FwController> fw_;
     std::shared_ptr<LogController> logs_ = std::make_shared<LogController>();
-    DeviceDescriptorList list_ = nullptr;
-    std::unique_ptr<VK_BYTE[]> memory_;
-    bool initialised_ = false;
 };
 
 Bytes Pattern(size_t n, unsigned seed = 7) {

@@ -11,6 +11,7 @@
 #include "qvsim/fw_state.h"
 #include "qvsim/gtest.h"
 #include "telm_private.h"
+#include "telmar_host_fixture.h"
 #include "../unit/telmar_log_capture.h"
 
 namespace {
@@ -18,50 +19,19 @@ namespace {
 using qvsim::BmicCdb;
 using qvsim::FirmwareState;
 
-constexpr const char* kNode = "/dev/sg1";
-
-std::vector<VK_BYTE> ParseHex(const std::string& text) {
-    std::vector<VK_BYTE> out;
-    for (size_t i = 0; i + 2 <= text.size(); i += 3) {
-        out.push_back(static_cast<VK_BYTE>(std::stoul(text.substr(i, 2), nullptr, 16)));
-    }
-    return out;
-}
-
-class ModesHost : public qvsim::SimHostTest {
+class ModesHost : public telmar_host::ControllerHost {
 protected:
     void StartInitialised(FirmwareState state) {
-        qvsim::Scenario s;
-        auto& c = s.add_ciss("qzvk", "0000:3b:00.0", 2, 1);
-        fw_ = std::make_shared<qvsim::FwController>(std::move(state));
-        c.firmware = fw_;
-        ASSERT_NO_FATAL_FAILURE(StartHost(s));
-        list_ = PN_CreateControllerDescriptorList();
-        DeviceDescriptorListIterator it = PN_CreateDeviceListIterator(list_);
-        ASSERT_FALSE(PN_IsDeviceListIteratorEnd(it));
-        DeviceDescriptor controller = PN_GetDeviceListItemAt(it);
-        PN_DestroyDeviceListIterator(it);
-        memory_ = std::make_unique<VK_BYTE[]>(VK_GetCDASize());
-        ASSERT_EQ(VK_InitializeCDA(cda(), controller), kInitializeSucceeded);
-        initialised_ = true;
+        ASSERT_NO_FATAL_FAILURE(StartController(std::move(state)));
+        ASSERT_EQ(Initialize(), kInitializeSucceeded);
         host().clear_requests();
     }
-    void TearDown() override {
-        if (initialised_) {
-            VK_UnInitializeCDA(cda());
-        }
-        PN_DestroyDeviceDescriptorList(list_);
-        qvsim::SimHostTest::TearDown();
-    }
-    PCDA cda() { return memory_.get(); }
 
     std::vector<BmicCdb> Reads() {
         std::vector<BmicCdb> out;
-        for (const auto& r : host().requests(kNode)) {
-            if (r.op == "ioctl" && r.decoded.contains("cdb")) {
-                if (auto b = BmicCdb::parse(ParseHex(r.decoded["cdb"].get<std::string>())); b && !b->write) {
-                    out.push_back(*b);
-                }
+        for (const auto& cdb : SentCdbs()) {
+            if (auto b = BmicCdb::parse(cdb); b && !b->write) {
+                out.push_back(*b);
             }
         }
         return out;
@@ -83,11 +53,6 @@ protected:
         }
         return out;
     }
-
-    std::shared_ptr<qvsim::FwController> fw_;
-    DeviceDescriptorList list_ = nullptr;
-    std::unique_ptr<VK_BYTE[]> memory_;
-    bool initialised_ = false;
     TelmarLogCapture log_;
 };
 

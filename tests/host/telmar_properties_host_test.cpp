@@ -13,21 +13,12 @@
 #include "qvsim/fw_state.h"
 #include "qvsim/gtest.h"
 #include "telm_private.h"
+#include "telmar_host_fixture.h"
 
 namespace {
 
 using qvsim::BmicCdb;
 using qvsim::FirmwareState;
-
-constexpr const char* kNode = "/dev/sg1";
-
-std::vector<VK_BYTE> ParseHex(const std::string& text) {
-    std::vector<VK_BYTE> out;
-    for (size_t i = 0; i + 2 <= text.size(); i += 3) {
-        out.push_back(static_cast<VK_BYTE>(std::stoul(text.substr(i, 2), nullptr, 16)));
-    }
-    return out;
-}
 
 // Every capability predicate and every property getter of the controller, once each.
 void RunEveryPredicateAndGetter(PCDA cda) {
@@ -172,43 +163,18 @@ void RunEveryPredicateAndGetter(PCDA cda) {
     VK_GetControllerAdapterType(cda, text, sizeof(text));
 }
 
-class TelmarPropertiesHost : public qvsim::SimHostTest {
+class TelmarPropertiesHost : public telmar_host::ControllerHost {
 protected:
     void StartInitialised(FirmwareState state = {}) {
-        qvsim::Scenario s;
-        auto& c = s.add_ciss("qzvk", "0000:3b:00.0", 2, 1);
-        fw_ = std::make_shared<qvsim::FwController>(std::move(state));
-        c.firmware = fw_;
-        ASSERT_NO_FATAL_FAILURE(StartHost(s));
-        list_ = PN_CreateControllerDescriptorList();
-        DeviceDescriptorListIterator it = PN_CreateDeviceListIterator(list_);
-        ASSERT_FALSE(PN_IsDeviceListIteratorEnd(it));
-        DeviceDescriptor controller = PN_GetDeviceListItemAt(it);
-        PN_DestroyDeviceListIterator(it);
-        memory_ = std::make_unique<VK_BYTE[]>(VK_GetCDASize());
-        initialised_ = true;
-        ASSERT_EQ(VK_InitializeCDA(cda(), controller), kInitializeSucceeded);
+        ASSERT_NO_FATAL_FAILURE(StartController(std::move(state)));
+        ASSERT_EQ(Initialize(), kInitializeSucceeded);
         host().clear_requests();
     }
-
-    void TearDown() override {
-        if (initialised_) {
-            VK_UnInitializeCDA(cda());
-        }
-        PN_DestroyDeviceDescriptorList(list_);
-        qvsim::SimHostTest::TearDown();
-    }
-
-    PCDA cda() { return memory_.get(); }
 
     // BMIC opcode -> how many were received.
     std::map<int, int> OpcodeCounts() {
         std::map<int, int> out;
-        for (const auto& r : host().requests(kNode)) {
-            if (r.op != "ioctl" || !r.decoded.contains("cdb")) {
-                continue;
-            }
-            const auto cdb = ParseHex(r.decoded["cdb"].get<std::string>());
+        for (const auto& cdb : SentCdbs()) {
             const auto bmic = BmicCdb::parse(cdb);
             ++out[bmic ? bmic->opcode : -int(cdb.at(0))];
         }
@@ -219,11 +185,6 @@ protected:
         char buffer[64];
         return getter(cda(), buffer, sizeof(buffer));
     }
-
-    std::shared_ptr<qvsim::FwController> fw_;
-    DeviceDescriptorList list_ = nullptr;
-    std::unique_ptr<VK_BYTE[]> memory_;
-    bool initialised_ = false;
 };
 
 TEST_F(TelmarPropertiesHost, EveryPredicateAndGetterReadsEachBufferOnce) {

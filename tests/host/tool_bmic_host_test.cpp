@@ -18,6 +18,7 @@
 #include "ptelm_commands.h"
 #include "qvsim/fw_state.h"
 #include "qvsim/gtest.h"
+#include "telmar_host_fixture.h"
 
 namespace {
 
@@ -53,7 +54,7 @@ bool Listed(const std::vector<int>& list, int n) {
     return std::find(list.begin(), list.end(), n) != list.end();
 }
 
-class ToolDiagnostics : public qvsim::SimHostTest {
+class ToolDiagnostics : public telmar_host::ControllerHost {
 protected:
     void SetUp() override {
         saved_lfp_ = lfp;
@@ -62,97 +63,82 @@ protected:
     }
 
     void Start() {
-        qvsim::Scenario s;
-        auto& c = s.add_ciss("qzvk", "0000:3b:00.0", 2, 1);
-        fw_ = std::make_shared<qvsim::FwController>(qvsim::FirmwareState{});
-        c.firmware = fw_;
         auto d = diag_;
-        fw_->on_bmic(BmicDirection::kWrite, 0x42,
-                     [d](ControllerFirmware&, const Command& cmd, const BmicCdb&) {
-                         d->sent.push_back({cmd.cdb, cmd.data_out});
-                         if (cmd.cdb[8] == 0x84) {
-                             if (cmd.cdb[14] == MRAM_TEST_STARTED) {
-                                 d->mram = cmd.data_out;
-                             }
-                             return Reply{};
-                         }
-                         if (Listed(d->refused_sends, ++d->sends)) {
-                             return qvsim::check_condition(0x05, 0x24, 0x00);
-                         }
-                         d->last_payload = cmd.data_out;
-                         return Reply{};
-                     });
-        fw_->on_bmic(
-            BmicDirection::kRead, 0x42, [d](ControllerFirmware&, const Command& cmd, const BmicCdb&) {
-                d->sent.push_back({cmd.cdb, cmd.data_out});
-                Reply r;
-                switch (cmd.cdb[8]) {
-                    case 0xD3: {
-                        ++d->reads;
-                        if (Listed(d->dropped_reads, d->reads)) {
-                            r.err = 5;
-                            return r;
-                        }
-                        if (Listed(d->refused_reads, d->reads)) {
-                            return qvsim::check_condition(0x05, 0x24, 0x00);
-                        }
-                        const VK_BYTE code =
-                            d->error_codes.empty()
-                                ? 0
-                                : d->error_codes[std::min<size_t>(d->reads - 1, d->error_codes.size() - 1)];
-                        r.data_in.assign(16, 0);
-                        r.data_in[0] = d->last_payload.at(0);
-                        r.data_in[1] = code;
-                        r.data_in[2] = d->last_payload.at(2);
-                        r.data_in[3] = d->last_payload.at(3);
-                        return r;
-                    }
-                    case 0xD7:
-                        if (d->refuse_small_reads) {
-                            return qvsim::check_condition(0x05, 0x20, 0x00);
-                        }
-                        r.data_in = d->revision;
-                        return r;
-                    case 0xEB:
-                        if (d->refuse_small_reads) {
-                            return qvsim::check_condition(0x05, 0x20, 0x00);
-                        }
-                        r.data_in = d->counters;
-                        return r;
-                    case 0x84:
-                        if (d->refuse_small_reads) {
-                            return qvsim::check_condition(0x05, 0x20, 0x00);
-                        }
-                        r.data_in = d->mram;
-                        return r;
-                    default:
-                        return qvsim::check_condition(0x05, 0x24, 0x00);
-                }
-            });
-        ASSERT_NO_FATAL_FAILURE(StartHost(s));
-        list_ = PN_CreateControllerDescriptorList();
-        DeviceDescriptorListIterator it = PN_CreateDeviceListIterator(list_);
-        ASSERT_FALSE(PN_IsDeviceListIteratorEnd(it));
-        DeviceDescriptor controller = PN_GetDeviceListItemAt(it);
-        PN_DestroyDeviceListIterator(it);
-        memory_ = std::make_unique<VK_BYTE[]>(VK_GetCDASize());
-        ASSERT_EQ(VK_InitializeCDA(cda(), controller), kInitializeSucceeded);
-        initialised_ = true;
+        ASSERT_NO_FATAL_FAILURE(StartController(qvsim::FirmwareState{}, [d](qvsim::FwController& fw) {
+            fw.on_bmic(BmicDirection::kWrite, 0x42,
+                       [d](ControllerFirmware&, const Command& cmd, const BmicCdb&) {
+                           d->sent.push_back({cmd.cdb, cmd.data_out});
+                           if (cmd.cdb[8] == 0x84) {
+                               if (cmd.cdb[14] == MRAM_TEST_STARTED) {
+                                   d->mram = cmd.data_out;
+                               }
+                               return Reply{};
+                           }
+                           if (Listed(d->refused_sends, ++d->sends)) {
+                               return qvsim::check_condition(0x05, 0x24, 0x00);
+                           }
+                           d->last_payload = cmd.data_out;
+                           return Reply{};
+                       });
+            fw.on_bmic(BmicDirection::kRead, 0x42,
+                       [d](ControllerFirmware&, const Command& cmd, const BmicCdb&) {
+                           d->sent.push_back({cmd.cdb, cmd.data_out});
+                           Reply r;
+                           switch (cmd.cdb[8]) {
+                               case 0xD3: {
+                                   ++d->reads;
+                                   if (Listed(d->dropped_reads, d->reads)) {
+                                       r.err = 5;
+                                       return r;
+                                   }
+                                   if (Listed(d->refused_reads, d->reads)) {
+                                       return qvsim::check_condition(0x05, 0x24, 0x00);
+                                   }
+                                   const VK_BYTE code = d->error_codes.empty()
+                                                            ? 0
+                                                            : d->error_codes[std::min<size_t>(
+                                                                  d->reads - 1, d->error_codes.size() - 1)];
+                                   r.data_in.assign(16, 0);
+                                   r.data_in[0] = d->last_payload.at(0);
+                                   r.data_in[1] = code;
+                                   r.data_in[2] = d->last_payload.at(2);
+                                   r.data_in[3] = d->last_payload.at(3);
+                                   return r;
+                               }
+                               case 0xD7:
+                                   if (d->refuse_small_reads) {
+                                       return qvsim::check_condition(0x05, 0x20, 0x00);
+                                   }
+                                   r.data_in = d->revision;
+                                   return r;
+                               case 0xEB:
+                                   if (d->refuse_small_reads) {
+                                       return qvsim::check_condition(0x05, 0x20, 0x00);
+                                   }
+                                   r.data_in = d->counters;
+                                   return r;
+                               case 0x84:
+                                   if (d->refuse_small_reads) {
+                                       return qvsim::check_condition(0x05, 0x20, 0x00);
+                                   }
+                                   r.data_in = d->mram;
+                                   return r;
+                               default:
+                                   return qvsim::check_condition(0x05, 0x24, 0x00);
+                           }
+                       });
+        }));
+        ASSERT_EQ(Initialize(), kInitializeSucceeded);
         pCDA = cda();
     }
 
     void TearDown() override {
         pCDA = nullptr;
-        if (initialised_) {
-            VK_UnInitializeCDA(cda());
-        }
-        PN_DestroyDeviceDescriptorList(list_);
+        StopController();
         std::fclose(lfp);
         lfp = saved_lfp_;
         qvsim::SimHostTest::TearDown();
     }
-
-    PCDA cda() { return memory_.get(); }
 
     void Run(const std::function<void()>& f) {
         diag_->sent.clear();
@@ -196,13 +182,9 @@ protected:
     }
 
     std::shared_ptr<DiagController> diag_ = std::make_shared<DiagController>();
-    std::shared_ptr<qvsim::FwController> fw_;
     std::string out_, log_;
 
 private:
-    DeviceDescriptorList list_ = nullptr;
-    std::unique_ptr<VK_BYTE[]> memory_;
-    bool initialised_ = false;
     FILE* saved_lfp_ = nullptr;
 };
 
