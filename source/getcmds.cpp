@@ -77,10 +77,8 @@ void QV_GetPCIeInfo(PCDA cda) {
 
 // ---- Handlers -----------------------------------------------------------------------------------
 
-namespace {
-
-VK_BYTE RunReport(VK_BYTE id, void (*worker)(PCDA)) {
-    const VK_BYTE result = ValidateCmdLineArgs(3, id);
+VK_BYTE RunControllerWorker(VK_BYTE test_id, void (*worker)(PCDA)) {
+    const VK_BYTE result = ValidateCmdLineArgs(3, test_id);
     if (result != QV_CMD_SUCCESS) {
         return result;
     }
@@ -88,18 +86,16 @@ VK_BYTE RunReport(VK_BYTE id, void (*worker)(PCDA)) {
     return QV_CMD_SUCCESS;
 }
 
-} // namespace
-
 VK_BYTE Cli_GetCacheInfo(void) {
-    return RunReport(CLI_GETCACHEINFO, QV_GetCacheInfo);
+    return RunControllerWorker(CLI_GETCACHEINFO, QV_GetCacheInfo);
 }
 
 VK_BYTE Cli_GetFwMiscInfo(void) {
-    return RunReport(CLI_GETFWMISCINFO, QV_GetFirmwareMiscInfo);
+    return RunControllerWorker(CLI_GETFWMISCINFO, QV_GetFirmwareMiscInfo);
 }
 
 VK_BYTE Cli_GetPcieInfo(void) {
-    return RunReport(CLI_GETPCIEINFO, QV_GetPCIeInfo);
+    return RunControllerWorker(CLI_GETPCIEINFO, QV_GetPCIeInfo);
 }
 
 VK_BYTE Cli_ListControllers(void) {

@@ -262,33 +262,20 @@ void QV_VerifyCPLD(PCDA cda) {
 
 // ---- Handlers -----------------------------------------------------------------------------------
 
-namespace {
-
-VK_BYTE RunVerification(VK_BYTE id, void (*worker)(PCDA)) {
-    const VK_BYTE result = ValidateCmdLineArgs(3, id);
-    if (result != QV_CMD_SUCCESS) {
-        return result;
-    }
-    worker(pCDA);
-    return QV_CMD_SUCCESS;
-}
-
-} // namespace
-
 VK_BYTE Cli_VerifyFwVer(void) {
-    return RunVerification(CLI_VERIFYFWVERSION, QV_VerifyFwVersion);
+    return RunControllerWorker(CLI_VERIFYFWVERSION, QV_VerifyFwVersion);
 }
 
 VK_BYTE Cli_VerifySystemPower(void) {
-    return RunVerification(CLI_VERIFYSYSTEMPOWER, QV_VerifySystemPowerInfo);
+    return RunControllerWorker(CLI_VERIFYSYSTEMPOWER, QV_VerifySystemPowerInfo);
 }
 
 VK_BYTE Cli_VerifySystemTemperature(void) {
-    return RunVerification(CLI_VERIFYSYSTEMTEMPERATURE, QV_VerifyControllerTemperatureSensorInfo);
+    return RunControllerWorker(CLI_VERIFYSYSTEMTEMPERATURE, QV_VerifyControllerTemperatureSensorInfo);
 }
 
 VK_BYTE Cli_VerifyMfg(void) {
-    return RunVerification(CLI_VERIFYMFG, QV_VerifyMfg);
+    return RunControllerWorker(CLI_VERIFYMFG, QV_VerifyMfg);
 }
 
 VK_BYTE Cli_VerifyCacheSize(void) {
@@ -305,13 +292,13 @@ VK_BYTE Cli_VerifyCacheSize(void) {
 }
 
 VK_BYTE Cli_VerifyPCIeConfig(void) {
-    return RunVerification(CLI_VERIFYPCIECONFIG, QV_VerifyPCIeConfig);
+    return RunControllerWorker(CLI_VERIFYPCIECONFIG, QV_VerifyPCIeConfig);
 }
 
 VK_BYTE Cli_VerifyCpld(void) {
-    return RunVerification(CLI_VERIFYCPLD, QV_VerifyCPLD);
+    return RunControllerWorker(CLI_VERIFYCPLD, QV_VerifyCPLD);
 }
 
 VK_BYTE Cli_PcieIntegrityTest(void) {
-    return RunVerification(CLI_PCIEINTEGRITYTEST, QV_PCIeIntegrityTest);
+    return RunControllerWorker(CLI_PCIEINTEGRITYTEST, QV_PCIeIntegrityTest);
 }

@@ -3,6 +3,7 @@
 #define CLI_H
 
 #include "ppavl_types.h"
+#include "ptelm_cda.h"
 
 // One row of the help menu. The table ends with a row whose texts are all empty (cmdName "").
 typedef struct {
@@ -78,6 +79,9 @@ VK_BYTE IsArgumentForKeyword(const char* argument, const char* keyword);
 VK_BYTE IsCommandValid(void);
 VK_BYTE QV_CliParser(void);
 VK_BYTE ValidateCmdLineArgs(VK_BYTE expected_args, VK_BYTE test_id);
+// Handler body of the commands that take only a controller number: validate, then run the worker
+// on the selected controller.
+VK_BYTE RunControllerWorker(VK_BYTE test_id, void (*worker)(PCDA));
 
 // Handlers of the rows in the table.
 VK_BYTE Cli_ShowVersion(void);
