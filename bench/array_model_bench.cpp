@@ -3,17 +3,32 @@
 // way the loaders decode them and left cached: the build then costs its own logic only. The baseline
 // touches the same configuration, status and identify copies once each, in the order the build reads
 // them. Counters: the tracked allocator's peak during the build.
+// The same shapes are also built on the simulated controller from a generated inventory, each run
+// re-initialising the data area first, against a baseline that replays the build's 0x50, 0x12 and
+// 0x15 reads through the same pass-through ioctl. Those cases need root (a private mount namespace).
 #include <benchmark/benchmark.h>
 
+#include <fcntl.h>
+#include <linux/cciss_ioctl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "pavl_bytes.h"
 #include "pavl_platform_private.h"
 #include "ppavl_debug.h"
+#include "ppavl_discovery.h"
+#include "ppavl_platform.h"
+#include "ptelm.h"
 #include "ptelm_cda.h"
+#include "qvsim/fw_state.h"
+#include "qvsim/qvsim.h"
 #include "telm_records.h"
 
 namespace {
@@ -124,6 +139,225 @@ void BM_SameReadsBaseline(benchmark::State& state) {
 }
 BENCHMARK(BM_SameReadsBaseline)->Apply(Args);
 
+bool gInNamespace = false;
+
+// One simulated controller whose inventory is generated for (logical drives, drives), with its data
+// area initialised. Kept while consecutive benchmarks use the same shape.
+class SimulatedController {
+public:
+    SimulatedController(VK_WORD logical, VK_WORD drives) {
+        qvsim::FirmwareState state;
+        // Arrays of eight drives at most, two logical drives each, as in the cached inventory.
+        const auto arrays =
+            static_cast<std::uint16_t>(std::max(1, std::min<int>(drives / 8, (logical + 1) / 2)));
+        state.generate({.drives = drives,
+                        .connectors = 4,
+                        .enclosures = static_cast<std::uint8_t>(std::max(1, drives / 24)),
+                        .logical_drives = logical,
+                        .arrays = arrays});
+        qvsim::Scenario s;
+        s.add_ciss("qzvk", "0000:10:00.0", 2, 1).firmware = std::make_shared<qvsim::FwController>(std::move(state));
+        host_ = std::make_unique<qvsim::Sandbox>(std::move(s));
+        if (!host_->verify()) {
+            return;
+        }
+        InitializeTelmar("0x6D2A");
+        InitializePavlin("0x6D2A");
+        list_ = PN_CreateControllerDescriptorList();
+        DeviceDescriptorListIterator it = PN_CreateDeviceListIterator(list_);
+        if (!PN_IsDeviceListIteratorEnd(it)) {
+            area_ = VK_malloc(VK_GetCDASize());
+            if (VK_InitializeCDA(area_, PN_GetDeviceListItemAt(it)) != kInitializeSucceeded) {
+                VK_free(area_);
+                area_ = nullptr;
+            }
+        }
+        PN_DestroyDeviceListIterator(it);
+    }
+    ~SimulatedController() {
+        if (area_ != nullptr) {
+            VK_UnInitializeCDA(area_);
+            VK_free(area_);
+        }
+        if (list_ != nullptr) {
+            PN_DestroyDeviceDescriptorList(list_);
+        }
+    }
+    SimulatedController(const SimulatedController&) = delete;
+    SimulatedController& operator=(const SimulatedController&) = delete;
+
+    PCDA cda() const { return area_; }
+    qvsim::Sandbox& host() { return *host_; }
+
+private:
+    std::unique_ptr<qvsim::Sandbox> host_;
+    DeviceDescriptorList list_ = nullptr;
+    PCDA area_ = nullptr;
+};
+
+std::unique_ptr<SimulatedController> gController;
+std::pair<int, int> gShape{-1, -1};
+
+SimulatedController* Controller(benchmark::State& state) {
+    if (!gInNamespace) {
+        state.SkipWithError("no private mount namespace (needs root)");
+        return nullptr;
+    }
+    const std::pair<int, int> shape{static_cast<int>(state.range(0)), static_cast<int>(state.range(1))};
+    if (shape != gShape) {
+        gController.reset();
+        gShape = {-1, -1};
+        gController = std::make_unique<SimulatedController>(static_cast<VK_WORD>(shape.first),
+                                                            static_cast<VK_WORD>(shape.second));
+        gShape = shape;
+    }
+    if (gController->cda() == nullptr) {
+        state.SkipWithError("the simulated controller's data area failed to initialise");
+        return nullptr;
+    }
+    return gController.get();
+}
+
+void BM_SimulatedArrayModelBuild(benchmark::State& state) {
+    PN_SetDebugLogLevel(0);
+    SimulatedController* controller = Controller(state);
+    if (controller == nullptr) {
+        return;
+    }
+    VK_UINT64 peak = 0;
+    for (auto _ : state) {
+        const VK_UINT64 before = _VK_curr_alloc;
+        _VK_max_alloc = before;
+        if (VK_ReInitializeCDA(controller->cda()) != kInitializeSucceeded ||
+            !VK_RequestArrayConfigurationInformation(controller->cda())) {
+            state.SkipWithError("the array model build failed");
+            break;
+        }
+        peak = std::max<VK_UINT64>(peak, _VK_max_alloc - before);
+        state.PauseTiming();
+        controller->host().clear_requests();
+        state.ResumeTiming();
+    }
+    state.counters["tracked_peak_bytes"] = static_cast<double>(peak);
+}
+BENCHMARK(BM_SimulatedArrayModelBuild)->Apply(Args)->Unit(benchmark::kMicrosecond);
+
+// One per-device read of a build, as the library sent it.
+struct Read {
+    std::string node;
+    unsigned long request = 0;
+    std::vector<unsigned char> lun, cdb;
+    unsigned direction = 0, buf_size = 0, timeout = 0;
+};
+
+std::vector<unsigned char> FromHex(const std::string& text) {
+    std::vector<unsigned char> bytes;
+    for (size_t i = 0; i + 1 < text.size(); i += 3) {
+        bytes.push_back(static_cast<unsigned char>(std::stoul(text.substr(i, 2), nullptr, 16)));
+    }
+    return bytes;
+}
+
+template <typename Record>
+void FillRequest(Record& command, const Read& r, std::vector<unsigned char>& buffer) {
+    std::memcpy(command.LUN_info.LunAddrBytes, r.lun.data(), std::min(r.lun.size(), sizeof command.LUN_info));
+    command.Request.CDBLen = static_cast<BYTE>(r.cdb.size());
+    std::memcpy(command.Request.CDB, r.cdb.data(), std::min(r.cdb.size(), sizeof command.Request.CDB));
+    command.Request.Type.Type = TYPE_CMD;
+    command.Request.Type.Attribute = ATTR_SIMPLE;
+    command.Request.Type.Direction = static_cast<BYTE>(r.direction);
+    command.Request.Timeout = static_cast<HWORD>(r.timeout);
+    if (buffer.size() < r.buf_size) {
+        buffer.resize(r.buf_size);
+    }
+    command.buf_size = r.buf_size;
+    command.buf = buffer.data();
+}
+
+void BM_SimulatedSameReadsBaseline(benchmark::State& state) {
+    SimulatedController* controller = Controller(state);
+    if (controller == nullptr) {
+        return;
+    }
+    qvsim::Sandbox& host = controller->host();
+    host.clear_requests();
+    if (VK_ReInitializeCDA(controller->cda()) != kInitializeSucceeded ||
+        !VK_RequestArrayConfigurationInformation(controller->cda())) {
+        state.SkipWithError("the array model build failed");
+        return;
+    }
+    std::vector<Read> reads;
+    for (const auto& r : host.requests()) {
+        if (r.op != "ioctl" || (r.request != CCISS_PASSTHRU && r.request != CCISS_BIG_PASSTHRU)) {
+            continue;
+        }
+        Read read;
+        read.node = r.node;
+        read.request = r.request;
+        read.lun = FromHex(r.decoded.value("lun", ""));
+        read.cdb = FromHex(r.decoded.value("cdb", ""));
+        read.direction = r.decoded.value("direction", 0u);
+        read.buf_size = r.decoded.value("buf_size", 0u);
+        read.timeout = r.decoded.value("timeout", 0u);
+        const bool bmic_read = read.cdb.size() == 16 && read.cdb[0] == 0x26;
+        if (bmic_read && (read.cdb[6] == 0x50 || read.cdb[6] == 0x12 || read.cdb[6] == 0x15)) {
+            reads.push_back(std::move(read));
+        }
+    }
+    host.clear_requests();
+    if (reads.empty()) {
+        state.SkipWithError("the build sent none of the reads");
+        return;
+    }
+    state.counters["reads"] = static_cast<double>(reads.size());
+    std::vector<unsigned char> buffer;
+    for (auto _ : state) {
+        const int fd = ::open(reads.front().node.c_str(), O_RDWR);
+        bool ok = fd >= 0;
+        for (const Read& r : reads) {
+            if (!ok) {
+                break;
+            }
+            if (r.request == CCISS_PASSTHRU) {
+                IOCTL_Command_struct command{};
+                FillRequest(command, r, buffer);
+                ok = ::ioctl(fd, CCISS_PASSTHRU, &command) == 0;
+            } else {
+                BIG_IOCTL_Command_struct command{};
+                FillRequest(command, r, buffer);
+                command.malloc_size = r.buf_size;
+                ok = ::ioctl(fd, CCISS_BIG_PASSTHRU, &command) == 0;
+            }
+        }
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        if (!ok) {
+            state.SkipWithError("a replayed read failed");
+            break;
+        }
+        state.PauseTiming();
+        host.clear_requests();
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_SimulatedSameReadsBaseline)->Apply(Args)->Unit(benchmark::kMicrosecond);
+
 } // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    std::string error;
+    gInNamespace = qvsim::enter_private_namespace(&error);
+    if (!gInNamespace) {
+        std::fprintf(stderr, "array_model_bench: no private mount namespace, simulated cases skipped: %s\n",
+                     error.c_str());
+    }
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    gController.reset();
+    return 0;
+}
