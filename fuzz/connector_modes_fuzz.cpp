@@ -15,6 +15,7 @@
 #include "ptelm_features.h"
 #include "ptelm_properties.h"
 #include "telm_private.h"
+#include "telm_prop_replies.h"
 
 namespace {
 
@@ -87,6 +88,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const VK_WORD mode = VK_GetControllerModeInfo(cda);
     FUZZ_CHECK((mode & ~0x01FF) == 0);
+    const bool per_connector = telmar::IdentifyHasPerConnectorModes(
+        pavlin::ByteView(&c->identify_controller_buffer, sizeof(c->identify_controller_buffer)),
+        c->controller_firmware_feature_version);
     const VK_WORD total = VK_GetControllerTotalConnectorCount(cda);
     for (VK_WORD index = 0; index <= total && index < 24; ++index) {
         CONTROLLER_CONNECTOR_INFO info;
@@ -97,7 +101,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         } else {
             FUZZ_CHECK(info.current_connector_mode <= kConnectorModeUnknown);
             FUZZ_CHECK(info.connector_name[8] == '\0');
-            if (info.connector_number >= 16) {
+            // Only connectors that carry their own number index the 16-entry tables; without
+            // per-connector modes the number is the index and the mode comes from the controller.
+            if (per_connector && info.connector_number >= 16) {
                 FUZZ_CHECK(info.pending_connector_mode == kConnectorModeUnknown);
             }
         }
