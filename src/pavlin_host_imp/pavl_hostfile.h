@@ -180,6 +180,10 @@ inline bool DecodeSysfsToken(ByteView text, char* out, size_t out_size) {
         return false;
     }
     out[0] = '\0';
+    // The text ends at its first NUL, as it did for the string readers: a token never holds one.
+    if (const auto nul = text.find(0)) {
+        text = text.first(*nul);
+    }
     const std::uint8_t* d = text.data();
     size_t i = 0;
     while (i < text.size() && IsSysfsBlank(d[i])) {
