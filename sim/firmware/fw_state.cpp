@@ -515,6 +515,52 @@ QVSIM_FIELDS_OF(FwDriveLun) {
     v("unique_id", s.unique_id);
 }
 
+QVSIM_FIELDS_OF(FwMnpStatistics) {
+    v("reference_minutes", s.reference_minutes);
+    v("sectors_read", s.sectors_read);
+    v("hard_read_errors", s.hard_read_errors);
+    v("retry_recovered_read_errors", s.retry_recovered_read_errors);
+    v("ecc_recovered_read_errors", s.ecc_recovered_read_errors);
+    v("sectors_written", s.sectors_written);
+    v("hard_write_errors", s.hard_write_errors);
+    v("retry_recovered_write_errors", s.retry_recovered_write_errors);
+    v("seek_count", s.seek_count);
+    v("seek_errors", s.seek_errors);
+    v("drq_timeouts", s.drq_timeouts);
+    v("other_time_outs", s.other_time_outs);
+    v("spin_retries", s.spin_retries);
+    v("failed_read_recovers", s.failed_read_recovers);
+    v("failed_write_recovers", s.failed_write_recovers);
+    v("format_errors", s.format_errors);
+    v("not_ready_errors", s.not_ready_errors);
+    v("bus_faults", s.bus_faults);
+    v("hot_plug_count", s.hot_plug_count);
+    v("media_failures", s.media_failures);
+    v("hardware_errors", s.hardware_errors);
+    v("aborted_commands", s.aborted_commands);
+    v("bad_target_count", s.bad_target_count);
+    v("predictive_failures", s.predictive_failures);
+}
+
+QVSIM_FIELDS_OF(FwDriveScsi::RawPage) {
+    v("page", s.page);
+    v("bytes", s.bytes);
+}
+
+QVSIM_FIELDS_OF(FwDriveScsi) {
+    v("ready", s.ready);
+    v("peripheral", s.peripheral);
+    v("vendor", s.vendor);
+    v("product", s.product);
+    v("revision", s.revision);
+    v("vpd_serial", s.vpd_serial);
+    v("vpd_pages", s.vpd_pages);
+    v("vpd_raw", s.vpd_raw);
+    v("power_condition", s.power_condition);
+    v("ata_identify", s.ata_identify);
+    v("ata_abort", s.ata_abort);
+}
+
 QVSIM_FIELDS_OF(FwDrive) {
     v("number", s.number);
     v("device_type", s.device_type);
@@ -576,6 +622,10 @@ QVSIM_FIELDS_OF(FwDrive) {
     v("active_path_map", s.active_path_map);
     v("connector_map", s.connector_map);
     v("long_box_connector_name", s.long_box_connector_name);
+    v("reported", s.reported);
+    v("oem_data", s.oem_data);
+    v("mnp", s.mnp);
+    v("scsi", s.scsi);
 }
 
 QVSIM_FIELDS_OF(FwLogicalDrive::Rebuild) {
@@ -627,6 +677,7 @@ QVSIM_FIELDS_OF(FwLogicalDrive) {
     v("replacements", s.replacements);
     v("active_spares", s.active_spares);
     v("rebuild_percent", s.rebuild_percent);
+    v("rebuilding_drive", s.rebuilding_drive);
     v("blocks_left", s.blocks_left);
     v("media_exchanged", s.media_exchanged);
     v("expand_failure", s.expand_failure);
@@ -670,6 +721,11 @@ QVSIM_FIELDS_OF(FwEnclosure) {
     v("active_path_map", s.active_path_map);
     v("connector_map", s.connector_map);
     v("paths", s.paths);
+    v("sep_count", s.sep_count);
+    v("ubm_version_major", s.ubm_version_major);
+    v("ubm_version_minor", s.ubm_version_minor);
+    v("ubm_programming_capabilities", s.ubm_programming_capabilities);
+    v("ubm_manager_device_code", s.ubm_manager_device_code);
     v("ubm_pci_vendor", s.ubm_pci_vendor);
     v("ubm_part_number", s.ubm_part_number);
     v("ubm_product", s.ubm_product);
