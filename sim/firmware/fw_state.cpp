@@ -733,6 +733,17 @@ QVSIM_FIELDS_OF(FwEnclosure) {
     v("installed_map_offset", s.installed_map_offset);
 }
 
+QVSIM_FIELDS_OF(FwPhyErrors) {
+    v("phy", s.phy);
+    v("invalid_dword", s.invalid_dword);
+    v("running_disparity", s.running_disparity);
+    v("loss_of_sync", s.loss_of_sync);
+    v("phy_reset_problem", s.phy_reset_problem);
+    v("return_code", s.return_code);
+    v("errno", s.err);
+    v("sense", s.sense);
+}
+
 QVSIM_FIELDS_OF(FwInventoryShape) {
     v("drives", s.drives);
     v("connectors", s.connectors);
@@ -1093,7 +1104,8 @@ FirmwareState FirmwareState::from_json(const json& j, const std::string& where) 
                                                 "generate",
                                                 "drives",
                                                 "logical_drives",
-                                                "enclosures"};
+                                                "enclosures",
+                                                "phy_errors"};
     if (!j.is_object())
         fail(where, "expected an object");
     for (const auto& [k, _] : j.items())
@@ -1144,6 +1156,7 @@ FirmwareState FirmwareState::from_json(const json& j, const std::string& where) 
     take("patches", s.patches);
     take("device_patches", s.device_patches);
     take("faults", s.faults);
+    take("phy_errors", s.phy_errors);
     // A generated inventory first; listed entries then replace or add devices of the same number.
     if (j.contains("generate")) {
         FwInventoryShape shape;
@@ -1221,6 +1234,7 @@ json FirmwareState::to_json() const {
     j["drives"] = Writer::write(drives);
     j["logical_drives"] = Writer::write(logical_drives);
     j["enclosures"] = Writer::write(enclosures);
+    j["phy_errors"] = Writer::write(phy_errors);
     return j;
 }
 

@@ -215,6 +215,16 @@ struct FwEnclosure {
     std::optional<std::uint16_t> installed_map_offset; // default 1352
 };
 
+// Error counters of one controller PHY, answered by the CSMI get-link-errors frame (control code
+// 22) tunnelled in BMIC write 0x68. PHYs not listed answer zero counters.
+struct FwPhyErrors {
+    std::uint8_t phy = 0;
+    std::uint32_t invalid_dword = 0, running_disparity = 0, loss_of_sync = 0, phy_reset_problem = 0;
+    std::uint32_t return_code = 0;      // non-zero: the frame's ReturnCode, counters left as sent
+    int err = 0;                        // non-zero: the carrying request fails with this errno
+    std::vector<std::uint8_t> sense;    // not empty: the carrier ends with CHECK CONDITION
+};
+
 // Shape of a generated inventory (benchmarks, large tests): `drives` SAS drives spread over
 // `connectors` internal connectors (numbers 0..) and `enclosures` boxes (1..), `arrays` arrays of
 // equal size holding `logical_drives` logical drives round-robin, each array with `spares` spares.

@@ -376,6 +376,7 @@ struct FirmwareState {
     std::vector<FwDrive> drives;
     std::vector<FwLogicalDrive> logical_drives;
     std::vector<FwEnclosure> enclosures;
+    std::vector<FwPhyErrors> phy_errors; // controller PHYs' link-error counters
     // Identify-physical-drive reads of LUN 0 so far, per drive (the second and later are the live
     // reads). Not part of the JSON form.
     std::map<std::uint16_t, unsigned> identify_reads;
