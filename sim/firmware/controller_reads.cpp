@@ -48,6 +48,7 @@ std::optional<std::uint16_t> addressed_device(const BmicCdb& b) {
         case 0x12:
         case 0x50:
         case 0x55:
+        case 0x5D:
             return b.lun();
         case 0xC1:
             if (b.lun() == 1)

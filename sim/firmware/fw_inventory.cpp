@@ -307,7 +307,8 @@ std::optional<Bytes> fw_lu_cache_sense(const FirmwareState& s, std::uint16_t ld)
         return std::nullopt;
     Out o(kLuCacheSenseSize);
     const std::uint16_t primary = (l->property & 0x04) ? l->lu_cache_other : l->number;
-    o.u16(0, 14).u8(2, 1).u8(3, l->lu_cache_algorithm).u8(4, l->lu_cache_write_policy).u16(5, primary);
+    o.u16(0, 14).u8(2, 1).u8(3, l->lu_cache_algorithm);
+    o.u8(4, l->lu_cache_requested_write_policy.value_or(l->lu_cache_write_policy)).u16(5, primary);
     o.u32(7, l->lu_cache_line_blocks).u8(13, l->lu_write_policy_reason);
     return o.take();
 }
@@ -318,7 +319,8 @@ std::optional<Bytes> fw_lu_cache_stats(const FirmwareState& s, std::uint16_t ld)
         return std::nullopt;
     static constexpr std::size_t kCounterAt[12] = {8, 16, 24, 32, 40, 48, 56, 64, 76, 84, 92, 100};
     Out o(kLuCacheStatsSize);
-    o.u16(0, 108).u8(2, l->lu_cache_state_stats);
+    o.u16(0, l->lu_cache_stats_valid_length).u8(2, l->lu_cache_state_stats);
+    o.u32(4, l->lu_cache_starting_dirty_lines).u32(72, l->lu_cache_dirty_lines);
     for (std::size_t k = 0; k < std::min<std::size_t>(12, l->lu_cache_counters.size()); ++k)
         o.u64(kCounterAt[k], l->lu_cache_counters[k]);
     return o.take();

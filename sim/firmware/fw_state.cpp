@@ -669,6 +669,10 @@ QVSIM_FIELDS_OF(FwLogicalDrive) {
     v("lu_cache_line_blocks", s.lu_cache_line_blocks);
     v("lu_cache_state_stats", s.lu_cache_state_stats);
     v("lu_cache_counters", s.lu_cache_counters);
+    v("lu_cache_starting_dirty_lines", s.lu_cache_starting_dirty_lines);
+    v("lu_cache_dirty_lines", s.lu_cache_dirty_lines);
+    v("lu_cache_stats_valid_length", s.lu_cache_stats_valid_length);
+    v("lu_cache_requested_write_policy", s.lu_cache_requested_write_policy);
     v("label", s.label);
     v("page83_id", s.page83_id);
     v("unit_status", s.unit_status);

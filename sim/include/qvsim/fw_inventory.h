@@ -160,7 +160,13 @@ struct FwLogicalDrive {
     std::uint8_t lu_cache_algorithm = 1, lu_cache_write_policy = 3, lu_write_policy_reason = 0;
     std::uint32_t lu_cache_line_blocks = 128;
     std::uint8_t lu_cache_state_stats = 0x01;     // bCacheState of the statistics
-    std::vector<std::uint64_t> lu_cache_counters; // the 12 counters, in the statistics' order
+    // The 12 counters by offset: read hits 8, read misses do-load 16, loading 24, skip 32, write
+    // hits 40, write misses do-load 48, loading 56, skip 64, read and write miss totals 76 and 84,
+    // read and write locked misses 92 and 100.
+    std::vector<std::uint64_t> lu_cache_counters;
+    std::uint32_t lu_cache_starting_dirty_lines = 0, lu_cache_dirty_lines = 0; // statistics 4 and 72
+    std::uint16_t lu_cache_stats_valid_length = 108;                          // wValidDataLength
+    std::optional<std::uint8_t> lu_cache_requested_write_policy; // sense byte 4; default the actual one
     // Identify logical drive.
     std::string label;
     std::array<std::uint8_t, 16> page83_id{};
