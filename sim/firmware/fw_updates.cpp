@@ -411,9 +411,10 @@ Reply nvram_write(FirmwareState& s, const BmicCdb& b, const Command& cmd) {
     return accepted(s, b, cmd);
 }
 
-// 0x82 function 1 with the controller's OEM id: the 256-byte record the reads return from now on.
+// 0x82 with the controller's OEM id: the 256-byte record the reads return from now on. The tool
+// writes it with function 0, so 0 and 1 are both taken.
 Reply manufacturing_write(FirmwareState& s, const BmicCdb& b, const Command& cmd) {
-    if (fn_of(b) != 1 || b.lun_high != s.manufacturing.oem_id)
+    if (b.detail > 1 || b.lun_high != s.manufacturing.oem_id)
         return invalid_field();
     if (cmd.data_out.size() < 256)
         return short_parameter_list();

@@ -136,8 +136,10 @@ TEST(SimUpdates, EachWriteChangesWhatTheLaterReadReturns) {
          {2, 1, 0x01, 0x00, 0x00, 0x01, 0x00, 0x00}},
         {"LU cache modify", bmic_write(0xC0, at(lu_create, 3, {3}), 0x50001, 1), bmic_read(0xC1, 512, 0x1, 1), 3,
          {3}},
-        {"manufacturing record", bmic_write(0x82, at(Bytes(256, 0x20), 8, {'N', 'E', 'W'}), 1),
+        {"manufacturing record, function 1", bmic_write(0x82, at(Bytes(256, 0x20), 8, {'N', 'E', 'W'}), 1),
          bmic_read(0x82, 256, 1), 7, {0x20, 'N', 'E', 'W', 0x20}},
+        {"manufacturing record as the tool writes it (function 0)", bmic_write(0x82, Bytes(256, 0x31), 0),
+         bmic_read(0x82, 256, 1), 255, {0x31}},
         {"NVRAM data id 1", bmic_write(0x46, Bytes(256, 0x5A), 0x01010000), bmic_read(0x46, 256, 0x01000000), 255,
          {0x5A}},
         {"re-enable after a failed transformation", bmic_write(0x52, {}, 0, 0), bmic_read(0x12, 3265, 0, 0), 0, {0}},
@@ -161,7 +163,8 @@ TEST(SimUpdates, EachWriteChangesWhatTheLaterReadReturns) {
     EXPECT_EQ(log[0].opcode, 0x63);
     EXPECT_EQ(log[0].length, 344u);
     EXPECT_EQ(log[7].length, 0u);
-    EXPECT_EQ(log[11].lun, 0u);
+    EXPECT_EQ(log[10].opcode, 0x57);
+    EXPECT_EQ(log[10].lun, 1u);
     EXPECT_EQ(fw.fw_state().find_configured_drive(0)->failed.size(), 0u);
     EXPECT_EQ(fw.fw_state().updates.enables, 1u);
 }
@@ -186,6 +189,7 @@ TEST(SimUpdates, RefusedWritesGetCheckConditionAndChangeNothing) {
         {"power-mode write other than survival", bmic_write(0xEE, {0, 0, 0, 4}, 0), 0x24},
         {"manufacturing record of another OEM", bmic_write(0x82, Bytes(256, 0), 1, 0x0300), 0x24},
         {"short manufacturing record", bmic_write(0x82, Bytes(255, 0), 1), 0x1A},
+        {"manufacturing record, function 2", bmic_write(0x82, Bytes(256, 0), 2), 0x24},
         {"NVRAM data id 2", bmic_write(0x46, Bytes(16, 0), 0x02010000), 0x24},
         {"NVRAM write marked as read", bmic_write(0x46, Bytes(16, 0), 0x01000000), 0x24},
         {"re-enable of a missing drive", bmic_write(0xE0, {}, 0, 7), 0x24},
