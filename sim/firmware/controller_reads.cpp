@@ -2,6 +2,7 @@
 // registered on the stateful controller's dispatch table.
 #include <algorithm>
 
+#include "firmware/fw_drive_io.h"
 #include "qvsim/fw_state.h"
 
 namespace qvsim {
@@ -47,6 +48,7 @@ std::optional<std::uint16_t> addressed_device(const BmicCdb& b) {
         case 0x12:
         case 0x50:
         case 0x55:
+        case 0x5D:
             return b.lun();
         case 0xC1:
             if (b.lun() == 1)
@@ -54,6 +56,10 @@ std::optional<std::uint16_t> addressed_device(const BmicCdb& b) {
             return std::nullopt;
         case 0x65:
             return std::uint16_t(b.detail);
+        case 0x84:
+            return fw_oem_data_drive(b);
+        case 0xA0:
+            return fw_mnp_statistics_drive(b);
         default:
             return std::nullopt;
     }
@@ -166,6 +172,10 @@ std::optional<Bytes> build(FirmwareState& s, const BmicCdb& b) {
             if (b.detail > 15)
                 return std::nullopt;
             return fw_bus_parameters(s, std::uint8_t(b.detail));
+        case 0x84:
+            return fw_oem_extended_data(s, b);
+        case 0xA0:
+            return fw_mnp_statistics(s, b);
         case 0x61: {
             std::optional<std::uint16_t> total;
             if (auto t = next_bmic_total(s, 0x61))
@@ -178,14 +188,15 @@ std::optional<Bytes> build(FirmwareState& s, const BmicCdb& b) {
 }
 
 // The fault that takes this command, if any; every matching fault counts the command.
-const FwFault* firing_fault(FirmwareState& s, const std::optional<BmicCdb>& b, std::uint8_t scsi_opcode) {
+const FwFault* firing_fault(FirmwareState& s, const std::optional<BmicCdb>& b, std::uint8_t scsi_opcode,
+                            std::optional<std::uint16_t> scsi_device) {
     const FwFault* hit = nullptr;
     for (auto& f : s.faults) {
         const bool match =
             b ? (f.bmic == b->opcode && (!f.function || *f.function == std::uint8_t(b->detail)) &&
                  (!f.write || *f.write == b->write) &&
                  device_matches(f.device, *b) && (!f.lun || (b->opcode == 0x15 && *f.lun == b->lun_low)))
-              : f.scsi == scsi_opcode;
+              : f.scsi == scsi_opcode && (!f.device || f.device == scsi_device);
         if (!match)
             continue;
         const unsigned k = ++f.seen;
@@ -199,8 +210,8 @@ const FwFault* firing_fault(FirmwareState& s, const std::optional<BmicCdb>& b, s
 // short data cuts it.
 template <class Build>
 Reply with_faults(FirmwareState& s, const std::optional<BmicCdb>& b, std::uint8_t scsi_opcode,
-                  Build&& build) {
-    const FwFault* f = firing_fault(s, b, scsi_opcode);
+                  Build&& build, std::optional<std::uint16_t> scsi_device = std::nullopt) {
+    const FwFault* f = firing_fault(s, b, scsi_opcode, scsi_device);
     if (f && f->err) {
         Reply r;
         r.err = f->err;
@@ -258,8 +269,8 @@ Reply report_physical(ControllerFirmware& fw, const Command& cmd) {
 }
 
 bool register_all() {
-    for (std::uint8_t op : {0x11, 0x64, 0xC1, 0x66, 0x72, 0x59, 0x70, 0xEE, 0x82, 0xD4, 0x80, 0x83,
-                            0x1E, 0xE8, 0x61, 0x78, 0xE5, 0x5D, 0x15, 0x50, 0x55, 0x10, 0x12, 0x65})
+    for (std::uint8_t op : {0x11, 0x64, 0xC1, 0x66, 0x72, 0x59, 0x70, 0xEE, 0x82, 0xD4, 0x80, 0x83, 0x1E,
+                            0xE8, 0x61, 0x78, 0xE5, 0x5D, 0x15, 0x50, 0x55, 0x10, 0x12, 0x65, 0x84, 0xA0})
         register_bmic(BmicDirection::kRead, op, bmic_read);
     register_scsi(0xC2, report_logical);
     register_scsi(0xC4, report_logical); // the SIS transport's opcode for the logical report
@@ -271,8 +282,9 @@ const bool registered = register_all();
 
 } // namespace
 
-Reply fw_with_faults(FirmwareState& s, const BmicCdb& b, const std::function<Reply()>& answer) {
-    return with_faults(s, b, 0, answer);
+Reply fw_with_faults(FirmwareState& s, const std::optional<BmicCdb>& b, std::uint8_t scsi_opcode,
+                     std::optional<std::uint16_t> scsi_device, const std::function<Reply()>& build) {
+    return with_faults(s, b, scsi_opcode, build, scsi_device);
 }
 
 FirmwareState& firmware_state(ControllerFirmware& fw) {

@@ -480,7 +480,8 @@ std::vector<FwLogicalLun> logical_entries(const FirmwareState& s) {
 std::vector<FwPhysicalLun> physical_entries(const FirmwareState& s) {
     std::vector<FwPhysicalLun> out = s.physical_luns;
     for (const auto& d : s.drives) {
-        if (std::any_of(out.begin(), out.end(), [&](const FwPhysicalLun& e) { return e.number == d.number; }))
+        if (!d.reported ||
+            std::any_of(out.begin(), out.end(), [&](const FwPhysicalLun& e) { return e.number == d.number; }))
             continue;
         FwPhysicalLun e;
         e.number = d.number;

@@ -273,8 +273,11 @@ std::optional<Bytes> fw_logical_drive_status(const FirmwareState& s, std::uint16
     o.u8(0, l->unit_status).u16(5, l->missing_drives).u32(421, cap32(l->blocks_left));
     o.u8(535, l->media_exchanged).u8(537, l->expand_failure).u8(538, l->unit_flags);
     put_devices(o, 811, 16, l->replacements);
-    const std::uint16_t rebuilding = l->rebuild_percent.empty() ? 0 : l->rebuild_percent.front().device;
-    o.u8(987, std::uint8_t(rebuilding)).u64(988, l->blocks_left).u16(1002, rebuilding);
+    const std::uint16_t rebuilding = l->rebuilding_drive.value_or(
+        l->rebuild_percent.empty() ? std::uint16_t(0xFFFF) : l->rebuild_percent.front().device);
+    // The one-byte field cannot name drive 255 or above: it reads "none" then.
+    o.u8(987, rebuilding < 0xFF ? std::uint8_t(rebuilding) : std::uint8_t(0xFF));
+    o.u64(988, l->blocks_left).u16(1002, rebuilding);
     o.u16(1004, failure_at).u16(1006, replacement_at).u16(1008, spare_at).u16(1016, rebuild_at);
     o.u16(1018, s.identify.max_physical_devices).u32(1020, reported);
     o.u8(1026, l->encryption_flags).u8(1027, l->redundant_cabling_flags).u32(1044, l->status_fixed_length);
@@ -304,7 +307,8 @@ std::optional<Bytes> fw_lu_cache_sense(const FirmwareState& s, std::uint16_t ld)
         return std::nullopt;
     Out o(kLuCacheSenseSize);
     const std::uint16_t primary = (l->property & 0x04) ? l->lu_cache_other : l->number;
-    o.u16(0, 14).u8(2, 1).u8(3, l->lu_cache_algorithm).u8(4, l->lu_cache_write_policy).u16(5, primary);
+    o.u16(0, 14).u8(2, 1).u8(3, l->lu_cache_algorithm);
+    o.u8(4, l->lu_cache_requested_write_policy.value_or(l->lu_cache_write_policy)).u16(5, primary);
     o.u32(7, l->lu_cache_line_blocks).u8(13, l->lu_write_policy_reason);
     return o.take();
 }
@@ -315,7 +319,8 @@ std::optional<Bytes> fw_lu_cache_stats(const FirmwareState& s, std::uint16_t ld)
         return std::nullopt;
     static constexpr std::size_t kCounterAt[12] = {8, 16, 24, 32, 40, 48, 56, 64, 76, 84, 92, 100};
     Out o(kLuCacheStatsSize);
-    o.u16(0, 108).u8(2, l->lu_cache_state_stats);
+    o.u16(0, l->lu_cache_stats_valid_length).u8(2, l->lu_cache_state_stats);
+    o.u32(4, l->lu_cache_starting_dirty_lines).u32(72, l->lu_cache_dirty_lines);
     for (std::size_t k = 0; k < std::min<std::size_t>(12, l->lu_cache_counters.size()); ++k)
         o.u64(kCounterAt[k], l->lu_cache_counters[k]);
     return o.take();
@@ -338,7 +343,7 @@ std::optional<Bytes> fw_bus_parameters(const FirmwareState& s, std::uint8_t box)
     o.u8(36, e->inquiry_valid ? 1 : 0).u8(105, e->physical_box).u16(128, e->connection_flags);
     put_devices(o, 216, 16, e->installed);
     o.u8(266, e->bay_count).u8(267, e->expander_count).text(268, 40, e->chassis_serial);
-    o.u8(324, std::uint8_t(std::min<std::size_t>(e->seps.size(), 16)));
+    o.u8(324, e->sep_count.value_or(std::uint8_t(std::min<std::size_t>(e->seps.size(), 16))));
     for (std::size_t k = 0; k < std::min<std::size_t>(e->seps.size(), 16); ++k)
         o.u8(325 + k, e->seps[k].type).u16(341 + 2 * k, e->seps[k].device);
     for (std::size_t k = 0; k < std::min<std::size_t>(e->expanders.size(), 16); ++k)
@@ -350,7 +355,9 @@ std::optional<Bytes> fw_bus_parameters(const FirmwareState& s, std::uint8_t box)
         o.text(426 + 2 * k, 2, e->paths[k].port, ' ').u8(442 + k, e->paths[k].box);
         o.text(1210 + 8 * k, 8, e->paths[k].connector_name);
     }
-    o.u8(1274, e->active_path_map).u8(1275, e->connector_map).u16(1278, e->ubm_pci_vendor);
+    o.u8(1274, e->active_path_map).u8(1275, e->connector_map);
+    o.u8(1276, e->ubm_version_major).u8(1277, e->ubm_version_minor).u16(1278, e->ubm_pci_vendor);
+    o.u32(1280, e->ubm_manager_device_code).u8(1348, e->ubm_programming_capabilities);
     o.text(1284, 32, e->ubm_part_number).text(1316, 32, e->ubm_product);
     if (installed_at)
         put_devices(o, installed_at, map_bytes(s), e->installed);

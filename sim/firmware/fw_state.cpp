@@ -516,6 +516,52 @@ QVSIM_FIELDS_OF(FwDriveLun) {
     v("unique_id", s.unique_id);
 }
 
+QVSIM_FIELDS_OF(FwMnpStatistics) {
+    v("reference_minutes", s.reference_minutes);
+    v("sectors_read", s.sectors_read);
+    v("hard_read_errors", s.hard_read_errors);
+    v("retry_recovered_read_errors", s.retry_recovered_read_errors);
+    v("ecc_recovered_read_errors", s.ecc_recovered_read_errors);
+    v("sectors_written", s.sectors_written);
+    v("hard_write_errors", s.hard_write_errors);
+    v("retry_recovered_write_errors", s.retry_recovered_write_errors);
+    v("seek_count", s.seek_count);
+    v("seek_errors", s.seek_errors);
+    v("drq_timeouts", s.drq_timeouts);
+    v("other_time_outs", s.other_time_outs);
+    v("spin_retries", s.spin_retries);
+    v("failed_read_recovers", s.failed_read_recovers);
+    v("failed_write_recovers", s.failed_write_recovers);
+    v("format_errors", s.format_errors);
+    v("not_ready_errors", s.not_ready_errors);
+    v("bus_faults", s.bus_faults);
+    v("hot_plug_count", s.hot_plug_count);
+    v("media_failures", s.media_failures);
+    v("hardware_errors", s.hardware_errors);
+    v("aborted_commands", s.aborted_commands);
+    v("bad_target_count", s.bad_target_count);
+    v("predictive_failures", s.predictive_failures);
+}
+
+QVSIM_FIELDS_OF(FwDriveScsi::RawPage) {
+    v("page", s.page);
+    v("bytes", s.bytes);
+}
+
+QVSIM_FIELDS_OF(FwDriveScsi) {
+    v("ready", s.ready);
+    v("peripheral", s.peripheral);
+    v("vendor", s.vendor);
+    v("product", s.product);
+    v("revision", s.revision);
+    v("vpd_serial", s.vpd_serial);
+    v("vpd_pages", s.vpd_pages);
+    v("vpd_raw", s.vpd_raw);
+    v("power_condition", s.power_condition);
+    v("ata_identify", s.ata_identify);
+    v("ata_abort", s.ata_abort);
+}
+
 QVSIM_FIELDS_OF(FwDrive) {
     v("number", s.number);
     v("device_type", s.device_type);
@@ -577,6 +623,10 @@ QVSIM_FIELDS_OF(FwDrive) {
     v("active_path_map", s.active_path_map);
     v("connector_map", s.connector_map);
     v("long_box_connector_name", s.long_box_connector_name);
+    v("reported", s.reported);
+    v("oem_data", s.oem_data);
+    v("mnp", s.mnp);
+    v("scsi", s.scsi);
 }
 
 QVSIM_FIELDS_OF(FwLogicalDrive::Rebuild) {
@@ -620,6 +670,10 @@ QVSIM_FIELDS_OF(FwLogicalDrive) {
     v("lu_cache_line_blocks", s.lu_cache_line_blocks);
     v("lu_cache_state_stats", s.lu_cache_state_stats);
     v("lu_cache_counters", s.lu_cache_counters);
+    v("lu_cache_starting_dirty_lines", s.lu_cache_starting_dirty_lines);
+    v("lu_cache_dirty_lines", s.lu_cache_dirty_lines);
+    v("lu_cache_stats_valid_length", s.lu_cache_stats_valid_length);
+    v("lu_cache_requested_write_policy", s.lu_cache_requested_write_policy);
     v("label", s.label);
     v("page83_id", s.page83_id);
     v("unit_status", s.unit_status);
@@ -628,6 +682,7 @@ QVSIM_FIELDS_OF(FwLogicalDrive) {
     v("replacements", s.replacements);
     v("active_spares", s.active_spares);
     v("rebuild_percent", s.rebuild_percent);
+    v("rebuilding_drive", s.rebuilding_drive);
     v("blocks_left", s.blocks_left);
     v("media_exchanged", s.media_exchanged);
     v("expand_failure", s.expand_failure);
@@ -671,11 +726,27 @@ QVSIM_FIELDS_OF(FwEnclosure) {
     v("active_path_map", s.active_path_map);
     v("connector_map", s.connector_map);
     v("paths", s.paths);
+    v("sep_count", s.sep_count);
+    v("ubm_version_major", s.ubm_version_major);
+    v("ubm_version_minor", s.ubm_version_minor);
+    v("ubm_programming_capabilities", s.ubm_programming_capabilities);
+    v("ubm_manager_device_code", s.ubm_manager_device_code);
     v("ubm_pci_vendor", s.ubm_pci_vendor);
     v("ubm_part_number", s.ubm_part_number);
     v("ubm_product", s.ubm_product);
     v("fixed_length", s.fixed_length);
     v("installed_map_offset", s.installed_map_offset);
+}
+
+QVSIM_FIELDS_OF(FwPhyErrors) {
+    v("phy", s.phy);
+    v("invalid_dword", s.invalid_dword);
+    v("running_disparity", s.running_disparity);
+    v("loss_of_sync", s.loss_of_sync);
+    v("phy_reset_problem", s.phy_reset_problem);
+    v("return_code", s.return_code);
+    v("errno", s.err);
+    v("sense", s.sense);
 }
 
 QVSIM_FIELDS_OF(FwInventoryShape) {
@@ -1039,6 +1110,7 @@ FirmwareState FirmwareState::from_json(const json& j, const std::string& where) 
                                                 "drives",
                                                 "logical_drives",
                                                 "enclosures",
+                                                "phy_errors",
                                                 "updates"};
     if (!j.is_object())
         fail(where, "expected an object");
@@ -1091,6 +1163,7 @@ FirmwareState FirmwareState::from_json(const json& j, const std::string& where) 
     take("patches", s.patches);
     take("device_patches", s.device_patches);
     take("faults", s.faults);
+    take("phy_errors", s.phy_errors);
     // A generated inventory first; listed entries then replace or add devices of the same number.
     if (j.contains("generate")) {
         FwInventoryShape shape;
@@ -1168,6 +1241,7 @@ json FirmwareState::to_json() const {
     j["drives"] = Writer::write(drives);
     j["logical_drives"] = Writer::write(logical_drives);
     j["enclosures"] = Writer::write(enclosures);
+    j["phy_errors"] = Writer::write(phy_errors);
     j["updates"] = Writer::write(updates);
     return j;
 }

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "firmware/fw_drive_io.h"
 #include "firmware/reply_out.h"
 #include "qvsim/bytes.h"
 #include "qvsim/fw_state.h"
@@ -487,7 +488,7 @@ Reply answer_write(FirmwareState& s, const BmicCdb& b, const Command& cmd) {
 
 Reply bmic_write(ControllerFirmware& fw, const Command& cmd, const BmicCdb& b) {
     FirmwareState& s = firmware_state(fw);
-    return fw_with_faults(s, b, [&] { return answer_write(s, b, cmd); });
+    return fw_with_faults(s, b, 0, std::nullopt, [&] { return answer_write(s, b, cmd); });
 }
 
 Reply clip(Bytes b, std::size_t allocation) {
@@ -500,7 +501,7 @@ Reply clip(Bytes b, std::size_t allocation) {
 
 Reply bmic_read(ControllerFirmware& fw, const Command&, const BmicCdb& b) {
     FirmwareState& s = firmware_state(fw);
-    return fw_with_faults(s, b, [&]() -> Reply {
+    return fw_with_faults(s, b, 0, std::nullopt, [&]() -> Reply {
         if (b.opcode == 0xBF)
             return clip(fw_backup_power_source(s), b.length);
         Bytes* store = nvram_store(s, b);

@@ -10,6 +10,7 @@ struct Registered {
     std::map<std::pair<BmicDirection, std::uint8_t>, BmicHandler> bmic;
     std::map<std::uint8_t, ScsiHandler> scsi;
     std::map<std::uint8_t, SmpHandler> smp;
+    std::map<std::uint8_t, CsmiFrameHandler> csmi;
 };
 
 Registered& registered() {
@@ -90,6 +91,13 @@ bool register_smp(std::uint8_t function, SmpHandler h) {
     return true;
 }
 
+bool register_csmi_frame(std::uint8_t control_code, CsmiFrameHandler h) {
+    auto& r = registered();
+    std::lock_guard lk(r.mu);
+    r.csmi[control_code] = std::move(h);
+    return true;
+}
+
 ControllerFirmware& ControllerFirmware::on_bmic(BmicDirection dir, std::uint8_t opcode, BmicHandler h) {
     std::lock_guard lk(mu_);
     bmic_[{dir, opcode}] = std::move(h);
@@ -158,6 +166,9 @@ Reply ControllerFirmware::tunnel(const Command& carrier, const BmicCdb& bmic, in
         return out;
     }
     if (code == kCsmiSmpControlCode) {
+        // A CISS-type controller carries no SMP frames.
+        if (const Controller* c = controller(); c && c->protocol == Protocol::kCiss)
+            return invalid_cdb_field();
         auto req = parse_smp_frame(frame, &why);
         if (!req)
             return invalid_parameter_list();
@@ -176,6 +187,16 @@ Reply ControllerFirmware::tunnel(const Command& carrier, const BmicCdb& bmic, in
         }
         out.data_in = write_smp_reply(frame, sr);
         return out;
+    }
+    {
+        auto& g = registered();
+        std::unique_lock lk(g.mu);
+        auto it = g.csmi.find(std::uint8_t(code));
+        if (it != g.csmi.end()) {
+            CsmiFrameHandler h = it->second;
+            lk.unlock();
+            return h(*this, carrier, frame);
+        }
     }
     return invalid_cdb_field();
 }

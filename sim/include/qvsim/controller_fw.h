@@ -45,6 +45,11 @@ class ControllerFirmware;
 using BmicHandler = std::function<Reply(ControllerFirmware& fw, const Command& cmd, const BmicCdb& bmic)>;
 using ScsiHandler = std::function<Reply(ControllerFirmware& fw, const Command& cmd)>;
 using SmpHandler = std::function<SmpReply(ControllerFirmware& fw, const SmpRequest& req)>;
+// A CSMI frame of another control code than SSP (24) or SMP (23) tunnelled in BMIC write 0x68
+// (say 22, get link errors): gets the carrier and its frame, answers with the frame written back
+// as data in (or a CHECK CONDITION, or an errno).
+using CsmiFrameHandler =
+    std::function<Reply(ControllerFirmware& fw, const Command& carrier, std::span<const std::uint8_t> frame)>;
 
 // Process-wide handlers that every ControllerFirmware starts from. A later registration of the
 // same key replaces the earlier one. Call from a static initializer in a sim/fw_*.cpp file:
@@ -52,6 +57,7 @@ using SmpHandler = std::function<SmpReply(ControllerFirmware& fw, const SmpReque
 bool register_bmic(BmicDirection dir, std::uint8_t opcode, BmicHandler h);
 bool register_scsi(std::uint8_t opcode, ScsiHandler h);
 bool register_smp(std::uint8_t function, SmpHandler h);
+bool register_csmi_frame(std::uint8_t control_code, CsmiFrameHandler h);
 
 // Answers by opcode: BMIC (CDB 26/27) by direction and byte 6, every other CDB by byte 0, and
 // CSMI frames tunnelled in BMIC write 0x68 by unwrapping them (SSP: the inner CDB is dispatched

@@ -40,6 +40,37 @@ struct FwDriveLun {
     std::array<std::uint8_t, 16> unique_id{};
 };
 
+// Drive statistics of BMIC 0xA0 (SENSE_MNP_STATISTICS, 512 bytes), field by field.
+struct FwMnpStatistics {
+    std::uint32_t reference_minutes = 0; // dwReferenceTime
+    std::uint64_t sectors_read = 0, ecc_recovered_read_errors = 0, sectors_written = 0, seek_count = 0,
+                  seek_errors = 0;
+    std::uint32_t hard_read_errors = 0, retry_recovered_read_errors = 0, hard_write_errors = 0,
+                  retry_recovered_write_errors = 0, not_ready_errors = 0, bus_faults = 0, hot_plug_count = 0,
+                  predictive_failures = 0;
+    std::uint16_t drq_timeouts = 0, other_time_outs = 0, spin_retries = 0, failed_read_recovers = 0,
+                  failed_write_recovers = 0, format_errors = 0, media_failures = 0, hardware_errors = 0,
+                  aborted_commands = 0, bad_target_count = 0;
+};
+
+// How a drive answers the SCSI commands routed to its LUN address (and ATA PASS-THROUGH (16)
+// when it is a SATA drive).
+struct FwDriveScsi {
+    bool ready = true;                      // false: TEST UNIT READY gets NOT READY (02/04/02)
+    std::optional<std::uint8_t> peripheral; // INQUIRY byte 0; default 0x00 drives, 0x0D SEPs
+    std::optional<std::string> vendor, product, revision; // default the drive's vendor, model, firmware
+    std::optional<std::string> vpd_serial;               // page 0x80; default the drive's serial
+    std::vector<std::uint8_t> vpd_pages{0x00, 0x80, 0x83}; // pages answered (0x00 lists them)
+    struct RawPage {
+        std::uint8_t page = 0;
+        std::vector<std::uint8_t> bytes;
+    };
+    std::vector<RawPage> vpd_raw; // a page's whole reply, as given (listed or not)
+    std::uint8_t power_condition = 0; // last START STOP UNIT: 1 started, 2 stopped (0 none yet)
+    std::vector<std::uint8_t> ata_identify; // IDENTIFY DEVICE data (512); default from the identity
+    bool ata_abort = false;                  // every ATA command ends with ABORT
+};
+
 // A physical device by number (0-383): a drive or a non-disk device.
 struct FwDrive {
     std::uint16_t number = 0;
@@ -95,6 +126,11 @@ struct FwDrive {
     std::uint8_t path_present_map = 0x01, path_failure_map = 0, active_path = 0, active_path_map = 0x01,
                  connector_map = 0;
     std::string long_box_connector_name;
+    // Listed in REPORT PHYSICAL LUNS (false: the host finds no address for it).
+    bool reported = true;
+    std::vector<std::uint8_t> oem_data; // BMIC 0x84 reply (64 bytes, zero padded)
+    FwMnpStatistics mnp;                // BMIC 0xA0
+    FwDriveScsi scsi;
 };
 
 // A logical drive by number (0-63). Members and spares are device numbers.
@@ -124,7 +160,13 @@ struct FwLogicalDrive {
     std::uint8_t lu_cache_algorithm = 1, lu_cache_write_policy = 3, lu_write_policy_reason = 0;
     std::uint32_t lu_cache_line_blocks = 128;
     std::uint8_t lu_cache_state_stats = 0x01;     // bCacheState of the statistics
-    std::vector<std::uint64_t> lu_cache_counters; // the 12 counters, in the statistics' order
+    // The 12 counters by offset: read hits 8, read misses do-load 16, loading 24, skip 32, write
+    // hits 40, write misses do-load 48, loading 56, skip 64, read and write miss totals 76 and 84,
+    // read and write locked misses 92 and 100.
+    std::vector<std::uint64_t> lu_cache_counters;
+    std::uint32_t lu_cache_starting_dirty_lines = 0, lu_cache_dirty_lines = 0; // statistics 4 and 72
+    std::uint16_t lu_cache_stats_valid_length = 108;                          // wValidDataLength
+    std::optional<std::uint8_t> lu_cache_requested_write_policy; // sense byte 4; default the actual one
     // Identify logical drive.
     std::string label;
     std::array<std::uint8_t, 16> page83_id{};
@@ -137,6 +179,9 @@ struct FwLogicalDrive {
         std::uint8_t percent = 0;
     };
     std::vector<Rebuild> rebuild_percent;
+    // bBigDriveRebuilding / wExtendedDriveRebuilding: default the first rebuild_percent device,
+    // none (0xFF / 0xFFFF) without one; 0xFFFF names none explicitly.
+    std::optional<std::uint16_t> rebuilding_drive;
     std::uint64_t blocks_left = 0;
     std::uint8_t media_exchanged = 0, expand_failure = 0, unit_flags = 0;
     std::uint8_t encryption_flags = 0, additional_encryption_flags = 0, managed_sed_flags = 0,
@@ -167,10 +212,23 @@ struct FwEnclosure {
     std::uint8_t path_present_map = 0x01, path_failure_map = 0, active_path = 0, active_path_map = 0x01,
                  connector_map = 0x01;
     std::vector<FwPath> paths;
+    std::optional<std::uint8_t> sep_count; // bSEPCount; default seps.size()
+    std::uint8_t ubm_version_major = 0, ubm_version_minor = 0, ubm_programming_capabilities = 0;
     std::uint16_t ubm_pci_vendor = 0;
+    std::uint32_t ubm_manager_device_code = 0;
     std::string ubm_part_number, ubm_product;
     std::uint32_t fixed_length = 1352;
     std::optional<std::uint16_t> installed_map_offset; // default 1352
+};
+
+// Error counters of one controller PHY, answered by the CSMI get-link-errors frame (control code
+// 22) tunnelled in BMIC write 0x68. PHYs not listed answer zero counters.
+struct FwPhyErrors {
+    std::uint8_t phy = 0;
+    std::uint32_t invalid_dword = 0, running_disparity = 0, loss_of_sync = 0, phy_reset_problem = 0;
+    std::uint32_t return_code = 0;      // non-zero: the frame's ReturnCode, counters left as sent
+    int err = 0;                        // non-zero: the carrying request fails with this errno
+    std::vector<std::uint8_t> sense;    // not empty: the carrier ends with CHECK CONDITION
 };
 
 // Shape of a generated inventory (benchmarks, large tests): `drives` SAS drives spread over

@@ -380,6 +380,7 @@ struct FirmwareState {
     std::vector<FwEnclosure> enclosures;
     // Writes taken, backup power source, passwords, NVRAM and flash (qvsim/fw_updates.h).
     FwUpdates updates;
+    std::vector<FwPhyErrors> phy_errors; // controller PHYs' link-error counters
     // Identify-physical-drive reads of LUN 0 so far, per drive (the second and later are the live
     // reads). Not part of the JSON form.
     std::map<std::uint16_t, unsigned> identify_reads;
@@ -507,9 +508,5 @@ private:
 
 // The state a firmware answers from: a FwController's own, else one kept for that firmware.
 FirmwareState& firmware_state(ControllerFirmware& fw);
-
-// Runs a BMIC command's answer under the state's faults (FirmwareState::faults): an errno or
-// CHECK CONDITION replaces it (and `answer` does not run), short data cuts it.
-Reply fw_with_faults(FirmwareState& s, const BmicCdb& b, const std::function<Reply()>& answer);
 
 } // namespace qvsim
