@@ -194,6 +194,7 @@ const FwFault* firing_fault(FirmwareState& s, const std::optional<BmicCdb>& b, s
     for (auto& f : s.faults) {
         const bool match =
             b ? (f.bmic == b->opcode && (!f.function || *f.function == std::uint8_t(b->detail)) &&
+                 (!f.write || *f.write == b->write) &&
                  device_matches(f.device, *b) && (!f.lun || (b->opcode == 0x15 && *f.lun == b->lun_low)))
               : f.scsi == scsi_opcode && (!f.device || f.device == scsi_device);
         if (!match)
