@@ -10,6 +10,7 @@
 #include "ppavl_synchronization.h"
 #include "ppavl_types.h"
 #include "ptelm.h"
+#include "ptelm_flash.h"
 #include "telm_bmic.h"
 #include "telm_private_utils.h"
 
@@ -910,6 +911,26 @@ PN_EXTERN_C_END
 extern const char kControllerEncryptionExpressModeQuestion[256];
 
 PN_EXTERN_C_BEGIN
+
+// Firmware flash and online activation: the collect-buffer steps and the activation state.
+VK_BOOL _VK_FlashControllerFirmwareFreeCollectBuffer(PCDA cda);
+VK_BOOL _VK_FlashControllerFirmwareCollectBuffer(PCDA cda, VK_WORD current_chunk, VK_WORD total_chunks,
+                                                 const VK_BYTE* chunk, VK_WORD chunk_size);
+VK_BOOL _VK_FlashControllerFirmwareActivate(PCDA cda, VK_BOOL free_collect_buffer);
+VK_BOOL __VK_SendControllerFirmwareImageToCollectBuffer(PCDA cda, const VK_BYTE* image, VK_DWORD image_size,
+                                                        FlashProgressCallback callback);
+VK_BOOL _VK_ValidateFirmwareImage(PCDA cda);
+VK_BOOL _VK_IsControllerOnlineFirmwareActivationRunning(PCDA cda, VK_BOOL force);
+VK_BOOL _VK_HasControllerOnlineFirmwareActivationStarted(PCDA cda, VK_BOOL force);
+VK_QWORD __VK_DecodeOnlineFirmwareActivationValidate(const ONLINE_FIRMWARE_ACTIVATION_RESPONSE* response);
+VK_QWORD __VK_DecodeOnlineFirmwareActivationValidateForOFAKSR(const ONLINE_FIRMWARE_ACTIVATION_RESPONSE* response);
+VK_BOOL _VK_OnlineFirmwareActivationValidate(PCDA cda, ONLINE_FIRMWARE_ACTIVATION_RESPONSE* response);
+VK_BOOL __VK_OnlineFirmwareActivationInitiate(PCDA cda, ONLINE_FIRMWARE_ACTIVATION_RESPONSE* buffer,
+                                              VK_WORD delay_minutes);
+VK_BOOL __VK_OnlineFirmwareActivationAbort(PCDA cda, ONLINE_FIRMWARE_ACTIVATION_RESPONSE* buffer);
+VK_BOOL __VK_SendControllerI2CNVRAMPassthroughRead(PCDA cda, VK_BYTE data_id, VK_BYTE* buffer, VK_DWORD length);
+VK_BOOL __VK_SendControllerI2CNVRAMPassthroughWrite(PCDA cda, VK_BYTE data_id, const VK_BYTE* buffer,
+                                                    VK_DWORD length);
 
 // Walks a feature-page reply (`reply_size` bytes received, starting header included) into `pages`,
 // which it zeroes first.
