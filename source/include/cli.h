@@ -100,6 +100,14 @@ VK_BYTE Cli_VerifyCacheSize(void);
 VK_BYTE Cli_VerifyPCIeConfig(void);
 VK_BYTE Cli_VerifyCpld(void);
 VK_BYTE Cli_PcieIntegrityTest(void);
+// Firmware, manufacturing-data and SEEPROM maintenance (bmic_maintenance.cpp).
+VK_BYTE Cli_FlashRomImage(void);
+VK_BYTE Cli_FlashMFGData(void);
+VK_BYTE Cli_FlashSepromNvram(void);
+VK_BYTE Cli_PreserveCurrentManufacturingData(void);
+VK_BYTE Cli_SetSerialNumber(void);
+VK_BYTE Cli_SetSeepromWWID(void);
+VK_BYTE Cli_ReadManufacturingData(void);
 
 void ShowHelp(const char* cmd_name);
 void ShowExtendedHelp(const char* heading, const char* keyword);

@@ -400,8 +400,8 @@ TEST(QuorvelArguments, ControllerNumbersAndIterationCounts) {
          no_file_log,
          Init(2)},
         {"list with a controller number", 2, {"listcontrollers", "1"}, "<syntax>", 2, "", Init(2)},
-        // Not built yet: answered before discovery.
-        {"flash with a bad controller", 2, {"--flash=/tmp/version.bin", "3"}, kNotSupported, 3, "", {}},
+        {"flash with a bad controller", 2, {"--flash=/tmp/version.bin", "3"}, bad_number, 2, bad_number_log,
+         Init(2)},
     };
     for (const auto& c : cases) {
         WorkDir dir;
