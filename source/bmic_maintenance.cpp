@@ -28,7 +28,6 @@ constexpr VK_UINT16 kNvramAnnouncedSize = 0x4000;
 constexpr VK_BYTE kInvalidSerialNumber = 1;
 constexpr size_t kSerialNumberLength = 15;
 constexpr size_t kWWIDDigits = 16;
-constexpr VK_BYTE kHexValueError = 0xFF;
 constexpr size_t kCdbSize = 16;
 
 // A whole file read into a tracked block, freed when it goes.
@@ -255,7 +254,7 @@ VK_BYTE SetSeepromWWID(PCDA cda, const char* wwid) {
     for (size_t i = 0; i < sizeof(operand.WWID); ++i) {
         const VK_BYTE high = HexVal(wwid[2 * i]);
         const VK_BYTE low = HexVal(wwid[2 * i + 1]);
-        if (high == kHexValueError || low == kHexValueError) {
+        if (high == HEX_VAL_ERR || low == HEX_VAL_ERR) {
             return QV_CMD_INVALID_WWID;
         }
         operand.WWID[i] = static_cast<VK_BYTE>(high << 4 | low);
