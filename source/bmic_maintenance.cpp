@@ -230,46 +230,53 @@ VK_BYTE PreserveCurrentManufacturingData(PCDA cda, const char* file_name) {
     return result;
 }
 
-VK_BYTE SetSerialNumber(PCDA cda, const char* serial_number) {
+VK_BYTE ParseSerialNumberOperand(const char* serial_number, VK_CONTROLLER_MANUFACTURING_DATA* operand) {
     const size_t length = serial_number != nullptr ? std::strlen(serial_number) : 0;
     if (serial_number == nullptr || length > kSerialNumberLength ||
         !ValidateAsciiString(serial_number, length, kTrue)) {
         return kInvalidSerialNumber;
     }
-    VK_CONTROLLER_MANUFACTURING_DATA operand;
-    std::memset(&operand, 0, sizeof(operand));
-    std::memcpy(operand.serial_number, serial_number, length);
-    return ModifyManufacturingData(cda, &operand, "SerialNumber");
+    std::memset(operand, 0, sizeof(*operand));
+    std::memcpy(operand->serial_number, serial_number, length);
+    return QV_CMD_SUCCESS;
 }
 
-VK_BYTE SetSeepromWWID(PCDA cda, const char* wwid) {
+VK_BYTE ParseWWIDOperand(const char* wwid, VK_CONTROLLER_MANUFACTURING_DATA* operand) {
     if (wwid == nullptr || wwid[0] == '\0') {
         return QV_CMD_WWID_NOT_PROVIDED;
     }
     if (std::strlen(wwid) != kWWIDDigits) {
         return QV_CMD_INVALID_WWID;
     }
-    VK_CONTROLLER_MANUFACTURING_DATA operand;
-    std::memset(&operand, 0, sizeof(operand));
-    for (size_t i = 0; i < sizeof(operand.WWID); ++i) {
+    std::memset(operand, 0, sizeof(*operand));
+    for (size_t i = 0; i < sizeof(operand->WWID); ++i) {
         const VK_BYTE high = HexVal(wwid[2 * i]);
         const VK_BYTE low = HexVal(wwid[2 * i + 1]);
         if (high == HEX_VAL_ERR || low == HEX_VAL_ERR) {
             return QV_CMD_INVALID_WWID;
         }
-        operand.WWID[i] = static_cast<VK_BYTE>(high << 4 | low);
+        operand->WWID[i] = static_cast<VK_BYTE>(high << 4 | low);
     }
-    return ModifyManufacturingData(cda, &operand, "SeepromWWID");
+    return QV_CMD_SUCCESS;
 }
 
-VK_BYTE ModifyManufacturingData(PCDA cda, const void* operand_record, const char* field) {
-    if (operand_record == nullptr || field == nullptr) {
+VK_BYTE SetSerialNumber(PCDA cda, const char* serial_number) {
+    VK_CONTROLLER_MANUFACTURING_DATA operand;
+    const VK_BYTE parsed = ParseSerialNumberOperand(serial_number, &operand);
+    return parsed != QV_CMD_SUCCESS ? parsed : ModifyManufacturingData(cda, &operand, "SerialNumber");
+}
+
+VK_BYTE SetSeepromWWID(PCDA cda, const char* wwid) {
+    VK_CONTROLLER_MANUFACTURING_DATA operand;
+    const VK_BYTE parsed = ParseWWIDOperand(wwid, &operand);
+    return parsed != QV_CMD_SUCCESS ? parsed : ModifyManufacturingData(cda, &operand, "SeepromWWID");
+}
+
+VK_BYTE EditManufacturingRecord(VK_BYTE* record_bytes, size_t record_size,
+                                const VK_CONTROLLER_MANUFACTURING_DATA* operand, const char* field) {
+    if (record_bytes == nullptr || record_size < sizeof(DIAG_MANUFACTURING_DATA) || operand == nullptr ||
+        field == nullptr) {
         return QV_CMD_INVALID_PARAMETER;
-    }
-    const auto* operand = static_cast<const VK_CONTROLLER_MANUFACTURING_DATA*>(operand_record);
-    VK_BYTE record_bytes[MANUFACTURING_RECORD_SIZE];
-    if (!ReadManufacturingRecord(cda, record_bytes)) {
-        return QV_CMD_FAILURE;
     }
     DIAG_MANUFACTURING_DATA record;
     std::memcpy(&record, record_bytes, sizeof(record));
@@ -298,7 +305,23 @@ VK_BYTE ModifyManufacturingData(PCDA cda, const void* operand_record, const char
         return QV_CMD_INVALID_MANUFACTURING_DATA;
     }
     std::memcpy(record_bytes, &record, sizeof(record));
-    if (!WriteManufacturingRecord(cda, record_bytes)) {
+    return QV_CMD_SUCCESS;
+}
+
+VK_BYTE ModifyManufacturingData(PCDA cda, const void* operand_record, const char* field) {
+    if (operand_record == nullptr) {
+        return QV_CMD_INVALID_PARAMETER;
+    }
+    VK_BYTE record[MANUFACTURING_RECORD_SIZE];
+    if (!ReadManufacturingRecord(cda, record)) {
+        return QV_CMD_FAILURE;
+    }
+    const VK_BYTE edited = EditManufacturingRecord(
+        record, sizeof(record), static_cast<const VK_CONTROLLER_MANUFACTURING_DATA*>(operand_record), field);
+    if (edited != QV_CMD_SUCCESS) {
+        return edited;
+    }
+    if (!WriteManufacturingRecord(cda, record)) {
         std::printf("Modifying Manufacturing Data failed\n");
         return QV_CMD_FAILURE;
     }

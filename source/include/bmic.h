@@ -9,6 +9,7 @@
 #include "ppavl_commands.h"
 #include "ppavl_types.h"
 #include "ptelm_cda.h"
+#include "ptelm_properties.h"
 
 // Test ids (payload byte 0, result byte 0).
 #define TESTID_MEMORY_TEST 0x01
@@ -201,6 +202,13 @@ VK_BYTE PreserveCurrentManufacturingData(PCDA cda, const char* file_name);
 VK_BYTE SetSerialNumber(PCDA cda, const char* serial_number);
 VK_BYTE SetSeepromWWID(PCDA cda, const char* wwid);
 VK_BYTE ModifyManufacturingData(PCDA cda, const void* operand, const char* field);
+// The steps of the serial-number and WWID edits that touch no controller: the operand text into a
+// zeroed operand record (1 or a maintenance code when it is refused), and the edit of a record read
+// from the controller (prints the current and new values).
+VK_BYTE ParseSerialNumberOperand(const char* serial_number, VK_CONTROLLER_MANUFACTURING_DATA* operand);
+VK_BYTE ParseWWIDOperand(const char* wwid, VK_CONTROLLER_MANUFACTURING_DATA* operand);
+VK_BYTE EditManufacturingRecord(VK_BYTE* record, size_t record_size, const VK_CONTROLLER_MANUFACTURING_DATA* operand,
+                                const char* field);
 VK_BYTE ReadManufacturingData(PCDA cda, const char* file_name);
 void DecodeCommandReturnStatus(VK_BYTE result);
 

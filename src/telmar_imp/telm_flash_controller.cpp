@@ -262,16 +262,22 @@ VK_BOOL VK_GetControllerOnlineFirmwareActivationStatus(PCDA cda, PVK_CONTROLLER_
     if (!VK_RequestOnlineFirmwareActivationStatus(cda)) {
         return kFalse;
     }
-    const ONLINE_FIRMWARE_ACTIVATION_STATUS& cached = _VK_CDA(cda)->online_firmware_activation_status_buffer;
-    ofa_status->status = MapOFAStatus(cached.u8CurrentStatus);
+    __VK_DecodeOnlineFirmwareActivationStatus(&_VK_CDA(cda)->online_firmware_activation_status_buffer, ofa_status);
+    return kTrue;
+}
+
+void __VK_DecodeOnlineFirmwareActivationStatus(const ONLINE_FIRMWARE_ACTIVATION_STATUS* reply,
+                                               PVK_CONTROLLER_OFA_STATUS ofa_status) {
+    std::memset(ofa_status, 0, sizeof(*ofa_status));
+    ofa_status->progress_percent = kControllerOnlineFirmwareActivationProgressPercentInvalid;
+    ofa_status->status = MapOFAStatus(reply->u8CurrentStatus);
     // A pending activation has not started, so it has no progress yet.
     if (OFARunning(ofa_status->status) &&
         ofa_status->status != kControllerOnlineFirmwareActivationStatusPendingInitiate) {
-        ofa_status->progress_percent = cached.u8PercentComplete;
+        ofa_status->progress_percent = reply->u8PercentComplete;
     }
-    ofa_status->delay_requested_minutes = cached.u16DelayTimeSet;
-    ofa_status->delay_remaining_minutes = cached.u16DelayTimeRemaining;
-    return kTrue;
+    ofa_status->delay_requested_minutes = reply->u16DelayTimeSet;
+    ofa_status->delay_remaining_minutes = reply->u16DelayTimeRemaining;
 }
 
 void VK_UpdateControllerOnlineFirmwareActivationStatus(PCDA cda) {

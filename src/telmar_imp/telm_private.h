@@ -922,6 +922,9 @@ VK_BOOL __VK_SendControllerFirmwareImageToCollectBuffer(PCDA cda, const VK_BYTE*
 VK_BOOL _VK_ValidateFirmwareImage(PCDA cda);
 VK_BOOL _VK_IsControllerOnlineFirmwareActivationRunning(PCDA cda, VK_BOOL force);
 VK_BOOL _VK_HasControllerOnlineFirmwareActivationStarted(PCDA cda, VK_BOOL force);
+// Fills `ofa_status` from a status reply (function 3).
+void __VK_DecodeOnlineFirmwareActivationStatus(const ONLINE_FIRMWARE_ACTIVATION_STATUS* reply,
+                                               PVK_CONTROLLER_OFA_STATUS ofa_status);
 VK_QWORD __VK_DecodeOnlineFirmwareActivationValidate(const ONLINE_FIRMWARE_ACTIVATION_RESPONSE* response);
 VK_QWORD __VK_DecodeOnlineFirmwareActivationValidateForOFAKSR(const ONLINE_FIRMWARE_ACTIVATION_RESPONSE* response);
 VK_BOOL _VK_OnlineFirmwareActivationValidate(PCDA cda, ONLINE_FIRMWARE_ACTIVATION_RESPONSE* response);
