@@ -470,6 +470,304 @@ VK_API VK_WORD VK_EnumerateControllerStorageEnclosures(PCDA cda, VK_WORD se_numb
 
 PN_EXTERN_C_END
 
+/* ---- Physical devices: counts, enumeration, identity, sizes, PHYs, paths and locations ------- */
+
+#define kInvalidDeviceNumber 0xFFFF
+#define kInvalidSEPNumber 0xFFFF
+#define kInvalidExpanderNumber 0xFFFF
+
+/* Logical-drive counts word of VK_GetControllerLogicalDriveCounts. */
+#define kDataLogicalDriveCountMask 0x00000FFF
+#define kCacheLogicalDriveCountMask 0x00FFF000
+#define kCacheLogicalDriveCountBitShift 12
+#define NUM_DATA_LOGICAL_DRIVES(w) ((VK_WORD)((w)&kDataLogicalDriveCountMask))
+#define NUM_CACHE_LOGICAL_DRIVES(w) ((VK_WORD)(((w)&kCacheLogicalDriveCountMask) >> kCacheLogicalDriveCountBitShift))
+#define NUM_LOGICAL_DRIVES(w) ((VK_WORD)(NUM_DATA_LOGICAL_DRIVES(w) + NUM_CACHE_LOGICAL_DRIVES(w)))
+
+/* Drive-type mask of VK_GetControllerPhysicalDriveCount. */
+#define kPhysicalDriveTypeUnassigned 0x01
+#define kPhysicalDriveTypeData 0x02
+#define kPhysicalDriveTypeCache 0x04
+#define kPhysicalDriveTypeSpare 0x08
+#define kPhysicalDriveTypeHBA 0x10
+#define kPhysicalDriveTypeAny 0xFF
+
+/* VK_PhysicalDeviceType. */
+#define kPhysicalDeviceTypeDrive 0x00
+#define kPhysicalDeviceTypeExpander 0x01
+#define kPhysicalDeviceTypeSEP 0x02
+#define kPhysicalDeviceTypeController 0x03
+#define kPhysicalDeviceTypeSMP 0x04
+#define kPhysicalDeviceTypePhyNotConnected 0x05
+#define kPhysicalDeviceTypeUnknown 0xFF
+
+/* Basic-info word of VK_GetPhysicalDriveBasicInfo. */
+#define kPhysicalDriveTypeSAS 0x0001
+#define kPhysicalDriveTypeSATA 0x0002
+#define kPhysicalDriveTypeNVMe 0x0004
+#define kPhysicalDriveTypeUnknown 0x0008
+#define kPhysicalDriveTypeSSD 0x0010
+#define kPhysicalDriveTypeHDD 0x0020
+#define kPhysicalDriveTypeTape 0x0040
+#define kPhysicalDriveIsPresent 0x0080
+#define kPhysicalDriveRecordingSMRHA 0x0100
+#define kPhysicalDriveRecordingSMRHM 0x0200
+#define kPhysicalDriveRecordingSMRDM 0x0400
+#define kPhysicalDriveOnBootConnector 0x0800
+#define kPhysicalDriveIsInstalled 0x1000
+#define kPhysicalDriveIsMultiActuator 0x2000
+#define kPhysicalDriveInterfaceMask 0x0F
+#define kPhysicalDriveMediaMask 0x70
+#define kPhysicalDriveRecordingMask 0x0700
+#define kPhysicalDriveTypeMask (kPhysicalDriveInterfaceMask | kPhysicalDriveMediaMask)
+#define PHYSICAL_DRIVE_TYPE(info) ((info)&kPhysicalDriveTypeMask)
+#define IS_SAS_PHYSICAL_DRIVE(info) (((info)&kPhysicalDriveTypeSAS) != 0)
+#define IS_SATA_PHYSICAL_DRIVE(info) (((info)&kPhysicalDriveTypeSATA) != 0)
+#define IS_NVME_PHYSICAL_DRIVE(info) (((info)&kPhysicalDriveTypeNVMe) != 0)
+#define IS_UNKNOWN_PHYSICAL_DRIVE(info) (((info)&kPhysicalDriveTypeUnknown) != 0)
+#define IS_SSD_PHYSICAL_DRIVE(info) (((info)&kPhysicalDriveTypeSSD) != 0)
+#define IS_HDD_PHYSICAL_DRIVE(info) (((info)&kPhysicalDriveTypeHDD) != 0)
+#define IS_SMR_PHYSICAL_DRIVE(info) (((info)&kPhysicalDriveRecordingMask) != 0)
+#define IS_PHYSICAL_DRIVE_PRESENT(info) (((info)&kPhysicalDriveIsPresent) != 0)
+#define IS_PHYSICAL_DRIVE_INSTALLED(info) (((info)&kPhysicalDriveIsInstalled) != 0)
+#define IS_PHYSICAL_DRIVE_ON_BOOT_CONNECTOR(info) (((info)&kPhysicalDriveOnBootConnector) != 0)
+#define IS_MULTI_ACTUATOR_PHYSICAL_DRIVE(info) (((info)&kPhysicalDriveIsMultiActuator) != 0)
+
+/* Selectors of VK_GetPhysicalDriveSize. */
+#define kPhysicalDriveSizeTotalBlocks 1
+#define kPhysicalDriveSizeTotalBytes 2
+#define kPhysicalDriveSizeUsableBlocks 3
+#define kPhysicalDriveSizeUsableBytes 4
+#define kPhysicalDriveBlockSizeBytes 5
+#define kPhysicalDriveNativeBlockSizeBytes 6
+#define kPhysicalDriveReservedSizeBlocks 7
+#define kPhysicalDriveReservedSizeBytes 8
+
+/* Boot precedence of VK_GetPhysicalDriveBootPriority. */
+#define kBootableVolumePrecedenceNone 0
+#define kBootableVolumePrecedencePrimary 1
+#define kBootableVolumePrecedenceSecondary 2
+#define kBootableVolumePrecedenceAll 3
+
+/* Smallest buffers of the text getters (text and its NUL). */
+#define kMinGetPhysicalDriveModelBufferLength 49
+#define kMinGetPhysicalDriveSerialNumberBufferLength 41
+#define kMinGetPhysicalDriveFirmwareVersionBufferLength 9
+#define kMinGetPhysicalDriveMinFirmwareVersionBufferLength 9
+#define kMinGetPhysicalDriveVendorIDBufferLength 9
+#define kMinGetPhysicalDriveProductIDBufferLength 41
+#define kMinGetPhysicalDriveUniqueVolumeIDBufferLength 33
+#define kMinGetPhysicalDriveWWIDBufferLength 20
+#define kMinGetPhysicalDriveWWIDStringLength 41
+
+/* VK_GetPhysicalDriveTemperatureInfo. */
+#define PD_CURRENT_TEMPERATURE(w) ((VK_BYTE)((w)&0x00FF))
+#define PD_MAXIMUM_TEMPERATURE(w) ((VK_BYTE)(((w)&0xFF00) >> 8))
+
+/* Results of VK_GetPhysicalDriveLunInfo. */
+#define kGetPhysicalDriveLunInfoSuccess 0
+#define kGetPhysicalDriveLunInfoInvalidArgument 1
+#define kGetPhysicalDriveLunInfoFailed 2
+#define kGetPhysicalDriveLunInfoOutOfMemory 3
+
+/* One LUN of a drive; slot n of the list is LUN n. */
+typedef struct _PHYSICAL_DRIVE_LUN_INFO {
+    VK_BYTE lun_number;
+    VK_BYTE wwid[20];
+    char wwid_str[41];
+    char unique_volume_id[33];
+    VK_QWORD total_size_in_bytes;
+    VK_QWORD total_size_in_blocks;
+} PHYSICAL_DRIVE_LUN_INFO, *PPHYSICAL_DRIVE_LUN_INFO;
+
+/* Header of the one block VK_GetPhysicalDriveLunInfo allocates; the slots follow it. */
+typedef struct _PHYSICAL_DRIVE_LUN_INFO_LIST {
+    VK_BYTE count;
+    PHYSICAL_DRIVE_LUN_INFO* lun_info;
+} PHYSICAL_DRIVE_LUN_INFO_LIST, *PPHYSICAL_DRIVE_LUN_INFO_LIST;
+
+/* PHY numbers. */
+#define kAnyPhyNumber 0xFFFE
+#define kInvalidPhyNumber 0xFFFF
+#define kPhyRateUnknown 0x00
+
+/* Link-rate word of VK_GetPhysicalDevicePhyLinkRate. */
+#define kPhyNegotiatedPhysicalLinkRateMask 0x000000FF
+#define kPhyNegotiatedLogicalLinkRateMask 0x0000FF00
+#define kPhyMaxLinkRateMask 0x00FF0000
+#define kPhyInfoFormatMask 0xF0000000
+#define kPhyNegotiatedPhysicalLinkRateOffset 0
+#define kPhyNegotiatedLogicalLinkRateOffset 8
+#define kPhyMaxLinkRateOffset 16
+#define kPhyInfoFormatOffset 28
+#define kPhyInfoFormatSAS 1
+#define kPhyInfoFormatNVMe 2
+#define PHY_NEGOTIATED_PHYSICAL_LINK_RATE(w) ((VK_BYTE)(((w)&kPhyNegotiatedPhysicalLinkRateMask) >> kPhyNegotiatedPhysicalLinkRateOffset))
+#define PHY_NEGOTIATED_LOGICAL_LINK_RATE(w) ((VK_BYTE)(((w)&kPhyNegotiatedLogicalLinkRateMask) >> kPhyNegotiatedLogicalLinkRateOffset))
+#define PHY_MAX_LINK_RATE(w) ((VK_BYTE)(((w)&kPhyMaxLinkRateMask) >> kPhyMaxLinkRateOffset))
+#define PHY_INFO_FORMAT(w) ((VK_BYTE)(((w)&kPhyInfoFormatMask) >> kPhyInfoFormatOffset))
+
+/* Controller-PHY word of VK_GetPhysicalDeviceControllerPhyNumbers. */
+#define FIRST_CONTROLLER_PHY_NUMBER(w) ((VK_WORD)((w)&0xFFFF))
+#define LAST_CONTROLLER_PHY_NUMBER(w) ((VK_WORD)(((w) >> 16) & 0xFFFF))
+
+/* Path maps of VK_GetPhysicalDevicePhyMap. */
+#define kActivePathMap 1
+#define kPathPresentMap 2
+#define kPathFailureMap 3
+
+/* Path-info word of VK_GetPhysicalDevicePathInfo. */
+#define IS_PATH_ACTIVE(w, i) ((((w) >> (i)) & 1) != 0)
+#define IS_PATH_FAILED(w, i) ((((w) >> (8 + (i))) & 1) != 0)
+
+/* Location and path-name selectors. */
+#define kPhysicalDriveLocationComplete 1
+#define kPhysicalDriveLocationPort 2
+#define kPhysicalDriveLocationBox 3
+#define kPhysicalDriveLocationBay 4
+#define kPhysicalDevicePathNameComplete 1
+#define kPhysicalDevicePathNamePort 2
+#define kPhysicalDevicePathNameBox 3
+#define kPhysicalDevicePathNameBay 4
+#define kSEPLocationComplete 1
+#define kSEPLocationPort 2
+#define kSEPLocationBox 3
+#define kExpanderLocationComplete 1
+#define kExpanderLocationPort 2
+#define kExpanderLocationBox 3
+#define kMinGetPhysicalDeviceLocationCompleteBufferLength 25
+#define kMinGetPhysicalDeviceLocationPortBufferLength 9
+#define kMinGetPhysicalDeviceLocationBoxBufferLength 8
+#define kMinGetPhysicalDeviceLocationBayBufferLength 8
+
+/* VK_GetPhysicalDeviceConnectorLocation. */
+#define kPhysicalDeviceConnectorLocationUnknown 0
+#define kPhysicalDeviceConnectorLocationExternal 1
+#define kPhysicalDeviceConnectorLocationInternal 2
+
+/* Aggregate speed word of VK_GetConnectorAggregateSpeedGbps: significand / 10^exponent Gbps. */
+#define kGetConnectorAggregateSpeedGbpsSignificandMask 0xFFFF0000
+#define kGetConnectorAggregateSpeedGbpsExponentMask 0x0000FFFF
+#define CONNECTOR_LINK_RATE_SIGNIFICAND(w) ((VK_WORD)(((w)&kGetConnectorAggregateSpeedGbpsSignificandMask) >> 16))
+#define CONNECTOR_LINK_RATE_EXPONENT(w) ((VK_WORD)((w)&kGetConnectorAggregateSpeedGbpsExponentMask))
+#define kConnectorAggregateSpeedNegotiatedLogical 0
+#define kConnectorAggregateSpeedNegotiatedPhysical 1
+#define kConnectorAggregateSpeedMax 2
+
+PN_EXTERN_C_BEGIN
+
+/* Counts: 0 when the array model or IDENTIFY is unavailable. */
+VK_API VK_WORD VK_GetControllerTotalArrayCount(PCDA cda);
+VK_API VK_WORD VK_GetControllerDataArrayCount(PCDA cda);
+VK_API VK_WORD VK_GetControllerCacheArrayCount(PCDA cda);
+VK_API VK_WORD VK_GetControllerOfflineArrayCount(PCDA cda);
+VK_API VK_WORD VK_GetControllerArrayCount(PCDA cda, VK_BYTE array_type);
+VK_API VK_DWORD VK_GetControllerLogicalDriveCounts(PCDA cda);
+VK_API VK_WORD VK_GetControllerPhysicalDriveCount(PCDA cda, VK_BYTE drive_type);
+VK_API VK_WORD VK_GetControllerUnassignedPhysicalDriveCount(PCDA cda);
+VK_API VK_WORD VK_GetControllerDataPhysicalDriveCount(PCDA cda);
+VK_API VK_WORD VK_GetControllerCachePhysicalDriveCount(PCDA cda);
+VK_API VK_WORD VK_GetControllerSparePhysicalDriveCount(PCDA cda);
+VK_API VK_WORD VK_GetControllerHBAPhysicalDriveCount(PCDA cda);
+VK_API VK_WORD VK_GetControllerTotalPhysicalDriveCount(PCDA cda);
+VK_API VK_WORD VK_GetControllerPhysicalDeviceCount(PCDA cda);
+/* Enumerators: the previous number (0xFFFF to start) in, the next one or 0xFFFF out. */
+VK_API VK_WORD VK_EnumerateControllerPhysicalDevices(PCDA cda, VK_WORD device_number);
+VK_API VK_WORD VK_EnumerateControllerAllPhysicalDevices(PCDA cda, VK_WORD device_number);
+VK_API VK_BYTE VK_PhysicalDeviceType(PCDA cda, VK_WORD device_number);
+VK_API VK_BOOL VK_IsControllerLUCacheEnabled(PCDA cda);
+VK_API VK_BOOL _VK_ControllerHasSelfEncryptingDrives(PCDA cda);
+
+VK_API VK_WORD VK_EnumerateControllerPhysicalDrives(PCDA cda, VK_WORD pd_number);
+VK_API VK_WORD VK_GetPhysicalDriveArray(PCDA cda, VK_WORD pd_number);
+VK_API VK_WORD VK_GetPhysicalDeviceStorageEnclosureNumber(PCDA cda, VK_WORD pd_number);
+VK_API VK_DWORD VK_GetPhysicalDriveBasicInfo(PCDA cda, VK_WORD pd_number);
+VK_API VK_BYTE VK_GetPhysicalDriveUsageInfo(PCDA cda, VK_WORD pd_number);
+VK_API VK_QWORD VK_GetPhysicalDriveSize(PCDA cda, VK_WORD pd_number, VK_BYTE size_type);
+/* Text getters: the buffer is zeroed; it stays empty unless it is larger than the field. */
+VK_API char* VK_GetPhysicalDriveModel(PCDA cda, VK_WORD pd_number, char* buffer, size_t buffer_size);
+VK_API char* VK_GetPhysicalDriveSerialNumber(PCDA cda, VK_WORD pd_number, char* buffer, size_t buffer_size);
+VK_API char* VK_GetPhysicalDriveFirmwareVersion(PCDA cda, VK_WORD pd_number, char* buffer, size_t buffer_size);
+VK_API char* VK_GetPhysicalDriveMinFirmwareVersion(PCDA cda, VK_WORD pd_number, char* buffer, size_t buffer_size);
+VK_API char* VK_GetPhysicalDriveVendorID(PCDA cda, VK_WORD pd_number, char* buffer, size_t buffer_size);
+VK_API char* VK_GetPhysicalDriveProductID(PCDA cda, VK_WORD pd_number, char* buffer, size_t buffer_size);
+VK_API char* VK_GetPhysicalDriveBootVolumeID(PCDA cda, VK_WORD pd_number, char* buffer, size_t buffer_size);
+VK_API char* VK_GetPhysicalDriveUniqueVolumeID(PCDA cda, VK_WORD pd_number, char* buffer, size_t buffer_size);
+VK_API char* VK_GetPhysicalDriveWWID(PCDA cda, VK_WORD pd_number, void* wwid_buffer, size_t buffer_size,
+                                     VK_BOOL convert_to_string);
+VK_API VK_BYTE VK_GetPhysicalDriveCurrentTemperature(PCDA cda, VK_WORD pd_number);
+VK_API VK_BYTE VK_GetPhysicalDriveMaximumTemperature(PCDA cda, VK_WORD pd_number);
+VK_API VK_BYTE VK_GetPhysicalDriveTemperatureThreshold(PCDA cda, VK_WORD pd_number);
+/* Read live: maximum << 8 | current, 0 on failure. */
+VK_API VK_WORD VK_GetPhysicalDriveTemperatureInfo(PCDA cda, VK_WORD pd_number);
+VK_API VK_DWORD VK_GetPhysicalDriveRotationalSpeed(PCDA cda, VK_WORD pd_number);
+/* The list is one block that the caller frees with VK_free. */
+VK_API VK_BYTE VK_GetPhysicalDriveLunInfo(PCDA cda, VK_WORD pd_number, PHYSICAL_DRIVE_LUN_INFO_LIST** pd_lun_info_list);
+VK_API VK_DWORD VK_GetPhysicalDrivePCIValue(PCDA cda, VK_WORD pd_number, VK_BYTE pci_value);
+
+VK_API VK_WORD VK_GetPhysicalDevicePHYCount(PCDA cda, VK_WORD dev_number);
+VK_API VK_DWORD VK_GetPhysicalDeviceControllerPhyNumbers(PCDA cda, VK_WORD dev_number);
+VK_API VK_DWORD VK_GetPhysicalDevicePhyLinkRate(PCDA cda, VK_WORD dev_number, VK_WORD phy_number);
+VK_API VK_WORD VK_GetPhysicalDevicePhyConnectorIndex(PCDA cda, VK_WORD dev_number, VK_WORD phy_number);
+VK_API VK_BYTE VK_GetPhysicalDevicePhyMap(PCDA cda, VK_WORD dev_number, VK_BYTE map_type);
+VK_API VK_BYTE _VK_GetPhysicalDevicePhyConnectedDeviceType(PCDA cda, VK_WORD dev_number, VK_WORD phy_number);
+VK_API char* VK_GetPhysicalDriveLocation(PCDA cda, VK_WORD dev_number, VK_BYTE type, char* location_buffer,
+                                         size_t buffer_size);
+VK_API VK_BYTE VK_GetPhysicalDevicePathCount(PCDA cda, VK_WORD dev_number);
+VK_API char* VK_GetPhysicalDevicePathName(PCDA cda, VK_WORD dev_number, VK_BYTE path_index, VK_BYTE type,
+                                          char* path_name_buffer, size_t buffer_size);
+VK_API VK_WORD VK_GetPhysicalDevicePathInfo(PCDA cda, VK_WORD dev_number);
+VK_API VK_BOOL VK_PhysicalDeviceIsMultiPath(PCDA cda, VK_WORD dev_number);
+VK_API VK_WORD VK_EnumeratePhysicalDriveConnectors(PCDA cda, VK_WORD pd_number, VK_WORD connector_index);
+VK_API VK_BYTE VK_GetPhysicalDeviceConnectorLocation(PCDA cda, VK_WORD dev_number);
+
+VK_API VK_DWORD VK_GetConnectorAggregateSpeedGbps(PCDA cda, VK_WORD connector_index, VK_BYTE speed_type);
+VK_API VK_WORD __VK_EnumerateConnectorDirectAttachDevices(PCDA cda, VK_WORD connector_index, VK_WORD device_number);
+
+PN_EXTERN_C_END
+
+/* The FOREACH_ loops: each starts from 0xFFFF and runs its body for every number the enumerator
+ * gives, until it answers 0xFFFF. */
+#define FOREACH_PHYSICAL_DRIVE(cda, pd_number)                                                                 \
+    for ((pd_number) = kInvalidPDNumber;                                                                       \
+         ((pd_number) = VK_EnumerateControllerPhysicalDrives((cda), (pd_number))) != kInvalidPDNumber;)
+#define FOREACH_BOOTABLE_PHYSICAL_DRIVE(cda, pd_number)                                                        \
+    for ((pd_number) = kInvalidPDNumber;                                                                       \
+         ((pd_number) = VK_EnumerateControllerBootablePhysicalDrives((cda), (pd_number))) != kInvalidPDNumber;)
+#define FOREACH_PHYSICAL_DEVICE(cda, device_number)                                                            \
+    for ((device_number) = kInvalidDeviceNumber;                                                               \
+         ((device_number) = VK_EnumerateControllerPhysicalDevices((cda), (device_number))) !=                  \
+         kInvalidDeviceNumber;)
+#define FOREACH_ALL_PHYSICAL_DEVICE(cda, device_number)                                                        \
+    for ((device_number) = kInvalidDeviceNumber;                                                               \
+         ((device_number) = VK_EnumerateControllerAllPhysicalDevices((cda), (device_number))) !=               \
+         kInvalidDeviceNumber;)
+#define FOREACH_SEP(cda, sep_number)                                                                           \
+    for ((sep_number) = kInvalidSEPNumber;                                                                     \
+         ((sep_number) = VK_EnumerateControllerSEPs((cda), (sep_number))) != kInvalidSEPNumber;)
+#define FOREACH_EXPANDER(cda, expander_number)                                                                 \
+    for ((expander_number) = kInvalidExpanderNumber;                                                           \
+         ((expander_number) = VK_EnumerateControllerExpanders((cda), (expander_number))) !=                    \
+         kInvalidExpanderNumber;)
+#define FOREACH_LOGICAL_DRIVE(cda, ld_number)                                                                  \
+    for ((ld_number) = kInvalidLDNumber;                                                                       \
+         ((ld_number) = VK_EnumerateControllerLogicalDrives((cda), (ld_number))) != kInvalidLDNumber;)
+#define FOREACH_BOOTABLE_LOGICAL_DRIVE(cda, ld_number)                                                         \
+    for ((ld_number) = kInvalidLDNumber;                                                                       \
+         ((ld_number) = VK_EnumerateControllerBootableLogicalDrives((cda), (ld_number))) != kInvalidLDNumber;)
+#define FOREACH_SE_PHYSICAL_DRIVE(cda, se_number, pd_number)                                                   \
+    for ((pd_number) = kInvalidPDNumber;                                                                       \
+         ((pd_number) = VK_EnumerateStorageEnclosurePhysicalDrives((cda), (se_number), (pd_number))) !=        \
+         kInvalidPDNumber;)
+#define FOREACH_SE_SEP(cda, se_number, sep_number)                                                             \
+    for ((sep_number) = kInvalidSEPNumber;                                                                     \
+         ((sep_number) = VK_EnumerateStorageEnclosureSEPs((cda), (se_number), (sep_number))) !=                \
+         kInvalidSEPNumber;)
+#define FOREACH_SE_EXPANDER(cda, se_number, expander_number)                                                   \
+    for ((expander_number) = kInvalidExpanderNumber;                                                           \
+         ((expander_number) = VK_EnumerateStorageEnclosureExpanders((cda), (se_number), (expander_number))) != \
+         kInvalidExpanderNumber;)
+
 #define FOREACH_ARRAY(cda, array_number)                                                                       \
     for ((array_number) = kInvalidArrayNumber;                                                                 \
          ((array_number) = VK_EnumerateAllArrays((cda), (array_number))) != kInvalidArrayNumber;)

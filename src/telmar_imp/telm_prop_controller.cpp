@@ -20,6 +20,8 @@
 #include <optional>
 #include "ppavl_platform.h"
 #include "telm_prop_replies.h"
+#include "ptelm_encryption.h"
+#include "telm_records.h"
 
 namespace telmar::decode {
 
@@ -1297,4 +1299,213 @@ VK_BYTE VK_GetControllerBackupPowerSourceType(PCDA cda) {
 
 VK_DWORD VK_GetControllerBackupPowerSourceCounts(PCDA cda) {
     return FromCacheStatus<VK_DWORD>(cda, 0, DecodeBackupPowerSourceCounts);
+}
+
+// ---- Device counts and enumeration ------------------------------------------------------------------
+
+namespace {
+
+// Device numbers the controller can have, with IDENTIFY CONTROLLER loaded. The caller holds the lock.
+size_t DeviceNumberLimit(PCDA cda) {
+    return std::min<size_t>(_VK_CDA(cda)->identify_controller_buffer.wMaximumPhysicalDevicesSupported,
+                            kMaxPhysicalDrivesSupported);
+}
+
+// The extended non-disk map of IDENTIFY, read through the bounded map reader; nothing when absent.
+std::optional<pavlin::ByteView> NonDiskMap(PCDA cda) {
+    const IDENTIFY_CONTROLLER& id = _VK_CDA(cda)->identify_controller_buffer;
+    return telmar::MapAt(pavlin::ByteView(&id, sizeof(id)), id.wOffsetToExtendedNonDiskMap,
+                         telmar::MapByteCount(id.wMaximumPhysicalDevicesSupported));
+}
+
+bool InMap(const std::optional<pavlin::ByteView>& map, size_t n) {
+    return map && telmar::MapBit(map->data(), map->size(), n);
+}
+
+// Usage codes counted under each bit of the drive-type mask.
+VK_BYTE TypeBitsOfUsage(VK_BYTE usage) {
+    switch (usage) {
+    case kPhysicalDriveUsageUnassigned:
+    case kPhysicalDriveUsageTransientUnassigned: return kPhysicalDriveTypeUnassigned;
+    case kPhysicalDriveUsageData:
+    case kPhysicalDriveUsageTransientData: return kPhysicalDriveTypeData;
+    case kPhysicalDriveUsageLUCacheData: return kPhysicalDriveTypeCache;
+    case kPhysicalDriveUsageAutoReplaceStandbySpare:
+    case kPhysicalDriveUsageShareableStandbySpare:
+    case kPhysicalDriveUsageShareableActiveSpare: return kPhysicalDriveTypeSpare;
+    case kPhysicalDriveUsageHBA: return kPhysicalDriveTypeHBA;
+    default: return 0;
+    }
+}
+
+VK_WORD ArrayCounter(PCDA cda, VK_WORD _CDA::*counter) {
+    if (cda == nullptr) {
+        return 0;
+    }
+    CDALock guard(cda);
+    return VK_RequestArrayConfigurationInformation(cda) ? _VK_CDA(cda)->*counter : 0;
+}
+
+} // namespace
+
+VK_WORD VK_GetControllerDataArrayCount(PCDA cda) {
+    return ArrayCounter(cda, &_CDA::data_array_count);
+}
+VK_WORD VK_GetControllerCacheArrayCount(PCDA cda) {
+    return ArrayCounter(cda, &_CDA::cache_array_count);
+}
+VK_WORD VK_GetControllerOfflineArrayCount(PCDA cda) {
+    return ArrayCounter(cda, &_CDA::offline_array_count);
+}
+VK_WORD VK_GetControllerTotalArrayCount(PCDA cda) {
+    CDALock guard(cda);
+    return static_cast<VK_WORD>(VK_GetControllerDataArrayCount(cda) + VK_GetControllerCacheArrayCount(cda) +
+                                VK_GetControllerOfflineArrayCount(cda));
+}
+
+VK_WORD VK_GetControllerArrayCount(PCDA cda, VK_BYTE array_type) {
+    CDALock guard(cda);
+    VK_WORD count = 0;
+    VK_WORD array = kInvalidArrayNumber;
+    FOREACH_ARRAY_OF_TYPE(cda, array_type, array) {
+        ++count;
+    }
+    return count;
+}
+
+VK_DWORD VK_GetControllerLogicalDriveCounts(PCDA cda) {
+    if (cda == nullptr) {
+        return 0;
+    }
+    CDALock guard(cda);
+    if (!VK_RequestArrayConfigurationInformation(cda)) {
+        return 0;
+    }
+    const _CDA* c = _VK_CDA(cda);
+    return (VK_DWORD{c->cache_ld_count} << kCacheLogicalDriveCountBitShift & kCacheLogicalDriveCountMask) |
+           (VK_DWORD{c->data_ld_count} & kDataLogicalDriveCountMask);
+}
+
+VK_WORD VK_GetControllerPhysicalDriveCount(PCDA cda, VK_BYTE drive_type) {
+    if (cda == nullptr) {
+        return 0;
+    }
+    CDALock guard(cda);
+    VK_WORD count = 0;
+    VK_WORD pd = kInvalidPDNumber;
+    FOREACH_PHYSICAL_DRIVE(cda, pd) {
+        if (drive_type == kPhysicalDriveTypeAny ||
+            (drive_type & TypeBitsOfUsage(_VK_CDA(cda)->pd_record_list[pd].pd_config_information.config_usage_info))) {
+            ++count;
+        }
+    }
+    return count;
+}
+
+VK_WORD VK_GetControllerUnassignedPhysicalDriveCount(PCDA cda) {
+    return VK_GetControllerPhysicalDriveCount(cda, kPhysicalDriveTypeUnassigned);
+}
+VK_WORD VK_GetControllerDataPhysicalDriveCount(PCDA cda) {
+    return VK_GetControllerPhysicalDriveCount(cda, kPhysicalDriveTypeData);
+}
+VK_WORD VK_GetControllerCachePhysicalDriveCount(PCDA cda) {
+    return VK_GetControllerPhysicalDriveCount(cda, kPhysicalDriveTypeCache);
+}
+VK_WORD VK_GetControllerSparePhysicalDriveCount(PCDA cda) {
+    return VK_GetControllerPhysicalDriveCount(cda, kPhysicalDriveTypeSpare);
+}
+VK_WORD VK_GetControllerHBAPhysicalDriveCount(PCDA cda) {
+    return VK_GetControllerPhysicalDriveCount(cda, kPhysicalDriveTypeHBA);
+}
+VK_WORD VK_GetControllerTotalPhysicalDriveCount(PCDA cda) {
+    return VK_GetControllerPhysicalDriveCount(cda, kPhysicalDriveTypeAny);
+}
+
+VK_WORD VK_EnumerateControllerPhysicalDevices(PCDA cda, VK_WORD device_number) {
+    if (cda == nullptr) {
+        return kInvalidDeviceNumber;
+    }
+    CDALock guard(cda);
+    if (!VK_RequestIdentifyControllerBuffer(cda)) {
+        return kInvalidDeviceNumber;
+    }
+    const auto map = NonDiskMap(cda);
+    const size_t limit = DeviceNumberLimit(cda);
+    for (size_t n = static_cast<VK_WORD>(device_number + 1); map && n < limit; ++n) {
+        if (InMap(map, n)) {
+            return static_cast<VK_WORD>(n);
+        }
+    }
+    return kInvalidDeviceNumber;
+}
+
+VK_WORD VK_EnumerateControllerAllPhysicalDevices(PCDA cda, VK_WORD device_number) {
+    if (cda == nullptr) {
+        return kInvalidDeviceNumber;
+    }
+    CDALock guard(cda);
+    if (!VK_RequestIdentifyControllerBuffer(cda) || !VK_RequestArrayConfigurationInformation(cda)) {
+        return kInvalidDeviceNumber;
+    }
+    const auto map = NonDiskMap(cda);
+    const size_t limit = DeviceNumberLimit(cda);
+    for (size_t n = static_cast<VK_WORD>(device_number + 1); n < limit; ++n) {
+        if ((_VK_CDA(cda)->pd_record_list[n].flags & kPDRecordDrive) || InMap(map, n)) {
+            return static_cast<VK_WORD>(n);
+        }
+    }
+    return kInvalidDeviceNumber;
+}
+
+VK_WORD VK_GetControllerPhysicalDeviceCount(PCDA cda) {
+    CDALock guard(cda);
+    VK_WORD count = VK_GetControllerTotalPhysicalDriveCount(cda);
+    VK_WORD device = kInvalidDeviceNumber;
+    FOREACH_PHYSICAL_DEVICE(cda, device) {
+        ++count;
+    }
+    return count;
+}
+
+VK_BYTE VK_PhysicalDeviceType(PCDA cda, VK_WORD device_number) {
+    if (cda == nullptr || device_number >= kMaxPhysicalDrivesSupported) {
+        return kPhysicalDeviceTypeUnknown;
+    }
+    CDALock guard(cda);
+    if (!VK_RequestIdentifyPhysicalDriveBuffer(cda, device_number)) {
+        return kPhysicalDeviceTypeUnknown;
+    }
+    switch (_VK_CDA(cda)->pd_record_list[device_number].identify_physical_drive_buffer.bDeviceType) {
+    case 1:
+    case 2:
+    case 9: return kPhysicalDeviceTypeDrive;
+    case 5: return kPhysicalDeviceTypeExpander;
+    case 6: return kPhysicalDeviceTypeSEP;
+    case 7: return kPhysicalDeviceTypeController;
+    case 8: return kPhysicalDeviceTypeSMP;
+    case 0xFF: return kPhysicalDeviceTypePhyNotConnected;
+    default: return kPhysicalDeviceTypeUnknown;
+    }
+}
+
+VK_BOOL VK_IsControllerLUCacheEnabled(PCDA cda) {
+    CDALock guard(cda);
+    VK_WORD array = kInvalidArrayNumber;
+    FOREACH_ARRAY(cda, array) {
+        if (VK_GetArrayType(cda, array) == kArrayTypeLUCache) {
+            return kTrue;
+        }
+    }
+    return kFalse;
+}
+
+VK_BOOL _VK_ControllerHasSelfEncryptingDrives(PCDA cda) {
+    CDALock guard(cda);
+    VK_WORD pd = kInvalidPDNumber;
+    FOREACH_PHYSICAL_DRIVE(cda, pd) {
+        if (VK_GetPhysicalDriveEncryptionInfo(cda, pd) & kPhysicalDriveEncryptionSEDDrive) {
+            return kTrue;
+        }
+    }
+    return kFalse;
 }

@@ -1,5 +1,6 @@
 // Connector properties: the port tables of SENSE SUBSYSTEM PARAMETERS, per-connector modes and the
 // backplane discovery configuration.
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstring>
@@ -516,4 +517,84 @@ VK_WORD VK_GetControllerInternalConnectorCount(PCDA cda) {
 VK_WORD VK_GetControllerExternalConnectorCount(PCDA cda) {
     return static_cast<VK_WORD>((VK_GetControllerConnectorCounts(cda) & kControllerConnectorCountExternalMask) >>
                                 kControllerConnectorCountExternalShift);
+}
+
+// ---- Aggregate link speed ---------------------------------------------------------------------------
+
+namespace {
+
+constexpr VK_BYTE kConnectedToController = 7; // connected device type of a PHY that leads to the controller
+constexpr VK_WORD kPhyTableEntries = 256;
+
+// Tenths of Gbps of one PHY by its rate code and link format; 0 for any other code or format.
+VK_DWORD LinkRateTenthsGbps(VK_DWORD format, VK_BYTE code) {
+    static constexpr VK_DWORD kSAS[] = {15, 30, 60, 120, 225};
+    static constexpr VK_DWORD kNVMe[] = {25, 50, 80, 160, 320};
+    if (code < kPhyRate1G || code > kPhyRate24G) {
+        return 0;
+    }
+    if (format == kPhyInfoFormatSAS) {
+        return kSAS[code - kPhyRate1G];
+    }
+    return format == kPhyInfoFormatNVMe ? kNVMe[code - kPhyRate1G] : 0;
+}
+
+// PHYs of a device that the per-PHY tables describe.
+VK_WORD DevicePhys(PCDA cda, VK_WORD device) {
+    return std::min<VK_WORD>(VK_GetPhysicalDevicePHYCount(cda, device), kPhyTableEntries);
+}
+
+bool HasControllerPhy(PCDA cda, VK_WORD device) {
+    const VK_WORD phys = DevicePhys(cda, device);
+    for (VK_WORD p = 0; p < phys; ++p) {
+        if (_VK_GetPhysicalDevicePhyConnectedDeviceType(cda, device, p) == kConnectedToController) {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+VK_WORD __VK_EnumerateConnectorDirectAttachDevices(PCDA cda, VK_WORD connector_index, VK_WORD device_number) {
+    CDALock guard(cda);
+    VK_WORD device = device_number;
+    while ((device = VK_EnumerateControllerAllPhysicalDevices(cda, device)) != kInvalidDeviceNumber) {
+        if (VK_GetConnectorIndexOfPhysicalDrive(cda, device) == connector_index && HasControllerPhy(cda, device)) {
+            return device;
+        }
+    }
+    return kInvalidDeviceNumber;
+}
+
+VK_DWORD VK_GetConnectorAggregateSpeedGbps(PCDA cda, VK_WORD connector_index, VK_BYTE speed_type) {
+    if (speed_type > kConnectorAggregateSpeedMax || cda == nullptr) {
+        return 0;
+    }
+    CDALock guard(cda);
+    VK_DWORD total = 0;
+    if (speed_type == kConnectorAggregateSpeedMax) {
+        const CONTROLLER_CONNECTOR_INFO connector = ConnectorRecord(cda, connector_index);
+        total = LinkRateTenthsGbps(kPhyInfoFormatSAS, connector.connector_max_allowed_phy_rate) *
+                static_cast<VK_DWORD>(std::popcount(connector.phy_map));
+    } else {
+        VK_WORD device = kInvalidDeviceNumber;
+        while ((device = __VK_EnumerateConnectorDirectAttachDevices(cda, connector_index, device)) !=
+               kInvalidDeviceNumber) {
+            const VK_WORD phys = DevicePhys(cda, device);
+            for (VK_WORD p = 0; p < phys; ++p) {
+                if (_VK_GetPhysicalDevicePhyConnectedDeviceType(cda, device, p) != kConnectedToController) {
+                    continue;
+                }
+                const VK_DWORD word = VK_GetPhysicalDevicePhyLinkRate(cda, device, p);
+                const VK_BYTE code = speed_type == kConnectorAggregateSpeedNegotiatedLogical
+                                         ? PHY_NEGOTIATED_LOGICAL_LINK_RATE(word)
+                                         : PHY_NEGOTIATED_PHYSICAL_LINK_RATE(word);
+                total += LinkRateTenthsGbps(PHY_INFO_FORMAT(word), code);
+            }
+        }
+    }
+    // The significand has 16 bits; a larger sum is reported at its largest.
+    total = std::min<VK_DWORD>(total, 0xFFFF);
+    return total == 0 ? 0 : total << 16 | 1;
 }
