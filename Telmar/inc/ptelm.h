@@ -23,6 +23,7 @@ PN_EXTERN_C_END
 #include "ptelm_features.h"
 #include "ptelm_flash.h"
 #include "ptelm_properties.h"
+#include "ptelm_status.h"
 #include "ptelm_utils.h"
 
 #endif
