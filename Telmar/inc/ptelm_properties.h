@@ -1020,6 +1020,8 @@ VK_API VK_BYTE VK_GetControllerPendingOOBConfiguration(PCDA cda, OOBConfiguratio
 VK_API VK_BYTE __CalculateReadRatioPercent(PCDA cda, VK_DWORD read_size, VK_DWORD total_size);
 VK_API VK_BYTE _VK_GetControllerSSARatePercentFromPriority(VK_WORD surface_analysis_priority, VK_DWORD ld_count);
 
+PN_EXTERN_C_END
+
 /* ---- Logical drives and arrays: properties, RAID groups, LU caches -------------------------- */
 
 /* RAID-info word: the level code (ptelm_features.h) and the parity-group count. */
