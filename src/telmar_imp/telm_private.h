@@ -912,6 +912,10 @@ extern const char kControllerEncryptionExpressModeQuestion[256];
 
 PN_EXTERN_C_BEGIN
 
+// Hide a logical drive from the host's BIOS, or show it again; the host is asked to rescan either way.
+VK_BOOL _VK_HideLogicalDrive(PCDA cda, VK_WORD ld_number);
+VK_BOOL _VK_UnhideLogicalDrive(PCDA cda, VK_WORD ld_number);
+
 // Firmware flash and online activation: the collect-buffer steps and the activation state.
 VK_BOOL _VK_FlashControllerFirmwareFreeCollectBuffer(PCDA cda);
 VK_BOOL _VK_FlashControllerFirmwareCollectBuffer(PCDA cda, VK_WORD current_chunk, VK_WORD total_chunks,
