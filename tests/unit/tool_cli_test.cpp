@@ -214,7 +214,8 @@ TEST(ToolCommandTable, RowsFollowTheDocumentedTable) {
         "verifyfwversion", "verifysystempower", "verifysystemtemperature", "verifymfg", "verifycachesize",
         "verifypcieconfig", "verifycpld", "getcacheinfo", "getfwmiscinfo", "getpcieinfo", "cachetest", "memorytest",
         "mramtest", "sastest", "saspatterntest", "pcieintegritytest", "version", "help", "listcontrollers",
-        "ctrlledtest", "fwdiagrevision", "sobmessagecounters"};
+        "ctrlledtest", "fwdiagrevision", "sobmessagecounters", "--set-sn=", "--flash=", "--flash-mfgdata=",
+        "--flash-nvram=", "--read-mfgdata=", "--set-wwid=", "--preserve="};
     std::vector<std::string> present;
     size_t next_documented = 0;
     size_t i = 0;
