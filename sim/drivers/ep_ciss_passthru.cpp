@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "drivers/endpoint_util.h"
+#include "qvsim/fw_state.h"
 
 namespace qvsim {
 namespace {
@@ -116,7 +117,9 @@ template <class Rec> int serve(Device& dev, void* arg, RequestRecord& rec) {
     return 0;
 }
 
-int serve_regnewd(Device&, void*, RequestRecord&) {
+int serve_regnewd(Device& dev, void*, RequestRecord&) {
+    if (auto* fw = dynamic_cast<ControllerFirmware*>(&dev.firmware()))
+        ++firmware_state(*fw).updates.register_new_disks;
     return 0;
 }
 

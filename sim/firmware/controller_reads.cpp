@@ -183,6 +183,7 @@ const FwFault* firing_fault(FirmwareState& s, const std::optional<BmicCdb>& b, s
     for (auto& f : s.faults) {
         const bool match =
             b ? (f.bmic == b->opcode && (!f.function || *f.function == std::uint8_t(b->detail)) &&
+                 (!f.write || *f.write == b->write) &&
                  device_matches(f.device, *b) && (!f.lun || (b->opcode == 0x15 && *f.lun == b->lun_low)))
               : f.scsi == scsi_opcode;
         if (!match)
@@ -269,6 +270,10 @@ bool register_all() {
 const bool registered = register_all();
 
 } // namespace
+
+Reply fw_with_faults(FirmwareState& s, const BmicCdb& b, const std::function<Reply()>& answer) {
+    return with_faults(s, b, 0, answer);
+}
 
 FirmwareState& firmware_state(ControllerFirmware& fw) {
     if (auto* c = dynamic_cast<FwController*>(&fw))

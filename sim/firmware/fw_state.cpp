@@ -469,6 +469,7 @@ void fields(S& s, V& v) {
     v("data_length", s.data_length);
     v("device", s.device);
     v("lun", s.lun);
+    v("write", s.write);
 }
 
 template <class S, class V>
@@ -1037,7 +1038,8 @@ FirmwareState FirmwareState::from_json(const json& j, const std::string& where) 
                                                 "generate",
                                                 "drives",
                                                 "logical_drives",
-                                                "enclosures"};
+                                                "enclosures",
+                                                "updates"};
     if (!j.is_object())
         fail(where, "expected an object");
     for (const auto& [k, _] : j.items())
@@ -1069,6 +1071,7 @@ FirmwareState FirmwareState::from_json(const json& j, const std::string& where) 
     take("discovery", s.discovery);
     take("encryption", s.encryption);
     take("managed_sed", s.managed_sed);
+    take("updates", s.updates);
     if (j.contains("feature_pages")) {
         const json& pages = j.at("feature_pages");
         if (!pages.is_array())
@@ -1165,6 +1168,7 @@ json FirmwareState::to_json() const {
     j["drives"] = Writer::write(drives);
     j["logical_drives"] = Writer::write(logical_drives);
     j["enclosures"] = Writer::write(enclosures);
+    j["updates"] = Writer::write(updates);
     return j;
 }
 

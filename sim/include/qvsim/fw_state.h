@@ -13,6 +13,7 @@
 #include "qvsim/controller_fw.h"
 #include "qvsim/firmware.h"
 #include "qvsim/fw_inventory.h"
+#include "qvsim/fw_updates.h"
 
 namespace qvsim {
 
@@ -336,6 +337,7 @@ struct FwFault {
     // word), 0x65 the box (detail). `lun`: with 0x15, only that LUN of the drive (LUN & 0xFF).
     std::optional<std::uint16_t> device;
     std::optional<std::uint8_t> lun;
+    std::optional<bool> write; // with bmic: only writes (CDB 27) or only reads (CDB 26)
     unsigned nth = 1, count = 1;
     int err = 0;
     Bytes sense;                            // not empty: CHECK CONDITION with this sense
@@ -376,6 +378,8 @@ struct FirmwareState {
     std::vector<FwDrive> drives;
     std::vector<FwLogicalDrive> logical_drives;
     std::vector<FwEnclosure> enclosures;
+    // Writes taken, backup power source, passwords, NVRAM and flash (qvsim/fw_updates.h).
+    FwUpdates updates;
     // Identify-physical-drive reads of LUN 0 so far, per drive (the second and later are the live
     // reads). Not part of the JSON form.
     std::map<std::uint16_t, unsigned> identify_reads;
@@ -449,6 +453,7 @@ Bytes fw_erase_status(const FirmwareState& s, std::optional<std::uint32_t> total
 std::optional<Bytes> fw_mirror_pair_info(const FirmwareState& s, std::uint16_t logical_drive,
                                          std::optional<std::uint32_t> total = {});
 Bytes fw_ofa_status(const FirmwareState& s);
+Bytes fw_backup_power_source(const FirmwareState& s); // BMIC 0xBF, 512
 Bytes fw_ofa_response(const FirmwareState& s);
 Bytes fw_i2c_info(const FirmwareState& s);
 Bytes fw_oob_interface(const FirmwareState& s);
@@ -502,5 +507,9 @@ private:
 
 // The state a firmware answers from: a FwController's own, else one kept for that firmware.
 FirmwareState& firmware_state(ControllerFirmware& fw);
+
+// Runs a BMIC command's answer under the state's faults (FirmwareState::faults): an errno or
+// CHECK CONDITION replaces it (and `answer` does not run), short data cuts it.
+Reply fw_with_faults(FirmwareState& s, const BmicCdb& b, const std::function<Reply()>& answer);
 
 } // namespace qvsim
