@@ -133,6 +133,24 @@ TEST(StatusReportsE2E, ControllerStatusFromTheCachedBuffers) {
          "Controller Config Status    : Good\n",
          "",
          kStartUp},
+        // Status 6 has no text; configuration bits 0x10 and 0x20 have no word, so the last line has no
+        // end. Walking the logical drive builds the array model first.
+        {"dirty cache needs a firmware downgrade, SED locked with dirty cache",
+         {{"identify", {{"extra_flags", 0x30000000}, {"swapped_cable_flags", 0x1000}}},
+          {"cache", {{"cache_flags", 0x1}}},
+          {"drives", {{{"number", 0}}, {{"number", 1}}}},
+          {"logical_drives", {{{"number", 0}, {"members", {0, 1}}}}}},
+         {"getctrlstatusinfo", "1"},
+         "Controller Status           : UNKNOWN\n"
+         "Cache Status                : OK\n"
+         "Controller Config Status    : ",
+         "",
+         {kIdentify, kParameters, kCacheStatus,
+          {"26 00 00 00 00 00 50 02 8C 00 00 00 00 00 00 00", ""},   // logical drive 0's configuration
+          {"26 00 FF FF 00 00 61 02 59 00 00 00 00 00 00 00", ""},   // feature pages
+          {"26 00 00 00 00 00 12 0C C1 00 00 00 00 00 00 00", ""},   // logical drive 0's status
+          {"26 00 00 00 00 00 15 0C 00 00 00 00 00 00 00 00", ""},   // drive 0
+          {"26 00 01 00 00 00 15 0C 00 00 00 00 00 00 00 00", ""}}}, // drive 1
         {"cache problem, cannot write data",
          {{"cache", {{"cache_flags", 0x4}, {"disable_code", 0x12}}}},
          {"getctrlstatusinfo", "1"},
