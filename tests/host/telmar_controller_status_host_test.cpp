@@ -68,6 +68,15 @@ TEST_F(ControllerStatusHost, BackupPowerReadingResultsAndReadsOnEveryCall) {
              s.faults.push_back(f);
          },
          true, kGetControllerBackupPowerSourceInfoPowerSourceDataFailure, 2},
+        {"read refused",
+         [](FirmwareState& s) {
+             qvsim::FwFault f;
+             f.bmic = kBackupPowerRead;
+             f.count = 0;
+             f.sense = {0x70, 0, 0x05, 0, 0, 0, 0, 0x0A, 0, 0, 0, 0, 0x20, 0};
+             s.faults.push_back(f);
+         },
+         true, kGetControllerBackupPowerSourceInfoPowerSourceDataFailure, 2},
         {"read", [](FirmwareState&) {}, true, kGetControllerBackupPowerSourceInfoSuccess, 2},
     };
     for (const Case& c : cases) {
@@ -92,6 +101,25 @@ TEST_F(ControllerStatusHost, BackupPowerReadingResultsAndReadsOnEveryCall) {
         }
         StopController();
     }
+}
+
+TEST_F(ControllerStatusHost, UnreadableCacheStatusLeavesNoCacheOrPowerSource) {
+    FirmwareState st;
+    qvsim::FwFault f;
+    f.bmic = 0xC1;
+    f.count = 0;
+    f.err = 5;
+    st.faults.push_back(f);
+    ASSERT_NO_FATAL_FAILURE(StartController(st));
+    Initialize();
+    EXPECT_EQ(VK_GetControllerStatusInfo(cda()), 0x01000001u);
+    EXPECT_EQ(VK_GetControllerBackupPowerSourceStatus(cda()), kControllerBackupPowerSourceNotPresent);
+    VK_BACKUP_POWER_SOURCE_INFO info = {};
+    EXPECT_EQ(VK_GetControllerBackupPowerSourceInfo(cda(), &info),
+              kGetControllerBackupPowerSourceInfoPowerSourceNotConnected);
+    GREEN_BACKUP_INFO green = {};
+    EXPECT_EQ(VK_GetControllerGreenBackupInfo(cda(), &green), kGetControllerGreenBackupInfoFailure);
+    EXPECT_EQ(Sent(kBackupPowerRead), 0u);
 }
 
 // ---- Status word over the logical drives -----------------------------------------------------------
