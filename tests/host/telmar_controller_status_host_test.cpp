@@ -276,4 +276,34 @@ TEST_F(ControllerStatusHost, PasswordCheckAnsweredWithCheckConditionIsFalse) {
     EXPECT_EQ(LastDataOut(kEncryption), "4F 66 66 69 63 65 72 31 21 00 00 00 00 00 00 00 00 00 00 00");
 }
 
+TEST_F(ControllerStatusHost, EncryptionWordsFromTheControllerBuffers) {
+    FirmwareState st = EncryptingController();
+    st.identify.encryption_status |= 0x400; // key cache enabled
+    st.encryption.kek_supported = 0x7;
+    st.encryption.kek_attempts = 5;
+    st.encryption.kek_interval = 30;
+    st.encryption.kek_flags = 0x2;
+    st.encryption.roles = {{0, "crypto", kEncryptionUserCapabilityVerifyPassword},
+                           {0, "user", kEncryptionUserCapabilitySetTime}};
+    st.encryption.attempts_remaining = {4, 2};
+    st.encryption.lockout_seconds = {0, 90};
+    st.set_page("managed_sed", {0x07});
+    st.identify.managed_sed_mode = 0x0B; // enabled, local, adapter password
+    st.managed_sed.status = 0x41;         // waiting on the adapter password and on the master key
+    st.managed_sed.countdown_timer = 120;
+    st.managed_sed.unlock_attempts_left = 3;
+    ASSERT_NO_FATAL_FAILURE(StartController(st));
+    ASSERT_EQ(Initialize(), kInitializeSucceeded);
+    EXPECT_EQ(VK_GetControllerEncryptionKeyCacheStatus(cda()), 0xC0000000001E0005ULL);
+    EXPECT_EQ(VK_GetEncryptionUserCapabilities(cda(), 0), static_cast<VK_DWORD>(kEncryptionUserCapabilityVerifyPassword));
+    EXPECT_EQ(VK_GetEncryptionUserCapabilities(cda(), 1), static_cast<VK_DWORD>(kEncryptionUserCapabilitySetTime));
+    // The password status is read afresh on every call.
+    EXPECT_EQ(VK_GetEncryptionPasswordStatus(cda(), 1), (90ULL << 32) | 2);
+    EXPECT_EQ(VK_GetEncryptionPasswordStatus(cda(), 0), 4u);
+    EXPECT_EQ(Sent(kEncryption, 9), 2u);
+    const VK_QWORD sed = VK_GetControllerSEDEncryptionStatus(cda());
+    EXPECT_EQ(sed, 0x32ULL | (0xAULL << 5));
+    EXPECT_EQ(VK_GetSEDEncryptionAdapterPasswordStatus(cda()), (3ULL << 32) | 120);
+}
+
 } // namespace
