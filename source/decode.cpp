@@ -1,4 +1,5 @@
-// Decoders of the replies to the tool's own diagnostic reads.
+// Decoders of the replies to the tool's own diagnostic reads, and the texts of the controller status
+// word's cache disable reasons.
 #include "decode.h"
 
 #include <iterator>

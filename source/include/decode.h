@@ -1,4 +1,5 @@
-// Controller replies the tool reads with its own diagnostic CDBs, and what it makes of them.
+// Controller replies the tool reads with its own diagnostic CDBs, and what it makes of them; the
+// texts of the cache disable reasons in the controller status word.
 #ifndef DECODE_H
 #define DECODE_H
 
