@@ -212,6 +212,10 @@ const CLI_COMMAND_TABLE cliCommandT[] = {
     {"getcacheinfo", Cli_GetCacheInfo, "Show controller cache info", "quorvel getcacheinfo <ControllerNumber>"},
     {"getfwmiscinfo", Cli_GetFwMiscInfo, "Gets Fw Misc Info", "quorvel getfwmiscinfo <ControllerNumber>"},
     {"getpcieinfo", Cli_GetPcieInfo, "Gets PCIe Information", "quorvel getpcieinfo <ControllerNumber>"},
+    {"getctrlstatusinfo", Cli_GetControllerStatusInfo, "Gets controller status info",
+     "quorvel getctrlstatusinfo <ControllerNumber>"},
+    {"getbackuppowerstatus", Cli_GetBackupPowerSourceStatusInfo, "Get controller backup power source status info",
+     "quorvel getbackuppowerstatus <ControllerNumber>"},
     {"cachetest", Cli_CacheTest, "Executes cache tests. Valid iteration values 1-100",
      " quorvel cachetest <ControllerNumber> <iteration> \n\r quorvel cachetest <ControllerNumber> lfsrfill "
      "<iteration> \n\r quorvel cachetest <ControllerNumber> patternfill <iteration> \n\r quorvel cachetest "
@@ -222,6 +226,10 @@ const CLI_COMMAND_TABLE cliCommandT[] = {
      "movinginversionlong <iteration> \n\r quorvel memorytest <ControllerNumber> movinginversionturbo "
      "<iteration> \n\r quorvel memorytest <ControllerNumber> movinginversionfbt <iteration> \n\r quorvel "
      "memorytest <ControllerNumber> getcorrectedecccount <iteration>"},
+    {"dataretentiontest", Cli_DataRetentionTest,
+     "Execute data retention test sequence: 1) data fill 2)dirty shutdown(manual) 3)data verify after next reboot",
+     " quorvel dataretentiontest <ControllerNumber> datafill \n\r quorvel dataretentiontest <ControllerNumber> "
+     "dataverify"},
     {"mramtest", Cli_MramTest,
      "Executes MRAM test sequence: 1) data fill 2)power cycle 3)data verify after next reboot",
      " quorvel mramtest <ControllerNumber> datafill \n\r quorvel mramtest <ControllerNumber> dataverify"},

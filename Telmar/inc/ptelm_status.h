@@ -171,4 +171,171 @@ VK_API VK_BYTE VK_GetArrayHealth(PCDA cda, VK_WORD array_number);
 
 PN_EXTERN_C_END
 
+/* ---- Controller status word, backup power and health ------------------------------------------ */
+
+/* Controller status word of VK_GetControllerStatusInfo. */
+#define kControllerStatusMask 0x0000000F
+#define kControllerStatusOK 0x01
+#define kControllerStatusFailed 0x02
+#define kControllerStatusBadZMRMode 0x03
+#define kControllerStatusCacheProblem 0x04
+#define kControllerStatusIncompatibleCacheModule 0x05
+#define kControllerStatusDirtyCacheNeedsFirmwareDowngrade 0x06
+#define kControllerCacheStatusMask 0x000000F0
+#define kControllerCacheStatusShift 4
+#define kControllerCacheStatusOK 0x01
+#define kControllerCacheStatusNotConfigured 0x02
+#define kControllerCacheStatusTemporarilyDisabled 0x03
+#define kControllerCacheStatusPermanentlyDisabled 0x04
+#define kControllerCacheStateMask 0x0000FF00
+#define kControllerCacheStateShift 8
+#define kControllerCacheState0BoardMismatch 0x00
+#define kControllerCacheState1 0x01
+#define kControllerCacheState17CannotReadData 0x11
+#define kControllerCacheState18CannotWriteData 0x12
+#define kControllerCacheState33 0x21
+#define kControllerCacheFlagsMask 0x00FF0000
+#define kControllerCacheFlagsShift 16
+#define kControllerCacheFlagsValidDataFoundInCache 0x01
+#define kControllerCacheFlagsLowBatteryAtBoot 0x02
+#define kControllerCacheFlagsFlashMemoryDetached 0x04
+#define kControllerCacheFlagsModuleRunningAtFailsafeSpeed 0x08
+#define kControllerCacheFlagsOtherState 0x10
+#define kControllerCacheFlagsDirtySoftwareRAIDCache 0x20
+#define kControllerConfigStatusMask 0xFF000000
+#define kControllerConfigStatusShift 24
+#define kControllerConfigStatusOK 0x01
+#define kControllerConfigStatusVersionMismatch 0x02
+#define kControllerConfigStatusBadEncryptionOverride 0x04
+#define kControllerConfigStatusBadLUCacheOverride 0x08
+#define kControllerConfigStatusAbnormalVolumeState 0x10
+#define kControllerConfigStatusAbnormalVolumeStateSEDLockedWithDirtyCache 0x20
+
+#define CONTROLLER_STATUS(info) ((VK_BYTE)((info)&kControllerStatusMask))
+#define CACHE_STATUS(info) ((VK_BYTE)(((info)&kControllerCacheStatusMask) >> kControllerCacheStatusShift))
+#define CONTROLLER_CACHE_STATE(info) ((VK_BYTE)(((info)&kControllerCacheStateMask) >> kControllerCacheStateShift))
+#define CONTROLLER_CACHE_FLAGS(info) ((VK_BYTE)(((info)&kControllerCacheFlagsMask) >> kControllerCacheFlagsShift))
+#define CONTROLLER_CONFIG_STATUS(info)                                                                         \
+    ((VK_BYTE)(((info)&kControllerConfigStatusMask) >> kControllerConfigStatusShift))
+
+/* VK_GetControllerBackupPowerSourceStatus. */
+#define kControllerBackupPowerSourceFailed 0
+#define kControllerBackupPowerSourceNotPresent 1
+#define kControllerBackupPowerSourcePresentAndCharging 2
+#define kControllerBackupPowerSourcePresentAndCharged 3
+
+/* Detailed backup power reading (BMIC 0xBF). */
+typedef struct _VK_BACKUP_POWER_SOURCE_INFO {
+    VK_INT16 max_temperature;
+    VK_UINT16 max_voltage;
+    VK_INT16 temperature;
+    VK_UINT16 voltage;
+    VK_INT16 current;
+    VK_INT16 temp_threshold;
+    VK_UINT16 health;
+    VK_UINT16 charge_state;
+    VK_UINT16 status;
+} VK_BACKUP_POWER_SOURCE_INFO, *PVK_BACKUP_POWER_SOURCE_INFO;
+
+#define kBackupPowerSourceInfoStatusUninitialized (1 << 0)
+#define kBackupPowerSourceInfoStatusReady (1 << 1)
+#define kBackupPowerSourceInfoStatusLearningCyle (1 << 2)
+#define kBackupPowerSourceInfoStatusFailed (1 << 3)
+#define kBackupPowerSourceInfoStatusAboveMaxTemperature (1 << 4)
+#define kBackupPowerSourceInfoStatusAboveWarningTemperature (1 << 5)
+#define kBackupPowerSourceInfoStatusOverVoltage (1 << 6)
+#define kBackupPowerSourceInfoStatusAboveMaxChargingCurrent (1 << 7)
+#define kBackupPowerSourceInfoStatusLearningCyclePassed (1 << 8)
+#define kBackupPowerSourceInfoStatusLearningCyleFailed (1 << 9)
+#define kBackupPowerSourceInfoStatusSupercapacitorFailed (1 << 10)
+#define kBackupPowerSourceInfoStatusSupercapacitorNearEOL (1 << 11)
+#define kBackupPowerSourceInfoStatusSupercapacitorPassedEOL (1 << 12)
+#define kBackupPowerSourceInfoStatusSupercapacitorMissing (1 << 13)
+
+#define kGetControllerBackupPowerSourceInfoSuccess 0x01
+#define kGetControllerBackupPowerSourceInfoNotSupported 0x02
+#define kGetControllerBackupPowerSourceInfoPowerSourceNotConnected 0x03
+#define kGetControllerBackupPowerSourceInfoPowerSourceDataFailure 0x04
+#define kGetControllerBackupPowerSourceInfoInvalidInfoBuffer 0x05
+
+/* Backup state of the capacitor-backed cache module. */
+typedef struct _GREEN_BACKUP_INFO {
+    VK_BYTE status;
+    VK_UINT16 total_backups;
+    VK_UINT32 last_backup_time;
+    VK_UINT32 last_restore_time;
+    VK_BYTE processor_version_major;
+    VK_BYTE processor_version_minor;
+    VK_UINT16 hardware_error;
+    VK_BYTE flags;
+} GREEN_BACKUP_INFO, *PGREEN_BACKUP_INFO;
+
+#define kGreenBackupInfoStatusUninitialized 0
+#define kGreenBackupInfoStatusDisconnected 1
+#define kGreenBackupInfoStatusCharging 2
+#define kGreenBackupInfoStatusCharged 3
+#define kGreenBackupInfoStatusNotCharged 4
+#define kGreenBackupInfoStatusHotRemoved 5
+#define kGreenBackupInfoStatusChargeTimeout 6
+#define kGreenBackupInfoStatusFailure 7
+#define kGreenBackupInfoHardwareNoError 0x0000
+#define kGreenBackupInfoHardwarePowerSupplyNotResponding 0x0001
+#define kGreenBackupInfoHardwareSetBackupRegionError 0x0002
+#define kGreenBackupInfoHardwareEnableProtectionError 0x0004
+#define kGreenBackupInfoHardwareNANDFlashCleanupError 0x0008
+#define kGreenBackupInfoHardwareSetPreservationError 0x0010
+#define kGreenBackupInfoHardwareChargeStartError 0x0020
+#define kGreenBackupInfoHardwareCheckPreservationError 0x0040
+#define kGreenBackupInfoHardwareNANDEraseError 0x0080
+#define kGreenBackupInfoHardwareUnknownError 0x8000
+#define kGreenBackupInfoFlagsPreservationEnable 1
+#define kGreenBackupInfoFlagsPreservationSet 2
+
+#define kGetControllerGreenBackupInfoSuccess 0x01
+#define kGetControllerGreenBackupInfoInvalidInfoBuffer 0x02
+#define kGetControllerGreenBackupInfoNotSupported 0x03
+#define kGetControllerGreenBackupInfoFailure 0x04
+
+/* Health and its roll-up; the roll-up is a set of the two bits. */
+#define kControllerHealthOK 0
+#define kControllerHealthWarning 1
+#define kControllerHealthCritical 2
+#define kControllerHealthRollupOK 0x0
+#define kControllerHealthRollupWarning 0x1
+#define kControllerHealthRollupCritical 0x2
+#define IS_CONTROLLER_ROLLUP_WARNING(rollup) (((rollup)&kControllerHealthRollupWarning) != 0)
+#define IS_CONTROLLER_ROLLUP_CRITICAL(rollup) (((rollup)&kControllerHealthRollupCritical) != 0)
+
+/* Reasons of VK_ControllerRebootRequired. */
+#define kControllerNoRebootRequired 0x0ULL
+#define kControllerRebootRecommendedPowerMode 0x2ULL
+#define kControllerRebootRequiredPowerMode 0x4ULL
+#define kControllerRebootRequiredOperatingMode 0x8ULL
+#define kControllerRebootRequiredOOBInterface 0x10ULL
+#define kControllerRebootRequiredConnectorDiscoveryConfiguration 0x20ULL
+#define kControllerRebootRequiredControllerFirmwareUpdate 0x40ULL
+#define kControllerRebootRequiredCPLDUpdate 0x80ULL
+#define kControllerRebootRequiredPCIeOrdering 0x100ULL
+#define kControllerRebootRequiredUnlockedSEDWithConfigMetadata 0x200ULL
+#define kControllerRebootRequiredControllerSanitizeLockChange 0x400ULL
+#define kControllerRebootRequiredEncryptionEnablement 0x800ULL
+#define kControllerRebootRequiredEncryptionReset 0x1000ULL
+#define kControllerRebootRequiredPCIeMaxReadRequestSizeChange 0x2000ULL
+#define kControllerRebootRequiredUnknownReason 0x8000000000000000ULL
+
+PN_EXTERN_C_BEGIN
+
+/* kControllerStatusFailed alone when the controller cannot be identified. */
+VK_API VK_DWORD VK_GetControllerStatusInfo(PCDA cda);
+/* kControllerBackupPowerSource...; NotPresent when the cache status cannot be read. */
+VK_API VK_WORD VK_GetControllerBackupPowerSourceStatus(PCDA cda);
+/* Reads the controller afresh on every call; kGetControllerBackupPowerSourceInfo... */
+VK_API VK_BYTE VK_GetControllerBackupPowerSourceInfo(PCDA cda, PVK_BACKUP_POWER_SOURCE_INFO info);
+/* kGetControllerGreenBackupInfo... */
+VK_API VK_BYTE VK_GetControllerGreenBackupInfo(PCDA cda, PGREEN_BACKUP_INFO info);
+VK_API VK_BYTE VK_GetControllerHealth(PCDA cda);
+VK_API VK_QWORD VK_ControllerRebootRequired(PCDA cda);
+
+PN_EXTERN_C_END
+
 #endif

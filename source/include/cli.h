@@ -90,6 +90,8 @@ VK_BYTE Cli_ShowHelp(void);
 VK_BYTE Cli_GetCacheInfo(void);
 VK_BYTE Cli_GetFwMiscInfo(void);
 VK_BYTE Cli_GetPcieInfo(void);
+VK_BYTE Cli_GetControllerStatusInfo(void);
+VK_BYTE Cli_GetBackupPowerSourceStatusInfo(void);
 VK_BYTE Cli_ListControllers(void);
 // Verifications (verifycmds.cpp).
 VK_BYTE Cli_VerifyFwVer(void);

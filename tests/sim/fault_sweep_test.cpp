@@ -279,6 +279,14 @@ void VerificationsAndReports(std::vector<Row>& rows) {
                            "PendingFirmwareVersion  : 5.32-0\nVendorIDBuffer          : QVSIM\n"
                            "HardwareRevision        : B\n"));
     rows.push_back(MakeRow("getpcieinfo", {"getpcieinfo", "1"}, {}, {}, "PCIeGen       : 3\nPCIewidth     : 8\n"));
+    rows.push_back(MakeRow("getctrlstatusinfo", {"getctrlstatusinfo", "1"}, {}, {},
+                           "Controller Status           : Good\nCache Status                : Not Configured\n"
+                           "Controller Config Status    : Good\n"));
+    rows.push_back(MakeRow("getbackuppowerstatus", {"getbackuppowerstatus", "1"}, {}, {},
+                           "Backup Power Source Status : PresentAndCharging \n"));
+    rows.push_back(MakeRow("dataretentiontest", {"dataretentiontest", "1", "datafill"}, {}, {},
+                           "Backup Power Source Status : PresentAndCharging \nTo start data retention test, please "
+                           "ensure a fully charged super-cap is attached\n"));
     // Without the feature pages there is no family id; without the subsystem reply, no serial number.
     rows.push_back(MakeRow("listcontrollers", {"listcontrollers"}, {},
                            {LibraryRead(MakeStep("Found 1 controller(s)\n  1: QVSIM  ", "QVSIM Gen2 RAID",

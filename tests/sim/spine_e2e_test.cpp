@@ -352,8 +352,8 @@ TEST(QuorvelArguments, ControllerNumbersAndIterationCounts) {
     const std::string no_file_log = "Config file read error (nil)\r\n";
     const ControllerCase cases[] = {
         {"no controllers", 0, {"getcacheinfo", "1"}, no_controllers, 14, no_controllers_log, {}},
-        // Not built yet: answered before discovery.
-        {"no controllers, data fill", 0, {"dataretentiontest", "1", "datafill"}, kNotSupported, 3, "", {}},
+        {"no controllers, data fill", 0, {"dataretentiontest", "1", "datafill"}, no_controllers, 14,
+         no_controllers_log, {}},
         {"controller 0", 2, {"verifycpld", "0"}, bad_number, 2, bad_number_log, Init(2)},
         {"above the count", 2, {"verifycpld", "3"}, bad_number, 2, bad_number_log, Init(2)},
         {"not a number", 2, {"verifycpld", "two"}, bad_number, 2, bad_number_log, Init(2)},
