@@ -338,4 +338,13 @@ VK_API VK_QWORD VK_ControllerRebootRequired(PCDA cda);
 
 PN_EXTERN_C_END
 
+/* ---- Online firmware activation state (VK_CONTROLLER_OFA_STATUS.status, ptelm_flash.h) -------- */
+
+/* Running: neither not running (0, 1, 2) nor delaying (0x0A). Scheduled: pending or delaying.
+ * Started: running and not scheduled. */
+#define VK_IS_CONTROLLER_OFA_RUNNING(s) ((s) != 0x00 && (s) != 0x01 && (s) != 0x02 && (s) != 0x0A)
+#define VK_IS_CONTROLLER_OFA_SCHEDULED(s) ((s) == 0x03 || (s) == 0x0A)
+#define VK_HAS_CONTROLLER_OFA_STARTED(s) (VK_IS_CONTROLLER_OFA_RUNNING(s) && !VK_IS_CONTROLLER_OFA_SCHEDULED(s))
+#define VK_LAST_CONTROLLER_OFA_ATTEMPT_FAILED(s) ((s) == 0x01 || (s) == 0x02)
+
 #endif

@@ -11,6 +11,7 @@
 #include "ptelm_encryption.h"
 #include "ptelm_features.h"
 #include "ptelm_flash.h"
+#include "ptelm_status.h"
 #include "telm_pprivate.h"
 #include "telm_private.h"
 
@@ -24,8 +25,6 @@ constexpr VK_BYTE kMinimumManufacturingDataFeatureVersion = 7;
 // The transport announces a data length in 16 bits.
 constexpr VK_DWORD kMaxManufacturingDataLength = 0xFFFF;
 constexpr VK_BYTE kActiveROMToggleNotSupported = 0x10;
-constexpr VK_DWORD kControllerStatusMask = 0x0F;
-constexpr VK_DWORD kControllerStatusOK = 1;
 
 enum : VK_DWORD {
     kOFAFunctionValidate = 1,
@@ -64,10 +63,7 @@ VK_BYTE MapOFAStatus(VK_BYTE firmware_status) {
 }
 
 bool OFARunning(VK_BYTE status) {
-    return status != kControllerOnlineFirmwareActivationStatusNotRunning &&
-           status != kControllerOnlineFirmwareActivationStatusNotRunningLastAttemptFailed &&
-           status != kControllerOnlineFirmwareActivationStatusNotRunningLastAttemptAborted &&
-           status != kControllerOnlineFirmwareActivationStatusDelayingInitiate;
+    return VK_IS_CONTROLLER_OFA_RUNNING(status);
 }
 
 // The OFA status, read through the cache; nothing when it cannot be read.
@@ -240,6 +236,41 @@ VK_BYTE VK_ValidateControllerImage(PCDA cda, const VK_BYTE* image, VK_DWORD imag
     return result;
 }
 
+VK_BYTE VK_CanToggleControllerActiveROMImage(PCDA cda) {
+    if (cda == nullptr) {
+        return kCanToggleControllerActiveROMImageNotSupported;
+    }
+    CDALock guard(cda);
+    if (!VK_RequestIdentifyControllerBuffer(cda) ||
+        (_VK_CDA(cda)->identify_controller_buffer.bActiveROMStatus & kActiveROMToggleNotSupported) != 0) {
+        return kCanToggleControllerActiveROMImageNotSupported;
+    }
+    if ((VK_GetControllerStatusInfo(cda) & kControllerStatusMask) != kControllerStatusOK) {
+        return kCanToggleControllerActiveROMImageControllerStateNotOK;
+    }
+    VK_CONTROLLER_OFA_STATUS status;
+    if (ReadOFAStatus(cda, kFalse, &status) && OFARunning(status.status)) {
+        return kCanToggleControllerActiveROMImageOFAInProgress;
+    }
+    if (EncryptionFirmwareLocked(cda)) {
+        return kCanToggleControllerActiveROMImageFirmwareIsLocked;
+    }
+    return kCanToggleControllerActiveROMImageOK;
+}
+
+VK_BYTE VK_ToggleControllerActiveROMImage(PCDA cda) {
+    if (cda == nullptr) {
+        return kToggleControllerActiveROMImageFailed;
+    }
+    CDALock guard(cda);
+    if (VK_CanToggleControllerActiveROMImage(cda) != kCanToggleControllerActiveROMImageOK) {
+        return kToggleControllerActiveROMImageFailed;
+    }
+    return _VK_BMICHelperNoneBuffer(Device(cda), BMIC_TOGGLE_ACTIVE_ROM_IMAGE, 0, 0, kLongCommandTimeoutSec)
+               ? kToggleControllerActiveROMImageSuccess
+               : kToggleControllerActiveROMImageFailed;
+}
+
 // ---- Online firmware activation ----
 
 VK_BOOL VK_GetControllerOnlineFirmwareActivationStatus(PCDA cda, PVK_CONTROLLER_OFA_STATUS ofa_status) {
@@ -295,8 +326,7 @@ VK_BOOL _VK_IsControllerOnlineFirmwareActivationRunning(PCDA cda, VK_BOOL force)
 
 VK_BOOL _VK_HasControllerOnlineFirmwareActivationStarted(PCDA cda, VK_BOOL force) {
     VK_CONTROLLER_OFA_STATUS status;
-    return cda != nullptr && ReadOFAStatus(cda, force, &status) && OFARunning(status.status) &&
-                   status.status != kControllerOnlineFirmwareActivationStatusPendingInitiate
+    return cda != nullptr && ReadOFAStatus(cda, force, &status) && VK_HAS_CONTROLLER_OFA_STARTED(status.status)
                ? kTrue
                : kFalse;
 }

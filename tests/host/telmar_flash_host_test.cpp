@@ -245,6 +245,46 @@ TEST_F(Flash, EncryptionLockStopsTheFlashButNotTheValidation) {
     EXPECT_EQ(received.back().opcode, 0xD3);
 }
 
+TEST_F(Flash, ActiveROMToggleChecksInItsOrder) {
+    struct Case {
+        const char* name;
+        std::uint8_t rom_status;
+        std::uint8_t ofa_status;
+        std::uint32_t encryption;
+        bool cache_problem;
+        VK_BYTE can;
+    };
+    const Case cases[] = {
+        {"allowed", 0x00, 255, 0, false, kCanToggleControllerActiveROMImageOK},
+        {"no second image", 0x10, 1, 0x4000, true, kCanToggleControllerActiveROMImageNotSupported},
+        {"controller not OK", 0x00, 1, 0x4000, true, kCanToggleControllerActiveROMImageControllerStateNotOK},
+        {"activation running", 0x00, 1, 0x4000, false, kCanToggleControllerActiveROMImageOFAInProgress},
+        {"activation only delaying", 0x00, 251, 0, false, kCanToggleControllerActiveROMImageOK},
+        {"firmware locked", 0x00, 255, 0x4000, false, kCanToggleControllerActiveROMImageFirmwareIsLocked},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FirmwareState state;
+        state.identify.active_rom_status = c.rom_status;
+        state.ofa.status = c.ofa_status;
+        state.set_page("encryption", {0x01});
+        state.identify.encryption_status = c.encryption;
+        if (c.cache_problem) {
+            state.cache.cache_flags = 0x4;
+            state.cache.disable_code = 0x11;
+        }
+        ASSERT_NO_FATAL_FAILURE(Start(state));
+        EXPECT_EQ(VK_CanToggleControllerActiveROMImage(cda()), c.can);
+        host().clear_requests();
+        const bool allowed = c.can == kCanToggleControllerActiveROMImageOK;
+        EXPECT_EQ(VK_ToggleControllerActiveROMImage(cda()),
+                  allowed ? kToggleControllerActiveROMImageSuccess : kToggleControllerActiveROMImageFailed);
+        const auto opcodes = Opcodes();
+        EXPECT_EQ(std::count(opcodes.begin(), opcodes.end(), 0xFC), allowed ? 1 : 0);
+        Stop();
+    }
+}
+
 TEST_F(Flash, ActivationStatusMapsTheFirmwareStates) {
     struct Case {
         std::uint8_t firmware;
