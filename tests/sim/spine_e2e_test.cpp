@@ -654,6 +654,9 @@ TEST(QuorvelDemo, ScenarioOfTheRepository) {
          "5.32-0\nVendorIDBuffer          : QVSIM\nHardwareRevision        : B\n"},
         {"verifyfwversion 1", "Firmware version verification test: PASS (eValue: 5.32-0/aValue: 5.32-0) \n"},
         {"cachetest 1 2", cache_test},
+        {"--flash=demo-fw.bin 1",
+         "Flashing Controller : SUCCESS\n\rA reboot will be required for changes to take effect.\n"},
+        {"--read-mfgdata=mfg.bin 1", "Read Controller Manufacturing Data status : SUCCESS\n"},
         {"bogus", kNotSupported},
     };
     std::vector<std::string> listed;
@@ -665,6 +668,7 @@ TEST(QuorvelDemo, ScenarioOfTheRepository) {
         SCOPED_TRACE("quorvel " + command);
         WorkDir dir;
         dir.write("veskroc.cfg", "fwversion 5.32-0\n");
+        dir.write("demo-fw.bin", std::string(40000, 'Q'));
         const qvtest::Run run = RunQuorvel(dir, demo, Words(command));
         EXPECT_EQ(run.out, kBanner + out);
         EXPECT_EQ(run.status, command == "bogus" ? 3 : 0);
