@@ -58,15 +58,16 @@ public:
         r.put8(120, 1);
         for (VK_WORD p = 0; p < drives; ++p) {
             identify[kPresentMapAt + p / 8] |= static_cast<VK_BYTE>(1u << (p % 8));
+            PhysicalDriveRecord& pd = _VK_PDRecordForWrite(c, p);
             telmar::DecodePhysicalDriveStatus(pavlin::ByteView(reply.data(), reply.size()), false,
-                                              c->pd_record_list[p].identify_physical_drive_buffer);
-            telmar::DerivePhysicalDriveRecord(area(), c->pd_record_list[p]);
-            c->pd_record_list[p].flags |= kPDRecordIdentifyValid;
+                                              pd.identify_physical_drive_buffer);
+            telmar::DerivePhysicalDriveRecord(area(), pd);
+            pd.flags |= kPDRecordIdentifyValid;
         }
         // Logical drives spread over arrays of up to eight drives, two logical drives per array.
         const VK_WORD per_array = drives >= 8 ? 8 : drives;
         for (VK_WORD n = 0; n < logical_drives; ++n) {
-            LogicalDriveRecord& ld = c->ld_record_list[n];
+            LogicalDriveRecord& ld = _VK_LDRecordForWrite(c, n);
             LOGICAL_DRIVE_CONFIG& config = ld.sense_config_buffer;
             const VK_WORD first = static_cast<VK_WORD>(((n / 2) * per_array) % drives);
             config.wAssignedDrives = per_array;

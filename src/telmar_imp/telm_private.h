@@ -753,6 +753,12 @@ typedef struct _CDA {
     VK_WORD remote_volume_count;
     VK_WORD first_unused_ld_number;
     VK_BYTE read_cache_percent;
+    // One past the highest record of each table written since the area was last cleared. Clearing
+    // stops there: most of an area's records, and the pages under them, never hold anything.
+    VK_WORD pd_records_in_use;
+    VK_WORD ld_records_in_use;
+    VK_WORD array_records_in_use;
+    VK_WORD se_records_in_use;
     VK_DWORD flags[kCDAFlagsCount];
     IDENTIFY_CONTROLLER identify_controller_buffer;
     CONTROLLER_PARAMETERS sense_controller_parameters_buffer;
@@ -798,6 +804,22 @@ typedef struct _CDA {
 // The data area behind a handle.
 inline _CDA* _VK_CDA(PCDA cda) {
     return static_cast<_CDA*>(cda);
+}
+
+// Every writer of a record table takes its records through these, so that clearing knows how far
+// the table was used. `count` is one past the highest record about to be written.
+inline void _VK_RecordsInUse(VK_WORD& in_use, size_t count) {
+    if (count > in_use) {
+        in_use = static_cast<VK_WORD>(count);
+    }
+}
+inline PhysicalDriveRecord& _VK_PDRecordForWrite(_CDA* c, VK_WORD pd_number) {
+    _VK_RecordsInUse(c->pd_records_in_use, pd_number + 1u);
+    return c->pd_record_list[pd_number];
+}
+inline LogicalDriveRecord& _VK_LDRecordForWrite(_CDA* c, VK_WORD ld_number) {
+    _VK_RecordsInUse(c->ld_records_in_use, ld_number + 1u);
+    return c->ld_record_list[ld_number];
 }
 
 // Holds a data area's recursive lock for a scope; a NULL data area or lock is a no-op.
