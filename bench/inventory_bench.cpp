@@ -1,0 +1,181 @@
+// The whole inventory the library builds on a full simulated host (array model, every drive's record,
+// every logical drive's status, enclosures), against its baseline in the same run: the same requests
+// in the same order, taken from the request log of the library's run and sent again with nothing of
+// the library around them. Start-up happens outside the timed part; the data areas are cleared and
+// initialised again between runs. Root only.
+//
+// Profiling notes: perf (record -g on this binary, with --benchmark_filter) and valgrind's callgrind
+// (Debian packages linux-perf and valgrind) show where the library's share goes.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ioctl_replay.h"
+#include "ppavl_discovery.h"
+#include "ppavl_platform.h"
+#include "ptelm.h"
+#include "qvsim/full_host.h"
+#include "qvsim/qvsim.h"
+
+namespace {
+
+std::unique_ptr<qvsim::Sandbox> gHost;
+std::pair<unsigned, unsigned> gShape{0, 0};
+
+qvsim::Sandbox& Host(unsigned controllers, unsigned devices) {
+    if (gShape != std::make_pair(controllers, devices)) {
+        gHost.reset();
+        gHost = std::make_unique<qvsim::Sandbox>(qvsim::full_host({controllers, devices, 1}));
+        gShape = {controllers, devices};
+    }
+    return *gHost;
+}
+
+// Started data areas of every controller of the host.
+struct Areas {
+    DeviceDescriptorList list = nullptr;
+    std::vector<PCDA> areas;
+    Areas() {
+        InitializeTelmar("0x6D2A");
+        InitializePavlin("0x6D2A");
+        list = PN_CreateControllerDescriptorList();
+        DeviceDescriptorListIterator it = PN_CreateDeviceListIterator(list);
+        for (; !PN_IsDeviceListIteratorEnd(it); PN_MoveDeviceListIteratorNext(it)) {
+            PCDA area = VK_malloc(VK_GetCDASize());
+            if (VK_InitializeCDA(area, PN_GetDeviceListItemAt(it)) != kInitializeSucceeded) {
+                VK_free(area);
+                break;
+            }
+            areas.push_back(area);
+        }
+        PN_DestroyDeviceListIterator(it);
+    }
+    ~Areas() {
+        for (PCDA area : areas) {
+            VK_UnInitializeCDA(area);
+            VK_free(area);
+        }
+        PN_DestroyDeviceDescriptorList(list);
+    }
+    void Restart() {
+        for (PCDA area : areas) {
+            VK_ReInitializeCDA(area);
+        }
+    }
+};
+
+bool Inventory(const Areas& a, unsigned devices) {
+    bool ok = true;
+    for (PCDA cda : a.areas) {
+        ok = VK_RequestArrayConfigurationInformation(cda) && ok;
+        ok = VK_RequestStorageEnclosureInfo(cda) && ok;
+        for (VK_WORD pd = 0; pd < devices; ++pd) {
+            ok = VK_RequestIdentifyPhysicalDriveBuffer(cda, pd) && ok;
+        }
+        for (VK_WORD ld = 0; ld < 64; ++ld) {
+            ok = VK_RequestSenseLogicalDriveStatusBuffer(cda, ld) && ok;
+        }
+    }
+    return ok;
+}
+
+void BM_LibraryInventory(benchmark::State& state) {
+    const auto controllers = static_cast<unsigned>(state.range(0));
+    const auto devices = static_cast<unsigned>(state.range(1));
+    qvsim::Sandbox& host = Host(controllers, devices);
+    Areas a;
+    if (a.areas.size() != controllers) {
+        state.SkipWithError("a data area failed to initialise");
+        return;
+    }
+    host.clear_requests();
+    for (auto _ : state) {
+        const bool ok = Inventory(a, devices);
+        state.PauseTiming();
+        a.Restart();
+        host.clear_requests();
+        if (!ok) {
+            state.SkipWithError("an inventory read failed");
+            break;
+        }
+        state.ResumeTiming();
+    }
+    state.counters["per_device_ns"] = benchmark::Counter(
+        static_cast<double>(controllers * devices), benchmark::Counter::kIsIterationInvariantRate |
+                                                        benchmark::Counter::kInvert);
+}
+
+void BM_BaselineInventory(benchmark::State& state) {
+    const auto controllers = static_cast<unsigned>(state.range(0));
+    const auto devices = static_cast<unsigned>(state.range(1));
+    qvsim::Sandbox& host = Host(controllers, devices);
+    std::vector<std::vector<bench_replay::Read>> per_node;
+    {
+        Areas a;
+        host.clear_requests();
+        Inventory(a, devices);
+        for (auto& read : bench_replay::Recorded(host, [](const bench_replay::Read&) { return true; })) {
+            // Consecutive requests to one node go out on one descriptor.
+            if (per_node.empty() || per_node.back().front().node != read.node) {
+                per_node.emplace_back();
+            }
+            per_node.back().push_back(std::move(read));
+        }
+        host.clear_requests();
+    }
+    size_t requests = 0;
+    for (const auto& reads : per_node) {
+        requests += reads.size();
+    }
+    state.counters["requests"] = static_cast<double>(requests);
+    std::vector<unsigned char> buffer;
+    for (auto _ : state) {
+        for (const auto& reads : per_node) {
+            if (!bench_replay::Replay(reads, buffer)) {
+                state.SkipWithError("a replayed request failed");
+                return;
+            }
+        }
+        state.PauseTiming();
+        host.clear_requests();
+        state.ResumeTiming();
+    }
+    state.counters["per_device_ns"] = benchmark::Counter(
+        static_cast<double>(controllers * devices), benchmark::Counter::kIsIterationInvariantRate |
+                                                        benchmark::Counter::kInvert);
+}
+
+// Library and baseline side by side for each shape, so that both see the same host.
+void Shapes(benchmark::internal::Benchmark* b) {
+    for (int controllers : {1, 2, 4, 7}) {
+        for (int devices : {48, 96, 192, 384}) {
+            b->Args({controllers, devices});
+        }
+    }
+    b->ArgNames({"controllers", "devices"})->Unit(benchmark::kMillisecond);
+}
+
+BENCHMARK(BM_LibraryInventory)->Apply(Shapes);
+BENCHMARK(BM_BaselineInventory)->Apply(Shapes);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::string error;
+    if (!qvsim::enter_private_namespace(&error)) {
+        std::fprintf(stderr, "inventory_bench: cannot enter a private mount namespace: %s\n", error.c_str());
+        return 1;
+    }
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    gHost.reset();
+    return 0;
+}
