@@ -30,6 +30,7 @@
 #include "qvsim/fw_state.h"
 #include "qvsim/qvsim.h"
 #include "telm_records.h"
+#include "ioctl_replay.h"
 
 namespace {
 
@@ -57,15 +58,16 @@ public:
         r.put8(120, 1);
         for (VK_WORD p = 0; p < drives; ++p) {
             identify[kPresentMapAt + p / 8] |= static_cast<VK_BYTE>(1u << (p % 8));
+            PhysicalDriveRecord& pd = _VK_PDRecordForWrite(c, p);
             telmar::DecodePhysicalDriveStatus(pavlin::ByteView(reply.data(), reply.size()), false,
-                                              c->pd_record_list[p].identify_physical_drive_buffer);
-            telmar::DerivePhysicalDriveRecord(area(), c->pd_record_list[p]);
-            c->pd_record_list[p].flags |= kPDRecordIdentifyValid;
+                                              pd.identify_physical_drive_buffer);
+            telmar::DerivePhysicalDriveRecord(area(), pd);
+            pd.flags |= kPDRecordIdentifyValid;
         }
         // Logical drives spread over arrays of up to eight drives, two logical drives per array.
         const VK_WORD per_array = drives >= 8 ? 8 : drives;
         for (VK_WORD n = 0; n < logical_drives; ++n) {
-            LogicalDriveRecord& ld = c->ld_record_list[n];
+            LogicalDriveRecord& ld = _VK_LDRecordForWrite(c, n);
             LOGICAL_DRIVE_CONFIG& config = ld.sense_config_buffer;
             const VK_WORD first = static_cast<VK_WORD>(((n / 2) * per_array) % drives);
             config.wAssignedDrives = per_array;
@@ -242,38 +244,6 @@ void BM_SimulatedArrayModelBuild(benchmark::State& state) {
 }
 BENCHMARK(BM_SimulatedArrayModelBuild)->Apply(Args)->Unit(benchmark::kMicrosecond);
 
-// One per-device read of a build, as the library sent it.
-struct Read {
-    std::string node;
-    unsigned long request = 0;
-    std::vector<unsigned char> lun, cdb;
-    unsigned direction = 0, buf_size = 0, timeout = 0;
-};
-
-std::vector<unsigned char> FromHex(const std::string& text) {
-    std::vector<unsigned char> bytes;
-    for (size_t i = 0; i + 1 < text.size(); i += 3) {
-        bytes.push_back(static_cast<unsigned char>(std::stoul(text.substr(i, 2), nullptr, 16)));
-    }
-    return bytes;
-}
-
-template <typename Record>
-void FillRequest(Record& command, const Read& r, std::vector<unsigned char>& buffer) {
-    std::memcpy(command.LUN_info.LunAddrBytes, r.lun.data(), std::min(r.lun.size(), sizeof command.LUN_info));
-    command.Request.CDBLen = static_cast<BYTE>(r.cdb.size());
-    std::memcpy(command.Request.CDB, r.cdb.data(), std::min(r.cdb.size(), sizeof command.Request.CDB));
-    command.Request.Type.Type = TYPE_CMD;
-    command.Request.Type.Attribute = ATTR_SIMPLE;
-    command.Request.Type.Direction = static_cast<BYTE>(r.direction);
-    command.Request.Timeout = static_cast<HWORD>(r.timeout);
-    if (buffer.size() < r.buf_size) {
-        buffer.resize(r.buf_size);
-    }
-    command.buf_size = r.buf_size;
-    command.buf = buffer.data();
-}
-
 void BM_SimulatedSameReadsBaseline(benchmark::State& state) {
     SimulatedController* controller = Controller(state);
     if (controller == nullptr) {
@@ -286,24 +256,10 @@ void BM_SimulatedSameReadsBaseline(benchmark::State& state) {
         state.SkipWithError("the array model build failed");
         return;
     }
-    std::vector<Read> reads;
-    for (const auto& r : host.requests()) {
-        if (r.op != "ioctl" || (r.request != CCISS_PASSTHRU && r.request != CCISS_BIG_PASSTHRU)) {
-            continue;
-        }
-        Read read;
-        read.node = r.node;
-        read.request = r.request;
-        read.lun = FromHex(r.decoded.value("lun", ""));
-        read.cdb = FromHex(r.decoded.value("cdb", ""));
-        read.direction = r.decoded.value("direction", 0u);
-        read.buf_size = r.decoded.value("buf_size", 0u);
-        read.timeout = r.decoded.value("timeout", 0u);
+    const auto reads = bench_replay::Recorded(host, [](const bench_replay::Read& read) {
         const bool bmic_read = read.cdb.size() == 16 && read.cdb[0] == 0x26;
-        if (bmic_read && (read.cdb[6] == 0x50 || read.cdb[6] == 0x12 || read.cdb[6] == 0x15)) {
-            reads.push_back(std::move(read));
-        }
-    }
+        return bmic_read && (read.cdb[6] == 0x50 || read.cdb[6] == 0x12 || read.cdb[6] == 0x15);
+    });
     host.clear_requests();
     if (reads.empty()) {
         state.SkipWithError("the build sent none of the reads");
@@ -312,27 +268,7 @@ void BM_SimulatedSameReadsBaseline(benchmark::State& state) {
     state.counters["reads"] = static_cast<double>(reads.size());
     std::vector<unsigned char> buffer;
     for (auto _ : state) {
-        const int fd = ::open(reads.front().node.c_str(), O_RDWR);
-        bool ok = fd >= 0;
-        for (const Read& r : reads) {
-            if (!ok) {
-                break;
-            }
-            if (r.request == CCISS_PASSTHRU) {
-                IOCTL_Command_struct command{};
-                FillRequest(command, r, buffer);
-                ok = ::ioctl(fd, CCISS_PASSTHRU, &command) == 0;
-            } else {
-                BIG_IOCTL_Command_struct command{};
-                FillRequest(command, r, buffer);
-                command.malloc_size = r.buf_size;
-                ok = ::ioctl(fd, CCISS_BIG_PASSTHRU, &command) == 0;
-            }
-        }
-        if (fd >= 0) {
-            ::close(fd);
-        }
-        if (!ok) {
+        if (!bench_replay::Replay(reads, buffer)) {
             state.SkipWithError("a replayed read failed");
             break;
         }

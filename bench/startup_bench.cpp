@@ -381,12 +381,12 @@ void BM_QuorvelPeakMemory(benchmark::State& state) {
 }
 
 BENCHMARK(BM_LibraryStartUp)
-    ->ArgsProduct({{1, 7}, {0, 1}})
+    ->ArgsProduct({{1, 2, 4, 7}, {0, 1}})
     ->ArgNames({"controllers", "fresh"})
     ->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_LibraryDiscovery)->Arg(1)->Arg(7)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_BaselineStartUp)->Arg(1)->Arg(7)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_BaselineWithSysfsStartUp)->Arg(1)->Arg(7)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LibraryDiscovery)->Arg(1)->Arg(2)->Arg(4)->Arg(7)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_BaselineStartUp)->Arg(1)->Arg(2)->Arg(4)->Arg(7)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_BaselineWithSysfsStartUp)->Arg(1)->Arg(2)->Arg(4)->Arg(7)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_QuorvelPeakMemory)->Arg(7)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 } // namespace

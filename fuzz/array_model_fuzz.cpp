@@ -49,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                  kCDAValidEnclosures | ((choices & 1) ? kCDAValidCacheConfigStatus : 0);
     in.Fill(&c->identify_controller_buffer, sizeof(c->identify_controller_buffer));
     for (VK_WORD n = 0; n < 8; ++n) {
-        LogicalDriveRecord& r = c->ld_record_list[n];
+        LogicalDriveRecord& r = _VK_LDRecordForWrite(c, static_cast<VK_WORD>(n));
         if (!in.Fill(&r.sense_config_buffer, sizeof(r.sense_config_buffer))) {
             break;
         }
@@ -57,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         r.flags |= kLDRecordConfigValid | kLDRecordStatusValid;
     }
     for (VK_WORD p = 0; p < kMaxPhysicalDrivesSupported; ++p) {
-        PhysicalDriveRecord& pd = c->pd_record_list[p];
+        PhysicalDriveRecord& pd = _VK_PDRecordForWrite(c, static_cast<VK_WORD>(p));
         pd.identify_physical_drive_buffer.bDeviceType = 1;
         pd.identify_physical_drive_buffer.wBlockSize = static_cast<VK_WORD>((choices & 2) ? 4096 : 512);
         pd.identify_physical_drive_buffer.bLogicalBlocksPerPhysicalBlock = static_cast<VK_BYTE>(choices >> 2);

@@ -71,7 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const pavlin::ByteView reply(data + kHeader, size - kHeader);
 
     PCDA cda = c;
-    PhysicalDriveRecord& record = c->pd_record_list[0];
+    PhysicalDriveRecord& record = _VK_PDRecordForWrite(c, 0);
     std::memset(&c->identify_controller_buffer, 0, sizeof(c->identify_controller_buffer));
     std::memset(&c->sense_feature, 0, sizeof(c->sense_feature));
     std::memset(&record, 0, sizeof(record));

@@ -10,6 +10,8 @@ trap 'rm -rf "$work"' EXIT
 cd "$work"
 # The expected values of the verify commands; without this file they use the factory defaults.
 printf 'fwversion 5.32-0\n' > veskroc.cfg
+# A small stand-in firmware image for the flash.
+head -c 40000 /dev/zero | tr '\0' 'Q' > demo-fw.bin
 
 run() {
   echo "# $1: $2"
@@ -26,7 +28,12 @@ run "version" "no arguments"
 run "help verifyfwversion" "the help of one command"
 run "getfwmiscinfo 1" "controller 1 of the list above"
 run "verifyfwversion 1" "controller 1 of the list above, against fwversion of ./veskroc.cfg"
+run "getctrlstatusinfo 1" "controller 1 of the list above"
 run "cachetest 1 2" "controller 1 of the list above, 2 iterations"
+run "--flash=demo-fw.bin 1" "the image file in this directory, flashed to controller 1 of the list above"
+run "--read-mfgdata=mfg.bin 1" "the file that controller 1's 256-byte manufacturing record is appended to"
+
+run "dataretentiontest 1 datafill" "controller 1 of the list above; datafill fills the cache (dataverify checks it after the next boot)"
 run "bogus" "not a command"
 echo "\$ cat diagslog.txt"
 cat diagslog.txt

@@ -4,11 +4,8 @@
 
 #include "bmic.h"
 #include "cli.h"
+#include "ctlrinfo.h"
 #include "externs.h"
-
-// Prints "Backup Power Source Status : %s " for the selected controller and returns the status
-// (0 failed to 3 present and charged); defined with the controller reports.
-VK_BYTE QV_GetBackupPowerSourceStatusInfo(void);
 
 void QV_DiagRetentionDataFill(int ctrl_num) {
     QV_DiagRetentionAfterStatus(QV_GetBackupPowerSourceStatusInfo(), kTrue, ctrl_num);

@@ -212,6 +212,10 @@ const CLI_COMMAND_TABLE cliCommandT[] = {
     {"getcacheinfo", Cli_GetCacheInfo, "Show controller cache info", "quorvel getcacheinfo <ControllerNumber>"},
     {"getfwmiscinfo", Cli_GetFwMiscInfo, "Gets Fw Misc Info", "quorvel getfwmiscinfo <ControllerNumber>"},
     {"getpcieinfo", Cli_GetPcieInfo, "Gets PCIe Information", "quorvel getpcieinfo <ControllerNumber>"},
+    {"getctrlstatusinfo", Cli_GetControllerStatusInfo, "Gets controller status info",
+     "quorvel getctrlstatusinfo <ControllerNumber>"},
+    {"getbackuppowerstatus", Cli_GetBackupPowerSourceStatusInfo, "Get controller backup power source status info",
+     "quorvel getbackuppowerstatus <ControllerNumber>"},
     {"cachetest", Cli_CacheTest, "Executes cache tests. Valid iteration values 1-100",
      " quorvel cachetest <ControllerNumber> <iteration> \n\r quorvel cachetest <ControllerNumber> lfsrfill "
      "<iteration> \n\r quorvel cachetest <ControllerNumber> patternfill <iteration> \n\r quorvel cachetest "
@@ -222,6 +226,10 @@ const CLI_COMMAND_TABLE cliCommandT[] = {
      "movinginversionlong <iteration> \n\r quorvel memorytest <ControllerNumber> movinginversionturbo "
      "<iteration> \n\r quorvel memorytest <ControllerNumber> movinginversionfbt <iteration> \n\r quorvel "
      "memorytest <ControllerNumber> getcorrectedecccount <iteration>"},
+    {"dataretentiontest", Cli_DataRetentionTest,
+     "Execute data retention test sequence: 1) data fill 2)dirty shutdown(manual) 3)data verify after next reboot",
+     " quorvel dataretentiontest <ControllerNumber> datafill \n\r quorvel dataretentiontest <ControllerNumber> "
+     "dataverify"},
     {"mramtest", Cli_MramTest,
      "Executes MRAM test sequence: 1) data fill 2)power cycle 3)data verify after next reboot",
      " quorvel mramtest <ControllerNumber> datafill \n\r quorvel mramtest <ControllerNumber> dataverify"},
@@ -249,6 +257,21 @@ const CLI_COMMAND_TABLE cliCommandT[] = {
     {"sobmessagecounters", Cli_SOBMessageCounters,
      "This test will display the number of Alerts, Errors and Warnings that controller has kept track off",
      "quorvel sobmessagecounters <ControllerNumber>"},
+    {"--set-sn=", Cli_SetSerialNumber, "Modify Controller serial number",
+     "quorvel --set-sn=<SerialNumber(0-14 ASCII characters)> <ControllerNumber>"},
+    {"--flash=", Cli_FlashRomImage, "Flashes the Controller Firmware",
+     "quorvel --flash=<FirmwareFile.bin> <ControllerNumber>"},
+    {"--flash-mfgdata=", Cli_FlashMFGData, "Flashes the Controller Manufacturing Data",
+     "quorvel --flash-mfgdata=<MFGData.bin> <ControllerNumber>"},
+    {"--flash-nvram=", Cli_FlashSepromNvram, "Flashes the entire SEEPROM NVRAM of Controller",
+     "quorvel --flash-nvram=<SeepromFile.bin> <ControllerNumber>"},
+    {"--read-mfgdata=", Cli_ReadManufacturingData, "Read Controller Manufacturing Data",
+     "quorvel --read-mfgdata=<FirmwareFile.bin> <ControllerNumber>"},
+    {"--set-wwid=", Cli_SetSeepromWWID, "Modify Controller Seeprom WWID",
+     "quorvel --set-wwid=<SeepromWWID(16 hex string)> <ControllerNumber>"},
+    {"--preserve=", Cli_PreserveCurrentManufacturingData,
+     "Preserves current Manufacturing Data while flashing SEEPROM NVRAM of Controller",
+     "quorvel --preserve=<SeepromFile.bin> <ControllerNumber>"},
     {"EOL", nullptr, "", ""},
 };
 

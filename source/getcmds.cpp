@@ -1,11 +1,14 @@
 // Reports of what the controller-model library knows of a controller, and the controller list.
 // Nothing here sends a command of the tool's own: every value comes from a library getter.
 #include <cstdio>
+#include <iterator>
 
 #include "cli.h"
 #include "ctlrinfo.h"
+#include "decode.h"
 #include "externs.h"
 #include "ptelm_properties.h"
+#include "ptelm_status.h"
 
 CONTROLLER_INFO_S ctrlInfo = {};
 
@@ -75,6 +78,74 @@ void QV_GetPCIeInfo(PCDA cda) {
     QV_Log("PCIewidth     : %d\n", ctrlInfo.pci.PCIewidth);
 }
 
+void QV_GetControllerStatusInfo(PCDA cda) {
+    const VK_DWORD status = VK_GetControllerStatusInfo(cda);
+    const char* controller = "UNKNOWN";
+    switch (CONTROLLER_STATUS(status)) {
+    case kControllerStatusOK: controller = "Good"; break;
+    case kControllerStatusFailed: controller = "Failed"; break;
+    case kControllerStatusBadZMRMode: controller = "Bad ZMR"; break;
+    case kControllerStatusCacheProblem: controller = "Cache Problem"; break;
+    case kControllerStatusIncompatibleCacheModule: controller = "Incompatible Cache"; break;
+    default: break;
+    }
+    std::printf("Controller Status           : %s\n", controller);
+    if (CONTROLLER_STATUS(status) != kControllerStatusFailed) {
+        const VK_BYTE cache_status = CACHE_STATUS(status);
+        const char* cache = "UNKNOWN";
+        switch (cache_status) {
+        case kControllerCacheStatusOK: cache = "OK"; break;
+        case kControllerCacheStatusNotConfigured: cache = "Not Configured"; break;
+        case kControllerCacheStatusTemporarilyDisabled: cache = "Temporarily Disabled"; break;
+        case kControllerCacheStatusPermanentlyDisabled: cache = "Permanently Disabled"; break;
+        default: break;
+        }
+        std::printf("Cache Status                : %s\n", cache);
+        if (cache_status == kControllerCacheStatusTemporarilyDisabled ||
+            cache_status == kControllerCacheStatusPermanentlyDisabled) {
+            std::printf("Cache State                 : %s\n", DecodeControllerCacheStatus(status));
+        }
+        static constexpr struct {
+            VK_BYTE flag;
+            const char* line;
+        } kFlagLines[] = {
+            {kControllerCacheFlagsValidDataFoundInCache, "Cache Flags: Valid Data Exists"},
+            {kControllerCacheFlagsLowBatteryAtBoot, "Cache Flags: Low battery at boot"},
+            {kControllerCacheFlagsFlashMemoryDetached, "Cache Flags: Flash memory detacted"},
+            {kControllerCacheFlagsModuleRunningAtFailsafeSpeed, "Cache Flags: Running at failsafe speed"},
+            {kControllerCacheFlagsOtherState, "Cache Flags: other"},
+        };
+        for (const auto& f : kFlagLines) {
+            if (CONTROLLER_CACHE_FLAGS(status) & f.flag) {
+                std::puts(f.line);
+            }
+        }
+    }
+    // Bits without a word print nothing; with none of the four the line is left without its end.
+    std::printf("Controller Config Status    : ");
+    static constexpr struct {
+        VK_BYTE bit;
+        const char* word;
+    } kConfigWords[] = {
+        {kControllerConfigStatusOK, "Good"},
+        {kControllerConfigStatusVersionMismatch, "Version mismatch"},
+        {kControllerConfigStatusBadEncryptionOverride, "Bad Encryption"},
+        {kControllerConfigStatusBadLUCacheOverride, "Bad Vesk Cache"},
+    };
+    for (const auto& w : kConfigWords) {
+        if (CONTROLLER_CONFIG_STATUS(status) & w.bit) {
+            std::puts(w.word);
+        }
+    }
+}
+
+VK_BYTE QV_GetBackupPowerSourceStatusInfo(void) {
+    const VK_BYTE status = static_cast<VK_BYTE>(VK_GetControllerBackupPowerSourceStatus(pCDA));
+    static constexpr const char* kNames[] = {"Failed", "NotPresent", "PresentAndCharging", "PresentAndCharged"};
+    std::printf("Backup Power Source Status : %s \n", status < std::size(kNames) ? kNames[status] : "UNKNOWN");
+    return status;
+}
+
 // ---- Handlers -----------------------------------------------------------------------------------
 
 VK_BYTE RunControllerWorker(VK_BYTE test_id, void (*worker)(PCDA)) {
@@ -96,6 +167,19 @@ VK_BYTE Cli_GetFwMiscInfo(void) {
 
 VK_BYTE Cli_GetPcieInfo(void) {
     return RunControllerWorker(CLI_GETPCIEINFO, QV_GetPCIeInfo);
+}
+
+VK_BYTE Cli_GetControllerStatusInfo(void) {
+    return RunControllerWorker(CLI_GETCTRLSTATUSINFO, QV_GetControllerStatusInfo);
+}
+
+VK_BYTE Cli_GetBackupPowerSourceStatusInfo(void) {
+    const VK_BYTE result = ValidateCmdLineArgs(3, CLI_GETBACKUPPOWERSTATUS);
+    if (result != QV_CMD_SUCCESS) {
+        return result;
+    }
+    QV_GetBackupPowerSourceStatusInfo();
+    return QV_CMD_SUCCESS;
 }
 
 VK_BYTE Cli_ListControllers(void) {

@@ -21,7 +21,9 @@ PN_EXTERN_C_END
 #include "ptelm_commands.h"
 #include "ptelm_encryption.h"
 #include "ptelm_features.h"
+#include "ptelm_flash.h"
 #include "ptelm_properties.h"
+#include "ptelm_status.h"
 #include "ptelm_utils.h"
 
 #endif

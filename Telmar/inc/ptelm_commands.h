@@ -15,6 +15,16 @@ typedef void* PCDA;
 #define kCanRecoverCacheModuleNotAllowedByFirmware 2
 #define kCanRecoverCacheModuleControllerOFAActive 3
 
+/* VK_CanEnableFailedLogicalDrive. */
+#define kCanEnableFailedLogicalDriveAllowed 0x01
+#define kCanEnableFailedLogicalDriveIsNotFailed 0x02
+#define kCanEnableFailedLogicalDriveIsMirrorBackup 0x03
+#define kCanEnableFailedLogicalDriveInvalidArrayStatus 0x04
+#define kCanEnableFailedLogicalDriveFailedDriveNotReplaced 0x05
+#define kCanEnableFailedLogicalDriveArrayUndergoingRPI 0x06
+#define kCanEnableFailedLogicalDriveEncryptionLocked 0x07
+#define kCanEnableFailedLogicalDriveControllerOFAActive 0x08
+
 /* Controller log types (CDB byte 1 of the log command) and actions (CDB byte 9). */
 #define kControllerLogTypeLastCrashDump 1
 #define kControllerLogTypeSerialOutputBuffer 2
@@ -81,6 +91,10 @@ VK_API VK_BYTE* VK_GetControllerPersistentEventLog(PCDA cda, VK_DWORD* size);
 VK_API const PersistentControllerEvent*
 VK_EnumeratePersistentEventLogBuffer(const void* log_buffer, VK_DWORD log_length,
                                      const PersistentControllerEvent* current);
+
+/* Bringing a failed logical drive back online; the data area is re-initialised after it. */
+VK_API VK_BYTE VK_CanEnableFailedLogicalDrive(PCDA cda, VK_WORD ld_number);
+VK_API VK_BOOL VK_DoEnableFailedLogicalDrive(PCDA cda, VK_WORD ld_number);
 
 PN_EXTERN_C_END
 

@@ -148,6 +148,137 @@ typedef void* PCDA;
 #define PHYSICAL_DRIVE_SED_SECURITY_STATUS(info)                                                               \
     ((VK_BYTE)(((info)&kPhysicalDriveEncryptionSEDSecurityStatusMask) >> kPhysicalDriveEncryptionSEDSecurityStatusShift))
 
+/* ---- Key cache, passwords, roles, key manager and managed SED --------------------------------- */
+
+/* Key-cache status word (64 bits). */
+#define kControllerEncryptionKeyCacheStatusRetryAttemptsMask 0x000000000000FFFFULL
+#define kControllerEncryptionKeyCacheStatusRetryAttemptsShift 0
+#define kControllerEncryptionKeyCacheStatusRetryIntervalMask 0x00000000FFFF0000ULL
+#define kControllerEncryptionKeyCacheStatusRetryIntervalShift 16
+#define kControllerEncryptionPersistentKeyCacheEnabledMask 0x4000000000000000ULL
+#define kControllerEncryptionPersistentKeyCacheEnabledShift 62
+#define kControllerEncryptionKeyCacheStatusEnabledMask 0x8000000000000000ULL
+#define kControllerEncryptionKeyCacheStatusEnabledShift 63
+#define ENCRYPTION_KEY_CACHE_ATTEMPTS(info)                                                                    \
+    ((VK_WORD)(((info)&kControllerEncryptionKeyCacheStatusRetryAttemptsMask) >>                               \
+               kControllerEncryptionKeyCacheStatusRetryAttemptsShift))
+#define ENCRYPTION_KEY_CACHE_INTERVAL(info)                                                                    \
+    ((VK_WORD)(((info)&kControllerEncryptionKeyCacheStatusRetryIntervalMask) >>                               \
+               kControllerEncryptionKeyCacheStatusRetryIntervalShift))
+#define ENCRYPTION_KEY_CACHE_ENABLED(info)                                                                     \
+    (((info)&kControllerEncryptionKeyCacheStatusEnabledMask) ? kTrue : kFalse)
+#define ENCRYPTION_PERSISTENT_KEY_CACHE_ENABLED(info)                                                          \
+    (((info)&kControllerEncryptionPersistentKeyCacheEnabledMask) ? kTrue : kFalse)
+
+/* IKEK status byte values. */
+#define kControllerEncryptionIKEKStatusNotApplicable 0
+#define kControllerEncryptionIKEKStatusNeededButNotRequested 1
+#define kControllerEncryptionIKEKStatusRequested 2
+#define kControllerEncryptionIKEKStatusObtained 3
+#define kControllerEncryptionIKEKStatusNotFound 4
+#define kControllerEncryptionIKEKStatusConnectionError 5
+#define kControllerEncryptionIKEKStatusKeyMismatch 6
+#define kControllerEncryptionIKEKStatusKeyNeedsVerify 7
+#define kControllerEncryptionIKEKStatusKeyVerifyInProgress 8
+#define kControllerEncryptionIKEKStatusKeyVerifyFailed 9
+#define kControllerEncryptionIKEKStatusKeyNeedsCheckReplication 10
+#define kControllerEncryptionIKEKStatusCheckReplication 11
+#define kControllerEncryptionIKEKStatusKeyFailedReplication 12
+#define kControllerEncryptionIKEKStatusBeingImported 13
+#define kControllerEncryptionIKEKStatusUnknown 0xFF
+
+/* Password status of a role (64 bits). */
+#define kVerifyPasswordAttemptsRemainingMask 0x00000000FFFFFFFFULL
+#define kVerifyPasswordAttemptsRemainingBitShift 0
+#define kVerifyPasswordLockoutSecondsRemainingMask 0xFFFFFFFF00000000ULL
+#define kVerifyPasswordLockoutSecondsRemainingBitShift 32
+#define VERIFY_PASSWORD_ATTEMPTS_REMAINING(info)                                                               \
+    ((VK_DWORD)(((info)&kVerifyPasswordAttemptsRemainingMask) >> kVerifyPasswordAttemptsRemainingBitShift))
+#define VERIFY_PASSWORD_LOCKOUT_SECONDS_REMAINING(info)                                                        \
+    ((VK_DWORD)(((info)&kVerifyPasswordLockoutSecondsRemainingMask) >> kVerifyPasswordLockoutSecondsRemainingBitShift))
+
+/* Key-manager action of VK_GetControllerEncryptionKMSAction. */
+#define kGetControllerEncryptionKMSActionNone 0
+#define kGetControllerEncryptionKMSActionWaitingOnMasterKeyCreation 1
+#define kGetControllerEncryptionKMSActionWaitingOnMasterKeyPost 2
+#define kGetControllerEncryptionKMSActionWaitingOnMasterKeyRekey 3
+#define kGetControllerEncryptionKMSActionWaitingOnForeignKeyPost 4
+
+/* Capabilities of a role (VK_GetEncryptionUserCapabilities). */
+#define kEncryptionUserCapabilitySetTime 0x1
+#define kEncryptionUserCapabilitySetMasterKey 0x2
+#define kEncryptionUserCapabilitySetServerName 0x4
+#define kEncryptionUserCapabilitySetPassword 0x8
+#define kEncryptionUserCapabilitySetControlEncryption 0x10
+#define kEncryptionUserCapabilitySetKekCache 0x20
+#define kEncryptionUserCapabilityRekey 0x40
+#define kEncryptionUserCapabilitySetControllerFWLock 0x80
+#define kEncryptionUserCapabilitySetControlReturnToFactory 0x100
+#define kEncryptionUserCapabilitySetControlLocalKeyParams 0x200
+#define kEncryptionUserCapabilityVerifyPassword 0x400
+#define kEncryptionUserCapabilitySetRecoveryParams 0x800
+#define kEncryptionUserCapabilityCheckRecoveryAnswer 0x1000
+#define kEncryptionUserCapabilitySetBootPassword 0x2000
+#define kEncryptionUserCapabilitySuspendResumeBootPassword 0x4000
+#define kEncryptionUserCapabilityForeignLocalKekImport 0x8000
+#define kEncryptionUserCapabilityRemoveBootPassword 0x10000
+#define kEncryptionUserCapabilityGetPasswordStatus 0x20000
+#define kEncryptionUserCapabilityDelegateServices 0x40000
+#define kEncryptionUserCapabilityChangeCryptoPassword 0x80000
+#define kEncryptionUserCapabilityChangeUserPassword 0x100000
+#define kEncryptionUserCapabilityRestoreDefaultPermissions 0x200000
+#define kEncryptionUserCapabilitySetLocalMasterKey 0x400000
+#define kEncryptionUserCapabilitySetDEKStorage 0x800000
+
+/* Managed-SED status word (64 bits). */
+#define kControllerSEDEncryptionModeMask 0x000000000000000FULL
+#define kControllerSEDEncryptionModeShift 0
+#define kControllerSEDEncryptionModeNone 1
+#define kControllerSEDEncryptionModeLocal 2
+#define kControllerSEDEncryptionModeRemote 3
+#define kControllerSEDEncryptionPasswordEnabledMask 0x0000000000000010ULL
+#define kControllerSEDEncryptionPasswordEnabledShift 4
+#define kControllerSEDEncryptionAdapterPasswordEnabled 1
+#define kControllerSEDEncryptionStatusMask 0x00000000001FFFE0ULL
+#define kControllerSEDEncryptionStatusShift 5
+#define kControllerSEDEncryptionStatusEnabled 0x0001
+#define kControllerSEDEncryptionStatusWaitingOnAdapterPassword 0x0002
+#define kControllerSEDEncryptionStatusForeignSEDPresent 0x0004
+#define kControllerSEDEncryptionStatusWaitingOnMasterKey 0x0008
+#define kControllerSEDEncryptionProgressMask 0x0000001FFFE00000ULL
+#define kControllerSEDEncryptionProgressShift 21
+#define kControllerSEDEncryptionUnlockImportInProgress 0x0001
+#define kControllerSEDEncryptionRekeyInProgress 0x0002
+#define kControllerSEDEncryptionSecuringLogicalDriveInProgress 0x0004
+#define kControllerSEDEncryptionTakingOwnershipInProgress 0x0008
+#define kControllerSEDEncryptionRevertSEDDisablementInProgress 0x0010
+#define CTRL_SED_ENCRYPTION_MODE(info)                                                                         \
+    ((VK_BYTE)(((info)&kControllerSEDEncryptionModeMask) >> kControllerSEDEncryptionModeShift))
+#define CTRL_SED_ENCRYPTION_ADAPTER_PASSWORD(info)                                                             \
+    ((VK_BYTE)(((info)&kControllerSEDEncryptionPasswordEnabledMask) >> kControllerSEDEncryptionPasswordEnabledShift))
+#define CTRL_SED_ENCRYPTION_STATUS(info)                                                                       \
+    ((VK_WORD)(((info)&kControllerSEDEncryptionStatusMask) >> kControllerSEDEncryptionStatusShift))
+#define CTRL_SED_ENCRYPTION_PROGRESS_INFO(info)                                                                \
+    ((VK_WORD)(((info)&kControllerSEDEncryptionProgressMask) >> kControllerSEDEncryptionProgressShift))
+
+/* Adapter password status (64 bits). */
+#define kSEDEncryptionAdapterPasswordStatusCountDownTimerMask 0x00000000FFFFFFFFULL
+#define kSEDEncryptionAdapterPasswordStatusCountDownTimerShift 0
+#define kSEDEncryptionAdapterPasswordStatusAttemptsLeftMask 0xFFFFFFFF00000000ULL
+#define kSEDEncryptionAdapterPasswordStatusAttemptsLeftShift 32
+#define SED_ENCRYPTION_ADAPTER_PASSWORD_STATUS_COUNTDOWN_TIMER(info)                                           \
+    ((VK_DWORD)(((info)&kSEDEncryptionAdapterPasswordStatusCountDownTimerMask) >>                             \
+                kSEDEncryptionAdapterPasswordStatusCountDownTimerShift))
+#define SED_ENCRYPTION_ADAPTER_PASSWORD_STATUS_REMAINING_ATTEMPTS(info)                                        \
+    ((VK_DWORD)(((info)&kSEDEncryptionAdapterPasswordStatusAttemptsLeftMask) >>                               \
+                kSEDEncryptionAdapterPasswordStatusAttemptsLeftShift))
+
+/* A caller's buffer for one foreign key identifier and its NUL. */
+#define kForeignSEDKeyIdentifierBufferSize 33
+
+#define FOREACH_FOREIGN_SED(cda, pd_number)                                                                    \
+    for ((pd_number) = 0xFFFF; ((pd_number) = VK_EnumerateControllerForeignSED((cda), (pd_number))) != 0xFFFF;)
+
 PN_EXTERN_C_BEGIN
 
 /* 0 when the controller cannot be identified or has no encryption. */
@@ -158,6 +289,31 @@ VK_API VK_DWORD VK_GetLogicalDriveEncryptionInfo(PCDA cda, VK_WORD ld_number);
 VK_API VK_DWORD _VK_GetLogicalDriveEncryptionInfo(PCDA cda, VK_WORD ld_number);
 /* 0 for a number of 384 or more, a controller without SED support or an unreadable drive. */
 VK_API VK_UINT64 VK_GetPhysicalDriveEncryptionInfo(PCDA cda, VK_WORD pd_number);
+
+/* Key cache, passwords, roles, key manager and managed SED. */
+VK_API VK_QWORD VK_GetControllerEncryptionKeyCacheStatus(PCDA cda);
+/* Drives of the arrays that hold an encrypted logical drive. */
+VK_API VK_DWORD VK_GetControllerEncryptionPhysicalDriveCount(PCDA cda);
+/* Reads the controller on every call; 0 for a role other than 0 or 1. */
+VK_API VK_QWORD VK_GetEncryptionPasswordStatus(PCDA cda, VK_BYTE user);
+/* Asks the controller whether `password` is the role's; FALSE for a wrong one. */
+VK_API VK_BOOL VK_VerifyEncryptionPasswordSafe(PCDA cda, VK_BYTE user, const char* password, size_t password_size);
+VK_API VK_BOOL VK_VerifyEncryptionPassword(PCDA cda, VK_BYTE user, const char* password);
+VK_API VK_DWORD VK_GetEncryptionUserCapabilities(PCDA cda, VK_BYTE user);
+/* Zeroes the buffer; fills it only when it has room for the 256-byte question and its NUL. */
+VK_API const char* VK_GetEncryptionRecoveryQuestion(PCDA cda, char* question_buffer, size_t buffer_size);
+VK_API VK_BOOL _VK_ControllerHasEncryptedLogicalDriveWithMissingKey(PCDA cda);
+VK_API VK_DWORD VK_GetControllerEncryptionKMSAction(PCDA cda);
+VK_API VK_QWORD VK_GetControllerSEDEncryptionStatus(PCDA cda);
+/* Fills a buffer of more than 32 bytes; any other buffer is left as it was. */
+VK_API char* VK_GetControllerSEDEncryptionMasterKeyIdentifier(PCDA cda, char* key_identifier,
+                                                               size_t key_identifier_size);
+VK_API VK_QWORD VK_GetSEDEncryptionAdapterPasswordStatus(PCDA cda);
+/* Next owned foreign SED after `pd_number`; 0xFFFF starts and ends. */
+VK_API VK_WORD VK_EnumerateControllerForeignSED(PCDA cda, VK_WORD pd_number);
+VK_API char* VK_GetForeignSEDKeyIdentifier(PCDA cda, VK_WORD pd_number, char* foreign_key_identifier,
+                                           size_t foreign_key_identifier_size, char* foreign_reset_key_identifier,
+                                           size_t foreign_reset_key_identifier_size);
 
 PN_EXTERN_C_END
 

@@ -794,4 +794,394 @@ PN_EXTERN_C_END
     for ((se_number) = kInvalidSENumber;                                                                       \
          ((se_number) = VK_EnumerateControllerStorageEnclosures((cda), (se_number))) != kInvalidSENumber;)
 
+
+/* ---- Controller operating parameters, cache, surface-scan and out-of-band settings ----------- */
+
+#define kControllerExpandPriorityLow 0
+#define kControllerExpandPriorityMedium 1
+#define kControllerExpandPriorityHigh 2
+#define kControllerExpandPriorityInvalid 0xFF
+#define kControllerRebuildPriorityLow 0
+#define kControllerRebuildPriorityMedium 1
+#define kControllerRebuildPriorityMediumHigh 2
+#define kControllerRebuildPriorityHigh 3
+#define kControllerRebuildPriorityInvalid 0xFF
+#define kControllerRebuildRatePercentageInvalid 0xFF
+#define kControllerTransformationRatePercentInvalid 0xFF
+#define kControllerSAMTypeFailure 0
+#define kControllerSAMTypePredictive 1
+#define kControllerSAMTypeInvalid 0xFF
+#define kControllerDriveWriteCacheDefault 0
+#define kControllerDriveWriteCacheEnabled 1
+#define kControllerDriveWriteCacheDisabled 2
+#define kControllerDriveWriteCacheUnchanged 3
+#define kControllerDriveWriteCacheInvalid 0xFF
+#define kDriveWriteCacheDriveTypeSASHDD 0x00
+#define kDriveWriteCacheDriveTypeSASSSD 0x01
+#define kDriveWriteCacheDriveTypeSATAHDD 0x02
+#define kDriveWriteCacheDriveTypeSATASSD 0x03
+#define kDriveWriteCacheDriveTypeNVMEHDD 0x04
+#define kDriveWriteCacheDriveTypeNVMESSD 0x05
+#define kDriveWriteCacheUsageTypeConfigured 0x00
+#define kDriveWriteCacheUsageTypeUnconfigured 0x01
+#define kDriveWriteCacheUsageTypeHBA 0x02
+#define kControllerDPOEnabled 0
+#define kControllerDPODisabled 1
+#define kControllerDPOInvalid 0xFF
+#define kControllerIRPEnabled 0
+#define kControllerIRPDisabled 1
+#define kControllerIRPInvalid 0xFF
+#define kControllerInconsistencyEventNotificationDisabled 0
+#define kControllerInconsistencyEventNotificationEnabled 1
+#define kControllerInconsistencyEventNotificationNotSupported 0xFF
+#define kControllerElevatorSortEnabled 0
+#define kControllerElevatorSortDisabled 1
+#define kControllerElevatorSortInvalid 0xFF
+#define kControllerQueueDepthAutomatic 0
+#define kControllerQueueDepth2 1
+#define kControllerQueueDepth4 2
+#define kControllerQueueDepth8 3
+#define kControllerQueueDepth16 4
+#define kControllerQueueDepth32 5
+#define kControllerQueueDepthInvalid 0xFF
+#define kControllerFLSDefault 0
+#define kControllerFLSLow250 1
+#define kControllerFLSMiddle100 2
+#define kControllerFLSMiddle50 3
+#define kControllerFLSAggressive30 4
+#define kControllerFLSAggressive10 5
+#define kControllerFLSInvalid 0xFF
+#define kControllerNotifyOnAnyBroadcastError 0
+#define kControllerNotifyOnAnyBroadcastNotSupported 1
+#define kControllerNotifyOnAnyBroadcastDisabled 2
+#define kControllerNotifyOnAnyBroadcastEnabled 3
+#define kControllerSanitizeLockDisabled 0x00
+#define kControllerSanitizeLockFreeze 0x01
+#define kControllerSanitizeLockAntiFreeze 0x02
+#define kControllerSanitizeLockUnknown 0x03
+#define kCurrentControllerSanitizeLockMask 0x0F
+#define kPendingControllerSanitizeLockMask 0xF0
+#define kPendingControllerSanitizeLockShift 4
+#define CURRENT_CTRL_SANITIZE_LOCK(w) ((VK_BYTE)((w)&kCurrentControllerSanitizeLockMask))
+#define PENDING_CTRL_SANITIZE_LOCK(w)                                                                          \
+    ((VK_BYTE)(((w)&kPendingControllerSanitizeLockMask) >> kPendingControllerSanitizeLockShift))
+#define kControllerPCIeOrderingNotSupported 0
+#define kControllerPCIeOrderingUnknown 1
+#define kControllerPCIeOrderingStrict 2
+#define kControllerPCIeOrderingRelaxed 3
+#define kCurrentControllerPCIeOrderingMask 0x0F
+#define kPendingControllerPCIeOrderingMask 0xF0
+#define kPendingControllerPCIeOrderingShift 4
+#define CURRENT_CTRL_PCIE_ORDERING(w) ((VK_BYTE)((w)&kCurrentControllerPCIeOrderingMask))
+#define PENDING_CTRL_PCIE_ORDERING(w)                                                                          \
+    ((VK_BYTE)(((w)&kPendingControllerPCIeOrderingMask) >> kPendingControllerPCIeOrderingShift))
+#define kGetControllerExpanderScanDurationFailed 0xFFFFFFFF
+#define kGetControllerExpanderScanDurationNotSupported 0xFFFFFFFE
+#define kControllerPersistentEventLogPolicyInvalid 0
+#define kControllerPersistentEventLogPolicyKeepOldest 1
+#define kControllerPersistentEventLogPolicyKeepNewest 2
+#define kControllerUEFIDriveHealthReportInvalid 0x00
+#define kControllerUEFIDriveHealthReportAllErrors 0x01
+#define kControllerUEFIDriveHealthReportDisabled 0x02
+#define kBootableVolumePrecedenceNone 0
+#define kBootableVolumePrecedencePrimary 1
+#define kBootableVolumePrecedenceSecondary 2
+#define kBootableVolumePrecedenceAll 3
+#define kBootableVolumeDriveTypeLogical 0
+#define kBootableVolumeDriveTypePhysical 1
+#define kBootableVolumeDriveTypeRemote 2
+/* Smallest buffer of VK_GetControllerBootVolumeID: 32 hex digits and the NUL. */
+#define kMinGetControllerBootVolumeIDBufferLength 33
+
+#define kControllerReadCachePercentInvalid 0xFF
+#define kControllerPreviousReadCachePercentInvalid 0xFF
+#define kGetControllerNonBatteryBackedReadCachePercentMaxLimitMask 0xFF00
+#define kGetControllerNonBatteryBackedReadCachePercentMaxLimitShift 8
+#define kGetControllerNonBatteryBackedReadCachePercentMinLimitMask 0x00FF
+#define kGetControllerNonBatteryBackedReadCachePercentLimitsInvalid 101
+#define GET_CONTROLLER_NON_BATTERY_BACKED_MAX_READ_CACHE_PERCENT(w)                                            \
+    ((VK_BYTE)(((w)&kGetControllerNonBatteryBackedReadCachePercentMaxLimitMask) >>                             \
+               kGetControllerNonBatteryBackedReadCachePercentMaxLimitShift))
+#define GET_CONTROLLER_NON_BATTERY_BACKED_MIN_READ_CACHE_PERCENT(w)                                            \
+    ((VK_BYTE)((w)&kGetControllerNonBatteryBackedReadCachePercentMinLimitMask))
+#define kControllerNBWCEnabled 0
+#define kControllerNBWCDisabled 1
+#define kControllerNBWCInvalid 0xFF
+#define kControllerWaitForCacheRoomDisabled 0
+#define kControllerWaitForCacheRoomEnabled 1
+#define kControllerWaitForCacheRoomInvalid 0xFF
+#define IS_SURFACE_SCAN_PRIORITY_DISABLED(p) ((p) == 0)
+#define IS_SURFACE_SCAN_PRIORITY_HIGH(p) ((p) == 1)
+#define IS_SURFACE_SCAN_PRIORITY_IDLE(p) ((p) >= 2 && (p) <= 300)
+#define IS_SURFACE_SCAN_PRIORITY_INVALID(p) ((p) > 300)
+#define kControllerSSARatePercentInvalid 0xFF
+#define kControllerPSSCountInvalid 0
+#define kControllerMNPDelayInvalid 0xFFFF
+
+#define kOOBInterfaceTypeReset 0x00
+#define kOOBInterfaceTypePBSI 0x01
+#define kOOBInterfaceTypeMCTP 0x02
+#define kOOBInterfaceTypeDisabled 0xFF
+#define kPBSIClockSpeedDisabled 0
+#define kPBSIClockSpeed10KHZ 1
+#define kPBSIClockSpeed100KHZ 2
+#define kPBSIClockSpeed400KHZ 3
+#define kPBSIClockSpeed800KHZ 4
+#define kMCTPSMBUSDeviceTypeDefault 0
+#define kMCTPSMBUSDeviceTypeFixed 1
+#define kMCTPSMBUSDeviceTypeARP 2
+#define kGetControllerOOBConfigurationSuccess 0x01
+#define kGetControllerOOBConfigurationInvalidInput 0x02
+#define kGetControllerOOBConfigurationNotSupported 0x03
+#define kGetControllerOOBConfigurationFailed 0x04
+#define kUnknownI2CAddress 0xFFFF
+#define kOOBSubcommandReadI2CConfiguration 0x01
+#define kOOBSubcommandSetI2CAddress 0x02
+#define kOOBSubcommandMessageInterface 0x10
+#define kOOBInterfaceI2CEnabled 0x01
+
+#pragma pack(push, 1)
+typedef struct _OOBConfiguration {
+    VK_BYTE interface_type;
+    union {
+        struct {
+            VK_BYTE clock_speed : 3;
+            VK_BYTE clock_stretching : 1;
+            VK_BYTE reserved : 4;
+        } pbsi;
+        struct {
+            VK_BYTE smbus_device_type : 2;
+            VK_BYTE vdm_discovery_notify : 1;
+            VK_BYTE use_static_eids_on_init : 1;
+            VK_BYTE enable_smbus_physical_channel : 1;
+            VK_BYTE reserved : 3;
+        } mctp;
+        VK_BYTE raw;
+    } i2c_configuration;
+    VK_BYTE slave_address;
+    VK_BYTE reserved;
+} OOBConfiguration, *POOBConfiguration;
+#pragma pack(pop)
+
+PN_EXTERN_C_BEGIN
+
+VK_API VK_BYTE VK_GetControllerExpandPriority(PCDA cda);
+VK_API VK_BYTE VK_GetControllerRebuildPriority(PCDA cda);
+VK_API VK_BYTE VK_GetControllerRebuildRatePercent(PCDA cda);
+VK_API VK_BYTE VK_GetControllerTransformationRatePercent(PCDA cda);
+VK_API VK_BYTE VK_GetControllerSAM(PCDA cda);
+VK_API VK_BYTE VK_GetControllerDriveWriteCachePolicy(PCDA cda, VK_BYTE drive_type, VK_BYTE usage_type);
+VK_API VK_BYTE VK_GetControllerDriveWriteCache(PCDA cda);
+VK_API VK_BYTE VK_GetControllerDPO(PCDA cda);
+VK_API VK_BYTE VK_GetControllerIRP(PCDA cda);
+VK_API VK_BYTE VK_GetControllerInconsistencyEventNotification(PCDA cda);
+VK_API VK_BYTE VK_GetControllerElevatorSort(PCDA cda);
+VK_API VK_BYTE VK_GetControllerQueueDepth(PCDA cda);
+VK_API VK_BYTE VK_GetControllerFLS(PCDA cda);
+VK_API VK_DWORD VK_GetControllerWCBT(PCDA cda);
+VK_API VK_BYTE VK_GetControllerNotifyOnAnyBroadcast(PCDA cda);
+/* Pending lock << 4 | current lock. */
+VK_API VK_BYTE VK_GetControllerSanitizeLock(PCDA cda);
+VK_API VK_BYTE VK_GetControllerOSBootableDriveCount(PCDA cda);
+VK_API VK_DWORD VK_GetControllerExpanderMaximumAllowableScanDuration(PCDA cda);
+VK_API VK_DWORD VK_GetControllerExpanderMinimumScanDuration(PCDA cda);
+/* Pending ordering << 4 | current ordering. */
+VK_API VK_BYTE VK_GetControllerPCIeOrdering(PCDA cda);
+VK_API VK_DWORD VK_GetControllerActiveMaxReadRequestSize(PCDA cda);
+VK_API VK_DWORD VK_GetControllerPendingMaxReadRequestSize(PCDA cda);
+VK_API VK_DWORD VK_GetControllerMaxPayloadSize(PCDA cda);
+VK_API VK_BYTE VK_GetControllerPersistentEventLogPolicy(PCDA cda);
+VK_API VK_BYTE VK_GetControllerUEFIDriverHealthReportingStatus(PCDA cda);
+/* The controller clock as a local time value; -1 when it cannot be read. */
+VK_API VK_INT64 VK_GetControllerTime(PCDA cda);
+/* Precedence 1 or 2: the boot volume's unique id as 32 upper-case hex digits; the buffer must hold
+ * more than 32 bytes. */
+VK_API char* VK_GetControllerBootVolumeID(PCDA cda, VK_BYTE precedence, char* buffer, size_t buffer_size);
+/* The number of the boot volume of that precedence among the volumes of `volume_type`; 0xFFFF none. */
+VK_API VK_WORD VK_GetControllerBootVolumeNumber(PCDA cda, VK_BYTE precedence, VK_BYTE volume_type);
+VK_API VK_WORD _VK_GetLogicalDriveNumberFromID(PCDA cda, const char* volume_id);
+VK_API VK_WORD _VK_GetPhysicalDriveNumberFromID(PCDA cda, const char* volume_id);
+VK_API VK_WORD _VK_GetRemoteVolumeNumberFromID(PCDA cda, const char* volume_id);
+
+VK_API VK_BYTE VK_GetControllerReadCachePercent(PCDA cda);
+VK_API VK_BYTE VK_GetControllerPreviousReadCachePercent(PCDA cda);
+/* Maximum << 8 | minimum read-cache percent without backup power. */
+VK_API VK_WORD VK_GetControllerNonBatteryBackedReadCachePercentLimits(PCDA cda);
+VK_API VK_BYTE VK_GetControllerNBWC(PCDA cda);
+VK_API VK_BYTE VK_GetControllerWaitForCacheRoom(PCDA cda);
+VK_API VK_WORD VK_GetControllerSSAPriority(PCDA cda);
+VK_API VK_BYTE VK_GetControllerSSARatePercent(PCDA cda);
+VK_API VK_BYTE VK_GetControllerPSSCount(PCDA cda);
+VK_API VK_WORD VK_GetControllerMNPDelay(PCDA cda);
+VK_API VK_BYTE VK_GetControllerOOBInterfaces(PCDA cda);
+VK_API VK_WORD VK_GetControllerI2CAddress(PCDA cda);
+VK_API VK_BYTE VK_GetControllerActiveOOBConfiguration(PCDA cda, OOBConfiguration* configuration);
+VK_API VK_BYTE VK_GetControllerPendingOOBConfiguration(PCDA cda, OOBConfiguration* configuration);
+VK_API VK_BYTE __CalculateReadRatioPercent(PCDA cda, VK_DWORD read_size, VK_DWORD total_size);
+VK_API VK_BYTE _VK_GetControllerSSARatePercentFromPriority(VK_WORD surface_analysis_priority, VK_DWORD ld_count);
+
+PN_EXTERN_C_END
+
+/* ---- Logical drives and arrays: properties, RAID groups, LU caches -------------------------- */
+
+/* RAID-info word: the level code (ptelm_features.h) and the parity-group count. */
+#define kRAIDLevelMask 0x00FF
+#define kParityGroupCountMask 0xFF00
+#define RAID_LEVEL(w) ((VK_BYTE)((w)&kRAIDLevelMask))
+#define NUM_PARITY_GROUPS(w) ((VK_BYTE)(((w)&kParityGroupCountMask) >> 8))
+
+/* Logical-drive basic-info word: type (kLogicalDriveType...) and accelerator. */
+#define LOGICAL_DRIVE_TYPE(w) ((VK_BYTE)((w)&0x0F))
+#define kLogicalDriveAcceleratorMask 0xF0
+#define LOGICAL_DRIVE_ACCELERATOR(w) ((VK_BYTE)(((w)&kLogicalDriveAcceleratorMask) >> 4))
+#define kLogicalDriveAcceleratorUnknown 0
+#define kLogicalDriveAcceleratorNone 1
+#define kLogicalDriveAcceleratorControllerCache 2
+#define kLogicalDriveAcceleratorIOBypass 3
+#define kLogicalDriveAcceleratorLUCache 4
+
+/* Selectors of VK_GetLogicalDriveSize. */
+#define kLogicalDriveSizeBlocks 0
+#define kLogicalDriveSizeBytes 1
+#define kLogicalDriveStripSizeBlocks 2
+#define kLogicalDriveStripSizeBytes 3
+#define kLogicalDriveFullStripeSizeBlocks 4
+#define kLogicalDriveFullStripeSizeBytes 5
+#define kLogicalDriveBlockSizeBytes 0x10
+
+/* Geometry word. */
+#define LOGICAL_DRIVE_CYLINDERS(w) ((VK_WORD)(((w) >> 16) & 0xFFFF))
+#define LOGICAL_DRIVE_HEADS(w) ((VK_BYTE)(((w) >> 8) & 0xFF))
+#define LOGICAL_DRIVE_SECTORS(w) ((VK_BYTE)((w)&0xFF))
+
+#define kLogicalDriveParityInitializationRapid 0
+#define kLogicalDriveParityInitializationDefault 1
+
+/* LU cache info word. */
+#define kLUCacheAlgorithmMask 0x0007
+#define LU_CACHE_ALGORITHM(w) ((VK_BYTE)((w)&kLUCacheAlgorithmMask))
+#define kLUCacheAlgorithmHashingLRU 1
+#define kLUCacheAlgorithmHashingLRU2 2
+#define kLUCacheAlgorithmRegional 3
+#define kLUCacheAlgorithmSimpleLRU 4
+#define kLUCacheActualWritePolicyMask 0x0018
+#define LU_CACHE_ACTUAL_WRITE_POLICY(w) ((VK_BYTE)(((w)&kLUCacheActualWritePolicyMask) >> 3))
+#define kLUCacheRequestedWritePolicyMask 0x0060
+#define LU_CACHE_REQUESTED_WRITE_POLICY(w) ((VK_BYTE)(((w)&kLUCacheRequestedWritePolicyMask) >> 5))
+#define kLUCacheCacheLineSizeMask 0x0700
+#define LU_CACHE_LINE_SIZE(w) ((VK_BYTE)(((w)&kLUCacheCacheLineSizeMask) >> 8))
+
+typedef struct _VK_LU_CACHE_STATISTICS {
+    VK_QWORD read_cache_hits;
+    VK_QWORD read_cache_misses_do_load;
+    VK_QWORD read_cache_misses_loading;
+    VK_QWORD read_cache_misses_skip;
+    VK_QWORD read_cache_misses_locked;
+    VK_QWORD read_cache_misses_total;
+    VK_QWORD write_cache_hits;
+    VK_QWORD write_cache_misses_do_load;
+    VK_QWORD write_cache_misses_loading;
+    VK_QWORD write_cache_misses_skip;
+    VK_QWORD write_cache_misses_locked;
+    VK_QWORD write_cache_misses_total;
+} VK_LU_CACHE_STATISTICS, *PVK_LU_CACHE_STATISTICS;
+
+/* The mirror or parity groups of a logical drive (layout in the library's private header). */
+typedef struct _RAID_GROUP_INFO* PRAID_GROUP_INFO;
+
+/* Result of VK_CreateLogicalDriveRaidGroupEnumerator. */
+#define kCreateLogicalDriveRaidGroupMirrorGroupCountShift 0
+#define kCreateLogicalDriveRaidGroupParityGroupCountShift 8
+#define MIRROR_GROUP_COUNT(r) ((VK_BYTE)(((r) >> kCreateLogicalDriveRaidGroupMirrorGroupCountShift) & 0xFF))
+#define PARITY_GROUP_COUNT(r) ((VK_BYTE)(((r) >> kCreateLogicalDriveRaidGroupParityGroupCountShift) & 0xFF))
+
+#define kMinGetLogicalDriveUniqueVolumeIDBufferLength 33
+#define kMinGetLogicalDriveVolumeLabelBufferLength 65
+
+/* Array drive-count word; each count saturates at 255. */
+#define kDataPhysicalDriveCountMask 0x000000FF
+#define kSparePhysicalDriveCountMask 0x0000FF00
+#define kTransientPhysicalDriveCountMask 0x00FF0000
+#define kFailedPhysicalDriveCountMask 0xFF000000
+#define NUM_DATA_PHYSICAL_DRIVES(w) ((VK_BYTE)((w)&kDataPhysicalDriveCountMask))
+#define NUM_SPARE_PHYSICAL_DRIVES(w) ((VK_BYTE)(((w)&kSparePhysicalDriveCountMask) >> 8))
+#define NUM_TRANSIENT_PHYSICAL_DRIVES(w) ((VK_BYTE)(((w)&kTransientPhysicalDriveCountMask) >> 16))
+#define NUM_FAILED_PHYSICAL_DRIVES(w) ((VK_BYTE)(((w)&kFailedPhysicalDriveCountMask) >> 24))
+#define NUM_PHYSICAL_DRIVES(w)                                                                                 \
+    ((VK_WORD)(NUM_DATA_PHYSICAL_DRIVES(w) + NUM_SPARE_PHYSICAL_DRIVES(w) + NUM_TRANSIENT_PHYSICAL_DRIVES(w)))
+
+/* Selectors of VK_GetArraySize. */
+#define kArrayTotalSizeBlocks 1
+#define kArrayTotalSizeBytes 2
+#define kArrayFreeSizeBlocks 3
+#define kArrayFreeSizeBytes 4
+#define kArrayBlockSizeBytes 5
+
+/* Media and interface byte. */
+#define kArrayMediaMask 0x3
+#define ARRAY_MEDIA_TYPE(b) ((VK_BYTE)((b)&kArrayMediaMask))
+#define kArrayMediaUnknown 0
+#define kArrayMediaSSD 1
+#define kArrayMediaHDD 2
+#define kArrayInterfaceMask 0x1C
+#define ARRAY_INTERFACE_TYPE(b) ((VK_BYTE)((b)&kArrayInterfaceMask))
+#define kArrayInterfaceUnknown 0
+#define kArrayInterfaceSAS 0x4
+#define kArrayInterfaceSATA 0x8
+#define kArrayInterfaceNVMe 0x10
+
+#define kSpareDriveTypeDoesNotExist 0
+#define kSpareDriveTypeAutoReplace 1
+#define kSpareDriveTypeDedicated 2
+
+#define kArrayAccelerationModeUnknown 0
+#define kArrayAccelerationModeIOBypass 1
+#define kArrayAccelerationModeIndependent 2
+
+PN_EXTERN_C_BEGIN
+
+/* Logical drives: the enumerators take the previous number (kInvalidLDNumber to start). */
+VK_API VK_WORD VK_EnumerateControllerLogicalDrives(PCDA cda, VK_WORD ld_number);
+VK_API VK_WORD VK_EnumerateControllerBootableLogicalDrives(PCDA cda, VK_WORD ld_number);
+VK_API VK_WORD VK_GetLogicalDriveRAIDInfo(PCDA cda, VK_WORD ld_number);
+VK_API VK_DWORD VK_GetLogicalDriveBasicInfo(PCDA cda, VK_WORD ld_number);
+VK_API VK_QWORD VK_GetLogicalDriveSize(PCDA cda, VK_WORD ld_number, VK_BYTE size_type);
+VK_API VK_WORD VK_GetLogicalDriveArray(PCDA cda, VK_WORD ld_number);
+VK_API VK_WORD VK_GetArrayLogicalDriveNumberFromIndex(PCDA cda, VK_WORD array_index, VK_WORD ld_index);
+VK_API VK_WORD VK_GetLogicalDriveParityInitializationType(PCDA cda, VK_WORD ld_number);
+/* 32 upper-case hex digits; the buffer must hold kMinGetLogicalDriveUniqueVolumeIDBufferLength. */
+VK_API char* VK_GetLogicalDriveUniqueVolumeID(PCDA cda, VK_WORD ld_number, char* volume_id_buffer,
+                                              size_t buffer_size);
+/* The buffer must hold kMinGetLogicalDriveVolumeLabelBufferLength. */
+VK_API char* VK_GetLogicalDriveVolumeLabel(PCDA cda, VK_WORD ld_number, char* volume_label_buffer,
+                                           size_t buffer_size);
+VK_API VK_DWORD VK_GetLogicalDriveGeometry(PCDA cda, VK_WORD ld_number);
+/* Packed group counts, or 0 with *raid_group_info NULL; release with
+ * VK_DestroyLogicalDriveRaidGroupEnumerator. Reads the controller on every call. */
+VK_API VK_WORD VK_CreateLogicalDriveRaidGroupEnumerator(PCDA cda, VK_WORD ld_number,
+                                                        PRAID_GROUP_INFO* raid_group_info);
+VK_API void VK_DestroyLogicalDriveRaidGroupEnumerator(PRAID_GROUP_INFO raid_group_info);
+VK_API VK_WORD VK_EnumerateMirrorGroupPhysicalDrives(const PRAID_GROUP_INFO raid_group_info,
+                                                     VK_BYTE mirror_group_index, VK_WORD pd_number);
+VK_API VK_WORD VK_EnumerateParityGroupPhysicalDrives(const PRAID_GROUP_INFO raid_group_info,
+                                                     VK_BYTE parity_group_index, VK_WORD pd_number);
+VK_API VK_WORD _VK_EnumerateRaidGroupPhysicalDrives(const PRAID_GROUP_INFO raid_group_info, VK_BYTE group_index,
+                                                    VK_WORD pd_number);
+/* Position of pd_number in list[0..n), or (size_t)-1. */
+VK_API size_t _VK_PhysicalDriveListAt(VK_WORD* list, VK_WORD pd_number, size_t n);
+VK_API VK_WORD VK_GetLogicalDriveLUCacheNumber(PCDA cda, VK_WORD ld_number);
+VK_API VK_WORD VK_GetLogicalDriveLUCacheInfo(PCDA cda, VK_WORD ld_number);
+VK_API VK_BOOL VK_GetLogicalDriveLUCacheStats(PCDA cda, VK_WORD ld_number, PVK_LU_CACHE_STATISTICS lu_stats);
+VK_API VK_WORD VK_GetLogicalDriveSplitMirrorNumber(PCDA cda, VK_WORD ld_number);
+
+/* Arrays. */
+VK_API VK_DWORD VK_GetArrayPhysicalDriveCounts(PCDA cda, VK_WORD array_number);
+VK_API VK_WORD VK_GetArrayLogicalDriveCount(PCDA cda, VK_WORD array_index);
+VK_API VK_QWORD VK_GetArraySize(PCDA cda, VK_WORD array_number, VK_BYTE size_type);
+VK_API VK_BYTE VK_GetArraySpareType(PCDA cda, VK_WORD array_number);
+VK_API VK_BYTE VK_GetArrayAccelerationMode(PCDA cda, VK_WORD array_number);
+VK_API VK_WORD VK_GetArraySplitMirrorNumber(PCDA cda, VK_WORD array_number);
+
+PN_EXTERN_C_END
+
 #endif

@@ -9,6 +9,7 @@
 #include "ppavl_commands.h"
 #include "ppavl_types.h"
 #include "ptelm_cda.h"
+#include "ptelm_properties.h"
 
 // Test ids (payload byte 0, result byte 0).
 #define TESTID_MEMORY_TEST 0x01
@@ -130,6 +131,23 @@ static_assert(offsetof(BMIC_TEST_RESULT, subtestId) == 2);
 static_assert(offsetof(BMIC_TEST_RESULT, param1) == 4);
 static_assert(offsetof(BMIC_TEST_RESULT, param3) == 12);
 
+// The first 66 bytes of the 256-byte controller manufacturing record (BMIC 0x82).
+typedef struct _DIAG_MANUFACTURING_DATA {
+    VK_BYTE WWID[8]; // first byte most significant; NAA 5 in its high nibble
+    char SerialNumber[15];
+    char SparePartNumber[15];
+    VK_BYTE WellnessLog[12];
+    VK_BYTE Revision;
+    char PartNumber[15];
+} DIAG_MANUFACTURING_DATA;
+
+static_assert(sizeof(DIAG_MANUFACTURING_DATA) == 66);
+static_assert(offsetof(DIAG_MANUFACTURING_DATA, SerialNumber) == 8);
+static_assert(offsetof(DIAG_MANUFACTURING_DATA, SparePartNumber) == 23);
+static_assert(offsetof(DIAG_MANUFACTURING_DATA, WellnessLog) == 38);
+static_assert(offsetof(DIAG_MANUFACTURING_DATA, Revision) == 50);
+static_assert(offsetof(DIAG_MANUFACTURING_DATA, PartNumber) == 51);
+
 // One row of the CDB table; the end row has CDB byte 0 = 0.
 typedef struct _BMIC_TEST_SPEC {
     char TestName[BMIC_TEST_NAME_LENGTH];
@@ -167,6 +185,32 @@ void QV_VerifyTestStatus(PCDA cda, int iteration);
 // is too short to hold it.
 bool QV_DecodeTestResult(pavlin::ByteView reply, BMIC_TEST_RESULT* result);
 void QV_VerifyTestStatusPrint(const BMIC_TEST_RESULT* result, int iteration);
+
+// Maintenance commands (bmic_maintenance.cpp): each worker takes the data area and the operand text
+// and returns a maintenance result code (QV_CMD_SUCCESS, QV_CMD_FAILURE, QV_CMD_FILE_OPEN_ERROR...).
+#define MANUFACTURING_RECORD_SIZE 256
+#define WWID_NAA 0x50
+typedef enum { eREAD = 0x26, eWRITE = 0x27 } EnDirection;
+// Fills bytes 0-10 of a 16-byte CDB the caller cleared: operation, detail (bytes 2-5, most
+// significant first), opcode, size (bytes 7-8, most significant first).
+void ConstructManufacturingDataCdb(VK_BYTE* cdb, VK_BYTE bmic_opcode, VK_UINT32 detail, EnDirection operation,
+                                   VK_UINT16 size);
+VK_BYTE FlashRomImage(PCDA cda, const char* file_name);
+VK_BYTE FlashMFGData(PCDA cda, const char* file_name);
+VK_BYTE FlashSeepromNvram(PCDA cda, const char* file_name);
+VK_BYTE PreserveCurrentManufacturingData(PCDA cda, const char* file_name);
+VK_BYTE SetSerialNumber(PCDA cda, const char* serial_number);
+VK_BYTE SetSeepromWWID(PCDA cda, const char* wwid);
+VK_BYTE ModifyManufacturingData(PCDA cda, const void* operand, const char* field);
+// The steps of the serial-number and WWID edits that touch no controller: the operand text into a
+// zeroed operand record (1 or a maintenance code when it is refused), and the edit of a record read
+// from the controller (prints the current and new values).
+VK_BYTE ParseSerialNumberOperand(const char* serial_number, VK_CONTROLLER_MANUFACTURING_DATA* operand);
+VK_BYTE ParseWWIDOperand(const char* wwid, VK_CONTROLLER_MANUFACTURING_DATA* operand);
+VK_BYTE EditManufacturingRecord(VK_BYTE* record, size_t record_size, const VK_CONTROLLER_MANUFACTURING_DATA* operand,
+                                const char* field);
+VK_BYTE ReadManufacturingData(PCDA cda, const char* file_name);
+void DecodeCommandReturnStatus(VK_BYTE result);
 
 // Single-sub-test runners: a header line on standard output, then the send loop.
 void QV_DiagCacheLFSRfill(int ctrl_num, VK_BYTE iterations);

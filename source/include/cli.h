@@ -90,6 +90,8 @@ VK_BYTE Cli_ShowHelp(void);
 VK_BYTE Cli_GetCacheInfo(void);
 VK_BYTE Cli_GetFwMiscInfo(void);
 VK_BYTE Cli_GetPcieInfo(void);
+VK_BYTE Cli_GetControllerStatusInfo(void);
+VK_BYTE Cli_GetBackupPowerSourceStatusInfo(void);
 VK_BYTE Cli_ListControllers(void);
 // Verifications (verifycmds.cpp).
 VK_BYTE Cli_VerifyFwVer(void);
@@ -100,6 +102,14 @@ VK_BYTE Cli_VerifyCacheSize(void);
 VK_BYTE Cli_VerifyPCIeConfig(void);
 VK_BYTE Cli_VerifyCpld(void);
 VK_BYTE Cli_PcieIntegrityTest(void);
+// Firmware, manufacturing-data and SEEPROM maintenance (bmic_maintenance.cpp).
+VK_BYTE Cli_FlashRomImage(void);
+VK_BYTE Cli_FlashMFGData(void);
+VK_BYTE Cli_FlashSepromNvram(void);
+VK_BYTE Cli_PreserveCurrentManufacturingData(void);
+VK_BYTE Cli_SetSerialNumber(void);
+VK_BYTE Cli_SetSeepromWWID(void);
+VK_BYTE Cli_ReadManufacturingData(void);
 
 void ShowHelp(const char* cmd_name);
 void ShowExtendedHelp(const char* heading, const char* keyword);

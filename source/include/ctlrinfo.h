@@ -67,6 +67,11 @@ void ShowControllers(void);
 void QV_GetCacheInfo(PCDA cda);
 void QV_GetFirmwareMiscInfo(PCDA cda);
 void QV_GetPCIeInfo(PCDA cda);
+// Standard output only: the status word's controller, cache and configuration lines.
+void QV_GetControllerStatusInfo(PCDA cda);
+// Prints "Backup Power Source Status : <status> " for the selected controller (standard output
+// only) and returns the status, kControllerBackupPowerSourceFailed to ...PresentAndCharged.
+VK_BYTE QV_GetBackupPowerSourceStatusInfo(void);
 
 // Verifications (verifycmds.cpp). `expected` and `actual` are texts for STRING_ARG and point to
 // 16-bit words for INTEGER_ARG.

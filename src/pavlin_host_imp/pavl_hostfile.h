@@ -103,15 +103,10 @@ private:
     VK_DWORD error_;
 };
 
-// A text file read through our own stream buffer: without one, the first read asks the file system
-// for its block size, a system call per file that discovery does not need.
+// A text file opened for reading, closed with its scope.
 class File {
 public:
-    explicit File(const char* path) : f_(std::fopen(path, "r")) {
-        if (f_ != nullptr) {
-            std::setvbuf(f_, buffer_, _IOFBF, sizeof(buffer_));
-        }
-    }
+    explicit File(const char* path) : f_(std::fopen(path, "r")) {}
     ~File() {
         if (f_ != nullptr) {
             std::fclose(f_);
@@ -132,7 +127,6 @@ public:
 
 private:
     FILE* f_;
-    char buffer_[1024];
 };
 
 // A sysfs attribute holds at most one page; a longer file is read only that far.

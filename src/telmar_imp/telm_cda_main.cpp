@@ -1,6 +1,7 @@
 // The controller data area's lifecycle: initialisation, identification, re-initialisation,
 // re-enumeration and teardown.
 #include <cstring>
+#include <span>
 #include <utility>
 
 #include "ppavl_debug.h"
@@ -119,7 +120,8 @@ void __VK_ClearPhysicalDeviceHandles(PCDA cda) {
     if (cda == nullptr) {
         return;
     }
-    for (PhysicalDriveRecord& record : _VK_CDA(cda)->pd_record_list) {
+    _CDA* c = _VK_CDA(cda);
+    for (PhysicalDriveRecord& record : std::span(c->pd_record_list).first(c->pd_records_in_use)) {
         FreeHeld(record.physical_drive_handle);
     }
 }
@@ -129,17 +131,20 @@ void __VK_ClearPhysicalDriveRecords(PCDA cda) {
         return;
     }
     __VK_ClearPhysicalDeviceHandles(cda);
-    for (PhysicalDriveRecord& record : _VK_CDA(cda)->pd_record_list) {
+    _CDA* c = _VK_CDA(cda);
+    for (PhysicalDriveRecord& record : std::span(c->pd_record_list).first(c->pd_records_in_use)) {
         FreeHeld(record.additional_lun_info);
         std::memset(&record, 0, sizeof(record));
     }
+    c->pd_records_in_use = 0;
 }
 
 void __VK_ClearLogicalDriveHandles(PCDA cda) {
     if (cda == nullptr) {
         return;
     }
-    for (LogicalDriveRecord& record : _VK_CDA(cda)->ld_record_list) {
+    _CDA* c = _VK_CDA(cda);
+    for (LogicalDriveRecord& record : std::span(c->ld_record_list).first(c->ld_records_in_use)) {
         FreeHeld(record.logical_drive_handle);
     }
 }
@@ -149,7 +154,9 @@ void __VK_ClearLogicalDriveRecords(PCDA cda) {
         return;
     }
     __VK_ClearLogicalDriveHandles(cda);
-    std::memset(_VK_CDA(cda)->ld_record_list, 0, sizeof(_VK_CDA(cda)->ld_record_list));
+    _CDA* c = _VK_CDA(cda);
+    std::memset(c->ld_record_list, 0, c->ld_records_in_use * sizeof(LogicalDriveRecord));
+    c->ld_records_in_use = 0;
 }
 
 VK_WORD __VK_UnInitializeCDA(PCDA cda) {
@@ -160,8 +167,10 @@ VK_WORD __VK_UnInitializeCDA(PCDA cda) {
     _CDA* c = _VK_CDA(cda);
     __VK_ClearPhysicalDriveRecords(cda);
     __VK_ClearLogicalDriveRecords(cda);
-    std::memset(c->array_record_list, 0, sizeof(c->array_record_list));
-    std::memset(c->se_record_list, 0, sizeof(c->se_record_list));
+    std::memset(c->array_record_list, 0, c->array_records_in_use * sizeof(ArrayRecord));
+    c->array_records_in_use = 0;
+    std::memset(c->se_record_list, 0, c->se_records_in_use * sizeof(StorageEnclosureRecord));
+    c->se_records_in_use = 0;
     // The cached bytes stay; their cleared bits make them stale.
     std::memset(c->flags, 0, sizeof(c->flags));
     return 1;
@@ -269,6 +278,10 @@ VK_BOOL _VK_InvalidatePDRecordIDPDBuffer(PCDA cda, VK_WORD pd_number) {
         return kFalse;
     }
     CDALock guard(cda);
-    _VK_CDA(cda)->pd_record_list[pd_number].flags &= static_cast<VK_WORD>(~kPDRecordIdentifyValid);
+    _CDA* c = _VK_CDA(cda);
+    // A record never written holds no valid bit to drop.
+    if (pd_number < c->pd_records_in_use) {
+        c->pd_record_list[pd_number].flags &= static_cast<VK_WORD>(~kPDRecordIdentifyValid);
+    }
     return kTrue;
 }

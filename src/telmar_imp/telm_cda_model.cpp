@@ -86,7 +86,8 @@ public:
         c_->total_array_count = c_->data_array_count = c_->cache_array_count = c_->offline_array_count = 0;
         c_->first_unused_ld_number = 0;
         c_->flags[kCDAFlagsModel] &= ~kCDAModelFirstUnusedLDFound;
-        std::memset(c_->array_record_list, 0, sizeof(c_->array_record_list));
+        std::memset(c_->array_record_list, 0, c_->array_records_in_use * sizeof(ArrayRecord));
+        c_->array_records_in_use = 0;
 
         if (raid || mixed) {
             const VK_WORD grouped = Group();
@@ -186,6 +187,7 @@ private:
             return;
         }
         const VK_WORD a = c_->total_array_count;
+        _VK_RecordsInUse(c_->array_records_in_use, a + 1u);
         ArrayRecord& array = c_->array_record_list[a];
         array.logical_block_size_bytes = r.block_size_bytes;
         std::memcpy(array.data_drive_bitmap, members, map_bytes_);
@@ -349,9 +351,13 @@ private:
 
         for (size_t p = 0; p < map_bytes_ * 8; ++p) {
             auto bit = [&](const DriveMap& map) { return MapBit(map, sizeof(map), p); };
-            PhysicalDriveRecord& pd = c_->pd_record_list[p];
-            VK_BYTE& usage = pd.pd_config_information.config_usage_info;
             const bool spare = bit(array.spare_drive_bitmap);
+            if (!spare && !bit(array.data_drive_bitmap) && !bit(array.failed_drive_bitmap) &&
+                !bit(array.transient_drive_bitmap)) {
+                continue;
+            }
+            PhysicalDriveRecord& pd = _VK_PDRecordForWrite(c_, static_cast<VK_WORD>(p));
+            VK_BYTE& usage = pd.pd_config_information.config_usage_info;
             if ((bit(array.data_drive_bitmap) || bit(array.failed_drive_bitmap)) && !spare) {
                 usage = type == kLogicalDriveTypeCache ? kPhysicalDriveUsageLUCacheData : kPhysicalDriveUsageData;
                 pd.flags |= kPDRecordUsageAssigned;
@@ -380,9 +386,13 @@ private:
         const size_t devices = std::min<size_t>(id_.wMaximumPhysicalDevicesSupported, kMaxPhysicalDrivesSupported);
         for (size_t p = 0; p < devices; ++p) {
             const VK_WORD pd_number = static_cast<VK_WORD>(p);
-            PhysicalDriveRecord& pd = c_->pd_record_list[p];
             const bool present = MapBit(present_, sizeof(present_), p);
             const bool installed = __VK_DriveIsInstalled(cda_, pd_number, present ? kTrue : kFalse) != kFalse;
+            const bool non_disk = !present && !installed && MapBit(non_disk_, sizeof(non_disk_), p);
+            if (!present && !installed && !non_disk) {
+                continue;
+            }
+            PhysicalDriveRecord& pd = _VK_PDRecordForWrite(c_, pd_number);
             VK_BYTE& usage = pd.pd_config_information.config_usage_info;
             if (present || installed) {
                 pd.flags |= kPDRecordDrive | (present ? kPDRecordPresent : 0) | (installed ? kPDRecordInstalled : 0);
@@ -408,7 +418,7 @@ private:
                     usage = kPhysicalDriveUsageHBA;
                     pd.flags |= kPDRecordUsageAssigned;
                 }
-            } else if (MapBit(non_disk_, sizeof(non_disk_), p)) {
+            } else {
                 pd.flags |= kPDRecordNonDisk;
                 if (VK_RequestIdentifyPhysicalDriveBuffer(cda_, pd_number) && pd.identify_physical_drive_buffer.dwRPM != 0 &&
                     pd.identify_physical_drive_buffer.wBlockSize != 0) {

@@ -453,7 +453,7 @@ VK_BOOL LoadLDRecord(PCDA cda, VK_WORD ld_number, VK_DWORD valid, Buffer Logical
         return kFalse;
     }
     CDALock guard(cda);
-    LogicalDriveRecord& record = _VK_CDA(cda)->ld_record_list[ld_number];
+    LogicalDriveRecord& record = _VK_LDRecordForWrite(_VK_CDA(cda), ld_number);
     if (!(record.flags & valid)) {
         Buffer& buffer = record.*field;
         std::memset(&buffer, 0, sizeof(buffer));
@@ -477,7 +477,7 @@ VK_BOOL VK_RequestIdentifyPhysicalDriveBuffer(PCDA cda, VK_WORD pd_number) {
         return kFalse;
     }
     CDALock guard(cda);
-    PhysicalDriveRecord& record = _VK_CDA(cda)->pd_record_list[pd_number];
+    PhysicalDriveRecord& record = _VK_PDRecordForWrite(_VK_CDA(cda), pd_number);
     if (!(record.flags & kPDRecordIdentifyValid)) {
         std::memset(&record.identify_physical_drive_buffer, 0, sizeof(record.identify_physical_drive_buffer));
         pavlin::TrackedPtr<PhysicalDriveLunInfo> previous(std::exchange(record.additional_lun_info, nullptr));
@@ -502,7 +502,7 @@ VK_BOOL VK_RequestSenseConfigurationBuffer(PCDA cda, VK_WORD ld_number) {
         return kFalse;
     }
     CDALock guard(cda);
-    LogicalDriveRecord& record = _VK_CDA(cda)->ld_record_list[ld_number];
+    LogicalDriveRecord& record = _VK_LDRecordForWrite(_VK_CDA(cda), ld_number);
     if (!(record.flags & kLDRecordConfigValid) &&
         VK_GetSenseConfigurationBuffer(cda, ld_number, &record.sense_config_buffer)) {
         telmar::DeriveLogicalDriveConfig(cda, record);
@@ -553,7 +553,7 @@ VK_BOOL VK_RequestLUCacheSenseBuffer(PCDA cda, VK_WORD ld_number) {
     }
     CDALock guard(cda);
     _CDA* c = _VK_CDA(cda);
-    LogicalDriveRecord& record = c->ld_record_list[ld_number];
+    LogicalDriveRecord& record = _VK_LDRecordForWrite(c, ld_number);
     if (record.flags & kLDRecordLUCacheSenseValid) {
         return kTrue;
     }
@@ -576,7 +576,7 @@ VK_BOOL VK_RequestLUCacheSenseBuffer(PCDA cda, VK_WORD ld_number) {
                                  ? LUCachePartner(record.sense_config_buffer)
                                  : kNoLogicalDrive;
     if (partner != kNoLogicalDrive && partner != ld_number) {
-        LogicalDriveRecord& other = c->ld_record_list[partner];
+        LogicalDriveRecord& other = _VK_LDRecordForWrite(c, static_cast<VK_WORD>(partner));
         other.lu_cache_config_buffer = record.lu_cache_config_buffer;
         other.flags |= kLDRecordLUCacheSenseValid;
     }
@@ -605,6 +605,7 @@ VK_BOOL VK_RequestStorageEnclosureInfo(PCDA cda) {
     const VK_BYTE wanted = c->identify_controller_buffer.bEnclosureCount;
     VK_BYTE found = 0;
     for (VK_WORD box = 0; box < kMaxStorageEnclosuresSupported && found < wanted; ++box) {
+        _VK_RecordsInUse(c->se_records_in_use, box + 1u);
         StorageEnclosureRecord& record = c->se_record_list[box];
         record.flags &= static_cast<VK_WORD>(~0x1);
         std::memset(&record.sense_bus_parameters_buffer, 0, sizeof(record.sense_bus_parameters_buffer));

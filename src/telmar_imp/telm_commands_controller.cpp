@@ -21,39 +21,10 @@ constexpr VK_DWORD kLentSenseSize = 32;
 constexpr VK_BYTE kCacheSupportsModuleRecovery = 0x20;
 constexpr VK_DWORD kPauseHotPlugEvents = 1;
 
-// Firmware OFA states that mean no activation is under way: not running, last attempt failed,
-// last attempt aborted, delaying the initiate.
-constexpr VK_BYTE kOFAFirmwareNotRunning = 255;
-constexpr VK_BYTE kOFAFirmwareLastAttemptFailed = 254;
-constexpr VK_BYTE kOFAFirmwareLastAttemptAborted = 252;
-constexpr VK_BYTE kOFAFirmwareDelayingInitiate = 251;
-
 constexpr size_t kEventSize = sizeof(PersistentControllerEvent);
 
 bool CommandSucceeded(VK_BOOL helper_result, const ScsiCommandSenseData& sense) {
     return helper_result && sense.scsi_status != kScsiStatusCheckCondition;
-}
-
-// An online firmware activation is under way, judged from the cached status (no forced refresh). A
-// controller without OFA support, or whose status cannot be read, runs none.
-bool OnlineFirmwareActivationRunning(PCDA cda) {
-    CDALock guard(cda);
-    if ((VK_ControllerSupportsOnlineFirmwareActivation(cda) & kControllerOnlineFirmwareActivationSupported) ==
-        0) {
-        return false;
-    }
-    if (!VK_RequestOnlineFirmwareActivationStatus(cda)) {
-        return false;
-    }
-    switch (_VK_CDA(cda)->online_firmware_activation_status_buffer.u8CurrentStatus) {
-        case kOFAFirmwareNotRunning:
-        case kOFAFirmwareLastAttemptFailed:
-        case kOFAFirmwareLastAttemptAborted:
-        case kOFAFirmwareDelayingInitiate:
-            return false;
-        default:
-            return true;
-    }
 }
 
 } // namespace
@@ -117,7 +88,7 @@ VK_BYTE VK_CanRecoverCacheModule(PCDA cda) {
         return kCanRecoverCacheModuleNotAllowedByFirmware;
     }
     CDALock guard(cda);
-    if (OnlineFirmwareActivationRunning(cda)) {
+    if (_VK_IsControllerOnlineFirmwareActivationRunning(cda, kFalse)) {
         return kCanRecoverCacheModuleControllerOFAActive;
     }
     if (VK_RequestSenseCacheConfigStatusBuffer(cda) &&

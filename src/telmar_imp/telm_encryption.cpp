@@ -2,12 +2,15 @@
 // logical and physical drives, from the cached encryption buffers and the record tables.
 #include <algorithm>
 #include <cstring>
+#include <string.h>
 
 #include "ptelm_cda.h"
 #include "ptelm_encryption.h"
 #include "ptelm_features.h"
 #include "ptelm_properties.h"
+#include "ptelm_status.h"
 #include "telm_private.h"
+#include "telm_encryption_words.h"
 #include "telm_records.h"
 
 // Sent as the recovery question by the express-local set-up; the status word compares all 256 bytes.
@@ -77,10 +80,6 @@ template <size_t N> VK_QWORD MapBits(VK_DWORD value, const BitMap (&table)[N]) {
     }
     return word;
 }
-
-constexpr VK_QWORD kOwnedForeignSED = kPhysicalDriveEncryptionSEDDrive | kPhysicalDriveEncryptionSEDIsForeign |
-                                      (static_cast<VK_QWORD>(kPhysicalDriveEncryptionSEDSecurityStatusOwned)
-                                       << kPhysicalDriveEncryptionSEDSecurityStatusShift);
 
 } // namespace
 
@@ -215,7 +214,7 @@ VK_BOOL __VK_IsLogicalDriveArraySEDForeign(PCDA cda, LogicalDriveRecord* ld_reco
     for (size_t p = 0; p < devices; ++p) {
         if ((telmar::MapBit(array.data_drive_bitmap, kDriveBitmapSize, p) ||
              telmar::MapBit(array.spare_drive_bitmap, kDriveBitmapSize, p)) &&
-            (VK_GetPhysicalDriveEncryptionInfo(cda, static_cast<VK_WORD>(p)) & kOwnedForeignSED) == kOwnedForeignSED) {
+            telmar::IsOwnedForeignSED(VK_GetPhysicalDriveEncryptionInfo(cda, static_cast<VK_WORD>(p)))) {
             return kTrue;
         }
     }
@@ -244,4 +243,223 @@ VK_UINT64 VK_GetPhysicalDriveEncryptionInfo(PCDA cda, VK_WORD pd_number) {
         word |= security << kPhysicalDriveEncryptionSEDSecurityStatusShift;
     }
     return word;
+}
+
+// ---- Key cache, passwords, roles, recovery question, key manager ---------------------------------
+
+namespace telmar {
+
+using pavlin::ByteView;
+
+VK_QWORD DecodeKeyCacheStatus(ByteView attributes, VK_DWORD encryption_status) {
+    const VK_DWORD supported =
+        attributes.le32(offsetof(ENCRYPTION_LOCAL_KEK_CACHE_ATTRIBUTES, dwSupportedBits)).value_or(0);
+    if (!(supported & 0x1)) {
+        return 0;
+    }
+    VK_QWORD word = 0;
+    if (supported & 0x2) {
+        word |= static_cast<VK_QWORD>(
+                    attributes.le16(offsetof(ENCRYPTION_LOCAL_KEK_CACHE_ATTRIBUTES, wCurrentRetryAttempts)).value_or(0))
+                << kControllerEncryptionKeyCacheStatusRetryAttemptsShift;
+    }
+    if (supported & 0x4) {
+        word |= static_cast<VK_QWORD>(
+                    attributes.le16(offsetof(ENCRYPTION_LOCAL_KEK_CACHE_ATTRIBUTES, wCurrentRetryInterval)).value_or(0))
+                << kControllerEncryptionKeyCacheStatusRetryIntervalShift;
+    }
+    if (attributes.le32(offsetof(ENCRYPTION_LOCAL_KEK_CACHE_ATTRIBUTES, flags)).value_or(0) & 0x2) {
+        word |= kControllerEncryptionPersistentKeyCacheEnabledMask;
+    }
+    if (encryption_status & 0x400) {
+        word |= kControllerEncryptionKeyCacheStatusEnabledMask;
+    }
+    return word;
+}
+
+VK_QWORD DecodePasswordStatus(ByteView statuses, VK_BYTE user) {
+    if (user > kControllerEncryptionCryptoUser) {
+        return 0;
+    }
+    const size_t entry = offsetof(ENCRYPTION_PASSWORD_STATUSES, roles) + user * sizeof(ENCRYPTION_PASSWORD_STATUS);
+    const auto attempts = statuses.le32(entry + offsetof(ENCRYPTION_PASSWORD_STATUS, dwAttemptsRemaining));
+    const auto lockout = statuses.le32(entry + offsetof(ENCRYPTION_PASSWORD_STATUS, dwLockoutSecondsRemaining));
+    if (!attempts || !lockout) {
+        return 0;
+    }
+    return static_cast<VK_QWORD>(*attempts) << kVerifyPasswordAttemptsRemainingBitShift |
+           static_cast<VK_QWORD>(*lockout) << kVerifyPasswordLockoutSecondsRemainingBitShift;
+}
+
+VK_DWORD DecodeUserCapabilities(ByteView role_attributes, VK_BYTE user) {
+    // The entry is picked by the role number, not found by bRoleValue.
+    const size_t entry = offsetof(ENCRYPTION_ROLE_ATTRIBUTES, roleAttrs) + user * sizeof(ENCRYPTION_ROLE_ATTRIBUTE);
+    return role_attributes.le32(entry + offsetof(ENCRYPTION_ROLE_ATTRIBUTE, dwSupportedDetailField)).value_or(0);
+}
+
+} // namespace telmar
+
+namespace {
+
+constexpr VK_DWORD kEncryptionFunctionPasswordStatuses = 9;
+constexpr VK_DWORD kEncryptionFunctionVerifyPassword = 0x14;
+constexpr size_t kMaxEncryptionPasswordLength = 16;
+constexpr VK_BYTE kScsiStatusCheckCondition = 2;
+
+// ENCRYPTION_VERIFY_PASSWORD, the record of 0x1E write function 0x14.
+#pragma pack(push, 1)
+struct EncryptionVerifyPassword {
+    char bPassword[16];
+    VK_DWORD dwRole;
+};
+#pragma pack(pop)
+static_assert(sizeof(EncryptionVerifyPassword) == 20);
+static_assert(offsetof(EncryptionVerifyPassword, dwRole) == 16);
+
+bool PasswordsUsable(PCDA cda) {
+    const VK_QWORD status = VK_GetControllerEncryptionStatus(cda);
+    return (status & kControllerEncryptionCryptoOfficerPasswordSet) && !(status & kControllerEncryptionExpressModeOn);
+}
+
+bool RoleAllowed(PCDA cda, VK_BYTE user) {
+    return user == kControllerEncryptionCryptoOfficer ||
+           (user == kControllerEncryptionCryptoUser &&
+            (VK_GetControllerEncryptionEnabledFeatures(cda) & kEncryptionFeatureSetUserPassword));
+}
+
+} // namespace
+
+VK_QWORD VK_GetControllerEncryptionKeyCacheStatus(PCDA cda) {
+    if (cda == nullptr) {
+        return 0;
+    }
+    CDALock guard(cda);
+    if (!VK_ControllerSupportsEncryption(cda) || !VK_RequestEncryptionKekCacheAttributes(cda) ||
+        !VK_RequestIdentifyControllerBuffer(cda)) {
+        return 0;
+    }
+    const _CDA* c = _VK_CDA(cda);
+    return telmar::DecodeKeyCacheStatus(
+        telmar::ByteView(&c->encryption_key_cache_attributes, sizeof(c->encryption_key_cache_attributes)),
+        c->identify_controller_buffer.dwEncryptionStatus);
+}
+
+VK_DWORD VK_GetControllerEncryptionPhysicalDriveCount(PCDA cda) {
+    VK_DWORD count = 0;
+    if (cda == nullptr) {
+        return count;
+    }
+    for (VK_WORD array = VK_EnumerateAllArrays(cda, kInvalidArrayNumber); array != kInvalidArrayNumber;
+         array = VK_EnumerateAllArrays(cda, array)) {
+        for (VK_WORD ld = VK_EnumerateArrayLogicalDrives(cda, array, kInvalidLDNumber); ld != kInvalidLDNumber;
+             ld = VK_EnumerateArrayLogicalDrives(cda, array, ld)) {
+            if (VK_GetLogicalDriveEncryptionInfo(cda, ld) & kLogicalDriveEncryptionEnabled) {
+                count += VK_GetArrayPhysicalDriveCounts(cda, array) & 0xFF;
+                break;
+            }
+        }
+    }
+    return count;
+}
+
+VK_QWORD VK_GetEncryptionPasswordStatus(PCDA cda, VK_BYTE user) {
+    if (cda == nullptr || user > kControllerEncryptionCryptoUser) {
+        return 0;
+    }
+    CDALock guard(cda);
+    if (!PasswordsUsable(cda)) {
+        return 0;
+    }
+    // Attempts and lockout change with every try: read afresh, never cached.
+    ENCRYPTION_PASSWORD_STATUSES statuses = {};
+    if (!_VK_BMICHelperReadBuffer(_VK_CDA(cda)->controller_handle, BMIC_ENCRYPTION,
+                                  kEncryptionFunctionPasswordStatuses, 0, &statuses, sizeof(statuses))) {
+        return 0;
+    }
+    return telmar::DecodePasswordStatus(telmar::ByteView(&statuses, sizeof(statuses)), user);
+}
+
+VK_BOOL VK_VerifyEncryptionPasswordSafe(PCDA cda, VK_BYTE user, const char* password, size_t password_size) {
+    if (cda == nullptr || password == nullptr || password_size == 0) {
+        return kFalse;
+    }
+    CDALock guard(cda);
+    const size_t length = strnlen(password, password_size);
+    if (!RoleAllowed(cda, user) || length > kMaxEncryptionPasswordLength || !PasswordsUsable(cda)) {
+        return kFalse;
+    }
+    EncryptionVerifyPassword record = {};
+    std::memcpy(record.bPassword, password, length);
+    record.dwRole = user == kControllerEncryptionCryptoUser ? 1 : 0;
+    ScsiCommandSenseData sense = {};
+    VK_BOOL verified = _VK_BMICHelperWriteBufferWithSense(_VK_CDA(cda)->controller_handle, BMIC_ENCRYPTION,
+                                                          kEncryptionFunctionVerifyPassword, 0, &record,
+                                                          sizeof(record), &sense);
+    // The password must not outlive the command in this stack frame.
+    explicit_bzero(&record, sizeof(record));
+    // The controller answers a wrong password with CHECK CONDITION.
+    if (sense.scsi_status == kScsiStatusCheckCondition) {
+        verified = kFalse;
+    }
+    return verified ? kTrue : kFalse;
+}
+
+VK_BOOL VK_VerifyEncryptionPassword(PCDA cda, VK_BYTE user, const char* password) {
+    return VK_VerifyEncryptionPasswordSafe(cda, user, password, password != nullptr ? std::strlen(password) + 1 : 0);
+}
+
+VK_DWORD VK_GetEncryptionUserCapabilities(PCDA cda, VK_BYTE user) {
+    if (cda == nullptr) {
+        return 0;
+    }
+    CDALock guard(cda);
+    if (!RoleAllowed(cda, user) || !VK_RequestEncryptionRoleAttributes(cda)) {
+        return 0;
+    }
+    const _CDA* c = _VK_CDA(cda);
+    return telmar::DecodeUserCapabilities(
+        telmar::ByteView(&c->encryption_role_attributes_buffer, sizeof(c->encryption_role_attributes_buffer)), user);
+}
+
+const char* VK_GetEncryptionRecoveryQuestion(PCDA cda, char* question_buffer, size_t buffer_size) {
+    if (question_buffer == nullptr || buffer_size == 0) {
+        return question_buffer;
+    }
+    std::memset(question_buffer, 0, buffer_size);
+    const size_t question_size = sizeof(ENCRYPTION_PASSWORD_RECOVERY::bQuestion);
+    // The question may fill all 256 bytes: only a buffer with room for its NUL as well gets it.
+    if (buffer_size <= question_size || cda == nullptr) {
+        return question_buffer;
+    }
+    CDALock guard(cda);
+    if ((VK_GetControllerEncryptionEnabledFeatures(cda) & kEncryptionFeaturePasswordRecovery) &&
+        VK_RequestEncryptionPasswordRecoveryQuestion(cda)) {
+        std::memcpy(question_buffer, _VK_CDA(cda)->encryption_password_recovery_buffer.bQuestion, question_size);
+    }
+    return question_buffer;
+}
+
+VK_BOOL _VK_ControllerHasEncryptedLogicalDriveWithMissingKey(PCDA cda) {
+    if (cda == nullptr) {
+        return kFalse;
+    }
+    for (VK_WORD ld = VK_EnumerateControllerLogicalDrives(cda, kInvalidLDNumber); ld != kInvalidLDNumber;
+         ld = VK_EnumerateControllerLogicalDrives(cda, ld)) {
+        if ((VK_GetLogicalDriveStatusInfo(cda, ld) & 0xFF) == kLogicalDriveUnitStatus20EncryptedVolumeWithoutKey) {
+            return kTrue;
+        }
+    }
+    return kFalse;
+}
+
+VK_DWORD VK_GetControllerEncryptionKMSAction(PCDA cda) {
+    if (cda == nullptr) {
+        return kGetControllerEncryptionKMSActionNone;
+    }
+    CDALock guard(cda);
+    MANAGED_SED_KMS_STATUS kms = {};
+    if (!VK_RequestCBEKMSStatus(cda, &kms)) {
+        return kGetControllerEncryptionKMSActionNone;
+    }
+    return kms.dwKMSAction;
 }

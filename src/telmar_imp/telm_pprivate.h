@@ -15,4 +15,21 @@
 #define kControllerSupportsGreaterThan2TiBDrives 0x00000200
 #define kControllerSupportsRuntimeConnectorModeChange 0x00000400
 
+/* VK_ReadControllerRawManufacturingData. */
+#define kReadControllerRawManufacturingDataSuccess 0
+#define kReadControllerRawManufacturingDataFailure 1
+#define kReadControllerRawManufacturingDataNotSupported 2
+#define kReadRawControllerManufacturingDataNullBuffer 3
+#define kReadRawControllerManufacturingDataInvalidLength 4
+
+/* VK_CanFlashControllerManufacturingData. */
+#define kCanFlashControllerManufacturingDataOK 0
+#define kCanFlashControllerManufacturingDataNotSupported 1
+#define kCanFlashControllerManufacturingDataNullBuffer 2
+#define kCanFlashControllerManufacturingDataInvalidLength 3
+
+/* Data ids of the I2C NVRAM pass-through: the manufacturing data and the whole SEEPROM image. */
+#define kI2CNVRAMDataIdManufacturingData 1
+#define kI2CNVRAMDataIdSEEPROMImage 8
+
 #endif

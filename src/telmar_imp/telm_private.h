@@ -10,6 +10,7 @@
 #include "ppavl_synchronization.h"
 #include "ppavl_types.h"
 #include "ptelm.h"
+#include "ptelm_flash.h"
 #include "telm_bmic.h"
 #include "telm_private_utils.h"
 
@@ -752,6 +753,12 @@ typedef struct _CDA {
     VK_WORD remote_volume_count;
     VK_WORD first_unused_ld_number;
     VK_BYTE read_cache_percent;
+    // One past the highest record of each table written since the area was last cleared. Clearing
+    // stops there: most of an area's records, and the pages under them, never hold anything.
+    VK_WORD pd_records_in_use;
+    VK_WORD ld_records_in_use;
+    VK_WORD array_records_in_use;
+    VK_WORD se_records_in_use;
     VK_DWORD flags[kCDAFlagsCount];
     IDENTIFY_CONTROLLER identify_controller_buffer;
     CONTROLLER_PARAMETERS sense_controller_parameters_buffer;
@@ -797,6 +804,22 @@ typedef struct _CDA {
 // The data area behind a handle.
 inline _CDA* _VK_CDA(PCDA cda) {
     return static_cast<_CDA*>(cda);
+}
+
+// Every writer of a record table takes its records through these, so that clearing knows how far
+// the table was used. `count` is one past the highest record about to be written.
+inline void _VK_RecordsInUse(VK_WORD& in_use, size_t count) {
+    if (count > in_use) {
+        in_use = static_cast<VK_WORD>(count);
+    }
+}
+inline PhysicalDriveRecord& _VK_PDRecordForWrite(_CDA* c, VK_WORD pd_number) {
+    _VK_RecordsInUse(c->pd_records_in_use, pd_number + 1u);
+    return c->pd_record_list[pd_number];
+}
+inline LogicalDriveRecord& _VK_LDRecordForWrite(_CDA* c, VK_WORD ld_number) {
+    _VK_RecordsInUse(c->ld_records_in_use, ld_number + 1u);
+    return c->ld_record_list[ld_number];
 }
 
 // Holds a data area's recursive lock for a scope; a NULL data area or lock is a no-op.
@@ -911,10 +934,56 @@ extern const char kControllerEncryptionExpressModeQuestion[256];
 
 PN_EXTERN_C_BEGIN
 
+// Hide a logical drive from the host's BIOS, or show it again; the host is asked to rescan either way.
+VK_BOOL _VK_HideLogicalDrive(PCDA cda, VK_WORD ld_number);
+VK_BOOL _VK_UnhideLogicalDrive(PCDA cda, VK_WORD ld_number);
+
+// Firmware flash and online activation: the collect-buffer steps and the activation state.
+VK_BOOL _VK_FlashControllerFirmwareFreeCollectBuffer(PCDA cda);
+VK_BOOL _VK_FlashControllerFirmwareCollectBuffer(PCDA cda, VK_WORD current_chunk, VK_WORD total_chunks,
+                                                 const VK_BYTE* chunk, VK_WORD chunk_size);
+VK_BOOL _VK_FlashControllerFirmwareActivate(PCDA cda, VK_BOOL free_collect_buffer);
+VK_BOOL __VK_SendControllerFirmwareImageToCollectBuffer(PCDA cda, const VK_BYTE* image, VK_DWORD image_size,
+                                                        FlashProgressCallback callback);
+VK_BOOL _VK_ValidateFirmwareImage(PCDA cda);
+VK_BOOL _VK_IsControllerOnlineFirmwareActivationRunning(PCDA cda, VK_BOOL force);
+VK_BOOL _VK_HasControllerOnlineFirmwareActivationStarted(PCDA cda, VK_BOOL force);
+// Fills `ofa_status` from a status reply (function 3).
+void __VK_DecodeOnlineFirmwareActivationStatus(const ONLINE_FIRMWARE_ACTIVATION_STATUS* reply,
+                                               PVK_CONTROLLER_OFA_STATUS ofa_status);
+VK_QWORD __VK_DecodeOnlineFirmwareActivationValidate(const ONLINE_FIRMWARE_ACTIVATION_RESPONSE* response);
+VK_QWORD __VK_DecodeOnlineFirmwareActivationValidateForOFAKSR(const ONLINE_FIRMWARE_ACTIVATION_RESPONSE* response);
+VK_BOOL _VK_OnlineFirmwareActivationValidate(PCDA cda, ONLINE_FIRMWARE_ACTIVATION_RESPONSE* response);
+VK_BOOL __VK_OnlineFirmwareActivationInitiate(PCDA cda, ONLINE_FIRMWARE_ACTIVATION_RESPONSE* buffer,
+                                              VK_WORD delay_minutes);
+VK_BOOL __VK_OnlineFirmwareActivationAbort(PCDA cda, ONLINE_FIRMWARE_ACTIVATION_RESPONSE* buffer);
+VK_BOOL __VK_SendControllerI2CNVRAMPassthroughRead(PCDA cda, VK_BYTE data_id, VK_BYTE* buffer, VK_DWORD length);
+VK_BOOL __VK_SendControllerI2CNVRAMPassthroughWrite(PCDA cda, VK_BYTE data_id, const VK_BYTE* buffer,
+                                                    VK_DWORD length);
+
 // Walks a feature-page reply (`reply_size` bytes received, starting header included) into `pages`,
 // which it zeroes first.
 void _VK_ParseFeaturePages(const VK_BYTE* reply, VK_DWORD reply_size, PSENSE_FEATURE_PAGES pages);
 
 PN_EXTERN_C_END
+
+// ---- Logical drives and arrays: the RAID-group enumerator's layout ----------------------------------
+
+typedef struct _RAID_GROUP {
+    VK_DWORD number_of_drives;
+    VK_WORD* pd_numbers; // tracked, number_of_drives entries; NULL until the group's first drive
+} RAID_GROUP;
+
+typedef struct _RAID_GROUP_INFO {
+    RAID_GROUP* raid_groups; // tracked, number_of_raid_groups entries
+    VK_DWORD number_of_raid_groups;
+    VK_BYTE raid_level;
+} RAID_GROUP_INFO;
+
+static_assert(offsetof(RAID_GROUP, number_of_drives) == 0);
+static_assert(offsetof(RAID_GROUP, pd_numbers) == sizeof(void*));
+static_assert(offsetof(RAID_GROUP_INFO, raid_groups) == 0);
+static_assert(offsetof(RAID_GROUP_INFO, number_of_raid_groups) == sizeof(void*));
+static_assert(offsetof(RAID_GROUP_INFO, raid_level) == sizeof(void*) + 4);
 
 #endif

@@ -1509,3 +1509,592 @@ VK_BOOL _VK_ControllerHasSelfEncryptingDrives(PCDA cda) {
     }
     return kFalse;
 }
+
+// ---- Operating parameters, cache, surface-scan and out-of-band settings --------------------------
+
+#include "telm_cda_writeback.h"
+#include "telm_prop_settings.h"
+#include "pavl_tracked.h"
+
+#include <climits>
+
+namespace telmar::settings {
+
+namespace {
+
+namespace cp {
+constexpr size_t kPrimaryBootLun = offsetof(CONTROLLER_PARAMETERS, primary_boot_lun);
+constexpr size_t kSecondaryBootLun = offsetof(CONTROLLER_PARAMETERS, secondary_boot_lun);
+constexpr size_t kTotalLength = offsetof(CONTROLLER_PARAMETERS, dwTotalStructureLength);
+constexpr size_t kRTCCentury = offsetof(CONTROLLER_PARAMETERS, dwRTCCentury);
+constexpr size_t kBootLunWidth = 16;
+constexpr VK_DWORD kClockMinimumLength = 256;
+} // namespace cp
+
+static_assert(cp::kPrimaryBootLun == 156 && cp::kSecondaryBootLun == 172 && cp::kTotalLength == 188);
+static_assert(offsetof(CONTROLLER_PARAMETERS, dwMoreNVRAMFlags) == 200);
+static_assert(offsetof(CONTROLLER_PARAMETERS, elevator_latency_setting) == 204);
+static_assert(offsetof(CONTROLLER_PARAMETERS, bNumOSBootableDrives) == 223);
+static_assert(offsetof(CONTROLLER_PARAMETERS, dwBigBlockCacheLineBypassLimit) == 224);
+static_assert(cp::kRTCCentury == 228 && offsetof(CONTROLLER_PARAMETERS, dwRTCSecond) == 252);
+static_assert(offsetof(CONTROLLER_PARAMETERS, bSanitizePolicy) == 279);
+static_assert(offsetof(CONTROLLER_PARAMETERS, pbDriveWriteCachePolicy) == 280);
+static_assert(offsetof(CONTROLLER_PARAMETERS, wExpanderSpinupMinimumDuration) == 286);
+static_assert(offsetof(CONTROLLER_PARAMETERS, wScanDevicesTimeout) == 288);
+static_assert(offsetof(CONTROLLER_PARAMETERS, pbPCIEOrderingMode) == 290);
+static_assert(offsetof(CONTROLLER_PARAMETERS, bPCIEMaxPayloadSize) == 292);
+static_assert(offsetof(CONTROLLER_PARAMETERS, bPCIEMaxReadRequestSize) == 293);
+static_assert(offsetof(CONTROLLER_PARAMETERS, bPCIeMRRSOverrideSetting) == 294);
+static_assert(offsetof(CONTROLLER_PARAMETERS, PrebootHealthReportingMode) == 295);
+
+VK_BYTE LockState(VK_BYTE nibble) {
+    return nibble <= kControllerSanitizeLockAntiFreeze ? nibble : kControllerSanitizeLockUnknown;
+}
+
+VK_BYTE OrderingState(VK_BYTE mode) {
+    switch (mode) {
+        case 0:
+            return kControllerPCIeOrderingStrict;
+        case 1:
+            return kControllerPCIeOrderingRelaxed;
+        default:
+            return kControllerPCIeOrderingUnknown;
+    }
+}
+
+std::optional<int> AsInt(VK_QWORD v) {
+    if (v > static_cast<VK_QWORD>(INT_MAX)) {
+        return std::nullopt;
+    }
+    return static_cast<int>(v);
+}
+
+} // namespace
+
+VK_BYTE ExpandPriority(VK_BYTE p) {
+    if (p == 0) {
+        return kControllerExpandPriorityLow;
+    }
+    return p < 118 ? kControllerExpandPriorityMedium : kControllerExpandPriorityHigh;
+}
+
+VK_BYTE RebuildPriority(VK_BYTE p, bool rapid_rebuild) {
+    if (p >= 118) {
+        return kControllerRebuildPriorityHigh;
+    }
+    if (!rapid_rebuild) {
+        return p == 0 ? kControllerRebuildPriorityLow : kControllerRebuildPriorityMedium;
+    }
+    if (p <= 64) {
+        return kControllerRebuildPriorityLow;
+    }
+    return p <= 75 ? kControllerRebuildPriorityMedium : kControllerRebuildPriorityMediumHigh;
+}
+
+VK_BYTE RebuildRatePercent(VK_BYTE p) {
+    return p < 118 ? static_cast<VK_BYTE>(p * 100u / 118u) : 100;
+}
+
+VK_BYTE TransformationRatePercent(VK_BYTE p) {
+    return p <= 118 ? static_cast<VK_BYTE>(p * 100u / 118u) : 100;
+}
+
+VK_BYTE QueueDepth(VK_WORD depth) {
+    switch (depth) {
+        case 2:
+            return kControllerQueueDepth2;
+        case 4:
+            return kControllerQueueDepth4;
+        case 8:
+            return kControllerQueueDepth8;
+        case 16:
+            return kControllerQueueDepth16;
+        case 32:
+            return kControllerQueueDepth32;
+        default:
+            return kControllerQueueDepthAutomatic;
+    }
+}
+
+VK_BYTE FLS(VK_WORD setting) {
+    return (setting >= 1 && setting <= 5) ? static_cast<VK_BYTE>(setting) : kControllerFLSDefault;
+}
+
+VK_DWORD WCBT(VK_DWORD limit) {
+    return limit == 0 ? 65 : limit;
+}
+
+VK_BYTE SanitizeLock(VK_BYTE policy) {
+    return static_cast<VK_BYTE>(LockState(policy >> 4) << 4 | LockState(policy & 0x0F));
+}
+
+VK_BYTE PCIeOrdering(VK_BYTE current, VK_BYTE pending) {
+    return static_cast<VK_BYTE>(OrderingState(pending) << 4 | OrderingState(current));
+}
+
+VK_DWORD PCIeSize(VK_BYTE code) {
+    return (code >= 1 && code <= 6) ? (64u << code) : 0;
+}
+
+VK_DWORD PendingReadRequestSize(VK_BYTE override_setting, VK_BYTE active_code) {
+    if (override_setting == 0) {
+        return PCIeSize(active_code);
+    }
+    return override_setting <= 5 ? PCIeSize(override_setting) : 0;
+}
+
+VK_BYTE UEFIHealthReporting(VK_BYTE mode) {
+    switch (mode) {
+        case 0:
+            return kControllerUEFIDriveHealthReportAllErrors;
+        case 1:
+            return kControllerUEFIDriveHealthReportDisabled;
+        default:
+            return kControllerUEFIDriveHealthReportInvalid;
+    }
+}
+
+VK_BYTE DriveWriteCachePolicyBits(VK_BYTE policy, VK_BYTE usage) {
+    return usage <= 2 ? static_cast<VK_BYTE>((policy >> (2 * usage)) & 0x03) : kControllerDriveWriteCacheInvalid;
+}
+
+std::optional<struct tm> ControllerClock(ByteView parameters) {
+    const auto total = parameters.le32(cp::kTotalLength);
+    if (!total || *total < cp::kClockMinimumLength) {
+        return std::nullopt;
+    }
+    VK_DWORD f[7] = {};
+    for (size_t i = 0; i < 7; ++i) {
+        if (!parameters.read_le(cp::kRTCCentury + 4 * i, f[i])) {
+            return std::nullopt;
+        }
+    }
+    const auto year = AsInt(static_cast<VK_QWORD>(f[0]) * 100 + f[1]);
+    const auto month = AsInt(f[2]), day = AsInt(f[3]), hour = AsInt(f[4]), minute = AsInt(f[5]),
+               second = AsInt(f[6]);
+    if (!year || *year < 1900 || !month || !day || !hour || !minute || !second) {
+        return std::nullopt;
+    }
+    struct tm t = {};
+    t.tm_year = *year - 1900;
+    t.tm_mon = *month - 1;
+    t.tm_mday = *day;
+    t.tm_hour = *hour;
+    t.tm_min = *minute;
+    t.tm_sec = *second;
+    t.tm_isdst = -1;
+    return t;
+}
+
+void BootLunText(ByteView parameters, size_t offset, char* out, size_t out_size) {
+    VK_BYTE lun[cp::kBootLunWidth] = {};
+    if (out == nullptr || out_size <= 2 * sizeof(lun) || !parameters.copy_to(offset, lun, sizeof(lun))) {
+        return;
+    }
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    for (size_t i = 0; i < sizeof(lun); ++i) {
+        out[2 * i] = kHex[lun[i] >> 4];
+        out[2 * i + 1] = kHex[lun[i] & 0x0F];
+    }
+    out[2 * sizeof(lun)] = '\0';
+}
+
+VK_BYTE BootPriority(const char* volume_id, const char* primary_id, const char* secondary_id) {
+    if (volume_id == nullptr) {
+        return kBootableVolumePrecedenceNone;
+    }
+    VK_BYTE priority = kBootableVolumePrecedenceNone;
+    if (primary_id != nullptr && primary_id[0] != '\0' && std::strcmp(primary_id, volume_id) == 0) {
+        priority |= kBootableVolumePrecedencePrimary;
+    }
+    if (secondary_id != nullptr && secondary_id[0] != '\0' && std::strcmp(secondary_id, volume_id) == 0) {
+        priority |= kBootableVolumePrecedenceSecondary;
+    }
+    return priority;
+}
+
+VK_BYTE ReadRatio(VK_QWORD read_size, VK_QWORD total_size) {
+    if (total_size == 0) {
+        return kControllerReadCachePercentInvalid;
+    }
+    const VK_QWORD ratio = read_size * 100 / total_size;
+    if (ratio > 100) {
+        return kControllerReadCachePercentInvalid;
+    }
+    return static_cast<VK_BYTE>((ratio + 4) / 5 * 5);
+}
+
+namespace {
+
+// Sizes of a cache configuration shifted by its factor; nothing for a factor above 31.
+struct ShiftedSizes {
+    VK_QWORD read = 0, write = 0, total = 0;
+};
+
+std::optional<ShiftedSizes> Shifted(ByteView cache, size_t read_offset, size_t write_offset) {
+    const auto shift = cache.u8(offsetof(CACHE_CONFIG_STATUS, bMemorySizeShiftFactor));
+    const auto total = cache.le16(offsetof(CACHE_CONFIG_STATUS, wTotalMemorySize));
+    const auto read = cache.le16(read_offset);
+    const auto write = cache.le16(write_offset);
+    if (!shift || !total || !read || !write || *shift > 31) {
+        return std::nullopt;
+    }
+    return ShiftedSizes{static_cast<VK_QWORD>(*read) << *shift, static_cast<VK_QWORD>(*write) << *shift,
+                        static_cast<VK_QWORD>(*total) << *shift};
+}
+
+VK_BYTE RatioWhenWhole(const std::optional<ShiftedSizes>& s) {
+    if (!s || s->total == 0 || s->read + s->write != s->total) {
+        return kControllerReadCachePercentInvalid;
+    }
+    return ReadRatio(s->read, s->total);
+}
+
+} // namespace
+
+VK_BYTE CurrentReadPercentRatio(ByteView cache) {
+    return RatioWhenWhole(Shifted(cache, offsetof(CACHE_CONFIG_STATUS, read_cache_size),
+                                  offsetof(CACHE_CONFIG_STATUS, write_cache_size)));
+}
+
+std::optional<VK_BYTE> PreviousReadPercentRatio(ByteView cache) {
+    const auto flags = cache.le32(offsetof(CACHE_CONFIG_STATUS, dwCacheFlags));
+    if (!flags) {
+        return kControllerPreviousReadCachePercentInvalid;
+    }
+    if (!(*flags & 0x80000000u)) {
+        return std::nullopt;
+    }
+    return RatioWhenWhole(Shifted(cache, offsetof(CACHE_CONFIG_STATUS, wOverriddenPostedReadMemoryMiB),
+                                  offsetof(CACHE_CONFIG_STATUS, wOverriddenPostedWriteMemoryMiB)));
+}
+
+VK_BYTE ApplyReadMinimum(VK_BYTE ratio, bool nbwc_disabled, VK_WORD limits) {
+    const VK_BYTE minimum = GET_CONTROLLER_NON_BATTERY_BACKED_MIN_READ_CACHE_PERCENT(limits);
+    if (ratio != kControllerReadCachePercentInvalid && nbwc_disabled &&
+        minimum != kGetControllerNonBatteryBackedReadCachePercentLimitsInvalid && ratio < minimum) {
+        return minimum;
+    }
+    return ratio;
+}
+
+VK_WORD ReadCacheLimits(VK_BYTE max_write_percent) {
+    if (max_write_percent > 100) {
+        return 0x6565;
+    }
+    const unsigned minimum = (100u - max_write_percent + 4) / 5 * 5;
+    return static_cast<VK_WORD>(100u << 8 | minimum);
+}
+
+VK_BYTE SSARatePercent(VK_WORD priority, VK_DWORD ld_count) {
+    if (priority == 0xFFFF) {
+        return ld_count != 0 ? 1 : kControllerSSARatePercentInvalid;
+    }
+    if (priority > 300) {
+        return 1;
+    }
+    if (priority <= 1) {
+        return priority == 0 ? 0 : 100;
+    }
+    return static_cast<VK_BYTE>((14849u - 49u * priority) / 149u);
+}
+
+VK_BYTE PSSCount(ByteView surface) {
+    const auto current = surface.u8(offsetof(SURFACE_STATUS, bCurrentParallelScanLimit));
+    const auto maximum = surface.u8(offsetof(SURFACE_STATUS, bMaxParallelScanLimit));
+    if (!current || !maximum || *current > *maximum) {
+        return kControllerPSSCountInvalid;
+    }
+    return *current;
+}
+
+VK_WORD MNPDelay(ByteView mnp) {
+    const auto delay = mnp.le16(offsetof(MNP_STATUS, wMNPDelay));
+    return (delay && *delay <= 1440) ? *delay : kControllerMNPDelayInvalid;
+}
+
+} // namespace telmar::settings
+
+namespace {
+
+namespace set = telmar::settings;
+
+ByteView ParametersView(const _CDA* c) {
+    return ByteView(&c->sense_controller_parameters_buffer, sizeof(c->sense_controller_parameters_buffer));
+}
+
+// A value of the cached controller parameters when `gate` holds and the copy loads.
+template <typename T, typename Gate, typename Decode>
+T FromParameters(PCDA cda, T unavailable, Gate gate, Decode decode) {
+    if (cda == nullptr) {
+        return unavailable;
+    }
+    CDALock guard(cda);
+    if (!gate() || !VK_RequestSenseControllerParametersBuffer(cda)) {
+        return unavailable;
+    }
+    return static_cast<T>(decode(_VK_CDA(cda)->sense_controller_parameters_buffer));
+}
+
+bool Always() {
+    return true;
+}
+
+VK_WORD DescriptorProtocol(DeviceDescriptor descriptor) {
+    VK_BYTE value[sizeof(VK_WORD)] = {};
+    if (descriptor == nullptr ||
+        PN_GetDeviceSystemPropertySize(descriptor, kDevicePropertyProtocolType) != sizeof(value) ||
+        PN_GetDeviceSystemProperty(descriptor, kDevicePropertyProtocolType, value, sizeof(value)) != 0) {
+        return 0xFFFF;
+    }
+    return ByteView(value, sizeof(value)).le16(0).value_or(0xFFFF);
+}
+
+constexpr VK_DWORD kBootVolumeSupport = 0x10000000; // dwYetMoreControllerFlags
+
+} // namespace
+
+VK_BYTE VK_GetControllerInconsistencyEventNotification(PCDA cda) {
+    return FromParameters<VK_BYTE>(
+        cda, kControllerInconsistencyEventNotificationNotSupported,
+        [cda] { return VK_ControllerSupportsInconsistencyEventNotification(cda) != kFalse; },
+        [](const CONTROLLER_PARAMETERS& p) {
+            return (p.controller_configuration_flags & 0x10) ? kControllerInconsistencyEventNotificationEnabled
+                                                             : kControllerInconsistencyEventNotificationDisabled;
+        });
+}
+
+VK_BYTE VK_GetControllerNotifyOnAnyBroadcast(PCDA cda) {
+    if (cda == nullptr) {
+        return kControllerNotifyOnAnyBroadcastError;
+    }
+    CDALock guard(cda);
+    if (!VK_ControllerSupportsNotifyOnAnyBroadcast(cda)) {
+        return kControllerNotifyOnAnyBroadcastNotSupported;
+    }
+    return FromParameters<VK_BYTE>(cda, kControllerNotifyOnAnyBroadcastError, Always,
+                                   [](const CONTROLLER_PARAMETERS& p) {
+                                       return (p.dwMoreNVRAMFlags & 0x4000) ? kControllerNotifyOnAnyBroadcastEnabled
+                                                                           : kControllerNotifyOnAnyBroadcastDisabled;
+                                   });
+}
+
+VK_BYTE VK_GetControllerSanitizeLock(PCDA cda) {
+    if (cda == nullptr) {
+        return kControllerSanitizeLockDisabled;
+    }
+    CDALock guard(cda);
+    if (VK_ControllerSupportsSanitizeLock(cda) == 0) {
+        return kControllerSanitizeLockDisabled;
+    }
+    constexpr VK_BYTE kBothUnknown = kControllerSanitizeLockUnknown << 4 | kControllerSanitizeLockUnknown;
+    if (!VK_RequestFeaturePages(cda)) {
+        return kBothUnknown;
+    }
+    return FromParameters<VK_BYTE>(cda, kBothUnknown, Always,
+                                   [](const CONTROLLER_PARAMETERS& p) { return set::SanitizeLock(p.bSanitizePolicy); });
+}
+
+VK_BYTE VK_GetControllerOSBootableDriveCount(PCDA cda) {
+    return FromParameters<VK_BYTE>(cda, 0, Always,
+                                   [](const CONTROLLER_PARAMETERS& p) { return p.bNumOSBootableDrives; });
+}
+
+namespace {
+
+VK_DWORD ExpanderDuration(PCDA cda, VK_WORD CONTROLLER_PARAMETERS::*field) {
+    if (cda == nullptr) {
+        return kGetControllerExpanderScanDurationFailed;
+    }
+    CDALock guard(cda);
+    if (!VK_RequestSenseControllerParametersBuffer(cda)) {
+        return kGetControllerExpanderScanDurationFailed;
+    }
+    if (!VK_ControllerSupportsExpanderMinimumScanDuration(cda)) {
+        return kGetControllerExpanderScanDurationNotSupported;
+    }
+    return _VK_CDA(cda)->sense_controller_parameters_buffer.*field;
+}
+
+} // namespace
+
+VK_DWORD VK_GetControllerExpanderMaximumAllowableScanDuration(PCDA cda) {
+    return ExpanderDuration(cda, &CONTROLLER_PARAMETERS::wScanDevicesTimeout);
+}
+
+VK_DWORD VK_GetControllerExpanderMinimumScanDuration(PCDA cda) {
+    return ExpanderDuration(cda, &CONTROLLER_PARAMETERS::wExpanderSpinupMinimumDuration);
+}
+
+VK_BYTE VK_GetControllerPCIeOrdering(PCDA cda) {
+    if (cda == nullptr) {
+        return kControllerPCIeOrderingNotSupported;
+    }
+    CDALock guard(cda);
+    if (!VK_ControllerSupportsPCIeRelaxedOrdering(cda)) {
+        return kControllerPCIeOrderingNotSupported;
+    }
+    constexpr VK_BYTE kBothUnknown = kControllerPCIeOrderingUnknown << 4 | kControllerPCIeOrderingUnknown;
+    return FromParameters<VK_BYTE>(cda, kBothUnknown, Always, [](const CONTROLLER_PARAMETERS& p) {
+        return set::PCIeOrdering(p.pbPCIEOrderingMode[0], p.pbPCIEOrderingMode[1]);
+    });
+}
+
+VK_DWORD VK_GetControllerActiveMaxReadRequestSize(PCDA cda) {
+    return FromParameters<VK_DWORD>(
+        cda, 0, [cda] { return VK_ControllerSupportsMaxReadRequestSize(cda) != kFalse; },
+        [](const CONTROLLER_PARAMETERS& p) { return set::PCIeSize(p.bPCIEMaxReadRequestSize); });
+}
+
+VK_DWORD VK_GetControllerPendingMaxReadRequestSize(PCDA cda) {
+    return FromParameters<VK_DWORD>(
+        cda, 0, [cda] { return VK_ControllerSupportsMaxReadRequestSize(cda) != kFalse; },
+        [](const CONTROLLER_PARAMETERS& p) {
+            return set::PendingReadRequestSize(p.bPCIeMRRSOverrideSetting, p.bPCIEMaxReadRequestSize);
+        });
+}
+
+VK_DWORD VK_GetControllerMaxPayloadSize(PCDA cda) {
+    return FromParameters<VK_DWORD>(
+        cda, 0, [cda] { return VK_ControllerSupportsMaxPayloadSize(cda) != kFalse; },
+        [](const CONTROLLER_PARAMETERS& p) { return set::PCIeSize(p.bPCIEMaxPayloadSize); });
+}
+
+VK_BYTE VK_GetControllerPersistentEventLogPolicy(PCDA cda) {
+    return FromParameters<VK_BYTE>(
+        cda, kControllerPersistentEventLogPolicyInvalid,
+        [cda] { return VK_ControllerSupportsSettingPersistentEventLogPolicy(cda) != kFalse; },
+        [](const CONTROLLER_PARAMETERS& p) {
+            return (p.dwMoreNVRAMFlags & 0x10000) ? kControllerPersistentEventLogPolicyKeepNewest
+                                                  : kControllerPersistentEventLogPolicyKeepOldest;
+        });
+}
+
+VK_BYTE VK_GetControllerUEFIDriverHealthReportingStatus(PCDA cda) {
+    return FromParameters<VK_BYTE>(
+        cda, kControllerUEFIDriveHealthReportInvalid,
+        [cda] { return VK_ControllerSupportsUEFIDriverHealthReporting(cda) != kFalse; },
+        [](const CONTROLLER_PARAMETERS& p) { return set::UEFIHealthReporting(p.PrebootHealthReportingMode); });
+}
+
+VK_INT64 VK_GetControllerTime(PCDA cda) {
+    if (cda == nullptr) {
+        return -1;
+    }
+    CDALock guard(cda);
+    if (!VK_RequestSenseControllerParametersBuffer(cda)) {
+        return -1;
+    }
+    auto clock = set::ControllerClock(ParametersView(_VK_CDA(cda)));
+    if (!clock) {
+        return -1;
+    }
+    return static_cast<VK_INT64>(VK_mktime(&*clock));
+}
+
+char* VK_GetControllerBootVolumeID(PCDA cda, VK_BYTE precedence, char* buffer, size_t buffer_size) {
+    const char* small = precedence == kBootableVolumePrecedenceSecondary
+                            ? "Destination for ctrl secondary boot volume ID too small"
+                            : "Destination for ctrl primary boot volume ID too small";
+    if (!TextBufferUsable(__func__, __LINE__, buffer, buffer_size, kMinGetControllerBootVolumeIDBufferLength,
+                          "Destination for ctrl boot volume ID NULL", small)) {
+        return buffer;
+    }
+    std::memset(buffer, 0, buffer_size);
+    if (cda == nullptr) {
+        return buffer;
+    }
+    CDALock guard(cda);
+    _CDA* c = _VK_CDA(cda);
+    if (!VK_RequestIdentifyControllerBuffer(cda) ||
+        !(dec::Le32(IdentifyView(c), dec::identify::kYetMoreControllerFlags) & kBootVolumeSupport) ||
+        !VK_RequestSenseControllerParametersBuffer(cda)) {
+        return buffer;
+    }
+    if (precedence == kBootableVolumePrecedencePrimary) {
+        set::BootLunText(ParametersView(c), set::cp::kPrimaryBootLun, buffer, buffer_size);
+    } else if (precedence == kBootableVolumePrecedenceSecondary) {
+        set::BootLunText(ParametersView(c), set::cp::kSecondaryBootLun, buffer, buffer_size);
+    }
+    return buffer;
+}
+
+VK_BYTE VK_GetControllerWaitForCacheRoom(PCDA cda) {
+    if (cda == nullptr) {
+        return kControllerWaitForCacheRoomInvalid;
+    }
+    CDALock guard(cda);
+    if (!VK_RequestSenseCacheConfigStatusBuffer(cda) || !VK_ControllerSupportsWaitForCacheRoom(cda)) {
+        return kControllerWaitForCacheRoomInvalid;
+    }
+    return (_VK_CDA(cda)->sense_cache_config_status_buffer.cache_configuration_flags & kCacheConfigWaitForCacheRoom)
+               ? kControllerWaitForCacheRoomEnabled
+               : kControllerWaitForCacheRoomDisabled;
+}
+
+VK_WORD VK_GetControllerNonBatteryBackedReadCachePercentLimits(PCDA cda) {
+    return set::ReadCacheLimits(_VK_GetControllerMaxWriteCachePercent(cda, kFalse));
+}
+
+VK_BYTE _VK_GetControllerSSARatePercentFromPriority(VK_WORD surface_analysis_priority, VK_DWORD ld_count) {
+    return set::SSARatePercent(surface_analysis_priority, ld_count);
+}
+
+VK_BYTE VK_GetControllerOOBInterfaces(PCDA cda) {
+    if (cda == nullptr) {
+        return 0;
+    }
+    CDALock guard(cda);
+    if (VK_ControllerFeaturePagesSupported(cda)) {
+        return VK_RequestFeaturePages(cda) ? _VK_CDA(cda)->sense_feature.page_oob_command.bInterfacesEnabled : 0;
+    }
+    return DescriptorProtocol(_VK_CDA(cda)->controller_handle) == kProtocolTypeSIS ? 1 : 0;
+}
+
+VK_WORD VK_GetControllerI2CAddress(PCDA cda) {
+    if (cda == nullptr) {
+        return kUnknownI2CAddress;
+    }
+    CDALock guard(cda);
+    if (!(VK_GetControllerOOBInterfaces(cda) & kOOBInterfaceI2CEnabled) ||
+        !(VK_ControllerSupportsOOBCommands(cda) & kOOBSubcommandReadI2CConfiguration)) {
+        return kUnknownI2CAddress;
+    }
+    const pavlin::TrackedPtr<I2C_INFO> info(VK_RequestI2ConfigurationForUpdate(cda));
+    return info ? info->slave_address : kUnknownI2CAddress;
+}
+
+namespace {
+
+VK_BYTE OOBConfigurationAt(PCDA cda, OOBConfiguration* configuration, size_t offset) {
+    if (configuration == nullptr) {
+        return kGetControllerOOBConfigurationInvalidInput;
+    }
+    std::memset(configuration, 0, sizeof(*configuration));
+    if (cda == nullptr) {
+        return kGetControllerOOBConfigurationFailed;
+    }
+    CDALock guard(cda);
+    if (!(VK_ControllerSupportsOOBCommands(cda) & kOOBSubcommandMessageInterface)) {
+        return kGetControllerOOBConfigurationNotSupported;
+    }
+    if (!VK_RequestOOBMessageInterfaceBuffer(cda)) {
+        return kGetControllerOOBConfigurationFailed;
+    }
+    const OOB_MESSAGE_INTERFACE& oob = _VK_CDA(cda)->oob_message_interface_buffer;
+    ByteView(&oob, sizeof(oob)).copy_to(offset, configuration, sizeof(*configuration));
+    return kGetControllerOOBConfigurationSuccess;
+}
+
+static_assert(sizeof(OOBConfiguration) == 4);
+static_assert(offsetof(OOB_MESSAGE_INTERFACE, bPendingInterfaceType) == 4);
+
+} // namespace
+
+VK_BYTE VK_GetControllerActiveOOBConfiguration(PCDA cda, OOBConfiguration* configuration) {
+    return OOBConfigurationAt(cda, configuration, offsetof(OOB_MESSAGE_INTERFACE, bActiveInterfaceType));
+}
+
+VK_BYTE VK_GetControllerPendingOOBConfiguration(PCDA cda, OOBConfiguration* configuration) {
+    return OOBConfigurationAt(cda, configuration, offsetof(OOB_MESSAGE_INTERFACE, bPendingInterfaceType));
+}

@@ -91,25 +91,6 @@ protected:
     _CDA* data() { return _VK_CDA(cda()); }
     VK_INT64 LockDepth() { return static_cast<MUTEX_LOCK*>(data()->lock)->lock_depth; }
 
-    // BMIC commands the controller received, in order.
-    std::vector<BmicCdb> Received() {
-        std::vector<BmicCdb> out;
-        for (const auto& cdb : SentCdbs()) {
-            if (auto b = BmicCdb::parse(cdb)) {
-                out.push_back(*b);
-            }
-        }
-        return out;
-    }
-
-    std::vector<int> Opcodes() {
-        std::vector<int> out;
-        for (const BmicCdb& b : Received()) {
-            out.push_back(b.opcode);
-        }
-        return out;
-    }
-
     std::shared_ptr<LogController> logs_ = std::make_shared<LogController>();
 };
 

@@ -82,6 +82,25 @@ protected:
         return out;
     }
 
+    // The BMIC commands among them, in order.
+    std::vector<qvsim::BmicCdb> Received() {
+        std::vector<qvsim::BmicCdb> out;
+        for (const auto& cdb : SentCdbs()) {
+            if (auto b = qvsim::BmicCdb::parse(cdb)) {
+                out.push_back(*b);
+            }
+        }
+        return out;
+    }
+
+    std::vector<int> Opcodes() {
+        std::vector<int> out;
+        for (const qvsim::BmicCdb& b : Received()) {
+            out.push_back(b.opcode);
+        }
+        return out;
+    }
+
     std::shared_ptr<qvsim::FwController> fw_;
     DeviceDescriptorList list_ = nullptr;
     DeviceDescriptor controller_ = nullptr;

@@ -19,6 +19,7 @@
 #include "qvsim/fw_state.h"
 #include "qvsim/gtest.h"
 #include "telmar_host_fixture.h"
+#include "tool_output_capture.h"
 
 namespace {
 
@@ -142,21 +143,9 @@ protected:
 
     void Run(const std::function<void()>& f) {
         diag_->sent.clear();
-        std::fflush(stdout);
-        testing::internal::CaptureStdout();
-        f();
-        std::fflush(stdout);
-        out_ = testing::internal::GetCapturedStdout();
-        std::fflush(lfp);
-        std::rewind(lfp);
-        log_.clear();
-        char chunk[512];
-        size_t n = 0;
-        while ((n = std::fread(chunk, 1, sizeof chunk, lfp)) > 0) {
-            log_.append(chunk, n);
-        }
-        std::rewind(lfp);
-        ASSERT_EQ(ftruncate(fileno(lfp), 0), 0);
+        const tool_host::Captured c = tool_host::CaptureRun(lfp, f);
+        out_ = c.out;
+        log_ = c.log;
     }
 
     // Serves the serial output buffer (log type 2 of BMIC 0x77) and counts the reads of it.

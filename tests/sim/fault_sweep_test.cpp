@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -106,6 +107,11 @@ struct Step {
     int skip = 0;
     bool stop = false;
     std::string next_cdb;
+    // Later steps, by index in the row, that are not sent either after this one failed (a skip that
+    // is not contiguous: a sequence ends and the command goes on with its closing requests).
+    std::vector<size_t> also_skip{};
+    // A request whose outcome the command does not look at: the run is a clean one whatever it gets.
+    bool harmless = false;
     // A buffer the library reads: it judges the SCSI status only, so a short reply is taken as it
     // came and the run goes on as a clean one.
     bool short_taken = false;
@@ -127,6 +133,7 @@ struct Row {
     std::string verdict_failed;
     int exit_code = 0;
     std::vector<std::pair<std::string, std::string>> files{}; // put in the working directory first
+    json fw = json::object();                                      // the controller's firmware fields
     // Every command sends the same start-up requests first; one row sweeps them for all.
     bool sweeps_start_up = false;
 };
@@ -272,12 +279,100 @@ void VerificationsAndReports(std::vector<Row>& rows) {
                            "PendingFirmwareVersion  : 5.32-0\nVendorIDBuffer          : QVSIM\n"
                            "HardwareRevision        : B\n"));
     rows.push_back(MakeRow("getpcieinfo", {"getpcieinfo", "1"}, {}, {}, "PCIeGen       : 3\nPCIewidth     : 8\n"));
+    rows.push_back(MakeRow("getctrlstatusinfo", {"getctrlstatusinfo", "1"}, {}, {},
+                           "Controller Status           : Good\nCache Status                : Not Configured\n"
+                           "Controller Config Status    : Good\n"));
+    rows.push_back(MakeRow("getbackuppowerstatus", {"getbackuppowerstatus", "1"}, {}, {},
+                           "Backup Power Source Status : PresentAndCharging \n"));
+    rows.push_back(MakeRow("dataretentiontest", {"dataretentiontest", "1", "datafill"}, {}, {},
+                           "Backup Power Source Status : PresentAndCharging \nTo start data retention test, please "
+                           "ensure a fully charged super-cap is attached\n"));
     // Without the feature pages there is no family id; without the subsystem reply, no serial number.
     rows.push_back(MakeRow("listcontrollers", {"listcontrollers"}, {},
                            {LibraryRead(MakeStep("Found 1 controller(s)\n  1: QVSIM  ", "QVSIM Gen2 RAID",
                                                  std::string(10, ' '))),
                             LibraryRead(MakeStep(" PQ-16i Sim - Serial Number: ", "QVS0A1B2C3D4", ""))},
                            " \n"));
+}
+
+// The firmware, manufacturing-data and SEEPROM maintenance commands. Their own CDBs count only when
+// carried, GOOD and whole; the library's flash commands are judged by the SCSI status.
+void Maintenance(std::vector<Row>& rows) {
+    const std::string sn_ok =
+        "Set Controller serial number result : SUCCESS\n\rA reboot will be required for all new values to take "
+        "effect.\n";
+    rows.push_back(MakeRow("set_sn", {"--set-sn=X1", "1"}, {},
+                           {MakeStep("", "Current Controller Serial Number: QVS0A1B2C3D4\nNew Controller Serial Number: X1\n",
+                                     "", /*skip*/ 1),
+                            MakeStep("", "", "Modifying Manufacturing Data failed\n")},
+                           sn_ok, "Set Controller serial number result : FAILED\n"));
+    rows.push_back(MakeRow("set_wwid", {"--set-wwid=511122223333ABCD", "1"}, {},
+                           {MakeStep("",
+                                     "Current Controller SEEPROM WWID:51D7B00000A1B2C0\n"
+                                     "New Controller SEEPROM WWID: 511122223333ABCD\n",
+                                     "", /*skip*/ 1),
+                            MakeStep("", "", "Modifying Manufacturing Data failed\n")},
+                           "Set Controller Seeprom WWID result : SUCCESS\n\rA reboot will be required for all new "
+                           "values to take effect.\n",
+                           "Setting Controller Seeprom WWID : FAILED\n"));
+    rows.push_back(MakeRow("read_mfgdata", {"--read-mfgdata=mfg.bin", "1"}, {},
+                           {MakeStep("", "", "Read Manufacturing Data Failed\n")},
+                           "Read Controller Manufacturing Data status : SUCCESS\n",
+                           "Read Controller Manufacturing Data : FAILED\n"));
+    const std::string nvram_ok = "Flashing entire SEEPROM NVRAM of Controller : SUCCESS\n\rA reboot will be "
+                                 "required for changes to take effect.\n";
+    rows.push_back(MakeRow("flash_nvram", {"--flash-nvram=nv.bin", "1"}, {}, {MakeStep("", "", "")}, nvram_ok,
+                           "Flashing entire SEEPROM NVRAM of Controller : FAILED\n"));
+    rows.back().files = {{"nv.bin", std::string(512, '\x22')}};
+    rows.push_back(MakeRow("preserve", {"--preserve=nv.bin", "1"}, {},
+                           {MakeStep("", "Get Manufacturing Data : SUCCESS\n", "", /*skip*/ 2),
+                            MakeStep("", nvram_ok, "", /*skip*/ 1), MakeStep("", "", "")},
+                           "Preserve Current Manufacturing Data of the Controller : SUCCESS\n\rA reboot will be "
+                           "required for changes to take effect.\n",
+                           "Preserve Current Manufacturing Data of the Controller : FAILED\n"));
+    rows.back().files = {{"nv.bin", std::string(512, '\x22')}};
+    rows.push_back(MakeRow("flash_mfgdata", {"--flash-mfgdata=m.bin", "1"}, {}, {LibraryRead(MakeStep("", "", ""))},
+                           "Flashing Controller Manufacturing Data : SUCCESS\n\rA reboot will be required for "
+                           "changes to take effect.\n",
+                           "Flashing Controller Manufacturing Data : FAILED\n"));
+    rows.back().files = {{"m.bin", std::string(256, '\x11')}};
+
+    // One chunk, no feature pages (so no activation state and no flash-once): pause, validation
+    // (free, chunk, validate, free), two flashes (free, chunk, activate, free), resume. A failed
+    // free, pause or resume changes nothing; a failed chunk, validation or activation ends that
+    // sequence with its free and turns the result, and no later flash is sent.
+    auto library = [](Step s) { return LibraryRead(std::move(s)); };
+    auto harmless = [] {
+        Step s = MakeStep("", "", "");
+        s.harmless = true;
+        return s;
+    };
+    auto ends = [&](std::vector<size_t> skipped) {
+        Step s = library(MakeStep("", "", ""));
+        s.also_skip = std::move(skipped);
+        return s;
+    };
+    std::vector<Step> steps = {harmless(),                           // 0 pause
+                               harmless(),                           // 1 free
+                               ends({3, 5, 6, 7, 8, 9, 10, 11, 12}), // 2 chunk
+                               ends({5, 6, 7, 8, 9, 10, 11, 12}),    // 3 validate
+                               harmless(),                           // 4 free
+                               harmless(),                           // 5 free
+                               ends({7, 9, 10, 11, 12}),             // 6 chunk
+                               ends({9, 10, 11, 12}),                // 7 activate
+                               harmless(),                           // 8 free
+                               harmless(),                           // 9 free
+                               ends({11}),                           // 10 chunk
+                               library(MakeStep("", "", "")),        // 11 activate
+                               harmless(),                           // 12 free
+                               harmless()};                          // 13 resume
+    // A refused final activation is the only failure after which nothing is skipped.
+    rows.push_back(MakeRow("flash", {"--flash=fw.bin", "1"}, {}, steps,
+                           "Flashing Controller : SUCCESS\n\rA reboot will be required for changes to take "
+                           "effect.\n",
+                           "Flashing Controller : FAILED\n"));
+    rows.back().files = {{"fw.bin", std::string(100, '\x5A')}};
+    rows.back().fw = {{"feature_pages", json::array()}, {"identify", {{"even_more_flags", 0}}}};
 }
 
 std::vector<Row> Rows() {
@@ -338,6 +433,7 @@ std::vector<Row> Rows() {
          MakeStep("", "ALERT: Cache signature does not match expected value! \nWARNING: Backup power: msg type =0x200 \n",
                   unreadable, 0, true)}));
     VerificationsAndReports(rows);
+    Maintenance(rows);
     return rows;
 }
 
@@ -464,6 +560,7 @@ Outcome RunTool(const json& scenario, const std::vector<std::string>& args,
 
 json ScenarioFor(const Row& row, const std::optional<json>& fault) {
     json c = qvtest::Controller("qzvk", "0000:3b:00.0", 2, 1);
+    c["fw"] = row.fw;
     if (!row.diag.empty()) {
         c["extra"] = {{"diag", row.diag}};
     }
@@ -533,7 +630,8 @@ Expected ExpectFor(const Row& row, const std::vector<std::string>& clean_cdbs, s
         }
     }
     const size_t failed = index - own_start;
-    if (fault == Fault::kShortTransfer && failed < row.steps.size() && row.steps[failed].short_taken) {
+    if (failed < row.steps.size() &&
+        (row.steps[failed].harmless || (fault == Fault::kShortTransfer && row.steps[failed].short_taken))) {
         e.out = CleanOutput(row);
         e.cdbs = clean_cdbs;
         e.status = row.exit_code;
@@ -543,10 +641,15 @@ Expected ExpectFor(const Row& row, const std::vector<std::string>& clean_cdbs, s
     e.cdbs.assign(clean_cdbs.begin(), clean_cdbs.begin() + static_cast<long>(own_start));
     size_t skip = 0;
     bool stopped = false;
+    const std::vector<size_t>& also_skip = failed < row.steps.size() ? row.steps[failed].also_skip
+                                                                     : std::vector<size_t>{};
     for (size_t i = 0; i < row.steps.size() && !stopped; ++i) {
         const Step& s = row.steps[i];
         if (skip > 0) {
             --skip;
+            continue;
+        }
+        if (i > failed && std::find(also_skip.begin(), also_skip.end(), i) != also_skip.end()) {
             continue;
         }
         e.out += s.before;

@@ -352,8 +352,8 @@ TEST(QuorvelArguments, ControllerNumbersAndIterationCounts) {
     const std::string no_file_log = "Config file read error (nil)\r\n";
     const ControllerCase cases[] = {
         {"no controllers", 0, {"getcacheinfo", "1"}, no_controllers, 14, no_controllers_log, {}},
-        // Not built yet: answered before discovery.
-        {"no controllers, data fill", 0, {"dataretentiontest", "1", "datafill"}, kNotSupported, 3, "", {}},
+        {"no controllers, data fill", 0, {"dataretentiontest", "1", "datafill"}, no_controllers, 14,
+         no_controllers_log, {}},
         {"controller 0", 2, {"verifycpld", "0"}, bad_number, 2, bad_number_log, Init(2)},
         {"above the count", 2, {"verifycpld", "3"}, bad_number, 2, bad_number_log, Init(2)},
         {"not a number", 2, {"verifycpld", "two"}, bad_number, 2, bad_number_log, Init(2)},
@@ -400,8 +400,8 @@ TEST(QuorvelArguments, ControllerNumbersAndIterationCounts) {
          no_file_log,
          Init(2)},
         {"list with a controller number", 2, {"listcontrollers", "1"}, "<syntax>", 2, "", Init(2)},
-        // Not built yet: answered before discovery.
-        {"flash with a bad controller", 2, {"--flash=/tmp/version.bin", "3"}, kNotSupported, 3, "", {}},
+        {"flash with a bad controller", 2, {"--flash=/tmp/version.bin", "3"}, bad_number, 2, bad_number_log,
+         Init(2)},
     };
     for (const auto& c : cases) {
         WorkDir dir;
@@ -654,6 +654,9 @@ TEST(QuorvelDemo, ScenarioOfTheRepository) {
          "5.32-0\nVendorIDBuffer          : QVSIM\nHardwareRevision        : B\n"},
         {"verifyfwversion 1", "Firmware version verification test: PASS (eValue: 5.32-0/aValue: 5.32-0) \n"},
         {"cachetest 1 2", cache_test},
+        {"--flash=demo-fw.bin 1",
+         "Flashing Controller : SUCCESS\n\rA reboot will be required for changes to take effect.\n"},
+        {"--read-mfgdata=mfg.bin 1", "Read Controller Manufacturing Data status : SUCCESS\n"},
         {"bogus", kNotSupported},
     };
     std::vector<std::string> listed;
@@ -665,6 +668,7 @@ TEST(QuorvelDemo, ScenarioOfTheRepository) {
         SCOPED_TRACE("quorvel " + command);
         WorkDir dir;
         dir.write("veskroc.cfg", "fwversion 5.32-0\n");
+        dir.write("demo-fw.bin", std::string(40000, 'Q'));
         const qvtest::Run run = RunQuorvel(dir, demo, Words(command));
         EXPECT_EQ(run.out, kBanner + out);
         EXPECT_EQ(run.status, command == "bogus" ? 3 : 0);

@@ -97,7 +97,7 @@ TEST(ControllerDataAreaArguments, PhysicalDriveNumberAbove383IsRefused) {
     auto memory = std::make_unique<VK_BYTE[]>(VK_GetCDASize());
     std::memset(memory.get(), 0, VK_GetCDASize());
     _CDA* c = reinterpret_cast<_CDA*>(memory.get());
-    c->pd_record_list[383].flags = kPDRecordIdentifyValid | kPDRecordDrive;
+    _VK_PDRecordForWrite(c, 383).flags = kPDRecordIdentifyValid | kPDRecordDrive;
     EXPECT_EQ(_VK_InvalidatePDRecordIDPDBuffer(c, 384), kFalse);
     EXPECT_EQ(TelmarLogCapture::Count("Error: PD number out of range"), 1u);
     EXPECT_EQ(_VK_InvalidatePDRecordIDPDBuffer(c, 383), kTrue);
@@ -116,9 +116,9 @@ TEST(ControllerDataAreaTeardown, DestroysTheStagedConfigurationWithItsRecords) {
         static_cast<PEDITABLE_LOGICAL_DRIVE>(VK_malloc(sizeof(EDITABLE_LOGICAL_DRIVE)));
     c->editable_configuration = config;
     // Records held by the tables are released with the data area's facts.
-    c->pd_record_list[7].additional_lun_info =
+    _VK_PDRecordForWrite(c, 7).additional_lun_info =
         static_cast<PhysicalDriveLunInfo*>(VK_malloc(3 * sizeof(PhysicalDriveLunInfo)));
-    c->ld_record_list[2].logical_drive_handle = VK_malloc(16);
+    _VK_LDRecordForWrite(c, 2).logical_drive_handle = VK_malloc(16);
     c->flags[0] = 0xFFFFFFFF;
     c->flags[2] = kCDAModelArraysBuilt;
 

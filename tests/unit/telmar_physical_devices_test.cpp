@@ -42,7 +42,7 @@ protected:
     _CDA* c() { return reinterpret_cast<_CDA*>(memory_.get()); }
     PCDA cda() { return memory_.get(); }
     IDENTIFY_CONTROLLER& id() { return c()->identify_controller_buffer; }
-    PhysicalDriveRecord& pd(VK_WORD n) { return c()->pd_record_list[n]; }
+    PhysicalDriveRecord& pd(VK_WORD n) { return _VK_PDRecordForWrite(c(), n); }
 
     // A cached identify record of a device of `type`; drives carry the drive and present bits.
     CDA_PHYSICAL_DRIVE_STATUS& Add(VK_WORD n, VK_BYTE type = 2) {

@@ -74,8 +74,8 @@ protected:
     _CDA* c() { return reinterpret_cast<_CDA*>(memory_.get()); }
     PCDA cda() { return memory_.get(); }
     IDENTIFY_CONTROLLER& id() { return c()->identify_controller_buffer; }
-    PhysicalDriveRecord& pd(VK_WORD n) { return c()->pd_record_list[n]; }
-    LogicalDriveRecord& ld(VK_WORD n) { return c()->ld_record_list[n]; }
+    PhysicalDriveRecord& pd(VK_WORD n) { return _VK_PDRecordForWrite(c(), n); }
+    LogicalDriveRecord& ld(VK_WORD n) { return _VK_LDRecordForWrite(c(), n); }
     ArrayRecord& array(VK_WORD n) { return c()->array_record_list[n]; }
 
     static void SetBit(VK_BYTE* map, VK_WORD bit) { map[bit / 8] |= static_cast<VK_BYTE>(1u << (bit % 8)); }

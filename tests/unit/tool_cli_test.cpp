@@ -212,9 +212,11 @@ TEST(ToolCommandTable, RowsFollowTheDocumentedTable) {
     // The commands that run today, in table order: a lost or added row shows here.
     const std::vector<std::string> built = {
         "verifyfwversion", "verifysystempower", "verifysystemtemperature", "verifymfg", "verifycachesize",
-        "verifypcieconfig", "verifycpld", "getcacheinfo", "getfwmiscinfo", "getpcieinfo", "cachetest", "memorytest",
-        "mramtest", "sastest", "saspatterntest", "pcieintegritytest", "version", "help", "listcontrollers",
-        "ctrlledtest", "fwdiagrevision", "sobmessagecounters"};
+        "verifypcieconfig", "verifycpld", "getcacheinfo", "getfwmiscinfo", "getpcieinfo", "getctrlstatusinfo",
+        "getbackuppowerstatus", "cachetest", "memorytest", "dataretentiontest", "mramtest", "sastest",
+        "saspatterntest", "pcieintegritytest", "version", "help", "listcontrollers", "ctrlledtest", "fwdiagrevision",
+        "sobmessagecounters", "--set-sn=", "--flash=", "--flash-mfgdata=", "--flash-nvram=", "--read-mfgdata=",
+        "--set-wwid=", "--preserve="};
     std::vector<std::string> present;
     size_t next_documented = 0;
     size_t i = 0;

@@ -1,0 +1,161 @@
+// A 64 MiB firmware flash on a zero-latency simulated controller: VK_FlashController (free, 4,096
+// chunks, activate, free) against a baseline that sends the same pass-through requests again with
+// nothing of the library around them. The counter "per_chunk" is the time per 16 KiB chunk.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ioctl_replay.h"
+#include "ppavl_debug.h"
+#include "ppavl_discovery.h"
+#include "ppavl_platform.h"
+#include "ptelm.h"
+#include "ptelm_flash.h"
+#include "qvsim/fw_state.h"
+#include "qvsim/qvsim.h"
+
+namespace {
+
+constexpr size_t kImageSize = 64u << 20;
+constexpr double kChunks = kImageSize / 16384.0;
+
+bool gInNamespace = false;
+
+class SimulatedController {
+public:
+    SimulatedController() {
+        qvsim::Scenario s;
+        s.add_ciss("qzvk", "0000:10:00.0", 2, 1).firmware =
+            std::make_shared<qvsim::FwController>(qvsim::FirmwareState{});
+        host_ = std::make_unique<qvsim::Sandbox>(std::move(s));
+        if (!host_->verify()) {
+            return;
+        }
+        InitializeTelmar("0x6D2A");
+        InitializePavlin("0x6D2A");
+        list_ = PN_CreateControllerDescriptorList();
+        DeviceDescriptorListIterator it = PN_CreateDeviceListIterator(list_);
+        if (!PN_IsDeviceListIteratorEnd(it)) {
+            area_ = VK_malloc(VK_GetCDASize());
+            if (VK_InitializeCDA(area_, PN_GetDeviceListItemAt(it)) != kInitializeSucceeded) {
+                VK_free(area_);
+                area_ = nullptr;
+            }
+        }
+        PN_DestroyDeviceListIterator(it);
+    }
+    ~SimulatedController() {
+        if (area_ != nullptr) {
+            VK_UnInitializeCDA(area_);
+            VK_free(area_);
+        }
+        if (list_ != nullptr) {
+            PN_DestroyDeviceDescriptorList(list_);
+        }
+    }
+    SimulatedController(const SimulatedController&) = delete;
+    SimulatedController& operator=(const SimulatedController&) = delete;
+
+    PCDA cda() const { return area_; }
+    qvsim::Sandbox& host() { return *host_; }
+
+private:
+    std::unique_ptr<qvsim::Sandbox> host_;
+    DeviceDescriptorList list_ = nullptr;
+    PCDA area_ = nullptr;
+};
+
+std::unique_ptr<SimulatedController> gController;
+
+SimulatedController* Controller(benchmark::State& state) {
+    if (!gInNamespace) {
+        state.SkipWithError("no private mount namespace (needs root)");
+        return nullptr;
+    }
+    if (!gController) {
+        gController = std::make_unique<SimulatedController>();
+    }
+    if (gController->cda() == nullptr) {
+        state.SkipWithError("the simulated controller's data area failed to initialise");
+        return nullptr;
+    }
+    return gController.get();
+}
+
+void PerChunk(benchmark::State& state) {
+    state.counters["per_chunk"] =
+        benchmark::Counter(kChunks, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
+void BM_FlashController(benchmark::State& state) {
+    PN_SetDebugLogLevel(0);
+    SimulatedController* controller = Controller(state);
+    if (controller == nullptr) {
+        return;
+    }
+    const std::vector<VK_BYTE> image(kImageSize, 0x5A);
+    for (auto _ : state) {
+        if (VK_FlashController(controller->cda(), image.data(), kImageSize, nullptr) != kFlashControllerSuccess) {
+            state.SkipWithError("the flash failed");
+            break;
+        }
+        state.PauseTiming();
+        controller->host().clear_requests();
+        state.ResumeTiming();
+    }
+    PerChunk(state);
+}
+BENCHMARK(BM_FlashController)->Unit(benchmark::kMillisecond);
+
+void BM_FlashBaseline(benchmark::State& state) {
+    SimulatedController* controller = Controller(state);
+    if (controller == nullptr) {
+        return;
+    }
+    qvsim::Sandbox& host = controller->host();
+    host.clear_requests();
+    const std::vector<VK_BYTE> image(kImageSize, 0x5A);
+    if (VK_FlashController(controller->cda(), image.data(), kImageSize, nullptr) != kFlashControllerSuccess) {
+        state.SkipWithError("the flash failed");
+        return;
+    }
+    // The flash's own requests: free, chunks, activate, free.
+    const auto sent = bench_replay::Recorded(host, [](const bench_replay::Read& r) {
+        return r.cdb.size() == 16 && (r.cdb[6] == 0xD2 || r.cdb[6] == 0xD3 || r.cdb[6] == 0xF7);
+    });
+    host.clear_requests();
+    state.counters["requests"] = static_cast<double>(sent.size());
+    std::vector<unsigned char> buffer(16384, 0x5A);
+    for (auto _ : state) {
+        if (!bench_replay::Replay(sent, buffer)) {
+            state.SkipWithError("a replayed request failed");
+            break;
+        }
+        state.PauseTiming();
+        host.clear_requests();
+        state.ResumeTiming();
+    }
+    PerChunk(state);
+}
+BENCHMARK(BM_FlashBaseline)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::string error;
+    gInNamespace = qvsim::enter_private_namespace(&error);
+    if (!gInNamespace) {
+        std::fprintf(stderr, "flash_bench: no private mount namespace, skipped: %s\n", error.c_str());
+    }
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    gController.reset();
+    return 0;
+}

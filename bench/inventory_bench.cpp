@@ -1,0 +1,231 @@
+// The whole inventory the library builds on a full simulated host (array model, every drive's record,
+// every logical drive's status, enclosures), against its baseline in the same run: the same requests
+// in the same order, taken from the request log of the library's run and sent again with nothing of
+// the library around them. Start-up happens outside the timed part; the data areas are cleared and
+// initialised again between runs. Root only.
+//
+// Profiling notes: perf (record -g on this binary, with --benchmark_filter) and valgrind's callgrind
+// (Debian packages linux-perf and valgrind) show where the library's share goes.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ioctl_replay.h"
+#include "ppavl_discovery.h"
+#include "ppavl_platform.h"
+#include "ptelm.h"
+#include "qvsim/full_host.h"
+#include "qvsim/qvsim.h"
+
+namespace {
+
+std::unique_ptr<qvsim::Sandbox> gHost;
+std::pair<unsigned, unsigned> gShape{0, 0};
+
+qvsim::Sandbox& Host(unsigned controllers, unsigned devices) {
+    if (gShape != std::make_pair(controllers, devices)) {
+        gHost.reset();
+        gHost = std::make_unique<qvsim::Sandbox>(qvsim::full_host({controllers, devices, 1}));
+        gShape = {controllers, devices};
+    }
+    return *gHost;
+}
+
+// Started data areas of every controller of the host.
+struct Areas {
+    DeviceDescriptorList list = nullptr;
+    std::vector<PCDA> areas;
+    Areas() {
+        InitializeTelmar("0x6D2A");
+        InitializePavlin("0x6D2A");
+        list = PN_CreateControllerDescriptorList();
+        DeviceDescriptorListIterator it = PN_CreateDeviceListIterator(list);
+        for (; !PN_IsDeviceListIteratorEnd(it); PN_MoveDeviceListIteratorNext(it)) {
+            PCDA area = VK_malloc(VK_GetCDASize());
+            if (VK_InitializeCDA(area, PN_GetDeviceListItemAt(it)) != kInitializeSucceeded) {
+                VK_free(area);
+                break;
+            }
+            areas.push_back(area);
+        }
+        PN_DestroyDeviceListIterator(it);
+    }
+    ~Areas() {
+        for (PCDA area : areas) {
+            VK_UnInitializeCDA(area);
+            VK_free(area);
+        }
+        PN_DestroyDeviceDescriptorList(list);
+    }
+    void Restart() {
+        for (PCDA area : areas) {
+            VK_ReInitializeCDA(area);
+        }
+    }
+};
+
+bool Inventory(const Areas& a, unsigned devices) {
+    bool ok = true;
+    for (PCDA cda : a.areas) {
+        ok = VK_RequestArrayConfigurationInformation(cda) && ok;
+        ok = VK_RequestStorageEnclosureInfo(cda) && ok;
+        for (VK_WORD pd = 0; pd < devices; ++pd) {
+            ok = VK_RequestIdentifyPhysicalDriveBuffer(cda, pd) && ok;
+        }
+        for (VK_WORD ld = 0; ld < 64; ++ld) {
+            ok = VK_RequestSenseLogicalDriveStatusBuffer(cda, ld) && ok;
+        }
+    }
+    return ok;
+}
+
+void BM_LibraryInventory(benchmark::State& state) {
+    const auto controllers = static_cast<unsigned>(state.range(0));
+    const auto devices = static_cast<unsigned>(state.range(1));
+    qvsim::Sandbox& host = Host(controllers, devices);
+    Areas a;
+    if (a.areas.size() != controllers) {
+        state.SkipWithError("a data area failed to initialise");
+        return;
+    }
+    host.clear_requests();
+    for (auto _ : state) {
+        const bool ok = Inventory(a, devices);
+        state.PauseTiming();
+        a.Restart();
+        host.clear_requests();
+        if (!ok) {
+            state.SkipWithError("an inventory read failed");
+            break;
+        }
+        state.ResumeTiming();
+    }
+    state.counters["per_device_ns"] = benchmark::Counter(
+        static_cast<double>(controllers * devices), benchmark::Counter::kIsIterationInvariantRate |
+                                                        benchmark::Counter::kInvert);
+}
+
+// One logged request: an open of its node (the library opens the node for each command) or a
+// pass-through on the node opened last.
+struct Step {
+    bool open = false;
+    bench_replay::Read read;
+};
+
+std::vector<Step> RecordedSteps(qvsim::Sandbox& host) {
+    std::vector<Step> steps;
+    std::vector<bench_replay::Read> reads =
+        bench_replay::Recorded(host, [](const bench_replay::Read&) { return true; });
+    size_t next = 0;
+    for (const auto& r : host.requests()) {
+        if (r.op == "open") {
+            Step open;
+            open.open = true;
+            open.read.node = r.node;
+            steps.push_back(std::move(open));
+        } else if (next < reads.size() && r.op == "ioctl" && r.request == reads[next].request) {
+            Step pass;
+            pass.read = std::move(reads[next++]);
+            steps.push_back(std::move(pass));
+        }
+    }
+    return steps;
+}
+
+bool ReplaySteps(const std::vector<Step>& steps, std::vector<unsigned char>& buffer) {
+    int fd = -1;
+    bool ok = true;
+    for (const Step& s : steps) {
+        if (s.open) {
+            if (fd >= 0) {
+                ::close(fd);
+            }
+            fd = ::open(s.read.node.c_str(), O_RDWR);
+            ok = ok && fd >= 0;
+        } else if (s.read.request == CCISS_PASSTHRU) {
+            IOCTL_Command_struct command{};
+            bench_replay::FillRequest(command, s.read, buffer);
+            ok = ok && ::ioctl(fd, CCISS_PASSTHRU, &command) == 0;
+        } else {
+            BIG_IOCTL_Command_struct command{};
+            bench_replay::FillRequest(command, s.read, buffer);
+            command.malloc_size = s.read.buf_size;
+            ok = ok && ::ioctl(fd, CCISS_BIG_PASSTHRU, &command) == 0;
+        }
+    }
+    if (fd >= 0) {
+        ::close(fd);
+    }
+    return ok;
+}
+
+void BM_BaselineInventory(benchmark::State& state) {
+    const auto controllers = static_cast<unsigned>(state.range(0));
+    const auto devices = static_cast<unsigned>(state.range(1));
+    qvsim::Sandbox& host = Host(controllers, devices);
+    std::vector<Step> steps;
+    {
+        Areas a;
+        host.clear_requests();
+        Inventory(a, devices);
+        steps = RecordedSteps(host);
+        host.clear_requests();
+    }
+    size_t requests = 0;
+    for (const Step& s : steps) {
+        requests += s.open ? 0 : 1;
+    }
+    state.counters["requests"] = static_cast<double>(requests);
+    state.counters["opens"] = static_cast<double>(steps.size() - requests);
+    std::vector<unsigned char> buffer;
+    for (auto _ : state) {
+        if (!ReplaySteps(steps, buffer)) {
+            state.SkipWithError("a replayed request failed");
+            return;
+        }
+        state.PauseTiming();
+        host.clear_requests();
+        state.ResumeTiming();
+    }
+    state.counters["per_device_ns"] = benchmark::Counter(
+        static_cast<double>(controllers * devices), benchmark::Counter::kIsIterationInvariantRate |
+                                                        benchmark::Counter::kInvert);
+}
+
+// Library and baseline side by side for each shape, so that both see the same host.
+void Shapes(benchmark::internal::Benchmark* b) {
+    for (int controllers : {1, 2, 4, 7}) {
+        for (int devices : {48, 96, 192, 384}) {
+            b->Args({controllers, devices});
+        }
+    }
+    b->ArgNames({"controllers", "devices"})->Unit(benchmark::kMillisecond);
+}
+
+BENCHMARK(BM_LibraryInventory)->Apply(Shapes);
+BENCHMARK(BM_BaselineInventory)->Apply(Shapes);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::string error;
+    if (!qvsim::enter_private_namespace(&error)) {
+        std::fprintf(stderr, "inventory_bench: cannot enter a private mount namespace: %s\n", error.c_str());
+        return 1;
+    }
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    gHost.reset();
+    return 0;
+}
