@@ -1178,6 +1178,8 @@ VK_API VK_WORD VK_GetLogicalDriveSplitMirrorNumber(PCDA cda, VK_WORD ld_number);
 VK_API VK_DWORD VK_GetArrayPhysicalDriveCounts(PCDA cda, VK_WORD array_number);
 VK_API VK_WORD VK_GetArrayLogicalDriveCount(PCDA cda, VK_WORD array_index);
 VK_API VK_QWORD VK_GetArraySize(PCDA cda, VK_WORD array_number, VK_BYTE size_type);
+VK_API VK_BYTE VK_GetArrayMediaInterfaceType(PCDA cda, VK_WORD array_number);
+VK_API VK_QWORD VK_GetArrayPhysicalDriveBlockSize(PCDA cda, VK_WORD array_number);
 VK_API VK_BYTE VK_GetArraySpareType(PCDA cda, VK_WORD array_number);
 VK_API VK_BYTE VK_GetArrayAccelerationMode(PCDA cda, VK_WORD array_number);
 VK_API VK_WORD VK_GetArraySplitMirrorNumber(PCDA cda, VK_WORD array_number);

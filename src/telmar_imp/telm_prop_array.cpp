@@ -295,3 +295,51 @@ VK_BYTE VK_GetArraySpareType(PCDA cda, VK_WORD array_number) {
     }
     return kSpareDriveTypeDoesNotExist;
 }
+
+VK_BYTE VK_GetArrayMediaInterfaceType(PCDA cda, VK_WORD array_number) {
+    if (cda == nullptr) {
+        return 0;
+    }
+    CDALock guard(cda);
+    if (ModelArray(cda, array_number) == nullptr) {
+        return 0;
+    }
+    const _CDA* c = _VK_CDA(cda);
+    for (VK_WORD p = VK_EnumerateArrayDataDrives(cda, array_number, kInvalidPDNumber); p != kInvalidPDNumber;
+         p = VK_EnumerateArrayDataDrives(cda, array_number, p)) {
+        if (!VK_RequestIdentifyPhysicalDriveBuffer(cda, p) ||
+            !(c->pd_record_list[p].identify_physical_drive_buffer.bDeviceFlags & 0x01)) {
+            continue;
+        }
+        const VK_DWORD info = VK_GetPhysicalDriveBasicInfo(cda, p);
+        const VK_BYTE media = IS_SSD_PHYSICAL_DRIVE(info)   ? kArrayMediaSSD
+                              : IS_HDD_PHYSICAL_DRIVE(info) ? kArrayMediaHDD
+                                                            : kArrayMediaUnknown;
+        const VK_BYTE interface = IS_SAS_PHYSICAL_DRIVE(info)    ? kArrayInterfaceSAS
+                                  : IS_SATA_PHYSICAL_DRIVE(info) ? kArrayInterfaceSATA
+                                  : IS_NVME_PHYSICAL_DRIVE(info) ? kArrayInterfaceNVMe
+                                                                 : kArrayInterfaceUnknown;
+        return static_cast<VK_BYTE>(media | interface);
+    }
+    return 0;
+}
+
+VK_QWORD VK_GetArrayPhysicalDriveBlockSize(PCDA cda, VK_WORD array_number) {
+    if (cda == nullptr) {
+        return 0;
+    }
+    CDALock guard(cda);
+    if (ModelArray(cda, array_number) == nullptr) {
+        return 0;
+    }
+    const _CDA* c = _VK_CDA(cda);
+    for (VK_WORD p = VK_EnumerateArrayDataDrives(cda, array_number, kInvalidPDNumber); p != kInvalidPDNumber;
+         p = VK_EnumerateArrayDataDrives(cda, array_number, p)) {
+        const PhysicalDriveRecord& pd = c->pd_record_list[p];
+        if (VK_RequestIdentifyPhysicalDriveBuffer(cda, p) && (pd.identify_physical_drive_buffer.bDeviceFlags & 0x01) &&
+            pd.pd_config_information.total_size_blocks != ~VK_QWORD{0}) {
+            return VK_GetPhysicalDriveSize(cda, p, kPhysicalDriveBlockSizeBytes);
+        }
+    }
+    return 0;
+}
