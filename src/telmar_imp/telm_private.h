@@ -917,4 +917,23 @@ void _VK_ParseFeaturePages(const VK_BYTE* reply, VK_DWORD reply_size, PSENSE_FEA
 
 PN_EXTERN_C_END
 
+// ---- Logical drives and arrays: the RAID-group enumerator's layout ----------------------------------
+
+typedef struct _RAID_GROUP {
+    VK_DWORD number_of_drives;
+    VK_WORD* pd_numbers; // tracked, number_of_drives entries; NULL until the group's first drive
+} RAID_GROUP;
+
+typedef struct _RAID_GROUP_INFO {
+    RAID_GROUP* raid_groups; // tracked, number_of_raid_groups entries
+    VK_DWORD number_of_raid_groups;
+    VK_BYTE raid_level;
+} RAID_GROUP_INFO;
+
+static_assert(offsetof(RAID_GROUP, number_of_drives) == 0);
+static_assert(offsetof(RAID_GROUP, pd_numbers) == sizeof(void*));
+static_assert(offsetof(RAID_GROUP_INFO, raid_groups) == 0);
+static_assert(offsetof(RAID_GROUP_INFO, number_of_raid_groups) == sizeof(void*));
+static_assert(offsetof(RAID_GROUP_INFO, raid_level) == sizeof(void*) + 4);
+
 #endif

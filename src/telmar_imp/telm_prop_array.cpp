@@ -1,7 +1,11 @@
-// Walks over the arrays the model derives: arrays by type, an array's drives by bitmap and its
-// logical drives in list order, and an array's type.
+// Arrays as the model derives them: walks over arrays, drives and logical drives, and an array's
+// type, drive counts, sizes, media, spares, acceleration and split-mirror sibling.
 #include <algorithm>
+#include <bit>
 #include <cstddef>
+#include <limits>
+
+#include "ppavl_debug.h"
 
 #include "ptelm_cda.h"
 #include "ptelm_properties.h"
@@ -122,4 +126,172 @@ VK_WORD VK_EnumerateArrayLogicalDrives(PCDA cda, VK_WORD array_number, VK_WORD l
         }
     }
     return kInvalidLDNumber;
+}
+
+namespace {
+
+constexpr VK_BYTE kMaxCount = 0xFF;
+
+// Set bits of a drive bitmap below `limit`.
+size_t CountBits(const VK_BYTE (&map)[kDriveBitmapSize], size_t limit) {
+    size_t count = 0;
+    for (size_t byte = 0; byte < kDriveBitmapSize && byte * 8 < limit; ++byte) {
+        const size_t bits = std::min<size_t>(8, limit - byte * 8);
+        count += static_cast<size_t>(std::popcount(static_cast<unsigned>(map[byte] & ((1u << bits) - 1))));
+    }
+    return count;
+}
+
+// A count as its 8-bit field holds it: 255 stands for 255 or more.
+VK_DWORD Saturated(size_t count) {
+    return static_cast<VK_DWORD>(std::min<size_t>(count, kMaxCount));
+}
+
+VK_DWORD CountsWord(size_t data, size_t spare, size_t transient, size_t failed) {
+    return Saturated(data) | Saturated(spare) << 8 | Saturated(transient) << 16 | Saturated(failed) << 24;
+}
+
+// An array of the model; the caller holds the lock.
+const ArrayRecord* ModelArray(PCDA cda, VK_WORD array_number) {
+    if (cda == nullptr || array_number >= kMaxArraysSupported || !VK_RequestArrayConfigurationInformation(cda)) {
+        return nullptr;
+    }
+    return &_VK_CDA(cda)->array_record_list[array_number];
+}
+
+} // namespace
+
+VK_DWORD VK_GetArrayPhysicalDriveCounts(PCDA cda, VK_WORD array_number) {
+    if (cda == nullptr) {
+        return 0;
+    }
+    CDALock guard(cda);
+    const ArrayRecord* array = ModelArray(cda, array_number);
+    if (array == nullptr || !VK_RequestIdentifyControllerBuffer(cda)) {
+        return 0;
+    }
+    const size_t limit = std::min<size_t>(_VK_CDA(cda)->identify_controller_buffer.wMaximumPhysicalDevicesSupported,
+                                          kMaxPhysicalDrivesSupported);
+    const size_t missing = array->missing_drive_count;
+    return CountsWord(CountBits(array->data_drive_bitmap, limit) + missing, CountBits(array->spare_drive_bitmap, limit),
+                      CountBits(array->transient_drive_bitmap, limit),
+                      CountBits(array->failed_drive_bitmap, limit) + missing);
+}
+
+VK_WORD VK_GetArrayLogicalDriveCount(PCDA cda, VK_WORD array_index) {
+    if (cda == nullptr) {
+        return 0;
+    }
+    CDALock guard(cda);
+    const ArrayRecord* array = ModelArray(cda, array_index);
+    return array != nullptr ? array->ld_count : 0;
+}
+
+VK_BYTE VK_GetArrayAccelerationMode(PCDA cda, VK_WORD array_number) {
+    if (cda == nullptr) {
+        return kArrayAccelerationModeUnknown;
+    }
+    CDALock guard(cda);
+    const ArrayRecord* array = ModelArray(cda, array_number);
+    if (array == nullptr || array_number >= _VK_CDA(cda)->total_array_count) {
+        return kArrayAccelerationModeUnknown;
+    }
+    switch (array->flags & (kArrayRecordIOBypass | kArrayRecordIndependentAcceleration)) {
+    case kArrayRecordIOBypass: return kArrayAccelerationModeIOBypass;
+    case kArrayRecordIndependentAcceleration: return kArrayAccelerationModeIndependent;
+    default: return kArrayAccelerationModeUnknown;
+    }
+}
+
+VK_QWORD VK_GetArraySize(PCDA cda, VK_WORD array_number, VK_BYTE size_type) {
+    if (cda == nullptr) {
+        return 0;
+    }
+    CDALock guard(cda);
+    const ArrayRecord* array = ModelArray(cda, array_number);
+    if (array == nullptr) {
+        return 0;
+    }
+    if (size_type == kArrayBlockSizeBytes) {
+        return array->logical_block_size_bytes;
+    }
+    _CDA* c = _VK_CDA(cda);
+    VK_QWORD drives = 0;
+    VK_QWORD smallest = 0; // smallest non-zero usable size
+    for (VK_WORD p = VK_EnumerateArrayDataDrives(cda, array_number, kInvalidPDNumber); p != kInvalidPDNumber;
+         p = VK_EnumerateArrayDataDrives(cda, array_number, p)) {
+        ++drives;
+        VK_RequestIdentifyPhysicalDriveBuffer(cda, p);
+        const VK_QWORD usable = c->pd_record_list[p].pd_config_information.usable_size_blocks;
+        if (usable != 0 && (smallest == 0 || usable < smallest)) {
+            smallest = usable;
+        }
+    }
+    VK_QWORD offset = 0;
+    const bool free_size = size_type == kArrayFreeSizeBlocks || size_type == kArrayFreeSizeBytes;
+    const VK_WORD ld_count = std::min<VK_WORD>(array->ld_count, kMaxLogicalDrivesSupported);
+    if (free_size && ld_count > 0) {
+        const VK_WORD last = array->ld_index_array[ld_count - 1];
+        if (last < kMaxLogicalDrivesSupported) {
+            const LogicalDriveRecord& r = c->ld_record_list[last];
+            VK_QWORD end = 0;
+            if (__builtin_add_overflow(r.physical_drive_offset_block, r.physical_drive_blocks_per_drive, &end)) {
+                end = std::numeric_limits<VK_QWORD>::max();
+            }
+            offset = std::min(smallest, VK_GetNextLogicalDriveAlignedOffset(cda, array_number, end));
+        }
+    }
+    VK_QWORD size = 0;
+    if (__builtin_mul_overflow(smallest - offset, drives, &size)) {
+        size = std::numeric_limits<VK_QWORD>::max();
+    }
+    if (size_type == kArrayTotalSizeBytes || size_type == kArrayFreeSizeBytes) {
+        if (__builtin_mul_overflow(size, static_cast<VK_QWORD>(array->logical_block_size_bytes), &size)) {
+            size = std::numeric_limits<VK_QWORD>::max();
+        }
+    }
+    return size;
+}
+
+VK_WORD VK_GetArraySplitMirrorNumber(PCDA cda, VK_WORD array_number) {
+    if (cda == nullptr) {
+        return kInvalidArrayNumber;
+    }
+    CDALock guard(cda);
+    if (ModelArray(cda, array_number) == nullptr) {
+        return kInvalidArrayNumber;
+    }
+    for (VK_WORD ld = VK_EnumerateArrayLogicalDrives(cda, array_number, kInvalidLDNumber); ld != kInvalidLDNumber;
+         ld = VK_EnumerateArrayLogicalDrives(cda, array_number, ld)) {
+        const VK_WORD sibling = VK_GetLogicalDriveSplitMirrorNumber(cda, ld);
+        if (sibling != kInvalidLDNumber) {
+            return VK_GetLogicalDriveArray(cda, sibling);
+        }
+    }
+    return kInvalidArrayNumber;
+}
+
+VK_BYTE VK_GetArraySpareType(PCDA cda, VK_WORD array_number) {
+    if (cda == nullptr) {
+        return kSpareDriveTypeDoesNotExist;
+    }
+    CDALock guard(cda);
+    if (ModelArray(cda, array_number) == nullptr) {
+        return kSpareDriveTypeDoesNotExist;
+    }
+    const _CDA* c = _VK_CDA(cda);
+    for (VK_WORD p = VK_EnumerateArraySpareDrives(cda, array_number, kInvalidPDNumber); p != kInvalidPDNumber;
+         p = VK_EnumerateArraySpareDrives(cda, array_number, p)) {
+        const PhysicalDriveRecord& pd = c->pd_record_list[p];
+        if (!VK_RequestIdentifyPhysicalDriveBuffer(cda, p) || !(pd.identify_physical_drive_buffer.bDeviceFlags & 0x01)) {
+            continue;
+        }
+        switch (pd.pd_config_information.config_usage_info) {
+        case kPhysicalDriveUsageAutoReplaceStandbySpare: return kSpareDriveTypeAutoReplace;
+        case kPhysicalDriveUsageShareableStandbySpare:
+        case kPhysicalDriveUsageShareableActiveSpare: return kSpareDriveTypeDedicated;
+        default: break;
+        }
+    }
+    return kSpareDriveTypeDoesNotExist;
 }

@@ -1,0 +1,199 @@
+// A full physical-drive walk on a zero-latency simulated controller, as the drive listing does it:
+// every iteration drops the data area's cache (VK_ReInitializeCDA) and walks FOREACH_PHYSICAL_DRIVE,
+// asking each drive for its device type, complete location and any-PHY link rate. 48, 96, 192 and
+// 384 drives, without logical drives and with 64; the complexity fit is over the drive count.
+// The transport baseline sends one identify (0x15) per drive through the raw reader, which is what
+// the walk cannot do without. Needs root (a private mount namespace).
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "ppavl_debug.h"
+#include "ppavl_discovery.h"
+#include "ppavl_platform.h"
+#include "ptelm.h"
+#include "ptelm_cda.h"
+#include "ptelm_properties.h"
+#include "qvsim/fw_state.h"
+#include "qvsim/qvsim.h"
+#include "telm_private.h"
+
+namespace {
+
+bool gInNamespace = false;
+
+class SimulatedController {
+public:
+    SimulatedController(VK_WORD drives, VK_WORD logical) {
+        qvsim::FirmwareState state;
+        state.generate({.drives = drives,
+                        .connectors = 4,
+                        .enclosures = 0,
+                        .logical_drives = logical,
+                        .arrays = static_cast<std::uint16_t>(logical == 0 ? 0 : std::max(1, drives / 8))});
+        qvsim::Scenario s;
+        s.add_ciss("qzvk", "0000:10:00.0", 2, 1).firmware = std::make_shared<qvsim::FwController>(std::move(state));
+        host_ = std::make_unique<qvsim::Sandbox>(std::move(s));
+        if (!host_->verify()) {
+            return;
+        }
+        InitializeTelmar("0x6D2A");
+        InitializePavlin("0x6D2A");
+        list_ = PN_CreateControllerDescriptorList();
+        DeviceDescriptorListIterator it = PN_CreateDeviceListIterator(list_);
+        if (!PN_IsDeviceListIteratorEnd(it)) {
+            area_ = VK_malloc(VK_GetCDASize());
+            if (VK_InitializeCDA(area_, PN_GetDeviceListItemAt(it)) != kInitializeSucceeded) {
+                VK_free(area_);
+                area_ = nullptr;
+            }
+        }
+        PN_DestroyDeviceListIterator(it);
+    }
+    ~SimulatedController() {
+        if (area_ != nullptr) {
+            VK_UnInitializeCDA(area_);
+            VK_free(area_);
+        }
+        if (list_ != nullptr) {
+            PN_DestroyDeviceDescriptorList(list_);
+        }
+    }
+    SimulatedController(const SimulatedController&) = delete;
+    SimulatedController& operator=(const SimulatedController&) = delete;
+
+    PCDA cda() const { return area_; }
+    qvsim::Sandbox& host() { return *host_; }
+
+private:
+    std::unique_ptr<qvsim::Sandbox> host_;
+    DeviceDescriptorList list_ = nullptr;
+    PCDA area_ = nullptr;
+};
+
+std::unique_ptr<SimulatedController> gController;
+std::pair<int, int> gShape{-1, -1};
+
+SimulatedController* Controller(benchmark::State& state, int logical) {
+    if (!gInNamespace) {
+        state.SkipWithError("no private mount namespace (needs root)");
+        return nullptr;
+    }
+    const std::pair<int, int> shape{static_cast<int>(state.range(0)), logical};
+    if (shape != gShape) {
+        gController.reset();
+        gShape = {-1, -1};
+        gController = std::make_unique<SimulatedController>(static_cast<VK_WORD>(shape.first),
+                                                            static_cast<VK_WORD>(shape.second));
+        gShape = shape;
+    }
+    if (gController->cda() == nullptr) {
+        state.SkipWithError("the simulated controller's data area failed to initialise");
+        return nullptr;
+    }
+    return gController.get();
+}
+
+void DriveWalk(benchmark::State& state, int logical) {
+    PN_SetDebugLogLevel(0);
+    SimulatedController* controller = Controller(state, logical);
+    if (controller == nullptr) {
+        return;
+    }
+    PCDA cda = controller->cda();
+    VK_WORD walked = 0;
+    for (auto _ : state) {
+        if (VK_ReInitializeCDA(cda) != kInitializeSucceeded) {
+            state.SkipWithError("re-initialisation failed");
+            break;
+        }
+        walked = 0;
+        VK_WORD n;
+        char location[32];
+        FOREACH_PHYSICAL_DRIVE(cda, n) {
+            benchmark::DoNotOptimize(VK_PhysicalDeviceType(cda, n));
+            benchmark::DoNotOptimize(
+                VK_GetPhysicalDriveLocation(cda, n, kPhysicalDriveLocationComplete, location, sizeof(location)));
+            benchmark::DoNotOptimize(VK_GetPhysicalDevicePhyLinkRate(cda, n, kAnyPhyNumber));
+            ++walked;
+        }
+        state.PauseTiming();
+        controller->host().clear_requests();
+        state.ResumeTiming();
+    }
+    if (walked != state.range(0)) {
+        state.SkipWithError("the walk did not meet every drive");
+        return;
+    }
+    state.SetComplexityN(state.range(0));
+    state.counters["per_drive_us"] = benchmark::Counter(static_cast<double>(state.range(0)),
+                                                        benchmark::Counter::kIsIterationInvariantRate |
+                                                            benchmark::Counter::kInvert);
+}
+
+void BM_DriveWalk(benchmark::State& state) {
+    DriveWalk(state, 0);
+}
+void BM_DriveWalk64LogicalDrives(benchmark::State& state) {
+    DriveWalk(state, 64);
+}
+
+// What the walk cannot avoid: one identify per drive through the transport, nothing decoded or kept.
+void BM_TransportBaseline(benchmark::State& state) {
+    SimulatedController* controller = Controller(state, 0);
+    if (controller == nullptr) {
+        return;
+    }
+    PCDA cda = controller->cda();
+    std::vector<PHYSICAL_DRIVE_STATUS> reply(1);
+    const auto drives = static_cast<VK_WORD>(state.range(0));
+    for (auto _ : state) {
+        for (VK_WORD n = 0; n < drives; ++n) {
+            if (!VK_GetIdentifyPhysicalDriveBuffer(cda, n, reply.data())) {
+                state.SkipWithError("an identify read failed");
+                return;
+            }
+        }
+        state.PauseTiming();
+        controller->host().clear_requests();
+        state.ResumeTiming();
+    }
+    state.SetComplexityN(state.range(0));
+    state.counters["per_drive_us"] = benchmark::Counter(static_cast<double>(state.range(0)),
+                                                        benchmark::Counter::kIsIterationInvariantRate |
+                                                            benchmark::Counter::kInvert);
+}
+
+void Drives(benchmark::internal::Benchmark* b) {
+    for (int drives : {48, 96, 192, 384}) {
+        b->Arg(drives);
+    }
+    b->Unit(benchmark::kMicrosecond)->Complexity(benchmark::oN);
+}
+
+BENCHMARK(BM_DriveWalk)->Apply(Drives);
+BENCHMARK(BM_DriveWalk64LogicalDrives)->Apply(Drives);
+BENCHMARK(BM_TransportBaseline)->Apply(Drives);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::string error;
+    gInNamespace = qvsim::enter_private_namespace(&error);
+    if (!gInNamespace) {
+        std::fprintf(stderr, "pd_walk_bench: no private mount namespace, cases skipped: %s\n", error.c_str());
+    }
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    gController.reset();
+    return 0;
+}
