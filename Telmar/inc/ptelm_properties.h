@@ -794,6 +794,170 @@ PN_EXTERN_C_END
     for ((se_number) = kInvalidSENumber;                                                                       \
          ((se_number) = VK_EnumerateControllerStorageEnclosures((cda), (se_number))) != kInvalidSENumber;)
 
+/* ---- Logical drives and arrays: properties, RAID groups, LU caches -------------------------- */
+
+/* RAID-info word: the level code (ptelm_features.h) and the parity-group count. */
+#define kRAIDLevelMask 0x00FF
+#define kParityGroupCountMask 0xFF00
+#define RAID_LEVEL(w) ((VK_BYTE)((w)&kRAIDLevelMask))
+#define NUM_PARITY_GROUPS(w) ((VK_BYTE)(((w)&kParityGroupCountMask) >> 8))
+
+/* Logical-drive basic-info word: type (kLogicalDriveType...) and accelerator. */
+#define LOGICAL_DRIVE_TYPE(w) ((VK_BYTE)((w)&0x0F))
+#define kLogicalDriveAcceleratorMask 0xF0
+#define LOGICAL_DRIVE_ACCELERATOR(w) ((VK_BYTE)(((w)&kLogicalDriveAcceleratorMask) >> 4))
+#define kLogicalDriveAcceleratorUnknown 0
+#define kLogicalDriveAcceleratorNone 1
+#define kLogicalDriveAcceleratorControllerCache 2
+#define kLogicalDriveAcceleratorIOBypass 3
+#define kLogicalDriveAcceleratorLUCache 4
+
+/* Selectors of VK_GetLogicalDriveSize. */
+#define kLogicalDriveSizeBlocks 0
+#define kLogicalDriveSizeBytes 1
+#define kLogicalDriveStripSizeBlocks 2
+#define kLogicalDriveStripSizeBytes 3
+#define kLogicalDriveFullStripeSizeBlocks 4
+#define kLogicalDriveFullStripeSizeBytes 5
+#define kLogicalDriveBlockSizeBytes 0x10
+
+/* Geometry word. */
+#define LOGICAL_DRIVE_CYLINDERS(w) ((VK_WORD)(((w) >> 16) & 0xFFFF))
+#define LOGICAL_DRIVE_HEADS(w) ((VK_BYTE)(((w) >> 8) & 0xFF))
+#define LOGICAL_DRIVE_SECTORS(w) ((VK_BYTE)((w)&0xFF))
+
+#define kLogicalDriveParityInitializationRapid 0
+#define kLogicalDriveParityInitializationDefault 1
+
+/* LU cache info word. */
+#define kLUCacheAlgorithmMask 0x0007
+#define LU_CACHE_ALGORITHM(w) ((VK_BYTE)((w)&kLUCacheAlgorithmMask))
+#define kLUCacheAlgorithmHashingLRU 1
+#define kLUCacheAlgorithmHashingLRU2 2
+#define kLUCacheAlgorithmRegional 3
+#define kLUCacheAlgorithmSimpleLRU 4
+#define kLUCacheActualWritePolicyMask 0x0018
+#define LU_CACHE_ACTUAL_WRITE_POLICY(w) ((VK_BYTE)(((w)&kLUCacheActualWritePolicyMask) >> 3))
+#define kLUCacheRequestedWritePolicyMask 0x0060
+#define LU_CACHE_REQUESTED_WRITE_POLICY(w) ((VK_BYTE)(((w)&kLUCacheRequestedWritePolicyMask) >> 5))
+#define kLUCacheCacheLineSizeMask 0x0700
+#define LU_CACHE_LINE_SIZE(w) ((VK_BYTE)(((w)&kLUCacheCacheLineSizeMask) >> 8))
+
+typedef struct _VK_LU_CACHE_STATISTICS {
+    VK_QWORD read_cache_hits;
+    VK_QWORD read_cache_misses_do_load;
+    VK_QWORD read_cache_misses_loading;
+    VK_QWORD read_cache_misses_skip;
+    VK_QWORD read_cache_misses_locked;
+    VK_QWORD read_cache_misses_total;
+    VK_QWORD write_cache_hits;
+    VK_QWORD write_cache_misses_do_load;
+    VK_QWORD write_cache_misses_loading;
+    VK_QWORD write_cache_misses_skip;
+    VK_QWORD write_cache_misses_locked;
+    VK_QWORD write_cache_misses_total;
+} VK_LU_CACHE_STATISTICS, *PVK_LU_CACHE_STATISTICS;
+
+/* The mirror or parity groups of a logical drive (layout in the library's private header). */
+typedef struct _RAID_GROUP_INFO* PRAID_GROUP_INFO;
+
+/* Result of VK_CreateLogicalDriveRaidGroupEnumerator. */
+#define kCreateLogicalDriveRaidGroupMirrorGroupCountShift 0
+#define kCreateLogicalDriveRaidGroupParityGroupCountShift 8
+#define MIRROR_GROUP_COUNT(r) ((VK_BYTE)(((r) >> kCreateLogicalDriveRaidGroupMirrorGroupCountShift) & 0xFF))
+#define PARITY_GROUP_COUNT(r) ((VK_BYTE)(((r) >> kCreateLogicalDriveRaidGroupParityGroupCountShift) & 0xFF))
+
+#define kMinGetLogicalDriveUniqueVolumeIDBufferLength 33
+#define kMinGetLogicalDriveVolumeLabelBufferLength 65
+
+/* Array drive-count word; each count saturates at 255. */
+#define kDataPhysicalDriveCountMask 0x000000FF
+#define kSparePhysicalDriveCountMask 0x0000FF00
+#define kTransientPhysicalDriveCountMask 0x00FF0000
+#define kFailedPhysicalDriveCountMask 0xFF000000
+#define NUM_DATA_PHYSICAL_DRIVES(w) ((VK_BYTE)((w)&kDataPhysicalDriveCountMask))
+#define NUM_SPARE_PHYSICAL_DRIVES(w) ((VK_BYTE)(((w)&kSparePhysicalDriveCountMask) >> 8))
+#define NUM_TRANSIENT_PHYSICAL_DRIVES(w) ((VK_BYTE)(((w)&kTransientPhysicalDriveCountMask) >> 16))
+#define NUM_FAILED_PHYSICAL_DRIVES(w) ((VK_BYTE)(((w)&kFailedPhysicalDriveCountMask) >> 24))
+#define NUM_PHYSICAL_DRIVES(w)                                                                                 \
+    ((VK_WORD)(NUM_DATA_PHYSICAL_DRIVES(w) + NUM_SPARE_PHYSICAL_DRIVES(w) + NUM_TRANSIENT_PHYSICAL_DRIVES(w)))
+
+/* Selectors of VK_GetArraySize. */
+#define kArrayTotalSizeBlocks 1
+#define kArrayTotalSizeBytes 2
+#define kArrayFreeSizeBlocks 3
+#define kArrayFreeSizeBytes 4
+#define kArrayBlockSizeBytes 5
+
+/* Media and interface byte. */
+#define kArrayMediaMask 0x3
+#define ARRAY_MEDIA_TYPE(b) ((VK_BYTE)((b)&kArrayMediaMask))
+#define kArrayMediaUnknown 0
+#define kArrayMediaSSD 1
+#define kArrayMediaHDD 2
+#define kArrayInterfaceMask 0x1C
+#define ARRAY_INTERFACE_TYPE(b) ((VK_BYTE)((b)&kArrayInterfaceMask))
+#define kArrayInterfaceUnknown 0
+#define kArrayInterfaceSAS 0x4
+#define kArrayInterfaceSATA 0x8
+#define kArrayInterfaceNVMe 0x10
+
+#define kSpareDriveTypeDoesNotExist 0
+#define kSpareDriveTypeAutoReplace 1
+#define kSpareDriveTypeDedicated 2
+
+#define kArrayAccelerationModeUnknown 0
+#define kArrayAccelerationModeIOBypass 1
+#define kArrayAccelerationModeIndependent 2
+
+PN_EXTERN_C_BEGIN
+
+/* Logical drives: the enumerators take the previous number (kInvalidLDNumber to start). */
+VK_API VK_WORD VK_EnumerateControllerLogicalDrives(PCDA cda, VK_WORD ld_number);
+VK_API VK_WORD VK_EnumerateControllerBootableLogicalDrives(PCDA cda, VK_WORD ld_number);
+VK_API VK_WORD VK_GetLogicalDriveRAIDInfo(PCDA cda, VK_WORD ld_number);
+VK_API VK_DWORD VK_GetLogicalDriveBasicInfo(PCDA cda, VK_WORD ld_number);
+VK_API VK_QWORD VK_GetLogicalDriveSize(PCDA cda, VK_WORD ld_number, VK_BYTE size_type);
+VK_API VK_WORD VK_GetLogicalDriveArray(PCDA cda, VK_WORD ld_number);
+VK_API VK_WORD VK_GetArrayLogicalDriveNumberFromIndex(PCDA cda, VK_WORD array_index, VK_WORD ld_index);
+VK_API VK_WORD VK_GetLogicalDriveParityInitializationType(PCDA cda, VK_WORD ld_number);
+/* 32 upper-case hex digits; the buffer must hold kMinGetLogicalDriveUniqueVolumeIDBufferLength. */
+VK_API char* VK_GetLogicalDriveUniqueVolumeID(PCDA cda, VK_WORD ld_number, char* volume_id_buffer,
+                                              size_t buffer_size);
+/* The buffer must hold kMinGetLogicalDriveVolumeLabelBufferLength. */
+VK_API char* VK_GetLogicalDriveVolumeLabel(PCDA cda, VK_WORD ld_number, char* volume_label_buffer,
+                                           size_t buffer_size);
+VK_API VK_DWORD VK_GetLogicalDriveGeometry(PCDA cda, VK_WORD ld_number);
+/* Packed group counts, or 0 with *raid_group_info NULL; release with
+ * VK_DestroyLogicalDriveRaidGroupEnumerator. Reads the controller on every call. */
+VK_API VK_WORD VK_CreateLogicalDriveRaidGroupEnumerator(PCDA cda, VK_WORD ld_number,
+                                                        PRAID_GROUP_INFO* raid_group_info);
+VK_API void VK_DestroyLogicalDriveRaidGroupEnumerator(PRAID_GROUP_INFO raid_group_info);
+VK_API VK_WORD VK_EnumerateMirrorGroupPhysicalDrives(const PRAID_GROUP_INFO raid_group_info,
+                                                     VK_BYTE mirror_group_index, VK_WORD pd_number);
+VK_API VK_WORD VK_EnumerateParityGroupPhysicalDrives(const PRAID_GROUP_INFO raid_group_info,
+                                                     VK_BYTE parity_group_index, VK_WORD pd_number);
+VK_API VK_WORD _VK_EnumerateRaidGroupPhysicalDrives(const PRAID_GROUP_INFO raid_group_info, VK_BYTE group_index,
+                                                    VK_WORD pd_number);
+/* Position of pd_number in list[0..n), or (size_t)-1. */
+VK_API size_t _VK_PhysicalDriveListAt(VK_WORD* list, VK_WORD pd_number, size_t n);
+VK_API VK_WORD VK_GetLogicalDriveLUCacheNumber(PCDA cda, VK_WORD ld_number);
+VK_API VK_WORD VK_GetLogicalDriveLUCacheInfo(PCDA cda, VK_WORD ld_number);
+VK_API VK_BOOL VK_GetLogicalDriveLUCacheStats(PCDA cda, VK_WORD ld_number, PVK_LU_CACHE_STATISTICS lu_stats);
+VK_API VK_WORD VK_GetLogicalDriveSplitMirrorNumber(PCDA cda, VK_WORD ld_number);
+
+/* Arrays. */
+VK_API VK_DWORD VK_GetArrayPhysicalDriveCounts(PCDA cda, VK_WORD array_number);
+VK_API VK_WORD VK_GetArrayLogicalDriveCount(PCDA cda, VK_WORD array_index);
+VK_API VK_QWORD VK_GetArraySize(PCDA cda, VK_WORD array_number, VK_BYTE size_type);
+VK_API VK_BYTE VK_GetArrayMediaInterfaceType(PCDA cda, VK_WORD array_number);
+VK_API VK_QWORD VK_GetArrayPhysicalDriveBlockSize(PCDA cda, VK_WORD array_number);
+VK_API VK_BYTE VK_GetArraySpareType(PCDA cda, VK_WORD array_number);
+VK_API VK_BYTE VK_GetArrayAccelerationMode(PCDA cda, VK_WORD array_number);
+VK_API VK_WORD VK_GetArraySplitMirrorNumber(PCDA cda, VK_WORD array_number);
+
+PN_EXTERN_C_END
+
 
 /* ---- Controller operating parameters, cache, surface-scan and out-of-band settings ----------- */
 
@@ -1019,170 +1183,6 @@ VK_API VK_BYTE VK_GetControllerActiveOOBConfiguration(PCDA cda, OOBConfiguration
 VK_API VK_BYTE VK_GetControllerPendingOOBConfiguration(PCDA cda, OOBConfiguration* configuration);
 VK_API VK_BYTE __CalculateReadRatioPercent(PCDA cda, VK_DWORD read_size, VK_DWORD total_size);
 VK_API VK_BYTE _VK_GetControllerSSARatePercentFromPriority(VK_WORD surface_analysis_priority, VK_DWORD ld_count);
-
-PN_EXTERN_C_END
-
-/* ---- Logical drives and arrays: properties, RAID groups, LU caches -------------------------- */
-
-/* RAID-info word: the level code (ptelm_features.h) and the parity-group count. */
-#define kRAIDLevelMask 0x00FF
-#define kParityGroupCountMask 0xFF00
-#define RAID_LEVEL(w) ((VK_BYTE)((w)&kRAIDLevelMask))
-#define NUM_PARITY_GROUPS(w) ((VK_BYTE)(((w)&kParityGroupCountMask) >> 8))
-
-/* Logical-drive basic-info word: type (kLogicalDriveType...) and accelerator. */
-#define LOGICAL_DRIVE_TYPE(w) ((VK_BYTE)((w)&0x0F))
-#define kLogicalDriveAcceleratorMask 0xF0
-#define LOGICAL_DRIVE_ACCELERATOR(w) ((VK_BYTE)(((w)&kLogicalDriveAcceleratorMask) >> 4))
-#define kLogicalDriveAcceleratorUnknown 0
-#define kLogicalDriveAcceleratorNone 1
-#define kLogicalDriveAcceleratorControllerCache 2
-#define kLogicalDriveAcceleratorIOBypass 3
-#define kLogicalDriveAcceleratorLUCache 4
-
-/* Selectors of VK_GetLogicalDriveSize. */
-#define kLogicalDriveSizeBlocks 0
-#define kLogicalDriveSizeBytes 1
-#define kLogicalDriveStripSizeBlocks 2
-#define kLogicalDriveStripSizeBytes 3
-#define kLogicalDriveFullStripeSizeBlocks 4
-#define kLogicalDriveFullStripeSizeBytes 5
-#define kLogicalDriveBlockSizeBytes 0x10
-
-/* Geometry word. */
-#define LOGICAL_DRIVE_CYLINDERS(w) ((VK_WORD)(((w) >> 16) & 0xFFFF))
-#define LOGICAL_DRIVE_HEADS(w) ((VK_BYTE)(((w) >> 8) & 0xFF))
-#define LOGICAL_DRIVE_SECTORS(w) ((VK_BYTE)((w)&0xFF))
-
-#define kLogicalDriveParityInitializationRapid 0
-#define kLogicalDriveParityInitializationDefault 1
-
-/* LU cache info word. */
-#define kLUCacheAlgorithmMask 0x0007
-#define LU_CACHE_ALGORITHM(w) ((VK_BYTE)((w)&kLUCacheAlgorithmMask))
-#define kLUCacheAlgorithmHashingLRU 1
-#define kLUCacheAlgorithmHashingLRU2 2
-#define kLUCacheAlgorithmRegional 3
-#define kLUCacheAlgorithmSimpleLRU 4
-#define kLUCacheActualWritePolicyMask 0x0018
-#define LU_CACHE_ACTUAL_WRITE_POLICY(w) ((VK_BYTE)(((w)&kLUCacheActualWritePolicyMask) >> 3))
-#define kLUCacheRequestedWritePolicyMask 0x0060
-#define LU_CACHE_REQUESTED_WRITE_POLICY(w) ((VK_BYTE)(((w)&kLUCacheRequestedWritePolicyMask) >> 5))
-#define kLUCacheCacheLineSizeMask 0x0700
-#define LU_CACHE_LINE_SIZE(w) ((VK_BYTE)(((w)&kLUCacheCacheLineSizeMask) >> 8))
-
-typedef struct _VK_LU_CACHE_STATISTICS {
-    VK_QWORD read_cache_hits;
-    VK_QWORD read_cache_misses_do_load;
-    VK_QWORD read_cache_misses_loading;
-    VK_QWORD read_cache_misses_skip;
-    VK_QWORD read_cache_misses_locked;
-    VK_QWORD read_cache_misses_total;
-    VK_QWORD write_cache_hits;
-    VK_QWORD write_cache_misses_do_load;
-    VK_QWORD write_cache_misses_loading;
-    VK_QWORD write_cache_misses_skip;
-    VK_QWORD write_cache_misses_locked;
-    VK_QWORD write_cache_misses_total;
-} VK_LU_CACHE_STATISTICS, *PVK_LU_CACHE_STATISTICS;
-
-/* The mirror or parity groups of a logical drive (layout in the library's private header). */
-typedef struct _RAID_GROUP_INFO* PRAID_GROUP_INFO;
-
-/* Result of VK_CreateLogicalDriveRaidGroupEnumerator. */
-#define kCreateLogicalDriveRaidGroupMirrorGroupCountShift 0
-#define kCreateLogicalDriveRaidGroupParityGroupCountShift 8
-#define MIRROR_GROUP_COUNT(r) ((VK_BYTE)(((r) >> kCreateLogicalDriveRaidGroupMirrorGroupCountShift) & 0xFF))
-#define PARITY_GROUP_COUNT(r) ((VK_BYTE)(((r) >> kCreateLogicalDriveRaidGroupParityGroupCountShift) & 0xFF))
-
-#define kMinGetLogicalDriveUniqueVolumeIDBufferLength 33
-#define kMinGetLogicalDriveVolumeLabelBufferLength 65
-
-/* Array drive-count word; each count saturates at 255. */
-#define kDataPhysicalDriveCountMask 0x000000FF
-#define kSparePhysicalDriveCountMask 0x0000FF00
-#define kTransientPhysicalDriveCountMask 0x00FF0000
-#define kFailedPhysicalDriveCountMask 0xFF000000
-#define NUM_DATA_PHYSICAL_DRIVES(w) ((VK_BYTE)((w)&kDataPhysicalDriveCountMask))
-#define NUM_SPARE_PHYSICAL_DRIVES(w) ((VK_BYTE)(((w)&kSparePhysicalDriveCountMask) >> 8))
-#define NUM_TRANSIENT_PHYSICAL_DRIVES(w) ((VK_BYTE)(((w)&kTransientPhysicalDriveCountMask) >> 16))
-#define NUM_FAILED_PHYSICAL_DRIVES(w) ((VK_BYTE)(((w)&kFailedPhysicalDriveCountMask) >> 24))
-#define NUM_PHYSICAL_DRIVES(w)                                                                                 \
-    ((VK_WORD)(NUM_DATA_PHYSICAL_DRIVES(w) + NUM_SPARE_PHYSICAL_DRIVES(w) + NUM_TRANSIENT_PHYSICAL_DRIVES(w)))
-
-/* Selectors of VK_GetArraySize. */
-#define kArrayTotalSizeBlocks 1
-#define kArrayTotalSizeBytes 2
-#define kArrayFreeSizeBlocks 3
-#define kArrayFreeSizeBytes 4
-#define kArrayBlockSizeBytes 5
-
-/* Media and interface byte. */
-#define kArrayMediaMask 0x3
-#define ARRAY_MEDIA_TYPE(b) ((VK_BYTE)((b)&kArrayMediaMask))
-#define kArrayMediaUnknown 0
-#define kArrayMediaSSD 1
-#define kArrayMediaHDD 2
-#define kArrayInterfaceMask 0x1C
-#define ARRAY_INTERFACE_TYPE(b) ((VK_BYTE)((b)&kArrayInterfaceMask))
-#define kArrayInterfaceUnknown 0
-#define kArrayInterfaceSAS 0x4
-#define kArrayInterfaceSATA 0x8
-#define kArrayInterfaceNVMe 0x10
-
-#define kSpareDriveTypeDoesNotExist 0
-#define kSpareDriveTypeAutoReplace 1
-#define kSpareDriveTypeDedicated 2
-
-#define kArrayAccelerationModeUnknown 0
-#define kArrayAccelerationModeIOBypass 1
-#define kArrayAccelerationModeIndependent 2
-
-PN_EXTERN_C_BEGIN
-
-/* Logical drives: the enumerators take the previous number (kInvalidLDNumber to start). */
-VK_API VK_WORD VK_EnumerateControllerLogicalDrives(PCDA cda, VK_WORD ld_number);
-VK_API VK_WORD VK_EnumerateControllerBootableLogicalDrives(PCDA cda, VK_WORD ld_number);
-VK_API VK_WORD VK_GetLogicalDriveRAIDInfo(PCDA cda, VK_WORD ld_number);
-VK_API VK_DWORD VK_GetLogicalDriveBasicInfo(PCDA cda, VK_WORD ld_number);
-VK_API VK_QWORD VK_GetLogicalDriveSize(PCDA cda, VK_WORD ld_number, VK_BYTE size_type);
-VK_API VK_WORD VK_GetLogicalDriveArray(PCDA cda, VK_WORD ld_number);
-VK_API VK_WORD VK_GetArrayLogicalDriveNumberFromIndex(PCDA cda, VK_WORD array_index, VK_WORD ld_index);
-VK_API VK_WORD VK_GetLogicalDriveParityInitializationType(PCDA cda, VK_WORD ld_number);
-/* 32 upper-case hex digits; the buffer must hold kMinGetLogicalDriveUniqueVolumeIDBufferLength. */
-VK_API char* VK_GetLogicalDriveUniqueVolumeID(PCDA cda, VK_WORD ld_number, char* volume_id_buffer,
-                                              size_t buffer_size);
-/* The buffer must hold kMinGetLogicalDriveVolumeLabelBufferLength. */
-VK_API char* VK_GetLogicalDriveVolumeLabel(PCDA cda, VK_WORD ld_number, char* volume_label_buffer,
-                                           size_t buffer_size);
-VK_API VK_DWORD VK_GetLogicalDriveGeometry(PCDA cda, VK_WORD ld_number);
-/* Packed group counts, or 0 with *raid_group_info NULL; release with
- * VK_DestroyLogicalDriveRaidGroupEnumerator. Reads the controller on every call. */
-VK_API VK_WORD VK_CreateLogicalDriveRaidGroupEnumerator(PCDA cda, VK_WORD ld_number,
-                                                        PRAID_GROUP_INFO* raid_group_info);
-VK_API void VK_DestroyLogicalDriveRaidGroupEnumerator(PRAID_GROUP_INFO raid_group_info);
-VK_API VK_WORD VK_EnumerateMirrorGroupPhysicalDrives(const PRAID_GROUP_INFO raid_group_info,
-                                                     VK_BYTE mirror_group_index, VK_WORD pd_number);
-VK_API VK_WORD VK_EnumerateParityGroupPhysicalDrives(const PRAID_GROUP_INFO raid_group_info,
-                                                     VK_BYTE parity_group_index, VK_WORD pd_number);
-VK_API VK_WORD _VK_EnumerateRaidGroupPhysicalDrives(const PRAID_GROUP_INFO raid_group_info, VK_BYTE group_index,
-                                                    VK_WORD pd_number);
-/* Position of pd_number in list[0..n), or (size_t)-1. */
-VK_API size_t _VK_PhysicalDriveListAt(VK_WORD* list, VK_WORD pd_number, size_t n);
-VK_API VK_WORD VK_GetLogicalDriveLUCacheNumber(PCDA cda, VK_WORD ld_number);
-VK_API VK_WORD VK_GetLogicalDriveLUCacheInfo(PCDA cda, VK_WORD ld_number);
-VK_API VK_BOOL VK_GetLogicalDriveLUCacheStats(PCDA cda, VK_WORD ld_number, PVK_LU_CACHE_STATISTICS lu_stats);
-VK_API VK_WORD VK_GetLogicalDriveSplitMirrorNumber(PCDA cda, VK_WORD ld_number);
-
-/* Arrays. */
-VK_API VK_DWORD VK_GetArrayPhysicalDriveCounts(PCDA cda, VK_WORD array_number);
-VK_API VK_WORD VK_GetArrayLogicalDriveCount(PCDA cda, VK_WORD array_index);
-VK_API VK_QWORD VK_GetArraySize(PCDA cda, VK_WORD array_number, VK_BYTE size_type);
-VK_API VK_BYTE VK_GetArrayMediaInterfaceType(PCDA cda, VK_WORD array_number);
-VK_API VK_QWORD VK_GetArrayPhysicalDriveBlockSize(PCDA cda, VK_WORD array_number);
-VK_API VK_BYTE VK_GetArraySpareType(PCDA cda, VK_WORD array_number);
-VK_API VK_BYTE VK_GetArrayAccelerationMode(PCDA cda, VK_WORD array_number);
-VK_API VK_WORD VK_GetArraySplitMirrorNumber(PCDA cda, VK_WORD array_number);
 
 PN_EXTERN_C_END
 

@@ -2098,3 +2098,234 @@ VK_BYTE VK_GetControllerActiveOOBConfiguration(PCDA cda, OOBConfiguration* confi
 VK_BYTE VK_GetControllerPendingOOBConfiguration(PCDA cda, OOBConfiguration* configuration) {
     return OOBConfigurationAt(cda, configuration, offsetof(OOB_MESSAGE_INTERFACE, bPendingInterfaceType));
 }
+
+// Settings that exist only while the controller has logical drives.
+
+namespace {
+
+bool HasLogicalDrives(PCDA cda) {
+    return VK_GetControllerLogicalDriveCounts(cda) != 0;
+}
+
+bool ExpansionAllowed(PCDA cda) {
+    if (!VK_ControllerIsSoftwareRAID(cda)) {
+        return true;
+    }
+    if (VK_RequestSenseExpansionAbilityBuffer(cda) &&
+        _VK_CDA(cda)->sense_expansion_ability_buffer.dwExpansionMemorySize != 0) {
+        return true;
+    }
+    return (VK_ControllerSupportsTransformations(cda) & kControllerSupportsPowerlessTransformations) != 0;
+}
+
+} // namespace
+
+VK_BYTE VK_GetControllerExpandPriority(PCDA cda) {
+    return FromParameters<VK_BYTE>(
+        cda, kControllerExpandPriorityInvalid, [cda] { return HasLogicalDrives(cda) && ExpansionAllowed(cda); },
+        [](const CONTROLLER_PARAMETERS& p) { return set::ExpandPriority(p.expand_priority); });
+}
+
+VK_BYTE VK_GetControllerRebuildPriority(PCDA cda) {
+    return FromParameters<VK_BYTE>(
+        cda, kControllerRebuildPriorityInvalid,
+        [cda] { return HasLogicalDrives(cda) && VK_RequestIdentifyControllerBuffer(cda); },
+        [cda](const CONTROLLER_PARAMETERS& p) {
+            return set::RebuildPriority(p.rebuild_priority, VK_ControllerSupportsRapidRebuild(cda) != kFalse);
+        });
+}
+
+VK_BYTE VK_GetControllerRebuildRatePercent(PCDA cda) {
+    if (cda == nullptr) {
+        return kControllerRebuildRatePercentageInvalid;
+    }
+    CDALock guard(cda);
+    if (VK_GetControllerRebuildPriority(cda) == kControllerRebuildPriorityInvalid) {
+        return kControllerRebuildRatePercentageInvalid;
+    }
+    return set::RebuildRatePercent(_VK_CDA(cda)->sense_controller_parameters_buffer.rebuild_priority);
+}
+
+VK_BYTE VK_GetControllerTransformationRatePercent(PCDA cda) {
+    if (cda == nullptr) {
+        return kControllerTransformationRatePercentInvalid;
+    }
+    CDALock guard(cda);
+    if (VK_GetControllerExpandPriority(cda) == kControllerExpandPriorityInvalid) {
+        return kControllerTransformationRatePercentInvalid;
+    }
+    return set::TransformationRatePercent(_VK_CDA(cda)->sense_controller_parameters_buffer.expand_priority);
+}
+
+VK_BYTE VK_GetControllerSAM(PCDA cda) {
+    return FromParameters<VK_BYTE>(cda, kControllerSAMTypeInvalid, [cda] { return HasLogicalDrives(cda); },
+                                   [cda](const CONTROLLER_PARAMETERS& p) {
+                                       return (VK_ControllerSupportsPredictiveSpareRebuild(cda) &&
+                                               (p.drive_configuration_flags & 0x80))
+                                                  ? kControllerSAMTypePredictive
+                                                  : kControllerSAMTypeFailure;
+                                   });
+}
+
+VK_BYTE VK_GetControllerDPO(PCDA cda) {
+    return FromParameters<VK_BYTE>(
+        cda, kControllerDPOInvalid, [cda] { return VK_ControllerSupportsDPO(cda) && HasLogicalDrives(cda); },
+        [](const CONTROLLER_PARAMETERS& p) {
+            return (p.controller_configuration_flags & 0x08) ? kControllerDPOEnabled : kControllerDPODisabled;
+        });
+}
+
+VK_BYTE VK_GetControllerIRP(PCDA cda) {
+    return FromParameters<VK_BYTE>(
+        cda, kControllerIRPInvalid, [cda] { return VK_ControllerSupportsIRP(cda) && HasLogicalDrives(cda); },
+        [](const CONTROLLER_PARAMETERS& p) {
+            return (p.controller_configuration_flags & 0x04) ? kControllerIRPEnabled : kControllerIRPDisabled;
+        });
+}
+
+VK_BYTE VK_GetControllerElevatorSort(PCDA cda) {
+    return FromParameters<VK_BYTE>(cda, kControllerElevatorSortInvalid, [cda] { return HasLogicalDrives(cda); },
+                                   [](const CONTROLLER_PARAMETERS& p) {
+                                       return p.elevator_state != 0 ? kControllerElevatorSortDisabled
+                                                                    : kControllerElevatorSortEnabled;
+                                   });
+}
+
+VK_BYTE VK_GetControllerQueueDepth(PCDA cda) {
+    return FromParameters<VK_BYTE>(
+        cda, kControllerQueueDepthInvalid,
+        [cda] { return VK_ControllerSupportsQueueDepth(cda) && HasLogicalDrives(cda); },
+        [](const CONTROLLER_PARAMETERS& p) { return set::QueueDepth(p.queue_depth); });
+}
+
+VK_BYTE VK_GetControllerFLS(PCDA cda) {
+    return FromParameters<VK_BYTE>(
+        cda, kControllerFLSInvalid,
+        [cda] {
+            return HasLogicalDrives(cda) && VK_RequestIdentifyControllerBuffer(cda) && VK_ControllerSupportsFLS(cda);
+        },
+        [](const CONTROLLER_PARAMETERS& p) { return set::FLS(p.elevator_latency_setting); });
+}
+
+VK_DWORD VK_GetControllerWCBT(PCDA cda) {
+    return FromParameters<VK_DWORD>(cda, 0, [cda] { return HasLogicalDrives(cda); },
+                                    [](const CONTROLLER_PARAMETERS& p) {
+                                        return set::WCBT(p.dwBigBlockCacheLineBypassLimit);
+                                    });
+}
+
+VK_BYTE VK_GetControllerNBWC(PCDA cda) {
+    if (cda == nullptr) {
+        return kControllerNBWCInvalid;
+    }
+    CDALock guard(cda);
+    if (!HasLogicalDrives(cda) || !VK_RequestSenseCacheConfigStatusBuffer(cda) || !VK_ControllerSupportsNBWC(cda)) {
+        return kControllerNBWCInvalid;
+    }
+    return (_VK_CDA(cda)->sense_cache_config_status_buffer.cache_configuration_flags & kCacheConfigNBWCEnabled)
+               ? kControllerNBWCEnabled
+               : kControllerNBWCDisabled;
+}
+
+VK_BYTE __CalculateReadRatioPercent(PCDA cda, VK_DWORD read_size, VK_DWORD total_size) {
+    const VK_BYTE ratio = set::ReadRatio(read_size, total_size);
+    return set::ApplyReadMinimum(ratio, VK_GetControllerNBWC(cda) == kControllerNBWCDisabled,
+                                 VK_GetControllerNonBatteryBackedReadCachePercentLimits(cda));
+}
+
+namespace {
+
+// The NBWC minimum applied to a ratio of a cache configuration; the caller holds the lock.
+VK_BYTE WithReadMinimum(PCDA cda, VK_BYTE ratio) {
+    if (ratio == kControllerReadCachePercentInvalid) {
+        return ratio;
+    }
+    return set::ApplyReadMinimum(ratio, VK_GetControllerNBWC(cda) == kControllerNBWCDisabled,
+                                 VK_GetControllerNonBatteryBackedReadCachePercentLimits(cda));
+}
+
+ByteView CacheStatusView(const _CDA* c) {
+    return ByteView(&c->sense_cache_config_status_buffer, sizeof(c->sense_cache_config_status_buffer));
+}
+
+} // namespace
+
+VK_BYTE VK_GetControllerReadCachePercent(PCDA cda) {
+    if (cda == nullptr) {
+        return kControllerReadCachePercentInvalid;
+    }
+    CDALock guard(cda);
+    _CDA* c = _VK_CDA(cda);
+    if (c->flags[kCDAFlagsReadCachePercent] & kCDAValidReadCachePercent) {
+        return c->read_cache_percent;
+    }
+    c->read_cache_percent = kControllerReadCachePercentInvalid;
+    if (VK_RequestSenseCacheConfigStatusBuffer(cda) && HasLogicalDrives(cda)) {
+        c->read_cache_percent = WithReadMinimum(cda, set::CurrentReadPercentRatio(CacheStatusView(c)));
+        if (c->read_cache_percent > 100 && c->read_cache_percent != kControllerReadCachePercentInvalid) {
+            TELM_SOFT_ASSERT("read_cache_percent <= 100", "Invalid read cache percent");
+        }
+    }
+    if (c->read_cache_percent != kControllerReadCachePercentInvalid) {
+        c->flags[kCDAFlagsReadCachePercent] |= kCDAValidReadCachePercent;
+    }
+    return c->read_cache_percent;
+}
+
+VK_BYTE VK_GetControllerPreviousReadCachePercent(PCDA cda) {
+    if (cda == nullptr) {
+        return kControllerPreviousReadCachePercentInvalid;
+    }
+    CDALock guard(cda);
+    if (!VK_ControllerSupportsPreviousCacheRatioSettings(cda) || !VK_RequestSenseCacheConfigStatusBuffer(cda)) {
+        return kControllerPreviousReadCachePercentInvalid;
+    }
+    const auto previous = set::PreviousReadPercentRatio(CacheStatusView(_VK_CDA(cda)));
+    if (!previous) {
+        return VK_GetControllerReadCachePercent(cda);
+    }
+    return WithReadMinimum(cda, *previous);
+}
+
+VK_WORD VK_GetControllerSSAPriority(PCDA cda) {
+    if (cda == nullptr) {
+        return 0xFFFF;
+    }
+    CDALock guard(cda);
+    if (!HasLogicalDrives(cda) || !VK_RequestSurfaceStatusBuffer(cda)) {
+        return 0xFFFF;
+    }
+    return _VK_CDA(cda)->surface_status_buffer.wSurfaceDelay;
+}
+
+VK_BYTE VK_GetControllerSSARatePercent(PCDA cda) {
+    if (cda == nullptr) {
+        return kControllerSSARatePercentInvalid;
+    }
+    CDALock guard(cda);
+    return set::SSARatePercent(VK_GetControllerSSAPriority(cda), VK_GetControllerLogicalDriveCounts(cda));
+}
+
+VK_BYTE VK_GetControllerPSSCount(PCDA cda) {
+    if (cda == nullptr) {
+        return kControllerPSSCountInvalid;
+    }
+    CDALock guard(cda);
+    if (!HasLogicalDrives(cda) || !VK_RequestSurfaceStatusBuffer(cda)) {
+        return kControllerPSSCountInvalid;
+    }
+    const SURFACE_STATUS& s = _VK_CDA(cda)->surface_status_buffer;
+    return set::PSSCount(ByteView(&s, sizeof(s)));
+}
+
+VK_WORD VK_GetControllerMNPDelay(PCDA cda) {
+    if (cda == nullptr) {
+        return kControllerMNPDelayInvalid;
+    }
+    CDALock guard(cda);
+    if (!HasLogicalDrives(cda) || !VK_RequestSenseMNPStatusBuffer(cda)) {
+        return kControllerMNPDelayInvalid;
+    }
+    const MNP_STATUS& s = _VK_CDA(cda)->sense_mnp_status_buffer;
+    return set::MNPDelay(ByteView(&s, sizeof(s)));
+}
