@@ -334,6 +334,8 @@ VK_API VK_BYTE VK_GetControllerBackupPowerSourceInfo(PCDA cda, PVK_BACKUP_POWER_
 /* kGetControllerGreenBackupInfo... */
 VK_API VK_BYTE VK_GetControllerGreenBackupInfo(PCDA cda, PGREEN_BACKUP_INFO info);
 VK_API VK_BYTE VK_GetControllerHealth(PCDA cda);
+/* The controller's health with that of its arrays, logical drives and drives. */
+VK_API VK_BYTE VK_GetControllerHealthRollup(PCDA cda);
 VK_API VK_QWORD VK_ControllerRebootRequired(PCDA cda);
 
 PN_EXTERN_C_END

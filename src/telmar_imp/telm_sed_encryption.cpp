@@ -96,7 +96,9 @@ VK_QWORD VK_GetControllerSEDEncryptionStatus(PCDA cda) {
     const VK_DWORD mode_status = c->identify_controller_buffer.dwManagedSEDModeStatus;
     std::optional<VK_DWORD> sed_status;
     if ((mode_status & 0x1) && VK_RequestManagedSEDStatus(cda)) {
-        sed_status = c->managed_sed_status_buffer.dwStatus;
+        // A copy, not a reference: the field of the packed record may sit at any address.
+        const VK_DWORD status = c->managed_sed_status_buffer.dwStatus;
+        sed_status = status;
     }
     return telmar::DecodeSEDEncryptionStatus(mode_status, sed_status);
 }

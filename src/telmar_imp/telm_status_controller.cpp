@@ -343,6 +343,19 @@ VK_BYTE VK_GetControllerHealth(PCDA cda) {
     return HealthFromStatusWord(VK_GetControllerStatusInfo(cda));
 }
 
+VK_BYTE VK_GetControllerHealthRollup(PCDA cda) {
+    // Arrays and physical drives join the roll-up once their health getters are in the library.
+    VK_BYTE rollup = VK_GetControllerHealth(cda);
+    if (cda == nullptr) {
+        return rollup;
+    }
+    for (VK_WORD ld = VK_EnumerateControllerLogicalDrives(cda, kInvalidLDNumber); ld != kInvalidLDNumber;
+         ld = VK_EnumerateControllerLogicalDrives(cda, ld)) {
+        rollup |= VK_GetLogicalDriveHealth(cda, ld);
+    }
+    return rollup;
+}
+
 VK_QWORD VK_ControllerRebootRequired(PCDA cda) {
     if (cda == nullptr) {
         return kControllerNoRebootRequired;

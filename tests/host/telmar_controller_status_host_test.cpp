@@ -165,6 +165,23 @@ TEST_F(ControllerStatusHost, ConfigurationStatusWalksTheLogicalDrives) {
     }
 }
 
+TEST_F(ControllerStatusHost, RollupIsTheSetOfTheHealthBits) {
+    FirmwareState st;
+    st.cache.cache_flags = 0x1 | 0x8; // valid data found: a warning of the controller's own
+    for (VK_WORD d = 0; d < 4; ++d) {
+        st.add_drive(d);
+    }
+    st.add_configured_drive(0, {0, 1}, 1 << 20, 0).unit_status = 1; // failed: critical
+    st.add_configured_drive(1, {2, 3}, 1 << 20, 0);
+    ASSERT_NO_FATAL_FAILURE(StartController(st));
+    ASSERT_EQ(Initialize(), kInitializeSucceeded);
+    EXPECT_EQ(VK_GetControllerHealth(cda()), kControllerHealthWarning);
+    const VK_BYTE rollup = VK_GetControllerHealthRollup(cda());
+    EXPECT_EQ(rollup, kControllerHealthRollupWarning | kControllerHealthRollupCritical);
+    EXPECT_TRUE(IS_CONTROLLER_ROLLUP_WARNING(rollup));
+    EXPECT_TRUE(IS_CONTROLLER_ROLLUP_CRITICAL(rollup));
+}
+
 // ---- Reboot reasons ----------------------------------------------------------------------------------
 
 TEST_F(ControllerStatusHost, RebootReasonsFromModesConfigurationsAndIdentify) {

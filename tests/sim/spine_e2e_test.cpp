@@ -653,10 +653,16 @@ TEST(QuorvelDemo, ScenarioOfTheRepository) {
          "ProductIdBuffer         : PQ-16i Sim \nFirmwareVersion         : 5.32-0\nPendingFirmwareVersion  : "
          "5.32-0\nVendorIDBuffer          : QVSIM\nHardwareRevision        : B\n"},
         {"verifyfwversion 1", "Firmware version verification test: PASS (eValue: 5.32-0/aValue: 5.32-0) \n"},
+        {"getctrlstatusinfo 1",
+         "Controller Status           : Good\nCache Status                : Not Configured\nController Config Status "
+         "   : Good\n"},
         {"cachetest 1 2", cache_test},
         {"--flash=demo-fw.bin 1",
          "Flashing Controller : SUCCESS\n\rA reboot will be required for changes to take effect.\n"},
         {"--read-mfgdata=mfg.bin 1", "Read Controller Manufacturing Data status : SUCCESS\n"},
+        {"dataretentiontest 1 datafill",
+         "Backup Power Source Status : PresentAndCharging \nTo start data retention test, please ensure a fully "
+         "charged super-cap is attached\n"},
         {"bogus", kNotSupported},
     };
     std::vector<std::string> listed;
