@@ -22,6 +22,7 @@ PN_EXTERN_C_END
 #include "ptelm_encryption.h"
 #include "ptelm_features.h"
 #include "ptelm_properties.h"
+#include "ptelm_status.h"
 #include "ptelm_utils.h"
 
 #endif
