@@ -314,4 +314,30 @@ VK_API VK_WORD VK_ControllerSupportsMaxSpareDriveCount(PCDA cda);
 
 PN_EXTERN_C_END
 
+/* ---- Drive-level capabilities --------------------------------------------------------------- */
+
+/* VK_PhysicalDriveSupportsErasePattern. */
+#define kErasePattern1Pass 0x0001
+#define kErasePattern2Pass 0x0002
+#define kErasePattern3Pass 0x0004
+#define kErasePatternOverwriteRestricted 0x0008
+#define kErasePatternOverwriteUnrestricted 0x0010
+#define kErasePatternBlockEraseRestricted 0x0020
+#define kErasePatternBlockEraseUnrestricted 0x0040
+#define kErasePatternCryptoScrambleRestricted 0x0080
+#define kErasePatternCryptoScrambleUnrestricted 0x0100
+#define kErasePatternSanitizeUnknown 0x8000
+
+PN_EXTERN_C_BEGIN
+
+VK_API VK_WORD VK_PhysicalDriveSupportsErasePattern(PCDA cda, VK_WORD pd_number);
+/* kSanitizeLockFreezeSupported and kSanitizeLockAntiFreezeSupported of a SATA drive. */
+VK_API VK_BYTE VK_PhysicalDriveSupportsSanitizeLock(PCDA cda, VK_WORD pd_number);
+VK_API VK_BOOL _VK_PhysicalDriveSupportsWearGauge(PCDA cda, VK_WORD pd_number);
+VK_API VK_BOOL VK_PhysicalDriveSupportsOEMExtendedDriveData(PCDA cda, VK_WORD pd_number);
+/* Whether any connector supports the connector mode (kConnectorModeRAID, HBA or mixed). */
+VK_API VK_BOOL _VK_AnyConnectorSupportsOperatingMode(PCDA cda, VK_WORD connector_mode);
+
+PN_EXTERN_C_END
+
 #endif

@@ -728,6 +728,291 @@ PN_EXTERN_C_END
 
 /* The FOREACH_ loops: each starts from 0xFFFF and runs its body for every number the enumerator
  * gives, until it answers 0xFFFF. */
+/* ---- Physical-drive flag set, wear, erase state and statistics; enclosures, SEPs, expanders and
+ * remote volumes ---------------------------------------------------------------------------------- */
+
+/* Indexes of the drive flag set. */
+#define PDF_StampedForMNP 0
+#define PDF_PresentAndOperational 1
+#define PDF_IsNonDiskDevice 2
+#define PDF_SMARTSupported 3
+#define PDF_SMARTEnabled 4
+#define PDF_SMARTErrorsInMNPFactory 5
+#define PDF_SMARTErrorsInMNPSincePowerOn 6
+#define PDF_AttachedToExternalConnector 7
+#define PDF_IsDataDrive 8
+#define PDF_IsSpareDrive 9
+#define PDF_DriveWriteCacheEnabledOnSpinup 10
+#define PDF_DoesNotSupportMultiInitiatorOperation 11
+#define PDF_DriveWriteCacheEnabled 12
+#define PDF_DriveWriteCacheIsChangeable 13
+#define PDF_IsSMARTOverheated 14
+#define PDF_IsVirtualRAMDisk 15
+#define PDF_NCQSupported 16
+#define PDF_NCQEnabled 17
+#define PDF_DriveNotSupportedForConfiguration 18
+#define PDF_MappedToZonedDriveBay 19
+#define PDF_DriveHasOverheated 20
+#define PDF_HasKnownBadFWVersion 21
+#define PDF_DriveIsOffline 22
+#define PDF_DriveIsOfflineDueToEraseOperation 23
+#define PDF_IsSSD 24
+#define PDF_HasUnsupportedMetadata 25
+#define PDF_IsLowestNumberedDeviceWithKnownBadFW 26
+#define PDF_IsBehindSASSwitchEnclosure 27
+#define PDF_IsSMARTWornOut 28
+#define PDF_SSDWearInformationSupported 29
+#define PDF_RPICapable 31
+#define PDF_ImmediateModeFWUpdateSupported 32
+#define PDF_SupportsOverwrite 33
+#define PDF_SupportsBlockErase 34
+#define PDF_SupportsCryptoErase 35
+#define PDF_SupportsUnrestrictedSanitizeOperations 36
+#define PDF_VendorVerifiedSupport 37
+#define PDF_DriveSanitizingAfterPowerLoss 38
+#define PDF_NoSanitizeOperationsSupported 39
+#define PDF_HasBeenPowerCycledForErrorRecovery 40
+#define PDF_DriveIsEncrypted 41
+#define PDF_SpareRebuildsDisabled 42
+#define PDF_WriteBufferModeDSupported 43
+#define PDF_WriteBufferModeESupported 44
+#define PDF_WriteBufferMode7Supported 45
+#define PDF_WriteBufferMode5Supported 46
+#define PDF_DriveMaskedFromOSWithRIS 47
+#define PDF_IsHBADrive 48
+#define PDF_SelectedAsPrimaryBootVolume 49
+#define PDF_SelectedAsSecondaryBootVolume 50
+#define PDF_HostAwareSMRDrive 51
+#define PDF_HostManagedSMRDrive 52
+#define PDF_DeviceManagedSMRDrive 53
+#define PDF_DeviceExposedToHost 54
+#define PDF_DeviceOnBootConnector 55
+#define PDF_LastValidFlag 56
+
+/* Remaining life from power-on hours and percent of endurance used; 0 unless both are usable. */
+#define SSD_REMAINING_DAYS(hours, utilization)                                                           \
+    (((hours) > 0 && (utilization) > 0 && (utilization) <= 100)                                          \
+         ? ((100.0 - (double)(utilization)) / (((double)(utilization) / (double)(hours)) * 24.0))         \
+         : 0.0)
+#define SSD_REMAINING_HOURS(hours, utilization)                                                          \
+    (((hours) > 0 && (utilization) > 0 && (utilization) <= 100)                                          \
+         ? (((unsigned)(utilization) / (unsigned)(hours)) > 0                                            \
+                ? (100u - (unsigned)(utilization)) / ((unsigned)(utilization) / (unsigned)(hours))       \
+                : (100u - (unsigned)(utilization)) * ((unsigned)(hours) / (unsigned)(utilization)))      \
+         : 0u)
+
+/* VK_GetPhysicalDriveCarrierAuthentication. */
+#define kPhysicalDriveCarrierFailed 0
+#define kPhysicalDriveCarrierOK 1
+#define kPhysicalDriveCarrierNoCommunication 2
+#define kPhysicalDriveCarrierNotApplicable 3
+
+/* VK_GetPhysicalDriveSanitizeLock: state in bits 0-1, errors in bits 2-3. */
+#define kPhysicalDriveSanitizeLockStateMask 0x03
+#define kPhysicalDriveSanitizeLockDisabled 0
+#define kPhysicalDriveSanitizeLockFreeze 1
+#define kPhysicalDriveSanitizeLockAntiFreeze 2
+#define kPhysicalDriveSanitizeLockUnknown 3
+#define kPhysicalDriveSanitizeLockErrorsMask 0x0C
+#define kPhysicalDriveSanitizeLockNoErrors 0
+#define kPhysicalDriveSanitizeLockFreezeFailed 1
+#define kPhysicalDriveSanitizeLockAntiFreezeFailed 2
+#define PHYSICAL_DRIVE_SANITIZE_LOCK(lock) ((lock) & kPhysicalDriveSanitizeLockStateMask)
+#define PHYSICAL_DRIVE_SANITIZE_LOCK_ERRORS(lock) (((lock) & kPhysicalDriveSanitizeLockErrorsMask) >> 2)
+
+/* Erase word: status in bits 0-3, 0x10 for a sanitize class, method in bits 8-11, progress in 16-31. */
+#define kPhysicalDriveEraseStatusMask 0x0F
+#define kPhysicalDriveEraseStatusNotErasing 0
+#define kPhysicalDriveEraseStatusEraseQueued 1
+#define kPhysicalDriveEraseStatusEraseInProgress 2
+#define kPhysicalDriveEraseStatusEraseCompleted 3
+#define kPhysicalDriveEraseStatusEraseFailed 4
+#define kPhysicalDriveEraseStatusEraseAborted 5
+#define kPhysicalDriveEraseStatusSanitizeClass 0x10
+#define kPhysicalDriveEraseStatusMethodMask 0x0F00
+#define kPhysicalDriveEraseStatusMethod1Pass 1
+#define kPhysicalDriveEraseStatusMethod2Pass 2
+#define kPhysicalDriveEraseStatusMethod3Pass 3
+#define kPhysicalDriveEraseStatusMethodCrypto 4
+#define kPhysicalDriveEraseStatusMethodBlock 5
+#define kPhysicalDriveEraseStatusMethodOverwrite 6
+#define kPhysicalDriveEraseStatusMethodSanitize 7
+#define kPhysicalDriveEraseStatusMethodLow 8
+#define kPhysicalDriveEraseStatusProgressMask 0xFFFF0000u
+#define PHYSICAL_DRIVE_ERASE_STATUS(erase) ((erase) & kPhysicalDriveEraseStatusMask)
+#define PHYSICAL_DRIVE_ERASE_METHOD(erase) (((erase) & kPhysicalDriveEraseStatusMethodMask) >> 8)
+#define PHYSICAL_DRIVE_ERASE_PROGRESS(erase) (((erase) & kPhysicalDriveEraseStatusProgressMask) >> 16)
+
+/* Drive statistics, each field as wide as the controller reports it. */
+typedef struct _MNP_STATISTICS {
+    VK_WORD aborted_commands;
+    VK_WORD bad_target_errors;
+    VK_QWORD ecc_recovered_read_errors;
+    VK_WORD failed_read_recovers;
+    VK_WORD failed_write_recovers;
+    VK_WORD format_errors;
+    VK_WORD hardware_errors;
+    VK_DWORD hard_read_errors;
+    VK_DWORD hard_write_errors;
+    VK_DWORD hot_plug_count;
+    VK_WORD media_failures;
+    VK_DWORD not_ready_errors;
+    VK_WORD other_time_out_errors;
+    VK_DWORD predictive_failures;
+    VK_DWORD retry_recovered_read_errors;
+    VK_DWORD retry_recovered_write_errors;
+    VK_DWORD bus_faults;
+    VK_QWORD sectors_read;
+    VK_QWORD sectors_written;
+    VK_QWORD seek_count;
+    VK_QWORD seek_errors;
+    VK_WORD drq_timeouts;
+    VK_WORD spin_retries;
+    VK_DWORD reference_hours;
+} MNP_STATISTICS;
+
+/* VK_GetPhysicalDriveMNPStatistics. */
+#define kGetPhysicalDriveMNPStatisticsSuccess 1
+#define kGetPhysicalDriveMNPStatisticsInvalidInput 2
+#define kGetPhysicalDriveMNPStatisticsUnsupportedPD 3
+#define kGetPhysicalDriveMNPStatisticsNotOKState 4
+#define kGetPhysicalDriveMNPStatisticsFailed 5
+/* Selector of VK_GetPhysicalDriveMNPStatistic. */
+#define kPdMNPMediaFailures 0x01
+
+/* Enclosures. */
+#define kSEDeviceTypeBay 1
+#define kSEDeviceTypePhysicalDrive 2
+#define kSEDeviceTypeSEP 3
+#define kSEDeviceTypeExpander 4
+
+#define kStorageEnclosureBackplaneInterfaceTypeNone 0x00
+#define kStorageEnclosureBackplaneInterfaceTypeDirectSGPIO 0x01
+#define kStorageEnclosureBackplaneInterfaceTypeSGPIOOverSMP 0x02
+#define kStorageEnclosureBackplaneInterfaceTypeSSP 0x03
+#define kStorageEnclosureBackplaneInterfaceTypeUBM 0x04
+#define kStorageEnclosureBackplaneInterfaceTypeVendorSpecific 0x05
+#define kStorageEnclosureBackplaneInterfaceTypeVPP 0x06
+#define kStorageEnclosureBackplaneInterfaceTypeUnknown 0xFF
+
+#define kGetStorageEnclosureLocationInternal 0
+#define kGetStorageEnclosureLocationExternal 1
+#define kGetStorageEnclosureLocationUnknown 2
+#define kGetStorageEnclosureLocationInvalidSENumber 0xFF
+
+#define kStorageEnclosurePathNameComplete 1
+#define kStorageEnclosurePathNamePort 2
+#define kStorageEnclosurePathNameBox 3
+#define IS_SE_PATH_ACTIVE(path_info, path_index) ((((path_info) >> (path_index)) & 0x1) != 0)
+#define IS_SE_PATH_FAILED(path_info, path_index) ((((path_info) >> ((path_index) + 8)) & 0x1) != 0)
+
+#define kUBMBackplaneManagerDeviceCodeInvalid 0xFFFFFFFF
+#define kGetUBMBackplaneNumberInvalidSENumber 0xFF
+#define kGetUBMBackplaneNumberNotUBMBackplane 0xFE
+#define kGetUBMBackplaneVersionNumberInvalidSENumber 0xFFFFFFFF
+#define kGetUBMBackplaneVersionNumberNotUBMBackplane 0xFFFFFFFE
+#define kUBMBackplaneVersionNumberMajorMask 0xFF00
+#define kUBMBackplaneVersionNumberMinorMask 0x00FF
+#define GET_UBM_BACKPLANE_MAJOR_VERSION(version) (((version) & kUBMBackplaneVersionNumberMajorMask) >> 8)
+#define GET_UBM_BACKPLANE_MINOR_VERSION(version) ((version) & kUBMBackplaneVersionNumberMinorMask)
+
+#define kMinGetStorageEnclosureVendorIDBufferLength 9
+#define kMinGetStorageEnclosureProductIDBufferLength 17
+#define kMinGetStorageEnclosureSerialNumberBufferLength 41
+#define kMinGetUBMBackplaneVersionBufferLength 8
+#define kMinGetUBMBackplaneProductStringBufferLength 33
+#define kMinGetUBMBackplanePartNumberBufferLength 33
+
+/* SEPs, expanders and remote volumes. */
+#define kInvalidRemoteVolumeNumber 0xFFFF
+#define kMinGetSEPModelBufferLength 49
+#define kMinGetSEPFirmwareVersionBufferLength 9
+#define kMinGetSEPWWIDBufferLength 20
+#define kMinGetSEPWWIDStringLength 41
+#define kMinGetExpanderModelBufferLength 49
+#define kMinGetExpanderFirmwareVersionBufferLength 9
+#define kMinGetExpanderWWIDBufferLength 20
+#define kMinGetExpanderWWIDStringLength 41
+#define kMinGetRemoteVolumeUniqueIDBufferLength 33
+
+PN_EXTERN_C_BEGIN
+
+VK_API VK_WORD VK_EnumerateControllerBootablePhysicalDrives(PCDA cda, VK_WORD pd_number);
+
+/* A new 8-byte flag set, released with VK_DestroyPhysicalDriveFlagsInfo; NULL when unreadable. */
+VK_API void* VK_GetPhysicalDriveFlagsInfo(PCDA cda, VK_WORD pd_number);
+VK_API VK_BOOL VK_IsPhysicalDriveFlagSet(void* pd_flags_info, VK_BYTE drive_flag);
+VK_API void VK_DestroyPhysicalDriveFlagsInfo(void* pd_flags_info);
+VK_API VK_WORD VK_GetPhysicalDrivePowerOnHours(PCDA cda, VK_WORD pd_number);
+VK_API VK_WORD VK_GetPhysicalDriveUtilization(PCDA cda, VK_WORD pd_number);
+VK_API VK_BYTE VK_GetPhysicalDriveCarrierAuthentication(PCDA cda, VK_WORD pd_number);
+VK_API VK_BYTE VK_GetPhysicalDriveCarrierApplicationVersion(PCDA cda, VK_WORD pd_number);
+VK_API VK_BYTE VK_GetPhysicalDriveSanitizeLock(PCDA cda, VK_WORD pd_number);
+/* The next erase query reads the erase status again. */
+VK_API void VK_RefreshDriveEraseInfo(PCDA cda);
+VK_API VK_DWORD VK_GetPhysicalDriveEraseInfo(PCDA cda, VK_WORD pd_number);
+/* Read from the controller on every call; 101 when unknown. */
+VK_API VK_BYTE VK_GetPhysicalDriveEraseProgressLive(PCDA cda, VK_WORD pd_number);
+/* A new 64-byte block that the caller frees with VK_free, or NULL. */
+VK_API void* VK_GetPhysicalDriveOEMExtendedData(PCDA cda, VK_WORD pd_number, VK_BYTE* data_type);
+VK_API VK_BYTE VK_GetPhysicalDriveMNPStatistics(PCDA cda, VK_WORD pd_number, MNP_STATISTICS* mnp_statistics);
+VK_API VK_WORD VK_GetPhysicalDriveMNPStatistic(PCDA cda, VK_WORD pd_number, VK_BYTE type);
+
+/* Enclosures; all take the enclosure number 0 to 15 and answer sentinels. */
+VK_API VK_WORD VK_EnumerateStorageEnclosurePhysicalDrives(PCDA cda, VK_WORD se_number, VK_WORD pd_number);
+VK_API VK_WORD VK_EnumerateStorageEnclosureSEPs(PCDA cda, VK_WORD se_number, VK_WORD sep_number);
+VK_API VK_WORD VK_EnumerateStorageEnclosureExpanders(PCDA cda, VK_WORD se_number, VK_WORD expander_number);
+VK_API VK_WORD VK_GetStorageEnclosureDeviceCount(PCDA cda, VK_WORD se_number, VK_BYTE dev_type);
+VK_API VK_WORD _VK_GetStorageEnclosureBayCount(PCDA cda, VK_WORD se_number);
+VK_API VK_WORD _VK_GetStorageEnclosurePhysicalDriveCount(PCDA cda, VK_WORD se_number);
+VK_API VK_WORD _VK_GetStorageEnclosureSEPCount(PCDA cda, VK_WORD se_number);
+VK_API VK_WORD _VK_GetStorageEnclosureExpanderCount(PCDA cda, VK_WORD se_number);
+VK_API VK_WORD VK_GetStorageEnclosurePDNumber(PCDA cda, VK_WORD se_number, VK_WORD bay_number);
+VK_API char* VK_GetStorageEnclosureVendorID(PCDA cda, VK_WORD se_number, char* vendor_id, size_t buffer_size);
+VK_API char* VK_GetStorageEnclosureProductID(PCDA cda, VK_WORD se_number, char* product_id, size_t buffer_size);
+VK_API char* VK_GetStorageEnclosureSerialNumber(PCDA cda, VK_WORD se_number, char* serial_number,
+                                                size_t buffer_size);
+VK_API VK_BYTE VK_GetStorageEnclosurePathCount(PCDA cda, VK_WORD se_number);
+VK_API char* VK_GetStorageEnclosurePathName(PCDA cda, VK_WORD se_number, VK_BYTE path_index, VK_BYTE type,
+                                            char* path_name_buffer, size_t buffer_size);
+VK_API VK_WORD VK_GetStorageEnclosurePathInfo(PCDA cda, VK_WORD se_number);
+VK_API VK_BYTE VK_GetStorageEnclosureBackplaneInterfaceType(PCDA cda, VK_WORD se_number);
+VK_API VK_BYTE VK_GetStorageEnclosureLocation(PCDA cda, VK_WORD se_number);
+VK_API VK_DWORD VK_GetUBMBackplaneManagerDeviceCode(PCDA cda, VK_WORD se_number);
+VK_API VK_WORD VK_GetUBMBackplanePCIVendorID(PCDA cda, VK_WORD se_number);
+VK_API char* VK_GetUBMBackplaneVersion(PCDA cda, VK_WORD se_number, char* ubm_version_buffer, size_t buffer_size);
+VK_API char* VK_GetUBMBackplaneProductString(PCDA cda, VK_WORD se_number, char* product_string,
+                                             size_t buffer_size);
+VK_API char* VK_GetUBMBackplanePartNumber(PCDA cda, VK_WORD se_number, char* part_number, size_t buffer_size);
+VK_API VK_BYTE VK_GetUBMBackplaneNumber(PCDA cda, VK_WORD se_number);
+VK_API VK_DWORD VK_GetUBMBackplaneVersionNumber(PCDA cda, VK_WORD se_number);
+
+/* SEPs and expanders: numbered like the drives; the identity getters are the drives' own. */
+VK_API VK_WORD VK_EnumerateControllerSEPs(PCDA cda, VK_WORD sep_number);
+VK_API VK_WORD VK_EnumerateControllerExpanders(PCDA cda, VK_WORD expander_number);
+VK_API char* VK_GetSEPWWID(PCDA cda, VK_WORD sep_number, void* wwid_buffer, size_t buffer_size,
+                           VK_BOOL convert_to_string);
+VK_API char* VK_GetExpanderWWID(PCDA cda, VK_WORD expander_number, void* wwid_buffer, size_t buffer_size,
+                                VK_BOOL convert_to_string);
+VK_API char* VK_GetSEPLocation(PCDA cda, VK_WORD sep_number, VK_BYTE type, char* location_buffer,
+                               size_t buffer_size);
+VK_API char* VK_GetExpanderLocation(PCDA cda, VK_WORD expander_number, VK_BYTE type, char* location_buffer,
+                                    size_t buffer_size);
+VK_API char* VK_GetSEPModel(PCDA cda, VK_WORD sep_number, char* model_buffer, size_t buffer_size);
+VK_API char* VK_GetExpanderModel(PCDA cda, VK_WORD expander_number, char* model_buffer, size_t buffer_size);
+VK_API char* VK_GetSEPFirmwareVersion(PCDA cda, VK_WORD sep_number, char* firmware_version_buffer,
+                                      size_t buffer_size);
+VK_API char* VK_GetExpanderFirmwareVersion(PCDA cda, VK_WORD expander_number, char* firmware_version_buffer,
+                                           size_t buffer_size);
+
+/* Remote volumes: 0 to VK_GetControllerRemoteVolumeCount - 1. */
+VK_API VK_WORD VK_GetControllerRemoteVolumeCount(PCDA cda);
+VK_API char* VK_GetRemoteVolumeUniqueID(PCDA cda, VK_WORD volume_number, char* volume_id_buffer,
+                                        size_t buffer_size);
+
+PN_EXTERN_C_END
+
+
 #define FOREACH_PHYSICAL_DRIVE(cda, pd_number)                                                                 \
     for ((pd_number) = kInvalidPDNumber;                                                                       \
          ((pd_number) = VK_EnumerateControllerPhysicalDrives((cda), (pd_number))) != kInvalidPDNumber;)

@@ -6,6 +6,7 @@
 
 #include "ppavl_debug.h"
 #include "ppavl_discovery.h"
+#include "ptelm_cda.h"
 #include "ptelm_features.h"
 #include "ptelm_properties.h"
 #include "telm_pprivate.h"
@@ -1448,4 +1449,148 @@ VK_DWORD VK_GetControllerStripSizeSupport(PCDA cda, VK_BYTE size_type) {
         return _VK_GetControllerLUCacheStripSizeSupport(cda, size_type);
     }
     return 0;
+}
+
+// ---- Drive-level capabilities ---------------------------------------------------------------------
+
+namespace {
+
+// Connector modes an operation is allowed behind, one bit each as the erase page orders them.
+constexpr VK_BYTE kAllowedBehindRAID = 0x01;
+constexpr VK_BYTE kAllowedBehindHBA = 0x02;
+constexpr VK_BYTE kAllowedBehindMixed = 0x04;
+
+VK_BYTE ConnectorModeBit(PCDA cda, VK_WORD pd_number) {
+    CONTROLLER_CONNECTOR_INFO info;
+    std::memset(&info, 0, sizeof(info));
+    if (!VK_GetControllerConnectorInfo(cda, VK_GetConnectorIndexOfPhysicalDrive(cda, pd_number), &info)) {
+        return 0;
+    }
+    switch (info.current_connector_mode) {
+        case kConnectorModeRAID:
+            return kAllowedBehindRAID;
+        case kConnectorModeHBA:
+            return kAllowedBehindHBA;
+        case kConnectorModeMixed:
+            return kAllowedBehindMixed;
+        default:
+            return 0;
+    }
+}
+
+} // namespace
+
+VK_WORD VK_PhysicalDriveSupportsErasePattern(PCDA cda, VK_WORD pd_number) {
+    if (cda == nullptr) {
+        return 0;
+    }
+    CDALock guard(cda);
+    _CDA* c = _VK_CDA(cda);
+    const VK_BYTE mode = ConnectorModeBit(cda, pd_number);
+    // Without the erase page, erase and sanitize are allowed behind RAID-mode connectors only.
+    VK_BYTE overwrite_modes = kAllowedBehindRAID;
+    VK_BYTE sanitize_modes = kAllowedBehindRAID;
+    if (VK_ControllerFeaturePagesSupported(cda) && VK_RequestFeaturePages(cda) &&
+        c->sense_feature.page_background_erase.PageHeader.bPageCode != 0) {
+        overwrite_modes = c->sense_feature.page_background_erase.bWriteEraseSupport;
+        sanitize_modes = c->sense_feature.page_background_erase.bSanitizeEraseSupport;
+    }
+    if (!VK_RequestArrayConfigurationInformation(cda) || !VK_RequestIdentifyControllerBuffer(cda) ||
+        !VK_RequestIdentifyPhysicalDriveBuffer(cda, pd_number)) {
+        return 0;
+    }
+    VK_WORD patterns = 0;
+    if (VK_ControllerSupportsPhysicalDriveErase(cda) && _VK_IsPhysicalDriveSupportedForConfig(cda, pd_number) == 1 &&
+        (overwrite_modes & mode)) {
+        patterns |= kErasePattern1Pass | kErasePattern2Pass | kErasePattern3Pass;
+    }
+    const VK_BYTE drive = c->pd_record_list[pd_number].identify_physical_drive_buffer.bSanitizeEraseSupport;
+    if (VK_ControllerSupportsPhysicalDriveSanitize(cda) && c->controller_firmware_feature_version > 3 &&
+        !(drive & 0x80) && (sanitize_modes & mode)) {
+        const bool unrestricted = (drive & 0x10) != 0;
+        if (drive & 0x40) {
+            patterns |= kErasePatternSanitizeUnknown;
+        }
+        if (drive & 0x01) {
+            patterns |= kErasePatternOverwriteRestricted | (unrestricted ? kErasePatternOverwriteUnrestricted : 0);
+        }
+        if (drive & 0x02) {
+            patterns |= kErasePatternBlockEraseRestricted | (unrestricted ? kErasePatternBlockEraseUnrestricted : 0);
+        }
+        if (drive & 0x04) {
+            patterns |= kErasePatternCryptoScrambleRestricted |
+                        (unrestricted ? kErasePatternCryptoScrambleUnrestricted : 0);
+        }
+    }
+    return patterns;
+}
+
+VK_BYTE VK_PhysicalDriveSupportsSanitizeLock(PCDA cda, VK_WORD pd_number) {
+    if (cda == nullptr) {
+        return 0;
+    }
+    CDALock guard(cda);
+    _CDA* c = _VK_CDA(cda);
+    if (pd_number >= kMaxPhysicalDrivesSupported || !VK_RequestArrayConfigurationInformation(cda) ||
+        !VK_RequestIdentifyControllerBuffer(cda) ||
+        pd_number >= c->identify_controller_buffer.wMaximumPhysicalDevicesSupported ||
+        !VK_RequestIdentifyPhysicalDriveBuffer(cda, pd_number) ||
+        !(VK_GetPhysicalDriveBasicInfo(cda, pd_number) & kPhysicalDriveTypeSATA)) {
+        return 0;
+    }
+    const VK_BYTE policy = c->pd_record_list[pd_number].identify_physical_drive_buffer.bSanitizePolicy;
+    return static_cast<VK_BYTE>(((policy & 0x01) ? kSanitizeLockFreezeSupported : 0) |
+                                ((policy & 0x02) ? kSanitizeLockAntiFreezeSupported : 0));
+}
+
+VK_BOOL _VK_PhysicalDriveSupportsWearGauge(PCDA cda, VK_WORD pd_number) {
+    if (cda == nullptr) {
+        return kFalse;
+    }
+    CDALock guard(cda);
+    const VK_BOOL controller = PageOrIdentify(
+        cda, [](const SENSE_FEATURE_PAGES& p) { return (p.page_drive.bFlags1 & 0x02) != 0; },
+        [](const IDENTIFY_CONTROLLER& id) { return (id.dwEvenMoreControllerFlags & 0x1000) != 0; });
+    if (!controller || !VK_RequestIdentifyPhysicalDriveBuffer(cda, pd_number)) {
+        return kFalse;
+    }
+    return (_VK_CDA(cda)->pd_record_list[pd_number].identify_physical_drive_buffer.wExtraDeviceFlags & 0x0400)
+               ? kTrue
+               : kFalse;
+}
+
+VK_BOOL VK_PhysicalDriveSupportsOEMExtendedDriveData(PCDA cda, VK_WORD pd_number) {
+    if (cda == nullptr) {
+        return kFalse;
+    }
+    CDALock guard(cda);
+    if (!_VK_ControllerSupportsOEMExtendedDriveData(cda) || !VK_RequestIdentifyPhysicalDriveBuffer(cda, pd_number)) {
+        return kFalse;
+    }
+    const VK_BYTE oem_id = _VK_GetControllerOEMID(cda);
+    return oem_id == 1 && _VK_CDA(cda)->pd_record_list[pd_number].identify_physical_drive_buffer.bOEMID == oem_id
+               ? kTrue
+               : kFalse;
+}
+
+VK_BOOL _VK_AnyConnectorSupportsOperatingMode(PCDA cda, VK_WORD connector_mode) {
+    if (cda == nullptr || connector_mode > kConnectorModeMixed) {
+        return kFalse;
+    }
+    CDALock guard(cda);
+    const VK_WORD total = VK_GetControllerTotalConnectorCount(cda);
+    for (VK_WORD index = 0; index < total; ++index) {
+        CONTROLLER_CONNECTOR_INFO info;
+        std::memset(&info, 0, sizeof(info));
+        if (!VK_GetControllerConnectorInfo(cda, index, &info)) {
+            continue;
+        }
+        const VK_BOOL supported = connector_mode == kConnectorModeRAID  ? info.connector_supports_RAID_mode
+                                  : connector_mode == kConnectorModeHBA ? info.connector_supports_HBA_mode
+                                                                        : info.connector_supports_mixed_mode;
+        if (supported) {
+            return kTrue;
+        }
+    }
+    return kFalse;
 }

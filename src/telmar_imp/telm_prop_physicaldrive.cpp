@@ -1,5 +1,6 @@
 // Physical devices: enumeration, identity, sizes, temperatures and the LUN list; how a device is
-// attached (PHYs, link rates, paths, location text) and the controller connector it hangs off.
+// attached (PHYs, link rates, paths, location text) and the controller connector it hangs off. Then
+// the drive's flag set, wear, carrier, sanitize lock, erase state, statistics and boot eligibility.
 #include <algorithm>
 #include <cstddef>
 #include <cstdio>
@@ -13,7 +14,10 @@
 #include "ptelm_encryption.h"
 #include "ptelm_features.h"
 #include "ptelm_properties.h"
+#include "ptelm_status.h"
 #include "ptelm_utils.h"
+#include "telm_cda_internal.h"
+#include "telm_drive_decode.h"
 #include "telm_private.h"
 #include "telm_private_utils.h"
 
@@ -987,4 +991,444 @@ VK_BYTE VK_GetPhysicalDeviceConnectorLocation(PCDA cda, VK_WORD dev_number) {
     }
     return (pd->bMoreDeviceFlags & kExternalConnectorFlag) ? kPhysicalDeviceConnectorLocationExternal
                                                            : kPhysicalDeviceConnectorLocationInternal;
+}
+
+// ---- Flag set, wear, carrier, sanitize lock, erase state and drive statistics ---------------------
+
+namespace {
+
+using pavlin::ByteView;
+
+constexpr VK_WORD kOfflineForErase = 0x0010; // wExtraDeviceFlags
+constexpr VK_BYTE kErasePercentUnknown = 101;
+
+const CDA_PHYSICAL_DRIVE_STATUS& DriveRecord(PCDA cda, VK_WORD pd_number) {
+    return _VK_CDA(cda)->pd_record_list[pd_number].identify_physical_drive_buffer;
+}
+
+// One flag of the set: its index, the identify-record byte or word it comes from, and the bit.
+struct FlagSource {
+    VK_BYTE index;
+    VK_DWORD (*field)(const CDA_PHYSICAL_DRIVE_STATUS&);
+    VK_DWORD bit;
+};
+
+#define FIELD(f) [](const CDA_PHYSICAL_DRIVE_STATUS& p) -> VK_DWORD { return p.f; }
+constexpr FlagSource kFlagSources[] = {
+    {PDF_PresentAndOperational, FIELD(bDeviceFlags), 0x01},
+    {PDF_IsNonDiskDevice, FIELD(bDeviceFlags), 0x02},
+    {PDF_SMARTSupported, FIELD(bMoreDeviceFlags), 0x01},
+    {PDF_SMARTEnabled, FIELD(bMoreDeviceFlags), 0x04},
+    {PDF_SMARTErrorsInMNPFactory, FIELD(bMoreDeviceFlags), 0x02},
+    {PDF_SMARTErrorsInMNPSincePowerOn, FIELD(bMoreDeviceFlags), 0x08},
+    {PDF_AttachedToExternalConnector, FIELD(bMoreDeviceFlags), 0x10},
+    {PDF_IsDataDrive, FIELD(bMoreDeviceFlags), 0x20},
+    {PDF_IsSpareDrive, FIELD(bMoreDeviceFlags), 0x40},
+    {PDF_DriveWriteCacheEnabledOnSpinup, FIELD(bMoreDeviceFlags), 0x80},
+    {PDF_DoesNotSupportMultiInitiatorOperation, FIELD(bYetMoreDeviceFlags), 0x20},
+    {PDF_DriveWriteCacheEnabled, FIELD(bYetMoreDeviceFlags), 0x40},
+    {PDF_DriveWriteCacheIsChangeable, FIELD(bYetMoreDeviceFlags), 0x80},
+    {PDF_IsSMARTOverheated, FIELD(bEvenMoreDeviceFlags), 0x08},
+    {PDF_IsVirtualRAMDisk, FIELD(bEvenMoreDeviceFlags), 0x20},
+    {PDF_NCQSupported, FIELD(bEvenMoreDeviceFlags), 0x40},
+    {PDF_NCQEnabled, FIELD(bEvenMoreDeviceFlags), 0x80},
+    {PDF_MappedToZonedDriveBay, FIELD(wExtraDeviceFlags), 0x0001},
+    {PDF_DriveHasOverheated, FIELD(wExtraDeviceFlags), 0x0002},
+    {PDF_HasKnownBadFWVersion, FIELD(wExtraDeviceFlags), 0x0004},
+    {PDF_DriveIsOffline, FIELD(wExtraDeviceFlags), 0x0008},
+    {PDF_DriveIsOfflineDueToEraseOperation, FIELD(wExtraDeviceFlags), 0x0010},
+    {PDF_IsSSD, FIELD(wExtraDeviceFlags), 0x0020},
+    {PDF_HasUnsupportedMetadata, FIELD(wExtraDeviceFlags), 0x0040},
+    {PDF_IsLowestNumberedDeviceWithKnownBadFW, FIELD(wExtraDeviceFlags), 0x0080},
+    {PDF_IsBehindSASSwitchEnclosure, FIELD(wExtraDeviceFlags), 0x0100},
+    {PDF_IsSMARTWornOut, FIELD(wExtraDeviceFlags), 0x0200},
+    {PDF_SSDWearInformationSupported, FIELD(wExtraDeviceFlags), 0x0400},
+    {PDF_RPICapable, FIELD(wExtraDeviceFlags), 0x4000},
+    {PDF_ImmediateModeFWUpdateSupported, FIELD(wExtraDeviceFlags), 0x8000},
+    {PDF_SupportsOverwrite, FIELD(bSanitizeEraseSupport), 0x01},
+    {PDF_SupportsBlockErase, FIELD(bSanitizeEraseSupport), 0x02},
+    {PDF_SupportsCryptoErase, FIELD(bSanitizeEraseSupport), 0x04},
+    {PDF_SupportsUnrestrictedSanitizeOperations, FIELD(bSanitizeEraseSupport), 0x10},
+    {PDF_VendorVerifiedSupport, FIELD(bSanitizeEraseSupport), 0x20},
+    {PDF_DriveSanitizingAfterPowerLoss, FIELD(bSanitizeEraseSupport), 0x40},
+    {PDF_NoSanitizeOperationsSupported, FIELD(bSanitizeEraseSupport), 0x80},
+    {PDF_HasBeenPowerCycledForErrorRecovery, FIELD(dwMiscDriveFlags), 0x0001},
+    {PDF_DriveIsEncrypted, FIELD(dwMiscDriveFlags), 0x0002},
+    {PDF_SpareRebuildsDisabled, FIELD(dwMiscDriveFlags), 0x0004},
+    {PDF_WriteBufferModeDSupported, FIELD(dwMiscDriveFlags), 0x0008},
+    {PDF_WriteBufferModeESupported, FIELD(dwMiscDriveFlags), 0x0010},
+    {PDF_WriteBufferMode7Supported, FIELD(dwMiscDriveFlags), 0x0020},
+    {PDF_WriteBufferMode5Supported, FIELD(dwMiscDriveFlags), 0x0040},
+    {PDF_DriveMaskedFromOSWithRIS, FIELD(dwMiscDriveFlags), 0x0080},
+    {PDF_IsHBADrive, FIELD(dwMiscDriveFlags), 0x0100},
+    {PDF_SelectedAsPrimaryBootVolume, FIELD(dwMiscDriveFlags), 0x0200},
+    {PDF_SelectedAsSecondaryBootVolume, FIELD(dwMiscDriveFlags), 0x0400},
+    {PDF_HostAwareSMRDrive, FIELD(dwMiscDriveFlags), 0x0800},
+    {PDF_HostManagedSMRDrive, FIELD(dwMiscDriveFlags), 0x1000},
+    {PDF_DeviceManagedSMRDrive, FIELD(dwMiscDriveFlags), 0x2000},
+    {PDF_DeviceExposedToHost, FIELD(dwMiscDriveFlags), 0x4000},
+    {PDF_DeviceOnBootConnector, FIELD(dwMiscDriveFlags), 0x8000},
+};
+#undef FIELD
+
+// MNP statistics reply (BMIC 0xA0, 512 bytes): offsets of the fields the record takes.
+constexpr VK_DWORD kMNPStatisticsSize = 512;
+constexpr VK_BYTE kMNPStatisticsPage = 0x02;
+constexpr size_t kOEMExtendedDataSize = 64;
+
+} // namespace
+
+namespace telmar {
+
+void FillDriveFlagSet(const CDA_PHYSICAL_DRIVE_STATUS& pd, VK_BYTE (&flags)[kDriveFlagSetSize]) {
+    std::memset(flags, 0, sizeof(flags));
+    auto set = [&flags](VK_BYTE index) { flags[index / 8] |= static_cast<VK_BYTE>(1u << (index % 8)); };
+    if (pd.bDriveStamped != 0) {
+        set(PDF_StampedForMNP);
+    }
+    if (pd.bQRBSupport != 0) {
+        set(PDF_DriveNotSupportedForConfiguration);
+    }
+    for (const FlagSource& source : kFlagSources) {
+        if (source.field(pd) & source.bit) {
+            set(source.index);
+        }
+    }
+}
+
+VK_DWORD DecodeEraseEntry(VK_WORD entry) {
+    const VK_DWORD status = entry & 0x7;
+    const VK_DWORD method_class = (entry >> 5) & 0x7;
+    VK_DWORD word = status <= kPhysicalDriveEraseStatusEraseAborted ? status : 0;
+    if (method_class == 5) {
+        word |= kPhysicalDriveEraseStatusSanitizeClass;
+    }
+    VK_DWORD method = 0;
+    if (method_class == 0) {
+        method = kPhysicalDriveEraseStatusMethodLow;
+    } else if (method_class <= 3) {
+        method = method_class;
+    } else if (method_class <= 5) {
+        method = kPhysicalDriveEraseStatusMethodCrypto + ((entry >> 3) & 0x3);
+    }
+    return word | method << 8 | static_cast<VK_DWORD>((entry >> 8) & 0x7F) << 16;
+}
+
+VK_BYTE EraseProgressFromReply(ByteView reply, VK_WORD pd_number) {
+    const auto maximum = reply.le16(offsetof(ERASE_STATE, wMaximumPhysicalDevicesSupported));
+    const auto start = reply.le32(offsetof(ERASE_STATE, wOffsetToPhysicalDriveEraseState));
+    const auto total = reply.le32(offsetof(ERASE_STATE, dwTotalStructureLength));
+    if (!maximum || !start || !total || pd_number >= *maximum) {
+        return kErasePercentUnknown;
+    }
+    // The entry counts only inside the bytes both read and claimed by the reply's own total.
+    const auto entry = reply.first(*total).le16(static_cast<size_t>(*start) + 2u * pd_number);
+    if (!entry) {
+        return kErasePercentUnknown;
+    }
+    const VK_DWORD word = DecodeEraseEntry(*entry);
+    switch (PHYSICAL_DRIVE_ERASE_STATUS(word)) {
+        case kPhysicalDriveEraseStatusEraseQueued:
+            return 0;
+        case kPhysicalDriveEraseStatusEraseCompleted:
+            return 100;
+        case kPhysicalDriveEraseStatusEraseInProgress:
+            return static_cast<VK_BYTE>(PHYSICAL_DRIVE_ERASE_PROGRESS(word));
+        default:
+            return kErasePercentUnknown;
+    }
+}
+
+bool StatusAllowsStatistics(VK_DWORD status) {
+    constexpr VK_DWORD kBarring = kPhysicalDriveStatusExcludeFromConfigurationBit |
+                                  kPhysicalDriveStatusIsTransientDrive | kPhysicalDriveStatusErasingOffline |
+                                  kPhysicalDriveStatusUnsupportedForConfig;
+    const VK_DWORD level = PHYSICAL_DRIVE_STATUS_LEVEL(status);
+    return level == kPhysicalDriveStatusLevelOK ||
+           (level == kPhysicalDriveStatusLevelInformational && (status & kBarring) == 0);
+}
+
+void DecodeMNPStatistics(ByteView reply, MNP_STATISTICS& out) {
+    std::memset(&out, 0, sizeof(out));
+    reply.read_le(198, out.media_failures);
+    reply.read_le(202, out.aborted_commands);
+    reply.read_le(206, out.bad_target_errors);
+    reply.read_le(88, out.ecc_recovered_read_errors);
+    reply.read_le(158, out.failed_read_recovers);
+    reply.read_le(160, out.failed_write_recovers);
+    reply.read_le(162, out.format_errors);
+    reply.read_le(200, out.hardware_errors);
+    reply.read_le(80, out.hard_read_errors);
+    reply.read_le(104, out.hard_write_errors);
+    reply.read_le(182, out.hot_plug_count);
+    reply.read_le(166, out.not_ready_errors);
+    reply.read_le(152, out.other_time_out_errors);
+    reply.read_le(208, out.predictive_failures);
+    reply.read_le(84, out.retry_recovered_read_errors);
+    reply.read_le(108, out.retry_recovered_write_errors);
+    reply.read_le(178, out.bus_faults);
+    reply.read_le(72, out.sectors_read);
+    reply.read_le(96, out.sectors_written);
+    reply.read_le(112, out.seek_count);
+    reply.read_le(120, out.seek_errors);
+    reply.read_le(150, out.drq_timeouts);
+    reply.read_le(156, out.spin_retries);
+    out.reference_hours = reply.le32(68).value_or(0) / 60;
+}
+
+VK_DWORD MNPStatisticsDetail(VK_WORD pd_number) {
+    return static_cast<VK_DWORD>(pd_number & 0xFF) << 24 | static_cast<VK_DWORD>(kMNPStatisticsPage) << 8;
+}
+
+VK_WORD MNPStatisticsLun(VK_WORD pd_number) {
+    return static_cast<VK_WORD>(pd_number & 0xFF00);
+}
+
+} // namespace telmar
+
+void* VK_GetPhysicalDriveFlagsInfo(PCDA cda, VK_WORD pd_number) {
+    auto* flag_info = static_cast<VK_BYTE*>(VK_malloc(telmar::kDriveFlagSetSize));
+    if (flag_info == nullptr) {
+        PN_DebugLog(1, 0,
+                    "%s:%d: Assertion 'flag_info != ((void *)0)' failed: Failed to alloc memory for flags of pd\n",
+                    __func__, __LINE__);
+        return nullptr;
+    }
+    CDALock guard(cda);
+    if (cda == nullptr || !VK_RequestIdentifyPhysicalDriveBuffer(cda, pd_number)) {
+        VK_free(flag_info);
+        return nullptr;
+    }
+    VK_BYTE set[telmar::kDriveFlagSetSize];
+    telmar::FillDriveFlagSet(DriveRecord(cda, pd_number), set);
+    std::memcpy(flag_info, set, sizeof(set));
+    return flag_info;
+}
+
+VK_BOOL VK_IsPhysicalDriveFlagSet(void* pd_flags_info, VK_BYTE drive_flag) {
+    if (pd_flags_info == nullptr || drive_flag >= PDF_LastValidFlag) {
+        return kFalse;
+    }
+    const auto* set = static_cast<const VK_BYTE*>(pd_flags_info);
+    return (set[drive_flag / 8] >> (drive_flag % 8)) & 1 ? kTrue : kFalse;
+}
+
+void VK_DestroyPhysicalDriveFlagsInfo(void* pd_flags_info) {
+    if (pd_flags_info != nullptr) {
+        VK_free(pd_flags_info);
+    }
+}
+
+VK_WORD VK_GetPhysicalDrivePowerOnHours(PCDA cda, VK_WORD pd_number) {
+    if (cda == nullptr) {
+        return 0;
+    }
+    CDALock guard(cda);
+    if (!_VK_PhysicalDriveSupportsWearGauge(cda, pd_number) || !VK_RequestIdentifyPhysicalDriveBuffer(cda, pd_number)) {
+        return 0;
+    }
+    return DriveRecord(cda, pd_number).wPowerOnHours;
+}
+
+VK_WORD VK_GetPhysicalDriveUtilization(PCDA cda, VK_WORD pd_number) {
+    if (cda == nullptr) {
+        return 0xFFFF;
+    }
+    CDALock guard(cda);
+    if (!_VK_PhysicalDriveSupportsWearGauge(cda, pd_number) || !VK_RequestIdentifyPhysicalDriveBuffer(cda, pd_number)) {
+        return 0xFFFF;
+    }
+    const VK_WORD used = DriveRecord(cda, pd_number).wPercentEnduranceUsed;
+    // Bit 15: worn past the scale.
+    return (used & 0x8000) ? VK_WORD{100} : static_cast<VK_WORD>(used / 100);
+}
+
+VK_BYTE VK_GetPhysicalDriveCarrierAuthentication(PCDA cda, VK_WORD pd_number) {
+    if (cda == nullptr) {
+        return kPhysicalDriveCarrierFailed;
+    }
+    CDALock guard(cda);
+    if (!VK_ControllerSupportsCarrierAuthentication(cda) || !VK_RequestIdentifyPhysicalDriveBuffer(cda, pd_number)) {
+        return kPhysicalDriveCarrierFailed;
+    }
+    switch (DriveRecord(cda, pd_number).bVeskCarrierAuthentication) {
+        case 0:
+            return kPhysicalDriveCarrierNotApplicable;
+        case 1:
+            return kPhysicalDriveCarrierOK;
+        case 2:
+            return kPhysicalDriveCarrierNoCommunication;
+        default:
+            return kPhysicalDriveCarrierFailed;
+    }
+}
+
+VK_BYTE VK_GetPhysicalDriveCarrierApplicationVersion(PCDA cda, VK_WORD pd_number) {
+    if (cda == nullptr || pd_number >= kMaxPhysicalDrivesSupported) {
+        return 0;
+    }
+    CDALock guard(cda);
+    if (!VK_RequestIdentifyPhysicalDriveBuffer(cda, pd_number)) {
+        return 0;
+    }
+    const CDA_PHYSICAL_DRIVE_STATUS& pd = DriveRecord(cda, pd_number);
+    return pd.bVeskCarrierAuthentication == 1 ? pd.bVeskCarrierApplicationVersion : 0;
+}
+
+VK_BYTE VK_GetPhysicalDriveSanitizeLock(PCDA cda, VK_WORD pd_number) {
+    if (cda == nullptr || pd_number >= kMaxPhysicalDrivesSupported) {
+        return kPhysicalDriveSanitizeLockUnknown;
+    }
+    CDALock guard(cda);
+    if (!VK_RequestIdentifyControllerBuffer(cda) ||
+        pd_number >= _VK_CDA(cda)->identify_controller_buffer.wMaximumPhysicalDevicesSupported ||
+        (VK_ControllerSupportsSanitizeLock(cda) & 0xFF) == 0 || !VK_RequestIdentifyPhysicalDriveBuffer(cda, pd_number)) {
+        return kPhysicalDriveSanitizeLockUnknown;
+    }
+    return static_cast<VK_BYTE>((DriveRecord(cda, pd_number).bSanitizePolicy >> 2) & 0x0F);
+}
+
+void VK_RefreshDriveEraseInfo(PCDA cda) {
+    if (cda == nullptr) {
+        return;
+    }
+    CDALock guard(cda);
+    _VK_CDA(cda)->flags[kCDAFlagsBuffers] &= ~kCDAValidEraseStatus;
+}
+
+VK_DWORD __VK_CalcPhysicalDriveEraseInfo(PCDA cda, VK_WORD pd_number, VK_WORD* pd_erase_status_list) {
+    if (cda == nullptr || pd_erase_status_list == nullptr || pd_number >= kMaxPhysicalDrivesSupported) {
+        return 0;
+    }
+    return telmar::DecodeEraseEntry(pd_erase_status_list[pd_number]);
+}
+
+VK_DWORD VK_GetPhysicalDriveEraseInfo(PCDA cda, VK_WORD pd_number) {
+    if (cda == nullptr || pd_number >= kMaxPhysicalDrivesSupported) {
+        return 0;
+    }
+    CDALock guard(cda);
+    if (!VK_RequestIdentifyPhysicalDriveBuffer(cda, pd_number) ||
+        !(DriveRecord(cda, pd_number).wExtraDeviceFlags & kOfflineForErase) || !VK_RequestEraseStatusBuffer(cda)) {
+        return 0;
+    }
+    return __VK_CalcPhysicalDriveEraseInfo(cda, pd_number, _VK_CDA(cda)->pd_erase_status_list);
+}
+
+VK_BYTE VK_GetPhysicalDriveEraseProgressLive(PCDA cda, VK_WORD pd_number) {
+    if (cda == nullptr || pd_number >= kMaxPhysicalDrivesSupported) {
+        return kErasePercentUnknown;
+    }
+    CDALock guard(cda);
+    const pavlin::TrackedBuffer identify = PN_TRACKED_ZEROED(sizeof(PHYSICAL_DRIVE_STATUS));
+    if (!identify ||
+        !VK_GetIdentifyPhysicalDriveBuffer(cda, pd_number, reinterpret_cast<PHYSICAL_DRIVE_STATUS*>(identify.get()))) {
+        return kErasePercentUnknown;
+    }
+    const VK_WORD extra = ByteView(identify.get(), identify.size())
+                              .le16(offsetof(PHYSICAL_DRIVE_STATUS, wExtraDeviceFlags))
+                              .value_or(0);
+    if (!(extra & kOfflineForErase)) {
+        return kErasePercentUnknown;
+    }
+    const pavlin::TrackedBuffer reply = telmar::ReadEraseStatus(cda, pd_number);
+    if (!reply) {
+        return kErasePercentUnknown;
+    }
+    return telmar::EraseProgressFromReply(ByteView(reply.get(), reply.size()), pd_number);
+}
+
+void* VK_GetPhysicalDriveOEMExtendedData(PCDA cda, VK_WORD pd_number, VK_BYTE* data_type) {
+    if (cda == nullptr || data_type == nullptr) {
+        return nullptr;
+    }
+    CDALock guard(cda);
+    if (!VK_PhysicalDriveSupportsOEMExtendedDriveData(cda, pd_number)) {
+        return nullptr;
+    }
+    pavlin::TrackedBuffer data = PN_TRACKED_ZEROED(kOEMExtendedDataSize);
+    if (!data) {
+        return nullptr;
+    }
+    const VK_BYTE oem_id = DriveRecord(cda, pd_number).bOEMID;
+    const VK_DWORD detail = static_cast<VK_DWORD>(pd_number & 0xFF) << 24 | oem_id;
+    if (!_VK_BMICHelperReadBuffer(_VK_CDA(cda)->controller_handle, BMIC_OEM_EXTENDED_DRIVE_DATA, detail,
+                                  static_cast<VK_WORD>(pd_number & 0xFF00), data.get(),
+                                  static_cast<VK_DWORD>(data.size()))) {
+        return nullptr;
+    }
+    *data_type = oem_id;
+    return data.release();
+}
+
+VK_BYTE VK_GetPhysicalDriveMNPStatistics(PCDA cda, VK_WORD pd_number, MNP_STATISTICS* mnp_statistics) {
+    if (mnp_statistics == nullptr) {
+        return kGetPhysicalDriveMNPStatisticsInvalidInput;
+    }
+    if (pd_number >= kMaxPhysicalDrivesSupported) {
+        return kGetPhysicalDriveMNPStatisticsUnsupportedPD;
+    }
+    if (cda == nullptr) {
+        return kGetPhysicalDriveMNPStatisticsFailed;
+    }
+    CDALock guard(cda);
+    if (!VK_RequestIdentifyPhysicalDriveBuffer(cda, pd_number)) {
+        return kGetPhysicalDriveMNPStatisticsFailed;
+    }
+    if (VK_PhysicalDeviceType(cda, pd_number) != kPhysicalDeviceTypeDrive || DriveRecord(cda, pd_number).bDriveStamped == 0) {
+        return kGetPhysicalDriveMNPStatisticsUnsupportedPD;
+    }
+    if (!telmar::StatusAllowsStatistics(VK_GetPhysicalDriveStatusInfo(cda, pd_number))) {
+        return kGetPhysicalDriveMNPStatisticsNotOKState;
+    }
+    VK_BYTE reply[kMNPStatisticsSize] = {};
+    if (!_VK_BMICHelperReadBuffer(_VK_CDA(cda)->controller_handle, BMIC_SENSE_MNP_STATISTICS,
+                                  telmar::MNPStatisticsDetail(pd_number), telmar::MNPStatisticsLun(pd_number), reply,
+                                  sizeof(reply))) {
+        return kGetPhysicalDriveMNPStatisticsFailed;
+    }
+    telmar::DecodeMNPStatistics(ByteView(reply, sizeof(reply)), *mnp_statistics);
+    return kGetPhysicalDriveMNPStatisticsSuccess;
+}
+
+VK_WORD VK_GetPhysicalDriveMNPStatistic(PCDA cda, VK_WORD pd_number, VK_BYTE /*type*/) {
+    if (cda != nullptr) {
+        CDALock guard(cda);
+        VK_RequestIdentifyPhysicalDriveBuffer(cda, pd_number);
+    }
+    return 0;
+}
+
+// ---- Bootable drives ------------------------------------------------------------------------------
+
+VK_BOOL __VK_CheckBootPhysicalDrive(PCDA cda, VK_WORD pd_number) {
+    if (cda == nullptr || pd_number == kInvalidPDNumber) {
+        return kFalse;
+    }
+    CDALock guard(cda);
+    const VK_DWORD status = VK_GetPhysicalDriveStatusInfo(cda, pd_number);
+    char boot_id[33];
+    VK_GetPhysicalDriveBootVolumeID(cda, pd_number, boot_id, sizeof(boot_id));
+    return (status & kPhysicalDriveStatusExposedToOS) && (status & 0x1) &&
+                   !(status & kPhysicalDriveStatusErasingOffline) &&
+                   std::strcmp(boot_id, "00000000000000000000000000000000") != 0
+               ? kTrue
+               : kFalse;
+}
+
+VK_WORD VK_EnumerateControllerBootablePhysicalDrives(PCDA cda, VK_WORD pd_number) {
+    if (cda == nullptr) {
+        return kInvalidPDNumber;
+    }
+    CDALock guard(cda);
+    if (VK_ControllerSupportsMixedMode(cda) != 1) {
+        return kInvalidPDNumber;
+    }
+    for (VK_WORD next = VK_EnumerateControllerPhysicalDrives(cda, pd_number); next != kInvalidPDNumber;
+         next = VK_EnumerateControllerPhysicalDrives(cda, next)) {
+        if (__VK_CheckBootPhysicalDrive(cda, next)) {
+            return next;
+        }
+    }
+    return kInvalidPDNumber;
 }

@@ -1,0 +1,44 @@
+// Storage enclosure processors: non-disk devices numbered like the drives. Their identity is the drives' own
+// getters'.
+#include "ptelm_cda.h"
+#include "ptelm_properties.h"
+#include "telm_private.h"
+
+VK_WORD VK_EnumerateControllerSEPs(PCDA cda, VK_WORD sep_number) {
+    if (cda == nullptr) {
+        return kInvalidSEPNumber;
+    }
+    CDALock guard(cda);
+    if (!VK_RequestIdentifyControllerBuffer(cda) || !VK_RequestArrayConfigurationInformation(cda)) {
+        return kInvalidSEPNumber;
+    }
+    const _CDA* c = _VK_CDA(cda);
+    const VK_WORD maximum = c->identify_controller_buffer.wMaximumPhysicalDevicesSupported;
+    for (VK_WORD n = static_cast<VK_WORD>(sep_number + 1); n < maximum && n < kMaxPhysicalDrivesSupported;
+         ++n) {
+        if ((c->pd_record_list[n].flags & kPDRecordNonDisk) &&
+            VK_PhysicalDeviceType(cda, n) == kPhysicalDeviceTypeSEP) {
+            return n;
+        }
+    }
+    return kInvalidSEPNumber;
+}
+
+char* VK_GetSEPWWID(PCDA cda, VK_WORD sep_number, void* wwid_buffer, size_t buffer_size,
+                    VK_BOOL convert_to_string) {
+    return VK_GetPhysicalDriveWWID(cda, sep_number, wwid_buffer, buffer_size, convert_to_string);
+}
+
+char* VK_GetSEPLocation(PCDA cda, VK_WORD sep_number, VK_BYTE type, char* location_buffer,
+                        size_t buffer_size) {
+    return VK_GetPhysicalDriveLocation(cda, sep_number, type, location_buffer, buffer_size);
+}
+
+char* VK_GetSEPModel(PCDA cda, VK_WORD sep_number, char* model_buffer, size_t buffer_size) {
+    return VK_GetPhysicalDriveModel(cda, sep_number, model_buffer, buffer_size);
+}
+
+char* VK_GetSEPFirmwareVersion(PCDA cda, VK_WORD sep_number, char* firmware_version_buffer,
+                               size_t buffer_size) {
+    return VK_GetPhysicalDriveFirmwareVersion(cda, sep_number, firmware_version_buffer, buffer_size);
+}
