@@ -1419,8 +1419,6 @@ VK_API VK_BYTE VK_GetControllerRebuildPriority(PCDA cda);
 VK_API VK_BYTE VK_GetControllerRebuildRatePercent(PCDA cda);
 VK_API VK_BYTE VK_GetControllerTransformationRatePercent(PCDA cda);
 VK_API VK_BYTE VK_GetControllerSAM(PCDA cda);
-VK_API VK_BYTE VK_GetControllerDriveWriteCachePolicy(PCDA cda, VK_BYTE drive_type, VK_BYTE usage_type);
-VK_API VK_BYTE VK_GetControllerDriveWriteCache(PCDA cda);
 VK_API VK_BYTE VK_GetControllerDPO(PCDA cda);
 VK_API VK_BYTE VK_GetControllerIRP(PCDA cda);
 VK_API VK_BYTE VK_GetControllerInconsistencyEventNotification(PCDA cda);
@@ -1447,10 +1445,6 @@ VK_API VK_INT64 VK_GetControllerTime(PCDA cda);
  * more than 32 bytes. */
 VK_API char* VK_GetControllerBootVolumeID(PCDA cda, VK_BYTE precedence, char* buffer, size_t buffer_size);
 /* The number of the boot volume of that precedence among the volumes of `volume_type`; 0xFFFF none. */
-VK_API VK_WORD VK_GetControllerBootVolumeNumber(PCDA cda, VK_BYTE precedence, VK_BYTE volume_type);
-VK_API VK_WORD _VK_GetLogicalDriveNumberFromID(PCDA cda, const char* volume_id);
-VK_API VK_WORD _VK_GetPhysicalDriveNumberFromID(PCDA cda, const char* volume_id);
-VK_API VK_WORD _VK_GetRemoteVolumeNumberFromID(PCDA cda, const char* volume_id);
 
 VK_API VK_BYTE VK_GetControllerReadCachePercent(PCDA cda);
 VK_API VK_BYTE VK_GetControllerPreviousReadCachePercent(PCDA cda);
