@@ -5,6 +5,8 @@
 // change does. The complexity fit is over the drive count. Needs root (a private mount namespace).
 #include <benchmark/benchmark.h>
 
+#include "sim_controller.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -27,54 +29,18 @@ namespace {
 
 bool gInNamespace = false;
 
-class SimulatedController {
-public:
-    SimulatedController(VK_WORD drives, VK_WORD logical, std::uint16_t arrays) {
-        qvsim::FirmwareState state;
-        state.generate({.drives = drives,
-                        .connectors = 4,
-                        .enclosures = 0,
-                        .logical_drives = logical,
-                        .arrays = arrays});
-        qvsim::Scenario s;
-        s.add_ciss("qzvk", "0000:10:00.0", 2, 1).firmware = std::make_shared<qvsim::FwController>(std::move(state));
-        host_ = std::make_unique<qvsim::Sandbox>(std::move(s));
-        if (!host_->verify()) {
-            return;
-        }
-        InitializeTelmar("0x6D2A");
-        InitializePavlin("0x6D2A");
-        list_ = PN_CreateControllerDescriptorList();
-        DeviceDescriptorListIterator it = PN_CreateDeviceListIterator(list_);
-        if (!PN_IsDeviceListIteratorEnd(it)) {
-            area_ = VK_malloc(VK_GetCDASize());
-            if (VK_InitializeCDA(area_, PN_GetDeviceListItemAt(it)) != kInitializeSucceeded) {
-                VK_free(area_);
-                area_ = nullptr;
-            }
-        }
-        PN_DestroyDeviceListIterator(it);
-    }
-    ~SimulatedController() {
-        if (area_ != nullptr) {
-            VK_UnInitializeCDA(area_);
-            VK_free(area_);
-        }
-        if (list_ != nullptr) {
-            PN_DestroyDeviceDescriptorList(list_);
-        }
-    }
-    SimulatedController(const SimulatedController&) = delete;
-    SimulatedController& operator=(const SimulatedController&) = delete;
+// The controller's inventory for one benchmark shape.
+qvsim::FirmwareState Shape(VK_WORD drives, VK_WORD logical, std::uint16_t arrays) {
+    qvsim::FirmwareState state;
+    state.generate({.drives = drives,
+                    .connectors = 4,
+                    .enclosures = 0,
+                    .logical_drives = logical,
+                    .arrays = arrays});
+    return state;
+}
 
-    PCDA cda() const { return area_; }
-    qvsim::Sandbox& host() { return *host_; }
-
-private:
-    std::unique_ptr<qvsim::Sandbox> host_;
-    DeviceDescriptorList list_ = nullptr;
-    PCDA area_ = nullptr;
-};
+using bench_sim::SimulatedController;
 
 std::unique_ptr<SimulatedController> gController;
 std::pair<int, int> gShape{-1, -1};
@@ -89,9 +55,9 @@ SimulatedController* Controller(benchmark::State& state) {
     if (shape != gShape) {
         gController.reset();
         gShape = {-1, -1};
-        gController = std::make_unique<SimulatedController>(
+        gController = std::make_unique<SimulatedController>(Shape(
             static_cast<VK_WORD>(shape.first), static_cast<VK_WORD>(shape.second),
-            static_cast<std::uint16_t>(std::max(1, shape.second / 8)));
+            static_cast<std::uint16_t>(std::max(1, shape.second / 8))));
         gShape = shape;
     }
     if (gController->cda() == nullptr) {

@@ -3,6 +3,8 @@
 // nothing of the library around them. The counter "per_chunk" is the time per 16 KiB chunk.
 #include <benchmark/benchmark.h>
 
+#include "sim_controller.h"
+
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -24,49 +26,7 @@ constexpr double kChunks = kImageSize / 16384.0;
 
 bool gInNamespace = false;
 
-class SimulatedController {
-public:
-    SimulatedController() {
-        qvsim::Scenario s;
-        s.add_ciss("qzvk", "0000:10:00.0", 2, 1).firmware =
-            std::make_shared<qvsim::FwController>(qvsim::FirmwareState{});
-        host_ = std::make_unique<qvsim::Sandbox>(std::move(s));
-        if (!host_->verify()) {
-            return;
-        }
-        InitializeTelmar("0x6D2A");
-        InitializePavlin("0x6D2A");
-        list_ = PN_CreateControllerDescriptorList();
-        DeviceDescriptorListIterator it = PN_CreateDeviceListIterator(list_);
-        if (!PN_IsDeviceListIteratorEnd(it)) {
-            area_ = VK_malloc(VK_GetCDASize());
-            if (VK_InitializeCDA(area_, PN_GetDeviceListItemAt(it)) != kInitializeSucceeded) {
-                VK_free(area_);
-                area_ = nullptr;
-            }
-        }
-        PN_DestroyDeviceListIterator(it);
-    }
-    ~SimulatedController() {
-        if (area_ != nullptr) {
-            VK_UnInitializeCDA(area_);
-            VK_free(area_);
-        }
-        if (list_ != nullptr) {
-            PN_DestroyDeviceDescriptorList(list_);
-        }
-    }
-    SimulatedController(const SimulatedController&) = delete;
-    SimulatedController& operator=(const SimulatedController&) = delete;
-
-    PCDA cda() const { return area_; }
-    qvsim::Sandbox& host() { return *host_; }
-
-private:
-    std::unique_ptr<qvsim::Sandbox> host_;
-    DeviceDescriptorList list_ = nullptr;
-    PCDA area_ = nullptr;
-};
+using bench_sim::SimulatedController;
 
 std::unique_ptr<SimulatedController> gController;
 
@@ -76,7 +36,7 @@ SimulatedController* Controller(benchmark::State& state) {
         return nullptr;
     }
     if (!gController) {
-        gController = std::make_unique<SimulatedController>();
+        gController = std::make_unique<SimulatedController>(qvsim::FirmwareState{});
     }
     if (gController->cda() == nullptr) {
         state.SkipWithError("the simulated controller's data area failed to initialise");

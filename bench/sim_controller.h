@@ -1,0 +1,60 @@
+// One simulated controller for the benchmarks that run the library on the simulated host: the host
+// in its private namespace, discovery, and an initialised data area. Needs root.
+#pragma once
+
+#include <memory>
+#include <utility>
+
+#include "ppavl_discovery.h"
+#include "ppavl_platform.h"
+#include "ptelm.h"
+#include "ptelm_cda.h"
+#include "qvsim/fw_state.h"
+#include "qvsim/qvsim.h"
+
+namespace bench_sim {
+
+class SimulatedController {
+public:
+    explicit SimulatedController(qvsim::FirmwareState state) {
+        qvsim::Scenario s;
+        s.add_ciss("qzvk", "0000:10:00.0", 2, 1).firmware = std::make_shared<qvsim::FwController>(std::move(state));
+        host_ = std::make_unique<qvsim::Sandbox>(std::move(s));
+        if (!host_->verify()) {
+            return;
+        }
+        InitializeTelmar("0x6D2A");
+        InitializePavlin("0x6D2A");
+        list_ = PN_CreateControllerDescriptorList();
+        DeviceDescriptorListIterator it = PN_CreateDeviceListIterator(list_);
+        if (!PN_IsDeviceListIteratorEnd(it)) {
+            area_ = VK_malloc(VK_GetCDASize());
+            if (VK_InitializeCDA(area_, PN_GetDeviceListItemAt(it)) != kInitializeSucceeded) {
+                VK_free(area_);
+                area_ = nullptr;
+            }
+        }
+        PN_DestroyDeviceListIterator(it);
+    }
+    ~SimulatedController() {
+        if (area_ != nullptr) {
+            VK_UnInitializeCDA(area_);
+            VK_free(area_);
+        }
+        if (list_ != nullptr) {
+            PN_DestroyDeviceDescriptorList(list_);
+        }
+    }
+    SimulatedController(const SimulatedController&) = delete;
+    SimulatedController& operator=(const SimulatedController&) = delete;
+
+    PCDA cda() const { return area_; }
+    qvsim::Sandbox& host() { return *host_; }
+
+private:
+    std::unique_ptr<qvsim::Sandbox> host_;
+    DeviceDescriptorList list_ = nullptr;
+    PCDA area_ = nullptr;
+};
+
+} // namespace bench_sim
