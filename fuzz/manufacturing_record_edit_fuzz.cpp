@@ -46,7 +46,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
     if (edited == QV_CMD_SUCCESS && serial) {
-        FUZZ_CHECK(std::memcmp(record + 8, operand_text.c_str(), operand_text.size()) == 0);
+        // The operand is a C string: it ends at its first NUL.
+        const size_t length = std::strlen(operand_text.c_str());
+        FUZZ_CHECK(std::memcmp(record + 8, operand_text.c_str(), length) == 0);
     }
     return 0;
 }
