@@ -91,6 +91,33 @@ VK_API VK_BOOL VK_RequestManagedSEDBuffer(PCDA cda, VK_DWORD detail, void* buffe
 /* Managed-SED adapter password status (BMIC 0xE8 function 1) into the caller's buffer. */
 VK_API VK_BOOL VK_RequestManagedSEDAdapterPasswordStatus(PCDA cda, void* buffer, VK_DWORD buf_size);
 
+/* Host descriptors of the logical drives and physical devices, fetched once per data area into their
+ * records; each returns whether the fetch has been done (also when no descriptor could be kept). */
+VK_API VK_BOOL VK_RequestLogicalDriveDescriptors(PCDA cda);
+VK_API VK_BOOL VK_RequestPhysicalDriveDescriptors(PCDA cda);
+
+/* The host's block volumes on this controller; the caller destroys the list. */
+VK_API DeviceDescriptorList VK_RequestStorageVolumeDescriptorList(PCDA cda);
+/* A copy of the volume of the list that holds the logical drive (the caller frees it), or NULL. */
+VK_API DeviceDescriptor VK_RequestStorageVolumeDescriptorForLogicalDrive(PCDA cda, DeviceDescriptorList sv_descriptor_list,
+                                                                         VK_WORD ld_number);
+/* Up to 4 copies of the volumes of the list that belong to the physical drive, in an array the
+ * caller frees with each copy; their number goes to storage_vol_count. NULL when none matches. */
+VK_API DeviceDescriptor* VK_RequestStorageVolumeDescriptorForPhysicalDrive(PCDA cda,
+                                                                           DeviceDescriptorList sv_descriptor_list,
+                                                                           VK_WORD pd_number,
+                                                                           VK_WORD* storage_vol_count);
+/* Whether the volume's unique identifier, as text for a buffer of unique_vol_id_buffer_size bytes,
+ * equals unique_vol_id; the multi-LUN form asks it of every LUN's wwid_str. The caller holds the
+ * data area's lock. */
+struct _PHYSICAL_DRIVE_LUN_INFO_LIST;
+VK_API VK_BOOL __VK_CheckStorageVolumeUniqueIdMatch(PCDA cda, DeviceDescriptor storage_vol_descriptor,
+                                                    const char* unique_vol_id,
+                                                    const VK_WORD unique_vol_id_buffer_size);
+VK_API VK_BOOL __VK_CheckStorageVolumeMultiLUNUniqueIdMatch(PCDA cda, DeviceDescriptor storage_vol_descriptor,
+                                                            struct _PHYSICAL_DRIVE_LUN_INFO_LIST* p_lun_info_list,
+                                                            const VK_WORD unique_vol_id_buffer_size);
+
 PN_EXTERN_C_END
 
 #endif

@@ -48,6 +48,24 @@ void DecodeEraseStates(pavlin::ByteView reply, VK_WORD* states, size_t count);
 bool DecodeRemoteVolumes(pavlin::ByteView report, RemoteVolumeRecord* records, size_t capacity,
                          VK_WORD* found);
 
+// A host volume's unique identifier (property 0x21: a format letter, then the identifier) as the
+// text a caller compares against, for a caller's text buffer of `buffer_size` bytes: 'B' is the
+// upper-case hex of min((buffer_size - 1) / 2, size - 1) bytes, 'S' the next
+// min(size, buffer_size) - 1 characters up to a NUL. The product reads at most
+// kVolumeIdPropertyReadSize bytes of the property.
+inline constexpr size_t kVolumeIdPropertyReadSize = 128;
+inline constexpr size_t kVolumeIdTextSize = 2 * kVolumeIdPropertyReadSize + 1;
+enum class VolumeIdText {
+    kBuilt,             // `text` holds a non-empty identifier
+    kNone,              // no identifier: the property has no byte after its letter, or the text is empty
+    kUnsupportedFormat, // another format letter
+};
+VolumeIdText BuildVolumeIdText(pavlin::ByteView property, size_t buffer_size, char (&text)[kVolumeIdTextSize]);
+
+// The unit serial number of a VPD page 0x80 reply (the byte count at offset 3 from offset 4, at most
+// `serial_size` - 1 characters), trimmed at both ends; empty when the reply holds none.
+void DecodeVPDUnitSerialNumber(pavlin::ByteView page, char* serial, size_t serial_size);
+
 } // namespace telmar
 
 #endif

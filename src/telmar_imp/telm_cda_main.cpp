@@ -10,6 +10,7 @@
 #include "ppavl_synchronization.h"
 #include "ptelm_cda.h"
 #include "ptelm_features.h"
+#include "ptelm_properties.h"
 #include "telm_cda_internal.h"
 
 namespace {
@@ -197,6 +198,7 @@ VK_WORD VK_ReenumerateCDA(PCDA cda) {
     }
     // Each load stands alone: what a controller cannot answer stays unloaded.
     VK_RequestIdentifyControllerBuffer(cda);
+    VK_RequestArrayConfigurationInformation(cda);
     VK_RequestFeaturePages(cda);
     VK_RequestSenseControllerParametersBuffer(cda);
     VK_RequestSenseCacheConfigStatusBuffer(cda);
@@ -222,8 +224,22 @@ VK_WORD VK_ReenumerateCDA(PCDA cda) {
     VK_RequestEncryptionFeatures(cda);
     VK_RequestManagedSEDStatus(cda);
     VK_RequestManagedSEDMasterKeyIdentifier(cda);
-    // The array model, enclosures, drive and logical-drive records and host descriptors reload here
-    // once their loaders are part of the library.
+    VK_RequestStorageEnclosureInfo(cda);
+    for (VK_WORD pd = VK_EnumerateControllerAllPhysicalDevices(cda, kInvalidDeviceNumber); pd != kInvalidDeviceNumber;
+         pd = VK_EnumerateControllerAllPhysicalDevices(cda, pd)) {
+        VK_RequestIdentifyPhysicalDriveBuffer(cda, pd);
+    }
+    for (VK_WORD ld = VK_EnumerateControllerLogicalDrives(cda, kInvalidLDNumber); ld != kInvalidLDNumber;
+         ld = VK_EnumerateControllerLogicalDrives(cda, ld)) {
+        VK_RequestIdentifyLogicalDriveBuffer(cda, ld);
+        VK_RequestSenseConfigurationBuffer(cda, ld);
+        VK_RequestSenseLogicalDriveStatusBuffer(cda, ld);
+        VK_RequestSenseOriginalConfigurationBuffer(cda, ld);
+        VK_RequestLUCacheStatisticsBuffer(cda, ld);
+        VK_RequestLUCacheSenseBuffer(cda, ld);
+    }
+    VK_RequestPhysicalDriveDescriptors(cda);
+    VK_RequestLogicalDriveDescriptors(cda);
     return 1;
 }
 

@@ -61,6 +61,8 @@ inline constexpr VK_DWORD kCDAValidManagedSEDMasterKeyIdentifier = 0x80000000;
 // Validity word 2 (flags[2]): the derived model.
 inline constexpr VK_DWORD kCDAModelArraysBuilt = 0x1;
 inline constexpr VK_DWORD kCDAModelFirstUnusedLDFound = 0x2;
+inline constexpr VK_DWORD kCDAModelLDDescriptors = 0x4;
+inline constexpr VK_DWORD kCDAModelPDDescriptors = 0x8;
 
 // Indexes of the validity words.
 inline constexpr size_t kCDAFlagsBuffers = 0;

@@ -37,6 +37,9 @@ protected:
         auto& c = s.add_ciss("qzvk", "0000:3b:00.0", 2, 1);
         fw_ = std::make_shared<qvsim::FwController>(std::move(state));
         c.firmware = fw_;
+        if (add_to_scenario_) {
+            add_to_scenario_(s);
+        }
         if (configure) {
             configure(*fw_);
         }
@@ -101,6 +104,8 @@ protected:
         return out;
     }
 
+    // Adds to the scenario (host volumes, other devices) before the host starts.
+    std::function<void(qvsim::Scenario&)> add_to_scenario_;
     std::shared_ptr<qvsim::FwController> fw_;
     DeviceDescriptorList list_ = nullptr;
     DeviceDescriptor controller_ = nullptr;
