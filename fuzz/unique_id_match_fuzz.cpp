@@ -1,6 +1,7 @@
 // A host volume's unique-volume-id property against the identifier a drive is matched by. The input's
 // first two bytes are the caller's text buffer size (little-endian), the rest the property's bytes:
-// the text builder runs over them as they are, and the match over a descriptor holding them.
+// the text builder runs over them as they are, and the match over a descriptor holding them. The
+// same bytes also go through the VPD unit serial number decoder the drive matching reads.
 #include <algorithm>
 #include <cctype>
 #include <cstddef>
@@ -85,6 +86,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         CheckText(view, n);
     }
     CheckMatch(view, buffer_size);
+    // The same bytes as a VPD unit serial number page.
+    for (size_t serial_size : {size_t{1}, size_t{8}, size_t{41}}) {
+        std::vector<char> serial(serial_size, 'x');
+        telmar::DecodeVPDUnitSerialNumber(view, serial.data(), serial.size());
+        FUZZ_CHECK(std::memchr(serial.data(), '\0', serial.size()) != nullptr);
+        FUZZ_CHECK(std::strlen(serial.data()) <= view.u8(3).value_or(0));
+    }
     CheckMatch(view, 41);
     FUZZ_CHECK(_VK_curr_alloc == held);
     return 0;

@@ -24,6 +24,7 @@ constexpr VK_WORD kWWIDTextSize = kMinGetPhysicalDriveWWIDStringLength;         
 constexpr size_t kModelSize = kMinGetPhysicalDriveModelBufferLength;                           // 49
 constexpr size_t kSerialSize = kMinGetPhysicalDriveSerialNumberBufferLength;                   // 41
 constexpr size_t kMaxVolumesPerPhysicalDrive = 4;
+constexpr VK_WORD kVPDUnitSerialNumberReplySize = 255;
 constexpr size_t kVPDSerialLengthOffset = 3;
 constexpr size_t kVPDSerialOffset = 4;
 
@@ -288,6 +289,12 @@ DeviceDescriptor* VK_RequestStorageVolumeDescriptorForPhysicalDrive(PCDA cda, De
     CDALock guard(cda);
 
     char vpd_serial[kSerialSize] = {};
+    {
+        VK_BYTE page[kVPDUnitSerialNumberReplySize] = {};
+        if (VK_PhysicalDriveVPDPage(cda, pd_number, kPhysicalDriveInquiryUnitSerialNumber, page, sizeof(page))) {
+            telmar::DecodeVPDUnitSerialNumber(ByteView(page, sizeof(page)), vpd_serial, sizeof(vpd_serial));
+        }
+    }
     char model[kModelSize] = {};
     char serial[kSerialSize] = {};
     VK_GetPhysicalDriveModel(cda, pd_number, model, sizeof(model));

@@ -156,6 +156,97 @@ TEST_F(DescriptorsHost, NoLogicalDrivesStillMarksTheDescriptorsFetched) {
     EXPECT_TRUE(data()->flags[kCDAFlagsModel] & kCDAModelLDDescriptors);
 }
 
+// The reload order on the request log: the same reads as the loaders called one by one in this
+// order, after the same identification.
+TEST_F(DescriptorsHost, ReenumerationReloadsEveryRecordInOrder) {
+    FirmwareState st;
+    for (std::uint16_t pd = 0; pd < 3; ++pd) {
+        st.add_drive(pd, 2).bay = static_cast<std::uint8_t>(pd + 1);
+    }
+    st.add_drive(8, 6); // an enclosure processor
+    st.add_enclosure(0);
+    st.add_configured_drive(0, {0, 1}, 1u << 20, 0);
+    st.add_configured_drive(1, {2}, 1u << 20, 0);
+    ASSERT_NO_FATAL_FAILURE(Start(st));
+
+    ASSERT_EQ(VK_ReInitializeCDA(cda()), kInitializeSucceeded);
+    PCDA a = cda();
+    VK_RequestIdentifyControllerBuffer(a);
+    VK_RequestArrayConfigurationInformation(a);
+    VK_RequestFeaturePages(a);
+    VK_RequestSenseControllerParametersBuffer(a);
+    VK_RequestSenseCacheConfigStatusBuffer(a);
+    VK_RequestLUCacheRAMInfoBuffer(a);
+    VK_RequestSenseSubsystemParametersBuffer(a);
+    VK_RequestGetPowerModeBuffer(a);
+    VK_RequestGetDefaultPowerModeBuffer(a);
+    VK_RequestSurfaceStatusBuffer(a);
+    VK_RequestEraseStatusBuffer(a);
+    VK_RequestSenseMNPStatusBuffer(a);
+    VK_RequestSenseExpansionAbilityBuffer(a);
+    VK_RequestManufacturingData(a);
+    VK_RequestRemoteVolumeRecords(a);
+    VK_RequestOnlineFirmwareActivationStatus(a);
+    VK_RequestEncryptionPasswordRecoveryQuestion(a);
+    VK_RequestEncryptionServerName(a);
+    VK_RequestEncryptionBootPasswordStatus(a);
+    VK_RequestEncryptionKeyManagerStatus(a);
+    VK_RequestEncryptionRoleAttributes(a);
+    VK_RequestEncryptionKekCacheAttributes(a);
+    VK_RequestEncryptionBootStatus(a);
+    VK_RequestEncryptionIKekStatus(a);
+    VK_RequestEncryptionFeatures(a);
+    VK_RequestManagedSEDStatus(a);
+    VK_RequestManagedSEDMasterKeyIdentifier(a);
+    VK_RequestStorageEnclosureInfo(a);
+    for (VK_WORD pd : {0, 1, 2, 8}) {
+        VK_RequestIdentifyPhysicalDriveBuffer(a, pd);
+    }
+    for (VK_WORD ld : {0, 1}) {
+        VK_RequestIdentifyLogicalDriveBuffer(a, ld);
+        VK_RequestSenseConfigurationBuffer(a, ld);
+        VK_RequestSenseLogicalDriveStatusBuffer(a, ld);
+        VK_RequestSenseOriginalConfigurationBuffer(a, ld);
+        VK_RequestLUCacheStatisticsBuffer(a, ld);
+        VK_RequestLUCacheSenseBuffer(a, ld);
+    }
+    VK_RequestPhysicalDriveDescriptors(a);
+    VK_RequestLogicalDriveDescriptors(a);
+    const auto expected = SentCdbs();
+
+    host().clear_requests();
+    ASSERT_EQ(VK_ReenumerateCDA(cda()), 1);
+    const auto sent = SentCdbs();
+    EXPECT_EQ(sent, expected);
+
+    // What the record steps add, so the comparison above is not only the controller-level reads.
+    const auto first = [&](auto&& is) {
+        return std::find_if(sent.begin(), sent.end(), is) - sent.begin();
+    };
+    const auto bmic = [](int opcode, int device = -1) {
+        return [=](const std::vector<VK_BYTE>& cdb) {
+            const auto b = qvsim::BmicCdb::parse(cdb);
+            if (!b || b->opcode != opcode) {
+                return false;
+            }
+            const unsigned of = opcode == 0x15 ? ((b->detail >> 24) | (b->lun() & 0xFF00u)) : b->lun();
+            return device < 0 || of == static_cast<unsigned>(device);
+        };
+    };
+    const auto n = static_cast<std::ptrdiff_t>(sent.size());
+    ASSERT_GE(n, 2);
+    EXPECT_LT(first(bmic(0x50, 0)), first(bmic(0x66)));    // the array model right after identify
+    EXPECT_LT(first(bmic(0xD4)), first(bmic(0x10, 0)));    // logical drives after the controller reads
+    EXPECT_LT(first(bmic(0x55, 0)), first(bmic(0x10, 1))); // every read of one drive before the next
+    EXPECT_LT(first(bmic(0x15, 8)), first(bmic(0x10, 0))); // devices before logical drives
+    EXPECT_EQ(sent[n - 2][0], 0xC3); // physical descriptors from REPORT PHYSICAL LUNS
+    EXPECT_EQ(sent[n - 1][0], 0xC2); // then logical ones from REPORT LOGICAL LUNS
+    EXPECT_TRUE(data()->flags[kCDAFlagsModel] & kCDAModelPDDescriptors);
+    EXPECT_TRUE(data()->flags[kCDAFlagsModel] & kCDAModelLDDescriptors);
+    EXPECT_NE(data()->ld_record_list[1].logical_drive_handle, nullptr);
+    EXPECT_NE(data()->pd_record_list[8].physical_drive_handle, nullptr);
+}
+
 // Unique-id texts over hand-built volume descriptors: the property's bytes, the caller's buffer
 // size, the identifier asked for.
 struct UniqueIdCase {
@@ -231,6 +322,7 @@ protected:
         for (std::uint16_t pd = 0; pd < 4; ++pd) {
             st.add_drive(pd, 2).bay = static_cast<std::uint8_t>(pd + 1);
         }
+        st.find_drive(1)->scsi.vpd_serial = "  VPD SERIAL 1 ";
         st.add_configured_drive(0, {0, 1}, 1u << 20, 0);
         add_to_scenario_ = volumes;
         ASSERT_NO_FATAL_FAILURE(DescriptorsHost::Start(st));
@@ -278,7 +370,8 @@ protected:
     DeviceDescriptorList volumes_ = nullptr;
 };
 
-// Drive 3: model "QVSIM   QD300 SIM", serial "QVSD3", world wide name 5000C50000000003.
+// Drive 3: model "QVSIM   QD300 SIM", serial "QVSD3", world wide name 5000C50000000003. Drive 1
+// has another unit serial number on its VPD page than in its identify data.
 TEST_F(VolumeMatchHost, PhysicalDriveByModelAndSerialOrByWorldWideName) {
     ASSERT_NO_FATAL_FAILURE(Start([](qvsim::Scenario& s) {
         auto& by_serial = Volume(s, "sdb", 16);
@@ -294,11 +387,15 @@ TEST_F(VolumeMatchHost, PhysicalDriveByModelAndSerialOrByWorldWideName) {
         auto& other_model = Volume(s, "sdf", 80);
         other_model.model = "QD400 SIM";
         other_model.serial = "QVSD3";
+        auto& by_vpd_serial = Volume(s, "sdg", 96);
+        by_vpd_serial.model = "QD300 SIM";
+        by_vpd_serial.serial = "VPD SERIAL 1";
     }));
     EXPECT_EQ(ForDrive(3), InListOrder({"/dev/sdb", "/dev/sdd"}));
     EXPECT_EQ(ForDrive(2), InListOrder({"/dev/sdc", "/dev/sde"}));
+    EXPECT_EQ(ForDrive(1), (std::vector<std::string>{"/dev/sdg"}));
     bool null = false;
-    EXPECT_TRUE(ForDrive(1, &null).empty());
+    EXPECT_TRUE(ForDrive(0, &null).empty());
     EXPECT_TRUE(null);
     EXPECT_EQ(VK_RequestStorageVolumeDescriptorForPhysicalDrive(cda(), volumes_, 3, nullptr), nullptr);
 }
