@@ -33,6 +33,12 @@ typedef void* PCDA;
 #define kControllerLogActionGetSize 0
 #define kControllerLogActionReadData 1
 
+/* VPD page codes for VK_PhysicalDriveVPDPage. */
+#define kPhysicalDriveInquirySupportedVPDPages 0x00
+#define kPhysicalDriveInquiryUnitSerialNumber 0x80
+#define kPhysicalDriveInquiryDeviceIdentification 0x83
+#define kPhysicalDriveInquiryExtendedInquiryData 0x86
+
 /* Pieces of a log read, and the largest log the library accepts from a controller. */
 #define kControllerLogReadChunkSize 0x4000
 #define kControllerLogMaxSize 0x1000000
@@ -95,6 +101,33 @@ VK_EnumeratePersistentEventLogBuffer(const void* log_buffer, VK_DWORD log_length
 /* Bringing a failed logical drive back online; the data area is re-initialised after it. */
 VK_API VK_BYTE VK_CanEnableFailedLogicalDrive(PCDA cda, VK_WORD ld_number);
 VK_API VK_BOOL VK_DoEnableFailedLogicalDrive(PCDA cda, VK_WORD ld_number);
+
+/* Commands to one physical device behind the controller, named by its device number. A send is
+ * true when the platform carried it: the SCSI status and sense data stay in the request for the
+ * caller, so a command the device refused is still true. A number without a descriptor is false. */
+VK_API DeviceDescriptor VK_GetPhysicalDeviceDescriptor(PCDA cda, VK_WORD device_number);
+VK_API VK_BOOL VK_CanSendPhysicalDeviceSCSICommand(PCDA cda, VK_WORD device_number);
+VK_API VK_BOOL VK_CanSendPhysicalDeviceATACommand(PCDA cda, VK_WORD device_number);
+VK_API VK_BOOL VK_CanSendPhysicalDeviceSMPCommand(PCDA cda, VK_WORD device_number);
+/* A request without a sense buffer borrows one for the call and gets none back. */
+VK_API VK_BOOL VK_SendPhysicalDeviceSCSICommand(PCDA cda, VK_WORD device_number, PSCSIRequest request);
+VK_API VK_BOOL VK_SendPhysicalDeviceATACommand(PCDA cda, VK_WORD device_number, PATARequest request);
+/* device_number names an expander; the frame goes through the controller to the expander's WWID,
+ * which overwrites request->sas_address. False without sending when the WWID cannot be read. */
+VK_API VK_BOOL VK_SendPhysicalDeviceSMPCommand(PCDA cda, VK_WORD device_number, PSMPRequest request);
+VK_API VK_BOOL VK_PhysicalDriveTestUnitReady(PCDA cda, VK_WORD device_number);
+/* Each bit is set only for an argument of exactly 1. */
+VK_API VK_BOOL VK_PhysicalDriveStartStopUnit(PCDA cda, VK_WORD device_number, VK_BOOL immediate, VK_BOOL start);
+/* evpd: 1 asks for the VPD page page_code, anything else for the standard data. */
+VK_API VK_BOOL _VK_PhysicalDriveInquiry(PCDA cda, VK_WORD device_number, VK_BYTE evpd, VK_BYTE page_code,
+                                        void* buffer, VK_WORD buffer_size);
+/* Both ask the length first, then read no more than the device has and the buffer holds. */
+VK_API VK_BOOL VK_PhysicalDriveStandardInquiryData(PCDA cda, VK_WORD device_number, void* buffer,
+                                                   VK_WORD buffer_size);
+VK_API VK_BOOL VK_PhysicalDriveVPDPage(PCDA cda, VK_WORD device_number, VK_BYTE page_code, void* buffer,
+                                       VK_WORD buffer_size);
+/* Clears the request and sets no data, the CDB and its size. */
+VK_API void _VK_InitCDBSCSICommand(PSCSIRequest request, VK_UINT8* cdb, VK_UINT8 cdb_size);
 
 PN_EXTERN_C_END
 

@@ -704,6 +704,9 @@ VK_API VK_DWORD VK_GetPhysicalDriveRotationalSpeed(PCDA cda, VK_WORD pd_number);
 /* The list is one block that the caller frees with VK_free. */
 VK_API VK_BYTE VK_GetPhysicalDriveLunInfo(PCDA cda, VK_WORD pd_number, PHYSICAL_DRIVE_LUN_INFO_LIST** pd_lun_info_list);
 VK_API VK_DWORD VK_GetPhysicalDrivePCIValue(PCDA cda, VK_WORD pd_number, VK_BYTE pci_value);
+/* The drive's host descriptor, owned by the data area until its records are cleared; NULL when the
+ * controller reports no such drive. */
+VK_API void* VK_GetPhysicalDriveDescriptor(PCDA cda, VK_WORD pd_number);
 
 VK_API VK_WORD VK_GetPhysicalDevicePHYCount(PCDA cda, VK_WORD dev_number);
 VK_API VK_DWORD VK_GetPhysicalDeviceControllerPhyNumbers(PCDA cda, VK_WORD dev_number);
@@ -1004,6 +1007,8 @@ VK_API char* VK_GetSEPFirmwareVersion(PCDA cda, VK_WORD sep_number, char* firmwa
                                       size_t buffer_size);
 VK_API char* VK_GetExpanderFirmwareVersion(PCDA cda, VK_WORD expander_number, char* firmware_version_buffer,
                                            size_t buffer_size);
+/* As VK_GetPhysicalDriveDescriptor, for a SEP. */
+VK_API void* _VK_GetSEPDescriptor(PCDA cda, VK_WORD sep_number);
 
 /* Remote volumes: 0 to VK_GetControllerRemoteVolumeCount - 1. */
 VK_API VK_WORD VK_GetControllerRemoteVolumeCount(PCDA cda);

@@ -74,7 +74,7 @@ std::uint8_t peripheral_of(const FwDrive& d) {
 
 Bytes standard_inquiry(const FwDrive& d) {
     Out o(96);
-    o.u8(0, peripheral_of(d)).u8(2, 0x06).u8(3, 0x02).u8(4, 96 - 5).u8(7, 0x02);
+    o.u8(0, peripheral_of(d)).u8(2, 0x06).u8(3, 0x02).u8(4, d.scsi.additional_length.value_or(96 - 5)).u8(7, 0x02);
     o.text(8, 8, d.scsi.vendor.value_or(d.device_type == 1 ? "ATA" : d.vendor), ' ');
     o.text(16, 16, d.scsi.product.value_or(d.model), ' ');
     o.text(32, 4, d.scsi.revision.value_or(d.firmware), ' ');

@@ -551,6 +551,7 @@ QVSIM_FIELDS_OF(FwDriveScsi::RawPage) {
 QVSIM_FIELDS_OF(FwDriveScsi) {
     v("ready", s.ready);
     v("peripheral", s.peripheral);
+    v("additional_length", s.additional_length);
     v("vendor", s.vendor);
     v("product", s.product);
     v("revision", s.revision);

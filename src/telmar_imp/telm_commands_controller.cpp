@@ -11,13 +11,13 @@
 #include "ptelm_commands.h"
 #include "ptelm_features.h"
 #include "ptelm_utils.h"
+#include "telm_passthrough.h"
 #include "telm_private.h"
 
 namespace {
 
 constexpr VK_BYTE kScsiStatusCheckCondition = 0x02;
 constexpr VK_WORD kCISSCommandStatusDataUnderrun = 0x0002;
-constexpr VK_DWORD kLentSenseSize = 32;
 constexpr VK_BYTE kCacheSupportsModuleRecovery = 0x20;
 constexpr VK_DWORD kPauseHotPlugEvents = 1;
 
@@ -69,18 +69,8 @@ VK_BOOL VK_SendControllerSCSICommand(PCDA cda, PSCSIRequest request) {
     if (cda == nullptr || request == nullptr) {
         return kFalse;
     }
-    VK_BYTE lent_sense[kLentSenseSize] = {};
-    if (request->sense_data == nullptr) {
-        request->sense_data = lent_sense;
-        request->sense_data_size = kLentSenseSize;
-    }
-    const EnCommandStatus status = PN_ExecuteSCSICommand(_VK_CDA(cda)->controller_handle, request);
-    // The lent buffer dies with this frame: never leave the caller pointing at it.
-    if (request->sense_data == lent_sense) {
-        request->sense_data = nullptr;
-        request->sense_data_size = 0;
-    }
-    return status == eCOMMAND_STATUS_OK ? kTrue : kFalse;
+    return _VK_ExecuteSCSIWithSense(_VK_CDA(cda)->controller_handle, request) == eCOMMAND_STATUS_OK ? kTrue
+                                                                                                   : kFalse;
 }
 
 VK_BYTE VK_CanRecoverCacheModule(PCDA cda) {

@@ -10,6 +10,7 @@
 #include "pavl_tracked.h"
 #include "ppavl_debug.h"
 #include "ppavl_platform.h"
+#include "ppavl_reportluns.h"
 #include "ptelm_cda.h"
 #include "ptelm_encryption.h"
 #include "ptelm_features.h"
@@ -18,6 +19,7 @@
 #include "ptelm_utils.h"
 #include "telm_cda_internal.h"
 #include "telm_drive_decode.h"
+#include "telm_passthrough.h"
 #include "telm_private.h"
 #include "telm_private_utils.h"
 
@@ -630,6 +632,74 @@ VK_DWORD VK_GetPhysicalDrivePCIValue(PCDA cda, VK_WORD pd_number, VK_BYTE pci_va
     case kPCISubsystemVendorDeviceID: return VK_DWORD{pd->wPCISSVendorID} << 16;
     default: return 0;
     }
+}
+
+// ---- Host descriptor --------------------------------------------------------------------------------
+
+namespace {
+
+// A list answers a number its report lacks with a copy of the controller's own type and address:
+// commands sent with it would reach the controller, not the device.
+bool NamesDevice(DeviceDescriptor item, DeviceDescriptor controller) {
+    VK_WORD item_type = 0;
+    VK_WORD controller_type = 0;
+    if (PN_GetDeviceSystemProperty(item, kDevicePropertyDeviceType, &item_type, sizeof(item_type)) != 0) {
+        return false;
+    }
+    return PN_GetDeviceSystemProperty(controller, kDevicePropertyDeviceType, &controller_type,
+                                      sizeof(controller_type)) != 0 ||
+           item_type != controller_type;
+}
+
+} // namespace
+
+DeviceDescriptor _VK_GetRecordDeviceDescriptor(PCDA cda, VK_WORD number,
+                                               DeviceDescriptorList (*create_list)(DeviceDescriptor, VK_WORD*,
+                                                                                   VK_WORD)) {
+    if (cda == nullptr || number >= kMaxPhysicalDrivesSupported || create_list == nullptr) {
+        return nullptr;
+    }
+    _CDA* c = _VK_CDA(cda);
+    if (c->pd_record_list[number].physical_drive_handle != nullptr) {
+        return c->pd_record_list[number].physical_drive_handle;
+    }
+    VK_WORD numbers[1] = {number};
+    DeviceDescriptorList list = create_list(c->controller_handle, numbers, 1);
+    if (list == nullptr) {
+        return nullptr;
+    }
+    DeviceDescriptor answer = nullptr;
+    DeviceDescriptorListIterator it = PN_CreateDeviceListIterator(list);
+    if (it != nullptr && !PN_IsDeviceListIteratorEnd(it)) {
+        DeviceDescriptor item = PN_GetDeviceListItemAt(it);
+        const size_t size = item != nullptr ? PN_GetDeviceDescriptorSize(item) : 0;
+        if (size != 0 && NamesDevice(item, c->controller_handle)) {
+            pavlin::TrackedBuffer copy = PN_TRACKED_BUFFER(size);
+            if (copy) {
+                std::memcpy(copy.get(), item, size);
+                PhysicalDriveRecord& record = _VK_PDRecordForWrite(c, number);
+                pavlin::TrackedPtr<void> old(record.physical_drive_handle);
+                record.physical_drive_handle = copy.release();
+                answer = record.physical_drive_handle;
+            }
+        }
+    }
+    PN_DestroyDeviceListIterator(it);
+    PN_DestroyDeviceDescriptorList(list);
+    return answer;
+}
+
+void* VK_GetPhysicalDriveDescriptor(PCDA cda, VK_WORD pd_number) {
+    if (cda == nullptr) {
+        return nullptr;
+    }
+    CDALock guard(cda);
+    DeviceDescriptor answer = _VK_GetRecordDeviceDescriptor(cda, pd_number, PN_CreatePhysicalDriveDescriptorList);
+    if (answer == nullptr) {
+        PN_DebugLog(1, 0, "%s:%d: Assertion 'pd_descriptor != NULL' failed: Unable to get descriptor for pd number: %d\n",
+                    __func__, __LINE__, static_cast<int>(pd_number));
+    }
+    return answer;
 }
 
 // ---- PHYs and link rates ----------------------------------------------------------------------------

@@ -58,6 +58,7 @@ struct FwMnpStatistics {
 struct FwDriveScsi {
     bool ready = true;                      // false: TEST UNIT READY gets NOT READY (02/04/02)
     std::optional<std::uint8_t> peripheral; // INQUIRY byte 0; default 0x00 drives, 0x0D SEPs
+    std::optional<std::uint8_t> additional_length; // standard INQUIRY byte 4; default 91 (the reply stays 96)
     std::optional<std::string> vendor, product, revision; // default the drive's vendor, model, firmware
     std::optional<std::string> vpd_serial;               // page 0x80; default the drive's serial
     std::vector<std::uint8_t> vpd_pages{0x00, 0x80, 0x83}; // pages answered (0x00 lists them)
