@@ -265,6 +265,10 @@ const CLI_COMMAND_TABLE cliCommandT[] = {
      "This test validates that the SAS links on the controller or HBA are all linked up and negotiated to the "
      "expected link rate",
      "quorvel saslinkratetest <ControllerNumber>"},
+    {"testunitready", Cli_TestUnitReady,
+     "This test will send SCSI test unit ready command to all physical drives connected to the requested "
+     "controller",
+     "quorvel testunitready <ControllerNumber>"},
     {"--set-sn=", Cli_SetSerialNumber, "Modify Controller serial number",
      "quorvel --set-sn=<SerialNumber(0-14 ASCII characters)> <ControllerNumber>"},
     {"--flash=", Cli_FlashRomImage, "Flashes the Controller Firmware",

@@ -215,7 +215,7 @@ TEST(ToolCommandTable, RowsFollowTheDocumentedTable) {
         "verifypcieconfig", "verifycpld", "getcacheinfo", "getfwmiscinfo", "getpcieinfo", "getctrlstatusinfo",
         "getbackuppowerstatus", "cachetest", "memorytest", "dataretentiontest", "mramtest", "sastest",
         "saspatterntest", "pcieintegritytest", "version", "help", "listcontrollers", "showdrives", "showctrlphyerrors",
-        "ctrlledtest", "fwdiagrevision", "sobmessagecounters", "saslinkratetest", "--set-sn=", "--flash=", "--flash-mfgdata=", "--flash-nvram=", "--read-mfgdata=",
+        "ctrlledtest", "fwdiagrevision", "sobmessagecounters", "saslinkratetest", "testunitready", "--set-sn=", "--flash=", "--flash-mfgdata=", "--flash-nvram=", "--read-mfgdata=",
         "--set-wwid=", "--preserve="};
     std::vector<std::string> present;
     size_t next_documented = 0;
