@@ -23,11 +23,12 @@ const std::string kNode = "/dev/sg1";
 struct Sent {
     std::string cdb;
     std::string data_out;
+    std::string lun{}; // the LUN address of a command sent to a drive (TEST UNIT READY)
     bool operator==(const Sent&) const = default;
 };
 
 std::ostream& operator<<(std::ostream& os, const Sent& s) {
-    return os << s.cdb << (s.data_out.empty() ? "" : " | " + s.data_out);
+    return os << s.cdb << (s.data_out.empty() ? "" : " | " + s.data_out) << (s.lun.empty() ? "" : " @ " + s.lun);
 }
 
 const Sent kIdentify{"26 00 00 00 00 00 11 04 00 00 00 00 00 00 00 00", ""};
@@ -36,6 +37,10 @@ const Sent kCacheStatus{"26 00 00 00 00 00 C1 02 00 00 00 00 00 00 00 00", ""};
 const Sent kDrive0{"26 00 00 00 00 00 15 0C 00 00 00 00 00 00 00 00", ""}; // identify physical drive 0
 const Sent kDrive1{"26 00 01 00 00 00 15 0C 00 00 00 00 00 00 00 00", ""};
 const Sent kSubsystem{"26 00 00 00 00 00 66 06 D0 00 00 00 00 00 00 00", ""};
+const Sent kReportPhysicalLuns{"C3 02 00 00 00 00 00 00 03 08 00 00", ""};
+// TEST UNIT READY, no data, at each drive's LUN address.
+const Sent kTur0{"00 00 00 00 00 00", "", "00 00 00 00 00 00 00 01"};
+const Sent kTur1{"00 00 00 00 00 00", "", "00 00 00 00 00 00 01 01"};
 
 // The get-link-errors frame of one PHY as it goes out: header 28, timeout 60, code 22, length 20.
 Sent LinkErrorsFrame(const std::string& phy) {
@@ -65,8 +70,9 @@ std::vector<Sent> Received(const qvtest::Run& run) {
             continue;
         }
         const json& d = r["decoded"];
-        out.push_back(
-            {d["cdb"].get<std::string>(), d.contains("data_out") ? d["data_out"].get<std::string>() : ""});
+        const std::string cdb = d["cdb"].get<std::string>();
+        out.push_back({cdb, d.contains("data_out") ? d["data_out"].get<std::string>() : "",
+                       cdb.rfind("00 ", 0) == 0 && d.contains("lun") ? d["lun"].get<std::string>() : ""});
     }
     return out;
 }
@@ -154,6 +160,16 @@ TEST(DriveCommandsE2E, HbaControllerWithTwoSataDrives) {
          "PdNumber : 1, Port:Box:Bay 1I:1:5, Drive Max Transfer Speed: 6.0 Gbps,PHY Negotiated Transfer Speed: 3.0 "
          "Gbps, Result:FAIL \n\r",
          {kIdentify, kParameters, kCacheStatus, kDrive0, kDrive1}},
+        // Two TEST UNIT READY per drive, each drive's after the REPORT PHYSICAL LUNS that finds it.
+        {"test unit ready",
+         HbaScenario(),
+         {"testunitready", "1"},
+         "Drive Number:0, Connector Index:0, Port:Box:Bay 1I:1:4,  Test Command Execution:SUCCESS \n"
+         "Drive Number:1, Connector Index:0, Port:Box:Bay 1I:1:5,  Test Command Execution:SUCCESS \n",
+         "Drive Number:0, Connector Index:0, Port:Box:Bay 1I:1:4, Test Command Execution:SUCCESS \n"
+         "Drive Number:1, Connector Index:0, Port:Box:Bay 1I:1:5, Test Command Execution:SUCCESS \n",
+         {kIdentify, kParameters, kCacheStatus, kDrive0, kDrive1, kSubsystem, kReportPhysicalLuns, kTur0, kTur0,
+          kReportPhysicalLuns, kTur1, kTur1}},
         // PHY maps 0x0F and 0xF0: PHYs 0 to 7, one frame each; PHY 5's is not carried.
         {"controller PHY errors", HbaScenario(), {"showctrlphyerrors", "1"}, phys_out, phys_log, kEightFrames},
     });
@@ -168,6 +184,38 @@ TEST(DriveCommandsE2E, NoDrivesPresent) {
     CheckAll({
         {"drive list", scenario, {"showdrives", "1"}, out, log, start_up},
         {"link rates", scenario, {"saslinkratetest", "1"}, out, log, start_up},
+        {"test unit ready", scenario, {"testunitready", "1"}, out, log, start_up},
+    });
+}
+
+TEST(DriveCommandsE2E, DrivesThatAreNotReady) {
+    // Drive 0 answers CHECK CONDITION NOT READY: carried, yet not ready. Drive 1 is missing from
+    // REPORT PHYSICAL LUNS: nothing reaches it. Both FAIL and the walk goes on past drive 0.
+    json not_ready = HbaScenario();
+    Fw(not_ready)["drives"][0]["scsi"] = {{"ready", false}};
+    Fw(not_ready)["drives"][1]["reported"] = false;
+    // Drive 1's first TEST UNIT READY is not carried; its second one is.
+    json not_carried = HbaScenario();
+    Fw(not_carried)["faults"] = {{{"scsi", "0x00"}, {"device", 1}, {"nth", 1}, {"count", 1}, {"errno", 5}}};
+    CheckAll({
+        {"not ready, not reported",
+         not_ready,
+         {"testunitready", "1"},
+         "Drive Number:0, Connector Index:0, Port:Box:Bay 1I:1:4,  Test Command Execution:FAIL \n"
+         "Drive Number:1, Connector Index:0, Port:Box:Bay 1I:1:5,  Test Command Execution:FAIL \n",
+         "Drive Number:0, Connector Index:0, Port:Box:Bay 1I:1:4, Test Command Execution:FAIL \n"
+         "Drive Number:1, Connector Index:0, Port:Box:Bay 1I:1:5, Test Command Execution:FAIL \n",
+         {kIdentify, kParameters, kCacheStatus, kDrive0, kDrive1, kSubsystem, kReportPhysicalLuns, kTur0, kTur0,
+          kReportPhysicalLuns, kReportPhysicalLuns}},
+        {"not carried once",
+         not_carried,
+         {"testunitready", "1"},
+         "Drive Number:0, Connector Index:0, Port:Box:Bay 1I:1:4,  Test Command Execution:SUCCESS \n"
+         "Drive Number:1, Connector Index:0, Port:Box:Bay 1I:1:5,  Test Command Execution:FAIL \n",
+         "Drive Number:0, Connector Index:0, Port:Box:Bay 1I:1:4, Test Command Execution:SUCCESS \n"
+         "Drive Number:1, Connector Index:0, Port:Box:Bay 1I:1:5, Test Command Execution:SUCCESS \n",
+         {kIdentify, kParameters, kCacheStatus, kDrive0, kDrive1, kSubsystem, kReportPhysicalLuns, kTur0, kTur0,
+          kReportPhysicalLuns, kTur1, kTur1}},
     });
 }
 
