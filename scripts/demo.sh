@@ -13,12 +13,15 @@ printf 'fwversion 5.32-0\n' > veskroc.cfg
 # A small stand-in firmware image for the flash.
 head -c 40000 /dev/zero | tr '\0' 'Q' > demo-fw.bin
 
+# run COMMAND EXPLANATION [SCENARIO]: SCENARIO, a file of the repository, replaces the built-in host.
 run() {
   echo "# $1: $2"
   echo "\$ quorvel $1"
   status=0
+  scenario=()
+  if [ -n "${3:-}" ]; then scenario=(--scenario "$root/$3"); fi
   # shellcheck disable=SC2086
-  "$build/sim/qvsim" -- "$build/quorvel" $1 || status=$?
+  "$build/sim/qvsim" "${scenario[@]}" -- "$build/quorvel" $1 || status=$?
   echo "(exit code $status)"
   echo
 }
@@ -34,6 +37,7 @@ run "--flash=demo-fw.bin 1" "the image file in this directory, flashed to contro
 run "--read-mfgdata=mfg.bin 1" "the file that controller 1's 256-byte manufacturing record is appended to"
 
 run "dataretentiontest 1 datafill" "controller 1 of the list above; datafill fills the cache (dataverify checks it after the next boot)"
+run "showdrives 1" "controller 1 of a host with one HBA and two drives (sim/scenarios/drives_hba.json); lists each drive's location and status" "sim/scenarios/drives_hba.json"
 run "bogus" "not a command"
 echo "\$ cat diagslog.txt"
 cat diagslog.txt

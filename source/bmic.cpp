@@ -2,11 +2,13 @@
 // tables, and the MRAM, diagnostic-revision and serial-output message-counter commands.
 #include "bmic.h"
 
+#include <bit>
 #include <cstdio>
 #include <cstring>
 #include <span>
 
 #include "cli.h"
+#include "ctlrinfo.h"
 #include "externs.h"
 #include "pavl_tracked.h"
 #include "ppavl_platform.h"
@@ -715,6 +717,95 @@ void QV_ParseLine(char* line, size_t size) {
     }
 }
 
+// ---- Controller PHY error counters ----------------------------------------------------------------
+
+void QV_BuildLinkErrorsFrame(VK_BYTE phy, CSMI_LINK_ERRORS_PT_BUFFER* frame) {
+    if (frame == nullptr) {
+        return;
+    }
+    std::memset(frame, 0, sizeof(*frame));
+    frame->HeaderLength = offsetof(CSMI_LINK_ERRORS_PT_BUFFER, bPhyIdentifier);
+    frame->Timeout = CSMI_LINK_ERRORS_TIMEOUT_INSECS;
+    frame->ControlCode = CSMI_LINK_ERRORS_CONTROL_CODE;
+    frame->ReturnCode = 0;
+    frame->Length = sizeof(*frame) - offsetof(CSMI_LINK_ERRORS_PT_BUFFER, bPhyIdentifier);
+    frame->bPhyIdentifier = phy;
+}
+
+bool QV_DecodeLinkErrors(pavlin::ByteView reply, CSMI_LINK_ERRORS_PT_BUFFER* frame) {
+    if (frame == nullptr || !reply.has(0, sizeof(CSMI_LINK_ERRORS_PT_BUFFER))) {
+        return false;
+    }
+    CSMI_LINK_ERRORS_PT_BUFFER decoded = {};
+    const bool whole = reply.read_le(offsetof(CSMI_LINK_ERRORS_PT_BUFFER, HeaderLength), decoded.HeaderLength) &&
+                       reply.copy_to(offsetof(CSMI_LINK_ERRORS_PT_BUFFER, Signature), decoded.Signature,
+                                     sizeof(decoded.Signature)) &&
+                       reply.read_le(offsetof(CSMI_LINK_ERRORS_PT_BUFFER, Timeout), decoded.Timeout) &&
+                       reply.read_le(offsetof(CSMI_LINK_ERRORS_PT_BUFFER, ControlCode), decoded.ControlCode) &&
+                       reply.read_le(offsetof(CSMI_LINK_ERRORS_PT_BUFFER, ReturnCode), decoded.ReturnCode) &&
+                       reply.read_le(offsetof(CSMI_LINK_ERRORS_PT_BUFFER, Length), decoded.Length) &&
+                       reply.read_le(offsetof(CSMI_LINK_ERRORS_PT_BUFFER, bPhyIdentifier), decoded.bPhyIdentifier) &&
+                       reply.read_le(offsetof(CSMI_LINK_ERRORS_PT_BUFFER, bResetCounts), decoded.bResetCounts) &&
+                       reply.copy_to(offsetof(CSMI_LINK_ERRORS_PT_BUFFER, bReserved), decoded.bReserved,
+                                     sizeof(decoded.bReserved)) &&
+                       reply.read_le(offsetof(CSMI_LINK_ERRORS_PT_BUFFER, uInvalidDwordCount),
+                                     decoded.uInvalidDwordCount) &&
+                       reply.read_le(offsetof(CSMI_LINK_ERRORS_PT_BUFFER, uRunningDisparityErrorCount),
+                                     decoded.uRunningDisparityErrorCount) &&
+                       reply.read_le(offsetof(CSMI_LINK_ERRORS_PT_BUFFER, uLossOfDwordSyncCount),
+                                     decoded.uLossOfDwordSyncCount) &&
+                       reply.read_le(offsetof(CSMI_LINK_ERRORS_PT_BUFFER, uPhyResetProblemCount),
+                                     decoded.uPhyResetProblemCount);
+    // A frame the controller failed keeps the zeros it was sent with: they are no counters.
+    if (!whole || decoded.ReturnCode != 0) {
+        return false;
+    }
+    *frame = decoded;
+    return true;
+}
+
+VK_BYTE CountPhys(VK_UINT64 phy_map) {
+    return static_cast<VK_BYTE>(std::popcount(phy_map));
+}
+
+void ShowCtlrPHYErrors(PCDA cda, VK_BYTE phy) {
+    const BMIC_SCSI_DIAGNOSTIC_CDB* row = BmicScsiCdbLookup("ctlrPHYerrors");
+    if (row == nullptr) {
+        return;
+    }
+    VK_BYTE cdb[sizeof(BMIC_SCSI_DIAGNOSTIC_CDB)];
+    std::memcpy(cdb, row, sizeof(cdb));
+    cdb[5] = CSMI_LINK_ERRORS_CONTROL_CODE;
+    cdb[6] = 0x68;
+    cdb[7] = static_cast<VK_BYTE>(sizeof(CSMI_LINK_ERRORS_PT_BUFFER) >> 8);
+    cdb[8] = static_cast<VK_BYTE>(sizeof(CSMI_LINK_ERRORS_PT_BUFFER) & 0xFF);
+    CSMI_LINK_ERRORS_PT_BUFFER frame;
+    QV_BuildLinkErrorsFrame(phy, &frame);
+    CSMI_LINK_ERRORS_PT_BUFFER counters = {};
+    SCSIRequest request;
+    // A frame that was carried but not answered GOOD, or came back short, holds no counters either.
+    if (QV_PopulateSCSIRequest(&request, cdb, eDATA_TRANSFER_INOUT, CSMI_LINK_ERRORS_TIMEOUT_INSECS, &frame,
+                               sizeof(frame)) != nullptr &&
+        QV_SendDiagnosticRequest(cda, &request) &&
+        QV_DecodeLinkErrors(pavlin::ByteView(&frame, sizeof(frame)), &counters)) {
+        const int number = phy;
+        std::printf("PHY Identifier - %d \n", number);
+        QV_Log("PHY Identifier - %d \r\n", number);
+        // Counters are unsigned 32-bit: printed as such, they never turn negative.
+        std::printf("  Invalid DWORD count           - %u \n", counters.uInvalidDwordCount);
+        QV_Log("  Invalid DWORD count           - %u \r\n", counters.uInvalidDwordCount);
+        std::printf("  Loss of DWORD sync count      - %u \n", counters.uLossOfDwordSyncCount);
+        QV_Log("  Loss of DWORD sync count      - %u \r\n", counters.uLossOfDwordSyncCount);
+        std::printf("  PHY reset problem count       - %u \n", counters.uPhyResetProblemCount);
+        QV_Log("  PHY reset problem count       - %u \r\n", counters.uPhyResetProblemCount);
+        std::printf("  Running disparity error count - %u \n", counters.uRunningDisparityErrorCount);
+        QV_Log("  Running disparity error count - %u \r\n", counters.uRunningDisparityErrorCount);
+    } else {
+        std::printf("Failed to get details of PHY Identifier %d \n", static_cast<int>(phy));
+        QV_Log("Failed to get details of PHY Identifier %d \r\n", static_cast<int>(phy));
+    }
+}
+
 // ---- Command handlers -----------------------------------------------------------------------------
 
 namespace {
@@ -843,4 +934,38 @@ VK_BYTE Cli_SOBMessageCounters(void) {
     }
     QV_SOBMessageCounters(pCDA);
     return QV_CMD_SUCCESS;
+}
+
+namespace {
+
+// The frame names a PHY in one byte: PHY numbers past 255 cannot be asked for.
+constexpr VK_UINT32 kMaxFramePhys = 256;
+
+void ShowControllerPhyErrors(PCDA cda) {
+    VK_UINT32 phys = 0;
+    const VK_WORD connectors = VK_GetControllerTotalConnectorCount(cda);
+    for (VK_WORD index = 0; index < connectors; ++index) {
+        CONTROLLER_CONNECTOR_INFO info;
+        std::memset(&info, 0, sizeof(info));
+        if (VK_GetControllerConnectorInfo(cda, index, &info)) {
+            phys += CountPhys(info.phy_map);
+        }
+    }
+    char vendor[MAX_VENDOR_ID_LEN] = {};
+    char family[MAX_FAMILY_ID_LEN] = {};
+    char product[MAX_PRODUCT_ID_LEN] = {};
+    VK_GetControllerVendorID(cda, vendor, sizeof vendor);
+    VK_GetControllerFamilyID(cda, family, sizeof family);
+    VK_GetControllerProductID(cda, product, sizeof product);
+    std::printf("Controller Model : %-6s %-10s %-10s \n\n", vendor, family, product);
+    QV_Log("Controller Model : %-6s %-10s %-10s \r\n\n", vendor, family, product);
+    for (VK_UINT32 phy = 0; phy < phys && phy < kMaxFramePhys; ++phy) {
+        ShowCtlrPHYErrors(cda, static_cast<VK_BYTE>(phy));
+    }
+}
+
+} // namespace
+
+VK_BYTE Cli_ShowCtrlPHYErrors(void) {
+    return RunControllerWorker(CLI_SHOWCTRLPHYERRORS, ShowControllerPhyErrors);
 }

@@ -248,6 +248,10 @@ const CLI_COMMAND_TABLE cliCommandT[] = {
     {"help", Cli_ShowHelp, "Help Menu Options", "quorvel help [cmdName]"},
     {"listcontrollers", Cli_ListControllers, "Displays the list of connected controller(s)",
      "quorvel listcontrollers"},
+    {"showdrives", Cli_ShowDrives, "Displays the list of drives connected to the requested controller",
+     "quorvel showdrives <ControllerNumber>"},
+    {"showctrlphyerrors", Cli_ShowCtrlPHYErrors, "Displays the PHY errors of requested controller",
+     "quorvel showctrlphyerrors <ControllerNumber>"},
     {"ctrlledtest", Cli_ControllerLedTest,
      "This test will blink the controller LED five seconds per iteration for the number of iterations "
      "specified",
@@ -257,6 +261,14 @@ const CLI_COMMAND_TABLE cliCommandT[] = {
     {"sobmessagecounters", Cli_SOBMessageCounters,
      "This test will display the number of Alerts, Errors and Warnings that controller has kept track off",
      "quorvel sobmessagecounters <ControllerNumber>"},
+    {"saslinkratetest", Cli_SASLinkRateTest,
+     "This test validates that the SAS links on the controller or HBA are all linked up and negotiated to the "
+     "expected link rate",
+     "quorvel saslinkratetest <ControllerNumber>"},
+    {"testunitready", Cli_TestUnitReady,
+     "This test will send SCSI test unit ready command to all physical drives connected to the requested "
+     "controller",
+     "quorvel testunitready <ControllerNumber>"},
     {"--set-sn=", Cli_SetSerialNumber, "Modify Controller serial number",
      "quorvel --set-sn=<SerialNumber(0-14 ASCII characters)> <ControllerNumber>"},
     {"--flash=", Cli_FlashRomImage, "Flashes the Controller Firmware",

@@ -2,11 +2,15 @@
 // Nothing here sends a command of the tool's own: every value comes from a library getter.
 #include <cstdio>
 #include <iterator>
+#include <string>
 
 #include "cli.h"
 #include "ctlrinfo.h"
 #include "decode.h"
 #include "externs.h"
+#include "ppavl_commands.h"
+#include "ppavl_platform.h"
+#include "ptelm_commands.h"
 #include "ptelm_properties.h"
 #include "ptelm_status.h"
 
@@ -146,6 +150,180 @@ VK_BYTE QV_GetBackupPowerSourceStatusInfo(void) {
     return status;
 }
 
+// ---- Drive commands ------------------------------------------------------------------------------
+
+namespace {
+
+constexpr char kLinkRateNames[13][20] = {
+    "UNKNOWN", "PHY Disabled", "Negotiation Failed", "ATA spin-up hold", "", "", "", "",
+    "1.5 Gbps", "3.0 Gbps",    "6.0 Gbps",           "12.0 Gbps",        "22.5 Gbps"};
+
+// The condition bits of the status word, in the order the first one set names the drive.
+constexpr struct {
+    VK_DWORD bit;
+    const char* text;
+} kDriveConditions[] = {
+    {kPhysicalDriveStatusFailed, "Failed"},
+    {kPhysicalDriveStatusFailedDueToPSA, "Failed due to PSA"},
+    {kPhysicalDriveStatusPredictiveFailure, "Predictive Failure:"},
+    {kPhysicalDriveStatusPredictiveFailureWornOut, "Worn-out"},
+    {kPhysicalDriveStatusIsTransientDrive, "Transient drive"},
+    {kPhysicalDriveStatusErasingOffline, "Erasing"},
+    {kPhysicalDriveStatusInvalidDriveSize, "Invalid drive size"},
+    {kPhysicalDriveStatusFirmwareUpdateRequired, "FW update required"},
+    {kPhysicalDriveStatusExposedToOS, "Exposed to OS"},
+    {kPhysicalDriveStatusMaskedWithInvalidCCM, "Masked from OS (metadata present)"},
+    {kPhysicalDriveStatusRebuilding, "Rebuilding"},
+    {kPhysicalDriveStatusRebuildQueued, "Queued for rebuild"},
+    {kPhysicalDriveStatusUnsupportedForConfig, "Unsupported for configuration"},
+};
+
+constexpr VK_WORD kEndOfDrives = 0xFFFF;
+constexpr VK_UINT8 kScsiStatusGood = 0x00;
+constexpr VK_UINT16 kCommandStatusSuccess = 0x0000;
+
+// The number of drives to walk; 0, after the "No drives" line, when there are none.
+VK_WORD DriveCount(PCDA cda) {
+    const VK_WORD count = VK_GetControllerTotalPhysicalDriveCount(cda);
+    if (count == 0) {
+        std::puts("No drives connected to the requested controller ");
+        QV_Log("No drives connected to the requested controller \r\n");
+    }
+    return count;
+}
+
+// One turn per counted drive. An enumeration that ends early either loses that turn and starts
+// again from the first drive, or ends the walk.
+template <typename Body>
+void WalkDrives(PCDA cda, VK_WORD count, bool restart_at_end, Body body) {
+    VK_WORD pd = kEndOfDrives;
+    for (VK_WORD turn = 0; turn < count; ++turn) {
+        pd = VK_EnumerateControllerPhysicalDrives(cda, pd);
+        if (pd == kEndOfDrives) {
+            if (restart_at_end) {
+                continue;
+            }
+            return;
+        }
+        body(pd);
+    }
+}
+
+void DriveLocation(PCDA cda, VK_WORD pd, char (&location)[LOCATION_BUFFER_MAXSIZE]) {
+    location[0] = '\0';
+    VK_GetPhysicalDriveLocation(cda, pd, kPhysicalDriveLocationComplete, location, sizeof location);
+    location[sizeof location - 1] = '\0';
+}
+
+// TEST UNIT READY as the library builds it; a drive that is carried the command but answers
+// anything but GOOD (NOT READY, say) is not ready.
+bool DriveReady(PCDA cda, VK_WORD pd) {
+    VK_UINT8 cdb[6] = {};
+    SCSIRequest request;
+    _VK_InitCDBSCSICommand(&request, cdb, sizeof cdb);
+    return VK_SendPhysicalDeviceSCSICommand(cda, pd, &request) && request.scsi_status == kScsiStatusGood &&
+           request.command_status == kCommandStatusSuccess;
+}
+
+} // namespace
+
+const char* QV_LinkRateName(VK_BYTE code) {
+    return code < std::size(kLinkRateNames) ? kLinkRateNames[code] : kLinkRateNames[LINK_SPEED_UNKNOWN];
+}
+
+bool QV_LinkRatePasses(VK_BYTE max_code, VK_BYTE negotiated_code) {
+    return max_code >= LINK_SPEED_1_5_GBPS && max_code <= LINK_SPEED_22_5_GBPS && negotiated_code == max_code;
+}
+
+char* DecodePDStatus(VK_DWORD status, char* buffer, size_t size) {
+    if (buffer == nullptr || size == 0) {
+        return buffer;
+    }
+    const VK_DWORD level = PHYSICAL_DRIVE_STATUS_LEVEL(status);
+    if (level == kPhysicalDriveStatusLevelOK) {
+        VK_strcpy_s(buffer, size, "Ok");
+        return buffer;
+    }
+    static constexpr const char* kLevels[] = {"", "Informational:", "Warning:", "Failed:"};
+    VK_strcpy_s(buffer, size, kLevels[level]);
+    const char* condition = "Unknown";
+    for (const auto& c : kDriveConditions) {
+        if ((status & c.bit) != 0) {
+            condition = c.text;
+            break;
+        }
+    }
+    VK_strcat_s(buffer, size, condition);
+    return buffer;
+}
+
+void ShowDrives(PCDA cda) {
+    const VK_WORD count = DriveCount(cda);
+    if (count == 0) {
+        return;
+    }
+    const std::string dashes(97, '-');
+    std::puts("Drives connected to the requested controller ");
+    QV_Log("Drives connected to the requested controller \r\n");
+    std::printf("%s \n", dashes.c_str());
+    QV_Log("%s \r\n", dashes.c_str());
+    WalkDrives(cda, count, true, [cda](VK_WORD pd) {
+        const int connector = VK_GetPhysicalDriveConnectorIndex(cda, pd);
+        char location[LOCATION_BUFFER_MAXSIZE];
+        DriveLocation(cda, pd, location);
+        const VK_DWORD status = VK_GetPhysicalDriveStatusInfo(cda, pd);
+        char text[STATUS_BUFFER_MAXSIZE] = {};
+        DecodePDStatus(status, text, sizeof text);
+        const char* usable = (status & kPhysicalDriveStatusExcludeFromConfigurationBit) != 0 ? "No" : "Yes";
+        std::printf("Index:%d, Port:Box:Bay %s, Drive status level:%s, Is drive usable:%s \n", connector, location,
+                    text, usable);
+        QV_Log("Index:%d, Port:Box:Bay %s, Drive status level:%s, Is drive usable:%s \r\n", connector, location,
+               text, usable);
+    });
+}
+
+void TestUnitReady(PCDA cda) {
+    const VK_WORD count = DriveCount(cda);
+    if (count == 0) {
+        return;
+    }
+    WalkDrives(cda, count, true, [cda](VK_WORD pd) {
+        const int number = pd;
+        const int connector = VK_GetPhysicalDriveConnectorIndex(cda, pd);
+        char location[LOCATION_BUFFER_MAXSIZE];
+        DriveLocation(cda, pd, location);
+        std::printf("Drive Number:%d, Connector Index:%d, Port:Box:Bay %s,  Test Command Execution:%s \n", number,
+                    connector, location, DriveReady(cda, pd) ? "SUCCESS" : "FAIL");
+        // The log line asks the drive once more.
+        QV_Log("Drive Number:%d, Connector Index:%d, Port:Box:Bay %s, Test Command Execution:%s \n", number,
+               connector, location, DriveReady(cda, pd) ? "SUCCESS" : "FAIL");
+    });
+}
+
+void SASLinkRateTest(PCDA cda) {
+    const VK_WORD count = DriveCount(cda);
+    if (count == 0) {
+        return;
+    }
+    WalkDrives(cda, count, false, [cda](VK_WORD pd) {
+        char location[LOCATION_BUFFER_MAXSIZE];
+        DriveLocation(cda, pd, location);
+        const VK_BYTE max_code = PHY_MAX_LINK_RATE(VK_GetPhysicalDevicePhyLinkRate(cda, pd, kAnyPhyNumber));
+        const VK_BYTE negotiated_code =
+            PHY_NEGOTIATED_LOGICAL_LINK_RATE(VK_GetPhysicalDevicePhyLinkRate(cda, pd, kAnyPhyNumber));
+        const char* max_name = QV_LinkRateName(max_code);
+        const char* negotiated_name = QV_LinkRateName(negotiated_code);
+        const char* result = QV_LinkRatePasses(max_code, negotiated_code) ? "PASS" : "FAIL";
+        const int number = pd;
+        std::printf("PdNumber : %d, Port:Box:Bay %s, Drive Max Transfer Speed: %s,PHY Negotiated Transfer Speed: %s, "
+                    "Result:%s \n",
+                    number, location, max_name, negotiated_name, result);
+        QV_Log("PdNumber : %d, Port:Box:Bay %s, Drive Max Transfer Speed: %s,PHY Negotiated Transfer Speed: %s, "
+               "Result:%s \n\r",
+               number, location, max_name, negotiated_name, result);
+    });
+}
+
 // ---- Handlers -----------------------------------------------------------------------------------
 
 VK_BYTE RunControllerWorker(VK_BYTE test_id, void (*worker)(PCDA)) {
@@ -189,4 +367,16 @@ VK_BYTE Cli_ListControllers(void) {
     }
     ShowControllers();
     return QV_CMD_SUCCESS;
+}
+
+VK_BYTE Cli_ShowDrives(void) {
+    return RunControllerWorker(CLI_SHOWDRIVES, ShowDrives);
+}
+
+VK_BYTE Cli_SASLinkRateTest(void) {
+    return RunControllerWorker(CLI_SASLINKRATETEST, SASLinkRateTest);
+}
+
+VK_BYTE Cli_TestUnitReady(void) {
+    return RunControllerWorker(CLI_TESTUNITREADY, TestUnitReady);
 }

@@ -148,6 +148,45 @@ static_assert(offsetof(DIAG_MANUFACTURING_DATA, WellnessLog) == 38);
 static_assert(offsetof(DIAG_MANUFACTURING_DATA, Revision) == 50);
 static_assert(offsetof(DIAG_MANUFACTURING_DATA, PartNumber) == 51);
 
+// Get-link-errors frame of one controller PHY, tunnelled in BMIC 0x68 (wire format, little-endian).
+// The first 28 bytes are the CSMI pass-through header.
+#define CSMI_LINK_ERRORS_CONTROL_CODE 22
+#define CSMI_LINK_ERRORS_TIMEOUT_INSECS 60
+
+#pragma pack(push, 1)
+
+typedef struct _CSMI_LINK_ERRORS_PT_BUFFER {
+    VK_DWORD HeaderLength; // 28
+    VK_BYTE Signature[8];
+    VK_DWORD Timeout;     // seconds
+    VK_DWORD ControlCode; // CSMI_LINK_ERRORS_CONTROL_CODE
+    VK_DWORD ReturnCode;  // 0 in the reply: the counters are valid
+    VK_DWORD Length;      // bytes after the header: 20
+    VK_BYTE bPhyIdentifier;
+    VK_BYTE bResetCounts;
+    VK_BYTE bReserved[2];
+    VK_DWORD uInvalidDwordCount;
+    VK_DWORD uRunningDisparityErrorCount;
+    VK_DWORD uLossOfDwordSyncCount;
+    VK_DWORD uPhyResetProblemCount;
+} CSMI_LINK_ERRORS_PT_BUFFER;
+
+#pragma pack(pop)
+
+static_assert(sizeof(CSMI_LINK_ERRORS_PT_BUFFER) == 48);
+static_assert(offsetof(CSMI_LINK_ERRORS_PT_BUFFER, Signature) == 4);
+static_assert(offsetof(CSMI_LINK_ERRORS_PT_BUFFER, Timeout) == 12);
+static_assert(offsetof(CSMI_LINK_ERRORS_PT_BUFFER, ControlCode) == 16);
+static_assert(offsetof(CSMI_LINK_ERRORS_PT_BUFFER, ReturnCode) == 20);
+static_assert(offsetof(CSMI_LINK_ERRORS_PT_BUFFER, Length) == 24);
+static_assert(offsetof(CSMI_LINK_ERRORS_PT_BUFFER, bPhyIdentifier) == 28);
+static_assert(offsetof(CSMI_LINK_ERRORS_PT_BUFFER, bResetCounts) == 29);
+static_assert(offsetof(CSMI_LINK_ERRORS_PT_BUFFER, bReserved) == 30);
+static_assert(offsetof(CSMI_LINK_ERRORS_PT_BUFFER, uInvalidDwordCount) == 32);
+static_assert(offsetof(CSMI_LINK_ERRORS_PT_BUFFER, uRunningDisparityErrorCount) == 36);
+static_assert(offsetof(CSMI_LINK_ERRORS_PT_BUFFER, uLossOfDwordSyncCount) == 40);
+static_assert(offsetof(CSMI_LINK_ERRORS_PT_BUFFER, uPhyResetProblemCount) == 44);
+
 // One row of the CDB table; the end row has CDB byte 0 = 0.
 typedef struct _BMIC_TEST_SPEC {
     char TestName[BMIC_TEST_NAME_LENGTH];
@@ -258,6 +297,17 @@ VK_BYTE QV_GetLine(pavlin::ByteView text, char* line);
 VK_BYTE QV_GetLine(const char* position, size_t available, char* line);
 void QV_ParseLine(char* line, size_t size);
 
+// Controller PHY error counters (showctrlphyerrors).
+// The frame asking for the counters of `phy`, as it is sent.
+void QV_BuildLinkErrorsFrame(VK_BYTE phy, CSMI_LINK_ERRORS_PT_BUFFER* frame);
+// The counters of a returned frame; false, with `frame` untouched, when the reply does not hold the
+// whole frame or its ReturnCode reports a failure.
+bool QV_DecodeLinkErrors(pavlin::ByteView reply, CSMI_LINK_ERRORS_PT_BUFFER* frame);
+// The number of set bits of a connector's PHY map.
+VK_BYTE CountPhys(VK_UINT64 phy_map);
+// Prints and logs the counters of one controller PHY, or its failure line.
+void ShowCtlrPHYErrors(PCDA cda, VK_BYTE phy);
+
 // Command handlers of the diagnostic rows of the command table.
 VK_BYTE Cli_CacheTest(void);
 VK_BYTE Cli_MemoryTest(void);
@@ -268,5 +318,6 @@ VK_BYTE Cli_MramTest(void);
 VK_BYTE Cli_FWDiagRevision(void);
 VK_BYTE Cli_SOBMessageCounters(void);
 VK_BYTE Cli_DataRetentionTest(void); // bmic_retention.cpp
+VK_BYTE Cli_ShowCtrlPHYErrors(void);
 
 #endif

@@ -93,6 +93,9 @@ VK_BYTE Cli_GetPcieInfo(void);
 VK_BYTE Cli_GetControllerStatusInfo(void);
 VK_BYTE Cli_GetBackupPowerSourceStatusInfo(void);
 VK_BYTE Cli_ListControllers(void);
+VK_BYTE Cli_ShowDrives(void);
+VK_BYTE Cli_SASLinkRateTest(void);
+VK_BYTE Cli_TestUnitReady(void);
 // Verifications (verifycmds.cpp).
 VK_BYTE Cli_VerifyFwVer(void);
 VK_BYTE Cli_VerifySystemPower(void);

@@ -2,6 +2,8 @@
 #ifndef CTLRINFO_H
 #define CTLRINFO_H
 
+#include <cstddef>
+
 #include "decode.h"
 #include "ppavl_types.h"
 #include "ptelm_cda.h"
@@ -86,5 +88,30 @@ void QV_VerifyPCIeConfig(PCDA cda);
 void QV_PCIeIntegrityTest(PCDA cda);
 void QV_VerifyMfg(PCDA cda);
 void QV_VerifyCPLD(PCDA cda);
+
+// Drive commands (getcmds.cpp).
+#define LOCATION_BUFFER_MAXSIZE 64
+#define STATUS_BUFFER_MAXSIZE 64
+
+// SAS link-rate codes.
+#define LINK_SPEED_UNKNOWN 0x00
+#define LINK_SPEED_PHY_DISABLED 0x01
+#define LINK_SPEED_NEGOTIATION_FAILED 0x02
+#define LINK_SPEED_SATA_SPIN_UPHOLD 0x03
+#define LINK_SPEED_1_5_GBPS 0x08
+#define LINK_SPEED_3_0_GBPS 0x09
+#define LINK_SPEED_6_0_GBPS 0x0A
+#define LINK_SPEED_12_0_GBPS 0x0B
+#define LINK_SPEED_22_5_GBPS 0x0C
+
+// The name of a link-rate code; "UNKNOWN" for a code past the table.
+const char* QV_LinkRateName(VK_BYTE code);
+// PASS: a known speed as the drive's maximum, and the link negotiated at it.
+bool QV_LinkRatePasses(VK_BYTE max_code, VK_BYTE negotiated_code);
+// The level and first condition of a physical-drive status word, in `buffer`; returns `buffer`.
+char* DecodePDStatus(VK_DWORD status, char* buffer, size_t size);
+void ShowDrives(PCDA cda);
+void TestUnitReady(PCDA cda);
+void SASLinkRateTest(PCDA cda);
 
 #endif

@@ -115,10 +115,38 @@ struct Step {
     // A buffer the library reads: it judges the SCSI status only, so a short reply is taken as it
     // came and the run goes on as a clean one.
     bool short_taken = false;
+    // A buffer the library reads for the command: a failed read goes out once more right away, and
+    // the whole run prints `run_failed` after the banner (`stop` still ends the requests). A short
+    // one is taken as it came: the run is a clean one (`short_taken`) or prints `run_short`.
+    bool read_again = false;
+    std::string run_failed{};
+    std::string run_short{};
+    // Requests of the clean run sent before the read again goes out.
+    int read_again_after = 0;
+    // Ways of failing that the reader takes as an answer: the run is a clean one.
+    std::vector<Fault> taken{};
 };
+
+Step ReadAgain(std::string before, std::string clean, std::string run_failed, bool stop = false) {
+    Step s;
+    s.before = std::move(before);
+    s.clean = std::move(clean);
+    s.read_again = true;
+    s.run_failed = std::move(run_failed);
+    s.short_taken = true;
+    s.stop = stop;
+    return s;
+}
 
 Step LibraryRead(Step s) {
     s.short_taken = true;
+    return s;
+}
+
+Step ReadAgainShortRuns(std::string clean, std::string run_failed, std::string run_short) {
+    Step s = ReadAgain("", std::move(clean), std::move(run_failed));
+    s.short_taken = false;
+    s.run_short = std::move(run_short);
     return s;
 }
 
@@ -375,6 +403,85 @@ void Maintenance(std::vector<Row>& rows) {
     rows.back().fw = {{"feature_pages", json::array()}, {"identify", {{"even_more_flags", 0}}}};
 }
 
+// The drive and PHY commands on the legacy HBA controller with two SATA drives. The library reads a
+// failed drive or connector buffer once more; a short one it takes as it came.
+void DriveCommands(std::vector<Row>& rows) {
+    std::ifstream in(std::string(QUORVEL_SOURCE_DIR) + "/sim/scenarios/drives_hba.json");
+    const json hba = json::parse(in)["controllers"][0]["fw"];
+
+    const std::string header = "Drives connected to the requested controller \n" + std::string(97, '-') + " \n";
+    const std::string status = ", Drive status level:Informational:Exposed to OS, Is drive usable:Yes \n";
+    const std::string drive0 = "Index:0, Port:Box:Bay 1I:1:4" + status;
+    const std::string drive1 = "Index:0, Port:Box:Bay 1I:1:5" + status;
+    const std::string list = header + drive0 + drive1;
+    rows.push_back(MakeRow("showdrives", {"showdrives", "1"}, {},
+                           {ReadAgain(header, drive0, list), // drive 0's record
+                            ReadAgain("", drive1, list),     // drive 1's record
+                            // The connectors: drive 0 shows none; drive 1 reads them again.
+                            ReadAgain("", "", header + "Index:65535, Port:Box:Bay 1I:1:4" + status + drive1)}));
+    rows.back().fw = hba;
+
+    const std::string rate0 = "PdNumber : 0, Port:Box:Bay 1I:1:4, Drive Max Transfer Speed: 6.0 Gbps,PHY Negotiated "
+                              "Transfer Speed: 6.0 Gbps, Result:PASS \n";
+    const std::string rate1 = "PdNumber : 1, Port:Box:Bay 1I:1:5, Drive Max Transfer Speed: 6.0 Gbps,PHY Negotiated "
+                              "Transfer Speed: 3.0 Gbps, Result:FAIL \n";
+    // Half a drive record holds the negotiated rate but not the maximum: never a PASS.
+    rows.push_back(MakeRow("saslinkratetest", {"saslinkratetest", "1"}, {},
+                           {ReadAgainShortRuns(rate0, rate0 + rate1,
+                                               "PdNumber : 0, Port:Box:Bay 1I:1:4, Drive Max Transfer Speed: "
+                                               "UNKNOWN,PHY Negotiated Transfer Speed: 6.0 Gbps, Result:FAIL \n" +
+                                                   rate1),
+                            ReadAgainShortRuns(rate1, rate0 + rate1,
+                                               rate0 + "PdNumber : 1, Port:Box:Bay 1I:1:5, Drive Max Transfer "
+                                                       "Speed: UNKNOWN,PHY Negotiated Transfer Speed: 3.0 Gbps, "
+                                                       "Result:FAIL \n")}));
+    rows.back().fw = hba;
+
+    // The drive's descriptor comes from a REPORT PHYSICAL LUNS of its own: when that fails, the first
+    // TEST UNIT READY is not sent and FAILs, the second one looks the drive up again.
+    auto tur_line = [](int drive, const std::string& index, const std::string& location, const std::string& verdict) {
+        return "Drive Number:" + std::to_string(drive) + ", Connector Index:" + index + ", Port:Box:Bay " +
+               location + ",  Test Command Execution:" + verdict + " \n";
+    };
+    const std::string ok0 = tur_line(0, "0", "1I:1:4", "SUCCESS");
+    const std::string ok1 = tur_line(1, "0", "1I:1:5", "SUCCESS");
+    const std::string report_luns = "C3 02 00 00 00 00 00 00 03 08 00 00";
+    Step connectors = ReadAgain("", "", tur_line(0, "65535", "1I:1:4", "SUCCESS") + ok1);
+    connectors.read_again_after = 3; // drive 1's connector index reads them again
+    // The list is taken as it came when answered CHECK CONDITION or cut to half (both drives are in
+    // its first half).
+    Step lookup0 = MakeStep("", "", "", 0, false, report_luns);
+    lookup0.run_failed = tur_line(0, "0", "1I:1:4", "FAIL") + ok1;
+    lookup0.taken = {Fault::kCheckCondition, Fault::kShortTransfer};
+    Step lookup1 = MakeStep("", "", "", 0, false, report_luns);
+    lookup1.run_failed = ok0 + tur_line(1, "0", "1I:1:5", "FAIL");
+    lookup1.taken = {Fault::kCheckCondition, Fault::kShortTransfer};
+    rows.push_back(MakeRow("testunitready", {"testunitready", "1"}, {},
+                           {ReadAgain("", "", ok0 + ok1), ReadAgain("", "", ok0 + ok1), connectors, lookup0,
+                            MakeStep("", ok0, tur_line(0, "0", "1I:1:4", "FAIL")),
+                            MakeStep("", "", ""), // its answer goes to the log only
+                            lookup1,
+                            MakeStep("", ok1, tur_line(1, "0", "1I:1:5", "FAIL")),
+                            MakeStep("", "", "")}));
+    rows.back().fw = hba;
+
+    // Without the connectors there are no PHYs to ask for. Every frame that fails, however it
+    // fails, prints its failure line and the walk goes on.
+    const std::string model = "Controller Model : ZOLT              VeskRAID 7391 \n\n";
+    std::vector<Step> phys = {ReadAgain("", "", model, /*stop*/ true)};
+    for (int phy = 0; phy < 8; ++phy) {
+        const std::string n = std::to_string(phy);
+        const std::string counters = "PHY Identifier - " + n + " \n  Invalid DWORD count           - " +
+                                     (phy == 0 ? "3" : "0") +
+                                     " \n  Loss of DWORD sync count      - 0 \n  PHY reset problem count       - 0 "
+                                     "\n  Running disparity error count - 0 \n";
+        phys.push_back(MakeStep(phy == 0 ? model : "", counters, "Failed to get details of PHY Identifier " + n + " \n"));
+    }
+    rows.push_back(MakeRow("showctrlphyerrors", {"showctrlphyerrors", "1"}, {}, phys));
+    rows.back().fw = hba;
+    rows.back().fw["phy_errors"] = {{{"phy", 0}, {"invalid_dword", 3}}};
+}
+
 std::vector<Row> Rows() {
     std::vector<Row> rows;
     // Start-up alone: nothing of its own after the start-up reads.
@@ -434,6 +541,7 @@ std::vector<Row> Rows() {
                   unreadable, 0, true)}));
     VerificationsAndReports(rows);
     Maintenance(rows);
+    DriveCommands(rows);
     return rows;
 }
 
@@ -631,9 +739,23 @@ Expected ExpectFor(const Row& row, const std::vector<std::string>& clean_cdbs, s
     }
     const size_t failed = index - own_start;
     if (failed < row.steps.size() &&
-        (row.steps[failed].harmless || (fault == Fault::kShortTransfer && row.steps[failed].short_taken))) {
+        (row.steps[failed].harmless || (fault == Fault::kShortTransfer && row.steps[failed].short_taken) ||
+         std::find(row.steps[failed].taken.begin(), row.steps[failed].taken.end(), fault) !=
+             row.steps[failed].taken.end())) {
         e.out = CleanOutput(row);
         e.cdbs = clean_cdbs;
+        e.status = row.exit_code;
+        return e;
+    }
+    if (failed < row.steps.size() && row.steps[failed].read_again) {
+        const Step& s = row.steps[failed];
+        const bool short_read = fault == Fault::kShortTransfer;
+        e.out = kBanner + (short_read ? s.run_short : s.run_failed);
+        const auto end = s.stop ? clean_cdbs.begin() + static_cast<long>(index) + 1 : clean_cdbs.end();
+        e.cdbs.assign(clean_cdbs.begin(), end);
+        if (!short_read) {
+            e.cdbs.insert(e.cdbs.begin() + static_cast<long>(index) + 1 + s.read_again_after, clean_cdbs[index]);
+        }
         e.status = row.exit_code;
         return e;
     }
@@ -665,6 +787,10 @@ Expected ExpectFor(const Row& row, const std::vector<std::string>& clean_cdbs, s
         } else {
             e.out += s.clean;
         }
+    }
+    // A failure that turns lines printed for other requests gives the whole run's text.
+    if (failed < row.steps.size() && !row.steps[failed].run_failed.empty()) {
+        e.out = kBanner + row.steps[failed].run_failed;
     }
     e.out += row.verdict_failed.empty() ? row.verdict_clean : row.verdict_failed;
     e.status = row.exit_code;

@@ -618,6 +618,23 @@ std::vector<std::string> DemoCommands() {
     return commands;
 }
 
+// The scenario file a command of scripts/demo.sh runs on, when it names one (its third argument).
+std::string DemoScenario(const std::string& command) {
+    std::ifstream in(std::string(QUORVEL_SOURCE_DIR) + "/scripts/demo.sh");
+    const std::string prefix = "run \"" + command + "\" \"";
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind(prefix, 0) == 0) {
+            const size_t end = line.find('"', prefix.size());
+            const size_t open = line.find('"', end + 1);
+            if (open == std::string::npos) {
+                return "";
+            }
+            return line.substr(open + 1, line.find('"', open + 1) - open - 1);
+        }
+    }
+    return "";
+}
+
 std::vector<std::string> Words(const std::string& text) {
     std::vector<std::string> words;
     std::istringstream in(text);
@@ -663,6 +680,10 @@ TEST(QuorvelDemo, ScenarioOfTheRepository) {
         {"dataretentiontest 1 datafill",
          "Backup Power Source Status : PresentAndCharging \nTo start data retention test, please ensure a fully "
          "charged super-cap is attached\n"},
+        {"showdrives 1",
+         "Drives connected to the requested controller \n" + std::string(97, '-') +
+             " \nIndex:0, Port:Box:Bay 1I:1:4, Drive status level:Informational:Exposed to OS, Is drive usable:Yes "
+             "\nIndex:0, Port:Box:Bay 1I:1:5, Drive status level:Informational:Exposed to OS, Is drive usable:Yes \n"},
         {"bogus", kNotSupported},
     };
     std::vector<std::string> listed;
@@ -675,7 +696,12 @@ TEST(QuorvelDemo, ScenarioOfTheRepository) {
         WorkDir dir;
         dir.write("veskroc.cfg", "fwversion 5.32-0\n");
         dir.write("demo-fw.bin", std::string(40000, 'Q'));
-        const qvtest::Run run = RunQuorvel(dir, demo, Words(command));
+        json scenario = demo;
+        if (const std::string file = DemoScenario(command); !file.empty()) {
+            std::ifstream other(std::string(QUORVEL_SOURCE_DIR) + "/" + file);
+            scenario = json::parse(other);
+        }
+        const qvtest::Run run = RunQuorvel(dir, scenario, Words(command));
         EXPECT_EQ(run.out, kBanner + out);
         EXPECT_EQ(run.status, command == "bogus" ? 3 : 0);
     }

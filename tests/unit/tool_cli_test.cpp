@@ -214,8 +214,8 @@ TEST(ToolCommandTable, RowsFollowTheDocumentedTable) {
         "verifyfwversion", "verifysystempower", "verifysystemtemperature", "verifymfg", "verifycachesize",
         "verifypcieconfig", "verifycpld", "getcacheinfo", "getfwmiscinfo", "getpcieinfo", "getctrlstatusinfo",
         "getbackuppowerstatus", "cachetest", "memorytest", "dataretentiontest", "mramtest", "sastest",
-        "saspatterntest", "pcieintegritytest", "version", "help", "listcontrollers", "ctrlledtest", "fwdiagrevision",
-        "sobmessagecounters", "--set-sn=", "--flash=", "--flash-mfgdata=", "--flash-nvram=", "--read-mfgdata=",
+        "saspatterntest", "pcieintegritytest", "version", "help", "listcontrollers", "showdrives", "showctrlphyerrors",
+        "ctrlledtest", "fwdiagrevision", "sobmessagecounters", "saslinkratetest", "testunitready", "--set-sn=", "--flash=", "--flash-mfgdata=", "--flash-nvram=", "--read-mfgdata=",
         "--set-wwid=", "--preserve="};
     std::vector<std::string> present;
     size_t next_documented = 0;
