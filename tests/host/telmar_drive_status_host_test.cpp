@@ -77,7 +77,10 @@ FirmwareState ConditionInventory() {
     by_table.unit_status = 5;
     by_table.rebuilding_drive = 0xFFFF;
     by_table.rebuild_percent = {{10, 40}, {11, 100}};
+    // A SEP has no block size, which alone makes it unsupported for configuration; a device of a
+    // drive's type that says it is no disk has nothing to report.
     st.add_drive(64, 6);
+    st.add_drive(65, 2).device_flags = 0x02;
     return st;
 }
 
@@ -97,7 +100,8 @@ TEST_F(DriveStatusHost, StatusWordsOfEachConditionFromTheControllersReplies) {
         {9, 0},
         {10, 0x100000 | 1},
         {11, 0},
-        {64, 0},
+        {64, 0x80000 | 0x4 | 1},
+        {65, 0},
         {400, 0x100 | kFailedExcluded},
     };
     for (const auto& [drive, word] : words) {
@@ -129,6 +133,9 @@ FirmwareState StatisticsInventory() {
 
 TEST_F(DriveStatusHost, StatisticsAddressTheWholeDriveNumberAndAreGatedByItsState) {
     ASSERT_NO_FATAL_FAILURE(Start(StatisticsInventory()));
+    for (VK_WORD drive : {0, 1, 2, 44, 300}) {
+        VK_GetPhysicalDriveStatusInfo(cda(), drive); // the records the gate reads, once
+    }
     MNP_STATISTICS stats;
     for (VK_WORD drive : {300, 44}) {
         SCOPED_TRACE(drive);
@@ -219,7 +226,7 @@ TEST_F(DriveStatusHost, LiveEraseProgressOfAnEntryOutsideTheReplyIsUnknown) {
     FirmwareState st;
     st.add_drive(12, 2).extra_device_flags = 0x10;
     st.erase.drives = {{12, 3}};
-    st.patches.push_back({.opcode = 0xE5, .offset = 0, .bytes = {0x00, 0xF0, 0x00, 0x00}});
+    st.patches.push_back({.opcode = 0xE5, .function = {}, .offset = 0, .bytes = {0x00, 0xF0, 0x00, 0x00}});
     ASSERT_NO_FATAL_FAILURE(Start(st));
     const VK_UINT64 allocated = _VK_curr_alloc;
     EXPECT_EQ(VK_GetPhysicalDriveEraseProgressLive(cda(), 12), 101);
