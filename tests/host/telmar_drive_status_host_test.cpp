@@ -53,13 +53,16 @@ FirmwareState ConditionInventory() {
     auto& removed = st.add_drive(1, 2);
     removed.device_flags = 0x00;
     removed.last_failure_reason = 0x14;
+    removed.unsupported_reason = 0x0004; // read only when the word says unsupported
     auto& predicted = st.add_drive(2, 2);
     predicted.device_flags = 0x00;
     predicted.last_failure_reason = 0x37;
     auto& old_firmware = st.add_drive(3, 2);
     old_firmware.firmware = "1.02";
     old_firmware.min_firmware = "1.10";
-    st.add_drive(4, 2).block_size = 4096;
+    auto& big_blocks = st.add_drive(4, 2);
+    big_blocks.block_size = 4096;
+    big_blocks.unsupported_reason = 0x0001;
     st.add_drive(5, 2);
     st.fail_device(0x15, 5, 1, 0);
     for (VK_WORD n : {6, 7, 8, 300, 9, 10, 11}) {
@@ -112,7 +115,8 @@ TEST_F(DriveStatusHost, StatusWordsOfEachConditionFromTheControllersReplies) {
     EXPECT_EQ(VK_GetPhysicalDriveLastFailureReason(cda(), 1), 0x14);
     EXPECT_EQ(VK_GetPhysicalDriveLastFailureReason(cda(), 64), 0x0100); // not a drive
     EXPECT_EQ(VK_GetPhysicalDriveLastFailureReason(cda(), 5), 0x0200);  // its record cannot be read
-    EXPECT_EQ(VK_GetPhysicalDriveUnsupportedReasons(cda(), 4), 0);
+    EXPECT_EQ(VK_GetPhysicalDriveUnsupportedReasons(cda(), 4), kPhysicalDriveUnsupportedReasonsFormat);
+    EXPECT_EQ(VK_GetPhysicalDriveUnsupportedReasons(cda(), 1), 0);
 }
 
 // Stamped drives with statistics of their own; drive 44 is drive 300's low byte.
