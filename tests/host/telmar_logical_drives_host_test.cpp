@@ -451,6 +451,34 @@ TEST_F(LogicalDrivesHost, ArrayCountsSizesAndSpares) {
     EXPECT_EQ(VK_EnumerateArrayLogicalDrives(cda(), 0, kInvalidLDNumber), 0);
 }
 
+TEST_F(LogicalDrivesHost, TypeMaskPicksSplitMirrorPrimariesAndBackupsButNotOrphans) {
+    FirmwareState st = WithDrives(6);
+    FwLogicalDrive& primary = st.add_configured_drive(0, {0, 1}, 1u << 20);
+    primary.signature = 0xA;
+    primary.other_signature = 0xB;
+    st.add_configured_drive(1, {2, 3}, 1u << 20);
+    FwLogicalDrive& backup = *st.find_configured_drive(1);
+    backup.property = 0x03;
+    backup.signature = 0xB;
+    backup.other_signature = 0xA;
+    backup.bios_disable_flag = 0x02;
+    backup.backup_timestamp = 77;
+    st.add_configured_drive(2, {4, 5}, 1u << 20);
+    FwLogicalDrive& orphan = *st.find_configured_drive(2);
+    orphan.property = 0x03;
+    orphan.signature = 0xC;
+    orphan.other_signature = 0xD;
+    ASSERT_NO_FATAL_FAILURE(Start(std::move(st)));
+    std::map<VK_BYTE, int> types;
+    VK_WORD a;
+    FOREACH_ARRAY_OF_TYPE(cda(), kArrayTypeSplitMirrorPrimary | kArrayTypeSplitMirrorBackup, a) {
+        ++types[VK_GetArrayType(cda(), a)];
+    }
+    EXPECT_EQ(types, (std::map<VK_BYTE, int>{{kArrayTypeSplitMirrorPrimary, 1}, {kArrayTypeSplitMirrorBackup, 1}}));
+    EXPECT_EQ(VK_GetArrayType(cda(), VK_GetLogicalDriveArray(cda(), 2)), kArrayTypeSplitMirrorBackupOrphan);
+    EXPECT_EQ(VK_GetArraySplitMirrorNumber(cda(), VK_GetLogicalDriveArray(cda(), 0)), VK_GetLogicalDriveArray(cda(), 1));
+}
+
 TEST_F(LogicalDrivesHost, ArrayOfDrivesWithNoUsableBlocksHasNoSize) {
     FirmwareState st = WithDrives(2, 0);
     st.add_configured_drive(0, {0, 1}, 1u << 10);
