@@ -1245,6 +1245,8 @@ VK_API VK_QWORD VK_GetArrayPhysicalDriveBlockSize(PCDA cda, VK_WORD array_number
 VK_API VK_BYTE VK_GetArraySpareType(PCDA cda, VK_WORD array_number);
 VK_API VK_BYTE VK_GetArrayAccelerationMode(PCDA cda, VK_WORD array_number);
 VK_API VK_WORD VK_GetArraySplitMirrorNumber(PCDA cda, VK_WORD array_number);
+/* Drive-count word of a staged array of the editable configuration (no transient count). */
+VK_API VK_DWORD VK_GetEditableArrayPhysicalDriveCounts(PCDA cda, VK_WORD editable_array_number);
 
 PN_EXTERN_C_END
 

@@ -168,6 +168,8 @@ VK_API VK_BYTE VK_GetLogicalDriveSurfaceAnalysisInfo(PCDA cda, VK_WORD ld_number
 VK_API VK_DWORD _VK_GetCommonArrayLogicalDriveUnitStatus(VK_BYTE ld_unit_status);
 VK_API VK_DWORD VK_GetArrayStatusInfo(PCDA cda, VK_WORD array_number);
 VK_API VK_BYTE VK_GetArrayHealth(PCDA cda, VK_WORD array_number);
+/* The array's health OR-ed with that of its logical drives, data drives and spares. */
+VK_API VK_BYTE VK_GetArrayHealthRollup(PCDA cda, VK_WORD array_number);
 
 PN_EXTERN_C_END
 

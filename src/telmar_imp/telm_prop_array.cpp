@@ -9,6 +9,7 @@
 
 #include "ptelm_cda.h"
 #include "ptelm_properties.h"
+#include "ptelm_status.h"
 #include "telm_records.h"
 
 namespace {
@@ -342,4 +343,32 @@ VK_QWORD VK_GetArrayPhysicalDriveBlockSize(PCDA cda, VK_WORD array_number) {
         }
     }
     return 0;
+}
+
+VK_DWORD VK_GetEditableArrayPhysicalDriveCounts(PCDA cda, VK_WORD editable_array_number) {
+    if (cda == nullptr || editable_array_number >= kMaxArraysSupported) {
+        return 0;
+    }
+    CDALock guard(cda);
+    const PEDITABLE_CONFIGURATION config = _VK_CDA(cda)->editable_configuration;
+    const PEDITABLE_ARRAY array = config != nullptr ? config->editable_array_list[editable_array_number] : nullptr;
+    if (array == nullptr) {
+        return 0;
+    }
+    constexpr size_t kCapacity = sizeof(array->data_drives) / sizeof(array->data_drives[0]);
+    size_t examined = array->data_drive_count;
+    if (examined > kCapacity) {
+        PN_DebugLog(1, 0,
+                    "%s:%d: Assertion '(data_drive_count <= kMaxPhysicalDrivesPerLogicalDriveSupported)' failed: The "
+                    "data drive count is greater than max pds per array.\n",
+                    __func__, __LINE__);
+        examined = kCapacity;
+    }
+    size_t failed = 0;
+    for (size_t i = 0; i < examined; ++i) {
+        if (VK_GetPhysicalDriveStatusInfo(cda, array->data_drives[i]) & kPhysicalDriveStatusFailed) {
+            ++failed;
+        }
+    }
+    return CountsWord(array->data_drive_count, array->spare_drive_count, 0, failed);
 }

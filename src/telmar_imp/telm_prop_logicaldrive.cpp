@@ -42,6 +42,7 @@ constexpr VK_WORD kLUStatsWithLockedMisses = 98;
 
 // A pair-map entry names a drive only below this.
 constexpr VK_WORD kMaxPairedDrive = kMaxPhysicalDrivesSupported;
+constexpr size_t kNotListed = static_cast<size_t>(-1);
 
 bool Exists(const _CDA* c, VK_WORD ld_number) {
     return ld_number < kMaxLogicalDrivesSupported && (c->ld_record_list[ld_number].flags & kLDRecordExists);
@@ -173,34 +174,34 @@ void LogFailure(const char* expression, const char* reason, int line) {
 
 // The reply's per-drive word table: the extended one when the controller keeps one, else the base
 // table. Only a table that lies whole inside the reply's total counts.
-std::optional<ByteView> PairMap(PCDA cda, const MIRROR_DRIVE_PAIR_INFO* info) {
+std::optional<ByteView> PairMap(ByteView reply, bool extended_map) {
     constexpr size_t kTotalAt = offsetof(MIRROR_DRIVE_PAIR_INFO, dwTotalStructureLength);
-    const ByteView header(info, kMirrorDrivePairInfoDefaultSize);
-    const size_t total = header.le32(kTotalAt).value_or(0);
-    // The reader cut the total to the bytes it read; a buffer is never shorter than the default size.
-    const ByteView reply(info, total > kMirrorDrivePairInfoDefaultSize ? total : kMirrorDrivePairInfoDefaultSize);
-    if (_VK_ControllerSupportsExtendedDriveMap(cda)) {
-        const VK_WORD maximum = info->wMaximumPhysicalDevicesSupported;
+    const size_t total = reply.le32(kTotalAt).value_or(0);
+    if (extended_map) {
+        const VK_WORD maximum = reply.le16(offsetof(MIRROR_DRIVE_PAIR_INFO, wMaximumPhysicalDevicesSupported)).value_or(0);
         if (maximum > kMaxPhysicalDrivesSupported) {
             LogFailure("drive_pair_info->wMaximumPhysicalDevicesSupported <= 384", "Too many devices in pair map",
                        __LINE__);
         }
-        const auto table = telmar::MapAt(reply.first(total), info->wOffsetToExtendedPairedDrive,
-                                         static_cast<size_t>(maximum) * sizeof(VK_WORD));
+        const auto table =
+            telmar::MapAt(reply.first(total),
+                          reply.le16(offsetof(MIRROR_DRIVE_PAIR_INFO, wOffsetToExtendedPairedDrive)).value_or(0),
+                          static_cast<size_t>(maximum) * sizeof(VK_WORD));
         if (!table) {
             LogFailure("extended pair map inside the reply", "Pair map lies outside the reply", __LINE__);
         }
         return table;
     }
-    return reply.sub(offsetof(MIRROR_DRIVE_PAIR_INFO, pwPairedDrive), sizeof(info->pwPairedDrive));
+    return reply.sub(offsetof(MIRROR_DRIVE_PAIR_INFO, pwPairedDrive), sizeof(MIRROR_DRIVE_PAIR_INFO::pwPairedDrive));
 }
 
-bool IsDataDrive(const ArrayRecord& array, VK_WORD pd_number) {
-    return telmar::MapBit(array.data_drive_bitmap, sizeof(array.data_drive_bitmap), pd_number);
-}
+struct DataDrives {
+    const VK_WORD* list;
+    size_t count;
+    bool Has(VK_WORD pd) const { return _VK_PhysicalDriveListAt(const_cast<VK_WORD*>(list), pd, count) != kNotListed; }
+};
 
-bool BuildMirrorGroups(PCDA cda, VK_WORD array_number, ByteView map, VK_DWORD d, RAID_GROUP_INFO& info) {
-    const ArrayRecord& array = _VK_CDA(cda)->array_record_list[array_number];
+bool BuildMirrorGroups(const DataDrives& drives, ByteView map, VK_DWORD d, RAID_GROUP_INFO& info) {
     const VK_DWORD per_group = d / info.number_of_raid_groups;
     if (per_group != 2) {
         LogFailure("pds_per_group == 2", "A RAID 10 mirror group does not hold 2 drives", __LINE__);
@@ -211,9 +212,9 @@ bool BuildMirrorGroups(PCDA cda, VK_WORD array_number, ByteView map, VK_DWORD d,
     }
     size_t placed_count = 0;
     VK_DWORD next_group = 0;
-    for (VK_WORD p = VK_EnumerateArrayDataDrives(cda, array_number, kNone); p != kNone;
-         p = VK_EnumerateArrayDataDrives(cda, array_number, p)) {
-        if (_VK_PhysicalDriveListAt(placed.get(), p, placed_count) != static_cast<size_t>(-1)) {
+    for (size_t i = 0; i < drives.count; ++i) {
+        const VK_WORD p = drives.list[i];
+        if (_VK_PhysicalDriveListAt(placed.get(), p, placed_count) != kNotListed) {
             continue;
         }
         if (next_group >= info.number_of_raid_groups || placed_count + 1 >= d) {
@@ -221,8 +222,8 @@ bool BuildMirrorGroups(PCDA cda, VK_WORD array_number, ByteView map, VK_DWORD d,
         }
         const auto partner = map.le16(static_cast<size_t>(p) * sizeof(VK_WORD));
         // The partner must be another data drive of this array that is not yet in a group.
-        if (!partner || *partner >= kMaxPairedDrive || *partner == p || !IsDataDrive(array, *partner) ||
-            _VK_PhysicalDriveListAt(placed.get(), *partner, placed_count) != static_cast<size_t>(-1)) {
+        if (!partner || *partner >= kMaxPairedDrive || *partner == p || !drives.Has(*partner) ||
+            _VK_PhysicalDriveListAt(placed.get(), *partner, placed_count) != kNotListed) {
             LogFailure("paired drive is a data drive of the array", "Invalid mirror partner", __LINE__);
             return false;
         }
@@ -240,10 +241,10 @@ bool BuildMirrorGroups(PCDA cda, VK_WORD array_number, ByteView map, VK_DWORD d,
     return true;
 }
 
-bool BuildNumberedGroups(PCDA cda, VK_WORD array_number, ByteView map, VK_DWORD d, RAID_GROUP_INFO& info) {
+bool BuildNumberedGroups(const DataDrives& drives, ByteView map, VK_DWORD d, RAID_GROUP_INFO& info) {
     const VK_DWORD per_group = d / info.number_of_raid_groups;
-    for (VK_WORD p = VK_EnumerateArrayDataDrives(cda, array_number, kNone); p != kNone;
-         p = VK_EnumerateArrayDataDrives(cda, array_number, p)) {
+    for (size_t i = 0; i < drives.count; ++i) {
+        const VK_WORD p = drives.list[i];
         const auto number = map.le16(static_cast<size_t>(p) * sizeof(VK_WORD));
         if (!number || *number >= info.number_of_raid_groups) {
             LogFailure("group_number < number_of_raid_groups", "Invalid RAID group number", __LINE__);
@@ -446,6 +447,58 @@ VK_DWORD VK_GetLogicalDriveGeometry(PCDA cda, VK_WORD ld_number) {
 
 // ---- RAID groups ------------------------------------------------------------------------------------
 
+VK_WORD telmar::BuildRaidGroups(ByteView reply, bool extended_map, VK_WORD raid_info, const VK_WORD* data_drives,
+                                size_t data_drive_count, VK_DWORD d, PRAID_GROUP_INFO* raid_group_info) {
+    if (raid_group_info == nullptr) {
+        return 0;
+    }
+    *raid_group_info = nullptr;
+    const VK_BYTE level = RAID_LEVEL(raid_info);
+    if (level != kRAID10 && level != kRAID50 && level != kRAID60 && level != kRAID10Triple) {
+        return 0;
+    }
+    const auto map = PairMap(reply, extended_map);
+    if (!map) {
+        return 0;
+    }
+    GroupInfoPtr info(AllocateZeroed<RAID_GROUP_INFO>(1));
+    if (!info) {
+        return 0;
+    }
+    info->raid_level = level;
+    VK_WORD result = 0;
+    switch (level) {
+    case kRAID10:
+        info->number_of_raid_groups = d / 2;
+        result = static_cast<VK_WORD>(info->number_of_raid_groups);
+        break;
+    case kRAID10Triple:
+        info->number_of_raid_groups = d / 3;
+        result = static_cast<VK_WORD>(info->number_of_raid_groups);
+        break;
+    default:
+        info->number_of_raid_groups = NUM_PARITY_GROUPS(raid_info);
+        result = static_cast<VK_WORD>(info->number_of_raid_groups << kCreateLogicalDriveRaidGroupParityGroupCountShift);
+        break;
+    }
+    if (info->number_of_raid_groups == 0) {
+        LogFailure("number_of_raid_groups > 0", "No RAID groups", __LINE__);
+        return 0;
+    }
+    info->raid_groups = AllocateZeroed<RAID_GROUP>(info->number_of_raid_groups);
+    if (info->raid_groups == nullptr) {
+        return 0;
+    }
+    const DataDrives drives{data_drives, data_drive_count};
+    const bool built = level == kRAID10 ? BuildMirrorGroups(drives, *map, d, *info)
+                                        : BuildNumberedGroups(drives, *map, d, *info);
+    if (!built) {
+        return 0;
+    }
+    *raid_group_info = info.release();
+    return result;
+}
+
 VK_WORD VK_CreateLogicalDriveRaidGroupEnumerator(PCDA cda, VK_WORD ld_number, PRAID_GROUP_INFO* raid_group_info) {
     if (raid_group_info == nullptr) {
         return 0;
@@ -468,47 +521,21 @@ VK_WORD VK_CreateLogicalDriveRaidGroupEnumerator(PCDA cda, VK_WORD ld_number, PR
         LogFailure("drive_pair_info != NULL", "Failed to get mirror pair information", __LINE__);
         return 0;
     }
-    const auto map = PairMap(cda, reply.get());
-    if (!map) {
-        return 0;
-    }
-    GroupInfoPtr info(AllocateZeroed<RAID_GROUP_INFO>(1));
-    if (!info) {
-        return 0;
-    }
-    info->raid_level = level;
+    // The reader cut the total to the bytes it read; it never reads fewer than the default size.
+    const VK_DWORD total = reply->dwTotalStructureLength;
+    const ByteView held(reply.get(), total > kMirrorDrivePairInfoDefaultSize ? total : kMirrorDrivePairInfoDefaultSize);
     const VK_WORD array_number = _VK_CDA(cda)->ld_record_list[ld_number].array_number;
+    VK_WORD drives[kMaxPhysicalDrivesSupported];
+    size_t count = 0;
+    VK_WORD p;
+    FOREACH_ARRAY_DATA_DRIVE(cda, array_number, p) {
+        if (count < kMaxPhysicalDrivesSupported) {
+            drives[count++] = p;
+        }
+    }
     const VK_DWORD d = NUM_DATA_PHYSICAL_DRIVES(VK_GetArrayPhysicalDriveCounts(cda, array_number));
-    VK_WORD result = 0;
-    switch (level) {
-    case kRAID10:
-        info->number_of_raid_groups = d / 2;
-        result = static_cast<VK_WORD>(info->number_of_raid_groups);
-        break;
-    case kRAID10Triple:
-        info->number_of_raid_groups = d / 3;
-        result = static_cast<VK_WORD>(info->number_of_raid_groups);
-        break;
-    default:
-        info->number_of_raid_groups = NUM_PARITY_GROUPS(raid_info);
-        result = static_cast<VK_WORD>(info->number_of_raid_groups << kCreateLogicalDriveRaidGroupParityGroupCountShift);
-        break;
-    }
-    if (info->number_of_raid_groups == 0 || array_number >= kMaxArraysSupported) {
-        LogFailure("number_of_raid_groups > 0", "No RAID groups", __LINE__);
-        return 0;
-    }
-    info->raid_groups = AllocateZeroed<RAID_GROUP>(info->number_of_raid_groups);
-    if (info->raid_groups == nullptr) {
-        return 0;
-    }
-    const bool built = level == kRAID10 ? BuildMirrorGroups(cda, array_number, *map, d, *info)
-                                        : BuildNumberedGroups(cda, array_number, *map, d, *info);
-    if (!built) {
-        return 0;
-    }
-    *raid_group_info = info.release();
-    return result;
+    return telmar::BuildRaidGroups(held, _VK_ControllerSupportsExtendedDriveMap(cda) != kFalse, raid_info, drives, count,
+                                   d, raid_group_info);
 }
 
 void VK_DestroyLogicalDriveRaidGroupEnumerator(PRAID_GROUP_INFO raid_group_info) {
@@ -580,6 +607,15 @@ bool LUCacheNumberInRange(PCDA cda, VK_WORD ld_number) {
            ld_number < _VK_CDA(cda)->identify_controller_buffer.wMaximumLogicalDevicesSupported;
 }
 
+// Controller counters add up without wrapping.
+VK_QWORD Sum(VK_QWORD a, VK_QWORD b, VK_QWORD c) {
+    VK_QWORD out = 0;
+    if (__builtin_add_overflow(a, b, &out) || __builtin_add_overflow(out, c, &out)) {
+        return std::numeric_limits<VK_QWORD>::max();
+    }
+    return out;
+}
+
 VK_BYTE LineSizeCode(VK_QWORD bytes) {
     switch (bytes) {
     case 64 * 1024: return 1;
@@ -642,13 +678,13 @@ VK_BOOL VK_GetLogicalDriveLUCacheStats(PCDA cda, VK_WORD ld_number, PVK_LU_CACHE
     lu_stats->read_cache_misses_do_load = s.qwReadCacheMissesDoLoad;
     lu_stats->read_cache_misses_loading = s.qwReadCacheMissesLoading;
     lu_stats->read_cache_misses_skip = s.qwReadCacheMissesSkip;
-    lu_stats->read_cache_misses_total = s.qwReadCacheMissesDoLoad + s.qwReadCacheMissesLoading + s.qwReadCacheMissesSkip;
+    lu_stats->read_cache_misses_total = Sum(s.qwReadCacheMissesDoLoad, s.qwReadCacheMissesLoading, s.qwReadCacheMissesSkip);
     lu_stats->write_cache_hits = s.qwWriteCacheHits;
     lu_stats->write_cache_misses_do_load = s.qwWriteCacheMissesDoLoad;
     lu_stats->write_cache_misses_loading = s.qwWriteCacheMissesLoading;
     lu_stats->write_cache_misses_skip = s.qwWriteCacheMissesSkip;
     lu_stats->write_cache_misses_total =
-        s.qwWriteCacheMissesDoLoad + s.qwWriteCacheMissesLoading + s.qwWriteCacheMissesSkip;
+        Sum(s.qwWriteCacheMissesDoLoad, s.qwWriteCacheMissesLoading, s.qwWriteCacheMissesSkip);
     if (s.wValidDataLength > kLUStatsWithLockedMisses) {
         lu_stats->read_cache_misses_locked = s.qwReadCacheMissesLocked;
         lu_stats->write_cache_misses_locked = s.qwWriteCacheMissesLocked;
@@ -672,3 +708,12 @@ VK_WORD VK_GetLogicalDriveSplitMirrorNumber(PCDA cda, VK_WORD ld_number) {
     const LOGICAL_DRIVE_CONFIG& config = _VK_CDA(cda)->ld_record_list[ld_number].sense_config_buffer;
     return __VK_FindSplitMirrorSibling(cda, config.signature, config.dwOtherVolumeSignature);
 }
+
+static_assert(sizeof(VK_LU_CACHE_STATISTICS) == 96);
+static_assert(offsetof(VK_LU_CACHE_STATISTICS, read_cache_misses_locked) == 32);
+static_assert(offsetof(VK_LU_CACHE_STATISTICS, read_cache_misses_total) == 40);
+static_assert(offsetof(VK_LU_CACHE_STATISTICS, write_cache_hits) == 48);
+static_assert(offsetof(VK_LU_CACHE_STATISTICS, write_cache_misses_locked) == 80);
+static_assert(offsetof(VK_LU_CACHE_STATISTICS, write_cache_misses_total) == 88);
+static_assert(sizeof(RAID_GROUP) == 2 * sizeof(void*));
+static_assert(sizeof(RAID_GROUP_INFO) == 2 * sizeof(void*));

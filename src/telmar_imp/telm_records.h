@@ -7,6 +7,8 @@
 #include <optional>
 
 #include "pavl_bytes.h"
+#include "ptelm_properties.h"
+#include "ptelm_status.h"
 #include "telm_private.h"
 
 namespace telmar {
@@ -72,6 +74,21 @@ std::optional<pavlin::ByteView> ConfigSpareMap(const LOGICAL_DRIVE_CONFIG& confi
 
 // The installed-drive map of an enclosure record and the number of its meaningful bits.
 pavlin::ByteView EnclosureInstalledMap(const CDA_SENSE_BUS_PARAMETERS& enclosure, size_t* bit_count);
+
+// The RAID groups of a logical drive from its mirror-pair reply (`reply`: the bytes read, its total
+// already cut to them), as the enumerator hands them out. `data_drives` are the array's data drives in
+// enumeration order and `d` the data count of its drive-count word. Any fault gives 0 and a NULL info.
+VK_WORD BuildRaidGroups(pavlin::ByteView reply, bool extended_map, VK_WORD raid_info, const VK_WORD* data_drives,
+                        size_t data_drive_count, VK_DWORD d, PRAID_GROUP_INFO* raid_group_info);
+
+// One logical drive's word of a surface-status reply's status table; 0 when the drive is past the
+// reply's logical-device count or the table is absent or not whole inside `reply`.
+VK_WORD DecodeSurfaceStatusWord(pavlin::ByteView reply, VK_WORD ld_number);
+
+// The last surface analysis of one logical drive from a complete surface-status reply: result 0 with
+// the record filled, or result 5 (tables absent or not whole inside `reply`, or zero fields) with the
+// record zeroed when the tables were there, untouched otherwise.
+VK_BYTE DecodeSurfaceAnalysisInfo(pavlin::ByteView reply, VK_WORD ld_number, LOGICAL_DRIVE_SURFACE_ANALYSIS_INFO* info);
 
 } // namespace telmar
 

@@ -161,3 +161,16 @@ VK_BYTE VK_GetArrayHealth(PCDA cda, VK_WORD array_number) {
     }
     return kArrayHealthOK;
 }
+
+VK_BYTE VK_GetArrayHealthRollup(PCDA cda, VK_WORD array_number) {
+    if (cda == nullptr) {
+        return kArrayHealthRollupOK;
+    }
+    CDALock guard(cda);
+    VK_BYTE rollup = VK_GetArrayHealth(cda, array_number);
+    VK_WORD n;
+    FOREACH_ARRAY_LOGICAL_DRIVE(cda, array_number, n) { rollup |= VK_GetLogicalDriveHealth(cda, n); }
+    FOREACH_ARRAY_DATA_DRIVE(cda, array_number, n) { rollup |= VK_GetPhysicalDriveHealth(cda, n); }
+    FOREACH_ARRAY_SPARE_DRIVE(cda, array_number, n) { rollup |= VK_GetPhysicalDriveHealth(cda, n); }
+    return rollup;
+}

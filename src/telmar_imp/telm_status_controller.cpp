@@ -344,14 +344,19 @@ VK_BYTE VK_GetControllerHealth(PCDA cda) {
 }
 
 VK_BYTE VK_GetControllerHealthRollup(PCDA cda) {
-    // Arrays and physical drives join the roll-up once their health getters are in the library.
     VK_BYTE rollup = VK_GetControllerHealth(cda);
     if (cda == nullptr) {
         return rollup;
     }
-    for (VK_WORD ld = VK_EnumerateControllerLogicalDrives(cda, kInvalidLDNumber); ld != kInvalidLDNumber;
-         ld = VK_EnumerateControllerLogicalDrives(cda, ld)) {
-        rollup |= VK_GetLogicalDriveHealth(cda, ld);
+    VK_WORD n;
+    FOREACH_ARRAY_OF_TYPE(cda, kArrayTypeAny, n) { rollup |= VK_GetArrayHealthRollup(cda, n); }
+    for (n = VK_EnumerateControllerLogicalDrives(cda, kInvalidLDNumber); n != kInvalidLDNumber;
+         n = VK_EnumerateControllerLogicalDrives(cda, n)) {
+        rollup |= VK_GetLogicalDriveHealth(cda, n);
+    }
+    for (n = VK_EnumerateControllerPhysicalDrives(cda, kInvalidPDNumber); n != kInvalidPDNumber;
+         n = VK_EnumerateControllerPhysicalDrives(cda, n)) {
+        rollup |= VK_GetPhysicalDriveHealth(cda, n);
     }
     return rollup;
 }

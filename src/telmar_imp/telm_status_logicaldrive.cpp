@@ -36,17 +36,20 @@ bool LUCacheNumberInRange(PCDA cda, VK_WORD ld_number) {
            ld_number < _VK_CDA(cda)->identify_controller_buffer.wMaximumLogicalDevicesSupported;
 }
 
-// One logical drive's entry of a per-logical-drive table of `width`-byte values at `offset` of the
-// surface reply; nothing when the offset is 0 or the entry lies outside the bytes held.
-std::optional<VK_DWORD> SurfaceEntry(ByteView reply, VK_DWORD offset, VK_WORD ld_number, size_t width) {
-    if (offset == 0) {
+constexpr size_t kSurfaceMaxLogicalDevices = offsetof(SURFACE_STATUS, wMaximumLogicalDevicesSupported);
+
+// One logical drive's entry of a per-logical-drive table of `width`-byte values at the reply offset
+// stored at `offset_at`. The table holds one entry per logical device the reply counts and is used
+// only when it lies whole inside the bytes held.
+std::optional<VK_DWORD> SurfaceEntry(ByteView reply, size_t offset_at, VK_WORD ld_number, size_t width) {
+    const VK_WORD devices = reply.le16(kSurfaceMaxLogicalDevices).value_or(0);
+    const auto table =
+        telmar::MapAt(reply, reply.le32(offset_at).value_or(0), static_cast<size_t>(devices) * width);
+    if (!table || ld_number >= devices) {
         return std::nullopt;
     }
-    const auto entry = reply.sub(static_cast<size_t>(offset) + width * ld_number, width);
-    if (!entry) {
-        return std::nullopt;
-    }
-    return width == sizeof(VK_WORD) ? entry->le16(0).value_or(0) : entry->le32(0).value_or(0);
+    return width == sizeof(VK_WORD) ? table->le16(width * ld_number).value_or(0)
+                                    : table->le32(width * ld_number).value_or(0);
 }
 
 } // namespace
@@ -181,12 +184,7 @@ VK_WORD VK_GetLogicalDriveSurfaceStatus(PCDA cda, VK_WORD ld_number) {
         return 0;
     }
     const SURFACE_STATUS& s = _VK_CDA(cda)->surface_status_buffer;
-    if (ld_number >= s.wMaximumLogicalDevicesSupported) {
-        return 0;
-    }
-    const ByteView held(&s, sizeof(s));
-    return static_cast<VK_WORD>(
-        SurfaceEntry(held, s.dwOffsetToExtendedSurfaceAnalysisStatus, ld_number, sizeof(VK_WORD)).value_or(0));
+    return telmar::DecodeSurfaceStatusWord(ByteView(&s, sizeof(s)), ld_number);
 }
 
 VK_BYTE VK_GetLogicalDriveSurfaceAnalysisInfo(PCDA cda, VK_WORD ld_number,
@@ -208,9 +206,23 @@ VK_BYTE VK_GetLogicalDriveSurfaceAnalysisInfo(PCDA cda, VK_WORD ld_number,
     // The reader cut the total to the bytes it read, and never reads fewer than the default size.
     const VK_DWORD total = reply->dwTotalStructureLength;
     const ByteView held(reply.get(), total > kSurfaceStatusDefaultSize ? total : kSurfaceStatusDefaultSize);
-    const auto duration = SurfaceEntry(held, reply->dwOffsetToExtendedSurfaceAnalysisPassTime, ld_number, 4);
-    const auto date = SurfaceEntry(held, reply->dwOffsetToSurfaceScanPassCompletionDateArray, ld_number, 4);
-    const auto time = SurfaceEntry(held, reply->dwOffsetToSurfaceScanPassCompletionTimeArray, ld_number, 4);
+    return telmar::DecodeSurfaceAnalysisInfo(held, ld_number, ld_surface_analysis_info);
+}
+
+VK_WORD telmar::DecodeSurfaceStatusWord(ByteView reply, VK_WORD ld_number) {
+    return static_cast<VK_WORD>(
+        SurfaceEntry(reply, offsetof(SURFACE_STATUS, dwOffsetToExtendedSurfaceAnalysisStatus), ld_number, 2)
+            .value_or(0));
+}
+
+VK_BYTE telmar::DecodeSurfaceAnalysisInfo(ByteView reply, VK_WORD ld_number,
+                                          LOGICAL_DRIVE_SURFACE_ANALYSIS_INFO* ld_surface_analysis_info) {
+    const auto duration =
+        SurfaceEntry(reply, offsetof(SURFACE_STATUS, dwOffsetToExtendedSurfaceAnalysisPassTime), ld_number, 4);
+    const auto date =
+        SurfaceEntry(reply, offsetof(SURFACE_STATUS, dwOffsetToSurfaceScanPassCompletionDateArray), ld_number, 4);
+    const auto time =
+        SurfaceEntry(reply, offsetof(SURFACE_STATUS, dwOffsetToSurfaceScanPassCompletionTimeArray), ld_number, 4);
     if (!duration || !date || !time) {
         return kGetLogicalDriveSurfaceAnalysisInfoInvalidDataReported;
     }
@@ -228,3 +240,10 @@ VK_BYTE VK_GetLogicalDriveSurfaceAnalysisInfo(PCDA cda, VK_WORD ld_number,
     *ld_surface_analysis_info = info;
     return kGetLogicalDriveSurfaceAnalysisInfoSuccess;
 }
+
+static_assert(sizeof(LOGICAL_DRIVE_SURFACE_ANALYSIS_INFO) == 12);
+static_assert(offsetof(LOGICAL_DRIVE_SURFACE_ANALYSIS_INFO, last_analysis_duration_seconds) == 0);
+static_assert(offsetof(LOGICAL_DRIVE_SURFACE_ANALYSIS_INFO, year_last_scan_completion) == 4);
+static_assert(offsetof(LOGICAL_DRIVE_SURFACE_ANALYSIS_INFO, month_last_scan_completion) == 6);
+static_assert(offsetof(LOGICAL_DRIVE_SURFACE_ANALYSIS_INFO, day_last_scan_completion) == 7);
+static_assert(offsetof(LOGICAL_DRIVE_SURFACE_ANALYSIS_INFO, seconds_last_scan_completion) == 8);
