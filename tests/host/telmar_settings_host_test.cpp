@@ -12,6 +12,7 @@
 #include "ptelm_utils.h"
 #include "qvsim/fw_state.h"
 #include "qvsim/gtest.h"
+#include "telm_cda_writeback.h"
 #include "telm_private.h"
 #include "telmar_host_fixture.h"
 
@@ -219,6 +220,80 @@ TEST_F(SettingsHost, BootVolumesAreFoundByTheirIds) {
               0xFFFF);
     EXPECT_EQ(_VK_GetLogicalDriveNumberFromID(cda(), ""), 0xFFFF);
     EXPECT_EQ(_VK_GetRemoteVolumeNumberFromID(cda(), nullptr), 0xFFFF);
+}
+
+TEST_F(SettingsHost, ReadCachePercentIsKeptOnlyWhenValid) {
+    struct Case {
+        const char* name;
+        std::uint16_t total, read, write, nbb;
+        std::uint8_t shift, flags;
+        VK_BYTE expected;
+    };
+    const Case cases[] = {
+        {"37.5 percent", 1024, 384, 640, 0, 0, 0x02, 40},
+        {"25 percent", 1024, 256, 768, 0, 0, 0x02, 25},
+        // NBWC disabled with a maximum write share of 72: 10 is lifted to 30.
+        {"NBWC minimum", 1000, 100, 900, 280, 0, 0x00, 30},
+        {"sizes that do not add up", 1024, 384, 600, 0, 0, 0x02, 0xFF},
+        {"shift of 40", 1024, 384, 640, 0, 40, 0x02, 0xFF},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        FirmwareState state = WithLogicalDrive();
+        state.cache.total_memory = k.total;
+        state.cache.read_cache_size = k.read;
+        state.cache.write_cache_size = k.write;
+        state.cache.non_battery_backed = k.nbb;
+        state.cache.memory_shift = k.shift;
+        state.cache.configuration_flags = k.flags;
+        ASSERT_NO_FATAL_FAILURE(Start(state));
+        EXPECT_EQ(VK_GetControllerReadCachePercent(cda()), k.expected);
+        const bool kept = (_VK_CDA(cda())->flags[kCDAFlagsReadCachePercent] & kCDAValidReadCachePercent) != 0;
+        EXPECT_EQ(kept, k.expected != 0xFF);
+        EXPECT_EQ(VK_GetControllerReadCachePercent(cda()), k.expected);
+    }
+}
+
+TEST_F(SettingsHost, PreviousReadPercentNeedsANonZeroTotal) {
+    FirmwareState state = WithLogicalDrive();
+    state.set_page("cache_ratio", {0x01});
+    state.cache.cache_flags = 0x80000000;
+    state.cache.overridden_read = 256;
+    state.cache.overridden_write = 768;
+    state.cache.total_memory = 1024;
+    ASSERT_NO_FATAL_FAILURE(Start(state));
+    EXPECT_EQ(VK_GetControllerPreviousReadCachePercent(cda()), 25);
+    // Both overridden sizes 0 "add up" to a total of 0.
+    state.cache.overridden_read = 0;
+    state.cache.overridden_write = 0;
+    state.cache.total_memory = 0;
+    state.cache.read_cache_size = 0;
+    state.cache.write_cache_size = 0;
+    ASSERT_NO_FATAL_FAILURE(Start(state));
+    EXPECT_EQ(VK_GetControllerPreviousReadCachePercent(cda()), 0xFF);
+    // Without the marker the current percent answers.
+    state = WithLogicalDrive();
+    state.set_page("cache_ratio", {0x01});
+    ASSERT_NO_FATAL_FAILURE(Start(state));
+    EXPECT_EQ(VK_GetControllerPreviousReadCachePercent(cda()), VK_GetControllerReadCachePercent(cda()));
+}
+
+TEST_F(SettingsHost, SurfaceScanAndMNPDelays) {
+    struct Case {
+        std::uint16_t delay, mnp;
+        VK_BYTE rate;
+        VK_WORD mnp_read;
+    };
+    for (const Case& k : {Case{0xFFFF, 1441, 1, 0xFFFF}, Case{301, 1440, 1, 1440}, Case{150, 0, 50, 0}}) {
+        SCOPED_TRACE(k.delay);
+        FirmwareState state = WithLogicalDrive();
+        state.surface.delay = k.delay;
+        state.mnp_delay = k.mnp;
+        ASSERT_NO_FATAL_FAILURE(Start(state));
+        EXPECT_EQ(VK_GetControllerSSAPriority(cda()), k.delay);
+        EXPECT_EQ(VK_GetControllerSSARatePercent(cda()), k.rate);
+        EXPECT_EQ(VK_GetControllerMNPDelay(cda()), k.mnp_read);
+    }
 }
 
 } // namespace
