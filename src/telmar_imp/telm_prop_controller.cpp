@@ -1718,7 +1718,9 @@ VK_BYTE ReadRatio(VK_QWORD read_size, VK_QWORD total_size) {
     if (total_size == 0) {
         return kControllerReadCachePercentInvalid;
     }
-    const VK_QWORD ratio = read_size * 100 / total_size;
+    // 128 bits: read x 100 must not wrap for any pair of 64-bit sizes.
+    __extension__ typedef unsigned __int128 Wide128;
+    const Wide128 ratio = static_cast<Wide128>(read_size) * 100 / total_size;
     if (ratio > 100) {
         return kControllerReadCachePercentInvalid;
     }
