@@ -4,6 +4,7 @@
 #include <array>
 #include <ctime>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -294,6 +295,30 @@ TEST_F(SettingsHost, SurfaceScanAndMNPDelays) {
         EXPECT_EQ(VK_GetControllerSSARatePercent(cda()), k.rate);
         EXPECT_EQ(VK_GetControllerMNPDelay(cda()), k.mnp_read);
     }
+}
+
+// A controller of the SIS type without feature pages: its out-of-band support is taken from the
+// type, so the I2C address is read from the controller.
+TEST_F(SettingsHost, I2CAddressOnASisControllerWithoutPages) {
+    FirmwareState state;
+    state.feature_pages.clear();
+    state.identify.even_more_flags &= ~0x80000000u;
+    state.i2c_slave_address = 0x70;
+    qvsim::Scenario s;
+    auto& sis = s.add_sis("xovraid", "0000:86:00.0", 4);
+    sis.sis.supported_options = 0x10000;
+    fw_ = std::make_shared<qvsim::FwController>(std::move(state));
+    sis.firmware = fw_;
+    ASSERT_NO_FATAL_FAILURE(StartHost(s));
+    list_ = PN_CreateControllerDescriptorList();
+    DeviceDescriptorListIterator it = PN_CreateDeviceListIterator(list_);
+    ASSERT_FALSE(PN_IsDeviceListIteratorEnd(it));
+    controller_ = PN_GetDeviceListItemAt(it);
+    PN_DestroyDeviceListIterator(it);
+    memory_ = std::make_unique<VK_BYTE[]>(VK_GetCDASize());
+    ASSERT_EQ(Initialize(), kInitializeSucceeded);
+    EXPECT_EQ(VK_GetControllerOOBInterfaces(cda()), 1);
+    EXPECT_EQ(VK_GetControllerI2CAddress(cda()), 0x70);
 }
 
 } // namespace
