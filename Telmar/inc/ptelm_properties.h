@@ -1426,6 +1426,8 @@ VK_API VK_BYTE VK_GetControllerRebuildPriority(PCDA cda);
 VK_API VK_BYTE VK_GetControllerRebuildRatePercent(PCDA cda);
 VK_API VK_BYTE VK_GetControllerTransformationRatePercent(PCDA cda);
 VK_API VK_BYTE VK_GetControllerSAM(PCDA cda);
+VK_API VK_BYTE VK_GetControllerDriveWriteCachePolicy(PCDA cda, VK_BYTE drive_type, VK_BYTE usage_type);
+VK_API VK_BYTE VK_GetControllerDriveWriteCache(PCDA cda);
 VK_API VK_BYTE VK_GetControllerDPO(PCDA cda);
 VK_API VK_BYTE VK_GetControllerIRP(PCDA cda);
 VK_API VK_BYTE VK_GetControllerInconsistencyEventNotification(PCDA cda);
@@ -1452,6 +1454,13 @@ VK_API VK_INT64 VK_GetControllerTime(PCDA cda);
  * more than 32 bytes. */
 VK_API char* VK_GetControllerBootVolumeID(PCDA cda, VK_BYTE precedence, char* buffer, size_t buffer_size);
 /* The number of the boot volume of that precedence among the volumes of `volume_type`; 0xFFFF none. */
+VK_API VK_WORD VK_GetControllerBootVolumeNumber(PCDA cda, VK_BYTE precedence, VK_BYTE volume_type);
+VK_API VK_WORD _VK_GetLogicalDriveNumberFromID(PCDA cda, const char* volume_id);
+VK_API VK_WORD _VK_GetPhysicalDriveNumberFromID(PCDA cda, const char* volume_id);
+VK_API VK_WORD _VK_GetRemoteVolumeNumberFromID(PCDA cda, const char* volume_id);
+/* Boot precedence of a drive: 1 primary, 2 secondary, 3 both, 0 none. */
+VK_API VK_BYTE VK_GetPhysicalDriveBootPriority(PCDA cda, VK_WORD pd_number);
+VK_API VK_BYTE VK_GetLogicalDriveBootPriority(PCDA cda, VK_WORD ld_number);
 
 VK_API VK_BYTE VK_GetControllerReadCachePercent(PCDA cda);
 VK_API VK_BYTE VK_GetControllerPreviousReadCachePercent(PCDA cda);
@@ -1469,6 +1478,25 @@ VK_API VK_BYTE VK_GetControllerActiveOOBConfiguration(PCDA cda, OOBConfiguration
 VK_API VK_BYTE VK_GetControllerPendingOOBConfiguration(PCDA cda, OOBConfiguration* configuration);
 VK_API VK_BYTE __CalculateReadRatioPercent(PCDA cda, VK_DWORD read_size, VK_DWORD total_size);
 VK_API VK_BYTE _VK_GetControllerSSARatePercentFromPriority(VK_WORD surface_analysis_priority, VK_DWORD ld_count);
+
+/* Logical-drive operation progress: 0-100 percent, or one of these. */
+#define kInvalidOperationProgressPercent 101
+#define kFailedOperationProgressPercent 102
+VK_API VK_QWORD _VK_GetLogicalDriveBlocksLeftToRecover(VK_DWORD blocks_left_to_recover,
+                                                       VK_QWORD big_blocks_left_to_recover);
+/* From the cached status copy; 0 when it cannot be loaded. */
+VK_API VK_QWORD VK_GetLogicalDriveBlocksLeftToRecover(PCDA cda, VK_WORD ld_number);
+/* From the cached copies. */
+VK_API VK_BYTE VK_GetLogicalDriveRebuildProgress(PCDA cda, VK_WORD ld_number);
+VK_API VK_BYTE VK_GetLogicalDriveTransformationProgress(PCDA cda, VK_WORD ld_number);
+VK_API VK_BYTE VK_GetLogicalDriveRekeyProgress(PCDA cda, VK_WORD ld_number);
+VK_API VK_BYTE VK_GetLogicalDriveParityInitializationProgress(PCDA cda, VK_WORD ld_number);
+/* From fresh replies of the controller. */
+VK_API VK_BYTE VK_GetLogicalDriveRebuildProgressLive(PCDA cda, VK_WORD ld_number);
+VK_API VK_BYTE VK_GetLogicalDriveTransformationProgressLive(PCDA cda, VK_WORD ld_number);
+VK_API VK_BYTE VK_GetLogicalDriveRekeyProgressLive(PCDA cda, VK_WORD ld_number);
+VK_API VK_BYTE VK_GetLogicalDriveRPIProgressLive(PCDA cda, VK_WORD ld_number);
+VK_API VK_BYTE VK_GetLogicalDriveParityInitializationProgressLive(PCDA cda, VK_WORD ld_number);
 
 PN_EXTERN_C_END
 

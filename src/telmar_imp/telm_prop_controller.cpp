@@ -1515,6 +1515,7 @@ VK_BOOL _VK_ControllerHasSelfEncryptingDrives(PCDA cda) {
 #include "telm_cda_writeback.h"
 #include "telm_prop_settings.h"
 #include "pavl_tracked.h"
+#include "telm_drive_decode.h"
 
 #include <climits>
 
@@ -1717,7 +1718,9 @@ VK_BYTE ReadRatio(VK_QWORD read_size, VK_QWORD total_size) {
     if (total_size == 0) {
         return kControllerReadCachePercentInvalid;
     }
-    const VK_QWORD ratio = read_size * 100 / total_size;
+    // 128 bits: read x 100 must not wrap for any pair of 64-bit sizes.
+    __extension__ typedef unsigned __int128 Wide128;
+    const Wide128 ratio = static_cast<Wide128>(read_size) * 100 / total_size;
     if (ratio > 100) {
         return kControllerReadCachePercentInvalid;
     }
@@ -2328,4 +2331,185 @@ VK_WORD VK_GetControllerMNPDelay(PCDA cda) {
     }
     const MNP_STATUS& s = _VK_CDA(cda)->sense_mnp_status_buffer;
     return set::MNPDelay(ByteView(&s, sizeof(s)));
+}
+
+// ---- Drive write cache ----
+
+namespace {
+
+constexpr VK_BYTE kDriveTypesWithoutNVMe = 4;
+constexpr VK_BYTE kDriveTypesWithNVMe = 6;
+
+VK_BYTE PolicyDriveTypes(PCDA cda) {
+    return (VK_ControllerSupportsAdditionalRAIDInfo(cda) & kControllerSupportsNVMeRAID) ? kDriveTypesWithNVMe
+                                                                                         : kDriveTypesWithoutNVMe;
+}
+
+// A usage exists only where some connector runs in a mode that has such drives.
+bool UsagePossible(PCDA cda, VK_BYTE usage) {
+    switch (usage) {
+    case kDriveWriteCacheUsageTypeConfigured:
+        return _VK_AnyConnectorSupportsOperatingMode(cda, kConnectorModeMixed) ||
+               _VK_AnyConnectorSupportsOperatingMode(cda, kConnectorModeRAID);
+    case kDriveWriteCacheUsageTypeUnconfigured:
+        return _VK_AnyConnectorSupportsOperatingMode(cda, kConnectorModeMixed) != kFalse;
+    case kDriveWriteCacheUsageTypeHBA:
+        return _VK_AnyConnectorSupportsOperatingMode(cda, kConnectorModeHBA) != kFalse;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+VK_BYTE VK_GetControllerDriveWriteCachePolicy(PCDA cda, VK_BYTE drive_type, VK_BYTE usage_type) {
+    if (cda == nullptr) {
+        return kControllerDriveWriteCacheInvalid;
+    }
+    CDALock guard(cda);
+    if (!VK_ControllerSupportsDriveWriteCacheForAllDrives(cda)) {
+        if (drive_type > kDriveWriteCacheDriveTypeNVMESSD || usage_type > kDriveWriteCacheUsageTypeHBA) {
+            return kControllerDriveWriteCacheInvalid;
+        }
+        return usage_type == kDriveWriteCacheUsageTypeConfigured ? VK_GetControllerDriveWriteCache(cda)
+                                                                 : kControllerDriveWriteCacheDefault;
+    }
+    if (drive_type >= PolicyDriveTypes(cda) || usage_type > kDriveWriteCacheUsageTypeHBA ||
+        !VK_RequestSenseControllerParametersBuffer(cda) || !UsagePossible(cda, usage_type)) {
+        return kControllerDriveWriteCacheInvalid;
+    }
+    const VK_BYTE value = set::DriveWriteCachePolicyBits(
+        _VK_CDA(cda)->sense_controller_parameters_buffer.pbDriveWriteCachePolicy[drive_type], usage_type);
+    if (value == kControllerDriveWriteCacheUnchanged && !_VK_ControllerSupportsDriveWriteCacheUnchangedPolicy(cda)) {
+        return kControllerDriveWriteCacheInvalid;
+    }
+    return value;
+}
+
+VK_BYTE VK_GetControllerDriveWriteCache(PCDA cda) {
+    if (cda == nullptr) {
+        return kControllerDriveWriteCacheInvalid;
+    }
+    CDALock guard(cda);
+    if (VK_ControllerSupportsDriveWriteCacheForAllDrives(cda)) {
+        bool all_enabled = true, all_disabled = true;
+        const VK_BYTE types = PolicyDriveTypes(cda);
+        for (VK_BYTE type = 0; type < types; ++type) {
+            const VK_BYTE value = VK_GetControllerDriveWriteCachePolicy(cda, type, kDriveWriteCacheUsageTypeConfigured);
+            all_enabled = all_enabled && value == kControllerDriveWriteCacheEnabled;
+            all_disabled = all_disabled && value == kControllerDriveWriteCacheDisabled;
+        }
+        return all_enabled    ? kControllerDriveWriteCacheEnabled
+               : all_disabled ? kControllerDriveWriteCacheDisabled
+                              : kControllerDriveWriteCacheInvalid;
+    }
+    return FromParameters<VK_BYTE>(
+        cda, kControllerDriveWriteCacheInvalid,
+        [cda] { return HasLogicalDrives(cda) && VK_ControllerSupportsDriveWriteCache(cda); },
+        [](const CONTROLLER_PARAMETERS& p) {
+            return (p.drive_configuration_flags & 0x01) ? kControllerDriveWriteCacheEnabled
+                                                        : kControllerDriveWriteCacheDisabled;
+        });
+}
+
+// ---- Boot volumes ----
+
+namespace {
+
+constexpr size_t kVolumeIDText = kMinGetControllerBootVolumeIDBufferLength;
+constexpr VK_WORD kNoVolume = 0xFFFF;
+
+// The first volume of an enumeration whose id text equals `volume_id`. An empty id names nothing:
+// a volume whose id cannot be read has an empty one too.
+template <typename Next, typename IdOf>
+VK_WORD FindVolume(PCDA cda, const char* volume_id, Next next, IdOf id_of) {
+    if (cda == nullptr || volume_id == nullptr || volume_id[0] == '\0') {
+        return kNoVolume;
+    }
+    CDALock guard(cda);
+    for (VK_WORD n = next(kNoVolume); n != kNoVolume; n = next(n)) {
+        char id[kVolumeIDText] = {};
+        id_of(n, id, sizeof(id));
+        if (std::strcmp(id, volume_id) == 0) {
+            return n;
+        }
+    }
+    return kNoVolume;
+}
+
+// 1 primary, 2 secondary, 3 both, for a volume of this id text.
+VK_BYTE ControllerBootPriority(PCDA cda, const char* volume_id) {
+    char primary[kVolumeIDText] = {};
+    char secondary[kVolumeIDText] = {};
+    VK_GetControllerBootVolumeID(cda, kBootableVolumePrecedencePrimary, primary, sizeof(primary));
+    VK_GetControllerBootVolumeID(cda, kBootableVolumePrecedenceSecondary, secondary, sizeof(secondary));
+    return set::BootPriority(volume_id, primary, secondary);
+}
+
+} // namespace
+
+VK_WORD _VK_GetLogicalDriveNumberFromID(PCDA cda, const char* volume_id) {
+    return FindVolume(
+        cda, volume_id, [cda](VK_WORD n) { return VK_EnumerateControllerBootableLogicalDrives(cda, n); },
+        [cda](VK_WORD n, char* id, size_t size) { VK_GetLogicalDriveUniqueVolumeID(cda, n, id, size); });
+}
+
+VK_WORD _VK_GetPhysicalDriveNumberFromID(PCDA cda, const char* volume_id) {
+    return FindVolume(
+        cda, volume_id, [cda](VK_WORD n) { return VK_EnumerateControllerBootablePhysicalDrives(cda, n); },
+        [cda](VK_WORD n, char* id, size_t size) { VK_GetPhysicalDriveBootVolumeID(cda, n, id, size); });
+}
+
+VK_WORD _VK_GetRemoteVolumeNumberFromID(PCDA cda, const char* volume_id) {
+    if (cda == nullptr) {
+        return kNoVolume;
+    }
+    CDALock guard(cda);
+    VK_RequestRemoteVolumeRecords(cda);
+    const VK_WORD count = _VK_CDA(cda)->remote_volume_count;
+    return FindVolume(
+        cda, volume_id,
+        [count](VK_WORD n) {
+            const VK_WORD next = static_cast<VK_WORD>(n + 1);
+            return next < count ? next : kNoVolume;
+        },
+        [cda](VK_WORD n, char* id, size_t size) { VK_GetRemoteVolumeUniqueID(cda, n, id, size); });
+}
+
+VK_WORD VK_GetControllerBootVolumeNumber(PCDA cda, VK_BYTE precedence, VK_BYTE volume_type) {
+    char id[kVolumeIDText] = {};
+    VK_GetControllerBootVolumeID(cda, precedence, id, sizeof(id));
+    switch (volume_type) {
+    case kBootableVolumeDriveTypeLogical:
+        return _VK_GetLogicalDriveNumberFromID(cda, id);
+    case kBootableVolumeDriveTypePhysical:
+        return _VK_GetPhysicalDriveNumberFromID(cda, id);
+    case kBootableVolumeDriveTypeRemote:
+        return _VK_GetRemoteVolumeNumberFromID(cda, id);
+    default:
+        return kNoVolume;
+    }
+}
+
+VK_BYTE VK_GetPhysicalDriveBootPriority(PCDA cda, VK_WORD pd_number) {
+    if (cda == nullptr) {
+        return kBootableVolumePrecedenceNone;
+    }
+    CDALock guard(cda);
+    if (!__VK_CheckBootPhysicalDrive(cda, pd_number)) {
+        return kBootableVolumePrecedenceNone;
+    }
+    char id[kVolumeIDText] = {};
+    VK_GetPhysicalDriveBootVolumeID(cda, pd_number, id, sizeof(id));
+    return ControllerBootPriority(cda, id);
+}
+
+VK_BYTE VK_GetLogicalDriveBootPriority(PCDA cda, VK_WORD ld_number) {
+    if (cda == nullptr) {
+        return kBootableVolumePrecedenceNone;
+    }
+    CDALock guard(cda);
+    char id[kVolumeIDText] = {};
+    VK_GetLogicalDriveUniqueVolumeID(cda, ld_number, id, sizeof(id));
+    return ControllerBootPriority(cda, id);
 }

@@ -717,3 +717,229 @@ static_assert(offsetof(VK_LU_CACHE_STATISTICS, write_cache_misses_locked) == 80)
 static_assert(offsetof(VK_LU_CACHE_STATISTICS, write_cache_misses_total) == 88);
 static_assert(sizeof(RAID_GROUP) == 2 * sizeof(void*));
 static_assert(sizeof(RAID_GROUP_INFO) == 2 * sizeof(void*));
+// ---- Operation progress -----------------------------------------------------------------------------
+
+#include "pavl_tracked.h"
+#include "telm_cda_internal.h"
+#include "telm_prop_settings.h"
+
+namespace {
+
+namespace set = telmar::settings;
+using pavlin::TrackedBuffer;
+
+// The unit states of one background operation: waiting reads 0, running is computed.
+struct UnitStates {
+    VK_BYTE waiting[2];
+    VK_BYTE running[2];
+};
+constexpr UnitStates kRebuildStates{{4, 4}, {5, 5}};
+constexpr UnitStates kTransformationStates{{12, 12}, {10, 10}};
+constexpr UnitStates kRekeyStates{{25, 26}, {22, 23}};
+constexpr UnitStates kRPIStates{{19, 19}, {18, 18}};
+constexpr VK_BYTE kUnitRecovering = 5;
+constexpr VK_BYTE kUnitFailed = 1;
+constexpr VK_BYTE kUnitOK = 0;
+
+bool In(const VK_BYTE (&states)[2], VK_BYTE unit) {
+    return unit == states[0] || unit == states[1];
+}
+
+VK_BYTE CachedUnitStatus(PCDA cda, VK_WORD ld_number) {
+    return LOGICAL_DRIVE_UNIT_STATUS(VK_GetLogicalDriveStatusInfo(cda, ld_number));
+}
+
+// Parity initialization is reported only for levels that carry parity; the whole word is compared,
+// group count included.
+bool UsesParity(VK_WORD raid_info) {
+    return raid_info != kRAID0 && raid_info != kRAID1 && raid_info != kRAID10 && raid_info != kRAID1Triple &&
+           raid_info != kRAID10Triple;
+}
+
+VK_BYTE CachedBlockOperationProgress(PCDA cda, VK_WORD ld_number) {
+    if (!VK_RequestSenseConfigurationBuffer(cda, ld_number)) {
+        return set::kInvalidProgress;
+    }
+    const LogicalDriveRecord& r = _VK_CDA(cda)->ld_record_list[ld_number];
+    const VK_QWORD total = CachedUnitStatus(cda, ld_number) == kUnitRecovering ? r.physical_drive_blocks_per_drive
+                                                                               : r.drive_size_blocks;
+    return set::BlockOperationProgress(total, VK_GetLogicalDriveBlocksLeftToRecover(cda, ld_number));
+}
+
+VK_BYTE CachedProgress(PCDA cda, VK_WORD ld_number, const UnitStates& states) {
+    if (cda == nullptr) {
+        return set::kInvalidProgress;
+    }
+    CDALock guard(cda);
+    if (!ModelAndExists(cda, ld_number)) {
+        return set::kInvalidProgress;
+    }
+    const VK_BYTE unit = CachedUnitStatus(cda, ld_number);
+    if (In(states.waiting, unit)) {
+        return 0;
+    }
+    return In(states.running, unit) ? CachedBlockOperationProgress(cda, ld_number) : set::kInvalidProgress;
+}
+
+// Fresh replies of one logical drive, in buffers of the call's own.
+struct LiveReplies {
+    TrackedBuffer status = PN_TRACKED_ZEROED(sizeof(LOGICAL_DRIVE_STATUS));
+    TrackedBuffer config = PN_TRACKED_ZEROED(sizeof(LOGICAL_DRIVE_CONFIG));
+
+    LOGICAL_DRIVE_STATUS* Status() { return reinterpret_cast<LOGICAL_DRIVE_STATUS*>(status.get()); }
+    LOGICAL_DRIVE_CONFIG* Config() { return reinterpret_cast<LOGICAL_DRIVE_CONFIG*>(config.get()); }
+    ByteView StatusView() const { return ByteView(status.get(), status.size()); }
+    VK_BYTE Unit() const { return StatusView().u8(offsetof(LOGICAL_DRIVE_STATUS, bUnitStatus)).value_or(0xFF); }
+    VK_QWORD BlocksLeft() const {
+        const ByteView s = StatusView();
+        return set::BlocksLeft(s.le32(offsetof(LOGICAL_DRIVE_STATUS, dwBlocksLeftToRecover)).value_or(0),
+                               s.le64(offsetof(LOGICAL_DRIVE_STATUS, qwBigBlocksLeftToRecover)).value_or(0));
+    }
+    VK_QWORD BlocksPerDrive() const {
+        const ByteView c(config.get(), config.size());
+        return set::Wide(c.le32(offsetof(LOGICAL_DRIVE_CONFIG, dwBlocksPerDrive)).value_or(0),
+                         c.le64(offsetof(LOGICAL_DRIVE_CONFIG, qwExtendedBlocksPerDrive)).value_or(0));
+    }
+    VK_QWORD BlocksOnVolume() const {
+        const ByteView c(config.get(), config.size());
+        return set::Wide(c.le32(offsetof(LOGICAL_DRIVE_CONFIG, dwBlocksOnVolume)).value_or(0),
+                         c.le64(offsetof(LOGICAL_DRIVE_CONFIG, qwBigBlocksInLogicalDrive)).value_or(0));
+    }
+};
+
+bool LiveNumberUsable(PCDA cda, VK_WORD ld_number) {
+    return ld_number < kMaxLogicalDrivesSupported && VK_RequestIdentifyControllerBuffer(cda) &&
+           ld_number < _VK_CDA(cda)->identify_controller_buffer.wMaximumLogicalDevicesSupported;
+}
+
+VK_BYTE LiveBlockOperationProgress(const LiveReplies& r) {
+    const VK_QWORD total = r.Unit() == kUnitRecovering ? r.BlocksPerDrive() : r.BlocksOnVolume();
+    return set::BlockOperationProgress(total, r.BlocksLeft());
+}
+
+VK_BYTE LiveRebuildingProgress(const LiveReplies& r) {
+    VK_QWORD total = r.Unit() == kUnitRecovering ? r.BlocksPerDrive() : r.BlocksOnVolume();
+    VK_QWORD left = r.BlocksLeft();
+    const VK_WORD t = ByteView(r.config.get(), r.config.size())
+                          .le16(offsetof(LOGICAL_DRIVE_CONFIG, wDrivesConsumedForFaultTolerance))
+                          .value_or(0);
+    set::RebuildOntoReplacements(r.StatusView(), t, total, left);
+    return set::BlockOperationProgress(total, left);
+}
+
+VK_BYTE LiveRPIProgress(const LiveReplies& r) {
+    return set::BlockOperationProgress(r.BlocksPerDrive(), r.BlocksLeft());
+}
+
+template <typename Compute>
+VK_BYTE LiveProgress(PCDA cda, VK_WORD ld_number, const UnitStates& states, Compute compute) {
+    if (cda == nullptr) {
+        return set::kInvalidProgress;
+    }
+    CDALock guard(cda);
+    if (!LiveNumberUsable(cda, ld_number)) {
+        return set::kInvalidProgress;
+    }
+    LiveReplies r;
+    if (!r.status || !r.config || !VK_GetSenseLogicalDriveStatusBuffer(cda, ld_number, r.Status())) {
+        return set::kInvalidProgress;
+    }
+    const VK_BYTE unit = r.Unit();
+    if (In(states.waiting, unit)) {
+        return 0;
+    }
+    if (!In(states.running, unit) || !VK_GetSenseConfigurationBuffer(cda, ld_number, r.Config())) {
+        return set::kInvalidProgress;
+    }
+    return compute(r);
+}
+
+} // namespace
+
+VK_BYTE VK_GetLogicalDriveRebuildProgress(PCDA cda, VK_WORD ld_number) {
+    return CachedProgress(cda, ld_number, kRebuildStates);
+}
+
+VK_BYTE VK_GetLogicalDriveTransformationProgress(PCDA cda, VK_WORD ld_number) {
+    return CachedProgress(cda, ld_number, kTransformationStates);
+}
+
+VK_BYTE VK_GetLogicalDriveRekeyProgress(PCDA cda, VK_WORD ld_number) {
+    return CachedProgress(cda, ld_number, kRekeyStates);
+}
+
+VK_BYTE VK_GetLogicalDriveParityInitializationProgress(PCDA cda, VK_WORD ld_number) {
+    if (cda == nullptr) {
+        return set::kInvalidProgress;
+    }
+    CDALock guard(cda);
+    if (!ModelAndExists(cda, ld_number)) {
+        return set::kInvalidProgress;
+    }
+    const VK_BYTE unit = CachedUnitStatus(cda, ld_number);
+    if (In(kRPIStates.waiting, unit)) {
+        return 0;
+    }
+    if (In(kRPIStates.running, unit)) {
+        if (!VK_RequestSenseConfigurationBuffer(cda, ld_number)) {
+            return set::kInvalidProgress;
+        }
+        return set::BlockOperationProgress(_VK_CDA(cda)->ld_record_list[ld_number].physical_drive_blocks_per_drive,
+                                           VK_GetLogicalDriveBlocksLeftToRecover(cda, ld_number));
+    }
+    if (!UsesParity(VK_GetLogicalDriveRAIDInfo(cda, ld_number)) || unit == kUnitFailed ||
+        !VK_RequestSurfaceStatusBuffer(cda)) {
+        return set::kInvalidProgress;
+    }
+    const SURFACE_STATUS& s = _VK_CDA(cda)->surface_status_buffer;
+    return set::CachedParityInitialization(ByteView(&s, sizeof(s)), ld_number);
+}
+
+VK_BYTE VK_GetLogicalDriveRebuildProgressLive(PCDA cda, VK_WORD ld_number) {
+    return LiveProgress(cda, ld_number, kRebuildStates, LiveRebuildingProgress);
+}
+
+VK_BYTE VK_GetLogicalDriveTransformationProgressLive(PCDA cda, VK_WORD ld_number) {
+    return LiveProgress(cda, ld_number, kTransformationStates, LiveBlockOperationProgress);
+}
+
+VK_BYTE VK_GetLogicalDriveRekeyProgressLive(PCDA cda, VK_WORD ld_number) {
+    return LiveProgress(cda, ld_number, kRekeyStates, LiveBlockOperationProgress);
+}
+
+VK_BYTE VK_GetLogicalDriveRPIProgressLive(PCDA cda, VK_WORD ld_number) {
+    return LiveProgress(cda, ld_number, kRPIStates, LiveRPIProgress);
+}
+
+VK_BYTE VK_GetLogicalDriveParityInitializationProgressLive(PCDA cda, VK_WORD ld_number) {
+    if (cda == nullptr) {
+        return set::kInvalidProgress;
+    }
+    CDALock guard(cda);
+    if (!ModelAndExists(cda, ld_number) || !LiveNumberUsable(cda, ld_number)) {
+        return set::kInvalidProgress;
+    }
+    LiveReplies r;
+    if (!r.status || !r.config || !VK_GetSenseLogicalDriveStatusBuffer(cda, ld_number, r.Status())) {
+        return set::kInvalidProgress;
+    }
+    const VK_BYTE unit = r.Unit();
+    if (In(kRPIStates.waiting, unit)) {
+        return 0;
+    }
+    if (In(kRPIStates.running, unit)) {
+        if (!VK_GetSenseConfigurationBuffer(cda, ld_number, r.Config())) {
+            return set::kInvalidProgress;
+        }
+        return LiveRPIProgress(r);
+    }
+    if (!UsesParity(VK_GetLogicalDriveRAIDInfo(cda, ld_number)) || unit != kUnitOK) {
+        return set::kInvalidProgress;
+    }
+    // A buffer of this call's own: two data areas on two threads never share it.
+    TrackedBuffer surface = PN_TRACKED_ZEROED(kSurfaceStatusDefaultSize);
+    if (!surface || !telmar::ReadInto(_VK_CDA(cda), BMIC_SENSE_SURFACE_STATUS, 0, 0, surface.get(), surface.size())) {
+        return set::kInvalidProgress;
+    }
+    return set::LiveParityInitialization(ByteView(surface.get(), surface.size()), ld_number);
+}

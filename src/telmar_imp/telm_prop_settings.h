@@ -63,8 +63,8 @@ VK_WORD MNPDelay(pavlin::ByteView mnp_status);
 
 // ---- Logical-drive operation progress ----
 
-inline constexpr VK_BYTE kInvalidProgress = 101;
-inline constexpr VK_BYTE kFailedProgress = 102;
+inline constexpr VK_BYTE kInvalidProgress = kInvalidOperationProgressPercent;
+inline constexpr VK_BYTE kFailedProgress = kFailedOperationProgressPercent;
 
 // (total - min(left, total)) x 100 / total; 101 for a total of 0.
 VK_BYTE BlockOperationProgress(VK_QWORD total, VK_QWORD left);

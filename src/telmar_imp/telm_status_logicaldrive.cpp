@@ -13,6 +13,7 @@
 #include "ptelm_status.h"
 #include "telm_cda_internal.h"
 #include "telm_private.h"
+#include "telm_prop_settings.h"
 #include "telm_records.h"
 
 using pavlin::ByteView;
@@ -247,3 +248,18 @@ static_assert(offsetof(LOGICAL_DRIVE_SURFACE_ANALYSIS_INFO, year_last_scan_compl
 static_assert(offsetof(LOGICAL_DRIVE_SURFACE_ANALYSIS_INFO, month_last_scan_completion) == 6);
 static_assert(offsetof(LOGICAL_DRIVE_SURFACE_ANALYSIS_INFO, day_last_scan_completion) == 7);
 static_assert(offsetof(LOGICAL_DRIVE_SURFACE_ANALYSIS_INFO, seconds_last_scan_completion) == 8);
+VK_QWORD _VK_GetLogicalDriveBlocksLeftToRecover(VK_DWORD blocks_left_to_recover, VK_QWORD big_blocks_left_to_recover) {
+    return telmar::settings::BlocksLeft(blocks_left_to_recover, big_blocks_left_to_recover);
+}
+
+VK_QWORD VK_GetLogicalDriveBlocksLeftToRecover(PCDA cda, VK_WORD ld_number) {
+    if (cda == nullptr || ld_number >= kMaxLogicalDrivesSupported) {
+        return 0;
+    }
+    CDALock guard(cda);
+    if (!VK_RequestSenseLogicalDriveStatusBuffer(cda, ld_number)) {
+        return 0;
+    }
+    const CDA_LOGICAL_DRIVE_STATUS& s = _VK_CDA(cda)->ld_record_list[ld_number].sense_logical_drive_status_buffer;
+    return _VK_GetLogicalDriveBlocksLeftToRecover(s.dwBlocksLeftToRecover, s.qwBigBlocksLeftToRecover);
+}

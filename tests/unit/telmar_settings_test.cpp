@@ -284,6 +284,10 @@ TEST(CacheSettings, ReadRatioIsRaisedToFivesAndNeedsWholeSizes) {
     EXPECT_EQ(set::ApplyReadMinimum(10, true, set::ReadCacheLimits(255)), 10);
     EXPECT_EQ(set::ReadCacheLimits(255), 0x6565);
     EXPECT_EQ(set::ReadCacheLimits(72), 100 << 8 | 30);
+    // Sizes whose product with 100 passes 64 bits.
+    EXPECT_EQ(set::ReadRatio(1ull << 62, 1ull << 63), 50);
+    EXPECT_EQ(set::ReadRatio((1ull << 63) + 5, (1ull << 63) + 9), 100);
+    EXPECT_EQ(set::ReadRatio(~0ull, 1ull << 63), 0xFF);
 }
 
 TEST(CacheSettings, PreviousRatioNeedsTheMarkerAndANonZeroTotal) {
