@@ -67,7 +67,6 @@ protected:
         ASSERT_TRUE(VK_RequestGetPowerModeBuffer(cda()));
         ASSERT_TRUE(VK_RequestOOBMessageInterfaceBuffer(cda()));
         ASSERT_TRUE(VK_RequestConnectorPendingDiscoveryConfigurationBuffer(cda()));
-        ASSERT_NE(VK_ControllerSupportsLUCache(cda()) & kControllerSupportsLUCacheSupported, 0);
         data()->flags[kCDAFlagsReadCachePercent] |= kCDAValidReadCachePercent;
         host().clear_requests();
         state().updates.writes.clear();
@@ -425,6 +424,33 @@ TEST_F(WriteBackHost, DiscoveryConfigurationStaysTheCallers) {
         }
         StopController();
     }
+}
+
+// A write the controller does not offer sends nothing: the LU cache writers still free their
+// buffer, the discovery write still leaves it to the caller.
+TEST_F(WriteBackHost, WritesTheControllerDoesNotOfferSendNothing) {
+    FirmwareState s = TwoDrives();
+    s.remove_page(0x01, 0x02);
+    qvsim::Bytes bp(16, 0xC7);
+    bp.insert(bp.end(), {0x03, 0x00, 0x07}); // reads only
+    s.set_page("backplane_discovery_protocol", bp);
+    ASSERT_NO_FATAL_FAILURE(Start(std::move(s)));
+    ASSERT_EQ(VK_ControllerSupportsLUCache(cda()) & kControllerSupportsLUCacheSupported, 0);
+    EXPECT_EQ(VK_RequestLUCacheConfigurationForUpdate(cda(), 1), nullptr);
+    for (const auto& write : {VK_CreateLUCache, VK_ForceDestoryLUCache, VK_ModifyLUCache}) {
+        auto* lu = static_cast<PLU_CACHE_CREATE>(VK_malloc(sizeof(LU_CACHE_CREATE)));
+        ASSERT_NE(lu, nullptr);
+        std::memset(lu, 0, sizeof(*lu));
+        EXPECT_FALSE(write(cda(), 1, lu));
+        EXPECT_EQ(Outstanding(), 0u);
+    }
+    auto* buffer = static_cast<PDISCOVERY_CONFIGURATION_BUFFER>(VK_malloc(sizeof(DISCOVERY_CONFIGURATION_BUFFER)));
+    ASSERT_NE(buffer, nullptr);
+    std::memcpy(buffer, &data()->connector_pending_discovery_configuration_buffer, sizeof(*buffer));
+    EXPECT_FALSE(VK_SetConnectorDiscoveryConfigurationBuffer(cda(), buffer));
+    EXPECT_EQ(Outstanding(), sizeof(DISCOVERY_CONFIGURATION_BUFFER));
+    VK_free(buffer);
+    EXPECT_TRUE(Writes().empty());
 }
 
 // A total the controller reports beyond the buffer (or 0) is never sent: the write refuses, frees
