@@ -71,18 +71,27 @@ typedef struct _LU_CACHE_CREATE {
 static_assert(sizeof(SET_SURVIVAL_MODE) == 1);
 static_assert(sizeof(SURFACE_DELAY) == 512);
 static_assert(offsetof(SURFACE_DELAY, parallel_scan_count) == 2);
+static_assert(offsetof(SURFACE_DELAY, reserved3) == 3);
 static_assert(sizeof(MNP_DELAY) == 512);
+static_assert(offsetof(MNP_DELAY, reserved2) == 2);
 static_assert(sizeof(LABEL_LOGICAL_DRIVE) == 512);
 static_assert(offsetof(LABEL_LOGICAL_DRIVE, pbLogicalDriveLabel) == 4);
 static_assert(offsetof(LABEL_LOGICAL_DRIVE, reserved68) == 68);
 static_assert(sizeof(CLEAR_CONTROLLER_CONFIG) == 512);
 static_assert(offsetof(CLEAR_CONTROLLER_CONFIG, dwDriveSpecifier) == 4);
+static_assert(offsetof(CLEAR_CONTROLLER_CONFIG, reserved8) == 8);
 static_assert(sizeof(LU_CACHE_CREATE) == 512);
+static_assert(offsetof(LU_CACHE_CREATE, bVersion) == 2);
+static_assert(offsetof(LU_CACHE_CREATE, bCachingAlgorithm) == 3);
+static_assert(offsetof(LU_CACHE_CREATE, bWritePolicy) == 4);
 static_assert(offsetof(LU_CACHE_CREATE, wPrimaryLUN) == 5);
 static_assert(offsetof(LU_CACHE_CREATE, dwCacheLineSizeBlocks) == 7);
 static_assert(offsetof(LU_CACHE_CREATE, bMaxWriteCommands) == 11);
 static_assert(offsetof(LU_CACHE_CREATE, bMaxReadCommands) == 12);
+static_assert(offsetof(LU_CACHE_CREATE, reserved13) == 13);
+static_assert(offsetof(LU_CACHE_CREATE, reserved64) == 64);
 static_assert(offsetof(LU_CACHE_CREATE, bWarmDepth) == 75);
+static_assert(offsetof(LU_CACHE_CREATE, reserved76) == 76);
 
 // The clear-configuration fields of CACHE_CONFIG_STATUS and the maximum write-cache percent's.
 static_assert(offsetof(CACHE_CONFIG_STATUS, read_cache_size) == 4);
