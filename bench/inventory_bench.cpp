@@ -112,81 +112,24 @@ void BM_LibraryInventory(benchmark::State& state) {
                                                         benchmark::Counter::kInvert);
 }
 
-// One logged request: an open of its node (the library opens the node for each command) or a
-// pass-through on the node opened last.
-struct Step {
-    bool open = false;
-    bench_replay::Read read;
-};
-
-std::vector<Step> RecordedSteps(qvsim::Sandbox& host) {
-    std::vector<Step> steps;
-    std::vector<bench_replay::Read> reads =
-        bench_replay::Recorded(host, [](const bench_replay::Read&) { return true; });
-    size_t next = 0;
-    for (const auto& r : host.requests()) {
-        if (r.op == "open") {
-            Step open;
-            open.open = true;
-            open.read.node = r.node;
-            steps.push_back(std::move(open));
-        } else if (next < reads.size() && r.op == "ioctl" && r.request == reads[next].request) {
-            Step pass;
-            pass.read = std::move(reads[next++]);
-            steps.push_back(std::move(pass));
-        }
-    }
-    return steps;
-}
-
-bool ReplaySteps(const std::vector<Step>& steps, std::vector<unsigned char>& buffer) {
-    int fd = -1;
-    bool ok = true;
-    for (const Step& s : steps) {
-        if (s.open) {
-            if (fd >= 0) {
-                ::close(fd);
-            }
-            fd = ::open(s.read.node.c_str(), O_RDWR);
-            ok = ok && fd >= 0;
-        } else if (s.read.request == CCISS_PASSTHRU) {
-            IOCTL_Command_struct command{};
-            bench_replay::FillRequest(command, s.read, buffer);
-            ok = ok && ::ioctl(fd, CCISS_PASSTHRU, &command) == 0;
-        } else {
-            BIG_IOCTL_Command_struct command{};
-            bench_replay::FillRequest(command, s.read, buffer);
-            command.malloc_size = s.read.buf_size;
-            ok = ok && ::ioctl(fd, CCISS_BIG_PASSTHRU, &command) == 0;
-        }
-    }
-    if (fd >= 0) {
-        ::close(fd);
-    }
-    return ok;
-}
-
 void BM_BaselineInventory(benchmark::State& state) {
     const auto controllers = static_cast<unsigned>(state.range(0));
     const auto devices = static_cast<unsigned>(state.range(1));
     qvsim::Sandbox& host = Host(controllers, devices);
-    std::vector<Step> steps;
+    std::vector<bench_replay::Step> steps;
     {
         Areas a;
         host.clear_requests();
         Inventory(a, devices);
-        steps = RecordedSteps(host);
+        steps = bench_replay::Steps(host);
         host.clear_requests();
     }
-    size_t requests = 0;
-    for (const Step& s : steps) {
-        requests += s.open ? 0 : 1;
-    }
+    const size_t requests = bench_replay::RequestCount(steps);
     state.counters["requests"] = static_cast<double>(requests);
     state.counters["opens"] = static_cast<double>(steps.size() - requests);
     std::vector<unsigned char> buffer;
     for (auto _ : state) {
-        if (!ReplaySteps(steps, buffer)) {
+        if (!bench_replay::Replay(steps, buffer)) {
             state.SkipWithError("a replayed request failed");
             return;
         }

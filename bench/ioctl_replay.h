@@ -98,4 +98,70 @@ inline bool Replay(const std::vector<Read>& reads, std::vector<unsigned char>& b
     return ok;
 }
 
+// One logged request of a run that spans nodes: an open of a node, or a request on the node opened
+// last (the library opens the node for each command).
+struct Step {
+    bool open = false;
+    Read read;
+};
+
+// Every open and pass-through of the log, in order; PCI-info requests are kept as requests with no
+// pass-through record.
+inline std::vector<Step> Steps(qvsim::Sandbox& host) {
+    std::vector<Step> steps;
+    std::vector<Read> reads = Recorded(host, [](const Read&) { return true; });
+    size_t next = 0;
+    for (const auto& r : host.requests()) {
+        Step s;
+        if (r.op == "open") {
+            s.open = true;
+            s.read.node = r.node;
+        } else if (r.op == "ioctl" && r.request == CCISS_GETPCIINFO) {
+            s.read.node = r.node;
+            s.read.request = r.request;
+        } else if (next < reads.size() && r.op == "ioctl" && r.request == reads[next].request) {
+            s.read = std::move(reads[next++]);
+        } else {
+            continue;
+        }
+        steps.push_back(std::move(s));
+    }
+    return steps;
+}
+
+inline size_t RequestCount(const std::vector<Step>& steps) {
+    return static_cast<size_t>(std::count_if(steps.begin(), steps.end(), [](const Step& s) { return !s.open; }));
+}
+
+// Sends the steps again as they were: each open, then its requests; false when one of them fails.
+inline bool Replay(const std::vector<Step>& steps, std::vector<unsigned char>& buffer) {
+    int fd = -1;
+    bool ok = true;
+    for (const Step& s : steps) {
+        if (s.open) {
+            if (fd >= 0) {
+                ::close(fd);
+            }
+            fd = ::open(s.read.node.c_str(), O_RDWR);
+            ok = ok && fd >= 0;
+        } else if (s.read.request == CCISS_GETPCIINFO) {
+            cciss_pci_info_struct info{};
+            ok = ok && ::ioctl(fd, CCISS_GETPCIINFO, &info) == 0;
+        } else if (s.read.request == CCISS_PASSTHRU) {
+            IOCTL_Command_struct command{};
+            FillRequest(command, s.read, buffer);
+            ok = ok && ::ioctl(fd, CCISS_PASSTHRU, &command) == 0;
+        } else {
+            BIG_IOCTL_Command_struct command{};
+            FillRequest(command, s.read, buffer);
+            command.malloc_size = s.read.buf_size;
+            ok = ok && ::ioctl(fd, CCISS_BIG_PASSTHRU, &command) == 0;
+        }
+    }
+    if (fd >= 0) {
+        ::close(fd);
+    }
+    return ok;
+}
+
 } // namespace bench_replay

@@ -26,6 +26,8 @@
 #include <string>
 #include <vector>
 
+#include "ioctl_replay.h"
+#include "tool_run.h"
 #include "ppavl_discovery.h"
 #include "ppavl_platform.h"
 #include "ptelm.h"
@@ -148,93 +150,25 @@ void BM_LibraryDiscovery(benchmark::State& state) {
     }
 }
 
-// The requests of one start-up, replayed without the libraries: an open, its ioctl, a close.
-struct Step {
-    std::string node;
-    unsigned long request = 0; // 0: open
-    std::vector<unsigned char> cdb;
-    unsigned direction = 0;
-    unsigned buf_size = 0;
-    unsigned timeout = 0;
-};
-
-std::vector<unsigned char> FromHex(const std::string& text) {
-    std::vector<unsigned char> bytes;
-    for (size_t i = 0; i + 1 < text.size(); i += 3) {
-        bytes.push_back(static_cast<unsigned char>(std::stoul(text.substr(i, 2), nullptr, 16)));
-    }
-    return bytes;
-}
-
-std::vector<Step> RecordStartUp(qvsim::Sandbox& host) {
+std::vector<bench_replay::Step> RecordStartUp(qvsim::Sandbox& host) {
     std::vector<PCDA> areas, spare;
     DeviceDescriptorList list = nullptr;
     host.clear_requests();
     StartUp(areas, spare, list);
     TearDown(areas, spare, list, false);
-    std::vector<Step> steps;
-    for (const auto& r : host.requests()) {
-        Step s;
-        s.node = r.node;
-        s.request = r.op == "open" ? 0 : r.request;
-        if (r.request == CCISS_PASSTHRU) {
-            s.cdb = FromHex(r.decoded.value("cdb", ""));
-            s.direction = r.decoded.value("direction", 0u);
-            s.buf_size = r.decoded.value("buf_size", 0u);
-            s.timeout = r.decoded.value("timeout", 0u);
-        }
-        steps.push_back(std::move(s));
-    }
+    std::vector<bench_replay::Step> steps = bench_replay::Steps(host);
     host.clear_requests();
     return steps;
-}
-
-bool Replay(const std::vector<Step>& steps, std::vector<unsigned char>& buffer) {
-    int fd = -1;
-    bool ok = true;
-    for (const Step& s : steps) {
-        if (s.request == 0) {
-            if (fd >= 0) {
-                ::close(fd);
-            }
-            fd = ::open(s.node.c_str(), O_RDWR);
-            ok = ok && fd >= 0;
-        } else if (s.request == CCISS_GETPCIINFO) {
-            cciss_pci_info_struct info{};
-            ok = ok && ::ioctl(fd, CCISS_GETPCIINFO, &info) == 0;
-        } else if (s.request == CCISS_PASSTHRU) {
-            IOCTL_Command_struct command{};
-            command.Request.CDBLen = static_cast<BYTE>(s.cdb.size());
-            std::memcpy(command.Request.CDB, s.cdb.data(),
-                        std::min(s.cdb.size(), sizeof command.Request.CDB));
-            command.Request.Type.Type = TYPE_CMD;
-            command.Request.Type.Attribute = ATTR_SIMPLE;
-            command.Request.Type.Direction = static_cast<BYTE>(s.direction);
-            command.Request.Timeout = static_cast<HWORD>(s.timeout);
-            if (buffer.size() < s.buf_size) {
-                buffer.resize(s.buf_size);
-            }
-            command.buf_size = s.buf_size;
-            command.buf = buffer.data();
-            ok = ok && ::ioctl(fd, CCISS_PASSTHRU, &command) == 0;
-        } else {
-            ok = false;
-        }
-    }
-    if (fd >= 0) {
-        ::close(fd);
-    }
-    return ok;
 }
 
 void BM_BaselineStartUp(benchmark::State& state) {
     const int controllers = static_cast<int>(state.range(0));
     qvsim::Sandbox& host = Host(controllers);
-    const std::vector<Step> steps = RecordStartUp(host);
+    const std::vector<bench_replay::Step> steps = RecordStartUp(host);
     std::vector<unsigned char> buffer;
-    state.counters["requests"] = static_cast<double>(steps.size());
+    state.counters["requests"] = static_cast<double>(bench_replay::RequestCount(steps));
     for (auto _ : state) {
-        if (!Replay(steps, buffer)) {
+        if (!bench_replay::Replay(steps, buffer)) {
             state.SkipWithError("a replayed request failed");
             break;
         }
@@ -244,71 +178,14 @@ void BM_BaselineStartUp(benchmark::State& state) {
     }
 }
 
-// The sysfs reads that discovery cannot do without, each done once with plain C library calls: every
-// driver directory of the list, each device link resolved, each SCSI generic device's type file
-// resolved, and the type and class files of each controller read. Returns the controllers found.
-int SysfsReads() {
-    static const char* const kDriverNames[] = {"qzvk",     "qzdvk",   "qzdvkc",  "qzdvkg",
-                                               "qzdvkw",   "veskdq",  "veskdqg", "veskdq2",
-                                               "veskdq2g", "xovraid", "veskpqi", "veskswr"};
-    char resolved[PATH_MAX];
-    std::vector<std::string> controllers;
-    for (const char* name : kDriverNames) {
-        const std::string dir = std::string("/sys/bus/pci/drivers/") + name;
-        DIR* d = ::opendir(dir.c_str());
-        if (d == nullptr) {
-            continue;
-        }
-        for (dirent* e = ::readdir(d); e != nullptr; e = ::readdir(d)) {
-            if (e->d_type == DT_LNK && ::realpath((dir + "/" + e->d_name).c_str(), resolved) != nullptr &&
-                std::strncmp(resolved, "/sys/devices/", 13) == 0) {
-                controllers.emplace_back(resolved);
-            }
-        }
-        ::closedir(d);
-    }
-    std::vector<std::pair<std::string, std::string>> generic; // name, resolved type file
-    if (DIR* d = ::opendir("/sys/class/scsi_generic/")) {
-        for (dirent* e = ::readdir(d); e != nullptr; e = ::readdir(d)) {
-            const std::string type = std::string("/sys/class/scsi_generic/") + e->d_name + "/device/type";
-            if (e->d_type == DT_LNK && ::realpath(type.c_str(), resolved) != nullptr) {
-                generic.emplace_back(e->d_name, resolved);
-            }
-        }
-        ::closedir(d);
-    }
-    auto first_line = [](const std::string& path) {
-        char line[64] = {};
-        if (FILE* f = std::fopen(path.c_str(), "r")) {
-            if (std::fgets(line, sizeof(line), f) == nullptr) {
-                line[0] = '\0';
-            }
-            std::fclose(f);
-        }
-        return std::string(line);
-    };
-    int found = 0;
-    for (const std::string& controller : controllers) {
-        for (const auto& [name, type] : generic) {
-            if (type.compare(0, controller.size() + 1, controller + "/") == 0 &&
-                first_line(type).rfind("12", 0) == 0) {
-                ++found;
-                break;
-            }
-        }
-        benchmark::DoNotOptimize(first_line(controller + "/class"));
-    }
-    return found;
-}
-
 // The baseline with the sysfs reads above: what discovery and the data areas need at the least.
 void BM_BaselineWithSysfsStartUp(benchmark::State& state) {
     const int controllers = static_cast<int>(state.range(0));
     qvsim::Sandbox& host = Host(controllers);
-    const std::vector<Step> steps = RecordStartUp(host);
+    const std::vector<bench_replay::Step> steps = RecordStartUp(host);
     std::vector<unsigned char> buffer;
     for (auto _ : state) {
-        if (SysfsReads() != controllers || !Replay(steps, buffer)) {
+        if (bench_replay::SysfsReads() != controllers || !bench_replay::Replay(steps, buffer)) {
             state.SkipWithError("a sysfs read or a replayed request failed");
             break;
         }
@@ -318,58 +195,13 @@ void BM_BaselineWithSysfsStartUp(benchmark::State& state) {
     }
 }
 
-// Peak resident memory (VmHWM) of one run of the tool on this host, in KiB, read when the process
-// exits. The rusage of a forked child would also count the pages it shared with this process before
-// its exec. Every run here carries the simulated host's preload library.
-long PeakResidentKiB(qvsim::Sandbox& host, const char* command) {
-    const std::string scenario = host.scenario().to_json().dump();
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const int null = ::open("/dev/null", O_WRONLY);
-        ::dup2(null, 1);
-        char dir[] = "/tmp/quorvel-bench.XXXXXX";
-        if (::mkdtemp(dir) == nullptr || ::chdir(dir) != 0) {
-            ::_exit(126);
-        }
-        ::setenv("LD_PRELOAD", QVSIM_PRELOAD, 1);
-        ::setenv("QVSIM_SCENARIO", scenario.c_str(), 1);
-        ::setenv("QVSIM_TOKEN", host.token().c_str(), 1);
-        ::unsetenv("QVSIM_LOG");
-        ::ptrace(PTRACE_TRACEME, 0, nullptr, nullptr);
-        ::execl(QUORVEL_BIN, QUORVEL_BIN, command, static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    long peak = -1;
-    int status = 0;
-    // Stopped at the exec: follow it to its exit.
-    if (::waitpid(pid, &status, 0) == pid && WIFSTOPPED(status)) {
-        ::ptrace(PTRACE_SETOPTIONS, pid, nullptr, reinterpret_cast<void*>(PTRACE_O_TRACEEXIT));
-        ::ptrace(PTRACE_CONT, pid, nullptr, nullptr);
-        while (::waitpid(pid, &status, 0) == pid && WIFSTOPPED(status)) {
-            if ((status >> 8) == (SIGTRAP | (PTRACE_EVENT_EXIT << 8))) {
-                std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-                for (std::string line; std::getline(in, line);) {
-                    if (line.rfind("VmHWM:", 0) == 0) {
-                        peak = std::stol(line.substr(6));
-                    }
-                }
-                ::ptrace(PTRACE_CONT, pid, nullptr, nullptr);
-            } else {
-                ::ptrace(PTRACE_CONT, pid, nullptr,
-                         reinterpret_cast<void*>(static_cast<long>(WSTOPSIG(status))));
-            }
-        }
-    }
-    return (WIFEXITED(status) && WEXITSTATUS(status) == 0) ? peak : -1;
-}
-
 void BM_QuorvelPeakMemory(benchmark::State& state) {
     const int controllers = static_cast<int>(state.range(0));
     qvsim::Sandbox& host = Host(controllers);
     long version = 0, help = 0;
     for (auto _ : state) {
-        version = PeakResidentKiB(host, "version");
-        help = PeakResidentKiB(host, "help");
+        version = bench_replay::PeakResidentKiB(host, {"version"}, QUORVEL_BIN, QVSIM_PRELOAD);
+        help = bench_replay::PeakResidentKiB(host, {"help"}, QUORVEL_BIN, QVSIM_PRELOAD);
     }
     if (version < 0 || help < 0) {
         state.SkipWithError("quorvel failed");

@@ -1,0 +1,230 @@
+// Whole tool commands on full simulated hosts of 1-7 controllers and 48-384 devices each: start-up and
+// the command, run in this process with its output thrown away, against a baseline in the same run
+// that makes the sysfs reads discovery needs and sends the requests of the library's run again, in
+// the same order, with nothing of the tool around them. Also the peak resident memory of the real
+// binary for `showdrives` on the largest host. Root only.
+//
+// Profiling notes: perf record -g on this binary with --benchmark_filter, and valgrind's callgrind
+// (Debian packages linux-perf and valgrind), show where the tool's share goes.
+#include <benchmark/benchmark.h>
+
+#include <fcntl.h>
+#include <malloc.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli.h"
+#include "externs.h"
+#include "ioctl_replay.h"
+#include "ppavl_discovery.h"
+#include "ppavl_platform.h"
+#include "ptelm.h"
+#include "qvsim/full_host.h"
+#include "qvsim/qvsim.h"
+#include "tool_run.h"
+
+namespace {
+
+const char* const kCommands[] = {"listcontrollers", "showdrives", "showctrlphyerrors"};
+
+std::unique_ptr<qvsim::Sandbox> gHost;
+std::pair<unsigned, unsigned> gShape{0, 0};
+
+qvsim::Sandbox& Host(unsigned controllers, unsigned devices) {
+    if (gShape != std::make_pair(controllers, devices)) {
+        gHost.reset();
+        gHost = std::make_unique<qvsim::Sandbox>(qvsim::full_host({controllers, devices, 1}));
+        gShape = {controllers, devices};
+    }
+    return *gHost;
+}
+
+// The command line of a run: every command names controller 1 except the list.
+std::vector<std::string> Arguments(int command) {
+    std::vector<std::string> args{"quorvel", kCommands[command]};
+    if (command != 0) {
+        args.emplace_back("1");
+    }
+    return args;
+}
+
+// Standard output and the log go to /dev/null while a benchmark runs.
+class Silenced {
+public:
+    Silenced() {
+        std::fflush(stdout);
+        saved_ = ::dup(1);
+        const int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, 1);
+        ::close(null);
+        lfp = std::fopen("/dev/null", "w");
+    }
+    ~Silenced() {
+        std::fflush(stdout);
+        ::dup2(saved_, 1);
+        ::close(saved_);
+        if (lfp != nullptr) {
+            std::fclose(lfp);
+            lfp = nullptr;
+        }
+    }
+
+private:
+    int saved_ = -1;
+};
+
+// Start-up and the command, as main runs them; true when the command ended with exit code 0.
+bool RunTool(std::vector<std::string>& args) {
+    std::vector<char*> argv;
+    for (std::string& a : args) {
+        argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
+    gArgc = static_cast<int>(args.size());
+    gArgv = argv.data();
+    if (QV_Init() != 0) {
+        return false;
+    }
+    return CheckCliErrorCode(QV_CliParser()) == 0;
+}
+
+// What the process's exit would release, but the controller list, which the tool keeps to itself.
+void ReleaseTool() {
+    for (VK_UINT32 i = 0; i < gNumOfControllersFound && i < NUM_OF_CONTROLLERS; ++i) {
+        VK_UnInitializeCDA(CDAs[i]);
+        VK_free(CDAs[i]);
+        CDAs[i] = nullptr;
+    }
+    gNumOfControllersFound = 0;
+    QV_Exit();
+    gArgv = nullptr;
+    gArgc = 0;
+}
+
+void PerDevice(benchmark::State& state, unsigned controllers, unsigned devices) {
+    state.counters["per_device_ns"] = benchmark::Counter(
+        static_cast<double>(controllers * devices),
+        benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
+void BM_Tool(benchmark::State& state) {
+    const int command = static_cast<int>(state.range(0));
+    const auto controllers = static_cast<unsigned>(state.range(1));
+    const auto devices = static_cast<unsigned>(state.range(2));
+    qvsim::Sandbox& host = Host(controllers, devices);
+    host.clear_requests();
+    state.SetLabel(kCommands[command]);
+    bool ok = true;
+    {
+        Silenced quiet;
+        for (auto _ : state) {
+            std::vector<std::string> args = Arguments(command);
+            ok = RunTool(args);
+            state.PauseTiming();
+            ReleaseTool();
+            host.clear_requests();
+            // A new process's data areas are untouched memory.
+            malloc_trim(0);
+            state.ResumeTiming();
+            if (!ok) {
+                break;
+            }
+        }
+    }
+    if (!ok) {
+        state.SkipWithError("the command failed");
+        return;
+    }
+    PerDevice(state, controllers, devices);
+}
+
+void BM_Baseline(benchmark::State& state) {
+    const int command = static_cast<int>(state.range(0));
+    const auto controllers = static_cast<unsigned>(state.range(1));
+    const auto devices = static_cast<unsigned>(state.range(2));
+    qvsim::Sandbox& host = Host(controllers, devices);
+    state.SetLabel(kCommands[command]);
+    std::vector<bench_replay::Step> steps;
+    {
+        Silenced quiet;
+        host.clear_requests();
+        std::vector<std::string> args = Arguments(command);
+        const bool ok = RunTool(args);
+        steps = bench_replay::Steps(host);
+        ReleaseTool();
+        host.clear_requests();
+        if (!ok) {
+            state.SkipWithError("the command failed");
+            return;
+        }
+    }
+    state.counters["requests"] = static_cast<double>(bench_replay::RequestCount(steps));
+    std::vector<unsigned char> buffer;
+    for (auto _ : state) {
+        if (bench_replay::SysfsReads() != static_cast<int>(controllers) || !bench_replay::Replay(steps, buffer)) {
+            state.SkipWithError("a sysfs read or a replayed request failed");
+            return;
+        }
+        state.PauseTiming();
+        host.clear_requests();
+        state.ResumeTiming();
+    }
+    PerDevice(state, controllers, devices);
+}
+
+// Peak resident memory of `quorvel showdrives 1` on 7 controllers of 384 devices, against the data
+// areas of the controllers plus 4 MiB.
+void BM_ShowDrivesPeakMemory(benchmark::State& state) {
+    qvsim::Sandbox& host = Host(7, 384);
+    long peak = -1;
+    for (auto _ : state) {
+        peak = bench_replay::PeakResidentKiB(host, {"showdrives", "1"}, QUORVEL_BIN, QVSIM_PRELOAD);
+    }
+    if (peak < 0) {
+        state.SkipWithError("quorvel showdrives failed");
+        return;
+    }
+    const double areas = 7.0 * VK_GetCDASize() / 1024.0;
+    state.counters["peak_rss_KiB"] = static_cast<double>(peak);
+    state.counters["limit_KiB"] = areas + 4096.0;
+}
+
+// Tool and baseline side by side for each shape, so that both see the same host.
+void Shapes(benchmark::internal::Benchmark* b) {
+    for (int command = 0; command < static_cast<int>(std::size(kCommands)); ++command) {
+        for (int controllers : {1, 2, 4, 7}) {
+            for (int devices : {48, 96, 192, 384}) {
+                b->Args({command, controllers, devices});
+            }
+        }
+    }
+    b->ArgNames({"command", "controllers", "devices"})->Unit(benchmark::kMicrosecond);
+}
+
+BENCHMARK(BM_Tool)->Apply(Shapes);
+BENCHMARK(BM_Baseline)->Apply(Shapes);
+BENCHMARK(BM_ShowDrivesPeakMemory)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // Each data area is a fresh mapping, as in a new process.
+    mallopt(M_MMAP_THRESHOLD, 128 * 1024);
+    std::string error;
+    if (!qvsim::enter_private_namespace(&error)) {
+        std::fprintf(stderr, "tool_commands_bench: cannot enter a private mount namespace: %s\n", error.c_str());
+        return 1;
+    }
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    gHost.reset();
+    return 0;
+}

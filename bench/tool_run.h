@@ -1,0 +1,135 @@
+// What a tool run needs around its requests, for the benchmarks that run the tool: the sysfs reads of
+// discovery done with plain C library calls, a whole command run in this process, and the peak
+// resident memory of the real binary.
+#pragma once
+
+#include <benchmark/benchmark.h>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/ptrace.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <climits>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "qvsim/qvsim.h"
+
+namespace bench_replay {
+
+// The sysfs reads that discovery cannot do without, each done once with plain C library calls: every
+// driver directory of the list, each device link resolved, each SCSI generic device's type file
+// resolved, and the type and class files of each controller read. Returns the controllers found.
+inline int SysfsReads() {
+    static const char* const kDriverNames[] = {"qzvk",     "qzdvk",   "qzdvkc",  "qzdvkg",
+                                               "qzdvkw",   "veskdq",  "veskdqg", "veskdq2",
+                                               "veskdq2g", "xovraid", "veskpqi", "veskswr"};
+    char resolved[PATH_MAX];
+    std::vector<std::string> controllers;
+    for (const char* name : kDriverNames) {
+        const std::string dir = std::string("/sys/bus/pci/drivers/") + name;
+        DIR* d = ::opendir(dir.c_str());
+        if (d == nullptr) {
+            continue;
+        }
+        for (dirent* e = ::readdir(d); e != nullptr; e = ::readdir(d)) {
+            if (e->d_type == DT_LNK && ::realpath((dir + "/" + e->d_name).c_str(), resolved) != nullptr &&
+                std::strncmp(resolved, "/sys/devices/", 13) == 0) {
+                controllers.emplace_back(resolved);
+            }
+        }
+        ::closedir(d);
+    }
+    std::vector<std::pair<std::string, std::string>> generic; // name, resolved type file
+    if (DIR* d = ::opendir("/sys/class/scsi_generic/")) {
+        for (dirent* e = ::readdir(d); e != nullptr; e = ::readdir(d)) {
+            const std::string type = std::string("/sys/class/scsi_generic/") + e->d_name + "/device/type";
+            if (e->d_type == DT_LNK && ::realpath(type.c_str(), resolved) != nullptr) {
+                generic.emplace_back(e->d_name, resolved);
+            }
+        }
+        ::closedir(d);
+    }
+    auto first_line = [](const std::string& path) {
+        char line[64] = {};
+        if (FILE* f = std::fopen(path.c_str(), "r")) {
+            if (std::fgets(line, sizeof(line), f) == nullptr) {
+                line[0] = '\0';
+            }
+            std::fclose(f);
+        }
+        return std::string(line);
+    };
+    int found = 0;
+    for (const std::string& controller : controllers) {
+        for (const auto& [name, type] : generic) {
+            if (type.compare(0, controller.size() + 1, controller + "/") == 0 &&
+                first_line(type).rfind("12", 0) == 0) {
+                ++found;
+                break;
+            }
+        }
+        benchmark::DoNotOptimize(first_line(controller + "/class"));
+    }
+    return found;
+}
+
+// Peak resident memory (VmHWM) of one run of the tool on this host, in KiB, read when the process
+// exits. The rusage of a forked child would also count the pages it shared with this process before
+// its exec. Every run here carries the simulated host's preload library.
+inline long PeakResidentKiB(qvsim::Sandbox& host, std::vector<std::string> args, const char* binary,
+                            const char* preload) {
+    const std::string scenario = host.scenario().to_json().dump();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, 1);
+        char dir[] = "/tmp/quorvel-bench.XXXXXX";
+        if (::mkdtemp(dir) == nullptr || ::chdir(dir) != 0) {
+            ::_exit(126);
+        }
+        ::setenv("LD_PRELOAD", preload, 1);
+        ::setenv("QVSIM_SCENARIO", scenario.c_str(), 1);
+        ::setenv("QVSIM_TOKEN", host.token().c_str(), 1);
+        ::unsetenv("QVSIM_LOG");
+        ::ptrace(PTRACE_TRACEME, 0, nullptr, nullptr);
+        std::vector<char*> argv{const_cast<char*>(binary)};
+        for (std::string& a : args) {
+            argv.push_back(a.data());
+        }
+        argv.push_back(nullptr);
+        ::execv(binary, argv.data());
+        ::_exit(127);
+    }
+    long peak = -1;
+    int status = 0;
+    // Stopped at the exec: follow it to its exit.
+    if (::waitpid(pid, &status, 0) == pid && WIFSTOPPED(status)) {
+        ::ptrace(PTRACE_SETOPTIONS, pid, nullptr, reinterpret_cast<void*>(PTRACE_O_TRACEEXIT));
+        ::ptrace(PTRACE_CONT, pid, nullptr, nullptr);
+        while (::waitpid(pid, &status, 0) == pid && WIFSTOPPED(status)) {
+            if ((status >> 8) == (SIGTRAP | (PTRACE_EVENT_EXIT << 8))) {
+                std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+                for (std::string line; std::getline(in, line);) {
+                    if (line.rfind("VmHWM:", 0) == 0) {
+                        peak = std::stol(line.substr(6));
+                    }
+                }
+                ::ptrace(PTRACE_CONT, pid, nullptr, nullptr);
+            } else {
+                ::ptrace(PTRACE_CONT, pid, nullptr,
+                         reinterpret_cast<void*>(static_cast<long>(WSTOPSIG(status))));
+            }
+        }
+    }
+    return (WIFEXITED(status) && WEXITSTATUS(status) == 0) ? peak : -1;
+}
+
+} // namespace bench_replay
