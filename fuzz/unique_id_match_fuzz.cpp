@@ -61,8 +61,9 @@ void CheckMatch(pavlin::ByteView property, VK_WORD buffer_size) {
     FUZZ_CHECK(!__VK_CheckStorageVolumeUniqueIdMatch(nullptr, volume, "", buffer_size));
 
     PHYSICAL_DRIVE_LUN_INFO luns[2] = {};
-    std::strncpy(luns[0].wwid_str, text, sizeof(luns[0].wwid_str) - 1);
-    std::strncpy(luns[1].wwid_str, text, sizeof(luns[1].wwid_str) - 1);
+    const size_t wwid_length = std::min(std::strlen(text), sizeof(luns[0].wwid_str) - 1);
+    std::memcpy(luns[0].wwid_str, text, wwid_length);
+    std::memcpy(luns[1].wwid_str, text, wwid_length);
     PHYSICAL_DRIVE_LUN_INFO_LIST list{2, luns};
     const VK_WORD lun_size = sizeof(luns[0].wwid_str);
     const bool one = __VK_CheckStorageVolumeUniqueIdMatch(nullptr, volume, luns[0].wwid_str, lun_size) != kFalse;

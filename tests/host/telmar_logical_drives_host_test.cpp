@@ -406,7 +406,13 @@ TEST_F(LogicalDrivesHost, SurfaceAnswersNothingFromTablesItCannotUse) {
         {"no pass-time table",
          [](FirmwareState& s) { s.patches.push_back({kSurfaceRead, {}, 1440, {0, 0, 0, 0}}); }, 0x9,
          kGetLogicalDriveSurfaceAnalysisInfoInvalidDataReported},
-        {"read fails", [](FirmwareState& s) { s.faults.push_back({.bmic = kSurfaceRead, .count = 0, .err = 5}); }, 0,
+        {"read fails", [](FirmwareState& s) {
+             qvsim::FwFault f;
+             f.bmic = kSurfaceRead;
+             f.count = 0;
+             f.err = 5;
+             s.faults.push_back(f);
+         }, 0,
          kGetLogicalDriveSurfaceAnalysisInfoFailedToReadInfo},
     };
     for (const Case& c : cases) {

@@ -432,7 +432,9 @@ TEST_F(WriteBackHost, WritesTheControllerDoesNotOfferSendNothing) {
     FirmwareState s = TwoDrives();
     s.remove_page(0x01, 0x02);
     qvsim::Bytes bp(16, 0xC7);
-    bp.insert(bp.end(), {0x03, 0x00, 0x07}); // reads only
+    for (const std::uint8_t b : {0x03, 0x00, 0x07}) { // reads only
+        bp.push_back(b);
+    }
     s.set_page("backplane_discovery_protocol", bp);
     ASSERT_NO_FATAL_FAILURE(Start(std::move(s)));
     ASSERT_EQ(VK_ControllerSupportsLUCache(cda()) & kControllerSupportsLUCacheSupported, 0);
