@@ -660,7 +660,8 @@ DeviceDescriptor _VK_GetRecordDeviceDescriptor(PCDA cda, VK_WORD number,
         return nullptr;
     }
     _CDA* c = _VK_CDA(cda);
-    if (c->pd_record_list[number].physical_drive_handle != nullptr) {
+    // One list of every device serves all later lookups; a device it lacks is asked for alone.
+    if (VK_RequestPhysicalDriveDescriptors(cda) && c->pd_record_list[number].physical_drive_handle != nullptr) {
         return c->pd_record_list[number].physical_drive_handle;
     }
     VK_WORD numbers[1] = {number};

@@ -169,7 +169,7 @@ TEST(DriveCommandsE2E, HbaControllerWithTwoSataDrives) {
          "Drive Number:0, Connector Index:0, Port:Box:Bay 1I:1:4, Test Command Execution:SUCCESS \n"
          "Drive Number:1, Connector Index:0, Port:Box:Bay 1I:1:5, Test Command Execution:SUCCESS \n",
          {kIdentify, kParameters, kCacheStatus, kDrive0, kDrive1, kSubsystem, kReportPhysicalLuns, kTur0, kTur0,
-          kReportPhysicalLuns, kTur1, kTur1}},
+          kTur1, kTur1}},
         // PHY maps 0x0F and 0xF0: PHYs 0 to 7, one frame each; PHY 5's is not carried.
         {"controller PHY errors", HbaScenario(), {"showctrlphyerrors", "1"}, phys_out, phys_log, kEightFrames},
     });
@@ -215,7 +215,7 @@ TEST(DriveCommandsE2E, DrivesThatAreNotReady) {
          "Drive Number:0, Connector Index:0, Port:Box:Bay 1I:1:4, Test Command Execution:SUCCESS \n"
          "Drive Number:1, Connector Index:0, Port:Box:Bay 1I:1:5, Test Command Execution:SUCCESS \n",
          {kIdentify, kParameters, kCacheStatus, kDrive0, kDrive1, kSubsystem, kReportPhysicalLuns, kTur0, kTur0,
-          kReportPhysicalLuns, kTur1, kTur1}},
+          kTur1, kTur1}},
     });
 }
 

@@ -123,6 +123,8 @@ struct Step {
     std::string run_short{};
     // Requests of the clean run sent before the read again goes out.
     int read_again_after = 0;
+    // Later points (requests of the clean run after the failed one) where the read goes out once more.
+    std::vector<int> read_again_also{};
     // Ways of failing that the reader takes as an answer: the run is a clean one.
     std::vector<Fault> taken{};
 };
@@ -437,30 +439,25 @@ void DriveCommands(std::vector<Row>& rows) {
                                                        "Result:FAIL \n")}));
     rows.back().fw = hba;
 
-    // The drive's descriptor comes from a REPORT PHYSICAL LUNS of its own: when that fails, the first
-    // TEST UNIT READY is not sent and FAILs, the second one looks the drive up again.
+    // The drives' descriptors come from one REPORT PHYSICAL LUNS of every device. When that fails,
+    // each drive is looked up on its own before its first TEST UNIT READY, and the run is a clean one.
     auto tur_line = [](int drive, const std::string& index, const std::string& location, const std::string& verdict) {
         return "Drive Number:" + std::to_string(drive) + ", Connector Index:" + index + ", Port:Box:Bay " +
                location + ",  Test Command Execution:" + verdict + " \n";
     };
     const std::string ok0 = tur_line(0, "0", "1I:1:4", "SUCCESS");
     const std::string ok1 = tur_line(1, "0", "1I:1:5", "SUCCESS");
-    const std::string report_luns = "C3 02 00 00 00 00 00 00 03 08 00 00";
     Step connectors = ReadAgain("", "", tur_line(0, "65535", "1I:1:4", "SUCCESS") + ok1);
     connectors.read_again_after = 3; // drive 1's connector index reads them again
     // The list is taken as it came when answered CHECK CONDITION or cut to half (both drives are in
     // its first half).
-    Step lookup0 = MakeStep("", "", "", 0, false, report_luns);
-    lookup0.run_failed = tur_line(0, "0", "1I:1:4", "FAIL") + ok1;
-    lookup0.taken = {Fault::kCheckCondition, Fault::kShortTransfer};
-    Step lookup1 = MakeStep("", "", "", 0, false, report_luns);
-    lookup1.run_failed = ok0 + tur_line(1, "0", "1I:1:5", "FAIL");
-    lookup1.taken = {Fault::kCheckCondition, Fault::kShortTransfer};
+    Step lookup = ReadAgain("", "", ok0 + ok1);
+    lookup.read_again_also = {2};
+    lookup.taken = {Fault::kCheckCondition, Fault::kShortTransfer};
     rows.push_back(MakeRow("testunitready", {"testunitready", "1"}, {},
-                           {ReadAgain("", "", ok0 + ok1), ReadAgain("", "", ok0 + ok1), connectors, lookup0,
+                           {ReadAgain("", "", ok0 + ok1), ReadAgain("", "", ok0 + ok1), connectors, lookup,
                             MakeStep("", ok0, tur_line(0, "0", "1I:1:4", "FAIL")),
                             MakeStep("", "", ""), // its answer goes to the log only
-                            lookup1,
                             MakeStep("", ok1, tur_line(1, "0", "1I:1:5", "FAIL")),
                             MakeStep("", "", "")}));
     rows.back().fw = hba;
@@ -755,6 +752,11 @@ Expected ExpectFor(const Row& row, const std::vector<std::string>& clean_cdbs, s
         e.cdbs.assign(clean_cdbs.begin(), end);
         if (!short_read) {
             e.cdbs.insert(e.cdbs.begin() + static_cast<long>(index) + 1 + s.read_again_after, clean_cdbs[index]);
+            long inserted = 1;
+            for (const int at : s.read_again_also) {
+                e.cdbs.insert(e.cdbs.begin() + static_cast<long>(index) + 1 + at + inserted, clean_cdbs[index]);
+                ++inserted;
+            }
         }
         e.status = row.exit_code;
         return e;
