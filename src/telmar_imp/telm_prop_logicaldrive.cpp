@@ -756,17 +756,21 @@ bool UsesParity(VK_WORD raid_info) {
            raid_info != kRAID10Triple;
 }
 
-VK_BYTE CachedBlockOperationProgress(PCDA cda, VK_WORD ld_number) {
+// Over the drive's blocks per data drive, or over the whole logical drive.
+VK_BYTE CachedBlockOperationProgress(PCDA cda, VK_WORD ld_number, bool per_drive) {
     if (!VK_RequestSenseConfigurationBuffer(cda, ld_number)) {
         return set::kInvalidProgress;
     }
     const LogicalDriveRecord& r = _VK_CDA(cda)->ld_record_list[ld_number];
-    const VK_QWORD total = CachedUnitStatus(cda, ld_number) == kUnitRecovering ? r.physical_drive_blocks_per_drive
-                                                                               : r.drive_size_blocks;
+    const VK_QWORD total = per_drive ? r.physical_drive_blocks_per_drive : r.drive_size_blocks;
     return set::BlockOperationProgress(total, VK_GetLogicalDriveBlocksLeftToRecover(cda, ld_number));
 }
 
-VK_BYTE CachedProgress(PCDA cda, VK_WORD ld_number, const UnitStates& states) {
+// Waiting reads 0 and running is computed (per data drive when `per_drive` holds for the unit
+// state); `otherwise` answers every other unit state.
+template <typename PerDrive, typename Otherwise>
+VK_BYTE CachedProgress(PCDA cda, VK_WORD ld_number, const UnitStates& states, PerDrive per_drive,
+                       Otherwise otherwise) {
     if (cda == nullptr) {
         return set::kInvalidProgress;
     }
@@ -778,7 +782,13 @@ VK_BYTE CachedProgress(PCDA cda, VK_WORD ld_number, const UnitStates& states) {
     if (In(states.waiting, unit)) {
         return 0;
     }
-    return In(states.running, unit) ? CachedBlockOperationProgress(cda, ld_number) : set::kInvalidProgress;
+    return In(states.running, unit) ? CachedBlockOperationProgress(cda, ld_number, per_drive(unit)) : otherwise(unit);
+}
+
+VK_BYTE CachedProgress(PCDA cda, VK_WORD ld_number, const UnitStates& states) {
+    return CachedProgress(
+        cda, ld_number, states, [](VK_BYTE unit) { return unit == kUnitRecovering; },
+        [](VK_BYTE) { return set::kInvalidProgress; });
 }
 
 // Fresh replies of one logical drive, in buffers of the call's own.
@@ -869,30 +879,15 @@ VK_BYTE VK_GetLogicalDriveRekeyProgress(PCDA cda, VK_WORD ld_number) {
 }
 
 VK_BYTE VK_GetLogicalDriveParityInitializationProgress(PCDA cda, VK_WORD ld_number) {
-    if (cda == nullptr) {
-        return set::kInvalidProgress;
-    }
-    CDALock guard(cda);
-    if (!ModelAndExists(cda, ld_number)) {
-        return set::kInvalidProgress;
-    }
-    const VK_BYTE unit = CachedUnitStatus(cda, ld_number);
-    if (In(kRPIStates.waiting, unit)) {
-        return 0;
-    }
-    if (In(kRPIStates.running, unit)) {
-        if (!VK_RequestSenseConfigurationBuffer(cda, ld_number)) {
+    const auto per_drive = [](VK_BYTE) { return true; };
+    return CachedProgress(cda, ld_number, kRPIStates, per_drive, [cda, ld_number](VK_BYTE unit) -> VK_BYTE {
+        if (!UsesParity(VK_GetLogicalDriveRAIDInfo(cda, ld_number)) || unit == kUnitFailed ||
+            !VK_RequestSurfaceStatusBuffer(cda)) {
             return set::kInvalidProgress;
         }
-        return set::BlockOperationProgress(_VK_CDA(cda)->ld_record_list[ld_number].physical_drive_blocks_per_drive,
-                                           VK_GetLogicalDriveBlocksLeftToRecover(cda, ld_number));
-    }
-    if (!UsesParity(VK_GetLogicalDriveRAIDInfo(cda, ld_number)) || unit == kUnitFailed ||
-        !VK_RequestSurfaceStatusBuffer(cda)) {
-        return set::kInvalidProgress;
-    }
-    const SURFACE_STATUS& s = _VK_CDA(cda)->surface_status_buffer;
-    return set::CachedParityInitialization(ByteView(&s, sizeof(s)), ld_number);
+        const SURFACE_STATUS& s = _VK_CDA(cda)->surface_status_buffer;
+        return set::CachedParityInitialization(ByteView(&s, sizeof(s)), ld_number);
+    });
 }
 
 VK_BYTE VK_GetLogicalDriveRebuildProgressLive(PCDA cda, VK_WORD ld_number) {

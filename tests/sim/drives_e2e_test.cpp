@@ -16,24 +16,14 @@ using qvtest::MaskTimes;
 using qvtest::RunQuorvel;
 using qvtest::WorkDir;
 using json = nlohmann::json;
+using qvtest::kCacheStatus;
+using qvtest::kIdentify;
+using qvtest::kParameters;
+using qvtest::Sent;
 
 const std::string kBanner = "Quorvel Version 5.6.1 \n";
 const std::string kNode = "/dev/sg1";
 
-struct Sent {
-    std::string cdb;
-    std::string data_out;
-    std::string lun{}; // the LUN address of a command sent to a drive (TEST UNIT READY)
-    bool operator==(const Sent&) const = default;
-};
-
-std::ostream& operator<<(std::ostream& os, const Sent& s) {
-    return os << s.cdb << (s.data_out.empty() ? "" : " | " + s.data_out) << (s.lun.empty() ? "" : " @ " + s.lun);
-}
-
-const Sent kIdentify{"26 00 00 00 00 00 11 04 00 00 00 00 00 00 00 00", ""};
-const Sent kParameters{"26 00 00 00 00 00 64 01 58 00 00 00 00 00 00 00", ""};
-const Sent kCacheStatus{"26 00 00 00 00 00 C1 02 00 00 00 00 00 00 00 00", ""};
 const Sent kDrive0{"26 00 00 00 00 00 15 0C 00 00 00 00 00 00 00 00", ""}; // identify physical drive 0
 const Sent kDrive1{"26 00 01 00 00 00 15 0C 00 00 00 00 00 00 00 00", ""};
 const Sent kSubsystem{"26 00 00 00 00 00 66 06 D0 00 00 00 00 00 00 00", ""};
@@ -61,21 +51,6 @@ const std::vector<Sent> kEightFrames = {kIdentify,
                                         LinkErrorsFrame("05"),
                                         LinkErrorsFrame("06"),
                                         LinkErrorsFrame("07")};
-
-std::vector<Sent> Received(const qvtest::Run& run) {
-    std::vector<Sent> out;
-    for (const auto& r : run.requests) {
-        if (r.value("op", "") != "ioctl" || !r.contains("decoded") || !r["decoded"].is_object() ||
-            !r["decoded"].contains("cdb") || r.value("node", "") != kNode) {
-            continue;
-        }
-        const json& d = r["decoded"];
-        const std::string cdb = d["cdb"].get<std::string>();
-        out.push_back({cdb, d.contains("data_out") ? d["data_out"].get<std::string>() : "",
-                       cdb.rfind("00 ", 0) == 0 && d.contains("lun") ? d["lun"].get<std::string>() : ""});
-    }
-    return out;
-}
 
 json HbaScenario() {
     std::ifstream in(std::string(QUORVEL_SOURCE_DIR) + "/sim/scenarios/drives_hba.json");
@@ -108,7 +83,7 @@ void CheckAll(const std::vector<Case>& cases) {
         EXPECT_EQ(run.status, 0);
         ASSERT_TRUE(run.log.has_value());
         EXPECT_EQ(MaskTimes(*run.log), LogHeader(c.args) + c.log);
-        EXPECT_EQ(Received(run), c.sent);
+        EXPECT_EQ(qvtest::Received(run, kNode), c.sent);
     }
 }
 

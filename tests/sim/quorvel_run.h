@@ -12,6 +12,7 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <ostream>
 #include <regex>
 #include <sstream>
 #include <stdexcept>
@@ -175,5 +176,40 @@ inline nlohmann::json Controller(const std::string& driver, const std::string& p
 inline nlohmann::json Scenario(std::vector<nlohmann::json> controllers) {
     return {{"controllers", controllers}};
 }
+
+// One command as a simulated controller received it: the CDB, the data going out, and for a TEST UNIT
+// READY the LUN address of the drive it went to.
+struct Sent {
+    std::string cdb;
+    std::string data_out;
+    std::string lun{};
+    bool operator==(const Sent&) const = default;
+};
+
+inline std::ostream& operator<<(std::ostream& os, const Sent& s) {
+    return os << s.cdb << (s.data_out.empty() ? "" : " | " + s.data_out) << (s.lun.empty() ? "" : " @ " + s.lun);
+}
+
+// The start-up reads every command sends first.
+inline const Sent kIdentify{"26 00 00 00 00 00 11 04 00 00 00 00 00 00 00 00", ""};
+inline const Sent kParameters{"26 00 00 00 00 00 64 01 58 00 00 00 00 00 00 00", ""};
+inline const Sent kCacheStatus{"26 00 00 00 00 00 C1 02 00 00 00 00 00 00 00 00", ""};
+
+// The commands that reached `node`, in order.
+inline std::vector<Sent> Received(const Run& run, const std::string& node) {
+    std::vector<Sent> out;
+    for (const auto& r : run.requests) {
+        if (r.value("op", "") != "ioctl" || !r.contains("decoded") || !r["decoded"].is_object() ||
+            !r["decoded"].contains("cdb") || r.value("node", "") != node) {
+            continue;
+        }
+        const nlohmann::json& d = r["decoded"];
+        const std::string cdb = d["cdb"].get<std::string>();
+        out.push_back({cdb, d.contains("data_out") ? d["data_out"].get<std::string>() : "",
+                       cdb.rfind("00 ", 0) == 0 && d.contains("lun") ? d["lun"].get<std::string>() : ""});
+    }
+    return out;
+}
+
 
 } // namespace qvtest

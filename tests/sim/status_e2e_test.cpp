@@ -15,39 +15,15 @@ using qvtest::MaskTimes;
 using qvtest::RunQuorvel;
 using qvtest::WorkDir;
 using json = nlohmann::json;
+using qvtest::kCacheStatus;
+using qvtest::kIdentify;
+using qvtest::kParameters;
+using qvtest::Sent;
 
 const std::string kBanner = "Quorvel Version 5.6.1 \n";
 const std::string kNode = "/dev/sg1";
 
-// One command as the controller received it: the CDB and, for data going out, the data.
-struct Sent {
-    std::string cdb;
-    std::string data_out;
-    bool operator==(const Sent&) const = default;
-};
-
-std::ostream& operator<<(std::ostream& os, const Sent& s) {
-    return os << s.cdb << (s.data_out.empty() ? "" : " | " + s.data_out);
-}
-
-const Sent kIdentify{"26 00 00 00 00 00 11 04 00 00 00 00 00 00 00 00", ""};
-const Sent kParameters{"26 00 00 00 00 00 64 01 58 00 00 00 00 00 00 00", ""};
-const Sent kCacheStatus{"26 00 00 00 00 00 C1 02 00 00 00 00 00 00 00 00", ""};
 const std::vector<Sent> kStartUp = {kIdentify, kParameters, kCacheStatus};
-
-std::vector<Sent> Received(const qvtest::Run& run) {
-    std::vector<Sent> out;
-    for (const auto& r : run.requests) {
-        if (r.value("op", "") != "ioctl" || !r.contains("decoded") || !r["decoded"].is_object() ||
-            !r["decoded"].contains("cdb") || r.value("node", "") != kNode) {
-            continue;
-        }
-        const json& d = r["decoded"];
-        out.push_back(
-            {d["cdb"].get<std::string>(), d.contains("data_out") ? d["data_out"].get<std::string>() : ""});
-    }
-    return out;
-}
 
 // One controller with the stateful firmware and `fw` over its defaults.
 json OneController(const json& fw) {
@@ -78,7 +54,7 @@ void CheckAll(const std::vector<Case>& cases) {
         EXPECT_EQ(run.status, 0);
         ASSERT_TRUE(run.log.has_value());
         EXPECT_EQ(MaskTimes(*run.log), LogHeader(c.args) + c.log);
-        EXPECT_EQ(Received(run), c.sent);
+        EXPECT_EQ(qvtest::Received(run, kNode), c.sent);
     }
 }
 
