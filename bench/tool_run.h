@@ -86,7 +86,21 @@ inline int SysfsReads() {
 // its exec. Every run here carries the simulated host's preload library.
 inline long PeakResidentKiB(qvsim::Sandbox& host, std::vector<std::string> args, const char* binary,
                             const char* preload) {
-    const std::string scenario = host.scenario().to_json().dump();
+    // The scenario goes by file: a large host does not fit in one environment string.
+    char scenario_file[] = "/tmp/quorvel-bench-scenario.XXXXXX";
+    const int scenario_fd = ::mkstemp(scenario_file);
+    if (scenario_fd < 0) {
+        return -1;
+    }
+    const std::string scenario_json = host.scenario().to_json().dump();
+    const bool written = ::write(scenario_fd, scenario_json.data(), scenario_json.size()) ==
+                         static_cast<ssize_t>(scenario_json.size());
+    ::close(scenario_fd);
+    if (!written) {
+        ::unlink(scenario_file);
+        return -1;
+    }
+    const std::string scenario = std::string("@") + scenario_file;
     const pid_t pid = ::fork();
     if (pid == 0) {
         const int null = ::open("/dev/null", O_WRONLY);
@@ -129,6 +143,7 @@ inline long PeakResidentKiB(qvsim::Sandbox& host, std::vector<std::string> args,
             }
         }
     }
+    ::unlink(scenario_file);
     return (WIFEXITED(status) && WEXITSTATUS(status) == 0) ? peak : -1;
 }
 

@@ -28,7 +28,18 @@ __attribute__((constructor)) void qvsim_preload_start() {
         refuse("the simulated host is not mounted here");
     }
     try {
-        auto s = qvsim::Scenario::from_json(nlohmann::json::parse(scenario));
+        // "@FILE": a scenario too large for one environment string (128 KiB) comes from a file.
+        nlohmann::json text;
+        if (scenario[0] == '@') {
+            std::ifstream file(scenario + 1);
+            if (!file) {
+                refuse(std::string("cannot read scenario file ") + (scenario + 1));
+            }
+            text = nlohmann::json::parse(file);
+        } else {
+            text = nlohmann::json::parse(scenario);
+        }
+        auto s = qvsim::Scenario::from_json(text);
         const char* log = std::getenv("QVSIM_LOG");
         if (log != nullptr && !qvsim::Registry::instance().set_log_file(log)) {
             refuse(std::string("cannot open request log ") + log);
