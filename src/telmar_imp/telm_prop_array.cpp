@@ -87,10 +87,32 @@ VK_WORD VK_EnumerateAllArrays(PCDA cda, VK_WORD array_number) {
     return VK_EnumerateArrays(cda, kArrayTypeAny, array_number);
 }
 
+namespace {
+
+constexpr auto kDataOrSpare = [](const ArrayRecord& a, auto bit) {
+    return bit(a.data_drive_bitmap) || bit(a.spare_drive_bitmap);
+};
+
+} // namespace
+
+bool telmar::ArrayHoldsDrive(PCDA cda, VK_WORD array_number, VK_WORD pd_number) {
+    if (cda == nullptr || array_number >= kMaxArraysSupported) {
+        return false;
+    }
+    CDALock guard(cda);
+    if (!VK_RequestArrayConfigurationInformation(cda) || !VK_RequestIdentifyControllerBuffer(cda)) {
+        return false;
+    }
+    const _CDA* c = _VK_CDA(cda);
+    const size_t limit = std::min<size_t>(c->identify_controller_buffer.wMaximumPhysicalDevicesSupported,
+                                          kMaxPhysicalDrivesSupported);
+    return pd_number < limit &&
+           kDataOrSpare(c->array_record_list[array_number],
+                        [pd_number](Bitmap map) { return telmar::MapBit(map, sizeof(map), pd_number); });
+}
+
 VK_WORD VK_EnumerateArrayPhysicalDrives(PCDA cda, VK_WORD array_number, VK_WORD pd_number) {
-    return NextArrayDrive(cda, array_number, pd_number, [](const ArrayRecord& a, auto bit) {
-        return bit(a.data_drive_bitmap) || bit(a.spare_drive_bitmap);
-    });
+    return NextArrayDrive(cda, array_number, pd_number, kDataOrSpare);
 }
 
 VK_WORD VK_EnumerateArrayDataDrives(PCDA cda, VK_WORD array_number, VK_WORD pd_number) {

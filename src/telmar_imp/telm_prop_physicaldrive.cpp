@@ -19,6 +19,7 @@
 #include "ptelm_utils.h"
 #include "telm_cda_internal.h"
 #include "telm_drive_decode.h"
+#include "telm_records.h"
 #include "telm_passthrough.h"
 #include "telm_private.h"
 #include "telm_private_utils.h"
@@ -255,11 +256,8 @@ VK_WORD VK_GetPhysicalDriveArray(PCDA cda, VK_WORD pd_number) {
     CDALock guard(cda);
     VK_WORD array = kInvalidArrayNumber;
     FOREACH_ARRAY_OF_TYPE(cda, kArrayTypeAny, array) {
-        VK_WORD member = kInvalidPDNumber;
-        FOREACH_ARRAY_PHYSICAL_DRIVE(cda, array, member) {
-            if (member == pd_number) {
-                return array;
-            }
+        if (telmar::ArrayHoldsDrive(cda, array, pd_number)) {
+            return array;
         }
     }
     return kInvalidArrayNumber;

@@ -90,6 +90,9 @@ VK_WORD DecodeSurfaceStatusWord(pavlin::ByteView reply, VK_WORD ld_number);
 // record zeroed when the tables were there, untouched otherwise.
 VK_BYTE DecodeSurfaceAnalysisInfo(pavlin::ByteView reply, VK_WORD ld_number, LOGICAL_DRIVE_SURFACE_ANALYSIS_INFO* info);
 
+// Whether the array's drive walk (data drives and spares) would give `pd_number`, without walking.
+bool ArrayHoldsDrive(PCDA cda, VK_WORD array_number, VK_WORD pd_number);
+
 } // namespace telmar
 
 #endif
