@@ -170,7 +170,7 @@ std::vector<Pair> Pairs() {
          0x60, 0, 0, 512, kCDAValidSurfaceStatus,
          [](WriteBackHost& t, PCDA cda) {
              ASSERT_TRUE(VK_RequestSurfaceStatusBuffer(cda));
-             EXPECT_EQ(t.data()->surface_status_buffer.wSurfaceDelay, 15);
+             EXPECT_EQ(VK_WORD{t.data()->surface_status_buffer.wSurfaceDelay}, 15);
              EXPECT_EQ(t.state().surface.current_parallel, 2);
          }},
         {"MNP delay",
@@ -184,7 +184,7 @@ std::vector<Pair> Pairs() {
          0x62, 0, 0, 512, kCDAValidMNPStatus,
          [](WriteBackHost& t, PCDA cda) {
              ASSERT_TRUE(VK_RequestSenseMNPStatusBuffer(cda));
-             EXPECT_EQ(t.data()->sense_mnp_status_buffer.wMNPDelay, 120);
+             EXPECT_EQ(VK_WORD{t.data()->sense_mnp_status_buffer.wMNPDelay}, 120);
          }},
         {"cache configuration",
          [](PCDA cda) {
@@ -303,7 +303,7 @@ std::vector<Pair> Pairs() {
              PLU_CACHE_CREATE p = Fresh(VK_RequestLUCacheConfigurationForUpdate(cda, 0));
              ASSERT_NE(p, nullptr);
              EXPECT_EQ(p->bCachingAlgorithm, 2);
-             EXPECT_EQ(p->dwCacheLineSizeBlocks, 128u);
+             EXPECT_EQ(VK_DWORD{p->dwCacheLineSizeBlocks}, 128u); // packed field: compare a copy
              VK_free(p);
          }},
         {"LU cache modify",
@@ -320,7 +320,7 @@ std::vector<Pair> Pairs() {
              PLU_CACHE_CREATE p = Fresh(VK_RequestLUCacheConfigurationForUpdate(cda, 1));
              ASSERT_NE(p, nullptr);
              EXPECT_EQ(p->bWritePolicy, 1);
-             EXPECT_EQ(p->dwCacheLineSizeBlocks, 256u);
+             EXPECT_EQ(VK_DWORD{p->dwCacheLineSizeBlocks}, 256u);
              VK_free(p);
          }},
         {"LU cache force destroy",
