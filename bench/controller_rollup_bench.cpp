@@ -115,17 +115,5 @@ BENCHMARK(BM_RollupCold)->Apply(Shapes);
 } // namespace
 
 int main(int argc, char** argv) {
-    std::string error;
-    gInNamespace = qvsim::enter_private_namespace(&error);
-    if (!gInNamespace) {
-        std::fprintf(stderr, "controller_rollup_bench: no private mount namespace, cases skipped: %s\n", error.c_str());
-    }
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
-        return 1;
-    }
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    gController.reset();
-    return 0;
+    return bench_sim::RunBenchmarks(argc, argv, "controller_rollup_bench", gInNamespace, [] { gController.reset(); });
 }

@@ -105,17 +105,5 @@ BENCHMARK(BM_FlashBaseline)->Unit(benchmark::kMillisecond);
 } // namespace
 
 int main(int argc, char** argv) {
-    std::string error;
-    gInNamespace = qvsim::enter_private_namespace(&error);
-    if (!gInNamespace) {
-        std::fprintf(stderr, "flash_bench: no private mount namespace, skipped: %s\n", error.c_str());
-    }
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
-        return 1;
-    }
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    gController.reset();
-    return 0;
+    return bench_sim::RunBenchmarks(argc, argv, "flash_bench", gInNamespace, [] { gController.reset(); });
 }

@@ -2,7 +2,11 @@
 // in its private namespace, discovery, and an initialised data area. Needs root.
 #pragma once
 
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
 #include <memory>
+#include <string>
 #include <utility>
 
 #include "ppavl_discovery.h"
@@ -56,5 +60,24 @@ private:
     DeviceDescriptorList list_ = nullptr;
     PCDA area_ = nullptr;
 };
+
+// main() of a benchmark on the simulated host: enters the private namespace (without it the simulated
+// cases skip themselves), runs the benchmarks, then `done` releases what they kept.
+template <typename Done>
+int RunBenchmarks(int argc, char** argv, const char* name, bool& in_namespace, Done done) {
+    std::string error;
+    in_namespace = qvsim::enter_private_namespace(&error);
+    if (!in_namespace) {
+        std::fprintf(stderr, "%s: no private mount namespace, simulated cases skipped: %s\n", name, error.c_str());
+    }
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    done();
+    return 0;
+}
 
 } // namespace bench_sim
