@@ -23,6 +23,7 @@
 #include "ptelm.h"
 #include "qvsim/full_host.h"
 #include "qvsim/qvsim.h"
+#include "side_by_side.h"
 
 namespace {
 
@@ -142,18 +143,13 @@ void BM_BaselineInventory(benchmark::State& state) {
                                                         benchmark::Counter::kInvert);
 }
 
-// Library and baseline side by side for each shape, so that both see the same host.
-void Shapes(benchmark::internal::Benchmark* b) {
-    for (int controllers : {1, 2, 4, 7}) {
-        for (int devices : {48, 96, 192, 384}) {
-            b->Args({controllers, devices});
-        }
-    }
-    b->ArgNames({"controllers", "devices"})->Unit(benchmark::kMillisecond);
-}
-
-BENCHMARK(BM_LibraryInventory)->Apply(Shapes);
-BENCHMARK(BM_BaselineInventory)->Apply(Shapes);
+[[maybe_unused]] const bool kRegistered = [] {
+    bench_replay::RegisterSideBySide({{"BM_LibraryInventory", BM_LibraryInventory},
+                                      {"BM_BaselineInventory", BM_BaselineInventory}},
+                                     bench_replay::Product({{1, 2, 4, 7}, {48, 96, 192, 384}}),
+                                     {"controllers", "devices"}, benchmark::kMillisecond);
+    return true;
+}();
 
 } // namespace
 

@@ -33,6 +33,7 @@
 #include "ptelm.h"
 #include "qvsim/fw_state.h"
 #include "qvsim/qvsim.h"
+#include "side_by_side.h"
 
 namespace {
 
@@ -179,8 +180,11 @@ void BM_BaselineStartUp(benchmark::State& state) {
 }
 
 // The baseline with the sysfs reads above: what discovery and the data areas need at the least.
+// range(1) 1: the heap is trimmed between runs as for the library's fresh runs, since the simulated
+// host allocates from the same heap.
 void BM_BaselineWithSysfsStartUp(benchmark::State& state) {
     const int controllers = static_cast<int>(state.range(0));
+    const bool trimmed = state.range(1) != 0;
     qvsim::Sandbox& host = Host(controllers);
     const std::vector<bench_replay::Step> steps = RecordStartUp(host);
     std::vector<unsigned char> buffer;
@@ -191,6 +195,9 @@ void BM_BaselineWithSysfsStartUp(benchmark::State& state) {
         }
         state.PauseTiming();
         host.clear_requests();
+        if (trimmed) {
+            malloc_trim(0);
+        }
         state.ResumeTiming();
     }
 }
@@ -212,13 +219,19 @@ void BM_QuorvelPeakMemory(benchmark::State& state) {
     state.counters["data_areas_KiB"] = static_cast<double>(controllers * VK_GetCDASize()) / 1024.0;
 }
 
-BENCHMARK(BM_LibraryStartUp)
-    ->ArgsProduct({{1, 2, 4, 7}, {0, 1}})
-    ->ArgNames({"controllers", "fresh"})
-    ->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_LibraryDiscovery)->Arg(1)->Arg(2)->Arg(4)->Arg(7)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_BaselineStartUp)->Arg(1)->Arg(2)->Arg(4)->Arg(7)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_BaselineWithSysfsStartUp)->Arg(1)->Arg(2)->Arg(4)->Arg(7)->Unit(benchmark::kMicrosecond);
+[[maybe_unused]] const bool kRegistered = [] {
+    const auto counts = bench_replay::Product({{1, 2, 4, 7}});
+    for (const auto& count : counts) {
+        bench_replay::RegisterSideBySide({{"BM_LibraryStartUp", BM_LibraryStartUp},
+                                          {"BM_BaselineWithSysfsStartUp", BM_BaselineWithSysfsStartUp}},
+                                         bench_replay::Product({{count[0]}, {0, 1}}), {"controllers", "fresh"},
+                                         benchmark::kMicrosecond);
+        bench_replay::RegisterSideBySide({{"BM_LibraryDiscovery", BM_LibraryDiscovery},
+                                          {"BM_BaselineStartUp", BM_BaselineStartUp}},
+                                         {count}, {"controllers"}, benchmark::kMicrosecond);
+    }
+    return true;
+}();
 BENCHMARK(BM_QuorvelPeakMemory)->Arg(7)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 } // namespace

@@ -25,6 +25,7 @@
 #include "ptelm.h"
 #include "qvsim/full_host.h"
 #include "qvsim/qvsim.h"
+#include "side_by_side.h"
 #include "tool_run.h"
 
 namespace {
@@ -171,6 +172,8 @@ void BM_Baseline(benchmark::State& state) {
         }
         state.PauseTiming();
         host.clear_requests();
+        // The simulated host shares the heap: it starts each run from a trimmed heap on both sides.
+        malloc_trim(0);
         state.ResumeTiming();
     }
     PerDevice(state, controllers, devices);
@@ -198,20 +201,12 @@ void BM_ShowDrivesPeakMemory(benchmark::State& state) {
     state.counters["limit_KiB"] = areas + 4096.0;
 }
 
-// Tool and baseline side by side for each shape, so that both see the same host.
-void Shapes(benchmark::internal::Benchmark* b) {
-    for (int command = 0; command < static_cast<int>(std::size(kCommands)); ++command) {
-        for (int controllers : {1, 2, 4, 7}) {
-            for (int devices : {48, 96, 192, 384}) {
-                b->Args({command, controllers, devices});
-            }
-        }
-    }
-    b->ArgNames({"command", "controllers", "devices"})->Unit(benchmark::kMicrosecond);
-}
-
-BENCHMARK(BM_Tool)->Apply(Shapes);
-BENCHMARK(BM_Baseline)->Apply(Shapes);
+[[maybe_unused]] const bool kRegistered = [] {
+    bench_replay::RegisterSideBySide({{"BM_Tool", BM_Tool}, {"BM_Baseline", BM_Baseline}},
+                                     bench_replay::Product({{0, 1, 2}, {1, 2, 4, 7}, {48, 96, 192, 384}}),
+                                     {"command", "controllers", "devices"}, benchmark::kMicrosecond);
+    return true;
+}();
 BENCHMARK(BM_ShowDrivesPeakMemory)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 } // namespace

@@ -2,6 +2,8 @@
 #include <pthread.h>
 #include <string.h>
 
+#include <atomic>
+
 #include "pavl_sync_private.h"
 #include "ppavl_platform.h"
 
@@ -64,6 +66,23 @@ template <typename Body> VK_BOOL UnderLock(pthread_mutex_t* lock, Body body) {
         ok = false;
     }
     return ok ? kTrue : kFalse;
+}
+
+// Owner and depth are read without the OS mutex when the owner re-enters or leaves a nested hold, so
+// every access is atomic. Only the holder writes the depth while it is positive, so it needs no
+// read-modify-write; every depth write is a release after the owner's: a thread that sees a positive
+// depth also sees the owner that set it, and only the owner itself can find its own id there.
+std::atomic_ref<pthread_t> Owner(MUTEX_LOCK* m) {
+    return std::atomic_ref<pthread_t>(m->tid);
+}
+std::atomic_ref<VK_INT64> Depth(MUTEX_LOCK* m) {
+    return std::atomic_ref<VK_INT64>(m->lock_depth);
+}
+static_assert(alignof(pthread_t) >= std::atomic_ref<pthread_t>::required_alignment &&
+              alignof(VK_INT64) >= std::atomic_ref<VK_INT64>::required_alignment);
+bool HeldBy(MUTEX_LOCK* m, pthread_t self) {
+    return Depth(m).load(std::memory_order_acquire) > 0 &&
+           pthread_equal(Owner(m).load(std::memory_order_relaxed), self);
 }
 
 } // namespace
@@ -161,19 +180,19 @@ VK_BOOL _PN_RecursiveMutexLock(PMUTEX_LOCK mutex) {
         return kFalse;
     }
     const pthread_t self = pthread_self();
+    if (HeldBy(m, self)) {
+        Depth(m).store(Depth(m).load(std::memory_order_relaxed) + 1, std::memory_order_release);
+        return kTrue;
+    }
     return UnderLock(&m->lock, [&] {
         bool ok = true;
-        if (m->lock_depth > 0 && pthread_equal(m->tid, self)) {
-            ++m->lock_depth;
-        } else {
-            while (m->lock_depth > 0) {
-                if (pthread_cond_wait(&m->cond.variable, &m->lock) != 0) {
-                    ok = false;
-                }
+        while (Depth(m).load(std::memory_order_relaxed) > 0) {
+            if (pthread_cond_wait(&m->cond.variable, &m->lock) != 0) {
+                ok = false;
             }
-            m->tid = self;
-            m->lock_depth = 1;
         }
+        Owner(m).store(self, std::memory_order_relaxed);
+        Depth(m).store(1, std::memory_order_release);
         return ok;
     });
 }
@@ -184,9 +203,14 @@ VK_BOOL _PN_RecursiveMutexUnlock(PMUTEX_LOCK mutex) {
         return kFalse;
     }
     const pthread_t self = pthread_self();
+    // Only the last release can wake a waiter; the ones before it are the owner's own business.
+    if (HeldBy(m, self) && Depth(m).load(std::memory_order_relaxed) > 1) {
+        Depth(m).store(Depth(m).load(std::memory_order_relaxed) - 1, std::memory_order_release);
+        return kTrue;
+    }
     return UnderLock(&m->lock, [&] {
-        if (m->lock_depth > 0 && pthread_equal(m->tid, self) && --m->lock_depth <= 0) {
-            m->lock_depth = 0;
+        if (HeldBy(m, self)) {
+            Depth(m).store(0, std::memory_order_release);
             return pthread_cond_signal(&m->cond.variable) == 0;
         }
         return true;
