@@ -58,21 +58,24 @@ namespace telmar {
 
 VK_WORD NextInDeviceList(const VK_WORD (&list)[16], VK_BYTE count, VK_WORD previous) {
     const size_t n = std::min<size_t>(count, kDeviceListEntries);
-    VK_WORD answer = kInvalidSENumber;
-    if (previous == 0xFFFF) {
-        if (n > 0) {
-            answer = list[0];
-        }
-    } else {
-        for (size_t i = 0; i < n; ++i) {
-            if (list[i] == previous) {
-                answer = i + 1 < n ? list[i + 1] : VK_WORD{0xFFFF};
-                break;
-            }
+    const VK_WORD* const begin = list;
+    const VK_WORD* const end = list + n;
+    // A walk goes on from where its number is first listed.
+    const VK_WORD* from = previous == 0xFFFF ? begin : std::find(begin, end, previous);
+    if (from == end) {
+        return 0xFFFF;
+    }
+    if (previous != 0xFFFF) {
+        ++from;
+    }
+    // A number listed twice is visited at its first place only: a reply that repeats one (40, 41, 40)
+    // would otherwise send a caller's walk round for ever. Device number 0 ends a list.
+    for (const VK_WORD* p = from; p < end && *p != 0; ++p) {
+        if (std::find(begin, p, *p) == p) {
+            return *p;
         }
     }
-    // Device number 0 ends a list.
-    return answer == 0 ? VK_WORD{0xFFFF} : answer;
+    return 0xFFFF;
 }
 
 VK_WORD NextInstalledDrive(const CDA_SENSE_BUS_PARAMETERS& se, VK_WORD previous) {

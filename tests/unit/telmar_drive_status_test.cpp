@@ -736,6 +736,30 @@ TEST_F(Enclosures, DeviceListsEndAtTheirCountAtAZeroOrAtAnUnknownNumber) {
     EXPECT_EQ(VK_EnumerateStorageEnclosureSEPs(cda(), 16, 0xFFFF), 0xFFFF);
 }
 
+// A reply that lists a number twice must not send a walk round for ever; nothing after the repeat is lost.
+TEST_F(Enclosures, RepeatedDeviceNumbersAreVisitedOnce) {
+    CDA_SENSE_BUS_PARAMETERS& se = Box(2);
+    const struct {
+        std::vector<VK_WORD> listed;
+        std::vector<VK_WORD> walked;
+    } cases[] = {
+        {{40, 41, 40}, {40, 41}},
+        {{40, 41, 40, 42}, {40, 41, 42}},
+        {{40, 40, 40}, {40}},
+        {{40, 41, 41, 40, 0, 43}, {40, 41}},
+    };
+    for (const auto& c : cases) {
+        se.bSEPCount = static_cast<VK_BYTE>(c.listed.size());
+        se.bExpanderCount = static_cast<VK_BYTE>(c.listed.size());
+        for (size_t i = 0; i < c.listed.size(); ++i) {
+            se.wSEPDeviceNumbers[i] = c.listed[i];
+            se.wExpanderDeviceNumbers[i] = c.listed[i];
+        }
+        EXPECT_EQ(Walk(VK_EnumerateStorageEnclosureSEPs, 2), c.walked) << c.listed.size();
+        EXPECT_EQ(Walk(VK_EnumerateStorageEnclosureExpanders, 2), c.walked) << c.listed.size();
+    }
+}
+
 TEST_F(Enclosures, ZeroSEPCountFallsBackToTheSEPsOfTheSameBox) {
     CDA_SENSE_BUS_PARAMETERS& se = Box(0);
     se.bPhysicalBox = 3;
