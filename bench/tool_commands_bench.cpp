@@ -93,7 +93,8 @@ bool RunTool(std::vector<std::string>& args) {
     return CheckCliErrorCode(QV_CliParser()) == 0;
 }
 
-// What the process's exit would release, but the controller list, which the tool keeps to itself.
+// What the process's exit would release. Each run discovers the controllers again, so a list left
+// behind would pile up and slow later runs down.
 void ReleaseTool() {
     for (VK_UINT32 i = 0; i < gNumOfControllersFound && i < NUM_OF_CONTROLLERS; ++i) {
         VK_UnInitializeCDA(CDAs[i]);
@@ -101,6 +102,8 @@ void ReleaseTool() {
         CDAs[i] = nullptr;
     }
     gNumOfControllersFound = 0;
+    PN_DestroyDeviceDescriptorList(gControllerList);
+    gControllerList = nullptr;
     QV_Exit();
     gArgv = nullptr;
     gArgc = 0;

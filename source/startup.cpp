@@ -8,13 +8,13 @@
 #include "ppavl_platform.h"
 #include "ptelm.h"
 
+// The platform's list owns the descriptors in devDesc; it lives as long as the process.
+DeviceDescriptorList gControllerList = nullptr;
+
 namespace {
 
 // Neither library examines it.
 constexpr const char* kLibraryChecksum = "0x6D2A";
-
-// The platform's list owns the descriptors in devDesc; it lives as long as the process.
-DeviceDescriptorList gControllerList = nullptr;
 
 // AtoD accumulates in 16 bits, so "65537" would read as 1 and "-65535" as 1: a number the user typed
 // must name exactly the controller or count that it says.

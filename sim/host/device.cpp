@@ -1,5 +1,6 @@
 #include "qvsim/device.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -7,7 +8,10 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <algorithm>
+#include <cstdlib>
 #include <map>
+#include <set>
 #include <utility>
 
 namespace qvsim {
@@ -168,6 +172,7 @@ void Registry::clear() {
     std::lock_guard<std::mutex> lock(mu_);
     devices_.clear();
     files_.clear();
+    prune_at_ = kFirstPrune;
 }
 
 bool Registry::empty() const {
@@ -194,8 +199,38 @@ std::shared_ptr<Device> Registry::find(const std::string& node) const {
 }
 
 void Registry::bind_file(dev_t st_dev, ino_t st_ino, std::shared_ptr<Device> dev) {
+    bool look = false;
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        files_[{st_dev, st_ino}] = dev;
+        look = files_.size() >= prune_at_;
+    }
+    if (look)
+        drop_closed_files();
+}
+
+// A close is not seen, and memfd inodes are never reused, so every open would stay in the table and
+// a long run (a benchmark, the fault sweep) would slow down as it grows. Once the table has doubled,
+// the bindings of inodes that no descriptor of this process holds any more go; a duplicated
+// descriptor keeps its inode, and so its binding.
+void Registry::drop_closed_files() {
+    std::set<std::pair<dev_t, ino_t>> open_files;
+    if (DIR* dir = ::opendir("/proc/self/fd")) {
+        for (dirent* e = ::readdir(dir); e != nullptr; e = ::readdir(dir)) {
+            struct stat st {};
+            char* end = nullptr;
+            const long fd = std::strtol(e->d_name, &end, 10);
+            if (end != e->d_name && *end == '\0' && fd != ::dirfd(dir) && ::fstat(static_cast<int>(fd), &st) == 0)
+                open_files.insert({st.st_dev, st.st_ino});
+        }
+        ::closedir(dir);
+    } else {
+        return; // nothing known: keep every binding
+    }
     std::lock_guard<std::mutex> lock(mu_);
-    files_[{st_dev, st_ino}] = dev;
+    for (auto it = files_.begin(); it != files_.end();)
+        it = open_files.count(it->first) != 0 ? std::next(it) : files_.erase(it);
+    prune_at_ = std::max<std::size_t>(kFirstPrune, 2 * files_.size());
 }
 
 std::shared_ptr<Device> Registry::device_for_fd(int fd) const {

@@ -182,6 +182,30 @@ TEST_F(SimHost, RegisteredNodeReachesItsDevice) {
     EXPECT_EQ(reqs[4].err, EFAULT);
 }
 
+// Bindings of closed descriptors are dropped as opens pile up; a descriptor still held, or its
+// duplicate once the original is closed, keeps reaching the device.
+TEST_F(SimHost, ManyOpensKeepHeldDescriptorsRouted) {
+    ASSERT_NO_FATAL_FAILURE(StartHost(two_controllers()));
+    const int held = ::open("/dev/sg1", O_RDWR);
+    ASSERT_GE(held, 0) << std::strerror(errno);
+    const int copy = ::dup(held);
+    for (int i = 0; i < 300; ++i) {
+        const int fd = ::open("/dev/sg1", O_RDWR);
+        ASSERT_GE(fd, 0) << std::strerror(errno);
+        ::close(fd);
+    }
+    cciss_pci_info_struct info{};
+    EXPECT_EQ(::ioctl(held, CCISS_GETPCIINFO, &info), 0) << std::strerror(errno);
+    ::close(held);
+    for (int i = 0; i < 300; ++i) {
+        ::close(::open("/dev/sg1", O_RDWR));
+    }
+    info = {};
+    EXPECT_EQ(::ioctl(copy, CCISS_GETPCIINFO, &info), 0) << std::strerror(errno);
+    EXPECT_EQ(info.bus, 0x3B);
+    ::close(copy);
+}
+
 TEST_F(SimHost, EveryOpenEntryPointIsRouted) {
     ASSERT_NO_FATAL_FAILURE(StartHost(two_controllers()));
     int dir = ::open("/dev", O_RDONLY | O_DIRECTORY);

@@ -17,6 +17,7 @@ extern FILE* lfp; // diagslog.txt, or none when it could not be opened
 extern FILE* cfp; // the expected-values file while it is read
 extern FILE* Wfp; // output file of --read-mfgdata=
 
+extern DeviceDescriptorList gControllerList; // discovery's list; it owns what devDesc points to
 extern DeviceDescriptor devDesc[NUM_OF_CONTROLLERS];
 extern PCDA CDAs[NUM_OF_CONTROLLERS]; // controller data areas in discovery order
 extern VK_UINT32 gNumOfControllersFound;

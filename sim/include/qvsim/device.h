@@ -112,8 +112,12 @@ private:
     Registry() = default;
     mutable std::mutex mu_;
     std::vector<std::shared_ptr<Device>> devices_;
-    // Keyed by the memfd's (st_dev, st_ino): one entry per simulated open.
+    void drop_closed_files();
+
+    // Keyed by the memfd's (st_dev, st_ino): one entry per simulated open still held.
     std::map<std::pair<dev_t, ino_t>, std::weak_ptr<Device>> files_;
+    static constexpr std::size_t kFirstPrune = 64;
+    std::size_t prune_at_ = kFirstPrune;
     std::vector<RequestRecord> log_;
     std::uint64_t next_seq_ = 1;
     int log_fd_ = -1;
