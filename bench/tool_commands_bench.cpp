@@ -123,11 +123,14 @@ void BM_Tool(benchmark::State& state) {
     host.clear_requests();
     state.SetLabel(kCommands[command]);
     bool ok = true;
+    long faults = 0;
     {
         Silenced quiet;
         for (auto _ : state) {
             std::vector<std::string> args = Arguments(command);
+            const long faults_before = bench_replay::MinorFaults();
             ok = RunTool(args);
+            faults += bench_replay::MinorFaults() - faults_before;
             state.PauseTiming();
             ReleaseTool();
             host.clear_requests();
@@ -144,6 +147,7 @@ void BM_Tool(benchmark::State& state) {
         return;
     }
     PerDevice(state, controllers, devices);
+    state.counters["page_faults"] = bench_replay::PerRun(faults);
 }
 
 void BM_Baseline(benchmark::State& state) {
@@ -168,11 +172,14 @@ void BM_Baseline(benchmark::State& state) {
     }
     state.counters["requests"] = static_cast<double>(bench_replay::RequestCount(steps));
     std::vector<unsigned char> buffer;
+    long faults = 0;
     for (auto _ : state) {
+        const long faults_before = bench_replay::MinorFaults();
         if (bench_replay::SysfsReads() != static_cast<int>(controllers) || !bench_replay::Replay(steps, buffer)) {
             state.SkipWithError("a sysfs read or a replayed request failed");
             return;
         }
+        faults += bench_replay::MinorFaults() - faults_before;
         state.PauseTiming();
         host.clear_requests();
         // The simulated host shares the heap: it starts each run from a trimmed heap on both sides.
@@ -180,6 +187,7 @@ void BM_Baseline(benchmark::State& state) {
         state.ResumeTiming();
     }
     PerDevice(state, controllers, devices);
+    state.counters["page_faults"] = bench_replay::PerRun(faults);
 }
 
 // Peak resident memory of `quorvel showdrives 1` on 7 controllers of 384 devices, against the data

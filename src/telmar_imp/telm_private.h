@@ -819,23 +819,45 @@ inline PhysicalDriveRecord& _VK_PDRecordForWrite(_CDA* c, VK_WORD pd_number) {
     _VK_RecordsInUse(c->pd_records_in_use, pd_number + 1u);
     return c->pd_record_list[pd_number];
 }
+// Physical-drive records past the high-water mark were never written and read as zero: a walk that
+// tests their flags ends there rather than touch pages that hold nothing.
+inline size_t _VK_PDRecordsToScan(const _CDA* c, size_t limit) {
+    return limit < c->pd_records_in_use ? limit : c->pd_records_in_use;
+}
 inline LogicalDriveRecord& _VK_LDRecordForWrite(_CDA* c, VK_WORD ld_number) {
     _VK_RecordsInUse(c->ld_records_in_use, ld_number + 1u);
     return c->ld_record_list[ld_number];
 }
 
-// Holds a data area's recursive lock for a scope; a NULL data area or lock is a no-op.
+// Holds a data area's recursive lock for a scope; a NULL data area or lock is a no-op. The library's
+// functions call each other under the lock, so most guards sit inside another guard of the same area
+// on the same thread: those take nothing, since the outer guard holds the lock until they are gone.
 class CDALock {
 public:
     explicit CDALock(PCDA cda) : lock_(cda != nullptr ? _VK_CDA(cda)->lock : nullptr) {
+        if (lock_ == nullptr || lock_ == held_) {
+            return;
+        }
         _PN_RecursiveMutexLock(lock_);
+        outer_ = held_;
+        held_ = lock_;
+        taken_ = true;
     }
-    ~CDALock() { _PN_RecursiveMutexUnlock(lock_); }
+    ~CDALock() {
+        if (taken_) {
+            held_ = outer_;
+            _PN_RecursiveMutexUnlock(lock_);
+        }
+    }
     CDALock(const CDALock&) = delete;
     CDALock& operator=(const CDALock&) = delete;
 
 private:
+    // The lock of this thread's innermost guard that took one.
+    static inline thread_local PMUTEX_LOCK held_ = nullptr;
     PMUTEX_LOCK lock_;
+    PMUTEX_LOCK outer_ = nullptr;
+    bool taken_ = false;
 };
 
 // Firmware feature version: the PCI identifiers tested before the structure-length rules.

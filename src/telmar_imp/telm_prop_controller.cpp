@@ -1450,7 +1450,8 @@ VK_WORD VK_EnumerateControllerAllPhysicalDevices(PCDA cda, VK_WORD device_number
     const auto map = NonDiskMap(cda);
     const size_t limit = DeviceNumberLimit(cda);
     for (size_t n = static_cast<VK_WORD>(device_number + 1); n < limit; ++n) {
-        if ((_VK_CDA(cda)->pd_record_list[n].flags & kPDRecordDrive) || InMap(map, n)) {
+        if ((n < _VK_CDA(cda)->pd_records_in_use && (_VK_CDA(cda)->pd_record_list[n].flags & kPDRecordDrive)) ||
+            InMap(map, n)) {
             return static_cast<VK_WORD>(n);
         }
     }

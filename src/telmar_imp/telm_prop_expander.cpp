@@ -12,7 +12,7 @@ VK_WORD VK_EnumerateControllerExpanders(PCDA cda, VK_WORD expander_number) {
         return kInvalidExpanderNumber;
     }
     const _CDA* c = _VK_CDA(cda);
-    const VK_WORD maximum = c->identify_controller_buffer.wMaximumPhysicalDevicesSupported;
+    const size_t maximum = _VK_PDRecordsToScan(c, c->identify_controller_buffer.wMaximumPhysicalDevicesSupported);
     for (VK_WORD n = static_cast<VK_WORD>(expander_number + 1);
          n < maximum && n < kMaxPhysicalDrivesSupported; ++n) {
         if ((c->pd_record_list[n].flags & kPDRecordNonDisk) &&

@@ -240,7 +240,7 @@ VK_WORD VK_EnumerateControllerPhysicalDrives(PCDA cda, VK_WORD pd_number) {
         return kInvalidPDNumber;
     }
     const _CDA* c = _VK_CDA(cda);
-    const size_t limit = DeviceLimit(cda);
+    const size_t limit = _VK_PDRecordsToScan(c, DeviceLimit(cda));
     for (size_t p = static_cast<VK_WORD>(pd_number + 1); p < limit; ++p) {
         if (c->pd_record_list[p].flags & kPDRecordDrive) {
             return static_cast<VK_WORD>(p);

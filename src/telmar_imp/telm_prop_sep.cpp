@@ -16,7 +16,7 @@ VK_WORD VK_EnumerateControllerSEPs(PCDA cda, VK_WORD sep_number) {
         return kInvalidSEPNumber;
     }
     const _CDA* c = _VK_CDA(cda);
-    const VK_WORD maximum = c->identify_controller_buffer.wMaximumPhysicalDevicesSupported;
+    const size_t maximum = _VK_PDRecordsToScan(c, c->identify_controller_buffer.wMaximumPhysicalDevicesSupported);
     for (VK_WORD n = static_cast<VK_WORD>(sep_number + 1); n < maximum && n < kMaxPhysicalDrivesSupported;
          ++n) {
         if ((c->pd_record_list[n].flags & kPDRecordNonDisk) &&

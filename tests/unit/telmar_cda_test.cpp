@@ -2,8 +2,11 @@
 // argument checks and the teardown of a staged configuration.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <memory>
+#include <thread>
 #include <ostream>
 
 #include "ppavl_platform.h"
@@ -132,3 +135,46 @@ TEST(ControllerDataAreaTeardown, DestroysTheStagedConfigurationWithItsRecords) {
 }
 
 } // namespace
+
+// Guards nested inside a guard of the same area take nothing themselves: the lock must stay held by
+// the outer guard until it ends, and another thread must wait for exactly that. Guards of two areas
+// nest in any order.
+TEST(ControllerDataAreaLock, NestedGuardsKeepTheLockUntilTheOuterOneEnds) {
+    auto first = std::make_unique<VK_BYTE[]>(VK_GetCDASize());
+    auto second = std::make_unique<VK_BYTE[]>(VK_GetCDASize());
+    _CDA* a = _VK_CDA(first.get());
+    _CDA* b = _VK_CDA(second.get());
+    ASSERT_TRUE(_PN_MutexCreate(&a->lock));
+    ASSERT_TRUE(_PN_MutexCreate(&b->lock));
+    std::atomic<int> step{0};
+    int shared = 0;
+    std::thread other([&] {
+        while (step.load() < 1) {
+            std::this_thread::yield();
+        }
+        CDALock guard(first.get());
+        EXPECT_EQ(shared, 2); // only after the outer guard's whole scope
+    });
+    {
+        CDALock outer(first.get());
+        {
+            CDALock inner(first.get());
+            CDALock other_area(second.get());
+            CDALock again(first.get());
+            shared = 1;
+        }
+        step = 1;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        shared = 2;
+    }
+    other.join();
+    // Every guard is gone: another thread takes both locks at once.
+    std::thread([&] {
+        EXPECT_TRUE(_PN_RecursiveMutexLock(a->lock));
+        EXPECT_TRUE(_PN_RecursiveMutexLock(b->lock));
+        EXPECT_TRUE(_PN_RecursiveMutexUnlock(b->lock));
+        EXPECT_TRUE(_PN_RecursiveMutexUnlock(a->lock));
+    }).join();
+    _PN_MutexDelete(a->lock);
+    _PN_MutexDelete(b->lock);
+}
