@@ -107,8 +107,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const size_t installed = Walk(kEnd, drives, true);
         FUZZ_CHECK(installed == _VK_GetStorageEnclosurePhysicalDriveCount(cda, se));
         FUZZ_CHECK(installed <= kMaxPhysicalDrivesSupported);
-        sum += Walk(previous, drives, true) + Walk(kEnd, seps, false) + Walk(previous, seps, false) +
-               Walk(kEnd, expanders, false) + Walk(previous, expanders, false);
+        // A device list holds 16 numbers and each is visited once, repeats and all: every walk ends.
+        const size_t sep_walk = Walk(kEnd, seps, false);
+        const size_t expander_walk = Walk(kEnd, expanders, false);
+        FUZZ_CHECK(expander_walk <= 16);
+        FUZZ_CHECK(sep_walk <= 16 || (exists && se == 0 && record.sense_bus_parameters_buffer.bSEPCount == 0));
+        sum += Walk(previous, drives, true) + sep_walk + Walk(previous, seps, false) + expander_walk +
+               Walk(previous, expanders, false);
 
         for (VK_BYTE kind : {VK_BYTE{1}, VK_BYTE{2}, VK_BYTE{3}, VK_BYTE{4}, dev_type}) {
             sum += VK_GetStorageEnclosureDeviceCount(cda, se, kind);
