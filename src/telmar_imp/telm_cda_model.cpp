@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <span>
 
 #include "ppavl_debug.h"
 #include "ptelm_cda.h"
@@ -562,12 +563,19 @@ VK_BOOL __VK_DriveIsInstalled(PCDA cda, VK_WORD pd_number, VK_BOOL drive_present
     }
     CDALock guard(cda);
     _CDA* c = _VK_CDA(cda);
-    for (VK_WORD se = VK_EnumerateControllerStorageEnclosures(cda, kInvalidSENumber); se != kInvalidSENumber;
-         se = VK_EnumerateControllerStorageEnclosures(cda, se)) {
-        size_t bits = 0;
-        const ByteView map = telmar::EnclosureInstalledMap(c->se_record_list[se].sense_bus_parameters_buffer, &bits);
-        if (pd_number < bits && MapBit(map.data(), map.size(), pd_number)) {
-            return kTrue;
+    // The enclosures the enumerator would visit, read in place: the array model asks this of every
+    // device number.
+    if (VK_RequestStorageEnclosureInfo(cda)) {
+        const size_t in_use = std::min<size_t>(c->se_records_in_use, kMaxStorageEnclosuresSupported);
+        for (const StorageEnclosureRecord& se : std::span(c->se_record_list).first(in_use)) {
+            if (!(se.flags & 0x1)) {
+                continue;
+            }
+            size_t bits = 0;
+            const ByteView map = telmar::EnclosureInstalledMap(se.sense_bus_parameters_buffer, &bits);
+            if (pd_number < bits && MapBit(map.data(), map.size(), pd_number)) {
+                return kTrue;
+            }
         }
     }
     if (drive_present && VK_RequestIdentifyPhysicalDriveBuffer(cda, pd_number) &&
