@@ -4,8 +4,14 @@
 // the same order, with nothing of the tool around them. Also the peak resident memory of the real
 // binary for `showdrives` on the largest host. Root only.
 //
-// Profiling notes: perf record -g on this binary with --benchmark_filter, and valgrind's callgrind
-// (Debian packages linux-perf and valgrind), show where the tool's share goes.
+// Both sides start each run from a trimmed heap, since the simulated host allocates from it too, and
+// each shape's tool run and baseline run one after the other. page_faults counts the minor faults of
+// a run: on fresh data areas they are the kernel's share.
+//
+// Profiling notes (Debian packages linux-perf and valgrind): pin to one idle core (taskset), then
+// `perf record --call-graph dwarf,65528` with --benchmark_filter on one shape, or
+// `valgrind --tool=callgrind --toggle-collect='*RunTool*'`, which counts the tool's run alone. Frames
+// under qvsim:: are the simulated host's; the baseline pays those too.
 #include <benchmark/benchmark.h>
 
 #include <fcntl.h>
