@@ -106,17 +106,26 @@ void Append(char* buffer, size_t size, const char* text) {
     if (used + 1 >= size) {
         return;
     }
-    std::snprintf(buffer + used, size - used, "%s", text);
+    const size_t length = strnlen(text, size - used - 1);
+    std::memcpy(buffer + used, text, length);
+    buffer[used + length] = '\0';
 }
 
 // A box or bay number, or "Unknown" for 0xFF.
 void AppendNumber(char* buffer, size_t size, VK_BYTE value) {
-    char text[8];
     if (value == 0xFF) {
-        std::snprintf(text, sizeof(text), "Unknown");
-    } else {
-        std::snprintf(text, sizeof(text), "%u", static_cast<unsigned>(value));
+        Append(buffer, size, "Unknown");
+        return;
     }
+    char text[4] = {};
+    size_t digits = 0;
+    if (value >= 100) {
+        text[digits++] = static_cast<char>('0' + value / 100);
+    }
+    if (value >= 10) {
+        text[digits++] = static_cast<char>('0' + value / 10 % 10);
+    }
+    text[digits] = static_cast<char>('0' + value % 10);
     Append(buffer, size, text);
 }
 

@@ -529,6 +529,20 @@ TEST_F(PhysicalDevices, LocationText) {
     EXPECT_EQ(untouched, 'x');
 }
 
+// Box and bay numbers of one, two and three digits, up to the last that is not "Unknown".
+TEST_F(PhysicalDevices, LocationNumbersOfEveryWidth) {
+    auto& drive = Add(1);
+    const struct {
+        VK_BYTE box, bay;
+        const char* expected;
+    } cases[] = {{0, 0, "1I:0:0"}, {9, 10, "1I:9:10"}, {99, 100, "1I:99:100"}, {200, 254, "1I:200:254"}};
+    for (const auto& k : cases) {
+        drive.bPhysicalBox = k.box;
+        drive.bPhysicalBay = k.bay;
+        EXPECT_EQ(Location(1, kPhysicalDriveLocationComplete), k.expected);
+    }
+}
+
 TEST_F(PhysicalDevices, LocationPortNamePrecedence) {
     auto& r = Add(1);
     std::memcpy(r.sLongConnectorName, "CN0     ", 8);
