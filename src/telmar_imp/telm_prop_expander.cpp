@@ -2,25 +2,10 @@
 #include "ptelm_cda.h"
 #include "ptelm_properties.h"
 #include "telm_private.h"
+#include "telm_records.h"
 
 VK_WORD VK_EnumerateControllerExpanders(PCDA cda, VK_WORD expander_number) {
-    if (cda == nullptr) {
-        return kInvalidExpanderNumber;
-    }
-    CDALock guard(cda);
-    if (!VK_RequestIdentifyControllerBuffer(cda) || !VK_RequestArrayConfigurationInformation(cda)) {
-        return kInvalidExpanderNumber;
-    }
-    const _CDA* c = _VK_CDA(cda);
-    const size_t maximum = _VK_PDRecordsToScan(c, c->identify_controller_buffer.wMaximumPhysicalDevicesSupported);
-    for (VK_WORD n = static_cast<VK_WORD>(expander_number + 1);
-         n < maximum && n < kMaxPhysicalDrivesSupported; ++n) {
-        if ((c->pd_record_list[n].flags & kPDRecordNonDisk) &&
-            VK_PhysicalDeviceType(cda, n) == kPhysicalDeviceTypeExpander) {
-            return n;
-        }
-    }
-    return kInvalidExpanderNumber;
+    return telmar::NextNonDiskDevice(cda, expander_number, kPhysicalDeviceTypeExpander);
 }
 
 char* VK_GetExpanderWWID(PCDA cda, VK_WORD expander_number, void* wwid_buffer, size_t buffer_size,

@@ -258,6 +258,25 @@ VK_WORD VK_EnumerateControllerPhysicalDrives(PCDA cda, VK_WORD pd_number) {
     return kInvalidPDNumber;
 }
 
+VK_WORD telmar::NextNonDiskDevice(PCDA cda, VK_WORD number, VK_BYTE device_type) {
+    if (cda == nullptr) {
+        return 0xFFFF;
+    }
+    CDALock guard(cda);
+    if (!VK_RequestIdentifyControllerBuffer(cda) || !VK_RequestArrayConfigurationInformation(cda)) {
+        return 0xFFFF;
+    }
+    const _CDA* c = _VK_CDA(cda);
+    const size_t limit = _VK_PDRecordsToScan(c, DeviceLimit(cda));
+    for (size_t n = static_cast<VK_WORD>(number + 1); n < limit; ++n) {
+        if ((c->pd_record_list[n].flags & kPDRecordNonDisk) &&
+            VK_PhysicalDeviceType(cda, static_cast<VK_WORD>(n)) == device_type) {
+            return static_cast<VK_WORD>(n);
+        }
+    }
+    return 0xFFFF;
+}
+
 VK_WORD VK_GetPhysicalDriveArray(PCDA cda, VK_WORD pd_number) {
     if (cda == nullptr) {
         return kInvalidArrayNumber;

@@ -6,25 +6,10 @@
 #include "ptelm_properties.h"
 #include "telm_passthrough.h"
 #include "telm_private.h"
+#include "telm_records.h"
 
 VK_WORD VK_EnumerateControllerSEPs(PCDA cda, VK_WORD sep_number) {
-    if (cda == nullptr) {
-        return kInvalidSEPNumber;
-    }
-    CDALock guard(cda);
-    if (!VK_RequestIdentifyControllerBuffer(cda) || !VK_RequestArrayConfigurationInformation(cda)) {
-        return kInvalidSEPNumber;
-    }
-    const _CDA* c = _VK_CDA(cda);
-    const size_t maximum = _VK_PDRecordsToScan(c, c->identify_controller_buffer.wMaximumPhysicalDevicesSupported);
-    for (VK_WORD n = static_cast<VK_WORD>(sep_number + 1); n < maximum && n < kMaxPhysicalDrivesSupported;
-         ++n) {
-        if ((c->pd_record_list[n].flags & kPDRecordNonDisk) &&
-            VK_PhysicalDeviceType(cda, n) == kPhysicalDeviceTypeSEP) {
-            return n;
-        }
-    }
-    return kInvalidSEPNumber;
+    return telmar::NextNonDiskDevice(cda, sep_number, kPhysicalDeviceTypeSEP);
 }
 
 char* VK_GetSEPWWID(PCDA cda, VK_WORD sep_number, void* wwid_buffer, size_t buffer_size,

@@ -93,6 +93,10 @@ VK_BYTE DecodeSurfaceAnalysisInfo(pavlin::ByteView reply, VK_WORD ld_number, LOG
 // Whether the array's drive walk (data drives and spares) would give `pd_number`, without walking.
 bool ArrayHoldsDrive(PCDA cda, VK_WORD array_number, VK_WORD pd_number);
 
+// The next non-disk device after `number` (0xFFFF: from the first) whose type is `device_type`, as
+// the SEP and expander walks give them; 0xFFFF when there is none.
+VK_WORD NextNonDiskDevice(PCDA cda, VK_WORD number, VK_BYTE device_type);
+
 } // namespace telmar
 
 #endif
