@@ -24,6 +24,7 @@
 #include "qvsim/full_host.h"
 #include "qvsim/qvsim.h"
 #include "side_by_side.h"
+#include "sim_controller.h"
 
 namespace {
 
@@ -154,17 +155,5 @@ void BM_BaselineInventory(benchmark::State& state) {
 } // namespace
 
 int main(int argc, char** argv) {
-    std::string error;
-    if (!qvsim::enter_private_namespace(&error)) {
-        std::fprintf(stderr, "inventory_bench: cannot enter a private mount namespace: %s\n", error.c_str());
-        return 1;
-    }
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
-        return 1;
-    }
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    gHost.reset();
-    return 0;
+    return bench_sim::RunOnSimulatedHost(argc, argv, "inventory_bench", [] { gHost.reset(); });
 }

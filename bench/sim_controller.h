@@ -61,6 +61,18 @@ private:
     PCDA area_ = nullptr;
 };
 
+// Runs the registered benchmarks, then `done` releases what they kept.
+template <typename Done> int RunRegistered(int argc, char** argv, Done done) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    done();
+    return 0;
+}
+
 // main() of a benchmark on the simulated host: enters the private namespace (without it the simulated
 // cases skip themselves), runs the benchmarks, then `done` releases what they kept.
 template <typename Done>
@@ -70,14 +82,18 @@ int RunBenchmarks(int argc, char** argv, const char* name, bool& in_namespace, D
     if (!in_namespace) {
         std::fprintf(stderr, "%s: no private mount namespace, simulated cases skipped: %s\n", name, error.c_str());
     }
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+    return RunRegistered(argc, argv, done);
+}
+
+// main() of a benchmark whose every case needs the simulated host: without the private namespace
+// nothing runs.
+template <typename Done> int RunOnSimulatedHost(int argc, char** argv, const char* name, Done done) {
+    std::string error;
+    if (!qvsim::enter_private_namespace(&error)) {
+        std::fprintf(stderr, "%s: cannot enter a private mount namespace: %s\n", name, error.c_str());
         return 1;
     }
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    done();
-    return 0;
+    return RunRegistered(argc, argv, done);
 }
 
 } // namespace bench_sim

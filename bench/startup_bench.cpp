@@ -35,6 +35,7 @@
 #include "qvsim/fw_state.h"
 #include "qvsim/qvsim.h"
 #include "side_by_side.h"
+#include "sim_controller.h"
 
 namespace {
 
@@ -242,17 +243,5 @@ int main(int argc, char** argv) {
     // this the allocator raises its mapping threshold after the first free and later "fresh" areas may
     // come back from the heap already touched, depending on what else lies above them.
     mallopt(M_MMAP_THRESHOLD, 128 * 1024);
-    std::string error;
-    if (!qvsim::enter_private_namespace(&error)) {
-        std::fprintf(stderr, "startup_bench: cannot enter a private mount namespace: %s\n", error.c_str());
-        return 1;
-    }
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
-        return 1;
-    }
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    gHost.reset();
-    return 0;
+    return bench_sim::RunOnSimulatedHost(argc, argv, "startup_bench", [] { gHost.reset(); });
 }

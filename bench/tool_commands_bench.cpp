@@ -32,6 +32,7 @@
 #include "qvsim/full_host.h"
 #include "qvsim/qvsim.h"
 #include "side_by_side.h"
+#include "sim_controller.h"
 #include "tool_run.h"
 
 namespace {
@@ -231,17 +232,5 @@ BENCHMARK(BM_ShowDrivesPeakMemory)->Iterations(1)->Unit(benchmark::kMillisecond)
 int main(int argc, char** argv) {
     // Each data area is a fresh mapping, as in a new process.
     mallopt(M_MMAP_THRESHOLD, 128 * 1024);
-    std::string error;
-    if (!qvsim::enter_private_namespace(&error)) {
-        std::fprintf(stderr, "tool_commands_bench: cannot enter a private mount namespace: %s\n", error.c_str());
-        return 1;
-    }
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
-        return 1;
-    }
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    gHost.reset();
-    return 0;
+    return bench_sim::RunOnSimulatedHost(argc, argv, "tool_commands_bench", [] { gHost.reset(); });
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "fuzz_check.h"
+#include "fuzz_data_area.h"
 #include "ptelm_cda.h"
 #include "ptelm_features.h"
 #include "ptelm_properties.h"
@@ -21,12 +22,6 @@ namespace {
 constexpr size_t kHeader = 6;
 constexpr size_t kGuard = 16;
 constexpr char kGuardByte = static_cast<char>(0xA5);
-
-_CDA* DataArea() {
-    // One zeroed area for the process: no lock, no controller behind it.
-    static _CDA* area = static_cast<_CDA*>(std::calloc(1, VK_GetCDASize()));
-    return area;
-}
 
 void Fill(void* copy, size_t copy_size, const uint8_t*& data, size_t& size) {
     const size_t n = size < copy_size ? size : copy_size;

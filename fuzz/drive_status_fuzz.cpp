@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "fuzz_check.h"
+#include "fuzz_data_area.h"
 #include "pavl_bytes.h"
 #include "pavl_platform_private.h"
 #include "ptelm_cda.h"
@@ -25,11 +26,6 @@ constexpr size_t kHeader = 12;
 constexpr VK_DWORD kFailing = kPhysicalDriveStatusFailed | kPhysicalDriveStatusFailedDueToPSA |
                               kPhysicalDriveStatusFailedDueToHotRemoval |
                               kPhysicalDriveStatusFailedDueSEDQualification | kPhysicalDriveStatusIsSEDDataLocked;
-
-_CDA* DataArea() {
-    static _CDA* area = static_cast<_CDA*>(std::calloc(1, VK_GetCDASize()));
-    return area;
-}
 
 bool Flag(const VK_BYTE (&set)[telmar::kDriveFlagSetSize], unsigned index) {
     return (set[index / 8] >> (index % 8)) & 1;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "fuzz_check.h"
+#include "fuzz_data_area.h"
 #include "pavl_bytes.h"
 #include "ptelm_cda.h"
 #include "ptelm_properties.h"
@@ -24,12 +25,6 @@ constexpr char kGuardByte = static_cast<char>(0xA5);
 constexpr size_t kHeader = 8;
 constexpr VK_WORD kEnd = 0xFFFF;
 constexpr size_t kLongestWalk = 400;
-
-_CDA* DataArea() {
-    // One zeroed area for the process: no lock, no controller behind it.
-    static _CDA* area = static_cast<_CDA*>(std::calloc(1, VK_GetCDASize()));
-    return area;
-}
 
 volatile VK_QWORD g_sink;
 

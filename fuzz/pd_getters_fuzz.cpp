@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "fuzz_check.h"
+#include "fuzz_data_area.h"
 #include "pavl_bytes.h"
 #include "pavl_platform_private.h"
 #include "ptelm_cda.h"
@@ -23,12 +24,6 @@ namespace {
 constexpr size_t kGuard = 16;
 constexpr char kGuardByte = static_cast<char>(0xA5);
 constexpr size_t kHeader = 12;
-
-_CDA* DataArea() {
-    // One zeroed area for the process: no lock, no controller behind it.
-    static _CDA* area = static_cast<_CDA*>(std::calloc(1, VK_GetCDASize()));
-    return area;
-}
 
 // Three extra-LUN entries that hang off the record whatever LUN count the reply gives.
 PhysicalDriveLunInfo g_luns[3];

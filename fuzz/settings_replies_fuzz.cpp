@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "fuzz_check.h"
+#include "fuzz_data_area.h"
 #include "pavl_bytes.h"
 #include "ptelm_cda.h"
 #include "ptelm_features.h"
@@ -23,12 +24,6 @@ namespace {
 namespace set = telmar::settings;
 
 constexpr size_t kHeader = 8;
-
-_CDA* DataArea() {
-    // One zeroed area for the process: no lock, no controller behind it.
-    static _CDA* area = static_cast<_CDA*>(std::calloc(1, VK_GetCDASize()));
-    return area;
-}
 
 void Copy(void* copy, size_t copy_size, pavlin::ByteView reply) {
     std::memset(copy, 0, copy_size);

@@ -11,6 +11,7 @@
 #include <iterator>
 #include <vector>
 
+#include "fuzz_data_area.h"
 #include "ptelm_cda.h"
 #include "ptelm_features.h"
 #include "ptelm_properties.h"
@@ -21,12 +22,6 @@ namespace {
 constexpr size_t kGuard = 16;
 constexpr VK_BYTE kGuardByte = 0xA5;
 constexpr size_t kSizes[] = {1, 2, 3, 4, 5, 7, 8, 9, 16, 17, 24, 25, 32, 33, 64};
-
-_CDA* DataArea() {
-    // One zeroed area for the process: no lock, no controller behind it.
-    static _CDA* area = static_cast<_CDA*>(std::calloc(1, VK_GetCDASize()));
-    return area;
-}
 
 // Copies the next bytes of the input into a cached copy; what the input does not cover is zero.
 void Fill(void* copy, size_t copy_size, const uint8_t*& data, size_t& size) {
