@@ -28,18 +28,6 @@
 
 namespace {
 
-std::unique_ptr<qvsim::Sandbox> gHost;
-std::pair<unsigned, unsigned> gShape{0, 0};
-
-qvsim::Sandbox& Host(unsigned controllers, unsigned devices) {
-    if (gShape != std::make_pair(controllers, devices)) {
-        gHost.reset();
-        gHost = std::make_unique<qvsim::Sandbox>(qvsim::full_host({controllers, devices, 1}));
-        gShape = {controllers, devices};
-    }
-    return *gHost;
-}
-
 // Started data areas of every controller of the host.
 struct Areas {
     DeviceDescriptorList list = nullptr;
@@ -91,7 +79,7 @@ bool Inventory(const Areas& a, unsigned devices) {
 void BM_LibraryInventory(benchmark::State& state) {
     const auto controllers = static_cast<unsigned>(state.range(0));
     const auto devices = static_cast<unsigned>(state.range(1));
-    qvsim::Sandbox& host = Host(controllers, devices);
+    qvsim::Sandbox& host = bench_sim::FullHost(controllers, devices);
     Areas a;
     if (a.areas.size() != controllers) {
         state.SkipWithError("a data area failed to initialise");
@@ -117,7 +105,7 @@ void BM_LibraryInventory(benchmark::State& state) {
 void BM_BaselineInventory(benchmark::State& state) {
     const auto controllers = static_cast<unsigned>(state.range(0));
     const auto devices = static_cast<unsigned>(state.range(1));
-    qvsim::Sandbox& host = Host(controllers, devices);
+    qvsim::Sandbox& host = bench_sim::FullHost(controllers, devices);
     std::vector<bench_replay::Step> steps;
     {
         Areas a;
@@ -155,5 +143,5 @@ void BM_BaselineInventory(benchmark::State& state) {
 } // namespace
 
 int main(int argc, char** argv) {
-    return bench_sim::RunOnSimulatedHost(argc, argv, "inventory_bench", [] { gHost.reset(); });
+    return bench_sim::RunOnSimulatedHost(argc, argv, "inventory_bench", bench_sim::ReleaseFullHost);
 }

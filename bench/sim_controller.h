@@ -13,6 +13,7 @@
 #include "ppavl_platform.h"
 #include "ptelm.h"
 #include "ptelm_cda.h"
+#include "qvsim/full_host.h"
 #include "qvsim/fw_state.h"
 #include "qvsim/qvsim.h"
 
@@ -60,6 +61,26 @@ private:
     DeviceDescriptorList list_ = nullptr;
     PCDA area_ = nullptr;
 };
+
+// The full simulated host of the current shape (N controllers of D devices each, seed 1), kept while
+// consecutive benchmarks ask for the same shape; ReleaseFullHost() ends it.
+inline std::unique_ptr<qvsim::Sandbox>& CurrentFullHost() {
+    static std::unique_ptr<qvsim::Sandbox> host;
+    return host;
+}
+inline qvsim::Sandbox& FullHost(unsigned controllers, unsigned devices) {
+    static std::pair<unsigned, unsigned> shape{0, 0};
+    std::unique_ptr<qvsim::Sandbox>& host = CurrentFullHost();
+    if (host == nullptr || shape != std::make_pair(controllers, devices)) {
+        host.reset();
+        host = std::make_unique<qvsim::Sandbox>(qvsim::full_host({controllers, devices, 1}));
+        shape = {controllers, devices};
+    }
+    return *host;
+}
+inline void ReleaseFullHost() {
+    CurrentFullHost().reset();
+}
 
 // Runs the registered benchmarks, then `done` releases what they kept.
 template <typename Done> int RunRegistered(int argc, char** argv, Done done) {

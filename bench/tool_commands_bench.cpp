@@ -39,18 +39,6 @@ namespace {
 
 const char* const kCommands[] = {"listcontrollers", "showdrives", "showctrlphyerrors"};
 
-std::unique_ptr<qvsim::Sandbox> gHost;
-std::pair<unsigned, unsigned> gShape{0, 0};
-
-qvsim::Sandbox& Host(unsigned controllers, unsigned devices) {
-    if (gShape != std::make_pair(controllers, devices)) {
-        gHost.reset();
-        gHost = std::make_unique<qvsim::Sandbox>(qvsim::full_host({controllers, devices, 1}));
-        gShape = {controllers, devices};
-    }
-    return *gHost;
-}
-
 // The command line of a run: every command names controller 1 except the list.
 std::vector<std::string> Arguments(int command) {
     std::vector<std::string> args{"quorvel", kCommands[command]};
@@ -126,7 +114,7 @@ void BM_Tool(benchmark::State& state) {
     const int command = static_cast<int>(state.range(0));
     const auto controllers = static_cast<unsigned>(state.range(1));
     const auto devices = static_cast<unsigned>(state.range(2));
-    qvsim::Sandbox& host = Host(controllers, devices);
+    qvsim::Sandbox& host = bench_sim::FullHost(controllers, devices);
     host.clear_requests();
     state.SetLabel(kCommands[command]);
     bool ok = true;
@@ -161,7 +149,7 @@ void BM_Baseline(benchmark::State& state) {
     const int command = static_cast<int>(state.range(0));
     const auto controllers = static_cast<unsigned>(state.range(1));
     const auto devices = static_cast<unsigned>(state.range(2));
-    qvsim::Sandbox& host = Host(controllers, devices);
+    qvsim::Sandbox& host = bench_sim::FullHost(controllers, devices);
     state.SetLabel(kCommands[command]);
     std::vector<bench_replay::Step> steps;
     {
@@ -200,7 +188,7 @@ void BM_Baseline(benchmark::State& state) {
 // Peak resident memory of `quorvel showdrives 1` on 7 controllers of 384 devices, against the data
 // areas of the controllers plus 4 MiB.
 void BM_ShowDrivesPeakMemory(benchmark::State& state) {
-    qvsim::Sandbox& host = Host(7, 384);
+    qvsim::Sandbox& host = bench_sim::FullHost(7, 384);
     long peak = -1, simulator = -1;
     for (auto _ : state) {
         peak = bench_replay::PeakResidentKiB(host, {"showdrives", "1"}, QUORVEL_BIN, QVSIM_PRELOAD);
@@ -232,5 +220,5 @@ BENCHMARK(BM_ShowDrivesPeakMemory)->Iterations(1)->Unit(benchmark::kMillisecond)
 int main(int argc, char** argv) {
     // Each data area is a fresh mapping, as in a new process.
     mallopt(M_MMAP_THRESHOLD, 128 * 1024);
-    return bench_sim::RunOnSimulatedHost(argc, argv, "tool_commands_bench", [] { gHost.reset(); });
+    return bench_sim::RunOnSimulatedHost(argc, argv, "tool_commands_bench", bench_sim::ReleaseFullHost);
 }
