@@ -19,6 +19,7 @@ PN_EXTERN_C_END
 
 #include "ptelm_cda.h"
 #include "ptelm_commands.h"
+#include "ptelm_configuration.h"
 #include "ptelm_encryption.h"
 #include "ptelm_features.h"
 #include "ptelm_flash.h"
