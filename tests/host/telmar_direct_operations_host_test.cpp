@@ -490,6 +490,19 @@ TEST_F(DirectHost, PhysicalAndRemoteBootVolumesAndClearing) {
     EXPECT_EQ(VK_CanClearBootableVolume(cda(), 1), kClearBootableVolumeOperationControllerOFAActive);
 }
 
+// A boot id that names no volume is not "found" as device 0xFFFF and cleared by it.
+TEST_F(DirectHost, ClearingNoDeviceLeavesADanglingBootIdAlone) {
+    FirmwareState s = BootState();
+    s.parameters.primary_boot_lun = kDriveId; // no logical drive has it
+    ASSERT_NO_FATAL_FAILURE(Start(s));
+    ASSERT_EQ(VK_GetControllerBootVolumeNumber(cda(), kBootableVolumePrecedencePrimary,
+                                               kBootableVolumeDriveTypeLogical),
+              0xFFFF);
+    EXPECT_TRUE(_VK_ClearBootVolume(cda(), kBootableVolumeDriveTypeLogical, 0xFFFF));
+    EXPECT_TRUE(Writes().empty());
+    EXPECT_EQ(state().parameters.primary_boot_lun, kDriveId);
+}
+
 // An id of any size but 16 could be read short or past its end: nothing is read or written.
 TEST_F(DirectHost, BootVolumeIdOfAnotherSizeWritesNothing) {
     ASSERT_NO_FATAL_FAILURE(Start(BootState()));
@@ -598,18 +611,25 @@ TEST_F(DirectHost, ModeSwitchWritesThenReinitialises) {
 
 TEST_F(DirectHost, SwitchToRAIDClearsEveryDriveAsBootVolume) {
     FirmwareState s = MixedModeState();
+    const std::array<std::uint8_t, 16> second{0x60, 0x0D, 0x1A, 0x00, 0x91, 0xA2, 0xB3, 0xC4,
+                                              0xD5, 0xE6, 0xF7, 0x08, 0x19, 0x2A, 0x3B, 0x4C};
+    auto& d = s.add_drive(1, 2);
+    d.misc_drive_flags = 0x4100;
+    d.unique_id = second;
     s.parameters.connector_mode.fill(kConnectorModeHBA);
     s.parameters.primary_boot_lun = kDriveId;
-    s.parameters.secondary_boot_lun = kDriveId;
+    s.parameters.secondary_boot_lun = second;
     ASSERT_NO_FATAL_FAILURE(Start(s));
-    ASSERT_EQ(VK_GetPhysicalDriveBootPriority(cda(), 0), kBootableVolumePrecedenceAll);
+    ASSERT_EQ(VK_GetPhysicalDriveBootPriority(cda(), 0), kBootableVolumePrecedencePrimary);
+    ASSERT_EQ(VK_GetPhysicalDriveBootPriority(cda(), 1), kBootableVolumePrecedenceSecondary);
     ASSERT_TRUE(VK_DoChangeControllerMode(cda(), kControllerModeRAID));
-    ASSERT_EQ(Writes().size(), 2u);
+    ASSERT_EQ(Writes().size(), 3u) << "the mode, then each drive cleared where it is a boot volume";
     EXPECT_EQ(Bytes(Writes()[0].data.begin() + kConnectorMode, Writes()[0].data.begin() + kConnectorMode + 16),
               Bytes(16, kConnectorModeRAID));
     EXPECT_EQ(state().parameters.primary_boot_lun, (std::array<std::uint8_t, 16>{}));
     EXPECT_EQ(state().parameters.secondary_boot_lun, (std::array<std::uint8_t, 16>{}));
     EXPECT_EQ(VK_GetPhysicalDriveBootPriority(cda(), 0), kBootableVolumePrecedenceNone);
+    EXPECT_EQ(VK_GetPhysicalDriveBootPriority(cda(), 1), kBootableVolumePrecedenceNone);
 
     // A failed switch clears nothing.
     s.parameters.connector_mode.fill(kConnectorModeHBA);
