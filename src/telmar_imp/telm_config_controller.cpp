@@ -45,7 +45,6 @@ constexpr VK_WORD kNoDevice = 0xFFFF;
 constexpr VK_WORD kVolumeIdSize = 16;
 constexpr size_t kIdentifyLDPage83 = 102;
 
-constexpr VK_BYTE kOOBSubcommandSetAddress = kOOBSubcommandSetI2CAddress;
 constexpr char kExcludedOOBVendor[] = "DLX";
 
 bool OFARunning(PCDA cda) {
@@ -205,7 +204,7 @@ VK_BYTE VK_CanSetControllerI2CAddress(PCDA cda, VK_BYTE i2c_slave_address) {
     if (OFARunning(cda)) {
         return kCanSetControllerI2CAddressControllerOFAActive;
     }
-    if (!(VK_ControllerSupportsOOBCommands(cda) & kOOBSubcommandSetAddress)) {
+    if (!(VK_ControllerSupportsOOBCommands(cda) & kOOBSubcommandSetI2CAddress)) {
         return kCanSetControllerI2CAddressUnsupported;
     }
     if (!(VK_GetControllerOOBInterfaces(cda) & kOOBInterfaceI2CEnabled)) {
