@@ -191,7 +191,7 @@ void CheckRules(Input& in) {
     const bool mirror = level == kRAID1 || level == kRAID10 || level == kRAID1Triple || level == kRAID10Triple;
     FUZZ_CHECK(mirror ? (expanded == kRAID10 || expanded == kRAID10Triple || expanded == kRAID5 || expanded == kRAID6)
                       : expanded == level);
-    FUZZ_CHECK(expanded != kRAID6 || (choices & 1));
+    FUZZ_CHECK(!mirror || expanded != kRAID6 || (choices & 1));
 }
 
 } // namespace

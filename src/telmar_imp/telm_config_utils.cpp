@@ -86,6 +86,10 @@ VK_BYTE GroupCountAfter(GroupChange change, VK_BYTE raid_level, VK_BYTE g, VK_WO
         return 0;
     }
     const VK_DWORD drives = change == GroupChange::Shrink ? VK_DWORD{c} - changed : VK_DWORD{c} + changed;
+    // A drive count past 16 bits is no array; wrapped, it could pass for a small valid one.
+    if (drives > 0xFFFF) {
+        return 0;
+    }
     if ((type == kShrinkTypeRemoveDrivesFromParityGroups || type == kShrinkTypeAuto) && changed % g == 0 &&
         ValidRAID(drives, raid_level, g)) {
         return g;

@@ -282,6 +282,8 @@ TEST(RaidRules, ShrinkAndExpandGroupCounts) {
         {true, kRAID60, 2, 8, 4, kExpandTypeAddParityGroups, 3},
         {true, kRAID60, 2, 8, 4, kExpandTypeAddDrivesToParityGroups, 2},
         {true, kRAID50, 2, 65535, 65535, kExpandTypeAuto, 0}, // 131,070 drives fit nothing
+        {true, kRAID50, 2, 65534, 2, kExpandTypeAddDrivesToParityGroups, 0}, // 65,536 drives neither
+        {true, kRAID50, 2, 65532, 2, kExpandTypeAddDrivesToParityGroups, 2},
         {true, kRAID50, 200, 600, 600, kExpandTypeAddParityGroups, 0}, // 400 groups do not fit a byte
         {true, kRAID50, 2, 12, 6, 0, 0},
         {false, kRAID50, 2, 12, 2, 4, 0},
