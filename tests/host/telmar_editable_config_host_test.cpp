@@ -2,6 +2,7 @@
 // from the live model (arrays, drive lists, usages, logical drives with their flags, LU cache pairs,
 // split mirrors, labels, boot volumes), the checksum, the staged-array queries, the by-offset walks,
 // the debug dump and destruction.
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstring>
@@ -488,6 +489,360 @@ TEST_F(EditableConfigHost, FirstDecidingSpareGivesTheSpareType) {
         config()->editable_pd_list[1].config_usage_info = c.second;
         EXPECT_EQ(VK_GetEditableArraySpareType(cda(), a), c.type) << int(c.first) << " " << int(c.second);
     }
+}
+
+} // namespace
+
+namespace {
+
+// ---- Limits of the staged lists ---------------------------------------------------------------------------
+
+TEST_F(EditableConfigHost, DriveListsStopAtTheirCapacityAndWalksAtTheTables) {
+    FirmwareState st = WithDrives(140);
+    st.identify.max_drives_per_logical_drive = 200;
+    st.identify.max_physical_devices = 400; // more than the tables hold
+    std::vector<std::uint16_t> members;
+    for (std::uint16_t pd = 0; pd < 130; ++pd) {
+        members.push_back(pd);
+    }
+    st.add_configured_drive(0, members, 1u << 16);
+    ASSERT_NO_FATAL_FAILURE(Start(std::move(st)));
+    TelmarLogCapture log;
+    ASSERT_EQ(VK_CreateEditableConfiguration(cda()), kCreateEditableConfigOK);
+    const PEDITABLE_ARRAY a = config()->editable_array_list[0];
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(a->data_drive_count, 128);
+    EXPECT_EQ(a->data_drives[127], 127);
+    EXPECT_EQ(TelmarLogCapture::Count("has more data drives than a staged array holds"), 1u);
+    EXPECT_EQ(Walk(VK_EnumerateEditableArrayDataDrives, cda(), 0).size(), 128u);
+    VK_WORD last = 0xFFFF;
+    size_t staged = 0;
+    for (VK_WORD pd = VK_EnumerateEditablePhysicalDrives(cda(), 0xFFFF); pd != 0xFFFF;
+         pd = VK_EnumerateEditablePhysicalDrives(cda(), pd)) {
+        last = pd;
+        ASSERT_LT(++staged, 400u);
+    }
+    EXPECT_EQ(staged, 140u);
+    EXPECT_EQ(last, 139);
+    EXPECT_EQ(VK_EnumerateEditablePhysicalDrives(cda(), 383), 0xFFFF);
+    EXPECT_EQ(VK_GetEditablePhysicalDriveUsageInfo(cda(), 390), 0);
+    EXPECT_EQ(VK_GetEditablePhysicalDriveUsageInfo(cda(), 135), kPhysicalDriveUsageUnassigned);
+}
+
+// ---- Walks by offset ------------------------------------------------------------------------------------
+
+TEST_F(EditableConfigHost, WalksByOffsetOverStagedAndLiveArrays) {
+    ASSERT_NO_FATAL_FAILURE(Start(Mixed()));
+    ASSERT_EQ(VK_CreateEditableConfiguration(cda()), kCreateEditableConfigOK);
+    // The live RAID 5 array: drive 0 at offset 0, drive 1 after it.
+    const VK_WORD r5 = VK_GetLogicalDriveArray(cda(), 0);
+    EXPECT_EQ(Walk(VK_EnumerateArrayLogicalDrivesByOffset, cda(), r5), (std::vector<VK_WORD>{0, 1}));
+    EXPECT_EQ(Walk(VK_rEnumerateArrayLogicalDrivesByOffset, cda(), r5), (std::vector<VK_WORD>{1, 0}));
+    EXPECT_EQ(Walk(VK_EnumerateEditableArrayLogicalDrivesByOffset, cda(), r5), (std::vector<VK_WORD>{0, 1}));
+    {
+        CDALock guard(cda());
+        EXPECT_EQ(_VK_ArrayLogicalDriveAt(cda(), r5, 1), 1u);
+        EXPECT_EQ(_VK_ArrayLogicalDriveAt(cda(), r5, 2), static_cast<size_t>(-1));
+        EXPECT_EQ(_VK_EditableArrayLogicalDriveAt(cda(), r5, 1), 1u);
+        EXPECT_EQ(_VK_EditableArrayLogicalDriveAt(cda(), 64, 1), static_cast<size_t>(-1));
+    }
+    const LogicalDriveRecord& second = data()->ld_record_list[1];
+    EXPECT_EQ(VK_GetEditableArrayNextLogicalDriveOffset(cda(), r5),
+              VK_GetNextLogicalDriveAlignedOffset(cda(), r5,
+                                                  second.physical_drive_offset_block +
+                                                      second.physical_drive_blocks_per_drive));
+
+    // A staged array listing drives 3, 1, 2, 0 at offsets 100, 0, 100, 50.
+    PEDITABLE_ARRAY a = config()->editable_array_list[r5];
+    const VK_WORD order[] = {3, 1, 2, 0};
+    const VK_QWORD offsets[] = {50, 0, 100, 100};
+    a->logical_drive_count = 4;
+    for (size_t i = 0; i < 4; ++i) {
+        a->logical_drives[i] = order[i];
+        config()->editable_ld_list[i]->physical_drive_offset_block = offsets[i];
+    }
+    EXPECT_EQ(Walk(VK_EnumerateEditableArrayLogicalDrivesByOffset, cda(), r5), (std::vector<VK_WORD>{1, 0, 3}));
+    EXPECT_EQ(Walk(VK_rEnumerateEditableArrayLogicalDrivesByOffset, cda(), r5), (std::vector<VK_WORD>{3, 0, 1}));
+    // Two drives at one offset: neither is reached from the other.
+    EXPECT_EQ(VK_EnumerateEditableArrayLogicalDrivesByOffset(cda(), r5, 2), 0xFFFF);
+    EXPECT_EQ(VK_rEnumerateEditableArrayLogicalDrivesByOffset(cda(), r5, 2), 0);
+    EXPECT_EQ(VK_rEnumerateEditableArrayLogicalDrivesByOffset(cda(), r5, 3), 0);
+    EXPECT_EQ(VK_EnumerateEditableArrayLogicalDrivesByOffset(cda(), r5, 5), 0xFFFF); // not in the array
+    EXPECT_EQ(VK_EnumerateEditableArrayLogicalDrivesByOffset(cda(), 64, 0xFFFF), 0xFFFF);
+    EXPECT_EQ(VK_EnumerateArrayLogicalDrivesByOffset(cda(), 64, 0xFFFF), 0xFFFF);
+    // The last drive by offset decides where the next one starts.
+    const PEDITABLE_LOGICAL_DRIVE last = config()->editable_ld_list[3];
+    EXPECT_EQ(VK_GetEditableArrayNextLogicalDriveOffset(cda(), r5),
+              _VK_GetNextLogicalDriveAlignedOffset(cda(), a->alignment_size_blocks,
+                                                   100 + last->physical_drive_blocks_per_drive));
+}
+
+TEST_F(EditableConfigHost, LogicalDriveQueriesAnswerEmptySlotsAndNumbersPastTheList) {
+    ASSERT_NO_FATAL_FAILURE(Start(Mixed()));
+    EXPECT_EQ(VK_EnumerateEditableLogicalDrives(cda(), 0xFFFF), 0xFFFF);
+    ASSERT_EQ(VK_CreateEditableConfiguration(cda()), kCreateEditableConfigOK);
+    EXPECT_EQ(VK_EnumerateEditableLogicalDrives(cda(), 0xFFFF), 0);
+    EXPECT_EQ(VK_EnumerateEditableLogicalDrives(cda(), 6), 0xFFFF);
+    for (const VK_WORD n : {VK_WORD{7}, VK_WORD{63}, VK_WORD{64}, VK_WORD{0xFFFE}}) {
+        SCOPED_TRACE(n);
+        EXPECT_EQ(VK_GetEditableLogicalDriveFlags(cda(), n), 0u);
+        EXPECT_EQ(VK_GetEditableLogicalDriveArray(cda(), n), 0xFFFF);
+        EXPECT_EQ(VK_GetEditableLogicalDriveRAIDInfo(cda(), n), kInvalidRAID);
+        EXPECT_EQ(VK_GetEditableLogicalDriveType(cda(), n), 0);
+    }
+    // A drive staged without its array or RAID level reports them as unset.
+    PEDITABLE_LOGICAL_DRIVE ld = config()->editable_ld_list[1];
+    ld->flags = kEditableLDNewDrive | kEditableLDLUCache;
+    ld->logical_drive_initialization_method = 0x3;
+    EXPECT_EQ(VK_GetEditableLogicalDriveArray(cda(), 1), 0xFFFF);
+    EXPECT_EQ(VK_GetEditableLogicalDriveRAIDInfo(cda(), 1), kInvalidRAID);
+    EXPECT_EQ(VK_GetEditableLogicalDriveFlags(cda(), 1),
+              static_cast<VK_DWORD>(kEditableLogicalDriveFlagNewLogicalDrive | kEditableLogicalDriveFlagRapidParityInit |
+                                    kEditableLogicalDriveFlagOPO | kEditableLogicalDriveFlagNoRAIDLevelSet |
+                                    kEditableLogicalDriveFlagNoStripSizeSet | kEditableLogicalDriveFlagNoSizeSet |
+                                    kEditableLogicalDriveFlagNoArraySet |
+                                    kEditableLogicalDriveFlagNoLUCacheLogicalDriveSet));
+    // An existing drive with a queued encode.
+    config()->editable_ld_list[2]->flags |= kEditableLDTransformEncode;
+    EXPECT_EQ(VK_GetEditableLogicalDriveFlags(cda(), 2),
+              static_cast<VK_DWORD>(kEditableLogicalDriveFlagLocked | kEditableLogicalDriveFlagTransformationQueued |
+                                    kEditableLogicalDriveFlagEncodeQueued));
+}
+
+// ---- Debug dump -----------------------------------------------------------------------------------------
+
+std::string Joined() {
+    std::string text;
+    for (const std::string& line : TelmarLogCapture::lines()) {
+        text += line;
+    }
+    return text;
+}
+
+// A configuration built by hand, every member its own value, with credentials that must not show.
+PEDITABLE_CONFIGURATION SmallConfiguration() {
+    auto* c = static_cast<PEDITABLE_CONFIGURATION>(VK_malloc(sizeof(EDITABLE_CONFIGURATION)));
+    std::memset(c, 0, sizeof(*c));
+    c->crc = 0x1234ABCD;
+    c->flags = 0x180009;
+    c->controller_rebuild_priority = 1;
+    c->controller_transformation_priority = 2;
+    c->controller_spare_activation_mode = 3;
+    c->controller_write_cache_bypass_threshold = 40;
+    c->controller_sanitize_lock = 5;
+    c->controller_notify_on_any_broadcast = 6;
+    c->controller_surface_scan_priority = 300;
+    c->controller_parallel_surface_scan_count = 8;
+    c->controller_performance_profile = 9;
+    c->controller_parity_RAID_DPO = 10;
+    c->controller_RAID6x_IRP = 11;
+    c->controller_pd_elevator_sort = 12;
+    c->controller_max_drive_request_queue_depth = 13;
+    c->controller_fls_setting = 14;
+    c->controller_mnp_analysis_delay = 1440;
+    c->controller_survival_mode = 16;
+    c->controller_nbwc = 17;
+    c->controller_read_cache_percent = 95;
+    c->controller_sed_encryption_status = 0x100000020ULL;
+    const VK_BYTE policy[6] = {0x01, 0x1A, 0x2B, 0x3C, 0x4D, 0xFF};
+    std::memcpy(c->controller_drive_write_cache_policy, policy, sizeof(policy));
+    c->encryption = 2;
+    c->encryption_boot_password_state = 1;
+    c->deleted_ld_count = 2;
+    c->deleted_logical_drives[0] = 5;
+    c->deleted_logical_drives[1] = 9;
+    c->controller_bootable_volume_flags = 3;
+    c->controller_primary_boot_volume = {1, 17};
+    c->controller_secondary_boot_volume = {2, 0xFFFF};
+    std::strcpy(c->encryption_password[0], "OfficerPw1!");
+    std::strcpy(c->encryption_password[1], "UserPw1!");
+    std::strcpy(c->encryption_key, "MasterKey99");
+    std::strcpy(c->encryption_question, "FavouriteColour");
+    std::strcpy(c->encryption_answer, "Ultramarine");
+    std::strcpy(c->encryption_boot_password, "BootPw1!");
+    c->session.user = 0;
+    std::strcpy(c->session.password, "SessionPw1!");
+
+    auto* a = static_cast<PEDITABLE_ARRAY>(VK_malloc(sizeof(EDITABLE_ARRAY)));
+    std::memset(a, 0, sizeof(*a));
+    a->flags = 0x21;
+    a->editable_array_number = 1;
+    a->common_drive_type = 0x212;
+    a->common_block_size = 4096;
+    a->alignment_size_blocks = 256;
+    a->common_drive_size_blocks = 123456789012ULL;
+    a->offset_to_creatable_space = 2048;
+    a->data_drive_count = 2;
+    a->data_drives[0] = 4;
+    a->data_drives[1] = 7;
+    a->spare_drive_count = 1;
+    a->spare_drives[0] = 9;
+    a->logical_drive_count = 1;
+    a->logical_drives[0] = 2;
+    a->common_sed_type = 0x3;
+    c->editable_array_list[1] = a;
+    c->editable_array_count = 2;
+
+    auto* ld = static_cast<PEDITABLE_LOGICAL_DRIVE>(VK_malloc(sizeof(EDITABLE_LOGICAL_DRIVE)));
+    std::memset(ld, 0, sizeof(*ld));
+    ld->flags = 0x100003F9ULL;
+    ld->ld_number = 2;
+    ld->editable_array_number = 1;
+    ld->lu_cache_ld_number = 0xFFFF;
+    ld->lu_cache_policy = 3;
+    ld->lu_cache_algorithm = 4;
+    ld->lu_cache_line_size_blocks = 128;
+    ld->RAID_level = 5;
+    ld->num_parity_groups = 2;
+    ld->strip_size_blocks = 512;
+    ld->block_size_bytes = 4096;
+    ld->physical_drive_offset_block = 1000;
+    ld->physical_drive_blocks_per_drive = 2000;
+    ld->drive_size_blocks = 3000;
+    ld->sectors_per_track = 32;
+    ld->logical_drive_accelerator = 3;
+    ld->logical_drive_initialization_method = 1;
+    std::memcpy(ld->logical_drive_label, "Ab", 2);
+    c->editable_ld_list[2] = ld;
+    c->editable_ld_count = 1;
+    return c;
+}
+
+std::string ExpectedDump() {
+    std::string label = "      logical_drive_label: [ 41 62 ";
+    for (int i = 2; i < 64; ++i) {
+        label += "00 ";
+    }
+    label += "]\n";
+    return "EDITABLE_CONFIGURATION:\n"
+           "  crc: 0x1234abcd\n"
+           "  flags: 0x00180009\n"
+           "  controller_rebuild_priority: 1\n"
+           "  controller_transformation_priority: 2\n"
+           "  controller_spare_activation_mode: 3\n"
+           "  controller_write_cache_bypass_threshold: 40\n"
+           "  controller_sanitize_lock: 5\n"
+           "  controller_notify_on_any_broadcast: 6\n"
+           "  controller_surface_scan_priority: 300\n"
+           "  controller_parallel_surface_scan_count: 8\n"
+           "  controller_performance_profile: 9\n"
+           "  controller_parity_RAID_DPO: 10\n"
+           "  controller_RAID6x_IRP: 11\n"
+           "  controller_pd_elevator_sort: 12\n"
+           "  controller_max_drive_request_queue_depth: 13\n"
+           "  controller_fls_setting: 14\n"
+           "  controller_mnp_analysis_delay: 1440\n"
+           "  controller_survival_mode: 16\n"
+           "  controller_nbwc: 17\n"
+           "  controller_read_cache_percent: 95\n"
+           "  controller_sed_encryption_status: 4294967328\n"
+           "  controller_drive_write_cache_policy: [ 01 1a 2b 3c 4d ff ]\n"
+           "  encryption: 2\n"
+           "  encryption_boot_password_state: 1\n"
+           "  editable_array_count: 2\n"
+           "  editable_ld_count: 1\n"
+           "  deleted_ld_count: 2\n"
+           "  deleted_logical_drives: [ 5 9 ]\n"
+           "  controller_bootable_volume_flags: 3\n"
+           "  controller_primary_boot_volume:\n"
+           "    controller_primary_boot_volume.type: 1\n"
+           "    controller_primary_boot_volume.dev_number: 17\n"
+           "  controller_secondary_boot_volume:\n"
+           "    controller_secondary_boot_volume.type: 2\n"
+           "    controller_secondary_boot_volume.dev_number: 65535\n"
+           "  editable_array_list: [\n"
+           "    1:\n"
+           "      flags: 0x0021\n"
+           "      editable_array_number: 1\n"
+           "      common_drive_type: 530\n"
+           "      common_block_size: 4096\n"
+           "      alignment_size_blocks: 256\n"
+           "      common_drive_size_blocks: 123456789012\n"
+           "      offset_to_creatable_space: 2048\n"
+           "      data_drive_count: 2\n"
+           "      spare_drive_count: 1\n"
+           "      logical_drive_count: 1\n"
+           "      data_drives: [ 4 7 ]\n"
+           "      spare_drives: [ 9 ]\n"
+           "      logical_drives: [ 2 ]\n"
+           "      common_sed_type: 0x03\n"
+           "  ]\n"
+           "  editable_ld_list: [\n"
+           "    2:\n"
+           "      flags: 0x00000000100003f9\n"
+           "      ld_number: 2\n"
+           "      editable_array_number: 1\n"
+           "      lu_cache_ld_number: 65535\n"
+           "      lu_cache_policy: 3\n"
+           "      lu_cache_algorithm: 4\n"
+           "      lu_cache_line_size_blocks: 128\n"
+           "      RAID_level: 5\n"
+           "      num_parity_groups: 2\n"
+           "      strip_size_blocks: 512\n"
+           "      block_size_bytes: 4096\n"
+           "      physical_drive_offset_block: 1000\n"
+           "      physical_drive_blocks_per_drive: 2000\n"
+           "      drive_size_blocks: 3000\n"
+           "      sectors_per_track: 32\n"
+           "      logical_drive_accelerator: 3\n"
+           "      logical_drive_initialization_method: 1\n" +
+           label + "  ]\n";
+}
+
+TEST_F(EditableConfigHost, DumpWritesTheExactBlockAndNoCredential) {
+    ASSERT_NO_FATAL_FAILURE(Start(WithDrives(1)));
+    TelmarLogCapture log;
+    VK_DebugLogEditableConfiguration(cda(), 3);
+    EXPECT_EQ(Joined(), "No editable configuration\n");
+
+    data()->editable_configuration = SmallConfiguration();
+    TelmarLogCapture::lines().clear();
+    VK_DebugLogEditableConfiguration(cda(), 3);
+    const std::string dump = Joined();
+    EXPECT_EQ(dump, ExpectedDump());
+    for (const char* secret : {"OfficerPw1!", "UserPw1!", "MasterKey99", "FavouriteColour", "Ultramarine", "BootPw1!",
+                               "SessionPw1!"}) {
+        EXPECT_EQ(dump.find(secret), std::string::npos) << secret;
+    }
+
+    // Below the dump's level nothing at all is written.
+    PN_SetDebugLogLevel(2);
+    TelmarLogCapture::lines().clear();
+    VK_DebugLogEditableConfiguration(cda(), 3);
+    EXPECT_TRUE(TelmarLogCapture::lines().empty());
+    VK_DestroyEditableConfiguration(cda());
+}
+
+TEST_F(EditableConfigHost, AnotherThreadsMessagesNeverLandInsideTheDump) {
+    ASSERT_NO_FATAL_FAILURE(Start(WithDrives(1)));
+    data()->editable_configuration = SmallConfiguration();
+    TelmarLogCapture log;
+    std::atomic<bool> stop{false};
+    std::thread other([&stop] {
+        while (!stop.load()) {
+            PN_DebugLog(1, 0, "other thread\n");
+        }
+    });
+    for (int i = 0; i < 20; ++i) {
+        VK_DebugLogEditableConfiguration(cda(), 3);
+    }
+    stop = true;
+    other.join();
+    const std::vector<std::string>& lines = TelmarLogCapture::lines();
+    size_t dumps = 0;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (lines[i] != "EDITABLE_CONFIGURATION:\n") {
+            continue;
+        }
+        ++dumps;
+        std::string text;
+        for (size_t j = i; j < lines.size() && text.size() < ExpectedDump().size(); ++j) {
+            text += lines[j];
+        }
+        EXPECT_EQ(text, ExpectedDump());
+    }
+    EXPECT_EQ(dumps, 20u);
+    VK_DestroyEditableConfiguration(cda());
 }
 
 } // namespace
