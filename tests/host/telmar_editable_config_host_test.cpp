@@ -16,6 +16,7 @@
 #include "ppavl_platform.h"
 #include "ptelm.h"
 #include "ptelm_configuration.h"
+#include "ptelm_encryption.h"
 #include "qvsim/fw_state.h"
 #include "qvsim/gtest.h"
 #include "telm_config_internal.h"
@@ -843,6 +844,32 @@ TEST_F(EditableConfigHost, AnotherThreadsMessagesNeverLandInsideTheDump) {
     }
     EXPECT_EQ(dumps, 20u);
     VK_DestroyEditableConfiguration(cda());
+}
+
+} // namespace
+
+namespace {
+
+TEST(EditableConfigSEDType, DriveTypeFromItsEncryptionInfo) {
+    struct Case {
+        VK_UINT64 info;
+        VK_BYTE type;
+    } const cases[] = {
+        {0, 1},
+        {kPhysicalDriveEncryptionSEDIsOPALSED, 1}, // not an SED at all
+        {kPhysicalDriveEncryptionSEDDrive, 1},
+        {kPhysicalDriveEncryptionSEDDrive | kPhysicalDriveEncryptionSEDIsOPALSED, 2},
+        {kPhysicalDriveEncryptionSEDDrive | kPhysicalDriveEncryptionSEDIsEnterpriseSED, 4},
+        {kPhysicalDriveEncryptionSEDDrive | kPhysicalDriveEncryptionSEDIsEnterpriseSED |
+             kPhysicalDriveEncryptionSEDIsOPALSED,
+         4},
+        {kPhysicalDriveEncryptionSEDDrive | kPhysicalDriveEncryptionSEDIsOPALSED |
+             kPhysicalDriveEncryptionSEDIsIncompatibleSED,
+         1},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(_VK_GetPhysicalDriveArraySEDType(c.info), c.type) << std::hex << c.info;
+    }
 }
 
 } // namespace
