@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "pavl_debug_private.h"
 #include "pavl_platform_private.h"
 #include "ppavl_debug.h"
 #include "ppavl_platform.h"
@@ -817,6 +818,8 @@ TEST_F(EditableConfigHost, DumpWritesTheExactBlockAndNoCredential) {
 TEST_F(EditableConfigHost, AnotherThreadsMessagesNeverLandInsideTheDump) {
     ASSERT_NO_FATAL_FAILURE(Start(WithDrives(1)));
     data()->editable_configuration = SmallConfiguration();
+    // The debug lock exists once the platform has started; the tool starts it before any thread.
+    _PN_InitializeDebug();
     TelmarLogCapture log;
     std::atomic<bool> stop{false};
     std::thread other([&stop] {
