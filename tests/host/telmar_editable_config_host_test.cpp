@@ -876,3 +876,47 @@ TEST(EditableConfigSEDType, DriveTypeFromItsEncryptionInfo) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(EditableConfigHost, LUCacheWritePolicyFallsBackToTheActualOneWithItsLines) {
+    struct Case {
+        std::uint8_t requested, actual, policy;
+        size_t requested_lines, actual_lines;
+    } const cases[] = {
+        {1, 3, 1, 0, 0},
+        {0, 3, 3, 1, 0},
+        {0, 0, 0, 1, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(int(c.requested) * 10 + c.actual);
+        FirmwareState st = WithDrives(4);
+        st.set_page("lu_cache", {0x20, 0x00, 0x00});
+        st.add_configured_drive(0, {0, 1}, 1u << 20).lu_cache_bits = 0x01;
+        st.add_configured_drive(1, {2, 3}, 1u << 18).property = 0x04;
+        // The pair's LU cache settings, as both drives report them.
+        for (std::uint16_t n : {0, 1}) {
+            FwLogicalDrive& ld = *st.find_configured_drive(n);
+            ld.lu_cache_other = static_cast<std::uint16_t>(1 - n);
+            ld.lu_cache_algorithm = 3;
+            ld.lu_cache_line_blocks = 512; // 262,144 bytes
+            ld.lu_cache_write_policy = c.actual;
+            ld.lu_cache_requested_write_policy = c.requested;
+        }
+        ASSERT_NO_FATAL_FAILURE(Start(std::move(st)));
+        TelmarLogCapture log;
+        ASSERT_EQ(VK_CreateEditableConfiguration(cda()), kCreateEditableConfigOK);
+        const PEDITABLE_LOGICAL_DRIVE ld = config()->editable_ld_list[0];
+        ASSERT_NE(ld, nullptr);
+        EXPECT_EQ(ld->lu_cache_ld_number, 1);
+        EXPECT_EQ(ld->lu_cache_algorithm, 3);
+        EXPECT_EQ(ld->lu_cache_line_size_blocks, 512u);
+        EXPECT_EQ(ld->lu_cache_policy, c.policy);
+        EXPECT_EQ(TelmarLogCapture::Count("Unable to determine requested lu cache write policy for ld 0"),
+                  c.requested_lines);
+        EXPECT_EQ(TelmarLogCapture::Count("Unable to determine actual lu cache write policy for ld 0"), c.actual_lines);
+        Stop();
+    }
+}
+
+} // namespace
