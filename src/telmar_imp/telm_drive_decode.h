@@ -84,6 +84,9 @@ PN_EXTERN_C_BEGIN
 VK_DWORD __VK_CalcPhysicalDriveEraseInfo(PCDA cda, VK_WORD pd_number, VK_WORD* pd_erase_status_list);
 // Exposed to the host, level informational or failed, not erasing, and a boot id that is not all zeros.
 VK_BOOL __VK_CheckBootPhysicalDrive(PCDA cda, VK_WORD pd_number);
+// A logical drive in a state a host can boot from (not failed, missing, erasing and the like) and
+// of a type that holds data.
+VK_BOOL __VK_CheckBootLogicalDrive(PCDA cda, VK_WORD ld_number);
 // A listed remote volume whose identifier does not begin with 0.
 VK_BOOL __VK_CheckBootRemoteVolume(PCDA cda, VK_WORD volume_number);
 

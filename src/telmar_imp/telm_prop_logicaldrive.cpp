@@ -15,6 +15,7 @@
 #include "ptelm_features.h"
 #include "ptelm_properties.h"
 #include "ptelm_status.h"
+#include "telm_drive_decode.h"
 #include "telm_private.h"
 #include "telm_records.h"
 
@@ -136,9 +137,11 @@ bool PrepareTextBuffer(char* buffer, size_t size, size_t minimum, const char* fu
     return true;
 }
 
-bool CheckBootLogicalDrive(PCDA cda, VK_WORD ld_number) {
+} // namespace
+
+VK_BOOL __VK_CheckBootLogicalDrive(PCDA cda, VK_WORD ld_number) {
     if (ld_number == kNone) {
-        return false;
+        return kFalse;
     }
     switch (LOGICAL_DRIVE_UNIT_STATUS(VK_GetLogicalDriveStatusInfo(cda, ld_number))) {
     case kLogicalDriveUnitStatus1Failed:
@@ -148,12 +151,14 @@ bool CheckBootLogicalDrive(PCDA cda, VK_WORD ld_number) {
     case kLogicalDriveUnitStatus11NotYetAvailable:
     case kLogicalDriveUnitStatus13DisabledFromSCSIIDConflict:
     case kLogicalDriveUnitStatus14Ejected:
-    case kLogicalDriveUnitStatus15EraseInProgress: return false;
+    case kLogicalDriveUnitStatus15EraseInProgress: return kFalse;
     default: break;
     }
     const VK_BYTE type = LOGICAL_DRIVE_TYPE(VK_GetLogicalDriveBasicInfo(cda, ld_number));
-    return type == kLogicalDriveTypeData || type == kLogicalDriveTypeSplitMirrorSetPrimary;
+    return (type == kLogicalDriveTypeData || type == kLogicalDriveTypeSplitMirrorSetPrimary) ? kTrue : kFalse;
 }
+
+namespace {
 
 // ---- RAID groups ------------------------------------------------------------------------------------
 
@@ -295,7 +300,7 @@ VK_WORD VK_EnumerateControllerBootableLogicalDrives(PCDA cda, VK_WORD ld_number)
     CDALock guard(cda);
     for (VK_WORD n = VK_EnumerateControllerLogicalDrives(cda, ld_number); n != kNone;
          n = VK_EnumerateControllerLogicalDrives(cda, n)) {
-        if (CheckBootLogicalDrive(cda, n)) {
+        if (__VK_CheckBootLogicalDrive(cda, n)) {
             return n;
         }
     }
