@@ -18,3 +18,5 @@
 // ---- Direct controller operations ----
 
 // ---- Encryption credentials and requests ----
+// The 0x1E request records, their builders and the random credentials.
+#include "telm_encryption_requests.h"

@@ -2,14 +2,20 @@
 // logical and physical drives, from the cached encryption buffers and the record tables.
 #include <algorithm>
 #include <cstring>
+#include <cerrno>
 #include <string.h>
+#include <sys/random.h>
 
 #include "ptelm_cda.h"
 #include "ptelm_encryption.h"
 #include "ptelm_features.h"
 #include "ptelm_properties.h"
+#include "pavl_tracked.h"
+#include "ppavl_debug.h"
+#include "ppavl_platform.h"
 #include "ptelm_status.h"
 #include "telm_private.h"
+#include "telm_encryption_requests.h"
 #include "telm_encryption_words.h"
 #include "telm_records.h"
 
@@ -302,19 +308,7 @@ VK_DWORD DecodeUserCapabilities(ByteView role_attributes, VK_BYTE user) {
 namespace {
 
 constexpr VK_DWORD kEncryptionFunctionPasswordStatuses = 9;
-constexpr VK_DWORD kEncryptionFunctionVerifyPassword = 0x14;
-constexpr size_t kMaxEncryptionPasswordLength = 16;
 constexpr VK_BYTE kScsiStatusCheckCondition = 2;
-
-// ENCRYPTION_VERIFY_PASSWORD, the record of 0x1E write function 0x14.
-#pragma pack(push, 1)
-struct EncryptionVerifyPassword {
-    char bPassword[16];
-    VK_DWORD dwRole;
-};
-#pragma pack(pop)
-static_assert(sizeof(EncryptionVerifyPassword) == 20);
-static_assert(offsetof(EncryptionVerifyPassword, dwRole) == 16);
 
 bool PasswordsUsable(PCDA cda) {
     const VK_QWORD status = VK_GetControllerEncryptionStatus(cda);
@@ -385,18 +379,17 @@ VK_BOOL VK_VerifyEncryptionPasswordSafe(PCDA cda, VK_BYTE user, const char* pass
     }
     CDALock guard(cda);
     const size_t length = strnlen(password, password_size);
-    if (!RoleAllowed(cda, user) || length > kMaxEncryptionPasswordLength || !PasswordsUsable(cda)) {
+    if (!RoleAllowed(cda, user) || length > kEncryptionPasswordFieldSize || !PasswordsUsable(cda)) {
         return kFalse;
     }
-    EncryptionVerifyPassword record = {};
-    std::memcpy(record.bPassword, password, length);
-    record.dwRole = user == kControllerEncryptionCryptoUser ? 1 : 0;
+    // The password must not outlive the command in this stack frame: the request wipes itself.
+    telmar::WipedRequest<ENCRYPTION_VERIFY_PASSWORD> request;
+    telmar::CopyCredential(request.r.bPassword, password, length);
+    request.r.dwRole = telmar::RequestRole(user);
     ScsiCommandSenseData sense = {};
     VK_BOOL verified = _VK_BMICHelperWriteBufferWithSense(_VK_CDA(cda)->controller_handle, BMIC_ENCRYPTION,
-                                                          kEncryptionFunctionVerifyPassword, 0, &record,
-                                                          sizeof(record), &sense);
-    // The password must not outlive the command in this stack frame.
-    explicit_bzero(&record, sizeof(record));
+                                                          kEncryptionFunctionVerifyPassword, 0, &request.r,
+                                                          sizeof(request.r), &sense);
     // The controller answers a wrong password with CHECK CONDITION.
     if (sense.scsi_status == kScsiStatusCheckCondition) {
         verified = kFalse;
@@ -462,4 +455,610 @@ VK_DWORD VK_GetControllerEncryptionKMSAction(PCDA cda) {
         return kGetControllerEncryptionKMSActionNone;
     }
     return kms.dwKMSAction;
+}
+
+// ---- Credential rules ----------------------------------------------------------------------------
+
+size_t telmar::CredentialLength(const char* credential, size_t size, size_t width) {
+    return credential == nullptr ? 0 : strnlen(credential, std::min(size, width));
+}
+
+namespace telmar {
+
+CredentialClasses ClassifyCredential(const char* text, size_t length, VK_BYTE lowest_valid) {
+    CredentialClasses found;
+    for (size_t i = 0; i < length; ++i) {
+        // Unsigned, so that bytes 128 to 255 never pass as characters.
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c < lowest_valid || c > 126) {
+            found.invalid = true;
+        } else if (c >= 'a' && c <= 'z') {
+            found.lower = true;
+        } else if (c >= 'A' && c <= 'Z') {
+            found.upper = true;
+        } else if (c >= '0' && c <= '9') {
+            found.digit = true;
+        } else {
+            found.special = true;
+        }
+    }
+    return found;
+}
+
+bool PrintableText(const char* text, size_t length, VK_BYTE lowest_valid) {
+    for (size_t i = 0; i < length; ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c < lowest_valid || c > 126) {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace telmar
+
+namespace {
+
+// A question or an answer: printable characters (space included) within the bounds.
+VK_BYTE CheckRecoveryText(const char* text, VK_WORD buffer_size, size_t shortest, size_t longest) {
+    if (text == nullptr) {
+        return kCheckRecoveryQuestionInvalidUnknown;
+    }
+    const size_t length = strnlen(text, buffer_size);
+    VK_BYTE result = kCheckRecoveryQuestionOk;
+    if (length < shortest) {
+        result |= kCheckRecoveryQuestionTooShort;
+    } else if (length > longest) {
+        result |= kCheckRecoveryQuestionTooLong;
+    }
+    if (!telmar::PrintableText(text, length, ' ')) {
+        result |= kCheckRecoveryQuestionInvalidChar;
+    }
+    return result;
+}
+
+} // namespace
+
+VK_BYTE VK_CheckEncryptionPassword(PCDA cda, const char* password_buffer, VK_WORD buffer_size) {
+    (void)cda;
+    if (password_buffer == nullptr) {
+        return kCheckEncryptionPasswordInvalidUnknown;
+    }
+    const size_t length = strnlen(password_buffer, buffer_size);
+    VK_BYTE result = kCheckEncryptionPasswordOk;
+    if (length <= 7) {
+        result |= kCheckEncryptionPasswordTooShort;
+    } else if (length > kEncryptionPasswordFieldSize) {
+        result |= kCheckEncryptionPasswordTooLong;
+    }
+    // Space is no special character here: 0 to 32 are invalid.
+    const telmar::CredentialClasses found = telmar::ClassifyCredential(password_buffer, length, '!');
+    result |= found.MissingBits();
+    if (found.invalid) {
+        result |= kCheckEncryptionPasswordInvalidChar;
+    }
+    return result;
+}
+
+VK_BYTE VK_CheckEncryptionMasterKey(PCDA cda, VK_BYTE encryption_config, const char* key_buffer,
+                                    VK_WORD buffer_size) {
+    (void)cda;
+    if (key_buffer == nullptr) {
+        return kCheckEncryptionMasterKeyInvalidUnknown;
+    }
+    size_t shortest = 0, longest = 0;
+    switch (encryption_config) {
+    case kControllerEncryptionExpressLocal:
+    case kControllerEncryptionLocal:
+        shortest = 10;
+        longest = kEncryptionLocalKeyFieldSize;
+        break;
+    case kControllerEncryptionRemote:
+        shortest = 1;
+        longest = kEncryptionKeyNameFieldSize - 1;
+        break;
+    default: return kCheckEncryptionMasterKeyInvalidEncryptionConfig;
+    }
+    const size_t length = strnlen(key_buffer, buffer_size);
+    VK_BYTE result = kCheckEncryptionMasterKeyOk;
+    if (length < shortest) {
+        result |= kCheckEncryptionMasterKeyTooShort;
+    } else if (length > longest) {
+        result |= kCheckEncryptionMasterKeyTooLong;
+    }
+    if (!telmar::PrintableText(key_buffer, length, ' ')) {
+        result |= kCheckEncryptionMasterKeyInvalidChar;
+    }
+    return result;
+}
+
+VK_BYTE VK_CheckEncryptionRecoveryQuestion(PCDA cda, const char* recovery_buffer, VK_WORD buffer_size) {
+    (void)cda;
+    return CheckRecoveryText(recovery_buffer, buffer_size, 16, kEncryptionQuestionFieldSize);
+}
+
+VK_BYTE VK_CheckEncryptionRecoveryAnswer(PCDA cda, const char* recovery_buffer, VK_WORD buffer_size) {
+    (void)cda;
+    return CheckRecoveryText(recovery_buffer, buffer_size, 16, kEncryptionAnswerFieldSize);
+}
+
+VK_BYTE VK_CheckEncryptionBootPassword(PCDA cda, const char* password_buffer, VK_WORD buffer_size) {
+    CDALock guard(cda);
+    if (password_buffer == nullptr) {
+        return kCheckBootPasswordFailedNull;
+    }
+    if (buffer_size > 32) {
+        return kCheckBootPasswordFailedTooLong;
+    }
+    if (buffer_size <= 7) {
+        return kCheckBootPasswordFailedTooShort;
+    }
+    // Every byte of the size counts, a NUL included: the controller compares all of them.
+    return telmar::PrintableText(password_buffer, buffer_size, ' ') ? kCheckBootPasswordOk
+                                                                    : kCheckBootPasswordFailedInvalidChar;
+}
+
+// ---- Random credentials --------------------------------------------------------------------------
+
+bool telmar::RandomBytes(void* buffer, size_t size) {
+    auto* out = static_cast<VK_BYTE*>(buffer);
+    while (size > 0) {
+        const ssize_t got = getrandom(out, size, 0);
+        if (got < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        out += got;
+        size -= static_cast<size_t>(got);
+    }
+    return true;
+}
+
+namespace {
+
+// Fills `out` with `count` characters from `lowest` to 126, each equally likely: random bytes that
+// fall outside a whole number of alphabet lengths are drawn again rather than folded in.
+bool RandomCharacters(char* out, size_t count, VK_BYTE lowest) {
+    const unsigned alphabet = 127u - lowest;
+    const unsigned limit = 256u - 256u % alphabet;
+    VK_BYTE pool[64];
+    size_t filled = 0;
+    bool ok = true;
+    while (ok && filled < count) {
+        ok = telmar::RandomBytes(pool, sizeof(pool));
+        for (size_t i = 0; ok && i < sizeof(pool) && filled < count; ++i) {
+            if (pool[i] < limit) {
+                out[filled++] = static_cast<char>(lowest + pool[i] % alphabet);
+            }
+        }
+    }
+    explicit_bzero(pool, sizeof(pool));
+    return ok;
+}
+
+// A credential of `length` characters in a zeroed buffer, or a zeroed buffer and NULL when the random
+// source fails.
+char* RandomCredential(char* buffer, size_t buffer_size, size_t length) {
+    std::memset(buffer, 0, buffer_size);
+    if (!RandomCharacters(buffer, length, ' ')) {
+        explicit_bzero(buffer, buffer_size);
+        PN_DebugLog(1, 0, "%s:%d: Random source failed\n", __FILE__, __LINE__);
+        return nullptr;
+    }
+    return buffer;
+}
+
+} // namespace
+
+char* __VK_GenerateRandomPassword(PCDA cda, char* password_buffer, size_t buffer_size) {
+    if (password_buffer == nullptr) {
+        PN_DebugLog(1, 0, "%s:%d: Assertion 'password_buffer' failed: Invalid NULL buffer for password.\n", __func__,
+                    __LINE__);
+        return password_buffer;
+    }
+    if (buffer_size < kEncryptionRandomPasswordLength) {
+        PN_DebugLog(1, 0,
+                    "%s:%d: Assertion 'buffer_size >= kEncryptionRandomPasswordLength' failed: The buffer size for "
+                    "random password must be at least %u.\n",
+                    __func__, __LINE__, kEncryptionRandomPasswordLength);
+        return password_buffer;
+    }
+    do {
+        std::memset(password_buffer, 0, buffer_size);
+        // Space is no password character: 33 to 126.
+        if (!RandomCharacters(password_buffer, kEncryptionRandomPasswordLength, '!')) {
+            explicit_bzero(password_buffer, buffer_size);
+            PN_DebugLog(1, 0, "%s:%d: Random source failed\n", __FILE__, __LINE__);
+            return nullptr;
+        }
+    } while (VK_CheckEncryptionPassword(cda, password_buffer, kEncryptionRandomPasswordLength) !=
+             kCheckEncryptionPasswordOk);
+    return password_buffer;
+}
+
+char* __VK_GenerateRandomKeyname(char* keyname_buffer, size_t buffer_size) {
+    if (keyname_buffer == nullptr) {
+        return keyname_buffer;
+    }
+    if (buffer_size < kEncryptionRandomKeyLength) {
+        PN_DebugLog(1, 0,
+                    "%s:%d: Assertion 'buffer_size >= kEncryptionRandomKeyLength' failed: The buffer size for master "
+                    "key must be at least %u.\n",
+                    __func__, __LINE__, kEncryptionRandomKeyLength);
+        return keyname_buffer;
+    }
+    return RandomCredential(keyname_buffer, buffer_size, kEncryptionRandomKeyLength);
+}
+
+char* __VK_GenerateRandomAnswer(char* answer_buffer, size_t buffer_size) {
+    if (answer_buffer == nullptr) {
+        return answer_buffer;
+    }
+    if (buffer_size < kEncryptionRandomAnswerLength) {
+        PN_DebugLog(1, 0,
+                    "%s:%d: Assertion 'buffer_size >= kEncryptionRandomAnswerLength' failed: The buffer size for "
+                    "random answer must be at least %u.\n",
+                    __func__, __LINE__, kEncryptionRandomAnswerLength);
+        return answer_buffer;
+    }
+    return RandomCredential(answer_buffer, buffer_size, kEncryptionRandomAnswerLength);
+}
+
+// ---- Request builders ----------------------------------------------------------------------------
+
+namespace {
+
+// Sends one 0x1E write request. The caller wipes it.
+template <class Request> bool SendRequest(PCDA cda, VK_DWORD function, Request& request) {
+    return _VK_BMICHelperWriteBuffer(_VK_CDA(cda)->controller_handle, BMIC_ENCRYPTION, function, 0, &request,
+                                     sizeof(request)) != kFalse;
+}
+
+// The same with sense; true when the write went through and the controller answered GOOD.
+template <class Request> bool SendRequestWithSense(PCDA cda, VK_DWORD function, Request& request, VK_BYTE* status) {
+    ScsiCommandSenseData sense = {};
+    const bool sent = _VK_BMICHelperWriteBufferWithSense(_VK_CDA(cda)->controller_handle, BMIC_ENCRYPTION, function,
+                                                         0, &request, sizeof(request), &sense) != kFalse;
+    if (status != nullptr) {
+        *status = sense.scsi_status;
+    }
+    return sent;
+}
+
+// Requests that begin with a login (password, role) and end with one more 32-bit field.
+template <class Request>
+bool SendLoginAndAction(PCDA cda, VK_DWORD function, VK_DWORD role, const char* password, size_t password_size,
+                        VK_DWORD action) {
+    telmar::WipedRequest<Request> request;
+    telmar::CopyCredential(request.r.bPassword, password, password_size);
+    request.r.dwRole = role;
+    request.r.dwAction = action;
+    return SendRequest(cda, function, request.r);
+}
+
+} // namespace
+
+VK_BOOL _VK_SetEncryptionPassword(PCDA cda, VK_DWORD role, const char* password, size_t password_size,
+                                  VK_DWORD login_role, const char* login_password, size_t login_password_size) {
+    if (password == nullptr) {
+        PN_DebugLog(1, 0, "%s:%d: Missing password", __FILE__, __LINE__);
+        return kFalse;
+    }
+    if (cda == nullptr) {
+        return kFalse;
+    }
+    telmar::WipedRequest<ENCRYPTION_PASSWORD> request;
+    telmar::CopyCredential(request.r.bNewPassword, password, password_size);
+    request.r.dwMyRole = role;
+    request.r.dwRoleToChange = role;
+    // Without a login the request carries no password of its own: the first crypto officer's is set so.
+    if (login_password != nullptr) {
+        request.r.dwMyRole = login_role;
+        telmar::CopyCredential(request.r.bMyPassword, login_password, login_password_size);
+    }
+    if (!SendRequest(cda, kEncryptionFunctionSetPassword, request.r)) {
+        PN_DebugLog(1, 0, "%s:%d:   Set random password failed.\n", __FILE__, __LINE__);
+        return kFalse;
+    }
+    return kTrue;
+}
+
+VK_BOOL _VK_SetEncryptionRecoveryQuestionAndAnswer(PCDA cda, VK_DWORD role, const char* password,
+                                                   size_t password_size, const char* question, size_t question_size,
+                                                   const char* answer, size_t answer_size) {
+    if (cda == nullptr) {
+        return kFalse;
+    }
+    telmar::WipedRequest<ENCRYPTION_PASSWORD_RECOVERY_PARAMS> request;
+    telmar::CopyCredential(request.r.bPassword, password, password_size);
+    request.r.dwRole = role;
+    telmar::CopyCredential(request.r.bQuestion, question, question_size);
+    telmar::CopyCredential(request.r.bAnswer, answer, answer_size);
+    if (!SendRequest(cda, kEncryptionFunctionSetRecoveryParams, request.r)) {
+        PN_DebugLog(1, 0, "%s:%d:   Set recovery params failed.\n", __FILE__, __LINE__);
+        return kFalse;
+    }
+    return kTrue;
+}
+
+VK_BOOL _VK_SetEncryptionBootPassword(PCDA cda, VK_DWORD role, const char* login_password,
+                                      size_t login_password_size, const char* boot_password,
+                                      size_t boot_password_size) {
+    if (cda == nullptr) {
+        return kFalse;
+    }
+    telmar::WipedRequest<ENCRYPTION_BOOT_PASSWORD> request;
+    telmar::CopyCredential(request.r.bPassword, login_password, login_password_size);
+    request.r.dwRole = role;
+    telmar::CopyCredential(request.r.bBootPassword, boot_password, boot_password_size);
+    if (!SendRequest(cda, kEncryptionFunctionSetBootPassword, request.r)) {
+        PN_DebugLog(1, 0, "%s:%d:   Set boot password failed.\n", __FILE__, __LINE__);
+        return kFalse;
+    }
+    return kTrue;
+}
+
+VK_BOOL _VK_SetEncryptionBootPasswordState(PCDA cda, VK_DWORD role, const char* login_password,
+                                           size_t login_password_size, VK_BYTE state) {
+    VK_DWORD function = 0;
+    switch (state) {
+    case kEncryptionBootPasswordUnset: function = kEncryptionFunctionRemoveBootPassword; break;
+    case kEncryptionBootPasswordDisabled: function = kEncryptionFunctionSuspendBootPassword; break;
+    case kEncryptionBootPasswordEnabled: function = kEncryptionFunctionResumeBootPassword; break;
+    default: break;
+    }
+    if (cda == nullptr || function == 0) {
+        PN_DebugLog(1, 0, "%s:%d:   Set boot password state failed.\n", __FILE__, __LINE__);
+        return kFalse;
+    }
+    telmar::WipedRequest<ENCRYPTION_BOOT_PASSWORD> request;
+    telmar::CopyCredential(request.r.bPassword, login_password, login_password_size);
+    request.r.dwRole = role;
+    if (!SendRequest(cda, function, request.r)) {
+        PN_DebugLog(1, 0, "%s:%d:   Set boot password state failed.\n", __FILE__, __LINE__);
+        return kFalse;
+    }
+    return kTrue;
+}
+
+VK_BOOL _VK_SetEncryptionKeyCache(PCDA cda, VK_DWORD role, const char* login_password, size_t login_password_size,
+                                  VK_BOOL enable_local_key_cache, VK_BOOL enable_persistent_key_cache,
+                                  VK_WORD retry_attempts, VK_WORD attempt_interval_minutes) {
+    if (cda == nullptr) {
+        return kFalse;
+    }
+    // The control word keeps the controller's other bits: read them fresh, never from the cache.
+    ENCRYPTION_LOCAL_KEK_CACHE_ATTRIBUTES attributes = {};
+    ScsiCommandSenseData sense = {};
+    if (!_VK_BMICHelperReadBufferWithSense(_VK_CDA(cda)->controller_handle, BMIC_ENCRYPTION,
+                                           kEncryptionFunctionKeyCacheAttributes, 0, &attributes, sizeof(attributes),
+                                           &sense) ||
+        sense.scsi_status == kScsiStatusCheckCondition) {
+        PN_DebugLog(1, 0, "%s:%d:   Set key cache failed on sense.\n", __FILE__, __LINE__);
+        return kFalse;
+    }
+    const telmar::ByteView reply(&attributes, sizeof(attributes));
+    VK_DWORD control = reply.le32(offsetof(ENCRYPTION_LOCAL_KEK_CACHE_ATTRIBUTES, flags)).value_or(0);
+    control = enable_local_key_cache ? (control | kEncryptionKeyCacheOn) : 0;
+    control = enable_persistent_key_cache ? (control | kEncryptionKeyCachePersistent)
+                                          : (control & ~kEncryptionKeyCachePersistent);
+    telmar::WipedRequest<ENCRYPTION_LOCAL_KEK_CACHE> request;
+    telmar::CopyCredential(request.r.bPassword, login_password, login_password_size);
+    request.r.dwRole = role;
+    request.r.dwControl = control;
+    request.r.wRetryAttempts = retry_attempts;
+    request.r.wRetryInterval = attempt_interval_minutes;
+    if (!SendRequest(cda, kEncryptionFunctionSetKeyCache, request.r)) {
+        PN_DebugLog(1, 0, "%s:%d:   Set key cache failed on set.\n", __FILE__, __LINE__);
+        return kFalse;
+    }
+    return kTrue;
+}
+
+VK_BOOL _VK_SetEncryptionKey(PCDA cda, VK_DWORD role, const char* password, size_t password_size, const char* key,
+                             size_t key_size) {
+    if (cda == nullptr) {
+        return kFalse;
+    }
+    telmar::WipedRequest<ENCRYPTION_LOCAL_KEK> request;
+    telmar::CopyCredential(request.r.bPassword, password, password_size);
+    request.r.dwRole = role;
+    telmar::CopyCredential(request.r.bLocalKEK, key, key_size);
+    if (!SendRequest(cda, kEncryptionFunctionSetLocalKek, request.r)) {
+        PN_DebugLog(1, 0, "%s:%d:   Set local master key failed.\n", __FILE__, __LINE__);
+        return kFalse;
+    }
+    return kTrue;
+}
+
+VK_BOOL _VK_SetIkekEncryptionKey(PCDA cda, VK_DWORD role, const char* password, size_t password_size,
+                                 const char* key, size_t key_size) {
+    if (cda == nullptr) {
+        return kFalse;
+    }
+    const bool remote_key_set = (VK_GetControllerEncryptionStatus(cda) & kControllerEncryptionRemoteKekSet) != 0;
+    {
+        telmar::WipedRequest<ENCRYPTION_IKEK> request;
+        telmar::CopyCredential(request.r.bPassword, password, password_size);
+        request.r.dwRole = role;
+        telmar::CopyCredential(request.r.bIKEK, key, key_size);
+        if (!SendRequest(cda, kEncryptionFunctionSetIkek, request.r)) {
+            PN_DebugLog(1, 0, "%s:%d:   Set remote master key failed.\n", __FILE__, __LINE__);
+            return kFalse;
+        }
+    }
+    // With UEFI key management the controller obtains the key later, on its own.
+    if (VK_ControllerSupportsUEFIKMS(cda)) {
+        return kTrue;
+    }
+    VK_BYTE ikek = 0, ikek_reset = 0;
+    for (unsigned poll = 0; poll < kEncryptionIkekPolls; ++poll) {
+        ENCRYPTION_IKEK_STATUS status = {};
+        if (_VK_BMICHelperReadBuffer(_VK_CDA(cda)->controller_handle, BMIC_ENCRYPTION, kEncryptionFunctionIkekStatus,
+                                     0, &status, sizeof(status))) {
+            const telmar::ByteView reply(&status, sizeof(status));
+            ikek = reply.u8(offsetof(ENCRYPTION_IKEK_STATUS, bIkek)).value_or(0);
+            ikek_reset = reply.u8(offsetof(ENCRYPTION_IKEK_STATUS, bIkekReset)).value_or(0);
+            const VK_BYTE controller_key = reply.u8(offsetof(ENCRYPTION_IKEK_STATUS, bControllerKey)).value_or(0);
+            if (remote_key_set) {
+                if (ikek_reset == kControllerEncryptionIKEKStatusObtained ||
+                    (ikek_reset == kControllerEncryptionIKEKStatusNotApplicable &&
+                     ikek == kControllerEncryptionIKEKStatusObtained)) {
+                    return kTrue;
+                }
+                if (ikek_reset == kControllerEncryptionIKEKStatusNotFound) {
+                    break;
+                }
+            } else {
+                if (controller_key == kControllerEncryptionIKEKStatusObtained &&
+                    ikek == kControllerEncryptionIKEKStatusObtained) {
+                    return kTrue;
+                }
+                if (ikek == kControllerEncryptionIKEKStatusNotFound) {
+                    break;
+                }
+            }
+        }
+        PN_Sleep(kEncryptionIkekPollMilliseconds);
+    }
+    PN_DebugLog(1, 0,
+                "%s:%d:   Set remote encryption key failed; ikek_status.bIkek:%u, is_remote_kek_set:%d, "
+                "ikek_status.bIkekReset:%u\n",
+                __FILE__, __LINE__, ikek, remote_key_set ? 1 : 0, ikek_reset);
+    return kFalse;
+}
+
+VK_BOOL _VK_SetEncryptionKeyManagementMode(PCDA cda, VK_DWORD role, VK_DWORD mode, const char* password,
+                                           size_t password_size) {
+    if (cda == nullptr ||
+        !SendLoginAndAction<ENCRYPTION_SET_MODE>(cda, kEncryptionFunctionSetMode, role, password, password_size, mode)) {
+        PN_DebugLog(1, 0, "%s:%d:   Set key mgmt mode failed.\n", __FILE__, __LINE__);
+        return kFalse;
+    }
+    return kTrue;
+}
+
+VK_BOOL _VK_SetEncryptionUnlockFirmware(PCDA cda, VK_DWORD role, VK_DWORD action, const char* password,
+                                        size_t password_size) {
+    if (cda == nullptr || !SendLoginAndAction<ENCRYPTION_LOCK_FIRMWARE>(cda, kEncryptionFunctionLockFirmware, role,
+                                                                        password, password_size, action)) {
+        PN_DebugLog(1, 0, "%s:%d:   Unlock fw failed.\n", __FILE__, __LINE__);
+        return kFalse;
+    }
+    return kTrue;
+}
+
+VK_BOOL __VK_RekeyDevice(PCDA cda, VK_DWORD role, VK_WORD ld_number, const char* password, size_t password_size,
+                         VK_DWORD key_type, VK_DWORD drive_type) {
+    if (cda == nullptr) {
+        return kFalse;
+    }
+    telmar::WipedRequest<ENCRYPTION_REKEY> request;
+    telmar::CopyCredential(request.r.bPassword, password, password_size);
+    request.r.dwRole = role;
+    request.r.dwKeyType = key_type;
+    request.r.dwIndex = ld_number;
+    request.r.dwDriveType = drive_type;
+    if (!SendRequest(cda, kEncryptionFunctionRekey, request.r)) {
+        PN_DebugLog(1, 0, "%s:%d:   Rekey device failed.\n", __FILE__, __LINE__);
+        return kFalse;
+    }
+    return kTrue;
+}
+
+VK_BOOL _VK_SetLogicalVolumeToPlainText(PCDA cda, VK_DWORD role, VK_WORD ld_number, const char* password,
+                                        size_t password_size) {
+    return __VK_RekeyDevice(cda, role, ld_number, password, password_size, kEncryptionRekeyToPlaintext, 0);
+}
+
+VK_BOOL _VK_SetLogicalVolumeToEncrypted(PCDA cda, VK_DWORD role, VK_WORD ld_number, const char* password,
+                                        size_t password_size) {
+    return __VK_RekeyDevice(cda, role, ld_number, password, password_size, kEncryptionRekeyToEncrypted, 0);
+}
+
+VK_BOOL _VK_EncodeLogicalVolume(PCDA cda, VK_DWORD role, VK_WORD ld_number, const char* password,
+                                size_t password_size) {
+    return __VK_RekeyDevice(cda, role, ld_number, password, password_size, kEncryptionRekeyEncode, 0);
+}
+
+VK_BOOL _VK_RekeyLogicalVolumeAndPreserveData(PCDA cda, VK_DWORD role, VK_WORD ld_number, const char* password,
+                                              size_t password_size) {
+    return __VK_RekeyDevice(cda, role, ld_number, password, password_size, kEncryptionRekeyPreserveData, 0);
+}
+
+VK_BOOL __VK_SetEncryptionDriveOptions(PCDA cda, VK_WORD ld_number, VK_WORD feature, VK_WORD option,
+                                       VK_DWORD drive_type, VK_DWORD role, const char* password,
+                                       size_t password_size) {
+    if (cda == nullptr) {
+        return kFalse;
+    }
+    telmar::WipedRequest<ENCRYPTION_DRIVE_FEATURES> request;
+    telmar::CopyCredential(request.r.bPassword, password, password_size);
+    request.r.dwRole = role;
+    request.r.wFeature = feature;
+    request.r.wOption = option;
+    request.r.dwDriveNumber = ld_number;
+    request.r.dwDriveType = drive_type;
+    VK_BYTE status = 0;
+    return SendRequestWithSense(cda, kEncryptionFunctionDriveFeatures, request.r, &status) && status == 0 ? kTrue
+                                                                                                          : kFalse;
+}
+
+VK_BOOL _VK_SetLogicalDriveVolatileKeys(PCDA cda, VK_DWORD role, VK_WORD ld_number, const char* password,
+                                        size_t password_size, VK_BOOL volatile_key, VK_BOOL volatile_key_backup) {
+    if (cda == nullptr) {
+        return kFalse;
+    }
+    // The live state, not the cached record: the request must only change what differs now.
+    pavlin::TrackedBuffer status_reply = PN_TRACKED_ZEROED(sizeof(LOGICAL_DRIVE_STATUS));
+    ScsiCommandSenseData sense = {};
+    bool success = status_reply.get() != nullptr &&
+                   _VK_BMICHelperReadBufferWithSense(_VK_CDA(cda)->controller_handle, BMIC_SENSE_LOGICAL_DRIVE_STATUS,
+                                                     0, ld_number, status_reply.get(), sizeof(LOGICAL_DRIVE_STATUS),
+                                                     &sense) &&
+                   sense.scsi_status == 0;
+    if (!success) {
+        PN_DebugLog(1, 0, "%s:%d: Assertion 'success' failed: Failed to get current volatile key settings for ld %u\n",
+                    __func__, __LINE__, ld_number);
+        return kFalse;
+    }
+    const VK_BYTE flags = telmar::ByteView(status_reply.get(), sizeof(LOGICAL_DRIVE_STATUS))
+                              .u8(offsetof(LOGICAL_DRIVE_STATUS, bAdditionalEncryptionFlags))
+                              .value_or(0);
+    const bool key_now = (flags & 0x1) != 0;
+    const bool backup_now = (flags & 0x2) != 0;
+    const bool want_key = volatile_key != kFalse;
+    const bool want_backup = volatile_key_backup != kFalse;
+    if (want_key && want_backup && !key_now) {
+        success = __VK_SetEncryptionDriveOptions(cda, ld_number, kEncryptionDriveFeatureVolatileKeyBackup,
+                                                 kEncryptionVolatileKeySetAndBackup, 0, role, password,
+                                                 password_size) != kFalse;
+        if (!success) {
+            PN_DebugLog(1, 0, "%s:%d: Assertion 'success' failed: Failed to set & backup volatile keys for ld %u\n",
+                        __func__, __LINE__, ld_number);
+        }
+        return success ? kTrue : kFalse;
+    }
+    if (want_key != key_now) {
+        success = __VK_SetEncryptionDriveOptions(cda, ld_number, kEncryptionDriveFeatureVolatileKey,
+                                                 want_key ? kEncryptionVolatileKeyEnable : kEncryptionVolatileKeyDisable,
+                                                 0, role, password, password_size) != kFalse;
+        if (!success) {
+            PN_DebugLog(1, 0, "%s:%d: Assertion 'success' failed: Failed to %s volatile keys for ld %u\n", __func__,
+                        __LINE__, want_key ? "enable" : "disable", ld_number);
+        }
+    }
+    if (success && want_key && want_backup != backup_now) {
+        success = __VK_SetEncryptionDriveOptions(
+                      cda, ld_number, kEncryptionDriveFeatureVolatileKeyBackup,
+                      want_backup ? kEncryptionVolatileKeyBackupEnable : kEncryptionVolatileKeyBackupDisable, 0, role,
+                      password, password_size) != kFalse;
+        if (!success) {
+            PN_DebugLog(1, 0, "%s:%d: Assertion 'success' failed: Failed to %s volatile key backup for ld %u\n",
+                        __func__, __LINE__, want_backup ? "enable" : "disable", ld_number);
+        }
+    }
+    return success ? kTrue : kFalse;
 }
