@@ -1062,3 +1062,864 @@ VK_BOOL _VK_SetLogicalDriveVolatileKeys(PCDA cda, VK_DWORD role, VK_WORD ld_numb
     }
     return success ? kTrue : kFalse;
 }
+
+// ---- Direct operations on the controller ---------------------------------------------------------
+
+namespace {
+
+size_t StringSize(const char* text) {
+    return text != nullptr ? std::strlen(text) + 1 : 0;
+}
+
+// The rules take 16-bit sizes; a larger size is still bounded by the rule's own longest length.
+VK_WORD RuleSize(size_t size) {
+    return static_cast<VK_WORD>(std::min<size_t>(size, 0xFFFF));
+}
+
+bool OfaRunning(PCDA cda) {
+    return _VK_IsControllerOnlineFirmwareActivationRunning(cda, kFalse) != kFalse;
+}
+
+bool FeatureEnabled(PCDA cda, VK_QWORD feature) {
+    return (VK_GetControllerEncryptionEnabledFeatures(cda) & feature) != 0;
+}
+
+bool RoleCan(PCDA cda, VK_BYTE user, VK_DWORD capability) {
+    return user <= kControllerEncryptionCryptoUser && (VK_GetEncryptionUserCapabilities(cda, user) & capability) != 0;
+}
+
+// The login step of the permission checks: a NULL password asks nothing and passes; an empty one
+// is refused with `empty_code`; a wrong one with `wrong_code`.
+VK_BYTE CheckLogin(PCDA cda, VK_BYTE user, const char* password, size_t password_size, VK_BYTE empty_code,
+                   VK_BYTE wrong_code) {
+    if (password == nullptr) {
+        return 1;
+    }
+    if (password_size == 0) {
+        return empty_code;
+    }
+    return VK_VerifyEncryptionPasswordSafe(cda, user, password, password_size) ? 1 : wrong_code;
+}
+
+bool HasCredential(const char* text, size_t size) {
+    return text != nullptr && size != 0;
+}
+
+VK_BYTE UnitStatus(PCDA cda, VK_WORD ld_number) {
+    return static_cast<VK_BYTE>(VK_GetLogicalDriveStatusInfo(cda, ld_number) & 0xFF);
+}
+
+VK_BYTE DriveType(PCDA cda, VK_WORD ld_number) {
+    return static_cast<VK_BYTE>(VK_GetLogicalDriveBasicInfo(cda, ld_number) & kLogicalDriveTypeMask);
+}
+
+// Whether the LU cache drive in front of `ld_number` has failed (false without one).
+bool LUCacheFailed(PCDA cda, VK_WORD ld_number) {
+    const VK_WORD cache = VK_GetLogicalDriveLUCacheNumber(cda, ld_number);
+    return cache != kInvalidLDNumber && UnitStatus(cda, cache) == kLogicalDriveUnitStatus1Failed;
+}
+
+} // namespace
+
+VK_BYTE VK_CanClearEncryptionConfigurationSafe(PCDA cda, const char* master_key, size_t master_key_size) {
+    if (cda == nullptr) {
+        return kCanClearEncryptionConfigurationNotSupported;
+    }
+    CDALock guard(cda);
+    if (!VK_ControllerSupportsEncryption(cda)) {
+        return kCanClearEncryptionConfigurationNotSupported;
+    }
+    if (OfaRunning(cda)) {
+        return kCanClearEncryptionConfigurationControllerOFAActive;
+    }
+    bool encrypted = false, rekeying = false, encoding = false;
+    for (VK_WORD ld = VK_EnumerateControllerLogicalDrives(cda, kInvalidLDNumber); ld != kInvalidLDNumber;
+         ld = VK_EnumerateControllerLogicalDrives(cda, ld)) {
+        const VK_DWORD word = VK_GetLogicalDriveEncryptionInfo(cda, ld);
+        encrypted = encrypted || (word & kLogicalDriveEncryptionEnabled);
+        rekeying = rekeying || (word & (kLogicalDriveEncryptionReKeyWait | kLogicalDriveEncryptionReKeyRunning));
+        encoding = encoding || (word & (kLogicalDriveEncryptionEncodeWait | kLogicalDriveEncryptionEncodeRunning));
+    }
+    const VK_QWORD status = VK_GetControllerEncryptionStatus(cda);
+    if (!CTRL_ENCRYPTION_IS_CONFIGURED(status)) {
+        return kCanClearEncryptionConfigurationNotConfigured;
+    }
+    if (rekeying || encoding) {
+        return kCanClearEncryptionConfigurationEncodeOrRekeyInProgress;
+    }
+    if (encrypted && master_key == nullptr) {
+        return kCanClearEncryptionConfigurationLogicalDrivesExist;
+    }
+    if (!encrypted && master_key != nullptr) {
+        return kCanClearEncryptionConfigurationInvalidKey;
+    }
+    if (master_key != nullptr && master_key_size == 0) {
+        return kCanClearEncryptionConfigurationInvalidKeySize;
+    }
+    if (master_key == nullptr) {
+        return kCanClearEncryptionConfigurationAllowed;
+    }
+    // Express-local keeps its key to itself, so no key can prove the caller knows it.
+    if (CTRL_ENCRYPTION_IS_EXPRESS_LOCAL(status) ||
+        VK_CheckEncryptionMasterKey(cda, static_cast<VK_BYTE>(CTRL_ENCRYPTION_MODE(status)), master_key,
+                                    RuleSize(master_key_size)) != kCheckEncryptionMasterKeyOk) {
+        return kCanClearEncryptionConfigurationInvalidKey;
+    }
+    return kCanClearEncryptionConfigurationAllowed;
+}
+
+VK_BOOL _VK_ClearEncryptionConfiguration(PCDA cda, const char* master_key, size_t master_key_size) {
+    if (cda == nullptr) {
+        return kFalse;
+    }
+    CDALock guard(cda);
+    bool cleared = false;
+    {
+        telmar::WipedRequest<ENCRYPTION_RETURN_TO_FACTORY> request;
+        request.r.dwAction = 1;
+        telmar::CopyCredential(request.r.bKEK, master_key, master_key_size);
+        cleared = SendRequest(cda, kEncryptionFunctionReturnToFactory, request.r);
+    }
+    if (cleared) {
+        VK_ReInitializeCDA(cda);
+    }
+    return cleared ? kTrue : kFalse;
+}
+
+VK_BOOL VK_ClearEncryptionConfigurationSafe(PCDA cda, const char* master_key, size_t master_key_size) {
+    CDALock guard(cda);
+    if (VK_CanClearEncryptionConfigurationSafe(cda, master_key, master_key_size) !=
+        kCanClearEncryptionConfigurationAllowed) {
+        return kFalse;
+    }
+    return _VK_ClearEncryptionConfiguration(cda, master_key, master_key_size);
+}
+
+VK_BYTE VK_CanClearEncryptionConfiguration(PCDA cda, const char* master_key) {
+    return VK_CanClearEncryptionConfigurationSafe(cda, master_key, StringSize(master_key));
+}
+
+VK_BOOL VK_ClearEncryptionConfiguration(PCDA cda, const char* master_key) {
+    return VK_ClearEncryptionConfigurationSafe(cda, master_key, StringSize(master_key));
+}
+
+VK_BYTE VK_CanRekeyControllerSafe(PCDA cda, VK_BYTE user, const char* password, size_t password_size) {
+    if (cda == nullptr) {
+        return kCanRekeyControllerEncryptionNotConfigured;
+    }
+    CDALock guard(cda);
+    if (OfaRunning(cda)) {
+        return kCanRekeyControllerOFAActive;
+    }
+    const VK_QWORD status = VK_GetControllerEncryptionStatus(cda);
+    if (!CTRL_ENCRYPTION_IS_CONFIGURED(status)) {
+        return kCanRekeyControllerEncryptionNotConfigured;
+    }
+    if (CTRL_ENCRYPTION_IS_EXPRESS_LOCAL(status) || CTRL_ENCRYPTION_IS_LOCAL(status)) {
+        return kCanRekeyControllerNotRemoteKeyManager;
+    }
+    if (!(status & kControllerEncryptionEnabled)) {
+        return kCanRekeyControllerEncryptionNotEnabled;
+    }
+    if (!FeatureEnabled(cda, kEncryptionFeatureDriveRekey)) {
+        return kCanRekeyControllerNotEnabled;
+    }
+    if (!RoleCan(cda, user, kEncryptionUserCapabilityRekey)) {
+        return kCanRekeyControllerPermissionDenied;
+    }
+    if (status & kControllerEncryptionMissingBootPassword) {
+        return kCanRekeyControllerLockout;
+    }
+    VK_BYTE code = CheckLogin(cda, user, password, password_size, kCanRekeyControllerInvalidPasswordSize,
+                              kCanRekeyControllerLoginFailed);
+    bool encrypted = false;
+    for (VK_WORD ld = VK_EnumerateControllerLogicalDrives(cda, kInvalidLDNumber);
+         code == kCanRekeyControllerAllowed && ld != kInvalidLDNumber; ld = VK_EnumerateControllerLogicalDrives(cda, ld)) {
+        const VK_DWORD word = VK_GetLogicalDriveEncryptionInfo(cda, ld);
+        if (!(word & kLogicalDriveEncryptionEnabled)) {
+            continue;
+        }
+        encrypted = true;
+        const VK_BYTE unit = UnitStatus(cda, ld);
+        const VK_BYTE type = DriveType(cda, ld);
+        const VK_WORD cache = VK_GetLogicalDriveLUCacheNumber(cda, ld);
+        if (unit == kLogicalDriveUnitStatus1Failed) {
+            code = kCanRekeyControllerEncryptedLogicalDriveFailed;
+        } else if (unit == kLogicalDriveUnitStatus18RPIInProgress) {
+            code = kCanRekeyControllerEncryptedLogicalDriveIsInitializing;
+        } else if (type == kLogicalDriveTypeSplitMirrorSetPrimary || type == kLogicalDriveTypeSplitMirrorSetBackup ||
+                   type == kLogicalDriveTypeSplitMirrorSetBackupOrphan) {
+            code = kCanRekeyControllerEncryptedLogicalDriveIsSplitMirror;
+        } else if (LUCacheFailed(cda, ld)) {
+            code = kCanRekeyControllerEncryptedLogicalDriveHasFailedCachingVolume;
+        } else if (cache == kInvalidLDNumber && VOLATILE_KEY_ENABLED(word)) {
+            code = kCanRekeyControllerEncryptedLogicalDriveHasVolatileKeys;
+        }
+    }
+    if (code == kCanRekeyControllerAllowed && !encrypted) {
+        return kCanRekeyControllerNoEncryptedLogicalDrives;
+    }
+    return code;
+}
+
+VK_BYTE VK_RekeyControllerSafe(PCDA cda, VK_BYTE user, const char* password, size_t password_size) {
+    CDALock guard(cda);
+    if (!HasCredential(password, password_size) ||
+        VK_CanRekeyControllerSafe(cda, user, password, password_size) != kCanRekeyControllerAllowed) {
+        return kRekeyControllerFailed;
+    }
+    const VK_BOOL rekeyed = __VK_RekeyDevice(cda, telmar::RequestRole(user), 0, password, password_size,
+                                             kEncryptionRekeyController, 0);
+    VK_ReInitializeCDA(cda);
+    return rekeyed ? kRekeyControllerOK : kRekeyControllerFailed;
+}
+
+VK_BYTE VK_CanRekeyController(PCDA cda, VK_BYTE user, const char* password) {
+    return VK_CanRekeyControllerSafe(cda, user, password, StringSize(password));
+}
+
+VK_BYTE VK_RekeyController(PCDA cda, VK_BYTE user, const char* password) {
+    return VK_RekeyControllerSafe(cda, user, password, StringSize(password));
+}
+
+VK_BYTE VK_CanImportForeignEncryptionKeySafe(PCDA cda, const char* foreign_key, size_t foreign_key_size, VK_BYTE user,
+                                             const char* password, size_t password_size) {
+    if (user > kControllerEncryptionCryptoUser) {
+        return kCanImportForeignKeyInvalidUser;
+    }
+    if (cda == nullptr) {
+        return kCanImportForeignKeyEncryptionNotConfigured;
+    }
+    CDALock guard(cda);
+    if (OfaRunning(cda)) {
+        return kCanImportForeignKeyControllerOFAActive;
+    }
+    if (!FeatureEnabled(cda, kEncryptionFeatureImportForeignKeys)) {
+        return kCanImportForeignKeyNotEnabled;
+    }
+    if (!RoleCan(cda, user, kEncryptionUserCapabilityForeignLocalKekImport)) {
+        return kCanImportForeignKeyPermissionDenied;
+    }
+    const VK_BYTE login = CheckLogin(cda, user, password, password_size, kCanImportForeignKeyInvalidPasswordSize,
+                                     kCanImportForeignKeyLoginFailed);
+    if (login != kCanImportForeignKeyAllowed) {
+        return login;
+    }
+    const VK_QWORD status = VK_GetControllerEncryptionStatus(cda);
+    if (foreign_key != nullptr && foreign_key_size == 0) {
+        return kCanImportForeignKeyInvalidForeignKeySize;
+    }
+    if (foreign_key != nullptr &&
+        VK_CheckEncryptionMasterKey(cda, static_cast<VK_BYTE>(CTRL_ENCRYPTION_MODE(status)), foreign_key,
+                                    RuleSize(foreign_key_size)) != kCheckEncryptionMasterKeyOk) {
+        return kCanImportForeignKeyInvalidKey;
+    }
+    if (!CTRL_ENCRYPTION_IS_CONFIGURED(status)) {
+        return kCanImportForeignKeyEncryptionNotConfigured;
+    }
+    if (!CTRL_ENCRYPTION_IS_LOCAL(status)) {
+        return kCanImportForeignKeyNotLocalKeyManager;
+    }
+    if (!(status & kControllerEncryptionEnabled)) {
+        return kCanImportForeignKeyEncryptionNotEnabled;
+    }
+    if (status & kControllerEncryptionControllerLocked) {
+        return kCanImportForeignKeyControllerLockout;
+    }
+    if (status & kControllerEncryptionSelfTestFailed) {
+        return kCanImportForeignKeyControllerFailedSelfTest;
+    }
+    for (VK_WORD ld = VK_EnumerateControllerLogicalDrives(cda, kInvalidLDNumber); ld != kInvalidLDNumber;
+         ld = VK_EnumerateControllerLogicalDrives(cda, ld)) {
+        if (VK_GetLogicalDriveEncryptionInfo(cda, ld) & kLogicalDriveEncryptionKeyWait) {
+            return kCanImportForeignKeyAllowed;
+        }
+    }
+    return kCanImportForeignKeyNoLogicalDrivesOffline;
+}
+
+VK_BYTE VK_ImportForeignEncryptionKeySafe(PCDA cda, const char* foreign_key, size_t foreign_key_size, VK_BYTE user,
+                                          const char* password, size_t password_size) {
+    if (password == nullptr) {
+        return kImportForeignEncryptionKeyFailedNullPassword;
+    }
+    if (!HasCredential(foreign_key, foreign_key_size)) {
+        return kImportForeignEncryptionKeyFailed;
+    }
+    CDALock guard(cda);
+    if (VK_CanImportForeignEncryptionKeySafe(cda, foreign_key, foreign_key_size, user, password, password_size) !=
+        kCanImportForeignKeyAllowed) {
+        return kImportForeignEncryptionKeyFailed;
+    }
+    bool imported = false;
+    {
+        telmar::WipedRequest<ENCRYPTION_FOREIGN_LOCAL_KEY_IMPORT> request;
+        telmar::CopyCredential(request.r.bPassword, password, password_size);
+        request.r.dwRole = telmar::RequestRole(user);
+        telmar::CopyCredential(request.r.bKeyName, foreign_key, foreign_key_size);
+        VK_BYTE scsi_status = 0;
+        imported = SendRequestWithSense(cda, kEncryptionFunctionImportForeignKey, request.r, &scsi_status) &&
+                   scsi_status != kScsiStatusCheckCondition;
+    }
+    VK_ReInitializeCDA(cda);
+    return imported ? kImportForeignEncryptionKeyOK : kImportForeignEncryptionKeyFailed;
+}
+
+VK_BYTE VK_CanImportForeignEncryptionKey(PCDA cda, const char* foreign_key, VK_BYTE user, const char* password) {
+    return VK_CanImportForeignEncryptionKeySafe(cda, foreign_key, StringSize(foreign_key), user, password,
+                                                StringSize(password));
+}
+
+VK_BYTE VK_ImportForeignEncryptionKey(PCDA cda, const char* foreign_key, VK_BYTE user, const char* password) {
+    return VK_ImportForeignEncryptionKeySafe(cda, foreign_key, StringSize(foreign_key), user, password,
+                                             StringSize(password));
+}
+
+VK_BYTE VK_CanResetEncryptionPasswordSafe(PCDA cda, const char* answer, size_t answer_size, const char* new_password,
+                                          size_t new_password_size) {
+    if (cda == nullptr) {
+        return kCanResetEncryptionPasswordEncryptionNotSupported;
+    }
+    CDALock guard(cda);
+    if (OfaRunning(cda)) {
+        return kCanResetEncryptionPasswordControllerOFAActive;
+    }
+    if (!VK_ControllerSupportsEncryption(cda)) {
+        return kCanResetEncryptionPasswordEncryptionNotSupported;
+    }
+    if (!FeatureEnabled(cda, kEncryptionFeaturePasswordRecovery)) {
+        return kCanResetEncryptionPasswordNotEnabled;
+    }
+    const VK_QWORD status = VK_GetControllerEncryptionStatus(cda);
+    if (!CTRL_ENCRYPTION_IS_CONFIGURED(status)) {
+        return kCanResetEncryptionPasswordEncryptionNotConfigured;
+    }
+    if (!(status & kControllerEncryptionCryptoOfficerRecoverySet)) {
+        return kCanResetEncryptionPasswordEncryptionRecoveryNotSet;
+    }
+    if (CTRL_ENCRYPTION_IS_EXPRESS_LOCAL(status)) {
+        return kCanResetEncryptionPasswordExpressEncryption;
+    }
+    if (answer != nullptr && answer_size == 0) {
+        return kCanResetEncryptionPasswordInvalidAnswerSize;
+    }
+    if (VK_CheckEncryptionRecoveryAnswer(cda, answer, RuleSize(answer_size)) != kCheckRecoveryAnswerOk) {
+        return kCanResetEncryptionPasswordInvalidAnswer;
+    }
+    if (new_password == nullptr) {
+        return kCanResetEncryptionPasswordAllowed;
+    }
+    if (new_password_size == 0) {
+        return kCanResetEncryptionPasswordInvalidPasswordSize;
+    }
+    if (VK_CheckEncryptionPassword(cda, new_password, RuleSize(new_password_size)) != kCheckEncryptionPasswordOk) {
+        return kCanResetEncryptionPasswordInvalidPassword;
+    }
+    return kCanResetEncryptionPasswordAllowed;
+}
+
+VK_BOOL VK_ResetEncryptionPasswordSafe(PCDA cda, const char* answer, size_t answer_size, const char* new_password,
+                                       size_t new_password_size) {
+    if (!HasCredential(answer, answer_size) || !HasCredential(new_password, new_password_size)) {
+        return kFalse;
+    }
+    CDALock guard(cda);
+    if (VK_CanResetEncryptionPasswordSafe(cda, answer, answer_size, new_password, new_password_size) !=
+        kCanResetEncryptionPasswordAllowed) {
+        return kFalse;
+    }
+    bool reset = false;
+    {
+        telmar::WipedRequest<ENCRYPTION_PASSWORD_RECOVERY_PARAMS_CHECK> request;
+        telmar::CopyCredential(request.r.bAnswer, answer, answer_size);
+        telmar::CopyCredential(request.r.bNewPassword, new_password, new_password_size);
+        VK_BYTE scsi_status = 0;
+        reset = SendRequestWithSense(cda, kEncryptionFunctionCheckRecoveryParams, request.r, &scsi_status) &&
+                scsi_status != kScsiStatusCheckCondition;
+    }
+    if (!reset) {
+        PN_DebugLog(1, 0, "%s:%d: Password recovery failed.\n", __FILE__, __LINE__);
+    }
+    VK_ReInitializeCDA(cda);
+    return reset ? kTrue : kFalse;
+}
+
+VK_BYTE VK_CanResetEncryptionPassword(PCDA cda, const char* answer, const char* new_password) {
+    return VK_CanResetEncryptionPasswordSafe(cda, answer, StringSize(answer), new_password, StringSize(new_password));
+}
+
+VK_BOOL VK_ResetEncryptionPassword(PCDA cda, const char* answer, const char* new_password) {
+    return VK_ResetEncryptionPasswordSafe(cda, answer, StringSize(answer), new_password, StringSize(new_password));
+}
+
+VK_BYTE VK_CanRescanEncryptionRemoteKeys(PCDA cda) {
+    if (cda == nullptr) {
+        return kCanRescanEncryptionRemoteKeysEncryptionNotConfigured;
+    }
+    CDALock guard(cda);
+    if (OfaRunning(cda)) {
+        return kCanRescanEncryptionRemoteKeysControllerOFAActive;
+    }
+    const VK_QWORD status = VK_GetControllerEncryptionStatus(cda);
+    if (!CTRL_ENCRYPTION_IS_CONFIGURED(status)) {
+        return kCanRescanEncryptionRemoteKeysEncryptionNotConfigured;
+    }
+    if (CTRL_ENCRYPTION_IS_EXPRESS_LOCAL(status) || CTRL_ENCRYPTION_IS_LOCAL(status)) {
+        return kCanRescanEncryptionRemoteKeysRemoteKeysNotConfigured;
+    }
+    if (!(status & kControllerEncryptionEnabled)) {
+        return kCanRescanEncryptionRemoteKeysEncryptionNotEnabled;
+    }
+    if (status & kControllerEncryptionControllerLocked) {
+        return kCanRescanEncryptionRemoteKeysControllerLocked;
+    }
+    if (status & kControllerEncryptionSelfTestFailed) {
+        return kCanRescanEncryptionRemoteKeysControllerFailedSelfTest;
+    }
+    if (VK_ControllerSupportsUEFIKMS(cda)) {
+        return kCanRescanEncryptionRemoteKeysNotSupportedWithUEFIKMS;
+    }
+    return kCanRescanEncryptionRemoteKeysAllowed;
+}
+
+VK_BOOL VK_RescanEncryptionRemoteKeys(PCDA cda) {
+    CDALock guard(cda);
+    if (VK_CanRescanEncryptionRemoteKeys(cda) != kCanRescanEncryptionRemoteKeysAllowed) {
+        return kFalse;
+    }
+    ENCRYPTION_RESCAN_KEYS request = {};
+    VK_BYTE scsi_status = 0;
+    const bool rescanned =
+        SendRequestWithSense(cda, kEncryptionFunctionRescanKeys, request, &scsi_status) && scsi_status == 0;
+    VK_ReInitializeCDA(cda);
+    return rescanned ? kTrue : kFalse;
+}
+
+VK_BYTE VK_CanUnlockController(PCDA cda, const char* boot_password, size_t boot_password_size) {
+    if (cda == nullptr) {
+        return kCanUnlockControllerEncryptionNotSupported;
+    }
+    CDALock guard(cda);
+    const VK_DWORD controller_status = VK_GetControllerStatusInfo(cda);
+    const VK_QWORD status = VK_GetControllerEncryptionStatus(cda);
+    const VK_QWORD password_status = VK_GetEncryptionPasswordStatus(cda, kControllerEncryptionCryptoOfficer);
+    if (!VK_ControllerSupportsEncryption(cda)) {
+        return kCanUnlockControllerEncryptionNotSupported;
+    }
+    if (!FeatureEnabled(cda, kEncryptionFeatureBootPassword)) {
+        return kCanUnlockControllerBootPasswordNotSupported;
+    }
+    if (!CTRL_ENCRYPTION_IS_CONFIGURED(status)) {
+        return kCanUnlockControllerEncryptionNotConfigured;
+    }
+    if (OfaRunning(cda)) {
+        return kCanUnlockControllerOFAActive;
+    }
+    if (CONTROLLER_STATUS(controller_status) != kControllerStatusOK) {
+        return kCanUnlockControllerControllerStatusNotOK;
+    }
+    if (!(status & kControllerEncryptionEnabled)) {
+        return kCanUnlockControllerEncryptionNotEnabled;
+    }
+    if (!(status & kControllerEncryptionBootPasswordSet)) {
+        return kCanUnlockControllerBootPasswordNotSet;
+    }
+    if (!(status & kControllerEncryptionControllerLocked)) {
+        return kCanUnlockControllerControllerNotLocked;
+    }
+    if (VERIFY_PASSWORD_ATTEMPTS_REMAINING(password_status) == 0) {
+        return kCanUnlockControllerNoUnlockAttemptsRemaining;
+    }
+    const VK_WORD length =
+        boot_password == nullptr ? 0 : RuleSize(strnlen(boot_password, std::min<size_t>(boot_password_size, 0xFFFF)));
+    if (VK_CheckEncryptionBootPassword(cda, boot_password, length) != kCheckBootPasswordOk) {
+        return kCanUnlockControllerInvalidBootPassword;
+    }
+    return kCanUnlockControllerAllowed;
+}
+
+VK_BYTE VK_DoUnlockController(PCDA cda, const char* boot_password, size_t boot_password_size) {
+    // The request has room for 3,968 bytes; anything longer is refused before the copy.
+    if (boot_password_size > kEncryptionUnlockFieldSize) {
+        return kDoUnlockControllerFailed;
+    }
+    CDALock guard(cda);
+    if (VK_CanUnlockController(cda, boot_password, boot_password_size) != kCanUnlockControllerAllowed) {
+        return kDoUnlockControllerFailed;
+    }
+    bool unlocked = false;
+    {
+        telmar::WipedRequest<ENCRYPTION_UNLOCK_VOLUMES> request;
+        request.r.bCount = 1;
+        // Unchanged, byte for byte: the NUL too when the size counts it.
+        std::memcpy(request.r.bBootPassword, boot_password, boot_password_size);
+        unlocked = SendRequest(cda, kEncryptionFunctionUnlockVolumes, request.r);
+    }
+    if (!unlocked) {
+        return kDoUnlockControllerFailed;
+    }
+    VK_ReInitializeCDA(cda);
+    return kDoUnlockControllerOK;
+}
+
+// ---- Direct operations on logical drives ---------------------------------------------------------
+
+namespace {
+
+// A logical drive the array model knows.
+bool ValidLogicalDrive(PCDA cda, VK_WORD ld_number) {
+    return ld_number < kMaxLogicalDrivesSupported && VK_RequestArrayConfigurationInformation(cda) &&
+           (_VK_CDA(cda)->ld_record_list[ld_number].flags & kLDRecordExists);
+}
+
+// A rekey that loses the data runs as a transformation: without a charged backup power source the
+// controller needs memory of its own (or powerless transformations) to carry it.
+bool PowerlessTransformationPossible(PCDA cda) {
+    if (VK_GetControllerBackupPowerSourceStatus(cda) == kControllerBackupPowerSourcePresentAndCharged) {
+        return true;
+    }
+    if (!VK_RequestSenseExpansionAbilityBuffer(cda)) {
+        return false;
+    }
+    const pavlin::ByteView reply(&_VK_CDA(cda)->sense_expansion_ability_buffer, sizeof(SENSE_EXPANSION_ABILITY));
+    return reply.le32(offsetof(SENSE_EXPANSION_ABILITY, dwExpansionMemorySize)).value_or(0) != 0 ||
+           (reply.le32(offsetof(SENSE_EXPANSION_ABILITY, dwSupportFlags)).value_or(0) & 0x20) != 0;
+}
+
+} // namespace
+
+VK_BYTE VK_CanRekeyEncryptionVolumeKeySafe(PCDA cda, VK_WORD ld_number, VK_BOOL preserve_data, VK_BYTE user,
+                                           const char* password, size_t password_size) {
+    if (cda == nullptr) {
+        return kCanRekeyEncryptionVolumeKeyEncryptionInvalidLogicalDrive;
+    }
+    CDALock guard(cda);
+    if (OfaRunning(cda)) {
+        return kCanRekeyEncryptionVolumeKeyControllerOFAActive;
+    }
+    if (!ValidLogicalDrive(cda, ld_number)) {
+        return kCanRekeyEncryptionVolumeKeyEncryptionInvalidLogicalDrive;
+    }
+    if (!FeatureEnabled(cda, kEncryptionFeatureDataRekey)) {
+        return kCanRekeyEncryptionVolumeKeyNotEnabled;
+    }
+    const VK_QWORD status = VK_GetControllerEncryptionStatus(cda);
+    if (!CTRL_ENCRYPTION_IS_CONFIGURED(status)) {
+        return kCanRekeyEncryptionVolumeKeyEncryptionNotConfigured;
+    }
+    if (!(status & kControllerEncryptionEnabled)) {
+        return kCanRekeyEncryptionVolumeKeyEncryptionNotEnabled;
+    }
+    if (CTRL_ENCRYPTION_IS_EXPRESS_LOCAL(status)) {
+        return kCanRekeyEncryptionVolumeKeyLocalExpressEncryption;
+    }
+    if (status & kControllerEncryptionControllerLocked) {
+        return kCanRekeyEncryptionVolumeKeyControllerLocked;
+    }
+    const VK_DWORD word = _VK_GetLogicalDriveEncryptionInfo(cda, ld_number);
+    if (!(word & kLogicalDriveEncryptionEnabled)) {
+        return kCanRekeyEncryptionVolumeKeyLogicalDriveNotEncrypted;
+    }
+    if (VOLATILE_KEY_ENABLED(word)) {
+        return kCanRekeyEncryptionVolumeKeyVolatileKeysEnabled;
+    }
+    if (DriveType(cda, ld_number) != kLogicalDriveTypeData) {
+        return kCanRekeyEncryptionVolumeKeyNotDataArray;
+    }
+    if (LUCacheFailed(cda, ld_number)) {
+        return kCanRekeyEncryptionVolumeKeyLUCacheLogicalDriveStatusNotOK;
+    }
+    if (UnitStatus(cda, ld_number) != 0) {
+        return kCanRekeyEncryptionVolumeKeyLogicalDriveStatusNotOK;
+    }
+    const VK_DWORD controller_status = VK_GetControllerStatusInfo(cda);
+    const VK_BYTE cache_status = CACHE_STATUS(controller_status);
+    if (preserve_data && cache_status != kControllerCacheStatusOK && cache_status != kControllerCacheStatusNotConfigured) {
+        return kCanRekeyEncryptionVolumeKeyControllerCacheStatusNotOK;
+    }
+    if (CONTROLLER_STATUS(controller_status) != kControllerStatusOK) {
+        return kCanRekeyEncryptionVolumeKeyControllerStatusNotOK;
+    }
+    if (!PowerlessTransformationPossible(cda)) {
+        return kCanRekeyEncryptionVolumeKeyPowerlessTransformationNotSupported;
+    }
+    if (user > kControllerEncryptionCryptoUser) {
+        return kCanRekeyEncryptionVolumeKeyInvalidUser;
+    }
+    if (!RoleCan(cda, user, kEncryptionUserCapabilityRekey)) {
+        return kCanRekeyEncryptionVolumeKeyPermissionDenied;
+    }
+    return CheckLogin(cda, user, password, password_size, kCanRekeyEncryptionVolumeKeyInvalidPasswordSize,
+                      kCanRekeyEncryptionVolumeKeyLoginFailed);
+}
+
+VK_BYTE __VK_RekeyEncryptionVolumeKey(PCDA cda, VK_WORD ld_number, VK_BOOL preserve_data, VK_BYTE user,
+                                      const char* password, size_t password_size) {
+    const VK_DWORD role = telmar::RequestRole(user);
+    if (preserve_data == kTrue) {
+        return _VK_RekeyLogicalVolumeAndPreserveData(cda, role, ld_number, password, password_size);
+    }
+    // Without the data: to plaintext, then encrypted under a new key.
+    return _VK_SetLogicalVolumeToPlainText(cda, role, ld_number, password, password_size) &&
+                   _VK_SetLogicalVolumeToEncrypted(cda, role, ld_number, password, password_size)
+               ? kTrue
+               : kFalse;
+}
+
+VK_BYTE VK_RekeyEncryptionVolumeKeySafe(PCDA cda, VK_WORD ld_number, VK_BOOL preserve_data, VK_BYTE user,
+                                        const char* password, size_t password_size) {
+    CDALock guard(cda);
+    if (!HasCredential(password, password_size) ||
+        VK_CanRekeyEncryptionVolumeKeySafe(cda, ld_number, preserve_data, user, password, password_size) !=
+            kCanRekeyEncryptionVolumeKeyAllowed) {
+        return kRekeyEncryptionVolumeKeyFailed;
+    }
+    const VK_BYTE rekeyed = __VK_RekeyEncryptionVolumeKey(cda, ld_number, preserve_data, user, password, password_size);
+    VK_ReInitializeCDA(cda);
+    return rekeyed ? kRekeyEncryptionVolumeKeyOK : kRekeyEncryptionVolumeKeyFailed;
+}
+
+VK_BYTE VK_CanRekeyEncryptionVolumeKey(PCDA cda, VK_WORD ld_number, VK_BOOL preserve_data, VK_BYTE user,
+                                       const char* password) {
+    return VK_CanRekeyEncryptionVolumeKeySafe(cda, ld_number, preserve_data, user, password, StringSize(password));
+}
+
+VK_BYTE VK_RekeyEncryptionVolumeKey(PCDA cda, VK_WORD ld_number, VK_BOOL preserve_data, VK_BYTE user,
+                                    const char* password) {
+    return VK_RekeyEncryptionVolumeKeySafe(cda, ld_number, preserve_data, user, password, StringSize(password));
+}
+
+VK_BYTE VK_CanRekeyArrayEncryptionVolumeKeySafe(PCDA cda, VK_WORD array_number, VK_BOOL preserve_data, VK_BYTE user,
+                                                const char* password, size_t password_size) {
+    if (cda == nullptr) {
+        return kCanRekeyArrayEncryptionVolumeKeyInvalidArray;
+    }
+    CDALock guard(cda);
+    if (OfaRunning(cda)) {
+        return kCanRekeyArrayEncryptionVolumeKeyControllerOFAActive;
+    }
+    if (!VK_RequestArrayConfigurationInformation(cda) || array_number >= _VK_CDA(cda)->total_array_count) {
+        return kCanRekeyArrayEncryptionVolumeKeyInvalidArray;
+    }
+    VK_BYTE code = kCanRekeyArrayEncryptionVolumeKeyAllowed;
+    bool encrypted = false;
+    for (VK_WORD ld = VK_EnumerateArrayLogicalDrives(cda, array_number, kInvalidLDNumber);
+         code == kCanRekeyArrayEncryptionVolumeKeyAllowed && ld != kInvalidLDNumber;
+         ld = VK_EnumerateArrayLogicalDrives(cda, array_number, ld)) {
+        if (VK_GetLogicalDriveEncryptionInfo(cda, ld) & kLogicalDriveEncryptionEnabled) {
+            encrypted = true;
+            code = VK_CanRekeyEncryptionVolumeKeySafe(cda, ld, preserve_data, user, password, password_size);
+        }
+    }
+    if (code == kCanRekeyArrayEncryptionVolumeKeyAllowed && !encrypted) {
+        return kCanRekeyArrayEncryptionVolumeKeyNoEncryptedLogicalDrives;
+    }
+    return code;
+}
+
+VK_BYTE VK_RekeyArrayEncryptionVolumeKeySafe(PCDA cda, VK_WORD array_number, VK_BOOL preserve_data, VK_BYTE user,
+                                             const char* password, size_t password_size) {
+    CDALock guard(cda);
+    if (!HasCredential(password, password_size) ||
+        VK_CanRekeyArrayEncryptionVolumeKeySafe(cda, array_number, preserve_data, user, password, password_size) !=
+            kCanRekeyArrayEncryptionVolumeKeyAllowed) {
+        return kRekeyArrayEncryptionVolumeKeyFailed;
+    }
+    // Drives rekeyed before a failure stay rekeyed; the ones after it are not tried.
+    VK_BYTE rekeyed = kTrue;
+    for (VK_WORD ld = VK_EnumerateArrayLogicalDrives(cda, array_number, kInvalidLDNumber);
+         rekeyed && ld != kInvalidLDNumber; ld = VK_EnumerateArrayLogicalDrives(cda, array_number, ld)) {
+        if (VK_GetLogicalDriveEncryptionInfo(cda, ld) & kLogicalDriveEncryptionEnabled) {
+            rekeyed = __VK_RekeyEncryptionVolumeKey(cda, ld, preserve_data, user, password, password_size);
+        }
+    }
+    VK_ReInitializeCDA(cda);
+    return rekeyed ? kRekeyArrayEncryptionVolumeKeyOK : kRekeyArrayEncryptionVolumeKeyFailed;
+}
+
+VK_BYTE VK_CanRekeyArrayEncryptionVolumeKey(PCDA cda, VK_WORD array_number, VK_BOOL preserve_data, VK_BYTE user,
+                                            const char* password) {
+    return VK_CanRekeyArrayEncryptionVolumeKeySafe(cda, array_number, preserve_data, user, password,
+                                                   StringSize(password));
+}
+
+VK_BYTE VK_RekeyArrayEncryptionVolumeKey(PCDA cda, VK_WORD array_number, VK_BOOL preserve_data, VK_BYTE user,
+                                         const char* password) {
+    return VK_RekeyArrayEncryptionVolumeKeySafe(cda, array_number, preserve_data, user, password, StringSize(password));
+}
+
+VK_BYTE VK_CanRestoreLogicalDriveVolatileKeySafe(PCDA cda, VK_WORD ld_number, VK_BYTE user, const char* password,
+                                                 size_t password_size) {
+    if (cda == nullptr) {
+        return kCanRestoreLogicalDriveVolatileKeyInvalidLogicalDrive;
+    }
+    CDALock guard(cda);
+    if (OfaRunning(cda)) {
+        return kCanRestoreLogicalDriveVolatileKeyControllerOFAActive;
+    }
+    if (!ValidLogicalDrive(cda, ld_number)) {
+        return kCanRestoreLogicalDriveVolatileKeyInvalidLogicalDrive;
+    }
+    if (user > kControllerEncryptionCryptoUser) {
+        return kCanRestoreLogicalDriveVolatileKeyInvalidUser;
+    }
+    if (!RoleCan(cda, user, kEncryptionUserCapabilitySetDEKStorage)) {
+        return kCanRestoreLogicalDriveVolatileKeyPermissionDenied;
+    }
+    const VK_BYTE login = CheckLogin(cda, user, password, password_size, kCanRestoreLogicalDriveVolatileKeyLoginFailed,
+                                     kCanRestoreLogicalDriveVolatileKeyLoginFailed);
+    if (login != kCanRestoreLogicalDriveVolatileKeyAllowed) {
+        return login;
+    }
+    if (DriveType(cda, ld_number) != kLogicalDriveTypeData) {
+        return kCanRestoreLogicalDriveVolatileKeyNotData;
+    }
+    if (!FeatureEnabled(cda, kEncryptionFeatureVolatileKeys)) {
+        return kCanRestoreLogicalDriveVolatileKeyNotSupported;
+    }
+    const VK_QWORD status = VK_GetControllerEncryptionStatus(cda);
+    if (!CTRL_ENCRYPTION_IS_CONFIGURED(status)) {
+        return kCanRestoreLogicalDriveVolatileKeyEncryptionNotConfigured;
+    }
+    if (!(status & kControllerEncryptionEnabled)) {
+        return kCanRestoreLogicalDriveVolatileKeyEncryptionNotEnabled;
+    }
+    if (CTRL_ENCRYPTION_IS_EXPRESS_LOCAL(status) || CTRL_ENCRYPTION_IS_LOCAL(status)) {
+        return kCanRestoreLogicalDriveVolatileKeyNoRemoteKeyManager;
+    }
+    const VK_DWORD word = _VK_GetLogicalDriveEncryptionInfo(cda, ld_number);
+    if (!(word & kLogicalDriveEncryptionEnabled)) {
+        return kCanRestoreLogicalDriveVolatileKeyLogicalDriveNotEncrypted;
+    }
+    if (!VOLATILE_KEY_ENABLED(word)) {
+        return kCanRestoreLogicalDriveVolatileKeyNotConfigured;
+    }
+    if (!VOLATILE_KEY_BACKUP_ENABLED(word)) {
+        return kCanRestoreLogicalDriveVolatileKeyMissingBackup;
+    }
+    if (UnitStatus(cda, ld_number) != kLogicalDriveUnitStatus20EncryptedVolumeWithoutKey) {
+        return kCanRestoreLogicalDriveVolatileKeyRestoreNotRequired;
+    }
+    if (VOLATILE_KEY_STATUS(word) != kLogicalDriveEncryptionVolatileKeyStatusNoOp) {
+        return kCanRestoreLogicalDriveVolatileKeyOpInProgress;
+    }
+    return kCanRestoreLogicalDriveVolatileKeyAllowed;
+}
+
+VK_BOOL VK_RestoreLogicalDriveVolatileKeySafe(PCDA cda, VK_WORD ld_number, VK_BYTE user, const char* password,
+                                              size_t password_size) {
+    CDALock guard(cda);
+    if (!HasCredential(password, password_size) ||
+        VK_CanRestoreLogicalDriveVolatileKeySafe(cda, ld_number, user, password, password_size) !=
+            kCanRestoreLogicalDriveVolatileKeyAllowed) {
+        return kFalse;
+    }
+    const VK_BOOL restored = __VK_SetEncryptionDriveOptions(cda, ld_number, kEncryptionDriveFeatureVolatileKeyBackup,
+                                                            kEncryptionVolatileKeyBackupRestore, 0,
+                                                            telmar::RequestRole(user), password, password_size);
+    VK_ReInitializeCDA(cda);
+    return restored;
+}
+
+VK_BYTE VK_CanRestoreLogicalDriveVolatileKey(PCDA cda, VK_WORD ld_number, VK_BYTE user, const char* password) {
+    return VK_CanRestoreLogicalDriveVolatileKeySafe(cda, ld_number, user, password, StringSize(password));
+}
+
+VK_BOOL VK_RestoreLogicalDriveVolatileKey(PCDA cda, VK_WORD ld_number, VK_BYTE user, const char* password) {
+    return VK_RestoreLogicalDriveVolatileKeySafe(cda, ld_number, user, password, StringSize(password));
+}
+
+VK_BYTE VK_CanCryptoEraseLogicalDriveSafe(PCDA cda, VK_WORD ld_number, VK_BYTE user, const char* password,
+                                          size_t password_size) {
+    if (cda == nullptr) {
+        return kCanCryptoEraseLogicalDriveInvalidLogicalDrive;
+    }
+    CDALock guard(cda);
+    if (OfaRunning(cda)) {
+        return kCanCryptoEraseLogicalDriveControllerOFAActive;
+    }
+    if (!ValidLogicalDrive(cda, ld_number)) {
+        return kCanCryptoEraseLogicalDriveInvalidLogicalDrive;
+    }
+    if (user > kControllerEncryptionCryptoUser) {
+        return kCanCryptoEraseLogicalDriveInvalidUser;
+    }
+    if (!FeatureEnabled(cda, kEncryptionFeatureCryptoErase)) {
+        return kCanCryptoEraseLogicalDriveNotEnabled;
+    }
+    const VK_QWORD status = VK_GetControllerEncryptionStatus(cda);
+    if (!CTRL_ENCRYPTION_IS_CONFIGURED(status)) {
+        return kCanCryptoEraseLogicalDriveEncryptionNotConfigured;
+    }
+    if (!(status & kControllerEncryptionEnabled)) {
+        return kCanCryptoEraseLogicalDriveEncryptionNotEnabled;
+    }
+    if (CTRL_ENCRYPTION_IS_EXPRESS_LOCAL(status)) {
+        return kCanCryptoEraseLogicalDriveInExpressLocalMode;
+    }
+    const VK_DWORD word = _VK_GetLogicalDriveEncryptionInfo(cda, ld_number);
+    if (word & kLogicalDriveEncryptionKeyWait) {
+        return kCanCryptoEraseLogicalDriveLogicalDriveIsOffline;
+    }
+    // Encrypted and nothing else: no key wait, no rekey and no encode under way.
+    if (LOGICAL_DRIVE_ENCRYPTION_STATUS(word) != kLogicalDriveEncryptionEnabled) {
+        return kCanCryptoEraseLogicalDriveLogicalDriveNotEncrypted;
+    }
+    if (status & kControllerEncryptionControllerLocked) {
+        return kCanCryptoEraseLogicalDriveControllerLockout;
+    }
+    if (UnitStatus(cda, ld_number) != 0) {
+        return kCanCryptoEraseLogicalDriveLogicalDriveStatusNotOK;
+    }
+    const VK_DWORD array_status = VK_GetArrayStatusInfo(cda, VK_GetLogicalDriveArray(cda, ld_number));
+    if (array_status == kArrayStatusHasFailedDataDrive || array_status == kArrayStatusHasErasingLogicalDrive ||
+        array_status == kArrayStatusHasInitializingLogicalDrive) {
+        return kCanCryptoEraseLogicalDriveArrayStatusNotOK;
+    }
+    if (VOLATILE_KEY_ENABLED(word)) {
+        return kCanCryptoEraseLogicalDriveVolatileKeysEnabled;
+    }
+    if (DriveType(cda, ld_number) != kLogicalDriveTypeData) {
+        return kCanCryptoEraseLogicalDriveNotDataLogicalDrive;
+    }
+    if (!RoleCan(cda, user, kEncryptionUserCapabilityRekey)) {
+        return kCanCryptoEraseLogicalDriveUserPermissionDenied;
+    }
+    return CheckLogin(cda, user, password, password_size, kCanCryptoEraseLogicalDriveInvalidPasswordSize,
+                      kCanCryptoEraseLogicalDriveInvalidPassword);
+}
+
+VK_BOOL VK_CryptoEraseLogicalDriveSafe(PCDA cda, VK_WORD ld_number, VK_BYTE user, const char* password,
+                                       size_t password_size) {
+    CDALock guard(cda);
+    if (!HasCredential(password, password_size) ||
+        VK_CanCryptoEraseLogicalDriveSafe(cda, ld_number, user, password, password_size) !=
+            kCanCryptoEraseLogicalDriveAllowed) {
+        return kFalse;
+    }
+    // The host must not read the drive while its key changes under it.
+    if (!_VK_HideLogicalDrive(cda, ld_number)) {
+        PN_DebugLog(1, 0, "%s:%d: Assertion 'success' failed: Failed to hide ld %u before crypto erase\n", __func__,
+                    __LINE__, ld_number);
+        return kFalse;
+    }
+    const VK_BOOL erased =
+        _VK_SetLogicalVolumeToEncrypted(cda, telmar::RequestRole(user), ld_number, password, password_size);
+    if (!erased) {
+        PN_DebugLog(1, 0, "%s:%d: Assertion 'success' failed: Failed to crypto-erase ld %u\n", __func__, __LINE__,
+                    ld_number);
+    }
+    if (!_VK_UnhideLogicalDrive(cda, ld_number)) {
+        PN_DebugLog(1, 0, "%s:%d: Failed to unhide ld %u after crypto erase\n", __FILE__, __LINE__, ld_number);
+        return kFalse;
+    }
+    return erased;
+}
+
+VK_BYTE VK_CanCryptoEraseLogicalDrive(PCDA cda, VK_WORD ld_number, VK_BYTE user, const char* password) {
+    return VK_CanCryptoEraseLogicalDriveSafe(cda, ld_number, user, password, StringSize(password));
+}
+
+VK_BOOL VK_CryptoEraseLogicalDrive(PCDA cda, VK_WORD ld_number, VK_BYTE user, const char* password) {
+    return VK_CryptoEraseLogicalDriveSafe(cda, ld_number, user, password, StringSize(password));
+}

@@ -292,6 +292,10 @@ VK_BOOL __VK_SetEncryptionDriveOptions(PCDA cda, VK_WORD ld_number, VK_WORD feat
                                        size_t password_size);
 VK_BOOL _VK_SetLogicalDriveVolatileKeys(PCDA cda, VK_DWORD role, VK_WORD ld_number, const char* password,
                                         size_t password_size, VK_BOOL volatile_key, VK_BOOL volatile_key_backup);
+// Rekeys one logical drive: keeping its data (preserve_data exactly 1), or to plaintext and then to a
+// new key, the second only when the first went through.
+VK_BYTE __VK_RekeyEncryptionVolumeKey(PCDA cda, VK_WORD ld_number, VK_BOOL preserve_data, VK_BYTE user,
+                                      const char* password, size_t password_size);
 // Return to the factory state (function 18); re-initialises the data area on success. Takes the lock.
 VK_BOOL _VK_ClearEncryptionConfiguration(PCDA cda, const char* master_key, size_t master_key_size);
 
