@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "firmware/fw_drive_io.h"
+#include "firmware/fw_writes.h"
 #include "firmware/reply_out.h"
 #include "qvsim/bytes.h"
 #include "qvsim/fw_state.h"
@@ -39,10 +40,7 @@ std::uint8_t fn_of(const BmicCdb& b) {
 }
 
 std::string text_at(const Bytes& d, std::size_t off, std::size_t width) {
-    std::string s;
-    for (std::size_t i = off; i < off + width && i < d.size() && d[i] != 0; ++i)
-        s.push_back(char(d[i]));
-    return s;
+    return fw_text_at(d, off, width);
 }
 
 template <std::size_t N> void copy_at(const Bytes& d, std::size_t off, std::array<std::uint8_t, N>& out) {
@@ -50,14 +48,7 @@ template <std::size_t N> void copy_at(const Bytes& d, std::size_t off, std::arra
 }
 
 void keep(FirmwareState& s, const BmicCdb& b, const Command& cmd, bool with_data = true) {
-    FwWriteRecord r;
-    r.opcode = b.opcode;
-    r.detail = b.detail;
-    r.lun = b.lun();
-    r.length = std::uint32_t(cmd.data_out.size());
-    if (with_data)
-        r.data = cmd.data_out;
-    s.updates.writes.push_back(std::move(r));
+    fw_keep_write(s, b, cmd, with_data);
 }
 
 Reply accepted(FirmwareState& s, const BmicCdb& b, const Command& cmd, bool with_data = true) {
@@ -312,22 +303,6 @@ Reply clear_configuration(FirmwareState& s, const BmicCdb& b, const Command& cmd
     return accepted(s, b, cmd);
 }
 
-// 0x1E: only the password check (function 0x14) is a write the simulated controller takes.
-Reply encryption_write(FirmwareState& s, const BmicCdb& b, const Command& cmd) {
-    if (fn_of(b) != 0x14)
-        return invalid_field();
-    const Bytes& d = cmd.data_out;
-    if (d.size() < 20)
-        return short_parameter_list();
-    const std::uint32_t role = get_le32(&d[16]);
-    if (role > 1)
-        return invalid_parameter();
-    const std::string& want = role == 0 ? s.updates.passwords.crypto_officer : s.updates.passwords.user;
-    if (text_at(d, 0, 16) != want.substr(0, 16))
-        return invalid_parameter(); // a wrong password
-    return accepted(s, b, cmd);
-}
-
 Reply write_chunk(FirmwareState& s, const BmicCdb& b, const Command& cmd) {
     const std::uint16_t total = std::uint16_t(((b.detail >> 24) << 8) | ((b.detail >> 8) & 0xFF));
     const std::uint16_t number = std::uint16_t((((b.detail >> 16) & 0xFF) << 8) | (b.detail & 0xFF));
@@ -509,7 +484,9 @@ Reply answer_write(FirmwareState& s, const BmicCdb& b, const Command& cmd) {
         case 0x6E:
             return clear_configuration(s, b, cmd);
         case 0x1E:
-            return encryption_write(s, b, cmd);
+            return fw_encryption_write(s, b, cmd);
+        case 0xE8:
+            return fw_managed_sed_write(s, b, cmd);
         case 0xD2:
             return write_chunk(s, b, cmd);
         case 0xD3:
@@ -561,7 +538,7 @@ Reply bmic_read(ControllerFirmware& fw, const Command&, const BmicCdb& b) {
 
 bool register_all() {
     for (std::uint8_t op : {0x63, 0xC0, 0x51, 0x54, 0x5E, 0x57, 0x60, 0x62, 0xEE, 0x80, 0x83, 0x6E, 0x1E,
-                            0xD2, 0xD3, 0xF7, 0xFD, 0xFC, 0xD4, 0x46, 0x82, 0x52, 0xE0, 0xA5})
+                            0xD2, 0xD3, 0xF7, 0xFD, 0xFC, 0xD4, 0x46, 0x82, 0x52, 0xE0, 0xA5, 0xE8})
         register_bmic(BmicDirection::kWrite, op, bmic_write);
     for (std::uint8_t op : {0xBF, 0x46})
         register_bmic(BmicDirection::kRead, op, bmic_read);
@@ -571,6 +548,17 @@ bool register_all() {
 const bool registered = register_all();
 
 } // namespace
+
+void fw_keep_write(FirmwareState& s, const BmicCdb& b, const Command& cmd, bool with_data) {
+    FwWriteRecord r;
+    r.opcode = b.opcode;
+    r.detail = b.detail;
+    r.lun = b.lun();
+    r.length = std::uint32_t(cmd.data_out.size());
+    if (with_data)
+        r.data = cmd.data_out;
+    s.updates.writes.push_back(std::move(r));
+}
 
 Bytes fw_backup_power_source(const FirmwareState& s) {
     const auto& p = s.updates.backup_power;
