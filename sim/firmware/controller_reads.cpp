@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "firmware/fw_drive_io.h"
+#include "firmware/fw_writes.h"
 #include "qvsim/fw_state.h"
 
 namespace qvsim {
@@ -140,6 +141,8 @@ std::optional<Bytes> build(FirmwareState& s, const BmicCdb& b) {
                 return fw_discovery_configuration(s, fn);
             return std::nullopt;
         case 0x1E:
+            if (fn == 7)
+                fw_next_ikek_status(s);
             return fw_encryption_read(s, fn);
         case 0xE8:
             return fw_managed_sed_read(s, fn, b.lun());

@@ -391,6 +391,14 @@ void fields(S& s, V& v) {
 }
 
 template <class S, class V>
+requires std::is_same_v<std::remove_const_t<S>, FwIkekStatus>
+void fields(S& s, V& v) {
+    v("ikek", s.ikek);
+    v("ikek_reset", s.ikek_reset);
+    v("controller_key", s.controller_key);
+}
+
+template <class S, class V>
 requires std::is_same_v<std::remove_const_t<S>, FwEncryption>
 void fields(S& s, V& v) {
     v("kek_supported", s.kek_supported);
@@ -415,6 +423,17 @@ void fields(S& s, V& v) {
     v("retrieval_status", s.retrieval_status);
     v("connection_status", s.connection_status);
     v("features", s.features);
+    v("master_key", s.master_key);
+    v("key_name", s.key_name);
+    v("recovery_answer", s.recovery_answer);
+    v("boot_password", s.boot_password);
+    v("foreign_key", s.foreign_key);
+    v("ikek_polls", s.ikek_polls);
+    v("ikek_poll", s.ikek_poll);
+    v("controller_rekeys", s.controller_rekeys);
+    v("rescans", s.rescans);
+    v("factory_resets", s.factory_resets);
+    v("unlocks", s.unlocks);
 }
 
 template <class S, class V>

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "firmware/fw_drive_io.h"
+#include "firmware/fw_writes.h"
 #include "firmware/reply_out.h"
 #include "qvsim/bytes.h"
 #include "qvsim/fw_state.h"
@@ -39,10 +40,7 @@ std::uint8_t fn_of(const BmicCdb& b) {
 }
 
 std::string text_at(const Bytes& d, std::size_t off, std::size_t width) {
-    std::string s;
-    for (std::size_t i = off; i < off + width && i < d.size() && d[i] != 0; ++i)
-        s.push_back(char(d[i]));
-    return s;
+    return fw_text_at(d, off, width);
 }
 
 template <std::size_t N> void copy_at(const Bytes& d, std::size_t off, std::array<std::uint8_t, N>& out) {
@@ -50,14 +48,7 @@ template <std::size_t N> void copy_at(const Bytes& d, std::size_t off, std::arra
 }
 
 void keep(FirmwareState& s, const BmicCdb& b, const Command& cmd, bool with_data = true) {
-    FwWriteRecord r;
-    r.opcode = b.opcode;
-    r.detail = b.detail;
-    r.lun = b.lun();
-    r.length = std::uint32_t(cmd.data_out.size());
-    if (with_data)
-        r.data = cmd.data_out;
-    s.updates.writes.push_back(std::move(r));
+    fw_keep_write(s, b, cmd, with_data);
 }
 
 Reply accepted(FirmwareState& s, const BmicCdb& b, const Command& cmd, bool with_data = true) {
@@ -196,12 +187,58 @@ Reply set_mnp_delay(FirmwareState& s, const BmicCdb& b, const Command& cmd) {
     return accepted(s, b, cmd);
 }
 
+// 0xEE: function 0 (SET_POWER_MODE, one dword) makes the mode pending, which function 1 reports
+// in its first dword until the controller restarts; function 2 the survival mode.
 Reply set_power(FirmwareState& s, const BmicCdb& b, const Command& cmd) {
+    const Bytes& d = cmd.data_out;
+    if (fn_of(b) == 0) {
+        if (d.size() < 4)
+            return short_parameter_list();
+        const std::uint32_t mode = get_le32(&d[0]);
+        if (mode != 1 && mode != 2 && mode != 4)
+            return invalid_parameter();
+        s.power.operational = mode;
+        return accepted(s, b, cmd);
+    }
     if (fn_of(b) != 2)
         return invalid_field();
-    if (cmd.data_out.empty())
+    if (d.empty())
         return short_parameter_list();
-    s.power.survival_mode = cmd.data_out[0];
+    s.power.survival_mode = d[0];
+    return accepted(s, b, cmd);
+}
+
+// 0xA5: the 20-byte clock record, "<HW>TD" 08 00 first and "DWZZ" last, the time in BCD between.
+// A record whose frame or digits are wrong changes nothing.
+Reply set_time(FirmwareState& s, const BmicCdb& b, const Command& cmd) {
+    static constexpr std::uint8_t kHead[8] = {0x3C, 0x48, 0x57, 0x3E, 0x54, 0x44, 0x08, 0x00};
+    static constexpr std::uint8_t kTail[4] = {0x44, 0x57, 0x5A, 0x5A};
+    const Bytes& d = cmd.data_out;
+    if (b.detail != 0 || b.lun() != 0)
+        return invalid_field();
+    if (d.size() < 20)
+        return short_parameter_list();
+    if (!std::equal(std::begin(kHead), std::end(kHead), d.begin()) ||
+        !std::equal(std::begin(kTail), std::end(kTail), d.begin() + 16) || d[11] != 0)
+        return invalid_parameter();
+    std::uint32_t v[7]; // hour, minute, second, month, day, century, year
+    const std::size_t at[7] = {8, 9, 10, 12, 13, 14, 15};
+    for (std::size_t k = 0; k < 7; ++k) {
+        const std::uint8_t x = d[at[k]];
+        if ((x >> 4) > 9 || (x & 0x0F) > 9)
+            return invalid_parameter();
+        v[k] = (x >> 4) * 10u + (x & 0x0Fu);
+    }
+    if (v[0] > 23 || v[1] > 59 || v[2] > 59 || v[3] < 1 || v[3] > 12 || v[4] < 1 || v[4] > 31)
+        return invalid_parameter();
+    auto& c = s.parameters.rtc;
+    c.hour = v[0];
+    c.minute = v[1];
+    c.second = v[2];
+    c.month = v[3];
+    c.day = v[4];
+    c.century = v[5];
+    c.year = v[6];
     return accepted(s, b, cmd);
 }
 
@@ -263,22 +300,6 @@ Reply clear_configuration(FirmwareState& s, const BmicCdb& b, const Command& cmd
     std::erase_if(s.logical_luns, [&](const FwLogicalLun& e) {
         return !e.remote && std::find(gone.begin(), gone.end(), e.number) != gone.end();
     });
-    return accepted(s, b, cmd);
-}
-
-// 0x1E: only the password check (function 0x14) is a write the simulated controller takes.
-Reply encryption_write(FirmwareState& s, const BmicCdb& b, const Command& cmd) {
-    if (fn_of(b) != 0x14)
-        return invalid_field();
-    const Bytes& d = cmd.data_out;
-    if (d.size() < 20)
-        return short_parameter_list();
-    const std::uint32_t role = get_le32(&d[16]);
-    if (role > 1)
-        return invalid_parameter();
-    const std::string& want = role == 0 ? s.updates.passwords.crypto_officer : s.updates.passwords.user;
-    if (text_at(d, 0, 16) != want.substr(0, 16))
-        return invalid_parameter(); // a wrong password
     return accepted(s, b, cmd);
 }
 
@@ -454,6 +475,8 @@ Reply answer_write(FirmwareState& s, const BmicCdb& b, const Command& cmd) {
             return set_mnp_delay(s, b, cmd);
         case 0xEE:
             return set_power(s, b, cmd);
+        case 0xA5:
+            return set_time(s, b, cmd);
         case 0x80:
             return set_i2c_oob(s, b, cmd);
         case 0x83:
@@ -461,7 +484,9 @@ Reply answer_write(FirmwareState& s, const BmicCdb& b, const Command& cmd) {
         case 0x6E:
             return clear_configuration(s, b, cmd);
         case 0x1E:
-            return encryption_write(s, b, cmd);
+            return fw_encryption_write(s, b, cmd);
+        case 0xE8:
+            return fw_managed_sed_write(s, b, cmd);
         case 0xD2:
             return write_chunk(s, b, cmd);
         case 0xD3:
@@ -513,7 +538,7 @@ Reply bmic_read(ControllerFirmware& fw, const Command&, const BmicCdb& b) {
 
 bool register_all() {
     for (std::uint8_t op : {0x63, 0xC0, 0x51, 0x54, 0x5E, 0x57, 0x60, 0x62, 0xEE, 0x80, 0x83, 0x6E, 0x1E,
-                            0xD2, 0xD3, 0xF7, 0xFD, 0xFC, 0xD4, 0x46, 0x82, 0x52, 0xE0})
+                            0xD2, 0xD3, 0xF7, 0xFD, 0xFC, 0xD4, 0x46, 0x82, 0x52, 0xE0, 0xA5, 0xE8})
         register_bmic(BmicDirection::kWrite, op, bmic_write);
     for (std::uint8_t op : {0xBF, 0x46})
         register_bmic(BmicDirection::kRead, op, bmic_read);
@@ -523,6 +548,17 @@ bool register_all() {
 const bool registered = register_all();
 
 } // namespace
+
+void fw_keep_write(FirmwareState& s, const BmicCdb& b, const Command& cmd, bool with_data) {
+    FwWriteRecord r;
+    r.opcode = b.opcode;
+    r.detail = b.detail;
+    r.lun = b.lun();
+    r.length = std::uint32_t(cmd.data_out.size());
+    if (with_data)
+        r.data = cmd.data_out;
+    s.updates.writes.push_back(std::move(r));
+}
 
 Bytes fw_backup_power_source(const FirmwareState& s) {
     const auto& p = s.updates.backup_power;

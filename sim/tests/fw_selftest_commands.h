@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "qvsim/controller_fw.h"
 
@@ -21,6 +22,24 @@ inline qvsim::Command bmic_read(std::uint8_t opcode, std::uint16_t length, std::
     c.cdb = b.to_cdb();
     c.direction = qvsim::Direction::kIn;
     c.data_in_length = length;
+    return c;
+}
+
+// A BMIC write (CDB 27) carrying `data`, or a no-data command when it is empty.
+inline qvsim::Command bmic_write(std::uint8_t opcode, const std::vector<std::uint8_t>& data, std::uint32_t detail = 0,
+                                 std::uint16_t lun = 0) {
+    qvsim::BmicCdb b;
+    b.write = true;
+    b.opcode = opcode;
+    b.length = std::uint16_t(data.size());
+    b.detail = detail;
+    b.lun_low = std::uint8_t(lun);
+    b.lun_high = std::uint8_t(lun >> 8);
+    qvsim::Command c;
+    c.transport = "test";
+    c.cdb = b.to_cdb();
+    c.direction = data.empty() ? qvsim::Direction::kNone : qvsim::Direction::kOut;
+    c.data_out = data;
     return c;
 }
 

@@ -186,14 +186,14 @@ TEST(SimUpdates, RefusedWritesGetCheckConditionAndChangeNothing) {
         {"parallel scans above the limit", bmic_write(0x60, at(Bytes(512, 0), 2, {5})), 0x26},
         {"LU cache modify without a cache", bmic_write(0xC0, Bytes(512, 0), 0x50000, 1), 0x24},
         {"LU cache destroy without a cache", bmic_write(0xC0, Bytes(512, 0), 0x20000, 1), 0x24},
-        {"power-mode write other than survival", bmic_write(0xEE, {0, 0, 0, 4}, 0), 0x24},
+        {"power-mode write of an unknown function", bmic_write(0xEE, {0, 0, 0, 4}, 5), 0x24},
         {"manufacturing record of another OEM", bmic_write(0x82, Bytes(256, 0), 1, 0x0300), 0x24},
         {"short manufacturing record", bmic_write(0x82, Bytes(255, 0), 1), 0x1A},
         {"manufacturing record, function 2", bmic_write(0x82, Bytes(256, 0), 2), 0x24},
         {"NVRAM data id 2", bmic_write(0x46, Bytes(16, 0), 0x02010000), 0x24},
         {"NVRAM write marked as read", bmic_write(0x46, Bytes(16, 0), 0x01000000), 0x24},
         {"re-enable of a missing drive", bmic_write(0xE0, {}, 0, 7), 0x24},
-        {"encryption write other than the check", bmic_write(0x1E, Bytes(20, 0), 0x10), 0x24},
+        {"encryption write of an unknown function", bmic_write(0x1E, Bytes(20, 0), 0x0F), 0x24},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
