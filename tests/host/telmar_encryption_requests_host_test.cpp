@@ -13,146 +13,15 @@
 #include "qvsim/fw_state.h"
 #include "telm_encryption_requests.h"
 #include "telm_private.h"
+#include "telmar_encryption_host.h"
 #include "telmar_host_fixture.h"
 #include "../unit/telmar_log_capture.h"
 
 namespace {
 
-using qvsim::FirmwareState;
-using qvsim::FwFault;
+using namespace telmar_encryption_host;
 
-constexpr VK_BYTE kEncryption = 0x1E;
-const std::string kOfficer = "Officer#1";
-const std::string kUser = "User#2pass";
-
-// A request record as the test expects it, from the layout's offsets.
-class Record {
-public:
-    explicit Record(size_t size) : bytes_(size, 0) {}
-    Record& text(size_t offset, const std::string& s) {
-        std::memcpy(bytes_.data() + offset, s.data(), s.size());
-        return *this;
-    }
-    Record& u32(size_t offset, VK_DWORD v) {
-        qvsim::put_le32(bytes_.data() + offset, v);
-        return *this;
-    }
-    Record& u16(size_t offset, VK_WORD v) {
-        qvsim::put_le16(bytes_.data() + offset, v);
-        return *this;
-    }
-    std::string hex() const { return qvsim::hex_bytes(bytes_.data(), bytes_.size()); }
-
-private:
-    std::vector<VK_BYTE> bytes_;
-};
-
-// Every role may do everything.
-std::vector<qvsim::FwRole> AllRoles() {
-    return {{0, "crypto", 0xFFFFFF}, {1, "user", 0xFFFFFF}};
-}
-
-// A configured local controller, enabled, with both passwords and a master key; logical drive 0
-// encrypted, 1 plaintext.
-FirmwareState ConfiguredLocal() {
-    FirmwareState s;
-    s.set_page("encryption", {0x01});
-    s.identify.encryption_status = 0x800 | 0x1000 | 0x20000 | 0x4 | 0x1;
-    s.updates.passwords = {kOfficer, kUser};
-    s.encryption.master_key = "LocalMasterKey-01";
-    s.encryption.roles = AllRoles();
-    for (VK_WORD d = 0; d < 4; ++d) {
-        s.add_drive(d);
-    }
-    s.add_configured_drive(0, {0, 1}, 1 << 20).encryption_flags = 0x01;
-    s.add_configured_drive(1, {2, 3}, 1 << 20);
-    return s;
-}
-
-FirmwareState Unconfigured() {
-    FirmwareState s;
-    s.set_page("encryption", {0x01});
-    s.identify.encryption_status = 0;
-    s.updates.passwords = {"", ""};
-    s.encryption.roles = AllRoles();
-    return s;
-}
-
-FwFault Fails(VK_BYTE function, bool write, int err = EIO) {
-    FwFault f;
-    f.bmic = kEncryption;
-    f.function = function;
-    f.write = write;
-    f.err = err;
-    return f;
-}
-
-FwFault Refused(VK_BYTE function, bool write) {
-    FwFault f = Fails(function, write, 0);
-    f.sense = qvsim::fixed_sense(0x05, 0x26, 0x00);
-    return f;
-}
-
-class EncryptionRequestsHost : public telmar_host::ControllerHost {
-protected:
-    void Start(FirmwareState s) {
-        ASSERT_NO_FATAL_FAILURE(StartController(std::move(s)));
-        ASSERT_EQ(Initialize(), kInitializeSucceeded);
-        host().clear_requests();
-    }
-
-    FirmwareState& state() { return fw_->fw_state(); }
-
-    // One 0x1E command as the request log shows it: write or read, function, data out.
-    struct Sent {
-        bool write;
-        int function;
-        std::string data;
-    };
-    std::vector<Sent> EncryptionCommands() {
-        std::vector<Sent> out;
-        for (const auto& r : host().requests(telmar_host::kNode)) {
-            if (r.op != "ioctl" || !r.decoded.contains("cdb")) {
-                continue;
-            }
-            const auto cdb = telmar_host::ParseHex(r.decoded["cdb"].get<std::string>());
-            if (cdb.size() == 16 && cdb[6] == kEncryption && (cdb[0] == 0x26 || cdb[0] == 0x27)) {
-                out.push_back({cdb[0] == 0x27, cdb[5],
-                               r.decoded.contains("data_out") ? r.decoded["data_out"].get<std::string>() : ""});
-            }
-        }
-        return out;
-    }
-    // Data of the 0x1E writes of `function`, in order.
-    std::vector<std::string> Writes(int function) {
-        std::vector<std::string> out;
-        for (const Sent& s : EncryptionCommands()) {
-            if (s.write && s.function == function) {
-                out.push_back(s.data);
-            }
-        }
-        return out;
-    }
-    size_t Reads(int function) {
-        size_t n = 0;
-        for (const Sent& s : EncryptionCommands()) {
-            n += !s.write && s.function == function ? 1 : 0;
-        }
-        return n;
-    }
-    size_t AllWrites() {
-        size_t n = 0;
-        for (const Sent& s : EncryptionCommands()) {
-            n += s.write ? 1 : 0;
-        }
-        return n;
-    }
-    // Status word as the controller reports it after re-initialisation.
-    VK_QWORD FreshStatus() {
-        VK_ReInitializeCDA(cda());
-        return VK_GetControllerEncryptionStatus(cda());
-    }
-};
+class EncryptionRequestsHost : public EncryptionHost {};
 
 // Each builder once, in an order the controller accepts; the request as it arrived, field by field.
 TEST_F(EncryptionRequestsHost, BuildersSendTheirRecordsFieldByField) {
