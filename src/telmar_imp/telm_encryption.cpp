@@ -598,6 +598,25 @@ VK_BYTE VK_CheckEncryptionBootPassword(PCDA cda, const char* password_buffer, VK
                                                                     : kCheckBootPasswordFailedInvalidChar;
 }
 
+bool telmar::FillUnlockRequest(ENCRYPTION_UNLOCK_VOLUMES& request, const char* boot_password, size_t size) {
+    if (size > sizeof(request.bBootPassword) || (boot_password == nullptr && size != 0)) {
+        return false;
+    }
+    request.bCount = 1;
+    // Unchanged, byte for byte: the NUL too when the size counts it.
+    if (size != 0) {
+        std::memcpy(request.bBootPassword, boot_password, size);
+    }
+    return true;
+}
+
+void telmar::FillImportRequest(ENCRYPTION_FOREIGN_LOCAL_KEY_IMPORT& request, VK_BYTE user, const char* password,
+                               size_t password_size, const char* foreign_key, size_t foreign_key_size) {
+    CopyCredential(request.bPassword, password, password_size);
+    request.dwRole = RequestRole(user);
+    CopyCredential(request.bKeyName, foreign_key, foreign_key_size);
+}
+
 // ---- Random credentials --------------------------------------------------------------------------
 
 bool telmar::RandomBytes(void* buffer, size_t size) {
@@ -1354,9 +1373,7 @@ VK_BYTE VK_ImportForeignEncryptionKeySafe(PCDA cda, const char* foreign_key, siz
     bool imported = false;
     {
         telmar::WipedRequest<ENCRYPTION_FOREIGN_LOCAL_KEY_IMPORT> request;
-        telmar::CopyCredential(request.r.bPassword, password, password_size);
-        request.r.dwRole = telmar::RequestRole(user);
-        telmar::CopyCredential(request.r.bKeyName, foreign_key, foreign_key_size);
+        telmar::FillImportRequest(request.r, user, password, password_size, foreign_key, foreign_key_size);
         VK_BYTE scsi_status = 0;
         imported = SendRequestWithSense(cda, kEncryptionFunctionImportForeignKey, request.r, &scsi_status) &&
                    scsi_status != kScsiStatusCheckCondition;
@@ -1550,10 +1567,8 @@ VK_BYTE VK_DoUnlockController(PCDA cda, const char* boot_password, size_t boot_p
     bool unlocked = false;
     {
         telmar::WipedRequest<ENCRYPTION_UNLOCK_VOLUMES> request;
-        request.r.bCount = 1;
-        // Unchanged, byte for byte: the NUL too when the size counts it.
-        std::memcpy(request.r.bBootPassword, boot_password, boot_password_size);
-        unlocked = SendRequest(cda, kEncryptionFunctionUnlockVolumes, request.r);
+        unlocked = telmar::FillUnlockRequest(request.r, boot_password, boot_password_size) &&
+                   SendRequest(cda, kEncryptionFunctionUnlockVolumes, request.r);
     }
     if (!unlocked) {
         return kDoUnlockControllerFailed;

@@ -248,6 +248,13 @@ inline VK_DWORD RequestRole(VK_DWORD user) {
     return user == 1 ? 1 : 0;
 }
 
+// Function 26: `bCount` 1 and the boot password's `size` bytes unchanged. False, with the request
+// left zero, when they do not fit the 3,968-byte field.
+bool FillUnlockRequest(ENCRYPTION_UNLOCK_VOLUMES& request, const char* boot_password, size_t size);
+// Function 23: the login and the foreign key, each cut to its field.
+void FillImportRequest(ENCRYPTION_FOREIGN_LOCAL_KEY_IMPORT& request, VK_BYTE user, const char* password,
+                       size_t password_size, const char* foreign_key, size_t foreign_key_size);
+
 // Fills `buffer` with `size` random bytes from the kernel; false when the source fails.
 bool RandomBytes(void* buffer, size_t size);
 
