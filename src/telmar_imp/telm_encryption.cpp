@@ -646,8 +646,10 @@ bool RandomCharacters(char* out, size_t count, VK_BYTE lowest) {
     size_t filled = 0;
     bool ok = true;
     while (ok && filled < count) {
-        ok = telmar::RandomBytes(pool, sizeof(pool));
-        for (size_t i = 0; ok && i < sizeof(pool) && filled < count; ++i) {
+        // Ask for what is still missing: most draws are kept, so this rarely needs a second call.
+        const size_t want = std::min(sizeof(pool), count - filled);
+        ok = telmar::RandomBytes(pool, want);
+        for (size_t i = 0; ok && i < want; ++i) {
             if (pool[i] < limit) {
                 out[filled++] = static_cast<char>(lowest + pool[i] % alphabet);
             }
