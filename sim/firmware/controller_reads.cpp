@@ -50,7 +50,12 @@ std::optional<std::uint16_t> addressed_device(const BmicCdb& b) {
         case 0x50:
         case 0x55:
         case 0x5D:
+        case 0x51:
+        case 0x54:
+        case 0x57:
+        case 0x5E:
             return b.lun();
+        case 0xC0:
         case 0xC1:
             if (b.lun() == 1)
                 return std::uint16_t(b.detail);

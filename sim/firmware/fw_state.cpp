@@ -211,6 +211,7 @@ void fields(S& s, V& v) {
     v("backup_power_type", s.backup_power_type);
     v("lu_cache_used", s.lu_cache_used);
     v("lu_cache_available", s.lu_cache_available);
+    v("disabled_logical_drives", s.disabled_logical_drives);
 }
 
 template <class S, class V>
@@ -649,6 +650,11 @@ QVSIM_FIELDS_OF(FwDrive) {
     v("scsi", s.scsi);
 }
 
+QVSIM_FIELDS_OF(FwBlock) {
+    v("lba", s.lba);
+    v("data", s.data);
+}
+
 QVSIM_FIELDS_OF(FwLogicalDrive::Rebuild) {
     v("device", s.device);
     v("percent", s.percent);
@@ -719,7 +725,9 @@ QVSIM_FIELDS_OF(FwLogicalDrive) {
     v("replacement_map_offset", s.replacement_map_offset);
     v("active_spare_map_offset", s.active_spare_map_offset);
     v("rebuild_offset", s.rebuild_offset);
+    v("blocks", s.blocks);
 }
+
 
 QVSIM_FIELDS_OF(FwEnclosure::Sep) {
     v("device", s.device);

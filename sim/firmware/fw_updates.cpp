@@ -103,10 +103,19 @@ Reply set_cache(FirmwareState& s, const BmicCdb& b, const Command& cmd) {
         const std::uint16_t read = get_le16(&d[4]), write = get_le16(&d[6]);
         if (std::uint32_t{read} + write > s.cache.total_memory)
             return invalid_parameter();
+        s.cache.disable_flag = d[0];
         s.cache.read_cache_size = read;
         s.cache.write_cache_size = write;
         s.cache.disabled_map = get_le32(&d[8]);
         s.cache.configuration_flags = d[15];
+        // The extended cache-disabled map, one bit per logical drive, at the offset the record gives.
+        const std::size_t at = get_le16(&d[32]), bits = s.cache.max_logical_drives;
+        if (at != 0 && at + (bits + 7) / 8 <= d.size()) {
+            s.cache.disabled_logical_drives.clear();
+            for (std::size_t n = 0; n < bits; ++n)
+                if (d[at + n / 8] & (1u << (n % 8)))
+                    s.cache.disabled_logical_drives.push_back(std::uint16_t(n));
+        }
         return accepted(s, b, cmd);
     }
     if (b.lun() != 1)
@@ -141,19 +150,6 @@ Reply set_cache(FirmwareState& s, const BmicCdb& b, const Command& cmd) {
     l->lu_cache_algorithm = d[3];
     l->lu_cache_write_policy = d[4];
     l->lu_cache_line_blocks = get_le32(&d[7]);
-    return accepted(s, b, cmd);
-}
-
-// 0x51, 0x54, 0x5E: a configuration record for one logical drive. Of a described drive the
-// controller takes the BIOS-disable flag; any other number below the maximum is only kept.
-Reply set_configuration(FirmwareState& s, const BmicCdb& b, const Command& cmd) {
-    if (b.lun() >= s.identify.max_logical_drives)
-        return invalid_field();
-    const Bytes& d = cmd.data_out;
-    if (d.size() < 279)
-        return short_parameter_list();
-    if (FwLogicalDrive* l = s.find_configured_drive(b.lun()))
-        l->bios_disable_flag = d[73];
     return accepted(s, b, cmd);
 }
 
@@ -466,7 +462,7 @@ Reply answer_write(FirmwareState& s, const BmicCdb& b, const Command& cmd) {
         case 0x51:
         case 0x54:
         case 0x5E:
-            return set_configuration(s, b, cmd);
+            return fw_configuration_write(s, b, cmd);
         case 0x57:
             return set_label(s, b, cmd);
         case 0x60:

@@ -24,6 +24,12 @@ inline std::string fw_text_at(const Bytes& d, std::size_t off, std::size_t width
 Reply fw_encryption_write(FirmwareState& s, const BmicCdb& b, const Command& cmd);
 Reply fw_managed_sed_write(FirmwareState& s, const BmicCdb& b, const Command& cmd);
 
+// BMIC 0x51 (set configuration), 0x54 (change configuration) and 0x5E (join split mirror).
+Reply fw_configuration_write(FirmwareState& s, const BmicCdb& b, const Command& cmd);
+
+// Drives a logical drive gives to fault tolerance (wDrivesConsumedForFaultTolerance).
+std::uint16_t fw_consumed_drives(const FwLogicalDrive& l);
+
 // A read of 0x1E function 7 takes the next scripted IKEK status (FwEncryption::ikek_polls).
 void fw_next_ikek_status(FirmwareState& s);
 

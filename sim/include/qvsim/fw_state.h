@@ -126,6 +126,9 @@ struct FwCache {
     std::uint16_t battery_status = 0;
     std::uint8_t backup_power_type = 1;                      // bRequiredBackupPowerType (capacitor)
     std::uint32_t lu_cache_used = 0, lu_cache_available = 0; // LU_CACHE_RAM_INFO
+    // Logical drives in the extended cache-disabled map (at `extended_map_offset`, one bit per
+    // logical drive up to `max_logical_drives`).
+    std::vector<std::uint16_t> disabled_logical_drives;
 };
 
 // One connector of SENSE SUBSYSTEM PARAMETERS.
@@ -528,6 +531,10 @@ public:
 private:
     FirmwareState state_;
 };
+
+// Writes a protective MBR (block 0) and GPT headers (block 1 and the last block) into a logical
+// drive's block store, as an operating system would have left them.
+void fw_seed_partition_tables(FwLogicalDrive& l);
 
 // The state a firmware answers from: a FwController's own, else one kept for that firmware.
 FirmwareState& firmware_state(ControllerFirmware& fw);
