@@ -2,6 +2,7 @@
 // as the controller received it, what the controller reports afterwards, the key cache's
 // read-modify-write, the IKEK confirmation and the volatile-key steps.
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -11,6 +12,7 @@
 #include "ptelm.h"
 #include "qvsim/bytes.h"
 #include "qvsim/fw_state.h"
+#include "qvsim/virtual_clock.h"
 #include "telm_encryption_requests.h"
 #include "telm_private.h"
 #include "telmar_encryption_host.h"
@@ -293,6 +295,86 @@ TEST_F(EncryptionRequestsHost, UnconfiguredControllerIsSetUpBuilderByBuilder) {
     EXPECT_TRUE(ENCRYPTION_KEY_CACHE_ENABLED(cache));
     EXPECT_FALSE(ENCRYPTION_PERSISTENT_KEY_CACHE_ENABLED(cache));
     EXPECT_TRUE(VK_VerifyEncryptionPassword(cda(), 1, user.c_str()));
+}
+
+// ---- Random credentials and the IKEK deadline on the test's own clock and random bytes ----------
+
+TEST(EncryptionRandomCredentialsHost, ScriptedBytesGiveExactCredentials) {
+    char password[16];
+    {
+        // The first candidate (all 'A') fails the rule and is drawn again; 200 is above the last
+        // whole run of 94 and is drawn again too.
+        std::vector<std::uint8_t> bytes(12, 32);
+        for (std::uint8_t b : {200, 32, 64, 16, 0, 33, 34, 35, 36, 37, 38, 39}) {
+            bytes.push_back(b);
+        }
+        bytes.push_back(120);
+        qvsim::scripted_random::Scope random(bytes);
+        ASSERT_EQ(__VK_GenerateRandomPassword(nullptr, password, sizeof(password)), password);
+        EXPECT_EQ(qvsim::scripted_random::used(), bytes.size());
+    }
+    EXPECT_EQ(std::string(password, sizeof(password)), std::string("Aa1!BCDEFGH;") + std::string(4, '\0'));
+
+    char key[20];
+    {
+        // 190 and above are drawn again; 32 + b % 95 otherwise.
+        qvsim::scripted_random::Scope random({190, 0, 1, 94, 95, 189, 65, 33, 16, 17, 18, 19, 20, 21, 255, 22, 23});
+        ASSERT_EQ(__VK_GenerateRandomKeyname(key, sizeof(key)), key);
+    }
+    EXPECT_EQ(std::string(key, sizeof(key)), std::string(" !~ ~aA0123456") + std::string(6, '\0'));
+
+    char answer[32];
+    {
+        std::vector<std::uint8_t> bytes;
+        for (int i = 0; i < 32; ++i) {
+            bytes.push_back(static_cast<std::uint8_t>(33 + i));
+        }
+        qvsim::scripted_random::Scope random(bytes);
+        ASSERT_EQ(__VK_GenerateRandomAnswer(answer, sizeof(answer)), answer);
+    }
+    EXPECT_EQ(std::string(answer, sizeof(answer)), "ABCDEFGHIJKLMNOPQRSTUVWXYZ[\\]^_`");
+}
+
+TEST(EncryptionRandomCredentialsHost, AFailingRandomSourceFailsTheGenerator) {
+    TelmarLogCapture log;
+    char buffer[40];
+    std::memset(buffer, 'x', sizeof(buffer));
+    {
+        qvsim::scripted_random::Scope random({});
+        qvsim::scripted_random::fail(EIO);
+        EXPECT_EQ(__VK_GenerateRandomPassword(nullptr, buffer, sizeof(buffer)), nullptr);
+        EXPECT_EQ(std::string(buffer, sizeof(buffer)), std::string(40, '\0'));
+        std::memset(buffer, 'x', sizeof(buffer));
+        EXPECT_EQ(__VK_GenerateRandomKeyname(buffer, sizeof(buffer)), nullptr);
+        EXPECT_EQ(std::string(buffer, sizeof(buffer)), std::string(40, '\0'));
+    }
+    {
+        // Running dry half way: nothing of the half-drawn answer is left behind.
+        std::memset(buffer, 'x', sizeof(buffer));
+        qvsim::scripted_random::Scope random(std::vector<std::uint8_t>(32, 200));
+        EXPECT_EQ(__VK_GenerateRandomAnswer(buffer, sizeof(buffer)), nullptr);
+        EXPECT_EQ(std::string(buffer, sizeof(buffer)), std::string(40, '\0'));
+    }
+    EXPECT_EQ(TelmarLogCapture::Count("Random source failed\n"), 3u);
+}
+
+TEST_F(EncryptionRequestsHost, AnIkekThatNeverDecidesFailsAfter480PollsAnd120Seconds) {
+    FirmwareState s = ConfiguredLocal();
+    s.identify.encryption_status &= ~0x4u;
+    s.encryption.ikek_polls = {{2, 0, 2}};
+    ASSERT_NO_FATAL_FAILURE(Start(s));
+    ASSERT_TRUE(VK_RequestEncryptionIKekStatus(cda()));
+    host().clear_requests();
+    TelmarLogCapture log;
+    qvsim::virtual_clock::Scope clock(1765400000);
+    const std::int64_t start = qvsim::virtual_clock::monotonic_ns();
+    EXPECT_FALSE(_VK_SetIkekEncryptionKey(cda(), 0, kOfficer.c_str(), 10, "RemoteKey-5", 12));
+    EXPECT_EQ(Reads(7), 480u);
+    EXPECT_EQ(qvsim::virtual_clock::sleeps(), 480u);
+    EXPECT_EQ(qvsim::virtual_clock::monotonic_ns() - start, 120'000'000'000LL);
+    EXPECT_EQ(TelmarLogCapture::Count(
+                  "Set remote encryption key failed; ikek_status.bIkek:2, is_remote_kek_set:0, ikek_status.bIkekReset:0\n"),
+              1u);
 }
 
 } // namespace
