@@ -1,5 +1,6 @@
 /* Encryption status words: the controller's controller-based encryption, and the encryption state of
- * logical and physical drives. */
+ * logical and physical drives; the credential rules; the direct encryption operations on the
+ * controller and on logical drives. */
 #ifndef PTELM_ENCRYPTION_H
 #define PTELM_ENCRYPTION_H
 

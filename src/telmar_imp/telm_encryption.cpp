@@ -1,5 +1,7 @@
 // Encryption status words: the controller's controller-based encryption, and the encryption state of
-// logical and physical drives, from the cached encryption buffers and the record tables.
+// logical and physical drives, from the cached encryption buffers and the record tables. Then the
+// credential rules, the random credentials, the 0x1E request builders, and the operations that act on
+// the controller and its logical drives at once.
 #include <algorithm>
 #include <cstring>
 #include <cerrno>
