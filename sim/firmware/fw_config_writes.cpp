@@ -184,7 +184,8 @@ Reply set_configuration(FirmwareState& s, std::uint16_t ld, const Bytes& d) {
     return {};
 }
 
-// 0x54: the whole layout at once, or queued with the old members kept as the original.
+// 0x54: the whole layout (with bMoreUnitFlags and bBIOSDisableFlag) at once, or queued with the old
+// members kept as the original.
 Reply change_configuration(FirmwareState& s, FwLogicalDrive& l, const Bytes& d) {
     const Layout x = parse(d);
     if (!buildable(s, x))
@@ -198,6 +199,8 @@ Reply change_configuration(FirmwareState& s, FwLogicalDrive& l, const Bytes& d) 
         l.original_members.reset();
     }
     take_layout(l, x);
+    l.more_unit_flags = d[26];
+    l.bios_disable_flag = d[73];
     return {};
 }
 

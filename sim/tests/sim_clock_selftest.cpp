@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <thread>
 #include <cstdlib>
 #include <cstdint>
 #include <ctime>
@@ -73,6 +75,17 @@ TEST(SimVirtualClock, SleepsAdvanceTheClockAtOnceAndAreCounted) {
     EXPECT_EQ(errno, EINVAL);
     EXPECT_EQ(::clock_nanosleep(CLOCK_MONOTONIC, 0, &bad, nullptr), EINVAL);
     EXPECT_EQ(vclock::sleeps(), 483u);
+}
+
+// A sleep that a shared library makes (libstdc++'s sleep_for) reaches the interposer too.
+TEST(SimVirtualClock, SleepsFromSharedLibrariesAreAnsweredToo) {
+    vclock::Scope on(1000);
+    const std::int64_t real_start = real_monotonic_ns();
+    std::this_thread::sleep_for(std::chrono::seconds(30));
+    EXPECT_EQ(vclock::sleeps(), 1u);
+    EXPECT_EQ(vclock::slept_ns(), 30 * kNs);
+    EXPECT_EQ(std::chrono::system_clock::to_time_t(std::chrono::system_clock::now()), 1030);
+    EXPECT_LT(real_monotonic_ns() - real_start, 5 * kNs);
 }
 
 TEST(SimVirtualClock, OffEverythingIsReal) {
