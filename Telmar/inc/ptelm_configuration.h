@@ -219,6 +219,46 @@ typedef void* PCDA;
 
 /* ---- Commit ---- */
 
+/* ---- Managed-SED credential rules ---- */
+
+/* VK_CheckSEDEncryptionMasterKey: bit set. */
+#define kCheckSEDEncryptionMasterKeyOk 0x000
+#define kCheckSEDEncryptionMasterKeyMissingLowerCaseLetter 0x001
+#define kCheckSEDEncryptionMasterKeyMissingUpperCaseLetter 0x002
+#define kCheckSEDEncryptionMasterKeyMissingNumber 0x004
+#define kCheckSEDEncryptionMasterKeyMissingSpecialChar 0x008
+#define kCheckSEDEncryptionMasterKeyTooShort 0x010
+#define kCheckSEDEncryptionMasterKeyTooLong 0x020
+#define kCheckSEDEncryptionMasterKeyInvalidChar 0x040
+#define kCheckSEDEncryptionMasterKeyInvalidUnknown 0x080
+#define kCheckSEDEncryptionMasterKeyInvalidSEDModeConfig 0x100
+
+/* VK_CheckSEDEncryptionMasterKeyIdentifier: bit set. */
+#define kCheckEncryptionMasterKeyIdentifierOk 0x00
+#define kCheckEncryptionMasterKeyIdentifierInvalidInput 0x01
+#define kCheckEncryptionMasterKeyIdentifierTooLong 0x02
+#define kCheckEncryptionMasterKeyIdentifierNonAsciiValues 0x04
+#define kCheckEncryptionMasterKeyIdentifierInvalidSEDEncryptionMode 0x08
+
+/* VK_CheckSEDEncryptionAdapterPassword: bit set. */
+#define kCheckSEDEncryptionAdapterPasswordOk 0x00
+#define kCheckSEDEncryptionAdapterPasswordFailedTooShort 0x01
+#define kCheckSEDEncryptionAdapterPasswordFailedTooLong 0x02
+#define kCheckSEDEncryptionAdapterPasswordFailedInvalidChar 0x04
+#define kCheckSEDEncryptionAdapterPasswordInvalidInput 0x08
+#define kCheckSEDEncryptionAdapterPasswordMissingLowerCaseLetter 0x10
+#define kCheckSEDEncryptionAdapterPasswordMissingUpperCaseLetter 0x20
+#define kCheckSEDEncryptionAdapterPasswordMissingNumber 0x40
+#define kCheckSEDEncryptionAdapterPasswordMissingSpecialChar 0x80
+
+/* VK_CheckSEDEncryptionPhysicalDrivePSID: bit set. The buffer constants count the NUL. */
+#define kCheckSEDEncryptionPhysicalDrivePSIDOk 0x00
+#define kCheckSEDEncryptionPhysicalDrivePSIDInvalidArgument 0x01
+#define kCheckSEDEncryptionPhysicalDrivePSIDInvalidCharacter 0x02
+#define kCheckSEDEncryptionPhysicalDrivePSIDInvalidSize 0x04
+#define kPhysicalDrivePSIDBufferLength 33
+#define kPhysicalDrivePSIDMinimumLength 9
+
 PN_EXTERN_C_BEGIN
 
 /* -- Editable configuration -- */
@@ -322,6 +362,15 @@ VK_API VK_BYTE VK_CanChangeControllerUEFIDriverHealthReporting(PCDA cda, VK_BYTE
 VK_API VK_BYTE VK_DoChangeControllerUEFIDriverHealthReporting(PCDA cda, VK_BYTE driver_health_report);
 
 /* -- Commit -- */
+
+/* -- Managed-SED credential rules: 0 when the credential may be sent -- */
+VK_API VK_WORD VK_CheckSEDEncryptionMasterKey(PCDA cda, VK_BYTE sed_encryption_mode, const char* master_key,
+                                              size_t master_key_size);
+VK_API VK_BYTE VK_CheckSEDEncryptionMasterKeyIdentifier(PCDA cda, VK_BYTE sed_encryption_mode,
+                                                        const char* master_key_identifier,
+                                                        size_t master_key_identifier_size);
+VK_API VK_WORD VK_CheckSEDEncryptionAdapterPassword(PCDA cda, const char* password, size_t password_size);
+VK_API VK_BYTE VK_CheckSEDEncryptionPhysicalDrivePSID(const char* psid, size_t psid_size);
 
 PN_EXTERN_C_END
 

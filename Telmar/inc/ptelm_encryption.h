@@ -1,5 +1,6 @@
 /* Encryption status words: the controller's controller-based encryption, and the encryption state of
- * logical and physical drives. */
+ * logical and physical drives; the credential rules; the direct encryption operations on the
+ * controller and on logical drives. */
 #ifndef PTELM_ENCRYPTION_H
 #define PTELM_ENCRYPTION_H
 
@@ -279,6 +280,233 @@ typedef void* PCDA;
 #define FOREACH_FOREIGN_SED(cda, pd_number)                                                                    \
     for ((pd_number) = 0xFFFF; ((pd_number) = VK_EnumerateControllerForeignSED((cda), (pd_number))) != 0xFFFF;)
 
+/* ---- Credential rules, random credentials and direct encryption operations ------------------- */
+
+/* VK_CheckEncryptionPassword: bit set. */
+#define kCheckEncryptionPasswordOk 0x00
+#define kCheckEncryptionPasswordMissingLowerCaseLetter 0x01
+#define kCheckEncryptionPasswordMissingUpperCaseLetter 0x02
+#define kCheckEncryptionPasswordMissingNumber 0x04
+#define kCheckEncryptionPasswordMissingSpecialChar 0x08
+#define kCheckEncryptionPasswordTooShort 0x10
+#define kCheckEncryptionPasswordTooLong 0x20
+#define kCheckEncryptionPasswordInvalidChar 0x40
+#define kCheckEncryptionPasswordInvalidUnknown 0x80
+
+/* VK_CheckEncryptionMasterKey: bit set. */
+#define kCheckEncryptionMasterKeyOk 0x00
+#define kCheckEncryptionMasterKeyTooShort 0x01
+#define kCheckEncryptionMasterKeyTooLong 0x02
+#define kCheckEncryptionMasterKeyInvalidChar 0x04
+#define kCheckEncryptionMasterKeyInvalidUnknown 0x08
+#define kCheckEncryptionMasterKeyInvalidEncryptionConfig 0x10
+
+/* VK_CheckEncryptionRecoveryQuestion and VK_CheckEncryptionRecoveryAnswer: bit sets. */
+#define kCheckRecoveryQuestionOk 0x00
+#define kCheckRecoveryQuestionTooShort 0x01
+#define kCheckRecoveryQuestionTooLong 0x02
+#define kCheckRecoveryQuestionInvalidChar 0x04
+#define kCheckRecoveryQuestionInvalidUnknown 0x08
+#define kCheckRecoveryAnswerOk 0x00
+#define kCheckRecoveryAnswerTooShort 0x01
+#define kCheckRecoveryAnswerTooLong 0x02
+#define kCheckRecoveryAnswerInvalidChar 0x04
+#define kCheckRecoveryAnswerInvalidUnknown 0x08
+
+/* VK_CheckEncryptionBootPassword: one code. */
+#define kCheckBootPasswordOk 0
+#define kCheckBootPasswordFailedTooShort 1
+#define kCheckBootPasswordFailedTooLong 2
+#define kCheckBootPasswordFailedInvalidChar 3
+#define kCheckBootPasswordFailedNull 4
+
+/* Lengths of the random credentials of express-local encryption. */
+#define kEncryptionRandomPasswordLength 12
+#define kEncryptionRandomKeyLength 14
+#define kEncryptionRandomAnswerLength 32
+
+/* Boot-password states. */
+#define kEncryptionBootPasswordUnset 0
+#define kEncryptionBootPasswordDisabled 1
+#define kEncryptionBootPasswordEnabled 2
+
+/* Clearing the encryption configuration back to the factory state. */
+#define kCanClearEncryptionConfigurationAllowed 1
+#define kCanClearEncryptionConfigurationNotSupported 2
+#define kCanClearEncryptionConfigurationNotConfigured 3
+#define kCanClearEncryptionConfigurationLogicalDrivesExist 4
+#define kCanClearEncryptionConfigurationEncodeOrRekeyInProgress 5
+#define kCanClearEncryptionConfigurationInvalidKey 6
+#define kCanClearEncryptionConfigurationControllerOFAActive 7
+#define kCanClearEncryptionConfigurationInvalidKeySize 8
+
+/* Rekeying the controller's master key. */
+#define kCanRekeyControllerAllowed 1
+#define kCanRekeyControllerEncryptionNotConfigured 2
+#define kCanRekeyControllerPermissionDenied 3
+#define kCanRekeyControllerEncryptionNotEnabled 4
+#define kCanRekeyControllerNotRemoteKeyManager 5
+#define kCanRekeyControllerNoEncryptedLogicalDrives 6
+#define kCanRekeyControllerLockout 7
+#define kCanRekeyControllerEncryptedLogicalDriveFailed 8
+#define kCanRekeyControllerEncryptedLogicalDriveIsSplitMirror 9
+#define kCanRekeyControllerEncryptedLogicalDriveHasFailedCachingVolume 10
+#define kCanRekeyControllerEncryptedLogicalDriveIsInitializing 11
+#define kCanRekeyControllerEncryptedLogicalDriveHasVolatileKeys 12
+#define kCanRekeyControllerLoginFailed 13
+#define kCanRekeyControllerNotEnabled 14
+#define kCanRekeyControllerOFAActive 15
+#define kCanRekeyControllerInvalidPasswordSize 16
+#define kRekeyControllerFailed 0
+#define kRekeyControllerOK 1
+
+/* Importing a foreign local key. */
+#define kCanImportForeignKeyAllowed 1
+#define kCanImportForeignKeyInvalidKey 2
+#define kCanImportForeignKeyEncryptionNotConfigured 3
+#define kCanImportForeignKeyEncryptionNotEnabled 4
+#define kCanImportForeignKeyNotLocalKeyManager 5
+#define kCanImportForeignKeyNoLogicalDrivesOffline 6
+#define kCanImportForeignKeyControllerLockout 7
+#define kCanImportForeignKeyControllerFailedSelfTest 8
+#define kCanImportForeignKeyInvalidUser 9
+#define kCanImportForeignKeyPermissionDenied 10
+#define kCanImportForeignKeyLoginFailed 11
+#define kCanImportForeignKeyNotEnabled 12
+#define kCanImportForeignKeyControllerOFAActive 13
+#define kCanImportForeignKeyInvalidForeignKeySize 14
+#define kCanImportForeignKeyInvalidPasswordSize 15
+#define kImportForeignEncryptionKeyFailed 0
+#define kImportForeignEncryptionKeyOK 1
+#define kImportForeignEncryptionKeyFailedNullPassword 2
+
+/* Resetting the crypto officer's password with the recovery answer. */
+#define kCanResetEncryptionPasswordAllowed 1
+#define kCanResetEncryptionPasswordEncryptionNotSupported 2
+#define kCanResetEncryptionPasswordEncryptionNotConfigured 3
+#define kCanResetEncryptionPasswordEncryptionRecoveryNotSet 4
+#define kCanResetEncryptionPasswordExpressEncryption 5
+#define kCanResetEncryptionPasswordInvalidAnswer 6
+#define kCanResetEncryptionPasswordInvalidPassword 7
+#define kCanResetEncryptionPasswordNotEnabled 8
+#define kCanResetEncryptionPasswordControllerOFAActive 9
+#define kCanResetEncryptionPasswordInvalidAnswerSize 10
+#define kCanResetEncryptionPasswordInvalidPasswordSize 11
+
+/* Asking a remote key manager to rescan its keys. */
+#define kCanRescanEncryptionRemoteKeysAllowed 1
+#define kCanRescanEncryptionRemoteKeysEncryptionNotConfigured 2
+#define kCanRescanEncryptionRemoteKeysRemoteKeysNotConfigured 3
+#define kCanRescanEncryptionRemoteKeysEncryptionNotEnabled 4
+#define kCanRescanEncryptionRemoteKeysControllerLocked 5
+#define kCanRescanEncryptionRemoteKeysControllerFailedSelfTest 6
+#define kCanRescanEncryptionRemoteKeysControllerOFAActive 7
+#define kCanRescanEncryptionRemoteKeysNotSupportedWithUEFIKMS 8
+
+/* Unlocking a controller that waits for its boot password. */
+#define kCanUnlockControllerAllowed 1
+#define kCanUnlockControllerEncryptionNotSupported 2
+#define kCanUnlockControllerBootPasswordNotSupported 3
+#define kCanUnlockControllerEncryptionNotEnabled 4
+#define kCanUnlockControllerOFAActive 5
+#define kCanUnlockControllerControllerStatusNotOK 6
+#define kCanUnlockControllerEncryptionNotConfigured 7
+#define kCanUnlockControllerBootPasswordNotSet 8
+#define kCanUnlockControllerControllerNotLocked 9
+#define kCanUnlockControllerNoUnlockAttemptsRemaining 10
+#define kCanUnlockControllerInvalidBootPassword 11
+#define kDoUnlockControllerFailed 0
+#define kDoUnlockControllerOK 1
+
+/* Rekeying the volume key of a logical drive. */
+#define kCanRekeyEncryptionVolumeKeyAllowed 1
+#define kCanRekeyEncryptionVolumeKeyEncryptionInvalidLogicalDrive 2
+#define kCanRekeyEncryptionVolumeKeyEncryptionNotConfigured 3
+#define kCanRekeyEncryptionVolumeKeyEncryptionNotEnabled 4
+#define kCanRekeyEncryptionVolumeKeyLocalExpressEncryption 5
+#define kCanRekeyEncryptionVolumeKeyLogicalDriveNotEncrypted 6
+#define kCanRekeyEncryptionVolumeKeyVolatileKeysEnabled 7
+#define kCanRekeyEncryptionVolumeKeyNotDataArray 8
+#define kCanRekeyEncryptionVolumeKeyLUCacheLogicalDriveStatusNotOK 9
+#define kCanRekeyEncryptionVolumeKeyLogicalDriveStatusNotOK 10
+#define kCanRekeyEncryptionVolumeKeyControllerCacheStatusNotOK 11
+#define kCanRekeyEncryptionVolumeKeyControllerStatusNotOK 12
+#define kCanRekeyEncryptionVolumeKeyControllerLocked 13
+#define kCanRekeyEncryptionVolumeKeyInvalidUser 14
+#define kCanRekeyEncryptionVolumeKeyPermissionDenied 15
+#define kCanRekeyEncryptionVolumeKeyLoginFailed 16
+#define kCanRekeyEncryptionVolumeKeyNotEnabled 17
+#define kCanRekeyEncryptionVolumeKeyControllerOFAActive 19
+#define kCanRekeyEncryptionVolumeKeyPowerlessTransformationNotSupported 20
+#define kCanRekeyEncryptionVolumeKeyInvalidPasswordSize 21
+#define kRekeyEncryptionVolumeKeyFailed 0
+#define kRekeyEncryptionVolumeKeyOK 1
+
+/* Rekeying every encrypted logical drive of an array: the logical-drive codes under array names. */
+#define kCanRekeyArrayEncryptionVolumeKeyAllowed kCanRekeyEncryptionVolumeKeyAllowed
+#define kCanRekeyArrayEncryptionVolumeKeyInvalidArray kCanRekeyEncryptionVolumeKeyEncryptionInvalidLogicalDrive
+#define kCanRekeyArrayEncryptionVolumeKeyEncryptionNotConfigured kCanRekeyEncryptionVolumeKeyEncryptionNotConfigured
+#define kCanRekeyArrayEncryptionVolumeKeyEncryptionNotEnabled kCanRekeyEncryptionVolumeKeyEncryptionNotEnabled
+#define kCanRekeyArrayEncryptionVolumeKeyLocalExpressEncryption kCanRekeyEncryptionVolumeKeyLocalExpressEncryption
+#define kCanRekeyArrayEncryptionVolumeKeyNoEncryptedLogicalDrives kCanRekeyEncryptionVolumeKeyLogicalDriveNotEncrypted
+#define kCanRekeyArrayEncryptionVolumeKeyVolatileKeysEnabled kCanRekeyEncryptionVolumeKeyVolatileKeysEnabled
+#define kCanRekeyArrayEncryptionVolumeKeyNotDataArray kCanRekeyEncryptionVolumeKeyNotDataArray
+#define kCanRekeyArrayEncryptionVolumeKeyLUCacheLogicalDriveStatusNotOK                                        \
+    kCanRekeyEncryptionVolumeKeyLUCacheLogicalDriveStatusNotOK
+#define kCanRekeyArrayEncryptionVolumeKeyLogicalDriveStatusNotOK kCanRekeyEncryptionVolumeKeyLogicalDriveStatusNotOK
+#define kCanRekeyArrayEncryptionVolumeKeyControllerCacheStatusNotOK                                            \
+    kCanRekeyEncryptionVolumeKeyControllerCacheStatusNotOK
+#define kCanRekeyArrayEncryptionVolumeKeyControllerStatusNotOK kCanRekeyEncryptionVolumeKeyControllerStatusNotOK
+#define kCanRekeyArrayEncryptionVolumeKeyControllerLocked kCanRekeyEncryptionVolumeKeyControllerLocked
+#define kCanRekeyArrayEncryptionVolumeKeyInvalidUser kCanRekeyEncryptionVolumeKeyInvalidUser
+#define kCanRekeyArrayEncryptionVolumeKeyPermissionDenied kCanRekeyEncryptionVolumeKeyPermissionDenied
+#define kCanRekeyArrayEncryptionVolumeKeyLoginFailed kCanRekeyEncryptionVolumeKeyLoginFailed
+#define kCanRekeyArrayEncryptionVolumeKeyNotEnabled kCanRekeyEncryptionVolumeKeyNotEnabled
+#define kCanRekeyArrayEncryptionVolumeKeyControllerOFAActive kCanRekeyEncryptionVolumeKeyControllerOFAActive
+#define kCanRekeyArrayEncryptionVolumeKeyPowerlessTransformationNotSupported                                   \
+    kCanRekeyEncryptionVolumeKeyPowerlessTransformationNotSupported
+#define kCanRekeyArrayEncryptionVolumeKeyInvalidPasswordSize kCanRekeyEncryptionVolumeKeyInvalidPasswordSize
+#define kRekeyArrayEncryptionVolumeKeyFailed kRekeyEncryptionVolumeKeyFailed
+#define kRekeyArrayEncryptionVolumeKeyOK kRekeyEncryptionVolumeKeyOK
+
+/* Restoring a logical drive's volatile key from its backup. */
+#define kCanRestoreLogicalDriveVolatileKeyAllowed 1
+#define kCanRestoreLogicalDriveVolatileKeyInvalidLogicalDrive 2
+#define kCanRestoreLogicalDriveVolatileKeyInvalidUser 3
+#define kCanRestoreLogicalDriveVolatileKeyPermissionDenied 4
+#define kCanRestoreLogicalDriveVolatileKeyLoginFailed 5
+#define kCanRestoreLogicalDriveVolatileKeyNotData 6
+#define kCanRestoreLogicalDriveVolatileKeyEncryptionNotConfigured 7
+#define kCanRestoreLogicalDriveVolatileKeyEncryptionNotEnabled 8
+#define kCanRestoreLogicalDriveVolatileKeyNoRemoteKeyManager 9
+#define kCanRestoreLogicalDriveVolatileKeyLogicalDriveNotEncrypted 10
+#define kCanRestoreLogicalDriveVolatileKeyNotConfigured 11
+#define kCanRestoreLogicalDriveVolatileKeyMissingBackup 12
+#define kCanRestoreLogicalDriveVolatileKeyRestoreNotRequired 13
+#define kCanRestoreLogicalDriveVolatileKeyOpInProgress 14
+#define kCanRestoreLogicalDriveVolatileKeyNotSupported 15
+#define kCanRestoreLogicalDriveVolatileKeyControllerOFAActive 16
+
+/* Crypto-erasing a logical drive. */
+#define kCanCryptoEraseLogicalDriveAllowed 1
+#define kCanCryptoEraseLogicalDriveInvalidLogicalDrive 2
+#define kCanCryptoEraseLogicalDriveInvalidUser 3
+#define kCanCryptoEraseLogicalDriveEncryptionNotConfigured 4
+#define kCanCryptoEraseLogicalDriveEncryptionNotEnabled 5
+#define kCanCryptoEraseLogicalDriveInExpressLocalMode 6
+#define kCanCryptoEraseLogicalDriveLogicalDriveIsOffline 7
+#define kCanCryptoEraseLogicalDriveLogicalDriveNotEncrypted 8
+#define kCanCryptoEraseLogicalDriveControllerLockout 9
+#define kCanCryptoEraseLogicalDriveLogicalDriveStatusNotOK 10
+#define kCanCryptoEraseLogicalDriveArrayStatusNotOK 11
+#define kCanCryptoEraseLogicalDriveVolatileKeysEnabled 12
+#define kCanCryptoEraseLogicalDriveNotDataLogicalDrive 13
+#define kCanCryptoEraseLogicalDriveUserPermissionDenied 14
+#define kCanCryptoEraseLogicalDriveInvalidPassword 15
+#define kCanCryptoEraseLogicalDriveNotEnabled 16
+#define kCanCryptoEraseLogicalDriveControllerOFAActive 18
+#define kCanCryptoEraseLogicalDriveInvalidPasswordSize 19
+
 PN_EXTERN_C_BEGIN
 
 /* 0 when the controller cannot be identified or has no encryption. */
@@ -314,6 +542,73 @@ VK_API VK_WORD VK_EnumerateControllerForeignSED(PCDA cda, VK_WORD pd_number);
 VK_API char* VK_GetForeignSEDKeyIdentifier(PCDA cda, VK_WORD pd_number, char* foreign_key_identifier,
                                            size_t foreign_key_identifier_size, char* foreign_reset_key_identifier,
                                            size_t foreign_reset_key_identifier_size);
+
+/* Credential rules: 0 when the credential may be sent. The length is the characters up to the first
+ * NUL within the size; the boot password counts every byte of its size. */
+VK_API VK_BYTE VK_CheckEncryptionPassword(PCDA cda, const char* password_buffer, VK_WORD buffer_size);
+VK_API VK_BYTE VK_CheckEncryptionMasterKey(PCDA cda, VK_BYTE encryption_config, const char* key_buffer,
+                                           VK_WORD buffer_size);
+VK_API VK_BYTE VK_CheckEncryptionRecoveryQuestion(PCDA cda, const char* recovery_buffer, VK_WORD buffer_size);
+VK_API VK_BYTE VK_CheckEncryptionRecoveryAnswer(PCDA cda, const char* recovery_buffer, VK_WORD buffer_size);
+VK_API VK_BYTE VK_CheckEncryptionBootPassword(PCDA cda, const char* password_buffer, VK_WORD buffer_size);
+
+/* Direct operations on the controller. The string forms pass the length plus 1 (0 for NULL). */
+VK_API VK_BYTE VK_CanClearEncryptionConfigurationSafe(PCDA cda, const char* master_key, size_t master_key_size);
+VK_API VK_BOOL VK_ClearEncryptionConfigurationSafe(PCDA cda, const char* master_key, size_t master_key_size);
+VK_API VK_BYTE VK_CanClearEncryptionConfiguration(PCDA cda, const char* master_key);
+VK_API VK_BOOL VK_ClearEncryptionConfiguration(PCDA cda, const char* master_key);
+VK_API VK_BYTE VK_CanRekeyControllerSafe(PCDA cda, VK_BYTE user, const char* password, size_t password_size);
+VK_API VK_BYTE VK_RekeyControllerSafe(PCDA cda, VK_BYTE user, const char* password, size_t password_size);
+VK_API VK_BYTE VK_CanRekeyController(PCDA cda, VK_BYTE user, const char* password);
+VK_API VK_BYTE VK_RekeyController(PCDA cda, VK_BYTE user, const char* password);
+VK_API VK_BYTE VK_CanImportForeignEncryptionKeySafe(PCDA cda, const char* foreign_key, size_t foreign_key_size,
+                                                    VK_BYTE user, const char* password, size_t password_size);
+VK_API VK_BYTE VK_ImportForeignEncryptionKeySafe(PCDA cda, const char* foreign_key, size_t foreign_key_size,
+                                                 VK_BYTE user, const char* password, size_t password_size);
+VK_API VK_BYTE VK_CanImportForeignEncryptionKey(PCDA cda, const char* foreign_key, VK_BYTE user,
+                                                const char* password);
+VK_API VK_BYTE VK_ImportForeignEncryptionKey(PCDA cda, const char* foreign_key, VK_BYTE user, const char* password);
+VK_API VK_BYTE VK_CanResetEncryptionPasswordSafe(PCDA cda, const char* answer, size_t answer_size,
+                                                 const char* new_password, size_t new_password_size);
+VK_API VK_BOOL VK_ResetEncryptionPasswordSafe(PCDA cda, const char* answer, size_t answer_size,
+                                              const char* new_password, size_t new_password_size);
+VK_API VK_BYTE VK_CanResetEncryptionPassword(PCDA cda, const char* answer, const char* new_password);
+VK_API VK_BOOL VK_ResetEncryptionPassword(PCDA cda, const char* answer, const char* new_password);
+VK_API VK_BYTE VK_CanRescanEncryptionRemoteKeys(PCDA cda);
+VK_API VK_BOOL VK_RescanEncryptionRemoteKeys(PCDA cda);
+VK_API VK_BYTE VK_CanUnlockController(PCDA cda, const char* boot_password, size_t boot_password_size);
+/* A boot password of more than 3,968 bytes is refused unsent. */
+VK_API VK_BYTE VK_DoUnlockController(PCDA cda, const char* boot_password, size_t boot_password_size);
+
+/* Direct operations on logical drives. */
+VK_API VK_BYTE VK_CanRekeyEncryptionVolumeKeySafe(PCDA cda, VK_WORD ld_number, VK_BOOL preserve_data, VK_BYTE user,
+                                                  const char* password, size_t password_size);
+VK_API VK_BYTE VK_RekeyEncryptionVolumeKeySafe(PCDA cda, VK_WORD ld_number, VK_BOOL preserve_data, VK_BYTE user,
+                                               const char* password, size_t password_size);
+VK_API VK_BYTE VK_CanRekeyEncryptionVolumeKey(PCDA cda, VK_WORD ld_number, VK_BOOL preserve_data, VK_BYTE user,
+                                              const char* password);
+VK_API VK_BYTE VK_RekeyEncryptionVolumeKey(PCDA cda, VK_WORD ld_number, VK_BOOL preserve_data, VK_BYTE user,
+                                           const char* password);
+VK_API VK_BYTE VK_CanRekeyArrayEncryptionVolumeKeySafe(PCDA cda, VK_WORD array_number, VK_BOOL preserve_data,
+                                                       VK_BYTE user, const char* password, size_t password_size);
+VK_API VK_BYTE VK_RekeyArrayEncryptionVolumeKeySafe(PCDA cda, VK_WORD array_number, VK_BOOL preserve_data,
+                                                    VK_BYTE user, const char* password, size_t password_size);
+VK_API VK_BYTE VK_CanRekeyArrayEncryptionVolumeKey(PCDA cda, VK_WORD array_number, VK_BOOL preserve_data,
+                                                   VK_BYTE user, const char* password);
+VK_API VK_BYTE VK_RekeyArrayEncryptionVolumeKey(PCDA cda, VK_WORD array_number, VK_BOOL preserve_data, VK_BYTE user,
+                                                const char* password);
+VK_API VK_BYTE VK_CanRestoreLogicalDriveVolatileKeySafe(PCDA cda, VK_WORD ld_number, VK_BYTE user,
+                                                        const char* password, size_t password_size);
+VK_API VK_BOOL VK_RestoreLogicalDriveVolatileKeySafe(PCDA cda, VK_WORD ld_number, VK_BYTE user, const char* password,
+                                                     size_t password_size);
+VK_API VK_BYTE VK_CanRestoreLogicalDriveVolatileKey(PCDA cda, VK_WORD ld_number, VK_BYTE user, const char* password);
+VK_API VK_BOOL VK_RestoreLogicalDriveVolatileKey(PCDA cda, VK_WORD ld_number, VK_BYTE user, const char* password);
+VK_API VK_BYTE VK_CanCryptoEraseLogicalDriveSafe(PCDA cda, VK_WORD ld_number, VK_BYTE user, const char* password,
+                                                 size_t password_size);
+VK_API VK_BOOL VK_CryptoEraseLogicalDriveSafe(PCDA cda, VK_WORD ld_number, VK_BYTE user, const char* password,
+                                              size_t password_size);
+VK_API VK_BYTE VK_CanCryptoEraseLogicalDrive(PCDA cda, VK_WORD ld_number, VK_BYTE user, const char* password);
+VK_API VK_BOOL VK_CryptoEraseLogicalDrive(PCDA cda, VK_WORD ld_number, VK_BYTE user, const char* password);
 
 PN_EXTERN_C_END
 

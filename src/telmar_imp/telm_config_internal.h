@@ -259,3 +259,5 @@ VK_BOOL _VK_ClearBootVolume(PCDA cda, VK_BYTE drive_type, VK_WORD dev_number);
 PN_EXTERN_C_END
 
 // ---- Encryption credentials and requests ----
+// The 0x1E request records, their builders and the random credentials.
+#include "telm_encryption_requests.h"
