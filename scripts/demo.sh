@@ -37,7 +37,7 @@ run "--flash=demo-fw.bin 1" "the image file in this directory, flashed to contro
 run "--read-mfgdata=mfg.bin 1" "the file that controller 1's 256-byte manufacturing record is appended to"
 
 run "dataretentiontest 1 datafill" "controller 1 of the list above; datafill fills the cache (dataverify checks it after the next boot)"
-run "showdrives 1" "controller 1 of a host with one HBA and two drives (sim/scenarios/drives_hba.json); lists each drive's location and status" "sim/scenarios/drives_hba.json"
+run "showdrives 1" "controller 1 of the list above; lists each drive's location and status"
 run "bogus" "not a command"
 echo "\$ cat diagslog.txt"
 cat diagslog.txt

@@ -18,7 +18,8 @@ dir=$(realpath -m "${QUORVEL_FUZZ_BUILD:-build-fuzz}")
 
 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-  -DQUORVEL_FUZZ=ON -DQUORVEL_SANITIZE=ON -DQUORVEL_BUILD_TESTS=OFF -DQUORVEL_BUILD_BENCH=OFF >/dev/null
+  -DQUORVEL_FUZZ=ON -DQUORVEL_SANITIZE=ON -DQUORVEL_BUILD_TESTS=OFF -DQUORVEL_BUILD_BENCH=OFF \
+  ${QUORVEL_FUZZ_CMAKE_ARGS:-} >/dev/null
 cmake --build "$dir" -j "${QUORVEL_FUZZ_JOBS:-3}" --target fuzz_targets
 
 names=()
@@ -26,23 +27,32 @@ for src in fuzz/*_fuzz.cpp; do
   n=$(basename "$src" .cpp)
   names+=("${n%_fuzz}")
 done
-# Within the budget, each target gets an equal share.
-if ((budget > 0 && seconds * ${#names[@]} > budget)); then
-  seconds=$((budget / ${#names[@]}))
-fi
-((seconds >= 1)) || seconds=1
+# Within the budget, each target gets an equal share of what is left when its turn comes, so the
+# start-up of each run (sanitizers, loading the corpus) comes out of the budget instead of adding to it.
+share() {
+  local targets=$1 s=$seconds
+  if ((budget > 0)); then
+    local fair=$(((budget - (SECONDS - start)) / targets))
+    ((fair < s)) && s=$fair
+  fi
+  ((s >= 1)) || s=1
+  echo "$s"
+}
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 artifacts=$dir/fuzz-artifacts
 mkdir -p "$artifacts"
 start=$SECONDS
+left=${#names[@]}
 for name in "${names[@]}"; do
   corpus=$dir/fuzz-corpus/$name
   mkdir -p "$corpus"
-  echo "fuzz $name for ${seconds}s"
+  seconds_now=$(share "$left")
+  left=$((left - 1))
+  echo "fuzz $name for ${seconds_now}s"
   # The first directory takes the new inputs; the repository's corpus is read only.
-  if ! "$dir/fuzz/${name}_fuzz" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=8192 \
+  if ! "$dir/fuzz/${name}_fuzz" -max_total_time="$seconds_now" -timeout=10 -rss_limit_mb=2048 -max_len=8192 \
        -print_final_stats=1 -artifact_prefix="$artifacts/$name-" "$corpus" "$root/fuzz/corpus/$name" \
        >"$dir/fuzz-$name.log" 2>&1; then
     tail -n 60 "$dir/fuzz-$name.log"
@@ -51,4 +61,4 @@ for name in "${names[@]}"; do
   fi
   grep -E '^stat::number_of_executed_units|^stat::new_units_added' "$dir/fuzz-$name.log" | sed "s/^/  /"
 done
-echo "fuzzing passed: ${#names[@]} targets, ${seconds}s each, $((SECONDS - start))s in all"
+echo "fuzzing passed: ${#names[@]} targets, at most ${seconds}s each, $((SECONDS - start))s in all"

@@ -3,7 +3,7 @@
 set -euo pipefail
 pkgs=(build-essential cmake ninja-build pkg-config libsafec-dev
       googletest libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
-      clang libclang-rt-14-dev)
+      clang libclang-rt-14-dev ccache)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -998,19 +998,29 @@ FirmwareState::FirmwareState() {
         c.phy_map = std::uint64_t{0x0F} << (4 * n);
         c.active_phy_map = c.phy_map;
         c.short_name = n == 2 ? "1E" : std::string(1, char('1' + n)) + "I";
-        c.long_name = c.short_name;
+        c.long_name = "Port " + c.short_name;
         c.sas_address = {0x51, 0xD7, 0xB0, 0x00, 0x00, 0xA1, 0xB2, std::uint8_t(0xC4 + n)};
         subsystem.connectors.push_back(c);
         discovery.active.push_back({0, 1, 0, 0});
         discovery.pending.push_back({0, 1, 0, 0});
         discovery.defaults.push_back({0, 0, 0, 0});
     }
+    // A few link errors on every PHY, each counter and each PHY its own count, so a swap shows.
+    for (std::uint8_t phy = 0; phy < 12; ++phy) {
+        FwPhyErrors e;
+        e.phy = phy;
+        e.invalid_dword = 4u * phy + 1;
+        e.loss_of_sync = 4u * phy + 2;
+        e.phy_reset_problem = 4u * phy + 3;
+        e.running_disparity = 4u * phy + 4;
+        phy_errors.push_back(e);
+    }
     // Inlet, chip, cache module and a board sensor that is not a temperature.
     const struct {
         std::uint8_t location;
         std::uint32_t reading, max;
         bool temperature;
-    } kSensors[] = {{0, 28, 34, true}, {1, 61, 70, true}, {6, 44, 51, true}, {2, 12, 12, false}};
+    } kSensors[] = {{0, 28, 34, true}, {1, 61, 70, true}, {6, 44, 51, true}, {2, 12, 13, false}};
     std::uint8_t index = 0;
     for (const auto& k : kSensors) {
         FwSensor x;

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -54,8 +55,12 @@ int find_asan(dl_phdr_info* info, size_t, void* out) {
 }
 #endif
 
-// Removes the (empty from here) directories the child mounted on; never removes files.
+constexpr const char* kScenarioFile = "scenario.json";
+
+// Removes the (empty from here) directories the child mounted on and the scenario file we wrote;
+// never removes other files.
 void remove_run_dir(const std::string& dir) {
+    ::unlink((dir + "/" + kScenarioFile).c_str());
     if (DIR* d = ::opendir(dir.c_str())) {
         while (dirent* e = ::readdir(d)) {
             if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0)
@@ -105,7 +110,9 @@ void remove_run_dir(const std::string& dir) {
         preload_list.append(":").append(old);
     }
     ::setenv("LD_PRELOAD", preload_list.c_str(), 1);
-    ::setenv("QVSIM_SCENARIO", scenario.to_json().dump().c_str(), 1);
+    // A scenario of any size reaches the preload as a file: the environment holds at most 128 KiB
+    // in one string, and an inventory host is larger.
+    ::setenv("QVSIM_SCENARIO", ("@" + run_dir + "/" + kScenarioFile).c_str(), 1);
     ::setenv("QVSIM_TOKEN", host->token().c_str(), 1);
     if (!log.empty()) {
         ::setenv("QVSIM_LOG", log.c_str(), 1);
@@ -174,6 +181,19 @@ int main(int argc, char** argv) {
         return kSetupFailed;
     }
     std::string run_dir = templ;
+    {
+        std::string path = run_dir + "/" + kScenarioFile;
+        std::string text = scenario.to_json().dump();
+        FILE* f = std::fopen(path.c_str(), "we");
+        bool ok = f != nullptr && std::fwrite(text.data(), 1, text.size(), f) == text.size();
+        if (f != nullptr && std::fclose(f) != 0)
+            ok = false;
+        if (!ok) {
+            std::fprintf(stderr, "qvsim: cannot write %s: %s\n", path.c_str(), std::strerror(errno));
+            remove_run_dir(run_dir);
+            return kSetupFailed;
+        }
+    }
 
     std::fflush(nullptr);
     pid_t pid = ::fork();

@@ -260,6 +260,26 @@ TEST_F(Discovery, ControllerNodeIsTheRaidGenericDeviceBelowIt) {
     EXPECT_EQ(found[1].node, "/dev/sg4");
 }
 
+// A device whose sysfs path merely extends the controller's name lies beside it, not below it: its
+// RAID generic device is not this controller's command node.
+TEST_F(Discovery, DeviceBesideTheControllerIsNotItsNode) {
+    qvsim::Scenario s;
+    qvsim::Controller c;
+    c.driver = "veskdq";
+    c.protocol = qvsim::Protocol::kPqi;
+    c.pci_address = "0000:5e:00.0";
+    c.host(3).scsi_generic(5, "0"); // a disk only: this controller has no command node
+    s.add(c);
+    // Listed before the disk in the generic class; its path starts with the controller's.
+    s.add_pqi("veskdqg", "0000:5e:00.01", 7, 4);
+    ASSERT_NO_FATAL_FAILURE(StartHost(s));
+
+    const auto found = discover();
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].sys_path, "/sys/devices/pci0000:00/0000:5e:00.01");
+    EXPECT_EQ(found[0].node, "/dev/sg4");
+}
+
 TEST_F(Discovery, FailedPciInformationLeavesLocationZero) {
     qvsim::Scenario s;
     s.add_ciss("qzvk", "0000:3b:00.0", 2, 1).fault({.request = kCISSGetPCIInfoRequest, .err = EIO});

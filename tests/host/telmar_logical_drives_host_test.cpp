@@ -482,7 +482,11 @@ TEST_F(LogicalDrivesHost, TypeMaskPicksSplitMirrorPrimariesAndBackupsButNotOrpha
     }
     EXPECT_EQ(types, (std::map<VK_BYTE, int>{{kArrayTypeSplitMirrorPrimary, 1}, {kArrayTypeSplitMirrorBackup, 1}}));
     EXPECT_EQ(VK_GetArrayType(cda(), VK_GetLogicalDriveArray(cda(), 2)), kArrayTypeSplitMirrorBackupOrphan);
-    EXPECT_EQ(VK_GetArraySplitMirrorNumber(cda(), VK_GetLogicalDriveArray(cda(), 0)), VK_GetLogicalDriveArray(cda(), 1));
+    // Arrays are numbered in the order of their drives: the primary's {0, 1} is array 0, the backup's
+    // {2, 3} array 1, and the primary names the backup's array as its split mirror.
+    ASSERT_EQ(VK_GetLogicalDriveArray(cda(), 0), 0);
+    ASSERT_EQ(VK_GetLogicalDriveArray(cda(), 1), 1);
+    EXPECT_EQ(VK_GetArraySplitMirrorNumber(cda(), 0), 1);
 }
 
 TEST_F(LogicalDrivesHost, ArrayOfDrivesWithNoUsableBlocksHasNoSize) {

@@ -70,7 +70,7 @@ TEST_F(ModesHost, ControllerBuffersAreReadOnceAndSensorsOnEveryCall) {
         CONTROLLER_CONNECTOR_INFO info;
         ASSERT_TRUE(VK_GetControllerConnectorInfo(cda(), 2, &info));
         EXPECT_EQ(info.is_external_connector, kTrue);
-        EXPECT_STREQ(info.connector_name, "1E");
+        EXPECT_STREQ(info.connector_name, "Port 1E");
         EXPECT_EQ(info.phy_map, 0xF00u);
         EXPECT_EQ(VK_GetControllerConnectorCounts(cda()), 0x0102);
         EXPECT_EQ(VK_GetControllerModeInfo(cda()), 0x0012);
@@ -92,7 +92,7 @@ TEST_F(ModesHost, ControllerBuffersAreReadOnceAndSensorsOnEveryCall) {
         EXPECT_EQ(record.revision, 2);
         EXPECT_EQ(VK_GetControllerTemperatureSensorCount(cda()), 3u);
         EXPECT_EQ(VK_GetControllerBackupPowerSourceCounts(cda()), 0x01000101u);
-        EXPECT_EQ(VK_GetControllerTotalCacheSize(cda()), 4096);
+        EXPECT_EQ(VK_GetControllerTotalCacheSize(cda()), 3856);
     }
     for (auto [opcode, function] : {std::pair<VK_BYTE, int>{0x66, -1}, {0x59, -1}, {0xEE, 1}, {0xEE, 3}, {0x1E, 1},
                                     {0x1E, 13}, {0x82, -1}, {0x83, 0}, {0x83, 1}, {0x83, 3}, {0x61, -1}}) {

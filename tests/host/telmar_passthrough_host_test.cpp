@@ -271,7 +271,13 @@ TEST_F(PassThroughHost, DriveTheControllerDoesNotReportHasNoDescriptorAndGetsNoC
     void* sep = _VK_GetSEPDescriptor(cda(), 64);
     ASSERT_NE(sep, nullptr);
     EXPECT_EQ(VK_GetPhysicalDriveDescriptor(cda(), 64), sep);
-    EXPECT_EQ(_VK_GetSEPDescriptor(cda(), 3), VK_GetPhysicalDriveDescriptor(cda(), 3));
+    void* drive = VK_GetPhysicalDriveDescriptor(cda(), 3);
+    ASSERT_NE(drive, nullptr);
+    EXPECT_NE(drive, sep);
+    VK_WORD number = 0;
+    ASSERT_EQ(PN_GetDeviceSystemProperty(drive, kDevicePropertyDeviceNumber, &number, sizeof(number)), 0);
+    EXPECT_EQ(number, 3);
+    EXPECT_EQ(_VK_GetSEPDescriptor(cda(), 3), drive);
 }
 
 TEST_F(PassThroughHost, DescriptorIsFetchedOnceAndOwnedByTheDataArea) {

@@ -225,7 +225,7 @@ TEST_F(TelmarPropertiesHost, IdentityOfTheSimulatedController) {
     EXPECT_EQ(Text(VK_GetControllerProductID), "PQ-16i Sim");
     EXPECT_EQ(Text(VK_GetControllerVendorID), "QVSIM");
     EXPECT_EQ(Text(VK_GetControllerFirmwareVersion), "5.32-0");
-    EXPECT_EQ(Text(VK_GetControllerPendingFirmwareVersion), "5.32-0");
+    EXPECT_EQ(Text(VK_GetControllerPendingFirmwareVersion), "5.40-2");
     EXPECT_EQ(Text(VK_GetControllerFirmwareCompileTimeStamp), "Oct 02 2025 11:42:07");
     EXPECT_EQ(Text(VK_GetControllerHardwareRevision), "B");
     EXPECT_EQ(Text(VK_GetControllerSerialNumber), "QVS0");

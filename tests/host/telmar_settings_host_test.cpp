@@ -272,11 +272,17 @@ TEST_F(SettingsHost, PreviousReadPercentNeedsANonZeroTotal) {
     state.cache.write_cache_size = 0;
     ASSERT_NO_FATAL_FAILURE(Start(state));
     EXPECT_EQ(VK_GetControllerPreviousReadCachePercent(cda()), 0xFF);
-    // Without the marker the current percent answers.
+    // Without the marker the current percent answers: 400 of 1000, not the overridden sizes' share.
     state = WithLogicalDrive();
     state.set_page("cache_ratio", {0x01});
+    state.cache.total_memory = 1000;
+    state.cache.read_cache_size = 400;
+    state.cache.write_cache_size = 600;
+    state.cache.overridden_read = 700;
+    state.cache.overridden_write = 300;
     ASSERT_NO_FATAL_FAILURE(Start(state));
-    EXPECT_EQ(VK_GetControllerPreviousReadCachePercent(cda()), VK_GetControllerReadCachePercent(cda()));
+    EXPECT_EQ(VK_GetControllerPreviousReadCachePercent(cda()), 40);
+    EXPECT_EQ(VK_GetControllerReadCachePercent(cda()), 40);
 }
 
 TEST_F(SettingsHost, SurfaceScanAndMNPDelays) {

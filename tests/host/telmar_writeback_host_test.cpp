@@ -191,7 +191,7 @@ std::vector<Pair> Pairs() {
              CACHE_CONFIG_STATUS* p = Fresh(VK_GetCacheConfigStatusBufferForUpdate(cda));
              if (p != nullptr) {
                  p->read_cache_size = 1024;
-                 p->write_cache_size = 3072;
+                 p->write_cache_size = 2560;
              }
              return VK_UpdateCacheConfigStatus(cda, p);
          },
@@ -201,7 +201,7 @@ std::vector<Pair> Pairs() {
                  << "the kept read-cache percent is stale";
              ASSERT_TRUE(VK_RequestSenseCacheConfigStatusBuffer(cda));
              EXPECT_EQ(t.data()->sense_cache_config_status_buffer.read_cache_size, 1024);
-             EXPECT_EQ(t.data()->sense_cache_config_status_buffer.write_cache_size, 3072);
+             EXPECT_EQ(t.data()->sense_cache_config_status_buffer.write_cache_size, 2560);
          }},
         {"set configuration",
          [](PCDA cda) {

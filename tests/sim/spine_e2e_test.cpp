@@ -668,7 +668,7 @@ TEST(QuorvelDemo, ScenarioOfTheRepository) {
          "Firmware version verification test: PASS (eValue: 1.32/aValue: 1.32)\n\n"},
         {"getfwmiscinfo 1",
          "ProductIdBuffer         : PQ-16i Sim \nFirmwareVersion         : 5.32-0\nPendingFirmwareVersion  : "
-         "5.32-0\nVendorIDBuffer          : QVSIM\nHardwareRevision        : B\n"},
+         "5.40-2\nVendorIDBuffer          : QVSIM\nHardwareRevision        : B\n"},
         {"verifyfwversion 1", "Firmware version verification test: PASS (eValue: 5.32-0/aValue: 5.32-0) \n"},
         {"getctrlstatusinfo 1",
          "Controller Status           : Good\nCache Status                : Not Configured\nController Config Status "
@@ -682,8 +682,10 @@ TEST(QuorvelDemo, ScenarioOfTheRepository) {
          "charged super-cap is attached\n"},
         {"showdrives 1",
          "Drives connected to the requested controller \n" + std::string(97, '-') +
-             " \nIndex:0, Port:Box:Bay 1I:1:4, Drive status level:Informational:Exposed to OS, Is drive usable:Yes "
-             "\nIndex:0, Port:Box:Bay 1I:1:5, Drive status level:Informational:Exposed to OS, Is drive usable:Yes \n"},
+             " \nIndex:0, Port:Box:Bay 1I:1:1, Drive status level:Ok, Is drive usable:Yes \n"
+             "Index:0, Port:Box:Bay 1I:1:2, Drive status level:Ok, Is drive usable:Yes \n"
+             "Index:1, Port:Box:Bay 2I:1:3, Drive status level:Ok, Is drive usable:Yes \n"
+             "Index:1, Port:Box:Bay 2I:1:4, Drive status level:Ok, Is drive usable:Yes \n"},
         {"bogus", kNotSupported},
     };
     std::vector<std::string> listed;

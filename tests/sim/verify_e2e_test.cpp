@@ -150,11 +150,11 @@ TEST(QuorvelReports, FirmwareMiscInfo) {
                      {{"vendor_id", "ZOLT"},
                       {"product_id", "VeskRAID 7391"},
                       {"firmware_version", "1.99"},
-                      {"pending_firmware_version", "1.99"},
+                      {"pending_firmware_version", "2.04"},
                       {"hardware_revision", revision}}}};
     };
     auto lines = [](const std::string& revision) {
-        return "FirmwareVersion         : 1.99\nPendingFirmwareVersion  : 1.99\nVendorIDBuffer          : ZOLT\n"
+        return "FirmwareVersion         : 1.99\nPendingFirmwareVersion  : 2.04\nVendorIDBuffer          : ZOLT\n"
                "HardwareRevision        : " +
                revision + "\n";
     };

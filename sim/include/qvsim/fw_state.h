@@ -23,8 +23,8 @@ using Bytes = std::vector<std::uint8_t>;
 struct FwIdentify {
     std::string firmware_version = "5.32-0";         // sFWTag (long running version)
     std::string short_firmware_rev = "5.32";         // sShortRAMFirmwareRev
-    std::string rom_firmware_rev = "5.32";           // sShortROMFirmwareRev
-    std::string pending_firmware_version = "5.32-0"; // sPendingFirmwareVersion
+    std::string rom_firmware_rev = "5.30";           // sShortROMFirmwareRev
+    std::string pending_firmware_version = "5.40-2"; // sPendingFirmwareVersion
     std::string compile_timestamp = "Oct 02 2025 11:42:07";
     std::string vendor_id = "QVSIM";
     std::string product_id = "PQ-16i Sim";
@@ -71,7 +71,7 @@ struct FwIdentify {
     std::uint16_t max_raid01_stripe = 0, max_raid45_stripe = 0, max_raid6_stripe = 0;
     std::uint16_t min_raid01_strip = 0, min_parity_strip = 0;
     std::uint16_t swapped_cable_flags = 0;
-    std::uint32_t current_comparison_stamp = 0x5320, pending_comparison_stamp = 0x5320;
+    std::uint32_t current_comparison_stamp = 0x5320, pending_comparison_stamp = 0x5402;
 };
 
 // CONTROLLER_PARAMETERS (BMIC 0x64, 344 bytes).
@@ -79,7 +79,7 @@ struct FwParameters {
     std::uint8_t configuration_flags = 0x08; // controller_configuration_flags
     std::uint16_t queue_depth = 0;
     std::uint8_t elevator_state = 0;
-    std::uint8_t rebuild_priority = 64, expand_priority = 64;
+    std::uint8_t rebuild_priority = 64, expand_priority = 32;
     std::string software_name;
     std::string hardware_name;
     std::uint8_t nvram_flags = 0;
@@ -106,7 +106,7 @@ struct FwParameters {
 struct FwCache {
     std::uint8_t disable_flag = 0, support_flags = 0x04;
     std::uint16_t disable_code = 0;
-    std::uint16_t read_cache_size = 410, write_cache_size = 3686, total_memory = 4096;
+    std::uint16_t read_cache_size = 410, write_cache_size = 3446, total_memory = 3856;
     std::uint8_t memory_shift = 0;
     std::uint32_t disabled_map = 0;
     std::uint16_t battery_count = 1, installed_batteries = 0x1, failed_batteries = 0;
