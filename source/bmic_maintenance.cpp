@@ -30,10 +30,17 @@ constexpr size_t kSerialNumberLength = 15;
 constexpr size_t kWWIDDigits = 16;
 constexpr size_t kCdbSize = 16;
 
-// A whole file read into a tracked block, freed when it goes.
+// Each image file is bounded by what its format can hold: a larger one is refused unread.
+constexpr VK_UINT64 kLargestFirmwareImage = static_cast<VK_UINT64>(kFlashControllerChunkSize) * kFlashControllerMaxChunks;
+constexpr VK_UINT64 kLargestManufacturingData = 0xFFFF; // the I2C NVRAM write states 16 bits
+constexpr VK_UINT64 kLargestNvramImage = 0xFFFF;        // the request's data size is 16 bits wide
+
+// A whole file read into a tracked block, freed when it goes. A file past its limit is not read:
+// too_large() tells it from a missing or empty one.
 class FileData {
 public:
-    explicit FileData(const char* path) : data_(path != nullptr ? QV_GetCompleteFileData(path, &size_) : nullptr) {}
+    FileData(const char* path, VK_UINT64 limit)
+        : data_(path != nullptr ? QV_GetFileDataWithin(path, limit, &size_) : nullptr), limit_(limit) {}
     ~FileData() {
         if (data_ != nullptr) {
             VK_free(data_);
@@ -41,6 +48,7 @@ public:
     }
     FileData(const FileData&) = delete;
     FileData& operator=(const FileData&) = delete;
+    bool too_large() const { return size_ > limit_; }
     bool empty() const { return data_ == nullptr || size_ == 0; }
     VK_BYTE* data() const { return data_; }
     VK_UINT64 size() const { return size_; }
@@ -48,6 +56,7 @@ public:
 private:
     VK_UINT64 size_ = 0;
     VK_BYTE* data_;
+    VK_UINT64 limit_;
 };
 
 // Sends one maintenance CDB; success only when it was carried and answered GOOD.
@@ -158,13 +167,13 @@ void DecodeCommandReturnStatus(VK_BYTE result) {
 }
 
 VK_BYTE FlashRomImage(PCDA cda, const char* file_name) {
-    FileData image(file_name);
+    FileData image(file_name, kLargestFirmwareImage);
+    // More chunks than the collect buffer numbers: the library would refuse it.
+    if (image.too_large()) {
+        return QV_CMD_FAILURE;
+    }
     if (image.empty()) {
         return QV_CMD_FILE_OPEN_ERROR;
-    }
-    // The library takes a 32-bit size: a larger file would be flashed cut short.
-    if (image.size() > 0xFFFFFFFFull) {
-        return QV_CMD_FAILURE;
     }
     const auto size = static_cast<VK_DWORD>(image.size());
     if (VK_CanFlashController(cda, size) != kCanFlashControllerOK) {
@@ -184,12 +193,12 @@ VK_BYTE FlashRomImage(PCDA cda, const char* file_name) {
 }
 
 VK_BYTE FlashMFGData(PCDA cda, const char* file_name) {
-    FileData data(file_name);
+    FileData data(file_name, kLargestManufacturingData);
+    if (data.too_large()) {
+        return QV_CMD_FAILURE;
+    }
     if (data.empty()) {
         return QV_CMD_FILE_OPEN_ERROR;
-    }
-    if (data.size() > 0xFFFFFFFFull) {
-        return QV_CMD_FAILURE;
     }
     const auto size = static_cast<VK_DWORD>(data.size());
     if (VK_CanFlashControllerManufacturingData(cda, data.data(), size) == kCanFlashControllerManufacturingDataOK &&
@@ -200,14 +209,13 @@ VK_BYTE FlashMFGData(PCDA cda, const char* file_name) {
 }
 
 VK_BYTE FlashSeepromNvram(PCDA cda, const char* file_name) {
-    FileData image(file_name);
-    if (image.empty()) {
-        return QV_CMD_FILE_OPEN_ERROR;
-    }
-    // The request's data size is 16 bits wide: a larger image cannot be sent whole.
-    if (image.size() > 0xFFFF) {
+    FileData image(file_name, kLargestNvramImage);
+    if (image.too_large()) {
         PrintAndLog("SEEPROM NVRAM image larger than 65535 bytes, not sent", " \r\n");
         return QV_CMD_FAILURE;
+    }
+    if (image.empty()) {
+        return QV_CMD_FILE_OPEN_ERROR;
     }
     return SendMaintenanceCdb(cda, kBmicI2CNVRAMPassthrough, kWriteNvramImageDetail, eWRITE, kNvramAnnouncedSize,
                               image.data(), static_cast<VK_UINT32>(image.size()))

@@ -54,6 +54,8 @@ void QV_AsciiTrimSpace(char* text, size_t size);
 VK_BYTE ValidateAsciiString(const char* text, size_t length, VK_BOOL allow_empty);
 // The whole file in a new block (free it with _VK_free), or none for a missing, unreadable or empty file.
 VK_BYTE* QV_GetCompleteFileData(const char* path, VK_UINT64* size);
+// The same for a file of at most `limit` bytes: a larger one is not read (none, with its size in *size).
+VK_BYTE* QV_GetFileDataWithin(const char* path, VK_UINT64 limit, VK_UINT64* size);
 
 // Expected-values file (cfg.cpp).
 VK_BYTE IsCmdRequiresCfgFile(const char* command);
