@@ -13,8 +13,8 @@
 #include "ptelm_features.h"
 #include "ppavl_platform.h"
 #include "ptelm_flash.h"
-// The result codes the tool shares with the library live beside the library's sources.
-#include "../src/telmar_imp/telm_pprivate.h"
+// The result codes the tool shares with the library.
+#include "telm_pprivate.h"
 
 namespace {
 
