@@ -811,13 +811,11 @@ void ShowCtlrPHYErrors(PCDA cda, VK_BYTE phy) {
 namespace {
 
 const char* Arg(int index) {
-    return (gArgv != nullptr && index >= 0 && index < gArgc) ? gArgv[index] : nullptr;
+    return QV_GetCommandLine().Word(index);
 }
 
 VK_UINT16 Number(int index) {
-    VK_UINT16 value = 0;
-    AtoD(Arg(index), &value);
-    return value;
+    return QV_GetCommandLine().Number(index);
 }
 
 using Runner = void (*)(int, VK_BYTE);
@@ -830,15 +828,16 @@ struct SubtestKeyword {
 // The keyword chooses the sub-test; the list's last runner also takes any keyword the validator let
 // through without naming it.
 VK_BYTE RunDiagnosticCommand(VK_BYTE test_id, Runner whole_test, std::span<const SubtestKeyword> subtests) {
-    if (gArgc != 4 && gArgc != 5) {
+    const int words = QV_GetCommandLine().count;
+    if (words != 4 && words != 5) {
         return QV_CMD_ARGS_INVALID_SYNTAX;
     }
-    const VK_BYTE result = ValidateCmdLineArgs(static_cast<VK_BYTE>(gArgc), test_id);
+    const VK_BYTE result = ValidateCmdLineArgs(static_cast<VK_BYTE>(words), test_id);
     if (result != QV_CMD_SUCCESS) {
         return result;
     }
     const int ctrl_num = Number(2);
-    if (gArgc == 4) {
+    if (words == 4) {
         whole_test(ctrl_num, static_cast<VK_BYTE>(Number(3)));
         return QV_CMD_SUCCESS;
     }

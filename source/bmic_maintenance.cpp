@@ -106,8 +106,7 @@ void PrintOutcome(VK_BYTE result, const char* success, const char* success_log, 
 
 // The operand of "keyword=operand": the text after the first "=".
 const char* Operand() {
-    const char* equals = gArgv != nullptr && gArgc > 1 ? std::strchr(gArgv[1], '=') : nullptr;
-    return equals != nullptr ? equals + 1 : "";
+    return QV_GetCommandLine().Operand();
 }
 
 // Validates the command line and runs the worker on the selected controller.

@@ -2,6 +2,7 @@
 #include <climits>
 #include <cstring>
 
+#include "cli.h"
 #include "externs.h"
 #include "ppavl_platform.h"
 
@@ -37,7 +38,7 @@ CONFIGFILE_EXPECTED_VALUE_TABLE* FindRow(const char* field) {
 }
 
 const char* CommandKeyword() {
-    return (gArgv != nullptr && gArgc > 1 && gArgv[1] != nullptr) ? gArgv[1] : "";
+    return QV_GetCommandLine().Keyword();
 }
 
 // One line without its line end (LF, or CR LF). A line longer than the buffer is read to its end and
@@ -151,9 +152,8 @@ VK_BYTE ParseArgs(char* line, size_t line_size, char* field, size_t field_size, 
 VK_BYTE CfgFileReadWizard(void) {
     char file_name[FILENAMEMAXLEN] = {};
     const char* name = kDefaultCfgFile;
-    if (gArgv != nullptr && gArgc > 3 && gArgv[gArgc - 2] != nullptr &&
-        std::strcmp(gArgv[gArgc - 2], "-f") == 0 && gArgv[gArgc - 1] != nullptr) {
-        name = gArgv[gArgc - 1];
+    if (const char* option = QV_GetCommandLine().CfgFileOption(); option != nullptr) {
+        name = option;
     }
     if (std::strlen(name) >= sizeof file_name) {
         std::printf("ERROR!!! Configuration file name exceeds %d characters\n", FILENAMEMAXLEN - 1);

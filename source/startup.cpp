@@ -106,7 +106,7 @@ int CheckCliErrorCode(VK_UINT32 code) {
         case QV_CMD_SUCCESS:
             return QV_SUCCESS;
         case QV_CMD_ARGS_INVALID_SYNTAX:
-            ShowExtendedHelp("** Invalid syntax **", gArgc > 1 && gArgv != nullptr ? gArgv[1] : nullptr);
+            ShowExtendedHelp("** Invalid syntax **", QV_GetCommandLine().Word(1));
             return QV_INVALID_PARAMETER;
         case QV_CMD_ARGS_NO_CTLR:
             std::puts("ERROR!!! No Controllers were detected ");
