@@ -83,8 +83,9 @@ bool WriteManufacturingRecord(PCDA cda, VK_BYTE* record) {
                               MANUFACTURING_RECORD_SIZE, record, MANUFACTURING_RECORD_SIZE);
 }
 
+// The same text on both sides; the log copy takes the line end the command's message has there.
 void PrintAndLog(const char* text, const char* log_end) {
-    std::printf("%s\n", text);
+    QV_ReportOut("%s\n", text);
     QV_Log("%s%s", text, log_end);
 }
 
@@ -95,7 +96,8 @@ constexpr const char* kRebootAllNote = "\n\rA reboot will be required for all ne
 void PrintOutcome(VK_BYTE result, const char* success, const char* success_log, const char* success_log_end,
                   const char* failure, const char* failure_log_end) {
     if (result == QV_CMD_SUCCESS) {
-        std::printf("%s\n", success);
+        // The log names the success in words of its own.
+        QV_ReportOut("%s\n", success);
         QV_Log("%s%s", success_log, success_log_end);
     } else if (result == QV_CMD_FAILURE) {
         PrintAndLog(failure, failure_log_end);
@@ -146,12 +148,11 @@ void DecodeCommandReturnStatus(VK_BYTE result) {
             PrintAndLog("Writing Manufacturing data to binary file : FAILED", " \r\n");
             break;
         case QV_CMD_INVALID_PARAMETER:
-            std::printf("Invalid input parameter. \n");
-            QV_Log("Invalid input parameter.\r\n");
+            QV_Report("Invalid input parameter. \n", "Invalid input parameter.\r\n");
             break;
         case QV_CMD_INVALID_WWID:
-            std::printf("Invalid WWID. Valid input for WWID is 16 hex digits starting with 5\n");
-            QV_Log("Invalid WWID.Valid input for WWID is 16 hex digits starting with 5 \r\n");
+            QV_Report("Invalid WWID. Valid input for WWID is 16 hex digits starting with 5\n",
+                      "Invalid WWID.Valid input for WWID is 16 hex digits starting with 5 \r\n");
             break;
         case QV_CMD_INVALID_MANUFACTURING_DATA:
             PrintAndLog("Invalid Manufacturing Data parameter", " \r\n");
@@ -227,7 +228,7 @@ VK_BYTE PreserveCurrentManufacturingData(PCDA cda, const char* file_name) {
     if (!ReadManufacturingRecord(cda, record)) {
         return QV_CMD_FAILURE;
     }
-    std::printf("Get Manufacturing Data : SUCCESS\n");
+    QV_ReportOut("Get Manufacturing Data : SUCCESS\n");
     VK_BYTE result = FlashSeepromNvram(cda, file_name);
     if (result == QV_CMD_SUCCESS) {
         const std::string text = Joined("Flashing entire SEEPROM NVRAM of Controller : SUCCESS", kRebootNote);
@@ -293,20 +294,20 @@ VK_BYTE EditManufacturingRecord(VK_BYTE* record_bytes, size_t record_size,
         std::memcpy(current, record.SerialNumber, kSerialNumberLength);
         char next[kSerialNumberLength + 1] = {};
         std::memcpy(next, operand->serial_number, kSerialNumberLength);
-        std::printf("Current Controller Serial Number: %s\n", current);
-        std::printf("New Controller Serial Number: %s\n", next);
+        QV_ReportOut("Current Controller Serial Number: %s\n", current);
+        QV_ReportOut("New Controller Serial Number: %s\n", next);
         std::memset(record.SerialNumber, 0, sizeof(record.SerialNumber));
         std::memcpy(record.SerialNumber, next, std::strlen(next));
     } else if (std::strcmp(field, "SeepromWWID") == 0) {
         const VK_BYTE* w = record.WWID;
-        std::printf("Current Controller SEEPROM WWID:%02X%02X%02X%02X%02X%02X%02X%02X\n", w[0], w[1], w[2], w[3],
+        QV_ReportOut("Current Controller SEEPROM WWID:%02X%02X%02X%02X%02X%02X%02X%02X\n", w[0], w[1], w[2], w[3],
                     w[4], w[5], w[6], w[7]);
         if ((operand->WWID[0] & 0xF0) != WWID_NAA) {
             return QV_CMD_INVALID_WWID;
         }
         std::memcpy(record.WWID, operand->WWID, sizeof(record.WWID));
         w = record.WWID;
-        std::printf("New Controller SEEPROM WWID: %02X%02X%02X%02X%02X%02X%02X%02X\n", w[0], w[1], w[2], w[3],
+        QV_ReportOut("New Controller SEEPROM WWID: %02X%02X%02X%02X%02X%02X%02X%02X\n", w[0], w[1], w[2], w[3],
                     w[4], w[5], w[6], w[7]);
     } else {
         return QV_CMD_INVALID_MANUFACTURING_DATA;
@@ -329,7 +330,7 @@ VK_BYTE ModifyManufacturingData(PCDA cda, const void* operand_record, const char
         return edited;
     }
     if (!WriteManufacturingRecord(cda, record)) {
-        std::printf("Modifying Manufacturing Data failed\n");
+        QV_ReportOut("Modifying Manufacturing Data failed\n");
         return QV_CMD_FAILURE;
     }
     return QV_CMD_SUCCESS;
@@ -342,7 +343,7 @@ VK_BYTE ReadManufacturingData(PCDA cda, const char* file_name) {
     VK_BYTE record[MANUFACTURING_RECORD_SIZE] = {};
     if (!SendMaintenanceCdb(cda, kBmicI2CNVRAMPassthrough, kReadI2CManufacturingDetail, eREAD,
                             MANUFACTURING_RECORD_SIZE, record, sizeof(record))) {
-        std::printf("Read Manufacturing Data Failed\n");
+        QV_ReportOut("Read Manufacturing Data Failed\n");
         return QV_CMD_FAILURE;
     }
     Wfp = std::fopen(file_name, "a");

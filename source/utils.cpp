@@ -17,6 +17,26 @@ void QV_Log(const char* format, ...) {
     va_end(args);
 }
 
+void QV_Report(const char* out_format, const char* log_format, ...) {
+    va_list args;
+    va_start(args, log_format);
+    va_list log_args;
+    va_copy(log_args, args);
+    std::vprintf(out_format, args);
+    if (lfp != nullptr) {
+        std::vfprintf(lfp, log_format, log_args);
+    }
+    va_end(log_args);
+    va_end(args);
+}
+
+void QV_ReportOut(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::vprintf(format, args);
+    va_end(args);
+}
+
 void QV_BannerLinePrint(void) {
     if (lfp == nullptr) {
         return;

@@ -41,6 +41,13 @@ VK_BYTE IsIterationNumValid(const char* text);
 int CheckCliErrorCode(VK_UINT32 code);
 
 // Log file and text helpers (utils.cpp).
+// The report sink. A reported line goes to standard output and its copy to the log together, each
+// from its own format over the same arguments (the log copy ends in CR LF and is often worded
+// differently). The forms for one side only are explicit: QV_ReportOut for a line that is printed
+// and never logged, QV_Log for one that is logged and never printed.
+void QV_Report(const char* out_format, const char* log_format, ...)
+    __attribute__((format(printf, 1, 3), format(printf, 2, 3)));
+void QV_ReportOut(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // Appends to the log; nothing when there is none.
 void QV_Log(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void QV_BannerLinePrint(void);
