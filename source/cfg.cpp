@@ -156,7 +156,7 @@ VK_BYTE CfgFileReadWizard(void) {
         name = option;
     }
     if (std::strlen(name) >= sizeof file_name) {
-        std::printf("ERROR!!! Configuration file name exceeds %d characters\n", FILENAMEMAXLEN - 1);
+        QV_ReportOut("ERROR!!! Configuration file name exceeds %d characters\n", FILENAMEMAXLEN - 1);
         return CFG_FILE_ERROR;
     }
     VK_strcpy_s(file_name, sizeof file_name, name);
@@ -166,10 +166,11 @@ VK_BYTE CfgFileReadWizard(void) {
         // "%p" of a null stream is not the same text everywhere.
         QV_Log("Config file read error (nil)\r\n");
         if (std::strcmp(CommandKeyword(), "verifycachesize") == 0) {
-            std::puts("ERROR!!! Configuration file is required for the Cache size verification test.");
+            QV_ReportOut("ERROR!!! Configuration file is required for the Cache size verification test.\n");
             return CFG_FILE_ERROR;
         }
-        std::puts(
+        QV_ReportOut(
+            "%s\n",
             "WARNING!!! Unable to read configuration file.\nFactory Default values will be used for the "
             "verification tests.");
         return CFG_PROCEED_WO_FILE;
@@ -183,7 +184,7 @@ VK_BYTE CfgFileReadWizard(void) {
             ++line_number;
         }
         if (too_long) {
-            std::printf("Line number %d exceeds maximum width in configuration file\n", line_number);
+            QV_ReportOut("Line number %d exceeds maximum width in configuration file\n", line_number);
             CloseCfgFile();
             return CFG_FILE_ERROR;
         }
@@ -197,32 +198,33 @@ VK_BYTE CfgFileReadWizard(void) {
             case CFG_FILE_ARGS_VALID:
                 break;
             case CFG_FILE_ARGS_INVALID_SFIELD:
-                std::printf("Field in line number %d exceeds maximum width in configuration file\n",
-                            line_number);
+                QV_ReportOut("Field in line number %d exceeds maximum width in configuration file\n",
+                             line_number);
                 CloseCfgFile();
                 return CFG_FILE_ERROR;
             case CFG_FILE_ARGS_INVALID_SVALUE:
-                std::printf("Value in line number %d exceeds maximum width in configuration file\n",
-                            line_number);
+                QV_ReportOut("Value in line number %d exceeds maximum width in configuration file\n",
+                             line_number);
                 CloseCfgFile();
                 return CFG_FILE_ERROR;
             default:
-                std::printf("Invalid number of arguements provided in line number %d in configuration file\n",
-                            line_number);
+                QV_ReportOut(
+                    "Invalid number of arguements provided in line number %d in configuration file\n",
+                    line_number);
                 CloseCfgFile();
                 return CFG_FILE_ERROR;
         }
 
         CONFIGFILE_EXPECTED_VALUE_TABLE* row = FindRow(field);
         if (row == nullptr) {
-            std::printf(" Field not supported %s\n", field);
+            QV_ReportOut(" Field not supported %s\n", field);
             CloseCfgFile();
             return CFG_FILE_ERROR;
         }
         // The firmware version is free text; every other value is a number.
         if (std::strcmp(field, "fwversion") != 0 &&
             (!IsValidValue(value) || !ConvertsExactly(field, value))) {
-            std::printf("Invalid value provided for %s field in configuration file\n", field);
+            QV_ReportOut("Invalid value provided for %s field in configuration file\n", field);
             CloseCfgFile();
             return CFG_FILE_ERROR;
         }

@@ -479,7 +479,7 @@ VK_BYTE Cli_ShowVersion(void) {
     if (result != QV_CMD_SUCCESS) {
         return result;
     }
-    std::printf("Quorvel Version = %d.%d.%d \n", VERSION_MAJOR, VERSION_MINOR, BUILD_NUMBER);
+    QV_ReportOut("Quorvel Version = %d.%d.%d \n", VERSION_MAJOR, VERSION_MINOR, BUILD_NUMBER);
     return QV_CMD_SUCCESS;
 }
 
@@ -499,39 +499,40 @@ VK_BYTE Cli_ShowHelp(void) {
 // ---- Help displays (standard output only) -------------------------------------------------------
 
 void ShowHelp(const char* cmd_name) {
-    std::puts("Quorvel - Help Menu");
+    QV_ReportOut("Quorvel - Help Menu\n");
     if (cmd_name != nullptr) {
         for (const HELP_INFORMATION* row = HelpInfoT; row->cmdName[0] != '\0'; ++row) {
             if (std::strcmp(row->cmdName, cmd_name) == 0) {
-                std::printf(" Usage: %s\n Info: %s\n Example: %s\n", row->Syntax, row->Info, row->Usage);
+                QV_ReportOut(" Usage: %s\n Info: %s\n Example: %s\n", row->Syntax, row->Info, row->Usage);
                 if (row->SampleOutput != nullptr) {
-                    std::printf(" Sample Output:\n %s\n\n", row->SampleOutput);
+                    QV_ReportOut(" Sample Output:\n %s\n\n", row->SampleOutput);
                 }
                 return;
             }
         }
-        std::puts("Invalid cmdName ");
-        std::puts("Execute quorvel help for available commands ");
+        QV_ReportOut("Invalid cmdName \n");
+        QV_ReportOut("Execute quorvel help for available commands \n");
         return;
     }
     for (const HELP_INFORMATION* row = HelpInfoT; row->cmdName[0] != '\0'; ++row) {
-        std::printf(" Usage: %s \n\r Info: %s \n\r Example: %s", row->Syntax, row->Info, row->Usage);
+        QV_ReportOut(" Usage: %s \n\r Info: %s \n\r Example: %s", row->Syntax, row->Info, row->Usage);
         if (row->SampleOutput != nullptr) {
-            std::printf("\n\r Sample Output:\n\r %s", row->SampleOutput);
-            std::printf("\n\n\r");
+            QV_ReportOut("\n\r Sample Output:\n\r %s", row->SampleOutput);
+            QV_ReportOut("\n\n\r");
         }
     }
-    std::puts(
+    QV_ReportOut(
+        "%s\n",
         "Note : For verify commands use -f <Filename/Filepath> after ControllerNumber to override default "
         "configuration file ");
-    std::printf("Ex : quorvel verifyfwversion <ControllerNumber> -f <Filename/Filepath> \n\r");
+    QV_ReportOut("Ex : quorvel verifyfwversion <ControllerNumber> -f <Filename/Filepath> \n\r");
 }
 
 void ShowExtendedHelp(const char* heading, const char* keyword) {
     if (heading != nullptr) {
-        std::puts(heading);
+        QV_ReportOut("%s\n", heading);
     }
-    std::puts("Quorvel - Extended Help Menu ");
+    QV_ReportOut("Quorvel - Extended Help Menu \n");
     if (keyword == nullptr) {
         return;
     }
@@ -543,12 +544,13 @@ void ShowExtendedHelp(const char* heading, const char* keyword) {
         if (std::strncmp(keyword, row->testName, length) != 0) {
             continue;
         }
-        std::printf("Syntax: %s \nInfo: %s \n", row->format, row->info);
+        QV_ReportOut("Syntax: %s \nInfo: %s \n", row->format, row->info);
         if (IsCmdRequiresCfgFile(keyword)) {
-            std::puts(
+            QV_ReportOut(
+                "%s\n",
                 "Note : Use -f <Filename/Filepath> after ControllerNumber to override default configuration "
                 "file ");
-            std::printf("Ex : quorvel %s <ControllerNumber> -f <Filename/Filepath> \n\r", keyword);
+            QV_ReportOut("Ex : quorvel %s <ControllerNumber> -f <Filename/Filepath> \n\r", keyword);
         }
     }
 }
