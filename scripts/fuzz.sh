@@ -2,7 +2,9 @@
 # Fuzz every target in fuzz/ for a while in a clang build (libFuzzer, ASan, UBSan).
 #   bash scripts/fuzz.sh [seconds per target, default 20] [--budget <seconds in all>]
 # New inputs go to <build dir>/fuzz-corpus/<name>/ (kept between runs); the corpus in fuzz/ is only
-# read. A crash stops the run with a failure; its input is in <build dir>/fuzz-artifacts/.
+# read. A crash stops the run with a failure; its input is in <build dir>/fuzz-artifacts/. The build
+# treats warnings as errors, as the gcc build does. An allocation past the malloc limit is a finding:
+# no input may size one beyond what its format can hold (the largest is a CISS report, 1.5 MiB).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=20
@@ -18,7 +20,7 @@ dir=$(realpath -m "${QUORVEL_FUZZ_BUILD:-build-fuzz}")
 
 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-  -DQUORVEL_FUZZ=ON -DQUORVEL_SANITIZE=ON -DQUORVEL_BUILD_TESTS=OFF -DQUORVEL_BUILD_BENCH=OFF \
+  -DQUORVEL_FUZZ=ON -DQUORVEL_SANITIZE=ON -DQUORVEL_WERROR=ON -DQUORVEL_BUILD_TESTS=OFF -DQUORVEL_BUILD_BENCH=OFF \
   ${QUORVEL_FUZZ_CMAKE_ARGS:-} >/dev/null
 cmake --build "$dir" -j "${QUORVEL_FUZZ_JOBS:-3}" --target fuzz_targets
 
@@ -52,7 +54,7 @@ for name in "${names[@]}"; do
   left=$((left - 1))
   echo "fuzz $name for ${seconds_now}s"
   # The first directory takes the new inputs; the repository's corpus is read only.
-  if ! "$dir/fuzz/${name}_fuzz" -max_total_time="$seconds_now" -timeout=10 -rss_limit_mb=2048 -max_len=8192 \
+  if ! "$dir/fuzz/${name}_fuzz" -max_total_time="$seconds_now" -timeout=10 -rss_limit_mb=2048 -malloc_limit_mb=64 -max_len=8192 \
        -print_final_stats=1 -artifact_prefix="$artifacts/$name-" "$corpus" "$root/fuzz/corpus/$name" \
        >"$dir/fuzz-$name.log" 2>&1; then
     tail -n 60 "$dir/fuzz-$name.log"

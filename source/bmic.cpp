@@ -189,19 +189,19 @@ void LogTestAndSubtest(const BMIC_TEST_RESULT& result) {
 void PrintAndLogErrorCode(VK_BYTE code) {
     for (const ErrorCodeText& entry : kErrorCodes) {
         if (entry.code == code) {
-            std::printf("%s", entry.text);
+            QV_ReportOut("%s", entry.text);
             QV_Log("%s [%04x] \r\n", entry.log_name, code);
             return;
         }
     }
-    std::printf("FAIL - Unknown Error Code");
+    QV_ReportOut("FAIL - Unknown Error Code");
     QV_Log("UNKNOWN ERROR CODE [%04x] \r\n", code);
 }
 
 // One single-sub-test runner: its header on standard output, then the send loop.
 void RunSubtest(const char* header, const char* test_name, const char* payload_name, int ctrl_num,
                 VK_BYTE iterations) {
-    std::printf(header, ctrl_num, iterations);
+    QV_ReportOut(header, ctrl_num, iterations);
     QV_ExecuteBMIC(test_name, payload_name, iterations, eDATA_TRANSFER_OUT, ctrl_num);
 }
 
@@ -235,11 +235,9 @@ bool SendMram(PCDA cda, BMIC_SCSI_DIAGNOSTIC_CDB* cdb, EnTransferType transfer_t
 
 void PrintMramVerdict(const char* name, bool failed) {
     if (failed) {
-        std::printf("%s - FAIL \n", name);
-        QV_Log("%s - FAIL \r\n", name);
+        QV_Report("%s - FAIL \n", "%s - FAIL \r\n", name);
     } else {
-        std::printf("%s - PASS \n", name);
-        QV_Log("%s - PASS \r\n", name);
+        QV_Report("%s - PASS \n", "%s - PASS \r\n", name);
     }
 }
 
@@ -264,7 +262,7 @@ void PrintStarLine(bool to_log) {
     if (to_log) {
         QV_Log("%s \r\n", stars);
     } else {
-        std::printf("%s \n", stars);
+        QV_ReportOut("%s \n", stars);
     }
 }
 
@@ -298,8 +296,8 @@ const BMIC_PAYLOAD_BUF* BmicPayloadLookup(const char* payload_name) {
 
 VK_BYTE PrtBmicTestSpecTable(void) {
     for (const BMIC_TEST_SPEC* row = bmicTestSpecTable; row->bmicCdb.bSCSICommand != 0; ++row) {
-        std::printf(" %-50s 0x%x 0x%x 0x%x\n", row->TestName, row->bmicCdb.bBMICCommand, row->bmicCdb.control,
-                    row->payloadSize);
+        QV_ReportOut(" %-50s 0x%x 0x%x 0x%x\n", row->TestName, row->bmicCdb.bBMICCommand,
+                     row->bmicCdb.control, row->payloadSize);
     }
     return 0;
 }
@@ -352,10 +350,9 @@ void QV_ExecuteBMIC(const char* test_name, const char* payload_name, VK_BYTE ite
             QV_SendDiagnosticRequest(pCDA, &request)) {
             QV_VerifyTestStatus(pCDA, i);
         } else {
-            std::printf("Failed to execute %s: %s, CtlrNum: %d, Iteration: %d \n", test_name, payload_name,
-                        ctrl_num, i);
-            QV_Log("Failed to execute %s: %s, CtlrNum: %d, Iteration: %d \r\n", test_name, payload_name,
-                   ctrl_num, i);
+            QV_Report("Failed to execute %s: %s, CtlrNum: %d, Iteration: %d \n",
+                      "Failed to execute %s: %s, CtlrNum: %d, Iteration: %d \r\n", test_name, payload_name,
+                      ctrl_num, i);
         }
     }
 }
@@ -397,10 +394,9 @@ void QV_VerifyTestStatusPrint(const BMIC_TEST_RESULT* result, int iteration) {
     }
     QV_Log(" \rTestid/subtestid : ");
     LogTestAndSubtest(*result);
-    std::printf("  Result: Iteration: %d ", iteration);
-    QV_Log("Result: Iteration: %d ", iteration);
+    QV_Report("  Result: Iteration: %d ", "Result: Iteration: %d ", iteration);
     PrintAndLogErrorCode(result->errorCode);
-    std::printf("\n");
+    QV_ReportOut("\n");
 }
 
 // ---- Runners --------------------------------------------------------------------------------------
@@ -528,7 +524,7 @@ void QV_DiagRetentionAfterStatus(VK_BYTE backup_power_status, VK_BOOL data_fill,
     const char* text =
         data_fill ? "To start data retention test, please ensure a fully charged super-cap is attached"
                   : "To start data retention test, please ensure a fully charged super-cap is attached ";
-    std::puts(text);
+    QV_ReportOut("%s\n", text);
     QV_Log("%s\n", text);
 }
 
@@ -555,8 +551,8 @@ void QV_MRAMTestDataFill(PCDA cda) {
 
     bool failed = false;
     if (!SendMram(cda, &cdb, eDATA_TRANSFER_OUT, data)) {
-        std::printf("%s : - MRAM write failure (Status = 0x%x)\n", kMramFillName, 0);
-        QV_Log("%s : - MRAM write failure (Status = 0x%x)\n", kMramFillName, 0);
+        QV_Report("%s : - MRAM write failure (Status = 0x%x)\n",
+                  "%s : - MRAM write failure (Status = 0x%x)\n", kMramFillName, 0);
         failed = true;
     }
     // Tell the controller how the write went; its answer changes nothing.
@@ -579,8 +575,8 @@ void QV_MRAMTestDataVerify(PCDA cda) {
 
     bool failed = false;
     if (!SendMram(cda, &cdb, eDATA_TRANSFER_IN, data)) {
-        std::printf("%s : - MRAM read failure (Status = 0x%x)\n", kMramVerifyName, 0);
-        QV_Log("%s : - MRAM read failure(Status = 0x%x)\n", kMramVerifyName, 0);
+        QV_Report("%s : - MRAM read failure (Status = 0x%x)\n", "%s : - MRAM read failure(Status = 0x%x)\n",
+                  kMramVerifyName, 0);
         failed = true;
     }
     // The controller compares what it sent with the pattern itself; the data goes back to it.
@@ -608,11 +604,10 @@ void QV_FWDiagRevision(PCDA cda) {
         const int major = reply.u8(0).value_or(0);
         const int minor = reply.u8(2).value_or(0);
         const int build = reply.u8(1).value_or(0);
-        std::printf("Firmware Diag Revision = %d.%d.%d \n", major, minor, build);
-        QV_Log("Firmware Diag Revision = %d.%d.%d \r\n", major, minor, build);
+        QV_Report("Firmware Diag Revision = %d.%d.%d \n", "Firmware Diag Revision = %d.%d.%d \r\n", major,
+                  minor, build);
     } else {
-        std::puts("Failed to get Firmware Diag Revision ");
-        QV_Log("Failed to get Firmware Diag Revision \r\n");
+        QV_Report("Failed to get Firmware Diag Revision \n", "Failed to get Firmware Diag Revision \r\n");
     }
 }
 
@@ -627,24 +622,22 @@ void QV_SOBMessageCounters(PCDA cda) {
     if (QV_PopulateSCSIRequest(&request, &cdb, eDATA_TRANSFER_IN, SREQ_DEFAULT_TIMEOUT_INSECS, counters,
                                sizeof(counters)) == nullptr ||
         !QV_SendDiagnosticRequest(cda, &request)) {
-        std::puts("Failed to get SOB message counters ");
-        QV_Log("Failed to get SOB message counters \r\n");
+        QV_Report("Failed to get SOB message counters \n", "Failed to get SOB message counters \r\n");
         return;
     }
     const pavlin::ByteView reply(counters, sizeof(counters));
     const int alerts = reply.u8(0).value_or(0);
     const int errors = reply.u8(1).value_or(0);
     const int warnings = reply.u8(2).value_or(0);
-    std::puts("SOB Message Counters ");
-    QV_Log("SOB Message Counters \r\n");
-    std::printf("  Alerts   = %d \n  Errors   = %d \n  Warnings = %d \n", alerts, errors, warnings);
-    QV_Log("  Alerts   = %d \n  Errors   = %d \n  Warnings = %d \n", alerts, errors, warnings);
+    QV_Report("SOB Message Counters \n", "SOB Message Counters \r\n");
+    QV_Report("  Alerts   = %d \n  Errors   = %d \n  Warnings = %d \n",
+              "  Alerts   = %d \n  Errors   = %d \n  Warnings = %d \n", alerts, errors, warnings);
     if (alerts == 0 && errors == 0 && warnings == 0) {
         return;
     }
 
     PrintStarLine(false);
-    std::printf("Parsed events from controller serial log :  \n");
+    QV_ReportOut("Parsed events from controller serial log :  \n");
     PrintStarLine(true);
     QV_Log("Parsed events from controller serial log :   \r\n\n");
 
@@ -652,8 +645,7 @@ void QV_SOBMessageCounters(PCDA cda) {
     VK_BYTE* const log = VK_GetControllerSerialOutputBuffer(cda, &size);
     const pavlin::TrackedBuffer owner(log, size);
     if (!owner || size == 0) {
-        std::puts(" **error occured while reading log ");
-        QV_Log(" **error occured while reading log \r\n");
+        QV_Report(" **error occured while reading log \n", " **error occured while reading log \r\n");
         return;
     }
     QV_ParseSerialLog(pavlin::ByteView(owner.get(), owner.size()));
@@ -711,8 +703,7 @@ void QV_ParseLine(char* line, size_t size) {
         }
         if (IsEventKeyword(word)) {
             const char* rest = line + position;
-            std::printf("%s %s \n", word, rest);
-            QV_Log("%s %s \r\n", word, rest);
+            QV_Report("%s %s \n", "%s %s \r\n", word, rest);
         }
     }
 }
@@ -789,20 +780,19 @@ void ShowCtlrPHYErrors(PCDA cda, VK_BYTE phy) {
         QV_SendDiagnosticRequest(cda, &request) &&
         QV_DecodeLinkErrors(pavlin::ByteView(&frame, sizeof(frame)), &counters)) {
         const int number = phy;
-        std::printf("PHY Identifier - %d \n", number);
-        QV_Log("PHY Identifier - %d \r\n", number);
+        QV_Report("PHY Identifier - %d \n", "PHY Identifier - %d \r\n", number);
         // Counters are unsigned 32-bit: printed as such, they never turn negative.
-        std::printf("  Invalid DWORD count           - %u \n", counters.uInvalidDwordCount);
-        QV_Log("  Invalid DWORD count           - %u \r\n", counters.uInvalidDwordCount);
-        std::printf("  Loss of DWORD sync count      - %u \n", counters.uLossOfDwordSyncCount);
-        QV_Log("  Loss of DWORD sync count      - %u \r\n", counters.uLossOfDwordSyncCount);
-        std::printf("  PHY reset problem count       - %u \n", counters.uPhyResetProblemCount);
-        QV_Log("  PHY reset problem count       - %u \r\n", counters.uPhyResetProblemCount);
-        std::printf("  Running disparity error count - %u \n", counters.uRunningDisparityErrorCount);
-        QV_Log("  Running disparity error count - %u \r\n", counters.uRunningDisparityErrorCount);
+        QV_Report("  Invalid DWORD count           - %u \n", "  Invalid DWORD count           - %u \r\n",
+                  counters.uInvalidDwordCount);
+        QV_Report("  Loss of DWORD sync count      - %u \n", "  Loss of DWORD sync count      - %u \r\n",
+                  counters.uLossOfDwordSyncCount);
+        QV_Report("  PHY reset problem count       - %u \n", "  PHY reset problem count       - %u \r\n",
+                  counters.uPhyResetProblemCount);
+        QV_Report("  Running disparity error count - %u \n", "  Running disparity error count - %u \r\n",
+                  counters.uRunningDisparityErrorCount);
     } else {
-        std::printf("Failed to get details of PHY Identifier %d \n", static_cast<int>(phy));
-        QV_Log("Failed to get details of PHY Identifier %d \r\n", static_cast<int>(phy));
+        QV_Report("Failed to get details of PHY Identifier %d \n",
+                  "Failed to get details of PHY Identifier %d \r\n", static_cast<int>(phy));
     }
 }
 
@@ -811,13 +801,11 @@ void ShowCtlrPHYErrors(PCDA cda, VK_BYTE phy) {
 namespace {
 
 const char* Arg(int index) {
-    return (gArgv != nullptr && index >= 0 && index < gArgc) ? gArgv[index] : nullptr;
+    return QV_GetCommandLine().Word(index);
 }
 
 VK_UINT16 Number(int index) {
-    VK_UINT16 value = 0;
-    AtoD(Arg(index), &value);
-    return value;
+    return QV_GetCommandLine().Number(index);
 }
 
 using Runner = void (*)(int, VK_BYTE);
@@ -830,15 +818,16 @@ struct SubtestKeyword {
 // The keyword chooses the sub-test; the list's last runner also takes any keyword the validator let
 // through without naming it.
 VK_BYTE RunDiagnosticCommand(VK_BYTE test_id, Runner whole_test, std::span<const SubtestKeyword> subtests) {
-    if (gArgc != 4 && gArgc != 5) {
+    const int words = QV_GetCommandLine().count;
+    if (words != 4 && words != 5) {
         return QV_CMD_ARGS_INVALID_SYNTAX;
     }
-    const VK_BYTE result = ValidateCmdLineArgs(static_cast<VK_BYTE>(gArgc), test_id);
+    const VK_BYTE result = ValidateCmdLineArgs(static_cast<VK_BYTE>(words), test_id);
     if (result != QV_CMD_SUCCESS) {
         return result;
     }
     const int ctrl_num = Number(2);
-    if (gArgc == 4) {
+    if (words == 4) {
         whole_test(ctrl_num, static_cast<VK_BYTE>(Number(3)));
         return QV_CMD_SUCCESS;
     }
@@ -957,8 +946,8 @@ void ShowControllerPhyErrors(PCDA cda) {
     VK_GetControllerVendorID(cda, vendor, sizeof vendor);
     VK_GetControllerFamilyID(cda, family, sizeof family);
     VK_GetControllerProductID(cda, product, sizeof product);
-    std::printf("Controller Model : %-6s %-10s %-10s \n\n", vendor, family, product);
-    QV_Log("Controller Model : %-6s %-10s %-10s \r\n\n", vendor, family, product);
+    QV_Report("Controller Model : %-6s %-10s %-10s \n\n", "Controller Model : %-6s %-10s %-10s \r\n\n",
+              vendor, family, product);
     for (VK_UINT32 phy = 0; phy < phys && phy < kMaxFramePhys; ++phy) {
         ShowCtlrPHYErrors(cda, static_cast<VK_BYTE>(phy));
     }

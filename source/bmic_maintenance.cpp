@@ -13,8 +13,8 @@
 #include "ptelm_features.h"
 #include "ppavl_platform.h"
 #include "ptelm_flash.h"
-// The result codes the tool shares with the library live beside the library's sources.
-#include "../src/telmar_imp/telm_pprivate.h"
+// The result codes the tool shares with the library.
+#include "telm_pprivate.h"
 
 namespace {
 
@@ -30,10 +30,17 @@ constexpr size_t kSerialNumberLength = 15;
 constexpr size_t kWWIDDigits = 16;
 constexpr size_t kCdbSize = 16;
 
-// A whole file read into a tracked block, freed when it goes.
+// Each image file is bounded by what its format can hold: a larger one is refused unread.
+constexpr VK_UINT64 kLargestFirmwareImage = static_cast<VK_UINT64>(kFlashControllerChunkSize) * kFlashControllerMaxChunks;
+constexpr VK_UINT64 kLargestManufacturingData = 0xFFFF; // the I2C NVRAM write states 16 bits
+constexpr VK_UINT64 kLargestNvramImage = 0xFFFF;        // the request's data size is 16 bits wide
+
+// A whole file read into a tracked block, freed when it goes. A file past its limit is not read:
+// too_large() tells it from a missing or empty one.
 class FileData {
 public:
-    explicit FileData(const char* path) : data_(path != nullptr ? QV_GetCompleteFileData(path, &size_) : nullptr) {}
+    FileData(const char* path, VK_UINT64 limit)
+        : data_(path != nullptr ? QV_GetFileDataWithin(path, limit, &size_) : nullptr), limit_(limit) {}
     ~FileData() {
         if (data_ != nullptr) {
             VK_free(data_);
@@ -41,6 +48,7 @@ public:
     }
     FileData(const FileData&) = delete;
     FileData& operator=(const FileData&) = delete;
+    bool too_large() const { return size_ > limit_; }
     bool empty() const { return data_ == nullptr || size_ == 0; }
     VK_BYTE* data() const { return data_; }
     VK_UINT64 size() const { return size_; }
@@ -48,6 +56,7 @@ public:
 private:
     VK_UINT64 size_ = 0;
     VK_BYTE* data_;
+    VK_UINT64 limit_;
 };
 
 // Sends one maintenance CDB; success only when it was carried and answered GOOD.
@@ -74,8 +83,9 @@ bool WriteManufacturingRecord(PCDA cda, VK_BYTE* record) {
                               MANUFACTURING_RECORD_SIZE, record, MANUFACTURING_RECORD_SIZE);
 }
 
+// The same text on both sides; the log copy takes the line end the command's message has there.
 void PrintAndLog(const char* text, const char* log_end) {
-    std::printf("%s\n", text);
+    QV_ReportOut("%s\n", text);
     QV_Log("%s%s", text, log_end);
 }
 
@@ -86,7 +96,8 @@ constexpr const char* kRebootAllNote = "\n\rA reboot will be required for all ne
 void PrintOutcome(VK_BYTE result, const char* success, const char* success_log, const char* success_log_end,
                   const char* failure, const char* failure_log_end) {
     if (result == QV_CMD_SUCCESS) {
-        std::printf("%s\n", success);
+        // The log names the success in words of its own.
+        QV_ReportOut("%s\n", success);
         QV_Log("%s%s", success_log, success_log_end);
     } else if (result == QV_CMD_FAILURE) {
         PrintAndLog(failure, failure_log_end);
@@ -97,8 +108,7 @@ void PrintOutcome(VK_BYTE result, const char* success, const char* success_log, 
 
 // The operand of "keyword=operand": the text after the first "=".
 const char* Operand() {
-    const char* equals = gArgv != nullptr && gArgc > 1 ? std::strchr(gArgv[1], '=') : nullptr;
-    return equals != nullptr ? equals + 1 : "";
+    return QV_GetCommandLine().Operand();
 }
 
 // Validates the command line and runs the worker on the selected controller.
@@ -138,12 +148,11 @@ void DecodeCommandReturnStatus(VK_BYTE result) {
             PrintAndLog("Writing Manufacturing data to binary file : FAILED", " \r\n");
             break;
         case QV_CMD_INVALID_PARAMETER:
-            std::printf("Invalid input parameter. \n");
-            QV_Log("Invalid input parameter.\r\n");
+            QV_Report("Invalid input parameter. \n", "Invalid input parameter.\r\n");
             break;
         case QV_CMD_INVALID_WWID:
-            std::printf("Invalid WWID. Valid input for WWID is 16 hex digits starting with 5\n");
-            QV_Log("Invalid WWID.Valid input for WWID is 16 hex digits starting with 5 \r\n");
+            QV_Report("Invalid WWID. Valid input for WWID is 16 hex digits starting with 5\n",
+                      "Invalid WWID.Valid input for WWID is 16 hex digits starting with 5 \r\n");
             break;
         case QV_CMD_INVALID_MANUFACTURING_DATA:
             PrintAndLog("Invalid Manufacturing Data parameter", " \r\n");
@@ -158,13 +167,13 @@ void DecodeCommandReturnStatus(VK_BYTE result) {
 }
 
 VK_BYTE FlashRomImage(PCDA cda, const char* file_name) {
-    FileData image(file_name);
+    FileData image(file_name, kLargestFirmwareImage);
+    // More chunks than the collect buffer numbers: the library would refuse it.
+    if (image.too_large()) {
+        return QV_CMD_FAILURE;
+    }
     if (image.empty()) {
         return QV_CMD_FILE_OPEN_ERROR;
-    }
-    // The library takes a 32-bit size: a larger file would be flashed cut short.
-    if (image.size() > 0xFFFFFFFFull) {
-        return QV_CMD_FAILURE;
     }
     const auto size = static_cast<VK_DWORD>(image.size());
     if (VK_CanFlashController(cda, size) != kCanFlashControllerOK) {
@@ -184,12 +193,12 @@ VK_BYTE FlashRomImage(PCDA cda, const char* file_name) {
 }
 
 VK_BYTE FlashMFGData(PCDA cda, const char* file_name) {
-    FileData data(file_name);
+    FileData data(file_name, kLargestManufacturingData);
+    if (data.too_large()) {
+        return QV_CMD_FAILURE;
+    }
     if (data.empty()) {
         return QV_CMD_FILE_OPEN_ERROR;
-    }
-    if (data.size() > 0xFFFFFFFFull) {
-        return QV_CMD_FAILURE;
     }
     const auto size = static_cast<VK_DWORD>(data.size());
     if (VK_CanFlashControllerManufacturingData(cda, data.data(), size) == kCanFlashControllerManufacturingDataOK &&
@@ -200,14 +209,13 @@ VK_BYTE FlashMFGData(PCDA cda, const char* file_name) {
 }
 
 VK_BYTE FlashSeepromNvram(PCDA cda, const char* file_name) {
-    FileData image(file_name);
-    if (image.empty()) {
-        return QV_CMD_FILE_OPEN_ERROR;
-    }
-    // The request's data size is 16 bits wide: a larger image cannot be sent whole.
-    if (image.size() > 0xFFFF) {
+    FileData image(file_name, kLargestNvramImage);
+    if (image.too_large()) {
         PrintAndLog("SEEPROM NVRAM image larger than 65535 bytes, not sent", " \r\n");
         return QV_CMD_FAILURE;
+    }
+    if (image.empty()) {
+        return QV_CMD_FILE_OPEN_ERROR;
     }
     return SendMaintenanceCdb(cda, kBmicI2CNVRAMPassthrough, kWriteNvramImageDetail, eWRITE, kNvramAnnouncedSize,
                               image.data(), static_cast<VK_UINT32>(image.size()))
@@ -220,7 +228,7 @@ VK_BYTE PreserveCurrentManufacturingData(PCDA cda, const char* file_name) {
     if (!ReadManufacturingRecord(cda, record)) {
         return QV_CMD_FAILURE;
     }
-    std::printf("Get Manufacturing Data : SUCCESS\n");
+    QV_ReportOut("Get Manufacturing Data : SUCCESS\n");
     VK_BYTE result = FlashSeepromNvram(cda, file_name);
     if (result == QV_CMD_SUCCESS) {
         const std::string text = Joined("Flashing entire SEEPROM NVRAM of Controller : SUCCESS", kRebootNote);
@@ -286,20 +294,20 @@ VK_BYTE EditManufacturingRecord(VK_BYTE* record_bytes, size_t record_size,
         std::memcpy(current, record.SerialNumber, kSerialNumberLength);
         char next[kSerialNumberLength + 1] = {};
         std::memcpy(next, operand->serial_number, kSerialNumberLength);
-        std::printf("Current Controller Serial Number: %s\n", current);
-        std::printf("New Controller Serial Number: %s\n", next);
+        QV_ReportOut("Current Controller Serial Number: %s\n", current);
+        QV_ReportOut("New Controller Serial Number: %s\n", next);
         std::memset(record.SerialNumber, 0, sizeof(record.SerialNumber));
         std::memcpy(record.SerialNumber, next, std::strlen(next));
     } else if (std::strcmp(field, "SeepromWWID") == 0) {
         const VK_BYTE* w = record.WWID;
-        std::printf("Current Controller SEEPROM WWID:%02X%02X%02X%02X%02X%02X%02X%02X\n", w[0], w[1], w[2], w[3],
+        QV_ReportOut("Current Controller SEEPROM WWID:%02X%02X%02X%02X%02X%02X%02X%02X\n", w[0], w[1], w[2], w[3],
                     w[4], w[5], w[6], w[7]);
         if ((operand->WWID[0] & 0xF0) != WWID_NAA) {
             return QV_CMD_INVALID_WWID;
         }
         std::memcpy(record.WWID, operand->WWID, sizeof(record.WWID));
         w = record.WWID;
-        std::printf("New Controller SEEPROM WWID: %02X%02X%02X%02X%02X%02X%02X%02X\n", w[0], w[1], w[2], w[3],
+        QV_ReportOut("New Controller SEEPROM WWID: %02X%02X%02X%02X%02X%02X%02X%02X\n", w[0], w[1], w[2], w[3],
                     w[4], w[5], w[6], w[7]);
     } else {
         return QV_CMD_INVALID_MANUFACTURING_DATA;
@@ -322,7 +330,7 @@ VK_BYTE ModifyManufacturingData(PCDA cda, const void* operand_record, const char
         return edited;
     }
     if (!WriteManufacturingRecord(cda, record)) {
-        std::printf("Modifying Manufacturing Data failed\n");
+        QV_ReportOut("Modifying Manufacturing Data failed\n");
         return QV_CMD_FAILURE;
     }
     return QV_CMD_SUCCESS;
@@ -335,7 +343,7 @@ VK_BYTE ReadManufacturingData(PCDA cda, const char* file_name) {
     VK_BYTE record[MANUFACTURING_RECORD_SIZE] = {};
     if (!SendMaintenanceCdb(cda, kBmicI2CNVRAMPassthrough, kReadI2CManufacturingDetail, eREAD,
                             MANUFACTURING_RECORD_SIZE, record, sizeof(record))) {
-        std::printf("Read Manufacturing Data Failed\n");
+        QV_ReportOut("Read Manufacturing Data Failed\n");
         return QV_CMD_FAILURE;
     }
     Wfp = std::fopen(file_name, "a");

@@ -20,9 +20,9 @@ VK_BYTE Cli_DataRetentionTest(void) {
     if (result != QV_CMD_SUCCESS) {
         return result;
     }
-    VK_UINT16 ctrl_num = 0;
-    AtoD(gArgv[2], &ctrl_num);
-    if (std::strcmp(gArgv[3], "datafill") == 0) {
+    const QV_COMMAND_LINE line = QV_GetCommandLine();
+    const VK_UINT16 ctrl_num = line.Number(2);
+    if (std::strcmp(line.Word(3), "datafill") == 0) {
         QV_DiagRetentionDataFill(ctrl_num);
     } else {
         QV_DiagRetentionDataVerify(ctrl_num);

@@ -2,6 +2,7 @@
 #include <climits>
 #include <cstring>
 
+#include "cli.h"
 #include "externs.h"
 #include "ppavl_platform.h"
 
@@ -37,7 +38,7 @@ CONFIGFILE_EXPECTED_VALUE_TABLE* FindRow(const char* field) {
 }
 
 const char* CommandKeyword() {
-    return (gArgv != nullptr && gArgc > 1 && gArgv[1] != nullptr) ? gArgv[1] : "";
+    return QV_GetCommandLine().Keyword();
 }
 
 // One line without its line end (LF, or CR LF). A line longer than the buffer is read to its end and
@@ -151,12 +152,11 @@ VK_BYTE ParseArgs(char* line, size_t line_size, char* field, size_t field_size, 
 VK_BYTE CfgFileReadWizard(void) {
     char file_name[FILENAMEMAXLEN] = {};
     const char* name = kDefaultCfgFile;
-    if (gArgv != nullptr && gArgc > 3 && gArgv[gArgc - 2] != nullptr &&
-        std::strcmp(gArgv[gArgc - 2], "-f") == 0 && gArgv[gArgc - 1] != nullptr) {
-        name = gArgv[gArgc - 1];
+    if (const char* option = QV_GetCommandLine().CfgFileOption(); option != nullptr) {
+        name = option;
     }
     if (std::strlen(name) >= sizeof file_name) {
-        std::printf("ERROR!!! Configuration file name exceeds %d characters\n", FILENAMEMAXLEN - 1);
+        QV_ReportOut("ERROR!!! Configuration file name exceeds %d characters\n", FILENAMEMAXLEN - 1);
         return CFG_FILE_ERROR;
     }
     VK_strcpy_s(file_name, sizeof file_name, name);
@@ -166,10 +166,11 @@ VK_BYTE CfgFileReadWizard(void) {
         // "%p" of a null stream is not the same text everywhere.
         QV_Log("Config file read error (nil)\r\n");
         if (std::strcmp(CommandKeyword(), "verifycachesize") == 0) {
-            std::puts("ERROR!!! Configuration file is required for the Cache size verification test.");
+            QV_ReportOut("ERROR!!! Configuration file is required for the Cache size verification test.\n");
             return CFG_FILE_ERROR;
         }
-        std::puts(
+        QV_ReportOut(
+            "%s\n",
             "WARNING!!! Unable to read configuration file.\nFactory Default values will be used for the "
             "verification tests.");
         return CFG_PROCEED_WO_FILE;
@@ -183,7 +184,7 @@ VK_BYTE CfgFileReadWizard(void) {
             ++line_number;
         }
         if (too_long) {
-            std::printf("Line number %d exceeds maximum width in configuration file\n", line_number);
+            QV_ReportOut("Line number %d exceeds maximum width in configuration file\n", line_number);
             CloseCfgFile();
             return CFG_FILE_ERROR;
         }
@@ -197,32 +198,33 @@ VK_BYTE CfgFileReadWizard(void) {
             case CFG_FILE_ARGS_VALID:
                 break;
             case CFG_FILE_ARGS_INVALID_SFIELD:
-                std::printf("Field in line number %d exceeds maximum width in configuration file\n",
-                            line_number);
+                QV_ReportOut("Field in line number %d exceeds maximum width in configuration file\n",
+                             line_number);
                 CloseCfgFile();
                 return CFG_FILE_ERROR;
             case CFG_FILE_ARGS_INVALID_SVALUE:
-                std::printf("Value in line number %d exceeds maximum width in configuration file\n",
-                            line_number);
+                QV_ReportOut("Value in line number %d exceeds maximum width in configuration file\n",
+                             line_number);
                 CloseCfgFile();
                 return CFG_FILE_ERROR;
             default:
-                std::printf("Invalid number of arguements provided in line number %d in configuration file\n",
-                            line_number);
+                QV_ReportOut(
+                    "Invalid number of arguements provided in line number %d in configuration file\n",
+                    line_number);
                 CloseCfgFile();
                 return CFG_FILE_ERROR;
         }
 
         CONFIGFILE_EXPECTED_VALUE_TABLE* row = FindRow(field);
         if (row == nullptr) {
-            std::printf(" Field not supported %s\n", field);
+            QV_ReportOut(" Field not supported %s\n", field);
             CloseCfgFile();
             return CFG_FILE_ERROR;
         }
         // The firmware version is free text; every other value is a number.
         if (std::strcmp(field, "fwversion") != 0 &&
             (!IsValidValue(value) || !ConvertsExactly(field, value))) {
-            std::printf("Invalid value provided for %s field in configuration file\n", field);
+            QV_ReportOut("Invalid value provided for %s field in configuration file\n", field);
             CloseCfgFile();
             return CFG_FILE_ERROR;
         }

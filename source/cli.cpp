@@ -197,7 +197,7 @@ const HELP_INFORMATION HelpInfoT[] = {
 
 // ---- Command table, dispatch and argument validation --------------------------------------------
 
-// Commands whose work is not built yet have no row: they answer as an unknown command.
+// Every command of the tool has its row; a keyword found in no row answers as an unknown command.
 const CLI_COMMAND_TABLE cliCommandT[] = {
     {"verifyfwversion", Cli_VerifyFwVer, "Verifies Fw Version", "quorvel verifyfwversion <ControllerNumber>"},
     {"verifysystempower", Cli_VerifySystemPower, "Verifies Power Mode information",
@@ -304,7 +304,7 @@ constexpr size_t kMaxKeywordPrefix = 127;
 constexpr size_t kMaxExtendedHelpKeyword = 25;
 
 const char* Arg(int index) {
-    return (gArgv != nullptr && index >= 0 && index < gArgc) ? gArgv[index] : nullptr;
+    return QV_GetCommandLine().Word(index);
 }
 
 const CLI_COMMAND_TABLE* FindRow(const char* argument) {
@@ -378,6 +378,38 @@ VK_BYTE IsArgumentForKeyword(const char* argument, const char* keyword) {
                : 0;
 }
 
+const char* QV_COMMAND_LINE::Word(int index) const {
+    return (words != nullptr && index >= 0 && index < count) ? words[index] : nullptr;
+}
+
+const char* QV_COMMAND_LINE::Keyword() const {
+    const char* keyword = Word(1);
+    return keyword != nullptr ? keyword : "";
+}
+
+const char* QV_COMMAND_LINE::Operand() const {
+    const char* equals = std::strchr(Keyword(), '=');
+    return equals != nullptr ? equals + 1 : "";
+}
+
+VK_UINT16 QV_COMMAND_LINE::Number(int index) const {
+    VK_UINT16 value = 0;
+    AtoD(Word(index), &value);
+    return value;
+}
+
+const char* QV_COMMAND_LINE::CfgFileOption() const {
+    const char* option = Word(count - 2);
+    if (count > 3 && option != nullptr && std::strcmp(option, "-f") == 0) {
+        return Word(count - 1);
+    }
+    return nullptr;
+}
+
+QV_COMMAND_LINE QV_GetCommandLine(void) {
+    return QV_COMMAND_LINE{gArgc, gArgv};
+}
+
 VK_BYTE IsCommandValid(void) {
     return FindRow(Arg(1)) != nullptr ? 1 : 0;
 }
@@ -388,10 +420,9 @@ VK_BYTE QV_CliParser(void) {
 }
 
 VK_BYTE ValidateCmdLineArgs(VK_BYTE expected_args, VK_BYTE test_id) {
-    int n = gArgc;
-    const char* next_to_last = Arg(gArgc - 2);
-    if (IsCmdRequiresCfgFile(Arg(1)) && n > 3 && next_to_last != nullptr &&
-        std::strcmp(next_to_last, "-f") == 0) {
+    const QV_COMMAND_LINE line = QV_GetCommandLine();
+    int n = line.count;
+    if (IsCmdRequiresCfgFile(Arg(1)) && line.CfgFileOption() != nullptr) {
         n -= 2;
     }
     if (n != expected_args) {
@@ -448,15 +479,16 @@ VK_BYTE Cli_ShowVersion(void) {
     if (result != QV_CMD_SUCCESS) {
         return result;
     }
-    std::printf("Quorvel Version = %d.%d.%d \n", VERSION_MAJOR, VERSION_MINOR, BUILD_NUMBER);
+    QV_ReportOut("Quorvel Version = %d.%d.%d \n", VERSION_MAJOR, VERSION_MINOR, BUILD_NUMBER);
     return QV_CMD_SUCCESS;
 }
 
 VK_BYTE Cli_ShowHelp(void) {
-    if (gArgc != 2 && gArgc != 3) {
+    const QV_COMMAND_LINE line = QV_GetCommandLine();
+    if (line.count != 2 && line.count != 3) {
         return QV_CMD_ARGS_INVALID_SYNTAX;
     }
-    const VK_BYTE result = ValidateCmdLineArgs(static_cast<VK_BYTE>(gArgc), CLI_HELP);
+    const VK_BYTE result = ValidateCmdLineArgs(static_cast<VK_BYTE>(line.count), CLI_HELP);
     if (result != QV_CMD_SUCCESS) {
         return result;
     }
@@ -467,39 +499,40 @@ VK_BYTE Cli_ShowHelp(void) {
 // ---- Help displays (standard output only) -------------------------------------------------------
 
 void ShowHelp(const char* cmd_name) {
-    std::puts("Quorvel - Help Menu");
+    QV_ReportOut("Quorvel - Help Menu\n");
     if (cmd_name != nullptr) {
         for (const HELP_INFORMATION* row = HelpInfoT; row->cmdName[0] != '\0'; ++row) {
             if (std::strcmp(row->cmdName, cmd_name) == 0) {
-                std::printf(" Usage: %s\n Info: %s\n Example: %s\n", row->Syntax, row->Info, row->Usage);
+                QV_ReportOut(" Usage: %s\n Info: %s\n Example: %s\n", row->Syntax, row->Info, row->Usage);
                 if (row->SampleOutput != nullptr) {
-                    std::printf(" Sample Output:\n %s\n\n", row->SampleOutput);
+                    QV_ReportOut(" Sample Output:\n %s\n\n", row->SampleOutput);
                 }
                 return;
             }
         }
-        std::puts("Invalid cmdName ");
-        std::puts("Execute quorvel help for available commands ");
+        QV_ReportOut("Invalid cmdName \n");
+        QV_ReportOut("Execute quorvel help for available commands \n");
         return;
     }
     for (const HELP_INFORMATION* row = HelpInfoT; row->cmdName[0] != '\0'; ++row) {
-        std::printf(" Usage: %s \n\r Info: %s \n\r Example: %s", row->Syntax, row->Info, row->Usage);
+        QV_ReportOut(" Usage: %s \n\r Info: %s \n\r Example: %s", row->Syntax, row->Info, row->Usage);
         if (row->SampleOutput != nullptr) {
-            std::printf("\n\r Sample Output:\n\r %s", row->SampleOutput);
-            std::printf("\n\n\r");
+            QV_ReportOut("\n\r Sample Output:\n\r %s", row->SampleOutput);
+            QV_ReportOut("\n\n\r");
         }
     }
-    std::puts(
+    QV_ReportOut(
+        "%s\n",
         "Note : For verify commands use -f <Filename/Filepath> after ControllerNumber to override default "
         "configuration file ");
-    std::printf("Ex : quorvel verifyfwversion <ControllerNumber> -f <Filename/Filepath> \n\r");
+    QV_ReportOut("Ex : quorvel verifyfwversion <ControllerNumber> -f <Filename/Filepath> \n\r");
 }
 
 void ShowExtendedHelp(const char* heading, const char* keyword) {
     if (heading != nullptr) {
-        std::puts(heading);
+        QV_ReportOut("%s\n", heading);
     }
-    std::puts("Quorvel - Extended Help Menu ");
+    QV_ReportOut("Quorvel - Extended Help Menu \n");
     if (keyword == nullptr) {
         return;
     }
@@ -511,12 +544,13 @@ void ShowExtendedHelp(const char* heading, const char* keyword) {
         if (std::strncmp(keyword, row->testName, length) != 0) {
             continue;
         }
-        std::printf("Syntax: %s \nInfo: %s \n", row->format, row->info);
+        QV_ReportOut("Syntax: %s \nInfo: %s \n", row->format, row->info);
         if (IsCmdRequiresCfgFile(keyword)) {
-            std::puts(
+            QV_ReportOut(
+                "%s\n",
                 "Note : Use -f <Filename/Filepath> after ControllerNumber to override default configuration "
                 "file ");
-            std::printf("Ex : quorvel %s <ControllerNumber> -f <Filename/Filepath> \n\r", keyword);
+            QV_ReportOut("Ex : quorvel %s <ControllerNumber> -f <Filename/Filepath> \n\r", keyword);
         }
     }
 }

@@ -18,11 +18,10 @@ CONTROLLER_INFO_S ctrlInfo = {};
 
 void ShowControllers(void) {
     if (gNumOfControllersFound == 0) {
-        std::puts("ERROR!!! No Controllers were detected.");
-        QV_Log("ERROR!!! No Controllers were detected.\r\n");
+        QV_Report("ERROR!!! No Controllers were detected.\n", "ERROR!!! No Controllers were detected.\r\n");
         return;
     }
-    std::printf("Found %d controller(s)\n", static_cast<int>(gNumOfControllersFound));
+    QV_ReportOut("Found %d controller(s)\n", static_cast<int>(gNumOfControllersFound));
     for (VK_UINT32 i = 0; i < gNumOfControllersFound && i < NUM_OF_CONTROLLERS; ++i) {
         char vendor[MAX_VENDOR_ID_LEN] = {};
         char family[MAX_FAMILY_ID_LEN] = {};
@@ -33,9 +32,8 @@ void ShowControllers(void) {
         VK_GetControllerProductID(CDAs[i], product, sizeof product);
         VK_GetControllerSerialNumber(CDAs[i], serial, sizeof serial);
         const int number = static_cast<int>(i + 1);
-        std::printf("  %d: %-6s %-10s %-10s %-10s %s \n", number, vendor, family, product, "- Serial Number:",
-                    serial);
-        QV_Log("  %d: %-6s %-10s %-10s %-10s %s \n", number, vendor, family, product, "- Serial Number:", serial);
+        QV_Report("  %d: %-6s %-10s %-10s %-10s %s \n", "  %d: %-6s %-10s %-10s %-10s %s \n", number, vendor,
+                  family, product, "- Serial Number:", serial);
     }
 }
 
@@ -44,10 +42,10 @@ void QV_GetCacheInfo(PCDA cda) {
     ctrlInfo.cache.Totalcachesize = VK_GetControllerTotalCacheSize(cda);
     const int memory = ctrlInfo.cache.ControllermemorySize;
     const int cache = ctrlInfo.cache.Totalcachesize;
-    std::printf("Cache information \n ControllerMemorySize    : %d MB \n ControllerCacheSize     : %d MB \n", memory,
-                cache);
-    QV_Log("Cache information \r\n ControllerMemorySize    : %d MB \r\n ControllerCacheSize     : %d MB \r\n", memory,
-           cache);
+    QV_Report(
+        "Cache information \n ControllerMemorySize    : %d MB \n ControllerCacheSize     : %d MB \n",
+        "Cache information \r\n ControllerMemorySize    : %d MB \r\n ControllerCacheSize     : %d MB \r\n",
+        memory, cache);
 }
 
 void QV_GetFirmwareMiscInfo(PCDA cda) {
@@ -57,29 +55,22 @@ void QV_GetFirmwareMiscInfo(PCDA cda) {
     char vendor[MAX_VENDOR_ID_LEN] = {};
     char revision[MAX_HW_REVISION_LEN] = {};
     VK_GetControllerProductID(cda, product, sizeof product);
-    std::printf("ProductIdBuffer         : %s \n", product);
-    QV_Log("ProductIdBuffer         : %s\n", product);
+    QV_Report("ProductIdBuffer         : %s \n", "ProductIdBuffer         : %s\n", product);
     VK_GetControllerFirmwareVersion(cda, version, sizeof version);
-    std::printf("FirmwareVersion         : %s\n", version);
-    QV_Log("FirmwareVersion         : %s\n", version);
+    QV_Report("FirmwareVersion         : %s\n", "FirmwareVersion         : %s\n", version);
     VK_GetControllerPendingFirmwareVersion(cda, pending, sizeof pending);
-    std::printf("PendingFirmwareVersion  : %s\n", pending);
-    QV_Log("PendingFirmwareVersion  : %s\n", pending);
+    QV_Report("PendingFirmwareVersion  : %s\n", "PendingFirmwareVersion  : %s\n", pending);
     VK_GetControllerVendorID(cda, vendor, sizeof vendor);
-    std::printf("VendorIDBuffer          : %s\n", vendor);
-    QV_Log("VendorIDBuffer          : %s\n", vendor);
+    QV_Report("VendorIDBuffer          : %s\n", "VendorIDBuffer          : %s\n", vendor);
     VK_GetControllerHardwareRevision(cda, revision, sizeof revision);
-    std::printf("HardwareRevision        : %s\n", revision);
-    QV_Log("HardwareRevision        : %s\n", revision);
+    QV_Report("HardwareRevision        : %s\n", "HardwareRevision        : %s\n", revision);
 }
 
 void QV_GetPCIeInfo(PCDA cda) {
     ctrlInfo.pci.PCIegenversion = VK_GetPCIeGen(cda);
     ctrlInfo.pci.PCIewidth = VK_GetPCIeWidth(cda);
-    std::printf("PCIeGen       : %d\n", ctrlInfo.pci.PCIegenversion);
-    QV_Log("PCIeGen       : %d\n", ctrlInfo.pci.PCIegenversion);
-    std::printf("PCIewidth     : %d\n", ctrlInfo.pci.PCIewidth);
-    QV_Log("PCIewidth     : %d\n", ctrlInfo.pci.PCIewidth);
+    QV_Report("PCIeGen       : %d\n", "PCIeGen       : %d\n", ctrlInfo.pci.PCIegenversion);
+    QV_Report("PCIewidth     : %d\n", "PCIewidth     : %d\n", ctrlInfo.pci.PCIewidth);
 }
 
 void QV_GetControllerStatusInfo(PCDA cda) {
@@ -93,7 +84,7 @@ void QV_GetControllerStatusInfo(PCDA cda) {
     case kControllerStatusIncompatibleCacheModule: controller = "Incompatible Cache"; break;
     default: break;
     }
-    std::printf("Controller Status           : %s\n", controller);
+    QV_ReportOut("Controller Status           : %s\n", controller);
     if (CONTROLLER_STATUS(status) != kControllerStatusFailed) {
         const VK_BYTE cache_status = CACHE_STATUS(status);
         const char* cache = "UNKNOWN";
@@ -104,10 +95,10 @@ void QV_GetControllerStatusInfo(PCDA cda) {
         case kControllerCacheStatusPermanentlyDisabled: cache = "Permanently Disabled"; break;
         default: break;
         }
-        std::printf("Cache Status                : %s\n", cache);
+        QV_ReportOut("Cache Status                : %s\n", cache);
         if (cache_status == kControllerCacheStatusTemporarilyDisabled ||
             cache_status == kControllerCacheStatusPermanentlyDisabled) {
-            std::printf("Cache State                 : %s\n", DecodeControllerCacheStatus(status));
+            QV_ReportOut("Cache State                 : %s\n", DecodeControllerCacheStatus(status));
         }
         static constexpr struct {
             VK_BYTE flag;
@@ -121,12 +112,12 @@ void QV_GetControllerStatusInfo(PCDA cda) {
         };
         for (const auto& f : kFlagLines) {
             if (CONTROLLER_CACHE_FLAGS(status) & f.flag) {
-                std::puts(f.line);
+                QV_ReportOut("%s\n", f.line);
             }
         }
     }
     // Bits without a word print nothing; with none of the four the line is left without its end.
-    std::printf("Controller Config Status    : ");
+    QV_ReportOut("Controller Config Status    : ");
     static constexpr struct {
         VK_BYTE bit;
         const char* word;
@@ -138,7 +129,7 @@ void QV_GetControllerStatusInfo(PCDA cda) {
     };
     for (const auto& w : kConfigWords) {
         if (CONTROLLER_CONFIG_STATUS(status) & w.bit) {
-            std::puts(w.word);
+            QV_ReportOut("%s\n", w.word);
         }
     }
 }
@@ -146,7 +137,8 @@ void QV_GetControllerStatusInfo(PCDA cda) {
 VK_BYTE QV_GetBackupPowerSourceStatusInfo(void) {
     const VK_BYTE status = static_cast<VK_BYTE>(VK_GetControllerBackupPowerSourceStatus(pCDA));
     static constexpr const char* kNames[] = {"Failed", "NotPresent", "PresentAndCharging", "PresentAndCharged"};
-    std::printf("Backup Power Source Status : %s \n", status < std::size(kNames) ? kNames[status] : "UNKNOWN");
+    QV_ReportOut("Backup Power Source Status : %s \n",
+                 status < std::size(kNames) ? kNames[status] : "UNKNOWN");
     return status;
 }
 
@@ -186,8 +178,8 @@ constexpr VK_UINT16 kCommandStatusSuccess = 0x0000;
 VK_WORD DriveCount(PCDA cda) {
     const VK_WORD count = VK_GetControllerTotalPhysicalDriveCount(cda);
     if (count == 0) {
-        std::puts("No drives connected to the requested controller ");
-        QV_Log("No drives connected to the requested controller \r\n");
+        QV_Report("No drives connected to the requested controller \n",
+                  "No drives connected to the requested controller \r\n");
     }
     return count;
 }
@@ -263,10 +255,9 @@ void ShowDrives(PCDA cda) {
         return;
     }
     const std::string dashes(97, '-');
-    std::puts("Drives connected to the requested controller ");
-    QV_Log("Drives connected to the requested controller \r\n");
-    std::printf("%s \n", dashes.c_str());
-    QV_Log("%s \r\n", dashes.c_str());
+    QV_Report("Drives connected to the requested controller \n",
+              "Drives connected to the requested controller \r\n");
+    QV_Report("%s \n", "%s \r\n", dashes.c_str());
     WalkDrives(cda, count, true, [cda](VK_WORD pd) {
         const int connector = VK_GetPhysicalDriveConnectorIndex(cda, pd);
         char location[LOCATION_BUFFER_MAXSIZE];
@@ -275,10 +266,9 @@ void ShowDrives(PCDA cda) {
         char text[STATUS_BUFFER_MAXSIZE] = {};
         DecodePDStatus(status, text, sizeof text);
         const char* usable = (status & kPhysicalDriveStatusExcludeFromConfigurationBit) != 0 ? "No" : "Yes";
-        std::printf("Index:%d, Port:Box:Bay %s, Drive status level:%s, Is drive usable:%s \n", connector, location,
-                    text, usable);
-        QV_Log("Index:%d, Port:Box:Bay %s, Drive status level:%s, Is drive usable:%s \r\n", connector, location,
-               text, usable);
+        QV_Report("Index:%d, Port:Box:Bay %s, Drive status level:%s, Is drive usable:%s \n",
+                  "Index:%d, Port:Box:Bay %s, Drive status level:%s, Is drive usable:%s \r\n", connector,
+                  location, text, usable);
     });
 }
 
@@ -292,8 +282,8 @@ void TestUnitReady(PCDA cda) {
         const int connector = VK_GetPhysicalDriveConnectorIndex(cda, pd);
         char location[LOCATION_BUFFER_MAXSIZE];
         DriveLocation(cda, pd, location);
-        std::printf("Drive Number:%d, Connector Index:%d, Port:Box:Bay %s,  Test Command Execution:%s \n", number,
-                    connector, location, DriveReady(cda, pd) ? "SUCCESS" : "FAIL");
+        QV_ReportOut("Drive Number:%d, Connector Index:%d, Port:Box:Bay %s,  Test Command Execution:%s \n",
+                     number, connector, location, DriveReady(cda, pd) ? "SUCCESS" : "FAIL");
         // The log line asks the drive once more.
         QV_Log("Drive Number:%d, Connector Index:%d, Port:Box:Bay %s, Test Command Execution:%s \n", number,
                connector, location, DriveReady(cda, pd) ? "SUCCESS" : "FAIL");
@@ -315,12 +305,12 @@ void SASLinkRateTest(PCDA cda) {
         const char* negotiated_name = QV_LinkRateName(negotiated_code);
         const char* result = QV_LinkRatePasses(max_code, negotiated_code) ? "PASS" : "FAIL";
         const int number = pd;
-        std::printf("PdNumber : %d, Port:Box:Bay %s, Drive Max Transfer Speed: %s,PHY Negotiated Transfer Speed: %s, "
-                    "Result:%s \n",
-                    number, location, max_name, negotiated_name, result);
-        QV_Log("PdNumber : %d, Port:Box:Bay %s, Drive Max Transfer Speed: %s,PHY Negotiated Transfer Speed: %s, "
-               "Result:%s \n\r",
-               number, location, max_name, negotiated_name, result);
+        QV_Report(
+            "PdNumber : %d, Port:Box:Bay %s, Drive Max Transfer Speed: %s,PHY Negotiated Transfer Speed: %s, "
+            "Result:%s \n",
+            "PdNumber : %d, Port:Box:Bay %s, Drive Max Transfer Speed: %s,PHY Negotiated Transfer Speed: %s, "
+            "Result:%s \n\r",
+            number, location, max_name, negotiated_name, result);
     });
 }
 

@@ -8,7 +8,7 @@
 #include "ppavl_debug.h"
 
 int main(int argc, char* argv[]) {
-    std::printf("Quorvel Version %d.%d.%d \n", VERSION_MAJOR, VERSION_MINOR, BUILD_NUMBER);
+    QV_ReportOut("Quorvel Version %d.%d.%d \n", VERSION_MAJOR, VERSION_MINOR, BUILD_NUMBER);
     gArgc = argc;
     gArgv = argv;
     // Works before the platform library has started.
@@ -16,16 +16,16 @@ int main(int argc, char* argv[]) {
 
     lfp = std::fopen("diagslog.txt", "a+");
     if (lfp == nullptr) {
-        std::puts("Failed to open file : diagslog.txt ");
+        QV_ReportOut("Failed to open file : diagslog.txt \n");
     }
     QV_PrintCLIArgs(argc, argv);
 
     if (argc < 2) {
-        std::puts("No command specified. Execute quorvel help for available commands ");
+        QV_ReportOut("No command specified. Execute quorvel help for available commands \n");
         return QV_INVALID_PARAMETER;
     }
     if (!IsCommandValid()) {
-        std::puts("Command not Supported. Execute quorvel help for available commands ");
+        QV_ReportOut("Command not Supported. Execute quorvel help for available commands \n");
         return QV_UNSUPPORTED;
     }
     if (std::strcmp(argv[1], "help") != 0) {

@@ -69,10 +69,10 @@ VK_BYTE QV_Initializehandle(void) {
                 }
                 VK_free(cda);
             }
-            std::printf(
+            QV_ReportOut(
                 "Initializing Controller Data Area (#%d) failed, Status = 0x%x Or Firmware not Ready\n",
                 static_cast<int>(i), static_cast<unsigned>(status));
-            std::puts("Note: This failure can occur if user is not logged in as super user (root).");
+            QV_ReportOut("Note: This failure can occur if user is not logged in as super user (root).\n");
             return 1;
         }
         CDAs[i] = cda;
@@ -106,21 +106,21 @@ int CheckCliErrorCode(VK_UINT32 code) {
         case QV_CMD_SUCCESS:
             return QV_SUCCESS;
         case QV_CMD_ARGS_INVALID_SYNTAX:
-            ShowExtendedHelp("** Invalid syntax **", gArgc > 1 && gArgv != nullptr ? gArgv[1] : nullptr);
+            ShowExtendedHelp("** Invalid syntax **", QV_GetCommandLine().Word(1));
             return QV_INVALID_PARAMETER;
         case QV_CMD_ARGS_NO_CTLR:
-            std::puts("ERROR!!! No Controllers were detected ");
-            QV_Log("ERROR!!! No Controllers were detected \r\n");
+            QV_Report("ERROR!!! No Controllers were detected \n",
+                      "ERROR!!! No Controllers were detected \r\n");
             return QV_NOT_FOUND;
         case QV_CMD_ARGS_INVALID_CTLR_NUM:
-            std::puts("Invalid ControllerNumber. Please enter a valid ControllerNumber ");
-            std::printf("Total controllers found = %d \n", static_cast<int>(gNumOfControllersFound));
+            QV_ReportOut("Invalid ControllerNumber. Please enter a valid ControllerNumber \n");
+            QV_ReportOut("Total controllers found = %d \n", static_cast<int>(gNumOfControllersFound));
             QV_Log("Invalid ControllerNumber. Please enter a valid ControllerNumber \r\n");
             QV_Log("Total controllers found = %d \r\n", static_cast<int>(gNumOfControllersFound));
             return QV_INVALID_PARAMETER;
         case QV_CMD_ARGS_INVALID_ITERATION_NUM:
-            std::puts("Invalid iteration number. Please enter a valid iteration number ");
-            std::printf("Valid Range : [1 - %d] \n", MAX_ITERATION);
+            QV_ReportOut("Invalid iteration number. Please enter a valid iteration number \n");
+            QV_ReportOut("Valid Range : [1 - %d] \n", MAX_ITERATION);
             QV_Log("Invalid iteration number. Please enter a valid iteration number \r\n");
             QV_Log("Valid Range : [1 - %d] \r\n", MAX_ITERATION);
             return QV_INVALID_PARAMETER;

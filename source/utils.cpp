@@ -5,6 +5,7 @@
 #include "buildnum.h"
 #include "externs.h"
 #include "ppavl_platform.h"
+#include "ptelm_flash.h"
 
 void QV_Log(const char* format, ...) {
     if (lfp == nullptr) {
@@ -13,6 +14,26 @@ void QV_Log(const char* format, ...) {
     va_list args;
     va_start(args, format);
     std::vfprintf(lfp, format, args);
+    va_end(args);
+}
+
+void QV_Report(const char* out_format, const char* log_format, ...) {
+    va_list args;
+    va_start(args, log_format);
+    va_list log_args;
+    va_copy(log_args, args);
+    std::vprintf(out_format, args);
+    if (lfp != nullptr) {
+        std::vfprintf(lfp, log_format, log_args);
+    }
+    va_end(log_args);
+    va_end(args);
+}
+
+void QV_ReportOut(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::vprintf(format, args);
     va_end(args);
 }
 
@@ -181,7 +202,7 @@ VK_BYTE ValidateAsciiString(const char* text, size_t length, VK_BOOL allow_empty
     return 1;
 }
 
-VK_BYTE* QV_GetCompleteFileData(const char* path, VK_UINT64* size) {
+VK_BYTE* QV_GetFileDataWithin(const char* path, VK_UINT64 limit, VK_UINT64* size) {
     if (size == nullptr) {
         return nullptr;
     }
@@ -200,6 +221,12 @@ VK_BYTE* QV_GetCompleteFileData(const char* path, VK_UINT64* size) {
             length = 0;
         }
     }
+    // A file larger than its format can hold is refused by its size alone, before a byte is allocated.
+    if (static_cast<VK_UINT64>(length) > limit) {
+        std::fclose(file);
+        *size = static_cast<VK_UINT64>(length);
+        return nullptr;
+    }
     VK_BYTE* data = nullptr;
     if (length > 0 && std::fseek(file, 0, SEEK_SET) == 0) {
         const auto wanted = static_cast<size_t>(length);
@@ -216,4 +243,10 @@ VK_BYTE* QV_GetCompleteFileData(const char* path, VK_UINT64* size) {
     }
     std::fclose(file);
     return data;
+}
+
+VK_BYTE* QV_GetCompleteFileData(const char* path, VK_UINT64* size) {
+    // No file the tool reads may be larger than a firmware image.
+    constexpr VK_UINT64 kLargestImage = static_cast<VK_UINT64>(kFlashControllerChunkSize) * kFlashControllerMaxChunks;
+    return QV_GetFileDataWithin(path, kLargestImage, size);
 }

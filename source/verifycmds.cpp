@@ -49,7 +49,7 @@ bool SendToolCommand(PCDA cda, const char* name, EnTransferType direction, void*
 }
 
 void PrintSendFailure() {
-    std::puts("Failed to send request to the controller ");
+    QV_ReportOut("Failed to send request to the controller \n");
 }
 
 } // namespace
@@ -67,8 +67,7 @@ void QV_VerifyDisplayLogResult(const void* expected, const void* actual, VK_BYTE
     } else {
         return;
     }
-    std::printf("%s \n", line.c_str());
-    QV_Log("%s \r\n", line.c_str());
+    QV_Report("%s \n", "%s \r\n", line.c_str());
 }
 
 void QV_VerifyFwVersion(PCDA cda) {
@@ -83,14 +82,13 @@ void QV_VerifySystemPowerInfo(PCDA cda) {
     // Without the replies the word has no warnings to show: that is no PASS.
     const bool pages_unread = VK_ControllerFeaturePagesSupported(cda) && !VK_RequestFeaturePages(cda);
     if (pages_unread || (VK_ControllerSupportsPowerModes(cda) != 0 && !VK_RequestGetPowerModeBuffer(cda))) {
-        std::printf("%s : FAIL Unable to read the power mode information\n", kName);
-        QV_Log("%s : FAIL Unable to read the power mode information \r\n", kName);
+        QV_Report("%s : FAIL Unable to read the power mode information\n",
+                  "%s : FAIL Unable to read the power mode information \r\n", kName);
         return;
     }
     const VK_WORD word = VK_GetPowerModeInformation(cda);
     if ((word & kPowerModeWarningMask) == 0) {
-        std::printf("%s : PASS\n", kName);
-        QV_Log("%s : PASS \r\n", kName);
+        QV_Report("%s : PASS\n", "%s : PASS \r\n", kName);
         return;
     }
     static const struct {
@@ -114,8 +112,7 @@ void QV_VerifySystemPowerInfo(PCDA cda) {
         if (word & w.bit) {
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
-            std::printf(w.out, kName);
-            QV_Log(w.log, kName);
+            QV_Report(w.out, w.log, kName);
 #pragma GCC diagnostic pop
         }
     }
@@ -127,16 +124,14 @@ void QV_VerifyControllerTemperatureSensorInfo(PCDA cda) {
     VK_DWORD count = 0;
     PCONTROLLER_TEMPERATURE_SENSOR_INFO sensors = VK_GetControllerTemperatureSensorsInfo(cda, &count);
     if (sensors == nullptr || count == 0) {
-        std::printf("%s : Failed to get Sensors info \n", kName);
-        QV_Log("%s : Failed to get Sensors info \n", kName);
+        QV_Report("%s : Failed to get Sensors info \n", "%s : Failed to get Sensors info \n", kName);
     }
     if (sensors == nullptr) {
         count = 0;
     }
     if (count > SENSOR_COUNT) {
-        std::printf("%s : Detected a board with %u sensors. Max Sensor Count Supported %d\n", kName, count,
-                    SENSOR_COUNT);
-        QV_Log("%s : Detected a board with %u sensors. Max Sensor Count Supported %d\n", kName, count, SENSOR_COUNT);
+        QV_Report("%s : Detected a board with %u sensors. Max Sensor Count Supported %d\n",
+                  "%s : Detected a board with %u sensors. Max Sensor Count Supported %d\n", kName, count, SENSOR_COUNT);
     } else {
         const std::string dashes = std::string(85, '-') + " \n";
         for (VK_DWORD i = 0; i < count; ++i) {
@@ -146,18 +141,18 @@ void QV_VerifyControllerTemperatureSensorInfo(PCDA cda) {
             const VK_UINT32 current = sensors[i].current_reading;
             const VK_UINT32 highest = sensors[i].max_reading;
             if (highest > max) {
-                std::printf("%s : Temperature Sensor index : %d Max temperature %u is more than the Expected "
-                            "Maximum Temp %u \n",
-                            kName, index, highest, max);
-                QV_Log("%s : Temperature Sensor index : %d Max temperature %u is more than the Expected Maximum "
-                       "Temp %u \r\n",
-                       kName, index, highest, max);
+                QV_Report("%s : Temperature Sensor index : %d Max temperature %u is more than the Expected "
+                          "Maximum Temp %u \n",
+                          "%s : Temperature Sensor index : %d Max temperature %u is more than the Expected Maximum "
+                          "Temp %u \r\n",
+                          kName, index, highest, max);
             }
             const bool fail = current < min || current > max;
-            std::printf("%s : Temperature Sensor index %d - %s\n", kName, index, fail ? "FAIL" : "PASS");
-            std::printf("Sensor Index-%d: Expected Minimum Temp: %u Expected Maximum Temp: %u Current Temp: %u \n",
-                        index, min, max, current);
-            std::fputs(dashes.c_str(), stdout);
+            // Printed in three lines, logged in one whose wording depends on the verdict.
+            QV_ReportOut("%s : Temperature Sensor index %d - %s\n", kName, index, fail ? "FAIL" : "PASS");
+            QV_ReportOut("Sensor Index-%d: Expected Minimum Temp: %u Expected Maximum Temp: %u Current Temp: %u \n",
+                         index, min, max, current);
+            QV_ReportOut("%s", dashes.c_str());
             if (fail) {
                 QV_Log("%s : Temperature Sensor - FAIL  sensorIndex: %d sensorCurrtemp:%u, "
                        "verifyTestExpectedValue.sensorTempMin: %u, verifyTestExpectedValue.sensorTempMax: %u\r\n",
@@ -193,8 +188,7 @@ VK_BYTE QV_PCIeGetInfo(PCDA cda, PCIeLinkInfo* info) {
 void QV_VerifyPCIeConfig(PCDA cda) {
     PCIeLinkInfo info{};
     if (!QV_PCIeGetInfo(cda, &info)) {
-        std::puts("PCIe Test failed");
-        QV_Log("PCIe Test failed \r\n");
+        QV_Report("PCIe Test failed\n", "PCIe Test failed \r\n");
         return;
     }
     const VK_UINT16 speed = info.CurrentLinkSpeed;
@@ -206,16 +200,13 @@ void QV_VerifyPCIeConfig(PCDA cda) {
 void QV_PCIeIntegrityTest(PCDA cda) {
     PCIeLinkInfo info{};
     if (!QV_PCIeGetInfo(cda, &info)) {
-        std::puts("PCIe Integrity Test failed");
-        QV_Log("PCIe Integrity Test failed \r\n");
+        QV_Report("PCIe Integrity Test failed\n", "PCIe Integrity Test failed \r\n");
         return;
     }
     if (info.LinkErrors != 0) {
-        std::puts("PCIe Integrity test - FAIL ");
-        QV_Log("PCIe Integrity test - FAIL \r\n");
+        QV_Report("PCIe Integrity test - FAIL \n", "PCIe Integrity test - FAIL \r\n");
     } else {
-        std::puts("PCIe Integrity test - PASS ");
-        QV_Log("PCIe Integrity test - PASS \r\n");
+        QV_Report("PCIe Integrity test - PASS \n", "PCIe Integrity test - PASS \r\n");
     }
 }
 
@@ -229,8 +220,8 @@ void QV_VerifyMfg(PCDA cda) {
         return;
     }
     if (!QV_HostMfgSignatureValid(pavlin::ByteView(record, sizeof record))) {
-        std::puts(" Manufacturing section verification: Invalid signature - FAIL");
-        QV_Log("Manufacturing section verification: Invalid signature - FAIL\r\n");
+        QV_Report(" Manufacturing section verification: Invalid signature - FAIL\n",
+                  "Manufacturing section verification: Invalid signature - FAIL\r\n");
         return;
     }
     // A WWN that could not be read verifies nothing; the factory placeholders mean the section was
@@ -241,8 +232,8 @@ void QV_VerifyMfg(PCDA cda) {
         VK_GetControllerSerialNumber(cda, serial, sizeof serial);
         pass = serial[0] != '\0' && std::strcmp(serial, "000001") != 0;
     }
-    std::printf("Manufacturing section verification test - %s\n", pass ? "PASS" : "FAIL");
-    QV_Log("Manufacturing section verification test - %s\r\n", pass ? "PASS" : "FAIL");
+    QV_Report("Manufacturing section verification test - %s\n", "Manufacturing section verification test - %s\r\n",
+              pass ? "PASS" : "FAIL");
 }
 
 void QV_VerifyCPLD(PCDA cda) {
@@ -252,11 +243,9 @@ void QV_VerifyCPLD(PCDA cda) {
     }
     // The CDB keeps its 0x26 while its 8 data bytes go out.
     if (SendToolCommand(cda, "verifycpld", eDATA_TRANSFER_OUT, buffer, 8)) {
-        std::printf("%s : - PASS \n", kName);
-        QV_Log("%s : - PASS \r\n", kName);
+        QV_Report("%s : - PASS \n", "%s : - PASS \r\n", kName);
     } else {
-        std::printf("%s : - FAIL \n", kName);
-        QV_Log("%s : - FAIL \r\n", kName);
+        QV_Report("%s : - FAIL \n", "%s : - FAIL \r\n", kName);
     }
 }
 
@@ -284,7 +273,7 @@ VK_BYTE Cli_VerifyCacheSize(void) {
         return result;
     }
     if (!IsExpectedSourceCfgFile("cachesize")) {
-        std::puts("ERROR!!! Unable to retrieve the expected value from the configuration file.");
+        QV_ReportOut("ERROR!!! Unable to retrieve the expected value from the configuration file.\n");
         return QV_CMD_ARGS_FILE_INVALID_PARAMETER;
     }
     QV_VerifyCache(pCDA);

@@ -263,9 +263,20 @@ Reply report_luns(ControllerFirmware& fw, const Command& cmd, bool logical) {
     return with_faults(s, std::nullopt, cmd.cdb[0], [&] {
         if (cmd.cdb.size() < 10)
             return illegal_field();
-        Bytes b = logical ? fw_report_logical_luns(s, take_total(s.logical_list_lengths))
-                          : fw_report_physical_luns(s, take_total(s.physical_list_lengths));
-        return data(std::move(b), allocation_length(cmd));
+        const std::uint32_t allocation = allocation_length(cmd);
+        const std::optional<std::uint32_t> stated = take_total(logical ? s.logical_list_lengths
+                                                                       : s.physical_list_lengths);
+        // The zero entries of a longer stated list are built only as far as the allocation reaches:
+        // a list stated near 4 GiB must not cost the simulator 4 GiB.
+        std::optional<std::uint32_t> built = stated;
+        if (stated && std::uint64_t{*stated} + 8 > allocation)
+            built = allocation >= 8 ? allocation - 8 : 0;
+        Bytes b = logical ? fw_report_logical_luns(s, built) : fw_report_physical_luns(s, built);
+        if (stated && b.size() >= 4) {
+            for (int i = 0; i < 4; ++i)
+                b[std::size_t(i)] = std::uint8_t(*stated >> (24 - 8 * i));
+        }
+        return data(std::move(b), allocation);
     });
 }
 

@@ -153,6 +153,10 @@ Reply Device::execute(const Command& cmd) {
             r.reported_sense_length = f.reported_sense_length;
         if (f.reported_data_length)
             r.reported_data_length = f.reported_data_length;
+        if (f.patch_offset) {
+            for (std::size_t i = 0; i < f.patch_bytes.size() && *f.patch_offset + i < r.data_in.size(); ++i)
+                r.data_in[*f.patch_offset + i] = f.patch_bytes[i];
+        }
     }
     return r;
 }

@@ -71,7 +71,8 @@ Protocol parse_protocol(const std::string& s, const std::string& where) {
 Fault fault_from_json(const json& j, const std::string& where) {
     check_keys(j,
                {"request", "on_open", "opcode", "nth", "count", "errno", "scsi_status", "command_status",
-                "sense", "data_in_length", "reported_sense_length", "reported_data_length"},
+                "sense", "data_in_length", "reported_sense_length", "reported_data_length", "patch_offset",
+                "patch_bytes"},
                where);
     Fault f;
     if (j.contains("request"))
@@ -87,6 +88,8 @@ Fault fault_from_json(const json& j, const std::string& where) {
     get_opt(j, "data_in_length", &f.data_in_length, where);
     get_opt(j, "reported_sense_length", &f.reported_sense_length, where);
     get_opt(j, "reported_data_length", &f.reported_data_length, where);
+    get_opt(j, "patch_offset", &f.patch_offset, where);
+    get_if(j, "patch_bytes", &f.patch_bytes, where);
     if (f.nth == 0)
         fail(where + ".nth", "counts from 1");
     return f;
@@ -109,6 +112,10 @@ json fault_to_json(const Fault& f) {
         j["reported_sense_length"] = *f.reported_sense_length;
     if (f.reported_data_length)
         j["reported_data_length"] = *f.reported_data_length;
+    if (f.patch_offset) {
+        j["patch_offset"] = *f.patch_offset;
+        j["patch_bytes"] = f.patch_bytes;
+    }
     return j;
 }
 

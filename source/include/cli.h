@@ -73,6 +73,24 @@ extern const char* const SasSubtests[];
 extern const char* const SasPatternSubtests[];
 extern const char* const DataFillVerify[];
 
+// The command line as every handler reads it: the words of the tool's one argument vector (gArgc,
+// gArgv), read through this record only, so no handler indexes the vector itself.
+struct QV_COMMAND_LINE {
+    int count;
+    char* const* words;
+    // The word at `index` (0 is the program), or nullptr outside the line.
+    const char* Word(int index) const;
+    // The command keyword as given (word 1), or "".
+    const char* Keyword() const;
+    // The text after the keyword's first "=", or "".
+    const char* Operand() const;
+    // Word `index` as a decimal number (AtoD), 0 when it is none.
+    VK_UINT16 Number(int index) const;
+    // The file named by a trailing "-f <file>", or nullptr.
+    const char* CfgFileOption() const;
+};
+QV_COMMAND_LINE QV_GetCommandLine(void);
+
 // 1 when the argument names the row of `keyword`: equal to it, or, for a keyword ending in "=", equal
 // to it up to and including the argument's first "=".
 VK_BYTE IsArgumentForKeyword(const char* argument, const char* keyword);

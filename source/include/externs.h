@@ -41,6 +41,13 @@ VK_BYTE IsIterationNumValid(const char* text);
 int CheckCliErrorCode(VK_UINT32 code);
 
 // Log file and text helpers (utils.cpp).
+// The report sink. A reported line goes to standard output and its copy to the log together, each
+// from its own format over the same arguments (the log copy ends in CR LF and is often worded
+// differently). The forms for one side only are explicit: QV_ReportOut for a line that is printed
+// and never logged, QV_Log for one that is logged and never printed.
+void QV_Report(const char* out_format, const char* log_format, ...)
+    __attribute__((format(printf, 1, 3), format(printf, 2, 3)));
+void QV_ReportOut(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // Appends to the log; nothing when there is none.
 void QV_Log(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void QV_BannerLinePrint(void);
@@ -54,6 +61,8 @@ void QV_AsciiTrimSpace(char* text, size_t size);
 VK_BYTE ValidateAsciiString(const char* text, size_t length, VK_BOOL allow_empty);
 // The whole file in a new block (free it with _VK_free), or none for a missing, unreadable or empty file.
 VK_BYTE* QV_GetCompleteFileData(const char* path, VK_UINT64* size);
+// The same for a file of at most `limit` bytes: a larger one is not read (none, with its size in *size).
+VK_BYTE* QV_GetFileDataWithin(const char* path, VK_UINT64 limit, VK_UINT64* size);
 
 // Expected-values file (cfg.cpp).
 VK_BYTE IsCmdRequiresCfgFile(const char* command);

@@ -39,6 +39,10 @@ namespace pavlin {
 inline constexpr VK_BYTE kReportCDBSize = 12;
 inline constexpr size_t kReportAllocationLengthOffset = 6; // CDB bytes 6 to 9, most significant first
 inline constexpr VK_DWORD kLogicalReportFirstAllocation = 512;
+// Both reports address a device by a 16-bit number: no controller lists more entries than that, so a
+// longer list is a damaged reply, refused before anything is allocated for it.
+inline constexpr VK_QWORD kMaxCISSReportEntries = 0x10000;
+inline constexpr VK_QWORD kMaxCISSReportListLength = kMaxCISSReportEntries * kCISSReportEntrySize;
 
 inline VK_DWORD CISSReportListLength(const VK_BYTE* report, VK_QWORD buffer_size) {
     if (report == nullptr || buffer_size < kCISSReportHeaderSize) {
@@ -69,14 +73,18 @@ inline VK_BYTE* ReadCISSReportInto(DeviceDescriptor controller, PSCSIRequest req
     EnCommandStatus status = PN_ExecuteSCSICommand(controller, request);
     if (status == eCOMMAND_STATUS_OK) {
         // In 64 bits: a list length near 4 GiB must not wrap into a small allocation.
-        const VK_QWORD needed = static_cast<VK_QWORD>(*ByteView(buffer, size).be32(0)) + header_length;
+        const VK_QWORD listed = *ByteView(buffer, size).be32(0);
+        const VK_QWORD needed = listed + header_length;
         if (size < needed) {
             VK_free(buffer);
             request->io_buffer = nullptr;
             request->io_buffer_size = 0;
-            if (needed > 0xFFFFFFFFull) {
-                PN_DebugLog(1, 0, "%s:%d: Report list length %llu cannot be requested\n", __FILE__, __LINE__,
-                            static_cast<unsigned long long>(needed - header_length));
+            if (listed > kMaxCISSReportListLength || needed > 0xFFFFFFFFull) {
+                PN_DebugLog(1, 0, "%s:%d: Report list length %llu is more than the %llu bytes of %llu entries: "
+                            "damaged reply, not read\n",
+                            __FILE__, __LINE__, static_cast<unsigned long long>(listed),
+                            static_cast<unsigned long long>(kMaxCISSReportListLength),
+                            static_cast<unsigned long long>(kMaxCISSReportEntries));
                 return nullptr;
             }
             size = static_cast<VK_DWORD>(needed);

@@ -20,8 +20,10 @@ using telmar::MapBit;
 namespace {
 
 constexpr VK_WORD kNoSibling = 0xFFFF;
-constexpr VK_DWORD kRoleBits = kLDRecordRoleData | kLDRecordRoleLUCache | kLDRecordRoleSplitMirrorPrimary |
-                               kLDRecordRoleSplitMirrorBackup | kLDRecordRoleSplitMirrorOrphan;
+// WriteRole clears a role with the mask: it must cover every role bit and the exists bit.
+static_assert(kLDRecordRoleMask == (kLDRecordExists | kLDRecordRoleData | kLDRecordRoleLUCache |
+                                    kLDRecordRoleSplitMirrorPrimary | kLDRecordRoleSplitMirrorBackup |
+                                    kLDRecordRoleSplitMirrorOrphan));
 constexpr size_t kCacheDisabledMapBytes = kMaxLogicalDrivesSupported / 8;
 
 using DriveMap = VK_BYTE[kDriveBitmapSize];

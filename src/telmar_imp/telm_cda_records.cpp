@@ -19,7 +19,6 @@ using pavlin::TrackedBuffer;
 
 namespace {
 
-constexpr VK_WORD kLUCacheLUN = 1;
 constexpr VK_DWORD kLUCacheSubcommandConfiguration = 0;
 constexpr VK_DWORD kLUCacheSubcommandStatistics = 1;
 constexpr VK_DWORD kDefaultLogicalDriveStatusSize = sizeof(LOGICAL_DRIVE_STATUS);

@@ -43,6 +43,9 @@ VK_BYTE HealthOfStatus(VK_DWORD status);
 inline constexpr size_t kDriveFlagSetSize = 8;
 void FillDriveFlagSet(const CDA_PHYSICAL_DRIVE_STATUS& pd, VK_BYTE (&flags)[kDriveFlagSetSize]);
 
+// Erase progress of a drive whose entry is missing or not in an erase.
+inline constexpr VK_BYTE kErasePercentUnknown = 101;
+
 // The erase word of one per-drive erase entry.
 VK_DWORD DecodeEraseEntry(VK_WORD entry);
 // Erase progress of drive `pd_number` in an erase-status reply: 0 queued, 100 completed, the progress

@@ -12,8 +12,19 @@
 #include "pavl_bytes.h"
 #include "ppavl_types.h"
 #include "ptelm_properties.h"
+#include "telm_bmic.h"
 
 namespace telmar::settings {
+
+// CONTROLLER_PARAMETERS offsets the decoders and the boot-volume getters share.
+namespace cp {
+inline constexpr size_t kPrimaryBootLun = offsetof(CONTROLLER_PARAMETERS, primary_boot_lun);
+inline constexpr size_t kSecondaryBootLun = offsetof(CONTROLLER_PARAMETERS, secondary_boot_lun);
+inline constexpr size_t kTotalLength = offsetof(CONTROLLER_PARAMETERS, dwTotalStructureLength);
+inline constexpr size_t kRTCCentury = offsetof(CONTROLLER_PARAMETERS, dwRTCCentury);
+inline constexpr size_t kBootLunWidth = 16;
+inline constexpr VK_DWORD kClockMinimumLength = 256;
+} // namespace cp
 
 // ---- CONTROLLER_PARAMETERS ----
 

@@ -676,6 +676,35 @@ TEST_F(TelmarHost, LogicalReportIsReadAgainAtTheReportedLengthAndCapped) {
     EXPECT_EQ(AllocationLength(commands[1].cdb), 728u);
 }
 
+// A list no 16-bit device number can fill is a damaged reply: nothing is allocated or asked for it,
+// and the report fails. The largest list a controller can state is read again whole.
+TEST_F(TelmarHost, ReportListLongerThanAnyControllerCanHoldIsRefused) {
+    constexpr VK_DWORD kMaxList = 65536u * 24u;
+    const struct {
+        VK_DWORD stated;
+        bool read_again;
+    } cases[] = {{kMaxList, true}, {kMaxList + 24u, false}, {0xFFFFFFF0u, false}, {0xFFFFFFFFu, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stated);
+        FirmwareState s;
+        s.add_logical_drive(3);
+        s.logical_list_lengths = {c.stated, 24};
+        ASSERT_NO_FATAL_FAILURE(StartInitialised(s));
+        VK_BYTE* report = CISS_Report_LogicalEx(controller_);
+        const auto commands = Commands();
+        if (c.read_again) {
+            ASSERT_NE(report, nullptr);
+            ASSERT_EQ(commands.size(), 2u);
+            EXPECT_EQ(AllocationLength(commands[1].cdb), kMaxList + 8u);
+            VK_free(report);
+        } else {
+            EXPECT_EQ(report, nullptr);
+            EXPECT_EQ(commands.size(), 1u);
+        }
+        Stop();
+    }
+}
+
 TEST_F(TelmarHost, ReportThatFitsIsReadOnce) {
     FirmwareState s;
     s.add_logical_drive(3);

@@ -24,7 +24,8 @@ using Target = int (*)(const uint8_t*, size_t);
 
 // Runs every seed, then every prefix length of the first seeds that a cut reply would give.
 void RunCorpus(const char* name, Target target) {
-    const std::filesystem::path dir = std::filesystem::path(__FILE__).parent_path() / ".." / ".." / "fuzz" / "corpus" / name;
+    // From the source tree, not from __FILE__: a compiler cache may have made that relative.
+    const std::filesystem::path dir = std::filesystem::path(QUORVEL_GOLDEN_DIR) / ".." / ".." / "fuzz" / "corpus" / name;
     ASSERT_TRUE(std::filesystem::is_directory(dir)) << dir;
     size_t seeds = 0;
     for (const auto& entry : std::filesystem::directory_iterator(dir)) {
@@ -49,7 +50,7 @@ TEST(ModesFuzzTargets, ConnectorModes) {
 
 // The seed of a mixed-mode controller reaches the per-connector paths: its buffers decode as built.
 TEST(ModesFuzzTargets, ConnectorSeedDecodesAsBuilt) {
-    const auto path = std::filesystem::path(__FILE__).parent_path() / ".." / ".." / "fuzz" / "corpus" /
+    const auto path = std::filesystem::path(QUORVEL_GOLDEN_DIR) / ".." / ".." / "fuzz" / "corpus" /
                       "connector_modes" / "mixed_capable";
     std::ifstream file(path, std::ios::binary);
     const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());

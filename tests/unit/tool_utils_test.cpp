@@ -146,6 +146,20 @@ TEST_F(ToolFileData, MissingOrEmptyFileGivesNone) {
     EXPECT_EQ(QV_GetCompleteFileData(empty.c_str(), nullptr), nullptr);
 }
 
+// A file past its format's limit is refused by its size: nothing is allocated, and the caller learns
+// the size to say why. One at the limit is read whole.
+TEST_F(ToolFileData, FileLargerThanItsLimitIsNotRead) {
+    const std::string path = Write("nvram.bin", std::string(65536, '\x5A'));
+    VK_UINT64 size = 0;
+    EXPECT_EQ(QV_GetFileDataWithin(path.c_str(), 65535, &size), nullptr);
+    EXPECT_EQ(size, 65536u);
+    VK_BYTE* data = QV_GetFileDataWithin(path.c_str(), 65536, &size);
+    ASSERT_NE(data, nullptr);
+    EXPECT_EQ(size, 65536u);
+    EXPECT_EQ(data[65535], 0x5A);
+    _VK_free(data, __FILE__, __LINE__);
+}
+
 // Routes the log to a temporary stream for one test.
 class ToolLog : public ::testing::Test {
 protected:

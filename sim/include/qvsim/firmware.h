@@ -75,6 +75,10 @@ struct Fault {
     std::optional<std::size_t> data_in_length{}; // short (or long) data
     std::optional<std::size_t> reported_sense_length{};
     std::optional<std::size_t> reported_data_length{};
+    // The reply's own bytes from this offset on are replaced by these (only those inside the reply):
+    // a damaged length field, for instance.
+    std::optional<std::size_t> patch_offset{};
+    std::vector<std::uint8_t> patch_bytes{};
 
     unsigned seen = 0; // matching requests so far (kept by the device)
     bool fires_now();  // counts one matching request and says whether this one fails
