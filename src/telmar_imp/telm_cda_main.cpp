@@ -270,6 +270,9 @@ void _VK_DestroyEditableConfiguration(PEDITABLE_CONFIGURATION editable_configura
     for (PEDITABLE_ARRAY& array : editable_configuration->editable_array_list) {
         FreeHeld(array);
     }
+    // Staged passwords, keys, the recovery answer and the login must not outlive the configuration
+    // in freed memory; the block is wiped whole, so no credential member can be missed.
+    explicit_bzero(editable_configuration, sizeof(*editable_configuration));
     FreeHeld(editable_configuration);
 }
 

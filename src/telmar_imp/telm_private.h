@@ -739,6 +739,44 @@ inline constexpr VK_QWORD kEditableLDExtentShrink = 0x200000000;
 inline constexpr VK_QWORD kEditableLDExtentGrow = 0x400000000;
 inline constexpr VK_QWORD kEditableLDTransformation = 0x1FF000000;
 
+// The staged records' layouts: the checksum covers their memory images, padding included, so the
+// layouts are fixed here.
+static_assert(sizeof(PhysicalDriveConfigInformation) == 24);
+static_assert(offsetof(PhysicalDriveConfigInformation, logical_block_size_bytes) == 4);
+static_assert(offsetof(PhysicalDriveConfigInformation, usable_size_blocks) == 16);
+static_assert(sizeof(EDITABLE_BOOT_VOLUME) == 4);
+static_assert(offsetof(EDITABLE_BOOT_VOLUME, dev_number) == 2);
+static_assert(sizeof(EDITABLE_ENCRYPTION_LOGIN_SESSION) == 18);
+static_assert(sizeof(EDITABLE_ARRAY) == 680);
+static_assert(offsetof(EDITABLE_ARRAY, common_drive_type) == 4);
+static_assert(offsetof(EDITABLE_ARRAY, alignment_size_blocks) == 12);
+static_assert(offsetof(EDITABLE_ARRAY, common_drive_size_blocks) == 16);
+static_assert(offsetof(EDITABLE_ARRAY, offset_to_creatable_space) == 24);
+static_assert(offsetof(EDITABLE_ARRAY, data_drive_count) == 32);
+static_assert(offsetof(EDITABLE_ARRAY, data_drives) == 38);
+static_assert(offsetof(EDITABLE_ARRAY, spare_drives) == 294);
+static_assert(offsetof(EDITABLE_ARRAY, logical_drives) == 550);
+static_assert(offsetof(EDITABLE_ARRAY, common_sed_type) == 678);
+static_assert(sizeof(EDITABLE_LOGICAL_DRIVE) == 128);
+static_assert(offsetof(EDITABLE_LOGICAL_DRIVE, ld_number) == 8);
+static_assert(offsetof(EDITABLE_LOGICAL_DRIVE, lu_cache_line_size_blocks) == 16);
+static_assert(offsetof(EDITABLE_LOGICAL_DRIVE, RAID_level) == 20);
+static_assert(offsetof(EDITABLE_LOGICAL_DRIVE, strip_size_blocks) == 24);
+static_assert(offsetof(EDITABLE_LOGICAL_DRIVE, physical_drive_offset_block) == 32);
+static_assert(offsetof(EDITABLE_LOGICAL_DRIVE, drive_size_blocks) == 48);
+static_assert(offsetof(EDITABLE_LOGICAL_DRIVE, sectors_per_track) == 56);
+static_assert(offsetof(EDITABLE_LOGICAL_DRIVE, logical_drive_label) == 59);
+static_assert(offsetof(EDITABLE_CONFIGURATION, controller_write_cache_bypass_threshold) == 8);
+static_assert(offsetof(EDITABLE_CONFIGURATION, controller_primary_boot_volume) == 14);
+static_assert(offsetof(EDITABLE_CONFIGURATION, controller_drive_write_cache_policy) == 40);
+static_assert(offsetof(EDITABLE_CONFIGURATION, encryption_password) == 47);
+static_assert(offsetof(EDITABLE_CONFIGURATION, encryption_key_cache_state) == 504);
+static_assert(offsetof(EDITABLE_CONFIGURATION, editable_pd_list) == 656);
+static_assert(offsetof(EDITABLE_CONFIGURATION, crc) == 9872);
+static_assert(offsetof(EDITABLE_CONFIGURATION, editable_array_list) == 9880);
+static_assert(offsetof(EDITABLE_CONFIGURATION, session) == 10904);
+static_assert(sizeof(EDITABLE_CONFIGURATION) == 10928);
+
 typedef void* PEVENT_QUEUE;
 
 // The controller data area. The caller owns the memory; the library fills it.

@@ -1,0 +1,370 @@
+// Logical drives of the staged configuration: their population from the live drives, the walks over
+// them (by number, and over an array by offset on its drives, staged or live), their public flag
+// word, array, RAID level and type.
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include "pavl_tracked.h"
+#include "ppavl_debug.h"
+#include "ppavl_platform.h"
+#include "ptelm_cda.h"
+#include "ptelm_configuration.h"
+#include "ptelm_encryption.h"
+#include "ptelm_properties.h"
+#include "telm_config_internal.h"
+
+namespace {
+
+constexpr size_t kLabelSize = sizeof(EDITABLE_LOGICAL_DRIVE::logical_drive_label);
+constexpr size_t kArrayLogicalDriveCapacity = sizeof(EDITABLE_ARRAY::logical_drives) / sizeof(VK_WORD);
+
+// Flags of every record made from a live drive: locked, RAID level, strip size, size and array set,
+// placed, label unchanged.
+constexpr VK_QWORD kFromLiveFlags = kEditableLDLocked | kEditableLDRAIDSet | kEditableLDFromLive |
+                                    kEditableLDStripSizeSet | kEditableLDSizeSet | kEditableLDPlaced |
+                                    kEditableLDArraySet | kEditableLDLabelUnchanged;
+static_assert(kFromLiveFlags == 0x3F9);
+
+// Bytes of an LU cache line for the info word's line-size code.
+VK_DWORD LineBytes(VK_BYTE code) {
+    switch (code) {
+    case 1: return 65536;
+    case 2: return 131072;
+    case 4: return 262144;
+    default: return 0;
+    }
+}
+
+void FillLUCache(PCDA cda, EDITABLE_LOGICAL_DRIVE& ld) {
+    const VK_WORD info = VK_GetLogicalDriveLUCacheInfo(cda, ld.ld_number);
+    ld.lu_cache_algorithm = static_cast<VK_BYTE>(info & 0x7);
+    const VK_DWORD line_bytes = LineBytes(static_cast<VK_BYTE>((info >> 8) & 0x7));
+    ld.lu_cache_line_size_blocks = ld.block_size_bytes != 0 ? line_bytes / ld.block_size_bytes : 0;
+    ld.lu_cache_policy = static_cast<VK_BYTE>((info >> 5) & 0x3);
+    if (ld.lu_cache_policy == 0) {
+        PN_DebugLog(1, 0,
+                    "%s:%d: Assertion 'editable_ld->lu_cache_policy != 0' failed: Unable to determine requested lu "
+                    "cache write policy for ld %u\n",
+                    __func__, __LINE__, ld.ld_number);
+        ld.lu_cache_policy = static_cast<VK_BYTE>((info >> 3) & 0x3);
+        if (ld.lu_cache_policy == 0) {
+            PN_DebugLog(1, 0,
+                        "%s:%d: Assertion 'editable_ld->lu_cache_policy != 0' failed: Unable to determine actual lu "
+                        "cache write policy for ld %u\n",
+                        __func__, __LINE__, ld.ld_number);
+        }
+    }
+}
+
+// The flag bits a live drive's encryption info and type add, and the array bit of its SED state.
+void FillFlags(PCDA cda, EDITABLE_LOGICAL_DRIVE& ld, EDITABLE_ARRAY& array, VK_DWORD basic) {
+    ld.flags = kFromLiveFlags;
+    const VK_DWORD encryption = VK_GetLogicalDriveEncryptionInfo(cda, ld.ld_number);
+    if (encryption & kLogicalDriveEncryptionEnabled) {
+        ld.flags |= kEditableLDEncrypted;
+    }
+    if (LOGICAL_DRIVE_SED_ENCRYPTION_STATUS(encryption) & kLogicalDriveEncryptionSEDEnabled) {
+        array.flags |= kEditableArrSEDEncryption;
+    }
+    if (((encryption & kLogicalDriveEncryptionVolatileKeyMask) >> kLogicalDriveEncryptionVolatileKeyShift) == 1) {
+        ld.flags |= kEditableLDVolatileKey;
+    }
+    if (((encryption & kLogicalDriveEncryptionVolatileKeyBackupMask) >> 10) == 1) {
+        ld.flags |= kEditableLDVolatileKeyBackup;
+    }
+    switch (LOGICAL_DRIVE_TYPE(basic)) {
+    case kLogicalDriveTypeCache: ld.flags |= kEditableLDLUCache; break;
+    case kLogicalDriveTypeSplitMirrorSetPrimary: ld.flags |= kEditableLDSplitMirrorPrimary; break;
+    case kLogicalDriveTypeSplitMirrorSetBackup: ld.flags |= kEditableLDSplitMirrorBackup; break;
+    case kLogicalDriveTypeSplitMirrorSetBackupOrphan: ld.flags |= kEditableLDSplitMirrorOrphan; break;
+    default: break;
+    }
+}
+
+// The offset of one logical drive of a list on the drives: staged or live.
+struct StagedOffsets {
+    PCDA cda;
+    VK_QWORD operator()(VK_WORD ld_number) const {
+        const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, ld_number);
+        return ld != nullptr ? ld->physical_drive_offset_block : 0;
+    }
+};
+
+struct LiveOffsets {
+    const _CDA* c;
+    VK_QWORD operator()(VK_WORD ld_number) const {
+        return ld_number < kMaxLogicalDrivesSupported ? c->ld_record_list[ld_number].physical_drive_offset_block : 0;
+    }
+};
+
+// The nearest drive of `list` strictly above (ascending) or below the given drive's offset, ties to
+// the earliest in the list; from 0xFFFF the lowest (highest) offset. Drives at the given drive's own
+// offset are never next, so two drives at one offset are not both reached from one of them.
+template <typename OffsetOf>
+VK_WORD NextByOffset(const VK_WORD* list, size_t count, VK_WORD ld_number, bool ascending, OffsetOf offset_of) {
+    bool bounded = false;
+    VK_QWORD bound = 0;
+    if (ld_number != kInvalidLDNumber) {
+        if (_VK_InDeviceList(list, ld_number, count) == static_cast<size_t>(-1)) {
+            return kInvalidLDNumber;
+        }
+        bound = offset_of(ld_number);
+        bounded = true;
+    }
+    VK_WORD best = kInvalidLDNumber;
+    VK_QWORD best_offset = 0;
+    for (size_t i = 0; i < count; ++i) {
+        const VK_QWORD offset = offset_of(list[i]);
+        if (bounded && (ascending ? offset <= bound : offset >= bound)) {
+            continue;
+        }
+        if (best == kInvalidLDNumber || (ascending ? offset < best_offset : offset > best_offset)) {
+            best = list[i];
+            best_offset = offset;
+        }
+    }
+    return best;
+}
+
+const ArrayRecord* LiveArray(PCDA cda, VK_WORD array_number) {
+    if (array_number >= kMaxArraysSupported || !VK_RequestArrayConfigurationInformation(cda)) {
+        return nullptr;
+    }
+    return &_VK_CDA(cda)->array_record_list[array_number];
+}
+
+} // namespace
+
+PEDITABLE_LOGICAL_DRIVE _VK_GetEditableLogicalDrive(PCDA cda, VK_WORD ld_number) {
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    if (config == nullptr || ld_number >= kMaxLogicalDrivesSupported) {
+        return nullptr;
+    }
+    return config->editable_ld_list[ld_number];
+}
+
+void _VK_PopulateEditableLogicalDrive(PCDA cda, PEDITABLE_CONFIGURATION editable_configuration,
+                                      PEDITABLE_ARRAY editable_array, VK_WORD ld_number) {
+    if (ld_number > kMaxLogicalDrivesSupported - 1) {
+        PN_DebugLog(1, 0, "%s:%d: Assertion 'ld_number < 64' failed: ld number out of range\n", __func__, __LINE__);
+        return;
+    }
+    // A drive that a faulty model lists twice keeps its first record.
+    if (editable_configuration->editable_ld_list[ld_number] != nullptr ||
+        editable_array->logical_drive_count >= kArrayLogicalDriveCapacity) {
+        PN_DebugLog(1, 0, "%s:%d: ld %u listed twice or past the array's list; left out\n", __FILE__, __LINE__,
+                    ld_number);
+        return;
+    }
+    pavlin::TrackedPtr<EDITABLE_LOGICAL_DRIVE> ld(
+        static_cast<PEDITABLE_LOGICAL_DRIVE>(VK_malloc(sizeof(EDITABLE_LOGICAL_DRIVE))));
+    if (!ld) {
+        return;
+    }
+    VK_RequestSenseConfigurationBuffer(cda, ld_number);
+    const LogicalDriveRecord& live = _VK_CDA(cda)->ld_record_list[ld_number];
+    const VK_DWORD basic = VK_GetLogicalDriveBasicInfo(cda, ld_number);
+    if (LOGICAL_DRIVE_ACCELERATOR(basic) == kLogicalDriveAcceleratorIOBypass) {
+        editable_array->flags |= kEditableArrIOBypass;
+    }
+    editable_array->logical_drives[editable_array->logical_drive_count++] = ld_number;
+    VK_QWORD end = 0;
+    if (__builtin_add_overflow(live.physical_drive_offset_block, live.physical_drive_blocks_per_drive, &end)) {
+        end = std::numeric_limits<VK_QWORD>::max();
+    }
+    editable_array->offset_to_creatable_space = VK_GetNextLogicalDriveAlignedOffset(cda, live.array_number, end);
+
+    std::memset(ld.get(), 0, sizeof(EDITABLE_LOGICAL_DRIVE));
+    ld->ld_number = ld_number;
+    ld->lu_cache_ld_number = VK_GetLogicalDriveLUCacheNumber(cda, ld_number);
+    ld->block_size_bytes = live.block_size_bytes;
+    if (ld->lu_cache_ld_number != kInvalidLDNumber) {
+        FillLUCache(cda, *ld);
+    }
+    const VK_WORD raid = VK_GetLogicalDriveRAIDInfo(cda, ld_number);
+    ld->RAID_level = static_cast<VK_BYTE>(raid & 0xFF);
+    ld->num_parity_groups = static_cast<VK_BYTE>(raid >> 8);
+    ld->editable_array_number = editable_array->editable_array_number;
+    ld->strip_size_blocks = static_cast<VK_DWORD>(VK_GetLogicalDriveSize(cda, ld_number, kLogicalDriveStripSizeBlocks));
+    ld->drive_size_blocks = VK_GetLogicalDriveSize(cda, ld_number, kLogicalDriveSizeBlocks);
+    ld->physical_drive_offset_block = live.physical_drive_offset_block;
+    ld->physical_drive_blocks_per_drive = live.physical_drive_blocks_per_drive;
+    ld->sectors_per_track = live.sense_config_buffer.logicalDriveParamTable.bSectorsPerTrack;
+    ld->logical_drive_accelerator = LOGICAL_DRIVE_ACCELERATOR(basic);
+
+    char label[kLabelSize + 1] = {};
+    VK_GetLogicalDriveVolumeLabel(cda, ld_number, label, sizeof(label));
+    std::memcpy(ld->logical_drive_label, label, _VK_strnlen_s(label, kLabelSize));
+
+    FillFlags(cda, *ld, *editable_array, basic);
+    editable_configuration->editable_ld_list[ld_number] = ld.release();
+    ++editable_configuration->editable_ld_count;
+}
+
+VK_WORD VK_EnumerateEditableLogicalDrives(PCDA cda, VK_WORD ld_number) {
+    if (cda == nullptr) {
+        return kInvalidLDNumber;
+    }
+    CDALock guard(cda);
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    if (config == nullptr) {
+        return kInvalidLDNumber;
+    }
+    for (VK_WORD n = static_cast<VK_WORD>(ld_number + 1); n < kMaxLogicalDrivesSupported; ++n) {
+        if (config->editable_ld_list[n] != nullptr) {
+            return n;
+        }
+    }
+    return kInvalidLDNumber;
+}
+
+VK_DWORD VK_GetEditableLogicalDriveFlags(PCDA cda, VK_WORD editable_ld_number) {
+    if (cda == nullptr) {
+        return 0;
+    }
+    CDALock guard(cda);
+    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, editable_ld_number);
+    if (ld == nullptr) {
+        return 0;
+    }
+    const VK_QWORD f = ld->flags;
+    const bool is_new = (f & kEditableLDNewDrive) != 0;
+    VK_DWORD flags = 0;
+    const auto set = [&flags](bool condition, VK_DWORD bit) {
+        if (condition) {
+            flags |= bit;
+        }
+    };
+    set(is_new, kEditableLogicalDriveFlagNewLogicalDrive);
+    set(f & kEditableLDLocked, kEditableLogicalDriveFlagLocked);
+    set(is_new && (ld->logical_drive_initialization_method & 0x1), kEditableLogicalDriveFlagRapidParityInit);
+    set(is_new && (ld->logical_drive_initialization_method & 0x2), kEditableLogicalDriveFlagOPO);
+    set(!is_new && (f & kEditableLDTransformation), kEditableLogicalDriveFlagTransformationQueued);
+    set(!is_new && (f & kEditableLDTransformEncode), kEditableLogicalDriveFlagEncodeQueued);
+    set(is_new && !(f & kEditableLDRAIDSet), kEditableLogicalDriveFlagNoRAIDLevelSet);
+    set(is_new && !(f & kEditableLDStripSizeSet), kEditableLogicalDriveFlagNoStripSizeSet);
+    set(is_new && !(f & kEditableLDSizeSet), kEditableLogicalDriveFlagNoSizeSet);
+    set(is_new && !(f & kEditableLDArraySet), kEditableLogicalDriveFlagNoArraySet);
+    set(f & kEditableLDEncrypted, kEditableLogicalDriveFlagEncrypted);
+    set(f & kEditableLDVolatileKey, kEditableLogicalDriveFlagVolatileKeyEnabled);
+    set(f & kEditableLDVolatileKeyBackup, kEditableLogicalDriveFlagVolatileKeyBackupEnabled);
+    set((f & kEditableLDLUCache) && (ld->lu_cache_ld_number == kInvalidLDNumber || ld->lu_cache_policy == 0),
+        kEditableLogicalDriveFlagNoLUCacheLogicalDriveSet);
+    return flags;
+}
+
+VK_WORD VK_GetEditableLogicalDriveArray(PCDA cda, VK_WORD editable_ld_number) {
+    if (cda == nullptr) {
+        return kInvalidArrayNumber;
+    }
+    CDALock guard(cda);
+    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, editable_ld_number);
+    return ld != nullptr && (ld->flags & kEditableLDArraySet) ? ld->editable_array_number : kInvalidArrayNumber;
+}
+
+VK_WORD VK_GetEditableLogicalDriveRAIDInfo(PCDA cda, VK_WORD ld_number) {
+    if (cda == nullptr) {
+        return kInvalidRAID;
+    }
+    CDALock guard(cda);
+    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, ld_number);
+    if (ld == nullptr || !(ld->flags & kEditableLDRAIDSet)) {
+        return kInvalidRAID;
+    }
+    return static_cast<VK_WORD>(ld->num_parity_groups << 8 | ld->RAID_level);
+}
+
+VK_BYTE VK_GetEditableLogicalDriveType(PCDA cda, VK_WORD editable_ld_number) {
+    if (cda == nullptr) {
+        return 0;
+    }
+    CDALock guard(cda);
+    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, editable_ld_number);
+    if (ld == nullptr) {
+        return 0;
+    }
+    if (ld->flags & kEditableLDLUCache) {
+        return kLogicalDriveTypeCache;
+    }
+    if (ld->flags & kEditableLDSplitMirrorPrimary) {
+        return kLogicalDriveTypeSplitMirrorSetPrimary;
+    }
+    if (ld->flags & kEditableLDSplitMirrorBackup) {
+        return kLogicalDriveTypeSplitMirrorSetBackup;
+    }
+    if (ld->flags & kEditableLDSplitMirrorOrphan) {
+        return kLogicalDriveTypeSplitMirrorSetBackupOrphan;
+    }
+    return kLogicalDriveTypeData;
+}
+
+size_t _VK_EditableArrayLogicalDriveAt(PCDA cda, VK_WORD array_number, VK_WORD ld_number) {
+    const PEDITABLE_ARRAY array = _VK_GetEditableArray(cda, array_number);
+    if (array == nullptr) {
+        return static_cast<size_t>(-1);
+    }
+    return _VK_InDeviceList(array->logical_drives, ld_number,
+                            std::min<size_t>(array->logical_drive_count, kArrayLogicalDriveCapacity));
+}
+
+size_t _VK_ArrayLogicalDriveAt(PCDA cda, VK_WORD array_number, VK_WORD ld_number) {
+    const ArrayRecord* array = LiveArray(cda, array_number);
+    if (array == nullptr) {
+        return static_cast<size_t>(-1);
+    }
+    return _VK_InDeviceList(array->ld_index_array, ld_number,
+                            std::min<size_t>(array->ld_count, kMaxLogicalDrivesSupported));
+}
+
+VK_WORD _VK_EnumerateEditableArrayLogicalDrivesByOffset(PCDA cda, VK_WORD array_number, VK_WORD ld_number,
+                                                        VK_BOOL ascending) {
+    const PEDITABLE_ARRAY array = _VK_GetEditableArray(cda, array_number);
+    if (array == nullptr) {
+        return kInvalidLDNumber;
+    }
+    return NextByOffset(array->logical_drives, std::min<size_t>(array->logical_drive_count, kArrayLogicalDriveCapacity),
+                        ld_number, ascending != kFalse, StagedOffsets{cda});
+}
+
+VK_WORD _VK_EnumerateArrayLogicalDrivesByOffset(PCDA cda, VK_WORD array_number, VK_WORD ld_number,
+                                                VK_BOOL ascending) {
+    const ArrayRecord* array = LiveArray(cda, array_number);
+    if (array == nullptr) {
+        return kInvalidLDNumber;
+    }
+    return NextByOffset(array->ld_index_array, std::min<size_t>(array->ld_count, kMaxLogicalDrivesSupported),
+                        ld_number, ascending != kFalse, LiveOffsets{_VK_CDA(cda)});
+}
+
+VK_WORD VK_EnumerateEditableArrayLogicalDrivesByOffset(PCDA cda, VK_WORD array_number, VK_WORD ld_number) {
+    if (cda == nullptr) {
+        return kInvalidLDNumber;
+    }
+    CDALock guard(cda);
+    return _VK_EnumerateEditableArrayLogicalDrivesByOffset(cda, array_number, ld_number, kTrue);
+}
+
+VK_WORD VK_rEnumerateEditableArrayLogicalDrivesByOffset(PCDA cda, VK_WORD array_number, VK_WORD ld_number) {
+    if (cda == nullptr) {
+        return kInvalidLDNumber;
+    }
+    CDALock guard(cda);
+    return _VK_EnumerateEditableArrayLogicalDrivesByOffset(cda, array_number, ld_number, kFalse);
+}
+
+VK_WORD VK_EnumerateArrayLogicalDrivesByOffset(PCDA cda, VK_WORD array_number, VK_WORD ld_number) {
+    if (cda == nullptr) {
+        return kInvalidLDNumber;
+    }
+    CDALock guard(cda);
+    return _VK_EnumerateArrayLogicalDrivesByOffset(cda, array_number, ld_number, kTrue);
+}
+
+VK_WORD VK_rEnumerateArrayLogicalDrivesByOffset(PCDA cda, VK_WORD array_number, VK_WORD ld_number) {
+    if (cda == nullptr) {
+        return kInvalidLDNumber;
+    }
+    CDALock guard(cda);
+    return _VK_EnumerateArrayLogicalDrivesByOffset(cda, array_number, ld_number, kFalse);
+}
