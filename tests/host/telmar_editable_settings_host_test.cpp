@@ -416,6 +416,36 @@ TEST_F(EditableSettingsHost, BootVolumes) {
     EXPECT_EQ(c->controller_bootable_volume_flags, 0);
 }
 
+TEST_F(EditableSettingsHost, PhysicalBootVolumeOnAMixedModeController) {
+    FirmwareState st = Base();
+    ModesPerConnector(st);
+    auto& bootable = *st.find_drive(4);
+    bootable.misc_drive_flags = 0x4100; // exposed to the host
+    bootable.unique_id = {0x60, 0x0D, 0x1A, 0x00, 0x5A, 0x6B, 0x7C, 0x8D,
+                          0x9E, 0xAF, 0xB0, 0xC1, 0xD2, 0xE3, 0xF4, 0x05};
+    ASSERT_NO_FATAL_FAILURE(StartStaged(st));
+    ASSERT_TRUE(VK_ControllerSupportsMixedMode(cda()));
+    PEDITABLE_CONFIGURATION c = config();
+    // Drive 5 is unassigned but not exposed to the host; drive 0 is a data drive.
+    EXPECT_EQ(VK_CanChangeEditableControllerBootVolume(cda(), 2, 1, 5), 7);
+    EXPECT_EQ(VK_CanChangeEditableControllerBootVolume(cda(), 2, 1, 0), 7);
+    EXPECT_EQ(VK_CanChangeEditableControllerBootVolume(cda(), 2, 1, 384), 7);
+    ASSERT_TRUE(VK_ChangeEditableControllerBootVolume(cda(), 2, 1, 4));
+    EXPECT_EQ(VK_GetEditableControllerBootVolume(cda(), 2, 1), 4);
+    EXPECT_EQ(VK_GetEditableControllerBootVolume(cda(), 2, 0), 0xFFFF);
+    EXPECT_EQ(c->controller_bootable_volume_flags, 0x2);
+    // The refresh keeps it while it stays unassigned, and drops it once it joins an array.
+    c->flags = 0;
+    _VK_RefreshEditableControllerBootVolumes(cda());
+    EXPECT_EQ(c->controller_secondary_boot_volume.dev_number, 4);
+    EXPECT_EQ(c->flags, 0u);
+    c->editable_pd_list[4].config_usage_info = kPhysicalDriveUsageData;
+    _VK_RefreshEditableControllerBootVolumes(cda());
+    EXPECT_EQ(c->controller_secondary_boot_volume.dev_number, 0xFFFF);
+    EXPECT_EQ(c->controller_secondary_boot_volume.type, 1);
+    EXPECT_EQ(c->flags, kEditableConfigControllerParams);
+}
+
 TEST_F(EditableSettingsHost, BootVolumeNeedsSupportAndAnUnlockedController) {
     std::vector<Row> rows = {
         {"no boot-volume support", [](FirmwareState& st) { st.identify.yet_more_flags &= ~0x10000000u; }, {},
@@ -494,6 +524,21 @@ TEST_F(EditableSettingsHost, DriveWriteCacheOneValue) {
     ASSERT_TRUE(VK_ChangeEditableControllerDriveWriteCachePolicy(cda(), 0xFF, 0, 1));
     EXPECT_EQ(c->controller_drive_write_cache_policy[0], 1);
     EXPECT_EQ(c->flags, kEditableConfigControllerParams);
+}
+
+TEST_F(EditableSettingsHost, DriveWriteCacheUsageTypesFollowTheConnectors) {
+    // Per drive type, but without modes per connector: RAID only, no mixed and no HBA.
+    ASSERT_NO_FATAL_FAILURE(StartStaged(Base()));
+    ASSERT_TRUE(VK_ControllerSupportsDriveWriteCacheForAllDrives(cda()));
+    PEDITABLE_CONFIGURATION c = config();
+    c->controller_drive_write_cache_policy[2] = 0x39;
+    EXPECT_EQ(VK_GetEditableControllerDriveWriteCachePolicy(cda(), 2, 0), 1);
+    EXPECT_EQ(VK_GetEditableControllerDriveWriteCachePolicy(cda(), 2, 1), 0xFF);
+    EXPECT_EQ(VK_GetEditableControllerDriveWriteCachePolicy(cda(), 2, 2), 0xFF);
+    EXPECT_EQ(VK_CanChangeEditableControllerDriveWriteCachePolicy(cda(), 0xFF, 1, 1), 10);
+    EXPECT_EQ(VK_CanChangeEditableControllerDriveWriteCachePolicy(cda(), 0xFF, 2, 1), 10);
+    EXPECT_EQ(VK_CanChangeEditableControllerDriveWriteCachePolicy(cda(), 0xFF, 0, 2), 1);
+    EXPECT_EQ(VK_CanChangeEditableControllerDriveWriteCachePolicy(cda(), 0xFF, 0xFF, 2), 1);
 }
 
 TEST_F(EditableSettingsHost, DriveWriteCachePerDriveType) {
