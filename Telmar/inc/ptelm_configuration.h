@@ -113,6 +113,241 @@ typedef void* PCDA;
 
 /* ---- Editable controller settings, boot volumes, spare activation, cache settings ---- */
 
+/* Staged settings: each Can answers Allowed 1, NoEditableConfigCreated 2 or its own reasons. */
+#define kCanChangeEditableControllerRebuildPriorityAllowed 1
+#define kCanChangeEditableControllerRebuildPriorityNoEditableConfigCreated 2
+#define kCanChangeEditableControllerRebuildPriorityInvalidValue 3
+#define kCanChangeEditableControllerRebuildPriorityRapidUnsupported 4
+#define kCanChangeEditableControllerRebuildPriorityNoChange 5
+#define kCanChangeEditableControllerRebuildPriorityNoLogicalDrives 6
+#define kCanChangeEditableControllerRebuildPriorityControllerStatusNotOK 7
+#define kCanChangeEditableControllerExpandPriorityAllowed 1
+#define kCanChangeEditableControllerExpandPriorityNoEditableConfigCreated 2
+#define kCanChangeEditableControllerExpandPriorityInvalidValue 3
+#define kCanChangeEditableControllerExpandPriorityNoLogicalDrives 4
+#define kCanChangeEditableControllerExpandPriorityNoChange 5
+#define kCanChangeEditableControllerExpandPriorityUnsupported 6
+#define kCanChangeEditableControllerExpandPriorityControllerStatusNotOK 7
+#define kCanChangeEditableControllerSSAPriorityAllowed 1
+#define kCanChangeEditableControllerSSAPriorityNoEditableConfigCreated 2
+#define kCanChangeEditableControllerSSAPriorityInvalidValue 3
+#define kCanChangeEditableControllerSSAPriorityNoLogicalDrives 4
+#define kCanChangeEditableControllerSSAPriorityNoChange 5
+#define kCanChangeEditableControllerSSAPriorityControllerStatusNotOK 6
+#define kCanChangeEditableControllerPSSCountAllowed 1
+#define kCanChangeEditableControllerPSSCountNoEditableConfigCreated 2
+#define kCanChangeEditableControllerPSSCountOutOfRange 3
+#define kCanChangeEditableControllerPSSCountOperationUnsupported 4
+#define kCanChangeEditableControllerPSSCountNoLogicalDrives 5
+#define kCanChangeEditableControllerPSSCountNoChange 6
+#define kCanChangeEditableControllerPSSCountControllerStatusNotOK 7
+#define kCanChangeEditableControllerDPOAllowed 1
+#define kCanChangeEditableControllerDPONoEditableConfigCreated 2
+#define kCanChangeEditableControllerDPOInvalidValue 3
+#define kCanChangeEditableControllerDPONoLogicalDrives 4
+#define kCanChangeEditableControllerDPONoChange 5
+#define kCanChangeEditableControllerDPONotSupported 6
+#define kCanChangeEditableControllerDPOControllerStatusNotOK 7
+#define kCanChangeEditableControllerIRPAllowed 1
+#define kCanChangeEditableControllerIRPNoEditableConfigCreated 2
+#define kCanChangeEditableControllerIRPInvalidValue 3
+#define kCanChangeEditableControllerIRPUnsupported 4
+#define kCanChangeEditableControllerIRPNoLogicalDrives 5
+#define kCanChangeEditableControllerIRPNoChange 6
+#define kCanChangeEditableControllerIRPControllerStatusNotOK 7
+#define kCanChangeEditableControllerInconsistencyEventNotificationAllowed 1
+#define kCanChangeEditableControllerInconsistencyEventNotificationNoEditableConfigCreated 2
+#define kCanChangeEditableControllerInconsistencyEventNotificationInvalidValue 3
+#define kCanChangeEditableControllerInconsistencyEventNotificationUnsupported 4
+#define kCanChangeEditableControllerInconsistencyEventNotificationNoLogicalDrives 5
+#define kCanChangeEditableControllerInconsistencyEventNotificationNoChange 6
+#define kCanChangeEditableControllerInconsistencyEventNotificationControllerStatusNotOK 7
+#define kCanChangeEditableControllerElevatorSortAllowed 1
+#define kCanChangeEditableControllerElevatorSortNoEditableConfigCreated 2
+#define kCanChangeEditableControllerElevatorSortInvalidValue 3
+#define kCanChangeEditableControllerElevatorSortNoLogicalDrives 4
+#define kCanChangeEditableControllerElevatorSortNoChange 5
+#define kCanChangeEditableControllerElevatorSortControllerStatusNotOK 6
+#define kCanChangeEditableControllerQueueDepthAllowed 1
+#define kCanChangeEditableControllerQueueDepthNoEditableConfigCreated 2
+#define kCanChangeEditableControllerQueueDepthInvalidValue 3
+#define kCanChangeEditableControllerQueueDepthNoLogicalDrives 4
+#define kCanChangeEditableControllerQueueDepthNoChange 5
+#define kCanChangeEditableControllerQueueDepthNotSupported 6
+#define kCanChangeEditableControllerQueueDepthControllerStatusNotOK 7
+#define kCanChangeEditableControllerFLSAllowed 1
+#define kCanChangeEditableControllerFLSNoEditableConfigCreated 2
+#define kCanChangeEditableControllerFLSInvalidValue 3
+#define kCanChangeEditableControllerFLSNoLogicalDrives 4
+#define kCanChangeEditableControllerFLSNoChange 5
+#define kCanChangeEditableControllerFLSControllerStatusNotOK 6
+#define kCanChangeEditableControllerMNPDelayAllowed 1
+#define kCanChangeEditableControllerMNPDelayNoEditableConfigCreated 2
+#define kCanChangeEditableControllerMNPDelayInvalidValue 3
+#define kCanChangeEditableControllerMNPDelayNoLogicalDrives 4
+#define kCanChangeEditableControllerMNPDelayNoChange 5
+#define kCanChangeEditableControllerMNPDelayControllerStatusNotOK 6
+#define kCanChangeEditableControllerSurvivalPowerModeAllowed 1
+#define kCanChangeEditableControllerSurvivalPowerModeNoEditableConfigCreated 2
+#define kCanChangeEditableControllerSurvivalPowerModeOperationUnsupported 3
+#define kCanChangeEditableControllerSurvivalPowerModeInvalidValue 4
+#define kCanChangeEditableControllerSurvivalPowerModeNoChange 5
+#define kCanChangeEditableControllerSurvivalPowerModeNotConfigurable 6
+#define kCanChangeEditableControllerWCBTAllowed 1
+#define kCanChangeEditableControllerWCBTNoEditableConfigCreated 2
+#define kCanChangeEditableControllerWCBTInvalidValue 3
+#define kCanChangeEditableControllerWCBTOperationUnsupported 4
+#define kCanChangeEditableControllerWCBTNoLogicalDrives 5
+#define kCanChangeEditableControllerWCBTNoChange 6
+#define kCanChangeEditableControllerWCBTControllerCacheStatusNotOK 7
+#define kCanChangeEditableControllerWCBTControllerStatusNotOK 8
+#define kCanChangeEditableControllerNotifyOnAnyBroadcastAllowed 1
+#define kCanChangeEditableControllerNotifyOnAnyBroadcastNoEditableConfigCreated 2
+#define kCanChangeEditableControllerNotifyOnAnyBroadcastInvalidValue 3
+#define kCanChangeEditableControllerNotifyOnAnyBroadcastOperationUnsupported 4
+#define kCanChangeEditableControllerNotifyOnAnyBroadcastNoChange 5
+#define kCanChangeEditableControllerNotifyOnAnyBroadcastControllerStatusNotOK 6
+#define kCanChangeEditableControllerSanitizeLockAllowed 1
+#define kCanChangeEditableControllerSanitizeLockNoEditableConfigCreated 2
+#define kCanChangeEditableControllerSanitizeLockInvalidValue 3
+#define kCanChangeEditableControllerSanitizeLockUnsupported 4
+#define kCanChangeEditableControllerSanitizeLockNoChange 5
+#define kCanChangeEditableControllerSanitizeLockControllerStatusNotOK 6
+
+/* Rate percentages: this family answers 0 for allowed and 1 without a configuration. */
+#define kCanChangeEditableControllerRebuildPercentAllowed 0
+#define kCanChangeEditableControllerRebuildPercentNoEditableConfigCreated 1
+#define kCanChangeEditableControllerRebuildPercentInvalidValue 2
+#define kCanChangeEditableControllerRebuildPercentUnsupported 3
+#define kCanChangeEditableControllerRebuildPercentNoChange 4
+#define kCanChangeEditableControllerRebuildPercentNoLogicalDrives 5
+#define kCanChangeEditableControllerRebuildPercentControllerStatusNotOK 6
+#define kCanChangeEditableControllerExpandPercentAllowed 0
+#define kCanChangeEditableControllerExpandPercentNoEditableConfigCreated 1
+#define kCanChangeEditableControllerExpandPercentInvalidValue 2
+#define kCanChangeEditableControllerExpandPercentNoChange 3
+#define kCanChangeEditableControllerExpandPercentNoLogicalDrives 4
+#define kCanChangeEditableControllerExpandPercentControllerStatusNotOK 5
+#define kCanChangeEditableControllerExpandPercentUnsupported 6
+#define kCanChangeEditableControllerSSAPercentAllowed 0
+#define kCanChangeEditableControllerSSAPercentNoEditableConfigCreated 1
+#define kCanChangeEditableControllerSSAPercentControllerStatusNotOK 2
+#define kCanChangeEditableControllerSSAPercentInvalidValue 3
+#define kCanChangeEditableControllerSSAPercentNoLogicalDrives 4
+#define kCanChangeEditableControllerSSAPercentNoChange 5
+#define kChangeEditableControllerRebuildPercentSuccess 0
+#define kChangeEditableControllerRebuildPercentFailure 1
+#define kChangeEditableControllerExpandPercentSuccess 0
+#define kChangeEditableControllerExpandPercentFailure 1
+#define kChangeEditableControllerSSAPercentSuccess 0
+#define kChangeEditableControllerSSAPercentFailure 1
+
+/* Staged boot volumes. */
+#define kCanChangeEditableControllerBootVolumeAllowed 1
+#define kCanChangeEditableControllerBootVolumeNoEditableConfigCreated 2
+#define kCanChangeEditableControllerBootVolumeInvalidPrecedence 3
+#define kCanChangeEditableControllerBootVolumeInvalidBootVolumeType 4
+#define kCanChangeEditableControllerBootVolumeInvalidBootVolumeNumber 5
+#define kCanChangeEditableControllerBootVolumeOperationUnsupported 6
+#define kCanChangeEditableControllerBootVolumeInvalidPhysicalBootVolume 7
+#define kCanChangeEditableControllerBootVolumeInvalidLogicalBootVolume 8
+#define kCanChangeEditableControllerBootVolumeInvalidRemoteBootVolume 9
+#define kCanChangeEditableControllerBootVolumeAlreadySet 10
+#define kCanChangeEditableControllerBootVolumeNotAllowed 11
+#define kCanChangeEditableControllerBootVolumeControllerStatusNotOK 12
+#define kCanClearEditableControllerBootVolumeAllowed 1
+#define kCanClearEditableControllerBootVolumeNoEditableConfigCreated 2
+#define kCanClearEditableControllerBootVolumeInvalidPrecedence 3
+#define kCanClearEditableControllerBootVolumeNotSet 4
+#define kCanClearEditableControllerBootVolumeOperationUnsupported 5
+#define kCanClearEditableControllerBootVolumeNotAllowed 6
+#define kCanClearEditableControllerBootVolumeControllerStatusNotOK 7
+
+/* Spare activation mode. */
+#define kCanChangeEditableControllerSAMOperationAllowed 1
+#define kCanChangeEditableControllerSAMNoEditableConfigCreated 2
+#define kCanChangeEditableControllerSAMUnsupportedMode 3
+#define kCanChangeEditableControllerSAMArrayIsTransforming 4
+#define kCanChangeEditableControllerSAMArrayHasActiveSpare 5
+#define kCanChangeEditableControllerSAMArrayHasAutoReplaceSpare 6
+#define kCanChangeEditableControllerSAMSelectedModeActive 7
+#define kCanChangeEditableControllerSAMNoLogicalDrives 8
+#define kCanChangeEditableControllerSAMEditableArrayHasPredictiveFailureDrive 9
+#define kCanChangeEditableControllerSAMLogicalDriveMissingKey 10
+#define kCanChangeEditableControllerSAMControllerStatusNotOK 11
+
+/* Drive write cache: one controller-wide mode, or a policy per drive type and usage type. */
+#define kCanChangeEditableControllerDriveWriteCacheModeAllowed 1
+#define kCanChangeEditableControllerDriveWriteCacheModeNoEditableConfigCreated 2
+#define kCanChangeEditableControllerDriveWriteCacheModeNotSupported 3
+#define kCanChangeEditableControllerDriveWriteCacheModeNoChange 4
+#define kCanChangeEditableControllerDriveWriteCacheModeInvalidMode 5
+#define kCanChangeEditableControllerDriveWriteCacheModeNoLogicalDrives 6
+#define kCanChangeEditableControllerDriveWriteCacheModeControllerStatusNotOK 7
+#define kCanChangeEditableControllerDriveWriteCachePolicyAllowed 1
+#define kCanChangeEditableControllerDriveWriteCachePolicyNoEditableConfigCreated 2
+#define kCanChangeEditableControllerDriveWriteCachePolicyNotSupported 3
+#define kCanChangeEditableControllerDriveWriteCachePolicyNoChange 4
+#define kCanChangeEditableControllerDriveWriteCachePolicyInvalidPolicy 5
+#define kCanChangeEditableControllerDriveWriteCachePolicyNoLogicalDrives 6
+#define kCanChangeEditableControllerDriveWriteCachePolicyInvalidDriveType 7
+#define kCanChangeEditableControllerDriveWriteCachePolicyInvalidUsageType 8
+#define kCanChangeEditableControllerDriveWriteCachePolicyUnsupportedDriveType 9
+#define kCanChangeEditableControllerDriveWriteCachePolicyUnsupportedUsageType 10
+#define kCanChangeEditableControllerDriveWriteCachePolicyControllerStatusNotOK 11
+#define kDriveWriteCacheDriveTypeAll 0xFF
+#define kDriveWriteCacheUsageTypeAll 0xFF
+
+/* Cache settings. */
+#define kCanChangeEditableControllerNBWCAllowed 0x01
+#define kCanChangeEditableControllerNBWCNoEditableConfigCreated 0x02
+#define kCanChangeEditableControllerNBWCOperationUnsupported 0x03
+#define kCanChangeEditableControllerNBWCInvalidValue 0x04
+#define kCanChangeEditableControllerNBWCNoLogicalDrives 0x05
+#define kCanChangeEditableControllerNBWCNoChange 0x06
+#define kCanChangeEditableControllerNBWCInHBAMode 0x07
+#define kCanChangeEditableControllerNBWCNoCachePresent 0x08
+#define kCanChangeEditableControllerNBWCControllerCacheInactive 0x09
+#define kCanChangeEditableControllerNBWCCacheStatusNotOK 0x0A
+#define kCanChangeEditableControllerNBWCAllLogicalDriveAcceleratorIOBypass 0x0B
+#define kCanChangeEditableControllerNBWCReadCachePercentNotInRange 0x0C
+#define kCanChangeEditableControllerNBWCNoLogicalDriveAllowsNBWC 0x0D
+#define kCanChangeEditableControllerNBWCControllerStatusNotOK 0x0E
+#define kCanChangeEditableControllerWaitForCacheRoomAllowed 0x01
+#define kCanChangeEditableControllerWaitForCacheRoomNoEditableConfigCreated 0x02
+#define kCanChangeEditableControllerWaitForCacheRoomOperationUnsupported 0x03
+#define kCanChangeEditableControllerWaitForCacheRoomInvalidValue 0x04
+#define kCanChangeEditableControllerWaitForCacheRoomNoLogicalDrives 0x05
+#define kCanChangeEditableControllerWaitForCacheRoomNoChange 0x06
+#define kCanChangeEditableControllerWaitForCacheRoomInHBAMode 0x07
+#define kCanChangeEditableControllerWaitForCacheRoomNoCachePresent 0x08
+#define kCanChangeEditableControllerWaitForCacheRoomControllerCacheInactive 0x09
+#define kCanChangeEditableControllerWaitForCacheRoomCacheStatusNotOK 0x0A
+#define kCanChangeEditableControllerWaitForCacheRoomNoLogicalDriveAllowsWaitForCacheRoom 0x0B
+#define kCanChangeEditableControllerWaitForCacheRoomControllerStatusNotOK 0x0C
+#define kCanChangeEditableControllerReadCachePercentAllowed 0x01
+#define kCanChangeEditableControllerReadCachePercentNoEditableConfigCreated 0x02
+#define kCanChangeEditableControllerReadCachePercentInvalidValue 0x03
+#define kCanChangeEditableControllerReadCachePercentNoLogicalDrives 0x04
+#define kCanChangeEditableControllerReadCachePercentNoChange 0x05
+#define kCanChangeEditableControllerReadCachePercentInHBAMode 0x06
+#define kCanChangeEditableControllerReadCachePercentBadPowerSource 0x07
+#define kCanChangeEditableControllerReadCachePercentNoCachePresent 0x08
+#define kCanChangeEditableControllerReadCachePercentControllerCacheInactive 0x09
+#define kCanChangeEditableControllerReadCachePercentLUCacheEnabled 0x0A
+#define kCanChangeEditableControllerReadCachePercentCacheStatusNotOk 0x0B
+#define kCanChangeEditableControllerReadCachePercentNotInRange 0x0C
+#define kCanChangeEditableControllerReadCachePercentControllerStatusNotOK 0x0D
+
+/* VK_GetEditableControllerReadCachePercentLimits: minimum in bits 0-7, maximum in bits 8-15. */
+#define kGetEditableControllerReadCachePercentMinLimitMask 0x00FF
+#define kGetEditableControllerReadCachePercentMaxLimitMask 0xFF00
+#define kGetEditableControllerReadCachePercentMaxLimitShift 8
+#define kGetEditableControllerReadCachePercentLimitsInvalid 101
+#define GET_EDITABLE_CONTROLLER_MIN_READ_CACHE_PERCENT(w) ((VK_BYTE)((w)&kGetEditableControllerReadCachePercentMinLimitMask))
+#define GET_EDITABLE_CONTROLLER_MAX_READ_CACHE_PERCENT(w)                                                      \
+    ((VK_BYTE)(((w)&kGetEditableControllerReadCachePercentMaxLimitMask) >> kGetEditableControllerReadCachePercentMaxLimitShift))
+
 /* ---- Direct controller operations and single-field parameter updates ---- */
 
 #include "ptelm_properties.h" /* OOBConfiguration, boot-volume precedences and drive types */
@@ -326,6 +561,110 @@ VK_API VK_WORD VK_rEnumerateArrayLogicalDrivesByOffset(PCDA cda, VK_WORD array_n
 VK_API VK_BYTE VK_GetEditableLogicalDriveType(PCDA cda, VK_WORD editable_ld_number);
 
 /* -- Editable controller settings -- */
+
+/* The staged settings. Without a configuration a getter answers the setting's unknown value and a
+ * Can answers NoEditableConfigCreated; a Change stages the value only when its Can allows it. */
+VK_API VK_BYTE VK_GetEditableControllerRebuildPriority(PCDA cda);
+VK_API VK_BYTE VK_CanChangeEditableControllerRebuildPriority(PCDA cda, VK_BYTE value);
+VK_API VK_BOOL VK_ChangeEditableControllerRebuildPriority(PCDA cda, VK_BYTE value);
+VK_API VK_BYTE VK_GetEditableControllerExpandPriority(PCDA cda);
+VK_API VK_BYTE VK_CanChangeEditableControllerExpandPriority(PCDA cda, VK_BYTE value);
+VK_API VK_BOOL VK_ChangeEditableControllerExpandPriority(PCDA cda, VK_BYTE value);
+VK_API VK_WORD VK_GetEditableControllerSSAPriority(PCDA cda);
+VK_API VK_BYTE VK_CanChangeEditableControllerSSAPriority(PCDA cda, VK_WORD value);
+VK_API VK_BOOL VK_ChangeEditableControllerSSAPriority(PCDA cda, VK_WORD value);
+VK_API VK_BYTE VK_GetEditableControllerPSSCount(PCDA cda);
+VK_API VK_BYTE VK_CanChangeEditableControllerPSSCount(PCDA cda, VK_BYTE value);
+VK_API VK_BOOL VK_ChangeEditableControllerPSSCount(PCDA cda, VK_BYTE value);
+VK_API VK_BYTE VK_GetEditableControllerDPO(PCDA cda);
+VK_API VK_BYTE VK_CanChangeEditableControllerDPO(PCDA cda, VK_BYTE value);
+VK_API VK_BOOL VK_ChangeEditableControllerDPO(PCDA cda, VK_BYTE value);
+VK_API VK_BYTE VK_GetEditableControllerIRP(PCDA cda);
+VK_API VK_BYTE VK_CanChangeEditableControllerIRP(PCDA cda, VK_BYTE value);
+VK_API VK_BOOL VK_ChangeEditableControllerIRP(PCDA cda, VK_BYTE value);
+VK_API VK_BYTE VK_GetEditableControllerInconsistencyEventNotification(PCDA cda);
+VK_API VK_BYTE VK_CanChangeEditableControllerInconsistencyEventNotification(PCDA cda, VK_BYTE value);
+VK_API VK_BOOL VK_ChangeEditableControllerInconsistencyEventNotification(PCDA cda, VK_BYTE value);
+VK_API VK_BYTE VK_GetEditableControllerElevatorSort(PCDA cda);
+VK_API VK_BYTE VK_CanChangeEditableControllerElevatorSort(PCDA cda, VK_BYTE value);
+VK_API VK_BOOL VK_ChangeEditableControllerElevatorSort(PCDA cda, VK_BYTE value);
+VK_API VK_BYTE VK_GetEditableControllerQueueDepth(PCDA cda);
+VK_API VK_BYTE VK_CanChangeEditableControllerQueueDepth(PCDA cda, VK_BYTE value);
+VK_API VK_BOOL VK_ChangeEditableControllerQueueDepth(PCDA cda, VK_BYTE value);
+VK_API VK_BYTE VK_GetEditableControllerFLS(PCDA cda);
+VK_API VK_BYTE VK_CanChangeEditableControllerFLS(PCDA cda, VK_BYTE value);
+VK_API VK_BOOL VK_ChangeEditableControllerFLS(PCDA cda, VK_BYTE value);
+VK_API VK_WORD VK_GetEditableControllerMNPDelay(PCDA cda);
+VK_API VK_BYTE VK_CanChangeEditableControllerMNPDelay(PCDA cda, VK_WORD value);
+VK_API VK_BOOL VK_ChangeEditableControllerMNPDelay(PCDA cda, VK_WORD value);
+VK_API VK_BYTE VK_GetEditableControllerSurvivalPowerMode(PCDA cda);
+VK_API VK_BYTE VK_CanChangeEditableControllerSurvivalPowerMode(PCDA cda, VK_BYTE value);
+VK_API VK_BOOL VK_ChangeEditableControllerSurvivalPowerMode(PCDA cda, VK_BYTE value);
+VK_API VK_DWORD VK_GetEditableControllerWCBT(PCDA cda);
+VK_API VK_BYTE VK_CanChangeEditableControllerWCBT(PCDA cda, VK_DWORD value);
+VK_API VK_BOOL VK_ChangeEditableControllerWCBT(PCDA cda, VK_DWORD value);
+VK_API VK_BYTE VK_GetEditableControllerNotifyOnAnyBroadcast(PCDA cda);
+VK_API VK_BYTE VK_CanChangeEditableControllerNotifyOnAnyBroadcast(PCDA cda, VK_BYTE value);
+VK_API VK_BOOL VK_ChangeEditableControllerNotifyOnAnyBroadcast(PCDA cda, VK_BYTE value);
+VK_API VK_BYTE VK_GetEditableControllerSanitizeLock(PCDA cda);
+VK_API VK_BYTE VK_CanChangeEditableControllerSanitizeLock(PCDA cda, VK_BYTE value);
+VK_API VK_BOOL VK_ChangeEditableControllerSanitizeLock(PCDA cda, VK_BYTE value);
+
+/* Rate percentages 0 to 100 (255: unknown), converted to and from the staged priorities and delay.
+ * The Can functions answer 0 for allowed; the Change functions 0 on success, 1 otherwise. */
+VK_API VK_BYTE VK_GetEditableControllerRebuildRatePercent(PCDA cda);
+VK_API VK_BYTE VK_CanChangeEditableControllerRebuildPercent(PCDA cda, VK_BYTE percent);
+VK_API VK_BYTE VK_ChangeEditableControllerRebuildPercent(PCDA cda, VK_BYTE percent);
+VK_API VK_BYTE VK_GetEditableControllerExpandPercent(PCDA cda);
+VK_API VK_BYTE VK_CanChangeEditableControllerExpandPercent(PCDA cda, VK_BYTE percent);
+VK_API VK_BYTE VK_ChangeEditableControllerExpandPercent(PCDA cda, VK_BYTE percent);
+VK_API VK_BYTE VK_GetEditableControllerSSARatePercent(PCDA cda);
+VK_API VK_BYTE VK_CanChangeEditableControllerSSAPercent(PCDA cda, VK_BYTE percent);
+VK_API VK_BYTE VK_ChangeEditableControllerSSAPercent(PCDA cda, VK_BYTE percent);
+
+/* Boot volumes: precedence 1 primary, 2 secondary, 3 both; volume type 0 logical drive, 1 physical
+ * drive, 2 remote volume. The getter answers 0xFFFF unless the staged volume is of that type. */
+VK_API VK_WORD VK_GetEditableControllerBootVolume(PCDA cda, VK_BYTE precedence, VK_BYTE volume_type);
+VK_API VK_BYTE VK_CanClearEditableControllerBootVolume(PCDA cda, VK_BYTE precedence);
+VK_API VK_BOOL VK_ClearEditableControllerBootVolume(PCDA cda, VK_BYTE precedence);
+VK_API VK_BYTE VK_CanChangeEditableControllerBootVolume(PCDA cda, VK_BYTE precedence, VK_BYTE volume_type,
+                                                        VK_WORD dev_number);
+VK_API VK_BOOL VK_ChangeEditableControllerBootVolume(PCDA cda, VK_BYTE precedence, VK_BYTE volume_type,
+                                                     VK_WORD dev_number);
+
+/* Spare activation mode: kControllerSAMTypeFailure or kControllerSAMTypePredictive. */
+VK_API VK_BYTE VK_GetEditableControllerSAM(PCDA cda);
+VK_API VK_BYTE VK_CanChangeEditableControllerSAM(PCDA cda, VK_BYTE mode);
+VK_API VK_BOOL VK_ChangeEditableControllerSAM(PCDA cda, VK_BYTE mode);
+
+/* Drive write cache: the mode (1 enabled, 2 disabled) or, per drive type and usage type, the
+ * policy (0 default, 1 enabled, 2 disabled, 3 unchanged). A per-drive-type controller changes only
+ * the whole table (drive type kDriveWriteCacheDriveTypeAll). */
+VK_API VK_BYTE VK_GetEditableControllerDriveWriteCacheMode(PCDA cda);
+VK_API VK_BYTE VK_CanChangeEditableControllerDriveWriteCacheMode(PCDA cda, VK_BYTE mode);
+VK_API VK_BOOL VK_ChangeEditableControllerDriveWriteCacheMode(PCDA cda, VK_BYTE mode);
+VK_API VK_BYTE VK_GetEditableControllerDriveWriteCachePolicy(PCDA cda, VK_BYTE drive_type, VK_BYTE usage_type);
+VK_API VK_BYTE VK_CanChangeEditableControllerDriveWriteCachePolicy(PCDA cda, VK_BYTE drive_type,
+                                                                   VK_BYTE usage_type, VK_BYTE policy);
+VK_API VK_BOOL VK_ChangeEditableControllerDriveWriteCachePolicy(PCDA cda, VK_BYTE drive_type, VK_BYTE usage_type,
+                                                                VK_BYTE policy);
+
+/* Cache settings; the getters answer 0xFF without a configuration. */
+VK_API VK_BYTE VK_GetEditableControllerNBWC(PCDA cda);
+VK_API VK_BYTE VK_CanChangeEditableControllerNBWC(PCDA cda, VK_BYTE value);
+VK_API VK_BOOL VK_ChangeEditableControllerNBWC(PCDA cda, VK_BYTE value);
+VK_API VK_BYTE VK_GetEditableControllerWaitForCacheRoom(PCDA cda);
+VK_API VK_BYTE VK_CanChangeEditableControllerWaitForCacheRoom(PCDA cda, VK_BYTE value);
+VK_API VK_BOOL VK_ChangeEditableControllerWaitForCacheRoom(PCDA cda, VK_BYTE value);
+VK_API VK_BYTE VK_GetEditableControllerReadCachePercent(PCDA cda);
+/* Minimum and maximum read share the staged cache allows; both 101 when they cannot be known. */
+VK_API VK_WORD VK_GetEditableControllerReadCachePercentLimits(PCDA cda);
+/* The read-cache check without the tests of staged logical drives. */
+VK_API VK_BYTE VK_CanChangeEditableControllerReadCachePercentOnEmptyConfig(PCDA cda, VK_BYTE percent);
+VK_API VK_BYTE VK_CanChangeEditableControllerReadCachePercent(PCDA cda, VK_BYTE percent);
+VK_API VK_BOOL VK_ChangeEditableControllerReadCachePercent(PCDA cda, VK_BYTE percent);
+/* Whether some staged array is an LU cache. */
+VK_API VK_BOOL VK_IsEditableControllerLUCacheEnabled(PCDA cda);
 
 /* -- Direct controller operations and single-field parameter updates -- */
 

@@ -9,6 +9,11 @@
 // and the six settings that rewrite one field of the controller parameters. Each has a permission
 // function answering a reason code and an action that asks it again under the lock and acts only on
 // its allowed code.
+//
+// Staged controller settings: the settings a commit writes to the controller, changed in the editable
+// configuration only (priorities and their percentages, surface scan, boot volumes, spare activation,
+// drive write cache and the cache settings).
+#include <array>
 #include <cstddef>
 #include <cstring>
 #include <ctime>
@@ -30,6 +35,7 @@
 #include "telm_config_internal.h"
 #include "telm_drive_decode.h"
 #include "telm_private.h"
+#include "telm_prop_settings.h"
 
 // ---- Direct controller operations and single-field parameter updates ----------------------------
 
@@ -1065,4 +1071,1307 @@ VK_DWORD _VK_GetEditableConfigurationChecksum(const EDITABLE_CONFIGURATION* edit
         crc ^= ld != nullptr ? VK_crc32(ld, sizeof(EDITABLE_LOGICAL_DRIVE)) : 0;
     }
     return crc;
+}
+
+// ---- Editable controller settings ------------------------------------------------------------------
+
+namespace {
+
+constexpr VK_DWORD kNoConfigReason = 2; // every staged-setting family but the rate percentages
+constexpr VK_BYTE kAllowed = 1;
+constexpr VK_BYTE kUnknownByte = 0xFF;
+constexpr VK_WORD kNoVolume = 0xFFFF;
+constexpr VK_BYTE kBootVolumePrimaryChanged = 0x1;
+constexpr VK_BYTE kBootVolumeSecondaryChanged = 0x2;
+constexpr VK_DWORD kExpansionMemoryless = 0x20;        // SENSE_EXPANSION_ABILITY dwSupportFlags
+constexpr VK_BYTE kSurvivalModeConfigurable = 0x02;    // power-management page bSurvivalModeFlag
+constexpr VK_BYTE kSurvivalModeFixed = 0x04;
+constexpr VK_BYTE kCacheStateStillUsable = 26;         // cache state of a disabled cache that still takes WCBT
+constexpr VK_DWORD kAdditionalRAIDInfoNVMe = 0x2;
+constexpr VK_BYTE kWriteCacheUsageTypes = 3;
+
+bool Locked(PCDA cda) {
+    return (VK_GetControllerEncryptionStatus(cda) & kControllerEncryptionControllerLocked) != 0;
+}
+
+bool CacheDisabled(PCDA cda) {
+    const VK_BYTE cache = CACHE_STATUS(VK_GetControllerStatusInfo(cda));
+    return cache == kControllerCacheStatusTemporarilyDisabled || cache == kControllerCacheStatusPermanentlyDisabled;
+}
+
+bool InHBAMode(PCDA cda) {
+    return VK_ControllerCurrentModeIsHBA(cda) || VK_ControllerPendingModeIsHBA(cda);
+}
+
+bool NoCache(PCDA cda) {
+    return !VK_RequestSenseCacheConfigStatusBuffer(cda) ||
+           _VK_CDA(cda)->sense_cache_config_status_buffer.bBoardPresent == 0;
+}
+
+// A software-RAID controller expands only with expansion memory or without needing any.
+bool ExpansionPossible(PCDA cda) {
+    if (!VK_ControllerIsSoftwareRAID(cda)) {
+        return true;
+    }
+    if (!VK_RequestSenseExpansionAbilityBuffer(cda)) {
+        return false;
+    }
+    const SENSE_EXPANSION_ABILITY& e = _VK_CDA(cda)->sense_expansion_ability_buffer;
+    return e.dwExpansionMemorySize != 0 || (e.dwSupportFlags & kExpansionMemoryless) != 0;
+}
+
+bool SurvivalModeConfigurable(PCDA cda) {
+    if (!VK_ControllerFeaturePagesSupported(cda) || !VK_RequestFeaturePages(cda)) {
+        return false;
+    }
+    const VK_BYTE flag = _VK_CDA(cda)->sense_feature.page_power_management.bSurvivalModeFlag;
+    return (flag & kSurvivalModeConfigurable) != 0 && (flag & kSurvivalModeFixed) == 0;
+}
+
+// ---- The staged settings table ----
+
+enum class Check : VK_BYTE {
+    kEnd,
+    kLocked,          // the controller is locked
+    kRange,           // the value lies outside the row's minimum to maximum
+    kRapidRebuild,    // medium-high without rapid rebuild
+    kNoLogicalDrives, // nothing staged to apply it to
+    kSame,            // the value is the staged one
+    kSupported,       // the row's support predicate fails
+    kExpansion,       // a software-RAID controller that cannot expand
+    kPSSRange,        // 0, or above the controller's maximum when it names one
+    kSurvival,        // survival mode is not configurable
+    kCacheStatus,     // the cache is disabled in a state that refuses the threshold
+    kSanitize,        // the lock kind is not supported
+};
+
+struct Step {
+    Check check;
+    VK_BYTE reason;
+};
+
+struct Setting {
+    size_t offset;
+    size_t width;
+    VK_DWORD unstaged; // what the getter answers without a configuration
+    VK_DWORD minimum;
+    VK_DWORD maximum;
+    VK_DWORD dirty;
+    VK_BOOL (*supported)(PCDA);
+    std::array<Step, 6> steps; // in order; the first that applies decides
+};
+
+enum SettingId : size_t {
+    kRebuildPriority,
+    kExpandPriority,
+    kSSAPriority,
+    kPSSCount,
+    kDPO,
+    kIRP,
+    kInconsistencyEventNotification,
+    kElevatorSort,
+    kQueueDepth,
+    kFLS,
+    kMNPDelay,
+    kSurvivalPowerMode,
+    kWCBT,
+    kNotifyOnAnyBroadcast,
+    kSanitizeLock,
+    kSettingCount,
+};
+
+#define MEMBER(m) offsetof(EDITABLE_CONFIGURATION, m), sizeof(EDITABLE_CONFIGURATION::m)
+
+constexpr std::array<Setting, kSettingCount> kSettings = {{
+    {MEMBER(controller_rebuild_priority), 0xFF, 0, kControllerRebuildPriorityHigh, kEditableConfigControllerParams,
+     nullptr,
+     {{{Check::kLocked, kCanChangeEditableControllerRebuildPriorityControllerStatusNotOK},
+       {Check::kRange, kCanChangeEditableControllerRebuildPriorityInvalidValue},
+       {Check::kRapidRebuild, kCanChangeEditableControllerRebuildPriorityRapidUnsupported},
+       {Check::kNoLogicalDrives, kCanChangeEditableControllerRebuildPriorityNoLogicalDrives},
+       {Check::kSame, kCanChangeEditableControllerRebuildPriorityNoChange}}}},
+    {MEMBER(controller_transformation_priority), 0xFF, 0, kControllerExpandPriorityHigh,
+     kEditableConfigControllerParams, nullptr,
+     {{{Check::kLocked, kCanChangeEditableControllerExpandPriorityControllerStatusNotOK},
+       {Check::kRange, kCanChangeEditableControllerExpandPriorityInvalidValue},
+       {Check::kNoLogicalDrives, kCanChangeEditableControllerExpandPriorityNoLogicalDrives},
+       {Check::kSame, kCanChangeEditableControllerExpandPriorityNoChange},
+       {Check::kExpansion, kCanChangeEditableControllerExpandPriorityUnsupported}}}},
+    {MEMBER(controller_surface_scan_priority), 0xFFFF, 0, 300, kEditableConfigSurfaceScan, nullptr,
+     {{{Check::kLocked, kCanChangeEditableControllerSSAPriorityControllerStatusNotOK},
+       {Check::kRange, kCanChangeEditableControllerSSAPriorityInvalidValue},
+       {Check::kNoLogicalDrives, kCanChangeEditableControllerSSAPriorityNoLogicalDrives},
+       {Check::kSame, kCanChangeEditableControllerSSAPriorityNoChange}}}},
+    {MEMBER(controller_parallel_surface_scan_count), 0, 0, 0xFF, kEditableConfigSurfaceScan, VK_ControllerSupportsPSS,
+     {{{Check::kLocked, kCanChangeEditableControllerPSSCountControllerStatusNotOK},
+       {Check::kPSSRange, kCanChangeEditableControllerPSSCountOutOfRange},
+       {Check::kSupported, kCanChangeEditableControllerPSSCountOperationUnsupported},
+       {Check::kNoLogicalDrives, kCanChangeEditableControllerPSSCountNoLogicalDrives},
+       {Check::kSame, kCanChangeEditableControllerPSSCountNoChange}}}},
+    {MEMBER(controller_parity_RAID_DPO), 0xFF, 0, 1, kEditableConfigControllerParams, VK_ControllerSupportsDPO,
+     {{{Check::kSupported, kCanChangeEditableControllerDPONotSupported},
+       {Check::kLocked, kCanChangeEditableControllerDPOControllerStatusNotOK},
+       {Check::kRange, kCanChangeEditableControllerDPOInvalidValue},
+       {Check::kNoLogicalDrives, kCanChangeEditableControllerDPONoLogicalDrives},
+       {Check::kSame, kCanChangeEditableControllerDPONoChange}}}},
+    {MEMBER(controller_RAID6x_IRP), 0xFF, 0, 1, kEditableConfigControllerParams, VK_ControllerSupportsIRP,
+     {{{Check::kLocked, kCanChangeEditableControllerIRPControllerStatusNotOK},
+       {Check::kRange, kCanChangeEditableControllerIRPInvalidValue},
+       {Check::kSupported, kCanChangeEditableControllerIRPUnsupported},
+       {Check::kNoLogicalDrives, kCanChangeEditableControllerIRPNoLogicalDrives},
+       {Check::kSame, kCanChangeEditableControllerIRPNoChange}}}},
+    {MEMBER(inconsistency_event_notification), 0xFF, 0, 1, kEditableConfigControllerParams,
+     VK_ControllerSupportsInconsistencyEventNotification,
+     {{{Check::kLocked, kCanChangeEditableControllerInconsistencyEventNotificationControllerStatusNotOK},
+       {Check::kRange, kCanChangeEditableControllerInconsistencyEventNotificationInvalidValue},
+       {Check::kSupported, kCanChangeEditableControllerInconsistencyEventNotificationUnsupported},
+       {Check::kNoLogicalDrives, kCanChangeEditableControllerInconsistencyEventNotificationNoLogicalDrives},
+       {Check::kSame, kCanChangeEditableControllerInconsistencyEventNotificationNoChange}}}},
+    {MEMBER(controller_pd_elevator_sort), 0xFF, 0, 1, kEditableConfigControllerParams, nullptr,
+     {{{Check::kLocked, kCanChangeEditableControllerElevatorSortControllerStatusNotOK},
+       {Check::kRange, kCanChangeEditableControllerElevatorSortInvalidValue},
+       {Check::kNoLogicalDrives, kCanChangeEditableControllerElevatorSortNoLogicalDrives},
+       {Check::kSame, kCanChangeEditableControllerElevatorSortNoChange}}}},
+    {MEMBER(controller_max_drive_request_queue_depth), 0xFF, 0, kControllerQueueDepth32,
+     kEditableConfigControllerParams, VK_ControllerSupportsQueueDepth,
+     {{{Check::kLocked, kCanChangeEditableControllerQueueDepthControllerStatusNotOK},
+       {Check::kRange, kCanChangeEditableControllerQueueDepthInvalidValue},
+       {Check::kNoLogicalDrives, kCanChangeEditableControllerQueueDepthNoLogicalDrives},
+       {Check::kSame, kCanChangeEditableControllerQueueDepthNoChange},
+       {Check::kSupported, kCanChangeEditableControllerQueueDepthNotSupported}}}},
+    {MEMBER(controller_fls_setting), 0xFF, 0, 5, kEditableConfigControllerParams, nullptr,
+     {{{Check::kLocked, kCanChangeEditableControllerFLSControllerStatusNotOK},
+       {Check::kRange, kCanChangeEditableControllerFLSInvalidValue},
+       {Check::kNoLogicalDrives, kCanChangeEditableControllerFLSNoLogicalDrives},
+       {Check::kSame, kCanChangeEditableControllerFLSNoChange}}}},
+    {MEMBER(controller_mnp_analysis_delay), 0xFFFF, 0, 1440, kEditableConfigMNPDelay, nullptr,
+     {{{Check::kLocked, kCanChangeEditableControllerMNPDelayControllerStatusNotOK},
+       {Check::kNoLogicalDrives, kCanChangeEditableControllerMNPDelayNoLogicalDrives},
+       {Check::kSame, kCanChangeEditableControllerMNPDelayNoChange},
+       {Check::kRange, kCanChangeEditableControllerMNPDelayInvalidValue}}}},
+    // Survival mode is a power setting: neither a lock nor an empty configuration stands in its way.
+    {MEMBER(controller_survival_mode), 0xFF, 0, 1, kEditableConfigSurvivalMode, VK_ControllerSupportsSurvivalPowerMode,
+     {{{Check::kRange, kCanChangeEditableControllerSurvivalPowerModeInvalidValue},
+       {Check::kSupported, kCanChangeEditableControllerSurvivalPowerModeOperationUnsupported},
+       {Check::kSurvival, kCanChangeEditableControllerSurvivalPowerModeNotConfigurable},
+       {Check::kSame, kCanChangeEditableControllerSurvivalPowerModeNoChange}}}},
+    {MEMBER(controller_write_cache_bypass_threshold), 0, 1, 65, kEditableConfigControllerParams,
+     VK_ControllerSupportsWCBT,
+     {{{Check::kLocked, kCanChangeEditableControllerWCBTControllerStatusNotOK},
+       {Check::kSupported, kCanChangeEditableControllerWCBTOperationUnsupported},
+       {Check::kRange, kCanChangeEditableControllerWCBTInvalidValue},
+       {Check::kNoLogicalDrives, kCanChangeEditableControllerWCBTNoLogicalDrives},
+       {Check::kSame, kCanChangeEditableControllerWCBTNoChange},
+       {Check::kCacheStatus, kCanChangeEditableControllerWCBTControllerCacheStatusNotOK}}}},
+    {MEMBER(controller_notify_on_any_broadcast), 0, kControllerNotifyOnAnyBroadcastDisabled,
+     kControllerNotifyOnAnyBroadcastEnabled, kEditableConfigControllerParams, VK_ControllerSupportsNotifyOnAnyBroadcast,
+     {{{Check::kLocked, kCanChangeEditableControllerNotifyOnAnyBroadcastControllerStatusNotOK},
+       {Check::kRange, kCanChangeEditableControllerNotifyOnAnyBroadcastInvalidValue},
+       {Check::kSame, kCanChangeEditableControllerNotifyOnAnyBroadcastNoChange},
+       {Check::kSupported, kCanChangeEditableControllerNotifyOnAnyBroadcastOperationUnsupported}}}},
+    {MEMBER(controller_sanitize_lock), kControllerSanitizeLockUnknown, 0, kControllerSanitizeLockAntiFreeze,
+     kEditableConfigControllerParams, nullptr,
+     {{{Check::kLocked, kCanChangeEditableControllerSanitizeLockControllerStatusNotOK},
+       {Check::kRange, kCanChangeEditableControllerSanitizeLockInvalidValue},
+       {Check::kSame, kCanChangeEditableControllerSanitizeLockNoChange},
+       {Check::kSanitize, kCanChangeEditableControllerSanitizeLockUnsupported}}}},
+}};
+
+#undef MEMBER
+
+VK_DWORD LoadSetting(const EDITABLE_CONFIGURATION& config, const Setting& setting) {
+    const auto* at = reinterpret_cast<const VK_BYTE*>(&config) + setting.offset;
+    switch (setting.width) {
+    case sizeof(VK_BYTE):
+        return *at;
+    case sizeof(VK_WORD): {
+        VK_WORD w = 0;
+        std::memcpy(&w, at, sizeof(w));
+        return w;
+    }
+    default: {
+        VK_DWORD d = 0;
+        std::memcpy(&d, at, sizeof(d));
+        return d;
+    }
+    }
+}
+
+void StoreSetting(EDITABLE_CONFIGURATION& config, const Setting& setting, VK_DWORD value) {
+    auto* at = reinterpret_cast<VK_BYTE*>(&config) + setting.offset;
+    const VK_BYTE b = static_cast<VK_BYTE>(value);
+    const VK_WORD w = static_cast<VK_WORD>(value);
+    std::memcpy(at, setting.width == sizeof(VK_BYTE) ? static_cast<const void*>(&b)
+                    : setting.width == sizeof(VK_WORD) ? static_cast<const void*>(&w)
+                                                       : static_cast<const void*>(&value),
+                setting.width);
+}
+
+bool Applies(PCDA cda, const EDITABLE_CONFIGURATION& config, const Setting& setting, Check check, VK_DWORD value) {
+    switch (check) {
+    case Check::kLocked:
+        return Locked(cda);
+    case Check::kRange:
+        return value < setting.minimum || value > setting.maximum;
+    case Check::kRapidRebuild:
+        return value == kControllerRebuildPriorityMediumHigh && !VK_ControllerSupportsRapidRebuild(cda);
+    case Check::kNoLogicalDrives:
+        return config.editable_ld_count == 0;
+    case Check::kSame:
+        return value == LoadSetting(config, setting);
+    case Check::kSupported:
+        return !setting.supported(cda);
+    case Check::kExpansion:
+        return !ExpansionPossible(cda);
+    case Check::kPSSRange: {
+        const VK_BYTE maximum = VK_ControllerSupportsMaxPSSCount(cda);
+        return value == 0 || (maximum != 0 && value > maximum);
+    }
+    case Check::kSurvival:
+        return !SurvivalModeConfigurable(cda);
+    case Check::kCacheStatus:
+        return CacheDisabled(cda) &&
+               CONTROLLER_CACHE_STATE(VK_GetControllerStatusInfo(cda)) != kCacheStateStillUsable;
+    case Check::kSanitize: {
+        const VK_BYTE kinds = VK_ControllerSupportsSanitizeLock(cda);
+        return (kinds & (kSanitizeLockFreezeSupported | kSanitizeLockAntiFreezeSupported)) == 0 ||
+               (value == kControllerSanitizeLockFreeze && !(kinds & kSanitizeLockFreezeSupported)) ||
+               (value == kControllerSanitizeLockAntiFreeze && !(kinds & kSanitizeLockAntiFreezeSupported));
+    }
+    case Check::kEnd:
+        break;
+    }
+    return false;
+}
+
+VK_DWORD GetSetting(PCDA cda, SettingId id) {
+    const Setting& setting = kSettings[id];
+    CDALock guard(cda);
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    return config != nullptr ? LoadSetting(*config, setting) : setting.unstaged;
+}
+
+VK_BYTE CanChangeSetting(PCDA cda, SettingId id, VK_DWORD value) {
+    const Setting& setting = kSettings[id];
+    CDALock guard(cda);
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    if (config == nullptr) {
+        return kNoConfigReason;
+    }
+    for (const Step& step : setting.steps) {
+        if (step.check == Check::kEnd) {
+            break;
+        }
+        if (Applies(cda, *config, setting, step.check, value)) {
+            return step.reason;
+        }
+    }
+    return kAllowed;
+}
+
+VK_BOOL ChangeSetting(PCDA cda, SettingId id, VK_DWORD value, const char* function, int line) {
+    CDALock guard(cda);
+    const VK_BYTE reason = CanChangeSetting(cda, id, value);
+    PN_DebugLog(3, 0, "%s:%d: %s(%p, %u):%u\n", __FILE__, line, function, cda, value, reason);
+    if (reason != kAllowed) {
+        return kFalse;
+    }
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    StoreSetting(*config, kSettings[id], value);
+    config->flags |= kSettings[id].dirty;
+    return kTrue;
+}
+
+} // namespace
+
+#define EDITABLE_CONTROLLER_SETTING(S, T)                                                                      \
+    T VK_GetEditableController##S(PCDA cda) {                                                                  \
+        return static_cast<T>(GetSetting(cda, k##S));                                                          \
+    }                                                                                                          \
+    VK_BYTE VK_CanChangeEditableController##S(PCDA cda, T value) {                                             \
+        return CanChangeSetting(cda, k##S, value);                                                             \
+    }                                                                                                          \
+    VK_BOOL VK_ChangeEditableController##S(PCDA cda, T value) {                                                \
+        return ChangeSetting(cda, k##S, value, __func__, __LINE__);                                            \
+    }
+
+EDITABLE_CONTROLLER_SETTING(RebuildPriority, VK_BYTE)
+EDITABLE_CONTROLLER_SETTING(ExpandPriority, VK_BYTE)
+EDITABLE_CONTROLLER_SETTING(SSAPriority, VK_WORD)
+EDITABLE_CONTROLLER_SETTING(PSSCount, VK_BYTE)
+EDITABLE_CONTROLLER_SETTING(DPO, VK_BYTE)
+EDITABLE_CONTROLLER_SETTING(IRP, VK_BYTE)
+EDITABLE_CONTROLLER_SETTING(InconsistencyEventNotification, VK_BYTE)
+EDITABLE_CONTROLLER_SETTING(ElevatorSort, VK_BYTE)
+EDITABLE_CONTROLLER_SETTING(QueueDepth, VK_BYTE)
+EDITABLE_CONTROLLER_SETTING(FLS, VK_BYTE)
+EDITABLE_CONTROLLER_SETTING(MNPDelay, VK_WORD)
+EDITABLE_CONTROLLER_SETTING(SurvivalPowerMode, VK_BYTE)
+EDITABLE_CONTROLLER_SETTING(WCBT, VK_DWORD)
+EDITABLE_CONTROLLER_SETTING(NotifyOnAnyBroadcast, VK_BYTE)
+EDITABLE_CONTROLLER_SETTING(SanitizeLock, VK_BYTE)
+
+#undef EDITABLE_CONTROLLER_SETTING
+
+// ---- Rate percentages ----
+
+namespace telmar::editable {
+
+namespace {
+constexpr VK_BYTE kRawPriorityHigh = 118;
+constexpr VK_BYTE kRawPriorityMedium = 64;
+constexpr VK_BYTE kRawUnknown = 255;
+constexpr VK_BYTE kExpandMediumPercent = 55; // the raw medium, 64, as the percentage shows it
+} // namespace
+
+std::optional<VK_BYTE> RawRebuildPriority(VK_BYTE priority, bool rapid_rebuild) {
+    static constexpr VK_BYTE kRapid[] = {64, 72, 76, kRawPriorityHigh};
+    static constexpr VK_BYTE kPlain[] = {0, 64, 76, kRawPriorityHigh};
+    if (priority > kControllerRebuildPriorityHigh) {
+        return std::nullopt;
+    }
+    return rapid_rebuild ? kRapid[priority] : kPlain[priority];
+}
+
+VK_BYTE RawExpandPriority(VK_BYTE priority) {
+    static constexpr VK_BYTE kRaw[] = {0, kRawPriorityMedium, kRawPriorityHigh};
+    return priority <= kControllerExpandPriorityHigh ? kRaw[priority] : kRawPriorityMedium;
+}
+
+VK_BYTE RebuildPercentFromPriority(VK_BYTE priority, bool rapid_rebuild) {
+    if (priority == kControllerRebuildPriorityInvalid) {
+        return kRawUnknown;
+    }
+    return telmar::settings::RebuildRatePercent(RawRebuildPriority(priority, rapid_rebuild).value_or(kRawUnknown));
+}
+
+VK_BYTE RebuildPriorityFromPercent(VK_BYTE percent, bool rapid_rebuild) {
+    return telmar::settings::RebuildPriority(static_cast<VK_BYTE>(percent * 118u / 100u), rapid_rebuild);
+}
+
+VK_BYTE ExpandPercentFromPriority(VK_BYTE priority) {
+    switch (priority) {
+    case kControllerExpandPriorityInvalid:
+        return kRawUnknown;
+    case kControllerExpandPriorityLow:
+        return 0;
+    case kControllerExpandPriorityHigh:
+        return 100;
+    default:
+        return kExpandMediumPercent;
+    }
+}
+
+VK_BYTE ExpandPriorityFromPercent(VK_BYTE percent) {
+    const VK_BYTE raw = static_cast<VK_BYTE>(percent * 118u / 100u);
+    if (raw <= 63) {
+        return kControllerExpandPriorityLow;
+    }
+    return raw > 117 ? kControllerExpandPriorityHigh : kControllerExpandPriorityMedium;
+}
+
+VK_WORD SSADelayFromPercent(VK_BYTE percent) {
+    if (percent == 0) {
+        return 0;
+    }
+    if (percent >= 100) {
+        // Past 100 the formula would go below zero: no delay stands for such a percent.
+        return percent == 100 ? 1 : 0xFFFF;
+    }
+    return static_cast<VK_WORD>((14849u - 149u * percent) / 49u);
+}
+
+} // namespace telmar::editable
+
+namespace editable = telmar::editable;
+
+VK_BYTE __VK_GetControllerRebuildPriorityFromPercent(PCDA cda, VK_BYTE percent) {
+    return editable::RebuildPriorityFromPercent(percent, VK_ControllerSupportsRapidRebuild(cda) != kFalse);
+}
+
+VK_BYTE VK_GetEditableControllerRebuildRatePercent(PCDA cda) {
+    CDALock guard(cda);
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    if (config == nullptr || config->editable_ld_count == 0) {
+        return kUnknownByte;
+    }
+    return editable::RebuildPercentFromPriority(config->controller_rebuild_priority,
+                                                VK_ControllerSupportsRapidRebuild(cda) != kFalse);
+}
+
+VK_BYTE VK_CanChangeEditableControllerRebuildPercent(PCDA cda, VK_BYTE percent) {
+    CDALock guard(cda);
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    if (config == nullptr) {
+        return kCanChangeEditableControllerRebuildPercentNoEditableConfigCreated;
+    }
+    if (Locked(cda)) {
+        return kCanChangeEditableControllerRebuildPercentControllerStatusNotOK;
+    }
+    if (percent > 100) {
+        return kCanChangeEditableControllerRebuildPercentInvalidValue;
+    }
+    if (percent == VK_GetEditableControllerRebuildRatePercent(cda)) {
+        return kCanChangeEditableControllerRebuildPercentNoChange;
+    }
+    if (config->editable_ld_count == 0) {
+        return kCanChangeEditableControllerRebuildPercentNoLogicalDrives;
+    }
+    return kCanChangeEditableControllerRebuildPercentAllowed;
+}
+
+VK_BYTE VK_ChangeEditableControllerRebuildPercent(PCDA cda, VK_BYTE percent) {
+    CDALock guard(cda);
+    const VK_BYTE reason = VK_CanChangeEditableControllerRebuildPercent(cda, percent);
+    PN_DebugLog(3, 0, "%s:%d: %s(%p, %u):%u\n", __FILE__, __LINE__, __func__, cda, percent, reason);
+    if (reason != kCanChangeEditableControllerRebuildPercentAllowed) {
+        return kChangeEditableControllerRebuildPercentFailure;
+    }
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    config->controller_rebuild_priority = __VK_GetControllerRebuildPriorityFromPercent(cda, percent);
+    config->flags |= kEditableConfigControllerParams;
+    return kChangeEditableControllerRebuildPercentSuccess;
+}
+
+VK_BYTE VK_GetEditableControllerExpandPercent(PCDA cda) {
+    CDALock guard(cda);
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    return config != nullptr ? editable::ExpandPercentFromPriority(config->controller_transformation_priority)
+                             : kUnknownByte;
+}
+
+VK_BYTE VK_CanChangeEditableControllerExpandPercent(PCDA cda, VK_BYTE percent) {
+    CDALock guard(cda);
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    if (config == nullptr) {
+        return kCanChangeEditableControllerExpandPercentNoEditableConfigCreated;
+    }
+    if (percent > 100) {
+        return kCanChangeEditableControllerExpandPercentInvalidValue;
+    }
+    if (percent == VK_GetEditableControllerExpandPercent(cda)) {
+        return kCanChangeEditableControllerExpandPercentNoChange;
+    }
+    if (config->editable_ld_count == 0) {
+        return kCanChangeEditableControllerExpandPercentNoLogicalDrives;
+    }
+    if (Locked(cda)) {
+        return kCanChangeEditableControllerExpandPercentControllerStatusNotOK;
+    }
+    return ExpansionPossible(cda) ? kCanChangeEditableControllerExpandPercentAllowed
+                                  : kCanChangeEditableControllerExpandPercentUnsupported;
+}
+
+VK_BYTE VK_ChangeEditableControllerExpandPercent(PCDA cda, VK_BYTE percent) {
+    CDALock guard(cda);
+    const VK_BYTE reason = VK_CanChangeEditableControllerExpandPercent(cda, percent);
+    PN_DebugLog(3, 0, "%s:%d: %s(%p, %u):%u\n", __FILE__, __LINE__, __func__, cda, percent, reason);
+    if (reason != kCanChangeEditableControllerExpandPercentAllowed) {
+        return kChangeEditableControllerExpandPercentFailure;
+    }
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    config->controller_transformation_priority = editable::ExpandPriorityFromPercent(percent);
+    config->flags |= kEditableConfigControllerParams;
+    return kChangeEditableControllerExpandPercentSuccess;
+}
+
+VK_BYTE VK_GetEditableControllerSSARatePercent(PCDA cda) {
+    CDALock guard(cda);
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    return config != nullptr ? _VK_GetControllerSSARatePercentFromPriority(config->controller_surface_scan_priority,
+                                                                          config->editable_ld_count)
+                             : kUnknownByte;
+}
+
+VK_BYTE VK_CanChangeEditableControllerSSAPercent(PCDA cda, VK_BYTE percent) {
+    CDALock guard(cda);
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    if (config == nullptr) {
+        return kCanChangeEditableControllerSSAPercentNoEditableConfigCreated;
+    }
+    if (Locked(cda)) {
+        return kCanChangeEditableControllerSSAPercentControllerStatusNotOK;
+    }
+    // 1 is what an unknown delay reads as, so it cannot be asked for.
+    if (percent > 100 || percent == 1) {
+        return kCanChangeEditableControllerSSAPercentInvalidValue;
+    }
+    if (config->editable_ld_count == 0) {
+        return kCanChangeEditableControllerSSAPercentNoLogicalDrives;
+    }
+    if (percent == VK_GetEditableControllerSSARatePercent(cda)) {
+        return kCanChangeEditableControllerSSAPercentNoChange;
+    }
+    return kCanChangeEditableControllerSSAPercentAllowed;
+}
+
+VK_BYTE VK_ChangeEditableControllerSSAPercent(PCDA cda, VK_BYTE percent) {
+    CDALock guard(cda);
+    const VK_BYTE reason = VK_CanChangeEditableControllerSSAPercent(cda, percent);
+    PN_DebugLog(3, 0, "%s:%d: %s(%p, %u):%u\n", __FILE__, __LINE__, __func__, cda, percent, reason);
+    if (reason != kCanChangeEditableControllerSSAPercentAllowed) {
+        return kChangeEditableControllerSSAPercentFailure;
+    }
+    return VK_ChangeEditableControllerSSAPriority(cda, editable::SSADelayFromPercent(percent))
+               ? kChangeEditableControllerSSAPercentSuccess
+               : kChangeEditableControllerSSAPercentFailure;
+}
+
+// ---- Boot volumes ----
+
+namespace {
+
+EDITABLE_BOOT_VOLUME* StagedBootVolume(PEDITABLE_CONFIGURATION config, VK_BYTE precedence) {
+    switch (precedence) {
+    case kBootableVolumePrecedencePrimary:
+        return &config->controller_primary_boot_volume;
+    case kBootableVolumePrecedenceSecondary:
+        return &config->controller_secondary_boot_volume;
+    default:
+        return nullptr;
+    }
+}
+
+bool CoversPrimary(VK_BYTE precedence) {
+    return precedence == kBootableVolumePrecedencePrimary || precedence == kBootableVolumePrecedenceAll;
+}
+
+bool CoversSecondary(VK_BYTE precedence) {
+    return precedence == kBootableVolumePrecedenceSecondary || precedence == kBootableVolumePrecedenceAll;
+}
+
+// A drive may boot the host only while the staged configuration leaves it outside every array.
+bool StagedBootablePhysicalDrive(PCDA cda, const EDITABLE_CONFIGURATION& config, VK_WORD pd_number) {
+    if (pd_number >= kMaxPhysicalDrivesSupported) {
+        return false;
+    }
+    const VK_BYTE usage = config.editable_pd_list[pd_number].config_usage_info;
+    return (usage == kPhysicalDriveUsageUnassigned || usage == kPhysicalDriveUsageUnconfigurable) &&
+           __VK_CheckBootPhysicalDrive(cda, pd_number);
+}
+
+bool Names(const EDITABLE_BOOT_VOLUME& volume, VK_BYTE type, VK_WORD dev_number) {
+    return volume.type == type && volume.dev_number == dev_number;
+}
+
+} // namespace
+
+VK_WORD VK_GetEditableControllerBootVolume(PCDA cda, VK_BYTE precedence, VK_BYTE volume_type) {
+    CDALock guard(cda);
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    if (config == nullptr) {
+        return kNoVolume;
+    }
+    const EDITABLE_BOOT_VOLUME* volume = StagedBootVolume(config, precedence);
+    return volume != nullptr && volume->type == volume_type ? volume->dev_number : kNoVolume;
+}
+
+VK_BYTE VK_CanClearEditableControllerBootVolume(PCDA cda, VK_BYTE precedence) {
+    CDALock guard(cda);
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    if (config == nullptr) {
+        return kCanClearEditableControllerBootVolumeNoEditableConfigCreated;
+    }
+    if (!BootVolumesSupported(cda)) {
+        return kCanClearEditableControllerBootVolumeOperationUnsupported;
+    }
+    if (Locked(cda)) {
+        return kCanClearEditableControllerBootVolumeControllerStatusNotOK;
+    }
+    const bool primary_unset = config->controller_primary_boot_volume.dev_number == kNoVolume;
+    const bool secondary_unset = config->controller_secondary_boot_volume.dev_number == kNoVolume;
+    if ((precedence == kBootableVolumePrecedenceAll && primary_unset && secondary_unset) ||
+        (precedence == kBootableVolumePrecedencePrimary && primary_unset) ||
+        (precedence == kBootableVolumePrecedenceSecondary && secondary_unset)) {
+        return kCanClearEditableControllerBootVolumeNotSet;
+    }
+    return CoversPrimary(precedence) || CoversSecondary(precedence)
+               ? kCanClearEditableControllerBootVolumeAllowed
+               : kCanClearEditableControllerBootVolumeInvalidPrecedence;
+}
+
+VK_BOOL VK_ClearEditableControllerBootVolume(PCDA cda, VK_BYTE precedence) {
+    CDALock guard(cda);
+    const VK_BYTE reason = VK_CanClearEditableControllerBootVolume(cda, precedence);
+    PN_DebugLog(3, 0, "%s:%d: %s(%p, %u):%u\n", __FILE__, __LINE__, __func__, cda, precedence, reason);
+    if (reason != kCanClearEditableControllerBootVolumeAllowed) {
+        return kFalse;
+    }
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    if (CoversPrimary(precedence)) {
+        config->controller_primary_boot_volume.dev_number = kNoVolume;
+        config->controller_bootable_volume_flags |= kBootVolumePrimaryChanged;
+    }
+    if (CoversSecondary(precedence)) {
+        config->controller_secondary_boot_volume.dev_number = kNoVolume;
+        config->controller_bootable_volume_flags |= kBootVolumeSecondaryChanged;
+    }
+    config->flags |= kEditableConfigControllerParams;
+    return kTrue;
+}
+
+VK_BYTE VK_CanChangeEditableControllerBootVolume(PCDA cda, VK_BYTE precedence, VK_BYTE volume_type,
+                                                 VK_WORD dev_number) {
+    CDALock guard(cda);
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    if (config == nullptr) {
+        return kCanChangeEditableControllerBootVolumeNoEditableConfigCreated;
+    }
+    if (!BootVolumesSupported(cda)) {
+        return kCanChangeEditableControllerBootVolumeOperationUnsupported;
+    }
+    if (Locked(cda)) {
+        return kCanChangeEditableControllerBootVolumeControllerStatusNotOK;
+    }
+    if (!CoversPrimary(precedence) && !CoversSecondary(precedence)) {
+        return kCanChangeEditableControllerBootVolumeInvalidPrecedence;
+    }
+    if (volume_type > kBootableVolumeDriveTypeRemote) {
+        return kCanChangeEditableControllerBootVolumeInvalidBootVolumeType;
+    }
+    if (dev_number == kNoVolume) {
+        return kCanChangeEditableControllerBootVolumeInvalidBootVolumeNumber;
+    }
+    switch (volume_type) {
+    case kBootableVolumeDriveTypePhysical:
+        if (!VK_ControllerSupportsMixedMode(cda) || !StagedBootablePhysicalDrive(cda, *config, dev_number)) {
+            return kCanChangeEditableControllerBootVolumeInvalidPhysicalBootVolume;
+        }
+        break;
+    case kBootableVolumeDriveTypeLogical: {
+        const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, dev_number);
+        if (ld == nullptr ||
+            (ld->flags & (kEditableLDLUCache | kEditableLDSplitMirrorBackup | kEditableLDSplitMirrorOrphan))) {
+            return kCanChangeEditableControllerBootVolumeInvalidLogicalBootVolume;
+        }
+        break;
+    }
+    default:
+        if (!__VK_CheckBootRemoteVolume(cda, dev_number)) {
+            return kCanChangeEditableControllerBootVolumeInvalidRemoteBootVolume;
+        }
+        break;
+    }
+    const bool is_primary = Names(config->controller_primary_boot_volume, volume_type, dev_number);
+    const bool is_secondary = Names(config->controller_secondary_boot_volume, volume_type, dev_number);
+    if ((precedence == kBootableVolumePrecedenceAll && is_primary && is_secondary) ||
+        (precedence == kBootableVolumePrecedencePrimary && is_primary) ||
+        (precedence == kBootableVolumePrecedenceSecondary && is_secondary)) {
+        return kCanChangeEditableControllerBootVolumeAlreadySet;
+    }
+    return kCanChangeEditableControllerBootVolumeAllowed;
+}
+
+VK_BOOL VK_ChangeEditableControllerBootVolume(PCDA cda, VK_BYTE precedence, VK_BYTE volume_type,
+                                              VK_WORD dev_number) {
+    CDALock guard(cda);
+    const VK_BYTE reason = VK_CanChangeEditableControllerBootVolume(cda, precedence, volume_type, dev_number);
+    PN_DebugLog(3, 0, "%s:%d: %s(%p, %u, %u, %u):%u\n", __FILE__, __LINE__, __func__, cda, precedence, volume_type,
+                dev_number, reason);
+    if (reason != kCanChangeEditableControllerBootVolumeAllowed) {
+        return kFalse;
+    }
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    const EDITABLE_BOOT_VOLUME chosen{volume_type, dev_number};
+    if (CoversPrimary(precedence)) {
+        config->controller_primary_boot_volume = chosen;
+        config->controller_bootable_volume_flags |= kBootVolumePrimaryChanged;
+    }
+    if (CoversSecondary(precedence)) {
+        config->controller_secondary_boot_volume = chosen;
+        config->controller_bootable_volume_flags |= kBootVolumeSecondaryChanged;
+    }
+    config->flags |= kEditableConfigControllerParams;
+    return kTrue;
+}
+
+void _VK_RefreshEditableControllerBootVolumes(PCDA cda) {
+    CDALock guard(cda);
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    if (config == nullptr) {
+        return;
+    }
+    for (EDITABLE_BOOT_VOLUME* volume : {&config->controller_primary_boot_volume,
+                                         &config->controller_secondary_boot_volume}) {
+        if (volume->dev_number == kNoVolume) {
+            continue;
+        }
+        const bool gone =
+            (volume->type == kBootableVolumeDriveTypeLogical &&
+             _VK_GetEditableLogicalDrive(cda, volume->dev_number) == nullptr) ||
+            (volume->type == kBootableVolumeDriveTypePhysical &&
+             !StagedBootablePhysicalDrive(cda, *config, volume->dev_number));
+        if (gone) {
+            volume->dev_number = kNoVolume;
+            config->flags |= kEditableConfigControllerParams;
+        }
+    }
+}
+
+// ---- Spare activation mode ----
+
+VK_BOOL _VK_EditableArrayContainsNewLogicalDrive(PCDA cda, VK_WORD array_number) {
+    CDALock guard(cda);
+    const PEDITABLE_ARRAY array = _VK_GetEditableArray(cda, array_number);
+    if (array == nullptr) {
+        return kFalse;
+    }
+    const size_t count = std::min<size_t>(array->logical_drive_count, std::size(array->logical_drives));
+    for (size_t i = 0; i < count; ++i) {
+        const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, array->logical_drives[i]);
+        if (ld != nullptr && (ld->flags & kEditableLDNewDrive)) {
+            return kTrue;
+        }
+    }
+    return kFalse;
+}
+
+VK_BOOL _VK_ExistsNewArrayWithPredictiveFailureDrive(PCDA cda) {
+    CDALock guard(cda);
+    for (VK_WORD a = 0; a < kMaxArraysSupported; ++a) {
+        const PEDITABLE_ARRAY array = _VK_GetEditableArray(cda, a);
+        if (array == nullptr || (!(array->flags & kEditableArrNew) && !_VK_EditableArrayContainsNewLogicalDrive(cda, a))) {
+            continue;
+        }
+        const size_t data = std::min<size_t>(array->data_drive_count, std::size(array->data_drives));
+        const size_t spares = std::min<size_t>(array->spare_drive_count, std::size(array->spare_drives));
+        for (size_t i = 0; i < data + spares; ++i) {
+            const VK_WORD pd = i < data ? array->data_drives[i] : array->spare_drives[i - data];
+            if (VK_GetPhysicalDriveStatusInfo(cda, pd) & kPhysicalDriveStatusPredictiveFailure) {
+                return kTrue;
+            }
+        }
+    }
+    return kFalse;
+}
+
+namespace {
+
+bool LiveArrayHasRAID0(PCDA cda, VK_WORD array_number) {
+    for (VK_WORD ld = VK_EnumerateArrayLogicalDrives(cda, array_number, kInvalidLDNumber); ld != kInvalidLDNumber;
+         ld = VK_EnumerateArrayLogicalDrives(cda, array_number, ld)) {
+        if ((VK_GetLogicalDriveRAIDInfo(cda, ld) & 0xFF) == kRAID0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool StagedArrayHasRAID0(PCDA cda, const EDITABLE_ARRAY& array) {
+    const size_t count = std::min<size_t>(array.logical_drive_count, std::size(array.logical_drives));
+    for (size_t i = 0; i < count; ++i) {
+        const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, array.logical_drives[i]);
+        if (ld != nullptr && ld->RAID_level == kRAID0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+VK_BYTE VK_GetEditableControllerSAM(PCDA cda) {
+    CDALock guard(cda);
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    return config != nullptr ? config->controller_spare_activation_mode : kControllerSAMTypeInvalid;
+}
+
+VK_BYTE VK_CanChangeEditableControllerSAM(PCDA cda, VK_BYTE mode) {
+    CDALock guard(cda);
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    if (config == nullptr) {
+        return kCanChangeEditableControllerSAMNoEditableConfigCreated;
+    }
+    if (Locked(cda)) {
+        return kCanChangeEditableControllerSAMControllerStatusNotOK;
+    }
+    if (mode > kControllerSAMTypePredictive || !VK_RequestArrayConfigurationInformation(cda) ||
+        (mode == kControllerSAMTypePredictive && !VK_ControllerSupportsPredictiveSpareRebuild(cda))) {
+        return kCanChangeEditableControllerSAMUnsupportedMode;
+    }
+    if (config->editable_ld_count == 0) {
+        return kCanChangeEditableControllerSAMNoLogicalDrives;
+    }
+    if (mode == config->controller_spare_activation_mode) {
+        return kCanChangeEditableControllerSAMSelectedModeActive;
+    }
+    if (mode == kControllerSAMTypePredictive && _VK_ExistsNewArrayWithPredictiveFailureDrive(cda)) {
+        return kCanChangeEditableControllerSAMEditableArrayHasPredictiveFailureDrive;
+    }
+    if (_VK_ControllerHasEncryptedLogicalDriveWithMissingKey(cda)) {
+        return kCanChangeEditableControllerSAMLogicalDriveMissingKey;
+    }
+    for (VK_WORD a = VK_EnumerateAllArrays(cda, kInvalidArrayNumber); a != kInvalidArrayNumber;
+         a = VK_EnumerateAllArrays(cda, a)) {
+        const VK_DWORD status = VK_GetArrayStatusInfo(cda, a);
+        if (status & (kArrayStatusHasTransformingLogicalDrive | kArrayStatusHasRekeyingLogicalDrive)) {
+            return kCanChangeEditableControllerSAMArrayIsTransforming;
+        }
+        // An active spare under a RAID 0 drive is part of it only while spares activate predictively.
+        if (config->controller_spare_activation_mode == kControllerSAMTypePredictive &&
+            (status & kArrayStatusHasActiveSpare) && LiveArrayHasRAID0(cda, a)) {
+            return kCanChangeEditableControllerSAMArrayHasActiveSpare;
+        }
+    }
+    if (mode == kControllerSAMTypeFailure) {
+        for (VK_WORD a = 0; a < kMaxArraysSupported; ++a) {
+            const PEDITABLE_ARRAY array = _VK_GetEditableArray(cda, a);
+            if (array != nullptr && VK_GetEditableArraySpareType(cda, a) == kSpareDriveTypeAutoReplace &&
+                StagedArrayHasRAID0(cda, *array)) {
+                return kCanChangeEditableControllerSAMArrayHasAutoReplaceSpare;
+            }
+        }
+    }
+    return kCanChangeEditableControllerSAMOperationAllowed;
+}
+
+VK_BOOL VK_ChangeEditableControllerSAM(PCDA cda, VK_BYTE mode) {
+    CDALock guard(cda);
+    const VK_BYTE reason = VK_CanChangeEditableControllerSAM(cda, mode);
+    PN_DebugLog(3, 0, "%s:%d: %s(%p, %u):%u\n", __FILE__, __LINE__, __func__, cda, mode, reason);
+    if (reason != kCanChangeEditableControllerSAMOperationAllowed) {
+        return kFalse;
+    }
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    config->controller_spare_activation_mode = mode;
+    config->flags |= kEditableConfigControllerParams;
+    // How a RAID 0 drive's spares are assigned depends on the mode: have the commit assign them again.
+    for (VK_WORD a = 0; a < kMaxArraysSupported; ++a) {
+        const PEDITABLE_ARRAY array = _VK_GetEditableArray(cda, a);
+        if (array == nullptr || array->spare_drive_count == 0) {
+            continue;
+        }
+        const size_t count = std::min<size_t>(array->logical_drive_count, std::size(array->logical_drives));
+        for (size_t i = 0; i < count; ++i) {
+            const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, array->logical_drives[i]);
+            if (ld != nullptr && ld->RAID_level == kRAID0) {
+                ld->flags |= kEditableLDSparesChanged;
+            }
+        }
+    }
+    return kTrue;
+}
+
+// ---- Drive write cache ----
+
+namespace {
+
+bool PerDriveTypeWriteCache(PCDA cda) {
+    return VK_ControllerSupportsDriveWriteCacheForAllDrives(cda) != kFalse;
+}
+
+VK_BYTE WriteCacheDriveTypes(PCDA cda) {
+    return (VK_ControllerSupportsAdditionalRAIDInfo(cda) & kAdditionalRAIDInfoNVMe) ? 6 : 4;
+}
+
+// Whether some connector can hold drives of the usage type (or of any, for all of them).
+bool UsageTypeSupported(PCDA cda, VK_BYTE usage_type) {
+    const bool mixed = _VK_AnyConnectorSupportsOperatingMode(cda, kConnectorModeMixed) != kFalse;
+    switch (usage_type) {
+    case kDriveWriteCacheUsageTypeConfigured:
+        return mixed || _VK_AnyConnectorSupportsOperatingMode(cda, kConnectorModeRAID);
+    case kDriveWriteCacheUsageTypeUnconfigured:
+        return mixed;
+    case kDriveWriteCacheUsageTypeHBA:
+        return _VK_AnyConnectorSupportsOperatingMode(cda, kConnectorModeHBA) != kFalse;
+    default:
+        return mixed || _VK_AnyConnectorSupportsOperatingMode(cda, kConnectorModeRAID) ||
+               _VK_AnyConnectorSupportsOperatingMode(cda, kConnectorModeHBA);
+    }
+}
+
+// The controller-wide model keeps one value in element 0.
+VK_BYTE CanChangeSingleWriteCacheMode(PCDA cda, const EDITABLE_CONFIGURATION& config, VK_BYTE mode) {
+    if (Locked(cda)) {
+        return kCanChangeEditableControllerDriveWriteCacheModeControllerStatusNotOK;
+    }
+    if (mode != kControllerDriveWriteCacheEnabled && mode != kControllerDriveWriteCacheDisabled) {
+        return kCanChangeEditableControllerDriveWriteCacheModeInvalidMode;
+    }
+    if (config.editable_ld_count == 0) {
+        return kCanChangeEditableControllerDriveWriteCacheModeNoLogicalDrives;
+    }
+    if (!VK_ControllerSupportsDriveWriteCache(cda)) {
+        return kCanChangeEditableControllerDriveWriteCacheModeNotSupported;
+    }
+    return mode == config.controller_drive_write_cache_policy[0]
+               ? kCanChangeEditableControllerDriveWriteCacheModeNoChange
+               : kCanChangeEditableControllerDriveWriteCacheModeAllowed;
+}
+
+VK_BYTE CanChangeTableWriteCachePolicy(PCDA cda, VK_BYTE drive_type, VK_BYTE usage_type, VK_BYTE policy) {
+    if (Locked(cda)) {
+        return kCanChangeEditableControllerDriveWriteCachePolicyControllerStatusNotOK;
+    }
+    if (drive_type != kDriveWriteCacheDriveTypeAll) {
+        return kCanChangeEditableControllerDriveWriteCachePolicyInvalidDriveType;
+    }
+    if (usage_type > kDriveWriteCacheUsageTypeHBA && usage_type != kDriveWriteCacheUsageTypeAll) {
+        return kCanChangeEditableControllerDriveWriteCachePolicyInvalidUsageType;
+    }
+    if (!UsageTypeSupported(cda, usage_type)) {
+        return kCanChangeEditableControllerDriveWriteCachePolicyUnsupportedUsageType;
+    }
+    if (policy > kControllerDriveWriteCacheUnchanged ||
+        (policy == kControllerDriveWriteCacheUnchanged && !_VK_ControllerSupportsDriveWriteCacheUnchangedPolicy(cda))) {
+        return kCanChangeEditableControllerDriveWriteCachePolicyInvalidPolicy;
+    }
+    return kCanChangeEditableControllerDriveWriteCachePolicyAllowed;
+}
+
+VK_BYTE TableWriteCachePolicy(PCDA cda, const EDITABLE_CONFIGURATION& config, VK_BYTE drive_type, VK_BYTE usage_type) {
+    if (drive_type >= WriteCacheDriveTypes(cda) || usage_type >= kWriteCacheUsageTypes ||
+        !UsageTypeSupported(cda, usage_type)) {
+        return kControllerDriveWriteCacheInvalid;
+    }
+    const VK_BYTE bits =
+        telmar::settings::DriveWriteCachePolicyBits(config.controller_drive_write_cache_policy[drive_type], usage_type);
+    return bits == kControllerDriveWriteCacheUnchanged && !_VK_ControllerSupportsDriveWriteCacheUnchangedPolicy(cda)
+               ? kControllerDriveWriteCacheInvalid
+               : bits;
+}
+
+} // namespace
+
+VK_BYTE VK_GetEditableControllerDriveWriteCachePolicy(PCDA cda, VK_BYTE drive_type, VK_BYTE usage_type) {
+    CDALock guard(cda);
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    if (config == nullptr) {
+        return kControllerDriveWriteCacheInvalid;
+    }
+    if (PerDriveTypeWriteCache(cda)) {
+        return TableWriteCachePolicy(cda, *config, drive_type, usage_type);
+    }
+    if (drive_type > kDriveWriteCacheDriveTypeNVMESSD || usage_type >= kWriteCacheUsageTypes) {
+        return kControllerDriveWriteCacheInvalid;
+    }
+    return usage_type == kDriveWriteCacheUsageTypeConfigured ? config->controller_drive_write_cache_policy[0]
+                                                             : kControllerDriveWriteCacheDefault;
+}
+
+VK_BYTE VK_GetEditableControllerDriveWriteCacheMode(PCDA cda) {
+    CDALock guard(cda);
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    if (config == nullptr) {
+        return kControllerDriveWriteCacheInvalid;
+    }
+    if (!PerDriveTypeWriteCache(cda)) {
+        return config->controller_drive_write_cache_policy[0];
+    }
+    bool all_enabled = true;
+    bool all_disabled = true;
+    for (VK_BYTE d = 0; d < WriteCacheDriveTypes(cda); ++d) {
+        const VK_BYTE policy = TableWriteCachePolicy(cda, *config, d, kDriveWriteCacheUsageTypeConfigured);
+        all_enabled = all_enabled && policy == kControllerDriveWriteCacheEnabled;
+        all_disabled = all_disabled && policy == kControllerDriveWriteCacheDisabled;
+    }
+    return all_enabled    ? kControllerDriveWriteCacheEnabled
+           : all_disabled ? kControllerDriveWriteCacheDisabled
+                          : kControllerDriveWriteCacheInvalid;
+}
+
+VK_BYTE VK_CanChangeEditableControllerDriveWriteCachePolicy(PCDA cda, VK_BYTE drive_type, VK_BYTE usage_type,
+                                                            VK_BYTE policy) {
+    CDALock guard(cda);
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    if (config == nullptr) {
+        return kCanChangeEditableControllerDriveWriteCachePolicyNoEditableConfigCreated;
+    }
+    if (PerDriveTypeWriteCache(cda)) {
+        return CanChangeTableWriteCachePolicy(cda, drive_type, usage_type, policy);
+    }
+    if (Locked(cda)) {
+        return kCanChangeEditableControllerDriveWriteCachePolicyControllerStatusNotOK;
+    }
+    if (drive_type != kDriveWriteCacheDriveTypeAll) {
+        return kCanChangeEditableControllerDriveWriteCachePolicyInvalidDriveType;
+    }
+    if (usage_type != kDriveWriteCacheUsageTypeConfigured) {
+        return kCanChangeEditableControllerDriveWriteCachePolicyInvalidUsageType;
+    }
+    return CanChangeSingleWriteCacheMode(cda, *config, policy);
+}
+
+VK_BOOL VK_ChangeEditableControllerDriveWriteCachePolicy(PCDA cda, VK_BYTE drive_type, VK_BYTE usage_type,
+                                                         VK_BYTE policy) {
+    CDALock guard(cda);
+    const VK_BYTE reason = VK_CanChangeEditableControllerDriveWriteCachePolicy(cda, drive_type, usage_type, policy);
+    PN_DebugLog(3, 0, "%s:%d: %s(%p, %u, %u, %u):%u\n", __FILE__, __LINE__, __func__, cda, drive_type, usage_type,
+                policy, reason);
+    if (reason != kCanChangeEditableControllerDriveWriteCachePolicyAllowed) {
+        return kFalse;
+    }
+    if (!PerDriveTypeWriteCache(cda)) {
+        return VK_ChangeEditableControllerDriveWriteCacheMode(cda, policy);
+    }
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    const VK_BYTE types = WriteCacheDriveTypes(cda);
+    for (VK_BYTE u = 0; u < kWriteCacheUsageTypes; ++u) {
+        if (usage_type != kDriveWriteCacheUsageTypeAll && usage_type != u) {
+            continue;
+        }
+        for (VK_BYTE d = 0; d < types; ++d) {
+            VK_BYTE& element = config->controller_drive_write_cache_policy[d];
+            element = static_cast<VK_BYTE>((element & ~(0x3 << (2 * u))) | (policy << (2 * u)));
+        }
+    }
+    config->flags |= kEditableConfigControllerParams;
+    return kTrue;
+}
+
+VK_BYTE VK_CanChangeEditableControllerDriveWriteCacheMode(PCDA cda, VK_BYTE mode) {
+    CDALock guard(cda);
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    if (config == nullptr) {
+        return kCanChangeEditableControllerDriveWriteCacheModeNoEditableConfigCreated;
+    }
+    if (PerDriveTypeWriteCache(cda)) {
+        return VK_CanChangeEditableControllerDriveWriteCachePolicy(cda, kDriveWriteCacheDriveTypeAll,
+                                                                   kDriveWriteCacheUsageTypeConfigured, mode);
+    }
+    return CanChangeSingleWriteCacheMode(cda, *config, mode);
+}
+
+VK_BOOL VK_ChangeEditableControllerDriveWriteCacheMode(PCDA cda, VK_BYTE mode) {
+    CDALock guard(cda);
+    if (PerDriveTypeWriteCache(cda) && _VK_GetEditableConfiguration(cda) != nullptr) {
+        return VK_ChangeEditableControllerDriveWriteCachePolicy(cda, kDriveWriteCacheDriveTypeAll,
+                                                                kDriveWriteCacheUsageTypeConfigured, mode);
+    }
+    const VK_BYTE reason = VK_CanChangeEditableControllerDriveWriteCacheMode(cda, mode);
+    PN_DebugLog(3, 0, "%s:%d: %s(%p, %u):%u\n", __FILE__, __LINE__, __func__, cda, mode, reason);
+    if (reason != kCanChangeEditableControllerDriveWriteCacheModeAllowed) {
+        return kFalse;
+    }
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    config->controller_drive_write_cache_policy[0] = mode;
+    config->flags |= kEditableConfigControllerParams;
+    return kTrue;
+}
+
+// ---- Cache settings ----
+
+VK_BOOL __VK_ControllerCacheIsActive(PCDA cda) {
+    CDALock guard(cda);
+    for (VK_WORD n = 0; n < kMaxLogicalDrivesSupported; ++n) {
+        const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, n);
+        if (ld != nullptr && ld->logical_drive_accelerator == kLogicalDriveAcceleratorControllerCache) {
+            return kTrue;
+        }
+    }
+    return kFalse;
+}
+
+VK_BOOL __VK_AnyLogicalDriveAllowsNBWC(PCDA cda) {
+    CDALock guard(cda);
+    for (VK_WORD n = 0; n < kMaxLogicalDrivesSupported; ++n) {
+        const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, n);
+        if (ld != nullptr && VK_GetEditableLogicalDriveType(cda, n) == kLogicalDriveTypeData &&
+            ld->logical_drive_accelerator != kLogicalDriveAcceleratorIOBypass &&
+            ld->logical_drive_accelerator != kLogicalDriveAcceleratorLUCache) {
+            return kTrue;
+        }
+    }
+    return kFalse;
+}
+
+VK_BOOL VK_IsEditableControllerLUCacheEnabled(PCDA cda) {
+    CDALock guard(cda);
+    for (VK_WORD a = 0; a < kMaxArraysSupported; ++a) {
+        const PEDITABLE_ARRAY array = _VK_GetEditableArray(cda, a);
+        if (array != nullptr && (array->flags & kEditableArrLUCache)) {
+            return kTrue;
+        }
+    }
+    return kFalse;
+}
+
+VK_BYTE VK_GetEditableControllerNBWC(PCDA cda) {
+    CDALock guard(cda);
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    return config != nullptr ? config->controller_nbwc : kUnknownByte;
+}
+
+VK_BYTE VK_GetEditableControllerWaitForCacheRoom(PCDA cda) {
+    CDALock guard(cda);
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    return config != nullptr ? config->controller_wait_for_cache_room : kUnknownByte;
+}
+
+VK_BYTE VK_GetEditableControllerReadCachePercent(PCDA cda) {
+    CDALock guard(cda);
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    return config != nullptr ? config->controller_read_cache_percent : kUnknownByte;
+}
+
+VK_BYTE VK_CanChangeEditableControllerNBWC(PCDA cda, VK_BYTE value) {
+    CDALock guard(cda);
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    if (config == nullptr) {
+        return kCanChangeEditableControllerNBWCNoEditableConfigCreated;
+    }
+    if (Locked(cda)) {
+        return kCanChangeEditableControllerNBWCControllerStatusNotOK;
+    }
+    if (value > kControllerNBWCDisabled) {
+        return kCanChangeEditableControllerNBWCInvalidValue;
+    }
+    if (!VK_ControllerSupportsNBWC(cda)) {
+        return kCanChangeEditableControllerNBWCOperationUnsupported;
+    }
+    if (InHBAMode(cda)) {
+        return kCanChangeEditableControllerNBWCInHBAMode;
+    }
+    if (NoCache(cda)) {
+        return kCanChangeEditableControllerNBWCNoCachePresent;
+    }
+    if (CacheDisabled(cda)) {
+        return kCanChangeEditableControllerNBWCCacheStatusNotOK;
+    }
+    if (config->editable_ld_count == 0) {
+        return kCanChangeEditableControllerNBWCNoLogicalDrives;
+    }
+    if (!__VK_AnyLogicalDriveAllowsNBWC(cda)) {
+        return kCanChangeEditableControllerNBWCNoLogicalDriveAllowsNBWC;
+    }
+    if (value == config->controller_nbwc) {
+        return kCanChangeEditableControllerNBWCNoChange;
+    }
+    if (value == kControllerNBWCDisabled) {
+        // Without the no-battery write cache the read share must fit what the controller allows then.
+        const VK_BYTE read = config->controller_read_cache_percent;
+        const VK_WORD limits = VK_GetControllerNonBatteryBackedReadCachePercentLimits(cda);
+        const VK_BYTE minimum = GET_CONTROLLER_NON_BATTERY_BACKED_MIN_READ_CACHE_PERCENT(limits);
+        const VK_BYTE maximum = GET_CONTROLLER_NON_BATTERY_BACKED_MAX_READ_CACHE_PERCENT(limits);
+        if (read != kControllerReadCachePercentInvalid &&
+            minimum != kGetControllerNonBatteryBackedReadCachePercentLimitsInvalid &&
+            maximum != kGetControllerNonBatteryBackedReadCachePercentLimitsInvalid && (read < minimum || read > maximum)) {
+            return kCanChangeEditableControllerNBWCReadCachePercentNotInRange;
+        }
+    }
+    return kCanChangeEditableControllerNBWCAllowed;
+}
+
+VK_BYTE VK_CanChangeEditableControllerWaitForCacheRoom(PCDA cda, VK_BYTE value) {
+    CDALock guard(cda);
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    if (config == nullptr) {
+        return kCanChangeEditableControllerWaitForCacheRoomNoEditableConfigCreated;
+    }
+    if (Locked(cda)) {
+        return kCanChangeEditableControllerWaitForCacheRoomControllerStatusNotOK;
+    }
+    if (value > kControllerWaitForCacheRoomEnabled) {
+        return kCanChangeEditableControllerWaitForCacheRoomInvalidValue;
+    }
+    if (!VK_ControllerSupportsWaitForCacheRoom(cda)) {
+        return kCanChangeEditableControllerWaitForCacheRoomOperationUnsupported;
+    }
+    if (InHBAMode(cda)) {
+        return kCanChangeEditableControllerWaitForCacheRoomInHBAMode;
+    }
+    if (NoCache(cda)) {
+        return kCanChangeEditableControllerWaitForCacheRoomNoCachePresent;
+    }
+    if (CacheDisabled(cda)) {
+        return kCanChangeEditableControllerWaitForCacheRoomCacheStatusNotOK;
+    }
+    if (config->editable_ld_count == 0) {
+        return kCanChangeEditableControllerWaitForCacheRoomNoLogicalDrives;
+    }
+    if (!__VK_AnyLogicalDriveAllowsNBWC(cda)) {
+        return kCanChangeEditableControllerWaitForCacheRoomNoLogicalDriveAllowsWaitForCacheRoom;
+    }
+    return value == config->controller_wait_for_cache_room ? kCanChangeEditableControllerWaitForCacheRoomNoChange
+                                                           : kCanChangeEditableControllerWaitForCacheRoomAllowed;
+}
+
+VK_WORD VK_GetEditableControllerReadCachePercentLimits(PCDA cda) {
+    // The write share already weighs the staged no-battery write cache; 255 reads as both limits 101.
+    return telmar::settings::ReadCacheLimits(_VK_GetControllerMaxWriteCachePercent(cda, kTrue));
+}
+
+VK_BYTE VK_CanChangeEditableControllerReadCachePercentOnEmptyConfig(PCDA cda, VK_BYTE percent) {
+    CDALock guard(cda);
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    if (config == nullptr) {
+        return kCanChangeEditableControllerReadCachePercentNoEditableConfigCreated;
+    }
+    if (Locked(cda)) {
+        return kCanChangeEditableControllerReadCachePercentControllerStatusNotOK;
+    }
+    if (InHBAMode(cda)) {
+        return kCanChangeEditableControllerReadCachePercentInHBAMode;
+    }
+    if (NoCache(cda)) {
+        return kCanChangeEditableControllerReadCachePercentNoCachePresent;
+    }
+    if (CacheDisabled(cda)) {
+        return kCanChangeEditableControllerReadCachePercentCacheStatusNotOk;
+    }
+    if (VK_IsEditableControllerLUCacheEnabled(cda)) {
+        return kCanChangeEditableControllerReadCachePercentLUCacheEnabled;
+    }
+    // Writes are cached without a charged backup power source only by the no-battery write cache.
+    if (VK_GetControllerBackupPowerSourceStatus(cda) != kControllerBackupPowerSourcePresentAndCharged &&
+        config->controller_nbwc == kControllerNBWCDisabled && percent != 100) {
+        return kCanChangeEditableControllerReadCachePercentBadPowerSource;
+    }
+    if (percent % 5 != 0 || percent > 100) {
+        return kCanChangeEditableControllerReadCachePercentInvalidValue;
+    }
+    const VK_WORD limits = VK_GetEditableControllerReadCachePercentLimits(cda);
+    if (percent < GET_EDITABLE_CONTROLLER_MIN_READ_CACHE_PERCENT(limits) ||
+        percent > GET_EDITABLE_CONTROLLER_MAX_READ_CACHE_PERCENT(limits)) {
+        return kCanChangeEditableControllerReadCachePercentNotInRange;
+    }
+    return percent == config->controller_read_cache_percent ? kCanChangeEditableControllerReadCachePercentNoChange
+                                                            : kCanChangeEditableControllerReadCachePercentAllowed;
+}
+
+VK_BYTE VK_CanChangeEditableControllerReadCachePercent(PCDA cda, VK_BYTE percent) {
+    CDALock guard(cda);
+    const VK_BYTE reason = VK_CanChangeEditableControllerReadCachePercentOnEmptyConfig(cda, percent);
+    if (reason != kCanChangeEditableControllerReadCachePercentAllowed) {
+        return reason;
+    }
+    if (_VK_GetEditableConfiguration(cda)->editable_ld_count == 0) {
+        return kCanChangeEditableControllerReadCachePercentNoLogicalDrives;
+    }
+    return __VK_ControllerCacheIsActive(cda) ? kCanChangeEditableControllerReadCachePercentAllowed
+                                             : kCanChangeEditableControllerReadCachePercentControllerCacheInactive;
+}
+
+namespace {
+
+// The three cache settings' Change: the check, its trace, then the value and the cache dirty bit.
+VK_BOOL ChangeCacheSetting(PCDA cda, VK_BYTE value, VK_BYTE EDITABLE_CONFIGURATION::*member,
+                           VK_BYTE (*can)(PCDA, VK_BYTE), const char* function, int line) {
+    CDALock guard(cda);
+    const VK_BYTE reason = can(cda, value);
+    PN_DebugLog(3, 0, "%s:%d: %s(%p, %u):%u\n", __FILE__, line, function, cda, value, reason);
+    if (reason != kAllowed) {
+        return kFalse;
+    }
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    config->*member = value;
+    config->flags |= kEditableConfigCacheConfig;
+    return kTrue;
+}
+
+} // namespace
+
+VK_BOOL VK_ChangeEditableControllerNBWC(PCDA cda, VK_BYTE value) {
+    return ChangeCacheSetting(cda, value, &EDITABLE_CONFIGURATION::controller_nbwc,
+                              VK_CanChangeEditableControllerNBWC, __func__, __LINE__);
+}
+
+VK_BOOL VK_ChangeEditableControllerWaitForCacheRoom(PCDA cda, VK_BYTE value) {
+    return ChangeCacheSetting(cda, value, &EDITABLE_CONFIGURATION::controller_wait_for_cache_room,
+                              VK_CanChangeEditableControllerWaitForCacheRoom, __func__, __LINE__);
+}
+
+VK_BOOL VK_ChangeEditableControllerReadCachePercent(PCDA cda, VK_BYTE value) {
+    return ChangeCacheSetting(cda, value, &EDITABLE_CONFIGURATION::controller_read_cache_percent,
+                              VK_CanChangeEditableControllerReadCachePercent, __func__, __LINE__);
 }

@@ -192,6 +192,45 @@ PN_EXTERN_C_END
 
 // ---- Editable controller settings ----
 
+#include <optional>
+
+namespace telmar::editable {
+
+// The raw firmware values of the staged priorities, as CONTROLLER_PARAMETERS carries them. A
+// rebuild priority outside 0 to 3 has no raw value: the commit and the percentage getter each give
+// their own.
+std::optional<VK_BYTE> RawRebuildPriority(VK_BYTE priority, bool rapid_rebuild);
+// 64 for a value outside 0 to 2.
+VK_BYTE RawExpandPriority(VK_BYTE priority);
+
+// Percentages and the staged values they stand for. The percent is taken as given (the Can
+// functions refuse one above 100 first).
+VK_BYTE RebuildPercentFromPriority(VK_BYTE priority, bool rapid_rebuild);
+VK_BYTE RebuildPriorityFromPercent(VK_BYTE percent, bool rapid_rebuild);
+VK_BYTE ExpandPercentFromPriority(VK_BYTE priority);
+VK_BYTE ExpandPriorityFromPercent(VK_BYTE percent);
+VK_WORD SSADelayFromPercent(VK_BYTE percent);
+
+} // namespace telmar::editable
+
+PN_EXTERN_C_BEGIN
+
+// The rebuild priority a percentage stands for on this controller.
+VK_BYTE __VK_GetControllerRebuildPriorityFromPercent(PCDA cda, VK_BYTE percent);
+// Drops staged boot volumes that no longer name a volume that qualifies, after logical drives or
+// drive usages changed. The caller holds the lock.
+void _VK_RefreshEditableControllerBootVolumes(PCDA cda);
+// Whether the staged array is new or holds a new logical drive.
+VK_BOOL _VK_EditableArrayContainsNewLogicalDrive(PCDA cda, VK_WORD array_number);
+// Whether a data or spare drive of such an array reports a predictive failure.
+VK_BOOL _VK_ExistsNewArrayWithPredictiveFailureDrive(PCDA cda);
+// Some staged logical drive uses the controller cache as accelerator.
+VK_BOOL __VK_ControllerCacheIsActive(PCDA cda);
+// Some staged data logical drive uses neither IO bypass nor an LU cache.
+VK_BOOL __VK_AnyLogicalDriveAllowsNBWC(PCDA cda);
+
+PN_EXTERN_C_END
+
 // ---- Direct controller operations ----
 
 #pragma pack(push, 1)
