@@ -7,7 +7,6 @@
 
 #include <fcntl.h>
 #include <sys/ptrace.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,18 +21,6 @@
 #include "qvsim/qvsim.h"
 
 namespace bench_replay {
-
-// Minor page faults of this process so far: on a fresh heap and fresh data areas they are the kernel's
-// share of a run.
-inline long MinorFaults() {
-    rusage usage{};
-    return ::getrusage(RUSAGE_SELF, &usage) == 0 ? usage.ru_minflt : 0;
-}
-
-// A total over the runs of a benchmark, reported per run.
-inline benchmark::Counter PerRun(long total) {
-    return benchmark::Counter(static_cast<double>(total), benchmark::Counter::kAvgIterations);
-}
 
 // Peak resident memory (VmHWM) of one run of the tool on this host, in KiB, read when the process
 // exits. The rusage of a forked child would also count the pages it shared with this process before

@@ -13,7 +13,8 @@
 // The benchmark's time is the product's (manual time, register with Register or ->UseManualTime()).
 // Counters: baseline_us (the replay's time), ratio (product / replay), overhead_ns_per_request
 // ((product - replay) / requests), simulator_ns_per_request (the simulator's own share of a request,
-// which both sides pay), requests (every recorded call) and ioctls.
+// which both sides pay), requests (every recorded call), ioctls, and the minor page faults of a run on
+// either side (page_faults, baseline_page_faults), the kernel's share on fresh memory.
 //
 // A benchmark of a product call:
 //   void BM_Commit(benchmark::State& state) {
@@ -27,6 +28,8 @@
 #pragma once
 
 #include <benchmark/benchmark.h>
+
+#include <sys/resource.h>
 
 #include <chrono>
 #include <cstdint>
@@ -61,6 +64,12 @@ namespace detail {
 
 inline double Nanoseconds(std::chrono::steady_clock::time_point from, std::chrono::steady_clock::time_point to) {
     return static_cast<double>(std::chrono::duration_cast<std::chrono::nanoseconds>(to - from).count());
+}
+
+// Minor page faults of this process so far: on fresh memory they are the kernel's share of a run.
+inline long MinorFaults() {
+    rusage usage{};
+    return ::getrusage(RUSAGE_SELF, &usage) == 0 ? usage.ru_minflt : 0;
 }
 
 class LogOff {
@@ -119,17 +128,22 @@ inline Measured Measure(benchmark::State& state, const Run& run) {
     }
 
     double product_total = 0, baseline_total = 0;
+    long product_faults = 0, baseline_faults = 0;
     std::int64_t runs = 0;
     for (auto _ : state) {
         run.before();
+        long faults = detail::MinorFaults();
         const auto t0 = std::chrono::steady_clock::now();
         const bool ok = run.product();
         const auto t1 = std::chrono::steady_clock::now();
+        product_faults += detail::MinorFaults() - faults;
         run.release();
         start.restore();
+        faults = detail::MinorFaults();
         const auto t2 = std::chrono::steady_clock::now();
         const bool same = replay.run();
         const auto t3 = std::chrono::steady_clock::now();
+        baseline_faults += detail::MinorFaults() - faults;
         start.restore();
         if (!ok || !same) {
             state.SkipWithError(!ok ? "the product's run failed" : "a replay ended otherwise than the product's run");
@@ -172,6 +186,8 @@ inline Measured Measure(benchmark::State& state, const Run& run) {
     state.counters["simulator_ns_per_request"] = requests > 0 ? static_cast<double>(simulator_ns) / requests : 0.0;
     state.counters["requests"] = requests;
     state.counters["ioctls"] = static_cast<double>(replay.recording().count(qvsim::CallKind::kIoctl));
+    state.counters["page_faults"] = static_cast<double>(product_faults) / static_cast<double>(runs);
+    state.counters["baseline_page_faults"] = static_cast<double>(baseline_faults) / static_cast<double>(runs);
     return m;
 }
 
