@@ -11,8 +11,10 @@
 // simulator's request log is off while measuring.
 //
 // The benchmark's time is the product's (manual time, register with Register or ->UseManualTime()).
-// Counters: baseline_us (the replay's time), ratio (product / replay), overhead_ns_per_request
-// ((product - replay) / requests), simulator_ns_per_request (the simulator's own share of a request,
+// Counters, from the medians of the runs: tool_us and baseline_us (wall time of either side), ratio
+// (product / replay), overhead_ns_per_request ((product - replay) / requests), the same two on the
+// thread's CPU time (cpu_ratio, cpu_overhead_ns_per_request: a run that waited for a processor on a
+// busy machine counts only its work), simulator_ns_per_request (the simulator's own share of a request,
 // which both sides pay), requests (every recorded call), ioctls, and the minor page faults of a run on
 // either side (page_faults, baseline_page_faults), the kernel's share on fresh memory.
 //
@@ -30,7 +32,9 @@
 #include <benchmark/benchmark.h>
 
 #include <sys/resource.h>
+#include <time.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -55,7 +59,7 @@ struct Run {
 // What Measure saw, per run, for counters of the benchmark's own (per device, per chunk).
 struct Measured {
     bool ok = false;
-    double product_ns = 0; // mean over the timed runs
+    double product_ns = 0; // median wall time of the timed runs
     double baseline_ns = 0;
     std::size_t requests = 0;
 };
@@ -70,6 +74,21 @@ inline double Nanoseconds(std::chrono::steady_clock::time_point from, std::chron
 inline long MinorFaults() {
     rusage usage{};
     return ::getrusage(RUSAGE_SELF, &usage) == 0 ? usage.ru_minflt : 0;
+}
+
+inline double ThreadCpuNanoseconds() {
+    timespec t{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) * 1e9 + static_cast<double>(t.tv_nsec);
+}
+
+inline double Median(std::vector<double> values) {
+    if (values.empty()) {
+        return 0;
+    }
+    const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
+    std::nth_element(values.begin(), middle, values.end());
+    return *middle;
 }
 
 class LogOff {
@@ -127,34 +146,40 @@ inline Measured Measure(benchmark::State& state, const Run& run) {
         simulator_ns = std::min(simulator_ns, qvsim::simulator_nanoseconds());
     }
 
-    double product_total = 0, baseline_total = 0;
+    // Wall time is what a user waits for; the thread's CPU time leaves out the time the run waited
+    // for a processor, which on a shared machine is most of the noise. Both are kept per run.
+    std::vector<double> product_wall, baseline_wall, product_cpu, baseline_cpu;
     long product_faults = 0, baseline_faults = 0;
-    std::int64_t runs = 0;
     for (auto _ : state) {
         run.before();
         long faults = detail::MinorFaults();
+        const double c0 = detail::ThreadCpuNanoseconds();
         const auto t0 = std::chrono::steady_clock::now();
         const bool ok = run.product();
         const auto t1 = std::chrono::steady_clock::now();
+        const double c1 = detail::ThreadCpuNanoseconds();
         product_faults += detail::MinorFaults() - faults;
         run.release();
         start.restore();
         faults = detail::MinorFaults();
+        const double c2 = detail::ThreadCpuNanoseconds();
         const auto t2 = std::chrono::steady_clock::now();
         const bool same = replay.run();
         const auto t3 = std::chrono::steady_clock::now();
+        const double c3 = detail::ThreadCpuNanoseconds();
         baseline_faults += detail::MinorFaults() - faults;
         start.restore();
         if (!ok || !same) {
             state.SkipWithError(!ok ? "the product's run failed" : "a replay ended otherwise than the product's run");
             return m;
         }
-        const double product_ns = detail::Nanoseconds(t0, t1);
-        state.SetIterationTime(product_ns * 1e-9);
-        product_total += product_ns;
-        baseline_total += detail::Nanoseconds(t2, t3);
-        ++runs;
+        state.SetIterationTime(detail::Nanoseconds(t0, t1) * 1e-9);
+        product_wall.push_back(detail::Nanoseconds(t0, t1));
+        baseline_wall.push_back(detail::Nanoseconds(t2, t3));
+        product_cpu.push_back(c1 - c0);
+        baseline_cpu.push_back(c3 - c2);
     }
+    const auto runs = static_cast<std::int64_t>(product_wall.size());
 
     // The product still makes the calls it made first, and they are still answered as they were.
     qvsim::Recording again;
@@ -178,11 +203,17 @@ inline Measured Measure(benchmark::State& state, const Run& run) {
     if (runs == 0) {
         return m;
     }
-    m.product_ns = product_total / static_cast<double>(runs);
-    m.baseline_ns = baseline_total / static_cast<double>(runs);
+    // Medians of the runs: a run that was preempted or met a page-cache stall moves neither side.
+    m.product_ns = detail::Median(product_wall);
+    m.baseline_ns = detail::Median(baseline_wall);
+    const double product_cpu_ns = detail::Median(product_cpu), baseline_cpu_ns = detail::Median(baseline_cpu);
+    state.counters["tool_us"] = m.product_ns / 1000.0;
     state.counters["baseline_us"] = m.baseline_ns / 1000.0;
     state.counters["ratio"] = m.baseline_ns > 0 ? m.product_ns / m.baseline_ns : 0.0;
     state.counters["overhead_ns_per_request"] = requests > 0 ? (m.product_ns - m.baseline_ns) / requests : 0.0;
+    state.counters["cpu_ratio"] = baseline_cpu_ns > 0 ? product_cpu_ns / baseline_cpu_ns : 0.0;
+    state.counters["cpu_overhead_ns_per_request"] =
+        requests > 0 ? (product_cpu_ns - baseline_cpu_ns) / requests : 0.0;
     state.counters["simulator_ns_per_request"] = requests > 0 ? static_cast<double>(simulator_ns) / requests : 0.0;
     state.counters["requests"] = requests;
     state.counters["ioctls"] = static_cast<double>(replay.recording().count(qvsim::CallKind::kIoctl));
