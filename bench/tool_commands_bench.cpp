@@ -166,5 +166,10 @@ int main(int argc, char** argv) {
         std::perror("tool_commands_bench: working directory");
         return 1;
     }
-    return bench_sim::RunOnSimulatedHost(argc, argv, "tool_commands_bench", bench_sim::ReleaseFullHost);
+    const int code = bench_sim::RunOnSimulatedHost(argc, argv, "tool_commands_bench", bench_sim::ReleaseFullHost);
+    ::unlink("diagslog.txt");
+    if (::chdir("/") != 0 || ::rmdir(dir) != 0) {
+        std::perror(dir);
+    }
+    return code;
 }
