@@ -1,7 +1,8 @@
 // Array status words and roll-ups (VK_GetArrayStatusInfo, VK_GetArrayHealthRollup) of every array on
 // a zero-latency simulated controller: 1 to 64 arrays, one logical drive each, over 16 to 384 drives.
 // "Warm" runs on a data area whose buffers and records are already cached, so it measures the walks
-// themselves; "Cold" drops the cache first (VK_ReInitializeCDA). Each drive's status word looks up
+// themselves and sends nothing; "Cold" drops the cache first (VK_ReInitializeCDA) and is measured
+// against the replay of its calls (see yardstick.h). Each drive's status word looks up
 // its array, so the cost grows with the array count as well as with the drives. Needs root.
 #include <benchmark/benchmark.h>
 
