@@ -4,16 +4,12 @@
 // touches the same configuration, status and identify copies once each, in the order the build reads
 // them. Counters: the tracked allocator's peak during the build.
 // The same shapes are also built on the simulated controller from a generated inventory, each run
-// re-initialising the data area first, against a baseline that replays the build's 0x50, 0x12 and
-// 0x15 reads through the same pass-through ioctl. Those cases need root (a private mount namespace).
+// re-initialising the data area first, against the replay of the calls the build made on the host
+// (see yardstick.h). Those cases need root (a private mount namespace).
 #include <benchmark/benchmark.h>
 
 #include "sim_controller.h"
 
-#include <fcntl.h>
-#include <linux/cciss_ioctl.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -32,7 +28,7 @@
 #include "qvsim/fw_state.h"
 #include "qvsim/qvsim.h"
 #include "telm_records.h"
-#include "ioctl_replay.h"
+#include "yardstick.h"
 
 namespace {
 
@@ -193,57 +189,17 @@ void BM_SimulatedArrayModelBuild(benchmark::State& state) {
         return;
     }
     VK_UINT64 peak = 0;
-    for (auto _ : state) {
+    bench_replay::Measure(state, {.product = [&] {
         const VK_UINT64 before = _VK_curr_alloc;
         _VK_max_alloc = before;
-        if (VK_ReInitializeCDA(controller->cda()) != kInitializeSucceeded ||
-            !VK_RequestArrayConfigurationInformation(controller->cda())) {
-            state.SkipWithError("the array model build failed");
-            break;
-        }
+        const bool built = VK_ReInitializeCDA(controller->cda()) == kInitializeSucceeded &&
+                           VK_RequestArrayConfigurationInformation(controller->cda());
         peak = std::max<VK_UINT64>(peak, _VK_max_alloc - before);
-        state.PauseTiming();
-        controller->host().clear_requests();
-        state.ResumeTiming();
-    }
+        return built;
+    }});
     state.counters["tracked_peak_bytes"] = static_cast<double>(peak);
 }
-BENCHMARK(BM_SimulatedArrayModelBuild)->Apply(Args)->Unit(benchmark::kMicrosecond);
-
-void BM_SimulatedSameReadsBaseline(benchmark::State& state) {
-    SimulatedController* controller = Controller(state);
-    if (controller == nullptr) {
-        return;
-    }
-    qvsim::Sandbox& host = controller->host();
-    host.clear_requests();
-    if (VK_ReInitializeCDA(controller->cda()) != kInitializeSucceeded ||
-        !VK_RequestArrayConfigurationInformation(controller->cda())) {
-        state.SkipWithError("the array model build failed");
-        return;
-    }
-    const auto reads = bench_replay::Recorded(host, [](const bench_replay::Read& read) {
-        const bool bmic_read = read.cdb.size() == 16 && read.cdb[0] == 0x26;
-        return bmic_read && (read.cdb[6] == 0x50 || read.cdb[6] == 0x12 || read.cdb[6] == 0x15);
-    });
-    host.clear_requests();
-    if (reads.empty()) {
-        state.SkipWithError("the build sent none of the reads");
-        return;
-    }
-    state.counters["reads"] = static_cast<double>(reads.size());
-    std::vector<unsigned char> buffer;
-    for (auto _ : state) {
-        if (!bench_replay::Replay(reads, buffer)) {
-            state.SkipWithError("a replayed read failed");
-            break;
-        }
-        state.PauseTiming();
-        host.clear_requests();
-        state.ResumeTiming();
-    }
-}
-BENCHMARK(BM_SimulatedSameReadsBaseline)->Apply(Args)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_SimulatedArrayModelBuild)->Apply(Args)->Unit(benchmark::kMicrosecond)->UseManualTime();
 
 } // namespace
 

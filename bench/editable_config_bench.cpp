@@ -1,20 +1,18 @@
 // Creating and destroying the editable configuration on a full simulated host (64 logical drives in
-// arrays on every controller), against its baseline in the same run: the same requests in the same
-// order, taken from the request log of the library's run and sent again with nothing of the library
-// around them. Creation re-reads the whole controller, so its cost follows the host's size. Start-up
-// and one warm-up creation happen outside the timed part. Root only.
+// arrays on every controller), against the replay of the same run's calls (yardstick.h). Creation
+// re-reads the whole controller, so its cost follows the host's size. Start-up happens outside the
+// timed part. Root only.
 #include <benchmark/benchmark.h>
 
 #include <vector>
 
-#include "ioctl_replay.h"
 #include "ppavl_discovery.h"
 #include "ppavl_platform.h"
 #include "ptelm.h"
 #include "ptelm_configuration.h"
 #include "qvsim/full_host.h"
 #include "qvsim/qvsim.h"
-#include "side_by_side.h"
+#include "yardstick.h"
 #include "sim_controller.h"
 
 namespace {
@@ -59,68 +57,20 @@ bool CreateAndDestroy(const Areas& a) {
 void BM_LibraryEditableConfig(benchmark::State& state) {
     const auto controllers = static_cast<unsigned>(state.range(0));
     const auto devices = static_cast<unsigned>(state.range(1));
-    qvsim::Sandbox& host = bench_sim::FullHost(controllers, devices);
+    bench_sim::FullHost(controllers, devices);
     Areas a;
     if (a.areas.size() != controllers) {
         state.SkipWithError("a data area failed to initialise");
         return;
     }
-    if (!CreateAndDestroy(a)) {
-        state.SkipWithError("a creation failed");
-        return;
-    }
-    host.clear_requests();
-    for (auto _ : state) {
-        const bool ok = CreateAndDestroy(a);
-        state.PauseTiming();
-        host.clear_requests();
-        if (!ok) {
-            state.SkipWithError("a creation failed");
-            break;
-        }
-        state.ResumeTiming();
-    }
-    state.counters["per_device_ns"] = benchmark::Counter(
-        static_cast<double>(controllers * devices), benchmark::Counter::kIsIterationInvariantRate |
-                                                        benchmark::Counter::kInvert);
-}
-
-void BM_BaselineEditableConfig(benchmark::State& state) {
-    const auto controllers = static_cast<unsigned>(state.range(0));
-    const auto devices = static_cast<unsigned>(state.range(1));
-    qvsim::Sandbox& host = bench_sim::FullHost(controllers, devices);
-    std::vector<bench_replay::Step> steps;
-    {
-        Areas a;
-        CreateAndDestroy(a);
-        host.clear_requests();
-        CreateAndDestroy(a);
-        steps = bench_replay::Steps(host);
-        host.clear_requests();
-    }
-    const size_t requests = bench_replay::RequestCount(steps);
-    state.counters["requests"] = static_cast<double>(requests);
-    state.counters["opens"] = static_cast<double>(steps.size() - requests);
-    std::vector<unsigned char> buffer;
-    for (auto _ : state) {
-        if (!bench_replay::Replay(steps, buffer)) {
-            state.SkipWithError("a replayed request failed");
-            return;
-        }
-        state.PauseTiming();
-        host.clear_requests();
-        state.ResumeTiming();
-    }
-    state.counters["per_device_ns"] = benchmark::Counter(
-        static_cast<double>(controllers * devices), benchmark::Counter::kIsIterationInvariantRate |
-                                                        benchmark::Counter::kInvert);
+    const bench_replay::Measured m = bench_replay::Measure(state, {.product = [&] { return CreateAndDestroy(a); }});
+    bench_replay::PerItem(state, m, "per_device_ns", static_cast<double>(controllers * devices));
 }
 
 [[maybe_unused]] const bool kRegistered = [] {
-    bench_replay::RegisterSideBySide({{"BM_LibraryEditableConfig", BM_LibraryEditableConfig},
-                                      {"BM_BaselineEditableConfig", BM_BaselineEditableConfig}},
-                                     bench_replay::Product({{1, 7}, {48, 96, 192, 384}}),
-                                     {"controllers", "devices"}, benchmark::kMillisecond);
+    bench_replay::Register("BM_LibraryEditableConfig", BM_LibraryEditableConfig,
+                           bench_replay::Product({{1, 7}, {48, 96, 192, 384}}), {"controllers", "devices"},
+                           benchmark::kMillisecond);
     return true;
 }();
 

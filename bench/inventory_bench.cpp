@@ -1,23 +1,17 @@
 // The whole inventory the library builds on a full simulated host (array model, every drive's record,
-// every logical drive's status, enclosures), against its baseline in the same run: the same requests
-// in the same order, taken from the request log of the library's run and sent again with nothing of
-// the library around them. Start-up happens outside the timed part; the data areas are cleared and
+// every logical drive's status, enclosures), against the replay of the calls that run made on the
+// host (see yardstick.h). Start-up happens outside the timed part; the data areas are cleared and
 // initialised again between runs. Root only.
 //
 // Profiling notes: perf (record -g on this binary, with --benchmark_filter) and valgrind's callgrind
 // (Debian packages linux-perf and valgrind) show where the library's share goes.
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
-#include <fcntl.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
 
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "ioctl_replay.h"
 #include "ppavl_discovery.h"
 #include "ppavl_platform.h"
 #include "ptelm.h"
@@ -25,6 +19,7 @@
 #include "qvsim/qvsim.h"
 #include "side_by_side.h"
 #include "sim_controller.h"
+#include "yardstick.h"
 
 namespace {
 
@@ -79,64 +74,21 @@ bool Inventory(const Areas& a, unsigned devices) {
 void BM_LibraryInventory(benchmark::State& state) {
     const auto controllers = static_cast<unsigned>(state.range(0));
     const auto devices = static_cast<unsigned>(state.range(1));
-    qvsim::Sandbox& host = bench_sim::FullHost(controllers, devices);
+    bench_sim::FullHost(controllers, devices);
     Areas a;
     if (a.areas.size() != controllers) {
         state.SkipWithError("a data area failed to initialise");
         return;
     }
-    host.clear_requests();
-    for (auto _ : state) {
-        const bool ok = Inventory(a, devices);
-        state.PauseTiming();
-        a.Restart();
-        host.clear_requests();
-        if (!ok) {
-            state.SkipWithError("an inventory read failed");
-            break;
-        }
-        state.ResumeTiming();
-    }
-    state.counters["per_device_ns"] = benchmark::Counter(
-        static_cast<double>(controllers * devices), benchmark::Counter::kIsIterationInvariantRate |
-                                                        benchmark::Counter::kInvert);
-}
-
-void BM_BaselineInventory(benchmark::State& state) {
-    const auto controllers = static_cast<unsigned>(state.range(0));
-    const auto devices = static_cast<unsigned>(state.range(1));
-    qvsim::Sandbox& host = bench_sim::FullHost(controllers, devices);
-    std::vector<bench_replay::Step> steps;
-    {
-        Areas a;
-        host.clear_requests();
-        Inventory(a, devices);
-        steps = bench_replay::Steps(host);
-        host.clear_requests();
-    }
-    const size_t requests = bench_replay::RequestCount(steps);
-    state.counters["requests"] = static_cast<double>(requests);
-    state.counters["opens"] = static_cast<double>(steps.size() - requests);
-    std::vector<unsigned char> buffer;
-    for (auto _ : state) {
-        if (!bench_replay::Replay(steps, buffer)) {
-            state.SkipWithError("a replayed request failed");
-            return;
-        }
-        state.PauseTiming();
-        host.clear_requests();
-        state.ResumeTiming();
-    }
-    state.counters["per_device_ns"] = benchmark::Counter(
-        static_cast<double>(controllers * devices), benchmark::Counter::kIsIterationInvariantRate |
-                                                        benchmark::Counter::kInvert);
+    const bench_replay::Measured m =
+        bench_replay::Measure(state, {.product = [&] { return Inventory(a, devices); }, .release = [&] { a.Restart(); }});
+    bench_replay::PerItem(state, m, "per_device_ns", static_cast<double>(controllers * devices));
 }
 
 [[maybe_unused]] const bool kRegistered = [] {
-    bench_replay::RegisterSideBySide({{"BM_LibraryInventory", BM_LibraryInventory},
-                                      {"BM_BaselineInventory", BM_BaselineInventory}},
-                                     bench_replay::Product({{1, 2, 4, 7}, {48, 96, 192, 384}}),
-                                     {"controllers", "devices"}, benchmark::kMillisecond);
+    bench_replay::Register("BM_LibraryInventory", BM_LibraryInventory,
+                           bench_replay::Product({{1, 2, 4, 7}, {48, 96, 192, 384}}), {"controllers", "devices"},
+                           benchmark::kMillisecond);
     return true;
 }();
 

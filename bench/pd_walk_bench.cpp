@@ -1,9 +1,8 @@
 // A full physical-drive walk on a zero-latency simulated controller, as the drive listing does it:
 // every iteration drops the data area's cache (VK_ReInitializeCDA) and walks FOREACH_PHYSICAL_DRIVE,
 // asking each drive for its device type, complete location and any-PHY link rate. 48, 96, 192 and
-// 384 drives, without logical drives and with 64; the complexity fit is over the drive count.
-// The transport baseline sends one identify (0x15) per drive through the raw reader, which is what
-// the walk cannot do without. Needs root (a private mount namespace).
+// 384 drives, without logical drives and with 64, each against the replay of the calls the walk made
+// on the host (see yardstick.h). Needs root (a private mount namespace).
 #include <benchmark/benchmark.h>
 
 #include "sim_controller.h"
@@ -24,6 +23,7 @@
 #include "qvsim/fw_state.h"
 #include "qvsim/qvsim.h"
 #include "telm_private.h"
+#include "yardstick.h"
 
 namespace {
 
@@ -72,13 +72,12 @@ void DriveWalk(benchmark::State& state, int logical) {
         return;
     }
     PCDA cda = controller->cda();
-    VK_WORD walked = 0;
-    for (auto _ : state) {
+    const auto drives = static_cast<VK_WORD>(state.range(0));
+    const bench_replay::Measured m = bench_replay::Measure(state, {.product = [&] {
         if (VK_ReInitializeCDA(cda) != kInitializeSucceeded) {
-            state.SkipWithError("re-initialisation failed");
-            break;
+            return false;
         }
-        walked = 0;
+        VK_WORD walked = 0;
         VK_WORD n;
         char location[32];
         FOREACH_PHYSICAL_DRIVE(cda, n) {
@@ -88,18 +87,10 @@ void DriveWalk(benchmark::State& state, int logical) {
             benchmark::DoNotOptimize(VK_GetPhysicalDevicePhyLinkRate(cda, n, kAnyPhyNumber));
             ++walked;
         }
-        state.PauseTiming();
-        controller->host().clear_requests();
-        state.ResumeTiming();
-    }
-    if (walked != state.range(0)) {
-        state.SkipWithError("the walk did not meet every drive");
-        return;
-    }
+        return walked == drives;
+    }});
     state.SetComplexityN(state.range(0));
-    state.counters["per_drive_us"] = benchmark::Counter(static_cast<double>(state.range(0)),
-                                                        benchmark::Counter::kIsIterationInvariantRate |
-                                                            benchmark::Counter::kInvert);
+    bench_replay::PerItem(state, m, "per_drive_ns", drives);
 }
 
 void BM_DriveWalk(benchmark::State& state) {
@@ -109,42 +100,15 @@ void BM_DriveWalk64LogicalDrives(benchmark::State& state) {
     DriveWalk(state, 64);
 }
 
-// What the walk cannot avoid: one identify per drive through the transport, nothing decoded or kept.
-void BM_TransportBaseline(benchmark::State& state) {
-    SimulatedController* controller = Controller(state, 0);
-    if (controller == nullptr) {
-        return;
-    }
-    PCDA cda = controller->cda();
-    std::vector<PHYSICAL_DRIVE_STATUS> reply(1);
-    const auto drives = static_cast<VK_WORD>(state.range(0));
-    for (auto _ : state) {
-        for (VK_WORD n = 0; n < drives; ++n) {
-            if (!VK_GetIdentifyPhysicalDriveBuffer(cda, n, reply.data())) {
-                state.SkipWithError("an identify read failed");
-                return;
-            }
-        }
-        state.PauseTiming();
-        controller->host().clear_requests();
-        state.ResumeTiming();
-    }
-    state.SetComplexityN(state.range(0));
-    state.counters["per_drive_us"] = benchmark::Counter(static_cast<double>(state.range(0)),
-                                                        benchmark::Counter::kIsIterationInvariantRate |
-                                                            benchmark::Counter::kInvert);
-}
-
 void Drives(benchmark::internal::Benchmark* b) {
     for (int drives : {48, 96, 192, 384}) {
         b->Arg(drives);
     }
-    b->Unit(benchmark::kMicrosecond)->Complexity(benchmark::oN);
+    b->Unit(benchmark::kMicrosecond)->Complexity(benchmark::oN)->UseManualTime();
 }
 
 BENCHMARK(BM_DriveWalk)->Apply(Drives);
 BENCHMARK(BM_DriveWalk64LogicalDrives)->Apply(Drives);
-BENCHMARK(BM_TransportBaseline)->Apply(Drives);
 
 } // namespace
 

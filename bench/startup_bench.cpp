@@ -1,33 +1,20 @@
 // The tool's start-up road on the simulated host: both libraries started, controller discovery and
-// one data area per controller, against a baseline that sends the same open/ioctl/close sequence to
-// the same simulated nodes with no library logic. That baseline skips the sysfs reads that discovery
-// cannot do without, so a second one adds them, each done once with plain C library calls. Also the
-// peak resident memory of `quorvel version`. Root only: the process moves into a private mount
-// namespace first. With fresh memory both the library and the baseline with the sysfs reads start each
-// run from a trimmed heap; profile as the commands benchmark says.
+// one data area per controller, against the replay of the calls that run made on the host (see
+// yardstick.h); discovery alone likewise. Also the peak resident memory of `quorvel version`. Root
+// only: the process moves into a private mount namespace first. With fresh memory the library starts
+// each run from a trimmed heap; profile as the commands benchmark says.
 #include <benchmark/benchmark.h>
 
-#include <dirent.h>
-#include <fcntl.h>
 #include <malloc.h>
-#include <linux/cciss_ioctl.h>
-#include <sys/ioctl.h>
-#include <sys/ptrace.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <climits>
-#include <csignal>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "ioctl_replay.h"
 #include "tool_run.h"
 #include "ppavl_discovery.h"
 #include "ppavl_platform.h"
@@ -36,6 +23,7 @@
 #include "qvsim/qvsim.h"
 #include "side_by_side.h"
 #include "sim_controller.h"
+#include "yardstick.h"
 
 namespace {
 
@@ -113,25 +101,20 @@ void TearDown(std::vector<PCDA>& areas, std::vector<PCDA>& spare, DeviceDescript
 void BM_LibraryStartUp(benchmark::State& state) {
     const int controllers = static_cast<int>(state.range(0));
     const bool fresh = state.range(1) != 0;
-    qvsim::Sandbox& host = Host(controllers);
+    Host(controllers);
     std::vector<PCDA> areas, spare;
     DeviceDescriptorList list = nullptr;
-    for (auto _ : state) {
-        const int started = StartUp(areas, spare, list);
-        state.PauseTiming();
-        TearDown(areas, spare, list, !fresh);
-        host.clear_requests();
-        if (fresh) {
-            // The allocator may hand the next areas out of free heap memory that earlier runs touched;
-            // giving its free pages back keeps them as untouched as a new process's.
-            malloc_trim(0);
-        }
-        if (started != controllers) {
-            state.SkipWithError("a data area failed to initialise");
-            break;
-        }
-        state.ResumeTiming();
-    }
+    bench_replay::Measure(state, {.product = [&] { return StartUp(areas, spare, list) == controllers; },
+                                  .release =
+                                      [&] {
+                                          TearDown(areas, spare, list, !fresh);
+                                          if (fresh) {
+                                              // The allocator may hand the next areas out of free heap
+                                              // memory that earlier runs touched; giving its free pages
+                                              // back keeps them as untouched as a new process's.
+                                              malloc_trim(0);
+                                          }
+                                      }});
     for (PCDA area : spare) {
         VK_free(area);
     }
@@ -139,69 +122,16 @@ void BM_LibraryStartUp(benchmark::State& state) {
 
 // The discovery part of the start-up alone.
 void BM_LibraryDiscovery(benchmark::State& state) {
-    const int controllers = static_cast<int>(state.range(0));
-    Host(controllers);
+    Host(static_cast<int>(state.range(0)));
     InitializeTelmar("0x6D2A");
     InitializePavlin("0x6D2A");
-    for (auto _ : state) {
-        DeviceDescriptorList list = PN_CreateControllerDescriptorList();
-        benchmark::DoNotOptimize(list);
-        state.PauseTiming();
-        PN_DestroyDeviceDescriptorList(list);
-        gHost->clear_requests();
-        state.ResumeTiming();
-    }
-}
-
-std::vector<bench_replay::Step> RecordStartUp(qvsim::Sandbox& host) {
-    std::vector<PCDA> areas, spare;
     DeviceDescriptorList list = nullptr;
-    host.clear_requests();
-    StartUp(areas, spare, list);
-    TearDown(areas, spare, list, false);
-    std::vector<bench_replay::Step> steps = bench_replay::Steps(host);
-    host.clear_requests();
-    return steps;
-}
-
-void BM_BaselineStartUp(benchmark::State& state) {
-    const int controllers = static_cast<int>(state.range(0));
-    qvsim::Sandbox& host = Host(controllers);
-    const std::vector<bench_replay::Step> steps = RecordStartUp(host);
-    std::vector<unsigned char> buffer;
-    state.counters["requests"] = static_cast<double>(bench_replay::RequestCount(steps));
-    for (auto _ : state) {
-        if (!bench_replay::Replay(steps, buffer)) {
-            state.SkipWithError("a replayed request failed");
-            break;
-        }
-        state.PauseTiming();
-        host.clear_requests();
-        state.ResumeTiming();
-    }
-}
-
-// The baseline with the sysfs reads above: what discovery and the data areas need at the least.
-// range(1) 1: the heap is trimmed between runs as for the library's fresh runs, since the simulated
-// host allocates from the same heap.
-void BM_BaselineWithSysfsStartUp(benchmark::State& state) {
-    const int controllers = static_cast<int>(state.range(0));
-    const bool trimmed = state.range(1) != 0;
-    qvsim::Sandbox& host = Host(controllers);
-    const std::vector<bench_replay::Step> steps = RecordStartUp(host);
-    std::vector<unsigned char> buffer;
-    for (auto _ : state) {
-        if (bench_replay::SysfsReads() != controllers || !bench_replay::Replay(steps, buffer)) {
-            state.SkipWithError("a sysfs read or a replayed request failed");
-            break;
-        }
-        state.PauseTiming();
-        host.clear_requests();
-        if (trimmed) {
-            malloc_trim(0);
-        }
-        state.ResumeTiming();
-    }
+    bench_replay::Measure(state, {.product =
+                                      [&] {
+                                          list = PN_CreateControllerDescriptorList();
+                                          return list != nullptr;
+                                      },
+                                  .release = [&] { PN_DestroyDeviceDescriptorList(list); }});
 }
 
 void BM_QuorvelPeakMemory(benchmark::State& state) {
@@ -222,15 +152,11 @@ void BM_QuorvelPeakMemory(benchmark::State& state) {
 }
 
 [[maybe_unused]] const bool kRegistered = [] {
-    const auto counts = bench_replay::Product({{1, 2, 4, 7}});
-    for (const auto& count : counts) {
-        bench_replay::RegisterSideBySide({{"BM_LibraryStartUp", BM_LibraryStartUp},
-                                          {"BM_BaselineWithSysfsStartUp", BM_BaselineWithSysfsStartUp}},
-                                         bench_replay::Product({{count[0]}, {0, 1}}), {"controllers", "fresh"},
-                                         benchmark::kMicrosecond);
-        bench_replay::RegisterSideBySide({{"BM_LibraryDiscovery", BM_LibraryDiscovery},
-                                          {"BM_BaselineStartUp", BM_BaselineStartUp}},
-                                         {count}, {"controllers"}, benchmark::kMicrosecond);
+    for (const auto& count : bench_replay::Product({{1, 2, 4, 7}})) {
+        bench_replay::Register("BM_LibraryStartUp", BM_LibraryStartUp, bench_replay::Product({{count[0]}, {0, 1}}),
+                               {"controllers", "fresh"}, benchmark::kMicrosecond);
+        bench_replay::Register("BM_LibraryDiscovery", BM_LibraryDiscovery, {count}, {"controllers"},
+                               benchmark::kMicrosecond);
     }
     return true;
 }();

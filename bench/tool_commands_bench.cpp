@@ -1,17 +1,16 @@
-// Whole tool commands on full simulated hosts of 1-7 controllers and 48-384 devices each: start-up and
-// the command, run in this process with its output thrown away, against a baseline in the same run
-// that makes the sysfs reads discovery needs and sends the requests of the library's run again, in
-// the same order, with nothing of the tool around them. Also the peak resident memory of the real
-// binary for `showdrives` on the largest host. Root only.
+// Whole tool commands on full simulated hosts of 1-7 controllers and 48-384 devices each: all of the
+// tool's main (log file, header and banner, start-up and the command), run in this process with its
+// output thrown away, against the replay of the calls that run made on the host (see yardstick.h).
+// Also the peak resident memory of the real binary for `showdrives` on the largest host. Root only.
 //
-// Both sides start each run from a trimmed heap, since the simulated host allocates from it too, and
-// each shape's tool run and baseline run one after the other. page_faults counts the minor faults of
-// a run: on fresh data areas they are the kernel's share.
+// Each run of the tool starts on new memory, as a new process does: page_faults counts the pages it
+// touched first, the kernel's share (on a virtual machine with shadow page tables a first touch costs
+// tens of microseconds). per_device_ns is the tool's time per device of the host.
 //
 // Profiling notes (Debian packages linux-perf and valgrind): pin to one idle core (taskset), then
 // `perf record --call-graph dwarf,65528` with --benchmark_filter on one shape, or
-// `valgrind --tool=callgrind --toggle-collect='*RunTool*'`, which counts the tool's run alone. Frames
-// under qvsim:: are the simulated host's; the baseline pays those too.
+// `valgrind --tool=callgrind --toggle-collect='*QuorvelMain*'`, which counts the tool's run alone.
+// Frames under qvsim:: are the simulated host's; the baseline pays those too.
 #include <benchmark/benchmark.h>
 
 #include <fcntl.h>
@@ -25,7 +24,6 @@
 
 #include "cli.h"
 #include "externs.h"
-#include "ioctl_replay.h"
 #include "ppavl_discovery.h"
 #include "ppavl_platform.h"
 #include "ptelm.h"
@@ -34,6 +32,9 @@
 #include "side_by_side.h"
 #include "sim_controller.h"
 #include "tool_run.h"
+#include "yardstick.h"
+
+int QuorvelMain(int argc, char* argv[]); // the tool's main, built in quorvel_main.cpp
 
 namespace {
 
@@ -48,7 +49,7 @@ std::vector<std::string> Arguments(int command) {
     return args;
 }
 
-// Standard output and the log go to /dev/null while a benchmark runs.
+// Standard output goes to /dev/null while a benchmark runs; the log to the working directory.
 class Silenced {
 public:
     Silenced() {
@@ -57,35 +58,28 @@ public:
         const int null = ::open("/dev/null", O_WRONLY);
         ::dup2(null, 1);
         ::close(null);
-        lfp = std::fopen("/dev/null", "w");
     }
     ~Silenced() {
         std::fflush(stdout);
         ::dup2(saved_, 1);
         ::close(saved_);
-        if (lfp != nullptr) {
-            std::fclose(lfp);
-            lfp = nullptr;
-        }
     }
 
 private:
     int saved_ = -1;
 };
 
-// Start-up and the command, as main runs them; true when the command ended with exit code 0.
-bool RunTool(std::vector<std::string>& args) {
+// All of the tool's main with these arguments; true when it ended with exit code 0. Its output is
+// flushed as a process exit would.
+bool RunTool(std::vector<std::string> args) {
     std::vector<char*> argv;
     for (std::string& a : args) {
         argv.push_back(a.data());
     }
     argv.push_back(nullptr);
-    gArgc = static_cast<int>(args.size());
-    gArgv = argv.data();
-    if (QV_Init() != 0) {
-        return false;
-    }
-    return CheckCliErrorCode(QV_CliParser()) == 0;
+    const int code = QuorvelMain(static_cast<int>(args.size()), argv.data());
+    std::fflush(stdout);
+    return code == 0;
 }
 
 // What the process's exit would release. Each run discovers the controllers again, so a list left
@@ -102,87 +96,28 @@ void ReleaseTool() {
     QV_Exit();
     gArgv = nullptr;
     gArgc = 0;
-}
-
-void PerDevice(benchmark::State& state, unsigned controllers, unsigned devices) {
-    state.counters["per_device_ns"] = benchmark::Counter(
-        static_cast<double>(controllers * devices),
-        benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+    if (lfp != nullptr) {
+        std::fclose(lfp);
+        lfp = nullptr;
+    }
+    // The log of one run, as in a fresh directory; the next run appends to an empty file again.
+    if (::truncate("diagslog.txt", 0) != 0) {
+        std::perror("diagslog.txt");
+    }
+    // A new process's data areas are untouched memory.
+    malloc_trim(0);
 }
 
 void BM_Tool(benchmark::State& state) {
     const int command = static_cast<int>(state.range(0));
     const auto controllers = static_cast<unsigned>(state.range(1));
     const auto devices = static_cast<unsigned>(state.range(2));
-    qvsim::Sandbox& host = bench_sim::FullHost(controllers, devices);
-    host.clear_requests();
+    bench_sim::FullHost(controllers, devices);
     state.SetLabel(kCommands[command]);
-    bool ok = true;
-    long faults = 0;
-    {
-        Silenced quiet;
-        for (auto _ : state) {
-            std::vector<std::string> args = Arguments(command);
-            const long faults_before = bench_replay::MinorFaults();
-            ok = RunTool(args);
-            faults += bench_replay::MinorFaults() - faults_before;
-            state.PauseTiming();
-            ReleaseTool();
-            host.clear_requests();
-            // A new process's data areas are untouched memory.
-            malloc_trim(0);
-            state.ResumeTiming();
-            if (!ok) {
-                break;
-            }
-        }
-    }
-    if (!ok) {
-        state.SkipWithError("the command failed");
-        return;
-    }
-    PerDevice(state, controllers, devices);
-    state.counters["page_faults"] = bench_replay::PerRun(faults);
-}
-
-void BM_Baseline(benchmark::State& state) {
-    const int command = static_cast<int>(state.range(0));
-    const auto controllers = static_cast<unsigned>(state.range(1));
-    const auto devices = static_cast<unsigned>(state.range(2));
-    qvsim::Sandbox& host = bench_sim::FullHost(controllers, devices);
-    state.SetLabel(kCommands[command]);
-    std::vector<bench_replay::Step> steps;
-    {
-        Silenced quiet;
-        host.clear_requests();
-        std::vector<std::string> args = Arguments(command);
-        const bool ok = RunTool(args);
-        steps = bench_replay::Steps(host);
-        ReleaseTool();
-        host.clear_requests();
-        if (!ok) {
-            state.SkipWithError("the command failed");
-            return;
-        }
-    }
-    state.counters["requests"] = static_cast<double>(bench_replay::RequestCount(steps));
-    std::vector<unsigned char> buffer;
-    long faults = 0;
-    for (auto _ : state) {
-        const long faults_before = bench_replay::MinorFaults();
-        if (bench_replay::SysfsReads() != static_cast<int>(controllers) || !bench_replay::Replay(steps, buffer)) {
-            state.SkipWithError("a sysfs read or a replayed request failed");
-            return;
-        }
-        faults += bench_replay::MinorFaults() - faults_before;
-        state.PauseTiming();
-        host.clear_requests();
-        // The simulated host shares the heap: it starts each run from a trimmed heap on both sides.
-        malloc_trim(0);
-        state.ResumeTiming();
-    }
-    PerDevice(state, controllers, devices);
-    state.counters["page_faults"] = bench_replay::PerRun(faults);
+    Silenced quiet;
+    const bench_replay::Measured m =
+        bench_replay::Measure(state, {.product = [&] { return RunTool(Arguments(command)); }, .release = ReleaseTool});
+    bench_replay::PerItem(state, m, "per_device_ns", static_cast<double>(controllers * devices));
 }
 
 // Peak resident memory of `quorvel showdrives 1` on 7 controllers of 384 devices, against the data
@@ -208,9 +143,14 @@ void BM_ShowDrivesPeakMemory(benchmark::State& state) {
 }
 
 [[maybe_unused]] const bool kRegistered = [] {
-    bench_replay::RegisterSideBySide({{"BM_Tool", BM_Tool}, {"BM_Baseline", BM_Baseline}},
-                                     bench_replay::Product({{0, 1, 2}, {1, 2, 4, 7}, {48, 96, 192, 384}}),
-                                     {"command", "controllers", "devices"}, benchmark::kMicrosecond);
+    // The three commands of one host one after the other, so that each host is built once.
+    std::vector<std::vector<int64_t>> shapes;
+    for (const std::vector<int64_t>& host : bench_replay::Product({{1, 2, 4, 7}, {48, 96, 192, 384}})) {
+        for (int64_t command : {0, 1, 2}) {
+            shapes.push_back({command, host[0], host[1]});
+        }
+    }
+    bench_replay::Register("BM_Tool", BM_Tool, shapes, {"command", "controllers", "devices"}, benchmark::kMicrosecond);
     return true;
 }();
 BENCHMARK(BM_ShowDrivesPeakMemory)->Iterations(1)->Unit(benchmark::kMillisecond);
@@ -220,5 +160,16 @@ BENCHMARK(BM_ShowDrivesPeakMemory)->Iterations(1)->Unit(benchmark::kMillisecond)
 int main(int argc, char** argv) {
     // Each data area is a fresh mapping, as in a new process.
     mallopt(M_MMAP_THRESHOLD, 128 * 1024);
-    return bench_sim::RunOnSimulatedHost(argc, argv, "tool_commands_bench", bench_sim::ReleaseFullHost);
+    // The tool writes its log in the working directory.
+    char dir[] = "/tmp/quorvel-bench.XXXXXX";
+    if (::mkdtemp(dir) == nullptr || ::chdir(dir) != 0) {
+        std::perror("tool_commands_bench: working directory");
+        return 1;
+    }
+    const int code = bench_sim::RunOnSimulatedHost(argc, argv, "tool_commands_bench", bench_sim::ReleaseFullHost);
+    ::unlink("diagslog.txt");
+    if (::chdir("/") != 0 || ::rmdir(dir) != 0) {
+        std::perror(dir);
+    }
+    return code;
 }

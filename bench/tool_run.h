@@ -1,18 +1,15 @@
-// What a tool run needs around its requests, for the benchmarks that run the tool: the sysfs reads of
-// discovery done with plain C library calls, a whole command run in this process, and the peak
-// resident memory of the real binary.
+// What the benchmarks that run the tool need around it: the tool's main run in this process with its
+// output thrown away, what a process exit would release, and the peak resident memory of the real
+// binary.
 #pragma once
 
 #include <benchmark/benchmark.h>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/ptrace.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -24,75 +21,6 @@
 #include "qvsim/qvsim.h"
 
 namespace bench_replay {
-
-// The sysfs reads that discovery cannot do without, each done once with plain C library calls: every
-// driver directory of the list, each device link resolved, each SCSI generic device's type file
-// resolved, and the type and class files of each controller read. Returns the controllers found.
-inline int SysfsReads() {
-    static const char* const kDriverNames[] = {"qzvk",     "qzdvk",   "qzdvkc",  "qzdvkg",
-                                               "qzdvkw",   "veskdq",  "veskdqg", "veskdq2",
-                                               "veskdq2g", "xovraid", "veskpqi", "veskswr"};
-    char resolved[PATH_MAX];
-    std::vector<std::string> controllers;
-    for (const char* name : kDriverNames) {
-        const std::string dir = std::string("/sys/bus/pci/drivers/") + name;
-        DIR* d = ::opendir(dir.c_str());
-        if (d == nullptr) {
-            continue;
-        }
-        for (dirent* e = ::readdir(d); e != nullptr; e = ::readdir(d)) {
-            if (e->d_type == DT_LNK && ::realpath((dir + "/" + e->d_name).c_str(), resolved) != nullptr &&
-                std::strncmp(resolved, "/sys/devices/", 13) == 0) {
-                controllers.emplace_back(resolved);
-            }
-        }
-        ::closedir(d);
-    }
-    std::vector<std::pair<std::string, std::string>> generic; // name, resolved type file
-    if (DIR* d = ::opendir("/sys/class/scsi_generic/")) {
-        for (dirent* e = ::readdir(d); e != nullptr; e = ::readdir(d)) {
-            const std::string type = std::string("/sys/class/scsi_generic/") + e->d_name + "/device/type";
-            if (e->d_type == DT_LNK && ::realpath(type.c_str(), resolved) != nullptr) {
-                generic.emplace_back(e->d_name, resolved);
-            }
-        }
-        ::closedir(d);
-    }
-    auto first_line = [](const std::string& path) {
-        char line[64] = {};
-        if (FILE* f = std::fopen(path.c_str(), "r")) {
-            if (std::fgets(line, sizeof(line), f) == nullptr) {
-                line[0] = '\0';
-            }
-            std::fclose(f);
-        }
-        return std::string(line);
-    };
-    int found = 0;
-    for (const std::string& controller : controllers) {
-        for (const auto& [name, type] : generic) {
-            if (type.compare(0, controller.size() + 1, controller + "/") == 0 &&
-                first_line(type).rfind("12", 0) == 0) {
-                ++found;
-                break;
-            }
-        }
-        benchmark::DoNotOptimize(first_line(controller + "/class"));
-    }
-    return found;
-}
-
-// Minor page faults of this process so far: on a fresh heap and fresh data areas they are the kernel's
-// share of a run.
-inline long MinorFaults() {
-    rusage usage{};
-    return ::getrusage(RUSAGE_SELF, &usage) == 0 ? usage.ru_minflt : 0;
-}
-
-// A total over the runs of a benchmark, reported per run.
-inline benchmark::Counter PerRun(long total) {
-    return benchmark::Counter(static_cast<double>(total), benchmark::Counter::kAvgIterations);
-}
 
 // Peak resident memory (VmHWM) of one run of the tool on this host, in KiB, read when the process
 // exits. The rusage of a forked child would also count the pages it shared with this process before

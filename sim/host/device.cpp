@@ -62,16 +62,29 @@ void Device::add_fault(Fault f) {
     faults_.push_back(std::move(f));
 }
 
+std::vector<Fault> Device::faults() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return faults_;
+}
+
+void Device::set_faults(std::vector<Fault> faults) {
+    std::lock_guard<std::mutex> lock(mu_);
+    faults_ = std::move(faults);
+}
+
 int Device::open(int flags) {
+    const bool log = Registry::instance().keeps_log();
     RequestRecord rec;
     rec.node = node_;
     rec.op = "open";
     rec.name = "open";
-    rec.decoded = {{"flags", flags},
-                   {"access", (flags & O_ACCMODE) == O_RDONLY   ? "r"
-                              : (flags & O_ACCMODE) == O_WRONLY ? "w"
-                                                                : "rw"},
-                   {"nonblock", (flags & O_NONBLOCK) != 0}};
+    if (log) {
+        rec.decoded = {{"flags", flags},
+                       {"access", (flags & O_ACCMODE) == O_RDONLY   ? "r"
+                                  : (flags & O_ACCMODE) == O_WRONLY ? "w"
+                                                                    : "rw"},
+                       {"nonblock", (flags & O_NONBLOCK) != 0}};
+    }
     {
         std::lock_guard<std::mutex> lock(mu_);
         for (auto& f : faults_) {
@@ -82,11 +95,13 @@ int Device::open(int flags) {
         }
     }
     int err = rec.err;
-    Registry::instance().record(std::move(rec));
+    if (log)
+        Registry::instance().record(std::move(rec));
     return err;
 }
 
 int Device::ioctl(unsigned long request, void* arg) {
+    const bool log = Registry::instance().keeps_log();
     RequestRecord rec;
     rec.node = node_;
     rec.op = "ioctl";
@@ -99,7 +114,7 @@ int Device::ioctl(unsigned long request, void* arg) {
         rec.name = ep->name;
         if (arg == nullptr && ep->takes_arg) {
             rec.err = EFAULT;
-        } else if (arg != nullptr && ep->decode) {
+        } else if (log && arg != nullptr && ep->decode) {
             rec.decoded = ep->decode(arg);
         }
     }
@@ -119,7 +134,8 @@ int Device::ioctl(unsigned long request, void* arg) {
     if (rec.err == 0)
         rec.err = ep->serve(*this, arg, rec);
     int err = rec.err;
-    Registry::instance().record(std::move(rec));
+    if (log)
+        Registry::instance().record(std::move(rec));
     return err;
 }
 
@@ -177,6 +193,11 @@ void Registry::clear() {
     devices_.clear();
     files_.clear();
     prune_at_ = kFirstPrune;
+}
+
+std::vector<std::shared_ptr<Device>> Registry::devices() const {
+    std::lock_guard<std::mutex> lock(mu_);
+    return devices_;
 }
 
 bool Registry::empty() const {

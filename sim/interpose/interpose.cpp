@@ -11,9 +11,11 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <string>
 
 #include "qvsim/device.h"
+#include "qvsim/recorder.h"
 
 namespace {
 
@@ -89,13 +91,42 @@ template <> struct OpenForm<true, false> {
     using fn = int (*)(int, const char*, int);
 };
 
+std::uint64_t now_ns() {
+    timespec t{};
+    ::clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<std::uint64_t>(t.tv_sec) * 1000000000u + static_cast<std::uint64_t>(t.tv_nsec);
+}
+
+template <const char* Name, bool At, bool Mode> int open_plain(int dirfd, const char* path, int flags, mode_t mode);
+
 // One exported name of the open family: a simulated node opens here, anything else in libc's own
-// function of the same name, with the arguments that name takes.
+// function of the same name, with the arguments that name takes. While a run is recorded or the
+// simulator's time counted, the open is also noted.
 template <const char* Name, bool At, bool Mode>
 int open_shim(int dirfd, const char* path, int flags, mode_t mode) {
+    if (!qvsim::recording_on() && !qvsim::simulator_timing_on())
+        return open_plain<Name, At, Mode>(dirfd, path, flags, mode);
+    qvsim::RecordScope scope;
+    const int fd = open_plain<Name, At, Mode>(dirfd, path, flags, mode);
+    const int err = errno;
+    if (scope.outer() && qvsim::recording_on() && path != nullptr && (dirfd == AT_FDCWD || path[0] == '/'))
+        qvsim::record_open(path, flags, fd, err);
+    errno = err;
+    return fd;
+}
+
+template <const char* Name, bool At, bool Mode> int open_plain(int dirfd, const char* path, int flags, mode_t mode) {
     int fd;
-    if (sim_open(dirfd, path, flags, &fd))
+    if (qvsim::simulator_timing_on()) {
+        // Telling a simulated node from a host file is the simulator's cost too.
+        const std::uint64_t start = now_ns();
+        const bool simulated = sim_open(dirfd, path, flags, &fd);
+        qvsim::add_simulator_nanoseconds(now_ns() - start);
+        if (simulated)
+            return fd;
+    } else if (sim_open(dirfd, path, flags, &fd)) {
         return fd;
+    }
     using fn = typename OpenForm<At, Mode>::fn;
     static fn real = next_symbol<fn>(Name);
     if constexpr (At && Mode)
@@ -170,6 +201,29 @@ int ioctl(int fd, unsigned long request, ...) noexcept {
     va_start(ap, request);
     void* arg = va_arg(ap, void*);
     va_end(ap);
+    static ioctl_fn real = next_symbol<ioctl_fn>("ioctl");
+    if (qvsim::recording_on() || qvsim::simulator_timing_on()) {
+        qvsim::RecordScope scope;
+        const bool record = scope.outer() && qvsim::recording_on();
+        const long pending = record ? qvsim::record_ioctl_before(fd, request, arg) : -1;
+        const bool timing = qvsim::simulator_timing_on();
+        const std::uint64_t start = timing ? now_ns() : 0;
+        int result = 0, err = 0;
+        if (auto dev = qvsim::Registry::instance().device_for_fd(fd)) {
+            err = dev->ioctl(request, arg);
+            result = err != 0 ? -1 : 0;
+            if (timing)
+                qvsim::add_simulator_nanoseconds(now_ns() - start);
+        } else {
+            result = real(fd, request, arg);
+            err = result < 0 ? errno : 0;
+        }
+        if (record)
+            qvsim::record_ioctl_after(pending, arg, result, err);
+        if (result < 0)
+            errno = err;
+        return result;
+    }
     if (auto dev = qvsim::Registry::instance().device_for_fd(fd)) {
         int err = dev->ioctl(request, arg);
         if (err != 0) {
@@ -178,7 +232,6 @@ int ioctl(int fd, unsigned long request, ...) noexcept {
         }
         return 0;
     }
-    static ioctl_fn real = next_symbol<ioctl_fn>("ioctl");
     return real(fd, request, arg);
 }
 

@@ -290,16 +290,19 @@ VK_BOOL __DecodeDeviceNodeName(DeviceDescriptor device_descriptor, char* node_na
     if (node_name == nullptr || node_name_size == 0) {
         return kFalse;
     }
-    std::memset(node_name, 0, node_name_size);
     const auto p = _PN_FindDeviceProperty(device_descriptor, kDevicePropertyNodeName);
     // A cut name could name another existing node, so a name that leaves no room for the NUL is
-    // treated as missing.
+    // treated as missing, and nothing of it is left in the buffer.
     if (!p.found || p.data.size() >= node_name_size) {
+        std::memset(node_name, 0, node_name_size);
         return kFalse;
     }
+    // A found name is written with its NUL only: the buffer is a path's size, and every command
+    // decodes its node again.
     if (!p.data.empty()) {
         std::memcpy(node_name, p.data.data(), p.data.size());
     }
+    node_name[p.data.size()] = '\0';
     return kTrue;
 }
 

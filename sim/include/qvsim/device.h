@@ -3,6 +3,7 @@
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -75,6 +76,9 @@ public:
 
     // Faults can be added while the device is live.
     void add_fault(Fault f);
+    // The faults with the count of requests each has seen, and putting such a set back.
+    std::vector<Fault> faults();
+    void set_faults(std::vector<Fault> faults);
 
 private:
     std::string node_;
@@ -97,6 +101,7 @@ public:
     bool empty() const;
     std::shared_ptr<Device> find(char type, dev_t rdev) const;
     std::shared_ptr<Device> find(const std::string& node) const;
+    std::vector<std::shared_ptr<Device>> devices() const;
 
     // The interposer's fd bookkeeping: a simulated open hands out a memfd, known by its inode.
     void bind_file(dev_t st_dev, ino_t st_ino, std::shared_ptr<Device> dev);
@@ -107,6 +112,10 @@ public:
     void clear_log();
     // Also appends each record as one JSON line to this file (the launcher's request log).
     bool set_log_file(const std::string& path);
+    // Whether opens and requests are decoded into the log (the default). A benchmark turns it off
+    // while it measures: the log's JSON is the simulator's own cost, not the host's.
+    void keep_log(bool on) { keep_log_.store(on, std::memory_order_relaxed); }
+    bool keeps_log() const { return keep_log_.load(std::memory_order_relaxed); }
 
 private:
     Registry() = default;
@@ -121,6 +130,7 @@ private:
     std::vector<RequestRecord> log_;
     std::uint64_t next_seq_ = 1;
     int log_fd_ = -1;
+    std::atomic<bool> keep_log_{true};
 };
 
 // Builds the devices of a scenario and adds them to the registry.
