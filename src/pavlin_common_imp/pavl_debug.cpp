@@ -164,28 +164,43 @@ void _PN_DebugLog(DebugCallbackFunction callback, VK_BYTE level, VK_UINT32 mask,
     if (callback == nullptr || format == nullptr || n < 0) {
         return;
     }
-    const size_t size = static_cast<size_t>(n) + 1;
-    char* text;
-    const bool use_static = size <= sizeof(__PN_DebugLogBuffer) && !static_buffer_in_use;
-    if (use_static) {
-        text = __PN_DebugLogBuffer;
-    } else {
-        text = static_cast<char*>(VK_malloc(size));
-        if (text == nullptr) {
+    // `n` comes from the C library's formatter, but the text is made by the bounds-checked one, which
+    // writes some conversions wider (a pointer is always 16 hex digits, where the C library writes
+    // "0x" and the significant digits only). A text that does not fit is made again in a larger
+    // buffer instead of being dropped.
+    constexpr size_t kMostText = 1u << 20;
+    size_t size = static_cast<size_t>(n) + 1;
+    while (size <= kMostText) {
+        char* text;
+        const bool use_static = size <= sizeof(__PN_DebugLogBuffer) && !static_buffer_in_use;
+        if (use_static) {
+            text = __PN_DebugLogBuffer;
+        } else {
+            text = static_cast<char*>(VK_malloc(size));
+            if (text == nullptr) {
+                return;
+            }
+        }
+        va_list attempt;
+        va_copy(attempt, args);
+        const bool made = _VK_vsnprintf_s(text, size, size, format, attempt) >= 0;
+        va_end(attempt);
+        if (made) {
+            if (use_static) {
+                static_buffer_in_use = true;
+            }
+            callback(level, mask, text);
+            if (use_static) {
+                static_buffer_in_use = false;
+            }
+        }
+        if (!use_static) {
+            VK_free(text);
+        }
+        if (made) {
             return;
         }
-    }
-    if (_VK_vsnprintf_s(text, size, size, format, args) >= 0) {
-        if (use_static) {
-            static_buffer_in_use = true;
-        }
-        callback(level, mask, text);
-        if (use_static) {
-            static_buffer_in_use = false;
-        }
-    }
-    if (!use_static) {
-        VK_free(text);
+        size = size * 2 + 64;
     }
 }
 

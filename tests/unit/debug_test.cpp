@@ -9,6 +9,8 @@
 #include "ppavl_debug.h"
 #include "ppavl_platform.h"
 
+#include <cstring>
+
 namespace {
 
 struct Logged {
@@ -119,6 +121,26 @@ TEST_F(DebugLogTest, ShortMessagesUseTheStaticBufferLongOnesTheHeap) {
         EXPECT_EQ(_VK_total_alloc - total_before, length < 512 ? 0 : length + 1);
     }
     EXPECT_EQ(_VK_curr_alloc, held); // the heap text was released
+}
+
+// Pointers are printed wider than the C library measures them; such a line is still delivered, whole,
+// and whether it fits the static buffer or only the heap.
+TEST_F(DebugLogTest, PointerTracesAreDeliveredWhole) {
+    const VK_UINT64 held = _VK_curr_alloc;
+    int object = 0;
+    const std::string filler(490, 'f');
+    for (const char* prefix : {"", filler.c_str()}) {
+        SCOPED_TRACE(strlen(prefix));
+        g_logged.clear();
+        PN_DebugLog(1, 0, "%s%s:%d: %s(%p, %p):%u", prefix, "telm_config_controller.cpp", 417,
+                    "VK_ChangeEditableControllerSurvivalMode", static_cast<void*>(&object), nullptr, 1u);
+        ASSERT_EQ(g_logged.size(), 1u);
+        const std::string& text = g_logged[0].text;
+        EXPECT_EQ(text.rfind(std::string(prefix) + "telm_config_controller.cpp:417: "
+                             "VK_ChangeEditableControllerSurvivalMode(", 0), 0u) << text;
+        EXPECT_EQ(text.substr(text.size() - 3), "):1") << text;
+    }
+    EXPECT_EQ(_VK_curr_alloc, held);
 }
 
 // A sink may log again (the lock is re-entrant); its own text must survive the nested message.
