@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "firmware/fw_drive_io.h"
+#include "firmware/fw_writes.h"
 #include "qvsim/fw_state.h"
 
 namespace qvsim {
@@ -49,7 +50,12 @@ std::optional<std::uint16_t> addressed_device(const BmicCdb& b) {
         case 0x50:
         case 0x55:
         case 0x5D:
+        case 0x51:
+        case 0x54:
+        case 0x57:
+        case 0x5E:
             return b.lun();
+        case 0xC0:
         case 0xC1:
             if (b.lun() == 1)
                 return std::uint16_t(b.detail);
@@ -140,6 +146,8 @@ std::optional<Bytes> build(FirmwareState& s, const BmicCdb& b) {
                 return fw_discovery_configuration(s, fn);
             return std::nullopt;
         case 0x1E:
+            if (fn == 7)
+                fw_next_ikek_status(s);
             return fw_encryption_read(s, fn);
         case 0xE8:
             return fw_managed_sed_read(s, fn, b.lun());

@@ -98,6 +98,10 @@ Bytes fw_cache_config_status(const FirmwareState& s, std::optional<std::uint32_t
     o.u16(218, c.non_battery_backed).u32(220, c.last_backup_time);
     o.u8(224, c.green_version_major).u8(225, c.green_version_minor).u16(227, c.battery_status);
     o.u8(256, c.backup_power_type).u32(260, c.last_restore_time);
+    if (c.extended_map_offset)
+        for (auto ld : c.disabled_logical_drives)
+            if (ld < c.max_logical_drives)
+                o.set_bit(c.extended_map_offset + ld / 8u, ld % 8u);
     return o.take();
 }
 

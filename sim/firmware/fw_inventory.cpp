@@ -114,6 +114,10 @@ void put_param_table(Out& o, std::size_t at, const FwLogicalDrive& l) {
 
 } // namespace
 
+std::uint16_t fw_consumed_drives(const FwLogicalDrive& l) {
+    return consumed_drives(l);
+}
+
 std::array<std::uint8_t, 20> fw_drive_wwid(const FwDrive& d) {
     if (d.wwid)
         return *d.wwid;

@@ -211,6 +211,7 @@ void fields(S& s, V& v) {
     v("backup_power_type", s.backup_power_type);
     v("lu_cache_used", s.lu_cache_used);
     v("lu_cache_available", s.lu_cache_available);
+    v("disabled_logical_drives", s.disabled_logical_drives);
 }
 
 template <class S, class V>
@@ -391,6 +392,14 @@ void fields(S& s, V& v) {
 }
 
 template <class S, class V>
+requires std::is_same_v<std::remove_const_t<S>, FwIkekStatus>
+void fields(S& s, V& v) {
+    v("ikek", s.ikek);
+    v("ikek_reset", s.ikek_reset);
+    v("controller_key", s.controller_key);
+}
+
+template <class S, class V>
 requires std::is_same_v<std::remove_const_t<S>, FwEncryption>
 void fields(S& s, V& v) {
     v("kek_supported", s.kek_supported);
@@ -415,6 +424,17 @@ void fields(S& s, V& v) {
     v("retrieval_status", s.retrieval_status);
     v("connection_status", s.connection_status);
     v("features", s.features);
+    v("master_key", s.master_key);
+    v("key_name", s.key_name);
+    v("recovery_answer", s.recovery_answer);
+    v("boot_password", s.boot_password);
+    v("foreign_key", s.foreign_key);
+    v("ikek_polls", s.ikek_polls);
+    v("ikek_poll", s.ikek_poll);
+    v("controller_rekeys", s.controller_rekeys);
+    v("rescans", s.rescans);
+    v("factory_resets", s.factory_resets);
+    v("unlocks", s.unlocks);
 }
 
 template <class S, class V>
@@ -630,6 +650,11 @@ QVSIM_FIELDS_OF(FwDrive) {
     v("scsi", s.scsi);
 }
 
+QVSIM_FIELDS_OF(FwBlock) {
+    v("lba", s.lba);
+    v("data", s.data);
+}
+
 QVSIM_FIELDS_OF(FwLogicalDrive::Rebuild) {
     v("device", s.device);
     v("percent", s.percent);
@@ -700,7 +725,9 @@ QVSIM_FIELDS_OF(FwLogicalDrive) {
     v("replacement_map_offset", s.replacement_map_offset);
     v("active_spare_map_offset", s.active_spare_map_offset);
     v("rebuild_offset", s.rebuild_offset);
+    v("blocks", s.blocks);
 }
+
 
 QVSIM_FIELDS_OF(FwEnclosure::Sep) {
     v("device", s.device);

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "firmware/fw_drive_io.h"
+#include "firmware/fw_writes.h"
 #include "firmware/reply_out.h"
 #include "qvsim/bytes.h"
 #include "qvsim/fw_state.h"
@@ -39,10 +40,7 @@ std::uint8_t fn_of(const BmicCdb& b) {
 }
 
 std::string text_at(const Bytes& d, std::size_t off, std::size_t width) {
-    std::string s;
-    for (std::size_t i = off; i < off + width && i < d.size() && d[i] != 0; ++i)
-        s.push_back(char(d[i]));
-    return s;
+    return fw_text_at(d, off, width);
 }
 
 template <std::size_t N> void copy_at(const Bytes& d, std::size_t off, std::array<std::uint8_t, N>& out) {
@@ -50,14 +48,7 @@ template <std::size_t N> void copy_at(const Bytes& d, std::size_t off, std::arra
 }
 
 void keep(FirmwareState& s, const BmicCdb& b, const Command& cmd, bool with_data = true) {
-    FwWriteRecord r;
-    r.opcode = b.opcode;
-    r.detail = b.detail;
-    r.lun = b.lun();
-    r.length = std::uint32_t(cmd.data_out.size());
-    if (with_data)
-        r.data = cmd.data_out;
-    s.updates.writes.push_back(std::move(r));
+    fw_keep_write(s, b, cmd, with_data);
 }
 
 Reply accepted(FirmwareState& s, const BmicCdb& b, const Command& cmd, bool with_data = true) {
@@ -112,10 +103,19 @@ Reply set_cache(FirmwareState& s, const BmicCdb& b, const Command& cmd) {
         const std::uint16_t read = get_le16(&d[4]), write = get_le16(&d[6]);
         if (std::uint32_t{read} + write > s.cache.total_memory)
             return invalid_parameter();
+        s.cache.disable_flag = d[0];
         s.cache.read_cache_size = read;
         s.cache.write_cache_size = write;
         s.cache.disabled_map = get_le32(&d[8]);
         s.cache.configuration_flags = d[15];
+        // The extended cache-disabled map, one bit per logical drive, at the offset the record gives.
+        const std::size_t at = get_le16(&d[32]), bits = s.cache.max_logical_drives;
+        if (at != 0 && at + (bits + 7) / 8 <= d.size()) {
+            s.cache.disabled_logical_drives.clear();
+            for (std::size_t n = 0; n < bits; ++n)
+                if (d[at + n / 8] & (1u << (n % 8)))
+                    s.cache.disabled_logical_drives.push_back(std::uint16_t(n));
+        }
         return accepted(s, b, cmd);
     }
     if (b.lun() != 1)
@@ -150,19 +150,6 @@ Reply set_cache(FirmwareState& s, const BmicCdb& b, const Command& cmd) {
     l->lu_cache_algorithm = d[3];
     l->lu_cache_write_policy = d[4];
     l->lu_cache_line_blocks = get_le32(&d[7]);
-    return accepted(s, b, cmd);
-}
-
-// 0x51, 0x54, 0x5E: a configuration record for one logical drive. Of a described drive the
-// controller takes the BIOS-disable flag; any other number below the maximum is only kept.
-Reply set_configuration(FirmwareState& s, const BmicCdb& b, const Command& cmd) {
-    if (b.lun() >= s.identify.max_logical_drives)
-        return invalid_field();
-    const Bytes& d = cmd.data_out;
-    if (d.size() < 279)
-        return short_parameter_list();
-    if (FwLogicalDrive* l = s.find_configured_drive(b.lun()))
-        l->bios_disable_flag = d[73];
     return accepted(s, b, cmd);
 }
 
@@ -309,22 +296,6 @@ Reply clear_configuration(FirmwareState& s, const BmicCdb& b, const Command& cmd
     std::erase_if(s.logical_luns, [&](const FwLogicalLun& e) {
         return !e.remote && std::find(gone.begin(), gone.end(), e.number) != gone.end();
     });
-    return accepted(s, b, cmd);
-}
-
-// 0x1E: only the password check (function 0x14) is a write the simulated controller takes.
-Reply encryption_write(FirmwareState& s, const BmicCdb& b, const Command& cmd) {
-    if (fn_of(b) != 0x14)
-        return invalid_field();
-    const Bytes& d = cmd.data_out;
-    if (d.size() < 20)
-        return short_parameter_list();
-    const std::uint32_t role = get_le32(&d[16]);
-    if (role > 1)
-        return invalid_parameter();
-    const std::string& want = role == 0 ? s.updates.passwords.crypto_officer : s.updates.passwords.user;
-    if (text_at(d, 0, 16) != want.substr(0, 16))
-        return invalid_parameter(); // a wrong password
     return accepted(s, b, cmd);
 }
 
@@ -491,7 +462,7 @@ Reply answer_write(FirmwareState& s, const BmicCdb& b, const Command& cmd) {
         case 0x51:
         case 0x54:
         case 0x5E:
-            return set_configuration(s, b, cmd);
+            return fw_configuration_write(s, b, cmd);
         case 0x57:
             return set_label(s, b, cmd);
         case 0x60:
@@ -509,7 +480,9 @@ Reply answer_write(FirmwareState& s, const BmicCdb& b, const Command& cmd) {
         case 0x6E:
             return clear_configuration(s, b, cmd);
         case 0x1E:
-            return encryption_write(s, b, cmd);
+            return fw_encryption_write(s, b, cmd);
+        case 0xE8:
+            return fw_managed_sed_write(s, b, cmd);
         case 0xD2:
             return write_chunk(s, b, cmd);
         case 0xD3:
@@ -561,7 +534,7 @@ Reply bmic_read(ControllerFirmware& fw, const Command&, const BmicCdb& b) {
 
 bool register_all() {
     for (std::uint8_t op : {0x63, 0xC0, 0x51, 0x54, 0x5E, 0x57, 0x60, 0x62, 0xEE, 0x80, 0x83, 0x6E, 0x1E,
-                            0xD2, 0xD3, 0xF7, 0xFD, 0xFC, 0xD4, 0x46, 0x82, 0x52, 0xE0, 0xA5})
+                            0xD2, 0xD3, 0xF7, 0xFD, 0xFC, 0xD4, 0x46, 0x82, 0x52, 0xE0, 0xA5, 0xE8})
         register_bmic(BmicDirection::kWrite, op, bmic_write);
     for (std::uint8_t op : {0xBF, 0x46})
         register_bmic(BmicDirection::kRead, op, bmic_read);
@@ -571,6 +544,17 @@ bool register_all() {
 const bool registered = register_all();
 
 } // namespace
+
+void fw_keep_write(FirmwareState& s, const BmicCdb& b, const Command& cmd, bool with_data) {
+    FwWriteRecord r;
+    r.opcode = b.opcode;
+    r.detail = b.detail;
+    r.lun = b.lun();
+    r.length = std::uint32_t(cmd.data_out.size());
+    if (with_data)
+        r.data = cmd.data_out;
+    s.updates.writes.push_back(std::move(r));
+}
 
 Bytes fw_backup_power_source(const FirmwareState& s) {
     const auto& p = s.updates.backup_power;

@@ -418,7 +418,7 @@ TEST(SimFirmware, JsonNamesFieldsReadablyAndRejectsUnknownKeys) {
 // The launcher's embedded scenario and the README's demo scenario: every RAID controller answers
 // identify with a version and is long enough to be supported, each with its own serial number.
 TEST(SimFirmware, ShippedScenariosIdentifyTheirControllers) {
-    const std::string here = __FILE__;
+    const std::string here = QVSIM_SELFTEST_DIR "/"; // absolute, whatever the compiler launcher does to paths
     const std::string demo = here.substr(0, here.rfind('/')) + "/../../demo/scenario.json";
     for (const auto& s : {qvsim::Scenario::builtin_default(), qvsim::Scenario::load(demo)}) {
         std::vector<std::string> serials;

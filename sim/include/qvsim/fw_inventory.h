@@ -134,6 +134,12 @@ struct FwDrive {
     FwDriveScsi scsi;
 };
 
+// One block a logical drive holds (READ(16) / WRITE(16) at its LUN); blocks not kept read as zeros.
+struct FwBlock {
+    std::uint64_t lba = 0;
+    std::vector<std::uint8_t> data; // block_size bytes
+};
+
 // A logical drive by number (0-63). Members and spares are device numbers.
 struct FwLogicalDrive {
     std::uint16_t number = 0;
@@ -192,6 +198,8 @@ struct FwLogicalDrive {
     // Map offsets, when a test needs them elsewhere (outside the reply, or 0 for none).
     std::optional<std::uint16_t> member_map_offset, spare_map_offset, failure_map_offset,
         replacement_map_offset, active_spare_map_offset, rebuild_offset;
+    // Its data: a sparse block store, ascending by LBA (see fw_seed_partition_tables).
+    std::vector<FwBlock> blocks;
 };
 
 // An enclosure, answered by BMIC 0x65 for its box (0-15).

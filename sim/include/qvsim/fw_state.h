@@ -126,6 +126,9 @@ struct FwCache {
     std::uint16_t battery_status = 0;
     std::uint8_t backup_power_type = 1;                      // bRequiredBackupPowerType (capacitor)
     std::uint32_t lu_cache_used = 0, lu_cache_available = 0; // LU_CACHE_RAM_INFO
+    // Logical drives in the extended cache-disabled map (at `extended_map_offset`, one bit per
+    // logical drive up to `max_logical_drives`).
+    std::vector<std::uint16_t> disabled_logical_drives;
 };
 
 // One connector of SENSE SUBSYSTEM PARAMETERS.
@@ -253,7 +256,17 @@ struct FwRole {
     std::uint32_t capabilities = 0; // dwSupportedDetailField
 };
 
-// Encryption reads (BMIC 0x1E).
+// The IKEK status bytes of BMIC 0x1E read function 7.
+struct FwIkekStatus {
+    std::uint8_t ikek = 0, ikek_reset = 0, controller_key = 0;
+};
+
+// Encryption reads (BMIC 0x1E) and what the 0x1E writes set. The writes keep the reported state in
+// the reads' own fields: the identify data's `encryption_status` (enabled 0x1, local 0x4, key
+// cache 0x400, crypto-officer password 0x800, user password 0x1000, firmware lock 0x4000, recovery
+// question 0x10000, local key 0x20000, missing boot password 0x40000, plaintext volumes 0x80000,
+// remote key name 0x8000000), `boot_password_status`, `recovery_question`, the key-cache fields, the
+// IKEK bytes and `attempts_remaining`; the role passwords are `updates.passwords`.
 struct FwEncryption {
     std::uint32_t kek_supported = 0x7;
     std::uint16_t kek_min_attempts = 1, kek_max_attempts = 10, kek_attempts = 5;
@@ -268,6 +281,19 @@ struct FwEncryption {
     std::array<std::uint32_t, 2> attempts_remaining{5, 5}, lockout_seconds{0, 0};
     std::uint8_t retrieval_status = 0, connection_status = 0;
     Bytes features; // bNumberOfFeatureBytes is its size
+    // Credentials the writes set and check; no read returns them.
+    std::string master_key;      // local master key (function 19)
+    std::string key_name;        // remote key name (function 10)
+    std::string recovery_answer; // function 21; function 22 checks it
+    std::string boot_password;   // function 25; function 26 checks it
+    std::string foreign_key;     // what the logical drives waiting for a key need (function 23)
+    // IKEK status after a key name is taken (function 10): each function 7 read then takes the next
+    // entry and reports it; after the last, the status stays. Empty: obtained at once (ikek and
+    // controller key 3, reset 3 when a key name was set before, else 0). `ikek_poll` is the next
+    // entry, set by function 10.
+    std::vector<FwIkekStatus> ikek_polls;
+    std::optional<std::uint32_t> ikek_poll;
+    unsigned controller_rekeys = 0, rescans = 0, factory_resets = 0, unlocks = 0;
 };
 
 // Managed self-encrypting drives (BMIC 0xE8).
@@ -505,6 +531,10 @@ public:
 private:
     FirmwareState state_;
 };
+
+// Writes a protective MBR (block 0) and GPT headers (block 1 and the last block) into a logical
+// drive's block store, as an operating system would have left them.
+void fw_seed_partition_tables(FwLogicalDrive& l);
 
 // The state a firmware answers from: a FwController's own, else one kept for that firmware.
 FirmwareState& firmware_state(ControllerFirmware& fw);

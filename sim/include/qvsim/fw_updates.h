@@ -77,6 +77,11 @@ struct FwNvram {
 };
 
 struct FwUpdates {
+    // What BMIC 0x54 (change configuration) does with a logical drive: "complete" takes the new
+    // record at once; "queue" keeps the old members as the original configuration (0x55), counts
+    // the transformation in the expansion ability's bExpansionQueued and reports unit status 12.
+    std::string transformation = "complete";
+    unsigned created = 0; // logical drives created by 0x51 (each gets a fresh page-83 id)
     FwBackupPowerSource backup_power;
     FwPasswords passwords;
     FwNvram nvram;
@@ -160,6 +165,8 @@ void fields(S& s, V& v) {
 template <class S, class V>
 requires std::is_same_v<std::remove_const_t<S>, FwUpdates>
 void fields(S& s, V& v) {
+    v("transformation", s.transformation);
+    v("created", s.created);
     v("backup_power", s.backup_power);
     v("passwords", s.passwords);
     v("nvram", s.nvram);

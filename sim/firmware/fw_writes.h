@@ -1,0 +1,36 @@
+// What the write handlers of the simulated firmware share (private to sim/firmware): the write log
+// and the encryption and managed-SED writes, which live in fw_encryption_writes.cpp.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "qvsim/fw_state.h"
+
+namespace qvsim {
+
+// Appends an accepted write to updates.writes (with its data unless `with_data` is false).
+void fw_keep_write(FirmwareState& s, const BmicCdb& b, const Command& cmd, bool with_data = true);
+
+// Fixed-width text of a request: the bytes at `off` up to the first NUL, at most `width`.
+inline std::string fw_text_at(const Bytes& d, std::size_t off, std::size_t width) {
+    std::string s;
+    for (std::size_t i = off; i < off + width && i < d.size() && d[i] != 0; ++i)
+        s.push_back(char(d[i]));
+    return s;
+}
+
+// BMIC 0x1E writes (function in CDB byte 5) and BMIC 0xE8 write function 9.
+Reply fw_encryption_write(FirmwareState& s, const BmicCdb& b, const Command& cmd);
+Reply fw_managed_sed_write(FirmwareState& s, const BmicCdb& b, const Command& cmd);
+
+// BMIC 0x51 (set configuration), 0x54 (change configuration) and 0x5E (join split mirror).
+Reply fw_configuration_write(FirmwareState& s, const BmicCdb& b, const Command& cmd);
+
+// Drives a logical drive gives to fault tolerance (wDrivesConsumedForFaultTolerance).
+std::uint16_t fw_consumed_drives(const FwLogicalDrive& l);
+
+// A read of 0x1E function 7 takes the next scripted IKEK status (FwEncryption::ikek_polls).
+void fw_next_ikek_status(FirmwareState& s);
+
+} // namespace qvsim
