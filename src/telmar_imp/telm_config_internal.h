@@ -41,6 +41,120 @@ PN_EXTERN_C_END
 
 // ---- RAID geometry and rules ----
 
+PN_EXTERN_C_BEGIN
+
+// Drives of a RAID level that carry data, and strips per full stripe. Neither wraps nor divides by a
+// parity-group count of 0: both give 0 instead.
+VK_WORD __VK_GetUsableDriveCount(VK_WORD data_drive_count, VK_BYTE raid_level, VK_BYTE parity_group_count);
+VK_DWORD __VK_GetFullStripeSizeMultiplier(VK_WORD data_drive_count, VK_BYTE raid_level, VK_BYTE parity_group_count);
+VK_BOOL __VK_IsParityRAID(VK_BYTE raid_level);
+// Sizes in blocks; logic type 0 cylinder-compatible, 1 exact, 2 strip-aligned. Results saturate at
+// the largest 64-bit count rather than wrap.
+VK_QWORD __VK_ConvertDriveSizeInBlocks(VK_QWORD drive_size_blocks, VK_WORD current_block_size,
+                                       VK_WORD target_block_size);
+VK_QWORD __VK_GetLogicalDriveMaxUsableSize(VK_WORD num_usable_drives, VK_QWORD per_drive_free_space,
+                                           VK_DWORD strip_size_blocks, VK_BYTE logic_type);
+VK_QWORD __VK_GetLogicalDriveAdjustedSize(VK_QWORD usable_space, VK_WORD sectors_per_track, VK_BYTE logic_type);
+VK_QWORD __VK_GetLogicalDriveUsageBlocks(VK_QWORD usable_size_blocks, VK_DWORD strip_size_blocks,
+                                         VK_WORD num_usable_drives);
+// The largest new logical drive on `array` when the next one would start at `next_offset`.
+VK_QWORD _VK_GetEditableArrayUsableFreeBlocksFrom(const EDITABLE_ARRAY* array, VK_QWORD next_offset,
+                                                  VK_BYTE raid_level, VK_BYTE num_parity_groups,
+                                                  VK_DWORD strip_size_blocks, VK_WORD sectors_per_track,
+                                                  VK_BYTE size_logic_type);
+// The smallest drive (live usable size) of a staged array after removing and adding drives; 0xFFFF
+// and size 0 when none remains.
+VK_WORD __VK_GetEditableArrayNewCommonDriveSize(PCDA cda, VK_WORD array_number, const VK_WORD* pd_numbers_to_remove,
+                                                size_t pd_remove_list_size, const VK_WORD* pd_numbers_to_add,
+                                                size_t pd_add_list_size, VK_QWORD* smallest_drive_size);
+
+// A walk over an array's drives: the next drive after `pd_number` (0xFFFF starts and ends).
+typedef VK_WORD (*PhysicalDriveEnumerator)(PCDA cda, VK_WORD array_number, VK_WORD pd_number);
+VK_WORD __VK_GetArrayPhysicalDriveBySize(PCDA cda, VK_WORD array_number, VK_QWORD* pd_usable_blocks,
+                                         PhysicalDriveEnumerator enumerator, VK_BOOL largest);
+VK_WORD __VK_GetArraySmallestPhysicalDrive(PCDA cda, VK_WORD array_number, VK_QWORD* pd_usable_blocks,
+                                           PhysicalDriveEnumerator enumerator);
+VK_WORD _VK_GetArraySmallestPhysicalDrive(PCDA cda, VK_WORD array_number, VK_QWORD* pd_usable_blocks);
+VK_DWORD _VK_GetPhysicalDriveAlignmentSizeBlocks(PCDA cda, VK_WORD pd_number);
+VK_QWORD __VK_GetArrayMinimumSwappablePhysicalDriveBlocks(PCDA cda, VK_WORD editable_array_number);
+
+VK_BOOL __VK_IsValidRAIDForArray(PCDA cda, VK_WORD data_drive_count, VK_BYTE raid_level, VK_BYTE parity_group_count);
+VK_BOOL __VK_IsParityGroupCountValidFor(VK_BYTE raid_level, VK_WORD drive_count, VK_BYTE parity_group_count);
+VK_BYTE _VK_GetEditableArrayParityGroupCountValues(PCDA cda, VK_BYTE raid_level, VK_WORD data_drive_count,
+                                                   VK_BYTE* max_parity_group_count, VK_BYTE* parity_group_count_array,
+                                                   VK_BYTE* default_parity_group_count);
+// The group count of a logical drive of `raid_level` with `parity_group_count` groups once drives
+// leave or join it; 0 for none.
+VK_BYTE __VK_ParityGroupCountAfterShrink(VK_BYTE raid_level, VK_BYTE parity_group_count, VK_WORD pd_current_count,
+                                         VK_WORD pd_remove_count, VK_BYTE ld_parity_shrink_type);
+VK_BYTE __VK_ParityGroupCountAfterExpand(VK_BYTE raid_level, VK_BYTE parity_group_count, VK_WORD pd_current_count,
+                                         VK_WORD pd_add_count, VK_BYTE ld_parity_expand_type);
+VK_BYTE __VK_GetNumberOfParityGroupsForShrink(PCDA cda, VK_WORD ld_number, VK_WORD pd_current_count,
+                                              VK_WORD pd_remove_count, VK_BYTE ld_parity_shrink_type);
+VK_BYTE __VK_GetNumberOfParityGroupsForExpand(PCDA cda, VK_WORD ld_number, VK_WORD pd_current_count,
+                                              VK_WORD pd_add_count, VK_BYTE ld_parity_expand_type);
+VK_BYTE _VK_ExpandRAIDLevel(PCDA cda, VK_BYTE current_raid, VK_WORD add_drive_count);
+VK_BYTE __StripSizeBytesToExp(VK_DWORD byte_value);
+VK_BYTE __VK_GetEditableLogicalDriveMinStripSize(PCDA cda, VK_BYTE RAID_level);
+VK_BYTE __VK_GetEditableLogicalDriveMaxStripSize(PCDA cda, VK_BYTE RAID_level, VK_BYTE num_parity_groups,
+                                                 VK_DWORD drive_type, VK_WORD data_drive_count);
+VK_BYTE _VK_GetEditableLogicalDriveStripSizeRange(PCDA cda, VK_WORD editable_ld_number, VK_BYTE raid_level,
+                                                  VK_BYTE num_parity_groups, VK_DWORD drive_type,
+                                                  VK_WORD data_drive_count, VK_BYTE* min_strip_size_exp,
+                                                  VK_BYTE* max_strip_size_exp, VK_BYTE* default_strip_size_exp);
+VK_BOOL __VK_IsFullStripeSizeSafe(PCDA cda, VK_WORD data_drive_count, VK_BYTE raid_level, VK_BYTE parity_group_count,
+                                  VK_DWORD strip_size);
+VK_BOOL __VK_IsNVMEArray(PCDA cda, PEDITABLE_ARRAY editable_array);
+
+// Defined with the staged logical drives and arrays.
+VK_QWORD VK_GetEditableArrayNextLogicalDriveOffset(PCDA cda, VK_WORD editable_array_number);
+VK_WORD VK_EnumerateEditableArraySpareDrives(PCDA cda, VK_WORD array_number, VK_WORD pd_number);
+
+PN_EXTERN_C_END
+
+// The two staged-array forms that need the staged walks: the caller holds the data area's lock.
+inline VK_QWORD __VK_GetEditableArrayUsableFreeBlocks(PCDA cda, VK_WORD editable_array_number, VK_BYTE raid_level,
+                                                      VK_BYTE num_parity_groups, VK_DWORD strip_size_blocks,
+                                                      VK_WORD sectors_per_track, VK_BYTE size_logic_type) {
+    const PEDITABLE_CONFIGURATION config = cda != nullptr ? _VK_CDA(cda)->editable_configuration : nullptr;
+    if (config == nullptr || editable_array_number >= kMaxArraysSupported) {
+        return 0;
+    }
+    return _VK_GetEditableArrayUsableFreeBlocksFrom(
+        config->editable_array_list[editable_array_number],
+        VK_GetEditableArrayNextLogicalDriveOffset(cda, editable_array_number), raid_level, num_parity_groups,
+        strip_size_blocks, sectors_per_track, size_logic_type);
+}
+inline VK_WORD _VK_GetEditableArraySmallestSpareDrive(PCDA cda, VK_WORD array_number, VK_QWORD* pd_usable_blocks) {
+    return __VK_GetArraySmallestPhysicalDrive(cda, array_number, pd_usable_blocks,
+                                              VK_EnumerateEditableArraySpareDrives);
+}
+
+namespace telmar {
+
+// The controller's strip-size limits in bytes (VK_GetControllerStripSizeSupport), gathered once so
+// that the strip rules can be worked out without a controller.
+struct StripSizeLimits {
+    VK_DWORD min_non_parity = 0;
+    VK_DWORD min_parity = 0;
+    VK_DWORD max_raid01 = 0;
+    VK_DWORD max_raid5 = 0;
+    VK_DWORD max_raid6 = 0;
+    VK_DWORD max_nvme = 0;
+    VK_DWORD max_full_stripe = 0;
+};
+StripSizeLimits ControllerStripSizeLimits(PCDA cda);
+VK_BYTE MinStripSizeExp(const StripSizeLimits& limits, VK_BYTE raid_level);
+VK_BYTE MaxStripSizeExp(const StripSizeLimits& limits, VK_BYTE raid_level, VK_BYTE num_parity_groups,
+                        VK_DWORD drive_type, VK_WORD data_drive_count);
+VK_BYTE StripSizeRange(const StripSizeLimits& limits, VK_BYTE raid_level, VK_BYTE num_parity_groups,
+                       VK_DWORD drive_type, VK_WORD data_drive_count, VK_BYTE* min_strip_size_exp,
+                       VK_BYTE* max_strip_size_exp, VK_BYTE* default_strip_size_exp);
+bool FullStripeSizeSafe(const StripSizeLimits& limits, VK_WORD data_drive_count, VK_BYTE raid_level,
+                        VK_BYTE parity_group_count, VK_DWORD strip_size);
+
+} // namespace telmar
+
 // ---- Editable arrays and drive list ----
 
 PN_EXTERN_C_BEGIN
