@@ -259,3 +259,23 @@ VK_BOOL _VK_ClearBootVolume(PCDA cda, VK_BYTE drive_type, VK_WORD dev_number);
 PN_EXTERN_C_END
 
 // ---- Encryption credentials and requests ----
+
+// ---- Drive compatibility and SED rules; immediate operations on live arrays ----
+
+PN_EXTERN_C_BEGIN
+
+// Compatibility mask (0xFF fully compatible): 0x01 recording, 0x02 media, 0x04 interface, 0x08 block
+// size, 0x10 boot-connector placement; each mismatch clears its bit.
+VK_BYTE __VK_PhysicalDriveCompat(PCDA cda, VK_WORD pd_number, VK_DWORD common_drive_type, VK_QWORD common_blocksize,
+                                 VK_BOOL boot_connector);
+VK_BYTE __VK_PhysicalDriveCompatibility(PCDA cda, VK_WORD pd_number1, VK_WORD pd_number2);
+// 0 the drive fits, 1 incompatible SED type, 2 invalid SED state.
+VK_BYTE __VK_ArrayCheckSEDRules(PCDA cda, VK_BYTE array_common_sed_type, VK_QWORD ctrl_sed_encrypt_status,
+                                VK_WORD pd_number);
+
+VK_BOOL _VK_ArrayHasSharedSpare(PCDA cda, VK_WORD array_number);
+VK_BOOL __VK_ArrayIsSEDEncryptionEnabled(PCDA cda, VK_WORD array_number);
+// Clears the bit of every failed drive whose byte lies inside the `bytes_in_map` bytes of `pd_map`.
+VK_BOOL _VK_UnsetFailedPhysicalDrivesInMap(PCDA cda, VK_BYTE* pd_map, size_t bytes_in_map);
+
+PN_EXTERN_C_END
