@@ -381,6 +381,27 @@ VK_API VK_BYTE VK_DoChangeControllerUEFIDriverHealthReporting(PCDA cda, VK_BYTE 
 #define kCanChangeArraySpareTypeControllerOFAActive 7
 #define kCanChangeArraySpareTypeArrayStatusNotOK 8
 
+/* Closing the gaps of an array. */
+#define kCloseArrayGapsFailedNoChanges 0x00
+#define kCloseArrayGapsFailedWithChanges 0x01
+#define kCloseArrayGapsSuccessButIncomplete 0x02
+#define kCloseArrayGapsSuccess 0x03
+
+#define kCanCloseArrayGapsAllowed 1
+#define kCanCloseArrayGapsInvalidArray 2
+#define kCanCloseArrayGapsArrayDoesNotHaveGaps 3
+#define kCanCloseArrayGapsNotDataArray 4
+#define kCanCloseArrayGapsArrayHasTransformingLogicalDrive 5
+#define kCanCloseArrayGapsArrayStatusNotOK 6
+#define kCanCloseArrayGapsControllerStatusNotOK 7
+#define kCanCloseArrayGapsControllerCacheStatusNotOK 8
+#define kCanCloseArrayGapsExceedsTransformationMemory 9
+#define kCanCloseArrayGapsNotSupported 10
+#define kCanCloseArrayGapsLUCachingEnabled 11
+#define kCanCloseArrayGapsDataPreservationNotAvailable 12
+#define kCanCloseArrayGapsControllerOFAActive 13
+#define kCanCloseArrayGapsWaitingOnSEDAdapterPassword 14
+
 /* Clearing one drive's configuration metadata. */
 #define kCanClearPhysicalDriveCCMAllowed 0x01
 #define kCanClearPhysicalDriveCCMInvalidTarget 0x02
@@ -398,6 +419,8 @@ VK_API VK_BYTE VK_RemoveArraySpareDrive(PCDA cda, VK_WORD array_number, VK_WORD 
 VK_API VK_BYTE VK_CanChangeArraySpareType(PCDA cda, VK_WORD array_number, VK_BYTE spare_type);
 /* Marks the array model and the spares stale rather than re-initialising the data area. */
 VK_API VK_BYTE VK_ChangeArraySpareType(PCDA cda, VK_WORD array_number, VK_BYTE spare_type);
+VK_API VK_BYTE VK_CanCloseArrayGaps(PCDA cda, VK_WORD array_number);
+VK_API VK_BYTE VK_CloseArrayGaps(PCDA cda, VK_WORD array_number);
 VK_API VK_BYTE VK_CanClearPhysicalDriveCCM(PCDA cda, VK_WORD pd_number);
 VK_API VK_BOOL VK_ClearPhysicalDriveCCM(PCDA cda, VK_WORD pd_number);
 

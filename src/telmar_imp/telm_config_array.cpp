@@ -856,3 +856,147 @@ VK_BYTE VK_ChangeArraySpareType(PCDA cda, VK_WORD array_number, VK_BYTE spare_ty
     }
     return result;
 }
+
+// ---- Closing the gaps of a live array ----
+//
+// The logical drives of an array are moved down on its drives, in offset order, until they sit back
+// to back at aligned offsets; each move is a transformation (BMIC 0x54) the controller carries out.
+
+namespace {
+
+constexpr VK_DWORD kArrayStatusHasActiveLogicalDrive =
+    kArrayStatusHasInitializingLogicalDrive | kArrayStatusHasRecoveringLogicalDrive |
+    kArrayStatusHasTransformingLogicalDrive | kArrayStatusHasRekeyingLogicalDrive |
+    kArrayStatusHasQueuedLogicalDriveTransformation;
+constexpr VK_BYTE kArrayRecordTypeData = 1;
+
+VK_WORD NextByOffset(PCDA cda, VK_WORD array_number, VK_WORD ld_number) {
+    return _VK_EnumerateArrayLogicalDrivesByOffset(cda, array_number, ld_number, kTrue);
+}
+
+// The first drive, by rising offset, that is not where a packed layout would put it; 0xFFFF for none.
+VK_WORD FirstDriveToMove(PCDA cda, VK_WORD array_number) {
+    VK_QWORD expected = 0;
+    for (VK_WORD ld = NextByOffset(cda, array_number, kInvalidLDNumber); ld != kInvalidLDNumber;
+         ld = NextByOffset(cda, array_number, ld)) {
+        const LogicalDriveRecord& record = _VK_CDA(cda)->ld_record_list[ld];
+        if (record.physical_drive_offset_block != expected) {
+            return ld;
+        }
+        expected = VK_GetNextLogicalDriveAlignedOffset(cda, array_number,
+                                                       expected + record.physical_drive_blocks_per_drive);
+    }
+    return kInvalidLDNumber;
+}
+
+VK_BYTE CanCloseArrayGaps(PCDA cda, VK_WORD array_number) {
+    if (LiveOFARunning(cda)) {
+        return kCanCloseArrayGapsControllerOFAActive;
+    }
+    const ArrayRecord* array = LiveArray(cda, array_number);
+    if (array == nullptr) {
+        return kCanCloseArrayGapsInvalidArray;
+    }
+    if (AdapterPasswordAwaited(cda)) {
+        return kCanCloseArrayGapsWaitingOnSEDAdapterPassword;
+    }
+    if (!(VK_ControllerSupportsTransformations(cda) & kControllerSupportsLogicalDriveMove)) {
+        return kCanCloseArrayGapsNotSupported;
+    }
+    if (VK_IsControllerLUCacheEnabled(cda)) {
+        return kCanCloseArrayGapsLUCachingEnabled;
+    }
+    if ((array->flags & kArrayRecordTypeMask) != kArrayRecordTypeData) {
+        return kCanCloseArrayGapsNotDataArray;
+    }
+    const VK_DWORD status = VK_GetArrayStatusInfo(cda, array_number);
+    if (status == kArrayStatusHasGaps) {
+        const VK_DWORD controller_status = VK_GetControllerStatusInfo(cda);
+        if ((controller_status & kControllerStatusMask) != kControllerStatusOK) {
+            return kCanCloseArrayGapsControllerStatusNotOK;
+        }
+        const VK_DWORD cache_status = (controller_status & kControllerCacheStatusMask) >> kControllerCacheStatusShift;
+        if (cache_status == kControllerCacheStatusTemporarilyDisabled ||
+            cache_status == kControllerCacheStatusPermanentlyDisabled) {
+            return kCanCloseArrayGapsControllerCacheStatusNotOK;
+        }
+        const VK_WORD first = FirstDriveToMove(cda, array_number);
+        if (first == kInvalidLDNumber) {
+            PN_DebugLog(1, 0,
+                        "%s:%d: Assertion 'first_impacted_ld_number != 0xFFFF' failed: Failed to determine which ld "
+                        "is the start of a gap\n",
+                        __FILE__, __LINE__);
+            return kCanCloseArrayGapsArrayDoesNotHaveGaps;
+        }
+        for (VK_WORD ld = first; ld != kInvalidLDNumber; ld = NextByOffset(cda, array_number, ld)) {
+            switch (_VK_IsLogicalDriveTransformable(cda, ld)) {
+            case 1: continue;
+            case 2:
+            case 5: return kCanCloseArrayGapsExceedsTransformationMemory;
+            case 4: return kCanCloseArrayGapsDataPreservationNotAvailable;
+            default: return kCanCloseArrayGapsArrayStatusNotOK;
+            }
+        }
+        return kCanCloseArrayGapsAllowed;
+    }
+    if (status == kArrayStatusOK) {
+        return kCanCloseArrayGapsArrayDoesNotHaveGaps;
+    }
+    if (status & kArrayStatusHasActiveLogicalDrive) {
+        return kCanCloseArrayGapsArrayHasTransformingLogicalDrive;
+    }
+    return kCanCloseArrayGapsArrayStatusNotOK;
+}
+
+} // namespace
+
+VK_BYTE VK_CanCloseArrayGaps(PCDA cda, VK_WORD array_number) {
+    if (cda == nullptr) {
+        return kCanCloseArrayGapsInvalidArray;
+    }
+    CDALock guard(cda);
+    return CanCloseArrayGaps(cda, array_number);
+}
+
+VK_BYTE VK_CloseArrayGaps(PCDA cda, VK_WORD array_number) {
+    if (cda == nullptr) {
+        return kCloseArrayGapsFailedNoChanges;
+    }
+    CDALock guard(cda);
+    if (CanCloseArrayGaps(cda, array_number) != kCanCloseArrayGapsAllowed) {
+        return kCloseArrayGapsFailedNoChanges;
+    }
+    VK_BYTE result = kCloseArrayGapsSuccessButIncomplete;
+    size_t changes = 0;
+    VK_QWORD packed = 0;
+    for (VK_WORD ld = NextByOffset(cda, array_number, kInvalidLDNumber); ld != kInvalidLDNumber;
+         ld = NextByOffset(cda, array_number, ld)) {
+        const LogicalDriveRecord& record = _VK_CDA(cda)->ld_record_list[ld];
+        bool ok = true;
+        if (record.physical_drive_offset_block != packed) {
+            LOGICAL_DRIVE_CONFIG* buffer = VK_GetLogicalDriveConfigurationBufferForUpdate(cda, ld);
+            if (buffer == nullptr) {
+                PN_DebugLog(1, 0, "%s:%d: Set config for ld %u failed\n", __FILE__, __LINE__, ld);
+                ok = false;
+            } else {
+                buffer->data_offset = packed > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<VK_DWORD>(packed);
+                buffer->qwExtendedOffsetToData = packed;
+                ok = VK_ChangeConfiguration(cda, ld, buffer) != kFalse;
+                if (!ok) {
+                    PN_DebugLog(1, 0, "%s:%d: Assertion 'success' failed: Failed to reposition ld %u of array %u\n",
+                                __FILE__, __LINE__, ld, array_number);
+                }
+            }
+        }
+        if (!ok) {
+            result = changes == 0 ? kCloseArrayGapsFailedNoChanges : kCloseArrayGapsFailedWithChanges;
+            break;
+        }
+        ++changes;
+        packed = VK_GetNextLogicalDriveAlignedOffset(cda, array_number, packed + record.physical_drive_blocks_per_drive);
+    }
+    if (changes != 0) {
+        VK_ReInitializeCDA(cda);
+    }
+    return result;
+}

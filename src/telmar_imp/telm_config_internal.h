@@ -279,3 +279,30 @@ VK_BOOL __VK_ArrayIsSEDEncryptionEnabled(PCDA cda, VK_WORD array_number);
 VK_BOOL _VK_UnsetFailedPhysicalDrivesInMap(PCDA cda, VK_BYTE* pd_map, size_t bytes_in_map);
 
 PN_EXTERN_C_END
+
+// ---- Transformation check ----
+
+// The geometry of one logical drive, current or target.
+typedef struct _LogicalDriveTransformation {
+    VK_WORD array_number;
+    VK_WORD data_drive_count;
+    VK_DWORD block_size_bytes;
+    VK_BYTE RAID_level;
+    VK_BYTE num_parity_groups;
+    VK_DWORD strip_size_blocks;
+    VK_QWORD drive_size_blocks;
+    VK_QWORD physical_drive_offset_block;
+    VK_WORD num_usable_drives;
+    VK_QWORD physical_drive_blocks_per_drive;
+} LogicalDriveTransformation, *PLogicalDriveTransformation;
+
+PN_EXTERN_C_BEGIN
+
+// The live geometry of a logical drive; the caller holds the lock.
+void __VK_InitializeLogicalDriveCurrentSettings(PCDA cda, VK_WORD ld_number, PLogicalDriveTransformation settings);
+// 1 transformable, 2 transformation memory too small, 3 offset up while shrinking, 4 no data
+// preservation, 5 full stripe unsafe, 6 invalid drive or controller data. Completes `target`.
+VK_BYTE _VK_CanTransformLogicalDrive(PCDA cda, VK_WORD ld_number, PLogicalDriveTransformation target);
+VK_BYTE _VK_IsLogicalDriveTransformable(PCDA cda, VK_WORD ld_number);
+
+PN_EXTERN_C_END
