@@ -390,8 +390,6 @@ constexpr VK_QWORD kSEDStatusWaitingOnAdapterPassword = 0x40;
 constexpr VK_DWORD kLDEncryptionSEDEnabled = 0x10000;
 constexpr VK_BYTE kMoreUnitFlagsAutoReplace = 0x01;
 constexpr VK_BYTE kSpareTypeCurrent = 0;
-constexpr VK_BYTE kBigMapDrives = 8 * sizeof(LOGICAL_DRIVE_CONFIG::pbBigSpareAssignmentMap);
-static_assert(kBigMapDrives == 128);
 
 bool LiveOFARunning(PCDA cda) {
     return _VK_IsControllerOnlineFirmwareActivationRunning(cda, kFalse) != kFalse;
@@ -620,59 +618,6 @@ VK_BYTE CanChangeArraySpareType(PCDA cda, VK_WORD array_number, VK_BYTE spare_ty
     return kCanChangeArraySpareTypeAllowed;
 }
 
-// Puts `pd_number` into (or takes it out of) the spare maps of a configuration copy, clearing failed
-// drives from them on the way. False when the copy cannot hold the drive; the copy is then not sent.
-bool EditSpareMaps(PCDA cda, VK_WORD ld_number, LOGICAL_DRIVE_CONFIG& config, VK_WORD pd_number, bool set) {
-    config.dwSpareAssignmentMap = 0;
-    VK_BYTE* map = nullptr;
-    size_t map_bytes = 0;
-    if (_VK_ControllerSupportsExtendedDriveMap(cda)) {
-        const size_t offset = config.wOffsetToExtendedSpareAssignmentMap;
-        const VK_WORD max_devices = config.wMaximumPhysicalDevicesSupported;
-        if (offset == 0 || max_devices == 0) {
-            PN_DebugLog(1, 0, "%s:%d: Ctrl missing extended spare assignment map (off:%u) for ld %u supporting %u drives\n",
-                        __FILE__, __LINE__, static_cast<unsigned>(offset), ld_number, max_devices);
-            return false;
-        }
-        map_bytes = (static_cast<size_t>(max_devices) + 7) / 8;
-        // The offset comes from the controller: a map that would reach past the copy is not written.
-        if (offset > sizeof(config) || map_bytes > sizeof(config) - offset) {
-            PN_DebugLog(1, 0, "%s:%d: Extended spare assignment map (off:%u, %zu bytes) outside the config of ld %u\n",
-                        __FILE__, __LINE__, static_cast<unsigned>(offset), map_bytes, ld_number);
-            return false;
-        }
-        map = reinterpret_cast<VK_BYTE*>(&config) + offset;
-        _VK_UnsetFailedPhysicalDrivesInMap(cda, map, map_bytes);
-        std::memset(config.pbBigSpareAssignmentMap, 0, sizeof(config.pbBigSpareAssignmentMap));
-        std::memset(config.pbBigDriveAssignmentMap, 0, sizeof(config.pbBigDriveAssignmentMap));
-        if (pd_number >= max_devices) {
-            PN_DebugLog(1, 0, "%s:%d: Invalid pd number %u for extended spare assignment map for ld %u\n", __FILE__,
-                        __LINE__, pd_number, ld_number);
-            return false;
-        }
-    } else {
-        if (pd_number >= kBigMapDrives) {
-            PN_DebugLog(1, 0,
-                        "%s:%d: Assertion 'pd_number < 8 * sizeof(ld_buffer->pbBigSpareAssignmentMap)' failed: "
-                        "Invalid pd number for big spare assignment map\n",
-                        __FILE__, __LINE__);
-            return false;
-        }
-        map = config.pbBigSpareAssignmentMap;
-        map_bytes = sizeof(config.pbBigSpareAssignmentMap);
-        _VK_UnsetFailedPhysicalDrivesInMap(cda, map, map_bytes);
-        config.wOffsetToExtendedSpareAssignmentMap = 0;
-        config.wOffsetToExtendedDriveAssignmentMap = 0;
-    }
-    const VK_BYTE bit = static_cast<VK_BYTE>(1u << (pd_number % 8));
-    if (set) {
-        map[pd_number / 8] |= bit;
-    } else {
-        map[pd_number / 8] &= static_cast<VK_BYTE>(~bit);
-    }
-    return true;
-}
-
 enum class SpareEdit { kAdd, kRemove, kType };
 
 // Rewrites every logical drive of the array (RAID 0 drives only when `include_raid0`): 1 all sent,
@@ -681,6 +626,12 @@ VK_BYTE RewriteArraySpares(PCDA cda, VK_WORD array_number, SpareEdit edit, VK_WO
                            bool include_raid0, bool* changed) {
     VK_BYTE result = 1;
     *changed = false;
+    const VK_WORD max_devices =
+        VK_RequestIdentifyControllerBuffer(cda) ? _VK_CDA(cda)->identify_controller_buffer.wMaximumPhysicalDevicesSupported : 0;
+    const telmar::FailedDriveTest failed = [cda, max_devices](VK_WORD pd) {
+        return pd < max_devices && PHYSICAL_DRIVE_STATUS_LEVEL(VK_GetPhysicalDriveStatusInfo(cda, pd)) ==
+                                       kPhysicalDriveStatusLevelFailed;
+    };
     for (VK_WORD ld = VK_EnumerateArrayLogicalDrives(cda, array_number, kInvalidLDNumber); ld != kInvalidLDNumber;
          ld = VK_EnumerateArrayLogicalDrives(cda, array_number, ld)) {
         if (!include_raid0 && IsRAID0(cda, ld)) {
@@ -695,7 +646,9 @@ VK_BYTE RewriteArraySpares(PCDA cda, VK_WORD array_number, SpareEdit edit, VK_WO
                             : "%s:%d: Assertion 'ld_buffer != ((void *)0)' failed: Failed to get set config buffer to "
                               "add spare\n",
                         __FILE__, __LINE__);
-        } else if (edit != SpareEdit::kType && !EditSpareMaps(cda, ld, *buffer, pd_number, edit == SpareEdit::kAdd)) {
+        } else if (edit != SpareEdit::kType &&
+                   !telmar::EditSpareMaps(*buffer, _VK_ControllerSupportsExtendedDriveMap(cda) != kFalse, ld,
+                                          pd_number, edit == SpareEdit::kAdd, failed)) {
             VK_free(buffer);
         } else {
             if (edit != SpareEdit::kRemove) {
@@ -727,19 +680,13 @@ VK_BOOL _VK_UnsetFailedPhysicalDrivesInMap(PCDA cda, VK_BYTE* pd_map, size_t byt
     if (cda == nullptr || pd_map == nullptr || !VK_RequestIdentifyControllerBuffer(cda)) {
         return kFalse;
     }
-    const size_t max_devices = _VK_CDA(cda)->identify_controller_buffer.wMaximumPhysicalDevicesSupported;
-    const size_t bits = bytes_in_map < (max_devices + 7) / 8 ? bytes_in_map * 8 : max_devices;
-    VK_BOOL changed = kFalse;
-    for (size_t pd = 0; pd < bits; ++pd) {
-        const VK_BYTE bit = static_cast<VK_BYTE>(1u << (pd % 8));
-        if ((pd_map[pd / 8] & bit) &&
-            PHYSICAL_DRIVE_STATUS_LEVEL(VK_GetPhysicalDriveStatusInfo(cda, static_cast<VK_WORD>(pd))) ==
-                kPhysicalDriveStatusLevelFailed) {
-            pd_map[pd / 8] &= static_cast<VK_BYTE>(~bit);
-            changed = kTrue;
-        }
-    }
-    return changed;
+    const VK_WORD max_devices = _VK_CDA(cda)->identify_controller_buffer.wMaximumPhysicalDevicesSupported;
+    return telmar::ClearFailedDrivesInMap(pd_map, bytes_in_map, [cda, max_devices](VK_WORD pd) {
+               return pd < max_devices && PHYSICAL_DRIVE_STATUS_LEVEL(VK_GetPhysicalDriveStatusInfo(cda, pd)) ==
+                                              kPhysicalDriveStatusLevelFailed;
+           })
+               ? kTrue
+               : kFalse;
 }
 
 VK_BOOL _VK_ArrayHasSharedSpare(PCDA cda, VK_WORD array_number) {
@@ -1000,3 +947,75 @@ VK_BYTE VK_CloseArrayGaps(PCDA cda, VK_WORD array_number) {
     }
     return result;
 }
+
+// ---- Spare maps of a configuration copy ----
+
+namespace telmar {
+
+bool ClearFailedDrivesInMap(VK_BYTE* map, size_t map_bytes, const FailedDriveTest& failed) {
+    bool changed = false;
+    for (size_t byte = 0; byte < map_bytes; ++byte) {
+        for (unsigned bit = 0; bit < 8; ++bit) {
+            const size_t pd = byte * 8 + bit;
+            const VK_BYTE mask = static_cast<VK_BYTE>(1u << bit);
+            if ((map[byte] & mask) && pd <= 0xFFFF && failed(static_cast<VK_WORD>(pd))) {
+                map[byte] &= static_cast<VK_BYTE>(~mask);
+                changed = true;
+            }
+        }
+    }
+    return changed;
+}
+
+bool EditSpareMaps(LOGICAL_DRIVE_CONFIG& config, bool extended_maps, VK_WORD ld_number, VK_WORD pd_number, bool set,
+                   const FailedDriveTest& failed) {
+    constexpr size_t kBigMapDrives = 8 * sizeof(config.pbBigSpareAssignmentMap);
+    config.dwSpareAssignmentMap = 0;
+    VK_BYTE* map = nullptr;
+    if (extended_maps) {
+        const size_t offset = config.wOffsetToExtendedSpareAssignmentMap;
+        const VK_WORD max_devices = config.wMaximumPhysicalDevicesSupported;
+        if (offset == 0 || max_devices == 0) {
+            PN_DebugLog(1, 0, "%s:%d: Ctrl missing extended spare assignment map (off:%u) for ld %u supporting %u drives\n",
+                        __FILE__, __LINE__, static_cast<unsigned>(offset), ld_number, max_devices);
+            return false;
+        }
+        const size_t map_bytes = (static_cast<size_t>(max_devices) + 7) / 8;
+        // The offset comes from the controller: a map that would reach past the copy is not written.
+        if (offset > sizeof(config) || map_bytes > sizeof(config) - offset) {
+            PN_DebugLog(1, 0, "%s:%d: Extended spare assignment map (off:%u, %zu bytes) outside the config of ld %u\n",
+                        __FILE__, __LINE__, static_cast<unsigned>(offset), map_bytes, ld_number);
+            return false;
+        }
+        map = reinterpret_cast<VK_BYTE*>(&config) + offset;
+        ClearFailedDrivesInMap(map, map_bytes, failed);
+        std::memset(config.pbBigSpareAssignmentMap, 0, sizeof(config.pbBigSpareAssignmentMap));
+        std::memset(config.pbBigDriveAssignmentMap, 0, sizeof(config.pbBigDriveAssignmentMap));
+        if (pd_number >= max_devices) {
+            PN_DebugLog(1, 0, "%s:%d: Invalid pd number %u for extended spare assignment map for ld %u\n", __FILE__,
+                        __LINE__, pd_number, ld_number);
+            return false;
+        }
+    } else {
+        if (pd_number >= kBigMapDrives) {
+            PN_DebugLog(1, 0,
+                        "%s:%d: Assertion 'pd_number < 8 * sizeof(ld_buffer->pbBigSpareAssignmentMap)' failed: "
+                        "Invalid pd number for big spare assignment map\n",
+                        __FILE__, __LINE__);
+            return false;
+        }
+        map = config.pbBigSpareAssignmentMap;
+        ClearFailedDrivesInMap(map, sizeof(config.pbBigSpareAssignmentMap), failed);
+        config.wOffsetToExtendedSpareAssignmentMap = 0;
+        config.wOffsetToExtendedDriveAssignmentMap = 0;
+    }
+    const VK_BYTE bit = static_cast<VK_BYTE>(1u << (pd_number % 8));
+    if (set) {
+        map[pd_number / 8] |= bit;
+    } else {
+        map[pd_number / 8] &= static_cast<VK_BYTE>(~bit);
+    }
+    return true;
+}
+
+} // namespace telmar

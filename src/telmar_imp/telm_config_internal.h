@@ -2,6 +2,8 @@
 // editing files call under the data area's lock.
 #pragma once
 
+#include <functional>
+
 #include "ptelm_configuration.h"
 #include "telm_private.h"
 
@@ -279,6 +281,21 @@ VK_BOOL __VK_ArrayIsSEDEncryptionEnabled(PCDA cda, VK_WORD array_number);
 VK_BOOL _VK_UnsetFailedPhysicalDrivesInMap(PCDA cda, VK_BYTE* pd_map, size_t bytes_in_map);
 
 PN_EXTERN_C_END
+
+namespace telmar {
+
+// Whether drive `pd` has failed (status level failed); false for drives the controller does not have.
+using FailedDriveTest = std::function<bool(VK_WORD pd)>;
+// Clears the bit of every failed drive in the `map_bytes` bytes of `map`; true when one was cleared.
+bool ClearFailedDrivesInMap(VK_BYTE* map, size_t map_bytes, const FailedDriveTest& failed);
+// Puts `pd_number` into (`set`) or takes it out of the spare map a configuration copy uses (the
+// extended one at its offset with `extended_maps`, else the 128-drive map), clearing failed drives
+// from it on the way. False, the copy then unfit to send, when the map is missing, lies outside the
+// copy or cannot hold the drive.
+bool EditSpareMaps(LOGICAL_DRIVE_CONFIG& config, bool extended_maps, VK_WORD ld_number, VK_WORD pd_number, bool set,
+                   const FailedDriveTest& failed);
+
+} // namespace telmar
 
 // ---- Transformation check ----
 

@@ -20,6 +20,7 @@ using qvsim::FwLogicalDrive;
 constexpr std::uint32_t kReserved = 32768;
 constexpr std::uint8_t kSetConfiguration = 0x51;
 constexpr std::uint8_t kClearConfiguration = 0x6E;
+constexpr std::uint8_t kChangeConfiguration = 0x54;
 
 // A physical drive's 16-byte unique id as the simulated controller reports it.
 std::array<std::uint8_t, 16> DriveId(std::uint16_t pd) {
@@ -27,7 +28,7 @@ std::array<std::uint8_t, 16> DriveId(std::uint16_t pd) {
 }
 
 // Array 0: RAID 1 logical drives 0 and 1 on drives 0 and 1. Array 1: RAID 0 logical drive 2 on drive
-// 2. Drives 3 to 7 unassigned, each a little smaller than the one before; drive 7 much smaller.
+// 2. Drives 3 to 7 unassigned, each a little larger than the one before; drive 7 much smaller.
 FirmwareState TwoArrays() {
     FirmwareState st;
     st.identify.yet_more_flags |= 0x10000000; // boot volumes
@@ -35,7 +36,7 @@ FirmwareState TwoArrays() {
         auto& d = st.add_drive(pd, 2);
         d.reserved_blocks = kReserved;
         d.block_size = 512;
-        d.total_blocks = (1u << 24) + 4096u * (8 - pd) + kReserved;
+        d.total_blocks = (1u << 24) + 4096u * pd + kReserved;
     }
     st.find_drive(7)->total_blocks = (1u << 22) + kReserved;
     st.add_configured_drive(0, {0, 1}, 1u << 20).fault_tolerance = 2;
@@ -75,6 +76,8 @@ protected:
 
 TEST_F(LiveArraysHost, SpareAddedRetypedAndRemovedEachReadsBack) {
     FirmwareState st = TwoArrays();
+    st.identify.extra_flags |= 0x1000;           // connectors report their modes
+    st.find_drive(3)->misc_drive_flags = 0x4100; // a drive a host may boot from
     st.parameters.primary_boot_lun = DriveId(3);
     ASSERT_NO_FATAL_FAILURE(Start(std::move(st)));
 
@@ -118,10 +121,8 @@ TEST_F(LiveArraysHost, SpareAddedRetypedAndRemovedEachReadsBack) {
 
 TEST_F(LiveArraysHost, AddSpareCheckAnswersInOrder) {
     FirmwareState st = TwoArrays();
-    st.find_drive(4)->misc_drive_flags = 0x8000;  // on the boot connector
-    st.find_drive(5)->extra_device_flags = 0x20;  // solid state
-    st.find_drive(6)->block_size = 4096;
-    st.find_drive(6)->total_blocks = (1u << 22) + kReserved;
+    st.find_drive(5)->extra_device_flags = 0x20; // solid state
+    st.find_drive(5)->rpm = 1;
     st.add_drive(8, 2).reserved_blocks = kReserved;
     st.find_drive(8)->total_blocks = (1u << 25);
     st.find_drive(8)->feature_flags = 0;
@@ -142,8 +143,6 @@ TEST_F(LiveArraysHost, AddSpareCheckAnswersInOrder) {
         {"only RAID 0 drives without predictive activation", 1, kSpareDriveTypeDedicated, 3, kCanAddArraySpareDriveInvalidSAM},
         {"smaller than the array's smallest drive", 0, kSpareDriveTypeDedicated, 7, kCanAddArraySpareDriveTooSmall},
         {"other media", 0, kSpareDriveTypeDedicated, 5, kCanAddArraySpareDriveCannotMixDriveTypes},
-        {"other side of the boot connector", 0, kSpareDriveTypeDedicated, 4, kCanAddArraySpareDriveIncompatibleConnectors},
-        {"other block size", 0, kSpareDriveTypeDedicated, 6, kCanAddArraySpareDriveIncompatibleBlockSize},
         {"allowed", 0, kSpareDriveTypeDedicated, 3, kCanAddArraySpareDriveAllowed},
         {"allowed as auto-replace", 0, kSpareDriveTypeAutoReplace, 8, kCanAddArraySpareDriveAllowed},
     };
@@ -154,6 +153,31 @@ TEST_F(LiveArraysHost, AddSpareCheckAnswersInOrder) {
     host().clear_requests();
     EXPECT_EQ(VK_AddArraySpareDrive(cda(), 1, kSpareDriveTypeDedicated, 3), kAddArraySpareDriveFailedNoChanges);
     EXPECT_TRUE(Writes(kSetConfiguration).empty());
+
+    // The array's data drives differ from the unassigned drive 3 in one respect each.
+    struct Variant {
+        const char* what;
+        void (*change)(qvsim::FwDrive&);
+        VK_BYTE reason;
+    };
+    const Variant variants[] = {
+        {"data drives on the boot connector", [](qvsim::FwDrive& d) { d.misc_drive_flags = 0x8000; },
+         kCanAddArraySpareDriveIncompatibleConnectors},
+        {"data drives of 4096-byte blocks",
+         [](qvsim::FwDrive& d) {
+             d.block_size = 4096;
+             d.total_blocks = (1u << 20) + kReserved / 8;
+         },
+         kCanAddArraySpareDriveIncompatibleBlockSize},
+    };
+    for (const Variant& v : variants) {
+        StopController();
+        FirmwareState other = TwoArrays();
+        v.change(*other.find_drive(0));
+        v.change(*other.find_drive(1));
+        ASSERT_NO_FATAL_FAILURE(Start(std::move(other)));
+        EXPECT_EQ(VK_CanAddArraySpareDrive(cda(), 0, kSpareDriveTypeDedicated, 3), v.reason) << v.what;
+    }
 }
 
 TEST_F(LiveArraysHost, PredictiveActivationRewritesTheRAID0DrivesToo) {
@@ -265,6 +289,70 @@ TEST_F(LiveArraysHost, ClearingOneDrivesMetadataKeepsItsLogicalDrives) {
     EXPECT_EQ(state().logical_drives.size(), 3u);
     EXPECT_EQ(VK_CanClearPhysicalDriveCCM(cda(), 1), kCanClearPhysicalDriveCCMNoCCM);
     EXPECT_EQ(VK_CanClearPhysicalDriveCCM(cda(), 3), kCanClearPhysicalDriveCCMAllowed);
+}
+
+// Array 0 of drives 0 and 1 with RAID 1 logical drives at `offsets`, 2^20 blocks each; the
+// controller can move logical drives.
+FirmwareState WithOffsets(const std::vector<std::uint64_t>& offsets) {
+    FirmwareState st;
+    for (std::uint16_t pd = 0; pd < 2; ++pd) {
+        auto& d = st.add_drive(pd, 2);
+        d.reserved_blocks = kReserved;
+        d.block_size = 512;
+        d.total_blocks = (1u << 24) + kReserved;
+    }
+    st.set_page("miscellaneous", {0x12, 0x0B, 0x00, 0x06, 0x00, 0x00, 0x00, 0x01, 0x00}); // drive moves
+    for (size_t i = 0; i < offsets.size(); ++i) {
+        st.add_configured_drive(std::uint16_t(i), {0, 1}, 1u << 20, offsets[i]).fault_tolerance = 2;
+    }
+    return st;
+}
+
+TEST_F(LiveArraysHost, ClosingGapsMovesEachDriveDownOnce) {
+    ASSERT_NO_FATAL_FAILURE(Start(WithOffsets({0, 3u << 20, 5u << 20})));
+    ASSERT_EQ(VK_CanCloseArrayGaps(cda(), 0), kCanCloseArrayGapsAllowed);
+    host().clear_requests();
+    EXPECT_EQ(VK_CloseArrayGaps(cda(), 0), kCloseArrayGapsSuccessButIncomplete);
+    EXPECT_EQ(Writes(kChangeConfiguration), (std::vector<std::uint16_t>{1, 2}));
+    EXPECT_EQ(Drive(0).offset, 0u);
+    EXPECT_EQ(Drive(1).offset, 1u << 20);
+    EXPECT_EQ(Drive(2).offset, 2u << 20);
+    // Re-read after the re-initialisation: nothing left to close.
+    EXPECT_EQ(VK_CanCloseArrayGaps(cda(), 0), kCanCloseArrayGapsArrayDoesNotHaveGaps);
+    EXPECT_EQ(VK_CloseArrayGaps(cda(), 0), kCloseArrayGapsFailedNoChanges);
+}
+
+TEST_F(LiveArraysHost, ClosingGapsStopsAtTheFirstRefusedMove) {
+    FirmwareState st = WithOffsets({0, 3u << 20, 5u << 20});
+    FwFault f;
+    f.bmic = kChangeConfiguration;
+    f.write = true;
+    f.sense = qvsim::fixed_sense(0x05, 0x26, 0x00);
+    st.faults.push_back(f);
+    ASSERT_NO_FATAL_FAILURE(Start(std::move(st)));
+    host().clear_requests();
+    const size_t before = Reinitialisations();
+    // The drive at offset 0 counts as done, so the refusal of the second leaves a partial result.
+    EXPECT_EQ(VK_CloseArrayGaps(cda(), 0), kCloseArrayGapsFailedWithChanges);
+    EXPECT_EQ(Writes(kChangeConfiguration), (std::vector<std::uint16_t>{1}));
+    EXPECT_EQ(Drive(1).offset, 3u << 20);
+    EXPECT_EQ(Drive(2).offset, 5u << 20);
+    EXPECT_GT(Reinitialisations(), before);
+}
+
+TEST_F(LiveArraysHost, ClosingGapsCheckRefusals) {
+    FirmwareState st = WithOffsets({0, 1u << 20});
+    ASSERT_NO_FATAL_FAILURE(Start(std::move(st)));
+    EXPECT_EQ(VK_CanCloseArrayGaps(cda(), 0), kCanCloseArrayGapsArrayDoesNotHaveGaps);
+    EXPECT_EQ(VK_CanCloseArrayGaps(cda(), 64), kCanCloseArrayGapsInvalidArray);
+    StopController();
+    FirmwareState no_move = WithOffsets({0, 3u << 20});
+    no_move.set_page("miscellaneous", {0x12, 0x03, 0x00, 0x06, 0x00, 0x00, 0x00, 0x01, 0x00});
+    ASSERT_NO_FATAL_FAILURE(Start(std::move(no_move)));
+    EXPECT_EQ(VK_CanCloseArrayGaps(cda(), 0), kCanCloseArrayGapsNotSupported);
+    host().clear_requests();
+    EXPECT_EQ(VK_CloseArrayGaps(cda(), 0), kCloseArrayGapsFailedNoChanges);
+    EXPECT_TRUE(Writes(kChangeConfiguration).empty());
 }
 
 } // namespace
