@@ -710,6 +710,106 @@ VK_API VK_BYTE VK_CheckSEDEncryptionMasterKeyIdentifier(PCDA cda, VK_BYTE sed_en
                                                         size_t master_key_identifier_size);
 VK_API VK_WORD VK_CheckSEDEncryptionAdapterPassword(PCDA cda, const char* password, size_t password_size);
 VK_API VK_BYTE VK_CheckSEDEncryptionPhysicalDrivePSID(const char* psid, size_t psid_size);
+/* -- Immediate operations on live arrays -- */
+
+/* Spares of a live array: results of the three actions. */
+#define kAddArraySpareDriveOK 1
+#define kAddArraySpareDriveFailedNoChanges 2
+#define kAddArraySpareDriveFailedWithChanges 3
+#define kRemoveArraySpareDriveOK 1
+#define kRemoveArraySpareDriveFailedNoChanges 2
+#define kRemoveArraySpareDriveFailedWithChanges 3
+#define kChangeArraySpareTypeOK 1
+#define kChangeArraySpareTypeFailedNoChanges 2
+#define kChangeArraySpareTypeFailedWithChanges 3
+
+#define kCanAddArraySpareDriveAllowed 1
+#define kCanAddArraySpareDriveArrayDoesNotExist 2
+#define kCanAddArraySpareDriveDriveIsNotUnassigned 3
+#define kCanAddArraySpareDriveCannotMixDriveTypes 4
+#define kCanAddArraySpareDriveIncompatibleBlockSize 5
+#define kCanAddArraySpareDriveTooSmall 6
+#define kCanAddArraySpareDriveMaxPhysicalDriveCountReached 7
+#define kCanAddArraySpareDriveMaxSpareDriveCountReached 8
+#define kCanAddArraySpareDriveNoSpareTypeSet 9
+#define kCanAddArraySpareDriveInvalidSpareType 10
+#define kCanAddArraySpareDriveInvalidSAM 11
+#define kCanAddArraySpareDriveInvalidSpareTypeForRAID0 12
+#define kCanAddArraySpareDriveCannotChangeSpareType 13
+#define kCanAddArraySpareDriveArrayStatusNotOK 14
+#define kCanAddArraySpareDriveDriveIsNotUnassignedOrShareableStandby 15
+#define kCanAddArraySpareDriveDriveAlreadyUsedAsSpare 16
+#define kCanAddArraySpareDriveAutoReplaceSpareNotSupported 17
+#define kCanAddArraySpareDriveNotDataArray 18
+#define kCanAddArraySpareDriveIncompatibleConnectors 19
+#define kCanAddArraySpareDriveIsPredictiveFailure 20
+#define kCanAddArraySpareDriveDriveIsNotConfigurable 21
+#define kCanAddArraySpareDriveControllerOFAActive 22
+#define kCanAddArraySpareDriveIncompatibleSEDType 23
+#define kCanAddArraySpareDriveInvalidSEDStatus 24
+#define kCanAddArraySpareDriveDriveInvalidSEDEncryptionState 25
+#define kCanAddArraySpareDriveWaitingOnSEDAdapterPassword 26
+
+#define kCanRemoveArraySpareDriveAllowed 1
+#define kCanRemoveArraySpareDriveNotFound 2
+#define kCanRemoveArraySpareDriveArrayArrayStatusNotOK 3
+#define kCanRemoveArraySpareDriveNotDataArray 4
+#define kCanRemoveArraySpareDriveControllerOFAActive 5
+#define kCanRemoveArraySpareDriveWaitingOnSEDAdapterPassword 6
+
+/* The spare-type check answers 0 for allowed. */
+#define kCanChangeArraySpareTypeAllowed 0
+#define kCanChangeArraySpareTypeNoSparesFound 1
+#define kCanChangeArraySpareTypeSelectedTypeAlreadySet 2
+#define kCanChangeArraySpareTypeInvalid 3
+#define kCanChangeArraySpareTypeNotSupported 4
+#define kCanChangeArraySpareTypeSpareIsShared 5
+#define kCanChangeArraySpareTypeInvalidForRAID0 6
+#define kCanChangeArraySpareTypeControllerOFAActive 7
+#define kCanChangeArraySpareTypeArrayStatusNotOK 8
+
+/* Closing the gaps of an array. */
+#define kCloseArrayGapsFailedNoChanges 0x00
+#define kCloseArrayGapsFailedWithChanges 0x01
+#define kCloseArrayGapsSuccessButIncomplete 0x02
+#define kCloseArrayGapsSuccess 0x03
+
+#define kCanCloseArrayGapsAllowed 1
+#define kCanCloseArrayGapsInvalidArray 2
+#define kCanCloseArrayGapsArrayDoesNotHaveGaps 3
+#define kCanCloseArrayGapsNotDataArray 4
+#define kCanCloseArrayGapsArrayHasTransformingLogicalDrive 5
+#define kCanCloseArrayGapsArrayStatusNotOK 6
+#define kCanCloseArrayGapsControllerStatusNotOK 7
+#define kCanCloseArrayGapsControllerCacheStatusNotOK 8
+#define kCanCloseArrayGapsExceedsTransformationMemory 9
+#define kCanCloseArrayGapsNotSupported 10
+#define kCanCloseArrayGapsLUCachingEnabled 11
+#define kCanCloseArrayGapsDataPreservationNotAvailable 12
+#define kCanCloseArrayGapsControllerOFAActive 13
+#define kCanCloseArrayGapsWaitingOnSEDAdapterPassword 14
+
+/* Clearing one drive's configuration metadata. */
+#define kCanClearPhysicalDriveCCMAllowed 0x01
+#define kCanClearPhysicalDriveCCMInvalidTarget 0x02
+#define kCanClearPhysicalDriveCCMNotSupported 0x03
+#define kCanClearPhysicalDriveCCMControllerLocked 0x04
+#define kCanClearPhysicalDriveCCMNoCCM 0x05
+#define kCanClearPhysicalDriveCCMControllerOFAActive 0x06
+#define kCanClearPhysicalDriveCCMSEDIsOtherwiseOwned 0x07
+
+/* Each function holds the data area's lock; an action that changed something re-initialises it. */
+VK_API VK_BYTE VK_CanAddArraySpareDrive(PCDA cda, VK_WORD array_number, VK_BYTE requested_spare_type, VK_WORD pd_number);
+VK_API VK_BYTE VK_AddArraySpareDrive(PCDA cda, VK_WORD array_number, VK_BYTE requested_spare_type, VK_WORD pd_number);
+VK_API VK_BYTE VK_CanRemoveArraySpareDrive(PCDA cda, VK_WORD array_number, VK_WORD pd_number);
+VK_API VK_BYTE VK_RemoveArraySpareDrive(PCDA cda, VK_WORD array_number, VK_WORD pd_number);
+VK_API VK_BYTE VK_CanChangeArraySpareType(PCDA cda, VK_WORD array_number, VK_BYTE spare_type);
+/* Marks the array model and the spares stale rather than re-initialising the data area. */
+VK_API VK_BYTE VK_ChangeArraySpareType(PCDA cda, VK_WORD array_number, VK_BYTE spare_type);
+VK_API VK_BYTE VK_CanCloseArrayGaps(PCDA cda, VK_WORD array_number);
+VK_API VK_BYTE VK_CloseArrayGaps(PCDA cda, VK_WORD array_number);
+VK_API VK_BYTE VK_CanClearPhysicalDriveCCM(PCDA cda, VK_WORD pd_number);
+VK_API VK_BOOL VK_ClearPhysicalDriveCCM(PCDA cda, VK_WORD pd_number);
 
 PN_EXTERN_C_END
 

@@ -274,12 +274,19 @@ Reply set_discovery(FirmwareState& s, const BmicCdb& b, const Command& cmd) {
     return accepted(s, b, cmd);
 }
 
-// 0x6E: every logical drive, or (drive specifier not 0xFFFFFFFF) those using that drive.
+// 0x6E: every logical drive, or (drive specifier not 0xFFFFFFFF) those using that drive; action bit 2
+// without bit 1 clears only that drive's metadata mark.
 Reply clear_configuration(FirmwareState& s, const BmicCdb& b, const Command& cmd) {
     const Bytes& d = cmd.data_out;
     if (d.size() < 8)
         return short_parameter_list();
     const std::uint32_t drive = get_le32(&d[4]);
+    const std::uint32_t action = get_le32(&d[0]);
+    if (!(action & 0x1) && (action & 0x2)) {
+        if (!fw_clear_drive_metadata(s, drive))
+            return check_condition(0x05, 0x24, 0x00);
+        return accepted(s, b, cmd);
+    }
     auto uses = [&](const FwLogicalDrive& l) {
         if (drive == 0xFFFFFFFF)
             return true;

@@ -11,7 +11,10 @@
 #include "ptelm_cda.h"
 #include "ptelm_configuration.h"
 #include "ptelm_encryption.h"
+#include "ptelm_features.h"
 #include "ptelm_properties.h"
+#include "ptelm_status.h"
+#include "telm_cda_writeback.h"
 #include "telm_config_internal.h"
 #include "telm_records.h"
 
@@ -374,3 +377,645 @@ VK_QWORD _VK_GetEditableArrayQueuedTransformations(PCDA cda, VK_WORD editable_ar
     }
     return bits;
 }
+
+// ---- Spares of live arrays ----
+//
+// Add, remove and retype the spares of an array on the controller at once: every logical drive of
+// the array gets its configuration rewritten with the new spare maps (BMIC 0x51). No editable
+// configuration is involved.
+
+namespace {
+
+constexpr VK_QWORD kSEDStatusWaitingOnAdapterPassword = 0x40;
+constexpr VK_DWORD kLDEncryptionSEDEnabled = 0x10000;
+constexpr VK_BYTE kMoreUnitFlagsAutoReplace = 0x01;
+constexpr VK_BYTE kSpareTypeCurrent = 0;
+
+bool LiveOFARunning(PCDA cda) {
+    return _VK_IsControllerOnlineFirmwareActivationRunning(cda, kFalse) != kFalse;
+}
+
+bool AdapterPasswordAwaited(PCDA cda) {
+    return (VK_GetControllerSEDEncryptionStatus(cda) & kSEDStatusWaitingOnAdapterPassword) != 0;
+}
+
+// The array record of the live model, or NULL when the model cannot be built; the caller holds the lock.
+const ArrayRecord* LiveArray(PCDA cda, VK_WORD array_number) {
+    if (array_number >= kMaxArraysSupported || !VK_RequestArrayConfigurationInformation(cda)) {
+        return nullptr;
+    }
+    return &_VK_CDA(cda)->array_record_list[array_number];
+}
+
+bool IsArraySpare(PCDA cda, VK_WORD array_number, VK_WORD pd_number) {
+    const ArrayRecord* array = LiveArray(cda, array_number);
+    return array != nullptr && telmar::MapBit(array->spare_drive_bitmap, kDriveBitmapSize, pd_number);
+}
+
+bool IsRAID0(PCDA cda, VK_WORD ld_number) {
+    return RAID_LEVEL(VK_GetLogicalDriveRAIDInfo(cda, ld_number)) == kRAID0;
+}
+
+bool SAMPredictive(PCDA cda) {
+    return VK_GetControllerSAM(cda) == kControllerSAMTypePredictive;
+}
+
+// Whether the array has a RAID 0 drive, and whether every drive is (an array without drives is not).
+struct RAID0Census {
+    bool any = false;
+    bool all = false;
+};
+RAID0Census ArrayRAID0(PCDA cda, VK_WORD array_number) {
+    RAID0Census census;
+    bool seen = false;
+    bool every = true;
+    for (VK_WORD ld = VK_EnumerateArrayLogicalDrives(cda, array_number, kInvalidLDNumber); ld != kInvalidLDNumber;
+         ld = VK_EnumerateArrayLogicalDrives(cda, array_number, ld)) {
+        seen = true;
+        if (IsRAID0(cda, ld)) {
+            census.any = true;
+        } else {
+            every = false;
+        }
+    }
+    census.all = seen && every;
+    return census;
+}
+
+bool ArrayStatusAcceptsSpareEdit(VK_DWORD status) {
+    return (status & kArrayStatusOK) != 0 || status == kArrayStatusHasFailedSpareDrive;
+}
+
+VK_WORD SmallestDataDrive(PCDA cda, VK_WORD array_number, VK_QWORD* usable_blocks) {
+    VK_WORD smallest = kInvalidPDNumber;
+    VK_QWORD smallest_blocks = 0;
+    for (VK_WORD pd = VK_EnumerateArrayDataDrives(cda, array_number, kInvalidPDNumber); pd != kInvalidPDNumber;
+         pd = VK_EnumerateArrayDataDrives(cda, array_number, pd)) {
+        const VK_QWORD blocks = VK_GetPhysicalDriveSize(cda, pd, kPhysicalDriveSizeUsableBlocks);
+        if (smallest == kInvalidPDNumber || blocks < smallest_blocks) {
+            smallest = pd;
+            smallest_blocks = blocks;
+        }
+    }
+    *usable_blocks = smallest_blocks;
+    return smallest;
+}
+
+VK_BYTE CanAddArraySpareDrive(PCDA cda, VK_WORD array_number, VK_BYTE requested_spare_type, VK_WORD pd_number) {
+    if (LiveOFARunning(cda)) {
+        return kCanAddArraySpareDriveControllerOFAActive;
+    }
+    if (AdapterPasswordAwaited(cda)) {
+        return kCanAddArraySpareDriveWaitingOnSEDAdapterPassword;
+    }
+    if (!VK_RequestIdentifyControllerBuffer(cda) || array_number >= VK_GetControllerArrayCount(cda, kArrayTypeAny)) {
+        return kCanAddArraySpareDriveArrayDoesNotExist;
+    }
+    const VK_DWORD status = VK_GetArrayStatusInfo(cda, array_number);
+    if (!ArrayStatusAcceptsSpareEdit(status)) {
+        return kCanAddArraySpareDriveArrayStatusNotOK;
+    }
+    if (VK_GetArrayType(cda, array_number) != kArrayTypeData) {
+        return kCanAddArraySpareDriveNotDataArray;
+    }
+    const VK_DWORD counts = VK_GetArrayPhysicalDriveCounts(cda, array_number);
+    const VK_DWORD data = counts & 0xFF;
+    const VK_DWORD spares = (counts >> 8) & 0xFF;
+    const VK_DWORD transient = (counts >> 16) & 0xFF;
+    if (data + spares + transient >= VK_ControllerSupportsMaxPhysicalDrivesPerLogicalDriveCount(cda)) {
+        return kCanAddArraySpareDriveMaxPhysicalDriveCountReached;
+    }
+    if (spares >= VK_ControllerSupportsMaxSpareDriveCount(cda)) {
+        return kCanAddArraySpareDriveMaxSpareDriveCountReached;
+    }
+    if (requested_spare_type > kSpareDriveTypeDedicated) {
+        return kCanAddArraySpareDriveInvalidSpareType;
+    }
+    const VK_BYTE current_type = VK_GetArraySpareType(cda, array_number);
+    if (requested_spare_type == kSpareTypeCurrent && current_type == kSpareDriveTypeDoesNotExist) {
+        return kCanAddArraySpareDriveNoSpareTypeSet;
+    }
+    const VK_BYTE type = requested_spare_type == kSpareTypeCurrent ? current_type : requested_spare_type;
+    if (type == kSpareDriveTypeAutoReplace && !VK_ControllerSupportsAutoReplaceSpares(cda)) {
+        return kCanAddArraySpareDriveAutoReplaceSpareNotSupported;
+    }
+    if (current_type != kSpareDriveTypeDoesNotExist && current_type != type) {
+        return kCanAddArraySpareDriveCannotChangeSpareType;
+    }
+    const VK_BYTE usage = VK_GetPhysicalDriveUsageInfo(cda, pd_number);
+    if (type == kSpareDriveTypeAutoReplace && usage != kPhysicalDriveUsageUnassigned) {
+        return kCanAddArraySpareDriveDriveIsNotUnassigned;
+    }
+    if (type == kSpareDriveTypeDedicated && usage != kPhysicalDriveUsageUnassigned &&
+        usage != kPhysicalDriveUsageShareableStandbySpare) {
+        return kCanAddArraySpareDriveDriveIsNotUnassignedOrShareableStandby;
+    }
+    const VK_DWORD pd_status = VK_GetPhysicalDriveStatusInfo(cda, pd_number);
+    if (pd_status & kPhysicalDriveStatusExcludeFromConfigurationBit) {
+        return kCanAddArraySpareDriveDriveIsNotConfigurable;
+    }
+    const bool predictive = SAMPredictive(cda);
+    const RAID0Census raid0 = ArrayRAID0(cda, array_number);
+    if (!predictive && raid0.all) {
+        return kCanAddArraySpareDriveInvalidSAM;
+    }
+    if (!predictive && raid0.any && type == kSpareDriveTypeAutoReplace) {
+        return kCanAddArraySpareDriveInvalidSpareTypeForRAID0;
+    }
+    if (predictive && (pd_status & kPhysicalDriveStatusPredictiveFailure)) {
+        return kCanAddArraySpareDriveIsPredictiveFailure;
+    }
+    VK_QWORD smallest_blocks = 0;
+    const VK_WORD smallest = SmallestDataDrive(cda, array_number, &smallest_blocks);
+    if (smallest == kInvalidPDNumber) {
+        PN_DebugLog(1, 0,
+                    "%s:%d: Assertion 'smallest_array_pd_number != 0xFFFF' failed: Array with no drives?\n",
+                    __FILE__, __LINE__);
+    } else {
+        const VK_BYTE mask = __VK_PhysicalDriveCompatibility(cda, smallest, pd_number);
+        if (mask == 0xFF) {
+            if (VK_GetPhysicalDriveSize(cda, pd_number, kPhysicalDriveSizeUsableBlocks) < smallest_blocks) {
+                return kCanAddArraySpareDriveTooSmall;
+            }
+            switch (__VK_ArrayCheckSEDRules(cda, _VK_GetArrayCommonSEDType(cda, array_number),
+                                            VK_GetControllerSEDEncryptionStatus(cda), pd_number)) {
+            case 1: return kCanAddArraySpareDriveIncompatibleSEDType;
+            case 2: return kCanAddArraySpareDriveInvalidSEDStatus;
+            default: break;
+            }
+        } else if ((mask & 0x08) && (mask & 0x10)) {
+            return kCanAddArraySpareDriveCannotMixDriveTypes;
+        } else if (mask & 0x08) {
+            return kCanAddArraySpareDriveIncompatibleConnectors;
+        } else {
+            return kCanAddArraySpareDriveIncompatibleBlockSize;
+        }
+    }
+    if (IsArraySpare(cda, array_number, pd_number)) {
+        return kCanAddArraySpareDriveDriveAlreadyUsedAsSpare;
+    }
+    if (type == kSpareDriveTypeDedicated) {
+        const bool sed_enabled = __VK_ArrayIsSEDEncryptionEnabled(cda, array_number) != kFalse;
+        for (VK_WORD other = VK_EnumerateAllArrays(cda, kInvalidArrayNumber); other != kInvalidArrayNumber;
+             other = VK_EnumerateAllArrays(cda, other)) {
+            if (other != array_number && VK_GetArraySpareType(cda, other) == kSpareDriveTypeDedicated &&
+                IsArraySpare(cda, other, pd_number) &&
+                (__VK_ArrayIsSEDEncryptionEnabled(cda, other) != kFalse) != sed_enabled) {
+                return kCanAddArraySpareDriveDriveInvalidSEDEncryptionState;
+            }
+        }
+    }
+    return kCanAddArraySpareDriveAllowed;
+}
+
+VK_BYTE CanRemoveArraySpareDrive(PCDA cda, VK_WORD array_number, VK_WORD pd_number) {
+    if (LiveOFARunning(cda)) {
+        return kCanRemoveArraySpareDriveControllerOFAActive;
+    }
+    if (AdapterPasswordAwaited(cda)) {
+        return kCanRemoveArraySpareDriveWaitingOnSEDAdapterPassword;
+    }
+    if (!ArrayStatusAcceptsSpareEdit(VK_GetArrayStatusInfo(cda, array_number))) {
+        return kCanRemoveArraySpareDriveArrayArrayStatusNotOK;
+    }
+    if (VK_GetArrayType(cda, array_number) != kArrayTypeData) {
+        return kCanRemoveArraySpareDriveNotDataArray;
+    }
+    if (!IsArraySpare(cda, array_number, pd_number)) {
+        return kCanRemoveArraySpareDriveNotFound;
+    }
+    return kCanRemoveArraySpareDriveAllowed;
+}
+
+VK_BYTE CanChangeArraySpareType(PCDA cda, VK_WORD array_number, VK_BYTE spare_type) {
+    if (LiveOFARunning(cda)) {
+        return kCanChangeArraySpareTypeControllerOFAActive;
+    }
+    const VK_BYTE current_type = VK_GetArraySpareType(cda, array_number);
+    if (current_type == kSpareDriveTypeDoesNotExist) {
+        return kCanChangeArraySpareTypeNoSparesFound;
+    }
+    if (current_type == spare_type) {
+        return kCanChangeArraySpareTypeSelectedTypeAlreadySet;
+    }
+    if (spare_type == kSpareDriveTypeAutoReplace) {
+        if (!VK_ControllerSupportsAutoReplaceSpares(cda)) {
+            return kCanChangeArraySpareTypeNotSupported;
+        }
+        if (_VK_ArrayHasSharedSpare(cda, array_number)) {
+            return kCanChangeArraySpareTypeSpareIsShared;
+        }
+    }
+    if (spare_type != kSpareDriveTypeAutoReplace && spare_type != kSpareDriveTypeDedicated) {
+        return kCanChangeArraySpareTypeInvalid;
+    }
+    if (spare_type == kSpareDriveTypeAutoReplace && !SAMPredictive(cda) && ArrayRAID0(cda, array_number).any) {
+        return kCanChangeArraySpareTypeInvalidForRAID0;
+    }
+    if (VK_GetArrayStatusInfo(cda, array_number) != kArrayStatusOK) {
+        return kCanChangeArraySpareTypeArrayStatusNotOK;
+    }
+    return kCanChangeArraySpareTypeAllowed;
+}
+
+enum class SpareEdit { kAdd, kRemove, kType };
+
+// Rewrites every logical drive of the array (RAID 0 drives only when `include_raid0`): 1 all sent,
+// 2 the first drive tried failed (the walk stops), 3 a failure after a success (the walk goes on).
+VK_BYTE RewriteArraySpares(PCDA cda, VK_WORD array_number, SpareEdit edit, VK_WORD pd_number, bool auto_replace,
+                           bool include_raid0, bool* changed) {
+    VK_BYTE result = 1;
+    *changed = false;
+    const VK_WORD max_devices =
+        VK_RequestIdentifyControllerBuffer(cda) ? _VK_CDA(cda)->identify_controller_buffer.wMaximumPhysicalDevicesSupported : 0;
+    const telmar::FailedDriveTest failed = [cda, max_devices](VK_WORD pd) {
+        return pd < max_devices && PHYSICAL_DRIVE_STATUS_LEVEL(VK_GetPhysicalDriveStatusInfo(cda, pd)) ==
+                                       kPhysicalDriveStatusLevelFailed;
+    };
+    for (VK_WORD ld = VK_EnumerateArrayLogicalDrives(cda, array_number, kInvalidLDNumber); ld != kInvalidLDNumber;
+         ld = VK_EnumerateArrayLogicalDrives(cda, array_number, ld)) {
+        if (!include_raid0 && IsRAID0(cda, ld)) {
+            continue;
+        }
+        bool sent = false;
+        LOGICAL_DRIVE_CONFIG* buffer = VK_GetLogicalDriveConfigurationBufferForUpdate(cda, ld);
+        if (buffer == nullptr) {
+            PN_DebugLog(1, 0,
+                        edit == SpareEdit::kRemove
+                            ? "%s:%d: Assertion 'ld_buffer != ((void *)0)' failed: Failed to get ld config buffer\n\n"
+                            : "%s:%d: Assertion 'ld_buffer != ((void *)0)' failed: Failed to get set config buffer to "
+                              "add spare\n",
+                        __FILE__, __LINE__);
+        } else if (edit != SpareEdit::kType &&
+                   !telmar::EditSpareMaps(*buffer, _VK_ControllerSupportsExtendedDriveMap(cda) != kFalse, ld,
+                                          pd_number, edit == SpareEdit::kAdd, failed)) {
+            VK_free(buffer);
+        } else {
+            if (edit != SpareEdit::kRemove) {
+                if (auto_replace) {
+                    buffer->bMoreUnitFlags |= kMoreUnitFlagsAutoReplace;
+                } else {
+                    buffer->bMoreUnitFlags &= static_cast<VK_BYTE>(~kMoreUnitFlagsAutoReplace);
+                }
+            }
+            sent = VK_SetConfiguration(cda, ld, buffer) != kFalse;
+        }
+        if (edit == SpareEdit::kType) {
+            _VK_CDA(cda)->ld_record_list[ld].flags &= ~kLDRecordConfigValid;
+        }
+        if (sent) {
+            *changed = true;
+        } else if (!*changed) {
+            return 2;
+        } else {
+            result = 3;
+        }
+    }
+    return result;
+}
+
+} // namespace
+
+VK_BOOL _VK_UnsetFailedPhysicalDrivesInMap(PCDA cda, VK_BYTE* pd_map, size_t bytes_in_map) {
+    if (cda == nullptr || pd_map == nullptr || !VK_RequestIdentifyControllerBuffer(cda)) {
+        return kFalse;
+    }
+    const VK_WORD max_devices = _VK_CDA(cda)->identify_controller_buffer.wMaximumPhysicalDevicesSupported;
+    return telmar::ClearFailedDrivesInMap(pd_map, bytes_in_map, [cda, max_devices](VK_WORD pd) {
+               return pd < max_devices && PHYSICAL_DRIVE_STATUS_LEVEL(VK_GetPhysicalDriveStatusInfo(cda, pd)) ==
+                                              kPhysicalDriveStatusLevelFailed;
+           })
+               ? kTrue
+               : kFalse;
+}
+
+VK_BOOL _VK_ArrayHasSharedSpare(PCDA cda, VK_WORD array_number) {
+    const ArrayRecord* array = LiveArray(cda, array_number);
+    if (array == nullptr) {
+        return kFalse;
+    }
+    for (VK_WORD other = VK_EnumerateAllArrays(cda, kInvalidArrayNumber); other != kInvalidArrayNumber;
+         other = VK_EnumerateAllArrays(cda, other)) {
+        const ArrayRecord* other_array = LiveArray(cda, other);
+        if (other == array_number || other_array == nullptr) {
+            continue;
+        }
+        for (size_t byte = 0; byte < kDriveBitmapSize; ++byte) {
+            if (array->spare_drive_bitmap[byte] & other_array->spare_drive_bitmap[byte]) {
+                return kTrue;
+            }
+        }
+    }
+    return kFalse;
+}
+
+VK_BOOL __VK_ArrayIsSEDEncryptionEnabled(PCDA cda, VK_WORD array_number) {
+    const VK_WORD first = VK_EnumerateArrayLogicalDrives(cda, array_number, kInvalidLDNumber);
+    return first != kInvalidLDNumber && (VK_GetLogicalDriveEncryptionInfo(cda, first) & kLDEncryptionSEDEnabled) ? kTrue
+                                                                                                                 : kFalse;
+}
+
+VK_BYTE VK_CanAddArraySpareDrive(PCDA cda, VK_WORD array_number, VK_BYTE requested_spare_type, VK_WORD pd_number) {
+    if (cda == nullptr) {
+        return kCanAddArraySpareDriveArrayDoesNotExist;
+    }
+    CDALock guard(cda);
+    return CanAddArraySpareDrive(cda, array_number, requested_spare_type, pd_number);
+}
+
+VK_BYTE VK_AddArraySpareDrive(PCDA cda, VK_WORD array_number, VK_BYTE requested_spare_type, VK_WORD pd_number) {
+    if (cda == nullptr) {
+        return kAddArraySpareDriveFailedNoChanges;
+    }
+    CDALock guard(cda);
+    if (CanAddArraySpareDrive(cda, array_number, requested_spare_type, pd_number) != kCanAddArraySpareDriveAllowed) {
+        return kAddArraySpareDriveFailedNoChanges;
+    }
+    const VK_BYTE type =
+        requested_spare_type == kSpareTypeCurrent ? VK_GetArraySpareType(cda, array_number) : requested_spare_type;
+    bool changed = false;
+    const VK_BYTE result = RewriteArraySpares(cda, array_number, SpareEdit::kAdd, pd_number,
+                                              type == kSpareDriveTypeAutoReplace, SAMPredictive(cda), &changed);
+    if (changed) {
+        _VK_ClearBootVolume(cda, kBootableVolumeDriveTypePhysical, pd_number);
+        VK_ReInitializeCDA(cda);
+    }
+    return result;
+}
+
+VK_BYTE VK_CanRemoveArraySpareDrive(PCDA cda, VK_WORD array_number, VK_WORD pd_number) {
+    if (cda == nullptr) {
+        return kCanRemoveArraySpareDriveArrayArrayStatusNotOK;
+    }
+    CDALock guard(cda);
+    return CanRemoveArraySpareDrive(cda, array_number, pd_number);
+}
+
+VK_BYTE VK_RemoveArraySpareDrive(PCDA cda, VK_WORD array_number, VK_WORD pd_number) {
+    if (cda == nullptr) {
+        return kRemoveArraySpareDriveFailedNoChanges;
+    }
+    CDALock guard(cda);
+    if (CanRemoveArraySpareDrive(cda, array_number, pd_number) != kCanRemoveArraySpareDriveAllowed) {
+        return kRemoveArraySpareDriveFailedNoChanges;
+    }
+    bool changed = false;
+    const VK_BYTE result = RewriteArraySpares(cda, array_number, SpareEdit::kRemove, pd_number, false, true, &changed);
+    if (changed) {
+        VK_ReInitializeCDA(cda);
+    }
+    return result;
+}
+
+VK_BYTE VK_CanChangeArraySpareType(PCDA cda, VK_WORD array_number, VK_BYTE spare_type) {
+    if (cda == nullptr) {
+        return kCanChangeArraySpareTypeNoSparesFound;
+    }
+    CDALock guard(cda);
+    return CanChangeArraySpareType(cda, array_number, spare_type);
+}
+
+VK_BYTE VK_ChangeArraySpareType(PCDA cda, VK_WORD array_number, VK_BYTE spare_type) {
+    if (cda == nullptr) {
+        return kChangeArraySpareTypeFailedNoChanges;
+    }
+    CDALock guard(cda);
+    if (CanChangeArraySpareType(cda, array_number, spare_type) != kCanChangeArraySpareTypeAllowed) {
+        return kChangeArraySpareTypeFailedNoChanges;
+    }
+    // The spares are read before the rewrite: afterwards the model no longer lists them as current.
+    VK_WORD spares[kMaxPhysicalDrivesSupported];
+    size_t spare_count = 0;
+    for (VK_WORD pd = VK_EnumerateArraySpareDrives(cda, array_number, kInvalidPDNumber);
+         pd != kInvalidPDNumber && spare_count < kMaxPhysicalDrivesSupported;
+         pd = VK_EnumerateArraySpareDrives(cda, array_number, pd)) {
+        spares[spare_count++] = pd;
+    }
+    bool changed = false;
+    const VK_BYTE result = RewriteArraySpares(cda, array_number, SpareEdit::kType, kInvalidPDNumber,
+                                              spare_type == kSpareDriveTypeAutoReplace, true, &changed);
+    if (changed) {
+        _CDA* c = _VK_CDA(cda);
+        c->flags[kCDAFlagsModel] &= ~kCDAModelArraysBuilt;
+        for (size_t i = 0; i < spare_count; ++i) {
+            c->pd_record_list[spares[i]].flags &= static_cast<VK_WORD>(~(kPDRecordIdentifyValid | kPDRecordUsageAssigned));
+        }
+    }
+    return result;
+}
+
+// ---- Closing the gaps of a live array ----
+//
+// The logical drives of an array are moved down on its drives, in offset order, until they sit back
+// to back at aligned offsets; each move is a transformation (BMIC 0x54) the controller carries out.
+
+namespace {
+
+constexpr VK_DWORD kArrayStatusHasActiveLogicalDrive =
+    kArrayStatusHasInitializingLogicalDrive | kArrayStatusHasRecoveringLogicalDrive |
+    kArrayStatusHasTransformingLogicalDrive | kArrayStatusHasRekeyingLogicalDrive |
+    kArrayStatusHasQueuedLogicalDriveTransformation;
+constexpr VK_BYTE kArrayRecordTypeData = 1;
+
+VK_WORD NextByOffset(PCDA cda, VK_WORD array_number, VK_WORD ld_number) {
+    return _VK_EnumerateArrayLogicalDrivesByOffset(cda, array_number, ld_number, kTrue);
+}
+
+// The first drive, by rising offset, that is not where a packed layout would put it; 0xFFFF for none.
+VK_WORD FirstDriveToMove(PCDA cda, VK_WORD array_number) {
+    VK_QWORD expected = 0;
+    for (VK_WORD ld = NextByOffset(cda, array_number, kInvalidLDNumber); ld != kInvalidLDNumber;
+         ld = NextByOffset(cda, array_number, ld)) {
+        const LogicalDriveRecord& record = _VK_CDA(cda)->ld_record_list[ld];
+        if (record.physical_drive_offset_block != expected) {
+            return ld;
+        }
+        expected = VK_GetNextLogicalDriveAlignedOffset(cda, array_number,
+                                                       expected + record.physical_drive_blocks_per_drive);
+    }
+    return kInvalidLDNumber;
+}
+
+VK_BYTE CanCloseArrayGaps(PCDA cda, VK_WORD array_number) {
+    if (LiveOFARunning(cda)) {
+        return kCanCloseArrayGapsControllerOFAActive;
+    }
+    const ArrayRecord* array = LiveArray(cda, array_number);
+    if (array == nullptr) {
+        return kCanCloseArrayGapsInvalidArray;
+    }
+    if (AdapterPasswordAwaited(cda)) {
+        return kCanCloseArrayGapsWaitingOnSEDAdapterPassword;
+    }
+    if (!(VK_ControllerSupportsTransformations(cda) & kControllerSupportsLogicalDriveMove)) {
+        return kCanCloseArrayGapsNotSupported;
+    }
+    if (VK_IsControllerLUCacheEnabled(cda)) {
+        return kCanCloseArrayGapsLUCachingEnabled;
+    }
+    if ((array->flags & kArrayRecordTypeMask) != kArrayRecordTypeData) {
+        return kCanCloseArrayGapsNotDataArray;
+    }
+    const VK_DWORD status = VK_GetArrayStatusInfo(cda, array_number);
+    if (status == kArrayStatusHasGaps) {
+        const VK_DWORD controller_status = VK_GetControllerStatusInfo(cda);
+        if ((controller_status & kControllerStatusMask) != kControllerStatusOK) {
+            return kCanCloseArrayGapsControllerStatusNotOK;
+        }
+        const VK_DWORD cache_status = (controller_status & kControllerCacheStatusMask) >> kControllerCacheStatusShift;
+        if (cache_status == kControllerCacheStatusTemporarilyDisabled ||
+            cache_status == kControllerCacheStatusPermanentlyDisabled) {
+            return kCanCloseArrayGapsControllerCacheStatusNotOK;
+        }
+        const VK_WORD first = FirstDriveToMove(cda, array_number);
+        if (first == kInvalidLDNumber) {
+            PN_DebugLog(1, 0,
+                        "%s:%d: Assertion 'first_impacted_ld_number != 0xFFFF' failed: Failed to determine which ld "
+                        "is the start of a gap\n",
+                        __FILE__, __LINE__);
+            return kCanCloseArrayGapsArrayDoesNotHaveGaps;
+        }
+        for (VK_WORD ld = first; ld != kInvalidLDNumber; ld = NextByOffset(cda, array_number, ld)) {
+            switch (_VK_IsLogicalDriveTransformable(cda, ld)) {
+            case 1: continue;
+            case 2:
+            case 5: return kCanCloseArrayGapsExceedsTransformationMemory;
+            case 4: return kCanCloseArrayGapsDataPreservationNotAvailable;
+            default: return kCanCloseArrayGapsArrayStatusNotOK;
+            }
+        }
+        return kCanCloseArrayGapsAllowed;
+    }
+    if (status == kArrayStatusOK) {
+        return kCanCloseArrayGapsArrayDoesNotHaveGaps;
+    }
+    if (status & kArrayStatusHasActiveLogicalDrive) {
+        return kCanCloseArrayGapsArrayHasTransformingLogicalDrive;
+    }
+    return kCanCloseArrayGapsArrayStatusNotOK;
+}
+
+} // namespace
+
+VK_BYTE VK_CanCloseArrayGaps(PCDA cda, VK_WORD array_number) {
+    if (cda == nullptr) {
+        return kCanCloseArrayGapsInvalidArray;
+    }
+    CDALock guard(cda);
+    return CanCloseArrayGaps(cda, array_number);
+}
+
+VK_BYTE VK_CloseArrayGaps(PCDA cda, VK_WORD array_number) {
+    if (cda == nullptr) {
+        return kCloseArrayGapsFailedNoChanges;
+    }
+    CDALock guard(cda);
+    if (CanCloseArrayGaps(cda, array_number) != kCanCloseArrayGapsAllowed) {
+        return kCloseArrayGapsFailedNoChanges;
+    }
+    VK_BYTE result = kCloseArrayGapsSuccessButIncomplete;
+    size_t changes = 0;
+    VK_QWORD packed = 0;
+    for (VK_WORD ld = NextByOffset(cda, array_number, kInvalidLDNumber); ld != kInvalidLDNumber;
+         ld = NextByOffset(cda, array_number, ld)) {
+        const LogicalDriveRecord& record = _VK_CDA(cda)->ld_record_list[ld];
+        bool ok = true;
+        if (record.physical_drive_offset_block != packed) {
+            LOGICAL_DRIVE_CONFIG* buffer = VK_GetLogicalDriveConfigurationBufferForUpdate(cda, ld);
+            if (buffer == nullptr) {
+                PN_DebugLog(1, 0, "%s:%d: Set config for ld %u failed\n", __FILE__, __LINE__, ld);
+                ok = false;
+            } else {
+                buffer->data_offset = packed > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<VK_DWORD>(packed);
+                buffer->qwExtendedOffsetToData = packed;
+                ok = VK_ChangeConfiguration(cda, ld, buffer) != kFalse;
+                if (!ok) {
+                    PN_DebugLog(1, 0, "%s:%d: Assertion 'success' failed: Failed to reposition ld %u of array %u\n",
+                                __FILE__, __LINE__, ld, array_number);
+                }
+            }
+        }
+        if (!ok) {
+            result = changes == 0 ? kCloseArrayGapsFailedNoChanges : kCloseArrayGapsFailedWithChanges;
+            break;
+        }
+        ++changes;
+        packed = VK_GetNextLogicalDriveAlignedOffset(cda, array_number, packed + record.physical_drive_blocks_per_drive);
+    }
+    if (changes != 0) {
+        VK_ReInitializeCDA(cda);
+    }
+    return result;
+}
+
+// ---- Spare maps of a configuration copy ----
+
+namespace telmar {
+
+bool ClearFailedDrivesInMap(VK_BYTE* map, size_t map_bytes, const FailedDriveTest& failed) {
+    bool changed = false;
+    for (size_t byte = 0; byte < map_bytes; ++byte) {
+        for (unsigned bit = 0; bit < 8; ++bit) {
+            const size_t pd = byte * 8 + bit;
+            const VK_BYTE mask = static_cast<VK_BYTE>(1u << bit);
+            if ((map[byte] & mask) && pd <= 0xFFFF && failed(static_cast<VK_WORD>(pd))) {
+                map[byte] &= static_cast<VK_BYTE>(~mask);
+                changed = true;
+            }
+        }
+    }
+    return changed;
+}
+
+bool EditSpareMaps(LOGICAL_DRIVE_CONFIG& config, bool extended_maps, VK_WORD ld_number, VK_WORD pd_number, bool set,
+                   const FailedDriveTest& failed) {
+    constexpr size_t kBigMapDrives = 8 * sizeof(config.pbBigSpareAssignmentMap);
+    config.dwSpareAssignmentMap = 0;
+    VK_BYTE* map = nullptr;
+    if (extended_maps) {
+        const size_t offset = config.wOffsetToExtendedSpareAssignmentMap;
+        const VK_WORD max_devices = config.wMaximumPhysicalDevicesSupported;
+        if (offset == 0 || max_devices == 0) {
+            PN_DebugLog(1, 0, "%s:%d: Ctrl missing extended spare assignment map (off:%u) for ld %u supporting %u drives\n",
+                        __FILE__, __LINE__, static_cast<unsigned>(offset), ld_number, max_devices);
+            return false;
+        }
+        const size_t map_bytes = (static_cast<size_t>(max_devices) + 7) / 8;
+        // The offset comes from the controller: a map that would reach past the copy is not written.
+        if (offset > sizeof(config) || map_bytes > sizeof(config) - offset) {
+            PN_DebugLog(1, 0, "%s:%d: Extended spare assignment map (off:%u, %zu bytes) outside the config of ld %u\n",
+                        __FILE__, __LINE__, static_cast<unsigned>(offset), map_bytes, ld_number);
+            return false;
+        }
+        map = reinterpret_cast<VK_BYTE*>(&config) + offset;
+        ClearFailedDrivesInMap(map, map_bytes, failed);
+        std::memset(config.pbBigSpareAssignmentMap, 0, sizeof(config.pbBigSpareAssignmentMap));
+        std::memset(config.pbBigDriveAssignmentMap, 0, sizeof(config.pbBigDriveAssignmentMap));
+        if (pd_number >= max_devices) {
+            PN_DebugLog(1, 0, "%s:%d: Invalid pd number %u for extended spare assignment map for ld %u\n", __FILE__,
+                        __LINE__, pd_number, ld_number);
+            return false;
+        }
+    } else {
+        if (pd_number >= kBigMapDrives) {
+            PN_DebugLog(1, 0,
+                        "%s:%d: Assertion 'pd_number < 8 * sizeof(ld_buffer->pbBigSpareAssignmentMap)' failed: "
+                        "Invalid pd number for big spare assignment map\n",
+                        __FILE__, __LINE__);
+            return false;
+        }
+        map = config.pbBigSpareAssignmentMap;
+        ClearFailedDrivesInMap(map, sizeof(config.pbBigSpareAssignmentMap), failed);
+        config.wOffsetToExtendedSpareAssignmentMap = 0;
+        config.wOffsetToExtendedDriveAssignmentMap = 0;
+    }
+    const VK_BYTE bit = static_cast<VK_BYTE>(1u << (pd_number % 8));
+    if (set) {
+        map[pd_number / 8] |= bit;
+    } else {
+        map[pd_number / 8] &= static_cast<VK_BYTE>(~bit);
+    }
+    return true;
+}
+
+} // namespace telmar

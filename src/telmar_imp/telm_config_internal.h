@@ -2,6 +2,8 @@
 // editing files call under the data area's lock.
 #pragma once
 
+#include <functional>
+
 #include "ptelm_configuration.h"
 #include "telm_private.h"
 
@@ -300,3 +302,65 @@ PN_EXTERN_C_END
 // ---- Encryption credentials and requests ----
 // The 0x1E request records, their builders and the random credentials.
 #include "telm_encryption_requests.h"
+
+// ---- Drive compatibility and SED rules; immediate operations on live arrays ----
+
+PN_EXTERN_C_BEGIN
+
+// Compatibility mask (0xFF fully compatible): 0x01 recording, 0x02 media, 0x04 interface, 0x08 block
+// size, 0x10 boot-connector placement; each mismatch clears its bit.
+VK_BYTE __VK_PhysicalDriveCompat(PCDA cda, VK_WORD pd_number, VK_DWORD common_drive_type, VK_QWORD common_blocksize,
+                                 VK_BOOL boot_connector);
+VK_BYTE __VK_PhysicalDriveCompatibility(PCDA cda, VK_WORD pd_number1, VK_WORD pd_number2);
+// 0 the drive fits, 1 incompatible SED type, 2 invalid SED state.
+VK_BYTE __VK_ArrayCheckSEDRules(PCDA cda, VK_BYTE array_common_sed_type, VK_QWORD ctrl_sed_encrypt_status,
+                                VK_WORD pd_number);
+
+VK_BOOL _VK_ArrayHasSharedSpare(PCDA cda, VK_WORD array_number);
+VK_BOOL __VK_ArrayIsSEDEncryptionEnabled(PCDA cda, VK_WORD array_number);
+// Clears the bit of every failed drive whose byte lies inside the `bytes_in_map` bytes of `pd_map`.
+VK_BOOL _VK_UnsetFailedPhysicalDrivesInMap(PCDA cda, VK_BYTE* pd_map, size_t bytes_in_map);
+
+PN_EXTERN_C_END
+
+namespace telmar {
+
+// Whether drive `pd` has failed (status level failed); false for drives the controller does not have.
+using FailedDriveTest = std::function<bool(VK_WORD pd)>;
+// Clears the bit of every failed drive in the `map_bytes` bytes of `map`; true when one was cleared.
+bool ClearFailedDrivesInMap(VK_BYTE* map, size_t map_bytes, const FailedDriveTest& failed);
+// Puts `pd_number` into (`set`) or takes it out of the spare map a configuration copy uses (the
+// extended one at its offset with `extended_maps`, else the 128-drive map), clearing failed drives
+// from it on the way. False, the copy then unfit to send, when the map is missing, lies outside the
+// copy or cannot hold the drive.
+bool EditSpareMaps(LOGICAL_DRIVE_CONFIG& config, bool extended_maps, VK_WORD ld_number, VK_WORD pd_number, bool set,
+                   const FailedDriveTest& failed);
+
+} // namespace telmar
+
+// ---- Transformation check ----
+
+// The geometry of one logical drive, current or target.
+typedef struct _LogicalDriveTransformation {
+    VK_WORD array_number;
+    VK_WORD data_drive_count;
+    VK_DWORD block_size_bytes;
+    VK_BYTE RAID_level;
+    VK_BYTE num_parity_groups;
+    VK_DWORD strip_size_blocks;
+    VK_QWORD drive_size_blocks;
+    VK_QWORD physical_drive_offset_block;
+    VK_WORD num_usable_drives;
+    VK_QWORD physical_drive_blocks_per_drive;
+} LogicalDriveTransformation, *PLogicalDriveTransformation;
+
+PN_EXTERN_C_BEGIN
+
+// The live geometry of a logical drive; the caller holds the lock.
+void __VK_InitializeLogicalDriveCurrentSettings(PCDA cda, VK_WORD ld_number, PLogicalDriveTransformation settings);
+// 1 transformable, 2 transformation memory too small, 3 offset up while shrinking, 4 no data
+// preservation, 5 full stripe unsafe, 6 invalid drive or controller data. Completes `target`.
+VK_BYTE _VK_CanTransformLogicalDrive(PCDA cda, VK_WORD ld_number, PLogicalDriveTransformation target);
+VK_BYTE _VK_IsLogicalDriveTransformable(PCDA cda, VK_WORD ld_number);
+
+PN_EXTERN_C_END

@@ -11,7 +11,10 @@
 #include "ptelm_cda.h"
 #include "ptelm_configuration.h"
 #include "ptelm_encryption.h"
+#include "ptelm_features.h"
 #include "ptelm_properties.h"
+#include "ptelm_status.h"
+#include "ptelm_utils.h"
 #include "telm_config_internal.h"
 
 namespace {
@@ -367,4 +370,86 @@ VK_WORD VK_rEnumerateArrayLogicalDrivesByOffset(PCDA cda, VK_WORD array_number, 
     }
     CDALock guard(cda);
     return _VK_EnumerateArrayLogicalDrivesByOffset(cda, array_number, ld_number, kFalse);
+}
+
+// ---- Transformation check ----
+//
+// Whether the controller can carry out a transformation of a logical drive into a given geometry:
+// enough transformation memory, data preservation, a safe full stripe.
+
+void __VK_InitializeLogicalDriveCurrentSettings(PCDA cda, VK_WORD ld_number, PLogicalDriveTransformation settings) {
+    *settings = LogicalDriveTransformation{};
+    if (ld_number >= kMaxLogicalDrivesSupported) {
+        return;
+    }
+    const LogicalDriveRecord& record = _VK_CDA(cda)->ld_record_list[ld_number];
+    settings->array_number = record.array_number;
+    settings->block_size_bytes = record.block_size_bytes;
+    settings->drive_size_blocks = record.drive_size_blocks;
+    settings->physical_drive_offset_block = record.physical_drive_offset_block;
+    settings->physical_drive_blocks_per_drive = record.physical_drive_blocks_per_drive;
+    settings->data_drive_count = static_cast<VK_WORD>(VK_GetArrayPhysicalDriveCounts(cda, record.array_number) & 0xFF);
+    const VK_WORD raid = VK_GetLogicalDriveRAIDInfo(cda, ld_number);
+    settings->RAID_level = RAID_LEVEL(raid);
+    settings->num_parity_groups = NUM_PARITY_GROUPS(raid);
+    settings->strip_size_blocks = static_cast<VK_DWORD>(VK_GetLogicalDriveSize(cda, ld_number, kLogicalDriveStripSizeBlocks));
+    settings->num_usable_drives =
+        __VK_GetUsableDriveCount(settings->data_drive_count, settings->RAID_level, settings->num_parity_groups);
+}
+
+VK_BYTE _VK_CanTransformLogicalDrive(PCDA cda, VK_WORD ld_number, PLogicalDriveTransformation target) {
+    if (cda == nullptr || target == nullptr) {
+        return 6;
+    }
+    CDALock guard(cda);
+    if (ld_number >= kMaxLogicalDrivesSupported || !VK_RequestIdentifyControllerBuffer(cda) ||
+        !VK_RequestArrayConfigurationInformation(cda) ||
+        ld_number >= _VK_CDA(cda)->identify_controller_buffer.wMaximumLogicalDevicesSupported) {
+        return 6;
+    }
+    target->num_usable_drives =
+        __VK_GetUsableDriveCount(target->data_drive_count, target->RAID_level, target->num_parity_groups);
+    target->physical_drive_blocks_per_drive = __VK_GetLogicalDriveUsageBlocks(
+        target->drive_size_blocks, target->strip_size_blocks, target->num_usable_drives);
+    if (!(_VK_CDA(cda)->ld_record_list[ld_number].flags & kLDRecordExists)) {
+        return 1;
+    }
+    LogicalDriveTransformation current;
+    __VK_InitializeLogicalDriveCurrentSettings(cda, ld_number, &current);
+    if (!(VK_ControllerSupportsTransformations(cda) & kControllerSupportsPowerlessTransformations) &&
+        VK_GetControllerBackupPowerSourceStatus(cda) != kControllerBackupPowerSourcePresentAndCharged) {
+        return 4;
+    }
+    // In 64 bits: strip x drives x block size of a large array passes 32 bits.
+    const VK_QWORD target_stripe = static_cast<VK_QWORD>(target->strip_size_blocks) * target->num_usable_drives;
+    VK_QWORD need = 0;
+    if (current.strip_size_blocks != target->strip_size_blocks) {
+        const VK_QWORD current_stripe = static_cast<VK_QWORD>(current.strip_size_blocks) * current.num_usable_drives;
+        need = std::max(current.block_size_bytes, target->block_size_bytes) * VK_lcm(target_stripe, current_stripe);
+    } else {
+        need = target->block_size_bytes * target_stripe;
+    }
+    if (need > VK_GetControllerTransformationMemorySize(cda)) {
+        return 2;
+    }
+    if (target->array_number == current.array_number &&
+        target->physical_drive_offset_block > current.physical_drive_offset_block &&
+        target->physical_drive_blocks_per_drive < current.physical_drive_blocks_per_drive) {
+        return 3;
+    }
+    if (!__VK_IsFullStripeSizeSafe(cda, target->data_drive_count, target->RAID_level, target->num_parity_groups,
+                                   target->strip_size_blocks * target->block_size_bytes)) {
+        return 5;
+    }
+    return 1;
+}
+
+VK_BYTE _VK_IsLogicalDriveTransformable(PCDA cda, VK_WORD ld_number) {
+    if (cda == nullptr) {
+        return 6;
+    }
+    CDALock guard(cda);
+    LogicalDriveTransformation target;
+    __VK_InitializeLogicalDriveCurrentSettings(cda, ld_number, &target);
+    return _VK_CanTransformLogicalDrive(cda, ld_number, &target);
 }

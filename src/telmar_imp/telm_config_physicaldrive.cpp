@@ -7,8 +7,10 @@
 #include "ptelm_cda.h"
 #include "ptelm_configuration.h"
 #include "ptelm_encryption.h"
+#include "ptelm_features.h"
 #include "ptelm_properties.h"
 #include "ptelm_status.h"
+#include "telm_cda_writeback.h"
 #include "telm_config_internal.h"
 
 namespace {
@@ -105,4 +107,129 @@ VK_BYTE _VK_GetArrayCommonSEDType(PCDA cda, VK_WORD array_number) {
         type |= _VK_GetPhysicalDriveArraySEDType(VK_GetPhysicalDriveEncryptionInfo(cda, pd));
     }
     return type;
+}
+
+// ---- Drive compatibility, SED rules and clearing a drive's configuration metadata ----
+
+namespace {
+
+constexpr VK_BYTE kCompatRecording = 0x01;
+constexpr VK_BYTE kCompatMedia = 0x02;
+constexpr VK_BYTE kCompatInterface = 0x04;
+constexpr VK_BYTE kCompatBlockSize = 0x08;
+constexpr VK_BYTE kCompatBootConnector = 0x10;
+
+constexpr VK_QWORD kSEDEncryptionEnabled = 0x20;
+constexpr VK_QWORD kSEDSecurityLocked = 0x400000;
+constexpr VK_QWORD kSEDSecurityOwned = 0x800000;
+static_assert(kSEDSecurityLocked ==
+              static_cast<VK_QWORD>(kPhysicalDriveEncryptionSEDSecurityStatusLocked) << kPhysicalDriveEncryptionSEDSecurityStatusShift);
+static_assert(kSEDSecurityOwned ==
+              static_cast<VK_QWORD>(kPhysicalDriveEncryptionSEDSecurityStatusOwned) << kPhysicalDriveEncryptionSEDSecurityStatusShift);
+
+constexpr VK_DWORD kDriveOwnedByAnotherParty = 0x400; // identify dwDriveFeatureFlags
+constexpr VK_DWORD kControllerSupportsSEDBit = 0x1;
+constexpr VK_DWORD kClearDriveMetadata = 2;           // CLEAR_CONTROLLER_CONFIG action bit
+
+bool OnBootConnector(PCDA cda, VK_WORD pd_number) {
+    return pd_number < kMaxPhysicalDrivesSupported && VK_RequestIdentifyPhysicalDriveBuffer(cda, pd_number) &&
+           (_VK_CDA(cda)->pd_record_list[pd_number].flags & kPDRecordBootConnector) != 0;
+}
+
+} // namespace
+
+VK_BYTE __VK_PhysicalDriveCompat(PCDA cda, VK_WORD pd_number, VK_DWORD common_drive_type, VK_QWORD common_blocksize,
+                                 VK_BOOL boot_connector) {
+    const VK_DWORD info = VK_GetPhysicalDriveBasicInfo(cda, pd_number);
+    VK_BYTE mask = 0xFF;
+    if ((info & kPhysicalDriveRecordingMask) != (common_drive_type & kPhysicalDriveRecordingMask)) {
+        mask &= static_cast<VK_BYTE>(~kCompatRecording);
+    }
+    if ((info & kPhysicalDriveMediaMask) != (common_drive_type & kPhysicalDriveMediaMask)) {
+        mask &= static_cast<VK_BYTE>(~kCompatMedia);
+    }
+    if ((info & kPhysicalDriveInterfaceMask) != (common_drive_type & kPhysicalDriveInterfaceMask)) {
+        mask &= static_cast<VK_BYTE>(~kCompatInterface);
+    }
+    if (VK_GetPhysicalDriveSize(cda, pd_number, kPhysicalDriveBlockSizeBytes) != common_blocksize) {
+        mask &= static_cast<VK_BYTE>(~kCompatBlockSize);
+    }
+    if (OnBootConnector(cda, pd_number) != (boot_connector != kFalse)) {
+        mask &= static_cast<VK_BYTE>(~kCompatBootConnector);
+    }
+    return mask;
+}
+
+VK_BYTE __VK_PhysicalDriveCompatibility(PCDA cda, VK_WORD pd_number1, VK_WORD pd_number2) {
+    return __VK_PhysicalDriveCompat(cda, pd_number1, VK_GetPhysicalDriveBasicInfo(cda, pd_number2),
+                                    VK_GetPhysicalDriveSize(cda, pd_number2, kPhysicalDriveBlockSizeBytes),
+                                    OnBootConnector(cda, pd_number2) ? kTrue : kFalse);
+}
+
+VK_BYTE __VK_ArrayCheckSEDRules(PCDA cda, VK_BYTE array_common_sed_type, VK_QWORD ctrl_sed_encrypt_status,
+                                VK_WORD pd_number) {
+    if (!(ctrl_sed_encrypt_status & kSEDEncryptionEnabled)) {
+        return 0;
+    }
+    const VK_UINT64 info = VK_GetPhysicalDriveEncryptionInfo(cda, pd_number);
+    if ((info & kPhysicalDriveEncryptionSEDIsIncompatibleSED) ||
+        _VK_GetPhysicalDriveArraySEDType(info) != array_common_sed_type) {
+        return 1;
+    }
+    const bool foreign_owned = (info & kPhysicalDriveEncryptionSEDDrive) && (info & kPhysicalDriveEncryptionSEDIsForeign) &&
+                               (info & kSEDSecurityOwned);
+    if (foreign_owned || (info & (kPhysicalDriveEncryptionSEDIsLockedOut | kPhysicalDriveEncryptionSEDIsOtherwiseOwned)) ||
+        (info & kSEDSecurityLocked)) {
+        return 2;
+    }
+    return 0;
+}
+
+namespace {
+
+VK_BYTE CanClearPhysicalDriveCCM(PCDA cda, VK_WORD pd_number) {
+    if (_VK_IsControllerOnlineFirmwareActivationRunning(cda, kFalse)) {
+        return kCanClearPhysicalDriveCCMControllerOFAActive;
+    }
+    if (!VK_RequestArrayConfigurationInformation(cda) || pd_number >= kMaxPhysicalDrivesSupported ||
+        !VK_RequestIdentifyPhysicalDriveBuffer(cda, pd_number)) {
+        return kCanClearPhysicalDriveCCMInvalidTarget;
+    }
+    if (!VK_ControllerSupportsClearConfigurationBMIC(cda)) {
+        return kCanClearPhysicalDriveCCMNotSupported;
+    }
+    if (VK_GetControllerEncryptionStatus(cda) & kControllerEncryptionControllerLocked) {
+        return kCanClearPhysicalDriveCCMControllerLocked;
+    }
+    if ((VK_ControllerSupportsSED(cda) & kControllerSupportsSEDBit) &&
+        (_VK_CDA(cda)->pd_record_list[pd_number].identify_physical_drive_buffer.dwDriveFeatureFlags &
+         kDriveOwnedByAnotherParty)) {
+        return kCanClearPhysicalDriveCCMSEDIsOtherwiseOwned;
+    }
+    return (VK_GetPhysicalDriveStatusInfo(cda, pd_number) & kPhysicalDriveStatusMaskedWithInvalidCCM)
+               ? kCanClearPhysicalDriveCCMAllowed
+               : kCanClearPhysicalDriveCCMNoCCM;
+}
+
+} // namespace
+
+VK_BYTE VK_CanClearPhysicalDriveCCM(PCDA cda, VK_WORD pd_number) {
+    if (cda == nullptr) {
+        return kCanClearPhysicalDriveCCMInvalidTarget;
+    }
+    CDALock guard(cda);
+    return CanClearPhysicalDriveCCM(cda, pd_number);
+}
+
+VK_BOOL VK_ClearPhysicalDriveCCM(PCDA cda, VK_WORD pd_number) {
+    if (cda == nullptr) {
+        return kFalse;
+    }
+    CDALock guard(cda);
+    if (CanClearPhysicalDriveCCM(cda, pd_number) != kCanClearPhysicalDriveCCMAllowed) {
+        return kFalse;
+    }
+    const VK_BOOL cleared = VK_ClearConfiguration(cda, kClearDriveMetadata, pd_number, kTrue);
+    VK_ReInitializeCDA(cda);
+    return cleared;
 }
