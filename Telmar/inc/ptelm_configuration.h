@@ -811,6 +811,125 @@ VK_API VK_BYTE VK_CloseArrayGaps(PCDA cda, VK_WORD array_number);
 VK_API VK_BYTE VK_CanClearPhysicalDriveCCM(PCDA cda, VK_WORD pd_number);
 VK_API VK_BOOL VK_ClearPhysicalDriveCCM(PCDA cda, VK_WORD pd_number);
 
+/* ---- Managed SED ---- */
+
+/* VK_GetControllerSEDEncryptionInfoForUpdate. */
+#define kGetControllerSEDEncryptionInfoForUpdateSuccess 0
+#define kGetControllerSEDEncryptionInfoForUpdateNotSupported 1
+#define kGetControllerSEDEncryptionInfoForUpdateOutOfMemory 2
+#define kGetControllerSEDEncryptionInfoForUpdateInvalidArgument 3
+#define kGetControllerSEDEncryptionInfoForUpdateCBEEncryptionIsEnabled 4
+#define kGetControllerSEDEncryptionInfoForUpdateNotAllowed 5
+
+/* Managed-SED update record Can functions answer 0 for allowed. */
+#define kCanChangeControllerSEDEncryptionModeAllowed 0
+#define kCanChangeControllerSEDEncryptionModeInvalidArgument 1
+#define kCanChangeControllerSEDEncryptionModeAlreadySet 2
+#define kCanChangeControllerSEDEncryptionModeWaitingOnAdapterPassword 3
+#define kCanChangeControllerSEDEncryptionModeHasSEDEnabledLD 4
+#define kDoChangeControllerSEDEncryptionModeSuccess 1
+#define kDoChangeControllerSEDEncryptionModeFailure 2
+
+#define kCanChangeControllerSEDEncryptionMasterKeyAllowed 0
+#define kCanChangeControllerSEDEncryptionMasterKeyNullUpdateInfoBuffer 1
+#define kCanChangeControllerSEDEncryptionMasterKeyPendingEncryptionModeNone 2
+#define kCanChangeControllerSEDEncryptionMasterKeyNullKey 3
+#define kCanChangeControllerSEDEncryptionMasterKeyKeySizeZero 4
+#define kCanChangeControllerSEDEncryptionMasterKeyInvalidKey 5
+#define kCanChangeControllerSEDEncryptionMasterKeyPendingAdapterPassword 6
+#define kCanChangeControllerSEDEncryptionMasterKeyWaitingOnAdapterPassword 7
+#define kDoChangeControllerSEDEncryptionMasterKeySuccess 1
+#define kDoChangeControllerSEDEncryptionMasterKeyFailure 2
+
+#define kCanChangeControllerSEDEncryptionMasterKeyIdentifierAllowed 0
+#define kCanChangeControllerSEDEncryptionMasterKeyIdentifierNullUpdateInfoBuffer 1
+#define kCanChangeControllerSEDEncryptionMasterKeyIdentifierEncryptionModeNone 2
+#define kCanChangeControllerSEDEncryptionMasterKeyIdentifierNullIdentifier 3
+#define kCanChangeControllerSEDEncryptionMasterKeyIdentifierIdentifierSizeZero 4
+#define kCanChangeControllerSEDEncryptionMasterKeyIdentifierInvalidIdentifier 5
+#define kCanChangeControllerSEDEncryptionMasterKeyIdentifierSameAsPending 6
+#define kCanChangeControllerSEDEncryptionMasterKeyIdentifierAdapterPassword 7
+#define kCanChangeControllerSEDEncryptionMasterKeyIdentifierWaitingOnAdapterPassword 8
+#define kDoChangeControllerSEDEncryptionMasterKeyIdentifierSuccess 1
+#define kDoChangeControllerSEDEncryptionMasterKeyIdentifierFailure 2
+
+#define kCanChangeSEDEncryptionAdapterPasswordOk 0
+#define kCanChangeSEDEncryptionAdapterPasswordInvalidInput 1
+#define kCanChangeSEDEncryptionAdapterPasswordModeNone 2
+#define kCanChangeSEDEncryptionAdapterPasswordMasterKeyChangePending 3
+#define kCanChangeSEDEncryptionAdapterPasswordAlreadyPending 4
+#define kCanChangeSEDEncryptionAdapterPasswordInvalidPassword 5
+#define kCanChangeSEDEncryptionAdapterPasswordPendingStateIsDisabled 6
+#define kDoChangeSEDEncryptionAdapterPasswordSuccess 0
+#define kDoChangeSEDEncryptionAdapterPasswordFailure 1
+
+#define kCanChangeSEDEncryptionAdapterPasswordStateOk 0
+#define kCanChangeSEDEncryptionAdapterPasswordStateInvalidInput 1
+#define kCanChangeSEDEncryptionAdapterPasswordStateModeNone 2
+#define kCanChangeSEDEncryptionAdapterPasswordStateSameAsPending 3
+#define kDoChangeSEDEncryptionAdapterPasswordStateSuccess 0
+#define kDoChangeSEDEncryptionAdapterPasswordStateFailure 1
+
+#define kControllerSEDEncryptionAdapterPasswordDisabled 0
+/* kControllerSEDEncryptionAdapterPasswordEnabled (1) is the status word's value (ptelm_encryption.h). */
+
+/* VK_UpdateControllerSEDEncryptionInfo. */
+#define kUpdateControllerSEDEncryptionInfoSuccess 0
+#define kUpdateControllerSEDEncryptionInfoInvalidArgument 1
+#define kUpdateControllerSEDEncryptionInfoNoChanges 2
+#define kUpdateControllerSEDEncryptionInfoFailed 3
+#define kUpdateControllerSEDEncryptionInfoNotAllowed 4
+#define kUpdateControllerSEDEncryptionInfoMasterKeyNotSetup 5
+#define kUpdateControllerSEDEncryptionNoMasterKey 6
+#define kUpdateControllerSEDEncryptionInvalidMasterKey 7
+#define kUpdateControllerSEDEncryptionAdapterPasswordStateEnabledPasswordEmpty 8
+
+#define kMinDefaultMasterKeyIdentifierBufferSize 33
+
+/* Unlock with the adapter password: 1 allowed. */
+#define kCanUnlockControllerWithSEDEncryptionAllowed 1
+#define kCanUnlockControllerWithSEDEncryptionSEDEncryptionNotSupported 2
+#define kCanUnlockControllerWithSEDEncryptionSEDEncryptionNotEnabled 3
+#define kCanUnlockControllerWithSEDEncryptionSEDEncryptionAdapterPasswordNotEnabled 4
+#define kCanUnlockControllerWithSEDEncryptionSEDEncryptionNoUnlockAttemptsRemaining 5
+#define kCanUnlockControllerWithSEDEncryptionSEDEncryptionInvalidAdapterPassword 6
+#define kCanUnlockControllerWithSEDEncryptionNotLocked 7
+#define kDoUnlockControllerWithSEDEncryptionFailed 0
+#define kDoUnlockControllerWithSEDEncryptionOK 1
+
+VK_API VK_BYTE VK_GetControllerSEDEncryptionInfoForUpdate(PCDA cda, void** sed_encryption_update_info);
+VK_API void VK_DestroyControllerSEDEncryptionInfoForUpdate(void* sed_encryption_update_info);
+VK_API VK_BYTE VK_CanChangeControllerSEDEncryptionMode(void* sed_encryption_update_info, VK_BYTE sed_encryption_mode);
+VK_API VK_BYTE VK_DoChangeControllerSEDEncryptionMode(void* sed_encryption_update_info, VK_BYTE sed_encryption_mode);
+VK_API VK_BYTE VK_CanChangeControllerSEDEncryptionMasterKey(void* sed_encryption_update_info, const char* master_key,
+                                                            size_t master_key_size);
+VK_API VK_BYTE VK_DoChangeControllerSEDEncryptionMasterKey(void* sed_encryption_update_info, const char* master_key,
+                                                           size_t master_key_size);
+VK_API VK_BYTE VK_CanChangeControllerSEDEncryptionMasterKeyIdentifier(void* sed_encryption_update_info,
+                                                                      const char* master_key_identifier,
+                                                                      size_t master_key_identifier_size);
+VK_API VK_BYTE VK_DoChangeControllerSEDEncryptionMasterKeyIdentifier(void* sed_encryption_update_info,
+                                                                     const char* master_key_identifier,
+                                                                     size_t master_key_identifier_size);
+VK_API VK_BYTE VK_CanChangeControllerSEDEncryptionAdapterPassword(void* sed_encryption_update_info,
+                                                                  const char* password, size_t password_size);
+VK_API VK_BYTE VK_DoChangeControllerSEDEncryptionAdapterPassword(void* sed_encryption_update_info,
+                                                                 const char* password, size_t password_size);
+VK_API VK_BYTE VK_CanChangeControllerSEDEncryptionAdapterPasswordState(void* sed_encryption_update_info,
+                                                                       VK_BYTE adapter_password_state);
+VK_API VK_BYTE VK_DoChangeControllerSEDEncryptionAdapterPasswordState(void* sed_encryption_update_info,
+                                                                      VK_BYTE adapter_password_state);
+VK_API VK_BYTE VK_UpdateControllerSEDEncryptionInfo(void* sed_encryption_update_info, const char* existing_master_key,
+                                                    size_t existing_master_key_size);
+VK_API char* VK_GetSEDEncryptionDefaultMasterKeyIdentifier(PCDA cda, char* master_key_id, size_t master_key_id_size);
+VK_API VK_BYTE VK_CanUnlockControllerWithSEDEncryption(PCDA cda, const char* adapter_password,
+                                                       size_t adapter_password_size);
+VK_API VK_BYTE VK_DoUnlockControllerWithSEDEncryption(PCDA cda, const char* adapter_password,
+                                                      size_t adapter_password_size);
+VK_API VK_BOOL _VK_DisableControllerSEDEncryption(PCDA cda);
+VK_API VK_BOOL _VK_ControllerHasOwnedSED(PCDA cda);
+VK_API VK_BOOL _VK_ControllerHasSEDEnabledLD(PCDA cda);
+
 PN_EXTERN_C_END
 
 #endif

@@ -455,6 +455,8 @@ void fields(S& s, V& v) {
     v("master_key_id", s.master_key_id);
     v("kms_action", s.kms_action);
     v("foreign_keys", s.foreign_keys);
+    v("master_key", s.master_key);
+    v("adapter_password", s.adapter_password);
 }
 
 template <class S, class V>

@@ -480,3 +480,54 @@ TEST(SimEncryption, JsonFormCarriesTheCredentialsAndTheScript) {
 }
 
 } // namespace
+
+namespace {
+
+qvsim::Command sed_write(std::uint8_t function, std::size_t size, std::initializer_list<std::pair<std::size_t, std::string>> texts) {
+    Bytes b(size, 0);
+    for (const auto& [off, text] : texts)
+        put(b, off, text);
+    return bmic_write(0xE8, b, function);
+}
+
+std::uint32_t sed_status_of(FwController& fw) {
+    return std::uint32_t(le(fw.execute(bmic_read(0xE8, 8, 2)).data_in, 0, 4));
+}
+
+} // namespace
+
+TEST(SimManagedSed, SettingsWritesChangeWhatTheReadsReport) {
+    FirmwareState st;
+    st.set_page("managed_sed", {0x07});
+    FwController fw(st);
+    auto mode = [&] { return fw.fw_state().identify.managed_sed_mode; };
+    EXPECT_EQ(asc(fw.execute(sed_write(2, 64, {{0, "Pass#1aaA"}, {32, "Key#1aaaA"}}))), 0x2C);
+    EXPECT_EQ(asc(fw.execute(sed_write(1, 99, {{32, "Key#1aaaA"}, {64, "Id-1"}}))), 0x1A);
+    EXPECT_EQ(asc(fw.execute(sed_write(1, 100, {{64, "Id-1"}}))), 0x26);
+    ASSERT_TRUE(good(fw.execute(sed_write(1, 100, {{0, "Pass#1aaA"}, {32, "Key#1aaaA"}, {64, "Id-1"}}))));
+    EXPECT_EQ(mode(), 0xBu);
+    const Bytes id = fw.execute(bmic_read(0xE8, 33, 4)).data_in;
+    EXPECT_EQ(std::string(id.begin(), id.begin() + 4), "Id-1");
+
+    EXPECT_EQ(asc(fw.execute(sed_write(3, 96, {{0, "Key#wrong"}, {32, "Key#2bbbB"}}))), 0x26);
+    ASSERT_TRUE(good(fw.execute(sed_write(3, 96, {{0, "Key#1aaaA"}, {32, "Key#2bbbB"}, {64, "Id-2"}}))));
+    EXPECT_EQ(fw.fw_state().managed_sed.master_key, "Key#2bbbB");
+    EXPECT_EQ(fw.fw_state().managed_sed.master_key_id[3], '2');
+
+    // Unlock: only while waiting; a wrong password takes an attempt.
+    EXPECT_EQ(asc(fw.execute(sed_write(5, 32, {{0, "Pass#1aaA"}}))), 0x2C);
+    fw.fw_state().managed_sed.status = 0x1;
+    fw.fw_state().managed_sed.unlock_attempts_left = 2;
+    EXPECT_EQ(asc(fw.execute(sed_write(5, 32, {{0, "Pass#nope"}}))), 0x26);
+    EXPECT_EQ(fw.execute(bmic_read(0xE8, 6, 1)).data_in[5], 1);
+    ASSERT_TRUE(good(fw.execute(sed_write(5, 32, {{0, "Pass#1aaA"}}))));
+    EXPECT_EQ(sed_status_of(fw), 0u);
+
+    // An empty new adapter password turns it off.
+    ASSERT_TRUE(good(fw.execute(sed_write(2, 64, {{32, "Key#2bbbB"}}))));
+    EXPECT_EQ(mode(), 0x3u);
+    ASSERT_TRUE(good(fw.execute(bmic_write(0xE8, {}, 4))));
+    EXPECT_EQ(mode(), 0u);
+    EXPECT_EQ(fw.fw_state().managed_sed.master_key, "");
+    EXPECT_EQ(fw.fw_state().updates.writes.size(), 5u);
+}

@@ -309,6 +309,8 @@ struct FwManagedSed {
         std::array<std::uint8_t, 32> key_id{}, reset_key_id{};
     };
     std::vector<ForeignKey> foreign_keys;
+    // What the 0xE8 writes set and check: the local master key and the adapter password (empty: none).
+    std::string master_key, adapter_password;
 };
 
 // One feature page of BMIC 0x61.
