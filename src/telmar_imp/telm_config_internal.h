@@ -171,6 +171,14 @@ VK_WORD _VK_GetEditablePhysicalDriveLimit(PCDA cda);
 VK_BYTE _VK_GetPhysicalDriveArraySEDType(VK_UINT64 pd_encryption_info);
 VK_BYTE _VK_GetArrayCommonSEDType(PCDA cda, VK_WORD array_number);
 
+// The live record of a staged array that exists on the controller (same number); NULL for a new
+// array or when the array model cannot be had. The caller holds the lock.
+const ArrayRecord* _VK_GetEditableArrayLiveRecord(PCDA cda, const EDITABLE_ARRAY* editable_array);
+// For an array that is not new: an existing logical drive of it failed its SED qualification.
+VK_BOOL _VK_EditableArrayHasFailedSEDLogicalDrive(PCDA cda, VK_WORD editable_array_number);
+// A staged data drive of the array is a locked SED.
+VK_BOOL _VK_EditableArrayHasLockedSEDPhysicalDrive(PCDA cda, VK_WORD editable_array_number);
+
 PN_EXTERN_C_END
 
 // ---- Editable logical drives ----
