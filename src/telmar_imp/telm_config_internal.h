@@ -196,6 +196,15 @@ VK_WORD _VK_EnumerateEditableArrayLogicalDrivesByOffset(PCDA cda, VK_WORD array_
 VK_WORD _VK_EnumerateArrayLogicalDrivesByOffset(PCDA cda, VK_WORD array_number, VK_WORD ld_number,
                                                 VK_BOOL ascending);
 
+// Transformation bookkeeping: the transformation bits of one (or every) existing staged logical
+// drive from a comparison with its live record, and the queue counts (controller's alone, and with
+// the staged drives that need a transformation). The queue holds at most this many.
+inline constexpr VK_WORD kMaxQueuedTransformations = 64;
+void __VK_RefreshEditableLogicalDriveTransformationFlags(PCDA cda, VK_WORD ld_number);
+void _VK_RefreshEditableLogicalDriveTransformationFlags(PCDA cda);
+VK_WORD _VK_GetLogicalDriveTransformationQueueCount(PCDA cda);
+VK_WORD _VK_GetEditableLogicalDriveTransformationQueueCount(PCDA cda);
+
 PN_EXTERN_C_END
 
 // ---- Editable controller settings ----

@@ -13,6 +13,7 @@
 #include "ptelm_encryption.h"
 #include "ptelm_properties.h"
 #include "telm_config_internal.h"
+#include "telm_records.h"
 
 namespace {
 
@@ -367,4 +368,120 @@ VK_WORD VK_rEnumerateArrayLogicalDrivesByOffset(PCDA cda, VK_WORD array_number, 
     }
     CDALock guard(cda);
     return _VK_EnumerateArrayLogicalDrivesByOffset(cda, array_number, ld_number, kFalse);
+}
+
+// ---- Transformation bookkeeping ----
+//
+// An existing staged logical drive that differs from its live record needs a transformation; its
+// bits say which kind, and the queued ones count against the controller's limit.
+
+namespace {
+
+constexpr VK_QWORD kRefreshedBits = 0x7FF000000ULL | kEditableLDDestructiveEncode;
+// Below this fixed length the expansion-ability reply has no queue count.
+constexpr VK_DWORD kExpansionQueuedMinimumFixedLength = 54;
+
+VK_QWORD ExtentEnd(VK_QWORD offset, VK_QWORD blocks) {
+    VK_QWORD end = 0;
+    return __builtin_add_overflow(offset, blocks, &end) ? ~VK_QWORD{0} : end;
+}
+
+} // namespace
+
+void __VK_RefreshEditableLogicalDriveTransformationFlags(PCDA cda, VK_WORD ld_number) {
+    const PEDITABLE_LOGICAL_DRIVE e = _VK_GetEditableLogicalDrive(cda, ld_number);
+    if (e == nullptr || (e->flags & kEditableLDNewDrive) || !VK_RequestArrayConfigurationInformation(cda)) {
+        return;
+    }
+    const LogicalDriveRecord& r = _VK_CDA(cda)->ld_record_list[ld_number];
+    VK_QWORD flags = e->flags & ~kRefreshedBits;
+    if ((flags & kEditableLDEncrypted) && !(VK_GetLogicalDriveEncryptionInfo(cda, ld_number) & kLogicalDriveEncryptionEnabled)) {
+        flags |= (flags & kEditableLDPreserveData) ? kEditableLDTransformEncode : kEditableLDDestructiveEncode;
+    }
+    if (e->drive_size_blocks != r.drive_size_blocks) {
+        flags |= kEditableLDSizeChange;
+    }
+    const VK_WORD live_array = r.array_number;
+    if (e->editable_array_number == live_array) {
+        const VK_QWORD staged_end = ExtentEnd(e->physical_drive_offset_block, e->physical_drive_blocks_per_drive);
+        const VK_QWORD live_end = ExtentEnd(r.physical_drive_offset_block, r.physical_drive_blocks_per_drive);
+        if (staged_end < live_end) {
+            flags |= kEditableLDExtentShrink;
+        } else if (staged_end > live_end) {
+            flags |= kEditableLDExtentGrow;
+        }
+        if (e->physical_drive_offset_block < r.physical_drive_offset_block) {
+            flags |= kEditableLDOffsetDown;
+        } else if (e->physical_drive_offset_block > r.physical_drive_offset_block) {
+            flags |= kEditableLDOffsetUp;
+        }
+        const PEDITABLE_ARRAY staged = _VK_GetEditableArray(cda, live_array);
+        const ArrayRecord* live = _VK_GetEditableArrayLiveRecord(cda, staged);
+        if (staged != nullptr && live != nullptr) {
+            const size_t count = std::min<size_t>(staged->data_drive_count, std::size(staged->data_drives));
+            size_t added = 0;
+            size_t removed = 0;
+            for (size_t k = 0; k < count; ++k) {
+                if (!telmar::MapBit(live->data_drive_bitmap, sizeof(live->data_drive_bitmap), staged->data_drives[k])) {
+                    ++added;
+                }
+            }
+            // The live bitmap and the staged table end at the 384 drives they hold, whatever the
+            // controller counts.
+            const VK_WORD limit = _VK_GetEditablePhysicalDriveLimit(cda);
+            for (VK_WORD p = 0; p < limit; ++p) {
+                if (telmar::MapBit(live->data_drive_bitmap, sizeof(live->data_drive_bitmap), p) &&
+                    _VK_InDeviceList(staged->data_drives, p, count) == static_cast<size_t>(-1)) {
+                    ++removed;
+                }
+            }
+            if (added != 0 && removed != 0) {
+                flags |= kEditableLDDrivesSwapped;
+            }
+            if (added > removed) {
+                flags |= kEditableLDDrivesAdded;
+            } else if (removed > added) {
+                flags |= kEditableLDDrivesRemoved;
+            }
+        }
+    } else {
+        flags |= kEditableLDArrayMove;
+        const PEDITABLE_ARRAY target = _VK_GetEditableArray(cda, e->editable_array_number);
+        if (target != nullptr && (target->flags & kEditableArrNew) && (target->flags & kEditableArrSEDEncryption)) {
+            flags |= kEditableLDEnableSED;
+        } else {
+            flags &= ~kEditableLDEnableSED;
+        }
+    }
+    const VK_WORD raid = VK_GetLogicalDriveRAIDInfo(cda, ld_number);
+    if (e->RAID_level != static_cast<VK_BYTE>(raid & 0xFF) || e->num_parity_groups != static_cast<VK_BYTE>(raid >> 8) ||
+        e->strip_size_blocks != VK_GetLogicalDriveSize(cda, ld_number, 2)) {
+        flags |= kEditableLDGeometryChange;
+    }
+    e->flags = flags;
+}
+
+void _VK_RefreshEditableLogicalDriveTransformationFlags(PCDA cda) {
+    for (VK_WORD n = 0; n < kMaxLogicalDrivesSupported; ++n) {
+        __VK_RefreshEditableLogicalDriveTransformationFlags(cda, n);
+    }
+}
+
+VK_WORD _VK_GetLogicalDriveTransformationQueueCount(PCDA cda) {
+    if (cda == nullptr || !VK_RequestSenseExpansionAbilityBuffer(cda)) {
+        return 0;
+    }
+    const SENSE_EXPANSION_ABILITY& reply = _VK_CDA(cda)->sense_expansion_ability_buffer;
+    return reply.dwFixedStructureLength >= kExpansionQueuedMinimumFixedLength ? reply.bExpansionQueued : 0;
+}
+
+VK_WORD _VK_GetEditableLogicalDriveTransformationQueueCount(PCDA cda) {
+    VK_WORD count = _VK_GetLogicalDriveTransformationQueueCount(cda);
+    for (VK_WORD n = 0; n < kMaxLogicalDrivesSupported; ++n) {
+        const PEDITABLE_LOGICAL_DRIVE e = _VK_GetEditableLogicalDrive(cda, n);
+        if (e != nullptr && (e->flags & kEditableLDTransformation)) {
+            ++count;
+        }
+    }
+    return count;
 }

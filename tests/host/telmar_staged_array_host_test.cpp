@@ -3,6 +3,7 @@
 // The edits that produce these stagings come from other editing functions; here the fixture changes
 // the staged records directly, as those functions would leave them.
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -241,6 +242,121 @@ TEST_F(StagedArrayHost, SEDPredicates) {
     StageNewLogicalDrive(fresh->editable_array_number, 0, 1u << 16);
     EXPECT_FALSE(_VK_EditableArrayHasFailedSEDLogicalDrive(cda(), fresh->editable_array_number));
     EXPECT_FALSE(_VK_EditableArrayHasLockedSEDPhysicalDrive(cda(), 7));
+}
+
+} // namespace
+
+namespace {
+
+// ---- Transformation bookkeeping ----
+
+constexpr VK_QWORD kRefreshed = 0x7FF000000ULL | kEditableLDDestructiveEncode;
+
+TEST_F(StagedArrayHost, RefreshComparesEachStagedDriveWithItsLiveRecord) {
+    struct Row {
+        const char* name;
+        std::function<void(StagedArrayHost&)> edit;
+        VK_QWORD bits;
+    };
+    const Row rows[] = {
+        {"identical", {}, 0},
+        {"moved to a new SED array",
+         [](StagedArrayHost& h) {
+             PEDITABLE_ARRAY a = h.StageNewArray({4}, 512);
+             a->flags |= kEditableArrSEDEncryption;
+             h.ld(1)->editable_array_number = a->editable_array_number;
+         },
+         kEditableLDArrayMove | kEditableLDEnableSED},
+        {"moved to a new plain array",
+         [](StagedArrayHost& h) { h.ld(1)->editable_array_number = h.StageNewArray({4}, 512)->editable_array_number; },
+         kEditableLDArrayMove},
+        {"one drive replaced", [](StagedArrayHost& h) { h.array(0)->data_drives[2] = 4; }, kEditableLDDrivesSwapped},
+        {"two added, one removed",
+         [](StagedArrayHost& h) {
+             PEDITABLE_ARRAY a = h.array(0);
+             a->data_drives[2] = 4;
+             a->data_drives[a->data_drive_count++] = 5;
+             a->data_drives[a->data_drive_count++] = 6;
+         },
+         kEditableLDDrivesSwapped | kEditableLDDrivesAdded},
+        {"one removed", [](StagedArrayHost& h) { --h.array(0)->data_drive_count; }, kEditableLDDrivesRemoved},
+        {"encrypted keeping data",
+         [](StagedArrayHost& h) { h.ld(1)->flags |= kEditableLDEncrypted | kEditableLDPreserveData; },
+         kEditableLDTransformEncode},
+        {"encrypted without keeping data", [](StagedArrayHost& h) { h.ld(1)->flags |= kEditableLDEncrypted; },
+         kEditableLDDestructiveEncode},
+        {"moved up and grown",
+         [](StagedArrayHost& h) { h.ld(1)->physical_drive_offset_block += 2048; },
+         kEditableLDOffsetUp | kEditableLDExtentGrow},
+        {"shrunk in place",
+         [](StagedArrayHost& h) {
+             h.ld(1)->physical_drive_blocks_per_drive -= 2048;
+             h.ld(1)->drive_size_blocks -= 4096;
+         },
+         kEditableLDExtentShrink | kEditableLDSizeChange},
+        {"restriped", [](StagedArrayHost& h) { h.ld(1)->strip_size_blocks = 128; }, kEditableLDGeometryChange},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        FirmwareState st = TwoDriveArray();
+        st.add_drive(6, 2).total_blocks = (1u << 24) + kReserved;
+        ASSERT_NO_FATAL_FAILURE(Start(std::move(st)));
+        ld(1)->flags |= kRefreshed; // stale bits from an earlier refresh go
+        if (row.edit) {
+            row.edit(*this);
+        }
+        _VK_RefreshEditableLogicalDriveTransformationFlags(cda());
+        EXPECT_EQ(ld(1)->flags & (kRefreshed | kEditableLDEnableSED), row.bits);
+        // A change of the array's drives changes every logical drive on it.
+        const VK_QWORD shared = row.bits & (kEditableLDDrivesSwapped | kEditableLDDrivesAdded | kEditableLDDrivesRemoved);
+        EXPECT_EQ(ld(0)->flags & kRefreshed, shared);
+        const int counted = ((row.bits & kEditableLDTransformation) != 0) + (shared != 0);
+        EXPECT_EQ(_VK_GetEditableLogicalDriveTransformationQueueCount(cda()), counted);
+        StopController();
+    }
+}
+
+TEST_F(StagedArrayHost, EncryptedWithoutPreservationThenPlainAgainLeavesNothing) {
+    ASSERT_NO_FATAL_FAILURE(Start(TwoDriveArray()));
+    ld(0)->flags |= kEditableLDEncrypted;
+    _VK_RefreshEditableLogicalDriveTransformationFlags(cda());
+    EXPECT_EQ(ld(0)->flags & kRefreshed, kEditableLDDestructiveEncode);
+    ld(0)->flags &= ~kEditableLDEncrypted;
+    _VK_RefreshEditableLogicalDriveTransformationFlags(cda());
+    EXPECT_EQ(ld(0)->flags & kRefreshed, 0u);
+}
+
+TEST_F(StagedArrayHost, QueueCountsTheControllersQueueOnlyInALongEnoughReply) {
+    for (std::uint32_t fixed : {53u, 54u}) {
+        SCOPED_TRACE(fixed);
+        FirmwareState st = TwoDriveArray();
+        st.expansion.queued = 64;
+        st.expansion.fixed_length = fixed;
+        ASSERT_NO_FATAL_FAILURE(Start(std::move(st)));
+        const VK_WORD controller = fixed > 53 ? 64 : 0;
+        EXPECT_EQ(_VK_GetLogicalDriveTransformationQueueCount(cda()), controller);
+        ld(0)->physical_drive_offset_block += 2048;
+        _VK_RefreshEditableLogicalDriveTransformationFlags(cda());
+        EXPECT_EQ(_VK_GetEditableLogicalDriveTransformationQueueCount(cda()), controller + 1);
+        EXPECT_EQ(_VK_GetEditableLogicalDriveTransformationQueueCount(cda()) > kMaxQueuedTransformations, fixed > 53);
+        StopController();
+    }
+}
+
+TEST_F(StagedArrayHost, QueueCountIsZeroWhenTheExpansionReadFails) {
+    FirmwareState st = TwoDriveArray();
+    st.expansion.queued = 9;
+    qvsim::FwFault fault;
+    fault.bmic = 0x59;
+    fault.count = 0;
+    fault.err = EIO;
+    st.faults.push_back(fault);
+    ASSERT_NO_FATAL_FAILURE(Start(std::move(st)));
+    EXPECT_EQ(_VK_GetLogicalDriveTransformationQueueCount(cda()), 0);
+    ld(1)->strip_size_blocks = 128;
+    _VK_RefreshEditableLogicalDriveTransformationFlags(cda());
+    EXPECT_EQ(ld(1)->flags & kRefreshed, kEditableLDGeometryChange);
+    EXPECT_EQ(_VK_GetEditableLogicalDriveTransformationQueueCount(cda()), 1);
 }
 
 } // namespace
