@@ -205,6 +205,29 @@ void _VK_RefreshEditableLogicalDriveTransformationFlags(PCDA cda);
 VK_WORD _VK_GetLogicalDriveTransformationQueueCount(PCDA cda);
 VK_WORD _VK_GetEditableLogicalDriveTransformationQueueCount(PCDA cda);
 
+// The geometry of one logical drive, as it is or as it is staged to become.
+typedef struct _LogicalDriveTransformation {
+    VK_WORD array_number;
+    VK_WORD data_drive_count;
+    VK_DWORD block_size_bytes;
+    VK_BYTE RAID_level;
+    VK_BYTE num_parity_groups;
+    VK_DWORD strip_size_blocks;
+    VK_QWORD drive_size_blocks;
+    VK_QWORD physical_drive_offset_block;
+    VK_WORD num_usable_drives;
+    VK_QWORD physical_drive_blocks_per_drive;
+} LogicalDriveTransformation, *PLogicalDriveTransformation;
+
+void __VK_InitializeLogicalDriveCurrentSettings(PCDA cda, VK_WORD ld_number, PLogicalDriveTransformation record);
+VK_BYTE _VK_InitializeLogicalDriveTransformationSettings(PCDA cda, VK_WORD ld_number,
+                                                         PLogicalDriveTransformation record);
+// 1 transformable, 2 transformation memory too small, 3 offset up with fewer blocks per drive, 4 no
+// data-preserving transformation possible, 5 full stripe unsafe, 6 invalid drive or no controller
+// data. Completes the target's usable drives and blocks per drive.
+VK_BYTE _VK_CanTransformLogicalDrive(PCDA cda, VK_WORD ld_number, PLogicalDriveTransformation target);
+VK_BYTE _VK_IsLogicalDriveTransformable(PCDA cda, VK_WORD ld_number);
+
 PN_EXTERN_C_END
 
 // ---- Editable controller settings ----

@@ -11,7 +11,9 @@
 #include "ptelm_cda.h"
 #include "ptelm_configuration.h"
 #include "ptelm_encryption.h"
+#include "ptelm_features.h"
 #include "ptelm_properties.h"
+#include "ptelm_status.h"
 #include "telm_config_internal.h"
 #include "telm_records.h"
 
@@ -484,4 +486,109 @@ VK_WORD _VK_GetEditableLogicalDriveTransformationQueueCount(PCDA cda) {
         }
     }
     return count;
+}
+
+void __VK_InitializeLogicalDriveCurrentSettings(PCDA cda, VK_WORD ld_number, PLogicalDriveTransformation record) {
+    std::memset(record, 0, sizeof(*record));
+    if (ld_number >= kMaxLogicalDrivesSupported) {
+        return;
+    }
+    const LogicalDriveRecord& r = _VK_CDA(cda)->ld_record_list[ld_number];
+    record->array_number = r.array_number;
+    record->block_size_bytes = r.block_size_bytes;
+    record->drive_size_blocks = r.drive_size_blocks;
+    record->physical_drive_offset_block = r.physical_drive_offset_block;
+    record->physical_drive_blocks_per_drive = r.physical_drive_blocks_per_drive;
+    record->data_drive_count = static_cast<VK_WORD>(VK_GetArrayPhysicalDriveCounts(cda, r.array_number) & 0xFF);
+    const VK_WORD raid = VK_GetLogicalDriveRAIDInfo(cda, ld_number);
+    record->RAID_level = static_cast<VK_BYTE>(raid & 0xFF);
+    record->num_parity_groups = static_cast<VK_BYTE>(raid >> 8);
+    record->strip_size_blocks = static_cast<VK_DWORD>(VK_GetLogicalDriveSize(cda, ld_number, 2));
+    record->num_usable_drives =
+        __VK_GetUsableDriveCount(record->data_drive_count, record->RAID_level, record->num_parity_groups);
+}
+
+VK_BYTE _VK_InitializeLogicalDriveTransformationSettings(PCDA cda, VK_WORD ld_number,
+                                                         PLogicalDriveTransformation record) {
+    CDALock guard(cda);
+    std::memset(record, 0, sizeof(*record));
+    const PEDITABLE_LOGICAL_DRIVE e = _VK_GetEditableLogicalDrive(cda, ld_number);
+    if (e == nullptr) {
+        return 0;
+    }
+    record->array_number = e->editable_array_number;
+    record->RAID_level = e->RAID_level;
+    record->num_parity_groups = e->num_parity_groups;
+    record->strip_size_blocks = e->strip_size_blocks;
+    record->block_size_bytes = e->block_size_bytes;
+    record->drive_size_blocks = e->drive_size_blocks;
+    record->physical_drive_offset_block = e->physical_drive_offset_block;
+    record->physical_drive_blocks_per_drive = e->physical_drive_blocks_per_drive;
+    const PEDITABLE_ARRAY a = _VK_GetEditableArray(cda, e->editable_array_number);
+    record->data_drive_count = a != nullptr ? a->data_drive_count : 0;
+    record->num_usable_drives =
+        __VK_GetUsableDriveCount(record->data_drive_count, record->RAID_level, record->num_parity_groups);
+    return 0;
+}
+
+VK_BYTE _VK_CanTransformLogicalDrive(PCDA cda, VK_WORD ld_number, PLogicalDriveTransformation target) {
+    if (cda == nullptr || target == nullptr) {
+        return 6;
+    }
+    CDALock guard(cda);
+    if (ld_number >= kMaxLogicalDrivesSupported || !VK_RequestIdentifyControllerBuffer(cda) ||
+        !VK_RequestArrayConfigurationInformation(cda) ||
+        ld_number >= _VK_CDA(cda)->identify_controller_buffer.wMaximumLogicalDevicesSupported) {
+        return 6;
+    }
+    target->num_usable_drives =
+        __VK_GetUsableDriveCount(target->data_drive_count, target->RAID_level, target->num_parity_groups);
+    target->physical_drive_blocks_per_drive = __VK_GetLogicalDriveUsageBlocks(
+        target->drive_size_blocks, target->strip_size_blocks, target->num_usable_drives);
+    if (!(_VK_CDA(cda)->ld_record_list[ld_number].flags & kLDRecordExists)) {
+        return 1;
+    }
+    LogicalDriveTransformation cur;
+    __VK_InitializeLogicalDriveCurrentSettings(cda, ld_number, &cur);
+    if (!(VK_ControllerSupportsTransformations(cda) & kControllerSupportsPowerlessTransformations) &&
+        VK_GetControllerBackupPowerSourceStatus(cda) != kControllerBackupPowerSourcePresentAndCharged) {
+        return 4;
+    }
+    // The need saturates: a product past 64 bits is more memory than any controller has.
+    auto product = [](VK_QWORD a, VK_QWORD b) {
+        VK_QWORD p = 0;
+        return __builtin_mul_overflow(a, b, &p) ? std::numeric_limits<VK_QWORD>::max() : p;
+    };
+    VK_QWORD need = 0;
+    if (cur.strip_size_blocks != target->strip_size_blocks) {
+        need = product(std::max(cur.block_size_bytes, target->block_size_bytes),
+                       VK_lcm(product(target->strip_size_blocks, target->num_usable_drives),
+                              product(cur.strip_size_blocks, cur.num_usable_drives)));
+    } else {
+        need = product(product(target->block_size_bytes, target->strip_size_blocks), target->num_usable_drives);
+    }
+    if (need > VK_GetControllerTransformationMemorySize(cda)) {
+        return 2;
+    }
+    if (target->array_number == cur.array_number && target->physical_drive_offset_block > cur.physical_drive_offset_block &&
+        target->physical_drive_blocks_per_drive < cur.physical_drive_blocks_per_drive) {
+        return 3;
+    }
+    if (!__VK_IsFullStripeSizeSafe(cda, target->data_drive_count, target->RAID_level, target->num_parity_groups,
+                                   static_cast<VK_DWORD>(std::min<VK_QWORD>(
+                                       product(target->strip_size_blocks, target->block_size_bytes),
+                                       std::numeric_limits<VK_DWORD>::max())))) {
+        return 5;
+    }
+    return 1;
+}
+
+VK_BYTE _VK_IsLogicalDriveTransformable(PCDA cda, VK_WORD ld_number) {
+    if (cda == nullptr) {
+        return 6;
+    }
+    CDALock guard(cda);
+    LogicalDriveTransformation live;
+    __VK_InitializeLogicalDriveCurrentSettings(cda, ld_number, &live);
+    return _VK_CanTransformLogicalDrive(cda, ld_number, &live);
 }

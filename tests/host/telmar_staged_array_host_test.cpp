@@ -360,3 +360,35 @@ TEST_F(StagedArrayHost, QueueCountIsZeroWhenTheExpansionReadFails) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(StagedArrayHost, TransformabilityRows) {
+    struct Row {
+        const char* name;
+        std::function<void(FirmwareState&)> live;
+        VK_WORD ld;
+        VK_BYTE result;
+    } const rows[] = {
+        {"live geometry", {}, 1, 1},
+        {"memory too small", [](FirmwareState& st) { st.expansion.memory_kib = 256; }, 1, 2},
+        {"number 64", {}, 64, 6},
+        {"not on the controller", {}, 5, 1},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        FirmwareState st = TwoDriveArray();
+        // RAID 0, so that the full-stripe limit (a parity rule) stays out of these rows.
+        for (VK_WORD n : {0, 1}) {
+            st.find_configured_drive(n)->fault_tolerance = 0;
+        }
+        if (row.live) {
+            row.live(st);
+        }
+        ASSERT_NO_FATAL_FAILURE(Start(std::move(st)));
+        EXPECT_EQ(_VK_IsLogicalDriveTransformable(cda(), row.ld), row.result);
+        StopController();
+    }
+}
+
+} // namespace
