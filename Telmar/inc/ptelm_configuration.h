@@ -543,6 +543,9 @@ VK_API VK_BYTE VK_GetEditablePhysicalDriveUsageInfo(PCDA cda, VK_WORD pd_number)
 VK_API VK_WORD VK_EnumerateEditablePhysicalDrives(PCDA cda, VK_WORD pd_number);
 /* Where a new logical drive of the staged array would start. */
 VK_API VK_QWORD VK_GetEditableArrayNextLogicalDriveOffset(PCDA cda, VK_WORD editable_array_number);
+/* The kArrayStatus word of a staged array: its staged logical drives and drive lists read against
+ * the live array of the same number; 0 without a configuration or for an empty slot. */
+VK_API VK_DWORD VK_GetEditableArrayStatusInfo(PCDA cda, VK_WORD editable_array_number);
 
 /* -- Editable logical drives -- */
 

@@ -173,6 +173,14 @@ VK_WORD _VK_GetEditablePhysicalDriveLimit(PCDA cda);
 VK_BYTE _VK_GetPhysicalDriveArraySEDType(VK_UINT64 pd_encryption_info);
 VK_BYTE _VK_GetArrayCommonSEDType(PCDA cda, VK_WORD array_number);
 
+// The live record of a staged array that exists on the controller (same number); NULL for a new
+// array or when the array model cannot be had. The caller holds the lock.
+const ArrayRecord* _VK_GetEditableArrayLiveRecord(PCDA cda, const EDITABLE_ARRAY* editable_array);
+// For an array that is not new: an existing logical drive of it failed its SED qualification.
+VK_BOOL _VK_EditableArrayHasFailedSEDLogicalDrive(PCDA cda, VK_WORD editable_array_number);
+// A staged data drive of the array is a locked SED.
+VK_BOOL _VK_EditableArrayHasLockedSEDPhysicalDrive(PCDA cda, VK_WORD editable_array_number);
+
 PN_EXTERN_C_END
 
 // ---- Editable logical drives ----
@@ -189,6 +197,38 @@ VK_WORD _VK_EnumerateEditableArrayLogicalDrivesByOffset(PCDA cda, VK_WORD array_
                                                         VK_BOOL ascending);
 VK_WORD _VK_EnumerateArrayLogicalDrivesByOffset(PCDA cda, VK_WORD array_number, VK_WORD ld_number,
                                                 VK_BOOL ascending);
+
+// Transformation bookkeeping: the transformation bits of one (or every) existing staged logical
+// drive from a comparison with its live record, and the queue counts (controller's alone, and with
+// the staged drives that need a transformation). The queue holds at most this many.
+inline constexpr VK_WORD kMaxQueuedTransformations = 64;
+void __VK_RefreshEditableLogicalDriveTransformationFlags(PCDA cda, VK_WORD ld_number);
+void _VK_RefreshEditableLogicalDriveTransformationFlags(PCDA cda);
+VK_WORD _VK_GetLogicalDriveTransformationQueueCount(PCDA cda);
+VK_WORD _VK_GetEditableLogicalDriveTransformationQueueCount(PCDA cda);
+
+// The geometry of one logical drive, as it is or as it is staged to become.
+typedef struct _LogicalDriveTransformation {
+    VK_WORD array_number;
+    VK_WORD data_drive_count;
+    VK_DWORD block_size_bytes;
+    VK_BYTE RAID_level;
+    VK_BYTE num_parity_groups;
+    VK_DWORD strip_size_blocks;
+    VK_QWORD drive_size_blocks;
+    VK_QWORD physical_drive_offset_block;
+    VK_WORD num_usable_drives;
+    VK_QWORD physical_drive_blocks_per_drive;
+} LogicalDriveTransformation, *PLogicalDriveTransformation;
+
+void __VK_InitializeLogicalDriveCurrentSettings(PCDA cda, VK_WORD ld_number, PLogicalDriveTransformation record);
+VK_BYTE _VK_InitializeLogicalDriveTransformationSettings(PCDA cda, VK_WORD ld_number,
+                                                         PLogicalDriveTransformation record);
+// 1 transformable, 2 transformation memory too small, 3 offset up with fewer blocks per drive, 4 no
+// data-preserving transformation possible, 5 full stripe unsafe, 6 invalid drive or no controller
+// data. Completes the target's usable drives and blocks per drive.
+VK_BYTE _VK_CanTransformLogicalDrive(PCDA cda, VK_WORD ld_number, PLogicalDriveTransformation target);
+VK_BYTE _VK_IsLogicalDriveTransformable(PCDA cda, VK_WORD ld_number);
 
 PN_EXTERN_C_END
 
@@ -338,29 +378,3 @@ bool EditSpareMaps(LOGICAL_DRIVE_CONFIG& config, bool extended_maps, VK_WORD ld_
 
 } // namespace telmar
 
-// ---- Transformation check ----
-
-// The geometry of one logical drive, current or target.
-typedef struct _LogicalDriveTransformation {
-    VK_WORD array_number;
-    VK_WORD data_drive_count;
-    VK_DWORD block_size_bytes;
-    VK_BYTE RAID_level;
-    VK_BYTE num_parity_groups;
-    VK_DWORD strip_size_blocks;
-    VK_QWORD drive_size_blocks;
-    VK_QWORD physical_drive_offset_block;
-    VK_WORD num_usable_drives;
-    VK_QWORD physical_drive_blocks_per_drive;
-} LogicalDriveTransformation, *PLogicalDriveTransformation;
-
-PN_EXTERN_C_BEGIN
-
-// The live geometry of a logical drive; the caller holds the lock.
-void __VK_InitializeLogicalDriveCurrentSettings(PCDA cda, VK_WORD ld_number, PLogicalDriveTransformation settings);
-// 1 transformable, 2 transformation memory too small, 3 offset up while shrinking, 4 no data
-// preservation, 5 full stripe unsafe, 6 invalid drive or controller data. Completes `target`.
-VK_BYTE _VK_CanTransformLogicalDrive(PCDA cda, VK_WORD ld_number, PLogicalDriveTransformation target);
-VK_BYTE _VK_IsLogicalDriveTransformable(PCDA cda, VK_WORD ld_number);
-
-PN_EXTERN_C_END

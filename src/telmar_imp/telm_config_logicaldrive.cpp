@@ -14,8 +14,8 @@
 #include "ptelm_features.h"
 #include "ptelm_properties.h"
 #include "ptelm_status.h"
-#include "ptelm_utils.h"
 #include "telm_config_internal.h"
+#include "telm_records.h"
 
 namespace {
 
@@ -372,29 +372,163 @@ VK_WORD VK_rEnumerateArrayLogicalDrivesByOffset(PCDA cda, VK_WORD array_number, 
     return _VK_EnumerateArrayLogicalDrivesByOffset(cda, array_number, ld_number, kFalse);
 }
 
-// ---- Transformation check ----
+// ---- Transformation bookkeeping ----
 //
-// Whether the controller can carry out a transformation of a logical drive into a given geometry:
-// enough transformation memory, data preservation, a safe full stripe.
+// An existing staged logical drive that differs from its live record needs a transformation; its
+// bits say which kind, and the queued ones count against the controller's limit.
 
-void __VK_InitializeLogicalDriveCurrentSettings(PCDA cda, VK_WORD ld_number, PLogicalDriveTransformation settings) {
-    *settings = LogicalDriveTransformation{};
+namespace {
+
+constexpr VK_QWORD kRefreshedBits = 0x7FF000000ULL | kEditableLDDestructiveEncode;
+// Below this fixed length the expansion-ability reply has no queue count.
+constexpr VK_DWORD kExpansionQueuedMinimumFixedLength = 54;
+
+VK_QWORD ExtentEnd(VK_QWORD offset, VK_QWORD blocks) {
+    VK_QWORD end = 0;
+    return __builtin_add_overflow(offset, blocks, &end) ? ~VK_QWORD{0} : end;
+}
+
+} // namespace
+
+void __VK_RefreshEditableLogicalDriveTransformationFlags(PCDA cda, VK_WORD ld_number) {
+    const PEDITABLE_LOGICAL_DRIVE e = _VK_GetEditableLogicalDrive(cda, ld_number);
+    if (e == nullptr || (e->flags & kEditableLDNewDrive) || !VK_RequestArrayConfigurationInformation(cda)) {
+        return;
+    }
+    const LogicalDriveRecord& r = _VK_CDA(cda)->ld_record_list[ld_number];
+    VK_QWORD flags = e->flags & ~kRefreshedBits;
+    if ((flags & kEditableLDEncrypted) && !(VK_GetLogicalDriveEncryptionInfo(cda, ld_number) & kLogicalDriveEncryptionEnabled)) {
+        flags |= (flags & kEditableLDPreserveData) ? kEditableLDTransformEncode : kEditableLDDestructiveEncode;
+    }
+    if (e->drive_size_blocks != r.drive_size_blocks) {
+        flags |= kEditableLDSizeChange;
+    }
+    const VK_WORD live_array = r.array_number;
+    if (e->editable_array_number == live_array) {
+        const VK_QWORD staged_end = ExtentEnd(e->physical_drive_offset_block, e->physical_drive_blocks_per_drive);
+        const VK_QWORD live_end = ExtentEnd(r.physical_drive_offset_block, r.physical_drive_blocks_per_drive);
+        if (staged_end < live_end) {
+            flags |= kEditableLDExtentShrink;
+        } else if (staged_end > live_end) {
+            flags |= kEditableLDExtentGrow;
+        }
+        if (e->physical_drive_offset_block < r.physical_drive_offset_block) {
+            flags |= kEditableLDOffsetDown;
+        } else if (e->physical_drive_offset_block > r.physical_drive_offset_block) {
+            flags |= kEditableLDOffsetUp;
+        }
+        const PEDITABLE_ARRAY staged = _VK_GetEditableArray(cda, live_array);
+        const ArrayRecord* live = _VK_GetEditableArrayLiveRecord(cda, staged);
+        if (staged != nullptr && live != nullptr) {
+            const size_t count = std::min<size_t>(staged->data_drive_count, std::size(staged->data_drives));
+            size_t added = 0;
+            size_t removed = 0;
+            for (size_t k = 0; k < count; ++k) {
+                if (!telmar::MapBit(live->data_drive_bitmap, sizeof(live->data_drive_bitmap), staged->data_drives[k])) {
+                    ++added;
+                }
+            }
+            // The live bitmap and the staged table end at the 384 drives they hold, whatever the
+            // controller counts.
+            const VK_WORD limit = _VK_GetEditablePhysicalDriveLimit(cda);
+            for (VK_WORD p = 0; p < limit; ++p) {
+                if (telmar::MapBit(live->data_drive_bitmap, sizeof(live->data_drive_bitmap), p) &&
+                    _VK_InDeviceList(staged->data_drives, p, count) == static_cast<size_t>(-1)) {
+                    ++removed;
+                }
+            }
+            if (added != 0 && removed != 0) {
+                flags |= kEditableLDDrivesSwapped;
+            }
+            if (added > removed) {
+                flags |= kEditableLDDrivesAdded;
+            } else if (removed > added) {
+                flags |= kEditableLDDrivesRemoved;
+            }
+        }
+    } else {
+        flags |= kEditableLDArrayMove;
+        const PEDITABLE_ARRAY target = _VK_GetEditableArray(cda, e->editable_array_number);
+        if (target != nullptr && (target->flags & kEditableArrNew) && (target->flags & kEditableArrSEDEncryption)) {
+            flags |= kEditableLDEnableSED;
+        } else {
+            flags &= ~kEditableLDEnableSED;
+        }
+    }
+    const VK_WORD raid = VK_GetLogicalDriveRAIDInfo(cda, ld_number);
+    if (e->RAID_level != static_cast<VK_BYTE>(raid & 0xFF) || e->num_parity_groups != static_cast<VK_BYTE>(raid >> 8) ||
+        e->strip_size_blocks != VK_GetLogicalDriveSize(cda, ld_number, 2)) {
+        flags |= kEditableLDGeometryChange;
+    }
+    e->flags = flags;
+}
+
+void _VK_RefreshEditableLogicalDriveTransformationFlags(PCDA cda) {
+    for (VK_WORD n = 0; n < kMaxLogicalDrivesSupported; ++n) {
+        __VK_RefreshEditableLogicalDriveTransformationFlags(cda, n);
+    }
+}
+
+VK_WORD _VK_GetLogicalDriveTransformationQueueCount(PCDA cda) {
+    if (cda == nullptr || !VK_RequestSenseExpansionAbilityBuffer(cda)) {
+        return 0;
+    }
+    const SENSE_EXPANSION_ABILITY& reply = _VK_CDA(cda)->sense_expansion_ability_buffer;
+    return reply.dwFixedStructureLength >= kExpansionQueuedMinimumFixedLength ? reply.bExpansionQueued : 0;
+}
+
+VK_WORD _VK_GetEditableLogicalDriveTransformationQueueCount(PCDA cda) {
+    VK_WORD count = _VK_GetLogicalDriveTransformationQueueCount(cda);
+    for (VK_WORD n = 0; n < kMaxLogicalDrivesSupported; ++n) {
+        const PEDITABLE_LOGICAL_DRIVE e = _VK_GetEditableLogicalDrive(cda, n);
+        if (e != nullptr && (e->flags & kEditableLDTransformation)) {
+            ++count;
+        }
+    }
+    return count;
+}
+
+void __VK_InitializeLogicalDriveCurrentSettings(PCDA cda, VK_WORD ld_number, PLogicalDriveTransformation record) {
+    std::memset(record, 0, sizeof(*record));
     if (ld_number >= kMaxLogicalDrivesSupported) {
         return;
     }
-    const LogicalDriveRecord& record = _VK_CDA(cda)->ld_record_list[ld_number];
-    settings->array_number = record.array_number;
-    settings->block_size_bytes = record.block_size_bytes;
-    settings->drive_size_blocks = record.drive_size_blocks;
-    settings->physical_drive_offset_block = record.physical_drive_offset_block;
-    settings->physical_drive_blocks_per_drive = record.physical_drive_blocks_per_drive;
-    settings->data_drive_count = static_cast<VK_WORD>(VK_GetArrayPhysicalDriveCounts(cda, record.array_number) & 0xFF);
+    const LogicalDriveRecord& r = _VK_CDA(cda)->ld_record_list[ld_number];
+    record->array_number = r.array_number;
+    record->block_size_bytes = r.block_size_bytes;
+    record->drive_size_blocks = r.drive_size_blocks;
+    record->physical_drive_offset_block = r.physical_drive_offset_block;
+    record->physical_drive_blocks_per_drive = r.physical_drive_blocks_per_drive;
+    record->data_drive_count = static_cast<VK_WORD>(VK_GetArrayPhysicalDriveCounts(cda, r.array_number) & 0xFF);
     const VK_WORD raid = VK_GetLogicalDriveRAIDInfo(cda, ld_number);
-    settings->RAID_level = RAID_LEVEL(raid);
-    settings->num_parity_groups = NUM_PARITY_GROUPS(raid);
-    settings->strip_size_blocks = static_cast<VK_DWORD>(VK_GetLogicalDriveSize(cda, ld_number, kLogicalDriveStripSizeBlocks));
-    settings->num_usable_drives =
-        __VK_GetUsableDriveCount(settings->data_drive_count, settings->RAID_level, settings->num_parity_groups);
+    record->RAID_level = static_cast<VK_BYTE>(raid & 0xFF);
+    record->num_parity_groups = static_cast<VK_BYTE>(raid >> 8);
+    record->strip_size_blocks = static_cast<VK_DWORD>(VK_GetLogicalDriveSize(cda, ld_number, 2));
+    record->num_usable_drives =
+        __VK_GetUsableDriveCount(record->data_drive_count, record->RAID_level, record->num_parity_groups);
+}
+
+VK_BYTE _VK_InitializeLogicalDriveTransformationSettings(PCDA cda, VK_WORD ld_number,
+                                                         PLogicalDriveTransformation record) {
+    CDALock guard(cda);
+    std::memset(record, 0, sizeof(*record));
+    const PEDITABLE_LOGICAL_DRIVE e = _VK_GetEditableLogicalDrive(cda, ld_number);
+    if (e == nullptr) {
+        return 0;
+    }
+    record->array_number = e->editable_array_number;
+    record->RAID_level = e->RAID_level;
+    record->num_parity_groups = e->num_parity_groups;
+    record->strip_size_blocks = e->strip_size_blocks;
+    record->block_size_bytes = e->block_size_bytes;
+    record->drive_size_blocks = e->drive_size_blocks;
+    record->physical_drive_offset_block = e->physical_drive_offset_block;
+    record->physical_drive_blocks_per_drive = e->physical_drive_blocks_per_drive;
+    const PEDITABLE_ARRAY a = _VK_GetEditableArray(cda, e->editable_array_number);
+    record->data_drive_count = a != nullptr ? a->data_drive_count : 0;
+    record->num_usable_drives =
+        __VK_GetUsableDriveCount(record->data_drive_count, record->RAID_level, record->num_parity_groups);
+    return 0;
 }
 
 VK_BYTE _VK_CanTransformLogicalDrive(PCDA cda, VK_WORD ld_number, PLogicalDriveTransformation target) {
@@ -414,31 +548,36 @@ VK_BYTE _VK_CanTransformLogicalDrive(PCDA cda, VK_WORD ld_number, PLogicalDriveT
     if (!(_VK_CDA(cda)->ld_record_list[ld_number].flags & kLDRecordExists)) {
         return 1;
     }
-    LogicalDriveTransformation current;
-    __VK_InitializeLogicalDriveCurrentSettings(cda, ld_number, &current);
+    LogicalDriveTransformation cur;
+    __VK_InitializeLogicalDriveCurrentSettings(cda, ld_number, &cur);
     if (!(VK_ControllerSupportsTransformations(cda) & kControllerSupportsPowerlessTransformations) &&
         VK_GetControllerBackupPowerSourceStatus(cda) != kControllerBackupPowerSourcePresentAndCharged) {
         return 4;
     }
-    // In 64 bits: strip x drives x block size of a large array passes 32 bits.
-    const VK_QWORD target_stripe = static_cast<VK_QWORD>(target->strip_size_blocks) * target->num_usable_drives;
+    // The need saturates: a product past 64 bits is more memory than any controller has.
+    auto product = [](VK_QWORD a, VK_QWORD b) {
+        VK_QWORD p = 0;
+        return __builtin_mul_overflow(a, b, &p) ? std::numeric_limits<VK_QWORD>::max() : p;
+    };
     VK_QWORD need = 0;
-    if (current.strip_size_blocks != target->strip_size_blocks) {
-        const VK_QWORD current_stripe = static_cast<VK_QWORD>(current.strip_size_blocks) * current.num_usable_drives;
-        need = std::max(current.block_size_bytes, target->block_size_bytes) * VK_lcm(target_stripe, current_stripe);
+    if (cur.strip_size_blocks != target->strip_size_blocks) {
+        need = product(std::max(cur.block_size_bytes, target->block_size_bytes),
+                       VK_lcm(product(target->strip_size_blocks, target->num_usable_drives),
+                              product(cur.strip_size_blocks, cur.num_usable_drives)));
     } else {
-        need = target->block_size_bytes * target_stripe;
+        need = product(product(target->block_size_bytes, target->strip_size_blocks), target->num_usable_drives);
     }
     if (need > VK_GetControllerTransformationMemorySize(cda)) {
         return 2;
     }
-    if (target->array_number == current.array_number &&
-        target->physical_drive_offset_block > current.physical_drive_offset_block &&
-        target->physical_drive_blocks_per_drive < current.physical_drive_blocks_per_drive) {
+    if (target->array_number == cur.array_number && target->physical_drive_offset_block > cur.physical_drive_offset_block &&
+        target->physical_drive_blocks_per_drive < cur.physical_drive_blocks_per_drive) {
         return 3;
     }
     if (!__VK_IsFullStripeSizeSafe(cda, target->data_drive_count, target->RAID_level, target->num_parity_groups,
-                                   target->strip_size_blocks * target->block_size_bytes)) {
+                                   static_cast<VK_DWORD>(std::min<VK_QWORD>(
+                                       product(target->strip_size_blocks, target->block_size_bytes),
+                                       std::numeric_limits<VK_DWORD>::max())))) {
         return 5;
     }
     return 1;
@@ -449,7 +588,7 @@ VK_BYTE _VK_IsLogicalDriveTransformable(PCDA cda, VK_WORD ld_number) {
         return 6;
     }
     CDALock guard(cda);
-    LogicalDriveTransformation target;
-    __VK_InitializeLogicalDriveCurrentSettings(cda, ld_number, &target);
-    return _VK_CanTransformLogicalDrive(cda, ld_number, &target);
+    LogicalDriveTransformation live;
+    __VK_InitializeLogicalDriveCurrentSettings(cda, ld_number, &live);
+    return _VK_CanTransformLogicalDrive(cda, ld_number, &live);
 }

@@ -1,0 +1,394 @@
+// Staged arrays against a simulated controller: the status word of a staged array and its SED
+// predicates, the transformation bookkeeping of staged logical drives, and drive compatibility.
+// The edits that produce these stagings come from other editing functions; here the fixture changes
+// the staged records directly, as those functions would leave them.
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "ppavl_platform.h"
+#include "ptelm.h"
+#include "ptelm_configuration.h"
+#include "ptelm_encryption.h"
+#include "ptelm_status.h"
+#include "qvsim/fw_state.h"
+#include "qvsim/gtest.h"
+#include "telm_config_internal.h"
+#include "telm_private.h"
+#include "telmar_host_fixture.h"
+
+namespace {
+
+using qvsim::FirmwareState;
+using qvsim::FwLogicalDrive;
+
+constexpr std::uint32_t kReserved = 32768;
+
+// Drives 0..count-1 of falling size, 512-byte blocks, and the SED feature page.
+FirmwareState WithDrives(VK_WORD count) {
+    FirmwareState st;
+    st.set_page("drive", {0x08, 0x58, 0x03});
+    for (VK_WORD pd = 0; pd < count; ++pd) {
+        auto& d = st.add_drive(pd, 2);
+        d.reserved_blocks = kReserved;
+        d.total_blocks = (1u << 24) + 4096u * (count - pd) + kReserved;
+        d.block_size = 512;
+    }
+    return st;
+}
+
+// Array 0: logical drives 0 (offset 0) and 1 (right after it) on drives 0-2, drive 3 their spare;
+// drives 4 and 5 unassigned.
+FirmwareState TwoDriveArray() {
+    FirmwareState st = WithDrives(6);
+    FwLogicalDrive& a = st.add_configured_drive(0, {0, 1, 2}, 1u << 20);
+    a.fault_tolerance = 3;
+    a.spares = {3};
+    FwLogicalDrive& b = st.add_configured_drive(1, {0, 1, 2}, 1u << 19, 1u << 20);
+    b.fault_tolerance = 3;
+    b.spares = {3};
+    return st;
+}
+
+class StagedArrayHost : public telmar_host::ControllerHost {
+public:
+    void Start(FirmwareState st) {
+        ASSERT_NO_FATAL_FAILURE(StartController(std::move(st)));
+        ASSERT_EQ(Initialize(), kInitializeSucceeded);
+        ASSERT_EQ(VK_CreateEditableConfiguration(cda()), kCreateEditableConfigOK);
+    }
+    _CDA* data() { return _VK_CDA(cda()); }
+    PEDITABLE_CONFIGURATION config() { return data()->editable_configuration; }
+    PEDITABLE_ARRAY array(VK_WORD n) { return config()->editable_array_list[n]; }
+    PEDITABLE_LOGICAL_DRIVE ld(VK_WORD n) { return config()->editable_ld_list[n]; }
+
+    // A new staged logical drive in the first free slot, placed on `array_number`.
+    PEDITABLE_LOGICAL_DRIVE StageNewLogicalDrive(VK_WORD array_number, VK_QWORD offset, VK_QWORD blocks_per_drive) {
+        VK_WORD slot = 0;
+        while (slot < 64 && config()->editable_ld_list[slot] != nullptr) {
+            ++slot;
+        }
+        auto* r = static_cast<PEDITABLE_LOGICAL_DRIVE>(VK_malloc(sizeof(EDITABLE_LOGICAL_DRIVE)));
+        std::memset(r, 0, sizeof(*r));
+        r->flags = kEditableLDNewDrive | kEditableLDArraySet;
+        r->ld_number = slot;
+        r->editable_array_number = array_number;
+        r->physical_drive_offset_block = offset;
+        r->physical_drive_blocks_per_drive = blocks_per_drive;
+        config()->editable_ld_list[slot] = r;
+        ++config()->editable_ld_count;
+        PEDITABLE_ARRAY a = array(array_number);
+        a->logical_drives[a->logical_drive_count++] = slot;
+        return r;
+    }
+    // A new staged array holding the given unassigned drives as data drives.
+    PEDITABLE_ARRAY StageNewArray(std::vector<VK_WORD> drives, VK_WORD block_size) {
+        const VK_WORD n = VK_CreateEditableArray(cda());
+        EXPECT_NE(n, 0xFFFF);
+        PEDITABLE_ARRAY a = array(n);
+        for (VK_WORD pd : drives) {
+            a->data_drives[a->data_drive_count++] = pd;
+        }
+        a->common_block_size = block_size;
+        return a;
+    }
+};
+
+// ---- Staged-array status word ----
+
+TEST_F(StagedArrayHost, NewArrayWordsFromItsLogicalDrivesAndBlockSize) {
+    ASSERT_NO_FATAL_FAILURE(Start(TwoDriveArray()));
+    PEDITABLE_ARRAY empty = StageNewArray({}, 512);
+    EXPECT_EQ(VK_GetEditableArrayStatusInfo(cda(), empty->editable_array_number), kArrayStatusOK);
+
+    PEDITABLE_ARRAY fresh = StageNewArray({4}, 512);
+    EXPECT_EQ(VK_GetEditableArrayStatusInfo(cda(), fresh->editable_array_number), kArrayStatusOK);
+    StageNewLogicalDrive(fresh->editable_array_number, 0, 1u << 16);
+    EXPECT_EQ(VK_GetEditableArrayStatusInfo(cda(), fresh->editable_array_number),
+              static_cast<VK_DWORD>(kArrayStatusHasUnlockedLogicalDrive));
+
+    PEDITABLE_ARRAY odd = StageNewArray({5}, 520);
+    EXPECT_EQ(VK_GetEditableArrayStatusInfo(cda(), odd->editable_array_number),
+              static_cast<VK_DWORD>(kArrayStatusUnsupportedBlockSizeForRAIDConfiguration));
+    // A 4096-byte array is supported; an array without drives is not judged by its block size.
+    odd->common_block_size = 4096;
+    EXPECT_EQ(VK_GetEditableArrayStatusInfo(cda(), odd->editable_array_number), kArrayStatusOK);
+    empty->common_block_size = 520;
+    EXPECT_EQ(VK_GetEditableArrayStatusInfo(cda(), empty->editable_array_number), kArrayStatusOK);
+}
+
+TEST_F(StagedArrayHost, NoConfigurationOrEmptySlotGivesZero) {
+    ASSERT_NO_FATAL_FAILURE(Start(TwoDriveArray()));
+    EXPECT_EQ(VK_GetEditableArrayStatusInfo(cda(), 0), kArrayStatusOK);
+    EXPECT_EQ(VK_GetEditableArrayStatusInfo(cda(), 1), 0u);
+    EXPECT_EQ(VK_GetEditableArrayStatusInfo(cda(), 64), 0u);
+    EXPECT_EQ(VK_GetEditableArrayStatusInfo(cda(), 0xFFFF), 0u);
+    VK_DestroyEditableConfiguration(cda());
+    EXPECT_EQ(VK_GetEditableArrayStatusInfo(cda(), 0), 0u);
+    EXPECT_FALSE(_VK_EditableArrayHasLockedSEDPhysicalDrive(cda(), 0));
+    EXPECT_FALSE(_VK_EditableArrayHasFailedSEDLogicalDrive(cda(), 0));
+}
+
+// One row per bit an existing array gets from the live array and the staged lists.
+TEST_F(StagedArrayHost, ExistingArrayWordRows) {
+    struct Row {
+        const char* name;
+        std::function<void(FirmwareState&)> live;
+        std::function<void(StagedArrayHost&)> staged;
+        VK_DWORD word;
+    };
+    auto unit = [](VK_WORD n, std::uint8_t status) {
+        return [n, status](FirmwareState& st) { st.find_configured_drive(n)->unit_status = status; };
+    };
+    const Row rows[] = {
+        {"as live", {}, {}, kArrayStatusOK},
+        {"falling offsets",
+         {},
+         [](StagedArrayHost& h) { std::swap(h.array(0)->logical_drives[0], h.array(0)->logical_drives[1]); },
+         kArrayStatusHasGaps},
+        {"gap past the alignment",
+         {},
+         [](StagedArrayHost& h) { h.ld(1)->physical_drive_offset_block += h.array(0)->alignment_size_blocks + 1; },
+         kArrayStatusHasGaps},
+        {"failed data drive", [](FirmwareState& st) { for (auto n : {0, 1}) st.find_configured_drive(n)->failed = {2}; },
+         {}, kArrayStatusHasFailedDataDrive},
+        {"failed staged spare",
+         [](FirmwareState& st) { for (auto n : {0, 1}) st.find_configured_drive(n)->failed = {3}; }, {},
+         kArrayStatusHasFailedSpareDrive},
+        {"erasing data drive", [](FirmwareState& st) { st.find_drive(1)->extra_device_flags = 0x10; }, {},
+         kArrayStatusHasErasingDataDrive},
+        {"spare below the last extent", [](FirmwareState& st) { st.find_drive(3)->total_blocks = kReserved + 1000; },
+         {}, kArrayStatusHasInvalidSpare},
+        {"owned foreign SED", [](FirmwareState& st) { st.find_drive(3)->feature_flags = 0x1 | 0x800 | 0x1000; }, {},
+         kArrayStatusHasSEDForeignLogicalDrive},
+        {"active spare", [](FirmwareState& st) { for (auto n : {0, 1}) st.find_configured_drive(n)->active_spares = {3}; },
+         {}, kArrayStatusHasActiveSpare},
+        {"missing drives", [](FirmwareState& st) { st.find_configured_drive(0)->missing_drives = 1; }, {},
+         kArrayStatusHasFailedDataDrive},
+        {"failed logical drive", unit(1, 1), {}, kArrayStatusHasFailedLogicalDrive},
+        {"erasing logical drive", unit(0, 15), {}, kArrayStatusHasErasingLogicalDrive},
+        {"encrypted, encryption not pending",
+         {},
+         [](StagedArrayHost& h) { h.ld(1)->flags |= kEditableLDEncrypted; },
+         kArrayStatusHasOfflineLogicalDrive},
+        {"volatile key changed",
+         {},
+         [](StagedArrayHost& h) { h.ld(0)->flags |= kEditableLDVolatileKey | kEditableLDVolatileKeyChanged; },
+         kArrayStatusHasLogicalDriveWithVolatileKeyOp},
+        {"transformation staged",
+         {},
+         [](StagedArrayHost& h) { h.ld(1)->flags |= kEditableLDSizeChange; },
+         kArrayStatusHasQueuedLogicalDriveTransformation},
+        {"unlocked",
+         {},
+         [](StagedArrayHost& h) { h.ld(0)->flags &= ~kEditableLDLocked; },
+         kArrayStatusHasUnlockedLogicalDrive},
+        {"new logical drive after the last",
+         {},
+         [](StagedArrayHost& h) { h.StageNewLogicalDrive(0, (1u << 20) + (1u << 19), 1u << 10); },
+         kArrayStatusHasUnlockedLogicalDrive},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        FirmwareState st = TwoDriveArray();
+        if (row.live) {
+            row.live(st);
+        }
+        ASSERT_NO_FATAL_FAILURE(Start(std::move(st)));
+        if (row.staged) {
+            row.staged(*this);
+        }
+        EXPECT_EQ(VK_GetEditableArrayStatusInfo(cda(), 0), row.word);
+        StopController();
+    }
+}
+
+TEST_F(StagedArrayHost, FlushingLUCacheCounts) {
+    FirmwareState st = WithDrives(4);
+    st.set_page("lu_cache", {0x20, 0x00, 0x00});
+    FwLogicalDrive& data = st.add_configured_drive(0, {0, 1}, 1u << 20);
+    data.fault_tolerance = 2;
+    data.lu_cache_bits = 0x01;
+    data.lu_cache_other = 1;
+    data.lu_cache_state = 0x20;
+    data.lu_cache_state_stats = 0x20;
+    FwLogicalDrive& cache = st.add_configured_drive(1, {2}, 1u << 18);
+    cache.property = 0x04;
+    cache.lu_cache_other = 0;
+    cache.lu_cache_state = 0x20;
+    cache.lu_cache_state_stats = 0x20;
+    ASSERT_NO_FATAL_FAILURE(Start(std::move(st)));
+    ASSERT_EQ(LU_CACHE_STATE(VK_GetLogicalDriveLUCacheStatusInfo(cda(), 0)), kLUCacheStateFlushing);
+    const VK_WORD a = VK_GetLogicalDriveArray(cda(), 0);
+    EXPECT_EQ(VK_GetEditableArrayStatusInfo(cda(), a), static_cast<VK_DWORD>(kArrayStatusHasFlushingLogicalDrive));
+}
+
+TEST_F(StagedArrayHost, SEDPredicates) {
+    FirmwareState st = TwoDriveArray();
+    st.find_drive(1)->feature_flags = 0x1 | 0x20; // SED, locked
+    st.find_configured_drive(1)->unit_status = 30;
+    ASSERT_NO_FATAL_FAILURE(Start(std::move(st)));
+    EXPECT_TRUE(_VK_EditableArrayHasLockedSEDPhysicalDrive(cda(), 0));
+    EXPECT_TRUE(_VK_EditableArrayHasFailedSEDLogicalDrive(cda(), 0));
+    // Only the staged data drives count: drive 1 taken out of the list clears the first.
+    PEDITABLE_ARRAY a = array(0);
+    a->data_drives[1] = a->data_drives[--a->data_drive_count];
+    EXPECT_FALSE(_VK_EditableArrayHasLockedSEDPhysicalDrive(cda(), 0));
+    // A new array has no live logical drives to have failed.
+    PEDITABLE_ARRAY fresh = StageNewArray({4}, 512);
+    StageNewLogicalDrive(fresh->editable_array_number, 0, 1u << 16);
+    EXPECT_FALSE(_VK_EditableArrayHasFailedSEDLogicalDrive(cda(), fresh->editable_array_number));
+    EXPECT_FALSE(_VK_EditableArrayHasLockedSEDPhysicalDrive(cda(), 7));
+}
+
+} // namespace
+
+namespace {
+
+// ---- Transformation bookkeeping ----
+
+constexpr VK_QWORD kRefreshed = 0x7FF000000ULL | kEditableLDDestructiveEncode;
+
+TEST_F(StagedArrayHost, RefreshComparesEachStagedDriveWithItsLiveRecord) {
+    struct Row {
+        const char* name;
+        std::function<void(StagedArrayHost&)> edit;
+        VK_QWORD bits;
+    };
+    const Row rows[] = {
+        {"identical", {}, 0},
+        {"moved to a new SED array",
+         [](StagedArrayHost& h) {
+             PEDITABLE_ARRAY a = h.StageNewArray({4}, 512);
+             a->flags |= kEditableArrSEDEncryption;
+             h.ld(1)->editable_array_number = a->editable_array_number;
+         },
+         kEditableLDArrayMove | kEditableLDEnableSED},
+        {"moved to a new plain array",
+         [](StagedArrayHost& h) { h.ld(1)->editable_array_number = h.StageNewArray({4}, 512)->editable_array_number; },
+         kEditableLDArrayMove},
+        {"one drive replaced", [](StagedArrayHost& h) { h.array(0)->data_drives[2] = 4; }, kEditableLDDrivesSwapped},
+        {"two added, one removed",
+         [](StagedArrayHost& h) {
+             PEDITABLE_ARRAY a = h.array(0);
+             a->data_drives[2] = 4;
+             a->data_drives[a->data_drive_count++] = 5;
+             a->data_drives[a->data_drive_count++] = 6;
+         },
+         kEditableLDDrivesSwapped | kEditableLDDrivesAdded},
+        {"one removed", [](StagedArrayHost& h) { --h.array(0)->data_drive_count; }, kEditableLDDrivesRemoved},
+        {"encrypted keeping data",
+         [](StagedArrayHost& h) { h.ld(1)->flags |= kEditableLDEncrypted | kEditableLDPreserveData; },
+         kEditableLDTransformEncode},
+        {"encrypted without keeping data", [](StagedArrayHost& h) { h.ld(1)->flags |= kEditableLDEncrypted; },
+         kEditableLDDestructiveEncode},
+        {"moved up and grown",
+         [](StagedArrayHost& h) { h.ld(1)->physical_drive_offset_block += 2048; },
+         kEditableLDOffsetUp | kEditableLDExtentGrow},
+        {"shrunk in place",
+         [](StagedArrayHost& h) {
+             h.ld(1)->physical_drive_blocks_per_drive -= 2048;
+             h.ld(1)->drive_size_blocks -= 4096;
+         },
+         kEditableLDExtentShrink | kEditableLDSizeChange},
+        {"restriped", [](StagedArrayHost& h) { h.ld(1)->strip_size_blocks = 128; }, kEditableLDGeometryChange},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        FirmwareState st = TwoDriveArray();
+        st.add_drive(6, 2).total_blocks = (1u << 24) + kReserved;
+        ASSERT_NO_FATAL_FAILURE(Start(std::move(st)));
+        ld(1)->flags |= kRefreshed; // stale bits from an earlier refresh go
+        if (row.edit) {
+            row.edit(*this);
+        }
+        _VK_RefreshEditableLogicalDriveTransformationFlags(cda());
+        EXPECT_EQ(ld(1)->flags & (kRefreshed | kEditableLDEnableSED), row.bits);
+        // A change of the array's drives changes every logical drive on it.
+        const VK_QWORD shared = row.bits & (kEditableLDDrivesSwapped | kEditableLDDrivesAdded | kEditableLDDrivesRemoved);
+        EXPECT_EQ(ld(0)->flags & kRefreshed, shared);
+        const int counted = ((row.bits & kEditableLDTransformation) != 0) + (shared != 0);
+        EXPECT_EQ(_VK_GetEditableLogicalDriveTransformationQueueCount(cda()), counted);
+        StopController();
+    }
+}
+
+TEST_F(StagedArrayHost, EncryptedWithoutPreservationThenPlainAgainLeavesNothing) {
+    ASSERT_NO_FATAL_FAILURE(Start(TwoDriveArray()));
+    ld(0)->flags |= kEditableLDEncrypted;
+    _VK_RefreshEditableLogicalDriveTransformationFlags(cda());
+    EXPECT_EQ(ld(0)->flags & kRefreshed, kEditableLDDestructiveEncode);
+    ld(0)->flags &= ~kEditableLDEncrypted;
+    _VK_RefreshEditableLogicalDriveTransformationFlags(cda());
+    EXPECT_EQ(ld(0)->flags & kRefreshed, 0u);
+}
+
+TEST_F(StagedArrayHost, QueueCountsTheControllersQueueOnlyInALongEnoughReply) {
+    for (std::uint32_t fixed : {53u, 54u}) {
+        SCOPED_TRACE(fixed);
+        FirmwareState st = TwoDriveArray();
+        st.expansion.queued = 64;
+        st.expansion.fixed_length = fixed;
+        ASSERT_NO_FATAL_FAILURE(Start(std::move(st)));
+        const VK_WORD controller = fixed > 53 ? 64 : 0;
+        EXPECT_EQ(_VK_GetLogicalDriveTransformationQueueCount(cda()), controller);
+        ld(0)->physical_drive_offset_block += 2048;
+        _VK_RefreshEditableLogicalDriveTransformationFlags(cda());
+        EXPECT_EQ(_VK_GetEditableLogicalDriveTransformationQueueCount(cda()), controller + 1);
+        EXPECT_EQ(_VK_GetEditableLogicalDriveTransformationQueueCount(cda()) > kMaxQueuedTransformations, fixed > 53);
+        StopController();
+    }
+}
+
+TEST_F(StagedArrayHost, QueueCountIsZeroWhenTheExpansionReadFails) {
+    FirmwareState st = TwoDriveArray();
+    st.expansion.queued = 9;
+    qvsim::FwFault fault;
+    fault.bmic = 0x59;
+    fault.count = 0;
+    fault.err = EIO;
+    st.faults.push_back(fault);
+    ASSERT_NO_FATAL_FAILURE(Start(std::move(st)));
+    EXPECT_EQ(_VK_GetLogicalDriveTransformationQueueCount(cda()), 0);
+    ld(1)->strip_size_blocks = 128;
+    _VK_RefreshEditableLogicalDriveTransformationFlags(cda());
+    EXPECT_EQ(ld(1)->flags & kRefreshed, kEditableLDGeometryChange);
+    EXPECT_EQ(_VK_GetEditableLogicalDriveTransformationQueueCount(cda()), 1);
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(StagedArrayHost, TransformabilityRows) {
+    struct Row {
+        const char* name;
+        std::function<void(FirmwareState&)> live;
+        VK_WORD ld;
+        VK_BYTE result;
+    } const rows[] = {
+        {"live geometry", {}, 1, 1},
+        {"memory too small", [](FirmwareState& st) { st.expansion.memory_kib = 256; }, 1, 2},
+        {"number 64", {}, 64, 6},
+        {"not on the controller", {}, 5, 1},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        FirmwareState st = TwoDriveArray();
+        // RAID 0, so that the full-stripe limit (a parity rule) stays out of these rows.
+        for (VK_WORD n : {0, 1}) {
+            st.find_configured_drive(n)->fault_tolerance = 0;
+        }
+        if (row.live) {
+            row.live(st);
+        }
+        ASSERT_NO_FATAL_FAILURE(Start(std::move(st)));
+        EXPECT_EQ(_VK_IsLogicalDriveTransformable(cda(), row.ld), row.result);
+        StopController();
+    }
+}
+
+} // namespace
