@@ -981,8 +981,10 @@ bool EditSpareMaps(LOGICAL_DRIVE_CONFIG& config, bool extended_maps, VK_WORD ld_
             return false;
         }
         const size_t map_bytes = (static_cast<size_t>(max_devices) + 7) / 8;
-        // The offset comes from the controller: a map that would reach past the copy is not written.
-        if (offset > sizeof(config) || map_bytes > sizeof(config) - offset) {
+        // The offset comes from the controller: a map that would reach past the copy, or into its
+        // fixed fields (this edit writes some of them itself), is not written.
+        if (offset < offsetof(LOGICAL_DRIVE_CONFIG, reserved300) || offset > sizeof(config) ||
+            map_bytes > sizeof(config) - offset) {
             PN_DebugLog(1, 0, "%s:%d: Extended spare assignment map (off:%u, %zu bytes) outside the config of ld %u\n",
                         __FILE__, __LINE__, static_cast<unsigned>(offset), map_bytes, ld_number);
             return false;
