@@ -1,5 +1,5 @@
 // What the record loaders (telm_cda_records.cpp), the array model (telm_cda_model.cpp) and the getters
-// over them share: the bounded map reader and the decoders of the per-device replies.
+// over them share: the bounded map reader and writer and the decoders of the per-device replies.
 #ifndef TELM_RECORDS_H
 #define TELM_RECORDS_H
 
@@ -43,6 +43,40 @@ inline bool CopyMap(pavlin::ByteView held, size_t offset, size_t bytes, VK_BYTE*
 
 inline bool MapBit(const VK_BYTE* map, size_t map_size, size_t bit) {
     return bit / 8 < map_size && (map[bit / 8] >> (bit % 8)) & 1;
+}
+
+// The writable map of `bytes` bytes at a controller-reported `offset` in a buffer about to go back to
+// the controller. `limit` is what the buffer may hold (the smaller of its size and the total its own
+// header reports); a map at offset 0 or reaching past the limit is absent, so nothing is written
+// outside what the controller will read. Every map written at a reported offset goes through here.
+inline std::optional<pavlin::ByteSpan> MapSpanAt(pavlin::ByteSpan buffer, size_t limit, size_t offset,
+                                                 size_t bytes) {
+    if (offset == 0) {
+        return std::nullopt;
+    }
+    const size_t held = limit < buffer.size() ? limit : buffer.size();
+    if (offset > held || bytes > held - offset) {
+        return std::nullopt;
+    }
+    return pavlin::ByteSpan(buffer.data() + offset, bytes);
+}
+
+// Zeroes a whole map; the map's own size bounds it.
+inline void ClearMapSpan(pavlin::ByteSpan map) {
+    for (size_t i = 0; i < map.size(); ++i) {
+        map.put8(i, 0);
+    }
+}
+
+// Sets (or clears) one drive's bit; false, with nothing written, when the bit lies outside the map.
+inline bool PutMapBit(pavlin::ByteSpan map, size_t bit, bool set = true) {
+    if (bit / 8 >= map.size()) {
+        return false;
+    }
+    VK_BYTE* byte = map.data() + bit / 8;
+    const auto mask = static_cast<VK_BYTE>(1u << (bit % 8));
+    *byte = set ? static_cast<VK_BYTE>(*byte | mask) : static_cast<VK_BYTE>(*byte & ~mask);
+    return true;
 }
 
 // IDENTIFY PHYSICAL DRIVE into its compact copy (zeroed first). The model is the 48-byte full-length

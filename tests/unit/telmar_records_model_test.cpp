@@ -699,3 +699,46 @@ TEST_F(RecordsModel, PhysicalDriveEncryptionWord) {
 }
 
 } // namespace
+
+namespace {
+
+// The map writer places a map only where offset and length fit both the buffer and the limit its
+// header reports, and sets bits only inside the map: a reported offset or size can never make it
+// write past what goes back to the controller.
+TEST(MapWriter, PlacesMapsOnlyInsideBufferAndLimit) {
+    struct Row {
+        size_t limit, offset, bytes;
+        bool placed;
+    };
+    const Row rows[] = {
+        {652, 0, 16, false},   // no extended map
+        {652, 636, 16, true},  // ends exactly at the buffer's end
+        {652, 637, 16, false}, // one byte past it
+        {600, 590, 16, false}, // inside the buffer, past the reported total
+        {900, 640, 16, false}, // a total larger than the buffer does not widen it
+        {652, 100, 0, true},   // an empty map is placed but takes no bit
+    };
+    for (const Row& row : rows) {
+        std::vector<VK_BYTE> buffer(652, 0xAA);
+        const auto map = telmar::MapSpanAt(pavlin::ByteSpan(buffer.data(), buffer.size()), row.limit, row.offset,
+                                           row.bytes);
+        ASSERT_EQ(map.has_value(), row.placed) << row.offset << "+" << row.bytes << " limit " << row.limit;
+        if (!map) {
+            continue;
+        }
+        telmar::ClearMapSpan(*map);
+        EXPECT_EQ(telmar::PutMapBit(*map, 0), row.bytes > 0);
+        EXPECT_FALSE(telmar::PutMapBit(*map, row.bytes * 8)); // the first bit past the map
+        for (size_t i = 0; i < buffer.size(); ++i) {
+            const bool inside = i >= row.offset && i < row.offset + row.bytes;
+            const VK_BYTE want = !inside ? 0xAA : (i == row.offset ? 0x01 : 0x00);
+            ASSERT_EQ(buffer[i], want) << "byte " << i;
+        }
+        if (row.bytes > 0) {
+            EXPECT_TRUE(telmar::PutMapBit(*map, 0, false));
+            EXPECT_EQ(buffer[row.offset], 0);
+        }
+    }
+}
+
+} // namespace
