@@ -14,36 +14,11 @@
 #include "qvsim/qvsim.h"
 #include "yardstick.h"
 #include "sim_controller.h"
+#include "started_areas.h"
 
 namespace {
 
-// Started data areas of every controller of the host.
-struct Areas {
-    DeviceDescriptorList list = nullptr;
-    std::vector<PCDA> areas;
-    Areas() {
-        InitializeTelmar("0x6D2A");
-        InitializePavlin("0x6D2A");
-        list = PN_CreateControllerDescriptorList();
-        DeviceDescriptorListIterator it = PN_CreateDeviceListIterator(list);
-        for (; !PN_IsDeviceListIteratorEnd(it); PN_MoveDeviceListIteratorNext(it)) {
-            PCDA area = VK_malloc(VK_GetCDASize());
-            if (VK_InitializeCDA(area, PN_GetDeviceListItemAt(it)) != kInitializeSucceeded) {
-                VK_free(area);
-                break;
-            }
-            areas.push_back(area);
-        }
-        PN_DestroyDeviceListIterator(it);
-    }
-    ~Areas() {
-        for (PCDA area : areas) {
-            VK_UnInitializeCDA(area);
-            VK_free(area);
-        }
-        PN_DestroyDeviceDescriptorList(list);
-    }
-};
+using Areas = bench_sim::StartedAreas;
 
 bool CreateAndDestroy(const Areas& a) {
     bool ok = true;
@@ -63,7 +38,8 @@ void BM_LibraryEditableConfig(benchmark::State& state) {
         state.SkipWithError("a data area failed to initialise");
         return;
     }
-    const bench_replay::Measured m = bench_replay::Measure(state, {.product = [&] { return CreateAndDestroy(a); }});
+    const bench_replay::Measured m = bench_replay::Measure(
+        state, {.product = [&] { return CreateAndDestroy(a); }, .release = [&] { a.Restart(); }});
     bench_replay::PerItem(state, m, "per_device_ns", static_cast<double>(controllers * devices));
 }
 

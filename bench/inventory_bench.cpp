@@ -19,42 +19,12 @@
 #include "qvsim/qvsim.h"
 #include "side_by_side.h"
 #include "sim_controller.h"
+#include "started_areas.h"
 #include "yardstick.h"
 
 namespace {
 
-// Started data areas of every controller of the host.
-struct Areas {
-    DeviceDescriptorList list = nullptr;
-    std::vector<PCDA> areas;
-    Areas() {
-        InitializeTelmar("0x6D2A");
-        InitializePavlin("0x6D2A");
-        list = PN_CreateControllerDescriptorList();
-        DeviceDescriptorListIterator it = PN_CreateDeviceListIterator(list);
-        for (; !PN_IsDeviceListIteratorEnd(it); PN_MoveDeviceListIteratorNext(it)) {
-            PCDA area = VK_malloc(VK_GetCDASize());
-            if (VK_InitializeCDA(area, PN_GetDeviceListItemAt(it)) != kInitializeSucceeded) {
-                VK_free(area);
-                break;
-            }
-            areas.push_back(area);
-        }
-        PN_DestroyDeviceListIterator(it);
-    }
-    ~Areas() {
-        for (PCDA area : areas) {
-            VK_UnInitializeCDA(area);
-            VK_free(area);
-        }
-        PN_DestroyDeviceDescriptorList(list);
-    }
-    void Restart() {
-        for (PCDA area : areas) {
-            VK_ReInitializeCDA(area);
-        }
-    }
-};
+using Areas = bench_sim::StartedAreas;
 
 bool Inventory(const Areas& a, unsigned devices) {
     bool ok = true;

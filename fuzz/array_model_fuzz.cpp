@@ -2,59 +2,23 @@
 // order: a byte of choices, IDENTIFY CONTROLLER, then for up to eight logical drives a configuration
 // (652 bytes) each; drives and statuses follow from them. The data area has no controller behind it:
 // whatever is not cached fails to load as an unreadable reply would.
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
-#include <memory>
 
 #include "fuzz_check.h"
-#include "ppavl_debug.h"
+#include "fuzz_data_area.h"
 #include "ptelm_cda.h"
 #include "ptelm_properties.h"
-#include "telm_records.h"
-
-namespace {
-
-struct Input {
-    const uint8_t* data;
-    size_t size;
-    size_t at = 0;
-    uint8_t Byte() { return at < size ? data[at++] : 0; }
-    bool Fill(void* destination, size_t length) {
-        std::memset(destination, 0, length);
-        const size_t n = at < size ? std::min(length, size - at) : 0;
-        if (n) {
-            std::memcpy(destination, data + at, n);
-        }
-        at += n;
-        return n > 0;
-    }
-};
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    struct QuietLog {
-        VK_BYTE previous = PN_SetDebugLogLevel(0);
-        ~QuietLog() { PN_SetDebugLogLevel(previous); }
-    } quiet;
-    static const std::unique_ptr<uint8_t[]> memory = std::make_unique<uint8_t[]>(VK_GetCDASize());
-    std::memset(memory.get(), 0, VK_GetCDASize());
-    PCDA cda = memory.get();
-    _CDA* c = _VK_CDA(cda);
-    Input in{data, size};
+    const QuietFuzzLog quiet;
+    FuzzInput in{data, size};
     const uint8_t choices = in.Byte();
-    c->flags[kCDAFlagsBuffers] = kCDAValidIdentifyController | kCDAValidControllerParameters |
-                                 kCDAValidEnclosures | ((choices & 1) ? kCDAValidCacheConfigStatus : 0);
-    in.Fill(&c->identify_controller_buffer, sizeof(c->identify_controller_buffer));
-    for (VK_WORD n = 0; n < 8; ++n) {
-        LogicalDriveRecord& r = _VK_LDRecordForWrite(c, static_cast<VK_WORD>(n));
-        if (!in.Fill(&r.sense_config_buffer, sizeof(r.sense_config_buffer))) {
-            break;
-        }
-        telmar::DeriveLogicalDriveConfig(cda, r);
-        r.flags |= kLDRecordConfigValid | kLDRecordStatusValid;
+    const VK_WORD configured = FillLiveConfigurations(in, choices);
+    _CDA* c = DataArea();
+    PCDA cda = c;
+    for (VK_WORD n = 0; n < configured; ++n) {
+        c->ld_record_list[n].flags |= kLDRecordStatusValid; // a status of zeroes
     }
     for (VK_WORD p = 0; p < kMaxPhysicalDrivesSupported; ++p) {
         PhysicalDriveRecord& pd = _VK_PDRecordForWrite(c, static_cast<VK_WORD>(p));

@@ -8,10 +8,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <memory>
 #include <vector>
 
 #include "fuzz_check.h"
+#include "fuzz_data_area.h"
 #include "pavl_bytes.h"
 #include "pavl_platform_private.h"
 #include "ppavl_debug.h"
@@ -23,23 +23,6 @@
 #include "telm_records.h"
 
 namespace {
-
-struct Input {
-    const uint8_t* data;
-    size_t size;
-    size_t at = 0;
-    uint8_t Byte() { return at < size ? data[at++] : 0; }
-    // Up to `length` bytes into `destination` (zeroed first); the count taken.
-    size_t Fill(void* destination, size_t length) {
-        std::memset(destination, 0, length);
-        const size_t n = at < size ? std::min(length, size - at) : 0;
-        if (n) {
-            std::memcpy(destination, data + at, n);
-        }
-        at += n;
-        return n;
-    }
-};
 
 constexpr VK_WORD kInputDrives = 16;
 
@@ -72,28 +55,12 @@ VK_DWORD Populate(PCDA cda, VK_WORD array_count) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    struct QuietLog {
-        VK_BYTE previous = PN_SetDebugLogLevel(0);
-        ~QuietLog() { PN_SetDebugLogLevel(previous); }
-    } quiet;
-    static const std::unique_ptr<uint8_t[]> memory = std::make_unique<uint8_t[]>(VK_GetCDASize());
-    std::memset(memory.get(), 0, VK_GetCDASize());
-    PCDA cda = memory.get();
-    _CDA* c = _VK_CDA(cda);
-    Input in{data, size};
+    const QuietFuzzLog quiet;
+    FuzzInput in{data, size};
     const uint8_t choices = in.Byte();
-    c->flags[kCDAFlagsBuffers] = kCDAValidIdentifyController | kCDAValidControllerParameters |
-                                 kCDAValidEnclosures | ((choices & 1) ? kCDAValidCacheConfigStatus : 0);
-    in.Fill(&c->identify_controller_buffer, sizeof(c->identify_controller_buffer));
-    VK_WORD configured = 0;
-    for (; configured < 8; ++configured) {
-        LogicalDriveRecord& r = _VK_LDRecordForWrite(c, configured);
-        if (in.Fill(&r.sense_config_buffer, sizeof(r.sense_config_buffer)) == 0) {
-            break;
-        }
-        telmar::DeriveLogicalDriveConfig(cda, r);
-        r.flags |= kLDRecordConfigValid;
-    }
+    const VK_WORD configured = FillLiveConfigurations(in, choices);
+    _CDA* c = DataArea();
+    PCDA cda = c;
     std::vector<uint8_t> reply(std::max(sizeof(LOGICAL_DRIVE_STATUS), sizeof(PHYSICAL_DRIVE_STATUS)));
     for (VK_WORD n = 0; n < configured; ++n) {
         LogicalDriveRecord& r = c->ld_record_list[n];
