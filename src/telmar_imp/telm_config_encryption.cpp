@@ -289,8 +289,11 @@ void __VK_RefreshEditableEncryptionBootPasswordFlags(PCDA cda) {
             config->flags |= kEditableConfigLoginRequired;
         }
     } else if (pending == kEncryptionBootPasswordUnset) {
-        // No boot password is wanted: one entered before is dropped.
-        config->flags &= ~kEditableConfigBootPassword;
+        // No boot password is wanted: one entered before is dropped, and not kept in memory.
+        if (config->flags & kEditableConfigBootPassword) {
+            config->flags &= ~kEditableConfigBootPassword;
+            explicit_bzero(config->encryption_boot_password, sizeof(config->encryption_boot_password));
+        }
     }
 }
 
