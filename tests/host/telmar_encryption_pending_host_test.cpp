@@ -263,7 +263,7 @@ TEST_F(EncryptionPendingHost, ModeRefusalsInOrder) {
         {"mode 4", Nothing, Mode(4), 8},
         {"none with an encrypted drive", Nothing, Mode(0), 5},
         {"local from express local with an encrypted drive", Express, Mode(2), 5},
-        {"none on a controller without encryption",
+        {"express local on a controller without encryption",
          [](FirmwareState& s) { s.set_page("encryption", {0x00}); }, Mode(1), 3},
     });
 }
