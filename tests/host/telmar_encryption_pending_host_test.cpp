@@ -299,6 +299,11 @@ TEST_F(EncryptionPendingHost, SwitchRefusalsInOrder) {
         {"toggle: plaintext drives", Drive(0, [](qvsim::FwLogicalDrive& d) { d.encryption_flags = 0; }),
          Toggle(kFalse), 1},
         {"toggle: enable", Disabled, Toggle(kTrue), 1},
+        {"toggle: enable remote awaiting a reboot for it",
+         All({Remote, Disabled, [](FirmwareState& s) { s.identify.reboot_reason = 0x100; }}), Toggle(kTrue),
+         13},
+        {"toggle: enable local awaiting a reboot for it",
+         All({Disabled, [](FirmwareState& s) { s.identify.reboot_reason = 0x100; }}), Toggle(kTrue), 1},
     });
 }
 
@@ -330,6 +335,16 @@ TEST_F(EncryptionPendingHost, QuestionAndBootPasswordRefusalsInOrder) {
         {"boot: encryption disabled", Disabled, BootPassword("Boot pw 9", 10), 5},
         {"boot: express local", Express, BootPassword("Boot pw 9", 10), 6},
         {"boot: suspended", Suspended, BootPassword("Boot pw 9", 10), 7},
+        {"boot: remote pending, UEFI key management",
+         [](FirmwareState& s) { s.set_page("encryption", {0x01 | 0x40 | 0x80}); },
+         [](PCDA cda) {
+             VK_ChangeEditableControllerEncryption(cda, kControllerEncryptionRemote);
+             return VK_CanSetEditableEncryptionBootPasswordSafe(cda, "Boot pw 9", 10);
+         },
+         11},
+        {"boot: remote already, UEFI key management",
+         All({Remote, [](FirmwareState& s) { s.set_page("encryption", {0x01 | 0x40 | 0x80}); }}),
+         BootPassword("Boot pw 9", 10), 1},
         {"boot: NULL", Nothing, BootPassword(nullptr, 0), 1},
         {"boot: with its terminator", Nothing, BootPassword("Boot pw 9", 10), 1},
         {"boot: without its terminator", Nothing, BootPassword("Boot pw 9", 9), 1},
@@ -457,7 +472,7 @@ TEST_F(EncryptionPendingHost, ConfigurationStartsFromTheStatusWords) {
     FirmwareState s = RemoteBase();
     Suspended(s);
     s.identify.encryption_status |= 0x80000 | 0x4000; // plaintext volumes, firmware locked
-    s.identify.encryption_status |= 0x400; // key cache on
+    s.identify.encryption_status |= 0x400;            // key cache on
     s.find_configured_drive(0)->additional_encryption_flags = 0x3;
     ASSERT_NO_FATAL_FAILURE(Stage(s));
     EXPECT_EQ(VK_GetEditableControllerEncryption(cda()), kControllerEncryptionRemote);
