@@ -6,8 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "ppavl_platform.h"
 #include "ptelm.h"
 #include "qvsim/fw_state.h"
+#include "telm_config_internal.h"
 #include "telm_encryption_requests.h"
 #include "telm_private.h"
 #include "telmar_encryption_host.h"
@@ -730,6 +732,55 @@ TEST_F(EncryptionPendingHost, RecoveryQuestionCopyNeedsRoomForItsTerminator) {
     EXPECT_EQ(std::string(buffer), "Where is it now?");
     EXPECT_EQ(VK_GetEditableEncryptionRecoveryQuestion(cda(), nullptr, 17),
               kGetEditableEncryptionRecoveryQuestionNullBuffer);
+}
+
+// A new logical drive staged in slot 5 of array 0, plaintext, as staged-drive creation leaves one
+// while no encryption is pending for it.
+void StageNewDrive(EDITABLE_CONFIGURATION& config) {
+    auto* ld = static_cast<PEDITABLE_LOGICAL_DRIVE>(VK_malloc(sizeof(EDITABLE_LOGICAL_DRIVE)));
+    ASSERT_NE(ld, nullptr);
+    std::memset(ld, 0, sizeof(*ld));
+    ld->flags = kEditableLDNewDrive;
+    ld->ld_number = 5;
+    ld->editable_array_number = 0;
+    ld->lu_cache_ld_number = 0xFFFF;
+    config.editable_ld_list[5] = ld;
+}
+
+TEST_F(EncryptionPendingHost, ANewLogicalDriveRefusesModeChangesAndNeedsItsEncryptionWritten) {
+    ASSERT_NO_FATAL_FAILURE(Stage(Base()));
+    EXPECT_EQ(__VK_EditableConfigurationHasNewLogicalDrives(cda()), kFalse);
+    ASSERT_NO_FATAL_FAILURE(StageNewDrive(Config()));
+    EXPECT_EQ(__VK_EditableConfigurationHasNewLogicalDrives(cda()), kTrue);
+    EXPECT_EQ(VK_CanAllowEditableEncryptionPlaintextVolumes(cda(), kTrue),
+              kCanAllowPlaintextLogicalDriveExists);
+    EXPECT_EQ(VK_CanChangeEditableControllerEncryption(cda(), 3),
+              kCanChangeEditableControllerEncryptionHasUnsavedLogicalDrives);
+    EXPECT_EQ(VK_CanToggleEditableControllerEncryption(cda(), kFalse),
+              kCanToggleEditableControllerEncryptionNewLogicalDrivesExist);
+    EXPECT_EQ(VK_CanSetEditableLogicalDriveVolatileKey(cda(), 5, kTrue, kFalse),
+              kCanSetEditableLogicalDriveVolatileKeyLogicalDriveNotEncrypted);
+
+    // A plaintext new drive is created and then rekeyed to plaintext: the refresh marks it.
+    ASSERT_EQ(VK_SetEditableControllerFirmwareLock(cda(), kTrue), kSetEditableControllerFirmwareLockOK);
+    EXPECT_EQ(Flags() & kEditableConfigLogicalDriveEncryption, kEditableConfigLogicalDriveEncryption);
+    ASSERT_EQ(VK_SetEditableLogicalDriveEncryption(cda(), 5, kEncrypted, kFalse),
+              kSetEditableLogicalDriveEncryptionOK);
+    EXPECT_EQ(Flags() & kEditableConfigLogicalDriveEncryption, 0u);
+    // Back to plaintext is refused: plaintext volumes are neither allowed nor pending, encryption on.
+    EXPECT_EQ(VK_CanSetEditableLogicalDriveEncryption(cda(), 5, kPlaintext, kFalse),
+              kCanSetEditableLogicalDriveEncryptionPlaintextNotAllowed);
+    Config().flags |= kEditableConfigPlaintextAllowed;
+    EXPECT_EQ(VK_CanSetEditableLogicalDriveEncryption(cda(), 5, kPlaintext, kFalse),
+              kCanSetEditableLogicalDriveEncryptionOK);
+
+    // A volatile key on the new drive is written whatever the controller says of drive 5.
+    ASSERT_EQ(VK_SetEditableLogicalDriveVolatileKey(cda(), 5, kTrue, kFalse),
+              kSetEditableLogicalDriveVolatileKeyOK);
+    EXPECT_EQ(DriveFlags(5) & kEditableLDVolatileKeyChanged, kEditableLDVolatileKeyChanged);
+    EXPECT_EQ(Flags() & kEditableConfigVolatileKeys, kEditableConfigVolatileKeys);
+    EXPECT_EQ(VK_GetEditableLogicalDriveVolatileKey(cda(), 5),
+              kEditableLogicalDriveVolatileKeyEnabledNoBackup);
 }
 
 // ---- On a controller set up builder by builder ---------------------------------------------------
