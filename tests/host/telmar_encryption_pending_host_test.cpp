@@ -400,6 +400,14 @@ TEST_F(EncryptionPendingHost, KeyCacheRefusalsInOrder) {
 }
 
 TEST_F(EncryptionPendingHost, LogicalDriveEncryptionRefusalsInOrder) {
+    // A controller whose cache is disabled refuses a configuration: the cache goes after staging.
+    auto CacheDisabledThen = [this](Ask ask) {
+        return [this, ask](PCDA cda) {
+            state().cache.cache_flags = 0x2;
+            VK_ReInitializeCDA(cda);
+            return ask(cda);
+        };
+    };
     ExpectCodes({
         {"no configuration", Nothing, Encrypt(1, kEncrypted, kFalse), 2, false},
         {"drive 64", Nothing, Encrypt(64, kEncrypted, kFalse), 24},
@@ -419,6 +427,14 @@ TEST_F(EncryptionPendingHost, LogicalDriveEncryptionRefusalsInOrder) {
          Encrypt(1, kEncrypted, kTrue), 21},
         {"encoding without conversion", Without(kEncryptionFeatureConvertToEncrypted),
          Encrypt(1, kEncrypted, kTrue), 1},
+        {"encoding, 64 transformations queued", [](FirmwareState& s) { s.expansion.queued = 64; },
+         Encrypt(1, kEncrypted, kTrue), 14},
+        {"encoding, 63 transformations queued", [](FirmwareState& s) { s.expansion.queued = 63; },
+         Encrypt(1, kEncrypted, kTrue), 1},
+        {"encoding, cache disabled since staging", Nothing, CacheDisabledThen(Encrypt(1, kEncrypted, kTrue)),
+         18},
+        {"replacing the key, cache disabled since staging", Nothing,
+         CacheDisabledThen(Encrypt(1, kEncrypted, kFalse)), 1},
         {"replacing the key", Nothing, Encrypt(1, kEncrypted, kFalse), 1},
         {"encoding", Nothing, Encrypt(1, kEncrypted, kTrue), 1},
     });
