@@ -494,6 +494,207 @@ typedef void* PCDA;
 #define kPhysicalDrivePSIDBufferLength 33
 #define kPhysicalDrivePSIDMinimumLength 9
 
+/* ---- Pending encryption settings ---- */
+
+/* VK_CanSetEditableControllerEncryptionKey(Safe) and VK_SetEditableControllerEncryptionKey(Safe). */
+#define kCanSetEditableControllerEncryptionKeyOK 1
+#define kCanSetEditableControllerEncryptionKeyNoEditableConfig 2
+#define kCanSetEditableControllerEncryptionKeyEncryptionUnconfigured 3
+#define kCanSetEditableControllerEncryptionKeyUsingExpressEncryption 4
+#define kCanSetEditableControllerEncryptionKeyInvalidKey 5
+#define kCanSetEditableControllerEncryptionKeyOfflineEncryptedDriveExists 6
+#define kCanSetEditableControllerEncryptionKeyChangeNotEnabled 7
+#define kCanSetEditableControllerEncryptionKeyMasterKeyResetInProgress 8
+#define kCanSetEditableControllerEncryptionKeyInvalidKeySize 9
+#define kCanSetEditableControllerEncryptionKeyControllerStatusNotOK 10
+#define kSetEditableControllerEncryptionKeyFailed 0
+#define kSetEditableControllerEncryptionKeyOK 1
+
+/* VK_CanSetEditableControllerEncryptionPassword(Safe) and the Set. */
+#define kCanSetEditableControllerEncryptionPasswordOK 1
+#define kCanSetEditableControllerEncryptionPasswordNoEditableConfig 2
+#define kCanSetEditableControllerEncryptionPasswordEncryptionUnconfigured 3
+#define kCanSetEditableControllerEncryptionPasswordUsingExpressEncryption 4
+#define kCanSetEditableControllerEncryptionPasswordInvalidPassword 5
+#define kCanSetEditableControllerEncryptionPasswordInvalidUser 6
+#define kCanSetEditableControllerEncryptionPasswordUserNotEnabled 7
+#define kCanSetEditableControllerEncryptionPasswordInvalidPasswordSize 8
+#define kSetEditableControllerEncryptionPasswordFailed 0
+#define kSetEditableControllerEncryptionPasswordOK 1
+
+/* VK_CanChangeEditableControllerEncryption: the pending key-manager mode. */
+#define kCanChangeEditableControllerEncryptionAllowed 1
+#define kCanChangeEditableControllerEncryptionNoEditableConfigCreated 2
+#define kCanChangeEditableControllerEncryptionOperationUnsupported 3
+#define kCanChangeEditableControllerEncryptionInHBAMode 4
+#define kCanChangeEditableControllerEncryptionHasEncryptedVolumes 5
+#define kCanChangeEditableControllerEncryptionHasUnsavedLogicalDrives 6
+#define kCanChangeEditableControllerEncryptionNoChange 7
+#define kCanChangeEditableControllerEncryptionInvalidValue 8
+#define kCanChangeEditableControllerEncryptionHasLogicalDriveMissingKey 10
+#define kCanChangeEditableControllerEncryptionManagerNotEnabled 11
+#define kCanChangeEditableControllerEncryptionClearEncryptionNotEnabled 12
+#define kCanChangeEditableControllerEncryptionControllerStatusNotOK 13
+#define kCanChangeEditableControllerEncryptionSEDEncryptionIsEnabled 14
+
+/* VK_CanAllowEditableEncryptionPlaintextVolumes and the Set. */
+#define kCanAllowPlaintextOK 1
+#define kCanAllowPlaintextNoEditableConfig 2
+#define kCanAllowPlaintextEncryptionUnconfigured 3
+#define kCanAllowPlaintextEncryptionInvalid 4
+#define kCanAllowPlaintextEncryptionExpressLocal 5
+#define kCanAllowPlaintextValueAlreadySet 6
+#define kCanAllowPlaintextLogicalDriveExists 7
+#define kCanAllowPlaintextNotSupported 8
+#define kCanAllowPlaintextControllerStatusNotOK 9
+#define kAllowPlaintextFailedUnknown 0
+#define kAllowPlaintextSuccess 1
+
+/* VK_CanSetEditableControllerFirmwareLock and the Set. */
+#define kCanSetEditableControllerFirmwareLockOK 1
+#define kCanSetEditableControllerFirmwareLockNoEditableConfigCreated 2
+#define kCanSetEditableControllerFirmwareLockAlreadySet 3
+#define kCanSetEditableControllerFirmwareLockEncryptionNotConfigured 4
+#define kCanSetEditableControllerFirmwareLockInvalidEncryptionConfig 5
+#define kCanSetEditableControllerFirmwareLockEncryptionDisabled 6
+#define kCanSetEditableControllerFirmwareLockNotEnabled 7
+#define kSetEditableControllerFirmwareLockFailedUnknown 0
+#define kSetEditableControllerFirmwareLockOK 1
+
+/* VK_CanToggleEditableControllerEncryption and the toggle. */
+#define kCanToggleEditableControllerEncryptionOK 1
+#define kCanToggleEditableControllerEncryptionNoEditableConfig 2
+#define kCanToggleEditableControllerEncryptionNotConfigured 3
+#define kCanToggleEditableControllerEncryptionExpressEncryption 4
+#define kCanToggleEditableControllerEncryptionAlreadySet 5
+#define kCanToggleEditableControllerEncryptionLogicalDrivesRekeying 6
+#define kCanToggleEditableControllerEncryptionNewLogicalDrivesExist 7
+#define kCanToggleEditableControllerEncryptionPendingOperation 8
+#define kCanToggleEditableControllerEncryptionNotSupported 9
+#define kCanToggleEditableControllerEncryptionEncryptedLogicalDrivesExist 10
+#define kCanToggleEditableControllerEncryptionBootPasswordSet 11
+#define kCanToggleEditableControllerEncryptionControllerStatusNotOK 12
+#define kCanToggleEditableControllerEncryptionControllerRemoteModeUEFIKMS 13
+#define kToggleEditableControllerEncryptionFailedUnknown 0
+#define kToggleEditableControllerEncryptionOK 1
+
+/* VK_GetEditableEncryptionRecoveryQuestion. */
+#define kGetEditableEncryptionRecoveryQuestionOK 1
+#define kGetEditableEncryptionRecoveryQuestionNoEditableConfigCreated 2
+#define kGetEditableEncryptionRecoveryQuestionNullBuffer 3
+#define kGetEditableEncryptionRecoveryQuestionBufferSizeTooSmall 4
+
+/* VK_CanSetEditableEncryptionQuestionAndAnswer(Safe) and the Set. */
+#define kCanSetEditableEncryptionRecoveryQuestionAndAnswerOk 1
+#define kCanSetEditableEncryptionRecoveryQuestionAndAnswerNoEditableConfig 2
+#define kCanSetEditableEncryptionRecoveryQuestionAndAnswerEncryptionNotConfigured 3
+#define kCanSetEditableEncryptionRecoveryQuestionAndAnswerForExpressLocal 4
+#define kCanSetEditableEncryptionRecoveryQuestionAndAnswerInvalidQuestion 5
+#define kCanSetEditableEncryptionRecoveryQuestionAndAnswerInvalidAnswer 6
+#define kCanSetEditableEncryptionRecoveryQuestionAndAnswerNoChange 7
+#define kCanSetEditableEncryptionRecoveryQuestionAndAnswerInvalidQuestionSize 8
+#define kCanSetEditableEncryptionRecoveryQuestionAndAnswerInvalidAnswerSize 9
+#define kSetEditableEncryptionRecoveryQuestionAndAnswerFailed 0
+#define kSetEditableEncryptionRecoveryQuestionAndAnswerOk 1
+
+/* VK_CanSetEditableEncryptionBootPassword(Safe) and the Set: allowed is 1, no configuration 3. */
+#define kCanSetEditableEncryptionBootPasswordOk 1
+#define kCanSetEditableEncryptionBootPasswordEncryptionNotConfigured 2
+#define kCanSetEditableEncryptionBootPasswordNoEditableConfig 3
+#define kCanSetEditableEncryptionBootPasswordInvalid 4
+#define kCanSetEditableEncryptionBootPasswordEncryptionDisabled 5
+#define kCanSetEditableEncryptionBootPasswordExpressEncryption 6
+#define kCanSetEditableEncryptionBootPasswordDisabledState 7
+#define kCanSetEditableEncryptionBootPasswordNotEnabled 8
+#define kCanSetEditableEncryptionBootPasswordInvalidSize 9
+#define kCanSetEditableEncryptionBootPasswordControllerStatusNotOK 10
+#define kCanSetEditableEncryptionBootPasswordRemoteModeUEFIKMS 11
+#define kSetEditableEncryptionBootPasswordFailed 0
+#define kSetEditableEncryptionBootPasswordOk 1
+
+/* VK_CanSetEditableEncryptionBootPasswordState and the Set: allowed is 1, no configuration 7.
+ * InvalidState: a state other than kEncryptionBootPasswordUnset, Disabled or Enabled. */
+#define kCanSetEditableEncryptionBootPasswordStateOk 1
+#define kCanSetEditableEncryptionBootPasswordStateExpressEncryption 2
+#define kCanSetEditableEncryptionBootPasswordStateBootPasswordNotSet 3
+#define kCanSetEditableEncryptionBootPasswordStateControllerLockout 4
+#define kCanSetEditableEncryptionBootPasswordStateEncryptionNotConfigured 5
+#define kCanSetEditableEncryptionBootPasswordStateEncryptionDisabled 6
+#define kCanSetEditableEncryptionBootPasswordStateNoEditableConfig 7
+#define kCanSetEditableEncryptionBootPasswordStateNoChange 8
+#define kCanSetEditableEncryptionBootPasswordStateDisabled 9
+#define kCanSetEditableEncryptionBootPasswordStateNotEnabled 10
+#define kCanSetEditableEncryptionBootPasswordStateInvalidState 11
+#define kSetEditableEncryptionBootPasswordStateFailed 0
+#define kSetEditableEncryptionBootPasswordStateOk 1
+
+/* VK_CanSetEditableEncryptionKeyCache and the Set, which reports failure as 2. */
+#define kCanSetEditableEncryptionKeyCacheAllowed 1
+#define kCanSetEditableEncryptionKeyCacheNoEditableConfig 2
+#define kCanSetEditableEncryptionKeyCacheUnsupported 3
+#define kCanSetEditableEncryptionKeyCacheMaxAttemptsUnsupported 4
+#define kCanSetEditableEncryptionKeyCacheIntervalUnsupported 5
+#define kCanSetEditableEncryptionKeyCacheMaxAttemptsOutOfRange 6
+#define kCanSetEditableEncryptionKeyCacheIntervalOutOfRange 7
+#define kCanSetEditableEncryptionKeyCacheEncryptionNotConfigured 8
+#define kCanSetEditableEncryptionKeyCacheEncryptionNotEnabled 9
+#define kCanSetEditableEncryptionKeyCacheRemoteKeyManagerNotConfigured 10
+#define kCanSetEditableEncryptionKeyCacheControllerLockout 11
+#define kCanSetEditableEncryptionKeyCachePersistentKeyCacheNotSupported 12
+#define kCanSetEditableEncryptionKeyCacheBootPasswordNotSet 13
+#define kCanSetEditableEncryptionKeyCacheNotConfigured 14
+#define kCanSetEditableEncryptionKeyCacheAttemptsIsZeroWhileEnablingPersistentKeyCache 15
+#define kSetEditableEncryptionKeyCacheSuccess 1
+#define kSetEditableEncryptionKeyCacheFailedUnknown 2
+
+/* VK_CanSetEditableLogicalDriveEncryption and the Set. InvalidLogicalDrive: a number above 63 or an
+ * empty slot, refused before anything else of the drive is read. */
+#define kCanSetEditableLogicalDriveEncryptionOK 1
+#define kCanSetEditableLogicalDriveEncryptionNoEditableConfigCreated 2
+#define kCanSetEditableLogicalDriveEncryptionEncryptionConfigInvalid 3
+#define kCanSetEditableLogicalDriveEncryptionEncryptionNotConfigured 4
+#define kCanSetEditableLogicalDriveEncryptionExpressLocalEncryptionEnabled 5
+#define kCanSetEditableLogicalDriveEncryptionAlreadySet 6
+#define kCanSetEditableLogicalDriveEncryptionPlaintextNotAllowed 7
+#define kCanSetEditableLogicalDriveEncryptionCannotDecrypt 8
+#define kCanSetEditableLogicalDriveEncryptionNotAllowed 9
+#define kCanSetEditableLogicalDriveEncryptionDisabled 10
+#define kCanSetEditableLogicalDriveEncryptionInvalidEncryptionState 11
+#define kCanSetEditableLogicalDriveEncryptionNotDataArray 12
+#define kCanSetEditableLogicalDriveEncryptionMaxTransformationsReached 14
+#define kCanSetEditableLogicalDriveEncryptionLogicalDriveStatusNotOK 15
+#define kCanSetEditableLogicalDriveEncryptionArrayStatusNotOK 16
+#define kCanSetEditableLogicalDriveEncryptionControllerStatusNotOK 17
+#define kCanSetEditableLogicalDriveEncryptionControllerCacheStatusNotOK 18
+#define kCanSetEditableLogicalDriveEncryptionExceedsTransformationMemory 19
+#define kCanSetEditableLogicalDriveEncryptionQueuedVolatileKeyChange 20
+#define kCanSetEditableLogicalDriveEncryptionNotEnabled 21
+#define kCanSetEditableLogicalDriveEncryptionLUCacheStatusNotOK 23
+#define kCanSetEditableLogicalDriveEncryptionInvalidLogicalDrive 24
+#define kSetEditableLogicalDriveEncryptionFailedUnknown 0
+#define kSetEditableLogicalDriveEncryptionOK 1
+
+/* VK_CanSetEditableLogicalDriveVolatileKey and the Set. */
+#define kCanSetEditableLogicalDriveVolatileKeyOK 1
+#define kCanSetEditableLogicalDriveVolatileKeyNoEditableConfigCreated 2
+#define kCanSetEditableLogicalDriveVolatileKeyInvalidLogicalDrive 3
+#define kCanSetEditableLogicalDriveVolatileKeyNoKeyToBackup 4
+#define kCanSetEditableLogicalDriveVolatileKeyEncryptionNotConfigured 5
+#define kCanSetEditableLogicalDriveVolatileKeyEncryptionNotEnabled 6
+#define kCanSetEditableLogicalDriveVolatileKeyEncryptionLocalExpress 7
+#define kCanSetEditableLogicalDriveVolatileKeyNoLocalBackup 8
+#define kCanSetEditableLogicalDriveVolatileKeyLogicalDriveNotEncrypted 9
+#define kCanSetEditableLogicalDriveVolatileKeyNotDataArray 10
+#define kCanSetEditableLogicalDriveVolatileKeyOpInProgress 11
+#define kCanSetEditableLogicalDriveVolatileKeyLogicalDriveNotOK 12
+#define kCanSetEditableLogicalDriveVolatileKeyPendingRekey 13
+#define kCanSetEditableLogicalDriveVolatileKeyNoChange 14
+#define kCanSetEditableLogicalDriveVolatileKeyNotEnabled 15
+#define kCanSetEditableLogicalDriveVolatileKeyControllerStatusNotOK 16
+#define kSetEditableLogicalDriveVolatileKeyFailed 0
+#define kSetEditableLogicalDriveVolatileKeyOK 1
+
+
 PN_EXTERN_C_BEGIN
 
 /* -- Editable configuration -- */
@@ -932,6 +1133,67 @@ VK_API VK_BYTE VK_DoUnlockControllerWithSEDEncryption(PCDA cda, const char* adap
 VK_API VK_BOOL _VK_DisableControllerSEDEncryption(PCDA cda);
 VK_API VK_BOOL _VK_ControllerHasOwnedSED(PCDA cda);
 VK_API VK_BOOL _VK_ControllerHasSEDEnabledLD(PCDA cda);
+
+
+/* -- Pending encryption settings -- */
+
+/* Getters: without a configuration the mode and the two byte values give 0xFF, the toggle FALSE,
+ * the boot-password state, key cache and volatile-key state 0. */
+VK_API VK_BYTE VK_GetEditableControllerEncryption(PCDA cda);
+VK_API VK_BYTE VK_GetEditableControllerEncryptionPlaintextAllowed(PCDA cda);
+VK_API VK_BOOL VK_GetEditableControllerEncryptionToggle(PCDA cda);
+VK_API VK_BYTE VK_GetEditableControllerFirmwareLock(PCDA cda);
+/* The string forms pass the length plus 1 (0 for NULL). An empty credential cancels a pending one. */
+VK_API VK_BYTE VK_CanSetEditableControllerEncryptionKeySafe(PCDA cda, const char* key, size_t key_size);
+VK_API VK_BYTE VK_SetEditableControllerEncryptionKeySafe(PCDA cda, const char* key, size_t key_size);
+VK_API VK_BYTE VK_CanSetEditableControllerEncryptionKey(PCDA cda, const char* key);
+VK_API VK_BYTE VK_SetEditableControllerEncryptionKey(PCDA cda, const char* key);
+VK_API VK_BYTE VK_CanSetEditableControllerEncryptionPasswordSafe(PCDA cda, VK_BYTE user, const char* password,
+                                                                  size_t password_size);
+VK_API VK_BYTE VK_SetEditableControllerEncryptionPasswordSafe(PCDA cda, VK_BYTE user, const char* password,
+                                                               size_t password_size);
+VK_API VK_BYTE VK_CanSetEditableControllerEncryptionPassword(PCDA cda, VK_BYTE user, const char* password);
+VK_API VK_BYTE VK_SetEditableControllerEncryptionPassword(PCDA cda, VK_BYTE user, const char* password);
+VK_API VK_BYTE VK_CanChangeEditableControllerEncryption(PCDA cda, VK_BYTE encryption_config);
+VK_API VK_BOOL VK_ChangeEditableControllerEncryption(PCDA cda, VK_BYTE encryption_config);
+VK_API VK_BYTE VK_CanAllowEditableEncryptionPlaintextVolumes(PCDA cda, VK_BOOL allow_plaintext);
+VK_API VK_BYTE VK_AllowEditableEncryptionPlaintextVolumes(PCDA cda, VK_BOOL allow_plaintext);
+VK_API VK_BYTE VK_CanSetEditableControllerFirmwareLock(PCDA cda, VK_BOOL firmware_lock);
+VK_API VK_BYTE VK_SetEditableControllerFirmwareLock(PCDA cda, VK_BOOL firmware_lock);
+VK_API VK_BYTE VK_CanToggleEditableControllerEncryption(PCDA cda, VK_BOOL toggle);
+VK_API VK_BYTE VK_ToggleEditableControllerEncryption(PCDA cda, VK_BOOL toggle);
+
+/* Copies the pending question with its NUL into a buffer larger than it. */
+VK_API VK_BYTE VK_GetEditableEncryptionRecoveryQuestion(PCDA cda, char* buffer, size_t buffer_size);
+VK_API VK_BYTE VK_CanSetEditableEncryptionQuestionAndAnswerSafe(PCDA cda, const char* question, size_t question_size,
+                                                                const char* answer, size_t answer_size);
+VK_API VK_BYTE VK_SetEditableEncryptionQuestionAndAnswerSafe(PCDA cda, const char* question, size_t question_size,
+                                                             const char* answer, size_t answer_size);
+VK_API VK_BYTE VK_CanSetEditableEncryptionQuestionAndAnswer(PCDA cda, const char* question, const char* answer);
+VK_API VK_BYTE VK_SetEditableEncryptionQuestionAndAnswer(PCDA cda, const char* question, const char* answer);
+/* The boot password is checked over every byte of its size but a final NUL. */
+VK_API VK_BYTE VK_CanSetEditableEncryptionBootPasswordSafe(PCDA cda, const char* password_buffer,
+                                                           size_t password_buffer_size);
+VK_API VK_BYTE VK_SetEditableEncryptionBootPasswordSafe(PCDA cda, const char* password_buffer,
+                                                        size_t password_buffer_size);
+VK_API VK_BYTE VK_CanSetEditableEncryptionBootPassword(PCDA cda, const char* password_buffer);
+VK_API VK_BYTE VK_SetEditableEncryptionBootPassword(PCDA cda, const char* password_buffer);
+VK_API VK_BYTE VK_GetEditableEncryptionBootPasswordState(PCDA cda);
+VK_API VK_BYTE VK_CanSetEditableEncryptionBootPasswordState(PCDA cda, VK_BYTE state);
+VK_API VK_BYTE VK_SetEditableEncryptionBootPasswordState(PCDA cda, VK_BYTE state);
+VK_API VK_QWORD VK_GetEditableEncryptionKeyCache(PCDA cda);
+VK_API VK_BYTE VK_CanSetEditableEncryptionKeyCache(PCDA cda, VK_QWORD key_cache_state);
+VK_API VK_BYTE VK_SetEditableEncryptionKeyCache(PCDA cda, VK_QWORD key_cache_state);
+VK_API VK_BYTE VK_CanSetEditableLogicalDriveEncryption(PCDA cda, VK_WORD editable_ld_number,
+                                                       VK_BYTE data_encryption_state, VK_BOOL preserve_data);
+VK_API VK_BYTE VK_SetEditableLogicalDriveEncryption(PCDA cda, VK_WORD editable_ld_number,
+                                                    VK_BYTE data_encryption_state, VK_BOOL preserve_data);
+VK_API VK_BYTE VK_GetEditableLogicalDriveVolatileKey(PCDA cda, VK_WORD editable_ld_number);
+VK_API VK_BYTE VK_CanSetEditableLogicalDriveVolatileKey(PCDA cda, VK_WORD editable_ld_number,
+                                                        VK_BOOL enable_volatile_key,
+                                                        VK_BOOL enable_volatile_key_backup);
+VK_API VK_BYTE VK_SetEditableLogicalDriveVolatileKey(PCDA cda, VK_WORD editable_ld_number,
+                                                     VK_BOOL enable_volatile_key, VK_BOOL enable_volatile_key_backup);
 
 PN_EXTERN_C_END
 

@@ -507,6 +507,21 @@ typedef void* PCDA;
 #define kCanCryptoEraseLogicalDriveControllerOFAActive 18
 #define kCanCryptoEraseLogicalDriveInvalidPasswordSize 19
 
+/* Values of the pending encryption settings: plaintext volumes and firmware lock getters, a logical
+ * drive's requested encryption, and its volatile-key state. */
+#define kControllerPlaintextDisabled 0
+#define kControllerPlaintextEnabled 1
+#define kControllerPlaintextInvalid 0xFF
+#define kControllerFirmwareUnlocked 0
+#define kControllerFirmwareLocked 1
+#define kControllerFirmwareLockInvalid 0xFF
+#define kSetEditableLogicalDriveEncryptionDataEncrypted 0x00
+#define kSetEditableLogicalDriveEncryptionDataPlaintext 0x01
+#define kEditableLogicalDriveVolatileKeyUnknown 0
+#define kEditableLogicalDriveVolatileKeyDisabled 1
+#define kEditableLogicalDriveVolatileKeyEnabledNoBackup 2
+#define kEditableLogicalDriveVolatileKeyEnabledWithBackup 3
+
 PN_EXTERN_C_BEGIN
 
 /* 0 when the controller cannot be identified or has no encryption. */

@@ -378,3 +378,28 @@ bool EditSpareMaps(LOGICAL_DRIVE_CONFIG& config, bool extended_maps, VK_WORD ld_
 
 } // namespace telmar
 
+
+// ---- Pending encryption settings ----
+
+PN_EXTERN_C_BEGIN
+
+// The controller's current key-manager mode; the same rule as VK_GetControllerEncryption.
+VK_BYTE _VK_GetCurrentControllerEncryption(PCDA cda);
+// Recomputes the configuration's encryption change bits and login-required bit (and each staged
+// logical drive's volatile-key change bit) against the controller's status words as read now. The
+// key-cache change bit, once set, stays. The caller holds the lock; without a configuration it does
+// nothing.
+void _VK_RefreshEditableEncryptionFlags(PCDA cda);
+void __VK_RefreshEditableEncryptionKeyManagerFlags(PCDA cda);
+void __VK_RefreshEditableEncryptionAllowPlaintextSetting(PCDA cda);
+void __VK_RefreshEditableEncryptionLogicalDriveFlags(PCDA cda);
+void __VK_RefreshEditableEncryptionEncodeLogicalDriveFlags(PCDA cda, VK_WORD ld_number);
+void __VK_RefreshEditableEncryptionLogicalDriveVolatileKeyFlags(PCDA cda, VK_WORD ld_number);
+void __VK_RefreshEditableEncryptionFirmwareLockFlags(PCDA cda);
+void __VK_RefreshEditableEncryptionBootPasswordFlags(PCDA cda);
+void __VK_RefreshEditableEncryptionKeyCacheFlags(PCDA cda);
+// A staged logical drive is new; a staged existing one waits for its key (unit status 20).
+VK_BOOL __VK_EditableConfigurationHasNewLogicalDrives(PCDA cda);
+VK_BOOL __VK_EditableConfigurationHasEncryptedLogicalDriveOffine(PCDA cda);
+
+PN_EXTERN_C_END

@@ -259,6 +259,25 @@ namespace telmar {
 
 using pavlin::ByteView;
 
+IkekPoll JudgeIkekStatus(ByteView reply, bool remote_key_set, VK_BYTE& ikek, VK_BYTE& ikek_reset) {
+    ikek = reply.u8(offsetof(ENCRYPTION_IKEK_STATUS, bIkek)).value_or(0);
+    ikek_reset = reply.u8(offsetof(ENCRYPTION_IKEK_STATUS, bIkekReset)).value_or(0);
+    const VK_BYTE controller_key = reply.u8(offsetof(ENCRYPTION_IKEK_STATUS, bControllerKey)).value_or(0);
+    if (remote_key_set) {
+        // Replacing a key name: the reset status decides, or the key status when no reset applies.
+        if (ikek_reset == kControllerEncryptionIKEKStatusObtained ||
+            (ikek_reset == kControllerEncryptionIKEKStatusNotApplicable &&
+             ikek == kControllerEncryptionIKEKStatusObtained)) {
+            return IkekPoll::Obtained;
+        }
+        return ikek_reset == kControllerEncryptionIKEKStatusNotFound ? IkekPoll::NotFound : IkekPoll::Undecided;
+    }
+    if (controller_key == kControllerEncryptionIKEKStatusObtained && ikek == kControllerEncryptionIKEKStatusObtained) {
+        return IkekPoll::Obtained;
+    }
+    return ikek == kControllerEncryptionIKEKStatusNotFound ? IkekPoll::NotFound : IkekPoll::Undecided;
+}
+
 VK_QWORD DecodeKeyCacheStatus(ByteView attributes, VK_DWORD encryption_status) {
     const VK_DWORD supported =
         attributes.le32(offsetof(ENCRYPTION_LOCAL_KEK_CACHE_ATTRIBUTES, dwSupportedBits)).value_or(0);
@@ -921,27 +940,13 @@ VK_BOOL _VK_SetIkekEncryptionKey(PCDA cda, VK_DWORD role, const char* password, 
         ENCRYPTION_IKEK_STATUS status = {};
         if (_VK_BMICHelperReadBuffer(_VK_CDA(cda)->controller_handle, BMIC_ENCRYPTION, kEncryptionFunctionIkekStatus,
                                      0, &status, sizeof(status))) {
-            const telmar::ByteView reply(&status, sizeof(status));
-            ikek = reply.u8(offsetof(ENCRYPTION_IKEK_STATUS, bIkek)).value_or(0);
-            ikek_reset = reply.u8(offsetof(ENCRYPTION_IKEK_STATUS, bIkekReset)).value_or(0);
-            const VK_BYTE controller_key = reply.u8(offsetof(ENCRYPTION_IKEK_STATUS, bControllerKey)).value_or(0);
-            if (remote_key_set) {
-                if (ikek_reset == kControllerEncryptionIKEKStatusObtained ||
-                    (ikek_reset == kControllerEncryptionIKEKStatusNotApplicable &&
-                     ikek == kControllerEncryptionIKEKStatusObtained)) {
-                    return kTrue;
-                }
-                if (ikek_reset == kControllerEncryptionIKEKStatusNotFound) {
-                    break;
-                }
-            } else {
-                if (controller_key == kControllerEncryptionIKEKStatusObtained &&
-                    ikek == kControllerEncryptionIKEKStatusObtained) {
-                    return kTrue;
-                }
-                if (ikek == kControllerEncryptionIKEKStatusNotFound) {
-                    break;
-                }
+            const telmar::IkekPoll judged = telmar::JudgeIkekStatus(telmar::ByteView(&status, sizeof(status)),
+                                                                    remote_key_set, ikek, ikek_reset);
+            if (judged == telmar::IkekPoll::Obtained) {
+                return kTrue;
+            }
+            if (judged == telmar::IkekPoll::NotFound) {
+                break;
             }
         }
         PN_Sleep(kEncryptionIkekPollMilliseconds);

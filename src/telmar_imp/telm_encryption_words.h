@@ -31,6 +31,12 @@ VK_QWORD DecodeSEDEncryptionStatus(VK_DWORD mode_status, std::optional<VK_DWORD>
 // MANAGED_SED_ADAPTER_PASSWORD_STATUS into the adapter password word; 0 when the reply is short.
 VK_QWORD DecodeAdapterPasswordStatus(pavlin::ByteView reply);
 
+// One poll of ENCRYPTION_IKEK_STATUS after a remote key name was sent: the key obtained, not found
+// (the poll stops), or not decided yet. A byte the reply does not hold reads as 0; `ikek` and
+// `ikek_reset` receive what was read, for the failure line.
+enum class IkekPoll { Undecided, Obtained, NotFound };
+IkekPoll JudgeIkekStatus(pavlin::ByteView reply, bool remote_key_set, VK_BYTE& ikek, VK_BYTE& ikek_reset);
+
 } // namespace telmar
 
 #endif
