@@ -175,6 +175,17 @@ void fields(S& s, V& v) {
 }
 
 template <class S, class V>
+requires std::is_same_v<std::remove_const_t<S>, FwLuCacheAlgorithm>
+void fields(S& s, V& v) {
+    v("type", s.type);
+    v("bytes_per_line", s.bytes_per_line);
+    v("fixed_header", s.fixed_header);
+    v("data_volumes_per_cache", s.data_volumes_per_cache);
+    v("max_cache_size_bits", s.max_cache_size_bits);
+    v("max_data_size_bits", s.max_data_size_bits);
+}
+
+template <class S, class V>
 requires std::is_same_v<std::remove_const_t<S>, FwCache>
 void fields(S& s, V& v) {
     v("disable_flag", s.disable_flag);
@@ -211,6 +222,7 @@ void fields(S& s, V& v) {
     v("backup_power_type", s.backup_power_type);
     v("lu_cache_used", s.lu_cache_used);
     v("lu_cache_available", s.lu_cache_available);
+    v("lu_cache_algorithms", s.lu_cache_algorithms);
     v("disabled_logical_drives", s.disabled_logical_drives);
 }
 
