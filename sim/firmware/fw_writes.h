@@ -36,7 +36,7 @@ std::uint16_t fw_consumed_drives(const FwLogicalDrive& l);
 // A read of 0x1E function 7 takes the next scripted IKEK status (FwEncryption::ikek_polls).
 void fw_next_ikek_status(FirmwareState& s);
 
-// BMIC 0x6E action bit 2 alone: the drive's invalid-metadata mark goes; its logical drives stay.
+// BMIC 0x6E action bit 2: the drive's invalid-metadata mark goes; its logical drives stay.
 // False when no such drive exists.
 bool fw_clear_drive_metadata(FirmwareState& s, std::uint32_t drive);
 
