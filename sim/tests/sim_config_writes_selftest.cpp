@@ -252,6 +252,52 @@ TEST(SimConfigWrites, TransformationCompletesAtOnceOrIsQueued) {
     EXPECT_EQ(fw.execute(bmic_read(0x59, 118)).data_in[53], 3);
 }
 
+TEST(SimConfigWrites, ChangeAtOnceAndSpareRewriteTakeWhatTheBufferSays) {
+    FirmwareState st = inventory();
+    st.add_drive(201);
+    FwController fw(st);
+    // RAID 1 on 2 and 3 becomes RAID 50 of two groups on six drives (one above 127), with spare 7,
+    // at another offset and size: every field distinct from before.
+    Record r;
+    r.members = {2, 3, 4, 5, 6, 200};
+    r.spares = {7};
+    r.fault_tolerance = 3;
+    r.size = 12000000;
+    r.offset = 1u << 21;
+    Bytes grown = record(r);
+    grown[29] = 2;
+    ASSERT_TRUE(good(fw.execute(bmic_write(0x54, grown, 0, 1))));
+    const Bytes c = fw.execute(bmic_read(0x50, 652, 0, 1)).data_in;
+    EXPECT_EQ(bits_of(c, le(c, 250, 2), 384), (std::vector<std::uint16_t>{2, 3, 4, 5, 6, 200}));
+    EXPECT_EQ(bits_of(c, le(c, 252, 2), 384), (std::vector<std::uint16_t>{7}));
+    EXPECT_EQ(le(c, 12, 2), 3u);
+    EXPECT_EQ(c[29], 2);
+    EXPECT_EQ(c[6], 7);                  // distributed over parity groups
+    EXPECT_EQ(le(c, 14, 2), 2u);         // one parity drive per group
+    EXPECT_EQ(le(c, 16, 8), 12000000u);
+    EXPECT_EQ(le(c, 234, 8), 1u << 21);
+    EXPECT_EQ(le(c, 242, 8), 3000000u);  // four data drives
+    // The spares alone, written in an extended map at an offset of the writer's choosing; the map at
+    // the old offset (still naming 7) is not read.
+    Bytes spares = c;
+    std::fill(spares.begin() + 114, spares.begin() + 130, 0);
+    put(spares, 52, 0, 4);
+    put(spares, 252, 520, 2);
+    bit(spares, 520, 201);
+    ASSERT_TRUE(good(fw.execute(bmic_write(0x51, spares, 0, 1))));
+    const Bytes after = fw.execute(bmic_read(0x50, 652, 0, 1)).data_in;
+    EXPECT_EQ(bits_of(after, le(after, 252, 2), 384), (std::vector<std::uint16_t>{201}));
+    EXPECT_EQ(bits_of(after, le(after, 250, 2), 384), (std::vector<std::uint16_t>{2, 3, 4, 5, 6, 200}));
+    // Drive 7 is then in no logical drive's maps: the host finds it unassigned.
+    for (std::uint16_t ld = 0; ld < 3; ++ld) {
+        const Bytes any = fw.execute(bmic_read(0x50, 652, 0, ld)).data_in;
+        for (std::size_t off : {std::size_t(250), std::size_t(252)}) {
+            const auto bits = bits_of(any, le(any, off, 2), 384);
+            EXPECT_EQ(std::count(bits.begin(), bits.end(), 7), 0) << "logical drive " << ld;
+        }
+    }
+}
+
 TEST(SimConfigWrites, CacheDisableFlagAndExtendedMap) {
     FwController fw(inventory());
     Bytes c = fw.execute(bmic_read(0xC1, 512)).data_in;
