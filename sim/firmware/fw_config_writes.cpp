@@ -310,6 +310,9 @@ Reply split_mirror(FirmwareState& s, FwLogicalDrive& l, const Bytes& d) {
     b.active_spares.clear();
     b.rebuild_percent.clear();
     b.rebuilding_drive.reset();
+    // The backup caches as its primary does (the two must match as siblings).
+    if (contains(s.cache.disabled_logical_drives, l.number))
+        s.cache.disabled_logical_drives.push_back(n);
     take_layout(l, x);
     l.other_signature = u32(d, 58);
     l.other_drive_number = n;

@@ -413,7 +413,9 @@ FirmwareState mirrors() {
 Command block_command(bool write, std::uint16_t ld, std::uint64_t lba, std::uint32_t count, Bytes data = {});
 
 TEST(SimConfigWrites, SplitMakesAHiddenBackupAndTheBackupFieldsAreKept) {
-    FwController fw(mirrors());
+    FirmwareState st = mirrors();
+    st.cache.disabled_logical_drives = {0}; // controller cache off for the mirror: for its backup too
+    FwController fw(st);
     const Bytes before = config_of(fw, 0);
     ASSERT_TRUE(good(fw.execute(bmic_write(0x5E, split_request(fw, 0, {0}, 0, 1, 0xB1B1B1B1), 0, 0))));
     const Bytes p = config_of(fw, 0), b = config_of(fw, 1);
@@ -441,6 +443,8 @@ TEST(SimConfigWrites, SplitMakesAHiddenBackupAndTheBackupFieldsAreKept) {
     EXPECT_EQ(fw.execute(bmic_read(0x12, 3265, 0, 1)).data_in[0], 0);
     EXPECT_EQ(selftest::text(fw.execute(bmic_read(0x10, 118, 0, 1)).data_in, 38, 4), std::string(4, '\0'));
     EXPECT_EQ(fw.execute(block_command(false, 1, 7, 1)).data_in, Bytes(512, 0xA7));
+    const Bytes cache = fw.execute(bmic_read(0xC1, 512)).data_in;
+    EXPECT_EQ(bits_of(cache, le(cache, 32, 2), 64), (std::vector<std::uint16_t>{0, 1}));
     // 0x51 then marks it a backup and stamps it: both kept, as is the BIOS-disable bit.
     Bytes mark = config_of(fw, 1);
     mark[87] |= 0x02;
