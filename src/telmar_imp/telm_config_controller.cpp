@@ -36,6 +36,7 @@
 #include "telm_drive_decode.h"
 #include "telm_private.h"
 #include "telm_prop_settings.h"
+#include "telm_records.h"
 
 // ---- Direct controller operations and single-field parameter updates ----------------------------
 
@@ -2376,6 +2377,449 @@ VK_BOOL VK_ChangeEditableControllerReadCachePercent(PCDA cda, VK_BYTE value) {
                               VK_CanChangeEditableControllerReadCachePercent, __func__, __LINE__);
 }
 
+// Commit steps: controller level and existing logical drives
+
+namespace {
+
+constexpr VK_BYTE kDriveConfigPredictiveSpares = 0x80;     // CONTROLLER_PARAMETERS drive_configuration_flags
+constexpr VK_BYTE kDriveConfigWriteCacheEnabled = 0x01;
+constexpr VK_BYTE kControllerConfigDPOEnabled = 0x08;      // controller_configuration_flags
+constexpr VK_BYTE kControllerConfigIRPEnabled = 0x04;
+constexpr VK_BYTE kControllerConfigInconsistencyEvent = 0x10;
+constexpr VK_DWORD kMoreNVRAMNotifyOnAnyBroadcast = 0x4000; // dwMoreNVRAMFlags
+constexpr VK_BYTE kSanitizeKeptBits = 0x0F;
+constexpr VK_BYTE kRawRebuildUnknownAtCommit = 118;
+constexpr VK_WORD kQueueDepthAutomatic = 0xFFFF;
+constexpr VK_BYTE kMaxFLSSetting = 5;
+constexpr VK_DWORD kDefaultWCBT = 65;
+constexpr VK_BYTE kPrimaryBootVolumeChanged = 0x1;         // controller_bootable_volume_flags
+constexpr VK_BYTE kSecondaryBootVolumeChanged = 0x2;
+constexpr size_t kIdentifyLDSize = 118;
+
+constexpr VK_BYTE kDDRCachingPageBit = 0x04;               // cache feature page bFlags
+constexpr VK_DWORD kIdentifyDDRCachingValid = 0x100000;    // dwYetMoreControllerFlags
+constexpr VK_DWORD kIdentifyDDRCachingMinLength = 287;     // dwFixedStructureLength above 286
+constexpr VK_DWORD kIdentifyNoDDRCaching = 0x80;           // dwExtraControllerFlags
+constexpr VK_BYTE kReadCachePercentDefault = 0xFF;
+constexpr VK_DWORD kAllCacheDisabled = 0xFFFFFFFF;
+constexpr VK_BYTE kNBWCDisabled = 1;
+
+constexpr VK_WORD kSurfaceDelayMaximum = 300;
+constexpr VK_WORD kSurfaceDelayDefault = 30;
+constexpr VK_WORD kMNPDelayNone = 0xFFFF;
+constexpr VK_WORD kMNPDelayDefault = 60;
+
+// Whether a buffer the controller filled reports a total that the buffer holds; one that does not
+// cannot be written back, so the step fails before it sends anything.
+template <typename T> bool TotalFits(const T& buffer, const char* function, int line) {
+    if (buffer.dwTotalStructureLength <= sizeof(T)) {
+        return true;
+    }
+    PN_DebugLog(1, 0, "%s:%d: Buffer reports %u bytes, more than the %zu it holds\n", function, line,
+                static_cast<unsigned>(buffer.dwTotalStructureLength), sizeof(T));
+    return false;
+}
+
+template <typename Int> void SetBits(Int& field, Int bits, bool set) {
+    field = set ? static_cast<Int>(field | bits) : static_cast<Int>(field & ~bits);
+}
+
+VK_WORD QueueDepthOf(VK_BYTE staged) {
+    static constexpr VK_WORD kDepths[] = {2, 4, 8, 16, 32};
+    return staged >= 1 && staged <= 5 ? kDepths[staged - 1] : kQueueDepthAutomatic;
+}
+
+// The 16-byte id of a staged boot volume into `field`; a failed fetch leaves the field as read.
+void PutBootVolume(PCDA cda, const EDITABLE_BOOT_VOLUME& volume, VK_BYTE (&field)[kVolumeIdSize]) {
+    if (volume.dev_number == kNoDevice) {
+        std::memset(field, 0, sizeof(field));
+        return;
+    }
+    VK_BYTE id[kVolumeIdSize] = {};
+    VK_BOOL fetched = kFalse;
+    switch (volume.type) {
+    case kBootableVolumeDriveTypeLogical:
+        fetched = _VK_GetEditableLogicalDriveUniqueVolumeID(cda, volume.dev_number, id, sizeof(id));
+        break;
+    case kBootableVolumeDriveTypePhysical:
+        fetched = _VK_GetEditablePhysicalDriveUniqueVolumeID(cda, volume.dev_number, id, sizeof(id));
+        break;
+    case kBootableVolumeDriveTypeRemote:
+        fetched = _VK_GetEditableRemoteVolumeUniqueID(cda, volume.dev_number, id, sizeof(id));
+        break;
+    default:
+        break;
+    }
+    if (fetched) {
+        std::memcpy(field, id, sizeof(field));
+    }
+}
+
+// The read share of step 3; false leaves the sizes as read. The total is worked out in 64 bits, so
+// a cache of 4 GiB or more does not wrap, and a shift the total cannot take leaves the sizes alone.
+bool ApplyReadShare(CACHE_CONFIG_STATUS& status, VK_BYTE staged_percent) {
+    VK_DWORD percent = staged_percent;
+    if (percent == kReadCachePercentDefault) {
+        percent = status.bDefaultPercentReadCache;
+        if (percent % 5 == 0) {
+            return false;
+        }
+        percent = (percent + 4) / 5 * 5;
+    }
+    const VK_BYTE shift = status.bMemorySizeShiftFactor;
+    if (percent > 100 || shift >= 32) {
+        return false;
+    }
+    const VK_QWORD total = static_cast<VK_QWORD>(status.wTotalMemorySize) << shift;
+    status.read_cache_size = static_cast<VK_WORD>((percent * total / 100) >> shift);
+    status.write_cache_size = static_cast<VK_WORD>(status.wTotalMemorySize - status.read_cache_size);
+    return true;
+}
+
+} // namespace
+
+namespace telmar {
+
+// Steps 2 to 7 of the cache configuration on a copy of the controller's buffer, from the staged
+// configuration. Every byte written lies inside the buffer and inside the total it reports.
+void EditCacheConfiguration(CACHE_CONFIG_STATUS& status, const EDITABLE_CONFIGURATION& config,
+                            bool lu_cache_array_staged) {
+    SetBits<VK_BYTE>(status.cache_configuration_flags, kCacheConfigNBWCEnabled, config.controller_nbwc == 0);
+    SetBits<VK_BYTE>(status.cache_configuration_flags, kCacheConfigWaitForCacheRoom,
+                     config.controller_wait_for_cache_room == 1);
+    ApplyReadShare(status, config.controller_read_cache_percent);
+
+    // Every logical drive disabled first; the map that says so is the extended one when the
+    // controller reports one that fits, else the 32-bit map.
+    status.bDisableFlag = 1;
+    std::optional<pavlin::ByteSpan> map;
+    const VK_WORD map_offset = status.wOffsetToExtendedCacheDisabledMap;
+    if (map_offset != 0) {
+        map = MapSpanAt(pavlin::ByteSpan(&status, sizeof(status)), status.dwTotalStructureLength, map_offset,
+                        status.wMaximumLogicalDevicesSupported / 8u);
+        if (!map) {
+            PN_DebugLog(1, 0, "%s:%d: Ctrl cache disabled map (off:%u) for %u drives does not fit the buffer\n",
+                        __func__, __LINE__, static_cast<unsigned>(map_offset),
+                        static_cast<unsigned>(status.wMaximumLogicalDevicesSupported));
+        }
+    }
+    if (map) {
+        status.dwCacheDisabledMap = 0;
+        for (size_t i = 0; i < map->size(); ++i) {
+            map->put8(i, 0xFF);
+        }
+    } else {
+        status.dwCacheDisabledMap = kAllCacheDisabled;
+    }
+
+    bool any_logical_drive = false;
+    for (VK_WORD n = 0; n < kMaxLogicalDrivesSupported; ++n) {
+        const EDITABLE_LOGICAL_DRIVE* ld = config.editable_ld_list[n];
+        if (ld == nullptr) {
+            continue;
+        }
+        any_logical_drive = true;
+        if (ld->logical_drive_accelerator != kLogicalDriveAcceleratorControllerCache &&
+            ld->logical_drive_accelerator != kLogicalDriveAcceleratorLUCache) {
+            continue;
+        }
+        if (map) {
+            PutMapBit(*map, n, false);
+        } else if (n <= 31) {
+            status.dwCacheDisabledMap &= ~(VK_DWORD{1} << n);
+        }
+    }
+
+    if (any_logical_drive) {
+        bool some_enabled = false;
+        if (map) {
+            for (size_t i = 0; i < map->size() && !some_enabled; ++i) {
+                some_enabled = map->data()[i] != 0xFF;
+            }
+        } else {
+            some_enabled = status.dwCacheDisabledMap != kAllCacheDisabled;
+        }
+        if (some_enabled) {
+            status.bDisableFlag = 0;
+        } else {
+            status.read_cache_size = status.wTotalMemorySize;
+            status.write_cache_size = 0;
+            status.bDisableFlag = 1;
+        }
+    }
+
+    if (status.wBatteryCount == 0 && config.controller_nbwc == kNBWCDisabled && !lu_cache_array_staged &&
+        status.write_cache_size != 0) {
+        status.write_cache_size = 0;
+        status.read_cache_size = status.wTotalMemorySize;
+    }
+}
+
+} // namespace telmar
+
+VK_BOOL _VK_GetEditableLogicalDriveUniqueVolumeID(PCDA cda, VK_WORD ld_number, VK_BYTE* volume_id_buffer,
+                                                  size_t buffer_size) {
+    if (volume_id_buffer == nullptr || buffer_size < kVolumeIdSize) {
+        PN_DebugLog(1, 0,
+                    "%s:%d: Assertion 'volume_id_buffer && buffer_size >= "
+                    "sizeof(((IDENTIFY_LOGICAL_DRIVE*)0)->bPage83Identifier)' failed: Invalid arguments\n",
+                    __func__, __LINE__);
+        return kFalse;
+    }
+    std::memset(volume_id_buffer, 0, buffer_size);
+    if (cda == nullptr) {
+        return kFalse;
+    }
+    VK_BYTE identify[kIdentifyLDSize] = {};
+    if (!_VK_BMICHelperReadBuffer(_VK_CDA(cda)->controller_handle, BMIC_IDENTIFY_LOGICAL_DRIVE, 0, ld_number,
+                                  identify, sizeof(identify))) {
+        return kFalse;
+    }
+    return pavlin::ByteView(identify, sizeof(identify))
+               .copy_to(kIdentifyLDPage83, volume_id_buffer, kVolumeIdSize)
+               ? kTrue
+               : kFalse;
+}
+
+VK_BOOL _VK_GetEditablePhysicalDriveUniqueVolumeID(PCDA cda, VK_WORD pd_number, VK_BYTE* volume_id_buffer,
+                                                   size_t buffer_size) {
+    if (volume_id_buffer == nullptr || buffer_size == 0) {
+        return kFalse;
+    }
+    std::memset(volume_id_buffer, 0, buffer_size);
+    pavlin::TrackedBuffer identify = pavlin::TrackedBuffer::zeroed(sizeof(PHYSICAL_DRIVE_STATUS), __FILE__, __LINE__);
+    if (cda == nullptr || !identify ||
+        !VK_GetIdentifyPhysicalDriveBuffer(cda, pd_number, reinterpret_cast<PHYSICAL_DRIVE_STATUS*>(identify.get()))) {
+        return kFalse;
+    }
+    if (buffer_size >= kVolumeIdSize) {
+        pavlin::ByteView(identify.get(), identify.size())
+            .copy_to(offsetof(PHYSICAL_DRIVE_STATUS, bDeviceUniqueID), volume_id_buffer, kVolumeIdSize);
+    }
+    return kTrue;
+}
+
+VK_BOOL _VK_GetEditableRemoteVolumeUniqueID(PCDA cda, VK_WORD volume_number, VK_BYTE* volume_id_buffer,
+                                            size_t buffer_size) {
+    if (cda == nullptr || volume_id_buffer == nullptr || !VK_RequestRemoteVolumeRecords(cda)) {
+        return kFalse;
+    }
+    _CDA* c = _VK_CDA(cda);
+    if (volume_number >= c->remote_volume_count) {
+        PN_DebugLog(1, 0,
+                    "%s:%d: Assertion 'volume_number < cda->remote_volume_count' failed: Invalid remote volume "
+                    "number %u\n",
+                    __func__, __LINE__, static_cast<unsigned>(volume_number));
+        return kFalse;
+    }
+    const size_t bytes = buffer_size < kVolumeIdSize ? buffer_size : kVolumeIdSize;
+    std::memcpy(volume_id_buffer, c->remote_volume_record_list[volume_number].device_unique_id, bytes);
+    return kTrue;
+}
+
+VK_UINT64 __VK_CommitEditableControllerParameters(PCDA cda) {
+    CDALock guard(cda);
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    if (config == nullptr) {
+        return kEditableConfigurationCommitErrorSettingControllerParams;
+    }
+    CONTROLLER_PARAMETERS* update_buffer = VK_GetControllerParametersBufferForUpdate(cda);
+    if (update_buffer == nullptr) {
+        PN_DebugLog(1, 0,
+                    "%s:%d: Assertion 'update_buffer != ((void *)0)' failed: Failed to get ctrl param buffer for "
+                    "config\n",
+                    __func__, __LINE__);
+        return kEditableConfigurationCommitErrorSettingControllerParams;
+    }
+    if (!TotalFits(*update_buffer, __func__, __LINE__)) {
+        VK_free(update_buffer);
+        return kEditableConfigurationCommitErrorSettingControllerParams;
+    }
+    const CONTROLLER_PARAMETERS original = *update_buffer;
+    CONTROLLER_PARAMETERS& p = *update_buffer;
+
+    SetBits<VK_BYTE>(p.drive_configuration_flags, kDriveConfigPredictiveSpares,
+                     config->controller_spare_activation_mode == kControllerSAMTypePredictive);
+    if (VK_ControllerSupportsDriveWriteCacheForAllDrives(cda)) {
+        std::memcpy(p.pbDriveWriteCachePolicy, config->controller_drive_write_cache_policy,
+                    sizeof(p.pbDriveWriteCachePolicy));
+    } else {
+        SetBits<VK_BYTE>(p.drive_configuration_flags, kDriveConfigWriteCacheEnabled,
+                         config->controller_drive_write_cache_policy[0] == 1);
+    }
+    SetBits<VK_BYTE>(p.controller_configuration_flags, kControllerConfigDPOEnabled,
+                     config->controller_parity_RAID_DPO == 0);
+    SetBits<VK_BYTE>(p.controller_configuration_flags, kControllerConfigIRPEnabled, config->controller_RAID6x_IRP == 0);
+    SetBits<VK_BYTE>(p.controller_configuration_flags, kControllerConfigInconsistencyEvent,
+                     config->inconsistency_event_notification == 1);
+    p.rebuild_priority = telmar::editable::RawRebuildPriority(config->controller_rebuild_priority,
+                                                              VK_ControllerSupportsRapidRebuild(cda) != kFalse)
+                             .value_or(kRawRebuildUnknownAtCommit);
+    p.expand_priority = telmar::editable::RawExpandPriority(config->controller_transformation_priority);
+    p.elevator_state = config->controller_pd_elevator_sort == 1 ? 1 : 0;
+    p.queue_depth = QueueDepthOf(config->controller_max_drive_request_queue_depth);
+    p.elevator_latency_setting = config->controller_fls_setting <= kMaxFLSSetting ? config->controller_fls_setting : 0;
+    p.dwBigBlockCacheLineBypassLimit =
+        config->controller_write_cache_bypass_threshold != 0 ? config->controller_write_cache_bypass_threshold
+                                                             : kDefaultWCBT;
+    if (config->controller_sanitize_lock <= 2) {
+        p.bSanitizePolicy = static_cast<VK_BYTE>((p.bSanitizePolicy & kSanitizeKeptBits) |
+                                                 (config->controller_sanitize_lock << 4));
+    }
+    if (config->controller_notify_on_any_broadcast == 2) {
+        p.dwMoreNVRAMFlags &= ~kMoreNVRAMNotifyOnAnyBroadcast;
+    } else if (config->controller_notify_on_any_broadcast == 3) {
+        p.dwMoreNVRAMFlags |= kMoreNVRAMNotifyOnAnyBroadcast;
+    }
+    if (config->controller_bootable_volume_flags & kPrimaryBootVolumeChanged) {
+        PutBootVolume(cda, config->controller_primary_boot_volume, p.primary_boot_lun);
+    }
+    if (config->controller_bootable_volume_flags & kSecondaryBootVolumeChanged) {
+        PutBootVolume(cda, config->controller_secondary_boot_volume, p.secondary_boot_lun);
+    }
+
+    if (std::memcmp(&original, update_buffer, sizeof(original)) == 0) {
+        PN_DebugLog(2, 0, "%s:%d: No changes for ctrl params\n", __func__, __LINE__);
+        VK_free(update_buffer);
+        return 0;
+    }
+    PN_DebugLog(2, 0, "%s:%d: Setting ctrl params\n", __func__, __LINE__);
+    if (!VK_UpdateControllerParameters(cda, update_buffer)) {
+        PN_DebugLog(1, 0, "%s:%d: Set ctrl params failed\n", __func__, __LINE__);
+        return kEditableConfigurationCommitErrorSettingControllerParams;
+    }
+    return 0;
+}
+
+VK_BOOL __VK_ControllerSupportsDDRCaching(PCDA cda) {
+    if (cda == nullptr) {
+        return kFalse;
+    }
+    CDALock guard(cda);
+    _CDA* c = _VK_CDA(cda);
+    if (VK_ControllerFeaturePagesSupported(cda)) {
+        return VK_RequestFeaturePages(cda) && (c->sense_feature.page_cache.bFlags & kDDRCachingPageBit) != 0 ? kTrue
+                                                                                                            : kFalse;
+    }
+    if (!VK_RequestIdentifyControllerBuffer(cda)) {
+        return kFalse;
+    }
+    const IDENTIFY_CONTROLLER& id = c->identify_controller_buffer;
+    return (id.dwYetMoreControllerFlags & kIdentifyDDRCachingValid) != 0 &&
+                   id.dwFixedStructureLength >= kIdentifyDDRCachingMinLength &&
+                   (id.dwExtraControllerFlags & kIdentifyNoDDRCaching) == 0
+               ? kTrue
+               : kFalse;
+}
+
+VK_UINT64 __VK_CommitEditableControllerCacheConfig(PCDA cda) {
+    CDALock guard(cda);
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    if (config == nullptr) {
+        return kEditableConfigurationCommitErrorControllerCacheConfig;
+    }
+    CACHE_CONFIG_STATUS* update_buffer = VK_GetCacheConfigStatusBufferForUpdate(cda);
+    if (update_buffer == nullptr) {
+        PN_DebugLog(1, 0,
+                    "%s:%d: Assertion 'update_buffer != ((void *)0)' failed: Failed to get cache config status "
+                    "buffer\n",
+                    __func__, __LINE__);
+        return kEditableConfigurationCommitErrorControllerCacheConfig;
+    }
+    if (!TotalFits(*update_buffer, __func__, __LINE__)) {
+        VK_free(update_buffer);
+        return kEditableConfigurationCommitErrorControllerCacheConfig;
+    }
+    const CACHE_CONFIG_STATUS original = *update_buffer;
+    telmar::EditCacheConfiguration(*update_buffer, *config, VK_IsEditableControllerLUCacheEnabled(cda) != kFalse);
+    if (std::memcmp(&original, update_buffer, sizeof(original)) == 0) {
+        PN_DebugLog(2, 0, "%s:%d: No changes for cache config\n", __func__, __LINE__);
+        VK_free(update_buffer);
+        return 0;
+    }
+    PN_DebugLog(2, 0, "%s:%d: Setting cache config\n", __func__, __LINE__);
+    if (!VK_UpdateCacheConfigStatus(cda, update_buffer)) {
+        PN_DebugLog(1, 0, "%s:%d: Set cache config failed\n", __func__, __LINE__);
+        return kEditableConfigurationCommitErrorControllerCacheConfig;
+    }
+    return 0;
+}
+
+VK_UINT64 __VK_CommitEditableControllerSurvivalMode(PCDA cda) {
+    CDALock guard(cda);
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    if (config == nullptr) {
+        return kEditableConfigurationCommitErrorControllerSurvivalMode;
+    }
+    SET_SURVIVAL_MODE* update_buffer = VK_GetControllerSurvivalPowerModeBufferForUpdate(cda);
+    if (update_buffer == nullptr) {
+        PN_DebugLog(1, 0,
+                    "%s:%d: Assertion 'update_buffer != ((void *)0)' failed: Failed to get ctrl power mode buffer "
+                    "for config\n",
+                    __func__, __LINE__);
+        return kEditableConfigurationCommitErrorControllerSurvivalMode;
+    }
+    update_buffer->bSurvivalMode = config->controller_survival_mode != 0 ? 1 : 0;
+    PN_DebugLog(2, 0, "%s:%d: Setting power mode config\n", __func__, __LINE__);
+    if (!VK_UpdateControllerSurvivalPowerMode(cda, update_buffer)) {
+        PN_DebugLog(1, 0, "%s:%d: Set power mode config failed\n", __func__, __LINE__);
+        return kEditableConfigurationCommitErrorControllerSurvivalMode;
+    }
+    return 0;
+}
+
+VK_UINT64 __VK_CommitEditableControllerSurfaceScan(PCDA cda) {
+    CDALock guard(cda);
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    if (config == nullptr) {
+        return kEditableConfigurationCommitErrorControllerSurfaceScan;
+    }
+    SURFACE_DELAY* surface_scan_buffer = VK_GetSurfaceStatusBufferForUpdate(cda);
+    if (surface_scan_buffer == nullptr) {
+        PN_DebugLog(1, 0,
+                    "%s:%d: Assertion 'surface_scan_buffer != ((void *)0)' failed: Failed to get surface scan "
+                    "buffer for config\n",
+                    __func__, __LINE__);
+        return kEditableConfigurationCommitErrorControllerSurfaceScan;
+    }
+    surface_scan_buffer->delay = config->controller_surface_scan_priority > kSurfaceDelayMaximum
+                                     ? kSurfaceDelayDefault
+                                     : config->controller_surface_scan_priority;
+    surface_scan_buffer->parallel_scan_count =
+        config->controller_parallel_surface_scan_count != 0 ? config->controller_parallel_surface_scan_count : 1;
+    PN_DebugLog(2, 0, "%s:%d: Setting surface scan settings\n", __func__, __LINE__);
+    if (!VK_UpdateSurfaceStatus(cda, surface_scan_buffer)) {
+        PN_DebugLog(1, 0, "%s:%d: Set surface scan failed\n", __func__, __LINE__);
+        return kEditableConfigurationCommitErrorControllerSurfaceScan;
+    }
+    return 0;
+}
+
+VK_UINT64 __VK_CommitEditableControllerMNPDelay(PCDA cda) {
+    CDALock guard(cda);
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    if (config == nullptr) {
+        return kEditableConfigurationCommitErrorSettingControllerParams;
+    }
+    MNP_DELAY* mnp_delay_buffer = VK_GetMNPDelayBufferForUpdate(cda);
+    if (mnp_delay_buffer == nullptr) {
+        PN_DebugLog(1, 0,
+                    "%s:%d: Assertion 'mnp_delay_buffer != ((void *)0)' failed: Failed to get MNP delay buffer for "
+                    "config\n",
+                    __func__, __LINE__);
+        return kEditableConfigurationCommitErrorSettingControllerParams;
+    }
+    mnp_delay_buffer->delay = config->controller_mnp_analysis_delay == kMNPDelayNone
+                                  ? kMNPDelayDefault
+                                  : config->controller_mnp_analysis_delay;
+    PN_DebugLog(2, 0, "%s:%d: Setting MNP settings\n", __func__, __LINE__);
+    if (!VK_UpdateMNPDelay(cda, mnp_delay_buffer)) {
+        PN_DebugLog(1, 0, "%s:%d: Set MNP failed\n", __func__, __LINE__);
+        return kEditableConfigurationCommitErrorSettingControllerParams;
+    }
+    return 0;
+}
+
 // Commit steps: creating and deleting logical drives
 //
 // A new logical drive is created by writing a configuration copy for its number, built from its
@@ -2384,12 +2828,6 @@ VK_BOOL VK_ChangeEditableControllerReadCachePercent(PCDA cda, VK_BYTE value) {
 
 #include "ppavl_commands.h"
 #include "telm_records.h"
-
-// The controller-level steps live beside these; where they are not linked in, a creation retried
-// without spares goes without rewriting the controller parameters.
-PN_EXTERN_C_BEGIN
-VK_UINT64 __VK_CommitEditableControllerParameters(PCDA cda) __attribute__((weak));
-PN_EXTERN_C_END
 
 namespace {
 
@@ -2878,9 +3316,7 @@ VK_BOOL __VK_CommitCreateLogicalDrive(PCDA cda, VK_WORD ld_number) {
         __VK_PrepNewEditableLogicalDrive(cda, ld_number, new_ld_buffer);
         const VK_BOOL created = VK_SetConfiguration(cda, ld_number, new_ld_buffer);
         if (created) {
-            if (__VK_CommitEditableControllerParameters != nullptr) {
-                __VK_CommitEditableControllerParameters(cda);
-            }
+            __VK_CommitEditableControllerParameters(cda);
             ld->flags |= kEditableLDSparesChanged;
             PN_DebugLog(2, 0, "%s:%d: LD %u created w/o spares (pending later change)\n", __func__, __LINE__,
                         ld_number);

@@ -378,6 +378,37 @@ bool EditSpareMaps(LOGICAL_DRIVE_CONFIG& config, bool extended_maps, VK_WORD ld_
 
 } // namespace telmar
 
+
+// ---- Commit steps: controller level and existing logical drives ----
+
+PN_EXTERN_C_BEGIN
+
+// Controller-level steps: each returns 0 or its commit-error bit. The caller holds the lock.
+VK_UINT64 __VK_CommitEditableControllerParameters(PCDA cda);
+VK_UINT64 __VK_CommitEditableControllerCacheConfig(PCDA cda);
+VK_UINT64 __VK_CommitEditableControllerSurvivalMode(PCDA cda);
+VK_UINT64 __VK_CommitEditableControllerSurfaceScan(PCDA cda);
+VK_UINT64 __VK_CommitEditableControllerMNPDelay(PCDA cda);
+// Whether the cache configuration may be written at all.
+VK_BOOL __VK_ControllerSupportsDDRCaching(PCDA cda);
+// The 16-byte id a volume is named by as boot volume, read fresh; the buffer is zeroed first.
+VK_BOOL _VK_GetEditableLogicalDriveUniqueVolumeID(PCDA cda, VK_WORD ld_number, VK_BYTE* volume_id_buffer,
+                                                  size_t buffer_size);
+VK_BOOL _VK_GetEditablePhysicalDriveUniqueVolumeID(PCDA cda, VK_WORD pd_number, VK_BYTE* volume_id_buffer,
+                                                   size_t buffer_size);
+VK_BOOL _VK_GetEditableRemoteVolumeUniqueID(PCDA cda, VK_WORD volume_number, VK_BYTE* volume_id_buffer,
+                                            size_t buffer_size);
+
+PN_EXTERN_C_END
+
+namespace telmar {
+
+// The cache-configuration edits of a commit on a copy of the controller's buffer: flags, read share,
+// the cache-disabled maps and the cache split. Writes only inside the buffer and its reported total.
+void EditCacheConfiguration(CACHE_CONFIG_STATUS& status, const EDITABLE_CONFIGURATION& config,
+                            bool lu_cache_array_staged);
+
+} // namespace telmar
 // ---- Commit steps: creating and deleting logical drives ----
 
 PN_EXTERN_C_BEGIN
@@ -412,9 +443,6 @@ VK_BOOL __VK_MangleGPTTable(PCDA cda, DeviceDescriptor device, VK_WORD block_siz
 VK_BOOL __VK_DeleteLogicalDrive(PCDA cda, VK_WORD ld_number);
 VK_BOOL __VK_DeleteAllLogicalDrives(PCDA cda);
 VK_BOOL __VK_DestroyLUCacheLogicalDrive(PCDA cda, VK_WORD ld_number);
-
-// Defined with the controller-level commit steps; creation writes the parameters after a retry.
-VK_UINT64 __VK_CommitEditableControllerParameters(PCDA cda);
 
 PN_EXTERN_C_END
 
