@@ -3543,38 +3543,30 @@ bool InOrPendingHBA(VK_DWORD mode) {
 
 } // namespace
 
-VK_DWORD VK_CanClearConfiguration(PCDA cda, VK_DWORD action_flags) {
-    if (cda == nullptr) {
-        return 0;
-    }
-    CDALock guard(cda);
-    _CDA* c = _VK_CDA(cda);
-    const VK_DWORD mode = VK_GetControllerModeInfo(cda);
+namespace telmar::direct {
+
+VK_DWORD ClearConfigurationPermission(const ClearConfigurationFacts& facts, VK_DWORD action_flags) {
     VK_DWORD result = 0;
-    if (_VK_IsControllerOnlineFirmwareActivationRunning(cda, kFalse)) {
+    if (facts.ofa_running) {
+        // Nothing else is answered while the firmware is being activated.
         result = kClearConfigurationControllerOFAActive;
         action_flags = 0;
     }
-    const bool sed_enabled_ld = _VK_ControllerHasSEDEnabledLD(cda) != kFalse;
-    const VK_QWORD sed_status = VK_GetControllerSEDEncryptionStatus(cda);
-    bool drives_removable = false;
-
+    bool drives_go = false;
     if (action_flags & kClearConfigurationRemoveLogicalDrives) {
-        if (InOrPendingHBA(mode)) {
+        if (InOrPendingHBA(facts.mode)) {
             result |= kClearConfigurationHBAMode;
-        } else if (c->identify_controller_buffer.wExtendedLogicalUnitCount == 0) {
+        } else if (facts.logical_unit_count == 0) {
             result |= kClearConfigurationNoLogicalDrives;
-        } else if ((sed_status & kSEDStatusWaitingOnAdapterPassword) && sed_enabled_ld) {
+        } else if ((facts.sed_status & kSEDStatusWaitingOnAdapterPassword) && facts.sed_enabled_ld) {
             result |= kClearConfigurationSEDWaitingOnAdapterPassword;
         } else {
             result |= kClearConfigurationRemoveLogicalDrivesAllowed;
-            drives_removable = true;
+            drives_go = true;
         }
     }
-    const bool drives_go = drives_removable && (action_flags & kClearConfigurationRemoveLogicalDrives);
-
     if (action_flags & kClearConfigurationRemoveEncryption) {
-        const VK_BYTE reason = VK_CanClearEncryptionConfigurationSafe(cda, nullptr, 0);
+        const VK_BYTE reason = facts.encryption_reason;
         if (reason == kCanClearEncryptionConfigurationNotSupported) {
             result |= kClearConfigurationNoEncryptionSupport;
         } else if (reason == kCanClearEncryptionConfigurationNotConfigured) {
@@ -3589,20 +3581,16 @@ VK_DWORD VK_CanClearConfiguration(PCDA cda, VK_DWORD action_flags) {
             result |= kClearConfigurationRemoveEncryptionAllowed;
         }
     }
-
     if (action_flags & kClearConfigurationClearNVRAM) {
-        const bool supported = VK_ControllerFeaturePagesSupported(cda) && VK_RequestFeaturePages(cda) &&
-                               (c->sense_feature.page_miscellaneous.bFlags3 & kMiscellaneousClearNVRAM);
-        result |=
-            supported ? kClearConfigurationClearNVRAMAllowed : kClearConfigurationClearNVRAMNotSupported;
+        result |= facts.nvram_clear_supported ? kClearConfigurationClearNVRAMAllowed
+                                              : kClearConfigurationClearNVRAMNotSupported;
     }
-
     if (action_flags & kClearConfigurationClearPhysicalDriveCCM) {
-        result |= kClearConfigurationClearPhysicalDriveCCMNoDrivesAttached;
-        for (VK_WORD pd = VK_EnumerateControllerPhysicalDrives(cda, kNoDevice); pd != kNoDevice;
-             pd = VK_EnumerateControllerPhysicalDrives(cda, pd)) {
-            result &= ~static_cast<VK_DWORD>(kClearConfigurationClearPhysicalDriveCCMNoDrivesAttached);
-            switch (VK_CanClearPhysicalDriveCCM(cda, pd)) {
+        if (facts.ccm_reasons.empty()) {
+            result |= kClearConfigurationClearPhysicalDriveCCMNoDrivesAttached;
+        }
+        for (const VK_BYTE reason : facts.ccm_reasons) {
+            switch (reason) {
                 case kCanClearPhysicalDriveCCMAllowed:
                     result |= kClearConfigurationClearPhysicalDriveCCMAllowed;
                     break;
@@ -3620,23 +3608,61 @@ VK_DWORD VK_CanClearConfiguration(PCDA cda, VK_DWORD action_flags) {
             }
         }
     }
-
     if (action_flags & kClearConfigurationRemoveSEDEncryption) {
-        if (!(VK_ControllerSupportsSEDEncryption(cda) & 0x1)) {
+        if (!facts.sed_supported) {
             result |= kClearConfigurationNoSEDEncryptionSupport;
-        } else if (!(sed_status & kSEDStatusEnabled)) {
+        } else if (!(facts.sed_status & kSEDStatusEnabled)) {
             result |= kClearConfigurationSEDEncryptionNotEnabled;
-        } else if (sed_status & kControllerSEDEncryptionProgressMask) {
+        } else if (facts.sed_status & kControllerSEDEncryptionProgressMask) {
             result |= kClearConfigurationSEDOperationsInProgress;
-        } else if ((sed_status & kSEDStatusWaitingOnAdapterPassword) && _VK_ControllerHasOwnedSED(cda)) {
+        } else if ((facts.sed_status & kSEDStatusWaitingOnAdapterPassword) && facts.owned_sed) {
             result |= kClearConfigurationSEDWaitingOnAdapterPassword;
-        } else if (drives_go || !sed_enabled_ld) {
+        } else if (drives_go || !facts.sed_enabled_ld) {
             result |= kClearConfigurationRemoveSEDEncryptionAllowed;
         } else {
             result |= kClearConfigurationSEDHasSEDEnabledLD;
         }
     }
     return result;
+}
+
+} // namespace telmar::direct
+
+VK_DWORD VK_CanClearConfiguration(PCDA cda, VK_DWORD action_flags) {
+    if (cda == nullptr) {
+        return 0;
+    }
+    CDALock guard(cda);
+    _CDA* c = _VK_CDA(cda);
+    direct::ClearConfigurationFacts facts;
+    facts.mode = VK_GetControllerModeInfo(cda);
+    facts.ofa_running = _VK_IsControllerOnlineFirmwareActivationRunning(cda, kFalse) != kFalse;
+    if (facts.ofa_running) {
+        return direct::ClearConfigurationPermission(facts, action_flags);
+    }
+    facts.sed_enabled_ld = _VK_ControllerHasSEDEnabledLD(cda) != kFalse;
+    facts.sed_status = VK_GetControllerSEDEncryptionStatus(cda);
+    facts.logical_unit_count = c->identify_controller_buffer.wExtendedLogicalUnitCount;
+    if (action_flags & kClearConfigurationRemoveEncryption) {
+        facts.encryption_reason = VK_CanClearEncryptionConfigurationSafe(cda, nullptr, 0);
+    }
+    if (action_flags & kClearConfigurationClearNVRAM) {
+        facts.nvram_clear_supported =
+            VK_ControllerFeaturePagesSupported(cda) && VK_RequestFeaturePages(cda) &&
+            (c->sense_feature.page_miscellaneous.bFlags3 & kMiscellaneousClearNVRAM);
+    }
+    if (action_flags & kClearConfigurationClearPhysicalDriveCCM) {
+        for (VK_WORD pd = VK_EnumerateControllerPhysicalDrives(cda, kNoDevice); pd != kNoDevice;
+             pd = VK_EnumerateControllerPhysicalDrives(cda, pd)) {
+            facts.ccm_reasons.push_back(VK_CanClearPhysicalDriveCCM(cda, pd));
+        }
+    }
+    if (action_flags & kClearConfigurationRemoveSEDEncryption) {
+        facts.sed_supported = (VK_ControllerSupportsSEDEncryption(cda) & 0x1) != 0;
+        facts.owned_sed = facts.sed_supported && (facts.sed_status & kSEDStatusWaitingOnAdapterPassword) &&
+                          _VK_ControllerHasOwnedSED(cda);
+    }
+    return direct::ClearConfigurationPermission(facts, action_flags);
 }
 
 VK_WORD VK_DoClearConfiguration(PCDA cda, VK_DWORD action_flags) {
