@@ -937,3 +937,30 @@ TEST_F(ExistingDriveStepsHost, ConfigurationTotalPastItsBufferSendsNothing) {
     EXPECT_EQ(__VK_CommitEditableTransformation(cda(), 1), kEditableConfigurationCommitErrorLogicalDriveTransformation);
     EXPECT_TRUE(SentWrites().empty());
 }
+
+TEST_F(ExistingDriveStepsHost, SpareChangeAndLUCachePairingReadBack) {
+    ASSERT_NO_FATAL_FAILURE(StartStaged(TwoArrays()));
+    SetSpares(0, {5});
+    PEDITABLE_LOGICAL_DRIVE cache = Ld(1);
+    cache->flags |= kEditableLDNewDrive | kEditableLDLUCache;
+    cache->lu_cache_ld_number = 0;
+    cache->lu_cache_line_size_blocks = 128;
+    cache->lu_cache_policy = 1;
+    cache->lu_cache_algorithm = 1;
+    __VK_CommitEditableDrivePostConfigurationSettings(cda());
+    EXPECT_EQ(_VK_CDA(cda())->editable_configuration_commit_errors, 0u);
+    VK_DestroyEditableConfiguration(cda());
+
+    ASSERT_TRUE(VK_ReInitializeCDA(cda()));
+    std::vector<VK_WORD> spares;
+    for (VK_WORD pd = VK_EnumerateArraySpareDrives(cda(), 0, kInvalidPDNumber); pd != kInvalidPDNumber;
+         pd = VK_EnumerateArraySpareDrives(cda(), 0, pd)) {
+        spares.push_back(pd);
+    }
+    EXPECT_EQ(spares, (std::vector<VK_WORD>{5}));
+    EXPECT_EQ(VK_GetLogicalDriveBasicInfo(cda(), 1) & 0x0F, 2u) << "logical drive 1 is a cache drive";
+    // The simulated controller keeps the pairing on the cache drive only (no LU cache bits), so the
+    // pairing is read from its record.
+    EXPECT_EQ(Live(1)->lu_cache_other, 0);
+    EXPECT_EQ(Live(1)->lu_cache_line_blocks, 128u);
+}
