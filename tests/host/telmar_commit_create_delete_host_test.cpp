@@ -630,8 +630,8 @@ TEST_F(CommitCreateDeleteHost, SignatureAndTimestampFromTheLocalTime) {
 
 // ---- Creation: the passes --------------------------------------------------------------------
 
-// A RAID 5 drive completed by the fixture goes through the plaintext pass; re-read, the controller
-// has it with the geometry staged.
+// A RAID 5 drive completed by the fixture goes through the plaintext pass and the labels; re-read,
+// the controller has it with the geometry and the label staged.
 TEST_F(CommitCreateDeleteHost, PlaintextPassCreatesARAID5DriveThatReadsBack) {
     UtcScope utc;
     qvsim::virtual_clock::Scope clock(UtcSeconds(2026, 3, 7, 10, 20, 30));
@@ -639,6 +639,7 @@ TEST_F(CommitCreateDeleteHost, PlaintextPassCreatesARAID5DriveThatReadsBack) {
     PEDITABLE_ARRAY a = StageArray({2, 4, 3}, {7});
     PEDITABLE_LOGICAL_DRIVE ld = StageDrive(3, a, kRAID5, 1u << 20, 2u << 20);
     ld->logical_drive_initialization_method = 1;
+    std::strcpy(ld->logical_drive_label, "RAID5 data three");
     config()->controller_spare_activation_mode = kControllerSAMTypeFailure;
     config()->flags &= ~kEditableConfigCacheConfig;
 
@@ -649,6 +650,7 @@ TEST_F(CommitCreateDeleteHost, PlaintextPassCreatesARAID5DriveThatReadsBack) {
     ASSERT_EQ(Taken(0x51).size(), 1u);
     EXPECT_EQ(Taken(0x51)[0].lun, 3);
     EXPECT_EQ(log_.Count("Creating ld 3\n ->flags......0x000001EA\n ->array......1\n ->RAID.......4\n"), 1u);
+    EXPECT_EQ(__VK_CommitEditableLogicalDriveLabels(cda()), 0u);
 
     ASSERT_NO_FATAL_FAILURE(Reread());
     LOGICAL_DRIVE_CONFIG c{};
@@ -668,6 +670,9 @@ TEST_F(CommitCreateDeleteHost, PlaintextPassCreatesARAID5DriveThatReadsBack) {
     EXPECT_EQ(VK_GetLogicalDriveStatusInfo(cda(), 3) & 0xFF, kLogicalDriveUnitStatus18RPIInProgress)
         << "rapid parity initialisation asked for";
     EXPECT_EQ(VK_GetPhysicalDriveUsageInfo(cda(), 4), kPhysicalDriveUsageData);
+    char label[kMinGetLogicalDriveVolumeLabelBufferLength] = {};
+    ASSERT_NE(VK_GetLogicalDriveVolumeLabel(cda(), 3, label, sizeof(label)), nullptr);
+    EXPECT_STREQ(label, "RAID5 data three");
 }
 
 // Each pass takes its own drives, and a failed creation does not stop it.
