@@ -10,6 +10,7 @@
 #include "ptelm_configuration.h"
 #include "qvsim/fw_state.h"
 #include "qvsim/gtest.h"
+#include "telm_config_internal.h"
 #include "telm_private.h"
 #include "telmar_host_fixture.h"
 
@@ -231,6 +232,69 @@ TEST_F(ClearConfigurationHost, RefusedCommandsAreNotReportedDone) {
     ASSERT_NO_FATAL_FAILURE(Start(st));
     EXPECT_EQ(VK_DoClearConfiguration(cda(), asked),
               ClearConfigurationLogicalDrivesRemoved | ClearConfigurationPhysicalDriveCCMCleared);
+}
+
+// The rules between actions, on facts a simulated controller cannot easily show at once.
+TEST(ClearConfigurationPermission, RulesBetweenActions) {
+    using telmar::direct::ClearConfigurationFacts;
+    const auto facts = [](const std::function<void(ClearConfigurationFacts&)>& edit) {
+        ClearConfigurationFacts f;
+        f.mode = kControllerModeCurrentRAID | kControllerModePendingRAID;
+        f.logical_unit_count = 2;
+        if (edit) {
+            edit(f);
+        }
+        return f;
+    };
+    const VK_QWORD kEnabled = 0x20, kWaiting = 0x40;
+    struct Row {
+        const char* name;
+        ClearConfigurationFacts facts;
+        VK_DWORD asked;
+        VK_DWORD answer;
+    };
+    const Row rows[] = {
+        {"encrypted drives alone", facts([](auto& f) { f.encryption_reason = 4; }), 0x04, 0x4000},
+        {"encrypted drives removed in the same call", facts([](auto& f) { f.encryption_reason = 4; }), 0x05,
+         0x05},
+        {"encode running, drives removed too", facts([](auto& f) { f.encryption_reason = 5; }), 0x05, 0x05},
+        {"encode running", facts([](auto& f) { f.encryption_reason = 5; }), 0x04, 0x8000},
+        {"not configured, drives removed too", facts([](auto& f) { f.encryption_reason = 3; }), 0x05, 0x1001},
+        {"drives cannot go: encryption alone decides", facts([](auto& f) {
+             f.encryption_reason = 4;
+             f.logical_unit_count = 0;
+         }),
+         0x05, 0x4100},
+        {"pending HBA",
+         facts([](auto& f) { f.mode = kControllerModeCurrentRAID | kControllerModePendingHBA; }), 0x01,
+         0x200},
+        {"adapter password awaited with an SED-enabled drive", facts([](auto& f) {
+             f.sed_status = kEnabled | kWaiting;
+             f.sed_enabled_ld = true;
+         }),
+         0x01, 0x08000000},
+        {"SED operation running", facts([](auto& f) {
+             f.sed_supported = true;
+             f.sed_status = kEnabled | (VK_QWORD{1} << 25);
+         }),
+         0x20, 0x04000000},
+        {"SED waiting with an owned drive", facts([](auto& f) {
+             f.sed_supported = true;
+             f.sed_status = kEnabled | kWaiting;
+             f.owned_sed = true;
+         }),
+         0x20, 0x08000000},
+        {"SED not enabled", facts([](auto& f) { f.sed_supported = true; }), 0x20, 0x02000000},
+        {"CCM: locked, unsupported, other reasons", facts([](auto& f) {
+             f.ccm_reasons = {4, 3, 7, 6, 2};
+         }),
+         0x10, 0x00600000},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(telmar::direct::ClearConfigurationPermission(row.facts, row.asked), row.answer)
+            << std::hex << row.answer;
+    }
 }
 
 } // namespace
