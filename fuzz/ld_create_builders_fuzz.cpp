@@ -132,7 +132,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const size_t data_at = before.config.wOffsetToExtendedDriveAssignmentMap;
     const size_t spare_at = before.config.wOffsetToExtendedSpareAssignmentMap;
     const size_t data_span = extended ? UsableSpan(before.config, data_at) : 0;
-    const size_t spare_span = extended ? UsableSpan(before.config, spare_at) : 0;
+    // A RAID 0 drive under spare activation on failure has its extended spare map zeroed wherever the
+    // copy has a usable one, on any controller.
+    const bool spares_cleared = ld.RAID_level == kRAID0 && !(choices & 2);
+    const size_t spare_span = extended || spares_cleared ? UsableSpan(before.config, spare_at) : 0;
     const auto* now = reinterpret_cast<const uint8_t*>(&g.config);
     const auto* was = reinterpret_cast<const uint8_t*>(&before.config);
     for (size_t at = telmar::kConfigFixedFieldsEnd; at < sizeof(LOGICAL_DRIVE_CONFIG); ++at) {
