@@ -452,6 +452,44 @@ typedef void* PCDA;
 #define kDoChangeControllerUEFIDriverHealthReportingSuccess 1
 #define kDoChangeControllerUEFIDriverHealthReportingFailure 2
 
+/* Clear configuration: the actions asked for, the permission's allowed and reason bits, and the
+ * actions performed. */
+#define kClearConfigurationRemoveLogicalDrives 0x01
+#define kClearConfigurationRemoveEncryption 0x04
+#define kClearConfigurationClearNVRAM 0x08
+#define kClearConfigurationClearPhysicalDriveCCM 0x10
+#define kClearConfigurationRemoveSEDEncryption 0x20
+#define kClearConfigurationRemoveLogicalDrivesAllowed 0x00000001
+#define kClearConfigurationRemoveEncryptionAllowed 0x00000004
+#define kClearConfigurationClearNVRAMAllowed 0x00000008
+#define kClearConfigurationClearPhysicalDriveCCMAllowed 0x00000010
+#define kClearConfigurationRemoveSEDEncryptionAllowed 0x00000020
+#define kClearConfigurationNoLogicalDrives 0x00000100
+#define kClearConfigurationHBAMode 0x00000200
+#define kClearConfigurationAllPhysicalDrivesFailed 0x00000400
+#define kClearConfigurationNoEncryptionSupport 0x00000800
+#define kClearConfigurationNoEncryptionConfiguration 0x00001000
+#define kClearConfigurationExpressEncryptionEnabled 0x00002000
+#define kClearConfigurationEncryptionLogicalDrivesExist 0x00004000
+#define kClearConfigurationEncodeOrRekeyInProgress 0x00008000
+#define kClearConfigurationClearNVRAMNotSupported 0x00040000
+#define kClearConfigurationClearPhysicalDriveCCMNoDrivesAttached 0x00080000
+#define kClearConfigurationClearPhysicalDriveCCMNoCCM 0x00100000
+#define kClearConfigurationClearPhysicalDriveCCMEncryptionLocked 0x00200000
+#define kClearConfigurationClearPhysicalDriveCCMNotSupported 0x00400000
+#define kClearConfigurationAbnormalVolumeExists 0x00800000
+#define kClearConfigurationNoSEDEncryptionSupport 0x01000000
+#define kClearConfigurationSEDEncryptionNotEnabled 0x02000000
+#define kClearConfigurationSEDOperationsInProgress 0x04000000
+#define kClearConfigurationSEDWaitingOnAdapterPassword 0x08000000
+#define kClearConfigurationSEDHasSEDEnabledLD 0x10000000
+#define kClearConfigurationControllerOFAActive 0x80000000
+#define ClearConfigurationLogicalDrivesRemoved 0x0001
+#define ClearConfigurationEncryptionConfigurationCleared 0x0004
+#define ClearConfigurationNVRAMCleared 0x0008
+#define ClearConfigurationPhysicalDriveCCMCleared 0x0010
+#define ClearConfigurationSEDEncryptionDisabled 0x0020
+
 /* ---- Commit ---- */
 
 /* ---- Managed-SED credential rules ---- */
@@ -702,6 +740,10 @@ VK_API VK_BYTE VK_CanSetControllerPersistentEventLogPolicy(PCDA cda, VK_BYTE eve
 VK_API VK_BYTE VK_SetControllerPersistentEventLogPolicy(PCDA cda, VK_BYTE event_log_policy);
 VK_API VK_BYTE VK_CanChangeControllerUEFIDriverHealthReporting(PCDA cda, VK_BYTE driver_health_report);
 VK_API VK_BYTE VK_DoChangeControllerUEFIDriverHealthReporting(PCDA cda, VK_BYTE driver_health_report);
+/* Clear configuration: permission bits for the actions asked for, then the actions performed (each
+ * marked only when its commands succeeded). */
+VK_API VK_DWORD VK_CanClearConfiguration(PCDA cda, VK_DWORD action_flags);
+VK_API VK_WORD VK_DoClearConfiguration(PCDA cda, VK_DWORD action_flags);
 
 /* -- Commit -- */
 

@@ -3839,3 +3839,220 @@ void __VK_CommitEditableDrivePostConfigurationSettings(PCDA cda) {
         }
     }
 }
+
+// Clear configuration
+//
+// One call removes the logical drives, the controller-based encryption configuration, managed SED
+// encryption, the NVRAM and the drives' configuration metadata, as the caller asks and the
+// permission allows. An action is reported as performed only when its commands succeeded.
+
+namespace {
+
+constexpr VK_DWORD kClearConfigurationActions =
+    kClearConfigurationRemoveLogicalDrives | kClearConfigurationRemoveEncryption |
+    kClearConfigurationClearNVRAM | kClearConfigurationClearPhysicalDriveCCM |
+    kClearConfigurationRemoveSEDEncryption;
+constexpr VK_DWORD kClearActionDeleteLogicalDrives = 1; // CLEAR_CONTROLLER_CONFIG action bits
+constexpr VK_DWORD kClearActionNVRAM = 4;
+constexpr VK_DWORD kAllDrives = 0xFFFFFFFF;
+constexpr VK_BYTE kClearCommandFeatureVersion = 4;
+constexpr VK_QWORD kSEDStatusEnabled = VK_QWORD{kControllerSEDEncryptionStatusEnabled}
+                                       << kControllerSEDEncryptionStatusShift;
+constexpr VK_QWORD kSEDStatusWaitingOnAdapterPassword =
+    VK_QWORD{kControllerSEDEncryptionStatusWaitingOnAdapterPassword} << kControllerSEDEncryptionStatusShift;
+constexpr VK_BYTE kMiscellaneousClearNVRAM = 0x01; // bFlags3
+
+bool InOrPendingHBA(VK_DWORD mode) {
+    return (mode & kControllerModeCurrentMask) == kControllerModeCurrentHBA ||
+           (mode & kControllerModePendingMask) == kControllerModePendingHBA;
+}
+
+} // namespace
+
+namespace telmar::direct {
+
+VK_DWORD ClearConfigurationPermission(const ClearConfigurationFacts& facts, VK_DWORD action_flags) {
+    VK_DWORD result = 0;
+    if (facts.ofa_running) {
+        // Nothing else is answered while the firmware is being activated.
+        result = kClearConfigurationControllerOFAActive;
+        action_flags = 0;
+    }
+    bool drives_go = false;
+    if (action_flags & kClearConfigurationRemoveLogicalDrives) {
+        if (InOrPendingHBA(facts.mode)) {
+            result |= kClearConfigurationHBAMode;
+        } else if (facts.logical_unit_count == 0) {
+            result |= kClearConfigurationNoLogicalDrives;
+        } else if ((facts.sed_status & kSEDStatusWaitingOnAdapterPassword) && facts.sed_enabled_ld) {
+            result |= kClearConfigurationSEDWaitingOnAdapterPassword;
+        } else {
+            result |= kClearConfigurationRemoveLogicalDrivesAllowed;
+            drives_go = true;
+        }
+    }
+    if (action_flags & kClearConfigurationRemoveEncryption) {
+        const VK_BYTE reason = facts.encryption_reason;
+        if (reason == kCanClearEncryptionConfigurationNotSupported) {
+            result |= kClearConfigurationNoEncryptionSupport;
+        } else if (reason == kCanClearEncryptionConfigurationNotConfigured) {
+            result |= kClearConfigurationNoEncryptionConfiguration;
+        } else if (drives_go) {
+            result |= kClearConfigurationRemoveEncryptionAllowed;
+        } else if (reason == kCanClearEncryptionConfigurationEncodeOrRekeyInProgress) {
+            result |= kClearConfigurationEncodeOrRekeyInProgress;
+        } else if (reason == kCanClearEncryptionConfigurationLogicalDrivesExist) {
+            result |= kClearConfigurationEncryptionLogicalDrivesExist;
+        } else {
+            result |= kClearConfigurationRemoveEncryptionAllowed;
+        }
+    }
+    if (action_flags & kClearConfigurationClearNVRAM) {
+        result |= facts.nvram_clear_supported ? kClearConfigurationClearNVRAMAllowed
+                                              : kClearConfigurationClearNVRAMNotSupported;
+    }
+    if (action_flags & kClearConfigurationClearPhysicalDriveCCM) {
+        if (facts.ccm_reasons.empty()) {
+            result |= kClearConfigurationClearPhysicalDriveCCMNoDrivesAttached;
+        }
+        for (const VK_BYTE reason : facts.ccm_reasons) {
+            switch (reason) {
+                case kCanClearPhysicalDriveCCMAllowed:
+                    result |= kClearConfigurationClearPhysicalDriveCCMAllowed;
+                    break;
+                case kCanClearPhysicalDriveCCMControllerLocked:
+                    result |= kClearConfigurationClearPhysicalDriveCCMEncryptionLocked;
+                    break;
+                case kCanClearPhysicalDriveCCMNoCCM:
+                    result |= kClearConfigurationClearPhysicalDriveCCMNoCCM;
+                    break;
+                case kCanClearPhysicalDriveCCMNotSupported:
+                    result |= kClearConfigurationClearPhysicalDriveCCMNotSupported;
+                    break;
+                default:
+                    break;
+            }
+        }
+    }
+    if (action_flags & kClearConfigurationRemoveSEDEncryption) {
+        if (!facts.sed_supported) {
+            result |= kClearConfigurationNoSEDEncryptionSupport;
+        } else if (!(facts.sed_status & kSEDStatusEnabled)) {
+            result |= kClearConfigurationSEDEncryptionNotEnabled;
+        } else if (facts.sed_status & kControllerSEDEncryptionProgressMask) {
+            result |= kClearConfigurationSEDOperationsInProgress;
+        } else if ((facts.sed_status & kSEDStatusWaitingOnAdapterPassword) && facts.owned_sed) {
+            result |= kClearConfigurationSEDWaitingOnAdapterPassword;
+        } else if (drives_go || !facts.sed_enabled_ld) {
+            result |= kClearConfigurationRemoveSEDEncryptionAllowed;
+        } else {
+            result |= kClearConfigurationSEDHasSEDEnabledLD;
+        }
+    }
+    return result;
+}
+
+} // namespace telmar::direct
+
+VK_DWORD VK_CanClearConfiguration(PCDA cda, VK_DWORD action_flags) {
+    if (cda == nullptr) {
+        return 0;
+    }
+    CDALock guard(cda);
+    _CDA* c = _VK_CDA(cda);
+    direct::ClearConfigurationFacts facts;
+    facts.mode = VK_GetControllerModeInfo(cda);
+    facts.ofa_running = _VK_IsControllerOnlineFirmwareActivationRunning(cda, kFalse) != kFalse;
+    if (facts.ofa_running) {
+        return direct::ClearConfigurationPermission(facts, action_flags);
+    }
+    facts.sed_enabled_ld = _VK_ControllerHasSEDEnabledLD(cda) != kFalse;
+    facts.sed_status = VK_GetControllerSEDEncryptionStatus(cda);
+    facts.logical_unit_count = c->identify_controller_buffer.wExtendedLogicalUnitCount;
+    if (action_flags & kClearConfigurationRemoveEncryption) {
+        facts.encryption_reason = VK_CanClearEncryptionConfigurationSafe(cda, nullptr, 0);
+    }
+    if (action_flags & kClearConfigurationClearNVRAM) {
+        facts.nvram_clear_supported =
+            VK_ControllerFeaturePagesSupported(cda) && VK_RequestFeaturePages(cda) &&
+            (c->sense_feature.page_miscellaneous.bFlags3 & kMiscellaneousClearNVRAM);
+    }
+    if (action_flags & kClearConfigurationClearPhysicalDriveCCM) {
+        for (VK_WORD pd = VK_EnumerateControllerPhysicalDrives(cda, kNoDevice); pd != kNoDevice;
+             pd = VK_EnumerateControllerPhysicalDrives(cda, pd)) {
+            facts.ccm_reasons.push_back(VK_CanClearPhysicalDriveCCM(cda, pd));
+        }
+    }
+    if (action_flags & kClearConfigurationRemoveSEDEncryption) {
+        facts.sed_supported = (VK_ControllerSupportsSEDEncryption(cda) & 0x1) != 0;
+        facts.owned_sed = facts.sed_supported && (facts.sed_status & kSEDStatusWaitingOnAdapterPassword) &&
+                          _VK_ControllerHasOwnedSED(cda);
+    }
+    return direct::ClearConfigurationPermission(facts, action_flags);
+}
+
+VK_WORD VK_DoClearConfiguration(PCDA cda, VK_DWORD action_flags) {
+    if (cda == nullptr) {
+        return 0;
+    }
+    CDALock guard(cda);
+    const VK_DWORD allowed = VK_CanClearConfiguration(cda, action_flags);
+    const VK_DWORD run = action_flags & allowed & kClearConfigurationActions;
+    VK_WORD done = 0;
+
+    if (run & kClearConfigurationRemoveLogicalDrives) {
+        // The overwrite is best effort: a drive it cannot reach is deleted all the same.
+        std::array<VK_WORD, kMaxLogicalDrivesSupported> drives{};
+        size_t count = 0;
+        for (VK_WORD ld = VK_EnumerateControllerLogicalDrives(cda, kNoLogicalDrive);
+             ld != kNoLogicalDrive && count < drives.size();
+             ld = VK_EnumerateControllerLogicalDrives(cda, ld)) {
+            drives[count++] = ld;
+        }
+        for (size_t i = 0; i < count; ++i) {
+            __VK_ManglePartitionTable(cda, drives[i]);
+        }
+        const bool removed =
+            _VK_CDA(cda)->controller_firmware_feature_version < kClearCommandFeatureVersion
+                ? __VK_DeleteAllLogicalDrives(cda) != kFalse
+                : VK_ClearConfiguration(cda, kClearActionDeleteLogicalDrives, kAllDrives, kTrue) != kFalse;
+        if (removed) {
+            done |= ClearConfigurationLogicalDrivesRemoved;
+        }
+    }
+    if (run & kClearConfigurationRemoveEncryption) {
+        if (run & kClearConfigurationRemoveLogicalDrives) {
+            VK_ReInitializeCDA(cda);
+        }
+        if (VK_ClearEncryptionConfigurationSafe(cda, nullptr, 0)) {
+            done |= ClearConfigurationEncryptionConfigurationCleared;
+        }
+    }
+    if ((run & kClearConfigurationRemoveSEDEncryption) && _VK_DisableControllerSEDEncryption(cda) == kTrue) {
+        done |= ClearConfigurationSEDEncryptionDisabled;
+    }
+    if ((run & kClearConfigurationClearNVRAM) &&
+        VK_ClearConfiguration(cda, kClearActionNVRAM, kAllDrives, kTrue)) {
+        done |= ClearConfigurationNVRAMCleared;
+    }
+    if (run & kClearConfigurationClearPhysicalDriveCCM) {
+        std::array<VK_WORD, kMaxPhysicalDrivesSupported> drives{};
+        size_t count = 0;
+        for (VK_WORD pd = VK_EnumerateControllerPhysicalDrives(cda, kNoDevice);
+             pd != kNoDevice && count < drives.size(); pd = VK_EnumerateControllerPhysicalDrives(cda, pd)) {
+            drives[count++] = pd;
+        }
+        bool cleared = false;
+        for (size_t i = 0; i < count; ++i) {
+            cleared = VK_ClearPhysicalDriveCCM(cda, drives[i]) != kFalse || cleared;
+        }
+        if (cleared) {
+            done |= ClearConfigurationPhysicalDriveCCMCleared;
+        }
+    }
+    // Whatever the controller took of an action that failed part-way, nothing cached may outlive it.
+    if (run != 0) {
+        VK_ReInitializeCDA(cda);
+    }
+    return done;
+}

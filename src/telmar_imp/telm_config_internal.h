@@ -455,9 +455,6 @@ VK_BOOL __VK_DeleteLogicalDrive(PCDA cda, VK_WORD ld_number);
 VK_BOOL __VK_DeleteAllLogicalDrives(PCDA cda);
 VK_BOOL __VK_DestroyLUCacheLogicalDrive(PCDA cda, VK_WORD ld_number);
 
-// Defined with the controller-level commit steps; creation writes the parameters after a retry.
-VK_UINT64 __VK_CommitEditableControllerParameters(PCDA cda);
-
 PN_EXTERN_C_END
 
 #include <cstddef>
@@ -487,3 +484,29 @@ std::optional<VK_QWORD> MangleGPTSignature(pavlin::ByteSpan block);
 VK_WORD PartitionTableBlockSize(VK_WORD block_size_bytes);
 
 } // namespace telmar
+
+// ---- Clear configuration ----
+
+#include <vector>
+
+namespace telmar::direct {
+
+// What the clear-configuration permission looks at, gathered from the controller for the actions
+// asked for only.
+struct ClearConfigurationFacts {
+    bool ofa_running = false;
+    VK_WORD mode = 0;               // controller mode word
+    VK_WORD logical_unit_count = 0; // IDENTIFY wExtendedLogicalUnitCount, as cached
+    bool sed_enabled_ld = false;    // some logical drive has SED encryption enabled
+    VK_QWORD sed_status = 0;        // managed-SED status word
+    VK_BYTE encryption_reason = 0;  // VK_CanClearEncryptionConfigurationSafe without a key
+    bool nvram_clear_supported = false;
+    std::vector<VK_BYTE> ccm_reasons; // VK_CanClearPhysicalDriveCCM of each physical drive
+    bool sed_supported = false;       // managed SED encryption supported
+    bool owned_sed = false;           // some physical drive is an owned SED
+};
+
+// The permission bits for `action_flags` (bits outside the five actions ignored).
+VK_DWORD ClearConfigurationPermission(const ClearConfigurationFacts& facts, VK_DWORD action_flags);
+
+} // namespace telmar::direct
