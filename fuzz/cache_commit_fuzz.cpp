@@ -71,7 +71,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(status.wBatteryCount == before.wBatteryCount);
     FUZZ_CHECK(status.bDefaultPercentReadCache == before.bDefaultPercentReadCache);
     // A changed split always adds up to the total.
-    if (status.read_cache_size != before.read_cache_size || status.write_cache_size != before.write_cache_size) {
+    if (status.read_cache_size != before.read_cache_size ||
+        status.write_cache_size != before.write_cache_size) {
         FUZZ_CHECK(status.read_cache_size <= status.wTotalMemorySize);
         FUZZ_CHECK(status.read_cache_size + status.write_cache_size == status.wTotalMemorySize);
     }

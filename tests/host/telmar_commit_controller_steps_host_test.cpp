@@ -43,7 +43,7 @@ FirmwareState Base() {
     st.add_configured_drive(0, {0, 1}, 1u << 20);
     st.add_configured_drive(1, {2, 3}, 1u << 20, 1u << 20);
     st.identify.yet_more_flags |= 0x10000000;            // boot volumes
-    st.set_page("cache", {0x1C});                         // WCBT, DDR caching
+    st.set_page("cache", {0x1C});                        // WCBT, DDR caching
     st.set_page("power_management", {0x07, 0x03, 0x0F}); // survival mode configurable
     auto& p = st.parameters;
     p.configuration_flags = 0x08; // DPO on; IRP is not offered
@@ -111,21 +111,35 @@ TEST_F(CommitStepsHost, ParameterFieldsFromTheStagedSettings) {
         {"queue depth automatic", [](FirmwareState& s) { s.parameters.queue_depth = 16; },
          [](C c) { c.controller_max_drive_request_queue_depth = 0; },
          [](P p) { EXPECT_EQ(p.queue_depth, 0xFFFF); }},
-        {"queue depth 1", {}, [](C c) { c.controller_max_drive_request_queue_depth = 1; },
+        {"queue depth 1",
+         {},
+         [](C c) { c.controller_max_drive_request_queue_depth = 1; },
          [](P p) { EXPECT_EQ(p.queue_depth, 2); }},
-        {"queue depth 3", {}, [](C c) { c.controller_max_drive_request_queue_depth = 3; },
+        {"queue depth 3",
+         {},
+         [](C c) { c.controller_max_drive_request_queue_depth = 3; },
          [](P p) { EXPECT_EQ(p.queue_depth, 8); }},
-        {"queue depth 5", {}, [](C c) { c.controller_max_drive_request_queue_depth = 5; },
+        {"queue depth 5",
+         {},
+         [](C c) { c.controller_max_drive_request_queue_depth = 5; },
          [](P p) { EXPECT_EQ(p.queue_depth, 32); }},
         {"queue depth 6", [](FirmwareState& s) { s.parameters.queue_depth = 4; },
-         [](C c) { c.controller_max_drive_request_queue_depth = 6; }, [](P p) { EXPECT_EQ(p.queue_depth, 0xFFFF); }},
-        {"WCBT 0", {}, [](C c) { c.controller_write_cache_bypass_threshold = 0; },
+         [](C c) { c.controller_max_drive_request_queue_depth = 6; },
+         [](P p) { EXPECT_EQ(p.queue_depth, 0xFFFF); }},
+        {"WCBT 0",
+         {},
+         [](C c) { c.controller_write_cache_bypass_threshold = 0; },
          [](P p) { EXPECT_EQ(p.wcbt, 65u); }},
-        {"WCBT 17", {}, [](C c) { c.controller_write_cache_bypass_threshold = 17; },
+        {"WCBT 17",
+         {},
+         [](C c) { c.controller_write_cache_bypass_threshold = 17; },
          [](P p) { EXPECT_EQ(p.wcbt, 17u); }},
-        {"FLS 4", {}, [](C c) { c.controller_fls_setting = 4; }, [](P p) { EXPECT_EQ(p.elevator_latency, 4); }},
-        {"FLS 6", [](FirmwareState& s) { s.parameters.elevator_latency = 3; }, [](C c) { c.controller_fls_setting = 6; },
-         [](P p) { EXPECT_EQ(p.elevator_latency, 0); }},
+        {"FLS 4",
+         {},
+         [](C c) { c.controller_fls_setting = 4; },
+         [](P p) { EXPECT_EQ(p.elevator_latency, 4); }},
+        {"FLS 6", [](FirmwareState& s) { s.parameters.elevator_latency = 3; },
+         [](C c) { c.controller_fls_setting = 6; }, [](P p) { EXPECT_EQ(p.elevator_latency, 0); }},
         {"sanitize 0", [](FirmwareState& s) { s.parameters.sanitize_policy = 0x25; },
          [](C c) { c.controller_sanitize_lock = 0; }, [](P p) { EXPECT_EQ(p.sanitize_policy, 0x05); }},
         {"sanitize 1", [](FirmwareState& s) { s.parameters.sanitize_policy = 0x06; },
@@ -142,28 +156,39 @@ TEST_F(CommitStepsHost, ParameterFieldsFromTheStagedSettings) {
              EXPECT_EQ(p.elevator_latency, 2);
          }},
         {"notify 2 clears", [](FirmwareState& s) { s.parameters.more_nvram_flags = 0x4001; },
-         [](C c) { c.controller_notify_on_any_broadcast = 2; }, [](P p) { EXPECT_EQ(p.more_nvram_flags, 0x0001u); }},
+         [](C c) { c.controller_notify_on_any_broadcast = 2; },
+         [](P p) { EXPECT_EQ(p.more_nvram_flags, 0x0001u); }},
         {"notify 3 sets", [](FirmwareState& s) { s.parameters.more_nvram_flags = 0x0002; },
-         [](C c) { c.controller_notify_on_any_broadcast = 3; }, [](P p) { EXPECT_EQ(p.more_nvram_flags, 0x4002u); }},
-        {"DPO disabled", {},
+         [](C c) { c.controller_notify_on_any_broadcast = 3; },
+         [](P p) { EXPECT_EQ(p.more_nvram_flags, 0x4002u); }},
+        {"DPO disabled",
+         {},
          [](C c) {
              c.controller_parity_RAID_DPO = 1;
              c.controller_RAID6x_IRP = 0;
          },
          [](P p) { EXPECT_EQ(p.configuration_flags, 0x04); }},
-        {"IRP disabled, inconsistency events on", {},
+        {"IRP disabled, inconsistency events on",
+         {},
          [](C c) {
              c.controller_RAID6x_IRP = 1;
              c.inconsistency_event_notification = 1;
          },
          [](P p) { EXPECT_EQ(p.configuration_flags, 0x08 | 0x10); }},
-        {"IRP enabled", {}, [](C c) { c.controller_RAID6x_IRP = 0; },
+        {"IRP enabled",
+         {},
+         [](C c) { c.controller_RAID6x_IRP = 0; },
          [](P p) { EXPECT_EQ(p.configuration_flags, 0x08 | 0x04); }},
-        {"elevator sort", {}, [](C c) { c.controller_pd_elevator_sort = 1; },
+        {"elevator sort",
+         {},
+         [](C c) { c.controller_pd_elevator_sort = 1; },
          [](P p) { EXPECT_EQ(p.elevator_state, 1); }},
-        {"predictive spare activation", {}, [](C c) { c.controller_spare_activation_mode = 1; },
+        {"predictive spare activation",
+         {},
+         [](C c) { c.controller_spare_activation_mode = 1; },
          [](P p) { EXPECT_EQ(p.drive_configuration_flags, 0x81); }},
-        {"raw priorities", {},
+        {"raw priorities",
+         {},
          [](C c) {
              c.controller_rebuild_priority = 3;
              c.controller_transformation_priority = 0;
@@ -172,15 +197,21 @@ TEST_F(CommitStepsHost, ParameterFieldsFromTheStagedSettings) {
              EXPECT_EQ(p.rebuild_priority, 118);
              EXPECT_EQ(p.expand_priority, 0);
          }},
-        {"rebuild priority out of range", {}, [](C c) { c.controller_rebuild_priority = 7; },
+        {"rebuild priority out of range",
+         {},
+         [](C c) { c.controller_rebuild_priority = 7; },
          [](P p) { EXPECT_EQ(p.rebuild_priority, 118); }},
-        {"drive write cache, one switch", [](FirmwareState& s) { s.set_page("drive", {0x08, 0x40, 0x03}); },
+        {"drive write cache, one switch",
+         [](FirmwareState& s) {
+             s.set_page("drive", {0x08, 0x40, 0x03});
+         },
          [](C c) { c.controller_drive_write_cache_policy[0] = 2; },
          [](P p) {
              EXPECT_EQ(p.drive_configuration_flags, 0x00);
              EXPECT_EQ(p.drive_write_cache_policy, (std::array<std::uint8_t, 6>{}));
          }},
-        {"drive write cache per drive type", {},
+        {"drive write cache per drive type",
+         {},
          [](C c) {
              const VK_BYTE policy[6] = {1, 2, 3, 1, 2, 3};
              std::memcpy(c.controller_drive_write_cache_policy, policy, sizeof(policy));
@@ -321,7 +352,9 @@ TEST_F(CacheStepHost, ReadShare) {
             Accelerators(c, kLogicalDriveAcceleratorControllerCache, kLogicalDriveAcceleratorControllerCache);
         };
     };
-    auto defaults = [](std::uint8_t d) { return [d](FirmwareState& s) { s.cache.default_read_percent = d; }; };
+    auto defaults = [](std::uint8_t d) {
+        return [d](FirmwareState& s) { s.cache.default_read_percent = d; };
+    };
     Run({
         {"default 50 leaves the sizes", defaults(50), percent(0xFF),
          [](F c) {
@@ -334,12 +367,15 @@ TEST_F(CacheStepHost, ReadShare) {
              EXPECT_EQ(c.read_cache_size, 550);
              EXPECT_EQ(c.write_cache_size, 450);
          }},
-        {"staged 25 percent", {}, percent(25),
+        {"staged 25 percent",
+         {},
+         percent(25),
          [](F c) {
              EXPECT_EQ(c.read_cache_size, 250);
              EXPECT_EQ(c.write_cache_size, 750);
          }},
-        {"shifted sizes past 4 GiB", [](FirmwareState& s) {
+        {"shifted sizes past 4 GiB",
+         [](FirmwareState& s) {
              s.cache.memory_shift = 20; // MiB units: 1000 MiB... the product is past 32 bits
              s.cache.total_memory = 8192;
              s.cache.read_cache_size = 1024;
@@ -440,8 +476,7 @@ TEST_F(CacheStepHost, DisabledMapsAndSplit) {
              EXPECT_EQ(c.disabled_map, 0xFFFFFFFEu) << "the 32-bit map stands in for it";
              EXPECT_TRUE(c.disabled_logical_drives.empty()) << "the sim read nothing at the offset";
          }},
-        {"no battery and NBWC off: no write cache",
-         [](FirmwareState& s) { s.cache.battery_count = 0; },
+        {"no battery and NBWC off: no write cache", [](FirmwareState& s) { s.cache.battery_count = 0; },
          [&](PCDA, EDITABLE_CONFIGURATION& c) {
              no_change_percent(c);
              c.controller_nbwc = 1;
@@ -462,7 +497,8 @@ TEST_F(CacheStepHost, DisabledMapsAndSplit) {
              Accelerators(c, kLogicalDriveAcceleratorControllerCache, kLogicalDriveAcceleratorNone);
          },
          [](F c) { EXPECT_EQ(c.write_cache_size, 900); }},
-        {"wait for cache room", {},
+        {"wait for cache room",
+         {},
          [&](PCDA, EDITABLE_CONFIGURATION& c) {
              no_change_percent(c);
              c.controller_nbwc = 0;
@@ -548,9 +584,8 @@ TEST_F(CommitStepsHost, SurfaceScanAndMNPDefaults) {
         std::uint8_t want_count;
         std::uint16_t want_mnp;
     };
-    for (const Case& c : std::vector<Case>{{0xFFFF, 0, 0xFFFF, 30, 1, 60},
-                                           {300, 3, 1440, 300, 3, 1440},
-                                           {301, 2, 0, 30, 2, 0}}) {
+    for (const Case& c : std::vector<Case>{
+             {0xFFFF, 0, 0xFFFF, 30, 1, 60}, {300, 3, 1440, 300, 3, 1440}, {301, 2, 0, 30, 2, 0}}) {
         SCOPED_TRACE(c.delay);
         FirmwareState st = Base();
         st.surface.current_parallel = 4;
@@ -780,7 +815,8 @@ TEST_F(ExistingDriveStepsHost, AcceleratorsBeforeAndAfterTheControllerWrites) {
     Ld(1)->logical_drive_accelerator = kLogicalDriveAcceleratorNone;
     state().faults.push_back(Failing(0x51, true));
     __VK_CommitEditableExistingDrivePreConfigurationSettings(cda());
-    EXPECT_EQ(_VK_CDA(cda())->editable_configuration_commit_errors, kEditableConfigurationCommitErrorLogicalDriveSettings);
+    EXPECT_EQ(_VK_CDA(cda())->editable_configuration_commit_errors,
+              kEditableConfigurationCommitErrorLogicalDriveSettings);
 }
 
 TEST_F(ExistingDriveStepsHost, LabelsOnlyWhereChanged) {
@@ -810,10 +846,12 @@ TEST_F(ExistingDriveStepsHost, AFailedLabelDoesNotStopThePass) {
     ASSERT_NO_FATAL_FAILURE(StartStaged(TwoArrays()));
     for (VK_WORD n : {0, 1}) {
         Ld(n)->flags &= ~kEditableLDLabelUnchanged;
-        std::snprintf(Ld(n)->logical_drive_label, sizeof(Ld(n)->logical_drive_label), "label %u", unsigned(n));
+        std::snprintf(Ld(n)->logical_drive_label, sizeof(Ld(n)->logical_drive_label), "label %u",
+                      unsigned(n));
     }
     state().faults.push_back(Failing(0x57, true));
-    EXPECT_EQ(__VK_CommitEditableLogicalDriveLabels(cda()), kEditableConfigurationCommitErrorLogicalDriveLabels);
+    EXPECT_EQ(__VK_CommitEditableLogicalDriveLabels(cda()),
+              kEditableConfigurationCommitErrorLogicalDriveLabels);
     EXPECT_EQ(SentWrites(0x57).size(), 2u);
     EXPECT_EQ(Live(0)->label, "first");
     EXPECT_EQ(Live(1)->label, "label 1");
@@ -919,7 +957,8 @@ TEST_F(ExistingDriveStepsHost, Transformations) {
     // A refused transformation is the step's bit.
     state().faults.push_back(Failing(0x54, true));
     array->data_drives[array->data_drive_count++] = 4;
-    EXPECT_EQ(__VK_CommitEditableTransformation(cda(), 1), kEditableConfigurationCommitErrorLogicalDriveTransformation);
+    EXPECT_EQ(__VK_CommitEditableTransformation(cda(), 1),
+              kEditableConfigurationCommitErrorLogicalDriveTransformation);
 }
 
 TEST_F(ExistingDriveStepsHost, ConfigurationTotalPastItsBufferSendsNothing) {
@@ -931,10 +970,12 @@ TEST_F(ExistingDriveStepsHost, ConfigurationTotalPastItsBufferSendsNothing) {
     SetSpares(0, {4, 5});
     Ld(1)->logical_drive_accelerator = kLogicalDriveAcceleratorIOBypass;
     Ld(1)->flags |= kEditableLDAcceleratorChanged | kEditableLDDrivesAdded | kEditableLDEnableSED;
-    EXPECT_EQ(__VK_CommitEditableSpareDriveChanges(cda(), 0), kEditableConfigurationCommitErrorSpareDriveChanges);
+    EXPECT_EQ(__VK_CommitEditableSpareDriveChanges(cda(), 0),
+              kEditableConfigurationCommitErrorSpareDriveChanges);
     EXPECT_EQ(__VK_CommitEditableLogicalDriveAcceleratorChanges(cda(), 1),
               kEditableConfigurationCommitErrorLogicalDriveSettings);
-    EXPECT_EQ(__VK_CommitEditableTransformation(cda(), 1), kEditableConfigurationCommitErrorLogicalDriveTransformation);
+    EXPECT_EQ(__VK_CommitEditableTransformation(cda(), 1),
+              kEditableConfigurationCommitErrorLogicalDriveTransformation);
     EXPECT_TRUE(SentWrites().empty());
 }
 
