@@ -36,6 +36,7 @@
 #include "telm_drive_decode.h"
 #include "telm_private.h"
 #include "telm_prop_settings.h"
+#include "telm_records.h"
 
 // ---- Direct controller operations and single-field parameter updates ----------------------------
 
@@ -2374,6 +2375,1143 @@ VK_BOOL VK_ChangeEditableControllerWaitForCacheRoom(PCDA cda, VK_BYTE value) {
 VK_BOOL VK_ChangeEditableControllerReadCachePercent(PCDA cda, VK_BYTE value) {
     return ChangeCacheSetting(cda, value, &EDITABLE_CONFIGURATION::controller_read_cache_percent,
                               VK_CanChangeEditableControllerReadCachePercent, __func__, __LINE__);
+}
+
+// Commit steps: controller level and existing logical drives
+
+namespace {
+
+constexpr VK_BYTE kDriveConfigPredictiveSpares = 0x80;     // CONTROLLER_PARAMETERS drive_configuration_flags
+constexpr VK_BYTE kDriveConfigWriteCacheEnabled = 0x01;
+constexpr VK_BYTE kControllerConfigDPOEnabled = 0x08;      // controller_configuration_flags
+constexpr VK_BYTE kControllerConfigIRPEnabled = 0x04;
+constexpr VK_BYTE kControllerConfigInconsistencyEvent = 0x10;
+constexpr VK_DWORD kMoreNVRAMNotifyOnAnyBroadcast = 0x4000; // dwMoreNVRAMFlags
+constexpr VK_BYTE kSanitizeKeptBits = 0x0F;
+constexpr VK_BYTE kRawRebuildUnknownAtCommit = 118;
+constexpr VK_WORD kQueueDepthAutomatic = 0xFFFF;
+constexpr VK_BYTE kMaxFLSSetting = 5;
+constexpr VK_DWORD kDefaultWCBT = 65;
+constexpr VK_BYTE kPrimaryBootVolumeChanged = 0x1;         // controller_bootable_volume_flags
+constexpr VK_BYTE kSecondaryBootVolumeChanged = 0x2;
+constexpr size_t kIdentifyLDSize = 118;
+
+constexpr VK_BYTE kDDRCachingPageBit = 0x04;               // cache feature page bFlags
+constexpr VK_DWORD kIdentifyDDRCachingValid = 0x100000;    // dwYetMoreControllerFlags
+constexpr VK_DWORD kIdentifyDDRCachingMinLength = 287;     // dwFixedStructureLength above 286
+constexpr VK_DWORD kIdentifyNoDDRCaching = 0x80;           // dwExtraControllerFlags
+constexpr VK_BYTE kReadCachePercentDefault = 0xFF;
+constexpr VK_DWORD kAllCacheDisabled = 0xFFFFFFFF;
+constexpr VK_BYTE kNBWCDisabled = 1;
+
+constexpr VK_WORD kSurfaceDelayMaximum = 300;
+constexpr VK_WORD kSurfaceDelayDefault = 30;
+constexpr VK_WORD kMNPDelayNone = 0xFFFF;
+constexpr VK_WORD kMNPDelayDefault = 60;
+
+// Whether a buffer the controller filled reports a total that the buffer holds; one that does not
+// cannot be written back, so the step fails before it sends anything.
+template <typename T> bool TotalFits(const T& buffer, const char* function, int line) {
+    if (buffer.dwTotalStructureLength <= sizeof(T)) {
+        return true;
+    }
+    PN_DebugLog(1, 0, "%s:%d: Buffer reports %u bytes, more than the %zu it holds\n", function, line,
+                static_cast<unsigned>(buffer.dwTotalStructureLength), sizeof(T));
+    return false;
+}
+
+template <typename Int> void SetBits(Int& field, Int bits, bool set) {
+    field = set ? static_cast<Int>(field | bits) : static_cast<Int>(field & ~bits);
+}
+
+VK_WORD QueueDepthOf(VK_BYTE staged) {
+    static constexpr VK_WORD kDepths[] = {2, 4, 8, 16, 32};
+    return staged >= 1 && staged <= 5 ? kDepths[staged - 1] : kQueueDepthAutomatic;
+}
+
+// The 16-byte id of a staged boot volume into `field`; a failed fetch leaves the field as read.
+void PutBootVolume(PCDA cda, const EDITABLE_BOOT_VOLUME& volume, VK_BYTE (&field)[kVolumeIdSize]) {
+    if (volume.dev_number == kNoDevice) {
+        std::memset(field, 0, sizeof(field));
+        return;
+    }
+    VK_BYTE id[kVolumeIdSize] = {};
+    VK_BOOL fetched = kFalse;
+    switch (volume.type) {
+    case kBootableVolumeDriveTypeLogical:
+        fetched = _VK_GetEditableLogicalDriveUniqueVolumeID(cda, volume.dev_number, id, sizeof(id));
+        break;
+    case kBootableVolumeDriveTypePhysical:
+        fetched = _VK_GetEditablePhysicalDriveUniqueVolumeID(cda, volume.dev_number, id, sizeof(id));
+        break;
+    case kBootableVolumeDriveTypeRemote:
+        fetched = _VK_GetEditableRemoteVolumeUniqueID(cda, volume.dev_number, id, sizeof(id));
+        break;
+    default:
+        break;
+    }
+    if (fetched) {
+        std::memcpy(field, id, sizeof(field));
+    }
+}
+
+// The read share of step 3; false leaves the sizes as read. The total is worked out in 64 bits, so
+// a cache of 4 GiB or more does not wrap, and a shift the total cannot take leaves the sizes alone.
+bool ApplyReadShare(CACHE_CONFIG_STATUS& status, VK_BYTE staged_percent) {
+    VK_DWORD percent = staged_percent;
+    if (percent == kReadCachePercentDefault) {
+        percent = status.bDefaultPercentReadCache;
+        if (percent % 5 == 0) {
+            return false;
+        }
+        percent = (percent + 4) / 5 * 5;
+    }
+    const VK_BYTE shift = status.bMemorySizeShiftFactor;
+    if (percent > 100 || shift >= 32) {
+        return false;
+    }
+    const VK_QWORD total = static_cast<VK_QWORD>(status.wTotalMemorySize) << shift;
+    status.read_cache_size = static_cast<VK_WORD>((percent * total / 100) >> shift);
+    status.write_cache_size = static_cast<VK_WORD>(status.wTotalMemorySize - status.read_cache_size);
+    return true;
+}
+
+} // namespace
+
+namespace telmar {
+
+// Steps 2 to 7 of the cache configuration on a copy of the controller's buffer, from the staged
+// configuration. Every byte written lies inside the buffer and inside the total it reports.
+void EditCacheConfiguration(CACHE_CONFIG_STATUS& status, const EDITABLE_CONFIGURATION& config,
+                            bool lu_cache_array_staged) {
+    SetBits<VK_BYTE>(status.cache_configuration_flags, kCacheConfigNBWCEnabled, config.controller_nbwc == 0);
+    SetBits<VK_BYTE>(status.cache_configuration_flags, kCacheConfigWaitForCacheRoom,
+                     config.controller_wait_for_cache_room == 1);
+    ApplyReadShare(status, config.controller_read_cache_percent);
+
+    // Every logical drive disabled first; the map that says so is the extended one when the
+    // controller reports one that fits, else the 32-bit map.
+    status.bDisableFlag = 1;
+    std::optional<pavlin::ByteSpan> map;
+    const VK_WORD map_offset = status.wOffsetToExtendedCacheDisabledMap;
+    if (map_offset != 0) {
+        map = MapSpanAt(pavlin::ByteSpan(&status, sizeof(status)), status.dwTotalStructureLength, map_offset,
+                        status.wMaximumLogicalDevicesSupported / 8u);
+        if (!map) {
+            PN_DebugLog(1, 0, "%s:%d: Ctrl cache disabled map (off:%u) for %u drives does not fit the buffer\n",
+                        __func__, __LINE__, static_cast<unsigned>(map_offset),
+                        static_cast<unsigned>(status.wMaximumLogicalDevicesSupported));
+        }
+    }
+    if (map) {
+        status.dwCacheDisabledMap = 0;
+        for (size_t i = 0; i < map->size(); ++i) {
+            map->put8(i, 0xFF);
+        }
+    } else {
+        status.dwCacheDisabledMap = kAllCacheDisabled;
+    }
+
+    bool any_logical_drive = false;
+    for (VK_WORD n = 0; n < kMaxLogicalDrivesSupported; ++n) {
+        const EDITABLE_LOGICAL_DRIVE* ld = config.editable_ld_list[n];
+        if (ld == nullptr) {
+            continue;
+        }
+        any_logical_drive = true;
+        if (ld->logical_drive_accelerator != kLogicalDriveAcceleratorControllerCache &&
+            ld->logical_drive_accelerator != kLogicalDriveAcceleratorLUCache) {
+            continue;
+        }
+        if (map) {
+            PutMapBit(*map, n, false);
+        } else if (n <= 31) {
+            status.dwCacheDisabledMap &= ~(VK_DWORD{1} << n);
+        }
+    }
+
+    if (any_logical_drive) {
+        bool some_enabled = false;
+        if (map) {
+            for (size_t i = 0; i < map->size() && !some_enabled; ++i) {
+                some_enabled = map->data()[i] != 0xFF;
+            }
+        } else {
+            some_enabled = status.dwCacheDisabledMap != kAllCacheDisabled;
+        }
+        if (some_enabled) {
+            status.bDisableFlag = 0;
+        } else {
+            status.read_cache_size = status.wTotalMemorySize;
+            status.write_cache_size = 0;
+            status.bDisableFlag = 1;
+        }
+    }
+
+    if (status.wBatteryCount == 0 && config.controller_nbwc == kNBWCDisabled && !lu_cache_array_staged &&
+        status.write_cache_size != 0) {
+        status.write_cache_size = 0;
+        status.read_cache_size = status.wTotalMemorySize;
+    }
+}
+
+} // namespace telmar
+
+VK_BOOL _VK_GetEditableLogicalDriveUniqueVolumeID(PCDA cda, VK_WORD ld_number, VK_BYTE* volume_id_buffer,
+                                                  size_t buffer_size) {
+    if (volume_id_buffer == nullptr || buffer_size < kVolumeIdSize) {
+        PN_DebugLog(1, 0,
+                    "%s:%d: Assertion 'volume_id_buffer && buffer_size >= "
+                    "sizeof(((IDENTIFY_LOGICAL_DRIVE*)0)->bPage83Identifier)' failed: Invalid arguments\n",
+                    __func__, __LINE__);
+        return kFalse;
+    }
+    std::memset(volume_id_buffer, 0, buffer_size);
+    if (cda == nullptr) {
+        return kFalse;
+    }
+    VK_BYTE identify[kIdentifyLDSize] = {};
+    if (!_VK_BMICHelperReadBuffer(_VK_CDA(cda)->controller_handle, BMIC_IDENTIFY_LOGICAL_DRIVE, 0, ld_number,
+                                  identify, sizeof(identify))) {
+        return kFalse;
+    }
+    return pavlin::ByteView(identify, sizeof(identify))
+               .copy_to(kIdentifyLDPage83, volume_id_buffer, kVolumeIdSize)
+               ? kTrue
+               : kFalse;
+}
+
+VK_BOOL _VK_GetEditablePhysicalDriveUniqueVolumeID(PCDA cda, VK_WORD pd_number, VK_BYTE* volume_id_buffer,
+                                                   size_t buffer_size) {
+    if (volume_id_buffer == nullptr || buffer_size == 0) {
+        return kFalse;
+    }
+    std::memset(volume_id_buffer, 0, buffer_size);
+    pavlin::TrackedBuffer identify = pavlin::TrackedBuffer::zeroed(sizeof(PHYSICAL_DRIVE_STATUS), __FILE__, __LINE__);
+    if (cda == nullptr || !identify ||
+        !VK_GetIdentifyPhysicalDriveBuffer(cda, pd_number, reinterpret_cast<PHYSICAL_DRIVE_STATUS*>(identify.get()))) {
+        return kFalse;
+    }
+    if (buffer_size >= kVolumeIdSize) {
+        pavlin::ByteView(identify.get(), identify.size())
+            .copy_to(offsetof(PHYSICAL_DRIVE_STATUS, bDeviceUniqueID), volume_id_buffer, kVolumeIdSize);
+    }
+    return kTrue;
+}
+
+VK_BOOL _VK_GetEditableRemoteVolumeUniqueID(PCDA cda, VK_WORD volume_number, VK_BYTE* volume_id_buffer,
+                                            size_t buffer_size) {
+    if (cda == nullptr || volume_id_buffer == nullptr || !VK_RequestRemoteVolumeRecords(cda)) {
+        return kFalse;
+    }
+    _CDA* c = _VK_CDA(cda);
+    if (volume_number >= c->remote_volume_count) {
+        PN_DebugLog(1, 0,
+                    "%s:%d: Assertion 'volume_number < cda->remote_volume_count' failed: Invalid remote volume "
+                    "number %u\n",
+                    __func__, __LINE__, static_cast<unsigned>(volume_number));
+        return kFalse;
+    }
+    const size_t bytes = buffer_size < kVolumeIdSize ? buffer_size : kVolumeIdSize;
+    std::memcpy(volume_id_buffer, c->remote_volume_record_list[volume_number].device_unique_id, bytes);
+    return kTrue;
+}
+
+VK_UINT64 __VK_CommitEditableControllerParameters(PCDA cda) {
+    CDALock guard(cda);
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    if (config == nullptr) {
+        return kEditableConfigurationCommitErrorSettingControllerParams;
+    }
+    CONTROLLER_PARAMETERS* update_buffer = VK_GetControllerParametersBufferForUpdate(cda);
+    if (update_buffer == nullptr) {
+        PN_DebugLog(1, 0,
+                    "%s:%d: Assertion 'update_buffer != ((void *)0)' failed: Failed to get ctrl param buffer for "
+                    "config\n",
+                    __func__, __LINE__);
+        return kEditableConfigurationCommitErrorSettingControllerParams;
+    }
+    if (!TotalFits(*update_buffer, __func__, __LINE__)) {
+        VK_free(update_buffer);
+        return kEditableConfigurationCommitErrorSettingControllerParams;
+    }
+    const CONTROLLER_PARAMETERS original = *update_buffer;
+    CONTROLLER_PARAMETERS& p = *update_buffer;
+
+    SetBits<VK_BYTE>(p.drive_configuration_flags, kDriveConfigPredictiveSpares,
+                     config->controller_spare_activation_mode == kControllerSAMTypePredictive);
+    if (VK_ControllerSupportsDriveWriteCacheForAllDrives(cda)) {
+        std::memcpy(p.pbDriveWriteCachePolicy, config->controller_drive_write_cache_policy,
+                    sizeof(p.pbDriveWriteCachePolicy));
+    } else {
+        SetBits<VK_BYTE>(p.drive_configuration_flags, kDriveConfigWriteCacheEnabled,
+                         config->controller_drive_write_cache_policy[0] == 1);
+    }
+    SetBits<VK_BYTE>(p.controller_configuration_flags, kControllerConfigDPOEnabled,
+                     config->controller_parity_RAID_DPO == 0);
+    SetBits<VK_BYTE>(p.controller_configuration_flags, kControllerConfigIRPEnabled, config->controller_RAID6x_IRP == 0);
+    SetBits<VK_BYTE>(p.controller_configuration_flags, kControllerConfigInconsistencyEvent,
+                     config->inconsistency_event_notification == 1);
+    p.rebuild_priority = telmar::editable::RawRebuildPriority(config->controller_rebuild_priority,
+                                                              VK_ControllerSupportsRapidRebuild(cda) != kFalse)
+                             .value_or(kRawRebuildUnknownAtCommit);
+    p.expand_priority = telmar::editable::RawExpandPriority(config->controller_transformation_priority);
+    p.elevator_state = config->controller_pd_elevator_sort == 1 ? 1 : 0;
+    p.queue_depth = QueueDepthOf(config->controller_max_drive_request_queue_depth);
+    p.elevator_latency_setting = config->controller_fls_setting <= kMaxFLSSetting ? config->controller_fls_setting : 0;
+    p.dwBigBlockCacheLineBypassLimit =
+        config->controller_write_cache_bypass_threshold != 0 ? config->controller_write_cache_bypass_threshold
+                                                             : kDefaultWCBT;
+    if (config->controller_sanitize_lock <= 2) {
+        p.bSanitizePolicy = static_cast<VK_BYTE>((p.bSanitizePolicy & kSanitizeKeptBits) |
+                                                 (config->controller_sanitize_lock << 4));
+    }
+    if (config->controller_notify_on_any_broadcast == 2) {
+        p.dwMoreNVRAMFlags &= ~kMoreNVRAMNotifyOnAnyBroadcast;
+    } else if (config->controller_notify_on_any_broadcast == 3) {
+        p.dwMoreNVRAMFlags |= kMoreNVRAMNotifyOnAnyBroadcast;
+    }
+    if (config->controller_bootable_volume_flags & kPrimaryBootVolumeChanged) {
+        PutBootVolume(cda, config->controller_primary_boot_volume, p.primary_boot_lun);
+    }
+    if (config->controller_bootable_volume_flags & kSecondaryBootVolumeChanged) {
+        PutBootVolume(cda, config->controller_secondary_boot_volume, p.secondary_boot_lun);
+    }
+
+    if (std::memcmp(&original, update_buffer, sizeof(original)) == 0) {
+        PN_DebugLog(2, 0, "%s:%d: No changes for ctrl params\n", __func__, __LINE__);
+        VK_free(update_buffer);
+        return 0;
+    }
+    PN_DebugLog(2, 0, "%s:%d: Setting ctrl params\n", __func__, __LINE__);
+    if (!VK_UpdateControllerParameters(cda, update_buffer)) {
+        PN_DebugLog(1, 0, "%s:%d: Set ctrl params failed\n", __func__, __LINE__);
+        return kEditableConfigurationCommitErrorSettingControllerParams;
+    }
+    return 0;
+}
+
+VK_BOOL __VK_ControllerSupportsDDRCaching(PCDA cda) {
+    if (cda == nullptr) {
+        return kFalse;
+    }
+    CDALock guard(cda);
+    _CDA* c = _VK_CDA(cda);
+    if (VK_ControllerFeaturePagesSupported(cda)) {
+        return VK_RequestFeaturePages(cda) && (c->sense_feature.page_cache.bFlags & kDDRCachingPageBit) != 0 ? kTrue
+                                                                                                            : kFalse;
+    }
+    if (!VK_RequestIdentifyControllerBuffer(cda)) {
+        return kFalse;
+    }
+    const IDENTIFY_CONTROLLER& id = c->identify_controller_buffer;
+    return (id.dwYetMoreControllerFlags & kIdentifyDDRCachingValid) != 0 &&
+                   id.dwFixedStructureLength >= kIdentifyDDRCachingMinLength &&
+                   (id.dwExtraControllerFlags & kIdentifyNoDDRCaching) == 0
+               ? kTrue
+               : kFalse;
+}
+
+VK_UINT64 __VK_CommitEditableControllerCacheConfig(PCDA cda) {
+    CDALock guard(cda);
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    if (config == nullptr) {
+        return kEditableConfigurationCommitErrorControllerCacheConfig;
+    }
+    CACHE_CONFIG_STATUS* update_buffer = VK_GetCacheConfigStatusBufferForUpdate(cda);
+    if (update_buffer == nullptr) {
+        PN_DebugLog(1, 0,
+                    "%s:%d: Assertion 'update_buffer != ((void *)0)' failed: Failed to get cache config status "
+                    "buffer\n",
+                    __func__, __LINE__);
+        return kEditableConfigurationCommitErrorControllerCacheConfig;
+    }
+    if (!TotalFits(*update_buffer, __func__, __LINE__)) {
+        VK_free(update_buffer);
+        return kEditableConfigurationCommitErrorControllerCacheConfig;
+    }
+    const CACHE_CONFIG_STATUS original = *update_buffer;
+    telmar::EditCacheConfiguration(*update_buffer, *config, VK_IsEditableControllerLUCacheEnabled(cda) != kFalse);
+    if (std::memcmp(&original, update_buffer, sizeof(original)) == 0) {
+        PN_DebugLog(2, 0, "%s:%d: No changes for cache config\n", __func__, __LINE__);
+        VK_free(update_buffer);
+        return 0;
+    }
+    PN_DebugLog(2, 0, "%s:%d: Setting cache config\n", __func__, __LINE__);
+    if (!VK_UpdateCacheConfigStatus(cda, update_buffer)) {
+        PN_DebugLog(1, 0, "%s:%d: Set cache config failed\n", __func__, __LINE__);
+        return kEditableConfigurationCommitErrorControllerCacheConfig;
+    }
+    return 0;
+}
+
+VK_UINT64 __VK_CommitEditableControllerSurvivalMode(PCDA cda) {
+    CDALock guard(cda);
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    if (config == nullptr) {
+        return kEditableConfigurationCommitErrorControllerSurvivalMode;
+    }
+    SET_SURVIVAL_MODE* update_buffer = VK_GetControllerSurvivalPowerModeBufferForUpdate(cda);
+    if (update_buffer == nullptr) {
+        PN_DebugLog(1, 0,
+                    "%s:%d: Assertion 'update_buffer != ((void *)0)' failed: Failed to get ctrl power mode buffer "
+                    "for config\n",
+                    __func__, __LINE__);
+        return kEditableConfigurationCommitErrorControllerSurvivalMode;
+    }
+    update_buffer->bSurvivalMode = config->controller_survival_mode != 0 ? 1 : 0;
+    PN_DebugLog(2, 0, "%s:%d: Setting power mode config\n", __func__, __LINE__);
+    if (!VK_UpdateControllerSurvivalPowerMode(cda, update_buffer)) {
+        PN_DebugLog(1, 0, "%s:%d: Set power mode config failed\n", __func__, __LINE__);
+        return kEditableConfigurationCommitErrorControllerSurvivalMode;
+    }
+    return 0;
+}
+
+VK_UINT64 __VK_CommitEditableControllerSurfaceScan(PCDA cda) {
+    CDALock guard(cda);
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    if (config == nullptr) {
+        return kEditableConfigurationCommitErrorControllerSurfaceScan;
+    }
+    SURFACE_DELAY* surface_scan_buffer = VK_GetSurfaceStatusBufferForUpdate(cda);
+    if (surface_scan_buffer == nullptr) {
+        PN_DebugLog(1, 0,
+                    "%s:%d: Assertion 'surface_scan_buffer != ((void *)0)' failed: Failed to get surface scan "
+                    "buffer for config\n",
+                    __func__, __LINE__);
+        return kEditableConfigurationCommitErrorControllerSurfaceScan;
+    }
+    surface_scan_buffer->delay = config->controller_surface_scan_priority > kSurfaceDelayMaximum
+                                     ? kSurfaceDelayDefault
+                                     : config->controller_surface_scan_priority;
+    surface_scan_buffer->parallel_scan_count =
+        config->controller_parallel_surface_scan_count != 0 ? config->controller_parallel_surface_scan_count : 1;
+    PN_DebugLog(2, 0, "%s:%d: Setting surface scan settings\n", __func__, __LINE__);
+    if (!VK_UpdateSurfaceStatus(cda, surface_scan_buffer)) {
+        PN_DebugLog(1, 0, "%s:%d: Set surface scan failed\n", __func__, __LINE__);
+        return kEditableConfigurationCommitErrorControllerSurfaceScan;
+    }
+    return 0;
+}
+
+VK_UINT64 __VK_CommitEditableControllerMNPDelay(PCDA cda) {
+    CDALock guard(cda);
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    if (config == nullptr) {
+        return kEditableConfigurationCommitErrorSettingControllerParams;
+    }
+    MNP_DELAY* mnp_delay_buffer = VK_GetMNPDelayBufferForUpdate(cda);
+    if (mnp_delay_buffer == nullptr) {
+        PN_DebugLog(1, 0,
+                    "%s:%d: Assertion 'mnp_delay_buffer != ((void *)0)' failed: Failed to get MNP delay buffer for "
+                    "config\n",
+                    __func__, __LINE__);
+        return kEditableConfigurationCommitErrorSettingControllerParams;
+    }
+    mnp_delay_buffer->delay = config->controller_mnp_analysis_delay == kMNPDelayNone
+                                  ? kMNPDelayDefault
+                                  : config->controller_mnp_analysis_delay;
+    PN_DebugLog(2, 0, "%s:%d: Setting MNP settings\n", __func__, __LINE__);
+    if (!VK_UpdateMNPDelay(cda, mnp_delay_buffer)) {
+        PN_DebugLog(1, 0, "%s:%d: Set MNP failed\n", __func__, __LINE__);
+        return kEditableConfigurationCommitErrorSettingControllerParams;
+    }
+    return 0;
+}
+
+// Commit steps: creating and deleting logical drives
+//
+// A new logical drive is created by writing a configuration copy for its number, built from its
+// staged record and array; a logical drive is deleted by writing its own copy with no assigned drive,
+// after the host's partition-table signatures on it have been overwritten.
+
+#include "ppavl_commands.h"
+#include "telm_records.h"
+
+namespace {
+
+constexpr VK_WORD kNoLogicalDrive = 0xFFFF;
+constexpr VK_WORD kBigMapDrives = 8 * sizeof(LOGICAL_DRIVE_CONFIG::pbBigDriveAssignmentMap);
+constexpr VK_BYTE kSparesAutoReplace = 0x01; // bMoreUnitFlags
+constexpr VK_BYTE kIOBypassBits = 0x08;      // bMoreUnitFlags
+constexpr VK_BYTE kIOBypassAdvancedBits = 0x28;
+constexpr VK_BYTE kAcceleratorIOBypass = 3;
+constexpr VK_BYTE kConfigFlagSEDEnabled = 0x10; // bConfigurationFlags
+constexpr VK_BYTE kBIOSDisableLUCache = 0x02;   // bBIOSDisableFlag
+constexpr VK_BYTE kPropertyLUCache = 4;         // bLogicalDriveProperty
+constexpr VK_BYTE kPropertyNewDrive = 0x01;
+constexpr VK_WORD kNewDriveOS = 0xFD00;
+constexpr VK_QWORD kMaxCylinderBlocks = 65535ull * 8160ull;
+constexpr VK_QWORD kCylinderBlocks = 255ull * 32ull;
+constexpr VK_WORD kMaxCylinders = 0xFFFF;
+constexpr VK_WORD kMinPartitionTableBlock = 512; // the MBR signature sits at 510 and 511
+constexpr size_t kMBRSignatureAt = 510;
+constexpr size_t kGPTAlternateAt = 32;
+constexpr char kGPTSignature[8] = {'E', 'F', 'I', ' ', 'P', 'A', 'R', 'T'};
+constexpr char kGPTMangled[8] = {'D', 'E', 'A', 'D', 'D', 'E', 'A', 'D'};
+constexpr VK_BYTE kSEDEnabledBit = 0x01; // of the SED byte (bits 16-23) of the encryption word
+
+bool UsageIsData(VK_BYTE usage) {
+    return usage == kPhysicalDriveUsageData || usage == kPhysicalDriveUsageLUCacheData;
+}
+
+// A local time that could not be had: no record, or the all-zero one whose day is 0.
+bool LocalTimeKnown(time_t now, const struct tm* local) {
+    return now != static_cast<time_t>(-1) && local != nullptr && local->tm_mday != 0;
+}
+
+// Puts `drives` into the data or spare maps of a configuration copy: the extended map at its
+// reported offset on a controller that has one, else the 128-drive map. A map that cannot be used
+// is logged as missing and left as it is; a drive it cannot hold is logged and left out.
+void PutDriveMaps(LOGICAL_DRIVE_CONFIG& config, bool extended, bool spares, const VK_WORD* drives,
+                  size_t count, VK_WORD ld_number) {
+    VK_WORD& offset =
+        spares ? config.wOffsetToExtendedSpareAssignmentMap : config.wOffsetToExtendedDriveAssignmentMap;
+    VK_BYTE* big = spares ? config.pbBigSpareAssignmentMap : config.pbBigDriveAssignmentMap;
+    const char* kind = spares ? "spare" : "data";
+    const VK_WORD max_devices = config.wMaximumPhysicalDevicesSupported;
+    if (extended) {
+        const auto map = telmar::ConfigExtendedMap(config, offset);
+        if (!map) {
+            PN_DebugLog(
+                1, 0,
+                "%s:%d: Ctrl missing extended %s assignment map (off:%u) for ld %u supporting %u drives\n",
+                __func__, __LINE__, kind, static_cast<unsigned>(offset), ld_number, max_devices);
+            return;
+        }
+        telmar::ClearMapSpan(*map);
+        for (size_t i = 0; i < count; ++i) {
+            const VK_WORD pd = drives[i];
+            if (pd >= max_devices || !telmar::PutMapBit(*map, pd)) {
+                PN_DebugLog(1, 0,
+                            "%s:%d: Assertion '%s_drive_number < "
+                            "ld_buffer->wMaximumPhysicalDevicesSupported' failed: "
+                            "Invalid pd number %u for extended %s assignment map for ld %u\n",
+                            __func__, __LINE__, kind, pd, kind, ld_number);
+            }
+        }
+        return;
+    }
+    offset = 0;
+    for (size_t i = 0; i < count; ++i) {
+        const VK_WORD pd = drives[i];
+        if (pd >= kBigMapDrives) {
+            if (spares) {
+                PN_DebugLog(
+                    1, 0,
+                    "%s:%d: Assertion 'spare_drive_number < 8 * sizeof(ld_buffer->pbBigSpareAssignmentMap)' "
+                    "failed: Invalid pd number for big spare assignment map for ld %u\n",
+                    __func__, __LINE__, ld_number);
+            } else {
+                PN_DebugLog(
+                    1, 0,
+                    "%s:%d: Assertion 'data_drive_number < 8 * sizeof(ld_buffer->pbBigDriveAssignmentMap)' "
+                    "failed: Invalid pd number %u for big data assignment map for ld %u\n",
+                    __func__, __LINE__, pd, ld_number);
+            }
+            continue;
+        }
+        big[pd / 8] = static_cast<VK_BYTE>(big[pd / 8] | (1u << (pd % 8)));
+    }
+}
+
+// The staged drive and its array, both present, or nothing.
+struct StagedDrive {
+    PEDITABLE_LOGICAL_DRIVE ld = nullptr;
+    PEDITABLE_ARRAY array = nullptr;
+};
+
+StagedDrive Staged(PCDA cda, VK_WORD ld_number) {
+    StagedDrive staged;
+    staged.ld = _VK_GetEditableLogicalDrive(cda, ld_number);
+    if (staged.ld != nullptr) {
+        staged.array = _VK_GetEditableArray(cda, staged.ld->editable_array_number);
+    }
+    return staged;
+}
+
+size_t ListedDrives(VK_WORD count, size_t capacity) {
+    return count < capacity ? count : capacity;
+}
+
+VK_UINT64 CreateNewLogicalDrives(PCDA cda, bool encrypted, VK_UINT64 error_bit) {
+    if (cda == nullptr) {
+        return 0;
+    }
+    CDALock guard(cda);
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    if (config == nullptr) {
+        return 0;
+    }
+    VK_UINT64 result = 0;
+    for (VK_WORD n = VK_EnumerateEditableLogicalDrives(cda, kNoLogicalDrive); n != kNoLogicalDrive;
+         n = VK_EnumerateEditableLogicalDrives(cda, n)) {
+        const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, n);
+        if (ld == nullptr || !(ld->flags & kEditableLDNewDrive) ||
+            ((ld->flags & kEditableLDEncrypted) != 0) != encrypted) {
+            continue;
+        }
+        if (__VK_CommitCreateLogicalDrive(cda, n)) {
+            config->flags |= kEditableConfigCacheConfig;
+        } else {
+            result = error_bit;
+        }
+    }
+    return result;
+}
+
+bool TransferBlock(DeviceDescriptor device, bool read, VK_QWORD lba, VK_BYTE* block, VK_WORD block_size) {
+    IORequest request{};
+    request.transfer_type = read ? eDATA_TRANSFER_IN : eDATA_TRANSFER_OUT;
+    request.lba_offset = lba;
+    request.io_buffer = block;
+    request.io_buffer_size = block_size;
+    request.block_size_in_bytes = block_size;
+    return PN_ExecuteIORequest(device, &request) == eCOMMAND_STATUS_OK;
+}
+
+} // namespace
+
+namespace telmar {
+
+std::optional<pavlin::ByteSpan> ConfigExtendedMap(LOGICAL_DRIVE_CONFIG& config, size_t offset) {
+    const size_t map_bytes = (static_cast<size_t>(config.wMaximumPhysicalDevicesSupported) + 7) / 8;
+    if (offset < kConfigFixedFieldsEnd || map_bytes == 0) {
+        return std::nullopt;
+    }
+    // The write sends the total the copy reports, so a map beyond it would never reach the controller.
+    return MapSpanAt(pavlin::ByteSpan(&config, sizeof(config)), config.dwTotalStructureLength, offset,
+                     map_bytes);
+}
+
+bool MangleMBRSignature(pavlin::ByteSpan block) {
+    const pavlin::ByteView view = block.view();
+    if (view.u8(kMBRSignatureAt) != VK_BYTE{0x55} || view.u8(kMBRSignatureAt + 1) != VK_BYTE{0xAA}) {
+        return false;
+    }
+    block.put8(kMBRSignatureAt, 0xDE);
+    block.put8(kMBRSignatureAt + 1, 0xAD);
+    return true;
+}
+
+std::optional<VK_QWORD> MangleGPTSignature(pavlin::ByteSpan block) {
+    const pavlin::ByteView view = block.view();
+    const auto alternate = view.le64(kGPTAlternateAt);
+    if (!alternate || std::memcmp(view.data(), kGPTSignature, sizeof(kGPTSignature)) != 0) {
+        return std::nullopt;
+    }
+    block.put_bytes(0, kGPTMangled, sizeof(kGPTMangled));
+    return *alternate;
+}
+
+VK_WORD PartitionTableBlockSize(VK_WORD block_size_bytes) {
+    if (block_size_bytes == 0) {
+        return kMinPartitionTableBlock;
+    }
+    return block_size_bytes < kMinPartitionTableBlock ? 0 : block_size_bytes;
+}
+
+} // namespace telmar
+
+VK_DWORD __VK_GenerateLogicalDriveSignature(VK_WORD ld_number) {
+    time_t now = time(nullptr);
+    const pavlin::TrackedPtr<struct tm> local(VK_localtime_s(&now));
+    if (!LocalTimeKnown(now, local.get())) {
+        PN_DebugLog(
+            1, 0,
+            "%s:%d: Assertion 'dtPtr != ((void *)0)' failed: Failed to get local time for ld signature\n",
+            __func__, __LINE__);
+        return 0;
+    }
+    const auto field = [](int value, unsigned bits, unsigned shift) {
+        return (static_cast<VK_DWORD>(value) & ((1u << bits) - 1u)) << shift;
+    };
+    return field(ld_number, 6, 26) | field(local->tm_mon, 4, 22) | field(local->tm_mday, 5, 17) |
+           field(local->tm_hour, 5, 12) | field(local->tm_min, 6, 6) | field(local->tm_sec, 6, 0);
+}
+
+VK_DWORD __VK_GenerateTimestamp(void) {
+    time_t now = time(nullptr);
+    const pavlin::TrackedPtr<struct tm> local(VK_localtime_s(&now));
+    if (!LocalTimeKnown(now, local.get())) {
+        return 0;
+    }
+    const auto field = [](long long value, unsigned bits, unsigned shift) {
+        return (static_cast<VK_DWORD>(value) & ((1u << bits) - 1u)) << shift;
+    };
+    return field(static_cast<long long>(local->tm_year) + 1900, 12, 20) | field(local->tm_mon + 1, 4, 16) |
+           field(local->tm_mday, 5, 11) | field(local->tm_hour, 5, 6) | field(local->tm_min, 6, 0);
+}
+
+VK_WORD __VK_GetEditableControllerConfiguredDataDriveCount(PCDA cda) {
+    if (cda == nullptr) {
+        return 0;
+    }
+    CDALock guard(cda);
+    VK_WORD count = 0;
+    for (VK_WORD pd = VK_EnumerateEditablePhysicalDrives(cda, kNoDevice); pd != kNoDevice;
+         pd = VK_EnumerateEditablePhysicalDrives(cda, pd)) {
+        if (UsageIsData(VK_GetEditablePhysicalDriveUsageInfo(cda, pd))) {
+            ++count;
+        }
+    }
+    return count;
+}
+
+void __VK_ManageEditableLogicalDriveFaultTolerance(PCDA cda, VK_WORD ld_number,
+                                                   LOGICAL_DRIVE_CONFIG* ld_buffer) {
+    if (cda == nullptr || ld_buffer == nullptr) {
+        return;
+    }
+    CDALock guard(cda);
+    const StagedDrive s = Staged(cda, ld_number);
+    if (s.ld == nullptr || s.array == nullptr) {
+        return;
+    }
+    const VK_WORD data_drives = s.array->data_drive_count;
+    const VK_WORD usable = __VK_GetUsableDriveCount(data_drives, s.ld->RAID_level, s.ld->num_parity_groups);
+    const VK_WORD consumed = usable <= data_drives ? static_cast<VK_WORD>(data_drives - usable) : 0;
+    struct Encoding {
+        VK_WORD mode;
+        VK_BYTE distribution;
+        VK_BYTE groups;
+        VK_WORD consumed;
+    };
+    std::optional<Encoding> e;
+    switch (s.ld->RAID_level) {
+        case 1:
+            e = Encoding{0, 2, 0, 0};
+            break;
+        case 2:
+        case 3:
+            e = Encoding{2, 2, 0, 0};
+            break;
+        case 4:
+            e = Encoding{3, 2, 0, 0};
+            break;
+        case 5:
+            e = Encoding{3, 7, s.ld->num_parity_groups, consumed};
+            break;
+        case 6:
+            e = Encoding{5, 2, 0, 2};
+            break;
+        case 7:
+            e = Encoding{5, 7, s.ld->num_parity_groups, consumed};
+            break;
+        case 8:
+        case 9:
+            e = Encoding{6, 2, 0, consumed};
+            break;
+        default:
+            break;
+    }
+    if (e) {
+        ld_buffer->wFaultToleranceMode = e->mode;
+        ld_buffer->bDataDistributionMode = e->distribution;
+        ld_buffer->bNumberOfParityGroups = e->groups;
+        ld_buffer->wDrivesConsumedForFaultTolerance = e->consumed;
+    }
+    ld_buffer->wDistribution = static_cast<VK_WORD>(s.ld->strip_size_blocks & 0xFFFF);
+}
+
+void __VK_ManageEditableLogicalDriveDataDrives(PCDA cda, VK_WORD ld_number, LOGICAL_DRIVE_CONFIG* ld_buffer) {
+    if (cda == nullptr || ld_buffer == nullptr) {
+        return;
+    }
+    CDALock guard(cda);
+    const StagedDrive s = Staged(cda, ld_number);
+    if (s.ld == nullptr || s.array == nullptr) {
+        return;
+    }
+    ld_buffer->dwDriveAssignmentMap = 0;
+    std::memset(ld_buffer->pbBigDriveAssignmentMap, 0, sizeof(ld_buffer->pbBigDriveAssignmentMap));
+    PutDriveMaps(*ld_buffer, _VK_ControllerSupportsExtendedDriveMap(cda) != kFalse, false,
+                 s.array->data_drives,
+                 ListedDrives(s.array->data_drive_count, std::size(s.array->data_drives)), ld_number);
+    ld_buffer->wOffsetToExtendedPhysicalDriveOrderList = 0;
+    ld_buffer->wAssignedDrives = s.array->data_drive_count;
+    ld_buffer->wPhysicalDrives = __VK_GetEditableControllerConfiguredDataDriveCount(cda);
+}
+
+void __VK_ManageEditableLogicalDriveSpareDrives(PCDA cda, VK_WORD ld_number,
+                                                LOGICAL_DRIVE_CONFIG* ld_buffer) {
+    if (cda == nullptr || ld_buffer == nullptr) {
+        return;
+    }
+    CDALock guard(cda);
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    const StagedDrive s = Staged(cda, ld_number);
+    if (config == nullptr || s.ld == nullptr || s.array == nullptr) {
+        return;
+    }
+    const auto raid = static_cast<VK_BYTE>(VK_GetEditableLogicalDriveRAIDInfo(cda, ld_number) & 0xFF);
+    const bool extended = _VK_ControllerSupportsExtendedDriveMap(cda) != kFalse;
+    ld_buffer->dwSpareAssignmentMap = 0;
+    std::memset(ld_buffer->pbBigSpareAssignmentMap, 0, sizeof(ld_buffer->pbBigSpareAssignmentMap));
+    if (raid == kRAID0 && config->controller_spare_activation_mode == kControllerSAMTypeFailure) {
+        // Spares would never be activated for it: the copy goes without any.
+        if (const auto map =
+                telmar::ConfigExtendedMap(*ld_buffer, ld_buffer->wOffsetToExtendedSpareAssignmentMap)) {
+            telmar::ClearMapSpan(*map);
+        }
+        return;
+    }
+    const size_t count = ListedDrives(s.array->spare_drive_count, std::size(s.array->spare_drives));
+    PutDriveMaps(*ld_buffer, extended, true, s.array->spare_drives, count, ld_number);
+    if (count > 0) {
+        const bool auto_replace =
+            VK_GetEditablePhysicalDriveUsageInfo(cda, s.array->spare_drives[count - 1]) ==
+            kPhysicalDriveUsageAutoReplaceStandbySpare;
+        ld_buffer->bMoreUnitFlags =
+            static_cast<VK_BYTE>(auto_replace ? ld_buffer->bMoreUnitFlags | kSparesAutoReplace
+                                              : ld_buffer->bMoreUnitFlags & ~kSparesAutoReplace);
+    }
+}
+
+void __VK_ManageEditableLogicalDriveSize(PCDA cda, VK_WORD ld_number, LOGICAL_DRIVE_CONFIG* ld_buffer) {
+    if (cda == nullptr || ld_buffer == nullptr) {
+        return;
+    }
+    CDALock guard(cda);
+    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, ld_number);
+    if (ld == nullptr) {
+        return;
+    }
+    const VK_QWORD offset = ld->physical_drive_offset_block;
+    ld_buffer->data_offset = offset <= 0xFFFFFFFFull ? static_cast<VK_DWORD>(offset) : 0xFFFFFFFFu;
+    ld_buffer->qwExtendedOffsetToData = offset;
+    ld_buffer->qwBigBlocksInLogicalDrive = ld->drive_size_blocks;
+    const VK_WORD cylinders = ld->drive_size_blocks > kMaxCylinderBlocks
+                                  ? kMaxCylinders
+                                  : static_cast<VK_WORD>(ld->drive_size_blocks / kCylinderBlocks);
+    DRIVE_PARAM_TABLE& table = ld_buffer->logicalDriveParamTable;
+    table.bMaxHeads = 255;
+    table.bSectorsPerTrack = ld->sectors_per_track;
+    table.bDriveControl = 8;
+    table.wPreCompCylinder = 0xFFFF;
+    table.wMaxCylinders = cylinders;
+    table.wLandingZone = cylinders;
+    VK_BYTE sum = 0;
+    const auto* bytes = reinterpret_cast<const VK_BYTE*>(&table);
+    for (size_t i = 0; i < offsetof(DRIVE_PARAM_TABLE, bChecksum); ++i) {
+        sum = static_cast<VK_BYTE>(sum + bytes[i]);
+    }
+    table.bChecksum = static_cast<VK_BYTE>(0x100 - sum);
+    ld_buffer->wBlockSize = ld->block_size_bytes;
+}
+
+void __VK_ManageEditableLogicalDriveAccelerator(PCDA cda, VK_WORD ld_number,
+                                                LOGICAL_DRIVE_CONFIG* ld_buffer) {
+    if (cda == nullptr || ld_buffer == nullptr) {
+        return;
+    }
+    CDALock guard(cda);
+    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, ld_number);
+    if (ld == nullptr) {
+        return;
+    }
+    const VK_BYTE bits =
+        VK_ControllerSupportsIOAccelAdvancedWrites(cda) ? kIOBypassAdvancedBits : kIOBypassBits;
+    ld_buffer->bMoreUnitFlags = static_cast<VK_BYTE>(ld->logical_drive_accelerator == kAcceleratorIOBypass
+                                                         ? ld_buffer->bMoreUnitFlags | bits
+                                                         : ld_buffer->bMoreUnitFlags & ~bits);
+}
+
+void __VK_PrepNewEditableLogicalDrive(PCDA cda, VK_WORD ld_number, LOGICAL_DRIVE_CONFIG* ld_buffer) {
+    if (cda == nullptr || ld_buffer == nullptr) {
+        return;
+    }
+    CDALock guard(cda);
+    const StagedDrive s = Staged(cda, ld_number);
+    if (s.ld == nullptr || s.array == nullptr) {
+        return;
+    }
+    ld_buffer->wCPCPort = 2;
+    ld_buffer->bDataDistributionMode = 2;
+    ld_buffer->bParityShiftFactor = 4;
+    ld_buffer->bParityDistributionMode = 0;
+    ld_buffer->bDriveTypeMixFlag = 0;
+    __VK_ManageEditableLogicalDriveFaultTolerance(cda, ld_number, ld_buffer);
+    ld_buffer->bFastParityInitialization = static_cast<VK_BYTE>(
+        ld_buffer->bFastParityInitialization | (s.ld->logical_drive_initialization_method & 0x03));
+    __VK_ManageEditableLogicalDriveDataDrives(cda, ld_number, ld_buffer);
+    __VK_ManageEditableLogicalDriveSize(cda, ld_number, ld_buffer);
+    if (s.ld->flags & kEditableLDLUCache) {
+        ld_buffer->bLogicalDriveProperty = kPropertyLUCache;
+        ld_buffer->bBIOSDisableFlag = static_cast<VK_BYTE>(ld_buffer->bBIOSDisableFlag | kBIOSDisableLUCache);
+    } else {
+        ld_buffer->bBIOSDisableFlag =
+            static_cast<VK_BYTE>(ld_buffer->bBIOSDisableFlag & ~kBIOSDisableLUCache);
+    }
+    ld_buffer->wOS = kNewDriveOS;
+    ld_buffer->bLogicalDriveProperty =
+        static_cast<VK_BYTE>(ld_buffer->bLogicalDriveProperty | kPropertyNewDrive);
+    __VK_ManageEditableLogicalDriveAccelerator(cda, ld_number, ld_buffer);
+    ld_buffer->signature = __VK_GenerateLogicalDriveSignature(ld_number);
+    ld_buffer->bGUIMajorVer = 0;
+    ld_buffer->bGUIMinorVer = 0;
+    ld_buffer->bGUIOptions = 9;
+    const VK_DWORD raid_info = VK_ControllerSupportsAdditionalRAIDInfo(cda);
+    ld_buffer->bConfigModMajorVer = VK_ControllerSupportsDriveWriteCacheForAllDrives(cda)   ? 20
+                                    : VK_ControllerSupportsConfigurableLUCacheLineSize(cda) ? 19
+                                    : (raid_info & 0x2)                                     ? 18
+                                    : (raid_info & 0x1)                                     ? 17
+                                                                                            : 16;
+    if ((s.ld->flags & kEditableLDEnableSED) && (s.array->flags & kEditableArrSEDEncryption)) {
+        ld_buffer->bConfigurationFlags =
+            static_cast<VK_BYTE>(ld_buffer->bConfigurationFlags | kConfigFlagSEDEnabled);
+    }
+}
+
+VK_BOOL __VK_CommitCreateLogicalDrive(PCDA cda, VK_WORD ld_number) {
+    if (cda == nullptr) {
+        return kFalse;
+    }
+    CDALock guard(cda);
+    const StagedDrive s = Staged(cda, ld_number);
+    LOGICAL_DRIVE_CONFIG* new_ld_buffer = VK_GetLogicalDriveConfigurationBufferForUpdate(cda, ld_number);
+    if (new_ld_buffer == nullptr) {
+        PN_DebugLog(1, 0,
+                    "%s:%d: Assertion 'new_ld_buffer != ((void *)0)' failed: Failed to get set config buffer "
+                    "for ld\n",
+                    __func__, __LINE__);
+        return kFalse;
+    }
+    if (s.ld == nullptr || s.array == nullptr) {
+        // Without its staged record and array there is nothing to build the drive from.
+        VK_free(new_ld_buffer);
+        PN_DebugLog(1, 0, "%s:%d: Failed to create ld %u\n", __func__, __LINE__, ld_number);
+        return kFalse;
+    }
+    __VK_PrepNewEditableLogicalDrive(cda, ld_number, new_ld_buffer);
+    __VK_ManageEditableLogicalDriveSpareDrives(cda, ld_number, new_ld_buffer);
+    const PEDITABLE_LOGICAL_DRIVE ld = s.ld;
+    PN_DebugLog(
+        2, 0,
+        "%s:%d: Creating ld %u\n ->flags......0x%08X\n ->array......%u\n ->RAID.......%u\n ->npg........%u\n "
+        "->strip......%u\n ->blocksize..%u\n ->pd_offset..%llu\n ->pd_blocks..%llu\n ->size.......%llu\n "
+        "->accel......%u\n",
+        __func__, __LINE__, ld_number, static_cast<unsigned>(ld->flags & 0xFFFFFFFFu),
+        ld->editable_array_number, ld->RAID_level, ld->num_parity_groups, ld->strip_size_blocks,
+        ld->block_size_bytes, static_cast<unsigned long long>(ld->physical_drive_offset_block),
+        static_cast<unsigned long long>(ld->physical_drive_blocks_per_drive),
+        static_cast<unsigned long long>(ld->drive_size_blocks), ld->logical_drive_accelerator);
+    if (VK_SetConfiguration(cda, ld_number, new_ld_buffer)) {
+        return kTrue;
+    }
+    const bool no_arrays =
+        VK_RequestArrayConfigurationInformation(cda) && _VK_CDA(cda)->total_array_count == 0;
+    if (no_arrays && ld->RAID_level == kRAID0 && ld->editable_array_number < kMaxArraysSupported &&
+        s.array->spare_drive_count > 0) {
+        PN_DebugLog(1, 0, "%s:%d: First attempt to create ld %u failed: Re-trying w/o spares...\n", __func__,
+                    __LINE__, ld_number);
+        new_ld_buffer = VK_GetLogicalDriveConfigurationBufferForUpdate(cda, ld_number);
+        if (new_ld_buffer == nullptr) {
+            PN_DebugLog(1, 0,
+                        "%s:%d: Assertion 'new_ld_buffer != ((void *)0)' failed: Set config for ld failed\n",
+                        __func__, __LINE__);
+            return kFalse;
+        }
+        __VK_PrepNewEditableLogicalDrive(cda, ld_number, new_ld_buffer);
+        const VK_BOOL created = VK_SetConfiguration(cda, ld_number, new_ld_buffer);
+        if (created) {
+            __VK_CommitEditableControllerParameters(cda);
+            ld->flags |= kEditableLDSparesChanged;
+            PN_DebugLog(2, 0, "%s:%d: LD %u created w/o spares (pending later change)\n", __func__, __LINE__,
+                        ld_number);
+        } else {
+            PN_DebugLog(1, 0, "%s:%d: Failed to create ld %u w/o spares\n", __func__, __LINE__, ld_number);
+        }
+        return created;
+    }
+    PN_DebugLog(1, 0, "%s:%d: Failed to create ld %u\n", __func__, __LINE__, ld_number);
+    return kFalse;
+}
+
+VK_UINT64 __VK_CommitCreateNewPlaintextLogicalDrives(PCDA cda) {
+    return CreateNewLogicalDrives(cda, false, kEditableConfigurationCommitErrorCreatePlainTextLogicalDrives);
+}
+
+VK_UINT64 __VK_CommitCreateNewEncryptedLogicalDrives(PCDA cda) {
+    return CreateNewLogicalDrives(cda, true, kEditableConfigurationCommitErrorCreateEncryptedLogicalDrives);
+}
+
+VK_BOOL __VK_CheckLogicalDriveAllowsMangling(PCDA cda, VK_WORD ld_number) {
+    if (cda == nullptr) {
+        return kFalse;
+    }
+    CDALock guard(cda);
+    switch (LOGICAL_DRIVE_UNIT_STATUS(VK_GetLogicalDriveStatusInfo(cda, ld_number))) {
+        case kLogicalDriveUnitStatus1Failed:
+        case kLogicalDriveUnitStatus2NotConfigured:
+        case kLogicalDriveUnitStatus6WrongDriveReplaced:
+        case kLogicalDriveUnitStatus7DriveImproperlyConnected:
+        case kLogicalDriveUnitStatus11NotYetAvailable:
+        case kLogicalDriveUnitStatus14Ejected:
+        case kLogicalDriveUnitStatus15EraseInProgress:
+        case kLogicalDriveUnitStatus18RPIInProgress:
+            return kFalse;
+        default:
+            break;
+    }
+    if ((VK_GetLogicalDriveBasicInfo(cda, ld_number) & 0x0F) == kLogicalDriveTypeCache) {
+        return kFalse;
+    }
+    const VK_DWORD encryption = VK_GetLogicalDriveEncryptionInfo(cda, ld_number);
+    if ((encryption & kLogicalDriveEncryptionEnabled) ||
+        (LOGICAL_DRIVE_SED_ENCRYPTION_STATUS(encryption) & kSEDEnabledBit)) {
+        return kFalse;
+    }
+    return kTrue;
+}
+
+VK_BOOL __VK_MangleMBRTable(PCDA /*cda*/, DeviceDescriptor device, VK_WORD block_size, VK_BYTE* block) {
+    // A block too small for the signature is neither read nor written.
+    if (block == nullptr || telmar::PartitionTableBlockSize(block_size) != block_size) {
+        return kFalse;
+    }
+    if (!TransferBlock(device, true, 0, block, block_size)) {
+        return kFalse;
+    }
+    if (!telmar::MangleMBRSignature(pavlin::ByteSpan(block, block_size))) {
+        return kTrue;
+    }
+    return TransferBlock(device, false, 0, block, block_size) ? kTrue : kFalse;
+}
+
+VK_BOOL __VK_MangleGPTTable(PCDA /*cda*/, DeviceDescriptor device, VK_WORD block_size, VK_BYTE* block) {
+    if (block == nullptr || telmar::PartitionTableBlockSize(block_size) != block_size) {
+        return kFalse;
+    }
+    const pavlin::ByteSpan span(block, block_size);
+    if (!TransferBlock(device, true, 1, block, block_size)) {
+        return kFalse;
+    }
+    const std::optional<VK_QWORD> alternate = telmar::MangleGPTSignature(span);
+    if (!alternate) {
+        return kTrue;
+    }
+    if (!TransferBlock(device, false, 1, block, block_size)) {
+        return kFalse;
+    }
+    if (*alternate == 0) {
+        return kTrue;
+    }
+    if (!TransferBlock(device, true, *alternate, block, block_size)) {
+        return kFalse;
+    }
+    if (!telmar::MangleGPTSignature(span)) {
+        return kTrue;
+    }
+    return TransferBlock(device, false, *alternate, block, block_size) ? kTrue : kFalse;
+}
+
+void __VK_ManglePartitionTable(PCDA cda, VK_WORD ld_number) {
+    if (cda == nullptr || ld_number >= kMaxLogicalDrivesSupported) {
+        return;
+    }
+    CDALock guard(cda);
+    if (!__VK_CheckLogicalDriveAllowsMangling(cda, ld_number) || !VK_RequestLogicalDriveDescriptors(cda) ||
+        !VK_RequestSenseConfigurationBuffer(cda, ld_number)) {
+        return;
+    }
+    const LogicalDriveRecord& record = _VK_CDA(cda)->ld_record_list[ld_number];
+    const VK_WORD block_size = telmar::PartitionTableBlockSize(record.block_size_bytes);
+    if (record.logical_drive_handle == nullptr || block_size == 0) {
+        return;
+    }
+    const pavlin::TrackedBuffer block = PN_TRACKED_BUFFER(block_size);
+    if (!block) {
+        return;
+    }
+    __VK_MangleMBRTable(cda, record.logical_drive_handle, block_size, block.get());
+    __VK_MangleGPTTable(cda, record.logical_drive_handle, block_size, block.get());
+}
+
+VK_BOOL __VK_DeleteLogicalDrive(PCDA cda, VK_WORD ld_number) {
+    if (cda == nullptr) {
+        return kFalse;
+    }
+    CDALock guard(cda);
+    const bool in_range = ld_number < kMaxLogicalDrivesSupported;
+    const bool primary =
+        in_range && VK_GetControllerBootVolumeNumber(cda, kBootableVolumePrecedencePrimary,
+                                                     kBootableVolumeDriveTypeLogical) == ld_number;
+    const bool secondary =
+        in_range && VK_GetControllerBootVolumeNumber(cda, kBootableVolumePrecedenceSecondary,
+                                                     kBootableVolumeDriveTypeLogical) == ld_number;
+    LOGICAL_DRIVE_CONFIG* new_ld_buffer = VK_GetLogicalDriveConfigurationBufferForUpdate(cda, ld_number);
+    PN_DebugLog(2, 0, "%s:%d: Deleting ld %u\n", __func__, __LINE__, ld_number);
+    if (new_ld_buffer == nullptr) {
+        PN_DebugLog(1, 0, "%s:%d: Assertion 'new_ld_buffer != 0' failed: Failed to get buffer to delete ld\n",
+                    __func__, __LINE__);
+        return kFalse;
+    }
+    new_ld_buffer->wAssignedDrives = 0;
+    if (!VK_SetConfiguration(cda, ld_number, new_ld_buffer)) {
+        PN_DebugLog(1, 0, "%s:%d: Failed to delete ld %u\n", __func__, __LINE__, ld_number);
+        return kFalse;
+    }
+    if (primary || secondary) {
+        const VK_BYTE none[kVolumeIdSize] = {};
+        const VK_BYTE precedence = primary && secondary ? kBootableVolumePrecedenceAll
+                                   : primary            ? kBootableVolumePrecedencePrimary
+                                                        : kBootableVolumePrecedenceSecondary;
+        __VK_SetBootableVolume(cda, precedence, none, sizeof(none));
+    }
+    return kTrue;
+}
+
+VK_BOOL __VK_DestroyLUCacheLogicalDrive(PCDA cda, VK_WORD ld_number) {
+    if (cda == nullptr) {
+        return kFalse;
+    }
+    CDALock guard(cda);
+    const PLU_CACHE_CREATE ld_buffer = VK_RequestLUCacheConfigurationForUpdate(cda, ld_number);
+    PN_DebugLog(2, 0, "%s:%d: Deleting cache ld %u\n", __func__, __LINE__, ld_number);
+    if (ld_buffer == nullptr) {
+        PN_DebugLog(
+            1, 0,
+            "%s:%d: Assertion 'ld_buffer != ((void *)0)' failed: Failed to get LU_CACHE_CREATE buffer\n",
+            __func__, __LINE__);
+        return kFalse;
+    }
+    const VK_BOOL succeeded = VK_ForceDestoryLUCache(cda, ld_number, ld_buffer);
+    if (!succeeded) {
+        PN_DebugLog(1, 0, "%s:%d: Assertion 'succeeded' failed: Failed to force-destory lu cache ld %u\n\n",
+                    __func__, __LINE__, ld_number);
+    }
+    return succeeded;
+}
+
+VK_BOOL __VK_DeleteAllLogicalDrives(PCDA cda) {
+    if (cda == nullptr) {
+        return kFalse;
+    }
+    CDALock guard(cda);
+    // The numbers are taken first: the writes below may make the cached model stale.
+    std::array<VK_WORD, kMaxLogicalDrivesSupported> drives{};
+    size_t count = 0;
+    for (VK_WORD ld = VK_EnumerateControllerLogicalDrives(cda, kNoLogicalDrive);
+         ld != kNoLogicalDrive && count < drives.size(); ld = VK_EnumerateControllerLogicalDrives(cda, ld)) {
+        drives[count++] = ld;
+    }
+    for (size_t i = 0; i < count; ++i) {
+        if ((VK_GetLogicalDriveBasicInfo(cda, drives[i]) & 0x0F) == kLogicalDriveTypeCache &&
+            !__VK_DestroyLUCacheLogicalDrive(cda, drives[i])) {
+            PN_DebugLog(1, 0, "%s:%d: Failed to destroy lu cache ld %u\n", __func__, __LINE__, drives[i]);
+        }
+    }
+    VK_BOOL result = kTrue;
+    for (size_t i = 0; i < count; ++i) {
+        if (!__VK_DeleteLogicalDrive(cda, drives[i])) {
+            PN_DebugLog(1, 0, "%s:%d: Assertion 'succeeded' failed: Failed to delete ld %u\n\n", __func__,
+                        __LINE__, drives[i]);
+            result = kFalse;
+        }
+    }
+    return result;
 }
 
 // Commit steps: encryption --------------------------------------------------------------------------
