@@ -469,9 +469,6 @@ VK_BOOL __VK_DeleteLogicalDrive(PCDA cda, VK_WORD ld_number);
 VK_BOOL __VK_DeleteAllLogicalDrives(PCDA cda);
 VK_BOOL __VK_DestroyLUCacheLogicalDrive(PCDA cda, VK_WORD ld_number);
 
-// Defined with the controller-level commit steps; creation writes the parameters after a retry.
-VK_UINT64 __VK_CommitEditableControllerParameters(PCDA cda);
-
 PN_EXTERN_C_END
 
 #include <cstddef>
