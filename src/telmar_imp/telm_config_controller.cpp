@@ -3514,6 +3514,332 @@ VK_BOOL __VK_DeleteAllLogicalDrives(PCDA cda) {
     return result;
 }
 
+namespace {
+
+constexpr VK_BYTE kConfigurationFlagSEDEnabled = 0x10; // LOGICAL_DRIVE_CONFIG bConfigurationFlags
+constexpr VK_DWORD kLabelAnyIdentifier = 0xFFFFFFFF;
+constexpr VK_BYTE kLUCacheWarmDepth = 3;
+constexpr VK_UINT64 kSEDQualificationFailed =
+    kPhysicalDriveEncryptionSEDQualificationFailedLockingEnabled |
+    kPhysicalDriveEncryptionSEDQualificationFailedRangeLengthSet;
+
+void LogNoLogicalDriveBuffer(const char* function, int line) {
+    PN_DebugLog(1, 0, "%s:%d: Assertion 'new_ld_buffer != ((void *)0)' failed: Failed to get set ld config buffer\n",
+                function, line);
+}
+
+// A fresh configuration copy of an existing logical drive, or NULL (logged) when there is none or
+// its reported total passes the buffer, so that it could never be written back.
+LOGICAL_DRIVE_CONFIG* LogicalDriveBufferForUpdate(PCDA cda, VK_WORD ld_number, const char* function, int line) {
+    LOGICAL_DRIVE_CONFIG* buffer = VK_GetLogicalDriveConfigurationBufferForUpdate(cda, ld_number);
+    if (buffer == nullptr) {
+        LogNoLogicalDriveBuffer(function, line);
+        return nullptr;
+    }
+    if (!TotalFits(*buffer, function, line)) {
+        VK_free(buffer);
+        return nullptr;
+    }
+    return buffer;
+}
+
+void ClearSpareMaps(LOGICAL_DRIVE_CONFIG& buffer) {
+    buffer.dwSpareAssignmentMap = 0;
+    std::memset(buffer.pbBigSpareAssignmentMap, 0, sizeof(buffer.pbBigSpareAssignmentMap));
+}
+
+void OrCommitErrors(PCDA cda, VK_UINT64 bits) {
+    _VK_CDA(cda)->editable_configuration_commit_errors |= bits;
+}
+
+} // namespace
+
+VK_UINT64 __VK_CommitEditableSpareDriveChanges(PCDA cda, VK_WORD ld_number) {
+    CDALock guard(cda);
+    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, ld_number);
+    if (ld == nullptr) {
+        return kEditableConfigurationCommitErrorSpareDriveChanges;
+    }
+    LOGICAL_DRIVE_CONFIG* new_ld_buffer = LogicalDriveBufferForUpdate(cda, ld_number, __func__, __LINE__);
+    if (new_ld_buffer == nullptr) {
+        return kEditableConfigurationCommitErrorSpareDriveChanges;
+    }
+    // Without the extended spare map the cleared maps are the only place of the spares: a copy taken
+    // after clearing them would hide the removal of the last spare, so the copy is taken first.
+    const bool extended_spare_map = _VK_ControllerSupportsExtendedDriveMap(cda) != kFalse;
+    LOGICAL_DRIVE_CONFIG original = *new_ld_buffer;
+    ClearSpareMaps(*new_ld_buffer);
+    if (extended_spare_map) {
+        original = *new_ld_buffer;
+    }
+    if (ld->flags & kEditableLDSparesChanged) {
+        __VK_ManageEditableLogicalDriveSpareDrives(cda, ld_number, new_ld_buffer);
+    }
+    if (std::memcmp(&original, new_ld_buffer, sizeof(original)) == 0) {
+        PN_DebugLog(2, 0, "%s:%d: No actual spare drive changes for ld %u\n", __func__, __LINE__,
+                    static_cast<unsigned>(ld_number));
+        VK_free(new_ld_buffer);
+        return 0;
+    }
+    PN_DebugLog(2, 0, "%s:%d: Spare drive change for ld %u\n", __func__, __LINE__, static_cast<unsigned>(ld_number));
+    if (VK_SetConfiguration(cda, ld_number, new_ld_buffer)) {
+        return 0;
+    }
+    // A spare that failed its SED qualification is why the controller refused, when one did.
+    const PEDITABLE_ARRAY array = _VK_GetEditableArray(cda, ld->editable_array_number);
+    const VK_WORD spare_count = array != nullptr ? array->spare_drive_count : 0;
+    for (VK_WORD i = 0; i < spare_count && i < sizeof(array->spare_drives) / sizeof(array->spare_drives[0]); ++i) {
+        const VK_WORD pd = array->spare_drives[i];
+        if (pd >= kMaxPhysicalDrivesSupported) {
+            continue;
+        }
+        _VK_CDA(cda)->pd_record_list[pd].flags &= static_cast<VK_WORD>(~kPDRecordIdentifyValid);
+        if (VK_GetPhysicalDriveEncryptionInfo(cda, pd) & kSEDQualificationFailed) {
+            PN_DebugLog(1, 0, "%s:%d: Failed to add spare drive du to failed failed SED qualification to ld %u\n",
+                        __func__, __LINE__, static_cast<unsigned>(ld_number));
+            return kEditableConfigurationCommitErrorSpareDriveSEDQualFailed;
+        }
+    }
+    PN_DebugLog(1, 0, "%s:%d: Failed to update spare drives for ld %u\n", __func__, __LINE__,
+                static_cast<unsigned>(ld_number));
+    return kEditableConfigurationCommitErrorSpareDriveChanges;
+}
+
+VK_UINT64 __VK_CommitEditableLogicalDriveAcceleratorChanges(PCDA cda, VK_WORD ld_number) {
+    CDALock guard(cda);
+    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, ld_number);
+    if (ld == nullptr) {
+        return kEditableConfigurationCommitErrorLogicalDriveSettings;
+    }
+    LOGICAL_DRIVE_CONFIG* new_ld_buffer = LogicalDriveBufferForUpdate(cda, ld_number, __func__, __LINE__);
+    if (new_ld_buffer == nullptr) {
+        return kEditableConfigurationCommitErrorLogicalDriveSettings;
+    }
+    const LOGICAL_DRIVE_CONFIG original = *new_ld_buffer;
+    if (ld->flags & kEditableLDAcceleratorChanged) {
+        __VK_ManageEditableLogicalDriveAccelerator(cda, ld_number, new_ld_buffer);
+    }
+    if (std::memcmp(&original, new_ld_buffer, sizeof(original)) == 0) {
+        PN_DebugLog(2, 0, "%s:%d: No actual accel changes for ld %u\n", __func__, __LINE__,
+                    static_cast<unsigned>(ld_number));
+        VK_free(new_ld_buffer);
+        return 0;
+    }
+    PN_DebugLog(2, 0, "%s:%d: Setting accel for ld %u\n", __func__, __LINE__, static_cast<unsigned>(ld_number));
+    if (!VK_SetConfiguration(cda, ld_number, new_ld_buffer)) {
+        PN_DebugLog(1, 0, "%s:%d: Set ld %u accel failed\n", __func__, __LINE__, static_cast<unsigned>(ld_number));
+        return kEditableConfigurationCommitErrorLogicalDriveSettings;
+    }
+    return 0;
+}
+
+VK_BOOL __VK_CommitEditableLogicalDriveLabel(PCDA cda, VK_WORD ld_number) {
+    CDALock guard(cda);
+    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, ld_number);
+    if (ld == nullptr) {
+        return kFalse;
+    }
+    LABEL_LOGICAL_DRIVE* ld_label_buffer = VK_GetLabelLogicalDriveBufferForUpdate(cda);
+    if (ld_label_buffer == nullptr) {
+        PN_DebugLog(1, 0,
+                    "%s:%d: Assertion 'ld_label_buffer != ((void *)0)' failed: Failed to get set ld label buffer\n",
+                    __func__, __LINE__);
+        return kFalse;
+    }
+    static_assert(sizeof(ld_label_buffer->pbLogicalDriveLabel) == sizeof(ld->logical_drive_label));
+    ld_label_buffer->dwLogicalDriveIdentifier = kLabelAnyIdentifier;
+    std::memcpy(ld_label_buffer->pbLogicalDriveLabel, ld->logical_drive_label,
+                sizeof(ld_label_buffer->pbLogicalDriveLabel));
+    PN_DebugLog(2, 0, "%s:%d: Setting ld %u label\n", __func__, __LINE__, static_cast<unsigned>(ld_number));
+    if (!VK_LabelLogicalDrive(cda, ld_number, ld_label_buffer)) {
+        PN_DebugLog(1, 0, "%s:%d: Set ld %u label failed\n", __func__, __LINE__, static_cast<unsigned>(ld_number));
+        return kFalse;
+    }
+    return kTrue;
+}
+
+VK_UINT64 __VK_CommitEditableLogicalDriveLabels(PCDA cda) {
+    CDALock guard(cda);
+    VK_UINT64 result = 0;
+    for (VK_WORD n = VK_EnumerateEditableLogicalDrives(cda, kInvalidLDNumber); n != kInvalidLDNumber;
+         n = VK_EnumerateEditableLogicalDrives(cda, n)) {
+        const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, n);
+        if (ld == nullptr || (ld->flags & kEditableLDLabelUnchanged)) {
+            continue;
+        }
+        PN_DebugLog(2, 0, "%s:%d: Label ld %u\n", __func__, __LINE__, static_cast<unsigned>(n));
+        if (!__VK_CommitEditableLogicalDriveLabel(cda, n)) {
+            PN_DebugLog(1, 0, "%s:%d: Failed to label ld %u\n", __func__, __LINE__, static_cast<unsigned>(n));
+            result = kEditableConfigurationCommitErrorLogicalDriveLabels;
+        }
+    }
+    return result;
+}
+
+VK_UINT64 __VK_CommitEditableLUCacheLogicalDriveChanges(PCDA cda, VK_WORD ld_number) {
+    CDALock guard(cda);
+    const PEDITABLE_LOGICAL_DRIVE cache_ld = _VK_GetEditableLogicalDrive(cda, ld_number);
+    if (cache_ld == nullptr) {
+        return 0;
+    }
+    const VK_WORD data_ld = cache_ld->lu_cache_ld_number;
+    if (data_ld >= kMaxLogicalDrivesSupported || _VK_GetEditableLogicalDrive(cda, data_ld) == nullptr) {
+        return 0;
+    }
+    const unsigned c = ld_number;
+    const unsigned d = data_ld;
+    if (cache_ld->flags & kEditableLDNewDrive) {
+        auto* ld_buffer = static_cast<PLU_CACHE_CREATE>(VK_malloc(sizeof(LU_CACHE_CREATE)));
+        PN_DebugLog(2, 0, "%s:%d: Creating lu cache ld %u (data ld:%u)\n", __func__, __LINE__, c, d);
+        bool created = false;
+        if (ld_buffer == nullptr) {
+            PN_DebugLog(1, 0,
+                        "%s:%d: Assertion 'ld_buffer != ((void *)0)' failed: Failed to get PLU_CACHE_CREATE buffer\n",
+                        __func__, __LINE__);
+        } else {
+            std::memset(ld_buffer, 0, sizeof(*ld_buffer));
+            ld_buffer->dwCacheLineSizeBlocks = cache_ld->lu_cache_line_size_blocks;
+            ld_buffer->bWarmDepth = kLUCacheWarmDepth;
+            ld_buffer->bWritePolicy = cache_ld->lu_cache_policy;
+            ld_buffer->bCachingAlgorithm = cache_ld->lu_cache_algorithm;
+            ld_buffer->wPrimaryLUN = data_ld;
+            PN_DebugLog(2, 0, "%s:%d: Setting ld lu cache %u -> %u\n", __func__, __LINE__, d, c);
+            created = VK_CreateLUCache(cda, ld_number, ld_buffer) != kFalse;
+        }
+        if (created) {
+            return 0;
+        }
+        // An unpaired cache volume is of no use: take it away again.
+        PN_DebugLog(1, 0, "%s:%d: Failed to associate data ld %u and cache ld %u, deleting ld %u...\n", __func__,
+                    __LINE__, d, c, c);
+        __VK_DestroyLUCacheLogicalDrive(cda, ld_number);
+        __VK_DeleteLogicalDrive(cda, ld_number);
+        return kEditableConfigurationCommitErrorLUCacheLogicalDriveChanges;
+    }
+    if (!(cache_ld->flags & kEditableLDLUCacheChanged)) {
+        return 0;
+    }
+    PLU_CACHE_CREATE ld_buffer = VK_RequestLUCacheConfigurationForUpdate(cda, ld_number);
+    PN_DebugLog(2, 0, "%s:%d: Modifying lu cache ld %u (data ld:%u)\n", __func__, __LINE__, c, d);
+    if (ld_buffer == nullptr) {
+        PN_DebugLog(1, 0,
+                    "%s:%d: Assertion 'ld_buffer != ((void *)0)' failed: Failed to get PLU_CACHE_CREATE buffer\n",
+                    __func__, __LINE__);
+        return kEditableConfigurationCommitErrorLUCacheLogicalDriveChanges;
+    }
+    ld_buffer->bWritePolicy = cache_ld->lu_cache_policy;
+    if (!VK_ModifyLUCache(cda, ld_number, ld_buffer)) {
+        return kEditableConfigurationCommitErrorLUCacheLogicalDriveChanges;
+    }
+    return 0;
+}
+
+VK_UINT64 __VK_CommitEditableTransformation(PCDA cda, VK_WORD ld_number) {
+    CDALock guard(cda);
+    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, ld_number);
+    if (ld == nullptr) {
+        return kEditableConfigurationCommitErrorLogicalDriveTransformation;
+    }
+    LOGICAL_DRIVE_CONFIG* new_ld_buffer = LogicalDriveBufferForUpdate(cda, ld_number, __func__, __LINE__);
+    if (new_ld_buffer == nullptr) {
+        return kEditableConfigurationCommitErrorLogicalDriveTransformation;
+    }
+    ClearSpareMaps(*new_ld_buffer);
+    const LOGICAL_DRIVE_CONFIG original = *new_ld_buffer;
+    if (!(ld->flags & kEditableLDTransformation)) {
+        PN_DebugLog(1, 0,
+                    "%s:%d: Assertion '(editable_ld->flags & kEditableLDTransformation)' failed: LD %u queued for "
+                    "transformation but operation/change unknown\n",
+                    __func__, __LINE__, static_cast<unsigned>(ld_number));
+    } else {
+        __VK_ManageEditableLogicalDriveDataDrives(cda, ld_number, new_ld_buffer);
+        __VK_ManageEditableLogicalDriveSpareDrives(cda, ld_number, new_ld_buffer);
+        __VK_ManageEditableLogicalDriveFaultTolerance(cda, ld_number, new_ld_buffer);
+        __VK_ManageEditableLogicalDriveSize(cda, ld_number, new_ld_buffer);
+        __VK_ManageEditableLogicalDriveAccelerator(cda, ld_number, new_ld_buffer);
+        new_ld_buffer->bDriveTypeMixFlag = 0;
+    }
+    if (ld->flags & kEditableLDEnableSED) {
+        new_ld_buffer->bConfigurationFlags |= kConfigurationFlagSEDEnabled;
+    }
+    if (std::memcmp(&original, new_ld_buffer, sizeof(original)) == 0) {
+        PN_DebugLog(2, 0, "%s:%d: No actual transforms for ld %u\n", __func__, __LINE__,
+                    static_cast<unsigned>(ld_number));
+        VK_free(new_ld_buffer);
+        return 0;
+    }
+    LogicalDriveTransformation live{};
+    __VK_InitializeLogicalDriveCurrentSettings(cda, ld_number, &live);
+    PN_DebugLog(2, 0,
+                "%s:%d: Transforming ld %u\n ->flags......0x%08X\n ->array......%u -> %u\n ->RAID.......%u -> %u\n "
+                "->npg........%u -> %u\n ->strip......%u -> %u\n ->blocksize..%u -> %u\n ->pd_offset..%llu -> %llu\n "
+                "->pd_blocks..%llu -> %llu\n ->size.......%llu -> %llu\n ->accel......%u\n",
+                __func__, __LINE__, static_cast<unsigned>(ld_number), static_cast<unsigned>(ld->flags & 0xFFFFFFFF),
+                static_cast<unsigned>(live.array_number), static_cast<unsigned>(ld->editable_array_number),
+                static_cast<unsigned>(live.RAID_level), static_cast<unsigned>(ld->RAID_level),
+                static_cast<unsigned>(live.num_parity_groups), static_cast<unsigned>(ld->num_parity_groups),
+                static_cast<unsigned>(live.strip_size_blocks), static_cast<unsigned>(ld->strip_size_blocks),
+                static_cast<unsigned>(live.block_size_bytes), static_cast<unsigned>(ld->block_size_bytes),
+                static_cast<unsigned long long>(live.physical_drive_offset_block),
+                static_cast<unsigned long long>(ld->physical_drive_offset_block),
+                static_cast<unsigned long long>(live.physical_drive_blocks_per_drive),
+                static_cast<unsigned long long>(ld->physical_drive_blocks_per_drive),
+                static_cast<unsigned long long>(live.drive_size_blocks),
+                static_cast<unsigned long long>(ld->drive_size_blocks),
+                static_cast<unsigned>(ld->logical_drive_accelerator));
+    if (!VK_ChangeConfiguration(cda, ld_number, new_ld_buffer)) {
+        PN_DebugLog(1, 0, "%s:%d: Failed to transform ld %u (id:0x08%X)\n", __func__, __LINE__,
+                    static_cast<unsigned>(ld_number), static_cast<unsigned>(ld->flags & kEditableLDTransformation));
+        return kEditableConfigurationCommitErrorLogicalDriveTransformation;
+    }
+    return 0;
+}
+
+void __VK_CommitEditableExistingDrivePreConfigurationSettings(PCDA cda) {
+    CDALock guard(cda);
+    if (_VK_GetEditableConfiguration(cda) == nullptr) {
+        return;
+    }
+    for (VK_WORD n = VK_EnumerateEditableLogicalDrives(cda, kInvalidLDNumber); n != kInvalidLDNumber;
+         n = VK_EnumerateEditableLogicalDrives(cda, n)) {
+        const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, n);
+        if (ld == nullptr || (ld->flags & kEditableLDNewDrive)) {
+            continue;
+        }
+        if (ld->flags & kEditableLDSparesChanged) {
+            OrCommitErrors(cda, __VK_CommitEditableSpareDriveChanges(cda, n));
+        }
+        if ((ld->flags & kEditableLDAcceleratorChanged) &&
+            ld->logical_drive_accelerator != kLogicalDriveAcceleratorIOBypass) {
+            OrCommitErrors(cda, __VK_CommitEditableLogicalDriveAcceleratorChanges(cda, n));
+        }
+    }
+}
+
+void __VK_CommitEditableDrivePostConfigurationSettings(PCDA cda) {
+    CDALock guard(cda);
+    if (_VK_GetEditableConfiguration(cda) == nullptr) {
+        return;
+    }
+    for (VK_WORD n = VK_EnumerateEditableLogicalDrives(cda, kInvalidLDNumber); n != kInvalidLDNumber;
+         n = VK_EnumerateEditableLogicalDrives(cda, n)) {
+        const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, n);
+        if (ld == nullptr) {
+            continue;
+        }
+        if (ld->flags & kEditableLDSparesChanged) {
+            OrCommitErrors(cda, __VK_CommitEditableSpareDriveChanges(cda, n));
+        }
+        if ((ld->flags & kEditableLDAcceleratorChanged) &&
+            ld->logical_drive_accelerator == kLogicalDriveAcceleratorIOBypass && !(ld->flags & kEditableLDNewDrive)) {
+            OrCommitErrors(cda, __VK_CommitEditableLogicalDriveAcceleratorChanges(cda, n));
+        }
+        if (ld->flags & kEditableLDLUCache) {
+            OrCommitErrors(cda, __VK_CommitEditableLUCacheLogicalDriveChanges(cda, n));
+        }
+    }
+}
+
 // Commit steps: encryption --------------------------------------------------------------------------
 //
 // The pending encryption settings become 0x1E requests (and one managed-SED request) at fixed points

@@ -424,6 +424,17 @@ VK_BOOL _VK_GetEditablePhysicalDriveUniqueVolumeID(PCDA cda, VK_WORD pd_number, 
 VK_BOOL _VK_GetEditableRemoteVolumeUniqueID(PCDA cda, VK_WORD volume_number, VK_BYTE* volume_id_buffer,
                                             size_t buffer_size);
 
+// Existing logical drives: the passes before new logical drives are created and after the
+// controller-level writes OR their steps' bits into the data area; each step returns 0 or its bit.
+void __VK_CommitEditableExistingDrivePreConfigurationSettings(PCDA cda);
+void __VK_CommitEditableDrivePostConfigurationSettings(PCDA cda);
+VK_UINT64 __VK_CommitEditableSpareDriveChanges(PCDA cda, VK_WORD ld_number);
+VK_UINT64 __VK_CommitEditableLogicalDriveAcceleratorChanges(PCDA cda, VK_WORD ld_number);
+VK_BOOL __VK_CommitEditableLogicalDriveLabel(PCDA cda, VK_WORD ld_number);
+VK_UINT64 __VK_CommitEditableLogicalDriveLabels(PCDA cda);
+VK_UINT64 __VK_CommitEditableLUCacheLogicalDriveChanges(PCDA cda, VK_WORD ld_number);
+VK_UINT64 __VK_CommitEditableTransformation(PCDA cda, VK_WORD ld_number);
+
 PN_EXTERN_C_END
 
 namespace telmar {

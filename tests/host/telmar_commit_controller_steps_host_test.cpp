@@ -639,3 +639,328 @@ TEST_F(CommitStepsHost, StagedSettingsReadBackAfterReinitialisation) {
 }
 
 } // namespace
+
+// ---- Existing logical drives ----
+
+namespace {
+
+// Drives 0-5; array 0 holds logical drive 0 (RAID 1 on drives 0 and 1, spare 4), array 1 logical
+// drive 1 (RAID 0 on drives 2 and 3). Drive 5 is unassigned. The LU cache feature is offered.
+FirmwareState TwoArrays() {
+    FirmwareState st = Base();
+    for (VK_WORD pd = 0; pd < 6; ++pd) {
+        st.add_drive(pd, 2);
+    }
+    auto& ld0 = st.add_configured_drive(0, {0, 1}, 1u << 20);
+    ld0.fault_tolerance = 2;
+    ld0.spares = {4};
+    ld0.label = "first";
+    st.add_configured_drive(1, {2, 3}, 1u << 20).label = "second";
+    st.set_page("lu_cache", {0x20, 0x00, 0x01});
+    return st;
+}
+
+void WithoutExtendedMaps(FirmwareState& st) {
+    st.set_page("raid", {0x02, 0x04, 0x05, 0x00, 0x0F, 0x04, 0x00, 0x00});
+}
+
+qvsim::Bytes IllegalRequest() {
+    return qvsim::fixed_sense(0x05, 0x26, 0x00);
+}
+
+} // namespace
+
+class ExistingDriveStepsHost : public CommitStepsHost {
+protected:
+    PEDITABLE_LOGICAL_DRIVE Ld(VK_WORD n) { return config().editable_ld_list[n]; }
+    PEDITABLE_ARRAY Array(VK_WORD a) { return config().editable_array_list[a]; }
+    void SetSpares(VK_WORD array, std::vector<VK_WORD> spares) {
+        PEDITABLE_ARRAY a = Array(array);
+        a->spare_drive_count = static_cast<VK_WORD>(spares.size());
+        std::fill(std::begin(a->spare_drives), std::end(a->spare_drives), 0);
+        std::copy(spares.begin(), spares.end(), a->spare_drives);
+        for (const VK_WORD n : a->logical_drives) {
+            if (n < 64 && Ld(n) != nullptr && Ld(n)->editable_array_number == array) {
+                Ld(n)->flags |= kEditableLDSparesChanged;
+            }
+        }
+    }
+    const qvsim::FwLogicalDrive* Live(VK_WORD n) { return state().find_configured_drive(n); }
+};
+
+TEST_F(ExistingDriveStepsHost, SpareChanges) {
+    struct Case {
+        const char* name;
+        std::function<void(FirmwareState&)> firmware;
+        std::vector<VK_WORD> staged_spares;
+        bool written;
+        std::vector<std::uint16_t> spares_after;
+    };
+    const std::vector<Case> cases = {
+        {"staged equal to the controller's", {}, {4}, false, {4}},
+        {"a spare added", {}, {4, 5}, true, {4, 5}},
+        {"a spare swapped", {}, {5}, true, {5}},
+        {"the last spare removed", {}, {}, true, {}},
+        {"the last spare removed without the extended map", WithoutExtendedMaps, {}, true, {}},
+        {"a spare added without the extended map", WithoutExtendedMaps, {4, 5}, true, {4, 5}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FirmwareState st = TwoArrays();
+        if (c.firmware) {
+            c.firmware(st);
+        }
+        ASSERT_NO_FATAL_FAILURE(StartStaged(st));
+        SetSpares(0, c.staged_spares);
+        TelmarLogCapture log;
+        const VK_UINT64 before = _VK_curr_alloc;
+        EXPECT_EQ(__VK_CommitEditableSpareDriveChanges(cda(), 0), 0u);
+        EXPECT_EQ(_VK_curr_alloc, before);
+        EXPECT_EQ(SentWrites(0x51).size(), c.written ? 1u : 0u);
+        EXPECT_EQ(TelmarLogCapture::Count("No actual spare drive changes for ld 0"), c.written ? 0u : 1u);
+        ASSERT_TRUE(VK_ReInitializeCDA(cda()));
+        EXPECT_EQ(Live(0)->spares, c.spares_after);
+        EXPECT_EQ(Live(0)->members, (std::vector<std::uint16_t>{0, 1}));
+        StopController();
+    }
+}
+
+TEST_F(ExistingDriveStepsHost, RefusedSpareChangeNamesTheSEDQualification) {
+    struct Case {
+        const char* name;
+        std::uint32_t feature_flags; // of spare 5, once the controller has refused it
+        VK_UINT64 bit;
+    };
+    for (const Case& c : std::vector<Case>{{"locking enabled", 0x40, 0x100000},
+                                           {"range length set", 0x80, 0x100000},
+                                           {"any other refusal", 0, 0x4}}) {
+        SCOPED_TRACE(c.name);
+        FirmwareState st = TwoArrays();
+        st.set_page("drive", {0x08, 0x58, 0x03}); // SED support
+        ASSERT_NO_FATAL_FAILURE(StartStaged(st));
+        ASSERT_NE(VK_GetPhysicalDriveEncryptionInfo(cda(), 5), 0xFFFFFFFFFFFFFFFFull); // identify cached
+        SetSpares(0, {4, 5});
+        FwFault refusal;
+        refusal.bmic = 0x51;
+        refusal.write = true;
+        refusal.sense = IllegalRequest();
+        state().faults.push_back(refusal);
+        state().find_drive(5)->feature_flags = c.feature_flags;
+        EXPECT_EQ(__VK_CommitEditableSpareDriveChanges(cda(), 0), c.bit);
+        EXPECT_EQ(Live(0)->spares, (std::vector<std::uint16_t>{4}));
+        StopController();
+    }
+}
+
+TEST_F(ExistingDriveStepsHost, AcceleratorsBeforeAndAfterTheControllerWrites) {
+    FirmwareState st = TwoArrays();
+    st.find_configured_drive(0)->more_unit_flags = 0x08; // IO bypass
+    ASSERT_NO_FATAL_FAILURE(StartStaged(st));
+    Ld(0)->logical_drive_accelerator = kLogicalDriveAcceleratorControllerCache;
+    Ld(0)->flags |= kEditableLDAcceleratorChanged;
+    Ld(1)->logical_drive_accelerator = kLogicalDriveAcceleratorIOBypass;
+    Ld(1)->flags |= kEditableLDAcceleratorChanged;
+
+    __VK_CommitEditableExistingDrivePreConfigurationSettings(cda());
+    std::vector<qvsim::BmicCdb> sent = SentWrites(0x51);
+    ASSERT_EQ(sent.size(), 1u) << "only the change that is not IO bypass";
+    EXPECT_EQ(sent[0].lun(), 0);
+    EXPECT_EQ(Live(0)->more_unit_flags & 0x28, 0);
+
+    host().clear_requests();
+    __VK_CommitEditableDrivePostConfigurationSettings(cda());
+    sent = SentWrites(0x51);
+    ASSERT_EQ(sent.size(), 1u) << "IO bypass after the controller-level writes";
+    EXPECT_EQ(sent[0].lun(), 1);
+    EXPECT_EQ(Live(1)->more_unit_flags & 0x28, 0x08);
+    EXPECT_EQ(_VK_CDA(cda())->editable_configuration_commit_errors, 0u);
+
+    // A refused accelerator write is the pass's 0x8.
+    host().clear_requests();
+    Ld(1)->logical_drive_accelerator = kLogicalDriveAcceleratorNone;
+    state().faults.push_back(Failing(0x51, true));
+    __VK_CommitEditableExistingDrivePreConfigurationSettings(cda());
+    EXPECT_EQ(_VK_CDA(cda())->editable_configuration_commit_errors, kEditableConfigurationCommitErrorLogicalDriveSettings);
+}
+
+TEST_F(ExistingDriveStepsHost, LabelsOnlyWhereChanged) {
+    ASSERT_NO_FATAL_FAILURE(StartStaged(TwoArrays()));
+    ASSERT_TRUE(Ld(0)->flags & kEditableLDLabelUnchanged);
+    std::strcpy(Ld(1)->logical_drive_label, "Staged label of one");
+    Ld(1)->flags &= ~kEditableLDLabelUnchanged;
+    EXPECT_EQ(__VK_CommitEditableLogicalDriveLabels(cda()), 0u);
+    const std::vector<qvsim::BmicCdb> sent = SentWrites(0x57);
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].lun(), 1);
+    ASSERT_EQ(state().updates.writes.size(), 1u);
+    const qvsim::Bytes& data = state().updates.writes[0].data;
+    ASSERT_GE(data.size(), 68u);
+    EXPECT_EQ(std::vector<std::uint8_t>(data.begin(), data.begin() + 4),
+              (std::vector<std::uint8_t>{0xFF, 0xFF, 0xFF, 0xFF}));
+
+    ASSERT_TRUE(VK_ReInitializeCDA(cda()));
+    char label[65] = {};
+    ASSERT_NE(VK_GetLogicalDriveVolumeLabel(cda(), 1, label, sizeof(label)), nullptr);
+    EXPECT_STREQ(label, "Staged label of one");
+    ASSERT_NE(VK_GetLogicalDriveVolumeLabel(cda(), 0, label, sizeof(label)), nullptr);
+    EXPECT_STREQ(label, "first");
+}
+
+TEST_F(ExistingDriveStepsHost, AFailedLabelDoesNotStopThePass) {
+    ASSERT_NO_FATAL_FAILURE(StartStaged(TwoArrays()));
+    for (VK_WORD n : {0, 1}) {
+        Ld(n)->flags &= ~kEditableLDLabelUnchanged;
+        std::snprintf(Ld(n)->logical_drive_label, sizeof(Ld(n)->logical_drive_label), "label %u", unsigned(n));
+    }
+    state().faults.push_back(Failing(0x57, true));
+    EXPECT_EQ(__VK_CommitEditableLogicalDriveLabels(cda()), kEditableConfigurationCommitErrorLogicalDriveLabels);
+    EXPECT_EQ(SentWrites(0x57).size(), 2u);
+    EXPECT_EQ(Live(0)->label, "first");
+    EXPECT_EQ(Live(1)->label, "label 1");
+}
+
+TEST_F(ExistingDriveStepsHost, LUCacheCreationCarriesWarmDepthAndTheDataDrive) {
+    ASSERT_NO_FATAL_FAILURE(StartStaged(TwoArrays()));
+    PEDITABLE_LOGICAL_DRIVE cache = Ld(1);
+    cache->flags |= kEditableLDNewDrive | kEditableLDLUCache;
+    cache->lu_cache_ld_number = 0;
+    cache->lu_cache_line_size_blocks = 0x0304;
+    cache->lu_cache_policy = 2;
+    cache->lu_cache_algorithm = 5;
+    EXPECT_EQ(__VK_CommitEditableLUCacheLogicalDriveChanges(cda(), 1), 0u);
+    const std::vector<qvsim::BmicCdb> sent = SentWrites(0xC0);
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].lun(), 1);
+    EXPECT_EQ(sent[0].detail, (1u << 16) | 1u);
+    ASSERT_EQ(state().updates.writes.size(), 1u);
+    const qvsim::Bytes& d = state().updates.writes[0].data;
+    ASSERT_EQ(d.size(), 512u);
+    EXPECT_EQ(d[3], 5) << "caching algorithm";
+    EXPECT_EQ(d[4], 2) << "write policy";
+    EXPECT_EQ(d[5] | d[6] << 8, 0) << "the data drive";
+    EXPECT_EQ(d[7] | d[8] << 8 | d[9] << 16 | d[10] << 24, 0x0304);
+    EXPECT_EQ(d[75], 3) << "warm depth";
+    EXPECT_EQ(std::count(d.begin(), d.end(), 0), 512 - 5) << "every other byte 0";
+    EXPECT_EQ(Live(1)->lu_cache_other, 0);
+}
+
+TEST_F(ExistingDriveStepsHost, RefusedLUCacheCreationRemovesTheCacheDrive) {
+    FirmwareState st = TwoArrays();
+    st.find_configured_drive(1)->property |= 0x04; // the controller refuses a second cache on it
+    ASSERT_NO_FATAL_FAILURE(StartStaged(st));
+    PEDITABLE_LOGICAL_DRIVE cache = Ld(1);
+    cache->flags |= kEditableLDNewDrive | kEditableLDLUCache;
+    cache->lu_cache_ld_number = 0;
+    cache->lu_cache_policy = 1;
+    EXPECT_EQ(__VK_CommitEditableLUCacheLogicalDriveChanges(cda(), 1),
+              kEditableConfigurationCommitErrorLUCacheLogicalDriveChanges);
+    const std::vector<qvsim::BmicCdb> sent = SentWrites(0xC0);
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_EQ(sent[0].detail >> 16, 1u);
+    EXPECT_EQ(sent[1].detail, (2u << 16) | 1u) << "force destroy";
+    EXPECT_EQ(Live(1), nullptr) << "the cache logical drive is deleted";
+    ASSERT_NE(Live(0), nullptr);
+}
+
+TEST_F(ExistingDriveStepsHost, LUCacheChangeAndTheCasesThatDoNothing) {
+    FirmwareState st = TwoArrays();
+    auto* cache = st.find_configured_drive(1);
+    cache->property |= 0x04;
+    cache->lu_cache_other = 0;
+    cache->lu_cache_write_policy = 1;
+    ASSERT_NO_FATAL_FAILURE(StartStaged(st));
+    Ld(1)->flags |= kEditableLDLUCache;
+    Ld(1)->lu_cache_ld_number = 0;
+    Ld(1)->lu_cache_policy = 2;
+
+    EXPECT_EQ(__VK_CommitEditableLUCacheLogicalDriveChanges(cda(), 1), 0u);
+    EXPECT_TRUE(SentWrites(0xC0).empty()) << "not marked changed";
+
+    Ld(1)->lu_cache_ld_number = 7; // no such staged drive
+    Ld(1)->flags |= kEditableLDLUCacheChanged;
+    EXPECT_EQ(__VK_CommitEditableLUCacheLogicalDriveChanges(cda(), 1), 0u);
+    EXPECT_TRUE(SentWrites(0xC0).empty());
+
+    Ld(1)->lu_cache_ld_number = 0;
+    EXPECT_EQ(__VK_CommitEditableLUCacheLogicalDriveChanges(cda(), 1), 0u);
+    const std::vector<qvsim::BmicCdb> sent = SentWrites(0xC0);
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].detail, (5u << 16) | 1u);
+    EXPECT_EQ(Live(1)->lu_cache_write_policy, 2);
+
+    state().faults.push_back(Failing(0xC0, true));
+    EXPECT_EQ(__VK_CommitEditableLUCacheLogicalDriveChanges(cda(), 1),
+              kEditableConfigurationCommitErrorLUCacheLogicalDriveChanges);
+}
+
+TEST_F(ExistingDriveStepsHost, Transformations) {
+    ASSERT_NO_FATAL_FAILURE(StartStaged(TwoArrays()));
+    TelmarLogCapture log;
+    // No transformation bit and no SED change: the buffer is as read.
+    EXPECT_EQ(__VK_CommitEditableTransformation(cda(), 1), 0u);
+    EXPECT_TRUE(SentWrites(0x54).empty());
+    EXPECT_EQ(TelmarLogCapture::Count("queued for transformation but operation/change unknown"), 1u);
+    EXPECT_EQ(TelmarLogCapture::Count("No actual transforms for ld 1"), 1u);
+
+    // Drive 5 joins logical drive 1 (RAID 0), which grows by a third.
+    PEDITABLE_ARRAY array = Array(1);
+    array->data_drives[array->data_drive_count++] = 5;
+    PEDITABLE_LOGICAL_DRIVE ld = Ld(1);
+    ld->drive_size_blocks = ld->drive_size_blocks / 2 * 3;
+    ld->flags |= kEditableLDDrivesAdded | kEditableLDSizeChange | kEditableLDEnableSED;
+    EXPECT_EQ(__VK_CommitEditableTransformation(cda(), 1), 0u);
+    ASSERT_EQ(SentWrites(0x54).size(), 1u);
+    EXPECT_EQ(TelmarLogCapture::Count("Transforming ld 1"), 1u);
+    ASSERT_EQ(state().updates.writes.size(), 1u);
+    EXPECT_EQ(state().updates.writes[0].data[57] & 0x10, 0x10) << "SED enabled";
+    EXPECT_EQ(Live(1)->members, (std::vector<std::uint16_t>{2, 3, 5}));
+    EXPECT_EQ(Live(1)->size_blocks, ld->drive_size_blocks);
+
+    // A refused transformation is the step's bit.
+    state().faults.push_back(Failing(0x54, true));
+    array->data_drives[array->data_drive_count++] = 4;
+    EXPECT_EQ(__VK_CommitEditableTransformation(cda(), 1), kEditableConfigurationCommitErrorLogicalDriveTransformation);
+}
+
+TEST_F(ExistingDriveStepsHost, ConfigurationTotalPastItsBufferSendsNothing) {
+    FirmwareState st = TwoArrays();
+    for (VK_WORD ld : {0, 1}) {
+        st.device_patches.push_back({0x50, ld, 256, {0x8D, 0x02, 0x00, 0x00}}); // 653
+    }
+    ASSERT_NO_FATAL_FAILURE(StartStaged(st));
+    SetSpares(0, {4, 5});
+    Ld(1)->logical_drive_accelerator = kLogicalDriveAcceleratorIOBypass;
+    Ld(1)->flags |= kEditableLDAcceleratorChanged | kEditableLDDrivesAdded | kEditableLDEnableSED;
+    EXPECT_EQ(__VK_CommitEditableSpareDriveChanges(cda(), 0), kEditableConfigurationCommitErrorSpareDriveChanges);
+    EXPECT_EQ(__VK_CommitEditableLogicalDriveAcceleratorChanges(cda(), 1),
+              kEditableConfigurationCommitErrorLogicalDriveSettings);
+    EXPECT_EQ(__VK_CommitEditableTransformation(cda(), 1), kEditableConfigurationCommitErrorLogicalDriveTransformation);
+    EXPECT_TRUE(SentWrites().empty());
+}
+
+TEST_F(ExistingDriveStepsHost, SpareChangeAndLUCachePairingReadBack) {
+    ASSERT_NO_FATAL_FAILURE(StartStaged(TwoArrays()));
+    SetSpares(0, {5});
+    PEDITABLE_LOGICAL_DRIVE cache = Ld(1);
+    cache->flags |= kEditableLDNewDrive | kEditableLDLUCache;
+    cache->lu_cache_ld_number = 0;
+    cache->lu_cache_line_size_blocks = 128;
+    cache->lu_cache_policy = 1;
+    cache->lu_cache_algorithm = 1;
+    __VK_CommitEditableDrivePostConfigurationSettings(cda());
+    EXPECT_EQ(_VK_CDA(cda())->editable_configuration_commit_errors, 0u);
+    VK_DestroyEditableConfiguration(cda());
+
+    ASSERT_TRUE(VK_ReInitializeCDA(cda()));
+    std::vector<VK_WORD> spares;
+    for (VK_WORD pd = VK_EnumerateArraySpareDrives(cda(), 0, kInvalidPDNumber); pd != kInvalidPDNumber;
+         pd = VK_EnumerateArraySpareDrives(cda(), 0, pd)) {
+        spares.push_back(pd);
+    }
+    EXPECT_EQ(spares, (std::vector<VK_WORD>{5}));
+    EXPECT_EQ(VK_GetLogicalDriveBasicInfo(cda(), 1) & 0x0F, 2u) << "logical drive 1 is a cache drive";
+    // The simulated controller keeps the pairing on the cache drive only (no LU cache bits), so the
+    // pairing is read from its record.
+    EXPECT_EQ(Live(1)->lu_cache_other, 0);
+    EXPECT_EQ(Live(1)->lu_cache_line_blocks, 128u);
+}
