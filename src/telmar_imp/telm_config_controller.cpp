@@ -4461,3 +4461,309 @@ VK_BYTE VK_CanCommitEncryptedEditableConfiguration(PCDA cda, VK_BYTE user, const
                                                           password != nullptr ? std::strlen(password) + 1 : 0);
 }
 
+
+// The commit itself ----------------------------------------------------------------------------------
+
+namespace {
+
+// Commit-error bits a step can produce.
+constexpr VK_UINT64 kCommitErrorBits = 0x3FFFFF;
+// The plain commit has no login.
+constexpr VK_BYTE kNoLoginUser = 255;
+// Logical-drive type, bits 0-3 of the basic info.
+constexpr VK_DWORD kBasicInfoTypeBits = 0x0F;
+constexpr VK_DWORD kClearRemoveLogicalDrives = 1;
+constexpr VK_DWORD kClearAllDrives = 0xFFFFFFFF;
+// Feature version from which the controller clears a whole configuration in one request.
+constexpr VK_BYTE kClearConfigurationFeatureVersion = 4;
+constexpr VK_QWORD kSEDEncryptionEnabled = static_cast<VK_QWORD>(kControllerSEDEncryptionStatusEnabled)
+                                           << kControllerSEDEncryptionStatusShift;
+static_assert(kSEDEncryptionEnabled == 0x20);
+constexpr VK_QWORD kTransformKindBits = 0xFF000000;
+
+VK_WORD LiveLogicalDriveCount(PCDA cda) {
+    return VK_RequestIdentifyControllerBuffer(cda) ? _VK_CDA(cda)->identify_controller_buffer.wExtendedLogicalUnitCount
+                                                   : 0xFFFF;
+}
+
+bool InDeletedList(const EDITABLE_CONFIGURATION& config, VK_WORD ld_number) {
+    const size_t count = std::min<size_t>(config.deleted_ld_count, std::size(config.deleted_logical_drives));
+    for (size_t i = 0; i < count; ++i) {
+        if (config.deleted_logical_drives[i] == ld_number) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Clearing the whole configuration is right only when every logical drive the controller has was
+// staged for deletion: another program may have removed one drive and created another meanwhile,
+// which leaves the counts equal.
+bool DeletingEveryDrive(PCDA cda, const EDITABLE_CONFIGURATION& config) {
+    if (config.deleted_ld_count != LiveLogicalDriveCount(cda)) {
+        return false;
+    }
+    for (VK_WORD ld = VK_EnumerateControllerLogicalDrives(cda, kInvalidLDNumber); ld != kInvalidLDNumber;
+         ld = VK_EnumerateControllerLogicalDrives(cda, ld)) {
+        if (!InDeletedList(config, ld)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void AddErrors(PCDA cda, VK_UINT64 bits) {
+    _VK_CDA(cda)->editable_configuration_commit_errors |= bits;
+}
+
+// Deletions: partition tables first, then everything at once or one drive after another.
+// Returns whether the controller is left without logical drives.
+bool CommitDeletions(PCDA cda, EDITABLE_CONFIGURATION& config) {
+    const size_t count = std::min<size_t>(config.deleted_ld_count, std::size(config.deleted_logical_drives));
+    for (size_t i = 0; i < count; ++i) {
+        __VK_ManglePartitionTable(cda, config.deleted_logical_drives[i]);
+    }
+    bool ok = true;
+    bool empty = false;
+    if (DeletingEveryDrive(cda, config)) {
+        PN_DebugLog(2, 0, "%s:%d: Deleting all lds\n", __FILE__, __LINE__);
+        empty = true;
+        if (_VK_CDA(cda)->controller_firmware_feature_version < kClearConfigurationFeatureVersion) {
+            ok = __VK_DeleteAllLogicalDrives(cda) != kFalse;
+        } else {
+            ok = VK_ClearConfiguration(cda, kClearRemoveLogicalDrives, kClearAllDrives, kFalse) != kFalse;
+        }
+    } else {
+        for (size_t i = 0; i < count; ++i) {
+            const VK_WORD ld = config.deleted_logical_drives[i];
+            if ((VK_GetLogicalDriveBasicInfo(cda, ld) & kBasicInfoTypeBits) == kLogicalDriveTypeCache) {
+                ok = __VK_DestroyLUCacheLogicalDrive(cda, ld) != kFalse && ok;
+            }
+        }
+        for (size_t i = 0; i < count; ++i) {
+            const VK_WORD ld = config.deleted_logical_drives[i];
+            __VK_ManglePartitionTable(cda, ld);
+            ok = __VK_DeleteLogicalDrive(cda, ld) != kFalse && ok;
+        }
+    }
+    if (!ok) {
+        AddErrors(cda, kEditableConfigurationCommitErrorDeleteLogicalDrive);
+    }
+    return empty;
+}
+
+void CommitEncryptionDependentCreation(PCDA cda, const EDITABLE_CONFIGURATION& config, VK_QWORD status) {
+    if (!(status & kControllerEncryptionCryptoOfficerPasswordSet) || !(status & kControllerEncryptionEnabled)) {
+        if (VK_GetControllerSEDEncryptionStatus(cda) & kSEDEncryptionEnabled) {
+            AddErrors(cda, __VK_CommitEditableExistingLogicalDriveEnableSEDEncryption(cda));
+        }
+        AddErrors(cda, __VK_CommitCreateNewPlaintextLogicalDrives(cda));
+        AddErrors(cda, __VK_CommitEditableEncryptionConfiguration(cda));
+        AddErrors(cda, __VK_CommitCreateNewEncryptedLogicalDrives(cda));
+        return;
+    }
+    if (config.encryption == kControllerEncryptionNone) {
+        AddErrors(cda, __VK_CommitEditableEncryptionConfiguration(cda));
+        AddErrors(cda, __VK_CommitCreateNewPlaintextLogicalDrives(cda));
+        return;
+    }
+    const bool mixed = (status & kControllerEncryptionMixedVolumesEnabled) != 0;
+    if (mixed) {
+        AddErrors(cda, __VK_CommitCreateNewPlaintextLogicalDrives(cda));
+        AddErrors(cda, __VK_CommitPlaintextNewLogicalDrives(cda));
+    }
+    AddErrors(cda, __VK_CommitEditableEncryptionConfiguration(cda));
+    if (!mixed) {
+        AddErrors(cda, __VK_CommitCreateNewPlaintextLogicalDrives(cda));
+        AddErrors(cda, __VK_CommitPlaintextNewLogicalDrives(cda));
+    }
+    AddErrors(cda, __VK_CommitCreateNewEncryptedLogicalDrives(cda));
+}
+
+void CommitControllerWrites(PCDA cda, const EDITABLE_CONFIGURATION& config) {
+    if (config.flags & kEditableConfigSurvivalMode) {
+        AddErrors(cda, __VK_CommitEditableControllerSurvivalMode(cda));
+    }
+    if (config.flags & kEditableConfigControllerParams) {
+        AddErrors(cda, __VK_CommitEditableControllerParameters(cda));
+    }
+    if (config.flags & kEditableConfigSurfaceScan) {
+        AddErrors(cda, __VK_CommitEditableControllerSurfaceScan(cda));
+    }
+    if (config.flags & kEditableConfigMNPDelay) {
+        AddErrors(cda, __VK_CommitEditableControllerMNPDelay(cda));
+    }
+    if ((config.flags & kEditableConfigCacheConfig) && __VK_ControllerSupportsDDRCaching(cda)) {
+        AddErrors(cda, __VK_CommitEditableControllerCacheConfig(cda));
+    }
+}
+
+// Whether a drive belongs to the pass of (drive-set, logical-drive-set).
+bool InTransformationPass(VK_QWORD flags, int drive_set, int ld_set) {
+    const bool drives_added = (flags & kEditableLDDrivesAdded) != 0;
+    if (drives_added != (drive_set == 1)) {
+        return false;
+    }
+    switch (ld_set) {
+    case 0: return (flags & kEditableLDArrayMove) != 0;
+    case 1: return (flags & kEditableLDExtentShrink) != 0;
+    case 2: return (flags & kEditableLDExtentGrow) != 0;
+    default: return (flags & kTransformKindBits) != 0;
+    }
+}
+
+// Moves between arrays, then shrinking extents, then growing extents from the highest offset down,
+// then the rest; first where arrays lose or keep drives, then where they gain some. Each drive once.
+void CommitTransformations(PCDA cda, const EDITABLE_CONFIGURATION& config) {
+    std::array<bool, kMaxLogicalDrivesSupported> done{};
+    for (int drive_set = 0; drive_set < 2; ++drive_set) {
+        for (int ld_set = 0; ld_set < 4; ++ld_set) {
+            const bool descending = ld_set == 2;
+            const VK_WORD arrays = std::min<VK_WORD>(config.editable_array_count, kMaxArraysSupported);
+            for (VK_WORD a = 0; a < arrays; ++a) {
+                auto next = [&](VK_WORD ld) {
+                    return descending ? VK_rEnumerateEditableArrayLogicalDrivesByOffset(cda, a, ld)
+                                      : VK_EnumerateEditableArrayLogicalDrivesByOffset(cda, a, ld);
+                };
+                for (VK_WORD ld = next(kInvalidLDNumber); ld != kInvalidLDNumber; ld = next(ld)) {
+                    const PEDITABLE_LOGICAL_DRIVE drive = _VK_GetEditableLogicalDrive(cda, ld);
+                    if (drive == nullptr || done[ld] || !InTransformationPass(drive->flags, drive_set, ld_set)) {
+                        continue;
+                    }
+                    AddErrors(cda, __VK_CommitEditableTransformation(cda, ld));
+                    drive->flags &= ~kEditableLDTransformation;
+                    done[ld] = true;
+                }
+            }
+        }
+    }
+}
+
+// The out-of-sync proof: a second record populated from the controller now must match the checksum
+// the staged configuration was created with. Re-reads the data area.
+bool LiveConfigurationUnchanged(PCDA cda, const EDITABLE_CONFIGURATION& staged) {
+    auto* current = static_cast<PEDITABLE_CONFIGURATION>(VK_malloc(sizeof(EDITABLE_CONFIGURATION)));
+    if (current == nullptr) {
+        PN_DebugLog(1, 0,
+                    "%s:%d: Assertion 'current_configuration != ((void *)0)' failed: Failed to allocate secondary "
+                    "editable config\n",
+                    __func__, __LINE__);
+        PN_DebugLog(1, 0, "%s:%d: Could not test editable config crc\n", __FILE__, __LINE__);
+        return false;
+    }
+    _VK_PopulateEditableConfiguration(cda, current);
+    const bool same = current->crc == staged.crc;
+    if (!same) {
+        PN_DebugLog(1, 0, "%s:%d: Editable config crc check failed\n", __FILE__, __LINE__);
+    }
+    // Frees its arrays and logical drives and wipes the record before it goes.
+    _VK_DestroyEditableConfiguration(current);
+    return same;
+}
+
+} // namespace
+
+VK_BYTE __VK_CheckEditableConfigurationCommitError(PCDA cda) {
+    return (_VK_CDA(cda)->editable_configuration_commit_errors & kCommitErrorBits)
+               ? kCommitEditableConfigurationFailedAdditionalErrors
+               : kCommitEditableConfigurationOK;
+}
+
+VK_BYTE _VK_CommitEditableConfiguration(PCDA cda, VK_BYTE user, const char* password, size_t password_size) {
+    _CDA* c = _VK_CDA(cda);
+    const PEDITABLE_CONFIGURATION config = c->editable_configuration;
+    if (config == nullptr) {
+        return kCommitEditableConfigurationCanCommitFailed;
+    }
+    VK_DebugLogEditableConfiguration(cda, 3);
+    bool empty = LiveLogicalDriveCount(cda) == 0;
+    // Every encryption branch below works from this one reading, taken before anything is written.
+    const VK_QWORD status = VK_GetControllerEncryptionStatus(cda);
+
+    config->session.user = user;
+    if (password != nullptr) {
+        explicit_bzero(config->session.password, sizeof(config->session.password));
+        const size_t n = std::min<size_t>(_VK_strnlen_s(password, password_size), kEncryptionPasswordFieldSize);
+        std::memcpy(config->session.password, password, n);
+    }
+
+    if (config->deleted_ld_count > 0 && CommitDeletions(cda, *config)) {
+        empty = true;
+    }
+    if (config->editable_ld_count > 0) {
+        AddErrors(cda, __VK_CommitEditableControllerParameters(cda));
+    }
+    if (empty) {
+        // A first configuration: these settings go out again once the new drives exist.
+        config->flags |= kEditableConfigControllerParams | kEditableConfigMNPDelay;
+        if (config->editable_ld_count > 0) {
+            config->flags |= kEditableConfigSurfaceScan;
+        }
+    }
+    __VK_CommitEditableExistingDrivePreConfigurationSettings(cda);
+    CommitEncryptionDependentCreation(cda, *config, status);
+    AddErrors(cda, __VK_CommitEncodeExistingLogicalDrivesWithoutPreservingData(cda));
+    AddErrors(cda, __VK_CommitLogicalDriveVolatileKeys(cda));
+    AddErrors(cda, __VK_CommitEditableEncryptionDisable(cda));
+    AddErrors(cda, __VK_CommitEditableLogicalDriveLabels(cda));
+    CommitControllerWrites(cda, *config);
+    __VK_CommitEditableDrivePostConfigurationSettings(cda);
+    AddErrors(cda, __VK_CommitTransformEncodeEditableLogicalDrives(cda));
+    AddErrors(cda, __VK_CommitDestructiveEncodeEditableLogicalDrives(cda));
+    CommitTransformations(cda, *config);
+
+    const VK_BYTE result = __VK_CheckEditableConfigurationCommitError(cda);
+    PN_ExecuteRegNewDiskMessage(c->controller_handle);
+    explicit_bzero(&config->session, sizeof(config->session));
+    VK_ReInitializeCDA(cda);
+    VK_DestroyEditableConfiguration(cda);
+    return result;
+}
+
+VK_BYTE VK_CommitEditableConfiguration(PCDA cda) {
+    if (cda == nullptr) {
+        return kCommitEditableConfigurationCanCommitFailed;
+    }
+    CDALock guard(cda);
+    VK_BYTE reason = VK_CanCommitEditableConfiguration(cda);
+    if (reason == kCanCommitEditableConfigurationOK &&
+        !LiveConfigurationUnchanged(cda, *_VK_GetEditableConfiguration(cda))) {
+        reason = kCanCommitEditableConfigurationOutOfSync;
+    }
+    PN_DebugLog(3, 0, "%s:%d: %s(%p):%u\n", __FILE__, __LINE__, __func__, cda, reason);
+    if (reason == kCanCommitEditableConfigurationOutOfSync) {
+        return kCommitEditableConfigurationOutOfSync;
+    }
+    if (reason != kCanCommitEditableConfigurationOK) {
+        return kCommitEditableConfigurationCanCommitFailed;
+    }
+    const VK_BYTE result = _VK_CommitEditableConfiguration(cda, kNoLoginUser, nullptr, 0);
+    PN_DebugLog(3, 0, "%s:%d: %s(%p):%u/%llx\n", __FILE__, __LINE__, __func__, cda, result,
+                static_cast<unsigned long long>(_VK_CDA(cda)->editable_configuration_commit_errors));
+    return result;
+}
+
+VK_BYTE VK_CommitEncryptedEditableConfigurationSafe(PCDA cda, VK_BYTE user, const char* password,
+                                                    size_t password_size) {
+    if (cda == nullptr) {
+        return kCommitEditableConfigurationCanCommitFailed;
+    }
+    CDALock guard(cda);
+    const VK_BYTE reason = VK_CanCommitEncryptedEditableConfigurationSafe(cda, user, password, password_size);
+    PN_DebugLog(3, 0, "%s:%d: %s(%p, %u, %p, %zu):%u\n", __FILE__, __LINE__, __func__, cda, user,
+                static_cast<const void*>(password), password_size, reason);
+    if (reason != kCanCommitEditableConfigurationOK) {
+        return kCommitEditableConfigurationCanCommitFailed;
+    }
+    if (_VK_GetEditableConfiguration(cda)->deleted_ld_count > 0) {
+        // Without the plain commit's proof the cached drive list may be stale; the deletion step
+        // decides between clearing everything and single deletions from the controller's list now.
+        VK_ReInitializeCDA(cda);
+    }
+    return _VK_CommitEditableConfiguration(cda, user, password, password_size);
+}
+
+VK_BYTE VK_CommitEncryptedEditableConfiguration(PCDA cda, VK_BYTE user, const char* password) {
+    return VK_CommitEncryptedEditableConfigurationSafe(cda, user, password,
+                                                       password != nullptr ? std::strlen(password) + 1 : 0);
+}

@@ -1,6 +1,7 @@
 // The commit engine and its encryption steps against a simulated controller: the permission checks in
 // their order, the plain commit's proof that the live configuration is unchanged, and each encryption
 // step's requests as the controller received them.
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -9,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "ppavl_platform.h"
 #include "ptelm.h"
 #include "ptelm_configuration.h"
 #include "ptelm_encryption.h"
@@ -435,6 +437,52 @@ TEST_F(CommitEngineHost, EncryptedCommitChecksTheLoginFirst) {
         EXPECT_EQ(AllWrites(), Writes(kEncryptionFunctionVerifyPassword).size());
         StopController();
     }
+}
+
+// ---- Plain commit: the proof that nothing changed on the controller since creation ----
+
+TEST_F(CommitEngineHost, ALiveChangeSinceCreationRefusesThePlainCommitOnly) {
+    ASSERT_NO_FATAL_FAILURE(StartStaged(TwoArrays()));
+    ASSERT_TRUE(VK_ChangeEditableControllerRebuildPriority(cda(), 1));
+    const VK_DWORD staged_flags = config()->flags;
+    _VK_CDA(cda())->editable_configuration_commit_errors = 0x5A5; // must survive the refusal
+    state().mnp_delay = 30; // another program's change
+    {
+        TelmarLogCapture log;
+        EXPECT_EQ(VK_CommitEditableConfiguration(cda()), kCommitEditableConfigurationOutOfSync);
+        EXPECT_EQ(TelmarLogCapture::Count("Editable config crc check failed\n"), 1u);
+        EXPECT_EQ(TelmarLogCapture::Count("VK_CommitEditableConfiguration(" ), 1u);
+        EXPECT_EQ(TelmarLogCapture::Count("):5\n"), 1u);
+    }
+    EXPECT_TRUE(Reinitialised());
+    EXPECT_EQ(WriteSequence(), std::vector<std::string>{});
+    EXPECT_EQ(state().updates.register_new_disks, 0u);
+    ASSERT_NE(config(), nullptr);
+    EXPECT_EQ(config()->flags, staged_flags);
+    EXPECT_EQ(VK_GetEditableConfigurationCommitErrors(cda()), 0x5A5u);
+
+    // The encrypted commit has no such proof: it writes, and always ends the configuration.
+    host().clear_requests();
+    const VK_BYTE result = VK_CommitEncryptedEditableConfiguration(cda(), 0, nullptr);
+    EXPECT_TRUE(result == kCommitEditableConfigurationOK || result == kCommitEditableConfigurationFailedAdditionalErrors)
+        << int(result);
+    EXPECT_EQ(config(), nullptr);
+    EXPECT_EQ(state().updates.register_new_disks, 1u);
+    EXPECT_TRUE(Reinitialised());
+}
+
+TEST_F(CommitEngineHost, NothingStagedIsNeitherCommittedNorDiscarded) {
+    ASSERT_NO_FATAL_FAILURE(StartStaged(TwoArrays()));
+    EXPECT_EQ(VK_CanCommitEditableConfiguration(cda()), kCanCommitEditableConfigurationNoChangesToCommit);
+    EXPECT_EQ(VK_CommitEditableConfiguration(cda()), kCommitEditableConfigurationCanCommitFailed);
+    EXPECT_EQ(VK_CommitEncryptedEditableConfiguration(cda(), 0, kOfficer.c_str()),
+              kCommitEditableConfigurationCanCommitFailed);
+    EXPECT_NE(config(), nullptr);
+    EXPECT_EQ(WriteSequence(), std::vector<std::string>{});
+    EXPECT_EQ(state().updates.register_new_disks, 0u);
+    VK_DestroyEditableConfiguration(cda());
+    EXPECT_EQ(VK_CommitEditableConfiguration(cda()), kCommitEditableConfigurationCanCommitFailed);
+    EXPECT_EQ(VK_CommitEditableConfiguration(nullptr), kCommitEditableConfigurationCanCommitFailed);
 }
 
 // ---- Encryption steps ----
@@ -887,4 +935,223 @@ TEST_F(EncryptionStepsHost, SecureVolumeBitmapNamesExistingSEDDrivesOnly) {
     EXPECT_EQ(TelmarLogCapture::Count("Enabling SED encryption on existing logical drives failed\n"), 1u);
 }
 
-} // namespace
+// ---- The driver ----
+
+class CommitDriverHost : public CommitEngineHost {
+protected:
+    // Drops staged logical drive `n` and lists it for deletion, as staging a deletion does.
+    void StageDeletion(VK_WORD n) {
+        PEDITABLE_LOGICAL_DRIVE drive = ld(n);
+        PEDITABLE_ARRAY a = array(drive->editable_array_number);
+        for (VK_WORD i = 0; i < a->logical_drive_count; ++i) {
+            if (a->logical_drives[i] == n) {
+                a->logical_drives[i] = a->logical_drives[--a->logical_drive_count];
+                break;
+            }
+        }
+        VK_free(drive);
+        config()->editable_ld_list[n] = nullptr;
+        --config()->editable_ld_count;
+        config()->deleted_logical_drives[config()->deleted_ld_count++] = n;
+    }
+    // The BMIC writes by opcode ("1E/13" with a 0x1E function) and the register-new-disk request as
+    // "rescan", in order.
+    std::vector<std::string> Writes() {
+        std::vector<std::string> out;
+        for (const auto& r : host().requests(telmar_host::kNode)) {
+            if (r.op != "ioctl") {
+                continue;
+            }
+            if (!r.decoded.contains("cdb")) {
+                out.emplace_back("other:" + r.decoded.dump());
+                continue;
+            }
+            auto b = qvsim::BmicCdb::parse(telmar_host::ParseHex(r.decoded["cdb"].get<std::string>()));
+            if (b && b->write) {
+                char text[16];
+                if (b->opcode == kEncryption) {
+                    std::snprintf(text, sizeof(text), "1E/%u", static_cast<unsigned>(b->detail & 0xFF));
+                } else {
+                    std::snprintf(text, sizeof(text), "%02X", b->opcode);
+                }
+                out.emplace_back(text);
+            }
+        }
+        return out;
+    }
+};
+
+// One configuration touching the deletion, controller-level and encryption steps; the controller
+// sees them in the commit's fixed order, then the rescan request and the re-read.
+FirmwareState EncryptedTwoDrives() {
+    FirmwareState st = ConfiguredLocal();
+    st.parameters.drive_configuration_flags |= 0x80;
+    return st;
+}
+
+void StageEveryKind(EDITABLE_CONFIGURATION& c) {
+    c.flags |= kEditableConfigSurvivalMode | kEditableConfigBootPassword;
+    std::strcpy(c.encryption_boot_password, "Boot#pw7");
+    c.editable_ld_list[0]->flags |= kEditableLDVolatileKeyChanged | kEditableLDVolatileKey |
+                                     kEditableLDDestructiveEncode;
+}
+
+TEST_F(CommitDriverHost, StepsReachTheControllerInTheirOrder) {
+    ASSERT_NO_FATAL_FAILURE(StartStaged(EncryptedTwoDrives()));
+    StageDeletion(1);
+    ASSERT_TRUE(VK_ChangeEditableControllerMNPDelay(cda(), 30));
+    StageEveryKind(*config());
+    host().clear_requests();
+    TelmarLogCapture log;
+    EXPECT_EQ(VK_CommitEncryptedEditableConfiguration(cda(), 0, kOfficer.c_str()), kCommitEditableConfigurationOK);
+    const std::vector<std::string> expected = {
+        "1E/20", // the permission check verifies the login
+        "51",    // deletion of logical drive 1
+        "63",    // controller parameters before any creation
+        "1E/25", // the encryption configuration: the boot password
+        "1E/34", // volatile key of logical drive 0
+        "EE",    // survival mode
+        "62",    // MNP delay
+        "1E/16", // destructive encode of logical drive 0
+    };
+    std::vector<std::string> writes = Writes();
+    ASSERT_FALSE(writes.empty());
+    EXPECT_EQ(writes.back(), "other:{}"); // the rescan request comes last of all writes
+    writes.pop_back();
+    writes.erase(std::unique(writes.begin(), writes.end()), writes.end());
+    EXPECT_EQ(writes, expected);
+    EXPECT_EQ(state().updates.register_new_disks, 1u);
+    EXPECT_EQ(config(), nullptr);
+    EXPECT_EQ(VK_GetEditableConfigurationCommitErrors(cda()), 0u);
+    EXPECT_EQ(TelmarLogCapture::Count("VK_CommitEncryptedEditableConfigurationSafe("), 1u);
+    // The re-read: the controller's identify data is read after the rescan request.
+    bool rescan_seen = false, read_after = false;
+    for (const auto& r : host().requests(telmar_host::kNode)) {
+        if (r.op != "ioctl") {
+            continue;
+        }
+        if (!r.decoded.contains("cdb")) {
+            rescan_seen = true;
+        } else if (rescan_seen) {
+            auto b = qvsim::BmicCdb::parse(telmar_host::ParseHex(r.decoded["cdb"].get<std::string>()));
+            read_after = read_after || (b && !b->write && b->opcode == 0x11);
+        }
+    }
+    EXPECT_TRUE(read_after);
+    EXPECT_EQ(state().find_configured_drive(1), nullptr);
+    EXPECT_EQ(state().mnp_delay, 30);
+    // The login does not outlive the commit in the debug log either.
+    for (const std::string& line : TelmarLogCapture::lines()) {
+        EXPECT_EQ(line.find(kOfficer), std::string::npos) << line;
+    }
+}
+
+// Each write refused in turn: exactly its step's bit, the later steps still run, the result is 3 and
+// the configuration is gone.
+TEST_F(CommitDriverHost, EachFailedWriteReportsItsOwnBit) {
+    struct Case {
+        const char* name;
+        FwFault fault;
+        VK_UINT64 bit;
+        std::vector<std::string> sent; // distinct writes after the failed one
+    };
+    auto opcode = [](VK_BYTE op) {
+        FwFault f;
+        f.bmic = op;
+        f.write = true;
+        f.err = EIO;
+        return f;
+    };
+    const std::vector<Case> cases = {
+        {"deletion", opcode(0x51), kEditableConfigurationCommitErrorDeleteLogicalDrive,
+         {"63", "1E/25", "1E/34", "EE", "62", "1E/16"}},
+        {"controller parameters", opcode(0x63), kEditableConfigurationCommitErrorSettingControllerParams,
+         {"1E/25", "1E/34", "EE", "62", "1E/16"}},
+        {"boot password", Fails(25, true), kEditableConfigurationCommitErrorEncryptionSettings,
+         {"1E/34", "EE", "62", "1E/16"}},
+        {"volatile key", Fails(34, true), kEditableConfigurationCommitErrorVolatileKeys, {"EE", "62", "1E/16"}},
+        {"survival mode", opcode(0xEE), kEditableConfigurationCommitErrorControllerSurvivalMode, {"62", "1E/16"}},
+        {"MNP delay", opcode(0x62), kEditableConfigurationCommitErrorSettingControllerParams, {"1E/16"}},
+        {"destructive encode", Fails(16, true), kEditableConfigurationCommitErrorDestructiveEncodeLogicalDrives, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_NO_FATAL_FAILURE(StartStaged(EncryptedTwoDrives()));
+        StageDeletion(1);
+        ASSERT_TRUE(VK_ChangeEditableControllerMNPDelay(cda(), 30));
+        StageEveryKind(*config());
+        state().faults.push_back(c.fault);
+        host().clear_requests();
+        EXPECT_EQ(VK_CommitEncryptedEditableConfiguration(cda(), 0, kOfficer.c_str()),
+                  kCommitEditableConfigurationFailedAdditionalErrors);
+        EXPECT_EQ(VK_GetEditableConfigurationCommitErrors(cda()), c.bit);
+        std::vector<std::string> writes = Writes();
+        ASSERT_FALSE(writes.empty());
+        EXPECT_EQ(writes.back(), "other:{}");
+        writes.pop_back();
+        writes.erase(std::unique(writes.begin(), writes.end()), writes.end());
+        ASSERT_GE(writes.size(), c.sent.size());
+        EXPECT_EQ(std::vector<std::string>(writes.end() - c.sent.size(), writes.end()), c.sent);
+        EXPECT_EQ(config(), nullptr);
+        StopController();
+    }
+}
+
+// Deleting every logical drive: one by one below feature version 4, else one clear request without
+// rescan; either way the parameters and MNP delay are written again after the (absent) creation.
+TEST_F(CommitDriverHost, DeletingEveryDriveFollowsTheFeatureVersion) {
+    for (bool clear_request : {false, true}) {
+        SCOPED_TRACE(clear_request);
+        FirmwareState st = TwoArrays();
+        st.identify.even_more_flags = 0; // no feature pages: the version follows the identify length
+        st.identify.fixed_length = clear_request ? 300 : 292;
+        ASSERT_NO_FATAL_FAILURE(StartStaged(std::move(st)));
+        ASSERT_EQ(_VK_CDA(cda())->controller_firmware_feature_version, clear_request ? 4 : 3);
+        StageDeletion(0);
+        StageDeletion(1);
+        host().clear_requests();
+        TelmarLogCapture log;
+        EXPECT_EQ(VK_CommitEditableConfiguration(cda()), kCommitEditableConfigurationOK);
+        EXPECT_EQ(TelmarLogCapture::Count("Deleting all lds\n"), 1u);
+        std::vector<std::string> writes = Writes();
+        writes.pop_back();
+        if (clear_request) {
+            // The clear request, then what clearing does to the cache (its own business), then the
+            // settings of a first configuration.
+            ASSERT_GE(writes.size(), 3u);
+            EXPECT_EQ(writes.front(), "6E");
+            EXPECT_EQ(std::vector<std::string>(writes.end() - 2, writes.end()), (std::vector<std::string>{"63", "62"}));
+            EXPECT_EQ(std::count(writes.begin(), writes.end(), "51"), 0);
+        } else {
+            EXPECT_EQ(writes, (std::vector<std::string>{"51", "51", "63", "62"}));
+        }
+        EXPECT_TRUE(state().logical_drives.empty());
+        EXPECT_EQ(VK_GetControllerTotalArrayCount(cda()), 0u);
+        StopController();
+    }
+}
+
+// Another program removed one drive and created another since creation: the counts agree, yet the
+// encrypted commit must not clear the new drive away.
+TEST_F(CommitDriverHost, ClearAllOnlyWhenEveryLiveDriveIsStagedForDeletion) {
+    FirmwareState st = TwoArrays();
+    ASSERT_NO_FATAL_FAILURE(StartStaged(std::move(st)));
+    StageDeletion(0);
+    StageDeletion(1);
+    _VK_CDA(cda())->controller_firmware_feature_version = 4;
+    // Live: drive 1 gone, drive 2 created on drive 5.
+    auto& live = state().logical_drives;
+    live.erase(std::remove_if(live.begin(), live.end(), [](const auto& l) { return l.number == 1; }), live.end());
+    state().add_configured_drive(2, {5}, 1u << 20);
+    host().clear_requests();
+    TelmarLogCapture log;
+    VK_CommitEncryptedEditableConfiguration(cda(), 0, nullptr);
+    EXPECT_EQ(TelmarLogCapture::Count("Deleting all lds\n"), 0u);
+    for (const std::string& w : Writes()) {
+        EXPECT_NE(w, "6E");
+    }
+    EXPECT_NE(state().find_configured_drive(2), nullptr);
+    EXPECT_EQ(state().find_configured_drive(0), nullptr);
+}
+
+}  // namespace
