@@ -446,12 +446,12 @@ TEST_F(CommitEngineHost, ALiveChangeSinceCreationRefusesThePlainCommitOnly) {
     ASSERT_TRUE(VK_ChangeEditableControllerRebuildPriority(cda(), 1));
     const VK_DWORD staged_flags = config()->flags;
     _VK_CDA(cda())->editable_configuration_commit_errors = 0x5A5; // must survive the refusal
-    state().mnp_delay = 30; // another program's change
+    state().mnp_delay = 30;                                       // another program's change
     {
         TelmarLogCapture log;
         EXPECT_EQ(VK_CommitEditableConfiguration(cda()), kCommitEditableConfigurationOutOfSync);
         EXPECT_EQ(TelmarLogCapture::Count("Editable config crc check failed\n"), 1u);
-        EXPECT_EQ(TelmarLogCapture::Count("VK_CommitEditableConfiguration(" ), 1u);
+        EXPECT_EQ(TelmarLogCapture::Count("VK_CommitEditableConfiguration("), 1u);
         EXPECT_EQ(TelmarLogCapture::Count("):5\n"), 1u);
     }
     EXPECT_TRUE(Reinitialised());
@@ -464,7 +464,8 @@ TEST_F(CommitEngineHost, ALiveChangeSinceCreationRefusesThePlainCommitOnly) {
     // The encrypted commit has no such proof: it writes, and always ends the configuration.
     host().clear_requests();
     const VK_BYTE result = VK_CommitEncryptedEditableConfiguration(cda(), 0, nullptr);
-    EXPECT_TRUE(result == kCommitEditableConfigurationOK || result == kCommitEditableConfigurationFailedAdditionalErrors)
+    EXPECT_TRUE(result == kCommitEditableConfigurationOK ||
+                result == kCommitEditableConfigurationFailedAdditionalErrors)
         << int(result);
     EXPECT_EQ(config(), nullptr);
     EXPECT_EQ(state().updates.register_new_disks, 1u);
@@ -992,8 +993,8 @@ FirmwareState EncryptedTwoDrives() {
 void StageEveryKind(EDITABLE_CONFIGURATION& c) {
     c.flags |= kEditableConfigSurvivalMode | kEditableConfigBootPassword;
     std::strcpy(c.encryption_boot_password, "Boot#pw7");
-    c.editable_ld_list[0]->flags |= kEditableLDVolatileKeyChanged | kEditableLDVolatileKey |
-                                     kEditableLDDestructiveEncode;
+    c.editable_ld_list[0]->flags |=
+        kEditableLDVolatileKeyChanged | kEditableLDVolatileKey | kEditableLDDestructiveEncode;
 }
 
 TEST_F(CommitDriverHost, StepsReachTheControllerInTheirOrder) {
@@ -1003,7 +1004,8 @@ TEST_F(CommitDriverHost, StepsReachTheControllerInTheirOrder) {
     StageEveryKind(*config());
     host().clear_requests();
     TelmarLogCapture log;
-    EXPECT_EQ(VK_CommitEncryptedEditableConfiguration(cda(), 0, kOfficer.c_str()), kCommitEditableConfigurationOK);
+    EXPECT_EQ(VK_CommitEncryptedEditableConfiguration(cda(), 0, kOfficer.c_str()),
+              kCommitEditableConfigurationOK);
     const std::vector<std::string> expected = {
         "1E/20", // the permission check verifies the login
         "51",    // deletion of logical drive 1
@@ -1063,16 +1065,31 @@ TEST_F(CommitDriverHost, EachFailedWriteReportsItsOwnBit) {
         return f;
     };
     const std::vector<Case> cases = {
-        {"deletion", opcode(0x51), kEditableConfigurationCommitErrorDeleteLogicalDrive,
+        {"deletion",
+         opcode(0x51),
+         kEditableConfigurationCommitErrorDeleteLogicalDrive,
          {"63", "1E/25", "1E/34", "EE", "62", "1E/16"}},
-        {"controller parameters", opcode(0x63), kEditableConfigurationCommitErrorSettingControllerParams,
+        {"controller parameters",
+         opcode(0x63),
+         kEditableConfigurationCommitErrorSettingControllerParams,
          {"1E/25", "1E/34", "EE", "62", "1E/16"}},
-        {"boot password", Fails(25, true), kEditableConfigurationCommitErrorEncryptionSettings,
+        {"boot password",
+         Fails(25, true),
+         kEditableConfigurationCommitErrorEncryptionSettings,
          {"1E/34", "EE", "62", "1E/16"}},
-        {"volatile key", Fails(34, true), kEditableConfigurationCommitErrorVolatileKeys, {"EE", "62", "1E/16"}},
-        {"survival mode", opcode(0xEE), kEditableConfigurationCommitErrorControllerSurvivalMode, {"62", "1E/16"}},
+        {"volatile key",
+         Fails(34, true),
+         kEditableConfigurationCommitErrorVolatileKeys,
+         {"EE", "62", "1E/16"}},
+        {"survival mode",
+         opcode(0xEE),
+         kEditableConfigurationCommitErrorControllerSurvivalMode,
+         {"62", "1E/16"}},
         {"MNP delay", opcode(0x62), kEditableConfigurationCommitErrorSettingControllerParams, {"1E/16"}},
-        {"destructive encode", Fails(16, true), kEditableConfigurationCommitErrorDestructiveEncodeLogicalDrives, {}},
+        {"destructive encode",
+         Fails(16, true),
+         kEditableConfigurationCommitErrorDestructiveEncodeLogicalDrives,
+         {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -1120,7 +1137,8 @@ TEST_F(CommitDriverHost, DeletingEveryDriveFollowsTheFeatureVersion) {
             // settings of a first configuration.
             ASSERT_GE(writes.size(), 3u);
             EXPECT_EQ(writes.front(), "6E");
-            EXPECT_EQ(std::vector<std::string>(writes.end() - 2, writes.end()), (std::vector<std::string>{"63", "62"}));
+            EXPECT_EQ(std::vector<std::string>(writes.end() - 2, writes.end()),
+                      (std::vector<std::string>{"63", "62"}));
             EXPECT_EQ(std::count(writes.begin(), writes.end(), "51"), 0);
         } else {
             EXPECT_EQ(writes, (std::vector<std::string>{"51", "51", "63", "62"}));
@@ -1141,7 +1159,8 @@ TEST_F(CommitDriverHost, ClearAllOnlyWhenEveryLiveDriveIsStagedForDeletion) {
     _VK_CDA(cda())->controller_firmware_feature_version = 4;
     // Live: drive 1 gone, drive 2 created on drive 5.
     auto& live = state().logical_drives;
-    live.erase(std::remove_if(live.begin(), live.end(), [](const auto& l) { return l.number == 1; }), live.end());
+    live.erase(std::remove_if(live.begin(), live.end(), [](const auto& l) { return l.number == 1; }),
+               live.end());
     state().add_configured_drive(2, {5}, 1u << 20);
     host().clear_requests();
     TelmarLogCapture log;
@@ -1154,4 +1173,41 @@ TEST_F(CommitDriverHost, ClearAllOnlyWhenEveryLiveDriveIsStagedForDeletion) {
     EXPECT_EQ(state().find_configured_drive(0), nullptr);
 }
 
-}  // namespace
+// Transformations: moves first, then shrinking extents, then growing extents from the highest offset
+// down, then the rest; all of them first where arrays lose or keep drives, then where they gain.
+TEST_F(CommitDriverHost, TransformationsFollowTheirPasses) {
+    FirmwareState st = TwoArrays();
+    st.add_configured_drive(2, {0, 1}, 1u << 20, 1u << 20);
+    st.add_configured_drive(3, {0, 1}, 1u << 20, 2u << 20);
+    st.add_configured_drive(4, {3, 4}, 1u << 20, 2u << 21);
+    ASSERT_NO_FATAL_FAILURE(StartStaged(std::move(st)));
+    const struct {
+        VK_WORD ld;
+        VK_QWORD flags;
+    } staged[] = {
+        {1, kEditableLDArrayMove | kEditableLDDrivesAdded},   // gains drives: last pass group
+        {0, kEditableLDSizeChange | kEditableLDExtentShrink}, // shrink, then not again as "the rest"
+        {2, kEditableLDSizeChange | kEditableLDExtentGrow},   // grow, lower offset
+        {3, kEditableLDSizeChange | kEditableLDExtentGrow},   // grow, higher offset: first of the two
+        {4, kEditableLDArrayMove},                            // move
+    };
+    for (const auto& s : staged) {
+        ASSERT_NE(ld(s.ld), nullptr) << s.ld;
+        ld(s.ld)->flags |= s.flags;
+    }
+    TelmarLogCapture log;
+    VK_CommitEditableConfiguration(cda());
+    std::vector<int> order;
+    for (const std::string& line : TelmarLogCapture::lines()) {
+        for (const char* marker : {"No actual transforms for ld ", "Transforming ld "}) {
+            const size_t at = line.find(marker);
+            if (at != std::string::npos) {
+                order.push_back(std::stoi(line.substr(at + std::strlen(marker))));
+            }
+        }
+    }
+    EXPECT_EQ(order, (std::vector<int>{4, 0, 3, 2, 1}));
+    EXPECT_EQ(config(), nullptr);
+}
+
+} // namespace
