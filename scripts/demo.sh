@@ -41,3 +41,15 @@ run "showdrives 1" "controller 1 of the list above; lists each drive's location 
 run "bogus" "not a command"
 echo "\$ cat diagslog.txt"
 cat diagslog.txt
+
+# Configuration editing has no tool command: the example program stages a setting, asks whether the
+# configuration may be committed and commits it, built against a scratch install of this build.
+echo "# examples/commit_settings.c on sim/scenarios/commit_two_drives.json (one controller, two unassigned drives)"
+"${CMAKE:-cmake}" --install "$build" --prefix "$work/prefix" >/dev/null
+pkgconfig=$(dirname "$(find "$work/prefix" -name telmar.pc | head -1)")
+# shellcheck disable=SC2046
+PKG_CONFIG_PATH="$pkgconfig" "${CC:-cc}" -std=c11 -o "$work/commit_settings" "$root/examples/commit_settings.c" \
+  $(PKG_CONFIG_PATH="$pkgconfig" pkg-config --cflags --libs telmar) -Wl,-rpath,"$(dirname "$pkgconfig")"
+status=0
+"$build/sim/qvsim" --scenario "$root/sim/scenarios/commit_two_drives.json" -- "$work/commit_settings" || status=$?
+echo "(exit code $status)"

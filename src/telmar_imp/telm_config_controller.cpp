@@ -4056,3 +4056,951 @@ VK_WORD VK_DoClearConfiguration(PCDA cda, VK_DWORD action_flags) {
     }
     return done;
 }
+
+// Commit steps: encryption --------------------------------------------------------------------------
+//
+// The pending encryption settings become 0x1E requests (and one managed-SED request) at fixed points
+// of the commit. Each step answers 0 or its commit-error bit and never stops the commit.
+
+namespace {
+
+// Change bits of the staged encryption settings: any of them means something is to be sent.
+constexpr VK_DWORD kPendingEncryptionChanges = 0x3FFE0;
+static_assert((kEditableConfigEncryptionMode | kEditableConfigCryptoOfficerPassword |
+               kEditableConfigUserPassword | kEditableConfigMasterKey | kEditableConfigAllowPlaintext |
+               kEditableConfigLogicalDriveEncryption | kEditableConfigEncryptionToggle |
+               kEditableConfigFirmwareLock | kEditableConfigRecoveryQuestion | kEditableConfigBootPassword |
+               kEditableConfigBootPasswordState | kEditableConfigVolatileKeys | kEditableConfigKeyCache) ==
+              kPendingEncryptionChanges);
+
+// The cached buffers the status word is built from and that the configuration step changes.
+constexpr VK_DWORD kEncryptionStatusBuffers =
+    kCDAValidIdentifyController | kCDAValidEncryptionRecoveryQuestion |
+    kCDAValidEncryptionBootPasswordStatus | kCDAValidEncryptionKeyManagerStatus |
+    kCDAValidEncryptionRoleAttributes;
+static_assert(kEncryptionStatusBuffers == 0x1E1);
+
+// Key-manager mode value of function 13.
+constexpr VK_DWORD kModeRemote = 0;
+constexpr VK_DWORD kModeLocal = 2;
+constexpr VK_DWORD kModeEnable = 1;
+constexpr VK_DWORD kModePlaintextAllowed = 4;
+
+// The login field is always sent at its full 17 bytes; the builders cut it to the 16 of the field.
+constexpr size_t kSessionPasswordSize = sizeof(EDITABLE_ENCRYPTION_LOGIN_SESSION::password);
+static_assert(kSessionPasswordSize == 17);
+
+// Sizes the random credentials of express-local mode are generated into.
+constexpr size_t kExpressPasswordSize = 13;
+constexpr size_t kExpressAnswerSize = 33;
+constexpr size_t kExpressKeyNameSize = 15;
+
+// Sizes the staged credentials are sent with.
+constexpr size_t kStagedKeySize = 64;
+constexpr size_t kStagedAnswerSize = 65;
+constexpr size_t kStagedBootPasswordSize = 33;
+constexpr size_t kExpressQuestionSize = 256;
+constexpr size_t kStagedQuestionSize = 257;
+
+// Boot-password state that enabling a new boot password already implies.
+constexpr VK_BYTE kStagedBootPasswordEnabled = 2;
+
+// The credentials the configuration step sends, wiped whichever way the step ends.
+struct StepCredentials {
+    char officer_password[17] = {};
+    char key[64] = {};
+    char answer[65] = {};
+    const char* question = nullptr;
+    size_t question_size = 0;
+    StepCredentials() = default;
+    StepCredentials(const StepCredentials&) = delete;
+    StepCredentials& operator=(const StepCredentials&) = delete;
+    ~StepCredentials() {
+        explicit_bzero(officer_password, sizeof(officer_password));
+        explicit_bzero(key, sizeof(key));
+        explicit_bzero(answer, sizeof(answer));
+    }
+};
+
+VK_DWORD SessionRole(const PEDITABLE_CONFIGURATION config) {
+    return telmar::RequestRole(config->session.user);
+}
+
+void SetSessionPassword(PEDITABLE_CONFIGURATION config, const char (&password)[17]) {
+    static_assert(sizeof(password) == sizeof(config->session.password));
+    std::memcpy(config->session.password, password, sizeof(config->session.password));
+}
+
+void ClearEncryptionStatusBuffers(PCDA cda) {
+    _VK_CDA(cda)->flags[0] &= ~kEncryptionStatusBuffers;
+}
+
+// One request of the configuration step: the progress line, the request, the failure line.
+bool Send(bool (*request)(PCDA, PEDITABLE_CONFIGURATION, const StepCredentials&), PCDA cda,
+          PEDITABLE_CONFIGURATION config, const StepCredentials& creds, const char* progress,
+          const char* failure, int line) {
+    PN_DebugLog(2, 0, "%s:%d: %s\n", __FILE__, line, progress);
+    const bool ok = request(cda, config, creds);
+    if (!ok) {
+        PN_DebugLog(1, 0, "%s:%d: Assertion 'success' failed: %s\n",
+                    "__VK_CommitEditableEncryptionConfiguration", line, failure);
+    }
+    return ok;
+}
+
+bool ClearForNewMode(PCDA cda, const char* failure, int line) {
+    const bool ok = _VK_ClearEncryptionConfiguration(cda, nullptr, 0) != kFalse;
+    if (!ok) {
+        PN_DebugLog(1, 0, "%s:%d: Assertion 'success' failed: %s\n",
+                    "__VK_CommitEditableEncryptionConfiguration", line, failure);
+    }
+    return ok;
+}
+
+// Express-local credentials: a random password, answer and key name, and the marker question. False
+// when the random source fails; then nothing may be sent.
+bool ExpressCredentials(PCDA cda, StepCredentials& creds) {
+    if (__VK_GenerateRandomPassword(cda, creds.officer_password, kExpressPasswordSize) == nullptr ||
+        __VK_GenerateRandomAnswer(creds.answer, kExpressAnswerSize) == nullptr ||
+        __VK_GenerateRandomKeyname(creds.key, kExpressKeyNameSize) == nullptr) {
+        return false;
+    }
+    creds.question = kControllerEncryptionExpressModeQuestion;
+    creds.question_size = kExpressQuestionSize;
+    return true;
+}
+
+void StagedCredentials(PEDITABLE_CONFIGURATION config, StepCredentials& creds) {
+    std::memcpy(creds.officer_password, config->encryption_password[0], sizeof(creds.officer_password));
+    std::memcpy(creds.key, config->encryption_key, sizeof(creds.key));
+    std::memcpy(creds.answer, config->encryption_answer, sizeof(creds.answer));
+    creds.question = config->encryption_question;
+    creds.question_size = kStagedQuestionSize;
+}
+
+} // namespace
+
+VK_UINT64 __VK_CommitEditableEncryptionConfiguration(PCDA cda) {
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    if (config == nullptr || !(config->flags & kPendingEncryptionChanges)) {
+        return 0;
+    }
+    const VK_QWORD status = VK_GetControllerEncryptionStatus(cda);
+    const bool configured_at_start = (status & kControllerEncryptionCryptoOfficerPasswordSet) != 0;
+    bool configured = configured_at_start;
+    bool success = true;
+
+    if (config->encryption == kControllerEncryptionNone) {
+        VK_UINT64 result = 0;
+        if (config->flags & kEditableConfigEncryptionMode) {
+            PN_DebugLog(2, 0, "%s:%d: Clearing encryption configuration\n", __FILE__, __LINE__);
+            if (!_VK_ClearEncryptionConfiguration(cda, nullptr, 0)) {
+                PN_DebugLog(1, 0, "%s:%d: Failed to clear encryption", __FILE__, __LINE__);
+                result = kEditableConfigurationCommitErrorClearEncryption;
+            }
+        }
+        ClearEncryptionStatusBuffers(cda);
+        return result;
+    }
+
+    const VK_DWORD changes = config->flags;
+    const bool settings_changed =
+        (changes & kEditableConfigEncryptionMode) || (changes & kEditableConfigAllowPlaintext) ||
+        ((changes & kEditableConfigEncryptionToggle) && (changes & kEditableConfigEncryptionEnabled));
+    const bool remote = config->encryption == kControllerEncryptionRemote;
+
+    StepCredentials creds;
+    if (config->encryption == kControllerEncryptionExpressLocal) {
+        if (!ExpressCredentials(cda, creds)) {
+            // Clearing or setting anything now would leave the controller with credentials nobody holds.
+            PN_DebugLog(1, 0, "%s:%d: Assertion 'success' failed: Failed to generate express credentials\n",
+                        __func__, __LINE__);
+            ClearEncryptionStatusBuffers(cda);
+            return kEditableConfigurationCommitErrorEncryptionSettings;
+        }
+        if (configured && !(status & kControllerEncryptionExpressModeOn)) {
+            PN_DebugLog(2, 0, "%s:%d: Clearing existing local/remote encryption\n", __FILE__, __LINE__);
+            success = ClearForNewMode(cda, "Failed to clear existing local/remote encryption", __LINE__);
+            configured = false;
+        }
+        if (!(changes & kEditableConfigRecoveryQuestion)) {
+            PN_DebugLog(
+                1, 0,
+                "%s:%d: Assertion 'queue_change_q_and_a' failed: Failed the QA bit is not set for Local "
+                "Express\n",
+                __func__, __LINE__);
+        }
+    } else {
+        StagedCredentials(config, creds);
+        if (status & kControllerEncryptionExpressModeOn) {
+            PN_DebugLog(1, 0, "%s:%d: Clearing existing local/express encryption\n", __FILE__, __LINE__);
+            success = ClearForNewMode(cda, "Failed to clear existing local/express encryption", __LINE__);
+            configured = false;
+        }
+    }
+
+    if (!configured) {
+        config->session.user = 0;
+        SetSessionPassword(config, creds.officer_password);
+    }
+
+    using Creds = const StepCredentials&;
+    if (success && ((changes & kEditableConfigCryptoOfficerPassword) || !configured)) {
+        const bool login = configured;
+        PN_DebugLog(2, 0, "%s:%d: Setting crypto officer password\n", __FILE__, __LINE__);
+        success = _VK_SetEncryptionPassword(cda, 0, creds.officer_password, sizeof(creds.officer_password),
+                                            login ? SessionRole(config) : 0,
+                                            login ? config->session.password : nullptr,
+                                            login ? kSessionPasswordSize : 0) != kFalse;
+        if (!success) {
+            PN_DebugLog(1, 0, "%s:%d: Assertion 'success' failed: Failed to set crypto officer password\n",
+                        __func__, __LINE__);
+        } else if (SessionRole(config) == 0) {
+            SetSessionPassword(config, creds.officer_password);
+        }
+    }
+    if (success && ((changes & kEditableConfigMasterKey) || !configured || settings_changed)) {
+        success = Send(
+            [](PCDA c, PEDITABLE_CONFIGURATION cfg, Creds cr) {
+                auto set = cfg->encryption == kControllerEncryptionRemote ? _VK_SetIkekEncryptionKey
+                                                                          : _VK_SetEncryptionKey;
+                return set(c, SessionRole(cfg), cfg->session.password, kSessionPasswordSize, cr.key,
+                           kStagedKeySize) != kFalse;
+            },
+            cda, config, creds, "Setting encryption master key", "Failed to set encryption key", __LINE__);
+    }
+    if (success && settings_changed) {
+        VK_DWORD mode = remote ? kModeRemote : kModeLocal;
+        if (changes & kEditableConfigPlaintextAllowed) {
+            mode |= kModePlaintextAllowed;
+        }
+        if (!configured || (status & kControllerEncryptionEnabled) ||
+            (changes & kEditableConfigEncryptionEnabled)) {
+            mode |= kModeEnable;
+        }
+        PN_DebugLog(2, 0, "%s:%d: Setting encryption key manager and settings\n", __FILE__, __LINE__);
+        success = _VK_SetEncryptionKeyManagementMode(cda, SessionRole(config), mode, config->session.password,
+                                                     kSessionPasswordSize) != kFalse;
+        if (!success) {
+            PN_DebugLog(
+                1, 0,
+                "%s:%d: Assertion 'success' failed: Failed to set encryption key manager and settings\n",
+                __func__, __LINE__);
+        }
+    }
+    if (success && (changes & kEditableConfigUserPassword)) {
+        PN_DebugLog(2, 0, "%s:%d: Setting user password\n", __FILE__, __LINE__);
+        success = _VK_SetEncryptionPassword(cda, 1, config->encryption_password[1], kSessionPasswordSize,
+                                            SessionRole(config), config->session.password,
+                                            kSessionPasswordSize) != kFalse;
+        if (!success) {
+            PN_DebugLog(1, 0, "%s:%d: Assertion 'success' failed: Failed to set encryption user password\n",
+                        __func__, __LINE__);
+        } else if (SessionRole(config) == 1) {
+            SetSessionPassword(config, config->encryption_password[1]);
+        }
+    }
+    if (success && (changes & kEditableConfigRecoveryQuestion)) {
+        success = Send(
+            [](PCDA c, PEDITABLE_CONFIGURATION cfg, Creds cr) {
+                return _VK_SetEncryptionRecoveryQuestionAndAnswer(
+                           c, SessionRole(cfg), cfg->session.password, kSessionPasswordSize, cr.question,
+                           cr.question_size, cr.answer, kStagedAnswerSize) != kFalse;
+            },
+            cda, config, creds, "Setting encryption recovery q&a", "Failed to set encryption recovery q&a",
+            __LINE__);
+    }
+    if (success && (changes & kEditableConfigFirmwareLock)) {
+        success = Send(
+            [](PCDA c, PEDITABLE_CONFIGURATION cfg, Creds) {
+                const VK_DWORD action = (cfg->flags & kEditableConfigFirmwareLocked) ? 0 : 1;
+                return _VK_SetEncryptionUnlockFirmware(c, SessionRole(cfg), action, cfg->session.password,
+                                                       kSessionPasswordSize) != kFalse;
+            },
+            cda, config, creds, "Setting encryption FW lock", "Failed to set encryption FW lock", __LINE__);
+    }
+    if (success && (changes & kEditableConfigBootPassword)) {
+        success = Send(
+            [](PCDA c, PEDITABLE_CONFIGURATION cfg, Creds) {
+                return _VK_SetEncryptionBootPassword(c, SessionRole(cfg), cfg->session.password,
+                                                     kSessionPasswordSize, cfg->encryption_boot_password,
+                                                     kStagedBootPasswordSize) != kFalse;
+            },
+            cda, config, creds, "Setting encryption boot password", "Failed to set encryption boot password",
+            __LINE__);
+    }
+    if (success && (changes & kEditableConfigBootPasswordState) &&
+        !((changes & kEditableConfigBootPassword) &&
+          config->encryption_boot_password_state == kStagedBootPasswordEnabled)) {
+        success = Send(
+            [](PCDA c, PEDITABLE_CONFIGURATION cfg, Creds) {
+                return _VK_SetEncryptionBootPasswordState(c, SessionRole(cfg), cfg->session.password,
+                                                          kSessionPasswordSize,
+                                                          cfg->encryption_boot_password_state) != kFalse;
+            },
+            cda, config, creds, "Setting encryption boot password state",
+            "Failed to set encryption boot password state", __LINE__);
+    }
+    if (success && (changes & kEditableConfigKeyCache)) {
+        success = Send(
+            [](PCDA c, PEDITABLE_CONFIGURATION cfg, Creds) {
+                const VK_QWORD cache = cfg->encryption_key_cache_state;
+                return _VK_SetEncryptionKeyCache(c, SessionRole(cfg), cfg->session.password,
+                                                 kSessionPasswordSize, (cache >> 63) & 1 ? kTrue : kFalse,
+                                                 (cache >> 62) & 1 ? kTrue : kFalse,
+                                                 static_cast<VK_WORD>(cache & 0xFFFF),
+                                                 static_cast<VK_WORD>((cache >> 16) & 0xFFFF)) != kFalse;
+            },
+            cda, config, creds, "Setting encryption key cache", "Failed to set encryption key cache",
+            __LINE__);
+    }
+
+    VK_UINT64 result = 0;
+    if (!success) {
+        if (!configured_at_start) {
+            // A half-made configuration would lock the controller behind credentials only partly set.
+            _VK_ClearEncryptionConfiguration(cda, nullptr, 0);
+        }
+        result = kEditableConfigurationCommitErrorEncryptionSettings;
+    }
+    ClearEncryptionStatusBuffers(cda);
+    return result;
+}
+
+VK_UINT64 __VK_CommitEditableEncryptionDisable(PCDA cda) {
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    if (config == nullptr || !(config->flags & kEditableConfigEncryptionToggle) ||
+        (config->flags & kEditableConfigEncryptionEnabled)) {
+        return 0;
+    }
+    if (config->encryption != kControllerEncryptionLocal &&
+        config->encryption != kControllerEncryptionRemote) {
+        PN_DebugLog(
+            1, 0,
+            "%s:%d: Assertion 'cda->editable_configuration->encryption == 0x02 || "
+            "cda->editable_configuration->encryption == 0x03' failed: Invalid call to disable invalid key "
+            "manager\n",
+            __func__, __LINE__);
+        return 0;
+    }
+    PN_DebugLog(2, 0, "%s:%d: Disabling encryption\n", __FILE__, __LINE__);
+    VK_DWORD mode = config->encryption == kControllerEncryptionRemote ? kModeRemote : kModeLocal;
+    if (config->flags & kEditableConfigPlaintextAllowed) {
+        mode |= kModePlaintextAllowed;
+    }
+    if (!_VK_SetEncryptionKeyManagementMode(cda, SessionRole(config), mode, config->session.password,
+                                            kSessionPasswordSize)) {
+        PN_DebugLog(1, 0, "%s:%d: Failed to disable encryption\n", __FILE__, __LINE__);
+        return kEditableConfigurationCommitErrorEncryptionDisable;
+    }
+    return 0;
+}
+
+namespace {
+
+// A per-drive step: every staged logical drive in number order that `selects`, one request each with
+// the session login; a failed drive is logged and the walk goes on.
+struct DriveStep {
+    bool (*selects)(PCDA, const EDITABLE_LOGICAL_DRIVE&);
+    VK_BOOL (*request)(PCDA, VK_DWORD role, const EDITABLE_LOGICAL_DRIVE&, const char* password, size_t size);
+    const char* progress; // one %u: the drive
+    const char* failure;  // one %u: the drive
+    VK_UINT64 error;
+};
+
+VK_UINT64 RunDriveStep(PCDA cda, const DriveStep& step) {
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    if (config == nullptr) {
+        return 0;
+    }
+    VK_UINT64 result = 0;
+    for (VK_WORD ld = VK_EnumerateEditableLogicalDrives(cda, kInvalidLDNumber); ld != kInvalidLDNumber;
+         ld = VK_EnumerateEditableLogicalDrives(cda, ld)) {
+        const PEDITABLE_LOGICAL_DRIVE drive = _VK_GetEditableLogicalDrive(cda, ld);
+        if (drive == nullptr || !step.selects(cda, *drive)) {
+            continue;
+        }
+        PN_DebugLog(2, 0, step.progress, __FILE__, __LINE__, ld);
+        if (!step.request(cda, SessionRole(config), *drive, config->session.password, kSessionPasswordSize)) {
+            PN_DebugLog(1, 0, step.failure, __FILE__, __LINE__, ld);
+            result = step.error;
+        }
+    }
+    return result;
+}
+
+bool Has(const EDITABLE_LOGICAL_DRIVE& ld, VK_QWORD bits) {
+    return (ld.flags & bits) != 0;
+}
+
+VK_BOOL ToPlainText(PCDA cda, VK_DWORD role, const EDITABLE_LOGICAL_DRIVE& ld, const char* pw, size_t size) {
+    return _VK_SetLogicalVolumeToPlainText(cda, role, ld.ld_number, pw, size);
+}
+VK_BOOL ToEncrypted(PCDA cda, VK_DWORD role, const EDITABLE_LOGICAL_DRIVE& ld, const char* pw, size_t size) {
+    return _VK_SetLogicalVolumeToEncrypted(cda, role, ld.ld_number, pw, size);
+}
+VK_BOOL Encode(PCDA cda, VK_DWORD role, const EDITABLE_LOGICAL_DRIVE& ld, const char* pw, size_t size) {
+    return _VK_EncodeLogicalVolume(cda, role, ld.ld_number, pw, size);
+}
+VK_BOOL VolatileKeys(PCDA cda, VK_DWORD role, const EDITABLE_LOGICAL_DRIVE& ld, const char* pw, size_t size) {
+    return _VK_SetLogicalDriveVolatileKeys(cda, role, ld.ld_number, pw, size,
+                                           Has(ld, kEditableLDVolatileKey) ? kTrue : kFalse,
+                                           Has(ld, kEditableLDVolatileKeyBackup) ? kTrue : kFalse);
+}
+
+} // namespace
+
+VK_UINT64 __VK_CommitPlaintextNewLogicalDrives(PCDA cda) {
+    static constexpr DriveStep step{[](PCDA, const EDITABLE_LOGICAL_DRIVE& ld) {
+                                        return Has(ld, kEditableLDNewDrive) && !Has(ld, kEditableLDEncrypted);
+                                    },
+                                    ToPlainText, "%s:%d: Rekey ld %u as plaintext\n",
+                                    "%s:%d: Failed to rekey ld %u as plaintext\n",
+                                    kEditableConfigurationCommitErrorRekeyToPlainText};
+    return RunDriveStep(cda, step);
+}
+
+VK_UINT64 __VK_CommitEncodeExistingLogicalDrivesWithoutPreservingData(PCDA cda) {
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    if (config == nullptr || config->encryption == kControllerEncryptionNone ||
+        VK_GetControllerEncryption(cda) == kControllerEncryptionNone) {
+        return 0;
+    }
+    static constexpr DriveStep step{
+        [](PCDA c, const EDITABLE_LOGICAL_DRIVE& ld) {
+            return !Has(ld, kEditableLDNewDrive) && Has(ld, kEditableLDEncrypted) &&
+                   !Has(ld, kEditableLDPreserveData) &&
+                   !(VK_GetLogicalDriveEncryptionInfo(c, ld.ld_number) & kLogicalDriveEncryptionEnabled);
+        },
+        ToEncrypted, "%s:%d: Encode (w/o preserving data) ld %u\n", "%s:%d: Failed to encode ld %u\n",
+        kEditableConfigurationCommitErrorEncodeLogicalDrives};
+    return RunDriveStep(cda, step);
+}
+
+VK_UINT64 __VK_CommitLogicalDriveVolatileKeys(PCDA cda) {
+    static constexpr DriveStep step{
+        [](PCDA, const EDITABLE_LOGICAL_DRIVE& ld) { return Has(ld, kEditableLDVolatileKeyChanged); },
+        VolatileKeys, "%s:%d: Setting volatile keys for ld %u\n",
+        "%s:%d: Failed to set volatile keys for ld %u\n", kEditableConfigurationCommitErrorVolatileKeys};
+    return RunDriveStep(cda, step);
+}
+
+VK_UINT64 __VK_CommitTransformEncodeEditableLogicalDrives(PCDA cda) {
+    static constexpr DriveStep step{
+        [](PCDA, const EDITABLE_LOGICAL_DRIVE& ld) { return Has(ld, kEditableLDTransformEncode); }, Encode,
+        "%s:%d: Encoding ld %u\n", "%s:%d: Failed to encode ld %u\n",
+        kEditableConfigurationCommitErrorTransformEncodeLogicalDrives};
+    return RunDriveStep(cda, step);
+}
+
+VK_UINT64 __VK_CommitDestructiveEncodeEditableLogicalDrives(PCDA cda) {
+    static constexpr DriveStep step{
+        [](PCDA, const EDITABLE_LOGICAL_DRIVE& ld) { return Has(ld, kEditableLDDestructiveEncode); },
+        ToEncrypted, "%s:%d: Rekeying ld %u\n", "%s:%d: Failed to rekey ld %u\n",
+        kEditableConfigurationCommitErrorDestructiveEncodeLogicalDrives};
+    return RunDriveStep(cda, step);
+}
+
+VK_UINT64 __VK_CommitEditableExistingLogicalDriveEnableSEDEncryption(PCDA cda) {
+    if (_VK_GetEditableConfiguration(cda) == nullptr) {
+        return 0;
+    }
+    MANAGED_SED_SECURE_VOLUME request{};
+    bool any = false;
+    for (VK_WORD ld = VK_EnumerateEditableLogicalDrives(cda, kInvalidLDNumber); ld != kInvalidLDNumber;
+         ld = VK_EnumerateEditableLogicalDrives(cda, ld)) {
+        const PEDITABLE_LOGICAL_DRIVE drive = _VK_GetEditableLogicalDrive(cda, ld);
+        if (drive == nullptr || ld >= 8 * sizeof(request.bVolumeBitmap) || Has(*drive, kEditableLDNewDrive) ||
+            !Has(*drive, kEditableLDEnableSED) || Has(*drive, kEditableLDArrayMove)) {
+            continue;
+        }
+        pavlin::ByteSpan(request.bVolumeBitmap, sizeof(request.bVolumeBitmap))
+            .put8(ld / 8, static_cast<VK_BYTE>(request.bVolumeBitmap[ld / 8] | (1u << (ld % 8))));
+        any = true;
+    }
+    if (!any) {
+        return 0;
+    }
+    if (!_VK_BMICHelperWriteBufferEx(_VK_CDA(cda)->controller_handle, BMIC_MANAGED_SED,
+                                     kManagedSEDSecureVolume, 0, 0, &request, sizeof(request))) {
+        PN_DebugLog(1, 0, "%s:%d: Enabling SED encryption on existing logical drives failed\n", __FILE__,
+                    __LINE__);
+        return kEditableConfigurationCommitErrorLogicalDriveSEDEncryption;
+    }
+    return 0;
+}
+
+// Commit engine ---------------------------------------------------------------------------------------
+//
+// Decides whether the staged configuration may be written and writes it in a fixed order of steps.
+// Every step's failure lands in the commit-error bits and later steps still run; once writing has
+// started the commit always ends with the rescan request, the re-read and the destruction of the
+// staged configuration.
+
+namespace {
+
+// Configuration flag bits that are changes of their own (controller settings and encryption).
+constexpr VK_DWORD kStagedChanges = 0x3FFFF;
+constexpr VK_BYTE kPredictiveSpareActivation = 1;
+constexpr VK_BYTE kAutoReplaceSpares = 1;
+
+bool NoneOrExpressLocal(VK_BYTE mode) {
+    return mode == kControllerEncryptionNone || mode == kControllerEncryptionExpressLocal;
+}
+
+bool Orphan(const EDITABLE_CONFIGURATION& config, VK_WORD ld_number, const EDITABLE_LOGICAL_DRIVE& ld) {
+    const VK_WORD partner = ld.lu_cache_ld_number;
+    if (partner >= kMaxLogicalDrivesSupported || config.editable_ld_list[partner] == nullptr) {
+        return true;
+    }
+    return config.editable_ld_list[partner]->lu_cache_ld_number != ld_number;
+}
+
+} // namespace
+
+VK_BYTE _VK_CanCommitEditableConfigurationInvalidSpareActivationMode(PCDA cda) {
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    if (config == nullptr || config->controller_spare_activation_mode == kPredictiveSpareActivation) {
+        return kCanCommitEditableConfigurationOK;
+    }
+    for (VK_WORD a = VK_EnumerateEditableArrays(cda, kInvalidArrayNumber); a != kInvalidArrayNumber;
+         a = VK_EnumerateEditableArrays(cda, a)) {
+        const PEDITABLE_ARRAY array = _VK_GetEditableArray(cda, a);
+        if (array == nullptr || array->logical_drive_count == 0 || array->spare_drive_count == 0) {
+            continue;
+        }
+        size_t drives = 0, raid0 = 0;
+        const size_t count = std::min<size_t>(array->logical_drive_count, std::size(array->logical_drives));
+        for (size_t i = 0; i < count; ++i) {
+            const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, array->logical_drives[i]);
+            if (ld == nullptr) {
+                continue;
+            }
+            ++drives;
+            raid0 += ld->RAID_level == kRAID0 ? 1 : 0;
+        }
+        if ((drives != 0 && raid0 == drives) ||
+            (raid0 != 0 && VK_GetEditableArraySpareType(cda, a) == kAutoReplaceSpares)) {
+            return kCanCommitEditableConfigurationInvalidSpareActivationMode;
+        }
+    }
+    return kCanCommitEditableConfigurationOK;
+}
+
+VK_BYTE _VK_CanCommitEditableConfiguration(PCDA cda) {
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    if (config == nullptr) {
+        return kCanCommitEditableConfigurationNoEditableConfigCreated;
+    }
+    if (_VK_IsControllerOnlineFirmwareActivationRunning(cda, kTrue)) {
+        return kCanCommitEditableConfigurationControllerOFAActive;
+    }
+    if (config->encryption != kControllerEncryptionNone) {
+        if (!(config->flags & kEditableConfigCryptoOfficerPasswordKnown)) {
+            return kCanCommitEditableConfigurationEncryptionPasswordNotSet;
+        }
+        if (!(config->flags & kEditableConfigMasterKeyKnown)) {
+            return kCanCommitEditableConfigurationEncryptionKeyNotSet;
+        }
+    }
+    if (_VK_CanCommitEditableConfigurationInvalidSpareActivationMode(cda) !=
+        kCanCommitEditableConfigurationOK) {
+        return kCanCommitEditableConfigurationInvalidSpareActivationMode;
+    }
+    bool modified = false, all_locked = true, orphan = false;
+    for (VK_WORD n = 0; n < kMaxLogicalDrivesSupported; ++n) {
+        const PEDITABLE_LOGICAL_DRIVE ld = config->editable_ld_list[n];
+        if (ld == nullptr) {
+            continue;
+        }
+        if (ld->flags & kEditableLDNewDrive) {
+            modified = true;
+            all_locked = all_locked && (ld->flags & kEditableLDLocked);
+        }
+        if ((ld->flags & (kEditableLDSparesChanged | kEditableLDTransformation | kEditableLDLUCacheChanged |
+                          kEditableLDEnableSED)) ||
+            !(ld->flags & kEditableLDLabelUnchanged)) {
+            modified = true;
+        }
+        if ((ld->flags & kEditableLDLUCache) && Orphan(*config, n, *ld)) {
+            orphan = true;
+        }
+    }
+    if (modified) {
+        if (!all_locked) {
+            return kCanCommitEditableConfigurationUnlockedLogicalDrivesExist;
+        }
+        return orphan ? kCanCommitEditableConfigurationHasOrphanLUCacheLogicalDrive
+                      : kCanCommitEditableConfigurationOK;
+    }
+    if (config->deleted_ld_count > 0 || (config->flags & kStagedChanges)) {
+        return kCanCommitEditableConfigurationOK;
+    }
+    const VK_WORD queued = _VK_GetEditableLogicalDriveTransformationQueueCount(cda);
+    if (queued > kMaxQueuedTransformations) {
+        PN_DebugLog(
+            1, 0,
+            "%s:%d: Assertion 'transformation_queue_size <= 64' failed: Number of queued transformations "
+            "exceeds max supported\n",
+            __func__, __LINE__);
+        return kCanCommitEditableConfigurationNoChangesToCommit;
+    }
+    return queued == 0 ? kCanCommitEditableConfigurationNoChangesToCommit : kCanCommitEditableConfigurationOK;
+}
+
+VK_BYTE VK_CanCommitEditableConfiguration(PCDA cda) {
+    if (cda == nullptr) {
+        return kCanCommitEditableConfigurationNoEditableConfigCreated;
+    }
+    CDALock guard(cda);
+    const VK_BYTE reason = _VK_CanCommitEditableConfiguration(cda);
+    if (reason != kCanCommitEditableConfigurationOK) {
+        return reason;
+    }
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    if (!NoneOrExpressLocal(VK_GetControllerEncryption(cda)) && !NoneOrExpressLocal(config->encryption) &&
+        (config->flags & kPendingEncryptionChanges)) {
+        return kCanCommitEditableConfigurationPasswordRequired;
+    }
+    return kCanCommitEditableConfigurationOK;
+}
+
+VK_BYTE VK_CanCommitEncryptedEditableConfigurationSafe(PCDA cda, VK_BYTE user, const char* password,
+                                                       size_t password_size) {
+    if (cda == nullptr) {
+        return kCanCommitEditableConfigurationNoEditableConfigCreated;
+    }
+    CDALock guard(cda);
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    if (config == nullptr) {
+        return kCanCommitEditableConfigurationNoEditableConfigCreated;
+    }
+    if (user != 0 && (config->flags & kEditableConfigLoginRequired)) {
+        return kCanCommitEncryptedEditableConfigurationPermissionDenied;
+    }
+    if ((config->flags & kPendingEncryptionChanges) &&
+        !VK_VerifyEncryptionPasswordSafe(cda, user, password, password_size)) {
+        return kCanCommitEncryptedEditableConfigurationLoginFailed;
+    }
+    return _VK_CanCommitEditableConfiguration(cda);
+}
+
+VK_BYTE VK_CanCommitEncryptedEditableConfiguration(PCDA cda, VK_BYTE user, const char* password) {
+    return VK_CanCommitEncryptedEditableConfigurationSafe(
+        cda, user, password, password != nullptr ? std::strlen(password) + 1 : 0);
+}
+
+// The commit itself ----------------------------------------------------------------------------------
+
+namespace {
+
+// Commit-error bits a step can produce.
+constexpr VK_UINT64 kCommitErrorBits = 0x3FFFFF;
+// The plain commit has no login.
+constexpr VK_BYTE kNoLoginUser = 255;
+// Logical-drive type, bits 0-3 of the basic info.
+constexpr VK_DWORD kBasicInfoTypeBits = 0x0F;
+constexpr VK_DWORD kClearRemoveLogicalDrives = 1;
+constexpr VK_DWORD kClearAllDrives = 0xFFFFFFFF;
+// Feature version from which the controller clears a whole configuration in one request.
+constexpr VK_BYTE kClearConfigurationFeatureVersion = 4;
+constexpr VK_QWORD kSEDEncryptionEnabled = static_cast<VK_QWORD>(kControllerSEDEncryptionStatusEnabled)
+                                           << kControllerSEDEncryptionStatusShift;
+static_assert(kSEDEncryptionEnabled == 0x20);
+constexpr VK_QWORD kTransformKindBits = 0xFF000000;
+
+VK_WORD LiveLogicalDriveCount(PCDA cda) {
+    return VK_RequestIdentifyControllerBuffer(cda)
+               ? _VK_CDA(cda)->identify_controller_buffer.wExtendedLogicalUnitCount
+               : 0xFFFF;
+}
+
+bool InDeletedList(const EDITABLE_CONFIGURATION& config, VK_WORD ld_number) {
+    const size_t count = std::min<size_t>(config.deleted_ld_count, std::size(config.deleted_logical_drives));
+    for (size_t i = 0; i < count; ++i) {
+        if (config.deleted_logical_drives[i] == ld_number) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Clearing the whole configuration is right only when every logical drive the controller has was
+// staged for deletion: another program may have removed one drive and created another meanwhile,
+// which leaves the counts equal.
+bool DeletingEveryDrive(PCDA cda, const EDITABLE_CONFIGURATION& config) {
+    if (config.deleted_ld_count != LiveLogicalDriveCount(cda)) {
+        return false;
+    }
+    for (VK_WORD ld = VK_EnumerateControllerLogicalDrives(cda, kInvalidLDNumber); ld != kInvalidLDNumber;
+         ld = VK_EnumerateControllerLogicalDrives(cda, ld)) {
+        if (!InDeletedList(config, ld)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void AddErrors(PCDA cda, VK_UINT64 bits) {
+    _VK_CDA(cda)->editable_configuration_commit_errors |= bits;
+}
+
+// Deletions: partition tables first, then everything at once or one drive after another.
+// Returns whether the controller is left without logical drives.
+bool CommitDeletions(PCDA cda, EDITABLE_CONFIGURATION& config) {
+    const size_t count = std::min<size_t>(config.deleted_ld_count, std::size(config.deleted_logical_drives));
+    for (size_t i = 0; i < count; ++i) {
+        __VK_ManglePartitionTable(cda, config.deleted_logical_drives[i]);
+    }
+    bool ok = true;
+    bool empty = false;
+    if (DeletingEveryDrive(cda, config)) {
+        PN_DebugLog(2, 0, "%s:%d: Deleting all lds\n", __FILE__, __LINE__);
+        empty = true;
+        if (_VK_CDA(cda)->controller_firmware_feature_version < kClearConfigurationFeatureVersion) {
+            ok = __VK_DeleteAllLogicalDrives(cda) != kFalse;
+        } else {
+            ok = VK_ClearConfiguration(cda, kClearRemoveLogicalDrives, kClearAllDrives, kFalse) != kFalse;
+        }
+    } else {
+        for (size_t i = 0; i < count; ++i) {
+            const VK_WORD ld = config.deleted_logical_drives[i];
+            if ((VK_GetLogicalDriveBasicInfo(cda, ld) & kBasicInfoTypeBits) == kLogicalDriveTypeCache) {
+                ok = __VK_DestroyLUCacheLogicalDrive(cda, ld) != kFalse && ok;
+            }
+        }
+        for (size_t i = 0; i < count; ++i) {
+            const VK_WORD ld = config.deleted_logical_drives[i];
+            __VK_ManglePartitionTable(cda, ld);
+            ok = __VK_DeleteLogicalDrive(cda, ld) != kFalse && ok;
+        }
+    }
+    if (!ok) {
+        AddErrors(cda, kEditableConfigurationCommitErrorDeleteLogicalDrive);
+    }
+    return empty;
+}
+
+void CommitEncryptionDependentCreation(PCDA cda, const EDITABLE_CONFIGURATION& config, VK_QWORD status) {
+    if (!(status & kControllerEncryptionCryptoOfficerPasswordSet) ||
+        !(status & kControllerEncryptionEnabled)) {
+        if (VK_GetControllerSEDEncryptionStatus(cda) & kSEDEncryptionEnabled) {
+            AddErrors(cda, __VK_CommitEditableExistingLogicalDriveEnableSEDEncryption(cda));
+        }
+        AddErrors(cda, __VK_CommitCreateNewPlaintextLogicalDrives(cda));
+        AddErrors(cda, __VK_CommitEditableEncryptionConfiguration(cda));
+        AddErrors(cda, __VK_CommitCreateNewEncryptedLogicalDrives(cda));
+        return;
+    }
+    if (config.encryption == kControllerEncryptionNone) {
+        AddErrors(cda, __VK_CommitEditableEncryptionConfiguration(cda));
+        AddErrors(cda, __VK_CommitCreateNewPlaintextLogicalDrives(cda));
+        return;
+    }
+    const bool mixed = (status & kControllerEncryptionMixedVolumesEnabled) != 0;
+    if (mixed) {
+        AddErrors(cda, __VK_CommitCreateNewPlaintextLogicalDrives(cda));
+        AddErrors(cda, __VK_CommitPlaintextNewLogicalDrives(cda));
+    }
+    AddErrors(cda, __VK_CommitEditableEncryptionConfiguration(cda));
+    if (!mixed) {
+        AddErrors(cda, __VK_CommitCreateNewPlaintextLogicalDrives(cda));
+        AddErrors(cda, __VK_CommitPlaintextNewLogicalDrives(cda));
+    }
+    AddErrors(cda, __VK_CommitCreateNewEncryptedLogicalDrives(cda));
+}
+
+void CommitControllerWrites(PCDA cda, const EDITABLE_CONFIGURATION& config) {
+    if (config.flags & kEditableConfigSurvivalMode) {
+        AddErrors(cda, __VK_CommitEditableControllerSurvivalMode(cda));
+    }
+    if (config.flags & kEditableConfigControllerParams) {
+        AddErrors(cda, __VK_CommitEditableControllerParameters(cda));
+    }
+    if (config.flags & kEditableConfigSurfaceScan) {
+        AddErrors(cda, __VK_CommitEditableControllerSurfaceScan(cda));
+    }
+    if (config.flags & kEditableConfigMNPDelay) {
+        AddErrors(cda, __VK_CommitEditableControllerMNPDelay(cda));
+    }
+    if ((config.flags & kEditableConfigCacheConfig) && __VK_ControllerSupportsDDRCaching(cda)) {
+        AddErrors(cda, __VK_CommitEditableControllerCacheConfig(cda));
+    }
+}
+
+// Whether a drive belongs to the pass of (drive-set, logical-drive-set).
+bool InTransformationPass(VK_QWORD flags, int drive_set, int ld_set) {
+    const bool drives_added = (flags & kEditableLDDrivesAdded) != 0;
+    if (drives_added != (drive_set == 1)) {
+        return false;
+    }
+    switch (ld_set) {
+        case 0:
+            return (flags & kEditableLDArrayMove) != 0;
+        case 1:
+            return (flags & kEditableLDExtentShrink) != 0;
+        case 2:
+            return (flags & kEditableLDExtentGrow) != 0;
+        default:
+            return (flags & kTransformKindBits) != 0;
+    }
+}
+
+// Moves between arrays, then shrinking extents, then growing extents from the highest offset down,
+// then the rest; first where arrays lose or keep drives, then where they gain some. Each drive once.
+void CommitTransformations(PCDA cda, const EDITABLE_CONFIGURATION& config) {
+    std::array<bool, kMaxLogicalDrivesSupported> done{};
+    for (int drive_set = 0; drive_set < 2; ++drive_set) {
+        for (int ld_set = 0; ld_set < 4; ++ld_set) {
+            const bool descending = ld_set == 2;
+            const VK_WORD arrays = std::min<VK_WORD>(config.editable_array_count, kMaxArraysSupported);
+            for (VK_WORD a = 0; a < arrays; ++a) {
+                auto next = [&](VK_WORD ld) {
+                    return descending ? VK_rEnumerateEditableArrayLogicalDrivesByOffset(cda, a, ld)
+                                      : VK_EnumerateEditableArrayLogicalDrivesByOffset(cda, a, ld);
+                };
+                for (VK_WORD ld = next(kInvalidLDNumber); ld != kInvalidLDNumber; ld = next(ld)) {
+                    const PEDITABLE_LOGICAL_DRIVE drive = _VK_GetEditableLogicalDrive(cda, ld);
+                    if (drive == nullptr || done[ld] ||
+                        !InTransformationPass(drive->flags, drive_set, ld_set)) {
+                        continue;
+                    }
+                    AddErrors(cda, __VK_CommitEditableTransformation(cda, ld));
+                    drive->flags &= ~kEditableLDTransformation;
+                    done[ld] = true;
+                }
+            }
+        }
+    }
+}
+
+// The out-of-sync proof: a second record populated from the controller now must match the checksum
+// the staged configuration was created with. Re-reads the data area.
+bool LiveConfigurationUnchanged(PCDA cda, const EDITABLE_CONFIGURATION& staged) {
+    auto* current = static_cast<PEDITABLE_CONFIGURATION>(VK_malloc(sizeof(EDITABLE_CONFIGURATION)));
+    if (current == nullptr) {
+        PN_DebugLog(
+            1, 0,
+            "%s:%d: Assertion 'current_configuration != ((void *)0)' failed: Failed to allocate secondary "
+            "editable config\n",
+            __func__, __LINE__);
+        PN_DebugLog(1, 0, "%s:%d: Could not test editable config crc\n", __FILE__, __LINE__);
+        return false;
+    }
+    _VK_PopulateEditableConfiguration(cda, current);
+    const bool same = current->crc == staged.crc;
+    if (!same) {
+        PN_DebugLog(1, 0, "%s:%d: Editable config crc check failed\n", __FILE__, __LINE__);
+    }
+    // Frees its arrays and logical drives and wipes the record before it goes.
+    _VK_DestroyEditableConfiguration(current);
+    return same;
+}
+
+} // namespace
+
+VK_BYTE __VK_CheckEditableConfigurationCommitError(PCDA cda) {
+    return (_VK_CDA(cda)->editable_configuration_commit_errors & kCommitErrorBits)
+               ? kCommitEditableConfigurationFailedAdditionalErrors
+               : kCommitEditableConfigurationOK;
+}
+
+VK_BYTE _VK_CommitEditableConfiguration(PCDA cda, VK_BYTE user, const char* password, size_t password_size) {
+    _CDA* c = _VK_CDA(cda);
+    const PEDITABLE_CONFIGURATION config = c->editable_configuration;
+    if (config == nullptr) {
+        return kCommitEditableConfigurationCanCommitFailed;
+    }
+    VK_DebugLogEditableConfiguration(cda, 3);
+    bool empty = LiveLogicalDriveCount(cda) == 0;
+    // Every encryption branch below works from this one reading, taken before anything is written.
+    const VK_QWORD status = VK_GetControllerEncryptionStatus(cda);
+
+    config->session.user = user;
+    if (password != nullptr) {
+        explicit_bzero(config->session.password, sizeof(config->session.password));
+        const size_t n =
+            std::min<size_t>(_VK_strnlen_s(password, password_size), kEncryptionPasswordFieldSize);
+        std::memcpy(config->session.password, password, n);
+    }
+
+    if (config->deleted_ld_count > 0 && CommitDeletions(cda, *config)) {
+        empty = true;
+    }
+    if (config->editable_ld_count > 0) {
+        AddErrors(cda, __VK_CommitEditableControllerParameters(cda));
+    }
+    if (empty) {
+        // A first configuration: these settings go out again once the new drives exist.
+        config->flags |= kEditableConfigControllerParams | kEditableConfigMNPDelay;
+        if (config->editable_ld_count > 0) {
+            config->flags |= kEditableConfigSurfaceScan;
+        }
+    }
+    __VK_CommitEditableExistingDrivePreConfigurationSettings(cda);
+    CommitEncryptionDependentCreation(cda, *config, status);
+    AddErrors(cda, __VK_CommitEncodeExistingLogicalDrivesWithoutPreservingData(cda));
+    AddErrors(cda, __VK_CommitLogicalDriveVolatileKeys(cda));
+    AddErrors(cda, __VK_CommitEditableEncryptionDisable(cda));
+    AddErrors(cda, __VK_CommitEditableLogicalDriveLabels(cda));
+    CommitControllerWrites(cda, *config);
+    __VK_CommitEditableDrivePostConfigurationSettings(cda);
+    AddErrors(cda, __VK_CommitTransformEncodeEditableLogicalDrives(cda));
+    AddErrors(cda, __VK_CommitDestructiveEncodeEditableLogicalDrives(cda));
+    CommitTransformations(cda, *config);
+
+    const VK_BYTE result = __VK_CheckEditableConfigurationCommitError(cda);
+    PN_ExecuteRegNewDiskMessage(c->controller_handle);
+    explicit_bzero(&config->session, sizeof(config->session));
+    VK_ReInitializeCDA(cda);
+    VK_DestroyEditableConfiguration(cda);
+    return result;
+}
+
+VK_BYTE VK_CommitEditableConfiguration(PCDA cda) {
+    if (cda == nullptr) {
+        return kCommitEditableConfigurationCanCommitFailed;
+    }
+    CDALock guard(cda);
+    VK_BYTE reason = VK_CanCommitEditableConfiguration(cda);
+    if (reason == kCanCommitEditableConfigurationOK &&
+        !LiveConfigurationUnchanged(cda, *_VK_GetEditableConfiguration(cda))) {
+        reason = kCanCommitEditableConfigurationOutOfSync;
+    }
+    PN_DebugLog(3, 0, "%s:%d: %s(%p):%u\n", __FILE__, __LINE__, __func__, cda, reason);
+    if (reason == kCanCommitEditableConfigurationOutOfSync) {
+        return kCommitEditableConfigurationOutOfSync;
+    }
+    if (reason != kCanCommitEditableConfigurationOK) {
+        return kCommitEditableConfigurationCanCommitFailed;
+    }
+    const VK_BYTE result = _VK_CommitEditableConfiguration(cda, kNoLoginUser, nullptr, 0);
+    PN_DebugLog(3, 0, "%s:%d: %s(%p):%u/%llx\n", __FILE__, __LINE__, __func__, cda, result,
+                static_cast<unsigned long long>(_VK_CDA(cda)->editable_configuration_commit_errors));
+    return result;
+}
+
+VK_BYTE VK_CommitEncryptedEditableConfigurationSafe(PCDA cda, VK_BYTE user, const char* password,
+                                                    size_t password_size) {
+    if (cda == nullptr) {
+        return kCommitEditableConfigurationCanCommitFailed;
+    }
+    CDALock guard(cda);
+    const VK_BYTE reason = VK_CanCommitEncryptedEditableConfigurationSafe(cda, user, password, password_size);
+    PN_DebugLog(3, 0, "%s:%d: %s(%p, %u, %p, %zu):%u\n", __FILE__, __LINE__, __func__, cda, user,
+                static_cast<const void*>(password), password_size, reason);
+    if (reason != kCanCommitEditableConfigurationOK) {
+        return kCommitEditableConfigurationCanCommitFailed;
+    }
+    if (_VK_GetEditableConfiguration(cda)->deleted_ld_count > 0) {
+        // Without the plain commit's proof the cached drive list may be stale; the deletion step
+        // decides between clearing everything and single deletions from the controller's list now.
+        VK_ReInitializeCDA(cda);
+    }
+    return _VK_CommitEditableConfiguration(cda, user, password, password_size);
+}
+
+VK_BYTE VK_CommitEncryptedEditableConfiguration(PCDA cda, VK_BYTE user, const char* password) {
+    return VK_CommitEncryptedEditableConfigurationSafe(cda, user, password,
+                                                       password != nullptr ? std::strlen(password) + 1 : 0);
+}

@@ -403,6 +403,7 @@ VK_BOOL __VK_EditableConfigurationHasNewLogicalDrives(PCDA cda);
 VK_BOOL __VK_EditableConfigurationHasEncryptedLogicalDriveOffine(PCDA cda);
 
 PN_EXTERN_C_END
+
 // ---- Commit steps: controller level and existing logical drives ----
 
 PN_EXTERN_C_BEGIN
@@ -534,3 +535,39 @@ struct ClearConfigurationFacts {
 VK_DWORD ClearConfigurationPermission(const ClearConfigurationFacts& facts, VK_DWORD action_flags);
 
 } // namespace telmar::direct
+// ---- Commit: existing-drive passes, encryption steps and the engine ----
+
+PN_EXTERN_C_BEGIN
+
+// Existing logical drives: the two passes OR their bits into the data area themselves.
+void __VK_CommitEditableExistingDrivePreConfigurationSettings(PCDA cda);
+void __VK_CommitEditableDrivePostConfigurationSettings(PCDA cda);
+VK_UINT64 __VK_CommitEditableLogicalDriveLabels(PCDA cda);
+VK_UINT64 __VK_CommitEditableTransformation(PCDA cda, VK_WORD ld_number);
+
+// Encryption steps.
+VK_UINT64 __VK_CommitEditableEncryptionConfiguration(PCDA cda);
+VK_UINT64 __VK_CommitEditableEncryptionDisable(PCDA cda);
+VK_UINT64 __VK_CommitPlaintextNewLogicalDrives(PCDA cda);
+VK_UINT64 __VK_CommitEncodeExistingLogicalDrivesWithoutPreservingData(PCDA cda);
+VK_UINT64 __VK_CommitLogicalDriveVolatileKeys(PCDA cda);
+VK_UINT64 __VK_CommitTransformEncodeEditableLogicalDrives(PCDA cda);
+VK_UINT64 __VK_CommitDestructiveEncodeEditableLogicalDrives(PCDA cda);
+VK_UINT64 __VK_CommitEditableExistingLogicalDriveEnableSEDEncryption(PCDA cda);
+
+// The engine: shared permission checks, the spare-mode check, the driver and its result.
+VK_BYTE _VK_CanCommitEditableConfiguration(PCDA cda);
+VK_BYTE _VK_CanCommitEditableConfigurationInvalidSpareActivationMode(PCDA cda);
+VK_BYTE _VK_CommitEditableConfiguration(PCDA cda, VK_BYTE user, const char* password, size_t password_size);
+VK_BYTE __VK_CheckEditableConfigurationCommitError(PCDA cda);
+
+PN_EXTERN_C_END
+
+// Managed SED write function 9: the logical drives to turn SED encryption on for.
+#pragma pack(push, 1)
+typedef struct _MANAGED_SED_SECURE_VOLUME {
+    VK_BYTE bVolumeBitmap[8]; // bit n % 8 of byte n / 8 is logical drive n
+} MANAGED_SED_SECURE_VOLUME;
+#pragma pack(pop)
+static_assert(sizeof(MANAGED_SED_SECURE_VOLUME) == 8);
+inline constexpr VK_DWORD kManagedSEDSecureVolume = 9;
