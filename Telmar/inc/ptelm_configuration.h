@@ -900,6 +900,142 @@ VK_API VK_BOOL VK_ClearPhysicalDriveCCM(PCDA cda, VK_WORD pd_number);
 #define kDoUnlockControllerWithSEDEncryptionFailed 0
 #define kDoUnlockControllerWithSEDEncryptionOK 1
 
+/* ---- Managed SED drive ownership, import and revert ---- */
+
+/* Opening a drive-selection record. */
+#define kGetPhysicalDriveSEDEncryptionTakeOwnershipForUpdateSuccess 0
+#define kGetPhysicalDriveSEDEncryptionTakeOwnershipForUpdateNotSupported 1
+#define kGetPhysicalDriveSEDEncryptionTakeOwnershipForUpdateOutOfMemory 2
+#define kGetPhysicalDriveSEDEncryptionTakeOwnershipForUpdateModeNone 3
+#define kGetPhysicalDriveSEDEncryptionTakeOwnershipForUpdateNotAllowed 4
+#define kGetPhysicalDriveSEDEncryptionTakeOwnershipForUpdateInvalidArgument 5
+
+#define kGetPhysicalDriveSEDEncryptionImportForUpdateSuccess 0
+#define kGetPhysicalDriveSEDEncryptionImportForUpdateNotSupported 1
+#define kGetPhysicalDriveSEDEncryptionImportForUpdateOutOfMemory 2
+#define kGetPhysicalDriveSEDEncryptionImportForUpdateModeNone 3
+#define kGetPhysicalDriveSEDEncryptionImportForUpdateNoForeignSED 4
+#define kGetPhysicalDriveSEDEncryptionImportForUpdateNotAllowed 5
+#define kGetPhysicalDriveSEDEncryptionImportForUpdateInvalidArgument 6
+
+#define kGetPhysicalDriveSEDEncryptionRevertForUpdateSuccess 0
+#define kGetPhysicalDriveSEDEncryptionRevertForUpdateInvalidArgument 1
+#define kGetPhysicalDriveSEDEncryptionRevertForUpdateNotSupported 2
+#define kGetPhysicalDriveSEDEncryptionRevertForUpdateModeNone 3
+#define kGetPhysicalDriveSEDEncryptionRevertForUpdateNotAllowed 4
+#define kGetPhysicalDriveSEDEncryptionRevertForUpdateOutOfMemory 5
+
+/* Marking a drive: 0 allowed. */
+#define kCanPhysicalDriveSEDEncryptionTakeOwnershipAllowed 0
+#define kCanPhysicalDriveSEDEncryptionTakeOwnershipInvalidArguments 1
+#define kCanPhysicalDriveSEDEncryptionTakeOwnershipPDNotSED 2
+#define kCanPhysicalDriveSEDEncryptionTakeOwnershipSEDEncryptionModeSetToNone 3
+#define kCanPhysicalDriveSEDEncryptionTakeOwnershipSEDEncryptionOperationInProgress 4
+#define kCanPhysicalDriveSEDEncryptionTakeOwnershipSEDNotInOFS 5
+#define kCanPhysicalDriveSEDEncryptionTakeOwnershipPDNumberAlreadySet 6
+#define kCanPhysicalDriveSEDEncryptionTakeOwnershipInvalidPDNumber 7
+#define kCanPhysicalDriveSEDEncryptionTakeOwnershipFailedPD 8
+#define kCanPhysicalDriveSEDEncryptionTakeOwnershipInvalidUsage 9
+#define kCanPhysicalDriveSEDEncryptionTakeOwnershipPDNotSupported 10
+#define kCanPhysicalDriveSEDEncryptionTakeOwnershipPDIsMultiActuator 11
+#define kDoPhysicalDriveSEDEncryptionTakeOwnershipSuccess 1
+#define kDoPhysicalDriveSEDEncryptionTakeOwnershipFailure 2
+#define kUpdatePhysicalDriveSEDEncryptionTakeOwnershipInfoSuccess 0
+#define kUpdatePhysicalDriveSEDEncryptionTakeOwnershipInfoInvalidArgument 1
+#define kUpdatePhysicalDriveSEDEncryptionTakeOwnershipNoChanges 2
+#define kUpdatePhysicalDriveSEDEncryptionTakeOwnershipInfoFailure 3
+
+#define kCanPhysicalDriveSEDEncryptionImportAllowed 0
+#define kCanPhysicalDriveSEDEncryptionImportInvalidInput 1
+#define kCanPhysicalDriveSEDEncryptionImportInvalidPDNumber 2
+#define kCanPhysicalDriveSEDEncryptionImportNotSED 3
+#define kCanPhysicalDriveSEDEncryptionImportModeNone 4
+#define kCanPhysicalDriveSEDEncryptionImportNotForeignOwnedSED 5
+#define kCanPhysicalDriveSEDEncryptionImportPDAlreadySet 6
+#define kCanPhysicalDriveSEDEncryptionImportDriveIsConfigured 7
+#define kDoPhysicalDriveSEDEncryptionImportSuccess 1
+#define kDoPhysicalDriveSEDEncryptionImportFailure 2
+#define kUpdatePhysicalDriveSEDEncryptionImportInfoSuccess 0
+#define kUpdatePhysicalDriveSEDEncryptionImportInfoInvalidArgument 1
+#define kUpdatePhysicalDriveSEDEncryptionImportInfoNoChanges 2
+#define kUpdatePhysicalDriveSEDEncryptionImportInfoInvalidForeignKey 3
+#define kUpdatePhysicalDriveSEDEncryptionImportInfoInvalidForeignResetKey 4
+#define kUpdatePhysicalDriveSEDEncryptionImportInfoFailure 5
+
+#define kCanPhysicalDriveSEDEncryptionRevertAllowed 0
+#define kCanPhysicalDriveSEDEncryptionRevertInvalidArgument 1
+#define kCanPhysicalDriveSEDEncryptionRevertDriveIsNotASED 2
+#define kCanPhysicalDriveSEDEncryptionRevertSEDAlreadyInOFSState 3
+#define kCanPhysicalDriveSEDEncryptionRevertPDNotOwned 4
+#define kCanPhysicalDriveSEDEncryptionRevertPDAlreadyPending 5
+#define kCanPhysicalDriveSEDEncryptionRevertPDIsConfiguredDrive 6
+#define kCanPhysicalDriveSEDEncryptionRevertInvalidPhysicalDrive 7
+#define kCanPhysicalDriveSEDEncryptionRevertFailedPhysicalDrive 8
+#define kCanPhysicalDriveSEDEncryptionRevertPDIsForeign 9
+#define kDoPhysicalDriveSEDEncryptionRevertSuccess 0
+#define kDoPhysicalDriveSEDEncryptionRevertFailure 1
+#define kUpdatePhysicalDriveSEDEncryptionRevertInfoSuccess 0
+#define kUpdatePhysicalDriveSEDEncryptionRevertInfoInvalidArgument 1
+#define kUpdatePhysicalDriveSEDEncryptionRevertInfoNoChanges 2
+#define kUpdatePhysicalDriveSEDEncryptionRevertInfoFailed 3
+
+/* Importing every owned foreign SED. */
+#define kCanImportControllerForeignSEDAllowed 0
+#define kCanImportControllerForeignSEDEncryptionNotSupported 1
+#define kCanImportControllerForeignSEDEncryptionModeNone 2
+#define kCanImportControllerForeignSEDNoForeignOwnedSED 3
+#define kCanImportControllerForeignSEDOperationsInProgress 4
+#define kCanImportControllerForeignSEDInvalidForeignMasterKey 5
+#define kCanImportControllerForeignSEDInvalidForeignResetMasterKey 6
+#define kCanImportControllerForeignSEDWaitingOnSEDAdapterPassword 7
+#define kDoImportControllerForeignSEDSuccess 1
+#define kDoImportControllerForeignSEDFailure 2
+
+/* Reverting one drive with its PSID. */
+#define kCanRevertPhysicalDriveSEDEncryptionPSIDAllowed 0
+#define kCanRevertPhysicalDriveSEDEncryptionPSIDNotSupported 1
+#define kCanRevertPhysicalDriveSEDEncryptionPSIDInvalidPhysicalDrive 2
+#define kCanRevertPhysicalDriveSEDEncryptionPSIDFailedPhysicalDrive 3
+#define kCanRevertPhysicalDriveSEDEncryptionPSIDDriveIsNotASED 4
+#define kCanRevertPhysicalDriveSEDEncryptionPSIDDriveIsConfigured 5
+#define kCanRevertPhysicalDriveSEDEncryptionPSIDContainsInvalidPSID 6
+#define kCanRevertPhysicalDriveSEDEncryptionPSIDNotAllowed 7
+#define kCanRevertPhysicalDriveSEDEncryptionPSIDPhysicalDriveNotSupported 8
+#define kCanRevertPhysicalDriveSEDEncryptionPSIDPhysicalDriveMultiActuatorDrive 9
+#define kDoRevertPhysicalDriveSEDEncryptionPSIDSuccess 0
+#define kDoRevertPhysicalDriveSEDEncryptionPSIDFailure 1
+
+/* ---- Managed SED encryption on arrays ---- */
+
+#define kCanEnableEditableArraySEDEncryptionAllowed 0
+#define kCanEnableEditableArraySEDEncryptionNoEditableConfiguration 1
+#define kCanEnableEditableArraySEDEncryptionInvalidEditableArray 2
+#define kCanEnableEditableArraySEDEncryptionCBEEnabled 3
+#define kCanEnableEditableArraySEDEncryptionNotSupported 4
+#define kCanEnableEditableArraySEDEncryptionNotEnabled 5
+#define kCanEnableEditableArraySEDEncryptionWaitingOnAdapterPassword 6
+#define kCanEnableEditableArraySEDEncryptionAlreadyEnabled 7
+#define kCanEnableEditableArraySEDEncryptionContainsNonSEDDrive 8
+#define kCanEnableEditableArraySEDEncryptionMixedSEDDriveTypes 9
+#define kCanEnableEditableArraySEDEncryptionSEDStatusNotSupported 10
+#define kCanEnableEditableArraySEDEncryptionHasSharedDedicatedSpare 11
+#define kCanEnableEditableArraySEDEncryptionHasDataOrLUCacheAssociation 12
+#define kCanEnableEditableArraySEDEncryptionArrayStatusNotOK 13
+#define kDoEnableEditableArraySEDEncryptionSuccess 0
+#define kDoEnableEditableArraySEDEncryptionFailure 1
+
+#define kCanImportForeignSEDArrayAllowed 0
+#define kCanImportForeignSEDArraySEDEncryptionNotSupported 1
+#define kCanImportForeignSEDArraySEDEncryptionNotEnabled 2
+#define kCanImportForeignSEDArrayNoForeignLogicalDrives 3
+#define kCanImportForeignSEDArrayInvalidForeignKey 4
+#define kCanImportForeignSEDArrayInvalidForeignResetKey 5
+#define kCanImportForeignSEDArrayControllerSEDEncryptionNotEnabled 6
+#define kCanImportForeignSEDArrayFailedPhysicalDrive 7
+#define kCanImportForeignSEDArrayWaitingOnSEDAdapterPassword 8
+#define kDoImportForeignSEDArraySuccess 0
+#define kDoImportForeignSEDArrayFailure 1
+
 VK_API VK_BYTE VK_GetControllerSEDEncryptionInfoForUpdate(PCDA cda, void** sed_encryption_update_info);
 VK_API void VK_DestroyControllerSEDEncryptionInfoForUpdate(void* sed_encryption_update_info);
 VK_API VK_BYTE VK_CanChangeControllerSEDEncryptionMode(void* sed_encryption_update_info, VK_BYTE sed_encryption_mode);
@@ -932,6 +1068,43 @@ VK_API VK_BYTE VK_DoUnlockControllerWithSEDEncryption(PCDA cda, const char* adap
 VK_API VK_BOOL _VK_DisableControllerSEDEncryption(PCDA cda);
 VK_API VK_BOOL _VK_ControllerHasOwnedSED(PCDA cda);
 VK_API VK_BOOL _VK_ControllerHasSEDEnabledLD(PCDA cda);
+
+/* -- Managed SED drive ownership, import and revert: the records are the callers' to destroy -- */
+VK_API VK_BYTE VK_GetPhysicalDriveSEDEncryptionTakeOwnershipForUpdate(PCDA cda, void** pd_sed_take_ownership_info);
+VK_API VK_BYTE VK_CanPhysicalDriveSEDEncryptionTakeOwnership(void* pd_sed_take_ownership_info, VK_WORD pd_number);
+VK_API VK_BYTE VK_DoPhysicalDriveSEDEncryptionTakeOwnership(void* pd_sed_take_ownership_info, VK_WORD pd_number);
+VK_API VK_BYTE VK_UpdatePhysicalDriveSEDEncryptionTakeOwnershipInfo(void* pd_sed_take_ownership_info);
+VK_API void VK_DestroyPhysicalDriveSEDEncryptionTakeOwnershipForUpdate(void* pd_sed_take_ownership_info);
+VK_API VK_BYTE VK_GetPhysicalDriveSEDEncryptionImportForUpdate(PCDA cda, void** pd_sed_import_info);
+VK_API VK_BYTE VK_CanPhysicalDriveSEDEncryptionImport(void* pd_sed_import_info, VK_WORD pd_number);
+VK_API VK_BYTE VK_DoPhysicalDriveSEDEncryptionImport(void* pd_sed_import_info, VK_WORD pd_number);
+VK_API VK_BYTE VK_UpdatePhysicalDriveSEDEncryptionImportInfo(void* pd_sed_import_info, const char* foreign_key,
+                                                             size_t foreign_key_size, const char* foreign_reset_key,
+                                                             size_t foreign_reset_key_size);
+VK_API void VK_DestroyPhysicalDriveSEDEncryptionImportForUpdate(void* pd_sed_import_info);
+VK_API VK_BYTE VK_GetPhysicalDriveSEDEncryptionRevertForUpdate(PCDA cda, void** pd_sed_revert_info);
+VK_API VK_BYTE VK_CanPhysicalDriveSEDEncryptionRevert(void* pd_sed_revert_info, VK_WORD pd_number);
+VK_API VK_BYTE VK_DoPhysicalDriveSEDEncryptionRevert(void* pd_sed_revert_info, VK_WORD pd_number);
+VK_API VK_BYTE VK_UpdatePhysicalDriveSEDEncryptionRevertInfo(void* pd_sed_revert_info);
+VK_API void VK_DestroyPhysicalDriveSEDEncryptionRevertForUpdate(void* pd_sed_revert_info);
+VK_API VK_BYTE VK_CanImportControllerForeignSED(PCDA cda, const char* foreign_key, size_t foreign_key_size,
+                                                const char* foreign_reset_key, size_t foreign_reset_key_size);
+VK_API VK_BYTE VK_DoImportControllerForeignSED(PCDA cda, const char* foreign_key, size_t foreign_key_size,
+                                               const char* foreign_reset_key, size_t foreign_reset_key_size);
+VK_API VK_BYTE VK_CanRevertPhysicalDriveSEDEncryptionPSID(PCDA cda, VK_WORD pd_number, const char* psid,
+                                                          size_t psid_size);
+VK_API VK_BYTE VK_DoRevertPhysicalDriveSEDEncryptionPSID(PCDA cda, VK_WORD pd_number, const char* psid,
+                                                         size_t psid_size);
+
+/* -- Managed SED encryption on arrays -- */
+VK_API VK_BYTE VK_CanEnableEditableArraySEDEncryption(PCDA cda, VK_WORD editable_array_number);
+VK_API VK_BYTE VK_DoEnableEditableArraySEDEncryption(PCDA cda, VK_WORD editable_array_number);
+VK_API VK_BYTE VK_CanImportForeignSEDArray(PCDA cda, VK_WORD array_number, const char* foreign_key,
+                                           size_t foreign_key_size, const char* foreign_reset_key,
+                                           size_t foreign_reset_key_size);
+VK_API VK_BYTE VK_DoImportForeignSEDArray(PCDA cda, VK_WORD array_number, const char* foreign_key,
+                                          size_t foreign_key_size, const char* foreign_reset_key,
+                                          size_t foreign_reset_key_size);
 
 PN_EXTERN_C_END
 

@@ -378,3 +378,40 @@ bool EditSpareMaps(LOGICAL_DRIVE_CONFIG& config, bool extended_maps, VK_WORD ld_
 
 } // namespace telmar
 
+// ---- Managed SED drive ownership, import, revert and SED arrays ----
+
+PN_EXTERN_C_BEGIN
+
+VK_BOOL __VK_EditableArrayHasNonSEDDrives(PCDA cda, VK_WORD editable_array_number);
+VK_BOOL __VK_EditableArrayHasMixedSEDDrives(PCDA cda, VK_WORD editable_array_number);
+VK_BOOL __VK_EditableArrayHasInvalidSEDStatus(PCDA cda, VK_WORD editable_array_number);
+VK_BOOL __VK_IsDedicatedSpareSharedWithOtherArray(PCDA cda, VK_WORD editable_array_number);
+
+PN_EXTERN_C_END
+
+namespace telmar {
+
+// Bytes of the drive map of the managed-SED drive requests: one bit per drive number 0-1023.
+inline constexpr size_t kSEDDriveMapBytes = 128;
+
+// What the drive-marking checks know of one drive, gathered under the lock so that the decisions
+// below can be worked out (and fuzzed) without a controller.
+struct SEDDriveFacts {
+    bool valid = false;      // a drive number the controller has, present
+    VK_DWORD status = 0;     // VK_GetPhysicalDriveStatusInfo
+    VK_BYTE usage = 0;       // VK_GetPhysicalDriveUsageInfo
+    VK_DWORD basic = 0;      // VK_GetPhysicalDriveBasicInfo
+    VK_QWORD encryption = 0; // VK_GetPhysicalDriveEncryptionInfo
+    bool marked = false;     // its bit already set in the record's map
+};
+
+// The Can answers of the drive-selection records and the PSID revert for one drive, given the
+// controller's managed-SED status word.
+VK_BYTE TakeOwnershipVerdict(VK_QWORD sed_status, const SEDDriveFacts& drive);
+VK_BYTE ImportDriveVerdict(VK_QWORD sed_status, const SEDDriveFacts& drive);
+VK_BYTE RevertDriveVerdict(const SEDDriveFacts& drive);
+VK_BYTE PSIDRevertVerdict(VK_QWORD sed_status, const SEDDriveFacts& drive, bool psid_acceptable);
+// Whether a drive may join an SED array: in OFS or owned, not an owned foreign SED, not locked.
+bool HasValidSEDState(VK_QWORD drive_encryption);
+
+} // namespace telmar
