@@ -597,6 +597,8 @@ QVSIM_FIELDS_OF(FwDrive) {
     v("extra_device_flags", s.extra_device_flags);
     v("misc_drive_flags", s.misc_drive_flags);
     v("feature_flags", s.feature_flags);
+    v("psid", s.psid);
+    v("sed_owner_key", s.sed_owner_key);
     v("stamped", s.stamped);
     v("last_failure_reason", s.last_failure_reason);
     v("qrb_support", s.qrb_support);
