@@ -1265,3 +1265,410 @@ VK_BYTE VK_SetEditableLogicalDriveLUCacheLineSize(PCDA cda, VK_WORD editable_ld_
     }
     return kSetEditableLogicalDriveLUCacheLineSizeOK;
 }
+
+// ---- Initialisation method, accelerator, label and lock ----
+
+namespace telmar::ldprops {
+
+VK_BYTE CheckLabelText(const char* label, size_t buffer_size) {
+    const pavlin::ByteView bytes(label, buffer_size);
+    const size_t length = bytes.find(0).value_or(bytes.size());
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        const VK_BYTE b = *bytes.u8(i);
+        // Printable ASCII up to the first zero byte, nothing but zeros after it.
+        if (i < length ? (b < 32 || b > 126) : b != 0) {
+            return kCanSetEditableLogicalDriveLabelInvalidCharacter;
+        }
+    }
+    return length == 0 ? kCanSetEditableLogicalDriveLabelInvalidLabel : 0;
+}
+
+} // namespace telmar::ldprops
+
+namespace {
+
+bool IsSSDArray(const EDITABLE_ARRAY& array) {
+    return (array.common_drive_type & kPhysicalDriveTypeSSD) != 0;
+}
+
+bool IsParityInitRAID(VK_BYTE raid_level) {
+    return raid_level == kRAID5 || raid_level == kRAID50 || raid_level == kRAID6 || raid_level == kRAID60;
+}
+
+VK_BYTE LiveUnitStatus(PCDA cda, VK_WORD ld_number) {
+    return LOGICAL_DRIVE_UNIT_STATUS(VK_GetLogicalDriveStatusInfo(cda, ld_number));
+}
+
+bool Initializing(VK_BYTE unit_status) {
+    return unit_status == kLogicalDriveUnitStatus18RPIInProgress || unit_status == kLogicalDriveUnitStatus19RPIQueued;
+}
+
+PEDITABLE_ARRAY ArrayOf(PCDA cda, const EDITABLE_LOGICAL_DRIVE& ld) {
+    return (ld.flags & kEditableLDArraySet) ? _VK_GetEditableArray(cda, ld.editable_array_number) : nullptr;
+}
+
+// What the accelerator check needs of the controller cache: a board with memory.
+bool ControllerCachePresent(PCDA cda) {
+    if (!VK_RequestSenseCacheConfigStatusBuffer(cda)) {
+        return false;
+    }
+    const CACHE_CONFIG_STATUS& status = _VK_CDA(cda)->sense_cache_config_status_buffer;
+    return status.bBoardPresent != 0 && status.wTotalMemorySize != 0;
+}
+
+} // namespace
+
+VK_BOOL _VK_AllRAIDRapidInitializationSupported(PCDA cda) {
+    constexpr VK_BYTE kBackgroundAllRAIDRapidInit = 0x1;
+    constexpr VK_DWORD kIdentifyAllRAIDRapidInit = 0x100000;
+    constexpr VK_DWORD kIdentifyAllRAIDRapidInitExtra = 0x40000;
+    constexpr VK_DWORD kIdentifyMinimumFixedLength = 286;
+    if (cda == nullptr) {
+        return kFalse;
+    }
+    _CDA* c = _VK_CDA(cda);
+    if (VK_ControllerFeaturePagesSupported(cda)) {
+        return VK_RequestFeaturePages(cda) && (c->sense_feature.page_background.bFlags2 & kBackgroundAllRAIDRapidInit)
+                   ? kTrue
+                   : kFalse;
+    }
+    if (!VK_RequestIdentifyControllerBuffer(cda)) {
+        return kFalse;
+    }
+    const IDENTIFY_CONTROLLER& id = c->identify_controller_buffer;
+    return (id.dwYetMoreControllerFlags & kIdentifyAllRAIDRapidInit) &&
+                   id.dwFixedStructureLength > kIdentifyMinimumFixedLength &&
+                   (id.dwExtraControllerFlags & kIdentifyAllRAIDRapidInitExtra)
+               ? kTrue
+               : kFalse;
+}
+
+VK_BYTE VK_CanSetEditableLogicalDriveInitializationMethod(PCDA cda, VK_WORD editable_ld_number,
+                                                          VK_BYTE initialization_method) {
+    if (cda == nullptr) {
+        return kCanSetEditableLogicalDriveInitializationMethodNoEditableConfigCreated;
+    }
+    CDALock guard(cda);
+    if (_VK_GetEditableConfiguration(cda) == nullptr) {
+        return kCanSetEditableLogicalDriveInitializationMethodNoEditableConfigCreated;
+    }
+    if (ControllerLocked(cda)) {
+        return kCanSetEditableLogicalDriveInitializationMethodControllerStatusNotOK;
+    }
+    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, editable_ld_number);
+    // No staged drive: nothing has an array yet.
+    if (ld == nullptr) {
+        return kCanSetEditableLogicalDriveInitializationMethodNoArraySet;
+    }
+    if (ld->flags & kEditableLDLocked) {
+        return kCanSetEditableLogicalDriveInitializationMethodLDIsLocked;
+    }
+    const PEDITABLE_ARRAY array = ArrayOf(cda, *ld);
+    if (array == nullptr) {
+        return kCanSetEditableLogicalDriveInitializationMethodNoArraySet;
+    }
+    if (!(ld->flags & kEditableLDRAIDSet)) {
+        return kCanSetEditableLogicalDriveInitializationMethodNoRAIDLevelSet;
+    }
+    if (ld->flags & kEditableLDLUCache) {
+        return kCanSetEditableLogicalDriveInitializationMethodNotAllowedForLUCache;
+    }
+    if (ld->lu_cache_ld_number != kInvalidNumber) {
+        return kCanSetEditableLogicalDriveInitializationMethodLUCacheConfigured;
+    }
+    switch (initialization_method) {
+    case kLogicalDriveInitializationMethodDefault: return kCanSetEditableLogicalDriveInitializationMethodOK;
+    case kLogicalDriveInitializationMethodOPO:
+        if (!VK_ControllerSupportsOPO(cda)) {
+            return kCanSetEditableLogicalDriveInitializationMethodOPONotSupported;
+        }
+        if (!IsSSDArray(*array)) {
+            return kCanSetEditableLogicalDriveInitializationMethodDriveTypeNotSSD;
+        }
+        if (__VK_IsNVMEArray(cda, array)) {
+            return kCanSetEditableLogicalDriveInitializationMethodNotAllowedForNVMeArray;
+        }
+        if (array->logical_drive_count > 1) {
+            return kCanSetEditableLogicalDriveInitializationMethodNotFirstLDInArray;
+        }
+        return kCanSetEditableLogicalDriveInitializationMethodOK;
+    case kLogicalDriveInitializationMethodRapidParityInit:
+        if (!VK_ControllerSupportsRapidInitialization(cda) ||
+            (!IsParityInitRAID(ld->RAID_level) && !_VK_AllRAIDRapidInitializationSupported(cda))) {
+            return kCanSetEditableLogicalDriveInitializationMethodRPINotSupported;
+        }
+        return kCanSetEditableLogicalDriveInitializationMethodOK;
+    default:
+        // Both bits at once, or any other value, names no method.
+        return kCanSetEditableLogicalDriveInitializationMethodNotAllowed;
+    }
+}
+
+VK_BYTE VK_SetEditableLogicalDriveInitializationMethod(PCDA cda, VK_WORD editable_ld_number,
+                                                       VK_BYTE initialization_method) {
+    if (cda == nullptr) {
+        return kSetEditableLogicalDriveInitializationMethodFailedUnknown;
+    }
+    CDALock guard(cda);
+    const VK_BYTE can = VK_CanSetEditableLogicalDriveInitializationMethod(cda, editable_ld_number,
+                                                                          initialization_method);
+    PN_DebugLog(3, 0, "%s:%d: %s(%p, %u, %u):%u\n", __FILE__, __LINE__, __func__, cda, editable_ld_number,
+                initialization_method, can);
+    if (can != kCanSetEditableLogicalDriveInitializationMethodOK) {
+        return kSetEditableLogicalDriveInitializationMethodFailedUnknown;
+    }
+    _VK_GetEditableLogicalDrive(cda, editable_ld_number)->logical_drive_initialization_method = initialization_method;
+    return kSetEditableLogicalDriveInitializationMethodOK;
+}
+
+VK_BYTE VK_GetEditableLogicalDriveAccelerator(PCDA cda, VK_WORD editable_ld_number) {
+    if (cda == nullptr) {
+        return kLogicalDriveAcceleratorUnknown;
+    }
+    CDALock guard(cda);
+    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, editable_ld_number);
+    return ld != nullptr ? ld->logical_drive_accelerator : kLogicalDriveAcceleratorUnknown;
+}
+
+VK_BYTE VK_CanSetEditableLogicalDriveAccelerator(PCDA cda, VK_WORD editable_ld_number, VK_BYTE accelerator) {
+    if (cda == nullptr) {
+        return kCanSetEditableLogicalDriveAcceleratorNoEditableConfigCreated;
+    }
+    CDALock guard(cda);
+    if (_VK_GetEditableConfiguration(cda) == nullptr) {
+        return kCanSetEditableLogicalDriveAcceleratorNoEditableConfigCreated;
+    }
+    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, editable_ld_number);
+    if (ld == nullptr) {
+        return kCanSetEditableLogicalDriveAcceleratorLogicalDriveNotCreated;
+    }
+    if (ControllerLocked(cda)) {
+        return kCanSetEditableLogicalDriveAcceleratorLogicalControllerStatusNotOK;
+    }
+    const PEDITABLE_ARRAY array = ArrayOf(cda, *ld);
+    if (array == nullptr) {
+        return kCanSetEditableLogicalDriveAcceleratorNoArraySet;
+    }
+    if ((ld->flags & kEditableLDLUCache) || ld->lu_cache_ld_number != kInvalidNumber) {
+        return kCanSetEditableLogicalDriveAcceleratorLUCacheEnabled;
+    }
+    const bool io_bypass = accelerator == kLogicalDriveAcceleratorIOBypass;
+    const bool array_bypass = (array->flags & kEditableArrIOBypass) != 0;
+    const bool several = array->logical_drive_count > 1;
+    if ((accelerator == kLogicalDriveAcceleratorNone || accelerator == kLogicalDriveAcceleratorControllerCache) &&
+        array_bypass && several) {
+        return kCanSetEditableLogicalDriveAcceleratorArrayUsesIOBypass;
+    }
+    if ((accelerator == kLogicalDriveAcceleratorControllerCache && !ControllerCachePresent(cda)) ||
+        (io_bypass && !VK_ControllerSupportsIOBypass(cda)) ||
+        (accelerator != kLogicalDriveAcceleratorNone && accelerator != kLogicalDriveAcceleratorControllerCache &&
+         !io_bypass)) {
+        return kCanSetEditableLogicalDriveAcceleratorUnsupported;
+    }
+    if (io_bypass && (!several || array_bypass) && !IsSSDArray(*array)) {
+        return kCanSetEditableLogicalDriveAcceleratorDriveTypeNotSSD;
+    }
+    if (io_bypass && several && !array_bypass) {
+        return kCanSetEditableLogicalDriveAcceleratorNotTheFirstLDInArray;
+    }
+    if (ld->logical_drive_accelerator == accelerator) {
+        return kCanSetEditableLogicalDriveAcceleratorAlreadySet;
+    }
+    if (array->flags & kEditableArrSplitMirror) {
+        return kCanSetEditableLogicalDriveAcceleratorSplitMirrorVolume;
+    }
+    if (!IsNew(*ld)) {
+        const VK_DWORD array_status = VK_GetEditableArrayStatusInfo(cda, ld->editable_array_number);
+        if (io_bypass &&
+            (array_status & (kArrayStatusHasTransformingLogicalDrive | kArrayStatusHasRekeyingLogicalDrive))) {
+            return kCanSetEditableLogicalDriveAcceleratorArrayHasTransformingLogicalDrive;
+        }
+        if (array_status & kArrayStatusHasRecoveringLogicalDrive) {
+            return kCanSetEditableLogicalDriveAcceleratorArrayHasRecoveringLogicalDrive;
+        }
+        const VK_BYTE unit = LiveUnitStatus(cda, editable_ld_number);
+        if (unit == kLogicalDriveUnitStatus1Failed || unit == kLogicalDriveUnitStatus30SEDQualificationFailed) {
+            return kCanSetEditableLogicalDriveAcceleratorLogicalDriveStatusNotOK;
+        }
+        if (Initializing(unit) && (io_bypass || ld->logical_drive_accelerator == kLogicalDriveAcceleratorIOBypass)) {
+            return kCanSetEditableLogicalDriveAcceleratorInitializingLogicalDrive;
+        }
+    }
+    return kCanSetEditableLogicalDriveAcceleratorOK;
+}
+
+VK_BYTE VK_SetEditableLogicalDriveAccelerator(PCDA cda, VK_WORD editable_ld_number, VK_BYTE accelerator) {
+    if (cda == nullptr) {
+        return kSetEditableLogicalDriveAcceleratorFailedUnknown;
+    }
+    CDALock guard(cda);
+    const VK_BYTE can = VK_CanSetEditableLogicalDriveAccelerator(cda, editable_ld_number, accelerator);
+    PN_DebugLog(3, 0, "%s:%d: %s(%p, %u, %u):%u\n", __FILE__, __LINE__, __func__, cda, editable_ld_number,
+                accelerator, can);
+    if (can != kCanSetEditableLogicalDriveAcceleratorOK) {
+        return kSetEditableLogicalDriveAcceleratorFailedUnknown;
+    }
+    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, editable_ld_number);
+    ld->logical_drive_accelerator = accelerator;
+    // The commit rewrites the accelerator only where IO bypass comes or goes; a new drive gets its
+    // accelerator when it is created.
+    if (!IsNew(*ld) && (LOGICAL_DRIVE_ACCELERATOR(VK_GetLogicalDriveBasicInfo(cda, editable_ld_number)) ==
+                            kLogicalDriveAcceleratorIOBypass ||
+                        accelerator == kLogicalDriveAcceleratorIOBypass)) {
+        ld->flags |= kEditableLDAcceleratorChanged;
+    }
+    _VK_GetEditableConfiguration(cda)->flags |= kEditableConfigCacheConfig;
+    return kSetEditableLogicalDriveAcceleratorOK;
+}
+
+VK_BYTE VK_GetEditableLogicalDriveLabel(PCDA cda, VK_WORD editable_ld_number, char* drive_label_buffer,
+                                        size_t buffer_size) {
+    if (drive_label_buffer == nullptr) {
+        PN_DebugLog(1, 0,
+                    "%s:%d: Assertion 'drive_label_buffer != NULL' failed: Destination for ld volume label NULL\n",
+                    __func__, __LINE__);
+    }
+    if (buffer_size <= kLabelSize) {
+        PN_DebugLog(1, 0,
+                    "%s:%d: Assertion 'buffer_size > sizeof(((LogicalDriveRecord*)0)->identify_logical_drive_buffer."
+                    "sVolumeLabel)' failed: Destination for ld volume label not large enough\n",
+                    __func__, __LINE__);
+    }
+    if (cda == nullptr) {
+        return kGetEditableLogicalDriveLabelNoEditableConfigCreated;
+    }
+    CDALock guard(cda);
+    if (_VK_GetEditableConfiguration(cda) == nullptr) {
+        return kGetEditableLogicalDriveLabelNoEditableConfigCreated;
+    }
+    if (drive_label_buffer == nullptr) {
+        return kGetEditableLogicalDriveLabelNullBuffer;
+    }
+    if (buffer_size <= kLabelSize) {
+        return kGetEditableLogicalDriveLabelBufferTooSmall;
+    }
+    std::memset(drive_label_buffer, 0, buffer_size);
+    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, editable_ld_number);
+    // No staged drive of that number: there is no label to give, as without a configuration.
+    if (ld == nullptr) {
+        return kGetEditableLogicalDriveLabelNoEditableConfigCreated;
+    }
+    std::memcpy(drive_label_buffer, ld->logical_drive_label, kLabelSize);
+    return kGetEditableLogicalDriveLabelOK;
+}
+
+VK_BYTE VK_CanSetEditableLogicalDriveLabel(PCDA cda, VK_WORD editable_ld_number, const char* drive_label,
+                                           size_t buffer_size) {
+    if (cda == nullptr) {
+        return kCanSetEditableLogicalDriveLabelNoEditableConfigCreated;
+    }
+    CDALock guard(cda);
+    if (_VK_GetEditableConfiguration(cda) == nullptr) {
+        return kCanSetEditableLogicalDriveLabelNoEditableConfigCreated;
+    }
+    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, editable_ld_number);
+    if (ld == nullptr) {
+        return kCanSetEditableLogicalDriveLabelInvalidLogicalDrive;
+    }
+    if (drive_label == nullptr || buffer_size == 0) {
+        return kCanSetEditableLogicalDriveLabelInvalidLabel;
+    }
+    if (!(ld->flags & kEditableLDArraySet)) {
+        return kCanSetEditableLogicalDriveLabelNoArraySet;
+    }
+    if (ld->flags & kEditableLDLUCache) {
+        return kCanSetEditableLogicalDriveLabelNotAllowedForLUCache;
+    }
+    if (buffer_size > kLabelSize) {
+        return kCanSetEditableLogicalDriveLabelLabelTooLong;
+    }
+    if (!IsNew(*ld) && Initializing(LiveUnitStatus(cda, editable_ld_number))) {
+        return kCanSetEditableLogicalDriveLabelInitializingLogicalDrive;
+    }
+    if (VK_GetEditableLogicalDriveType(cda, editable_ld_number) != kLogicalDriveTypeData) {
+        return kCanSetEditableLogicalDriveLabelNotADataDrive;
+    }
+    const VK_BYTE text = telmar::ldprops::CheckLabelText(drive_label, buffer_size);
+    return text != 0 ? text : kCanSetEditableLogicalDriveLabelOK;
+}
+
+VK_BYTE VK_SetEditableLogicalDriveLabel(PCDA cda, VK_WORD editable_ld_number, const char* drive_label,
+                                        size_t buffer_size) {
+    if (cda == nullptr) {
+        return kSetEditableLogicalDriveLabelFailedUnknown;
+    }
+    CDALock guard(cda);
+    const VK_BYTE can = VK_CanSetEditableLogicalDriveLabel(cda, editable_ld_number, drive_label, buffer_size);
+    PN_DebugLog(3, 0, "%s:%d: %s(%p, %u, %p, %zu):%u\n", __FILE__, __LINE__, __func__, cda, editable_ld_number,
+                static_cast<const void*>(drive_label), buffer_size, can);
+    if (can != kCanSetEditableLogicalDriveLabelOK) {
+        return kSetEditableLogicalDriveLabelFailedUnknown;
+    }
+    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, editable_ld_number);
+    if (ld == nullptr) {
+        return kSetEditableLogicalDriveLabelFailedUnknown;
+    }
+    std::memset(ld->logical_drive_label, 0, kLabelSize);
+    std::memcpy(ld->logical_drive_label, drive_label, buffer_size);
+    ld->flags &= ~kEditableLDLabelUnchanged;
+    return kSetEditableLogicalDriveLabelOK;
+}
+
+VK_BYTE VK_CanLockEditableLogicalDrive(PCDA cda, VK_WORD editable_ld_number) {
+    if (cda == nullptr) {
+        return kCanLockEditableLogicalDriveNoEditableConfigCreated;
+    }
+    CDALock guard(cda);
+    if (_VK_GetEditableConfiguration(cda) == nullptr) {
+        return kCanLockEditableLogicalDriveNoEditableConfigCreated;
+    }
+    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, editable_ld_number);
+    // No staged drive: nothing has an array yet.
+    if (ld == nullptr) {
+        return kCanLockEditableLogicalDriveNoArraySet;
+    }
+    if (ld->flags & kEditableLDLocked) {
+        return kCanLockEditableLogicalDriveAlreadyLocked;
+    }
+    if (!(ld->flags & kEditableLDArraySet)) {
+        return kCanLockEditableLogicalDriveNoArraySet;
+    }
+    if (!(ld->flags & kEditableLDRAIDSet)) {
+        return kCanLockEditableLogicalDriveNoRAIDLevelSet;
+    }
+    if (!(ld->flags & kEditableLDStripSizeSet)) {
+        return kCanLockEditableLogicalDriveNoStripSizeSet;
+    }
+    if (!(ld->flags & kEditableLDSizeSet)) {
+        return kCanLockEditableLogicalDriveNoSizeSet;
+    }
+    if ((ld->flags & kEditableLDLUCache) && (ld->lu_cache_ld_number == kInvalidNumber || ld->lu_cache_policy == 0)) {
+        return kCanLockEditableLogicalDriveNoCachingLogicalDriveSet;
+    }
+    return kCanLockEditableLogicalDriveOK;
+}
+
+VK_BYTE VK_LockEditableLogicalDrive(PCDA cda, VK_WORD editable_ld_number) {
+    if (cda == nullptr) {
+        return kLockEditableLogicalDriveFailedUnknown;
+    }
+    CDALock guard(cda);
+    const VK_BYTE can = VK_CanLockEditableLogicalDrive(cda, editable_ld_number);
+    PN_DebugLog(3, 0, "%s:%d: %s(%p, %u):%u\n", __FILE__, __LINE__, __func__, cda, editable_ld_number, can);
+    if (can != kCanLockEditableLogicalDriveOK) {
+        return kLockEditableLogicalDriveFailedUnknown;
+    }
+    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, editable_ld_number);
+    if (ld->logical_drive_accelerator == kLogicalDriveAcceleratorUnknown &&
+        VK_SetEditableLogicalDriveAccelerator(cda, editable_ld_number, kLogicalDriveAcceleratorIOBypass) !=
+            kSetEditableLogicalDriveAcceleratorOK) {
+        VK_SetEditableLogicalDriveAccelerator(cda, editable_ld_number, kLogicalDriveAcceleratorControllerCache);
+    }
+    const PEDITABLE_ARRAY array = ArrayOf(cda, *ld);
+    if (array != nullptr && array->logical_drive_count == 1 &&
+        ld->logical_drive_accelerator == kLogicalDriveAcceleratorIOBypass) {
+        array->flags |= kEditableArrIOBypass;
+    }
+    ld->flags |= kEditableLDLocked;
+    return kLockEditableLogicalDriveOK;
+}
