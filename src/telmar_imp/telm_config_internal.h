@@ -393,6 +393,9 @@ namespace telmar {
 
 // Bytes of the drive map of the managed-SED drive requests: one bit per drive number 0-1023.
 inline constexpr size_t kSEDDriveMapBytes = 128;
+// A managed-SED credential field of a request, and the terminated copy a record keeps.
+inline constexpr size_t kSEDFieldBytes = 32;
+inline constexpr size_t kSEDTextBytes = kSEDFieldBytes + 1;
 
 // What the drive-marking checks know of one drive, gathered under the lock so that the decisions
 // below can be worked out (and fuzzed) without a controller.
@@ -415,6 +418,67 @@ VK_BYTE PSIDRevertVerdict(VK_QWORD sed_status, const SEDDriveFacts& drive, bool 
 bool HasValidSEDState(VK_QWORD drive_encryption);
 
 } // namespace telmar
+
+// The managed-SED records callers hold as void*: the controller-settings update record and the
+// drive-selection records with the requests they send.
+struct CONTROLLER_SED_ENCRYPTION_INFO {
+    VK_BYTE mode;
+    char master_key_identifier[telmar::kSEDTextBytes];
+    VK_BYTE adapter_password_state;
+};
+
+struct SED_ENCRYPTION_UPDATE_INFO {
+    PCDA cda;
+    VK_DWORD flags;
+    char new_master_key[telmar::kSEDTextBytes];
+    char new_adapter_password[telmar::kSEDTextBytes];
+    VK_QWORD ctrl_sed_encryption_status;
+    CONTROLLER_SED_ENCRYPTION_INFO current_sed_config;
+    CONTROLLER_SED_ENCRYPTION_INFO pending_sed_config;
+};
+
+#pragma pack(push, 1)
+struct MANAGED_SED_REVERT {
+    VK_BYTE bDriveMap[telmar::kSEDDriveMapBytes];
+};
+struct MANAGED_SED_REVERT_PSID {
+    VK_DWORD dwDriveIndex;
+    char sPSID[telmar::kSEDFieldBytes];
+};
+struct MANAGED_SED_PHYSICAL_DRIVE_TAKE_OWNERSHIP {
+    VK_BYTE bDriveMap[telmar::kSEDDriveMapBytes];
+};
+struct MANAGED_SED_IMPORT_FOREIGN_DRIVE {
+    VK_BYTE bForeignDriveBitmap[telmar::kSEDDriveMapBytes];
+    char sForeignDriveMasterKey[telmar::kSEDFieldBytes];
+    char sResetForeignDriveMasterKey[telmar::kSEDFieldBytes];
+    VK_WORD wReserved;
+};
+#pragma pack(pop)
+static_assert(sizeof(MANAGED_SED_REVERT) == 128);
+static_assert(sizeof(MANAGED_SED_REVERT_PSID) == 36);
+static_assert(offsetof(MANAGED_SED_REVERT_PSID, sPSID) == 4);
+static_assert(sizeof(MANAGED_SED_PHYSICAL_DRIVE_TAKE_OWNERSHIP) == 128);
+static_assert(sizeof(MANAGED_SED_IMPORT_FOREIGN_DRIVE) == 194);
+static_assert(offsetof(MANAGED_SED_IMPORT_FOREIGN_DRIVE, sForeignDriveMasterKey) == 128);
+static_assert(offsetof(MANAGED_SED_IMPORT_FOREIGN_DRIVE, sResetForeignDriveMasterKey) == 160);
+static_assert(offsetof(MANAGED_SED_IMPORT_FOREIGN_DRIVE, wReserved) == 192);
+
+struct PD_SED_ENCRYPTION_TAKE_OWNERSHIP_INFO {
+    PCDA cda;
+    MANAGED_SED_PHYSICAL_DRIVE_TAKE_OWNERSHIP pd_list_bitmap;
+};
+struct PD_SED_ENCRYPTION_REVERT_INFO {
+    PCDA cda;
+    MANAGED_SED_REVERT drive_map;
+};
+// The record keeps only the map: the keys go straight into the request that is sent, which is
+// wiped afterwards, so no key outlives the apply.
+struct PD_SED_ENCRYPTION_IMPORT_INFO {
+    PCDA cda;
+    MANAGED_SED_IMPORT_FOREIGN_DRIVE import_foreign_drive;
+};
+
 
 // ---- LU cache of the staged configuration ----
 

@@ -167,21 +167,7 @@ static_assert(offsetof(MANAGED_SED_CHANGE_MASTER_KEY_AND_IDENTIFIER, sNewMasterK
 static_assert(offsetof(MANAGED_SED_CHANGE_MASTER_KEY_AND_IDENTIFIER, sNewMasterKeyIdentifier) == 64);
 static_assert(sizeof(MANAGED_SED_UNLOCK_ADAPTER_PASSWORD) == 32);
 
-struct CONTROLLER_SED_ENCRYPTION_INFO {
-    VK_BYTE mode;
-    char master_key_identifier[kSEDText];
-    VK_BYTE adapter_password_state;
-};
-
-struct SED_ENCRYPTION_UPDATE_INFO {
-    PCDA cda;
-    VK_DWORD flags;
-    char new_master_key[kSEDText];
-    char new_adapter_password[kSEDText];
-    VK_QWORD ctrl_sed_encryption_status;
-    CONTROLLER_SED_ENCRYPTION_INFO current_sed_config;
-    CONTROLLER_SED_ENCRYPTION_INFO pending_sed_config;
-};
+static_assert(kSEDText == telmar::kSEDTextBytes);
 
 SED_ENCRYPTION_UPDATE_INFO* Record(void* p) {
     return static_cast<SED_ENCRYPTION_UPDATE_INFO*>(p);
@@ -731,48 +717,6 @@ constexpr VK_QWORD kPDLocked = static_cast<VK_QWORD>(kPhysicalDriveEncryptionSED
                                << kPhysicalDriveEncryptionSEDSecurityStatusShift;
 constexpr VK_DWORD kPDSMR =
     kPhysicalDriveRecordingSMRHA | kPhysicalDriveRecordingSMRHM | kPhysicalDriveRecordingSMRDM;
-
-#pragma pack(push, 1)
-struct MANAGED_SED_REVERT {
-    VK_BYTE bDriveMap[telmar::kSEDDriveMapBytes];
-};
-struct MANAGED_SED_REVERT_PSID {
-    VK_DWORD dwDriveIndex;
-    char sPSID[kSEDField];
-};
-struct MANAGED_SED_PHYSICAL_DRIVE_TAKE_OWNERSHIP {
-    VK_BYTE bDriveMap[telmar::kSEDDriveMapBytes];
-};
-struct MANAGED_SED_IMPORT_FOREIGN_DRIVE {
-    VK_BYTE bForeignDriveBitmap[telmar::kSEDDriveMapBytes];
-    char sForeignDriveMasterKey[kSEDField];
-    char sResetForeignDriveMasterKey[kSEDField];
-    VK_WORD wReserved;
-};
-#pragma pack(pop)
-static_assert(sizeof(MANAGED_SED_REVERT) == 128);
-static_assert(sizeof(MANAGED_SED_REVERT_PSID) == 36);
-static_assert(offsetof(MANAGED_SED_REVERT_PSID, sPSID) == 4);
-static_assert(sizeof(MANAGED_SED_PHYSICAL_DRIVE_TAKE_OWNERSHIP) == 128);
-static_assert(sizeof(MANAGED_SED_IMPORT_FOREIGN_DRIVE) == 194);
-static_assert(offsetof(MANAGED_SED_IMPORT_FOREIGN_DRIVE, sForeignDriveMasterKey) == 128);
-static_assert(offsetof(MANAGED_SED_IMPORT_FOREIGN_DRIVE, sResetForeignDriveMasterKey) == 160);
-static_assert(offsetof(MANAGED_SED_IMPORT_FOREIGN_DRIVE, wReserved) == 192);
-
-struct PD_SED_ENCRYPTION_TAKE_OWNERSHIP_INFO {
-    PCDA cda;
-    MANAGED_SED_PHYSICAL_DRIVE_TAKE_OWNERSHIP pd_list_bitmap;
-};
-struct PD_SED_ENCRYPTION_REVERT_INFO {
-    PCDA cda;
-    MANAGED_SED_REVERT drive_map;
-};
-// The record keeps only the map: the keys go straight into the request that is sent, which is
-// wiped afterwards, so no key outlives the apply.
-struct PD_SED_ENCRYPTION_IMPORT_INFO {
-    PCDA cda;
-    MANAGED_SED_IMPORT_FOREIGN_DRIVE import_foreign_drive;
-};
 
 bool ModeNone(VK_QWORD sed_status) {
     return (sed_status & 0xF) == kControllerSEDEncryptionModeNone;
@@ -1332,12 +1276,6 @@ VK_BYTE CommonSEDType(PCDA cda, VK_WORD editable_array_number) {
     return array != nullptr ? array->common_sed_type : 0;
 }
 
-// The LU cache a staged logical drive is associated with; kInvalidLDNumber for none.
-VK_WORD StagedLUCacheNumber(PCDA cda, VK_WORD editable_ld_number) {
-    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, editable_ld_number);
-    return ld != nullptr ? ld->lu_cache_ld_number : kInvalidLDNumber;
-}
-
 bool SpareOf(PCDA cda, VK_WORD editable_array_number, VK_WORD pd_number) {
     VK_WORD spare = kInvalidPDNumber;
     while ((spare = VK_EnumerateEditableArraySpareDrives(cda, editable_array_number, spare)) !=
@@ -1353,7 +1291,7 @@ bool AnyStagedLUCache(PCDA cda, VK_WORD editable_array_number) {
     VK_WORD ld = kInvalidLDNumber;
     while ((ld = VK_EnumerateEditableArrayLogicalDrives(cda, editable_array_number, ld)) !=
            kInvalidLDNumber) {
-        if (StagedLUCacheNumber(cda, ld) != kInvalidLDNumber) {
+        if (VK_GetEditableLogicalDriveLUCacheNumber(cda, ld) != kInvalidLDNumber) {
             return true;
         }
     }
