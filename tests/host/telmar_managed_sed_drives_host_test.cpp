@@ -409,6 +409,8 @@ TEST_F(SEDArrayHost, EnableRefusals) {
         {"allowed", [](FirmwareState&) {}, [](PEDITABLE_CONFIGURATION) {}, 0},
         {"controller encryption pending enabled", [](FirmwareState&) {},
          [](PEDITABLE_CONFIGURATION c) { c->flags |= kEditableConfigEncryptionEnabled; }, 3},
+        {"managed SED unsupported", [](FirmwareState& s) { s.set_page("managed_sed", {0x00}); },
+         [](PEDITABLE_CONFIGURATION) {}, 4},
         {"managed SED not enabled", [](FirmwareState& s) { s.identify.managed_sed_mode = 0; },
          [](PEDITABLE_CONFIGURATION) {}, 5},
         // The configuration cannot be created while the controller waits: the word it took is changed.
