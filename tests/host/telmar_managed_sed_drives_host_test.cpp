@@ -501,6 +501,28 @@ TEST_F(SEDArrayHost, EnablingAnExistingArrayMarksItsLogicalDrivesAndSendsNothing
     EXPECT_EQ(SEDWritesReceived(), 0u);
 }
 
+// A new array is not held to a live status; its drives are. Drive addition is another editor's, so
+// the fixture stages the drive as it would.
+TEST_F(SEDArrayHost, NewArrayIsCheckedByItsDrivesOnly) {
+    ASSERT_NO_FATAL_FAILURE(StartEditing(SEDArray()));
+    const VK_WORD n = VK_CreateEditableArray(cda());
+    ASSERT_NE(n, 0xFFFF);
+    PEDITABLE_ARRAY a = config()->editable_array_list[n];
+    ASSERT_TRUE(a->flags & kEditableArrNew);
+    a->data_drives[0] = 3;
+    a->data_drive_count = 1;
+    a->common_sed_type = 2; // OPAL
+    EXPECT_EQ(VK_CanEnableEditableArraySEDEncryption(cda(), n), kCanEnableEditableArraySEDEncryptionAllowed);
+    a->common_sed_type = 2 | 1;
+    EXPECT_EQ(VK_CanEnableEditableArraySEDEncryption(cda(), n),
+              kCanEnableEditableArraySEDEncryptionContainsNonSEDDrive);
+    a->common_sed_type = 2;
+    EXPECT_EQ(VK_DoEnableEditableArraySEDEncryption(cda(), n), kDoEnableEditableArraySEDEncryptionSuccess);
+    EXPECT_TRUE(a->flags & kEditableArrSEDEncryption);
+    EXPECT_FALSE(config()->editable_array_list[0]->flags & kEditableArrSEDEncryption);
+    EXPECT_EQ(SEDWritesReceived(), 0u);
+}
+
 // ---- Importing a foreign SED array ----
 
 // Array 0: SED-enabled logical drive 0 on foreign drives 0 and 1 (owned under another key).
