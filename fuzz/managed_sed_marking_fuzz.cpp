@@ -1,9 +1,9 @@
 // Drive marking in the managed-SED drive-selection records with hostile drive numbers over a data
 // area whose controller and drive records come from the input: IDENTIFY CONTROLLER (the drive limit
 // and the managed-SED mode), the managed-SED status, then up to eight drives (number, record flags,
-// identify copy), then the drive numbers to mark. The data area has no controller behind it. A bit
-// is set only for a drive the controller has and reports as a drive, only when the Do says so, and
-// never outside the 128-byte map.
+// identify copy), then for each record a count and the drive numbers to mark. The data area has no controller
+// behind it. A bit is set only for a drive the controller has and reports as a drive, only when the Do says
+// so, and never outside the 128-byte map.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -49,7 +49,8 @@ template <class Record>
 void MarkAll(Input& in, _CDA* c, Record* record, const VK_BYTE* map, VK_BYTE (*mark)(void*, VK_WORD),
              VK_BYTE marked_code) {
     VK_BYTE expected[telmar::kSEDDriveMapBytes] = {};
-    for (int i = 0; i < 16 && !in.Done(); ++i) {
+    const int count = in.Byte() % 17;
+    for (int i = 0; i < count && !in.Done(); ++i) {
         const VK_WORD pd = in.Word();
         if (mark(record, pd) == marked_code) {
             FUZZ_CHECK(pd < kMaxPhysicalDrivesSupported);
@@ -80,6 +81,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     c->flags[kCDAFlagsModel] = kCDAModelArraysBuilt;
     in.Fill(&c->identify_controller_buffer, sizeof(c->identify_controller_buffer));
     in.Fill(&c->managed_sed_status_buffer, sizeof(c->managed_sed_status_buffer));
+    // The controller offers feature pages (IDENTIFY dwEvenMoreControllerFlags 0x80000000) and managed SED.
+    c->identify_controller_buffer.dwEvenMoreControllerFlags |= 0x80000000u;
     c->sense_feature.page_managed_sed.bFeatureFlags = 0x07;
     c->sense_feature.page_drive.bFlags2 |= 0x10;
     const int drives = in.Byte() % 9;

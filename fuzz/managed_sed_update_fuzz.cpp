@@ -86,6 +86,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     in.Fill(&c->identify_controller_buffer, sizeof(c->identify_controller_buffer));
     in.Fill(&c->managed_sed_status_buffer, sizeof(c->managed_sed_status_buffer));
     in.Fill(&c->managed_sed_master_key_id_buffer, sizeof(c->managed_sed_master_key_id_buffer));
+    // The controller offers feature pages (IDENTIFY dwEvenMoreControllerFlags 0x80000000) and managed SED.
+    c->identify_controller_buffer.dwEvenMoreControllerFlags |= 0x80000000u;
     c->sense_feature.page_managed_sed.bFeatureFlags = 0x07;
 
     void* handle = nullptr;
