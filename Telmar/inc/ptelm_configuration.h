@@ -111,6 +111,134 @@ typedef void* PCDA;
 #define kEditableLogicalDriveFlagVolatileKeyBackupEnabled 0x1000
 #define kEditableLogicalDriveFlagNoLUCacheLogicalDriveSet 0x2000
 
+/* LU caches of staged logical drives; line sizes are the kControllerLUCacheLineSize codes. */
+
+#define kCanCreateEditableLUCacheArrayOK 1
+#define kCanCreateEditableLUCacheArrayNoEditableConfigCreated 2
+#define kCanCreateEditableLUCacheArrayMaxLDCountReached 3
+#define kCanCreateEditableLUCacheArrayNoUnassignedDrivesAvailable 4
+#define kCanCreateEditableLUCacheArrayLUCacheArrayAlreadyExist 5
+#define kCanCreateEditableLUCacheArrayNotSupported 6
+#define kCanCreateEditableLUCacheArrayCacheStatusNotOK 7
+#define kCanCreateEditableLUCacheArrayHasTransformingLogicalDrive 8
+#define kCanCreateEditableLUCacheArrayControllerStatusNotOK 9
+
+#define kCanSetEditableLogicalDriveLUCacheOK 1
+#define kCanSetEditableLogicalDriveLUCacheNoEditableConfigCreated 2
+#define kCanSetEditableLogicalDriveLUCacheInvalidDataLogicalDrive 3
+#define kCanSetEditableLogicalDriveLUCacheInvalidLUCacheLogicalDrive 4
+#define kCanSetEditableLogicalDriveLUCacheLUCacheArrayNotSet 5
+#define kCanSetEditableLogicalDriveLUCacheLUCacheRAIDNotSet 6
+#define kCanSetEditableLogicalDriveLUCacheDataArrayNotSet 7
+#define kCanSetEditableLogicalDriveLUCacheIOBypassEnabled 8
+#define kCanSetEditableLogicalDriveLUCacheAlreadySet 9
+#define kCanSetEditableLogicalDriveLUCacheReassignNotAllowed 10
+#define kCanSetEditableLogicalDriveLUCachePolicyUnsupported 11
+#define kCanSetEditableLogicalDriveLUCacheInvalidPolicy 12
+#define kCanSetEditableLogicalDriveLUCacheDataLogicalDriveTooLarge 13
+#define kCanSetEditableLogicalDriveLUCacheDataLogicalDriveTooSmall 14
+#define kCanSetEditableLogicalDriveLUCacheDataLogicalDriveNotOK 15
+#define kCanSetEditableLogicalDriveLUCacheCacheLogicalDriveNotOK 16
+#define kCanSetEditableLogicalDriveLUCacheAlreadyCached 17
+#define kCanSetEditableLogicalDriveLUCacheUnsupportedBlockSize 18
+#define kCanSetEditableLogicalDriveLUCacheCannotCacheBootVolumes 19
+#define kCanSetEditableLogicalDriveLUCacheCacheLDLargerThanDataLD 20
+#define kCanSetEditableLogicalDriveLUCacheStatusNotOK 21
+#define kCanSetEditableLogicalDriveLUCacheControllerStatusNotOK 22
+#define kCanSetEditableLogicalDriveLUCacheInvalidSEDEncryptionState 23
+#define kSetEditableLogicalDriveLUCacheFailedUnknown 1
+#define kSetEditableLogicalDriveLUCacheOK 2
+
+#define kCanSetEditableLogicalDriveLUCacheLineSizeOK 1
+#define kCanSetEditableLogicalDriveLUCacheLineSizeNoEditableConfigCreated 2
+#define kCanSetEditableLogicalDriveLUCacheLineSizeInvalidLogicalDrive 3
+#define kCanSetEditableLogicalDriveLUCacheLineSizeLogicalDriveIsLocked 4
+#define kCanSetEditableLogicalDriveLUCacheLineSizeRAIDNotSet 5
+#define kCanSetEditableLogicalDriveLUCacheLineSizeInvalidCacheLineSize 6
+#define kCanSetEditableLogicalDriveLUCacheLineSizeUnsupportedCacheLineSize 7
+#define kCanSetEditableLogicalDriveLUCacheLineSizeAlreadySet 8
+#define kCanSetEditableLogicalDriveLUCacheLineSizeCacheLogicalDriveTooLarge 9
+#define kCanSetEditableLogicalDriveLUCacheLineSizeDriveCountTooLarge 10
+#define kCanSetEditableLogicalDriveLUCacheLineSizeControllerStatusNotOK 11
+#define kSetEditableLogicalDriveLUCacheLineSizeFailed 1
+#define kSetEditableLogicalDriveLUCacheLineSizeOK 2
+
+/* Other properties of staged logical drives: initialisation method, accelerator, label, lock. */
+#define kLogicalDriveInitializationMethodDefault 0
+#define kLogicalDriveInitializationMethodRapidParityInit 1
+#define kLogicalDriveInitializationMethodOPO 2
+
+#define kCanSetEditableLogicalDriveInitializationMethodOK 1
+#define kCanSetEditableLogicalDriveInitializationMethodNoEditableConfigCreated 2
+#define kCanSetEditableLogicalDriveInitializationMethodLDIsLocked 3
+#define kCanSetEditableLogicalDriveInitializationMethodNoArraySet 4
+#define kCanSetEditableLogicalDriveInitializationMethodNoRAIDLevelSet 5
+#define kCanSetEditableLogicalDriveInitializationMethodRPINotSupported 6
+#define kCanSetEditableLogicalDriveInitializationMethodNotRequiredForRAID 7
+#define kCanSetEditableLogicalDriveInitializationMethodOPONotSupported 8
+#define kCanSetEditableLogicalDriveInitializationMethodDriveTypeNotSSD 9
+#define kCanSetEditableLogicalDriveInitializationMethodNotFirstLDInArray 10
+#define kCanSetEditableLogicalDriveInitializationMethodNotAllowed 11
+#define kCanSetEditableLogicalDriveInitializationMethodNotAllowedForLUCache 12
+#define kCanSetEditableLogicalDriveInitializationMethodLUCacheConfigured 13
+#define kCanSetEditableLogicalDriveInitializationMethodNotAllowedForNVMeArray 14
+#define kCanSetEditableLogicalDriveInitializationMethodControllerStatusNotOK 15
+#define kSetEditableLogicalDriveInitializationMethodFailedUnknown 0
+#define kSetEditableLogicalDriveInitializationMethodOK 1
+
+/* The accelerator check answers 3, not 2, without a configuration. */
+#define kCanSetEditableLogicalDriveAcceleratorOK 1
+#define kCanSetEditableLogicalDriveAcceleratorLogicalDriveNotCreated 2
+#define kCanSetEditableLogicalDriveAcceleratorNoEditableConfigCreated 3
+#define kCanSetEditableLogicalDriveAcceleratorNoArraySet 4
+#define kCanSetEditableLogicalDriveAcceleratorNotTheFirstLDInArray 5
+#define kCanSetEditableLogicalDriveAcceleratorUnsupported 6
+#define kCanSetEditableLogicalDriveAcceleratorArrayUsesIOBypass 7
+#define kCanSetEditableLogicalDriveAcceleratorDriveTypeNotSSD 8
+#define kCanSetEditableLogicalDriveAcceleratorAlreadySet 9
+#define kCanSetEditableLogicalDriveAcceleratorNotAllowed 10
+#define kCanSetEditableLogicalDriveAcceleratorArrayHasTransformingLogicalDrive 11
+#define kCanSetEditableLogicalDriveAcceleratorArrayHasRecoveringLogicalDrive 12
+#define kCanSetEditableLogicalDriveAcceleratorLUCacheEnabled 13
+#define kCanSetEditableLogicalDriveAcceleratorInitializingLogicalDrive 14
+#define kCanSetEditableLogicalDriveAcceleratorBadPowerSource 15
+#define kCanSetEditableLogicalDriveAcceleratorSplitMirrorVolume 16
+#define kCanSetEditableLogicalDriveAcceleratorLogicalDriveStatusNotOK 17
+#define kCanSetEditableLogicalDriveAcceleratorLogicalControllerStatusNotOK 18
+#define kSetEditableLogicalDriveAcceleratorFailedUnknown 0
+#define kSetEditableLogicalDriveAcceleratorOK 1
+
+#define kGetEditableLogicalDriveLabelOK 1
+#define kGetEditableLogicalDriveLabelNoEditableConfigCreated 2
+#define kGetEditableLogicalDriveLabelNullBuffer 3
+#define kGetEditableLogicalDriveLabelBufferTooSmall 4
+
+#define kCanSetEditableLogicalDriveLabelOK 0x01
+#define kCanSetEditableLogicalDriveLabelNoEditableConfigCreated 0x02
+#define kCanSetEditableLogicalDriveLabelInvalidLogicalDrive 0x03
+#define kCanSetEditableLogicalDriveLabelLogicalDriveIsLocked 0x04
+#define kCanSetEditableLogicalDriveLabelNoArraySet 0x05
+#define kCanSetEditableLogicalDriveLabelInvalidCharacter 0x06
+#define kCanSetEditableLogicalDriveLabelInvalidLabel 0x07
+#define kCanSetEditableLogicalDriveLabelLabelTooLong 0x08
+#define kCanSetEditableLogicalDriveLabelNotAllowedForLUCache 0x09
+#define kCanSetEditableLogicalDriveLabelInitializingLogicalDrive 0x0A
+#define kCanSetEditableLogicalDriveLabelNotADataDrive 0x0B
+#define kSetEditableLogicalDriveLabelFailedUnknown 0
+#define kSetEditableLogicalDriveLabelOK 1
+
+/* The lock check answers 3, not 2, without a configuration. */
+#define kCanLockEditableLogicalDriveOK 0x01
+#define kCanLockEditableLogicalDriveAlreadyLocked 0x02
+#define kCanLockEditableLogicalDriveNoEditableConfigCreated 0x03
+#define kCanLockEditableLogicalDriveNoArraySet 0x04
+#define kCanLockEditableLogicalDriveNoRAIDLevelSet 0x05
+#define kCanLockEditableLogicalDriveNoStripSizeSet 0x06
+#define kCanLockEditableLogicalDriveNoSizeSet 0x07
+#define kCanLockEditableLogicalDriveNoCachingLogicalDriveSet 0x08
+#define kLockEditableLogicalDriveFailedUnknown 0
+#define kLockEditableLogicalDriveOK 1
+
 /* ---- Editable controller settings, boot volumes, spare activation, cache settings ---- */
 
 /* Staged settings: each Can answers Allowed 1, NoEditableConfigCreated 2 or its own reasons. */
@@ -823,6 +951,41 @@ VK_API VK_WORD VK_EnumerateArrayLogicalDrivesByOffset(PCDA cda, VK_WORD array_nu
 VK_API VK_WORD VK_rEnumerateArrayLogicalDrivesByOffset(PCDA cda, VK_WORD array_number, VK_WORD ld_number);
 /* kLogicalDriveTypeData .. kLogicalDriveTypeSplitMirrorSetBackupOrphan; 0 for no such drive. */
 VK_API VK_BYTE VK_GetEditableLogicalDriveType(PCDA cda, VK_WORD editable_ld_number);
+/* LU caches: the cache array (its number, or 0xFFFF), the pairing of a data drive with a cache drive
+ * under a write policy (kLUCacheWritePolicyWriteThru or WriteBack), and the line-size code. The
+ * setters answer 2 on success and 1 otherwise. */
+VK_API VK_BYTE VK_CanCreateEditableLUCacheArray(PCDA cda);
+VK_API VK_WORD VK_CreateEditableLUCacheArray(PCDA cda);
+/* The partner's number when both drives name each other, else 0xFFFF. */
+VK_API VK_WORD VK_GetEditableLogicalDriveLUCacheNumber(PCDA cda, VK_WORD editable_ld_number);
+VK_API VK_BYTE VK_GetEditableLogicalDriveLUCacheWritePolicy(PCDA cda, VK_WORD editable_ld_number);
+VK_API VK_BYTE VK_CanSetEditableLogicalDriveLUCache(PCDA cda, VK_WORD data_ld_number, VK_WORD cache_ld_number,
+                                                    VK_BYTE write_policy);
+VK_API VK_BYTE VK_SetEditableLogicalDriveLUCache(PCDA cda, VK_WORD data_ld_number, VK_WORD cache_ld_number,
+                                                 VK_BYTE write_policy);
+VK_API VK_BYTE VK_GetEditableLogicalDriveLUCacheLineSize(PCDA cda, VK_WORD editable_ld_number);
+VK_API VK_BYTE VK_CanSetEditableLogicalDriveLUCacheLineSize(PCDA cda, VK_WORD editable_ld_number,
+                                                            VK_BYTE line_size);
+VK_API VK_BYTE VK_SetEditableLogicalDriveLUCacheLineSize(PCDA cda, VK_WORD editable_ld_number, VK_BYTE line_size);
+/* Initialisation method, accelerator, label and lock of a staged logical drive. A label is up to 64
+ * bytes, zero-padded; the getter needs a buffer of 65 bytes or more and terminates it. */
+VK_API VK_BYTE VK_CanSetEditableLogicalDriveInitializationMethod(PCDA cda, VK_WORD editable_ld_number,
+                                                                 VK_BYTE initialization_method);
+VK_API VK_BYTE VK_SetEditableLogicalDriveInitializationMethod(PCDA cda, VK_WORD editable_ld_number,
+                                                              VK_BYTE initialization_method);
+VK_API VK_BYTE VK_GetEditableLogicalDriveAccelerator(PCDA cda, VK_WORD editable_ld_number);
+VK_API VK_BYTE VK_CanSetEditableLogicalDriveAccelerator(PCDA cda, VK_WORD editable_ld_number, VK_BYTE accelerator);
+VK_API VK_BYTE VK_SetEditableLogicalDriveAccelerator(PCDA cda, VK_WORD editable_ld_number, VK_BYTE accelerator);
+VK_API VK_BYTE VK_GetEditableLogicalDriveLabel(PCDA cda, VK_WORD editable_ld_number, char* drive_label_buffer,
+                                               size_t buffer_size);
+VK_API VK_BYTE VK_CanSetEditableLogicalDriveLabel(PCDA cda, VK_WORD editable_ld_number, const char* drive_label,
+                                                  size_t buffer_size);
+VK_API VK_BYTE VK_SetEditableLogicalDriveLabel(PCDA cda, VK_WORD editable_ld_number, const char* drive_label,
+                                               size_t buffer_size);
+/* Ends the staging of a new drive; an accelerator not chosen yet becomes IO bypass, else the
+ * controller cache, when either is allowed. */
+VK_API VK_BYTE VK_CanLockEditableLogicalDrive(PCDA cda, VK_WORD editable_ld_number);
+VK_API VK_BYTE VK_LockEditableLogicalDrive(PCDA cda, VK_WORD editable_ld_number);
 
 /* -- Editable controller settings -- */
 
@@ -1176,6 +1339,142 @@ VK_API VK_BOOL VK_ClearPhysicalDriveCCM(PCDA cda, VK_WORD pd_number);
 #define kDoUnlockControllerWithSEDEncryptionFailed 0
 #define kDoUnlockControllerWithSEDEncryptionOK 1
 
+/* ---- Managed SED drive ownership, import and revert ---- */
+
+/* Opening a drive-selection record. */
+#define kGetPhysicalDriveSEDEncryptionTakeOwnershipForUpdateSuccess 0
+#define kGetPhysicalDriveSEDEncryptionTakeOwnershipForUpdateNotSupported 1
+#define kGetPhysicalDriveSEDEncryptionTakeOwnershipForUpdateOutOfMemory 2
+#define kGetPhysicalDriveSEDEncryptionTakeOwnershipForUpdateModeNone 3
+#define kGetPhysicalDriveSEDEncryptionTakeOwnershipForUpdateNotAllowed 4
+#define kGetPhysicalDriveSEDEncryptionTakeOwnershipForUpdateInvalidArgument 5
+
+#define kGetPhysicalDriveSEDEncryptionImportForUpdateSuccess 0
+#define kGetPhysicalDriveSEDEncryptionImportForUpdateNotSupported 1
+#define kGetPhysicalDriveSEDEncryptionImportForUpdateOutOfMemory 2
+#define kGetPhysicalDriveSEDEncryptionImportForUpdateModeNone 3
+#define kGetPhysicalDriveSEDEncryptionImportForUpdateNoForeignSED 4
+#define kGetPhysicalDriveSEDEncryptionImportForUpdateNotAllowed 5
+#define kGetPhysicalDriveSEDEncryptionImportForUpdateInvalidArgument 6
+
+#define kGetPhysicalDriveSEDEncryptionRevertForUpdateSuccess 0
+#define kGetPhysicalDriveSEDEncryptionRevertForUpdateInvalidArgument 1
+#define kGetPhysicalDriveSEDEncryptionRevertForUpdateNotSupported 2
+#define kGetPhysicalDriveSEDEncryptionRevertForUpdateModeNone 3
+#define kGetPhysicalDriveSEDEncryptionRevertForUpdateNotAllowed 4
+#define kGetPhysicalDriveSEDEncryptionRevertForUpdateOutOfMemory 5
+
+/* Marking a drive: 0 allowed. */
+#define kCanPhysicalDriveSEDEncryptionTakeOwnershipAllowed 0
+#define kCanPhysicalDriveSEDEncryptionTakeOwnershipInvalidArguments 1
+#define kCanPhysicalDriveSEDEncryptionTakeOwnershipPDNotSED 2
+#define kCanPhysicalDriveSEDEncryptionTakeOwnershipSEDEncryptionModeSetToNone 3
+#define kCanPhysicalDriveSEDEncryptionTakeOwnershipSEDEncryptionOperationInProgress 4
+#define kCanPhysicalDriveSEDEncryptionTakeOwnershipSEDNotInOFS 5
+#define kCanPhysicalDriveSEDEncryptionTakeOwnershipPDNumberAlreadySet 6
+#define kCanPhysicalDriveSEDEncryptionTakeOwnershipInvalidPDNumber 7
+#define kCanPhysicalDriveSEDEncryptionTakeOwnershipFailedPD 8
+#define kCanPhysicalDriveSEDEncryptionTakeOwnershipInvalidUsage 9
+#define kCanPhysicalDriveSEDEncryptionTakeOwnershipPDNotSupported 10
+#define kCanPhysicalDriveSEDEncryptionTakeOwnershipPDIsMultiActuator 11
+#define kDoPhysicalDriveSEDEncryptionTakeOwnershipSuccess 1
+#define kDoPhysicalDriveSEDEncryptionTakeOwnershipFailure 2
+#define kUpdatePhysicalDriveSEDEncryptionTakeOwnershipInfoSuccess 0
+#define kUpdatePhysicalDriveSEDEncryptionTakeOwnershipInfoInvalidArgument 1
+#define kUpdatePhysicalDriveSEDEncryptionTakeOwnershipNoChanges 2
+#define kUpdatePhysicalDriveSEDEncryptionTakeOwnershipInfoFailure 3
+
+#define kCanPhysicalDriveSEDEncryptionImportAllowed 0
+#define kCanPhysicalDriveSEDEncryptionImportInvalidInput 1
+#define kCanPhysicalDriveSEDEncryptionImportInvalidPDNumber 2
+#define kCanPhysicalDriveSEDEncryptionImportNotSED 3
+#define kCanPhysicalDriveSEDEncryptionImportModeNone 4
+#define kCanPhysicalDriveSEDEncryptionImportNotForeignOwnedSED 5
+#define kCanPhysicalDriveSEDEncryptionImportPDAlreadySet 6
+#define kCanPhysicalDriveSEDEncryptionImportDriveIsConfigured 7
+#define kDoPhysicalDriveSEDEncryptionImportSuccess 1
+#define kDoPhysicalDriveSEDEncryptionImportFailure 2
+#define kUpdatePhysicalDriveSEDEncryptionImportInfoSuccess 0
+#define kUpdatePhysicalDriveSEDEncryptionImportInfoInvalidArgument 1
+#define kUpdatePhysicalDriveSEDEncryptionImportInfoNoChanges 2
+#define kUpdatePhysicalDriveSEDEncryptionImportInfoInvalidForeignKey 3
+#define kUpdatePhysicalDriveSEDEncryptionImportInfoInvalidForeignResetKey 4
+#define kUpdatePhysicalDriveSEDEncryptionImportInfoFailure 5
+
+#define kCanPhysicalDriveSEDEncryptionRevertAllowed 0
+#define kCanPhysicalDriveSEDEncryptionRevertInvalidArgument 1
+#define kCanPhysicalDriveSEDEncryptionRevertDriveIsNotASED 2
+#define kCanPhysicalDriveSEDEncryptionRevertSEDAlreadyInOFSState 3
+#define kCanPhysicalDriveSEDEncryptionRevertPDNotOwned 4
+#define kCanPhysicalDriveSEDEncryptionRevertPDAlreadyPending 5
+#define kCanPhysicalDriveSEDEncryptionRevertPDIsConfiguredDrive 6
+#define kCanPhysicalDriveSEDEncryptionRevertInvalidPhysicalDrive 7
+#define kCanPhysicalDriveSEDEncryptionRevertFailedPhysicalDrive 8
+#define kCanPhysicalDriveSEDEncryptionRevertPDIsForeign 9
+#define kDoPhysicalDriveSEDEncryptionRevertSuccess 0
+#define kDoPhysicalDriveSEDEncryptionRevertFailure 1
+#define kUpdatePhysicalDriveSEDEncryptionRevertInfoSuccess 0
+#define kUpdatePhysicalDriveSEDEncryptionRevertInfoInvalidArgument 1
+#define kUpdatePhysicalDriveSEDEncryptionRevertInfoNoChanges 2
+#define kUpdatePhysicalDriveSEDEncryptionRevertInfoFailed 3
+
+/* Importing every owned foreign SED. */
+#define kCanImportControllerForeignSEDAllowed 0
+#define kCanImportControllerForeignSEDEncryptionNotSupported 1
+#define kCanImportControllerForeignSEDEncryptionModeNone 2
+#define kCanImportControllerForeignSEDNoForeignOwnedSED 3
+#define kCanImportControllerForeignSEDOperationsInProgress 4
+#define kCanImportControllerForeignSEDInvalidForeignMasterKey 5
+#define kCanImportControllerForeignSEDInvalidForeignResetMasterKey 6
+#define kCanImportControllerForeignSEDWaitingOnSEDAdapterPassword 7
+#define kDoImportControllerForeignSEDSuccess 1
+#define kDoImportControllerForeignSEDFailure 2
+
+/* Reverting one drive with its PSID. */
+#define kCanRevertPhysicalDriveSEDEncryptionPSIDAllowed 0
+#define kCanRevertPhysicalDriveSEDEncryptionPSIDNotSupported 1
+#define kCanRevertPhysicalDriveSEDEncryptionPSIDInvalidPhysicalDrive 2
+#define kCanRevertPhysicalDriveSEDEncryptionPSIDFailedPhysicalDrive 3
+#define kCanRevertPhysicalDriveSEDEncryptionPSIDDriveIsNotASED 4
+#define kCanRevertPhysicalDriveSEDEncryptionPSIDDriveIsConfigured 5
+#define kCanRevertPhysicalDriveSEDEncryptionPSIDContainsInvalidPSID 6
+#define kCanRevertPhysicalDriveSEDEncryptionPSIDNotAllowed 7
+#define kCanRevertPhysicalDriveSEDEncryptionPSIDPhysicalDriveNotSupported 8
+#define kCanRevertPhysicalDriveSEDEncryptionPSIDPhysicalDriveMultiActuatorDrive 9
+#define kDoRevertPhysicalDriveSEDEncryptionPSIDSuccess 0
+#define kDoRevertPhysicalDriveSEDEncryptionPSIDFailure 1
+
+/* ---- Managed SED encryption on arrays ---- */
+
+#define kCanEnableEditableArraySEDEncryptionAllowed 0
+#define kCanEnableEditableArraySEDEncryptionNoEditableConfiguration 1
+#define kCanEnableEditableArraySEDEncryptionInvalidEditableArray 2
+#define kCanEnableEditableArraySEDEncryptionCBEEnabled 3
+#define kCanEnableEditableArraySEDEncryptionNotSupported 4
+#define kCanEnableEditableArraySEDEncryptionNotEnabled 5
+#define kCanEnableEditableArraySEDEncryptionWaitingOnAdapterPassword 6
+#define kCanEnableEditableArraySEDEncryptionAlreadyEnabled 7
+#define kCanEnableEditableArraySEDEncryptionContainsNonSEDDrive 8
+#define kCanEnableEditableArraySEDEncryptionMixedSEDDriveTypes 9
+#define kCanEnableEditableArraySEDEncryptionSEDStatusNotSupported 10
+#define kCanEnableEditableArraySEDEncryptionHasSharedDedicatedSpare 11
+#define kCanEnableEditableArraySEDEncryptionHasDataOrLUCacheAssociation 12
+#define kCanEnableEditableArraySEDEncryptionArrayStatusNotOK 13
+#define kDoEnableEditableArraySEDEncryptionSuccess 0
+#define kDoEnableEditableArraySEDEncryptionFailure 1
+
+#define kCanImportForeignSEDArrayAllowed 0
+#define kCanImportForeignSEDArraySEDEncryptionNotSupported 1
+#define kCanImportForeignSEDArraySEDEncryptionNotEnabled 2
+#define kCanImportForeignSEDArrayNoForeignLogicalDrives 3
+#define kCanImportForeignSEDArrayInvalidForeignKey 4
+#define kCanImportForeignSEDArrayInvalidForeignResetKey 5
+#define kCanImportForeignSEDArrayControllerSEDEncryptionNotEnabled 6
+#define kCanImportForeignSEDArrayFailedPhysicalDrive 7
+#define kCanImportForeignSEDArrayWaitingOnSEDAdapterPassword 8
+#define kDoImportForeignSEDArraySuccess 0
+#define kDoImportForeignSEDArrayFailure 1
+
 VK_API VK_BYTE VK_GetControllerSEDEncryptionInfoForUpdate(PCDA cda, void** sed_encryption_update_info);
 VK_API void VK_DestroyControllerSEDEncryptionInfoForUpdate(void* sed_encryption_update_info);
 VK_API VK_BYTE VK_CanChangeControllerSEDEncryptionMode(void* sed_encryption_update_info, VK_BYTE sed_encryption_mode);
@@ -1269,6 +1568,42 @@ VK_API VK_BYTE VK_CanSetEditableLogicalDriveVolatileKey(PCDA cda, VK_WORD editab
                                                         VK_BOOL enable_volatile_key_backup);
 VK_API VK_BYTE VK_SetEditableLogicalDriveVolatileKey(PCDA cda, VK_WORD editable_ld_number,
                                                      VK_BOOL enable_volatile_key, VK_BOOL enable_volatile_key_backup);
+/* -- Managed SED drive ownership, import and revert: the records are the callers' to destroy -- */
+VK_API VK_BYTE VK_GetPhysicalDriveSEDEncryptionTakeOwnershipForUpdate(PCDA cda, void** pd_sed_take_ownership_info);
+VK_API VK_BYTE VK_CanPhysicalDriveSEDEncryptionTakeOwnership(void* pd_sed_take_ownership_info, VK_WORD pd_number);
+VK_API VK_BYTE VK_DoPhysicalDriveSEDEncryptionTakeOwnership(void* pd_sed_take_ownership_info, VK_WORD pd_number);
+VK_API VK_BYTE VK_UpdatePhysicalDriveSEDEncryptionTakeOwnershipInfo(void* pd_sed_take_ownership_info);
+VK_API void VK_DestroyPhysicalDriveSEDEncryptionTakeOwnershipForUpdate(void* pd_sed_take_ownership_info);
+VK_API VK_BYTE VK_GetPhysicalDriveSEDEncryptionImportForUpdate(PCDA cda, void** pd_sed_import_info);
+VK_API VK_BYTE VK_CanPhysicalDriveSEDEncryptionImport(void* pd_sed_import_info, VK_WORD pd_number);
+VK_API VK_BYTE VK_DoPhysicalDriveSEDEncryptionImport(void* pd_sed_import_info, VK_WORD pd_number);
+VK_API VK_BYTE VK_UpdatePhysicalDriveSEDEncryptionImportInfo(void* pd_sed_import_info, const char* foreign_key,
+                                                             size_t foreign_key_size, const char* foreign_reset_key,
+                                                             size_t foreign_reset_key_size);
+VK_API void VK_DestroyPhysicalDriveSEDEncryptionImportForUpdate(void* pd_sed_import_info);
+VK_API VK_BYTE VK_GetPhysicalDriveSEDEncryptionRevertForUpdate(PCDA cda, void** pd_sed_revert_info);
+VK_API VK_BYTE VK_CanPhysicalDriveSEDEncryptionRevert(void* pd_sed_revert_info, VK_WORD pd_number);
+VK_API VK_BYTE VK_DoPhysicalDriveSEDEncryptionRevert(void* pd_sed_revert_info, VK_WORD pd_number);
+VK_API VK_BYTE VK_UpdatePhysicalDriveSEDEncryptionRevertInfo(void* pd_sed_revert_info);
+VK_API void VK_DestroyPhysicalDriveSEDEncryptionRevertForUpdate(void* pd_sed_revert_info);
+VK_API VK_BYTE VK_CanImportControllerForeignSED(PCDA cda, const char* foreign_key, size_t foreign_key_size,
+                                                const char* foreign_reset_key, size_t foreign_reset_key_size);
+VK_API VK_BYTE VK_DoImportControllerForeignSED(PCDA cda, const char* foreign_key, size_t foreign_key_size,
+                                               const char* foreign_reset_key, size_t foreign_reset_key_size);
+VK_API VK_BYTE VK_CanRevertPhysicalDriveSEDEncryptionPSID(PCDA cda, VK_WORD pd_number, const char* psid,
+                                                          size_t psid_size);
+VK_API VK_BYTE VK_DoRevertPhysicalDriveSEDEncryptionPSID(PCDA cda, VK_WORD pd_number, const char* psid,
+                                                         size_t psid_size);
+
+/* -- Managed SED encryption on arrays -- */
+VK_API VK_BYTE VK_CanEnableEditableArraySEDEncryption(PCDA cda, VK_WORD editable_array_number);
+VK_API VK_BYTE VK_DoEnableEditableArraySEDEncryption(PCDA cda, VK_WORD editable_array_number);
+VK_API VK_BYTE VK_CanImportForeignSEDArray(PCDA cda, VK_WORD array_number, const char* foreign_key,
+                                           size_t foreign_key_size, const char* foreign_reset_key,
+                                           size_t foreign_reset_key_size);
+VK_API VK_BYTE VK_DoImportForeignSEDArray(PCDA cda, VK_WORD array_number, const char* foreign_key,
+                                          size_t foreign_key_size, const char* foreign_reset_key,
+                                          size_t foreign_reset_key_size);
 
 PN_EXTERN_C_END
 

@@ -571,3 +571,173 @@ typedef struct _MANAGED_SED_SECURE_VOLUME {
 #pragma pack(pop)
 static_assert(sizeof(MANAGED_SED_SECURE_VOLUME) == 8);
 inline constexpr VK_DWORD kManagedSEDSecureVolume = 9;
+
+// ---- Managed SED drive ownership, import, revert and SED arrays ----
+
+PN_EXTERN_C_BEGIN
+
+VK_BOOL __VK_EditableArrayHasNonSEDDrives(PCDA cda, VK_WORD editable_array_number);
+VK_BOOL __VK_EditableArrayHasMixedSEDDrives(PCDA cda, VK_WORD editable_array_number);
+VK_BOOL __VK_EditableArrayHasInvalidSEDStatus(PCDA cda, VK_WORD editable_array_number);
+VK_BOOL __VK_IsDedicatedSpareSharedWithOtherArray(PCDA cda, VK_WORD editable_array_number);
+
+PN_EXTERN_C_END
+
+namespace telmar {
+
+// Bytes of the drive map of the managed-SED drive requests: one bit per drive number 0-1023.
+inline constexpr size_t kSEDDriveMapBytes = 128;
+// A managed-SED credential field of a request, and the terminated copy a record keeps.
+inline constexpr size_t kSEDFieldBytes = 32;
+inline constexpr size_t kSEDTextBytes = kSEDFieldBytes + 1;
+
+// What the drive-marking checks know of one drive, gathered under the lock so that the decisions
+// below can be worked out (and fuzzed) without a controller.
+struct SEDDriveFacts {
+    bool valid = false;      // a drive number the controller has, present
+    VK_DWORD status = 0;     // VK_GetPhysicalDriveStatusInfo
+    VK_BYTE usage = 0;       // VK_GetPhysicalDriveUsageInfo
+    VK_DWORD basic = 0;      // VK_GetPhysicalDriveBasicInfo
+    VK_QWORD encryption = 0; // VK_GetPhysicalDriveEncryptionInfo
+    bool marked = false;     // its bit already set in the record's map
+};
+
+// The Can answers of the drive-selection records and the PSID revert for one drive, given the
+// controller's managed-SED status word.
+VK_BYTE TakeOwnershipVerdict(VK_QWORD sed_status, const SEDDriveFacts& drive);
+VK_BYTE ImportDriveVerdict(VK_QWORD sed_status, const SEDDriveFacts& drive);
+VK_BYTE RevertDriveVerdict(const SEDDriveFacts& drive);
+VK_BYTE PSIDRevertVerdict(VK_QWORD sed_status, const SEDDriveFacts& drive, bool psid_acceptable);
+// Whether a drive may join an SED array: in OFS or owned, not an owned foreign SED, not locked.
+bool HasValidSEDState(VK_QWORD drive_encryption);
+
+} // namespace telmar
+
+// The managed-SED records callers hold as void*: the controller-settings update record and the
+// drive-selection records with the requests they send.
+struct CONTROLLER_SED_ENCRYPTION_INFO {
+    VK_BYTE mode;
+    char master_key_identifier[telmar::kSEDTextBytes];
+    VK_BYTE adapter_password_state;
+};
+
+struct SED_ENCRYPTION_UPDATE_INFO {
+    PCDA cda;
+    VK_DWORD flags;
+    char new_master_key[telmar::kSEDTextBytes];
+    char new_adapter_password[telmar::kSEDTextBytes];
+    VK_QWORD ctrl_sed_encryption_status;
+    CONTROLLER_SED_ENCRYPTION_INFO current_sed_config;
+    CONTROLLER_SED_ENCRYPTION_INFO pending_sed_config;
+};
+
+#pragma pack(push, 1)
+struct MANAGED_SED_REVERT {
+    VK_BYTE bDriveMap[telmar::kSEDDriveMapBytes];
+};
+struct MANAGED_SED_REVERT_PSID {
+    VK_DWORD dwDriveIndex;
+    char sPSID[telmar::kSEDFieldBytes];
+};
+struct MANAGED_SED_PHYSICAL_DRIVE_TAKE_OWNERSHIP {
+    VK_BYTE bDriveMap[telmar::kSEDDriveMapBytes];
+};
+struct MANAGED_SED_IMPORT_FOREIGN_DRIVE {
+    VK_BYTE bForeignDriveBitmap[telmar::kSEDDriveMapBytes];
+    char sForeignDriveMasterKey[telmar::kSEDFieldBytes];
+    char sResetForeignDriveMasterKey[telmar::kSEDFieldBytes];
+    VK_WORD wReserved;
+};
+#pragma pack(pop)
+static_assert(sizeof(MANAGED_SED_REVERT) == 128);
+static_assert(sizeof(MANAGED_SED_REVERT_PSID) == 36);
+static_assert(offsetof(MANAGED_SED_REVERT_PSID, sPSID) == 4);
+static_assert(sizeof(MANAGED_SED_PHYSICAL_DRIVE_TAKE_OWNERSHIP) == 128);
+static_assert(sizeof(MANAGED_SED_IMPORT_FOREIGN_DRIVE) == 194);
+static_assert(offsetof(MANAGED_SED_IMPORT_FOREIGN_DRIVE, sForeignDriveMasterKey) == 128);
+static_assert(offsetof(MANAGED_SED_IMPORT_FOREIGN_DRIVE, sResetForeignDriveMasterKey) == 160);
+static_assert(offsetof(MANAGED_SED_IMPORT_FOREIGN_DRIVE, wReserved) == 192);
+
+struct PD_SED_ENCRYPTION_TAKE_OWNERSHIP_INFO {
+    PCDA cda;
+    MANAGED_SED_PHYSICAL_DRIVE_TAKE_OWNERSHIP pd_list_bitmap;
+};
+struct PD_SED_ENCRYPTION_REVERT_INFO {
+    PCDA cda;
+    MANAGED_SED_REVERT drive_map;
+};
+// The record keeps only the map: the keys go straight into the request that is sent, which is
+// wiped afterwards, so no key outlives the apply.
+struct PD_SED_ENCRYPTION_IMPORT_INFO {
+    PCDA cda;
+    MANAGED_SED_IMPORT_FOREIGN_DRIVE import_foreign_drive;
+};
+
+
+// ---- LU cache of the staged configuration ----
+
+#include <optional>
+
+#include "pavl_bytes.h"
+
+PN_EXTERN_C_BEGIN
+
+// Capacity from the controller's LU-cache memory; 0 when it cannot be read. `algorithm` 1 to 4,
+// line sizes in blocks. The caller holds the lock.
+VK_DWORD _VK_GetAvailableEditableLUCacheLines(PCDA cda, VK_BYTE algorithm);
+VK_QWORD _VK_GetEditableLUCacheBlocksPerCacheLine(PCDA cda, VK_BYTE algorithm);
+VK_QWORD _VK_GetEditableLUCachedDataBlocksPerCacheLine(PCDA cda, VK_BYTE algorithm);
+VK_QWORD _VK_GetMaxEditableLUCacheSizeBlocks(PCDA cda, VK_BYTE algorithm, VK_DWORD line_size_blocks);
+VK_QWORD _VK_GetMaxEditableDataVolumePossibleBlocks(PCDA cda, VK_BYTE algorithm, VK_DWORD line_size_blocks);
+VK_QWORD _VK_GetMaxEditableLUCachedDataSizeBlocks(PCDA cda, VK_BYTE algorithm, VK_DWORD line_size_blocks);
+// Strip geometry of a cache logical drive, whose full stripe is its line; sizes in bytes, 0 when
+// nothing fits.
+VK_DWORD __VK_ControllerEnumerateSupportedLUCacheLineSizes(PCDA cda, VK_DWORD line_size_bytes);
+VK_DWORD __VK_GetEditableLUCacheStripSizeFromStripe(PCDA cda, VK_WORD ld_number, VK_DWORD stripe_size_bytes,
+                                                    VK_BYTE raid_level, VK_BYTE num_parity_groups);
+VK_DWORD __VK_GetEditableLUCacheStripAndStripeSize(PCDA cda, VK_WORD ld_number, VK_BYTE raid_level,
+                                                   VK_BYTE num_parity_groups, VK_DWORD* stripe_size_bytes);
+VK_DWORD __VK_GetEditableLUCacheStripSize(PCDA cda, VK_WORD ld_number, VK_BYTE raid_level,
+                                          VK_BYTE num_parity_groups);
+// Rapid initialisation for every RAID level, not only the parity levels.
+VK_BOOL _VK_AllRAIDRapidInitializationSupported(PCDA cda);
+
+PN_EXTERN_C_END
+
+namespace telmar::lucache {
+
+// The LU-cache RAM reply, field by field from its bytes; nothing when it is shorter than 39 bytes.
+std::optional<LU_CACHE_RAM_INFO> DecodeRAMInfo(pavlin::ByteView reply);
+
+// Cache lines a volume may span for a size in bits from the controller: 0 none, 64 or more (2^b is
+// past 64 bits from 64 on) the largest count the controller means.
+VK_QWORD LinesForSizeBits(VK_BYTE bits);
+
+// Lines left for a new cache drive of `algorithm` once the locked staged cache drives of `config`
+// have taken theirs; the staged drives' algorithms outside 1 to 4 take nothing.
+VK_DWORD AvailableLines(const LU_CACHE_RAM_INFO& info, const EDITABLE_CONFIGURATION& config, VK_BYTE algorithm);
+// Lines per cache volume (`data` false) or per data volume (true); 0 for an algorithm outside 1 to 4.
+VK_QWORD LinesPerVolume(const LU_CACHE_RAM_INFO& info, VK_BYTE algorithm, bool data);
+// Largest cache drive and data volume in blocks; products saturate. The cache size and the rounded
+// data size are cylinder-rounded.
+VK_QWORD MaxCacheSizeBlocks(const LU_CACHE_RAM_INFO& info, const EDITABLE_CONFIGURATION& config, VK_BYTE algorithm,
+                            VK_DWORD line_size_blocks);
+VK_QWORD MaxDataVolumeBlocks(const LU_CACHE_RAM_INFO& info, VK_BYTE algorithm, VK_DWORD line_size_blocks,
+                             bool rounded);
+
+// The strip of a parity cache drive whose `usable` strips make up `stripe` bytes: the first
+// power-of-two multiple of `min_strip` up to `max_strip` that does, 0 when none.
+VK_DWORD StripForStripe(VK_DWORD stripe, VK_WORD usable, VK_DWORD min_strip, VK_DWORD max_strip);
+
+// Bytes of a line-size code (1, 2, 4), 0 for any other.
+VK_DWORD LineSizeCodeBytes(VK_BYTE code);
+
+} // namespace telmar::lucache
+
+namespace telmar::ldprops {
+
+// The characters of a label of `buffer_size` bytes (not NULL, 1 to 64): 0 when they pass, else the
+// label family's reason (an invalid character, or an empty label).
+VK_BYTE CheckLabelText(const char* label, size_t buffer_size);
+
+} // namespace telmar::ldprops

@@ -1,5 +1,6 @@
 // Managed self-encrypting drives: the rules a master key, its identifier, the adapter password and a
-// drive's PSID must pass before anything is sent.
+// drive's PSID must pass before anything is sent; the controller settings; taking ownership of,
+// importing and reverting drives; SED encryption on arrays.
 #include <cstddef>
 #include <cstring>
 #include <string.h>
@@ -11,9 +12,13 @@
 #include "ptelm_encryption.h"
 #include "ptelm_features.h"
 #include "ptelm_properties.h"
+#include "ptelm_status.h"
 #include "telm_bmic.h"
+#include "telm_config_internal.h"
 #include "telm_encryption_requests.h"
+#include "telm_encryption_words.h"
 #include "telm_private.h"
+#include "telm_records.h"
 
 namespace {
 
@@ -162,21 +167,7 @@ static_assert(offsetof(MANAGED_SED_CHANGE_MASTER_KEY_AND_IDENTIFIER, sNewMasterK
 static_assert(offsetof(MANAGED_SED_CHANGE_MASTER_KEY_AND_IDENTIFIER, sNewMasterKeyIdentifier) == 64);
 static_assert(sizeof(MANAGED_SED_UNLOCK_ADAPTER_PASSWORD) == 32);
 
-struct CONTROLLER_SED_ENCRYPTION_INFO {
-    VK_BYTE mode;
-    char master_key_identifier[kSEDText];
-    VK_BYTE adapter_password_state;
-};
-
-struct SED_ENCRYPTION_UPDATE_INFO {
-    PCDA cda;
-    VK_DWORD flags;
-    char new_master_key[kSEDText];
-    char new_adapter_password[kSEDText];
-    VK_QWORD ctrl_sed_encryption_status;
-    CONTROLLER_SED_ENCRYPTION_INFO current_sed_config;
-    CONTROLLER_SED_ENCRYPTION_INFO pending_sed_config;
-};
+static_assert(kSEDText == telmar::kSEDTextBytes);
 
 SED_ENCRYPTION_UPDATE_INFO* Record(void* p) {
     return static_cast<SED_ENCRYPTION_UPDATE_INFO*>(p);
@@ -710,4 +701,814 @@ VK_BYTE VK_DoUnlockControllerWithSEDEncryption(PCDA cda, const char* adapter_pas
     }
     VK_ReInitializeCDA(cda);
     return kDoUnlockControllerWithSEDEncryptionOK;
+}
+
+// ---- Drive ownership, import and revert --------------------------------------------------------
+
+namespace {
+
+constexpr VK_DWORD kManagedSEDRevert = 6;
+constexpr VK_DWORD kManagedSEDRevertPSID = 7;
+constexpr VK_DWORD kManagedSEDTakeOwnership = 8;
+constexpr VK_DWORD kManagedSEDImportForeign = 10;
+
+constexpr VK_QWORD kSEDWordWaiting = kSEDWordWaitingOnAdapterPassword | kSEDWordWaitingOnMasterKey;
+constexpr VK_QWORD kPDLocked = static_cast<VK_QWORD>(kPhysicalDriveEncryptionSEDSecurityStatusLocked)
+                               << kPhysicalDriveEncryptionSEDSecurityStatusShift;
+constexpr VK_DWORD kPDSMR =
+    kPhysicalDriveRecordingSMRHA | kPhysicalDriveRecordingSMRHM | kPhysicalDriveRecordingSMRDM;
+
+bool ModeNone(VK_QWORD sed_status) {
+    return (sed_status & 0xF) == kControllerSEDEncryptionModeNone;
+}
+
+bool UsageFree(VK_BYTE usage) {
+    return usage == kPhysicalDriveUsageUnassigned || usage == kPhysicalDriveUsageHBA ||
+           usage == kPhysicalDriveUsageUnconfigurable;
+}
+
+bool MapEmpty(const VK_BYTE (&map)[telmar::kSEDDriveMapBytes]) {
+    for (VK_BYTE b : map) {
+        if (b != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool Marked(const VK_BYTE (&map)[telmar::kSEDDriveMapBytes], VK_WORD pd_number) {
+    return telmar::MapBit(map, sizeof(map), pd_number);
+}
+
+bool Mark(VK_BYTE (&map)[telmar::kSEDDriveMapBytes], VK_WORD pd_number) {
+    return telmar::PutMapBit(pavlin::ByteSpan(map, sizeof(map)), pd_number);
+}
+
+// A drive number the controller can have and a drive that is there.
+bool ValidDrive(PCDA cda, VK_WORD pd_number) {
+    return pd_number < kMaxPhysicalDrivesSupported && pd_number != kInvalidPDNumber &&
+           pd_number < VK_ControllerSupportsMaxPhysicalDriveCount(cda) &&
+           VK_IsPhysicalDrivePresent(cda, pd_number);
+}
+
+telmar::SEDDriveFacts DriveFacts(PCDA cda, VK_WORD pd_number,
+                                 const VK_BYTE (&map)[telmar::kSEDDriveMapBytes]) {
+    telmar::SEDDriveFacts d;
+    d.valid = ValidDrive(cda, pd_number);
+    if (!d.valid) {
+        return d;
+    }
+    d.status = VK_GetPhysicalDriveStatusInfo(cda, pd_number);
+    d.usage = VK_GetPhysicalDriveUsageInfo(cda, pd_number);
+    d.basic = VK_GetPhysicalDriveBasicInfo(cda, pd_number);
+    d.encryption = VK_GetPhysicalDriveEncryptionInfo(cda, pd_number);
+    d.marked = Marked(map, pd_number);
+    return d;
+}
+
+// Allocates a zeroed drive-selection record for `cda`.
+template <class Info> Info* NewSelection(PCDA cda) {
+    auto* info = static_cast<Info*>(VK_malloc(sizeof(Info)));
+    if (info != nullptr) {
+        memset(info, 0, sizeof(Info));
+        info->cda = cda;
+    }
+    return info;
+}
+
+template <class Info> void DestroySelection(void* p) {
+    if (p != nullptr) {
+        explicit_bzero(p, sizeof(Info));
+        VK_free(p);
+    }
+}
+
+// A master key the controller's current mode accepts; a foreign key or its reset key is checked
+// against the rule of the mode the import runs under.
+bool KeyAcceptable(PCDA cda, VK_QWORD sed_status, const char* key, size_t size) {
+    return key != nullptr && size != 0 &&
+           VK_CheckSEDEncryptionMasterKey(cda, static_cast<VK_BYTE>(sed_status & 0xF), key, size) ==
+               kCheckSEDEncryptionMasterKeyOk;
+}
+
+} // namespace
+
+namespace telmar {
+
+VK_BYTE TakeOwnershipVerdict(VK_QWORD sed_status, const SEDDriveFacts& d) {
+    if (!d.valid) {
+        return kCanPhysicalDriveSEDEncryptionTakeOwnershipInvalidPDNumber;
+    }
+    if (d.status & kPhysicalDriveStatusFailed) {
+        return kCanPhysicalDriveSEDEncryptionTakeOwnershipFailedPD;
+    }
+    if (d.usage != kPhysicalDriveUsageUnassigned && d.usage != kPhysicalDriveUsageHBA) {
+        return kCanPhysicalDriveSEDEncryptionTakeOwnershipInvalidUsage;
+    }
+    if (!(d.encryption & kPhysicalDriveEncryptionSEDDrive)) {
+        return kCanPhysicalDriveSEDEncryptionTakeOwnershipPDNotSED;
+    }
+    if (ModeNone(sed_status)) {
+        return kCanPhysicalDriveSEDEncryptionTakeOwnershipSEDEncryptionModeSetToNone;
+    }
+    if (d.encryption & (kPhysicalDriveEncryptionSEDQualificationInProgress |
+                        kPhysicalDriveEncryptionSEDIsSEDOPSInProgress)) {
+        return kCanPhysicalDriveSEDEncryptionTakeOwnershipSEDEncryptionOperationInProgress;
+    }
+    if (!(d.encryption & kPhysicalDriveEncryptionSEDIsInOFS)) {
+        return kCanPhysicalDriveSEDEncryptionTakeOwnershipSEDNotInOFS;
+    }
+    if (d.marked) {
+        return kCanPhysicalDriveSEDEncryptionTakeOwnershipPDNumberAlreadySet;
+    }
+    if (d.basic & kPDSMR) {
+        return kCanPhysicalDriveSEDEncryptionTakeOwnershipPDNotSupported;
+    }
+    if (d.basic & kPhysicalDriveIsMultiActuator) {
+        return kCanPhysicalDriveSEDEncryptionTakeOwnershipPDIsMultiActuator;
+    }
+    return kCanPhysicalDriveSEDEncryptionTakeOwnershipAllowed;
+}
+
+VK_BYTE ImportDriveVerdict(VK_QWORD sed_status, const SEDDriveFacts& d) {
+    if (!d.valid) {
+        return kCanPhysicalDriveSEDEncryptionImportInvalidPDNumber;
+    }
+    if (ModeNone(sed_status)) {
+        return kCanPhysicalDriveSEDEncryptionImportModeNone;
+    }
+    if (!(d.encryption & kPhysicalDriveEncryptionSEDDrive)) {
+        return kCanPhysicalDriveSEDEncryptionImportNotSED;
+    }
+    if (!IsOwnedForeignSED(d.encryption)) {
+        return kCanPhysicalDriveSEDEncryptionImportNotForeignOwnedSED;
+    }
+    if (d.marked) {
+        return kCanPhysicalDriveSEDEncryptionImportPDAlreadySet;
+    }
+    if (!UsageFree(d.usage)) {
+        return kCanPhysicalDriveSEDEncryptionImportDriveIsConfigured;
+    }
+    return kCanPhysicalDriveSEDEncryptionImportAllowed;
+}
+
+VK_BYTE RevertDriveVerdict(const SEDDriveFacts& d) {
+    if (!d.valid) {
+        return kCanPhysicalDriveSEDEncryptionRevertInvalidPhysicalDrive;
+    }
+    if (d.status & kPhysicalDriveStatusFailed) {
+        return kCanPhysicalDriveSEDEncryptionRevertFailedPhysicalDrive;
+    }
+    if (!(d.encryption & kPhysicalDriveEncryptionSEDDrive)) {
+        return kCanPhysicalDriveSEDEncryptionRevertDriveIsNotASED;
+    }
+    if (d.encryption & kPhysicalDriveEncryptionSEDIsInOFS) {
+        return kCanPhysicalDriveSEDEncryptionRevertSEDAlreadyInOFSState;
+    }
+    if (d.encryption & kPhysicalDriveEncryptionSEDIsForeign) {
+        return kCanPhysicalDriveSEDEncryptionRevertPDIsForeign;
+    }
+    if (!(d.encryption & kPDOwned)) {
+        return kCanPhysicalDriveSEDEncryptionRevertPDNotOwned;
+    }
+    if (d.marked) {
+        return kCanPhysicalDriveSEDEncryptionRevertPDAlreadyPending;
+    }
+    if (!UsageFree(d.usage)) {
+        return kCanPhysicalDriveSEDEncryptionRevertPDIsConfiguredDrive;
+    }
+    return kCanPhysicalDriveSEDEncryptionRevertAllowed;
+}
+
+VK_BYTE PSIDRevertVerdict(VK_QWORD sed_status, const SEDDriveFacts& d, bool psid_acceptable) {
+    if (!d.valid) {
+        return kCanRevertPhysicalDriveSEDEncryptionPSIDInvalidPhysicalDrive;
+    }
+    if (d.status & kPhysicalDriveStatusFailed) {
+        return kCanRevertPhysicalDriveSEDEncryptionPSIDFailedPhysicalDrive;
+    }
+    if (!(d.encryption & kPhysicalDriveEncryptionSEDDrive)) {
+        return kCanRevertPhysicalDriveSEDEncryptionPSIDDriveIsNotASED;
+    }
+    if (sed_status & (kSEDWordInProgress | kSEDWordWaiting)) {
+        return kCanRevertPhysicalDriveSEDEncryptionPSIDNotAllowed;
+    }
+    if (!UsageFree(d.usage)) {
+        return kCanRevertPhysicalDriveSEDEncryptionPSIDDriveIsConfigured;
+    }
+    if (!psid_acceptable) {
+        return kCanRevertPhysicalDriveSEDEncryptionPSIDContainsInvalidPSID;
+    }
+    if (d.basic & kPDSMR) {
+        return kCanRevertPhysicalDriveSEDEncryptionPSIDPhysicalDriveNotSupported;
+    }
+    if (d.basic & kPhysicalDriveIsMultiActuator) {
+        return kCanRevertPhysicalDriveSEDEncryptionPSIDPhysicalDriveMultiActuatorDrive;
+    }
+    return kCanRevertPhysicalDriveSEDEncryptionPSIDAllowed;
+}
+
+bool HasValidSEDState(VK_QWORD drive_encryption) {
+    return (drive_encryption & (kPhysicalDriveEncryptionSEDIsInOFS | kPDOwned)) != 0 &&
+           !IsOwnedForeignSED(drive_encryption) && !(drive_encryption & kPDLocked);
+}
+
+} // namespace telmar
+
+// Take ownership.
+
+VK_BYTE VK_GetPhysicalDriveSEDEncryptionTakeOwnershipForUpdate(PCDA cda, void** pd_sed_take_ownership_info) {
+    if (pd_sed_take_ownership_info == nullptr) {
+        return kGetPhysicalDriveSEDEncryptionTakeOwnershipForUpdateInvalidArgument;
+    }
+    *pd_sed_take_ownership_info = nullptr;
+    if (cda == nullptr) {
+        return kGetPhysicalDriveSEDEncryptionTakeOwnershipForUpdateInvalidArgument;
+    }
+    CDALock guard(cda);
+    if (!SEDSupported(cda)) {
+        return kGetPhysicalDriveSEDEncryptionTakeOwnershipForUpdateNotSupported;
+    }
+    const VK_QWORD status = VK_GetControllerSEDEncryptionStatus(cda);
+    if (status & (kSEDWordInProgress | kSEDWordWaiting)) {
+        return kGetPhysicalDriveSEDEncryptionTakeOwnershipForUpdateNotAllowed;
+    }
+    if (ModeNone(status)) {
+        return kGetPhysicalDriveSEDEncryptionTakeOwnershipForUpdateModeNone;
+    }
+    auto* info = NewSelection<PD_SED_ENCRYPTION_TAKE_OWNERSHIP_INFO>(cda);
+    if (info == nullptr) {
+        return kGetPhysicalDriveSEDEncryptionTakeOwnershipForUpdateOutOfMemory;
+    }
+    *pd_sed_take_ownership_info = info;
+    return kGetPhysicalDriveSEDEncryptionTakeOwnershipForUpdateSuccess;
+}
+
+VK_BYTE VK_CanPhysicalDriveSEDEncryptionTakeOwnership(void* pd_sed_take_ownership_info, VK_WORD pd_number) {
+    auto* info = static_cast<PD_SED_ENCRYPTION_TAKE_OWNERSHIP_INFO*>(pd_sed_take_ownership_info);
+    if (info == nullptr) {
+        return kCanPhysicalDriveSEDEncryptionTakeOwnershipInvalidArguments;
+    }
+    CDALock guard(info->cda);
+    return telmar::TakeOwnershipVerdict(VK_GetControllerSEDEncryptionStatus(info->cda),
+                                        DriveFacts(info->cda, pd_number, info->pd_list_bitmap.bDriveMap));
+}
+
+VK_BYTE VK_DoPhysicalDriveSEDEncryptionTakeOwnership(void* pd_sed_take_ownership_info, VK_WORD pd_number) {
+    if (VK_CanPhysicalDriveSEDEncryptionTakeOwnership(pd_sed_take_ownership_info, pd_number) !=
+        kCanPhysicalDriveSEDEncryptionTakeOwnershipAllowed) {
+        return kDoPhysicalDriveSEDEncryptionTakeOwnershipFailure;
+    }
+    auto* info = static_cast<PD_SED_ENCRYPTION_TAKE_OWNERSHIP_INFO*>(pd_sed_take_ownership_info);
+    return Mark(info->pd_list_bitmap.bDriveMap, pd_number)
+               ? kDoPhysicalDriveSEDEncryptionTakeOwnershipSuccess
+               : kDoPhysicalDriveSEDEncryptionTakeOwnershipFailure;
+}
+
+VK_BYTE VK_UpdatePhysicalDriveSEDEncryptionTakeOwnershipInfo(void* pd_sed_take_ownership_info) {
+    auto* info = static_cast<PD_SED_ENCRYPTION_TAKE_OWNERSHIP_INFO*>(pd_sed_take_ownership_info);
+    if (info == nullptr) {
+        return kUpdatePhysicalDriveSEDEncryptionTakeOwnershipInfoInvalidArgument;
+    }
+    CDALock guard(info->cda);
+    if (MapEmpty(info->pd_list_bitmap.bDriveMap)) {
+        return kUpdatePhysicalDriveSEDEncryptionTakeOwnershipNoChanges;
+    }
+    const bool sent = SendSED(info->cda, kManagedSEDTakeOwnership, info->pd_list_bitmap);
+    VK_ReInitializeCDA(info->cda);
+    return sent ? kUpdatePhysicalDriveSEDEncryptionTakeOwnershipInfoSuccess
+                : kUpdatePhysicalDriveSEDEncryptionTakeOwnershipInfoFailure;
+}
+
+void VK_DestroyPhysicalDriveSEDEncryptionTakeOwnershipForUpdate(void* pd_sed_take_ownership_info) {
+    DestroySelection<PD_SED_ENCRYPTION_TAKE_OWNERSHIP_INFO>(pd_sed_take_ownership_info);
+}
+
+// Import selected foreign drives.
+
+VK_BYTE VK_GetPhysicalDriveSEDEncryptionImportForUpdate(PCDA cda, void** pd_sed_import_info) {
+    if (pd_sed_import_info == nullptr) {
+        return kGetPhysicalDriveSEDEncryptionImportForUpdateInvalidArgument;
+    }
+    *pd_sed_import_info = nullptr;
+    if (cda == nullptr) {
+        return kGetPhysicalDriveSEDEncryptionImportForUpdateInvalidArgument;
+    }
+    CDALock guard(cda);
+    if (!SEDSupported(cda)) {
+        return kGetPhysicalDriveSEDEncryptionImportForUpdateNotSupported;
+    }
+    const VK_QWORD status = VK_GetControllerSEDEncryptionStatus(cda);
+    if (ModeNone(status)) {
+        return kGetPhysicalDriveSEDEncryptionImportForUpdateModeNone;
+    }
+    if (status & (kSEDWordInProgress | kSEDWordWaiting)) {
+        return kGetPhysicalDriveSEDEncryptionImportForUpdateNotAllowed;
+    }
+    if (VK_EnumerateControllerForeignSED(cda, kInvalidPDNumber) == kInvalidPDNumber) {
+        return kGetPhysicalDriveSEDEncryptionImportForUpdateNoForeignSED;
+    }
+    auto* info = NewSelection<PD_SED_ENCRYPTION_IMPORT_INFO>(cda);
+    if (info == nullptr) {
+        return kGetPhysicalDriveSEDEncryptionImportForUpdateOutOfMemory;
+    }
+    *pd_sed_import_info = info;
+    return kGetPhysicalDriveSEDEncryptionImportForUpdateSuccess;
+}
+
+VK_BYTE VK_CanPhysicalDriveSEDEncryptionImport(void* pd_sed_import_info, VK_WORD pd_number) {
+    auto* info = static_cast<PD_SED_ENCRYPTION_IMPORT_INFO*>(pd_sed_import_info);
+    if (info == nullptr) {
+        return kCanPhysicalDriveSEDEncryptionImportInvalidInput;
+    }
+    CDALock guard(info->cda);
+    return telmar::ImportDriveVerdict(
+        VK_GetControllerSEDEncryptionStatus(info->cda),
+        DriveFacts(info->cda, pd_number, info->import_foreign_drive.bForeignDriveBitmap));
+}
+
+VK_BYTE VK_DoPhysicalDriveSEDEncryptionImport(void* pd_sed_import_info, VK_WORD pd_number) {
+    if (VK_CanPhysicalDriveSEDEncryptionImport(pd_sed_import_info, pd_number) !=
+        kCanPhysicalDriveSEDEncryptionImportAllowed) {
+        return kDoPhysicalDriveSEDEncryptionImportFailure;
+    }
+    auto* info = static_cast<PD_SED_ENCRYPTION_IMPORT_INFO*>(pd_sed_import_info);
+    return Mark(info->import_foreign_drive.bForeignDriveBitmap, pd_number)
+               ? kDoPhysicalDriveSEDEncryptionImportSuccess
+               : kDoPhysicalDriveSEDEncryptionImportFailure;
+}
+
+VK_BYTE VK_UpdatePhysicalDriveSEDEncryptionImportInfo(void* pd_sed_import_info, const char* foreign_key,
+                                                      size_t foreign_key_size, const char* foreign_reset_key,
+                                                      size_t foreign_reset_key_size) {
+    auto* info = static_cast<PD_SED_ENCRYPTION_IMPORT_INFO*>(pd_sed_import_info);
+    if (info == nullptr) {
+        return kUpdatePhysicalDriveSEDEncryptionImportInfoInvalidArgument;
+    }
+    if (foreign_key == nullptr || foreign_key_size == 0) {
+        return kUpdatePhysicalDriveSEDEncryptionImportInfoInvalidForeignKey;
+    }
+    const bool reset_given = foreign_reset_key != nullptr;
+    if (reset_given != (foreign_reset_key_size != 0)) {
+        return kUpdatePhysicalDriveSEDEncryptionImportInfoInvalidForeignResetKey;
+    }
+    PCDA cda = info->cda;
+    CDALock guard(cda);
+    if (MapEmpty(info->import_foreign_drive.bForeignDriveBitmap)) {
+        return kUpdatePhysicalDriveSEDEncryptionImportInfoNoChanges;
+    }
+    const VK_QWORD status = VK_GetControllerSEDEncryptionStatus(cda);
+    if (!KeyAcceptable(cda, status, foreign_key, foreign_key_size)) {
+        return kUpdatePhysicalDriveSEDEncryptionImportInfoInvalidForeignKey;
+    }
+    if (reset_given && !KeyAcceptable(cda, status, foreign_reset_key, foreign_reset_key_size)) {
+        return kUpdatePhysicalDriveSEDEncryptionImportInfoInvalidForeignResetKey;
+    }
+    bool sent = false;
+    {
+        telmar::WipedRequest<MANAGED_SED_IMPORT_FOREIGN_DRIVE> request;
+        memcpy(request.r.bForeignDriveBitmap, info->import_foreign_drive.bForeignDriveBitmap,
+               sizeof(request.r.bForeignDriveBitmap));
+        telmar::CopyCredential(request.r.sForeignDriveMasterKey, foreign_key, foreign_key_size);
+        if (reset_given) {
+            telmar::CopyCredential(request.r.sResetForeignDriveMasterKey, foreign_reset_key,
+                                   foreign_reset_key_size);
+        }
+        sent = SendSED(cda, kManagedSEDImportForeign, request.r);
+    }
+    VK_ReInitializeCDA(cda);
+    return sent ? kUpdatePhysicalDriveSEDEncryptionImportInfoSuccess
+                : kUpdatePhysicalDriveSEDEncryptionImportInfoFailure;
+}
+
+void VK_DestroyPhysicalDriveSEDEncryptionImportForUpdate(void* pd_sed_import_info) {
+    DestroySelection<PD_SED_ENCRYPTION_IMPORT_INFO>(pd_sed_import_info);
+}
+
+// Revert owned drives to their factory state.
+
+VK_BYTE VK_GetPhysicalDriveSEDEncryptionRevertForUpdate(PCDA cda, void** pd_sed_revert_info) {
+    if (pd_sed_revert_info == nullptr) {
+        return kGetPhysicalDriveSEDEncryptionRevertForUpdateInvalidArgument;
+    }
+    *pd_sed_revert_info = nullptr;
+    if (cda == nullptr) {
+        return kGetPhysicalDriveSEDEncryptionRevertForUpdateInvalidArgument;
+    }
+    CDALock guard(cda);
+    if (!SEDSupported(cda)) {
+        return kGetPhysicalDriveSEDEncryptionRevertForUpdateNotSupported;
+    }
+    const VK_QWORD status = VK_GetControllerSEDEncryptionStatus(cda);
+    if (ModeNone(status)) {
+        return kGetPhysicalDriveSEDEncryptionRevertForUpdateModeNone;
+    }
+    if (status & (kSEDWordInProgress | kSEDWordWaiting)) {
+        return kGetPhysicalDriveSEDEncryptionRevertForUpdateNotAllowed;
+    }
+    auto* info = NewSelection<PD_SED_ENCRYPTION_REVERT_INFO>(cda);
+    if (info == nullptr) {
+        return kGetPhysicalDriveSEDEncryptionRevertForUpdateOutOfMemory;
+    }
+    *pd_sed_revert_info = info;
+    return kGetPhysicalDriveSEDEncryptionRevertForUpdateSuccess;
+}
+
+VK_BYTE VK_CanPhysicalDriveSEDEncryptionRevert(void* pd_sed_revert_info, VK_WORD pd_number) {
+    auto* info = static_cast<PD_SED_ENCRYPTION_REVERT_INFO*>(pd_sed_revert_info);
+    if (info == nullptr) {
+        return kCanPhysicalDriveSEDEncryptionRevertInvalidArgument;
+    }
+    CDALock guard(info->cda);
+    return telmar::RevertDriveVerdict(DriveFacts(info->cda, pd_number, info->drive_map.bDriveMap));
+}
+
+VK_BYTE VK_DoPhysicalDriveSEDEncryptionRevert(void* pd_sed_revert_info, VK_WORD pd_number) {
+    if (VK_CanPhysicalDriveSEDEncryptionRevert(pd_sed_revert_info, pd_number) !=
+        kCanPhysicalDriveSEDEncryptionRevertAllowed) {
+        return kDoPhysicalDriveSEDEncryptionRevertFailure;
+    }
+    auto* info = static_cast<PD_SED_ENCRYPTION_REVERT_INFO*>(pd_sed_revert_info);
+    return Mark(info->drive_map.bDriveMap, pd_number) ? kDoPhysicalDriveSEDEncryptionRevertSuccess
+                                                      : kDoPhysicalDriveSEDEncryptionRevertFailure;
+}
+
+VK_BYTE VK_UpdatePhysicalDriveSEDEncryptionRevertInfo(void* pd_sed_revert_info) {
+    auto* info = static_cast<PD_SED_ENCRYPTION_REVERT_INFO*>(pd_sed_revert_info);
+    if (info == nullptr) {
+        return kUpdatePhysicalDriveSEDEncryptionRevertInfoInvalidArgument;
+    }
+    CDALock guard(info->cda);
+    if (MapEmpty(info->drive_map.bDriveMap)) {
+        return kUpdatePhysicalDriveSEDEncryptionRevertInfoNoChanges;
+    }
+    const bool sent = SendSED(info->cda, kManagedSEDRevert, info->drive_map);
+    VK_ReInitializeCDA(info->cda);
+    return sent ? kUpdatePhysicalDriveSEDEncryptionRevertInfoSuccess
+                : kUpdatePhysicalDriveSEDEncryptionRevertInfoFailed;
+}
+
+void VK_DestroyPhysicalDriveSEDEncryptionRevertForUpdate(void* pd_sed_revert_info) {
+    DestroySelection<PD_SED_ENCRYPTION_REVERT_INFO>(pd_sed_revert_info);
+}
+
+// Import every owned foreign SED.
+
+VK_BYTE VK_CanImportControllerForeignSED(PCDA cda, const char* foreign_key, size_t foreign_key_size,
+                                         const char* foreign_reset_key, size_t foreign_reset_key_size) {
+    if (cda == nullptr) {
+        return kCanImportControllerForeignSEDEncryptionNotSupported;
+    }
+    CDALock guard(cda);
+    if (!SEDSupported(cda)) {
+        return kCanImportControllerForeignSEDEncryptionNotSupported;
+    }
+    const VK_QWORD status = VK_GetControllerSEDEncryptionStatus(cda);
+    if (ModeNone(status)) {
+        return kCanImportControllerForeignSEDEncryptionModeNone;
+    }
+    if (status & kSEDWordWaitingOnAdapterPassword) {
+        return kCanImportControllerForeignSEDWaitingOnSEDAdapterPassword;
+    }
+    if (status & kSEDWordInProgress) {
+        return kCanImportControllerForeignSEDOperationsInProgress;
+    }
+    if (VK_EnumerateControllerForeignSED(cda, kInvalidPDNumber) == kInvalidPDNumber) {
+        return kCanImportControllerForeignSEDNoForeignOwnedSED;
+    }
+    const bool reset_supplied = foreign_reset_key != nullptr || foreign_reset_key_size != 0;
+    const bool keys_supplied = foreign_key != nullptr || foreign_key_size != 0 || reset_supplied;
+    if (keys_supplied && !KeyAcceptable(cda, status, foreign_key, foreign_key_size)) {
+        return kCanImportControllerForeignSEDInvalidForeignMasterKey;
+    }
+    if (reset_supplied && !KeyAcceptable(cda, status, foreign_reset_key, foreign_reset_key_size)) {
+        return kCanImportControllerForeignSEDInvalidForeignResetMasterKey;
+    }
+    return kCanImportControllerForeignSEDAllowed;
+}
+
+VK_BYTE VK_DoImportControllerForeignSED(PCDA cda, const char* foreign_key, size_t foreign_key_size,
+                                        const char* foreign_reset_key, size_t foreign_reset_key_size) {
+    if (cda == nullptr || foreign_key == nullptr || foreign_key_size == 0) {
+        return kDoImportControllerForeignSEDFailure;
+    }
+    CDALock guard(cda);
+    if (VK_CanImportControllerForeignSED(cda, foreign_key, foreign_key_size, foreign_reset_key,
+                                         foreign_reset_key_size) != kCanImportControllerForeignSEDAllowed) {
+        return kDoImportControllerForeignSEDFailure;
+    }
+    bool sent = false;
+    {
+        telmar::WipedRequest<MANAGED_SED_IMPORT_FOREIGN_DRIVE> request;
+        telmar::CopyCredential(request.r.sForeignDriveMasterKey, foreign_key, foreign_key_size);
+        if (foreign_reset_key != nullptr && foreign_reset_key_size != 0) {
+            telmar::CopyCredential(request.r.sResetForeignDriveMasterKey, foreign_reset_key,
+                                   foreign_reset_key_size);
+        }
+        VK_WORD pd = kInvalidPDNumber;
+        FOREACH_FOREIGN_SED(cda, pd) {
+            Mark(request.r.bForeignDriveBitmap, pd);
+        }
+        sent = SendSED(cda, kManagedSEDImportForeign, request.r);
+    }
+    VK_ReInitializeCDA(cda);
+    return sent ? kDoImportControllerForeignSEDSuccess : kDoImportControllerForeignSEDFailure;
+}
+
+// PSID revert of one drive.
+
+VK_BYTE VK_CanRevertPhysicalDriveSEDEncryptionPSID(PCDA cda, VK_WORD pd_number, const char* psid,
+                                                   size_t psid_size) {
+    if (cda == nullptr) {
+        return kCanRevertPhysicalDriveSEDEncryptionPSIDNotSupported;
+    }
+    CDALock guard(cda);
+    if (!SEDSupported(cda)) {
+        return kCanRevertPhysicalDriveSEDEncryptionPSIDNotSupported;
+    }
+    bool psid_acceptable = true;
+    if (psid != nullptr || psid_size != 0) {
+        psid_acceptable = psid != nullptr && psid_size != 0 &&
+                          VK_CheckSEDEncryptionPhysicalDrivePSID(psid, strnlen(psid, psid_size)) ==
+                              kCheckSEDEncryptionPhysicalDrivePSIDOk;
+    }
+    const VK_BYTE no_map[telmar::kSEDDriveMapBytes] = {};
+    return telmar::PSIDRevertVerdict(VK_GetControllerSEDEncryptionStatus(cda),
+                                     DriveFacts(cda, pd_number, no_map), psid_acceptable);
+}
+
+VK_BYTE VK_DoRevertPhysicalDriveSEDEncryptionPSID(PCDA cda, VK_WORD pd_number, const char* psid,
+                                                  size_t psid_size) {
+    if (cda == nullptr || psid == nullptr || psid_size == 0) {
+        return kDoRevertPhysicalDriveSEDEncryptionPSIDFailure;
+    }
+    CDALock guard(cda);
+    if (VK_CanRevertPhysicalDriveSEDEncryptionPSID(cda, pd_number, psid, psid_size) !=
+        kCanRevertPhysicalDriveSEDEncryptionPSIDAllowed) {
+        return kDoRevertPhysicalDriveSEDEncryptionPSIDFailure;
+    }
+    bool sent = false;
+    {
+        telmar::WipedRequest<MANAGED_SED_REVERT_PSID> request;
+        pavlin::ByteSpan(&request.r, sizeof(request.r))
+            .put_le32(offsetof(MANAGED_SED_REVERT_PSID, dwDriveIndex), pd_number);
+        telmar::CopyCredential(request.r.sPSID, psid, psid_size);
+        sent = SendSED(cda, kManagedSEDRevertPSID, request.r);
+    }
+    if (!sent) {
+        return kDoRevertPhysicalDriveSEDEncryptionPSIDFailure;
+    }
+    VK_ReInitializeCDA(cda);
+    return kDoRevertPhysicalDriveSEDEncryptionPSIDSuccess;
+}
+
+// ---- SED encryption on arrays ------------------------------------------------------------------
+
+namespace {
+
+constexpr VK_BYTE kSEDTypeNone = 1, kSEDTypeOPAL = 2, kSEDTypeEnterprise = 4;
+constexpr VK_DWORD kPDStatusAnyFailed = kPhysicalDriveStatusFailed | kPhysicalDriveStatusFailedDueToPSA |
+                                        kPhysicalDriveStatusFailedDueToHotRemoval |
+                                        kPhysicalDriveStatusFailedDueSEDQualification;
+
+VK_BYTE CommonSEDType(PCDA cda, VK_WORD editable_array_number) {
+    const PEDITABLE_ARRAY array = _VK_GetEditableArray(cda, editable_array_number);
+    return array != nullptr ? array->common_sed_type : 0;
+}
+
+bool SpareOf(PCDA cda, VK_WORD editable_array_number, VK_WORD pd_number) {
+    VK_WORD spare = kInvalidPDNumber;
+    while ((spare = VK_EnumerateEditableArraySpareDrives(cda, editable_array_number, spare)) !=
+           kInvalidPDNumber) {
+        if (spare == pd_number) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool AnyStagedLUCache(PCDA cda, VK_WORD editable_array_number) {
+    VK_WORD ld = kInvalidLDNumber;
+    while ((ld = VK_EnumerateEditableArrayLogicalDrives(cda, editable_array_number, ld)) !=
+           kInvalidLDNumber) {
+        if (VK_GetEditableLogicalDriveLUCacheNumber(cda, ld) != kInvalidLDNumber) {
+            return true;
+        }
+    }
+    return false;
+}
+
+VK_BYTE CanEnableEditableArraySED(PCDA cda, VK_WORD editable_array_number) {
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    if (config == nullptr) {
+        return kCanEnableEditableArraySEDEncryptionNoEditableConfiguration;
+    }
+    const PEDITABLE_ARRAY array = _VK_GetEditableArray(cda, editable_array_number);
+    if (array == nullptr) {
+        return kCanEnableEditableArraySEDEncryptionInvalidEditableArray;
+    }
+    if (config->flags & kEditableConfigEncryptionEnabled) {
+        return kCanEnableEditableArraySEDEncryptionCBEEnabled;
+    }
+    if (!SEDSupported(cda)) {
+        return kCanEnableEditableArraySEDEncryptionNotSupported;
+    }
+    if (!(config->controller_sed_encryption_status & kSEDWordEnabled)) {
+        return kCanEnableEditableArraySEDEncryptionNotEnabled;
+    }
+    if (config->controller_sed_encryption_status & kSEDWordWaitingOnAdapterPassword) {
+        return kCanEnableEditableArraySEDEncryptionWaitingOnAdapterPassword;
+    }
+    if (array->flags & kEditableArrSEDEncryption) {
+        return kCanEnableEditableArraySEDEncryptionAlreadyEnabled;
+    }
+    if (VK_GetEditableArraySpareType(cda, editable_array_number) == kSpareDriveTypeDedicated &&
+        __VK_IsDedicatedSpareSharedWithOtherArray(cda, editable_array_number)) {
+        return kCanEnableEditableArraySEDEncryptionHasSharedDedicatedSpare;
+    }
+    const VK_DWORD status = VK_GetEditableArrayStatusInfo(cda, editable_array_number);
+    if ((array->flags & kEditableArrNew) || status == kArrayStatusOK ||
+        status == kArrayStatusHasUnlockedLogicalDrive) {
+        if (AnyStagedLUCache(cda, editable_array_number)) {
+            return kCanEnableEditableArraySEDEncryptionHasDataOrLUCacheAssociation;
+        }
+    } else {
+        return kCanEnableEditableArraySEDEncryptionArrayStatusNotOK;
+    }
+    if (__VK_EditableArrayHasNonSEDDrives(cda, editable_array_number)) {
+        return kCanEnableEditableArraySEDEncryptionContainsNonSEDDrive;
+    }
+    if (__VK_EditableArrayHasMixedSEDDrives(cda, editable_array_number)) {
+        return kCanEnableEditableArraySEDEncryptionMixedSEDDriveTypes;
+    }
+    if (__VK_EditableArrayHasInvalidSEDStatus(cda, editable_array_number)) {
+        return kCanEnableEditableArraySEDEncryptionSEDStatusNotSupported;
+    }
+    return kCanEnableEditableArraySEDEncryptionAllowed;
+}
+
+bool ImportKeysSupplied(const char* key, size_t key_size, const char* reset_key, size_t reset_key_size) {
+    return key != nullptr || key_size != 0 || reset_key != nullptr || reset_key_size != 0;
+}
+
+VK_BYTE CanImportForeignSEDArray(PCDA cda, VK_WORD array_number, const char* foreign_key,
+                                 size_t foreign_key_size, const char* foreign_reset_key,
+                                 size_t foreign_reset_key_size) {
+    if (!SEDSupported(cda)) {
+        return kCanImportForeignSEDArraySEDEncryptionNotSupported;
+    }
+    const VK_QWORD status = VK_GetControllerSEDEncryptionStatus(cda);
+    if (!(status & kSEDWordEnabled)) {
+        return kCanImportForeignSEDArrayControllerSEDEncryptionNotEnabled;
+    }
+    if (status & kSEDWordWaitingOnAdapterPassword) {
+        return kCanImportForeignSEDArrayWaitingOnSEDAdapterPassword;
+    }
+    const VK_WORD first_ld = VK_EnumerateArrayLogicalDrives(cda, array_number, kInvalidLDNumber);
+    if (first_ld != kInvalidLDNumber && !(VK_GetLogicalDriveEncryptionInfo(cda, first_ld) & kLDSEDEnabled)) {
+        return kCanImportForeignSEDArraySEDEncryptionNotEnabled;
+    }
+    if (!(VK_GetArrayStatusInfo(cda, array_number) & kArrayStatusHasSEDForeignLogicalDrive)) {
+        return kCanImportForeignSEDArrayNoForeignLogicalDrives;
+    }
+    if (ImportKeysSupplied(foreign_key, foreign_key_size, foreign_reset_key, foreign_reset_key_size) &&
+        !KeyAcceptable(cda, status, foreign_key, foreign_key_size)) {
+        return kCanImportForeignSEDArrayInvalidForeignKey;
+    }
+    if ((foreign_reset_key != nullptr || foreign_reset_key_size != 0) &&
+        !KeyAcceptable(cda, status, foreign_reset_key, foreign_reset_key_size)) {
+        return kCanImportForeignSEDArrayInvalidForeignResetKey;
+    }
+    bool usable_drive = false;
+    VK_WORD pd = kInvalidPDNumber;
+    while ((pd = VK_EnumerateArrayPhysicalDrives(cda, array_number, pd)) != kInvalidPDNumber) {
+        if (!(VK_GetPhysicalDriveStatusInfo(cda, pd) & kPDStatusAnyFailed)) {
+            usable_drive = true;
+            break;
+        }
+    }
+    if (!usable_drive) {
+        return kCanImportForeignSEDArrayFailedPhysicalDrive;
+    }
+    return kCanImportForeignSEDArrayAllowed;
+}
+
+} // namespace
+
+VK_BOOL __VK_EditableArrayHasNonSEDDrives(PCDA cda, VK_WORD editable_array_number) {
+    CDALock guard(cda);
+    return (CommonSEDType(cda, editable_array_number) & kSEDTypeNone) ? kTrue : kFalse;
+}
+
+VK_BOOL __VK_EditableArrayHasMixedSEDDrives(PCDA cda, VK_WORD editable_array_number) {
+    CDALock guard(cda);
+    const VK_BYTE type = CommonSEDType(cda, editable_array_number);
+    return ((type & kSEDTypeOPAL) && (type & kSEDTypeEnterprise)) ? kTrue : kFalse;
+}
+
+VK_BOOL __VK_EditableArrayHasInvalidSEDStatus(PCDA cda, VK_WORD editable_array_number) {
+    if (cda == nullptr) {
+        return kFalse;
+    }
+    CDALock guard(cda);
+    for (auto walk : {VK_EnumerateEditableArrayDataDrives, VK_EnumerateEditableArraySpareDrives}) {
+        VK_WORD pd = kInvalidPDNumber;
+        while ((pd = walk(cda, editable_array_number, pd)) != kInvalidPDNumber) {
+            if (!telmar::HasValidSEDState(VK_GetPhysicalDriveEncryptionInfo(cda, pd))) {
+                return kTrue;
+            }
+        }
+    }
+    return kFalse;
+}
+
+VK_BOOL __VK_IsDedicatedSpareSharedWithOtherArray(PCDA cda, VK_WORD editable_array_number) {
+    if (cda == nullptr) {
+        return kFalse;
+    }
+    CDALock guard(cda);
+    VK_WORD spare = kInvalidPDNumber;
+    while ((spare = VK_EnumerateEditableArraySpareDrives(cda, editable_array_number, spare)) !=
+           kInvalidPDNumber) {
+        VK_WORD other = kInvalidArrayNumber;
+        while ((other = VK_EnumerateEditableArrays(cda, other)) != kInvalidArrayNumber) {
+            if (other != editable_array_number &&
+                VK_GetEditableArraySpareType(cda, other) == kSpareDriveTypeDedicated &&
+                SpareOf(cda, other, spare)) {
+                return kTrue;
+            }
+        }
+    }
+    return kFalse;
+}
+
+VK_BYTE VK_CanEnableEditableArraySEDEncryption(PCDA cda, VK_WORD editable_array_number) {
+    if (cda == nullptr) {
+        return kCanEnableEditableArraySEDEncryptionNoEditableConfiguration;
+    }
+    CDALock guard(cda);
+    return CanEnableEditableArraySED(cda, editable_array_number);
+}
+
+VK_BYTE VK_DoEnableEditableArraySEDEncryption(PCDA cda, VK_WORD editable_array_number) {
+    if (cda == nullptr) {
+        return kDoEnableEditableArraySEDEncryptionFailure;
+    }
+    CDALock guard(cda);
+    if (CanEnableEditableArraySED(cda, editable_array_number) !=
+        kCanEnableEditableArraySEDEncryptionAllowed) {
+        return kDoEnableEditableArraySEDEncryptionFailure;
+    }
+    VK_WORD ld = kInvalidLDNumber;
+    while ((ld = VK_EnumerateEditableArrayLogicalDrives(cda, editable_array_number, ld)) !=
+           kInvalidLDNumber) {
+        if (const PEDITABLE_LOGICAL_DRIVE staged = _VK_GetEditableLogicalDrive(cda, ld)) {
+            staged->flags |= kEditableLDEnableSED;
+        }
+    }
+    _VK_GetEditableArray(cda, editable_array_number)->flags |= kEditableArrSEDEncryption;
+    return kDoEnableEditableArraySEDEncryptionSuccess;
+}
+
+VK_BYTE VK_CanImportForeignSEDArray(PCDA cda, VK_WORD array_number, const char* foreign_key,
+                                    size_t foreign_key_size, const char* foreign_reset_key,
+                                    size_t foreign_reset_key_size) {
+    if (cda == nullptr) {
+        return kCanImportForeignSEDArraySEDEncryptionNotSupported;
+    }
+    CDALock guard(cda);
+    return CanImportForeignSEDArray(cda, array_number, foreign_key, foreign_key_size, foreign_reset_key,
+                                    foreign_reset_key_size);
+}
+
+// The lock is held from the check to the write, so the drives named are the ones just checked.
+VK_BYTE VK_DoImportForeignSEDArray(PCDA cda, VK_WORD array_number, const char* foreign_key,
+                                   size_t foreign_key_size, const char* foreign_reset_key,
+                                   size_t foreign_reset_key_size) {
+    if (cda == nullptr || foreign_key == nullptr || foreign_key_size == 0) {
+        return kDoImportForeignSEDArrayFailure;
+    }
+    CDALock guard(cda);
+    if (CanImportForeignSEDArray(cda, array_number, foreign_key, foreign_key_size, foreign_reset_key,
+                                 foreign_reset_key_size) != kCanImportForeignSEDArrayAllowed) {
+        return kDoImportForeignSEDArrayFailure;
+    }
+    bool sent = false;
+    {
+        telmar::WipedRequest<MANAGED_SED_IMPORT_FOREIGN_DRIVE> request;
+        telmar::CopyCredential(request.r.sForeignDriveMasterKey, foreign_key, foreign_key_size);
+        if (foreign_reset_key != nullptr && foreign_reset_key_size != 0) {
+            telmar::CopyCredential(request.r.sResetForeignDriveMasterKey, foreign_reset_key,
+                                   foreign_reset_key_size);
+        }
+        VK_WORD pd = kInvalidPDNumber;
+        while ((pd = VK_EnumerateArrayPhysicalDrives(cda, array_number, pd)) != kInvalidPDNumber) {
+            if (!(VK_GetPhysicalDriveStatusInfo(cda, pd) & kPDStatusAnyFailed)) {
+                Mark(request.r.bForeignDriveBitmap, pd);
+            }
+        }
+        sent = SendSED(cda, kManagedSEDImportForeign, request.r);
+    }
+    VK_ReInitializeCDA(cda);
+    return sent ? kDoImportForeignSEDArraySuccess : kDoImportForeignSEDArrayFailure;
 }
