@@ -60,6 +60,16 @@ VK_QWORD SaturatingProduct(VK_QWORD a, VK_QWORD b) {
 
 } // namespace
 
+VK_WORD _VK_GetEditableArrayLiveNumber(PCDA cda, const EDITABLE_ARRAY* editable_array) {
+    if (cda == nullptr || editable_array == nullptr || (editable_array->flags & kEditableArrNew) ||
+        editable_array->editable_array_number >= kMaxArraysSupported) {
+        return kInvalidArrayNumber;
+    }
+    const VK_WORD live = static_cast<VK_WORD>(editable_array->editable_array_number +
+                                              _VK_CDA(cda)->editable_array_slot_shift[editable_array->editable_array_number]);
+    return live < kMaxArraysSupported ? live : kInvalidArrayNumber;
+}
+
 PEDITABLE_ARRAY _VK_GetEditableArray(PCDA cda, VK_WORD array_number) {
     const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
     if (config == nullptr || array_number >= kMaxArraysSupported) {
@@ -72,6 +82,9 @@ void _VK_PopulateEditableArray(PCDA cda, PEDITABLE_CONFIGURATION editable_config
                                PEDITABLE_ARRAY editable_array) {
     _CDA* c = _VK_CDA(cda);
     const VK_WORD a = editable_array->editable_array_number;
+    if (a < kMaxArraysSupported) {
+        c->editable_array_slot_shift[a] = 0;
+    }
     const VK_BYTE type = VK_GetArrayType(cda, a);
     if (type & (kArrayTypeSplitMirrorPrimary | kArrayTypeSplitMirrorBackup | kArrayTypeSplitMirrorBackupOrphan)) {
         editable_array->flags |= kEditableArrSplitMirror;
@@ -1401,13 +1414,17 @@ VK_BYTE VK_DeleteEditableArray(PCDA cda, VK_WORD editable_array_number) {
         }
     }
     VK_free(array);
+    // The arrays behind move down a slot but still stand for their own live arrays.
+    VK_BYTE* shift = _VK_CDA(cda)->editable_array_slot_shift;
     for (VK_WORD a = editable_array_number; a + 1 < kMaxArraysSupported; ++a) {
         config->editable_array_list[a] = config->editable_array_list[a + 1];
+        shift[a] = static_cast<VK_BYTE>(shift[a + 1] + 1);
         if (config->editable_array_list[a] != nullptr) {
             config->editable_array_list[a]->editable_array_number = a;
         }
     }
     config->editable_array_list[kMaxArraysSupported - 1] = nullptr;
+    shift[kMaxArraysSupported - 1] = 0;
     --config->editable_array_count;
     // Boot volumes that named a logical drive of the array no longer do.
     _VK_RefreshEditableControllerBootVolumes(cda);
@@ -1501,7 +1518,8 @@ VK_BYTE CanSwapEditableArrayDataDrive(PCDA cda, VK_WORD array_number, VK_WORD ar
     case telmar::CompatMismatch::kNone: break;
     }
     if (_VK_CDA(cda)->pd_record_list[new_pd_number].pd_config_information.usable_size_blocks <
-        __VK_GetArrayMinimumSwappablePhysicalDriveBlocks(cda, array_number)) {
+        // What the live array's logical drives need; a new array has none yet.
+        __VK_GetArrayMinimumSwappablePhysicalDriveBlocks(cda, _VK_GetEditableArrayLiveNumber(cda, array))) {
         return kCanSwapEditableArrayDataDriveIsTooSmall;
     }
     const VK_BYTE sed_type =

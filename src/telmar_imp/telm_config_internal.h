@@ -176,6 +176,9 @@ VK_BYTE _VK_GetArrayCommonSEDType(PCDA cda, VK_WORD array_number);
 // The live record of a staged array that exists on the controller (same number); NULL for a new
 // array or when the array model cannot be had. The caller holds the lock.
 const ArrayRecord* _VK_GetEditableArrayLiveRecord(PCDA cda, const EDITABLE_ARRAY* editable_array);
+// The number of the live array a staged array stands for (its slot number until arrays before it
+// are deleted); 0xFFFF for a new array.
+VK_WORD _VK_GetEditableArrayLiveNumber(PCDA cda, const EDITABLE_ARRAY* editable_array);
 // For an array that is not new: an existing logical drive of it failed its SED qualification.
 VK_BOOL _VK_EditableArrayHasFailedSEDLogicalDrive(PCDA cda, VK_WORD editable_array_number);
 // A staged data drive of the array is a locked SED.

@@ -776,8 +776,10 @@ void __VK_RefreshEditableLogicalDriveTransformationFlags(PCDA cda, VK_WORD ld_nu
     if (e->drive_size_blocks != r.drive_size_blocks) {
         flags |= kEditableLDSizeChange;
     }
-    const VK_WORD live_array = r.array_number;
-    if (e->editable_array_number == live_array) {
+    // The staged array stands for a live array that may sit in another slot once arrays before it
+    // were deleted.
+    const PEDITABLE_ARRAY target = _VK_GetEditableArray(cda, e->editable_array_number);
+    if (target != nullptr && _VK_GetEditableArrayLiveNumber(cda, target) == r.array_number) {
         const VK_QWORD staged_end = ExtentEnd(e->physical_drive_offset_block, e->physical_drive_blocks_per_drive);
         const VK_QWORD live_end = ExtentEnd(r.physical_drive_offset_block, r.physical_drive_blocks_per_drive);
         if (staged_end < live_end) {
@@ -790,7 +792,7 @@ void __VK_RefreshEditableLogicalDriveTransformationFlags(PCDA cda, VK_WORD ld_nu
         } else if (e->physical_drive_offset_block > r.physical_drive_offset_block) {
             flags |= kEditableLDOffsetUp;
         }
-        const PEDITABLE_ARRAY staged = _VK_GetEditableArray(cda, live_array);
+        const PEDITABLE_ARRAY staged = target;
         const ArrayRecord* live = _VK_GetEditableArrayLiveRecord(cda, staged);
         if (staged != nullptr && live != nullptr) {
             const size_t count = std::min<size_t>(staged->data_drive_count, std::size(staged->data_drives));
@@ -821,7 +823,6 @@ void __VK_RefreshEditableLogicalDriveTransformationFlags(PCDA cda, VK_WORD ld_nu
         }
     } else {
         flags |= kEditableLDArrayMove;
-        const PEDITABLE_ARRAY target = _VK_GetEditableArray(cda, e->editable_array_number);
         if (target != nullptr && (target->flags & kEditableArrNew) && (target->flags & kEditableArrSEDEncryption)) {
             flags |= kEditableLDEnableSED;
         } else {

@@ -418,6 +418,34 @@ TEST_F(StagedSparesHost, DeletingAnLUCacheArrayReleasesItsDataDrive) {
     EXPECT_EQ(Usage(9), kPhysicalDriveUsageUnassigned);
 }
 
+// After an array is deleted, the arrays behind it sit one slot lower, but still stand for their own
+// live arrays: their drives are not moved and their status is their own.
+TEST_F(StagedSparesHost, ArraysBehindADeletedOneKeepTheirLiveArrays) {
+    FirmwareState st = ThreeArrays();
+    st.find_configured_drive(2)->unit_status = 3; // degraded, on live array 2 only
+    ASSERT_NO_FATAL_FAILURE(Start(std::move(st)));
+    ASSERT_EQ(VK_GetEditableArrayStatusInfo(cda(), 1), kArrayStatusOK);
+    ASSERT_EQ(VK_DeleteEditableArray(cda(), 0), kDeleteEditableArrayOK);
+    _VK_RefreshEditableLogicalDriveTransformationFlags(cda());
+    for (VK_WORD n : {1, 2}) {
+        EXPECT_EQ(ld(n)->flags & 0x7FF000000ULL, 0u) << n;
+    }
+    EXPECT_EQ(_VK_GetEditableLogicalDriveTransformationQueueCount(cda()), 0);
+    EXPECT_EQ(VK_GetEditableArrayStatusInfo(cda(), 0), kArrayStatusOK);
+    EXPECT_EQ(VK_GetEditableArrayStatusInfo(cda(), 1),
+              static_cast<VK_DWORD>(kArrayStatusHasDegradedLogicalDrive));
+    // A second deletion moves the last array down once more.
+    ASSERT_EQ(VK_DeleteEditableArray(cda(), 0), kDeleteEditableArrayOK);
+    _VK_RefreshEditableLogicalDriveTransformationFlags(cda());
+    EXPECT_EQ(ld(2)->flags & 0x7FF000000ULL, 0u);
+    EXPECT_EQ(VK_GetEditableArrayStatusInfo(cda(), 0),
+              static_cast<VK_DWORD>(kArrayStatusHasDegradedLogicalDrive));
+    // A new array is no live array, whatever slot it takes.
+    const VK_WORD fresh = VK_CreateEditableArray(cda());
+    ASSERT_EQ(fresh, 1);
+    EXPECT_EQ(_VK_GetEditableArrayLiveRecord(cda(), array(fresh)), nullptr);
+}
+
 // ---- Swapping a data drive ----
 
 TEST_F(StagedSparesHost, SwappedInDriveTakesThePlaceOfTheOld) {
