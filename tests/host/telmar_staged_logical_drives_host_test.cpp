@@ -2,6 +2,7 @@
 // delete is refused, the re-layout of the drives behind a deleted one, and whether an existing drive
 // can be transformed into a given geometry. Nothing here writes to the controller.
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -567,6 +568,22 @@ TEST_F(StagedLogicalDrivesHost, DeleteReasonRows) {
     EXPECT_EQ(VK_CanDeleteEditableLogicalDrive(cda(), 1),
               kCanDeleteEditableLogicalDriveNoEditableConfigCreated);
     EXPECT_EQ(VK_DeleteEditableLogicalDrive(cda(), 1), kDeleteEditableLogicalDriveFailedUnknown);
+}
+
+// A logical drive whose status cannot be read is left out of the model: the staged array shows the
+// gap it leaves, and the checks answer from that without crashing.
+TEST_F(StagedLogicalDrivesHost, UnreadableLogicalDriveStatus) {
+    FirmwareState st = ThreeDrives();
+    st.fail_device(0x12, 1, 1, 0, EIO);
+    ASSERT_NO_FATAL_FAILURE(Start(std::move(st)));
+    EXPECT_EQ(ld(1), nullptr);
+    EXPECT_EQ(array(0)->logical_drive_count, 2);
+    EXPECT_EQ(VK_GetEditableArrayStatusInfo(cda(), 0), static_cast<VK_DWORD>(kArrayStatusHasGaps));
+    EXPECT_EQ(VK_CanDeleteEditableLogicalDrive(cda(), 0), kCanDeleteEditableLogicalDriveArrayStatusNotOK);
+    EXPECT_EQ(VK_CanDeleteEditableLogicalDrive(cda(), 1), kCanDeleteEditableLogicalDriveInvalidLogicalDrive);
+    // The last drive moves nothing and may go.
+    EXPECT_EQ(VK_DeleteEditableLogicalDrive(cda(), 2), kDeleteEditableLogicalDriveOK);
+    EXPECT_FALSE(AnyWrite());
 }
 
 // ---- The public flag word ----
