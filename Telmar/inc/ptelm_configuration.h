@@ -198,6 +198,44 @@ typedef void* PCDA;
 #define kSwapEditableArrayDataDriveFailedUnknown 0
 #define kSwapEditableArrayDataDriveOK 1
 
+/* VK_CanAddEditableArrayDataDrives. NotAllowed is not answered. */
+#define kCanAddEditableArrayDataDrivesOK 1
+#define kCanAddEditableArrayDataDrivesNoEditableConfigCreated 2
+#define kCanAddEditableArrayDataDrivesInvalidArray 3
+#define kCanAddEditableArrayDataDrivesInvalidExpandType 4
+#define kCanAddEditableArrayDataDrivesInvalidDriveList 5
+#define kCanAddEditableArrayDataDrivesDuplicateDrivesInList 6
+#define kCanAddEditableArrayDataDrivesInvalidDrive 7
+#define kCanAddEditableArrayDataDrivesDriveIsNotUnassigned 8
+#define kCanAddEditableArrayDataDrivesDriveTooSmall 9
+#define kCanAddEditableArrayDataDrivesCannotMixDriveTypes 10
+#define kCanAddEditableArrayDataDrivesIncompatibleBlockSize 11
+#define kCanAddEditableArrayDataDrivesMaxDataDriveCountReached 12
+#define kCanAddEditableArrayDataDrivesDriveIsNotConfigurable 13
+#define kCanAddEditableArrayDataDrivesArrayContainsUnsavedLogicalDrives 14
+#define kCanAddEditableArrayDataDrivesNotAllowed 15
+#define kCanAddEditableArrayDataDrivesNotSupported 16
+#define kCanAddEditableArrayDataDrivesNotDataArray 17
+#define kCanAddEditableArrayDataDrivesControllerStatusNotOK 18
+#define kCanAddEditableArrayDataDrivesControllerCacheStatusNotOK 19
+#define kCanAddEditableArrayDataDrivesArrayStatusNotOK 20
+#define kCanAddEditableArrayDataDrivesExceedsTransformationMemory 21
+#define kCanAddEditableArrayDataDrivesMaxTransformationsReached 22
+#define kCanAddEditableArrayDataDrivesInvalidDriveCount 23
+#define kCanAddEditableArrayDataDrivesLUCachingEnabled 25
+#define kCanAddEditableArrayDataDrivesHasUnsavedLogicalDrives 26
+#define kCanAddEditableArrayDataDrivesIncompatibleDriveType 27
+#define kCanAddEditableArrayDataDrivesDataPreservationNotAvailable 28
+#define kCanAddEditableArrayDataDrivesIncompatibleConnectors 29
+#define kCanAddEditableArrayDataDrivesDriveIsPredictiveFailure 30
+#define kCanAddEditableArrayDataDrivesFullStripeSizeOverflow 31
+#define kCanAddEditableArrayDataDrivesIncompatibleSEDType 32
+#define kCanAddEditableArrayDataDrivesInvalidSEDStatus 33
+#define kCanAddEditableArrayDataDrivesWaitingOnAdapterPassword 34
+#define kCanAddEditableArrayDataDrivesWaitingOnMasterKey 35
+#define kAddEditableArrayDataDrivesFailedUnknown 0
+#define kAddEditableArrayDataDrivesOK 1
+
 /* ---- Editable logical drives ---- */
 
 /* Flag word of VK_GetEditableLogicalDriveFlags. */
@@ -704,6 +742,14 @@ VK_API VK_BYTE VK_CanSwapEditableArrayDataDrive(PCDA cda, VK_WORD array_number, 
                                                 VK_WORD new_pd_number);
 VK_API VK_BYTE VK_SwapEditableArrayDataDrive(PCDA cda, VK_WORD array_number, VK_WORD array_pd_number,
                                              VK_WORD new_pd_number);
+/* Drives that could join a staged array (0xFFFF starts and ends), and adding data drives to it; the
+ * array's logical drives are laid out again over the new drives (ld_parity_expand_type:
+ * kExpandTypeAddDrivesToParityGroups .. kExpandTypeAuto). */
+VK_API VK_WORD VK_EnumerateEditableArrayAddablePhysicalDrives(PCDA cda, VK_WORD array_number, VK_WORD pd_number);
+VK_API VK_BYTE VK_CanAddEditableArrayDataDrives(PCDA cda, VK_WORD editable_array_number, const VK_WORD* pd_list,
+                                                size_t pd_list_size, VK_BYTE ld_parity_expand_type);
+VK_API VK_BYTE VK_AddEditableArrayDataDrives(PCDA cda, VK_WORD editable_array_number, const VK_WORD* pd_list,
+                                             size_t pd_list_size, VK_BYTE ld_parity_expand_type);
 
 /* -- Editable logical drives -- */
 

@@ -1609,3 +1609,362 @@ VK_BYTE VK_SwapEditableArrayDataDrive(PCDA cda, VK_WORD array_number, VK_WORD ar
     _VK_RefreshEditableControllerBootVolumes(cda);
     return kSwapEditableArrayDataDriveOK;
 }
+
+// ---- Adding data drives to a staged array ----
+
+namespace {
+
+// What a drive joining the array is measured against: the array's own values, or for an array
+// without data drives those of the first drive listed.
+struct JoinReference {
+    VK_QWORD size = 0;
+    VK_QWORD block_size = 0;
+    VK_DWORD drive_type = 0;
+    bool boot_connector = false;
+    VK_BYTE sed_type = 0;
+};
+
+bool RecordOnBootConnector(PCDA cda, VK_WORD pd_number) {
+    return pd_number < kMaxPhysicalDrivesSupported && VK_RequestIdentifyPhysicalDriveBuffer(cda, pd_number) &&
+           (_VK_CDA(cda)->pd_record_list[pd_number].flags & kPDRecordBootConnector) != 0;
+}
+
+VK_QWORD LiveUsableBlocks(PCDA cda, VK_WORD pd_number) {
+    return pd_number < kMaxPhysicalDrivesSupported
+               ? _VK_CDA(cda)->pd_record_list[pd_number].pd_config_information.usable_size_blocks
+               : 0;
+}
+
+JoinReference ReferenceFor(PCDA cda, const EDITABLE_ARRAY& array, VK_WORD first) {
+    if (array.data_drive_count != 0) {
+        return {array.common_drive_size_blocks, array.common_block_size, array.common_drive_type,
+                (array.flags & kEditableArrBootConnector) != 0, array.common_sed_type};
+    }
+    return {0, VK_GetPhysicalDriveSize(cda, first, kPhysicalDriveBlockSizeBytes), VK_GetPhysicalDriveBasicInfo(cda, first),
+            RecordOnBootConnector(cda, first),
+            _VK_GetPhysicalDriveArraySEDType(VK_GetPhysicalDriveEncryptionInfo(cda, first))};
+}
+
+VK_QWORD AlignedEnd(VK_QWORD alignment, VK_QWORD offset, VK_QWORD blocks) {
+    VK_QWORD end = 0;
+    if (__builtin_add_overflow(offset, blocks, &end)) {
+        end = std::numeric_limits<VK_QWORD>::max();
+    }
+    return _VK_GetNextLogicalDriveAlignedOffset(nullptr, alignment, end);
+}
+
+// The array's alignment once the listed drives join it.
+VK_QWORD AlignmentWith(PCDA cda, VK_QWORD alignment, const VK_WORD* pd_list, size_t pd_list_size) {
+    VK_QWORD a = alignment != 0 ? alignment : 1;
+    for (size_t i = 0; i < pd_list_size; ++i) {
+        a = VK_lcm(a, _VK_GetPhysicalDriveAlignmentSizeBlocks(cda, pd_list[i]));
+    }
+    return a;
+}
+
+// One listed drive against the reference; 1 when it may join.
+VK_BYTE ExamineJoiningDrive(PCDA cda, const EDITABLE_ARRAY& array, const JoinReference& ref, VK_BYTE sed_type,
+                            size_t pd_list_size, VK_WORD pd_number) {
+    const IDENTIFY_CONTROLLER& id = _VK_CDA(cda)->identify_controller_buffer;
+    if (pd_number >= kMaxPhysicalDrivesSupported || pd_number >= id.wMaximumPhysicalDevicesSupported) {
+        return kCanAddEditableArrayDataDrivesInvalidDrive;
+    }
+    switch (telmar::ReadCompatMask(__VK_PhysicalDriveCompat(cda, pd_number, ref.drive_type, ref.block_size,
+                                                            ref.boot_connector ? kTrue : kFalse))) {
+    case telmar::CompatMismatch::kBlockSize: return kCanAddEditableArrayDataDrivesIncompatibleBlockSize;
+    case telmar::CompatMismatch::kMixedDriveTypes: return kCanAddEditableArrayDataDrivesCannotMixDriveTypes;
+    case telmar::CompatMismatch::kConnectors: return kCanAddEditableArrayDataDrivesIncompatibleConnectors;
+    case telmar::CompatMismatch::kNone: break;
+    }
+    // The staged list holds 128 data drives, whatever the controller allows.
+    const size_t total = pd_list_size + array.data_drive_count;
+    if (total > id.wMaximumPhysicalDrivesPerLogicalUnit || total > kArrayDriveCapacity) {
+        return kCanAddEditableArrayDataDrivesMaxDataDriveCountReached;
+    }
+    if (array.flags & kEditableArrLUCache) {
+        const VK_DWORD basic = VK_GetPhysicalDriveBasicInfo(cda, pd_number);
+        if (!(basic & kPhysicalDriveTypeSSD) || (basic & kPhysicalDriveOnBootConnector)) {
+            return kCanAddEditableArrayDataDrivesIncompatibleDriveType;
+        }
+        if (VK_GetPhysicalDriveSize(cda, pd_number, kPhysicalDriveBlockSizeBytes) != 512) {
+            return kCanAddEditableArrayDataDrivesIncompatibleBlockSize;
+        }
+    }
+    const VK_DWORD status = VK_GetPhysicalDriveStatusInfo(cda, pd_number);
+    if (status & kPhysicalDriveStatusExcludeFromConfigurationBit) {
+        return kCanAddEditableArrayDataDrivesDriveIsNotConfigurable;
+    }
+    if (VK_GetEditableControllerSAM(cda) == kControllerSAMTypePredictive &&
+        (status & kPhysicalDriveStatusPredictiveFailure)) {
+        return kCanAddEditableArrayDataDrivesDriveIsPredictiveFailure;
+    }
+    if (StagedUsage(cda, pd_number) != kPhysicalDriveUsageUnassigned) {
+        return kCanAddEditableArrayDataDrivesDriveIsNotUnassigned;
+    }
+    switch (__VK_ArrayCheckSEDRules(cda, sed_type, _VK_GetEditableConfiguration(cda)->controller_sed_encryption_status,
+                                    pd_number)) {
+    case 1: return kCanAddEditableArrayDataDrivesIncompatibleSEDType;
+    case 2: return kCanAddEditableArrayDataDrivesInvalidSEDStatus;
+    default: break;
+    }
+    if (ref.size != 0 && array.logical_drive_count != 0 && LiveUsableBlocks(cda, pd_number) < ref.size) {
+        return kCanAddEditableArrayDataDrivesDriveTooSmall;
+    }
+    return kCanAddEditableArrayDataDrivesOK;
+}
+
+VK_BYTE CanAddEditableArrayDataDrives(PCDA cda, VK_WORD array_number, const VK_WORD* pd_list, size_t pd_list_size,
+                                      VK_BYTE expand_type) {
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    if (config == nullptr) {
+        return kCanAddEditableArrayDataDrivesNoEditableConfigCreated;
+    }
+    const PEDITABLE_ARRAY array = _VK_GetEditableArray(cda, array_number);
+    if (array == nullptr) {
+        return kCanAddEditableArrayDataDrivesInvalidArray;
+    }
+    if (pd_list == nullptr || pd_list_size == 0) {
+        return kCanAddEditableArrayDataDrivesInvalidDriveList;
+    }
+    {
+        pavlin::TrackedPtr<VK_WORD> unique(static_cast<VK_WORD*>(VK_malloc(pd_list_size * sizeof(VK_WORD))));
+        if (!unique) {
+            PN_DebugLog(1, 0,
+                        "%s:%d: Assertion 'uniq_pd_list != ((void *)0)' failed: Failed to allocate temp/uniq list "
+                        "of pds\n",
+                        __func__, __LINE__);
+        } else {
+            std::copy(pd_list, pd_list + pd_list_size, unique.get());
+            size_t count = pd_list_size;
+            VK_uniq(unique.get(), &count, sizeof(VK_WORD), compare_ld_numbers_by_value);
+            if (count < pd_list_size) {
+                return kCanAddEditableArrayDataDrivesDuplicateDrivesInList;
+            }
+        }
+    }
+    if (!VK_RequestIdentifyControllerBuffer(cda)) {
+        return kCanAddEditableArrayDataDrivesInvalidDrive;
+    }
+    const JoinReference ref = ReferenceFor(cda, *array, pd_list[0]);
+    VK_BYTE sed_type = ref.sed_type;
+    VK_BYTE reason = kCanAddEditableArrayDataDrivesOK;
+    for (size_t i = 0; i < pd_list_size; ++i) {
+        const VK_BYTE answer = ExamineJoiningDrive(cda, *array, ref, sed_type, pd_list_size, pd_list[i]);
+        if (answer == kCanAddEditableArrayDataDrivesOK) {
+            sed_type = static_cast<VK_BYTE>(
+                sed_type | _VK_GetPhysicalDriveArraySEDType(VK_GetPhysicalDriveEncryptionInfo(cda, pd_list[i])));
+        } else if (reason == kCanAddEditableArrayDataDrivesOK) {
+            reason = answer;
+        }
+    }
+    if (reason != kCanAddEditableArrayDataDrivesOK) {
+        return reason;
+    }
+    const VK_DWORD status = VK_GetEditableArrayStatusInfo(cda, array_number);
+    if (status & kArrayStatusHasUnlockedLogicalDrive) {
+        return kCanAddEditableArrayDataDrivesArrayContainsUnsavedLogicalDrives;
+    }
+    if (!QueuedTransformationsOnly(cda, array_number, status)) {
+        return kCanAddEditableArrayDataDrivesArrayStatusNotOK;
+    }
+    if ((array->flags & kEditableArrSplitMirror) ||
+        ((array->flags & kEditableArrLUCache) && !(array->flags & kEditableArrNew))) {
+        return kCanAddEditableArrayDataDrivesNotDataArray;
+    }
+    const VK_DWORD transformations = VK_ControllerSupportsTransformations(cda);
+    const VK_WORD new_count = static_cast<VK_WORD>(array->data_drive_count + pd_list_size);
+    const VK_QWORD alignment = AlignmentWith(cda, array->alignment_size_blocks, pd_list, pd_list_size);
+    VK_QWORD running = 0;
+    bool affected = false;
+    int counter = 0;
+    for (size_t i = 0; i < std::min<size_t>(array->logical_drive_count, kArrayLogicalDriveCapacity); ++i) {
+        const VK_WORD n = array->logical_drives[i];
+        const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, n);
+        if (ld == nullptr) {
+            continue;
+        }
+        VK_BYTE groups = ld->num_parity_groups;
+        if (groups > 1) {
+            if (expand_type < kExpandTypeAddDrivesToParityGroups || expand_type > kExpandTypeAuto) {
+                return kCanAddEditableArrayDataDrivesInvalidExpandType;
+            }
+            groups = __VK_GetNumberOfParityGroupsForExpand(cda, n, array->data_drive_count,
+                                                            static_cast<VK_WORD>(pd_list_size), expand_type);
+            if (groups == 0) {
+                return kCanAddEditableArrayDataDrivesInvalidDriveCount;
+            }
+        }
+        const VK_BYTE level = _VK_ExpandRAIDLevel(cda, ld->RAID_level, static_cast<VK_WORD>(pd_list_size));
+        if (!__VK_IsValidRAIDForArray(cda, new_count, level, groups)) {
+            return kCanAddEditableArrayDataDrivesInvalidDriveCount;
+        }
+        const bool existing = !(ld->flags & kEditableLDNewDrive);
+        if ((level != ld->RAID_level && !VK_ControllerSupportsRAIDLevel(cda, level)) ||
+            (existing && (level != ld->RAID_level || groups != ld->num_parity_groups) &&
+             !(transformations & kControllerSupportsRAIDMigration))) {
+            return kCanAddEditableArrayDataDrivesNotSupported;
+        }
+        if (!existing) {
+            continue;
+        }
+        affected = true;
+        counter += (ld->flags & kEditableLDTransformation) ? 0 : 1;
+        LogicalDriveTransformation target;
+        _VK_InitializeLogicalDriveTransformationSettings(cda, n, &target);
+        target.physical_drive_offset_block = running;
+        target.data_drive_count = new_count;
+        target.RAID_level = level;
+        target.num_parity_groups = groups;
+        switch (_VK_CanTransformLogicalDrive(cda, n, &target)) {
+        case 1: break;
+        case 2: return kCanAddEditableArrayDataDrivesExceedsTransformationMemory;
+        case 4: return kCanAddEditableArrayDataDrivesDataPreservationNotAvailable;
+        case 5: return kCanAddEditableArrayDataDrivesFullStripeSizeOverflow;
+        default: return kCanAddEditableArrayDataDrivesArrayStatusNotOK;
+        }
+        running = AlignedEnd(alignment, running, target.physical_drive_blocks_per_drive);
+    }
+    if (affected) {
+        if (VK_IsEditableControllerLUCacheEnabled(cda)) {
+            return kCanAddEditableArrayDataDrivesLUCachingEnabled;
+        }
+        if (!(transformations & kControllerSupportsArrayExpansion)) {
+            return kCanAddEditableArrayDataDrivesNotSupported;
+        }
+        if (static_cast<int>(kMaxQueuedTransformations) -
+                static_cast<int>(_VK_GetEditableLogicalDriveTransformationQueueCount(cda)) <
+            counter) {
+            return kCanAddEditableArrayDataDrivesMaxTransformationsReached;
+        }
+        const VK_DWORD controller = VK_GetControllerStatusInfo(cda);
+        if (CONTROLLER_STATUS(controller) != kControllerStatusOK ||
+            (VK_GetControllerEncryptionStatus(cda) & kControllerEncryptionControllerLocked)) {
+            return kCanAddEditableArrayDataDrivesControllerStatusNotOK;
+        }
+        const VK_BYTE cache = CACHE_STATUS(controller);
+        if (!(transformations & kControllerSupportsPowerlessTransformations) &&
+            (cache == kControllerCacheStatusTemporarilyDisabled || cache == kControllerCacheStatusPermanentlyDisabled)) {
+            return kCanAddEditableArrayDataDrivesControllerCacheStatusNotOK;
+        }
+        if (array->flags & kEditableArrHasNewLD) {
+            return kCanAddEditableArrayDataDrivesHasUnsavedLogicalDrives;
+        }
+    }
+    const VK_QWORD sed_status = config->controller_sed_encryption_status;
+    if ((sed_status & kStagedSEDEncryptionEnabled) && (sed_type & kSEDTypesEncrypting)) {
+        if (sed_status & kStagedSEDAwaitingAdapterPassword) {
+            return kCanAddEditableArrayDataDrivesWaitingOnAdapterPassword;
+        }
+        if (sed_status & kStagedSEDAwaitingMasterKey) {
+            return kCanAddEditableArrayDataDrivesWaitingOnMasterKey;
+        }
+    }
+    return kCanAddEditableArrayDataDrivesOK;
+}
+
+} // namespace
+
+VK_WORD VK_EnumerateEditableArrayAddablePhysicalDrives(PCDA cda, VK_WORD array_number, VK_WORD pd_number) {
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    const PEDITABLE_ARRAY array = _VK_GetEditableArray(cda, array_number);
+    if (config == nullptr || array == nullptr) {
+        return kInvalidPDNumber;
+    }
+    for (VK_WORD p = VK_EnumerateControllerPhysicalDrives(cda, pd_number); p != kInvalidPDNumber;
+         p = VK_EnumerateControllerPhysicalDrives(cda, p)) {
+        const bool fits = array->data_drive_count == 0 ||
+                          (LiveUsableBlocks(cda, p) >= array->common_drive_size_blocks &&
+                           __VK_EditableArrayPhysicalDriveCompatibility(cda, array_number, p) == 0xFF);
+        if (fits &&
+            __VK_ArrayCheckSEDRules(cda, array->common_sed_type, config->controller_sed_encryption_status, p) == 0 &&
+            !(VK_GetPhysicalDriveStatusInfo(cda, p) & kPhysicalDriveStatusExcludeFromConfigurationBit) &&
+            StagedUsage(cda, p) == kPhysicalDriveUsageUnassigned) {
+            return p;
+        }
+    }
+    return kInvalidPDNumber;
+}
+
+VK_BYTE VK_CanAddEditableArrayDataDrives(PCDA cda, VK_WORD editable_array_number, const VK_WORD* pd_list,
+                                         size_t pd_list_size, VK_BYTE ld_parity_expand_type) {
+    if (cda == nullptr) {
+        return kCanAddEditableArrayDataDrivesNoEditableConfigCreated;
+    }
+    CDALock guard(cda);
+    return CanAddEditableArrayDataDrives(cda, editable_array_number, pd_list, pd_list_size, ld_parity_expand_type);
+}
+
+VK_BYTE VK_AddEditableArrayDataDrives(PCDA cda, VK_WORD editable_array_number, const VK_WORD* pd_list,
+                                      size_t pd_list_size, VK_BYTE ld_parity_expand_type) {
+    if (cda == nullptr) {
+        return kAddEditableArrayDataDrivesFailedUnknown;
+    }
+    CDALock guard(cda);
+    const VK_BYTE can =
+        CanAddEditableArrayDataDrives(cda, editable_array_number, pd_list, pd_list_size, ld_parity_expand_type);
+    PN_DebugLog(3, 0, "%s:%d: %s(%p, %u, %p, %zu, %u):%u\n", __FILE__, __LINE__, __func__, cda, editable_array_number,
+                static_cast<const void*>(pd_list), pd_list_size, ld_parity_expand_type, can);
+    if (can != kCanAddEditableArrayDataDrivesOK) {
+        return kAddEditableArrayDataDrivesFailedUnknown;
+    }
+    _CDA* c = _VK_CDA(cda);
+    const PEDITABLE_ARRAY array = _VK_GetEditableArray(cda, editable_array_number);
+    const VK_WORD old_count = array->data_drive_count;
+    if (old_count == 0) {
+        const VK_WORD first = pd_list[0];
+        array->common_drive_type = VK_GetPhysicalDriveBasicInfo(cda, first);
+        array->alignment_size_blocks = _VK_GetPhysicalDriveAlignmentSizeBlocks(cda, first);
+        VK_DWORD block = c->pd_record_list[first].pd_config_information.logical_block_size_bytes;
+        if (block == 0) {
+            PN_DebugLog(1, 0, "%s:%d: Unknown logical blocksize for PD %u\n", __func__, __LINE__, first);
+            block = kDefaultBlockSize;
+        }
+        array->common_block_size = static_cast<VK_WORD>(block);
+        array->flags = static_cast<VK_WORD>(RecordOnBootConnector(cda, first)
+                                                ? array->flags | kEditableArrBootConnector
+                                                : array->flags & ~kEditableArrBootConnector);
+    }
+    for (size_t i = 0; i < pd_list_size; ++i) {
+        array->alignment_size_blocks = static_cast<VK_DWORD>(
+            AlignmentWith(cda, array->alignment_size_blocks, &pd_list[i], 1));
+        SetStagedUsage(cda, pd_list[i], kPhysicalDriveUsageData);
+        array->data_drives[array->data_drive_count++] = pd_list[i];
+    }
+    VK_QWORD smallest = 0;
+    __VK_GetEditableArrayNewCommonDriveSize(cda, editable_array_number, nullptr, 0, nullptr, 0, &smallest);
+    array->common_drive_size_blocks = smallest;
+    array->common_sed_type = _VK_GetEditableArrayCommonSEDType(cda, editable_array_number);
+
+    // Every logical drive of the array, by rising offset, laid out again over the new drives.
+    VK_WORD order[kMaxLogicalDrivesSupported];
+    size_t count = 0;
+    for (VK_WORD n = _VK_EnumerateEditableArrayLogicalDrivesByOffset(cda, editable_array_number, kInvalidLDNumber, kTrue);
+         n != kInvalidLDNumber && count < kMaxLogicalDrivesSupported;
+         n = _VK_EnumerateEditableArrayLogicalDrivesByOffset(cda, editable_array_number, n, kTrue)) {
+        order[count++] = n;
+    }
+    VK_QWORD running = 0;
+    for (size_t i = 0; i < count; ++i) {
+        const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, order[i]);
+        if (ld == nullptr) {
+            continue;
+        }
+        if (ld->num_parity_groups > 1) {
+            ld->num_parity_groups = __VK_GetNumberOfParityGroupsForExpand(
+                cda, order[i], old_count, static_cast<VK_WORD>(pd_list_size), ld_parity_expand_type);
+        }
+        ld->RAID_level = _VK_ExpandRAIDLevel(cda, ld->RAID_level, static_cast<VK_WORD>(pd_list_size));
+        ld->physical_drive_blocks_per_drive = __VK_GetLogicalDriveUsageBlocks(
+            ld->drive_size_blocks, ld->strip_size_blocks,
+            __VK_GetUsableDriveCount(array->data_drive_count, ld->RAID_level, ld->num_parity_groups));
+        ld->physical_drive_offset_block = running;
+        VK_QWORD end = 0;
+        if (__builtin_add_overflow(running, ld->physical_drive_blocks_per_drive, &end)) {
+            end = std::numeric_limits<VK_QWORD>::max();
+        }
+        running = VK_GetNextEditableLogicalDriveAlignedOffset(cda, editable_array_number, end);
+    }
+    _VK_RefreshEditableControllerBootVolumes(cda);
+    _VK_RefreshEditableLogicalDriveTransformationFlags(cda);
+    return kAddEditableArrayDataDrivesOK;
+}
