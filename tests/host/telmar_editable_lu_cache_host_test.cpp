@@ -63,6 +63,9 @@ FirmwareState Controller(std::uint8_t policies = kPolicies, std::uint32_t min_st
     data.size_blocks = k16GiBBlocks;
     st.cache.lu_cache_used = 1000000;
     st.cache.lu_cache_available = 9000000;
+    // Every field distinct: type, bytes per line, header, data volumes, cache and data size bits.
+    st.cache.lu_cache_algorithms = {
+        {1, 16, 1000, 1, 20, 30}, {2, 24, 2000, 2, 22, 32}, {3, 40, 3000, 3, 0, 64}, {4, 48, 4000, 4, 64, 70}};
     st.cache.battery_status = 0x1; // charged
     return st;
 }
@@ -82,16 +85,6 @@ public:
     PEDITABLE_CONFIGURATION config() { return _VK_CDA(cda())->editable_configuration; }
     PEDITABLE_ARRAY array(VK_WORD n) { return config()->editable_array_list[n]; }
     PEDITABLE_LOGICAL_DRIVE ld(VK_WORD n) { return config()->editable_ld_list[n]; }
-
-    // The simulated controller answers the LU-cache memory but not the algorithm table; until it
-    // does, the cached reply gets the table a controller would give.
-    void GiveAlgorithmTable() {
-        ASSERT_TRUE(VK_RequestLUCacheRAMInfoBuffer(cda()));
-        LU_CACHE_RAM_INFO& info = _VK_CDA(cda())->lu_cache_ram_info_buffer;
-        const LU_CACHE_RAM_ALGO_INFO entries[4] = {
-            {1, 16, 1000, 1, 20, 30}, {2, 24, 2000, 2, 22, 32}, {3, 40, 3000, 3, 0, 64}, {4, 48, 4000, 4, 64, 70}};
-        std::memcpy(info.bAlgoInfo, entries, sizeof(entries));
-    }
 
     // A new LU-cache array holding the given SSDs.
     PEDITABLE_ARRAY StageCacheArray(std::vector<VK_WORD> drives) {
@@ -308,7 +301,6 @@ TEST_F(LUCacheHost, PairingRefusalsInOrder) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         ASSERT_NO_FATAL_FAILURE(Restage());
-        ASSERT_NO_FATAL_FAILURE(GiveAlgorithmTable());
         PEDITABLE_LOGICAL_DRIVE k = StageCacheDrive(StageCacheArray({4, 5}), kRAID1);
         if (row.stage) {
             row.stage(*this, ld(0), k);
@@ -322,7 +314,6 @@ TEST_F(LUCacheHost, PairingRefusalsInOrder) {
 
 TEST_F(LUCacheHost, PairingAtExactly16GiBAndItsEffect) {
     ASSERT_NO_FATAL_FAILURE(Start(Controller()));
-    ASSERT_NO_FATAL_FAILURE(GiveAlgorithmTable());
     PEDITABLE_LOGICAL_DRIVE k = StageCacheDrive(StageCacheArray({4, 5}), kRAID1);
     ASSERT_EQ(ld(0)->drive_size_blocks, k16GiBBlocks);
     const VK_WORD kn = k->ld_number;
@@ -382,7 +373,6 @@ TEST_F(LUCacheHost, ExistingCacheDrivePairs) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         ASSERT_NO_FATAL_FAILURE(Start(LivePair(row.policies, row.unit_status, row.state)));
-        ASSERT_NO_FATAL_FAILURE(GiveAlgorithmTable());
         ASSERT_NE(ld(1), nullptr);
         ASSERT_TRUE(ld(1)->flags & kEditableLDLUCache);
         EXPECT_EQ(VK_GetEditableLogicalDriveLUCacheNumber(cda(), 0), 1);
@@ -398,7 +388,6 @@ TEST_F(LUCacheHost, ExistingCacheDrivePairs) {
 
 TEST_F(LUCacheHost, LineSizeSetsTheCacheDrivesStrip) {
     ASSERT_NO_FATAL_FAILURE(Start(Controller()));
-    ASSERT_NO_FATAL_FAILURE(GiveAlgorithmTable());
     // RAID 5 on five SSDs: four strips make the line.
     PEDITABLE_LOGICAL_DRIVE k = StageCacheDrive(StageCacheArray({4, 5, 6, 7, 8}), kRAID5);
     const VK_WORD kn = k->ld_number;
@@ -460,7 +449,6 @@ TEST_F(LUCacheHost, LineSizeRefusals) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         ASSERT_NO_FATAL_FAILURE(Restage());
-        ASSERT_NO_FATAL_FAILURE(GiveAlgorithmTable());
         PEDITABLE_LOGICAL_DRIVE k = StageCacheDrive(StageCacheArray({4, 5, 6, 7, 8}), kRAID5);
         if (row.stage) {
             row.stage(*this, k);
@@ -504,7 +492,6 @@ TEST_F(LUCacheHost, LineSizeRefusalsOfTheController) {
             st.encryption.boot_password_status = 0x2;
         }
         ASSERT_NO_FATAL_FAILURE(Start(std::move(st)));
-        ASSERT_NO_FATAL_FAILURE(GiveAlgorithmTable());
         PEDITABLE_ARRAY a = array(0);
         // The cache array is staged by hand: a locked controller refuses to create one.
         auto* cache_array = static_cast<PEDITABLE_ARRAY>(VK_malloc(sizeof(EDITABLE_ARRAY)));
@@ -529,7 +516,6 @@ TEST_F(LUCacheHost, LineSizeRefusalsOfTheController) {
 
 TEST_F(LUCacheHost, CapacityFromTheController) {
     ASSERT_NO_FATAL_FAILURE(Start(Controller()));
-    ASSERT_NO_FATAL_FAILURE(GiveAlgorithmTable());
     EXPECT_EQ(_VK_GetAvailableEditableLUCacheLines(cda(), 2), 416583u);
     EXPECT_EQ(_VK_GetEditableLUCacheBlocksPerCacheLine(cda(), 2), VK_QWORD{1} << 22);
     EXPECT_EQ(_VK_GetEditableLUCachedDataBlocksPerCacheLine(cda(), 2), VK_QWORD{1} << 32);
