@@ -1248,7 +1248,8 @@ VK_BYTE VK_SetEditableLogicalDriveLUCacheLineSize(PCDA cda, VK_WORD editable_ld_
         PN_DebugLog(1, 0,
                     "%s:%d: Assertion 'editable_ld->block_size_bytes > 0' failed: Invalid 0 blocksize for LU cache LD\n",
                     __func__, __LINE__);
-        return kSetEditableLogicalDriveLUCacheLineSizeOK;
+        // Nothing was changed: not a success.
+        return kSetEditableLogicalDriveLUCacheLineSizeFailed;
     }
     const VK_DWORD line_bytes = telmar::lucache::LineSizeCodeBytes(line_size);
     const VK_DWORD line_blocks = line_bytes / ld->block_size_bytes;
