@@ -239,6 +239,24 @@ typedef void* PCDA;
 #define kLockEditableLogicalDriveFailedUnknown 0
 #define kLockEditableLogicalDriveOK 1
 
+/* Sizes of a staged logical drive: VK_GetEditableLogicalDriveSize takes the kLogicalDriveSize types of
+ * ptelm_properties.h and these bounds. */
+#define kLogicalDriveSizeMaxCreatableSizeBytes 0x20
+#define kLogicalDriveSizeMaxCreatableSizeBlocks 0x21
+#define kLogicalDriveSizeMaxCreatableSizeBlocksPerDrive 0x22
+#define kLogicalDriveSizeMinCreatableSizeBlocks 0x23
+#define kLogicalDriveSizeMinCreatableSizeBytes 0x24
+#define kLogicalDriveSizeMaxResizeableSizeBytes 0x25
+#define kLogicalDriveSizeMaxResizeableSizeBlocks 0x26
+#define kLogicalDriveSizeMinResizeableSizeBytes 0x27
+#define kLogicalDriveSizeMinResizeableSizeBlocks 0x28
+#define kGetEditableLogicalDriveSizeOK 1
+#define kGetEditableLogicalDriveSizeNoEditableConfigCreated 2
+#define kGetEditableLogicalDriveSizeNoArraySet 3
+#define kGetEditableLogicalDriveSizeNoRAIDLevelSet 4
+#define kGetEditableLogicalDriveSizeNoStripSizeSet 5
+#define kGetEditableLogicalDriveSizeNoSizeSet 6
+
 /* ---- Editable controller settings, boot volumes, spare activation, cache settings ---- */
 
 /* Staged settings: each Can answers Allowed 1, NoEditableConfigCreated 2 or its own reasons. */
@@ -725,6 +743,9 @@ VK_API VK_BYTE VK_SetEditableLogicalDriveLabel(PCDA cda, VK_WORD editable_ld_num
  * controller cache, when either is allowed. */
 VK_API VK_BYTE VK_CanLockEditableLogicalDrive(PCDA cda, VK_WORD editable_ld_number);
 VK_API VK_BYTE VK_LockEditableLogicalDrive(PCDA cda, VK_WORD editable_ld_number);
+/* One size of a staged logical drive into `*drive_size` (zeroed first); products saturate. */
+VK_API VK_BYTE VK_GetEditableLogicalDriveSize(PCDA cda, VK_WORD editable_ld_number, VK_BYTE size_type,
+                                              VK_QWORD* drive_size);
 
 /* -- Editable controller settings -- */
 

@@ -1673,3 +1673,180 @@ VK_BYTE VK_LockEditableLogicalDrive(PCDA cda, VK_WORD editable_ld_number) {
     ld->flags |= kEditableLDLocked;
     return kLockEditableLogicalDriveOK;
 }
+
+// ---- Sizes ----
+//
+// The sizes of a staged logical drive and the bounds a new or extended drive may take: the array's
+// free space through the RAID geometry, then the LU-cache limits for drives that take part in one.
+
+namespace {
+
+constexpr VK_QWORD kSmallestCreatableBlocks = 32768;
+constexpr VK_DWORD kLargestLUCacheLineBytes = 0x40000;
+constexpr VK_WORD kLUCacheLine256KBSupport = 0x400;
+
+VK_QWORD Times(VK_QWORD a, VK_QWORD b) {
+    VK_QWORD p = 0;
+    return __builtin_mul_overflow(a, b, &p) ? std::numeric_limits<VK_QWORD>::max() : p;
+}
+
+VK_QWORD Plus(VK_QWORD a, VK_QWORD b) {
+    VK_QWORD s = 0;
+    return __builtin_add_overflow(a, b, &s) ? std::numeric_limits<VK_QWORD>::max() : s;
+}
+
+VK_QWORD Less(VK_QWORD a, VK_QWORD b) {
+    return a > b ? a - b : 0;
+}
+
+// What the size getter works from: the drive, its array and their geometry.
+struct SizeContext {
+    PCDA cda;
+    const EDITABLE_LOGICAL_DRIVE& ld;
+    const EDITABLE_ARRAY& array;
+    VK_WORD usable;
+    VK_WORD block; // the array's common block size
+
+    // 16 GiB in the array's blocks; none without a block size.
+    VK_QWORD SixteenGiB() const { return block != 0 ? kMinimumCachedDataBytes / block : 0; }
+
+    VK_QWORD LargestUsable(VK_QWORD free_per_drive, VK_DWORD strip_bytes) const {
+        const VK_DWORD strip_blocks = block != 0 ? strip_bytes / block : 0;
+        return __VK_GetLogicalDriveAdjustedSize(
+            __VK_GetLogicalDriveMaxUsableSize(usable, free_per_drive, strip_blocks, 0), ld.sectors_per_track, 0);
+    }
+
+    bool CachesData() const { return !(ld.flags & kEditableLDLUCache) && ld.lu_cache_ld_number != kInvalidNumber; }
+
+    // The LU-cache limits on a largest size.
+    VK_QWORD LUCacheCap(VK_QWORD size) const {
+        if (ld.flags & kEditableLDLUCache) {
+            size = std::min(size, _VK_GetMaxEditableLUCacheSizeBlocks(cda, ld.lu_cache_algorithm,
+                                                                       ld.lu_cache_line_size_blocks));
+            VK_QWORD data_size = 0;
+            if (ld.lu_cache_ld_number < kMaxLogicalDrivesSupported &&
+                VK_GetEditableLogicalDriveSize(cda, ld.lu_cache_ld_number, kLogicalDriveSizeBlocks, &data_size) ==
+                    kGetEditableLogicalDriveSizeOK) {
+                size = std::min(size, data_size);
+            }
+        } else if (CachesData()) {
+            size = std::min(size, _VK_GetMaxEditableLUCachedDataSizeBlocks(cda, ld.lu_cache_algorithm,
+                                                                            ld.lu_cache_line_size_blocks));
+        }
+        return size;
+    }
+
+    VK_QWORD MaxCreatable() const {
+        VK_DWORD strip = VK_GetControllerStripSizeSupport(cda, kControllerStripSizeMaxStripSizeBytes);
+        if (ld.flags & kEditableLDLUCache) {
+            strip = VK_GetControllerStripSizeSupport(cda, kControllerStripSizeLUCacheMaxStripSizeBytes);
+            if (VK_ControllerSupportsLUCache(cda) & kLUCacheLine256KBSupport) {
+                strip = std::max(strip, kLargestLUCacheLineBytes);
+            }
+        }
+        return LUCacheCap(LargestUsable(Less(array.common_drive_size_blocks, ld.physical_drive_offset_block), strip));
+    }
+
+    VK_QWORD MinCreatable() const {
+        if (ld.flags & kEditableLDLUCache) {
+            return SixteenGiB();
+        }
+        const VK_QWORD smallest = __VK_GetLogicalDriveAdjustedSize(kSmallestCreatableBlocks, ld.sectors_per_track, 0);
+        return CachesData() ? std::max(smallest, SixteenGiB()) : smallest;
+    }
+
+    // The free space at the array's end and every gap behind the drive, per drive.
+    VK_QWORD MaxResizeable() const {
+        VK_QWORD free_per_drive =
+            Less(array.common_drive_size_blocks, VK_GetEditableArrayNextLogicalDriveOffset(cda, array.editable_array_number));
+        const EDITABLE_LOGICAL_DRIVE* previous = &ld;
+        for (VK_WORD n = _VK_EnumerateEditableArrayLogicalDrivesByOffset(cda, array.editable_array_number, ld.ld_number,
+                                                                         kTrue);
+             n != kInvalidNumber;
+             n = _VK_EnumerateEditableArrayLogicalDrivesByOffset(cda, array.editable_array_number, n, kTrue)) {
+            const PEDITABLE_LOGICAL_DRIVE next = _VK_GetEditableLogicalDrive(cda, n);
+            if (next == nullptr) {
+                break;
+            }
+            free_per_drive = Plus(free_per_drive, Less(next->physical_drive_offset_block,
+                                                       Plus(previous->physical_drive_offset_block,
+                                                            previous->physical_drive_blocks_per_drive)));
+            previous = next;
+        }
+        const VK_QWORD grown = Plus(
+            LargestUsable(free_per_drive, VK_GetControllerStripSizeSupport(cda, kControllerStripSizeMaxStripSizeBytes)),
+            ld.drive_size_blocks);
+        return LUCacheCap(grown);
+    }
+
+    VK_QWORD MinResizeable() const {
+        VK_QWORD smallest = IsNew(ld) ? MinCreatable() : VK_GetLogicalDriveSize(cda, ld.ld_number, kLogicalDriveSizeBlocks);
+        if ((ld.flags & kEditableLDLUCache) || ld.lu_cache_ld_number != kInvalidNumber) {
+            smallest = std::max(smallest, SixteenGiB());
+        }
+        return smallest;
+    }
+};
+
+} // namespace
+
+VK_BYTE VK_GetEditableLogicalDriveSize(PCDA cda, VK_WORD editable_ld_number, VK_BYTE size_type, VK_QWORD* drive_size) {
+    if (drive_size != nullptr) {
+        *drive_size = 0;
+    }
+    if (cda == nullptr) {
+        return kGetEditableLogicalDriveSizeNoEditableConfigCreated;
+    }
+    CDALock guard(cda);
+    if (_VK_GetEditableConfiguration(cda) == nullptr || drive_size == nullptr) {
+        return kGetEditableLogicalDriveSizeNoEditableConfigCreated;
+    }
+    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, editable_ld_number);
+    // No staged drive: nothing has an array yet.
+    if (ld == nullptr) {
+        return kGetEditableLogicalDriveSizeNoArraySet;
+    }
+    if (size_type == kLogicalDriveBlockSizeBytes) {
+        *drive_size = ld->block_size_bytes;
+        return kGetEditableLogicalDriveSizeOK;
+    }
+    const PEDITABLE_ARRAY array = ArrayOf(cda, *ld);
+    if (array == nullptr) {
+        return kGetEditableLogicalDriveSizeNoArraySet;
+    }
+    if (!(ld->flags & kEditableLDRAIDSet)) {
+        return kGetEditableLogicalDriveSizeNoRAIDLevelSet;
+    }
+    if (!(ld->flags & kEditableLDStripSizeSet)) {
+        return kGetEditableLogicalDriveSizeNoStripSizeSet;
+    }
+    const SizeContext s{cda, *ld, *array,
+                        __VK_GetUsableDriveCount(array->data_drive_count, ld->RAID_level, ld->num_parity_groups),
+                        array->common_block_size};
+    const VK_WORD block = array->common_block_size;
+    switch (size_type) {
+    case kLogicalDriveSizeBlocks:
+    case kLogicalDriveSizeBytes:
+        if (!(ld->flags & kEditableLDSizeSet)) {
+            return kGetEditableLogicalDriveSizeNoSizeSet;
+        }
+        *drive_size = size_type == kLogicalDriveSizeBlocks ? ld->drive_size_blocks
+                                                           : Times(ld->drive_size_blocks, ld->block_size_bytes);
+        break;
+    case kLogicalDriveStripSizeBlocks: *drive_size = ld->strip_size_blocks; break;
+    case kLogicalDriveStripSizeBytes: *drive_size = Times(ld->strip_size_blocks, ld->block_size_bytes); break;
+    case kLogicalDriveSizeMaxCreatableSizeBytes: *drive_size = Times(s.MaxCreatable(), block); break;
+    case kLogicalDriveSizeMaxCreatableSizeBlocks: *drive_size = s.MaxCreatable(); break;
+    case kLogicalDriveSizeMaxCreatableSizeBlocksPerDrive:
+        *drive_size = __VK_GetLogicalDriveUsageBlocks(s.MaxCreatable(), ld->strip_size_blocks, s.usable);
+        break;
+    case kLogicalDriveSizeMinCreatableSizeBlocks: *drive_size = s.MinCreatable(); break;
+    case kLogicalDriveSizeMinCreatableSizeBytes: *drive_size = Times(s.MinCreatable(), block); break;
+    case kLogicalDriveSizeMaxResizeableSizeBytes: *drive_size = Times(s.MaxResizeable(), block); break;
+    case kLogicalDriveSizeMaxResizeableSizeBlocks: *drive_size = s.MaxResizeable(); break;
+    case kLogicalDriveSizeMinResizeableSizeBytes: *drive_size = Times(s.MinResizeable(), block); break;
+    case kLogicalDriveSizeMinResizeableSizeBlocks: *drive_size = s.MinResizeable(); break;
+    default: return kGetEditableLogicalDriveSizeNoEditableConfigCreated;
+    }
+    return kGetEditableLogicalDriveSizeOK;
+}

@@ -498,3 +498,113 @@ TEST_F(LogicalDrivePropertiesHost, LockRefusals) {
 }
 
 } // namespace
+
+// ---- Sizes ----
+
+namespace {
+
+class LogicalDriveSizeHost : public LogicalDrivePropertiesHost {};
+
+VK_QWORD Cylinders(VK_QWORD blocks) {
+    return blocks - blocks % (32 * 255);
+}
+
+} // namespace
+
+// RAID 5 on three drives of 2^24 blocks: two usable, a 64 KiB strip, placed at the start.
+TEST_F(LogicalDriveSizeHost, EachSizeTypeOfANewDrive) {
+    ASSERT_NO_FATAL_FAILURE(Start(Controller()));
+    PEDITABLE_ARRAY a = StageArray({5, 6, 7}, true);
+    a->common_drive_size_blocks = 1u << 24;
+    PEDITABLE_LOGICAL_DRIVE d = StageDrive(a, kRAID5);
+    d->sectors_per_track = 32;
+    d->strip_size_blocks = 128;
+    d->drive_size_blocks = 1u << 20;
+    d->physical_drive_blocks_per_drive = 1u << 19;
+    const VK_WORD n = d->ld_number;
+    // Every strip the controller may allow divides 2^24, so the whole space is usable.
+    const VK_QWORD largest = Cylinders(VK_QWORD{2} << 24);
+    const VK_QWORD next = VK_GetEditableArrayNextLogicalDriveOffset(cda(), a->editable_array_number);
+    ASSERT_GE(next, VK_QWORD{1} << 19);
+    const VK_QWORD grown = Cylinders(2 * ((VK_QWORD{1} << 24) - next)) + (1u << 20);
+    const struct {
+        VK_BYTE type;
+        VK_QWORD size;
+    } rows[] = {
+        {kLogicalDriveSizeBlocks, 1u << 20},
+        {kLogicalDriveSizeBytes, VK_QWORD{1} << 29},
+        {kLogicalDriveStripSizeBlocks, 128},
+        {kLogicalDriveStripSizeBytes, 65536},
+        {kLogicalDriveBlockSizeBytes, 512},
+        {kLogicalDriveSizeMaxCreatableSizeBytes, largest * 512},
+        {kLogicalDriveSizeMaxCreatableSizeBlocks, largest},
+        {kLogicalDriveSizeMaxCreatableSizeBlocksPerDrive, 128 * (largest / 256) + std::min<VK_QWORD>(128, largest % 256)},
+        {kLogicalDriveSizeMinCreatableSizeBlocks, 32640},
+        {kLogicalDriveSizeMinCreatableSizeBytes, VK_QWORD{32640} * 512},
+        {kLogicalDriveSizeMaxResizeableSizeBytes, grown * 512},
+        {kLogicalDriveSizeMaxResizeableSizeBlocks, grown},
+        {kLogicalDriveSizeMinResizeableSizeBytes, VK_QWORD{32640} * 512},
+        {kLogicalDriveSizeMinResizeableSizeBlocks, 32640},
+    };
+    for (const auto& row : rows) {
+        VK_QWORD size = 7;
+        EXPECT_EQ(VK_GetEditableLogicalDriveSize(cda(), n, row.type, &size), kGetEditableLogicalDriveSizeOK)
+            << unsigned{row.type};
+        EXPECT_EQ(size, row.size) << unsigned{row.type};
+    }
+    VK_QWORD size = 7;
+    EXPECT_EQ(VK_GetEditableLogicalDriveSize(cda(), n, 0x11, &size), kGetEditableLogicalDriveSizeNoEditableConfigCreated);
+    EXPECT_EQ(size, 0u);
+
+    // An LU cache drive is never smaller than 16 GiB, whatever its geometry.
+    d->flags |= kEditableLDLUCache;
+    EXPECT_EQ(VK_GetEditableLogicalDriveSize(cda(), n, kLogicalDriveSizeMinCreatableSizeBlocks, &size),
+              kGetEditableLogicalDriveSizeOK);
+    EXPECT_EQ(size, VK_QWORD{1} << 25);
+    d->sectors_per_track = 63;
+    d->RAID_level = kRAID1;
+    EXPECT_EQ(VK_GetEditableLogicalDriveSize(cda(), n, kLogicalDriveSizeMinResizeableSizeBlocks, &size),
+              kGetEditableLogicalDriveSizeOK);
+    EXPECT_EQ(size, VK_QWORD{1} << 25);
+}
+
+TEST_F(LogicalDriveSizeHost, RefusalsAndZeroGeometry) {
+    ASSERT_NO_FATAL_FAILURE(Start(Controller()));
+    PEDITABLE_ARRAY a = StageArray({5, 6, 7}, true);
+    PEDITABLE_LOGICAL_DRIVE d = StageDrive(a, kRAID5);
+    const VK_WORD n = d->ld_number;
+    VK_QWORD size = 7;
+    const struct {
+        const char* name;
+        VK_QWORD clear;
+        VK_BYTE type, result;
+    } rows[] = {
+        {"no size", kEditableLDSizeSet, kLogicalDriveSizeBlocks, kGetEditableLogicalDriveSizeNoSizeSet},
+        {"no strip", kEditableLDStripSizeSet, kLogicalDriveSizeBlocks, kGetEditableLogicalDriveSizeNoStripSizeSet},
+        {"no RAID level", kEditableLDRAIDSet, kLogicalDriveSizeBlocks, kGetEditableLogicalDriveSizeNoRAIDLevelSet},
+        {"no array", kEditableLDArraySet, kLogicalDriveSizeBlocks, kGetEditableLogicalDriveSizeNoArraySet},
+        {"block size needs nothing", kEditableLDArraySet | kEditableLDRAIDSet, kLogicalDriveBlockSizeBytes,
+         kGetEditableLogicalDriveSizeOK},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const VK_QWORD flags = d->flags;
+        d->flags &= ~row.clear;
+        EXPECT_EQ(VK_GetEditableLogicalDriveSize(cda(), n, row.type, &size), row.result);
+        d->flags = flags;
+    }
+    // Block size, strip and usable count of 0 divide nothing.
+    a->common_block_size = 0;
+    a->data_drive_count = 0;
+    d->strip_size_blocks = 0;
+    for (VK_BYTE type = 0x20; type <= 0x28; ++type) {
+        EXPECT_EQ(VK_GetEditableLogicalDriveSize(cda(), n, type, &size), kGetEditableLogicalDriveSizeOK);
+    }
+    EXPECT_EQ(VK_GetEditableLogicalDriveSize(cda(), 9, kLogicalDriveBlockSizeBytes, &size),
+              kGetEditableLogicalDriveSizeNoArraySet);
+    EXPECT_EQ(VK_GetEditableLogicalDriveSize(cda(), n, kLogicalDriveBlockSizeBytes, nullptr),
+              kGetEditableLogicalDriveSizeNoEditableConfigCreated);
+    VK_DestroyEditableConfiguration(cda());
+    EXPECT_EQ(VK_GetEditableLogicalDriveSize(cda(), 0, kLogicalDriveBlockSizeBytes, &size),
+              kGetEditableLogicalDriveSizeNoEditableConfigCreated);
+}
