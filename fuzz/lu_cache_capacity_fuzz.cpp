@@ -2,7 +2,8 @@
 // and fuzzed staged drives. The input fills, in order: the reply (39 bytes, read through the byte
 // view, shorter when the input ends), the LU-cache feature page, the requested algorithm, line size
 // in blocks (4), then up to eight staged drives of 24 bytes each (flags, algorithm, line size 4, size
-// 8, block size 2, RAID level, groups, array's data-drive count 2, line-size code, 3 spare). Nothing
+// 8, block size 2, RAID level, groups, array's data-drive count 2, line-size code, strip set, the
+// array's block size 2). The size getters run over the same geometry. Nothing
 // may divide by zero, index past the algorithm table or wrap.
 #include <algorithm>
 #include <cstddef>
@@ -103,8 +104,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         config->editable_array_list[n] = array;
         ld->editable_array_number = n;
         codes[n] = in.Take<VK_BYTE>();
-        in.Take<VK_BYTE>();
-        in.Take<VK_WORD>();
+        ld->flags |= in.Take<VK_BYTE>() & 0x1 ? kEditableLDStripSizeSet : 0;
+        array->common_block_size = in.Take<VK_WORD>();
+        array->common_drive_size_blocks = ld->drive_size_blocks >> (ld->block_size_bytes & 0x3F);
+        ld->strip_size_blocks = ld->lu_cache_line_size_blocks >> 2;
+        ld->sectors_per_track = ld->lu_cache_algorithm;
         config->editable_ld_list[n] = ld;
         ++config->editable_ld_count;
         ++config->editable_array_count;
@@ -156,6 +160,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             __VK_GetEditableLUCacheStripAndStripeSize(cda, n, ld->RAID_level, ld->num_parity_groups, &stripe);
         FUZZ_CHECK((strip == 0) == (stripe == 0));
         FUZZ_CHECK(strip <= stripe);
+        // Every size of the drive, block size, strip or usable count 0 included.
+        for (VK_BYTE type : {0x00, 0x01, 0x02, 0x03, 0x10, 0x20, 0x21, 0x22, 0x23, 0x24, 0x25, 0x26, 0x27, 0x28, 0x29}) {
+            VK_QWORD value = 1;
+            const VK_BYTE result = VK_GetEditableLogicalDriveSize(cda, n, type, &value);
+            FUZZ_CHECK(result >= kGetEditableLogicalDriveSizeOK && result <= kGetEditableLogicalDriveSizeNoSizeSet);
+            FUZZ_CHECK(result == kGetEditableLogicalDriveSizeOK || value == 0);
+        }
         const VK_DWORD before_line = ld->lu_cache_line_size_blocks;
         const VK_BYTE can = VK_CanSetEditableLogicalDriveLUCacheLineSize(cda, n, codes[n]);
         const VK_BYTE set = VK_SetEditableLogicalDriveLUCacheLineSize(cda, n, codes[n]);
