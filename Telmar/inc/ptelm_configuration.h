@@ -287,6 +287,151 @@ typedef void* PCDA;
 /* VK_DeleteEditableLogicalDrive. */
 #define kDeleteEditableLogicalDriveFailedUnknown 0
 #define kDeleteEditableLogicalDriveOK 1
+/* LU caches of staged logical drives; line sizes are the kControllerLUCacheLineSize codes. */
+
+#define kCanCreateEditableLUCacheArrayOK 1
+#define kCanCreateEditableLUCacheArrayNoEditableConfigCreated 2
+#define kCanCreateEditableLUCacheArrayMaxLDCountReached 3
+#define kCanCreateEditableLUCacheArrayNoUnassignedDrivesAvailable 4
+#define kCanCreateEditableLUCacheArrayLUCacheArrayAlreadyExist 5
+#define kCanCreateEditableLUCacheArrayNotSupported 6
+#define kCanCreateEditableLUCacheArrayCacheStatusNotOK 7
+#define kCanCreateEditableLUCacheArrayHasTransformingLogicalDrive 8
+#define kCanCreateEditableLUCacheArrayControllerStatusNotOK 9
+
+#define kCanSetEditableLogicalDriveLUCacheOK 1
+#define kCanSetEditableLogicalDriveLUCacheNoEditableConfigCreated 2
+#define kCanSetEditableLogicalDriveLUCacheInvalidDataLogicalDrive 3
+#define kCanSetEditableLogicalDriveLUCacheInvalidLUCacheLogicalDrive 4
+#define kCanSetEditableLogicalDriveLUCacheLUCacheArrayNotSet 5
+#define kCanSetEditableLogicalDriveLUCacheLUCacheRAIDNotSet 6
+#define kCanSetEditableLogicalDriveLUCacheDataArrayNotSet 7
+#define kCanSetEditableLogicalDriveLUCacheIOBypassEnabled 8
+#define kCanSetEditableLogicalDriveLUCacheAlreadySet 9
+#define kCanSetEditableLogicalDriveLUCacheReassignNotAllowed 10
+#define kCanSetEditableLogicalDriveLUCachePolicyUnsupported 11
+#define kCanSetEditableLogicalDriveLUCacheInvalidPolicy 12
+#define kCanSetEditableLogicalDriveLUCacheDataLogicalDriveTooLarge 13
+#define kCanSetEditableLogicalDriveLUCacheDataLogicalDriveTooSmall 14
+#define kCanSetEditableLogicalDriveLUCacheDataLogicalDriveNotOK 15
+#define kCanSetEditableLogicalDriveLUCacheCacheLogicalDriveNotOK 16
+#define kCanSetEditableLogicalDriveLUCacheAlreadyCached 17
+#define kCanSetEditableLogicalDriveLUCacheUnsupportedBlockSize 18
+#define kCanSetEditableLogicalDriveLUCacheCannotCacheBootVolumes 19
+#define kCanSetEditableLogicalDriveLUCacheCacheLDLargerThanDataLD 20
+#define kCanSetEditableLogicalDriveLUCacheStatusNotOK 21
+#define kCanSetEditableLogicalDriveLUCacheControllerStatusNotOK 22
+#define kCanSetEditableLogicalDriveLUCacheInvalidSEDEncryptionState 23
+#define kSetEditableLogicalDriveLUCacheFailedUnknown 1
+#define kSetEditableLogicalDriveLUCacheOK 2
+
+#define kCanSetEditableLogicalDriveLUCacheLineSizeOK 1
+#define kCanSetEditableLogicalDriveLUCacheLineSizeNoEditableConfigCreated 2
+#define kCanSetEditableLogicalDriveLUCacheLineSizeInvalidLogicalDrive 3
+#define kCanSetEditableLogicalDriveLUCacheLineSizeLogicalDriveIsLocked 4
+#define kCanSetEditableLogicalDriveLUCacheLineSizeRAIDNotSet 5
+#define kCanSetEditableLogicalDriveLUCacheLineSizeInvalidCacheLineSize 6
+#define kCanSetEditableLogicalDriveLUCacheLineSizeUnsupportedCacheLineSize 7
+#define kCanSetEditableLogicalDriveLUCacheLineSizeAlreadySet 8
+#define kCanSetEditableLogicalDriveLUCacheLineSizeCacheLogicalDriveTooLarge 9
+#define kCanSetEditableLogicalDriveLUCacheLineSizeDriveCountTooLarge 10
+#define kCanSetEditableLogicalDriveLUCacheLineSizeControllerStatusNotOK 11
+#define kSetEditableLogicalDriveLUCacheLineSizeFailed 1
+#define kSetEditableLogicalDriveLUCacheLineSizeOK 2
+
+/* Other properties of staged logical drives: initialisation method, accelerator, label, lock. */
+#define kLogicalDriveInitializationMethodDefault 0
+#define kLogicalDriveInitializationMethodRapidParityInit 1
+#define kLogicalDriveInitializationMethodOPO 2
+
+#define kCanSetEditableLogicalDriveInitializationMethodOK 1
+#define kCanSetEditableLogicalDriveInitializationMethodNoEditableConfigCreated 2
+#define kCanSetEditableLogicalDriveInitializationMethodLDIsLocked 3
+#define kCanSetEditableLogicalDriveInitializationMethodNoArraySet 4
+#define kCanSetEditableLogicalDriveInitializationMethodNoRAIDLevelSet 5
+#define kCanSetEditableLogicalDriveInitializationMethodRPINotSupported 6
+#define kCanSetEditableLogicalDriveInitializationMethodNotRequiredForRAID 7
+#define kCanSetEditableLogicalDriveInitializationMethodOPONotSupported 8
+#define kCanSetEditableLogicalDriveInitializationMethodDriveTypeNotSSD 9
+#define kCanSetEditableLogicalDriveInitializationMethodNotFirstLDInArray 10
+#define kCanSetEditableLogicalDriveInitializationMethodNotAllowed 11
+#define kCanSetEditableLogicalDriveInitializationMethodNotAllowedForLUCache 12
+#define kCanSetEditableLogicalDriveInitializationMethodLUCacheConfigured 13
+#define kCanSetEditableLogicalDriveInitializationMethodNotAllowedForNVMeArray 14
+#define kCanSetEditableLogicalDriveInitializationMethodControllerStatusNotOK 15
+#define kSetEditableLogicalDriveInitializationMethodFailedUnknown 0
+#define kSetEditableLogicalDriveInitializationMethodOK 1
+
+/* The accelerator check answers 3, not 2, without a configuration. */
+#define kCanSetEditableLogicalDriveAcceleratorOK 1
+#define kCanSetEditableLogicalDriveAcceleratorLogicalDriveNotCreated 2
+#define kCanSetEditableLogicalDriveAcceleratorNoEditableConfigCreated 3
+#define kCanSetEditableLogicalDriveAcceleratorNoArraySet 4
+#define kCanSetEditableLogicalDriveAcceleratorNotTheFirstLDInArray 5
+#define kCanSetEditableLogicalDriveAcceleratorUnsupported 6
+#define kCanSetEditableLogicalDriveAcceleratorArrayUsesIOBypass 7
+#define kCanSetEditableLogicalDriveAcceleratorDriveTypeNotSSD 8
+#define kCanSetEditableLogicalDriveAcceleratorAlreadySet 9
+#define kCanSetEditableLogicalDriveAcceleratorNotAllowed 10
+#define kCanSetEditableLogicalDriveAcceleratorArrayHasTransformingLogicalDrive 11
+#define kCanSetEditableLogicalDriveAcceleratorArrayHasRecoveringLogicalDrive 12
+#define kCanSetEditableLogicalDriveAcceleratorLUCacheEnabled 13
+#define kCanSetEditableLogicalDriveAcceleratorInitializingLogicalDrive 14
+#define kCanSetEditableLogicalDriveAcceleratorBadPowerSource 15
+#define kCanSetEditableLogicalDriveAcceleratorSplitMirrorVolume 16
+#define kCanSetEditableLogicalDriveAcceleratorLogicalDriveStatusNotOK 17
+#define kCanSetEditableLogicalDriveAcceleratorLogicalControllerStatusNotOK 18
+#define kSetEditableLogicalDriveAcceleratorFailedUnknown 0
+#define kSetEditableLogicalDriveAcceleratorOK 1
+
+#define kGetEditableLogicalDriveLabelOK 1
+#define kGetEditableLogicalDriveLabelNoEditableConfigCreated 2
+#define kGetEditableLogicalDriveLabelNullBuffer 3
+#define kGetEditableLogicalDriveLabelBufferTooSmall 4
+
+#define kCanSetEditableLogicalDriveLabelOK 0x01
+#define kCanSetEditableLogicalDriveLabelNoEditableConfigCreated 0x02
+#define kCanSetEditableLogicalDriveLabelInvalidLogicalDrive 0x03
+#define kCanSetEditableLogicalDriveLabelLogicalDriveIsLocked 0x04
+#define kCanSetEditableLogicalDriveLabelNoArraySet 0x05
+#define kCanSetEditableLogicalDriveLabelInvalidCharacter 0x06
+#define kCanSetEditableLogicalDriveLabelInvalidLabel 0x07
+#define kCanSetEditableLogicalDriveLabelLabelTooLong 0x08
+#define kCanSetEditableLogicalDriveLabelNotAllowedForLUCache 0x09
+#define kCanSetEditableLogicalDriveLabelInitializingLogicalDrive 0x0A
+#define kCanSetEditableLogicalDriveLabelNotADataDrive 0x0B
+#define kSetEditableLogicalDriveLabelFailedUnknown 0
+#define kSetEditableLogicalDriveLabelOK 1
+
+/* The lock check answers 3, not 2, without a configuration. */
+#define kCanLockEditableLogicalDriveOK 0x01
+#define kCanLockEditableLogicalDriveAlreadyLocked 0x02
+#define kCanLockEditableLogicalDriveNoEditableConfigCreated 0x03
+#define kCanLockEditableLogicalDriveNoArraySet 0x04
+#define kCanLockEditableLogicalDriveNoRAIDLevelSet 0x05
+#define kCanLockEditableLogicalDriveNoStripSizeSet 0x06
+#define kCanLockEditableLogicalDriveNoSizeSet 0x07
+#define kCanLockEditableLogicalDriveNoCachingLogicalDriveSet 0x08
+#define kLockEditableLogicalDriveFailedUnknown 0
+#define kLockEditableLogicalDriveOK 1
+
+/* Sizes of a staged logical drive: VK_GetEditableLogicalDriveSize takes the kLogicalDriveSize types of
+ * ptelm_properties.h and these bounds. */
+#define kLogicalDriveSizeMaxCreatableSizeBytes 0x20
+#define kLogicalDriveSizeMaxCreatableSizeBlocks 0x21
+#define kLogicalDriveSizeMaxCreatableSizeBlocksPerDrive 0x22
+#define kLogicalDriveSizeMinCreatableSizeBlocks 0x23
+#define kLogicalDriveSizeMinCreatableSizeBytes 0x24
+#define kLogicalDriveSizeMaxResizeableSizeBytes 0x25
+#define kLogicalDriveSizeMaxResizeableSizeBlocks 0x26
+#define kLogicalDriveSizeMinResizeableSizeBytes 0x27
+#define kLogicalDriveSizeMinResizeableSizeBlocks 0x28
+#define kGetEditableLogicalDriveSizeOK 1
+#define kGetEditableLogicalDriveSizeNoEditableConfigCreated 2
+#define kGetEditableLogicalDriveSizeNoArraySet 3
+#define kGetEditableLogicalDriveSizeNoRAIDLevelSet 4
+#define kGetEditableLogicalDriveSizeNoStripSizeSet 5
+#define kGetEditableLogicalDriveSizeNoSizeSet 6
 
 /* ---- Editable controller settings, boot volumes, spare activation, cache settings ---- */
 
@@ -772,6 +917,44 @@ VK_API VK_WORD VK_CreateEditableLogicalDrive(PCDA cda);
 /* Deleting a staged logical drive lays the later drives of its array out again. */
 VK_API VK_BYTE VK_CanDeleteEditableLogicalDrive(PCDA cda, VK_WORD editable_ld_number);
 VK_API VK_BYTE VK_DeleteEditableLogicalDrive(PCDA cda, VK_WORD editable_ld_number);
+/* LU caches: the cache array (its number, or 0xFFFF), the pairing of a data drive with a cache drive
+ * under a write policy (kLUCacheWritePolicyWriteThru or WriteBack), and the line-size code. The
+ * setters answer 2 on success and 1 otherwise. */
+VK_API VK_BYTE VK_CanCreateEditableLUCacheArray(PCDA cda);
+VK_API VK_WORD VK_CreateEditableLUCacheArray(PCDA cda);
+/* The partner's number when both drives name each other, else 0xFFFF. */
+VK_API VK_WORD VK_GetEditableLogicalDriveLUCacheNumber(PCDA cda, VK_WORD editable_ld_number);
+VK_API VK_BYTE VK_GetEditableLogicalDriveLUCacheWritePolicy(PCDA cda, VK_WORD editable_ld_number);
+VK_API VK_BYTE VK_CanSetEditableLogicalDriveLUCache(PCDA cda, VK_WORD data_ld_number, VK_WORD cache_ld_number,
+                                                    VK_BYTE write_policy);
+VK_API VK_BYTE VK_SetEditableLogicalDriveLUCache(PCDA cda, VK_WORD data_ld_number, VK_WORD cache_ld_number,
+                                                 VK_BYTE write_policy);
+VK_API VK_BYTE VK_GetEditableLogicalDriveLUCacheLineSize(PCDA cda, VK_WORD editable_ld_number);
+VK_API VK_BYTE VK_CanSetEditableLogicalDriveLUCacheLineSize(PCDA cda, VK_WORD editable_ld_number,
+                                                            VK_BYTE line_size);
+VK_API VK_BYTE VK_SetEditableLogicalDriveLUCacheLineSize(PCDA cda, VK_WORD editable_ld_number, VK_BYTE line_size);
+/* Initialisation method, accelerator, label and lock of a staged logical drive. A label is up to 64
+ * bytes, zero-padded; the getter needs a buffer of 65 bytes or more and terminates it. */
+VK_API VK_BYTE VK_CanSetEditableLogicalDriveInitializationMethod(PCDA cda, VK_WORD editable_ld_number,
+                                                                 VK_BYTE initialization_method);
+VK_API VK_BYTE VK_SetEditableLogicalDriveInitializationMethod(PCDA cda, VK_WORD editable_ld_number,
+                                                              VK_BYTE initialization_method);
+VK_API VK_BYTE VK_GetEditableLogicalDriveAccelerator(PCDA cda, VK_WORD editable_ld_number);
+VK_API VK_BYTE VK_CanSetEditableLogicalDriveAccelerator(PCDA cda, VK_WORD editable_ld_number, VK_BYTE accelerator);
+VK_API VK_BYTE VK_SetEditableLogicalDriveAccelerator(PCDA cda, VK_WORD editable_ld_number, VK_BYTE accelerator);
+VK_API VK_BYTE VK_GetEditableLogicalDriveLabel(PCDA cda, VK_WORD editable_ld_number, char* drive_label_buffer,
+                                               size_t buffer_size);
+VK_API VK_BYTE VK_CanSetEditableLogicalDriveLabel(PCDA cda, VK_WORD editable_ld_number, const char* drive_label,
+                                                  size_t buffer_size);
+VK_API VK_BYTE VK_SetEditableLogicalDriveLabel(PCDA cda, VK_WORD editable_ld_number, const char* drive_label,
+                                               size_t buffer_size);
+/* Ends the staging of a new drive; an accelerator not chosen yet becomes IO bypass, else the
+ * controller cache, when either is allowed. */
+VK_API VK_BYTE VK_CanLockEditableLogicalDrive(PCDA cda, VK_WORD editable_ld_number);
+VK_API VK_BYTE VK_LockEditableLogicalDrive(PCDA cda, VK_WORD editable_ld_number);
+/* One size of a staged logical drive into `*drive_size` (zeroed first); products saturate. */
+VK_API VK_BYTE VK_GetEditableLogicalDriveSize(PCDA cda, VK_WORD editable_ld_number, VK_BYTE size_type,
+                                              VK_QWORD* drive_size);
 
 /* -- Editable controller settings -- */
 

@@ -412,3 +412,71 @@ CompatMismatch ReadCompatMask(VK_BYTE mask);
 
 } // namespace telmar
 
+
+// ---- LU cache of the staged configuration ----
+
+#include <optional>
+
+#include "pavl_bytes.h"
+
+PN_EXTERN_C_BEGIN
+
+// Capacity from the controller's LU-cache memory; 0 when it cannot be read. `algorithm` 1 to 4,
+// line sizes in blocks. The caller holds the lock.
+VK_DWORD _VK_GetAvailableEditableLUCacheLines(PCDA cda, VK_BYTE algorithm);
+VK_QWORD _VK_GetEditableLUCacheBlocksPerCacheLine(PCDA cda, VK_BYTE algorithm);
+VK_QWORD _VK_GetEditableLUCachedDataBlocksPerCacheLine(PCDA cda, VK_BYTE algorithm);
+VK_QWORD _VK_GetMaxEditableLUCacheSizeBlocks(PCDA cda, VK_BYTE algorithm, VK_DWORD line_size_blocks);
+VK_QWORD _VK_GetMaxEditableDataVolumePossibleBlocks(PCDA cda, VK_BYTE algorithm, VK_DWORD line_size_blocks);
+VK_QWORD _VK_GetMaxEditableLUCachedDataSizeBlocks(PCDA cda, VK_BYTE algorithm, VK_DWORD line_size_blocks);
+// Strip geometry of a cache logical drive, whose full stripe is its line; sizes in bytes, 0 when
+// nothing fits.
+VK_DWORD __VK_ControllerEnumerateSupportedLUCacheLineSizes(PCDA cda, VK_DWORD line_size_bytes);
+VK_DWORD __VK_GetEditableLUCacheStripSizeFromStripe(PCDA cda, VK_WORD ld_number, VK_DWORD stripe_size_bytes,
+                                                    VK_BYTE raid_level, VK_BYTE num_parity_groups);
+VK_DWORD __VK_GetEditableLUCacheStripAndStripeSize(PCDA cda, VK_WORD ld_number, VK_BYTE raid_level,
+                                                   VK_BYTE num_parity_groups, VK_DWORD* stripe_size_bytes);
+VK_DWORD __VK_GetEditableLUCacheStripSize(PCDA cda, VK_WORD ld_number, VK_BYTE raid_level,
+                                          VK_BYTE num_parity_groups);
+// Rapid initialisation for every RAID level, not only the parity levels.
+VK_BOOL _VK_AllRAIDRapidInitializationSupported(PCDA cda);
+
+PN_EXTERN_C_END
+
+namespace telmar::lucache {
+
+// The LU-cache RAM reply, field by field from its bytes; nothing when it is shorter than 39 bytes.
+std::optional<LU_CACHE_RAM_INFO> DecodeRAMInfo(pavlin::ByteView reply);
+
+// Cache lines a volume may span for a size in bits from the controller: 0 none, 64 or more (2^b is
+// past 64 bits from 64 on) the largest count the controller means.
+VK_QWORD LinesForSizeBits(VK_BYTE bits);
+
+// Lines left for a new cache drive of `algorithm` once the locked staged cache drives of `config`
+// have taken theirs; the staged drives' algorithms outside 1 to 4 take nothing.
+VK_DWORD AvailableLines(const LU_CACHE_RAM_INFO& info, const EDITABLE_CONFIGURATION& config, VK_BYTE algorithm);
+// Lines per cache volume (`data` false) or per data volume (true); 0 for an algorithm outside 1 to 4.
+VK_QWORD LinesPerVolume(const LU_CACHE_RAM_INFO& info, VK_BYTE algorithm, bool data);
+// Largest cache drive and data volume in blocks; products saturate. The cache size and the rounded
+// data size are cylinder-rounded.
+VK_QWORD MaxCacheSizeBlocks(const LU_CACHE_RAM_INFO& info, const EDITABLE_CONFIGURATION& config, VK_BYTE algorithm,
+                            VK_DWORD line_size_blocks);
+VK_QWORD MaxDataVolumeBlocks(const LU_CACHE_RAM_INFO& info, VK_BYTE algorithm, VK_DWORD line_size_blocks,
+                             bool rounded);
+
+// The strip of a parity cache drive whose `usable` strips make up `stripe` bytes: the first
+// power-of-two multiple of `min_strip` up to `max_strip` that does, 0 when none.
+VK_DWORD StripForStripe(VK_DWORD stripe, VK_WORD usable, VK_DWORD min_strip, VK_DWORD max_strip);
+
+// Bytes of a line-size code (1, 2, 4), 0 for any other.
+VK_DWORD LineSizeCodeBytes(VK_BYTE code);
+
+} // namespace telmar::lucache
+
+namespace telmar::ldprops {
+
+// The characters of a label of `buffer_size` bytes (not NULL, 1 to 64): 0 when they pass, else the
+// label family's reason (an invalid character, or an empty label).
+VK_BYTE CheckLabelText(const char* label, size_t buffer_size);
+
+} // namespace telmar::ldprops

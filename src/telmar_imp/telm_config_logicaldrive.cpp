@@ -966,3 +966,1261 @@ VK_BYTE _VK_IsLogicalDriveTransformable(PCDA cda, VK_WORD ld_number) {
     __VK_InitializeLogicalDriveCurrentSettings(cda, ld_number, &live);
     return _VK_CanTransformLogicalDrive(cda, ld_number, &live);
 }
+
+// ---- LU cache ----
+//
+// A cache logical drive on fast drives caches one data logical drive; both name each other and carry
+// the same write policy, algorithm and line. The controller's LU-cache memory bounds how many lines
+// the locked cache drives may have, and so their sizes and the size of the data they cache.
+
+namespace telmar::lucache {
+
+namespace {
+
+constexpr size_t kRAMInfoSize = 39;
+constexpr size_t kAlgorithmEntries = 4;
+constexpr size_t kAlgorithmEntrySize = 7;
+constexpr size_t kAlgorithmTableOffset = 8;
+static_assert(sizeof(LU_CACHE_RAM_INFO) == kRAMInfoSize);
+static_assert(offsetof(LU_CACHE_RAM_INFO, bAlgoInfo) == kAlgorithmTableOffset);
+static_assert(sizeof(LU_CACHE_RAM_ALGO_INFO) == kAlgorithmEntrySize);
+static_assert(offsetof(LU_CACHE_RAM_ALGO_INFO, wFixedHeaderSizeBytes) == 2);
+static_assert(offsetof(LU_CACHE_RAM_ALGO_INFO, bMaxCacheVolumeSizeBits) == 5);
+static_assert(offsetof(LU_CACHE_RAM_ALGO_INFO, bMaxDataVolumeSizeBits) == 6);
+
+// What a size of 64 bits or more allows: the controller's own figure, not 2^64.
+constexpr VK_QWORD kLinesFor64Bits = 0x00FFFFFFFFFFFFFFULL;
+// Cache sizes are rounded as cylinder-compatible drives of this many sectors per track are.
+constexpr VK_WORD kCacheSizeRoundingSectors = 32;
+
+bool ValidAlgorithm(VK_BYTE algorithm) {
+    return algorithm >= 1 && algorithm <= kAlgorithmEntries;
+}
+
+const LU_CACHE_RAM_ALGO_INFO& Entry(const LU_CACHE_RAM_INFO& info, VK_BYTE algorithm) {
+    return info.bAlgoInfo[algorithm - 1];
+}
+
+VK_QWORD SaturatingMul(VK_QWORD a, VK_QWORD b) {
+    VK_QWORD p = 0;
+    return __builtin_mul_overflow(a, b, &p) ? std::numeric_limits<VK_QWORD>::max() : p;
+}
+
+VK_QWORD SaturatingAdd(VK_QWORD a, VK_QWORD b) {
+    VK_QWORD s = 0;
+    return __builtin_add_overflow(a, b, &s) ? std::numeric_limits<VK_QWORD>::max() : s;
+}
+
+} // namespace
+
+std::optional<LU_CACHE_RAM_INFO> DecodeRAMInfo(pavlin::ByteView reply) {
+    if (!reply.has(0, kRAMInfoSize)) {
+        return std::nullopt;
+    }
+    LU_CACHE_RAM_INFO info;
+    std::memset(&info, 0, sizeof(info));
+    info.dwMemoryUsedForLUCacheBytes = *reply.le32(0);
+    info.dwMemoryAvailableForLUCacheBytes = *reply.le32(4);
+    for (size_t i = 0; i < kAlgorithmEntries; ++i) {
+        const size_t at = kAlgorithmTableOffset + i * kAlgorithmEntrySize;
+        LU_CACHE_RAM_ALGO_INFO& e = info.bAlgoInfo[i];
+        e.bType = *reply.u8(at);
+        e.bBytesPerCacheLine = *reply.u8(at + 1);
+        e.wFixedHeaderSizeBytes = *reply.le16(at + 2);
+        e.bDataVolumesPerCacheVolume = *reply.u8(at + 4);
+        e.bMaxCacheVolumeSizeBits = *reply.u8(at + 5);
+        e.bMaxDataVolumeSizeBits = *reply.u8(at + 6);
+    }
+    return info;
+}
+
+VK_QWORD LinesForSizeBits(VK_BYTE bits) {
+    if (bits == 0) {
+        return 0;
+    }
+    return bits >= 64 ? kLinesFor64Bits : VK_QWORD{1} << bits;
+}
+
+VK_DWORD AvailableLines(const LU_CACHE_RAM_INFO& info, const EDITABLE_CONFIGURATION& config, VK_BYTE algorithm) {
+    if (!ValidAlgorithm(algorithm)) {
+        return 0;
+    }
+    const LU_CACHE_RAM_ALGO_INFO& wanted = Entry(info, algorithm);
+    if (wanted.bBytesPerCacheLine == 0) {
+        PN_DebugLog(1, 0, "%s:%d: Assertion 'lu_limits->bBytesPerCacheLine > 0' failed: Unknown bytes per cache line\n",
+                    __func__, __LINE__);
+        return 0;
+    }
+    VK_QWORD memory =
+        VK_QWORD{info.dwMemoryUsedForLUCacheBytes} + VK_QWORD{info.dwMemoryAvailableForLUCacheBytes};
+    for (VK_WORD n = 0; n < kMaxLogicalDrivesSupported && memory != 0; ++n) {
+        const EDITABLE_LOGICAL_DRIVE* ld = config.editable_ld_list[n];
+        if (ld == nullptr || (ld->flags & (kEditableLDLUCache | kEditableLDLocked)) !=
+                                 (kEditableLDLUCache | kEditableLDLocked)) {
+            continue;
+        }
+        if (ld->lu_cache_line_size_blocks == 0) {
+            PN_DebugLog(1, 0,
+                        "%s:%d: Assertion 'editable_ld->lu_cache_line_size_blocks > (VK_DWORD)0' failed: LD missing "
+                        "lu cache line size\n",
+                        __func__, __LINE__);
+            continue;
+        }
+        // An algorithm the table has no entry for names no memory the drive could take.
+        if (!ValidAlgorithm(ld->lu_cache_algorithm)) {
+            continue;
+        }
+        const LU_CACHE_RAM_ALGO_INFO& its = Entry(info, ld->lu_cache_algorithm);
+        const VK_QWORD use =
+            SaturatingAdd(SaturatingMul(ld->drive_size_blocks / ld->lu_cache_line_size_blocks, its.bBytesPerCacheLine),
+                          its.wFixedHeaderSizeBytes);
+        memory = memory > use ? memory - use : 0;
+    }
+    if (memory <= wanted.wFixedHeaderSizeBytes) {
+        return 0;
+    }
+    const VK_QWORD lines = (memory - wanted.wFixedHeaderSizeBytes) / wanted.bBytesPerCacheLine;
+    return static_cast<VK_DWORD>(std::min<VK_QWORD>(lines, std::numeric_limits<VK_DWORD>::max()));
+}
+
+VK_QWORD LinesPerVolume(const LU_CACHE_RAM_INFO& info, VK_BYTE algorithm, bool data) {
+    if (!ValidAlgorithm(algorithm)) {
+        return 0;
+    }
+    const LU_CACHE_RAM_ALGO_INFO& e = Entry(info, algorithm);
+    return LinesForSizeBits(data ? e.bMaxDataVolumeSizeBits : e.bMaxCacheVolumeSizeBits);
+}
+
+VK_QWORD MaxCacheSizeBlocks(const LU_CACHE_RAM_INFO& info, const EDITABLE_CONFIGURATION& config, VK_BYTE algorithm,
+                            VK_DWORD line_size_blocks) {
+    const VK_QWORD by_memory = SaturatingMul(line_size_blocks, AvailableLines(info, config, algorithm));
+    const VK_QWORD by_volume = SaturatingMul(line_size_blocks, LinesPerVolume(info, algorithm, false));
+    return __VK_GetLogicalDriveAdjustedSize(std::min(by_memory, by_volume), kCacheSizeRoundingSectors, 0);
+}
+
+VK_QWORD MaxDataVolumeBlocks(const LU_CACHE_RAM_INFO& info, VK_BYTE algorithm, VK_DWORD line_size_blocks,
+                             bool rounded) {
+    const VK_QWORD size = SaturatingMul(line_size_blocks, LinesPerVolume(info, algorithm, true));
+    return rounded ? __VK_GetLogicalDriveAdjustedSize(size, kCacheSizeRoundingSectors, 0) : size;
+}
+
+VK_DWORD StripForStripe(VK_DWORD stripe, VK_WORD usable, VK_DWORD min_strip, VK_DWORD max_strip) {
+    if (min_strip == 0 || usable == 0) {
+        return 0;
+    }
+    for (VK_QWORD s = min_strip; s <= max_strip; s *= 2) {
+        if (s * usable == stripe) {
+            return static_cast<VK_DWORD>(s);
+        }
+    }
+    return 0;
+}
+
+VK_DWORD LineSizeCodeBytes(VK_BYTE code) {
+    switch (code) {
+    case kControllerLUCacheLineSize64KB: return 65536;
+    case kControllerLUCacheLineSize128KB: return 131072;
+    case kControllerLUCacheLineSize256KB: return 262144;
+    default: return 0;
+    }
+}
+
+} // namespace telmar::lucache
+
+namespace {
+
+constexpr VK_WORD kInvalidNumber = 0xFFFF;
+constexpr VK_BYTE kAlgorithmCount = 4;
+// A data drive smaller than this is not worth caching.
+constexpr VK_QWORD kMinimumCachedDataBytes = 0x400000000ULL;
+constexpr VK_WORD kCacheableBlockSize = 512;
+
+bool ControllerLocked(PCDA cda) {
+    return (VK_GetControllerEncryptionStatus(cda) & kControllerEncryptionControllerLocked) != 0;
+}
+
+bool IsNew(const EDITABLE_LOGICAL_DRIVE& ld) {
+    return (ld.flags & kEditableLDNewDrive) != 0;
+}
+
+// The staged LU-cache RAM reply, or nothing when the controller has none to give.
+std::optional<LU_CACHE_RAM_INFO> RAMInfo(PCDA cda) {
+    if (!VK_RequestLUCacheRAMInfoBuffer(cda)) {
+        return std::nullopt;
+    }
+    const LU_CACHE_RAM_INFO& cached = _VK_CDA(cda)->lu_cache_ram_info_buffer;
+    return telmar::lucache::DecodeRAMInfo(pavlin::ByteView(&cached, sizeof(cached)));
+}
+
+// The partner a drive names, when that number names a staged drive.
+PEDITABLE_LOGICAL_DRIVE NamedPartner(PCDA cda, const EDITABLE_LOGICAL_DRIVE& ld) {
+    return ld.lu_cache_ld_number < kMaxLogicalDrivesSupported ? _VK_GetEditableLogicalDrive(cda, ld.lu_cache_ld_number)
+                                                              : nullptr;
+}
+
+VK_WORD ArrayDataDriveCount(PCDA cda, VK_WORD array_number) {
+    const PEDITABLE_ARRAY array = _VK_GetEditableArray(cda, array_number);
+    return array != nullptr ? array->data_drive_count : 0;
+}
+
+} // namespace
+
+VK_DWORD _VK_GetAvailableEditableLUCacheLines(PCDA cda, VK_BYTE algorithm) {
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    const auto info = config != nullptr ? RAMInfo(cda) : std::nullopt;
+    return info ? telmar::lucache::AvailableLines(*info, *config, algorithm) : 0;
+}
+
+VK_QWORD _VK_GetEditableLUCacheBlocksPerCacheLine(PCDA cda, VK_BYTE algorithm) {
+    const auto info = RAMInfo(cda);
+    if (!info) {
+        return 0;
+    }
+    if (algorithm < 1 || algorithm > kAlgorithmCount) {
+        PN_DebugLog(1, 0, "%s:%d: Invalid cache algorithm %u\n", __func__, __LINE__, algorithm);
+        return 0;
+    }
+    return telmar::lucache::LinesPerVolume(*info, algorithm, false);
+}
+
+VK_QWORD _VK_GetEditableLUCachedDataBlocksPerCacheLine(PCDA cda, VK_BYTE algorithm) {
+    const auto info = RAMInfo(cda);
+    return info ? telmar::lucache::LinesPerVolume(*info, algorithm, true) : 0;
+}
+
+VK_QWORD _VK_GetMaxEditableLUCacheSizeBlocks(PCDA cda, VK_BYTE algorithm, VK_DWORD line_size_blocks) {
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    const auto info = config != nullptr ? RAMInfo(cda) : std::nullopt;
+    return info ? telmar::lucache::MaxCacheSizeBlocks(*info, *config, algorithm, line_size_blocks) : 0;
+}
+
+VK_QWORD _VK_GetMaxEditableDataVolumePossibleBlocks(PCDA cda, VK_BYTE algorithm, VK_DWORD line_size_blocks) {
+    const auto info = RAMInfo(cda);
+    return info ? telmar::lucache::MaxDataVolumeBlocks(*info, algorithm, line_size_blocks, false) : 0;
+}
+
+VK_QWORD _VK_GetMaxEditableLUCachedDataSizeBlocks(PCDA cda, VK_BYTE algorithm, VK_DWORD line_size_blocks) {
+    const auto info = RAMInfo(cda);
+    return info ? telmar::lucache::MaxDataVolumeBlocks(*info, algorithm, line_size_blocks, true) : 0;
+}
+
+VK_DWORD __VK_ControllerEnumerateSupportedLUCacheLineSizes(PCDA cda, VK_DWORD line_size_bytes) {
+    static constexpr VK_BYTE kCodes[] = {kControllerLUCacheLineSize64KB, kControllerLUCacheLineSize128KB,
+                                         kControllerLUCacheLineSize256KB};
+    const VK_BYTE supported = LU_CACHE_SUPPORTED_LINE_SIZES(VK_ControllerSupportsLUCache(cda));
+    bool known = false;
+    for (const VK_BYTE code : kCodes) {
+        known = known || telmar::lucache::LineSizeCodeBytes(code) == line_size_bytes;
+    }
+    for (const VK_BYTE code : kCodes) {
+        const VK_DWORD bytes = telmar::lucache::LineSizeCodeBytes(code);
+        if ((supported & code) && (!known || bytes > line_size_bytes)) {
+            return bytes;
+        }
+    }
+    return 0;
+}
+
+VK_DWORD __VK_GetEditableLUCacheStripSizeFromStripe(PCDA cda, VK_WORD ld_number, VK_DWORD stripe_size_bytes,
+                                                    VK_BYTE raid_level, VK_BYTE num_parity_groups) {
+    if (!__VK_IsParityRAID(raid_level)) {
+        return stripe_size_bytes;
+    }
+    const VK_DWORD min_strip = VK_GetControllerStripSizeSupport(cda, kControllerStripSizeLUCacheMinStripSizeBytes);
+    if (min_strip == 0) {
+        PN_DebugLog(1, 0,
+                    "%s:%d: Assertion 'min_lu_stripsize > 0' failed: Unable to get min lu cache strip size support\n",
+                    __func__, __LINE__);
+        return 0;
+    }
+    const VK_DWORD max_strip = VK_GetControllerStripSizeSupport(cda, kControllerStripSizeLUCacheMaxStripSizeBytes);
+    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, ld_number);
+    const VK_WORD data_drives = ld != nullptr ? ArrayDataDriveCount(cda, ld->editable_array_number) : 0;
+    return telmar::lucache::StripForStripe(stripe_size_bytes,
+                                           __VK_GetUsableDriveCount(data_drives, raid_level, num_parity_groups),
+                                           min_strip, max_strip);
+}
+
+VK_DWORD __VK_GetEditableLUCacheStripAndStripeSize(PCDA cda, VK_WORD ld_number, VK_BYTE raid_level,
+                                                   VK_BYTE num_parity_groups, VK_DWORD* stripe_size_bytes) {
+    for (VK_DWORD line = __VK_ControllerEnumerateSupportedLUCacheLineSizes(cda, 0); line != 0;
+         line = __VK_ControllerEnumerateSupportedLUCacheLineSizes(cda, line)) {
+        const VK_DWORD strip =
+            __VK_GetEditableLUCacheStripSizeFromStripe(cda, ld_number, line, raid_level, num_parity_groups);
+        if (strip != 0) {
+            if (stripe_size_bytes != nullptr) {
+                *stripe_size_bytes = line;
+            }
+            return strip;
+        }
+    }
+    if (stripe_size_bytes != nullptr) {
+        *stripe_size_bytes = 0;
+    }
+    return 0;
+}
+
+VK_DWORD __VK_GetEditableLUCacheStripSize(PCDA cda, VK_WORD ld_number, VK_BYTE raid_level,
+                                          VK_BYTE num_parity_groups) {
+    return __VK_GetEditableLUCacheStripAndStripeSize(cda, ld_number, raid_level, num_parity_groups, nullptr);
+}
+
+namespace {
+
+// Whether some drive of the staged list could hold a cache: an unassigned 512-byte SSD the
+// controller may use for one.
+bool CacheCapableDriveAvailable(PCDA cda) {
+    constexpr VK_DWORD kSSD = 0x10;
+    constexpr VK_DWORD kNotForCache = 0x800;
+    for (VK_WORD p = VK_EnumerateEditablePhysicalDrives(cda, kInvalidPDNumber); p != kInvalidPDNumber;
+         p = VK_EnumerateEditablePhysicalDrives(cda, p)) {
+        const VK_DWORD basic = VK_GetPhysicalDriveBasicInfo(cda, p);
+        if ((basic & kSSD) && !(basic & kNotForCache) &&
+            VK_GetEditablePhysicalDriveUsageInfo(cda, p) == kPhysicalDriveUsageUnassigned &&
+            VK_GetPhysicalDriveSize(cda, p, 5) == kCacheableBlockSize) {
+            return true;
+        }
+    }
+    return false;
+}
+
+VK_BYTE MinimumReadCachePercent(PCDA cda) {
+    return GET_EDITABLE_CONTROLLER_MIN_READ_CACHE_PERCENT(VK_GetEditableControllerReadCachePercentLimits(cda));
+}
+
+} // namespace
+
+VK_BYTE VK_CanCreateEditableLUCacheArray(PCDA cda) {
+    if (cda == nullptr) {
+        return kCanCreateEditableLUCacheArrayNoEditableConfigCreated;
+    }
+    CDALock guard(cda);
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    if (config == nullptr) {
+        return kCanCreateEditableLUCacheArrayNoEditableConfigCreated;
+    }
+    if (ControllerLocked(cda)) {
+        return kCanCreateEditableLUCacheArrayControllerStatusNotOK;
+    }
+    if (!(VK_ControllerSupportsLUCache(cda) & kControllerSupportsLUCacheSupported)) {
+        return kCanCreateEditableLUCacheArrayNotSupported;
+    }
+    if (!VK_RequestIdentifyControllerBuffer(cda) ||
+        config->editable_ld_count >= _VK_CDA(cda)->identify_controller_buffer.wMaximumLogicalDevicesSupported) {
+        return kCanCreateEditableLUCacheArrayMaxLDCountReached;
+    }
+    for (VK_WORD a = 0; a < kMaxArraysSupported; ++a) {
+        const PEDITABLE_ARRAY array = _VK_GetEditableArray(cda, a);
+        if (array != nullptr && (array->flags & kEditableArrLUCache)) {
+            return kCanCreateEditableLUCacheArrayLUCacheArrayAlreadyExist;
+        }
+    }
+    if (!CacheCapableDriveAvailable(cda)) {
+        return kCanCreateEditableLUCacheArrayNoUnassignedDrivesAvailable;
+    }
+    const VK_BYTE minimum = MinimumReadCachePercent(cda);
+    if (minimum != config->controller_read_cache_percent &&
+        VK_CanChangeEditableControllerReadCachePercentOnEmptyConfig(cda, minimum) !=
+            kCanChangeEditableControllerReadCachePercentAllowed) {
+        return kCanCreateEditableLUCacheArrayCacheStatusNotOK;
+    }
+    const VK_BYTE cache = CACHE_STATUS(VK_GetControllerStatusInfo(cda));
+    if (cache == kControllerCacheStatusTemporarilyDisabled || cache == kControllerCacheStatusPermanentlyDisabled ||
+        VK_GetControllerBackupPowerSourceStatus(cda) != kControllerBackupPowerSourcePresentAndCharged) {
+        return kCanCreateEditableLUCacheArrayCacheStatusNotOK;
+    }
+    for (VK_WORD a = 0; a < kMaxArraysSupported; ++a) {
+        if (_VK_GetEditableArray(cda, a) != nullptr &&
+            (VK_GetEditableArrayStatusInfo(cda, a) &
+             (kArrayStatusHasTransformingLogicalDrive | kArrayStatusHasRekeyingLogicalDrive |
+              kArrayStatusHasQueuedLogicalDriveTransformation))) {
+            return kCanCreateEditableLUCacheArrayHasTransformingLogicalDrive;
+        }
+    }
+    // Every slot taken: the new array would have nowhere to go. Tested last, as array creation does.
+    if (config->editable_array_count >= kMaxArraysSupported) {
+        return kCanCreateEditableLUCacheArrayLUCacheArrayAlreadyExist;
+    }
+    return kCanCreateEditableLUCacheArrayOK;
+}
+
+VK_WORD VK_CreateEditableLUCacheArray(PCDA cda) {
+    if (cda == nullptr) {
+        return kInvalidArrayNumber;
+    }
+    CDALock guard(cda);
+    const VK_BYTE can = VK_CanCreateEditableLUCacheArray(cda);
+    PN_DebugLog(3, 0, "%s:%d: %s(%p):%u\n", __FILE__, __LINE__, __func__, cda, can);
+    if (can != kCanCreateEditableLUCacheArrayOK) {
+        return kInvalidArrayNumber;
+    }
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    pavlin::TrackedPtr<EDITABLE_ARRAY> array(static_cast<PEDITABLE_ARRAY>(VK_malloc(sizeof(EDITABLE_ARRAY))));
+    if (!array) {
+        return kInvalidArrayNumber;
+    }
+    std::memset(array.get(), 0, sizeof(EDITABLE_ARRAY));
+    const VK_WORD number = config->editable_array_count;
+    array->editable_array_number = number;
+    array->flags = kEditableArrNew | kEditableArrLUCache;
+    config->editable_array_list[number] = array.release();
+    ++config->editable_array_count;
+    // The cache drives take their memory from the controller cache: its read share shrinks to the least
+    // the cache allows.
+    const VK_BYTE minimum = MinimumReadCachePercent(cda);
+    if (minimum != config->controller_read_cache_percent) {
+        config->controller_read_cache_percent = minimum;
+        config->flags |= kEditableConfigCacheConfig;
+    }
+    return number;
+}
+
+VK_WORD VK_GetEditableLogicalDriveLUCacheNumber(PCDA cda, VK_WORD editable_ld_number) {
+    if (cda == nullptr) {
+        return kInvalidNumber;
+    }
+    CDALock guard(cda);
+    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, editable_ld_number);
+    if (ld == nullptr) {
+        return kInvalidNumber;
+    }
+    const PEDITABLE_LOGICAL_DRIVE partner = NamedPartner(cda, *ld);
+    return partner != nullptr && partner->lu_cache_ld_number == editable_ld_number ? ld->lu_cache_ld_number
+                                                                                   : kInvalidNumber;
+}
+
+VK_BYTE VK_GetEditableLogicalDriveLUCacheWritePolicy(PCDA cda, VK_WORD editable_ld_number) {
+    if (cda == nullptr) {
+        return 0;
+    }
+    CDALock guard(cda);
+    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, editable_ld_number);
+    return ld != nullptr ? ld->lu_cache_policy : 0;
+}
+
+VK_BYTE VK_CanSetEditableLogicalDriveLUCache(PCDA cda, VK_WORD data_ld_number, VK_WORD cache_ld_number,
+                                             VK_BYTE write_policy) {
+    if (cda == nullptr) {
+        return kCanSetEditableLogicalDriveLUCacheNoEditableConfigCreated;
+    }
+    CDALock guard(cda);
+    if (_VK_GetEditableConfiguration(cda) == nullptr) {
+        return kCanSetEditableLogicalDriveLUCacheNoEditableConfigCreated;
+    }
+    if (ControllerLocked(cda)) {
+        return kCanSetEditableLogicalDriveLUCacheControllerStatusNotOK;
+    }
+    const PEDITABLE_LOGICAL_DRIVE d = _VK_GetEditableLogicalDrive(cda, data_ld_number);
+    if (d == nullptr) {
+        return kCanSetEditableLogicalDriveLUCacheInvalidDataLogicalDrive;
+    }
+    const PEDITABLE_LOGICAL_DRIVE k = _VK_GetEditableLogicalDrive(cda, cache_ld_number);
+    if (k == nullptr) {
+        return kCanSetEditableLogicalDriveLUCacheInvalidLUCacheLogicalDrive;
+    }
+    if (!(k->flags & kEditableLDArraySet)) {
+        return kCanSetEditableLogicalDriveLUCacheLUCacheArrayNotSet;
+    }
+    if (!(k->flags & kEditableLDLUCache)) {
+        return kCanSetEditableLogicalDriveLUCacheInvalidLUCacheLogicalDrive;
+    }
+    if (!(k->flags & kEditableLDRAIDSet)) {
+        return kCanSetEditableLogicalDriveLUCacheLUCacheRAIDNotSet;
+    }
+    const PEDITABLE_ARRAY d_array =
+        (d->flags & kEditableLDArraySet) ? _VK_GetEditableArray(cda, d->editable_array_number) : nullptr;
+    if (d_array == nullptr) {
+        return kCanSetEditableLogicalDriveLUCacheDataArrayNotSet;
+    }
+    if (d_array->flags & (kEditableArrLUCache | kEditableArrSplitMirror)) {
+        return kCanSetEditableLogicalDriveLUCacheInvalidDataLogicalDrive;
+    }
+    if (d_array->common_block_size != kCacheableBlockSize) {
+        return kCanSetEditableLogicalDriveLUCacheUnsupportedBlockSize;
+    }
+    if (d_array->flags & kEditableArrIOBypass) {
+        return kCanSetEditableLogicalDriveLUCacheIOBypassEnabled;
+    }
+    if (k->lu_cache_ld_number == data_ld_number && k->lu_cache_policy == write_policy) {
+        return kCanSetEditableLogicalDriveLUCacheAlreadySet;
+    }
+    if (k->lu_cache_ld_number != kInvalidNumber && k->lu_cache_ld_number != data_ld_number) {
+        return kCanSetEditableLogicalDriveLUCacheReassignNotAllowed;
+    }
+    if (d->lu_cache_ld_number != kInvalidNumber && d->lu_cache_ld_number != cache_ld_number) {
+        return kCanSetEditableLogicalDriveLUCacheAlreadyCached;
+    }
+    if (write_policy != kLUCacheWritePolicyWriteThru && write_policy != kLUCacheWritePolicyWriteBack) {
+        return kCanSetEditableLogicalDriveLUCacheInvalidPolicy;
+    }
+    // A cache the controller already runs keeps working write-through whatever its RAID level allows.
+    if (!VK_ControllerSupportsLUCacheRAIDPolicy(cda, k->RAID_level, write_policy) &&
+        !(!IsNew(*k) && write_policy == kLUCacheWritePolicyWriteThru)) {
+        return kCanSetEditableLogicalDriveLUCachePolicyUnsupported;
+    }
+    if (!IsNew(*k)) {
+        const VK_DWORD status = VK_GetLogicalDriveStatusInfo(cda, cache_ld_number);
+        if (status != 0 && status != 23 && status != 24 && status != 26) {
+            return kCanSetEditableLogicalDriveLUCacheCacheLogicalDriveNotOK;
+        }
+    }
+    if (d->flags & kEditableLDSizeSet) {
+        if (d->drive_size_blocks >
+            _VK_GetMaxEditableLUCachedDataSizeBlocks(cda, k->lu_cache_algorithm, k->lu_cache_line_size_blocks)) {
+            return kCanSetEditableLogicalDriveLUCacheDataLogicalDriveTooLarge;
+        }
+        if (d->drive_size_blocks < kMinimumCachedDataBytes / d_array->common_block_size) {
+            return kCanSetEditableLogicalDriveLUCacheDataLogicalDriveTooSmall;
+        }
+    }
+    if (d_array->flags & kEditableArrBootConnector) {
+        return kCanSetEditableLogicalDriveLUCacheCannotCacheBootVolumes;
+    }
+    if ((d->flags & kEditableLDSizeSet) && (k->flags & kEditableLDSizeSet) &&
+        d->drive_size_blocks < k->drive_size_blocks) {
+        return kCanSetEditableLogicalDriveLUCacheCacheLDLargerThanDataLD;
+    }
+    if (!IsNew(*k)) {
+        const VK_BYTE state = LU_CACHE_STATE(VK_GetLogicalDriveLUCacheStatusInfo(cda, cache_ld_number));
+        if (!(state & (kLUCacheStateGood | kLUCacheStateFlushing))) {
+            return kCanSetEditableLogicalDriveLUCacheStatusNotOK;
+        }
+    }
+    const PEDITABLE_ARRAY k_array = _VK_GetEditableArray(cda, k->editable_array_number);
+    const bool k_sed = k_array != nullptr && (k_array->flags & kEditableArrSEDEncryption);
+    if (((d_array->flags & kEditableArrSEDEncryption) != 0) != k_sed) {
+        return kCanSetEditableLogicalDriveLUCacheInvalidSEDEncryptionState;
+    }
+    return kCanSetEditableLogicalDriveLUCacheOK;
+}
+
+VK_BYTE VK_SetEditableLogicalDriveLUCache(PCDA cda, VK_WORD data_ld_number, VK_WORD cache_ld_number,
+                                          VK_BYTE write_policy) {
+    if (cda == nullptr) {
+        return kSetEditableLogicalDriveLUCacheFailedUnknown;
+    }
+    CDALock guard(cda);
+    const VK_BYTE can = VK_CanSetEditableLogicalDriveLUCache(cda, data_ld_number, cache_ld_number, write_policy);
+    PN_DebugLog(3, 0, "%s:%d: %s(%p, %u, %u, %u):%u\n", __FILE__, __LINE__, __func__, cda, data_ld_number,
+                cache_ld_number, write_policy, can);
+    if (can != kCanSetEditableLogicalDriveLUCacheOK) {
+        return kSetEditableLogicalDriveLUCacheFailedUnknown;
+    }
+    const PEDITABLE_LOGICAL_DRIVE d = _VK_GetEditableLogicalDrive(cda, data_ld_number);
+    const PEDITABLE_LOGICAL_DRIVE k = _VK_GetEditableLogicalDrive(cda, cache_ld_number);
+    d->lu_cache_ld_number = cache_ld_number;
+    k->lu_cache_ld_number = data_ld_number;
+    d->lu_cache_policy = write_policy;
+    k->lu_cache_policy = write_policy;
+    d->lu_cache_algorithm = k->lu_cache_algorithm;
+    d->lu_cache_line_size_blocks = k->lu_cache_line_size_blocks;
+    d->logical_drive_accelerator = kLogicalDriveAcceleratorLUCache;
+    d->flags |= kEditableLDLUCacheChanged;
+    k->flags |= kEditableLDLUCacheChanged;
+    return kSetEditableLogicalDriveLUCacheOK;
+}
+
+VK_BYTE VK_GetEditableLogicalDriveLUCacheLineSize(PCDA cda, VK_WORD editable_ld_number) {
+    if (cda == nullptr) {
+        return 0;
+    }
+    CDALock guard(cda);
+    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, editable_ld_number);
+    if (ld == nullptr) {
+        return 0;
+    }
+    const VK_QWORD bytes = VK_QWORD{ld->lu_cache_line_size_blocks} * ld->block_size_bytes;
+    VK_BYTE code = 0;
+    for (const VK_BYTE c : {kControllerLUCacheLineSize64KB, kControllerLUCacheLineSize128KB,
+                            kControllerLUCacheLineSize256KB}) {
+        if (telmar::lucache::LineSizeCodeBytes(static_cast<VK_BYTE>(c)) == bytes) {
+            code = static_cast<VK_BYTE>(c);
+        }
+    }
+    if ((ld->flags & kEditableLDLUCache) && code == 0) {
+        PN_DebugLog(1, 0,
+                    "%s:%d: Assertion '!(editable_ld->flags & kEditableLDLUCache) || cache_line_size != 0' failed: "
+                    "Unknown cache line size\n",
+                    __func__, __LINE__);
+    }
+    return code;
+}
+
+namespace {
+
+// The cache drive of the pair a drive belongs to: the drive itself, or the staged drive it names.
+PEDITABLE_LOGICAL_DRIVE CacheDriveOf(PCDA cda, PEDITABLE_LOGICAL_DRIVE ld) {
+    if (ld == nullptr || (ld->flags & kEditableLDLUCache)) {
+        return ld;
+    }
+    return NamedPartner(cda, *ld);
+}
+
+} // namespace
+
+VK_BYTE VK_CanSetEditableLogicalDriveLUCacheLineSize(PCDA cda, VK_WORD editable_ld_number, VK_BYTE line_size) {
+    if (cda == nullptr) {
+        return kCanSetEditableLogicalDriveLUCacheLineSizeNoEditableConfigCreated;
+    }
+    CDALock guard(cda);
+    if (_VK_GetEditableConfiguration(cda) == nullptr) {
+        return kCanSetEditableLogicalDriveLUCacheLineSizeNoEditableConfigCreated;
+    }
+    if (ControllerLocked(cda)) {
+        return kCanSetEditableLogicalDriveLUCacheLineSizeControllerStatusNotOK;
+    }
+    const PEDITABLE_LOGICAL_DRIVE k = CacheDriveOf(cda, _VK_GetEditableLogicalDrive(cda, editable_ld_number));
+    if (k == nullptr) {
+        return kCanSetEditableLogicalDriveLUCacheLineSizeInvalidLogicalDrive;
+    }
+    if (k->block_size_bytes == 0) {
+        PN_DebugLog(1, 0, "%s:%d: Unexpected 0 blocksize for ld %u\n", __func__, __LINE__, k->ld_number);
+        return kCanSetEditableLogicalDriveLUCacheLineSizeInvalidLogicalDrive;
+    }
+    if (k->flags & kEditableLDLocked) {
+        return kCanSetEditableLogicalDriveLUCacheLineSizeLogicalDriveIsLocked;
+    }
+    if (!(k->flags & kEditableLDRAIDSet)) {
+        return kCanSetEditableLogicalDriveLUCacheLineSizeRAIDNotSet;
+    }
+    const VK_DWORD line_bytes = telmar::lucache::LineSizeCodeBytes(line_size);
+    const VK_DWORD line_blocks = line_bytes / k->block_size_bytes;
+    if (line_blocks == 0) {
+        return kCanSetEditableLogicalDriveLUCacheLineSizeInvalidCacheLineSize;
+    }
+    if (!(LU_CACHE_SUPPORTED_LINE_SIZES(VK_ControllerSupportsLUCache(cda)) & line_size)) {
+        return kCanSetEditableLogicalDriveLUCacheLineSizeUnsupportedCacheLineSize;
+    }
+    if (line_blocks == k->lu_cache_line_size_blocks) {
+        return kCanSetEditableLogicalDriveLUCacheLineSizeAlreadySet;
+    }
+    if ((k->flags & kEditableLDSizeSet) &&
+        (k->drive_size_blocks > _VK_GetMaxEditableLUCacheSizeBlocks(cda, k->lu_cache_algorithm, line_blocks) ||
+         k->drive_size_blocks > _VK_GetMaxEditableDataVolumePossibleBlocks(cda, k->lu_cache_algorithm, line_blocks))) {
+        return kCanSetEditableLogicalDriveLUCacheLineSizeCacheLogicalDriveTooLarge;
+    }
+    if (__VK_GetEditableLUCacheStripSizeFromStripe(cda, k->ld_number, line_bytes, k->RAID_level,
+                                                   k->num_parity_groups) == 0) {
+        return kCanSetEditableLogicalDriveLUCacheLineSizeDriveCountTooLarge;
+    }
+    return kCanSetEditableLogicalDriveLUCacheLineSizeOK;
+}
+
+VK_BYTE VK_SetEditableLogicalDriveLUCacheLineSize(PCDA cda, VK_WORD editable_ld_number, VK_BYTE line_size) {
+    if (cda == nullptr) {
+        return kSetEditableLogicalDriveLUCacheLineSizeFailed;
+    }
+    CDALock guard(cda);
+    const VK_BYTE can = VK_CanSetEditableLogicalDriveLUCacheLineSize(cda, editable_ld_number, line_size);
+    PN_DebugLog(3, 0, "%s:%d: %s(%p, %u, %u):%u\n", __FILE__, __LINE__, __func__, cda, editable_ld_number, line_size,
+                can);
+    if (can != kCanSetEditableLogicalDriveLUCacheLineSizeOK) {
+        return kSetEditableLogicalDriveLUCacheLineSizeFailed;
+    }
+    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, editable_ld_number);
+    if (ld->block_size_bytes == 0) {
+        PN_DebugLog(1, 0,
+                    "%s:%d: Assertion 'editable_ld->block_size_bytes > 0' failed: Invalid 0 blocksize for LU cache LD\n",
+                    __func__, __LINE__);
+        // Nothing was changed: not a success.
+        return kSetEditableLogicalDriveLUCacheLineSizeFailed;
+    }
+    const VK_DWORD line_bytes = telmar::lucache::LineSizeCodeBytes(line_size);
+    const VK_DWORD line_blocks = line_bytes / ld->block_size_bytes;
+    ld->lu_cache_line_size_blocks = line_blocks;
+    const PEDITABLE_LOGICAL_DRIVE partner = NamedPartner(cda, *ld);
+    if (partner != nullptr) {
+        partner->lu_cache_line_size_blocks = line_blocks;
+    }
+    const PEDITABLE_LOGICAL_DRIVE k = (ld->flags & kEditableLDLUCache) ? ld : partner;
+    if (k != nullptr && k->block_size_bytes != 0) {
+        k->strip_size_blocks = __VK_GetEditableLUCacheStripSizeFromStripe(cda, k->ld_number, line_bytes, k->RAID_level,
+                                                                          k->num_parity_groups) /
+                               k->block_size_bytes;
+    }
+    return kSetEditableLogicalDriveLUCacheLineSizeOK;
+}
+
+// ---- Initialisation method, accelerator, label and lock ----
+
+namespace telmar::ldprops {
+
+VK_BYTE CheckLabelText(const char* label, size_t buffer_size) {
+    const pavlin::ByteView bytes(label, buffer_size);
+    const size_t length = bytes.find(0).value_or(bytes.size());
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        const VK_BYTE b = *bytes.u8(i);
+        // Printable ASCII up to the first zero byte, nothing but zeros after it.
+        if (i < length ? (b < 32 || b > 126) : b != 0) {
+            return kCanSetEditableLogicalDriveLabelInvalidCharacter;
+        }
+    }
+    return length == 0 ? kCanSetEditableLogicalDriveLabelInvalidLabel : 0;
+}
+
+} // namespace telmar::ldprops
+
+namespace {
+
+bool IsSSDArray(const EDITABLE_ARRAY& array) {
+    return (array.common_drive_type & kPhysicalDriveTypeSSD) != 0;
+}
+
+bool IsParityInitRAID(VK_BYTE raid_level) {
+    return raid_level == kRAID5 || raid_level == kRAID50 || raid_level == kRAID6 || raid_level == kRAID60;
+}
+
+VK_BYTE LiveUnitStatus(PCDA cda, VK_WORD ld_number) {
+    return LOGICAL_DRIVE_UNIT_STATUS(VK_GetLogicalDriveStatusInfo(cda, ld_number));
+}
+
+bool Initializing(VK_BYTE unit_status) {
+    return unit_status == kLogicalDriveUnitStatus18RPIInProgress || unit_status == kLogicalDriveUnitStatus19RPIQueued;
+}
+
+PEDITABLE_ARRAY ArrayOf(PCDA cda, const EDITABLE_LOGICAL_DRIVE& ld) {
+    return (ld.flags & kEditableLDArraySet) ? _VK_GetEditableArray(cda, ld.editable_array_number) : nullptr;
+}
+
+// What the accelerator check needs of the controller cache: a board with memory.
+bool ControllerCachePresent(PCDA cda) {
+    if (!VK_RequestSenseCacheConfigStatusBuffer(cda)) {
+        return false;
+    }
+    const CACHE_CONFIG_STATUS& status = _VK_CDA(cda)->sense_cache_config_status_buffer;
+    return status.bBoardPresent != 0 && status.wTotalMemorySize != 0;
+}
+
+} // namespace
+
+VK_BOOL _VK_AllRAIDRapidInitializationSupported(PCDA cda) {
+    constexpr VK_BYTE kBackgroundAllRAIDRapidInit = 0x1;
+    constexpr VK_DWORD kIdentifyAllRAIDRapidInit = 0x100000;
+    constexpr VK_DWORD kIdentifyAllRAIDRapidInitExtra = 0x40000;
+    constexpr VK_DWORD kIdentifyMinimumFixedLength = 286;
+    if (cda == nullptr) {
+        return kFalse;
+    }
+    _CDA* c = _VK_CDA(cda);
+    if (VK_ControllerFeaturePagesSupported(cda)) {
+        return VK_RequestFeaturePages(cda) && (c->sense_feature.page_background.bFlags2 & kBackgroundAllRAIDRapidInit)
+                   ? kTrue
+                   : kFalse;
+    }
+    if (!VK_RequestIdentifyControllerBuffer(cda)) {
+        return kFalse;
+    }
+    const IDENTIFY_CONTROLLER& id = c->identify_controller_buffer;
+    return (id.dwYetMoreControllerFlags & kIdentifyAllRAIDRapidInit) &&
+                   id.dwFixedStructureLength > kIdentifyMinimumFixedLength &&
+                   (id.dwExtraControllerFlags & kIdentifyAllRAIDRapidInitExtra)
+               ? kTrue
+               : kFalse;
+}
+
+VK_BYTE VK_CanSetEditableLogicalDriveInitializationMethod(PCDA cda, VK_WORD editable_ld_number,
+                                                          VK_BYTE initialization_method) {
+    if (cda == nullptr) {
+        return kCanSetEditableLogicalDriveInitializationMethodNoEditableConfigCreated;
+    }
+    CDALock guard(cda);
+    if (_VK_GetEditableConfiguration(cda) == nullptr) {
+        return kCanSetEditableLogicalDriveInitializationMethodNoEditableConfigCreated;
+    }
+    if (ControllerLocked(cda)) {
+        return kCanSetEditableLogicalDriveInitializationMethodControllerStatusNotOK;
+    }
+    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, editable_ld_number);
+    // No staged drive: nothing has an array yet.
+    if (ld == nullptr) {
+        return kCanSetEditableLogicalDriveInitializationMethodNoArraySet;
+    }
+    if (ld->flags & kEditableLDLocked) {
+        return kCanSetEditableLogicalDriveInitializationMethodLDIsLocked;
+    }
+    const PEDITABLE_ARRAY array = ArrayOf(cda, *ld);
+    if (array == nullptr) {
+        return kCanSetEditableLogicalDriveInitializationMethodNoArraySet;
+    }
+    if (!(ld->flags & kEditableLDRAIDSet)) {
+        return kCanSetEditableLogicalDriveInitializationMethodNoRAIDLevelSet;
+    }
+    if (ld->flags & kEditableLDLUCache) {
+        return kCanSetEditableLogicalDriveInitializationMethodNotAllowedForLUCache;
+    }
+    if (ld->lu_cache_ld_number != kInvalidNumber) {
+        return kCanSetEditableLogicalDriveInitializationMethodLUCacheConfigured;
+    }
+    switch (initialization_method) {
+    case kLogicalDriveInitializationMethodDefault: return kCanSetEditableLogicalDriveInitializationMethodOK;
+    case kLogicalDriveInitializationMethodOPO:
+        if (!VK_ControllerSupportsOPO(cda)) {
+            return kCanSetEditableLogicalDriveInitializationMethodOPONotSupported;
+        }
+        if (!IsSSDArray(*array)) {
+            return kCanSetEditableLogicalDriveInitializationMethodDriveTypeNotSSD;
+        }
+        if (__VK_IsNVMEArray(cda, array)) {
+            return kCanSetEditableLogicalDriveInitializationMethodNotAllowedForNVMeArray;
+        }
+        if (array->logical_drive_count > 1) {
+            return kCanSetEditableLogicalDriveInitializationMethodNotFirstLDInArray;
+        }
+        return kCanSetEditableLogicalDriveInitializationMethodOK;
+    case kLogicalDriveInitializationMethodRapidParityInit:
+        if (!VK_ControllerSupportsRapidInitialization(cda) ||
+            (!IsParityInitRAID(ld->RAID_level) && !_VK_AllRAIDRapidInitializationSupported(cda))) {
+            return kCanSetEditableLogicalDriveInitializationMethodRPINotSupported;
+        }
+        return kCanSetEditableLogicalDriveInitializationMethodOK;
+    default:
+        // Both bits at once, or any other value, names no method.
+        return kCanSetEditableLogicalDriveInitializationMethodNotAllowed;
+    }
+}
+
+VK_BYTE VK_SetEditableLogicalDriveInitializationMethod(PCDA cda, VK_WORD editable_ld_number,
+                                                       VK_BYTE initialization_method) {
+    if (cda == nullptr) {
+        return kSetEditableLogicalDriveInitializationMethodFailedUnknown;
+    }
+    CDALock guard(cda);
+    const VK_BYTE can = VK_CanSetEditableLogicalDriveInitializationMethod(cda, editable_ld_number,
+                                                                          initialization_method);
+    PN_DebugLog(3, 0, "%s:%d: %s(%p, %u, %u):%u\n", __FILE__, __LINE__, __func__, cda, editable_ld_number,
+                initialization_method, can);
+    if (can != kCanSetEditableLogicalDriveInitializationMethodOK) {
+        return kSetEditableLogicalDriveInitializationMethodFailedUnknown;
+    }
+    _VK_GetEditableLogicalDrive(cda, editable_ld_number)->logical_drive_initialization_method = initialization_method;
+    return kSetEditableLogicalDriveInitializationMethodOK;
+}
+
+VK_BYTE VK_GetEditableLogicalDriveAccelerator(PCDA cda, VK_WORD editable_ld_number) {
+    if (cda == nullptr) {
+        return kLogicalDriveAcceleratorUnknown;
+    }
+    CDALock guard(cda);
+    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, editable_ld_number);
+    return ld != nullptr ? ld->logical_drive_accelerator : kLogicalDriveAcceleratorUnknown;
+}
+
+VK_BYTE VK_CanSetEditableLogicalDriveAccelerator(PCDA cda, VK_WORD editable_ld_number, VK_BYTE accelerator) {
+    if (cda == nullptr) {
+        return kCanSetEditableLogicalDriveAcceleratorNoEditableConfigCreated;
+    }
+    CDALock guard(cda);
+    if (_VK_GetEditableConfiguration(cda) == nullptr) {
+        return kCanSetEditableLogicalDriveAcceleratorNoEditableConfigCreated;
+    }
+    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, editable_ld_number);
+    if (ld == nullptr) {
+        return kCanSetEditableLogicalDriveAcceleratorLogicalDriveNotCreated;
+    }
+    if (ControllerLocked(cda)) {
+        return kCanSetEditableLogicalDriveAcceleratorLogicalControllerStatusNotOK;
+    }
+    const PEDITABLE_ARRAY array = ArrayOf(cda, *ld);
+    if (array == nullptr) {
+        return kCanSetEditableLogicalDriveAcceleratorNoArraySet;
+    }
+    if ((ld->flags & kEditableLDLUCache) || ld->lu_cache_ld_number != kInvalidNumber) {
+        return kCanSetEditableLogicalDriveAcceleratorLUCacheEnabled;
+    }
+    const bool io_bypass = accelerator == kLogicalDriveAcceleratorIOBypass;
+    const bool array_bypass = (array->flags & kEditableArrIOBypass) != 0;
+    const bool several = array->logical_drive_count > 1;
+    if ((accelerator == kLogicalDriveAcceleratorNone || accelerator == kLogicalDriveAcceleratorControllerCache) &&
+        array_bypass && several) {
+        return kCanSetEditableLogicalDriveAcceleratorArrayUsesIOBypass;
+    }
+    if ((accelerator == kLogicalDriveAcceleratorControllerCache && !ControllerCachePresent(cda)) ||
+        (io_bypass && !VK_ControllerSupportsIOBypass(cda)) ||
+        (accelerator != kLogicalDriveAcceleratorNone && accelerator != kLogicalDriveAcceleratorControllerCache &&
+         !io_bypass)) {
+        return kCanSetEditableLogicalDriveAcceleratorUnsupported;
+    }
+    if (io_bypass && (!several || array_bypass) && !IsSSDArray(*array)) {
+        return kCanSetEditableLogicalDriveAcceleratorDriveTypeNotSSD;
+    }
+    if (io_bypass && several && !array_bypass) {
+        return kCanSetEditableLogicalDriveAcceleratorNotTheFirstLDInArray;
+    }
+    if (ld->logical_drive_accelerator == accelerator) {
+        return kCanSetEditableLogicalDriveAcceleratorAlreadySet;
+    }
+    if (array->flags & kEditableArrSplitMirror) {
+        return kCanSetEditableLogicalDriveAcceleratorSplitMirrorVolume;
+    }
+    if (!IsNew(*ld)) {
+        const VK_DWORD array_status = VK_GetEditableArrayStatusInfo(cda, ld->editable_array_number);
+        if (io_bypass &&
+            (array_status & (kArrayStatusHasTransformingLogicalDrive | kArrayStatusHasRekeyingLogicalDrive))) {
+            return kCanSetEditableLogicalDriveAcceleratorArrayHasTransformingLogicalDrive;
+        }
+        if (array_status & kArrayStatusHasRecoveringLogicalDrive) {
+            return kCanSetEditableLogicalDriveAcceleratorArrayHasRecoveringLogicalDrive;
+        }
+        const VK_BYTE unit = LiveUnitStatus(cda, editable_ld_number);
+        if (unit == kLogicalDriveUnitStatus1Failed || unit == kLogicalDriveUnitStatus30SEDQualificationFailed) {
+            return kCanSetEditableLogicalDriveAcceleratorLogicalDriveStatusNotOK;
+        }
+        if (Initializing(unit) && (io_bypass || ld->logical_drive_accelerator == kLogicalDriveAcceleratorIOBypass)) {
+            return kCanSetEditableLogicalDriveAcceleratorInitializingLogicalDrive;
+        }
+    }
+    return kCanSetEditableLogicalDriveAcceleratorOK;
+}
+
+VK_BYTE VK_SetEditableLogicalDriveAccelerator(PCDA cda, VK_WORD editable_ld_number, VK_BYTE accelerator) {
+    if (cda == nullptr) {
+        return kSetEditableLogicalDriveAcceleratorFailedUnknown;
+    }
+    CDALock guard(cda);
+    const VK_BYTE can = VK_CanSetEditableLogicalDriveAccelerator(cda, editable_ld_number, accelerator);
+    PN_DebugLog(3, 0, "%s:%d: %s(%p, %u, %u):%u\n", __FILE__, __LINE__, __func__, cda, editable_ld_number,
+                accelerator, can);
+    if (can != kCanSetEditableLogicalDriveAcceleratorOK) {
+        return kSetEditableLogicalDriveAcceleratorFailedUnknown;
+    }
+    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, editable_ld_number);
+    ld->logical_drive_accelerator = accelerator;
+    // The commit rewrites the accelerator only where IO bypass comes or goes; a new drive gets its
+    // accelerator when it is created.
+    if (!IsNew(*ld) && (LOGICAL_DRIVE_ACCELERATOR(VK_GetLogicalDriveBasicInfo(cda, editable_ld_number)) ==
+                            kLogicalDriveAcceleratorIOBypass ||
+                        accelerator == kLogicalDriveAcceleratorIOBypass)) {
+        ld->flags |= kEditableLDAcceleratorChanged;
+    }
+    _VK_GetEditableConfiguration(cda)->flags |= kEditableConfigCacheConfig;
+    return kSetEditableLogicalDriveAcceleratorOK;
+}
+
+VK_BYTE VK_GetEditableLogicalDriveLabel(PCDA cda, VK_WORD editable_ld_number, char* drive_label_buffer,
+                                        size_t buffer_size) {
+    if (drive_label_buffer == nullptr) {
+        PN_DebugLog(1, 0,
+                    "%s:%d: Assertion 'drive_label_buffer != NULL' failed: Destination for ld volume label NULL\n",
+                    __func__, __LINE__);
+    }
+    if (buffer_size <= kLabelSize) {
+        PN_DebugLog(1, 0,
+                    "%s:%d: Assertion 'buffer_size > sizeof(((LogicalDriveRecord*)0)->identify_logical_drive_buffer."
+                    "sVolumeLabel)' failed: Destination for ld volume label not large enough\n",
+                    __func__, __LINE__);
+    }
+    if (cda == nullptr) {
+        return kGetEditableLogicalDriveLabelNoEditableConfigCreated;
+    }
+    CDALock guard(cda);
+    if (_VK_GetEditableConfiguration(cda) == nullptr) {
+        return kGetEditableLogicalDriveLabelNoEditableConfigCreated;
+    }
+    if (drive_label_buffer == nullptr) {
+        return kGetEditableLogicalDriveLabelNullBuffer;
+    }
+    if (buffer_size <= kLabelSize) {
+        return kGetEditableLogicalDriveLabelBufferTooSmall;
+    }
+    std::memset(drive_label_buffer, 0, buffer_size);
+    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, editable_ld_number);
+    // No staged drive of that number: there is no label to give, as without a configuration.
+    if (ld == nullptr) {
+        return kGetEditableLogicalDriveLabelNoEditableConfigCreated;
+    }
+    std::memcpy(drive_label_buffer, ld->logical_drive_label, kLabelSize);
+    return kGetEditableLogicalDriveLabelOK;
+}
+
+VK_BYTE VK_CanSetEditableLogicalDriveLabel(PCDA cda, VK_WORD editable_ld_number, const char* drive_label,
+                                           size_t buffer_size) {
+    if (cda == nullptr) {
+        return kCanSetEditableLogicalDriveLabelNoEditableConfigCreated;
+    }
+    CDALock guard(cda);
+    if (_VK_GetEditableConfiguration(cda) == nullptr) {
+        return kCanSetEditableLogicalDriveLabelNoEditableConfigCreated;
+    }
+    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, editable_ld_number);
+    if (ld == nullptr) {
+        return kCanSetEditableLogicalDriveLabelInvalidLogicalDrive;
+    }
+    if (drive_label == nullptr || buffer_size == 0) {
+        return kCanSetEditableLogicalDriveLabelInvalidLabel;
+    }
+    if (!(ld->flags & kEditableLDArraySet)) {
+        return kCanSetEditableLogicalDriveLabelNoArraySet;
+    }
+    if (ld->flags & kEditableLDLUCache) {
+        return kCanSetEditableLogicalDriveLabelNotAllowedForLUCache;
+    }
+    if (buffer_size > kLabelSize) {
+        return kCanSetEditableLogicalDriveLabelLabelTooLong;
+    }
+    if (!IsNew(*ld) && Initializing(LiveUnitStatus(cda, editable_ld_number))) {
+        return kCanSetEditableLogicalDriveLabelInitializingLogicalDrive;
+    }
+    if (VK_GetEditableLogicalDriveType(cda, editable_ld_number) != kLogicalDriveTypeData) {
+        return kCanSetEditableLogicalDriveLabelNotADataDrive;
+    }
+    const VK_BYTE text = telmar::ldprops::CheckLabelText(drive_label, buffer_size);
+    return text != 0 ? text : kCanSetEditableLogicalDriveLabelOK;
+}
+
+VK_BYTE VK_SetEditableLogicalDriveLabel(PCDA cda, VK_WORD editable_ld_number, const char* drive_label,
+                                        size_t buffer_size) {
+    if (cda == nullptr) {
+        return kSetEditableLogicalDriveLabelFailedUnknown;
+    }
+    CDALock guard(cda);
+    const VK_BYTE can = VK_CanSetEditableLogicalDriveLabel(cda, editable_ld_number, drive_label, buffer_size);
+    PN_DebugLog(3, 0, "%s:%d: %s(%p, %u, %p, %zu):%u\n", __FILE__, __LINE__, __func__, cda, editable_ld_number,
+                static_cast<const void*>(drive_label), buffer_size, can);
+    if (can != kCanSetEditableLogicalDriveLabelOK) {
+        return kSetEditableLogicalDriveLabelFailedUnknown;
+    }
+    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, editable_ld_number);
+    if (ld == nullptr) {
+        return kSetEditableLogicalDriveLabelFailedUnknown;
+    }
+    std::memset(ld->logical_drive_label, 0, kLabelSize);
+    std::memcpy(ld->logical_drive_label, drive_label, buffer_size);
+    ld->flags &= ~kEditableLDLabelUnchanged;
+    return kSetEditableLogicalDriveLabelOK;
+}
+
+VK_BYTE VK_CanLockEditableLogicalDrive(PCDA cda, VK_WORD editable_ld_number) {
+    if (cda == nullptr) {
+        return kCanLockEditableLogicalDriveNoEditableConfigCreated;
+    }
+    CDALock guard(cda);
+    if (_VK_GetEditableConfiguration(cda) == nullptr) {
+        return kCanLockEditableLogicalDriveNoEditableConfigCreated;
+    }
+    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, editable_ld_number);
+    // No staged drive: nothing has an array yet.
+    if (ld == nullptr) {
+        return kCanLockEditableLogicalDriveNoArraySet;
+    }
+    if (ld->flags & kEditableLDLocked) {
+        return kCanLockEditableLogicalDriveAlreadyLocked;
+    }
+    if (!(ld->flags & kEditableLDArraySet)) {
+        return kCanLockEditableLogicalDriveNoArraySet;
+    }
+    if (!(ld->flags & kEditableLDRAIDSet)) {
+        return kCanLockEditableLogicalDriveNoRAIDLevelSet;
+    }
+    if (!(ld->flags & kEditableLDStripSizeSet)) {
+        return kCanLockEditableLogicalDriveNoStripSizeSet;
+    }
+    if (!(ld->flags & kEditableLDSizeSet)) {
+        return kCanLockEditableLogicalDriveNoSizeSet;
+    }
+    if ((ld->flags & kEditableLDLUCache) && (ld->lu_cache_ld_number == kInvalidNumber || ld->lu_cache_policy == 0)) {
+        return kCanLockEditableLogicalDriveNoCachingLogicalDriveSet;
+    }
+    return kCanLockEditableLogicalDriveOK;
+}
+
+VK_BYTE VK_LockEditableLogicalDrive(PCDA cda, VK_WORD editable_ld_number) {
+    if (cda == nullptr) {
+        return kLockEditableLogicalDriveFailedUnknown;
+    }
+    CDALock guard(cda);
+    const VK_BYTE can = VK_CanLockEditableLogicalDrive(cda, editable_ld_number);
+    PN_DebugLog(3, 0, "%s:%d: %s(%p, %u):%u\n", __FILE__, __LINE__, __func__, cda, editable_ld_number, can);
+    if (can != kCanLockEditableLogicalDriveOK) {
+        return kLockEditableLogicalDriveFailedUnknown;
+    }
+    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, editable_ld_number);
+    if (ld->logical_drive_accelerator == kLogicalDriveAcceleratorUnknown &&
+        VK_SetEditableLogicalDriveAccelerator(cda, editable_ld_number, kLogicalDriveAcceleratorIOBypass) !=
+            kSetEditableLogicalDriveAcceleratorOK) {
+        VK_SetEditableLogicalDriveAccelerator(cda, editable_ld_number, kLogicalDriveAcceleratorControllerCache);
+    }
+    const PEDITABLE_ARRAY array = ArrayOf(cda, *ld);
+    if (array != nullptr && array->logical_drive_count == 1 &&
+        ld->logical_drive_accelerator == kLogicalDriveAcceleratorIOBypass) {
+        array->flags |= kEditableArrIOBypass;
+    }
+    ld->flags |= kEditableLDLocked;
+    return kLockEditableLogicalDriveOK;
+}
+
+// ---- Sizes ----
+//
+// The sizes of a staged logical drive and the bounds a new or extended drive may take: the array's
+// free space through the RAID geometry, then the LU-cache limits for drives that take part in one.
+
+namespace {
+
+constexpr VK_QWORD kSmallestCreatableBlocks = 32768;
+constexpr VK_DWORD kLargestLUCacheLineBytes = 0x40000;
+constexpr VK_WORD kLUCacheLine256KBSupport = 0x400;
+
+VK_QWORD Times(VK_QWORD a, VK_QWORD b) {
+    VK_QWORD p = 0;
+    return __builtin_mul_overflow(a, b, &p) ? std::numeric_limits<VK_QWORD>::max() : p;
+}
+
+VK_QWORD Plus(VK_QWORD a, VK_QWORD b) {
+    VK_QWORD s = 0;
+    return __builtin_add_overflow(a, b, &s) ? std::numeric_limits<VK_QWORD>::max() : s;
+}
+
+VK_QWORD Less(VK_QWORD a, VK_QWORD b) {
+    return a > b ? a - b : 0;
+}
+
+// What the size getter works from: the drive, its array and their geometry.
+struct SizeContext {
+    PCDA cda;
+    const EDITABLE_LOGICAL_DRIVE& ld;
+    const EDITABLE_ARRAY& array;
+    VK_WORD usable;
+    VK_WORD block; // the array's common block size
+
+    // 16 GiB in the array's blocks; none without a block size.
+    VK_QWORD SixteenGiB() const { return block != 0 ? kMinimumCachedDataBytes / block : 0; }
+
+    VK_QWORD LargestUsable(VK_QWORD free_per_drive, VK_DWORD strip_bytes) const {
+        const VK_DWORD strip_blocks = block != 0 ? strip_bytes / block : 0;
+        return __VK_GetLogicalDriveAdjustedSize(
+            __VK_GetLogicalDriveMaxUsableSize(usable, free_per_drive, strip_blocks, 0), ld.sectors_per_track, 0);
+    }
+
+    bool CachesData() const { return !(ld.flags & kEditableLDLUCache) && ld.lu_cache_ld_number != kInvalidNumber; }
+
+    // The LU-cache limits on a largest size.
+    VK_QWORD LUCacheCap(VK_QWORD size) const {
+        if (ld.flags & kEditableLDLUCache) {
+            size = std::min(size, _VK_GetMaxEditableLUCacheSizeBlocks(cda, ld.lu_cache_algorithm,
+                                                                       ld.lu_cache_line_size_blocks));
+            VK_QWORD data_size = 0;
+            if (ld.lu_cache_ld_number < kMaxLogicalDrivesSupported &&
+                VK_GetEditableLogicalDriveSize(cda, ld.lu_cache_ld_number, kLogicalDriveSizeBlocks, &data_size) ==
+                    kGetEditableLogicalDriveSizeOK) {
+                size = std::min(size, data_size);
+            }
+        } else if (CachesData()) {
+            size = std::min(size, _VK_GetMaxEditableLUCachedDataSizeBlocks(cda, ld.lu_cache_algorithm,
+                                                                            ld.lu_cache_line_size_blocks));
+        }
+        return size;
+    }
+
+    VK_QWORD MaxCreatable() const {
+        VK_DWORD strip = VK_GetControllerStripSizeSupport(cda, kControllerStripSizeMaxStripSizeBytes);
+        if (ld.flags & kEditableLDLUCache) {
+            strip = VK_GetControllerStripSizeSupport(cda, kControllerStripSizeLUCacheMaxStripSizeBytes);
+            if (VK_ControllerSupportsLUCache(cda) & kLUCacheLine256KBSupport) {
+                strip = std::max(strip, kLargestLUCacheLineBytes);
+            }
+        }
+        return LUCacheCap(LargestUsable(Less(array.common_drive_size_blocks, ld.physical_drive_offset_block), strip));
+    }
+
+    VK_QWORD MinCreatable() const {
+        if (ld.flags & kEditableLDLUCache) {
+            return SixteenGiB();
+        }
+        const VK_QWORD smallest = __VK_GetLogicalDriveAdjustedSize(kSmallestCreatableBlocks, ld.sectors_per_track, 0);
+        return CachesData() ? std::max(smallest, SixteenGiB()) : smallest;
+    }
+
+    // The free space at the array's end and every gap behind the drive, per drive.
+    VK_QWORD MaxResizeable() const {
+        VK_QWORD free_per_drive =
+            Less(array.common_drive_size_blocks, VK_GetEditableArrayNextLogicalDriveOffset(cda, array.editable_array_number));
+        const EDITABLE_LOGICAL_DRIVE* previous = &ld;
+        for (VK_WORD n = _VK_EnumerateEditableArrayLogicalDrivesByOffset(cda, array.editable_array_number, ld.ld_number,
+                                                                         kTrue);
+             n != kInvalidNumber;
+             n = _VK_EnumerateEditableArrayLogicalDrivesByOffset(cda, array.editable_array_number, n, kTrue)) {
+            const PEDITABLE_LOGICAL_DRIVE next = _VK_GetEditableLogicalDrive(cda, n);
+            if (next == nullptr) {
+                break;
+            }
+            free_per_drive = Plus(free_per_drive, Less(next->physical_drive_offset_block,
+                                                       Plus(previous->physical_drive_offset_block,
+                                                            previous->physical_drive_blocks_per_drive)));
+            previous = next;
+        }
+        const VK_QWORD grown = Plus(
+            LargestUsable(free_per_drive, VK_GetControllerStripSizeSupport(cda, kControllerStripSizeMaxStripSizeBytes)),
+            ld.drive_size_blocks);
+        return LUCacheCap(grown);
+    }
+
+    VK_QWORD MinResizeable() const {
+        VK_QWORD smallest = IsNew(ld) ? MinCreatable() : VK_GetLogicalDriveSize(cda, ld.ld_number, kLogicalDriveSizeBlocks);
+        if ((ld.flags & kEditableLDLUCache) || ld.lu_cache_ld_number != kInvalidNumber) {
+            smallest = std::max(smallest, SixteenGiB());
+        }
+        return smallest;
+    }
+};
+
+} // namespace
+
+VK_BYTE VK_GetEditableLogicalDriveSize(PCDA cda, VK_WORD editable_ld_number, VK_BYTE size_type, VK_QWORD* drive_size) {
+    if (drive_size != nullptr) {
+        *drive_size = 0;
+    }
+    if (cda == nullptr) {
+        return kGetEditableLogicalDriveSizeNoEditableConfigCreated;
+    }
+    CDALock guard(cda);
+    if (_VK_GetEditableConfiguration(cda) == nullptr || drive_size == nullptr) {
+        return kGetEditableLogicalDriveSizeNoEditableConfigCreated;
+    }
+    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, editable_ld_number);
+    // No staged drive: nothing has an array yet.
+    if (ld == nullptr) {
+        return kGetEditableLogicalDriveSizeNoArraySet;
+    }
+    if (size_type == kLogicalDriveBlockSizeBytes) {
+        *drive_size = ld->block_size_bytes;
+        return kGetEditableLogicalDriveSizeOK;
+    }
+    const PEDITABLE_ARRAY array = ArrayOf(cda, *ld);
+    if (array == nullptr) {
+        return kGetEditableLogicalDriveSizeNoArraySet;
+    }
+    if (!(ld->flags & kEditableLDRAIDSet)) {
+        return kGetEditableLogicalDriveSizeNoRAIDLevelSet;
+    }
+    if (!(ld->flags & kEditableLDStripSizeSet)) {
+        return kGetEditableLogicalDriveSizeNoStripSizeSet;
+    }
+    const SizeContext s{cda, *ld, *array,
+                        __VK_GetUsableDriveCount(array->data_drive_count, ld->RAID_level, ld->num_parity_groups),
+                        array->common_block_size};
+    const VK_WORD block = array->common_block_size;
+    switch (size_type) {
+    case kLogicalDriveSizeBlocks:
+    case kLogicalDriveSizeBytes:
+        if (!(ld->flags & kEditableLDSizeSet)) {
+            return kGetEditableLogicalDriveSizeNoSizeSet;
+        }
+        *drive_size = size_type == kLogicalDriveSizeBlocks ? ld->drive_size_blocks
+                                                           : Times(ld->drive_size_blocks, ld->block_size_bytes);
+        break;
+    case kLogicalDriveStripSizeBlocks: *drive_size = ld->strip_size_blocks; break;
+    case kLogicalDriveStripSizeBytes: *drive_size = Times(ld->strip_size_blocks, ld->block_size_bytes); break;
+    case kLogicalDriveSizeMaxCreatableSizeBytes: *drive_size = Times(s.MaxCreatable(), block); break;
+    case kLogicalDriveSizeMaxCreatableSizeBlocks: *drive_size = s.MaxCreatable(); break;
+    case kLogicalDriveSizeMaxCreatableSizeBlocksPerDrive:
+        *drive_size = __VK_GetLogicalDriveUsageBlocks(s.MaxCreatable(), ld->strip_size_blocks, s.usable);
+        break;
+    case kLogicalDriveSizeMinCreatableSizeBlocks: *drive_size = s.MinCreatable(); break;
+    case kLogicalDriveSizeMinCreatableSizeBytes: *drive_size = Times(s.MinCreatable(), block); break;
+    case kLogicalDriveSizeMaxResizeableSizeBytes: *drive_size = Times(s.MaxResizeable(), block); break;
+    case kLogicalDriveSizeMaxResizeableSizeBlocks: *drive_size = s.MaxResizeable(); break;
+    case kLogicalDriveSizeMinResizeableSizeBytes: *drive_size = Times(s.MinResizeable(), block); break;
+    case kLogicalDriveSizeMinResizeableSizeBlocks: *drive_size = s.MinResizeable(); break;
+    default: return kGetEditableLogicalDriveSizeNoEditableConfigCreated;
+    }
+    return kGetEditableLogicalDriveSizeOK;
+}
