@@ -1139,10 +1139,6 @@ bool ControllerLocked(PCDA cda) {
     return (VK_GetControllerEncryptionStatus(cda) & kControllerEncryptionControllerLocked) != 0;
 }
 
-bool IsNew(const EDITABLE_LOGICAL_DRIVE& ld) {
-    return (ld.flags & kEditableLDNewDrive) != 0;
-}
-
 // The staged LU-cache RAM reply, or nothing when the controller has none to give.
 std::optional<LU_CACHE_RAM_INFO> RAMInfo(PCDA cda) {
     if (!VK_RequestLUCacheRAMInfoBuffer(cda)) {
