@@ -93,6 +93,149 @@ typedef void* PCDA;
 #define kEditableArrayBootConnector 0x08
 #define kEditableArrayFlagSEDEncryptionEnabled 0x10
 
+/* VK_CanSetEditableArrayIOBypass and VK_SetEditableArrayIOBypass. */
+#define kCanSetEditableArrayIOBypassOK 1
+#define kCanSetEditableArrayIOBypassNoEditableConfigCreated 2
+#define kCanSetEditableArrayIOBypassInvalidArray 3
+#define kCanSetEditableArrayIOBypassAlreadySet 4
+#define kCanSetEditableArrayIOBypassNotSupported 5
+#define kCanSetEditableArrayIOBypassDriveTypeNotSSD 6
+#define kCanSetEditableArrayIOBypassNoDataDrives 7
+#define kCanSetEditableArrayIOBypassHasTransformingLogicalDrive 8
+#define kCanSetEditableArrayIOBypassHasRecoveringLogicalDrive 9
+#define kCanSetEditableArrayIOBypassHasInitializingLogicalDrive 10
+#define kCanSetEditableArrayIOBypassLUCachingArray 11
+#define kCanSetEditableArrayIOBypassLUCacheConfigured 12
+#define kCanSetEditableArrayIOBypassHasFailedLogicalDrive 13
+#define kCanSetEditableArrayIOBypassNotDataArray 14
+#define kCanSetEditableArrayIOBypassControllerStatusNotOK 15
+#define kSetEditableArrayIOBypassFailedUnknown 0
+#define kSetEditableArrayIOBypassOK 1
+
+/* VK_CanAddEditableArraySpareDrive. NotAllowed is not answered. */
+#define kCanAddEditableArraySpareDriveOK 1
+#define kCanAddEditableArraySpareDriveNoEditableConfigCreated 2
+#define kCanAddEditableArraySpareDriveDriveIsNotUnassigned 3
+#define kCanAddEditableArraySpareDriveDriveIsNotConfigurable 4
+#define kCanAddEditableArraySpareDriveArrayHasNoDataDrives 5
+#define kCanAddEditableArraySpareDriveCannotMixDriveTypes 6
+#define kCanAddEditableArraySpareDriveIncompatibleBlockSize 7
+#define kCanAddEditableArraySpareDriveTooSmall 8
+#define kCanAddEditableArraySpareDriveMaxSpareDriveCountReached 9
+#define kCanAddEditableArraySpareDriveNoSpareTypeSet 10
+#define kCanAddEditableArraySpareDriveInvalidSpareType 11
+#define kCanAddEditableArraySpareDriveInvalidSAM 12
+#define kCanAddEditableArraySpareDriveInvalidSpareTypeForRAID0 13
+#define kCanAddEditableArraySpareDriveCannotChangeSpareType 14
+#define kCanAddEditableArraySpareDriveArrayStatusNotOK 15
+#define kCanAddEditableArraySpareDriveArrayHasFailedSpareDrive 16
+#define kCanAddEditableArraySpareDriveDriveIsNotUnassignedOrShareableStandby 17
+#define kCanAddEditableArraySpareDriveDriveAlreadyUsedAsSpare 18
+#define kCanAddEditableArraySpareDriveNotAllowed 19
+#define kCanAddEditableArraySpareDriveAutoReplaceSpareNotSupported 20
+#define kCanAddEditableArraySpareDriveNotDataArray 21
+#define kCanAddEditableArraySpareDriveIncompatibleConnectors 22
+#define kCanAddEditableArraySpareDriveIsPredictiveFailure 23
+#define kCanAddEditableArraySpareDriveControllerStatusNotOK 24
+#define kCanAddEditableArraySpareDriveIncompatibleSEDType 25
+#define kCanAddEditableArraySpareDriveInvalidSEDStatus 26
+#define kCanAddEditableArraySpareDriveWaitingOnAdapterPassword 27
+#define kCanAddEditableArraySpareDriveWaitingOnMasterKey 28
+#define kCanAddEditableArraySpareDriveInvalidSEDEncryptionState 29
+#define kAddEditableSpareDriveFailedUnknown 0
+#define kAddEditableSpareDriveOK 1
+
+/* VK_CanRemoveEditableArraySpareDrive. NotAllowed is not answered. */
+#define kCanRemoveEditableArraySpareDriveOK 1
+#define kCanRemoveEditableArraySpareDriveNoEditableConfigCreated 2
+#define kCanRemoveEditableArraySpareDriveNotFound 3
+#define kCanRemoveEditableArraySpareDriveArrayArrayStatusNotOK 4
+#define kCanRemoveEditableArraySpareDriveNotAllowed 5
+#define kCanRemoveEditableArraySpareDriveNotDataArray 6
+#define kCanRemoveEditableArraySpareDriveControllerStatusNotOK 7
+#define kRemoveEditableArraySpareDriveFailedUnknown 0
+#define kRemoveEditableArraySpareDriveOK 1
+
+/* VK_CanDeleteEditableArray. NotAllowed and ContainsLogicalDrivesWithLUCache are not answered. */
+#define kCanDeleteEditableArrayOK 1
+#define kCanDeleteEditableArrayNoEditableConfigCreated 2
+#define kCanDeleteEditableArrayInvalidArray 3
+#define kCanDeleteEditableArrayContainsUnsavedLogicalDrives 4
+#define kCanDeleteEditableArrayNotAllowed 5
+#define kCanDeleteEditableArrayContainsLogicalDrivesWithLUCache 6
+#define kCanDeleteEditableArrayContainsWriteBackLUCache 7
+#define kCanDeleteEditableArrayContainsFlushingLUCache 8
+#define kCanDeleteEditableArrayContainsLockedSED 9
+#define kDeleteEditableArrayFailedUnknown 0
+#define kDeleteEditableArrayOK 1
+
+/* VK_CanSwapEditableArrayDataDrive. */
+#define kCanSwapEditableArrayDataDriveAllowed 1
+#define kCanSwapEditableArrayDataDriveNoEditableConfigCreated 2
+#define kCanSwapEditableArrayDataDriveArrayNotFound 3
+#define kCanSwapEditableArrayDataDriveArrayNotDataArray 4
+#define kCanSwapEditableArrayDataDriveNotPartOfArray 5
+#define kCanSwapEditableArrayDataDriveNotFound 6
+#define kCanSwapEditableArrayDataDriveMixDriveTypes 7
+#define kCanSwapEditableArrayDataDriveIncompatibleBlockSize 8
+#define kCanSwapEditableArrayDataDriveIsTooSmall 9
+#define kCanSwapEditableArrayDataDriveIsNotConfigurable 10
+#define kCanSwapEditableArrayDataDriveNotAvailable 11
+#define kCanSwapEditableArrayDataDriveControllerStatusNotOK 12
+#define kCanSwapEditableArrayDataDriveControllerCacheStatusNotOK 13
+#define kCanSwapEditableArrayDataDriveArrayStatusNotOK 14
+#define kCanSwapEditableArrayDataDriveExceedsTransformationMemory 15
+#define kCanSwapEditableArrayDataDriveIsNotAllowed 16
+#define kCanSwapEditableArrayDataDriveNotSupported 17
+#define kCanSwapEditableArrayDataDriveMaxTransformationsReached 18
+#define kCanSwapEditableArrayDataDriveLUCachingEnabled 19
+#define kCanSwapEditableArrayDataDriveInvalidSpareConfiguration 20
+#define kCanSwapEditableArrayDataDriveDataPreservationNotAvailable 21
+#define kCanSwapEditableArrayDataDriveIncompatibleConnectors 22
+#define kCanSwapEditableArrayDataDrivesDriveIsPredictiveFailure 23
+#define kCanSwapEditableArrayDataDriveIncompatibleSEDType 24
+#define kCanSwapEditableArrayDataDriveInvalidSEDStatus 25
+#define kSwapEditableArrayDataDriveFailedUnknown 0
+#define kSwapEditableArrayDataDriveOK 1
+
+/* VK_CanAddEditableArrayDataDrives. NotAllowed is not answered. */
+#define kCanAddEditableArrayDataDrivesOK 1
+#define kCanAddEditableArrayDataDrivesNoEditableConfigCreated 2
+#define kCanAddEditableArrayDataDrivesInvalidArray 3
+#define kCanAddEditableArrayDataDrivesInvalidExpandType 4
+#define kCanAddEditableArrayDataDrivesInvalidDriveList 5
+#define kCanAddEditableArrayDataDrivesDuplicateDrivesInList 6
+#define kCanAddEditableArrayDataDrivesInvalidDrive 7
+#define kCanAddEditableArrayDataDrivesDriveIsNotUnassigned 8
+#define kCanAddEditableArrayDataDrivesDriveTooSmall 9
+#define kCanAddEditableArrayDataDrivesCannotMixDriveTypes 10
+#define kCanAddEditableArrayDataDrivesIncompatibleBlockSize 11
+#define kCanAddEditableArrayDataDrivesMaxDataDriveCountReached 12
+#define kCanAddEditableArrayDataDrivesDriveIsNotConfigurable 13
+#define kCanAddEditableArrayDataDrivesArrayContainsUnsavedLogicalDrives 14
+#define kCanAddEditableArrayDataDrivesNotAllowed 15
+#define kCanAddEditableArrayDataDrivesNotSupported 16
+#define kCanAddEditableArrayDataDrivesNotDataArray 17
+#define kCanAddEditableArrayDataDrivesControllerStatusNotOK 18
+#define kCanAddEditableArrayDataDrivesControllerCacheStatusNotOK 19
+#define kCanAddEditableArrayDataDrivesArrayStatusNotOK 20
+#define kCanAddEditableArrayDataDrivesExceedsTransformationMemory 21
+#define kCanAddEditableArrayDataDrivesMaxTransformationsReached 22
+#define kCanAddEditableArrayDataDrivesInvalidDriveCount 23
+#define kCanAddEditableArrayDataDrivesLUCachingEnabled 25
+#define kCanAddEditableArrayDataDrivesHasUnsavedLogicalDrives 26
+#define kCanAddEditableArrayDataDrivesIncompatibleDriveType 27
+#define kCanAddEditableArrayDataDrivesDataPreservationNotAvailable 28
+#define kCanAddEditableArrayDataDrivesIncompatibleConnectors 29
+#define kCanAddEditableArrayDataDrivesDriveIsPredictiveFailure 30
+#define kCanAddEditableArrayDataDrivesFullStripeSizeOverflow 31
+#define kCanAddEditableArrayDataDrivesIncompatibleSEDType 32
+#define kCanAddEditableArrayDataDrivesInvalidSEDStatus 33
+#define kCanAddEditableArrayDataDrivesWaitingOnAdapterPassword 34
+#define kCanAddEditableArrayDataDrivesWaitingOnMasterKey 35
+#define kAddEditableArrayDataDrivesFailedUnknown 0
+#define kAddEditableArrayDataDrivesOK 1
+
 /* ---- Editable logical drives ---- */
 
 /* Flag word of VK_GetEditableLogicalDriveFlags. */
@@ -111,6 +254,39 @@ typedef void* PCDA;
 #define kEditableLogicalDriveFlagVolatileKeyBackupEnabled 0x1000
 #define kEditableLogicalDriveFlagNoLUCacheLogicalDriveSet 0x2000
 
+/* VK_CanCreateEditableLogicalDrive. ControllerNotOK and NotAllowed are not answered. */
+#define kCanCreateEditableLogicalDriveOK 1
+#define kCanCreateEditableLogicalDriveNoEditableConfigCreated 2
+#define kCanCreateEditableLogicalDriveControllerNotOK 3
+#define kCanCreateEditableLogicalDriveNoFreeSpaceAvailable 4
+#define kCanCreateEditableLogicalDriveMaxLDReached 5
+#define kCanCreateEditableLogicalDriveNotAllowed 6
+#define kCanCreateEditableLogicalDriveControllerEncryptionLockoutState 7
+
+/* VK_CanDeleteEditableLogicalDrive. IsLocked, NotLastLDInArray and HasLUCache are not answered. */
+#define kCanDeleteEditableLogicalDriveOK 1
+#define kCanDeleteEditableLogicalDriveNoEditableConfigCreated 2
+#define kCanDeleteEditableLogicalDriveInvalidLogicalDrive 3
+#define kCanDeleteEditableLogicalDriveIsLocked 4
+#define kCanDeleteEditableLogicalDriveNotLastLDInArray 5
+#define kCanDeleteEditableLogicalDriveArrayHasUnsavedLogicalDrives 6
+#define kCanDeleteEditableLogicalDriveMoveLogicalDriveNotSupported 7
+#define kCanDeleteEditableLogicalDriveControllerStatusNotOK 8
+#define kCanDeleteEditableLogicalDriveControllerCacheStatusNotOK 9
+#define kCanDeleteEditableLogicalDriveArrayStatusNotOK 10
+#define kCanDeleteEditableLogicalDriveExceedsTransformationMemory 11
+#define kCanDeleteEditableLogicalDriveMaxTransformationsReached 12
+#define kCanDeleteEditableLogicalDriveLUCachingEnabled 13
+#define kCanDeleteEditableLogicalDriveHasLUCache 14
+#define kCanDeleteEditableLogicalDriveLUCacheLDNotLastLDInCacheArray 15
+#define kCanDeleteEditableLogicalDriveLUCacheWriteBackPolicy 16
+#define kCanDeleteEditableLogicalDriveLUCacheFlushing 17
+#define kCanDeleteEditableLogicalDriveDataPreservationNotAvailable 18
+#define kCanDeleteEditableLogicalDriveContainsLockedSED 19
+
+/* VK_DeleteEditableLogicalDrive. */
+#define kDeleteEditableLogicalDriveFailedUnknown 0
+#define kDeleteEditableLogicalDriveOK 1
 /* LU caches of staged logical drives; line sizes are the kControllerLUCacheLineSize codes. */
 
 #define kCanCreateEditableLUCacheArrayOK 1
@@ -238,6 +414,24 @@ typedef void* PCDA;
 #define kCanLockEditableLogicalDriveNoCachingLogicalDriveSet 0x08
 #define kLockEditableLogicalDriveFailedUnknown 0
 #define kLockEditableLogicalDriveOK 1
+
+/* Sizes of a staged logical drive: VK_GetEditableLogicalDriveSize takes the kLogicalDriveSize types of
+ * ptelm_properties.h and these bounds. */
+#define kLogicalDriveSizeMaxCreatableSizeBytes 0x20
+#define kLogicalDriveSizeMaxCreatableSizeBlocks 0x21
+#define kLogicalDriveSizeMaxCreatableSizeBlocksPerDrive 0x22
+#define kLogicalDriveSizeMinCreatableSizeBlocks 0x23
+#define kLogicalDriveSizeMinCreatableSizeBytes 0x24
+#define kLogicalDriveSizeMaxResizeableSizeBytes 0x25
+#define kLogicalDriveSizeMaxResizeableSizeBlocks 0x26
+#define kLogicalDriveSizeMinResizeableSizeBytes 0x27
+#define kLogicalDriveSizeMinResizeableSizeBlocks 0x28
+#define kGetEditableLogicalDriveSizeOK 1
+#define kGetEditableLogicalDriveSizeNoEditableConfigCreated 2
+#define kGetEditableLogicalDriveSizeNoArraySet 3
+#define kGetEditableLogicalDriveSizeNoRAIDLevelSet 4
+#define kGetEditableLogicalDriveSizeNoStripSizeSet 5
+#define kGetEditableLogicalDriveSizeNoSizeSet 6
 
 /* ---- Editable controller settings, boot volumes, spare activation, cache settings ---- */
 
@@ -935,6 +1129,33 @@ VK_API VK_QWORD VK_GetEditableArrayNextLogicalDriveOffset(PCDA cda, VK_WORD edit
 /* The kArrayStatus word of a staged array: its staged logical drives and drive lists read against
  * the live array of the same number; 0 without a configuration or for an empty slot. */
 VK_API VK_DWORD VK_GetEditableArrayStatusInfo(PCDA cda, VK_WORD editable_array_number);
+/* IO bypass of every logical drive of a staged array (toggle TRUE on, FALSE off). */
+VK_API VK_BYTE VK_CanSetEditableArrayIOBypass(PCDA cda, VK_WORD editable_array_number, VK_BOOL toggle);
+VK_API VK_BYTE VK_SetEditableArrayIOBypass(PCDA cda, VK_WORD editable_array_number, VK_BOOL toggle);
+/* Staged spares of an array (spare type 0: the array's current type) and deleting a staged array,
+ * which renumbers the arrays after it. */
+VK_API VK_BYTE VK_CanAddEditableArraySpareDrive(PCDA cda, VK_WORD editable_array_number, VK_BYTE requested_spare_type,
+                                                VK_WORD pd_number);
+VK_API VK_BYTE VK_AddEditableArraySpareDrive(PCDA cda, VK_WORD editable_array_number, VK_BYTE spare_type,
+                                             VK_WORD pd_number);
+VK_API VK_BYTE VK_CanRemoveEditableArraySpareDrive(PCDA cda, VK_WORD editable_array_number, VK_WORD pd_number);
+VK_API VK_BYTE VK_RemoveEditableArraySpareDrive(PCDA cda, VK_WORD editable_array_number, VK_WORD pd_number);
+VK_API VK_BYTE VK_CanDeleteEditableArray(PCDA cda, VK_WORD editable_array_number);
+VK_API VK_BYTE VK_DeleteEditableArray(PCDA cda, VK_WORD editable_array_number);
+/* Replaces data drive `array_pd_number` of a staged array by unassigned drive `new_pd_number`, in
+ * the same position. */
+VK_API VK_BYTE VK_CanSwapEditableArrayDataDrive(PCDA cda, VK_WORD array_number, VK_WORD array_pd_number,
+                                                VK_WORD new_pd_number);
+VK_API VK_BYTE VK_SwapEditableArrayDataDrive(PCDA cda, VK_WORD array_number, VK_WORD array_pd_number,
+                                             VK_WORD new_pd_number);
+/* Drives that could join a staged array (0xFFFF starts and ends), and adding data drives to it; the
+ * array's logical drives are laid out again over the new drives (ld_parity_expand_type:
+ * kExpandTypeAddDrivesToParityGroups .. kExpandTypeAuto). */
+VK_API VK_WORD VK_EnumerateEditableArrayAddablePhysicalDrives(PCDA cda, VK_WORD array_number, VK_WORD pd_number);
+VK_API VK_BYTE VK_CanAddEditableArrayDataDrives(PCDA cda, VK_WORD editable_array_number, const VK_WORD* pd_list,
+                                                size_t pd_list_size, VK_BYTE ld_parity_expand_type);
+VK_API VK_BYTE VK_AddEditableArrayDataDrives(PCDA cda, VK_WORD editable_array_number, const VK_WORD* pd_list,
+                                             size_t pd_list_size, VK_BYTE ld_parity_expand_type);
 
 /* -- Editable logical drives -- */
 
@@ -951,6 +1172,12 @@ VK_API VK_WORD VK_EnumerateArrayLogicalDrivesByOffset(PCDA cda, VK_WORD array_nu
 VK_API VK_WORD VK_rEnumerateArrayLogicalDrivesByOffset(PCDA cda, VK_WORD array_number, VK_WORD ld_number);
 /* kLogicalDriveTypeData .. kLogicalDriveTypeSplitMirrorSetBackupOrphan; 0 for no such drive. */
 VK_API VK_BYTE VK_GetEditableLogicalDriveType(PCDA cda, VK_WORD editable_ld_number);
+/* A new staged logical drive in the lowest free slot: its number, 0xFFFF when none can be made. */
+VK_API VK_BYTE VK_CanCreateEditableLogicalDrive(PCDA cda);
+VK_API VK_WORD VK_CreateEditableLogicalDrive(PCDA cda);
+/* Deleting a staged logical drive lays the later drives of its array out again. */
+VK_API VK_BYTE VK_CanDeleteEditableLogicalDrive(PCDA cda, VK_WORD editable_ld_number);
+VK_API VK_BYTE VK_DeleteEditableLogicalDrive(PCDA cda, VK_WORD editable_ld_number);
 /* LU caches: the cache array (its number, or 0xFFFF), the pairing of a data drive with a cache drive
  * under a write policy (kLUCacheWritePolicyWriteThru or WriteBack), and the line-size code. The
  * setters answer 2 on success and 1 otherwise. */
@@ -986,6 +1213,9 @@ VK_API VK_BYTE VK_SetEditableLogicalDriveLabel(PCDA cda, VK_WORD editable_ld_num
  * controller cache, when either is allowed. */
 VK_API VK_BYTE VK_CanLockEditableLogicalDrive(PCDA cda, VK_WORD editable_ld_number);
 VK_API VK_BYTE VK_LockEditableLogicalDrive(PCDA cda, VK_WORD editable_ld_number);
+/* One size of a staged logical drive into `*drive_size` (zeroed first); products saturate. */
+VK_API VK_BYTE VK_GetEditableLogicalDriveSize(PCDA cda, VK_WORD editable_ld_number, VK_BYTE size_type,
+                                              VK_QWORD* drive_size);
 
 /* -- Editable controller settings -- */
 

@@ -60,6 +60,16 @@ VK_QWORD SaturatingProduct(VK_QWORD a, VK_QWORD b) {
 
 } // namespace
 
+VK_WORD _VK_GetEditableArrayLiveNumber(PCDA cda, const EDITABLE_ARRAY* editable_array) {
+    if (cda == nullptr || editable_array == nullptr || (editable_array->flags & kEditableArrNew) ||
+        editable_array->editable_array_number >= kMaxArraysSupported) {
+        return kInvalidArrayNumber;
+    }
+    const VK_WORD live = static_cast<VK_WORD>(editable_array->editable_array_number +
+                                              _VK_CDA(cda)->editable_array_slot_shift[editable_array->editable_array_number]);
+    return live < kMaxArraysSupported ? live : kInvalidArrayNumber;
+}
+
 PEDITABLE_ARRAY _VK_GetEditableArray(PCDA cda, VK_WORD array_number) {
     const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
     if (config == nullptr || array_number >= kMaxArraysSupported) {
@@ -72,6 +82,9 @@ void _VK_PopulateEditableArray(PCDA cda, PEDITABLE_CONFIGURATION editable_config
                                PEDITABLE_ARRAY editable_array) {
     _CDA* c = _VK_CDA(cda);
     const VK_WORD a = editable_array->editable_array_number;
+    if (a < kMaxArraysSupported) {
+        c->editable_array_slot_shift[a] = 0;
+    }
     const VK_BYTE type = VK_GetArrayType(cda, a);
     if (type & (kArrayTypeSplitMirrorPrimary | kArrayTypeSplitMirrorBackup | kArrayTypeSplitMirrorBackupOrphan)) {
         editable_array->flags |= kEditableArrSplitMirror;
@@ -1021,3 +1034,937 @@ bool EditSpareMaps(LOGICAL_DRIVE_CONFIG& config, bool extended_maps, VK_WORD ld_
 }
 
 } // namespace telmar
+
+// ---- Staged spares and array deletion ----
+
+namespace {
+
+constexpr VK_QWORD kStagedSEDEncryptionEnabled = 0x20;
+constexpr VK_QWORD kStagedSEDAwaitingAdapterPassword = 0x40;
+constexpr VK_QWORD kStagedSEDAwaitingMasterKey = 0x100;
+constexpr VK_BYTE kSEDTypesEncrypting = 0x6; // OPAL or Enterprise
+constexpr VK_WORD kLUCacheActualPolicyShift = 3;
+
+VK_BYTE StagedUsage(PCDA cda, VK_WORD pd_number) {
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    return config != nullptr && pd_number < _VK_GetEditablePhysicalDriveLimit(cda)
+               ? config->editable_pd_list[pd_number].config_usage_info
+               : 0;
+}
+
+void SetStagedUsage(PCDA cda, VK_WORD pd_number, VK_BYTE usage) {
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    if (config != nullptr && pd_number < kMaxPhysicalDrivesSupported) {
+        config->editable_pd_list[pd_number].config_usage_info = usage;
+    }
+}
+
+bool IsSpareOf(const EDITABLE_ARRAY& array, VK_WORD pd_number) {
+    return _VK_InDeviceList(array.spare_drives, pd_number, std::min<size_t>(array.spare_drive_count, kArrayDriveCapacity)) !=
+           static_cast<size_t>(-1);
+}
+
+// Another staged array still lists the drive as its spare, so it stays a shared spare.
+bool SpareOfAnotherArray(PCDA cda, VK_WORD array_number, VK_WORD pd_number) {
+    for (VK_WORD a = 0; a < kMaxArraysSupported; ++a) {
+        const PEDITABLE_ARRAY other = _VK_GetEditableArray(cda, a);
+        if (a != array_number && other != nullptr && IsSpareOf(*other, pd_number)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+template <typename Each>
+void ForEachArrayLogicalDrive(PCDA cda, const EDITABLE_ARRAY& array, Each each) {
+    for (size_t i = 0; i < std::min<size_t>(array.logical_drive_count, kArrayLogicalDriveCapacity); ++i) {
+        const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, array.logical_drives[i]);
+        if (ld != nullptr) {
+            each(*ld);
+        }
+    }
+}
+
+void MarkSparesChanged(PCDA cda, const EDITABLE_ARRAY& array) {
+    ForEachArrayLogicalDrive(cda, array, [](EDITABLE_LOGICAL_DRIVE& ld) { ld.flags |= kEditableLDSparesChanged; });
+}
+
+bool StagedArrayAcceptsSpareEdit(PCDA cda, VK_WORD array_number) {
+    const VK_DWORD status = VK_GetEditableArrayStatusInfo(cda, array_number);
+    return status == kArrayStatusOK || status == kArrayStatusHasFailedSpareDrive;
+}
+
+VK_BYTE CanAddEditableArraySpareDrive(PCDA cda, VK_WORD array_number, VK_BYTE requested_spare_type, VK_WORD pd_number) {
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    if (config == nullptr) {
+        return kCanAddEditableArraySpareDriveNoEditableConfigCreated;
+    }
+    const PEDITABLE_ARRAY array = _VK_GetEditableArray(cda, array_number);
+    VK_BYTE reason = kCanAddEditableArraySpareDriveOK;
+    if (VK_GetControllerEncryptionStatus(cda) & kControllerEncryptionControllerLocked) {
+        reason = kCanAddEditableArraySpareDriveControllerStatusNotOK;
+    } else if (array == nullptr || array->data_drive_count == 0) {
+        // No staged array in the slot: it has no data drives to protect.
+        reason = kCanAddEditableArraySpareDriveArrayHasNoDataDrives;
+    } else if (!StagedArrayAcceptsSpareEdit(cda, array_number)) {
+        reason = kCanAddEditableArraySpareDriveArrayStatusNotOK;
+    } else if (!VK_RequestIdentifyControllerBuffer(cda) ||
+               array->spare_drive_count >= _VK_CDA(cda)->identify_controller_buffer.wMaximumPhysicalDrivesPerLogicalUnit ||
+               array->spare_drive_count >= kArrayDriveCapacity) {
+        // The staged list holds 128 spares, whatever the controller allows.
+        reason = kCanAddEditableArraySpareDriveMaxSpareDriveCountReached;
+    } else if (array->flags & (kEditableArrSplitMirror | kEditableArrLUCache)) {
+        reason = kCanAddEditableArraySpareDriveNotDataArray;
+    }
+    if (array != nullptr) {
+        for (size_t i = 0; i < std::min<size_t>(array->spare_drive_count, kArrayDriveCapacity); ++i) {
+            if (PHYSICAL_DRIVE_STATUS_LEVEL(VK_GetPhysicalDriveStatusInfo(cda, array->spare_drives[i])) ==
+                kPhysicalDriveStatusLevelFailed) {
+                reason = kCanAddEditableArraySpareDriveArrayHasFailedSpareDrive;
+            }
+        }
+    }
+    if (reason != kCanAddEditableArraySpareDriveOK) {
+        return reason;
+    }
+    const VK_BYTE current = VK_GetEditableArraySpareType(cda, array_number);
+    const VK_BYTE type = requested_spare_type == kSpareTypeCurrent ? current : requested_spare_type;
+    if (type > kSpareDriveTypeDedicated) {
+        return kCanAddEditableArraySpareDriveInvalidSpareType;
+    }
+    if (type == kSpareTypeCurrent) {
+        return kCanAddEditableArraySpareDriveNoSpareTypeSet;
+    }
+    if (current != kSpareDriveTypeDoesNotExist && current != type) {
+        return kCanAddEditableArraySpareDriveCannotChangeSpareType;
+    }
+    const bool auto_replace = type == kSpareDriveTypeAutoReplace;
+    if (auto_replace && !VK_ControllerSupportsAutoReplaceSpares(cda)) {
+        return kCanAddEditableArraySpareDriveAutoReplaceSpareNotSupported;
+    }
+    const bool predictive = VK_GetEditableControllerSAM(cda) == kControllerSAMTypePredictive;
+    const VK_DWORD pd_status = VK_GetPhysicalDriveStatusInfo(cda, pd_number);
+    if (predictive && (pd_status & kPhysicalDriveStatusPredictiveFailure)) {
+        return kCanAddEditableArraySpareDriveIsPredictiveFailure;
+    }
+    if (pd_status & kPhysicalDriveStatusExcludeFromConfigurationBit) {
+        return kCanAddEditableArraySpareDriveDriveIsNotConfigurable;
+    }
+    const VK_BYTE usage = StagedUsage(cda, pd_number);
+    if (auto_replace && usage != kPhysicalDriveUsageUnassigned) {
+        return kCanAddEditableArraySpareDriveDriveIsNotUnassigned;
+    }
+    if (!auto_replace && usage != kPhysicalDriveUsageUnassigned && usage != kPhysicalDriveUsageShareableStandbySpare) {
+        return kCanAddEditableArraySpareDriveDriveIsNotUnassignedOrShareableStandby;
+    }
+    if (!predictive) {
+        bool seen = false;
+        bool any_raid0 = false;
+        bool all_raid0 = true;
+        ForEachArrayLogicalDrive(cda, *array, [&](const EDITABLE_LOGICAL_DRIVE& ld) {
+            seen = true;
+            any_raid0 = any_raid0 || ld.RAID_level == kRAID0;
+            all_raid0 = all_raid0 && ld.RAID_level == kRAID0;
+        });
+        if (seen && all_raid0) {
+            return kCanAddEditableArraySpareDriveInvalidSAM;
+        }
+        if (any_raid0 && auto_replace) {
+            return kCanAddEditableArraySpareDriveInvalidSpareTypeForRAID0;
+        }
+    }
+    switch (telmar::ReadCompatMask(__VK_EditableArrayPhysicalDriveCompatibility(cda, array_number, pd_number))) {
+    case telmar::CompatMismatch::kBlockSize: return kCanAddEditableArraySpareDriveIncompatibleBlockSize;
+    case telmar::CompatMismatch::kMixedDriveTypes: return kCanAddEditableArraySpareDriveCannotMixDriveTypes;
+    case telmar::CompatMismatch::kConnectors: return kCanAddEditableArraySpareDriveIncompatibleConnectors;
+    case telmar::CompatMismatch::kNone: break;
+    }
+    const VK_QWORD sed_status = config->controller_sed_encryption_status;
+    switch (__VK_ArrayCheckSEDRules(cda, array->common_sed_type, sed_status, pd_number)) {
+    case 1: return kCanAddEditableArraySpareDriveIncompatibleSEDType;
+    case 2: return kCanAddEditableArraySpareDriveInvalidSEDStatus;
+    default: break;
+    }
+    if (VK_GetPhysicalDriveSize(cda, pd_number, kPhysicalDriveSizeUsableBlocks) < array->common_drive_size_blocks) {
+        return kCanAddEditableArraySpareDriveTooSmall;
+    }
+    if ((sed_status & kStagedSEDEncryptionEnabled) && (array->common_sed_type & kSEDTypesEncrypting)) {
+        if (sed_status & kStagedSEDAwaitingAdapterPassword) {
+            return kCanAddEditableArraySpareDriveWaitingOnAdapterPassword;
+        }
+        if (sed_status & kStagedSEDAwaitingMasterKey) {
+            return kCanAddEditableArraySpareDriveWaitingOnMasterKey;
+        }
+    }
+    if (IsSpareOf(*array, pd_number)) {
+        return kCanAddEditableArraySpareDriveDriveAlreadyUsedAsSpare;
+    }
+    if (!auto_replace) {
+        for (VK_WORD a = 0; a < kMaxArraysSupported; ++a) {
+            const PEDITABLE_ARRAY other = _VK_GetEditableArray(cda, a);
+            if (a != array_number && other != nullptr && IsSpareOf(*other, pd_number) &&
+                VK_GetEditableArraySpareType(cda, a) == kSpareDriveTypeDedicated &&
+                ((other->flags ^ array->flags) & kEditableArrSEDEncryption)) {
+                return kCanAddEditableArraySpareDriveInvalidSEDEncryptionState;
+            }
+        }
+    }
+    return kCanAddEditableArraySpareDriveOK;
+}
+
+VK_BYTE CanRemoveEditableArraySpareDrive(PCDA cda, VK_WORD array_number, VK_WORD pd_number) {
+    if (_VK_GetEditableConfiguration(cda) == nullptr) {
+        return kCanRemoveEditableArraySpareDriveNoEditableConfigCreated;
+    }
+    if (VK_GetControllerEncryptionStatus(cda) & kControllerEncryptionControllerLocked) {
+        return kCanRemoveEditableArraySpareDriveControllerStatusNotOK;
+    }
+    const PEDITABLE_ARRAY array = _VK_GetEditableArray(cda, array_number);
+    if (array == nullptr) {
+        // No staged array in the slot has the drive as its spare.
+        return kCanRemoveEditableArraySpareDriveNotFound;
+    }
+    if (!StagedArrayAcceptsSpareEdit(cda, array_number)) {
+        return kCanRemoveEditableArraySpareDriveArrayArrayStatusNotOK;
+    }
+    if (array->flags & (kEditableArrSplitMirror | kEditableArrLUCache)) {
+        return kCanRemoveEditableArraySpareDriveNotDataArray;
+    }
+    return IsSpareOf(*array, pd_number) ? kCanRemoveEditableArraySpareDriveOK : kCanRemoveEditableArraySpareDriveNotFound;
+}
+
+VK_BYTE CanDeleteEditableArray(PCDA cda, VK_WORD array_number) {
+    if (_VK_GetEditableConfiguration(cda) == nullptr) {
+        return kCanDeleteEditableArrayNoEditableConfigCreated;
+    }
+    const PEDITABLE_ARRAY array = _VK_GetEditableArray(cda, array_number);
+    if (array == nullptr) {
+        return kCanDeleteEditableArrayInvalidArray;
+    }
+    VK_BYTE reason = kCanDeleteEditableArrayOK;
+    ForEachArrayLogicalDrive(cda, *array, [&](const EDITABLE_LOGICAL_DRIVE& ld) {
+        if (reason != kCanDeleteEditableArrayOK) {
+            return;
+        }
+        if (ld.flags & kEditableLDNewDrive) {
+            reason = kCanDeleteEditableArrayContainsUnsavedLogicalDrives;
+            return;
+        }
+        if (!(ld.flags & kEditableLDLUCache) || _VK_GetEditableLogicalDrive(cda, ld.lu_cache_ld_number) == nullptr) {
+            return;
+        }
+        const VK_BYTE state = LU_CACHE_STATE(VK_GetLogicalDriveLUCacheStatusInfo(cda, ld.ld_number));
+        if (state & (kLUCacheStatePowerupFail | kLUCacheStateCacheLUNOffline)) {
+            return;
+        }
+        if (((VK_GetLogicalDriveLUCacheInfo(cda, ld.ld_number) >> kLUCacheActualPolicyShift) & 0x3) ==
+            kLUCacheWritePolicyWriteBack) {
+            reason = kCanDeleteEditableArrayContainsWriteBackLUCache;
+        } else if (state & kLUCacheStateFlushing) {
+            reason = kCanDeleteEditableArrayContainsFlushingLUCache;
+        }
+    });
+    if (!(array->flags & (kEditableArrNew | kEditableArrLUCache | kEditableArrSEDEncryption)) &&
+        _VK_EditableArrayHasLockedSEDPhysicalDrive(cda, array_number)) {
+        reason = kCanDeleteEditableArrayContainsLockedSED;
+    }
+    return reason;
+}
+
+// Unpairs and frees one logical drive of an array that goes.
+void DropArrayLogicalDrive(PCDA cda, PEDITABLE_CONFIGURATION config, VK_WORD ld_number) {
+    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, ld_number);
+    if (ld == nullptr) {
+        return;
+    }
+    if (!(ld->flags & kEditableLDNewDrive) && config->deleted_ld_count < std::size(config->deleted_logical_drives)) {
+        config->deleted_logical_drives[config->deleted_ld_count++] = ld_number;
+    }
+    if (ld->flags & kEditableLDLUCache) {
+        if (const PEDITABLE_LOGICAL_DRIVE data = _VK_GetEditableLogicalDrive(cda, ld->lu_cache_ld_number)) {
+            data->lu_cache_ld_number = kInvalidLDNumber;
+            data->lu_cache_policy = 0;
+        } else {
+            PN_DebugLog(1, 0, "%s:%d: Failed to find data ld %u of lu cache ld %u\n", __func__, __LINE__,
+                        ld->lu_cache_ld_number, ld_number);
+        }
+    } else if (ld->lu_cache_ld_number != kInvalidLDNumber) {
+        if (const PEDITABLE_LOGICAL_DRIVE cache = _VK_GetEditableLogicalDrive(cda, ld->lu_cache_ld_number)) {
+            cache->lu_cache_ld_number = kInvalidLDNumber;
+            cache->flags |= kEditableLDLUCacheChanged;
+        } else {
+            PN_DebugLog(1, 0, "%s:%d: Failed to find cache ld %u of lu data ld %u\n", __func__, __LINE__,
+                        ld->lu_cache_ld_number, ld_number);
+        }
+    }
+    config->editable_ld_list[ld_number] = nullptr;
+    VK_free(ld);
+    --config->editable_ld_count;
+}
+
+} // namespace
+
+VK_BYTE VK_CanAddEditableArraySpareDrive(PCDA cda, VK_WORD editable_array_number, VK_BYTE requested_spare_type,
+                                         VK_WORD pd_number) {
+    if (cda == nullptr) {
+        return kCanAddEditableArraySpareDriveNoEditableConfigCreated;
+    }
+    CDALock guard(cda);
+    return CanAddEditableArraySpareDrive(cda, editable_array_number, requested_spare_type, pd_number);
+}
+
+VK_BYTE VK_AddEditableArraySpareDrive(PCDA cda, VK_WORD editable_array_number, VK_BYTE spare_type, VK_WORD pd_number) {
+    if (cda == nullptr) {
+        return kAddEditableSpareDriveFailedUnknown;
+    }
+    CDALock guard(cda);
+    const VK_BYTE can = CanAddEditableArraySpareDrive(cda, editable_array_number, spare_type, pd_number);
+    PN_DebugLog(3, 0, "%s:%d: %s(%p, %u, %u, %u):%u\n", __FILE__, __LINE__, __func__, cda, editable_array_number,
+                spare_type, pd_number, can);
+    if (can != kCanAddEditableArraySpareDriveOK) {
+        return kAddEditableSpareDriveFailedUnknown;
+    }
+    const PEDITABLE_ARRAY array = _VK_GetEditableArray(cda, editable_array_number);
+    const VK_BYTE type = spare_type == kSpareTypeCurrent ? VK_GetEditableArraySpareType(cda, editable_array_number)
+                                                         : spare_type;
+    SetStagedUsage(cda, pd_number,
+                   type == kSpareDriveTypeAutoReplace ? kPhysicalDriveUsageAutoReplaceStandbySpare
+                                                      : kPhysicalDriveUsageShareableStandbySpare);
+    array->spare_drives[array->spare_drive_count++] = pd_number;
+    array->common_sed_type =
+        static_cast<VK_BYTE>(array->common_sed_type |
+                             _VK_GetPhysicalDriveArraySEDType(VK_GetPhysicalDriveEncryptionInfo(cda, pd_number)));
+    MarkSparesChanged(cda, *array);
+    _VK_RefreshEditableControllerBootVolumes(cda);
+    return kAddEditableSpareDriveOK;
+}
+
+VK_BYTE VK_CanRemoveEditableArraySpareDrive(PCDA cda, VK_WORD editable_array_number, VK_WORD pd_number) {
+    if (cda == nullptr) {
+        return kCanRemoveEditableArraySpareDriveNoEditableConfigCreated;
+    }
+    CDALock guard(cda);
+    return CanRemoveEditableArraySpareDrive(cda, editable_array_number, pd_number);
+}
+
+VK_BYTE VK_RemoveEditableArraySpareDrive(PCDA cda, VK_WORD editable_array_number, VK_WORD pd_number) {
+    if (cda == nullptr) {
+        return kRemoveEditableArraySpareDriveFailedUnknown;
+    }
+    CDALock guard(cda);
+    const VK_BYTE can = CanRemoveEditableArraySpareDrive(cda, editable_array_number, pd_number);
+    PN_DebugLog(3, 0, "%s:%d: %s(%p, %u, %u):%u\n", __FILE__, __LINE__, __func__, cda, editable_array_number,
+                pd_number, can);
+    if (can != kCanRemoveEditableArraySpareDriveOK) {
+        return kRemoveEditableArraySpareDriveFailedUnknown;
+    }
+    const PEDITABLE_ARRAY array = _VK_GetEditableArray(cda, editable_array_number);
+    const size_t count = std::min<size_t>(array->spare_drive_count, kArrayDriveCapacity);
+    const size_t at = _VK_InDeviceList(array->spare_drives, pd_number, count);
+    std::copy(array->spare_drives + at + 1, array->spare_drives + count, array->spare_drives + at);
+    array->spare_drive_count = static_cast<VK_WORD>(count - 1);
+    array->common_sed_type = _VK_GetEditableArrayCommonSEDType(cda, editable_array_number);
+    // A dedicated spare another array still lists stays a shared spare.
+    if (!SpareOfAnotherArray(cda, editable_array_number, pd_number)) {
+        SetStagedUsage(cda, pd_number, kPhysicalDriveUsageUnassigned);
+    }
+    MarkSparesChanged(cda, *array);
+    return kRemoveEditableArraySpareDriveOK;
+}
+
+VK_BYTE VK_CanDeleteEditableArray(PCDA cda, VK_WORD editable_array_number) {
+    if (cda == nullptr) {
+        return kCanDeleteEditableArrayNoEditableConfigCreated;
+    }
+    CDALock guard(cda);
+    return CanDeleteEditableArray(cda, editable_array_number);
+}
+
+VK_BYTE VK_DeleteEditableArray(PCDA cda, VK_WORD editable_array_number) {
+    if (cda == nullptr) {
+        return kDeleteEditableArrayFailedUnknown;
+    }
+    CDALock guard(cda);
+    const VK_BYTE can = CanDeleteEditableArray(cda, editable_array_number);
+    PN_DebugLog(3, 0, "%s:%d: %s(%p, %u):%u\n", __FILE__, __LINE__, __func__, cda, editable_array_number, can);
+    if (can != kCanDeleteEditableArrayOK) {
+        return kDeleteEditableArrayFailedUnknown;
+    }
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    const PEDITABLE_ARRAY array = config->editable_array_list[editable_array_number];
+    for (size_t i = std::min<size_t>(array->logical_drive_count, kArrayLogicalDriveCapacity); i-- > 0;) {
+        DropArrayLogicalDrive(cda, config, array->logical_drives[i]);
+        --array->logical_drive_count;
+    }
+    const auto release = [&](const VK_WORD* list, VK_WORD count, bool spares) {
+        for (size_t i = 0; i < std::min<size_t>(count, kArrayDriveCapacity); ++i) {
+            // A dedicated spare another array still lists stays a shared spare.
+            if (!spares || !SpareOfAnotherArray(cda, editable_array_number, list[i])) {
+                SetStagedUsage(cda, list[i], kPhysicalDriveUsageUnassigned);
+            }
+        }
+    };
+    release(array->data_drives, array->data_drive_count, false);
+    release(array->spare_drives, array->spare_drive_count, true);
+    for (VK_WORD n = 0; n < kMaxLogicalDrivesSupported; ++n) {
+        const PEDITABLE_LOGICAL_DRIVE ld = config->editable_ld_list[n];
+        if (ld != nullptr && (ld->flags & kEditableLDArraySet) && ld->editable_array_number != kInvalidArrayNumber &&
+            ld->editable_array_number > editable_array_number) {
+            --ld->editable_array_number;
+        }
+    }
+    VK_free(array);
+    // The arrays behind move down a slot but still stand for their own live arrays.
+    VK_BYTE* shift = _VK_CDA(cda)->editable_array_slot_shift;
+    for (VK_WORD a = editable_array_number; a + 1 < kMaxArraysSupported; ++a) {
+        config->editable_array_list[a] = config->editable_array_list[a + 1];
+        shift[a] = static_cast<VK_BYTE>(shift[a + 1] + 1);
+        if (config->editable_array_list[a] != nullptr) {
+            config->editable_array_list[a]->editable_array_number = a;
+        }
+    }
+    config->editable_array_list[kMaxArraysSupported - 1] = nullptr;
+    shift[kMaxArraysSupported - 1] = 0;
+    --config->editable_array_count;
+    // Boot volumes that named a logical drive of the array no longer do.
+    _VK_RefreshEditableControllerBootVolumes(cda);
+    return kDeleteEditableArrayOK;
+}
+
+// ---- Swapping a data drive of a staged array ----
+
+namespace {
+
+bool QueuedTransformationsOnly(PCDA cda, VK_WORD array_number, VK_DWORD status) {
+    return status == kArrayStatusOK ||
+           (status == kArrayStatusHasQueuedLogicalDriveTransformation &&
+            !(_VK_GetEditableArrayQueuedTransformations(cda, array_number) &
+              (kEditableLDArrayMove | kEditableLDTransformEncode)));
+}
+
+bool InStagedDriveList(PCDA cda, VK_WORD pd_number) {
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    return config != nullptr && pd_number < _VK_GetEditablePhysicalDriveLimit(cda) &&
+           config->editable_pd_list[pd_number].usable_size_blocks != 0;
+}
+
+// Where a drive leaving an array goes: unassigned when it was not in use on the controller (it was
+// staged into the array), else transient data until the commit.
+VK_BYTE UsageAfterLeaving(PCDA cda, VK_WORD pd_number) {
+    return pd_number < kMaxPhysicalDrivesSupported &&
+                   _VK_CDA(cda)->pd_record_list[pd_number].pd_config_information.config_usage_info ==
+                       kPhysicalDriveUsageUnassigned
+               ? kPhysicalDriveUsageUnassigned
+               : kPhysicalDriveUsageTransientData;
+}
+
+VK_BYTE CanSwapEditableArrayDataDrive(PCDA cda, VK_WORD array_number, VK_WORD array_pd_number, VK_WORD new_pd_number) {
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    if (config == nullptr) {
+        return kCanSwapEditableArrayDataDriveNoEditableConfigCreated;
+    }
+    const PEDITABLE_ARRAY array = _VK_GetEditableArray(cda, array_number);
+    if (array == nullptr) {
+        return kCanSwapEditableArrayDataDriveArrayNotFound;
+    }
+    if (_VK_EditableArrayDataDriveAt(cda, array_number, array_pd_number) == static_cast<size_t>(-1)) {
+        return kCanSwapEditableArrayDataDriveNotPartOfArray;
+    }
+    VK_QWORD spare_blocks = 0;
+    if (_VK_GetEditableArraySmallestSpareDrive(cda, array_number, &spare_blocks) != kInvalidPDNumber) {
+        VK_QWORD data_blocks = 0;
+        __VK_GetEditableArrayNewCommonDriveSize(cda, array_number, &array_pd_number, 1, &new_pd_number, 1,
+                                                &data_blocks);
+        if (spare_blocks < data_blocks) {
+            return kCanSwapEditableArrayDataDriveInvalidSpareConfiguration;
+        }
+    }
+    if (!InStagedDriveList(cda, new_pd_number)) {
+        return kCanSwapEditableArrayDataDriveNotFound;
+    }
+    if ((array->flags & kEditableArrSplitMirror) ||
+        ((array->flags & kEditableArrLUCache) && !(array->flags & kEditableArrNew))) {
+        return kCanSwapEditableArrayDataDriveArrayNotDataArray;
+    }
+    if (config->editable_pd_list[new_pd_number].config_usage_info != kPhysicalDriveUsageUnassigned) {
+        return kCanSwapEditableArrayDataDriveNotAvailable;
+    }
+    const VK_DWORD pd_status = VK_GetPhysicalDriveStatusInfo(cda, new_pd_number);
+    if (pd_status & kPhysicalDriveStatusExcludeFromConfigurationBit) {
+        return kCanSwapEditableArrayDataDriveIsNotConfigurable;
+    }
+    if (VK_GetEditableControllerSAM(cda) == kControllerSAMTypePredictive &&
+        (pd_status & kPhysicalDriveStatusPredictiveFailure)) {
+        return kCanSwapEditableArrayDataDrivesDriveIsPredictiveFailure;
+    }
+    if (!QueuedTransformationsOnly(cda, array_number, VK_GetEditableArrayStatusInfo(cda, array_number))) {
+        return kCanSwapEditableArrayDataDriveArrayStatusNotOK;
+    }
+    const VK_DWORD controller = VK_GetControllerStatusInfo(cda);
+    if (CONTROLLER_STATUS(controller) != kControllerStatusOK ||
+        (VK_GetControllerEncryptionStatus(cda) & kControllerEncryptionControllerLocked)) {
+        return kCanSwapEditableArrayDataDriveControllerStatusNotOK;
+    }
+    const VK_DWORD transformations = VK_ControllerSupportsTransformations(cda);
+    const VK_BYTE cache = CACHE_STATUS(controller);
+    if (!(transformations & kControllerSupportsPowerlessTransformations) &&
+        (cache == kControllerCacheStatusTemporarilyDisabled || cache == kControllerCacheStatusPermanentlyDisabled)) {
+        return kCanSwapEditableArrayDataDriveControllerCacheStatusNotOK;
+    }
+    switch (telmar::ReadCompatMask(__VK_EditableArrayPhysicalDriveCompatibility(cda, array_number, new_pd_number))) {
+    case telmar::CompatMismatch::kBlockSize: return kCanSwapEditableArrayDataDriveIncompatibleBlockSize;
+    case telmar::CompatMismatch::kMixedDriveTypes: return kCanSwapEditableArrayDataDriveMixDriveTypes;
+    case telmar::CompatMismatch::kConnectors: return kCanSwapEditableArrayDataDriveIncompatibleConnectors;
+    case telmar::CompatMismatch::kNone: break;
+    }
+    if (_VK_CDA(cda)->pd_record_list[new_pd_number].pd_config_information.usable_size_blocks <
+        // What the live array's logical drives need; a new array has none yet.
+        __VK_GetArrayMinimumSwappablePhysicalDriveBlocks(cda, _VK_GetEditableArrayLiveNumber(cda, array))) {
+        return kCanSwapEditableArrayDataDriveIsTooSmall;
+    }
+    const VK_BYTE sed_type =
+        array->data_drive_count == 1
+            ? _VK_GetPhysicalDriveArraySEDType(VK_GetPhysicalDriveEncryptionInfo(cda, new_pd_number))
+            : __VK_GetEditableArrayCommonSEDTypeAfterSwappingPD(cda, array_number, array_pd_number);
+    switch (__VK_ArrayCheckSEDRules(cda, sed_type, config->controller_sed_encryption_status, new_pd_number)) {
+    case 1: return kCanSwapEditableArrayDataDriveIncompatibleSEDType;
+    case 2: return kCanSwapEditableArrayDataDriveInvalidSEDStatus;
+    default: break;
+    }
+    bool submitted = false;
+    int counter = 0;
+    for (size_t i = 0; i < std::min<size_t>(array->logical_drive_count, kArrayLogicalDriveCapacity); ++i) {
+        const VK_WORD n = array->logical_drives[i];
+        const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, n);
+        if (ld == nullptr || (ld->flags & kEditableLDNewDrive)) {
+            continue;
+        }
+        LogicalDriveTransformation target;
+        _VK_InitializeLogicalDriveTransformationSettings(cda, n, &target);
+        switch (_VK_CanTransformLogicalDrive(cda, n, &target)) {
+        case 1: break;
+        case 2: return kCanSwapEditableArrayDataDriveExceedsTransformationMemory;
+        case 4: return kCanSwapEditableArrayDataDriveDataPreservationNotAvailable;
+        case 5: return kCanSwapEditableArrayDataDriveIsNotAllowed;
+        default: return kCanSwapEditableArrayDataDriveArrayStatusNotOK;
+        }
+        submitted = true;
+        counter += (ld->flags & kEditableLDTransformation) ? 0 : 1;
+    }
+    if (submitted) {
+        if (!(transformations & kControllerSupportsArrayDriveSwap)) {
+            return kCanSwapEditableArrayDataDriveNotSupported;
+        }
+        if (VK_IsEditableControllerLUCacheEnabled(cda)) {
+            return kCanSwapEditableArrayDataDriveLUCachingEnabled;
+        }
+        if (static_cast<int>(kMaxQueuedTransformations) -
+                static_cast<int>(_VK_GetEditableLogicalDriveTransformationQueueCount(cda)) <
+            counter) {
+            return kCanSwapEditableArrayDataDriveMaxTransformationsReached;
+        }
+    }
+    return kCanSwapEditableArrayDataDriveAllowed;
+}
+
+} // namespace
+
+VK_BYTE VK_CanSwapEditableArrayDataDrive(PCDA cda, VK_WORD array_number, VK_WORD array_pd_number,
+                                         VK_WORD new_pd_number) {
+    if (cda == nullptr) {
+        return kCanSwapEditableArrayDataDriveNoEditableConfigCreated;
+    }
+    CDALock guard(cda);
+    return CanSwapEditableArrayDataDrive(cda, array_number, array_pd_number, new_pd_number);
+}
+
+VK_BYTE VK_SwapEditableArrayDataDrive(PCDA cda, VK_WORD array_number, VK_WORD array_pd_number, VK_WORD new_pd_number) {
+    if (cda == nullptr) {
+        return kSwapEditableArrayDataDriveFailedUnknown;
+    }
+    CDALock guard(cda);
+    const VK_BYTE can = CanSwapEditableArrayDataDrive(cda, array_number, array_pd_number, new_pd_number);
+    PN_DebugLog(3, 0, "%s:%d: %s(%p, %u, %u, %u):%u\n", __FILE__, __LINE__, __func__, cda, array_number,
+                array_pd_number, new_pd_number, can);
+    if (can != kCanSwapEditableArrayDataDriveAllowed) {
+        return kSwapEditableArrayDataDriveFailedUnknown;
+    }
+    const PEDITABLE_ARRAY array = _VK_GetEditableArray(cda, array_number);
+    array->data_drives[_VK_EditableArrayDataDriveAt(cda, array_number, array_pd_number)] = new_pd_number;
+    array->common_sed_type = _VK_GetEditableArrayCommonSEDType(cda, array_number);
+    if (array->data_drive_count == 1) {
+        array->common_drive_type = VK_GetPhysicalDriveBasicInfo(cda, new_pd_number);
+        array->common_block_size = static_cast<VK_WORD>(
+            _VK_CDA(cda)->pd_record_list[new_pd_number].pd_config_information.logical_block_size_bytes);
+        if (array->flags & kEditableArrSEDEncryption) {
+            ForEachArrayLogicalDrive(cda, *array, [](EDITABLE_LOGICAL_DRIVE& ld) { ld.flags |= kEditableLDEnableSED; });
+        }
+    }
+    VK_QWORD smallest = 0;
+    __VK_GetEditableArrayNewCommonDriveSize(cda, array_number, nullptr, 0, nullptr, 0, &smallest);
+    array->common_drive_size_blocks = smallest;
+    SetStagedUsage(cda, new_pd_number, kPhysicalDriveUsageData);
+    SetStagedUsage(cda, array_pd_number, UsageAfterLeaving(cda, array_pd_number));
+    _VK_RefreshEditableLogicalDriveTransformationFlags(cda);
+    _VK_RefreshEditableControllerBootVolumes(cda);
+    return kSwapEditableArrayDataDriveOK;
+}
+
+// ---- Adding data drives to a staged array ----
+
+namespace {
+
+// What a drive joining the array is measured against: the array's own values, or for an array
+// without data drives those of the first drive listed.
+struct JoinReference {
+    VK_QWORD size = 0;
+    VK_QWORD block_size = 0;
+    VK_DWORD drive_type = 0;
+    bool boot_connector = false;
+    VK_BYTE sed_type = 0;
+};
+
+bool RecordOnBootConnector(PCDA cda, VK_WORD pd_number) {
+    return pd_number < kMaxPhysicalDrivesSupported && VK_RequestIdentifyPhysicalDriveBuffer(cda, pd_number) &&
+           (_VK_CDA(cda)->pd_record_list[pd_number].flags & kPDRecordBootConnector) != 0;
+}
+
+VK_QWORD LiveUsableBlocks(PCDA cda, VK_WORD pd_number) {
+    return pd_number < kMaxPhysicalDrivesSupported
+               ? _VK_CDA(cda)->pd_record_list[pd_number].pd_config_information.usable_size_blocks
+               : 0;
+}
+
+JoinReference ReferenceFor(PCDA cda, const EDITABLE_ARRAY& array, VK_WORD first) {
+    if (array.data_drive_count != 0) {
+        return {array.common_drive_size_blocks, array.common_block_size, array.common_drive_type,
+                (array.flags & kEditableArrBootConnector) != 0, array.common_sed_type};
+    }
+    return {0, VK_GetPhysicalDriveSize(cda, first, kPhysicalDriveBlockSizeBytes), VK_GetPhysicalDriveBasicInfo(cda, first),
+            RecordOnBootConnector(cda, first),
+            _VK_GetPhysicalDriveArraySEDType(VK_GetPhysicalDriveEncryptionInfo(cda, first))};
+}
+
+VK_QWORD AlignedEnd(VK_QWORD alignment, VK_QWORD offset, VK_QWORD blocks) {
+    VK_QWORD end = 0;
+    if (__builtin_add_overflow(offset, blocks, &end)) {
+        end = std::numeric_limits<VK_QWORD>::max();
+    }
+    return _VK_GetNextLogicalDriveAlignedOffset(nullptr, alignment, end);
+}
+
+// The array's alignment once the listed drives join it.
+VK_QWORD AlignmentWith(PCDA cda, VK_QWORD alignment, const VK_WORD* pd_list, size_t pd_list_size) {
+    VK_QWORD a = alignment != 0 ? alignment : 1;
+    for (size_t i = 0; i < pd_list_size; ++i) {
+        a = VK_lcm(a, _VK_GetPhysicalDriveAlignmentSizeBlocks(cda, pd_list[i]));
+    }
+    return a;
+}
+
+// One listed drive against the reference; 1 when it may join.
+VK_BYTE ExamineJoiningDrive(PCDA cda, const EDITABLE_ARRAY& array, const JoinReference& ref, VK_BYTE sed_type,
+                            size_t pd_list_size, VK_WORD pd_number) {
+    const IDENTIFY_CONTROLLER& id = _VK_CDA(cda)->identify_controller_buffer;
+    if (pd_number >= kMaxPhysicalDrivesSupported || pd_number >= id.wMaximumPhysicalDevicesSupported) {
+        return kCanAddEditableArrayDataDrivesInvalidDrive;
+    }
+    switch (telmar::ReadCompatMask(__VK_PhysicalDriveCompat(cda, pd_number, ref.drive_type, ref.block_size,
+                                                            ref.boot_connector ? kTrue : kFalse))) {
+    case telmar::CompatMismatch::kBlockSize: return kCanAddEditableArrayDataDrivesIncompatibleBlockSize;
+    case telmar::CompatMismatch::kMixedDriveTypes: return kCanAddEditableArrayDataDrivesCannotMixDriveTypes;
+    case telmar::CompatMismatch::kConnectors: return kCanAddEditableArrayDataDrivesIncompatibleConnectors;
+    case telmar::CompatMismatch::kNone: break;
+    }
+    // The staged list holds 128 data drives, whatever the controller allows.
+    const size_t total = pd_list_size + array.data_drive_count;
+    if (total > id.wMaximumPhysicalDrivesPerLogicalUnit || total > kArrayDriveCapacity) {
+        return kCanAddEditableArrayDataDrivesMaxDataDriveCountReached;
+    }
+    if (array.flags & kEditableArrLUCache) {
+        const VK_DWORD basic = VK_GetPhysicalDriveBasicInfo(cda, pd_number);
+        if (!(basic & kPhysicalDriveTypeSSD) || (basic & kPhysicalDriveOnBootConnector)) {
+            return kCanAddEditableArrayDataDrivesIncompatibleDriveType;
+        }
+        if (VK_GetPhysicalDriveSize(cda, pd_number, kPhysicalDriveBlockSizeBytes) != 512) {
+            return kCanAddEditableArrayDataDrivesIncompatibleBlockSize;
+        }
+    }
+    const VK_DWORD status = VK_GetPhysicalDriveStatusInfo(cda, pd_number);
+    if (status & kPhysicalDriveStatusExcludeFromConfigurationBit) {
+        return kCanAddEditableArrayDataDrivesDriveIsNotConfigurable;
+    }
+    if (VK_GetEditableControllerSAM(cda) == kControllerSAMTypePredictive &&
+        (status & kPhysicalDriveStatusPredictiveFailure)) {
+        return kCanAddEditableArrayDataDrivesDriveIsPredictiveFailure;
+    }
+    if (StagedUsage(cda, pd_number) != kPhysicalDriveUsageUnassigned) {
+        return kCanAddEditableArrayDataDrivesDriveIsNotUnassigned;
+    }
+    switch (__VK_ArrayCheckSEDRules(cda, sed_type, _VK_GetEditableConfiguration(cda)->controller_sed_encryption_status,
+                                    pd_number)) {
+    case 1: return kCanAddEditableArrayDataDrivesIncompatibleSEDType;
+    case 2: return kCanAddEditableArrayDataDrivesInvalidSEDStatus;
+    default: break;
+    }
+    if (ref.size != 0 && array.logical_drive_count != 0 && LiveUsableBlocks(cda, pd_number) < ref.size) {
+        return kCanAddEditableArrayDataDrivesDriveTooSmall;
+    }
+    return kCanAddEditableArrayDataDrivesOK;
+}
+
+VK_BYTE CanAddEditableArrayDataDrives(PCDA cda, VK_WORD array_number, const VK_WORD* pd_list, size_t pd_list_size,
+                                      VK_BYTE expand_type) {
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    if (config == nullptr) {
+        return kCanAddEditableArrayDataDrivesNoEditableConfigCreated;
+    }
+    const PEDITABLE_ARRAY array = _VK_GetEditableArray(cda, array_number);
+    if (array == nullptr) {
+        return kCanAddEditableArrayDataDrivesInvalidArray;
+    }
+    if (pd_list == nullptr || pd_list_size == 0) {
+        return kCanAddEditableArrayDataDrivesInvalidDriveList;
+    }
+    {
+        pavlin::TrackedPtr<VK_WORD> unique(static_cast<VK_WORD*>(VK_malloc(pd_list_size * sizeof(VK_WORD))));
+        if (!unique) {
+            PN_DebugLog(1, 0,
+                        "%s:%d: Assertion 'uniq_pd_list != ((void *)0)' failed: Failed to allocate temp/uniq list "
+                        "of pds\n",
+                        __func__, __LINE__);
+        } else {
+            std::copy(pd_list, pd_list + pd_list_size, unique.get());
+            size_t count = pd_list_size;
+            VK_uniq(unique.get(), &count, sizeof(VK_WORD), compare_ld_numbers_by_value);
+            if (count < pd_list_size) {
+                return kCanAddEditableArrayDataDrivesDuplicateDrivesInList;
+            }
+        }
+    }
+    if (!VK_RequestIdentifyControllerBuffer(cda)) {
+        return kCanAddEditableArrayDataDrivesInvalidDrive;
+    }
+    const JoinReference ref = ReferenceFor(cda, *array, pd_list[0]);
+    VK_BYTE sed_type = ref.sed_type;
+    VK_BYTE reason = kCanAddEditableArrayDataDrivesOK;
+    for (size_t i = 0; i < pd_list_size; ++i) {
+        const VK_BYTE answer = ExamineJoiningDrive(cda, *array, ref, sed_type, pd_list_size, pd_list[i]);
+        if (answer == kCanAddEditableArrayDataDrivesOK) {
+            sed_type = static_cast<VK_BYTE>(
+                sed_type | _VK_GetPhysicalDriveArraySEDType(VK_GetPhysicalDriveEncryptionInfo(cda, pd_list[i])));
+        } else if (reason == kCanAddEditableArrayDataDrivesOK) {
+            reason = answer;
+        }
+    }
+    if (reason != kCanAddEditableArrayDataDrivesOK) {
+        return reason;
+    }
+    const VK_DWORD status = VK_GetEditableArrayStatusInfo(cda, array_number);
+    if (status & kArrayStatusHasUnlockedLogicalDrive) {
+        return kCanAddEditableArrayDataDrivesArrayContainsUnsavedLogicalDrives;
+    }
+    if (!QueuedTransformationsOnly(cda, array_number, status)) {
+        return kCanAddEditableArrayDataDrivesArrayStatusNotOK;
+    }
+    if ((array->flags & kEditableArrSplitMirror) ||
+        ((array->flags & kEditableArrLUCache) && !(array->flags & kEditableArrNew))) {
+        return kCanAddEditableArrayDataDrivesNotDataArray;
+    }
+    const VK_DWORD transformations = VK_ControllerSupportsTransformations(cda);
+    const VK_WORD new_count = static_cast<VK_WORD>(array->data_drive_count + pd_list_size);
+    const VK_QWORD alignment = AlignmentWith(cda, array->alignment_size_blocks, pd_list, pd_list_size);
+    VK_QWORD running = 0;
+    bool affected = false;
+    int counter = 0;
+    for (size_t i = 0; i < std::min<size_t>(array->logical_drive_count, kArrayLogicalDriveCapacity); ++i) {
+        const VK_WORD n = array->logical_drives[i];
+        const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, n);
+        if (ld == nullptr) {
+            continue;
+        }
+        VK_BYTE groups = ld->num_parity_groups;
+        if (groups > 1) {
+            if (expand_type < kExpandTypeAddDrivesToParityGroups || expand_type > kExpandTypeAuto) {
+                return kCanAddEditableArrayDataDrivesInvalidExpandType;
+            }
+            groups = __VK_GetNumberOfParityGroupsForExpand(cda, n, array->data_drive_count,
+                                                            static_cast<VK_WORD>(pd_list_size), expand_type);
+            if (groups == 0) {
+                return kCanAddEditableArrayDataDrivesInvalidDriveCount;
+            }
+        }
+        const VK_BYTE level = _VK_ExpandRAIDLevel(cda, ld->RAID_level, static_cast<VK_WORD>(pd_list_size));
+        if (!__VK_IsValidRAIDForArray(cda, new_count, level, groups)) {
+            return kCanAddEditableArrayDataDrivesInvalidDriveCount;
+        }
+        const bool existing = !(ld->flags & kEditableLDNewDrive);
+        if ((level != ld->RAID_level && !VK_ControllerSupportsRAIDLevel(cda, level)) ||
+            (existing && (level != ld->RAID_level || groups != ld->num_parity_groups) &&
+             !(transformations & kControllerSupportsRAIDMigration))) {
+            return kCanAddEditableArrayDataDrivesNotSupported;
+        }
+        if (!existing) {
+            continue;
+        }
+        affected = true;
+        counter += (ld->flags & kEditableLDTransformation) ? 0 : 1;
+        LogicalDriveTransformation target;
+        _VK_InitializeLogicalDriveTransformationSettings(cda, n, &target);
+        target.physical_drive_offset_block = running;
+        target.data_drive_count = new_count;
+        target.RAID_level = level;
+        target.num_parity_groups = groups;
+        switch (_VK_CanTransformLogicalDrive(cda, n, &target)) {
+        case 1: break;
+        case 2: return kCanAddEditableArrayDataDrivesExceedsTransformationMemory;
+        case 4: return kCanAddEditableArrayDataDrivesDataPreservationNotAvailable;
+        case 5: return kCanAddEditableArrayDataDrivesFullStripeSizeOverflow;
+        default: return kCanAddEditableArrayDataDrivesArrayStatusNotOK;
+        }
+        running = AlignedEnd(alignment, running, target.physical_drive_blocks_per_drive);
+    }
+    if (affected) {
+        if (VK_IsEditableControllerLUCacheEnabled(cda)) {
+            return kCanAddEditableArrayDataDrivesLUCachingEnabled;
+        }
+        if (!(transformations & kControllerSupportsArrayExpansion)) {
+            return kCanAddEditableArrayDataDrivesNotSupported;
+        }
+        if (static_cast<int>(kMaxQueuedTransformations) -
+                static_cast<int>(_VK_GetEditableLogicalDriveTransformationQueueCount(cda)) <
+            counter) {
+            return kCanAddEditableArrayDataDrivesMaxTransformationsReached;
+        }
+        const VK_DWORD controller = VK_GetControllerStatusInfo(cda);
+        if (CONTROLLER_STATUS(controller) != kControllerStatusOK ||
+            (VK_GetControllerEncryptionStatus(cda) & kControllerEncryptionControllerLocked)) {
+            return kCanAddEditableArrayDataDrivesControllerStatusNotOK;
+        }
+        const VK_BYTE cache = CACHE_STATUS(controller);
+        if (!(transformations & kControllerSupportsPowerlessTransformations) &&
+            (cache == kControllerCacheStatusTemporarilyDisabled || cache == kControllerCacheStatusPermanentlyDisabled)) {
+            return kCanAddEditableArrayDataDrivesControllerCacheStatusNotOK;
+        }
+        if (array->flags & kEditableArrHasNewLD) {
+            return kCanAddEditableArrayDataDrivesHasUnsavedLogicalDrives;
+        }
+    }
+    const VK_QWORD sed_status = config->controller_sed_encryption_status;
+    if ((sed_status & kStagedSEDEncryptionEnabled) && (sed_type & kSEDTypesEncrypting)) {
+        if (sed_status & kStagedSEDAwaitingAdapterPassword) {
+            return kCanAddEditableArrayDataDrivesWaitingOnAdapterPassword;
+        }
+        if (sed_status & kStagedSEDAwaitingMasterKey) {
+            return kCanAddEditableArrayDataDrivesWaitingOnMasterKey;
+        }
+    }
+    return kCanAddEditableArrayDataDrivesOK;
+}
+
+} // namespace
+
+VK_WORD VK_EnumerateEditableArrayAddablePhysicalDrives(PCDA cda, VK_WORD array_number, VK_WORD pd_number) {
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    const PEDITABLE_ARRAY array = _VK_GetEditableArray(cda, array_number);
+    if (config == nullptr || array == nullptr) {
+        return kInvalidPDNumber;
+    }
+    for (VK_WORD p = VK_EnumerateControllerPhysicalDrives(cda, pd_number); p != kInvalidPDNumber;
+         p = VK_EnumerateControllerPhysicalDrives(cda, p)) {
+        const bool fits = array->data_drive_count == 0 ||
+                          (LiveUsableBlocks(cda, p) >= array->common_drive_size_blocks &&
+                           __VK_EditableArrayPhysicalDriveCompatibility(cda, array_number, p) == 0xFF);
+        if (fits &&
+            __VK_ArrayCheckSEDRules(cda, array->common_sed_type, config->controller_sed_encryption_status, p) == 0 &&
+            !(VK_GetPhysicalDriveStatusInfo(cda, p) & kPhysicalDriveStatusExcludeFromConfigurationBit) &&
+            StagedUsage(cda, p) == kPhysicalDriveUsageUnassigned) {
+            return p;
+        }
+    }
+    return kInvalidPDNumber;
+}
+
+VK_BYTE VK_CanAddEditableArrayDataDrives(PCDA cda, VK_WORD editable_array_number, const VK_WORD* pd_list,
+                                         size_t pd_list_size, VK_BYTE ld_parity_expand_type) {
+    if (cda == nullptr) {
+        return kCanAddEditableArrayDataDrivesNoEditableConfigCreated;
+    }
+    CDALock guard(cda);
+    return CanAddEditableArrayDataDrives(cda, editable_array_number, pd_list, pd_list_size, ld_parity_expand_type);
+}
+
+VK_BYTE VK_AddEditableArrayDataDrives(PCDA cda, VK_WORD editable_array_number, const VK_WORD* pd_list,
+                                      size_t pd_list_size, VK_BYTE ld_parity_expand_type) {
+    if (cda == nullptr) {
+        return kAddEditableArrayDataDrivesFailedUnknown;
+    }
+    CDALock guard(cda);
+    const VK_BYTE can =
+        CanAddEditableArrayDataDrives(cda, editable_array_number, pd_list, pd_list_size, ld_parity_expand_type);
+    PN_DebugLog(3, 0, "%s:%d: %s(%p, %u, %p, %zu, %u):%u\n", __FILE__, __LINE__, __func__, cda, editable_array_number,
+                static_cast<const void*>(pd_list), pd_list_size, ld_parity_expand_type, can);
+    if (can != kCanAddEditableArrayDataDrivesOK) {
+        return kAddEditableArrayDataDrivesFailedUnknown;
+    }
+    _CDA* c = _VK_CDA(cda);
+    const PEDITABLE_ARRAY array = _VK_GetEditableArray(cda, editable_array_number);
+    const VK_WORD old_count = array->data_drive_count;
+    if (old_count == 0) {
+        const VK_WORD first = pd_list[0];
+        array->common_drive_type = VK_GetPhysicalDriveBasicInfo(cda, first);
+        array->alignment_size_blocks = _VK_GetPhysicalDriveAlignmentSizeBlocks(cda, first);
+        VK_DWORD block = c->pd_record_list[first].pd_config_information.logical_block_size_bytes;
+        if (block == 0) {
+            PN_DebugLog(1, 0, "%s:%d: Unknown logical blocksize for PD %u\n", __func__, __LINE__, first);
+            block = kDefaultBlockSize;
+        }
+        array->common_block_size = static_cast<VK_WORD>(block);
+        array->flags = static_cast<VK_WORD>(RecordOnBootConnector(cda, first)
+                                                ? array->flags | kEditableArrBootConnector
+                                                : array->flags & ~kEditableArrBootConnector);
+    }
+    for (size_t i = 0; i < pd_list_size; ++i) {
+        array->alignment_size_blocks = static_cast<VK_DWORD>(
+            AlignmentWith(cda, array->alignment_size_blocks, &pd_list[i], 1));
+        SetStagedUsage(cda, pd_list[i], kPhysicalDriveUsageData);
+        array->data_drives[array->data_drive_count++] = pd_list[i];
+    }
+    VK_QWORD smallest = 0;
+    __VK_GetEditableArrayNewCommonDriveSize(cda, editable_array_number, nullptr, 0, nullptr, 0, &smallest);
+    array->common_drive_size_blocks = smallest;
+    array->common_sed_type = _VK_GetEditableArrayCommonSEDType(cda, editable_array_number);
+
+    // Every logical drive of the array, by rising offset, laid out again over the new drives.
+    VK_WORD order[kMaxLogicalDrivesSupported];
+    size_t count = 0;
+    for (VK_WORD n = _VK_EnumerateEditableArrayLogicalDrivesByOffset(cda, editable_array_number, kInvalidLDNumber, kTrue);
+         n != kInvalidLDNumber && count < kMaxLogicalDrivesSupported;
+         n = _VK_EnumerateEditableArrayLogicalDrivesByOffset(cda, editable_array_number, n, kTrue)) {
+        order[count++] = n;
+    }
+    VK_QWORD running = 0;
+    for (size_t i = 0; i < count; ++i) {
+        const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, order[i]);
+        if (ld == nullptr) {
+            continue;
+        }
+        if (ld->num_parity_groups > 1) {
+            ld->num_parity_groups = __VK_GetNumberOfParityGroupsForExpand(
+                cda, order[i], old_count, static_cast<VK_WORD>(pd_list_size), ld_parity_expand_type);
+        }
+        ld->RAID_level = _VK_ExpandRAIDLevel(cda, ld->RAID_level, static_cast<VK_WORD>(pd_list_size));
+        ld->physical_drive_blocks_per_drive = __VK_GetLogicalDriveUsageBlocks(
+            ld->drive_size_blocks, ld->strip_size_blocks,
+            __VK_GetUsableDriveCount(array->data_drive_count, ld->RAID_level, ld->num_parity_groups));
+        ld->physical_drive_offset_block = running;
+        VK_QWORD end = 0;
+        if (__builtin_add_overflow(running, ld->physical_drive_blocks_per_drive, &end)) {
+            end = std::numeric_limits<VK_QWORD>::max();
+        }
+        running = VK_GetNextEditableLogicalDriveAlignedOffset(cda, editable_array_number, end);
+    }
+    _VK_RefreshEditableControllerBootVolumes(cda);
+    _VK_RefreshEditableLogicalDriveTransformationFlags(cda);
+    return kAddEditableArrayDataDrivesOK;
+}

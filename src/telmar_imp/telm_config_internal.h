@@ -176,6 +176,9 @@ VK_BYTE _VK_GetArrayCommonSEDType(PCDA cda, VK_WORD array_number);
 // The live record of a staged array that exists on the controller (same number); NULL for a new
 // array or when the array model cannot be had. The caller holds the lock.
 const ArrayRecord* _VK_GetEditableArrayLiveRecord(PCDA cda, const EDITABLE_ARRAY* editable_array);
+// The number of the live array a staged array stands for (its slot number until arrays before it
+// are deleted); 0xFFFF for a new array.
+VK_WORD _VK_GetEditableArrayLiveNumber(PCDA cda, const EDITABLE_ARRAY* editable_array);
 // For an array that is not new: an existing logical drive of it failed its SED qualification.
 VK_BOOL _VK_EditableArrayHasFailedSEDLogicalDrive(PCDA cda, VK_WORD editable_array_number);
 // A staged data drive of the array is a locked SED.
@@ -197,6 +200,21 @@ VK_WORD _VK_EnumerateEditableArrayLogicalDrivesByOffset(PCDA cda, VK_WORD array_
                                                         VK_BOOL ascending);
 VK_WORD _VK_EnumerateArrayLogicalDrivesByOffset(PCDA cda, VK_WORD array_number, VK_WORD ld_number,
                                                 VK_BOOL ascending);
+// Takes a drive out of a staged array's list (the last entry fills its place, so the order is not
+// kept) and sets or clears the array's new-drive bit from the drives that stay.
+void _VK_EditableArrayRemoveEditableLogicalDrive(PCDA cda, VK_WORD array_number, VK_WORD ld_number);
+// Lays the drives of a staged array after `ld_number` (by rising offset) out again: the first at
+// `start_offset` exactly, each next one at the end of the one before aligned to the array. Sums
+// saturate. TRUE when one of the moved drives exists on the controller.
+VK_BOOL _VK_RelayoutEditableArrayLogicalDrives(PCDA cda, VK_WORD array_number, VK_WORD ld_number,
+                                               VK_QWORD start_offset);
+// Whether the existing drives after `ld_number`, laid out again from `start_offset`, can be
+// transformed there: 1 when they can, the first other answer of _VK_CanTransformLogicalDrive, or
+// kLaterLogicalDrivesExceedTransformationQueue when the drives that would newly need a
+// transformation do not fit in the controller's queue. Each caller maps these to its own reasons.
+inline constexpr VK_BYTE kLaterLogicalDrivesExceedTransformationQueue = 7;
+VK_BYTE _VK_CheckLaterLogicalDriveTransformations(PCDA cda, VK_WORD array_number, VK_WORD ld_number,
+                                                  VK_QWORD start_offset);
 
 // Transformation bookkeeping: the transformation bits of one (or every) existing staged logical
 // drive from a comparison with its live record, and the queue counts (controller's alone, and with
@@ -360,6 +378,19 @@ VK_BOOL _VK_ArrayHasSharedSpare(PCDA cda, VK_WORD array_number);
 VK_BOOL __VK_ArrayIsSEDEncryptionEnabled(PCDA cda, VK_WORD array_number);
 // Clears the bit of every failed drive whose byte lies inside the `bytes_in_map` bytes of `pd_map`.
 VK_BOOL _VK_UnsetFailedPhysicalDrivesInMap(PCDA cda, VK_BYTE* pd_map, size_t bytes_in_map);
+// The mask of a drive against a staged array's drive type, block size and boot-connector placement:
+// 0xFF for an array without data drives, 0 for an empty slot.
+VK_BYTE __VK_EditableArrayPhysicalDriveCompatibility(PCDA cda, VK_WORD array_number, VK_WORD pd_number);
+// SED types of a staged array: of its data drives and spares, of its data drives without those
+// listed, and of its data drives without one of them.
+VK_BYTE _VK_GetEditableArrayCommonSEDType(PCDA cda, VK_WORD editable_array_number);
+VK_BYTE __VK_GetEditableArrayCommonSEDTypeAfterRemovingPD(PCDA cda, VK_WORD editable_array_number,
+                                                          const VK_WORD* pd_list, size_t pd_list_size);
+VK_BYTE __VK_GetEditableArrayCommonSEDTypeAfterSwappingPD(PCDA cda, VK_WORD editable_array_number,
+                                                          VK_WORD editable_array_pd_number);
+// Comparator of logical-drive numbers for VK_uniq: the first minus the second.
+int compare_ld_numbers_by_value(const void* a, const void* b);
+VK_BOOL _VK_IsSSDArray(PCDA cda, PEDITABLE_ARRAY editable_array);
 
 PN_EXTERN_C_END
 
@@ -375,6 +406,9 @@ bool ClearFailedDrivesInMap(VK_BYTE* map, size_t map_bytes, const FailedDriveTes
 // copy or cannot hold the drive.
 bool EditSpareMaps(LOGICAL_DRIVE_CONFIG& config, bool extended_maps, VK_WORD ld_number, VK_WORD pd_number, bool set,
                    const FailedDriveTest& failed);
+// How the checks read a compatibility mask that is not 0xFF.
+enum class CompatMismatch { kNone, kBlockSize, kMixedDriveTypes, kConnectors };
+CompatMismatch ReadCompatMask(VK_BYTE mask);
 
 } // namespace telmar
 

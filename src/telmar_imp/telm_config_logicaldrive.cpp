@@ -14,6 +14,7 @@
 #include "ptelm_features.h"
 #include "ptelm_properties.h"
 #include "ptelm_status.h"
+#include "telm_cda_writeback.h"
 #include "telm_config_internal.h"
 #include "telm_records.h"
 
@@ -372,6 +373,378 @@ VK_WORD VK_rEnumerateArrayLogicalDrivesByOffset(PCDA cda, VK_WORD array_number, 
     return _VK_EnumerateArrayLogicalDrivesByOffset(cda, array_number, ld_number, kFalse);
 }
 
+// ---- Creating and deleting staged logical drives ----
+
+namespace {
+
+constexpr VK_QWORD kMinCreatableFreeBlocks = 32768;
+// The write policy in force, bits 3-4 of the LU cache info word.
+constexpr VK_WORD kLUCacheActualPolicyShift = 3;
+// An LU cache state that makes the cache's own state moot: power-up failure or the cache offline.
+constexpr VK_WORD kLUCacheStateGone = kLUCacheStatePowerupFail | kLUCacheStateCacheLUNOffline;
+constexpr VK_DWORD kLiveSEDEncryptionEnabled = static_cast<VK_DWORD>(kLogicalDriveEncryptionSEDEnabled)
+                                               << kLogicalDriveSEDEncryptionStatusShift;
+static_assert(kLiveSEDEncryptionEnabled == 0x10000);
+
+VK_QWORD SaturatingSum(VK_QWORD a, VK_QWORD b) {
+    VK_QWORD sum = 0;
+    return __builtin_add_overflow(a, b, &sum) ? std::numeric_limits<VK_QWORD>::max() : sum;
+}
+
+bool IsNew(const EDITABLE_LOGICAL_DRIVE& ld) { return (ld.flags & kEditableLDNewDrive) != 0; }
+
+// The drives of a staged array after `ld_number` by rising offset, taken before any of them moves,
+// so that a drive laid out past the next one's old offset does not change the walk.
+size_t LaterDrives(PCDA cda, VK_WORD array_number, VK_WORD ld_number, VK_WORD (&order)[kMaxLogicalDrivesSupported]) {
+    size_t count = 0;
+    for (VK_WORD n = _VK_EnumerateEditableArrayLogicalDrivesByOffset(cda, array_number, ld_number, kTrue);
+         n != kInvalidLDNumber && count < kMaxLogicalDrivesSupported;
+         n = _VK_EnumerateEditableArrayLogicalDrivesByOffset(cda, array_number, n, kTrue)) {
+        order[count++] = n;
+    }
+    return count;
+}
+
+bool IsLastInArray(PCDA cda, const EDITABLE_LOGICAL_DRIVE& ld) {
+    return _VK_EnumerateEditableArrayLogicalDrivesByOffset(cda, ld.editable_array_number, kInvalidLDNumber, kFalse) ==
+           ld.ld_number;
+}
+
+VK_BYTE CanCreateEditableLogicalDrive(PCDA cda) {
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    if (config == nullptr) {
+        return kCanCreateEditableLogicalDriveNoEditableConfigCreated;
+    }
+    if (!VK_RequestIdentifyControllerBuffer(cda) ||
+        config->editable_ld_count >= _VK_CDA(cda)->identify_controller_buffer.wMaximumLogicalDevicesSupported) {
+        return kCanCreateEditableLogicalDriveMaxLDReached;
+    }
+    bool space = false;
+    const VK_WORD limit = _VK_GetEditablePhysicalDriveLimit(cda);
+    for (VK_WORD p = 0; p < limit && !space; ++p) {
+        space = config->editable_pd_list[p].config_usage_info == kPhysicalDriveUsageUnassigned;
+    }
+    for (VK_WORD a = 0; a < kMaxArraysSupported && !space; ++a) {
+        const PEDITABLE_ARRAY array = config->editable_array_list[a];
+        space = array != nullptr && VK_GetEditableArraySize(cda, a, kArrayFreeSizeBytes) >
+                                        kMinCreatableFreeBlocks * array->common_block_size;
+    }
+    if (!space) {
+        return kCanCreateEditableLogicalDriveNoFreeSpaceAvailable;
+    }
+    if (VK_GetControllerEncryptionStatus(cda) & kControllerEncryptionControllerLocked) {
+        return kCanCreateEditableLogicalDriveControllerEncryptionLockoutState;
+    }
+    return kCanCreateEditableLogicalDriveOK;
+}
+
+// The LU cache and self-encrypting-drive reasons that keep a drive from being deleted; OK otherwise.
+VK_BYTE CanDeleteForItsPairing(PCDA cda, const EDITABLE_LOGICAL_DRIVE& ld) {
+    const VK_WORD n = ld.ld_number;
+    const bool existing = !IsNew(ld);
+    const bool lu_cache = (ld.flags & kEditableLDLUCache) != 0;
+    if ((existing && !(VK_GetLogicalDriveEncryptionInfo(cda, n) & kLiveSEDEncryptionEnabled) &&
+         LOGICAL_DRIVE_UNIT_STATUS(VK_GetLogicalDriveStatusInfo(cda, n)) == kLogicalDriveUnitStatus28HasLockedSED) ||
+        (!lu_cache && (ld.flags & kEditableLDArraySet) &&
+         _VK_EditableArrayHasLockedSEDPhysicalDrive(cda, ld.editable_array_number))) {
+        return kCanDeleteEditableLogicalDriveContainsLockedSED;
+    }
+    const PEDITABLE_LOGICAL_DRIVE partner = _VK_GetEditableLogicalDrive(cda, ld.lu_cache_ld_number);
+    if ((existing && lu_cache && !IsLastInArray(cda, ld)) ||
+        (!lu_cache && partner != nullptr && !IsLastInArray(cda, *partner))) {
+        return kCanDeleteEditableLogicalDriveLUCacheLDNotLastLDInCacheArray;
+    }
+    if (existing && lu_cache) {
+        const VK_WORD state = LU_CACHE_STATE(VK_GetLogicalDriveLUCacheStatusInfo(cda, n));
+        if (partner != nullptr &&
+            ((VK_GetLogicalDriveLUCacheInfo(cda, n) >> kLUCacheActualPolicyShift) & 0x3) == kLUCacheWritePolicyWriteBack &&
+            LOGICAL_DRIVE_UNIT_STATUS(VK_GetLogicalDriveStatusInfo(cda, n)) !=
+                kLogicalDriveUnitStatus30SEDQualificationFailed &&
+            !(state & kLUCacheStateGone)) {
+            return kCanDeleteEditableLogicalDriveLUCacheWriteBackPolicy;
+        }
+        if ((state & kLUCacheStateFlushing) && !(state & kLUCacheStateGone)) {
+            return kCanDeleteEditableLogicalDriveLUCacheFlushing;
+        }
+    }
+    return kCanDeleteEditableLogicalDriveOK;
+}
+
+// Reasons that keep an existing drive that is not last from being deleted: the later drives of its
+// array would have to move on the controller.
+VK_BYTE CanDeleteMovingLaterDrives(PCDA cda, const EDITABLE_LOGICAL_DRIVE& ld) {
+    if (!(VK_ControllerSupportsTransformations(cda) & kControllerSupportsLogicalDriveMove)) {
+        return kCanDeleteEditableLogicalDriveMoveLogicalDriveNotSupported;
+    }
+    const PEDITABLE_ARRAY array = _VK_GetEditableArray(cda, ld.editable_array_number);
+    if (array == nullptr) {
+        PN_DebugLog(1, 0, "%s:%d: Assertion 'editable_array != NULL' failed: Error: Failed to get array of ld %u\n",
+                    __func__, __LINE__, ld.ld_number);
+        return kCanDeleteEditableLogicalDriveInvalidLogicalDrive;
+    }
+    if (array->flags & kEditableArrHasNewLD) {
+        return kCanDeleteEditableLogicalDriveArrayHasUnsavedLogicalDrives;
+    }
+    const VK_DWORD status = VK_GetEditableArrayStatusInfo(cda, ld.editable_array_number);
+    if (status == kArrayStatusOK) {
+        const VK_DWORD controller = VK_GetControllerStatusInfo(cda);
+        if (CONTROLLER_STATUS(controller) != kControllerStatusOK) {
+            return kCanDeleteEditableLogicalDriveControllerStatusNotOK;
+        }
+        const VK_BYTE cache = CACHE_STATUS(controller);
+        if (cache == kControllerCacheStatusTemporarilyDisabled || cache == kControllerCacheStatusPermanentlyDisabled) {
+            return kCanDeleteEditableLogicalDriveControllerCacheStatusNotOK;
+        }
+    } else if (status != kArrayStatusHasQueuedLogicalDriveTransformation ||
+               (_VK_GetEditableArrayQueuedTransformations(cda, ld.editable_array_number) &
+                (kEditableLDArrayMove | kEditableLDTransformEncode))) {
+        // Only plain queued transformations may wait behind the move; any other state blocks it.
+        return kCanDeleteEditableLogicalDriveArrayStatusNotOK;
+    }
+    if (VK_IsEditableControllerLUCacheEnabled(cda)) {
+        return kCanDeleteEditableLogicalDriveLUCachingEnabled;
+    }
+    return kCanDeleteEditableLogicalDriveOK;
+}
+
+VK_BYTE CanDeleteEditableLogicalDrive(PCDA cda, VK_WORD editable_ld_number) {
+    if (_VK_GetEditableConfiguration(cda) == nullptr) {
+        return kCanDeleteEditableLogicalDriveNoEditableConfigCreated;
+    }
+    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, editable_ld_number);
+    if (ld == nullptr || (ld->lu_cache_ld_number != kInvalidLDNumber &&
+                          _VK_GetEditableLogicalDrive(cda, ld->lu_cache_ld_number) == nullptr)) {
+        return kCanDeleteEditableLogicalDriveInvalidLogicalDrive;
+    }
+    VK_BYTE reason = CanDeleteForItsPairing(cda, *ld);
+    if (reason != kCanDeleteEditableLogicalDriveOK) {
+        return reason;
+    }
+    if (!IsNew(*ld) && !IsLastInArray(cda, *ld)) {
+        reason = CanDeleteMovingLaterDrives(cda, *ld);
+        if (reason != kCanDeleteEditableLogicalDriveOK) {
+            return reason;
+        }
+    }
+    if (!(ld->flags & kEditableLDArraySet)) {
+        return kCanDeleteEditableLogicalDriveOK;
+    }
+    switch (_VK_CheckLaterLogicalDriveTransformations(cda, ld->editable_array_number, editable_ld_number,
+                                                      ld->physical_drive_offset_block)) {
+    case 1: return kCanDeleteEditableLogicalDriveOK;
+    case 2:
+    case 5: return kCanDeleteEditableLogicalDriveExceedsTransformationMemory;
+    case 4: return kCanDeleteEditableLogicalDriveDataPreservationNotAvailable;
+    case kLaterLogicalDrivesExceedTransformationQueue: return kCanDeleteEditableLogicalDriveMaxTransformationsReached;
+    default: return kCanDeleteEditableLogicalDriveArrayStatusNotOK;
+    }
+}
+
+// Unpairs the LU cache partner of a drive that goes.
+void ReleaseLUCachePartner(PCDA cda, const EDITABLE_LOGICAL_DRIVE& ld) {
+    if (ld.lu_cache_ld_number == kInvalidLDNumber) {
+        return;
+    }
+    const PEDITABLE_LOGICAL_DRIVE partner = _VK_GetEditableLogicalDrive(cda, ld.lu_cache_ld_number);
+    if (ld.flags & kEditableLDLUCache) {
+        if (partner == nullptr) {
+            PN_DebugLog(1, 0,
+                        "%s:%d: Assertion 'data_ld != NULL' failed: Failed to find data ld %u of lu cache ld %u\n",
+                        __func__, __LINE__, ld.lu_cache_ld_number, ld.ld_number);
+            return;
+        }
+        partner->lu_cache_ld_number = kInvalidLDNumber;
+        partner->lu_cache_policy = 0;
+    } else if (partner != nullptr) {
+        partner->lu_cache_ld_number = kInvalidLDNumber;
+        partner->flags |= kEditableLDLUCacheChanged;
+    }
+}
+
+} // namespace
+
+void _VK_EditableArrayRemoveEditableLogicalDrive(PCDA cda, VK_WORD array_number, VK_WORD ld_number) {
+    const PEDITABLE_ARRAY array = _VK_GetEditableArray(cda, array_number);
+    if (array == nullptr) {
+        return;
+    }
+    const size_t count = std::min<size_t>(array->logical_drive_count, kArrayLogicalDriveCapacity);
+    const size_t at = _VK_InDeviceList(array->logical_drives, ld_number, count);
+    if (at == static_cast<size_t>(-1) || count == 0) {
+        PN_DebugLog(1, 0,
+                    "%s:%d: Assertion 'ld_index != (size_t)-1 && editable_array->logical_drive_count > 0' failed: "
+                    "Could not find the ld in the array.\n",
+                    __func__, __LINE__);
+    } else {
+        array->logical_drives[at] = array->logical_drives[count - 1];
+        array->logical_drive_count = static_cast<VK_WORD>(count - 1);
+    }
+    bool has_new = false;
+    for (size_t i = 0; i < std::min<size_t>(array->logical_drive_count, kArrayLogicalDriveCapacity); ++i) {
+        const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, array->logical_drives[i]);
+        has_new = has_new || (ld != nullptr && IsNew(*ld));
+    }
+    array->flags = static_cast<VK_WORD>(has_new ? array->flags | kEditableArrHasNewLD
+                                                : array->flags & ~kEditableArrHasNewLD);
+}
+
+VK_BOOL _VK_RelayoutEditableArrayLogicalDrives(PCDA cda, VK_WORD array_number, VK_WORD ld_number,
+                                               VK_QWORD start_offset) {
+    VK_WORD order[kMaxLogicalDrivesSupported];
+    const size_t count = LaterDrives(cda, array_number, ld_number, order);
+    VK_QWORD running = start_offset;
+    bool existing = false;
+    for (size_t i = 0; i < count; ++i) {
+        const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, order[i]);
+        if (ld == nullptr) {
+            continue;
+        }
+        ld->physical_drive_offset_block = running;
+        running = VK_GetNextEditableLogicalDriveAlignedOffset(cda, array_number,
+                                                              SaturatingSum(running, ld->physical_drive_blocks_per_drive));
+        existing = existing || !IsNew(*ld);
+    }
+    return existing ? kTrue : kFalse;
+}
+
+VK_BYTE _VK_CheckLaterLogicalDriveTransformations(PCDA cda, VK_WORD array_number, VK_WORD ld_number,
+                                                  VK_QWORD start_offset) {
+    VK_WORD order[kMaxLogicalDrivesSupported];
+    const size_t count = LaterDrives(cda, array_number, ld_number, order);
+    VK_QWORD running = start_offset;
+    VK_WORD counter = 0;
+    for (size_t i = 0; i < count; ++i) {
+        const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, order[i]);
+        if (ld == nullptr) {
+            continue;
+        }
+        if (!IsNew(*ld)) {
+            LogicalDriveTransformation target;
+            _VK_InitializeLogicalDriveTransformationSettings(cda, order[i], &target);
+            target.physical_drive_offset_block = running;
+            const VK_BYTE result = _VK_CanTransformLogicalDrive(cda, order[i], &target);
+            if (result != 1) {
+                return result;
+            }
+            if (!(ld->flags & kEditableLDTransformation)) {
+                ++counter;
+            }
+        }
+        running = VK_GetNextEditableLogicalDriveAlignedOffset(cda, array_number,
+                                                              SaturatingSum(ld->physical_drive_blocks_per_drive, running));
+    }
+    const int room = static_cast<int>(kMaxQueuedTransformations) -
+                     static_cast<int>(_VK_GetEditableLogicalDriveTransformationQueueCount(cda));
+    return room < static_cast<int>(counter) ? kLaterLogicalDrivesExceedTransformationQueue : 1;
+}
+
+VK_BYTE VK_CanCreateEditableLogicalDrive(PCDA cda) {
+    if (cda == nullptr) {
+        return kCanCreateEditableLogicalDriveNoEditableConfigCreated;
+    }
+    CDALock guard(cda);
+    return CanCreateEditableLogicalDrive(cda);
+}
+
+VK_WORD VK_CreateEditableLogicalDrive(PCDA cda) {
+    if (cda == nullptr) {
+        return kInvalidLDNumber;
+    }
+    CDALock guard(cda);
+    const VK_BYTE can = CanCreateEditableLogicalDrive(cda);
+    PN_DebugLog(3, 0, "%s:%d: %s(%p):%u\n", __FILE__, __LINE__, __func__, cda, can);
+    if (can != kCanCreateEditableLogicalDriveOK) {
+        return kInvalidLDNumber;
+    }
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    pavlin::TrackedPtr<EDITABLE_LOGICAL_DRIVE> ld(
+        static_cast<PEDITABLE_LOGICAL_DRIVE>(VK_malloc(sizeof(EDITABLE_LOGICAL_DRIVE))));
+    if (!ld) {
+        return kInvalidLDNumber;
+    }
+    std::memset(ld.get(), 0, sizeof(EDITABLE_LOGICAL_DRIVE));
+    // The list has 64 slots, whatever number of logical drives the controller counts.
+    const VK_WORD limit = std::min<VK_WORD>(_VK_CDA(cda)->identify_controller_buffer.wMaximumLogicalDevicesSupported,
+                                            kMaxLogicalDrivesSupported);
+    VK_WORD slot = 0;
+    while (slot < limit && config->editable_ld_list[slot] != nullptr) {
+        ++slot;
+    }
+    if (slot >= limit) {
+        return kInvalidLDNumber;
+    }
+    ld->flags = kEditableLDNewDrive | kEditableLDLabelUnchanged;
+    if (config->flags & kEditableConfigEncryptionEnabled) {
+        ld->flags |= kEditableLDEncrypted;
+    }
+    ld->ld_number = slot;
+    ld->editable_array_number = kInvalidArrayNumber;
+    ld->lu_cache_ld_number = kInvalidLDNumber;
+    ld->lu_cache_policy = 0;
+    ld->block_size_bytes = 512;
+    ld->sectors_per_track = 32;
+    ld->logical_drive_accelerator = kLogicalDriveAcceleratorUnknown;
+    char label[20] = {};
+    if (_VK_GetLogicalDriveDefaultLabel(slot, label, sizeof(label))) {
+        std::memcpy(ld->logical_drive_label, label, _VK_strnlen_s(label, std::min(sizeof(label), kLabelSize)));
+        ld->flags &= ~kEditableLDLabelUnchanged;
+    }
+    config->editable_ld_list[slot] = ld.release();
+    ++config->editable_ld_count;
+    return slot;
+}
+
+VK_BYTE VK_CanDeleteEditableLogicalDrive(PCDA cda, VK_WORD editable_ld_number) {
+    if (cda == nullptr) {
+        return kCanDeleteEditableLogicalDriveNoEditableConfigCreated;
+    }
+    CDALock guard(cda);
+    return CanDeleteEditableLogicalDrive(cda, editable_ld_number);
+}
+
+VK_BYTE VK_DeleteEditableLogicalDrive(PCDA cda, VK_WORD editable_ld_number) {
+    if (cda == nullptr) {
+        return kDeleteEditableLogicalDriveFailedUnknown;
+    }
+    CDALock guard(cda);
+    const VK_BYTE can = CanDeleteEditableLogicalDrive(cda, editable_ld_number);
+    PN_DebugLog(3, 0, "%s:%d: %s(%p, %u):%u\n", __FILE__, __LINE__, "VK_CanDeleteEditableLogicalDrive", cda,
+                editable_ld_number, can);
+    if (can != kCanDeleteEditableLogicalDriveOK) {
+        return kDeleteEditableLogicalDriveFailedUnknown;
+    }
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    const PEDITABLE_LOGICAL_DRIVE ld = config->editable_ld_list[editable_ld_number];
+    const PEDITABLE_ARRAY array =
+        (ld->flags & kEditableLDArraySet) ? _VK_GetEditableArray(cda, ld->editable_array_number) : nullptr;
+    bool moved_existing = false;
+    if (array != nullptr) {
+        if (IsLastInArray(cda, *ld)) {
+            if (!IsNew(*ld)) {
+                // The space the drive held becomes creatable again; a bad footprint empties it.
+                array->offset_to_creatable_space -=
+                    std::min(array->offset_to_creatable_space, ld->physical_drive_blocks_per_drive);
+            }
+        } else {
+            moved_existing = _VK_RelayoutEditableArrayLogicalDrives(cda, ld->editable_array_number, editable_ld_number,
+                                                                    ld->physical_drive_offset_block) != kFalse;
+        }
+        if (!IsNew(*ld) && config->deleted_ld_count < std::size(config->deleted_logical_drives)) {
+            config->deleted_logical_drives[config->deleted_ld_count++] = editable_ld_number;
+        }
+        _VK_EditableArrayRemoveEditableLogicalDrive(cda, ld->editable_array_number, editable_ld_number);
+    }
+    if (moved_existing) {
+        _VK_RefreshEditableLogicalDriveTransformationFlags(cda);
+    }
+    ReleaseLUCachePartner(cda, *ld);
+    config->editable_ld_list[editable_ld_number] = nullptr;
+    VK_free(ld);
+    --config->editable_ld_count;
+    _VK_RefreshEditableControllerBootVolumes(cda);
+    return kDeleteEditableLogicalDriveOK;
+}
+
 // ---- Transformation bookkeeping ----
 //
 // An existing staged logical drive that differs from its live record needs a transformation; its
@@ -403,8 +776,10 @@ void __VK_RefreshEditableLogicalDriveTransformationFlags(PCDA cda, VK_WORD ld_nu
     if (e->drive_size_blocks != r.drive_size_blocks) {
         flags |= kEditableLDSizeChange;
     }
-    const VK_WORD live_array = r.array_number;
-    if (e->editable_array_number == live_array) {
+    // The staged array stands for a live array that may sit in another slot once arrays before it
+    // were deleted.
+    const PEDITABLE_ARRAY target = _VK_GetEditableArray(cda, e->editable_array_number);
+    if (target != nullptr && _VK_GetEditableArrayLiveNumber(cda, target) == r.array_number) {
         const VK_QWORD staged_end = ExtentEnd(e->physical_drive_offset_block, e->physical_drive_blocks_per_drive);
         const VK_QWORD live_end = ExtentEnd(r.physical_drive_offset_block, r.physical_drive_blocks_per_drive);
         if (staged_end < live_end) {
@@ -417,7 +792,7 @@ void __VK_RefreshEditableLogicalDriveTransformationFlags(PCDA cda, VK_WORD ld_nu
         } else if (e->physical_drive_offset_block > r.physical_drive_offset_block) {
             flags |= kEditableLDOffsetUp;
         }
-        const PEDITABLE_ARRAY staged = _VK_GetEditableArray(cda, live_array);
+        const PEDITABLE_ARRAY staged = target;
         const ArrayRecord* live = _VK_GetEditableArrayLiveRecord(cda, staged);
         if (staged != nullptr && live != nullptr) {
             const size_t count = std::min<size_t>(staged->data_drive_count, std::size(staged->data_drives));
@@ -448,7 +823,6 @@ void __VK_RefreshEditableLogicalDriveTransformationFlags(PCDA cda, VK_WORD ld_nu
         }
     } else {
         flags |= kEditableLDArrayMove;
-        const PEDITABLE_ARRAY target = _VK_GetEditableArray(cda, e->editable_array_number);
         if (target != nullptr && (target->flags & kEditableArrNew) && (target->flags & kEditableArrSEDEncryption)) {
             flags |= kEditableLDEnableSED;
         } else {
@@ -763,10 +1137,6 @@ constexpr VK_WORD kCacheableBlockSize = 512;
 
 bool ControllerLocked(PCDA cda) {
     return (VK_GetControllerEncryptionStatus(cda) & kControllerEncryptionControllerLocked) != 0;
-}
-
-bool IsNew(const EDITABLE_LOGICAL_DRIVE& ld) {
-    return (ld.flags & kEditableLDNewDrive) != 0;
 }
 
 // The staged LU-cache RAM reply, or nothing when the controller has none to give.
@@ -1248,7 +1618,8 @@ VK_BYTE VK_SetEditableLogicalDriveLUCacheLineSize(PCDA cda, VK_WORD editable_ld_
         PN_DebugLog(1, 0,
                     "%s:%d: Assertion 'editable_ld->block_size_bytes > 0' failed: Invalid 0 blocksize for LU cache LD\n",
                     __func__, __LINE__);
-        return kSetEditableLogicalDriveLUCacheLineSizeOK;
+        // Nothing was changed: not a success.
+        return kSetEditableLogicalDriveLUCacheLineSizeFailed;
     }
     const VK_DWORD line_bytes = telmar::lucache::LineSizeCodeBytes(line_size);
     const VK_DWORD line_blocks = line_bytes / ld->block_size_bytes;
@@ -1671,4 +2042,181 @@ VK_BYTE VK_LockEditableLogicalDrive(PCDA cda, VK_WORD editable_ld_number) {
     }
     ld->flags |= kEditableLDLocked;
     return kLockEditableLogicalDriveOK;
+}
+
+// ---- Sizes ----
+//
+// The sizes of a staged logical drive and the bounds a new or extended drive may take: the array's
+// free space through the RAID geometry, then the LU-cache limits for drives that take part in one.
+
+namespace {
+
+constexpr VK_QWORD kSmallestCreatableBlocks = 32768;
+constexpr VK_DWORD kLargestLUCacheLineBytes = 0x40000;
+constexpr VK_WORD kLUCacheLine256KBSupport = 0x400;
+
+VK_QWORD Times(VK_QWORD a, VK_QWORD b) {
+    VK_QWORD p = 0;
+    return __builtin_mul_overflow(a, b, &p) ? std::numeric_limits<VK_QWORD>::max() : p;
+}
+
+VK_QWORD Plus(VK_QWORD a, VK_QWORD b) {
+    VK_QWORD s = 0;
+    return __builtin_add_overflow(a, b, &s) ? std::numeric_limits<VK_QWORD>::max() : s;
+}
+
+VK_QWORD Less(VK_QWORD a, VK_QWORD b) {
+    return a > b ? a - b : 0;
+}
+
+// What the size getter works from: the drive, its array and their geometry.
+struct SizeContext {
+    PCDA cda;
+    const EDITABLE_LOGICAL_DRIVE& ld;
+    const EDITABLE_ARRAY& array;
+    VK_WORD usable;
+    VK_WORD block; // the array's common block size
+
+    // 16 GiB in the array's blocks; none without a block size.
+    VK_QWORD SixteenGiB() const { return block != 0 ? kMinimumCachedDataBytes / block : 0; }
+
+    VK_QWORD LargestUsable(VK_QWORD free_per_drive, VK_DWORD strip_bytes) const {
+        const VK_DWORD strip_blocks = block != 0 ? strip_bytes / block : 0;
+        return __VK_GetLogicalDriveAdjustedSize(
+            __VK_GetLogicalDriveMaxUsableSize(usable, free_per_drive, strip_blocks, 0), ld.sectors_per_track, 0);
+    }
+
+    bool CachesData() const { return !(ld.flags & kEditableLDLUCache) && ld.lu_cache_ld_number != kInvalidNumber; }
+
+    // The LU-cache limits on a largest size.
+    VK_QWORD LUCacheCap(VK_QWORD size) const {
+        if (ld.flags & kEditableLDLUCache) {
+            size = std::min(size, _VK_GetMaxEditableLUCacheSizeBlocks(cda, ld.lu_cache_algorithm,
+                                                                       ld.lu_cache_line_size_blocks));
+            VK_QWORD data_size = 0;
+            if (ld.lu_cache_ld_number < kMaxLogicalDrivesSupported &&
+                VK_GetEditableLogicalDriveSize(cda, ld.lu_cache_ld_number, kLogicalDriveSizeBlocks, &data_size) ==
+                    kGetEditableLogicalDriveSizeOK) {
+                size = std::min(size, data_size);
+            }
+        } else if (CachesData()) {
+            size = std::min(size, _VK_GetMaxEditableLUCachedDataSizeBlocks(cda, ld.lu_cache_algorithm,
+                                                                            ld.lu_cache_line_size_blocks));
+        }
+        return size;
+    }
+
+    VK_QWORD MaxCreatable() const {
+        VK_DWORD strip = VK_GetControllerStripSizeSupport(cda, kControllerStripSizeMaxStripSizeBytes);
+        if (ld.flags & kEditableLDLUCache) {
+            strip = VK_GetControllerStripSizeSupport(cda, kControllerStripSizeLUCacheMaxStripSizeBytes);
+            if (VK_ControllerSupportsLUCache(cda) & kLUCacheLine256KBSupport) {
+                strip = std::max(strip, kLargestLUCacheLineBytes);
+            }
+        }
+        return LUCacheCap(LargestUsable(Less(array.common_drive_size_blocks, ld.physical_drive_offset_block), strip));
+    }
+
+    VK_QWORD MinCreatable() const {
+        if (ld.flags & kEditableLDLUCache) {
+            return SixteenGiB();
+        }
+        const VK_QWORD smallest = __VK_GetLogicalDriveAdjustedSize(kSmallestCreatableBlocks, ld.sectors_per_track, 0);
+        return CachesData() ? std::max(smallest, SixteenGiB()) : smallest;
+    }
+
+    // The free space at the array's end and every gap behind the drive, per drive.
+    VK_QWORD MaxResizeable() const {
+        VK_QWORD free_per_drive =
+            Less(array.common_drive_size_blocks, VK_GetEditableArrayNextLogicalDriveOffset(cda, array.editable_array_number));
+        const EDITABLE_LOGICAL_DRIVE* previous = &ld;
+        for (VK_WORD n = _VK_EnumerateEditableArrayLogicalDrivesByOffset(cda, array.editable_array_number, ld.ld_number,
+                                                                         kTrue);
+             n != kInvalidNumber;
+             n = _VK_EnumerateEditableArrayLogicalDrivesByOffset(cda, array.editable_array_number, n, kTrue)) {
+            const PEDITABLE_LOGICAL_DRIVE next = _VK_GetEditableLogicalDrive(cda, n);
+            if (next == nullptr) {
+                break;
+            }
+            free_per_drive = Plus(free_per_drive, Less(next->physical_drive_offset_block,
+                                                       Plus(previous->physical_drive_offset_block,
+                                                            previous->physical_drive_blocks_per_drive)));
+            previous = next;
+        }
+        const VK_QWORD grown = Plus(
+            LargestUsable(free_per_drive, VK_GetControllerStripSizeSupport(cda, kControllerStripSizeMaxStripSizeBytes)),
+            ld.drive_size_blocks);
+        return LUCacheCap(grown);
+    }
+
+    VK_QWORD MinResizeable() const {
+        VK_QWORD smallest = IsNew(ld) ? MinCreatable() : VK_GetLogicalDriveSize(cda, ld.ld_number, kLogicalDriveSizeBlocks);
+        if ((ld.flags & kEditableLDLUCache) || ld.lu_cache_ld_number != kInvalidNumber) {
+            smallest = std::max(smallest, SixteenGiB());
+        }
+        return smallest;
+    }
+};
+
+} // namespace
+
+VK_BYTE VK_GetEditableLogicalDriveSize(PCDA cda, VK_WORD editable_ld_number, VK_BYTE size_type, VK_QWORD* drive_size) {
+    if (drive_size != nullptr) {
+        *drive_size = 0;
+    }
+    if (cda == nullptr) {
+        return kGetEditableLogicalDriveSizeNoEditableConfigCreated;
+    }
+    CDALock guard(cda);
+    if (_VK_GetEditableConfiguration(cda) == nullptr || drive_size == nullptr) {
+        return kGetEditableLogicalDriveSizeNoEditableConfigCreated;
+    }
+    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, editable_ld_number);
+    // No staged drive: nothing has an array yet.
+    if (ld == nullptr) {
+        return kGetEditableLogicalDriveSizeNoArraySet;
+    }
+    if (size_type == kLogicalDriveBlockSizeBytes) {
+        *drive_size = ld->block_size_bytes;
+        return kGetEditableLogicalDriveSizeOK;
+    }
+    const PEDITABLE_ARRAY array = ArrayOf(cda, *ld);
+    if (array == nullptr) {
+        return kGetEditableLogicalDriveSizeNoArraySet;
+    }
+    if (!(ld->flags & kEditableLDRAIDSet)) {
+        return kGetEditableLogicalDriveSizeNoRAIDLevelSet;
+    }
+    if (!(ld->flags & kEditableLDStripSizeSet)) {
+        return kGetEditableLogicalDriveSizeNoStripSizeSet;
+    }
+    const SizeContext s{cda, *ld, *array,
+                        __VK_GetUsableDriveCount(array->data_drive_count, ld->RAID_level, ld->num_parity_groups),
+                        array->common_block_size};
+    const VK_WORD block = array->common_block_size;
+    switch (size_type) {
+    case kLogicalDriveSizeBlocks:
+    case kLogicalDriveSizeBytes:
+        if (!(ld->flags & kEditableLDSizeSet)) {
+            return kGetEditableLogicalDriveSizeNoSizeSet;
+        }
+        *drive_size = size_type == kLogicalDriveSizeBlocks ? ld->drive_size_blocks
+                                                           : Times(ld->drive_size_blocks, ld->block_size_bytes);
+        break;
+    case kLogicalDriveStripSizeBlocks: *drive_size = ld->strip_size_blocks; break;
+    case kLogicalDriveStripSizeBytes: *drive_size = Times(ld->strip_size_blocks, ld->block_size_bytes); break;
+    case kLogicalDriveSizeMaxCreatableSizeBytes: *drive_size = Times(s.MaxCreatable(), block); break;
+    case kLogicalDriveSizeMaxCreatableSizeBlocks: *drive_size = s.MaxCreatable(); break;
+    case kLogicalDriveSizeMaxCreatableSizeBlocksPerDrive:
+        *drive_size = __VK_GetLogicalDriveUsageBlocks(s.MaxCreatable(), ld->strip_size_blocks, s.usable);
+        break;
+    case kLogicalDriveSizeMinCreatableSizeBlocks: *drive_size = s.MinCreatable(); break;
+    case kLogicalDriveSizeMinCreatableSizeBytes: *drive_size = Times(s.MinCreatable(), block); break;
+    case kLogicalDriveSizeMaxResizeableSizeBytes: *drive_size = Times(s.MaxResizeable(), block); break;
+    case kLogicalDriveSizeMaxResizeableSizeBlocks: *drive_size = s.MaxResizeable(); break;
+    case kLogicalDriveSizeMinResizeableSizeBytes: *drive_size = Times(s.MinResizeable(), block); break;
+    case kLogicalDriveSizeMinResizeableSizeBlocks: *drive_size = s.MinResizeable(); break;
+    default: return kGetEditableLogicalDriveSizeNoEditableConfigCreated;
+    }
+    return kGetEditableLogicalDriveSizeOK;
 }

@@ -233,3 +233,177 @@ VK_BOOL VK_ClearPhysicalDriveCCM(PCDA cda, VK_WORD pd_number) {
     VK_ReInitializeCDA(cda);
     return cleared;
 }
+
+// ---- Staged arrays: compatibility, SED types and IO bypass ----
+
+namespace {
+
+constexpr size_t kArrayDriveCapacity = sizeof(EDITABLE_ARRAY::data_drives) / sizeof(VK_WORD);
+
+// OR of the SED types of a staged list's drives, those `skip` answers true for left out.
+template <typename Skip>
+VK_BYTE ListSEDType(PCDA cda, const VK_WORD* list, VK_WORD count, Skip skip) {
+    VK_BYTE type = 0;
+    for (size_t i = 0; i < std::min<size_t>(count, kArrayDriveCapacity); ++i) {
+        if (!skip(list[i])) {
+            type |= _VK_GetPhysicalDriveArraySEDType(VK_GetPhysicalDriveEncryptionInfo(cda, list[i]));
+        }
+    }
+    return type;
+}
+
+VK_BYTE CanSetEditableArrayIOBypass(PCDA cda, VK_WORD editable_array_number, VK_BOOL toggle) {
+    if (_VK_GetEditableConfiguration(cda) == nullptr) {
+        return kCanSetEditableArrayIOBypassNoEditableConfigCreated;
+    }
+    // Numbers past the 64 slots are refused here rather than read past the list.
+    const PEDITABLE_ARRAY array = _VK_GetEditableArray(cda, editable_array_number);
+    if (array == nullptr) {
+        return kCanSetEditableArrayIOBypassInvalidArray;
+    }
+    if (VK_GetControllerEncryptionStatus(cda) & kControllerEncryptionControllerLocked) {
+        return kCanSetEditableArrayIOBypassControllerStatusNotOK;
+    }
+    const bool on = toggle != kFalse;
+    if (((array->flags & kEditableArrIOBypass) != 0) == on) {
+        return kCanSetEditableArrayIOBypassAlreadySet;
+    }
+    if (array->flags & kEditableArrLUCache) {
+        return kCanSetEditableArrayIOBypassLUCachingArray;
+    }
+    if (!VK_ControllerSupportsIOBypass(cda)) {
+        return kCanSetEditableArrayIOBypassNotSupported;
+    }
+    if (array->data_drive_count == 0) {
+        return kCanSetEditableArrayIOBypassNoDataDrives;
+    }
+    if (on && !_VK_IsSSDArray(cda, array)) {
+        return kCanSetEditableArrayIOBypassDriveTypeNotSSD;
+    }
+    if (array->flags & kEditableArrSplitMirror) {
+        return kCanSetEditableArrayIOBypassNotDataArray;
+    }
+    for (size_t i = 0; i < std::min<size_t>(array->logical_drive_count, std::size(array->logical_drives)); ++i) {
+        const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, array->logical_drives[i]);
+        if (ld != nullptr && ld->lu_cache_ld_number != kInvalidLDNumber) {
+            return kCanSetEditableArrayIOBypassLUCacheConfigured;
+        }
+    }
+    if (!(array->flags & kEditableArrNew)) {
+        const VK_DWORD status = VK_GetEditableArrayStatusInfo(cda, editable_array_number);
+        if (status & kArrayStatusHasFailedLogicalDrive) {
+            return kCanSetEditableArrayIOBypassHasFailedLogicalDrive;
+        }
+        if (status & (kArrayStatusHasTransformingLogicalDrive | kArrayStatusHasRekeyingLogicalDrive)) {
+            return kCanSetEditableArrayIOBypassHasTransformingLogicalDrive;
+        }
+        if (status & kArrayStatusHasRecoveringLogicalDrive) {
+            return kCanSetEditableArrayIOBypassHasRecoveringLogicalDrive;
+        }
+        if (status & kArrayStatusHasInitializingLogicalDrive) {
+            return kCanSetEditableArrayIOBypassHasInitializingLogicalDrive;
+        }
+    }
+    return kCanSetEditableArrayIOBypassOK;
+}
+
+} // namespace
+
+namespace telmar {
+
+CompatMismatch ReadCompatMask(VK_BYTE mask) {
+    if (mask == 0xFF) {
+        return CompatMismatch::kNone;
+    }
+    if (!(mask & kCompatBlockSize)) {
+        return CompatMismatch::kBlockSize;
+    }
+    return (mask & kCompatBootConnector) ? CompatMismatch::kMixedDriveTypes : CompatMismatch::kConnectors;
+}
+
+} // namespace telmar
+
+VK_BYTE __VK_EditableArrayPhysicalDriveCompatibility(PCDA cda, VK_WORD array_number, VK_WORD pd_number) {
+    const PEDITABLE_ARRAY array = _VK_GetEditableArray(cda, array_number);
+    if (array == nullptr) {
+        return 0;
+    }
+    if (array->data_drive_count == 0) {
+        return 0xFF;
+    }
+    return __VK_PhysicalDriveCompat(cda, pd_number, array->common_drive_type, array->common_block_size,
+                                    (array->flags & kEditableArrBootConnector) ? kTrue : kFalse);
+}
+
+VK_BYTE _VK_GetEditableArrayCommonSEDType(PCDA cda, VK_WORD editable_array_number) {
+    const PEDITABLE_ARRAY array = _VK_GetEditableArray(cda, editable_array_number);
+    if (array == nullptr) {
+        return 0;
+    }
+    const auto keep = [](VK_WORD) { return false; };
+    return static_cast<VK_BYTE>(ListSEDType(cda, array->data_drives, array->data_drive_count, keep) |
+                                ListSEDType(cda, array->spare_drives, array->spare_drive_count, keep));
+}
+
+VK_BYTE __VK_GetEditableArrayCommonSEDTypeAfterRemovingPD(PCDA cda, VK_WORD editable_array_number,
+                                                          const VK_WORD* pd_list, size_t pd_list_size) {
+    const PEDITABLE_ARRAY array = _VK_GetEditableArray(cda, editable_array_number);
+    if (array == nullptr) {
+        return 0;
+    }
+    return ListSEDType(cda, array->data_drives, array->data_drive_count, [&](VK_WORD pd) {
+        return _VK_InDeviceList(pd_list, pd, pd_list_size) != static_cast<size_t>(-1);
+    });
+}
+
+VK_BYTE __VK_GetEditableArrayCommonSEDTypeAfterSwappingPD(PCDA cda, VK_WORD editable_array_number,
+                                                          VK_WORD editable_array_pd_number) {
+    const PEDITABLE_ARRAY array = _VK_GetEditableArray(cda, editable_array_number);
+    if (array == nullptr) {
+        return 0;
+    }
+    return ListSEDType(cda, array->data_drives, array->data_drive_count,
+                       [&](VK_WORD pd) { return pd == editable_array_pd_number; });
+}
+
+int compare_ld_numbers_by_value(const void* a, const void* b) {
+    return static_cast<int>(*static_cast<const VK_WORD*>(a)) - static_cast<int>(*static_cast<const VK_WORD*>(b));
+}
+
+VK_BOOL _VK_IsSSDArray(PCDA, PEDITABLE_ARRAY editable_array) {
+    return editable_array != nullptr && (editable_array->common_drive_type & kPhysicalDriveTypeSSD) ? kTrue : kFalse;
+}
+
+VK_BYTE VK_CanSetEditableArrayIOBypass(PCDA cda, VK_WORD editable_array_number, VK_BOOL toggle) {
+    if (cda == nullptr) {
+        return kCanSetEditableArrayIOBypassNoEditableConfigCreated;
+    }
+    CDALock guard(cda);
+    return CanSetEditableArrayIOBypass(cda, editable_array_number, toggle);
+}
+
+VK_BYTE VK_SetEditableArrayIOBypass(PCDA cda, VK_WORD editable_array_number, VK_BOOL toggle) {
+    if (cda == nullptr) {
+        return kSetEditableArrayIOBypassFailedUnknown;
+    }
+    CDALock guard(cda);
+    const VK_BYTE can = CanSetEditableArrayIOBypass(cda, editable_array_number, toggle);
+    PN_DebugLog(3, 0, "%s:%d: %s(%p, %u, %d):%u\n", __FILE__, __LINE__, __func__, cda, editable_array_number,
+                static_cast<int>(toggle), can);
+    if (can != kCanSetEditableArrayIOBypassOK) {
+        return kSetEditableArrayIOBypassFailedUnknown;
+    }
+    const PEDITABLE_ARRAY array = _VK_GetEditableArray(cda, editable_array_number);
+    const bool on = toggle != kFalse;
+    for (size_t i = 0; i < std::min<size_t>(array->logical_drive_count, std::size(array->logical_drives)); ++i) {
+        const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, array->logical_drives[i]);
+        if (ld != nullptr) {
+            ld->logical_drive_accelerator =
+                static_cast<VK_BYTE>(on ? kLogicalDriveAcceleratorIOBypass : kLogicalDriveAcceleratorNone);
+            ld->flags |= kEditableLDAcceleratorChanged;
+        }
+    }
+    array->flags = static_cast<VK_WORD>(on ? array->flags | kEditableArrIOBypass : array->flags & ~kEditableArrIOBypass);
+    _VK_GetEditableConfiguration(cda)->flags |= kEditableConfigCacheConfig;
+    return kSetEditableArrayIOBypassOK;
+}

@@ -839,6 +839,10 @@ typedef struct _CDA {
     PMUTEX_LOCK event_lock;
     PEVENT_QUEUE event_queue;
     PMUTEX_LOCK lock;
+    // How many slots each staged array of the editable configuration has moved down as arrays
+    // before it were deleted: an array that exists on the controller is the live array of its slot
+    // number plus this.
+    VK_BYTE editable_array_slot_shift[kMaxArraysSupported];
 } _CDA;
 
 // The data area behind a handle.

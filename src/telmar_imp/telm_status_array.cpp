@@ -285,12 +285,11 @@ PEDITABLE_ARRAY CheckableEditableArray(PCDA cda, VK_WORD editable_array_number) 
 } // namespace
 
 const ArrayRecord* _VK_GetEditableArrayLiveRecord(PCDA cda, const EDITABLE_ARRAY* editable_array) {
-    if (cda == nullptr || editable_array == nullptr || (editable_array->flags & kEditableArrNew) ||
-        editable_array->editable_array_number >= kMaxArraysSupported ||
-        !VK_RequestArrayConfigurationInformation(cda)) {
+    const VK_WORD live = _VK_GetEditableArrayLiveNumber(cda, editable_array);
+    if (live == kInvalidArrayNumber || !VK_RequestArrayConfigurationInformation(cda)) {
         return nullptr;
     }
-    return &_VK_CDA(cda)->array_record_list[editable_array->editable_array_number];
+    return &_VK_CDA(cda)->array_record_list[live];
 }
 
 VK_DWORD VK_GetEditableArrayStatusInfo(PCDA cda, VK_WORD editable_array_number) {

@@ -13,7 +13,9 @@
 #include "ptelm.h"
 #include "ptelm_configuration.h"
 #include "ptelm_encryption.h"
+#include "ptelm_properties.h"
 #include "ptelm_status.h"
+#include "ptelm_utils.h"
 #include "qvsim/fw_state.h"
 #include "qvsim/gtest.h"
 #include "telm_config_internal.h"
@@ -55,6 +57,7 @@ FirmwareState TwoDriveArray() {
 
 class StagedArrayHost : public telmar_host::ControllerHost {
 public:
+    using telmar_host::ControllerHost::cda;
     void Start(FirmwareState st) {
         ASSERT_NO_FATAL_FAILURE(StartController(std::move(st)));
         ASSERT_EQ(Initialize(), kInitializeSucceeded);
@@ -389,6 +392,294 @@ TEST_F(StagedArrayHost, TransformabilityRows) {
         EXPECT_EQ(_VK_IsLogicalDriveTransformable(cda(), row.ld), row.result);
         StopController();
     }
+}
+
+} // namespace
+
+namespace {
+
+// ---- Drive compatibility, SED types and rules, IO bypass ----
+
+TEST_F(StagedArrayHost, CompatibilityMaskClearsOneBitPerDifference) {
+    FirmwareState st = TwoDriveArray();
+    st.find_drive(5)->misc_drive_flags = 0x8000; // on the boot connector
+    ASSERT_NO_FATAL_FAILURE(Start(std::move(st)));
+    const VK_DWORD basic = VK_GetPhysicalDriveBasicInfo(cda(), 0);
+    struct Row {
+        const char* name;
+        VK_DWORD type;
+        VK_QWORD block_size;
+        VK_BOOL boot;
+        VK_BYTE mask;
+    } const rows[] = {
+        {"identical", basic, 512, kFalse, 0xFF},
+        {"recording", basic ^ 0x100, 512, kFalse, 0xFE},
+        {"media", basic ^ 0x10, 512, kFalse, 0xFD},
+        {"interface", basic ^ 0x1, 512, kFalse, 0xFB},
+        {"block size", basic, 4096, kFalse, 0xF7},
+        {"boot connector", basic, 512, kTrue, 0xEF},
+        {"everything", basic ^ 0x111, 520, kTrue, 0xE0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(__VK_PhysicalDriveCompat(cda(), 0, row.type, row.block_size, row.boot), row.mask);
+    }
+    // Drive against drive and against staged arrays.
+    EXPECT_EQ(__VK_PhysicalDriveCompatibility(cda(), 4, 0), 0xFF);
+    EXPECT_EQ(__VK_PhysicalDriveCompatibility(cda(), 5, 0), 0xEF);
+    EXPECT_EQ(__VK_PhysicalDriveCompatibility(cda(), 0, 5), 0xEF);
+    EXPECT_EQ(__VK_EditableArrayPhysicalDriveCompatibility(cda(), 0, 4), 0xFF);
+    EXPECT_EQ(__VK_EditableArrayPhysicalDriveCompatibility(cda(), 0, 5), 0xEF);
+    array(0)->common_block_size = 4096;
+    EXPECT_EQ(__VK_EditableArrayPhysicalDriveCompatibility(cda(), 0, 4), 0xF7);
+    const VK_WORD empty = StageNewArray({}, 512)->editable_array_number;
+    EXPECT_EQ(__VK_EditableArrayPhysicalDriveCompatibility(cda(), empty, 5), 0xFF);
+    EXPECT_EQ(__VK_EditableArrayPhysicalDriveCompatibility(cda(), 9, 4), 0);
+    EXPECT_EQ(__VK_EditableArrayPhysicalDriveCompatibility(cda(), 64, 4), 0);
+}
+
+TEST(CompatMaskReading, ThreeWays) {
+    using telmar::CompatMismatch;
+    struct Row {
+        VK_BYTE mask;
+        CompatMismatch reading;
+    } const rows[] = {
+        {0xFF, CompatMismatch::kNone},
+        {0xF7, CompatMismatch::kBlockSize},
+        {0xE7, CompatMismatch::kBlockSize},
+        {0xFE, CompatMismatch::kMixedDriveTypes},
+        {0xF9, CompatMismatch::kMixedDriveTypes},
+        {0xEF, CompatMismatch::kConnectors},
+        {0xEE, CompatMismatch::kConnectors},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(static_cast<int>(row.mask));
+        EXPECT_EQ(telmar::ReadCompatMask(row.mask), row.reading);
+    }
+}
+
+TEST(SEDTypeOfADrive, IncompatibleCountsAsNonSED) {
+    struct Row {
+        VK_UINT64 info;
+        VK_BYTE type;
+    } const rows[] = {
+        {0, 1},
+        {kPhysicalDriveEncryptionSEDIsOPALSED, 1}, // not an SED at all
+        {kPhysicalDriveEncryptionSEDDrive, 1},
+        {kPhysicalDriveEncryptionSEDDrive | kPhysicalDriveEncryptionSEDIsOPALSED, 2},
+        {kPhysicalDriveEncryptionSEDDrive | kPhysicalDriveEncryptionSEDIsEnterpriseSED, 4},
+        {kPhysicalDriveEncryptionSEDDrive | kPhysicalDriveEncryptionSEDIsOPALSED | kPhysicalDriveEncryptionSEDIsEnterpriseSED, 4},
+        {kPhysicalDriveEncryptionSEDDrive | kPhysicalDriveEncryptionSEDIsOPALSED | kPhysicalDriveEncryptionSEDIsIncompatibleSED, 1},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.info);
+        EXPECT_EQ(_VK_GetPhysicalDriveArraySEDType(row.info), row.type);
+    }
+}
+
+constexpr std::uint32_t kSED = 0x1, kLocked = 0x20, kOtherwiseOwned = 0x400, kOwned = 0x800, kForeign = 0x1000,
+                        kOPAL = 0x2000, kEnterprise = 0x4000, kIncompatible = 0x8000, kLockedOut = 0x20000;
+
+TEST_F(StagedArrayHost, SEDTypesOfStagedArrays) {
+    // Data drives 0 and 1 OPAL, 2 Enterprise; spare 3 no SED.
+    FirmwareState st = TwoDriveArray();
+    for (VK_WORD pd : {0, 1}) {
+        st.find_drive(pd)->feature_flags = kSED | kOPAL;
+    }
+    st.find_drive(2)->feature_flags = kSED | kEnterprise;
+    ASSERT_NO_FATAL_FAILURE(Start(std::move(st)));
+    EXPECT_EQ(_VK_GetEditableArrayCommonSEDType(cda(), 0), 7);
+    const VK_WORD two[] = {2};
+    const VK_WORD opal[] = {0, 1};
+    EXPECT_EQ(__VK_GetEditableArrayCommonSEDTypeAfterRemovingPD(cda(), 0, two, 1), 2);
+    EXPECT_EQ(__VK_GetEditableArrayCommonSEDTypeAfterRemovingPD(cda(), 0, opal, 2), 4);
+    EXPECT_EQ(__VK_GetEditableArrayCommonSEDTypeAfterSwappingPD(cda(), 0, 2), 2);
+    EXPECT_EQ(__VK_GetEditableArrayCommonSEDTypeAfterSwappingPD(cda(), 0, 0), 6);
+    EXPECT_EQ(_VK_GetEditableArrayCommonSEDType(cda(), 9), 0);
+    StopController();
+
+    // An OPAL array whose spare is no SED is a mix.
+    st = TwoDriveArray();
+    for (VK_WORD pd : {0, 1, 2}) {
+        st.find_drive(pd)->feature_flags = kSED | kOPAL;
+    }
+    ASSERT_NO_FATAL_FAILURE(Start(std::move(st)));
+    EXPECT_EQ(_VK_GetEditableArrayCommonSEDType(cda(), 0), 3);
+    EXPECT_EQ(array(0)->common_sed_type, 3);
+    EXPECT_EQ(__VK_GetEditableArrayCommonSEDTypeAfterSwappingPD(cda(), 0, 1), 2);
+}
+
+TEST_F(StagedArrayHost, SEDRules) {
+    struct Row {
+        const char* name;
+        std::uint32_t features;
+        VK_BYTE array_type;
+        VK_BYTE answer;
+    } const rows[] = {
+        {"OPAL into OPAL", kSED | kOPAL, 2, 0},
+        {"OPAL into Enterprise", kSED | kOPAL, 4, 1},
+        {"no SED into no SED", 0, 1, 0},
+        {"no SED into OPAL", 0, 2, 1},
+        {"incompatible OPAL into no SED", kSED | kOPAL | kIncompatible, 1, 1},
+        {"foreign and owned", kSED | kOPAL | kForeign | kOwned, 2, 2},
+        {"foreign, not owned", kSED | kOPAL | kForeign, 2, 0},
+        {"owned, not foreign", kSED | kOPAL | kOwned, 2, 0},
+        {"locked out", kSED | kOPAL | kLockedOut, 2, 2},
+        {"owned by another party", kSED | kOPAL | kOtherwiseOwned, 2, 2},
+        {"locked", kSED | kOPAL | kLocked, 2, 2},
+    };
+    FirmwareState st = TwoDriveArray();
+    const VK_WORD first = 10;
+    for (size_t i = 0; i < std::size(rows); ++i) {
+        auto& d = st.add_drive(static_cast<VK_WORD>(first + i), 2);
+        d.feature_flags = rows[i].features;
+    }
+    ASSERT_NO_FATAL_FAILURE(Start(std::move(st)));
+    for (size_t i = 0; i < std::size(rows); ++i) {
+        SCOPED_TRACE(rows[i].name);
+        const VK_WORD pd = static_cast<VK_WORD>(first + i);
+        EXPECT_EQ(__VK_ArrayCheckSEDRules(cda(), rows[i].array_type, 0x20, pd), rows[i].answer);
+        // With SED encryption off every drive fits, whatever it is.
+        EXPECT_EQ(__VK_ArrayCheckSEDRules(cda(), rows[i].array_type, 0x40 | 0x100, pd), 0);
+    }
+}
+
+TEST(LogicalDriveNumbers, UniqKeepsTheFirstOfEachInOrder) {
+    VK_WORD list[] = {5, 3, 5, 1, 3, 7, 7, 0xFFFF, 5};
+    size_t count = std::size(list);
+    VK_uniq(list, &count, sizeof(VK_WORD), compare_ld_numbers_by_value);
+    ASSERT_EQ(count, 5u);
+    EXPECT_EQ(std::vector<VK_WORD>(list, list + count), (std::vector<VK_WORD>{5, 3, 1, 7, 0xFFFF}));
+    const VK_WORD low = 1, high = 0xFFFF;
+    EXPECT_LT(compare_ld_numbers_by_value(&low, &high), 0);
+    EXPECT_GT(compare_ld_numbers_by_value(&high, &low), 0);
+    EXPECT_EQ(compare_ld_numbers_by_value(&high, &high), 0);
+}
+
+// Locked by the controller's encryption: a boot password is awaited.
+void Locked(FirmwareState& st) {
+    st.set_page("encryption", {0x01});
+    st.encryption.boot_password_status = 0x2;
+}
+
+// Array 0 of TwoDriveArray() on solid-state drives.
+FirmwareState SSDArray() {
+    FirmwareState st = TwoDriveArray();
+    for (VK_WORD pd : {0, 1, 2, 3, 4}) {
+        st.find_drive(pd)->extra_device_flags = 0x20;
+        st.find_drive(pd)->rpm = 1;
+    }
+    return st;
+}
+
+TEST_F(StagedArrayHost, IOBypassReasonRows) {
+    using Live = std::function<void(FirmwareState&)>;
+    using Staged = std::function<void(StagedArrayHost&)>;
+    auto unit = [](std::uint8_t status) {
+        return [status](FirmwareState& st) { st.find_configured_drive(1)->unit_status = status; };
+    };
+    struct Row {
+        const char* name;
+        Live live;
+        Staged staged;
+        VK_WORD array;
+        VK_BOOL toggle;
+        VK_BYTE reason;
+    };
+    const Row rows[] = {
+        {"allowed", {}, {}, 0, kTrue, kCanSetEditableArrayIOBypassOK},
+        {"no configuration", {}, [](StagedArrayHost& h) { VK_DestroyEditableConfiguration(h.cda()); }, 0, kTrue,
+         kCanSetEditableArrayIOBypassNoEditableConfigCreated},
+        {"empty slot", {}, {}, 9, kTrue, kCanSetEditableArrayIOBypassInvalidArray},
+        {"number 64", {}, {}, 64, kTrue, kCanSetEditableArrayIOBypassInvalidArray},
+        {"number 0xFFFF", {}, {}, 0xFFFF, kFalse, kCanSetEditableArrayIOBypassInvalidArray},
+        {"controller locked", Locked, {}, 0, kTrue,
+         kCanSetEditableArrayIOBypassControllerStatusNotOK},
+        {"off when off", {}, {}, 0, kFalse, kCanSetEditableArrayIOBypassAlreadySet},
+        {"on when on", {}, [](StagedArrayHost& h) { h.array(0)->flags |= kEditableArrIOBypass; }, 0, kTrue,
+         kCanSetEditableArrayIOBypassAlreadySet},
+        {"off when on", {}, [](StagedArrayHost& h) { h.array(0)->flags |= kEditableArrIOBypass; }, 0, kFalse,
+         kCanSetEditableArrayIOBypassOK},
+        {"LU cache array", {}, [](StagedArrayHost& h) { h.array(0)->flags |= kEditableArrLUCache; }, 0, kTrue,
+         kCanSetEditableArrayIOBypassLUCachingArray},
+        {"not supported", [](FirmwareState& st) { st.set_page("io", {0x01}); }, {}, 0, kTrue,
+         kCanSetEditableArrayIOBypassNotSupported},
+        {"no data drives",
+         {},
+         [](StagedArrayHost& h) { h.array(0)->data_drive_count = 0; },
+         0, kTrue, kCanSetEditableArrayIOBypassNoDataDrives},
+        {"not SSD",
+         {},
+         [](StagedArrayHost& h) { h.array(0)->common_drive_type &= ~0x10u; },
+         0, kTrue, kCanSetEditableArrayIOBypassDriveTypeNotSSD},
+        {"not SSD, turning off",
+         {},
+         [](StagedArrayHost& h) {
+             h.array(0)->common_drive_type &= ~0x10u;
+             h.array(0)->flags |= kEditableArrIOBypass;
+         },
+         0, kFalse, kCanSetEditableArrayIOBypassOK},
+        {"split mirror", {}, [](StagedArrayHost& h) { h.array(0)->flags |= kEditableArrSplitMirror; }, 0, kTrue,
+         kCanSetEditableArrayIOBypassNotDataArray},
+        {"LU cache configured", {}, [](StagedArrayHost& h) { h.ld(1)->lu_cache_ld_number = 0; }, 0, kTrue,
+         kCanSetEditableArrayIOBypassLUCacheConfigured},
+        {"failed logical drive", unit(1), {}, 0, kTrue, kCanSetEditableArrayIOBypassHasFailedLogicalDrive},
+        {"transforming logical drive", unit(10), {}, 0, kTrue,
+         kCanSetEditableArrayIOBypassHasTransformingLogicalDrive},
+        {"rekeying logical drive", unit(22), {}, 0, kTrue, kCanSetEditableArrayIOBypassHasTransformingLogicalDrive},
+        {"recovering logical drive", unit(5), {}, 0, kTrue, kCanSetEditableArrayIOBypassHasRecoveringLogicalDrive},
+        {"initializing logical drive", unit(18), {}, 0, kTrue,
+         kCanSetEditableArrayIOBypassHasInitializingLogicalDrive},
+        {"degraded logical drive", unit(3), {}, 0, kTrue, kCanSetEditableArrayIOBypassOK},
+        {"new SSD array",
+         {},
+         [](StagedArrayHost& h) {
+             PEDITABLE_ARRAY a = h.StageNewArray({4}, 512);
+             a->common_drive_type = h.array(0)->common_drive_type;
+         },
+         1, kTrue, kCanSetEditableArrayIOBypassOK},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        FirmwareState st = SSDArray();
+        if (row.live) {
+            row.live(st);
+        }
+        ASSERT_NO_FATAL_FAILURE(Start(std::move(st)));
+        if (row.staged) {
+            row.staged(*this);
+        }
+        EXPECT_EQ(VK_CanSetEditableArrayIOBypass(cda(), row.array, row.toggle), row.reason);
+        const bool allowed = row.reason == kCanSetEditableArrayIOBypassOK;
+        EXPECT_EQ(VK_SetEditableArrayIOBypass(cda(), row.array, row.toggle),
+                  allowed ? kSetEditableArrayIOBypassOK : kSetEditableArrayIOBypassFailedUnknown);
+        StopController();
+    }
+}
+
+TEST_F(StagedArrayHost, IOBypassSetMarksEveryLogicalDriveAndTheCacheConfiguration) {
+    ASSERT_NO_FATAL_FAILURE(Start(SSDArray()));
+    ASSERT_TRUE(_VK_IsSSDArray(cda(), array(0)));
+    ASSERT_EQ(config()->flags & kEditableConfigCacheConfig, 0u);
+    ASSERT_EQ(VK_SetEditableArrayIOBypass(cda(), 0, kTrue), kSetEditableArrayIOBypassOK);
+    for (VK_WORD n : {0, 1}) {
+        EXPECT_EQ(ld(n)->logical_drive_accelerator, kLogicalDriveAcceleratorIOBypass);
+        EXPECT_TRUE(ld(n)->flags & kEditableLDAcceleratorChanged);
+    }
+    EXPECT_TRUE(array(0)->flags & kEditableArrIOBypass);
+    EXPECT_TRUE(VK_GetEditableArrayFlags(cda(), 0) & kEditableArrayFlagIOBypass);
+    EXPECT_TRUE(config()->flags & kEditableConfigCacheConfig);
+
+    ASSERT_EQ(VK_SetEditableArrayIOBypass(cda(), 0, kFalse), kSetEditableArrayIOBypassOK);
+    for (VK_WORD n : {0, 1}) {
+        EXPECT_EQ(ld(n)->logical_drive_accelerator, kLogicalDriveAcceleratorNone);
+    }
+    EXPECT_FALSE(array(0)->flags & kEditableArrIOBypass);
+    // A hard-disk array is no SSD array.
+    StopController();
+    ASSERT_NO_FATAL_FAILURE(Start(TwoDriveArray()));
+    EXPECT_FALSE(_VK_IsSSDArray(cda(), array(0)));
+    EXPECT_FALSE(_VK_IsSSDArray(cda(), nullptr));
 }
 
 } // namespace
