@@ -454,6 +454,28 @@ typedef void* PCDA;
 
 /* ---- Commit ---- */
 
+/* VK_CanCommitEditableConfiguration and the encrypted form. */
+#define kCanCommitEditableConfigurationOK 1
+#define kCanCommitEditableConfigurationNoEditableConfigCreated 2
+#define kCanCommitEditableConfigurationNoChangesToCommit 3
+#define kCanCommitEditableConfigurationUnlockedLogicalDrivesExist 4
+#define kCanCommitEditableConfigurationOutOfSync 5
+#define kCanCommitEditableConfigurationEncryptionPasswordNotSet 6
+#define kCanCommitEditableConfigurationEncryptionKeyNotSet 7
+#define kCanCommitEditableConfigurationPasswordRequired 8
+#define kCanCommitEditableConfigurationInvalidSpareActivationMode 9
+#define kCanCommitEditableConfigurationHasOrphanLUCacheLogicalDrive 10
+#define kCanCommitEditableConfigurationControllerOFAActive 11
+#define kCanCommitEncryptedEditableConfigurationPermissionDenied 0x11
+#define kCanCommitEncryptedEditableConfigurationLoginFailed 0x12
+
+/* Commit results. */
+#define kCommitEditableConfigurationFailedUnknown 0
+#define kCommitEditableConfigurationOK 1
+#define kCommitEditableConfigurationCanCommitFailed 2
+#define kCommitEditableConfigurationFailedAdditionalErrors 3
+#define kCommitEditableConfigurationOutOfSync 4
+
 /* ---- Managed-SED credential rules ---- */
 
 /* VK_CheckSEDEncryptionMasterKey: bit set. */
@@ -905,6 +927,17 @@ VK_API VK_BYTE VK_CanChangeControllerUEFIDriverHealthReporting(PCDA cda, VK_BYTE
 VK_API VK_BYTE VK_DoChangeControllerUEFIDriverHealthReporting(PCDA cda, VK_BYTE driver_health_report);
 
 /* -- Commit -- */
+
+VK_API VK_BYTE VK_CanCommitEditableConfiguration(PCDA cda);
+VK_API VK_BYTE VK_CanCommitEncryptedEditableConfigurationSafe(PCDA cda, VK_BYTE user, const char* password,
+                                                              size_t password_size);
+VK_API VK_BYTE VK_CanCommitEncryptedEditableConfiguration(PCDA cda, VK_BYTE user, const char* password);
+/* Proves the live configuration unchanged since creation, then writes the staged one. Once writing
+ * starts the staged configuration is gone afterwards, whatever failed; the commit-error bits stay. */
+VK_API VK_BYTE VK_CommitEditableConfiguration(PCDA cda);
+VK_API VK_BYTE VK_CommitEncryptedEditableConfigurationSafe(PCDA cda, VK_BYTE user, const char* password,
+                                                           size_t password_size);
+VK_API VK_BYTE VK_CommitEncryptedEditableConfiguration(PCDA cda, VK_BYTE user, const char* password);
 
 /* -- Managed-SED credential rules: 0 when the credential may be sent -- */
 VK_API VK_WORD VK_CheckSEDEncryptionMasterKey(PCDA cda, VK_BYTE sed_encryption_mode, const char* master_key,

@@ -89,6 +89,7 @@ Bytes fw_cache_config_status(const FirmwareState& s, std::optional<std::uint32_t
     Out o(512);
     o.u8(0, c.disable_flag).u8(1, c.support_flags).u16(2, c.disable_code);
     o.u16(4, c.read_cache_size).u16(6, c.write_cache_size).u32(8, c.disabled_map).u16(12, c.battery_count);
+    o.u8(14, c.default_read_percent);
     o.u8(15, c.configuration_flags).u32(16, total.value_or(c.total_length)).u32(20, c.fixed_length);
     o.u32(24, c.cache_flags).u16(28, c.installed_batteries).u16(30, c.failed_batteries);
     o.u16(32, c.extended_map_offset).u16(34, c.max_logical_drives).u16(38, c.total_memory);

@@ -225,7 +225,7 @@ typedef struct _CACHE_CONFIG_STATUS {
     VK_WORD write_cache_size;
     VK_DWORD dwCacheDisabledMap;
     VK_WORD wBatteryCount;
-    VK_RESERVED reserved14;
+    VK_BYTE bDefaultPercentReadCache;
     VK_BYTE cache_configuration_flags;
     VK_DWORD dwTotalStructureLength;
     VK_DWORD dwFixedStructureLength;
@@ -1072,6 +1072,7 @@ static_assert(offsetof(CONTROLLER_PARAMETERS, PrebootHealthReportingMode) == 295
 static_assert(offsetof(CACHE_CONFIG_STATUS, read_cache_size) == 4);
 static_assert(offsetof(CACHE_CONFIG_STATUS, write_cache_size) == 6);
 static_assert(offsetof(CACHE_CONFIG_STATUS, wBatteryCount) == 12);
+static_assert(offsetof(CACHE_CONFIG_STATUS, bDefaultPercentReadCache) == 14);
 static_assert(offsetof(CACHE_CONFIG_STATUS, cache_configuration_flags) == 15);
 static_assert(offsetof(CACHE_CONFIG_STATUS, dwTotalStructureLength) == 16);
 static_assert(offsetof(CACHE_CONFIG_STATUS, dwCacheFlags) == 24);

@@ -36,6 +36,7 @@
 #include "telm_drive_decode.h"
 #include "telm_private.h"
 #include "telm_prop_settings.h"
+#include "telm_records.h"
 
 // ---- Direct controller operations and single-field parameter updates ----------------------------
 
@@ -2374,4 +2375,2395 @@ VK_BOOL VK_ChangeEditableControllerWaitForCacheRoom(PCDA cda, VK_BYTE value) {
 VK_BOOL VK_ChangeEditableControllerReadCachePercent(PCDA cda, VK_BYTE value) {
     return ChangeCacheSetting(cda, value, &EDITABLE_CONFIGURATION::controller_read_cache_percent,
                               VK_CanChangeEditableControllerReadCachePercent, __func__, __LINE__);
+}
+
+// Commit steps: controller level and existing logical drives
+
+namespace {
+
+constexpr VK_BYTE kDriveConfigPredictiveSpares = 0x80;     // CONTROLLER_PARAMETERS drive_configuration_flags
+constexpr VK_BYTE kDriveConfigWriteCacheEnabled = 0x01;
+constexpr VK_BYTE kControllerConfigDPOEnabled = 0x08;      // controller_configuration_flags
+constexpr VK_BYTE kControllerConfigIRPEnabled = 0x04;
+constexpr VK_BYTE kControllerConfigInconsistencyEvent = 0x10;
+constexpr VK_DWORD kMoreNVRAMNotifyOnAnyBroadcast = 0x4000; // dwMoreNVRAMFlags
+constexpr VK_BYTE kSanitizeKeptBits = 0x0F;
+constexpr VK_BYTE kRawRebuildUnknownAtCommit = 118;
+constexpr VK_WORD kQueueDepthAutomatic = 0xFFFF;
+constexpr VK_BYTE kMaxFLSSetting = 5;
+constexpr VK_DWORD kDefaultWCBT = 65;
+constexpr VK_BYTE kPrimaryBootVolumeChanged = 0x1;         // controller_bootable_volume_flags
+constexpr VK_BYTE kSecondaryBootVolumeChanged = 0x2;
+constexpr size_t kIdentifyLDSize = 118;
+
+constexpr VK_BYTE kDDRCachingPageBit = 0x04;               // cache feature page bFlags
+constexpr VK_DWORD kIdentifyDDRCachingValid = 0x100000;    // dwYetMoreControllerFlags
+constexpr VK_DWORD kIdentifyDDRCachingMinLength = 287;     // dwFixedStructureLength above 286
+constexpr VK_DWORD kIdentifyNoDDRCaching = 0x80;           // dwExtraControllerFlags
+constexpr VK_BYTE kReadCachePercentDefault = 0xFF;
+constexpr VK_DWORD kAllCacheDisabled = 0xFFFFFFFF;
+constexpr VK_BYTE kNBWCDisabled = 1;
+
+constexpr VK_WORD kSurfaceDelayMaximum = 300;
+constexpr VK_WORD kSurfaceDelayDefault = 30;
+constexpr VK_WORD kMNPDelayNone = 0xFFFF;
+constexpr VK_WORD kMNPDelayDefault = 60;
+
+// Whether a buffer the controller filled reports a total that the buffer holds; one that does not
+// cannot be written back, so the step fails before it sends anything.
+template <typename T> bool TotalFits(const T& buffer, const char* function, int line) {
+    if (buffer.dwTotalStructureLength <= sizeof(T)) {
+        return true;
+    }
+    PN_DebugLog(1, 0, "%s:%d: Buffer reports %u bytes, more than the %zu it holds\n", function, line,
+                static_cast<unsigned>(buffer.dwTotalStructureLength), sizeof(T));
+    return false;
+}
+
+template <typename Int> void SetBits(Int& field, Int bits, bool set) {
+    field = set ? static_cast<Int>(field | bits) : static_cast<Int>(field & ~bits);
+}
+
+VK_WORD QueueDepthOf(VK_BYTE staged) {
+    static constexpr VK_WORD kDepths[] = {2, 4, 8, 16, 32};
+    return staged >= 1 && staged <= 5 ? kDepths[staged - 1] : kQueueDepthAutomatic;
+}
+
+// The 16-byte id of a staged boot volume into `field`; a failed fetch leaves the field as read.
+void PutBootVolume(PCDA cda, const EDITABLE_BOOT_VOLUME& volume, VK_BYTE (&field)[kVolumeIdSize]) {
+    if (volume.dev_number == kNoDevice) {
+        std::memset(field, 0, sizeof(field));
+        return;
+    }
+    VK_BYTE id[kVolumeIdSize] = {};
+    VK_BOOL fetched = kFalse;
+    switch (volume.type) {
+    case kBootableVolumeDriveTypeLogical:
+        fetched = _VK_GetEditableLogicalDriveUniqueVolumeID(cda, volume.dev_number, id, sizeof(id));
+        break;
+    case kBootableVolumeDriveTypePhysical:
+        fetched = _VK_GetEditablePhysicalDriveUniqueVolumeID(cda, volume.dev_number, id, sizeof(id));
+        break;
+    case kBootableVolumeDriveTypeRemote:
+        fetched = _VK_GetEditableRemoteVolumeUniqueID(cda, volume.dev_number, id, sizeof(id));
+        break;
+    default:
+        break;
+    }
+    if (fetched) {
+        std::memcpy(field, id, sizeof(field));
+    }
+}
+
+// The read share of step 3; false leaves the sizes as read. The total is worked out in 64 bits, so
+// a cache of 4 GiB or more does not wrap, and a shift the total cannot take leaves the sizes alone.
+bool ApplyReadShare(CACHE_CONFIG_STATUS& status, VK_BYTE staged_percent) {
+    VK_DWORD percent = staged_percent;
+    if (percent == kReadCachePercentDefault) {
+        percent = status.bDefaultPercentReadCache;
+        if (percent % 5 == 0) {
+            return false;
+        }
+        percent = (percent + 4) / 5 * 5;
+    }
+    const VK_BYTE shift = status.bMemorySizeShiftFactor;
+    if (percent > 100 || shift >= 32) {
+        return false;
+    }
+    const VK_QWORD total = static_cast<VK_QWORD>(status.wTotalMemorySize) << shift;
+    status.read_cache_size = static_cast<VK_WORD>((percent * total / 100) >> shift);
+    status.write_cache_size = static_cast<VK_WORD>(status.wTotalMemorySize - status.read_cache_size);
+    return true;
+}
+
+} // namespace
+
+namespace telmar {
+
+// Steps 2 to 7 of the cache configuration on a copy of the controller's buffer, from the staged
+// configuration. Every byte written lies inside the buffer and inside the total it reports.
+void EditCacheConfiguration(CACHE_CONFIG_STATUS& status, const EDITABLE_CONFIGURATION& config,
+                            bool lu_cache_array_staged) {
+    SetBits<VK_BYTE>(status.cache_configuration_flags, kCacheConfigNBWCEnabled, config.controller_nbwc == 0);
+    SetBits<VK_BYTE>(status.cache_configuration_flags, kCacheConfigWaitForCacheRoom,
+                     config.controller_wait_for_cache_room == 1);
+    ApplyReadShare(status, config.controller_read_cache_percent);
+
+    // Every logical drive disabled first; the map that says so is the extended one when the
+    // controller reports one that fits, else the 32-bit map.
+    status.bDisableFlag = 1;
+    std::optional<pavlin::ByteSpan> map;
+    const VK_WORD map_offset = status.wOffsetToExtendedCacheDisabledMap;
+    if (map_offset != 0) {
+        map = MapSpanAt(pavlin::ByteSpan(&status, sizeof(status)), status.dwTotalStructureLength, map_offset,
+                        status.wMaximumLogicalDevicesSupported / 8u);
+        if (!map) {
+            PN_DebugLog(1, 0, "%s:%d: Ctrl cache disabled map (off:%u) for %u drives does not fit the buffer\n",
+                        __func__, __LINE__, static_cast<unsigned>(map_offset),
+                        static_cast<unsigned>(status.wMaximumLogicalDevicesSupported));
+        }
+    }
+    if (map) {
+        status.dwCacheDisabledMap = 0;
+        for (size_t i = 0; i < map->size(); ++i) {
+            map->put8(i, 0xFF);
+        }
+    } else {
+        status.dwCacheDisabledMap = kAllCacheDisabled;
+    }
+
+    bool any_logical_drive = false;
+    for (VK_WORD n = 0; n < kMaxLogicalDrivesSupported; ++n) {
+        const EDITABLE_LOGICAL_DRIVE* ld = config.editable_ld_list[n];
+        if (ld == nullptr) {
+            continue;
+        }
+        any_logical_drive = true;
+        if (ld->logical_drive_accelerator != kLogicalDriveAcceleratorControllerCache &&
+            ld->logical_drive_accelerator != kLogicalDriveAcceleratorLUCache) {
+            continue;
+        }
+        if (map) {
+            PutMapBit(*map, n, false);
+        } else if (n <= 31) {
+            status.dwCacheDisabledMap &= ~(VK_DWORD{1} << n);
+        }
+    }
+
+    if (any_logical_drive) {
+        bool some_enabled = false;
+        if (map) {
+            for (size_t i = 0; i < map->size() && !some_enabled; ++i) {
+                some_enabled = map->data()[i] != 0xFF;
+            }
+        } else {
+            some_enabled = status.dwCacheDisabledMap != kAllCacheDisabled;
+        }
+        if (some_enabled) {
+            status.bDisableFlag = 0;
+        } else {
+            status.read_cache_size = status.wTotalMemorySize;
+            status.write_cache_size = 0;
+            status.bDisableFlag = 1;
+        }
+    }
+
+    if (status.wBatteryCount == 0 && config.controller_nbwc == kNBWCDisabled && !lu_cache_array_staged &&
+        status.write_cache_size != 0) {
+        status.write_cache_size = 0;
+        status.read_cache_size = status.wTotalMemorySize;
+    }
+}
+
+} // namespace telmar
+
+VK_BOOL _VK_GetEditableLogicalDriveUniqueVolumeID(PCDA cda, VK_WORD ld_number, VK_BYTE* volume_id_buffer,
+                                                  size_t buffer_size) {
+    if (volume_id_buffer == nullptr || buffer_size < kVolumeIdSize) {
+        PN_DebugLog(1, 0,
+                    "%s:%d: Assertion 'volume_id_buffer && buffer_size >= "
+                    "sizeof(((IDENTIFY_LOGICAL_DRIVE*)0)->bPage83Identifier)' failed: Invalid arguments\n",
+                    __func__, __LINE__);
+        return kFalse;
+    }
+    std::memset(volume_id_buffer, 0, buffer_size);
+    if (cda == nullptr) {
+        return kFalse;
+    }
+    VK_BYTE identify[kIdentifyLDSize] = {};
+    if (!_VK_BMICHelperReadBuffer(_VK_CDA(cda)->controller_handle, BMIC_IDENTIFY_LOGICAL_DRIVE, 0, ld_number,
+                                  identify, sizeof(identify))) {
+        return kFalse;
+    }
+    return pavlin::ByteView(identify, sizeof(identify))
+               .copy_to(kIdentifyLDPage83, volume_id_buffer, kVolumeIdSize)
+               ? kTrue
+               : kFalse;
+}
+
+VK_BOOL _VK_GetEditablePhysicalDriveUniqueVolumeID(PCDA cda, VK_WORD pd_number, VK_BYTE* volume_id_buffer,
+                                                   size_t buffer_size) {
+    if (volume_id_buffer == nullptr || buffer_size == 0) {
+        return kFalse;
+    }
+    std::memset(volume_id_buffer, 0, buffer_size);
+    pavlin::TrackedBuffer identify = pavlin::TrackedBuffer::zeroed(sizeof(PHYSICAL_DRIVE_STATUS), __FILE__, __LINE__);
+    if (cda == nullptr || !identify ||
+        !VK_GetIdentifyPhysicalDriveBuffer(cda, pd_number, reinterpret_cast<PHYSICAL_DRIVE_STATUS*>(identify.get()))) {
+        return kFalse;
+    }
+    if (buffer_size >= kVolumeIdSize) {
+        pavlin::ByteView(identify.get(), identify.size())
+            .copy_to(offsetof(PHYSICAL_DRIVE_STATUS, bDeviceUniqueID), volume_id_buffer, kVolumeIdSize);
+    }
+    return kTrue;
+}
+
+VK_BOOL _VK_GetEditableRemoteVolumeUniqueID(PCDA cda, VK_WORD volume_number, VK_BYTE* volume_id_buffer,
+                                            size_t buffer_size) {
+    if (cda == nullptr || volume_id_buffer == nullptr || !VK_RequestRemoteVolumeRecords(cda)) {
+        return kFalse;
+    }
+    _CDA* c = _VK_CDA(cda);
+    if (volume_number >= c->remote_volume_count) {
+        PN_DebugLog(1, 0,
+                    "%s:%d: Assertion 'volume_number < cda->remote_volume_count' failed: Invalid remote volume "
+                    "number %u\n",
+                    __func__, __LINE__, static_cast<unsigned>(volume_number));
+        return kFalse;
+    }
+    const size_t bytes = buffer_size < kVolumeIdSize ? buffer_size : kVolumeIdSize;
+    std::memcpy(volume_id_buffer, c->remote_volume_record_list[volume_number].device_unique_id, bytes);
+    return kTrue;
+}
+
+VK_UINT64 __VK_CommitEditableControllerParameters(PCDA cda) {
+    CDALock guard(cda);
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    if (config == nullptr) {
+        return kEditableConfigurationCommitErrorSettingControllerParams;
+    }
+    CONTROLLER_PARAMETERS* update_buffer = VK_GetControllerParametersBufferForUpdate(cda);
+    if (update_buffer == nullptr) {
+        PN_DebugLog(1, 0,
+                    "%s:%d: Assertion 'update_buffer != ((void *)0)' failed: Failed to get ctrl param buffer for "
+                    "config\n",
+                    __func__, __LINE__);
+        return kEditableConfigurationCommitErrorSettingControllerParams;
+    }
+    if (!TotalFits(*update_buffer, __func__, __LINE__)) {
+        VK_free(update_buffer);
+        return kEditableConfigurationCommitErrorSettingControllerParams;
+    }
+    const CONTROLLER_PARAMETERS original = *update_buffer;
+    CONTROLLER_PARAMETERS& p = *update_buffer;
+
+    SetBits<VK_BYTE>(p.drive_configuration_flags, kDriveConfigPredictiveSpares,
+                     config->controller_spare_activation_mode == kControllerSAMTypePredictive);
+    if (VK_ControllerSupportsDriveWriteCacheForAllDrives(cda)) {
+        std::memcpy(p.pbDriveWriteCachePolicy, config->controller_drive_write_cache_policy,
+                    sizeof(p.pbDriveWriteCachePolicy));
+    } else {
+        SetBits<VK_BYTE>(p.drive_configuration_flags, kDriveConfigWriteCacheEnabled,
+                         config->controller_drive_write_cache_policy[0] == 1);
+    }
+    SetBits<VK_BYTE>(p.controller_configuration_flags, kControllerConfigDPOEnabled,
+                     config->controller_parity_RAID_DPO == 0);
+    SetBits<VK_BYTE>(p.controller_configuration_flags, kControllerConfigIRPEnabled, config->controller_RAID6x_IRP == 0);
+    SetBits<VK_BYTE>(p.controller_configuration_flags, kControllerConfigInconsistencyEvent,
+                     config->inconsistency_event_notification == 1);
+    p.rebuild_priority = telmar::editable::RawRebuildPriority(config->controller_rebuild_priority,
+                                                              VK_ControllerSupportsRapidRebuild(cda) != kFalse)
+                             .value_or(kRawRebuildUnknownAtCommit);
+    p.expand_priority = telmar::editable::RawExpandPriority(config->controller_transformation_priority);
+    p.elevator_state = config->controller_pd_elevator_sort == 1 ? 1 : 0;
+    p.queue_depth = QueueDepthOf(config->controller_max_drive_request_queue_depth);
+    p.elevator_latency_setting = config->controller_fls_setting <= kMaxFLSSetting ? config->controller_fls_setting : 0;
+    p.dwBigBlockCacheLineBypassLimit =
+        config->controller_write_cache_bypass_threshold != 0 ? config->controller_write_cache_bypass_threshold
+                                                             : kDefaultWCBT;
+    if (config->controller_sanitize_lock <= 2) {
+        p.bSanitizePolicy = static_cast<VK_BYTE>((p.bSanitizePolicy & kSanitizeKeptBits) |
+                                                 (config->controller_sanitize_lock << 4));
+    }
+    if (config->controller_notify_on_any_broadcast == 2) {
+        p.dwMoreNVRAMFlags &= ~kMoreNVRAMNotifyOnAnyBroadcast;
+    } else if (config->controller_notify_on_any_broadcast == 3) {
+        p.dwMoreNVRAMFlags |= kMoreNVRAMNotifyOnAnyBroadcast;
+    }
+    if (config->controller_bootable_volume_flags & kPrimaryBootVolumeChanged) {
+        PutBootVolume(cda, config->controller_primary_boot_volume, p.primary_boot_lun);
+    }
+    if (config->controller_bootable_volume_flags & kSecondaryBootVolumeChanged) {
+        PutBootVolume(cda, config->controller_secondary_boot_volume, p.secondary_boot_lun);
+    }
+
+    if (std::memcmp(&original, update_buffer, sizeof(original)) == 0) {
+        PN_DebugLog(2, 0, "%s:%d: No changes for ctrl params\n", __func__, __LINE__);
+        VK_free(update_buffer);
+        return 0;
+    }
+    PN_DebugLog(2, 0, "%s:%d: Setting ctrl params\n", __func__, __LINE__);
+    if (!VK_UpdateControllerParameters(cda, update_buffer)) {
+        PN_DebugLog(1, 0, "%s:%d: Set ctrl params failed\n", __func__, __LINE__);
+        return kEditableConfigurationCommitErrorSettingControllerParams;
+    }
+    return 0;
+}
+
+VK_BOOL __VK_ControllerSupportsDDRCaching(PCDA cda) {
+    if (cda == nullptr) {
+        return kFalse;
+    }
+    CDALock guard(cda);
+    _CDA* c = _VK_CDA(cda);
+    if (VK_ControllerFeaturePagesSupported(cda)) {
+        return VK_RequestFeaturePages(cda) && (c->sense_feature.page_cache.bFlags & kDDRCachingPageBit) != 0 ? kTrue
+                                                                                                            : kFalse;
+    }
+    if (!VK_RequestIdentifyControllerBuffer(cda)) {
+        return kFalse;
+    }
+    const IDENTIFY_CONTROLLER& id = c->identify_controller_buffer;
+    return (id.dwYetMoreControllerFlags & kIdentifyDDRCachingValid) != 0 &&
+                   id.dwFixedStructureLength >= kIdentifyDDRCachingMinLength &&
+                   (id.dwExtraControllerFlags & kIdentifyNoDDRCaching) == 0
+               ? kTrue
+               : kFalse;
+}
+
+VK_UINT64 __VK_CommitEditableControllerCacheConfig(PCDA cda) {
+    CDALock guard(cda);
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    if (config == nullptr) {
+        return kEditableConfigurationCommitErrorControllerCacheConfig;
+    }
+    CACHE_CONFIG_STATUS* update_buffer = VK_GetCacheConfigStatusBufferForUpdate(cda);
+    if (update_buffer == nullptr) {
+        PN_DebugLog(1, 0,
+                    "%s:%d: Assertion 'update_buffer != ((void *)0)' failed: Failed to get cache config status "
+                    "buffer\n",
+                    __func__, __LINE__);
+        return kEditableConfigurationCommitErrorControllerCacheConfig;
+    }
+    if (!TotalFits(*update_buffer, __func__, __LINE__)) {
+        VK_free(update_buffer);
+        return kEditableConfigurationCommitErrorControllerCacheConfig;
+    }
+    const CACHE_CONFIG_STATUS original = *update_buffer;
+    telmar::EditCacheConfiguration(*update_buffer, *config, VK_IsEditableControllerLUCacheEnabled(cda) != kFalse);
+    if (std::memcmp(&original, update_buffer, sizeof(original)) == 0) {
+        PN_DebugLog(2, 0, "%s:%d: No changes for cache config\n", __func__, __LINE__);
+        VK_free(update_buffer);
+        return 0;
+    }
+    PN_DebugLog(2, 0, "%s:%d: Setting cache config\n", __func__, __LINE__);
+    if (!VK_UpdateCacheConfigStatus(cda, update_buffer)) {
+        PN_DebugLog(1, 0, "%s:%d: Set cache config failed\n", __func__, __LINE__);
+        return kEditableConfigurationCommitErrorControllerCacheConfig;
+    }
+    return 0;
+}
+
+VK_UINT64 __VK_CommitEditableControllerSurvivalMode(PCDA cda) {
+    CDALock guard(cda);
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    if (config == nullptr) {
+        return kEditableConfigurationCommitErrorControllerSurvivalMode;
+    }
+    SET_SURVIVAL_MODE* update_buffer = VK_GetControllerSurvivalPowerModeBufferForUpdate(cda);
+    if (update_buffer == nullptr) {
+        PN_DebugLog(1, 0,
+                    "%s:%d: Assertion 'update_buffer != ((void *)0)' failed: Failed to get ctrl power mode buffer "
+                    "for config\n",
+                    __func__, __LINE__);
+        return kEditableConfigurationCommitErrorControllerSurvivalMode;
+    }
+    update_buffer->bSurvivalMode = config->controller_survival_mode != 0 ? 1 : 0;
+    PN_DebugLog(2, 0, "%s:%d: Setting power mode config\n", __func__, __LINE__);
+    if (!VK_UpdateControllerSurvivalPowerMode(cda, update_buffer)) {
+        PN_DebugLog(1, 0, "%s:%d: Set power mode config failed\n", __func__, __LINE__);
+        return kEditableConfigurationCommitErrorControllerSurvivalMode;
+    }
+    return 0;
+}
+
+VK_UINT64 __VK_CommitEditableControllerSurfaceScan(PCDA cda) {
+    CDALock guard(cda);
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    if (config == nullptr) {
+        return kEditableConfigurationCommitErrorControllerSurfaceScan;
+    }
+    SURFACE_DELAY* surface_scan_buffer = VK_GetSurfaceStatusBufferForUpdate(cda);
+    if (surface_scan_buffer == nullptr) {
+        PN_DebugLog(1, 0,
+                    "%s:%d: Assertion 'surface_scan_buffer != ((void *)0)' failed: Failed to get surface scan "
+                    "buffer for config\n",
+                    __func__, __LINE__);
+        return kEditableConfigurationCommitErrorControllerSurfaceScan;
+    }
+    surface_scan_buffer->delay = config->controller_surface_scan_priority > kSurfaceDelayMaximum
+                                     ? kSurfaceDelayDefault
+                                     : config->controller_surface_scan_priority;
+    surface_scan_buffer->parallel_scan_count =
+        config->controller_parallel_surface_scan_count != 0 ? config->controller_parallel_surface_scan_count : 1;
+    PN_DebugLog(2, 0, "%s:%d: Setting surface scan settings\n", __func__, __LINE__);
+    if (!VK_UpdateSurfaceStatus(cda, surface_scan_buffer)) {
+        PN_DebugLog(1, 0, "%s:%d: Set surface scan failed\n", __func__, __LINE__);
+        return kEditableConfigurationCommitErrorControllerSurfaceScan;
+    }
+    return 0;
+}
+
+VK_UINT64 __VK_CommitEditableControllerMNPDelay(PCDA cda) {
+    CDALock guard(cda);
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    if (config == nullptr) {
+        return kEditableConfigurationCommitErrorSettingControllerParams;
+    }
+    MNP_DELAY* mnp_delay_buffer = VK_GetMNPDelayBufferForUpdate(cda);
+    if (mnp_delay_buffer == nullptr) {
+        PN_DebugLog(1, 0,
+                    "%s:%d: Assertion 'mnp_delay_buffer != ((void *)0)' failed: Failed to get MNP delay buffer for "
+                    "config\n",
+                    __func__, __LINE__);
+        return kEditableConfigurationCommitErrorSettingControllerParams;
+    }
+    mnp_delay_buffer->delay = config->controller_mnp_analysis_delay == kMNPDelayNone
+                                  ? kMNPDelayDefault
+                                  : config->controller_mnp_analysis_delay;
+    PN_DebugLog(2, 0, "%s:%d: Setting MNP settings\n", __func__, __LINE__);
+    if (!VK_UpdateMNPDelay(cda, mnp_delay_buffer)) {
+        PN_DebugLog(1, 0, "%s:%d: Set MNP failed\n", __func__, __LINE__);
+        return kEditableConfigurationCommitErrorSettingControllerParams;
+    }
+    return 0;
+}
+
+// Commit steps: creating and deleting logical drives
+//
+// A new logical drive is created by writing a configuration copy for its number, built from its
+// staged record and array; a logical drive is deleted by writing its own copy with no assigned drive,
+// after the host's partition-table signatures on it have been overwritten.
+
+#include "ppavl_commands.h"
+#include "telm_records.h"
+
+namespace {
+
+constexpr VK_WORD kNoLogicalDrive = 0xFFFF;
+constexpr VK_WORD kBigMapDrives = 8 * sizeof(LOGICAL_DRIVE_CONFIG::pbBigDriveAssignmentMap);
+constexpr VK_BYTE kSparesAutoReplace = 0x01; // bMoreUnitFlags
+constexpr VK_BYTE kIOBypassBits = 0x08;      // bMoreUnitFlags
+constexpr VK_BYTE kIOBypassAdvancedBits = 0x28;
+constexpr VK_BYTE kAcceleratorIOBypass = 3;
+constexpr VK_BYTE kConfigFlagSEDEnabled = 0x10; // bConfigurationFlags
+constexpr VK_BYTE kBIOSDisableLUCache = 0x02;   // bBIOSDisableFlag
+constexpr VK_BYTE kPropertyLUCache = 4;         // bLogicalDriveProperty
+constexpr VK_BYTE kPropertyNewDrive = 0x01;
+constexpr VK_WORD kNewDriveOS = 0xFD00;
+constexpr VK_QWORD kMaxCylinderBlocks = 65535ull * 8160ull;
+constexpr VK_QWORD kCylinderBlocks = 255ull * 32ull;
+constexpr VK_WORD kMaxCylinders = 0xFFFF;
+constexpr VK_WORD kMinPartitionTableBlock = 512; // the MBR signature sits at 510 and 511
+constexpr size_t kMBRSignatureAt = 510;
+constexpr size_t kGPTAlternateAt = 32;
+constexpr char kGPTSignature[8] = {'E', 'F', 'I', ' ', 'P', 'A', 'R', 'T'};
+constexpr char kGPTMangled[8] = {'D', 'E', 'A', 'D', 'D', 'E', 'A', 'D'};
+constexpr VK_BYTE kSEDEnabledBit = 0x01; // of the SED byte (bits 16-23) of the encryption word
+
+bool UsageIsData(VK_BYTE usage) {
+    return usage == kPhysicalDriveUsageData || usage == kPhysicalDriveUsageLUCacheData;
+}
+
+// A local time that could not be had: no record, or the all-zero one whose day is 0.
+bool LocalTimeKnown(time_t now, const struct tm* local) {
+    return now != static_cast<time_t>(-1) && local != nullptr && local->tm_mday != 0;
+}
+
+// Puts `drives` into the data or spare maps of a configuration copy: the extended map at its
+// reported offset on a controller that has one, else the 128-drive map. A map that cannot be used
+// is logged as missing and left as it is; a drive it cannot hold is logged and left out.
+void PutDriveMaps(LOGICAL_DRIVE_CONFIG& config, bool extended, bool spares, const VK_WORD* drives,
+                  size_t count, VK_WORD ld_number) {
+    VK_WORD& offset =
+        spares ? config.wOffsetToExtendedSpareAssignmentMap : config.wOffsetToExtendedDriveAssignmentMap;
+    VK_BYTE* big = spares ? config.pbBigSpareAssignmentMap : config.pbBigDriveAssignmentMap;
+    const char* kind = spares ? "spare" : "data";
+    const VK_WORD max_devices = config.wMaximumPhysicalDevicesSupported;
+    if (extended) {
+        const auto map = telmar::ConfigExtendedMap(config, offset);
+        if (!map) {
+            PN_DebugLog(
+                1, 0,
+                "%s:%d: Ctrl missing extended %s assignment map (off:%u) for ld %u supporting %u drives\n",
+                __func__, __LINE__, kind, static_cast<unsigned>(offset), ld_number, max_devices);
+            return;
+        }
+        telmar::ClearMapSpan(*map);
+        for (size_t i = 0; i < count; ++i) {
+            const VK_WORD pd = drives[i];
+            if (pd >= max_devices || !telmar::PutMapBit(*map, pd)) {
+                PN_DebugLog(1, 0,
+                            "%s:%d: Assertion '%s_drive_number < "
+                            "ld_buffer->wMaximumPhysicalDevicesSupported' failed: "
+                            "Invalid pd number %u for extended %s assignment map for ld %u\n",
+                            __func__, __LINE__, kind, pd, kind, ld_number);
+            }
+        }
+        return;
+    }
+    offset = 0;
+    for (size_t i = 0; i < count; ++i) {
+        const VK_WORD pd = drives[i];
+        if (pd >= kBigMapDrives) {
+            if (spares) {
+                PN_DebugLog(
+                    1, 0,
+                    "%s:%d: Assertion 'spare_drive_number < 8 * sizeof(ld_buffer->pbBigSpareAssignmentMap)' "
+                    "failed: Invalid pd number for big spare assignment map for ld %u\n",
+                    __func__, __LINE__, ld_number);
+            } else {
+                PN_DebugLog(
+                    1, 0,
+                    "%s:%d: Assertion 'data_drive_number < 8 * sizeof(ld_buffer->pbBigDriveAssignmentMap)' "
+                    "failed: Invalid pd number %u for big data assignment map for ld %u\n",
+                    __func__, __LINE__, pd, ld_number);
+            }
+            continue;
+        }
+        big[pd / 8] = static_cast<VK_BYTE>(big[pd / 8] | (1u << (pd % 8)));
+    }
+}
+
+// The staged drive and its array, both present, or nothing.
+struct StagedDrive {
+    PEDITABLE_LOGICAL_DRIVE ld = nullptr;
+    PEDITABLE_ARRAY array = nullptr;
+};
+
+StagedDrive Staged(PCDA cda, VK_WORD ld_number) {
+    StagedDrive staged;
+    staged.ld = _VK_GetEditableLogicalDrive(cda, ld_number);
+    if (staged.ld != nullptr) {
+        staged.array = _VK_GetEditableArray(cda, staged.ld->editable_array_number);
+    }
+    return staged;
+}
+
+size_t ListedDrives(VK_WORD count, size_t capacity) {
+    return count < capacity ? count : capacity;
+}
+
+VK_UINT64 CreateNewLogicalDrives(PCDA cda, bool encrypted, VK_UINT64 error_bit) {
+    if (cda == nullptr) {
+        return 0;
+    }
+    CDALock guard(cda);
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    if (config == nullptr) {
+        return 0;
+    }
+    VK_UINT64 result = 0;
+    for (VK_WORD n = VK_EnumerateEditableLogicalDrives(cda, kNoLogicalDrive); n != kNoLogicalDrive;
+         n = VK_EnumerateEditableLogicalDrives(cda, n)) {
+        const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, n);
+        if (ld == nullptr || !(ld->flags & kEditableLDNewDrive) ||
+            ((ld->flags & kEditableLDEncrypted) != 0) != encrypted) {
+            continue;
+        }
+        if (__VK_CommitCreateLogicalDrive(cda, n)) {
+            config->flags |= kEditableConfigCacheConfig;
+        } else {
+            result = error_bit;
+        }
+    }
+    return result;
+}
+
+bool TransferBlock(DeviceDescriptor device, bool read, VK_QWORD lba, VK_BYTE* block, VK_WORD block_size) {
+    IORequest request{};
+    request.transfer_type = read ? eDATA_TRANSFER_IN : eDATA_TRANSFER_OUT;
+    request.lba_offset = lba;
+    request.io_buffer = block;
+    request.io_buffer_size = block_size;
+    request.block_size_in_bytes = block_size;
+    return PN_ExecuteIORequest(device, &request) == eCOMMAND_STATUS_OK;
+}
+
+} // namespace
+
+namespace telmar {
+
+std::optional<pavlin::ByteSpan> ConfigExtendedMap(LOGICAL_DRIVE_CONFIG& config, size_t offset) {
+    const size_t map_bytes = (static_cast<size_t>(config.wMaximumPhysicalDevicesSupported) + 7) / 8;
+    if (offset < kConfigFixedFieldsEnd || map_bytes == 0) {
+        return std::nullopt;
+    }
+    // The write sends the total the copy reports, so a map beyond it would never reach the controller.
+    return MapSpanAt(pavlin::ByteSpan(&config, sizeof(config)), config.dwTotalStructureLength, offset,
+                     map_bytes);
+}
+
+bool MangleMBRSignature(pavlin::ByteSpan block) {
+    const pavlin::ByteView view = block.view();
+    if (view.u8(kMBRSignatureAt) != VK_BYTE{0x55} || view.u8(kMBRSignatureAt + 1) != VK_BYTE{0xAA}) {
+        return false;
+    }
+    block.put8(kMBRSignatureAt, 0xDE);
+    block.put8(kMBRSignatureAt + 1, 0xAD);
+    return true;
+}
+
+std::optional<VK_QWORD> MangleGPTSignature(pavlin::ByteSpan block) {
+    const pavlin::ByteView view = block.view();
+    const auto alternate = view.le64(kGPTAlternateAt);
+    if (!alternate || std::memcmp(view.data(), kGPTSignature, sizeof(kGPTSignature)) != 0) {
+        return std::nullopt;
+    }
+    block.put_bytes(0, kGPTMangled, sizeof(kGPTMangled));
+    return *alternate;
+}
+
+VK_WORD PartitionTableBlockSize(VK_WORD block_size_bytes) {
+    if (block_size_bytes == 0) {
+        return kMinPartitionTableBlock;
+    }
+    return block_size_bytes < kMinPartitionTableBlock ? 0 : block_size_bytes;
+}
+
+} // namespace telmar
+
+VK_DWORD __VK_GenerateLogicalDriveSignature(VK_WORD ld_number) {
+    time_t now = time(nullptr);
+    const pavlin::TrackedPtr<struct tm> local(VK_localtime_s(&now));
+    if (!LocalTimeKnown(now, local.get())) {
+        PN_DebugLog(
+            1, 0,
+            "%s:%d: Assertion 'dtPtr != ((void *)0)' failed: Failed to get local time for ld signature\n",
+            __func__, __LINE__);
+        return 0;
+    }
+    const auto field = [](int value, unsigned bits, unsigned shift) {
+        return (static_cast<VK_DWORD>(value) & ((1u << bits) - 1u)) << shift;
+    };
+    return field(ld_number, 6, 26) | field(local->tm_mon, 4, 22) | field(local->tm_mday, 5, 17) |
+           field(local->tm_hour, 5, 12) | field(local->tm_min, 6, 6) | field(local->tm_sec, 6, 0);
+}
+
+VK_DWORD __VK_GenerateTimestamp(void) {
+    time_t now = time(nullptr);
+    const pavlin::TrackedPtr<struct tm> local(VK_localtime_s(&now));
+    if (!LocalTimeKnown(now, local.get())) {
+        return 0;
+    }
+    const auto field = [](long long value, unsigned bits, unsigned shift) {
+        return (static_cast<VK_DWORD>(value) & ((1u << bits) - 1u)) << shift;
+    };
+    return field(static_cast<long long>(local->tm_year) + 1900, 12, 20) | field(local->tm_mon + 1, 4, 16) |
+           field(local->tm_mday, 5, 11) | field(local->tm_hour, 5, 6) | field(local->tm_min, 6, 0);
+}
+
+VK_WORD __VK_GetEditableControllerConfiguredDataDriveCount(PCDA cda) {
+    if (cda == nullptr) {
+        return 0;
+    }
+    CDALock guard(cda);
+    VK_WORD count = 0;
+    for (VK_WORD pd = VK_EnumerateEditablePhysicalDrives(cda, kNoDevice); pd != kNoDevice;
+         pd = VK_EnumerateEditablePhysicalDrives(cda, pd)) {
+        if (UsageIsData(VK_GetEditablePhysicalDriveUsageInfo(cda, pd))) {
+            ++count;
+        }
+    }
+    return count;
+}
+
+void __VK_ManageEditableLogicalDriveFaultTolerance(PCDA cda, VK_WORD ld_number,
+                                                   LOGICAL_DRIVE_CONFIG* ld_buffer) {
+    if (cda == nullptr || ld_buffer == nullptr) {
+        return;
+    }
+    CDALock guard(cda);
+    const StagedDrive s = Staged(cda, ld_number);
+    if (s.ld == nullptr || s.array == nullptr) {
+        return;
+    }
+    const VK_WORD data_drives = s.array->data_drive_count;
+    const VK_WORD usable = __VK_GetUsableDriveCount(data_drives, s.ld->RAID_level, s.ld->num_parity_groups);
+    const VK_WORD consumed = usable <= data_drives ? static_cast<VK_WORD>(data_drives - usable) : 0;
+    struct Encoding {
+        VK_WORD mode;
+        VK_BYTE distribution;
+        VK_BYTE groups;
+        VK_WORD consumed;
+    };
+    std::optional<Encoding> e;
+    switch (s.ld->RAID_level) {
+        case 1:
+            e = Encoding{0, 2, 0, 0};
+            break;
+        case 2:
+        case 3:
+            e = Encoding{2, 2, 0, 0};
+            break;
+        case 4:
+            e = Encoding{3, 2, 0, 0};
+            break;
+        case 5:
+            e = Encoding{3, 7, s.ld->num_parity_groups, consumed};
+            break;
+        case 6:
+            e = Encoding{5, 2, 0, 2};
+            break;
+        case 7:
+            e = Encoding{5, 7, s.ld->num_parity_groups, consumed};
+            break;
+        case 8:
+        case 9:
+            e = Encoding{6, 2, 0, consumed};
+            break;
+        default:
+            break;
+    }
+    if (e) {
+        ld_buffer->wFaultToleranceMode = e->mode;
+        ld_buffer->bDataDistributionMode = e->distribution;
+        ld_buffer->bNumberOfParityGroups = e->groups;
+        ld_buffer->wDrivesConsumedForFaultTolerance = e->consumed;
+    }
+    ld_buffer->wDistribution = static_cast<VK_WORD>(s.ld->strip_size_blocks & 0xFFFF);
+}
+
+void __VK_ManageEditableLogicalDriveDataDrives(PCDA cda, VK_WORD ld_number, LOGICAL_DRIVE_CONFIG* ld_buffer) {
+    if (cda == nullptr || ld_buffer == nullptr) {
+        return;
+    }
+    CDALock guard(cda);
+    const StagedDrive s = Staged(cda, ld_number);
+    if (s.ld == nullptr || s.array == nullptr) {
+        return;
+    }
+    ld_buffer->dwDriveAssignmentMap = 0;
+    std::memset(ld_buffer->pbBigDriveAssignmentMap, 0, sizeof(ld_buffer->pbBigDriveAssignmentMap));
+    PutDriveMaps(*ld_buffer, _VK_ControllerSupportsExtendedDriveMap(cda) != kFalse, false,
+                 s.array->data_drives,
+                 ListedDrives(s.array->data_drive_count, std::size(s.array->data_drives)), ld_number);
+    ld_buffer->wOffsetToExtendedPhysicalDriveOrderList = 0;
+    ld_buffer->wAssignedDrives = s.array->data_drive_count;
+    ld_buffer->wPhysicalDrives = __VK_GetEditableControllerConfiguredDataDriveCount(cda);
+}
+
+void __VK_ManageEditableLogicalDriveSpareDrives(PCDA cda, VK_WORD ld_number,
+                                                LOGICAL_DRIVE_CONFIG* ld_buffer) {
+    if (cda == nullptr || ld_buffer == nullptr) {
+        return;
+    }
+    CDALock guard(cda);
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    const StagedDrive s = Staged(cda, ld_number);
+    if (config == nullptr || s.ld == nullptr || s.array == nullptr) {
+        return;
+    }
+    const auto raid = static_cast<VK_BYTE>(VK_GetEditableLogicalDriveRAIDInfo(cda, ld_number) & 0xFF);
+    const bool extended = _VK_ControllerSupportsExtendedDriveMap(cda) != kFalse;
+    ld_buffer->dwSpareAssignmentMap = 0;
+    std::memset(ld_buffer->pbBigSpareAssignmentMap, 0, sizeof(ld_buffer->pbBigSpareAssignmentMap));
+    if (raid == kRAID0 && config->controller_spare_activation_mode == kControllerSAMTypeFailure) {
+        // Spares would never be activated for it: the copy goes without any.
+        if (const auto map =
+                telmar::ConfigExtendedMap(*ld_buffer, ld_buffer->wOffsetToExtendedSpareAssignmentMap)) {
+            telmar::ClearMapSpan(*map);
+        }
+        return;
+    }
+    const size_t count = ListedDrives(s.array->spare_drive_count, std::size(s.array->spare_drives));
+    PutDriveMaps(*ld_buffer, extended, true, s.array->spare_drives, count, ld_number);
+    if (count > 0) {
+        const bool auto_replace =
+            VK_GetEditablePhysicalDriveUsageInfo(cda, s.array->spare_drives[count - 1]) ==
+            kPhysicalDriveUsageAutoReplaceStandbySpare;
+        ld_buffer->bMoreUnitFlags =
+            static_cast<VK_BYTE>(auto_replace ? ld_buffer->bMoreUnitFlags | kSparesAutoReplace
+                                              : ld_buffer->bMoreUnitFlags & ~kSparesAutoReplace);
+    }
+}
+
+void __VK_ManageEditableLogicalDriveSize(PCDA cda, VK_WORD ld_number, LOGICAL_DRIVE_CONFIG* ld_buffer) {
+    if (cda == nullptr || ld_buffer == nullptr) {
+        return;
+    }
+    CDALock guard(cda);
+    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, ld_number);
+    if (ld == nullptr) {
+        return;
+    }
+    const VK_QWORD offset = ld->physical_drive_offset_block;
+    ld_buffer->data_offset = offset <= 0xFFFFFFFFull ? static_cast<VK_DWORD>(offset) : 0xFFFFFFFFu;
+    ld_buffer->qwExtendedOffsetToData = offset;
+    ld_buffer->qwBigBlocksInLogicalDrive = ld->drive_size_blocks;
+    const VK_WORD cylinders = ld->drive_size_blocks > kMaxCylinderBlocks
+                                  ? kMaxCylinders
+                                  : static_cast<VK_WORD>(ld->drive_size_blocks / kCylinderBlocks);
+    DRIVE_PARAM_TABLE& table = ld_buffer->logicalDriveParamTable;
+    table.bMaxHeads = 255;
+    table.bSectorsPerTrack = ld->sectors_per_track;
+    table.bDriveControl = 8;
+    table.wPreCompCylinder = 0xFFFF;
+    table.wMaxCylinders = cylinders;
+    table.wLandingZone = cylinders;
+    VK_BYTE sum = 0;
+    const auto* bytes = reinterpret_cast<const VK_BYTE*>(&table);
+    for (size_t i = 0; i < offsetof(DRIVE_PARAM_TABLE, bChecksum); ++i) {
+        sum = static_cast<VK_BYTE>(sum + bytes[i]);
+    }
+    table.bChecksum = static_cast<VK_BYTE>(0x100 - sum);
+    ld_buffer->wBlockSize = ld->block_size_bytes;
+}
+
+void __VK_ManageEditableLogicalDriveAccelerator(PCDA cda, VK_WORD ld_number,
+                                                LOGICAL_DRIVE_CONFIG* ld_buffer) {
+    if (cda == nullptr || ld_buffer == nullptr) {
+        return;
+    }
+    CDALock guard(cda);
+    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, ld_number);
+    if (ld == nullptr) {
+        return;
+    }
+    const VK_BYTE bits =
+        VK_ControllerSupportsIOAccelAdvancedWrites(cda) ? kIOBypassAdvancedBits : kIOBypassBits;
+    ld_buffer->bMoreUnitFlags = static_cast<VK_BYTE>(ld->logical_drive_accelerator == kAcceleratorIOBypass
+                                                         ? ld_buffer->bMoreUnitFlags | bits
+                                                         : ld_buffer->bMoreUnitFlags & ~bits);
+}
+
+void __VK_PrepNewEditableLogicalDrive(PCDA cda, VK_WORD ld_number, LOGICAL_DRIVE_CONFIG* ld_buffer) {
+    if (cda == nullptr || ld_buffer == nullptr) {
+        return;
+    }
+    CDALock guard(cda);
+    const StagedDrive s = Staged(cda, ld_number);
+    if (s.ld == nullptr || s.array == nullptr) {
+        return;
+    }
+    ld_buffer->wCPCPort = 2;
+    ld_buffer->bDataDistributionMode = 2;
+    ld_buffer->bParityShiftFactor = 4;
+    ld_buffer->bParityDistributionMode = 0;
+    ld_buffer->bDriveTypeMixFlag = 0;
+    __VK_ManageEditableLogicalDriveFaultTolerance(cda, ld_number, ld_buffer);
+    ld_buffer->bFastParityInitialization = static_cast<VK_BYTE>(
+        ld_buffer->bFastParityInitialization | (s.ld->logical_drive_initialization_method & 0x03));
+    __VK_ManageEditableLogicalDriveDataDrives(cda, ld_number, ld_buffer);
+    __VK_ManageEditableLogicalDriveSize(cda, ld_number, ld_buffer);
+    if (s.ld->flags & kEditableLDLUCache) {
+        ld_buffer->bLogicalDriveProperty = kPropertyLUCache;
+        ld_buffer->bBIOSDisableFlag = static_cast<VK_BYTE>(ld_buffer->bBIOSDisableFlag | kBIOSDisableLUCache);
+    } else {
+        ld_buffer->bBIOSDisableFlag =
+            static_cast<VK_BYTE>(ld_buffer->bBIOSDisableFlag & ~kBIOSDisableLUCache);
+    }
+    ld_buffer->wOS = kNewDriveOS;
+    ld_buffer->bLogicalDriveProperty =
+        static_cast<VK_BYTE>(ld_buffer->bLogicalDriveProperty | kPropertyNewDrive);
+    __VK_ManageEditableLogicalDriveAccelerator(cda, ld_number, ld_buffer);
+    ld_buffer->signature = __VK_GenerateLogicalDriveSignature(ld_number);
+    ld_buffer->bGUIMajorVer = 0;
+    ld_buffer->bGUIMinorVer = 0;
+    ld_buffer->bGUIOptions = 9;
+    const VK_DWORD raid_info = VK_ControllerSupportsAdditionalRAIDInfo(cda);
+    ld_buffer->bConfigModMajorVer = VK_ControllerSupportsDriveWriteCacheForAllDrives(cda)   ? 20
+                                    : VK_ControllerSupportsConfigurableLUCacheLineSize(cda) ? 19
+                                    : (raid_info & 0x2)                                     ? 18
+                                    : (raid_info & 0x1)                                     ? 17
+                                                                                            : 16;
+    if ((s.ld->flags & kEditableLDEnableSED) && (s.array->flags & kEditableArrSEDEncryption)) {
+        ld_buffer->bConfigurationFlags =
+            static_cast<VK_BYTE>(ld_buffer->bConfigurationFlags | kConfigFlagSEDEnabled);
+    }
+}
+
+VK_BOOL __VK_CommitCreateLogicalDrive(PCDA cda, VK_WORD ld_number) {
+    if (cda == nullptr) {
+        return kFalse;
+    }
+    CDALock guard(cda);
+    const StagedDrive s = Staged(cda, ld_number);
+    LOGICAL_DRIVE_CONFIG* new_ld_buffer = VK_GetLogicalDriveConfigurationBufferForUpdate(cda, ld_number);
+    if (new_ld_buffer == nullptr) {
+        PN_DebugLog(1, 0,
+                    "%s:%d: Assertion 'new_ld_buffer != ((void *)0)' failed: Failed to get set config buffer "
+                    "for ld\n",
+                    __func__, __LINE__);
+        return kFalse;
+    }
+    if (s.ld == nullptr || s.array == nullptr) {
+        // Without its staged record and array there is nothing to build the drive from.
+        VK_free(new_ld_buffer);
+        PN_DebugLog(1, 0, "%s:%d: Failed to create ld %u\n", __func__, __LINE__, ld_number);
+        return kFalse;
+    }
+    __VK_PrepNewEditableLogicalDrive(cda, ld_number, new_ld_buffer);
+    __VK_ManageEditableLogicalDriveSpareDrives(cda, ld_number, new_ld_buffer);
+    const PEDITABLE_LOGICAL_DRIVE ld = s.ld;
+    PN_DebugLog(
+        2, 0,
+        "%s:%d: Creating ld %u\n ->flags......0x%08X\n ->array......%u\n ->RAID.......%u\n ->npg........%u\n "
+        "->strip......%u\n ->blocksize..%u\n ->pd_offset..%llu\n ->pd_blocks..%llu\n ->size.......%llu\n "
+        "->accel......%u\n",
+        __func__, __LINE__, ld_number, static_cast<unsigned>(ld->flags & 0xFFFFFFFFu),
+        ld->editable_array_number, ld->RAID_level, ld->num_parity_groups, ld->strip_size_blocks,
+        ld->block_size_bytes, static_cast<unsigned long long>(ld->physical_drive_offset_block),
+        static_cast<unsigned long long>(ld->physical_drive_blocks_per_drive),
+        static_cast<unsigned long long>(ld->drive_size_blocks), ld->logical_drive_accelerator);
+    if (VK_SetConfiguration(cda, ld_number, new_ld_buffer)) {
+        return kTrue;
+    }
+    const bool no_arrays =
+        VK_RequestArrayConfigurationInformation(cda) && _VK_CDA(cda)->total_array_count == 0;
+    if (no_arrays && ld->RAID_level == kRAID0 && ld->editable_array_number < kMaxArraysSupported &&
+        s.array->spare_drive_count > 0) {
+        PN_DebugLog(1, 0, "%s:%d: First attempt to create ld %u failed: Re-trying w/o spares...\n", __func__,
+                    __LINE__, ld_number);
+        new_ld_buffer = VK_GetLogicalDriveConfigurationBufferForUpdate(cda, ld_number);
+        if (new_ld_buffer == nullptr) {
+            PN_DebugLog(1, 0,
+                        "%s:%d: Assertion 'new_ld_buffer != ((void *)0)' failed: Set config for ld failed\n",
+                        __func__, __LINE__);
+            return kFalse;
+        }
+        __VK_PrepNewEditableLogicalDrive(cda, ld_number, new_ld_buffer);
+        const VK_BOOL created = VK_SetConfiguration(cda, ld_number, new_ld_buffer);
+        if (created) {
+            __VK_CommitEditableControllerParameters(cda);
+            ld->flags |= kEditableLDSparesChanged;
+            PN_DebugLog(2, 0, "%s:%d: LD %u created w/o spares (pending later change)\n", __func__, __LINE__,
+                        ld_number);
+        } else {
+            PN_DebugLog(1, 0, "%s:%d: Failed to create ld %u w/o spares\n", __func__, __LINE__, ld_number);
+        }
+        return created;
+    }
+    PN_DebugLog(1, 0, "%s:%d: Failed to create ld %u\n", __func__, __LINE__, ld_number);
+    return kFalse;
+}
+
+VK_UINT64 __VK_CommitCreateNewPlaintextLogicalDrives(PCDA cda) {
+    return CreateNewLogicalDrives(cda, false, kEditableConfigurationCommitErrorCreatePlainTextLogicalDrives);
+}
+
+VK_UINT64 __VK_CommitCreateNewEncryptedLogicalDrives(PCDA cda) {
+    return CreateNewLogicalDrives(cda, true, kEditableConfigurationCommitErrorCreateEncryptedLogicalDrives);
+}
+
+VK_BOOL __VK_CheckLogicalDriveAllowsMangling(PCDA cda, VK_WORD ld_number) {
+    if (cda == nullptr) {
+        return kFalse;
+    }
+    CDALock guard(cda);
+    switch (LOGICAL_DRIVE_UNIT_STATUS(VK_GetLogicalDriveStatusInfo(cda, ld_number))) {
+        case kLogicalDriveUnitStatus1Failed:
+        case kLogicalDriveUnitStatus2NotConfigured:
+        case kLogicalDriveUnitStatus6WrongDriveReplaced:
+        case kLogicalDriveUnitStatus7DriveImproperlyConnected:
+        case kLogicalDriveUnitStatus11NotYetAvailable:
+        case kLogicalDriveUnitStatus14Ejected:
+        case kLogicalDriveUnitStatus15EraseInProgress:
+        case kLogicalDriveUnitStatus18RPIInProgress:
+            return kFalse;
+        default:
+            break;
+    }
+    if ((VK_GetLogicalDriveBasicInfo(cda, ld_number) & 0x0F) == kLogicalDriveTypeCache) {
+        return kFalse;
+    }
+    const VK_DWORD encryption = VK_GetLogicalDriveEncryptionInfo(cda, ld_number);
+    if ((encryption & kLogicalDriveEncryptionEnabled) ||
+        (LOGICAL_DRIVE_SED_ENCRYPTION_STATUS(encryption) & kSEDEnabledBit)) {
+        return kFalse;
+    }
+    return kTrue;
+}
+
+VK_BOOL __VK_MangleMBRTable(PCDA /*cda*/, DeviceDescriptor device, VK_WORD block_size, VK_BYTE* block) {
+    // A block too small for the signature is neither read nor written.
+    if (block == nullptr || telmar::PartitionTableBlockSize(block_size) != block_size) {
+        return kFalse;
+    }
+    if (!TransferBlock(device, true, 0, block, block_size)) {
+        return kFalse;
+    }
+    if (!telmar::MangleMBRSignature(pavlin::ByteSpan(block, block_size))) {
+        return kTrue;
+    }
+    return TransferBlock(device, false, 0, block, block_size) ? kTrue : kFalse;
+}
+
+VK_BOOL __VK_MangleGPTTable(PCDA /*cda*/, DeviceDescriptor device, VK_WORD block_size, VK_BYTE* block) {
+    if (block == nullptr || telmar::PartitionTableBlockSize(block_size) != block_size) {
+        return kFalse;
+    }
+    const pavlin::ByteSpan span(block, block_size);
+    if (!TransferBlock(device, true, 1, block, block_size)) {
+        return kFalse;
+    }
+    const std::optional<VK_QWORD> alternate = telmar::MangleGPTSignature(span);
+    if (!alternate) {
+        return kTrue;
+    }
+    if (!TransferBlock(device, false, 1, block, block_size)) {
+        return kFalse;
+    }
+    if (*alternate == 0) {
+        return kTrue;
+    }
+    if (!TransferBlock(device, true, *alternate, block, block_size)) {
+        return kFalse;
+    }
+    if (!telmar::MangleGPTSignature(span)) {
+        return kTrue;
+    }
+    return TransferBlock(device, false, *alternate, block, block_size) ? kTrue : kFalse;
+}
+
+void __VK_ManglePartitionTable(PCDA cda, VK_WORD ld_number) {
+    if (cda == nullptr || ld_number >= kMaxLogicalDrivesSupported) {
+        return;
+    }
+    CDALock guard(cda);
+    if (!__VK_CheckLogicalDriveAllowsMangling(cda, ld_number) || !VK_RequestLogicalDriveDescriptors(cda) ||
+        !VK_RequestSenseConfigurationBuffer(cda, ld_number)) {
+        return;
+    }
+    const LogicalDriveRecord& record = _VK_CDA(cda)->ld_record_list[ld_number];
+    const VK_WORD block_size = telmar::PartitionTableBlockSize(record.block_size_bytes);
+    if (record.logical_drive_handle == nullptr || block_size == 0) {
+        return;
+    }
+    const pavlin::TrackedBuffer block = PN_TRACKED_BUFFER(block_size);
+    if (!block) {
+        return;
+    }
+    __VK_MangleMBRTable(cda, record.logical_drive_handle, block_size, block.get());
+    __VK_MangleGPTTable(cda, record.logical_drive_handle, block_size, block.get());
+}
+
+VK_BOOL __VK_DeleteLogicalDrive(PCDA cda, VK_WORD ld_number) {
+    if (cda == nullptr) {
+        return kFalse;
+    }
+    CDALock guard(cda);
+    const bool in_range = ld_number < kMaxLogicalDrivesSupported;
+    const bool primary =
+        in_range && VK_GetControllerBootVolumeNumber(cda, kBootableVolumePrecedencePrimary,
+                                                     kBootableVolumeDriveTypeLogical) == ld_number;
+    const bool secondary =
+        in_range && VK_GetControllerBootVolumeNumber(cda, kBootableVolumePrecedenceSecondary,
+                                                     kBootableVolumeDriveTypeLogical) == ld_number;
+    LOGICAL_DRIVE_CONFIG* new_ld_buffer = VK_GetLogicalDriveConfigurationBufferForUpdate(cda, ld_number);
+    PN_DebugLog(2, 0, "%s:%d: Deleting ld %u\n", __func__, __LINE__, ld_number);
+    if (new_ld_buffer == nullptr) {
+        PN_DebugLog(1, 0, "%s:%d: Assertion 'new_ld_buffer != 0' failed: Failed to get buffer to delete ld\n",
+                    __func__, __LINE__);
+        return kFalse;
+    }
+    new_ld_buffer->wAssignedDrives = 0;
+    if (!VK_SetConfiguration(cda, ld_number, new_ld_buffer)) {
+        PN_DebugLog(1, 0, "%s:%d: Failed to delete ld %u\n", __func__, __LINE__, ld_number);
+        return kFalse;
+    }
+    if (primary || secondary) {
+        const VK_BYTE none[kVolumeIdSize] = {};
+        const VK_BYTE precedence = primary && secondary ? kBootableVolumePrecedenceAll
+                                   : primary            ? kBootableVolumePrecedencePrimary
+                                                        : kBootableVolumePrecedenceSecondary;
+        __VK_SetBootableVolume(cda, precedence, none, sizeof(none));
+    }
+    return kTrue;
+}
+
+VK_BOOL __VK_DestroyLUCacheLogicalDrive(PCDA cda, VK_WORD ld_number) {
+    if (cda == nullptr) {
+        return kFalse;
+    }
+    CDALock guard(cda);
+    const PLU_CACHE_CREATE ld_buffer = VK_RequestLUCacheConfigurationForUpdate(cda, ld_number);
+    PN_DebugLog(2, 0, "%s:%d: Deleting cache ld %u\n", __func__, __LINE__, ld_number);
+    if (ld_buffer == nullptr) {
+        PN_DebugLog(
+            1, 0,
+            "%s:%d: Assertion 'ld_buffer != ((void *)0)' failed: Failed to get LU_CACHE_CREATE buffer\n",
+            __func__, __LINE__);
+        return kFalse;
+    }
+    const VK_BOOL succeeded = VK_ForceDestoryLUCache(cda, ld_number, ld_buffer);
+    if (!succeeded) {
+        PN_DebugLog(1, 0, "%s:%d: Assertion 'succeeded' failed: Failed to force-destory lu cache ld %u\n\n",
+                    __func__, __LINE__, ld_number);
+    }
+    return succeeded;
+}
+
+VK_BOOL __VK_DeleteAllLogicalDrives(PCDA cda) {
+    if (cda == nullptr) {
+        return kFalse;
+    }
+    CDALock guard(cda);
+    // The numbers are taken first: the writes below may make the cached model stale.
+    std::array<VK_WORD, kMaxLogicalDrivesSupported> drives{};
+    size_t count = 0;
+    for (VK_WORD ld = VK_EnumerateControllerLogicalDrives(cda, kNoLogicalDrive);
+         ld != kNoLogicalDrive && count < drives.size(); ld = VK_EnumerateControllerLogicalDrives(cda, ld)) {
+        drives[count++] = ld;
+    }
+    for (size_t i = 0; i < count; ++i) {
+        if ((VK_GetLogicalDriveBasicInfo(cda, drives[i]) & 0x0F) == kLogicalDriveTypeCache &&
+            !__VK_DestroyLUCacheLogicalDrive(cda, drives[i])) {
+            PN_DebugLog(1, 0, "%s:%d: Failed to destroy lu cache ld %u\n", __func__, __LINE__, drives[i]);
+        }
+    }
+    VK_BOOL result = kTrue;
+    for (size_t i = 0; i < count; ++i) {
+        if (!__VK_DeleteLogicalDrive(cda, drives[i])) {
+            PN_DebugLog(1, 0, "%s:%d: Assertion 'succeeded' failed: Failed to delete ld %u\n\n", __func__,
+                        __LINE__, drives[i]);
+            result = kFalse;
+        }
+    }
+    return result;
+}
+
+namespace {
+
+constexpr VK_BYTE kConfigurationFlagSEDEnabled = 0x10; // LOGICAL_DRIVE_CONFIG bConfigurationFlags
+constexpr VK_DWORD kLabelAnyIdentifier = 0xFFFFFFFF;
+constexpr VK_BYTE kLUCacheWarmDepth = 3;
+constexpr VK_UINT64 kSEDQualificationFailed =
+    kPhysicalDriveEncryptionSEDQualificationFailedLockingEnabled |
+    kPhysicalDriveEncryptionSEDQualificationFailedRangeLengthSet;
+
+void LogNoLogicalDriveBuffer(const char* function, int line) {
+    PN_DebugLog(1, 0, "%s:%d: Assertion 'new_ld_buffer != ((void *)0)' failed: Failed to get set ld config buffer\n",
+                function, line);
+}
+
+// A fresh configuration copy of an existing logical drive, or NULL (logged) when there is none or
+// its reported total passes the buffer, so that it could never be written back.
+LOGICAL_DRIVE_CONFIG* LogicalDriveBufferForUpdate(PCDA cda, VK_WORD ld_number, const char* function, int line) {
+    LOGICAL_DRIVE_CONFIG* buffer = VK_GetLogicalDriveConfigurationBufferForUpdate(cda, ld_number);
+    if (buffer == nullptr) {
+        LogNoLogicalDriveBuffer(function, line);
+        return nullptr;
+    }
+    if (!TotalFits(*buffer, function, line)) {
+        VK_free(buffer);
+        return nullptr;
+    }
+    return buffer;
+}
+
+void ClearSpareMaps(LOGICAL_DRIVE_CONFIG& buffer) {
+    buffer.dwSpareAssignmentMap = 0;
+    std::memset(buffer.pbBigSpareAssignmentMap, 0, sizeof(buffer.pbBigSpareAssignmentMap));
+}
+
+void OrCommitErrors(PCDA cda, VK_UINT64 bits) {
+    _VK_CDA(cda)->editable_configuration_commit_errors |= bits;
+}
+
+} // namespace
+
+VK_UINT64 __VK_CommitEditableSpareDriveChanges(PCDA cda, VK_WORD ld_number) {
+    CDALock guard(cda);
+    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, ld_number);
+    if (ld == nullptr) {
+        return kEditableConfigurationCommitErrorSpareDriveChanges;
+    }
+    LOGICAL_DRIVE_CONFIG* new_ld_buffer = LogicalDriveBufferForUpdate(cda, ld_number, __func__, __LINE__);
+    if (new_ld_buffer == nullptr) {
+        return kEditableConfigurationCommitErrorSpareDriveChanges;
+    }
+    // Without the extended spare map the cleared maps are the only place of the spares: a copy taken
+    // after clearing them would hide the removal of the last spare, so the copy is taken first.
+    const bool extended_spare_map = _VK_ControllerSupportsExtendedDriveMap(cda) != kFalse;
+    LOGICAL_DRIVE_CONFIG original = *new_ld_buffer;
+    ClearSpareMaps(*new_ld_buffer);
+    if (extended_spare_map) {
+        original = *new_ld_buffer;
+    }
+    if (ld->flags & kEditableLDSparesChanged) {
+        __VK_ManageEditableLogicalDriveSpareDrives(cda, ld_number, new_ld_buffer);
+    }
+    if (std::memcmp(&original, new_ld_buffer, sizeof(original)) == 0) {
+        PN_DebugLog(2, 0, "%s:%d: No actual spare drive changes for ld %u\n", __func__, __LINE__,
+                    static_cast<unsigned>(ld_number));
+        VK_free(new_ld_buffer);
+        return 0;
+    }
+    PN_DebugLog(2, 0, "%s:%d: Spare drive change for ld %u\n", __func__, __LINE__, static_cast<unsigned>(ld_number));
+    if (VK_SetConfiguration(cda, ld_number, new_ld_buffer)) {
+        return 0;
+    }
+    // A spare that failed its SED qualification is why the controller refused, when one did.
+    const PEDITABLE_ARRAY array = _VK_GetEditableArray(cda, ld->editable_array_number);
+    const VK_WORD spare_count = array != nullptr ? array->spare_drive_count : 0;
+    for (VK_WORD i = 0; i < spare_count && i < sizeof(array->spare_drives) / sizeof(array->spare_drives[0]); ++i) {
+        const VK_WORD pd = array->spare_drives[i];
+        if (pd >= kMaxPhysicalDrivesSupported) {
+            continue;
+        }
+        _VK_CDA(cda)->pd_record_list[pd].flags &= static_cast<VK_WORD>(~kPDRecordIdentifyValid);
+        if (VK_GetPhysicalDriveEncryptionInfo(cda, pd) & kSEDQualificationFailed) {
+            PN_DebugLog(1, 0, "%s:%d: Failed to add spare drive du to failed failed SED qualification to ld %u\n",
+                        __func__, __LINE__, static_cast<unsigned>(ld_number));
+            return kEditableConfigurationCommitErrorSpareDriveSEDQualFailed;
+        }
+    }
+    PN_DebugLog(1, 0, "%s:%d: Failed to update spare drives for ld %u\n", __func__, __LINE__,
+                static_cast<unsigned>(ld_number));
+    return kEditableConfigurationCommitErrorSpareDriveChanges;
+}
+
+VK_UINT64 __VK_CommitEditableLogicalDriveAcceleratorChanges(PCDA cda, VK_WORD ld_number) {
+    CDALock guard(cda);
+    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, ld_number);
+    if (ld == nullptr) {
+        return kEditableConfigurationCommitErrorLogicalDriveSettings;
+    }
+    LOGICAL_DRIVE_CONFIG* new_ld_buffer = LogicalDriveBufferForUpdate(cda, ld_number, __func__, __LINE__);
+    if (new_ld_buffer == nullptr) {
+        return kEditableConfigurationCommitErrorLogicalDriveSettings;
+    }
+    const LOGICAL_DRIVE_CONFIG original = *new_ld_buffer;
+    if (ld->flags & kEditableLDAcceleratorChanged) {
+        __VK_ManageEditableLogicalDriveAccelerator(cda, ld_number, new_ld_buffer);
+    }
+    if (std::memcmp(&original, new_ld_buffer, sizeof(original)) == 0) {
+        PN_DebugLog(2, 0, "%s:%d: No actual accel changes for ld %u\n", __func__, __LINE__,
+                    static_cast<unsigned>(ld_number));
+        VK_free(new_ld_buffer);
+        return 0;
+    }
+    PN_DebugLog(2, 0, "%s:%d: Setting accel for ld %u\n", __func__, __LINE__, static_cast<unsigned>(ld_number));
+    if (!VK_SetConfiguration(cda, ld_number, new_ld_buffer)) {
+        PN_DebugLog(1, 0, "%s:%d: Set ld %u accel failed\n", __func__, __LINE__, static_cast<unsigned>(ld_number));
+        return kEditableConfigurationCommitErrorLogicalDriveSettings;
+    }
+    return 0;
+}
+
+VK_BOOL __VK_CommitEditableLogicalDriveLabel(PCDA cda, VK_WORD ld_number) {
+    CDALock guard(cda);
+    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, ld_number);
+    if (ld == nullptr) {
+        return kFalse;
+    }
+    LABEL_LOGICAL_DRIVE* ld_label_buffer = VK_GetLabelLogicalDriveBufferForUpdate(cda);
+    if (ld_label_buffer == nullptr) {
+        PN_DebugLog(1, 0,
+                    "%s:%d: Assertion 'ld_label_buffer != ((void *)0)' failed: Failed to get set ld label buffer\n",
+                    __func__, __LINE__);
+        return kFalse;
+    }
+    static_assert(sizeof(ld_label_buffer->pbLogicalDriveLabel) == sizeof(ld->logical_drive_label));
+    ld_label_buffer->dwLogicalDriveIdentifier = kLabelAnyIdentifier;
+    std::memcpy(ld_label_buffer->pbLogicalDriveLabel, ld->logical_drive_label,
+                sizeof(ld_label_buffer->pbLogicalDriveLabel));
+    PN_DebugLog(2, 0, "%s:%d: Setting ld %u label\n", __func__, __LINE__, static_cast<unsigned>(ld_number));
+    if (!VK_LabelLogicalDrive(cda, ld_number, ld_label_buffer)) {
+        PN_DebugLog(1, 0, "%s:%d: Set ld %u label failed\n", __func__, __LINE__, static_cast<unsigned>(ld_number));
+        return kFalse;
+    }
+    return kTrue;
+}
+
+VK_UINT64 __VK_CommitEditableLogicalDriveLabels(PCDA cda) {
+    CDALock guard(cda);
+    VK_UINT64 result = 0;
+    for (VK_WORD n = VK_EnumerateEditableLogicalDrives(cda, kInvalidLDNumber); n != kInvalidLDNumber;
+         n = VK_EnumerateEditableLogicalDrives(cda, n)) {
+        const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, n);
+        if (ld == nullptr || (ld->flags & kEditableLDLabelUnchanged)) {
+            continue;
+        }
+        PN_DebugLog(2, 0, "%s:%d: Label ld %u\n", __func__, __LINE__, static_cast<unsigned>(n));
+        if (!__VK_CommitEditableLogicalDriveLabel(cda, n)) {
+            PN_DebugLog(1, 0, "%s:%d: Failed to label ld %u\n", __func__, __LINE__, static_cast<unsigned>(n));
+            result = kEditableConfigurationCommitErrorLogicalDriveLabels;
+        }
+    }
+    return result;
+}
+
+VK_UINT64 __VK_CommitEditableLUCacheLogicalDriveChanges(PCDA cda, VK_WORD ld_number) {
+    CDALock guard(cda);
+    const PEDITABLE_LOGICAL_DRIVE cache_ld = _VK_GetEditableLogicalDrive(cda, ld_number);
+    if (cache_ld == nullptr) {
+        return 0;
+    }
+    const VK_WORD data_ld = cache_ld->lu_cache_ld_number;
+    if (data_ld >= kMaxLogicalDrivesSupported || _VK_GetEditableLogicalDrive(cda, data_ld) == nullptr) {
+        return 0;
+    }
+    const unsigned c = ld_number;
+    const unsigned d = data_ld;
+    if (cache_ld->flags & kEditableLDNewDrive) {
+        auto* ld_buffer = static_cast<PLU_CACHE_CREATE>(VK_malloc(sizeof(LU_CACHE_CREATE)));
+        PN_DebugLog(2, 0, "%s:%d: Creating lu cache ld %u (data ld:%u)\n", __func__, __LINE__, c, d);
+        bool created = false;
+        if (ld_buffer == nullptr) {
+            PN_DebugLog(1, 0,
+                        "%s:%d: Assertion 'ld_buffer != ((void *)0)' failed: Failed to get PLU_CACHE_CREATE buffer\n",
+                        __func__, __LINE__);
+        } else {
+            std::memset(ld_buffer, 0, sizeof(*ld_buffer));
+            ld_buffer->dwCacheLineSizeBlocks = cache_ld->lu_cache_line_size_blocks;
+            ld_buffer->bWarmDepth = kLUCacheWarmDepth;
+            ld_buffer->bWritePolicy = cache_ld->lu_cache_policy;
+            ld_buffer->bCachingAlgorithm = cache_ld->lu_cache_algorithm;
+            ld_buffer->wPrimaryLUN = data_ld;
+            PN_DebugLog(2, 0, "%s:%d: Setting ld lu cache %u -> %u\n", __func__, __LINE__, d, c);
+            created = VK_CreateLUCache(cda, ld_number, ld_buffer) != kFalse;
+        }
+        if (created) {
+            return 0;
+        }
+        // An unpaired cache volume is of no use: take it away again.
+        PN_DebugLog(1, 0, "%s:%d: Failed to associate data ld %u and cache ld %u, deleting ld %u...\n", __func__,
+                    __LINE__, d, c, c);
+        __VK_DestroyLUCacheLogicalDrive(cda, ld_number);
+        __VK_DeleteLogicalDrive(cda, ld_number);
+        return kEditableConfigurationCommitErrorLUCacheLogicalDriveChanges;
+    }
+    if (!(cache_ld->flags & kEditableLDLUCacheChanged)) {
+        return 0;
+    }
+    PLU_CACHE_CREATE ld_buffer = VK_RequestLUCacheConfigurationForUpdate(cda, ld_number);
+    PN_DebugLog(2, 0, "%s:%d: Modifying lu cache ld %u (data ld:%u)\n", __func__, __LINE__, c, d);
+    if (ld_buffer == nullptr) {
+        PN_DebugLog(1, 0,
+                    "%s:%d: Assertion 'ld_buffer != ((void *)0)' failed: Failed to get PLU_CACHE_CREATE buffer\n",
+                    __func__, __LINE__);
+        return kEditableConfigurationCommitErrorLUCacheLogicalDriveChanges;
+    }
+    ld_buffer->bWritePolicy = cache_ld->lu_cache_policy;
+    if (!VK_ModifyLUCache(cda, ld_number, ld_buffer)) {
+        return kEditableConfigurationCommitErrorLUCacheLogicalDriveChanges;
+    }
+    return 0;
+}
+
+VK_UINT64 __VK_CommitEditableTransformation(PCDA cda, VK_WORD ld_number) {
+    CDALock guard(cda);
+    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, ld_number);
+    if (ld == nullptr) {
+        return kEditableConfigurationCommitErrorLogicalDriveTransformation;
+    }
+    LOGICAL_DRIVE_CONFIG* new_ld_buffer = LogicalDriveBufferForUpdate(cda, ld_number, __func__, __LINE__);
+    if (new_ld_buffer == nullptr) {
+        return kEditableConfigurationCommitErrorLogicalDriveTransformation;
+    }
+    ClearSpareMaps(*new_ld_buffer);
+    const LOGICAL_DRIVE_CONFIG original = *new_ld_buffer;
+    if (!(ld->flags & kEditableLDTransformation)) {
+        PN_DebugLog(1, 0,
+                    "%s:%d: Assertion '(editable_ld->flags & kEditableLDTransformation)' failed: LD %u queued for "
+                    "transformation but operation/change unknown\n",
+                    __func__, __LINE__, static_cast<unsigned>(ld_number));
+    } else {
+        __VK_ManageEditableLogicalDriveDataDrives(cda, ld_number, new_ld_buffer);
+        __VK_ManageEditableLogicalDriveSpareDrives(cda, ld_number, new_ld_buffer);
+        __VK_ManageEditableLogicalDriveFaultTolerance(cda, ld_number, new_ld_buffer);
+        __VK_ManageEditableLogicalDriveSize(cda, ld_number, new_ld_buffer);
+        __VK_ManageEditableLogicalDriveAccelerator(cda, ld_number, new_ld_buffer);
+        new_ld_buffer->bDriveTypeMixFlag = 0;
+    }
+    if (ld->flags & kEditableLDEnableSED) {
+        new_ld_buffer->bConfigurationFlags |= kConfigurationFlagSEDEnabled;
+    }
+    if (std::memcmp(&original, new_ld_buffer, sizeof(original)) == 0) {
+        PN_DebugLog(2, 0, "%s:%d: No actual transforms for ld %u\n", __func__, __LINE__,
+                    static_cast<unsigned>(ld_number));
+        VK_free(new_ld_buffer);
+        return 0;
+    }
+    LogicalDriveTransformation live{};
+    __VK_InitializeLogicalDriveCurrentSettings(cda, ld_number, &live);
+    PN_DebugLog(2, 0,
+                "%s:%d: Transforming ld %u\n ->flags......0x%08X\n ->array......%u -> %u\n ->RAID.......%u -> %u\n "
+                "->npg........%u -> %u\n ->strip......%u -> %u\n ->blocksize..%u -> %u\n ->pd_offset..%llu -> %llu\n "
+                "->pd_blocks..%llu -> %llu\n ->size.......%llu -> %llu\n ->accel......%u\n",
+                __func__, __LINE__, static_cast<unsigned>(ld_number), static_cast<unsigned>(ld->flags & 0xFFFFFFFF),
+                static_cast<unsigned>(live.array_number), static_cast<unsigned>(ld->editable_array_number),
+                static_cast<unsigned>(live.RAID_level), static_cast<unsigned>(ld->RAID_level),
+                static_cast<unsigned>(live.num_parity_groups), static_cast<unsigned>(ld->num_parity_groups),
+                static_cast<unsigned>(live.strip_size_blocks), static_cast<unsigned>(ld->strip_size_blocks),
+                static_cast<unsigned>(live.block_size_bytes), static_cast<unsigned>(ld->block_size_bytes),
+                static_cast<unsigned long long>(live.physical_drive_offset_block),
+                static_cast<unsigned long long>(ld->physical_drive_offset_block),
+                static_cast<unsigned long long>(live.physical_drive_blocks_per_drive),
+                static_cast<unsigned long long>(ld->physical_drive_blocks_per_drive),
+                static_cast<unsigned long long>(live.drive_size_blocks),
+                static_cast<unsigned long long>(ld->drive_size_blocks),
+                static_cast<unsigned>(ld->logical_drive_accelerator));
+    if (!VK_ChangeConfiguration(cda, ld_number, new_ld_buffer)) {
+        PN_DebugLog(1, 0, "%s:%d: Failed to transform ld %u (id:0x08%X)\n", __func__, __LINE__,
+                    static_cast<unsigned>(ld_number), static_cast<unsigned>(ld->flags & kEditableLDTransformation));
+        return kEditableConfigurationCommitErrorLogicalDriveTransformation;
+    }
+    return 0;
+}
+
+void __VK_CommitEditableExistingDrivePreConfigurationSettings(PCDA cda) {
+    CDALock guard(cda);
+    if (_VK_GetEditableConfiguration(cda) == nullptr) {
+        return;
+    }
+    for (VK_WORD n = VK_EnumerateEditableLogicalDrives(cda, kInvalidLDNumber); n != kInvalidLDNumber;
+         n = VK_EnumerateEditableLogicalDrives(cda, n)) {
+        const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, n);
+        if (ld == nullptr || (ld->flags & kEditableLDNewDrive)) {
+            continue;
+        }
+        if (ld->flags & kEditableLDSparesChanged) {
+            OrCommitErrors(cda, __VK_CommitEditableSpareDriveChanges(cda, n));
+        }
+        if ((ld->flags & kEditableLDAcceleratorChanged) &&
+            ld->logical_drive_accelerator != kLogicalDriveAcceleratorIOBypass) {
+            OrCommitErrors(cda, __VK_CommitEditableLogicalDriveAcceleratorChanges(cda, n));
+        }
+    }
+}
+
+void __VK_CommitEditableDrivePostConfigurationSettings(PCDA cda) {
+    CDALock guard(cda);
+    if (_VK_GetEditableConfiguration(cda) == nullptr) {
+        return;
+    }
+    for (VK_WORD n = VK_EnumerateEditableLogicalDrives(cda, kInvalidLDNumber); n != kInvalidLDNumber;
+         n = VK_EnumerateEditableLogicalDrives(cda, n)) {
+        const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, n);
+        if (ld == nullptr) {
+            continue;
+        }
+        if (ld->flags & kEditableLDSparesChanged) {
+            OrCommitErrors(cda, __VK_CommitEditableSpareDriveChanges(cda, n));
+        }
+        if ((ld->flags & kEditableLDAcceleratorChanged) &&
+            ld->logical_drive_accelerator == kLogicalDriveAcceleratorIOBypass && !(ld->flags & kEditableLDNewDrive)) {
+            OrCommitErrors(cda, __VK_CommitEditableLogicalDriveAcceleratorChanges(cda, n));
+        }
+        if (ld->flags & kEditableLDLUCache) {
+            OrCommitErrors(cda, __VK_CommitEditableLUCacheLogicalDriveChanges(cda, n));
+        }
+    }
+}
+
+// Commit steps: encryption --------------------------------------------------------------------------
+//
+// The pending encryption settings become 0x1E requests (and one managed-SED request) at fixed points
+// of the commit. Each step answers 0 or its commit-error bit and never stops the commit.
+
+namespace {
+
+// Change bits of the staged encryption settings: any of them means something is to be sent.
+constexpr VK_DWORD kPendingEncryptionChanges = 0x3FFE0;
+static_assert((kEditableConfigEncryptionMode | kEditableConfigCryptoOfficerPassword | kEditableConfigUserPassword |
+               kEditableConfigMasterKey | kEditableConfigAllowPlaintext | kEditableConfigLogicalDriveEncryption |
+               kEditableConfigEncryptionToggle | kEditableConfigFirmwareLock | kEditableConfigRecoveryQuestion |
+               kEditableConfigBootPassword | kEditableConfigBootPasswordState | kEditableConfigVolatileKeys |
+               kEditableConfigKeyCache) == kPendingEncryptionChanges);
+
+// The cached buffers the status word is built from and that the configuration step changes.
+constexpr VK_DWORD kEncryptionStatusBuffers = kCDAValidIdentifyController | kCDAValidEncryptionRecoveryQuestion |
+                                              kCDAValidEncryptionBootPasswordStatus |
+                                              kCDAValidEncryptionKeyManagerStatus | kCDAValidEncryptionRoleAttributes;
+static_assert(kEncryptionStatusBuffers == 0x1E1);
+
+// Key-manager mode value of function 13.
+constexpr VK_DWORD kModeRemote = 0;
+constexpr VK_DWORD kModeLocal = 2;
+constexpr VK_DWORD kModeEnable = 1;
+constexpr VK_DWORD kModePlaintextAllowed = 4;
+
+// The login field is always sent at its full 17 bytes; the builders cut it to the 16 of the field.
+constexpr size_t kSessionPasswordSize = sizeof(EDITABLE_ENCRYPTION_LOGIN_SESSION::password);
+static_assert(kSessionPasswordSize == 17);
+
+// Sizes the random credentials of express-local mode are generated into.
+constexpr size_t kExpressPasswordSize = 13;
+constexpr size_t kExpressAnswerSize = 33;
+constexpr size_t kExpressKeyNameSize = 15;
+
+// Sizes the staged credentials are sent with.
+constexpr size_t kStagedKeySize = 64;
+constexpr size_t kStagedAnswerSize = 65;
+constexpr size_t kStagedBootPasswordSize = 33;
+constexpr size_t kExpressQuestionSize = 256;
+constexpr size_t kStagedQuestionSize = 257;
+
+// Boot-password state that enabling a new boot password already implies.
+constexpr VK_BYTE kStagedBootPasswordEnabled = 2;
+
+// The credentials the configuration step sends, wiped whichever way the step ends.
+struct StepCredentials {
+    char officer_password[17] = {};
+    char key[64] = {};
+    char answer[65] = {};
+    const char* question = nullptr;
+    size_t question_size = 0;
+    StepCredentials() = default;
+    StepCredentials(const StepCredentials&) = delete;
+    StepCredentials& operator=(const StepCredentials&) = delete;
+    ~StepCredentials() {
+        explicit_bzero(officer_password, sizeof(officer_password));
+        explicit_bzero(key, sizeof(key));
+        explicit_bzero(answer, sizeof(answer));
+    }
+};
+
+VK_DWORD SessionRole(const PEDITABLE_CONFIGURATION config) {
+    return telmar::RequestRole(config->session.user);
+}
+
+void SetSessionPassword(PEDITABLE_CONFIGURATION config, const char (&password)[17]) {
+    static_assert(sizeof(password) == sizeof(config->session.password));
+    std::memcpy(config->session.password, password, sizeof(config->session.password));
+}
+
+void ClearEncryptionStatusBuffers(PCDA cda) {
+    _VK_CDA(cda)->flags[0] &= ~kEncryptionStatusBuffers;
+}
+
+// One request of the configuration step: the progress line, the request, the failure line.
+bool Send(bool (*request)(PCDA, PEDITABLE_CONFIGURATION, const StepCredentials&), PCDA cda,
+          PEDITABLE_CONFIGURATION config, const StepCredentials& creds, const char* progress, const char* failure,
+          int line) {
+    PN_DebugLog(2, 0, "%s:%d: %s\n", __FILE__, line, progress);
+    const bool ok = request(cda, config, creds);
+    if (!ok) {
+        PN_DebugLog(1, 0, "%s:%d: Assertion 'success' failed: %s\n", "__VK_CommitEditableEncryptionConfiguration",
+                    line, failure);
+    }
+    return ok;
+}
+
+bool ClearForNewMode(PCDA cda, const char* failure, int line) {
+    const bool ok = _VK_ClearEncryptionConfiguration(cda, nullptr, 0) != kFalse;
+    if (!ok) {
+        PN_DebugLog(1, 0, "%s:%d: Assertion 'success' failed: %s\n", "__VK_CommitEditableEncryptionConfiguration",
+                    line, failure);
+    }
+    return ok;
+}
+
+// Express-local credentials: a random password, answer and key name, and the marker question. False
+// when the random source fails; then nothing may be sent.
+bool ExpressCredentials(PCDA cda, StepCredentials& creds) {
+    if (__VK_GenerateRandomPassword(cda, creds.officer_password, kExpressPasswordSize) == nullptr ||
+        __VK_GenerateRandomAnswer(creds.answer, kExpressAnswerSize) == nullptr ||
+        __VK_GenerateRandomKeyname(creds.key, kExpressKeyNameSize) == nullptr) {
+        return false;
+    }
+    creds.question = kControllerEncryptionExpressModeQuestion;
+    creds.question_size = kExpressQuestionSize;
+    return true;
+}
+
+void StagedCredentials(PEDITABLE_CONFIGURATION config, StepCredentials& creds) {
+    std::memcpy(creds.officer_password, config->encryption_password[0], sizeof(creds.officer_password));
+    std::memcpy(creds.key, config->encryption_key, sizeof(creds.key));
+    std::memcpy(creds.answer, config->encryption_answer, sizeof(creds.answer));
+    creds.question = config->encryption_question;
+    creds.question_size = kStagedQuestionSize;
+}
+
+} // namespace
+
+VK_UINT64 __VK_CommitEditableEncryptionConfiguration(PCDA cda) {
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    if (config == nullptr || !(config->flags & kPendingEncryptionChanges)) {
+        return 0;
+    }
+    const VK_QWORD status = VK_GetControllerEncryptionStatus(cda);
+    const bool configured_at_start = (status & kControllerEncryptionCryptoOfficerPasswordSet) != 0;
+    bool configured = configured_at_start;
+    bool success = true;
+
+    if (config->encryption == kControllerEncryptionNone) {
+        VK_UINT64 result = 0;
+        if (config->flags & kEditableConfigEncryptionMode) {
+            PN_DebugLog(2, 0, "%s:%d: Clearing encryption configuration\n", __FILE__, __LINE__);
+            if (!_VK_ClearEncryptionConfiguration(cda, nullptr, 0)) {
+                PN_DebugLog(1, 0, "%s:%d: Failed to clear encryption", __FILE__, __LINE__);
+                result = kEditableConfigurationCommitErrorClearEncryption;
+            }
+        }
+        ClearEncryptionStatusBuffers(cda);
+        return result;
+    }
+
+    const VK_DWORD changes = config->flags;
+    const bool settings_changed =
+        (changes & kEditableConfigEncryptionMode) || (changes & kEditableConfigAllowPlaintext) ||
+        ((changes & kEditableConfigEncryptionToggle) && (changes & kEditableConfigEncryptionEnabled));
+    const bool remote = config->encryption == kControllerEncryptionRemote;
+
+    StepCredentials creds;
+    if (config->encryption == kControllerEncryptionExpressLocal) {
+        if (!ExpressCredentials(cda, creds)) {
+            // Clearing or setting anything now would leave the controller with credentials nobody holds.
+            PN_DebugLog(1, 0, "%s:%d: Assertion 'success' failed: Failed to generate express credentials\n", __func__,
+                        __LINE__);
+            ClearEncryptionStatusBuffers(cda);
+            return kEditableConfigurationCommitErrorEncryptionSettings;
+        }
+        if (configured && !(status & kControllerEncryptionExpressModeOn)) {
+            PN_DebugLog(2, 0, "%s:%d: Clearing existing local/remote encryption\n", __FILE__, __LINE__);
+            success = ClearForNewMode(cda, "Failed to clear existing local/remote encryption", __LINE__);
+            configured = false;
+        }
+        if (!(changes & kEditableConfigRecoveryQuestion)) {
+            PN_DebugLog(1, 0,
+                        "%s:%d: Assertion 'queue_change_q_and_a' failed: Failed the QA bit is not set for Local "
+                        "Express\n",
+                        __func__, __LINE__);
+        }
+    } else {
+        StagedCredentials(config, creds);
+        if (status & kControllerEncryptionExpressModeOn) {
+            PN_DebugLog(1, 0, "%s:%d: Clearing existing local/express encryption\n", __FILE__, __LINE__);
+            success = ClearForNewMode(cda, "Failed to clear existing local/express encryption", __LINE__);
+            configured = false;
+        }
+    }
+
+    if (!configured) {
+        config->session.user = 0;
+        SetSessionPassword(config, creds.officer_password);
+    }
+
+    using Creds = const StepCredentials&;
+    if (success && ((changes & kEditableConfigCryptoOfficerPassword) || !configured)) {
+        const bool login = configured;
+        PN_DebugLog(2, 0, "%s:%d: Setting crypto officer password\n", __FILE__, __LINE__);
+        success = _VK_SetEncryptionPassword(cda, 0, creds.officer_password, sizeof(creds.officer_password),
+                                            login ? SessionRole(config) : 0,
+                                            login ? config->session.password : nullptr,
+                                            login ? kSessionPasswordSize : 0) != kFalse;
+        if (!success) {
+            PN_DebugLog(1, 0, "%s:%d: Assertion 'success' failed: Failed to set crypto officer password\n", __func__,
+                        __LINE__);
+        } else if (SessionRole(config) == 0) {
+            SetSessionPassword(config, creds.officer_password);
+        }
+    }
+    if (success && ((changes & kEditableConfigMasterKey) || !configured || settings_changed)) {
+        success = Send(
+            [](PCDA c, PEDITABLE_CONFIGURATION cfg, Creds cr) {
+                auto set = cfg->encryption == kControllerEncryptionRemote ? _VK_SetIkekEncryptionKey
+                                                                          : _VK_SetEncryptionKey;
+                return set(c, SessionRole(cfg), cfg->session.password, kSessionPasswordSize, cr.key,
+                           kStagedKeySize) != kFalse;
+            },
+            cda, config, creds, "Setting encryption master key", "Failed to set encryption key", __LINE__);
+    }
+    if (success && settings_changed) {
+        VK_DWORD mode = remote ? kModeRemote : kModeLocal;
+        if (changes & kEditableConfigPlaintextAllowed) {
+            mode |= kModePlaintextAllowed;
+        }
+        if (!configured || (status & kControllerEncryptionEnabled) || (changes & kEditableConfigEncryptionEnabled)) {
+            mode |= kModeEnable;
+        }
+        PN_DebugLog(2, 0, "%s:%d: Setting encryption key manager and settings\n", __FILE__, __LINE__);
+        success = _VK_SetEncryptionKeyManagementMode(cda, SessionRole(config), mode, config->session.password,
+                                                     kSessionPasswordSize) != kFalse;
+        if (!success) {
+            PN_DebugLog(1, 0, "%s:%d: Assertion 'success' failed: Failed to set encryption key manager and settings\n",
+                        __func__, __LINE__);
+        }
+    }
+    if (success && (changes & kEditableConfigUserPassword)) {
+        PN_DebugLog(2, 0, "%s:%d: Setting user password\n", __FILE__, __LINE__);
+        success = _VK_SetEncryptionPassword(cda, 1, config->encryption_password[1], kSessionPasswordSize,
+                                            SessionRole(config), config->session.password,
+                                            kSessionPasswordSize) != kFalse;
+        if (!success) {
+            PN_DebugLog(1, 0, "%s:%d: Assertion 'success' failed: Failed to set encryption user password\n", __func__,
+                        __LINE__);
+        } else if (SessionRole(config) == 1) {
+            SetSessionPassword(config, config->encryption_password[1]);
+        }
+    }
+    if (success && (changes & kEditableConfigRecoveryQuestion)) {
+        success = Send(
+            [](PCDA c, PEDITABLE_CONFIGURATION cfg, Creds cr) {
+                return _VK_SetEncryptionRecoveryQuestionAndAnswer(c, SessionRole(cfg), cfg->session.password,
+                                                                  kSessionPasswordSize, cr.question,
+                                                                  cr.question_size, cr.answer,
+                                                                  kStagedAnswerSize) != kFalse;
+            },
+            cda, config, creds, "Setting encryption recovery q&a", "Failed to set encryption recovery q&a", __LINE__);
+    }
+    if (success && (changes & kEditableConfigFirmwareLock)) {
+        success = Send(
+            [](PCDA c, PEDITABLE_CONFIGURATION cfg, Creds) {
+                const VK_DWORD action = (cfg->flags & kEditableConfigFirmwareLocked) ? 0 : 1;
+                return _VK_SetEncryptionUnlockFirmware(c, SessionRole(cfg), action, cfg->session.password,
+                                                       kSessionPasswordSize) != kFalse;
+            },
+            cda, config, creds, "Setting encryption FW lock", "Failed to set encryption FW lock", __LINE__);
+    }
+    if (success && (changes & kEditableConfigBootPassword)) {
+        success = Send(
+            [](PCDA c, PEDITABLE_CONFIGURATION cfg, Creds) {
+                return _VK_SetEncryptionBootPassword(c, SessionRole(cfg), cfg->session.password,
+                                                     kSessionPasswordSize, cfg->encryption_boot_password,
+                                                     kStagedBootPasswordSize) != kFalse;
+            },
+            cda, config, creds, "Setting encryption boot password", "Failed to set encryption boot password",
+            __LINE__);
+    }
+    if (success && (changes & kEditableConfigBootPasswordState) &&
+        !((changes & kEditableConfigBootPassword) &&
+          config->encryption_boot_password_state == kStagedBootPasswordEnabled)) {
+        success = Send(
+            [](PCDA c, PEDITABLE_CONFIGURATION cfg, Creds) {
+                return _VK_SetEncryptionBootPasswordState(c, SessionRole(cfg), cfg->session.password,
+                                                          kSessionPasswordSize,
+                                                          cfg->encryption_boot_password_state) != kFalse;
+            },
+            cda, config, creds, "Setting encryption boot password state",
+            "Failed to set encryption boot password state", __LINE__);
+    }
+    if (success && (changes & kEditableConfigKeyCache)) {
+        success = Send(
+            [](PCDA c, PEDITABLE_CONFIGURATION cfg, Creds) {
+                const VK_QWORD cache = cfg->encryption_key_cache_state;
+                return _VK_SetEncryptionKeyCache(c, SessionRole(cfg), cfg->session.password, kSessionPasswordSize,
+                                                 (cache >> 63) & 1 ? kTrue : kFalse,
+                                                 (cache >> 62) & 1 ? kTrue : kFalse,
+                                                 static_cast<VK_WORD>(cache & 0xFFFF),
+                                                 static_cast<VK_WORD>((cache >> 16) & 0xFFFF)) != kFalse;
+            },
+            cda, config, creds, "Setting encryption key cache", "Failed to set encryption key cache", __LINE__);
+    }
+
+    VK_UINT64 result = 0;
+    if (!success) {
+        if (!configured_at_start) {
+            // A half-made configuration would lock the controller behind credentials only partly set.
+            _VK_ClearEncryptionConfiguration(cda, nullptr, 0);
+        }
+        result = kEditableConfigurationCommitErrorEncryptionSettings;
+    }
+    ClearEncryptionStatusBuffers(cda);
+    return result;
+}
+
+VK_UINT64 __VK_CommitEditableEncryptionDisable(PCDA cda) {
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    if (config == nullptr || !(config->flags & kEditableConfigEncryptionToggle) ||
+        (config->flags & kEditableConfigEncryptionEnabled)) {
+        return 0;
+    }
+    if (config->encryption != kControllerEncryptionLocal && config->encryption != kControllerEncryptionRemote) {
+        PN_DebugLog(1, 0,
+                    "%s:%d: Assertion 'cda->editable_configuration->encryption == 0x02 || "
+                    "cda->editable_configuration->encryption == 0x03' failed: Invalid call to disable invalid key "
+                    "manager\n",
+                    __func__, __LINE__);
+        return 0;
+    }
+    PN_DebugLog(2, 0, "%s:%d: Disabling encryption\n", __FILE__, __LINE__);
+    VK_DWORD mode = config->encryption == kControllerEncryptionRemote ? kModeRemote : kModeLocal;
+    if (config->flags & kEditableConfigPlaintextAllowed) {
+        mode |= kModePlaintextAllowed;
+    }
+    if (!_VK_SetEncryptionKeyManagementMode(cda, SessionRole(config), mode, config->session.password,
+                                            kSessionPasswordSize)) {
+        PN_DebugLog(1, 0, "%s:%d: Failed to disable encryption\n", __FILE__, __LINE__);
+        return kEditableConfigurationCommitErrorEncryptionDisable;
+    }
+    return 0;
+}
+
+namespace {
+
+// A per-drive step: every staged logical drive in number order that `selects`, one request each with
+// the session login; a failed drive is logged and the walk goes on.
+struct DriveStep {
+    bool (*selects)(PCDA, const EDITABLE_LOGICAL_DRIVE&);
+    VK_BOOL (*request)(PCDA, VK_DWORD role, const EDITABLE_LOGICAL_DRIVE&, const char* password, size_t size);
+    const char* progress; // one %u: the drive
+    const char* failure;  // one %u: the drive
+    VK_UINT64 error;
+};
+
+VK_UINT64 RunDriveStep(PCDA cda, const DriveStep& step) {
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    if (config == nullptr) {
+        return 0;
+    }
+    VK_UINT64 result = 0;
+    for (VK_WORD ld = VK_EnumerateEditableLogicalDrives(cda, kInvalidLDNumber); ld != kInvalidLDNumber;
+         ld = VK_EnumerateEditableLogicalDrives(cda, ld)) {
+        const PEDITABLE_LOGICAL_DRIVE drive = _VK_GetEditableLogicalDrive(cda, ld);
+        if (drive == nullptr || !step.selects(cda, *drive)) {
+            continue;
+        }
+        PN_DebugLog(2, 0, step.progress, __FILE__, __LINE__, ld);
+        if (!step.request(cda, SessionRole(config), *drive, config->session.password, kSessionPasswordSize)) {
+            PN_DebugLog(1, 0, step.failure, __FILE__, __LINE__, ld);
+            result = step.error;
+        }
+    }
+    return result;
+}
+
+bool Has(const EDITABLE_LOGICAL_DRIVE& ld, VK_QWORD bits) {
+    return (ld.flags & bits) != 0;
+}
+
+VK_BOOL ToPlainText(PCDA cda, VK_DWORD role, const EDITABLE_LOGICAL_DRIVE& ld, const char* pw, size_t size) {
+    return _VK_SetLogicalVolumeToPlainText(cda, role, ld.ld_number, pw, size);
+}
+VK_BOOL ToEncrypted(PCDA cda, VK_DWORD role, const EDITABLE_LOGICAL_DRIVE& ld, const char* pw, size_t size) {
+    return _VK_SetLogicalVolumeToEncrypted(cda, role, ld.ld_number, pw, size);
+}
+VK_BOOL Encode(PCDA cda, VK_DWORD role, const EDITABLE_LOGICAL_DRIVE& ld, const char* pw, size_t size) {
+    return _VK_EncodeLogicalVolume(cda, role, ld.ld_number, pw, size);
+}
+VK_BOOL VolatileKeys(PCDA cda, VK_DWORD role, const EDITABLE_LOGICAL_DRIVE& ld, const char* pw, size_t size) {
+    return _VK_SetLogicalDriveVolatileKeys(cda, role, ld.ld_number, pw, size,
+                                           Has(ld, kEditableLDVolatileKey) ? kTrue : kFalse,
+                                           Has(ld, kEditableLDVolatileKeyBackup) ? kTrue : kFalse);
+}
+
+} // namespace
+
+VK_UINT64 __VK_CommitPlaintextNewLogicalDrives(PCDA cda) {
+    static constexpr DriveStep step{
+        [](PCDA, const EDITABLE_LOGICAL_DRIVE& ld) {
+            return Has(ld, kEditableLDNewDrive) && !Has(ld, kEditableLDEncrypted);
+        },
+        ToPlainText, "%s:%d: Rekey ld %u as plaintext\n", "%s:%d: Failed to rekey ld %u as plaintext\n",
+        kEditableConfigurationCommitErrorRekeyToPlainText};
+    return RunDriveStep(cda, step);
+}
+
+VK_UINT64 __VK_CommitEncodeExistingLogicalDrivesWithoutPreservingData(PCDA cda) {
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    if (config == nullptr || config->encryption == kControllerEncryptionNone ||
+        VK_GetControllerEncryption(cda) == kControllerEncryptionNone) {
+        return 0;
+    }
+    static constexpr DriveStep step{
+        [](PCDA c, const EDITABLE_LOGICAL_DRIVE& ld) {
+            return !Has(ld, kEditableLDNewDrive) && Has(ld, kEditableLDEncrypted) &&
+                   !Has(ld, kEditableLDPreserveData) &&
+                   !(VK_GetLogicalDriveEncryptionInfo(c, ld.ld_number) & kLogicalDriveEncryptionEnabled);
+        },
+        ToEncrypted, "%s:%d: Encode (w/o preserving data) ld %u\n", "%s:%d: Failed to encode ld %u\n",
+        kEditableConfigurationCommitErrorEncodeLogicalDrives};
+    return RunDriveStep(cda, step);
+}
+
+VK_UINT64 __VK_CommitLogicalDriveVolatileKeys(PCDA cda) {
+    static constexpr DriveStep step{
+        [](PCDA, const EDITABLE_LOGICAL_DRIVE& ld) { return Has(ld, kEditableLDVolatileKeyChanged); }, VolatileKeys,
+        "%s:%d: Setting volatile keys for ld %u\n", "%s:%d: Failed to set volatile keys for ld %u\n",
+        kEditableConfigurationCommitErrorVolatileKeys};
+    return RunDriveStep(cda, step);
+}
+
+VK_UINT64 __VK_CommitTransformEncodeEditableLogicalDrives(PCDA cda) {
+    static constexpr DriveStep step{
+        [](PCDA, const EDITABLE_LOGICAL_DRIVE& ld) { return Has(ld, kEditableLDTransformEncode); }, Encode,
+        "%s:%d: Encoding ld %u\n", "%s:%d: Failed to encode ld %u\n",
+        kEditableConfigurationCommitErrorTransformEncodeLogicalDrives};
+    return RunDriveStep(cda, step);
+}
+
+VK_UINT64 __VK_CommitDestructiveEncodeEditableLogicalDrives(PCDA cda) {
+    static constexpr DriveStep step{
+        [](PCDA, const EDITABLE_LOGICAL_DRIVE& ld) { return Has(ld, kEditableLDDestructiveEncode); }, ToEncrypted,
+        "%s:%d: Rekeying ld %u\n", "%s:%d: Failed to rekey ld %u\n",
+        kEditableConfigurationCommitErrorDestructiveEncodeLogicalDrives};
+    return RunDriveStep(cda, step);
+}
+
+VK_UINT64 __VK_CommitEditableExistingLogicalDriveEnableSEDEncryption(PCDA cda) {
+    if (_VK_GetEditableConfiguration(cda) == nullptr) {
+        return 0;
+    }
+    MANAGED_SED_SECURE_VOLUME request{};
+    bool any = false;
+    for (VK_WORD ld = VK_EnumerateEditableLogicalDrives(cda, kInvalidLDNumber); ld != kInvalidLDNumber;
+         ld = VK_EnumerateEditableLogicalDrives(cda, ld)) {
+        const PEDITABLE_LOGICAL_DRIVE drive = _VK_GetEditableLogicalDrive(cda, ld);
+        if (drive == nullptr || ld >= 8 * sizeof(request.bVolumeBitmap) || Has(*drive, kEditableLDNewDrive) ||
+            !Has(*drive, kEditableLDEnableSED) || Has(*drive, kEditableLDArrayMove)) {
+            continue;
+        }
+        pavlin::ByteSpan(request.bVolumeBitmap, sizeof(request.bVolumeBitmap))
+            .put8(ld / 8, static_cast<VK_BYTE>(request.bVolumeBitmap[ld / 8] | (1u << (ld % 8))));
+        any = true;
+    }
+    if (!any) {
+        return 0;
+    }
+    if (!_VK_BMICHelperWriteBufferEx(_VK_CDA(cda)->controller_handle, BMIC_MANAGED_SED, kManagedSEDSecureVolume, 0, 0,
+                                     &request, sizeof(request))) {
+        PN_DebugLog(1, 0, "%s:%d: Enabling SED encryption on existing logical drives failed\n", __FILE__, __LINE__);
+        return kEditableConfigurationCommitErrorLogicalDriveSEDEncryption;
+    }
+    return 0;
+}
+
+// Commit engine ---------------------------------------------------------------------------------------
+//
+// Decides whether the staged configuration may be written and writes it in a fixed order of steps.
+// Every step's failure lands in the commit-error bits and later steps still run; once writing has
+// started the commit always ends with the rescan request, the re-read and the destruction of the
+// staged configuration.
+
+namespace {
+
+// Configuration flag bits that are changes of their own (controller settings and encryption).
+constexpr VK_DWORD kStagedChanges = 0x3FFFF;
+constexpr VK_BYTE kPredictiveSpareActivation = 1;
+constexpr VK_BYTE kAutoReplaceSpares = 1;
+
+bool NoneOrExpressLocal(VK_BYTE mode) {
+    return mode == kControllerEncryptionNone || mode == kControllerEncryptionExpressLocal;
+}
+
+bool Orphan(const EDITABLE_CONFIGURATION& config, VK_WORD ld_number, const EDITABLE_LOGICAL_DRIVE& ld) {
+    const VK_WORD partner = ld.lu_cache_ld_number;
+    if (partner >= kMaxLogicalDrivesSupported || config.editable_ld_list[partner] == nullptr) {
+        return true;
+    }
+    return config.editable_ld_list[partner]->lu_cache_ld_number != ld_number;
+}
+
+} // namespace
+
+VK_BYTE _VK_CanCommitEditableConfigurationInvalidSpareActivationMode(PCDA cda) {
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    if (config == nullptr || config->controller_spare_activation_mode == kPredictiveSpareActivation) {
+        return kCanCommitEditableConfigurationOK;
+    }
+    for (VK_WORD a = VK_EnumerateEditableArrays(cda, kInvalidArrayNumber); a != kInvalidArrayNumber;
+         a = VK_EnumerateEditableArrays(cda, a)) {
+        const PEDITABLE_ARRAY array = _VK_GetEditableArray(cda, a);
+        if (array == nullptr || array->logical_drive_count == 0 || array->spare_drive_count == 0) {
+            continue;
+        }
+        size_t drives = 0, raid0 = 0;
+        const size_t count = std::min<size_t>(array->logical_drive_count, std::size(array->logical_drives));
+        for (size_t i = 0; i < count; ++i) {
+            const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, array->logical_drives[i]);
+            if (ld == nullptr) {
+                continue;
+            }
+            ++drives;
+            raid0 += ld->RAID_level == kRAID0 ? 1 : 0;
+        }
+        if ((drives != 0 && raid0 == drives) ||
+            (raid0 != 0 && VK_GetEditableArraySpareType(cda, a) == kAutoReplaceSpares)) {
+            return kCanCommitEditableConfigurationInvalidSpareActivationMode;
+        }
+    }
+    return kCanCommitEditableConfigurationOK;
+}
+
+VK_BYTE _VK_CanCommitEditableConfiguration(PCDA cda) {
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    if (config == nullptr) {
+        return kCanCommitEditableConfigurationNoEditableConfigCreated;
+    }
+    if (_VK_IsControllerOnlineFirmwareActivationRunning(cda, kTrue)) {
+        return kCanCommitEditableConfigurationControllerOFAActive;
+    }
+    if (config->encryption != kControllerEncryptionNone) {
+        if (!(config->flags & kEditableConfigCryptoOfficerPasswordKnown)) {
+            return kCanCommitEditableConfigurationEncryptionPasswordNotSet;
+        }
+        if (!(config->flags & kEditableConfigMasterKeyKnown)) {
+            return kCanCommitEditableConfigurationEncryptionKeyNotSet;
+        }
+    }
+    if (_VK_CanCommitEditableConfigurationInvalidSpareActivationMode(cda) != kCanCommitEditableConfigurationOK) {
+        return kCanCommitEditableConfigurationInvalidSpareActivationMode;
+    }
+    bool modified = false, all_locked = true, orphan = false;
+    for (VK_WORD n = 0; n < kMaxLogicalDrivesSupported; ++n) {
+        const PEDITABLE_LOGICAL_DRIVE ld = config->editable_ld_list[n];
+        if (ld == nullptr) {
+            continue;
+        }
+        if (ld->flags & kEditableLDNewDrive) {
+            modified = true;
+            all_locked = all_locked && (ld->flags & kEditableLDLocked);
+        }
+        if ((ld->flags & (kEditableLDSparesChanged | kEditableLDTransformation | kEditableLDLUCacheChanged |
+                          kEditableLDEnableSED)) ||
+            !(ld->flags & kEditableLDLabelUnchanged)) {
+            modified = true;
+        }
+        if ((ld->flags & kEditableLDLUCache) && Orphan(*config, n, *ld)) {
+            orphan = true;
+        }
+    }
+    if (modified) {
+        if (!all_locked) {
+            return kCanCommitEditableConfigurationUnlockedLogicalDrivesExist;
+        }
+        return orphan ? kCanCommitEditableConfigurationHasOrphanLUCacheLogicalDrive
+                      : kCanCommitEditableConfigurationOK;
+    }
+    if (config->deleted_ld_count > 0 || (config->flags & kStagedChanges)) {
+        return kCanCommitEditableConfigurationOK;
+    }
+    const VK_WORD queued = _VK_GetEditableLogicalDriveTransformationQueueCount(cda);
+    if (queued > kMaxQueuedTransformations) {
+        PN_DebugLog(1, 0,
+                    "%s:%d: Assertion 'transformation_queue_size <= 64' failed: Number of queued transformations "
+                    "exceeds max supported\n",
+                    __func__, __LINE__);
+        return kCanCommitEditableConfigurationNoChangesToCommit;
+    }
+    return queued == 0 ? kCanCommitEditableConfigurationNoChangesToCommit : kCanCommitEditableConfigurationOK;
+}
+
+VK_BYTE VK_CanCommitEditableConfiguration(PCDA cda) {
+    if (cda == nullptr) {
+        return kCanCommitEditableConfigurationNoEditableConfigCreated;
+    }
+    CDALock guard(cda);
+    const VK_BYTE reason = _VK_CanCommitEditableConfiguration(cda);
+    if (reason != kCanCommitEditableConfigurationOK) {
+        return reason;
+    }
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    if (!NoneOrExpressLocal(VK_GetControllerEncryption(cda)) && !NoneOrExpressLocal(config->encryption) &&
+        (config->flags & kPendingEncryptionChanges)) {
+        return kCanCommitEditableConfigurationPasswordRequired;
+    }
+    return kCanCommitEditableConfigurationOK;
+}
+
+VK_BYTE VK_CanCommitEncryptedEditableConfigurationSafe(PCDA cda, VK_BYTE user, const char* password,
+                                                       size_t password_size) {
+    if (cda == nullptr) {
+        return kCanCommitEditableConfigurationNoEditableConfigCreated;
+    }
+    CDALock guard(cda);
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    if (config == nullptr) {
+        return kCanCommitEditableConfigurationNoEditableConfigCreated;
+    }
+    if (user != 0 && (config->flags & kEditableConfigLoginRequired)) {
+        return kCanCommitEncryptedEditableConfigurationPermissionDenied;
+    }
+    if ((config->flags & kPendingEncryptionChanges) &&
+        !VK_VerifyEncryptionPasswordSafe(cda, user, password, password_size)) {
+        return kCanCommitEncryptedEditableConfigurationLoginFailed;
+    }
+    return _VK_CanCommitEditableConfiguration(cda);
+}
+
+VK_BYTE VK_CanCommitEncryptedEditableConfiguration(PCDA cda, VK_BYTE user, const char* password) {
+    return VK_CanCommitEncryptedEditableConfigurationSafe(cda, user, password,
+                                                          password != nullptr ? std::strlen(password) + 1 : 0);
+}
+
+
+// The commit itself ----------------------------------------------------------------------------------
+
+namespace {
+
+// Commit-error bits a step can produce.
+constexpr VK_UINT64 kCommitErrorBits = 0x3FFFFF;
+// The plain commit has no login.
+constexpr VK_BYTE kNoLoginUser = 255;
+// Logical-drive type, bits 0-3 of the basic info.
+constexpr VK_DWORD kBasicInfoTypeBits = 0x0F;
+constexpr VK_DWORD kClearRemoveLogicalDrives = 1;
+constexpr VK_DWORD kClearAllDrives = 0xFFFFFFFF;
+// Feature version from which the controller clears a whole configuration in one request.
+constexpr VK_BYTE kClearConfigurationFeatureVersion = 4;
+constexpr VK_QWORD kSEDEncryptionEnabled = static_cast<VK_QWORD>(kControllerSEDEncryptionStatusEnabled)
+                                           << kControllerSEDEncryptionStatusShift;
+static_assert(kSEDEncryptionEnabled == 0x20);
+constexpr VK_QWORD kTransformKindBits = 0xFF000000;
+
+VK_WORD LiveLogicalDriveCount(PCDA cda) {
+    return VK_RequestIdentifyControllerBuffer(cda) ? _VK_CDA(cda)->identify_controller_buffer.wExtendedLogicalUnitCount
+                                                   : 0xFFFF;
+}
+
+bool InDeletedList(const EDITABLE_CONFIGURATION& config, VK_WORD ld_number) {
+    const size_t count = std::min<size_t>(config.deleted_ld_count, std::size(config.deleted_logical_drives));
+    for (size_t i = 0; i < count; ++i) {
+        if (config.deleted_logical_drives[i] == ld_number) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Clearing the whole configuration is right only when every logical drive the controller has was
+// staged for deletion: another program may have removed one drive and created another meanwhile,
+// which leaves the counts equal.
+bool DeletingEveryDrive(PCDA cda, const EDITABLE_CONFIGURATION& config) {
+    if (config.deleted_ld_count != LiveLogicalDriveCount(cda)) {
+        return false;
+    }
+    for (VK_WORD ld = VK_EnumerateControllerLogicalDrives(cda, kInvalidLDNumber); ld != kInvalidLDNumber;
+         ld = VK_EnumerateControllerLogicalDrives(cda, ld)) {
+        if (!InDeletedList(config, ld)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void AddErrors(PCDA cda, VK_UINT64 bits) {
+    _VK_CDA(cda)->editable_configuration_commit_errors |= bits;
+}
+
+// Deletions: partition tables first, then everything at once or one drive after another.
+// Returns whether the controller is left without logical drives.
+bool CommitDeletions(PCDA cda, EDITABLE_CONFIGURATION& config) {
+    const size_t count = std::min<size_t>(config.deleted_ld_count, std::size(config.deleted_logical_drives));
+    for (size_t i = 0; i < count; ++i) {
+        __VK_ManglePartitionTable(cda, config.deleted_logical_drives[i]);
+    }
+    bool ok = true;
+    bool empty = false;
+    if (DeletingEveryDrive(cda, config)) {
+        PN_DebugLog(2, 0, "%s:%d: Deleting all lds\n", __FILE__, __LINE__);
+        empty = true;
+        if (_VK_CDA(cda)->controller_firmware_feature_version < kClearConfigurationFeatureVersion) {
+            ok = __VK_DeleteAllLogicalDrives(cda) != kFalse;
+        } else {
+            ok = VK_ClearConfiguration(cda, kClearRemoveLogicalDrives, kClearAllDrives, kFalse) != kFalse;
+        }
+    } else {
+        for (size_t i = 0; i < count; ++i) {
+            const VK_WORD ld = config.deleted_logical_drives[i];
+            if ((VK_GetLogicalDriveBasicInfo(cda, ld) & kBasicInfoTypeBits) == kLogicalDriveTypeCache) {
+                ok = __VK_DestroyLUCacheLogicalDrive(cda, ld) != kFalse && ok;
+            }
+        }
+        for (size_t i = 0; i < count; ++i) {
+            const VK_WORD ld = config.deleted_logical_drives[i];
+            __VK_ManglePartitionTable(cda, ld);
+            ok = __VK_DeleteLogicalDrive(cda, ld) != kFalse && ok;
+        }
+    }
+    if (!ok) {
+        AddErrors(cda, kEditableConfigurationCommitErrorDeleteLogicalDrive);
+    }
+    return empty;
+}
+
+void CommitEncryptionDependentCreation(PCDA cda, const EDITABLE_CONFIGURATION& config, VK_QWORD status) {
+    if (!(status & kControllerEncryptionCryptoOfficerPasswordSet) || !(status & kControllerEncryptionEnabled)) {
+        if (VK_GetControllerSEDEncryptionStatus(cda) & kSEDEncryptionEnabled) {
+            AddErrors(cda, __VK_CommitEditableExistingLogicalDriveEnableSEDEncryption(cda));
+        }
+        AddErrors(cda, __VK_CommitCreateNewPlaintextLogicalDrives(cda));
+        AddErrors(cda, __VK_CommitEditableEncryptionConfiguration(cda));
+        AddErrors(cda, __VK_CommitCreateNewEncryptedLogicalDrives(cda));
+        return;
+    }
+    if (config.encryption == kControllerEncryptionNone) {
+        AddErrors(cda, __VK_CommitEditableEncryptionConfiguration(cda));
+        AddErrors(cda, __VK_CommitCreateNewPlaintextLogicalDrives(cda));
+        return;
+    }
+    const bool mixed = (status & kControllerEncryptionMixedVolumesEnabled) != 0;
+    if (mixed) {
+        AddErrors(cda, __VK_CommitCreateNewPlaintextLogicalDrives(cda));
+        AddErrors(cda, __VK_CommitPlaintextNewLogicalDrives(cda));
+    }
+    AddErrors(cda, __VK_CommitEditableEncryptionConfiguration(cda));
+    if (!mixed) {
+        AddErrors(cda, __VK_CommitCreateNewPlaintextLogicalDrives(cda));
+        AddErrors(cda, __VK_CommitPlaintextNewLogicalDrives(cda));
+    }
+    AddErrors(cda, __VK_CommitCreateNewEncryptedLogicalDrives(cda));
+}
+
+void CommitControllerWrites(PCDA cda, const EDITABLE_CONFIGURATION& config) {
+    if (config.flags & kEditableConfigSurvivalMode) {
+        AddErrors(cda, __VK_CommitEditableControllerSurvivalMode(cda));
+    }
+    if (config.flags & kEditableConfigControllerParams) {
+        AddErrors(cda, __VK_CommitEditableControllerParameters(cda));
+    }
+    if (config.flags & kEditableConfigSurfaceScan) {
+        AddErrors(cda, __VK_CommitEditableControllerSurfaceScan(cda));
+    }
+    if (config.flags & kEditableConfigMNPDelay) {
+        AddErrors(cda, __VK_CommitEditableControllerMNPDelay(cda));
+    }
+    if ((config.flags & kEditableConfigCacheConfig) && __VK_ControllerSupportsDDRCaching(cda)) {
+        AddErrors(cda, __VK_CommitEditableControllerCacheConfig(cda));
+    }
+}
+
+// Whether a drive belongs to the pass of (drive-set, logical-drive-set).
+bool InTransformationPass(VK_QWORD flags, int drive_set, int ld_set) {
+    const bool drives_added = (flags & kEditableLDDrivesAdded) != 0;
+    if (drives_added != (drive_set == 1)) {
+        return false;
+    }
+    switch (ld_set) {
+    case 0: return (flags & kEditableLDArrayMove) != 0;
+    case 1: return (flags & kEditableLDExtentShrink) != 0;
+    case 2: return (flags & kEditableLDExtentGrow) != 0;
+    default: return (flags & kTransformKindBits) != 0;
+    }
+}
+
+// Moves between arrays, then shrinking extents, then growing extents from the highest offset down,
+// then the rest; first where arrays lose or keep drives, then where they gain some. Each drive once.
+void CommitTransformations(PCDA cda, const EDITABLE_CONFIGURATION& config) {
+    std::array<bool, kMaxLogicalDrivesSupported> done{};
+    for (int drive_set = 0; drive_set < 2; ++drive_set) {
+        for (int ld_set = 0; ld_set < 4; ++ld_set) {
+            const bool descending = ld_set == 2;
+            const VK_WORD arrays = std::min<VK_WORD>(config.editable_array_count, kMaxArraysSupported);
+            for (VK_WORD a = 0; a < arrays; ++a) {
+                auto next = [&](VK_WORD ld) {
+                    return descending ? VK_rEnumerateEditableArrayLogicalDrivesByOffset(cda, a, ld)
+                                      : VK_EnumerateEditableArrayLogicalDrivesByOffset(cda, a, ld);
+                };
+                for (VK_WORD ld = next(kInvalidLDNumber); ld != kInvalidLDNumber; ld = next(ld)) {
+                    const PEDITABLE_LOGICAL_DRIVE drive = _VK_GetEditableLogicalDrive(cda, ld);
+                    if (drive == nullptr || done[ld] || !InTransformationPass(drive->flags, drive_set, ld_set)) {
+                        continue;
+                    }
+                    AddErrors(cda, __VK_CommitEditableTransformation(cda, ld));
+                    drive->flags &= ~kEditableLDTransformation;
+                    done[ld] = true;
+                }
+            }
+        }
+    }
+}
+
+// The out-of-sync proof: a second record populated from the controller now must match the checksum
+// the staged configuration was created with. Re-reads the data area.
+bool LiveConfigurationUnchanged(PCDA cda, const EDITABLE_CONFIGURATION& staged) {
+    auto* current = static_cast<PEDITABLE_CONFIGURATION>(VK_malloc(sizeof(EDITABLE_CONFIGURATION)));
+    if (current == nullptr) {
+        PN_DebugLog(1, 0,
+                    "%s:%d: Assertion 'current_configuration != ((void *)0)' failed: Failed to allocate secondary "
+                    "editable config\n",
+                    __func__, __LINE__);
+        PN_DebugLog(1, 0, "%s:%d: Could not test editable config crc\n", __FILE__, __LINE__);
+        return false;
+    }
+    _VK_PopulateEditableConfiguration(cda, current);
+    const bool same = current->crc == staged.crc;
+    if (!same) {
+        PN_DebugLog(1, 0, "%s:%d: Editable config crc check failed\n", __FILE__, __LINE__);
+    }
+    // Frees its arrays and logical drives and wipes the record before it goes.
+    _VK_DestroyEditableConfiguration(current);
+    return same;
+}
+
+} // namespace
+
+VK_BYTE __VK_CheckEditableConfigurationCommitError(PCDA cda) {
+    return (_VK_CDA(cda)->editable_configuration_commit_errors & kCommitErrorBits)
+               ? kCommitEditableConfigurationFailedAdditionalErrors
+               : kCommitEditableConfigurationOK;
+}
+
+VK_BYTE _VK_CommitEditableConfiguration(PCDA cda, VK_BYTE user, const char* password, size_t password_size) {
+    _CDA* c = _VK_CDA(cda);
+    const PEDITABLE_CONFIGURATION config = c->editable_configuration;
+    if (config == nullptr) {
+        return kCommitEditableConfigurationCanCommitFailed;
+    }
+    VK_DebugLogEditableConfiguration(cda, 3);
+    bool empty = LiveLogicalDriveCount(cda) == 0;
+    // Every encryption branch below works from this one reading, taken before anything is written.
+    const VK_QWORD status = VK_GetControllerEncryptionStatus(cda);
+
+    config->session.user = user;
+    if (password != nullptr) {
+        explicit_bzero(config->session.password, sizeof(config->session.password));
+        const size_t n = std::min<size_t>(_VK_strnlen_s(password, password_size), kEncryptionPasswordFieldSize);
+        std::memcpy(config->session.password, password, n);
+    }
+
+    if (config->deleted_ld_count > 0 && CommitDeletions(cda, *config)) {
+        empty = true;
+    }
+    if (config->editable_ld_count > 0) {
+        AddErrors(cda, __VK_CommitEditableControllerParameters(cda));
+    }
+    if (empty) {
+        // A first configuration: these settings go out again once the new drives exist.
+        config->flags |= kEditableConfigControllerParams | kEditableConfigMNPDelay;
+        if (config->editable_ld_count > 0) {
+            config->flags |= kEditableConfigSurfaceScan;
+        }
+    }
+    __VK_CommitEditableExistingDrivePreConfigurationSettings(cda);
+    CommitEncryptionDependentCreation(cda, *config, status);
+    AddErrors(cda, __VK_CommitEncodeExistingLogicalDrivesWithoutPreservingData(cda));
+    AddErrors(cda, __VK_CommitLogicalDriveVolatileKeys(cda));
+    AddErrors(cda, __VK_CommitEditableEncryptionDisable(cda));
+    AddErrors(cda, __VK_CommitEditableLogicalDriveLabels(cda));
+    CommitControllerWrites(cda, *config);
+    __VK_CommitEditableDrivePostConfigurationSettings(cda);
+    AddErrors(cda, __VK_CommitTransformEncodeEditableLogicalDrives(cda));
+    AddErrors(cda, __VK_CommitDestructiveEncodeEditableLogicalDrives(cda));
+    CommitTransformations(cda, *config);
+
+    const VK_BYTE result = __VK_CheckEditableConfigurationCommitError(cda);
+    PN_ExecuteRegNewDiskMessage(c->controller_handle);
+    explicit_bzero(&config->session, sizeof(config->session));
+    VK_ReInitializeCDA(cda);
+    VK_DestroyEditableConfiguration(cda);
+    return result;
+}
+
+VK_BYTE VK_CommitEditableConfiguration(PCDA cda) {
+    if (cda == nullptr) {
+        return kCommitEditableConfigurationCanCommitFailed;
+    }
+    CDALock guard(cda);
+    VK_BYTE reason = VK_CanCommitEditableConfiguration(cda);
+    if (reason == kCanCommitEditableConfigurationOK &&
+        !LiveConfigurationUnchanged(cda, *_VK_GetEditableConfiguration(cda))) {
+        reason = kCanCommitEditableConfigurationOutOfSync;
+    }
+    PN_DebugLog(3, 0, "%s:%d: %s(%p):%u\n", __FILE__, __LINE__, __func__, cda, reason);
+    if (reason == kCanCommitEditableConfigurationOutOfSync) {
+        return kCommitEditableConfigurationOutOfSync;
+    }
+    if (reason != kCanCommitEditableConfigurationOK) {
+        return kCommitEditableConfigurationCanCommitFailed;
+    }
+    const VK_BYTE result = _VK_CommitEditableConfiguration(cda, kNoLoginUser, nullptr, 0);
+    PN_DebugLog(3, 0, "%s:%d: %s(%p):%u/%llx\n", __FILE__, __LINE__, __func__, cda, result,
+                static_cast<unsigned long long>(_VK_CDA(cda)->editable_configuration_commit_errors));
+    return result;
+}
+
+VK_BYTE VK_CommitEncryptedEditableConfigurationSafe(PCDA cda, VK_BYTE user, const char* password,
+                                                    size_t password_size) {
+    if (cda == nullptr) {
+        return kCommitEditableConfigurationCanCommitFailed;
+    }
+    CDALock guard(cda);
+    const VK_BYTE reason = VK_CanCommitEncryptedEditableConfigurationSafe(cda, user, password, password_size);
+    PN_DebugLog(3, 0, "%s:%d: %s(%p, %u, %p, %zu):%u\n", __FILE__, __LINE__, __func__, cda, user,
+                static_cast<const void*>(password), password_size, reason);
+    if (reason != kCanCommitEditableConfigurationOK) {
+        return kCommitEditableConfigurationCanCommitFailed;
+    }
+    if (_VK_GetEditableConfiguration(cda)->deleted_ld_count > 0) {
+        // Without the plain commit's proof the cached drive list may be stale; the deletion step
+        // decides between clearing everything and single deletions from the controller's list now.
+        VK_ReInitializeCDA(cda);
+    }
+    return _VK_CommitEditableConfiguration(cda, user, password, password_size);
+}
+
+VK_BYTE VK_CommitEncryptedEditableConfiguration(PCDA cda, VK_BYTE user, const char* password) {
+    return VK_CommitEncryptedEditableConfigurationSafe(cda, user, password,
+                                                       password != nullptr ? std::strlen(password) + 1 : 0);
 }

@@ -403,3 +403,146 @@ VK_BOOL __VK_EditableConfigurationHasNewLogicalDrives(PCDA cda);
 VK_BOOL __VK_EditableConfigurationHasEncryptedLogicalDriveOffine(PCDA cda);
 
 PN_EXTERN_C_END
+
+// ---- Commit steps: controller level and existing logical drives ----
+
+PN_EXTERN_C_BEGIN
+
+// Controller-level steps: each returns 0 or its commit-error bit. The caller holds the lock.
+VK_UINT64 __VK_CommitEditableControllerParameters(PCDA cda);
+VK_UINT64 __VK_CommitEditableControllerCacheConfig(PCDA cda);
+VK_UINT64 __VK_CommitEditableControllerSurvivalMode(PCDA cda);
+VK_UINT64 __VK_CommitEditableControllerSurfaceScan(PCDA cda);
+VK_UINT64 __VK_CommitEditableControllerMNPDelay(PCDA cda);
+// Whether the cache configuration may be written at all.
+VK_BOOL __VK_ControllerSupportsDDRCaching(PCDA cda);
+// The 16-byte id a volume is named by as boot volume, read fresh; the buffer is zeroed first.
+VK_BOOL _VK_GetEditableLogicalDriveUniqueVolumeID(PCDA cda, VK_WORD ld_number, VK_BYTE* volume_id_buffer,
+                                                  size_t buffer_size);
+VK_BOOL _VK_GetEditablePhysicalDriveUniqueVolumeID(PCDA cda, VK_WORD pd_number, VK_BYTE* volume_id_buffer,
+                                                   size_t buffer_size);
+VK_BOOL _VK_GetEditableRemoteVolumeUniqueID(PCDA cda, VK_WORD volume_number, VK_BYTE* volume_id_buffer,
+                                            size_t buffer_size);
+
+// Existing logical drives: the passes before new logical drives are created and after the
+// controller-level writes OR their steps' bits into the data area; each step returns 0 or its bit.
+void __VK_CommitEditableExistingDrivePreConfigurationSettings(PCDA cda);
+void __VK_CommitEditableDrivePostConfigurationSettings(PCDA cda);
+VK_UINT64 __VK_CommitEditableSpareDriveChanges(PCDA cda, VK_WORD ld_number);
+VK_UINT64 __VK_CommitEditableLogicalDriveAcceleratorChanges(PCDA cda, VK_WORD ld_number);
+VK_BOOL __VK_CommitEditableLogicalDriveLabel(PCDA cda, VK_WORD ld_number);
+VK_UINT64 __VK_CommitEditableLogicalDriveLabels(PCDA cda);
+VK_UINT64 __VK_CommitEditableLUCacheLogicalDriveChanges(PCDA cda, VK_WORD ld_number);
+VK_UINT64 __VK_CommitEditableTransformation(PCDA cda, VK_WORD ld_number);
+
+PN_EXTERN_C_END
+
+namespace telmar {
+
+// The cache-configuration edits of a commit on a copy of the controller's buffer: flags, read share,
+// the cache-disabled maps and the cache split. Writes only inside the buffer and its reported total.
+void EditCacheConfiguration(CACHE_CONFIG_STATUS& status, const EDITABLE_CONFIGURATION& config,
+                            bool lu_cache_array_staged);
+
+} // namespace telmar
+// ---- Commit steps: creating and deleting logical drives ----
+
+PN_EXTERN_C_BEGIN
+
+// Creation passes: every staged new logical drive without (plaintext) or with (encrypted) encryption;
+// 0 or the pass's commit-error bit. A failure does not stop the pass.
+VK_UINT64 __VK_CommitCreateNewPlaintextLogicalDrives(PCDA cda);
+VK_UINT64 __VK_CommitCreateNewEncryptedLogicalDrives(PCDA cda);
+VK_BOOL __VK_CommitCreateLogicalDrive(PCDA cda, VK_WORD ld_number);
+// Fills a new logical drive's configuration copy from its staged record, all but the spares.
+void __VK_PrepNewEditableLogicalDrive(PCDA cda, VK_WORD ld_number, LOGICAL_DRIVE_CONFIG* ld_buffer);
+// The builders of a configuration copy from the staged logical drive `ld_number` and its array; they
+// also serve the transformation step.
+void __VK_ManageEditableLogicalDriveFaultTolerance(PCDA cda, VK_WORD ld_number,
+                                                   LOGICAL_DRIVE_CONFIG* ld_buffer);
+void __VK_ManageEditableLogicalDriveDataDrives(PCDA cda, VK_WORD ld_number, LOGICAL_DRIVE_CONFIG* ld_buffer);
+void __VK_ManageEditableLogicalDriveSpareDrives(PCDA cda, VK_WORD ld_number, LOGICAL_DRIVE_CONFIG* ld_buffer);
+void __VK_ManageEditableLogicalDriveSize(PCDA cda, VK_WORD ld_number, LOGICAL_DRIVE_CONFIG* ld_buffer);
+void __VK_ManageEditableLogicalDriveAccelerator(PCDA cda, VK_WORD ld_number, LOGICAL_DRIVE_CONFIG* ld_buffer);
+// Staged drives whose usage is data or LU cache data.
+VK_WORD __VK_GetEditableControllerConfiguredDataDriveCount(PCDA cda);
+// From the local time; 0 when it cannot be had.
+VK_DWORD __VK_GenerateLogicalDriveSignature(VK_WORD ld_number);
+VK_DWORD __VK_GenerateTimestamp(void);
+
+// Deletion. The partition-table overwrite is silent: its failures never stop a deletion.
+void __VK_ManglePartitionTable(PCDA cda, VK_WORD ld_number);
+VK_BOOL __VK_CheckLogicalDriveAllowsMangling(PCDA cda, VK_WORD ld_number);
+// `block` holds one block of `block_size` bytes.
+VK_BOOL __VK_MangleMBRTable(PCDA cda, DeviceDescriptor device, VK_WORD block_size, VK_BYTE* block);
+VK_BOOL __VK_MangleGPTTable(PCDA cda, DeviceDescriptor device, VK_WORD block_size, VK_BYTE* block);
+VK_BOOL __VK_DeleteLogicalDrive(PCDA cda, VK_WORD ld_number);
+VK_BOOL __VK_DeleteAllLogicalDrives(PCDA cda);
+VK_BOOL __VK_DestroyLUCacheLogicalDrive(PCDA cda, VK_WORD ld_number);
+
+PN_EXTERN_C_END
+
+#include <cstddef>
+
+#include "pavl_bytes.h"
+
+namespace telmar {
+
+// The fixed fields of LOGICAL_DRIVE_CONFIG end here: an extended map reported below it would overlay
+// fields a builder writes itself.
+inline constexpr size_t kConfigFixedFieldsEnd = offsetof(LOGICAL_DRIVE_CONFIG, reserved300);
+
+// The extended drive or spare map of a configuration copy at `offset`, sized for every device below
+// wMaximumPhysicalDevicesSupported; absent when the offset or the count is 0, or when the map does
+// not lie wholly between the fixed fields and the end of what the copy holds and reports.
+std::optional<pavlin::ByteSpan> ConfigExtendedMap(LOGICAL_DRIVE_CONFIG& config, size_t offset);
+
+// Partition-table signatures in one block read from a logical drive. The MBR's: bytes 510 and 511
+// become DE AD when they are 55 AA (true then). The GPT header's: "EFI PART" at 0 becomes
+// "DEADDEAD", and the alternate header's block number (little-endian at 32) comes back; nothing when
+// the block holds no header or is too short for one.
+bool MangleMBRSignature(pavlin::ByteSpan block);
+std::optional<VK_QWORD> MangleGPTSignature(pavlin::ByteSpan block);
+
+// The block size partition tables of a logical drive are moved in: 512 for a record holding 0; 0
+// when one block cannot hold the MBR signature, so nothing is to be read or written.
+VK_WORD PartitionTableBlockSize(VK_WORD block_size_bytes);
+
+} // namespace telmar
+
+// ---- Commit: existing-drive passes, encryption steps and the engine ----
+
+PN_EXTERN_C_BEGIN
+
+// Existing logical drives: the two passes OR their bits into the data area themselves.
+void __VK_CommitEditableExistingDrivePreConfigurationSettings(PCDA cda);
+void __VK_CommitEditableDrivePostConfigurationSettings(PCDA cda);
+VK_UINT64 __VK_CommitEditableLogicalDriveLabels(PCDA cda);
+VK_UINT64 __VK_CommitEditableTransformation(PCDA cda, VK_WORD ld_number);
+
+// Encryption steps.
+VK_UINT64 __VK_CommitEditableEncryptionConfiguration(PCDA cda);
+VK_UINT64 __VK_CommitEditableEncryptionDisable(PCDA cda);
+VK_UINT64 __VK_CommitPlaintextNewLogicalDrives(PCDA cda);
+VK_UINT64 __VK_CommitEncodeExistingLogicalDrivesWithoutPreservingData(PCDA cda);
+VK_UINT64 __VK_CommitLogicalDriveVolatileKeys(PCDA cda);
+VK_UINT64 __VK_CommitTransformEncodeEditableLogicalDrives(PCDA cda);
+VK_UINT64 __VK_CommitDestructiveEncodeEditableLogicalDrives(PCDA cda);
+VK_UINT64 __VK_CommitEditableExistingLogicalDriveEnableSEDEncryption(PCDA cda);
+
+// The engine: shared permission checks, the spare-mode check, the driver and its result.
+VK_BYTE _VK_CanCommitEditableConfiguration(PCDA cda);
+VK_BYTE _VK_CanCommitEditableConfigurationInvalidSpareActivationMode(PCDA cda);
+VK_BYTE _VK_CommitEditableConfiguration(PCDA cda, VK_BYTE user, const char* password, size_t password_size);
+VK_BYTE __VK_CheckEditableConfigurationCommitError(PCDA cda);
+
+PN_EXTERN_C_END
+
+// Managed SED write function 9: the logical drives to turn SED encryption on for.
+#pragma pack(push, 1)
+typedef struct _MANAGED_SED_SECURE_VOLUME {
+    VK_BYTE bVolumeBitmap[8]; // bit n % 8 of byte n / 8 is logical drive n
+} MANAGED_SED_SECURE_VOLUME;
+#pragma pack(pop)
+static_assert(sizeof(MANAGED_SED_SECURE_VOLUME) == 8);
+inline constexpr VK_DWORD kManagedSEDSecureVolume = 9;

@@ -111,6 +111,7 @@ struct FwCache {
     std::uint32_t disabled_map = 0;
     std::uint16_t battery_count = 1, installed_batteries = 0x1, failed_batteries = 0;
     std::uint8_t configuration_flags = 0x02; // cache_configuration_flags
+    std::uint8_t default_read_percent = 0;   // bDefaultPercentReadCache (byte 14)
     std::uint32_t total_length = 512, fixed_length = 264;
     std::uint32_t cache_flags = 0;
     std::uint16_t extended_map_offset = 264;
