@@ -48,6 +48,7 @@ bool StageDeletion(PCDA cda) {
 }
 
 bool StageAndCommit(PCDA cda) {
+    const VK_WORD drives = NUM_DATA_LOGICAL_DRIVES(VK_GetControllerLogicalDriveCounts(cda));
     if (VK_CreateEditableConfiguration(cda) != kCreateEditableConfigOK) {
         return false;
     }
@@ -62,7 +63,8 @@ bool StageAndCommit(PCDA cda) {
     const bool committed = VK_CommitEditableConfiguration(cda) == kCommitEditableConfigurationOK;
     // What a caller reads next: the arrays as the controller now has them.
     const bool reread = VK_RequestArrayConfigurationInformation(cda) != kFalse;
-    return committed && reread && VK_GetControllerRebuildPriority(cda) == priority;
+    return committed && reread && VK_GetControllerRebuildPriority(cda) == priority &&
+           NUM_DATA_LOGICAL_DRIVES(VK_GetControllerLogicalDriveCounts(cda)) + 1 == drives;
 }
 
 void BM_LibraryCommit(benchmark::State& state) {
