@@ -13,16 +13,16 @@
 
 static const char* priority_name(VK_BYTE priority) {
     switch (priority) {
-    case kControllerRebuildPriorityLow:
-        return "low";
-    case kControllerRebuildPriorityMedium:
-        return "medium";
-    case kControllerRebuildPriorityMediumHigh:
-        return "medium-high";
-    case kControllerRebuildPriorityHigh:
-        return "high";
-    default:
-        return "unknown";
+        case kControllerRebuildPriorityLow:
+            return "low";
+        case kControllerRebuildPriorityMedium:
+            return "medium";
+        case kControllerRebuildPriorityMediumHigh:
+            return "medium-high";
+        case kControllerRebuildPriorityHigh:
+            return "high";
+        default:
+            return "unknown";
     }
 }
 
@@ -42,7 +42,8 @@ static int change_rebuild_priority(PCDA cda) {
         VK_ChangeEditableControllerRebuildPriority(cda, wanted)) {
         printf("change to %u (%s): staged\n", (unsigned)wanted, priority_name(wanted));
     } else {
-        printf("change to %u (%s): refused (%u)\n", (unsigned)wanted, priority_name(wanted), (unsigned)allowed);
+        printf("change to %u (%s): refused (%u)\n", (unsigned)wanted, priority_name(wanted),
+               (unsigned)allowed);
     }
     printf("can commit: %u\n", (unsigned)VK_CanCommitEditableConfiguration(cda));
     VK_BYTE result = VK_CommitEditableConfiguration(cda);
