@@ -3849,16 +3849,18 @@ namespace {
 
 // Change bits of the staged encryption settings: any of them means something is to be sent.
 constexpr VK_DWORD kPendingEncryptionChanges = 0x3FFE0;
-static_assert((kEditableConfigEncryptionMode | kEditableConfigCryptoOfficerPassword | kEditableConfigUserPassword |
-               kEditableConfigMasterKey | kEditableConfigAllowPlaintext | kEditableConfigLogicalDriveEncryption |
-               kEditableConfigEncryptionToggle | kEditableConfigFirmwareLock | kEditableConfigRecoveryQuestion |
-               kEditableConfigBootPassword | kEditableConfigBootPasswordState | kEditableConfigVolatileKeys |
-               kEditableConfigKeyCache) == kPendingEncryptionChanges);
+static_assert((kEditableConfigEncryptionMode | kEditableConfigCryptoOfficerPassword |
+               kEditableConfigUserPassword | kEditableConfigMasterKey | kEditableConfigAllowPlaintext |
+               kEditableConfigLogicalDriveEncryption | kEditableConfigEncryptionToggle |
+               kEditableConfigFirmwareLock | kEditableConfigRecoveryQuestion | kEditableConfigBootPassword |
+               kEditableConfigBootPasswordState | kEditableConfigVolatileKeys | kEditableConfigKeyCache) ==
+              kPendingEncryptionChanges);
 
 // The cached buffers the status word is built from and that the configuration step changes.
-constexpr VK_DWORD kEncryptionStatusBuffers = kCDAValidIdentifyController | kCDAValidEncryptionRecoveryQuestion |
-                                              kCDAValidEncryptionBootPasswordStatus |
-                                              kCDAValidEncryptionKeyManagerStatus | kCDAValidEncryptionRoleAttributes;
+constexpr VK_DWORD kEncryptionStatusBuffers =
+    kCDAValidIdentifyController | kCDAValidEncryptionRecoveryQuestion |
+    kCDAValidEncryptionBootPasswordStatus | kCDAValidEncryptionKeyManagerStatus |
+    kCDAValidEncryptionRoleAttributes;
 static_assert(kEncryptionStatusBuffers == 0x1E1);
 
 // Key-manager mode value of function 13.
@@ -3918,13 +3920,13 @@ void ClearEncryptionStatusBuffers(PCDA cda) {
 
 // One request of the configuration step: the progress line, the request, the failure line.
 bool Send(bool (*request)(PCDA, PEDITABLE_CONFIGURATION, const StepCredentials&), PCDA cda,
-          PEDITABLE_CONFIGURATION config, const StepCredentials& creds, const char* progress, const char* failure,
-          int line) {
+          PEDITABLE_CONFIGURATION config, const StepCredentials& creds, const char* progress,
+          const char* failure, int line) {
     PN_DebugLog(2, 0, "%s:%d: %s\n", __FILE__, line, progress);
     const bool ok = request(cda, config, creds);
     if (!ok) {
-        PN_DebugLog(1, 0, "%s:%d: Assertion 'success' failed: %s\n", "__VK_CommitEditableEncryptionConfiguration",
-                    line, failure);
+        PN_DebugLog(1, 0, "%s:%d: Assertion 'success' failed: %s\n",
+                    "__VK_CommitEditableEncryptionConfiguration", line, failure);
     }
     return ok;
 }
@@ -3932,8 +3934,8 @@ bool Send(bool (*request)(PCDA, PEDITABLE_CONFIGURATION, const StepCredentials&)
 bool ClearForNewMode(PCDA cda, const char* failure, int line) {
     const bool ok = _VK_ClearEncryptionConfiguration(cda, nullptr, 0) != kFalse;
     if (!ok) {
-        PN_DebugLog(1, 0, "%s:%d: Assertion 'success' failed: %s\n", "__VK_CommitEditableEncryptionConfiguration",
-                    line, failure);
+        PN_DebugLog(1, 0, "%s:%d: Assertion 'success' failed: %s\n",
+                    "__VK_CommitEditableEncryptionConfiguration", line, failure);
     }
     return ok;
 }
@@ -3994,8 +3996,8 @@ VK_UINT64 __VK_CommitEditableEncryptionConfiguration(PCDA cda) {
     if (config->encryption == kControllerEncryptionExpressLocal) {
         if (!ExpressCredentials(cda, creds)) {
             // Clearing or setting anything now would leave the controller with credentials nobody holds.
-            PN_DebugLog(1, 0, "%s:%d: Assertion 'success' failed: Failed to generate express credentials\n", __func__,
-                        __LINE__);
+            PN_DebugLog(1, 0, "%s:%d: Assertion 'success' failed: Failed to generate express credentials\n",
+                        __func__, __LINE__);
             ClearEncryptionStatusBuffers(cda);
             return kEditableConfigurationCommitErrorEncryptionSettings;
         }
@@ -4005,10 +4007,11 @@ VK_UINT64 __VK_CommitEditableEncryptionConfiguration(PCDA cda) {
             configured = false;
         }
         if (!(changes & kEditableConfigRecoveryQuestion)) {
-            PN_DebugLog(1, 0,
-                        "%s:%d: Assertion 'queue_change_q_and_a' failed: Failed the QA bit is not set for Local "
-                        "Express\n",
-                        __func__, __LINE__);
+            PN_DebugLog(
+                1, 0,
+                "%s:%d: Assertion 'queue_change_q_and_a' failed: Failed the QA bit is not set for Local "
+                "Express\n",
+                __func__, __LINE__);
         }
     } else {
         StagedCredentials(config, creds);
@@ -4033,8 +4036,8 @@ VK_UINT64 __VK_CommitEditableEncryptionConfiguration(PCDA cda) {
                                             login ? config->session.password : nullptr,
                                             login ? kSessionPasswordSize : 0) != kFalse;
         if (!success) {
-            PN_DebugLog(1, 0, "%s:%d: Assertion 'success' failed: Failed to set crypto officer password\n", __func__,
-                        __LINE__);
+            PN_DebugLog(1, 0, "%s:%d: Assertion 'success' failed: Failed to set crypto officer password\n",
+                        __func__, __LINE__);
         } else if (SessionRole(config) == 0) {
             SetSessionPassword(config, creds.officer_password);
         }
@@ -4054,15 +4057,18 @@ VK_UINT64 __VK_CommitEditableEncryptionConfiguration(PCDA cda) {
         if (changes & kEditableConfigPlaintextAllowed) {
             mode |= kModePlaintextAllowed;
         }
-        if (!configured || (status & kControllerEncryptionEnabled) || (changes & kEditableConfigEncryptionEnabled)) {
+        if (!configured || (status & kControllerEncryptionEnabled) ||
+            (changes & kEditableConfigEncryptionEnabled)) {
             mode |= kModeEnable;
         }
         PN_DebugLog(2, 0, "%s:%d: Setting encryption key manager and settings\n", __FILE__, __LINE__);
         success = _VK_SetEncryptionKeyManagementMode(cda, SessionRole(config), mode, config->session.password,
                                                      kSessionPasswordSize) != kFalse;
         if (!success) {
-            PN_DebugLog(1, 0, "%s:%d: Assertion 'success' failed: Failed to set encryption key manager and settings\n",
-                        __func__, __LINE__);
+            PN_DebugLog(
+                1, 0,
+                "%s:%d: Assertion 'success' failed: Failed to set encryption key manager and settings\n",
+                __func__, __LINE__);
         }
     }
     if (success && (changes & kEditableConfigUserPassword)) {
@@ -4071,8 +4077,8 @@ VK_UINT64 __VK_CommitEditableEncryptionConfiguration(PCDA cda) {
                                             SessionRole(config), config->session.password,
                                             kSessionPasswordSize) != kFalse;
         if (!success) {
-            PN_DebugLog(1, 0, "%s:%d: Assertion 'success' failed: Failed to set encryption user password\n", __func__,
-                        __LINE__);
+            PN_DebugLog(1, 0, "%s:%d: Assertion 'success' failed: Failed to set encryption user password\n",
+                        __func__, __LINE__);
         } else if (SessionRole(config) == 1) {
             SetSessionPassword(config, config->encryption_password[1]);
         }
@@ -4080,12 +4086,12 @@ VK_UINT64 __VK_CommitEditableEncryptionConfiguration(PCDA cda) {
     if (success && (changes & kEditableConfigRecoveryQuestion)) {
         success = Send(
             [](PCDA c, PEDITABLE_CONFIGURATION cfg, Creds cr) {
-                return _VK_SetEncryptionRecoveryQuestionAndAnswer(c, SessionRole(cfg), cfg->session.password,
-                                                                  kSessionPasswordSize, cr.question,
-                                                                  cr.question_size, cr.answer,
-                                                                  kStagedAnswerSize) != kFalse;
+                return _VK_SetEncryptionRecoveryQuestionAndAnswer(
+                           c, SessionRole(cfg), cfg->session.password, kSessionPasswordSize, cr.question,
+                           cr.question_size, cr.answer, kStagedAnswerSize) != kFalse;
             },
-            cda, config, creds, "Setting encryption recovery q&a", "Failed to set encryption recovery q&a", __LINE__);
+            cda, config, creds, "Setting encryption recovery q&a", "Failed to set encryption recovery q&a",
+            __LINE__);
     }
     if (success && (changes & kEditableConfigFirmwareLock)) {
         success = Send(
@@ -4122,13 +4128,14 @@ VK_UINT64 __VK_CommitEditableEncryptionConfiguration(PCDA cda) {
         success = Send(
             [](PCDA c, PEDITABLE_CONFIGURATION cfg, Creds) {
                 const VK_QWORD cache = cfg->encryption_key_cache_state;
-                return _VK_SetEncryptionKeyCache(c, SessionRole(cfg), cfg->session.password, kSessionPasswordSize,
-                                                 (cache >> 63) & 1 ? kTrue : kFalse,
+                return _VK_SetEncryptionKeyCache(c, SessionRole(cfg), cfg->session.password,
+                                                 kSessionPasswordSize, (cache >> 63) & 1 ? kTrue : kFalse,
                                                  (cache >> 62) & 1 ? kTrue : kFalse,
                                                  static_cast<VK_WORD>(cache & 0xFFFF),
                                                  static_cast<VK_WORD>((cache >> 16) & 0xFFFF)) != kFalse;
             },
-            cda, config, creds, "Setting encryption key cache", "Failed to set encryption key cache", __LINE__);
+            cda, config, creds, "Setting encryption key cache", "Failed to set encryption key cache",
+            __LINE__);
     }
 
     VK_UINT64 result = 0;
@@ -4149,12 +4156,14 @@ VK_UINT64 __VK_CommitEditableEncryptionDisable(PCDA cda) {
         (config->flags & kEditableConfigEncryptionEnabled)) {
         return 0;
     }
-    if (config->encryption != kControllerEncryptionLocal && config->encryption != kControllerEncryptionRemote) {
-        PN_DebugLog(1, 0,
-                    "%s:%d: Assertion 'cda->editable_configuration->encryption == 0x02 || "
-                    "cda->editable_configuration->encryption == 0x03' failed: Invalid call to disable invalid key "
-                    "manager\n",
-                    __func__, __LINE__);
+    if (config->encryption != kControllerEncryptionLocal &&
+        config->encryption != kControllerEncryptionRemote) {
+        PN_DebugLog(
+            1, 0,
+            "%s:%d: Assertion 'cda->editable_configuration->encryption == 0x02 || "
+            "cda->editable_configuration->encryption == 0x03' failed: Invalid call to disable invalid key "
+            "manager\n",
+            __func__, __LINE__);
         return 0;
     }
     PN_DebugLog(2, 0, "%s:%d: Disabling encryption\n", __FILE__, __LINE__);
@@ -4225,12 +4234,12 @@ VK_BOOL VolatileKeys(PCDA cda, VK_DWORD role, const EDITABLE_LOGICAL_DRIVE& ld, 
 } // namespace
 
 VK_UINT64 __VK_CommitPlaintextNewLogicalDrives(PCDA cda) {
-    static constexpr DriveStep step{
-        [](PCDA, const EDITABLE_LOGICAL_DRIVE& ld) {
-            return Has(ld, kEditableLDNewDrive) && !Has(ld, kEditableLDEncrypted);
-        },
-        ToPlainText, "%s:%d: Rekey ld %u as plaintext\n", "%s:%d: Failed to rekey ld %u as plaintext\n",
-        kEditableConfigurationCommitErrorRekeyToPlainText};
+    static constexpr DriveStep step{[](PCDA, const EDITABLE_LOGICAL_DRIVE& ld) {
+                                        return Has(ld, kEditableLDNewDrive) && !Has(ld, kEditableLDEncrypted);
+                                    },
+                                    ToPlainText, "%s:%d: Rekey ld %u as plaintext\n",
+                                    "%s:%d: Failed to rekey ld %u as plaintext\n",
+                                    kEditableConfigurationCommitErrorRekeyToPlainText};
     return RunDriveStep(cda, step);
 }
 
@@ -4253,9 +4262,9 @@ VK_UINT64 __VK_CommitEncodeExistingLogicalDrivesWithoutPreservingData(PCDA cda) 
 
 VK_UINT64 __VK_CommitLogicalDriveVolatileKeys(PCDA cda) {
     static constexpr DriveStep step{
-        [](PCDA, const EDITABLE_LOGICAL_DRIVE& ld) { return Has(ld, kEditableLDVolatileKeyChanged); }, VolatileKeys,
-        "%s:%d: Setting volatile keys for ld %u\n", "%s:%d: Failed to set volatile keys for ld %u\n",
-        kEditableConfigurationCommitErrorVolatileKeys};
+        [](PCDA, const EDITABLE_LOGICAL_DRIVE& ld) { return Has(ld, kEditableLDVolatileKeyChanged); },
+        VolatileKeys, "%s:%d: Setting volatile keys for ld %u\n",
+        "%s:%d: Failed to set volatile keys for ld %u\n", kEditableConfigurationCommitErrorVolatileKeys};
     return RunDriveStep(cda, step);
 }
 
@@ -4269,8 +4278,8 @@ VK_UINT64 __VK_CommitTransformEncodeEditableLogicalDrives(PCDA cda) {
 
 VK_UINT64 __VK_CommitDestructiveEncodeEditableLogicalDrives(PCDA cda) {
     static constexpr DriveStep step{
-        [](PCDA, const EDITABLE_LOGICAL_DRIVE& ld) { return Has(ld, kEditableLDDestructiveEncode); }, ToEncrypted,
-        "%s:%d: Rekeying ld %u\n", "%s:%d: Failed to rekey ld %u\n",
+        [](PCDA, const EDITABLE_LOGICAL_DRIVE& ld) { return Has(ld, kEditableLDDestructiveEncode); },
+        ToEncrypted, "%s:%d: Rekeying ld %u\n", "%s:%d: Failed to rekey ld %u\n",
         kEditableConfigurationCommitErrorDestructiveEncodeLogicalDrives};
     return RunDriveStep(cda, step);
 }
@@ -4295,9 +4304,10 @@ VK_UINT64 __VK_CommitEditableExistingLogicalDriveEnableSEDEncryption(PCDA cda) {
     if (!any) {
         return 0;
     }
-    if (!_VK_BMICHelperWriteBufferEx(_VK_CDA(cda)->controller_handle, BMIC_MANAGED_SED, kManagedSEDSecureVolume, 0, 0,
-                                     &request, sizeof(request))) {
-        PN_DebugLog(1, 0, "%s:%d: Enabling SED encryption on existing logical drives failed\n", __FILE__, __LINE__);
+    if (!_VK_BMICHelperWriteBufferEx(_VK_CDA(cda)->controller_handle, BMIC_MANAGED_SED,
+                                     kManagedSEDSecureVolume, 0, 0, &request, sizeof(request))) {
+        PN_DebugLog(1, 0, "%s:%d: Enabling SED encryption on existing logical drives failed\n", __FILE__,
+                    __LINE__);
         return kEditableConfigurationCommitErrorLogicalDriveSEDEncryption;
     }
     return 0;
@@ -4376,7 +4386,8 @@ VK_BYTE _VK_CanCommitEditableConfiguration(PCDA cda) {
             return kCanCommitEditableConfigurationEncryptionKeyNotSet;
         }
     }
-    if (_VK_CanCommitEditableConfigurationInvalidSpareActivationMode(cda) != kCanCommitEditableConfigurationOK) {
+    if (_VK_CanCommitEditableConfigurationInvalidSpareActivationMode(cda) !=
+        kCanCommitEditableConfigurationOK) {
         return kCanCommitEditableConfigurationInvalidSpareActivationMode;
     }
     bool modified = false, all_locked = true, orphan = false;
@@ -4410,10 +4421,11 @@ VK_BYTE _VK_CanCommitEditableConfiguration(PCDA cda) {
     }
     const VK_WORD queued = _VK_GetEditableLogicalDriveTransformationQueueCount(cda);
     if (queued > kMaxQueuedTransformations) {
-        PN_DebugLog(1, 0,
-                    "%s:%d: Assertion 'transformation_queue_size <= 64' failed: Number of queued transformations "
-                    "exceeds max supported\n",
-                    __func__, __LINE__);
+        PN_DebugLog(
+            1, 0,
+            "%s:%d: Assertion 'transformation_queue_size <= 64' failed: Number of queued transformations "
+            "exceeds max supported\n",
+            __func__, __LINE__);
         return kCanCommitEditableConfigurationNoChangesToCommit;
     }
     return queued == 0 ? kCanCommitEditableConfigurationNoChangesToCommit : kCanCommitEditableConfigurationOK;
@@ -4457,10 +4469,9 @@ VK_BYTE VK_CanCommitEncryptedEditableConfigurationSafe(PCDA cda, VK_BYTE user, c
 }
 
 VK_BYTE VK_CanCommitEncryptedEditableConfiguration(PCDA cda, VK_BYTE user, const char* password) {
-    return VK_CanCommitEncryptedEditableConfigurationSafe(cda, user, password,
-                                                          password != nullptr ? std::strlen(password) + 1 : 0);
+    return VK_CanCommitEncryptedEditableConfigurationSafe(
+        cda, user, password, password != nullptr ? std::strlen(password) + 1 : 0);
 }
-
 
 // The commit itself ----------------------------------------------------------------------------------
 
@@ -4482,8 +4493,9 @@ static_assert(kSEDEncryptionEnabled == 0x20);
 constexpr VK_QWORD kTransformKindBits = 0xFF000000;
 
 VK_WORD LiveLogicalDriveCount(PCDA cda) {
-    return VK_RequestIdentifyControllerBuffer(cda) ? _VK_CDA(cda)->identify_controller_buffer.wExtendedLogicalUnitCount
-                                                   : 0xFFFF;
+    return VK_RequestIdentifyControllerBuffer(cda)
+               ? _VK_CDA(cda)->identify_controller_buffer.wExtendedLogicalUnitCount
+               : 0xFFFF;
 }
 
 bool InDeletedList(const EDITABLE_CONFIGURATION& config, VK_WORD ld_number) {
@@ -4553,7 +4565,8 @@ bool CommitDeletions(PCDA cda, EDITABLE_CONFIGURATION& config) {
 }
 
 void CommitEncryptionDependentCreation(PCDA cda, const EDITABLE_CONFIGURATION& config, VK_QWORD status) {
-    if (!(status & kControllerEncryptionCryptoOfficerPasswordSet) || !(status & kControllerEncryptionEnabled)) {
+    if (!(status & kControllerEncryptionCryptoOfficerPasswordSet) ||
+        !(status & kControllerEncryptionEnabled)) {
         if (VK_GetControllerSEDEncryptionStatus(cda) & kSEDEncryptionEnabled) {
             AddErrors(cda, __VK_CommitEditableExistingLogicalDriveEnableSEDEncryption(cda));
         }
@@ -4605,10 +4618,14 @@ bool InTransformationPass(VK_QWORD flags, int drive_set, int ld_set) {
         return false;
     }
     switch (ld_set) {
-    case 0: return (flags & kEditableLDArrayMove) != 0;
-    case 1: return (flags & kEditableLDExtentShrink) != 0;
-    case 2: return (flags & kEditableLDExtentGrow) != 0;
-    default: return (flags & kTransformKindBits) != 0;
+        case 0:
+            return (flags & kEditableLDArrayMove) != 0;
+        case 1:
+            return (flags & kEditableLDExtentShrink) != 0;
+        case 2:
+            return (flags & kEditableLDExtentGrow) != 0;
+        default:
+            return (flags & kTransformKindBits) != 0;
     }
 }
 
@@ -4627,7 +4644,8 @@ void CommitTransformations(PCDA cda, const EDITABLE_CONFIGURATION& config) {
                 };
                 for (VK_WORD ld = next(kInvalidLDNumber); ld != kInvalidLDNumber; ld = next(ld)) {
                     const PEDITABLE_LOGICAL_DRIVE drive = _VK_GetEditableLogicalDrive(cda, ld);
-                    if (drive == nullptr || done[ld] || !InTransformationPass(drive->flags, drive_set, ld_set)) {
+                    if (drive == nullptr || done[ld] ||
+                        !InTransformationPass(drive->flags, drive_set, ld_set)) {
                         continue;
                     }
                     AddErrors(cda, __VK_CommitEditableTransformation(cda, ld));
@@ -4644,10 +4662,11 @@ void CommitTransformations(PCDA cda, const EDITABLE_CONFIGURATION& config) {
 bool LiveConfigurationUnchanged(PCDA cda, const EDITABLE_CONFIGURATION& staged) {
     auto* current = static_cast<PEDITABLE_CONFIGURATION>(VK_malloc(sizeof(EDITABLE_CONFIGURATION)));
     if (current == nullptr) {
-        PN_DebugLog(1, 0,
-                    "%s:%d: Assertion 'current_configuration != ((void *)0)' failed: Failed to allocate secondary "
-                    "editable config\n",
-                    __func__, __LINE__);
+        PN_DebugLog(
+            1, 0,
+            "%s:%d: Assertion 'current_configuration != ((void *)0)' failed: Failed to allocate secondary "
+            "editable config\n",
+            __func__, __LINE__);
         PN_DebugLog(1, 0, "%s:%d: Could not test editable config crc\n", __FILE__, __LINE__);
         return false;
     }
@@ -4683,7 +4702,8 @@ VK_BYTE _VK_CommitEditableConfiguration(PCDA cda, VK_BYTE user, const char* pass
     config->session.user = user;
     if (password != nullptr) {
         explicit_bzero(config->session.password, sizeof(config->session.password));
-        const size_t n = std::min<size_t>(_VK_strnlen_s(password, password_size), kEncryptionPasswordFieldSize);
+        const size_t n =
+            std::min<size_t>(_VK_strnlen_s(password, password_size), kEncryptionPasswordFieldSize);
         std::memcpy(config->session.password, password, n);
     }
 
