@@ -32,7 +32,7 @@ bool StageDeletion(PCDA cda) {
             continue;
         }
         PEDITABLE_ARRAY array = config->editable_array_list[drive->editable_array_number];
-        for (VK_WORD i = 0; array != nullptr && i < array->logical_drive_count; ++i) {
+        for (VK_WORD i = 0; array != nullptr && i < array->logical_drive_count && i < 64; ++i) {
             if (array->logical_drives[i] == n) {
                 array->logical_drives[i] = array->logical_drives[--array->logical_drive_count];
                 break;
@@ -77,8 +77,11 @@ void BM_LibraryCommit(benchmark::State& state) {
     }
     // The commit changes the controller: the data area is read again once its state is back, so every
     // run starts from the same controller and the same cache.
-    const bench_replay::Measured m = bench_replay::Measure(
-        state, {.product = [&] { return StageAndCommit(a.areas[0]); }, .before = [&] { a.Restart(); }});
+    const bench_replay::Measured m =
+        bench_replay::Measure(state, {.product = [&] { return StageAndCommit(a.areas[0]); },
+                                      .before = [&] { a.Restart(); },
+                                      // A refused or failed commit leaves its configuration behind.
+                                      .release = [&] { VK_DestroyEditableConfiguration(a.areas[0]); }});
     bench_replay::PerItem(state, m, "per_device_ns", static_cast<double>(devices));
 }
 

@@ -45,10 +45,10 @@ cat diagslog.txt
 # The configuration example of the libraries' C API, built against an installed prefix and run on a
 # controller with two unassigned drives (the same run as the install_commit_example test).
 echo "# examples/change_rebuild_priority.c on sim/scenarios/two_unassigned_drives.json"
-cmake --install "$build" --prefix "$work/prefix" >/dev/null
+"${CMAKE:-cmake}" --install "$build" --prefix "$work/prefix" >/dev/null
 libdir=$(find "$work/prefix" -name telmar.pc -printf '%h\n' | head -n1)
 # shellcheck disable=SC2046
-cc -std=c11 -o "$work/change_rebuild_priority" "$root/examples/change_rebuild_priority.c" \
+"${CC:-cc}" -std=c11 -o "$work/change_rebuild_priority" "$root/examples/change_rebuild_priority.c" \
   $(PKG_CONFIG_PATH="$libdir" pkg-config --cflags --libs telmar) -Wl,-rpath,"$(dirname "$libdir")"
 status=0
 "$build/sim/qvsim" --scenario "$root/sim/scenarios/two_unassigned_drives.json" -- "$work/change_rebuild_priority" ||
