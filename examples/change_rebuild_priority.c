@@ -1,7 +1,7 @@
 /* Changes controller 1's rebuild priority through an editable configuration and commits it, through
  * the libraries' C API. Run it as root; on a machine without controllers, run it on the simulated
  * host:
- *   qvsim --scenario sim/scenarios/two_unassigned_drives.json -- ./change_rebuild_priority
+ *   qvsim --scenario sim/scenarios/mirror_two_unassigned.json -- ./change_rebuild_priority
  * It prints each answer the library gives and exits 0 only when the commit succeeded.
  */
 #include <stdio.h>

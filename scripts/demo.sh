@@ -43,14 +43,15 @@ echo "\$ cat diagslog.txt"
 cat diagslog.txt
 
 # The configuration example of the libraries' C API, built against an installed prefix and run on a
-# controller with two unassigned drives (the same run as the install_commit_example test).
-echo "# examples/change_rebuild_priority.c on sim/scenarios/two_unassigned_drives.json"
+# controller with a mirrored logical drive and two unassigned drives (the same run as the
+# install_commit_example test).
+echo "# examples/change_rebuild_priority.c on sim/scenarios/mirror_two_unassigned.json"
 "${CMAKE:-cmake}" --install "$build" --prefix "$work/prefix" >/dev/null
 libdir=$(find "$work/prefix" -name telmar.pc -printf '%h\n' | head -n1)
 # shellcheck disable=SC2046
 "${CC:-cc}" -std=c11 -o "$work/change_rebuild_priority" "$root/examples/change_rebuild_priority.c" \
   $(PKG_CONFIG_PATH="$libdir" pkg-config --cflags --libs telmar) -Wl,-rpath,"$(dirname "$libdir")"
 status=0
-"$build/sim/qvsim" --scenario "$root/sim/scenarios/two_unassigned_drives.json" -- "$work/change_rebuild_priority" ||
+"$build/sim/qvsim" --scenario "$root/sim/scenarios/mirror_two_unassigned.json" -- "$work/change_rebuild_priority" ||
   status=$?
 echo "(exit code $status)"
