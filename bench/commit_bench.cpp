@@ -1,103 +1,87 @@
-// A plain commit on a full simulated controller (64 logical drives): populate the editable
-// configuration, stage one changed setting and one deleted logical drive, commit, and read the array
-// model back; against the replay of the calls that run made (see yardstick.h), the writes with the
-// data the library sent and the register-new-disk request included. The controller's state is put
-// back between runs outside the timed part. Root only.
+// A whole plain commit on a full simulated host (64 logical drives in arrays): populate the editable
+// configuration, stage one controller setting and the deletion of one logical drive, commit, and read
+// the controller again, against the replay of the same run's calls (yardstick.h: every request with
+// the data the library wrote, the register-new-disk request included). The controller's state is put
+// back before every run on either side, outside the timed part. Root only.
 #include <benchmark/benchmark.h>
 
-#include <vector>
+#include "sim_controller.h"
 
 #include "ppavl_discovery.h"
 #include "ppavl_platform.h"
 #include "ptelm.h"
+#include "ptelm_cda.h"
 #include "ptelm_configuration.h"
-#include "sim_controller.h"
-#include "telm_config_internal.h"
+#include "qvsim/full_host.h"
+#include "qvsim/qvsim.h"
+#include "started_areas.h"
 #include "telm_private.h"
 #include "yardstick.h"
 
 namespace {
 
-struct Area {
-    DeviceDescriptorList list = nullptr;
-    PCDA cda = nullptr;
-    Area() {
-        InitializeTelmar("0x6D2A");
-        InitializePavlin("0x6D2A");
-        list = PN_CreateControllerDescriptorList();
-        DeviceDescriptorListIterator it = PN_CreateDeviceListIterator(list);
-        if (!PN_IsDeviceListIteratorEnd(it)) {
-            cda = VK_malloc(VK_GetCDASize());
-            if (VK_InitializeCDA(cda, PN_GetDeviceListItemAt(it)) != kInitializeSucceeded) {
-                VK_free(cda);
-                cda = nullptr;
-            }
-        }
-        PN_DestroyDeviceListIterator(it);
-    }
-    ~Area() {
-        if (cda != nullptr) {
-            VK_UnInitializeCDA(cda);
-            VK_free(cda);
-        }
-        PN_DestroyDeviceDescriptorList(list);
-    }
-};
+using Areas = bench_sim::StartedAreas;
 
-// Stages the deletion of the highest staged logical drive, as staging a deletion leaves the record.
+// Drops the highest-numbered staged logical drive and lists it for deletion, as staging a deletion
+// does; the public call for it comes with the array edits.
 bool StageDeletion(PCDA cda) {
-    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
-    VK_WORD last = kInvalidLDNumber;
-    for (VK_WORD n = VK_EnumerateEditableLogicalDrives(cda, kInvalidLDNumber); n != kInvalidLDNumber;
-         n = VK_EnumerateEditableLogicalDrives(cda, n)) {
-        last = n;
-    }
-    if (config == nullptr || last == kInvalidLDNumber) {
-        return false;
-    }
-    PEDITABLE_LOGICAL_DRIVE drive = config->editable_ld_list[last];
-    PEDITABLE_ARRAY array = _VK_GetEditableArray(cda, drive->editable_array_number);
-    if (array != nullptr) {
-        for (VK_WORD i = 0; i < array->logical_drive_count && i < 64; ++i) {
-            if (array->logical_drives[i] == last) {
+    PEDITABLE_CONFIGURATION config = _VK_CDA(cda)->editable_configuration;
+    for (VK_WORD n = 64; n-- > 0;) {
+        PEDITABLE_LOGICAL_DRIVE drive = config->editable_ld_list[n];
+        if (drive == nullptr) {
+            continue;
+        }
+        PEDITABLE_ARRAY array = config->editable_array_list[drive->editable_array_number];
+        for (VK_WORD i = 0; array != nullptr && i < array->logical_drive_count && i < 64; ++i) {
+            if (array->logical_drives[i] == n) {
                 array->logical_drives[i] = array->logical_drives[--array->logical_drive_count];
                 break;
             }
         }
+        VK_free(drive);
+        config->editable_ld_list[n] = nullptr;
+        --config->editable_ld_count;
+        config->deleted_logical_drives[config->deleted_ld_count++] = n;
+        return true;
     }
-    VK_free(drive);
-    config->editable_ld_list[last] = nullptr;
-    --config->editable_ld_count;
-    config->deleted_logical_drives[config->deleted_ld_count++] = last;
-    return true;
+    return false;
 }
 
-bool Commit(PCDA cda) {
+bool StageAndCommit(PCDA cda) {
+    const VK_WORD drives = NUM_DATA_LOGICAL_DRIVES(VK_GetControllerLogicalDriveCounts(cda));
     if (VK_CreateEditableConfiguration(cda) != kCreateEditableConfigOK) {
         return false;
     }
-    const VK_BYTE priority = VK_GetEditableControllerRebuildPriority(cda) == 1 ? 2 : 1;
-    if (!VK_ChangeEditableControllerRebuildPriority(cda, priority) || !StageDeletion(cda)) {
+    const VK_BYTE priority = VK_GetEditableControllerRebuildPriority(cda) == kControllerRebuildPriorityHigh
+                                 ? kControllerRebuildPriorityLow
+                                 : kControllerRebuildPriorityHigh;
+    const bool staged = VK_ChangeEditableControllerRebuildPriority(cda, priority) && StageDeletion(cda);
+    if (!staged) {
         VK_DestroyEditableConfiguration(cda);
         return false;
     }
-    const VK_BYTE result = VK_CommitEditableConfiguration(cda);
-    return result == kCommitEditableConfigurationOK && VK_RequestArrayConfigurationInformation(cda);
+    const bool committed = VK_CommitEditableConfiguration(cda) == kCommitEditableConfigurationOK;
+    // What a caller reads next: the arrays as the controller now has them.
+    const bool reread = VK_RequestArrayConfigurationInformation(cda) != kFalse;
+    return committed && reread && VK_GetControllerRebuildPriority(cda) == priority &&
+           NUM_DATA_LOGICAL_DRIVES(VK_GetControllerLogicalDriveCounts(cda)) + 1 == drives;
 }
 
 void BM_LibraryCommit(benchmark::State& state) {
     const auto devices = static_cast<unsigned>(state.range(0));
     bench_sim::FullHost(1, devices);
-    Area a;
-    if (a.cda == nullptr) {
+    Areas a;
+    if (a.areas.size() != 1) {
         state.SkipWithError("the data area failed to initialise");
         return;
     }
-    const bench_replay::Measured m = bench_replay::Measure(
-        state, {.product = [&] { return Commit(a.cda); },
-                // The controller is as it was before the run only once the host state is back.
-                .before = [&] { VK_ReInitializeCDA(a.cda); },
-                .release = [&] { VK_DestroyEditableConfiguration(a.cda); }});
+    // The commit changes the controller: the data area is read again once its state is back, so every
+    // run starts from the same controller and the same cache.
+    const bench_replay::Measured m =
+        bench_replay::Measure(state, {.product = [&] { return StageAndCommit(a.areas[0]); },
+                                      .before = [&] { a.Restart(); },
+                                      // A refused or failed commit leaves its configuration behind.
+                                      .release = [&] { VK_DestroyEditableConfiguration(a.areas[0]); }});
     bench_replay::PerItem(state, m, "per_device_ns", static_cast<double>(devices));
 }
 

@@ -42,14 +42,16 @@ run "bogus" "not a command"
 echo "\$ cat diagslog.txt"
 cat diagslog.txt
 
-# Configuration editing has no tool command: the example program stages a setting, asks whether the
-# configuration may be committed and commits it, built against a scratch install of this build.
-echo "# examples/commit_settings.c on sim/scenarios/commit_two_drives.json (one controller, two unassigned drives)"
+# The configuration example of the libraries' C API, built against an installed prefix and run on a
+# controller with a mirrored logical drive and two unassigned drives (the same run as the
+# install_commit_example test).
+echo "# examples/change_rebuild_priority.c on sim/scenarios/mirror_two_unassigned.json"
 "${CMAKE:-cmake}" --install "$build" --prefix "$work/prefix" >/dev/null
-pkgconfig=$(dirname "$(find "$work/prefix" -name telmar.pc | head -1)")
+libdir=$(find "$work/prefix" -name telmar.pc -printf '%h\n' | head -n1)
 # shellcheck disable=SC2046
-PKG_CONFIG_PATH="$pkgconfig" "${CC:-cc}" -std=c11 -o "$work/commit_settings" "$root/examples/commit_settings.c" \
-  $(PKG_CONFIG_PATH="$pkgconfig" pkg-config --cflags --libs telmar) -Wl,-rpath,"$(dirname "$pkgconfig")"
+"${CC:-cc}" -std=c11 -o "$work/change_rebuild_priority" "$root/examples/change_rebuild_priority.c" \
+  $(PKG_CONFIG_PATH="$libdir" pkg-config --cflags --libs telmar) -Wl,-rpath,"$(dirname "$libdir")"
 status=0
-"$build/sim/qvsim" --scenario "$root/sim/scenarios/commit_two_drives.json" -- "$work/commit_settings" || status=$?
+"$build/sim/qvsim" --scenario "$root/sim/scenarios/mirror_two_unassigned.json" -- "$work/change_rebuild_priority" ||
+  status=$?
 echo "(exit code $status)"
