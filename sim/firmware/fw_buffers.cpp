@@ -108,6 +108,13 @@ Bytes fw_cache_config_status(const FirmwareState& s, std::optional<std::uint32_t
 Bytes fw_lu_cache_ram_info(const FirmwareState& s) {
     Out o(39);
     o.u32(0, s.cache.lu_cache_used).u32(4, s.cache.lu_cache_available);
+    const auto& algorithms = s.cache.lu_cache_algorithms;
+    for (std::size_t k = 0; k < algorithms.size() && k < 4; ++k) {
+        const auto& a = algorithms[k];
+        const std::size_t at = 8 + 7 * k;
+        o.u8(at, a.type).u8(at + 1, a.bytes_per_line).u16(at + 2, a.fixed_header);
+        o.u8(at + 4, a.data_volumes_per_cache).u8(at + 5, a.max_cache_size_bits).u8(at + 6, a.max_data_size_bits);
+    }
     return o.take();
 }
 

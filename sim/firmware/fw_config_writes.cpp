@@ -1,7 +1,9 @@
 // The simulated controller's configuration writes and its logical drives' blocks: BMIC 0x51 creates,
-// changes or (wAssignedDrives 0) deletes a logical drive, 0x54 transforms one, 0x5E takes the
-// BIOS-disable flag; READ(16) and WRITE(16) at a logical drive's LUN reach its sparse block store.
+// changes, recreates (a failed drive) or (wAssignedDrives 0) deletes a logical drive, 0x54 transforms
+// one or puts replacements into a degraded one, 0x5E splits a mirror into a primary and a backup and
+// joins them again; READ(16) and WRITE(16) at a logical drive's LUN reach its sparse block store.
 #include <algorithm>
+#include <array>
 #include <cstdint>
 
 #include "firmware/fw_drive_io.h"
@@ -14,7 +16,10 @@ namespace {
 
 // The record the controller takes: through dwCacheLineSizeBlocks (275-278).
 constexpr std::size_t kConfigTaken = 279;
-constexpr std::uint8_t kUnitRpiInProgress = 18, kUnitQueuedForExpansion = 12;
+constexpr std::uint8_t kUnitOk = 0, kUnitFailed = 1, kUnitInterimRecovery = 3, kUnitRecovering = 5,
+                       kUnitRpiInProgress = 18, kUnitQueuedForExpansion = 12;
+constexpr std::uint8_t kPropertyBackup = 0x02, kPropertyLuCache = 0x04;
+constexpr std::uint8_t kBreakUpSplit = 1, kBreakUpRemirror = 2, kBreakUpRollBack = 14;
 
 Reply refuse(std::uint8_t asc) {
     return check_condition(0x05, asc, 0x00);
@@ -134,6 +139,22 @@ void remove_drive(FirmwareState& s, std::uint16_t ld) {
     }
 }
 
+std::array<std::uint8_t, 16> fresh_page83_id(FirmwareState& s, std::uint16_t ld) {
+    const unsigned k = ++s.updates.created;
+    return {0x60, 0x0D, 0x1A, 0x00, 'Q', 'V', 'N', 'L', 0, 0, std::uint8_t(k >> 24), std::uint8_t(k >> 16),
+            std::uint8_t(k >> 8), std::uint8_t(k), std::uint8_t(ld >> 8), std::uint8_t(ld)};
+}
+
+void insert_drive(FirmwareState& s, FwLogicalDrive l) {
+    auto at = std::find_if(s.logical_drives.begin(), s.logical_drives.end(),
+                           [&](const FwLogicalDrive& e) { return e.number > l.number; });
+    s.logical_drives.insert(at, std::move(l));
+}
+
+bool contains(const std::vector<std::uint16_t>& v, std::uint16_t n) {
+    return std::find(v.begin(), v.end(), n) != v.end();
+}
+
 Reply create_drive(FirmwareState& s, std::uint16_t ld, const Bytes& d) {
     const Layout x = parse(d);
     if (!buildable(s, x))
@@ -154,17 +175,16 @@ Reply create_drive(FirmwareState& s, std::uint16_t ld, const Bytes& d) {
     l.unit_status = (d[28] & 0x01) ? kUnitRpiInProgress : 0;
     if (d[57] & 0x10)
         l.managed_sed_flags = 0x01;
-    const unsigned k = ++s.updates.created;
-    l.page83_id = {0x60, 0x0D, 0x1A, 0x00, 'Q', 'V', 'N', 'L', 0, 0, std::uint8_t(k >> 24), std::uint8_t(k >> 16),
-                   std::uint8_t(k >> 8), std::uint8_t(k), std::uint8_t(ld >> 8), std::uint8_t(ld)};
-    auto at = std::find_if(s.logical_drives.begin(), s.logical_drives.end(),
-                           [&](const FwLogicalDrive& e) { return e.number > ld; });
-    s.logical_drives.insert(at, std::move(l));
+    l.backup_timestamp = u32(d, 89);
+    l.page83_id = fresh_page83_id(s, ld);
+    insert_drive(s, std::move(l));
     return {};
 }
 
-// 0x51: wAssignedDrives 0 deletes; an unused number creates; an existing drive takes its spares,
-// bMoreUnitFlags (accelerator, auto-replace) and bBIOSDisableFlag.
+// 0x51: wAssignedDrives 0 deletes; an unused number creates; a failed drive is created again on the
+// members written (its data and label are gone); any other existing drive takes its spares,
+// bMoreUnitFlags (accelerator, auto-replace), bBIOSDisableFlag and the split-mirror fields (the
+// backup bit of bLogicalDriveProperty, dwBackupTimestamp, dwOtherVolumeSignature).
 Reply set_configuration(FirmwareState& s, std::uint16_t ld, const Bytes& d) {
     FwLogicalDrive* l = s.find_configured_drive(ld);
     if (u16(d, 10) == 0) {
@@ -173,15 +193,50 @@ Reply set_configuration(FirmwareState& s, std::uint16_t ld, const Bytes& d) {
     }
     if (!l)
         return create_drive(s, ld, d);
+    if (l->unit_status == kUnitFailed) {
+        if (!buildable(s, parse(d)))
+            return refuse(0x26);
+        std::erase_if(s.logical_drives, [&](const FwLogicalDrive& e) { return e.number == ld; });
+        return create_drive(s, ld, d);
+    }
     std::vector<std::uint16_t> spares = devices(d, 252, 114);
     for (auto sp : spares)
-        if (std::find(l->members.begin(), l->members.end(), sp) != l->members.end() ||
-            (!s.drives.empty() && !s.find_drive(sp)))
+        if (contains(l->members, sp) || (!s.drives.empty() && !s.find_drive(sp)))
             return refuse(0x26);
     l->spares = std::move(spares);
     l->more_unit_flags = d[26];
     l->bios_disable_flag = d[73];
+    l->property = std::uint8_t((l->property & ~kPropertyBackup) | (d[87] & kPropertyBackup));
+    l->backup_timestamp = u32(d, 89);
+    l->other_signature = u32(d, 58);
     return {};
+}
+
+// 0x54 on a degraded drive (interim recovery) that names drives it did not have: those are its
+// replacements. The drive takes the layout at once and rebuilds onto them; the failed drives left
+// out of the members leave the failure map.
+bool take_replacements(FwLogicalDrive& l, const Layout& x) {
+    if (l.unit_status != kUnitInterimRecovery)
+        return false;
+    std::vector<std::uint16_t> added;
+    for (auto m : x.members)
+        if (!contains(l.members, m))
+            added.push_back(m);
+    if (added.empty())
+        return false;
+    take_layout(l, x);
+    l.original_members.reset();
+    std::erase_if(l.failed, [&](std::uint16_t f) { return !contains(l.members, f); });
+    if (l.failed.empty())
+        l.missing_drives = 0;
+    l.replacements = added;
+    l.rebuild_percent.clear();
+    for (auto a : added)
+        l.rebuild_percent.push_back({a, 0});
+    l.rebuilding_drive.reset();
+    l.blocks_left = l.blocks_per_drive;
+    l.unit_status = kUnitRecovering;
+    return true;
 }
 
 // 0x54: the whole layout (with bMoreUnitFlags and bBIOSDisableFlag) at once, or queued with the old
@@ -190,6 +245,11 @@ Reply change_configuration(FirmwareState& s, FwLogicalDrive& l, const Bytes& d) 
     const Layout x = parse(d);
     if (!buildable(s, x))
         return refuse(0x26);
+    if (take_replacements(l, x)) {
+        l.more_unit_flags = d[26];
+        l.bios_disable_flag = d[73];
+        return {};
+    }
     if (s.updates.transformation == "queue") {
         if (!l.original_members)
             l.original_members = l.members;
@@ -201,6 +261,91 @@ Reply change_configuration(FirmwareState& s, FwLogicalDrive& l, const Bytes& d) 
     take_layout(l, x);
     l.more_unit_flags = d[26];
     l.bios_disable_flag = d[73];
+    return {};
+}
+
+// 0x5E bBreakUpFlags 1 on a mirrored drive: it keeps the members written; the drives it gives up
+// become a new RAID 0 backup drive at wOtherVolumeDriveNumber, with the same layout and a copy of the
+// data, hidden by the request's bBIOSDisableFlag. The backup's signature is the request's
+// dwOtherVolumeSignature, and each drive names the other (number and signature).
+Reply split_mirror(FirmwareState& s, FwLogicalDrive& l, const Bytes& d) {
+    const Layout x = parse(d);
+    const std::uint16_t n = u16(d, 232);
+    if (l.fault_tolerance != 2 && l.fault_tolerance != 6)
+        return refuse(0x26);
+    if (!buildable(s, x) || n >= s.identify.max_logical_drives || s.find_configured_drive(n))
+        return refuse(0x26);
+    std::vector<std::uint16_t> given_up;
+    for (auto m : l.members)
+        if (!contains(x.members, m))
+            given_up.push_back(m);
+    const bool kept_are_members =
+        std::all_of(x.members.begin(), x.members.end(), [&](std::uint16_t m) { return contains(l.members, m); });
+    if (!kept_are_members || given_up.empty())
+        return refuse(0x26);
+    FwLogicalDrive b = l;
+    b.number = n;
+    b.members = std::move(given_up);
+    b.spares.clear();
+    b.original_members.reset();
+    b.fault_tolerance = 0;
+    b.parity_groups = 0;
+    b.drives_for_fault_tolerance.reset();
+    b.assigned_drives.reset();
+    b.size_blocks.reset();
+    b.signature = u32(d, 58);
+    b.other_signature = l.signature;
+    b.other_drive_number = l.number;
+    b.bios_disable_flag = d[73];
+    b.property = std::uint8_t(l.property & ~(kPropertyBackup | kPropertyLuCache));
+    b.backup_timestamp = 0;
+    b.lu_cache_bits = 0;
+    b.lu_cache_other = 0xFFFF;
+    b.label.clear();
+    b.page83_id = fresh_page83_id(s, n);
+    b.unit_status = kUnitOk;
+    b.missing_drives = 0;
+    b.failed.clear();
+    b.replacements.clear();
+    b.active_spares.clear();
+    b.rebuild_percent.clear();
+    b.rebuilding_drive.reset();
+    take_layout(l, x);
+    l.other_signature = u32(d, 58);
+    l.other_drive_number = n;
+    insert_drive(s, std::move(b)); // l is not used past this point
+    return {};
+}
+
+// 0x5E bBreakUpFlags 2 (re-mirror) or 14 (roll back) on one drive of a split pair: it takes the
+// members written (its own and those of the drive at wOtherVolumeDriveNumber) and the record's
+// split-mirror fields; the other drive goes. Re-mirroring keeps the drive's own data, rolling back
+// the backup's.
+Reply join_mirror(FirmwareState& s, FwLogicalDrive& l, const Bytes& d, std::uint8_t how) {
+    const Layout x = parse(d);
+    const std::uint16_t other = u16(d, 232);
+    const FwLogicalDrive* o = s.find_configured_drive(other);
+    if (!o || other == l.number)
+        return refuse(0x26);
+    if (!buildable(s, x))
+        return refuse(0x26);
+    const bool keeps_own = std::all_of(l.members.begin(), l.members.end(),
+                                       [&](std::uint16_t m) { return contains(x.members, m); });
+    const bool from_pair = std::all_of(x.members.begin(), x.members.end(), [&](std::uint16_t m) {
+        return contains(l.members, m) || contains(o->members, m);
+    });
+    if (!keeps_own || !from_pair)
+        return refuse(0x26);
+    if (how == kBreakUpRollBack && (o->property & kPropertyBackup))
+        l.blocks = o->blocks;
+    take_layout(l, x);
+    l.original_members.reset();
+    l.other_signature = u32(d, 58);
+    l.other_drive_number = 0;
+    l.bios_disable_flag = d[73];
+    l.property = std::uint8_t((l.property & ~kPropertyBackup) | (d[87] & kPropertyBackup));
+    l.backup_timestamp = u32(d, 89);
+    remove_drive(s, other); // l is not used past this point
     return {};
 }
 
@@ -301,9 +446,14 @@ Reply fw_configuration_write(FirmwareState& s, const BmicCdb& b, const Command& 
                 return refuse(0x24);
             r = change_configuration(s, *l, d);
             break;
-        default: // 0x5E: of a described drive, the BIOS-disable flag
-            if (l)
+        default: // 0x5E
+            if (d[56] == kBreakUpSplit || d[56] == kBreakUpRemirror || d[56] == kBreakUpRollBack) {
+                if (!l)
+                    return refuse(0x24);
+                r = d[56] == kBreakUpSplit ? split_mirror(s, *l, d) : join_mirror(s, *l, d, d[56]);
+            } else if (l) { // other break-up flags: only the BIOS-disable flag
                 l->bios_disable_flag = d[73];
+            }
             break;
     }
     if (good(r))

@@ -497,7 +497,7 @@ Reply fw_encryption_write(FirmwareState& s, const BmicCdb& b, const Command& cmd
 // 0xE8 function 9 (MANAGED_SED_SECURE_VOLUME, 8 bytes): bit n % 8 of byte n / 8 names logical drive
 // n, which then reads SED-enabled (bManagedSEDVolumeFlags 0x1). Every named drive must exist.
 Reply fw_managed_sed_write(FirmwareState& s, const BmicCdb& b, const Command& cmd) {
-    if (b.detail >= 1 && b.detail <= 5)
+    if (b.detail != 9)
         return fw_managed_sed_settings_write(s, b, cmd);
     if (b.detail != 9 || b.lun() != 0)
         return invalid_field();

@@ -175,6 +175,17 @@ void fields(S& s, V& v) {
 }
 
 template <class S, class V>
+requires std::is_same_v<std::remove_const_t<S>, FwLuCacheAlgorithm>
+void fields(S& s, V& v) {
+    v("type", s.type);
+    v("bytes_per_line", s.bytes_per_line);
+    v("fixed_header", s.fixed_header);
+    v("data_volumes_per_cache", s.data_volumes_per_cache);
+    v("max_cache_size_bits", s.max_cache_size_bits);
+    v("max_data_size_bits", s.max_data_size_bits);
+}
+
+template <class S, class V>
 requires std::is_same_v<std::remove_const_t<S>, FwCache>
 void fields(S& s, V& v) {
     v("disable_flag", s.disable_flag);
@@ -211,6 +222,7 @@ void fields(S& s, V& v) {
     v("backup_power_type", s.backup_power_type);
     v("lu_cache_used", s.lu_cache_used);
     v("lu_cache_available", s.lu_cache_available);
+    v("lu_cache_algorithms", s.lu_cache_algorithms);
     v("disabled_logical_drives", s.disabled_logical_drives);
 }
 
@@ -597,6 +609,8 @@ QVSIM_FIELDS_OF(FwDrive) {
     v("extra_device_flags", s.extra_device_flags);
     v("misc_drive_flags", s.misc_drive_flags);
     v("feature_flags", s.feature_flags);
+    v("psid", s.psid);
+    v("sed_owner_key", s.sed_owner_key);
     v("stamped", s.stamped);
     v("last_failure_reason", s.last_failure_reason);
     v("qrb_support", s.qrb_support);

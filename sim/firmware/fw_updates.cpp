@@ -274,35 +274,39 @@ Reply set_discovery(FirmwareState& s, const BmicCdb& b, const Command& cmd) {
     return accepted(s, b, cmd);
 }
 
-// 0x6E: every logical drive, or (drive specifier not 0xFFFFFFFF) those using that drive; action bit 2
-// without bit 1 clears only that drive's metadata mark.
+// 0x6E by action bit: 0x1 removes every logical drive (drive specifier 0xFFFFFFFF) or those using
+// the drive named; 0x2 clears only the named drive's metadata mark; 0x4 clears the NVRAM (counted).
+// Neither 0x2 nor 0x4 removes a logical drive; an action with neither removes as 0x1 does.
 Reply clear_configuration(FirmwareState& s, const BmicCdb& b, const Command& cmd) {
     const Bytes& d = cmd.data_out;
     if (d.size() < 8)
         return short_parameter_list();
     const std::uint32_t drive = get_le32(&d[4]);
     const std::uint32_t action = get_le32(&d[0]);
-    if (!(action & 0x1) && (action & 0x2)) {
-        if (!fw_clear_drive_metadata(s, drive))
-            return check_condition(0x05, 0x24, 0x00);
-        return accepted(s, b, cmd);
-    }
-    auto uses = [&](const FwLogicalDrive& l) {
-        if (drive == 0xFFFFFFFF)
-            return true;
-        auto has = [&](const std::vector<std::uint16_t>& v) {
-            return std::find(v.begin(), v.end(), drive) != v.end();
+    if ((action & 0x2) && (drive > 0xFFFF || !s.find_drive(std::uint16_t(drive))))
+        return check_condition(0x05, 0x24, 0x00);
+    if (action & 0x2)
+        fw_clear_drive_metadata(s, drive);
+    if (action & 0x4)
+        ++s.updates.nvram_clears;
+    if ((action & 0x1) || !(action & 0x6)) {
+        auto uses = [&](const FwLogicalDrive& l) {
+            if (drive == 0xFFFFFFFF)
+                return true;
+            auto has = [&](const std::vector<std::uint16_t>& v) {
+                return std::find(v.begin(), v.end(), drive) != v.end();
+            };
+            return has(l.members) || has(l.spares);
         };
-        return has(l.members) || has(l.spares);
-    };
-    std::vector<std::uint16_t> gone;
-    for (const auto& l : s.logical_drives)
-        if (uses(l))
-            gone.push_back(l.number);
-    std::erase_if(s.logical_drives, uses);
-    std::erase_if(s.logical_luns, [&](const FwLogicalLun& e) {
-        return !e.remote && std::find(gone.begin(), gone.end(), e.number) != gone.end();
-    });
+        std::vector<std::uint16_t> gone;
+        for (const auto& l : s.logical_drives)
+            if (uses(l))
+                gone.push_back(l.number);
+        std::erase_if(s.logical_drives, uses);
+        std::erase_if(s.logical_luns, [&](const FwLogicalLun& e) {
+            return !e.remote && std::find(gone.begin(), gone.end(), e.number) != gone.end();
+        });
+    }
     return accepted(s, b, cmd);
 }
 

@@ -3,6 +3,7 @@
 // disable flag and extended map; READ(16) and WRITE(16) at a logical drive's LUN reach its blocks.
 // Records are built here from the LOGICAL_DRIVE_CONFIG layout; results are read back with 0x50,
 // 0x55, 0x12, 0x10, 0x59, 0xC1 and REPORT LOGICAL LUNS.
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <string>
@@ -251,6 +252,52 @@ TEST(SimConfigWrites, TransformationCompletesAtOnceOrIsQueued) {
     EXPECT_EQ(fw.execute(bmic_read(0x59, 118)).data_in[53], 3);
 }
 
+TEST(SimConfigWrites, ChangeAtOnceAndSpareRewriteTakeWhatTheBufferSays) {
+    FirmwareState st = inventory();
+    st.add_drive(201);
+    FwController fw(st);
+    // RAID 1 on 2 and 3 becomes RAID 50 of two groups on six drives (one above 127), with spare 7,
+    // at another offset and size: every field distinct from before.
+    Record r;
+    r.members = {2, 3, 4, 5, 6, 200};
+    r.spares = {7};
+    r.fault_tolerance = 3;
+    r.size = 12000000;
+    r.offset = 1u << 21;
+    Bytes grown = record(r);
+    grown[29] = 2;
+    ASSERT_TRUE(good(fw.execute(bmic_write(0x54, grown, 0, 1))));
+    const Bytes c = fw.execute(bmic_read(0x50, 652, 0, 1)).data_in;
+    EXPECT_EQ(bits_of(c, le(c, 250, 2), 384), (std::vector<std::uint16_t>{2, 3, 4, 5, 6, 200}));
+    EXPECT_EQ(bits_of(c, le(c, 252, 2), 384), (std::vector<std::uint16_t>{7}));
+    EXPECT_EQ(le(c, 12, 2), 3u);
+    EXPECT_EQ(c[29], 2);
+    EXPECT_EQ(c[6], 7);                  // distributed over parity groups
+    EXPECT_EQ(le(c, 14, 2), 2u);         // one parity drive per group
+    EXPECT_EQ(le(c, 16, 8), 12000000u);
+    EXPECT_EQ(le(c, 234, 8), 1u << 21);
+    EXPECT_EQ(le(c, 242, 8), 3000000u);  // four data drives
+    // The spares alone, written in an extended map at an offset of the writer's choosing; the map at
+    // the old offset (still naming 7) is not read.
+    Bytes spares = c;
+    std::fill(spares.begin() + 114, spares.begin() + 130, 0);
+    put(spares, 52, 0, 4);
+    put(spares, 252, 520, 2);
+    bit(spares, 520, 201);
+    ASSERT_TRUE(good(fw.execute(bmic_write(0x51, spares, 0, 1))));
+    const Bytes after = fw.execute(bmic_read(0x50, 652, 0, 1)).data_in;
+    EXPECT_EQ(bits_of(after, le(after, 252, 2), 384), (std::vector<std::uint16_t>{201}));
+    EXPECT_EQ(bits_of(after, le(after, 250, 2), 384), (std::vector<std::uint16_t>{2, 3, 4, 5, 6, 200}));
+    // Drive 7 is then in no logical drive's maps: the host finds it unassigned.
+    for (std::uint16_t ld = 0; ld < 3; ++ld) {
+        const Bytes any = fw.execute(bmic_read(0x50, 652, 0, ld)).data_in;
+        for (std::size_t off : {std::size_t(250), std::size_t(252)}) {
+            const auto bits = bits_of(any, le(any, off, 2), 384);
+            EXPECT_EQ(std::count(bits.begin(), bits.end(), 7), 0) << "logical drive " << ld;
+        }
+    }
+}
+
 TEST(SimConfigWrites, CacheDisableFlagAndExtendedMap) {
     FwController fw(inventory());
     Bytes c = fw.execute(bmic_read(0xC1, 512)).data_in;
@@ -290,8 +337,259 @@ TEST(SimConfigWrites, WriteFaultsMatchTheLogicalDrive) {
     EXPECT_EQ(fw.fw_state().find_configured_drive(2)->property & 0x04, 0x04);
 }
 
+// ---- Split mirrors, joins and heals ---------------------------------------------------------------------
+
+// A configuration read back (0x50) and rewritten as a host does: the member map (the extended one at
+// its offset and the 128-bit one) replaced, spares cleared.
+Bytes with_members(Bytes c, const std::vector<std::uint16_t>& members) {
+    const std::size_t ext = le(c, 250, 2), spares = le(c, 252, 2), bytes = le(c, 260, 2) / 8;
+    std::fill(c.begin() + 98, c.begin() + 130, 0);
+    std::fill(c.begin() + std::ptrdiff_t(ext), c.begin() + std::ptrdiff_t(ext + bytes), 0);
+    std::fill(c.begin() + std::ptrdiff_t(spares), c.begin() + std::ptrdiff_t(spares + bytes), 0);
+    put(c, 46, 0, 4);
+    put(c, 52, 0, 4);
+    for (auto m : members) {
+        if (m < 128)
+            bit(c, 98, m);
+        bit(c, ext, m);
+    }
+    put(c, 10, members.size(), 2);
+    return c;
+}
+
+Bytes config_of(FwController& fw, std::uint16_t ld) {
+    return fw.execute(bmic_read(0x50, 652, 0, ld)).data_in;
+}
+std::vector<std::uint16_t> members_of(const Bytes& c) {
+    return bits_of(c, le(c, 250, 2), 384);
+}
+
+// The split request of a mirror: kept members, fault tolerance, the backup's number and signature,
+// the BIOS-disable bit, bBreakUpFlags 1.
+Bytes split_request(FwController& fw, std::uint16_t ld, const std::vector<std::uint16_t>& kept,
+                    std::uint16_t fault_tolerance, std::uint16_t backup, std::uint32_t backup_signature) {
+    Bytes c = with_members(config_of(fw, ld), kept);
+    put(c, 12, fault_tolerance, 2);
+    put(c, 232, backup, 2);
+    put(c, 58, backup_signature, 4);
+    c[73] |= 0x02;
+    c[56] = 1;
+    return c;
+}
+
+Bytes join_request(FwController& fw, std::uint16_t kept, std::uint16_t discarded, std::uint8_t how) {
+    std::vector<std::uint16_t> all = members_of(config_of(fw, kept));
+    for (auto m : members_of(config_of(fw, discarded)))
+        all.push_back(m);
+    Bytes c = with_members(config_of(fw, kept), all);
+    put(c, 12, 2, 2);
+    put(c, 232, discarded, 2);
+    put(c, 58, 0, 4);
+    c[73] &= std::uint8_t(~0x02);
+    c[87] &= std::uint8_t(~0x02);
+    put(c, 89, 0, 4);
+    c[56] = how;
+    return c;
+}
+
+// Drives 0-9; logical drive 0 a RAID 1 on 0 and 1 (signature 0xA0A0A0A0, at 4096, 1 Mi blocks per
+// drive, a block of data), 3 a three-way mirror of two groups on 4-9, 5 a RAID 5 on 2 and 3.
+FirmwareState mirrors() {
+    FirmwareState s;
+    for (std::uint16_t d = 0; d < 10; ++d)
+        s.add_drive(d);
+    auto& a = s.add_configured_drive(0, {0, 1}, 1 << 20, 4096);
+    a.fault_tolerance = 2;
+    a.signature = 0xA0A0A0A0;
+    a.label = "Mirror data";
+    a.blocks.push_back({7, Bytes(512, 0xA7)});
+    auto& b = s.add_configured_drive(3, {4, 5, 6, 7, 8, 9}, 1 << 18);
+    b.fault_tolerance = 6;
+    b.signature = 0xC3C3C3C3;
+    s.add_configured_drive(5, {2, 3}, 1 << 16).fault_tolerance = 3;
+    return s;
+}
+
+Command block_command(bool write, std::uint16_t ld, std::uint64_t lba, std::uint32_t count, Bytes data = {});
+
+TEST(SimConfigWrites, SplitMakesAHiddenBackupAndTheBackupFieldsAreKept) {
+    FwController fw(mirrors());
+    const Bytes before = config_of(fw, 0);
+    ASSERT_TRUE(good(fw.execute(bmic_write(0x5E, split_request(fw, 0, {0}, 0, 1, 0xB1B1B1B1), 0, 0))));
+    const Bytes p = config_of(fw, 0), b = config_of(fw, 1);
+    EXPECT_EQ(members_of(p), (std::vector<std::uint16_t>{0}));
+    EXPECT_EQ(members_of(b), (std::vector<std::uint16_t>{1}));
+    for (const Bytes* c : {&p, &b}) {
+        EXPECT_EQ(le(*c, 12, 2), 0u);                      // RAID 0 each
+        EXPECT_EQ(le(*c, 16, 8), le(before, 16, 8));       // same size
+        EXPECT_EQ(le(*c, 234, 8), 4096u);                  // same offset
+        EXPECT_EQ(le(*c, 242, 8), le(before, 242, 8));     // same blocks per drive
+        EXPECT_EQ(le(*c, 50, 2), le(before, 50, 2));       // same strip
+    }
+    // Signatures cross-linked; only the backup hidden; neither a backup nor time-stamped yet.
+    EXPECT_EQ(le(p, 0, 4), 0xA0A0A0A0u);
+    EXPECT_EQ(le(p, 58, 4), 0xB1B1B1B1u);
+    EXPECT_EQ(le(p, 232, 2), 1u);
+    EXPECT_EQ(p[73] & 0x02, 0);
+    EXPECT_EQ(le(b, 0, 4), 0xB1B1B1B1u);
+    EXPECT_EQ(le(b, 58, 4), 0xA0A0A0A0u);
+    EXPECT_EQ(le(b, 232, 2), 0u);
+    EXPECT_EQ(b[73] & 0x02, 0x02);
+    EXPECT_EQ(b[87] & 0x02, 0);
+    EXPECT_EQ(le(b, 89, 4), 0u);
+    // The backup is a logical drive of its own, with the mirror's data and no label.
+    EXPECT_EQ(fw.execute(bmic_read(0x12, 3265, 0, 1)).data_in[0], 0);
+    EXPECT_EQ(selftest::text(fw.execute(bmic_read(0x10, 118, 0, 1)).data_in, 38, 4), std::string(4, '\0'));
+    EXPECT_EQ(fw.execute(block_command(false, 1, 7, 1)).data_in, Bytes(512, 0xA7));
+    // 0x51 then marks it a backup and stamps it: both kept, as is the BIOS-disable bit.
+    Bytes mark = config_of(fw, 1);
+    mark[87] |= 0x02;
+    put(mark, 89, 0x5F5E1000, 4);
+    ASSERT_TRUE(good(fw.execute(bmic_write(0x51, mark, 0, 1))));
+    const Bytes marked = config_of(fw, 1);
+    EXPECT_EQ(marked[87], 0x03);
+    EXPECT_EQ(le(marked, 89, 4), 0x5F5E1000u);
+    EXPECT_EQ(marked[73] & 0x02, 0x02);
+    EXPECT_EQ(le(marked, 58, 4), 0xA0A0A0A0u);
+    // And activating it (0x51 with the fields cleared) makes it an ordinary drive.
+    Bytes plain = marked;
+    plain[87] &= std::uint8_t(~0x02);
+    plain[73] &= std::uint8_t(~0x02);
+    put(plain, 89, 0, 4);
+    put(plain, 58, 0, 4);
+    ASSERT_TRUE(good(fw.execute(bmic_write(0x51, plain, 0, 1))));
+    const Bytes active = config_of(fw, 1);
+    EXPECT_EQ(active[87], 0x01);
+    EXPECT_EQ(active[73], 0x00);
+    EXPECT_EQ(le(active, 89, 4), 0u);
+    EXPECT_EQ(le(active, 58, 4), 0u);
+}
+
+TEST(SimConfigWrites, ThreeWayMirrorSplitKeepsTwoOfEachGroup) {
+    FwController fw(mirrors());
+    const Bytes before = config_of(fw, 3);
+    ASSERT_TRUE(good(fw.execute(bmic_write(0x5E, split_request(fw, 3, {4, 5, 7, 8}, 2, 2, 0xB2B2B2B2), 0, 3))));
+    const Bytes p = config_of(fw, 3), b = config_of(fw, 2);
+    EXPECT_EQ(members_of(p), (std::vector<std::uint16_t>{4, 5, 7, 8}));
+    EXPECT_EQ(le(p, 12, 2), 2u);
+    EXPECT_EQ(members_of(b), (std::vector<std::uint16_t>{6, 9}));
+    EXPECT_EQ(le(b, 12, 2), 0u);
+    EXPECT_EQ(le(p, 242, 8), le(before, 242, 8));
+    EXPECT_EQ(le(b, 242, 8), le(before, 242, 8));
+    EXPECT_EQ(le(b, 16, 8), le(before, 16, 8));
+}
+
+TEST(SimConfigWrites, JoinRemirrorsFromTheKeptDriveOrRollsBackToTheBackup) {
+    for (const std::uint8_t how : {2, 14}) {
+        SCOPED_TRACE(int(how));
+        FwController fw(mirrors());
+        ASSERT_TRUE(good(fw.execute(bmic_write(0x5E, split_request(fw, 0, {0}, 0, 1, 0xB1B1B1B1), 0, 0))));
+        Bytes mark = config_of(fw, 1);
+        mark[87] |= 0x02;
+        put(mark, 89, 0x5F5E1000, 4);
+        ASSERT_TRUE(good(fw.execute(bmic_write(0x51, mark, 0, 1))));
+        // The primary changes after the split.
+        ASSERT_TRUE(good(fw.execute(block_command(true, 0, 7, 1, Bytes(512, 0x5B)))));
+        // Re-mirror keeps the primary and discards the backup; roll back the other way round.
+        const std::uint16_t kept = how == 2 ? 0 : 1, gone = how == 2 ? 1 : 0;
+        const Reply r = fw.execute(bmic_write(0x5E, join_request(fw, kept, gone, how), 0, kept));
+        ASSERT_TRUE(good(r)) << "asc " << int(asc(r));
+        EXPECT_EQ(le(config_of(fw, gone), 10, 2), 0u); // gone
+        const Bytes c = config_of(fw, kept);
+        EXPECT_EQ(members_of(c), (std::vector<std::uint16_t>{0, 1}));
+        EXPECT_EQ(le(c, 12, 2), 2u);
+        EXPECT_EQ(le(c, 58, 4), 0u);
+        EXPECT_EQ(le(c, 89, 4), 0u);
+        EXPECT_EQ(c[87] & 0x02, 0);
+        EXPECT_EQ(c[73] & 0x02, 0);
+        EXPECT_EQ(le(c, 242, 8), 1u << 20);
+        EXPECT_EQ(fw.execute(block_command(false, kept, 7, 1)).data_in, Bytes(512, how == 2 ? 0x5B : 0xA7));
+    }
+}
+
+TEST(SimConfigWrites, SplitAndJoinRefusals) {
+    FwController fw(mirrors());
+    ASSERT_TRUE(good(fw.execute(bmic_write(0x5E, split_request(fw, 0, {0}, 0, 1, 0xB1B1B1B1), 0, 0))));
+    const struct {
+        const char* name;
+        Command write;
+        std::uint8_t asc;
+    } refused[] = {
+        {"split of a RAID 5", bmic_write(0x5E, split_request(fw, 5, {2}, 0, 9, 1), 0, 5), 0x26},
+        {"split onto a used number", bmic_write(0x5E, split_request(fw, 3, {4, 5, 7, 8}, 2, 5, 1), 0, 3), 0x26},
+        {"split onto number 64", bmic_write(0x5E, split_request(fw, 3, {4, 5, 7, 8}, 2, 64, 1), 0, 3), 0x26},
+        {"split keeping every drive", bmic_write(0x5E, split_request(fw, 3, {4, 5, 6, 7, 8, 9}, 6, 9, 1), 0, 3), 0x26},
+        {"split keeping a drive not a member", bmic_write(0x5E, split_request(fw, 3, {4, 5, 7, 2}, 2, 9, 1), 0, 3), 0x26},
+        {"split of an unused number", bmic_write(0x5E, split_request(fw, 3, {4, 5, 7, 8}, 2, 9, 1), 0, 9), 0x24},
+        {"join with itself", bmic_write(0x5E, join_request(fw, 0, 0, 2), 0, 0), 0x26},
+        {"join with a drive not there", bmic_write(0x5E, [&] {
+             Bytes c = join_request(fw, 0, 1, 2);
+             put(c, 232, 12, 2);
+             return c;
+         }(), 0, 0), 0x26},
+        {"join taking a drive of neither", bmic_write(0x5E, [&] {
+             Bytes c = with_members(join_request(fw, 0, 1, 2), {0, 1, 2});
+             return c;
+         }(), 0, 0), 0x26},
+        {"join leaving out the kept drive's member", bmic_write(0x5E, with_members(join_request(fw, 0, 1, 2), {1}), 0, 0), 0x26},
+    };
+    for (const auto& c : refused) {
+        SCOPED_TRACE(c.name);
+        const std::string before = fw.fw_state().to_json().dump();
+        EXPECT_EQ(asc(fw.execute(c.write)), c.asc);
+        EXPECT_EQ(fw.fw_state().to_json().dump(), before);
+    }
+    // Other break-up flags: only the BIOS-disable flag, as before.
+    Bytes hide = config_of(fw, 5);
+    hide[73] = 0x02;
+    ASSERT_TRUE(good(fw.execute(bmic_write(0x5E, hide, 0, 5))));
+    EXPECT_EQ(config_of(fw, 5)[73], 0x02);
+    EXPECT_EQ(members_of(config_of(fw, 5)), (std::vector<std::uint16_t>{2, 3}));
+}
+
+TEST(SimConfigWrites, HealRecreatesAFailedDriveAndRebuildsADegradedOne) {
+    FirmwareState st = mirrors();
+    for (std::uint16_t d = 10; d < 13; ++d)
+        st.add_drive(d);
+    auto& failed = st.add_configured_drive(7, {10}, 1 << 16, 1 << 20);
+    failed.unit_status = 1;
+    failed.failed = {10};
+    failed.label = "Failed R0";
+    failed.blocks.push_back({0, Bytes(512, 0x0F)});
+    auto& degraded = *st.find_configured_drive(5);
+    degraded.members = {2, 3, 4};
+    degraded.unit_status = 3;
+    degraded.failed = {3};
+    degraded.missing_drives = 1;
+    FwController fw(st);
+    // The failed RAID 0 on drive 10, written with drive 11 instead: created again, unit status OK.
+    ASSERT_TRUE(good(fw.execute(bmic_write(0x51, with_members(config_of(fw, 7), {11}), 0, 7))));
+    const Bytes c7 = config_of(fw, 7);
+    EXPECT_EQ(members_of(c7), (std::vector<std::uint16_t>{11}));
+    EXPECT_EQ(le(c7, 234, 8), 1u << 20);
+    const Bytes s7 = fw.execute(bmic_read(0x12, 3265, 0, 7)).data_in;
+    EXPECT_EQ(s7[0], 0);
+    EXPECT_EQ(bits_of(s7, le(s7, 1004, 2), 384), std::vector<std::uint16_t>{});
+    EXPECT_EQ(selftest::text(fw.execute(bmic_read(0x10, 118, 0, 7)).data_in, 38, 9), std::string(9, '\0'));
+    EXPECT_EQ(fw.execute(block_command(false, 7, 0, 1)).data_in, Bytes(512, 0));
+    // The degraded RAID 5 with drive 12 for the failed drive 3: replacement in, recovering.
+    ASSERT_TRUE(good(fw.execute(bmic_write(0x54, with_members(config_of(fw, 5), {2, 4, 12}), 0, 5))));
+    EXPECT_EQ(members_of(config_of(fw, 5)), (std::vector<std::uint16_t>{2, 4, 12}));
+    const Bytes s5 = fw.execute(bmic_read(0x12, 3265, 0, 5)).data_in;
+    EXPECT_EQ(s5[0], 5);
+    EXPECT_EQ(le(s5, 5, 2), 0u);
+    EXPECT_EQ(bits_of(s5, le(s5, 1004, 2), 384), std::vector<std::uint16_t>{});
+    EXPECT_EQ(bits_of(s5, le(s5, 1006, 2), 384), (std::vector<std::uint16_t>{12}));
+    EXPECT_EQ(bits_of(s5, 811, 128), (std::vector<std::uint16_t>{12}));
+    EXPECT_EQ(le(s5, 1002, 2), 12u);
+    // A failed drive's record that cannot be built is refused and the drive stays failed.
+    fw.fw_state().find_configured_drive(7)->unit_status = 1;
+    EXPECT_EQ(asc(fw.execute(bmic_write(0x51, with_members(config_of(fw, 7), {77}), 0, 7))), 0x26);
+    EXPECT_EQ(fw.execute(bmic_read(0x12, 3265, 0, 7)).data_in[0], 1);
+}
+
 // READ(16) / WRITE(16) as the CISS pass-through carries them, at a logical drive's LUN address.
-Command block_command(bool write, std::uint16_t ld, std::uint64_t lba, std::uint32_t count, Bytes data = {}) {
+Command block_command(bool write, std::uint16_t ld, std::uint64_t lba, std::uint32_t count, Bytes data) {
     Command c;
     c.transport = "ciss";
     c.cdb.assign(16, 0);

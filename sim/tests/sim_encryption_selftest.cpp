@@ -413,7 +413,7 @@ TEST(SimEncryption, SecureVolumeBitmapMakesTheNamedDrivesSedEnabled) {
         {"logical drive 63 does not exist", bmic_write(0xE8, {0x01, 0, 0, 0, 0, 0, 0, 0x80}, 9), 0x26},
         {"no drive named", bmic_write(0xE8, Bytes(8, 0), 9), 0x26},
         {"7 bytes", bmic_write(0xE8, Bytes(7, 0x01), 9), 0x1A},
-        {"function 8", bmic_write(0xE8, {0x01, 0, 0, 0, 0, 0, 0, 0}, 8), 0x24},
+        {"function 11", bmic_write(0xE8, {0x01, 0, 0, 0, 0, 0, 0, 0}, 11), 0x24},
     };
     for (const auto& c : refused) {
         SCOPED_TRACE(c.name);
@@ -530,4 +530,190 @@ TEST(SimManagedSed, SettingsWritesChangeWhatTheReadsReport) {
     EXPECT_EQ(mode(), 0u);
     EXPECT_EQ(fw.fw_state().managed_sed.master_key, "");
     EXPECT_EQ(fw.fw_state().updates.writes.size(), 5u);
+}
+
+namespace {
+
+// dwDriveFeatureFlags as the identify-physical-drive read (0x15, 3072 bytes) reports it, at 2554.
+std::uint32_t feature_flags_of(FwController& fw, std::uint16_t drive) {
+    return std::uint32_t(le(fw.execute(bmic_read(0x15, 3072, std::uint32_t(drive) << 24)).data_in, 2554, 4));
+}
+
+Bytes drive_map(std::initializer_list<std::uint16_t> drives, std::size_t size = 128) {
+    Bytes b(size, 0);
+    for (auto n : drives)
+        b[n / 8] |= std::uint8_t(1u << (n % 8));
+    return b;
+}
+
+constexpr std::uint32_t kSed = 0x1, kLocked = 0x20, kOfs = 0x200, kOwned = 0x800, kForeign = 0x1000, kOpal = 0x2000;
+
+// Local managed SED; drives 0 and 1 in OFS, 2 owned, 3 and 4 foreign owned (under two keys, 3
+// locked), 5 not an SED, 6 owned and a data drive of logical drive 0, 130 in OFS.
+FirmwareState sed_drives() {
+    FirmwareState s;
+    s.set_page("managed_sed", {0x07});
+    s.identify.managed_sed_mode = 0x3;
+    s.managed_sed.master_key = "Key#1aaaA";
+    s.managed_sed.status = 0x8; // a foreign SED is present
+    auto add = [&](std::uint16_t n, std::uint32_t flags, std::string psid = {}, std::string owner = {}) {
+        auto& d = s.add_drive(n);
+        d.feature_flags = flags;
+        d.psid = std::move(psid);
+        d.sed_owner_key = std::move(owner);
+    };
+    add(0, kSed | kOfs | kOpal, "PSID0AAAAAAAAAAAAAAAAAAAAAAAAAAA");
+    add(1, kSed | kOfs);
+    add(2, kSed | kOwned | kOpal, "PSID2bbbbbbbbbbbbbbbbbbbbbbbbbbb");
+    add(3, kSed | kOwned | kForeign | kLocked, "PSID3", "Foreign#Key1");
+    add(4, kSed | kOwned | kForeign, "PSID4", "Foreign#Key2");
+    add(5, 0);
+    add(6, kSed | kOwned, "PSID6");
+    add(130, kSed | kOfs);
+    s.add_configured_drive(0, {6}, 1 << 20);
+    for (std::uint16_t n : {3, 4}) {
+        qvsim::FwManagedSed::ForeignKey f;
+        f.drive = n;
+        f.key_id[0] = std::uint8_t('A' + n);
+        s.managed_sed.foreign_keys.push_back(f);
+    }
+    return s;
+}
+
+Command import(std::initializer_list<std::uint16_t> drives, const std::string& key, const std::string& reset = {}) {
+    Bytes b = drive_map(drives, 194);
+    put(b, 128, key);
+    put(b, 160, reset);
+    return bmic_write(0xE8, b, 10);
+}
+
+Command psid_revert(std::uint32_t drive, const std::string& psid) {
+    Bytes b(36, 0);
+    put32(b, 0, drive);
+    put(b, 4, psid);
+    return bmic_write(0xE8, b, 7);
+}
+
+} // namespace
+
+TEST(SimManagedSed, OwnershipRevertAndImportChangeTheDrivesFeatureFlags) {
+    FwController fw(sed_drives());
+    // 8: OFS to owned, drives above 127 too.
+    ASSERT_TRUE(good(fw.execute(bmic_write(0xE8, drive_map({0, 130}), 8))));
+    EXPECT_EQ(feature_flags_of(fw, 0), kSed | kOwned | kOpal);
+    EXPECT_EQ(feature_flags_of(fw, 130), kSed | kOwned);
+    EXPECT_EQ(feature_flags_of(fw, 1), kSed | kOfs);
+    // 6: owned back to OFS.
+    ASSERT_TRUE(good(fw.execute(bmic_write(0xE8, drive_map({0, 2}), 6))));
+    EXPECT_EQ(feature_flags_of(fw, 0), kSed | kOfs | kOpal);
+    EXPECT_EQ(feature_flags_of(fw, 2), kSed | kOfs | kOpal);
+    // 10: the foreign drive owned under the key given becomes owned, not foreign, unlocked; its
+    // foreign key identifiers go (function 3 refuses it), and the other foreign drive stays.
+    ASSERT_TRUE(good(fw.execute(bmic_read(0xE8, 64, 3, 3))));
+    ASSERT_TRUE(good(fw.execute(import({3}, "Foreign#Key1", "Reset#Key9"))));
+    EXPECT_EQ(feature_flags_of(fw, 3), kSed | kOwned);
+    EXPECT_EQ(fw.execute(bmic_read(0xE8, 64, 3, 3)).scsi_status, 0x02);
+    EXPECT_EQ(sed_status_of(fw) & 0x8u, 0x8u);
+    ASSERT_TRUE(good(fw.execute(import({4}, "Foreign#Key2"))));
+    EXPECT_EQ(feature_flags_of(fw, 4), kSed | kOwned);
+    EXPECT_EQ(sed_status_of(fw) & 0x8u, 0u); // no foreign drive left
+    // 7: a matching PSID takes the drive to OFS, whatever owns it, even with managed SED off.
+    fw.fw_state().find_drive(4)->feature_flags |= kForeign | kLocked;
+    fw.fw_state().identify.managed_sed_mode = 0;
+    EXPECT_EQ(asc(fw.execute(psid_revert(4, "PSID5"))), 0x26);
+    ASSERT_TRUE(good(fw.execute(psid_revert(4, "PSID4"))));
+    EXPECT_EQ(feature_flags_of(fw, 4), kSed | kOfs);
+    EXPECT_EQ(fw.fw_state().updates.writes.size(), 5u);
+    EXPECT_EQ(fw.fw_state().updates.writes.back().opcode, 0xE8);
+    EXPECT_EQ(fw.fw_state().updates.writes.back().detail, 7u);
+}
+
+TEST(SimManagedSed, DriveWritesRefuseAWholeMapWhenOneDriveDoesNotQualify) {
+    const struct {
+        const char* name;
+        Command write;
+        std::uint8_t asc;
+    } refused[] = {
+        {"take ownership of an owned drive", bmic_write(0xE8, drive_map({0, 2}), 8), 0x26},
+        {"take ownership of a non-SED drive", bmic_write(0xE8, drive_map({1, 5}), 8), 0x26},
+        {"take ownership of a drive not there", bmic_write(0xE8, drive_map({1, 1023}), 8), 0x26},
+        {"take ownership of no drive", bmic_write(0xE8, drive_map({}), 8), 0x26},
+        {"take ownership, 127 bytes", bmic_write(0xE8, drive_map({1}, 127), 8), 0x1A},
+        {"revert a drive in OFS", bmic_write(0xE8, drive_map({2, 1}), 6), 0x26},
+        {"revert a foreign drive", bmic_write(0xE8, drive_map({2, 3}), 6), 0x26},
+        {"revert a data drive", bmic_write(0xE8, drive_map({6}), 6), 0x26},
+        {"import under another key", import({3, 4}, "Foreign#Key1"), 0x26},
+        {"import without a key", import({3}, ""), 0x26},
+        {"import a drive that is not foreign", import({3, 2}, "Foreign#Key1"), 0x26},
+        {"import, 193 bytes", bmic_write(0xE8, Bytes(193, 0x08), 10), 0x1A},
+        {"PSID revert with the wrong PSID", psid_revert(2, "PSID2bbbbbbbbbbbbbbbbbbbbbbbbbbX"), 0x26},
+        {"PSID revert of a drive without a PSID", psid_revert(1, ""), 0x26},
+        {"PSID revert of a non-SED drive", psid_revert(5, ""), 0x26},
+        {"PSID revert of a data drive", psid_revert(6, "PSID6"), 0x26},
+        {"PSID revert of a drive not there", psid_revert(0x10007, "PSID6"), 0x24},
+        {"PSID revert, 35 bytes", bmic_write(0xE8, Bytes(35, 0x41), 7), 0x1A},
+    };
+    FwController fw(sed_drives());
+    const std::string before = fw.fw_state().to_json().dump();
+    for (const auto& c : refused) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(asc(fw.execute(c.write)), c.asc);
+        EXPECT_EQ(fw.fw_state().to_json().dump(), before);
+    }
+    // Without managed SED, only the PSID revert is taken.
+    fw.fw_state().identify.managed_sed_mode = 0;
+    EXPECT_EQ(asc(fw.execute(bmic_write(0xE8, drive_map({1}), 8))), 0x2C);
+    EXPECT_EQ(asc(fw.execute(bmic_write(0xE8, drive_map({2}), 6))), 0x2C);
+    EXPECT_EQ(asc(fw.execute(import({3}, "Foreign#Key1"))), 0x2C);
+    EXPECT_TRUE(fw.fw_state().updates.writes.empty());
+}
+
+TEST(SimManagedSed, DriveWriteFaultsByFunctionAndTheJsonForm) {
+    FirmwareState st = sed_drives();
+    qvsim::FwFault take;
+    take.bmic = 0xE8;
+    take.function = 8;
+    take.err = EIO;
+    qvsim::FwFault psid;
+    psid.bmic = 0xE8;
+    psid.function = 7;
+    psid.sense = qvsim::fixed_sense(0x05, 0x26, 0x00);
+    st.faults = {take, psid};
+    FwController fw(st);
+    EXPECT_EQ(fw.execute(bmic_write(0xE8, drive_map({1}), 8)).err, EIO);
+    EXPECT_EQ(fw.execute(psid_revert(2, "PSID2bbbbbbbbbbbbbbbbbbbbbbbbbbb")).scsi_status, 0x02);
+    EXPECT_EQ(feature_flags_of(fw, 1), kSed | kOfs);
+    EXPECT_EQ(feature_flags_of(fw, 2), kSed | kOwned | kOpal);
+    ASSERT_TRUE(good(fw.execute(bmic_write(0xE8, drive_map({1}), 8)))); // each fault hit once
+    EXPECT_EQ(feature_flags_of(fw, 1), kSed | kOwned);
+
+    const auto j = nlohmann::json::parse(R"({"drives": [{"number": 3, "feature_flags": "0x1801",
+        "psid": "PSID-From-Json", "sed_owner_key": "Foreign#Json"}]})");
+    const FirmwareState s = FirmwareState::from_json(j);
+    ASSERT_NE(s.find_drive(3), nullptr);
+    EXPECT_EQ(s.find_drive(3)->psid, "PSID-From-Json");
+    EXPECT_EQ(s.find_drive(3)->sed_owner_key, "Foreign#Json");
+    EXPECT_EQ(FirmwareState::from_json(s.to_json()).to_json(), s.to_json());
+}
+
+TEST(SimManagedSed, NewLogicalDriveWithTheSedFlagReadsSedEnabled) {
+    FirmwareState st = sed_drives();
+    FwController fw(st);
+    // A RAID 1 on drives 0 and 1 (LOGICAL_DRIVE_CONFIG, 652 bytes, 128-bit member map at 98).
+    auto create = [&](std::uint16_t ld, std::uint8_t configuration_flags) {
+        Bytes b(652, 0);
+        put16(b, 10, 2);
+        put16(b, 12, 2);
+        put32(b, 16, 1 << 20);
+        put16(b, 24, 512);
+        put16(b, 50, 128);
+        b[57] = configuration_flags;
+        put32(b, 74, 1 << 20);
+        b[98] = 0x03;
+        return fw.execute(bmic_write(0x51, b, 0, ld));
+    };
+    ASSERT_TRUE(good(create(1, 0x10)));
+    ASSERT_TRUE(good(create(2, 0x00)));
+    EXPECT_EQ(ld_flags(fw, 1).sed, 0x01);
+    EXPECT_EQ(ld_flags(fw, 2).sed, 0x00);
 }

@@ -63,4 +63,34 @@ TEST(SimLiveArrays, MetadataClearOfAnUnknownDriveIsRefusedAndDeletionStaysWithBi
     EXPECT_EQ(fw.fw_state().logical_drives[0].number, 1);
 }
 
+TEST(SimLiveArrays, ClearConfigurationActsByActionBit) {
+    const struct {
+        const char* name;
+        std::uint32_t action, drive;
+        bool taken;
+        std::size_t logical_drives_left;
+        unsigned nvram_clears;
+        std::uint32_t drive2_flags;
+    } cases[] = {
+        {"NVRAM clear", 0x4, 0xFFFFFFFF, true, 2, 1, 0x8080},
+        {"metadata and NVRAM", 0x6, 2, true, 2, 1, 0x8000},
+        {"logical drives of drive 2 and its metadata", 0x3, 2, true, 1, 0, 0x8000},
+        {"everything", 0x5, 0xFFFFFFFF, true, 0, 1, 0x8080},
+        {"metadata of an unknown drive, with NVRAM", 0x6, 9, false, 2, 0, 0x8080},
+        {"no action bit: removal, as ever", 0x0, 2, true, 1, 0, 0x8080},
+        {"an unknown action bit alone: removal", 0x8, 0xFFFFFFFF, true, 0, 0, 0x8080},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FwController fw(TwoArraysWithMarks());
+        const auto r = fw.execute(ClearConfiguration(c.action, c.drive));
+        EXPECT_EQ(r.scsi_status == 0, c.taken);
+        const FirmwareState& s = fw.fw_state();
+        EXPECT_EQ(s.logical_drives.size(), c.logical_drives_left);
+        EXPECT_EQ(s.updates.nvram_clears, c.nvram_clears);
+        EXPECT_EQ(s.find_drive(2)->misc_drive_flags, c.drive2_flags);
+        EXPECT_EQ(s.find_drive(3)->misc_drive_flags, 0x8080u);
+    }
+}
+
 } // namespace

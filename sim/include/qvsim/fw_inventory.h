@@ -87,6 +87,9 @@ struct FwDrive {
     std::uint16_t extra_device_flags = 0; // wExtraDeviceFlags: 0x20 solid state
     std::uint32_t misc_drive_flags = 0;   // dwMiscDriveFlags: SMR 0x800/0x1000/0x2000, boot connector 0x8000
     std::uint32_t feature_flags = 0;      // dwDriveFeatureFlags
+    // Managed SED: the PSID printed on the drive (empty: none, so no PSID revert matches), and the
+    // master key a foreign drive is owned under (an import must name it). No read returns them.
+    std::string psid, sed_owner_key;
     std::uint8_t stamped = 0, last_failure_reason = 0, qrb_support = 0;
     std::uint16_t unsupported_reason = 0;
     std::uint8_t sanitize_erase_support = 0, sanitize_policy = 0, oem_id = 0;

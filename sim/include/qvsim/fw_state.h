@@ -103,6 +103,16 @@ struct FwParameters {
 };
 
 // CACHE_CONFIG_STATUS (BMIC 0xC1 LUN 0, 512 bytes) and LU_CACHE_RAM_INFO (LUN 1, sub-command 3).
+// One algorithm entry of LU_CACHE_RAM_INFO (LU_CACHE_RAM_ALGO_INFO, 7 bytes).
+struct FwLuCacheAlgorithm {
+    std::uint8_t type = 0;                 // bType
+    std::uint8_t bytes_per_line = 0;       // bBytesPerCacheLine
+    std::uint16_t fixed_header = 0;        // wFixedHeaderSizeBytes
+    std::uint8_t data_volumes_per_cache = 0; // bDataVolumesPerCacheVolume
+    std::uint8_t max_cache_size_bits = 0;  // bMaxCacheVolumeSizeBits
+    std::uint8_t max_data_size_bits = 0;   // bMaxDataVolumeSizeBits
+};
+
 struct FwCache {
     std::uint8_t disable_flag = 0, support_flags = 0x04;
     std::uint16_t disable_code = 0;
@@ -126,6 +136,9 @@ struct FwCache {
     std::uint16_t battery_status = 0;
     std::uint8_t backup_power_type = 1;                      // bRequiredBackupPowerType (capacitor)
     std::uint32_t lu_cache_used = 0, lu_cache_available = 0; // LU_CACHE_RAM_INFO
+    // Its bAlgoInfo: entry k for algorithm k + 1; entries past the fourth are not reported, missing
+    // ones read as zeros.
+    std::vector<FwLuCacheAlgorithm> lu_cache_algorithms;
     // Logical drives in the extended cache-disabled map (at `extended_map_offset`, one bit per
     // logical drive up to `max_logical_drives`).
     std::vector<std::uint16_t> disabled_logical_drives;

@@ -88,6 +88,7 @@ struct FwUpdates {
     FwFlash flash;
     unsigned soft_resets = 0, enables = 0;
     unsigned register_new_disks = 0; // CCISS_REGNEWD requests on the controller's node
+    unsigned nvram_clears = 0;       // 0x6E with action bit 4
     std::vector<FwWriteRecord> writes;
 };
 
@@ -174,6 +175,7 @@ void fields(S& s, V& v) {
     v("soft_resets", s.soft_resets);
     v("enables", s.enables);
     v("register_new_disks", s.register_new_disks);
+    v("nvram_clears", s.nvram_clears);
     v("writes", s.writes);
 }
 
