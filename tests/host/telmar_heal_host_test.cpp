@@ -21,7 +21,7 @@ constexpr std::uint8_t kSetConfiguration = 0x51;
 constexpr std::uint8_t kChangeConfiguration = 0x54;
 constexpr std::uint8_t kLabel = 0x57;
 
-// Array 0: RAID 5 logical drive 0 on drives 0-2, drive 1 failed. Array 1: RAID 0 logical drive 1 on
+// Array 0: RAID 1 logical drive 0 on drives 0-2 (members 0 and 1 mirrored with 2), drive 1 failed. Array 1: RAID 0 logical drive 1 on
 // drive 4, failed with it, labelled. Drives 3, 5 and 6 unassigned; drive 6 too small; drive 7 a
 // spare of array 0.
 FirmwareState Degraded() {
@@ -35,8 +35,8 @@ FirmwareState Degraded() {
     st.find_drive(6)->total_blocks = (1u << 19) + kReserved;
     st.find_drive(1)->device_flags = 0x00;
     st.find_drive(4)->device_flags = 0x00;
-    auto& r5 = st.add_configured_drive(0, {0, 1, 2}, 1u << 20);
-    r5.fault_tolerance = 3;
+    auto& r5 = st.add_configured_drive(0, {0, 1}, 1u << 20);
+    r5.fault_tolerance = 2;
     r5.unit_status = 3;
     r5.failed = {1};
     r5.spares = {7};
@@ -83,12 +83,12 @@ TEST_F(HealHost, DegradedDriveRebuildsOntoTheReplacement) {
     EXPECT_EQ(VK_HealArray(cda(), 0, list, 1), kHealArraySuccess);
     EXPECT_EQ(Writes(kChangeConfiguration), (std::vector<std::uint16_t>{0}));
     EXPECT_TRUE(Writes(kSetConfiguration).empty());
-    EXPECT_EQ(Drive(0).members, (std::vector<std::uint16_t>{0, 2, 3}));
+    EXPECT_EQ(Drive(0).members, (std::vector<std::uint16_t>{0, 3}));
     EXPECT_EQ(Drive(0).spares, (std::vector<std::uint16_t>{7}));
     // Read back after the re-initialisation: the new member is rebuilding.
     EXPECT_EQ(VK_GetPhysicalDriveUsageInfo(cda(), 3), kPhysicalDriveUsageData);
     EXPECT_EQ(LOGICAL_DRIVE_UNIT_STATUS(VK_GetLogicalDriveStatusInfo(cda(), 0)), kLogicalDriveUnitStatus5Recovering);
-    EXPECT_EQ(VK_CanHealArray(cda(), 0, list, 1), kCanHealArrayNoFailedDrives);
+    EXPECT_EQ(VK_CanHealArray(cda(), 0, list, 1), kCanHealArrayIsTransforming);
 }
 
 TEST_F(HealHost, FailedDriveIsCreatedAgainWithItsLabel) {
@@ -109,8 +109,8 @@ TEST_F(HealHost, FailedDriveIsCreatedAgainWithItsLabel) {
 
 TEST_F(HealHost, CheckAnswersInOrder) {
     FirmwareState st = Degraded();
-    auto& second = st.add_configured_drive(2, {0, 1, 2}, 1u << 20, 1u << 21);
-    second.fault_tolerance = 3;
+    auto& second = st.add_configured_drive(2, {0, 1}, 1u << 20, 1u << 21);
+    second.fault_tolerance = 2;
     second.unit_status = 3;
     second.failed = {1};
     ASSERT_NO_FATAL_FAILURE(Start(std::move(st)));
@@ -121,12 +121,13 @@ TEST_F(HealHost, CheckAnswersInOrder) {
         VK_BYTE reason;
     };
     const Case cases[] = {
-        {"no such array", 5, {3}, kCanHealArrayInvalidArray},
+        {"no such array", 64, {3}, kCanHealArrayInvalidArray},
+        {"an unused array number", 5, {3}, kCanHealArrayNoFailedDrives},
         {"a drive twice", 0, {3, 3}, kCanHealArrayDuplicateDrivesInList},
         {"too few", 0, {}, kCanHealArrayNotEnoughReplacementDrives},
         {"too many", 0, {3, 5}, kCanHealArrayTooManyReplacementDrives},
         {"a spare", 0, {7}, kCanHealArrayDriveNotUnassigned},
-        {"a data drive", 0, {2}, kCanHealArrayDriveNotUnassigned},
+        {"a data drive of another array", 0, {4}, kCanHealArrayDriveNotUnassigned},
         {"too small", 0, {6}, kCanHealArrayDriveTooSmall},
         {"beyond the controller", 0, {400}, kCanHealArrayDriveInvalid},
         {"allowed", 0, {3}, kCanHealArrayAllowed},
@@ -164,8 +165,8 @@ TEST_F(HealHost, ExcludedDriveCannotReplace) {
 TEST_F(HealHost, PartialHeals) {
     // Two degraded logical drives on array 0; the second's change refused: 1, and re-read.
     FirmwareState st = Degraded();
-    auto& second = st.add_configured_drive(2, {0, 1, 2}, 1u << 20, 1u << 21);
-    second.fault_tolerance = 3;
+    auto& second = st.add_configured_drive(2, {0, 1}, 1u << 20, 1u << 21);
+    second.fault_tolerance = 2;
     second.unit_status = 3;
     second.failed = {1};
     FwFault f;
@@ -179,8 +180,8 @@ TEST_F(HealHost, PartialHeals) {
     host().clear_requests();
     EXPECT_EQ(VK_HealArray(cda(), 0, list, 1), kHealArrayFailedWithChanges);
     EXPECT_EQ(Writes(kChangeConfiguration), (std::vector<std::uint16_t>{0, 2}));
-    EXPECT_EQ(Drive(0).members, (std::vector<std::uint16_t>{0, 2, 3}));
-    EXPECT_EQ(Drive(2).members, (std::vector<std::uint16_t>{0, 1, 2}));
+    EXPECT_EQ(Drive(0).members, (std::vector<std::uint16_t>{0, 3}));
+    EXPECT_EQ(Drive(2).members, (std::vector<std::uint16_t>{0, 1}));
 }
 
 TEST_F(HealHost, DriveBeyond127WithoutExtendedMapsFailsEveryDrive) {
@@ -199,7 +200,7 @@ TEST_F(HealHost, DriveBeyond127WithoutExtendedMapsFailsEveryDrive) {
     // Drive 3 fits the 128-drive map.
     VK_WORD fits[] = {3};
     EXPECT_EQ(VK_HealArray(cda(), 0, fits, 1), kHealArraySuccess);
-    EXPECT_EQ(Drive(0).members, (std::vector<std::uint16_t>{0, 2, 3}));
+    EXPECT_EQ(Drive(0).members, (std::vector<std::uint16_t>{0, 3}));
 }
 
 } // namespace
