@@ -204,3 +204,78 @@ TEST_F(HealHost, DriveBeyond127WithoutExtendedMapsFailsEveryDrive) {
 }
 
 } // namespace
+
+namespace {
+
+// An encrypting controller (both passwords set, every role may rekey) whose plaintext RAID 0 on
+// drive 4 has failed; drive 5 unassigned.
+FirmwareState EncryptingWithFailedPlaintext() {
+    FirmwareState st;
+    st.set_page("encryption", {0x01});
+    st.identify.encryption_status = 0x800 | 0x1000 | 0x20000 | 0x4 | 0x1;
+    st.updates.passwords = {"Officer#1", "User#2pass"};
+    st.encryption.master_key = "LocalMasterKey-01";
+    st.encryption.roles = {{0, "crypto", 0xFFFFFF}, {1, "user", 0xFFFFFF}};
+    for (std::uint16_t pd = 4; pd < 6; ++pd) {
+        auto& d = st.add_drive(pd, 2);
+        d.reserved_blocks = kReserved;
+        d.block_size = 512;
+        d.total_blocks = (1u << 24) + kReserved;
+    }
+    st.find_drive(4)->device_flags = 0x00;
+    auto& r0 = st.add_configured_drive(1, {4}, 1u << 20);
+    r0.unit_status = 1;
+    r0.failed = {4};
+    r0.label = "Plain R0";
+    return st;
+}
+
+TEST_F(HealHost, FailedPlaintextDriveOnAnEncryptingControllerNeedsALogin) {
+    struct Case {
+        const char* what;
+        bool user_without_rekey;
+        VK_BYTE user;
+        const char* password;
+        VK_BYTE result;
+    };
+    const Case cases[] = {
+        {"no such role", false, 2, "Officer#1", kHealArrayInvalidUser},
+        {"a user that may not rekey", true, 1, "User#2pass", kHealArrayPermissionDenied},
+        {"wrong password", false, 0, "Officer#2", kHealArrayLoginFailed},
+        {"no password", false, 0, nullptr, kHealArrayLoginFailed},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        FirmwareState st = EncryptingWithFailedPlaintext();
+        if (c.user_without_rekey) {
+            st.encryption.roles[1].capabilities = 0;
+        }
+        ASSERT_NO_FATAL_FAILURE(Start(std::move(st)));
+        VK_WORD list[] = {5};
+        ASSERT_EQ(VK_CanHealArray(cda(), 0, list, 1), kCanHealArrayLoginNeeded);
+        host().clear_requests();
+        EXPECT_EQ(VK_HealArrayWithLogin(cda(), 0, list, 1, c.user, c.password), c.result);
+        EXPECT_TRUE(Writes(kSetConfiguration).empty());
+        StopController();
+    }
+    // With the officer's login: created again, labelled, then rekeyed to plaintext.
+    ASSERT_NO_FATAL_FAILURE(Start(EncryptingWithFailedPlaintext()));
+    VK_WORD list[] = {5};
+    host().clear_requests();
+    EXPECT_EQ(VK_HealArrayWithLogin(cda(), 0, list, 1, 0, "Officer#1"), kHealArraySuccess);
+    // The login's own check comes first; from the recreation on: 0x51, 0x57, then the rekey.
+    std::vector<std::uint8_t> order;
+    for (std::uint8_t op : WriteOrder()) {
+        if (op == kSetConfiguration || !order.empty()) {
+            order.push_back(op);
+        }
+    }
+    ASSERT_GE(order.size(), 3u);
+    EXPECT_EQ(order[0], kSetConfiguration);
+    EXPECT_EQ(order[1], kLabel);
+    EXPECT_EQ(order[2], 0x1E);
+    EXPECT_EQ(Drive(1).label, "Plain R0");
+    EXPECT_EQ(Drive(1).members, (std::vector<std::uint16_t>{5}));
+}
+
+} // namespace
