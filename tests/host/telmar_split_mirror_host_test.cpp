@@ -236,4 +236,18 @@ TEST_F(SplitMirrorHost, CreateCheckRefusals) {
     }
 }
 
+TEST_F(SplitMirrorHost, APartnerOfAnotherStripSizeIsNoPartner) {
+    ASSERT_NO_FATAL_FAILURE(Start(Mirror()));
+    ASSERT_EQ(VK_CreateArraySplitMirrorBackup(cda(), 0), 1);
+    ASSERT_EQ(VK_CanJoinArraySplitMirror(cda(), 0), kCanJoinArraySplitMirrorAllowed);
+    // The model applies the same sibling rule, so the primary without a partner is read as a data
+    // array again, and the join is refused before the partner search.
+    state().find_configured_drive(1)->strip = 256;
+    VK_ReInitializeCDA(cda());
+    EXPECT_EQ(VK_CanJoinArraySplitMirror(cda(), 0), kCanJoinArraySplitMirrorArrayIsInvalidType);
+    host().clear_requests();
+    EXPECT_FALSE(VK_JoinArraySplitMirror(cda(), 0, kJoinArraySplitMirrorRollback));
+    EXPECT_TRUE(Writes(kJoinSplit).empty());
+}
+
 } // namespace
