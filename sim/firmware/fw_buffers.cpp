@@ -113,7 +113,9 @@ Bytes fw_lu_cache_ram_info(const FirmwareState& s) {
         const auto& a = algorithms[k];
         const std::size_t at = 8 + 7 * k;
         o.u8(at, a.type).u8(at + 1, a.bytes_per_line).u16(at + 2, a.fixed_header);
-        o.u8(at + 4, a.data_volumes_per_cache).u8(at + 5, a.max_cache_size_bits).u8(at + 6, a.max_data_size_bits);
+        o.u8(at + 4, a.data_volumes_per_cache)
+            .u8(at + 5, a.max_cache_size_bits)
+            .u8(at + 6, a.max_data_size_bits);
     }
     return o.take();
 }

@@ -141,8 +141,11 @@ void remove_drive(FirmwareState& s, std::uint16_t ld) {
 
 std::array<std::uint8_t, 16> fresh_page83_id(FirmwareState& s, std::uint16_t ld) {
     const unsigned k = ++s.updates.created;
-    return {0x60, 0x0D, 0x1A, 0x00, 'Q', 'V', 'N', 'L', 0, 0, std::uint8_t(k >> 24), std::uint8_t(k >> 16),
-            std::uint8_t(k >> 8), std::uint8_t(k), std::uint8_t(ld >> 8), std::uint8_t(ld)};
+    std::array<std::uint8_t, 16> id{0x60, 0x0D, 0x1A, 0x00, 'Q', 'V', 'N', 'L'};
+    const std::uint8_t tail[] = {std::uint8_t(k >> 24), std::uint8_t(k >> 16), std::uint8_t(k >> 8),
+                                 std::uint8_t(k),       std::uint8_t(ld >> 8),  std::uint8_t(ld)};
+    std::copy(std::begin(tail), std::end(tail), id.begin() + 10);
+    return id;
 }
 
 void insert_drive(FirmwareState& s, FwLogicalDrive l) {
@@ -279,8 +282,8 @@ Reply split_mirror(FirmwareState& s, FwLogicalDrive& l, const Bytes& d) {
     for (auto m : l.members)
         if (!contains(x.members, m))
             given_up.push_back(m);
-    const bool kept_are_members =
-        std::all_of(x.members.begin(), x.members.end(), [&](std::uint16_t m) { return contains(l.members, m); });
+    const bool kept_are_members = std::all_of(x.members.begin(), x.members.end(),
+                                              [&](std::uint16_t m) { return contains(l.members, m); });
     if (!kept_are_members || given_up.empty())
         return refuse(0x26);
     FwLogicalDrive b = l;
@@ -310,6 +313,9 @@ Reply split_mirror(FirmwareState& s, FwLogicalDrive& l, const Bytes& d) {
     b.active_spares.clear();
     b.rebuild_percent.clear();
     b.rebuilding_drive.reset();
+    // The backup caches as its primary does (the two must match as siblings).
+    if (contains(s.cache.disabled_logical_drives, l.number))
+        s.cache.disabled_logical_drives.push_back(n);
     take_layout(l, x);
     l.other_signature = u32(d, 58);
     l.other_drive_number = n;

@@ -106,14 +106,16 @@ bool configured(const FirmwareState& s, std::uint16_t drive) {
 // status read stops reporting foreign drives once none is left.
 void forget_foreign(FirmwareState& s, FwDrive& d) {
     d.sed_owner_key.clear();
-    std::erase_if(s.managed_sed.foreign_keys, [&](const FwManagedSed::ForeignKey& f) { return f.drive == d.number; });
+    std::erase_if(s.managed_sed.foreign_keys,
+                  [&](const FwManagedSed::ForeignKey& f) { return f.drive == d.number; });
     if (std::none_of(s.drives.begin(), s.drives.end(),
                      [](const FwDrive& x) { return has(x.feature_flags, kSed | kForeign); }))
         s.managed_sed.status &= ~kForeignSedPresent;
 }
 
 void to_factory_state(FirmwareState& s, FwDrive& d) {
-    d.feature_flags = (d.feature_flags & ~(kOwned | kOtherwiseOwned | kForeign | kLocked | kDataLocked)) | kInOfs;
+    d.feature_flags =
+        (d.feature_flags & ~(kOwned | kOtherwiseOwned | kForeign | kLocked | kDataLocked)) | kInOfs;
     forget_foreign(s, d);
 }
 

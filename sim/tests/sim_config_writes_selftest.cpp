@@ -272,11 +272,11 @@ TEST(SimConfigWrites, ChangeAtOnceAndSpareRewriteTakeWhatTheBufferSays) {
     EXPECT_EQ(bits_of(c, le(c, 252, 2), 384), (std::vector<std::uint16_t>{7}));
     EXPECT_EQ(le(c, 12, 2), 3u);
     EXPECT_EQ(c[29], 2);
-    EXPECT_EQ(c[6], 7);                  // distributed over parity groups
-    EXPECT_EQ(le(c, 14, 2), 2u);         // one parity drive per group
+    EXPECT_EQ(c[6], 7);          // distributed over parity groups
+    EXPECT_EQ(le(c, 14, 2), 2u); // one parity drive per group
     EXPECT_EQ(le(c, 16, 8), 12000000u);
     EXPECT_EQ(le(c, 234, 8), 1u << 21);
-    EXPECT_EQ(le(c, 242, 8), 3000000u);  // four data drives
+    EXPECT_EQ(le(c, 242, 8), 3000000u); // four data drives
     // The spares alone, written in an extended map at an offset of the writer's choosing; the map at
     // the old offset (still naming 7) is not read.
     Bytes spares = c;
@@ -413,18 +413,20 @@ FirmwareState mirrors() {
 Command block_command(bool write, std::uint16_t ld, std::uint64_t lba, std::uint32_t count, Bytes data = {});
 
 TEST(SimConfigWrites, SplitMakesAHiddenBackupAndTheBackupFieldsAreKept) {
-    FwController fw(mirrors());
+    FirmwareState st = mirrors();
+    st.cache.disabled_logical_drives = {0}; // controller cache off for the mirror: for its backup too
+    FwController fw(st);
     const Bytes before = config_of(fw, 0);
     ASSERT_TRUE(good(fw.execute(bmic_write(0x5E, split_request(fw, 0, {0}, 0, 1, 0xB1B1B1B1), 0, 0))));
     const Bytes p = config_of(fw, 0), b = config_of(fw, 1);
     EXPECT_EQ(members_of(p), (std::vector<std::uint16_t>{0}));
     EXPECT_EQ(members_of(b), (std::vector<std::uint16_t>{1}));
     for (const Bytes* c : {&p, &b}) {
-        EXPECT_EQ(le(*c, 12, 2), 0u);                      // RAID 0 each
-        EXPECT_EQ(le(*c, 16, 8), le(before, 16, 8));       // same size
-        EXPECT_EQ(le(*c, 234, 8), 4096u);                  // same offset
-        EXPECT_EQ(le(*c, 242, 8), le(before, 242, 8));     // same blocks per drive
-        EXPECT_EQ(le(*c, 50, 2), le(before, 50, 2));       // same strip
+        EXPECT_EQ(le(*c, 12, 2), 0u);                  // RAID 0 each
+        EXPECT_EQ(le(*c, 16, 8), le(before, 16, 8));   // same size
+        EXPECT_EQ(le(*c, 234, 8), 4096u);              // same offset
+        EXPECT_EQ(le(*c, 242, 8), le(before, 242, 8)); // same blocks per drive
+        EXPECT_EQ(le(*c, 50, 2), le(before, 50, 2));   // same strip
     }
     // Signatures cross-linked; only the backup hidden; neither a backup nor time-stamped yet.
     EXPECT_EQ(le(p, 0, 4), 0xA0A0A0A0u);
@@ -441,6 +443,8 @@ TEST(SimConfigWrites, SplitMakesAHiddenBackupAndTheBackupFieldsAreKept) {
     EXPECT_EQ(fw.execute(bmic_read(0x12, 3265, 0, 1)).data_in[0], 0);
     EXPECT_EQ(selftest::text(fw.execute(bmic_read(0x10, 118, 0, 1)).data_in, 38, 4), std::string(4, '\0'));
     EXPECT_EQ(fw.execute(block_command(false, 1, 7, 1)).data_in, Bytes(512, 0xA7));
+    const Bytes cache = fw.execute(bmic_read(0xC1, 512)).data_in;
+    EXPECT_EQ(bits_of(cache, le(cache, 32, 2), 64), (std::vector<std::uint16_t>{0, 1}));
     // 0x51 then marks it a backup and stamps it: both kept, as is the BIOS-disable bit.
     Bytes mark = config_of(fw, 1);
     mark[87] |= 0x02;
@@ -468,7 +472,8 @@ TEST(SimConfigWrites, SplitMakesAHiddenBackupAndTheBackupFieldsAreKept) {
 TEST(SimConfigWrites, ThreeWayMirrorSplitKeepsTwoOfEachGroup) {
     FwController fw(mirrors());
     const Bytes before = config_of(fw, 3);
-    ASSERT_TRUE(good(fw.execute(bmic_write(0x5E, split_request(fw, 3, {4, 5, 7, 8}, 2, 2, 0xB2B2B2B2), 0, 3))));
+    ASSERT_TRUE(
+        good(fw.execute(bmic_write(0x5E, split_request(fw, 3, {4, 5, 7, 8}, 2, 2, 0xB2B2B2B2), 0, 3))));
     const Bytes p = config_of(fw, 3), b = config_of(fw, 2);
     EXPECT_EQ(members_of(p), (std::vector<std::uint16_t>{4, 5, 7, 8}));
     EXPECT_EQ(le(p, 12, 2), 2u);
@@ -516,22 +521,37 @@ TEST(SimConfigWrites, SplitAndJoinRefusals) {
         std::uint8_t asc;
     } refused[] = {
         {"split of a RAID 5", bmic_write(0x5E, split_request(fw, 5, {2}, 0, 9, 1), 0, 5), 0x26},
-        {"split onto a used number", bmic_write(0x5E, split_request(fw, 3, {4, 5, 7, 8}, 2, 5, 1), 0, 3), 0x26},
+        {"split onto a used number", bmic_write(0x5E, split_request(fw, 3, {4, 5, 7, 8}, 2, 5, 1), 0, 3),
+         0x26},
         {"split onto number 64", bmic_write(0x5E, split_request(fw, 3, {4, 5, 7, 8}, 2, 64, 1), 0, 3), 0x26},
-        {"split keeping every drive", bmic_write(0x5E, split_request(fw, 3, {4, 5, 6, 7, 8, 9}, 6, 9, 1), 0, 3), 0x26},
-        {"split keeping a drive not a member", bmic_write(0x5E, split_request(fw, 3, {4, 5, 7, 2}, 2, 9, 1), 0, 3), 0x26},
-        {"split of an unused number", bmic_write(0x5E, split_request(fw, 3, {4, 5, 7, 8}, 2, 9, 1), 0, 9), 0x24},
+        {"split keeping every drive",
+         bmic_write(0x5E, split_request(fw, 3, {4, 5, 6, 7, 8, 9}, 6, 9, 1), 0, 3), 0x26},
+        {"split keeping a drive not a member",
+         bmic_write(0x5E, split_request(fw, 3, {4, 5, 7, 2}, 2, 9, 1), 0, 3), 0x26},
+        {"split of an unused number", bmic_write(0x5E, split_request(fw, 3, {4, 5, 7, 8}, 2, 9, 1), 0, 9),
+         0x24},
         {"join with itself", bmic_write(0x5E, join_request(fw, 0, 0, 2), 0, 0), 0x26},
-        {"join with a drive not there", bmic_write(0x5E, [&] {
-             Bytes c = join_request(fw, 0, 1, 2);
-             put(c, 232, 12, 2);
-             return c;
-         }(), 0, 0), 0x26},
-        {"join taking a drive of neither", bmic_write(0x5E, [&] {
-             Bytes c = with_members(join_request(fw, 0, 1, 2), {0, 1, 2});
-             return c;
-         }(), 0, 0), 0x26},
-        {"join leaving out the kept drive's member", bmic_write(0x5E, with_members(join_request(fw, 0, 1, 2), {1}), 0, 0), 0x26},
+        {"join with a drive not there",
+         bmic_write(
+             0x5E,
+             [&] {
+                 Bytes c = join_request(fw, 0, 1, 2);
+                 put(c, 232, 12, 2);
+                 return c;
+             }(),
+             0, 0),
+         0x26},
+        {"join taking a drive of neither",
+         bmic_write(
+             0x5E,
+             [&] {
+                 Bytes c = with_members(join_request(fw, 0, 1, 2), {0, 1, 2});
+                 return c;
+             }(),
+             0, 0),
+         0x26},
+        {"join leaving out the kept drive's member",
+         bmic_write(0x5E, with_members(join_request(fw, 0, 1, 2), {1}), 0, 0), 0x26},
     };
     for (const auto& c : refused) {
         SCOPED_TRACE(c.name);

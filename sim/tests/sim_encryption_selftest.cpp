@@ -546,7 +546,8 @@ Bytes drive_map(std::initializer_list<std::uint16_t> drives, std::size_t size = 
     return b;
 }
 
-constexpr std::uint32_t kSed = 0x1, kLocked = 0x20, kOfs = 0x200, kOwned = 0x800, kForeign = 0x1000, kOpal = 0x2000;
+constexpr std::uint32_t kSed = 0x1, kLocked = 0x20, kOfs = 0x200, kOwned = 0x800, kForeign = 0x1000,
+                        kOpal = 0x2000;
 
 // Local managed SED; drives 0 and 1 in OFS, 2 owned, 3 and 4 foreign owned (under two keys, 3
 // locked), 5 not an SED, 6 owned and a data drive of logical drive 0, 130 in OFS.
@@ -580,7 +581,8 @@ FirmwareState sed_drives() {
     return s;
 }
 
-Command import(std::initializer_list<std::uint16_t> drives, const std::string& key, const std::string& reset = {}) {
+Command import(std::initializer_list<std::uint16_t> drives, const std::string& key,
+               const std::string& reset = {}) {
     Bytes b = drive_map(drives, 194);
     put(b, 128, key);
     put(b, 160, reset);

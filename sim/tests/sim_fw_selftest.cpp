@@ -188,16 +188,36 @@ TEST(SimFirmware, LuCacheRamInfoReportsEachAlgorithmEntry) {
     s.cache.lu_cache_available = 0x0A0B0C0D;
     // Every field distinct; bytes per line 0 and size bits 0, 64 and above 64 are passed on as set.
     s.cache.lu_cache_algorithms = {
-        {.type = 1, .bytes_per_line = 0, .fixed_header = 0x1234, .data_volumes_per_cache = 2,
-         .max_cache_size_bits = 0, .max_data_size_bits = 64},
-        {.type = 2, .bytes_per_line = 24, .fixed_header = 0x0500, .data_volumes_per_cache = 3,
-         .max_cache_size_bits = 64, .max_data_size_bits = 70},
-        {.type = 3, .bytes_per_line = 48, .fixed_header = 0x0601, .data_volumes_per_cache = 4,
-         .max_cache_size_bits = 20, .max_data_size_bits = 0},
-        {.type = 4, .bytes_per_line = 96, .fixed_header = 0xFFEE, .data_volumes_per_cache = 5,
-         .max_cache_size_bits = 41, .max_data_size_bits = 43},
-        {.type = 9, .bytes_per_line = 9, .fixed_header = 9, .data_volumes_per_cache = 9,
-         .max_cache_size_bits = 9, .max_data_size_bits = 9}, // a fifth entry has no place
+        {.type = 1,
+         .bytes_per_line = 0,
+         .fixed_header = 0x1234,
+         .data_volumes_per_cache = 2,
+         .max_cache_size_bits = 0,
+         .max_data_size_bits = 64},
+        {.type = 2,
+         .bytes_per_line = 24,
+         .fixed_header = 0x0500,
+         .data_volumes_per_cache = 3,
+         .max_cache_size_bits = 64,
+         .max_data_size_bits = 70},
+        {.type = 3,
+         .bytes_per_line = 48,
+         .fixed_header = 0x0601,
+         .data_volumes_per_cache = 4,
+         .max_cache_size_bits = 20,
+         .max_data_size_bits = 0},
+        {.type = 4,
+         .bytes_per_line = 96,
+         .fixed_header = 0xFFEE,
+         .data_volumes_per_cache = 5,
+         .max_cache_size_bits = 41,
+         .max_data_size_bits = 43},
+        {.type = 9,
+         .bytes_per_line = 9,
+         .fixed_header = 9,
+         .data_volumes_per_cache = 9,
+         .max_cache_size_bits = 9,
+         .max_data_size_bits = 9}, // a fifth entry has no place
     };
     FwController fw(s);
     const Bytes r = fw.execute(bmic_read(0xC1, 39, 3u << 16, 1)).data_in;
@@ -205,9 +225,9 @@ TEST(SimFirmware, LuCacheRamInfoReportsEachAlgorithmEntry) {
     EXPECT_EQ(le(r, 0, 4), 0x01020304u);
     EXPECT_EQ(le(r, 4, 4), 0x0A0B0C0Du);
     const std::vector<std::uint8_t> algo(r.begin() + 8, r.begin() + 36);
-    EXPECT_EQ(algo, (std::vector<std::uint8_t>{1, 0,  0x34, 0x12, 2, 0,  64,   //
-                                               2, 24, 0x00, 0x05, 3, 64, 70,   //
-                                               3, 48, 0x01, 0x06, 4, 20, 0,    //
+    EXPECT_EQ(algo, (std::vector<std::uint8_t>{1, 0,  0x34, 0x12, 2, 0,  64, //
+                                               2, 24, 0x00, 0x05, 3, 64, 70, //
+                                               3, 48, 0x01, 0x06, 4, 20, 0,  //
                                                4, 96, 0xEE, 0xFF, 5, 41, 43}));
     EXPECT_EQ(std::vector<std::uint8_t>(r.begin() + 36, r.end()), (std::vector<std::uint8_t>{0, 0, 0}));
     // Fewer entries: the rest read as zeros. The JSON form carries them.

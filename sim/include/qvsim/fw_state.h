@@ -102,17 +102,17 @@ struct FwParameters {
     std::uint8_t preboot_health_mode = 0;
 };
 
-// CACHE_CONFIG_STATUS (BMIC 0xC1 LUN 0, 512 bytes) and LU_CACHE_RAM_INFO (LUN 1, sub-command 3).
 // One algorithm entry of LU_CACHE_RAM_INFO (LU_CACHE_RAM_ALGO_INFO, 7 bytes).
 struct FwLuCacheAlgorithm {
-    std::uint8_t type = 0;                 // bType
-    std::uint8_t bytes_per_line = 0;       // bBytesPerCacheLine
-    std::uint16_t fixed_header = 0;        // wFixedHeaderSizeBytes
+    std::uint8_t type = 0;                   // bType
+    std::uint8_t bytes_per_line = 0;         // bBytesPerCacheLine
+    std::uint16_t fixed_header = 0;          // wFixedHeaderSizeBytes
     std::uint8_t data_volumes_per_cache = 0; // bDataVolumesPerCacheVolume
-    std::uint8_t max_cache_size_bits = 0;  // bMaxCacheVolumeSizeBits
-    std::uint8_t max_data_size_bits = 0;   // bMaxDataVolumeSizeBits
+    std::uint8_t max_cache_size_bits = 0;    // bMaxCacheVolumeSizeBits
+    std::uint8_t max_data_size_bits = 0;     // bMaxDataVolumeSizeBits
 };
 
+// CACHE_CONFIG_STATUS (BMIC 0xC1 LUN 0, 512 bytes) and LU_CACHE_RAM_INFO (LUN 1, sub-command 3).
 struct FwCache {
     std::uint8_t disable_flag = 0, support_flags = 0x04;
     std::uint16_t disable_code = 0;
