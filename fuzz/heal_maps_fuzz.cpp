@@ -44,9 +44,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     FUZZ_CHECK(g.config.dwDriveAssignmentMap == 0);
-    const uint8_t* map = extended ? reinterpret_cast<const uint8_t*>(&g.config) + g.config.wOffsetToExtendedDriveAssignmentMap
-                                  : g.config.pbBigDriveAssignmentMap;
-    const size_t bits = extended ? std::min<size_t>(g.config.wMaximumPhysicalDevicesSupported / 8 * 8, 384) : 128;
+    const uint8_t* map =
+        extended ? reinterpret_cast<const uint8_t*>(&g.config) + g.config.wOffsetToExtendedDriveAssignmentMap
+                 : g.config.pbBigDriveAssignmentMap;
+    const size_t bits =
+        extended ? std::min<size_t>(g.config.wMaximumPhysicalDevicesSupported / 8 * 8, 384) : 128;
     if (extended) {
         FUZZ_CHECK(g.config.wOffsetToExtendedDriveAssignmentMap + bits / 8 <= sizeof(LOGICAL_DRIVE_CONFIG));
     }

@@ -31,8 +31,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::fill(guarded.begin(), guarded.begin() + static_cast<std::ptrdiff_t>(map_bytes), 0);
     const pavlin::ByteView view(reply.data(), reply.size());
     const bool three_way = choices & 2;
-    const bool ok = three_way ? telmar::SelectPrimarySplitDrivesNway(view, choices & 1, drives.data(), count, map)
-                              : telmar::SelectPrimarySplitDrives(view, choices & 1, drives.data(), count, map);
+    const bool ok = three_way
+                        ? telmar::SelectPrimarySplitDrivesNway(view, choices & 1, drives.data(), count, map)
+                        : telmar::SelectPrimarySplitDrives(view, choices & 1, drives.data(), count, map);
     for (size_t i = map_bytes; i < guarded.size(); ++i) {
         FUZZ_CHECK(guarded[i] == 0xA5);
     }

@@ -1048,12 +1048,16 @@ VK_DWORD SplitSignature(VK_WORD ld_number) {
     time_t now = time(nullptr);
     const pavlin::TrackedPtr<struct tm> local(VK_localtime_s(&now));
     if (!local) {
-        PN_DebugLog(1, 0, "%s:%d: Assertion 'dtPtr != ((void *)0)' failed: Failed to get local time for ld signature\n",
-                    __FILE__, __LINE__);
+        PN_DebugLog(
+            1, 0,
+            "%s:%d: Assertion 'dtPtr != ((void *)0)' failed: Failed to get local time for ld signature\n",
+            __FILE__, __LINE__);
         return 0;
     }
-    return (static_cast<VK_DWORD>(ld_number) & 0x3F) << 26 | (static_cast<VK_DWORD>(local->tm_mon) & 0xF) << 22 |
-           (static_cast<VK_DWORD>(local->tm_mday) & 0x1F) << 17 | (static_cast<VK_DWORD>(local->tm_hour) & 0x1F) << 12 |
+    return (static_cast<VK_DWORD>(ld_number) & 0x3F) << 26 |
+           (static_cast<VK_DWORD>(local->tm_mon) & 0xF) << 22 |
+           (static_cast<VK_DWORD>(local->tm_mday) & 0x1F) << 17 |
+           (static_cast<VK_DWORD>(local->tm_hour) & 0x1F) << 12 |
            (static_cast<VK_DWORD>(local->tm_min) & 0x3F) << 6 | (static_cast<VK_DWORD>(local->tm_sec) & 0x3F);
 }
 
@@ -1065,8 +1069,10 @@ VK_DWORD SplitTimestamp() {
         return 0;
     }
     return (static_cast<VK_DWORD>(local->tm_year + 1900) & 0xFFF) << 20 |
-           (static_cast<VK_DWORD>(local->tm_mon + 1) & 0xF) << 16 | (static_cast<VK_DWORD>(local->tm_mday) & 0x1F) << 11 |
-           (static_cast<VK_DWORD>(local->tm_hour) & 0x1F) << 6 | (static_cast<VK_DWORD>(local->tm_min) & 0x3F);
+           (static_cast<VK_DWORD>(local->tm_mon + 1) & 0xF) << 16 |
+           (static_cast<VK_DWORD>(local->tm_mday) & 0x1F) << 11 |
+           (static_cast<VK_DWORD>(local->tm_hour) & 0x1F) << 6 |
+           (static_cast<VK_DWORD>(local->tm_min) & 0x3F);
 }
 
 // The whole configuration copy as a writable span, bounded by what its own header says the
@@ -1138,12 +1144,12 @@ VK_BYTE CanCreateArraySplitMirrorBackup(PCDA cda, VK_WORD array_number) {
     bool two_way = false;
     bool three_way = false;
     size_t ld_count = 0;
-    for (VK_WORD ld = VK_EnumerateArrayLogicalDrives(cda, array_number, kInvalidLDNumber); ld != kInvalidLDNumber;
-         ld = VK_EnumerateArrayLogicalDrives(cda, array_number, ld)) {
+    for (VK_WORD ld = VK_EnumerateArrayLogicalDrives(cda, array_number, kInvalidLDNumber);
+         ld != kInvalidLDNumber; ld = VK_EnumerateArrayLogicalDrives(cda, array_number, ld)) {
         ++ld_count;
         const VK_DWORD encryption = VK_GetLogicalDriveEncryptionInfo(cda, ld);
-        const VK_DWORD key_status =
-            (encryption & kLogicalDriveEncryptionVolatileKeyStatusMask) >> kLogicalDriveEncryptionVolatileKeyStatusShift;
+        const VK_DWORD key_status = (encryption & kLogicalDriveEncryptionVolatileKeyStatusMask) >>
+                                    kLogicalDriveEncryptionVolatileKeyStatusShift;
         if (VOLATILE_KEY_ENABLED(encryption) ||
             (key_status != 0 && key_status != kLogicalDriveEncryptionVolatileKeyStatusNoOp)) {
             return kCanCreateArraySplitMirrorBackupVolatileKeys;
@@ -1164,8 +1170,8 @@ VK_BYTE CanCreateArraySplitMirrorBackup(PCDA cda, VK_WORD array_number) {
         return kCanCreateArraySplitMirrorBackupMaxNumberOfLogicalDrives;
     }
     const IDENTIFY_CONTROLLER& id = _VK_CDA(cda)->identify_controller_buffer;
-    const long free_numbers =
-        static_cast<long>(id.wMaximumLogicalDevicesSupported) - static_cast<long>(id.wExtendedLogicalUnitCount);
+    const long free_numbers = static_cast<long>(id.wMaximumLogicalDevicesSupported) -
+                              static_cast<long>(id.wExtendedLogicalUnitCount);
     if (free_numbers < static_cast<long>(ld_count)) {
         return kCanCreateArraySplitMirrorBackupMaxNumberOfLogicalDrives;
     }
@@ -1182,7 +1188,8 @@ VK_BYTE CanCreateArraySplitMirrorBackup(PCDA cda, VK_WORD array_number) {
 }
 
 // Writes the drives the primary keeps into a fresh configuration copy of a split logical drive.
-bool PutSplitDriveMap(LOGICAL_DRIVE_CONFIG& config, pavlin::ByteView new_map, bool extended_maps, VK_WORD ld) {
+bool PutSplitDriveMap(LOGICAL_DRIVE_CONFIG& config, pavlin::ByteView new_map, bool extended_maps,
+                      VK_WORD ld) {
     config.dwSpareAssignmentMap = 0;
     if (extended_maps) {
         const size_t ld_bytes = ConfigMapBytes(config);
@@ -1195,8 +1202,9 @@ bool PutSplitDriveMap(LOGICAL_DRIVE_CONFIG& config, pavlin::ByteView new_map, bo
         }
         auto drives = ConfigMapSpan(config, config.wOffsetToExtendedDriveAssignmentMap, ld_bytes);
         if (!drives) {
-            PN_DebugLog(1, 0, "%s:%d: Extended drive assignment map (off:%u) outside the config of ld %u\n", __FILE__,
-                        __LINE__, static_cast<unsigned>(config.wOffsetToExtendedDriveAssignmentMap), ld);
+            PN_DebugLog(1, 0, "%s:%d: Extended drive assignment map (off:%u) outside the config of ld %u\n",
+                        __FILE__, __LINE__, static_cast<unsigned>(config.wOffsetToExtendedDriveAssignmentMap),
+                        ld);
             return false;
         }
         telmar::ClearMapSpan(*drives);
@@ -1237,7 +1245,8 @@ void LabelBackup(PCDA cda, VK_WORD n) {
     }
     LABEL_LOGICAL_DRIVE* buffer = VK_GetLabelLogicalDriveBufferForUpdate(cda);
     if (buffer == nullptr) {
-        PN_DebugLog(1, 0, "%s:%d: Failed to get set default ld label buffer on backup ld %u\n", __FILE__, __LINE__, n);
+        PN_DebugLog(1, 0, "%s:%d: Failed to get set default ld label buffer on backup ld %u\n", __FILE__,
+                    __LINE__, n);
         return;
     }
     buffer->dwLogicalDriveIdentifier = 0xFFFFFFFF;
@@ -1252,7 +1261,8 @@ void LabelBackup(PCDA cda, VK_WORD n) {
 VK_WORD CreateArraySplitMirrorBackup(PCDA cda, VK_WORD array_number) {
     const VK_WORD first = VK_EnumerateArrayLogicalDrives(cda, array_number, kInvalidLDNumber);
     if (first == kInvalidLDNumber) {
-        PN_DebugLog(1, 0, "%s:%d: Assertion 'ld_number != 0xFFFF' failed: Failed to get first ld number of array\n",
+        PN_DebugLog(1, 0,
+                    "%s:%d: Assertion 'ld_number != 0xFFFF' failed: Failed to get first ld number of array\n",
                     __FILE__, __LINE__);
         return kInvalidArrayNumber;
     }
@@ -1262,7 +1272,8 @@ VK_WORD CreateArraySplitMirrorBackup(PCDA cda, VK_WORD array_number) {
     }
     // The reader cut the total to the bytes it read; it never reads fewer than the default size.
     const VK_DWORD total = info->dwTotalStructureLength;
-    const pavlin::ByteView reply(info.get(), total > kMirrorDrivePairInfoDefaultSize ? total : kMirrorDrivePairInfoDefaultSize);
+    const pavlin::ByteView reply(
+        info.get(), total > kMirrorDrivePairInfoDefaultSize ? total : kMirrorDrivePairInfoDefaultSize);
     const size_t map_bytes = static_cast<size_t>(info->wMaximumPhysicalDevicesSupported) / 8;
     pavlin::TrackedBuffer new_map = PN_TRACKED_ZEROED(map_bytes);
     if (!new_map || map_bytes == 0) {
@@ -1298,9 +1309,11 @@ VK_WORD CreateArraySplitMirrorBackup(PCDA cda, VK_WORD array_number) {
     for (size_t i = 0; i < ld_count && !stopped; ++i) {
         const VK_WORD ld = lds[i];
         const VK_WORD n = NextFreeLogicalDrive(cda, search_from);
-        LOGICAL_DRIVE_CONFIG* config = n == kInvalidLDNumber ? nullptr : VK_GetLogicalDriveConfigurationBufferForUpdate(cda, ld);
+        LOGICAL_DRIVE_CONFIG* config =
+            n == kInvalidLDNumber ? nullptr : VK_GetLogicalDriveConfigurationBufferForUpdate(cda, ld);
         if (config == nullptr) {
-            PN_DebugLog(1, 0, "%s:%d: Failed to get configuration information for ld %u\n", __FILE__, __LINE__, ld);
+            PN_DebugLog(1, 0, "%s:%d: Failed to get configuration information for ld %u\n", __FILE__,
+                        __LINE__, ld);
             stopped = true;
             break;
         }
@@ -1323,7 +1336,8 @@ VK_WORD CreateArraySplitMirrorBackup(PCDA cda, VK_WORD array_number) {
         }
         LOGICAL_DRIVE_CONFIG* backup = VK_GetLogicalDriveConfigurationBufferForUpdate(cda, n);
         if (backup == nullptr) {
-            PN_DebugLog(1, 0, "%s:%d: Failed to get configuration information for new ld %u\n", __FILE__, __LINE__, n);
+            PN_DebugLog(1, 0, "%s:%d: Failed to get configuration information for new ld %u\n", __FILE__,
+                        __LINE__, n);
             stopped = true;
             break;
         }
@@ -1377,7 +1391,8 @@ VK_BYTE CanActivateArraySplitMirrorBackup(PCDA cda, VK_WORD array_number) {
 
 VK_BOOL ArrayIsSEDEnabled(PCDA cda, VK_WORD array_number) {
     const VK_WORD first = VK_EnumerateArrayLogicalDrives(cda, array_number, kInvalidLDNumber);
-    return first != kInvalidLDNumber && (VK_GetLogicalDriveEncryptionInfo(cda, first) & kLDEncryptionSEDEnabledBit)
+    return first != kInvalidLDNumber &&
+                   (VK_GetLogicalDriveEncryptionInfo(cda, first) & kLDEncryptionSEDEnabledBit)
                ? kTrue
                : kFalse;
 }
@@ -1430,17 +1445,19 @@ std::optional<pavlin::ByteView> SplitPairTable(pavlin::ByteView reply, bool exte
     constexpr size_t kTotalAt = offsetof(MIRROR_DRIVE_PAIR_INFO, dwTotalStructureLength);
     const size_t total = reply.le32(kTotalAt).value_or(0);
     if (extended_map) {
-        const size_t maximum = reply.le16(offsetof(MIRROR_DRIVE_PAIR_INFO, wMaximumPhysicalDevicesSupported)).value_or(0);
-        const auto table = MapAt(reply.first(total < reply.size() ? total : reply.size()),
-                                 reply.le16(offsetof(MIRROR_DRIVE_PAIR_INFO, wOffsetToExtendedPairedDrive)).value_or(0),
-                                 maximum * sizeof(VK_WORD));
+        const size_t maximum =
+            reply.le16(offsetof(MIRROR_DRIVE_PAIR_INFO, wMaximumPhysicalDevicesSupported)).value_or(0);
+        const auto table =
+            MapAt(reply.first(total < reply.size() ? total : reply.size()),
+                  reply.le16(offsetof(MIRROR_DRIVE_PAIR_INFO, wOffsetToExtendedPairedDrive)).value_or(0),
+                  maximum * sizeof(VK_WORD));
         if (table) {
             *entries = maximum;
         }
         return table;
     }
-    const auto table =
-        reply.sub(offsetof(MIRROR_DRIVE_PAIR_INFO, pwPairedDrive), sizeof(MIRROR_DRIVE_PAIR_INFO::pwPairedDrive));
+    const auto table = reply.sub(offsetof(MIRROR_DRIVE_PAIR_INFO, pwPairedDrive),
+                                 sizeof(MIRROR_DRIVE_PAIR_INFO::pwPairedDrive));
     if (table) {
         *entries = sizeof(MIRROR_DRIVE_PAIR_INFO::pwPairedDrive) / sizeof(VK_WORD);
     }
@@ -1480,11 +1497,14 @@ bool SelectPrimarySplitDrivesNway(pavlin::ByteView reply, bool extended_map, con
         PN_DebugLog(1, 0, "%s:%d: Mirror pair list lies outside the reply\n", __FILE__, __LINE__);
         return false;
     }
-    const size_t groups = reply.le16(offsetof(MIRROR_DRIVE_PAIR_INFO, wMaximumPhysicalDevicesSupported)).value_or(0) / 3;
+    const size_t groups =
+        reply.le16(offsetof(MIRROR_DRIVE_PAIR_INFO, wMaximumPhysicalDevicesSupported)).value_or(0) / 3;
     pavlin::TrackedBuffer counts = PN_TRACKED_ZEROED(groups);
     if (!counts) {
-        PN_DebugLog(1, 0, "%s:%d: Assertion 'group_counts != NULL' failed: Failed to allocate mirror group counters\n",
-                    __FILE__, __LINE__);
+        PN_DebugLog(
+            1, 0,
+            "%s:%d: Assertion 'group_counts != NULL' failed: Failed to allocate mirror group counters\n",
+            __FILE__, __LINE__);
         return false;
     }
     for (size_t i = 0; i < data_drive_count; ++i) {
@@ -1500,7 +1520,8 @@ bool SelectPrimarySplitDrivesNway(pavlin::ByteView reply, bool extended_map, con
 } // namespace telmar
 
 VK_BOOL __VK_AreVolumesSiblings(PCDA cda, VK_WORD ld_a, VK_WORD ld_b) {
-    if (cda == nullptr || ld_a == ld_b || ld_a >= kMaxLogicalDrivesSupported || ld_b >= kMaxLogicalDrivesSupported) {
+    if (cda == nullptr || ld_a == ld_b || ld_a >= kMaxLogicalDrivesSupported ||
+        ld_b >= kMaxLogicalDrivesSupported) {
         return kFalse;
     }
     const VK_BYTE a = RAID_LEVEL(VK_GetLogicalDriveRAIDInfo(cda, ld_a));
@@ -1514,7 +1535,8 @@ VK_BOOL __VK_AreVolumesSiblings(PCDA cda, VK_WORD ld_a, VK_WORD ld_b) {
     if (VK_GetLogicalDriveSize(cda, ld_a, 0) != VK_GetLogicalDriveSize(cda, ld_b, 0) ||
         VK_GetLogicalDriveSize(cda, ld_a, 2) != VK_GetLogicalDriveSize(cda, ld_b, 2) ||
         ((VK_GetLogicalDriveBasicInfo(cda, ld_a) ^ VK_GetLogicalDriveBasicInfo(cda, ld_b)) & 0xF0) != 0 ||
-        ((VK_GetLogicalDriveEncryptionInfo(cda, ld_a) ^ VK_GetLogicalDriveEncryptionInfo(cda, ld_b)) & 0xFF) != 0) {
+        ((VK_GetLogicalDriveEncryptionInfo(cda, ld_a) ^ VK_GetLogicalDriveEncryptionInfo(cda, ld_b)) &
+         0xFF) != 0) {
         return kFalse;
     }
     if (!VK_RequestSenseConfigurationBuffer(cda, ld_a) || !VK_RequestSenseConfigurationBuffer(cda, ld_b)) {
@@ -1535,16 +1557,19 @@ VK_WORD __VK_GetPartnerArray(PCDA cda, VK_WORD array_number) {
     for (VK_WORD other = VK_EnumerateAllArrays(cda, kInvalidArrayNumber); other != kInvalidArrayNumber;
          other = VK_EnumerateAllArrays(cda, other)) {
         const ArrayRecord* candidate = LiveArray(cda, other);
-        if (other == array_number || candidate == nullptr || VK_GetArrayType(cda, other) != kArrayTypeSplitMirrorBackup ||
-            candidate->ld_count == 0 || candidate->ld_count != count) {
+        if (other == array_number || candidate == nullptr ||
+            VK_GetArrayType(cda, other) != kArrayTypeSplitMirrorBackup || candidate->ld_count == 0 ||
+            candidate->ld_count != count) {
             continue;
         }
-        for (VK_WORD p = VK_EnumerateArrayLogicalDrives(cda, array_number, kInvalidLDNumber); p != kInvalidLDNumber;
-             p = VK_EnumerateArrayLogicalDrives(cda, array_number, p)) {
-            for (VK_WORD b = VK_EnumerateArrayLogicalDrives(cda, other, kInvalidLDNumber); b != kInvalidLDNumber;
-                 b = VK_EnumerateArrayLogicalDrives(cda, other, b)) {
-                if (!VK_RequestIdentifyLogicalDriveBuffer(cda, p) || !VK_RequestIdentifyLogicalDriveBuffer(cda, b) ||
-                    !VK_RequestSenseConfigurationBuffer(cda, p) || !VK_RequestSenseConfigurationBuffer(cda, b)) {
+        for (VK_WORD p = VK_EnumerateArrayLogicalDrives(cda, array_number, kInvalidLDNumber);
+             p != kInvalidLDNumber; p = VK_EnumerateArrayLogicalDrives(cda, array_number, p)) {
+            for (VK_WORD b = VK_EnumerateArrayLogicalDrives(cda, other, kInvalidLDNumber);
+                 b != kInvalidLDNumber; b = VK_EnumerateArrayLogicalDrives(cda, other, b)) {
+                if (!VK_RequestIdentifyLogicalDriveBuffer(cda, p) ||
+                    !VK_RequestIdentifyLogicalDriveBuffer(cda, b) ||
+                    !VK_RequestSenseConfigurationBuffer(cda, p) ||
+                    !VK_RequestSenseConfigurationBuffer(cda, b)) {
                     continue;
                 }
                 const LOGICAL_DRIVE_CONFIG& cp = _VK_CDA(cda)->ld_record_list[p].sense_config_buffer;
@@ -1560,15 +1585,17 @@ VK_WORD __VK_GetPartnerArray(PCDA cda, VK_WORD array_number) {
 }
 
 VK_BOOL __VK_CombineArrays(PCDA cda, VK_WORD kept_array, VK_WORD discarded_array, VK_WORD action) {
-    if (cda == nullptr || (action != kJoinArraySplitMirrorRemirror && action != kJoinArraySplitMirrorRollback)) {
+    if (cda == nullptr ||
+        (action != kJoinArraySplitMirrorRemirror && action != kJoinArraySplitMirrorRollback)) {
         return kFalse;
     }
     if (VK_EnumerateArrayLogicalDrives(cda, kept_array, kInvalidLDNumber) == kInvalidLDNumber) {
         return kFalse;
     }
     const bool extended_maps = _VK_ControllerSupportsExtendedDriveMap(cda) != kFalse;
-    const size_t data_sum = NUM_DATA_PHYSICAL_DRIVES(VK_GetArrayPhysicalDriveCounts(cda, kept_array)) +
-                            static_cast<size_t>(NUM_DATA_PHYSICAL_DRIVES(VK_GetArrayPhysicalDriveCounts(cda, discarded_array)));
+    const size_t data_sum =
+        NUM_DATA_PHYSICAL_DRIVES(VK_GetArrayPhysicalDriveCounts(cda, kept_array)) +
+        static_cast<size_t>(NUM_DATA_PHYSICAL_DRIVES(VK_GetArrayPhysicalDriveCounts(cda, discarded_array)));
     // The model is rebuilt after each join; the pairs are settled before anything changes.
     struct Pair {
         VK_WORD kept, discarded;
@@ -1601,7 +1628,8 @@ VK_BOOL __VK_CombineArrays(PCDA cda, VK_WORD kept_array, VK_WORD discarded_array
         const bool mirrored = IsTwoWayMirror(RAID_LEVEL(VK_GetLogicalDriveRAIDInfo(cda, k))) ||
                               IsTwoWayMirror(RAID_LEVEL(VK_GetLogicalDriveRAIDInfo(cda, d)));
         LOGICAL_DRIVE_CONFIG* kept = VK_GetLogicalDriveConfigurationBufferForUpdate(cda, k);
-        const pavlin::TrackedPtr<LOGICAL_DRIVE_CONFIG> discarded(VK_GetLogicalDriveConfigurationBufferForUpdate(cda, d));
+        const pavlin::TrackedPtr<LOGICAL_DRIVE_CONFIG> discarded(
+            VK_GetLogicalDriveConfigurationBufferForUpdate(cda, d));
         if (kept == nullptr || !discarded) {
             VK_free(kept);
             return kFalse;
@@ -1616,8 +1644,8 @@ VK_BOOL __VK_CombineArrays(PCDA cda, VK_WORD kept_array, VK_WORD discarded_array
                                                 : discarded->wOffsetToExtendedDriveAssignmentMap,
                                             std::min(bytes, ConfigMapBytes(*discarded)));
             if (!to || !from) {
-                PN_DebugLog(1, 0, "%s:%d: Extended drive assignment map outside the config of ld %u or %u\n", __FILE__,
-                            __LINE__, k, d);
+                PN_DebugLog(1, 0, "%s:%d: Extended drive assignment map outside the config of ld %u or %u\n",
+                            __FILE__, __LINE__, k, d);
                 VK_free(kept);
                 return kFalse;
             }
@@ -1700,10 +1728,11 @@ VK_BOOL VK_ActivateArraySplitMirrorBackup(PCDA cda, VK_WORD array_number) {
     for (size_t i = 0; i < ld_count; ++i) {
         LOGICAL_DRIVE_CONFIG* config = VK_GetLogicalDriveConfigurationBufferForUpdate(cda, lds[i]);
         if (config == nullptr) {
-            PN_DebugLog(1, 0,
-                        "%s:%d: Assertion 'ld_buffer != ((void *)0)' failed: Failed to allocate buffer to activate "
-                        "split mirror of array\n",
-                        __FILE__, __LINE__);
+            PN_DebugLog(
+                1, 0,
+                "%s:%d: Assertion 'ld_buffer != ((void *)0)' failed: Failed to allocate buffer to activate "
+                "split mirror of array\n",
+                __FILE__, __LINE__);
             continue;
         }
         ClearBackupFields(*config);
@@ -1739,8 +1768,8 @@ VK_BOOL VK_JoinArraySplitMirror(PCDA cda, VK_WORD array_number, VK_WORD action) 
         return kFalse;
     }
     const bool rollback = action == kJoinArraySplitMirrorRollback;
-    const VK_BOOL joined = __VK_CombineArrays(cda, rollback ? partner : array_number, rollback ? array_number : partner,
-                                              action);
+    const VK_BOOL joined =
+        __VK_CombineArrays(cda, rollback ? partner : array_number, rollback ? array_number : partner, action);
     if (joined) {
         VK_ReInitializeCDA(cda);
     }
@@ -1763,7 +1792,8 @@ constexpr VK_BYTE kSEDTypeOpal = 2;
 constexpr VK_BYTE kSEDTypeEnterprise = 4;
 
 bool PhysicalDriveFailed(PCDA cda, VK_WORD pd) {
-    return PHYSICAL_DRIVE_STATUS_LEVEL(VK_GetPhysicalDriveStatusInfo(cda, pd)) == kPhysicalDriveStatusLevelFailed;
+    return PHYSICAL_DRIVE_STATUS_LEVEL(VK_GetPhysicalDriveStatusInfo(cda, pd)) ==
+           kPhysicalDriveStatusLevelFailed;
 }
 
 VK_BYTE LDUnitStatus(PCDA cda, VK_WORD ld) {
@@ -1789,8 +1819,8 @@ VK_BYTE CanHealArrayWithPhysicalDrive(PCDA cda, VK_WORD array_number, VK_WORD pd
     const LogicalDriveRecord& record = _VK_CDA(cda)->ld_record_list[last];
     const VK_QWORD needed = record.physical_drive_offset_block + record.physical_drive_blocks_per_drive;
     VK_WORD reference = kInvalidPDNumber;
-    for (VK_WORD p = VK_EnumerateArrayPhysicalDrives(cda, array_number, kInvalidPDNumber); p != kInvalidPDNumber;
-         p = VK_EnumerateArrayPhysicalDrives(cda, array_number, p)) {
+    for (VK_WORD p = VK_EnumerateArrayPhysicalDrives(cda, array_number, kInvalidPDNumber);
+         p != kInvalidPDNumber; p = VK_EnumerateArrayPhysicalDrives(cda, array_number, p)) {
         if (reference == kInvalidPDNumber) {
             reference = p;
         }
@@ -1816,7 +1846,8 @@ VK_BYTE CanHealArrayWithPhysicalDrive(PCDA cda, VK_WORD array_number, VK_WORD pd
         if (!(compatibility & 0x08)) {
             return kCanHealArrayDriveBlockSizeMismatch;
         }
-        return (compatibility & 0x10) ? kCanHealArrayDriveTypeMismatch : kCanHealArrayDriveIncompatibleConnectors;
+        return (compatibility & 0x10) ? kCanHealArrayDriveTypeMismatch
+                                      : kCanHealArrayDriveIncompatibleConnectors;
     }
     if (sed_status & kSEDStatusEncryptionEnabled) {
         const VK_BYTE types = _VK_GetArrayCommonSEDType(cda, array_number);
@@ -1833,7 +1864,8 @@ VK_BYTE CanHealArrayWithPhysicalDrive(PCDA cda, VK_WORD array_number, VK_WORD pd
 }
 
 int CompareDriveNumbers(const void* a, const void* b) {
-    return static_cast<int>(*static_cast<const VK_WORD*>(a)) - static_cast<int>(*static_cast<const VK_WORD*>(b));
+    return static_cast<int>(*static_cast<const VK_WORD*>(a)) -
+           static_cast<int>(*static_cast<const VK_WORD*>(b));
 }
 
 size_t DistinctDrives(const VK_WORD* pd_list, size_t pd_list_size) {
@@ -1842,8 +1874,8 @@ size_t DistinctDrives(const VK_WORD* pd_list, size_t pd_list_size) {
     }
     pavlin::TrackedBuffer copy = PN_TRACKED_BUFFER(pd_list_size * sizeof(VK_WORD));
     if (!copy) {
-        PN_DebugLog(1, 0, "%s:%d: Assertion 'pd_list_copy != NULL' failed: Failed to copy the drive list\n", __FILE__,
-                    __LINE__);
+        PN_DebugLog(1, 0, "%s:%d: Assertion 'pd_list_copy != NULL' failed: Failed to copy the drive list\n",
+                    __FILE__, __LINE__);
         return pd_list_size;
     }
     std::memcpy(copy.get(), pd_list, pd_list_size * sizeof(VK_WORD));
@@ -1879,7 +1911,8 @@ VK_BYTE CanHealArray(PCDA cda, VK_WORD array_number, const VK_WORD* pd_list, siz
     if ((controller_status & kControllerStatusMask) != kControllerStatusOK) {
         return kCanHealArrayControllerStatusNotOK;
     }
-    const VK_DWORD cache_status = (controller_status & kControllerCacheStatusMask) >> kControllerCacheStatusShift;
+    const VK_DWORD cache_status =
+        (controller_status & kControllerCacheStatusMask) >> kControllerCacheStatusShift;
     if ((cache_status == kControllerCacheStatusTemporarilyDisabled ||
          cache_status == kControllerCacheStatusPermanentlyDisabled) &&
         !(VK_ControllerSupportsTransformations(cda) & kControllerSupportsPowerlessTransformations)) {
@@ -1900,17 +1933,22 @@ VK_BYTE CanHealArray(PCDA cda, VK_WORD array_number, const VK_WORD* pd_list, siz
     if (type == kArrayTypeSplitMirrorBackup || type == kArrayTypeSplitMirrorBackupOrphan) {
         return kCanHealArraySplitMirrorBackup;
     }
-    for (VK_WORD ld = VK_EnumerateArrayLogicalDrives(cda, array_number, kInvalidLDNumber); ld != kInvalidLDNumber;
-         ld = VK_EnumerateArrayLogicalDrives(cda, array_number, ld)) {
-        if (type == kArrayTypeSplitMirrorPrimary && !IsTwoWayMirror(RAID_LEVEL(VK_GetLogicalDriveRAIDInfo(cda, ld)))) {
+    for (VK_WORD ld = VK_EnumerateArrayLogicalDrives(cda, array_number, kInvalidLDNumber);
+         ld != kInvalidLDNumber; ld = VK_EnumerateArrayLogicalDrives(cda, array_number, ld)) {
+        if (type == kArrayTypeSplitMirrorPrimary &&
+            !IsTwoWayMirror(RAID_LEVEL(VK_GetLogicalDriveRAIDInfo(cda, ld)))) {
             return kCanHealArrayRAIDLevelNotSupported;
         }
         if (type != kArrayTypeSplitMirrorPrimary && LDUnitStatus(cda, ld) != kLogicalDriveUnitStatus1Failed) {
             switch (_VK_IsLogicalDriveTransformable(cda, ld)) {
-            case 1: break;
-            case 2: return kCanHealArrayExceedsTransformationMemory;
-            case 4: return kCanHealArrayDataPreservationNotAvailable;
-            default: return kCanHealArrayCannotTransformUnknownReason;
+                case 1:
+                    break;
+                case 2:
+                    return kCanHealArrayExceedsTransformationMemory;
+                case 4:
+                    return kCanHealArrayDataPreservationNotAvailable;
+                default:
+                    return kCanHealArrayCannotTransformUnknownReason;
             }
         }
     }
@@ -1921,8 +1959,8 @@ VK_BYTE CanHealArray(PCDA cda, VK_WORD array_number, const VK_WORD* pd_list, siz
         }
     }
     if (VK_GetControllerEncryptionStatus(cda) & kControllerEncryptionEnabled) {
-        for (VK_WORD ld = VK_EnumerateArrayLogicalDrives(cda, array_number, kInvalidLDNumber); ld != kInvalidLDNumber;
-             ld = VK_EnumerateArrayLogicalDrives(cda, array_number, ld)) {
+        for (VK_WORD ld = VK_EnumerateArrayLogicalDrives(cda, array_number, kInvalidLDNumber);
+             ld != kInvalidLDNumber; ld = VK_EnumerateArrayLogicalDrives(cda, array_number, ld)) {
             if (LDUnitStatus(cda, ld) == kLogicalDriveUnitStatus1Failed &&
                 (VK_GetLogicalDriveEncryptionInfo(cda, ld) & 0xFF) != kLDEncryptionPlaintextByte) {
                 return kCanHealArrayLoginNeeded;
@@ -1934,15 +1972,19 @@ VK_BYTE CanHealArray(PCDA cda, VK_WORD array_number, const VK_WORD* pd_list, siz
 
 // Writes one logical drive of the heal; true when the controller took it.
 bool HealLogicalDrive(PCDA cda, VK_WORD array_number, VK_WORD ld, const VK_WORD* pd_list, size_t pd_list_size,
-                      bool extended_maps, VK_BYTE can, VK_BYTE user, const char* password, size_t password_size) {
+                      bool extended_maps, VK_BYTE can, VK_BYTE user, const char* password,
+                      size_t password_size) {
     LOGICAL_DRIVE_CONFIG* config = VK_GetLogicalDriveConfigurationBufferForUpdate(cda, ld);
     if (config == nullptr) {
-        PN_DebugLog(1, 0, "%s:%d: Assertion 'ld_buffer != ((void *)0)' failed: Failed to get config buffer to heal\n",
-                    __FILE__, __LINE__);
+        PN_DebugLog(
+            1, 0, "%s:%d: Assertion 'ld_buffer != ((void *)0)' failed: Failed to get config buffer to heal\n",
+            __FILE__, __LINE__);
         return false;
     }
     const VK_WORD max_devices =
-        VK_RequestIdentifyControllerBuffer(cda) ? _VK_CDA(cda)->identify_controller_buffer.wMaximumPhysicalDevicesSupported : 0;
+        VK_RequestIdentifyControllerBuffer(cda)
+            ? _VK_CDA(cda)->identify_controller_buffer.wMaximumPhysicalDevicesSupported
+            : 0;
     const telmar::FailedDriveTest failed = [cda, max_devices](VK_WORD pd) {
         return pd < max_devices && PhysicalDriveFailed(cda, pd);
     };
@@ -1960,39 +2002,40 @@ bool HealLogicalDrive(PCDA cda, VK_WORD array_number, VK_WORD ld, const VK_WORD*
     config->wPhysicalDrives = present;
     if (LDUnitStatus(cda, ld) != kLogicalDriveUnitStatus1Failed) {
         if (!VK_ChangeConfiguration(cda, ld, config)) {
-            PN_DebugLog(1, 0, "%s:%d: Assertion 'success' failed: Failed to heal degraded ld %u of array %u\n",
+            PN_DebugLog(1, 0,
+                        "%s:%d: Assertion 'success' failed: Failed to heal degraded ld %u of array %u\n",
                         __FILE__, __LINE__, ld, array_number);
             return false;
         }
         return true;
     }
-    const bool to_plaintext = can == kCanHealArrayLoginNeeded &&
-                              (VK_GetLogicalDriveEncryptionInfo(cda, ld) & 0xFF) != kLDEncryptionPlaintextByte;
+    const bool to_plaintext = can == kCanHealArrayLoginNeeded && (VK_GetLogicalDriveEncryptionInfo(cda, ld) &
+                                                                  0xFF) != kLDEncryptionPlaintextByte;
     char label[sizeof(LABEL_LOGICAL_DRIVE::pbLogicalDriveLabel) + 1] = {};
     VK_GetLogicalDriveVolumeLabel(cda, ld, label, sizeof(label));
     if (!VK_SetConfiguration(cda, ld, config)) {
-        PN_DebugLog(1, 0, "%s:%d: Assertion 'success' failed: Failed to heal ld %u of array %u\n", __FILE__, __LINE__,
-                    ld, array_number);
+        PN_DebugLog(1, 0, "%s:%d: Assertion 'success' failed: Failed to heal ld %u of array %u\n", __FILE__,
+                    __LINE__, ld, array_number);
         return false;
     }
     LABEL_LOGICAL_DRIVE* label_buffer = VK_GetLabelLogicalDriveBufferForUpdate(cda);
     if (label_buffer == nullptr) {
-        PN_DebugLog(1, 0, "%s:%d: Assertion 'label_buffer != ((void *)0)' failed: Failed to get ld label buffer\n",
+        PN_DebugLog(1, 0,
+                    "%s:%d: Assertion 'label_buffer != ((void *)0)' failed: Failed to get ld label buffer\n",
                     __FILE__, __LINE__);
         return false;
     }
     label_buffer->dwLogicalDriveIdentifier = 0xFFFFFFFF;
     std::memcpy(label_buffer->pbLogicalDriveLabel, label, sizeof(label_buffer->pbLogicalDriveLabel));
     if (!VK_LabelLogicalDrive(cda, ld, label_buffer)) {
-        PN_DebugLog(1, 0, "%s:%d: Assertion 'success' failed: Failed to set ld label %u of array %u\n", __FILE__,
-                    __LINE__, ld, array_number);
+        PN_DebugLog(1, 0, "%s:%d: Assertion 'success' failed: Failed to set ld label %u of array %u\n",
+                    __FILE__, __LINE__, ld, array_number);
         return false;
     }
-    if (to_plaintext &&
-        !_VK_SetLogicalVolumeToPlainText(cda, user == kControllerEncryptionCryptoUser ? 1 : 0, ld, password,
-                                         password_size)) {
-        PN_DebugLog(1, 0, "%s:%d: Assertion 'success' failed: Failed to rekey-heal ld %u of array %u\n", __FILE__,
-                    __LINE__, ld, array_number);
+    if (to_plaintext && !_VK_SetLogicalVolumeToPlainText(cda, user == kControllerEncryptionCryptoUser ? 1 : 0,
+                                                         ld, password, password_size)) {
+        PN_DebugLog(1, 0, "%s:%d: Assertion 'success' failed: Failed to rekey-heal ld %u of array %u\n",
+                    __FILE__, __LINE__, ld, array_number);
         return false;
     }
     return true;
@@ -2002,8 +2045,8 @@ bool HealLogicalDrive(PCDA cda, VK_WORD array_number, VK_WORD ld, const VK_WORD*
 
 namespace telmar {
 
-bool RewriteHealMaps(LOGICAL_DRIVE_CONFIG& config, bool extended_maps, VK_WORD ld_number, const VK_WORD* pd_list,
-                     size_t pd_list_size, const FailedDriveTest& failed) {
+bool RewriteHealMaps(LOGICAL_DRIVE_CONFIG& config, bool extended_maps, VK_WORD ld_number,
+                     const VK_WORD* pd_list, size_t pd_list_size, const FailedDriveTest& failed) {
     constexpr size_t kBigMapDrives = 8 * kBigMapBytes;
     config.dwDriveAssignmentMap = 0;
     config.bDriveTypeMixFlag = 0;
@@ -2012,12 +2055,13 @@ bool RewriteHealMaps(LOGICAL_DRIVE_CONFIG& config, bool extended_maps, VK_WORD l
         config.wOffsetToExtendedDriveAssignmentMap = 0;
         config.wOffsetToExtendedSpareAssignmentMap = 0;
         ClearFailedDrivesInMap(config.pbBigDriveAssignmentMap, kBigMapBytes, failed);
-        ClearFailedDrivesInMap(config.pbBigSpareAssignmentMap, sizeof(config.pbBigSpareAssignmentMap), failed);
+        ClearFailedDrivesInMap(config.pbBigSpareAssignmentMap, sizeof(config.pbBigSpareAssignmentMap),
+                               failed);
         const pavlin::ByteSpan map(config.pbBigDriveAssignmentMap, kBigMapBytes);
         for (size_t i = 0; i < pd_list_size; ++i) {
             if (pd_list[i] >= kBigMapDrives || !PutMapBit(map, pd_list[i])) {
-                PN_DebugLog(1, 0, "%s:%d: Invalid pd number %u for big data assignment map for ld %u\n", __FILE__,
-                            __LINE__, pd_list[i], ld_number);
+                PN_DebugLog(1, 0, "%s:%d: Invalid pd number %u for big data assignment map for ld %u\n",
+                            __FILE__, __LINE__, pd_list[i], ld_number);
                 return false;
             }
         }
@@ -2031,20 +2075,24 @@ bool RewriteHealMaps(LOGICAL_DRIVE_CONFIG& config, bool extended_maps, VK_WORD l
         if (config.wOffsetToExtendedSpareAssignmentMap != 0 && max_devices != 0) {
             const auto spares = ConfigMapSpan(config, config.wOffsetToExtendedSpareAssignmentMap, map_bytes);
             if (!spares) {
-                PN_DebugLog(1, 0, "%s:%d: Extended spare assignment map (off:%u) outside the config of ld %u\n",
-                            __FILE__, __LINE__, static_cast<unsigned>(config.wOffsetToExtendedSpareAssignmentMap),
-                            ld_number);
+                PN_DebugLog(1, 0,
+                            "%s:%d: Extended spare assignment map (off:%u) outside the config of ld %u\n",
+                            __FILE__, __LINE__,
+                            static_cast<unsigned>(config.wOffsetToExtendedSpareAssignmentMap), ld_number);
                 return false;
             }
             ClearFailedDrivesInMap(spares->data(), spares->size(), failed);
         }
-        const auto drives = config.wOffsetToExtendedDriveAssignmentMap == 0 || max_devices == 0
-                                ? std::nullopt
-                                : ConfigMapSpan(config, config.wOffsetToExtendedDriveAssignmentMap, map_bytes);
+        const auto drives =
+            config.wOffsetToExtendedDriveAssignmentMap == 0 || max_devices == 0
+                ? std::nullopt
+                : ConfigMapSpan(config, config.wOffsetToExtendedDriveAssignmentMap, map_bytes);
         if (!drives) {
-            PN_DebugLog(1, 0, "%s:%d: Ctrl missing extended data assignment map (off:%u) for ld %u supporting %u drives\n",
-                        __FILE__, __LINE__, static_cast<unsigned>(config.wOffsetToExtendedDriveAssignmentMap),
-                        ld_number, max_devices);
+            PN_DebugLog(
+                1, 0,
+                "%s:%d: Ctrl missing extended data assignment map (off:%u) for ld %u supporting %u drives\n",
+                __FILE__, __LINE__, static_cast<unsigned>(config.wOffsetToExtendedDriveAssignmentMap),
+                ld_number, max_devices);
             return false;
         }
         ClearFailedDrivesInMap(drives->data(), drives->size(), failed);
@@ -2098,8 +2146,8 @@ VK_BYTE VK_CanHealArray(PCDA cda, VK_WORD array_number, VK_WORD* pd_list, size_t
     return CanHealArray(cda, array_number, pd_list, pd_list_size);
 }
 
-VK_BYTE VK_HealArrayWithLoginSafe(PCDA cda, VK_WORD array_number, VK_WORD* pd_list, size_t pd_list_size, VK_BYTE user,
-                                  const char* password, size_t password_size) {
+VK_BYTE VK_HealArrayWithLoginSafe(PCDA cda, VK_WORD array_number, VK_WORD* pd_list, size_t pd_list_size,
+                                  VK_BYTE user, const char* password, size_t password_size) {
     if (cda == nullptr) {
         return kHealArrayFailedNoChanges;
     }
@@ -2130,8 +2178,8 @@ VK_BYTE VK_HealArrayWithLoginSafe(PCDA cda, VK_WORD array_number, VK_WORD* pd_li
     VK_BYTE result = kHealArraySuccess;
     bool changed = false;
     for (size_t i = 0; i < ld_count; ++i) {
-        if (HealLogicalDrive(cda, array_number, lds[i], pd_list, pd_list_size, extended_maps, can, user, password,
-                             password_size)) {
+        if (HealLogicalDrive(cda, array_number, lds[i], pd_list, pd_list_size, extended_maps, can, user,
+                             password, password_size)) {
             changed = true;
         } else if (changed) {
             result = kHealArrayFailedWithChanges;
@@ -2150,12 +2198,12 @@ VK_BYTE VK_HealArrayWithLoginSafe(PCDA cda, VK_WORD array_number, VK_WORD* pd_li
 }
 
 VK_BYTE VK_HealArray(PCDA cda, VK_WORD array_number, VK_WORD* pd_list, size_t pd_list_size) {
-    return VK_HealArrayWithLoginSafe(cda, array_number, pd_list, pd_list_size, kControllerEncryptionCryptoOfficer,
-                                     nullptr, 0);
+    return VK_HealArrayWithLoginSafe(cda, array_number, pd_list, pd_list_size,
+                                     kControllerEncryptionCryptoOfficer, nullptr, 0);
 }
 
-VK_BYTE VK_HealArrayWithLogin(PCDA cda, VK_WORD array_number, VK_WORD* pd_list, size_t pd_list_size, VK_BYTE user,
-                              const char* password) {
+VK_BYTE VK_HealArrayWithLogin(PCDA cda, VK_WORD array_number, VK_WORD* pd_list, size_t pd_list_size,
+                              VK_BYTE user, const char* password) {
     return VK_HealArrayWithLoginSafe(cda, array_number, pd_list, pd_list_size, user, password,
                                      password == nullptr ? 0 : std::strlen(password) + 1);
 }

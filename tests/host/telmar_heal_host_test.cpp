@@ -21,9 +21,9 @@ constexpr std::uint8_t kSetConfiguration = 0x51;
 constexpr std::uint8_t kChangeConfiguration = 0x54;
 constexpr std::uint8_t kLabel = 0x57;
 
-// Array 0: RAID 1 logical drive 0 on drives 0-2 (members 0 and 1 mirrored with 2), drive 1 failed. Array 1: RAID 0 logical drive 1 on
-// drive 4, failed with it, labelled. Drives 3, 5 and 6 unassigned; drive 6 too small; drive 7 a
-// spare of array 0.
+// Array 0: RAID 1 logical drive 0 on drives 0-2 (members 0 and 1 mirrored with 2), drive 1 failed. Array 1:
+// RAID 0 logical drive 1 on drive 4, failed with it, labelled. Drives 3, 5 and 6 unassigned; drive 6 too
+// small; drive 7 a spare of array 0.
 FirmwareState Degraded() {
     FirmwareState st;
     for (std::uint16_t pd = 0; pd < 8; ++pd) {
@@ -87,7 +87,8 @@ TEST_F(HealHost, DegradedDriveRebuildsOntoTheReplacement) {
     EXPECT_EQ(Drive(0).spares, (std::vector<std::uint16_t>{7}));
     // Read back after the re-initialisation: the new member is rebuilding.
     EXPECT_EQ(VK_GetPhysicalDriveUsageInfo(cda(), 3), kPhysicalDriveUsageData);
-    EXPECT_EQ(LOGICAL_DRIVE_UNIT_STATUS(VK_GetLogicalDriveStatusInfo(cda(), 0)), kLogicalDriveUnitStatus5Recovering);
+    EXPECT_EQ(LOGICAL_DRIVE_UNIT_STATUS(VK_GetLogicalDriveStatusInfo(cda(), 0)),
+              kLogicalDriveUnitStatus5Recovering);
     EXPECT_EQ(VK_CanHealArray(cda(), 0, list, 1), kCanHealArrayIsTransforming);
 }
 

@@ -48,7 +48,8 @@ FirmwareState ThreeWay(std::uint16_t second_group) {
     auto& ld = st.add_configured_drive(3, {4, 5, 6, 7, 8, 9}, 1u << 18);
     ld.fault_tolerance = 6;
     ld.signature = 0xC3C3C3C3;
-    st.mirror_pairs.push_back({3, {{4, 0}, {5, 0}, {6, 0}, {7, second_group}, {8, second_group}, {9, second_group}}});
+    st.mirror_pairs.push_back(
+        {3, {{4, 0}, {5, 0}, {6, 0}, {7, second_group}, {8, second_group}, {9, second_group}}});
     return st;
 }
 
@@ -96,7 +97,8 @@ TEST_F(SplitMirrorHost, SplitThenActivateMakesTwoDataArrays) {
     EXPECT_EQ(VK_GetArrayType(cda(), 0), kArrayTypeSplitMirrorPrimary);
     EXPECT_EQ(VK_GetArrayType(cda(), 1), kArrayTypeSplitMirrorBackup);
     EXPECT_EQ(VK_CanCreateArraySplitMirrorBackup(cda(), 0), kCanCreateArraySplitMirrorBackupNotDataArray);
-    EXPECT_EQ(VK_CanActivateArraySplitMirrorBackup(cda(), 0), kCanActivateArraySplitMirrorBackupNotBackupArrayOrOrphan);
+    EXPECT_EQ(VK_CanActivateArraySplitMirrorBackup(cda(), 0),
+              kCanActivateArraySplitMirrorBackupNotBackupArrayOrOrphan);
     EXPECT_EQ(VK_CanJoinArraySplitMirror(cda(), 1), kCanJoinArraySplitMirrorArrayIsInvalidType);
 
     ASSERT_EQ(VK_CanActivateArraySplitMirrorBackup(cda(), 1), kCanActivateArraySplitMirrorBackupAllowed);
@@ -211,7 +213,8 @@ TEST_F(SplitMirrorHost, CreateCheckRefusals) {
     const Variant variants[] = {
         {"RAID 0", [](FirmwareState& st) { st.find_configured_drive(0)->fault_tolerance = 0; },
          kCanCreateArraySplitMirrorBackupUnsupportedRAID},
-        {"degraded", [](FirmwareState& st) {
+        {"degraded",
+         [](FirmwareState& st) {
              auto& ld = *st.find_configured_drive(0);
              ld.unit_status = 3;
              ld.failed = {1};
