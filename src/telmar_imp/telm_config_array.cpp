@@ -1142,6 +1142,7 @@ VK_BYTE CanCreateArraySplitMirrorBackup(PCDA cda, VK_WORD array_number) {
         return kCanCreateArraySplitMirrorBackupNotDataArray;
     }
     bool two_way = false;
+    bool unsupported = false;
     bool three_way = false;
     size_t ld_count = 0;
     for (VK_WORD ld = VK_EnumerateArrayLogicalDrives(cda, array_number, kInvalidLDNumber);
@@ -1163,7 +1164,9 @@ VK_BYTE CanCreateArraySplitMirrorBackup(PCDA cda, VK_WORD array_number) {
         } else if (IsThreeWayMirror(level)) {
             three_way = true;
         } else {
-            return kCanCreateArraySplitMirrorBackupUnsupportedRAID;
+            // An invalid level ends the per-drive checks; the drive count is still checked first.
+            unsupported = true;
+            break;
         }
     }
     if (!VK_RequestIdentifyControllerBuffer(cda)) {
@@ -1175,7 +1178,7 @@ VK_BYTE CanCreateArraySplitMirrorBackup(PCDA cda, VK_WORD array_number) {
     if (free_numbers < static_cast<long>(ld_count)) {
         return kCanCreateArraySplitMirrorBackupMaxNumberOfLogicalDrives;
     }
-    if (two_way && three_way) {
+    if (unsupported || (two_way && three_way)) {
         return kCanCreateArraySplitMirrorBackupUnsupportedRAID;
     }
     if (three_way && !VK_ControllerSupportsNWayRAID(cda)) {
@@ -1939,7 +1942,7 @@ VK_BYTE CanHealArray(PCDA cda, VK_WORD array_number, const VK_WORD* pd_list, siz
             !IsTwoWayMirror(RAID_LEVEL(VK_GetLogicalDriveRAIDInfo(cda, ld)))) {
             return kCanHealArrayRAIDLevelNotSupported;
         }
-        if (type != kArrayTypeSplitMirrorPrimary && LDUnitStatus(cda, ld) != kLogicalDriveUnitStatus1Failed) {
+        if (LDUnitStatus(cda, ld) != kLogicalDriveUnitStatus1Failed) {
             switch (_VK_IsLogicalDriveTransformable(cda, ld)) {
                 case 1:
                     break;
