@@ -1834,6 +1834,103 @@ VK_API VK_BYTE VK_CanImportForeignSEDArray(PCDA cda, VK_WORD array_number, const
 VK_API VK_BYTE VK_DoImportForeignSEDArray(PCDA cda, VK_WORD array_number, const char* foreign_key,
                                           size_t foreign_key_size, const char* foreign_reset_key,
                                           size_t foreign_reset_key_size);
+/* ---- Split-mirror backups ---- */
+
+/* The split-mirror checks answer 0 for allowed. */
+#define kCanCreateArraySplitMirrorBackupAllowed 0x00
+#define kCanCreateArraySplitMirrorBackupArrayNotOK 0x01
+#define kCanCreateArraySplitMirrorBackupNotSupported 0x02
+#define kCanCreateArraySplitMirrorBackupUnsupportedRAID 0x04
+#define kCanCreateArraySplitMirrorBackupMaxNumberOfLogicalDrives 0x05
+#define kCanCreateArraySplitMirrorBackupVolatileKeys 0x06
+#define kCanCreateArraySplitMirrorBackupNWAYMirroringNotSupported 0x07
+#define kCanCreateArraySplitMirrorBackupNotDataArray 0x08
+#define kCanCreateArraySplitMirrorBackupControllerLocked 0x09
+#define kCanCreateArraySplitMirrorBackupControllerOFAActive 0x0A
+#define kCanCreateArraySplitMirrorBackupHasLUCache 0x0B
+#define kCanCreateArraySplitMirrorBackupLUCacheEnabled 0x0C
+#define kCanCreateArraySplitMirrorBackupWaitingOnSEDAdapterPassword 0x0D
+
+#define kCanActivateArraySplitMirrorBackupAllowed 0x00
+#define kCanActivateArraySplitMirrorBackupControllerNotOK 0x01
+#define kCanActivateArraySplitMirrorBackupNotSupported 0x02
+#define kCanActivateArraySplitMirrorBackupArrayNotOK 0x03
+#define kCanActivateArraySplitMirrorBackupNotBackupArrayOrOrphan 0x04
+#define kCanActivateArraySplitMirrorBackupControllerOFAActive 0x05
+#define kCanActivateArraySplitMirrorBackupLUCacheEnabled 0x06
+
+#define kCanJoinArraySplitMirrorAllowed 0x00
+#define kCanJoinArraySplitMirrorArrayNotOK 0x01
+#define kCanJoinArraySplitMirrorNotSupported 0x02
+#define kCanJoinArraySplitMirrorUnsupportedRAID 0x03
+#define kCanJoinArraySplitMirrorArrayIsCaching 0x04
+#define kCanJoinArraySplitMirrorArrayIsInvalidType 0x05
+#define kCanJoinArraySplitMirrorArrayHasInvalidRAIDLevel 0x06
+#define kCanJoinArraySplitMirrorNoMatchingArray 0x07
+#define kCanJoinArraySplitMirrorNoMatchingVolume 0x08
+#define kCanJoinArraySplitMirrorControllerStatusNotOK 0x09
+#define kCanJoinArraySplitMirrorControllerOFAActive 0x0A
+#define kCanJoinArraySplitMirrorLUCacheEnabled 0x0B
+#define kCanJoinArraySplitMirrorSEDWaitingOnAdapterPassword 0x0C
+#define kCanJoinArraySplitMirrorSEDIncompatibleSEDArrayStatus 0x0D
+
+/* Join actions. */
+#define kJoinArraySplitMirrorRollback 0xF0
+#define kJoinArraySplitMirrorRemirror 0xF1
+
+VK_API VK_BYTE VK_CanCreateArraySplitMirrorBackup(PCDA cda, VK_WORD array_number);
+/* The backup array's number, 0xFFFF on failure or refusal. */
+VK_API VK_WORD VK_CreateArraySplitMirrorBackup(PCDA cda, VK_WORD array_number);
+VK_API VK_BYTE VK_CanActivateArraySplitMirrorBackup(PCDA cda, VK_WORD array_number);
+VK_API VK_BOOL VK_ActivateArraySplitMirrorBackup(PCDA cda, VK_WORD array_number);
+VK_API VK_BYTE VK_CanJoinArraySplitMirror(PCDA cda, VK_WORD array_number);
+VK_API VK_BOOL VK_JoinArraySplitMirror(PCDA cda, VK_WORD array_number, VK_WORD action);
+
+/* ---- Healing an array ---- */
+
+#define kCanHealArrayAllowed 1
+#define kCanHealArrayNoFailedDrives 2
+#define kCanHealArrayExceedsTransformationMemory 3
+#define kCanHealArrayNotSupported 4
+#define kCanHealArrayIsTransforming 5
+#define kCanHealArrayRAIDLevelNotSupported 6
+#define kCanHealArrayDriveNotUnassigned 7
+#define kCanHealArrayDriveNotConfigurable 8
+#define kCanHealArrayDriveTooSmall 9
+#define kCanHealArrayDriveBlockSizeMismatch 10
+#define kCanHealArrayDriveTypeMismatch 11
+#define kCanHealArrayDriveInvalid 12
+#define kCanHealArrayNotEnoughReplacementDrives 13
+#define kCanHealArrayTooManyReplacementDrives 14
+#define kCanHealArrayInvalidArray 15
+#define kCanHealArrayControllerStatusNotOK 16
+#define kCanHealArrayControllerCacheStatusNotOK 17
+#define kCanHealArrayDuplicateDrivesInList 18
+#define kCanHealArrayLUCachingEnabled 19
+#define kCanHealArrayDriveIncompatibleConnectors 20
+#define kCanHealArrayCannotTransformUnknownReason 21
+#define kCanHealArrayDataPreservationNotAvailable 22
+#define kCanHealArrayLoginNeeded 23
+#define kCanHealArrayControllerOFAActive 24
+#define kCanHealArraySplitMirrorBackup 25
+#define kCanHealArrayNoLogicalDriveFound 26
+#define kCanHealArrayWaitingOnSEDAdapterPassword 27
+#define kCanHealArrayMixedSEDTypes 28
+
+#define kHealArrayFailedNoChanges 0x00
+#define kHealArrayFailedWithChanges 0x01
+#define kHealArraySuccess 0x02
+#define kHealArrayInvalidUser 0x03
+#define kHealArrayPermissionDenied 0x04
+#define kHealArrayLoginFailed 0x05
+
+VK_API VK_BYTE VK_CanHealArrayWithPhysicalDrive(PCDA cda, VK_WORD array_number, VK_WORD pd_number);
+VK_API VK_BYTE VK_CanHealArray(PCDA cda, VK_WORD array_number, VK_WORD* pd_list, size_t pd_list_size);
+VK_API VK_BYTE VK_HealArray(PCDA cda, VK_WORD array_number, VK_WORD* pd_list, size_t pd_list_size);
+VK_API VK_BYTE VK_HealArrayWithLoginSafe(PCDA cda, VK_WORD array_number, VK_WORD* pd_list, size_t pd_list_size,
+                                         VK_BYTE user, const char* password, size_t password_size);
+VK_API VK_BYTE VK_HealArrayWithLogin(PCDA cda, VK_WORD array_number, VK_WORD* pd_list, size_t pd_list_size,
+                                     VK_BYTE user, const char* password);
 
 PN_EXTERN_C_END
 

@@ -1860,6 +1860,421 @@ VK_BYTE CanAddEditableArrayDataDrives(PCDA cda, VK_WORD array_number, const VK_W
         }
     }
     return kCanAddEditableArrayDataDrivesOK;
+// ---- Split-mirror backups ----
+//
+// A live mirrored array is split into a primary keeping one side of every mirror and a backup array
+// holding the other side (BMIC 0x5E), a backup is made an ordinary array (0x51), and a primary is
+// joined with its backup again, re-mirrored from the primary or rolled back to the backup's data.
+
+namespace {
+
+constexpr VK_BYTE kBreakUpSplit = 1;
+constexpr VK_BYTE kBreakUpRemirror = 2;
+constexpr VK_BYTE kBreakUpRollback = 14;
+constexpr VK_WORD kFaultToleranceMirror = 2;
+constexpr VK_WORD kFaultToleranceTripleMirror = 6;
+constexpr VK_BYTE kBIOSDisableHidden = 0x02;
+constexpr VK_BYTE kPropertyBackup = 0x02;
+constexpr VK_BYTE kBackupGUIOptions = 9;
+constexpr VK_BYTE kBackupConfigModMajorVer = 20;
+constexpr VK_DWORD kLDEncryptionSEDEnabledBit = 0x10000;
+constexpr size_t kBigMapBytes = sizeof(LOGICAL_DRIVE_CONFIG::pbBigDriveAssignmentMap);
+
+// The signature the controller will find in the backup's partner field, from the local time: the
+// drive number in the top bits so two drives made in the same second differ.
+VK_DWORD SplitSignature(VK_WORD ld_number) {
+    time_t now = time(nullptr);
+    const pavlin::TrackedPtr<struct tm> local(VK_localtime_s(&now));
+    if (!local) {
+        PN_DebugLog(
+            1, 0,
+            "%s:%d: Assertion 'dtPtr != ((void *)0)' failed: Failed to get local time for ld signature\n",
+            __FILE__, __LINE__);
+        return 0;
+    }
+    return (static_cast<VK_DWORD>(ld_number) & 0x3F) << 26 |
+           (static_cast<VK_DWORD>(local->tm_mon) & 0xF) << 22 |
+           (static_cast<VK_DWORD>(local->tm_mday) & 0x1F) << 17 |
+           (static_cast<VK_DWORD>(local->tm_hour) & 0x1F) << 12 |
+           (static_cast<VK_DWORD>(local->tm_min) & 0x3F) << 6 | (static_cast<VK_DWORD>(local->tm_sec) & 0x3F);
+}
+
+// When the backup was taken, packed year/month/day/hour/minute; 0 without a local time.
+VK_DWORD SplitTimestamp() {
+    time_t now = time(nullptr);
+    const pavlin::TrackedPtr<struct tm> local(VK_localtime_s(&now));
+    if (!local) {
+        return 0;
+    }
+    return (static_cast<VK_DWORD>(local->tm_year + 1900) & 0xFFF) << 20 |
+           (static_cast<VK_DWORD>(local->tm_mon + 1) & 0xF) << 16 |
+           (static_cast<VK_DWORD>(local->tm_mday) & 0x1F) << 11 |
+           (static_cast<VK_DWORD>(local->tm_hour) & 0x1F) << 6 |
+           (static_cast<VK_DWORD>(local->tm_min) & 0x3F);
+}
+
+// The whole configuration copy as a writable span, bounded by what its own header says the
+// controller reads.
+pavlin::ByteSpan ConfigBytes(LOGICAL_DRIVE_CONFIG& config) {
+    return pavlin::ByteSpan(&config, sizeof(config));
+}
+size_t ConfigLimit(const LOGICAL_DRIVE_CONFIG& config) {
+    const size_t total = config.dwTotalStructureLength;
+    return total != 0 && total < sizeof(config) ? total : sizeof(config);
+}
+// A map at a controller-reported offset of the copy; absent when it would overlap the fixed fields
+// this code writes itself or reach past the copy.
+std::optional<pavlin::ByteSpan> ConfigMapSpan(LOGICAL_DRIVE_CONFIG& config, size_t offset, size_t bytes) {
+    if (offset < offsetof(LOGICAL_DRIVE_CONFIG, reserved300)) {
+        return std::nullopt;
+    }
+    return telmar::MapSpanAt(ConfigBytes(config), ConfigLimit(config), offset, bytes);
+}
+size_t ConfigMapBytes(const LOGICAL_DRIVE_CONFIG& config) {
+    return static_cast<size_t>(config.wMaximumPhysicalDevicesSupported) / 8;
+}
+
+size_t CountBits(pavlin::ByteView map) {
+    size_t n = 0;
+    for (size_t i = 0; i < map.size(); ++i) {
+        n += static_cast<size_t>(__builtin_popcount(map.u8(i).value_or(0)));
+    }
+    return n;
+}
+
+void ClearBackupFields(LOGICAL_DRIVE_CONFIG& config) {
+    config.dwOtherVolumeSignature = 0;
+    config.bBIOSDisableFlag &= static_cast<VK_BYTE>(~kBIOSDisableHidden);
+    config.bLogicalDriveProperty &= static_cast<VK_BYTE>(~kPropertyBackup);
+    config.dwBackupTimestamp = 0;
+    config.bGUIMajorVer = 0;
+    config.bGUIMinorVer = 0;
+    config.bGUIOptions = kBackupGUIOptions;
+    config.bConfigModMajorVer = kBackupConfigModMajorVer;
+}
+
+bool IsTwoWayMirror(VK_BYTE level) {
+    return level == kRAID1 || level == kRAID10;
+}
+bool IsThreeWayMirror(VK_BYTE level) {
+    return level == kRAID1Triple || level == kRAID10Triple;
+}
+
+VK_BYTE CanCreateArraySplitMirrorBackup(PCDA cda, VK_WORD array_number) {
+    if (!VK_ControllerSupportsSplitMirrorBackup(cda)) {
+        return kCanCreateArraySplitMirrorBackupNotSupported;
+    }
+    if (LiveOFARunning(cda)) {
+        return kCanCreateArraySplitMirrorBackupControllerOFAActive;
+    }
+    if (AdapterPasswordAwaited(cda)) {
+        return kCanCreateArraySplitMirrorBackupWaitingOnSEDAdapterPassword;
+    }
+    if (VK_GetArrayStatusInfo(cda, array_number) != kArrayStatusOK) {
+        return kCanCreateArraySplitMirrorBackupArrayNotOK;
+    }
+    if (VK_GetControllerEncryptionStatus(cda) & kControllerEncryptionControllerLocked) {
+        return kCanCreateArraySplitMirrorBackupControllerLocked;
+    }
+    if (VK_GetArrayType(cda, array_number) != kArrayTypeData) {
+        return kCanCreateArraySplitMirrorBackupNotDataArray;
+    }
+    bool two_way = false;
+    bool unsupported = false;
+    bool three_way = false;
+    size_t ld_count = 0;
+    for (VK_WORD ld = VK_EnumerateArrayLogicalDrives(cda, array_number, kInvalidLDNumber);
+         ld != kInvalidLDNumber; ld = VK_EnumerateArrayLogicalDrives(cda, array_number, ld)) {
+        ++ld_count;
+        const VK_DWORD encryption = VK_GetLogicalDriveEncryptionInfo(cda, ld);
+        const VK_DWORD key_status = (encryption & kLogicalDriveEncryptionVolatileKeyStatusMask) >>
+                                    kLogicalDriveEncryptionVolatileKeyStatusShift;
+        if (VOLATILE_KEY_ENABLED(encryption) ||
+            (key_status != 0 && key_status != kLogicalDriveEncryptionVolatileKeyStatusNoOp)) {
+            return kCanCreateArraySplitMirrorBackupVolatileKeys;
+        }
+        if (VK_GetLogicalDriveLUCacheNumber(cda, ld) != kInvalidLDNumber) {
+            return kCanCreateArraySplitMirrorBackupHasLUCache;
+        }
+        const VK_BYTE level = RAID_LEVEL(VK_GetLogicalDriveRAIDInfo(cda, ld));
+        if (IsTwoWayMirror(level)) {
+            two_way = true;
+        } else if (IsThreeWayMirror(level)) {
+            three_way = true;
+        } else {
+            // An invalid level ends the per-drive checks; the drive count is still checked first.
+            unsupported = true;
+            break;
+        }
+    }
+    if (!VK_RequestIdentifyControllerBuffer(cda)) {
+        return kCanCreateArraySplitMirrorBackupMaxNumberOfLogicalDrives;
+    }
+    const IDENTIFY_CONTROLLER& id = _VK_CDA(cda)->identify_controller_buffer;
+    const long free_numbers = static_cast<long>(id.wMaximumLogicalDevicesSupported) -
+                              static_cast<long>(id.wExtendedLogicalUnitCount);
+    if (free_numbers < static_cast<long>(ld_count)) {
+        return kCanCreateArraySplitMirrorBackupMaxNumberOfLogicalDrives;
+    }
+    if (unsupported || (two_way && three_way)) {
+        return kCanCreateArraySplitMirrorBackupUnsupportedRAID;
+    }
+    if (three_way && !VK_ControllerSupportsNWayRAID(cda)) {
+        return kCanCreateArraySplitMirrorBackupNWAYMirroringNotSupported;
+    }
+    if (VK_IsControllerLUCacheEnabled(cda)) {
+        return kCanCreateArraySplitMirrorBackupLUCacheEnabled;
+    }
+    return kCanCreateArraySplitMirrorBackupAllowed;
+}
+
+// Writes the drives the primary keeps into a fresh configuration copy of a split logical drive.
+bool PutSplitDriveMap(LOGICAL_DRIVE_CONFIG& config, pavlin::ByteView new_map, bool extended_maps,
+                      VK_WORD ld) {
+    config.dwSpareAssignmentMap = 0;
+    if (extended_maps) {
+        const size_t ld_bytes = ConfigMapBytes(config);
+        if (ld_bytes < new_map.size()) {
+            PN_DebugLog(1, 0,
+                        "%s:%d: Assertion '(BUFFER_MAX_PD_SUPPORTED(ld_buffer) / kBitsPerByte) >= "
+                        "(VK_BYTE)(BUFFER_MAX_PD_SUPPORTED(drive_pair_info) / kBitsPerByte)' failed: "
+                        "extended_drive_map size is smaller than new_drive_map size.\n",
+                        __FILE__, __LINE__);
+        }
+        auto drives = ConfigMapSpan(config, config.wOffsetToExtendedDriveAssignmentMap, ld_bytes);
+        if (!drives) {
+            PN_DebugLog(1, 0, "%s:%d: Extended drive assignment map (off:%u) outside the config of ld %u\n",
+                        __FILE__, __LINE__, static_cast<unsigned>(config.wOffsetToExtendedDriveAssignmentMap),
+                        ld);
+            return false;
+        }
+        telmar::ClearMapSpan(*drives);
+        drives->put_bytes(0, new_map.data(), std::min(drives->size(), new_map.size()));
+        if (const auto spares = ConfigMapSpan(config, config.wOffsetToExtendedSpareAssignmentMap, ld_bytes)) {
+            telmar::ClearMapSpan(*spares);
+        }
+    } else {
+        if (new_map.size() > kBigMapBytes) {
+            PN_DebugLog(1, 0,
+                        "%s:%d: Assertion 'sizeof(ld_buffer->pbBigDriveAssignmentMap) >= "
+                        "(VK_BYTE)(BUFFER_MAX_PD_SUPPORTED(drive_pair_info) / kBitsPerByte)' failed: "
+                        "BigDriveAssignmentMap size is smaller than new_drive_map size.\n",
+                        __FILE__, __LINE__);
+        }
+        std::memset(config.pbBigDriveAssignmentMap, 0, kBigMapBytes);
+        std::memcpy(config.pbBigDriveAssignmentMap, new_map.data(), std::min(kBigMapBytes, new_map.size()));
+        std::memset(config.pbBigSpareAssignmentMap, 0, sizeof(config.pbBigSpareAssignmentMap));
+    }
+    return true;
+}
+
+// The lowest logical-drive number from `from` on whose record is not in use; 0xFFFF for none.
+VK_WORD NextFreeLogicalDrive(PCDA cda, VK_WORD from) {
+    for (VK_WORD n = from; n < kMaxLogicalDrivesSupported; ++n) {
+        if (!(_VK_CDA(cda)->ld_record_list[n].flags & kLDRecordExists)) {
+            return n;
+        }
+    }
+    return kInvalidLDNumber;
+}
+
+void LabelBackup(PCDA cda, VK_WORD n) {
+    char label[sizeof(LABEL_LOGICAL_DRIVE::pbLogicalDriveLabel)] = {};
+    if (!_VK_GetLogicalDriveDefaultLabel(n, label, sizeof(label))) {
+        PN_DebugLog(1, 0, "%s:%d: Failed to get default ld label for backup ld %u\n", __FILE__, __LINE__, n);
+        return;
+    }
+    LABEL_LOGICAL_DRIVE* buffer = VK_GetLabelLogicalDriveBufferForUpdate(cda);
+    if (buffer == nullptr) {
+        PN_DebugLog(1, 0, "%s:%d: Failed to get set default ld label buffer on backup ld %u\n", __FILE__,
+                    __LINE__, n);
+        return;
+    }
+    buffer->dwLogicalDriveIdentifier = 0xFFFFFFFF;
+    std::memset(buffer->pbLogicalDriveLabel, 0, sizeof(buffer->pbLogicalDriveLabel));
+    std::memcpy(buffer->pbLogicalDriveLabel, label, sizeof(label));
+    PN_DebugLog(2, 0, "%s:%d: Setting default backup ld %u label\n", __FILE__, __LINE__, n);
+    if (!VK_LabelLogicalDrive(cda, n, buffer)) {
+        PN_DebugLog(1, 0, "%s:%d: Set default backup ld %u label failed\n", __FILE__, __LINE__, n);
+    }
+}
+
+VK_WORD CreateArraySplitMirrorBackup(PCDA cda, VK_WORD array_number) {
+    const VK_WORD first = VK_EnumerateArrayLogicalDrives(cda, array_number, kInvalidLDNumber);
+    if (first == kInvalidLDNumber) {
+        PN_DebugLog(1, 0,
+                    "%s:%d: Assertion 'ld_number != 0xFFFF' failed: Failed to get first ld number of array\n",
+                    __FILE__, __LINE__);
+        return kInvalidArrayNumber;
+    }
+    const pavlin::TrackedPtr<MIRROR_DRIVE_PAIR_INFO> info(VK_GetMirrorPairInfo(cda, first));
+    if (!info) {
+        return kInvalidArrayNumber;
+    }
+    // The reader cut the total to the bytes it read; it never reads fewer than the default size.
+    const VK_DWORD total = info->dwTotalStructureLength;
+    const pavlin::ByteView reply(
+        info.get(), total > kMirrorDrivePairInfoDefaultSize ? total : kMirrorDrivePairInfoDefaultSize);
+    const size_t map_bytes = static_cast<size_t>(info->wMaximumPhysicalDevicesSupported) / 8;
+    pavlin::TrackedBuffer new_map = PN_TRACKED_ZEROED(map_bytes);
+    if (!new_map || map_bytes == 0) {
+        return kInvalidArrayNumber;
+    }
+    const VK_DWORD timestamp = SplitTimestamp();
+    const bool extended_maps = _VK_ControllerSupportsExtendedDriveMap(cda) != kFalse;
+    VK_WORD data_drives[kMaxPhysicalDrivesSupported];
+    size_t data_count = 0;
+    for (VK_WORD pd = VK_EnumerateArrayDataDrives(cda, array_number, kInvalidPDNumber);
+         pd != kInvalidPDNumber && data_count < kMaxPhysicalDrivesSupported;
+         pd = VK_EnumerateArrayDataDrives(cda, array_number, pd)) {
+        data_drives[data_count++] = pd;
+    }
+    const VK_BYTE level = RAID_LEVEL(VK_GetLogicalDriveRAIDInfo(cda, first));
+    const pavlin::ByteSpan map(new_map.get(), new_map.size());
+    const bool selected =
+        IsThreeWayMirror(level)
+            ? telmar::SelectPrimarySplitDrivesNway(reply, extended_maps, data_drives, data_count, map)
+            : telmar::SelectPrimarySplitDrives(reply, extended_maps, data_drives, data_count, map);
+    bool stopped = !selected;
+    const size_t kept = CountBits(map.view());
+
+    // The model is rebuilt after the split; the drives are listed before anything changes.
+    VK_WORD lds[kMaxLogicalDrivesSupported];
+    size_t ld_count = 0;
+    for (VK_WORD ld = first; ld != kInvalidLDNumber && ld_count < kMaxLogicalDrivesSupported;
+         ld = VK_EnumerateArrayLogicalDrives(cda, array_number, ld)) {
+        lds[ld_count++] = ld;
+    }
+    VK_WORD last_backup = kInvalidLDNumber;
+    VK_WORD search_from = 0;
+    for (size_t i = 0; i < ld_count && !stopped; ++i) {
+        const VK_WORD ld = lds[i];
+        const VK_WORD n = NextFreeLogicalDrive(cda, search_from);
+        LOGICAL_DRIVE_CONFIG* config =
+            n == kInvalidLDNumber ? nullptr : VK_GetLogicalDriveConfigurationBufferForUpdate(cda, ld);
+        if (config == nullptr) {
+            PN_DebugLog(1, 0, "%s:%d: Failed to get configuration information for ld %u\n", __FILE__,
+                        __LINE__, ld);
+            stopped = true;
+            break;
+        }
+        config->wOtherVolumeDriveNumber = n;
+        config->bBIOSDisableFlag |= kBIOSDisableHidden;
+        config->wFaultToleranceMode =
+            config->wFaultToleranceMode == kFaultToleranceTripleMirror ? kFaultToleranceMirror : 0;
+        config->wAssignedDrives = static_cast<VK_WORD>(kept);
+        if (!PutSplitDriveMap(*config, map.view(), extended_maps, ld)) {
+            VK_free(config);
+            stopped = true;
+            break;
+        }
+        config->bBreakUpFlags = kBreakUpSplit;
+        config->dwOtherVolumeSignature = SplitSignature(n);
+        if (!VK_JoinSplitMirror(cda, ld, config)) {
+            PN_DebugLog(1, 0, "%s:%d: Fail to split ld %u\n", __FILE__, __LINE__, ld);
+            stopped = true;
+            break;
+        }
+        LOGICAL_DRIVE_CONFIG* backup = VK_GetLogicalDriveConfigurationBufferForUpdate(cda, n);
+        if (backup == nullptr) {
+            PN_DebugLog(1, 0, "%s:%d: Failed to get configuration information for new ld %u\n", __FILE__,
+                        __LINE__, n);
+            stopped = true;
+            break;
+        }
+        backup->bLogicalDriveProperty |= kPropertyBackup;
+        backup->dwBackupTimestamp = timestamp;
+        backup->bGUIMajorVer = 0;
+        backup->bGUIMinorVer = 0;
+        backup->bGUIOptions = kBackupGUIOptions;
+        backup->bConfigModMajorVer = kBackupConfigModMajorVer;
+        if (!VK_SetConfiguration(cda, n, backup)) {
+            PN_DebugLog(1, 0, "%s:%d: Failed to update information on backup ld %u\n", __FILE__, __LINE__, n);
+            stopped = true;
+            break;
+        }
+        LabelBackup(cda, n);
+        // The record of n is not read again until the re-initialisation; mark it taken.
+        _VK_CDA(cda)->ld_record_list[n].flags |= kLDRecordExists;
+        last_backup = n;
+        search_from = static_cast<VK_WORD>(n + 1);
+    }
+    VK_ReInitializeCDA(cda);
+    if (stopped || last_backup == kInvalidLDNumber) {
+        return kInvalidArrayNumber;
+    }
+    return VK_GetLogicalDriveArray(cda, last_backup);
+}
+
+VK_BYTE CanActivateArraySplitMirrorBackup(PCDA cda, VK_WORD array_number) {
+    VK_BYTE result = kCanActivateArraySplitMirrorBackupAllowed;
+    if (LiveOFARunning(cda)) {
+        result = kCanActivateArraySplitMirrorBackupControllerOFAActive;
+    } else {
+        const VK_BYTE type = VK_GetArrayType(cda, array_number);
+        if (type == kArrayTypeSplitMirrorBackup || type == kArrayTypeSplitMirrorBackupOrphan) {
+            if ((VK_GetControllerStatusInfo(cda) & kControllerStatusMask) != kControllerStatusOK) {
+                result = kCanActivateArraySplitMirrorBackupControllerNotOK;
+            } else if (!VK_ControllerSupportsResyncAndRollback(cda)) {
+                result = kCanActivateArraySplitMirrorBackupNotSupported;
+            } else if (VK_GetArrayStatusInfo(cda, array_number) != kArrayStatusOK) {
+                result = kCanActivateArraySplitMirrorBackupArrayNotOK;
+            }
+        } else {
+            result = kCanActivateArraySplitMirrorBackupNotBackupArrayOrOrphan;
+        }
+    }
+    if (VK_IsControllerLUCacheEnabled(cda)) {
+        result = kCanActivateArraySplitMirrorBackupLUCacheEnabled;
+    }
+    return result;
+}
+
+VK_BOOL ArrayIsSEDEnabled(PCDA cda, VK_WORD array_number) {
+    const VK_WORD first = VK_EnumerateArrayLogicalDrives(cda, array_number, kInvalidLDNumber);
+    return first != kInvalidLDNumber &&
+                   (VK_GetLogicalDriveEncryptionInfo(cda, first) & kLDEncryptionSEDEnabledBit)
+               ? kTrue
+               : kFalse;
+}
+
+VK_BYTE CanJoinArraySplitMirror(PCDA cda, VK_WORD array_number) {
+    if (LiveOFARunning(cda)) {
+        return kCanJoinArraySplitMirrorControllerOFAActive;
+    }
+    if (AdapterPasswordAwaited(cda)) {
+        return kCanJoinArraySplitMirrorSEDWaitingOnAdapterPassword;
+    }
+    if ((VK_GetControllerStatusInfo(cda) & kControllerStatusMask) != kControllerStatusOK) {
+        return kCanJoinArraySplitMirrorControllerStatusNotOK;
+    }
+    if (!VK_ControllerSupportsSplitMirrorBackup(cda)) {
+        return kCanJoinArraySplitMirrorNotSupported;
+    }
+    if (VK_GetArrayStatusInfo(cda, array_number) != kArrayStatusOK) {
+        return kCanJoinArraySplitMirrorArrayNotOK;
+    }
+    const VK_BYTE type = VK_GetArrayType(cda, array_number);
+    if (type == kArrayTypeLUCache) {
+        return kCanJoinArraySplitMirrorArrayIsCaching;
+    }
+    if (type != kArrayTypeSplitMirrorPrimary) {
+        return kCanJoinArraySplitMirrorArrayIsInvalidType;
+    }
+    const VK_WORD partner = __VK_GetPartnerArray(cda, array_number);
+    if (partner == kInvalidArrayNumber) {
+        return kCanJoinArraySplitMirrorNoMatchingArray;
+    }
+    if (VK_GetArrayStatusInfo(cda, partner) != kArrayStatusOK) {
+        return kCanJoinArraySplitMirrorArrayNotOK;
+    }
+    if (ArrayIsSEDEnabled(cda, array_number) != ArrayIsSEDEnabled(cda, partner)) {
+        return kCanJoinArraySplitMirrorSEDIncompatibleSEDArrayStatus;
+    }
+    if (VK_IsControllerLUCacheEnabled(cda)) {
+        return kCanJoinArraySplitMirrorLUCacheEnabled;
+    }
+    return kCanJoinArraySplitMirrorAllowed;
 }
 
 } // namespace
@@ -1967,4 +2382,772 @@ VK_BYTE VK_AddEditableArrayDataDrives(PCDA cda, VK_WORD editable_array_number, c
     _VK_RefreshEditableControllerBootVolumes(cda);
     _VK_RefreshEditableLogicalDriveTransformationFlags(cda);
     return kAddEditableArrayDataDrivesOK;
+namespace telmar {
+
+std::optional<pavlin::ByteView> SplitPairTable(pavlin::ByteView reply, bool extended_map, size_t* entries) {
+    *entries = 0;
+    constexpr size_t kTotalAt = offsetof(MIRROR_DRIVE_PAIR_INFO, dwTotalStructureLength);
+    const size_t total = reply.le32(kTotalAt).value_or(0);
+    if (extended_map) {
+        const size_t maximum =
+            reply.le16(offsetof(MIRROR_DRIVE_PAIR_INFO, wMaximumPhysicalDevicesSupported)).value_or(0);
+        const auto table =
+            MapAt(reply.first(total < reply.size() ? total : reply.size()),
+                  reply.le16(offsetof(MIRROR_DRIVE_PAIR_INFO, wOffsetToExtendedPairedDrive)).value_or(0),
+                  maximum * sizeof(VK_WORD));
+        if (table) {
+            *entries = maximum;
+        }
+        return table;
+    }
+    const auto table = reply.sub(offsetof(MIRROR_DRIVE_PAIR_INFO, pwPairedDrive),
+                                 sizeof(MIRROR_DRIVE_PAIR_INFO::pwPairedDrive));
+    if (table) {
+        *entries = sizeof(MIRROR_DRIVE_PAIR_INFO::pwPairedDrive) / sizeof(VK_WORD);
+    }
+    return table;
+}
+
+namespace {
+VK_WORD PairOf(pavlin::ByteView table, size_t entries, VK_WORD pd) {
+    return pd < entries ? table.le16(static_cast<size_t>(pd) * sizeof(VK_WORD)).value_or(kInvalidPDNumber)
+                        : kInvalidPDNumber;
+}
+} // namespace
+
+bool SelectPrimarySplitDrives(pavlin::ByteView reply, bool extended_map, const VK_WORD* data_drives,
+                              size_t data_drive_count, pavlin::ByteSpan new_map) {
+    size_t entries = 0;
+    const auto table = SplitPairTable(reply, extended_map, &entries);
+    if (!table) {
+        PN_DebugLog(1, 0, "%s:%d: Mirror pair list lies outside the reply\n", __FILE__, __LINE__);
+        return false;
+    }
+    for (size_t i = 0; i < data_drive_count; ++i) {
+        const VK_WORD pd = data_drives[i];
+        const VK_WORD partner = PairOf(*table, entries, pd);
+        if (!MapBit(new_map.data(), new_map.size(), partner)) {
+            PutMapBit(new_map, pd);
+        }
+    }
+    return true;
+}
+
+bool SelectPrimarySplitDrivesNway(pavlin::ByteView reply, bool extended_map, const VK_WORD* data_drives,
+                                  size_t data_drive_count, pavlin::ByteSpan new_map) {
+    size_t entries = 0;
+    const auto table = SplitPairTable(reply, extended_map, &entries);
+    if (!table) {
+        PN_DebugLog(1, 0, "%s:%d: Mirror pair list lies outside the reply\n", __FILE__, __LINE__);
+        return false;
+    }
+    const size_t groups =
+        reply.le16(offsetof(MIRROR_DRIVE_PAIR_INFO, wMaximumPhysicalDevicesSupported)).value_or(0) / 3;
+    pavlin::TrackedBuffer counts = PN_TRACKED_ZEROED(groups);
+    if (!counts) {
+        PN_DebugLog(
+            1, 0,
+            "%s:%d: Assertion 'group_counts != NULL' failed: Failed to allocate mirror group counters\n",
+            __FILE__, __LINE__);
+        return false;
+    }
+    for (size_t i = 0; i < data_drive_count; ++i) {
+        const VK_WORD pd = data_drives[i];
+        const VK_WORD group = PairOf(*table, entries, pd);
+        if (group < groups && counts.get()[group] < 2 && PutMapBit(new_map, pd)) {
+            ++counts.get()[group];
+        }
+    }
+    return true;
+}
+
+} // namespace telmar
+
+VK_BOOL __VK_AreVolumesSiblings(PCDA cda, VK_WORD ld_a, VK_WORD ld_b) {
+    if (cda == nullptr || ld_a == ld_b || ld_a >= kMaxLogicalDrivesSupported ||
+        ld_b >= kMaxLogicalDrivesSupported) {
+        return kFalse;
+    }
+    const VK_BYTE a = RAID_LEVEL(VK_GetLogicalDriveRAIDInfo(cda, ld_a));
+    const VK_BYTE b = RAID_LEVEL(VK_GetLogicalDriveRAIDInfo(cda, ld_b));
+    const bool nway = VK_ControllerSupportsNWayRAID(cda) != kFalse;
+    const bool levels = (a == kRAID0 && b == kRAID0) ||
+                        (nway && ((a == kRAID0 && IsTwoWayMirror(b)) || (b == kRAID0 && IsTwoWayMirror(a))));
+    if (!levels) {
+        return kFalse;
+    }
+    if (VK_GetLogicalDriveSize(cda, ld_a, 0) != VK_GetLogicalDriveSize(cda, ld_b, 0) ||
+        VK_GetLogicalDriveSize(cda, ld_a, 2) != VK_GetLogicalDriveSize(cda, ld_b, 2) ||
+        ((VK_GetLogicalDriveBasicInfo(cda, ld_a) ^ VK_GetLogicalDriveBasicInfo(cda, ld_b)) & 0xF0) != 0 ||
+        ((VK_GetLogicalDriveEncryptionInfo(cda, ld_a) ^ VK_GetLogicalDriveEncryptionInfo(cda, ld_b)) &
+         0xFF) != 0) {
+        return kFalse;
+    }
+    if (!VK_RequestSenseConfigurationBuffer(cda, ld_a) || !VK_RequestSenseConfigurationBuffer(cda, ld_b)) {
+        return kFalse;
+    }
+    const _CDA* c = _VK_CDA(cda);
+    return c->ld_record_list[ld_a].sense_config_buffer.data_offset ==
+                   c->ld_record_list[ld_b].sense_config_buffer.data_offset
+               ? kTrue
+               : kFalse;
+}
+
+VK_WORD __VK_GetPartnerArray(PCDA cda, VK_WORD array_number) {
+    if (cda == nullptr || LiveArray(cda, array_number) == nullptr) {
+        return kInvalidArrayNumber;
+    }
+    const VK_WORD count = LiveArray(cda, array_number)->ld_count;
+    for (VK_WORD other = VK_EnumerateAllArrays(cda, kInvalidArrayNumber); other != kInvalidArrayNumber;
+         other = VK_EnumerateAllArrays(cda, other)) {
+        const ArrayRecord* candidate = LiveArray(cda, other);
+        if (other == array_number || candidate == nullptr ||
+            VK_GetArrayType(cda, other) != kArrayTypeSplitMirrorBackup || candidate->ld_count == 0 ||
+            candidate->ld_count != count) {
+            continue;
+        }
+        for (VK_WORD p = VK_EnumerateArrayLogicalDrives(cda, array_number, kInvalidLDNumber);
+             p != kInvalidLDNumber; p = VK_EnumerateArrayLogicalDrives(cda, array_number, p)) {
+            for (VK_WORD b = VK_EnumerateArrayLogicalDrives(cda, other, kInvalidLDNumber);
+                 b != kInvalidLDNumber; b = VK_EnumerateArrayLogicalDrives(cda, other, b)) {
+                if (!VK_RequestIdentifyLogicalDriveBuffer(cda, p) ||
+                    !VK_RequestIdentifyLogicalDriveBuffer(cda, b) ||
+                    !VK_RequestSenseConfigurationBuffer(cda, p) ||
+                    !VK_RequestSenseConfigurationBuffer(cda, b)) {
+                    continue;
+                }
+                const LOGICAL_DRIVE_CONFIG& cp = _VK_CDA(cda)->ld_record_list[p].sense_config_buffer;
+                const LOGICAL_DRIVE_CONFIG& cb = _VK_CDA(cda)->ld_record_list[b].sense_config_buffer;
+                if (cp.signature == cb.dwOtherVolumeSignature && cb.signature == cp.dwOtherVolumeSignature &&
+                    __VK_AreVolumesSiblings(cda, p, b)) {
+                    return other;
+                }
+            }
+        }
+    }
+    return kInvalidArrayNumber;
+}
+
+VK_BOOL __VK_CombineArrays(PCDA cda, VK_WORD kept_array, VK_WORD discarded_array, VK_WORD action) {
+    if (cda == nullptr ||
+        (action != kJoinArraySplitMirrorRemirror && action != kJoinArraySplitMirrorRollback)) {
+        return kFalse;
+    }
+    if (VK_EnumerateArrayLogicalDrives(cda, kept_array, kInvalidLDNumber) == kInvalidLDNumber) {
+        return kFalse;
+    }
+    const bool extended_maps = _VK_ControllerSupportsExtendedDriveMap(cda) != kFalse;
+    const size_t data_sum =
+        NUM_DATA_PHYSICAL_DRIVES(VK_GetArrayPhysicalDriveCounts(cda, kept_array)) +
+        static_cast<size_t>(NUM_DATA_PHYSICAL_DRIVES(VK_GetArrayPhysicalDriveCounts(cda, discarded_array)));
+    // The model is rebuilt after each join; the pairs are settled before anything changes.
+    struct Pair {
+        VK_WORD kept, discarded;
+    };
+    Pair pairs[kMaxLogicalDrivesSupported];
+    size_t pair_count = 0;
+    for (VK_WORD k = VK_EnumerateArrayLogicalDrives(cda, kept_array, kInvalidLDNumber);
+         k != kInvalidLDNumber && pair_count < kMaxLogicalDrivesSupported;
+         k = VK_EnumerateArrayLogicalDrives(cda, kept_array, k)) {
+        VK_WORD match = kInvalidLDNumber;
+        if (VK_RequestSenseConfigurationBuffer(cda, k)) {
+            const VK_DWORD offset = _VK_CDA(cda)->ld_record_list[k].sense_config_buffer.data_offset;
+            for (VK_WORD d = VK_EnumerateArrayLogicalDrives(cda, discarded_array, kInvalidLDNumber);
+                 d != kInvalidLDNumber; d = VK_EnumerateArrayLogicalDrives(cda, discarded_array, d)) {
+                if (VK_RequestSenseConfigurationBuffer(cda, d) &&
+                    _VK_CDA(cda)->ld_record_list[d].sense_config_buffer.data_offset == offset) {
+                    match = d;
+                    break;
+                }
+            }
+        }
+        if (match == kInvalidLDNumber) {
+            return kFalse;
+        }
+        pairs[pair_count++] = {k, match};
+    }
+    for (size_t i = 0; i < pair_count; ++i) {
+        const VK_WORD k = pairs[i].kept;
+        const VK_WORD d = pairs[i].discarded;
+        const bool mirrored = IsTwoWayMirror(RAID_LEVEL(VK_GetLogicalDriveRAIDInfo(cda, k))) ||
+                              IsTwoWayMirror(RAID_LEVEL(VK_GetLogicalDriveRAIDInfo(cda, d)));
+        LOGICAL_DRIVE_CONFIG* kept = VK_GetLogicalDriveConfigurationBufferForUpdate(cda, k);
+        const pavlin::TrackedPtr<LOGICAL_DRIVE_CONFIG> discarded(
+            VK_GetLogicalDriveConfigurationBufferForUpdate(cda, d));
+        if (kept == nullptr || !discarded) {
+            VK_free(kept);
+            return kFalse;
+        }
+        if (extended_maps) {
+            const size_t bytes = ConfigMapBytes(*kept);
+            auto to = ConfigMapSpan(*kept, kept->wOffsetToExtendedDriveAssignmentMap, bytes);
+            const auto from = telmar::MapAt(pavlin::ByteView(discarded.get(), ConfigLimit(*discarded)),
+                                            discarded->wOffsetToExtendedDriveAssignmentMap <
+                                                    offsetof(LOGICAL_DRIVE_CONFIG, reserved300)
+                                                ? 0
+                                                : discarded->wOffsetToExtendedDriveAssignmentMap,
+                                            std::min(bytes, ConfigMapBytes(*discarded)));
+            if (!to || !from) {
+                PN_DebugLog(1, 0, "%s:%d: Extended drive assignment map outside the config of ld %u or %u\n",
+                            __FILE__, __LINE__, k, d);
+                VK_free(kept);
+                return kFalse;
+            }
+            for (size_t b = 0; b < from->size(); ++b) {
+                to->put8(b, static_cast<VK_BYTE>(to->data()[b] | from->u8(b).value_or(0)));
+            }
+        } else {
+            for (size_t b = 0; b < kBigMapBytes; ++b) {
+                kept->pbBigDriveAssignmentMap[b] |= discarded->pbBigDriveAssignmentMap[b];
+            }
+        }
+        if (mirrored) {
+            kept->wFaultToleranceMode = kFaultToleranceTripleMirror;
+            kept->wDrivesConsumedForFaultTolerance = static_cast<VK_WORD>(data_sum * 2 / 3);
+        } else {
+            kept->wFaultToleranceMode = kFaultToleranceMirror;
+        }
+        kept->bBreakUpFlags = action == kJoinArraySplitMirrorRemirror ? kBreakUpRemirror : kBreakUpRollback;
+        kept->wOtherVolumeDriveNumber = d;
+        kept->wAssignedDrives = static_cast<VK_WORD>(data_sum);
+        ClearBackupFields(*kept);
+        if (!VK_JoinSplitMirror(cda, k, kept)) {
+            return kFalse;
+        }
+    }
+    return kTrue;
+}
+
+VK_WORD __VK_CreateArraySplitMirrorBackup(PCDA cda, VK_WORD array_number) {
+    if (cda == nullptr) {
+        return kInvalidArrayNumber;
+    }
+    CDALock guard(cda);
+    return CreateArraySplitMirrorBackup(cda, array_number);
+}
+
+VK_BYTE VK_CanCreateArraySplitMirrorBackup(PCDA cda, VK_WORD array_number) {
+    if (cda == nullptr) {
+        return kCanCreateArraySplitMirrorBackupNotSupported;
+    }
+    CDALock guard(cda);
+    return CanCreateArraySplitMirrorBackup(cda, array_number);
+}
+
+VK_WORD VK_CreateArraySplitMirrorBackup(PCDA cda, VK_WORD array_number) {
+    if (cda == nullptr) {
+        return kInvalidArrayNumber;
+    }
+    CDALock guard(cda);
+    if (CanCreateArraySplitMirrorBackup(cda, array_number) != kCanCreateArraySplitMirrorBackupAllowed) {
+        return kInvalidArrayNumber;
+    }
+    return CreateArraySplitMirrorBackup(cda, array_number);
+}
+
+VK_BYTE VK_CanActivateArraySplitMirrorBackup(PCDA cda, VK_WORD array_number) {
+    if (cda == nullptr) {
+        return kCanActivateArraySplitMirrorBackupNotBackupArrayOrOrphan;
+    }
+    CDALock guard(cda);
+    return CanActivateArraySplitMirrorBackup(cda, array_number);
+}
+
+VK_BOOL VK_ActivateArraySplitMirrorBackup(PCDA cda, VK_WORD array_number) {
+    if (cda == nullptr) {
+        return kFalse;
+    }
+    CDALock guard(cda);
+    if (CanActivateArraySplitMirrorBackup(cda, array_number) != kCanActivateArraySplitMirrorBackupAllowed) {
+        return kFalse;
+    }
+    VK_WORD lds[kMaxLogicalDrivesSupported];
+    size_t ld_count = 0;
+    for (VK_WORD ld = VK_EnumerateArrayLogicalDrives(cda, array_number, kInvalidLDNumber);
+         ld != kInvalidLDNumber && ld_count < kMaxLogicalDrivesSupported;
+         ld = VK_EnumerateArrayLogicalDrives(cda, array_number, ld)) {
+        lds[ld_count++] = ld;
+    }
+    bool any = false;
+    for (size_t i = 0; i < ld_count; ++i) {
+        LOGICAL_DRIVE_CONFIG* config = VK_GetLogicalDriveConfigurationBufferForUpdate(cda, lds[i]);
+        if (config == nullptr) {
+            PN_DebugLog(
+                1, 0,
+                "%s:%d: Assertion 'ld_buffer != ((void *)0)' failed: Failed to allocate buffer to activate "
+                "split mirror of array\n",
+                __FILE__, __LINE__);
+            continue;
+        }
+        ClearBackupFields(*config);
+        if (VK_SetConfiguration(cda, lds[i], config)) {
+            any = true;
+        }
+    }
+    if (any) {
+        PN_ExecuteRegNewDiskMessage(_VK_CDA(cda)->controller_handle);
+        VK_ReInitializeCDA(cda);
+    }
+    return any ? kTrue : kFalse;
+}
+
+VK_BYTE VK_CanJoinArraySplitMirror(PCDA cda, VK_WORD array_number) {
+    if (cda == nullptr) {
+        return kCanJoinArraySplitMirrorNotSupported;
+    }
+    CDALock guard(cda);
+    return CanJoinArraySplitMirror(cda, array_number);
+}
+
+VK_BOOL VK_JoinArraySplitMirror(PCDA cda, VK_WORD array_number, VK_WORD action) {
+    if (cda == nullptr) {
+        return kFalse;
+    }
+    CDALock guard(cda);
+    if (CanJoinArraySplitMirror(cda, array_number) != kCanJoinArraySplitMirrorAllowed) {
+        return kFalse;
+    }
+    const VK_WORD partner = __VK_GetPartnerArray(cda, array_number);
+    if (partner == kInvalidArrayNumber) {
+        return kFalse;
+    }
+    const bool rollback = action == kJoinArraySplitMirrorRollback;
+    const VK_BOOL joined =
+        __VK_CombineArrays(cda, rollback ? partner : array_number, rollback ? array_number : partner, action);
+    if (joined) {
+        VK_ReInitializeCDA(cda);
+    }
+    return joined;
+}
+
+// ---- Healing an array ----
+//
+// The failed data drives of an array are replaced by unassigned drives the caller names: every
+// logical drive of the array gets its member map rewritten; a failed one is created again (0x51) and
+// keeps its label, any other is changed (0x54) and the controller rebuilds onto the new drives.
+
+namespace {
+
+constexpr VK_DWORD kArrayStatusBusy = 0x200 | 0x400 | 0x800 | 0x1000 | 0x2000;
+constexpr VK_QWORD kSEDStatusEncryptionEnabled = 0x20;
+constexpr VK_BYTE kLDEncryptionPlaintextByte = 0x01;
+constexpr VK_BYTE kSEDTypeNone = 1;
+constexpr VK_BYTE kSEDTypeOpal = 2;
+constexpr VK_BYTE kSEDTypeEnterprise = 4;
+
+bool PhysicalDriveFailed(PCDA cda, VK_WORD pd) {
+    return PHYSICAL_DRIVE_STATUS_LEVEL(VK_GetPhysicalDriveStatusInfo(cda, pd)) ==
+           kPhysicalDriveStatusLevelFailed;
+}
+
+VK_BYTE LDUnitStatus(PCDA cda, VK_WORD ld) {
+    return LOGICAL_DRIVE_UNIT_STATUS(VK_GetLogicalDriveStatusInfo(cda, ld));
+}
+
+VK_BYTE CanHealArrayWithPhysicalDrive(PCDA cda, VK_WORD array_number, VK_WORD pd) {
+    if (LiveArray(cda, array_number) == nullptr || !VK_RequestIdentifyControllerBuffer(cda)) {
+        return kCanHealArrayDriveInvalid;
+    }
+    const IDENTIFY_CONTROLLER& id = _VK_CDA(cda)->identify_controller_buffer;
+    if (array_number >= id.wMaximumLogicalDevicesSupported || pd >= kMaxPhysicalDrivesSupported ||
+        pd >= id.wMaximumPhysicalDevicesSupported) {
+        return kCanHealArrayDriveInvalid;
+    }
+    const VK_BYTE usage = VK_GetPhysicalDriveUsageInfo(cda, pd);
+    const VK_DWORD pd_status = VK_GetPhysicalDriveStatusInfo(cda, pd);
+    const VK_QWORD sed_status = VK_GetControllerSEDEncryptionStatus(cda);
+    const VK_WORD last = VK_rEnumerateArrayLogicalDrivesByOffset(cda, array_number, kInvalidLDNumber);
+    if (last >= kMaxLogicalDrivesSupported) {
+        return kCanHealArrayNoLogicalDriveFound;
+    }
+    const LogicalDriveRecord& record = _VK_CDA(cda)->ld_record_list[last];
+    const VK_QWORD needed = record.physical_drive_offset_block + record.physical_drive_blocks_per_drive;
+    VK_WORD reference = kInvalidPDNumber;
+    for (VK_WORD p = VK_EnumerateArrayPhysicalDrives(cda, array_number, kInvalidPDNumber);
+         p != kInvalidPDNumber; p = VK_EnumerateArrayPhysicalDrives(cda, array_number, p)) {
+        if (reference == kInvalidPDNumber) {
+            reference = p;
+        }
+        if (!PhysicalDriveFailed(cda, p)) {
+            reference = p;
+            break;
+        }
+    }
+    if (sed_status & kSEDStatusWaitingOnAdapterPassword) {
+        return kCanHealArrayWaitingOnSEDAdapterPassword;
+    }
+    if (usage != kPhysicalDriveUsageUnassigned) {
+        return kCanHealArrayDriveNotUnassigned;
+    }
+    if (pd_status & kPhysicalDriveStatusExcludeFromConfigurationBit) {
+        return kCanHealArrayDriveNotConfigurable;
+    }
+    if (VK_GetPhysicalDriveSize(cda, pd, kPhysicalDriveSizeUsableBlocks) < needed) {
+        return kCanHealArrayDriveTooSmall;
+    }
+    const VK_BYTE compatibility = __VK_PhysicalDriveCompatibility(cda, reference, pd);
+    if (compatibility != 0xFF) {
+        if (!(compatibility & 0x08)) {
+            return kCanHealArrayDriveBlockSizeMismatch;
+        }
+        return (compatibility & 0x10) ? kCanHealArrayDriveTypeMismatch
+                                      : kCanHealArrayDriveIncompatibleConnectors;
+    }
+    if (sed_status & kSEDStatusEncryptionEnabled) {
+        const VK_BYTE types = _VK_GetArrayCommonSEDType(cda, array_number);
+        const bool mixed = ((types & kSEDTypeNone) && (types & (kSEDTypeOpal | kSEDTypeEnterprise))) ||
+                           ((types & kSEDTypeOpal) && (types & kSEDTypeEnterprise));
+        if (mixed) {
+            return kCanHealArrayMixedSEDTypes;
+        }
+        if (__VK_ArrayCheckSEDRules(cda, types, sed_status, pd) != 0) {
+            return kCanHealArrayDriveInvalid;
+        }
+    }
+    return kCanHealArrayAllowed;
+}
+
+int CompareDriveNumbers(const void* a, const void* b) {
+    return static_cast<int>(*static_cast<const VK_WORD*>(a)) -
+           static_cast<int>(*static_cast<const VK_WORD*>(b));
+}
+
+size_t DistinctDrives(const VK_WORD* pd_list, size_t pd_list_size) {
+    if (pd_list == nullptr || pd_list_size == 0) {
+        return 0;
+    }
+    pavlin::TrackedBuffer copy = PN_TRACKED_BUFFER(pd_list_size * sizeof(VK_WORD));
+    if (!copy) {
+        PN_DebugLog(1, 0, "%s:%d: Assertion 'pd_list_copy != NULL' failed: Failed to copy the drive list\n",
+                    __FILE__, __LINE__);
+        return pd_list_size;
+    }
+    std::memcpy(copy.get(), pd_list, pd_list_size * sizeof(VK_WORD));
+    size_t count = pd_list_size;
+    VK_uniq(copy.get(), &count, sizeof(VK_WORD), CompareDriveNumbers);
+    return count;
+}
+
+VK_BYTE CanHealArray(PCDA cda, VK_WORD array_number, const VK_WORD* pd_list, size_t pd_list_size) {
+    if (LiveOFARunning(cda)) {
+        return kCanHealArrayControllerOFAActive;
+    }
+    if (LiveArray(cda, array_number) == nullptr) {
+        return kCanHealArrayInvalidArray;
+    }
+    if (pd_list == nullptr && pd_list_size != 0) {
+        return kCanHealArrayDriveInvalid;
+    }
+    const VK_DWORD controller_status = VK_GetControllerStatusInfo(cda);
+    const VK_WORD failed = __VK_GetArrayFailedDataDriveCount(cda, array_number);
+    const VK_DWORD array_status = VK_GetArrayStatusInfo(cda, array_number);
+    const VK_BYTE type = VK_GetArrayType(cda, array_number);
+    const size_t distinct = DistinctDrives(pd_list, pd_list_size);
+    if (!VK_ControllerSupportsHealArray(cda)) {
+        return kCanHealArrayNotSupported;
+    }
+    if (VK_IsControllerLUCacheEnabled(cda)) {
+        return kCanHealArrayLUCachingEnabled;
+    }
+    if (array_status & kArrayStatusBusy) {
+        return kCanHealArrayIsTransforming;
+    }
+    if ((controller_status & kControllerStatusMask) != kControllerStatusOK) {
+        return kCanHealArrayControllerStatusNotOK;
+    }
+    const VK_DWORD cache_status =
+        (controller_status & kControllerCacheStatusMask) >> kControllerCacheStatusShift;
+    if ((cache_status == kControllerCacheStatusTemporarilyDisabled ||
+         cache_status == kControllerCacheStatusPermanentlyDisabled) &&
+        !(VK_ControllerSupportsTransformations(cda) & kControllerSupportsPowerlessTransformations)) {
+        return kCanHealArrayControllerCacheStatusNotOK;
+    }
+    if (distinct != pd_list_size) {
+        return kCanHealArrayDuplicateDrivesInList;
+    }
+    if (failed == 0) {
+        return kCanHealArrayNoFailedDrives;
+    }
+    if (pd_list_size < failed) {
+        return kCanHealArrayNotEnoughReplacementDrives;
+    }
+    if (pd_list_size > failed) {
+        return kCanHealArrayTooManyReplacementDrives;
+    }
+    if (type == kArrayTypeSplitMirrorBackup || type == kArrayTypeSplitMirrorBackupOrphan) {
+        return kCanHealArraySplitMirrorBackup;
+    }
+    for (VK_WORD ld = VK_EnumerateArrayLogicalDrives(cda, array_number, kInvalidLDNumber);
+         ld != kInvalidLDNumber; ld = VK_EnumerateArrayLogicalDrives(cda, array_number, ld)) {
+        if (type == kArrayTypeSplitMirrorPrimary &&
+            !IsTwoWayMirror(RAID_LEVEL(VK_GetLogicalDriveRAIDInfo(cda, ld)))) {
+            return kCanHealArrayRAIDLevelNotSupported;
+        }
+        if (LDUnitStatus(cda, ld) != kLogicalDriveUnitStatus1Failed) {
+            switch (_VK_IsLogicalDriveTransformable(cda, ld)) {
+                case 1:
+                    break;
+                case 2:
+                    return kCanHealArrayExceedsTransformationMemory;
+                case 4:
+                    return kCanHealArrayDataPreservationNotAvailable;
+                default:
+                    return kCanHealArrayCannotTransformUnknownReason;
+            }
+        }
+    }
+    for (size_t i = 0; i < pd_list_size; ++i) {
+        const VK_BYTE one = CanHealArrayWithPhysicalDrive(cda, array_number, pd_list[i]);
+        if (one != kCanHealArrayAllowed) {
+            return one;
+        }
+    }
+    if (VK_GetControllerEncryptionStatus(cda) & kControllerEncryptionEnabled) {
+        for (VK_WORD ld = VK_EnumerateArrayLogicalDrives(cda, array_number, kInvalidLDNumber);
+             ld != kInvalidLDNumber; ld = VK_EnumerateArrayLogicalDrives(cda, array_number, ld)) {
+            if (LDUnitStatus(cda, ld) == kLogicalDriveUnitStatus1Failed &&
+                (VK_GetLogicalDriveEncryptionInfo(cda, ld) & 0xFF) != kLDEncryptionPlaintextByte) {
+                return kCanHealArrayLoginNeeded;
+            }
+        }
+    }
+    return kCanHealArrayAllowed;
+}
+
+// Writes one logical drive of the heal; true when the controller took it.
+bool HealLogicalDrive(PCDA cda, VK_WORD array_number, VK_WORD ld, const VK_WORD* pd_list, size_t pd_list_size,
+                      bool extended_maps, VK_BYTE can, VK_BYTE user, const char* password,
+                      size_t password_size) {
+    LOGICAL_DRIVE_CONFIG* config = VK_GetLogicalDriveConfigurationBufferForUpdate(cda, ld);
+    if (config == nullptr) {
+        PN_DebugLog(
+            1, 0, "%s:%d: Assertion 'ld_buffer != ((void *)0)' failed: Failed to get config buffer to heal\n",
+            __FILE__, __LINE__);
+        return false;
+    }
+    const VK_WORD max_devices =
+        VK_RequestIdentifyControllerBuffer(cda)
+            ? _VK_CDA(cda)->identify_controller_buffer.wMaximumPhysicalDevicesSupported
+            : 0;
+    const telmar::FailedDriveTest failed = [cda, max_devices](VK_WORD pd) {
+        return pd < max_devices && PhysicalDriveFailed(cda, pd);
+    };
+    if (!telmar::RewriteHealMaps(*config, extended_maps, ld, pd_list, pd_list_size, failed)) {
+        VK_free(config);
+        return false;
+    }
+    VK_WORD present = 0;
+    VK_WORD p;
+    FOREACH_PHYSICAL_DRIVE(cda, p) {
+        if (!PhysicalDriveFailed(cda, p)) {
+            ++present;
+        }
+    }
+    config->wPhysicalDrives = present;
+    if (LDUnitStatus(cda, ld) != kLogicalDriveUnitStatus1Failed) {
+        if (!VK_ChangeConfiguration(cda, ld, config)) {
+            PN_DebugLog(1, 0,
+                        "%s:%d: Assertion 'success' failed: Failed to heal degraded ld %u of array %u\n",
+                        __FILE__, __LINE__, ld, array_number);
+            return false;
+        }
+        return true;
+    }
+    const bool to_plaintext = can == kCanHealArrayLoginNeeded && (VK_GetLogicalDriveEncryptionInfo(cda, ld) &
+                                                                  0xFF) != kLDEncryptionPlaintextByte;
+    char label[sizeof(LABEL_LOGICAL_DRIVE::pbLogicalDriveLabel) + 1] = {};
+    VK_GetLogicalDriveVolumeLabel(cda, ld, label, sizeof(label));
+    if (!VK_SetConfiguration(cda, ld, config)) {
+        PN_DebugLog(1, 0, "%s:%d: Assertion 'success' failed: Failed to heal ld %u of array %u\n", __FILE__,
+                    __LINE__, ld, array_number);
+        return false;
+    }
+    LABEL_LOGICAL_DRIVE* label_buffer = VK_GetLabelLogicalDriveBufferForUpdate(cda);
+    if (label_buffer == nullptr) {
+        PN_DebugLog(1, 0,
+                    "%s:%d: Assertion 'label_buffer != ((void *)0)' failed: Failed to get ld label buffer\n",
+                    __FILE__, __LINE__);
+        return false;
+    }
+    label_buffer->dwLogicalDriveIdentifier = 0xFFFFFFFF;
+    std::memcpy(label_buffer->pbLogicalDriveLabel, label, sizeof(label_buffer->pbLogicalDriveLabel));
+    if (!VK_LabelLogicalDrive(cda, ld, label_buffer)) {
+        PN_DebugLog(1, 0, "%s:%d: Assertion 'success' failed: Failed to set ld label %u of array %u\n",
+                    __FILE__, __LINE__, ld, array_number);
+        return false;
+    }
+    if (to_plaintext && !_VK_SetLogicalVolumeToPlainText(cda, user == kControllerEncryptionCryptoUser ? 1 : 0,
+                                                         ld, password, password_size)) {
+        PN_DebugLog(1, 0, "%s:%d: Assertion 'success' failed: Failed to rekey-heal ld %u of array %u\n",
+                    __FILE__, __LINE__, ld, array_number);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+namespace telmar {
+
+bool RewriteHealMaps(LOGICAL_DRIVE_CONFIG& config, bool extended_maps, VK_WORD ld_number,
+                     const VK_WORD* pd_list, size_t pd_list_size, const FailedDriveTest& failed) {
+    constexpr size_t kBigMapDrives = 8 * kBigMapBytes;
+    config.dwDriveAssignmentMap = 0;
+    config.bDriveTypeMixFlag = 0;
+    size_t assigned = 0;
+    if (!extended_maps) {
+        config.wOffsetToExtendedDriveAssignmentMap = 0;
+        config.wOffsetToExtendedSpareAssignmentMap = 0;
+        ClearFailedDrivesInMap(config.pbBigDriveAssignmentMap, kBigMapBytes, failed);
+        ClearFailedDrivesInMap(config.pbBigSpareAssignmentMap, sizeof(config.pbBigSpareAssignmentMap),
+                               failed);
+        const pavlin::ByteSpan map(config.pbBigDriveAssignmentMap, kBigMapBytes);
+        for (size_t i = 0; i < pd_list_size; ++i) {
+            if (pd_list[i] >= kBigMapDrives || !PutMapBit(map, pd_list[i])) {
+                PN_DebugLog(1, 0, "%s:%d: Invalid pd number %u for big data assignment map for ld %u\n",
+                            __FILE__, __LINE__, pd_list[i], ld_number);
+                return false;
+            }
+        }
+        for (size_t pd = 0; pd < kBigMapDrives; ++pd) {
+            assigned += MapBit(map.data(), map.size(), pd) && !failed(static_cast<VK_WORD>(pd));
+        }
+    } else {
+        std::memset(config.pbBigDriveAssignmentMap, 0, kBigMapBytes);
+        const VK_WORD max_devices = config.wMaximumPhysicalDevicesSupported;
+        const size_t map_bytes = ConfigMapBytes(config);
+        if (config.wOffsetToExtendedSpareAssignmentMap != 0 && max_devices != 0) {
+            const auto spares = ConfigMapSpan(config, config.wOffsetToExtendedSpareAssignmentMap, map_bytes);
+            if (!spares) {
+                PN_DebugLog(1, 0,
+                            "%s:%d: Extended spare assignment map (off:%u) outside the config of ld %u\n",
+                            __FILE__, __LINE__,
+                            static_cast<unsigned>(config.wOffsetToExtendedSpareAssignmentMap), ld_number);
+                return false;
+            }
+            ClearFailedDrivesInMap(spares->data(), spares->size(), failed);
+        }
+        const auto drives =
+            config.wOffsetToExtendedDriveAssignmentMap == 0 || max_devices == 0
+                ? std::nullopt
+                : ConfigMapSpan(config, config.wOffsetToExtendedDriveAssignmentMap, map_bytes);
+        if (!drives) {
+            PN_DebugLog(
+                1, 0,
+                "%s:%d: Ctrl missing extended data assignment map (off:%u) for ld %u supporting %u drives\n",
+                __FILE__, __LINE__, static_cast<unsigned>(config.wOffsetToExtendedDriveAssignmentMap),
+                ld_number, max_devices);
+            return false;
+        }
+        ClearFailedDrivesInMap(drives->data(), drives->size(), failed);
+        for (size_t i = 0; i < pd_list_size; ++i) {
+            if (pd_list[i] >= max_devices || !PutMapBit(*drives, pd_list[i])) {
+                PN_DebugLog(1, 0, "%s:%d: Invalid pd number %u for extended data assignment map for ld %u\n",
+                            __FILE__, __LINE__, pd_list[i], ld_number);
+                return false;
+            }
+        }
+        for (size_t pd = 0; pd < max_devices && pd < kMaxPhysicalDrivesSupported; ++pd) {
+            assigned += MapBit(drives->data(), drives->size(), pd) && !failed(static_cast<VK_WORD>(pd));
+        }
+    }
+    config.wAssignedDrives = static_cast<VK_WORD>(assigned);
+    return true;
+}
+
+} // namespace telmar
+
+VK_WORD __VK_GetArrayFailedDataDriveCount(PCDA cda, VK_WORD array_number) {
+    if (cda == nullptr || !VK_RequestIdentifyControllerBuffer(cda)) {
+        return 0;
+    }
+    const ArrayRecord* array = LiveArray(cda, array_number);
+    if (array == nullptr) {
+        return 0;
+    }
+    const VK_WORD max_devices = _VK_CDA(cda)->identify_controller_buffer.wMaximumPhysicalDevicesSupported;
+    size_t count = array->missing_drive_count;
+    for (size_t pd = 0; pd < max_devices; ++pd) {
+        count += telmar::MapBit(array->failed_drive_bitmap, kDriveBitmapSize, pd) &&
+                 telmar::MapBit(array->data_drive_bitmap, kDriveBitmapSize, pd);
+    }
+    return static_cast<VK_WORD>(count);
+}
+
+VK_BYTE VK_CanHealArrayWithPhysicalDrive(PCDA cda, VK_WORD array_number, VK_WORD pd_number) {
+    if (cda == nullptr) {
+        return kCanHealArrayDriveInvalid;
+    }
+    CDALock guard(cda);
+    return CanHealArrayWithPhysicalDrive(cda, array_number, pd_number);
+}
+
+VK_BYTE VK_CanHealArray(PCDA cda, VK_WORD array_number, VK_WORD* pd_list, size_t pd_list_size) {
+    if (cda == nullptr) {
+        return kCanHealArrayInvalidArray;
+    }
+    CDALock guard(cda);
+    return CanHealArray(cda, array_number, pd_list, pd_list_size);
+}
+
+VK_BYTE VK_HealArrayWithLoginSafe(PCDA cda, VK_WORD array_number, VK_WORD* pd_list, size_t pd_list_size,
+                                  VK_BYTE user, const char* password, size_t password_size) {
+    if (cda == nullptr) {
+        return kHealArrayFailedNoChanges;
+    }
+    CDALock guard(cda);
+    const VK_BYTE can = CanHealArray(cda, array_number, pd_list, pd_list_size);
+    if (can == kCanHealArrayLoginNeeded) {
+        if (user != kControllerEncryptionCryptoOfficer && user != kControllerEncryptionCryptoUser) {
+            return kHealArrayInvalidUser;
+        }
+        if (!(VK_GetEncryptionUserCapabilities(cda, user) & kEncryptionUserCapabilityRekey)) {
+            return kHealArrayPermissionDenied;
+        }
+        if (password == nullptr || password_size == 0 ||
+            !VK_VerifyEncryptionPasswordSafe(cda, user, password, password_size)) {
+            return kHealArrayLoginFailed;
+        }
+    } else if (can != kCanHealArrayAllowed) {
+        return kHealArrayFailedNoChanges;
+    }
+    const bool extended_maps = _VK_ControllerSupportsExtendedDriveMap(cda) != kFalse;
+    VK_WORD lds[kMaxLogicalDrivesSupported];
+    size_t ld_count = 0;
+    for (VK_WORD ld = VK_EnumerateArrayLogicalDrives(cda, array_number, kInvalidLDNumber);
+         ld != kInvalidLDNumber && ld_count < kMaxLogicalDrivesSupported;
+         ld = VK_EnumerateArrayLogicalDrives(cda, array_number, ld)) {
+        lds[ld_count++] = ld;
+    }
+    VK_BYTE result = kHealArraySuccess;
+    bool changed = false;
+    for (size_t i = 0; i < ld_count; ++i) {
+        if (HealLogicalDrive(cda, array_number, lds[i], pd_list, pd_list_size, extended_maps, can, user,
+                             password, password_size)) {
+            changed = true;
+        } else if (changed) {
+            result = kHealArrayFailedWithChanges;
+        } else {
+            result = kHealArrayFailedNoChanges;
+            break;
+        }
+    }
+    if (changed) {
+        for (size_t i = 0; i < pd_list_size; ++i) {
+            _VK_ClearBootVolume(cda, kBootableVolumeDriveTypePhysical, pd_list[i]);
+        }
+        VK_ReInitializeCDA(cda);
+    }
+    return result;
+}
+
+VK_BYTE VK_HealArray(PCDA cda, VK_WORD array_number, VK_WORD* pd_list, size_t pd_list_size) {
+    return VK_HealArrayWithLoginSafe(cda, array_number, pd_list, pd_list_size,
+                                     kControllerEncryptionCryptoOfficer, nullptr, 0);
+}
+
+VK_BYTE VK_HealArrayWithLogin(PCDA cda, VK_WORD array_number, VK_WORD* pd_list, size_t pd_list_size,
+                              VK_BYTE user, const char* password) {
+    return VK_HealArrayWithLoginSafe(cda, array_number, pd_list, pd_list_size, user, password,
+                                     password == nullptr ? 0 : std::strlen(password) + 1);
 }

@@ -254,6 +254,8 @@ PN_EXTERN_C_END
 
 #include <optional>
 
+#include "pavl_bytes.h"
+
 namespace telmar::editable {
 
 // The raw firmware values of the staged priorities, as CONTROLLER_PARAMETERS carries them. A
@@ -392,6 +394,14 @@ VK_BYTE __VK_GetEditableArrayCommonSEDTypeAfterSwappingPD(PCDA cda, VK_WORD edit
 int compare_ld_numbers_by_value(const void* a, const void* b);
 VK_BOOL _VK_IsSSDArray(PCDA cda, PEDITABLE_ARRAY editable_array);
 
+VK_BOOL __VK_AreVolumesSiblings(PCDA cda, VK_WORD ld_a, VK_WORD ld_b);
+// The split-mirror backup array of a primary, 0xFFFF for none.
+VK_WORD __VK_GetPartnerArray(PCDA cda, VK_WORD array_number);
+// Joins the two arrays into `kept_array`: re-mirror (0xF1) or roll back (0xF0).
+VK_BOOL __VK_CombineArrays(PCDA cda, VK_WORD kept_array, VK_WORD discarded_array, VK_WORD action);
+VK_WORD __VK_CreateArraySplitMirrorBackup(PCDA cda, VK_WORD array_number);
+VK_WORD __VK_GetArrayFailedDataDriveCount(PCDA cda, VK_WORD array_number);
+
 PN_EXTERN_C_END
 
 namespace telmar {
@@ -409,6 +419,23 @@ bool EditSpareMaps(LOGICAL_DRIVE_CONFIG& config, bool extended_maps, VK_WORD ld_
 // How the checks read a compatibility mask that is not 0xFF.
 enum class CompatMismatch { kNone, kBlockSize, kMixedDriveTypes, kConnectors };
 CompatMismatch ReadCompatMask(VK_BYTE mask);
+
+// The per-drive word table of a mirror-pair reply (`reply`: the bytes read): the extended list at its
+// offset when `extended_map`, else the 256-entry base table; absent when it does not lie wholly
+// inside the reply's total. `entries` gets the number of words.
+std::optional<pavlin::ByteView> SplitPairTable(pavlin::ByteView reply, bool extended_map, size_t* entries);
+// The drives a split primary keeps, set in `new_map`: one of each mirror pair, or two of each
+// three-way mirror group. False when the pair list is absent or the group counters cannot be had.
+bool SelectPrimarySplitDrives(pavlin::ByteView reply, bool extended_map, const VK_WORD* data_drives,
+                              size_t data_drive_count, pavlin::ByteSpan new_map);
+bool SelectPrimarySplitDrivesNway(pavlin::ByteView reply, bool extended_map, const VK_WORD* data_drives,
+                                  size_t data_drive_count, pavlin::ByteSpan new_map);
+// Rewrites a heal's configuration copy: failed drives out of the member and spare maps, `pd_list`
+// in, the member counts recounted. `failed(pd)` and `counts(pd)` (a drive whose status level is not
+// failed) come from the model. False, the copy unfit to send, when a map is missing or outside the
+// copy or a listed drive does not fit its map.
+bool RewriteHealMaps(LOGICAL_DRIVE_CONFIG& config, bool extended_maps, VK_WORD ld_number, const VK_WORD* pd_list,
+                     size_t pd_list_size, const FailedDriveTest& failed);
 
 } // namespace telmar
 
