@@ -262,4 +262,30 @@ TEST_F(ArrayEditsHost, ADriveStagedIntoTheArrayLeavesUnassigned) {
                   __VK_GetUsableDriveCount(4, ld(0)->RAID_level, ld(0)->num_parity_groups)));
 }
 
+TEST_F(ArrayEditsHost, MixedSEDTypesLeftBehindAreRefusedOnlyWithSEDEncryptionOn) {
+    struct Row {
+        const char* name;
+        VK_QWORD sed_status;
+        std::vector<VK_WORD> list;
+        VK_BYTE reason;
+    } const rows[] = {
+        {"OPAL and non-SED stay, encryption on",
+         0x20,
+         {0, 1},
+         kCanRemoveEditableArrayDataDrivesMixedSEDTypes},
+        {"the OPAL drive goes, encryption on", 0x20, {3, 2}, kCanRemoveEditableArrayDataDrivesOK},
+        {"OPAL and non-SED stay, encryption off", 0, {0, 1}, kCanRemoveEditableArrayDataDrivesOK},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        FirmwareState st = ThreeArrays();
+        st.set_page("drive", {0x08, 0x58, 0x03});       // self-encrypting drives reported
+        st.find_drive(3)->feature_flags = 0x1 | 0x2000; // an OPAL drive
+        ASSERT_NO_FATAL_FAILURE(Start(std::move(st)));
+        config()->controller_sed_encryption_status = row.sed_status;
+        EXPECT_EQ(Can(0, row.list), row.reason);
+        StopController();
+    }
+}
+
 } // namespace
