@@ -169,6 +169,18 @@ TEST_F(ArrayEditsHost, RemovalReasonRows) {
          {0, 1, 2, 3},
          kShrinkTypeAuto,
          kCanRemoveEditableArrayDataDrivesInvalidSpareConfiguration},
+        {"split-mirror array",
+         [](ArrayEditsHost& h) { h.array(0)->flags |= kEditableArrSplitMirror; },
+         0,
+         {0, 1},
+         kShrinkTypeAuto,
+         kCanRemoveEditableArrayDataDrivesNotDataArray},
+        {"LU cache array that is not new",
+         [](ArrayEditsHost& h) { h.array(0)->flags |= kEditableArrLUCache; },
+         0,
+         {0, 1},
+         kShrinkTypeAuto,
+         kCanRemoveEditableArrayDataDrivesNotDataArray},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
