@@ -236,6 +236,32 @@ typedef void* PCDA;
 #define kAddEditableArrayDataDrivesFailedUnknown 0
 #define kAddEditableArrayDataDrivesOK 1
 
+/* VK_CanRemoveEditableArrayDataDrives. */
+#define kCanRemoveEditableArrayDataDrivesOK 1
+#define kCanRemoveEditableArrayDataDrivesNoEditableConfigCreated 2
+#define kCanRemoveEditableArrayDataDrivesInvalidArray 3
+#define kCanRemoveEditableArrayDataDrivesInvalidShrinkType 4
+#define kCanRemoveEditableArrayDataDrivesInvalidDriveList 5
+#define kCanRemoveEditableArrayDataDrivesDuplicateDrivesInList 6
+#define kCanRemoveEditableArrayDataDrivesInvalidDrive 7
+#define kCanRemoveEditableArrayDataDrivesArrayContainsUnsavedLogicalDrives 8
+#define kCanRemoveEditableArrayDataDrivesNotAllowed 9
+#define kCanRemoveEditableArrayDataDrivesNotSupported 10
+#define kCanRemoveEditableArrayDataDrivesNotDataArray 11
+#define kCanRemoveEditableArrayDataDrivesNotEnoughSpaceForLogicalDrives 12
+#define kCanRemoveEditableArrayDataDrivesControllerStatusNotOK 13
+#define kCanRemoveEditableArrayDataDrivesControllerCacheStatusNotOK 14
+#define kCanRemoveEditableArrayDataDrivesArrayStatusNotOK 15
+#define kCanRemoveEditableArrayDataDrivesExceedsTransformationMemory 16
+#define kCanRemoveEditableArrayDataDrivesMaxTransformationsReached 17
+#define kCanRemoveEditableArrayDataDrivesInvalidDriveCount 18
+#define kCanRemoveEditableArrayDataDrivesLUCachingEnabled 19
+#define kCanRemoveEditableArrayDataDrivesInvalidSpareConfiguration 20
+#define kCanRemoveEditableArrayDataDrivesDataPreservationNotAvailable 21
+#define kCanRemoveEditableArrayDataDrivesMixedSEDTypes 22
+#define kRemoveEditableArrayDataDrivesFailedUnknown 0
+#define kRemoveEditableArrayDataDrivesOK 1
+
 /* ---- Editable logical drives ---- */
 
 /* Flag word of VK_GetEditableLogicalDriveFlags. */
@@ -1156,6 +1182,14 @@ VK_API VK_BYTE VK_CanAddEditableArrayDataDrives(PCDA cda, VK_WORD editable_array
                                                 size_t pd_list_size, VK_BYTE ld_parity_expand_type);
 VK_API VK_BYTE VK_AddEditableArrayDataDrives(PCDA cda, VK_WORD editable_array_number, const VK_WORD* pd_list,
                                              size_t pd_list_size, VK_BYTE ld_parity_expand_type);
+/* Removes data drives from a staged array; its logical drives are packed again onto the drives that
+ * stay (ld_parity_shrink_type: kShrinkTypeRemoveDrivesFromParityGroups .. kShrinkTypeAuto). */
+VK_API VK_BYTE VK_CanRemoveEditableArrayDataDrives(PCDA cda, VK_WORD editable_array_number,
+                                                   const VK_WORD* pd_list, size_t pd_list_size,
+                                                   VK_BYTE ld_parity_shrink_type);
+VK_API VK_BYTE VK_RemoveEditableArrayDataDrives(PCDA cda, VK_WORD editable_array_number,
+                                                const VK_WORD* pd_list, size_t pd_list_size,
+                                                VK_BYTE ld_parity_shrink_type);
 
 /* -- Editable logical drives -- */
 

@@ -1610,6 +1610,301 @@ VK_BYTE VK_SwapEditableArrayDataDrive(PCDA cda, VK_WORD array_number, VK_WORD ar
     return kSwapEditableArrayDataDriveOK;
 }
 
+// ---- Removing data drives from a staged array ----
+
+namespace {
+
+// The level a logical drive keeps once only `remaining` data drives are left: a mirrored stripe
+// set of one mirror pair (or triple) is a plain mirror.
+VK_BYTE LevelAfterShrink(VK_BYTE level, VK_WORD remaining) {
+    if (level == kRAID10 && remaining == 2) {
+        return kRAID1;
+    }
+    if (level == kRAID10Triple && remaining == 3) {
+        return kRAID1Triple;
+    }
+    return level;
+}
+
+bool Listed(const VK_WORD* pd_list, size_t pd_list_size, VK_WORD pd_number) {
+    return std::find(pd_list, pd_list + pd_list_size, pd_number) != pd_list + pd_list_size;
+}
+
+// The array's alignment over the data drives that stay.
+VK_QWORD AlignmentWithout(PCDA cda, const EDITABLE_ARRAY& array, const VK_WORD* pd_list,
+                          size_t pd_list_size) {
+    VK_QWORD a = 1;
+    for (size_t i = 0; i < std::min<size_t>(array.data_drive_count, kArrayDriveCapacity); ++i) {
+        if (!Listed(pd_list, pd_list_size, array.data_drives[i])) {
+            a = VK_lcm(a, _VK_GetPhysicalDriveAlignmentSizeBlocks(cda, array.data_drives[i]));
+        }
+    }
+    return a;
+}
+
+VK_BYTE CanRemoveEditableArrayDataDrives(PCDA cda, VK_WORD array_number, const VK_WORD* pd_list,
+                                         size_t pd_list_size, VK_BYTE shrink_type) {
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    if (config == nullptr) {
+        return kCanRemoveEditableArrayDataDrivesNoEditableConfigCreated;
+    }
+    const PEDITABLE_ARRAY array = _VK_GetEditableArray(cda, array_number);
+    if (array == nullptr) {
+        return kCanRemoveEditableArrayDataDrivesInvalidArray;
+    }
+    if (pd_list == nullptr || pd_list_size == 0) {
+        return kCanRemoveEditableArrayDataDrivesInvalidDriveList;
+    }
+    if (VK_GetControllerEncryptionStatus(cda) & kControllerEncryptionControllerLocked) {
+        return kCanRemoveEditableArrayDataDrivesControllerStatusNotOK;
+    }
+    {
+        pavlin::TrackedPtr<VK_WORD> unique(static_cast<VK_WORD*>(VK_malloc(pd_list_size * sizeof(VK_WORD))));
+        if (!unique) {
+            PN_DebugLog(
+                1, 0,
+                "%s:%d: Assertion 'uniq_pd_list != ((void *)0)' failed: Failed to allocate temp/uniq list "
+                "of pds\n",
+                __func__, __LINE__);
+        } else {
+            std::copy(pd_list, pd_list + pd_list_size, unique.get());
+            size_t count = pd_list_size;
+            VK_uniq(unique.get(), &count, sizeof(VK_WORD), compare_ld_numbers_by_value);
+            if (count < pd_list_size) {
+                return kCanRemoveEditableArrayDataDrivesDuplicateDrivesInList;
+            }
+        }
+    }
+    for (size_t i = 0; i < pd_list_size; ++i) {
+        if (pd_list[i] >= kMaxPhysicalDrivesSupported ||
+            _VK_EditableArrayDataDriveAt(cda, array_number, pd_list[i]) == static_cast<size_t>(-1)) {
+            return kCanRemoveEditableArrayDataDrivesInvalidDrive;
+        }
+    }
+    // A list longer than the array (repeats not caught above) cannot name distinct data drives.
+    if (pd_list_size > array->data_drive_count) {
+        return kCanRemoveEditableArrayDataDrivesInvalidDrive;
+    }
+    const VK_WORD remaining = static_cast<VK_WORD>(array->data_drive_count - pd_list_size);
+    VK_QWORD spare_blocks = 0;
+    if (_VK_GetEditableArraySmallestSpareDrive(cda, array_number, &spare_blocks) != kInvalidPDNumber) {
+        if (remaining == 0) {
+            return kCanRemoveEditableArrayDataDrivesInvalidSpareConfiguration;
+        }
+        VK_QWORD data_blocks = 0;
+        __VK_GetEditableArrayNewCommonDriveSize(cda, array_number, pd_list, pd_list_size, nullptr, 0,
+                                                &data_blocks);
+        if (spare_blocks < data_blocks) {
+            return kCanRemoveEditableArrayDataDrivesInvalidSpareConfiguration;
+        }
+    }
+    if (config->controller_sed_encryption_status & kStagedSEDEncryptionEnabled) {
+        const VK_BYTE sed =
+            __VK_GetEditableArrayCommonSEDTypeAfterRemovingPD(cda, array_number, pd_list, pd_list_size);
+        if ((sed & (sed - 1)) != 0) {
+            return kCanRemoveEditableArrayDataDrivesMixedSEDTypes;
+        }
+    }
+    const VK_DWORD status = VK_GetEditableArrayStatusInfo(cda, array_number);
+    if (status & kArrayStatusHasUnlockedLogicalDrive) {
+        return kCanRemoveEditableArrayDataDrivesArrayContainsUnsavedLogicalDrives;
+    }
+    if (!QueuedTransformationsOnly(cda, array_number, status)) {
+        return kCanRemoveEditableArrayDataDrivesArrayStatusNotOK;
+    }
+    if ((array->flags & kEditableArrSplitMirror) ||
+        ((array->flags & kEditableArrLUCache) && !(array->flags & kEditableArrNew))) {
+        return kCanRemoveEditableArrayDataDrivesNotDataArray;
+    }
+    if (remaining == 0 && array->logical_drive_count != 0) {
+        return kCanRemoveEditableArrayDataDrivesInvalidDriveCount;
+    }
+    const VK_QWORD alignment = AlignmentWithout(cda, *array, pd_list, pd_list_size);
+    VK_QWORD running = 0;
+    bool affected = false;
+    int counter = 0;
+    for (size_t i = 0; i < std::min<size_t>(array->logical_drive_count, kArrayLogicalDriveCapacity); ++i) {
+        const VK_WORD n = array->logical_drives[i];
+        const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, n);
+        if (ld == nullptr) {
+            continue;
+        }
+        VK_BYTE groups = ld->num_parity_groups;
+        if (groups > 1) {
+            if (shrink_type < kShrinkTypeRemoveDrivesFromParityGroups || shrink_type > kShrinkTypeAuto) {
+                return kCanRemoveEditableArrayDataDrivesInvalidShrinkType;
+            }
+            groups = __VK_GetNumberOfParityGroupsForShrink(cda, n, array->data_drive_count,
+                                                           static_cast<VK_WORD>(pd_list_size), shrink_type);
+            if (groups == 0) {
+                return kCanRemoveEditableArrayDataDrivesInvalidDriveCount;
+            }
+        }
+        const VK_BYTE level = LevelAfterShrink(ld->RAID_level, remaining);
+        if (!__VK_IsValidRAIDForArray(cda, remaining, level, groups)) {
+            return kCanRemoveEditableArrayDataDrivesInvalidDriveCount;
+        }
+        VK_BYTE answer = 1;
+        if (!(ld->flags & kEditableLDNewDrive)) {
+            affected = true;
+            counter += (ld->flags & kEditableLDTransformation) ? 0 : 1;
+            LogicalDriveTransformation target;
+            _VK_InitializeLogicalDriveTransformationSettings(cda, n, &target);
+            target.physical_drive_offset_block = running;
+            target.data_drive_count = remaining;
+            target.RAID_level = level;
+            target.num_parity_groups = groups;
+            answer = _VK_CanTransformLogicalDrive(cda, n, &target);
+        }
+        const VK_QWORD footprint = __VK_GetLogicalDriveUsageBlocks(
+            ld->drive_size_blocks, ld->strip_size_blocks, __VK_GetUsableDriveCount(remaining, level, groups));
+        VK_QWORD end = 0;
+        if (__builtin_add_overflow(running, footprint, &end)) {
+            end = std::numeric_limits<VK_QWORD>::max();
+        }
+        running = _VK_GetNextLogicalDriveAlignedOffset(nullptr, alignment, end);
+        if (running > array->common_drive_size_blocks) {
+            return kCanRemoveEditableArrayDataDrivesNotEnoughSpaceForLogicalDrives;
+        }
+        switch (answer) {
+            case 1:
+                break;
+            case 2:
+                return kCanRemoveEditableArrayDataDrivesExceedsTransformationMemory;
+            case 4:
+                return kCanRemoveEditableArrayDataDrivesDataPreservationNotAvailable;
+            case 5:
+                return kCanRemoveEditableArrayDataDrivesNotAllowed;
+            default:
+                return kCanRemoveEditableArrayDataDrivesArrayStatusNotOK;
+        }
+    }
+    if (affected) {
+        const VK_DWORD transformations = VK_ControllerSupportsTransformations(cda);
+        if (!(transformations & kControllerSupportsArrayExpansion)) {
+            return kCanRemoveEditableArrayDataDrivesNotSupported;
+        }
+        if (VK_IsEditableControllerLUCacheEnabled(cda)) {
+            return kCanRemoveEditableArrayDataDrivesLUCachingEnabled;
+        }
+        if (static_cast<int>(kMaxQueuedTransformations) -
+                static_cast<int>(_VK_GetEditableLogicalDriveTransformationQueueCount(cda)) <
+            counter) {
+            return kCanRemoveEditableArrayDataDrivesMaxTransformationsReached;
+        }
+        const VK_DWORD controller = VK_GetControllerStatusInfo(cda);
+        if (CONTROLLER_STATUS(controller) != kControllerStatusOK) {
+            return kCanRemoveEditableArrayDataDrivesControllerStatusNotOK;
+        }
+        const VK_BYTE cache = CACHE_STATUS(controller);
+        if (!(transformations & kControllerSupportsPowerlessTransformations) &&
+            (cache == kControllerCacheStatusTemporarilyDisabled ||
+             cache == kControllerCacheStatusPermanentlyDisabled)) {
+            return kCanRemoveEditableArrayDataDrivesControllerCacheStatusNotOK;
+        }
+    }
+    return kCanRemoveEditableArrayDataDrivesOK;
+}
+
+} // namespace
+
+VK_BYTE VK_CanRemoveEditableArrayDataDrives(PCDA cda, VK_WORD editable_array_number, const VK_WORD* pd_list,
+                                            size_t pd_list_size, VK_BYTE ld_parity_shrink_type) {
+    if (cda == nullptr) {
+        return kCanRemoveEditableArrayDataDrivesNoEditableConfigCreated;
+    }
+    CDALock guard(cda);
+    return CanRemoveEditableArrayDataDrives(cda, editable_array_number, pd_list, pd_list_size,
+                                            ld_parity_shrink_type);
+}
+
+VK_BYTE VK_RemoveEditableArrayDataDrives(PCDA cda, VK_WORD editable_array_number, const VK_WORD* pd_list,
+                                         size_t pd_list_size, VK_BYTE ld_parity_shrink_type) {
+    if (cda == nullptr) {
+        return kRemoveEditableArrayDataDrivesFailedUnknown;
+    }
+    CDALock guard(cda);
+    const VK_BYTE can = CanRemoveEditableArrayDataDrives(cda, editable_array_number, pd_list, pd_list_size,
+                                                         ld_parity_shrink_type);
+    PN_DebugLog(3, 0, "%s:%d: %s(%p, %u, %p, %zu, %u):%u\n", __FILE__, __LINE__, __func__, cda,
+                editable_array_number, static_cast<const void*>(pd_list), pd_list_size, ld_parity_shrink_type,
+                can);
+    if (can != kCanRemoveEditableArrayDataDrivesOK) {
+        return kRemoveEditableArrayDataDrivesFailedUnknown;
+    }
+    const PEDITABLE_ARRAY array = _VK_GetEditableArray(cda, editable_array_number);
+    const VK_WORD old_count = array->data_drive_count;
+    for (size_t i = 0; i < pd_list_size; ++i) {
+        const size_t at = _VK_EditableArrayDataDriveAt(cda, editable_array_number, pd_list[i]);
+        if (at == static_cast<size_t>(-1) || at >= array->data_drive_count) {
+            PN_DebugLog(
+                1, 0,
+                "%s:%d: Assertion 'array_count < editable_array->data_drive_count' failed: INTERNAL ERROR: "
+                "Failed to find drive to remove\n",
+                __func__, __LINE__);
+            continue;
+        }
+        array->data_drives[at] = array->data_drives[array->data_drive_count - 1];
+        --array->data_drive_count;
+        SetStagedUsage(cda, pd_list[i], UsageAfterLeaving(cda, pd_list[i]));
+    }
+    array->common_sed_type = _VK_GetEditableArrayCommonSEDType(cda, editable_array_number);
+    array->alignment_size_blocks = static_cast<VK_DWORD>(AlignmentWithout(cda, *array, nullptr, 0));
+    VK_QWORD smallest = 0;
+    __VK_GetEditableArrayNewCommonDriveSize(cda, editable_array_number, nullptr, 0, nullptr, 0, &smallest);
+    array->common_drive_size_blocks = smallest;
+    const VK_WORD remaining = array->data_drive_count;
+    ForEachArrayLogicalDrive(cda, *array, [remaining](EDITABLE_LOGICAL_DRIVE& ld) {
+        ld.RAID_level = LevelAfterShrink(ld.RAID_level, remaining);
+    });
+
+    // Every logical drive of the array, by rising offset, packed again onto the drives that stay.
+    pavlin::TrackedPtr<VK_WORD> order(
+        static_cast<VK_WORD*>(VK_malloc(kMaxLogicalDrivesSupported * sizeof(VK_WORD))));
+    if (!order) {
+        PN_DebugLog(
+            1, 0,
+            "%s:%d: Assertion 'impacted_ld_list != ((void *)0)' failed: Failed to allocate ld list for "
+            "shrink\n",
+            __func__, __LINE__);
+        return kRemoveEditableArrayDataDrivesFailedUnknown;
+    }
+    size_t count = 0;
+    for (VK_WORD n = _VK_EnumerateEditableArrayLogicalDrivesByOffset(cda, editable_array_number,
+                                                                     kInvalidLDNumber, kTrue);
+         n != kInvalidLDNumber && count < kMaxLogicalDrivesSupported;
+         n = _VK_EnumerateEditableArrayLogicalDrivesByOffset(cda, editable_array_number, n, kTrue)) {
+        order.get()[count++] = n;
+    }
+    bool existing_moved = false;
+    VK_QWORD running = 0;
+    for (size_t i = 0; i < count; ++i) {
+        const VK_WORD n = order.get()[i];
+        const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, n);
+        if (ld == nullptr) {
+            continue;
+        }
+        if (ld->num_parity_groups > 1) {
+            ld->num_parity_groups = __VK_GetNumberOfParityGroupsForShrink(
+                cda, n, old_count, static_cast<VK_WORD>(pd_list_size), ld_parity_shrink_type);
+        }
+        ld->physical_drive_blocks_per_drive = __VK_GetLogicalDriveUsageBlocks(
+            ld->drive_size_blocks, ld->strip_size_blocks,
+            __VK_GetUsableDriveCount(remaining, ld->RAID_level, ld->num_parity_groups));
+        ld->physical_drive_offset_block = running;
+        existing_moved = existing_moved || !(ld->flags & kEditableLDNewDrive);
+        VK_QWORD end = 0;
+        if (__builtin_add_overflow(running, ld->physical_drive_blocks_per_drive, &end)) {
+            end = std::numeric_limits<VK_QWORD>::max();
+        }
+        running = VK_GetNextEditableLogicalDriveAlignedOffset(cda, editable_array_number, end);
+    }
+    if (existing_moved) {
+        _VK_RefreshEditableLogicalDriveTransformationFlags(cda);
+    }
+    return kRemoveEditableArrayDataDrivesOK;
+}
+
 // ---- Adding data drives to a staged array ----
 
 namespace {
