@@ -2322,11 +2322,14 @@ VK_BYTE CanExtendExistingDrive(PCDA cda, const EDITABLE_LOGICAL_DRIVE& ld, VK_BY
         return kCanSetEditableLogicalDriveSizeNoArraySet;
     }
     const VK_QWORD adjusted = __VK_GetLogicalDriveAdjustedSize(*blocks, kSetSizeSectorsPerTrack, 0);
-    if (adjusted == ld.drive_size_blocks) {
+    // A live size that is no whole number of cylinders adjusts below itself: asking for it is no
+    // change, not a shrink.
+    if (adjusted == ld.drive_size_blocks || *blocks == ld.drive_size_blocks) {
         return kCanSetEditableLogicalDriveSizeRequestedSizeNoSizeChange;
     }
     const SizeContext s = SizeContextOf(cda, ld, *array);
-    if (*blocks < s.MinResizeable()) {
+    // The size that would be stored is the adjusted one; below the live size it would shrink the drive.
+    if (adjusted < s.MinResizeable()) {
         return kCanSetEditableLogicalDriveSizeRequestedSizeShrinkNotAllowed;
     }
     if (*blocks > s.MaxResizeable()) {
