@@ -2234,7 +2234,8 @@ namespace {
 constexpr VK_WORD kSetSizeSectorsPerTrack = 32;
 
 // The requested size in blocks; nothing for a size type the drive cannot take.
-std::optional<VK_QWORD> RequestedBlocks(const EDITABLE_LOGICAL_DRIVE& ld, VK_BYTE size_type, VK_QWORD ld_size) {
+std::optional<VK_QWORD> RequestedBlocks(const EDITABLE_LOGICAL_DRIVE& ld, VK_BYTE size_type,
+                                        VK_QWORD ld_size) {
     if (size_type == kEditableLogicalDriveSizeBlocks) {
         return ld_size;
     }
@@ -2295,16 +2296,23 @@ VK_WORD LaterDrivesNewlyTransformed(PCDA cda, VK_WORD array_number, VK_WORD ld_n
 
 VK_BYTE TransformationReason(VK_BYTE check) {
     switch (check) {
-    case 1: return kCanSetEditableLogicalDriveSizeOK;
-    case 2: return kCanSetEditableLogicalDriveSizeExceedsTransformationMemory;
-    case 4: return kCanSetEditableLogicalDriveSizeDataPreservationNotAvailable;
-    case 5: return kCanSetEditableLogicalDriveSizeNotAllowed;
-    case kLaterLogicalDrivesExceedTransformationQueue: return kCanSetEditableLogicalDriveSizeMaxTransformationsReached;
-    default: return kCanSetEditableLogicalDriveSizeArrayStatusNotOK;
+        case 1:
+            return kCanSetEditableLogicalDriveSizeOK;
+        case 2:
+            return kCanSetEditableLogicalDriveSizeExceedsTransformationMemory;
+        case 4:
+            return kCanSetEditableLogicalDriveSizeDataPreservationNotAvailable;
+        case 5:
+            return kCanSetEditableLogicalDriveSizeNotAllowed;
+        case kLaterLogicalDrivesExceedTransformationQueue:
+            return kCanSetEditableLogicalDriveSizeMaxTransformationsReached;
+        default:
+            return kCanSetEditableLogicalDriveSizeArrayStatusNotOK;
     }
 }
 
-VK_BYTE CanExtendExistingDrive(PCDA cda, const EDITABLE_LOGICAL_DRIVE& ld, VK_BYTE size_type, VK_QWORD ld_size) {
+VK_BYTE CanExtendExistingDrive(PCDA cda, const EDITABLE_LOGICAL_DRIVE& ld, VK_BYTE size_type,
+                               VK_QWORD ld_size) {
     const VK_DWORD transformations = VK_ControllerSupportsTransformations(cda);
     if (!(transformations & kControllerSupportsLogicalDriveExtension)) {
         return kCanSetEditableLogicalDriveSizeLogicalDriveExtensionNotSupported;
@@ -2343,7 +2351,8 @@ VK_BYTE CanExtendExistingDrive(PCDA cda, const EDITABLE_LOGICAL_DRIVE& ld, VK_BY
         }
         const VK_BYTE cache = CACHE_STATUS(controller);
         if (!(transformations & kControllerSupportsPowerlessTransformations) &&
-            (cache == kControllerCacheStatusTemporarilyDisabled || cache == kControllerCacheStatusPermanentlyDisabled)) {
+            (cache == kControllerCacheStatusTemporarilyDisabled ||
+             cache == kControllerCacheStatusPermanentlyDisabled)) {
             return kCanSetEditableLogicalDriveSizeControllerCacheStatusNotOK;
         }
     } else if (status != kArrayStatusHasQueuedLogicalDriveTransformation ||
@@ -2381,15 +2390,16 @@ VK_BYTE CanExtendExistingDrive(PCDA cda, const EDITABLE_LOGICAL_DRIVE& ld, VK_BY
 }
 
 void LogSizing(const EDITABLE_LOGICAL_DRIVE& ld) {
-    PN_DebugLog(2, 0, "%s:%d: Setting ld %u sizing: { off:%llu, pd-size:%llu, ld-size:%llu }\n", __FILE__, __LINE__,
-                ld.ld_number, static_cast<unsigned long long>(ld.physical_drive_offset_block),
+    PN_DebugLog(2, 0, "%s:%d: Setting ld %u sizing: { off:%llu, pd-size:%llu, ld-size:%llu }\n", __FILE__,
+                __LINE__, ld.ld_number, static_cast<unsigned long long>(ld.physical_drive_offset_block),
                 static_cast<unsigned long long>(ld.physical_drive_blocks_per_drive),
                 static_cast<unsigned long long>(ld.drive_size_blocks));
 }
 
 } // namespace
 
-VK_BYTE VK_CanSetEditableLogicalDriveSize(PCDA cda, VK_WORD editable_ld_number, VK_BYTE size_type, VK_QWORD ld_size) {
+VK_BYTE VK_CanSetEditableLogicalDriveSize(PCDA cda, VK_WORD editable_ld_number, VK_BYTE size_type,
+                                          VK_QWORD ld_size) {
     if (cda == nullptr) {
         return kCanSetEditableLogicalDriveSizeNoEditableConfigCreated;
     }
@@ -2406,14 +2416,15 @@ VK_BYTE VK_CanSetEditableLogicalDriveSize(PCDA cda, VK_WORD editable_ld_number, 
                       : CanExtendExistingDrive(cda, *ld, size_type, ld_size);
 }
 
-VK_BYTE VK_SetEditableLogicalDriveSize(PCDA cda, VK_WORD editable_ld_number, VK_BYTE size_type, VK_QWORD ld_size) {
+VK_BYTE VK_SetEditableLogicalDriveSize(PCDA cda, VK_WORD editable_ld_number, VK_BYTE size_type,
+                                       VK_QWORD ld_size) {
     if (cda == nullptr) {
         return kSetEditableLogicalDriveSizeFailedUnknown;
     }
     CDALock guard(cda);
     const VK_BYTE can = VK_CanSetEditableLogicalDriveSize(cda, editable_ld_number, size_type, ld_size);
-    PN_DebugLog(3, 0, "%s:%d: %s(%p, %u, %u, %llu):%u\n", __FILE__, __LINE__, __func__, cda, editable_ld_number,
-                size_type, static_cast<unsigned long long>(ld_size), can);
+    PN_DebugLog(3, 0, "%s:%d: %s(%p, %u, %u, %llu):%u\n", __FILE__, __LINE__, __func__, cda,
+                editable_ld_number, size_type, static_cast<unsigned long long>(ld_size), can);
     if (can != kCanSetEditableLogicalDriveSizeOK) {
         return kSetEditableLogicalDriveSizeFailedUnknown;
     }
@@ -2425,14 +2436,17 @@ VK_BYTE VK_SetEditableLogicalDriveSize(PCDA cda, VK_WORD editable_ld_number, VK_
     }
     const VK_WORD array_number = ld->editable_array_number;
     const VK_QWORD adjusted = __VK_GetLogicalDriveAdjustedSize(*blocks, kSetSizeSectorsPerTrack, 0);
-    const VK_WORD usable = __VK_GetUsableDriveCount(array->data_drive_count, ld->RAID_level, ld->num_parity_groups);
+    const VK_WORD usable =
+        __VK_GetUsableDriveCount(array->data_drive_count, ld->RAID_level, ld->num_parity_groups);
     ld->drive_size_blocks = adjusted;
-    ld->physical_drive_blocks_per_drive = __VK_GetLogicalDriveUsageBlocks(adjusted, ld->strip_size_blocks, usable);
+    ld->physical_drive_blocks_per_drive =
+        __VK_GetLogicalDriveUsageBlocks(adjusted, ld->strip_size_blocks, usable);
     ld->flags |= kEditableLDSizeSet;
     LogSizing(*ld);
     if (array->logical_drive_count > 1) {
         const VK_QWORD start = VK_GetNextEditableLogicalDriveAlignedOffset(
-            cda, array_number, SaturatingSum(ld->physical_drive_offset_block, ld->physical_drive_blocks_per_drive));
+            cda, array_number,
+            SaturatingSum(ld->physical_drive_offset_block, ld->physical_drive_blocks_per_drive));
         VK_WORD order[kMaxLogicalDrivesSupported];
         const size_t count = LaterDrives(cda, array_number, ld->ld_number, order);
         _VK_RelayoutEditableArrayLogicalDrives(cda, array_number, ld->ld_number, start);
@@ -2446,7 +2460,8 @@ VK_BYTE VK_SetEditableLogicalDriveSize(PCDA cda, VK_WORD editable_ld_number, VK_
     if (!IsNew(*ld)) {
         _VK_RefreshEditableLogicalDriveTransformationFlags(cda);
     }
-    PN_DebugLog(2, 0, "%s:%d: Next ld offset will be at %llu\n", __FILE__, __LINE__,
-                static_cast<unsigned long long>(VK_GetEditableArrayNextLogicalDriveOffset(cda, array_number)));
+    PN_DebugLog(
+        2, 0, "%s:%d: Next ld offset will be at %llu\n", __FILE__, __LINE__,
+        static_cast<unsigned long long>(VK_GetEditableArrayNextLogicalDriveOffset(cda, array_number)));
     return kSetEditableLogicalDriveSizeOK;
 }

@@ -57,7 +57,8 @@ FirmwareState Controller() {
     return st;
 }
 
-constexpr VK_QWORD kReady = kEditableLDNewDrive | kEditableLDArraySet | kEditableLDRAIDSet | kEditableLDStripSizeSet;
+constexpr VK_QWORD kReady =
+    kEditableLDNewDrive | kEditableLDArraySet | kEditableLDRAIDSet | kEditableLDStripSizeSet;
 
 class StagedSizeHost : public telmar_host::ControllerHost {
 public:
@@ -137,7 +138,8 @@ TEST_F(StagedSizeHost, NewDriveTakesExactlyItsCreatableBounds) {
         {"the largest", kEditableLogicalDriveSizeBlocks, largest, kCanSetEditableLogicalDriveSizeOK},
         {"one block above the largest", kEditableLogicalDriveSizeBlocks, largest + 1,
          kCanSetEditableLogicalDriveSizeRequestedSizeTooLarge},
-        {"the smallest in bytes", kEditableLogicalDriveSizeBytes, smallest * 512, kCanSetEditableLogicalDriveSizeOK},
+        {"the smallest in bytes", kEditableLogicalDriveSizeBytes, smallest * 512,
+         kCanSetEditableLogicalDriveSizeOK},
         {"a byte short of the smallest", kEditableLogicalDriveSizeBytes, smallest * 512 - 1,
          kCanSetEditableLogicalDriveSizeRequestedSizeTooSmall},
         {"a byte past the largest's last block", kEditableLogicalDriveSizeBytes, (largest + 1) * 512,
@@ -178,7 +180,8 @@ TEST_F(StagedSizeHost, NewDriveRefusals) {
         SCOPED_TRACE(row.name);
         const VK_QWORD flags = d->flags;
         d->flags = (d->flags & ~row.clear) | row.set;
-        EXPECT_EQ(VK_CanSetEditableLogicalDriveSize(cda(), n, kEditableLogicalDriveSizeBlocks, 1u << 20), row.reason);
+        EXPECT_EQ(VK_CanSetEditableLogicalDriveSize(cda(), n, kEditableLogicalDriveSizeBlocks, 1u << 20),
+                  row.reason);
         EXPECT_EQ(VK_SetEditableLogicalDriveSize(cda(), n, kEditableLogicalDriveSizeBlocks, 1u << 20),
                   kSetEditableLogicalDriveSizeFailedUnknown);
         EXPECT_EQ(d->drive_size_blocks, 0u);
@@ -208,7 +211,8 @@ TEST_F(StagedSizeHost, SettingTheFirstNewDriveMovesTheLaterOnesBackToBack) {
     PEDITABLE_LOGICAL_DRIVE third = StageDrive(a, 1u << 20, 5000);
     // A size of 4 x lcm(cylinder, full stripe) in bytes: no adjustment, 130,560 blocks per drive.
     const VK_QWORD size = 4 * 65280;
-    ASSERT_EQ(VK_SetEditableLogicalDriveSize(cda(), first->ld_number, kEditableLogicalDriveSizeBytes, size * 512 + 511),
+    ASSERT_EQ(VK_SetEditableLogicalDriveSize(cda(), first->ld_number, kEditableLogicalDriveSizeBytes,
+                                             size * 512 + 511),
               kSetEditableLogicalDriveSizeOK);
     EXPECT_EQ(first->drive_size_blocks, size);
     EXPECT_EQ(first->physical_drive_blocks_per_drive, size / 2);
@@ -220,7 +224,8 @@ TEST_F(StagedSizeHost, SettingTheFirstNewDriveMovesTheLaterOnesBackToBack) {
     // The next drive would start at the aligned end of the last.
     EXPECT_EQ(VK_GetEditableArrayNextLogicalDriveOffset(cda(), a->editable_array_number), 141312u);
     // Sizes adjust down to whole cylinders.
-    ASSERT_EQ(VK_SetEditableLogicalDriveSize(cda(), second->ld_number, kEditableLogicalDriveSizeBlocks, kCylinder * 5 + 17),
+    ASSERT_EQ(VK_SetEditableLogicalDriveSize(cda(), second->ld_number, kEditableLogicalDriveSizeBlocks,
+                                             kCylinder * 5 + 17),
               kSetEditableLogicalDriveSizeOK);
     EXPECT_EQ(second->drive_size_blocks, kCylinder * 5);
     EXPECT_EQ(third->physical_drive_offset_block, 131072u);
@@ -284,30 +289,57 @@ TEST_F(StagedSizeHost, ExistingDriveRefusals) {
         VK_BYTE reason;
     };
     const Row rows[] = {
-        {"no extension", [](FirmwareState& st) { st.expansion.support_flags = 0x27; }, {},
-         kEditableLogicalDriveSizeBlocks, kCanSetEditableLogicalDriveSizeLogicalDriveExtensionNotSupported},
-        {"LU caching on another array", {},
-         [](StagedSizeHost& h) { h.StageArray({3, 4, 5})->flags |= kEditableArrLUCache; },
-         kEditableLogicalDriveSizeBlocks, kCanSetEditableLogicalDriveSizeLUCachingEnabled},
+        {"no extension",
+         [](FirmwareState& st) { st.expansion.support_flags = 0x27; },
+         {},
+         kEditableLogicalDriveSizeBlocks,
+         kCanSetEditableLogicalDriveSizeLogicalDriveExtensionNotSupported},
+        {"LU caching on another array",
+         {},
+         [](StagedSizeHost& h) {
+             h.StageArray({3, 4, 5})->flags |= kEditableArrLUCache;
+         },
+         kEditableLogicalDriveSizeBlocks,
+         kCanSetEditableLogicalDriveSizeLUCachingEnabled},
         {"unknown size type", {}, {}, 2, kCanSetEditableLogicalDriveSizeInvalidSizeType},
         {"controller locked by encryption",
          [](FirmwareState& st) {
              st.set_page("encryption", {0x01});
              st.encryption.boot_password_status = 0x2;
          },
-         {}, kEditableLogicalDriveSizeBlocks, kCanSetEditableLogicalDriveSizeControllerStatusNotOK},
-        {"split-mirror array", {}, [](StagedSizeHost& h) { h.array(0)->flags |= kEditableArrSplitMirror; },
-         kEditableLogicalDriveSizeBlocks, kCanSetEditableLogicalDriveSizeNotDataArray},
-        {"no transformation memory", [](FirmwareState& st) { st.expansion.memory_kib = 0; }, {},
-         kEditableLogicalDriveSizeBlocks, kCanSetEditableLogicalDriveSizeExceedsTransformationMemory},
-        {"full stripe past the safe limit", [](FirmwareState& st) { st.identify.max_safe_full_stripe_mb = 0; }, {},
-         kEditableLogicalDriveSizeBlocks, kCanSetEditableLogicalDriveSizeNotAllowed},
-        {"controller queue full", [](FirmwareState& st) { st.expansion.queued = 64; }, {},
-         kEditableLogicalDriveSizeBlocks, kCanSetEditableLogicalDriveSizeMaxTransformationsReached},
+         {},
+         kEditableLogicalDriveSizeBlocks,
+         kCanSetEditableLogicalDriveSizeControllerStatusNotOK},
+        {"split-mirror array",
+         {},
+         [](StagedSizeHost& h) { h.array(0)->flags |= kEditableArrSplitMirror; },
+         kEditableLogicalDriveSizeBlocks,
+         kCanSetEditableLogicalDriveSizeNotDataArray},
+        {"no transformation memory",
+         [](FirmwareState& st) { st.expansion.memory_kib = 0; },
+         {},
+         kEditableLogicalDriveSizeBlocks,
+         kCanSetEditableLogicalDriveSizeExceedsTransformationMemory},
+        {"full stripe past the safe limit",
+         [](FirmwareState& st) { st.identify.max_safe_full_stripe_mb = 0; },
+         {},
+         kEditableLogicalDriveSizeBlocks,
+         kCanSetEditableLogicalDriveSizeNotAllowed},
+        {"controller queue full",
+         [](FirmwareState& st) { st.expansion.queued = 64; },
+         {},
+         kEditableLogicalDriveSizeBlocks,
+         kCanSetEditableLogicalDriveSizeMaxTransformationsReached},
         // One place left: the drive itself and the drive it pushes back need two.
-        {"room for one of two", [](FirmwareState& st) { st.expansion.queued = 63; }, {},
-         kEditableLogicalDriveSizeBlocks, kCanSetEditableLogicalDriveSizeMaxTransformationsReached},
-        {"room for both", [](FirmwareState& st) { st.expansion.queued = 62; }, {}, kEditableLogicalDriveSizeBlocks,
+        {"room for one of two",
+         [](FirmwareState& st) { st.expansion.queued = 63; },
+         {},
+         kEditableLogicalDriveSizeBlocks,
+         kCanSetEditableLogicalDriveSizeMaxTransformationsReached},
+        {"room for both",
+         [](FirmwareState& st) { st.expansion.queued = 62; },
+         {},
+         kEditableLogicalDriveSizeBlocks,
          kCanSetEditableLogicalDriveSizeOK},
         // The pushed drive already waits for a transformation and is counted once.
         {"room for one, the other already queued", [](FirmwareState& st) { st.expansion.queued = 62; },
