@@ -232,6 +232,53 @@ TEST_F(StagedSizeHost, SettingTheFirstNewDriveMovesTheLaterOnesBackToBack) {
     EXPECT_FALSE(AnyWrite());
 }
 
+// A new LU cache drive's smallest size is 16 GiB whatever its geometry; the controller's LU-cache
+// memory leaves room for more than that.
+TEST_F(StagedSizeHost, NewLUCacheDriveStartsAtSixteenGiB) {
+    FirmwareState st = Controller();
+    // LU cache supported with RAID 0 and 1, strips of 16 KiB to 256 KiB.
+    st.set_page("lu_cache", {0x20 | 0x40 | 0x01 | 0x02,
+                             0x00,
+                             0x02,
+                             0x00,
+                             0x01,
+                             0x00,
+                             0x00,
+                             0x10,
+                             0x00,
+                             0x00,
+                             0x00,
+                             0x00,
+                             0x04,
+                             0x00,
+                             0x00,
+                             0x40,
+                             0x00,
+                             0x00,
+                             0x00,
+                             0x06});
+    st.cache.lu_cache_used = 1000000;
+    st.cache.lu_cache_available = 9000000;
+    st.cache.lu_cache_algorithms = {{1, 16, 1000, 1, 20, 30}, {2, 24, 2000, 2, 64, 64}};
+    ASSERT_NO_FATAL_FAILURE(Start(std::move(st)));
+    constexpr VK_QWORD k16GiBBlocks = 0x400000000ULL / 512;
+    PEDITABLE_LOGICAL_DRIVE k = StageDrive(StageArray({3, 4, 5}), 0, 0);
+    k->flags |= kEditableLDLUCache;
+    k->RAID_level = kRAID0;
+    k->lu_cache_algorithm = 2;
+    k->lu_cache_line_size_blocks = 256;
+    for (const VK_WORD sectors : {32, 63}) {
+        SCOPED_TRACE(sectors);
+        k->sectors_per_track = sectors;
+        EXPECT_EQ(VK_CanSetEditableLogicalDriveSize(cda(), k->ld_number, kEditableLogicalDriveSizeBlocks,
+                                                    k16GiBBlocks - 1),
+                  kCanSetEditableLogicalDriveSizeRequestedSizeTooSmall);
+        EXPECT_EQ(VK_CanSetEditableLogicalDriveSize(cda(), k->ld_number, kEditableLogicalDriveSizeBlocks,
+                                                    k16GiBBlocks),
+                  kCanSetEditableLogicalDriveSizeOK);
+    }
+}
+
 // ---- Existing drives ----
 
 TEST_F(StagedSizeHost, ExistingDriveGrowsAndPushesTheNextOneBack) {
