@@ -459,6 +459,33 @@ typedef void* PCDA;
 #define kGetEditableLogicalDriveSizeNoStripSizeSet 5
 #define kGetEditableLogicalDriveSizeNoSizeSet 6
 
+/* Setting the size of a staged logical drive; the size is in blocks or in bytes. */
+#define kEditableLogicalDriveSizeBlocks 0
+#define kEditableLogicalDriveSizeBytes 1
+#define kCanSetEditableLogicalDriveSizeOK 1
+#define kCanSetEditableLogicalDriveSizeNoEditableConfigCreated 2
+#define kCanSetEditableLogicalDriveSizeLogicalDriveIsLocked 3
+#define kCanSetEditableLogicalDriveSizeNoArraySet 4
+#define kCanSetEditableLogicalDriveSizeNoRAIDLevelSet 5
+#define kCanSetEditableLogicalDriveSizeNoStripSizeSet 6
+#define kCanSetEditableLogicalDriveSizeInvalidSizeType 7
+#define kCanSetEditableLogicalDriveSizeRequestedSizeTooSmall 8
+#define kCanSetEditableLogicalDriveSizeRequestedSizeTooLarge 9
+#define kCanSetEditableLogicalDriveSizeNotAllowed 10
+#define kCanSetEditableLogicalDriveSizeRequestedSizeShrinkNotAllowed 11
+#define kCanSetEditableLogicalDriveSizeRequestedSizeNoSizeChange 12
+#define kCanSetEditableLogicalDriveSizeControllerStatusNotOK 13
+#define kCanSetEditableLogicalDriveSizeControllerCacheStatusNotOK 14
+#define kCanSetEditableLogicalDriveSizeArrayStatusNotOK 15
+#define kCanSetEditableLogicalDriveSizeNotDataArray 16
+#define kCanSetEditableLogicalDriveSizeLogicalDriveExtensionNotSupported 17
+#define kCanSetEditableLogicalDriveSizeExceedsTransformationMemory 18
+#define kCanSetEditableLogicalDriveSizeMaxTransformationsReached 19
+#define kCanSetEditableLogicalDriveSizeLUCachingEnabled 20
+#define kCanSetEditableLogicalDriveSizeDataPreservationNotAvailable 21
+#define kSetEditableLogicalDriveSizeFailedUnknown 0
+#define kSetEditableLogicalDriveSizeOK 1
+
 /* ---- Editable controller settings, boot volumes, spare activation, cache settings ---- */
 
 /* Staged settings: each Can answers Allowed 1, NoEditableConfigCreated 2 or its own reasons. */
@@ -1250,6 +1277,12 @@ VK_API VK_BYTE VK_LockEditableLogicalDrive(PCDA cda, VK_WORD editable_ld_number)
 /* One size of a staged logical drive into `*drive_size` (zeroed first); products saturate. */
 VK_API VK_BYTE VK_GetEditableLogicalDriveSize(PCDA cda, VK_WORD editable_ld_number, VK_BYTE size_type,
                                               VK_QWORD* drive_size);
+/* A new drive takes the size directly; an existing one is extended at commit. The drives after it in
+ * its array are laid out again behind it. */
+VK_API VK_BYTE VK_CanSetEditableLogicalDriveSize(PCDA cda, VK_WORD editable_ld_number, VK_BYTE size_type,
+                                                 VK_QWORD ld_size);
+VK_API VK_BYTE VK_SetEditableLogicalDriveSize(PCDA cda, VK_WORD editable_ld_number, VK_BYTE size_type,
+                                              VK_QWORD ld_size);
 
 /* -- Editable controller settings -- */
 

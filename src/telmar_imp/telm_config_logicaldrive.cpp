@@ -2220,3 +2220,248 @@ VK_BYTE VK_GetEditableLogicalDriveSize(PCDA cda, VK_WORD editable_ld_number, VK_
     }
     return kGetEditableLogicalDriveSizeOK;
 }
+
+// ---- Setting the size of a staged logical drive ----
+//
+// A new drive takes its size between the creatable bounds; an existing drive can only grow, which the
+// controller does as a transformation at commit, so the drive and the drives it pushes back must be
+// transformable and fit in the controller's queue. Either way the drives after it are laid out again
+// behind its new end.
+
+namespace {
+
+// Staged sizes are adjusted as the controller lays out a drive it creates.
+constexpr VK_WORD kSetSizeSectorsPerTrack = 32;
+
+// The requested size in blocks; nothing for a size type the drive cannot take.
+std::optional<VK_QWORD> RequestedBlocks(const EDITABLE_LOGICAL_DRIVE& ld, VK_BYTE size_type,
+                                        VK_QWORD ld_size) {
+    if (size_type == kEditableLogicalDriveSizeBlocks) {
+        return ld_size;
+    }
+    if (size_type == kEditableLogicalDriveSizeBytes && ld.block_size_bytes != 0) {
+        return ld_size / ld.block_size_bytes;
+    }
+    return std::nullopt;
+}
+
+SizeContext SizeContextOf(PCDA cda, const EDITABLE_LOGICAL_DRIVE& ld, const EDITABLE_ARRAY& array) {
+    return SizeContext{cda, ld, array,
+                       __VK_GetUsableDriveCount(array.data_drive_count, ld.RAID_level, ld.num_parity_groups),
+                       array.common_block_size};
+}
+
+VK_BYTE CanSetNewDriveSize(PCDA cda, const EDITABLE_LOGICAL_DRIVE& ld, VK_BYTE size_type, VK_QWORD ld_size) {
+    if (ld.flags & kEditableLDLocked) {
+        return kCanSetEditableLogicalDriveSizeLogicalDriveIsLocked;
+    }
+    const PEDITABLE_ARRAY array = ArrayOf(cda, ld);
+    if (array == nullptr) {
+        return kCanSetEditableLogicalDriveSizeNoArraySet;
+    }
+    if (!(ld.flags & kEditableLDRAIDSet)) {
+        return kCanSetEditableLogicalDriveSizeNoRAIDLevelSet;
+    }
+    if (!(ld.flags & kEditableLDStripSizeSet)) {
+        return kCanSetEditableLogicalDriveSizeNoStripSizeSet;
+    }
+    const std::optional<VK_QWORD> blocks = RequestedBlocks(ld, size_type, ld_size);
+    if (!blocks) {
+        return kCanSetEditableLogicalDriveSizeInvalidSizeType;
+    }
+    const SizeContext s = SizeContextOf(cda, ld, *array);
+    if (*blocks < s.MinCreatable()) {
+        return kCanSetEditableLogicalDriveSizeRequestedSizeTooSmall;
+    }
+    if (*blocks > s.MaxCreatable()) {
+        return kCanSetEditableLogicalDriveSizeRequestedSizeTooLarge;
+    }
+    return kCanSetEditableLogicalDriveSizeOK;
+}
+
+// The existing drives after `ld_number` that do not yet wait for a transformation and would need
+// one once they move.
+VK_WORD LaterDrivesNewlyTransformed(PCDA cda, VK_WORD array_number, VK_WORD ld_number) {
+    VK_WORD order[kMaxLogicalDrivesSupported];
+    const size_t count = LaterDrives(cda, array_number, ld_number, order);
+    VK_WORD newly = 0;
+    for (size_t i = 0; i < count; ++i) {
+        const PEDITABLE_LOGICAL_DRIVE later = _VK_GetEditableLogicalDrive(cda, order[i]);
+        if (later != nullptr && !IsNew(*later) && !(later->flags & kEditableLDTransformation)) {
+            ++newly;
+        }
+    }
+    return newly;
+}
+
+VK_BYTE TransformationReason(VK_BYTE check) {
+    switch (check) {
+        case 1:
+            return kCanSetEditableLogicalDriveSizeOK;
+        case 2:
+            return kCanSetEditableLogicalDriveSizeExceedsTransformationMemory;
+        case 4:
+            return kCanSetEditableLogicalDriveSizeDataPreservationNotAvailable;
+        case 5:
+            return kCanSetEditableLogicalDriveSizeNotAllowed;
+        case kLaterLogicalDrivesExceedTransformationQueue:
+            return kCanSetEditableLogicalDriveSizeMaxTransformationsReached;
+        default:
+            return kCanSetEditableLogicalDriveSizeArrayStatusNotOK;
+    }
+}
+
+VK_BYTE CanExtendExistingDrive(PCDA cda, const EDITABLE_LOGICAL_DRIVE& ld, VK_BYTE size_type,
+                               VK_QWORD ld_size) {
+    const VK_DWORD transformations = VK_ControllerSupportsTransformations(cda);
+    if (!(transformations & kControllerSupportsLogicalDriveExtension)) {
+        return kCanSetEditableLogicalDriveSizeLogicalDriveExtensionNotSupported;
+    }
+    if (VK_IsEditableControllerLUCacheEnabled(cda)) {
+        return kCanSetEditableLogicalDriveSizeLUCachingEnabled;
+    }
+    const std::optional<VK_QWORD> blocks = RequestedBlocks(ld, size_type, ld_size);
+    if (!blocks) {
+        return kCanSetEditableLogicalDriveSizeInvalidSizeType;
+    }
+    // An existing drive always sits in an array; one without is a damaged staging.
+    const PEDITABLE_ARRAY array = ArrayOf(cda, ld);
+    if (array == nullptr) {
+        return kCanSetEditableLogicalDriveSizeNoArraySet;
+    }
+    const VK_QWORD adjusted = __VK_GetLogicalDriveAdjustedSize(*blocks, kSetSizeSectorsPerTrack, 0);
+    // A live size that is no whole number of cylinders adjusts below itself: asking for it is no
+    // change, not a shrink.
+    if (adjusted == ld.drive_size_blocks || *blocks == ld.drive_size_blocks) {
+        return kCanSetEditableLogicalDriveSizeRequestedSizeNoSizeChange;
+    }
+    const SizeContext s = SizeContextOf(cda, ld, *array);
+    // The size that would be stored is the adjusted one; below the live size it would shrink the drive.
+    if (adjusted < s.MinResizeable()) {
+        return kCanSetEditableLogicalDriveSizeRequestedSizeShrinkNotAllowed;
+    }
+    if (*blocks > s.MaxResizeable()) {
+        return kCanSetEditableLogicalDriveSizeRequestedSizeTooLarge;
+    }
+    const VK_DWORD status = VK_GetEditableArrayStatusInfo(cda, ld.editable_array_number);
+    if (status == kArrayStatusOK) {
+        const VK_DWORD controller = VK_GetControllerStatusInfo(cda);
+        if (CONTROLLER_STATUS(controller) != kControllerStatusOK || ControllerLocked(cda)) {
+            return kCanSetEditableLogicalDriveSizeControllerStatusNotOK;
+        }
+        const VK_BYTE cache = CACHE_STATUS(controller);
+        if (!(transformations & kControllerSupportsPowerlessTransformations) &&
+            (cache == kControllerCacheStatusTemporarilyDisabled ||
+             cache == kControllerCacheStatusPermanentlyDisabled)) {
+            return kCanSetEditableLogicalDriveSizeControllerCacheStatusNotOK;
+        }
+    } else if (status != kArrayStatusHasQueuedLogicalDriveTransformation ||
+               (_VK_GetEditableArrayQueuedTransformations(cda, ld.editable_array_number) &
+                (kEditableLDArrayMove | kEditableLDTransformEncode))) {
+        return kCanSetEditableLogicalDriveSizeArrayStatusNotOK;
+    }
+    if (array->flags & (kEditableArrLUCache | kEditableArrSplitMirror)) {
+        return kCanSetEditableLogicalDriveSizeNotDataArray;
+    }
+    LogicalDriveTransformation target;
+    _VK_InitializeLogicalDriveTransformationSettings(cda, ld.ld_number, &target);
+    target.drive_size_blocks = adjusted;
+    VK_BYTE reason = TransformationReason(_VK_CanTransformLogicalDrive(cda, ld.ld_number, &target));
+    if (reason != kCanSetEditableLogicalDriveSizeOK) {
+        return reason;
+    }
+    const VK_QWORD later_start = VK_GetNextEditableLogicalDriveAlignedOffset(
+        cda, ld.editable_array_number,
+        SaturatingSum(target.physical_drive_offset_block, target.physical_drive_blocks_per_drive));
+    reason = TransformationReason(
+        _VK_CheckLaterLogicalDriveTransformations(cda, ld.editable_array_number, ld.ld_number, later_start));
+    if (reason != kCanSetEditableLogicalDriveSizeOK) {
+        return reason;
+    }
+    // The later-drive check counts only the drives it moves; this one joins the queue too.
+    const int room = static_cast<int>(kMaxQueuedTransformations) -
+                     static_cast<int>(_VK_GetEditableLogicalDriveTransformationQueueCount(cda));
+    const int newly = (ld.flags & kEditableLDTransformation ? 0 : 1) +
+                      LaterDrivesNewlyTransformed(cda, ld.editable_array_number, ld.ld_number);
+    if (room < newly) {
+        return kCanSetEditableLogicalDriveSizeMaxTransformationsReached;
+    }
+    return kCanSetEditableLogicalDriveSizeOK;
+}
+
+void LogSizing(const EDITABLE_LOGICAL_DRIVE& ld) {
+    PN_DebugLog(2, 0, "%s:%d: Setting ld %u sizing: { off:%llu, pd-size:%llu, ld-size:%llu }\n", __FILE__,
+                __LINE__, ld.ld_number, static_cast<unsigned long long>(ld.physical_drive_offset_block),
+                static_cast<unsigned long long>(ld.physical_drive_blocks_per_drive),
+                static_cast<unsigned long long>(ld.drive_size_blocks));
+}
+
+} // namespace
+
+VK_BYTE VK_CanSetEditableLogicalDriveSize(PCDA cda, VK_WORD editable_ld_number, VK_BYTE size_type,
+                                          VK_QWORD ld_size) {
+    if (cda == nullptr) {
+        return kCanSetEditableLogicalDriveSizeNoEditableConfigCreated;
+    }
+    CDALock guard(cda);
+    if (_VK_GetEditableConfiguration(cda) == nullptr) {
+        return kCanSetEditableLogicalDriveSizeNoEditableConfigCreated;
+    }
+    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, editable_ld_number);
+    // No staged drive: nothing has an array yet.
+    if (ld == nullptr) {
+        return kCanSetEditableLogicalDriveSizeNoArraySet;
+    }
+    return IsNew(*ld) ? CanSetNewDriveSize(cda, *ld, size_type, ld_size)
+                      : CanExtendExistingDrive(cda, *ld, size_type, ld_size);
+}
+
+VK_BYTE VK_SetEditableLogicalDriveSize(PCDA cda, VK_WORD editable_ld_number, VK_BYTE size_type,
+                                       VK_QWORD ld_size) {
+    if (cda == nullptr) {
+        return kSetEditableLogicalDriveSizeFailedUnknown;
+    }
+    CDALock guard(cda);
+    const VK_BYTE can = VK_CanSetEditableLogicalDriveSize(cda, editable_ld_number, size_type, ld_size);
+    PN_DebugLog(3, 0, "%s:%d: %s(%p, %u, %u, %llu):%u\n", __FILE__, __LINE__, __func__, cda,
+                editable_ld_number, size_type, static_cast<unsigned long long>(ld_size), can);
+    if (can != kCanSetEditableLogicalDriveSizeOK) {
+        return kSetEditableLogicalDriveSizeFailedUnknown;
+    }
+    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, editable_ld_number);
+    const PEDITABLE_ARRAY array = ArrayOf(cda, *ld);
+    const std::optional<VK_QWORD> blocks = RequestedBlocks(*ld, size_type, ld_size);
+    if (array == nullptr || !blocks) {
+        return kSetEditableLogicalDriveSizeFailedUnknown;
+    }
+    const VK_WORD array_number = ld->editable_array_number;
+    const VK_QWORD adjusted = __VK_GetLogicalDriveAdjustedSize(*blocks, kSetSizeSectorsPerTrack, 0);
+    const VK_WORD usable =
+        __VK_GetUsableDriveCount(array->data_drive_count, ld->RAID_level, ld->num_parity_groups);
+    ld->drive_size_blocks = adjusted;
+    ld->physical_drive_blocks_per_drive =
+        __VK_GetLogicalDriveUsageBlocks(adjusted, ld->strip_size_blocks, usable);
+    ld->flags |= kEditableLDSizeSet;
+    LogSizing(*ld);
+    if (array->logical_drive_count > 1) {
+        const VK_QWORD start = VK_GetNextEditableLogicalDriveAlignedOffset(
+            cda, array_number,
+            SaturatingSum(ld->physical_drive_offset_block, ld->physical_drive_blocks_per_drive));
+        VK_WORD order[kMaxLogicalDrivesSupported];
+        const size_t count = LaterDrives(cda, array_number, ld->ld_number, order);
+        _VK_RelayoutEditableArrayLogicalDrives(cda, array_number, ld->ld_number, start);
+        for (size_t i = 0; i < count; ++i) {
+            const PEDITABLE_LOGICAL_DRIVE later = _VK_GetEditableLogicalDrive(cda, order[i]);
+            if (later != nullptr) {
+                LogSizing(*later);
+            }
+        }
+    }
+    if (!IsNew(*ld)) {
+        _VK_RefreshEditableLogicalDriveTransformationFlags(cda);
+    }
+    PN_DebugLog(
+        2, 0, "%s:%d: Next ld offset will be at %llu\n", __FILE__, __LINE__,
+        static_cast<unsigned long long>(VK_GetEditableArrayNextLogicalDriveOffset(cda, array_number)));
+    return kSetEditableLogicalDriveSizeOK;
+}
