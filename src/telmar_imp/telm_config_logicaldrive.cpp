@@ -2438,7 +2438,8 @@ VK_BYTE CanSetExistingDriveRAIDLevel(PCDA cda, const EDITABLE_LOGICAL_DRIVE& ld,
     case 2:
     case 5: return kCanSetEditableLogicalDriveRAIDLevelFullStripeSizeOverflow;
     case 4: return kCanSetEditableLogicalDriveRAIDLevelDataPreservationNotAvailable;
-    case kLaterLogicalDrivesExceedTransformationQueue: return kCanSetEditableLogicalDriveRAIDLevelMaxTransformationsReached;
+    case kLaterLogicalDrivesExceedTransformationQueue:
+        return kCanSetEditableLogicalDriveRAIDLevelMaxTransformationsReached;
     default: return kCanSetEditableLogicalDriveRAIDLevelArrayStatusNotOK;
     }
     if (RAID0SpareConflict(cda, array->editable_array_number, raid_level)) {
@@ -2527,7 +2528,8 @@ VK_BYTE CanSetExistingDriveStripSize(PCDA cda, const EDITABLE_LOGICAL_DRIVE& ld,
     case 2:
     case 5: return kCanSetEditableLogicalDriveStripSizeFullStripeSizeOverflow;
     case 4: return kCanSetEditableLogicalDriveStripSizeDataPreservationNotAvailable;
-    case kLaterLogicalDrivesExceedTransformationQueue: return kCanSetEditableLogicalDriveStripSizeMaxTransformationsReached;
+    case kLaterLogicalDrivesExceedTransformationQueue:
+        return kCanSetEditableLogicalDriveStripSizeMaxTransformationsReached;
     default: return kCanSetEditableLogicalDriveStripSizeArrayStatusNotOK;
     }
 }
