@@ -2365,10 +2365,11 @@ VK_BYTE CanSetNewDriveRAIDLevel(PCDA cda, const EDITABLE_LOGICAL_DRIVE& ld, VK_B
         VK_BYTE min_exp = 0;
         VK_BYTE max_exp = 0;
         VK_BYTE default_exp = 0;
-        if (_VK_GetEditableLogicalDriveStripSizeRange(cda, ld.ld_number, raid_level, parity_group_count,
+        const VK_BYTE range =
+            _VK_GetEditableLogicalDriveStripSizeRange(cda, ld.ld_number, raid_level, parity_group_count,
                                                       array->common_drive_type, array->data_drive_count, &min_exp,
-                                                      &max_exp, &default_exp) != kGetEditableLogicalDriveStripSizeRangeOK ||
-            min_exp >= 32 ||
+                                                      &max_exp, &default_exp);
+        if (range != kGetEditableLogicalDriveStripSizeRangeOK || min_exp >= 32 ||
             !__VK_IsFullStripeSizeSafe(cda, array->data_drive_count, raid_level, parity_group_count,
                                        VK_DWORD{1} << min_exp)) {
             return kCanSetEditableLogicalDriveRAIDLevelFullStripeSizeOverflow;

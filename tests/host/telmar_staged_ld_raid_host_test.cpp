@@ -159,6 +159,19 @@ TEST_F(StagedRaidHost, NumbersNamingNoStagedDriveAreRefused) {
               kCanSetEditableLogicalDriveStripSizeNoEditableConfigCreated);
 }
 
+// A controller that names no safe full stripe: no parity strip is safe, while RAID 0 has no parity
+// stripe to check.
+TEST_F(StagedRaidHost, ParityLevelWithoutASafeFullStripeOverflows) {
+    FirmwareState st = Controller();
+    st.identify.max_safe_full_stripe_mb = 0;
+    ASSERT_NO_FATAL_FAILURE(Start(std::move(st)));
+    const VK_WORD n = NewDrive();
+    EXPECT_EQ(VK_CanSetEditableLogicalDriveRAIDLevel(cda(), n, kRAID5, 0),
+              kCanSetEditableLogicalDriveRAIDLevelFullStripeSizeOverflow);
+    EXPECT_EQ(VK_CanSetEditableLogicalDriveRAIDLevel(cda(), n, kRAID0, 0), kCanSetEditableLogicalDriveRAIDLevelOK);
+    EXPECT_EQ(ld(n)->flags & kEditableLDRAIDSet, 0u);
+}
+
 // RAID 0 over three drives needs 32,768 / 3 = 10,922 blocks per drive, rounded up to whole MiB of
 // 512-byte blocks: 12,288. The room counts the drive's own footprint back in.
 TEST_F(StagedRaidHost, NewDriveNeedsTheRoundedMinimumFootprint) {
