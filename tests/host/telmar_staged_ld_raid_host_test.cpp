@@ -308,6 +308,19 @@ TEST_F(StagedRaidHost, ExistingDriveReasonRows) {
          [](StagedRaidHost& h) { h.array(0)->flags |= kEditableArrSplitMirror; },
          kCanSetEditableLogicalDriveRAIDLevelNotDataArray,
          kCanSetEditableLogicalDriveStripSizeNotDataArray},
+        {"a cache array makes LU caching enabled",
+         {},
+         [](StagedRaidHost& h) { h.array(0)->flags |= kEditableArrLUCache; },
+         kCanSetEditableLogicalDriveRAIDLevelLUCachingEnabled,
+         kCanSetEditableLogicalDriveStripSizeLUCachingEnabled},
+        {"encrypted drive, controller locked",
+         [](FirmwareState& st) {
+             st.set_page("encryption", {0x01});
+             st.encryption.boot_password_status = 0x2;
+         },
+         [](StagedRaidHost& h) { h.ld(0)->flags |= kEditableLDEncrypted; },
+         kCanSetEditableLogicalDriveRAIDLevelControllerStatusNotOK,
+         kCanSetEditableLogicalDriveStripSizeControllerStatusNotOK},
         {"queue full",
          [](FirmwareState& st) { st.expansion.queued = 64; },
          {},
