@@ -1998,6 +1998,66 @@ VK_API VK_BYTE VK_HealArrayWithLoginSafe(PCDA cda, VK_WORD array_number, VK_WORD
                                          VK_BYTE user, const char* password, size_t password_size);
 VK_API VK_BYTE VK_HealArrayWithLogin(PCDA cda, VK_WORD array_number, VK_WORD* pd_list, size_t pd_list_size,
                                      VK_BYTE user, const char* password);
+/* -- Staged logical-drive RAID level and strip size -- */
+#define kCanSetEditableLogicalDriveRAIDLevelOK 1
+#define kCanSetEditableLogicalDriveRAIDLevelNoEditableConfigCreated 2
+#define kCanSetEditableLogicalDriveRAIDLevelLogicalDriveIsLocked 3
+#define kCanSetEditableLogicalDriveRAIDLevelNoArraySet 4
+#define kCanSetEditableLogicalDriveRAIDLevelInvalidRAIDLevel 5
+#define kCanSetEditableLogicalDriveRAIDLevelUnsupportedRAIDLevel 6
+#define kCanSetEditableLogicalDriveRAIDLevelUnsupportedDriveCount 7
+#define kCanSetEditableLogicalDriveRAIDLevelAlreadySet 8
+#define kCanSetEditableLogicalDriveRAIDLevelFullStripeSizeOverflow 9
+#define kCanSetEditableLogicalDriveRAIDLevelNotEnoughFreeSpaceForRAID 10
+#define kCanSetEditableLogicalDriveRAIDLevelNotAllowed 11
+#define kCanSetEditableLogicalDriveRAIDLevelRAIDMigrationNotSupported 12
+#define kCanSetEditableLogicalDriveRAIDLevelControllerStatusNotOK 13
+#define kCanSetEditableLogicalDriveRAIDLevelControllerCacheStatusNotOK 14
+#define kCanSetEditableLogicalDriveRAIDLevelNotDataArray 15
+#define kCanSetEditableLogicalDriveRAIDLevelArrayStatusNotOK 16
+#define kCanSetEditableLogicalDriveRAIDLevelMaxTransformationsReached 17
+#define kCanSetEditableLogicalDriveRAIDLevelLUCachingEnabled 18
+#define kCanSetEditableLogicalDriveRAIDLevelArrayHasUnsavedLogicalDrives 19
+#define kCanSetEditableLogicalDriveRAIDLevelDataPreservationNotAvailable 20
+#define kCanSetEditableLogicalDriveRAIDLevelInvalidSpareConfiguration 21
+#define kSetEditableLogicalDriveRAIDLevelFailedUnknown 0
+#define kSetEditableLogicalDriveRAIDLevelOK 1
+
+#define kCanSetEditableLogicalDriveStripSizeOK 1
+#define kCanSetEditableLogicalDriveStripSizeNoEditableConfigCreated 2
+#define kCanSetEditableLogicalDriveStripSizeLogicalDriveIsLocked 3
+#define kCanSetEditableLogicalDriveStripSizeNoArraySet 4
+#define kCanSetEditableLogicalDriveStripSizeNoRAIDLevelSet 5
+#define kCanSetEditableLogicalDriveStripSizeAlreadySet 6
+#define kCanSetEditableLogicalDriveStripSizeValueOutOfRange 7
+#define kCanSetEditableLogicalDriveStripSizeInvalidValue 8
+#define kCanSetEditableLogicalDriveStripSizeNotAllowed 9
+#define kCanSetEditableLogicalDriveStripSizeStripeMigrationNotSupported 10
+#define kCanSetEditableLogicalDriveStripSizeControllerStatusNotOK 11
+#define kCanSetEditableLogicalDriveStripSizeControllerCacheStatusNotOK 12
+#define kCanSetEditableLogicalDriveStripSizeNotDataArray 13
+#define kCanSetEditableLogicalDriveStripSizeArrayStatusNotOK 14
+#define kCanSetEditableLogicalDriveStripSizeNotEnoughFreeSpaceForRAID 15
+#define kCanSetEditableLogicalDriveStripSizeFullStripeSizeOverflow 16
+#define kCanSetEditableLogicalDriveStripSizeMaxTransformationsReached 17
+#define kCanSetEditableLogicalDriveStripSizeLUCachingEnabled 18
+#define kCanSetEditableLogicalDriveStripSizeArrayHasUnsavedLogicalDrives 19
+#define kCanSetEditableLogicalDriveStripSizeDataPreservationNotAvailable 20
+#define kSetEditableLogicalDriveStripSizeFailedUnknown 0
+#define kSetEditableLogicalDriveStripSizeOK 1
+
+/* RAID level (kRAID0...) and parity group count of a staged logical drive; a new drive's strip size
+ * and size are cleared, or with set_default_strip_size_and_max_size filled with the default strip and
+ * the largest creatable size. An existing drive is staged for a RAID-level migration. */
+VK_API VK_BYTE VK_CanSetEditableLogicalDriveRAIDLevel(PCDA cda, VK_WORD editable_ld_number, VK_BYTE raid_level,
+                                                      VK_BYTE parity_group_count);
+VK_API VK_BYTE VK_SetEditableLogicalDriveRAIDLevel(PCDA cda, VK_WORD editable_ld_number, VK_BYTE raid_level,
+                                                   VK_BYTE parity_group_count,
+                                                   VK_BOOL set_default_strip_size_and_max_size);
+/* Strip size in blocks of the drive; an existing drive is staged for a stripe migration. */
+VK_API VK_BYTE VK_CanSetEditableLogicalDriveStripSize(PCDA cda, VK_WORD editable_ld_number,
+                                                      VK_DWORD strip_size_blocks);
+VK_API VK_BYTE VK_SetEditableLogicalDriveStripSize(PCDA cda, VK_WORD editable_ld_number, VK_DWORD strip_size_blocks);
 
 PN_EXTERN_C_END
 

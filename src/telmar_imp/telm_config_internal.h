@@ -763,6 +763,12 @@ VK_DWORD __VK_GetEditableLUCacheStripSize(PCDA cda, VK_WORD ld_number, VK_BYTE r
 // Rapid initialisation for every RAID level, not only the parity levels.
 VK_BOOL _VK_AllRAIDRapidInitializationSupported(PCDA cda);
 
+// Stages a new RAID level, parity group count and strip size (blocks) on an existing drive: its
+// footprint follows, the drives after it are laid out again when it changed, and every existing
+// drive's transformation bits are recomputed. The caller holds the lock.
+void __VK_MigrateEditableLogicalDriveRAIDAndStripSize(PCDA cda, VK_WORD editable_ld_number, VK_BYTE raid_level,
+                                                      VK_BYTE parity_group_count, VK_DWORD strip_size_blocks);
+
 PN_EXTERN_C_END
 
 namespace telmar::lucache {

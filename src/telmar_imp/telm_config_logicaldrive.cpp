@@ -2465,3 +2465,500 @@ VK_BYTE VK_SetEditableLogicalDriveSize(PCDA cda, VK_WORD editable_ld_number, VK_
         static_cast<unsigned long long>(VK_GetEditableArrayNextLogicalDriveOffset(cda, array_number)));
     return kSetEditableLogicalDriveSizeOK;
 }
+
+// ---- Staged logical-drive RAID level and strip size ----
+
+namespace {
+
+bool IsLUCacheDrive(const EDITABLE_LOGICAL_DRIVE& ld) { return (ld.flags & kEditableLDLUCache) != 0; }
+
+bool SameRAID(const EDITABLE_LOGICAL_DRIVE& ld, VK_BYTE raid_level, VK_BYTE parity_group_count) {
+    return ld.RAID_level == raid_level &&
+           (!__VK_IsParityRAID(raid_level) || ld.num_parity_groups == parity_group_count);
+}
+
+bool EncryptionLocksDrive(PCDA cda, const EDITABLE_LOGICAL_DRIVE& ld) {
+    return (VK_GetControllerEncryptionStatus(cda) & kControllerEncryptionControllerLocked) &&
+           (ld.flags & kEditableLDEncrypted);
+}
+
+bool ControllerNotOK(PCDA cda) { return CONTROLLER_STATUS(VK_GetControllerStatusInfo(cda)) != kControllerStatusOK; }
+
+bool ControllerCacheNotOK(PCDA cda) {
+    const VK_BYTE cache = CACHE_STATUS(VK_GetControllerStatusInfo(cda));
+    return cache == kControllerCacheStatusTemporarilyDisabled || cache == kControllerCacheStatusPermanentlyDisabled;
+}
+
+// Only plain queued transformations may wait behind a migration; any other array state blocks it.
+bool ArrayBlocksMigration(PCDA cda, VK_WORD array_number) {
+    const VK_DWORD status = VK_GetEditableArrayStatusInfo(cda, array_number);
+    return status != kArrayStatusOK &&
+           (status != kArrayStatusHasQueuedLogicalDriveTransformation ||
+            (_VK_GetEditableArrayQueuedTransformations(cda, array_number) &
+             (kEditableLDArrayMove | kEditableLDTransformEncode)));
+}
+
+// RAID 0 leaves an auto-replace spare nothing to rebuild, so it only fits when spares activate on
+// prediction (before the drive fails).
+bool RAID0SpareConflict(PCDA cda, VK_WORD array_number, VK_BYTE raid_level) {
+    return raid_level == kRAID0 && VK_GetEditableArraySpareType(cda, array_number) == kSpareDriveTypeAutoReplace &&
+           VK_GetEditableControllerSAM(cda) != kControllerSAMTypePredictive;
+}
+
+// Room the array leaves behind its last drive, in blocks per drive.
+VK_QWORD ArrayFreeAtEnd(PCDA cda, const EDITABLE_ARRAY& array) {
+    const VK_QWORD next = VK_GetEditableArrayNextLogicalDriveOffset(cda, array.editable_array_number);
+    return array.common_drive_size_blocks > next ? array.common_drive_size_blocks - next : 0;
+}
+
+// Whether the drives that newly need a transformation (this one, when `self` counts, and the existing
+// drives after it) still fit in the controller's queue.
+bool QueueHasRoom(PCDA cda, const EDITABLE_LOGICAL_DRIVE& ld, bool later_too) {
+    int counter = (ld.flags & kEditableLDTransformation) ? 0 : 1;
+    if (later_too) {
+        VK_WORD order[kMaxLogicalDrivesSupported];
+        const size_t count = LaterDrives(cda, ld.editable_array_number, ld.ld_number, order);
+        for (size_t i = 0; i < count; ++i) {
+            const PEDITABLE_LOGICAL_DRIVE later = _VK_GetEditableLogicalDrive(cda, order[i]);
+            if (later != nullptr && !IsNew(*later) && !(later->flags & kEditableLDTransformation)) {
+                ++counter;
+            }
+        }
+    }
+    return static_cast<int>(kMaxQueuedTransformations) -
+               static_cast<int>(_VK_GetEditableLogicalDriveTransformationQueueCount(cda)) >=
+           counter;
+}
+
+// The transformation outcome of an existing drive staged at `target`, and of the drives after it laid
+// out from the aligned end of the target's footprint when `later_too`: 1, an answer of the
+// transformation check, or kLaterLogicalDrivesExceedTransformationQueue.
+VK_BYTE CheckMigration(PCDA cda, const EDITABLE_LOGICAL_DRIVE& ld, LogicalDriveTransformation& target,
+                       bool later_too) {
+    const VK_BYTE own = _VK_CanTransformLogicalDrive(cda, ld.ld_number, &target);
+    if (own != 1) {
+        return own;
+    }
+    if (later_too) {
+        const VK_QWORD start = VK_GetNextEditableLogicalDriveAlignedOffset(
+            cda, ld.editable_array_number,
+            SaturatingSum(ld.physical_drive_offset_block, target.physical_drive_blocks_per_drive));
+        const VK_BYTE later = _VK_CheckLaterLogicalDriveTransformations(cda, ld.editable_array_number, ld.ld_number,
+                                                                        start);
+        if (later != 1) {
+            return later;
+        }
+    }
+    return QueueHasRoom(cda, ld, later_too) ? 1 : kLaterLogicalDrivesExceedTransformationQueue;
+}
+
+// 32,768 blocks over the usable drives, rounded up to whole MiB of the array's blocks.
+bool NewDriveFootprintFits(PCDA cda, const EDITABLE_LOGICAL_DRIVE& ld, const EDITABLE_ARRAY& array,
+                           VK_BYTE raid_level, VK_BYTE parity_group_count) {
+    const VK_BYTE groups = __VK_IsParityRAID(raid_level) ? parity_group_count : 0;
+    const VK_WORD usable = __VK_GetUsableDriveCount(array.data_drive_count, raid_level, groups);
+    if (usable == 0 || array.common_block_size == 0) {
+        return false;
+    }
+    VK_QWORD minimum = kMinCreatableFreeBlocks / usable;
+    const VK_QWORD mib = 0x100000u / array.common_block_size;
+    if (mib != 0 && minimum % mib != 0) {
+        minimum += mib - minimum % mib;
+    }
+    const VK_QWORD reach = SaturatingSum(ld.physical_drive_blocks_per_drive, array.common_drive_size_blocks);
+    const VK_QWORD next = VK_GetEditableArrayNextLogicalDriveOffset(cda, array.editable_array_number);
+    return reach >= next && reach - next >= minimum;
+}
+
+bool LUCacheLevelSupported(PCDA cda, const EDITABLE_LOGICAL_DRIVE& ld, VK_BYTE raid_level) {
+    if (ld.lu_cache_policy == 0) {
+        return VK_ControllerSupportsLUCacheRAIDPolicy(cda, raid_level, kLUCacheWritePolicyWriteBack) ||
+               VK_ControllerSupportsLUCacheRAIDPolicy(cda, raid_level, kLUCacheWritePolicyWriteThru);
+    }
+    return VK_ControllerSupportsLUCacheRAIDPolicy(cda, raid_level, ld.lu_cache_policy) != kFalse;
+}
+
+VK_BYTE CanSetNewDriveRAIDLevel(PCDA cda, const EDITABLE_LOGICAL_DRIVE& ld, VK_BYTE raid_level,
+                                VK_BYTE parity_group_count) {
+    if (ld.flags & kEditableLDLocked) {
+        return kCanSetEditableLogicalDriveRAIDLevelLogicalDriveIsLocked;
+    }
+    const PEDITABLE_ARRAY array = ArrayOf(cda, ld);
+    if (array == nullptr) {
+        return kCanSetEditableLogicalDriveRAIDLevelNoArraySet;
+    }
+    if ((ld.flags & kEditableLDRAIDSet) && SameRAID(ld, raid_level, parity_group_count)) {
+        return kCanSetEditableLogicalDriveRAIDLevelAlreadySet;
+    }
+    const bool lu_cache = IsLUCacheDrive(ld);
+    if (!VK_ControllerSupportsRAIDLevel(cda, raid_level) || (lu_cache && !LUCacheLevelSupported(cda, ld, raid_level))) {
+        return kCanSetEditableLogicalDriveRAIDLevelUnsupportedRAIDLevel;
+    }
+    VK_DWORD lu_strip = 0;
+    if (lu_cache) {
+        lu_strip = __VK_GetEditableLUCacheStripSize(cda, ld.ld_number, raid_level, parity_group_count);
+    }
+    if (!__VK_IsValidRAIDForArray(cda, array->data_drive_count, raid_level, parity_group_count) ||
+        (lu_cache && lu_strip == 0)) {
+        return kCanSetEditableLogicalDriveRAIDLevelUnsupportedDriveCount;
+    }
+    if (lu_cache) {
+        if (!__VK_IsFullStripeSizeSafe(cda, array->data_drive_count, raid_level, parity_group_count, lu_strip)) {
+            return kCanSetEditableLogicalDriveRAIDLevelFullStripeSizeOverflow;
+        }
+    } else {
+        VK_BYTE min_exp = 0;
+        VK_BYTE max_exp = 0;
+        VK_BYTE default_exp = 0;
+        const VK_BYTE range =
+            _VK_GetEditableLogicalDriveStripSizeRange(cda, ld.ld_number, raid_level, parity_group_count,
+                                                      array->common_drive_type, array->data_drive_count, &min_exp,
+                                                      &max_exp, &default_exp);
+        if (range != kGetEditableLogicalDriveStripSizeRangeOK || min_exp >= 32 ||
+            !__VK_IsFullStripeSizeSafe(cda, array->data_drive_count, raid_level, parity_group_count,
+                                       VK_DWORD{1} << min_exp)) {
+            return kCanSetEditableLogicalDriveRAIDLevelFullStripeSizeOverflow;
+        }
+    }
+    if (!NewDriveFootprintFits(cda, ld, *array, raid_level, parity_group_count)) {
+        return kCanSetEditableLogicalDriveRAIDLevelNotEnoughFreeSpaceForRAID;
+    }
+    if (RAID0SpareConflict(cda, array->editable_array_number, raid_level)) {
+        return kCanSetEditableLogicalDriveRAIDLevelInvalidSpareConfiguration;
+    }
+    return kCanSetEditableLogicalDriveRAIDLevelOK;
+}
+
+VK_BYTE CanSetExistingDriveRAIDLevel(PCDA cda, const EDITABLE_LOGICAL_DRIVE& ld, VK_BYTE raid_level,
+                                     VK_BYTE parity_group_count) {
+    if (!(VK_ControllerSupportsTransformations(cda) & kControllerSupportsRAIDMigration)) {
+        return kCanSetEditableLogicalDriveRAIDLevelRAIDMigrationNotSupported;
+    }
+    if (VK_IsEditableControllerLUCacheEnabled(cda)) {
+        return kCanSetEditableLogicalDriveRAIDLevelLUCachingEnabled;
+    }
+    if (EncryptionLocksDrive(cda, ld)) {
+        return kCanSetEditableLogicalDriveRAIDLevelControllerStatusNotOK;
+    }
+    if (!VK_ControllerSupportsRAIDLevel(cda, raid_level)) {
+        return kCanSetEditableLogicalDriveRAIDLevelUnsupportedRAIDLevel;
+    }
+    const PEDITABLE_ARRAY array = ArrayOf(cda, ld);
+    if (array == nullptr) {
+        return kCanSetEditableLogicalDriveRAIDLevelNoArraySet;
+    }
+    if (!__VK_IsValidRAIDForArray(cda, array->data_drive_count, raid_level, parity_group_count)) {
+        return kCanSetEditableLogicalDriveRAIDLevelUnsupportedDriveCount;
+    }
+    if (SameRAID(ld, raid_level, parity_group_count)) {
+        return kCanSetEditableLogicalDriveRAIDLevelAlreadySet;
+    }
+    if (array->flags & (kEditableArrLUCache | kEditableArrSplitMirror)) {
+        return kCanSetEditableLogicalDriveRAIDLevelNotDataArray;
+    }
+    if (array->flags & kEditableArrHasNewLD) {
+        return kCanSetEditableLogicalDriveRAIDLevelArrayHasUnsavedLogicalDrives;
+    }
+    if (ArrayBlocksMigration(cda, array->editable_array_number)) {
+        return kCanSetEditableLogicalDriveRAIDLevelArrayStatusNotOK;
+    }
+    if (ControllerNotOK(cda)) {
+        return kCanSetEditableLogicalDriveRAIDLevelControllerStatusNotOK;
+    }
+    if (ControllerCacheNotOK(cda)) {
+        return kCanSetEditableLogicalDriveRAIDLevelControllerCacheStatusNotOK;
+    }
+    const VK_QWORD footprint = __VK_GetLogicalDriveUsageBlocks(
+        ld.drive_size_blocks, ld.strip_size_blocks,
+        __VK_GetUsableDriveCount(array->data_drive_count, raid_level, parity_group_count));
+    if (footprint > ld.physical_drive_blocks_per_drive &&
+        footprint - ld.physical_drive_blocks_per_drive > ArrayFreeAtEnd(cda, *array)) {
+        return kCanSetEditableLogicalDriveRAIDLevelNotEnoughFreeSpaceForRAID;
+    }
+    LogicalDriveTransformation target;
+    _VK_InitializeLogicalDriveTransformationSettings(cda, ld.ld_number, &target);
+    target.RAID_level = raid_level;
+    target.num_parity_groups = parity_group_count;
+    switch (CheckMigration(cda, ld, target, true)) {
+    case 1: break;
+    case 2:
+    case 5: return kCanSetEditableLogicalDriveRAIDLevelFullStripeSizeOverflow;
+    case 4: return kCanSetEditableLogicalDriveRAIDLevelDataPreservationNotAvailable;
+    case kLaterLogicalDrivesExceedTransformationQueue:
+        return kCanSetEditableLogicalDriveRAIDLevelMaxTransformationsReached;
+    default: return kCanSetEditableLogicalDriveRAIDLevelArrayStatusNotOK;
+    }
+    if (RAID0SpareConflict(cda, array->editable_array_number, raid_level)) {
+        return kCanSetEditableLogicalDriveRAIDLevelInvalidSpareConfiguration;
+    }
+    return kCanSetEditableLogicalDriveRAIDLevelOK;
+}
+
+VK_BYTE CanSetEditableLogicalDriveRAIDLevel(PCDA cda, VK_WORD editable_ld_number, VK_BYTE raid_level,
+                                            VK_BYTE parity_group_count) {
+    if (_VK_GetEditableConfiguration(cda) == nullptr) {
+        return kCanSetEditableLogicalDriveRAIDLevelNoEditableConfigCreated;
+    }
+    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, editable_ld_number);
+    if (ld == nullptr) {
+        return kCanSetEditableLogicalDriveRAIDLevelNoArraySet;
+    }
+    return IsNew(*ld) ? CanSetNewDriveRAIDLevel(cda, *ld, raid_level, parity_group_count)
+                      : CanSetExistingDriveRAIDLevel(cda, *ld, raid_level, parity_group_count);
+}
+
+// A strip size in blocks that is 2^e bytes for an exponent e of [min_exp, max_exp]: 0 when it is one,
+// else the reason (outside the range, or inside and no such power).
+VK_BYTE StripSizeOutsideRange(VK_DWORD strip_size_blocks, VK_WORD block_size, VK_BYTE min_exp, VK_BYTE max_exp) {
+    if (block_size == 0 || min_exp > max_exp || max_exp >= 64) {
+        return kCanSetEditableLogicalDriveStripSizeValueOutOfRange;
+    }
+    const VK_QWORD lowest = (VK_QWORD{1} << min_exp) / block_size;
+    const VK_QWORD highest = (VK_QWORD{1} << max_exp) / block_size;
+    if (strip_size_blocks < lowest || strip_size_blocks > highest) {
+        return kCanSetEditableLogicalDriveStripSizeValueOutOfRange;
+    }
+    for (unsigned e = min_exp; e <= max_exp; ++e) {
+        if ((VK_QWORD{1} << e) / block_size == strip_size_blocks) {
+            return 0;
+        }
+    }
+    return kCanSetEditableLogicalDriveStripSizeInvalidValue;
+}
+
+VK_BYTE CanSetExistingDriveStripSize(PCDA cda, const EDITABLE_LOGICAL_DRIVE& ld, VK_DWORD strip_size_blocks) {
+    if (!(VK_ControllerSupportsTransformations(cda) & kControllerSupportsStripeMigration)) {
+        return kCanSetEditableLogicalDriveStripSizeStripeMigrationNotSupported;
+    }
+    if (VK_IsEditableControllerLUCacheEnabled(cda)) {
+        return kCanSetEditableLogicalDriveStripSizeLUCachingEnabled;
+    }
+    if (ld.strip_size_blocks == strip_size_blocks) {
+        return kCanSetEditableLogicalDriveStripSizeAlreadySet;
+    }
+    const PEDITABLE_ARRAY array = ArrayOf(cda, ld);
+    if (array == nullptr) {
+        return kCanSetEditableLogicalDriveStripSizeNoArraySet;
+    }
+    if (array->flags & (kEditableArrLUCache | kEditableArrSplitMirror)) {
+        return kCanSetEditableLogicalDriveStripSizeNotDataArray;
+    }
+    if (array->flags & kEditableArrHasNewLD) {
+        return kCanSetEditableLogicalDriveStripSizeArrayHasUnsavedLogicalDrives;
+    }
+    if (ArrayBlocksMigration(cda, array->editable_array_number)) {
+        return kCanSetEditableLogicalDriveStripSizeArrayStatusNotOK;
+    }
+    if (ControllerNotOK(cda)) {
+        return kCanSetEditableLogicalDriveStripSizeControllerStatusNotOK;
+    }
+    if (ControllerCacheNotOK(cda)) {
+        return kCanSetEditableLogicalDriveStripSizeControllerCacheStatusNotOK;
+    }
+    LogicalDriveTransformation target;
+    _VK_InitializeLogicalDriveTransformationSettings(cda, ld.ld_number, &target);
+    target.strip_size_blocks = strip_size_blocks;
+    const VK_BYTE own = _VK_CanTransformLogicalDrive(cda, ld.ld_number, &target);
+    const bool grows = target.physical_drive_blocks_per_drive > ld.physical_drive_blocks_per_drive;
+    if (grows && target.physical_drive_blocks_per_drive - ld.physical_drive_blocks_per_drive >
+                     ArrayFreeAtEnd(cda, *array)) {
+        return kCanSetEditableLogicalDriveStripSizeNotEnoughFreeSpaceForRAID;
+    }
+    VK_BYTE outcome = own;
+    if (own == 1) {
+        const bool moves = target.physical_drive_blocks_per_drive != ld.physical_drive_blocks_per_drive;
+        outcome = CheckMigration(cda, ld, target, moves);
+    }
+    switch (outcome) {
+    case 1: return kCanSetEditableLogicalDriveStripSizeOK;
+    case 2:
+    case 5: return kCanSetEditableLogicalDriveStripSizeFullStripeSizeOverflow;
+    case 4: return kCanSetEditableLogicalDriveStripSizeDataPreservationNotAvailable;
+    case kLaterLogicalDrivesExceedTransformationQueue:
+        return kCanSetEditableLogicalDriveStripSizeMaxTransformationsReached;
+    default: return kCanSetEditableLogicalDriveStripSizeArrayStatusNotOK;
+    }
+}
+
+VK_BYTE CanSetEditableLogicalDriveStripSize(PCDA cda, VK_WORD editable_ld_number, VK_DWORD strip_size_blocks) {
+    if (_VK_GetEditableConfiguration(cda) == nullptr) {
+        return kCanSetEditableLogicalDriveStripSizeNoEditableConfigCreated;
+    }
+    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, editable_ld_number);
+    if (ld == nullptr) {
+        return kCanSetEditableLogicalDriveStripSizeNoArraySet;
+    }
+    const bool is_new = IsNew(*ld);
+    if (is_new) {
+        if (ld->flags & kEditableLDLocked) {
+            return kCanSetEditableLogicalDriveStripSizeLogicalDriveIsLocked;
+        }
+        if (ArrayOf(cda, *ld) == nullptr) {
+            return kCanSetEditableLogicalDriveStripSizeNoArraySet;
+        }
+        if (!(ld->flags & kEditableLDRAIDSet)) {
+            return kCanSetEditableLogicalDriveStripSizeNoRAIDLevelSet;
+        }
+    }
+    // A cache drive's strip follows from its line size.
+    if (IsLUCacheDrive(*ld) ||
+        (is_new && (ld->flags & kEditableLDStripSizeSet) && ld->strip_size_blocks == strip_size_blocks)) {
+        return kCanSetEditableLogicalDriveStripSizeAlreadySet;
+    }
+    if (EncryptionLocksDrive(cda, *ld)) {
+        return kCanSetEditableLogicalDriveStripSizeControllerStatusNotOK;
+    }
+    VK_BYTE min_exp = 0;
+    VK_BYTE max_exp = 0;
+    VK_BYTE default_exp = 0;
+    if (VK_GetEditableLogicalDriveStripSizeRange(cda, editable_ld_number, &min_exp, &max_exp, &default_exp) !=
+        kGetEditableLogicalDriveStripSizeRangeOK) {
+        return kCanSetEditableLogicalDriveStripSizeValueOutOfRange;
+    }
+    const VK_BYTE range = StripSizeOutsideRange(strip_size_blocks, ld->block_size_bytes, min_exp, max_exp);
+    if (range != 0) {
+        return range;
+    }
+    return is_new ? kCanSetEditableLogicalDriveStripSizeOK : CanSetExistingDriveStripSize(cda, *ld, strip_size_blocks);
+}
+
+void SetNewDriveRAIDLevel(PCDA cda, EDITABLE_LOGICAL_DRIVE& ld, VK_BYTE raid_level, VK_BYTE parity_group_count,
+                          bool defaults) {
+    ld.RAID_level = raid_level;
+    ld.num_parity_groups = parity_group_count;
+    ld.flags |= kEditableLDRAIDSet;
+    ld.logical_drive_initialization_method = 0;
+    ld.flags &= ~(kEditableLDStripSizeSet | kEditableLDSizeSet);
+    if (IsLUCacheDrive(ld)) {
+        VK_DWORD stripe = 0;
+        const VK_DWORD strip =
+            __VK_GetEditableLUCacheStripAndStripeSize(cda, ld.ld_number, raid_level, parity_group_count, &stripe);
+        if (ld.block_size_bytes > 0) {
+            ld.strip_size_blocks = strip / ld.block_size_bytes;
+            ld.lu_cache_line_size_blocks = stripe / ld.block_size_bytes;
+        } else {
+            PN_DebugLog(1, 0,
+                        "%s:%d: Assertion 'editable_ld->block_size_bytes > 0' failed: Failed to get logical drive "
+                        "block size\n",
+                        __func__, __LINE__);
+            ld.strip_size_blocks = 0;
+            ld.lu_cache_line_size_blocks = 0;
+        }
+        ld.flags |= kEditableLDStripSizeSet;
+    } else if (defaults) {
+        VK_BYTE min_exp = 0;
+        VK_BYTE max_exp = 0;
+        VK_BYTE default_exp = 0;
+        VK_GetEditableLogicalDriveStripSizeRange(cda, ld.ld_number, &min_exp, &max_exp, &default_exp);
+        if (default_exp >= 9 && default_exp < 32 && ld.block_size_bytes > 0) {
+            ld.strip_size_blocks = static_cast<VK_DWORD>((VK_QWORD{1} << default_exp) / ld.block_size_bytes);
+        } else {
+            PN_DebugLog(1, 0,
+                        "%s:%d: Assertion '(default_strip_size_exp >= 9) && (editable_ld->block_size_bytes > 0)' "
+                        "failed: Failed to get default strip size or logical drive block size\n",
+                        __func__, __LINE__);
+            ld.strip_size_blocks = 0;
+        }
+        ld.flags |= kEditableLDStripSizeSet;
+    }
+    if (defaults) {
+        VK_QWORD size = 0;
+        VK_QWORD per_drive = 0;
+        VK_GetEditableLogicalDriveSize(cda, ld.ld_number, kLogicalDriveSizeMaxCreatableSizeBlocks, &size);
+        VK_GetEditableLogicalDriveSize(cda, ld.ld_number, kLogicalDriveSizeMaxCreatableSizeBlocksPerDrive, &per_drive);
+        ld.drive_size_blocks = size;
+        ld.physical_drive_blocks_per_drive = per_drive;
+        ld.flags |= kEditableLDSizeSet;
+    }
+}
+
+} // namespace
+
+void __VK_MigrateEditableLogicalDriveRAIDAndStripSize(PCDA cda, VK_WORD editable_ld_number, VK_BYTE raid_level,
+                                                      VK_BYTE parity_group_count, VK_DWORD strip_size_blocks) {
+    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, editable_ld_number);
+    const PEDITABLE_ARRAY array = ld != nullptr ? ArrayOf(cda, *ld) : nullptr;
+    if (array == nullptr) {
+        return;
+    }
+    const VK_QWORD footprint =
+        __VK_GetLogicalDriveUsageBlocks(ld->drive_size_blocks, strip_size_blocks,
+                                        __VK_GetUsableDriveCount(array->data_drive_count, raid_level,
+                                                                 parity_group_count));
+    const bool changed = footprint != ld->physical_drive_blocks_per_drive;
+    ld->strip_size_blocks = strip_size_blocks;
+    ld->physical_drive_blocks_per_drive = footprint;
+    ld->RAID_level = raid_level;
+    ld->num_parity_groups = parity_group_count;
+    if (changed && array->logical_drive_count > 1) {
+        _VK_RelayoutEditableArrayLogicalDrives(
+            cda, array->editable_array_number, editable_ld_number,
+            VK_GetNextEditableLogicalDriveAlignedOffset(cda, array->editable_array_number,
+                                                        SaturatingSum(ld->physical_drive_offset_block, footprint)));
+    }
+    _VK_RefreshEditableLogicalDriveTransformationFlags(cda);
+}
+
+VK_BYTE VK_CanSetEditableLogicalDriveRAIDLevel(PCDA cda, VK_WORD editable_ld_number, VK_BYTE raid_level,
+                                               VK_BYTE parity_group_count) {
+    if (cda == nullptr) {
+        return kCanSetEditableLogicalDriveRAIDLevelNoEditableConfigCreated;
+    }
+    CDALock guard(cda);
+    return CanSetEditableLogicalDriveRAIDLevel(cda, editable_ld_number, raid_level, parity_group_count);
+}
+
+VK_BYTE VK_SetEditableLogicalDriveRAIDLevel(PCDA cda, VK_WORD editable_ld_number, VK_BYTE raid_level,
+                                            VK_BYTE parity_group_count, VK_BOOL set_default_strip_size_and_max_size) {
+    if (cda == nullptr) {
+        return kSetEditableLogicalDriveRAIDLevelFailedUnknown;
+    }
+    CDALock guard(cda);
+    const VK_BYTE can = CanSetEditableLogicalDriveRAIDLevel(cda, editable_ld_number, raid_level, parity_group_count);
+    PN_DebugLog(3, 0, "%s:%d: %s(%p, %u, %u, %u, %d):%u\n", __FILE__, __LINE__, __func__, cda, editable_ld_number,
+                raid_level, parity_group_count, set_default_strip_size_and_max_size, can);
+    if (can != kCanSetEditableLogicalDriveRAIDLevelOK) {
+        return kSetEditableLogicalDriveRAIDLevelFailedUnknown;
+    }
+    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, editable_ld_number);
+    if (IsNew(*ld)) {
+        SetNewDriveRAIDLevel(cda, *ld, raid_level, parity_group_count, set_default_strip_size_and_max_size != kFalse);
+    } else {
+        __VK_MigrateEditableLogicalDriveRAIDAndStripSize(cda, editable_ld_number, raid_level, parity_group_count,
+                                                         ld->strip_size_blocks);
+    }
+    return kSetEditableLogicalDriveRAIDLevelOK;
+}
+
+VK_BYTE VK_CanSetEditableLogicalDriveStripSize(PCDA cda, VK_WORD editable_ld_number, VK_DWORD strip_size_blocks) {
+    if (cda == nullptr) {
+        return kCanSetEditableLogicalDriveStripSizeNoEditableConfigCreated;
+    }
+    CDALock guard(cda);
+    return CanSetEditableLogicalDriveStripSize(cda, editable_ld_number, strip_size_blocks);
+}
+
+VK_BYTE VK_SetEditableLogicalDriveStripSize(PCDA cda, VK_WORD editable_ld_number, VK_DWORD strip_size_blocks) {
+    if (cda == nullptr) {
+        return kSetEditableLogicalDriveStripSizeFailedUnknown;
+    }
+    CDALock guard(cda);
+    const VK_BYTE can = CanSetEditableLogicalDriveStripSize(cda, editable_ld_number, strip_size_blocks);
+    PN_DebugLog(3, 0, "%s:%d: %s(%p, %u, %u):%u\n", __FILE__, __LINE__, __func__, cda, editable_ld_number,
+                strip_size_blocks, can);
+    if (can != kCanSetEditableLogicalDriveStripSizeOK) {
+        return kSetEditableLogicalDriveStripSizeFailedUnknown;
+    }
+    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, editable_ld_number);
+    if (IsNew(*ld)) {
+        ld->strip_size_blocks = strip_size_blocks;
+        ld->flags |= kEditableLDStripSizeSet;
+        ld->flags &= ~kEditableLDSizeSet;
+        ld->physical_drive_blocks_per_drive = 0;
+        ld->drive_size_blocks = 0;
+    } else {
+        __VK_MigrateEditableLogicalDriveRAIDAndStripSize(cda, editable_ld_number, ld->RAID_level,
+                                                         ld->num_parity_groups, strip_size_blocks);
+    }
+    return kSetEditableLogicalDriveStripSizeOK;
+}
