@@ -433,6 +433,40 @@ typedef void* PCDA;
 #define kGetEditableLogicalDriveSizeNoStripSizeSet 5
 #define kGetEditableLogicalDriveSizeNoSizeSet 6
 
+/* Array of a staged logical drive: a new drive is placed at the end of a staged array, an existing one
+ * is moved to another. */
+#define kCanSetEditableLogicalDriveArrayOK 1
+#define kCanSetEditableLogicalDriveArrayNoEditableConfigCreated 2
+#define kCanSetEditableLogicalDriveArrayInvalidLogicalDrive 3
+#define kCanSetEditableLogicalDriveArrayInvalidArray 4
+#define kCanSetEditableLogicalDriveArrayArrayHasNoDataDrives 5
+#define kCanSetEditableLogicalDriveArrayNoSpaceAvailableOnArray 6
+#define kCanSetEditableLogicalDriveArraySpaceNotCurrentlyAvailable 7
+#define kCanSetEditableLogicalDriveArrayChangeArrayNotAllowed 8
+#define kCanSetEditableLogicalDriveArrayLogicalDriveIsLocked 9
+#define kCanSetEditableLogicalDriveArrayHasUnlockedLD 10
+#define kCanSetEditableLogicalDriveArrayHasUnsavedLogicalDrive 11
+#define kCanSetEditableLogicalDriveArrayArrayStatusNotOK 12
+#define kCanSetEditableLogicalDriveArrayNotAllowed 13
+#define kCanSetEditableLogicalDriveArrayNotSupported 14
+#define kCanSetEditableLogicalDriveArrayNotDataArray 15
+#define kCanSetEditableLogicalDriveArrayMismatchDriveCount 16
+#define kCanSetEditableLogicalDriveArrayControllerStatusNotOK 17
+#define kCanSetEditableLogicalDriveArrayControllerCacheStatusNotOK 18
+#define kCanSetEditableLogicalDriveArrayExceedsTransformationMemory 19
+#define kCanSetEditableLogicalDriveArrayAlreadySet 20
+#define kCanSetEditableLogicalDriveArrayMaxTransformationsReached 21
+#define kCanSetEditableLogicalDriveArrayLUCachingEnabled 22
+#define kCanSetEditableLogicalDriveArrayCacheMemoryExhausted 23
+#define kCanSetEditableLogicalDriveArrayLogicalDriveTooSmall 24
+#define kCanSetEditableLogicalDriveArrayIncompatibleBlockSize 25
+#define kCanSetEditableLogicalDriveArrayDataPreservationNotAvailable 26
+#define kCanSetEditableLogicalDriveArrayFullStripeSizeOverflow 27
+#define kCanSetEditableLogicalDriveArrayInvalidSpareConfiguration 28
+#define kCanSetEditableLogicalDriveArrayWaitingOnSEDControllerPassword 29
+#define kSetEditableLogicalDriveArrayFailedUnknown 0
+#define kSetEditableLogicalDriveArrayOK 1
+
 /* ---- Editable controller settings, boot volumes, spare activation, cache settings ---- */
 
 /* Staged settings: each Can answers Allowed 1, NoEditableConfigCreated 2 or its own reasons. */
@@ -955,6 +989,8 @@ VK_API VK_BYTE VK_LockEditableLogicalDrive(PCDA cda, VK_WORD editable_ld_number)
 /* One size of a staged logical drive into `*drive_size` (zeroed first); products saturate. */
 VK_API VK_BYTE VK_GetEditableLogicalDriveSize(PCDA cda, VK_WORD editable_ld_number, VK_BYTE size_type,
                                               VK_QWORD* drive_size);
+VK_API VK_BYTE VK_CanSetEditableLogicalDriveArray(PCDA cda, VK_WORD editable_ld_number, VK_WORD editable_array_number);
+VK_API VK_BYTE VK_SetEditableLogicalDriveArray(PCDA cda, VK_WORD editable_ld_number, VK_WORD editable_array_number);
 
 /* -- Editable controller settings -- */
 
