@@ -485,6 +485,39 @@ typedef void* PCDA;
 #define kCanSetEditableLogicalDriveSizeDataPreservationNotAvailable 21
 #define kSetEditableLogicalDriveSizeFailedUnknown 0
 #define kSetEditableLogicalDriveSizeOK 1
+/* Array of a staged logical drive: a new drive is placed at the end of a staged array, an existing one
+ * is moved to another. */
+#define kCanSetEditableLogicalDriveArrayOK 1
+#define kCanSetEditableLogicalDriveArrayNoEditableConfigCreated 2
+#define kCanSetEditableLogicalDriveArrayInvalidLogicalDrive 3
+#define kCanSetEditableLogicalDriveArrayInvalidArray 4
+#define kCanSetEditableLogicalDriveArrayArrayHasNoDataDrives 5
+#define kCanSetEditableLogicalDriveArrayNoSpaceAvailableOnArray 6
+#define kCanSetEditableLogicalDriveArraySpaceNotCurrentlyAvailable 7
+#define kCanSetEditableLogicalDriveArrayChangeArrayNotAllowed 8
+#define kCanSetEditableLogicalDriveArrayLogicalDriveIsLocked 9
+#define kCanSetEditableLogicalDriveArrayHasUnlockedLD 10
+#define kCanSetEditableLogicalDriveArrayHasUnsavedLogicalDrive 11
+#define kCanSetEditableLogicalDriveArrayArrayStatusNotOK 12
+#define kCanSetEditableLogicalDriveArrayNotAllowed 13
+#define kCanSetEditableLogicalDriveArrayNotSupported 14
+#define kCanSetEditableLogicalDriveArrayNotDataArray 15
+#define kCanSetEditableLogicalDriveArrayMismatchDriveCount 16
+#define kCanSetEditableLogicalDriveArrayControllerStatusNotOK 17
+#define kCanSetEditableLogicalDriveArrayControllerCacheStatusNotOK 18
+#define kCanSetEditableLogicalDriveArrayExceedsTransformationMemory 19
+#define kCanSetEditableLogicalDriveArrayAlreadySet 20
+#define kCanSetEditableLogicalDriveArrayMaxTransformationsReached 21
+#define kCanSetEditableLogicalDriveArrayLUCachingEnabled 22
+#define kCanSetEditableLogicalDriveArrayCacheMemoryExhausted 23
+#define kCanSetEditableLogicalDriveArrayLogicalDriveTooSmall 24
+#define kCanSetEditableLogicalDriveArrayIncompatibleBlockSize 25
+#define kCanSetEditableLogicalDriveArrayDataPreservationNotAvailable 26
+#define kCanSetEditableLogicalDriveArrayFullStripeSizeOverflow 27
+#define kCanSetEditableLogicalDriveArrayInvalidSpareConfiguration 28
+#define kCanSetEditableLogicalDriveArrayWaitingOnSEDControllerPassword 29
+#define kSetEditableLogicalDriveArrayFailedUnknown 0
+#define kSetEditableLogicalDriveArrayOK 1
 
 /* ---- Editable controller settings, boot volumes, spare activation, cache settings ---- */
 
@@ -1283,6 +1316,8 @@ VK_API VK_BYTE VK_CanSetEditableLogicalDriveSize(PCDA cda, VK_WORD editable_ld_n
                                                  VK_QWORD ld_size);
 VK_API VK_BYTE VK_SetEditableLogicalDriveSize(PCDA cda, VK_WORD editable_ld_number, VK_BYTE size_type,
                                               VK_QWORD ld_size);
+VK_API VK_BYTE VK_CanSetEditableLogicalDriveArray(PCDA cda, VK_WORD editable_ld_number, VK_WORD editable_array_number);
+VK_API VK_BYTE VK_SetEditableLogicalDriveArray(PCDA cda, VK_WORD editable_ld_number, VK_WORD editable_array_number);
 
 /* -- Editable controller settings -- */
 

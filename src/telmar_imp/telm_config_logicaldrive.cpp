@@ -2962,3 +2962,337 @@ VK_BYTE VK_SetEditableLogicalDriveStripSize(PCDA cda, VK_WORD editable_ld_number
     }
     return kSetEditableLogicalDriveStripSizeOK;
 }
+
+// ---- Staged logical-drive array assignment ----
+//
+// A new drive is placed at the end of a staged array; an existing drive is moved to another staged
+// array, which the controller carries out as a transformation at commit.
+
+namespace {
+
+// Smallest logical drive, in blocks, before cylinder rounding.
+constexpr VK_QWORD kSmallestAssignableBlocks = 0x8000;
+// The staged controller's SED status bit: the adapter password has not been given yet.
+constexpr VK_QWORD kSEDAdapterPasswordAwaited = 0x40;
+// Cache line of a new LU-cache drive, in blocks.
+constexpr VK_DWORD kNewLUCacheLineBlocks = 128;
+// Array statuses a new drive may still be placed behind.
+constexpr VK_DWORD kNewDriveTolerableStatus = kArrayStatusHasFailedLogicalDrive |
+                                              kArrayStatusHasInitializingLogicalDrive |
+                                              kArrayStatusHasTransformingLogicalDrive |
+                                              kArrayStatusHasRekeyingLogicalDrive |
+                                              kArrayStatusHasQueuedLogicalDriveTransformation;
+
+VK_BYTE NewLUCacheAlgorithm(PCDA cda) {
+    return (VK_ControllerSupportsLUCache(cda) & kControllerSupportsWriteBack) ? 2 : 1;
+}
+
+bool SEDPasswordAwaited(PCDA cda, const EDITABLE_ARRAY& target) {
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    return (target.flags & kEditableArrSEDEncryption) && config != nullptr &&
+           (config->controller_sed_encryption_status & kSEDAdapterPasswordAwaited);
+}
+
+// The target's status rules, in their order; OK when they let the drive through.
+VK_BYTE CanAssignForTargetStatus(PCDA cda, const EDITABLE_LOGICAL_DRIVE& ld, const EDITABLE_ARRAY& target,
+                                 VK_QWORD next_offset) {
+    const VK_WORD t = target.editable_array_number;
+    const VK_DWORD status = VK_GetEditableArrayStatusInfo(cda, t);
+    if (status & kArrayStatusHasUnlockedLogicalDrive) {
+        return kCanSetEditableLogicalDriveArrayHasUnlockedLD;
+    }
+    const bool below_creatable = next_offset < target.offset_to_creatable_space;
+    if (status == kArrayStatusOK || status == kArrayStatusHasInitializingLogicalDrive) {
+        if (IsNew(ld) && below_creatable) {
+            return kCanSetEditableLogicalDriveArraySpaceNotCurrentlyAvailable;
+        }
+        if (SEDPasswordAwaited(cda, target)) {
+            return kCanSetEditableLogicalDriveArrayWaitingOnSEDControllerPassword;
+        }
+        return kCanSetEditableLogicalDriveArrayOK;
+    }
+    if (!IsNew(ld)) {
+        if (status != kArrayStatusHasQueuedLogicalDriveTransformation ||
+            _VK_GetEditableArrayQueuedTransformations(cda, t) != kEditableLDArrayMove) {
+            return kCanSetEditableLogicalDriveArrayArrayStatusNotOK;
+        }
+    } else if (below_creatable || (status & ~kNewDriveTolerableStatus) ||
+               ((status & kArrayStatusHasFailedLogicalDrive) && _VK_EditableArrayHasFailedSEDLogicalDrive(cda, t))) {
+        return kCanSetEditableLogicalDriveArrayArrayStatusNotOK;
+    }
+    return kCanSetEditableLogicalDriveArrayOK;
+}
+
+// What keeps an existing drive from leaving its array on this controller now.
+VK_BYTE CanMoveFromSource(PCDA cda, const EDITABLE_LOGICAL_DRIVE& ld, const EDITABLE_ARRAY& target) {
+    if (VK_IsEditableControllerLUCacheEnabled(cda)) {
+        return kCanSetEditableLogicalDriveArrayLUCachingEnabled;
+    }
+    const VK_DWORD transformations = VK_ControllerSupportsTransformations(cda);
+    if (!(transformations & kControllerSupportsLogicalDriveMove)) {
+        return kCanSetEditableLogicalDriveArrayNotSupported;
+    }
+    const VK_DWORD source_status = VK_GetEditableArrayStatusInfo(cda, ld.editable_array_number);
+    if (source_status & kArrayStatusHasUnlockedLogicalDrive) {
+        return kCanSetEditableLogicalDriveArrayHasUnlockedLD;
+    }
+    if (source_status != kArrayStatusOK &&
+        (source_status != kArrayStatusHasQueuedLogicalDriveTransformation ||
+         (_VK_GetEditableArrayQueuedTransformations(cda, ld.editable_array_number) &
+          (kEditableLDArrayMove | kEditableLDTransformEncode)))) {
+        return kCanSetEditableLogicalDriveArrayArrayStatusNotOK;
+    }
+    const VK_DWORD controller = VK_GetControllerStatusInfo(cda);
+    if (CONTROLLER_STATUS(controller) != kControllerStatusOK || ControllerLocked(cda)) {
+        return kCanSetEditableLogicalDriveArrayControllerStatusNotOK;
+    }
+    const VK_BYTE cache = CACHE_STATUS(controller);
+    if (!(transformations & kControllerSupportsPowerlessTransformations) &&
+        (cache == kControllerCacheStatusTemporarilyDisabled || cache == kControllerCacheStatusPermanentlyDisabled)) {
+        return kCanSetEditableLogicalDriveArrayControllerCacheStatusNotOK;
+    }
+    if (SEDPasswordAwaited(cda, target)) {
+        return kCanSetEditableLogicalDriveArrayWaitingOnSEDControllerPassword;
+    }
+    return kCanSetEditableLogicalDriveArrayOK;
+}
+
+VK_BYTE AssignReasonForTransformation(VK_BYTE answer) {
+    switch (answer) {
+    case 1: return kCanSetEditableLogicalDriveArrayOK;
+    case 2: return kCanSetEditableLogicalDriveArrayExceedsTransformationMemory;
+    case 4: return kCanSetEditableLogicalDriveArrayDataPreservationNotAvailable;
+    case 5: return kCanSetEditableLogicalDriveArrayFullStripeSizeOverflow;
+    case kLaterLogicalDrivesExceedTransformationQueue: return kCanSetEditableLogicalDriveArrayMaxTransformationsReached;
+    default: return kCanSetEditableLogicalDriveArrayArrayStatusNotOK;
+    }
+}
+
+// The move itself and the source's later drives laid out again behind its old place: each must be
+// transformable, and those not yet queued must fit in the controller's queue.
+VK_BYTE CanTransformForMove(PCDA cda, const EDITABLE_LOGICAL_DRIVE& ld, const EDITABLE_ARRAY& target) {
+    LogicalDriveTransformation moved;
+    _VK_InitializeLogicalDriveTransformationSettings(cda, ld.ld_number, &moved);
+    moved.array_number = target.editable_array_number;
+    moved.data_drive_count = target.data_drive_count;
+    moved.block_size_bytes = target.common_block_size;
+    VK_BYTE reason = AssignReasonForTransformation(_VK_CanTransformLogicalDrive(cda, ld.ld_number, &moved));
+    if (reason != kCanSetEditableLogicalDriveArrayOK) {
+        return reason;
+    }
+    reason = AssignReasonForTransformation(_VK_CheckLaterLogicalDriveTransformations(
+        cda, ld.editable_array_number, ld.ld_number, ld.physical_drive_offset_block));
+    if (reason != kCanSetEditableLogicalDriveArrayOK || (ld.flags & kEditableLDTransformation)) {
+        return reason;
+    }
+    // The later-drive check counted the drives behind; the moved drive needs a place of its own.
+    VK_WORD needed = 1;
+    VK_WORD order[kMaxLogicalDrivesSupported];
+    const size_t count = LaterDrives(cda, ld.editable_array_number, ld.ld_number, order);
+    for (size_t i = 0; i < count; ++i) {
+        const PEDITABLE_LOGICAL_DRIVE later = _VK_GetEditableLogicalDrive(cda, order[i]);
+        if (later != nullptr && !IsNew(*later) && !(later->flags & kEditableLDTransformation)) {
+            ++needed;
+        }
+    }
+    const int room = static_cast<int>(kMaxQueuedTransformations) -
+                     static_cast<int>(_VK_GetEditableLogicalDriveTransformationQueueCount(cda));
+    return room < static_cast<int>(needed) ? kCanSetEditableLogicalDriveArrayMaxTransformationsReached
+                                           : kCanSetEditableLogicalDriveArrayOK;
+}
+
+VK_BYTE CanSetEditableLogicalDriveArray(PCDA cda, VK_WORD editable_ld_number, VK_WORD editable_array_number) {
+    if (_VK_GetEditableConfiguration(cda) == nullptr) {
+        return kCanSetEditableLogicalDriveArrayNoEditableConfigCreated;
+    }
+    // Nothing of the drive is read before it is known to exist.
+    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, editable_ld_number);
+    if (ld == nullptr) {
+        return kCanSetEditableLogicalDriveArrayInvalidLogicalDrive;
+    }
+    const bool is_new = IsNew(*ld);
+    // An existing drive always has a source; one whose array cannot be found is not a drive to move.
+    const PEDITABLE_ARRAY source = is_new ? nullptr : _VK_GetEditableArray(cda, ld->editable_array_number);
+    if (!is_new && source == nullptr) {
+        return kCanSetEditableLogicalDriveArrayInvalidLogicalDrive;
+    }
+    const PEDITABLE_ARRAY target = _VK_GetEditableArray(cda, editable_array_number);
+    if (target == nullptr) {
+        return kCanSetEditableLogicalDriveArrayInvalidArray;
+    }
+    if (target->data_drive_count == 0) {
+        return kCanSetEditableLogicalDriveArrayArrayHasNoDataDrives;
+    }
+    if (!is_new && target->data_drive_count != source->data_drive_count) {
+        return kCanSetEditableLogicalDriveArrayMismatchDriveCount;
+    }
+    if (is_new) {
+        if (ld->flags & kEditableLDLocked) {
+            return kCanSetEditableLogicalDriveArrayLogicalDriveIsLocked;
+        }
+        if (ld->flags & kEditableLDArraySet) {
+            return ld->editable_array_number == target->editable_array_number
+                       ? kCanSetEditableLogicalDriveArrayAlreadySet
+                       : kCanSetEditableLogicalDriveArrayChangeArrayNotAllowed;
+        }
+        if (target->flags & kEditableArrLUCache) {
+            const VK_QWORD sixteen_gib = kMinimumCachedDataBytes / (target->common_block_size != 0
+                                                                        ? target->common_block_size
+                                                                        : kCacheableBlockSize);
+            if (_VK_GetMaxEditableLUCacheSizeBlocks(cda, NewLUCacheAlgorithm(cda), kNewLUCacheLineBlocks) <
+                sixteen_gib) {
+                return kCanSetEditableLogicalDriveArrayCacheMemoryExhausted;
+            }
+        }
+    }
+    if (ld->editable_array_number == target->editable_array_number) {
+        return kCanSetEditableLogicalDriveArrayAlreadySet;
+    }
+    const VK_QWORD next_offset = VK_GetEditableArrayNextLogicalDriveOffset(cda, editable_array_number);
+    VK_BYTE reason = CanAssignForTargetStatus(cda, *ld, *target, next_offset);
+    if (reason != kCanSetEditableLogicalDriveArrayOK) {
+        return reason;
+    }
+    if (!is_new) {
+        reason = CanMoveFromSource(cda, *ld, *target);
+        if (reason != kCanSetEditableLogicalDriveArrayOK) {
+            return reason;
+        }
+    }
+    if ((target->flags & kEditableArrSplitMirror) ||
+        (!is_new && ((source->flags & (kEditableArrSplitMirror | kEditableArrLUCache)) ||
+                     (target->flags & kEditableArrLUCache)))) {
+        return kCanSetEditableLogicalDriveArrayNotDataArray;
+    }
+    if (is_new) {
+        if (SaturatingSum(next_offset, kSmallestAssignableBlocks) > target->common_drive_size_blocks) {
+            return kCanSetEditableLogicalDriveArrayNoSpaceAvailableOnArray;
+        }
+        if (next_offset < target->offset_to_creatable_space) {
+            return kCanSetEditableLogicalDriveArraySpaceNotCurrentlyAvailable;
+        }
+    } else {
+        const VK_QWORD converted =
+            __VK_ConvertDriveSizeInBlocks(ld->drive_size_blocks, ld->block_size_bytes, target->common_block_size);
+        if (ld->block_size_bytes == target->common_block_size &&
+            converted < __VK_GetLogicalDriveAdjustedSize(kSmallestAssignableBlocks, ld->sectors_per_track, 0)) {
+            return kCanSetEditableLogicalDriveArrayLogicalDriveTooSmall;
+        }
+        if (__VK_GetEditableArrayUsableFreeBlocks(cda, editable_array_number, ld->RAID_level, ld->num_parity_groups,
+                                                  ld->strip_size_blocks, 32, 0) < converted) {
+            return kCanSetEditableLogicalDriveArrayNoSpaceAvailableOnArray;
+        }
+        if (ld->block_size_bytes != target->common_block_size) {
+            return kCanSetEditableLogicalDriveArrayIncompatibleBlockSize;
+        }
+        if (source->flags & kEditableArrHasNewLD) {
+            return kCanSetEditableLogicalDriveArrayHasUnsavedLogicalDrive;
+        }
+        reason = CanTransformForMove(cda, *ld, *target);
+        if (reason != kCanSetEditableLogicalDriveArrayOK) {
+            return reason;
+        }
+    }
+    if ((ld->flags & kEditableLDRAIDSet) && ld->RAID_level == kRAID0 && target->spare_drive_count > 0 &&
+        VK_GetEditableArraySpareType(cda, editable_array_number) == kSpareDriveTypeAutoReplace &&
+        VK_GetEditableControllerSAM(cda) != kControllerSAMTypePredictive) {
+        return kCanSetEditableLogicalDriveArrayInvalidSpareConfiguration;
+    }
+    return kCanSetEditableLogicalDriveArrayOK;
+}
+
+bool AppendToArray(EDITABLE_ARRAY& array, VK_WORD ld_number) {
+    if (array.logical_drive_count >= kArrayLogicalDriveCapacity) {
+        return false;
+    }
+    array.logical_drives[array.logical_drive_count++] = ld_number;
+    return true;
+}
+
+void PlaceNewDrive(PCDA cda, EDITABLE_LOGICAL_DRIVE& ld, EDITABLE_ARRAY& target) {
+    target.flags |= kEditableArrHasNewLD;
+    AppendToArray(target, ld.ld_number);
+    ld.editable_array_number = target.editable_array_number;
+    ld.flags |= kEditableLDArraySet | kEditableLDPlaced;
+    ld.block_size_bytes = target.common_block_size;
+    ld.physical_drive_offset_block = VK_GetEditableArrayNextLogicalDriveOffset(cda, target.editable_array_number);
+    if (target.flags & kEditableArrLUCache) {
+        ld.flags |= kEditableLDLUCache;
+        ld.logical_drive_accelerator = kLogicalDriveAcceleratorNone;
+        ld.lu_cache_algorithm = NewLUCacheAlgorithm(cda);
+        ld.lu_cache_line_size_blocks = kNewLUCacheLineBlocks;
+    } else if (target.flags & kEditableArrIOBypass) {
+        ld.logical_drive_accelerator = kLogicalDriveAcceleratorIOBypass;
+    }
+    if (target.flags & kEditableArrSEDEncryption) {
+        ld.flags |= kEditableLDEnableSED;
+    }
+}
+
+void MoveExistingDrive(PCDA cda, EDITABLE_LOGICAL_DRIVE& ld, EDITABLE_ARRAY& target) {
+    const VK_QWORD old_offset = ld.physical_drive_offset_block;
+    const VK_WORD source = ld.editable_array_number;
+    // The source's drives from the follower on, taken while the moved drive still orders them.
+    VK_WORD order[kMaxLogicalDrivesSupported];
+    const size_t count = LaterDrives(cda, source, ld.ld_number, order);
+
+    _VK_EditableArrayRemoveEditableLogicalDrive(cda, source, ld.ld_number);
+    ld.physical_drive_offset_block = VK_GetEditableArrayNextLogicalDriveOffset(cda, target.editable_array_number);
+    AppendToArray(target, ld.ld_number);
+    ld.editable_array_number = target.editable_array_number;
+    if (target.flags & kEditableArrIOBypass) {
+        ld.logical_drive_accelerator = kLogicalDriveAcceleratorIOBypass;
+    } else if (ld.logical_drive_accelerator == kLogicalDriveAcceleratorIOBypass) {
+        ld.logical_drive_accelerator = kLogicalDriveAcceleratorNone;
+    }
+
+    VK_QWORD running = old_offset;
+    for (size_t i = 0; i < count; ++i) {
+        const PEDITABLE_LOGICAL_DRIVE impacted_ld = _VK_GetEditableLogicalDrive(cda, order[i]);
+        if (impacted_ld == nullptr) {
+            continue;
+        }
+        if (IsNew(*impacted_ld)) {
+            PN_DebugLog(1, 0,
+                        "%s:%d: Assertion '!(impacted_ld->flags & kEditableLDNewDrive)' failed: Moving ld from array "
+                        "with new ld which should not be allowed\n",
+                        __func__, __LINE__);
+        }
+        impacted_ld->physical_drive_offset_block = running;
+        running = VK_GetNextEditableLogicalDriveAlignedOffset(
+            cda, source, SaturatingSum(running, impacted_ld->physical_drive_blocks_per_drive));
+    }
+    ld.flags |= kEditableLDSparesChanged;
+    _VK_RefreshEditableLogicalDriveTransformationFlags(cda);
+}
+
+} // namespace
+
+VK_BYTE VK_CanSetEditableLogicalDriveArray(PCDA cda, VK_WORD editable_ld_number, VK_WORD editable_array_number) {
+    if (cda == nullptr) {
+        return kCanSetEditableLogicalDriveArrayNoEditableConfigCreated;
+    }
+    CDALock guard(cda);
+    return CanSetEditableLogicalDriveArray(cda, editable_ld_number, editable_array_number);
+}
+
+VK_BYTE VK_SetEditableLogicalDriveArray(PCDA cda, VK_WORD editable_ld_number, VK_WORD editable_array_number) {
+    if (cda == nullptr) {
+        return kSetEditableLogicalDriveArrayFailedUnknown;
+    }
+    CDALock guard(cda);
+    const VK_BYTE can = CanSetEditableLogicalDriveArray(cda, editable_ld_number, editable_array_number);
+    PN_DebugLog(3, 0, "%s:%d: %s(%p, %u, %u):%u\n", __FILE__, __LINE__, "VK_CanSetEditableLogicalDriveArray", cda,
+                editable_ld_number, editable_array_number, can);
+    if (can != kCanSetEditableLogicalDriveArrayOK) {
+        return kSetEditableLogicalDriveArrayFailedUnknown;
+    }
+    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, editable_ld_number);
+    const PEDITABLE_ARRAY target = _VK_GetEditableArray(cda, editable_array_number);
+    if (IsNew(*ld)) {
+        PlaceNewDrive(cda, *ld, *target);
+    } else {
+        MoveExistingDrive(cda, *ld, *target);
+    }
+    return kSetEditableLogicalDriveArrayOK;
+}
