@@ -2155,6 +2155,115 @@ VK_BYTE CanAddEditableArrayDataDrives(PCDA cda, VK_WORD array_number, const VK_W
         }
     }
     return kCanAddEditableArrayDataDrivesOK;
+}
+
+} // namespace
+
+VK_WORD VK_EnumerateEditableArrayAddablePhysicalDrives(PCDA cda, VK_WORD array_number, VK_WORD pd_number) {
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    const PEDITABLE_ARRAY array = _VK_GetEditableArray(cda, array_number);
+    if (config == nullptr || array == nullptr) {
+        return kInvalidPDNumber;
+    }
+    for (VK_WORD p = VK_EnumerateControllerPhysicalDrives(cda, pd_number); p != kInvalidPDNumber;
+         p = VK_EnumerateControllerPhysicalDrives(cda, p)) {
+        const bool fits = array->data_drive_count == 0 ||
+                          (LiveUsableBlocks(cda, p) >= array->common_drive_size_blocks &&
+                           __VK_EditableArrayPhysicalDriveCompatibility(cda, array_number, p) == 0xFF);
+        if (fits &&
+            __VK_ArrayCheckSEDRules(cda, array->common_sed_type, config->controller_sed_encryption_status, p) == 0 &&
+            !(VK_GetPhysicalDriveStatusInfo(cda, p) & kPhysicalDriveStatusExcludeFromConfigurationBit) &&
+            StagedUsage(cda, p) == kPhysicalDriveUsageUnassigned) {
+            return p;
+        }
+    }
+    return kInvalidPDNumber;
+}
+
+VK_BYTE VK_CanAddEditableArrayDataDrives(PCDA cda, VK_WORD editable_array_number, const VK_WORD* pd_list,
+                                         size_t pd_list_size, VK_BYTE ld_parity_expand_type) {
+    if (cda == nullptr) {
+        return kCanAddEditableArrayDataDrivesNoEditableConfigCreated;
+    }
+    CDALock guard(cda);
+    return CanAddEditableArrayDataDrives(cda, editable_array_number, pd_list, pd_list_size, ld_parity_expand_type);
+}
+
+VK_BYTE VK_AddEditableArrayDataDrives(PCDA cda, VK_WORD editable_array_number, const VK_WORD* pd_list,
+                                      size_t pd_list_size, VK_BYTE ld_parity_expand_type) {
+    if (cda == nullptr) {
+        return kAddEditableArrayDataDrivesFailedUnknown;
+    }
+    CDALock guard(cda);
+    const VK_BYTE can =
+        CanAddEditableArrayDataDrives(cda, editable_array_number, pd_list, pd_list_size, ld_parity_expand_type);
+    PN_DebugLog(3, 0, "%s:%d: %s(%p, %u, %p, %zu, %u):%u\n", __FILE__, __LINE__, __func__, cda, editable_array_number,
+                static_cast<const void*>(pd_list), pd_list_size, ld_parity_expand_type, can);
+    if (can != kCanAddEditableArrayDataDrivesOK) {
+        return kAddEditableArrayDataDrivesFailedUnknown;
+    }
+    _CDA* c = _VK_CDA(cda);
+    const PEDITABLE_ARRAY array = _VK_GetEditableArray(cda, editable_array_number);
+    const VK_WORD old_count = array->data_drive_count;
+    if (old_count == 0) {
+        const VK_WORD first = pd_list[0];
+        array->common_drive_type = VK_GetPhysicalDriveBasicInfo(cda, first);
+        array->alignment_size_blocks = _VK_GetPhysicalDriveAlignmentSizeBlocks(cda, first);
+        VK_DWORD block = c->pd_record_list[first].pd_config_information.logical_block_size_bytes;
+        if (block == 0) {
+            PN_DebugLog(1, 0, "%s:%d: Unknown logical blocksize for PD %u\n", __func__, __LINE__, first);
+            block = kDefaultBlockSize;
+        }
+        array->common_block_size = static_cast<VK_WORD>(block);
+        array->flags = static_cast<VK_WORD>(RecordOnBootConnector(cda, first)
+                                                ? array->flags | kEditableArrBootConnector
+                                                : array->flags & ~kEditableArrBootConnector);
+    }
+    for (size_t i = 0; i < pd_list_size; ++i) {
+        array->alignment_size_blocks = static_cast<VK_DWORD>(
+            AlignmentWith(cda, array->alignment_size_blocks, &pd_list[i], 1));
+        SetStagedUsage(cda, pd_list[i], kPhysicalDriveUsageData);
+        array->data_drives[array->data_drive_count++] = pd_list[i];
+    }
+    VK_QWORD smallest = 0;
+    __VK_GetEditableArrayNewCommonDriveSize(cda, editable_array_number, nullptr, 0, nullptr, 0, &smallest);
+    array->common_drive_size_blocks = smallest;
+    array->common_sed_type = _VK_GetEditableArrayCommonSEDType(cda, editable_array_number);
+
+    // Every logical drive of the array, by rising offset, laid out again over the new drives.
+    VK_WORD order[kMaxLogicalDrivesSupported];
+    size_t count = 0;
+    for (VK_WORD n = _VK_EnumerateEditableArrayLogicalDrivesByOffset(cda, editable_array_number, kInvalidLDNumber, kTrue);
+         n != kInvalidLDNumber && count < kMaxLogicalDrivesSupported;
+         n = _VK_EnumerateEditableArrayLogicalDrivesByOffset(cda, editable_array_number, n, kTrue)) {
+        order[count++] = n;
+    }
+    VK_QWORD running = 0;
+    for (size_t i = 0; i < count; ++i) {
+        const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, order[i]);
+        if (ld == nullptr) {
+            continue;
+        }
+        if (ld->num_parity_groups > 1) {
+            ld->num_parity_groups = __VK_GetNumberOfParityGroupsForExpand(
+                cda, order[i], old_count, static_cast<VK_WORD>(pd_list_size), ld_parity_expand_type);
+        }
+        ld->RAID_level = _VK_ExpandRAIDLevel(cda, ld->RAID_level, static_cast<VK_WORD>(pd_list_size));
+        ld->physical_drive_blocks_per_drive = __VK_GetLogicalDriveUsageBlocks(
+            ld->drive_size_blocks, ld->strip_size_blocks,
+            __VK_GetUsableDriveCount(array->data_drive_count, ld->RAID_level, ld->num_parity_groups));
+        ld->physical_drive_offset_block = running;
+        VK_QWORD end = 0;
+        if (__builtin_add_overflow(running, ld->physical_drive_blocks_per_drive, &end)) {
+            end = std::numeric_limits<VK_QWORD>::max();
+        }
+        running = VK_GetNextEditableLogicalDriveAlignedOffset(cda, editable_array_number, end);
+    }
+    _VK_RefreshEditableControllerBootVolumes(cda);
+    _VK_RefreshEditableLogicalDriveTransformationFlags(cda);
+    return kAddEditableArrayDataDrivesOK;
+}
+
 // ---- Split-mirror backups ----
 //
 // A live mirrored array is split into a primary keeping one side of every mirror and a backup array
@@ -2174,39 +2283,6 @@ constexpr VK_BYTE kBackupGUIOptions = 9;
 constexpr VK_BYTE kBackupConfigModMajorVer = 20;
 constexpr VK_DWORD kLDEncryptionSEDEnabledBit = 0x10000;
 constexpr size_t kBigMapBytes = sizeof(LOGICAL_DRIVE_CONFIG::pbBigDriveAssignmentMap);
-
-// The signature the controller will find in the backup's partner field, from the local time: the
-// drive number in the top bits so two drives made in the same second differ.
-VK_DWORD SplitSignature(VK_WORD ld_number) {
-    time_t now = time(nullptr);
-    const pavlin::TrackedPtr<struct tm> local(VK_localtime_s(&now));
-    if (!local) {
-        PN_DebugLog(
-            1, 0,
-            "%s:%d: Assertion 'dtPtr != ((void *)0)' failed: Failed to get local time for ld signature\n",
-            __FILE__, __LINE__);
-        return 0;
-    }
-    return (static_cast<VK_DWORD>(ld_number) & 0x3F) << 26 |
-           (static_cast<VK_DWORD>(local->tm_mon) & 0xF) << 22 |
-           (static_cast<VK_DWORD>(local->tm_mday) & 0x1F) << 17 |
-           (static_cast<VK_DWORD>(local->tm_hour) & 0x1F) << 12 |
-           (static_cast<VK_DWORD>(local->tm_min) & 0x3F) << 6 | (static_cast<VK_DWORD>(local->tm_sec) & 0x3F);
-}
-
-// When the backup was taken, packed year/month/day/hour/minute; 0 without a local time.
-VK_DWORD SplitTimestamp() {
-    time_t now = time(nullptr);
-    const pavlin::TrackedPtr<struct tm> local(VK_localtime_s(&now));
-    if (!local) {
-        return 0;
-    }
-    return (static_cast<VK_DWORD>(local->tm_year + 1900) & 0xFFF) << 20 |
-           (static_cast<VK_DWORD>(local->tm_mon + 1) & 0xF) << 16 |
-           (static_cast<VK_DWORD>(local->tm_mday) & 0x1F) << 11 |
-           (static_cast<VK_DWORD>(local->tm_hour) & 0x1F) << 6 |
-           (static_cast<VK_DWORD>(local->tm_min) & 0x3F);
-}
 
 // The whole configuration copy as a writable span, bounded by what its own header says the
 // controller reads.
@@ -2415,7 +2491,7 @@ VK_WORD CreateArraySplitMirrorBackup(PCDA cda, VK_WORD array_number) {
     if (!new_map || map_bytes == 0) {
         return kInvalidArrayNumber;
     }
-    const VK_DWORD timestamp = SplitTimestamp();
+    const VK_DWORD timestamp = __VK_GenerateTimestamp();
     const bool extended_maps = _VK_ControllerSupportsExtendedDriveMap(cda) != kFalse;
     VK_WORD data_drives[kMaxPhysicalDrivesSupported];
     size_t data_count = 0;
@@ -2464,7 +2540,7 @@ VK_WORD CreateArraySplitMirrorBackup(PCDA cda, VK_WORD array_number) {
             break;
         }
         config->bBreakUpFlags = kBreakUpSplit;
-        config->dwOtherVolumeSignature = SplitSignature(n);
+        config->dwOtherVolumeSignature = __VK_GenerateLogicalDriveSignature(n);
         if (!VK_JoinSplitMirror(cda, ld, config)) {
             PN_DebugLog(1, 0, "%s:%d: Fail to split ld %u\n", __FILE__, __LINE__, ld);
             stopped = true;
@@ -2574,109 +2650,6 @@ VK_BYTE CanJoinArraySplitMirror(PCDA cda, VK_WORD array_number) {
 
 } // namespace
 
-VK_WORD VK_EnumerateEditableArrayAddablePhysicalDrives(PCDA cda, VK_WORD array_number, VK_WORD pd_number) {
-    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
-    const PEDITABLE_ARRAY array = _VK_GetEditableArray(cda, array_number);
-    if (config == nullptr || array == nullptr) {
-        return kInvalidPDNumber;
-    }
-    for (VK_WORD p = VK_EnumerateControllerPhysicalDrives(cda, pd_number); p != kInvalidPDNumber;
-         p = VK_EnumerateControllerPhysicalDrives(cda, p)) {
-        const bool fits = array->data_drive_count == 0 ||
-                          (LiveUsableBlocks(cda, p) >= array->common_drive_size_blocks &&
-                           __VK_EditableArrayPhysicalDriveCompatibility(cda, array_number, p) == 0xFF);
-        if (fits &&
-            __VK_ArrayCheckSEDRules(cda, array->common_sed_type, config->controller_sed_encryption_status, p) == 0 &&
-            !(VK_GetPhysicalDriveStatusInfo(cda, p) & kPhysicalDriveStatusExcludeFromConfigurationBit) &&
-            StagedUsage(cda, p) == kPhysicalDriveUsageUnassigned) {
-            return p;
-        }
-    }
-    return kInvalidPDNumber;
-}
-
-VK_BYTE VK_CanAddEditableArrayDataDrives(PCDA cda, VK_WORD editable_array_number, const VK_WORD* pd_list,
-                                         size_t pd_list_size, VK_BYTE ld_parity_expand_type) {
-    if (cda == nullptr) {
-        return kCanAddEditableArrayDataDrivesNoEditableConfigCreated;
-    }
-    CDALock guard(cda);
-    return CanAddEditableArrayDataDrives(cda, editable_array_number, pd_list, pd_list_size, ld_parity_expand_type);
-}
-
-VK_BYTE VK_AddEditableArrayDataDrives(PCDA cda, VK_WORD editable_array_number, const VK_WORD* pd_list,
-                                      size_t pd_list_size, VK_BYTE ld_parity_expand_type) {
-    if (cda == nullptr) {
-        return kAddEditableArrayDataDrivesFailedUnknown;
-    }
-    CDALock guard(cda);
-    const VK_BYTE can =
-        CanAddEditableArrayDataDrives(cda, editable_array_number, pd_list, pd_list_size, ld_parity_expand_type);
-    PN_DebugLog(3, 0, "%s:%d: %s(%p, %u, %p, %zu, %u):%u\n", __FILE__, __LINE__, __func__, cda, editable_array_number,
-                static_cast<const void*>(pd_list), pd_list_size, ld_parity_expand_type, can);
-    if (can != kCanAddEditableArrayDataDrivesOK) {
-        return kAddEditableArrayDataDrivesFailedUnknown;
-    }
-    _CDA* c = _VK_CDA(cda);
-    const PEDITABLE_ARRAY array = _VK_GetEditableArray(cda, editable_array_number);
-    const VK_WORD old_count = array->data_drive_count;
-    if (old_count == 0) {
-        const VK_WORD first = pd_list[0];
-        array->common_drive_type = VK_GetPhysicalDriveBasicInfo(cda, first);
-        array->alignment_size_blocks = _VK_GetPhysicalDriveAlignmentSizeBlocks(cda, first);
-        VK_DWORD block = c->pd_record_list[first].pd_config_information.logical_block_size_bytes;
-        if (block == 0) {
-            PN_DebugLog(1, 0, "%s:%d: Unknown logical blocksize for PD %u\n", __func__, __LINE__, first);
-            block = kDefaultBlockSize;
-        }
-        array->common_block_size = static_cast<VK_WORD>(block);
-        array->flags = static_cast<VK_WORD>(RecordOnBootConnector(cda, first)
-                                                ? array->flags | kEditableArrBootConnector
-                                                : array->flags & ~kEditableArrBootConnector);
-    }
-    for (size_t i = 0; i < pd_list_size; ++i) {
-        array->alignment_size_blocks = static_cast<VK_DWORD>(
-            AlignmentWith(cda, array->alignment_size_blocks, &pd_list[i], 1));
-        SetStagedUsage(cda, pd_list[i], kPhysicalDriveUsageData);
-        array->data_drives[array->data_drive_count++] = pd_list[i];
-    }
-    VK_QWORD smallest = 0;
-    __VK_GetEditableArrayNewCommonDriveSize(cda, editable_array_number, nullptr, 0, nullptr, 0, &smallest);
-    array->common_drive_size_blocks = smallest;
-    array->common_sed_type = _VK_GetEditableArrayCommonSEDType(cda, editable_array_number);
-
-    // Every logical drive of the array, by rising offset, laid out again over the new drives.
-    VK_WORD order[kMaxLogicalDrivesSupported];
-    size_t count = 0;
-    for (VK_WORD n = _VK_EnumerateEditableArrayLogicalDrivesByOffset(cda, editable_array_number, kInvalidLDNumber, kTrue);
-         n != kInvalidLDNumber && count < kMaxLogicalDrivesSupported;
-         n = _VK_EnumerateEditableArrayLogicalDrivesByOffset(cda, editable_array_number, n, kTrue)) {
-        order[count++] = n;
-    }
-    VK_QWORD running = 0;
-    for (size_t i = 0; i < count; ++i) {
-        const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, order[i]);
-        if (ld == nullptr) {
-            continue;
-        }
-        if (ld->num_parity_groups > 1) {
-            ld->num_parity_groups = __VK_GetNumberOfParityGroupsForExpand(
-                cda, order[i], old_count, static_cast<VK_WORD>(pd_list_size), ld_parity_expand_type);
-        }
-        ld->RAID_level = _VK_ExpandRAIDLevel(cda, ld->RAID_level, static_cast<VK_WORD>(pd_list_size));
-        ld->physical_drive_blocks_per_drive = __VK_GetLogicalDriveUsageBlocks(
-            ld->drive_size_blocks, ld->strip_size_blocks,
-            __VK_GetUsableDriveCount(array->data_drive_count, ld->RAID_level, ld->num_parity_groups));
-        ld->physical_drive_offset_block = running;
-        VK_QWORD end = 0;
-        if (__builtin_add_overflow(running, ld->physical_drive_blocks_per_drive, &end)) {
-            end = std::numeric_limits<VK_QWORD>::max();
-        }
-        running = VK_GetNextEditableLogicalDriveAlignedOffset(cda, editable_array_number, end);
-    }
-    _VK_RefreshEditableControllerBootVolumes(cda);
-    _VK_RefreshEditableLogicalDriveTransformationFlags(cda);
-    return kAddEditableArrayDataDrivesOK;
 namespace telmar {
 
 std::optional<pavlin::ByteView> SplitPairTable(pavlin::ByteView reply, bool extended_map, size_t* entries) {
