@@ -3,7 +3,7 @@
  * controllers, run it on the simulated host:
  *   qvsim --scenario sim/scenarios/mirror_two_unassigned.json -- ./create_mirror
  * It prints each answer the library gives and exits 0 only when the commit succeeded and the new
- * drive reads back as a mirror of the staged size.
+ * drive reads back as a mirror of the staged size on the drives it was given.
  */
 #include <stdio.h>
 #include <stdlib.h>
@@ -133,7 +133,18 @@ static int create_mirror(PCDA cda) {
     VK_BYTE level = (VK_BYTE)(raid & 0xFF);
     printf("logical drive %u read back: RAID level %u (%s), %llu blocks\n", (unsigned)ld, (unsigned)level,
            raid_name(level), (unsigned long long)blocks);
-    return level == kRAID1 && blocks == staged_blocks ? 0 : 1;
+    VK_WORD live_array = VK_GetLogicalDriveArray(cda, ld);
+    size_t members = 0;
+    int same_drives = 1;
+    printf("array %u read back, data drives:", (unsigned)live_array);
+    for (VK_WORD pd = VK_EnumerateArrayDataDrives(cda, live_array, kNone); pd != kNone;
+         pd = VK_EnumerateArrayDataDrives(cda, live_array, pd)) {
+        printf(" %u", (unsigned)pd);
+        same_drives = same_drives && members < kMirrorDrives && drives[members] == pd;
+        ++members;
+    }
+    printf("\n");
+    return level == kRAID1 && blocks == staged_blocks && same_drives && members == kMirrorDrives ? 0 : 1;
 
 out:
     /* A refused step or commit keeps the staged configuration; a finished commit has dropped it. */
