@@ -55,3 +55,14 @@ status=0
 "$build/sim/qvsim" --scenario "$root/sim/scenarios/mirror_two_unassigned.json" -- "$work/change_rebuild_priority" ||
   status=$?
 echo "(exit code $status)"
+echo
+
+# The second configuration example on the same controller: a RAID 1 logical drive on its two
+# unassigned drives, committed and read back (the install_create_mirror_example test's run).
+echo "# examples/create_mirror.c on sim/scenarios/mirror_two_unassigned.json"
+# shellcheck disable=SC2046
+"${CC:-cc}" -std=c11 -o "$work/create_mirror" "$root/examples/create_mirror.c" \
+  $(PKG_CONFIG_PATH="$libdir" pkg-config --cflags --libs telmar) -Wl,-rpath,"$(dirname "$libdir")"
+status=0
+"$build/sim/qvsim" --scenario "$root/sim/scenarios/mirror_two_unassigned.json" -- "$work/create_mirror" || status=$?
+echo "(exit code $status)"
