@@ -186,7 +186,14 @@ VK_WORD VK_CreateEditableArray(PCDA cda) {
     if (can != kCanCreateEditableArrayOK) {
         return kInvalidArrayNumber;
     }
-    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    return _VK_AppendEditableArray(_VK_GetEditableConfiguration(cda), kEditableArrNew);
+}
+
+VK_WORD _VK_AppendEditableArray(PEDITABLE_CONFIGURATION config, VK_WORD flags) {
+    // The callers' Can checks have made sure a slot is free; a full list is refused all the same.
+    if (config == nullptr || config->editable_array_count >= kMaxArraysSupported) {
+        return kInvalidArrayNumber;
+    }
     pavlin::TrackedPtr<EDITABLE_ARRAY> array(static_cast<PEDITABLE_ARRAY>(VK_malloc(sizeof(EDITABLE_ARRAY))));
     if (!array) {
         return kInvalidArrayNumber;
@@ -194,7 +201,7 @@ VK_WORD VK_CreateEditableArray(PCDA cda) {
     std::memset(array.get(), 0, sizeof(EDITABLE_ARRAY));
     const VK_WORD number = config->editable_array_count;
     array->editable_array_number = number;
-    array->flags = kEditableArrNew;
+    array->flags = flags;
     config->editable_array_list[number] = array.release();
     ++config->editable_array_count;
     return number;

@@ -808,3 +808,9 @@ namespace telmar::ldprops {
 VK_BYTE CheckLabelText(const char* label, size_t buffer_size);
 
 } // namespace telmar::ldprops
+
+PN_EXTERN_C_BEGIN
+// A new, empty staged array in the next slot with `flags`; its number, or kInvalidArrayNumber when
+// no slot is free or it cannot be allocated. The caller holds the lock.
+VK_WORD _VK_AppendEditableArray(PEDITABLE_CONFIGURATION config, VK_WORD flags);
+PN_EXTERN_C_END

@@ -1351,16 +1351,10 @@ VK_WORD VK_CreateEditableLUCacheArray(PCDA cda) {
         return kInvalidArrayNumber;
     }
     const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
-    pavlin::TrackedPtr<EDITABLE_ARRAY> array(static_cast<PEDITABLE_ARRAY>(VK_malloc(sizeof(EDITABLE_ARRAY))));
-    if (!array) {
+    const VK_WORD number = _VK_AppendEditableArray(config, kEditableArrNew | kEditableArrLUCache);
+    if (number == kInvalidArrayNumber) {
         return kInvalidArrayNumber;
     }
-    std::memset(array.get(), 0, sizeof(EDITABLE_ARRAY));
-    const VK_WORD number = config->editable_array_count;
-    array->editable_array_number = number;
-    array->flags = kEditableArrNew | kEditableArrLUCache;
-    config->editable_array_list[number] = array.release();
-    ++config->editable_array_count;
     // The cache drives take their memory from the controller cache: its read share shrinks to the least
     // the cache allows.
     const VK_BYTE minimum = MinimumReadCachePercent(cda);

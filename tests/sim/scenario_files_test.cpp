@@ -57,6 +57,9 @@ const std::map<std::string, std::string> kExpected = {
      "Found 2 controller(s)\n"
      "  1: QVSIM  QVSIM Gen2 RAID PQ-16i Sim - Serial Number: QVS3B00C0003 \n"
      "  2: QVSIM  QVSIM Gen2 RAID PQ-16i Sim - Serial Number: QVS5E00D0004 \n"},
+    {"sim/scenarios/mirror_two_unassigned.json",
+     "Found 1 controller(s)\n"
+     "  1: QVSIM  QVSIM Gen2 RAID PQ-8i Sim  - Serial Number: QVS5A00C0003 \n"},
 };
 
 TEST(ShippedScenarios, EveryOneLaunchesFromItsFileAndListsItsControllers) {
