@@ -12,6 +12,7 @@
 #include "qvsim/gtest.h"
 #include "telm_config_internal.h"
 #include "telm_private.h"
+#include "telmar_encryption_host.h"
 #include "telmar_host_fixture.h"
 
 namespace {
@@ -232,6 +233,74 @@ TEST_F(ClearConfigurationHost, RefusedCommandsAreNotReportedDone) {
     ASSERT_NO_FATAL_FAILURE(Start(st));
     EXPECT_EQ(VK_DoClearConfiguration(cda(), asked),
               ClearConfigurationLogicalDrivesRemoved | ClearConfigurationPhysicalDriveCCMCleared);
+}
+
+// Every action asked for on a controller with controller-based encryption: the encrypted logical drive
+// goes first, so the encryption clear needs no master key; managed SED is not there to disable.
+TEST_F(ClearConfigurationHost, EveryActionWithControllerEncryption) {
+    FirmwareState st = telmar_encryption_host::ConfiguredLocal();
+    for (VK_WORD pd = 4; pd < 6; ++pd) {
+        st.add_drive(pd);
+    }
+    st.find_drive(5)->misc_drive_flags = 0x80;
+    WithNVRAMClear(st);
+    ASSERT_NO_FATAL_FAILURE(Start(st));
+    ASSERT_TRUE(CTRL_ENCRYPTION_IS_CONFIGURED(VK_GetControllerEncryptionStatus(cda())));
+    EXPECT_EQ(VK_CanClearConfiguration(cda(), kEveryAction),
+              kClearConfigurationRemoveLogicalDrivesAllowed | kClearConfigurationRemoveEncryptionAllowed |
+                  kClearConfigurationClearNVRAMAllowed | kClearConfigurationClearPhysicalDriveCCMAllowed |
+                  kClearConfigurationClearPhysicalDriveCCMNoCCM | kClearConfigurationNoSEDEncryptionSupport)
+        << std::hex << VK_CanClearConfiguration(cda(), kEveryAction);
+    EXPECT_EQ(VK_DoClearConfiguration(cda(), kEveryAction),
+              ClearConfigurationLogicalDrivesRemoved | ClearConfigurationEncryptionConfigurationCleared |
+                  ClearConfigurationNVRAMCleared | ClearConfigurationPhysicalDriveCCMCleared);
+    EXPECT_EQ(Clears(), (std::vector<std::pair<std::uint32_t, std::uint32_t>>{
+                            {1, 0xFFFFFFFF}, {4, 0xFFFFFFFF}, {2, 5}}));
+    EXPECT_TRUE(state().logical_drives.empty());
+    EXPECT_EQ(state().updates.nvram_clears, 1u);
+    EXPECT_EQ(state().find_drive(5)->misc_drive_flags, 0u);
+    EXPECT_EQ(state().identify.managed_sed_mode, 0u);
+    // Read back from the controller after the last re-initialisation.
+    EXPECT_EQ(VK_GetControllerTotalArrayCount(cda()), 0);
+    EXPECT_FALSE(CTRL_ENCRYPTION_IS_CONFIGURED(VK_GetControllerEncryptionStatus(cda())));
+    EXPECT_EQ(VK_GetControllerEncryptionStatus(cda()) & 0xFFFF, 0u);
+    EXPECT_EQ(VK_CanClearPhysicalDriveCCM(cda(), 5), kCanClearPhysicalDriveCCMNoCCM);
+}
+
+// The same request on a controller with managed SED and no controller-based encryption: the
+// SED-enabled logical drive is removed in the same call, so managed SED may be turned off.
+TEST_F(ClearConfigurationHost, EveryActionWithManagedSED) {
+    FirmwareState st = TwoDrives();
+    WithManagedSED(st);
+    st.find_drive(6)->misc_drive_flags = 0x80;
+    ASSERT_NO_FATAL_FAILURE(Start(st));
+    EXPECT_EQ(VK_CanClearConfiguration(cda(), kEveryAction),
+              kClearConfigurationRemoveLogicalDrivesAllowed | kClearConfigurationRemoveSEDEncryptionAllowed |
+                  kClearConfigurationClearPhysicalDriveCCMAllowed |
+                  kClearConfigurationClearPhysicalDriveCCMNoCCM | kClearConfigurationNoEncryptionSupport |
+                  kClearConfigurationClearNVRAMNotSupported)
+        << std::hex << VK_CanClearConfiguration(cda(), kEveryAction);
+    EXPECT_EQ(VK_DoClearConfiguration(cda(), kEveryAction), ClearConfigurationLogicalDrivesRemoved |
+                                                                ClearConfigurationSEDEncryptionDisabled |
+                                                                ClearConfigurationPhysicalDriveCCMCleared);
+    EXPECT_EQ(Clears(), (std::vector<std::pair<std::uint32_t, std::uint32_t>>{{1, 0xFFFFFFFF}, {2, 6}}));
+    bool sed_disable = false, encryption_write = false;
+    for (const qvsim::BmicCdb& b : Received()) {
+        sed_disable = sed_disable || (b.write && b.opcode == 0xE8 && b.detail == 4);
+        encryption_write = encryption_write || (b.write && b.opcode == 0x1E);
+    }
+    EXPECT_TRUE(sed_disable);
+    EXPECT_FALSE(encryption_write);
+    EXPECT_TRUE(state().logical_drives.empty());
+    EXPECT_EQ(state().updates.nvram_clears, 0u);
+    EXPECT_EQ(state().identify.managed_sed_mode, 0u);
+    EXPECT_EQ(state().find_drive(6)->misc_drive_flags, 0u);
+    EXPECT_EQ(VK_GetControllerTotalArrayCount(cda()), 0);
+    const VK_QWORD sed = VK_GetControllerSEDEncryptionStatus(cda());
+    EXPECT_EQ((sed & kControllerSEDEncryptionStatusMask) >> kControllerSEDEncryptionStatusShift &
+                  kControllerSEDEncryptionStatusEnabled,
+              0u)
+        << std::hex << sed;
 }
 
 // The rules between actions, on facts a simulated controller cannot easily show at once.
