@@ -70,12 +70,13 @@ FirmwareState LUCachePair() {
     data.fault_tolerance = 2;
     data.lu_cache_bits = 0x01;
     data.lu_cache_other = 1;
+    data.lu_cache_write_policy = 2;
+    // Adding a drive may move the first one: it is not touched through `data` after this.
     FwLogicalDrive& cache = st.add_configured_drive(1, {2}, 1u << 18);
     cache.property = 0x04;
     cache.lu_cache_bits = 0x01;
     cache.lu_cache_other = 0;
     cache.lu_cache_write_policy = 2;
-    data.lu_cache_write_policy = 2;
     return st;
 }
 
