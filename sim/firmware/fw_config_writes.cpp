@@ -469,6 +469,9 @@ Reply fw_configuration_write(FirmwareState& s, const BmicCdb& b, const Command& 
 
 void fw_seed_partition_tables(FwLogicalDrive& l) {
     const std::size_t bs = l.block_size ? l.block_size : 512;
+    // A block smaller than an MBR holds no partition table: such a drive starts blank.
+    if (bs < 512)
+        return;
     const std::uint64_t size = l.size_blocks.value_or(l.blocks_per_drive);
     auto put = [&](std::uint64_t lba, Bytes data) {
         std::erase_if(l.blocks, [&](const FwBlock& b) { return b.lba == lba; });

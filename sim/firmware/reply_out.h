@@ -51,7 +51,7 @@ public:
         return raw(off, v.data(), std::min(v.size(), max));
     }
     Out& raw(std::size_t off, const void* p, std::size_t n) {
-        if (off >= b_.size())
+        if (off >= b_.size() || n == 0 || p == nullptr)
             return *this;
         std::memcpy(b_.data() + off, p, std::min(n, b_.size() - off));
         return *this;

@@ -30,6 +30,12 @@
 
 namespace {
 
+// A field of a packed wire record, by value: gtest would bind a reference to it, which may be
+// misaligned.
+template <typename T> T Packed(T value) {
+    return value;
+}
+
 using qvsim::Bytes;
 using qvsim::FirmwareState;
 using qvsim::FwFault;
@@ -309,22 +315,22 @@ TEST_F(CommitCreateDeleteHost, FaultToleranceByRAIDCode) {
         LOGICAL_DRIVE_CONFIG c{};
         std::memset(&c, 0xA5, sizeof(c));
         __VK_ManageEditableLogicalDriveFaultTolerance(cda(), 5, &c);
-        EXPECT_EQ(c.wFaultToleranceMode, row.mode);
-        EXPECT_EQ(c.bDataDistributionMode, row.distribution);
-        EXPECT_EQ(c.bNumberOfParityGroups, row.groups_written);
-        EXPECT_EQ(c.wDrivesConsumedForFaultTolerance, row.consumed);
-        EXPECT_EQ(c.wDistribution, 0x2345) << "the strip's low 16 bits";
+        EXPECT_EQ(Packed(c.wFaultToleranceMode), row.mode);
+        EXPECT_EQ(Packed(c.bDataDistributionMode), row.distribution);
+        EXPECT_EQ(Packed(c.bNumberOfParityGroups), row.groups_written);
+        EXPECT_EQ(Packed(c.wDrivesConsumedForFaultTolerance), row.consumed);
+        EXPECT_EQ(Packed(c.wDistribution), 0x2345) << "the strip's low 16 bits";
     }
     // Another code leaves the four fields as read; the strip is still written.
     ld->RAID_level = 0x42;
     LOGICAL_DRIVE_CONFIG c{};
     std::memset(&c, 0xA5, sizeof(c));
     __VK_ManageEditableLogicalDriveFaultTolerance(cda(), 5, &c);
-    EXPECT_EQ(c.wFaultToleranceMode, 0xA5A5);
-    EXPECT_EQ(c.bDataDistributionMode, 0xA5);
-    EXPECT_EQ(c.bNumberOfParityGroups, 0xA5);
-    EXPECT_EQ(c.wDrivesConsumedForFaultTolerance, 0xA5A5);
-    EXPECT_EQ(c.wDistribution, 0x2345);
+    EXPECT_EQ(Packed(c.wFaultToleranceMode), 0xA5A5);
+    EXPECT_EQ(Packed(c.bDataDistributionMode), 0xA5);
+    EXPECT_EQ(Packed(c.bNumberOfParityGroups), 0xA5);
+    EXPECT_EQ(Packed(c.wDrivesConsumedForFaultTolerance), 0xA5A5);
+    EXPECT_EQ(Packed(c.wDistribution), 0x2345);
 }
 
 TEST_F(CommitCreateDeleteHost, SizeOffsetAndDriveParameterTable) {
@@ -353,18 +359,18 @@ TEST_F(CommitCreateDeleteHost, SizeOffsetAndDriveParameterTable) {
         LOGICAL_DRIVE_CONFIG c{};
         std::memset(&c, 0x5C, sizeof(c));
         __VK_ManageEditableLogicalDriveSize(cda(), 5, &c);
-        EXPECT_EQ(c.data_offset, row.data_offset);
-        EXPECT_EQ(c.qwExtendedOffsetToData, row.offset);
-        EXPECT_EQ(c.qwBigBlocksInLogicalDrive, row.size);
-        EXPECT_EQ(c.wBlockSize, 4096);
+        EXPECT_EQ(Packed(c.data_offset), row.data_offset);
+        EXPECT_EQ(Packed(c.qwExtendedOffsetToData), row.offset);
+        EXPECT_EQ(Packed(c.qwBigBlocksInLogicalDrive), row.size);
+        EXPECT_EQ(Packed(c.wBlockSize), 4096);
         const DRIVE_PARAM_TABLE& t = c.logicalDriveParamTable;
-        EXPECT_EQ(t.wMaxCylinders, row.cylinders);
-        EXPECT_EQ(t.wLandingZone, row.cylinders);
-        EXPECT_EQ(t.bMaxHeads, 255);
-        EXPECT_EQ(t.bSectorsPerTrack, 63);
-        EXPECT_EQ(t.bDriveControl, 8);
-        EXPECT_EQ(t.wPreCompCylinder, 0xFFFF);
-        EXPECT_EQ(t.bTranslationSignature, 0x5C) << "fields not named stay as read";
+        EXPECT_EQ(Packed(t.wMaxCylinders), row.cylinders);
+        EXPECT_EQ(Packed(t.wLandingZone), row.cylinders);
+        EXPECT_EQ(Packed(t.bMaxHeads), 255);
+        EXPECT_EQ(Packed(t.bSectorsPerTrack), 63);
+        EXPECT_EQ(Packed(t.bDriveControl), 8);
+        EXPECT_EQ(Packed(t.wPreCompCylinder), 0xFFFF);
+        EXPECT_EQ(Packed(t.bTranslationSignature), 0x5C) << "fields not named stay as read";
         VK_BYTE sum = 0;
         for (size_t i = 0; i < sizeof(t); ++i) {
             sum = static_cast<VK_BYTE>(sum + reinterpret_cast<const VK_BYTE*>(&t)[i]);
@@ -397,11 +403,11 @@ TEST_F(CommitCreateDeleteHost, DriveMapsFollowTheControllersMaps) {
     EXPECT_EQ(MapBits(raw + kMemberMapAt, 48), (std::vector<VK_WORD>{3, 7, 128}));
     EXPECT_EQ(MapBits(raw + kSpareMapAt, 48), (std::vector<VK_WORD>{4, 200}));
     EXPECT_EQ(MapBits(c.pbBigDriveAssignmentMap, 32), std::vector<VK_WORD>{});
-    EXPECT_EQ(c.dwDriveAssignmentMap, 0u);
-    EXPECT_EQ(c.dwSpareAssignmentMap, 0u);
-    EXPECT_EQ(c.wOffsetToExtendedPhysicalDriveOrderList, 0);
-    EXPECT_EQ(c.wAssignedDrives, 3);
-    EXPECT_EQ(c.wPhysicalDrives, 3) << "staged data drives 3, 7 and (as a number) 9";
+    EXPECT_EQ(Packed(c.dwDriveAssignmentMap), 0u);
+    EXPECT_EQ(Packed(c.dwSpareAssignmentMap), 0u);
+    EXPECT_EQ(Packed(c.wOffsetToExtendedPhysicalDriveOrderList), 0);
+    EXPECT_EQ(Packed(c.wAssignedDrives), 3);
+    EXPECT_EQ(Packed(c.wPhysicalDrives), 3) << "staged data drives 3, 7 and (as a number) 9";
 
     // Moved maps: the bits land where the read said.
     c = read;
@@ -427,8 +433,8 @@ TEST_F(CommitCreateDeleteHost, DriveMapsFollowTheControllersMaps) {
     __VK_ManageEditableLogicalDriveSpareDrives(cda(), 5, &c);
     EXPECT_EQ(MapBits(c.pbBigDriveAssignmentMap, 16), (std::vector<VK_WORD>{3, 7}));
     EXPECT_EQ(MapBits(c.pbBigSpareAssignmentMap, 16), (std::vector<VK_WORD>{4}));
-    EXPECT_EQ(c.wOffsetToExtendedDriveAssignmentMap, 0);
-    EXPECT_EQ(c.wOffsetToExtendedSpareAssignmentMap, 0);
+    EXPECT_EQ(Packed(c.wOffsetToExtendedDriveAssignmentMap), 0);
+    EXPECT_EQ(Packed(c.wOffsetToExtendedSpareAssignmentMap), 0);
     EXPECT_EQ(MapBits(raw + kMemberMapAt, 96), std::vector<VK_WORD>{}) << "the extended maps untouched";
     EXPECT_EQ(log_.Count("Invalid pd number 128 for big data assignment map for ld 5"), 1u);
     EXPECT_EQ(log_.Count("Invalid pd number for big spare assignment map for ld 5"), 1u);
@@ -562,8 +568,8 @@ TEST_F(CommitCreateDeleteHost, SparesAutoReplaceAndFailureActivatedRAID0) {
         __VK_ManageEditableLogicalDriveSpareDrives(cda(), 5, &c);
         EXPECT_EQ(MapBits(raw + kSpareMapAt, 48), row.spares);
         EXPECT_EQ(MapBits(c.pbBigSpareAssignmentMap, 16), std::vector<VK_WORD>{});
-        EXPECT_EQ(c.dwSpareAssignmentMap, 0u);
-        EXPECT_EQ(c.bMoreUnitFlags, row.more_unit_flags);
+        EXPECT_EQ(Packed(c.dwSpareAssignmentMap), 0u);
+        EXPECT_EQ(Packed(c.bMoreUnitFlags), row.more_unit_flags);
     }
 }
 
@@ -593,7 +599,7 @@ TEST_F(CommitCreateDeleteHost, AcceleratorAndSEDFlags) {
         LOGICAL_DRIVE_CONFIG c{};
         c.bMoreUnitFlags = row.read;
         __VK_ManageEditableLogicalDriveAccelerator(cda(), 5, &c);
-        EXPECT_EQ(c.bMoreUnitFlags, row.written);
+        EXPECT_EQ(Packed(c.bMoreUnitFlags), row.written);
     }
 
     // The SED flag only with the logical drive's and the array's bits both.
@@ -610,7 +616,7 @@ TEST_F(CommitCreateDeleteHost, AcceleratorAndSEDFlags) {
                                                     : a->flags & ~kEditableArrSEDEncryption);
         LOGICAL_DRIVE_CONFIG c = Fresh(5);
         __VK_PrepNewEditableLogicalDrive(cda(), 5, &c);
-        EXPECT_EQ(c.bConfigurationFlags & 0x10, s.flags) << s.ld_bit << s.array_bit;
+        EXPECT_EQ(Packed(c.bConfigurationFlags) & 0x10, s.flags) << s.ld_bit << s.array_bit;
     }
 }
 
@@ -655,15 +661,15 @@ TEST_F(CommitCreateDeleteHost, PlaintextPassCreatesARAID5DriveThatReadsBack) {
     ASSERT_NO_FATAL_FAILURE(Reread());
     LOGICAL_DRIVE_CONFIG c{};
     ASSERT_TRUE(VK_GetSenseConfigurationBuffer(cda(), 3, &c));
-    EXPECT_EQ(c.signature, 3u << 26 | 2u << 22 | 7u << 17 | 10u << 12 | 20u << 6 | 30u);
-    EXPECT_EQ(c.wAssignedDrives, 3);
-    EXPECT_EQ(c.wFaultToleranceMode, 3);
-    EXPECT_EQ(c.wDistribution, 256);
-    EXPECT_EQ(c.qwBigBlocksInLogicalDrive, 2u << 20);
-    EXPECT_EQ(c.qwExtendedOffsetToData, 2048u);
-    EXPECT_EQ(c.wBlockSize, 512);
-    EXPECT_EQ(c.bLogicalDriveProperty & 0x01, 0x01);
-    EXPECT_EQ(c.wOS, 0xFD00);
+    EXPECT_EQ(Packed(c.signature), 3u << 26 | 2u << 22 | 7u << 17 | 10u << 12 | 20u << 6 | 30u);
+    EXPECT_EQ(Packed(c.wAssignedDrives), 3);
+    EXPECT_EQ(Packed(c.wFaultToleranceMode), 3);
+    EXPECT_EQ(Packed(c.wDistribution), 256);
+    EXPECT_EQ(Packed(c.qwBigBlocksInLogicalDrive), 2u << 20);
+    EXPECT_EQ(Packed(c.qwExtendedOffsetToData), 2048u);
+    EXPECT_EQ(Packed(c.wBlockSize), 512);
+    EXPECT_EQ(Packed(c.bLogicalDriveProperty) & 0x01, 0x01);
+    EXPECT_EQ(Packed(c.wOS), 0xFD00);
     const auto* raw = reinterpret_cast<const VK_BYTE*>(&c);
     EXPECT_EQ(MapBits(raw + c.wOffsetToExtendedDriveAssignmentMap, 48), (std::vector<VK_WORD>{2, 3, 4}));
     EXPECT_EQ(MapBits(raw + c.wOffsetToExtendedSpareAssignmentMap, 48), (std::vector<VK_WORD>{7}));
@@ -749,7 +755,7 @@ TEST_F(CommitCreateDeleteHost, RetryWithoutSparesOnlyForRAID0WithSparesOnAnEmpty
         ASSERT_EQ(Taken(0x63).size(), 1u);
         EXPECT_EQ(Taken(0x63)[0].data[125] & 0x80, 0x80) << "predictive spare activation";
         ASSERT_EQ(Taken(0x51).size(), 1u);
-        const Bytes& sent_config = Taken(0x51)[0].data;
+        const Bytes sent_config = Taken(0x51)[0].data;
         EXPECT_EQ(MapBits(sent_config.data() + kSpareMapAt, 48), std::vector<VK_WORD>{}) << "no spares";
         EXPECT_EQ(MapBits(sent_config.data() + kMemberMapAt, 48), (std::vector<VK_WORD>{1, 2}));
         EXPECT_EQ(log_.Count("LD 5 created w/o spares (pending later change)"), 1u);
@@ -989,7 +995,7 @@ TEST_F(CommitCreateDeleteHost, DeletingABootVolumeClearsItOnTheController) {
         EXPECT_EQ(state().parameters.primary_boot_lun, row.primary == kBootId ? zero : row.primary);
         EXPECT_EQ(state().parameters.secondary_boot_lun, row.secondary == kBootId ? zero : row.secondary);
         if (row.written) {
-            const Bytes& p = Taken(0x63)[0].data;
+            const Bytes p = Taken(0x63)[0].data;
             EXPECT_EQ(Bytes(p.begin() + kPrimaryBootLun, p.begin() + kPrimaryBootLun + 16),
                       row.primary == kBootId ? Bytes(16, 0) : Bytes(row.primary.begin(), row.primary.end()));
             EXPECT_EQ(Bytes(p.begin() + kSecondaryBootLun, p.begin() + kSecondaryBootLun + 16),

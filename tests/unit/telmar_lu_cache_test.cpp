@@ -14,6 +14,12 @@
 
 namespace {
 
+// A field of a packed wire record, by value: gtest would bind a reference to it, which may be
+// misaligned.
+template <typename T> T Packed(T value) {
+    return value;
+}
+
 using telmar::lucache::AvailableLines;
 using telmar::lucache::DecodeRAMInfo;
 using telmar::lucache::LinesPerVolume;
@@ -90,16 +96,16 @@ constexpr VK_QWORD kLockedCache = kEditableLDLUCache | kEditableLDLocked;
 TEST(LUCacheCapacity, DecodesEachFieldAndRefusesAShortReply) {
     const auto reply = Reply(0x11223344, 0x55667788, kEntries);
     const LU_CACHE_RAM_INFO info = Decoded(reply);
-    EXPECT_EQ(info.dwMemoryUsedForLUCacheBytes, 0x11223344u);
-    EXPECT_EQ(info.dwMemoryAvailableForLUCacheBytes, 0x55667788u);
+    EXPECT_EQ(Packed(info.dwMemoryUsedForLUCacheBytes), 0x11223344u);
+    EXPECT_EQ(Packed(info.dwMemoryAvailableForLUCacheBytes), 0x55667788u);
     for (size_t i = 0; i < 4; ++i) {
         SCOPED_TRACE(i);
-        EXPECT_EQ(info.bAlgoInfo[i].bType, kEntries[i].type);
-        EXPECT_EQ(info.bAlgoInfo[i].bBytesPerCacheLine, kEntries[i].bytes_per_line);
-        EXPECT_EQ(info.bAlgoInfo[i].wFixedHeaderSizeBytes, kEntries[i].header);
-        EXPECT_EQ(info.bAlgoInfo[i].bDataVolumesPerCacheVolume, kEntries[i].data_volumes);
-        EXPECT_EQ(info.bAlgoInfo[i].bMaxCacheVolumeSizeBits, kEntries[i].cache_bits);
-        EXPECT_EQ(info.bAlgoInfo[i].bMaxDataVolumeSizeBits, kEntries[i].data_bits);
+        EXPECT_EQ(Packed(info.bAlgoInfo[i].bType), kEntries[i].type);
+        EXPECT_EQ(Packed(info.bAlgoInfo[i].bBytesPerCacheLine), kEntries[i].bytes_per_line);
+        EXPECT_EQ(Packed(info.bAlgoInfo[i].wFixedHeaderSizeBytes), kEntries[i].header);
+        EXPECT_EQ(Packed(info.bAlgoInfo[i].bDataVolumesPerCacheVolume), kEntries[i].data_volumes);
+        EXPECT_EQ(Packed(info.bAlgoInfo[i].bMaxCacheVolumeSizeBits), kEntries[i].cache_bits);
+        EXPECT_EQ(Packed(info.bAlgoInfo[i].bMaxDataVolumeSizeBits), kEntries[i].data_bits);
     }
     EXPECT_FALSE(DecodeRAMInfo(pavlin::ByteView(reply.data(), 38)).has_value());
     EXPECT_FALSE(DecodeRAMInfo(pavlin::ByteView()).has_value());
