@@ -2495,8 +2495,11 @@ void EditCacheConfiguration(CACHE_CONFIG_STATUS& status, const EDITABLE_CONFIGUR
     std::optional<pavlin::ByteSpan> map;
     const VK_WORD map_offset = status.wOffsetToExtendedCacheDisabledMap;
     if (map_offset != 0) {
-        map = MapSpanAt(pavlin::ByteSpan(&status, sizeof(status)), status.dwTotalStructureLength, map_offset,
-                        status.wMaximumLogicalDevicesSupported / 8u);
+        // A map reported over the named fields would overwrite them: only the area after them holds one.
+        if (map_offset >= offsetof(CACHE_CONFIG_STATUS, reserved52)) {
+            map = MapSpanAt(pavlin::ByteSpan(&status, sizeof(status)), status.dwTotalStructureLength, map_offset,
+                            status.wMaximumLogicalDevicesSupported / 8u);
+        }
         if (!map) {
             PN_DebugLog(1, 0, "%s:%d: Ctrl cache disabled map (off:%u) for %u drives does not fit the buffer\n",
                         __func__, __LINE__, static_cast<unsigned>(map_offset),
