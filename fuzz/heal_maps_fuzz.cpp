@@ -47,13 +47,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint8_t* map =
         extended ? reinterpret_cast<const uint8_t*>(&g.config) + g.config.wOffsetToExtendedDriveAssignmentMap
                  : g.config.pbBigDriveAssignmentMap;
-    const size_t bits =
-        extended ? std::min<size_t>(g.config.wMaximumPhysicalDevicesSupported / 8 * 8, 384) : 128;
+    // The map holds every drive the controller says it supports; only those below the model's own
+    // limit of 384 are counted, so a listed drive between the two is set but not a member.
+    const size_t map_bits = extended ? g.config.wMaximumPhysicalDevicesSupported / 8 * 8 : 128;
+    const size_t bits = std::min<size_t>(map_bits, 384);
     if (extended) {
-        FUZZ_CHECK(g.config.wOffsetToExtendedDriveAssignmentMap + bits / 8 <= sizeof(LOGICAL_DRIVE_CONFIG));
+        FUZZ_CHECK(g.config.wOffsetToExtendedDriveAssignmentMap + map_bits / 8 <= sizeof(LOGICAL_DRIVE_CONFIG));
     }
     for (VK_WORD d : list) {
-        FUZZ_CHECK(d < bits && ((map[d / 8] >> (d % 8)) & 1));
+        FUZZ_CHECK(d < map_bits && ((map[d / 8] >> (d % 8)) & 1));
     }
     size_t members = 0;
     for (size_t n = 0; n < bits; ++n) {

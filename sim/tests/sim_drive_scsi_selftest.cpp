@@ -346,7 +346,7 @@ TEST(SimPhyFrames, SmpFramesReachExpandersOnPqiAndSisOnly) {
 // The HBA-mode drive scenario: its controller reports what the drive commands read.
 TEST(SimDriveScsi, ShippedHbaScenarioDescribesItsDrivesAndPhys) {
     const std::string here = QVSIM_SELFTEST_DIR "/"; // absolute, whatever the compiler launcher does to paths
-    const auto sc = qvsim::Scenario::load(here.substr(0, here.rfind('/')) + "/../scenarios/drives_hba.json");
+    const auto sc = qvsim::Scenario::load(here.substr(0, here.rfind('/')) + "/../scenarios/hba_link_faults.json");
     ASSERT_EQ(sc.controllers.size(), 1u);
     auto fw = std::dynamic_pointer_cast<FwController>(sc.controllers[0].firmware);
     ASSERT_TRUE(fw);
@@ -378,7 +378,7 @@ class SimDriveScsiHost : public qvsim::SimHostTest {};
 // Through the CISS pass-through: a TEST UNIT READY at drive 1's LUN address is the drive's.
 TEST_F(SimDriveScsiHost, PassThroughRoutesByTheRecordsLunAddress) {
     const std::string here = QVSIM_SELFTEST_DIR "/"; // absolute, whatever the compiler launcher does to paths
-    auto sc = qvsim::Scenario::load(here.substr(0, here.rfind('/')) + "/../scenarios/drives_hba.json");
+    auto sc = qvsim::Scenario::load(here.substr(0, here.rfind('/')) + "/../scenarios/hba_link_faults.json");
     std::dynamic_pointer_cast<FwController>(sc.controllers[0].firmware)->fw_state().find_drive(1)->scsi.ready =
         false;
     ASSERT_NO_FATAL_FAILURE(StartHost(sc));

@@ -647,7 +647,7 @@ TEST(SimInventory, JsonFormDescribesTheInventory) {
 // The shipped inventory scenario loads, and its controllers answer what it describes.
 TEST(SimInventory, ShippedInventoryScenarioDescribesBothControllers) {
     const std::string here = QVSIM_SELFTEST_DIR "/"; // absolute, whatever the compiler launcher does to paths
-    const auto s = qvsim::Scenario::load(here.substr(0, here.rfind('/')) + "/../scenarios/inventory.json");
+    const auto s = qvsim::Scenario::load(here.substr(0, here.rfind('/')) + "/../scenarios/inventory_with_faults.json");
     ASSERT_EQ(s.controllers.size(), 2u);
     auto* described = dynamic_cast<FwController*>(s.controllers[0].firmware.get());
     auto* generated = dynamic_cast<FwController*>(s.controllers[1].firmware.get());

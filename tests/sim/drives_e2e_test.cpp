@@ -1,5 +1,5 @@
 // The drive and PHY commands end to end: the real binary through the launcher on a legacy controller
-// in HBA mode with two SATA drives (sim/scenarios/drives_hba.json). Standard output and diagslog.txt
+// in HBA mode with two SATA drives (sim/scenarios/hba_link_faults.json). Standard output and diagslog.txt
 // byte for byte, the exit code, and every command the controller received with the data it carried.
 #include <gtest/gtest.h>
 
@@ -53,7 +53,7 @@ const std::vector<Sent> kEightFrames = {kIdentify,
                                         LinkErrorsFrame("07")};
 
 json HbaScenario() {
-    std::ifstream in(std::string(QUORVEL_SOURCE_DIR) + "/sim/scenarios/drives_hba.json");
+    std::ifstream in(std::string(QUORVEL_SOURCE_DIR) + "/sim/scenarios/hba_link_faults.json");
     return json::parse(in);
 }
 

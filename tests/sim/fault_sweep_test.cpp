@@ -245,7 +245,7 @@ std::vector<Row> Rows() {
                     {{"feature_pages", json::array()}, {"identify", {{"even_more_flags", 0}}}}});
 
     // The drive and PHY commands on the legacy HBA controller with two SATA drives.
-    std::ifstream in(std::string(QUORVEL_SOURCE_DIR) + "/sim/scenarios/drives_hba.json");
+    std::ifstream in(std::string(QUORVEL_SOURCE_DIR) + "/sim/scenarios/hba_link_faults.json");
     const json hba = json::parse(in)["controllers"][0]["fw"];
     for (const char* command : {"showdrives", "saslinkratetest", "testunitready", "showctrlphyerrors"}) {
         rows.push_back({command, {command, "1"}, {}, {}, hba});

@@ -50,10 +50,10 @@ const std::map<std::string, std::string> kExpected = {
      "Found 2 controller(s)\n"
      "  1: QVSIM  QVSIM Gen2 RAID PQ-16i Sim - Serial Number: QVS3B00A0001 \n"
      "  2: QVSIM  QVSIM Gen3 RAID PQ-32e Sim - Serial Number: QVS5E00B0002 \n"},
-    {"sim/scenarios/drives_hba.json",
+    {"sim/scenarios/hba_link_faults.json",
      "Found 1 controller(s)\n"
      "  1: ZOLT              VeskRAID 7391 - Serial Number: QVS0A1B2C3D4 \n"},
-    {"sim/scenarios/inventory.json",
+    {"sim/scenarios/inventory_with_faults.json",
      "Found 2 controller(s)\n"
      "  1: QVSIM  QVSIM Gen2 RAID PQ-16i Sim - Serial Number: QVS3B00C0003 \n"
      "  2: QVSIM  QVSIM Gen2 RAID PQ-16i Sim - Serial Number: QVS5E00D0004 \n"},
