@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QuietFuzzLog quiet;
     FuzzInput in{data, size};
     const uint8_t choices = in.Byte();
-    const VK_WORD configured = FillLiveConfigurations(in, choices);
+    const VK_WORD configured = FillLiveConfigurations(in, (choices & 1) != 0);
     _CDA* c = DataArea();
     PCDA cda = c;
     for (VK_WORD n = 0; n < configured; ++n) {
@@ -25,8 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         pd.identify_physical_drive_buffer.bDeviceType = 1;
         pd.identify_physical_drive_buffer.wBlockSize = static_cast<VK_WORD>((choices & 2) ? 4096 : 512);
         pd.identify_physical_drive_buffer.bLogicalBlocksPerPhysicalBlock = static_cast<VK_BYTE>(choices >> 2);
-        telmar::DerivePhysicalDriveRecord(cda, pd);
-        pd.flags |= kPDRecordIdentifyValid;
+        CacheDriveIdentify(c, pd);
     }
     FUZZ_CHECK(VK_RequestArrayConfigurationInformation(cda));
     FUZZ_CHECK(c->total_array_count <= 8);

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "fuzz_check.h"
+#include "fuzz_input.h"
 #include "telm_bmic.h"
 #include "telm_config_internal.h"
 #include "telm_private.h"
@@ -17,28 +18,20 @@ namespace {
 
 constexpr size_t kHeaderFieldsEnd = 16; // bDisableFlag .. cache_configuration_flags
 
-template <typename T> T Take(const uint8_t*& data, size_t& size) {
-    T v = 0;
-    const size_t n = size < sizeof(T) ? size : sizeof(T);
-    std::memcpy(&v, data, n);
-    data += n;
-    size -= n;
-    return v;
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Staged part first: percent, NBWC, wait, LU cache array, a 64-bit presence mask and one
     // accelerator nibble per present drive (taken in turn); the rest is the reply.
+    FuzzInput in{data, size};
     auto config = std::make_unique<EDITABLE_CONFIGURATION>();
     std::memset(config.get(), 0, sizeof(*config));
-    config->controller_read_cache_percent = Take<VK_BYTE>(data, size);
-    config->controller_nbwc = Take<VK_BYTE>(data, size) & 1;
-    config->controller_wait_for_cache_room = Take<VK_BYTE>(data, size) & 1;
-    const bool lu_cache_array = (Take<VK_BYTE>(data, size) & 1) != 0;
-    const VK_QWORD present = Take<VK_QWORD>(data, size);
-    const VK_QWORD accelerators = Take<VK_QWORD>(data, size);
+    config->controller_read_cache_percent = in.Take<VK_BYTE>();
+    config->controller_nbwc = in.Take<VK_BYTE>() & 1;
+    config->controller_wait_for_cache_room = in.Take<VK_BYTE>() & 1;
+    const bool lu_cache_array = (in.Take<VK_BYTE>() & 1) != 0;
+    const VK_QWORD present = in.Take<VK_QWORD>();
+    const VK_QWORD accelerators = in.Take<VK_QWORD>();
     EDITABLE_LOGICAL_DRIVE drives[64] = {};
     for (int n = 0; n < 64; ++n) {
         if (present & (VK_QWORD{1} << n)) {
@@ -48,8 +41,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
 
-    CACHE_CONFIG_STATUS status{};
-    std::memcpy(&status, data, size < sizeof(status) ? size : sizeof(status));
+    CACHE_CONFIG_STATUS status;
+    in.Fill(&status, sizeof(status));
     const CACHE_CONFIG_STATUS before = status;
     telmar::EditCacheConfiguration(status, *config, lu_cache_array);
 

@@ -3,14 +3,12 @@
 // CONTROLLER, CONTROLLER_PARAMETERS, SUBSYSTEM_PARAMETERS, the active, pending and default discovery
 // configurations and feature page 0x0E/7; what the input does not reach stays zero. The data area has
 // no controller behind it, so a buffer left invalid fails to load as an unreadable reply would.
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <memory>
 
 #include "fuzz_check.h"
-#include "ppavl_debug.h"
+#include "fuzz_data_area.h"
 #include "ptelm_cda.h"
 #include "ptelm_features.h"
 #include "ptelm_properties.h"
@@ -19,29 +17,9 @@
 
 namespace {
 
-// Feeds the input into consecutive buffers.
-struct ConnectorInput {
-    const uint8_t* data;
-    size_t size;
-    size_t at = 0;
-    uint8_t Byte() { return at < size ? data[at++] : 0; }
-    void Fill(void* destination, size_t length) {
-        std::memset(destination, 0, length);
-        const size_t n = at < size ? std::min(length, size - at) : 0;
-        if (n) {
-            std::memcpy(destination, data + at, n);
-        }
-        at += n;
-    }
-};
-
-_CDA* ConnectorArea() {
-    static const std::unique_ptr<uint8_t[]> memory = [] {
-        auto m = std::make_unique<uint8_t[]>(VK_GetCDASize());
-        std::memset(m.get(), 0, VK_GetCDASize());
-        return m;
-    }();
-    return reinterpret_cast<_CDA*>(memory.get());
+// The area a run leaves its state in, for a test that reads it after the run.
+[[maybe_unused]] _CDA* ConnectorArea() {
+    return DataArea();
 }
 
 bool IsDiscoveryProtocol(uint8_t p) {
@@ -55,14 +33,10 @@ bool IsTargetCount(uint8_t t) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    // Quiet while the target runs; the level is the process's and goes back as it was.
-    struct QuietLog {
-        VK_BYTE previous = PN_SetDebugLogLevel(0);
-        ~QuietLog() { PN_SetDebugLogLevel(previous); }
-    } quiet;
-    _CDA* c = ConnectorArea();
+    const QuietFuzzLog quiet;
+    _CDA* c = ClearedDataArea();
     PCDA cda = c;
-    ConnectorInput in{data, size};
+    FuzzInput in{data, size};
     c->controller_firmware_feature_version = in.Byte();
     const uint8_t valid = in.Byte();
     in.Fill(&c->identify_controller_buffer, sizeof(c->identify_controller_buffer));
@@ -71,7 +45,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     in.Fill(&c->connector_active_discovery_configuration_buffer, sizeof(DISCOVERY_CONFIGURATION_BUFFER));
     in.Fill(&c->connector_pending_discovery_configuration_buffer, sizeof(DISCOVERY_CONFIGURATION_BUFFER));
     in.Fill(&c->connector_default_discovery_configuration_buffer, sizeof(DISCOVERY_CONFIGURATION_BUFFER));
-    std::memset(&c->sense_feature, 0, sizeof(c->sense_feature));
     in.Fill(&c->sense_feature.page_backplane_discovery_protocol, sizeof(c->sense_feature.page_backplane_discovery_protocol));
     c->sense_feature.page_connectivity.bFlags = in.Byte();
     c->sense_feature.page_connectivity.bFlags2 = in.Byte();

@@ -8,10 +8,10 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
 
 #include "fuzz_check.h"
 #include "fuzz_data_area.h"
+#include "fuzz_guard.h"
 #include "ptelm_cda.h"
 #include "ptelm_features.h"
 #include "ptelm_properties.h"
@@ -20,18 +20,6 @@
 namespace {
 
 constexpr size_t kHeader = 6;
-constexpr size_t kGuard = 16;
-constexpr char kGuardByte = static_cast<char>(0xA5);
-
-void Fill(void* copy, size_t copy_size, const uint8_t*& data, size_t& size) {
-    const size_t n = size < copy_size ? size : copy_size;
-    std::memset(copy, 0, copy_size);
-    if (n != 0) {
-        std::memcpy(copy, data, n);
-    }
-    data += n;
-    size -= n;
-}
 
 bool Policy(VK_BYTE v) {
     return v <= kControllerDriveWriteCacheUnchanged || v == kControllerDriveWriteCacheInvalid;
@@ -52,15 +40,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const VK_BYTE precedence = data[3];
     const VK_BYTE volume_type = data[4];
     const size_t text_size = data[5];
-    data += kHeader;
-    size -= kHeader;
+    FuzzInput in{data + kHeader, size - kHeader};
 
     PCDA cda = c;
     c->lock = nullptr;
     c->controller_handle = nullptr;
-    Fill(&c->sense_controller_parameters_buffer, sizeof(c->sense_controller_parameters_buffer), data, size);
-    Fill(&c->sense_feature, sizeof(c->sense_feature), data, size);
-    Fill(&c->identify_controller_buffer, sizeof(c->identify_controller_buffer), data, size);
+    in.Fill(&c->sense_controller_parameters_buffer, sizeof(c->sense_controller_parameters_buffer));
+    in.Fill(&c->sense_feature, sizeof(c->sense_feature));
+    in.Fill(&c->identify_controller_buffer, sizeof(c->identify_controller_buffer));
     std::memset(&c->sense_subsystem_parameters_buffer, 0, sizeof(c->sense_subsystem_parameters_buffer));
     c->flags[kCDAFlagsBuffers] = kCDAValidIdentifyController | kCDAValidControllerParameters |
                                  kCDAValidSubsystemParameters | kCDAValidFeaturePages | kCDAValidRemoteVolumes;
@@ -114,14 +101,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(Policy(VK_GetControllerDriveWriteCache(cda)));
 
     for (size_t s : {size_t{0}, size_t{1}, size_t{32}, size_t{33}, size_t{40}, text_size}) {
-        std::vector<char> buffer(s + kGuard, kGuardByte);
-        VK_GetControllerBootVolumeID(cda, precedence, buffer.data(), s);
-        for (size_t i = s; i < buffer.size(); ++i) {
-            FUZZ_CHECK(buffer[i] == kGuardByte);
-        }
-        if (s != 0) {
-            FUZZ_CHECK(std::memchr(buffer.data(), 0, s) != nullptr);
-        }
+        CheckCallerBuffer(s, true, [&](char* b, size_t n) { VK_GetControllerBootVolumeID(cda, precedence, b, n); });
     }
     sum += VK_GetControllerBootVolumeNumber(cda, precedence, volume_type);
     for (VK_BYTE type = 0; type <= 3; ++type) {

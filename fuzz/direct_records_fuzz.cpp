@@ -13,21 +13,13 @@
 #include <initializer_list>
 
 #include "fuzz_check.h"
+#include "fuzz_input.h"
 #include "ptelm_configuration.h"
 #include "telm_config_internal.h"
 
 namespace {
 
 namespace direct = telmar::direct;
-
-template <typename T> T Take(const uint8_t*& data, size_t& size) {
-    T v{};
-    const size_t n = size < sizeof(T) ? size : sizeof(T);
-    std::memcpy(&v, data, n);
-    data += n;
-    size -= n;
-    return v;
-}
 
 bool Bcd(VK_BYTE b) {
     return (b >> 4) <= 9 && (b & 0x0F) <= 9;
@@ -97,20 +89,21 @@ void CheckTime(const struct tm& local) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(direct::CheckOOBRecord(nullptr) == kCanChangeControllerOOBConfigurationInvalidInput);
+    FuzzInput in{data, size};
     OOBConfiguration record{};
-    record.interface_type = Take<VK_BYTE>(data, size);
-    record.i2c_configuration.raw = Take<VK_BYTE>(data, size);
-    record.slave_address = Take<VK_BYTE>(data, size);
-    record.reserved = Take<VK_BYTE>(data, size);
+    record.interface_type = in.Take<VK_BYTE>();
+    record.i2c_configuration.raw = in.Take<VK_BYTE>();
+    record.slave_address = in.Take<VK_BYTE>();
+    record.reserved = in.Take<VK_BYTE>();
     CheckOOB(record);
 
     struct tm local = {};
-    local.tm_sec = Take<int32_t>(data, size);
-    local.tm_min = Take<int32_t>(data, size);
-    local.tm_hour = Take<int32_t>(data, size);
-    local.tm_mday = Take<int32_t>(data, size);
-    local.tm_mon = Take<int32_t>(data, size);
-    local.tm_year = Take<int32_t>(data, size);
+    local.tm_sec = in.Take<int32_t>();
+    local.tm_min = in.Take<int32_t>();
+    local.tm_hour = in.Take<int32_t>();
+    local.tm_mday = in.Take<int32_t>();
+    local.tm_mon = in.Take<int32_t>();
+    local.tm_year = in.Take<int32_t>();
     CheckTime(local);
     return 0;
 }

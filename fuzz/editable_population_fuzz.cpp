@@ -58,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QuietFuzzLog quiet;
     FuzzInput in{data, size};
     const uint8_t choices = in.Byte();
-    const VK_WORD configured = FillLiveConfigurations(in, choices);
+    const VK_WORD configured = FillLiveConfigurations(in, (choices & 1) != 0);
     _CDA* c = DataArea();
     PCDA cda = c;
     std::vector<uint8_t> reply(std::max(sizeof(LOGICAL_DRIVE_STATUS), sizeof(PHYSICAL_DRIVE_STATUS)));
@@ -80,8 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             pd.identify_physical_drive_buffer.wBlockSize = static_cast<VK_WORD>((choices & 2) ? 4096 : 512);
             pd.identify_physical_drive_buffer.dwTotalBlocks = 0x100000u + p;
         }
-        telmar::DerivePhysicalDriveRecord(cda, pd);
-        pd.flags |= kPDRecordIdentifyValid;
+        CacheDriveIdentify(c, pd);
     }
     VK_RequestArrayConfigurationInformation(cda);
     const VK_WORD array_count = VK_GetControllerTotalArrayCount(cda);

@@ -4,15 +4,13 @@
 // password status, two staged logical drives, then the values to ask about. The data area has no
 // controller behind it: whatever is not cached fails to load. Whatever the state, a value outside
 // a setting's range is never allowed, and a refused Change leaves the staged value as it was.
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <memory>
 
 #include "fuzz_check.h"
-#include "pavl_tracked.h"
-#include "ppavl_debug.h"
+#include "fuzz_data_area.h"
+#include "fuzz_staged.h"
 #include "ptelm_cda.h"
 #include "ptelm_configuration.h"
 #include "ptelm_properties.h"
@@ -20,28 +18,6 @@
 #include "telm_private.h"
 
 namespace {
-
-struct Input {
-    const uint8_t* data;
-    size_t size;
-    size_t at = 0;
-    uint8_t Byte() { return at < size ? data[at++] : 0; }
-    VK_DWORD Dword() {
-        VK_DWORD v = 0;
-        for (int i = 0; i < 4; ++i) {
-            v = v << 8 | Byte();
-        }
-        return v;
-    }
-    void Fill(void* destination, size_t length) {
-        std::memset(destination, 0, length);
-        const size_t n = at < size ? std::min(length, size - at) : 0;
-        if (n) {
-            std::memcpy(destination, data + at, n);
-        }
-        at += n;
-    }
-};
 
 // A setting's valid values, as the permission table states them, and its functions.
 struct Setting {
@@ -98,22 +74,10 @@ void CheckSetting(PCDA cda, const Setting& s, VK_DWORD raw) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    struct QuietLog {
-        VK_BYTE previous = PN_SetDebugLogLevel(0);
-        ~QuietLog() { PN_SetDebugLogLevel(previous); }
-    } quiet;
-    static const std::unique_ptr<uint8_t[]> memory = std::make_unique<uint8_t[]>(VK_GetCDASize());
-    std::memset(memory.get(), 0, VK_GetCDASize());
-    PCDA cda = memory.get();
-    _CDA* c = _VK_CDA(cda);
-    Input in{data, size};
-
-    auto* config = static_cast<PEDITABLE_CONFIGURATION>(VK_malloc(sizeof(EDITABLE_CONFIGURATION)));
-    FUZZ_CHECK(config != nullptr);
-    in.Fill(config, offsetof(EDITABLE_CONFIGURATION, crc));
-    std::memset(reinterpret_cast<VK_BYTE*>(config) + offsetof(EDITABLE_CONFIGURATION, crc), 0,
-                sizeof(EDITABLE_CONFIGURATION) - offsetof(EDITABLE_CONFIGURATION, crc));
-    c->editable_configuration = config;
+    const QuietFuzzLog quiet;
+    _CDA* c = ClearedDataArea();
+    FuzzInput in{data, size};
+    HeapStagedConfiguration config(c, in);
 
     c->flags[kCDAFlagsBuffers] = kCDAValidIdentifyController | kCDAValidFeaturePages | kCDAValidCacheConfigStatus |
                                  kCDAValidSurfaceStatus | kCDAValidExpansionAbility |
@@ -124,32 +88,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     in.Fill(&c->surface_status_buffer, sizeof(c->surface_status_buffer));
     in.Fill(&c->sense_expansion_ability_buffer, sizeof(c->sense_expansion_ability_buffer));
     in.Fill(&c->encryption_boot_password_status_buffer, sizeof(c->encryption_boot_password_status_buffer));
-    for (VK_WORD n = 0; n < 2; ++n) {
-        if (!(in.Byte() & 1)) {
-            continue;
-        }
-        auto* ld = static_cast<PEDITABLE_LOGICAL_DRIVE>(VK_malloc(sizeof(EDITABLE_LOGICAL_DRIVE)));
-        FUZZ_CHECK(ld != nullptr);
-        in.Fill(ld, sizeof(*ld));
-        ld->ld_number = n;
-        config->editable_ld_list[n] = ld;
-    }
+    config.FillLogicalDrives(in, 2);
 
     for (const Setting& s : kSettings) {
-        CheckSetting(cda, s, in.Dword());
+        CheckSetting(c, s, in.TakeBigEndian<VK_DWORD>());
         // The edges of every range, and just past them.
         for (VK_DWORD v : {s.minimum - 1, s.minimum, s.maximum, s.maximum + 1, VK_DWORD{0xFFFFFFFF}}) {
-            CheckSetting(cda, s, v);
+            CheckSetting(c, s, v);
         }
     }
-
-    c->editable_configuration = nullptr;
-    for (PEDITABLE_LOGICAL_DRIVE& ld : config->editable_ld_list) {
-        if (ld != nullptr) {
-            VK_free(ld);
-            ld = nullptr;
-        }
-    }
-    VK_free(config);
     return 0;
 }

@@ -12,6 +12,7 @@
 
 #include "fuzz_check.h"
 #include "fuzz_data_area.h"
+#include "fuzz_guard.h"
 #include "pavl_bytes.h"
 #include "ptelm_cda.h"
 #include "ptelm_properties.h"
@@ -20,8 +21,6 @@
 
 namespace {
 
-constexpr size_t kGuard = 16;
-constexpr char kGuardByte = static_cast<char>(0xA5);
 constexpr size_t kHeader = 8;
 constexpr VK_WORD kEnd = 0xFFFF;
 constexpr size_t kLongestWalk = 400;
@@ -32,18 +31,6 @@ using Text = char* (*)(PCDA, VK_WORD, char*, size_t);
 constexpr Text kTexts[] = {VK_GetStorageEnclosureVendorID,  VK_GetStorageEnclosureProductID,
                            VK_GetStorageEnclosureSerialNumber, VK_GetUBMBackplaneProductString,
                            VK_GetUBMBackplanePartNumber,     VK_GetUBMBackplaneVersion};
-
-template <typename Call>
-void CheckBuffer(size_t size, Call call) {
-    std::vector<char> buffer(size + kGuard, kGuardByte);
-    call(buffer.data(), size);
-    for (size_t i = size; i < buffer.size(); ++i) {
-        FUZZ_CHECK(buffer[i] == kGuardByte);
-    }
-    if (size != 0) {
-        FUZZ_CHECK(std::memchr(buffer.data(), 0, size) != nullptr);
-    }
-}
 
 // A walk of one enclosure's list from `first`, bounded: the lists hold at most 384 numbers.
 template <typename Next>
@@ -135,11 +122,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const size_t sizes[] = {0, 1, 7, 8, 9, 16, 17, 24, 25, 32, 33, 40, 41, text_size};
         for (size_t s : sizes) {
             for (Text text : kTexts) {
-                CheckBuffer(s, [&](char* b, size_t n) { text(cda, se, b, n); });
+                CheckCallerBuffer(s, true, [&](char* b, size_t n) { text(cda, se, b, n); });
             }
             for (VK_BYTE t : {VK_BYTE{1}, VK_BYTE{2}, VK_BYTE{3}, type}) {
                 for (VK_BYTE p : {VK_BYTE{0}, VK_BYTE{7}, path}) {
-                    CheckBuffer(s, [&](char* b, size_t n) { VK_GetStorageEnclosurePathName(cda, se, p, t, b, n); });
+                    CheckCallerBuffer(s, true, [&](char* b, size_t n) { VK_GetStorageEnclosurePathName(cda, se, p, t, b, n); });
                 }
             }
         }

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "fuzz_check.h"
-#include "pavl_tracked.h"
-#include "ppavl_debug.h"
+#include "fuzz_data_area.h"
+#include "fuzz_staged.h"
 #include "ptelm_cda.h"
 #include "ptelm_configuration.h"
 #include "ptelm_encryption.h"
@@ -24,44 +24,20 @@
 
 namespace {
 
-struct Input {
-    const uint8_t* data;
-    size_t size;
-    size_t at = 0;
-    bool Done() const { return at >= size; }
-    uint8_t Byte() { return at < size ? data[at++] : 0; }
-    VK_QWORD Qword() {
-        VK_QWORD v = 0;
-        for (int i = 0; i < 8; ++i) {
-            v = v << 8 | Byte();
-        }
-        return v;
-    }
-    void Fill(void* destination, size_t length) {
-        std::memset(destination, 0, length);
-        const size_t n = at < size ? std::min(length, size - at) : 0;
-        if (n) {
-            std::memcpy(destination, data + at, n);
-        }
-        at += n;
-    }
-};
-
 // A credential argument: NULL, or a heap block of exactly the size handed over.
 struct Credential {
     std::unique_ptr<char[]> bytes;
     size_t size = 0;
     const char* get() const { return bytes.get(); }
 
-    static Credential From(Input& in) {
+    static Credential From(FuzzInput& in) {
         Credential c;
         const uint8_t shape = in.Byte();
         if (shape & 0x80) {
             return c; // NULL
         }
         const size_t claimed = static_cast<size_t>(shape & 0x7F) << 8 | in.Byte();
-        const size_t left = in.at < in.size ? in.size - in.at : 0;
-        c.size = std::min(claimed, left);
+        c.size = std::min(claimed, in.Left());
         c.bytes = std::make_unique<char[]>(std::max<size_t>(c.size, 1));
         // A zero size still hands over a pointer, to a block that must not be read.
         if (c.size != 0) {
@@ -99,7 +75,7 @@ constexpr VK_DWORD kEncryptionBuffers =
     kCDAValidEncryptionRoleAttributes | kCDAValidEncryptionIKekStatus |
     kCDAValidEncryptionKekCacheAttributes | kCDAValidEncryptionBootStatus | kCDAValidEncryptionFeatures;
 
-void OneCall(PCDA cda, EDITABLE_CONFIGURATION* config, Input& in) {
+void OneCall(PCDA cda, EDITABLE_CONFIGURATION* config, FuzzInput& in) {
     const Snapshot before(config);
     bool refused = false;
     switch (in.Byte() % 12) {
@@ -209,7 +185,7 @@ void OneCall(PCDA cda, EDITABLE_CONFIGURATION* config, Input& in) {
             break;
         }
         case 9: {
-            const VK_QWORD value = in.Qword();
+            const VK_QWORD value = in.TakeBigEndian<VK_QWORD>();
             const VK_BYTE can = VK_CanSetEditableEncryptionKeyCache(cda, value);
             const VK_BYTE set = VK_SetEditableEncryptionKeyCache(cda, value);
             FUZZ_CHECK(set == kSetEditableEncryptionKeyCacheSuccess ||
@@ -252,22 +228,10 @@ void OneCall(PCDA cda, EDITABLE_CONFIGURATION* config, Input& in) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    struct QuietLog {
-        VK_BYTE previous = PN_SetDebugLogLevel(0);
-        ~QuietLog() { PN_SetDebugLogLevel(previous); }
-    } quiet;
-    static const std::unique_ptr<uint8_t[]> memory = std::make_unique<uint8_t[]>(VK_GetCDASize());
-    std::memset(memory.get(), 0, VK_GetCDASize());
-    PCDA cda = memory.get();
-    _CDA* c = _VK_CDA(cda);
-    Input in{data, size};
-
-    auto* config = static_cast<PEDITABLE_CONFIGURATION>(VK_malloc(sizeof(EDITABLE_CONFIGURATION)));
-    FUZZ_CHECK(config != nullptr);
-    in.Fill(config, offsetof(EDITABLE_CONFIGURATION, crc));
-    std::memset(reinterpret_cast<VK_BYTE*>(config) + offsetof(EDITABLE_CONFIGURATION, crc), 0,
-                sizeof(EDITABLE_CONFIGURATION) - offsetof(EDITABLE_CONFIGURATION, crc));
-    c->editable_configuration = config;
+    const QuietFuzzLog quiet;
+    _CDA* c = ClearedDataArea();
+    FuzzInput in{data, size};
+    HeapStagedConfiguration config(c, in);
 
     c->flags[kCDAFlagsBuffers] = kEncryptionBuffers;
     in.Fill(&c->identify_controller_buffer, sizeof(c->identify_controller_buffer));
@@ -280,31 +244,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     in.Fill(&c->encryption_key_cache_attributes, sizeof(c->encryption_key_cache_attributes));
     in.Fill(&c->encryption_boot_status_buffer, sizeof(c->encryption_boot_status_buffer));
     in.Fill(&c->encryption_features, sizeof(c->encryption_features));
-    for (VK_WORD n = 0; n < 2; ++n) {
-        if (!(in.Byte() & 1)) {
-            continue;
-        }
-        auto* ld = static_cast<PEDITABLE_LOGICAL_DRIVE>(VK_malloc(sizeof(EDITABLE_LOGICAL_DRIVE)));
-        FUZZ_CHECK(ld != nullptr);
-        in.Fill(ld, sizeof(*ld));
-        ld->ld_number = n;
-        config->editable_ld_list[n] = ld;
-    }
+    config.FillLogicalDrives(in, 2);
     const VK_BYTE state_before = config->encryption_boot_password_state;
 
     for (int calls = 0; calls < 24 && !in.Done(); ++calls) {
-        OneCall(cda, config, in);
+        OneCall(c, config.get(), in);
         FUZZ_CHECK(config->encryption_boot_password_state == state_before ||
                    config->encryption_boot_password_state <= kEncryptionBootPasswordEnabled);
     }
-
-    c->editable_configuration = nullptr;
-    for (PEDITABLE_LOGICAL_DRIVE& ld : config->editable_ld_list) {
-        if (ld != nullptr) {
-            VK_free(ld);
-            ld = nullptr;
-        }
-    }
-    VK_free(config);
     return 0;
 }

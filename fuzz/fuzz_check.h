@@ -2,6 +2,7 @@
 #ifndef FUZZ_CHECK_H
 #define FUZZ_CHECK_H
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 
@@ -12,5 +13,14 @@
             std::abort();                                                                        \
         }                                                                                        \
     } while (0)
+
+// The arithmetic a check states what it expects in: wide enough that the expectation itself never
+// wraps where the code under test must not.
+__extension__ typedef unsigned __int128 Wide;
+
+// A wide value as a 64-bit answer that stops at the largest one instead of wrapping.
+inline uint64_t Saturated(Wide value) {
+    return value > UINT64_MAX ? UINT64_MAX : static_cast<uint64_t>(value);
+}
 
 #endif

@@ -3,12 +3,13 @@
 #ifndef FUZZ_DATA_AREA_H
 #define FUZZ_DATA_AREA_H
 
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
+#include "fuzz_input.h"
+#include "pavl_bytes.h"
 #include "ppavl_debug.h"
 #include "ptelm.h"
 #include "telm_private.h"
@@ -19,23 +20,13 @@ inline _CDA* DataArea() {
     return area;
 }
 
-// The fuzz input, taken front to back; past its end every byte reads 0.
-struct FuzzInput {
-    const uint8_t* data;
-    size_t size;
-    size_t at = 0;
-    uint8_t Byte() { return at < size ? data[at++] : 0; }
-    // Up to `length` bytes into `destination` (zeroed first); the count taken.
-    size_t Fill(void* destination, size_t length) {
-        std::memset(destination, 0, length);
-        const size_t n = at < size ? std::min(length, size - at) : 0;
-        if (n) {
-            std::memcpy(destination, data + at, n);
-        }
-        at += n;
-        return n;
-    }
-};
+// The data area with nothing left in it from the run before: for a target that sets up every buffer
+// and record it means to be read.
+inline _CDA* ClearedDataArea() {
+    _CDA* c = DataArea();
+    std::memset(static_cast<void*>(c), 0, VK_GetCDASize());
+    return c;
+}
 
 // Hostile replies make the library log a great deal; the fuzzer wants none of it.
 struct QuietFuzzLog {
@@ -46,17 +37,42 @@ struct QuietFuzzLog {
     ~QuietFuzzLog() { PN_SetDebugLogLevel(previous); }
 };
 
+// IDENTIFY CONTROLLER and the managed-SED status from the input, cached with `more_buffers`, on a
+// controller whose arrays are built and that offers feature pages (IDENTIFY dwEvenMoreControllerFlags
+// 0x80000000) and managed SED, whatever the input says.
+inline void FillManagedSEDController(_CDA* c, FuzzInput& in, VK_DWORD more_buffers) {
+    c->flags[kCDAFlagsBuffers] =
+        kCDAValidIdentifyController | kCDAValidFeaturePages | kCDAValidManagedSEDStatus | more_buffers;
+    c->flags[kCDAFlagsModel] = kCDAModelArraysBuilt;
+    in.Fill(&c->identify_controller_buffer, sizeof(c->identify_controller_buffer));
+    in.Fill(&c->managed_sed_status_buffer, sizeof(c->managed_sed_status_buffer));
+    c->identify_controller_buffer.dwEvenMoreControllerFlags |= 0x80000000u;
+    c->sense_feature.page_managed_sed.bFeatureFlags = 0x07;
+}
+
+// A drive record as the loader leaves it once its identify copy is in place: derived and cached.
+inline void CacheDriveIdentify(_CDA* c, PhysicalDriveRecord& pd) {
+    telmar::DerivePhysicalDriveRecord(static_cast<PCDA>(c), pd);
+    pd.flags |= kPDRecordIdentifyValid;
+}
+
+// Drive `p`'s identify reply decoded into its record, which is then derived and cached.
+inline void DecodeDriveIdentify(_CDA* c, VK_WORD p, pavlin::ByteView reply, bool full_length_model) {
+    PhysicalDriveRecord& pd = _VK_PDRecordForWrite(c, p);
+    telmar::DecodePhysicalDriveStatus(reply, full_length_model, pd.identify_physical_drive_buffer);
+    CacheDriveIdentify(c, pd);
+}
+
 // The data area zeroed, then the live model's inputs from the fuzz input: IDENTIFY CONTROLLER and up
-// to eight logical-drive configurations (652 bytes each), each derived as the loader derives it.
-// `choices` bit 0 marks the cache configuration cached (it reads as zero). The count configured.
-inline VK_WORD FillLiveConfigurations(FuzzInput& in, uint8_t choices) {
-    _CDA* c = DataArea();
-    std::memset(c, 0, VK_GetCDASize());
+// to `most` logical-drive configurations (652 bytes each), each derived as the loader derives it.
+// With `cache_config_cached` the cache configuration reads as cached (and zero). The count configured.
+inline VK_WORD FillLiveConfigurations(FuzzInput& in, bool cache_config_cached, VK_WORD most = 8) {
+    _CDA* c = ClearedDataArea();
     c->flags[kCDAFlagsBuffers] = kCDAValidIdentifyController | kCDAValidControllerParameters |
-                                 kCDAValidEnclosures | ((choices & 1) ? kCDAValidCacheConfigStatus : 0);
+                                 kCDAValidEnclosures | (cache_config_cached ? kCDAValidCacheConfigStatus : 0);
     in.Fill(&c->identify_controller_buffer, sizeof(c->identify_controller_buffer));
     VK_WORD configured = 0;
-    for (; configured < 8; ++configured) {
+    for (; configured < most; ++configured) {
         LogicalDriveRecord& r = _VK_LDRecordForWrite(c, configured);
         if (in.Fill(&r.sense_config_buffer, sizeof(r.sense_config_buffer)) == 0) {
             break;

@@ -6,21 +6,12 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <vector>
 
 #include "fuzz_check.h"
 #include "fuzz_data_area.h"
+#include "fuzz_guard.h"
 #include "telm_config_internal.h"
-
-namespace {
-
-struct Guarded {
-    LOGICAL_DRIVE_CONFIG config;
-    uint8_t guard[64];
-};
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     QuietFuzzLog quiet;
@@ -30,16 +21,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const size_t count = in.Byte() % 16;
     std::vector<VK_WORD> list(count);
     for (VK_WORD& d : list) {
-        d = static_cast<VK_WORD>(in.Byte() | in.Byte() << 8);
+        d = in.Take<VK_WORD>();
     }
-    Guarded g;
-    std::memset(&g, 0xA5, sizeof(g));
+    GuardedConfig g;
     in.Fill(&g.config, sizeof(g.config));
     const auto failed = [phase](VK_WORD n) { return n % 8 == phase; };
     const bool ok = telmar::RewriteHealMaps(g.config, extended, 0, list.data(), count, failed);
-    for (uint8_t b : g.guard) {
-        FUZZ_CHECK(b == 0xA5);
-    }
+    g.CheckGuards();
     if (!ok) {
         return 0;
     }

@@ -8,10 +8,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <memory>
 
 #include "fuzz_check.h"
-#include "ppavl_debug.h"
+#include "fuzz_data_area.h"
+#include "fuzz_guard.h"
+#include "fuzz_staged.h"
 #include "ptelm.h"
 #include "ptelm_configuration.h"
 #include "ptelm_properties.h"
@@ -19,33 +20,6 @@
 #include "telm_private.h"
 
 namespace {
-
-struct Input {
-    const uint8_t* data;
-    size_t size;
-    size_t at = 0;
-    uint8_t Byte() { return at < size ? data[at++] : 0; }
-    uint16_t Word() { return static_cast<uint16_t>(Byte() | Byte() << 8); }
-    size_t Fill(void* destination, size_t length) {
-        std::memset(destination, 0, length);
-        const size_t n = at < size ? std::min(length, size - at) : 0;
-        if (n) {
-            std::memcpy(destination, data + at, n);
-        }
-        at += n;
-        return n;
-    }
-};
-
-struct Guarded {
-    uint8_t front[32];
-    LOGICAL_DRIVE_CONFIG config;
-    uint8_t back[64];
-};
-
-bool Inside(size_t at, size_t begin, size_t length) {
-    return at >= begin && at - begin < length;
-}
 
 // The span a map at `offset` may take in `config` as it was read: nothing when it is not usable.
 size_t UsableSpan(const LOGICAL_DRIVE_CONFIG& config, size_t offset) {
@@ -60,34 +34,23 @@ size_t UsableSpan(const LOGICAL_DRIVE_CONFIG& config, size_t offset) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    struct QuietLog {
-        VK_BYTE previous = PN_SetDebugLogLevel(0);
-        ~QuietLog() { PN_SetDebugLogLevel(previous); }
-    } quiet;
-    static const std::unique_ptr<uint8_t[]> memory = std::make_unique<uint8_t[]>(VK_GetCDASize());
-    static EDITABLE_CONFIGURATION config;
-    static EDITABLE_ARRAY array;
-    static EDITABLE_LOGICAL_DRIVE ld;
-    std::memset(memory.get(), 0, VK_GetCDASize());
-    std::memset(&config, 0, sizeof(config));
-    std::memset(&array, 0, sizeof(array));
-    std::memset(&ld, 0, sizeof(ld));
-    PCDA cda = memory.get();
-    _CDA* c = _VK_CDA(cda);
-    Input in{data, size};
+    const QuietFuzzLog quiet;
+    _CDA* c = ClearedDataArea();
+    PCDA cda = c;
+    FuzzInput in{data, size};
+    HeapStagedConfiguration config(c);
+    EDITABLE_ARRAY& array = config.Array(0);
 
     const uint8_t choices = in.Byte();
     c->flags[kCDAFlagsBuffers] = kCDAValidIdentifyController;
     c->identify_controller_buffer.bMoreControllerFlags = (choices & 1) ? 0x40 : 0;
     c->identify_controller_buffer.wMaximumPhysicalDevicesSupported = kMaxPhysicalDrivesSupported;
-    c->editable_configuration = &config;
-    config.controller_spare_activation_mode =
+    config->controller_spare_activation_mode =
         (choices & 2) ? kControllerSAMTypePredictive : kControllerSAMTypeFailure;
-    config.editable_array_list[0] = &array;
-    config.editable_array_count = 1;
+    config->editable_array_count = 1;
     const VK_WORD ld_number = static_cast<VK_WORD>(in.Byte() % kMaxLogicalDrivesSupported);
-    config.editable_ld_list[ld_number] = &ld;
-    config.editable_ld_count = 1;
+    EDITABLE_LOGICAL_DRIVE& ld = config.LogicalDrive(ld_number);
+    config->editable_ld_count = 1;
 
     ld.ld_number = ld_number;
     ld.flags = kEditableLDNewDrive | kEditableLDRAIDSet | ((choices & 4) ? kEditableLDEnableSED : 0) |
@@ -105,29 +68,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ld.logical_drive_accelerator = in.Byte();
     ld.logical_drive_initialization_method = in.Byte();
     for (VK_WORD i = 0; i < std::min<VK_WORD>(array.data_drive_count, 128); ++i) {
-        array.data_drives[i] = in.Word();
+        array.data_drives[i] = in.Take<VK_WORD>();
     }
     for (VK_WORD i = 0; i < std::min<VK_WORD>(array.spare_drive_count, 128); ++i) {
-        array.spare_drives[i] = in.Word();
-        config.editable_pd_list[array.spare_drives[i] % kMaxPhysicalDrivesSupported].config_usage_info =
+        array.spare_drives[i] = in.Take<VK_WORD>();
+        config->editable_pd_list[array.spare_drives[i] % kMaxPhysicalDrivesSupported].config_usage_info =
             in.Byte();
     }
 
-    Guarded g;
-    std::memset(&g, 0xA5, sizeof(g));
+    GuardedConfig g;
     in.Fill(&g.config, sizeof(g.config));
-    const Guarded before = g;
+    const GuardedConfig before = g;
 
     __VK_PrepNewEditableLogicalDrive(cda, ld_number, &g.config);
     __VK_ManageEditableLogicalDriveSpareDrives(cda, ld_number, &g.config);
-    c->editable_configuration = nullptr;
 
-    for (uint8_t b : g.front) {
-        FUZZ_CHECK(b == 0xA5);
-    }
-    for (uint8_t b : g.back) {
-        FUZZ_CHECK(b == 0xA5);
-    }
+    g.CheckGuards();
     const bool extended = choices & 1;
     const size_t data_at = before.config.wOffsetToExtendedDriveAssignmentMap;
     const size_t spare_at = before.config.wOffsetToExtendedSpareAssignmentMap;

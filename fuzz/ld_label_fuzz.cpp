@@ -7,12 +7,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <memory>
 #include <vector>
 
 #include "fuzz_check.h"
-#include "ppavl_debug.h"
-#include "ppavl_platform.h"
+#include "fuzz_data_area.h"
+#include "fuzz_staged.h"
 #include "ptelm_cda.h"
 #include "ptelm_configuration.h"
 #include "telm_config_internal.h"
@@ -35,10 +34,7 @@ bool RuleHolds(const std::vector<char>& label) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    struct QuietLog {
-        VK_BYTE previous = PN_SetDebugLogLevel(0);
-        ~QuietLog() { PN_SetDebugLogLevel(previous); }
-    } quiet;
+    const QuietFuzzLog quiet;
     if (size < 2) {
         return 0;
     }
@@ -53,22 +49,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                    text == kCanSetEditableLogicalDriveLabelInvalidLabel);
     }
 
-    static const std::unique_ptr<uint8_t[]> memory = std::make_unique<uint8_t[]>(VK_GetCDASize());
-    std::memset(memory.get(), 0, VK_GetCDASize());
-    PCDA cda = memory.get();
-    auto* config = static_cast<PEDITABLE_CONFIGURATION>(VK_malloc(sizeof(EDITABLE_CONFIGURATION)));
-    auto* ld = static_cast<PEDITABLE_LOGICAL_DRIVE>(VK_malloc(sizeof(EDITABLE_LOGICAL_DRIVE)));
-    FUZZ_CHECK(config != nullptr && ld != nullptr);
-    std::memset(config, 0, sizeof(*config));
-    std::memset(ld, 0, sizeof(*ld));
-    ld->flags = kEditableLDNewDrive | kEditableLDLabelUnchanged;
-    ld->flags |= (choices & 0x1) ? kEditableLDArraySet : 0;
-    ld->flags |= (choices & 0x2) ? kEditableLDLUCache : 0;
-    ld->flags |= (choices & 0x4) ? kEditableLDSplitMirrorBackup : 0;
-    std::memcpy(ld->logical_drive_label, "Before", 6);
-    config->editable_ld_list[0] = ld;
+    _CDA* c = ClearedDataArea();
+    PCDA cda = c;
+    HeapStagedConfiguration config(c);
+    EDITABLE_LOGICAL_DRIVE& ld = config.LogicalDrive(0);
+    ld.flags = kEditableLDNewDrive | kEditableLDLabelUnchanged;
+    ld.flags |= (choices & 0x1) ? kEditableLDArraySet : 0;
+    ld.flags |= (choices & 0x2) ? kEditableLDLUCache : 0;
+    ld.flags |= (choices & 0x4) ? kEditableLDSplitMirrorBackup : 0;
+    std::memcpy(ld.logical_drive_label, "Before", 6);
     config->editable_ld_count = 1;
-    _VK_CDA(cda)->editable_configuration = config;
 
     const char* given = (choices & 0x8) ? nullptr : label.data();
     const VK_BYTE can = VK_CanSetEditableLogicalDriveLabel(cda, 0, given, label_size);
@@ -84,14 +74,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(back[64] == '\0' && back[65] == 'x');
     if (expected) {
         FUZZ_CHECK(std::memcmp(back, label.data(), label_size) == 0);
-        FUZZ_CHECK(!(ld->flags & kEditableLDLabelUnchanged));
+        FUZZ_CHECK(!(ld.flags & kEditableLDLabelUnchanged));
     } else {
         FUZZ_CHECK(std::strcmp(back, "Before") == 0);
-        FUZZ_CHECK(ld->flags & kEditableLDLabelUnchanged);
+        FUZZ_CHECK(ld.flags & kEditableLDLabelUnchanged);
     }
-
-    _VK_CDA(cda)->editable_configuration = nullptr;
-    VK_free(ld);
-    VK_free(config);
     return 0;
 }

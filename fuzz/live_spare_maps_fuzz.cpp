@@ -7,31 +7,15 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <vector>
 
 #include "fuzz_check.h"
-#include "ppavl_debug.h"
+#include "fuzz_data_area.h"
+#include "fuzz_guard.h"
 #include "ptelm_properties.h"
 #include "telm_config_internal.h"
 
-namespace {
-
-struct Guarded {
-    LOGICAL_DRIVE_CONFIG config;
-    uint8_t guard[64];
-};
-
-bool Inside(size_t at, size_t begin, size_t length) {
-    return at >= begin && at - begin < length;
-}
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    struct QuietLog {
-        VK_BYTE previous = PN_SetDebugLogLevel(0);
-        ~QuietLog() { PN_SetDebugLogLevel(previous); }
-    } quiet;
+    const QuietFuzzLog quiet;
     if (size < 4) {
         return 0;
     }
@@ -39,16 +23,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool set = data[0] & 2;
     const VK_WORD pd = static_cast<VK_WORD>(data[1] | data[2] << 8);
     const uint8_t phase = data[3] & 7;
-    Guarded g;
-    std::memset(&g, 0xA5, sizeof(g));
+    GuardedConfig g;
     std::memcpy(&g.config, data + 4, std::min(size - 4, sizeof(g.config)));
-    const Guarded before = g;
+    const GuardedConfig before = g;
 
     const bool fit = telmar::EditSpareMaps(g.config, extended, 0, pd, set,
                                            [phase](VK_WORD n) { return n % 8 == phase; });
-    for (uint8_t b : g.guard) {
-        FUZZ_CHECK(b == 0xA5);
-    }
+    g.CheckGuards();
     const size_t map_at = before.config.wOffsetToExtendedSpareAssignmentMap;
     const size_t map_bytes = (static_cast<size_t>(before.config.wMaximumPhysicalDevicesSupported) + 7) / 8;
     const auto* now = reinterpret_cast<const uint8_t*>(&g.config);

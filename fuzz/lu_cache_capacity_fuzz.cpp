@@ -9,107 +9,52 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <memory>
 
 #include "fuzz_check.h"
-#include "ppavl_debug.h"
-#include "ppavl_platform.h"
+#include "fuzz_data_area.h"
+#include "fuzz_staged.h"
 #include "ptelm_cda.h"
 #include "ptelm_configuration.h"
 #include "telm_config_internal.h"
 #include "telm_private.h"
 
-namespace {
-
-using Wide = unsigned __int128;
-constexpr VK_QWORD kAll = ~VK_QWORD{0};
-
-struct Input {
-    const uint8_t* data;
-    size_t size;
-    size_t at = 0;
-    template <typename T>
-    T Take() {
-        T value = 0;
-        for (size_t k = 0; k < sizeof(T); ++k) {
-            const T byte = at < size ? data[at++] : 0;
-            value = static_cast<T>(value | (byte << (8 * k)));
-        }
-        return value;
-    }
-    pavlin::ByteView View(size_t length) {
-        const size_t n = at < size ? std::min(length, size - at) : 0;
-        pavlin::ByteView v(data + at, n);
-        at += length;
-        return v;
-    }
-    void Fill(void* destination, size_t length) {
-        std::memset(destination, 0, length);
-        const size_t n = at < size ? std::min(length, size - at) : 0;
-        if (n) {
-            std::memcpy(destination, data + at, n);
-        }
-        at += length;
-    }
-};
-
-VK_QWORD Saturated(Wide v) {
-    return v > kAll ? kAll : static_cast<VK_QWORD>(v);
-}
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    struct QuietLog {
-        VK_BYTE previous = PN_SetDebugLogLevel(0);
-        ~QuietLog() { PN_SetDebugLogLevel(previous); }
-    } quiet;
-    static const std::unique_ptr<uint8_t[]> memory = std::make_unique<uint8_t[]>(VK_GetCDASize());
-    std::memset(memory.get(), 0, VK_GetCDASize());
-    PCDA cda = memory.get();
-    _CDA* c = _VK_CDA(cda);
-    Input in{data, size};
+    const QuietFuzzLog quiet;
+    _CDA* c = ClearedDataArea();
+    PCDA cda = c;
+    FuzzInput in{data, size};
 
     const auto decoded = telmar::lucache::DecodeRAMInfo(in.View(39));
     in.Fill(&c->sense_feature.page_lu_cache, sizeof(c->sense_feature.page_lu_cache));
     const VK_BYTE algorithm = in.Take<VK_BYTE>();
     const VK_DWORD line = in.Take<VK_DWORD>();
 
-    auto* config = static_cast<PEDITABLE_CONFIGURATION>(VK_malloc(sizeof(EDITABLE_CONFIGURATION)));
-    FUZZ_CHECK(config != nullptr);
-    std::memset(config, 0, sizeof(*config));
-    c->editable_configuration = config;
+    HeapStagedConfiguration config(c);
     VK_BYTE codes[8] = {};
-    for (VK_WORD n = 0; n < 8 && in.at < in.size; ++n) {
-        auto* ld = static_cast<PEDITABLE_LOGICAL_DRIVE>(VK_malloc(sizeof(EDITABLE_LOGICAL_DRIVE)));
-        FUZZ_CHECK(ld != nullptr);
-        std::memset(ld, 0, sizeof(*ld));
-        ld->ld_number = n;
-        ld->flags = in.Take<VK_BYTE>() & 0x1 ? kEditableLDLocked : 0;
-        ld->flags |= kEditableLDLUCache | kEditableLDArraySet | kEditableLDRAIDSet | kEditableLDSizeSet;
-        ld->lu_cache_algorithm = in.Take<VK_BYTE>();
-        ld->lu_cache_line_size_blocks = in.Take<VK_DWORD>();
-        ld->drive_size_blocks = in.Take<VK_QWORD>();
-        ld->block_size_bytes = in.Take<VK_WORD>();
-        ld->RAID_level = in.Take<VK_BYTE>();
-        ld->num_parity_groups = in.Take<VK_BYTE>();
-        ld->lu_cache_ld_number = 0xFFFF;
+    for (VK_WORD n = 0; n < 8 && !in.Done(); ++n) {
+        EDITABLE_LOGICAL_DRIVE& ld = config.LogicalDrive(n);
+        ld.ld_number = n;
+        ld.flags = in.Take<VK_BYTE>() & 0x1 ? kEditableLDLocked : 0;
+        ld.flags |= kEditableLDLUCache | kEditableLDArraySet | kEditableLDRAIDSet | kEditableLDSizeSet;
+        ld.lu_cache_algorithm = in.Take<VK_BYTE>();
+        ld.lu_cache_line_size_blocks = in.Take<VK_DWORD>();
+        ld.drive_size_blocks = in.Take<VK_QWORD>();
+        ld.block_size_bytes = in.Take<VK_WORD>();
+        ld.RAID_level = in.Take<VK_BYTE>();
+        ld.num_parity_groups = in.Take<VK_BYTE>();
+        ld.lu_cache_ld_number = 0xFFFF;
         // Each drive on its own staged array of the given drive count.
-        auto* array = static_cast<PEDITABLE_ARRAY>(VK_malloc(sizeof(EDITABLE_ARRAY)));
-        FUZZ_CHECK(array != nullptr);
-        std::memset(array, 0, sizeof(*array));
-        array->editable_array_number = n;
-        array->data_drive_count = std::min<VK_WORD>(in.Take<VK_WORD>(), 128);
-        array->logical_drives[array->logical_drive_count++] = n;
-        config->editable_array_list[n] = array;
-        ld->editable_array_number = n;
+        EDITABLE_ARRAY& array = config.Array(n);
+        array.editable_array_number = n;
+        array.data_drive_count = std::min<VK_WORD>(in.Take<VK_WORD>(), 128);
+        array.logical_drives[array.logical_drive_count++] = n;
+        ld.editable_array_number = n;
         codes[n] = in.Take<VK_BYTE>();
-        ld->flags |= in.Take<VK_BYTE>() & 0x1 ? kEditableLDStripSizeSet : 0;
-        array->common_block_size = in.Take<VK_WORD>();
-        array->common_drive_size_blocks = ld->drive_size_blocks >> (ld->block_size_bytes & 0x3F);
-        ld->strip_size_blocks = ld->lu_cache_line_size_blocks >> 2;
-        ld->sectors_per_track = ld->lu_cache_algorithm;
-        config->editable_ld_list[n] = ld;
+        ld.flags |= in.Take<VK_BYTE>() & 0x1 ? kEditableLDStripSizeSet : 0;
+        array.common_block_size = in.Take<VK_WORD>();
+        array.common_drive_size_blocks = ld.drive_size_blocks >> (ld.block_size_bytes & 0x3F);
+        ld.strip_size_blocks = ld.lu_cache_line_size_blocks >> 2;
+        ld.sectors_per_track = ld.lu_cache_algorithm;
         ++config->editable_ld_count;
         ++config->editable_array_count;
     }
@@ -175,12 +120,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             FUZZ_CHECK(ld->lu_cache_line_size_blocks == before_line);
         }
     }
-
-    c->editable_configuration = nullptr;
-    for (VK_WORD n = 0; n < 64; ++n) {
-        VK_free(config->editable_ld_list[n]);
-        VK_free(config->editable_array_list[n]);
-    }
-    VK_free(config);
     return 0;
 }

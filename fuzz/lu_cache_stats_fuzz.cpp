@@ -2,15 +2,13 @@
 // replies, cached for one logical drive, through the statistics, status-word and dirty-line getters.
 // The input fills, in order: the logical drive, the statistics, then the sense reply. The data area
 // has no controller behind it: whatever is not cached fails to load.
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <limits>
-#include <memory>
 
 #include "fuzz_check.h"
-#include "ppavl_debug.h"
+#include "fuzz_data_area.h"
 #include "ptelm_cda.h"
 #include "ptelm_properties.h"
 #include "ptelm_status.h"
@@ -29,37 +27,23 @@ VK_QWORD Sum(VK_QWORD a, VK_QWORD b, VK_QWORD c) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    struct QuietLog {
-        VK_BYTE previous = PN_SetDebugLogLevel(0);
-        ~QuietLog() { PN_SetDebugLogLevel(previous); }
-    } quiet;
+    const QuietFuzzLog quiet;
     if (size == 0) {
         return 0;
     }
-    static const std::unique_ptr<uint8_t[]> memory = std::make_unique<uint8_t[]>(VK_GetCDASize());
-    std::memset(memory.get(), 0, VK_GetCDASize());
-    PCDA cda = memory.get();
-    _CDA* c = _VK_CDA(cda);
+    _CDA* c = ClearedDataArea();
+    PCDA cda = c;
+    FuzzInput in{data, size};
     c->flags[kCDAFlagsBuffers] = kCDAValidIdentifyController;
     c->identify_controller_buffer.wMaximumLogicalDevicesSupported = 64;
-    const VK_WORD ld = data[0] % 80; // some past the 64 logical drives
-    size_t at = 1;
-    auto fill = [&](void* destination, size_t length) {
-        std::memset(destination, 0, length);
-        const size_t n = at < size ? std::min(length, size - at) : 0;
-        if (n) {
-            std::memcpy(destination, data + at, n);
-        }
-        at += n;
-        return n > 0;
-    };
+    const VK_WORD ld = in.Byte() % 80; // some past the 64 logical drives
     LU_CACHE_STATS stats = {};
     if (ld < kMaxLogicalDrivesSupported) {
         LogicalDriveRecord& r = _VK_LDRecordForWrite(c, ld);
-        fill(&r.lu_cache_stats_buffer, sizeof(r.lu_cache_stats_buffer));
+        in.Fill(&r.lu_cache_stats_buffer, sizeof(r.lu_cache_stats_buffer));
         stats = r.lu_cache_stats_buffer;
         r.flags |= kLDRecordLUCacheStatsValid;
-        if (fill(&r.lu_cache_config_buffer, sizeof(r.lu_cache_config_buffer))) {
+        if (in.Fill(&r.lu_cache_config_buffer, sizeof(r.lu_cache_config_buffer)) != 0) {
             r.flags |= kLDRecordLUCacheSenseValid;
         }
     }

@@ -4,40 +4,18 @@
 // identify copy), then for each record a count and the drive numbers to mark. The data area has no controller
 // behind it. A bit is set only for a drive the controller has and reports as a drive, only when the Do says
 // so, and never outside the 128-byte map.
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <memory>
 
 #include "fuzz_check.h"
-#include "ppavl_debug.h"
+#include "fuzz_data_area.h"
 #include "ptelm_cda.h"
 #include "ptelm_configuration.h"
 #include "telm_config_internal.h"
 #include "telm_private.h"
 
 namespace {
-
-struct Input {
-    const uint8_t* data;
-    size_t size;
-    size_t at = 0;
-    uint8_t Byte() { return at < size ? data[at++] : 0; }
-    VK_WORD Word() {
-        const VK_WORD low = Byte();
-        return static_cast<VK_WORD>(low | Byte() << 8);
-    }
-    void Fill(void* destination, size_t length) {
-        std::memset(destination, 0, length);
-        const size_t n = at < size ? std::min(length, size - at) : 0;
-        if (n) {
-            std::memcpy(destination, data + at, n);
-        }
-        at += n;
-    }
-    bool Done() const { return at >= size; }
-};
 
 bool Bit(const VK_BYTE* map, size_t bit) {
     return (map[bit / 8] >> (bit % 8)) & 1;
@@ -46,12 +24,12 @@ bool Bit(const VK_BYTE* map, size_t bit) {
 // Marks every drive number the input names through `mark`, keeping what the map must hold, then
 // checks the map against it.
 template <class Record>
-void MarkAll(Input& in, _CDA* c, Record* record, const VK_BYTE* map, VK_BYTE (*mark)(void*, VK_WORD),
+void MarkAll(FuzzInput& in, _CDA* c, Record* record, const VK_BYTE* map, VK_BYTE (*mark)(void*, VK_WORD),
              VK_BYTE marked_code) {
     VK_BYTE expected[telmar::kSEDDriveMapBytes] = {};
     const int count = in.Byte() % 17;
     for (int i = 0; i < count && !in.Done(); ++i) {
-        const VK_WORD pd = in.Word();
+        const VK_WORD pd = in.Take<VK_WORD>();
         if (mark(record, pd) == marked_code) {
             FUZZ_CHECK(pd < kMaxPhysicalDrivesSupported);
             FUZZ_CHECK(pd < c->identify_controller_buffer.wMaximumPhysicalDevicesSupported);
@@ -66,30 +44,17 @@ void MarkAll(Input& in, _CDA* c, Record* record, const VK_BYTE* map, VK_BYTE (*m
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    struct QuietLog {
-        VK_BYTE previous = PN_SetDebugLogLevel(0);
-        ~QuietLog() { PN_SetDebugLogLevel(previous); }
-    } quiet;
-    static const std::unique_ptr<uint8_t[]> memory = std::make_unique<uint8_t[]>(VK_GetCDASize());
-    std::memset(memory.get(), 0, VK_GetCDASize());
-    PCDA cda = memory.get();
-    _CDA* c = _VK_CDA(cda);
-    Input in{data, size};
-
-    c->flags[kCDAFlagsBuffers] =
-        kCDAValidIdentifyController | kCDAValidFeaturePages | kCDAValidManagedSEDStatus;
-    c->flags[kCDAFlagsModel] = kCDAModelArraysBuilt;
-    in.Fill(&c->identify_controller_buffer, sizeof(c->identify_controller_buffer));
-    in.Fill(&c->managed_sed_status_buffer, sizeof(c->managed_sed_status_buffer));
-    // The controller offers feature pages (IDENTIFY dwEvenMoreControllerFlags 0x80000000) and managed SED.
-    c->identify_controller_buffer.dwEvenMoreControllerFlags |= 0x80000000u;
-    c->sense_feature.page_managed_sed.bFeatureFlags = 0x07;
+    const QuietFuzzLog quiet;
+    _CDA* c = ClearedDataArea();
+    PCDA cda = c;
+    FuzzInput in{data, size};
+    FillManagedSEDController(c, in, 0);
     c->sense_feature.page_drive.bFlags2 |= 0x10;
     const int drives = in.Byte() % 9;
     for (int i = 0; i < drives; ++i) {
-        const VK_WORD pd = in.Word() % kMaxPhysicalDrivesSupported;
+        const VK_WORD pd = in.Take<VK_WORD>() % kMaxPhysicalDrivesSupported;
         PhysicalDriveRecord& r = c->pd_record_list[pd];
-        r.flags = in.Word();
+        r.flags = in.Take<VK_WORD>();
         in.Fill(&r.identify_physical_drive_buffer, sizeof(r.identify_physical_drive_buffer));
         in.Fill(&r.pd_config_information, sizeof(r.pd_config_information));
     }

@@ -4,37 +4,19 @@
 // size the caller states, NUL or not. The data area has no controller behind it, so an apply that
 // gets as far as a request fails; it never succeeds, never answers outside its codes, and every
 // text the record keeps stays terminated inside its field.
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <memory>
-#include <vector>
 
 #include "fuzz_check.h"
-#include "ppavl_debug.h"
+#include "fuzz_data_area.h"
 #include "ptelm_cda.h"
 #include "ptelm_configuration.h"
 #include "telm_config_internal.h"
 #include "telm_private.h"
 
 namespace {
-
-struct Input {
-    const uint8_t* data;
-    size_t size;
-    size_t at = 0;
-    uint8_t Byte() { return at < size ? data[at++] : 0; }
-    void Fill(void* destination, size_t length) {
-        std::memset(destination, 0, length);
-        const size_t n = at < size ? std::min(length, size - at) : 0;
-        if (n) {
-            std::memcpy(destination, data + at, n);
-        }
-        at += n;
-    }
-    bool Done() const { return at >= size; }
-};
 
 // A caller's credential: NULL, or a heap buffer of exactly the stated size (0 to 40 bytes).
 struct Text {
@@ -43,7 +25,7 @@ struct Text {
     const char* get() const { return buffer.get(); }
 };
 
-Text TakeText(Input& in) {
+Text TakeText(FuzzInput& in) {
     const VK_BYTE shape = in.Byte();
     Text t;
     t.size = shape % 41;
@@ -70,25 +52,12 @@ void CheckRecord(const SED_ENCRYPTION_UPDATE_INFO& r) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    struct QuietLog {
-        VK_BYTE previous = PN_SetDebugLogLevel(0);
-        ~QuietLog() { PN_SetDebugLogLevel(previous); }
-    } quiet;
-    static const std::unique_ptr<uint8_t[]> memory = std::make_unique<uint8_t[]>(VK_GetCDASize());
-    std::memset(memory.get(), 0, VK_GetCDASize());
-    PCDA cda = memory.get();
-    _CDA* c = _VK_CDA(cda);
-    Input in{data, size};
-
-    c->flags[kCDAFlagsBuffers] = kCDAValidIdentifyController | kCDAValidFeaturePages |
-                                 kCDAValidManagedSEDStatus | kCDAValidManagedSEDMasterKeyIdentifier;
-    c->flags[kCDAFlagsModel] = kCDAModelArraysBuilt;
-    in.Fill(&c->identify_controller_buffer, sizeof(c->identify_controller_buffer));
-    in.Fill(&c->managed_sed_status_buffer, sizeof(c->managed_sed_status_buffer));
+    const QuietFuzzLog quiet;
+    _CDA* c = ClearedDataArea();
+    PCDA cda = c;
+    FuzzInput in{data, size};
+    FillManagedSEDController(c, in, kCDAValidManagedSEDMasterKeyIdentifier);
     in.Fill(&c->managed_sed_master_key_id_buffer, sizeof(c->managed_sed_master_key_id_buffer));
-    // The controller offers feature pages (IDENTIFY dwEvenMoreControllerFlags 0x80000000) and managed SED.
-    c->identify_controller_buffer.dwEvenMoreControllerFlags |= 0x80000000u;
-    c->sense_feature.page_managed_sed.bFeatureFlags = 0x07;
 
     void* handle = nullptr;
     if (VK_GetControllerSEDEncryptionInfoForUpdate(cda, &handle) !=

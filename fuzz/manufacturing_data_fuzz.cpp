@@ -4,11 +4,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <memory>
 
 #include "fuzz_check.h"
+#include "fuzz_data_area.h"
 #include "pavl_bytes.h"
-#include "ppavl_debug.h"
 #include "ppavl_platform.h"
 #include "ptelm_cda.h"
 #include "ptelm_properties.h"
@@ -17,15 +16,6 @@
 
 namespace {
 
-_CDA* ManufacturingArea() {
-    static const std::unique_ptr<uint8_t[]> memory = [] {
-        auto m = std::make_unique<uint8_t[]>(VK_GetCDASize());
-        std::memset(m.get(), 0, VK_GetCDASize());
-        return m;
-    }();
-    return reinterpret_cast<_CDA*>(memory.get());
-}
-
 bool Terminated(const VK_CONTROLLER_MANUFACTURING_DATA& r) {
     return r.serial_number[15] == '\0' && r.spare_part_number[15] == '\0' && r.part_number[15] == '\0';
 }
@@ -33,16 +23,12 @@ bool Terminated(const VK_CONTROLLER_MANUFACTURING_DATA& r) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    // Quiet while the target runs; the level is the process's and goes back as it was.
-    struct QuietLog {
-        VK_BYTE previous = PN_SetDebugLogLevel(0);
-        ~QuietLog() { PN_SetDebugLogLevel(previous); }
-    } quiet;
+    const QuietFuzzLog quiet;
     VK_CONTROLLER_MANUFACTURING_DATA decoded;
     telmar::DecodeManufacturingData(pavlin::ByteView(data, size), &decoded);
     FUZZ_CHECK(Terminated(decoded));
 
-    _CDA* c = ManufacturingArea();
+    _CDA* c = ClearedDataArea();
     PCDA cda = c;
     const uint8_t oem_id = size ? data[0] : 0;
     const size_t reply = size > 1 ? std::min<size_t>(size - 1, kManufacturingDataSize) : 0;

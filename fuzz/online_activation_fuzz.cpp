@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "fuzz_check.h"
+#include "fuzz_input.h"
 #include "ptelm_flash.h"
 #include "telm_private.h"
 
@@ -13,20 +14,12 @@ namespace {
 
 constexpr VK_QWORD kResponseBits = 0x1FFF8; // 0x8 to 0x10000
 
-template <typename Record> Record Take(const uint8_t*& data, size_t& size) {
-    Record r;
-    std::memset(&r, 0, sizeof(r));
-    const size_t n = size < sizeof(r) ? size : sizeof(r);
-    std::memcpy(&r, data, n);
-    data += n;
-    size -= n;
-    return r;
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const auto status_reply = Take<ONLINE_FIRMWARE_ACTIVATION_STATUS>(data, size);
+    FuzzInput in{data, size};
+    ONLINE_FIRMWARE_ACTIVATION_STATUS status_reply;
+    in.Fill(&status_reply, sizeof(status_reply));
     VK_CONTROLLER_OFA_STATUS status;
     __VK_DecodeOnlineFirmwareActivationStatus(&status_reply, &status);
     FUZZ_CHECK(status.status <= kControllerOnlineFirmwareActivationStatusDelayingInitiate ||
@@ -37,7 +30,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     FUZZ_CHECK(status.delay_requested_minutes == status_reply.u16DelayTimeSet);
 
-    const auto response = Take<ONLINE_FIRMWARE_ACTIVATION_RESPONSE>(data, size);
+    ONLINE_FIRMWARE_ACTIVATION_RESPONSE response;
+    in.Fill(&response, sizeof(response));
     const VK_QWORD bits = __VK_DecodeOnlineFirmwareActivationValidate(&response);
     FUZZ_CHECK((bits & ~kResponseBits) == 0);
     FUZZ_CHECK(response.u8ResponseCode != 0 || bits == 0);

@@ -12,6 +12,7 @@
 
 #include "fuzz_check.h"
 #include "fuzz_data_area.h"
+#include "fuzz_guard.h"
 #include "pavl_bytes.h"
 #include "pavl_platform_private.h"
 #include "ptelm_cda.h"
@@ -21,8 +22,6 @@
 
 namespace {
 
-constexpr size_t kGuard = 16;
-constexpr char kGuardByte = static_cast<char>(0xA5);
 constexpr size_t kHeader = 12;
 
 // Three extra-LUN entries that hang off the record whatever LUN count the reply gives.
@@ -35,18 +34,6 @@ constexpr Text kTexts[] = {VK_GetPhysicalDriveModel,           VK_GetPhysicalDri
                            VK_GetPhysicalDriveFirmwareVersion, VK_GetPhysicalDriveMinFirmwareVersion,
                            VK_GetPhysicalDriveVendorID,        VK_GetPhysicalDriveProductID,
                            VK_GetPhysicalDriveBootVolumeID,    VK_GetPhysicalDriveUniqueVolumeID};
-
-template <typename Call>
-void CheckBuffer(size_t size, bool must_terminate, Call call) {
-    std::vector<char> buffer(size + kGuard, kGuardByte);
-    call(buffer.data(), size);
-    for (size_t i = size; i < buffer.size(); ++i) {
-        FUZZ_CHECK(buffer[i] == kGuardByte);
-    }
-    if (must_terminate && size != 0) {
-        FUZZ_CHECK(std::memchr(buffer.data(), 0, size) != nullptr);
-    }
-}
 
 } // namespace
 
@@ -98,17 +85,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     VK_QWORD sum = 0;
     for (Text text : kTexts) {
         for (size_t s : sizes) {
-            CheckBuffer(s, true, [&](char* b, size_t n) { text(cda, 0, b, n); });
+            CheckCallerBuffer(s, true, [&](char* b, size_t n) { text(cda, 0, b, n); });
         }
     }
     for (size_t s : sizes) {
         for (VK_BOOL as_text : {kFalse, kTrue}) {
-            CheckBuffer(s, as_text != kFalse, [&](char* b, size_t n) { VK_GetPhysicalDriveWWID(cda, 0, b, n, as_text); });
+            CheckCallerBuffer(s, as_text != kFalse, [&](char* b, size_t n) { VK_GetPhysicalDriveWWID(cda, 0, b, n, as_text); });
         }
         for (VK_BYTE type : {VK_BYTE{1}, VK_BYTE{2}, VK_BYTE{3}, VK_BYTE{4}, selector}) {
-            CheckBuffer(s, true, [&](char* b, size_t n) { VK_GetPhysicalDriveLocation(cda, 0, type, b, n); });
+            CheckCallerBuffer(s, true, [&](char* b, size_t n) { VK_GetPhysicalDriveLocation(cda, 0, type, b, n); });
             for (VK_BYTE p : {VK_BYTE{0}, VK_BYTE{7}, path}) {
-                CheckBuffer(s, true,
+                CheckCallerBuffer(s, true,
                             [&](char* b, size_t n) { VK_GetPhysicalDevicePathName(cda, 0, p, type, b, n); });
             }
         }

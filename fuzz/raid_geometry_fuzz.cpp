@@ -7,12 +7,10 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <vector>
 
 #include "fuzz_check.h"
 #include "fuzz_data_area.h"
-#include "ppavl_debug.h"
 #include "ptelm_configuration.h"
 #include "ptelm_features.h"
 #include "ptelm_properties.h"
@@ -20,27 +18,7 @@
 
 namespace {
 
-using Wide = unsigned __int128;
 constexpr VK_QWORD kAll = ~VK_QWORD{0};
-
-struct Input {
-    const uint8_t* data;
-    size_t size;
-    size_t at = 0;
-    template <typename T>
-    T Take() {
-        T value = 0;
-        for (size_t k = 0; k < sizeof(T); ++k) {
-            const T byte = at < size ? data[at++] : 0;
-            value = static_cast<T>(value | (byte << (8 * k)));
-        }
-        return value;
-    }
-};
-
-VK_QWORD Saturated(Wide value) {
-    return value > kAll ? kAll : static_cast<VK_QWORD>(value);
-}
 
 bool Valid(VK_DWORD n, VK_BYTE level, VK_DWORD g) {
     // Counts past 16 bits are no array at all.
@@ -48,7 +26,7 @@ bool Valid(VK_DWORD n, VK_BYTE level, VK_DWORD g) {
            __VK_IsValidRAIDForArray(nullptr, static_cast<VK_WORD>(n), level, static_cast<VK_BYTE>(g));
 }
 
-void CheckGeometry(Input& in) {
+void CheckGeometry(FuzzInput& in) {
     const VK_WORD n = in.Take<VK_WORD>();
     const VK_BYTE level = in.Take<VK_BYTE>() % 12;
     const VK_BYTE g = in.Take<VK_BYTE>();
@@ -124,7 +102,7 @@ void CheckGeometry(Input& in) {
     FUZZ_CHECK(after_expand == 0 || (after_expand >= g && Valid(VK_DWORD{n} + changed, level, after_expand)));
 }
 
-void CheckRules(Input& in) {
+void CheckRules(FuzzInput& in) {
     const VK_WORD n = in.Take<VK_WORD>();
     const VK_BYTE level = in.Take<VK_BYTE>() % 12;
     const VK_BYTE g = in.Take<VK_BYTE>();
@@ -197,11 +175,8 @@ void CheckRules(Input& in) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    struct QuietLog {
-        VK_BYTE previous = PN_SetDebugLogLevel(0);
-        ~QuietLog() { PN_SetDebugLogLevel(previous); }
-    } quiet;
-    Input in{data, size};
+    const QuietFuzzLog quiet;
+    FuzzInput in{data, size};
     CheckGeometry(in);
     CheckRules(in);
     return 0;

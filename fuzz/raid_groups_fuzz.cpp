@@ -8,36 +8,32 @@
 #include <vector>
 
 #include "fuzz_check.h"
+#include "fuzz_data_area.h"
 #include "pavl_bytes.h"
 #include "pavl_platform_private.h"
-#include "ppavl_debug.h"
 #include "ptelm_features.h"
 #include "ptelm_properties.h"
 #include "telm_records.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    struct QuietLog {
-        VK_BYTE previous = PN_SetDebugLogLevel(0);
-        ~QuietLog() { PN_SetDebugLogLevel(previous); }
-    } quiet;
-    size_t at = 0;
-    auto byte = [&]() -> uint8_t { return at < size ? data[at++] : 0; };
+    const QuietFuzzLog quiet;
+    FuzzInput in{data, size};
     static constexpr VK_BYTE kLevels[] = {kRAID10, kRAID50, kRAID60, kRAID10Triple, kRAID5};
-    const VK_BYTE level = kLevels[byte() % 5];
-    const VK_WORD raid_info = static_cast<VK_WORD>(byte() << 8 | level);
-    const bool extended = byte() & 1;
-    const size_t count = byte();
+    const VK_BYTE level = kLevels[in.Byte() % 5];
+    const VK_WORD raid_info = static_cast<VK_WORD>(in.Byte() << 8 | level);
+    const bool extended = in.Byte() & 1;
+    const size_t count = in.Byte();
     std::vector<VK_WORD> drives;
     unsigned pd = 0;
     for (size_t i = 0; i < count; ++i) {
-        pd += (i == 0 ? 0u : 1u) + (byte() & 7);
+        pd += (i == 0 ? 0u : 1u) + (in.Byte() & 7);
         if (pd >= 384) {
             break;
         }
         drives.push_back(static_cast<VK_WORD>(pd));
     }
     const VK_DWORD d = drives.size() > 255 ? 255 : static_cast<VK_DWORD>(drives.size());
-    const pavlin::ByteView reply(at < size ? data + at : nullptr, at < size ? size - at : 0);
+    const pavlin::ByteView reply = in.View(in.Left());
 
     const VK_UINT64 held = _VK_curr_alloc;
     PRAID_GROUP_INFO info = reinterpret_cast<PRAID_GROUP_INFO>(1);

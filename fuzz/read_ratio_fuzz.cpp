@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "fuzz_check.h"
+#include "fuzz_input.h"
 #include "pavl_bytes.h"
 #include "telm_bmic.h"
 #include "telm_prop_settings.h"
@@ -15,7 +16,6 @@
 namespace {
 
 namespace set = telmar::settings;
-__extension__ typedef unsigned __int128 Wide;
 
 // read x 100 / total raised to a multiple of 5, or 0xFF: the reference.
 VK_BYTE Reference(Wide read, Wide total) {
@@ -39,30 +39,21 @@ bool Valid(VK_BYTE ratio) {
     return ratio == 0xFF || (ratio <= 100 && ratio % 5 == 0);
 }
 
-template <typename T>
-T Take(const uint8_t*& data, size_t& size) {
-    T v = 0;
-    const size_t n = size < sizeof(T) ? size : sizeof(T);
-    std::memcpy(&v, data, n);
-    data += n;
-    size -= n;
-    return v;
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    FuzzInput in{data, size};
     CACHE_CONFIG_STATUS s{};
-    s.wTotalMemorySize = Take<VK_WORD>(data, size);
-    s.read_cache_size = Take<VK_WORD>(data, size);
-    s.write_cache_size = Take<VK_WORD>(data, size);
-    s.bMemorySizeShiftFactor = Take<VK_BYTE>(data, size);
-    s.dwCacheFlags = Take<VK_DWORD>(data, size);
-    s.wOverriddenPostedReadMemoryMiB = Take<VK_WORD>(data, size);
-    s.wOverriddenPostedWriteMemoryMiB = Take<VK_WORD>(data, size);
-    const VK_QWORD read = Take<VK_QWORD>(data, size);
-    const VK_QWORD total = Take<VK_QWORD>(data, size);
-    const VK_BYTE max_write = Take<VK_BYTE>(data, size);
+    s.wTotalMemorySize = in.Take<VK_WORD>();
+    s.read_cache_size = in.Take<VK_WORD>();
+    s.write_cache_size = in.Take<VK_WORD>();
+    s.bMemorySizeShiftFactor = in.Take<VK_BYTE>();
+    s.dwCacheFlags = in.Take<VK_DWORD>();
+    s.wOverriddenPostedReadMemoryMiB = in.Take<VK_WORD>();
+    s.wOverriddenPostedWriteMemoryMiB = in.Take<VK_WORD>();
+    const VK_QWORD read = in.Take<VK_QWORD>();
+    const VK_QWORD total = in.Take<VK_QWORD>();
+    const VK_BYTE max_write = in.Take<VK_BYTE>();
     const pavlin::ByteView view(&s, sizeof(s));
 
     const VK_BYTE current = set::CurrentReadPercentRatio(view);

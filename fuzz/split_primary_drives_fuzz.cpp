@@ -21,10 +21,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const size_t count = in.Byte() % 64;
     std::vector<VK_WORD> drives(count);
     for (VK_WORD& d : drives) {
-        d = static_cast<VK_WORD>(in.Byte() | in.Byte() << 8);
+        d = in.Take<VK_WORD>();
     }
     // The reply exactly as long as what is left, so any read past it shows.
-    const size_t reply_size = in.at < size ? size - in.at : 0;
+    const size_t reply_size = in.Left();
     std::vector<uint8_t> reply(data + in.at, data + in.at + reply_size);
     std::vector<uint8_t> guarded(map_bytes + 32, 0xA5);
     const pavlin::ByteSpan map(guarded.data(), map_bytes);

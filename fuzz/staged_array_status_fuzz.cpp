@@ -8,11 +8,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <memory>
 
 #include "fuzz_check.h"
-#include "pavl_bytes.h"
-#include "ppavl_debug.h"
+#include "fuzz_data_area.h"
 #include "ptelm_cda.h"
 #include "ptelm_configuration.h"
 #include "ptelm_properties.h"
@@ -22,38 +20,6 @@
 
 namespace {
 
-struct Input {
-    const uint8_t* data;
-    size_t size;
-    size_t at = 0;
-    uint8_t Byte() { return at < size ? data[at++] : 0; }
-    uint16_t Word() { return static_cast<uint16_t>(Byte() | Byte() << 8); }
-    uint64_t Qword() {
-        uint64_t v = 0;
-        for (int i = 0; i < 8; ++i) {
-            v |= static_cast<uint64_t>(Byte()) << (8 * i);
-        }
-        return v;
-    }
-    bool Fill(void* destination, size_t length) {
-        std::memset(destination, 0, length);
-        const size_t n = at < size ? std::min(length, size - at) : 0;
-        if (n) {
-            std::memcpy(destination, data + at, n);
-        }
-        at += n;
-        return n > 0;
-    }
-    // A reply of a length the input chooses, read through the byte view as the loader reads it.
-    pavlin::ByteView Reply(size_t most) {
-        const size_t want = std::min<size_t>(Word(), most);
-        const size_t n = at < size ? std::min(want, size - at) : 0;
-        pavlin::ByteView view(data + at, n);
-        at += n;
-        return view;
-    }
-};
-
 constexpr VK_WORD kLogicalDrives = 4;
 constexpr VK_WORD kPhysicalDrives = 16;
 
@@ -61,18 +27,18 @@ EDITABLE_CONFIGURATION g_config;
 EDITABLE_ARRAY g_arrays[kMaxArraysSupported];
 EDITABLE_LOGICAL_DRIVE g_lds[kMaxLogicalDrivesSupported];
 
-void StageArray(Input& in, PCDA cda, EDITABLE_ARRAY& a, VK_WORD number, bool is_new) {
+void StageArray(FuzzInput& in, PCDA cda, EDITABLE_ARRAY& a, VK_WORD number, bool is_new) {
     std::memset(&a, 0, sizeof(a));
     a.editable_array_number = number;
     a.flags = static_cast<VK_WORD>(in.Byte() & ~kEditableArrNew) | (is_new ? kEditableArrNew : 0);
-    a.common_block_size = in.Word();
+    a.common_block_size = in.Take<VK_WORD>();
     a.data_drive_count = static_cast<VK_WORD>(in.Byte() % 8);
     a.spare_drive_count = static_cast<VK_WORD>(in.Byte() % 4);
     for (VK_WORD i = 0; i < a.data_drive_count; ++i) {
-        a.data_drives[i] = in.Word();
+        a.data_drives[i] = in.Take<VK_WORD>();
     }
     for (VK_WORD i = 0; i < a.spare_drive_count; ++i) {
-        a.spare_drives[i] = in.Word();
+        a.spare_drives[i] = in.Take<VK_WORD>();
     }
     if (!is_new) {
         VK_WORD n;
@@ -87,44 +53,26 @@ void StageArray(Input& in, PCDA cda, EDITABLE_ARRAY& a, VK_WORD number, bool is_
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    struct QuietLog {
-        VK_BYTE previous = PN_SetDebugLogLevel(0);
-        ~QuietLog() { PN_SetDebugLogLevel(previous); }
-    } quiet;
-    static const std::unique_ptr<uint8_t[]> memory = std::make_unique<uint8_t[]>(VK_GetCDASize());
-    std::memset(memory.get(), 0, VK_GetCDASize());
-    PCDA cda = memory.get();
-    _CDA* c = _VK_CDA(cda);
-    Input in{data, size};
+    const QuietFuzzLog quiet;
+    FuzzInput in{data, size};
     const uint8_t choices = in.Byte();
-    c->flags[kCDAFlagsBuffers] =
-        kCDAValidIdentifyController | kCDAValidControllerParameters | kCDAValidEnclosures;
-    in.Fill(&c->identify_controller_buffer, sizeof(c->identify_controller_buffer));
-    VK_WORD configured = 0;
-    for (; configured < kLogicalDrives; ++configured) {
-        LogicalDriveRecord& r = _VK_LDRecordForWrite(c, configured);
-        if (!in.Fill(&r.sense_config_buffer, sizeof(r.sense_config_buffer))) {
-            break;
-        }
-        telmar::DeriveLogicalDriveConfig(cda, r);
-        r.flags |= kLDRecordConfigValid;
-    }
+    const VK_WORD configured = FillLiveConfigurations(in, false, kLogicalDrives);
+    _CDA* c = DataArea();
+    PCDA cda = c;
     for (VK_WORD n = 0; n < configured; ++n) {
         LogicalDriveRecord& r = _VK_LDRecordForWrite(c, n);
         telmar::DecodeLogicalDriveStatus(in.Reply(4096), r.sense_logical_drive_status_buffer);
         r.flags |= kLDRecordStatusValid;
     }
     for (VK_WORD p = 0; p < kMaxPhysicalDrivesSupported; ++p) {
-        PhysicalDriveRecord& pd = _VK_PDRecordForWrite(c, p);
         if (p < kPhysicalDrives) {
-            telmar::DecodePhysicalDriveStatus(in.Reply(1024), (choices & 1) != 0,
-                                              pd.identify_physical_drive_buffer);
+            DecodeDriveIdentify(c, p, in.Reply(1024), (choices & 1) != 0);
         } else {
+            PhysicalDriveRecord& pd = _VK_PDRecordForWrite(c, p);
             pd.identify_physical_drive_buffer.bDeviceType = 1;
             pd.identify_physical_drive_buffer.wBlockSize = 512;
+            CacheDriveIdentify(c, pd);
         }
-        telmar::DerivePhysicalDriveRecord(cda, pd);
-        pd.flags |= kPDRecordIdentifyValid;
     }
     if (!VK_RequestArrayConfigurationInformation(cda)) {
         return 0;
@@ -159,9 +107,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         EDITABLE_LOGICAL_DRIVE& e = g_lds[n];
         e.ld_number = n;
-        e.flags = in.Qword();
-        e.physical_drive_offset_block = in.Qword();
-        e.physical_drive_blocks_per_drive = in.Qword();
+        e.flags = in.Take<VK_QWORD>();
+        e.physical_drive_offset_block = in.Take<VK_QWORD>();
+        e.physical_drive_blocks_per_drive = in.Take<VK_QWORD>();
         e.lu_cache_ld_number = kInvalidLDNumber;
         g_config.editable_ld_list[n] = &e;
     }

@@ -5,13 +5,10 @@
 // terminated, or a write past a caller's buffer, aborts.
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <iterator>
-#include <vector>
 
+#include "fuzz_check.h"
 #include "fuzz_data_area.h"
+#include "fuzz_guard.h"
 #include "ptelm_cda.h"
 #include "ptelm_features.h"
 #include "ptelm_properties.h"
@@ -19,27 +16,9 @@
 
 namespace {
 
-constexpr size_t kGuard = 16;
-constexpr VK_BYTE kGuardByte = 0xA5;
 constexpr size_t kSizes[] = {1, 2, 3, 4, 5, 7, 8, 9, 16, 17, 24, 25, 32, 33, 64};
 
-// Copies the next bytes of the input into a cached copy; what the input does not cover is zero.
-void Fill(void* copy, size_t copy_size, const uint8_t*& data, size_t& size) {
-    const size_t n = size < copy_size ? size : copy_size;
-    std::memset(copy, 0, copy_size);
-    if (n != 0) {
-        std::memcpy(copy, data, n);
-    }
-    data += n;
-    size -= n;
-}
-
 using TextGetter = char* (*)(PCDA, char*, size_t);
-
-[[noreturn]] void Fail(const char* what, size_t getter, size_t size) {
-    std::fprintf(stderr, "text getter %zu with a buffer of %zu bytes: %s\n", getter, size, what);
-    std::abort();
-}
 
 char* AdapterTypeAsText(PCDA cda, char* buffer, size_t size) {
     VK_GetControllerAdapterType(cda, buffer, size);
@@ -63,23 +42,12 @@ constexpr TextGetter kTextGetters[] = {
     AdapterTypeAsText,
 };
 
-void CheckText(PCDA cda, size_t index, size_t size) {
-    const TextGetter getter = kTextGetters[index];
-    std::vector<char> buffer(size + kGuard, static_cast<char>(kGuardByte));
-    char* result = getter(cda, buffer.data(), size);
-    if (result != nullptr && result != buffer.data()) {
-        Fail("returned another buffer", index, size);
-    }
-    for (size_t i = size; i < buffer.size(); ++i) {
-        if (static_cast<VK_BYTE>(buffer[i]) != kGuardByte) {
-            Fail("wrote past the buffer", index, size);
-        }
-    }
+void CheckText(PCDA cda, TextGetter getter, size_t size) {
     // The minor revision is left as it was when the controller does not offer it.
-    if (size != 0 && getter != VK_GetControllerHardwareMinorRevision &&
-        std::memchr(buffer.data(), 0, size) == nullptr) {
-        Fail("not terminated", index, size);
-    }
+    CheckCallerBuffer(size, getter != VK_GetControllerHardwareMinorRevision, [&](char* buffer, size_t n) {
+        char* result = getter(cda, buffer, n);
+        FUZZ_CHECK(result == nullptr || result == buffer);
+    });
 }
 
 volatile VK_QWORD g_sink; // keeps the numeric answers alive
@@ -94,28 +62,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     PCDA cda = c;
     VK_BYTE feature_version = 0;
     VK_BYTE extra_size = 0;
+    FuzzInput in{data, size};
     if (size >= 2) {
-        feature_version = data[0];
-        extra_size = data[1];
-        data += 2;
-        size -= 2;
+        feature_version = in.Byte();
+        extra_size = in.Byte();
     }
-    Fill(&c->identify_controller_buffer, sizeof(c->identify_controller_buffer), data, size);
-    Fill(&c->sense_subsystem_parameters_buffer, sizeof(c->sense_subsystem_parameters_buffer), data, size);
-    Fill(&c->sense_feature, sizeof(c->sense_feature), data, size);
+    in.Fill(&c->identify_controller_buffer, sizeof(c->identify_controller_buffer));
+    in.Fill(&c->sense_subsystem_parameters_buffer, sizeof(c->sense_subsystem_parameters_buffer));
+    in.Fill(&c->sense_feature, sizeof(c->sense_feature));
     c->controller_firmware_feature_version = feature_version;
     c->controller_handle = nullptr;
     c->lock = nullptr;
     c->flags[kCDAFlagsBuffers] =
         kCDAValidIdentifyController | kCDAValidSubsystemParameters | kCDAValidFeaturePages;
 
-    for (size_t index = 0; index < std::size(kTextGetters); ++index) {
-        kTextGetters[index](cda, nullptr, 16);
-        CheckText(cda, index, 0);
+    for (const TextGetter getter : kTextGetters) {
+        getter(cda, nullptr, 16);
+        CheckText(cda, getter, 0);
         for (size_t s : kSizes) {
-            CheckText(cda, index, s);
+            CheckText(cda, getter, s);
         }
-        CheckText(cda, index, extra_size);
+        CheckText(cda, getter, extra_size);
     }
 
     VK_QWORD sum = 0;
