@@ -33,8 +33,7 @@ bool IsTargetCount(uint8_t t) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const QuietFuzzLog quiet;
-    _CDA* c = ClearedDataArea();
+    const ClearedRunArea c;
     PCDA cda = c;
     FuzzInput in{data, size};
     c->controller_firmware_feature_version = in.Byte();

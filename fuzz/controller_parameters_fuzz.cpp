@@ -30,8 +30,7 @@ volatile VK_QWORD g_sink;
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    _CDA* c = DataArea();
-    if (c == nullptr || size < kHeader) {
+    if (size < kHeader) {
         return 0;
     }
     const uint8_t options = data[0];
@@ -42,18 +41,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const size_t text_size = data[5];
     FuzzInput in{data + kHeader, size - kHeader};
 
+    _CDA* c = ClearedDataArea();
     PCDA cda = c;
-    c->lock = nullptr;
-    c->controller_handle = nullptr;
     in.Fill(&c->sense_controller_parameters_buffer, sizeof(c->sense_controller_parameters_buffer));
     in.Fill(&c->sense_feature, sizeof(c->sense_feature));
     in.Fill(&c->identify_controller_buffer, sizeof(c->identify_controller_buffer));
-    std::memset(&c->sense_subsystem_parameters_buffer, 0, sizeof(c->sense_subsystem_parameters_buffer));
     c->flags[kCDAFlagsBuffers] = kCDAValidIdentifyController | kCDAValidControllerParameters |
                                  kCDAValidSubsystemParameters | kCDAValidFeaturePages | kCDAValidRemoteVolumes;
     c->flags[kCDAFlagsModel] = kCDAModelArraysBuilt;
     c->data_ld_count = options & 0x01;
-    c->remote_volume_count = 0;
 
     VK_QWORD sum = 0;
     const VK_BYTE priorities[] = {VK_GetControllerExpandPriority(cda), VK_GetControllerRebuildPriority(cda)};

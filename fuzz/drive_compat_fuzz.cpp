@@ -23,8 +23,7 @@ bool IsSEDType(VK_BYTE t) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const QuietFuzzLog quiet;
-    _CDA* c = ClearedDataArea();
+    const ClearedRunArea c;
     PCDA cda = c;
     FuzzInput in{data, size};
     c->flags[kCDAFlagsBuffers] = kCDAValidIdentifyController | kCDAValidControllerParameters;

@@ -61,8 +61,7 @@ void CheckFlagSet(const CDA_PHYSICAL_DRIVE_STATUS& pd, const VK_BYTE (&set)[telm
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    _CDA* c = DataArea();
-    if (c == nullptr || size < kHeader) {
+    if (size < kHeader) {
         return 0;
     }
     const pavlin::ByteView header(data, kHeader);
@@ -95,13 +94,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CheckFlagSet(pd, set);
 
     // The getters over drive 0's cached record, as the loader leaves it.
+    _CDA* c = ClearedDataArea();
     PCDA cda = c;
     PhysicalDriveRecord& record = _VK_PDRecordForWrite(c, 0);
-    std::memset(&c->identify_controller_buffer, 0, sizeof(c->identify_controller_buffer));
-    std::memset(&c->sense_feature, 0, sizeof(c->sense_feature));
-    std::memset(&record, 0, sizeof(record));
-    c->lock = nullptr;
-    c->controller_handle = nullptr;
     c->flags[kCDAFlagsBuffers] = kCDAValidIdentifyController | kCDAValidFeaturePages;
     c->flags[kCDAFlagsModel] = kCDAModelArraysBuilt;
     c->identify_controller_buffer.dwEvenMoreControllerFlags = 0x80000000;

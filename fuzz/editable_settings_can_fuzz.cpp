@@ -74,8 +74,7 @@ void CheckSetting(PCDA cda, const Setting& s, VK_DWORD raw) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const QuietFuzzLog quiet;
-    _CDA* c = ClearedDataArea();
+    const ClearedRunArea c;
     FuzzInput in{data, size};
     HeapStagedConfiguration config(c, in);
 

@@ -50,8 +50,7 @@ size_t Walk(VK_WORD first, Next next, bool increasing) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    _CDA* c = DataArea();
-    if (c == nullptr || size < kHeader) {
+    if (size < kHeader) {
         return 0;
     }
     const uint8_t options = data[0];
@@ -63,12 +62,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const VK_BYTE dev_type = data[7];
     const pavlin::ByteView reply(data + kHeader, size - kHeader);
 
+    _CDA* c = ClearedDataArea();
     PCDA cda = c;
-    std::memset(&c->identify_controller_buffer, 0, sizeof(c->identify_controller_buffer));
-    std::memset(&c->sense_feature, 0, sizeof(c->sense_feature));
-    std::memset(c->se_record_list, 0, sizeof(c->se_record_list));
-    c->lock = nullptr;
-    c->controller_handle = nullptr;
     c->flags[kCDAFlagsBuffers] = kCDAValidIdentifyController | kCDAValidFeaturePages | kCDAValidEnclosures;
     c->flags[kCDAFlagsModel] = kCDAModelArraysBuilt;
     c->identify_controller_buffer.dwEvenMoreControllerFlags = 0x80000000;

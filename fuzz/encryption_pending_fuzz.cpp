@@ -228,8 +228,7 @@ void OneCall(PCDA cda, EDITABLE_CONFIGURATION* config, FuzzInput& in) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const QuietFuzzLog quiet;
-    _CDA* c = ClearedDataArea();
+    const ClearedRunArea c;
     FuzzInput in{data, size};
     HeapStagedConfiguration config(c, in);
 

@@ -1,5 +1,5 @@
-// The data area a getter fuzz target fills from its input: one zeroed area for the process, with no
-// lock and no controller behind it.
+// The data area a fuzz target fills from its input: one area for the process, with no lock and no
+// controller behind it, and the set-up over it that the targets share.
 #ifndef FUZZ_DATA_AREA_H
 #define FUZZ_DATA_AREA_H
 
@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "fuzz_check.h"
 #include "fuzz_input.h"
 #include "pavl_bytes.h"
 #include "ppavl_debug.h"
@@ -24,6 +25,7 @@ inline _CDA* DataArea() {
 // and record it means to be read.
 inline _CDA* ClearedDataArea() {
     _CDA* c = DataArea();
+    FUZZ_CHECK(c != nullptr);
     std::memset(static_cast<void*>(c), 0, VK_GetCDASize());
     return c;
 }
@@ -49,6 +51,20 @@ inline void FillManagedSEDController(_CDA* c, FuzzInput& in, VK_DWORD more_buffe
     c->identify_controller_buffer.dwEvenMoreControllerFlags |= 0x80000000u;
     c->sense_feature.page_managed_sed.bFeatureFlags = 0x07;
 }
+
+// The data area cleared for one run, with the library's log quiet until the run ends.
+class ClearedRunArea {
+  public:
+    ClearedRunArea() : area_(ClearedDataArea()) {}
+    ClearedRunArea(const ClearedRunArea&) = delete;
+    ClearedRunArea& operator=(const ClearedRunArea&) = delete;
+    _CDA* operator->() const { return area_; }
+    operator _CDA*() const { return area_; }
+
+  private:
+    const QuietFuzzLog quiet_;
+    _CDA* const area_;
+};
 
 // A drive record as the loader leaves it once its identify copy is in place: derived and cached.
 inline void CacheDriveIdentify(_CDA* c, PhysicalDriveRecord& pd) {

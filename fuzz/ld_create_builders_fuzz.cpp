@@ -34,17 +34,16 @@ size_t UsableSpan(const LOGICAL_DRIVE_CONFIG& config, size_t offset) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const QuietFuzzLog quiet;
-    _CDA* c = ClearedDataArea();
+    const ClearedRunArea c;
     PCDA cda = c;
     FuzzInput in{data, size};
-    HeapStagedConfiguration config(c);
-    EDITABLE_ARRAY& array = config.Array(0);
 
     const uint8_t choices = in.Byte();
     c->flags[kCDAFlagsBuffers] = kCDAValidIdentifyController;
     c->identify_controller_buffer.bMoreControllerFlags = (choices & 1) ? 0x40 : 0;
     c->identify_controller_buffer.wMaximumPhysicalDevicesSupported = kMaxPhysicalDrivesSupported;
+    HeapStagedConfiguration config(c);
+    EDITABLE_ARRAY& array = config.Array(0);
     config->controller_spare_activation_mode =
         (choices & 2) ? kControllerSAMTypePredictive : kControllerSAMTypeFailure;
     config->editable_array_count = 1;

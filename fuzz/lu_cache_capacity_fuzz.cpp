@@ -19,8 +19,7 @@
 #include "telm_private.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const QuietFuzzLog quiet;
-    _CDA* c = ClearedDataArea();
+    const ClearedRunArea c;
     PCDA cda = c;
     FuzzInput in{data, size};
 

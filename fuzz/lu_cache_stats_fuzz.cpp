@@ -27,11 +27,10 @@ VK_QWORD Sum(VK_QWORD a, VK_QWORD b, VK_QWORD c) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const QuietFuzzLog quiet;
     if (size == 0) {
         return 0;
     }
-    _CDA* c = ClearedDataArea();
+    const ClearedRunArea c;
     PCDA cda = c;
     FuzzInput in{data, size};
     c->flags[kCDAFlagsBuffers] = kCDAValidIdentifyController;

@@ -44,8 +44,7 @@ void MarkAll(FuzzInput& in, _CDA* c, Record* record, const VK_BYTE* map, VK_BYTE
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const QuietFuzzLog quiet;
-    _CDA* c = ClearedDataArea();
+    const ClearedRunArea c;
     PCDA cda = c;
     FuzzInput in{data, size};
     FillManagedSEDController(c, in, 0);

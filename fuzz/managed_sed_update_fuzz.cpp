@@ -52,8 +52,7 @@ void CheckRecord(const SED_ENCRYPTION_UPDATE_INFO& r) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const QuietFuzzLog quiet;
-    _CDA* c = ClearedDataArea();
+    const ClearedRunArea c;
     PCDA cda = c;
     FuzzInput in{data, size};
     FillManagedSEDController(c, in, kCDAValidManagedSEDMasterKeyIdentifier);

@@ -38,8 +38,7 @@ constexpr Text kTexts[] = {VK_GetPhysicalDriveModel,           VK_GetPhysicalDri
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    _CDA* c = DataArea();
-    if (c == nullptr || size < kHeader) {
+    if (size < kHeader) {
         return 0;
     }
     const uint8_t options = data[0];
@@ -52,13 +51,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const VK_WORD connector = static_cast<VK_WORD>(data[10] | data[11] << 8);
     const pavlin::ByteView reply(data + kHeader, size - kHeader);
 
+    _CDA* c = ClearedDataArea();
     PCDA cda = c;
     PhysicalDriveRecord& record = _VK_PDRecordForWrite(c, 0);
-    std::memset(&c->identify_controller_buffer, 0, sizeof(c->identify_controller_buffer));
-    std::memset(&c->sense_feature, 0, sizeof(c->sense_feature));
-    std::memset(&record, 0, sizeof(record));
-    c->lock = nullptr;
-    c->controller_handle = nullptr;
     c->flags[kCDAFlagsBuffers] = kCDAValidIdentifyController | kCDAValidSubsystemParameters | kCDAValidFeaturePages;
     c->flags[kCDAFlagsModel] = kCDAModelArraysBuilt;
     c->identify_controller_buffer.dwEvenMoreControllerFlags = 0x80000000;

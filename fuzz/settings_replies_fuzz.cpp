@@ -35,8 +35,7 @@ volatile VK_QWORD g_sink;
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    _CDA* c = DataArea();
-    if (c == nullptr || size < kHeader) {
+    if (size < kHeader) {
         return 0;
     }
     const uint8_t options = data[0];
@@ -60,11 +59,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     sum += set::PSSCount(reply) + set::MNPDelay(reply);
 
     // The cached getters over the same bytes.
+    _CDA* c = ClearedDataArea();
     PCDA cda = c;
-    c->lock = nullptr;
-    c->controller_handle = nullptr;
-    std::memset(&c->identify_controller_buffer, 0, sizeof(c->identify_controller_buffer));
-    std::memset(&c->sense_feature, 0, sizeof(c->sense_feature));
     c->identify_controller_buffer.wMaximumLogicalDevicesSupported = 64;
     c->identify_controller_buffer.dwEvenMoreControllerFlags = 0x80000000;
     c->sense_feature.page_oob_command.bSubcommandsSupported = static_cast<VK_BYTE>(options & 0x13);
@@ -78,7 +74,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool exists = (options & 0x20) != 0;
     c->data_ld_count = exists ? 1 : 0;
     LogicalDriveRecord& r = _VK_LDRecordForWrite(c, 0);
-    std::memset(&r, 0, sizeof(r));
     if (exists) {
         r.flags = kLDRecordExists | kLDRecordRoleData | kLDRecordConfigValid | kLDRecordStatusValid;
         r.sense_config_buffer.wFaultToleranceMode = (options & 0x40) ? 3 : 0;

@@ -26,8 +26,7 @@ VK_QWORD Aligned(VK_QWORD alignment, VK_QWORD offset) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const QuietFuzzLog quiet;
-    _CDA* c = ClearedDataArea();
+    const ClearedRunArea c;
     PCDA cda = c;
     FuzzInput in{data, size};
     HeapStagedConfiguration config(c);

@@ -16,8 +16,7 @@
 #include "telm_config_internal.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const QuietFuzzLog quiet;
-    _CDA* area = ClearedDataArea();
+    const ClearedRunArea area;
     FuzzInput in{data, size};
     HeapStagedConfiguration config(area);
     EDITABLE_ARRAY& array = config.Array(0);

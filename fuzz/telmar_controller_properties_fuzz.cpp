@@ -55,10 +55,7 @@ volatile VK_QWORD g_sink; // keeps the numeric answers alive
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    _CDA* c = DataArea();
-    if (c == nullptr) {
-        return 0;
-    }
+    _CDA* c = ClearedDataArea();
     PCDA cda = c;
     VK_BYTE feature_version = 0;
     VK_BYTE extra_size = 0;
@@ -71,8 +68,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     in.Fill(&c->sense_subsystem_parameters_buffer, sizeof(c->sense_subsystem_parameters_buffer));
     in.Fill(&c->sense_feature, sizeof(c->sense_feature));
     c->controller_firmware_feature_version = feature_version;
-    c->controller_handle = nullptr;
-    c->lock = nullptr;
     c->flags[kCDAFlagsBuffers] =
         kCDAValidIdentifyController | kCDAValidSubsystemParameters | kCDAValidFeaturePages;
 
