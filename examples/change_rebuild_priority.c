@@ -2,14 +2,12 @@
  * the libraries' C API. Run it as root; on a machine without controllers, run it on the simulated
  * host:
  *   qvsim --scenario sim/scenarios/mirror_two_unassigned.json -- ./change_rebuild_priority
- * It prints each answer the library gives and exits 0 only when the commit succeeded.
+ * It prints each answer the library gives and exits 0 only when the commit succeeded. Starting the
+ * libraries, the commit and the re-read are in example_common.h beside it.
  */
 #include <stdio.h>
-#include <stdlib.h>
 
-#include "ppavl_discovery.h"
-#include "ppavl_platform.h"
-#include "ptelm.h"
+#include "example_common.h"
 
 static const char* priority_name(VK_BYTE priority) {
     switch (priority) {
@@ -45,16 +43,9 @@ static int change_rebuild_priority(PCDA cda) {
         printf("change to %u (%s): refused (%u)\n", (unsigned)wanted, priority_name(wanted),
                (unsigned)allowed);
     }
-    printf("can commit: %u\n", (unsigned)VK_CanCommitEditableConfiguration(cda));
-    VK_BYTE result = VK_CommitEditableConfiguration(cda);
-    printf("commit: %u\n", (unsigned)result);
-    printf("commit errors: 0x%llx\n", (unsigned long long)VK_GetEditableConfigurationCommitErrors(cda));
-
-    /* A refused commit keeps the staged configuration; a finished one has already dropped it. */
-    VK_DestroyEditableConfiguration(cda);
-    VK_WORD reread = VK_ReInitializeCDA(cda);
-    if (reread != kInitializeSucceeded) {
-        printf("re-read: failed (0x%x)\n", (unsigned)reread);
+    VK_BYTE result = example_commit(cda);
+    /* Read back whether or not the commit went through: a refused one leaves the old priority. */
+    if (!example_reread(cda)) {
         return 1;
     }
     VK_BYTE now = VK_GetControllerRebuildPriority(cda);
@@ -63,35 +54,5 @@ static int change_rebuild_priority(PCDA cda) {
 }
 
 int main(void) {
-    /* Neither library examines the text it is started with. */
-    InitializePavlin("example");
-    InitializeTelmar("example");
-
-    int failed = 1;
-    DeviceDescriptorList controllers = PN_CreateControllerDescriptorList();
-    DeviceDescriptorListIterator it = PN_CreateDeviceListIterator(controllers);
-    if (PN_IsDeviceListIteratorEnd(it)) {
-        printf("no controller\n");
-    } else {
-        PCDA cda = malloc(VK_GetCDASize());
-        if (cda != NULL) {
-            VK_WORD status = VK_InitializeCDA(cda, PN_GetDeviceListItemAt(it));
-            if (status == kInitializeSucceeded) {
-                failed = change_rebuild_priority(cda);
-                VK_UnInitializeCDA(cda);
-            } else {
-                printf("cannot read controller 1 (status 0x%x)\n", (unsigned)status);
-                if ((status & kInitializeFailedInvalidArgument) == 0) {
-                    VK_UnInitializeCDA(cda);
-                }
-            }
-            free(cda);
-        }
-    }
-    PN_DestroyDeviceListIterator(it);
-    PN_DestroyDeviceDescriptorList(controllers);
-
-    UnInitializeTelmar();
-    UnInitializePavlin();
-    return failed;
+    return example_run_on_controller_1(change_rebuild_priority);
 }

@@ -3,14 +3,12 @@
  * controllers, run it on the simulated host:
  *   qvsim --scenario sim/scenarios/mirror_two_unassigned.json -- ./create_mirror
  * It prints each answer the library gives and exits 0 only when the commit succeeded and the new
- * drive reads back as a mirror of the staged size on the drives it was given.
+ * drive reads back as a mirror of the staged size on the drives it was given. Starting the
+ * libraries, the commit and the re-read are in example_common.h beside it.
  */
 #include <stdio.h>
-#include <stdlib.h>
 
-#include "ppavl_discovery.h"
-#include "ppavl_platform.h"
-#include "ptelm.h"
+#include "example_common.h"
 
 #define kNone 0xFFFF
 /* Two drives make a mirror; more would be RAID 10 under the same level code. */
@@ -113,19 +111,12 @@ static int create_mirror(PCDA cda) {
     }
     printf("lock: staged\n");
 
-    printf("can commit: %u\n", (unsigned)VK_CanCommitEditableConfiguration(cda));
-    VK_BYTE result = VK_CommitEditableConfiguration(cda);
-    printf("commit: %u\n", (unsigned)result);
-    printf("commit errors: 0x%llx\n", (unsigned long long)VK_GetEditableConfigurationCommitErrors(cda));
-    if (result != kCommitEditableConfigurationOK) {
+    if (example_commit(cda) != kCommitEditableConfigurationOK) {
         goto out;
     }
 
     /* The committed drive as the controller now reports it. */
-    VK_DestroyEditableConfiguration(cda);
-    VK_WORD reread = VK_ReInitializeCDA(cda);
-    if (reread != kInitializeSucceeded) {
-        printf("re-read: failed (0x%x)\n", (unsigned)reread);
+    if (!example_reread(cda)) {
         return 1;
     }
     VK_WORD raid = VK_GetLogicalDriveRAIDInfo(cda, ld);
@@ -153,35 +144,5 @@ out:
 }
 
 int main(void) {
-    /* Neither library examines the text it is started with. */
-    InitializePavlin("example");
-    InitializeTelmar("example");
-
-    int failed = 1;
-    DeviceDescriptorList controllers = PN_CreateControllerDescriptorList();
-    DeviceDescriptorListIterator it = PN_CreateDeviceListIterator(controllers);
-    if (PN_IsDeviceListIteratorEnd(it)) {
-        printf("no controller\n");
-    } else {
-        PCDA cda = malloc(VK_GetCDASize());
-        if (cda != NULL) {
-            VK_WORD status = VK_InitializeCDA(cda, PN_GetDeviceListItemAt(it));
-            if (status == kInitializeSucceeded) {
-                failed = create_mirror(cda);
-                VK_UnInitializeCDA(cda);
-            } else {
-                printf("cannot read controller 1 (status 0x%x)\n", (unsigned)status);
-                if ((status & kInitializeFailedInvalidArgument) == 0) {
-                    VK_UnInitializeCDA(cda);
-                }
-            }
-            free(cda);
-        }
-    }
-    PN_DestroyDeviceListIterator(it);
-    PN_DestroyDeviceDescriptorList(controllers);
-
-    UnInitializeTelmar();
-    UnInitializePavlin();
-    return failed;
+    return example_run_on_controller_1(create_mirror);
 }

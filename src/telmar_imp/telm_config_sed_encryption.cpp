@@ -208,39 +208,62 @@ template <class Request> bool SendSED(PCDA cda, VK_DWORD function, Request& requ
                                        sizeof(request)) != kFalse;
 }
 
+// A credential a caller stages in its record field; an empty one unstages the change it stood for.
+void StageCredential(SED_ENCRYPTION_UPDATE_INFO& info, char (&field)[kSEDText], VK_DWORD staged,
+                     const char* text, size_t size) {
+    StoreText(field, text, size);
+    if (field[0] != '\0') {
+        info.flags |= staged;
+    } else {
+        info.flags &= ~staged;
+    }
+}
+
+// A master key or identifier change waits for a staged adapter-password change to be applied first
+// (unless the mode is staged with it), and for a controller that waits on its adapter password.
+VK_BYTE AdapterPasswordInTheWay(const SED_ENCRYPTION_UPDATE_INFO& info, VK_BYTE password_pending,
+                                VK_BYTE waiting_on_password, VK_BYTE allowed) {
+    if ((info.flags & kStagedAdapterPassword) && !(info.flags & kStagedMode)) {
+        return password_pending;
+    }
+    if (info.ctrl_sed_encryption_status & kSEDWordWaitingOnAdapterPassword) {
+        return waiting_on_password;
+    }
+    return allowed;
+}
+
 bool PendingAdapterPasswordMissing(const SED_ENCRYPTION_UPDATE_INFO& info) {
     return info.pending_sed_config.adapter_password_state == kControllerSEDEncryptionAdapterPasswordEnabled &&
            info.new_adapter_password[0] == '\0';
 }
 
-} // namespace
-
-VK_BOOL _VK_ControllerHasOwnedSED(PCDA cda) {
+// Whether any drive `next` walks, from `none` until it answers `none` again, has one of `bits` in
+// its encryption word.
+template <class Next, class Encryption, class Bits>
+VK_BOOL AnyDriveHas(PCDA cda, Next next, VK_WORD none, Encryption encryption, Bits bits) {
     if (cda == nullptr) {
         return kFalse;
     }
     CDALock guard(cda);
-    VK_WORD pd = kInvalidPDNumber;
-    while ((pd = VK_EnumerateControllerPhysicalDrives(cda, pd)) != kInvalidPDNumber) {
-        if (VK_GetPhysicalDriveEncryptionInfo(cda, pd) & kPDOwned) {
+    VK_WORD drive = none;
+    while ((drive = next(cda, drive)) != none) {
+        if (encryption(cda, drive) & bits) {
             return kTrue;
         }
     }
     return kFalse;
 }
 
+} // namespace
+
+VK_BOOL _VK_ControllerHasOwnedSED(PCDA cda) {
+    return AnyDriveHas(cda, VK_EnumerateControllerPhysicalDrives, kInvalidPDNumber,
+                       VK_GetPhysicalDriveEncryptionInfo, kPDOwned);
+}
+
 VK_BOOL _VK_ControllerHasSEDEnabledLD(PCDA cda) {
-    if (cda == nullptr) {
-        return kFalse;
-    }
-    CDALock guard(cda);
-    VK_WORD ld = kInvalidLDNumber;
-    while ((ld = VK_EnumerateControllerLogicalDrives(cda, ld)) != kInvalidLDNumber) {
-        if (VK_GetLogicalDriveEncryptionInfo(cda, ld) & kLDSEDEnabled) {
-            return kTrue;
-        }
-    }
-    return kFalse;
+    return AnyDriveHas(cda, VK_EnumerateControllerLogicalDrives, kInvalidLDNumber,
+                       VK_GetLogicalDriveEncryptionInfo, kLDSEDEnabled);
 }
 
 VK_BYTE VK_GetControllerSEDEncryptionInfoForUpdate(PCDA cda, void** sed_encryption_update_info) {
@@ -352,13 +375,9 @@ VK_BYTE VK_CanChangeControllerSEDEncryptionMasterKey(void* sed_encryption_update
         kCheckSEDEncryptionMasterKeyOk) {
         return kCanChangeControllerSEDEncryptionMasterKeyInvalidKey;
     }
-    if ((info->flags & kStagedAdapterPassword) && !(info->flags & kStagedMode)) {
-        return kCanChangeControllerSEDEncryptionMasterKeyPendingAdapterPassword;
-    }
-    if (info->ctrl_sed_encryption_status & kSEDWordWaitingOnAdapterPassword) {
-        return kCanChangeControllerSEDEncryptionMasterKeyWaitingOnAdapterPassword;
-    }
-    return kCanChangeControllerSEDEncryptionMasterKeyAllowed;
+    return AdapterPasswordInTheWay(*info, kCanChangeControllerSEDEncryptionMasterKeyPendingAdapterPassword,
+                                   kCanChangeControllerSEDEncryptionMasterKeyWaitingOnAdapterPassword,
+                                   kCanChangeControllerSEDEncryptionMasterKeyAllowed);
 }
 
 VK_BYTE VK_DoChangeControllerSEDEncryptionMasterKey(void* sed_encryption_update_info, const char* master_key,
@@ -370,12 +389,7 @@ VK_BYTE VK_DoChangeControllerSEDEncryptionMasterKey(void* sed_encryption_update_
     }
     SED_ENCRYPTION_UPDATE_INFO* info = Record(sed_encryption_update_info);
     CDALock guard(info->cda);
-    StoreText(info->new_master_key, master_key, master_key_size);
-    if (info->new_master_key[0] != '\0') {
-        info->flags |= kStagedMasterKey;
-    } else {
-        info->flags &= ~kStagedMasterKey;
-    }
+    StageCredential(*info, info->new_master_key, kStagedMasterKey, master_key, master_key_size);
     return kDoChangeControllerSEDEncryptionMasterKeySuccess;
 }
 
@@ -409,13 +423,10 @@ VK_BYTE VK_CanChangeControllerSEDEncryptionMasterKeyIdentifier(void* sed_encrypt
     if (strcmp(candidate, info->pending_sed_config.master_key_identifier) == 0) {
         return kCanChangeControllerSEDEncryptionMasterKeyIdentifierSameAsPending;
     }
-    if ((info->flags & kStagedAdapterPassword) && !(info->flags & kStagedMode)) {
-        return kCanChangeControllerSEDEncryptionMasterKeyIdentifierAdapterPassword;
-    }
-    if (info->ctrl_sed_encryption_status & kSEDWordWaitingOnAdapterPassword) {
-        return kCanChangeControllerSEDEncryptionMasterKeyIdentifierWaitingOnAdapterPassword;
-    }
-    return kCanChangeControllerSEDEncryptionMasterKeyIdentifierAllowed;
+    return AdapterPasswordInTheWay(
+        *info, kCanChangeControllerSEDEncryptionMasterKeyIdentifierAdapterPassword,
+        kCanChangeControllerSEDEncryptionMasterKeyIdentifierWaitingOnAdapterPassword,
+        kCanChangeControllerSEDEncryptionMasterKeyIdentifierAllowed);
 }
 
 VK_BYTE VK_DoChangeControllerSEDEncryptionMasterKeyIdentifier(void* sed_encryption_update_info,
@@ -483,12 +494,7 @@ VK_BYTE VK_DoChangeControllerSEDEncryptionAdapterPassword(void* sed_encryption_u
     }
     SED_ENCRYPTION_UPDATE_INFO* info = Record(sed_encryption_update_info);
     CDALock guard(info->cda);
-    StoreText(info->new_adapter_password, password, password_size);
-    if (info->new_adapter_password[0] != '\0') {
-        info->flags |= kStagedAdapterPassword;
-    } else {
-        info->flags &= ~kStagedAdapterPassword;
-    }
+    StageCredential(*info, info->new_adapter_password, kStagedAdapterPassword, password, password_size);
     return kDoChangeSEDEncryptionAdapterPasswordSuccess;
 }
 
@@ -766,29 +772,47 @@ telmar::SEDDriveFacts DriveFacts(PCDA cda, VK_WORD pd_number,
     return d;
 }
 
-// Allocates a zeroed drive-selection record for `cda`.
-template <class Info> Info* NewSelection(PCDA cda) {
-    auto* info = static_cast<Info*>(VK_malloc(sizeof(Info)));
-    if (info != nullptr) {
-        memset(info, 0, sizeof(Info));
-        info->cda = cda;
-    }
-    return info;
-}
-
-template <class Info> void DestroySelection(void* p) {
-    if (p != nullptr) {
-        explicit_bzero(p, sizeof(Info));
-        VK_free(p);
-    }
-}
-
 // A master key the controller's current mode accepts; a foreign key or its reset key is checked
 // against the rule of the mode the import runs under.
 bool KeyAcceptable(PCDA cda, VK_QWORD sed_status, const char* key, size_t size) {
     return key != nullptr && size != 0 &&
            VK_CheckSEDEncryptionMasterKey(cda, static_cast<VK_BYTE>(sed_status & 0xF), key, size) ==
                kCheckSEDEncryptionMasterKeyOk;
+}
+
+// Which of the foreign keys a caller gave the controller's mode refuses. None given, none is
+// checked; a reset key given alone makes the missing key a refused one.
+enum class ImportKeys { kAcceptable, kKeyRefused, kResetKeyRefused };
+
+ImportKeys CheckImportKeys(PCDA cda, VK_QWORD sed_status, const char* key, size_t key_size,
+                           const char* reset_key, size_t reset_key_size) {
+    const bool reset_given = reset_key != nullptr || reset_key_size != 0;
+    if ((reset_given || key != nullptr || key_size != 0) && !KeyAcceptable(cda, sed_status, key, key_size)) {
+        return ImportKeys::kKeyRefused;
+    }
+    if (reset_given && !KeyAcceptable(cda, sed_status, reset_key, reset_key_size)) {
+        return ImportKeys::kResetKeyRefused;
+    }
+    return ImportKeys::kAcceptable;
+}
+
+// Sends one foreign-import request for the drives of `drives`, unlocked with the key and, where one
+// is given, the reset key. The request, keys and all, is wiped before the controller is read again,
+// which it is whether or not it took the request.
+bool SendForeignImport(PCDA cda, const VK_BYTE (&drives)[telmar::kSEDDriveMapBytes], const char* key,
+                       size_t key_size, const char* reset_key, size_t reset_key_size) {
+    bool sent = false;
+    {
+        telmar::WipedRequest<MANAGED_SED_IMPORT_FOREIGN_DRIVE> request;
+        memcpy(request.r.bForeignDriveBitmap, drives, sizeof(request.r.bForeignDriveBitmap));
+        telmar::CopyCredential(request.r.sForeignDriveMasterKey, key, key_size);
+        if (reset_key != nullptr && reset_key_size != 0) {
+            telmar::CopyCredential(request.r.sResetForeignDriveMasterKey, reset_key, reset_key_size);
+        }
+        sent = SendSED(cda, kManagedSEDImportForeign, request.r);
+    }
+    VK_ReInitializeCDA(cda);
+    return sent;
 }
 
 } // namespace
@@ -915,127 +939,218 @@ bool HasValidSEDState(VK_QWORD drive_encryption) {
 
 } // namespace telmar
 
-// Take ownership.
+// The take-ownership, import and revert records are opened, asked about a drive, marked and
+// destroyed alike. Each kind below names its record and the map in it, what in the controller's
+// state refuses a new record, its verdict on one drive and its answers.
 
-VK_BYTE VK_GetPhysicalDriveSEDEncryptionTakeOwnershipForUpdate(PCDA cda, void** pd_sed_take_ownership_info) {
-    if (pd_sed_take_ownership_info == nullptr) {
-        return kGetPhysicalDriveSEDEncryptionTakeOwnershipForUpdateInvalidArgument;
+namespace {
+
+struct TakeOwnershipSelection {
+    using Info = PD_SED_ENCRYPTION_TAKE_OWNERSHIP_INFO;
+    static constexpr VK_BYTE kOpenSuccess = kGetPhysicalDriveSEDEncryptionTakeOwnershipForUpdateSuccess;
+    static constexpr VK_BYTE kOpenInvalidArgument =
+        kGetPhysicalDriveSEDEncryptionTakeOwnershipForUpdateInvalidArgument;
+    static constexpr VK_BYTE kOpenNotSupported =
+        kGetPhysicalDriveSEDEncryptionTakeOwnershipForUpdateNotSupported;
+    static constexpr VK_BYTE kOpenOutOfMemory =
+        kGetPhysicalDriveSEDEncryptionTakeOwnershipForUpdateOutOfMemory;
+    static constexpr VK_BYTE kCanInvalidArgument =
+        kCanPhysicalDriveSEDEncryptionTakeOwnershipInvalidArguments;
+    static constexpr VK_BYTE kCanAllowed = kCanPhysicalDriveSEDEncryptionTakeOwnershipAllowed;
+    static constexpr VK_BYTE kDoSuccess = kDoPhysicalDriveSEDEncryptionTakeOwnershipSuccess;
+    static constexpr VK_BYTE kDoFailure = kDoPhysicalDriveSEDEncryptionTakeOwnershipFailure;
+    static constexpr VK_BYTE kUpdateSuccess = kUpdatePhysicalDriveSEDEncryptionTakeOwnershipInfoSuccess;
+    static constexpr VK_BYTE kUpdateInvalidArgument =
+        kUpdatePhysicalDriveSEDEncryptionTakeOwnershipInfoInvalidArgument;
+    static constexpr VK_BYTE kUpdateNoChanges = kUpdatePhysicalDriveSEDEncryptionTakeOwnershipNoChanges;
+    static constexpr VK_BYTE kUpdateFailure = kUpdatePhysicalDriveSEDEncryptionTakeOwnershipInfoFailure;
+    static constexpr VK_DWORD kFunction = kManagedSEDTakeOwnership;
+
+    static auto& Request(Info& info) { return info.pd_list_bitmap; }
+    static auto& Map(Info& info) { return info.pd_list_bitmap.bDriveMap; }
+    static VK_BYTE Refusal(PCDA, VK_QWORD sed_status) {
+        if (sed_status & (kSEDWordInProgress | kSEDWordWaiting)) {
+            return kGetPhysicalDriveSEDEncryptionTakeOwnershipForUpdateNotAllowed;
+        }
+        if (ModeNone(sed_status)) {
+            return kGetPhysicalDriveSEDEncryptionTakeOwnershipForUpdateModeNone;
+        }
+        return kOpenSuccess;
     }
-    *pd_sed_take_ownership_info = nullptr;
+    static VK_BYTE Verdict(Info& info, VK_WORD pd_number) {
+        return telmar::TakeOwnershipVerdict(VK_GetControllerSEDEncryptionStatus(info.cda),
+                                            DriveFacts(info.cda, pd_number, Map(info)));
+    }
+};
+
+// Its apply takes the foreign keys as well, so VK_UpdatePhysicalDriveSEDEncryptionImportInfo sends it itself.
+struct ImportSelection {
+    using Info = PD_SED_ENCRYPTION_IMPORT_INFO;
+    static constexpr VK_BYTE kOpenSuccess = kGetPhysicalDriveSEDEncryptionImportForUpdateSuccess;
+    static constexpr VK_BYTE kOpenInvalidArgument =
+        kGetPhysicalDriveSEDEncryptionImportForUpdateInvalidArgument;
+    static constexpr VK_BYTE kOpenNotSupported = kGetPhysicalDriveSEDEncryptionImportForUpdateNotSupported;
+    static constexpr VK_BYTE kOpenOutOfMemory = kGetPhysicalDriveSEDEncryptionImportForUpdateOutOfMemory;
+    static constexpr VK_BYTE kCanInvalidArgument = kCanPhysicalDriveSEDEncryptionImportInvalidInput;
+    static constexpr VK_BYTE kCanAllowed = kCanPhysicalDriveSEDEncryptionImportAllowed;
+    static constexpr VK_BYTE kDoSuccess = kDoPhysicalDriveSEDEncryptionImportSuccess;
+    static constexpr VK_BYTE kDoFailure = kDoPhysicalDriveSEDEncryptionImportFailure;
+
+    static auto& Map(Info& info) { return info.import_foreign_drive.bForeignDriveBitmap; }
+    static VK_BYTE Refusal(PCDA cda, VK_QWORD sed_status) {
+        if (ModeNone(sed_status)) {
+            return kGetPhysicalDriveSEDEncryptionImportForUpdateModeNone;
+        }
+        if (sed_status & (kSEDWordInProgress | kSEDWordWaiting)) {
+            return kGetPhysicalDriveSEDEncryptionImportForUpdateNotAllowed;
+        }
+        if (VK_EnumerateControllerForeignSED(cda, kInvalidPDNumber) == kInvalidPDNumber) {
+            return kGetPhysicalDriveSEDEncryptionImportForUpdateNoForeignSED;
+        }
+        return kOpenSuccess;
+    }
+    static VK_BYTE Verdict(Info& info, VK_WORD pd_number) {
+        return telmar::ImportDriveVerdict(VK_GetControllerSEDEncryptionStatus(info.cda),
+                                          DriveFacts(info.cda, pd_number, Map(info)));
+    }
+};
+
+struct RevertSelection {
+    using Info = PD_SED_ENCRYPTION_REVERT_INFO;
+    static constexpr VK_BYTE kOpenSuccess = kGetPhysicalDriveSEDEncryptionRevertForUpdateSuccess;
+    static constexpr VK_BYTE kOpenInvalidArgument =
+        kGetPhysicalDriveSEDEncryptionRevertForUpdateInvalidArgument;
+    static constexpr VK_BYTE kOpenNotSupported = kGetPhysicalDriveSEDEncryptionRevertForUpdateNotSupported;
+    static constexpr VK_BYTE kOpenOutOfMemory = kGetPhysicalDriveSEDEncryptionRevertForUpdateOutOfMemory;
+    static constexpr VK_BYTE kCanInvalidArgument = kCanPhysicalDriveSEDEncryptionRevertInvalidArgument;
+    static constexpr VK_BYTE kCanAllowed = kCanPhysicalDriveSEDEncryptionRevertAllowed;
+    static constexpr VK_BYTE kDoSuccess = kDoPhysicalDriveSEDEncryptionRevertSuccess;
+    static constexpr VK_BYTE kDoFailure = kDoPhysicalDriveSEDEncryptionRevertFailure;
+    static constexpr VK_BYTE kUpdateSuccess = kUpdatePhysicalDriveSEDEncryptionRevertInfoSuccess;
+    static constexpr VK_BYTE kUpdateInvalidArgument =
+        kUpdatePhysicalDriveSEDEncryptionRevertInfoInvalidArgument;
+    static constexpr VK_BYTE kUpdateNoChanges = kUpdatePhysicalDriveSEDEncryptionRevertInfoNoChanges;
+    static constexpr VK_BYTE kUpdateFailure = kUpdatePhysicalDriveSEDEncryptionRevertInfoFailed;
+    static constexpr VK_DWORD kFunction = kManagedSEDRevert;
+
+    static auto& Request(Info& info) { return info.drive_map; }
+    static auto& Map(Info& info) { return info.drive_map.bDriveMap; }
+    static VK_BYTE Refusal(PCDA, VK_QWORD sed_status) {
+        if (ModeNone(sed_status)) {
+            return kGetPhysicalDriveSEDEncryptionRevertForUpdateModeNone;
+        }
+        if (sed_status & (kSEDWordInProgress | kSEDWordWaiting)) {
+            return kGetPhysicalDriveSEDEncryptionRevertForUpdateNotAllowed;
+        }
+        return kOpenSuccess;
+    }
+    static VK_BYTE Verdict(Info& info, VK_WORD pd_number) {
+        return telmar::RevertDriveVerdict(DriveFacts(info.cda, pd_number, Map(info)));
+    }
+};
+
+template <class Kind> VK_BYTE OpenSelection(PCDA cda, void** record) {
+    if (record == nullptr) {
+        return Kind::kOpenInvalidArgument;
+    }
+    *record = nullptr;
     if (cda == nullptr) {
-        return kGetPhysicalDriveSEDEncryptionTakeOwnershipForUpdateInvalidArgument;
+        return Kind::kOpenInvalidArgument;
     }
     CDALock guard(cda);
     if (!SEDSupported(cda)) {
-        return kGetPhysicalDriveSEDEncryptionTakeOwnershipForUpdateNotSupported;
+        return Kind::kOpenNotSupported;
     }
-    const VK_QWORD status = VK_GetControllerSEDEncryptionStatus(cda);
-    if (status & (kSEDWordInProgress | kSEDWordWaiting)) {
-        return kGetPhysicalDriveSEDEncryptionTakeOwnershipForUpdateNotAllowed;
+    const VK_BYTE refused = Kind::Refusal(cda, VK_GetControllerSEDEncryptionStatus(cda));
+    if (refused != Kind::kOpenSuccess) {
+        return refused;
     }
-    if (ModeNone(status)) {
-        return kGetPhysicalDriveSEDEncryptionTakeOwnershipForUpdateModeNone;
-    }
-    auto* info = NewSelection<PD_SED_ENCRYPTION_TAKE_OWNERSHIP_INFO>(cda);
+    using Info = typename Kind::Info;
+    auto* info = static_cast<Info*>(VK_malloc(sizeof(Info)));
     if (info == nullptr) {
-        return kGetPhysicalDriveSEDEncryptionTakeOwnershipForUpdateOutOfMemory;
+        return Kind::kOpenOutOfMemory;
     }
-    *pd_sed_take_ownership_info = info;
-    return kGetPhysicalDriveSEDEncryptionTakeOwnershipForUpdateSuccess;
+    memset(info, 0, sizeof(Info));
+    info->cda = cda;
+    *record = info;
+    return Kind::kOpenSuccess;
+}
+
+template <class Kind> VK_BYTE CanMark(void* record, VK_WORD pd_number) {
+    auto* info = static_cast<typename Kind::Info*>(record);
+    if (info == nullptr) {
+        return Kind::kCanInvalidArgument;
+    }
+    CDALock guard(info->cda);
+    return Kind::Verdict(*info, pd_number);
+}
+
+template <class Kind> VK_BYTE DoMark(void* record, VK_WORD pd_number) {
+    if (CanMark<Kind>(record, pd_number) != Kind::kCanAllowed) {
+        return Kind::kDoFailure;
+    }
+    auto* info = static_cast<typename Kind::Info*>(record);
+    return Mark(Kind::Map(*info), pd_number) ? Kind::kDoSuccess : Kind::kDoFailure;
+}
+
+// The request is the record's own map; the controller is read again whether or not it took it.
+template <class Kind> VK_BYTE SendMarked(void* record) {
+    auto* info = static_cast<typename Kind::Info*>(record);
+    if (info == nullptr) {
+        return Kind::kUpdateInvalidArgument;
+    }
+    CDALock guard(info->cda);
+    if (MapEmpty(Kind::Map(*info))) {
+        return Kind::kUpdateNoChanges;
+    }
+    const bool sent = SendSED(info->cda, Kind::kFunction, Kind::Request(*info));
+    VK_ReInitializeCDA(info->cda);
+    return sent ? Kind::kUpdateSuccess : Kind::kUpdateFailure;
+}
+
+template <class Kind> void DestroySelection(void* record) {
+    if (record != nullptr) {
+        explicit_bzero(record, sizeof(typename Kind::Info));
+        VK_free(record);
+    }
+}
+
+} // namespace
+
+// Take ownership.
+
+VK_BYTE VK_GetPhysicalDriveSEDEncryptionTakeOwnershipForUpdate(PCDA cda, void** pd_sed_take_ownership_info) {
+    return OpenSelection<TakeOwnershipSelection>(cda, pd_sed_take_ownership_info);
 }
 
 VK_BYTE VK_CanPhysicalDriveSEDEncryptionTakeOwnership(void* pd_sed_take_ownership_info, VK_WORD pd_number) {
-    auto* info = static_cast<PD_SED_ENCRYPTION_TAKE_OWNERSHIP_INFO*>(pd_sed_take_ownership_info);
-    if (info == nullptr) {
-        return kCanPhysicalDriveSEDEncryptionTakeOwnershipInvalidArguments;
-    }
-    CDALock guard(info->cda);
-    return telmar::TakeOwnershipVerdict(VK_GetControllerSEDEncryptionStatus(info->cda),
-                                        DriveFacts(info->cda, pd_number, info->pd_list_bitmap.bDriveMap));
+    return CanMark<TakeOwnershipSelection>(pd_sed_take_ownership_info, pd_number);
 }
 
 VK_BYTE VK_DoPhysicalDriveSEDEncryptionTakeOwnership(void* pd_sed_take_ownership_info, VK_WORD pd_number) {
-    if (VK_CanPhysicalDriveSEDEncryptionTakeOwnership(pd_sed_take_ownership_info, pd_number) !=
-        kCanPhysicalDriveSEDEncryptionTakeOwnershipAllowed) {
-        return kDoPhysicalDriveSEDEncryptionTakeOwnershipFailure;
-    }
-    auto* info = static_cast<PD_SED_ENCRYPTION_TAKE_OWNERSHIP_INFO*>(pd_sed_take_ownership_info);
-    return Mark(info->pd_list_bitmap.bDriveMap, pd_number)
-               ? kDoPhysicalDriveSEDEncryptionTakeOwnershipSuccess
-               : kDoPhysicalDriveSEDEncryptionTakeOwnershipFailure;
+    return DoMark<TakeOwnershipSelection>(pd_sed_take_ownership_info, pd_number);
 }
 
 VK_BYTE VK_UpdatePhysicalDriveSEDEncryptionTakeOwnershipInfo(void* pd_sed_take_ownership_info) {
-    auto* info = static_cast<PD_SED_ENCRYPTION_TAKE_OWNERSHIP_INFO*>(pd_sed_take_ownership_info);
-    if (info == nullptr) {
-        return kUpdatePhysicalDriveSEDEncryptionTakeOwnershipInfoInvalidArgument;
-    }
-    CDALock guard(info->cda);
-    if (MapEmpty(info->pd_list_bitmap.bDriveMap)) {
-        return kUpdatePhysicalDriveSEDEncryptionTakeOwnershipNoChanges;
-    }
-    const bool sent = SendSED(info->cda, kManagedSEDTakeOwnership, info->pd_list_bitmap);
-    VK_ReInitializeCDA(info->cda);
-    return sent ? kUpdatePhysicalDriveSEDEncryptionTakeOwnershipInfoSuccess
-                : kUpdatePhysicalDriveSEDEncryptionTakeOwnershipInfoFailure;
+    return SendMarked<TakeOwnershipSelection>(pd_sed_take_ownership_info);
 }
 
 void VK_DestroyPhysicalDriveSEDEncryptionTakeOwnershipForUpdate(void* pd_sed_take_ownership_info) {
-    DestroySelection<PD_SED_ENCRYPTION_TAKE_OWNERSHIP_INFO>(pd_sed_take_ownership_info);
+    DestroySelection<TakeOwnershipSelection>(pd_sed_take_ownership_info);
 }
 
 // Import selected foreign drives.
 
 VK_BYTE VK_GetPhysicalDriveSEDEncryptionImportForUpdate(PCDA cda, void** pd_sed_import_info) {
-    if (pd_sed_import_info == nullptr) {
-        return kGetPhysicalDriveSEDEncryptionImportForUpdateInvalidArgument;
-    }
-    *pd_sed_import_info = nullptr;
-    if (cda == nullptr) {
-        return kGetPhysicalDriveSEDEncryptionImportForUpdateInvalidArgument;
-    }
-    CDALock guard(cda);
-    if (!SEDSupported(cda)) {
-        return kGetPhysicalDriveSEDEncryptionImportForUpdateNotSupported;
-    }
-    const VK_QWORD status = VK_GetControllerSEDEncryptionStatus(cda);
-    if (ModeNone(status)) {
-        return kGetPhysicalDriveSEDEncryptionImportForUpdateModeNone;
-    }
-    if (status & (kSEDWordInProgress | kSEDWordWaiting)) {
-        return kGetPhysicalDriveSEDEncryptionImportForUpdateNotAllowed;
-    }
-    if (VK_EnumerateControllerForeignSED(cda, kInvalidPDNumber) == kInvalidPDNumber) {
-        return kGetPhysicalDriveSEDEncryptionImportForUpdateNoForeignSED;
-    }
-    auto* info = NewSelection<PD_SED_ENCRYPTION_IMPORT_INFO>(cda);
-    if (info == nullptr) {
-        return kGetPhysicalDriveSEDEncryptionImportForUpdateOutOfMemory;
-    }
-    *pd_sed_import_info = info;
-    return kGetPhysicalDriveSEDEncryptionImportForUpdateSuccess;
+    return OpenSelection<ImportSelection>(cda, pd_sed_import_info);
 }
 
 VK_BYTE VK_CanPhysicalDriveSEDEncryptionImport(void* pd_sed_import_info, VK_WORD pd_number) {
-    auto* info = static_cast<PD_SED_ENCRYPTION_IMPORT_INFO*>(pd_sed_import_info);
-    if (info == nullptr) {
-        return kCanPhysicalDriveSEDEncryptionImportInvalidInput;
-    }
-    CDALock guard(info->cda);
-    return telmar::ImportDriveVerdict(
-        VK_GetControllerSEDEncryptionStatus(info->cda),
-        DriveFacts(info->cda, pd_number, info->import_foreign_drive.bForeignDriveBitmap));
+    return CanMark<ImportSelection>(pd_sed_import_info, pd_number);
 }
 
 VK_BYTE VK_DoPhysicalDriveSEDEncryptionImport(void* pd_sed_import_info, VK_WORD pd_number) {
-    if (VK_CanPhysicalDriveSEDEncryptionImport(pd_sed_import_info, pd_number) !=
-        kCanPhysicalDriveSEDEncryptionImportAllowed) {
-        return kDoPhysicalDriveSEDEncryptionImportFailure;
-    }
-    auto* info = static_cast<PD_SED_ENCRYPTION_IMPORT_INFO*>(pd_sed_import_info);
-    return Mark(info->import_foreign_drive.bForeignDriveBitmap, pd_number)
-               ? kDoPhysicalDriveSEDEncryptionImportSuccess
-               : kDoPhysicalDriveSEDEncryptionImportFailure;
+    return DoMark<ImportSelection>(pd_sed_import_info, pd_number);
 }
 
 VK_BYTE VK_UpdatePhysicalDriveSEDEncryptionImportInfo(void* pd_sed_import_info, const char* foreign_key,
@@ -1048,108 +1163,54 @@ VK_BYTE VK_UpdatePhysicalDriveSEDEncryptionImportInfo(void* pd_sed_import_info, 
     if (foreign_key == nullptr || foreign_key_size == 0) {
         return kUpdatePhysicalDriveSEDEncryptionImportInfoInvalidForeignKey;
     }
-    const bool reset_given = foreign_reset_key != nullptr;
-    if (reset_given != (foreign_reset_key_size != 0)) {
+    if ((foreign_reset_key != nullptr) != (foreign_reset_key_size != 0)) {
         return kUpdatePhysicalDriveSEDEncryptionImportInfoInvalidForeignResetKey;
     }
     PCDA cda = info->cda;
     CDALock guard(cda);
-    if (MapEmpty(info->import_foreign_drive.bForeignDriveBitmap)) {
+    auto& map = ImportSelection::Map(*info);
+    if (MapEmpty(map)) {
         return kUpdatePhysicalDriveSEDEncryptionImportInfoNoChanges;
     }
-    const VK_QWORD status = VK_GetControllerSEDEncryptionStatus(cda);
-    if (!KeyAcceptable(cda, status, foreign_key, foreign_key_size)) {
-        return kUpdatePhysicalDriveSEDEncryptionImportInfoInvalidForeignKey;
+    switch (CheckImportKeys(cda, VK_GetControllerSEDEncryptionStatus(cda), foreign_key, foreign_key_size,
+                            foreign_reset_key, foreign_reset_key_size)) {
+        case ImportKeys::kKeyRefused:
+            return kUpdatePhysicalDriveSEDEncryptionImportInfoInvalidForeignKey;
+        case ImportKeys::kResetKeyRefused:
+            return kUpdatePhysicalDriveSEDEncryptionImportInfoInvalidForeignResetKey;
+        case ImportKeys::kAcceptable:
+            break;
     }
-    if (reset_given && !KeyAcceptable(cda, status, foreign_reset_key, foreign_reset_key_size)) {
-        return kUpdatePhysicalDriveSEDEncryptionImportInfoInvalidForeignResetKey;
-    }
-    bool sent = false;
-    {
-        telmar::WipedRequest<MANAGED_SED_IMPORT_FOREIGN_DRIVE> request;
-        memcpy(request.r.bForeignDriveBitmap, info->import_foreign_drive.bForeignDriveBitmap,
-               sizeof(request.r.bForeignDriveBitmap));
-        telmar::CopyCredential(request.r.sForeignDriveMasterKey, foreign_key, foreign_key_size);
-        if (reset_given) {
-            telmar::CopyCredential(request.r.sResetForeignDriveMasterKey, foreign_reset_key,
-                                   foreign_reset_key_size);
-        }
-        sent = SendSED(cda, kManagedSEDImportForeign, request.r);
-    }
-    VK_ReInitializeCDA(cda);
-    return sent ? kUpdatePhysicalDriveSEDEncryptionImportInfoSuccess
-                : kUpdatePhysicalDriveSEDEncryptionImportInfoFailure;
+    return SendForeignImport(cda, map, foreign_key, foreign_key_size, foreign_reset_key,
+                             foreign_reset_key_size)
+               ? kUpdatePhysicalDriveSEDEncryptionImportInfoSuccess
+               : kUpdatePhysicalDriveSEDEncryptionImportInfoFailure;
 }
 
 void VK_DestroyPhysicalDriveSEDEncryptionImportForUpdate(void* pd_sed_import_info) {
-    DestroySelection<PD_SED_ENCRYPTION_IMPORT_INFO>(pd_sed_import_info);
+    DestroySelection<ImportSelection>(pd_sed_import_info);
 }
 
 // Revert owned drives to their factory state.
 
 VK_BYTE VK_GetPhysicalDriveSEDEncryptionRevertForUpdate(PCDA cda, void** pd_sed_revert_info) {
-    if (pd_sed_revert_info == nullptr) {
-        return kGetPhysicalDriveSEDEncryptionRevertForUpdateInvalidArgument;
-    }
-    *pd_sed_revert_info = nullptr;
-    if (cda == nullptr) {
-        return kGetPhysicalDriveSEDEncryptionRevertForUpdateInvalidArgument;
-    }
-    CDALock guard(cda);
-    if (!SEDSupported(cda)) {
-        return kGetPhysicalDriveSEDEncryptionRevertForUpdateNotSupported;
-    }
-    const VK_QWORD status = VK_GetControllerSEDEncryptionStatus(cda);
-    if (ModeNone(status)) {
-        return kGetPhysicalDriveSEDEncryptionRevertForUpdateModeNone;
-    }
-    if (status & (kSEDWordInProgress | kSEDWordWaiting)) {
-        return kGetPhysicalDriveSEDEncryptionRevertForUpdateNotAllowed;
-    }
-    auto* info = NewSelection<PD_SED_ENCRYPTION_REVERT_INFO>(cda);
-    if (info == nullptr) {
-        return kGetPhysicalDriveSEDEncryptionRevertForUpdateOutOfMemory;
-    }
-    *pd_sed_revert_info = info;
-    return kGetPhysicalDriveSEDEncryptionRevertForUpdateSuccess;
+    return OpenSelection<RevertSelection>(cda, pd_sed_revert_info);
 }
 
 VK_BYTE VK_CanPhysicalDriveSEDEncryptionRevert(void* pd_sed_revert_info, VK_WORD pd_number) {
-    auto* info = static_cast<PD_SED_ENCRYPTION_REVERT_INFO*>(pd_sed_revert_info);
-    if (info == nullptr) {
-        return kCanPhysicalDriveSEDEncryptionRevertInvalidArgument;
-    }
-    CDALock guard(info->cda);
-    return telmar::RevertDriveVerdict(DriveFacts(info->cda, pd_number, info->drive_map.bDriveMap));
+    return CanMark<RevertSelection>(pd_sed_revert_info, pd_number);
 }
 
 VK_BYTE VK_DoPhysicalDriveSEDEncryptionRevert(void* pd_sed_revert_info, VK_WORD pd_number) {
-    if (VK_CanPhysicalDriveSEDEncryptionRevert(pd_sed_revert_info, pd_number) !=
-        kCanPhysicalDriveSEDEncryptionRevertAllowed) {
-        return kDoPhysicalDriveSEDEncryptionRevertFailure;
-    }
-    auto* info = static_cast<PD_SED_ENCRYPTION_REVERT_INFO*>(pd_sed_revert_info);
-    return Mark(info->drive_map.bDriveMap, pd_number) ? kDoPhysicalDriveSEDEncryptionRevertSuccess
-                                                      : kDoPhysicalDriveSEDEncryptionRevertFailure;
+    return DoMark<RevertSelection>(pd_sed_revert_info, pd_number);
 }
 
 VK_BYTE VK_UpdatePhysicalDriveSEDEncryptionRevertInfo(void* pd_sed_revert_info) {
-    auto* info = static_cast<PD_SED_ENCRYPTION_REVERT_INFO*>(pd_sed_revert_info);
-    if (info == nullptr) {
-        return kUpdatePhysicalDriveSEDEncryptionRevertInfoInvalidArgument;
-    }
-    CDALock guard(info->cda);
-    if (MapEmpty(info->drive_map.bDriveMap)) {
-        return kUpdatePhysicalDriveSEDEncryptionRevertInfoNoChanges;
-    }
-    const bool sent = SendSED(info->cda, kManagedSEDRevert, info->drive_map);
-    VK_ReInitializeCDA(info->cda);
-    return sent ? kUpdatePhysicalDriveSEDEncryptionRevertInfoSuccess
-                : kUpdatePhysicalDriveSEDEncryptionRevertInfoFailed;
+    return SendMarked<RevertSelection>(pd_sed_revert_info);
 }
 
 void VK_DestroyPhysicalDriveSEDEncryptionRevertForUpdate(void* pd_sed_revert_info) {
-    DestroySelection<PD_SED_ENCRYPTION_REVERT_INFO>(pd_sed_revert_info);
+    DestroySelection<RevertSelection>(pd_sed_revert_info);
 }
 
 // Import every owned foreign SED.
@@ -1176,13 +1237,14 @@ VK_BYTE VK_CanImportControllerForeignSED(PCDA cda, const char* foreign_key, size
     if (VK_EnumerateControllerForeignSED(cda, kInvalidPDNumber) == kInvalidPDNumber) {
         return kCanImportControllerForeignSEDNoForeignOwnedSED;
     }
-    const bool reset_supplied = foreign_reset_key != nullptr || foreign_reset_key_size != 0;
-    const bool keys_supplied = foreign_key != nullptr || foreign_key_size != 0 || reset_supplied;
-    if (keys_supplied && !KeyAcceptable(cda, status, foreign_key, foreign_key_size)) {
-        return kCanImportControllerForeignSEDInvalidForeignMasterKey;
-    }
-    if (reset_supplied && !KeyAcceptable(cda, status, foreign_reset_key, foreign_reset_key_size)) {
-        return kCanImportControllerForeignSEDInvalidForeignResetMasterKey;
+    switch (CheckImportKeys(cda, status, foreign_key, foreign_key_size, foreign_reset_key,
+                            foreign_reset_key_size)) {
+        case ImportKeys::kKeyRefused:
+            return kCanImportControllerForeignSEDInvalidForeignMasterKey;
+        case ImportKeys::kResetKeyRefused:
+            return kCanImportControllerForeignSEDInvalidForeignResetMasterKey;
+        case ImportKeys::kAcceptable:
+            break;
     }
     return kCanImportControllerForeignSEDAllowed;
 }
@@ -1197,22 +1259,15 @@ VK_BYTE VK_DoImportControllerForeignSED(PCDA cda, const char* foreign_key, size_
                                          foreign_reset_key_size) != kCanImportControllerForeignSEDAllowed) {
         return kDoImportControllerForeignSEDFailure;
     }
-    bool sent = false;
-    {
-        telmar::WipedRequest<MANAGED_SED_IMPORT_FOREIGN_DRIVE> request;
-        telmar::CopyCredential(request.r.sForeignDriveMasterKey, foreign_key, foreign_key_size);
-        if (foreign_reset_key != nullptr && foreign_reset_key_size != 0) {
-            telmar::CopyCredential(request.r.sResetForeignDriveMasterKey, foreign_reset_key,
-                                   foreign_reset_key_size);
-        }
-        VK_WORD pd = kInvalidPDNumber;
-        FOREACH_FOREIGN_SED(cda, pd) {
-            Mark(request.r.bForeignDriveBitmap, pd);
-        }
-        sent = SendSED(cda, kManagedSEDImportForeign, request.r);
+    VK_BYTE drives[telmar::kSEDDriveMapBytes] = {};
+    VK_WORD pd = kInvalidPDNumber;
+    FOREACH_FOREIGN_SED(cda, pd) {
+        Mark(drives, pd);
     }
-    VK_ReInitializeCDA(cda);
-    return sent ? kDoImportControllerForeignSEDSuccess : kDoImportControllerForeignSEDFailure;
+    return SendForeignImport(cda, drives, foreign_key, foreign_key_size, foreign_reset_key,
+                             foreign_reset_key_size)
+               ? kDoImportControllerForeignSEDSuccess
+               : kDoImportControllerForeignSEDFailure;
 }
 
 // PSID revert of one drive.
@@ -1347,10 +1402,6 @@ VK_BYTE CanEnableEditableArraySED(PCDA cda, VK_WORD editable_array_number) {
     return kCanEnableEditableArraySEDEncryptionAllowed;
 }
 
-bool ImportKeysSupplied(const char* key, size_t key_size, const char* reset_key, size_t reset_key_size) {
-    return key != nullptr || key_size != 0 || reset_key != nullptr || reset_key_size != 0;
-}
-
 VK_BYTE CanImportForeignSEDArray(PCDA cda, VK_WORD array_number, const char* foreign_key,
                                  size_t foreign_key_size, const char* foreign_reset_key,
                                  size_t foreign_reset_key_size) {
@@ -1371,13 +1422,14 @@ VK_BYTE CanImportForeignSEDArray(PCDA cda, VK_WORD array_number, const char* for
     if (!(VK_GetArrayStatusInfo(cda, array_number) & kArrayStatusHasSEDForeignLogicalDrive)) {
         return kCanImportForeignSEDArrayNoForeignLogicalDrives;
     }
-    if (ImportKeysSupplied(foreign_key, foreign_key_size, foreign_reset_key, foreign_reset_key_size) &&
-        !KeyAcceptable(cda, status, foreign_key, foreign_key_size)) {
-        return kCanImportForeignSEDArrayInvalidForeignKey;
-    }
-    if ((foreign_reset_key != nullptr || foreign_reset_key_size != 0) &&
-        !KeyAcceptable(cda, status, foreign_reset_key, foreign_reset_key_size)) {
-        return kCanImportForeignSEDArrayInvalidForeignResetKey;
+    switch (CheckImportKeys(cda, status, foreign_key, foreign_key_size, foreign_reset_key,
+                            foreign_reset_key_size)) {
+        case ImportKeys::kKeyRefused:
+            return kCanImportForeignSEDArrayInvalidForeignKey;
+        case ImportKeys::kResetKeyRefused:
+            return kCanImportForeignSEDArrayInvalidForeignResetKey;
+        case ImportKeys::kAcceptable:
+            break;
     }
     bool usable_drive = false;
     VK_WORD pd = kInvalidPDNumber;
@@ -1493,22 +1545,15 @@ VK_BYTE VK_DoImportForeignSEDArray(PCDA cda, VK_WORD array_number, const char* f
                                  foreign_reset_key_size) != kCanImportForeignSEDArrayAllowed) {
         return kDoImportForeignSEDArrayFailure;
     }
-    bool sent = false;
-    {
-        telmar::WipedRequest<MANAGED_SED_IMPORT_FOREIGN_DRIVE> request;
-        telmar::CopyCredential(request.r.sForeignDriveMasterKey, foreign_key, foreign_key_size);
-        if (foreign_reset_key != nullptr && foreign_reset_key_size != 0) {
-            telmar::CopyCredential(request.r.sResetForeignDriveMasterKey, foreign_reset_key,
-                                   foreign_reset_key_size);
+    VK_BYTE drives[telmar::kSEDDriveMapBytes] = {};
+    VK_WORD pd = kInvalidPDNumber;
+    while ((pd = VK_EnumerateArrayPhysicalDrives(cda, array_number, pd)) != kInvalidPDNumber) {
+        if (!(VK_GetPhysicalDriveStatusInfo(cda, pd) & kPDStatusAnyFailed)) {
+            Mark(drives, pd);
         }
-        VK_WORD pd = kInvalidPDNumber;
-        while ((pd = VK_EnumerateArrayPhysicalDrives(cda, array_number, pd)) != kInvalidPDNumber) {
-            if (!(VK_GetPhysicalDriveStatusInfo(cda, pd) & kPDStatusAnyFailed)) {
-                Mark(request.r.bForeignDriveBitmap, pd);
-            }
-        }
-        sent = SendSED(cda, kManagedSEDImportForeign, request.r);
     }
-    VK_ReInitializeCDA(cda);
-    return sent ? kDoImportForeignSEDArraySuccess : kDoImportForeignSEDArrayFailure;
+    return SendForeignImport(cda, drives, foreign_key, foreign_key_size, foreign_reset_key,
+                             foreign_reset_key_size)
+               ? kDoImportForeignSEDArraySuccess
+               : kDoImportForeignSEDArrayFailure;
 }
