@@ -83,16 +83,12 @@ std::vector<VK_WORD> Walk(VK_WORD (*next)(PCDA, VK_WORD, VK_WORD), PCDA cda, VK_
     return out;
 }
 
-class EditableConfigHost : public telmar_host::ControllerHost {
+// The configuration is staged by the tests themselves: creating it is under test.
+class EditableConfigHost : public LiveConfigHost {
 protected:
-    void Start(FirmwareState st) {
-        ASSERT_NO_FATAL_FAILURE(StartController(std::move(st)));
-        ASSERT_EQ(Initialize(), kInitializeSucceeded);
-    }
     void Stop() { StopController(); }
     _CDA* data() { return _VK_CDA(cda()); }
     PEDITABLE_CONFIGURATION config() { return data()->editable_configuration; }
-    FirmwareState& state() { return fw_->fw_state(); }
 
     // The checksum of a fresh configuration, which is destroyed again.
     VK_DWORD Checksum() {
