@@ -509,7 +509,6 @@ FirmwareState SSDArray() {
 }
 
 TEST_F(StagedArrayHost, IOBypassReasonRows) {
-    using Live = std::function<void(FirmwareState&)>;
     using Staged = std::function<void(StagedArrayHost&)>;
     auto unit = [](std::uint8_t status) {
         return [status](FirmwareState& st) { st.find_configured_drive(1)->unit_status = status; };

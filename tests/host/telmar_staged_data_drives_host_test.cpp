@@ -86,7 +86,6 @@ TEST_F(StagedDataDrivesHost, MirrorsGrowIntoRAID10OrRAID5) {
 }
 
 TEST_F(StagedDataDrivesHost, AddReasonRows) {
-    using Live = std::function<void(FirmwareState&)>;
     using Staged = std::function<void(StagedDataDrivesHost&)>;
     struct Row {
         const char* name;

@@ -276,7 +276,6 @@ TEST_F(StagedLogicalDrivesHost, DeletingTheStagedPrimaryBootDriveClearsIt) {
 
 // One row per reason, in the order they are tested; drive 1 is deleted unless a row says otherwise.
 TEST_F(StagedLogicalDrivesHost, DeleteReasonRows) {
-    using Live = std::function<void(FirmwareState&)>;
     using Staged = std::function<void(StagedLogicalDrivesHost&)>;
     struct Row {
         const char* name;

@@ -51,11 +51,14 @@ void WithoutAutoReplace(FirmwareState& st) {
     st.set_page("raid", {0x02, 0x0C, 0x04, 0x00, 0x0F, 0x04, 0x00, 0x00});
 }
 
-class StagedSparesHost : public StagedConfigHost {};
+class StagedSparesHost : public StagedConfigHost {
+public:
+    using Staged = std::function<void(StagedSparesHost&)>;
+};
 
 // The staged SED encryption status the controller reported: 0x20 on, 0x40 adapter password and 0x100
 // master key awaited.
-std::function<void(StagedSparesHost&)> SEDStatus(VK_QWORD status) {
+StagedSparesHost::Staged SEDStatus(VK_QWORD status) {
     return [status](StagedSparesHost& h) { h.config()->controller_sed_encryption_status = status; };
 }
 
@@ -83,8 +86,6 @@ TEST_F(StagedSparesHost, TypeZeroTakesTheArraysTypeOrIsRefused) {
 }
 
 TEST_F(StagedSparesHost, AddReasonRows) {
-    using Live = std::function<void(FirmwareState&)>;
-    using Staged = std::function<void(StagedSparesHost&)>;
     struct Row {
         const char* name;
         Live live;
@@ -330,8 +331,6 @@ TEST_F(StagedSparesHost, DeletingTheMiddleArrayRenumbersTheLastOne) {
 }
 
 TEST_F(StagedSparesHost, DeleteArrayReasonRows) {
-    using Live = std::function<void(FirmwareState&)>;
-    using Staged = std::function<void(StagedSparesHost&)>;
     struct Row {
         const char* name;
         Live live;
@@ -463,8 +462,6 @@ TEST_F(StagedSparesHost, SwappedInDriveTakesThePlaceOfTheOld) {
 }
 
 TEST_F(StagedSparesHost, SwapReasonRows) {
-    using Live = std::function<void(FirmwareState&)>;
-    using Staged = std::function<void(StagedSparesHost&)>;
     struct Row {
         const char* name;
         Live live;
