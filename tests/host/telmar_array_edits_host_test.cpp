@@ -1,27 +1,16 @@
 // Removing data drives from staged arrays against a simulated controller: the reasons a removal is
 // refused, the level and geometry the array's logical drives take, and where the drives go. Nothing
 // here writes to the controller.
-#include <algorithm>
 #include <functional>
 #include <vector>
 
-#include "ppavl_platform.h"
-#include "ptelm.h"
-#include "ptelm_configuration.h"
 #include "ptelm_properties.h"
-#include "ptelm_status.h"
 #include "ptelm_utils.h"
-#include "qvsim/fw_state.h"
-#include "qvsim/gtest.h"
-#include "telm_config_internal.h"
-#include "telm_private.h"
-#include "telmar_host_fixture.h"
+#include "staged_config_fixture.h"
 
 namespace {
 
-using qvsim::FirmwareState;
-
-constexpr std::uint32_t kReserved = 32768;
+using namespace staged_host;
 
 // Array 0: RAID 10 logical drive 0 on drives 0-3. Array 1: RAID 50 in two groups, logical drive 1
 // on drives 4-9. Array 2: RAID 0 logical drives 2 and 3 on drives 10-12. Drives 13-14 unassigned.
@@ -29,12 +18,7 @@ constexpr std::uint32_t kReserved = 32768;
 FirmwareState ThreeArrays(std::uint32_t raid0_size = 6u << 20) {
     FirmwareState st;
     st.identify.max_safe_full_stripe_mb = 16;
-    for (std::uint16_t pd = 0; pd <= 14; ++pd) {
-        auto& d = st.add_drive(pd, 2);
-        d.reserved_blocks = kReserved;
-        d.block_size = 512;
-        d.total_blocks = (1u << 24) + 4096u * pd + kReserved;
-    }
+    AddRisingDrives(st, 15);
     st.add_configured_drive(0, {0, 1, 2, 3}, 1u << 20).fault_tolerance = 2;
     auto& r50 = st.add_configured_drive(1, {4, 5, 6, 7, 8, 9}, 1u << 20);
     r50.fault_tolerance = 3;
@@ -44,31 +28,13 @@ FirmwareState ThreeArrays(std::uint32_t raid0_size = 6u << 20) {
     return st;
 }
 
-class ArrayEditsHost : public telmar_host::ControllerHost {
+class ArrayEditsHost : public StagedConfigHost {
 public:
-    using telmar_host::ControllerHost::cda;
-    void Start(FirmwareState st) {
-        ASSERT_NO_FATAL_FAILURE(StartController(std::move(st)));
-        ASSERT_EQ(Initialize(), kInitializeSucceeded);
-        ASSERT_EQ(VK_CreateEditableConfiguration(cda()), kCreateEditableConfigOK);
-        host().clear_requests();
-    }
-    PEDITABLE_CONFIGURATION config() { return _VK_CDA(cda())->editable_configuration; }
-    PEDITABLE_ARRAY array(VK_WORD n) { return config()->editable_array_list[n]; }
-    PEDITABLE_LOGICAL_DRIVE ld(VK_WORD n) { return config()->editable_ld_list[n]; }
-    VK_BYTE Usage(VK_WORD pd) { return config()->editable_pd_list[pd].config_usage_info; }
-    std::vector<VK_WORD> DataDrives(VK_WORD a) {
-        return {array(a)->data_drives, array(a)->data_drives + array(a)->data_drive_count};
-    }
     VK_BYTE Can(VK_WORD a, std::vector<VK_WORD> list, VK_BYTE shrink = kShrinkTypeAuto) {
         return VK_CanRemoveEditableArrayDataDrives(cda(), a, list.data(), list.size(), shrink);
     }
     VK_BYTE Remove(VK_WORD a, std::vector<VK_WORD> list, VK_BYTE shrink = kShrinkTypeAuto) {
         return VK_RemoveEditableArrayDataDrives(cda(), a, list.data(), list.size(), shrink);
-    }
-    bool AnyWrite() {
-        const auto cdbs = Received();
-        return std::any_of(cdbs.begin(), cdbs.end(), [](const qvsim::BmicCdb& b) { return b.write; });
     }
 };
 
@@ -76,6 +42,7 @@ TEST_F(ArrayEditsHost, RemovalReasonRows) {
     using Staged = std::function<void(ArrayEditsHost&)>;
     struct Row {
         const char* name;
+        Live live;
         Staged staged;
         VK_WORD array;
         std::vector<VK_WORD> list;
@@ -90,16 +57,24 @@ TEST_F(ArrayEditsHost, RemovalReasonRows) {
                   kAddEditableArrayDataDrivesOK);
     };
     const Row rows[] = {
-        {"two from the RAID 10", {}, 0, {0, 1}, kShrinkTypeAuto, kCanRemoveEditableArrayDataDrivesOK},
-        {"no array in the slot", {}, 7, {0}, kShrinkTypeAuto, kCanRemoveEditableArrayDataDrivesInvalidArray},
+        {"two from the RAID 10", {}, {}, 0, {0, 1}, kShrinkTypeAuto, kCanRemoveEditableArrayDataDrivesOK},
+        {"no array in the slot",
+         {},
+         {},
+         7,
+         {0},
+         kShrinkTypeAuto,
+         kCanRemoveEditableArrayDataDrivesInvalidArray},
         {"array number past the table",
+         {},
          {},
          64,
          {0},
          kShrinkTypeAuto,
          kCanRemoveEditableArrayDataDrivesInvalidArray},
-        {"empty list", {}, 0, {}, kShrinkTypeAuto, kCanRemoveEditableArrayDataDrivesInvalidDriveList},
+        {"empty list", {}, {}, 0, {}, kShrinkTypeAuto, kCanRemoveEditableArrayDataDrivesInvalidDriveList},
         {"a drive twice",
+         {},
          {},
          0,
          {0, 1, 0},
@@ -107,12 +82,20 @@ TEST_F(ArrayEditsHost, RemovalReasonRows) {
          kCanRemoveEditableArrayDataDrivesDuplicateDrivesInList},
         {"a drive of another array",
          {},
+         {},
          0,
          {0, 4},
          kShrinkTypeAuto,
          kCanRemoveEditableArrayDataDrivesInvalidDrive},
-        {"an unassigned drive", {}, 0, {13}, kShrinkTypeAuto, kCanRemoveEditableArrayDataDrivesInvalidDrive},
+        {"an unassigned drive",
+         {},
+         {},
+         0,
+         {13},
+         kShrinkTypeAuto,
+         kCanRemoveEditableArrayDataDrivesInvalidDrive},
         {"a drive number past the table",
+         {},
          {},
          0,
          {384},
@@ -120,11 +103,13 @@ TEST_F(ArrayEditsHost, RemovalReasonRows) {
          kCanRemoveEditableArrayDataDrivesInvalidDrive},
         {"every drive of an array with logical drives",
          {},
+         {},
          0,
          {0, 1, 2, 3},
          kShrinkTypeAuto,
          kCanRemoveEditableArrayDataDrivesInvalidDriveCount},
         {"three from the RAID 10 leave one drive",
+         {},
          {},
          0,
          {0, 1, 2},
@@ -132,11 +117,13 @@ TEST_F(ArrayEditsHost, RemovalReasonRows) {
          kCanRemoveEditableArrayDataDrivesInvalidDriveCount},
         {"one from the RAID 10 leaves an odd count",
          {},
+         {},
          0,
          {3},
          kShrinkTypeAuto,
          kCanRemoveEditableArrayDataDrivesInvalidDriveCount},
         {"RAID 50 in two groups without a shrink type",
+         {},
          {},
          1,
          {9},
@@ -144,23 +131,27 @@ TEST_F(ArrayEditsHost, RemovalReasonRows) {
          kCanRemoveEditableArrayDataDrivesInvalidShrinkType},
         {"RAID 50 in two groups with shrink type 4",
          {},
+         {},
          1,
          {9},
          4,
          kCanRemoveEditableArrayDataDrivesInvalidShrinkType},
         {"RAID 0 logical drives no longer fit on two drives",
          {},
+         {},
          2,
          {12},
          kShrinkTypeAuto,
          kCanRemoveEditableArrayDataDrivesNotEnoughSpaceForLogicalDrives},
         {"every drive of an array without logical drives",
+         {},
          fresh_pair,
          3,
          {13, 14},
          kShrinkTypeAuto,
          kCanRemoveEditableArrayDataDrivesOK},
         {"every drive of an array with a spare",
+         {},
          [](ArrayEditsHost& h) {
              ASSERT_EQ(VK_AddEditableArraySpareDrive(h.cda(), 0, kSpareDriveTypeDedicated, 13),
                        kAddEditableSpareDriveOK);
@@ -170,24 +161,117 @@ TEST_F(ArrayEditsHost, RemovalReasonRows) {
          kShrinkTypeAuto,
          kCanRemoveEditableArrayDataDrivesInvalidSpareConfiguration},
         {"split-mirror array",
+         {},
          [](ArrayEditsHost& h) { h.array(0)->flags |= kEditableArrSplitMirror; },
          0,
          {0, 1},
          kShrinkTypeAuto,
          kCanRemoveEditableArrayDataDrivesNotDataArray},
         {"LU cache array that is not new",
+         {},
          [](ArrayEditsHost& h) { h.array(0)->flags |= kEditableArrLUCache; },
          0,
          {0, 1},
          kShrinkTypeAuto,
          kCanRemoveEditableArrayDataDrivesNotDataArray},
+        {"controller locked",
+         Locked,
+         {},
+         0,
+         {0, 1},
+         kShrinkTypeAuto,
+         kCanRemoveEditableArrayDataDrivesControllerStatusNotOK},
+        {"transformation memory too small",
+         [](FirmwareState& st) { st.expansion.memory_kib = 1; },
+         {},
+         0,
+         {0, 1},
+         kShrinkTypeAuto,
+         kCanRemoveEditableArrayDataDrivesExceedsTransformationMemory},
+        {"data not preservable without backup power",
+         [](FirmwareState& st) { st.expansion.support_flags = 0x0F; },
+         {},
+         0,
+         {0, 1},
+         kShrinkTypeAuto,
+         kCanRemoveEditableArrayDataDrivesDataPreservationNotAvailable},
+        {"RAID 5 stripe unsafe",
+         [](FirmwareState& st) {
+             st.find_configured_drive(0)->fault_tolerance = 3;
+             st.identify.max_safe_full_stripe_mb = 0;
+         },
+         {},
+         0,
+         {3},
+         kShrinkTypeAuto,
+         kCanRemoveEditableArrayDataDrivesNotAllowed},
+        {"RAID 5 stripe safe",
+         [](FirmwareState& st) { st.find_configured_drive(0)->fault_tolerance = 3; },
+         {},
+         0,
+         {3},
+         kShrinkTypeAuto,
+         kCanRemoveEditableArrayDataDrivesOK},
+        {"no expansion",
+         [](FirmwareState& st) { st.expansion.support_flags = 0x2E; },
+         {},
+         0,
+         {0, 1},
+         kShrinkTypeAuto,
+         kCanRemoveEditableArrayDataDrivesNotSupported},
+        {"no expansion, no logical drive affected",
+         [](FirmwareState& st) { st.expansion.support_flags = 0x2E; },
+         fresh_pair,
+         3,
+         {14},
+         kShrinkTypeAuto,
+         kCanRemoveEditableArrayDataDrivesOK},
+        {"LU caching staged on another array",
+         {},
+         [](ArrayEditsHost& h) { h.StageLUCaching(); },
+         0,
+         {0, 1},
+         kShrinkTypeAuto,
+         kCanRemoveEditableArrayDataDrivesLUCachingEnabled},
+        {"LU caching staged, no expansion: the expansion answers first",
+         [](FirmwareState& st) { st.expansion.support_flags = 0x2E; },
+         [](ArrayEditsHost& h) { h.StageLUCaching(); },
+         0,
+         {0, 1},
+         kShrinkTypeAuto,
+         kCanRemoveEditableArrayDataDrivesNotSupported},
+        {"controller queue full",
+         [](FirmwareState& st) { st.expansion.queued = 64; },
+         {},
+         0,
+         {0, 1},
+         kShrinkTypeAuto,
+         kCanRemoveEditableArrayDataDrivesMaxTransformationsReached},
+        {"controller queue full but for one",
+         [](FirmwareState& st) { st.expansion.queued = 63; },
+         {},
+         0,
+         {0, 1},
+         kShrinkTypeAuto,
+         kCanRemoveEditableArrayDataDrivesOK},
+        {"controller not OK",
+         {},
+         [](ArrayEditsHost& h) { h.ControllerNotOK(); },
+         0,
+         {0, 1},
+         kShrinkTypeAuto,
+         kCanRemoveEditableArrayDataDrivesControllerStatusNotOK},
+        {"cache disabled, no powerless transformations",
+         CacheDisabledOnBackupPower,
+         {},
+         0,
+         {0, 1},
+         kShrinkTypeAuto,
+         kCanRemoveEditableArrayDataDrivesControllerCacheStatusNotOK},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        ASSERT_NO_FATAL_FAILURE(Start(ThreeArrays()));
-        if (row.staged) {
-            ASSERT_NO_FATAL_FAILURE(row.staged(*this));
-        }
+        ASSERT_NO_FATAL_FAILURE(StartRow(ThreeArrays(), row.live, row.staged));
         const std::vector<VK_WORD> before = row.array < kMaxArraysSupported && array(row.array) != nullptr
                                                 ? DataDrives(row.array)
                                                 : std::vector<VK_WORD>{};

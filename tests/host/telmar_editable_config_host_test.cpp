@@ -14,42 +14,21 @@
 #include "pavl_debug_private.h"
 #include "pavl_platform_private.h"
 #include "ppavl_debug.h"
-#include "ppavl_platform.h"
-#include "ptelm.h"
-#include "ptelm_configuration.h"
 #include "ptelm_encryption.h"
-#include "qvsim/fw_state.h"
-#include "qvsim/gtest.h"
-#include "telm_config_internal.h"
-#include "telm_private.h"
-#include "telmar_host_fixture.h"
+#include "staged_config_fixture.h"
 #include "../unit/telmar_log_capture.h"
 
 namespace {
 
-using qvsim::FirmwareState;
-using qvsim::FwLogicalDrive;
+using namespace staged_host;
 
-constexpr std::uint32_t kReserved = 32768;
 const std::array<std::uint8_t, 16> kBootId{0x60, 0x0D, 0x1A, 0x00, 0x21, 0x32, 0x43, 0x54,
                                            0x65, 0x76, 0x87, 0x98, 0xA9, 0xBA, 0xCB, 0xDC};
-
-// Drives 0..count-1, each with its own usable size (so the smallest of a set is plain to see).
-FirmwareState WithDrives(VK_WORD count) {
-    FirmwareState st;
-    for (VK_WORD pd = 0; pd < count; ++pd) {
-        auto& d = st.add_drive(pd, 2);
-        d.reserved_blocks = kReserved;
-        d.total_blocks = (1u << 24) + 4096u * (count - pd) + kReserved;
-        d.block_size = 512;
-    }
-    return st;
-}
 
 // A RAID 5 array of two logical drives (0, 1), a RAID 1 array with an auto-replace spare (2), an LU
 // cache pair (3 cached by 4), a split-mirror primary (5) and its backup (6), and drive 14 unassigned.
 FirmwareState Mixed() {
-    FirmwareState st = WithDrives(15);
+    FirmwareState st = FallingDrives(15);
     st.set_page("lu_cache", {0x20, 0x00, 0x00});
     st.set_page("encryption", {0x01});
     st.identify.yet_more_flags |= 0x10000000; // boot volumes
@@ -104,16 +83,12 @@ std::vector<VK_WORD> Walk(VK_WORD (*next)(PCDA, VK_WORD, VK_WORD), PCDA cda, VK_
     return out;
 }
 
-class EditableConfigHost : public telmar_host::ControllerHost {
+// The configuration is staged by the tests themselves: creating it is under test.
+class EditableConfigHost : public LiveConfigHost {
 protected:
-    void Start(FirmwareState st) {
-        ASSERT_NO_FATAL_FAILURE(StartController(std::move(st)));
-        ASSERT_EQ(Initialize(), kInitializeSucceeded);
-    }
     void Stop() { StopController(); }
     _CDA* data() { return _VK_CDA(cda()); }
     PEDITABLE_CONFIGURATION config() { return data()->editable_configuration; }
-    FirmwareState& state() { return fw_->fw_state(); }
 
     // The checksum of a fresh configuration, which is destroyed again.
     VK_DWORD Checksum() {
@@ -264,7 +239,7 @@ TEST_F(EditableConfigHost, PopulationReadsTheControllerAgainAndNoCachedBufferTwi
 }
 
 TEST_F(EditableConfigHost, FailedDataDriveAndDrivesWithoutBlockSize) {
-    FirmwareState st = WithDrives(4);
+    FirmwareState st = FallingDrives(4);
     for (VK_WORD pd = 0; pd < 4; ++pd) {
         st.find_drive(pd)->block_size = 0;
     }
@@ -287,7 +262,7 @@ TEST_F(EditableConfigHost, FailedDataDriveAndDrivesWithoutBlockSize) {
 }
 
 TEST_F(EditableConfigHost, ControllerWithoutLogicalDrivesStagesSettingsAndAChecksum) {
-    ASSERT_NO_FATAL_FAILURE(Start(WithDrives(3)));
+    ASSERT_NO_FATAL_FAILURE(Start(FallingDrives(3)));
     ASSERT_EQ(VK_CreateEditableConfiguration(cda()), kCreateEditableConfigOK);
     const PEDITABLE_CONFIGURATION c = config();
     EXPECT_EQ(c->editable_array_count, 0);
@@ -376,7 +351,7 @@ TEST_F(EditableConfigHost, RefusalsComeInTheirOrder) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        FirmwareState st = WithDrives(4);
+        FirmwareState st = FallingDrives(4);
         st.set_page("encryption", {0x01});
         st.add_configured_drive(0, {1, 2}, 1u << 20);
         for (auto change : c.changes) {
@@ -426,7 +401,7 @@ TEST_F(EditableConfigHost, DestroyFreesEveryRecord) {
 // ---- Staged arrays --------------------------------------------------------------------------------------
 
 TEST_F(EditableConfigHost, NewArraysFollowTheStagedOnes) {
-    FirmwareState st = WithDrives(6);
+    FirmwareState st = FallingDrives(6);
     st.add_configured_drive(0, {0, 1}, 1u << 20).fault_tolerance = 2;
     st.add_configured_drive(1, {2, 3}, 1u << 20).fault_tolerance = 2;
     ASSERT_NO_FATAL_FAILURE(Start(std::move(st)));
@@ -460,7 +435,7 @@ TEST_F(EditableConfigHost, NewArraysFollowTheStagedOnes) {
 }
 
 TEST_F(EditableConfigHost, ArrayCreationStopsWhenEverySlotIsTaken) {
-    ASSERT_NO_FATAL_FAILURE(Start(WithDrives(2)));
+    ASSERT_NO_FATAL_FAILURE(Start(FallingDrives(2)));
     ASSERT_EQ(VK_CreateEditableConfiguration(cda()), kCreateEditableConfigOK);
     for (VK_WORD a = 0; a < 64; ++a) {
         ASSERT_EQ(VK_CreateEditableArray(cda()), a);
@@ -471,7 +446,7 @@ TEST_F(EditableConfigHost, ArrayCreationStopsWhenEverySlotIsTaken) {
 }
 
 TEST_F(EditableConfigHost, FirstDecidingSpareGivesTheSpareType) {
-    ASSERT_NO_FATAL_FAILURE(Start(WithDrives(2)));
+    ASSERT_NO_FATAL_FAILURE(Start(FallingDrives(2)));
     ASSERT_EQ(VK_CreateEditableConfiguration(cda()), kCreateEditableConfigOK);
     const VK_WORD a = VK_CreateEditableArray(cda());
     PEDITABLE_ARRAY array = config()->editable_array_list[a];
@@ -500,7 +475,7 @@ namespace {
 // ---- Limits of the staged lists ---------------------------------------------------------------------------
 
 TEST_F(EditableConfigHost, DriveListsStopAtTheirCapacityAndWalksAtTheTables) {
-    FirmwareState st = WithDrives(140);
+    FirmwareState st = FallingDrives(140);
     st.identify.max_drives_per_logical_drive = 200;
     st.identify.max_physical_devices = 400; // more than the tables hold
     std::vector<std::uint16_t> members;
@@ -792,7 +767,7 @@ std::string ExpectedDump() {
 }
 
 TEST_F(EditableConfigHost, DumpWritesTheExactBlockAndNoCredential) {
-    ASSERT_NO_FATAL_FAILURE(Start(WithDrives(1)));
+    ASSERT_NO_FATAL_FAILURE(Start(FallingDrives(1)));
     TelmarLogCapture log;
     VK_DebugLogEditableConfiguration(cda(), 3);
     EXPECT_EQ(Joined(), "No editable configuration\n");
@@ -816,7 +791,7 @@ TEST_F(EditableConfigHost, DumpWritesTheExactBlockAndNoCredential) {
 }
 
 TEST_F(EditableConfigHost, AnotherThreadsMessagesNeverLandInsideTheDump) {
-    ASSERT_NO_FATAL_FAILURE(Start(WithDrives(1)));
+    ASSERT_NO_FATAL_FAILURE(Start(FallingDrives(1)));
     data()->editable_configuration = SmallConfiguration();
     // The debug lock exists once the platform has started; the tool starts it before any thread.
     _PN_InitializeDebug();
@@ -890,7 +865,7 @@ TEST_F(EditableConfigHost, LUCacheWritePolicyFallsBackToTheActualOneWithItsLines
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(int(c.requested) * 10 + c.actual);
-        FirmwareState st = WithDrives(4);
+        FirmwareState st = FallingDrives(4);
         st.set_page("lu_cache", {0x20, 0x00, 0x00});
         st.add_configured_drive(0, {0, 1}, 1u << 20).lu_cache_bits = 0x01;
         st.add_configured_drive(1, {2, 3}, 1u << 18).property = 0x04;

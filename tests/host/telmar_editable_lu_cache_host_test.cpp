@@ -7,23 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "ppavl_platform.h"
-#include "ptelm.h"
-#include "ptelm_configuration.h"
 #include "ptelm_encryption.h"
 #include "ptelm_features.h"
 #include "ptelm_properties.h"
-#include "ptelm_status.h"
-#include "qvsim/fw_state.h"
-#include "qvsim/gtest.h"
-#include "telm_config_internal.h"
-#include "telm_private.h"
-#include "telmar_host_fixture.h"
+#include "staged_config_fixture.h"
 
 namespace {
 
-using qvsim::FirmwareState;
-using qvsim::FwLogicalDrive;
+using namespace staged_host;
 
 constexpr VK_QWORD k16GiBBlocks = 0x400000000ULL / 512;
 
@@ -48,15 +39,10 @@ constexpr std::uint8_t kPolicies = 0x20 | 0x40 | 0x01 | 0x02 | 0x04;
 FirmwareState Controller(std::uint8_t policies = kPolicies, std::uint32_t min_strip_kib = 16) {
     FirmwareState st;
     st.set_page("lu_cache", LUCachePage(policies, min_strip_kib, 0x06));
-    for (VK_WORD pd = 0; pd < 10; ++pd) {
-        auto& d = st.add_drive(pd, 2);
-        d.total_blocks = (1ull << 26) + 32768;
-        d.reserved_blocks = 32768;
-        d.block_size = 512;
-        if (pd >= 4) {
-            d.rpm = 1;
-            d.extra_device_flags = 0x20;
-        }
+    AddDrives(st, 10, VK_QWORD{1} << 26);
+    for (std::uint16_t pd = 4; pd < 10; ++pd) {
+        st.find_drive(pd)->rpm = 1;
+        st.find_drive(pd)->extra_device_flags = 0x20;
     }
     FwLogicalDrive& data = st.add_configured_drive(0, {0, 1, 2, 3}, k16GiBBlocks / 3);
     data.fault_tolerance = 3;
@@ -70,60 +56,31 @@ FirmwareState Controller(std::uint8_t policies = kPolicies, std::uint32_t min_st
     return st;
 }
 
-class LUCacheHost : public telmar_host::ControllerHost {
+class LUCacheHost : public StagedConfigHost {
 public:
-    void Start(FirmwareState st) {
-        ASSERT_NO_FATAL_FAILURE(StartController(std::move(st)));
-        ASSERT_EQ(Initialize(), kInitializeSucceeded);
-        ASSERT_EQ(VK_CreateEditableConfiguration(cda()), kCreateEditableConfigOK);
-    }
-    void Restage() {
-        VK_DestroyEditableConfiguration(cda());
-        ASSERT_EQ(VK_CreateEditableConfiguration(cda()), kCreateEditableConfigOK);
-    }
     PCDA area() { return cda(); }
-    PEDITABLE_CONFIGURATION config() { return _VK_CDA(cda())->editable_configuration; }
-    PEDITABLE_ARRAY array(VK_WORD n) { return config()->editable_array_list[n]; }
-    PEDITABLE_LOGICAL_DRIVE ld(VK_WORD n) { return config()->editable_ld_list[n]; }
 
     // A new LU-cache array holding the given SSDs.
     PEDITABLE_ARRAY StageCacheArray(std::vector<VK_WORD> drives) {
-        const VK_WORD n = VK_CreateEditableLUCacheArray(cda());
-        EXPECT_NE(n, 0xFFFF);
-        if (n == 0xFFFF) {
-            return nullptr;
+        PEDITABLE_ARRAY a =
+            FillArray(VK_CreateEditableLUCacheArray(cda()), drives, kPhysicalDriveUsageLUCacheData);
+        if (a != nullptr) {
+            a->common_drive_type = kPhysicalDriveTypeSSD;
         }
-        PEDITABLE_ARRAY a = array(n);
-        for (VK_WORD pd : drives) {
-            a->data_drives[a->data_drive_count++] = pd;
-            config()->editable_pd_list[pd].config_usage_info = kPhysicalDriveUsageLUCacheData;
-        }
-        a->common_block_size = 512;
-        a->common_drive_type = kPhysicalDriveTypeSSD;
         return a;
     }
 
     // A new cache logical drive in the first free slot of `a`, RAID level set, algorithm 2 and a
     // 128 KiB line, not sized.
     PEDITABLE_LOGICAL_DRIVE StageCacheDrive(PEDITABLE_ARRAY a, VK_BYTE raid_level) {
-        VK_WORD slot = 0;
-        while (slot < 64 && config()->editable_ld_list[slot] != nullptr) {
-            ++slot;
-        }
-        auto* r = static_cast<PEDITABLE_LOGICAL_DRIVE>(VK_malloc(sizeof(EDITABLE_LOGICAL_DRIVE)));
-        std::memset(r, 0, sizeof(*r));
-        r->flags = kEditableLDNewDrive | kEditableLDArraySet | kEditableLDLUCache | kEditableLDRAIDSet;
-        r->ld_number = slot;
-        r->editable_array_number = a->editable_array_number;
+        PEDITABLE_LOGICAL_DRIVE r = StageRecord(a, kEditableLDNewDrive | kEditableLDArraySet |
+                                                       kEditableLDLUCache | kEditableLDRAIDSet);
         r->lu_cache_ld_number = 0xFFFF;
         r->RAID_level = raid_level;
         r->num_parity_groups = 1;
         r->lu_cache_algorithm = 2;
         r->lu_cache_line_size_blocks = 256;
         r->block_size_bytes = 512;
-        config()->editable_ld_list[slot] = r;
-        ++config()->editable_ld_count;
-        a->logical_drives[a->logical_drive_count++] = slot;
         return r;
     }
 };
@@ -423,14 +380,25 @@ TEST_F(LUCacheHost, LineSizeRefusals) {
         VK_WORD drive;
         VK_BYTE code, reason;
     } rows[] = {
-        {"allowed", {}, 0xFFFF, kControllerLUCacheLineSize256KB, kCanSetEditableLogicalDriveLUCacheLineSizeOK},
-        {"past 63", {}, 64, kControllerLUCacheLineSize256KB, kCanSetEditableLogicalDriveLUCacheLineSizeInvalidLogicalDrive},
-        {"data drive without a cache", {}, 0, kControllerLUCacheLineSize256KB,
+        {"allowed",
+         {},
+         0xFFFF,
+         kControllerLUCacheLineSize256KB,
+         kCanSetEditableLogicalDriveLUCacheLineSizeOK},
+        {"past 63",
+         {},
+         64,
+         kControllerLUCacheLineSize256KB,
          kCanSetEditableLogicalDriveLUCacheLineSizeInvalidLogicalDrive},
-        {"block size 0", [](auto&, auto k) { k->block_size_bytes = 0; }, 0xFFFF, kControllerLUCacheLineSize256KB,
+        {"data drive without a cache",
+         {},
+         0,
+         kControllerLUCacheLineSize256KB,
          kCanSetEditableLogicalDriveLUCacheLineSizeInvalidLogicalDrive},
-        {"locked", [](auto&, auto k) { k->flags |= kEditableLDLocked; }, 0xFFFF, kControllerLUCacheLineSize256KB,
-         kCanSetEditableLogicalDriveLUCacheLineSizeLogicalDriveIsLocked},
+        {"block size 0", [](auto&, auto k) { k->block_size_bytes = 0; }, 0xFFFF,
+         kControllerLUCacheLineSize256KB, kCanSetEditableLogicalDriveLUCacheLineSizeInvalidLogicalDrive},
+        {"locked", [](auto&, auto k) { k->flags |= kEditableLDLocked; }, 0xFFFF,
+         kControllerLUCacheLineSize256KB, kCanSetEditableLogicalDriveLUCacheLineSizeLogicalDriveIsLocked},
         {"no RAID level", [](auto&, auto k) { k->flags &= ~kEditableLDRAIDSet; }, 0xFFFF,
          kControllerLUCacheLineSize256KB, kCanSetEditableLogicalDriveLUCacheLineSizeRAIDNotSet},
         {"code 3", {}, 0xFFFF, 3, kCanSetEditableLogicalDriveLUCacheLineSizeInvalidCacheLineSize},

@@ -21,6 +21,7 @@ using qvsim::FirmwareState;
 using qvsim::FwFault;
 
 inline constexpr VK_BYTE kEncryption = 0x1E;
+inline constexpr VK_BYTE kManagedSED = 0xE8;
 inline const std::string kOfficer = "Officer#1";
 inline const std::string kUser = "User#2pass";
 
@@ -161,6 +162,25 @@ protected:
             }
         }
         return out;
+    }
+    // Data of the managed-SED writes the controller accepted, "function:hex".
+    std::vector<std::string> SEDWrites() {
+        std::vector<std::string> out;
+        for (const auto& w : state().updates.writes) {
+            if (w.opcode == kManagedSED) {
+                out.push_back(std::to_string(w.detail & 0xFF) + ":" +
+                              qvsim::hex_bytes(w.data.data(), w.data.size()));
+            }
+        }
+        return out;
+    }
+    // The managed-SED writes the controller received, refused ones too.
+    size_t SEDWritesReceived() {
+        size_t n = 0;
+        for (const qvsim::BmicCdb& b : Received()) {
+            n += b.write && b.opcode == kManagedSED ? 1 : 0;
+        }
+        return n;
     }
     // Whether the data area was re-initialised since the log was cleared: its identify read went out.
     bool Reinitialised() {

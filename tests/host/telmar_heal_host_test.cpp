@@ -8,30 +8,19 @@
 #include "ptelm_configuration.h"
 #include "qvsim/fw_state.h"
 #include "qvsim/gtest.h"
-#include "telmar_host_fixture.h"
+#include "staged_config_fixture.h"
 
 namespace {
 
-using qvsim::FirmwareState;
+using namespace staged_host;
 using qvsim::FwFault;
-using qvsim::FwLogicalDrive;
-
-constexpr std::uint32_t kReserved = 32768;
-constexpr std::uint8_t kSetConfiguration = 0x51;
-constexpr std::uint8_t kChangeConfiguration = 0x54;
-constexpr std::uint8_t kLabel = 0x57;
 
 // Array 0: RAID 1 logical drive 0 on drives 0-2 (members 0 and 1 mirrored with 2), drive 1 failed. Array 1:
 // RAID 0 logical drive 1 on drive 4, failed with it, labelled. Drives 3, 5 and 6 unassigned; drive 6 too
 // small; drive 7 a spare of array 0.
 FirmwareState Degraded() {
     FirmwareState st;
-    for (std::uint16_t pd = 0; pd < 8; ++pd) {
-        auto& d = st.add_drive(pd, 2);
-        d.reserved_blocks = kReserved;
-        d.block_size = 512;
-        d.total_blocks = (1u << 24) + kReserved;
-    }
+    AddDrives(st, 8);
     st.find_drive(6)->total_blocks = (1u << 19) + kReserved;
     st.find_drive(1)->device_flags = 0x00;
     st.find_drive(4)->device_flags = 0x00;
@@ -47,23 +36,9 @@ FirmwareState Degraded() {
     return st;
 }
 
-class HealHost : public telmar_host::ControllerHost {
+class HealHost : public LiveConfigHost {
 protected:
-    void Start(FirmwareState st) {
-        ASSERT_NO_FATAL_FAILURE(StartController(std::move(st)));
-        ASSERT_EQ(Initialize(), kInitializeSucceeded);
-    }
-    FirmwareState& state() { return fw_->fw_state(); }
     const FwLogicalDrive& Drive(std::uint16_t ld) { return *state().find_configured_drive(ld); }
-    std::vector<std::uint16_t> Writes(std::uint8_t opcode) {
-        std::vector<std::uint16_t> out;
-        for (const qvsim::BmicCdb& b : Received()) {
-            if (b.write && b.opcode == opcode) {
-                out.push_back(b.lun());
-            }
-        }
-        return out;
-    }
     std::vector<std::uint8_t> WriteOrder() {
         std::vector<std::uint8_t> out;
         for (const qvsim::BmicCdb& b : Received()) {
@@ -188,10 +163,7 @@ TEST_F(HealHost, PartialHeals) {
 TEST_F(HealHost, DriveBeyond127WithoutExtendedMapsFailsEveryDrive) {
     FirmwareState st = Degraded();
     st.set_page("raid", {0x02, 0x04, 0x05, 0x00, 0x0F, 0x04, 0x00, 0x00});
-    auto& d = st.add_drive(130, 2);
-    d.reserved_blocks = kReserved;
-    d.block_size = 512;
-    d.total_blocks = (1u << 24) + kReserved;
+    AddDrive(st, 130, kDriveBlocks);
     ASSERT_NO_FATAL_FAILURE(Start(std::move(st)));
     VK_WORD list[] = {130};
     ASSERT_EQ(VK_CanHealArray(cda(), 0, list, 1), kCanHealArrayAllowed);
@@ -218,10 +190,7 @@ FirmwareState EncryptingWithFailedPlaintext() {
     st.encryption.master_key = "LocalMasterKey-01";
     st.encryption.roles = {{0, "crypto", 0xFFFFFF}, {1, "user", 0xFFFFFF}};
     for (std::uint16_t pd = 4; pd < 6; ++pd) {
-        auto& d = st.add_drive(pd, 2);
-        d.reserved_blocks = kReserved;
-        d.block_size = 512;
-        d.total_blocks = (1u << 24) + kReserved;
+        AddDrive(st, pd, kDriveBlocks);
     }
     st.find_drive(4)->device_flags = 0x00;
     auto& r0 = st.add_configured_drive(1, {4}, 1u << 20);

@@ -9,18 +9,14 @@
 #include "ptelm_configuration.h"
 #include "qvsim/fw_state.h"
 #include "qvsim/gtest.h"
-#include "telmar_host_fixture.h"
+#include "staged_config_fixture.h"
 
 namespace {
 
-using qvsim::FirmwareState;
+using namespace staged_host;
 using qvsim::FwFault;
-using qvsim::FwLogicalDrive;
 
-constexpr std::uint32_t kReserved = 32768;
-constexpr std::uint8_t kSetConfiguration = 0x51;
 constexpr std::uint8_t kClearConfiguration = 0x6E;
-constexpr std::uint8_t kChangeConfiguration = 0x54;
 
 // A physical drive's 16-byte unique id as the simulated controller reports it.
 std::array<std::uint8_t, 16> DriveId(std::uint16_t pd) {
@@ -32,12 +28,7 @@ std::array<std::uint8_t, 16> DriveId(std::uint16_t pd) {
 FirmwareState TwoArrays() {
     FirmwareState st;
     st.identify.yet_more_flags |= 0x10000000; // boot volumes
-    for (std::uint16_t pd = 0; pd < 8; ++pd) {
-        auto& d = st.add_drive(pd, 2);
-        d.reserved_blocks = kReserved;
-        d.block_size = 512;
-        d.total_blocks = (1u << 24) + 4096u * pd + kReserved;
-    }
+    AddRisingDrives(st, 8);
     st.find_drive(7)->total_blocks = (1u << 22) + kReserved;
     st.add_configured_drive(0, {0, 1}, 1u << 20).fault_tolerance = 2;
     st.add_configured_drive(1, {0, 1}, 1u << 19, 1u << 20).fault_tolerance = 2;
@@ -45,25 +36,10 @@ FirmwareState TwoArrays() {
     return st;
 }
 
-class LiveArraysHost : public telmar_host::ControllerHost {
+class LiveArraysHost : public LiveConfigHost {
 protected:
-    void Start(FirmwareState st) {
-        ASSERT_NO_FATAL_FAILURE(StartController(std::move(st)));
-        ASSERT_EQ(Initialize(), kInitializeSucceeded);
-    }
-    FirmwareState& state() { return fw_->fw_state(); }
     const FwLogicalDrive& Drive(std::uint16_t ld) { return *state().find_configured_drive(ld); }
 
-    // The logical drives the writes of `opcode` named, in order.
-    std::vector<std::uint16_t> Writes(std::uint8_t opcode) {
-        std::vector<std::uint16_t> out;
-        for (const qvsim::BmicCdb& b : Received()) {
-            if (b.write && b.opcode == opcode) {
-                out.push_back(b.lun());
-            }
-        }
-        return out;
-    }
     // Identify-controller reads, which each re-initialisation starts with.
     size_t Reinitialisations() {
         size_t n = 0;
@@ -219,10 +195,7 @@ TEST_F(LiveArraysHost, DriveBeyond127NeedsExtendedMaps) {
         if (!extended) {
             st.set_page("raid", {0x02, 0x04, 0x05, 0x00, 0x0F, 0x04, 0x00, 0x00});
         }
-        auto& d = st.add_drive(130, 2);
-        d.reserved_blocks = kReserved;
-        d.block_size = 512;
-        d.total_blocks = (1u << 24) + kReserved;
+        AddDrive(st, 130, kDriveBlocks);
         ASSERT_NO_FATAL_FAILURE(Start(std::move(st)));
         host().clear_requests();
         const size_t before = Reinitialisations();
@@ -295,13 +268,8 @@ TEST_F(LiveArraysHost, ClearingOneDrivesMetadataKeepsItsLogicalDrives) {
 // controller can move logical drives.
 FirmwareState WithOffsets(const std::vector<std::uint64_t>& offsets) {
     FirmwareState st;
-    for (std::uint16_t pd = 0; pd < 2; ++pd) {
-        auto& d = st.add_drive(pd, 2);
-        d.reserved_blocks = kReserved;
-        d.block_size = 512;
-        d.total_blocks = (1u << 24) + kReserved;
-    }
-    st.set_page("miscellaneous", {0x12, 0x0B, 0x00, 0x06, 0x00, 0x00, 0x00, 0x01, 0x00}); // drive moves
+    AddDrives(st, 2);
+    st.set_page("miscellaneous", kMovesPage);
     for (size_t i = 0; i < offsets.size(); ++i) {
         st.add_configured_drive(std::uint16_t(i), {0, 1}, 1u << 20, offsets[i]).fault_tolerance = 2;
     }

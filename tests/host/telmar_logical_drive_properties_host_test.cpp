@@ -6,22 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "ppavl_platform.h"
-#include "ptelm.h"
-#include "ptelm_configuration.h"
 #include "ptelm_features.h"
 #include "ptelm_properties.h"
-#include "ptelm_status.h"
-#include "qvsim/fw_state.h"
-#include "qvsim/gtest.h"
-#include "telm_config_internal.h"
-#include "telm_private.h"
-#include "telmar_host_fixture.h"
+#include "staged_config_fixture.h"
 
 namespace {
 
-using qvsim::FirmwareState;
-using qvsim::FwLogicalDrive;
+using namespace staged_host;
 
 struct Support {
     bool opo = true, rapid_init = true, all_raid_rapid_init = false, io_bypass = true, cache_board = true;
@@ -31,15 +22,10 @@ struct Support {
 // (RAID 1); 5-9 unassigned, 5-7 SSDs and 8-9 hard disks.
 FirmwareState Controller(const Support& support = {}) {
     FirmwareState st;
-    for (VK_WORD pd = 0; pd < 10; ++pd) {
-        auto& d = st.add_drive(pd, 2);
-        d.total_blocks = (1ull << 24) + 32768;
-        d.reserved_blocks = 32768;
-        d.block_size = 512;
-        if ((pd >= 3 && pd <= 7)) {
-            d.rpm = 1;
-            d.extra_device_flags = 0x20;
-        }
+    AddDrives(st, 10);
+    for (std::uint16_t pd = 3; pd <= 7; ++pd) {
+        st.find_drive(pd)->rpm = 1;
+        st.find_drive(pd)->extra_device_flags = 0x20;
     }
     st.set_page("raid", {0x00, static_cast<std::uint8_t>(support.opo ? 0x04 : 0x00)});
     st.set_page("background", {static_cast<std::uint8_t>(support.rapid_init ? 0x02 : 0x00), 0x00, 0x00,
@@ -57,54 +43,24 @@ FirmwareState Controller(const Support& support = {}) {
 constexpr VK_QWORD kReady = kEditableLDNewDrive | kEditableLDArraySet | kEditableLDRAIDSet |
                             kEditableLDStripSizeSet | kEditableLDSizeSet;
 
-class LogicalDrivePropertiesHost : public telmar_host::ControllerHost {
+class LogicalDrivePropertiesHost : public StagedConfigHost {
 public:
-    void Start(FirmwareState st) {
-        ASSERT_NO_FATAL_FAILURE(StartController(std::move(st)));
-        ASSERT_EQ(Initialize(), kInitializeSucceeded);
-        ASSERT_EQ(VK_CreateEditableConfiguration(cda()), kCreateEditableConfigOK);
-    }
-    void Restage() {
-        VK_DestroyEditableConfiguration(cda());
-        ASSERT_EQ(VK_CreateEditableConfiguration(cda()), kCreateEditableConfigOK);
-    }
-    PEDITABLE_CONFIGURATION config() { return _VK_CDA(cda())->editable_configuration; }
-    PEDITABLE_ARRAY array(VK_WORD n) { return config()->editable_array_list[n]; }
-    PEDITABLE_LOGICAL_DRIVE ld(VK_WORD n) { return config()->editable_ld_list[n]; }
-
     // A new array of the given drives, of their type.
     PEDITABLE_ARRAY StageArray(std::vector<VK_WORD> drives, bool ssd) {
-        const VK_WORD n = VK_CreateEditableArray(cda());
-        EXPECT_NE(n, 0xFFFF);
-        PEDITABLE_ARRAY a = array(n);
-        for (VK_WORD pd : drives) {
-            a->data_drives[a->data_drive_count++] = pd;
-            config()->editable_pd_list[pd].config_usage_info = kPhysicalDriveUsageData;
-        }
-        a->common_block_size = 512;
-        a->common_drive_type = ssd ? kPhysicalDriveTypeSSD | kPhysicalDriveTypeSAS : kPhysicalDriveTypeHDD | kPhysicalDriveTypeSAS;
+        PEDITABLE_ARRAY a = FillArray(VK_CreateEditableArray(cda()), drives, kPhysicalDriveUsageData);
+        a->common_drive_type = ssd ? kPhysicalDriveTypeSSD | kPhysicalDriveTypeSAS
+                                   : kPhysicalDriveTypeHDD | kPhysicalDriveTypeSAS;
         return a;
     }
     // A new logical drive on `a` with array, RAID level, strip and size set, not locked.
     PEDITABLE_LOGICAL_DRIVE StageDrive(PEDITABLE_ARRAY a, VK_BYTE raid_level) {
-        VK_WORD slot = 0;
-        while (slot < 64 && config()->editable_ld_list[slot] != nullptr) {
-            ++slot;
-        }
-        auto* r = static_cast<PEDITABLE_LOGICAL_DRIVE>(VK_malloc(sizeof(EDITABLE_LOGICAL_DRIVE)));
-        std::memset(r, 0, sizeof(*r));
-        r->flags = kReady;
-        r->ld_number = slot;
-        r->editable_array_number = a->editable_array_number;
+        PEDITABLE_LOGICAL_DRIVE r = StageRecord(a, kReady);
         r->lu_cache_ld_number = 0xFFFF;
         r->RAID_level = raid_level;
         r->num_parity_groups = 1;
         r->strip_size_blocks = 512;
         r->block_size_bytes = 512;
         r->drive_size_blocks = 1u << 20;
-        config()->editable_ld_list[slot] = r;
-        ++config()->editable_ld_count;
-        a->logical_drives[a->logical_drive_count++] = slot;
         return r;
     }
 };

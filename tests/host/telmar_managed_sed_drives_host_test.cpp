@@ -18,7 +18,6 @@ namespace {
 
 using namespace telmar_encryption_host;
 
-constexpr VK_BYTE kManagedSED = 0xE8;
 const std::string kKey = "SedMaster#Key1";
 const std::string kForeignKey = "Foreign#Key-22x";
 const std::string kResetKey = "Reset#Key-333yz";
@@ -78,22 +77,21 @@ std::string Map(std::initializer_list<VK_WORD> drives) {
 
 class ManagedSEDDrivesHost : public EncryptionHost {
 protected:
-    std::vector<std::string> SEDWrites() {
-        std::vector<std::string> out;
-        for (const auto& w : state().updates.writes) {
-            if (w.opcode == kManagedSED) {
-                out.push_back(std::to_string(w.detail & 0xFF) + ":" +
-                              qvsim::hex_bytes(w.data.data(), w.data.size()));
-            }
+    // The three drive-selection records, destroyed with the object.
+    struct SelectionRecords {
+        void* own = nullptr;
+        void* import = nullptr;
+        void* revert = nullptr;
+        ~SelectionRecords() {
+            VK_DestroyPhysicalDriveSEDEncryptionTakeOwnershipForUpdate(own);
+            VK_DestroyPhysicalDriveSEDEncryptionImportForUpdate(import);
+            VK_DestroyPhysicalDriveSEDEncryptionRevertForUpdate(revert);
         }
-        return out;
-    }
-    size_t SEDWritesReceived() {
-        size_t n = 0;
-        for (const qvsim::BmicCdb& b : Received()) {
-            n += b.write && b.opcode == kManagedSED ? 1 : 0;
-        }
-        return n;
+    };
+    void Open(SelectionRecords& r) {
+        ASSERT_EQ(VK_GetPhysicalDriveSEDEncryptionTakeOwnershipForUpdate(cda(), &r.own), 0);
+        ASSERT_EQ(VK_GetPhysicalDriveSEDEncryptionImportForUpdate(cda(), &r.import), 0);
+        ASSERT_EQ(VK_GetPhysicalDriveSEDEncryptionRevertForUpdate(cda(), &r.revert), 0);
     }
     VK_QWORD DriveWord(VK_WORD pd) { return VK_GetPhysicalDriveEncryptionInfo(cda(), pd); }
 };
@@ -155,10 +153,9 @@ TEST_F(ManagedSEDDrivesHost, EachRecordTestsTheDriveItMarks) {
     s.add_drive(11).feature_flags = kSED | kOwned | kOPAL;
     s.find_drive(11)->device_flags = 0x00; // failed
     ASSERT_NO_FATAL_FAILURE(Start(s));
-    void *own = nullptr, *import = nullptr, *revert = nullptr;
-    ASSERT_EQ(VK_GetPhysicalDriveSEDEncryptionTakeOwnershipForUpdate(cda(), &own), 0);
-    ASSERT_EQ(VK_GetPhysicalDriveSEDEncryptionImportForUpdate(cda(), &import), 0);
-    ASSERT_EQ(VK_GetPhysicalDriveSEDEncryptionRevertForUpdate(cda(), &revert), 0);
+    SelectionRecords records;
+    ASSERT_NO_FATAL_FAILURE(Open(records));
+    auto& [own, import, revert] = records;
     struct Case {
         VK_WORD pd;
         VK_BYTE take_ownership, import, revert;
@@ -209,17 +206,13 @@ TEST_F(ManagedSEDDrivesHost, EachRecordTestsTheDriveItMarks) {
               kCanPhysicalDriveSEDEncryptionImportInvalidInput);
     EXPECT_EQ(VK_CanPhysicalDriveSEDEncryptionRevert(nullptr, kOFS1),
               kCanPhysicalDriveSEDEncryptionRevertInvalidArgument);
-    VK_DestroyPhysicalDriveSEDEncryptionTakeOwnershipForUpdate(own);
-    VK_DestroyPhysicalDriveSEDEncryptionImportForUpdate(import);
-    VK_DestroyPhysicalDriveSEDEncryptionRevertForUpdate(revert);
 }
 
 TEST_F(ManagedSEDDrivesHost, EmptyRecordsApplyAsNoChangesAndSendNothing) {
     ASSERT_NO_FATAL_FAILURE(Start(SEDs()));
-    void *own = nullptr, *import = nullptr, *revert = nullptr;
-    ASSERT_EQ(VK_GetPhysicalDriveSEDEncryptionTakeOwnershipForUpdate(cda(), &own), 0);
-    ASSERT_EQ(VK_GetPhysicalDriveSEDEncryptionImportForUpdate(cda(), &import), 0);
-    ASSERT_EQ(VK_GetPhysicalDriveSEDEncryptionRevertForUpdate(cda(), &revert), 0);
+    SelectionRecords records;
+    ASSERT_NO_FATAL_FAILURE(Open(records));
+    auto& [own, import, revert] = records;
     EXPECT_EQ(VK_UpdatePhysicalDriveSEDEncryptionTakeOwnershipInfo(own),
               kUpdatePhysicalDriveSEDEncryptionTakeOwnershipNoChanges);
     EXPECT_EQ(VK_UpdatePhysicalDriveSEDEncryptionRevertInfo(revert),
@@ -235,9 +228,6 @@ TEST_F(ManagedSEDDrivesHost, EmptyRecordsApplyAsNoChangesAndSendNothing) {
               kUpdatePhysicalDriveSEDEncryptionRevertInfoInvalidArgument);
     EXPECT_EQ(VK_UpdatePhysicalDriveSEDEncryptionImportInfo(nullptr, kForeignKey.c_str(), 16, nullptr, 0),
               kUpdatePhysicalDriveSEDEncryptionImportInfoInvalidArgument);
-    VK_DestroyPhysicalDriveSEDEncryptionTakeOwnershipForUpdate(own);
-    VK_DestroyPhysicalDriveSEDEncryptionImportForUpdate(import);
-    VK_DestroyPhysicalDriveSEDEncryptionRevertForUpdate(revert);
 }
 
 TEST_F(ManagedSEDDrivesHost, ImportKeysAreCheckedBeforeAnythingIsSent) {

@@ -13,7 +13,6 @@ namespace {
 
 using namespace telmar_encryption_host;
 
-constexpr VK_BYTE kManagedSED = 0xE8;
 const std::string kKey = "SedMaster#Key1";
 const std::string kNewKey = "SedMaster#Key2";
 const std::string kPassword = "Adapter#Pass3";
@@ -45,24 +44,6 @@ protected:
         void* info = reinterpret_cast<void*>(1);
         EXPECT_EQ(VK_GetControllerSEDEncryptionInfoForUpdate(cda(), &info), expect);
         return info;
-    }
-    // Data of the accepted 0xE8 writes, "function:hex".
-    std::vector<std::string> SEDWrites() {
-        std::vector<std::string> out;
-        for (const auto& w : state().updates.writes) {
-            if (w.opcode == kManagedSED) {
-                out.push_back(std::to_string(w.detail & 0xFF) + ":" +
-                              qvsim::hex_bytes(w.data.data(), w.data.size()));
-            }
-        }
-        return out;
-    }
-    size_t SEDWritesReceived() {
-        size_t n = 0;
-        for (const qvsim::BmicCdb& b : Received()) {
-            n += b.write && b.opcode == kManagedSED ? 1 : 0;
-        }
-        return n;
     }
     std::string Identifier() {
         char id[40] = {};

@@ -9,16 +9,13 @@
 #include "ptelm_configuration.h"
 #include "qvsim/fw_state.h"
 #include "qvsim/gtest.h"
-#include "telmar_host_fixture.h"
+#include "staged_config_fixture.h"
 
 namespace {
 
-using qvsim::FirmwareState;
+using namespace staged_host;
 using qvsim::FwFault;
-using qvsim::FwLogicalDrive;
 
-constexpr std::uint8_t kSetConfiguration = 0x51;
-constexpr std::uint8_t kLabel = 0x57;
 constexpr std::uint8_t kJoinSplit = 0x5E;
 
 constexpr std::uint8_t kRAIDPageWithSplitMirrors[] = {0xC2, 0x0C, 0x05, 0x00, 0x0F, 0x04, 0x00, 0x00};
@@ -53,24 +50,9 @@ FirmwareState ThreeWay(std::uint16_t second_group) {
     return st;
 }
 
-class SplitMirrorHost : public telmar_host::ControllerHost {
+class SplitMirrorHost : public LiveConfigHost {
 protected:
-    void Start(FirmwareState st) {
-        ASSERT_NO_FATAL_FAILURE(StartController(std::move(st)));
-        ASSERT_EQ(Initialize(), kInitializeSucceeded);
-    }
-    FirmwareState& state() { return fw_->fw_state(); }
     const FwLogicalDrive* Drive(std::uint16_t ld) { return state().find_configured_drive(ld); }
-
-    std::vector<std::uint16_t> Writes(std::uint8_t opcode) {
-        std::vector<std::uint16_t> out;
-        for (const qvsim::BmicCdb& b : Received()) {
-            if (b.write && b.opcode == opcode) {
-                out.push_back(b.lun());
-            }
-        }
-        return out;
-    }
 };
 
 TEST_F(SplitMirrorHost, SplitThenActivateMakesTwoDataArrays) {

@@ -9,43 +9,19 @@
 #include <string>
 #include <vector>
 
-#include "ppavl_platform.h"
-#include "ptelm.h"
-#include "ptelm_configuration.h"
 #include "ptelm_encryption.h"
 #include "ptelm_properties.h"
-#include "ptelm_status.h"
 #include "ptelm_utils.h"
-#include "qvsim/fw_state.h"
-#include "qvsim/gtest.h"
-#include "telm_config_internal.h"
-#include "telm_private.h"
-#include "telmar_host_fixture.h"
+#include "staged_config_fixture.h"
 
 namespace {
 
-using qvsim::FirmwareState;
-using qvsim::FwLogicalDrive;
-
-constexpr std::uint32_t kReserved = 32768;
-
-// Drives 0..count-1 of falling size, 512-byte blocks, and the SED feature page.
-FirmwareState WithDrives(VK_WORD count) {
-    FirmwareState st;
-    st.set_page("drive", {0x08, 0x58, 0x03});
-    for (VK_WORD pd = 0; pd < count; ++pd) {
-        auto& d = st.add_drive(pd, 2);
-        d.reserved_blocks = kReserved;
-        d.total_blocks = (1u << 24) + 4096u * (count - pd) + kReserved;
-        d.block_size = 512;
-    }
-    return st;
-}
+using namespace staged_host;
 
 // Array 0: logical drives 0 (offset 0) and 1 (right after it) on drives 0-2, drive 3 their spare;
 // drives 4 and 5 unassigned.
 FirmwareState TwoDriveArray() {
-    FirmwareState st = WithDrives(6);
+    FirmwareState st = FallingSEDDrives(6);
     FwLogicalDrive& a = st.add_configured_drive(0, {0, 1, 2}, 1u << 20);
     a.fault_tolerance = 3;
     a.spares = {3};
@@ -55,48 +31,20 @@ FirmwareState TwoDriveArray() {
     return st;
 }
 
-class StagedArrayHost : public telmar_host::ControllerHost {
+class StagedArrayHost : public StagedConfigHost {
 public:
-    using telmar_host::ControllerHost::cda;
-    void Start(FirmwareState st) {
-        ASSERT_NO_FATAL_FAILURE(StartController(std::move(st)));
-        ASSERT_EQ(Initialize(), kInitializeSucceeded);
-        ASSERT_EQ(VK_CreateEditableConfiguration(cda()), kCreateEditableConfigOK);
-    }
-    _CDA* data() { return _VK_CDA(cda()); }
-    PEDITABLE_CONFIGURATION config() { return data()->editable_configuration; }
-    PEDITABLE_ARRAY array(VK_WORD n) { return config()->editable_array_list[n]; }
-    PEDITABLE_LOGICAL_DRIVE ld(VK_WORD n) { return config()->editable_ld_list[n]; }
-
     // A new staged logical drive in the first free slot, placed on `array_number`.
-    PEDITABLE_LOGICAL_DRIVE StageNewLogicalDrive(VK_WORD array_number, VK_QWORD offset, VK_QWORD blocks_per_drive) {
-        VK_WORD slot = 0;
-        while (slot < 64 && config()->editable_ld_list[slot] != nullptr) {
-            ++slot;
-        }
-        auto* r = static_cast<PEDITABLE_LOGICAL_DRIVE>(VK_malloc(sizeof(EDITABLE_LOGICAL_DRIVE)));
-        std::memset(r, 0, sizeof(*r));
-        r->flags = kEditableLDNewDrive | kEditableLDArraySet;
-        r->ld_number = slot;
-        r->editable_array_number = array_number;
+    PEDITABLE_LOGICAL_DRIVE StageNewLogicalDrive(VK_WORD array_number, VK_QWORD offset,
+                                                 VK_QWORD blocks_per_drive) {
+        PEDITABLE_LOGICAL_DRIVE r =
+            StageRecord(array(array_number), kEditableLDNewDrive | kEditableLDArraySet);
         r->physical_drive_offset_block = offset;
         r->physical_drive_blocks_per_drive = blocks_per_drive;
-        config()->editable_ld_list[slot] = r;
-        ++config()->editable_ld_count;
-        PEDITABLE_ARRAY a = array(array_number);
-        a->logical_drives[a->logical_drive_count++] = slot;
         return r;
     }
     // A new staged array holding the given unassigned drives as data drives.
     PEDITABLE_ARRAY StageNewArray(std::vector<VK_WORD> drives, VK_WORD block_size) {
-        const VK_WORD n = VK_CreateEditableArray(cda());
-        EXPECT_NE(n, 0xFFFF);
-        PEDITABLE_ARRAY a = array(n);
-        for (VK_WORD pd : drives) {
-            a->data_drives[a->data_drive_count++] = pd;
-        }
-        a->common_block_size = block_size;
-        return a;
+        return FillArray(VK_CreateEditableArray(cda()), drives, std::nullopt, block_size);
     }
 };
 
@@ -196,31 +144,19 @@ TEST_F(StagedArrayHost, ExistingArrayWordRows) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        FirmwareState st = TwoDriveArray();
-        if (row.live) {
-            row.live(st);
-        }
-        ASSERT_NO_FATAL_FAILURE(Start(std::move(st)));
-        if (row.staged) {
-            row.staged(*this);
-        }
+        ASSERT_NO_FATAL_FAILURE(StartRow(TwoDriveArray(), row.live, row.staged));
         EXPECT_EQ(VK_GetEditableArrayStatusInfo(cda(), 0), row.word);
         StopController();
     }
 }
 
 TEST_F(StagedArrayHost, FlushingLUCacheCounts) {
-    FirmwareState st = WithDrives(4);
-    st.set_page("lu_cache", {0x20, 0x00, 0x00});
+    FirmwareState st = FallingSEDDrives(4);
     FwLogicalDrive& data = st.add_configured_drive(0, {0, 1}, 1u << 20);
     data.fault_tolerance = 2;
-    data.lu_cache_bits = 0x01;
-    data.lu_cache_other = 1;
     data.lu_cache_state = 0x20;
     data.lu_cache_state_stats = 0x20;
-    FwLogicalDrive& cache = st.add_configured_drive(1, {2}, 1u << 18);
-    cache.property = 0x04;
-    cache.lu_cache_other = 0;
+    FwLogicalDrive& cache = AddLUCache(st, 0, 1, {2}, 1u << 18);
     cache.lu_cache_state = 0x20;
     cache.lu_cache_state_stats = 0x20;
     ASSERT_NO_FATAL_FAILURE(Start(std::move(st)));
@@ -573,7 +509,6 @@ FirmwareState SSDArray() {
 }
 
 TEST_F(StagedArrayHost, IOBypassReasonRows) {
-    using Live = std::function<void(FirmwareState&)>;
     using Staged = std::function<void(StagedArrayHost&)>;
     auto unit = [](std::uint8_t status) {
         return [status](FirmwareState& st) { st.find_configured_drive(1)->unit_status = status; };
@@ -641,14 +576,7 @@ TEST_F(StagedArrayHost, IOBypassReasonRows) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        FirmwareState st = SSDArray();
-        if (row.live) {
-            row.live(st);
-        }
-        ASSERT_NO_FATAL_FAILURE(Start(std::move(st)));
-        if (row.staged) {
-            row.staged(*this);
-        }
+        ASSERT_NO_FATAL_FAILURE(StartRow(SSDArray(), row.live, row.staged));
         EXPECT_EQ(VK_CanSetEditableArrayIOBypass(cda(), row.array, row.toggle), row.reason);
         const bool allowed = row.reason == kCanSetEditableArrayIOBypassOK;
         EXPECT_EQ(VK_SetEditableArrayIOBypass(cda(), row.array, row.toggle),

@@ -1,72 +1,37 @@
 // Adding data drives to staged arrays against a simulated controller: the drives that may join,
 // the reasons they are refused, and the geometry the array and its logical drives take. Nothing here
 // writes to the controller.
-#include <algorithm>
 #include <functional>
 #include <vector>
 
-#include "ppavl_platform.h"
-#include "ptelm.h"
-#include "ptelm_configuration.h"
 #include "ptelm_properties.h"
-#include "ptelm_status.h"
-#include "qvsim/fw_state.h"
-#include "qvsim/gtest.h"
-#include "telm_config_internal.h"
-#include "telm_private.h"
-#include "telmar_host_fixture.h"
+#include "staged_config_fixture.h"
 
 namespace {
 
-using qvsim::FirmwareState;
-using qvsim::FwLogicalDrive;
-
-constexpr std::uint32_t kReserved = 32768;
+using namespace staged_host;
 
 // Array 0: RAID 1 logical drive 0 on drives 0-1. Array 1: RAID 1 logical drive 1 on drives 2-3.
 // Drives 8-11 unassigned, each larger than the one before; drive 11 has 4096-byte blocks. The
 // controller migrates RAID levels and allows 16 MiB full stripes.
 FirmwareState TwoMirrors() {
     FirmwareState st;
-    st.set_page("drive", {0x08, 0x58, 0x03}); // self-encrypting drives reported
+    ReportSEDs(st);
     st.identify.max_safe_full_stripe_mb = 16;
-    for (std::uint16_t pd : {0, 1, 2, 3, 8, 9, 10, 11}) {
-        auto& d = st.add_drive(pd, 2);
-        d.reserved_blocks = kReserved;
-        d.block_size = 512;
-        d.total_blocks = (1u << 24) + 4096u * pd + kReserved;
-    }
+    AddRisingDrives(st, {0, 1, 2, 3, 8, 9, 10, 11});
     st.find_drive(11)->block_size = 4096;
     st.add_configured_drive(0, {0, 1}, 1u << 20).fault_tolerance = 2;
     st.add_configured_drive(1, {2, 3}, 1u << 20).fault_tolerance = 2;
     return st;
 }
 
-class StagedDataDrivesHost : public telmar_host::ControllerHost {
+class StagedDataDrivesHost : public StagedConfigHost {
 public:
-    using telmar_host::ControllerHost::cda;
-    void Start(FirmwareState st) {
-        ASSERT_NO_FATAL_FAILURE(StartController(std::move(st)));
-        ASSERT_EQ(Initialize(), kInitializeSucceeded);
-        ASSERT_EQ(VK_CreateEditableConfiguration(cda()), kCreateEditableConfigOK);
-        host().clear_requests();
-    }
-    PEDITABLE_CONFIGURATION config() { return _VK_CDA(cda())->editable_configuration; }
-    PEDITABLE_ARRAY array(VK_WORD n) { return config()->editable_array_list[n]; }
-    PEDITABLE_LOGICAL_DRIVE ld(VK_WORD n) { return config()->editable_ld_list[n]; }
-    VK_BYTE Usage(VK_WORD pd) { return config()->editable_pd_list[pd].config_usage_info; }
-    std::vector<VK_WORD> DataDrives(VK_WORD a) {
-        return {array(a)->data_drives, array(a)->data_drives + array(a)->data_drive_count};
-    }
     VK_BYTE Can(VK_WORD a, std::vector<VK_WORD> list, VK_BYTE expand = kExpandTypeAuto) {
         return VK_CanAddEditableArrayDataDrives(cda(), a, list.data(), list.size(), expand);
     }
     VK_BYTE Add(VK_WORD a, std::vector<VK_WORD> list, VK_BYTE expand = kExpandTypeAuto) {
         return VK_AddEditableArrayDataDrives(cda(), a, list.data(), list.size(), expand);
-    }
-    bool AnyWrite() {
-        const auto cdbs = Received();
-        return std::any_of(cdbs.begin(), cdbs.end(), [](const qvsim::BmicCdb& b) { return b.write; });
     }
 };
 
@@ -121,7 +86,6 @@ TEST_F(StagedDataDrivesHost, MirrorsGrowIntoRAID10OrRAID5) {
 }
 
 TEST_F(StagedDataDrivesHost, AddReasonRows) {
-    using Live = std::function<void(FirmwareState&)>;
     using Staged = std::function<void(StagedDataDrivesHost&)>;
     struct Row {
         const char* name;
@@ -161,6 +125,20 @@ TEST_F(StagedDataDrivesHost, AddReasonRows) {
          2,
          {8},
          kCanAddEditableArrayDataDrivesIncompatibleDriveType},
+        {"a drive predicted to fail, spares activated on prediction",
+         PredictedToFail(8),
+         [](StagedDataDrivesHost& h) {
+             h.config()->controller_spare_activation_mode = kControllerSAMTypePredictive;
+         },
+         0,
+         {9, 8},
+         kCanAddEditableArrayDataDrivesDriveIsPredictiveFailure},
+        {"a drive predicted to fail, spares activated on failure",
+         PredictedToFail(8),
+         {},
+         0,
+         {9, 8},
+         kCanAddEditableArrayDataDrivesOK},
         {"another array's data drive", {}, {}, 0, {2}, kCanAddEditableArrayDataDrivesDriveIsNotUnassigned},
         {"every drive examined, the first answer kept",
          {},
@@ -205,6 +183,17 @@ TEST_F(StagedDataDrivesHost, AddReasonRows) {
          2,
          {8, 9},
          kCanAddEditableArrayDataDrivesWaitingOnMasterKey},
+        {"one drive cannot join two parity groups alike",
+         [](FirmwareState& st) {
+             AddRisingDrives(st, {4, 5, 6, 7, 12, 13});
+             FwLogicalDrive& r50 = st.add_configured_drive(2, {4, 5, 6, 7, 12, 13}, 1u << 20);
+             r50.fault_tolerance = 3;
+             r50.parity_groups = 2;
+         },
+         {},
+         2,
+         {8},
+         kCanAddEditableArrayDataDrivesInvalidDriveCount},
         {"unlocked logical drive",
          {},
          [](StagedDataDrivesHost& h) { h.ld(0)->flags &= ~kEditableLDLocked; },
@@ -223,12 +212,46 @@ TEST_F(StagedDataDrivesHost, AddReasonRows) {
          0,
          {8, 9},
          kCanAddEditableArrayDataDrivesNotSupported},
+        {"LU caching staged on another array",
+         {},
+         [](StagedDataDrivesHost& h) { h.StageLUCaching(); },
+         0,
+         {8, 9},
+         kCanAddEditableArrayDataDrivesLUCachingEnabled},
+        {"LU caching staged, no expansion: the cache answers first",
+         [](FirmwareState& st) { st.expansion.support_flags = 0x2E; },
+         [](StagedDataDrivesHost& h) { h.StageLUCaching(); },
+         0,
+         {8, 9},
+         kCanAddEditableArrayDataDrivesLUCachingEnabled},
         {"controller queue full",
          [](FirmwareState& st) { st.expansion.queued = 64; },
          {},
          0,
          {8, 9},
          kCanAddEditableArrayDataDrivesMaxTransformationsReached},
+        {"controller not OK",
+         {},
+         [](StagedDataDrivesHost& h) { h.ControllerNotOK(); },
+         0,
+         {8, 9},
+         kCanAddEditableArrayDataDrivesControllerStatusNotOK},
+        {"controller locked", Locked, {}, 0, {8, 9}, kCanAddEditableArrayDataDrivesControllerStatusNotOK},
+        {"cache disabled, no powerless transformations",
+         CacheDisabledOnBackupPower,
+         {},
+         0,
+         {8, 9},
+         kCanAddEditableArrayDataDrivesControllerCacheStatusNotOK},
+        {"cache disabled, powerless transformations",
+         [](FirmwareState& st) {
+             CacheDisabledOnBackupPower(st);
+             st.expansion.support_flags = 0x2F;
+         },
+         {},
+         0,
+         {8, 9},
+         kCanAddEditableArrayDataDrivesOK},
         {"RAID 5 stripe unsafe",
          [](FirmwareState& st) { st.identify.max_safe_full_stripe_mb = 0; },
          {},
@@ -256,14 +279,7 @@ TEST_F(StagedDataDrivesHost, AddReasonRows) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        FirmwareState st = TwoMirrors();
-        if (row.live) {
-            row.live(st);
-        }
-        ASSERT_NO_FATAL_FAILURE(Start(std::move(st)));
-        if (row.staged) {
-            row.staged(*this);
-        }
+        ASSERT_NO_FATAL_FAILURE(StartRow(TwoMirrors(), row.live, row.staged));
         const VK_WORD before =
             row.array < 64 && array(row.array) != nullptr ? array(row.array)->data_drive_count : 0;
         EXPECT_EQ(Can(row.array, row.list), row.reason);

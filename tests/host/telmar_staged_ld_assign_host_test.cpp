@@ -6,30 +6,18 @@
 #include <string>
 #include <vector>
 
-#include "ptelm.h"
-#include "ptelm_configuration.h"
 #include "ptelm_features.h"
 #include "ptelm_properties.h"
-#include "ptelm_status.h"
-#include "qvsim/fw_state.h"
-#include "qvsim/gtest.h"
-#include "telm_config_internal.h"
-#include "telm_private.h"
-#include "telmar_host_fixture.h"
+#include "staged_config_fixture.h"
 
 namespace {
 
-using qvsim::FirmwareState;
-using qvsim::FwLogicalDrive;
+using namespace staged_host;
 
-constexpr std::uint32_t kReserved = 32768;
 constexpr VK_QWORD kBlocks0 = 1u << 20, kBlocks1 = 1u << 19, kBlocks2 = 1u << 18, kBlocks3 = 1000;
 constexpr VK_QWORD kOffset1 = kBlocks0, kOffset2 = kBlocks0 + kBlocks1, kOffset3 = kOffset2 + kBlocks2;
 // Logical drive 4, alone on array 1.
 constexpr VK_QWORD kBlocks4 = 1u << 18;
-// The miscellaneous feature page with and without logical-drive moves.
-const std::vector<std::uint8_t> kMovesPage = {0x12, 0x0B, 0x00, 0x06, 0x00, 0x00, 0x00, 0x01, 0x00};
-const std::vector<std::uint8_t> kNoMovesPage = {0x12, 0x03, 0x00, 0x06, 0x00, 0x00, 0x00, 0x01, 0x00};
 // The LU-cache feature page: supported, strip limits reported, RAID 0/1/5 write-through; 256 KiB
 // largest strip, 16 KiB smallest, 1 MiB and 64 KiB stripes; 128 and 256 KiB lines.
 const std::vector<std::uint8_t> kLUCachePage = {0x67, 0x00, 0x02, 0x00, 0x01, 0x00, 0x00, 0x10, 0x00, 0x00,
@@ -38,16 +26,9 @@ const std::vector<std::uint8_t> kLUCachePage = {0x67, 0x00, 0x02, 0x00, 0x01, 0x
 // Drives 0-7 of 512-byte blocks. Array 0 on drives 0-2 holds RAID 5 logical drives 0-3 one after the
 // other; array 1 on drives 3-5 (or 3-4) holds RAID 5 logical drive 4; drives 6 and 7 are unassigned.
 FirmwareState TwoArrays(bool narrow_second = false) {
-    FirmwareState st;
-    st.set_page("drive", {0x08, 0x58, 0x03});
+    FirmwareState st = FallingSEDDrives(8);
     st.set_page("miscellaneous", kMovesPage);
     st.identify.max_safe_full_stripe_mb = 16;
-    for (VK_WORD pd = 0; pd < 8; ++pd) {
-        auto& d = st.add_drive(pd, 2);
-        d.reserved_blocks = kReserved;
-        d.total_blocks = (1u << 24) + 4096u * (8 - pd) + kReserved;
-        d.block_size = 512;
-    }
     const VK_QWORD blocks[] = {kBlocks0, kBlocks1, kBlocks2, kBlocks3};
     const VK_QWORD offsets[] = {0, kOffset1, kOffset2, kOffset3};
     for (VK_WORD n = 0; n < 4; ++n) {
@@ -70,32 +51,20 @@ FirmwareState WithLUCacheMemory(FirmwareState st, std::uint32_t available) {
     return st;
 }
 
-class StagedAssignHost : public telmar_host::ControllerHost {
+class StagedAssignHost : public StagedConfigHost {
 public:
-    using telmar_host::ControllerHost::cda;
     void Start(FirmwareState st) {
-        ASSERT_NO_FATAL_FAILURE(StartController(std::move(st)));
-        ASSERT_EQ(Initialize(), kInitializeSucceeded);
-        ASSERT_EQ(VK_CreateEditableConfiguration(cda()), kCreateEditableConfigOK);
+        ASSERT_NO_FATAL_FAILURE(StagedConfigHost::Start(std::move(st)));
         ASSERT_NE(array(0), nullptr);
         ASSERT_NE(array(1), nullptr);
         // An alignment no footprint here meets shows where the layout rounds and where it does not.
         array(0)->alignment_size_blocks = 3;
         array(1)->alignment_size_blocks = 3;
-        host().clear_requests();
     }
-    PEDITABLE_CONFIGURATION config() { return _VK_CDA(cda())->editable_configuration; }
-    PEDITABLE_ARRAY array(VK_WORD n) { return config()->editable_array_list[n]; }
-    PEDITABLE_LOGICAL_DRIVE ld(VK_WORD n) { return config()->editable_ld_list[n]; }
     std::vector<VK_WORD> SortedDrives(VK_WORD a) {
-        std::vector<VK_WORD> v(array(a)->logical_drives,
-                               array(a)->logical_drives + array(a)->logical_drive_count);
+        std::vector<VK_WORD> v = ArrayDrives(a);
         std::sort(v.begin(), v.end());
         return v;
-    }
-    bool AnyWrite() {
-        const auto cdbs = Received();
-        return std::any_of(cdbs.begin(), cdbs.end(), [](const qvsim::BmicCdb& b) { return b.write; });
     }
     VK_WORD NewDrive() {
         const VK_WORD n = VK_CreateEditableLogicalDrive(cda());
@@ -162,7 +131,7 @@ TEST_F(StagedAssignHost, MoveReasonRows) {
         {"LU caching staged",
          false,
          {},
-         [](StagedAssignHost& h) { h.array(VK_CreateEditableArray(h.cda()))->flags |= kEditableArrLUCache; },
+         [](StagedAssignHost& h) { h.StageLUCaching(); },
          1,
          kCanSetEditableLogicalDriveArrayLUCachingEnabled},
         {"target is a split mirror",
@@ -288,14 +257,7 @@ TEST_F(StagedAssignHost, MoveReasonRows) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        FirmwareState st = TwoArrays(row.narrow_second);
-        if (row.live) {
-            row.live(st);
-        }
-        ASSERT_NO_FATAL_FAILURE(Start(std::move(st)));
-        if (row.staged) {
-            row.staged(*this);
-        }
+        ASSERT_NO_FATAL_FAILURE(StartRow(TwoArrays(row.narrow_second), row.live, row.staged));
         const VK_QWORD offset = ld(1)->physical_drive_offset_block;
         const VK_WORD source = ld(1)->editable_array_number;
         EXPECT_EQ(VK_CanSetEditableLogicalDriveArray(cda(), 1, row.target), row.reason);

@@ -4,24 +4,14 @@
 #include <functional>
 #include <vector>
 
-#include "ppavl_platform.h"
-#include "ptelm.h"
-#include "ptelm_configuration.h"
 #include "ptelm_features.h"
 #include "ptelm_properties.h"
-#include "ptelm_status.h"
-#include "qvsim/fw_state.h"
-#include "qvsim/gtest.h"
-#include "telm_config_internal.h"
-#include "telm_private.h"
-#include "telmar_host_fixture.h"
+#include "staged_config_fixture.h"
 
 namespace {
 
-using qvsim::FirmwareState;
-using qvsim::FwLogicalDrive;
+using namespace staged_host;
 
-constexpr std::uint32_t kReserved = 32768;
 // Footprints and offsets of the three live RAID 5 drives of the fixture: all differ.
 constexpr VK_QWORD kBlocks0 = 1u << 20, kBlocks1 = 1u << 19, kBlocks2 = 1u << 18;
 constexpr VK_QWORD kOffset1 = kBlocks0, kOffset2 = kBlocks0 + kBlocks1;
@@ -29,14 +19,7 @@ constexpr VK_QWORD kOffset1 = kBlocks0, kOffset2 = kBlocks0 + kBlocks1;
 // Drives 0-5 of 512-byte blocks; array 0 on drives 0-2 holds RAID 5 logical drives 0, 1 and 2 back to
 // back, the rest of its drives free. RAID 0, 1 and parity RAID offered; 16 MiB full stripes safe.
 FirmwareState Controller() {
-    FirmwareState st;
-    st.set_page("drive", {0x08, 0x58, 0x03});
-    for (VK_WORD pd = 0; pd < 6; ++pd) {
-        auto& d = st.add_drive(pd, 2);
-        d.reserved_blocks = kReserved;
-        d.total_blocks = (1u << 24) + 4096u * (6 - pd) + kReserved;
-        d.block_size = 512;
-    }
+    FirmwareState st = FallingSEDDrives(6);
     st.set_page("raid", {0x02, 0x0C, 0x05, 0x00, 0x0F, 0x04, 0x00, 0x00});
     st.identify.max_safe_full_stripe_mb = 16;
     const VK_QWORD blocks[] = {kBlocks0, kBlocks1, kBlocks2};
@@ -47,32 +30,11 @@ FirmwareState Controller() {
     return st;
 }
 
-class StagedRaidHost : public telmar_host::ControllerHost {
+class StagedRaidHost : public StagedConfigHost {
 public:
-    using telmar_host::ControllerHost::cda;
-    void Start(FirmwareState st = Controller()) {
-        ASSERT_NO_FATAL_FAILURE(StartController(std::move(st)));
-        ASSERT_EQ(Initialize(), kInitializeSucceeded);
-        ASSERT_EQ(VK_CreateEditableConfiguration(cda()), kCreateEditableConfigOK);
-    }
-    PEDITABLE_CONFIGURATION config() { return _VK_CDA(cda())->editable_configuration; }
-    PEDITABLE_ARRAY array(VK_WORD n) { return config()->editable_array_list[n]; }
-    PEDITABLE_LOGICAL_DRIVE ld(VK_WORD n) { return config()->editable_ld_list[n]; }
+    void Start(FirmwareState st = Controller()) { StagedConfigHost::Start(std::move(st)); }
     // A new drive on array 0 behind the live ones, as the array setter leaves it.
-    VK_WORD NewDrive() {
-        const VK_WORD n = VK_CreateEditableLogicalDrive(cda());
-        EXPECT_NE(n, 0xFFFF);
-        if (n == 0xFFFF) {
-            return n;
-        }
-        ld(n)->flags |= kEditableLDArraySet;
-        ld(n)->editable_array_number = 0;
-        ld(n)->physical_drive_offset_block = VK_GetEditableArrayNextLogicalDriveOffset(cda(), 0);
-        PEDITABLE_ARRAY a = array(0);
-        a->logical_drives[a->logical_drive_count++] = n;
-        a->flags |= kEditableArrHasNewLD;
-        return n;
-    }
+    VK_WORD NewDrive() { return PlaceNewDrive(0, VK_GetEditableArrayNextLogicalDriveOffset(cda(), 0)); }
     VK_BYTE MinExp(VK_WORD n) {
         VK_BYTE min = 0, max = 0, def = 0;
         EXPECT_EQ(VK_GetEditableLogicalDriveStripSizeRange(cda(), n, &min, &max, &def),
@@ -329,14 +291,7 @@ TEST_F(StagedRaidHost, ExistingDriveReasonRows) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        FirmwareState st = Controller();
-        if (row.live) {
-            row.live(st);
-        }
-        ASSERT_NO_FATAL_FAILURE(Start(std::move(st)));
-        if (row.staged) {
-            row.staged(*this);
-        }
+        ASSERT_NO_FATAL_FAILURE(StartRow(Controller(), row.live, row.staged));
         EXPECT_EQ(VK_CanSetEditableLogicalDriveRAIDLevel(cda(), 0, kRAID0, 0), row.raid_reason);
         EXPECT_EQ(VK_CanSetEditableLogicalDriveStripSize(cda(), 0, ld(0)->strip_size_blocks * 2),
                   row.strip_reason);

@@ -7,25 +7,15 @@
 #include <functional>
 #include <vector>
 
-#include "ppavl_platform.h"
-#include "ptelm.h"
-#include "ptelm_configuration.h"
 #include "ptelm_encryption.h"
 #include "ptelm_features.h"
 #include "ptelm_properties.h"
-#include "ptelm_status.h"
-#include "qvsim/fw_state.h"
-#include "qvsim/gtest.h"
-#include "telm_config_internal.h"
-#include "telm_private.h"
-#include "telmar_host_fixture.h"
+#include "staged_config_fixture.h"
 
 namespace {
 
-using qvsim::FirmwareState;
-using qvsim::FwLogicalDrive;
+using namespace staged_host;
 
-constexpr VK_QWORD kDriveBlocks = VK_QWORD{1} << 24;
 // Footprints of the two live logical drives of array 0; they sit back to back from offset 0.
 constexpr VK_QWORD kFootprint0 = VK_QWORD{1} << 20, kFootprint1 = VK_QWORD{1} << 19;
 // One cylinder of 32 sectors per track, the unit staged sizes are adjusted to.
@@ -43,12 +33,7 @@ VK_QWORD Cylinders(VK_QWORD blocks) {
 // offers 2^24 usable blocks of 512 bytes.
 FirmwareState Controller() {
     FirmwareState st;
-    for (VK_WORD pd = 0; pd < 9; ++pd) {
-        auto& d = st.add_drive(pd, 2);
-        d.total_blocks = kDriveBlocks + 32768;
-        d.reserved_blocks = 32768;
-        d.block_size = 512;
-    }
+    AddDrives(st, 9);
     st.identify.max_safe_full_stripe_mb = 16;
     FwLogicalDrive& first = st.add_configured_drive(0, {0, 1, 2}, kFootprint0, 0);
     first.fault_tolerance = 3;
@@ -60,47 +45,18 @@ FirmwareState Controller() {
 constexpr VK_QWORD kReady =
     kEditableLDNewDrive | kEditableLDArraySet | kEditableLDRAIDSet | kEditableLDStripSizeSet;
 
-class StagedSizeHost : public telmar_host::ControllerHost {
+class StagedSizeHost : public StagedConfigHost {
 public:
-    void Start(FirmwareState st) {
-        ASSERT_NO_FATAL_FAILURE(StartController(std::move(st)));
-        ASSERT_EQ(Initialize(), kInitializeSucceeded);
-        ASSERT_EQ(VK_CreateEditableConfiguration(cda()), kCreateEditableConfigOK);
-        host().clear_requests();
-    }
-    PEDITABLE_CONFIGURATION config() { return _VK_CDA(cda())->editable_configuration; }
-    PEDITABLE_ARRAY array(VK_WORD n) { return config()->editable_array_list[n]; }
-    PEDITABLE_LOGICAL_DRIVE ld(VK_WORD n) { return config()->editable_ld_list[n]; }
-    bool AnyWrite() {
-        const auto cdbs = Received();
-        return std::any_of(cdbs.begin(), cdbs.end(), [](const qvsim::BmicCdb& b) { return b.write; });
-    }
-
     // A new array of three drives of 2^24 blocks, aligned to 2048 blocks.
     PEDITABLE_ARRAY StageArray(std::vector<VK_WORD> drives) {
-        const VK_WORD n = VK_CreateEditableArray(cda());
-        EXPECT_NE(n, 0xFFFF);
-        PEDITABLE_ARRAY a = array(n);
-        for (VK_WORD pd : drives) {
-            a->data_drives[a->data_drive_count++] = pd;
-            config()->editable_pd_list[pd].config_usage_info = kPhysicalDriveUsageData;
-        }
-        a->common_block_size = 512;
+        PEDITABLE_ARRAY a = FillArray(VK_CreateEditableArray(cda()), drives, kPhysicalDriveUsageData);
         a->common_drive_size_blocks = kDriveBlocks;
         a->alignment_size_blocks = 2048;
         return a;
     }
     // A new RAID 5 drive on `a` at `offset` with a 64 KiB strip and 32 sectors per track, no size.
     PEDITABLE_LOGICAL_DRIVE StageDrive(PEDITABLE_ARRAY a, VK_QWORD offset, VK_QWORD blocks_per_drive) {
-        VK_WORD slot = 0;
-        while (slot < 64 && config()->editable_ld_list[slot] != nullptr) {
-            ++slot;
-        }
-        auto* r = static_cast<PEDITABLE_LOGICAL_DRIVE>(VK_malloc(sizeof(EDITABLE_LOGICAL_DRIVE)));
-        std::memset(r, 0, sizeof(*r));
-        r->flags = kReady;
-        r->ld_number = slot;
-        r->editable_array_number = a->editable_array_number;
+        PEDITABLE_LOGICAL_DRIVE r = StageRecord(a, kReady);
         r->lu_cache_ld_number = 0xFFFF;
         r->RAID_level = kRAID5;
         r->num_parity_groups = 1;
@@ -109,9 +65,6 @@ public:
         r->block_size_bytes = 512;
         r->physical_drive_offset_block = offset;
         r->physical_drive_blocks_per_drive = blocks_per_drive;
-        config()->editable_ld_list[slot] = r;
-        ++config()->editable_ld_count;
-        a->logical_drives[a->logical_drive_count++] = slot;
         a->flags |= kEditableArrHasNewLD;
         return r;
     }
@@ -399,14 +352,7 @@ TEST_F(StagedSizeHost, ExistingDriveRefusals) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        FirmwareState st = Controller();
-        if (row.live) {
-            row.live(st);
-        }
-        ASSERT_NO_FATAL_FAILURE(Start(std::move(st)));
-        if (row.staged) {
-            row.staged(*this);
-        }
+        ASSERT_NO_FATAL_FAILURE(StartRow(Controller(), row.live, row.staged));
         const VK_QWORD own = ld(0)->drive_size_blocks;
         const VK_QWORD grown = kGrown * (row.type == kEditableLogicalDriveSizeBytes ? 512 : 1);
         EXPECT_EQ(VK_CanSetEditableLogicalDriveSize(cda(), 0, row.type, grown), row.reason);

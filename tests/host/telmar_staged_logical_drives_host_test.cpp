@@ -9,48 +9,23 @@
 #include <vector>
 
 #include "pavl_platform_private.h"
-#include "ppavl_platform.h"
-#include "ptelm.h"
-#include "ptelm_configuration.h"
 #include "ptelm_encryption.h"
 #include "ptelm_features.h"
 #include "ptelm_properties.h"
-#include "ptelm_status.h"
-#include "qvsim/fw_state.h"
-#include "qvsim/gtest.h"
-#include "telm_config_internal.h"
-#include "telm_private.h"
-#include "telmar_host_fixture.h"
+#include "staged_config_fixture.h"
 
 namespace {
 
-using qvsim::FirmwareState;
-using qvsim::FwLogicalDrive;
+using namespace staged_host;
 
-constexpr std::uint32_t kReserved = 32768;
 // Offsets and footprints of the three logical drives of ThreeDrives(): all differ.
 constexpr VK_QWORD kBlocks0 = 1u << 20, kBlocks1 = 1u << 19, kBlocks2 = 1u << 18;
 constexpr VK_QWORD kOffset1 = kBlocks0, kOffset2 = kBlocks0 + kBlocks1;
-// The miscellaneous feature page with logical-drive moves offered.
-const std::vector<std::uint8_t> kMovesPage = {0x12, 0x0B, 0x00, 0x06, 0x00, 0x00, 0x00, 0x01, 0x00};
-const std::vector<std::uint8_t> kNoMovesPage = {0x12, 0x03, 0x00, 0x06, 0x00, 0x00, 0x00, 0x01, 0x00};
-
-FirmwareState WithDrives(VK_WORD count) {
-    FirmwareState st;
-    st.set_page("drive", {0x08, 0x58, 0x03});
-    for (VK_WORD pd = 0; pd < count; ++pd) {
-        auto& d = st.add_drive(pd, 2);
-        d.reserved_blocks = kReserved;
-        d.total_blocks = (1u << 24) + 4096u * (count - pd) + kReserved;
-        d.block_size = 512;
-    }
-    return st;
-}
 
 // Array 0 on drives 0-2: RAID 5 logical drives 0, 1 and 2 one after the other; drives 3-5
 // unassigned. The controller moves logical drives and allows 16 MiB full stripes.
 FirmwareState ThreeDrives() {
-    FirmwareState st = WithDrives(6);
+    FirmwareState st = FallingSEDDrives(6);
     st.set_page("miscellaneous", kMovesPage);
     st.identify.max_safe_full_stripe_mb = 16;
     const VK_QWORD blocks[] = {kBlocks0, kBlocks1, kBlocks2};
@@ -64,66 +39,21 @@ FirmwareState ThreeDrives() {
 
 // Logical drive 0 on drives 0-1, cached by LU cache drive 1 on drive 2 (write-through).
 FirmwareState LUCachePair() {
-    FirmwareState st = WithDrives(4);
-    st.set_page("lu_cache", {0x20, 0x00, 0x00});
-    FwLogicalDrive& data = st.add_configured_drive(0, {0, 1}, 1u << 20);
-    data.fault_tolerance = 2;
-    data.lu_cache_bits = 0x01;
-    data.lu_cache_other = 1;
-    data.lu_cache_write_policy = 2;
-    // Adding a drive may move the first one: it is not touched through `data` after this.
-    FwLogicalDrive& cache = st.add_configured_drive(1, {2}, 1u << 18);
-    cache.property = 0x04;
+    FirmwareState st = FallingSEDDrives(4);
+    st.add_configured_drive(0, {0, 1}, 1u << 20).fault_tolerance = 2;
+    FwLogicalDrive& cache = AddLUCache(st, 0, 1, {2}, 1u << 18);
     cache.lu_cache_bits = 0x01;
-    cache.lu_cache_other = 0;
     cache.lu_cache_write_policy = 2;
+    // Adding the cache may have moved the first drive: it is found again by number.
+    st.find_configured_drive(0)->lu_cache_write_policy = 2;
     return st;
 }
 
-// Locked by the controller's encryption: a boot password is awaited.
-void Locked(FirmwareState& st) {
-    st.set_page("encryption", {0x01});
-    st.encryption.boot_password_status = 0x2;
-}
-
-class StagedLogicalDrivesHost : public telmar_host::ControllerHost {
+class StagedLogicalDrivesHost : public StagedConfigHost {
 public:
-    using telmar_host::ControllerHost::cda;
-    void Start(FirmwareState st) {
-        ASSERT_NO_FATAL_FAILURE(StartController(std::move(st)));
-        ASSERT_EQ(Initialize(), kInitializeSucceeded);
-        ASSERT_EQ(VK_CreateEditableConfiguration(cda()), kCreateEditableConfigOK);
-        host().clear_requests();
-    }
-    PEDITABLE_CONFIGURATION config() { return _VK_CDA(cda())->editable_configuration; }
-    PEDITABLE_ARRAY array(VK_WORD n) { return config()->editable_array_list[n]; }
-    PEDITABLE_LOGICAL_DRIVE ld(VK_WORD n) { return config()->editable_ld_list[n]; }
-    std::vector<VK_WORD> ArrayDrives(VK_WORD a) {
-        return {array(a)->logical_drives, array(a)->logical_drives + array(a)->logical_drive_count};
-    }
     std::vector<VK_WORD> Deleted() {
         return {config()->deleted_logical_drives,
                 config()->deleted_logical_drives + config()->deleted_ld_count};
-    }
-    bool AnyWrite() {
-        const auto cdbs = Received();
-        return std::any_of(cdbs.begin(), cdbs.end(), [](const qvsim::BmicCdb& b) { return b.write; });
-    }
-    // A new drive placed on `array_number` at `offset`, as the array and size setters leave it.
-    VK_WORD PlaceNewDrive(VK_WORD array_number, VK_QWORD offset, VK_QWORD blocks_per_drive) {
-        const VK_WORD n = VK_CreateEditableLogicalDrive(cda());
-        EXPECT_NE(n, 0xFFFF);
-        if (n == 0xFFFF) {
-            return n;
-        }
-        ld(n)->flags |= kEditableLDArraySet;
-        ld(n)->editable_array_number = array_number;
-        ld(n)->physical_drive_offset_block = offset;
-        ld(n)->physical_drive_blocks_per_drive = blocks_per_drive;
-        PEDITABLE_ARRAY a = array(array_number);
-        a->logical_drives[a->logical_drive_count++] = n;
-        a->flags |= kEditableArrHasNewLD;
-        return n;
     }
 };
 
@@ -132,7 +62,7 @@ public:
 TEST_F(StagedLogicalDrivesHost, FirstDriveOfAnEmptyConfigurationGetsSlotZeroAndTheDefaultLabel) {
     for (bool encrypted : {false, true}) {
         SCOPED_TRACE(encrypted);
-        ASSERT_NO_FATAL_FAILURE(Start(WithDrives(3)));
+        ASSERT_NO_FATAL_FAILURE(Start(FallingSEDDrives(3)));
         if (encrypted) {
             config()->flags |= kEditableConfigEncryptionEnabled;
         }
@@ -210,14 +140,7 @@ TEST_F(StagedLogicalDrivesHost, CreateReasonRows) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        FirmwareState st = ThreeDrives();
-        if (row.live) {
-            row.live(st);
-        }
-        ASSERT_NO_FATAL_FAILURE(Start(std::move(st)));
-        if (row.staged) {
-            row.staged(*this);
-        }
+        ASSERT_NO_FATAL_FAILURE(StartRow(ThreeDrives(), row.live, row.staged));
         EXPECT_EQ(VK_CanCreateEditableLogicalDrive(cda()), row.reason);
         StopController();
     }
@@ -236,7 +159,7 @@ TEST_F(StagedLogicalDrivesHost, CreateAtTheLimitReturnsNoneAndKeepsNothing) {
 
 // A controller may count more logical drives than the 64 slots of the staged list.
 TEST_F(StagedLogicalDrivesHost, ControllerCountingMoreThanSixtyFourGetsSixtyFour) {
-    FirmwareState st = WithDrives(3);
+    FirmwareState st = FallingSEDDrives(3);
     st.identify.max_logical_drives = 128;
     ASSERT_NO_FATAL_FAILURE(Start(std::move(st)));
     for (VK_WORD n = 0; n < 64; ++n) {
@@ -353,7 +276,6 @@ TEST_F(StagedLogicalDrivesHost, DeletingTheStagedPrimaryBootDriveClearsIt) {
 
 // One row per reason, in the order they are tested; drive 1 is deleted unless a row says otherwise.
 TEST_F(StagedLogicalDrivesHost, DeleteReasonRows) {
-    using Live = std::function<void(FirmwareState&)>;
     using Staged = std::function<void(StagedLogicalDrivesHost&)>;
     struct Row {
         const char* name;
@@ -505,10 +427,7 @@ TEST_F(StagedLogicalDrivesHost, DeleteReasonRows) {
         {"LU caching staged",
          ThreeDrives,
          {},
-         [](auto& h) {
-             const VK_WORD a = VK_CreateEditableArray(h.cda());
-             h.array(a)->flags |= kEditableArrLUCache;
-         },
+         [](auto& h) { h.StageLUCaching(); },
          1,
          kCanDeleteEditableLogicalDriveLUCachingEnabled},
         {"transformation memory too small",
@@ -547,14 +466,7 @@ TEST_F(StagedLogicalDrivesHost, DeleteReasonRows) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        FirmwareState st = row.scenario();
-        if (row.live) {
-            row.live(st);
-        }
-        ASSERT_NO_FATAL_FAILURE(Start(std::move(st)));
-        if (row.staged) {
-            row.staged(*this);
-        }
+        ASSERT_NO_FATAL_FAILURE(StartRow(row.scenario(), row.live, row.staged));
         const VK_WORD count = config()->editable_ld_count;
         EXPECT_EQ(VK_CanDeleteEditableLogicalDrive(cda(), row.ld), row.reason);
         const bool allowed = row.reason == kCanDeleteEditableLogicalDriveOK;
@@ -722,11 +634,7 @@ TEST_F(StagedLogicalDrivesHost, TransformationResultRows) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        FirmwareState st = ThreeDrives();
-        if (row.live) {
-            row.live(st);
-        }
-        ASSERT_NO_FATAL_FAILURE(Start(std::move(st)));
+        ASSERT_NO_FATAL_FAILURE(StartRow<StagedLogicalDrivesHost>(ThreeDrives(), row.live, {}));
         LogicalDriveTransformation t;
         _VK_InitializeLogicalDriveTransformationSettings(cda(), row.ld == 5 ? 1 : row.ld, &t);
         if (row.target) {

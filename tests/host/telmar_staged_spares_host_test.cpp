@@ -1,39 +1,22 @@
 // Staged spares of an array and the deletion of a staged array, against a simulated controller.
 // Nothing here writes to the controller: the commit carries these out.
-#include <algorithm>
 #include <functional>
 #include <vector>
 
-#include "ppavl_platform.h"
-#include "ptelm.h"
-#include "ptelm_configuration.h"
 #include "ptelm_properties.h"
-#include "ptelm_status.h"
-#include "qvsim/fw_state.h"
-#include "qvsim/gtest.h"
-#include "telm_config_internal.h"
-#include "telm_private.h"
-#include "telmar_host_fixture.h"
+#include "staged_config_fixture.h"
 
 namespace {
 
-using qvsim::FirmwareState;
-using qvsim::FwLogicalDrive;
-
-constexpr std::uint32_t kReserved = 32768;
+using namespace staged_host;
 
 // Array 0: RAID 1 logical drive 0 on drives 0-1 with auto-replace spare 6. Array 1: RAID 1 logical
 // drive 1 on drives 2-3 with dedicated spare 7. Array 2: RAID 0 logical drive 2 on drives 4-5.
 // Drives 8-10 unassigned, 10 smaller than the rest.
 FirmwareState ThreeArrays() {
     FirmwareState st;
-    st.set_page("drive", {0x08, 0x58, 0x03}); // self-encrypting drives reported
-    for (std::uint16_t pd = 0; pd < 11; ++pd) {
-        auto& d = st.add_drive(pd, 2);
-        d.reserved_blocks = kReserved;
-        d.block_size = 512;
-        d.total_blocks = (1u << 24) + 4096u * pd + kReserved;
-    }
+    ReportSEDs(st);
+    AddRisingDrives(st, 11);
     st.find_drive(10)->total_blocks = (1u << 20) + kReserved;
     FwLogicalDrive& a = st.add_configured_drive(0, {0, 1}, 1u << 20);
     a.fault_tolerance = 2;
@@ -46,33 +29,38 @@ FirmwareState ThreeArrays() {
     return st;
 }
 
-// Locked by the controller's encryption: a boot password is awaited.
-void Locked(FirmwareState& st) {
-    st.set_page("encryption", {0x01});
-    st.encryption.boot_password_status = 0x2;
+// Array 1 as an LU cache pair: data drive 1 cached, write-through, by drive 3 on drive 9.
+void CachedArray1(FirmwareState& st) {
+    FwLogicalDrive& cache = AddLUCache(st, 1, 3, {9}, 1u << 18);
+    cache.lu_cache_bits = 0x01;
+    cache.lu_cache_write_policy = 2;
 }
 
-class StagedSparesHost : public telmar_host::ControllerHost {
+// Drive feature flags: an OPAL self-encrypting drive, and one that is locked.
+constexpr std::uint32_t kOPAL = 0x1 | 0x2000, kLockedSED = 0x20;
+
+// Array 1's data drives and spare, and unassigned drive 8, are OPAL drives.
+void OPALArray1(FirmwareState& st) {
+    for (const std::uint16_t pd : {2, 3, 7, 8}) {
+        st.find_drive(pd)->feature_flags = kOPAL;
+    }
+}
+
+// The RAID feature page without auto-replace spares offered.
+void WithoutAutoReplace(FirmwareState& st) {
+    st.set_page("raid", {0x02, 0x0C, 0x04, 0x00, 0x0F, 0x04, 0x00, 0x00});
+}
+
+class StagedSparesHost : public StagedConfigHost {
 public:
-    using telmar_host::ControllerHost::cda;
-    void Start(FirmwareState st) {
-        ASSERT_NO_FATAL_FAILURE(StartController(std::move(st)));
-        ASSERT_EQ(Initialize(), kInitializeSucceeded);
-        ASSERT_EQ(VK_CreateEditableConfiguration(cda()), kCreateEditableConfigOK);
-        host().clear_requests();
-    }
-    PEDITABLE_CONFIGURATION config() { return _VK_CDA(cda())->editable_configuration; }
-    PEDITABLE_ARRAY array(VK_WORD n) { return config()->editable_array_list[n]; }
-    PEDITABLE_LOGICAL_DRIVE ld(VK_WORD n) { return config()->editable_ld_list[n]; }
-    VK_BYTE Usage(VK_WORD pd) { return config()->editable_pd_list[pd].config_usage_info; }
-    std::vector<VK_WORD> Spares(VK_WORD a) {
-        return {array(a)->spare_drives, array(a)->spare_drives + array(a)->spare_drive_count};
-    }
-    bool AnyWrite() {
-        const auto cdbs = Received();
-        return std::any_of(cdbs.begin(), cdbs.end(), [](const qvsim::BmicCdb& b) { return b.write; });
-    }
+    using Staged = std::function<void(StagedSparesHost&)>;
 };
+
+// The staged SED encryption status the controller reported: 0x20 on, 0x40 adapter password and 0x100
+// master key awaited.
+StagedSparesHost::Staged SEDStatus(VK_QWORD status) {
+    return [status](StagedSparesHost& h) { h.config()->controller_sed_encryption_status = status; };
+}
 
 TEST_F(StagedSparesHost, TheScenarioStagesAsDescribed) {
     ASSERT_NO_FATAL_FAILURE(Start(ThreeArrays()));
@@ -98,8 +86,6 @@ TEST_F(StagedSparesHost, TypeZeroTakesTheArraysTypeOrIsRefused) {
 }
 
 TEST_F(StagedSparesHost, AddReasonRows) {
-    using Live = std::function<void(FirmwareState&)>;
-    using Staged = std::function<void(StagedSparesHost&)>;
     struct Row {
         const char* name;
         Live live;
@@ -214,6 +200,47 @@ TEST_F(StagedSparesHost, AddReasonRows) {
          kSpareDriveTypeDedicated,
          8,
          kCanAddEditableArraySpareDriveIncompatibleConnectors},
+        {"auto-replace on a controller without it",
+         WithoutAutoReplace,
+         {},
+         0,
+         kSpareDriveTypeAutoReplace,
+         8,
+         kCanAddEditableArraySpareDriveAutoReplaceSpareNotSupported},
+        {"dedicated on a controller without auto-replace",
+         WithoutAutoReplace,
+         {},
+         1,
+         kSpareDriveTypeDedicated,
+         8,
+         kCanAddEditableArraySpareDriveOK},
+        {"a drive predicted to fail, spares activated on prediction", PredictedToFail(8),
+         [](StagedSparesHost& h) {
+             h.config()->controller_spare_activation_mode = kControllerSAMTypePredictive;
+         },
+         1, kSpareDriveTypeDedicated, 8, kCanAddEditableArraySpareDriveIsPredictiveFailure},
+        {"OPAL spare for plain drives under SED encryption",
+         [](FirmwareState& st) { st.find_drive(8)->feature_flags = kOPAL; }, SEDStatus(0x20), 1,
+         kSpareDriveTypeDedicated, 8, kCanAddEditableArraySpareDriveIncompatibleSEDType},
+        {"locked OPAL spare for OPAL drives under SED encryption",
+         [](FirmwareState& st) {
+             OPALArray1(st);
+             st.find_drive(8)->feature_flags = kOPAL | kLockedSED;
+         },
+         SEDStatus(0x20), 1, kSpareDriveTypeDedicated, 8, kCanAddEditableArraySpareDriveInvalidSEDStatus},
+        {"SED array awaiting the adapter password", OPALArray1, SEDStatus(0x20 | 0x40 | 0x100), 1,
+         kSpareDriveTypeDedicated, 8, kCanAddEditableArraySpareDriveWaitingOnAdapterPassword},
+        {"SED array awaiting the master key", OPALArray1, SEDStatus(0x20 | 0x100), 1,
+         kSpareDriveTypeDedicated, 8, kCanAddEditableArraySpareDriveWaitingOnMasterKey},
+        {"SED array awaiting nothing", OPALArray1, SEDStatus(0x20), 1, kSpareDriveTypeDedicated, 8,
+         kCanAddEditableArraySpareDriveOK},
+        {"plain array awaiting the adapter password",
+         {},
+         SEDStatus(0x20 | 0x40),
+         1,
+         kSpareDriveTypeDedicated,
+         8,
+         kCanAddEditableArraySpareDriveOK},
         {"too small", {}, {}, 1, kSpareDriveTypeDedicated, 10, kCanAddEditableArraySpareDriveTooSmall},
         {"already its spare",
          {},
@@ -225,14 +252,7 @@ TEST_F(StagedSparesHost, AddReasonRows) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        FirmwareState st = ThreeArrays();
-        if (row.live) {
-            row.live(st);
-        }
-        ASSERT_NO_FATAL_FAILURE(Start(std::move(st)));
-        if (row.staged) {
-            row.staged(*this);
-        }
+        ASSERT_NO_FATAL_FAILURE(StartRow(ThreeArrays(), row.live, row.staged));
         EXPECT_EQ(VK_CanAddEditableArraySpareDrive(cda(), row.array, row.type, row.pd), row.reason);
         const size_t spares = array(1)->spare_drive_count;
         EXPECT_EQ(VK_AddEditableArraySpareDrive(cda(), row.array, row.type, row.pd),
@@ -311,8 +331,6 @@ TEST_F(StagedSparesHost, DeletingTheMiddleArrayRenumbersTheLastOne) {
 }
 
 TEST_F(StagedSparesHost, DeleteArrayReasonRows) {
-    using Live = std::function<void(FirmwareState&)>;
-    using Staged = std::function<void(StagedSparesHost&)>;
     struct Row {
         const char* name;
         Live live;
@@ -320,18 +338,7 @@ TEST_F(StagedSparesHost, DeleteArrayReasonRows) {
         VK_WORD array;
         VK_BYTE reason;
     };
-    // Array 1 as an LU cache pair: data drive 1 cached by drive 3 on drive 9.
-    const Live lu_cache = [](FirmwareState& st) {
-        st.set_page("lu_cache", {0x20, 0x00, 0x00});
-        FwLogicalDrive& data = *st.find_configured_drive(1);
-        data.lu_cache_bits = 0x01;
-        data.lu_cache_other = 3;
-        FwLogicalDrive& cache = st.add_configured_drive(3, {9}, 1u << 18);
-        cache.property = 0x04;
-        cache.lu_cache_bits = 0x01;
-        cache.lu_cache_other = 1;
-        cache.lu_cache_write_policy = 2;
-    };
+    const Live lu_cache = CachedArray1;
     const Row rows[] = {
         {"allowed", {}, {}, 1, kCanDeleteEditableArrayOK},
         {"number 64", {}, {}, 64, kCanDeleteEditableArrayInvalidArray},
@@ -379,14 +386,7 @@ TEST_F(StagedSparesHost, DeleteArrayReasonRows) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        FirmwareState st = ThreeArrays();
-        if (row.live) {
-            row.live(st);
-        }
-        ASSERT_NO_FATAL_FAILURE(Start(std::move(st)));
-        if (row.staged) {
-            row.staged(*this);
-        }
+        ASSERT_NO_FATAL_FAILURE(StartRow(ThreeArrays(), row.live, row.staged));
         const VK_WORD arrays = config()->editable_array_count;
         EXPECT_EQ(VK_CanDeleteEditableArray(cda(), row.array), row.reason);
         const bool allowed = row.reason == kCanDeleteEditableArrayOK;
@@ -399,15 +399,7 @@ TEST_F(StagedSparesHost, DeleteArrayReasonRows) {
 
 TEST_F(StagedSparesHost, DeletingAnLUCacheArrayReleasesItsDataDrive) {
     FirmwareState st = ThreeArrays();
-    st.set_page("lu_cache", {0x20, 0x00, 0x00});
-    FwLogicalDrive& data = *st.find_configured_drive(1);
-    data.lu_cache_bits = 0x01;
-    data.lu_cache_other = 3;
-    FwLogicalDrive& cache = st.add_configured_drive(3, {9}, 1u << 18);
-    cache.property = 0x04;
-    cache.lu_cache_bits = 0x01;
-    cache.lu_cache_other = 1;
-    cache.lu_cache_write_policy = 2;
+    CachedArray1(st);
     ASSERT_NO_FATAL_FAILURE(Start(std::move(st)));
     ASSERT_EQ(ld(1)->lu_cache_ld_number, 3);
     ASSERT_EQ(ld(3)->editable_array_number, 3);
@@ -470,8 +462,6 @@ TEST_F(StagedSparesHost, SwappedInDriveTakesThePlaceOfTheOld) {
 }
 
 TEST_F(StagedSparesHost, SwapReasonRows) {
-    using Live = std::function<void(FirmwareState&)>;
-    using Staged = std::function<void(StagedSparesHost&)>;
     struct Row {
         const char* name;
         Live live;
@@ -584,14 +574,7 @@ TEST_F(StagedSparesHost, SwapReasonRows) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        FirmwareState st = ThreeArrays();
-        if (row.live) {
-            row.live(st);
-        }
-        ASSERT_NO_FATAL_FAILURE(Start(std::move(st)));
-        if (row.staged) {
-            row.staged(*this);
-        }
+        ASSERT_NO_FATAL_FAILURE(StartRow(ThreeArrays(), row.live, row.staged));
         EXPECT_EQ(VK_CanSwapEditableArrayDataDrive(cda(), row.array, row.old_pd, row.new_pd), row.reason);
         const bool allowed = row.reason == kCanSwapEditableArrayDataDriveAllowed;
         EXPECT_EQ(VK_SwapEditableArrayDataDrive(cda(), row.array, row.old_pd, row.new_pd),
