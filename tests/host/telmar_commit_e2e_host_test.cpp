@@ -123,8 +123,8 @@ void SettleParameters(FirmwareState& st) {
     st.parameters.wcbt = 65;
 }
 
-// Controller() with moves offered and settled parameters, a second array on drives 3-5 holding RAID 5 logical drive 3, and
-// drives 6 and 7 unassigned.
+// Controller() with moves offered and settled parameters, a second array on drives 3-5 holding RAID 5 logical
+// drive 3, and drives 6 and 7 unassigned.
 FirmwareState TwoArrays() {
     FirmwareState st = Controller();
     st.set_page("miscellaneous", kMovesPage);
@@ -417,10 +417,11 @@ TEST_F(CommitE2EHost, SEDOnANewArrayIsPartOfTheCreation) {
     EXPECT_FALSE(SEDEnabled(0));
 }
 
-// LOGICAL_DRIVE_CONFIG fields a transformation rewrites.
+// LOGICAL_DRIVE_CONFIG fields the commit's requests carry.
 constexpr size_t kAssignedDrives = 10, kFaultTolerance = 12, kBigBlocks = 16, kCylinders = 30, kStrip = 50,
-                 kSpareMap = 52, kDataOffset = 66, kBigMemberMap = 98, kBigSpareMap = 114, kExtendedOffset = 234,
-                 kBIOSDisable = 73, kProperty = 87, kExtendedMemberMapAt = 250, kExtendedSpareMapAt = 252;
+                 kSpareMap = 52, kDataOffset = 66, kBIOSDisable = 73, kProperty = 87, kBigMemberMap = 98,
+                 kBigSpareMap = 114, kExtendedOffset = 234, kExtendedMemberMapAt = 250,
+                 kExtendedSpareMapAt = 252;
 
 // Drives 0-15 of the extended member (or spare) map the record points at; the controller offers the
 // extended map, so the 128-drive map of the same kind stays empty.
@@ -535,12 +536,14 @@ TEST_F(CommitE2EHost, LUCachePairingIsCreatedAndReadBackFromBothDrives) {
     const VK_WORD a = VK_CreateEditableLUCacheArray(cda());
     ASSERT_EQ(a, 1);
     const VK_WORD ssds[] = {4, 5};
-    ASSERT_EQ(VK_AddEditableArrayDataDrives(cda(), a, ssds, 2, kExpandTypeAuto), kAddEditableArrayDataDrivesOK);
+    ASSERT_EQ(VK_AddEditableArrayDataDrives(cda(), a, ssds, 2, kExpandTypeAuto),
+              kAddEditableArrayDataDrivesOK);
     const VK_WORD c = VK_CreateEditableLogicalDrive(cda());
     ASSERT_EQ(c, 1);
     ASSERT_EQ(VK_SetEditableLogicalDriveArray(cda(), c, a), kSetEditableLogicalDriveArrayOK);
     ASSERT_EQ(VK_GetEditableLogicalDriveType(cda(), c), kLogicalDriveTypeCache);
-    ASSERT_EQ(VK_SetEditableLogicalDriveRAIDLevel(cda(), c, kRAID1, 0, true), kSetEditableLogicalDriveRAIDLevelOK);
+    ASSERT_EQ(VK_SetEditableLogicalDriveRAIDLevel(cda(), c, kRAID1, 0, true),
+              kSetEditableLogicalDriveRAIDLevelOK);
     ASSERT_EQ(VK_SetEditableLogicalDriveSize(cda(), c, kEditableLogicalDriveSizeBlocks, k16GiBBlocks),
               kSetEditableLogicalDriveSizeOK);
     ASSERT_EQ(VK_CanSetEditableLogicalDriveLUCache(cda(), 0, c, kLUCacheWritePolicyWriteThru),
