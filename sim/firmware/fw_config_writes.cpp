@@ -175,6 +175,7 @@ Reply create_drive(FirmwareState& s, std::uint16_t ld, const Bytes& d) {
     l.bios_disable_flag = d[73];
     l.config_version = d[82];
     l.property = d[87];
+    l.lu_cache_unpaired = (d[87] & kPropertyLuCache) != 0;
     l.unit_status = (d[28] & 0x01) ? kUnitRpiInProgress : 0;
     if (d[57] & 0x10)
         l.managed_sed_flags = 0x01;

@@ -706,6 +706,7 @@ QVSIM_FIELDS_OF(FwLogicalDrive) {
     v("lu_cache_state", s.lu_cache_state);
     v("lu_cache_primaries", s.lu_cache_primaries);
     v("lu_cache_other", s.lu_cache_other);
+    v("lu_cache_unpaired", s.lu_cache_unpaired);
     v("lu_cache_algorithm", s.lu_cache_algorithm);
     v("lu_cache_write_policy", s.lu_cache_write_policy);
     v("lu_write_policy_reason", s.lu_write_policy_reason);

@@ -90,6 +90,9 @@ Reply set_parameters(FirmwareState& s, const BmicCdb& b, const Command& cmd) {
     return accepted(s, b, cmd);
 }
 
+// bLUCacheBits of both drives of an LU cache pair.
+constexpr std::uint8_t kLuCachePaired = 0x01;
+
 FwLogicalDrive* lu_cache_drive(FirmwareState& s, std::uint16_t ld) {
     return s.find_configured_drive(ld);
 }
@@ -127,18 +130,37 @@ Reply set_cache(FirmwareState& s, const BmicCdb& b, const Command& cmd) {
         return invalid_field();
     const bool has_cache = l->lu_cache_bits || (l->property & 0x04);
     switch (sub_of(b)) {
-        case 1: // create
-            if (has_cache)
+        case 1: { // create
+            if (has_cache && !l->lu_cache_unpaired)
                 return invalid_field();
+            const std::uint16_t primary = get_le16(&d[5]);
+            l->lu_cache_unpaired = false;
             l->property |= 0x04;
-            l->lu_cache_other = get_le16(&d[5]);
+            l->lu_cache_bits = kLuCachePaired;
+            l->lu_cache_other = primary;
+            // The data drive reports the pairing from its own configuration too, with the cache's
+            // settings: that is how a later read finds the cache of a data drive.
+            if (FwLogicalDrive* data = lu_cache_drive(s, primary); data && data != l) {
+                data->lu_cache_bits = kLuCachePaired;
+                data->lu_cache_other = l->number;
+                data->lu_cache_algorithm = d[3];
+                data->lu_cache_write_policy = d[4];
+                data->lu_cache_line_blocks = get_le32(&d[7]);
+            }
             break;
+        }
         case 2: // force destroy
             if (!has_cache)
                 return invalid_field();
+            if (FwLogicalDrive* data = lu_cache_drive(s, l->lu_cache_other);
+                data && data != l && data->lu_cache_other == l->number) {
+                data->lu_cache_bits = 0;
+                data->lu_cache_other = 0xFFFF;
+            }
             l->property &= std::uint8_t(~0x04);
             l->lu_cache_bits = 0;
             l->lu_cache_other = 0xFFFF;
+            l->lu_cache_unpaired = false;
             return accepted(s, b, cmd);
         case 5: // modify
             if (!has_cache)

@@ -1,6 +1,6 @@
 // Self-tests of the simulated controller's configuration writes: BMIC 0x51 creates, changes and
 // deletes logical drives, 0x54 transforms one (at once or queued), 0xC0 LUN 0 takes the cache's
-// disable flag and extended map; READ(16) and WRITE(16) at a logical drive's LUN reach its blocks.
+// disable flag and extended map, 0xC0 LUN 1 pairs and unpairs an LU cache; READ(16) and WRITE(16) at a logical drive's LUN reach its blocks.
 // Records are built here from the LOGICAL_DRIVE_CONFIG layout; results are read back with 0x50,
 // 0x55, 0x12, 0x10, 0x59, 0xC1 and REPORT LOGICAL LUNS.
 #include <algorithm>
@@ -309,6 +309,45 @@ TEST(SimConfigWrites, CacheDisableFlagAndExtendedMap) {
     const Bytes back = fw.execute(bmic_read(0xC1, 512)).data_in;
     EXPECT_EQ(back[0], 0x01);
     EXPECT_EQ(bits_of(back, at, 64), (std::vector<std::uint16_t>{1, 9}));
+}
+
+// A cache drive created by 0x51 (bLogicalDriveProperty 0x04) takes the 0xC0 create that pairs it with
+// a data drive, and both then name each other in their configuration; destroying the cache unpairs
+// both. A live cache drive is not paired a second time.
+TEST(SimConfigWrites, LUCacheCreateAndDestroyPairAndUnpairBothDrives) {
+    FwController fw(inventory());
+    Record r;
+    r.members = {5, 6};
+    Bytes made = record(r);
+    made[87] = 0x05;
+    ASSERT_TRUE(good(fw.execute(bmic_write(0x51, made, 0, 3))));
+    Bytes create(512, 0);
+    create[3] = 2;                 // algorithm
+    create[4] = 3;                 // write-back
+    put(create, 5, 1, 2);          // data drive 1
+    put(create, 7, 0x0102, 4);     // line blocks
+    create[75] = 3;
+    ASSERT_TRUE(good(fw.execute(bmic_write(0xC0, create, 0x10003, 1))));
+    const Bytes cache = fw.execute(bmic_read(0x50, 652, 0, 3)).data_in;
+    const Bytes data = fw.execute(bmic_read(0x50, 652, 0, 1)).data_in;
+    for (const Bytes* c : {&cache, &data}) {
+        EXPECT_EQ((*c)[268], 0x01);
+        EXPECT_EQ((*c)[273], 2);
+        EXPECT_EQ((*c)[274], 3);
+        EXPECT_EQ(le(*c, 275, 4), 0x0102u);
+    }
+    EXPECT_EQ(le(cache, 271, 2), 1u);
+    EXPECT_EQ(le(data, 271, 2), 3u);
+    EXPECT_EQ(cache[87], 0x05);
+    EXPECT_EQ(asc(fw.execute(bmic_write(0xC0, create, 0x10003, 1))), 0x24) << "paired already";
+    EXPECT_EQ(asc(fw.execute(bmic_write(0xC0, create, 0x10002, 1))), 0x24) << "a live cache drive";
+
+    ASSERT_TRUE(good(fw.execute(bmic_write(0xC0, Bytes(512, 0), 0x20003, 1))));
+    for (std::uint16_t ld : {1, 3}) {
+        const Bytes c = fw.execute(bmic_read(0x50, 652, 0, ld)).data_in;
+        EXPECT_EQ(c[268], 0) << ld;
+        EXPECT_EQ(le(c, 271, 2), 0xFFFFu) << ld;
+    }
 }
 
 TEST(SimConfigWrites, WriteFaultsMatchTheLogicalDrive) {

@@ -13,6 +13,7 @@
 #include "ptelm_encryption.h"
 #include "ptelm_features.h"
 #include "ptelm_properties.h"
+#include "ptelm_status.h"
 #include "qvsim/fw_state.h"
 #include "qvsim/gtest.h"
 #include "telmar_host_fixture.h"
@@ -109,6 +110,92 @@ FirmwareState SedController() {
     return st;
 }
 
+// The miscellaneous feature page with logical-drive moves offered.
+const std::vector<std::uint8_t> kMovesPage = {0x12, 0x0B, 0x00, 0x06, 0x00, 0x00, 0x00, 0x01, 0x00};
+// Logical drive 3, alone on array 1.
+constexpr VK_QWORD kBlocks3 = 1u << 17;
+
+// Automatic queue depth, medium expand priority and the default bypass threshold, as a commit
+// writes them back: the controller parameters need no rewrite, so only the layout changes go out.
+void SettleParameters(FirmwareState& st) {
+    st.parameters.queue_depth = 0xFFFF;
+    st.parameters.expand_priority = 64;
+    st.parameters.wcbt = 65;
+}
+
+// Controller() with moves offered and settled parameters, a second array on drives 3-5 holding RAID 5 logical
+// drive 3, and drives 6 and 7 unassigned.
+FirmwareState TwoArrays() {
+    FirmwareState st = Controller();
+    st.set_page("miscellaneous", kMovesPage);
+    SettleParameters(st);
+    for (VK_WORD pd = 6; pd < 8; ++pd) {
+        auto& d = st.add_drive(pd, 2);
+        d.reserved_blocks = kReserved;
+        d.total_blocks = (1u << 24) + 1024u * pd + kReserved;
+        d.block_size = 512;
+    }
+    FwLogicalDrive& ld = st.add_configured_drive(3, {3, 4, 5}, kBlocks3);
+    ld.fault_tolerance = 3;
+    ld.label = "live drive 3";
+    return st;
+}
+
+constexpr VK_QWORD k16GiBBlocks = 0x400000000ULL / 512;
+
+// Hard disks 0-3 hold RAID 5 logical drive 0 of exactly 16 GiB, the least an LU cache serves; SSDs 4
+// and 5 are unassigned. LU caches offered (RAID 0, 1 and 5 write-through, write-back, 64 to 256 KiB
+// lines), memory for one, a charged cache battery; settled parameters.
+FirmwareState LUCacheController() {
+    FirmwareState st;
+    std::vector<std::uint8_t> page = {0x20 | 0x40 | 0x01 | 0x02 | 0x04, 0x00, 0x02};
+    for (const std::uint32_t kib : {256u, 16u, 1024u, 64u}) { // strip max, min; stripe max, min
+        for (int i = 0; i < 4; ++i) {
+            page.push_back(static_cast<std::uint8_t>(kib >> (8 * i)));
+        }
+    }
+    page.push_back(0x06);
+    st.set_page("lu_cache", page);
+    SettleParameters(st);
+    for (VK_WORD pd = 0; pd < 6; ++pd) {
+        auto& d = st.add_drive(pd, 2);
+        d.total_blocks = (1ull << 26) + kReserved + 2048u * pd;
+        d.reserved_blocks = kReserved;
+        d.block_size = 512;
+    }
+    // Solid state: rotation rate 1 and the SSD device flag.
+    for (const VK_WORD pd : {4, 5}) {
+        st.find_drive(pd)->rpm = 1;
+        st.find_drive(pd)->extra_device_flags = 0x20;
+    }
+    FwLogicalDrive& data = st.add_configured_drive(0, {0, 1, 2, 3}, k16GiBBlocks / 3);
+    data.fault_tolerance = 3;
+    data.size_blocks = k16GiBBlocks;
+    data.label = "cached data";
+    st.cache.lu_cache_used = 1000000;
+    st.cache.lu_cache_available = 9000000;
+    st.cache.lu_cache_algorithms = {{1, 16, 1000, 1, 20, 30}, {2, 24, 2000, 2, 22, 32}};
+    st.cache.battery_status = 0x1;
+    return st;
+}
+
+// One configuration write as the controller received it.
+struct ConfigWrite {
+    int opcode;
+    VK_WORD lun;
+    std::uint32_t detail;
+    std::vector<VK_BYTE> data;
+};
+
+// A little-endian field of a request's data.
+std::uint64_t Field(const std::vector<VK_BYTE>& d, size_t at, size_t size) {
+    std::uint64_t v = 0;
+    for (size_t i = size; i-- > 0;) {
+        v = (v << 8) | (at + i < d.size() ? d[at + i] : 0);
+    }
+    return v;
+}
+
 class CommitE2EHost : public telmar_host::ControllerHost {
 protected:
     void Start(FirmwareState st = Controller()) {
@@ -140,20 +227,38 @@ protected:
         const char* got = VK_GetLogicalDriveVolumeLabel(cda(), n, buffer, sizeof buffer);
         return got ? std::string(got) : std::string("<none>");
     }
-    // The data of each write of `opcode` (and `detail`, when given) in the order sent.
-    std::vector<std::vector<VK_BYTE>> WriteData(int opcode, std::optional<std::uint32_t> detail = {}) {
-        std::vector<std::vector<VK_BYTE>> out;
+    // Every BMIC write the controller received, in order, with its data.
+    std::vector<ConfigWrite> Writes() {
+        std::vector<ConfigWrite> out;
         for (const auto& r : host().requests(telmar_host::kNode)) {
             if (r.op != "ioctl" || !r.decoded.contains("cdb")) {
                 continue;
             }
             const auto b = qvsim::BmicCdb::parse(telmar_host::ParseHex(r.decoded["cdb"].get<std::string>()));
-            if (!b || !b->write || b->opcode != opcode || (detail && b->detail != *detail)) {
+            if (!b || !b->write) {
                 continue;
             }
-            out.push_back(r.decoded.contains("data_out")
-                              ? telmar_host::ParseHex(r.decoded["data_out"].get<std::string>())
-                              : std::vector<VK_BYTE>{});
+            out.push_back({b->opcode, b->lun(), b->detail,
+                           r.decoded.contains("data_out")
+                               ? telmar_host::ParseHex(r.decoded["data_out"].get<std::string>())
+                               : std::vector<VK_BYTE>{}});
+        }
+        return out;
+    }
+    static std::vector<std::pair<int, VK_WORD>> Targets(const std::vector<ConfigWrite>& writes) {
+        std::vector<std::pair<int, VK_WORD>> out;
+        for (const ConfigWrite& w : writes) {
+            out.emplace_back(w.opcode, w.lun);
+        }
+        return out;
+    }
+    // The data of each write of `opcode` (and `detail`, when given) in the order sent.
+    std::vector<std::vector<VK_BYTE>> WriteData(int opcode, std::optional<std::uint32_t> detail = {}) {
+        std::vector<std::vector<VK_BYTE>> out;
+        for (ConfigWrite& w : Writes()) {
+            if (w.opcode == opcode && (!detail || w.detail == *detail)) {
+                out.push_back(std::move(w.data));
+            }
         }
         return out;
     }
@@ -310,6 +415,241 @@ TEST_F(CommitE2EHost, SEDOnANewArrayIsPartOfTheCreation) {
     EXPECT_EQ(live(3).members, (std::vector<std::uint16_t>{4, 5}));
     EXPECT_TRUE(SEDEnabled(3));
     EXPECT_FALSE(SEDEnabled(0));
+}
+
+// LOGICAL_DRIVE_CONFIG fields the commit's requests carry.
+constexpr size_t kAssignedDrives = 10, kFaultTolerance = 12, kBigBlocks = 16, kCylinders = 30, kStrip = 50,
+                 kSpareMap = 52, kDataOffset = 66, kBIOSDisable = 73, kProperty = 87, kBigMemberMap = 98,
+                 kBigSpareMap = 114, kExtendedOffset = 234, kExtendedMemberMapAt = 250,
+                 kExtendedSpareMapAt = 252;
+
+// Drives 0-15 of the extended member (or spare) map the record points at; the controller offers the
+// extended map, so the 128-drive map of the same kind stays empty.
+std::uint64_t ExtendedMap(const std::vector<VK_BYTE>& d, size_t offset_field) {
+    const size_t at = Field(d, offset_field, 2);
+    const size_t big = offset_field == kExtendedMemberMapAt ? kBigMemberMap : kBigSpareMap;
+    EXPECT_NE(at, 0u);
+    EXPECT_EQ(Field(d, big, 8), 0u);
+    EXPECT_EQ(Field(d, big + 8, 8), 0u);
+    return at == 0 ? ~0ull : Field(d, at, 2);
+}
+
+// What a change request of a RAID 5 drive on three drives must carry.
+struct Layout {
+    std::uint64_t size, cylinders, strip, offset, members;
+};
+
+void ExpectLayout(const std::vector<VK_BYTE>& d, const Layout& want) {
+    EXPECT_EQ(Field(d, kAssignedDrives, 2), 3u);
+    EXPECT_EQ(Field(d, kFaultTolerance, 2), 3u);
+    EXPECT_EQ(Field(d, kBigBlocks, 8), want.size);
+    EXPECT_EQ(Field(d, kCylinders, 2), want.cylinders);
+    EXPECT_EQ(Field(d, kStrip, 2), want.strip);
+    EXPECT_EQ(Field(d, kSpareMap, 4), 0u);
+    EXPECT_EQ(Field(d, kDataOffset, 4), want.offset);
+    EXPECT_EQ(Field(d, kExtendedOffset, 8), want.offset);
+    EXPECT_EQ(ExtendedMap(d, kExtendedMemberMapAt), want.members);
+    EXPECT_EQ(ExtendedMap(d, kExtendedSpareMapAt), 0u);
+}
+
+// A controller that queues transformations: the extension of the last drive goes out before the
+// strip change of drive 0 (growing extents come before other transformations, whatever the drive
+// numbers), each request carries the whole new layout, and the controller then reports both drives
+// queued. Its queue alone lets an unchanged configuration be committed, which writes nothing.
+TEST_F(CommitE2EHost, QueuedTransformationsAreOrderedAndTheControllerQueueCommits) {
+    FirmwareState st = TwoArrays();
+    st.updates.transformation = "queue";
+    ASSERT_NO_FATAL_FAILURE(Start(std::move(st)));
+    ASSERT_EQ(VK_SetEditableLogicalDriveStripSize(cda(), 0, 256), kSetEditableLogicalDriveStripSizeOK);
+    ASSERT_EQ(VK_SetEditableLogicalDriveSize(cda(), 2, kEditableLogicalDriveSizeBlocks, 4 * kBlocks2),
+              kSetEditableLogicalDriveSizeOK);
+    ASSERT_NO_FATAL_FAILURE(CommitAndReread());
+
+    const std::vector<ConfigWrite> writes = Writes();
+    ASSERT_EQ(Targets(writes), (std::vector<std::pair<int, VK_WORD>>{{0x54, 2}, {0x54, 0}}));
+    // 4 x 2^18 blocks come down to 128 cylinders of 8,160; 2^21 blocks span 257 of them.
+    ExpectLayout(writes[0].data, {128 * kCylinder, 128, 512, kOffset2, 0x07});
+    ExpectLayout(writes[1].data, {2 * kBlocks0, 257, 256, 0, 0x07});
+    EXPECT_EQ(state().expansion.queued, 2);
+    EXPECT_EQ(LOGICAL_DRIVE_UNIT_STATUS(VK_GetLogicalDriveStatusInfo(cda(), 0)),
+              kLogicalDriveUnitStatus12QueuedForExpansion);
+    EXPECT_EQ(LOGICAL_DRIVE_UNIT_STATUS(VK_GetLogicalDriveStatusInfo(cda(), 2)),
+              kLogicalDriveUnitStatus12QueuedForExpansion);
+    EXPECT_EQ(LOGICAL_DRIVE_UNIT_STATUS(VK_GetLogicalDriveStatusInfo(cda(), 1)), kLogicalDriveUnitStatusOK);
+    EXPECT_EQ(VK_GetLogicalDriveSize(cda(), 2, kLogicalDriveSizeBlocks), 128 * kCylinder);
+    EXPECT_EQ(VK_GetLogicalDriveSize(cda(), 0, kLogicalDriveStripSizeBlocks), 256u);
+
+    ASSERT_EQ(VK_CreateEditableConfiguration(cda()), kCreateEditableConfigOK);
+    EXPECT_EQ(VK_CanCommitEditableConfiguration(cda()), kCanCommitEditableConfigurationOK);
+    host().clear_requests();
+    ASSERT_EQ(VK_CommitEditableConfiguration(cda()), kCommitEditableConfigurationOK);
+    EXPECT_TRUE(Writes().empty());
+    EXPECT_EQ(VK_GetEditableConfigurationCommitErrors(cda()), 0u);
+    EXPECT_EQ(VK_GetLogicalDriveSize(cda(), 2, kLogicalDriveSizeBlocks), 128 * kCylinder);
+
+    // Without the controller's queue the same unchanged configuration has nothing to commit.
+    state().expansion.queued = 0;
+    VK_UnInitializeCDA(cda());
+    ASSERT_EQ(VK_InitializeCDA(cda(), controller_), kInitializeSucceeded);
+    ASSERT_EQ(VK_CreateEditableConfiguration(cda()), kCreateEditableConfigOK);
+    EXPECT_EQ(VK_CanCommitEditableConfiguration(cda()), kCanCommitEditableConfigurationNoChangesToCommit);
+    EXPECT_EQ(VK_CommitEditableConfiguration(cda()), kCommitEditableConfigurationCanCommitFailed);
+}
+
+// Logical drive 1 moved from array 0 to array 1: the move goes out first, placing it behind drive 3
+// on drives 3-5; then drive 2 shrinks down into the place it left. Afterwards the controller reports
+// the drive on array 1 with its old size, and drive 2 where drive 1 was.
+TEST_F(CommitE2EHost, MoveToAnotherArrayGoesFirstAndTheDrivesLeftBehindCloseUp) {
+    ASSERT_NO_FATAL_FAILURE(Start(TwoArrays()));
+    ASSERT_EQ(VK_CanSetEditableLogicalDriveArray(cda(), 1, 1), kCanSetEditableLogicalDriveArrayOK);
+    ASSERT_EQ(VK_SetEditableLogicalDriveArray(cda(), 1, 1), kSetEditableLogicalDriveArrayOK);
+    ASSERT_NO_FATAL_FAILURE(CommitAndReread());
+
+    const std::vector<ConfigWrite> writes = Writes();
+    ASSERT_EQ(Targets(writes), (std::vector<std::pair<int, VK_WORD>>{{0x54, 1}, {0x54, 2}}));
+    ExpectLayout(writes[0].data, {2 * kBlocks1, 128, 512, kBlocks3, 0x38});
+    ExpectLayout(writes[1].data, {2 * kBlocks2, 64, 512, kOffset1, 0x07});
+    EXPECT_EQ(VK_GetEditableConfigurationCommitErrors(cda()), 0u);
+
+    EXPECT_EQ(live(1).members, (std::vector<std::uint16_t>{3, 4, 5}));
+    EXPECT_EQ(live(1).offset, kBlocks3);
+    EXPECT_EQ(live(1).blocks_per_drive, kBlocks1);
+    EXPECT_EQ(live(2).members, (std::vector<std::uint16_t>{0, 1, 2}));
+    EXPECT_EQ(live(2).offset, kOffset1);
+    EXPECT_EQ(live(0).offset, 0u);
+    EXPECT_EQ(live(3).offset, 0u);
+    EXPECT_EQ(VK_GetLogicalDriveArray(cda(), 1), VK_GetLogicalDriveArray(cda(), 3));
+    EXPECT_EQ(VK_GetLogicalDriveArray(cda(), 2), VK_GetLogicalDriveArray(cda(), 0));
+    EXPECT_NE(VK_GetLogicalDriveArray(cda(), 1), VK_GetLogicalDriveArray(cda(), 0));
+    EXPECT_EQ(VK_GetArrayLogicalDriveCount(cda(), VK_GetLogicalDriveArray(cda(), 3)), 2);
+    EXPECT_EQ(VK_GetArrayLogicalDriveCount(cda(), VK_GetLogicalDriveArray(cda(), 0)), 2);
+    EXPECT_EQ(VK_GetLogicalDriveSize(cda(), 1, kLogicalDriveSizeBlocks), 2 * kBlocks1);
+    EXPECT_EQ(Label(1), "live drive 1");
+}
+
+// An LU cache staged with public calls only: a cache array on the two SSDs, a RAID 1 cache drive of
+// 16 GiB on it, paired write-through with data drive 0. The cache drive is created hidden and marked
+// as a cache, then paired with one create request naming the data drive; afterwards both drives
+// report the pairing, and a new staged configuration reads it back.
+TEST_F(CommitE2EHost, LUCachePairingIsCreatedAndReadBackFromBothDrives) {
+    ASSERT_NO_FATAL_FAILURE(Start(LUCacheController()));
+    const VK_WORD a = VK_CreateEditableLUCacheArray(cda());
+    ASSERT_EQ(a, 1);
+    const VK_WORD ssds[] = {4, 5};
+    ASSERT_EQ(VK_AddEditableArrayDataDrives(cda(), a, ssds, 2, kExpandTypeAuto),
+              kAddEditableArrayDataDrivesOK);
+    const VK_WORD c = VK_CreateEditableLogicalDrive(cda());
+    ASSERT_EQ(c, 1);
+    ASSERT_EQ(VK_SetEditableLogicalDriveArray(cda(), c, a), kSetEditableLogicalDriveArrayOK);
+    ASSERT_EQ(VK_GetEditableLogicalDriveType(cda(), c), kLogicalDriveTypeCache);
+    ASSERT_EQ(VK_SetEditableLogicalDriveRAIDLevel(cda(), c, kRAID1, 0, true),
+              kSetEditableLogicalDriveRAIDLevelOK);
+    ASSERT_EQ(VK_SetEditableLogicalDriveSize(cda(), c, kEditableLogicalDriveSizeBlocks, k16GiBBlocks),
+              kSetEditableLogicalDriveSizeOK);
+    ASSERT_EQ(VK_CanSetEditableLogicalDriveLUCache(cda(), 0, c, kLUCacheWritePolicyWriteThru),
+              kCanSetEditableLogicalDriveLUCacheOK);
+    ASSERT_EQ(VK_SetEditableLogicalDriveLUCache(cda(), 0, c, kLUCacheWritePolicyWriteThru),
+              kSetEditableLogicalDriveLUCacheOK);
+    ASSERT_EQ(VK_LockEditableLogicalDrive(cda(), c), kLockEditableLogicalDriveOK);
+    ASSERT_NO_FATAL_FAILURE(CommitAndReread());
+
+    const std::vector<ConfigWrite> writes = Writes();
+    ASSERT_EQ(Targets(writes),
+              (std::vector<std::pair<int, VK_WORD>>{{0x51, 1}, {0x57, 1}, {0xC0, 0}, {0xC0, 1}}));
+    const std::vector<VK_BYTE>& made = writes[0].data;
+    EXPECT_EQ(Field(made, kAssignedDrives, 2), 2u);
+    EXPECT_EQ(Field(made, kFaultTolerance, 2), 2u);
+    // 16 GiB comes down to whole cylinders: 4,112 x 8,160 blocks.
+    EXPECT_EQ(Field(made, kBigBlocks, 8), 4112 * kCylinder);
+    EXPECT_EQ(Field(made, kStrip, 2), 128u) << "one 64 KiB cache line";
+    EXPECT_EQ(ExtendedMap(made, kExtendedMemberMapAt), 0x30u);
+    EXPECT_EQ(Field(made, kBIOSDisable, 1), 0x02u) << "hidden from the host";
+    EXPECT_EQ(Field(made, kProperty, 1), 0x05u) << "created, an LU cache drive";
+    EXPECT_EQ(Field(writes[1].data, 0, 4), 0xFFFFFFFFu);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&writes[1].data[4])), "Logical Drive 2");
+    const ConfigWrite& pairing = writes[3];
+    EXPECT_EQ(pairing.detail, (1u << 16) | c) << "create, for the cache drive";
+    ASSERT_EQ(pairing.data.size(), 512u);
+    EXPECT_EQ(pairing.data[3], 2) << "caching algorithm";
+    EXPECT_EQ(pairing.data[4], kLUCacheWritePolicyWriteThru);
+    EXPECT_EQ(Field(pairing.data, 5, 2), 0u) << "the data drive";
+    EXPECT_EQ(Field(pairing.data, 7, 4), 128u) << "line blocks";
+    EXPECT_EQ(pairing.data[75], 3) << "warm depth";
+    EXPECT_EQ(std::count(pairing.data.begin(), pairing.data.end(), 0), 512 - 4);
+
+    EXPECT_EQ(VK_GetEditableConfigurationCommitErrors(cda()), 0u);
+    EXPECT_EQ(VK_GetLogicalDriveLUCacheNumber(cda(), 0), c);
+    EXPECT_EQ(VK_GetLogicalDriveLUCacheNumber(cda(), c), 0);
+    // Algorithm 2, write-through as written and as asked, 64 KiB lines.
+    EXPECT_EQ(VK_GetLogicalDriveLUCacheInfo(cda(), 0), 0x152);
+    EXPECT_EQ(VK_GetLogicalDriveLUCacheInfo(cda(), c), 0x152);
+    EXPECT_EQ(live(c).members, (std::vector<std::uint16_t>{4, 5}));
+    EXPECT_EQ(Label(0), "cached data");
+    ASSERT_EQ(VK_CreateEditableConfiguration(cda()), kCreateEditableConfigOK);
+    EXPECT_EQ(VK_GetEditableLogicalDriveLUCacheNumber(cda(), 0), c);
+    EXPECT_EQ(VK_GetEditableLogicalDriveLUCacheNumber(cda(), c), 0);
+    EXPECT_EQ(VK_GetEditableLogicalDriveLUCacheWritePolicy(cda(), 0), kLUCacheWritePolicyWriteThru);
+    EXPECT_EQ(VK_GetEditableLogicalDriveType(cda(), c), kLogicalDriveTypeCache);
+    EXPECT_EQ(VK_GetEditableLogicalDriveLUCacheLineSize(cda(), c), kControllerLUCacheLineSize64KB);
+    EXPECT_EQ(VK_CanCommitEditableConfiguration(cda()), kCanCommitEditableConfigurationNoChangesToCommit);
+}
+
+// Array 0 with a gap: drive 1 gone, leaving 2^19 free blocks on each drive between drives 0 and 2.
+// An array with a gap reports it in its status, and an existing drive is resized only on an array
+// whose status is OK (or only has queued transformations): extending drive 0 into the gap is
+// refused with reason 15 and nothing can be committed. Once the gap is closed (drive 2 moved down),
+// the same extension is allowed, and the commit moves drive 2 up behind the grown drive 0 before
+// growing drive 0, the higher extent first.
+TEST_F(CommitE2EHost, ExtensionIntoAGapWaitsForTheGapToClose) {
+    FirmwareState st = TwoArrays();
+    std::erase_if(st.logical_drives, [](const FwLogicalDrive& l) { return l.number == 1; });
+    ASSERT_NO_FATAL_FAILURE(Start(std::move(st)));
+    const VK_QWORD grown = 2 * kBlocks0 + 2 * kBlocks1;
+    EXPECT_EQ(VK_GetEditableArrayStatusInfo(cda(), 0), kArrayStatusHasGaps);
+    VK_QWORD largest = 0;
+    ASSERT_EQ(VK_GetEditableLogicalDriveSize(cda(), 0, kLogicalDriveSizeMaxResizeableSizeBlocks, &largest),
+              kGetEditableLogicalDriveSizeOK);
+    // The gap counts toward the largest extension: 2^24 + 16,384 usable blocks on the smallest drive,
+    // less the end of drive 2, plus the 2^19 of the gap, give 15,482,880 free blocks on each drive;
+    // over two data drives 3,794 whole cylinders, on top of drive 0's 2^21 blocks.
+    EXPECT_EQ(largest, 2 * kBlocks0 + 3794 * kCylinder);
+    EXPECT_EQ(VK_CanSetEditableLogicalDriveSize(cda(), 0, kEditableLogicalDriveSizeBlocks, grown),
+              kCanSetEditableLogicalDriveSizeArrayStatusNotOK);
+    EXPECT_EQ(VK_SetEditableLogicalDriveSize(cda(), 0, kEditableLogicalDriveSizeBlocks, grown),
+              kSetEditableLogicalDriveSizeFailedUnknown);
+    EXPECT_EQ(VK_CanCommitEditableConfiguration(cda()), kCanCommitEditableConfigurationNoChangesToCommit);
+    EXPECT_TRUE(Writes().empty());
+
+    VK_DestroyEditableConfiguration(cda());
+    ASSERT_EQ(VK_CanCloseArrayGaps(cda(), 0), kCanCloseArrayGapsAllowed);
+    ASSERT_EQ(VK_CloseArrayGaps(cda(), 0), kCloseArrayGapsSuccessButIncomplete);
+    std::vector<ConfigWrite> writes = Writes();
+    ASSERT_EQ(Targets(writes), (std::vector<std::pair<int, VK_WORD>>{{0x54, 2}}));
+    EXPECT_EQ(Field(writes[0].data, kDataOffset, 4), kOffset1);
+    EXPECT_EQ(Field(writes[0].data, kExtendedOffset, 8), kOffset1);
+    EXPECT_EQ(live(2).offset, kOffset1);
+
+    ASSERT_EQ(VK_CreateEditableConfiguration(cda()), kCreateEditableConfigOK);
+    EXPECT_EQ(VK_GetEditableArrayStatusInfo(cda(), 0), kArrayStatusOK);
+    ASSERT_EQ(VK_CanSetEditableLogicalDriveSize(cda(), 0, kEditableLogicalDriveSizeBlocks, grown),
+              kCanSetEditableLogicalDriveSizeOK);
+    ASSERT_EQ(VK_SetEditableLogicalDriveSize(cda(), 0, kEditableLogicalDriveSizeBlocks, grown),
+              kSetEditableLogicalDriveSizeOK);
+    host().clear_requests();
+    ASSERT_NO_FATAL_FAILURE(CommitAndReread());
+    writes = Writes();
+    ASSERT_EQ(Targets(writes), (std::vector<std::pair<int, VK_WORD>>{{0x54, 2}, {0x54, 0}}));
+    // 3 x 2^20 blocks come down to 385 cylinders; over two data drives and 256 KiB strips that is
+    // 3,068 strips on each drive, behind which drive 2 now starts.
+    constexpr VK_QWORD kGrownSize = 385 * kCylinder, kMovedOffset = 3068 * 512;
+    ExpectLayout(writes[0].data, {2 * kBlocks2, 64, 512, kMovedOffset, 0x07});
+    ExpectLayout(writes[1].data, {kGrownSize, 385, 512, 0, 0x07});
+    EXPECT_EQ(VK_GetEditableConfigurationCommitErrors(cda()), 0u);
+    EXPECT_EQ(VK_GetLogicalDriveSize(cda(), 0, kLogicalDriveSizeBlocks), kGrownSize);
+    EXPECT_EQ(live(0).offset, 0u);
+    EXPECT_EQ(live(2).offset, kMovedOffset);
+    EXPECT_EQ(live(2).blocks_per_drive, kBlocks2);
+    EXPECT_EQ(live(3).offset, 0u);
 }
 
 } // namespace

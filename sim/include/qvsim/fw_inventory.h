@@ -167,6 +167,9 @@ struct FwLogicalDrive {
     // LU cache pairing.
     std::uint8_t lu_cache_bits = 0, lu_cache_state = 0, lu_cache_primaries = 0;
     std::uint16_t lu_cache_other = 0xFFFF;
+    // Created as an LU cache drive (0x51 with bLogicalDriveProperty 0x04) and not paired yet: the
+    // 0xC0 create pairs it although it already is a cache drive.
+    bool lu_cache_unpaired = false;
     std::uint8_t lu_cache_algorithm = 1, lu_cache_write_policy = 3, lu_write_policy_reason = 0;
     std::uint32_t lu_cache_line_blocks = 128;
     std::uint8_t lu_cache_state_stats = 0x01;     // bCacheState of the statistics
