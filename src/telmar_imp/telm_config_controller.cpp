@@ -80,18 +80,27 @@ std::optional<VK_BYTE> ModeOfField(VK_WORD field) {
     return std::nullopt;
 }
 
+// A fresh copy of a controller buffer for update. Without one, the caller's soft assertion naming
+// the copy `name` is logged with `missing`, when there is such a message, at `function` and `line`.
+template <typename Buffer>
+Buffer* CopyForUpdate(PCDA cda, Buffer* (*copy)(PCDA), const char* function, int line, const char* name,
+                      const char* missing) {
+    Buffer* buffer = copy(cda);
+    if (buffer == nullptr && missing != nullptr) {
+        PN_DebugLog(1, 0, "%s:%d: Assertion '%s != ((void *)0)' failed: %s\n", function, line, name, missing);
+    }
+    return buffer;
+}
+
 enum class FieldWrite { kWritten, kNoCopy, kFailed };
 
 // The one-field rewrite the updates share: a fresh copy of the parameters, `edit` applied, written
 // back. A missing copy logs `missing`, when there is one, as the caller's soft assertion.
 template <typename Edit>
 FieldWrite WriteParametersField(PCDA cda, const char* function, int line, const char* missing, Edit edit) {
-    CONTROLLER_PARAMETERS* update_buffer = VK_GetControllerParametersBufferForUpdate(cda);
+    CONTROLLER_PARAMETERS* update_buffer =
+        CopyForUpdate(cda, VK_GetControllerParametersBufferForUpdate, function, line, "update_buffer", missing);
     if (update_buffer == nullptr) {
-        if (missing != nullptr) {
-            PN_DebugLog(1, 0, "%s:%d: Assertion 'update_buffer != ((void *)0)' failed: %s\n", function, line,
-                        missing);
-        }
         return FieldWrite::kNoCopy;
     }
     edit(*update_buffer);
@@ -326,12 +335,10 @@ VK_BOOL __VK_SetBootableVolume(PCDA cda, VK_BYTE precedence, const VK_BYTE* volu
         }
         return kFalse;
     }
-    CONTROLLER_PARAMETERS* update_buffer = VK_GetControllerParametersBufferForUpdate(cda);
+    CONTROLLER_PARAMETERS* update_buffer =
+        CopyForUpdate(cda, VK_GetControllerParametersBufferForUpdate, __func__, __LINE__, "update_buffer",
+                      "Failed to get buffer for ctrl boot volume buffer");
     if (update_buffer == nullptr) {
-        PN_DebugLog(1, 0,
-                    "%s:%d: Assertion 'update_buffer != ((void *)0)' failed: Failed to get buffer for ctrl boot volume "
-                    "buffer\n",
-                    __func__, __LINE__);
         return kFalse;
     }
     CONTROLLER_PARAMETERS image;
@@ -1371,16 +1378,14 @@ VK_BYTE CanChangeSetting(PCDA cda, SettingId id, VK_DWORD value) {
 }
 
 VK_BOOL ChangeSetting(PCDA cda, SettingId id, VK_DWORD value, const char* function, int line) {
-    CDALock guard(cda);
-    const VK_BYTE reason = CanChangeSetting(cda, id, value);
-    PN_DebugLog(3, 0, "%s:%d: %s(%p, %u):%u\n", __FILE__, line, function, cda, value, reason);
-    if (reason != kAllowed) {
-        return kFalse;
-    }
-    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
-    StoreSetting(*config, kSettings[id], value);
-    config->flags |= kSettings[id].dirty;
-    return kTrue;
+    const auto can = [id](PCDA c, VK_DWORD v) { return CanChangeSetting(c, id, v); };
+    return telmar::ApplyIfAllowed(cda, value, can, kAllowed, __FILE__, line, function,
+                                  [id, value](EDITABLE_CONFIGURATION& config) {
+                                      StoreSetting(config, kSettings[id], value);
+                                      config.flags |= kSettings[id].dirty;
+                                  })
+               ? kTrue
+               : kFalse;
 }
 
 } // namespace
@@ -1522,16 +1527,15 @@ VK_BYTE VK_CanChangeEditableControllerRebuildPercent(PCDA cda, VK_BYTE percent) 
 }
 
 VK_BYTE VK_ChangeEditableControllerRebuildPercent(PCDA cda, VK_BYTE percent) {
-    CDALock guard(cda);
-    const VK_BYTE reason = VK_CanChangeEditableControllerRebuildPercent(cda, percent);
-    PN_DebugLog(3, 0, "%s:%d: %s(%p, %u):%u\n", __FILE__, __LINE__, __func__, cda, percent, reason);
-    if (reason != kCanChangeEditableControllerRebuildPercentAllowed) {
-        return kChangeEditableControllerRebuildPercentFailure;
-    }
-    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
-    config->controller_rebuild_priority = __VK_GetControllerRebuildPriorityFromPercent(cda, percent);
-    config->flags |= kEditableConfigControllerParams;
-    return kChangeEditableControllerRebuildPercentSuccess;
+    return telmar::ApplyIfAllowed(cda, percent, VK_CanChangeEditableControllerRebuildPercent,
+                                  kCanChangeEditableControllerRebuildPercentAllowed, __FILE__, __LINE__, __func__,
+                                  [cda, percent](EDITABLE_CONFIGURATION& config) {
+                                      config.controller_rebuild_priority =
+                                          __VK_GetControllerRebuildPriorityFromPercent(cda, percent);
+                                      config.flags |= kEditableConfigControllerParams;
+                                  })
+               ? kChangeEditableControllerRebuildPercentSuccess
+               : kChangeEditableControllerRebuildPercentFailure;
 }
 
 VK_BYTE VK_GetEditableControllerExpandPercent(PCDA cda) {
@@ -1564,16 +1568,15 @@ VK_BYTE VK_CanChangeEditableControllerExpandPercent(PCDA cda, VK_BYTE percent) {
 }
 
 VK_BYTE VK_ChangeEditableControllerExpandPercent(PCDA cda, VK_BYTE percent) {
-    CDALock guard(cda);
-    const VK_BYTE reason = VK_CanChangeEditableControllerExpandPercent(cda, percent);
-    PN_DebugLog(3, 0, "%s:%d: %s(%p, %u):%u\n", __FILE__, __LINE__, __func__, cda, percent, reason);
-    if (reason != kCanChangeEditableControllerExpandPercentAllowed) {
-        return kChangeEditableControllerExpandPercentFailure;
-    }
-    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
-    config->controller_transformation_priority = editable::ExpandPriorityFromPercent(percent);
-    config->flags |= kEditableConfigControllerParams;
-    return kChangeEditableControllerExpandPercentSuccess;
+    return telmar::ApplyIfAllowed(cda, percent, VK_CanChangeEditableControllerExpandPercent,
+                                  kCanChangeEditableControllerExpandPercentAllowed, __FILE__, __LINE__, __func__,
+                                  [percent](EDITABLE_CONFIGURATION& config) {
+                                      config.controller_transformation_priority =
+                                          editable::ExpandPriorityFromPercent(percent);
+                                      config.flags |= kEditableConfigControllerParams;
+                                  })
+               ? kChangeEditableControllerExpandPercentSuccess
+               : kChangeEditableControllerExpandPercentFailure;
 }
 
 VK_BYTE VK_GetEditableControllerSSARatePercent(PCDA cda) {
@@ -1692,23 +1695,21 @@ VK_BYTE VK_CanClearEditableControllerBootVolume(PCDA cda, VK_BYTE precedence) {
 }
 
 VK_BOOL VK_ClearEditableControllerBootVolume(PCDA cda, VK_BYTE precedence) {
-    CDALock guard(cda);
-    const VK_BYTE reason = VK_CanClearEditableControllerBootVolume(cda, precedence);
-    PN_DebugLog(3, 0, "%s:%d: %s(%p, %u):%u\n", __FILE__, __LINE__, __func__, cda, precedence, reason);
-    if (reason != kCanClearEditableControllerBootVolumeAllowed) {
-        return kFalse;
-    }
-    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
-    if (CoversPrimary(precedence)) {
-        config->controller_primary_boot_volume.dev_number = kNoVolume;
-        config->controller_bootable_volume_flags |= kBootVolumePrimaryChanged;
-    }
-    if (CoversSecondary(precedence)) {
-        config->controller_secondary_boot_volume.dev_number = kNoVolume;
-        config->controller_bootable_volume_flags |= kBootVolumeSecondaryChanged;
-    }
-    config->flags |= kEditableConfigControllerParams;
-    return kTrue;
+    return telmar::ApplyIfAllowed(cda, precedence, VK_CanClearEditableControllerBootVolume,
+                                  kCanClearEditableControllerBootVolumeAllowed, __FILE__, __LINE__, __func__,
+                                  [precedence](EDITABLE_CONFIGURATION& config) {
+                                      if (CoversPrimary(precedence)) {
+                                          config.controller_primary_boot_volume.dev_number = kNoVolume;
+                                          config.controller_bootable_volume_flags |= kBootVolumePrimaryChanged;
+                                      }
+                                      if (CoversSecondary(precedence)) {
+                                          config.controller_secondary_boot_volume.dev_number = kNoVolume;
+                                          config.controller_bootable_volume_flags |= kBootVolumeSecondaryChanged;
+                                      }
+                                      config.flags |= kEditableConfigControllerParams;
+                                  })
+               ? kTrue
+               : kFalse;
 }
 
 VK_BYTE VK_CanChangeEditableControllerBootVolume(PCDA cda, VK_BYTE precedence, VK_BYTE volume_type,
@@ -1872,9 +1873,8 @@ bool StagedArrayHasRAID0(PCDA cda, const EDITABLE_ARRAY& array) {
 } // namespace
 
 VK_BYTE VK_GetEditableControllerSAM(PCDA cda) {
-    CDALock guard(cda);
-    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
-    return config != nullptr ? config->controller_spare_activation_mode : kControllerSAMTypeInvalid;
+    return telmar::StagedSetting(cda, &EDITABLE_CONFIGURATION::controller_spare_activation_mode,
+                                 kControllerSAMTypeInvalid);
 }
 
 VK_BYTE VK_CanChangeEditableControllerSAM(PCDA cda, VK_BYTE mode) {
@@ -1927,30 +1927,28 @@ VK_BYTE VK_CanChangeEditableControllerSAM(PCDA cda, VK_BYTE mode) {
 }
 
 VK_BOOL VK_ChangeEditableControllerSAM(PCDA cda, VK_BYTE mode) {
-    CDALock guard(cda);
-    const VK_BYTE reason = VK_CanChangeEditableControllerSAM(cda, mode);
-    PN_DebugLog(3, 0, "%s:%d: %s(%p, %u):%u\n", __FILE__, __LINE__, __func__, cda, mode, reason);
-    if (reason != kCanChangeEditableControllerSAMOperationAllowed) {
-        return kFalse;
-    }
-    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
-    config->controller_spare_activation_mode = mode;
-    config->flags |= kEditableConfigControllerParams;
-    // How a RAID 0 drive's spares are assigned depends on the mode: have the commit assign them again.
-    for (VK_WORD a = 0; a < kMaxArraysSupported; ++a) {
-        const PEDITABLE_ARRAY array = _VK_GetEditableArray(cda, a);
-        if (array == nullptr || array->spare_drive_count == 0) {
-            continue;
-        }
-        const size_t count = std::min<size_t>(array->logical_drive_count, std::size(array->logical_drives));
-        for (size_t i = 0; i < count; ++i) {
-            const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, array->logical_drives[i]);
-            if (ld != nullptr && ld->RAID_level == kRAID0) {
-                ld->flags |= kEditableLDSparesChanged;
+    const auto apply = [cda, mode](EDITABLE_CONFIGURATION& config) {
+        config.controller_spare_activation_mode = mode;
+        config.flags |= kEditableConfigControllerParams;
+        // How a RAID 0 drive's spares are assigned depends on the mode: have the commit assign them again.
+        for (VK_WORD a = 0; a < kMaxArraysSupported; ++a) {
+            const PEDITABLE_ARRAY array = _VK_GetEditableArray(cda, a);
+            if (array == nullptr || array->spare_drive_count == 0) {
+                continue;
+            }
+            const size_t count = std::min<size_t>(array->logical_drive_count, std::size(array->logical_drives));
+            for (size_t i = 0; i < count; ++i) {
+                const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, array->logical_drives[i]);
+                if (ld != nullptr && ld->RAID_level == kRAID0) {
+                    ld->flags |= kEditableLDSparesChanged;
+                }
             }
         }
-    }
-    return kTrue;
+    };
+    return telmar::ApplyIfAllowed(cda, mode, VK_CanChangeEditableControllerSAM,
+                                  kCanChangeEditableControllerSAMOperationAllowed, __FILE__, __LINE__, __func__, apply)
+               ? kTrue
+               : kFalse;
 }
 
 // ---- Drive write cache ----
@@ -2139,15 +2137,14 @@ VK_BOOL VK_ChangeEditableControllerDriveWriteCacheMode(PCDA cda, VK_BYTE mode) {
         return VK_ChangeEditableControllerDriveWriteCachePolicy(cda, kDriveWriteCacheDriveTypeAll,
                                                                 kDriveWriteCacheUsageTypeConfigured, mode);
     }
-    const VK_BYTE reason = VK_CanChangeEditableControllerDriveWriteCacheMode(cda, mode);
-    PN_DebugLog(3, 0, "%s:%d: %s(%p, %u):%u\n", __FILE__, __LINE__, __func__, cda, mode, reason);
-    if (reason != kCanChangeEditableControllerDriveWriteCacheModeAllowed) {
-        return kFalse;
-    }
-    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
-    config->controller_drive_write_cache_policy[0] = mode;
-    config->flags |= kEditableConfigControllerParams;
-    return kTrue;
+    return telmar::ApplyIfAllowed(cda, mode, VK_CanChangeEditableControllerDriveWriteCacheMode,
+                                  kCanChangeEditableControllerDriveWriteCacheModeAllowed, __FILE__, __LINE__, __func__,
+                                  [mode](EDITABLE_CONFIGURATION& config) {
+                                      config.controller_drive_write_cache_policy[0] = mode;
+                                      config.flags |= kEditableConfigControllerParams;
+                                  })
+               ? kTrue
+               : kFalse;
 }
 
 // ---- Cache settings ----
@@ -2188,21 +2185,15 @@ VK_BOOL VK_IsEditableControllerLUCacheEnabled(PCDA cda) {
 }
 
 VK_BYTE VK_GetEditableControllerNBWC(PCDA cda) {
-    CDALock guard(cda);
-    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
-    return config != nullptr ? config->controller_nbwc : kUnknownByte;
+    return telmar::StagedSetting(cda, &EDITABLE_CONFIGURATION::controller_nbwc, kUnknownByte);
 }
 
 VK_BYTE VK_GetEditableControllerWaitForCacheRoom(PCDA cda) {
-    CDALock guard(cda);
-    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
-    return config != nullptr ? config->controller_wait_for_cache_room : kUnknownByte;
+    return telmar::StagedSetting(cda, &EDITABLE_CONFIGURATION::controller_wait_for_cache_room, kUnknownByte);
 }
 
 VK_BYTE VK_GetEditableControllerReadCachePercent(PCDA cda) {
-    CDALock guard(cda);
-    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
-    return config != nullptr ? config->controller_read_cache_percent : kUnknownByte;
+    return telmar::StagedSetting(cda, &EDITABLE_CONFIGURATION::controller_read_cache_percent, kUnknownByte);
 }
 
 VK_BYTE VK_CanChangeEditableControllerNBWC(PCDA cda, VK_BYTE value) {
@@ -2348,16 +2339,13 @@ namespace {
 // The three cache settings' Change: the check, its trace, then the value and the cache dirty bit.
 VK_BOOL ChangeCacheSetting(PCDA cda, VK_BYTE value, VK_BYTE EDITABLE_CONFIGURATION::*member,
                            VK_BYTE (*can)(PCDA, VK_BYTE), const char* function, int line) {
-    CDALock guard(cda);
-    const VK_BYTE reason = can(cda, value);
-    PN_DebugLog(3, 0, "%s:%d: %s(%p, %u):%u\n", __FILE__, line, function, cda, value, reason);
-    if (reason != kAllowed) {
-        return kFalse;
-    }
-    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
-    config->*member = value;
-    config->flags |= kEditableConfigCacheConfig;
-    return kTrue;
+    return telmar::ApplyIfAllowed(cda, value, can, kAllowed, __FILE__, line, function,
+                                  [value, member](EDITABLE_CONFIGURATION& config) {
+                                      config.*member = value;
+                                      config.flags |= kEditableConfigCacheConfig;
+                                  })
+               ? kTrue
+               : kFalse;
 }
 
 } // namespace
@@ -2474,6 +2462,53 @@ bool ApplyReadShare(CACHE_CONFIG_STATUS& status, VK_BYTE staged_percent) {
     status.read_cache_size = static_cast<VK_WORD>((percent * total / 100) >> shift);
     status.write_cache_size = static_cast<VK_WORD>(status.wTotalMemorySize - status.read_cache_size);
     return true;
+}
+
+// One controller-level write of the commit: the texts it logs and the buffer it sends.
+template <typename Buffer> struct ControllerWrite {
+    Buffer* (*copy)(PCDA);
+    VK_BOOL (*send)(PCDA, Buffer*);
+    VK_UINT64 error;        // the step's commit-error bit
+    const char* copy_name;  // the buffer as the soft assertion names it
+    const char* no_copy;    // that assertion's message
+    const char* unchanged;  // a copy left as read is then not sent; nullptr sends it regardless
+    const char* setting;
+    const char* failed;
+};
+
+// A controller-level commit step: a fresh copy of the controller's buffer, `fill` applied from the
+// staged configuration, sent back. Every line logged names the step at `function` and `line`.
+template <typename Buffer, typename Fill>
+VK_UINT64 CommitControllerWrite(PCDA cda, const ControllerWrite<Buffer>& write, const char* function, int line,
+                                Fill fill) {
+    CDALock guard(cda);
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    if (config == nullptr) {
+        return write.error;
+    }
+    Buffer* buffer = CopyForUpdate(cda, write.copy, function, line, write.copy_name, write.no_copy);
+    if (buffer == nullptr) {
+        return write.error;
+    }
+    if constexpr (requires { buffer->dwTotalStructureLength; }) {
+        if (!TotalFits(*buffer, function, line)) {
+            VK_free(buffer);
+            return write.error;
+        }
+    }
+    const Buffer original = *buffer;
+    fill(*buffer, static_cast<const EDITABLE_CONFIGURATION&>(*config));
+    if (write.unchanged != nullptr && std::memcmp(&original, buffer, sizeof(original)) == 0) {
+        PN_DebugLog(2, 0, "%s:%d: %s\n", function, line, write.unchanged);
+        VK_free(buffer);
+        return 0;
+    }
+    PN_DebugLog(2, 0, "%s:%d: %s\n", function, line, write.setting);
+    if (!write.send(cda, buffer)) {
+        PN_DebugLog(1, 0, "%s:%d: %s\n", function, line, write.failed);
+        return write.error;
+    }
+    return 0;
 }
 
 } // namespace
@@ -2621,77 +2656,54 @@ VK_BOOL _VK_GetEditableRemoteVolumeUniqueID(PCDA cda, VK_WORD volume_number, VK_
 }
 
 VK_UINT64 __VK_CommitEditableControllerParameters(PCDA cda) {
-    CDALock guard(cda);
-    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
-    if (config == nullptr) {
-        return kEditableConfigurationCommitErrorSettingControllerParams;
-    }
-    CONTROLLER_PARAMETERS* update_buffer = VK_GetControllerParametersBufferForUpdate(cda);
-    if (update_buffer == nullptr) {
-        PN_DebugLog(1, 0,
-                    "%s:%d: Assertion 'update_buffer != ((void *)0)' failed: Failed to get ctrl param buffer for "
-                    "config\n",
-                    __func__, __LINE__);
-        return kEditableConfigurationCommitErrorSettingControllerParams;
-    }
-    if (!TotalFits(*update_buffer, __func__, __LINE__)) {
-        VK_free(update_buffer);
-        return kEditableConfigurationCommitErrorSettingControllerParams;
-    }
-    const CONTROLLER_PARAMETERS original = *update_buffer;
-    CONTROLLER_PARAMETERS& p = *update_buffer;
-
-    SetBits<VK_BYTE>(p.drive_configuration_flags, kDriveConfigPredictiveSpares,
-                     config->controller_spare_activation_mode == kControllerSAMTypePredictive);
-    if (VK_ControllerSupportsDriveWriteCacheForAllDrives(cda)) {
-        std::memcpy(p.pbDriveWriteCachePolicy, config->controller_drive_write_cache_policy,
-                    sizeof(p.pbDriveWriteCachePolicy));
-    } else {
-        SetBits<VK_BYTE>(p.drive_configuration_flags, kDriveConfigWriteCacheEnabled,
-                         config->controller_drive_write_cache_policy[0] == 1);
-    }
-    SetBits<VK_BYTE>(p.controller_configuration_flags, kControllerConfigDPOEnabled,
-                     config->controller_parity_RAID_DPO == 0);
-    SetBits<VK_BYTE>(p.controller_configuration_flags, kControllerConfigIRPEnabled, config->controller_RAID6x_IRP == 0);
-    SetBits<VK_BYTE>(p.controller_configuration_flags, kControllerConfigInconsistencyEvent,
-                     config->inconsistency_event_notification == 1);
-    p.rebuild_priority = telmar::editable::RawRebuildPriority(config->controller_rebuild_priority,
-                                                              VK_ControllerSupportsRapidRebuild(cda) != kFalse)
-                             .value_or(kRawRebuildUnknownAtCommit);
-    p.expand_priority = telmar::editable::RawExpandPriority(config->controller_transformation_priority);
-    p.elevator_state = config->controller_pd_elevator_sort == 1 ? 1 : 0;
-    p.queue_depth = QueueDepthOf(config->controller_max_drive_request_queue_depth);
-    p.elevator_latency_setting = config->controller_fls_setting <= kMaxFLSSetting ? config->controller_fls_setting : 0;
-    p.dwBigBlockCacheLineBypassLimit =
-        config->controller_write_cache_bypass_threshold != 0 ? config->controller_write_cache_bypass_threshold
-                                                             : kDefaultWCBT;
-    if (config->controller_sanitize_lock <= 2) {
-        p.bSanitizePolicy = static_cast<VK_BYTE>((p.bSanitizePolicy & kSanitizeKeptBits) |
-                                                 (config->controller_sanitize_lock << 4));
-    }
-    if (config->controller_notify_on_any_broadcast == 2) {
-        p.dwMoreNVRAMFlags &= ~kMoreNVRAMNotifyOnAnyBroadcast;
-    } else if (config->controller_notify_on_any_broadcast == 3) {
-        p.dwMoreNVRAMFlags |= kMoreNVRAMNotifyOnAnyBroadcast;
-    }
-    if (config->controller_bootable_volume_flags & kPrimaryBootVolumeChanged) {
-        PutBootVolume(cda, config->controller_primary_boot_volume, p.primary_boot_lun);
-    }
-    if (config->controller_bootable_volume_flags & kSecondaryBootVolumeChanged) {
-        PutBootVolume(cda, config->controller_secondary_boot_volume, p.secondary_boot_lun);
-    }
-
-    if (std::memcmp(&original, update_buffer, sizeof(original)) == 0) {
-        PN_DebugLog(2, 0, "%s:%d: No changes for ctrl params\n", __func__, __LINE__);
-        VK_free(update_buffer);
-        return 0;
-    }
-    PN_DebugLog(2, 0, "%s:%d: Setting ctrl params\n", __func__, __LINE__);
-    if (!VK_UpdateControllerParameters(cda, update_buffer)) {
-        PN_DebugLog(1, 0, "%s:%d: Set ctrl params failed\n", __func__, __LINE__);
-        return kEditableConfigurationCommitErrorSettingControllerParams;
-    }
-    return 0;
+    static constexpr ControllerWrite<CONTROLLER_PARAMETERS> kWrite{
+        VK_GetControllerParametersBufferForUpdate, VK_UpdateControllerParameters,
+        kEditableConfigurationCommitErrorSettingControllerParams,
+        "update_buffer", "Failed to get ctrl param buffer for config",
+        "No changes for ctrl params", "Setting ctrl params", "Set ctrl params failed"};
+    return CommitControllerWrite(cda, kWrite, __func__, __LINE__, [cda](CONTROLLER_PARAMETERS& p,
+                                                                        const EDITABLE_CONFIGURATION& config) {
+        SetBits<VK_BYTE>(p.drive_configuration_flags, kDriveConfigPredictiveSpares,
+                         config.controller_spare_activation_mode == kControllerSAMTypePredictive);
+        if (VK_ControllerSupportsDriveWriteCacheForAllDrives(cda)) {
+            std::memcpy(p.pbDriveWriteCachePolicy, config.controller_drive_write_cache_policy,
+                        sizeof(p.pbDriveWriteCachePolicy));
+        } else {
+            SetBits<VK_BYTE>(p.drive_configuration_flags, kDriveConfigWriteCacheEnabled,
+                             config.controller_drive_write_cache_policy[0] == 1);
+        }
+        SetBits<VK_BYTE>(p.controller_configuration_flags, kControllerConfigDPOEnabled,
+                         config.controller_parity_RAID_DPO == 0);
+        SetBits<VK_BYTE>(p.controller_configuration_flags, kControllerConfigIRPEnabled,
+                         config.controller_RAID6x_IRP == 0);
+        SetBits<VK_BYTE>(p.controller_configuration_flags, kControllerConfigInconsistencyEvent,
+                         config.inconsistency_event_notification == 1);
+        p.rebuild_priority = telmar::editable::RawRebuildPriority(config.controller_rebuild_priority,
+                                                                  VK_ControllerSupportsRapidRebuild(cda) != kFalse)
+                                 .value_or(kRawRebuildUnknownAtCommit);
+        p.expand_priority = telmar::editable::RawExpandPriority(config.controller_transformation_priority);
+        p.elevator_state = config.controller_pd_elevator_sort == 1 ? 1 : 0;
+        p.queue_depth = QueueDepthOf(config.controller_max_drive_request_queue_depth);
+        p.elevator_latency_setting = config.controller_fls_setting <= kMaxFLSSetting ? config.controller_fls_setting : 0;
+        p.dwBigBlockCacheLineBypassLimit = config.controller_write_cache_bypass_threshold != 0
+                                               ? config.controller_write_cache_bypass_threshold
+                                               : kDefaultWCBT;
+        if (config.controller_sanitize_lock <= 2) {
+            p.bSanitizePolicy = static_cast<VK_BYTE>((p.bSanitizePolicy & kSanitizeKeptBits) |
+                                                     (config.controller_sanitize_lock << 4));
+        }
+        if (config.controller_notify_on_any_broadcast == 2) {
+            p.dwMoreNVRAMFlags &= ~kMoreNVRAMNotifyOnAnyBroadcast;
+        } else if (config.controller_notify_on_any_broadcast == 3) {
+            p.dwMoreNVRAMFlags |= kMoreNVRAMNotifyOnAnyBroadcast;
+        }
+        if (config.controller_bootable_volume_flags & kPrimaryBootVolumeChanged) {
+            PutBootVolume(cda, config.controller_primary_boot_volume, p.primary_boot_lun);
+        }
+        if (config.controller_bootable_volume_flags & kSecondaryBootVolumeChanged) {
+            PutBootVolume(cda, config.controller_secondary_boot_volume, p.secondary_boot_lun);
+        }
+    });
 }
 
 VK_BOOL __VK_ControllerSupportsDDRCaching(PCDA cda) {
@@ -2716,111 +2728,57 @@ VK_BOOL __VK_ControllerSupportsDDRCaching(PCDA cda) {
 }
 
 VK_UINT64 __VK_CommitEditableControllerCacheConfig(PCDA cda) {
-    CDALock guard(cda);
-    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
-    if (config == nullptr) {
-        return kEditableConfigurationCommitErrorControllerCacheConfig;
-    }
-    CACHE_CONFIG_STATUS* update_buffer = VK_GetCacheConfigStatusBufferForUpdate(cda);
-    if (update_buffer == nullptr) {
-        PN_DebugLog(1, 0,
-                    "%s:%d: Assertion 'update_buffer != ((void *)0)' failed: Failed to get cache config status "
-                    "buffer\n",
-                    __func__, __LINE__);
-        return kEditableConfigurationCommitErrorControllerCacheConfig;
-    }
-    if (!TotalFits(*update_buffer, __func__, __LINE__)) {
-        VK_free(update_buffer);
-        return kEditableConfigurationCommitErrorControllerCacheConfig;
-    }
-    const CACHE_CONFIG_STATUS original = *update_buffer;
-    telmar::EditCacheConfiguration(*update_buffer, *config, VK_IsEditableControllerLUCacheEnabled(cda) != kFalse);
-    if (std::memcmp(&original, update_buffer, sizeof(original)) == 0) {
-        PN_DebugLog(2, 0, "%s:%d: No changes for cache config\n", __func__, __LINE__);
-        VK_free(update_buffer);
-        return 0;
-    }
-    PN_DebugLog(2, 0, "%s:%d: Setting cache config\n", __func__, __LINE__);
-    if (!VK_UpdateCacheConfigStatus(cda, update_buffer)) {
-        PN_DebugLog(1, 0, "%s:%d: Set cache config failed\n", __func__, __LINE__);
-        return kEditableConfigurationCommitErrorControllerCacheConfig;
-    }
-    return 0;
+    static constexpr ControllerWrite<CACHE_CONFIG_STATUS> kWrite{
+        VK_GetCacheConfigStatusBufferForUpdate, VK_UpdateCacheConfigStatus,
+        kEditableConfigurationCommitErrorControllerCacheConfig,
+        "update_buffer", "Failed to get cache config status buffer",
+        "No changes for cache config", "Setting cache config", "Set cache config failed"};
+    return CommitControllerWrite(cda, kWrite, __func__, __LINE__,
+                                 [cda](CACHE_CONFIG_STATUS& status, const EDITABLE_CONFIGURATION& config) {
+                                     telmar::EditCacheConfiguration(
+                                         status, config, VK_IsEditableControllerLUCacheEnabled(cda) != kFalse);
+                                 });
 }
 
 VK_UINT64 __VK_CommitEditableControllerSurvivalMode(PCDA cda) {
-    CDALock guard(cda);
-    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
-    if (config == nullptr) {
-        return kEditableConfigurationCommitErrorControllerSurvivalMode;
-    }
-    SET_SURVIVAL_MODE* update_buffer = VK_GetControllerSurvivalPowerModeBufferForUpdate(cda);
-    if (update_buffer == nullptr) {
-        PN_DebugLog(1, 0,
-                    "%s:%d: Assertion 'update_buffer != ((void *)0)' failed: Failed to get ctrl power mode buffer "
-                    "for config\n",
-                    __func__, __LINE__);
-        return kEditableConfigurationCommitErrorControllerSurvivalMode;
-    }
-    update_buffer->bSurvivalMode = config->controller_survival_mode != 0 ? 1 : 0;
-    PN_DebugLog(2, 0, "%s:%d: Setting power mode config\n", __func__, __LINE__);
-    if (!VK_UpdateControllerSurvivalPowerMode(cda, update_buffer)) {
-        PN_DebugLog(1, 0, "%s:%d: Set power mode config failed\n", __func__, __LINE__);
-        return kEditableConfigurationCommitErrorControllerSurvivalMode;
-    }
-    return 0;
+    static constexpr ControllerWrite<SET_SURVIVAL_MODE> kWrite{
+        VK_GetControllerSurvivalPowerModeBufferForUpdate, VK_UpdateControllerSurvivalPowerMode,
+        kEditableConfigurationCommitErrorControllerSurvivalMode,
+        "update_buffer", "Failed to get ctrl power mode buffer for config",
+        nullptr, "Setting power mode config", "Set power mode config failed"};
+    return CommitControllerWrite(cda, kWrite, __func__, __LINE__,
+                                 [](SET_SURVIVAL_MODE& mode, const EDITABLE_CONFIGURATION& config) {
+                                     mode.bSurvivalMode = config.controller_survival_mode != 0 ? 1 : 0;
+                                 });
 }
 
 VK_UINT64 __VK_CommitEditableControllerSurfaceScan(PCDA cda) {
-    CDALock guard(cda);
-    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
-    if (config == nullptr) {
-        return kEditableConfigurationCommitErrorControllerSurfaceScan;
-    }
-    SURFACE_DELAY* surface_scan_buffer = VK_GetSurfaceStatusBufferForUpdate(cda);
-    if (surface_scan_buffer == nullptr) {
-        PN_DebugLog(1, 0,
-                    "%s:%d: Assertion 'surface_scan_buffer != ((void *)0)' failed: Failed to get surface scan "
-                    "buffer for config\n",
-                    __func__, __LINE__);
-        return kEditableConfigurationCommitErrorControllerSurfaceScan;
-    }
-    surface_scan_buffer->delay = config->controller_surface_scan_priority > kSurfaceDelayMaximum
-                                     ? kSurfaceDelayDefault
-                                     : config->controller_surface_scan_priority;
-    surface_scan_buffer->parallel_scan_count =
-        config->controller_parallel_surface_scan_count != 0 ? config->controller_parallel_surface_scan_count : 1;
-    PN_DebugLog(2, 0, "%s:%d: Setting surface scan settings\n", __func__, __LINE__);
-    if (!VK_UpdateSurfaceStatus(cda, surface_scan_buffer)) {
-        PN_DebugLog(1, 0, "%s:%d: Set surface scan failed\n", __func__, __LINE__);
-        return kEditableConfigurationCommitErrorControllerSurfaceScan;
-    }
-    return 0;
+    static constexpr ControllerWrite<SURFACE_DELAY> kWrite{
+        VK_GetSurfaceStatusBufferForUpdate, VK_UpdateSurfaceStatus,
+        kEditableConfigurationCommitErrorControllerSurfaceScan,
+        "surface_scan_buffer", "Failed to get surface scan buffer for config",
+        nullptr, "Setting surface scan settings", "Set surface scan failed"};
+    return CommitControllerWrite(
+        cda, kWrite, __func__, __LINE__, [](SURFACE_DELAY& scan, const EDITABLE_CONFIGURATION& config) {
+            scan.delay = config.controller_surface_scan_priority > kSurfaceDelayMaximum
+                             ? kSurfaceDelayDefault
+                             : config.controller_surface_scan_priority;
+            scan.parallel_scan_count =
+                config.controller_parallel_surface_scan_count != 0 ? config.controller_parallel_surface_scan_count : 1;
+        });
 }
 
 VK_UINT64 __VK_CommitEditableControllerMNPDelay(PCDA cda) {
-    CDALock guard(cda);
-    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
-    if (config == nullptr) {
-        return kEditableConfigurationCommitErrorSettingControllerParams;
-    }
-    MNP_DELAY* mnp_delay_buffer = VK_GetMNPDelayBufferForUpdate(cda);
-    if (mnp_delay_buffer == nullptr) {
-        PN_DebugLog(1, 0,
-                    "%s:%d: Assertion 'mnp_delay_buffer != ((void *)0)' failed: Failed to get MNP delay buffer for "
-                    "config\n",
-                    __func__, __LINE__);
-        return kEditableConfigurationCommitErrorSettingControllerParams;
-    }
-    mnp_delay_buffer->delay = config->controller_mnp_analysis_delay == kMNPDelayNone
-                                  ? kMNPDelayDefault
-                                  : config->controller_mnp_analysis_delay;
-    PN_DebugLog(2, 0, "%s:%d: Setting MNP settings\n", __func__, __LINE__);
-    if (!VK_UpdateMNPDelay(cda, mnp_delay_buffer)) {
-        PN_DebugLog(1, 0, "%s:%d: Set MNP failed\n", __func__, __LINE__);
-        return kEditableConfigurationCommitErrorSettingControllerParams;
-    }
-    return 0;
+    static constexpr ControllerWrite<MNP_DELAY> kWrite{
+        VK_GetMNPDelayBufferForUpdate, VK_UpdateMNPDelay, kEditableConfigurationCommitErrorSettingControllerParams,
+        "mnp_delay_buffer", "Failed to get MNP delay buffer for config",
+        nullptr, "Setting MNP settings", "Set MNP failed"};
+    return CommitControllerWrite(cda, kWrite, __func__, __LINE__,
+                                 [](MNP_DELAY& mnp, const EDITABLE_CONFIGURATION& config) {
+                                     mnp.delay = config.controller_mnp_analysis_delay == kMNPDelayNone
+                                                     ? kMNPDelayDefault
+                                                     : config.controller_mnp_analysis_delay;
+                                 });
 }
 
 // Commit steps: creating and deleting logical drives
