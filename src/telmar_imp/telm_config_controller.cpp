@@ -2892,6 +2892,23 @@ StagedDrive Staged(PCDA cda, VK_WORD ld_number) {
     return staged;
 }
 
+enum class Needs { kDrive, kArray };
+
+// A step that builds a configuration copy from a staged drive: `edit` under the lock, given the drive
+// and, when the step needs it, its array; nothing without a data area, a copy or what it needs.
+template <typename Edit>
+void EditStagedDrive(PCDA cda, VK_WORD ld_number, LOGICAL_DRIVE_CONFIG* ld_buffer, Needs needs, Edit edit) {
+    if (cda == nullptr || ld_buffer == nullptr) {
+        return;
+    }
+    CDALock guard(cda);
+    const StagedDrive s = Staged(cda, ld_number);
+    if (s.ld == nullptr || (needs == Needs::kArray && s.array == nullptr)) {
+        return;
+    }
+    edit(s);
+}
+
 size_t ListedDrives(VK_WORD count, size_t capacity) {
     return count < capacity ? count : capacity;
 }
@@ -3022,207 +3039,171 @@ VK_WORD __VK_GetEditableControllerConfiguredDataDriveCount(PCDA cda) {
 
 void __VK_ManageEditableLogicalDriveFaultTolerance(PCDA cda, VK_WORD ld_number,
                                                    LOGICAL_DRIVE_CONFIG* ld_buffer) {
-    if (cda == nullptr || ld_buffer == nullptr) {
-        return;
-    }
-    CDALock guard(cda);
-    const StagedDrive s = Staged(cda, ld_number);
-    if (s.ld == nullptr || s.array == nullptr) {
-        return;
-    }
-    const VK_WORD data_drives = s.array->data_drive_count;
-    const VK_WORD usable = __VK_GetUsableDriveCount(data_drives, s.ld->RAID_level, s.ld->num_parity_groups);
-    const VK_WORD consumed = usable <= data_drives ? static_cast<VK_WORD>(data_drives - usable) : 0;
-    struct Encoding {
-        VK_WORD mode;
-        VK_BYTE distribution;
-        VK_BYTE groups;
-        VK_WORD consumed;
-    };
-    std::optional<Encoding> e;
-    switch (s.ld->RAID_level) {
-        case 1:
-            e = Encoding{0, 2, 0, 0};
-            break;
-        case 2:
-        case 3:
-            e = Encoding{2, 2, 0, 0};
-            break;
-        case 4:
-            e = Encoding{3, 2, 0, 0};
-            break;
-        case 5:
-            e = Encoding{3, 7, s.ld->num_parity_groups, consumed};
-            break;
-        case 6:
-            e = Encoding{5, 2, 0, 2};
-            break;
-        case 7:
-            e = Encoding{5, 7, s.ld->num_parity_groups, consumed};
-            break;
-        case 8:
-        case 9:
-            e = Encoding{6, 2, 0, consumed};
-            break;
-        default:
-            break;
-    }
-    if (e) {
-        ld_buffer->wFaultToleranceMode = e->mode;
-        ld_buffer->bDataDistributionMode = e->distribution;
-        ld_buffer->bNumberOfParityGroups = e->groups;
-        ld_buffer->wDrivesConsumedForFaultTolerance = e->consumed;
-    }
-    ld_buffer->wDistribution = static_cast<VK_WORD>(s.ld->strip_size_blocks & 0xFFFF);
+    EditStagedDrive(cda, ld_number, ld_buffer, Needs::kArray, [&](const StagedDrive& s) {
+        const VK_WORD data_drives = s.array->data_drive_count;
+        const VK_WORD usable = __VK_GetUsableDriveCount(data_drives, s.ld->RAID_level, s.ld->num_parity_groups);
+        const VK_WORD consumed = usable <= data_drives ? static_cast<VK_WORD>(data_drives - usable) : 0;
+        struct Encoding {
+            VK_WORD mode;
+            VK_BYTE distribution;
+            VK_BYTE groups;
+            VK_WORD consumed;
+        };
+        std::optional<Encoding> e;
+        switch (s.ld->RAID_level) {
+            case 1:
+                e = Encoding{0, 2, 0, 0};
+                break;
+            case 2:
+            case 3:
+                e = Encoding{2, 2, 0, 0};
+                break;
+            case 4:
+                e = Encoding{3, 2, 0, 0};
+                break;
+            case 5:
+                e = Encoding{3, 7, s.ld->num_parity_groups, consumed};
+                break;
+            case 6:
+                e = Encoding{5, 2, 0, 2};
+                break;
+            case 7:
+                e = Encoding{5, 7, s.ld->num_parity_groups, consumed};
+                break;
+            case 8:
+            case 9:
+                e = Encoding{6, 2, 0, consumed};
+                break;
+            default:
+                break;
+        }
+        if (e) {
+            ld_buffer->wFaultToleranceMode = e->mode;
+            ld_buffer->bDataDistributionMode = e->distribution;
+            ld_buffer->bNumberOfParityGroups = e->groups;
+            ld_buffer->wDrivesConsumedForFaultTolerance = e->consumed;
+        }
+        ld_buffer->wDistribution = static_cast<VK_WORD>(s.ld->strip_size_blocks & 0xFFFF);
+    });
 }
 
 void __VK_ManageEditableLogicalDriveDataDrives(PCDA cda, VK_WORD ld_number, LOGICAL_DRIVE_CONFIG* ld_buffer) {
-    if (cda == nullptr || ld_buffer == nullptr) {
-        return;
-    }
-    CDALock guard(cda);
-    const StagedDrive s = Staged(cda, ld_number);
-    if (s.ld == nullptr || s.array == nullptr) {
-        return;
-    }
-    ld_buffer->dwDriveAssignmentMap = 0;
-    std::memset(ld_buffer->pbBigDriveAssignmentMap, 0, sizeof(ld_buffer->pbBigDriveAssignmentMap));
-    PutDriveMaps(*ld_buffer, _VK_ControllerSupportsExtendedDriveMap(cda) != kFalse, false,
-                 s.array->data_drives,
-                 ListedDrives(s.array->data_drive_count, std::size(s.array->data_drives)), ld_number);
-    ld_buffer->wOffsetToExtendedPhysicalDriveOrderList = 0;
-    ld_buffer->wAssignedDrives = s.array->data_drive_count;
-    ld_buffer->wPhysicalDrives = __VK_GetEditableControllerConfiguredDataDriveCount(cda);
+    EditStagedDrive(cda, ld_number, ld_buffer, Needs::kArray, [&](const StagedDrive& s) {
+        ld_buffer->dwDriveAssignmentMap = 0;
+        std::memset(ld_buffer->pbBigDriveAssignmentMap, 0, sizeof(ld_buffer->pbBigDriveAssignmentMap));
+        PutDriveMaps(*ld_buffer, _VK_ControllerSupportsExtendedDriveMap(cda) != kFalse, false,
+                     s.array->data_drives,
+                     ListedDrives(s.array->data_drive_count, std::size(s.array->data_drives)), ld_number);
+        ld_buffer->wOffsetToExtendedPhysicalDriveOrderList = 0;
+        ld_buffer->wAssignedDrives = s.array->data_drive_count;
+        ld_buffer->wPhysicalDrives = __VK_GetEditableControllerConfiguredDataDriveCount(cda);
+    });
 }
 
 void __VK_ManageEditableLogicalDriveSpareDrives(PCDA cda, VK_WORD ld_number,
                                                 LOGICAL_DRIVE_CONFIG* ld_buffer) {
-    if (cda == nullptr || ld_buffer == nullptr) {
-        return;
-    }
-    CDALock guard(cda);
-    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
-    const StagedDrive s = Staged(cda, ld_number);
-    if (config == nullptr || s.ld == nullptr || s.array == nullptr) {
-        return;
-    }
-    const auto raid = static_cast<VK_BYTE>(VK_GetEditableLogicalDriveRAIDInfo(cda, ld_number) & 0xFF);
-    const bool extended = _VK_ControllerSupportsExtendedDriveMap(cda) != kFalse;
-    ld_buffer->dwSpareAssignmentMap = 0;
-    std::memset(ld_buffer->pbBigSpareAssignmentMap, 0, sizeof(ld_buffer->pbBigSpareAssignmentMap));
-    if (raid == kRAID0 && config->controller_spare_activation_mode == kControllerSAMTypeFailure) {
-        // Spares would never be activated for it: the copy goes without any.
-        if (const auto map =
-                telmar::ConfigExtendedMap(*ld_buffer, ld_buffer->wOffsetToExtendedSpareAssignmentMap)) {
-            telmar::ClearMapSpan(*map);
+    EditStagedDrive(cda, ld_number, ld_buffer, Needs::kArray, [&](const StagedDrive& s) {
+        const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+        const auto raid = static_cast<VK_BYTE>(VK_GetEditableLogicalDriveRAIDInfo(cda, ld_number) & 0xFF);
+        const bool extended = _VK_ControllerSupportsExtendedDriveMap(cda) != kFalse;
+        ld_buffer->dwSpareAssignmentMap = 0;
+        std::memset(ld_buffer->pbBigSpareAssignmentMap, 0, sizeof(ld_buffer->pbBigSpareAssignmentMap));
+        if (raid == kRAID0 && config->controller_spare_activation_mode == kControllerSAMTypeFailure) {
+            // Spares would never be activated for it: the copy goes without any.
+            if (const auto map =
+                    telmar::ConfigExtendedMap(*ld_buffer, ld_buffer->wOffsetToExtendedSpareAssignmentMap)) {
+                telmar::ClearMapSpan(*map);
+            }
+            return;
         }
-        return;
-    }
-    const size_t count = ListedDrives(s.array->spare_drive_count, std::size(s.array->spare_drives));
-    PutDriveMaps(*ld_buffer, extended, true, s.array->spare_drives, count, ld_number);
-    if (count > 0) {
-        const bool auto_replace =
-            VK_GetEditablePhysicalDriveUsageInfo(cda, s.array->spare_drives[count - 1]) ==
-            kPhysicalDriveUsageAutoReplaceStandbySpare;
-        ld_buffer->bMoreUnitFlags =
-            static_cast<VK_BYTE>(auto_replace ? ld_buffer->bMoreUnitFlags | kSparesAutoReplace
-                                              : ld_buffer->bMoreUnitFlags & ~kSparesAutoReplace);
-    }
+        const size_t count = ListedDrives(s.array->spare_drive_count, std::size(s.array->spare_drives));
+        PutDriveMaps(*ld_buffer, extended, true, s.array->spare_drives, count, ld_number);
+        if (count > 0) {
+            const bool auto_replace =
+                VK_GetEditablePhysicalDriveUsageInfo(cda, s.array->spare_drives[count - 1]) ==
+                kPhysicalDriveUsageAutoReplaceStandbySpare;
+            ld_buffer->bMoreUnitFlags =
+                static_cast<VK_BYTE>(auto_replace ? ld_buffer->bMoreUnitFlags | kSparesAutoReplace
+                                                  : ld_buffer->bMoreUnitFlags & ~kSparesAutoReplace);
+        }
+    });
 }
 
 void __VK_ManageEditableLogicalDriveSize(PCDA cda, VK_WORD ld_number, LOGICAL_DRIVE_CONFIG* ld_buffer) {
-    if (cda == nullptr || ld_buffer == nullptr) {
-        return;
-    }
-    CDALock guard(cda);
-    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, ld_number);
-    if (ld == nullptr) {
-        return;
-    }
-    const VK_QWORD offset = ld->physical_drive_offset_block;
-    ld_buffer->data_offset = offset <= 0xFFFFFFFFull ? static_cast<VK_DWORD>(offset) : 0xFFFFFFFFu;
-    ld_buffer->qwExtendedOffsetToData = offset;
-    ld_buffer->qwBigBlocksInLogicalDrive = ld->drive_size_blocks;
-    const VK_WORD cylinders = ld->drive_size_blocks > kMaxCylinderBlocks
-                                  ? kMaxCylinders
-                                  : static_cast<VK_WORD>(ld->drive_size_blocks / kCylinderBlocks);
-    DRIVE_PARAM_TABLE& table = ld_buffer->logicalDriveParamTable;
-    table.bMaxHeads = 255;
-    table.bSectorsPerTrack = ld->sectors_per_track;
-    table.bDriveControl = 8;
-    table.wPreCompCylinder = 0xFFFF;
-    table.wMaxCylinders = cylinders;
-    table.wLandingZone = cylinders;
-    VK_BYTE sum = 0;
-    const auto* bytes = reinterpret_cast<const VK_BYTE*>(&table);
-    for (size_t i = 0; i < offsetof(DRIVE_PARAM_TABLE, bChecksum); ++i) {
-        sum = static_cast<VK_BYTE>(sum + bytes[i]);
-    }
-    table.bChecksum = static_cast<VK_BYTE>(0x100 - sum);
-    ld_buffer->wBlockSize = ld->block_size_bytes;
+    EditStagedDrive(cda, ld_number, ld_buffer, Needs::kDrive, [&](const StagedDrive& s) {
+        const VK_QWORD offset = s.ld->physical_drive_offset_block;
+        ld_buffer->data_offset = offset <= 0xFFFFFFFFull ? static_cast<VK_DWORD>(offset) : 0xFFFFFFFFu;
+        ld_buffer->qwExtendedOffsetToData = offset;
+        ld_buffer->qwBigBlocksInLogicalDrive = s.ld->drive_size_blocks;
+        const VK_WORD cylinders = s.ld->drive_size_blocks > kMaxCylinderBlocks
+                                      ? kMaxCylinders
+                                      : static_cast<VK_WORD>(s.ld->drive_size_blocks / kCylinderBlocks);
+        DRIVE_PARAM_TABLE& table = ld_buffer->logicalDriveParamTable;
+        table.bMaxHeads = 255;
+        table.bSectorsPerTrack = s.ld->sectors_per_track;
+        table.bDriveControl = 8;
+        table.wPreCompCylinder = 0xFFFF;
+        table.wMaxCylinders = cylinders;
+        table.wLandingZone = cylinders;
+        VK_BYTE sum = 0;
+        const auto* bytes = reinterpret_cast<const VK_BYTE*>(&table);
+        for (size_t i = 0; i < offsetof(DRIVE_PARAM_TABLE, bChecksum); ++i) {
+            sum = static_cast<VK_BYTE>(sum + bytes[i]);
+        }
+        table.bChecksum = static_cast<VK_BYTE>(0x100 - sum);
+        ld_buffer->wBlockSize = s.ld->block_size_bytes;
+    });
 }
 
 void __VK_ManageEditableLogicalDriveAccelerator(PCDA cda, VK_WORD ld_number,
                                                 LOGICAL_DRIVE_CONFIG* ld_buffer) {
-    if (cda == nullptr || ld_buffer == nullptr) {
-        return;
-    }
-    CDALock guard(cda);
-    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, ld_number);
-    if (ld == nullptr) {
-        return;
-    }
-    const VK_BYTE bits =
-        VK_ControllerSupportsIOAccelAdvancedWrites(cda) ? kIOBypassAdvancedBits : kIOBypassBits;
-    ld_buffer->bMoreUnitFlags = static_cast<VK_BYTE>(ld->logical_drive_accelerator == kAcceleratorIOBypass
-                                                         ? ld_buffer->bMoreUnitFlags | bits
-                                                         : ld_buffer->bMoreUnitFlags & ~bits);
+    EditStagedDrive(cda, ld_number, ld_buffer, Needs::kDrive, [&](const StagedDrive& s) {
+        const VK_BYTE bits =
+            VK_ControllerSupportsIOAccelAdvancedWrites(cda) ? kIOBypassAdvancedBits : kIOBypassBits;
+        ld_buffer->bMoreUnitFlags = static_cast<VK_BYTE>(s.ld->logical_drive_accelerator == kAcceleratorIOBypass
+                                                             ? ld_buffer->bMoreUnitFlags | bits
+                                                             : ld_buffer->bMoreUnitFlags & ~bits);
+    });
 }
 
 void __VK_PrepNewEditableLogicalDrive(PCDA cda, VK_WORD ld_number, LOGICAL_DRIVE_CONFIG* ld_buffer) {
-    if (cda == nullptr || ld_buffer == nullptr) {
-        return;
-    }
-    CDALock guard(cda);
-    const StagedDrive s = Staged(cda, ld_number);
-    if (s.ld == nullptr || s.array == nullptr) {
-        return;
-    }
-    ld_buffer->wCPCPort = 2;
-    ld_buffer->bDataDistributionMode = 2;
-    ld_buffer->bParityShiftFactor = 4;
-    ld_buffer->bParityDistributionMode = 0;
-    ld_buffer->bDriveTypeMixFlag = 0;
-    __VK_ManageEditableLogicalDriveFaultTolerance(cda, ld_number, ld_buffer);
-    ld_buffer->bFastParityInitialization = static_cast<VK_BYTE>(
-        ld_buffer->bFastParityInitialization | (s.ld->logical_drive_initialization_method & 0x03));
-    __VK_ManageEditableLogicalDriveDataDrives(cda, ld_number, ld_buffer);
-    __VK_ManageEditableLogicalDriveSize(cda, ld_number, ld_buffer);
-    if (s.ld->flags & kEditableLDLUCache) {
-        ld_buffer->bLogicalDriveProperty = kPropertyLUCache;
-        ld_buffer->bBIOSDisableFlag = static_cast<VK_BYTE>(ld_buffer->bBIOSDisableFlag | kBIOSDisableLUCache);
-    } else {
-        ld_buffer->bBIOSDisableFlag =
-            static_cast<VK_BYTE>(ld_buffer->bBIOSDisableFlag & ~kBIOSDisableLUCache);
-    }
-    ld_buffer->wOS = kNewDriveOS;
-    ld_buffer->bLogicalDriveProperty =
-        static_cast<VK_BYTE>(ld_buffer->bLogicalDriveProperty | kPropertyNewDrive);
-    __VK_ManageEditableLogicalDriveAccelerator(cda, ld_number, ld_buffer);
-    ld_buffer->signature = __VK_GenerateLogicalDriveSignature(ld_number);
-    ld_buffer->bGUIMajorVer = 0;
-    ld_buffer->bGUIMinorVer = 0;
-    ld_buffer->bGUIOptions = 9;
-    const VK_DWORD raid_info = VK_ControllerSupportsAdditionalRAIDInfo(cda);
-    ld_buffer->bConfigModMajorVer = VK_ControllerSupportsDriveWriteCacheForAllDrives(cda)   ? 20
-                                    : VK_ControllerSupportsConfigurableLUCacheLineSize(cda) ? 19
-                                    : (raid_info & 0x2)                                     ? 18
-                                    : (raid_info & 0x1)                                     ? 17
-                                                                                            : 16;
-    if ((s.ld->flags & kEditableLDEnableSED) && (s.array->flags & kEditableArrSEDEncryption)) {
-        ld_buffer->bConfigurationFlags =
-            static_cast<VK_BYTE>(ld_buffer->bConfigurationFlags | kConfigFlagSEDEnabled);
-    }
+    EditStagedDrive(cda, ld_number, ld_buffer, Needs::kArray, [&](const StagedDrive& s) {
+        ld_buffer->wCPCPort = 2;
+        ld_buffer->bDataDistributionMode = 2;
+        ld_buffer->bParityShiftFactor = 4;
+        ld_buffer->bParityDistributionMode = 0;
+        ld_buffer->bDriveTypeMixFlag = 0;
+        __VK_ManageEditableLogicalDriveFaultTolerance(cda, ld_number, ld_buffer);
+        ld_buffer->bFastParityInitialization = static_cast<VK_BYTE>(
+            ld_buffer->bFastParityInitialization | (s.ld->logical_drive_initialization_method & 0x03));
+        __VK_ManageEditableLogicalDriveDataDrives(cda, ld_number, ld_buffer);
+        __VK_ManageEditableLogicalDriveSize(cda, ld_number, ld_buffer);
+        if (s.ld->flags & kEditableLDLUCache) {
+            ld_buffer->bLogicalDriveProperty = kPropertyLUCache;
+            ld_buffer->bBIOSDisableFlag = static_cast<VK_BYTE>(ld_buffer->bBIOSDisableFlag | kBIOSDisableLUCache);
+        } else {
+            ld_buffer->bBIOSDisableFlag =
+                static_cast<VK_BYTE>(ld_buffer->bBIOSDisableFlag & ~kBIOSDisableLUCache);
+        }
+        ld_buffer->wOS = kNewDriveOS;
+        ld_buffer->bLogicalDriveProperty =
+            static_cast<VK_BYTE>(ld_buffer->bLogicalDriveProperty | kPropertyNewDrive);
+        __VK_ManageEditableLogicalDriveAccelerator(cda, ld_number, ld_buffer);
+        ld_buffer->signature = __VK_GenerateLogicalDriveSignature(ld_number);
+        ld_buffer->bGUIMajorVer = 0;
+        ld_buffer->bGUIMinorVer = 0;
+        ld_buffer->bGUIOptions = 9;
+        const VK_DWORD raid_info = VK_ControllerSupportsAdditionalRAIDInfo(cda);
+        ld_buffer->bConfigModMajorVer = VK_ControllerSupportsDriveWriteCacheForAllDrives(cda)   ? 20
+                                        : VK_ControllerSupportsConfigurableLUCacheLineSize(cda) ? 19
+                                        : (raid_info & 0x2)                                     ? 18
+                                        : (raid_info & 0x1)                                     ? 17
+                                                                                                : 16;
+        if ((s.ld->flags & kEditableLDEnableSED) && (s.array->flags & kEditableArrSEDEncryption)) {
+            ld_buffer->bConfigurationFlags =
+                static_cast<VK_BYTE>(ld_buffer->bConfigurationFlags | kConfigFlagSEDEnabled);
+        }
+    });
 }
 
 VK_BOOL __VK_CommitCreateLogicalDrive(PCDA cda, VK_WORD ld_number) {

@@ -127,6 +127,13 @@ void PutFlag(EDITABLE_CONFIGURATION& config, VK_DWORD flag, bool set) {
     }
 }
 
+// A staged switch that is one flag bit, set or cleared as `on` asks.
+bool SetStagedFlag(PCDA cda, VK_BOOL on, VK_BYTE (*can)(PCDA, VK_BOOL), VK_BYTE allowed, VK_DWORD flag,
+                   const char* function, int line) {
+    return SetStaged(cda, on, can, allowed, function, line,
+                     [on, flag](EDITABLE_CONFIGURATION& config) { PutFlag(config, flag, on != kFalse); });
+}
+
 } // namespace
 
 // ---- Shared by both halves -----------------------------------------------------------------------
@@ -734,11 +741,8 @@ VK_BYTE VK_CanAllowEditableEncryptionPlaintextVolumes(PCDA cda, VK_BOOL allow_pl
 }
 
 VK_BYTE VK_AllowEditableEncryptionPlaintextVolumes(PCDA cda, VK_BOOL allow_plaintext) {
-    return SetStaged(cda, allow_plaintext, VK_CanAllowEditableEncryptionPlaintextVolumes,
-                     kCanAllowPlaintextOK, __func__, __LINE__,
-                     [allow_plaintext](EDITABLE_CONFIGURATION& config) {
-                         PutFlag(config, kEditableConfigPlaintextAllowed, allow_plaintext != kFalse);
-                     })
+    return SetStagedFlag(cda, allow_plaintext, VK_CanAllowEditableEncryptionPlaintextVolumes,
+                         kCanAllowPlaintextOK, kEditableConfigPlaintextAllowed, __func__, __LINE__)
                ? kAllowPlaintextSuccess
                : kAllowPlaintextFailedUnknown;
 }
@@ -768,11 +772,9 @@ VK_BYTE VK_CanSetEditableControllerFirmwareLock(PCDA cda, VK_BOOL firmware_lock)
 }
 
 VK_BYTE VK_SetEditableControllerFirmwareLock(PCDA cda, VK_BOOL firmware_lock) {
-    return SetStaged(cda, firmware_lock, VK_CanSetEditableControllerFirmwareLock,
-                     kCanSetEditableControllerFirmwareLockOK, __func__, __LINE__,
-                     [firmware_lock](EDITABLE_CONFIGURATION& config) {
-                         PutFlag(config, kEditableConfigFirmwareLocked, firmware_lock != kFalse);
-                     })
+    return SetStagedFlag(cda, firmware_lock, VK_CanSetEditableControllerFirmwareLock,
+                         kCanSetEditableControllerFirmwareLockOK, kEditableConfigFirmwareLocked, __func__,
+                         __LINE__)
                ? kSetEditableControllerFirmwareLockOK
                : kSetEditableControllerFirmwareLockFailedUnknown;
 }
