@@ -3465,24 +3465,44 @@ constexpr VK_UINT64 kSEDQualificationFailed =
     kPhysicalDriveEncryptionSEDQualificationFailedLockingEnabled |
     kPhysicalDriveEncryptionSEDQualificationFailedRangeLengthSet;
 
-void LogNoLogicalDriveBuffer(const char* function, int line) {
-    PN_DebugLog(1, 0, "%s:%d: Assertion 'new_ld_buffer != ((void *)0)' failed: Failed to get set ld config buffer\n",
-                function, line);
-}
+// A staged logical drive and a fresh configuration copy of it, both present, or neither.
+struct DriveCopy {
+    PEDITABLE_LOGICAL_DRIVE ld = nullptr;
+    LOGICAL_DRIVE_CONFIG* buffer = nullptr;
+};
 
-// A fresh configuration copy of an existing logical drive, or NULL (logged) when there is none or
-// its reported total passes the buffer, so that it could never be written back.
-LOGICAL_DRIVE_CONFIG* LogicalDriveBufferForUpdate(PCDA cda, VK_WORD ld_number, const char* function, int line) {
+// The copy a logical-drive step edits, for a staged drive only. A missing copy, or one whose reported
+// total passes the buffer so that it could never be written back, is logged at `function` and `line`.
+// The caller holds the lock.
+DriveCopy DriveCopyForUpdate(PCDA cda, VK_WORD ld_number, const char* function, int line) {
+    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, ld_number);
+    if (ld == nullptr) {
+        return {};
+    }
     LOGICAL_DRIVE_CONFIG* buffer = VK_GetLogicalDriveConfigurationBufferForUpdate(cda, ld_number);
     if (buffer == nullptr) {
-        LogNoLogicalDriveBuffer(function, line);
-        return nullptr;
+        PN_DebugLog(1, 0,
+                    "%s:%d: Assertion 'new_ld_buffer != ((void *)0)' failed: Failed to get set ld config buffer\n",
+                    function, line);
+        return {};
     }
     if (!TotalFits(*buffer, function, line)) {
         VK_free(buffer);
-        return nullptr;
+        return {};
     }
-    return buffer;
+    return {ld, buffer};
+}
+
+// Whether the edited copy still equals `original`; then nothing is to be sent: the copy is freed and
+// "No actual <what> for ld <n>" logged at `function` and `line`.
+bool CopyUnchanged(const LOGICAL_DRIVE_CONFIG& original, LOGICAL_DRIVE_CONFIG* buffer, const char* what,
+                   VK_WORD ld_number, const char* function, int line) {
+    if (std::memcmp(&original, buffer, sizeof(original)) != 0) {
+        return false;
+    }
+    PN_DebugLog(2, 0, "%s:%d: No actual %s for ld %u\n", function, line, what, static_cast<unsigned>(ld_number));
+    VK_free(buffer);
+    return true;
 }
 
 void ClearSpareMaps(LOGICAL_DRIVE_CONFIG& buffer) {
@@ -3498,11 +3518,7 @@ void OrCommitErrors(PCDA cda, VK_UINT64 bits) {
 
 VK_UINT64 __VK_CommitEditableSpareDriveChanges(PCDA cda, VK_WORD ld_number) {
     CDALock guard(cda);
-    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, ld_number);
-    if (ld == nullptr) {
-        return kEditableConfigurationCommitErrorSpareDriveChanges;
-    }
-    LOGICAL_DRIVE_CONFIG* new_ld_buffer = LogicalDriveBufferForUpdate(cda, ld_number, __func__, __LINE__);
+    const auto [ld, new_ld_buffer] = DriveCopyForUpdate(cda, ld_number, __func__, __LINE__);
     if (new_ld_buffer == nullptr) {
         return kEditableConfigurationCommitErrorSpareDriveChanges;
     }
@@ -3517,10 +3533,7 @@ VK_UINT64 __VK_CommitEditableSpareDriveChanges(PCDA cda, VK_WORD ld_number) {
     if (ld->flags & kEditableLDSparesChanged) {
         __VK_ManageEditableLogicalDriveSpareDrives(cda, ld_number, new_ld_buffer);
     }
-    if (std::memcmp(&original, new_ld_buffer, sizeof(original)) == 0) {
-        PN_DebugLog(2, 0, "%s:%d: No actual spare drive changes for ld %u\n", __func__, __LINE__,
-                    static_cast<unsigned>(ld_number));
-        VK_free(new_ld_buffer);
+    if (CopyUnchanged(original, new_ld_buffer, "spare drive changes", ld_number, __func__, __LINE__)) {
         return 0;
     }
     PN_DebugLog(2, 0, "%s:%d: Spare drive change for ld %u\n", __func__, __LINE__, static_cast<unsigned>(ld_number));
@@ -3549,11 +3562,7 @@ VK_UINT64 __VK_CommitEditableSpareDriveChanges(PCDA cda, VK_WORD ld_number) {
 
 VK_UINT64 __VK_CommitEditableLogicalDriveAcceleratorChanges(PCDA cda, VK_WORD ld_number) {
     CDALock guard(cda);
-    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, ld_number);
-    if (ld == nullptr) {
-        return kEditableConfigurationCommitErrorLogicalDriveSettings;
-    }
-    LOGICAL_DRIVE_CONFIG* new_ld_buffer = LogicalDriveBufferForUpdate(cda, ld_number, __func__, __LINE__);
+    const auto [ld, new_ld_buffer] = DriveCopyForUpdate(cda, ld_number, __func__, __LINE__);
     if (new_ld_buffer == nullptr) {
         return kEditableConfigurationCommitErrorLogicalDriveSettings;
     }
@@ -3561,10 +3570,7 @@ VK_UINT64 __VK_CommitEditableLogicalDriveAcceleratorChanges(PCDA cda, VK_WORD ld
     if (ld->flags & kEditableLDAcceleratorChanged) {
         __VK_ManageEditableLogicalDriveAccelerator(cda, ld_number, new_ld_buffer);
     }
-    if (std::memcmp(&original, new_ld_buffer, sizeof(original)) == 0) {
-        PN_DebugLog(2, 0, "%s:%d: No actual accel changes for ld %u\n", __func__, __LINE__,
-                    static_cast<unsigned>(ld_number));
-        VK_free(new_ld_buffer);
+    if (CopyUnchanged(original, new_ld_buffer, "accel changes", ld_number, __func__, __LINE__)) {
         return 0;
     }
     PN_DebugLog(2, 0, "%s:%d: Setting accel for ld %u\n", __func__, __LINE__, static_cast<unsigned>(ld_number));
@@ -3581,11 +3587,9 @@ VK_BOOL __VK_CommitEditableLogicalDriveLabel(PCDA cda, VK_WORD ld_number) {
     if (ld == nullptr) {
         return kFalse;
     }
-    LABEL_LOGICAL_DRIVE* ld_label_buffer = VK_GetLabelLogicalDriveBufferForUpdate(cda);
+    LABEL_LOGICAL_DRIVE* ld_label_buffer = CopyForUpdate(cda, VK_GetLabelLogicalDriveBufferForUpdate, __func__,
+                                                         __LINE__, "ld_label_buffer", "Failed to get set ld label buffer");
     if (ld_label_buffer == nullptr) {
-        PN_DebugLog(1, 0,
-                    "%s:%d: Assertion 'ld_label_buffer != ((void *)0)' failed: Failed to get set ld label buffer\n",
-                    __func__, __LINE__);
         return kFalse;
     }
     static_assert(sizeof(ld_label_buffer->pbLogicalDriveLabel) == sizeof(ld->logical_drive_label));
@@ -3678,11 +3682,7 @@ VK_UINT64 __VK_CommitEditableLUCacheLogicalDriveChanges(PCDA cda, VK_WORD ld_num
 
 VK_UINT64 __VK_CommitEditableTransformation(PCDA cda, VK_WORD ld_number) {
     CDALock guard(cda);
-    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, ld_number);
-    if (ld == nullptr) {
-        return kEditableConfigurationCommitErrorLogicalDriveTransformation;
-    }
-    LOGICAL_DRIVE_CONFIG* new_ld_buffer = LogicalDriveBufferForUpdate(cda, ld_number, __func__, __LINE__);
+    const auto [ld, new_ld_buffer] = DriveCopyForUpdate(cda, ld_number, __func__, __LINE__);
     if (new_ld_buffer == nullptr) {
         return kEditableConfigurationCommitErrorLogicalDriveTransformation;
     }
@@ -3704,10 +3704,7 @@ VK_UINT64 __VK_CommitEditableTransformation(PCDA cda, VK_WORD ld_number) {
     if (ld->flags & kEditableLDEnableSED) {
         new_ld_buffer->bConfigurationFlags |= kConfigurationFlagSEDEnabled;
     }
-    if (std::memcmp(&original, new_ld_buffer, sizeof(original)) == 0) {
-        PN_DebugLog(2, 0, "%s:%d: No actual transforms for ld %u\n", __func__, __LINE__,
-                    static_cast<unsigned>(ld_number));
-        VK_free(new_ld_buffer);
+    if (CopyUnchanged(original, new_ld_buffer, "transforms", ld_number, __func__, __LINE__)) {
         return 0;
     }
     LogicalDriveTransformation live{};
