@@ -1506,24 +1506,22 @@ VK_BYTE VK_GetEditableControllerRebuildRatePercent(PCDA cda) {
 }
 
 VK_BYTE VK_CanChangeEditableControllerRebuildPercent(PCDA cda, VK_BYTE percent) {
-    CDALock guard(cda);
-    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
-    if (config == nullptr) {
-        return kCanChangeEditableControllerRebuildPercentNoEditableConfigCreated;
-    }
-    if (Locked(cda)) {
-        return kCanChangeEditableControllerRebuildPercentControllerStatusNotOK;
-    }
-    if (percent > 100) {
-        return kCanChangeEditableControllerRebuildPercentInvalidValue;
-    }
-    if (percent == VK_GetEditableControllerRebuildRatePercent(cda)) {
-        return kCanChangeEditableControllerRebuildPercentNoChange;
-    }
-    if (config->editable_ld_count == 0) {
-        return kCanChangeEditableControllerRebuildPercentNoLogicalDrives;
-    }
-    return kCanChangeEditableControllerRebuildPercentAllowed;
+    const auto check = [&](EDITABLE_CONFIGURATION& config) -> VK_BYTE {
+        if (Locked(cda)) {
+            return kCanChangeEditableControllerRebuildPercentControllerStatusNotOK;
+        }
+        if (percent > 100) {
+            return kCanChangeEditableControllerRebuildPercentInvalidValue;
+        }
+        if (percent == VK_GetEditableControllerRebuildRatePercent(cda)) {
+            return kCanChangeEditableControllerRebuildPercentNoChange;
+        }
+        if (config.editable_ld_count == 0) {
+            return kCanChangeEditableControllerRebuildPercentNoLogicalDrives;
+        }
+        return kCanChangeEditableControllerRebuildPercentAllowed;
+    };
+    return telmar::StagedAnswer(cda, kCanChangeEditableControllerRebuildPercentNoEditableConfigCreated, check);
 }
 
 VK_BYTE VK_ChangeEditableControllerRebuildPercent(PCDA cda, VK_BYTE percent) {
@@ -1546,25 +1544,23 @@ VK_BYTE VK_GetEditableControllerExpandPercent(PCDA cda) {
 }
 
 VK_BYTE VK_CanChangeEditableControllerExpandPercent(PCDA cda, VK_BYTE percent) {
-    CDALock guard(cda);
-    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
-    if (config == nullptr) {
-        return kCanChangeEditableControllerExpandPercentNoEditableConfigCreated;
-    }
-    if (percent > 100) {
-        return kCanChangeEditableControllerExpandPercentInvalidValue;
-    }
-    if (percent == VK_GetEditableControllerExpandPercent(cda)) {
-        return kCanChangeEditableControllerExpandPercentNoChange;
-    }
-    if (config->editable_ld_count == 0) {
-        return kCanChangeEditableControllerExpandPercentNoLogicalDrives;
-    }
-    if (Locked(cda)) {
-        return kCanChangeEditableControllerExpandPercentControllerStatusNotOK;
-    }
-    return ExpansionPossible(cda) ? kCanChangeEditableControllerExpandPercentAllowed
-                                  : kCanChangeEditableControllerExpandPercentUnsupported;
+    const auto check = [&](EDITABLE_CONFIGURATION& config) -> VK_BYTE {
+        if (percent > 100) {
+            return kCanChangeEditableControllerExpandPercentInvalidValue;
+        }
+        if (percent == VK_GetEditableControllerExpandPercent(cda)) {
+            return kCanChangeEditableControllerExpandPercentNoChange;
+        }
+        if (config.editable_ld_count == 0) {
+            return kCanChangeEditableControllerExpandPercentNoLogicalDrives;
+        }
+        if (Locked(cda)) {
+            return kCanChangeEditableControllerExpandPercentControllerStatusNotOK;
+        }
+        return ExpansionPossible(cda) ? kCanChangeEditableControllerExpandPercentAllowed
+                                      : kCanChangeEditableControllerExpandPercentUnsupported;
+    };
+    return telmar::StagedAnswer(cda, kCanChangeEditableControllerExpandPercentNoEditableConfigCreated, check);
 }
 
 VK_BYTE VK_ChangeEditableControllerExpandPercent(PCDA cda, VK_BYTE percent) {
@@ -1588,25 +1584,23 @@ VK_BYTE VK_GetEditableControllerSSARatePercent(PCDA cda) {
 }
 
 VK_BYTE VK_CanChangeEditableControllerSSAPercent(PCDA cda, VK_BYTE percent) {
-    CDALock guard(cda);
-    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
-    if (config == nullptr) {
-        return kCanChangeEditableControllerSSAPercentNoEditableConfigCreated;
-    }
-    if (Locked(cda)) {
-        return kCanChangeEditableControllerSSAPercentControllerStatusNotOK;
-    }
-    // 1 is what an unknown delay reads as, so it cannot be asked for.
-    if (percent > 100 || percent == 1) {
-        return kCanChangeEditableControllerSSAPercentInvalidValue;
-    }
-    if (config->editable_ld_count == 0) {
-        return kCanChangeEditableControllerSSAPercentNoLogicalDrives;
-    }
-    if (percent == VK_GetEditableControllerSSARatePercent(cda)) {
-        return kCanChangeEditableControllerSSAPercentNoChange;
-    }
-    return kCanChangeEditableControllerSSAPercentAllowed;
+    const auto check = [&](EDITABLE_CONFIGURATION& config) -> VK_BYTE {
+        if (Locked(cda)) {
+            return kCanChangeEditableControllerSSAPercentControllerStatusNotOK;
+        }
+        // 1 is what an unknown delay reads as, so it cannot be asked for.
+        if (percent > 100 || percent == 1) {
+            return kCanChangeEditableControllerSSAPercentInvalidValue;
+        }
+        if (config.editable_ld_count == 0) {
+            return kCanChangeEditableControllerSSAPercentNoLogicalDrives;
+        }
+        if (percent == VK_GetEditableControllerSSARatePercent(cda)) {
+            return kCanChangeEditableControllerSSAPercentNoChange;
+        }
+        return kCanChangeEditableControllerSSAPercentAllowed;
+    };
+    return telmar::StagedAnswer(cda, kCanChangeEditableControllerSSAPercentNoEditableConfigCreated, check);
 }
 
 VK_BYTE VK_ChangeEditableControllerSSAPercent(PCDA cda, VK_BYTE percent) {
@@ -1671,27 +1665,25 @@ VK_WORD VK_GetEditableControllerBootVolume(PCDA cda, VK_BYTE precedence, VK_BYTE
 }
 
 VK_BYTE VK_CanClearEditableControllerBootVolume(PCDA cda, VK_BYTE precedence) {
-    CDALock guard(cda);
-    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
-    if (config == nullptr) {
-        return kCanClearEditableControllerBootVolumeNoEditableConfigCreated;
-    }
-    if (!BootVolumesSupported(cda)) {
-        return kCanClearEditableControllerBootVolumeOperationUnsupported;
-    }
-    if (Locked(cda)) {
-        return kCanClearEditableControllerBootVolumeControllerStatusNotOK;
-    }
-    const bool primary_unset = config->controller_primary_boot_volume.dev_number == kNoVolume;
-    const bool secondary_unset = config->controller_secondary_boot_volume.dev_number == kNoVolume;
-    if ((precedence == kBootableVolumePrecedenceAll && primary_unset && secondary_unset) ||
-        (precedence == kBootableVolumePrecedencePrimary && primary_unset) ||
-        (precedence == kBootableVolumePrecedenceSecondary && secondary_unset)) {
-        return kCanClearEditableControllerBootVolumeNotSet;
-    }
-    return CoversPrimary(precedence) || CoversSecondary(precedence)
-               ? kCanClearEditableControllerBootVolumeAllowed
-               : kCanClearEditableControllerBootVolumeInvalidPrecedence;
+    const auto check = [&](EDITABLE_CONFIGURATION& config) -> VK_BYTE {
+        if (!BootVolumesSupported(cda)) {
+            return kCanClearEditableControllerBootVolumeOperationUnsupported;
+        }
+        if (Locked(cda)) {
+            return kCanClearEditableControllerBootVolumeControllerStatusNotOK;
+        }
+        const bool primary_unset = config.controller_primary_boot_volume.dev_number == kNoVolume;
+        const bool secondary_unset = config.controller_secondary_boot_volume.dev_number == kNoVolume;
+        if ((precedence == kBootableVolumePrecedenceAll && primary_unset && secondary_unset) ||
+            (precedence == kBootableVolumePrecedencePrimary && primary_unset) ||
+            (precedence == kBootableVolumePrecedenceSecondary && secondary_unset)) {
+            return kCanClearEditableControllerBootVolumeNotSet;
+        }
+        return CoversPrimary(precedence) || CoversSecondary(precedence)
+                   ? kCanClearEditableControllerBootVolumeAllowed
+                   : kCanClearEditableControllerBootVolumeInvalidPrecedence;
+    };
+    return telmar::StagedAnswer(cda, kCanClearEditableControllerBootVolumeNoEditableConfigCreated, check);
 }
 
 VK_BOOL VK_ClearEditableControllerBootVolume(PCDA cda, VK_BYTE precedence) {
@@ -1714,54 +1706,52 @@ VK_BOOL VK_ClearEditableControllerBootVolume(PCDA cda, VK_BYTE precedence) {
 
 VK_BYTE VK_CanChangeEditableControllerBootVolume(PCDA cda, VK_BYTE precedence, VK_BYTE volume_type,
                                                  VK_WORD dev_number) {
-    CDALock guard(cda);
-    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
-    if (config == nullptr) {
-        return kCanChangeEditableControllerBootVolumeNoEditableConfigCreated;
-    }
-    if (!BootVolumesSupported(cda)) {
-        return kCanChangeEditableControllerBootVolumeOperationUnsupported;
-    }
-    if (Locked(cda)) {
-        return kCanChangeEditableControllerBootVolumeControllerStatusNotOK;
-    }
-    if (!CoversPrimary(precedence) && !CoversSecondary(precedence)) {
-        return kCanChangeEditableControllerBootVolumeInvalidPrecedence;
-    }
-    if (volume_type > kBootableVolumeDriveTypeRemote) {
-        return kCanChangeEditableControllerBootVolumeInvalidBootVolumeType;
-    }
-    if (dev_number == kNoVolume) {
-        return kCanChangeEditableControllerBootVolumeInvalidBootVolumeNumber;
-    }
-    switch (volume_type) {
-    case kBootableVolumeDriveTypePhysical:
-        if (!VK_ControllerSupportsMixedMode(cda) || !StagedBootablePhysicalDrive(cda, *config, dev_number)) {
-            return kCanChangeEditableControllerBootVolumeInvalidPhysicalBootVolume;
+    const auto check = [&](EDITABLE_CONFIGURATION& config) -> VK_BYTE {
+        if (!BootVolumesSupported(cda)) {
+            return kCanChangeEditableControllerBootVolumeOperationUnsupported;
         }
-        break;
-    case kBootableVolumeDriveTypeLogical: {
-        const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, dev_number);
-        if (ld == nullptr ||
-            (ld->flags & (kEditableLDLUCache | kEditableLDSplitMirrorBackup | kEditableLDSplitMirrorOrphan))) {
-            return kCanChangeEditableControllerBootVolumeInvalidLogicalBootVolume;
+        if (Locked(cda)) {
+            return kCanChangeEditableControllerBootVolumeControllerStatusNotOK;
         }
-        break;
-    }
-    default:
-        if (!__VK_CheckBootRemoteVolume(cda, dev_number)) {
-            return kCanChangeEditableControllerBootVolumeInvalidRemoteBootVolume;
+        if (!CoversPrimary(precedence) && !CoversSecondary(precedence)) {
+            return kCanChangeEditableControllerBootVolumeInvalidPrecedence;
         }
-        break;
-    }
-    const bool is_primary = Names(config->controller_primary_boot_volume, volume_type, dev_number);
-    const bool is_secondary = Names(config->controller_secondary_boot_volume, volume_type, dev_number);
-    if ((precedence == kBootableVolumePrecedenceAll && is_primary && is_secondary) ||
-        (precedence == kBootableVolumePrecedencePrimary && is_primary) ||
-        (precedence == kBootableVolumePrecedenceSecondary && is_secondary)) {
-        return kCanChangeEditableControllerBootVolumeAlreadySet;
-    }
-    return kCanChangeEditableControllerBootVolumeAllowed;
+        if (volume_type > kBootableVolumeDriveTypeRemote) {
+            return kCanChangeEditableControllerBootVolumeInvalidBootVolumeType;
+        }
+        if (dev_number == kNoVolume) {
+            return kCanChangeEditableControllerBootVolumeInvalidBootVolumeNumber;
+        }
+        switch (volume_type) {
+        case kBootableVolumeDriveTypePhysical:
+            if (!VK_ControllerSupportsMixedMode(cda) || !StagedBootablePhysicalDrive(cda, config, dev_number)) {
+                return kCanChangeEditableControllerBootVolumeInvalidPhysicalBootVolume;
+            }
+            break;
+        case kBootableVolumeDriveTypeLogical: {
+            const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, dev_number);
+            if (ld == nullptr ||
+                (ld->flags & (kEditableLDLUCache | kEditableLDSplitMirrorBackup | kEditableLDSplitMirrorOrphan))) {
+                return kCanChangeEditableControllerBootVolumeInvalidLogicalBootVolume;
+            }
+            break;
+        }
+        default:
+            if (!__VK_CheckBootRemoteVolume(cda, dev_number)) {
+                return kCanChangeEditableControllerBootVolumeInvalidRemoteBootVolume;
+            }
+            break;
+        }
+        const bool is_primary = Names(config.controller_primary_boot_volume, volume_type, dev_number);
+        const bool is_secondary = Names(config.controller_secondary_boot_volume, volume_type, dev_number);
+        if ((precedence == kBootableVolumePrecedenceAll && is_primary && is_secondary) ||
+            (precedence == kBootableVolumePrecedencePrimary && is_primary) ||
+            (precedence == kBootableVolumePrecedenceSecondary && is_secondary)) {
+            return kCanChangeEditableControllerBootVolumeAlreadySet;
+        }
+        return kCanChangeEditableControllerBootVolumeAllowed;
+    };
+    return telmar::StagedAnswer(cda, kCanChangeEditableControllerBootVolumeNoEditableConfigCreated, check);
 }
 
 VK_BOOL VK_ChangeEditableControllerBootVolume(PCDA cda, VK_BYTE precedence, VK_BYTE volume_type,
@@ -1878,52 +1868,50 @@ VK_BYTE VK_GetEditableControllerSAM(PCDA cda) {
 }
 
 VK_BYTE VK_CanChangeEditableControllerSAM(PCDA cda, VK_BYTE mode) {
-    CDALock guard(cda);
-    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
-    if (config == nullptr) {
-        return kCanChangeEditableControllerSAMNoEditableConfigCreated;
-    }
-    if (Locked(cda)) {
-        return kCanChangeEditableControllerSAMControllerStatusNotOK;
-    }
-    if (mode > kControllerSAMTypePredictive || !VK_RequestArrayConfigurationInformation(cda) ||
-        (mode == kControllerSAMTypePredictive && !VK_ControllerSupportsPredictiveSpareRebuild(cda))) {
-        return kCanChangeEditableControllerSAMUnsupportedMode;
-    }
-    if (config->editable_ld_count == 0) {
-        return kCanChangeEditableControllerSAMNoLogicalDrives;
-    }
-    if (mode == config->controller_spare_activation_mode) {
-        return kCanChangeEditableControllerSAMSelectedModeActive;
-    }
-    if (mode == kControllerSAMTypePredictive && _VK_ExistsNewArrayWithPredictiveFailureDrive(cda)) {
-        return kCanChangeEditableControllerSAMEditableArrayHasPredictiveFailureDrive;
-    }
-    if (_VK_ControllerHasEncryptedLogicalDriveWithMissingKey(cda)) {
-        return kCanChangeEditableControllerSAMLogicalDriveMissingKey;
-    }
-    for (VK_WORD a = VK_EnumerateAllArrays(cda, kInvalidArrayNumber); a != kInvalidArrayNumber;
-         a = VK_EnumerateAllArrays(cda, a)) {
-        const VK_DWORD status = VK_GetArrayStatusInfo(cda, a);
-        if (status & (kArrayStatusHasTransformingLogicalDrive | kArrayStatusHasRekeyingLogicalDrive)) {
-            return kCanChangeEditableControllerSAMArrayIsTransforming;
+    const auto check = [&](EDITABLE_CONFIGURATION& config) -> VK_BYTE {
+        if (Locked(cda)) {
+            return kCanChangeEditableControllerSAMControllerStatusNotOK;
         }
-        // An active spare under a RAID 0 drive is part of it only while spares activate predictively.
-        if (config->controller_spare_activation_mode == kControllerSAMTypePredictive &&
-            (status & kArrayStatusHasActiveSpare) && LiveArrayHasRAID0(cda, a)) {
-            return kCanChangeEditableControllerSAMArrayHasActiveSpare;
+        if (mode > kControllerSAMTypePredictive || !VK_RequestArrayConfigurationInformation(cda) ||
+            (mode == kControllerSAMTypePredictive && !VK_ControllerSupportsPredictiveSpareRebuild(cda))) {
+            return kCanChangeEditableControllerSAMUnsupportedMode;
         }
-    }
-    if (mode == kControllerSAMTypeFailure) {
-        for (VK_WORD a = 0; a < kMaxArraysSupported; ++a) {
-            const PEDITABLE_ARRAY array = _VK_GetEditableArray(cda, a);
-            if (array != nullptr && VK_GetEditableArraySpareType(cda, a) == kSpareDriveTypeAutoReplace &&
-                StagedArrayHasRAID0(cda, *array)) {
-                return kCanChangeEditableControllerSAMArrayHasAutoReplaceSpare;
+        if (config.editable_ld_count == 0) {
+            return kCanChangeEditableControllerSAMNoLogicalDrives;
+        }
+        if (mode == config.controller_spare_activation_mode) {
+            return kCanChangeEditableControllerSAMSelectedModeActive;
+        }
+        if (mode == kControllerSAMTypePredictive && _VK_ExistsNewArrayWithPredictiveFailureDrive(cda)) {
+            return kCanChangeEditableControllerSAMEditableArrayHasPredictiveFailureDrive;
+        }
+        if (_VK_ControllerHasEncryptedLogicalDriveWithMissingKey(cda)) {
+            return kCanChangeEditableControllerSAMLogicalDriveMissingKey;
+        }
+        for (VK_WORD a = VK_EnumerateAllArrays(cda, kInvalidArrayNumber); a != kInvalidArrayNumber;
+             a = VK_EnumerateAllArrays(cda, a)) {
+            const VK_DWORD status = VK_GetArrayStatusInfo(cda, a);
+            if (status & (kArrayStatusHasTransformingLogicalDrive | kArrayStatusHasRekeyingLogicalDrive)) {
+                return kCanChangeEditableControllerSAMArrayIsTransforming;
+            }
+            // An active spare under a RAID 0 drive is part of it only while spares activate predictively.
+            if (config.controller_spare_activation_mode == kControllerSAMTypePredictive &&
+                (status & kArrayStatusHasActiveSpare) && LiveArrayHasRAID0(cda, a)) {
+                return kCanChangeEditableControllerSAMArrayHasActiveSpare;
             }
         }
-    }
-    return kCanChangeEditableControllerSAMOperationAllowed;
+        if (mode == kControllerSAMTypeFailure) {
+            for (VK_WORD a = 0; a < kMaxArraysSupported; ++a) {
+                const PEDITABLE_ARRAY array = _VK_GetEditableArray(cda, a);
+                if (array != nullptr && VK_GetEditableArraySpareType(cda, a) == kSpareDriveTypeAutoReplace &&
+                    StagedArrayHasRAID0(cda, *array)) {
+                    return kCanChangeEditableControllerSAMArrayHasAutoReplaceSpare;
+                }
+            }
+        }
+        return kCanChangeEditableControllerSAMOperationAllowed;
+    };
+    return telmar::StagedAnswer(cda, kCanChangeEditableControllerSAMNoEditableConfigCreated, check);
 }
 
 VK_BOOL VK_ChangeEditableControllerSAM(PCDA cda, VK_BYTE mode) {
@@ -2033,62 +2021,56 @@ VK_BYTE TableWriteCachePolicy(PCDA cda, const EDITABLE_CONFIGURATION& config, VK
 } // namespace
 
 VK_BYTE VK_GetEditableControllerDriveWriteCachePolicy(PCDA cda, VK_BYTE drive_type, VK_BYTE usage_type) {
-    CDALock guard(cda);
-    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
-    if (config == nullptr) {
-        return kControllerDriveWriteCacheInvalid;
-    }
-    if (PerDriveTypeWriteCache(cda)) {
-        return TableWriteCachePolicy(cda, *config, drive_type, usage_type);
-    }
-    if (drive_type > kDriveWriteCacheDriveTypeNVMESSD || usage_type >= kWriteCacheUsageTypes) {
-        return kControllerDriveWriteCacheInvalid;
-    }
-    return usage_type == kDriveWriteCacheUsageTypeConfigured ? config->controller_drive_write_cache_policy[0]
-                                                             : kControllerDriveWriteCacheDefault;
+    const auto read = [&](EDITABLE_CONFIGURATION& config) -> VK_BYTE {
+        if (PerDriveTypeWriteCache(cda)) {
+            return TableWriteCachePolicy(cda, config, drive_type, usage_type);
+        }
+        if (drive_type > kDriveWriteCacheDriveTypeNVMESSD || usage_type >= kWriteCacheUsageTypes) {
+            return kControllerDriveWriteCacheInvalid;
+        }
+        return usage_type == kDriveWriteCacheUsageTypeConfigured ? config.controller_drive_write_cache_policy[0]
+                                                                 : kControllerDriveWriteCacheDefault;
+    };
+    return telmar::StagedAnswer(cda, kControllerDriveWriteCacheInvalid, read);
 }
 
 VK_BYTE VK_GetEditableControllerDriveWriteCacheMode(PCDA cda) {
-    CDALock guard(cda);
-    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
-    if (config == nullptr) {
-        return kControllerDriveWriteCacheInvalid;
-    }
-    if (!PerDriveTypeWriteCache(cda)) {
-        return config->controller_drive_write_cache_policy[0];
-    }
-    bool all_enabled = true;
-    bool all_disabled = true;
-    for (VK_BYTE d = 0; d < WriteCacheDriveTypes(cda); ++d) {
-        const VK_BYTE policy = TableWriteCachePolicy(cda, *config, d, kDriveWriteCacheUsageTypeConfigured);
-        all_enabled = all_enabled && policy == kControllerDriveWriteCacheEnabled;
-        all_disabled = all_disabled && policy == kControllerDriveWriteCacheDisabled;
-    }
-    return all_enabled    ? kControllerDriveWriteCacheEnabled
-           : all_disabled ? kControllerDriveWriteCacheDisabled
-                          : kControllerDriveWriteCacheInvalid;
+    const auto read = [&](EDITABLE_CONFIGURATION& config) -> VK_BYTE {
+        if (!PerDriveTypeWriteCache(cda)) {
+            return config.controller_drive_write_cache_policy[0];
+        }
+        bool all_enabled = true;
+        bool all_disabled = true;
+        for (VK_BYTE d = 0; d < WriteCacheDriveTypes(cda); ++d) {
+            const VK_BYTE policy = TableWriteCachePolicy(cda, config, d, kDriveWriteCacheUsageTypeConfigured);
+            all_enabled = all_enabled && policy == kControllerDriveWriteCacheEnabled;
+            all_disabled = all_disabled && policy == kControllerDriveWriteCacheDisabled;
+        }
+        return all_enabled    ? kControllerDriveWriteCacheEnabled
+               : all_disabled ? kControllerDriveWriteCacheDisabled
+                              : kControllerDriveWriteCacheInvalid;
+    };
+    return telmar::StagedAnswer(cda, kControllerDriveWriteCacheInvalid, read);
 }
 
 VK_BYTE VK_CanChangeEditableControllerDriveWriteCachePolicy(PCDA cda, VK_BYTE drive_type, VK_BYTE usage_type,
                                                             VK_BYTE policy) {
-    CDALock guard(cda);
-    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
-    if (config == nullptr) {
-        return kCanChangeEditableControllerDriveWriteCachePolicyNoEditableConfigCreated;
-    }
-    if (PerDriveTypeWriteCache(cda)) {
-        return CanChangeTableWriteCachePolicy(cda, drive_type, usage_type, policy);
-    }
-    if (Locked(cda)) {
-        return kCanChangeEditableControllerDriveWriteCachePolicyControllerStatusNotOK;
-    }
-    if (drive_type != kDriveWriteCacheDriveTypeAll) {
-        return kCanChangeEditableControllerDriveWriteCachePolicyInvalidDriveType;
-    }
-    if (usage_type != kDriveWriteCacheUsageTypeConfigured) {
-        return kCanChangeEditableControllerDriveWriteCachePolicyInvalidUsageType;
-    }
-    return CanChangeSingleWriteCacheMode(cda, *config, policy);
+    const auto check = [&](EDITABLE_CONFIGURATION& config) -> VK_BYTE {
+        if (PerDriveTypeWriteCache(cda)) {
+            return CanChangeTableWriteCachePolicy(cda, drive_type, usage_type, policy);
+        }
+        if (Locked(cda)) {
+            return kCanChangeEditableControllerDriveWriteCachePolicyControllerStatusNotOK;
+        }
+        if (drive_type != kDriveWriteCacheDriveTypeAll) {
+            return kCanChangeEditableControllerDriveWriteCachePolicyInvalidDriveType;
+        }
+        if (usage_type != kDriveWriteCacheUsageTypeConfigured) {
+            return kCanChangeEditableControllerDriveWriteCachePolicyInvalidUsageType;
+        }
+        return CanChangeSingleWriteCacheMode(cda, config, policy);
+    };
+    return telmar::StagedAnswer(cda, kCanChangeEditableControllerDriveWriteCachePolicyNoEditableConfigCreated, check);
 }
 
 VK_BOOL VK_ChangeEditableControllerDriveWriteCachePolicy(PCDA cda, VK_BYTE drive_type, VK_BYTE usage_type,
@@ -2119,16 +2101,14 @@ VK_BOOL VK_ChangeEditableControllerDriveWriteCachePolicy(PCDA cda, VK_BYTE drive
 }
 
 VK_BYTE VK_CanChangeEditableControllerDriveWriteCacheMode(PCDA cda, VK_BYTE mode) {
-    CDALock guard(cda);
-    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
-    if (config == nullptr) {
-        return kCanChangeEditableControllerDriveWriteCacheModeNoEditableConfigCreated;
-    }
-    if (PerDriveTypeWriteCache(cda)) {
-        return VK_CanChangeEditableControllerDriveWriteCachePolicy(cda, kDriveWriteCacheDriveTypeAll,
-                                                                   kDriveWriteCacheUsageTypeConfigured, mode);
-    }
-    return CanChangeSingleWriteCacheMode(cda, *config, mode);
+    const auto check = [&](EDITABLE_CONFIGURATION& config) -> VK_BYTE {
+        if (PerDriveTypeWriteCache(cda)) {
+            return VK_CanChangeEditableControllerDriveWriteCachePolicy(cda, kDriveWriteCacheDriveTypeAll,
+                                                                       kDriveWriteCacheUsageTypeConfigured, mode);
+        }
+        return CanChangeSingleWriteCacheMode(cda, config, mode);
+    };
+    return telmar::StagedAnswer(cda, kCanChangeEditableControllerDriveWriteCacheModeNoEditableConfigCreated, check);
 }
 
 VK_BOOL VK_ChangeEditableControllerDriveWriteCacheMode(PCDA cda, VK_BYTE mode) {
@@ -2197,85 +2177,81 @@ VK_BYTE VK_GetEditableControllerReadCachePercent(PCDA cda) {
 }
 
 VK_BYTE VK_CanChangeEditableControllerNBWC(PCDA cda, VK_BYTE value) {
-    CDALock guard(cda);
-    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
-    if (config == nullptr) {
-        return kCanChangeEditableControllerNBWCNoEditableConfigCreated;
-    }
-    if (Locked(cda)) {
-        return kCanChangeEditableControllerNBWCControllerStatusNotOK;
-    }
-    if (value > kControllerNBWCDisabled) {
-        return kCanChangeEditableControllerNBWCInvalidValue;
-    }
-    if (!VK_ControllerSupportsNBWC(cda)) {
-        return kCanChangeEditableControllerNBWCOperationUnsupported;
-    }
-    if (InHBAMode(cda)) {
-        return kCanChangeEditableControllerNBWCInHBAMode;
-    }
-    if (NoCache(cda)) {
-        return kCanChangeEditableControllerNBWCNoCachePresent;
-    }
-    if (CacheDisabled(cda)) {
-        return kCanChangeEditableControllerNBWCCacheStatusNotOK;
-    }
-    if (config->editable_ld_count == 0) {
-        return kCanChangeEditableControllerNBWCNoLogicalDrives;
-    }
-    if (!__VK_AnyLogicalDriveAllowsNBWC(cda)) {
-        return kCanChangeEditableControllerNBWCNoLogicalDriveAllowsNBWC;
-    }
-    if (value == config->controller_nbwc) {
-        return kCanChangeEditableControllerNBWCNoChange;
-    }
-    if (value == kControllerNBWCDisabled) {
-        // Without the no-battery write cache the read share must fit what the controller allows then.
-        const VK_BYTE read = config->controller_read_cache_percent;
-        const VK_WORD limits = VK_GetControllerNonBatteryBackedReadCachePercentLimits(cda);
-        const VK_BYTE minimum = GET_CONTROLLER_NON_BATTERY_BACKED_MIN_READ_CACHE_PERCENT(limits);
-        const VK_BYTE maximum = GET_CONTROLLER_NON_BATTERY_BACKED_MAX_READ_CACHE_PERCENT(limits);
-        if (read != kControllerReadCachePercentInvalid &&
-            minimum != kGetControllerNonBatteryBackedReadCachePercentLimitsInvalid &&
-            maximum != kGetControllerNonBatteryBackedReadCachePercentLimitsInvalid && (read < minimum || read > maximum)) {
-            return kCanChangeEditableControllerNBWCReadCachePercentNotInRange;
+    const auto check = [&](EDITABLE_CONFIGURATION& config) -> VK_BYTE {
+        if (Locked(cda)) {
+            return kCanChangeEditableControllerNBWCControllerStatusNotOK;
         }
-    }
-    return kCanChangeEditableControllerNBWCAllowed;
+        if (value > kControllerNBWCDisabled) {
+            return kCanChangeEditableControllerNBWCInvalidValue;
+        }
+        if (!VK_ControllerSupportsNBWC(cda)) {
+            return kCanChangeEditableControllerNBWCOperationUnsupported;
+        }
+        if (InHBAMode(cda)) {
+            return kCanChangeEditableControllerNBWCInHBAMode;
+        }
+        if (NoCache(cda)) {
+            return kCanChangeEditableControllerNBWCNoCachePresent;
+        }
+        if (CacheDisabled(cda)) {
+            return kCanChangeEditableControllerNBWCCacheStatusNotOK;
+        }
+        if (config.editable_ld_count == 0) {
+            return kCanChangeEditableControllerNBWCNoLogicalDrives;
+        }
+        if (!__VK_AnyLogicalDriveAllowsNBWC(cda)) {
+            return kCanChangeEditableControllerNBWCNoLogicalDriveAllowsNBWC;
+        }
+        if (value == config.controller_nbwc) {
+            return kCanChangeEditableControllerNBWCNoChange;
+        }
+        if (value == kControllerNBWCDisabled) {
+            // Without the no-battery write cache the read share must fit what the controller allows then.
+            const VK_BYTE read = config.controller_read_cache_percent;
+            const VK_WORD limits = VK_GetControllerNonBatteryBackedReadCachePercentLimits(cda);
+            const VK_BYTE minimum = GET_CONTROLLER_NON_BATTERY_BACKED_MIN_READ_CACHE_PERCENT(limits);
+            const VK_BYTE maximum = GET_CONTROLLER_NON_BATTERY_BACKED_MAX_READ_CACHE_PERCENT(limits);
+            if (read != kControllerReadCachePercentInvalid &&
+                minimum != kGetControllerNonBatteryBackedReadCachePercentLimitsInvalid &&
+                maximum != kGetControllerNonBatteryBackedReadCachePercentLimitsInvalid && (read < minimum || read > maximum)) {
+                return kCanChangeEditableControllerNBWCReadCachePercentNotInRange;
+            }
+        }
+        return kCanChangeEditableControllerNBWCAllowed;
+    };
+    return telmar::StagedAnswer(cda, kCanChangeEditableControllerNBWCNoEditableConfigCreated, check);
 }
 
 VK_BYTE VK_CanChangeEditableControllerWaitForCacheRoom(PCDA cda, VK_BYTE value) {
-    CDALock guard(cda);
-    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
-    if (config == nullptr) {
-        return kCanChangeEditableControllerWaitForCacheRoomNoEditableConfigCreated;
-    }
-    if (Locked(cda)) {
-        return kCanChangeEditableControllerWaitForCacheRoomControllerStatusNotOK;
-    }
-    if (value > kControllerWaitForCacheRoomEnabled) {
-        return kCanChangeEditableControllerWaitForCacheRoomInvalidValue;
-    }
-    if (!VK_ControllerSupportsWaitForCacheRoom(cda)) {
-        return kCanChangeEditableControllerWaitForCacheRoomOperationUnsupported;
-    }
-    if (InHBAMode(cda)) {
-        return kCanChangeEditableControllerWaitForCacheRoomInHBAMode;
-    }
-    if (NoCache(cda)) {
-        return kCanChangeEditableControllerWaitForCacheRoomNoCachePresent;
-    }
-    if (CacheDisabled(cda)) {
-        return kCanChangeEditableControllerWaitForCacheRoomCacheStatusNotOK;
-    }
-    if (config->editable_ld_count == 0) {
-        return kCanChangeEditableControllerWaitForCacheRoomNoLogicalDrives;
-    }
-    if (!__VK_AnyLogicalDriveAllowsNBWC(cda)) {
-        return kCanChangeEditableControllerWaitForCacheRoomNoLogicalDriveAllowsWaitForCacheRoom;
-    }
-    return value == config->controller_wait_for_cache_room ? kCanChangeEditableControllerWaitForCacheRoomNoChange
-                                                           : kCanChangeEditableControllerWaitForCacheRoomAllowed;
+    const auto check = [&](EDITABLE_CONFIGURATION& config) -> VK_BYTE {
+        if (Locked(cda)) {
+            return kCanChangeEditableControllerWaitForCacheRoomControllerStatusNotOK;
+        }
+        if (value > kControllerWaitForCacheRoomEnabled) {
+            return kCanChangeEditableControllerWaitForCacheRoomInvalidValue;
+        }
+        if (!VK_ControllerSupportsWaitForCacheRoom(cda)) {
+            return kCanChangeEditableControllerWaitForCacheRoomOperationUnsupported;
+        }
+        if (InHBAMode(cda)) {
+            return kCanChangeEditableControllerWaitForCacheRoomInHBAMode;
+        }
+        if (NoCache(cda)) {
+            return kCanChangeEditableControllerWaitForCacheRoomNoCachePresent;
+        }
+        if (CacheDisabled(cda)) {
+            return kCanChangeEditableControllerWaitForCacheRoomCacheStatusNotOK;
+        }
+        if (config.editable_ld_count == 0) {
+            return kCanChangeEditableControllerWaitForCacheRoomNoLogicalDrives;
+        }
+        if (!__VK_AnyLogicalDriveAllowsNBWC(cda)) {
+            return kCanChangeEditableControllerWaitForCacheRoomNoLogicalDriveAllowsWaitForCacheRoom;
+        }
+        return value == config.controller_wait_for_cache_room ? kCanChangeEditableControllerWaitForCacheRoomNoChange
+                                                               : kCanChangeEditableControllerWaitForCacheRoomAllowed;
+    };
+    return telmar::StagedAnswer(cda, kCanChangeEditableControllerWaitForCacheRoomNoEditableConfigCreated, check);
 }
 
 VK_WORD VK_GetEditableControllerReadCachePercentLimits(PCDA cda) {
@@ -2284,41 +2260,39 @@ VK_WORD VK_GetEditableControllerReadCachePercentLimits(PCDA cda) {
 }
 
 VK_BYTE VK_CanChangeEditableControllerReadCachePercentOnEmptyConfig(PCDA cda, VK_BYTE percent) {
-    CDALock guard(cda);
-    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
-    if (config == nullptr) {
-        return kCanChangeEditableControllerReadCachePercentNoEditableConfigCreated;
-    }
-    if (Locked(cda)) {
-        return kCanChangeEditableControllerReadCachePercentControllerStatusNotOK;
-    }
-    if (InHBAMode(cda)) {
-        return kCanChangeEditableControllerReadCachePercentInHBAMode;
-    }
-    if (NoCache(cda)) {
-        return kCanChangeEditableControllerReadCachePercentNoCachePresent;
-    }
-    if (CacheDisabled(cda)) {
-        return kCanChangeEditableControllerReadCachePercentCacheStatusNotOk;
-    }
-    if (VK_IsEditableControllerLUCacheEnabled(cda)) {
-        return kCanChangeEditableControllerReadCachePercentLUCacheEnabled;
-    }
-    // Writes are cached without a charged backup power source only by the no-battery write cache.
-    if (VK_GetControllerBackupPowerSourceStatus(cda) != kControllerBackupPowerSourcePresentAndCharged &&
-        config->controller_nbwc == kControllerNBWCDisabled && percent != 100) {
-        return kCanChangeEditableControllerReadCachePercentBadPowerSource;
-    }
-    if (percent % 5 != 0 || percent > 100) {
-        return kCanChangeEditableControllerReadCachePercentInvalidValue;
-    }
-    const VK_WORD limits = VK_GetEditableControllerReadCachePercentLimits(cda);
-    if (percent < GET_EDITABLE_CONTROLLER_MIN_READ_CACHE_PERCENT(limits) ||
-        percent > GET_EDITABLE_CONTROLLER_MAX_READ_CACHE_PERCENT(limits)) {
-        return kCanChangeEditableControllerReadCachePercentNotInRange;
-    }
-    return percent == config->controller_read_cache_percent ? kCanChangeEditableControllerReadCachePercentNoChange
-                                                            : kCanChangeEditableControllerReadCachePercentAllowed;
+    const auto check = [&](EDITABLE_CONFIGURATION& config) -> VK_BYTE {
+        if (Locked(cda)) {
+            return kCanChangeEditableControllerReadCachePercentControllerStatusNotOK;
+        }
+        if (InHBAMode(cda)) {
+            return kCanChangeEditableControllerReadCachePercentInHBAMode;
+        }
+        if (NoCache(cda)) {
+            return kCanChangeEditableControllerReadCachePercentNoCachePresent;
+        }
+        if (CacheDisabled(cda)) {
+            return kCanChangeEditableControllerReadCachePercentCacheStatusNotOk;
+        }
+        if (VK_IsEditableControllerLUCacheEnabled(cda)) {
+            return kCanChangeEditableControllerReadCachePercentLUCacheEnabled;
+        }
+        // Writes are cached without a charged backup power source only by the no-battery write cache.
+        if (VK_GetControllerBackupPowerSourceStatus(cda) != kControllerBackupPowerSourcePresentAndCharged &&
+            config.controller_nbwc == kControllerNBWCDisabled && percent != 100) {
+            return kCanChangeEditableControllerReadCachePercentBadPowerSource;
+        }
+        if (percent % 5 != 0 || percent > 100) {
+            return kCanChangeEditableControllerReadCachePercentInvalidValue;
+        }
+        const VK_WORD limits = VK_GetEditableControllerReadCachePercentLimits(cda);
+        if (percent < GET_EDITABLE_CONTROLLER_MIN_READ_CACHE_PERCENT(limits) ||
+            percent > GET_EDITABLE_CONTROLLER_MAX_READ_CACHE_PERCENT(limits)) {
+            return kCanChangeEditableControllerReadCachePercentNotInRange;
+        }
+        return percent == config.controller_read_cache_percent ? kCanChangeEditableControllerReadCachePercentNoChange
+                                                                : kCanChangeEditableControllerReadCachePercentAllowed;
+    };
+    return telmar::StagedAnswer(cda, kCanChangeEditableControllerReadCachePercentNoEditableConfigCreated, check);
 }
 
 VK_BYTE VK_CanChangeEditableControllerReadCachePercent(PCDA cda, VK_BYTE percent) {

@@ -54,6 +54,14 @@ T StagedSetting(PCDA cda, T EDITABLE_CONFIGURATION::*member, std::type_identity_
     return config != nullptr ? config->*member : unstaged;
 }
 
+// A permission or reading over the staged configuration, under the lock: `no_config` while there is
+// none, else what `answer` gives for it.
+template <typename Answer> VK_BYTE StagedAnswer(PCDA cda, VK_BYTE no_config, Answer answer) {
+    CDALock guard(cda);
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    return config != nullptr ? answer(*config) : no_config;
+}
+
 // An action on the staged configuration: its permission, `can(cda, value)`, asked again under the
 // lock and traced as the action's own line at `file`, `line` and `function`, the value printed in
 // its type's form; then, when the answer is `allowed`, `apply` on the staged configuration, still
