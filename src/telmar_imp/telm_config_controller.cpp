@@ -2176,46 +2176,102 @@ VK_BYTE VK_GetEditableControllerReadCachePercent(PCDA cda) {
     return telmar::StagedSetting(cda, &EDITABLE_CONFIGURATION::controller_read_cache_percent, kUnknownByte);
 }
 
+namespace {
+
+// A cache switch (the no-battery write cache, waiting for cache room): its largest value, support
+// test, staged member and the reason codes of its checks.
+struct CacheSwitch {
+    VK_BYTE maximum;
+    VK_BOOL (*supported)(PCDA);
+    VK_BYTE EDITABLE_CONFIGURATION::*staged;
+    VK_BYTE locked;
+    VK_BYTE invalid;
+    VK_BYTE unsupported;
+    VK_BYTE hba_mode;
+    VK_BYTE no_cache;
+    VK_BYTE cache_status;
+    VK_BYTE no_logical_drives;
+    VK_BYTE none_allows;
+    VK_BYTE no_change;
+    VK_BYTE allowed;
+};
+
+// The checks both switches make, in the order the controller is asked.
+VK_BYTE CanChangeCacheSwitch(PCDA cda, const EDITABLE_CONFIGURATION& config, const CacheSwitch& cache_switch,
+                             VK_BYTE value) {
+    if (Locked(cda)) {
+        return cache_switch.locked;
+    }
+    if (value > cache_switch.maximum) {
+        return cache_switch.invalid;
+    }
+    if (!cache_switch.supported(cda)) {
+        return cache_switch.unsupported;
+    }
+    if (InHBAMode(cda)) {
+        return cache_switch.hba_mode;
+    }
+    if (NoCache(cda)) {
+        return cache_switch.no_cache;
+    }
+    if (CacheDisabled(cda)) {
+        return cache_switch.cache_status;
+    }
+    if (config.editable_ld_count == 0) {
+        return cache_switch.no_logical_drives;
+    }
+    if (!__VK_AnyLogicalDriveAllowsNBWC(cda)) {
+        return cache_switch.none_allows;
+    }
+    return value == config.*cache_switch.staged ? cache_switch.no_change : cache_switch.allowed;
+}
+
+constexpr CacheSwitch kNBWCSwitch{kControllerNBWCDisabled,
+                                  VK_ControllerSupportsNBWC,
+                                  &EDITABLE_CONFIGURATION::controller_nbwc,
+                                  kCanChangeEditableControllerNBWCControllerStatusNotOK,
+                                  kCanChangeEditableControllerNBWCInvalidValue,
+                                  kCanChangeEditableControllerNBWCOperationUnsupported,
+                                  kCanChangeEditableControllerNBWCInHBAMode,
+                                  kCanChangeEditableControllerNBWCNoCachePresent,
+                                  kCanChangeEditableControllerNBWCCacheStatusNotOK,
+                                  kCanChangeEditableControllerNBWCNoLogicalDrives,
+                                  kCanChangeEditableControllerNBWCNoLogicalDriveAllowsNBWC,
+                                  kCanChangeEditableControllerNBWCNoChange,
+                                  kCanChangeEditableControllerNBWCAllowed};
+
+constexpr CacheSwitch kWaitForCacheRoomSwitch{
+    kControllerWaitForCacheRoomEnabled,
+    VK_ControllerSupportsWaitForCacheRoom,
+    &EDITABLE_CONFIGURATION::controller_wait_for_cache_room,
+    kCanChangeEditableControllerWaitForCacheRoomControllerStatusNotOK,
+    kCanChangeEditableControllerWaitForCacheRoomInvalidValue,
+    kCanChangeEditableControllerWaitForCacheRoomOperationUnsupported,
+    kCanChangeEditableControllerWaitForCacheRoomInHBAMode,
+    kCanChangeEditableControllerWaitForCacheRoomNoCachePresent,
+    kCanChangeEditableControllerWaitForCacheRoomCacheStatusNotOK,
+    kCanChangeEditableControllerWaitForCacheRoomNoLogicalDrives,
+    kCanChangeEditableControllerWaitForCacheRoomNoLogicalDriveAllowsWaitForCacheRoom,
+    kCanChangeEditableControllerWaitForCacheRoomNoChange,
+    kCanChangeEditableControllerWaitForCacheRoomAllowed};
+
+} // namespace
+
 VK_BYTE VK_CanChangeEditableControllerNBWC(PCDA cda, VK_BYTE value) {
     const auto check = [&](EDITABLE_CONFIGURATION& config) -> VK_BYTE {
-        if (Locked(cda)) {
-            return kCanChangeEditableControllerNBWCControllerStatusNotOK;
+        const VK_BYTE reason = CanChangeCacheSwitch(cda, config, kNBWCSwitch, value);
+        if (reason != kCanChangeEditableControllerNBWCAllowed || value != kControllerNBWCDisabled) {
+            return reason;
         }
-        if (value > kControllerNBWCDisabled) {
-            return kCanChangeEditableControllerNBWCInvalidValue;
-        }
-        if (!VK_ControllerSupportsNBWC(cda)) {
-            return kCanChangeEditableControllerNBWCOperationUnsupported;
-        }
-        if (InHBAMode(cda)) {
-            return kCanChangeEditableControllerNBWCInHBAMode;
-        }
-        if (NoCache(cda)) {
-            return kCanChangeEditableControllerNBWCNoCachePresent;
-        }
-        if (CacheDisabled(cda)) {
-            return kCanChangeEditableControllerNBWCCacheStatusNotOK;
-        }
-        if (config.editable_ld_count == 0) {
-            return kCanChangeEditableControllerNBWCNoLogicalDrives;
-        }
-        if (!__VK_AnyLogicalDriveAllowsNBWC(cda)) {
-            return kCanChangeEditableControllerNBWCNoLogicalDriveAllowsNBWC;
-        }
-        if (value == config.controller_nbwc) {
-            return kCanChangeEditableControllerNBWCNoChange;
-        }
-        if (value == kControllerNBWCDisabled) {
-            // Without the no-battery write cache the read share must fit what the controller allows then.
-            const VK_BYTE read = config.controller_read_cache_percent;
-            const VK_WORD limits = VK_GetControllerNonBatteryBackedReadCachePercentLimits(cda);
-            const VK_BYTE minimum = GET_CONTROLLER_NON_BATTERY_BACKED_MIN_READ_CACHE_PERCENT(limits);
-            const VK_BYTE maximum = GET_CONTROLLER_NON_BATTERY_BACKED_MAX_READ_CACHE_PERCENT(limits);
-            if (read != kControllerReadCachePercentInvalid &&
-                minimum != kGetControllerNonBatteryBackedReadCachePercentLimitsInvalid &&
-                maximum != kGetControllerNonBatteryBackedReadCachePercentLimitsInvalid && (read < minimum || read > maximum)) {
-                return kCanChangeEditableControllerNBWCReadCachePercentNotInRange;
-            }
+        // Without the no-battery write cache the read share must fit what the controller allows then.
+        const VK_BYTE read = config.controller_read_cache_percent;
+        const VK_WORD limits = VK_GetControllerNonBatteryBackedReadCachePercentLimits(cda);
+        const VK_BYTE minimum = GET_CONTROLLER_NON_BATTERY_BACKED_MIN_READ_CACHE_PERCENT(limits);
+        const VK_BYTE maximum = GET_CONTROLLER_NON_BATTERY_BACKED_MAX_READ_CACHE_PERCENT(limits);
+        if (read != kControllerReadCachePercentInvalid &&
+            minimum != kGetControllerNonBatteryBackedReadCachePercentLimitsInvalid &&
+            maximum != kGetControllerNonBatteryBackedReadCachePercentLimitsInvalid && (read < minimum || read > maximum)) {
+            return kCanChangeEditableControllerNBWCReadCachePercentNotInRange;
         }
         return kCanChangeEditableControllerNBWCAllowed;
     };
@@ -2223,35 +2279,10 @@ VK_BYTE VK_CanChangeEditableControllerNBWC(PCDA cda, VK_BYTE value) {
 }
 
 VK_BYTE VK_CanChangeEditableControllerWaitForCacheRoom(PCDA cda, VK_BYTE value) {
-    const auto check = [&](EDITABLE_CONFIGURATION& config) -> VK_BYTE {
-        if (Locked(cda)) {
-            return kCanChangeEditableControllerWaitForCacheRoomControllerStatusNotOK;
-        }
-        if (value > kControllerWaitForCacheRoomEnabled) {
-            return kCanChangeEditableControllerWaitForCacheRoomInvalidValue;
-        }
-        if (!VK_ControllerSupportsWaitForCacheRoom(cda)) {
-            return kCanChangeEditableControllerWaitForCacheRoomOperationUnsupported;
-        }
-        if (InHBAMode(cda)) {
-            return kCanChangeEditableControllerWaitForCacheRoomInHBAMode;
-        }
-        if (NoCache(cda)) {
-            return kCanChangeEditableControllerWaitForCacheRoomNoCachePresent;
-        }
-        if (CacheDisabled(cda)) {
-            return kCanChangeEditableControllerWaitForCacheRoomCacheStatusNotOK;
-        }
-        if (config.editable_ld_count == 0) {
-            return kCanChangeEditableControllerWaitForCacheRoomNoLogicalDrives;
-        }
-        if (!__VK_AnyLogicalDriveAllowsNBWC(cda)) {
-            return kCanChangeEditableControllerWaitForCacheRoomNoLogicalDriveAllowsWaitForCacheRoom;
-        }
-        return value == config.controller_wait_for_cache_room ? kCanChangeEditableControllerWaitForCacheRoomNoChange
-                                                               : kCanChangeEditableControllerWaitForCacheRoomAllowed;
-    };
-    return telmar::StagedAnswer(cda, kCanChangeEditableControllerWaitForCacheRoomNoEditableConfigCreated, check);
+    return telmar::StagedAnswer(cda, kCanChangeEditableControllerWaitForCacheRoomNoEditableConfigCreated,
+                                [&](EDITABLE_CONFIGURATION& config) {
+                                    return CanChangeCacheSwitch(cda, config, kWaitForCacheRoomSwitch, value);
+                                });
 }
 
 VK_WORD VK_GetEditableControllerReadCachePercentLimits(PCDA cda) {
