@@ -4611,27 +4611,22 @@ VK_BYTE VK_CanCommitEditableConfiguration(PCDA cda) {
 
 VK_BYTE VK_CanCommitEncryptedEditableConfigurationSafe(PCDA cda, VK_BYTE user, const char* password,
                                                        size_t password_size) {
-    if (cda == nullptr) {
-        return kCanCommitEditableConfigurationNoEditableConfigCreated;
-    }
-    CDALock guard(cda);
-    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
-    if (config == nullptr) {
-        return kCanCommitEditableConfigurationNoEditableConfigCreated;
-    }
-    if (user != 0 && (config->flags & kEditableConfigLoginRequired)) {
-        return kCanCommitEncryptedEditableConfigurationPermissionDenied;
-    }
-    if ((config->flags & kPendingEncryptionChanges) &&
-        !VK_VerifyEncryptionPasswordSafe(cda, user, password, password_size)) {
-        return kCanCommitEncryptedEditableConfigurationLoginFailed;
-    }
-    return _VK_CanCommitEditableConfiguration(cda);
+    const auto check = [&](EDITABLE_CONFIGURATION& config) -> VK_BYTE {
+        if (user != 0 && (config.flags & kEditableConfigLoginRequired)) {
+            return kCanCommitEncryptedEditableConfigurationPermissionDenied;
+        }
+        if ((config.flags & kPendingEncryptionChanges) &&
+            !VK_VerifyEncryptionPasswordSafe(cda, user, password, password_size)) {
+            return kCanCommitEncryptedEditableConfigurationLoginFailed;
+        }
+        return _VK_CanCommitEditableConfiguration(cda);
+    };
+    // No data area reads as no staged configuration.
+    return telmar::StagedAnswer(cda, kCanCommitEditableConfigurationNoEditableConfigCreated, check);
 }
 
 VK_BYTE VK_CanCommitEncryptedEditableConfiguration(PCDA cda, VK_BYTE user, const char* password) {
-    return VK_CanCommitEncryptedEditableConfigurationSafe(
-        cda, user, password, password != nullptr ? std::strlen(password) + 1 : 0);
+    return VK_CanCommitEncryptedEditableConfigurationSafe(cda, user, password, telmar::StringSize(password));
 }
 
 // The commit itself ----------------------------------------------------------------------------------
@@ -4945,6 +4940,5 @@ VK_BYTE VK_CommitEncryptedEditableConfigurationSafe(PCDA cda, VK_BYTE user, cons
 }
 
 VK_BYTE VK_CommitEncryptedEditableConfiguration(PCDA cda, VK_BYTE user, const char* password) {
-    return VK_CommitEncryptedEditableConfigurationSafe(cda, user, password,
-                                                       password != nullptr ? std::strlen(password) + 1 : 0);
+    return VK_CommitEncryptedEditableConfigurationSafe(cda, user, password, telmar::StringSize(password));
 }

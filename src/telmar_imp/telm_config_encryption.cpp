@@ -87,11 +87,6 @@ size_t TextLength(const char* text, size_t size) {
     return text != nullptr ? strnlen(text, size) : 0;
 }
 
-// The string forms' size: the length with its NUL, 0 for NULL.
-size_t StringSize(const char* text) {
-    return text != nullptr ? std::strlen(text) + 1 : 0;
-}
-
 // The boot password is checked byte for byte over its size; the terminator the string forms count
 // is not part of it.
 size_t BootPasswordSize(const char* password, size_t size) {
@@ -470,11 +465,11 @@ VK_BYTE VK_SetEditableControllerEncryptionKeySafe(PCDA cda, const char* key, siz
 }
 
 VK_BYTE VK_CanSetEditableControllerEncryptionKey(PCDA cda, const char* key) {
-    return VK_CanSetEditableControllerEncryptionKeySafe(cda, key, StringSize(key));
+    return VK_CanSetEditableControllerEncryptionKeySafe(cda, key, telmar::StringSize(key));
 }
 
 VK_BYTE VK_SetEditableControllerEncryptionKey(PCDA cda, const char* key) {
-    return VK_SetEditableControllerEncryptionKeySafe(cda, key, StringSize(key));
+    return VK_SetEditableControllerEncryptionKeySafe(cda, key, telmar::StringSize(key));
 }
 
 // ---- Role passwords ------------------------------------------------------------------------------
@@ -554,11 +549,12 @@ VK_BYTE VK_SetEditableControllerEncryptionPasswordSafe(PCDA cda, VK_BYTE user, c
 }
 
 VK_BYTE VK_CanSetEditableControllerEncryptionPassword(PCDA cda, VK_BYTE user, const char* password) {
-    return VK_CanSetEditableControllerEncryptionPasswordSafe(cda, user, password, StringSize(password));
+    return VK_CanSetEditableControllerEncryptionPasswordSafe(cda, user, password,
+                                                             telmar::StringSize(password));
 }
 
 VK_BYTE VK_SetEditableControllerEncryptionPassword(PCDA cda, VK_BYTE user, const char* password) {
-    return VK_SetEditableControllerEncryptionPasswordSafe(cda, user, password, StringSize(password));
+    return VK_SetEditableControllerEncryptionPasswordSafe(cda, user, password, telmar::StringSize(password));
 }
 
 // ---- Key-manager mode ----------------------------------------------------------------------------
@@ -955,13 +951,13 @@ VK_BYTE VK_SetEditableEncryptionQuestionAndAnswerSafe(PCDA cda, const char* ques
 }
 
 VK_BYTE VK_CanSetEditableEncryptionQuestionAndAnswer(PCDA cda, const char* question, const char* answer) {
-    return VK_CanSetEditableEncryptionQuestionAndAnswerSafe(cda, question, StringSize(question), answer,
-                                                            StringSize(answer));
+    return VK_CanSetEditableEncryptionQuestionAndAnswerSafe(cda, question, telmar::StringSize(question),
+                                                            answer, telmar::StringSize(answer));
 }
 
 VK_BYTE VK_SetEditableEncryptionQuestionAndAnswer(PCDA cda, const char* question, const char* answer) {
-    return VK_SetEditableEncryptionQuestionAndAnswerSafe(cda, question, StringSize(question), answer,
-                                                         StringSize(answer));
+    return VK_SetEditableEncryptionQuestionAndAnswerSafe(cda, question, telmar::StringSize(question), answer,
+                                                         telmar::StringSize(answer));
 }
 
 // ---- Boot password and its state -----------------------------------------------------------------
@@ -1041,11 +1037,13 @@ VK_BYTE VK_SetEditableEncryptionBootPasswordSafe(PCDA cda, const char* password_
 }
 
 VK_BYTE VK_CanSetEditableEncryptionBootPassword(PCDA cda, const char* password_buffer) {
-    return VK_CanSetEditableEncryptionBootPasswordSafe(cda, password_buffer, StringSize(password_buffer));
+    return VK_CanSetEditableEncryptionBootPasswordSafe(cda, password_buffer,
+                                                       telmar::StringSize(password_buffer));
 }
 
 VK_BYTE VK_SetEditableEncryptionBootPassword(PCDA cda, const char* password_buffer) {
-    return VK_SetEditableEncryptionBootPasswordSafe(cda, password_buffer, StringSize(password_buffer));
+    return VK_SetEditableEncryptionBootPasswordSafe(cda, password_buffer,
+                                                    telmar::StringSize(password_buffer));
 }
 
 VK_BYTE VK_GetEditableEncryptionBootPasswordState(PCDA cda) {

@@ -2,6 +2,7 @@
 // editing files call under the data area's lock.
 #pragma once
 
+#include <cstring>
 #include <functional>
 #include <type_traits>
 
@@ -44,6 +45,11 @@ void _VK_CopyPhysicalDriveConfigInformation(PhysicalDriveConfigInformation* dest
 PN_EXTERN_C_END
 
 namespace telmar {
+
+// The size the string forms of the credential functions pass on: the length with its NUL, 0 for NULL.
+inline size_t StringSize(const char* text) {
+    return text != nullptr ? std::strlen(text) + 1 : 0;
+}
 
 // A staged setting as its getter answers it: the member of the staged configuration, read under the
 // lock, or `unstaged` while there is none.
