@@ -80,18 +80,27 @@ std::optional<VK_BYTE> ModeOfField(VK_WORD field) {
     return std::nullopt;
 }
 
+// A fresh copy of a controller buffer for update. Without one, the caller's soft assertion naming
+// the copy `name` is logged with `missing`, when there is such a message, at `function` and `line`.
+template <typename Buffer>
+Buffer* CopyForUpdate(PCDA cda, Buffer* (*copy)(PCDA), const char* function, int line, const char* name,
+                      const char* missing) {
+    Buffer* buffer = copy(cda);
+    if (buffer == nullptr && missing != nullptr) {
+        PN_DebugLog(1, 0, "%s:%d: Assertion '%s != ((void *)0)' failed: %s\n", function, line, name, missing);
+    }
+    return buffer;
+}
+
 enum class FieldWrite { kWritten, kNoCopy, kFailed };
 
 // The one-field rewrite the updates share: a fresh copy of the parameters, `edit` applied, written
 // back. A missing copy logs `missing`, when there is one, as the caller's soft assertion.
 template <typename Edit>
 FieldWrite WriteParametersField(PCDA cda, const char* function, int line, const char* missing, Edit edit) {
-    CONTROLLER_PARAMETERS* update_buffer = VK_GetControllerParametersBufferForUpdate(cda);
+    CONTROLLER_PARAMETERS* update_buffer =
+        CopyForUpdate(cda, VK_GetControllerParametersBufferForUpdate, function, line, "update_buffer", missing);
     if (update_buffer == nullptr) {
-        if (missing != nullptr) {
-            PN_DebugLog(1, 0, "%s:%d: Assertion 'update_buffer != ((void *)0)' failed: %s\n", function, line,
-                        missing);
-        }
         return FieldWrite::kNoCopy;
     }
     edit(*update_buffer);
@@ -326,12 +335,10 @@ VK_BOOL __VK_SetBootableVolume(PCDA cda, VK_BYTE precedence, const VK_BYTE* volu
         }
         return kFalse;
     }
-    CONTROLLER_PARAMETERS* update_buffer = VK_GetControllerParametersBufferForUpdate(cda);
+    CONTROLLER_PARAMETERS* update_buffer =
+        CopyForUpdate(cda, VK_GetControllerParametersBufferForUpdate, __func__, __LINE__, "update_buffer",
+                      "Failed to get buffer for ctrl boot volume buffer");
     if (update_buffer == nullptr) {
-        PN_DebugLog(1, 0,
-                    "%s:%d: Assertion 'update_buffer != ((void *)0)' failed: Failed to get buffer for ctrl boot volume "
-                    "buffer\n",
-                    __func__, __LINE__);
         return kFalse;
     }
     CONTROLLER_PARAMETERS image;
@@ -1371,16 +1378,14 @@ VK_BYTE CanChangeSetting(PCDA cda, SettingId id, VK_DWORD value) {
 }
 
 VK_BOOL ChangeSetting(PCDA cda, SettingId id, VK_DWORD value, const char* function, int line) {
-    CDALock guard(cda);
-    const VK_BYTE reason = CanChangeSetting(cda, id, value);
-    PN_DebugLog(3, 0, "%s:%d: %s(%p, %u):%u\n", __FILE__, line, function, cda, value, reason);
-    if (reason != kAllowed) {
-        return kFalse;
-    }
-    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
-    StoreSetting(*config, kSettings[id], value);
-    config->flags |= kSettings[id].dirty;
-    return kTrue;
+    const auto can = [id](PCDA c, VK_DWORD v) { return CanChangeSetting(c, id, v); };
+    return telmar::ApplyIfAllowed(cda, value, can, kAllowed, __FILE__, line, function,
+                                  [id, value](EDITABLE_CONFIGURATION& config) {
+                                      StoreSetting(config, kSettings[id], value);
+                                      config.flags |= kSettings[id].dirty;
+                                  })
+               ? kTrue
+               : kFalse;
 }
 
 } // namespace
@@ -1501,37 +1506,34 @@ VK_BYTE VK_GetEditableControllerRebuildRatePercent(PCDA cda) {
 }
 
 VK_BYTE VK_CanChangeEditableControllerRebuildPercent(PCDA cda, VK_BYTE percent) {
-    CDALock guard(cda);
-    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
-    if (config == nullptr) {
-        return kCanChangeEditableControllerRebuildPercentNoEditableConfigCreated;
-    }
-    if (Locked(cda)) {
-        return kCanChangeEditableControllerRebuildPercentControllerStatusNotOK;
-    }
-    if (percent > 100) {
-        return kCanChangeEditableControllerRebuildPercentInvalidValue;
-    }
-    if (percent == VK_GetEditableControllerRebuildRatePercent(cda)) {
-        return kCanChangeEditableControllerRebuildPercentNoChange;
-    }
-    if (config->editable_ld_count == 0) {
-        return kCanChangeEditableControllerRebuildPercentNoLogicalDrives;
-    }
-    return kCanChangeEditableControllerRebuildPercentAllowed;
+    const auto check = [&](EDITABLE_CONFIGURATION& config) -> VK_BYTE {
+        if (Locked(cda)) {
+            return kCanChangeEditableControllerRebuildPercentControllerStatusNotOK;
+        }
+        if (percent > 100) {
+            return kCanChangeEditableControllerRebuildPercentInvalidValue;
+        }
+        if (percent == VK_GetEditableControllerRebuildRatePercent(cda)) {
+            return kCanChangeEditableControllerRebuildPercentNoChange;
+        }
+        if (config.editable_ld_count == 0) {
+            return kCanChangeEditableControllerRebuildPercentNoLogicalDrives;
+        }
+        return kCanChangeEditableControllerRebuildPercentAllowed;
+    };
+    return telmar::StagedAnswer(cda, kCanChangeEditableControllerRebuildPercentNoEditableConfigCreated, check);
 }
 
 VK_BYTE VK_ChangeEditableControllerRebuildPercent(PCDA cda, VK_BYTE percent) {
-    CDALock guard(cda);
-    const VK_BYTE reason = VK_CanChangeEditableControllerRebuildPercent(cda, percent);
-    PN_DebugLog(3, 0, "%s:%d: %s(%p, %u):%u\n", __FILE__, __LINE__, __func__, cda, percent, reason);
-    if (reason != kCanChangeEditableControllerRebuildPercentAllowed) {
-        return kChangeEditableControllerRebuildPercentFailure;
-    }
-    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
-    config->controller_rebuild_priority = __VK_GetControllerRebuildPriorityFromPercent(cda, percent);
-    config->flags |= kEditableConfigControllerParams;
-    return kChangeEditableControllerRebuildPercentSuccess;
+    return telmar::ApplyIfAllowed(cda, percent, VK_CanChangeEditableControllerRebuildPercent,
+                                  kCanChangeEditableControllerRebuildPercentAllowed, __FILE__, __LINE__, __func__,
+                                  [cda, percent](EDITABLE_CONFIGURATION& config) {
+                                      config.controller_rebuild_priority =
+                                          __VK_GetControllerRebuildPriorityFromPercent(cda, percent);
+                                      config.flags |= kEditableConfigControllerParams;
+                                  })
+               ? kChangeEditableControllerRebuildPercentSuccess
+               : kChangeEditableControllerRebuildPercentFailure;
 }
 
 VK_BYTE VK_GetEditableControllerExpandPercent(PCDA cda) {
@@ -1542,38 +1544,35 @@ VK_BYTE VK_GetEditableControllerExpandPercent(PCDA cda) {
 }
 
 VK_BYTE VK_CanChangeEditableControllerExpandPercent(PCDA cda, VK_BYTE percent) {
-    CDALock guard(cda);
-    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
-    if (config == nullptr) {
-        return kCanChangeEditableControllerExpandPercentNoEditableConfigCreated;
-    }
-    if (percent > 100) {
-        return kCanChangeEditableControllerExpandPercentInvalidValue;
-    }
-    if (percent == VK_GetEditableControllerExpandPercent(cda)) {
-        return kCanChangeEditableControllerExpandPercentNoChange;
-    }
-    if (config->editable_ld_count == 0) {
-        return kCanChangeEditableControllerExpandPercentNoLogicalDrives;
-    }
-    if (Locked(cda)) {
-        return kCanChangeEditableControllerExpandPercentControllerStatusNotOK;
-    }
-    return ExpansionPossible(cda) ? kCanChangeEditableControllerExpandPercentAllowed
-                                  : kCanChangeEditableControllerExpandPercentUnsupported;
+    const auto check = [&](EDITABLE_CONFIGURATION& config) -> VK_BYTE {
+        if (percent > 100) {
+            return kCanChangeEditableControllerExpandPercentInvalidValue;
+        }
+        if (percent == VK_GetEditableControllerExpandPercent(cda)) {
+            return kCanChangeEditableControllerExpandPercentNoChange;
+        }
+        if (config.editable_ld_count == 0) {
+            return kCanChangeEditableControllerExpandPercentNoLogicalDrives;
+        }
+        if (Locked(cda)) {
+            return kCanChangeEditableControllerExpandPercentControllerStatusNotOK;
+        }
+        return ExpansionPossible(cda) ? kCanChangeEditableControllerExpandPercentAllowed
+                                      : kCanChangeEditableControllerExpandPercentUnsupported;
+    };
+    return telmar::StagedAnswer(cda, kCanChangeEditableControllerExpandPercentNoEditableConfigCreated, check);
 }
 
 VK_BYTE VK_ChangeEditableControllerExpandPercent(PCDA cda, VK_BYTE percent) {
-    CDALock guard(cda);
-    const VK_BYTE reason = VK_CanChangeEditableControllerExpandPercent(cda, percent);
-    PN_DebugLog(3, 0, "%s:%d: %s(%p, %u):%u\n", __FILE__, __LINE__, __func__, cda, percent, reason);
-    if (reason != kCanChangeEditableControllerExpandPercentAllowed) {
-        return kChangeEditableControllerExpandPercentFailure;
-    }
-    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
-    config->controller_transformation_priority = editable::ExpandPriorityFromPercent(percent);
-    config->flags |= kEditableConfigControllerParams;
-    return kChangeEditableControllerExpandPercentSuccess;
+    return telmar::ApplyIfAllowed(cda, percent, VK_CanChangeEditableControllerExpandPercent,
+                                  kCanChangeEditableControllerExpandPercentAllowed, __FILE__, __LINE__, __func__,
+                                  [percent](EDITABLE_CONFIGURATION& config) {
+                                      config.controller_transformation_priority =
+                                          editable::ExpandPriorityFromPercent(percent);
+                                      config.flags |= kEditableConfigControllerParams;
+                                  })
+               ? kChangeEditableControllerExpandPercentSuccess
+               : kChangeEditableControllerExpandPercentFailure;
 }
 
 VK_BYTE VK_GetEditableControllerSSARatePercent(PCDA cda) {
@@ -1585,25 +1584,23 @@ VK_BYTE VK_GetEditableControllerSSARatePercent(PCDA cda) {
 }
 
 VK_BYTE VK_CanChangeEditableControllerSSAPercent(PCDA cda, VK_BYTE percent) {
-    CDALock guard(cda);
-    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
-    if (config == nullptr) {
-        return kCanChangeEditableControllerSSAPercentNoEditableConfigCreated;
-    }
-    if (Locked(cda)) {
-        return kCanChangeEditableControllerSSAPercentControllerStatusNotOK;
-    }
-    // 1 is what an unknown delay reads as, so it cannot be asked for.
-    if (percent > 100 || percent == 1) {
-        return kCanChangeEditableControllerSSAPercentInvalidValue;
-    }
-    if (config->editable_ld_count == 0) {
-        return kCanChangeEditableControllerSSAPercentNoLogicalDrives;
-    }
-    if (percent == VK_GetEditableControllerSSARatePercent(cda)) {
-        return kCanChangeEditableControllerSSAPercentNoChange;
-    }
-    return kCanChangeEditableControllerSSAPercentAllowed;
+    const auto check = [&](EDITABLE_CONFIGURATION& config) -> VK_BYTE {
+        if (Locked(cda)) {
+            return kCanChangeEditableControllerSSAPercentControllerStatusNotOK;
+        }
+        // 1 is what an unknown delay reads as, so it cannot be asked for.
+        if (percent > 100 || percent == 1) {
+            return kCanChangeEditableControllerSSAPercentInvalidValue;
+        }
+        if (config.editable_ld_count == 0) {
+            return kCanChangeEditableControllerSSAPercentNoLogicalDrives;
+        }
+        if (percent == VK_GetEditableControllerSSARatePercent(cda)) {
+            return kCanChangeEditableControllerSSAPercentNoChange;
+        }
+        return kCanChangeEditableControllerSSAPercentAllowed;
+    };
+    return telmar::StagedAnswer(cda, kCanChangeEditableControllerSSAPercentNoEditableConfigCreated, check);
 }
 
 VK_BYTE VK_ChangeEditableControllerSSAPercent(PCDA cda, VK_BYTE percent) {
@@ -1668,99 +1665,93 @@ VK_WORD VK_GetEditableControllerBootVolume(PCDA cda, VK_BYTE precedence, VK_BYTE
 }
 
 VK_BYTE VK_CanClearEditableControllerBootVolume(PCDA cda, VK_BYTE precedence) {
-    CDALock guard(cda);
-    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
-    if (config == nullptr) {
-        return kCanClearEditableControllerBootVolumeNoEditableConfigCreated;
-    }
-    if (!BootVolumesSupported(cda)) {
-        return kCanClearEditableControllerBootVolumeOperationUnsupported;
-    }
-    if (Locked(cda)) {
-        return kCanClearEditableControllerBootVolumeControllerStatusNotOK;
-    }
-    const bool primary_unset = config->controller_primary_boot_volume.dev_number == kNoVolume;
-    const bool secondary_unset = config->controller_secondary_boot_volume.dev_number == kNoVolume;
-    if ((precedence == kBootableVolumePrecedenceAll && primary_unset && secondary_unset) ||
-        (precedence == kBootableVolumePrecedencePrimary && primary_unset) ||
-        (precedence == kBootableVolumePrecedenceSecondary && secondary_unset)) {
-        return kCanClearEditableControllerBootVolumeNotSet;
-    }
-    return CoversPrimary(precedence) || CoversSecondary(precedence)
-               ? kCanClearEditableControllerBootVolumeAllowed
-               : kCanClearEditableControllerBootVolumeInvalidPrecedence;
+    const auto check = [&](EDITABLE_CONFIGURATION& config) -> VK_BYTE {
+        if (!BootVolumesSupported(cda)) {
+            return kCanClearEditableControllerBootVolumeOperationUnsupported;
+        }
+        if (Locked(cda)) {
+            return kCanClearEditableControllerBootVolumeControllerStatusNotOK;
+        }
+        const bool primary_unset = config.controller_primary_boot_volume.dev_number == kNoVolume;
+        const bool secondary_unset = config.controller_secondary_boot_volume.dev_number == kNoVolume;
+        if ((precedence == kBootableVolumePrecedenceAll && primary_unset && secondary_unset) ||
+            (precedence == kBootableVolumePrecedencePrimary && primary_unset) ||
+            (precedence == kBootableVolumePrecedenceSecondary && secondary_unset)) {
+            return kCanClearEditableControllerBootVolumeNotSet;
+        }
+        return CoversPrimary(precedence) || CoversSecondary(precedence)
+                   ? kCanClearEditableControllerBootVolumeAllowed
+                   : kCanClearEditableControllerBootVolumeInvalidPrecedence;
+    };
+    return telmar::StagedAnswer(cda, kCanClearEditableControllerBootVolumeNoEditableConfigCreated, check);
 }
 
 VK_BOOL VK_ClearEditableControllerBootVolume(PCDA cda, VK_BYTE precedence) {
-    CDALock guard(cda);
-    const VK_BYTE reason = VK_CanClearEditableControllerBootVolume(cda, precedence);
-    PN_DebugLog(3, 0, "%s:%d: %s(%p, %u):%u\n", __FILE__, __LINE__, __func__, cda, precedence, reason);
-    if (reason != kCanClearEditableControllerBootVolumeAllowed) {
-        return kFalse;
-    }
-    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
-    if (CoversPrimary(precedence)) {
-        config->controller_primary_boot_volume.dev_number = kNoVolume;
-        config->controller_bootable_volume_flags |= kBootVolumePrimaryChanged;
-    }
-    if (CoversSecondary(precedence)) {
-        config->controller_secondary_boot_volume.dev_number = kNoVolume;
-        config->controller_bootable_volume_flags |= kBootVolumeSecondaryChanged;
-    }
-    config->flags |= kEditableConfigControllerParams;
-    return kTrue;
+    return telmar::ApplyIfAllowed(cda, precedence, VK_CanClearEditableControllerBootVolume,
+                                  kCanClearEditableControllerBootVolumeAllowed, __FILE__, __LINE__, __func__,
+                                  [precedence](EDITABLE_CONFIGURATION& config) {
+                                      if (CoversPrimary(precedence)) {
+                                          config.controller_primary_boot_volume.dev_number = kNoVolume;
+                                          config.controller_bootable_volume_flags |= kBootVolumePrimaryChanged;
+                                      }
+                                      if (CoversSecondary(precedence)) {
+                                          config.controller_secondary_boot_volume.dev_number = kNoVolume;
+                                          config.controller_bootable_volume_flags |= kBootVolumeSecondaryChanged;
+                                      }
+                                      config.flags |= kEditableConfigControllerParams;
+                                  })
+               ? kTrue
+               : kFalse;
 }
 
 VK_BYTE VK_CanChangeEditableControllerBootVolume(PCDA cda, VK_BYTE precedence, VK_BYTE volume_type,
                                                  VK_WORD dev_number) {
-    CDALock guard(cda);
-    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
-    if (config == nullptr) {
-        return kCanChangeEditableControllerBootVolumeNoEditableConfigCreated;
-    }
-    if (!BootVolumesSupported(cda)) {
-        return kCanChangeEditableControllerBootVolumeOperationUnsupported;
-    }
-    if (Locked(cda)) {
-        return kCanChangeEditableControllerBootVolumeControllerStatusNotOK;
-    }
-    if (!CoversPrimary(precedence) && !CoversSecondary(precedence)) {
-        return kCanChangeEditableControllerBootVolumeInvalidPrecedence;
-    }
-    if (volume_type > kBootableVolumeDriveTypeRemote) {
-        return kCanChangeEditableControllerBootVolumeInvalidBootVolumeType;
-    }
-    if (dev_number == kNoVolume) {
-        return kCanChangeEditableControllerBootVolumeInvalidBootVolumeNumber;
-    }
-    switch (volume_type) {
-    case kBootableVolumeDriveTypePhysical:
-        if (!VK_ControllerSupportsMixedMode(cda) || !StagedBootablePhysicalDrive(cda, *config, dev_number)) {
-            return kCanChangeEditableControllerBootVolumeInvalidPhysicalBootVolume;
+    const auto check = [&](EDITABLE_CONFIGURATION& config) -> VK_BYTE {
+        if (!BootVolumesSupported(cda)) {
+            return kCanChangeEditableControllerBootVolumeOperationUnsupported;
         }
-        break;
-    case kBootableVolumeDriveTypeLogical: {
-        const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, dev_number);
-        if (ld == nullptr ||
-            (ld->flags & (kEditableLDLUCache | kEditableLDSplitMirrorBackup | kEditableLDSplitMirrorOrphan))) {
-            return kCanChangeEditableControllerBootVolumeInvalidLogicalBootVolume;
+        if (Locked(cda)) {
+            return kCanChangeEditableControllerBootVolumeControllerStatusNotOK;
         }
-        break;
-    }
-    default:
-        if (!__VK_CheckBootRemoteVolume(cda, dev_number)) {
-            return kCanChangeEditableControllerBootVolumeInvalidRemoteBootVolume;
+        if (!CoversPrimary(precedence) && !CoversSecondary(precedence)) {
+            return kCanChangeEditableControllerBootVolumeInvalidPrecedence;
         }
-        break;
-    }
-    const bool is_primary = Names(config->controller_primary_boot_volume, volume_type, dev_number);
-    const bool is_secondary = Names(config->controller_secondary_boot_volume, volume_type, dev_number);
-    if ((precedence == kBootableVolumePrecedenceAll && is_primary && is_secondary) ||
-        (precedence == kBootableVolumePrecedencePrimary && is_primary) ||
-        (precedence == kBootableVolumePrecedenceSecondary && is_secondary)) {
-        return kCanChangeEditableControllerBootVolumeAlreadySet;
-    }
-    return kCanChangeEditableControllerBootVolumeAllowed;
+        if (volume_type > kBootableVolumeDriveTypeRemote) {
+            return kCanChangeEditableControllerBootVolumeInvalidBootVolumeType;
+        }
+        if (dev_number == kNoVolume) {
+            return kCanChangeEditableControllerBootVolumeInvalidBootVolumeNumber;
+        }
+        switch (volume_type) {
+        case kBootableVolumeDriveTypePhysical:
+            if (!VK_ControllerSupportsMixedMode(cda) || !StagedBootablePhysicalDrive(cda, config, dev_number)) {
+                return kCanChangeEditableControllerBootVolumeInvalidPhysicalBootVolume;
+            }
+            break;
+        case kBootableVolumeDriveTypeLogical: {
+            const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, dev_number);
+            if (ld == nullptr ||
+                (ld->flags & (kEditableLDLUCache | kEditableLDSplitMirrorBackup | kEditableLDSplitMirrorOrphan))) {
+                return kCanChangeEditableControllerBootVolumeInvalidLogicalBootVolume;
+            }
+            break;
+        }
+        default:
+            if (!__VK_CheckBootRemoteVolume(cda, dev_number)) {
+                return kCanChangeEditableControllerBootVolumeInvalidRemoteBootVolume;
+            }
+            break;
+        }
+        const bool is_primary = Names(config.controller_primary_boot_volume, volume_type, dev_number);
+        const bool is_secondary = Names(config.controller_secondary_boot_volume, volume_type, dev_number);
+        if ((precedence == kBootableVolumePrecedenceAll && is_primary && is_secondary) ||
+            (precedence == kBootableVolumePrecedencePrimary && is_primary) ||
+            (precedence == kBootableVolumePrecedenceSecondary && is_secondary)) {
+            return kCanChangeEditableControllerBootVolumeAlreadySet;
+        }
+        return kCanChangeEditableControllerBootVolumeAllowed;
+    };
+    return telmar::StagedAnswer(cda, kCanChangeEditableControllerBootVolumeNoEditableConfigCreated, check);
 }
 
 VK_BOOL VK_ChangeEditableControllerBootVolume(PCDA cda, VK_BYTE precedence, VK_BYTE volume_type,
@@ -1872,85 +1863,80 @@ bool StagedArrayHasRAID0(PCDA cda, const EDITABLE_ARRAY& array) {
 } // namespace
 
 VK_BYTE VK_GetEditableControllerSAM(PCDA cda) {
-    CDALock guard(cda);
-    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
-    return config != nullptr ? config->controller_spare_activation_mode : kControllerSAMTypeInvalid;
+    return telmar::StagedSetting(cda, &EDITABLE_CONFIGURATION::controller_spare_activation_mode,
+                                 kControllerSAMTypeInvalid);
 }
 
 VK_BYTE VK_CanChangeEditableControllerSAM(PCDA cda, VK_BYTE mode) {
-    CDALock guard(cda);
-    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
-    if (config == nullptr) {
-        return kCanChangeEditableControllerSAMNoEditableConfigCreated;
-    }
-    if (Locked(cda)) {
-        return kCanChangeEditableControllerSAMControllerStatusNotOK;
-    }
-    if (mode > kControllerSAMTypePredictive || !VK_RequestArrayConfigurationInformation(cda) ||
-        (mode == kControllerSAMTypePredictive && !VK_ControllerSupportsPredictiveSpareRebuild(cda))) {
-        return kCanChangeEditableControllerSAMUnsupportedMode;
-    }
-    if (config->editable_ld_count == 0) {
-        return kCanChangeEditableControllerSAMNoLogicalDrives;
-    }
-    if (mode == config->controller_spare_activation_mode) {
-        return kCanChangeEditableControllerSAMSelectedModeActive;
-    }
-    if (mode == kControllerSAMTypePredictive && _VK_ExistsNewArrayWithPredictiveFailureDrive(cda)) {
-        return kCanChangeEditableControllerSAMEditableArrayHasPredictiveFailureDrive;
-    }
-    if (_VK_ControllerHasEncryptedLogicalDriveWithMissingKey(cda)) {
-        return kCanChangeEditableControllerSAMLogicalDriveMissingKey;
-    }
-    for (VK_WORD a = VK_EnumerateAllArrays(cda, kInvalidArrayNumber); a != kInvalidArrayNumber;
-         a = VK_EnumerateAllArrays(cda, a)) {
-        const VK_DWORD status = VK_GetArrayStatusInfo(cda, a);
-        if (status & (kArrayStatusHasTransformingLogicalDrive | kArrayStatusHasRekeyingLogicalDrive)) {
-            return kCanChangeEditableControllerSAMArrayIsTransforming;
+    const auto check = [&](EDITABLE_CONFIGURATION& config) -> VK_BYTE {
+        if (Locked(cda)) {
+            return kCanChangeEditableControllerSAMControllerStatusNotOK;
         }
-        // An active spare under a RAID 0 drive is part of it only while spares activate predictively.
-        if (config->controller_spare_activation_mode == kControllerSAMTypePredictive &&
-            (status & kArrayStatusHasActiveSpare) && LiveArrayHasRAID0(cda, a)) {
-            return kCanChangeEditableControllerSAMArrayHasActiveSpare;
+        if (mode > kControllerSAMTypePredictive || !VK_RequestArrayConfigurationInformation(cda) ||
+            (mode == kControllerSAMTypePredictive && !VK_ControllerSupportsPredictiveSpareRebuild(cda))) {
+            return kCanChangeEditableControllerSAMUnsupportedMode;
         }
-    }
-    if (mode == kControllerSAMTypeFailure) {
-        for (VK_WORD a = 0; a < kMaxArraysSupported; ++a) {
-            const PEDITABLE_ARRAY array = _VK_GetEditableArray(cda, a);
-            if (array != nullptr && VK_GetEditableArraySpareType(cda, a) == kSpareDriveTypeAutoReplace &&
-                StagedArrayHasRAID0(cda, *array)) {
-                return kCanChangeEditableControllerSAMArrayHasAutoReplaceSpare;
+        if (config.editable_ld_count == 0) {
+            return kCanChangeEditableControllerSAMNoLogicalDrives;
+        }
+        if (mode == config.controller_spare_activation_mode) {
+            return kCanChangeEditableControllerSAMSelectedModeActive;
+        }
+        if (mode == kControllerSAMTypePredictive && _VK_ExistsNewArrayWithPredictiveFailureDrive(cda)) {
+            return kCanChangeEditableControllerSAMEditableArrayHasPredictiveFailureDrive;
+        }
+        if (_VK_ControllerHasEncryptedLogicalDriveWithMissingKey(cda)) {
+            return kCanChangeEditableControllerSAMLogicalDriveMissingKey;
+        }
+        for (VK_WORD a = VK_EnumerateAllArrays(cda, kInvalidArrayNumber); a != kInvalidArrayNumber;
+             a = VK_EnumerateAllArrays(cda, a)) {
+            const VK_DWORD status = VK_GetArrayStatusInfo(cda, a);
+            if (status & (kArrayStatusHasTransformingLogicalDrive | kArrayStatusHasRekeyingLogicalDrive)) {
+                return kCanChangeEditableControllerSAMArrayIsTransforming;
+            }
+            // An active spare under a RAID 0 drive is part of it only while spares activate predictively.
+            if (config.controller_spare_activation_mode == kControllerSAMTypePredictive &&
+                (status & kArrayStatusHasActiveSpare) && LiveArrayHasRAID0(cda, a)) {
+                return kCanChangeEditableControllerSAMArrayHasActiveSpare;
             }
         }
-    }
-    return kCanChangeEditableControllerSAMOperationAllowed;
+        if (mode == kControllerSAMTypeFailure) {
+            for (VK_WORD a = 0; a < kMaxArraysSupported; ++a) {
+                const PEDITABLE_ARRAY array = _VK_GetEditableArray(cda, a);
+                if (array != nullptr && VK_GetEditableArraySpareType(cda, a) == kSpareDriveTypeAutoReplace &&
+                    StagedArrayHasRAID0(cda, *array)) {
+                    return kCanChangeEditableControllerSAMArrayHasAutoReplaceSpare;
+                }
+            }
+        }
+        return kCanChangeEditableControllerSAMOperationAllowed;
+    };
+    return telmar::StagedAnswer(cda, kCanChangeEditableControllerSAMNoEditableConfigCreated, check);
 }
 
 VK_BOOL VK_ChangeEditableControllerSAM(PCDA cda, VK_BYTE mode) {
-    CDALock guard(cda);
-    const VK_BYTE reason = VK_CanChangeEditableControllerSAM(cda, mode);
-    PN_DebugLog(3, 0, "%s:%d: %s(%p, %u):%u\n", __FILE__, __LINE__, __func__, cda, mode, reason);
-    if (reason != kCanChangeEditableControllerSAMOperationAllowed) {
-        return kFalse;
-    }
-    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
-    config->controller_spare_activation_mode = mode;
-    config->flags |= kEditableConfigControllerParams;
-    // How a RAID 0 drive's spares are assigned depends on the mode: have the commit assign them again.
-    for (VK_WORD a = 0; a < kMaxArraysSupported; ++a) {
-        const PEDITABLE_ARRAY array = _VK_GetEditableArray(cda, a);
-        if (array == nullptr || array->spare_drive_count == 0) {
-            continue;
-        }
-        const size_t count = std::min<size_t>(array->logical_drive_count, std::size(array->logical_drives));
-        for (size_t i = 0; i < count; ++i) {
-            const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, array->logical_drives[i]);
-            if (ld != nullptr && ld->RAID_level == kRAID0) {
-                ld->flags |= kEditableLDSparesChanged;
+    const auto apply = [cda, mode](EDITABLE_CONFIGURATION& config) {
+        config.controller_spare_activation_mode = mode;
+        config.flags |= kEditableConfigControllerParams;
+        // How a RAID 0 drive's spares are assigned depends on the mode: have the commit assign them again.
+        for (VK_WORD a = 0; a < kMaxArraysSupported; ++a) {
+            const PEDITABLE_ARRAY array = _VK_GetEditableArray(cda, a);
+            if (array == nullptr || array->spare_drive_count == 0) {
+                continue;
+            }
+            const size_t count = std::min<size_t>(array->logical_drive_count, std::size(array->logical_drives));
+            for (size_t i = 0; i < count; ++i) {
+                const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, array->logical_drives[i]);
+                if (ld != nullptr && ld->RAID_level == kRAID0) {
+                    ld->flags |= kEditableLDSparesChanged;
+                }
             }
         }
-    }
-    return kTrue;
+    };
+    return telmar::ApplyIfAllowed(cda, mode, VK_CanChangeEditableControllerSAM,
+                                  kCanChangeEditableControllerSAMOperationAllowed, __FILE__, __LINE__, __func__, apply)
+               ? kTrue
+               : kFalse;
 }
 
 // ---- Drive write cache ----
@@ -2035,62 +2021,56 @@ VK_BYTE TableWriteCachePolicy(PCDA cda, const EDITABLE_CONFIGURATION& config, VK
 } // namespace
 
 VK_BYTE VK_GetEditableControllerDriveWriteCachePolicy(PCDA cda, VK_BYTE drive_type, VK_BYTE usage_type) {
-    CDALock guard(cda);
-    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
-    if (config == nullptr) {
-        return kControllerDriveWriteCacheInvalid;
-    }
-    if (PerDriveTypeWriteCache(cda)) {
-        return TableWriteCachePolicy(cda, *config, drive_type, usage_type);
-    }
-    if (drive_type > kDriveWriteCacheDriveTypeNVMESSD || usage_type >= kWriteCacheUsageTypes) {
-        return kControllerDriveWriteCacheInvalid;
-    }
-    return usage_type == kDriveWriteCacheUsageTypeConfigured ? config->controller_drive_write_cache_policy[0]
-                                                             : kControllerDriveWriteCacheDefault;
+    const auto read = [&](EDITABLE_CONFIGURATION& config) -> VK_BYTE {
+        if (PerDriveTypeWriteCache(cda)) {
+            return TableWriteCachePolicy(cda, config, drive_type, usage_type);
+        }
+        if (drive_type > kDriveWriteCacheDriveTypeNVMESSD || usage_type >= kWriteCacheUsageTypes) {
+            return kControllerDriveWriteCacheInvalid;
+        }
+        return usage_type == kDriveWriteCacheUsageTypeConfigured ? config.controller_drive_write_cache_policy[0]
+                                                                 : kControllerDriveWriteCacheDefault;
+    };
+    return telmar::StagedAnswer(cda, kControllerDriveWriteCacheInvalid, read);
 }
 
 VK_BYTE VK_GetEditableControllerDriveWriteCacheMode(PCDA cda) {
-    CDALock guard(cda);
-    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
-    if (config == nullptr) {
-        return kControllerDriveWriteCacheInvalid;
-    }
-    if (!PerDriveTypeWriteCache(cda)) {
-        return config->controller_drive_write_cache_policy[0];
-    }
-    bool all_enabled = true;
-    bool all_disabled = true;
-    for (VK_BYTE d = 0; d < WriteCacheDriveTypes(cda); ++d) {
-        const VK_BYTE policy = TableWriteCachePolicy(cda, *config, d, kDriveWriteCacheUsageTypeConfigured);
-        all_enabled = all_enabled && policy == kControllerDriveWriteCacheEnabled;
-        all_disabled = all_disabled && policy == kControllerDriveWriteCacheDisabled;
-    }
-    return all_enabled    ? kControllerDriveWriteCacheEnabled
-           : all_disabled ? kControllerDriveWriteCacheDisabled
-                          : kControllerDriveWriteCacheInvalid;
+    const auto read = [&](EDITABLE_CONFIGURATION& config) -> VK_BYTE {
+        if (!PerDriveTypeWriteCache(cda)) {
+            return config.controller_drive_write_cache_policy[0];
+        }
+        bool all_enabled = true;
+        bool all_disabled = true;
+        for (VK_BYTE d = 0; d < WriteCacheDriveTypes(cda); ++d) {
+            const VK_BYTE policy = TableWriteCachePolicy(cda, config, d, kDriveWriteCacheUsageTypeConfigured);
+            all_enabled = all_enabled && policy == kControllerDriveWriteCacheEnabled;
+            all_disabled = all_disabled && policy == kControllerDriveWriteCacheDisabled;
+        }
+        return all_enabled    ? kControllerDriveWriteCacheEnabled
+               : all_disabled ? kControllerDriveWriteCacheDisabled
+                              : kControllerDriveWriteCacheInvalid;
+    };
+    return telmar::StagedAnswer(cda, kControllerDriveWriteCacheInvalid, read);
 }
 
 VK_BYTE VK_CanChangeEditableControllerDriveWriteCachePolicy(PCDA cda, VK_BYTE drive_type, VK_BYTE usage_type,
                                                             VK_BYTE policy) {
-    CDALock guard(cda);
-    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
-    if (config == nullptr) {
-        return kCanChangeEditableControllerDriveWriteCachePolicyNoEditableConfigCreated;
-    }
-    if (PerDriveTypeWriteCache(cda)) {
-        return CanChangeTableWriteCachePolicy(cda, drive_type, usage_type, policy);
-    }
-    if (Locked(cda)) {
-        return kCanChangeEditableControllerDriveWriteCachePolicyControllerStatusNotOK;
-    }
-    if (drive_type != kDriveWriteCacheDriveTypeAll) {
-        return kCanChangeEditableControllerDriveWriteCachePolicyInvalidDriveType;
-    }
-    if (usage_type != kDriveWriteCacheUsageTypeConfigured) {
-        return kCanChangeEditableControllerDriveWriteCachePolicyInvalidUsageType;
-    }
-    return CanChangeSingleWriteCacheMode(cda, *config, policy);
+    const auto check = [&](EDITABLE_CONFIGURATION& config) -> VK_BYTE {
+        if (PerDriveTypeWriteCache(cda)) {
+            return CanChangeTableWriteCachePolicy(cda, drive_type, usage_type, policy);
+        }
+        if (Locked(cda)) {
+            return kCanChangeEditableControllerDriveWriteCachePolicyControllerStatusNotOK;
+        }
+        if (drive_type != kDriveWriteCacheDriveTypeAll) {
+            return kCanChangeEditableControllerDriveWriteCachePolicyInvalidDriveType;
+        }
+        if (usage_type != kDriveWriteCacheUsageTypeConfigured) {
+            return kCanChangeEditableControllerDriveWriteCachePolicyInvalidUsageType;
+        }
+        return CanChangeSingleWriteCacheMode(cda, config, policy);
+    };
+    return telmar::StagedAnswer(cda, kCanChangeEditableControllerDriveWriteCachePolicyNoEditableConfigCreated, check);
 }
 
 VK_BOOL VK_ChangeEditableControllerDriveWriteCachePolicy(PCDA cda, VK_BYTE drive_type, VK_BYTE usage_type,
@@ -2121,16 +2101,14 @@ VK_BOOL VK_ChangeEditableControllerDriveWriteCachePolicy(PCDA cda, VK_BYTE drive
 }
 
 VK_BYTE VK_CanChangeEditableControllerDriveWriteCacheMode(PCDA cda, VK_BYTE mode) {
-    CDALock guard(cda);
-    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
-    if (config == nullptr) {
-        return kCanChangeEditableControllerDriveWriteCacheModeNoEditableConfigCreated;
-    }
-    if (PerDriveTypeWriteCache(cda)) {
-        return VK_CanChangeEditableControllerDriveWriteCachePolicy(cda, kDriveWriteCacheDriveTypeAll,
-                                                                   kDriveWriteCacheUsageTypeConfigured, mode);
-    }
-    return CanChangeSingleWriteCacheMode(cda, *config, mode);
+    const auto check = [&](EDITABLE_CONFIGURATION& config) -> VK_BYTE {
+        if (PerDriveTypeWriteCache(cda)) {
+            return VK_CanChangeEditableControllerDriveWriteCachePolicy(cda, kDriveWriteCacheDriveTypeAll,
+                                                                       kDriveWriteCacheUsageTypeConfigured, mode);
+        }
+        return CanChangeSingleWriteCacheMode(cda, config, mode);
+    };
+    return telmar::StagedAnswer(cda, kCanChangeEditableControllerDriveWriteCacheModeNoEditableConfigCreated, check);
 }
 
 VK_BOOL VK_ChangeEditableControllerDriveWriteCacheMode(PCDA cda, VK_BYTE mode) {
@@ -2139,15 +2117,14 @@ VK_BOOL VK_ChangeEditableControllerDriveWriteCacheMode(PCDA cda, VK_BYTE mode) {
         return VK_ChangeEditableControllerDriveWriteCachePolicy(cda, kDriveWriteCacheDriveTypeAll,
                                                                 kDriveWriteCacheUsageTypeConfigured, mode);
     }
-    const VK_BYTE reason = VK_CanChangeEditableControllerDriveWriteCacheMode(cda, mode);
-    PN_DebugLog(3, 0, "%s:%d: %s(%p, %u):%u\n", __FILE__, __LINE__, __func__, cda, mode, reason);
-    if (reason != kCanChangeEditableControllerDriveWriteCacheModeAllowed) {
-        return kFalse;
-    }
-    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
-    config->controller_drive_write_cache_policy[0] = mode;
-    config->flags |= kEditableConfigControllerParams;
-    return kTrue;
+    return telmar::ApplyIfAllowed(cda, mode, VK_CanChangeEditableControllerDriveWriteCacheMode,
+                                  kCanChangeEditableControllerDriveWriteCacheModeAllowed, __FILE__, __LINE__, __func__,
+                                  [mode](EDITABLE_CONFIGURATION& config) {
+                                      config.controller_drive_write_cache_policy[0] = mode;
+                                      config.flags |= kEditableConfigControllerParams;
+                                  })
+               ? kTrue
+               : kFalse;
 }
 
 // ---- Cache settings ----
@@ -2188,59 +2165,106 @@ VK_BOOL VK_IsEditableControllerLUCacheEnabled(PCDA cda) {
 }
 
 VK_BYTE VK_GetEditableControllerNBWC(PCDA cda) {
-    CDALock guard(cda);
-    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
-    return config != nullptr ? config->controller_nbwc : kUnknownByte;
+    return telmar::StagedSetting(cda, &EDITABLE_CONFIGURATION::controller_nbwc, kUnknownByte);
 }
 
 VK_BYTE VK_GetEditableControllerWaitForCacheRoom(PCDA cda) {
-    CDALock guard(cda);
-    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
-    return config != nullptr ? config->controller_wait_for_cache_room : kUnknownByte;
+    return telmar::StagedSetting(cda, &EDITABLE_CONFIGURATION::controller_wait_for_cache_room, kUnknownByte);
 }
 
 VK_BYTE VK_GetEditableControllerReadCachePercent(PCDA cda) {
-    CDALock guard(cda);
-    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
-    return config != nullptr ? config->controller_read_cache_percent : kUnknownByte;
+    return telmar::StagedSetting(cda, &EDITABLE_CONFIGURATION::controller_read_cache_percent, kUnknownByte);
 }
 
-VK_BYTE VK_CanChangeEditableControllerNBWC(PCDA cda, VK_BYTE value) {
-    CDALock guard(cda);
-    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
-    if (config == nullptr) {
-        return kCanChangeEditableControllerNBWCNoEditableConfigCreated;
-    }
+namespace {
+
+// A cache switch (the no-battery write cache, waiting for cache room): its largest value, support
+// test, staged member and the reason codes of its checks.
+struct CacheSwitch {
+    VK_BYTE maximum;
+    VK_BOOL (*supported)(PCDA);
+    VK_BYTE EDITABLE_CONFIGURATION::*staged;
+    VK_BYTE locked;
+    VK_BYTE invalid;
+    VK_BYTE unsupported;
+    VK_BYTE hba_mode;
+    VK_BYTE no_cache;
+    VK_BYTE cache_status;
+    VK_BYTE no_logical_drives;
+    VK_BYTE none_allows;
+    VK_BYTE no_change;
+    VK_BYTE allowed;
+};
+
+// The checks both switches make, in the order the controller is asked.
+VK_BYTE CanChangeCacheSwitch(PCDA cda, const EDITABLE_CONFIGURATION& config, const CacheSwitch& cache_switch,
+                             VK_BYTE value) {
     if (Locked(cda)) {
-        return kCanChangeEditableControllerNBWCControllerStatusNotOK;
+        return cache_switch.locked;
     }
-    if (value > kControllerNBWCDisabled) {
-        return kCanChangeEditableControllerNBWCInvalidValue;
+    if (value > cache_switch.maximum) {
+        return cache_switch.invalid;
     }
-    if (!VK_ControllerSupportsNBWC(cda)) {
-        return kCanChangeEditableControllerNBWCOperationUnsupported;
+    if (!cache_switch.supported(cda)) {
+        return cache_switch.unsupported;
     }
     if (InHBAMode(cda)) {
-        return kCanChangeEditableControllerNBWCInHBAMode;
+        return cache_switch.hba_mode;
     }
     if (NoCache(cda)) {
-        return kCanChangeEditableControllerNBWCNoCachePresent;
+        return cache_switch.no_cache;
     }
     if (CacheDisabled(cda)) {
-        return kCanChangeEditableControllerNBWCCacheStatusNotOK;
+        return cache_switch.cache_status;
     }
-    if (config->editable_ld_count == 0) {
-        return kCanChangeEditableControllerNBWCNoLogicalDrives;
+    if (config.editable_ld_count == 0) {
+        return cache_switch.no_logical_drives;
     }
     if (!__VK_AnyLogicalDriveAllowsNBWC(cda)) {
-        return kCanChangeEditableControllerNBWCNoLogicalDriveAllowsNBWC;
+        return cache_switch.none_allows;
     }
-    if (value == config->controller_nbwc) {
-        return kCanChangeEditableControllerNBWCNoChange;
-    }
-    if (value == kControllerNBWCDisabled) {
+    return value == config.*cache_switch.staged ? cache_switch.no_change : cache_switch.allowed;
+}
+
+constexpr CacheSwitch kNBWCSwitch{kControllerNBWCDisabled,
+                                  VK_ControllerSupportsNBWC,
+                                  &EDITABLE_CONFIGURATION::controller_nbwc,
+                                  kCanChangeEditableControllerNBWCControllerStatusNotOK,
+                                  kCanChangeEditableControllerNBWCInvalidValue,
+                                  kCanChangeEditableControllerNBWCOperationUnsupported,
+                                  kCanChangeEditableControllerNBWCInHBAMode,
+                                  kCanChangeEditableControllerNBWCNoCachePresent,
+                                  kCanChangeEditableControllerNBWCCacheStatusNotOK,
+                                  kCanChangeEditableControllerNBWCNoLogicalDrives,
+                                  kCanChangeEditableControllerNBWCNoLogicalDriveAllowsNBWC,
+                                  kCanChangeEditableControllerNBWCNoChange,
+                                  kCanChangeEditableControllerNBWCAllowed};
+
+constexpr CacheSwitch kWaitForCacheRoomSwitch{
+    kControllerWaitForCacheRoomEnabled,
+    VK_ControllerSupportsWaitForCacheRoom,
+    &EDITABLE_CONFIGURATION::controller_wait_for_cache_room,
+    kCanChangeEditableControllerWaitForCacheRoomControllerStatusNotOK,
+    kCanChangeEditableControllerWaitForCacheRoomInvalidValue,
+    kCanChangeEditableControllerWaitForCacheRoomOperationUnsupported,
+    kCanChangeEditableControllerWaitForCacheRoomInHBAMode,
+    kCanChangeEditableControllerWaitForCacheRoomNoCachePresent,
+    kCanChangeEditableControllerWaitForCacheRoomCacheStatusNotOK,
+    kCanChangeEditableControllerWaitForCacheRoomNoLogicalDrives,
+    kCanChangeEditableControllerWaitForCacheRoomNoLogicalDriveAllowsWaitForCacheRoom,
+    kCanChangeEditableControllerWaitForCacheRoomNoChange,
+    kCanChangeEditableControllerWaitForCacheRoomAllowed};
+
+} // namespace
+
+VK_BYTE VK_CanChangeEditableControllerNBWC(PCDA cda, VK_BYTE value) {
+    const auto check = [&](EDITABLE_CONFIGURATION& config) -> VK_BYTE {
+        const VK_BYTE reason = CanChangeCacheSwitch(cda, config, kNBWCSwitch, value);
+        if (reason != kCanChangeEditableControllerNBWCAllowed || value != kControllerNBWCDisabled) {
+            return reason;
+        }
         // Without the no-battery write cache the read share must fit what the controller allows then.
-        const VK_BYTE read = config->controller_read_cache_percent;
+        const VK_BYTE read = config.controller_read_cache_percent;
         const VK_WORD limits = VK_GetControllerNonBatteryBackedReadCachePercentLimits(cda);
         const VK_BYTE minimum = GET_CONTROLLER_NON_BATTERY_BACKED_MIN_READ_CACHE_PERCENT(limits);
         const VK_BYTE maximum = GET_CONTROLLER_NON_BATTERY_BACKED_MAX_READ_CACHE_PERCENT(limits);
@@ -2249,42 +2273,16 @@ VK_BYTE VK_CanChangeEditableControllerNBWC(PCDA cda, VK_BYTE value) {
             maximum != kGetControllerNonBatteryBackedReadCachePercentLimitsInvalid && (read < minimum || read > maximum)) {
             return kCanChangeEditableControllerNBWCReadCachePercentNotInRange;
         }
-    }
-    return kCanChangeEditableControllerNBWCAllowed;
+        return kCanChangeEditableControllerNBWCAllowed;
+    };
+    return telmar::StagedAnswer(cda, kCanChangeEditableControllerNBWCNoEditableConfigCreated, check);
 }
 
 VK_BYTE VK_CanChangeEditableControllerWaitForCacheRoom(PCDA cda, VK_BYTE value) {
-    CDALock guard(cda);
-    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
-    if (config == nullptr) {
-        return kCanChangeEditableControllerWaitForCacheRoomNoEditableConfigCreated;
-    }
-    if (Locked(cda)) {
-        return kCanChangeEditableControllerWaitForCacheRoomControllerStatusNotOK;
-    }
-    if (value > kControllerWaitForCacheRoomEnabled) {
-        return kCanChangeEditableControllerWaitForCacheRoomInvalidValue;
-    }
-    if (!VK_ControllerSupportsWaitForCacheRoom(cda)) {
-        return kCanChangeEditableControllerWaitForCacheRoomOperationUnsupported;
-    }
-    if (InHBAMode(cda)) {
-        return kCanChangeEditableControllerWaitForCacheRoomInHBAMode;
-    }
-    if (NoCache(cda)) {
-        return kCanChangeEditableControllerWaitForCacheRoomNoCachePresent;
-    }
-    if (CacheDisabled(cda)) {
-        return kCanChangeEditableControllerWaitForCacheRoomCacheStatusNotOK;
-    }
-    if (config->editable_ld_count == 0) {
-        return kCanChangeEditableControllerWaitForCacheRoomNoLogicalDrives;
-    }
-    if (!__VK_AnyLogicalDriveAllowsNBWC(cda)) {
-        return kCanChangeEditableControllerWaitForCacheRoomNoLogicalDriveAllowsWaitForCacheRoom;
-    }
-    return value == config->controller_wait_for_cache_room ? kCanChangeEditableControllerWaitForCacheRoomNoChange
-                                                           : kCanChangeEditableControllerWaitForCacheRoomAllowed;
+    return telmar::StagedAnswer(cda, kCanChangeEditableControllerWaitForCacheRoomNoEditableConfigCreated,
+                                [&](EDITABLE_CONFIGURATION& config) {
+                                    return CanChangeCacheSwitch(cda, config, kWaitForCacheRoomSwitch, value);
+                                });
 }
 
 VK_WORD VK_GetEditableControllerReadCachePercentLimits(PCDA cda) {
@@ -2293,41 +2291,39 @@ VK_WORD VK_GetEditableControllerReadCachePercentLimits(PCDA cda) {
 }
 
 VK_BYTE VK_CanChangeEditableControllerReadCachePercentOnEmptyConfig(PCDA cda, VK_BYTE percent) {
-    CDALock guard(cda);
-    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
-    if (config == nullptr) {
-        return kCanChangeEditableControllerReadCachePercentNoEditableConfigCreated;
-    }
-    if (Locked(cda)) {
-        return kCanChangeEditableControllerReadCachePercentControllerStatusNotOK;
-    }
-    if (InHBAMode(cda)) {
-        return kCanChangeEditableControllerReadCachePercentInHBAMode;
-    }
-    if (NoCache(cda)) {
-        return kCanChangeEditableControllerReadCachePercentNoCachePresent;
-    }
-    if (CacheDisabled(cda)) {
-        return kCanChangeEditableControllerReadCachePercentCacheStatusNotOk;
-    }
-    if (VK_IsEditableControllerLUCacheEnabled(cda)) {
-        return kCanChangeEditableControllerReadCachePercentLUCacheEnabled;
-    }
-    // Writes are cached without a charged backup power source only by the no-battery write cache.
-    if (VK_GetControllerBackupPowerSourceStatus(cda) != kControllerBackupPowerSourcePresentAndCharged &&
-        config->controller_nbwc == kControllerNBWCDisabled && percent != 100) {
-        return kCanChangeEditableControllerReadCachePercentBadPowerSource;
-    }
-    if (percent % 5 != 0 || percent > 100) {
-        return kCanChangeEditableControllerReadCachePercentInvalidValue;
-    }
-    const VK_WORD limits = VK_GetEditableControllerReadCachePercentLimits(cda);
-    if (percent < GET_EDITABLE_CONTROLLER_MIN_READ_CACHE_PERCENT(limits) ||
-        percent > GET_EDITABLE_CONTROLLER_MAX_READ_CACHE_PERCENT(limits)) {
-        return kCanChangeEditableControllerReadCachePercentNotInRange;
-    }
-    return percent == config->controller_read_cache_percent ? kCanChangeEditableControllerReadCachePercentNoChange
-                                                            : kCanChangeEditableControllerReadCachePercentAllowed;
+    const auto check = [&](EDITABLE_CONFIGURATION& config) -> VK_BYTE {
+        if (Locked(cda)) {
+            return kCanChangeEditableControllerReadCachePercentControllerStatusNotOK;
+        }
+        if (InHBAMode(cda)) {
+            return kCanChangeEditableControllerReadCachePercentInHBAMode;
+        }
+        if (NoCache(cda)) {
+            return kCanChangeEditableControllerReadCachePercentNoCachePresent;
+        }
+        if (CacheDisabled(cda)) {
+            return kCanChangeEditableControllerReadCachePercentCacheStatusNotOk;
+        }
+        if (VK_IsEditableControllerLUCacheEnabled(cda)) {
+            return kCanChangeEditableControllerReadCachePercentLUCacheEnabled;
+        }
+        // Writes are cached without a charged backup power source only by the no-battery write cache.
+        if (VK_GetControllerBackupPowerSourceStatus(cda) != kControllerBackupPowerSourcePresentAndCharged &&
+            config.controller_nbwc == kControllerNBWCDisabled && percent != 100) {
+            return kCanChangeEditableControllerReadCachePercentBadPowerSource;
+        }
+        if (percent % 5 != 0 || percent > 100) {
+            return kCanChangeEditableControllerReadCachePercentInvalidValue;
+        }
+        const VK_WORD limits = VK_GetEditableControllerReadCachePercentLimits(cda);
+        if (percent < GET_EDITABLE_CONTROLLER_MIN_READ_CACHE_PERCENT(limits) ||
+            percent > GET_EDITABLE_CONTROLLER_MAX_READ_CACHE_PERCENT(limits)) {
+            return kCanChangeEditableControllerReadCachePercentNotInRange;
+        }
+        return percent == config.controller_read_cache_percent ? kCanChangeEditableControllerReadCachePercentNoChange
+                                                                : kCanChangeEditableControllerReadCachePercentAllowed;
+    };
+    return telmar::StagedAnswer(cda, kCanChangeEditableControllerReadCachePercentNoEditableConfigCreated, check);
 }
 
 VK_BYTE VK_CanChangeEditableControllerReadCachePercent(PCDA cda, VK_BYTE percent) {
@@ -2348,16 +2344,13 @@ namespace {
 // The three cache settings' Change: the check, its trace, then the value and the cache dirty bit.
 VK_BOOL ChangeCacheSetting(PCDA cda, VK_BYTE value, VK_BYTE EDITABLE_CONFIGURATION::*member,
                            VK_BYTE (*can)(PCDA, VK_BYTE), const char* function, int line) {
-    CDALock guard(cda);
-    const VK_BYTE reason = can(cda, value);
-    PN_DebugLog(3, 0, "%s:%d: %s(%p, %u):%u\n", __FILE__, line, function, cda, value, reason);
-    if (reason != kAllowed) {
-        return kFalse;
-    }
-    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
-    config->*member = value;
-    config->flags |= kEditableConfigCacheConfig;
-    return kTrue;
+    return telmar::ApplyIfAllowed(cda, value, can, kAllowed, __FILE__, line, function,
+                                  [value, member](EDITABLE_CONFIGURATION& config) {
+                                      config.*member = value;
+                                      config.flags |= kEditableConfigCacheConfig;
+                                  })
+               ? kTrue
+               : kFalse;
 }
 
 } // namespace
@@ -2474,6 +2467,53 @@ bool ApplyReadShare(CACHE_CONFIG_STATUS& status, VK_BYTE staged_percent) {
     status.read_cache_size = static_cast<VK_WORD>((percent * total / 100) >> shift);
     status.write_cache_size = static_cast<VK_WORD>(status.wTotalMemorySize - status.read_cache_size);
     return true;
+}
+
+// One controller-level write of the commit: the texts it logs and the buffer it sends.
+template <typename Buffer> struct ControllerWrite {
+    Buffer* (*copy)(PCDA);
+    VK_BOOL (*send)(PCDA, Buffer*);
+    VK_UINT64 error;        // the step's commit-error bit
+    const char* copy_name;  // the buffer as the soft assertion names it
+    const char* no_copy;    // that assertion's message
+    const char* unchanged;  // a copy left as read is then not sent; nullptr sends it regardless
+    const char* setting;
+    const char* failed;
+};
+
+// A controller-level commit step: a fresh copy of the controller's buffer, `fill` applied from the
+// staged configuration, sent back. Every line logged names the step at `function` and `line`.
+template <typename Buffer, typename Fill>
+VK_UINT64 CommitControllerWrite(PCDA cda, const ControllerWrite<Buffer>& write, const char* function, int line,
+                                Fill fill) {
+    CDALock guard(cda);
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    if (config == nullptr) {
+        return write.error;
+    }
+    Buffer* buffer = CopyForUpdate(cda, write.copy, function, line, write.copy_name, write.no_copy);
+    if (buffer == nullptr) {
+        return write.error;
+    }
+    if constexpr (requires { buffer->dwTotalStructureLength; }) {
+        if (!TotalFits(*buffer, function, line)) {
+            VK_free(buffer);
+            return write.error;
+        }
+    }
+    const Buffer original = *buffer;
+    fill(*buffer, static_cast<const EDITABLE_CONFIGURATION&>(*config));
+    if (write.unchanged != nullptr && std::memcmp(&original, buffer, sizeof(original)) == 0) {
+        PN_DebugLog(2, 0, "%s:%d: %s\n", function, line, write.unchanged);
+        VK_free(buffer);
+        return 0;
+    }
+    PN_DebugLog(2, 0, "%s:%d: %s\n", function, line, write.setting);
+    if (!write.send(cda, buffer)) {
+        PN_DebugLog(1, 0, "%s:%d: %s\n", function, line, write.failed);
+        return write.error;
+    }
+    return 0;
 }
 
 } // namespace
@@ -2621,77 +2661,54 @@ VK_BOOL _VK_GetEditableRemoteVolumeUniqueID(PCDA cda, VK_WORD volume_number, VK_
 }
 
 VK_UINT64 __VK_CommitEditableControllerParameters(PCDA cda) {
-    CDALock guard(cda);
-    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
-    if (config == nullptr) {
-        return kEditableConfigurationCommitErrorSettingControllerParams;
-    }
-    CONTROLLER_PARAMETERS* update_buffer = VK_GetControllerParametersBufferForUpdate(cda);
-    if (update_buffer == nullptr) {
-        PN_DebugLog(1, 0,
-                    "%s:%d: Assertion 'update_buffer != ((void *)0)' failed: Failed to get ctrl param buffer for "
-                    "config\n",
-                    __func__, __LINE__);
-        return kEditableConfigurationCommitErrorSettingControllerParams;
-    }
-    if (!TotalFits(*update_buffer, __func__, __LINE__)) {
-        VK_free(update_buffer);
-        return kEditableConfigurationCommitErrorSettingControllerParams;
-    }
-    const CONTROLLER_PARAMETERS original = *update_buffer;
-    CONTROLLER_PARAMETERS& p = *update_buffer;
-
-    SetBits<VK_BYTE>(p.drive_configuration_flags, kDriveConfigPredictiveSpares,
-                     config->controller_spare_activation_mode == kControllerSAMTypePredictive);
-    if (VK_ControllerSupportsDriveWriteCacheForAllDrives(cda)) {
-        std::memcpy(p.pbDriveWriteCachePolicy, config->controller_drive_write_cache_policy,
-                    sizeof(p.pbDriveWriteCachePolicy));
-    } else {
-        SetBits<VK_BYTE>(p.drive_configuration_flags, kDriveConfigWriteCacheEnabled,
-                         config->controller_drive_write_cache_policy[0] == 1);
-    }
-    SetBits<VK_BYTE>(p.controller_configuration_flags, kControllerConfigDPOEnabled,
-                     config->controller_parity_RAID_DPO == 0);
-    SetBits<VK_BYTE>(p.controller_configuration_flags, kControllerConfigIRPEnabled, config->controller_RAID6x_IRP == 0);
-    SetBits<VK_BYTE>(p.controller_configuration_flags, kControllerConfigInconsistencyEvent,
-                     config->inconsistency_event_notification == 1);
-    p.rebuild_priority = telmar::editable::RawRebuildPriority(config->controller_rebuild_priority,
-                                                              VK_ControllerSupportsRapidRebuild(cda) != kFalse)
-                             .value_or(kRawRebuildUnknownAtCommit);
-    p.expand_priority = telmar::editable::RawExpandPriority(config->controller_transformation_priority);
-    p.elevator_state = config->controller_pd_elevator_sort == 1 ? 1 : 0;
-    p.queue_depth = QueueDepthOf(config->controller_max_drive_request_queue_depth);
-    p.elevator_latency_setting = config->controller_fls_setting <= kMaxFLSSetting ? config->controller_fls_setting : 0;
-    p.dwBigBlockCacheLineBypassLimit =
-        config->controller_write_cache_bypass_threshold != 0 ? config->controller_write_cache_bypass_threshold
-                                                             : kDefaultWCBT;
-    if (config->controller_sanitize_lock <= 2) {
-        p.bSanitizePolicy = static_cast<VK_BYTE>((p.bSanitizePolicy & kSanitizeKeptBits) |
-                                                 (config->controller_sanitize_lock << 4));
-    }
-    if (config->controller_notify_on_any_broadcast == 2) {
-        p.dwMoreNVRAMFlags &= ~kMoreNVRAMNotifyOnAnyBroadcast;
-    } else if (config->controller_notify_on_any_broadcast == 3) {
-        p.dwMoreNVRAMFlags |= kMoreNVRAMNotifyOnAnyBroadcast;
-    }
-    if (config->controller_bootable_volume_flags & kPrimaryBootVolumeChanged) {
-        PutBootVolume(cda, config->controller_primary_boot_volume, p.primary_boot_lun);
-    }
-    if (config->controller_bootable_volume_flags & kSecondaryBootVolumeChanged) {
-        PutBootVolume(cda, config->controller_secondary_boot_volume, p.secondary_boot_lun);
-    }
-
-    if (std::memcmp(&original, update_buffer, sizeof(original)) == 0) {
-        PN_DebugLog(2, 0, "%s:%d: No changes for ctrl params\n", __func__, __LINE__);
-        VK_free(update_buffer);
-        return 0;
-    }
-    PN_DebugLog(2, 0, "%s:%d: Setting ctrl params\n", __func__, __LINE__);
-    if (!VK_UpdateControllerParameters(cda, update_buffer)) {
-        PN_DebugLog(1, 0, "%s:%d: Set ctrl params failed\n", __func__, __LINE__);
-        return kEditableConfigurationCommitErrorSettingControllerParams;
-    }
-    return 0;
+    static constexpr ControllerWrite<CONTROLLER_PARAMETERS> kWrite{
+        VK_GetControllerParametersBufferForUpdate, VK_UpdateControllerParameters,
+        kEditableConfigurationCommitErrorSettingControllerParams,
+        "update_buffer", "Failed to get ctrl param buffer for config",
+        "No changes for ctrl params", "Setting ctrl params", "Set ctrl params failed"};
+    return CommitControllerWrite(cda, kWrite, __func__, __LINE__, [cda](CONTROLLER_PARAMETERS& p,
+                                                                        const EDITABLE_CONFIGURATION& config) {
+        SetBits<VK_BYTE>(p.drive_configuration_flags, kDriveConfigPredictiveSpares,
+                         config.controller_spare_activation_mode == kControllerSAMTypePredictive);
+        if (VK_ControllerSupportsDriveWriteCacheForAllDrives(cda)) {
+            std::memcpy(p.pbDriveWriteCachePolicy, config.controller_drive_write_cache_policy,
+                        sizeof(p.pbDriveWriteCachePolicy));
+        } else {
+            SetBits<VK_BYTE>(p.drive_configuration_flags, kDriveConfigWriteCacheEnabled,
+                             config.controller_drive_write_cache_policy[0] == 1);
+        }
+        SetBits<VK_BYTE>(p.controller_configuration_flags, kControllerConfigDPOEnabled,
+                         config.controller_parity_RAID_DPO == 0);
+        SetBits<VK_BYTE>(p.controller_configuration_flags, kControllerConfigIRPEnabled,
+                         config.controller_RAID6x_IRP == 0);
+        SetBits<VK_BYTE>(p.controller_configuration_flags, kControllerConfigInconsistencyEvent,
+                         config.inconsistency_event_notification == 1);
+        p.rebuild_priority = telmar::editable::RawRebuildPriority(config.controller_rebuild_priority,
+                                                                  VK_ControllerSupportsRapidRebuild(cda) != kFalse)
+                                 .value_or(kRawRebuildUnknownAtCommit);
+        p.expand_priority = telmar::editable::RawExpandPriority(config.controller_transformation_priority);
+        p.elevator_state = config.controller_pd_elevator_sort == 1 ? 1 : 0;
+        p.queue_depth = QueueDepthOf(config.controller_max_drive_request_queue_depth);
+        p.elevator_latency_setting = config.controller_fls_setting <= kMaxFLSSetting ? config.controller_fls_setting : 0;
+        p.dwBigBlockCacheLineBypassLimit = config.controller_write_cache_bypass_threshold != 0
+                                               ? config.controller_write_cache_bypass_threshold
+                                               : kDefaultWCBT;
+        if (config.controller_sanitize_lock <= 2) {
+            p.bSanitizePolicy = static_cast<VK_BYTE>((p.bSanitizePolicy & kSanitizeKeptBits) |
+                                                     (config.controller_sanitize_lock << 4));
+        }
+        if (config.controller_notify_on_any_broadcast == 2) {
+            p.dwMoreNVRAMFlags &= ~kMoreNVRAMNotifyOnAnyBroadcast;
+        } else if (config.controller_notify_on_any_broadcast == 3) {
+            p.dwMoreNVRAMFlags |= kMoreNVRAMNotifyOnAnyBroadcast;
+        }
+        if (config.controller_bootable_volume_flags & kPrimaryBootVolumeChanged) {
+            PutBootVolume(cda, config.controller_primary_boot_volume, p.primary_boot_lun);
+        }
+        if (config.controller_bootable_volume_flags & kSecondaryBootVolumeChanged) {
+            PutBootVolume(cda, config.controller_secondary_boot_volume, p.secondary_boot_lun);
+        }
+    });
 }
 
 VK_BOOL __VK_ControllerSupportsDDRCaching(PCDA cda) {
@@ -2716,111 +2733,57 @@ VK_BOOL __VK_ControllerSupportsDDRCaching(PCDA cda) {
 }
 
 VK_UINT64 __VK_CommitEditableControllerCacheConfig(PCDA cda) {
-    CDALock guard(cda);
-    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
-    if (config == nullptr) {
-        return kEditableConfigurationCommitErrorControllerCacheConfig;
-    }
-    CACHE_CONFIG_STATUS* update_buffer = VK_GetCacheConfigStatusBufferForUpdate(cda);
-    if (update_buffer == nullptr) {
-        PN_DebugLog(1, 0,
-                    "%s:%d: Assertion 'update_buffer != ((void *)0)' failed: Failed to get cache config status "
-                    "buffer\n",
-                    __func__, __LINE__);
-        return kEditableConfigurationCommitErrorControllerCacheConfig;
-    }
-    if (!TotalFits(*update_buffer, __func__, __LINE__)) {
-        VK_free(update_buffer);
-        return kEditableConfigurationCommitErrorControllerCacheConfig;
-    }
-    const CACHE_CONFIG_STATUS original = *update_buffer;
-    telmar::EditCacheConfiguration(*update_buffer, *config, VK_IsEditableControllerLUCacheEnabled(cda) != kFalse);
-    if (std::memcmp(&original, update_buffer, sizeof(original)) == 0) {
-        PN_DebugLog(2, 0, "%s:%d: No changes for cache config\n", __func__, __LINE__);
-        VK_free(update_buffer);
-        return 0;
-    }
-    PN_DebugLog(2, 0, "%s:%d: Setting cache config\n", __func__, __LINE__);
-    if (!VK_UpdateCacheConfigStatus(cda, update_buffer)) {
-        PN_DebugLog(1, 0, "%s:%d: Set cache config failed\n", __func__, __LINE__);
-        return kEditableConfigurationCommitErrorControllerCacheConfig;
-    }
-    return 0;
+    static constexpr ControllerWrite<CACHE_CONFIG_STATUS> kWrite{
+        VK_GetCacheConfigStatusBufferForUpdate, VK_UpdateCacheConfigStatus,
+        kEditableConfigurationCommitErrorControllerCacheConfig,
+        "update_buffer", "Failed to get cache config status buffer",
+        "No changes for cache config", "Setting cache config", "Set cache config failed"};
+    return CommitControllerWrite(cda, kWrite, __func__, __LINE__,
+                                 [cda](CACHE_CONFIG_STATUS& status, const EDITABLE_CONFIGURATION& config) {
+                                     telmar::EditCacheConfiguration(
+                                         status, config, VK_IsEditableControllerLUCacheEnabled(cda) != kFalse);
+                                 });
 }
 
 VK_UINT64 __VK_CommitEditableControllerSurvivalMode(PCDA cda) {
-    CDALock guard(cda);
-    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
-    if (config == nullptr) {
-        return kEditableConfigurationCommitErrorControllerSurvivalMode;
-    }
-    SET_SURVIVAL_MODE* update_buffer = VK_GetControllerSurvivalPowerModeBufferForUpdate(cda);
-    if (update_buffer == nullptr) {
-        PN_DebugLog(1, 0,
-                    "%s:%d: Assertion 'update_buffer != ((void *)0)' failed: Failed to get ctrl power mode buffer "
-                    "for config\n",
-                    __func__, __LINE__);
-        return kEditableConfigurationCommitErrorControllerSurvivalMode;
-    }
-    update_buffer->bSurvivalMode = config->controller_survival_mode != 0 ? 1 : 0;
-    PN_DebugLog(2, 0, "%s:%d: Setting power mode config\n", __func__, __LINE__);
-    if (!VK_UpdateControllerSurvivalPowerMode(cda, update_buffer)) {
-        PN_DebugLog(1, 0, "%s:%d: Set power mode config failed\n", __func__, __LINE__);
-        return kEditableConfigurationCommitErrorControllerSurvivalMode;
-    }
-    return 0;
+    static constexpr ControllerWrite<SET_SURVIVAL_MODE> kWrite{
+        VK_GetControllerSurvivalPowerModeBufferForUpdate, VK_UpdateControllerSurvivalPowerMode,
+        kEditableConfigurationCommitErrorControllerSurvivalMode,
+        "update_buffer", "Failed to get ctrl power mode buffer for config",
+        nullptr, "Setting power mode config", "Set power mode config failed"};
+    return CommitControllerWrite(cda, kWrite, __func__, __LINE__,
+                                 [](SET_SURVIVAL_MODE& mode, const EDITABLE_CONFIGURATION& config) {
+                                     mode.bSurvivalMode = config.controller_survival_mode != 0 ? 1 : 0;
+                                 });
 }
 
 VK_UINT64 __VK_CommitEditableControllerSurfaceScan(PCDA cda) {
-    CDALock guard(cda);
-    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
-    if (config == nullptr) {
-        return kEditableConfigurationCommitErrorControllerSurfaceScan;
-    }
-    SURFACE_DELAY* surface_scan_buffer = VK_GetSurfaceStatusBufferForUpdate(cda);
-    if (surface_scan_buffer == nullptr) {
-        PN_DebugLog(1, 0,
-                    "%s:%d: Assertion 'surface_scan_buffer != ((void *)0)' failed: Failed to get surface scan "
-                    "buffer for config\n",
-                    __func__, __LINE__);
-        return kEditableConfigurationCommitErrorControllerSurfaceScan;
-    }
-    surface_scan_buffer->delay = config->controller_surface_scan_priority > kSurfaceDelayMaximum
-                                     ? kSurfaceDelayDefault
-                                     : config->controller_surface_scan_priority;
-    surface_scan_buffer->parallel_scan_count =
-        config->controller_parallel_surface_scan_count != 0 ? config->controller_parallel_surface_scan_count : 1;
-    PN_DebugLog(2, 0, "%s:%d: Setting surface scan settings\n", __func__, __LINE__);
-    if (!VK_UpdateSurfaceStatus(cda, surface_scan_buffer)) {
-        PN_DebugLog(1, 0, "%s:%d: Set surface scan failed\n", __func__, __LINE__);
-        return kEditableConfigurationCommitErrorControllerSurfaceScan;
-    }
-    return 0;
+    static constexpr ControllerWrite<SURFACE_DELAY> kWrite{
+        VK_GetSurfaceStatusBufferForUpdate, VK_UpdateSurfaceStatus,
+        kEditableConfigurationCommitErrorControllerSurfaceScan,
+        "surface_scan_buffer", "Failed to get surface scan buffer for config",
+        nullptr, "Setting surface scan settings", "Set surface scan failed"};
+    return CommitControllerWrite(
+        cda, kWrite, __func__, __LINE__, [](SURFACE_DELAY& scan, const EDITABLE_CONFIGURATION& config) {
+            scan.delay = config.controller_surface_scan_priority > kSurfaceDelayMaximum
+                             ? kSurfaceDelayDefault
+                             : config.controller_surface_scan_priority;
+            scan.parallel_scan_count =
+                config.controller_parallel_surface_scan_count != 0 ? config.controller_parallel_surface_scan_count : 1;
+        });
 }
 
 VK_UINT64 __VK_CommitEditableControllerMNPDelay(PCDA cda) {
-    CDALock guard(cda);
-    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
-    if (config == nullptr) {
-        return kEditableConfigurationCommitErrorSettingControllerParams;
-    }
-    MNP_DELAY* mnp_delay_buffer = VK_GetMNPDelayBufferForUpdate(cda);
-    if (mnp_delay_buffer == nullptr) {
-        PN_DebugLog(1, 0,
-                    "%s:%d: Assertion 'mnp_delay_buffer != ((void *)0)' failed: Failed to get MNP delay buffer for "
-                    "config\n",
-                    __func__, __LINE__);
-        return kEditableConfigurationCommitErrorSettingControllerParams;
-    }
-    mnp_delay_buffer->delay = config->controller_mnp_analysis_delay == kMNPDelayNone
-                                  ? kMNPDelayDefault
-                                  : config->controller_mnp_analysis_delay;
-    PN_DebugLog(2, 0, "%s:%d: Setting MNP settings\n", __func__, __LINE__);
-    if (!VK_UpdateMNPDelay(cda, mnp_delay_buffer)) {
-        PN_DebugLog(1, 0, "%s:%d: Set MNP failed\n", __func__, __LINE__);
-        return kEditableConfigurationCommitErrorSettingControllerParams;
-    }
-    return 0;
+    static constexpr ControllerWrite<MNP_DELAY> kWrite{
+        VK_GetMNPDelayBufferForUpdate, VK_UpdateMNPDelay, kEditableConfigurationCommitErrorSettingControllerParams,
+        "mnp_delay_buffer", "Failed to get MNP delay buffer for config",
+        nullptr, "Setting MNP settings", "Set MNP failed"};
+    return CommitControllerWrite(cda, kWrite, __func__, __LINE__,
+                                 [](MNP_DELAY& mnp, const EDITABLE_CONFIGURATION& config) {
+                                     mnp.delay = config.controller_mnp_analysis_delay == kMNPDelayNone
+                                                     ? kMNPDelayDefault
+                                                     : config.controller_mnp_analysis_delay;
+                                 });
 }
 
 // Commit steps: creating and deleting logical drives
@@ -2932,6 +2895,23 @@ StagedDrive Staged(PCDA cda, VK_WORD ld_number) {
         staged.array = _VK_GetEditableArray(cda, staged.ld->editable_array_number);
     }
     return staged;
+}
+
+enum class Needs { kDrive, kArray };
+
+// A step that builds a configuration copy from a staged drive: `edit` under the lock, given the drive
+// and, when the step needs it, its array; nothing without a data area, a copy or what it needs.
+template <typename Edit>
+void EditStagedDrive(PCDA cda, VK_WORD ld_number, LOGICAL_DRIVE_CONFIG* ld_buffer, Needs needs, Edit edit) {
+    if (cda == nullptr || ld_buffer == nullptr) {
+        return;
+    }
+    CDALock guard(cda);
+    const StagedDrive s = Staged(cda, ld_number);
+    if (s.ld == nullptr || (needs == Needs::kArray && s.array == nullptr)) {
+        return;
+    }
+    edit(s);
 }
 
 size_t ListedDrives(VK_WORD count, size_t capacity) {
@@ -3064,207 +3044,171 @@ VK_WORD __VK_GetEditableControllerConfiguredDataDriveCount(PCDA cda) {
 
 void __VK_ManageEditableLogicalDriveFaultTolerance(PCDA cda, VK_WORD ld_number,
                                                    LOGICAL_DRIVE_CONFIG* ld_buffer) {
-    if (cda == nullptr || ld_buffer == nullptr) {
-        return;
-    }
-    CDALock guard(cda);
-    const StagedDrive s = Staged(cda, ld_number);
-    if (s.ld == nullptr || s.array == nullptr) {
-        return;
-    }
-    const VK_WORD data_drives = s.array->data_drive_count;
-    const VK_WORD usable = __VK_GetUsableDriveCount(data_drives, s.ld->RAID_level, s.ld->num_parity_groups);
-    const VK_WORD consumed = usable <= data_drives ? static_cast<VK_WORD>(data_drives - usable) : 0;
-    struct Encoding {
-        VK_WORD mode;
-        VK_BYTE distribution;
-        VK_BYTE groups;
-        VK_WORD consumed;
-    };
-    std::optional<Encoding> e;
-    switch (s.ld->RAID_level) {
-        case 1:
-            e = Encoding{0, 2, 0, 0};
-            break;
-        case 2:
-        case 3:
-            e = Encoding{2, 2, 0, 0};
-            break;
-        case 4:
-            e = Encoding{3, 2, 0, 0};
-            break;
-        case 5:
-            e = Encoding{3, 7, s.ld->num_parity_groups, consumed};
-            break;
-        case 6:
-            e = Encoding{5, 2, 0, 2};
-            break;
-        case 7:
-            e = Encoding{5, 7, s.ld->num_parity_groups, consumed};
-            break;
-        case 8:
-        case 9:
-            e = Encoding{6, 2, 0, consumed};
-            break;
-        default:
-            break;
-    }
-    if (e) {
-        ld_buffer->wFaultToleranceMode = e->mode;
-        ld_buffer->bDataDistributionMode = e->distribution;
-        ld_buffer->bNumberOfParityGroups = e->groups;
-        ld_buffer->wDrivesConsumedForFaultTolerance = e->consumed;
-    }
-    ld_buffer->wDistribution = static_cast<VK_WORD>(s.ld->strip_size_blocks & 0xFFFF);
+    EditStagedDrive(cda, ld_number, ld_buffer, Needs::kArray, [&](const StagedDrive& s) {
+        const VK_WORD data_drives = s.array->data_drive_count;
+        const VK_WORD usable = __VK_GetUsableDriveCount(data_drives, s.ld->RAID_level, s.ld->num_parity_groups);
+        const VK_WORD consumed = usable <= data_drives ? static_cast<VK_WORD>(data_drives - usable) : 0;
+        struct Encoding {
+            VK_WORD mode;
+            VK_BYTE distribution;
+            VK_BYTE groups;
+            VK_WORD consumed;
+        };
+        std::optional<Encoding> e;
+        switch (s.ld->RAID_level) {
+            case 1:
+                e = Encoding{0, 2, 0, 0};
+                break;
+            case 2:
+            case 3:
+                e = Encoding{2, 2, 0, 0};
+                break;
+            case 4:
+                e = Encoding{3, 2, 0, 0};
+                break;
+            case 5:
+                e = Encoding{3, 7, s.ld->num_parity_groups, consumed};
+                break;
+            case 6:
+                e = Encoding{5, 2, 0, 2};
+                break;
+            case 7:
+                e = Encoding{5, 7, s.ld->num_parity_groups, consumed};
+                break;
+            case 8:
+            case 9:
+                e = Encoding{6, 2, 0, consumed};
+                break;
+            default:
+                break;
+        }
+        if (e) {
+            ld_buffer->wFaultToleranceMode = e->mode;
+            ld_buffer->bDataDistributionMode = e->distribution;
+            ld_buffer->bNumberOfParityGroups = e->groups;
+            ld_buffer->wDrivesConsumedForFaultTolerance = e->consumed;
+        }
+        ld_buffer->wDistribution = static_cast<VK_WORD>(s.ld->strip_size_blocks & 0xFFFF);
+    });
 }
 
 void __VK_ManageEditableLogicalDriveDataDrives(PCDA cda, VK_WORD ld_number, LOGICAL_DRIVE_CONFIG* ld_buffer) {
-    if (cda == nullptr || ld_buffer == nullptr) {
-        return;
-    }
-    CDALock guard(cda);
-    const StagedDrive s = Staged(cda, ld_number);
-    if (s.ld == nullptr || s.array == nullptr) {
-        return;
-    }
-    ld_buffer->dwDriveAssignmentMap = 0;
-    std::memset(ld_buffer->pbBigDriveAssignmentMap, 0, sizeof(ld_buffer->pbBigDriveAssignmentMap));
-    PutDriveMaps(*ld_buffer, _VK_ControllerSupportsExtendedDriveMap(cda) != kFalse, false,
-                 s.array->data_drives,
-                 ListedDrives(s.array->data_drive_count, std::size(s.array->data_drives)), ld_number);
-    ld_buffer->wOffsetToExtendedPhysicalDriveOrderList = 0;
-    ld_buffer->wAssignedDrives = s.array->data_drive_count;
-    ld_buffer->wPhysicalDrives = __VK_GetEditableControllerConfiguredDataDriveCount(cda);
+    EditStagedDrive(cda, ld_number, ld_buffer, Needs::kArray, [&](const StagedDrive& s) {
+        ld_buffer->dwDriveAssignmentMap = 0;
+        std::memset(ld_buffer->pbBigDriveAssignmentMap, 0, sizeof(ld_buffer->pbBigDriveAssignmentMap));
+        PutDriveMaps(*ld_buffer, _VK_ControllerSupportsExtendedDriveMap(cda) != kFalse, false,
+                     s.array->data_drives,
+                     ListedDrives(s.array->data_drive_count, std::size(s.array->data_drives)), ld_number);
+        ld_buffer->wOffsetToExtendedPhysicalDriveOrderList = 0;
+        ld_buffer->wAssignedDrives = s.array->data_drive_count;
+        ld_buffer->wPhysicalDrives = __VK_GetEditableControllerConfiguredDataDriveCount(cda);
+    });
 }
 
 void __VK_ManageEditableLogicalDriveSpareDrives(PCDA cda, VK_WORD ld_number,
                                                 LOGICAL_DRIVE_CONFIG* ld_buffer) {
-    if (cda == nullptr || ld_buffer == nullptr) {
-        return;
-    }
-    CDALock guard(cda);
-    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
-    const StagedDrive s = Staged(cda, ld_number);
-    if (config == nullptr || s.ld == nullptr || s.array == nullptr) {
-        return;
-    }
-    const auto raid = static_cast<VK_BYTE>(VK_GetEditableLogicalDriveRAIDInfo(cda, ld_number) & 0xFF);
-    const bool extended = _VK_ControllerSupportsExtendedDriveMap(cda) != kFalse;
-    ld_buffer->dwSpareAssignmentMap = 0;
-    std::memset(ld_buffer->pbBigSpareAssignmentMap, 0, sizeof(ld_buffer->pbBigSpareAssignmentMap));
-    if (raid == kRAID0 && config->controller_spare_activation_mode == kControllerSAMTypeFailure) {
-        // Spares would never be activated for it: the copy goes without any.
-        if (const auto map =
-                telmar::ConfigExtendedMap(*ld_buffer, ld_buffer->wOffsetToExtendedSpareAssignmentMap)) {
-            telmar::ClearMapSpan(*map);
+    EditStagedDrive(cda, ld_number, ld_buffer, Needs::kArray, [&](const StagedDrive& s) {
+        const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+        const auto raid = static_cast<VK_BYTE>(VK_GetEditableLogicalDriveRAIDInfo(cda, ld_number) & 0xFF);
+        const bool extended = _VK_ControllerSupportsExtendedDriveMap(cda) != kFalse;
+        ld_buffer->dwSpareAssignmentMap = 0;
+        std::memset(ld_buffer->pbBigSpareAssignmentMap, 0, sizeof(ld_buffer->pbBigSpareAssignmentMap));
+        if (raid == kRAID0 && config->controller_spare_activation_mode == kControllerSAMTypeFailure) {
+            // Spares would never be activated for it: the copy goes without any.
+            if (const auto map =
+                    telmar::ConfigExtendedMap(*ld_buffer, ld_buffer->wOffsetToExtendedSpareAssignmentMap)) {
+                telmar::ClearMapSpan(*map);
+            }
+            return;
         }
-        return;
-    }
-    const size_t count = ListedDrives(s.array->spare_drive_count, std::size(s.array->spare_drives));
-    PutDriveMaps(*ld_buffer, extended, true, s.array->spare_drives, count, ld_number);
-    if (count > 0) {
-        const bool auto_replace =
-            VK_GetEditablePhysicalDriveUsageInfo(cda, s.array->spare_drives[count - 1]) ==
-            kPhysicalDriveUsageAutoReplaceStandbySpare;
-        ld_buffer->bMoreUnitFlags =
-            static_cast<VK_BYTE>(auto_replace ? ld_buffer->bMoreUnitFlags | kSparesAutoReplace
-                                              : ld_buffer->bMoreUnitFlags & ~kSparesAutoReplace);
-    }
+        const size_t count = ListedDrives(s.array->spare_drive_count, std::size(s.array->spare_drives));
+        PutDriveMaps(*ld_buffer, extended, true, s.array->spare_drives, count, ld_number);
+        if (count > 0) {
+            const bool auto_replace =
+                VK_GetEditablePhysicalDriveUsageInfo(cda, s.array->spare_drives[count - 1]) ==
+                kPhysicalDriveUsageAutoReplaceStandbySpare;
+            ld_buffer->bMoreUnitFlags =
+                static_cast<VK_BYTE>(auto_replace ? ld_buffer->bMoreUnitFlags | kSparesAutoReplace
+                                                  : ld_buffer->bMoreUnitFlags & ~kSparesAutoReplace);
+        }
+    });
 }
 
 void __VK_ManageEditableLogicalDriveSize(PCDA cda, VK_WORD ld_number, LOGICAL_DRIVE_CONFIG* ld_buffer) {
-    if (cda == nullptr || ld_buffer == nullptr) {
-        return;
-    }
-    CDALock guard(cda);
-    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, ld_number);
-    if (ld == nullptr) {
-        return;
-    }
-    const VK_QWORD offset = ld->physical_drive_offset_block;
-    ld_buffer->data_offset = offset <= 0xFFFFFFFFull ? static_cast<VK_DWORD>(offset) : 0xFFFFFFFFu;
-    ld_buffer->qwExtendedOffsetToData = offset;
-    ld_buffer->qwBigBlocksInLogicalDrive = ld->drive_size_blocks;
-    const VK_WORD cylinders = ld->drive_size_blocks > kMaxCylinderBlocks
-                                  ? kMaxCylinders
-                                  : static_cast<VK_WORD>(ld->drive_size_blocks / kCylinderBlocks);
-    DRIVE_PARAM_TABLE& table = ld_buffer->logicalDriveParamTable;
-    table.bMaxHeads = 255;
-    table.bSectorsPerTrack = ld->sectors_per_track;
-    table.bDriveControl = 8;
-    table.wPreCompCylinder = 0xFFFF;
-    table.wMaxCylinders = cylinders;
-    table.wLandingZone = cylinders;
-    VK_BYTE sum = 0;
-    const auto* bytes = reinterpret_cast<const VK_BYTE*>(&table);
-    for (size_t i = 0; i < offsetof(DRIVE_PARAM_TABLE, bChecksum); ++i) {
-        sum = static_cast<VK_BYTE>(sum + bytes[i]);
-    }
-    table.bChecksum = static_cast<VK_BYTE>(0x100 - sum);
-    ld_buffer->wBlockSize = ld->block_size_bytes;
+    EditStagedDrive(cda, ld_number, ld_buffer, Needs::kDrive, [&](const StagedDrive& s) {
+        const VK_QWORD offset = s.ld->physical_drive_offset_block;
+        ld_buffer->data_offset = offset <= 0xFFFFFFFFull ? static_cast<VK_DWORD>(offset) : 0xFFFFFFFFu;
+        ld_buffer->qwExtendedOffsetToData = offset;
+        ld_buffer->qwBigBlocksInLogicalDrive = s.ld->drive_size_blocks;
+        const VK_WORD cylinders = s.ld->drive_size_blocks > kMaxCylinderBlocks
+                                      ? kMaxCylinders
+                                      : static_cast<VK_WORD>(s.ld->drive_size_blocks / kCylinderBlocks);
+        DRIVE_PARAM_TABLE& table = ld_buffer->logicalDriveParamTable;
+        table.bMaxHeads = 255;
+        table.bSectorsPerTrack = s.ld->sectors_per_track;
+        table.bDriveControl = 8;
+        table.wPreCompCylinder = 0xFFFF;
+        table.wMaxCylinders = cylinders;
+        table.wLandingZone = cylinders;
+        VK_BYTE sum = 0;
+        const auto* bytes = reinterpret_cast<const VK_BYTE*>(&table);
+        for (size_t i = 0; i < offsetof(DRIVE_PARAM_TABLE, bChecksum); ++i) {
+            sum = static_cast<VK_BYTE>(sum + bytes[i]);
+        }
+        table.bChecksum = static_cast<VK_BYTE>(0x100 - sum);
+        ld_buffer->wBlockSize = s.ld->block_size_bytes;
+    });
 }
 
 void __VK_ManageEditableLogicalDriveAccelerator(PCDA cda, VK_WORD ld_number,
                                                 LOGICAL_DRIVE_CONFIG* ld_buffer) {
-    if (cda == nullptr || ld_buffer == nullptr) {
-        return;
-    }
-    CDALock guard(cda);
-    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, ld_number);
-    if (ld == nullptr) {
-        return;
-    }
-    const VK_BYTE bits =
-        VK_ControllerSupportsIOAccelAdvancedWrites(cda) ? kIOBypassAdvancedBits : kIOBypassBits;
-    ld_buffer->bMoreUnitFlags = static_cast<VK_BYTE>(ld->logical_drive_accelerator == kAcceleratorIOBypass
-                                                         ? ld_buffer->bMoreUnitFlags | bits
-                                                         : ld_buffer->bMoreUnitFlags & ~bits);
+    EditStagedDrive(cda, ld_number, ld_buffer, Needs::kDrive, [&](const StagedDrive& s) {
+        const VK_BYTE bits =
+            VK_ControllerSupportsIOAccelAdvancedWrites(cda) ? kIOBypassAdvancedBits : kIOBypassBits;
+        ld_buffer->bMoreUnitFlags = static_cast<VK_BYTE>(s.ld->logical_drive_accelerator == kAcceleratorIOBypass
+                                                             ? ld_buffer->bMoreUnitFlags | bits
+                                                             : ld_buffer->bMoreUnitFlags & ~bits);
+    });
 }
 
 void __VK_PrepNewEditableLogicalDrive(PCDA cda, VK_WORD ld_number, LOGICAL_DRIVE_CONFIG* ld_buffer) {
-    if (cda == nullptr || ld_buffer == nullptr) {
-        return;
-    }
-    CDALock guard(cda);
-    const StagedDrive s = Staged(cda, ld_number);
-    if (s.ld == nullptr || s.array == nullptr) {
-        return;
-    }
-    ld_buffer->wCPCPort = 2;
-    ld_buffer->bDataDistributionMode = 2;
-    ld_buffer->bParityShiftFactor = 4;
-    ld_buffer->bParityDistributionMode = 0;
-    ld_buffer->bDriveTypeMixFlag = 0;
-    __VK_ManageEditableLogicalDriveFaultTolerance(cda, ld_number, ld_buffer);
-    ld_buffer->bFastParityInitialization = static_cast<VK_BYTE>(
-        ld_buffer->bFastParityInitialization | (s.ld->logical_drive_initialization_method & 0x03));
-    __VK_ManageEditableLogicalDriveDataDrives(cda, ld_number, ld_buffer);
-    __VK_ManageEditableLogicalDriveSize(cda, ld_number, ld_buffer);
-    if (s.ld->flags & kEditableLDLUCache) {
-        ld_buffer->bLogicalDriveProperty = kPropertyLUCache;
-        ld_buffer->bBIOSDisableFlag = static_cast<VK_BYTE>(ld_buffer->bBIOSDisableFlag | kBIOSDisableLUCache);
-    } else {
-        ld_buffer->bBIOSDisableFlag =
-            static_cast<VK_BYTE>(ld_buffer->bBIOSDisableFlag & ~kBIOSDisableLUCache);
-    }
-    ld_buffer->wOS = kNewDriveOS;
-    ld_buffer->bLogicalDriveProperty =
-        static_cast<VK_BYTE>(ld_buffer->bLogicalDriveProperty | kPropertyNewDrive);
-    __VK_ManageEditableLogicalDriveAccelerator(cda, ld_number, ld_buffer);
-    ld_buffer->signature = __VK_GenerateLogicalDriveSignature(ld_number);
-    ld_buffer->bGUIMajorVer = 0;
-    ld_buffer->bGUIMinorVer = 0;
-    ld_buffer->bGUIOptions = 9;
-    const VK_DWORD raid_info = VK_ControllerSupportsAdditionalRAIDInfo(cda);
-    ld_buffer->bConfigModMajorVer = VK_ControllerSupportsDriveWriteCacheForAllDrives(cda)   ? 20
-                                    : VK_ControllerSupportsConfigurableLUCacheLineSize(cda) ? 19
-                                    : (raid_info & 0x2)                                     ? 18
-                                    : (raid_info & 0x1)                                     ? 17
-                                                                                            : 16;
-    if ((s.ld->flags & kEditableLDEnableSED) && (s.array->flags & kEditableArrSEDEncryption)) {
-        ld_buffer->bConfigurationFlags =
-            static_cast<VK_BYTE>(ld_buffer->bConfigurationFlags | kConfigFlagSEDEnabled);
-    }
+    EditStagedDrive(cda, ld_number, ld_buffer, Needs::kArray, [&](const StagedDrive& s) {
+        ld_buffer->wCPCPort = 2;
+        ld_buffer->bDataDistributionMode = 2;
+        ld_buffer->bParityShiftFactor = 4;
+        ld_buffer->bParityDistributionMode = 0;
+        ld_buffer->bDriveTypeMixFlag = 0;
+        __VK_ManageEditableLogicalDriveFaultTolerance(cda, ld_number, ld_buffer);
+        ld_buffer->bFastParityInitialization = static_cast<VK_BYTE>(
+            ld_buffer->bFastParityInitialization | (s.ld->logical_drive_initialization_method & 0x03));
+        __VK_ManageEditableLogicalDriveDataDrives(cda, ld_number, ld_buffer);
+        __VK_ManageEditableLogicalDriveSize(cda, ld_number, ld_buffer);
+        if (s.ld->flags & kEditableLDLUCache) {
+            ld_buffer->bLogicalDriveProperty = kPropertyLUCache;
+            ld_buffer->bBIOSDisableFlag = static_cast<VK_BYTE>(ld_buffer->bBIOSDisableFlag | kBIOSDisableLUCache);
+        } else {
+            ld_buffer->bBIOSDisableFlag =
+                static_cast<VK_BYTE>(ld_buffer->bBIOSDisableFlag & ~kBIOSDisableLUCache);
+        }
+        ld_buffer->wOS = kNewDriveOS;
+        ld_buffer->bLogicalDriveProperty =
+            static_cast<VK_BYTE>(ld_buffer->bLogicalDriveProperty | kPropertyNewDrive);
+        __VK_ManageEditableLogicalDriveAccelerator(cda, ld_number, ld_buffer);
+        ld_buffer->signature = __VK_GenerateLogicalDriveSignature(ld_number);
+        ld_buffer->bGUIMajorVer = 0;
+        ld_buffer->bGUIMinorVer = 0;
+        ld_buffer->bGUIOptions = 9;
+        const VK_DWORD raid_info = VK_ControllerSupportsAdditionalRAIDInfo(cda);
+        ld_buffer->bConfigModMajorVer = VK_ControllerSupportsDriveWriteCacheForAllDrives(cda)   ? 20
+                                        : VK_ControllerSupportsConfigurableLUCacheLineSize(cda) ? 19
+                                        : (raid_info & 0x2)                                     ? 18
+                                        : (raid_info & 0x1)                                     ? 17
+                                                                                                : 16;
+        if ((s.ld->flags & kEditableLDEnableSED) && (s.array->flags & kEditableArrSEDEncryption)) {
+            ld_buffer->bConfigurationFlags =
+                static_cast<VK_BYTE>(ld_buffer->bConfigurationFlags | kConfigFlagSEDEnabled);
+        }
+    });
 }
 
 VK_BOOL __VK_CommitCreateLogicalDrive(PCDA cda, VK_WORD ld_number) {
@@ -3526,24 +3470,44 @@ constexpr VK_UINT64 kSEDQualificationFailed =
     kPhysicalDriveEncryptionSEDQualificationFailedLockingEnabled |
     kPhysicalDriveEncryptionSEDQualificationFailedRangeLengthSet;
 
-void LogNoLogicalDriveBuffer(const char* function, int line) {
-    PN_DebugLog(1, 0, "%s:%d: Assertion 'new_ld_buffer != ((void *)0)' failed: Failed to get set ld config buffer\n",
-                function, line);
-}
+// A staged logical drive and a fresh configuration copy of it, both present, or neither.
+struct DriveCopy {
+    PEDITABLE_LOGICAL_DRIVE ld = nullptr;
+    LOGICAL_DRIVE_CONFIG* buffer = nullptr;
+};
 
-// A fresh configuration copy of an existing logical drive, or NULL (logged) when there is none or
-// its reported total passes the buffer, so that it could never be written back.
-LOGICAL_DRIVE_CONFIG* LogicalDriveBufferForUpdate(PCDA cda, VK_WORD ld_number, const char* function, int line) {
+// The copy a logical-drive step edits, for a staged drive only. A missing copy, or one whose reported
+// total passes the buffer so that it could never be written back, is logged at `function` and `line`.
+// The caller holds the lock.
+DriveCopy DriveCopyForUpdate(PCDA cda, VK_WORD ld_number, const char* function, int line) {
+    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, ld_number);
+    if (ld == nullptr) {
+        return {};
+    }
     LOGICAL_DRIVE_CONFIG* buffer = VK_GetLogicalDriveConfigurationBufferForUpdate(cda, ld_number);
     if (buffer == nullptr) {
-        LogNoLogicalDriveBuffer(function, line);
-        return nullptr;
+        PN_DebugLog(1, 0,
+                    "%s:%d: Assertion 'new_ld_buffer != ((void *)0)' failed: Failed to get set ld config buffer\n",
+                    function, line);
+        return {};
     }
     if (!TotalFits(*buffer, function, line)) {
         VK_free(buffer);
-        return nullptr;
+        return {};
     }
-    return buffer;
+    return {ld, buffer};
+}
+
+// Whether the edited copy still equals `original`; then nothing is to be sent: the copy is freed and
+// "No actual <what> for ld <n>" logged at `function` and `line`.
+bool CopyUnchanged(const LOGICAL_DRIVE_CONFIG& original, LOGICAL_DRIVE_CONFIG* buffer, const char* what,
+                   VK_WORD ld_number, const char* function, int line) {
+    if (std::memcmp(&original, buffer, sizeof(original)) != 0) {
+        return false;
+    }
+    PN_DebugLog(2, 0, "%s:%d: No actual %s for ld %u\n", function, line, what, static_cast<unsigned>(ld_number));
+    VK_free(buffer);
+    return true;
 }
 
 void ClearSpareMaps(LOGICAL_DRIVE_CONFIG& buffer) {
@@ -3559,11 +3523,7 @@ void OrCommitErrors(PCDA cda, VK_UINT64 bits) {
 
 VK_UINT64 __VK_CommitEditableSpareDriveChanges(PCDA cda, VK_WORD ld_number) {
     CDALock guard(cda);
-    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, ld_number);
-    if (ld == nullptr) {
-        return kEditableConfigurationCommitErrorSpareDriveChanges;
-    }
-    LOGICAL_DRIVE_CONFIG* new_ld_buffer = LogicalDriveBufferForUpdate(cda, ld_number, __func__, __LINE__);
+    const auto [ld, new_ld_buffer] = DriveCopyForUpdate(cda, ld_number, __func__, __LINE__);
     if (new_ld_buffer == nullptr) {
         return kEditableConfigurationCommitErrorSpareDriveChanges;
     }
@@ -3578,10 +3538,7 @@ VK_UINT64 __VK_CommitEditableSpareDriveChanges(PCDA cda, VK_WORD ld_number) {
     if (ld->flags & kEditableLDSparesChanged) {
         __VK_ManageEditableLogicalDriveSpareDrives(cda, ld_number, new_ld_buffer);
     }
-    if (std::memcmp(&original, new_ld_buffer, sizeof(original)) == 0) {
-        PN_DebugLog(2, 0, "%s:%d: No actual spare drive changes for ld %u\n", __func__, __LINE__,
-                    static_cast<unsigned>(ld_number));
-        VK_free(new_ld_buffer);
+    if (CopyUnchanged(original, new_ld_buffer, "spare drive changes", ld_number, __func__, __LINE__)) {
         return 0;
     }
     PN_DebugLog(2, 0, "%s:%d: Spare drive change for ld %u\n", __func__, __LINE__, static_cast<unsigned>(ld_number));
@@ -3610,11 +3567,7 @@ VK_UINT64 __VK_CommitEditableSpareDriveChanges(PCDA cda, VK_WORD ld_number) {
 
 VK_UINT64 __VK_CommitEditableLogicalDriveAcceleratorChanges(PCDA cda, VK_WORD ld_number) {
     CDALock guard(cda);
-    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, ld_number);
-    if (ld == nullptr) {
-        return kEditableConfigurationCommitErrorLogicalDriveSettings;
-    }
-    LOGICAL_DRIVE_CONFIG* new_ld_buffer = LogicalDriveBufferForUpdate(cda, ld_number, __func__, __LINE__);
+    const auto [ld, new_ld_buffer] = DriveCopyForUpdate(cda, ld_number, __func__, __LINE__);
     if (new_ld_buffer == nullptr) {
         return kEditableConfigurationCommitErrorLogicalDriveSettings;
     }
@@ -3622,10 +3575,7 @@ VK_UINT64 __VK_CommitEditableLogicalDriveAcceleratorChanges(PCDA cda, VK_WORD ld
     if (ld->flags & kEditableLDAcceleratorChanged) {
         __VK_ManageEditableLogicalDriveAccelerator(cda, ld_number, new_ld_buffer);
     }
-    if (std::memcmp(&original, new_ld_buffer, sizeof(original)) == 0) {
-        PN_DebugLog(2, 0, "%s:%d: No actual accel changes for ld %u\n", __func__, __LINE__,
-                    static_cast<unsigned>(ld_number));
-        VK_free(new_ld_buffer);
+    if (CopyUnchanged(original, new_ld_buffer, "accel changes", ld_number, __func__, __LINE__)) {
         return 0;
     }
     PN_DebugLog(2, 0, "%s:%d: Setting accel for ld %u\n", __func__, __LINE__, static_cast<unsigned>(ld_number));
@@ -3642,11 +3592,9 @@ VK_BOOL __VK_CommitEditableLogicalDriveLabel(PCDA cda, VK_WORD ld_number) {
     if (ld == nullptr) {
         return kFalse;
     }
-    LABEL_LOGICAL_DRIVE* ld_label_buffer = VK_GetLabelLogicalDriveBufferForUpdate(cda);
+    LABEL_LOGICAL_DRIVE* ld_label_buffer = CopyForUpdate(cda, VK_GetLabelLogicalDriveBufferForUpdate, __func__,
+                                                         __LINE__, "ld_label_buffer", "Failed to get set ld label buffer");
     if (ld_label_buffer == nullptr) {
-        PN_DebugLog(1, 0,
-                    "%s:%d: Assertion 'ld_label_buffer != ((void *)0)' failed: Failed to get set ld label buffer\n",
-                    __func__, __LINE__);
         return kFalse;
     }
     static_assert(sizeof(ld_label_buffer->pbLogicalDriveLabel) == sizeof(ld->logical_drive_label));
@@ -3739,11 +3687,7 @@ VK_UINT64 __VK_CommitEditableLUCacheLogicalDriveChanges(PCDA cda, VK_WORD ld_num
 
 VK_UINT64 __VK_CommitEditableTransformation(PCDA cda, VK_WORD ld_number) {
     CDALock guard(cda);
-    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, ld_number);
-    if (ld == nullptr) {
-        return kEditableConfigurationCommitErrorLogicalDriveTransformation;
-    }
-    LOGICAL_DRIVE_CONFIG* new_ld_buffer = LogicalDriveBufferForUpdate(cda, ld_number, __func__, __LINE__);
+    const auto [ld, new_ld_buffer] = DriveCopyForUpdate(cda, ld_number, __func__, __LINE__);
     if (new_ld_buffer == nullptr) {
         return kEditableConfigurationCommitErrorLogicalDriveTransformation;
     }
@@ -3765,10 +3709,7 @@ VK_UINT64 __VK_CommitEditableTransformation(PCDA cda, VK_WORD ld_number) {
     if (ld->flags & kEditableLDEnableSED) {
         new_ld_buffer->bConfigurationFlags |= kConfigurationFlagSEDEnabled;
     }
-    if (std::memcmp(&original, new_ld_buffer, sizeof(original)) == 0) {
-        PN_DebugLog(2, 0, "%s:%d: No actual transforms for ld %u\n", __func__, __LINE__,
-                    static_cast<unsigned>(ld_number));
-        VK_free(new_ld_buffer);
+    if (CopyUnchanged(original, new_ld_buffer, "transforms", ld_number, __func__, __LINE__)) {
         return 0;
     }
     LogicalDriveTransformation live{};
@@ -4670,27 +4611,22 @@ VK_BYTE VK_CanCommitEditableConfiguration(PCDA cda) {
 
 VK_BYTE VK_CanCommitEncryptedEditableConfigurationSafe(PCDA cda, VK_BYTE user, const char* password,
                                                        size_t password_size) {
-    if (cda == nullptr) {
-        return kCanCommitEditableConfigurationNoEditableConfigCreated;
-    }
-    CDALock guard(cda);
-    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
-    if (config == nullptr) {
-        return kCanCommitEditableConfigurationNoEditableConfigCreated;
-    }
-    if (user != 0 && (config->flags & kEditableConfigLoginRequired)) {
-        return kCanCommitEncryptedEditableConfigurationPermissionDenied;
-    }
-    if ((config->flags & kPendingEncryptionChanges) &&
-        !VK_VerifyEncryptionPasswordSafe(cda, user, password, password_size)) {
-        return kCanCommitEncryptedEditableConfigurationLoginFailed;
-    }
-    return _VK_CanCommitEditableConfiguration(cda);
+    const auto check = [&](EDITABLE_CONFIGURATION& config) -> VK_BYTE {
+        if (user != 0 && (config.flags & kEditableConfigLoginRequired)) {
+            return kCanCommitEncryptedEditableConfigurationPermissionDenied;
+        }
+        if ((config.flags & kPendingEncryptionChanges) &&
+            !VK_VerifyEncryptionPasswordSafe(cda, user, password, password_size)) {
+            return kCanCommitEncryptedEditableConfigurationLoginFailed;
+        }
+        return _VK_CanCommitEditableConfiguration(cda);
+    };
+    // No data area reads as no staged configuration.
+    return telmar::StagedAnswer(cda, kCanCommitEditableConfigurationNoEditableConfigCreated, check);
 }
 
 VK_BYTE VK_CanCommitEncryptedEditableConfiguration(PCDA cda, VK_BYTE user, const char* password) {
-    return VK_CanCommitEncryptedEditableConfigurationSafe(
-        cda, user, password, password != nullptr ? std::strlen(password) + 1 : 0);
+    return VK_CanCommitEncryptedEditableConfigurationSafe(cda, user, password, telmar::StringSize(password));
 }
 
 // The commit itself ----------------------------------------------------------------------------------
@@ -5004,6 +4940,5 @@ VK_BYTE VK_CommitEncryptedEditableConfigurationSafe(PCDA cda, VK_BYTE user, cons
 }
 
 VK_BYTE VK_CommitEncryptedEditableConfiguration(PCDA cda, VK_BYTE user, const char* password) {
-    return VK_CommitEncryptedEditableConfigurationSafe(cda, user, password,
-                                                       password != nullptr ? std::strlen(password) + 1 : 0);
+    return VK_CommitEncryptedEditableConfigurationSafe(cda, user, password, telmar::StringSize(password));
 }

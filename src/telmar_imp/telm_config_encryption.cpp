@@ -87,11 +87,6 @@ size_t TextLength(const char* text, size_t size) {
     return text != nullptr ? strnlen(text, size) : 0;
 }
 
-// The string forms' size: the length with its NUL, 0 for NULL.
-size_t StringSize(const char* text) {
-    return text != nullptr ? std::strlen(text) + 1 : 0;
-}
-
 // The boot password is checked byte for byte over its size; the terminator the string forms count
 // is not part of it.
 size_t BootPasswordSize(const char* password, size_t size) {
@@ -105,6 +100,33 @@ template <size_t N> void StoreCredential(char (&field)[N], const char* text, siz
     if (text != nullptr) {
         std::memcpy(field, text, std::min(length, N - 1));
     }
+}
+
+// A change of the staged encryption settings once its permission allows it (see ApplyIfAllowed),
+// followed by the change bits' refresh under the same lock.
+template <typename Value, typename Apply>
+bool SetStaged(PCDA cda, Value value, VK_BYTE (*can)(PCDA, Value), VK_BYTE allowed, const char* function,
+               int line, Apply apply) {
+    return telmar::ApplyIfAllowed(cda, value, can, allowed, __FILE__, line, function,
+                                  [cda, &apply](EDITABLE_CONFIGURATION& config) {
+                                      apply(config);
+                                      _VK_RefreshEditableEncryptionFlags(cda);
+                                  });
+}
+
+void PutFlag(EDITABLE_CONFIGURATION& config, VK_DWORD flag, bool set) {
+    if (set) {
+        config.flags |= flag;
+    } else {
+        config.flags &= ~flag;
+    }
+}
+
+// A staged switch that is one flag bit, set or cleared as `on` asks.
+bool SetStagedFlag(PCDA cda, VK_BOOL on, VK_BYTE (*can)(PCDA, VK_BOOL), VK_BYTE allowed, VK_DWORD flag,
+                   const char* function, int line) {
+    return SetStaged(cda, on, can, allowed, function, line,
+                     [on, flag](EDITABLE_CONFIGURATION& config) { PutFlag(config, flag, on != kFalse); });
 }
 
 } // namespace
@@ -343,19 +365,15 @@ void _VK_RefreshEditableEncryptionFlags(PCDA cda) {
 // ---- Getters -------------------------------------------------------------------------------------
 
 VK_BYTE VK_GetEditableControllerEncryption(PCDA cda) {
-    CDALock guard(cda);
-    const PEDITABLE_CONFIGURATION config = Config(cda);
-    return config != nullptr ? config->encryption : kControllerEncryptionInvalid;
+    return telmar::StagedSetting(cda, &EDITABLE_CONFIGURATION::encryption, kControllerEncryptionInvalid);
 }
 
 VK_BYTE VK_GetEditableControllerEncryptionPlaintextAllowed(PCDA cda) {
-    CDALock guard(cda);
-    const PEDITABLE_CONFIGURATION config = Config(cda);
-    if (config == nullptr) {
-        return kControllerPlaintextInvalid;
-    }
-    return (config->flags & kEditableConfigPlaintextAllowed) ? kControllerPlaintextEnabled
-                                                             : kControllerPlaintextDisabled;
+    const auto read = [&](EDITABLE_CONFIGURATION& config) -> VK_BYTE {
+        return (config.flags & kEditableConfigPlaintextAllowed) ? kControllerPlaintextEnabled
+                                                                : kControllerPlaintextDisabled;
+    };
+    return telmar::StagedAnswer(cda, kControllerPlaintextInvalid, read);
 }
 
 VK_BOOL VK_GetEditableControllerEncryptionToggle(PCDA cda) {
@@ -365,60 +383,56 @@ VK_BOOL VK_GetEditableControllerEncryptionToggle(PCDA cda) {
 }
 
 VK_BYTE VK_GetEditableControllerFirmwareLock(PCDA cda) {
-    CDALock guard(cda);
-    const PEDITABLE_CONFIGURATION config = Config(cda);
-    if (config == nullptr) {
-        return kControllerFirmwareLockInvalid;
-    }
-    return (config->flags & kEditableConfigFirmwareLocked) ? kControllerFirmwareLocked
-                                                           : kControllerFirmwareUnlocked;
+    const auto read = [&](EDITABLE_CONFIGURATION& config) -> VK_BYTE {
+        return (config.flags & kEditableConfigFirmwareLocked) ? kControllerFirmwareLocked
+                                                              : kControllerFirmwareUnlocked;
+    };
+    return telmar::StagedAnswer(cda, kControllerFirmwareLockInvalid, read);
 }
 
 // ---- Master key ----------------------------------------------------------------------------------
 
 VK_BYTE VK_CanSetEditableControllerEncryptionKeySafe(PCDA cda, const char* key, size_t key_size) {
-    CDALock guard(cda);
-    const PEDITABLE_CONFIGURATION config = Config(cda);
-    if (config == nullptr) {
-        return kCanSetEditableControllerEncryptionKeyNoEditableConfig;
-    }
-    if (config->encryption == kControllerEncryptionNone) {
-        return kCanSetEditableControllerEncryptionKeyEncryptionUnconfigured;
-    }
-    const VK_QWORD status = Status(cda);
-    if (status & kControllerEncryptionControllerLocked) {
-        return kCanSetEditableControllerEncryptionKeyControllerStatusNotOK;
-    }
-    if (config->encryption == kControllerEncryptionExpressLocal) {
-        return kCanSetEditableControllerEncryptionKeyUsingExpressEncryption;
-    }
-    const bool configured = (status & kControllerEncryptionCryptoOfficerPasswordSet) != 0;
-    if (configured && (config->flags & kEditableConfigMasterKeyKnown) &&
-        !Feature(cda, kEncryptionFeatureMasterKeyRekey)) {
-        return kCanSetEditableControllerEncryptionKeyChangeNotEnabled;
-    }
-    if (configured && __VK_EditableConfigurationHasEncryptedLogicalDriveOffine(cda)) {
-        return kCanSetEditableControllerEncryptionKeyOfflineEncryptedDriveExists;
-    }
-    if (status & kControllerEncryptionMasterKeyResetInProgress) {
-        return kCanSetEditableControllerEncryptionKeyMasterKeyResetInProgress;
-    }
-    if (key != nullptr && key_size == 0) {
-        return kCanSetEditableControllerEncryptionKeyInvalidKeySize;
-    }
-    if (key == nullptr) {
-        return kCanSetEditableControllerEncryptionKeyOK;
-    }
-    if (TextLength(key, key_size) != 0) {
-        return VK_CheckEncryptionMasterKey(cda, config->encryption, key, RuleSize(key_size)) ==
-                       kCheckEncryptionMasterKeyOk
+    const auto check = [&](EDITABLE_CONFIGURATION& config) -> VK_BYTE {
+        if (config.encryption == kControllerEncryptionNone) {
+            return kCanSetEditableControllerEncryptionKeyEncryptionUnconfigured;
+        }
+        const VK_QWORD status = Status(cda);
+        if (status & kControllerEncryptionControllerLocked) {
+            return kCanSetEditableControllerEncryptionKeyControllerStatusNotOK;
+        }
+        if (config.encryption == kControllerEncryptionExpressLocal) {
+            return kCanSetEditableControllerEncryptionKeyUsingExpressEncryption;
+        }
+        const bool configured = (status & kControllerEncryptionCryptoOfficerPasswordSet) != 0;
+        if (configured && (config.flags & kEditableConfigMasterKeyKnown) &&
+            !Feature(cda, kEncryptionFeatureMasterKeyRekey)) {
+            return kCanSetEditableControllerEncryptionKeyChangeNotEnabled;
+        }
+        if (configured && __VK_EditableConfigurationHasEncryptedLogicalDriveOffine(cda)) {
+            return kCanSetEditableControllerEncryptionKeyOfflineEncryptedDriveExists;
+        }
+        if (status & kControllerEncryptionMasterKeyResetInProgress) {
+            return kCanSetEditableControllerEncryptionKeyMasterKeyResetInProgress;
+        }
+        if (key != nullptr && key_size == 0) {
+            return kCanSetEditableControllerEncryptionKeyInvalidKeySize;
+        }
+        if (key == nullptr) {
+            return kCanSetEditableControllerEncryptionKeyOK;
+        }
+        if (TextLength(key, key_size) != 0) {
+            return VK_CheckEncryptionMasterKey(cda, config.encryption, key, RuleSize(key_size)) ==
+                           kCheckEncryptionMasterKeyOk
+                       ? kCanSetEditableControllerEncryptionKeyOK
+                       : kCanSetEditableControllerEncryptionKeyInvalidKey;
+        }
+        // An empty key cancels a key entered before.
+        return configured && (config.flags & kEditableConfigMasterKey)
                    ? kCanSetEditableControllerEncryptionKeyOK
                    : kCanSetEditableControllerEncryptionKeyInvalidKey;
-    }
-    // An empty key cancels a key entered before.
-    return configured && (config->flags & kEditableConfigMasterKey)
-               ? kCanSetEditableControllerEncryptionKeyOK
-               : kCanSetEditableControllerEncryptionKeyInvalidKey;
+    };
+    return telmar::StagedAnswer(cda, kCanSetEditableControllerEncryptionKeyNoEditableConfig, check);
 }
 
 VK_BYTE VK_SetEditableControllerEncryptionKeySafe(PCDA cda, const char* key, size_t key_size) {
@@ -451,55 +465,53 @@ VK_BYTE VK_SetEditableControllerEncryptionKeySafe(PCDA cda, const char* key, siz
 }
 
 VK_BYTE VK_CanSetEditableControllerEncryptionKey(PCDA cda, const char* key) {
-    return VK_CanSetEditableControllerEncryptionKeySafe(cda, key, StringSize(key));
+    return VK_CanSetEditableControllerEncryptionKeySafe(cda, key, telmar::StringSize(key));
 }
 
 VK_BYTE VK_SetEditableControllerEncryptionKey(PCDA cda, const char* key) {
-    return VK_SetEditableControllerEncryptionKeySafe(cda, key, StringSize(key));
+    return VK_SetEditableControllerEncryptionKeySafe(cda, key, telmar::StringSize(key));
 }
 
 // ---- Role passwords ------------------------------------------------------------------------------
 
 VK_BYTE VK_CanSetEditableControllerEncryptionPasswordSafe(PCDA cda, VK_BYTE user, const char* password,
                                                           size_t password_size) {
-    CDALock guard(cda);
-    const PEDITABLE_CONFIGURATION config = Config(cda);
-    if (config == nullptr) {
-        return kCanSetEditableControllerEncryptionPasswordNoEditableConfig;
-    }
-    if (config->encryption == kControllerEncryptionNone) {
-        return kCanSetEditableControllerEncryptionPasswordEncryptionUnconfigured;
-    }
-    if (config->encryption == kControllerEncryptionExpressLocal) {
-        return kCanSetEditableControllerEncryptionPasswordUsingExpressEncryption;
-    }
-    if (user != kControllerEncryptionCryptoOfficer && user != kControllerEncryptionCryptoUser) {
-        return kCanSetEditableControllerEncryptionPasswordInvalidUser;
-    }
-    if (user == kControllerEncryptionCryptoUser && !Feature(cda, kEncryptionFeatureSetUserPassword)) {
-        return kCanSetEditableControllerEncryptionPasswordUserNotEnabled;
-    }
-    if (password != nullptr && password_size == 0) {
-        return kCanSetEditableControllerEncryptionPasswordInvalidPasswordSize;
-    }
-    if (password == nullptr) {
-        return kCanSetEditableControllerEncryptionPasswordOK;
-    }
-    if (TextLength(password, password_size) != 0) {
-        return VK_CheckEncryptionPassword(cda, password, RuleSize(password_size)) ==
-                       kCheckEncryptionPasswordOk
-                   ? kCanSetEditableControllerEncryptionPasswordOK
-                   : kCanSetEditableControllerEncryptionPasswordInvalidPassword;
-    }
-    // An empty password cancels one entered before for a role that has one.
-    const VK_QWORD status = Status(cda);
-    const bool cancel = user == kControllerEncryptionCryptoOfficer
-                            ? (status & kControllerEncryptionCryptoOfficerPasswordSet) &&
-                                  (config->flags & kEditableConfigCryptoOfficerPassword)
-                            : (status & kControllerEncryptionUserPasswordSet) &&
-                                  (config->flags & kEditableConfigUserPassword);
-    return cancel ? kCanSetEditableControllerEncryptionPasswordOK
-                  : kCanSetEditableControllerEncryptionPasswordInvalidPassword;
+    const auto check = [&](EDITABLE_CONFIGURATION& config) -> VK_BYTE {
+        if (config.encryption == kControllerEncryptionNone) {
+            return kCanSetEditableControllerEncryptionPasswordEncryptionUnconfigured;
+        }
+        if (config.encryption == kControllerEncryptionExpressLocal) {
+            return kCanSetEditableControllerEncryptionPasswordUsingExpressEncryption;
+        }
+        if (user != kControllerEncryptionCryptoOfficer && user != kControllerEncryptionCryptoUser) {
+            return kCanSetEditableControllerEncryptionPasswordInvalidUser;
+        }
+        if (user == kControllerEncryptionCryptoUser && !Feature(cda, kEncryptionFeatureSetUserPassword)) {
+            return kCanSetEditableControllerEncryptionPasswordUserNotEnabled;
+        }
+        if (password != nullptr && password_size == 0) {
+            return kCanSetEditableControllerEncryptionPasswordInvalidPasswordSize;
+        }
+        if (password == nullptr) {
+            return kCanSetEditableControllerEncryptionPasswordOK;
+        }
+        if (TextLength(password, password_size) != 0) {
+            return VK_CheckEncryptionPassword(cda, password, RuleSize(password_size)) ==
+                           kCheckEncryptionPasswordOk
+                       ? kCanSetEditableControllerEncryptionPasswordOK
+                       : kCanSetEditableControllerEncryptionPasswordInvalidPassword;
+        }
+        // An empty password cancels one entered before for a role that has one.
+        const VK_QWORD status = Status(cda);
+        const bool cancel = user == kControllerEncryptionCryptoOfficer
+                                ? (status & kControllerEncryptionCryptoOfficerPasswordSet) &&
+                                      (config.flags & kEditableConfigCryptoOfficerPassword)
+                                : (status & kControllerEncryptionUserPasswordSet) &&
+                                      (config.flags & kEditableConfigUserPassword);
+        return cancel ? kCanSetEditableControllerEncryptionPasswordOK
+                      : kCanSetEditableControllerEncryptionPasswordInvalidPassword;
+    };
+    return telmar::StagedAnswer(cda, kCanSetEditableControllerEncryptionPasswordNoEditableConfig, check);
 }
 
 VK_BYTE VK_SetEditableControllerEncryptionPasswordSafe(PCDA cda, VK_BYTE user, const char* password,
@@ -537,243 +549,218 @@ VK_BYTE VK_SetEditableControllerEncryptionPasswordSafe(PCDA cda, VK_BYTE user, c
 }
 
 VK_BYTE VK_CanSetEditableControllerEncryptionPassword(PCDA cda, VK_BYTE user, const char* password) {
-    return VK_CanSetEditableControllerEncryptionPasswordSafe(cda, user, password, StringSize(password));
+    return VK_CanSetEditableControllerEncryptionPasswordSafe(cda, user, password,
+                                                             telmar::StringSize(password));
 }
 
 VK_BYTE VK_SetEditableControllerEncryptionPassword(PCDA cda, VK_BYTE user, const char* password) {
-    return VK_SetEditableControllerEncryptionPasswordSafe(cda, user, password, StringSize(password));
+    return VK_SetEditableControllerEncryptionPasswordSafe(cda, user, password, telmar::StringSize(password));
 }
 
 // ---- Key-manager mode ----------------------------------------------------------------------------
 
 VK_BYTE VK_CanChangeEditableControllerEncryption(PCDA cda, VK_BYTE encryption_config) {
-    CDALock guard(cda);
-    const PEDITABLE_CONFIGURATION config = Config(cda);
-    if (config == nullptr) {
-        return kCanChangeEditableControllerEncryptionNoEditableConfigCreated;
-    }
-    const VK_BYTE start = (VK_GetControllerSEDEncryptionStatus(cda) & kSEDEncryptionEnabled)
-                              ? kCanChangeEditableControllerEncryptionSEDEncryptionIsEnabled
-                              : kCanChangeEditableControllerEncryptionAllowed;
-    bool missing_key = false;
-    bool new_drive = false;
-    bool pending_encrypted = false;
-    if (start == kCanChangeEditableControllerEncryptionAllowed) {
-        ForEachStagedDrive(config, [&](VK_WORD n, const EDITABLE_LOGICAL_DRIVE& ld) {
-            if (IsNew(&ld)) {
-                new_drive = true;
-            } else if (UnitStatus(cda, n) == kUnitStatusEncryptedWithoutKey) {
-                missing_key = true;
+    const auto check = [&](EDITABLE_CONFIGURATION& config) -> VK_BYTE {
+        const VK_BYTE start = (VK_GetControllerSEDEncryptionStatus(cda) & kSEDEncryptionEnabled)
+                                  ? kCanChangeEditableControllerEncryptionSEDEncryptionIsEnabled
+                                  : kCanChangeEditableControllerEncryptionAllowed;
+        bool missing_key = false;
+        bool new_drive = false;
+        bool pending_encrypted = false;
+        if (start == kCanChangeEditableControllerEncryptionAllowed) {
+            ForEachStagedDrive(&config, [&](VK_WORD n, const EDITABLE_LOGICAL_DRIVE& ld) {
+                if (IsNew(&ld)) {
+                    new_drive = true;
+                } else if (UnitStatus(cda, n) == kUnitStatusEncryptedWithoutKey) {
+                    missing_key = true;
+                }
+                if (ld.flags & kEditableLDEncrypted) {
+                    pending_encrypted = true;
+                }
+            });
+        }
+        const VK_BYTE current = _VK_GetCurrentControllerEncryption(cda);
+        const VK_BYTE pending = config.encryption;
+        const auto refusal = [&]() -> VK_BYTE {
+            if (Locked(cda)) {
+                return kCanChangeEditableControllerEncryptionControllerStatusNotOK;
             }
-            if (ld.flags & kEditableLDEncrypted) {
-                pending_encrypted = true;
+            if (current != kControllerEncryptionNone && missing_key) {
+                return kCanChangeEditableControllerEncryptionHasLogicalDriveMissingKey;
             }
-        });
-    }
-    const VK_BYTE current = _VK_GetCurrentControllerEncryption(cda);
-    const VK_BYTE pending = config->encryption;
-    const auto refusal = [&]() -> VK_BYTE {
-        if (Locked(cda)) {
-            return kCanChangeEditableControllerEncryptionControllerStatusNotOK;
+            switch (encryption_config) {
+                case kControllerEncryptionNone:
+                    if (encryption_config == pending) {
+                        return kCanChangeEditableControllerEncryptionNoChange;
+                    }
+                    if (pending != kControllerEncryptionNone &&
+                        !Feature(cda, kEncryptionFeatureClearEncryption)) {
+                        return kCanChangeEditableControllerEncryptionClearEncryptionNotEnabled;
+                    }
+                    break;
+                case kControllerEncryptionExpressLocal:
+                    if (!VK_ControllerSupportsEncryption(cda)) {
+                        return kCanChangeEditableControllerEncryptionOperationUnsupported;
+                    }
+                    if (!Feature(cda, kEncryptionFeatureExpressLocalEncryption)) {
+                        return kCanChangeEditableControllerEncryptionManagerNotEnabled;
+                    }
+                    if (VK_ControllerPendingModeIsHBA(cda)) {
+                        return kCanChangeEditableControllerEncryptionInHBAMode;
+                    }
+                    if (encryption_config == pending) {
+                        return kCanChangeEditableControllerEncryptionNoChange;
+                    }
+                    break;
+                case kControllerEncryptionLocal:
+                case kControllerEncryptionRemote:
+                    if (!VK_ControllerSupportsEncryption(cda)) {
+                        return kCanChangeEditableControllerEncryptionOperationUnsupported;
+                    }
+                    if (!Feature(cda, encryption_config == kControllerEncryptionLocal
+                                          ? kEncryptionFeatureLocalKeyManager
+                                          : kEncryptionFeatureRemoteKeyManager)) {
+                        return kCanChangeEditableControllerEncryptionManagerNotEnabled;
+                    }
+                    if (VK_ControllerPendingModeIsHBA(cda)) {
+                        return kCanChangeEditableControllerEncryptionInHBAMode;
+                    }
+                    if (encryption_config == pending) {
+                        return kCanChangeEditableControllerEncryptionNoChange;
+                    }
+                    if (IsLocalOrRemote(current) && !Feature(cda, kEncryptionFeatureKeyManagerConversion)) {
+                        return kCanChangeEditableControllerEncryptionOperationUnsupported;
+                    }
+                    break;
+                default:
+                    return kCanChangeEditableControllerEncryptionInvalidValue;
+            }
+            return new_drive ? kCanChangeEditableControllerEncryptionHasUnsavedLogicalDrives
+                             : kCanChangeEditableControllerEncryptionAllowed;
+        }();
+        if (refusal != kCanChangeEditableControllerEncryptionAllowed) {
+            return refusal;
         }
-        if (current != kControllerEncryptionNone && missing_key) {
-            return kCanChangeEditableControllerEncryptionHasLogicalDriveMissingKey;
+        if (start == kCanChangeEditableControllerEncryptionAllowed && pending_encrypted &&
+            (encryption_config == kControllerEncryptionNone ||
+             (encryption_config == kControllerEncryptionExpressLocal &&
+              current != kControllerEncryptionNone) ||
+             (IsLocalOrRemote(encryption_config) && current == kControllerEncryptionExpressLocal))) {
+            return kCanChangeEditableControllerEncryptionHasEncryptedVolumes;
         }
-        switch (encryption_config) {
-            case kControllerEncryptionNone:
-                if (encryption_config == pending) {
-                    return kCanChangeEditableControllerEncryptionNoChange;
-                }
-                if (pending != kControllerEncryptionNone &&
-                    !Feature(cda, kEncryptionFeatureClearEncryption)) {
-                    return kCanChangeEditableControllerEncryptionClearEncryptionNotEnabled;
-                }
-                break;
-            case kControllerEncryptionExpressLocal:
-                if (!VK_ControllerSupportsEncryption(cda)) {
-                    return kCanChangeEditableControllerEncryptionOperationUnsupported;
-                }
-                if (!Feature(cda, kEncryptionFeatureExpressLocalEncryption)) {
-                    return kCanChangeEditableControllerEncryptionManagerNotEnabled;
-                }
-                if (VK_ControllerPendingModeIsHBA(cda)) {
-                    return kCanChangeEditableControllerEncryptionInHBAMode;
-                }
-                if (encryption_config == pending) {
-                    return kCanChangeEditableControllerEncryptionNoChange;
-                }
-                break;
-            case kControllerEncryptionLocal:
-            case kControllerEncryptionRemote:
-                if (!VK_ControllerSupportsEncryption(cda)) {
-                    return kCanChangeEditableControllerEncryptionOperationUnsupported;
-                }
-                if (!Feature(cda, encryption_config == kControllerEncryptionLocal
-                                      ? kEncryptionFeatureLocalKeyManager
-                                      : kEncryptionFeatureRemoteKeyManager)) {
-                    return kCanChangeEditableControllerEncryptionManagerNotEnabled;
-                }
-                if (VK_ControllerPendingModeIsHBA(cda)) {
-                    return kCanChangeEditableControllerEncryptionInHBAMode;
-                }
-                if (encryption_config == pending) {
-                    return kCanChangeEditableControllerEncryptionNoChange;
-                }
-                if (IsLocalOrRemote(current) && !Feature(cda, kEncryptionFeatureKeyManagerConversion)) {
-                    return kCanChangeEditableControllerEncryptionOperationUnsupported;
-                }
-                break;
-            default:
-                return kCanChangeEditableControllerEncryptionInvalidValue;
-        }
-        return new_drive ? kCanChangeEditableControllerEncryptionHasUnsavedLogicalDrives
-                         : kCanChangeEditableControllerEncryptionAllowed;
-    }();
-    if (refusal != kCanChangeEditableControllerEncryptionAllowed) {
-        return refusal;
-    }
-    if (start == kCanChangeEditableControllerEncryptionAllowed && pending_encrypted &&
-        (encryption_config == kControllerEncryptionNone ||
-         (encryption_config == kControllerEncryptionExpressLocal && current != kControllerEncryptionNone) ||
-         (IsLocalOrRemote(encryption_config) && current == kControllerEncryptionExpressLocal))) {
-        return kCanChangeEditableControllerEncryptionHasEncryptedVolumes;
-    }
-    return start;
+        return start;
+    };
+    return telmar::StagedAnswer(cda, kCanChangeEditableControllerEncryptionNoEditableConfigCreated, check);
 }
 
 VK_BOOL VK_ChangeEditableControllerEncryption(PCDA cda, VK_BYTE encryption_config) {
-    CDALock guard(cda);
-    const VK_BYTE can = VK_CanChangeEditableControllerEncryption(cda, encryption_config);
-    PN_DebugLog(3, 0, "%s:%d: %s(%p, %u):%u\n", __FILE__, __LINE__, __func__, cda, encryption_config, can);
-    if (can != kCanChangeEditableControllerEncryptionAllowed) {
-        return kFalse;
-    }
-    const PEDITABLE_CONFIGURATION config = Config(cda);
-    const VK_BYTE current = _VK_GetCurrentControllerEncryption(cda);
-    switch (encryption_config) {
-        case kControllerEncryptionExpressLocal:
-            // The recovery question and answer are generated by the commit.
-            config->flags |= kEditableConfigEncryptionEnabled | kEditableConfigMasterKeyKnown |
-                             kEditableConfigCryptoOfficerPasswordKnown | kEditableConfigRecoveryQuestion;
-            config->flags &= ~kEditableConfigFirmwareLocked;
-            config->encryption_key_cache_state = 0;
-            break;
-        case kControllerEncryptionLocal:
-        case kControllerEncryptionRemote:
-            if (!IsLocalOrRemote(current) && !IsLocalOrRemote(config->encryption)) {
-                config->flags &= ~kEditableConfigCryptoOfficerPasswordKnown;
-            }
-            config->flags &= ~kEditableConfigMasterKeyKnown;
-            config->encryption_key_cache_state =
-                encryption_config == kControllerEncryptionRemote && current == kControllerEncryptionRemote
-                    ? VK_GetControllerEncryptionKeyCacheStatus(cda)
-                    : 0;
-            if (!(config->flags & kEditableConfigEncryptionToggle)) {
-                if (IsLocalOrRemote(current) && !(Status(cda) & kControllerEncryptionEnabled)) {
-                    config->flags &= ~kEditableConfigEncryptionEnabled;
-                } else {
-                    config->flags |= kEditableConfigEncryptionEnabled;
+    const auto apply = [cda, encryption_config](EDITABLE_CONFIGURATION& config) {
+        const VK_BYTE current = _VK_GetCurrentControllerEncryption(cda);
+        switch (encryption_config) {
+            case kControllerEncryptionExpressLocal:
+                // The recovery question and answer are generated by the commit.
+                config.flags |= kEditableConfigEncryptionEnabled | kEditableConfigMasterKeyKnown |
+                                kEditableConfigCryptoOfficerPasswordKnown | kEditableConfigRecoveryQuestion;
+                config.flags &= ~kEditableConfigFirmwareLocked;
+                config.encryption_key_cache_state = 0;
+                break;
+            case kControllerEncryptionLocal:
+            case kControllerEncryptionRemote:
+                if (!IsLocalOrRemote(current) && !IsLocalOrRemote(config.encryption)) {
+                    config.flags &= ~kEditableConfigCryptoOfficerPasswordKnown;
                 }
-            }
-            break;
-        default:
-            config->flags &= ~(kEditableConfigFirmwareLocked | kEditableConfigEncryptionEnabled |
-                               kEditableConfigMasterKeyKnown | kEditableConfigCryptoOfficerPasswordKnown);
-            config->encryption_key_cache_state = 0;
-            break;
-    }
-    config->encryption = encryption_config;
-    _VK_RefreshEditableEncryptionFlags(cda);
-    return kTrue;
+                config.flags &= ~kEditableConfigMasterKeyKnown;
+                config.encryption_key_cache_state =
+                    encryption_config == kControllerEncryptionRemote && current == kControllerEncryptionRemote
+                        ? VK_GetControllerEncryptionKeyCacheStatus(cda)
+                        : 0;
+                if (!(config.flags & kEditableConfigEncryptionToggle)) {
+                    if (IsLocalOrRemote(current) && !(Status(cda) & kControllerEncryptionEnabled)) {
+                        config.flags &= ~kEditableConfigEncryptionEnabled;
+                    } else {
+                        config.flags |= kEditableConfigEncryptionEnabled;
+                    }
+                }
+                break;
+            default:
+                config.flags &= ~(kEditableConfigFirmwareLocked | kEditableConfigEncryptionEnabled |
+                                  kEditableConfigMasterKeyKnown | kEditableConfigCryptoOfficerPasswordKnown);
+                config.encryption_key_cache_state = 0;
+                break;
+        }
+        config.encryption = encryption_config;
+    };
+    return SetStaged(cda, encryption_config, VK_CanChangeEditableControllerEncryption,
+                     kCanChangeEditableControllerEncryptionAllowed, __func__, __LINE__, apply)
+               ? kTrue
+               : kFalse;
 }
 
 // ---- Plaintext volumes, firmware lock, enable switch ---------------------------------------------
 
 VK_BYTE VK_CanAllowEditableEncryptionPlaintextVolumes(PCDA cda, VK_BOOL allow_plaintext) {
-    CDALock guard(cda);
-    const PEDITABLE_CONFIGURATION config = Config(cda);
-    if (config == nullptr) {
-        return kCanAllowPlaintextNoEditableConfig;
-    }
-    if (Locked(cda)) {
-        return kCanAllowPlaintextControllerStatusNotOK;
-    }
-    if (!Feature(cda, kEncryptionFeatureAllowPlaintextVolumes)) {
-        return kCanAllowPlaintextNotSupported;
-    }
-    if ((allow_plaintext != kFalse) == ((config->flags & kEditableConfigPlaintextAllowed) != 0)) {
-        return kCanAllowPlaintextValueAlreadySet;
-    }
-    switch (config->encryption) {
-        case kControllerEncryptionExpressLocal:
-            return kCanAllowPlaintextEncryptionExpressLocal;
-        case kControllerEncryptionLocal:
-        case kControllerEncryptionRemote:
-            return __VK_EditableConfigurationHasNewLogicalDrives(cda) ? kCanAllowPlaintextLogicalDriveExists
-                                                                      : kCanAllowPlaintextOK;
-        case kControllerEncryptionNone:
-            return kCanAllowPlaintextEncryptionUnconfigured;
-        default:
-            return kCanAllowPlaintextEncryptionInvalid;
-    }
+    const auto check = [&](EDITABLE_CONFIGURATION& config) -> VK_BYTE {
+        if (Locked(cda)) {
+            return kCanAllowPlaintextControllerStatusNotOK;
+        }
+        if (!Feature(cda, kEncryptionFeatureAllowPlaintextVolumes)) {
+            return kCanAllowPlaintextNotSupported;
+        }
+        if ((allow_plaintext != kFalse) == ((config.flags & kEditableConfigPlaintextAllowed) != 0)) {
+            return kCanAllowPlaintextValueAlreadySet;
+        }
+        switch (config.encryption) {
+            case kControllerEncryptionExpressLocal:
+                return kCanAllowPlaintextEncryptionExpressLocal;
+            case kControllerEncryptionLocal:
+            case kControllerEncryptionRemote:
+                return __VK_EditableConfigurationHasNewLogicalDrives(cda)
+                           ? kCanAllowPlaintextLogicalDriveExists
+                           : kCanAllowPlaintextOK;
+            case kControllerEncryptionNone:
+                return kCanAllowPlaintextEncryptionUnconfigured;
+            default:
+                return kCanAllowPlaintextEncryptionInvalid;
+        }
+    };
+    return telmar::StagedAnswer(cda, kCanAllowPlaintextNoEditableConfig, check);
 }
 
 VK_BYTE VK_AllowEditableEncryptionPlaintextVolumes(PCDA cda, VK_BOOL allow_plaintext) {
-    CDALock guard(cda);
-    const VK_BYTE can = VK_CanAllowEditableEncryptionPlaintextVolumes(cda, allow_plaintext);
-    PN_DebugLog(3, 0, "%s:%d: %s(%p, %d):%u\n", __FILE__, __LINE__, __func__, cda, allow_plaintext, can);
-    if (can != kCanAllowPlaintextOK) {
-        return kAllowPlaintextFailedUnknown;
-    }
-    const PEDITABLE_CONFIGURATION config = Config(cda);
-    if (allow_plaintext) {
-        config->flags |= kEditableConfigPlaintextAllowed;
-    } else {
-        config->flags &= ~kEditableConfigPlaintextAllowed;
-    }
-    _VK_RefreshEditableEncryptionFlags(cda);
-    return kAllowPlaintextSuccess;
+    return SetStagedFlag(cda, allow_plaintext, VK_CanAllowEditableEncryptionPlaintextVolumes,
+                         kCanAllowPlaintextOK, kEditableConfigPlaintextAllowed, __func__, __LINE__)
+               ? kAllowPlaintextSuccess
+               : kAllowPlaintextFailedUnknown;
 }
 
 VK_BYTE VK_CanSetEditableControllerFirmwareLock(PCDA cda, VK_BOOL firmware_lock) {
-    CDALock guard(cda);
-    const PEDITABLE_CONFIGURATION config = Config(cda);
-    if (config == nullptr) {
-        return kCanSetEditableControllerFirmwareLockNoEditableConfigCreated;
-    }
-    if (!Feature(cda, kEncryptionFeatureFirmwareLock)) {
-        return kCanSetEditableControllerFirmwareLockNotEnabled;
-    }
-    if ((firmware_lock != kFalse) == ((config->flags & kEditableConfigFirmwareLocked) != 0)) {
-        return kCanSetEditableControllerFirmwareLockAlreadySet;
-    }
-    if (config->encryption == kControllerEncryptionNone) {
-        return kCanSetEditableControllerFirmwareLockEncryptionNotConfigured;
-    }
-    if (!IsLocalOrRemote(config->encryption)) {
-        return kCanSetEditableControllerFirmwareLockInvalidEncryptionConfig;
-    }
-    if (!(config->flags & kEditableConfigEncryptionEnabled)) {
-        return kCanSetEditableControllerFirmwareLockEncryptionDisabled;
-    }
-    return kCanSetEditableControllerFirmwareLockOK;
+    const auto check = [&](EDITABLE_CONFIGURATION& config) -> VK_BYTE {
+        if (!Feature(cda, kEncryptionFeatureFirmwareLock)) {
+            return kCanSetEditableControllerFirmwareLockNotEnabled;
+        }
+        if ((firmware_lock != kFalse) == ((config.flags & kEditableConfigFirmwareLocked) != 0)) {
+            return kCanSetEditableControllerFirmwareLockAlreadySet;
+        }
+        if (config.encryption == kControllerEncryptionNone) {
+            return kCanSetEditableControllerFirmwareLockEncryptionNotConfigured;
+        }
+        if (!IsLocalOrRemote(config.encryption)) {
+            return kCanSetEditableControllerFirmwareLockInvalidEncryptionConfig;
+        }
+        if (!(config.flags & kEditableConfigEncryptionEnabled)) {
+            return kCanSetEditableControllerFirmwareLockEncryptionDisabled;
+        }
+        return kCanSetEditableControllerFirmwareLockOK;
+    };
+    return telmar::StagedAnswer(cda, kCanSetEditableControllerFirmwareLockNoEditableConfigCreated, check);
 }
 
 VK_BYTE VK_SetEditableControllerFirmwareLock(PCDA cda, VK_BOOL firmware_lock) {
-    CDALock guard(cda);
-    const VK_BYTE can = VK_CanSetEditableControllerFirmwareLock(cda, firmware_lock);
-    PN_DebugLog(3, 0, "%s:%d: %s(%p, %d):%u\n", __FILE__, __LINE__, __func__, cda, firmware_lock, can);
-    if (can != kCanSetEditableControllerFirmwareLockOK) {
-        return kSetEditableControllerFirmwareLockFailedUnknown;
-    }
-    const PEDITABLE_CONFIGURATION config = Config(cda);
-    if (firmware_lock) {
-        config->flags |= kEditableConfigFirmwareLocked;
-    } else {
-        config->flags &= ~kEditableConfigFirmwareLocked;
-    }
-    _VK_RefreshEditableEncryptionFlags(cda);
-    return kSetEditableControllerFirmwareLockOK;
+    return SetStagedFlag(cda, firmware_lock, VK_CanSetEditableControllerFirmwareLock,
+                         kCanSetEditableControllerFirmwareLockOK, kEditableConfigFirmwareLocked, __func__,
+                         __LINE__)
+               ? kSetEditableControllerFirmwareLockOK
+               : kSetEditableControllerFirmwareLockFailedUnknown;
 }
 
 namespace {
@@ -821,59 +808,48 @@ VK_BYTE DisableRefusal(PCDA cda, PEDITABLE_CONFIGURATION config) {
 } // namespace
 
 VK_BYTE VK_CanToggleEditableControllerEncryption(PCDA cda, VK_BOOL toggle) {
-    CDALock guard(cda);
-    const PEDITABLE_CONFIGURATION config = Config(cda);
-    if (config == nullptr) {
-        return kCanToggleEditableControllerEncryptionNoEditableConfig;
-    }
-    const bool enable = toggle != kFalse;
-    if (enable == ((config->flags & kEditableConfigEncryptionEnabled) != 0)) {
-        return kCanToggleEditableControllerEncryptionAlreadySet;
-    }
-    if (!enable && !Feature(cda, kEncryptionFeatureDisableEncryption)) {
-        return kCanToggleEditableControllerEncryptionNotSupported;
-    }
-    if (config->encryption == kControllerEncryptionNone ||
-        config->encryption == kControllerEncryptionInvalid) {
-        return kCanToggleEditableControllerEncryptionNotConfigured;
-    }
-    if (Locked(cda)) {
-        return kCanToggleEditableControllerEncryptionControllerStatusNotOK;
-    }
-    if (config->encryption == kControllerEncryptionExpressLocal) {
-        return kCanToggleEditableControllerEncryptionExpressEncryption;
-    }
-    if (__VK_EditableConfigurationHasNewLogicalDrives(cda)) {
-        return kCanToggleEditableControllerEncryptionNewLogicalDrivesExist;
-    }
-    if (enable && config->encryption == kControllerEncryptionRemote &&
-        (VK_ControllerRebootRequired(cda) & kControllerRebootRequiredEncryptionEnablement)) {
-        return kCanToggleEditableControllerEncryptionControllerRemoteModeUEFIKMS;
-    }
-    return enable ? kCanToggleEditableControllerEncryptionOK : DisableRefusal(cda, config);
+    const auto check = [&](EDITABLE_CONFIGURATION& config) -> VK_BYTE {
+        const bool enable = toggle != kFalse;
+        if (enable == ((config.flags & kEditableConfigEncryptionEnabled) != 0)) {
+            return kCanToggleEditableControllerEncryptionAlreadySet;
+        }
+        if (!enable && !Feature(cda, kEncryptionFeatureDisableEncryption)) {
+            return kCanToggleEditableControllerEncryptionNotSupported;
+        }
+        if (config.encryption == kControllerEncryptionNone ||
+            config.encryption == kControllerEncryptionInvalid) {
+            return kCanToggleEditableControllerEncryptionNotConfigured;
+        }
+        if (Locked(cda)) {
+            return kCanToggleEditableControllerEncryptionControllerStatusNotOK;
+        }
+        if (config.encryption == kControllerEncryptionExpressLocal) {
+            return kCanToggleEditableControllerEncryptionExpressEncryption;
+        }
+        if (__VK_EditableConfigurationHasNewLogicalDrives(cda)) {
+            return kCanToggleEditableControllerEncryptionNewLogicalDrivesExist;
+        }
+        if (enable && config.encryption == kControllerEncryptionRemote &&
+            (VK_ControllerRebootRequired(cda) & kControllerRebootRequiredEncryptionEnablement)) {
+            return kCanToggleEditableControllerEncryptionControllerRemoteModeUEFIKMS;
+        }
+        return enable ? kCanToggleEditableControllerEncryptionOK : DisableRefusal(cda, &config);
+    };
+    return telmar::StagedAnswer(cda, kCanToggleEditableControllerEncryptionNoEditableConfig, check);
 }
 
 VK_BYTE VK_ToggleEditableControllerEncryption(PCDA cda, VK_BOOL toggle) {
-    CDALock guard(cda);
-    const VK_BYTE can = VK_CanToggleEditableControllerEncryption(cda, toggle);
-    PN_DebugLog(3, 0, "%s:%d: %s(%p, %d):%u\n", __FILE__, __LINE__, __func__, cda, toggle, can);
-    if (can != kCanToggleEditableControllerEncryptionOK) {
-        return kToggleEditableControllerEncryptionFailedUnknown;
-    }
-    const PEDITABLE_CONFIGURATION config = Config(cda);
-    if (toggle) {
-        config->flags |= kEditableConfigEncryptionEnabled;
+    const auto apply = [cda, toggle](EDITABLE_CONFIGURATION& config) {
+        const bool enable = toggle != kFalse;
+        PutFlag(config, kEditableConfigEncryptionEnabled, enable);
         // A controller whose firmware is locked keeps it locked.
-        if (Status(cda) & kControllerEncryptionFwLocked) {
-            config->flags |= kEditableConfigFirmwareLocked;
-        } else {
-            config->flags &= ~kEditableConfigFirmwareLocked;
-        }
-    } else {
-        config->flags &= ~(kEditableConfigEncryptionEnabled | kEditableConfigFirmwareLocked);
-    }
-    _VK_RefreshEditableEncryptionFlags(cda);
-    return kToggleEditableControllerEncryptionOK;
+        PutFlag(config, kEditableConfigFirmwareLocked,
+                enable && (Status(cda) & kControllerEncryptionFwLocked));
+    };
+    return SetStaged(cda, toggle, VK_CanToggleEditableControllerEncryption,
+                     kCanToggleEditableControllerEncryptionOK, __func__, __LINE__, apply)
+               ? kToggleEditableControllerEncryptionOK
+               : kToggleEditableControllerEncryptionFailedUnknown;
 }
 
 // ---- Recovery question and answer ----------------------------------------------------------------
@@ -901,37 +877,37 @@ VK_BYTE VK_GetEditableEncryptionRecoveryQuestion(PCDA cda, char* buffer, size_t 
 
 VK_BYTE VK_CanSetEditableEncryptionQuestionAndAnswerSafe(PCDA cda, const char* question, size_t question_size,
                                                          const char* answer, size_t answer_size) {
-    CDALock guard(cda);
-    const PEDITABLE_CONFIGURATION config = Config(cda);
-    if (config == nullptr) {
-        return kCanSetEditableEncryptionRecoveryQuestionAndAnswerNoEditableConfig;
-    }
-    if (config->encryption == kControllerEncryptionNone) {
-        return kCanSetEditableEncryptionRecoveryQuestionAndAnswerEncryptionNotConfigured;
-    }
-    if (config->encryption == kControllerEncryptionExpressLocal) {
-        return kCanSetEditableEncryptionRecoveryQuestionAndAnswerForExpressLocal;
-    }
-    if (question != nullptr && question_size == 0) {
-        return kCanSetEditableEncryptionRecoveryQuestionAndAnswerInvalidQuestionSize;
-    }
-    if (answer != nullptr && answer_size == 0) {
-        return kCanSetEditableEncryptionRecoveryQuestionAndAnswerInvalidAnswerSize;
-    }
-    if (question != nullptr && answer != nullptr && TextLength(question, question_size) == 0 &&
-        TextLength(answer, answer_size) == 0) {
-        return (config->flags & kEditableConfigRecoveryQuestion)
-                   ? kCanSetEditableEncryptionRecoveryQuestionAndAnswerOk
-                   : kCanSetEditableEncryptionRecoveryQuestionAndAnswerNoChange;
-    }
-    if (VK_CheckEncryptionRecoveryQuestion(cda, question, RuleSize(question_size)) !=
-        kCheckRecoveryQuestionOk) {
-        return kCanSetEditableEncryptionRecoveryQuestionAndAnswerInvalidQuestion;
-    }
-    if (VK_CheckEncryptionRecoveryAnswer(cda, answer, RuleSize(answer_size)) != kCheckRecoveryQuestionOk) {
-        return kCanSetEditableEncryptionRecoveryQuestionAndAnswerInvalidAnswer;
-    }
-    return kCanSetEditableEncryptionRecoveryQuestionAndAnswerOk;
+    const auto check = [&](EDITABLE_CONFIGURATION& config) -> VK_BYTE {
+        if (config.encryption == kControllerEncryptionNone) {
+            return kCanSetEditableEncryptionRecoveryQuestionAndAnswerEncryptionNotConfigured;
+        }
+        if (config.encryption == kControllerEncryptionExpressLocal) {
+            return kCanSetEditableEncryptionRecoveryQuestionAndAnswerForExpressLocal;
+        }
+        if (question != nullptr && question_size == 0) {
+            return kCanSetEditableEncryptionRecoveryQuestionAndAnswerInvalidQuestionSize;
+        }
+        if (answer != nullptr && answer_size == 0) {
+            return kCanSetEditableEncryptionRecoveryQuestionAndAnswerInvalidAnswerSize;
+        }
+        if (question != nullptr && answer != nullptr && TextLength(question, question_size) == 0 &&
+            TextLength(answer, answer_size) == 0) {
+            return (config.flags & kEditableConfigRecoveryQuestion)
+                       ? kCanSetEditableEncryptionRecoveryQuestionAndAnswerOk
+                       : kCanSetEditableEncryptionRecoveryQuestionAndAnswerNoChange;
+        }
+        if (VK_CheckEncryptionRecoveryQuestion(cda, question, RuleSize(question_size)) !=
+            kCheckRecoveryQuestionOk) {
+            return kCanSetEditableEncryptionRecoveryQuestionAndAnswerInvalidQuestion;
+        }
+        if (VK_CheckEncryptionRecoveryAnswer(cda, answer, RuleSize(answer_size)) !=
+            kCheckRecoveryQuestionOk) {
+            return kCanSetEditableEncryptionRecoveryQuestionAndAnswerInvalidAnswer;
+        }
+        return kCanSetEditableEncryptionRecoveryQuestionAndAnswerOk;
+    };
+    return telmar::StagedAnswer(cda, kCanSetEditableEncryptionRecoveryQuestionAndAnswerNoEditableConfig,
+                                check);
 }
 
 VK_BYTE VK_SetEditableEncryptionQuestionAndAnswerSafe(PCDA cda, const char* question, size_t question_size,
@@ -975,61 +951,60 @@ VK_BYTE VK_SetEditableEncryptionQuestionAndAnswerSafe(PCDA cda, const char* ques
 }
 
 VK_BYTE VK_CanSetEditableEncryptionQuestionAndAnswer(PCDA cda, const char* question, const char* answer) {
-    return VK_CanSetEditableEncryptionQuestionAndAnswerSafe(cda, question, StringSize(question), answer,
-                                                            StringSize(answer));
+    return VK_CanSetEditableEncryptionQuestionAndAnswerSafe(cda, question, telmar::StringSize(question),
+                                                            answer, telmar::StringSize(answer));
 }
 
 VK_BYTE VK_SetEditableEncryptionQuestionAndAnswer(PCDA cda, const char* question, const char* answer) {
-    return VK_SetEditableEncryptionQuestionAndAnswerSafe(cda, question, StringSize(question), answer,
-                                                         StringSize(answer));
+    return VK_SetEditableEncryptionQuestionAndAnswerSafe(cda, question, telmar::StringSize(question), answer,
+                                                         telmar::StringSize(answer));
 }
 
 // ---- Boot password and its state -----------------------------------------------------------------
 
 VK_BYTE VK_CanSetEditableEncryptionBootPasswordSafe(PCDA cda, const char* password_buffer,
                                                     size_t password_buffer_size) {
-    CDALock guard(cda);
-    const PEDITABLE_CONFIGURATION config = Config(cda);
-    if (config == nullptr) {
-        return kCanSetEditableEncryptionBootPasswordNoEditableConfig;
-    }
-    if (config->encryption == kControllerEncryptionNone) {
-        return kCanSetEditableEncryptionBootPasswordEncryptionNotConfigured;
-    }
-    if (Locked(cda)) {
-        return kCanSetEditableEncryptionBootPasswordControllerStatusNotOK;
-    }
-    if (!Feature(cda, kEncryptionFeatureBootPassword)) {
-        return kCanSetEditableEncryptionBootPasswordNotEnabled;
-    }
-    if (password_buffer != nullptr && password_buffer_size == 0) {
-        return kCanSetEditableEncryptionBootPasswordInvalidSize;
-    }
-    if (password_buffer != nullptr) {
-        if (TextLength(password_buffer, password_buffer_size) == 0) {
-            return Configured(cda) && (config->flags & kEditableConfigBootPassword)
-                       ? kCanSetEditableEncryptionBootPasswordOk
-                       : kCanSetEditableEncryptionBootPasswordInvalid;
+    const auto check = [&](EDITABLE_CONFIGURATION& config) -> VK_BYTE {
+        if (config.encryption == kControllerEncryptionNone) {
+            return kCanSetEditableEncryptionBootPasswordEncryptionNotConfigured;
         }
-        const size_t size = BootPasswordSize(password_buffer, password_buffer_size);
-        if (VK_CheckEncryptionBootPassword(cda, password_buffer, RuleSize(size)) != kCheckBootPasswordOk) {
-            return kCanSetEditableEncryptionBootPasswordInvalid;
+        if (Locked(cda)) {
+            return kCanSetEditableEncryptionBootPasswordControllerStatusNotOK;
         }
-    }
-    if (!(config->flags & kEditableConfigEncryptionEnabled)) {
-        return kCanSetEditableEncryptionBootPasswordEncryptionDisabled;
-    }
-    if (config->encryption == kControllerEncryptionExpressLocal) {
-        return kCanSetEditableEncryptionBootPasswordExpressEncryption;
-    }
-    if (config->encryption_boot_password_state == kEncryptionBootPasswordDisabled) {
-        return kCanSetEditableEncryptionBootPasswordDisabledState;
-    }
-    if ((config->flags & kEditableConfigEncryptionMode) &&
-        config->encryption == kControllerEncryptionRemote && VK_ControllerSupportsUEFIKMS(cda)) {
-        return kCanSetEditableEncryptionBootPasswordRemoteModeUEFIKMS;
-    }
-    return kCanSetEditableEncryptionBootPasswordOk;
+        if (!Feature(cda, kEncryptionFeatureBootPassword)) {
+            return kCanSetEditableEncryptionBootPasswordNotEnabled;
+        }
+        if (password_buffer != nullptr && password_buffer_size == 0) {
+            return kCanSetEditableEncryptionBootPasswordInvalidSize;
+        }
+        if (password_buffer != nullptr) {
+            if (TextLength(password_buffer, password_buffer_size) == 0) {
+                return Configured(cda) && (config.flags & kEditableConfigBootPassword)
+                           ? kCanSetEditableEncryptionBootPasswordOk
+                           : kCanSetEditableEncryptionBootPasswordInvalid;
+            }
+            const size_t size = BootPasswordSize(password_buffer, password_buffer_size);
+            if (VK_CheckEncryptionBootPassword(cda, password_buffer, RuleSize(size)) !=
+                kCheckBootPasswordOk) {
+                return kCanSetEditableEncryptionBootPasswordInvalid;
+            }
+        }
+        if (!(config.flags & kEditableConfigEncryptionEnabled)) {
+            return kCanSetEditableEncryptionBootPasswordEncryptionDisabled;
+        }
+        if (config.encryption == kControllerEncryptionExpressLocal) {
+            return kCanSetEditableEncryptionBootPasswordExpressEncryption;
+        }
+        if (config.encryption_boot_password_state == kEncryptionBootPasswordDisabled) {
+            return kCanSetEditableEncryptionBootPasswordDisabledState;
+        }
+        if ((config.flags & kEditableConfigEncryptionMode) &&
+            config.encryption == kControllerEncryptionRemote && VK_ControllerSupportsUEFIKMS(cda)) {
+            return kCanSetEditableEncryptionBootPasswordRemoteModeUEFIKMS;
+        }
+        return kCanSetEditableEncryptionBootPasswordOk;
+    };
+    return telmar::StagedAnswer(cda, kCanSetEditableEncryptionBootPasswordNoEditableConfig, check);
 }
 
 VK_BYTE VK_SetEditableEncryptionBootPasswordSafe(PCDA cda, const char* password_buffer,
@@ -1062,157 +1037,147 @@ VK_BYTE VK_SetEditableEncryptionBootPasswordSafe(PCDA cda, const char* password_
 }
 
 VK_BYTE VK_CanSetEditableEncryptionBootPassword(PCDA cda, const char* password_buffer) {
-    return VK_CanSetEditableEncryptionBootPasswordSafe(cda, password_buffer, StringSize(password_buffer));
+    return VK_CanSetEditableEncryptionBootPasswordSafe(cda, password_buffer,
+                                                       telmar::StringSize(password_buffer));
 }
 
 VK_BYTE VK_SetEditableEncryptionBootPassword(PCDA cda, const char* password_buffer) {
-    return VK_SetEditableEncryptionBootPasswordSafe(cda, password_buffer, StringSize(password_buffer));
+    return VK_SetEditableEncryptionBootPasswordSafe(cda, password_buffer,
+                                                    telmar::StringSize(password_buffer));
 }
 
 VK_BYTE VK_GetEditableEncryptionBootPasswordState(PCDA cda) {
-    CDALock guard(cda);
-    const PEDITABLE_CONFIGURATION config = Config(cda);
-    return config != nullptr ? config->encryption_boot_password_state : kEncryptionBootPasswordUnset;
+    return telmar::StagedSetting(cda, &EDITABLE_CONFIGURATION::encryption_boot_password_state,
+                                 kEncryptionBootPasswordUnset);
 }
 
 VK_BYTE VK_CanSetEditableEncryptionBootPasswordState(PCDA cda, VK_BYTE state) {
-    CDALock guard(cda);
-    const PEDITABLE_CONFIGURATION config = Config(cda);
-    if (config == nullptr) {
-        return kCanSetEditableEncryptionBootPasswordStateNoEditableConfig;
-    }
-    if (config->encryption == kControllerEncryptionNone) {
-        return kCanSetEditableEncryptionBootPasswordStateEncryptionNotConfigured;
-    }
-    if (!(config->flags & kEditableConfigEncryptionEnabled)) {
-        return kCanSetEditableEncryptionBootPasswordStateEncryptionDisabled;
-    }
-    if (config->encryption == kControllerEncryptionExpressLocal) {
-        return kCanSetEditableEncryptionBootPasswordStateExpressEncryption;
-    }
-    // The commit has no controller function for any other state.
-    if (state != kEncryptionBootPasswordUnset && state != kEncryptionBootPasswordDisabled &&
-        state != kEncryptionBootPasswordEnabled) {
-        return kCanSetEditableEncryptionBootPasswordStateInvalidState;
-    }
-    if (state == config->encryption_boot_password_state) {
-        return kCanSetEditableEncryptionBootPasswordStateNoChange;
-    }
-    const VK_QWORD status = Status(cda);
-    if (state == kEncryptionBootPasswordUnset && (status & kControllerEncryptionBootPasswordSuspended)) {
-        return kCanSetEditableEncryptionBootPasswordStateDisabled;
-    }
-    if (state != kEncryptionBootPasswordUnset && !Feature(cda, kEncryptionFeaturePauseResumeBootPassword)) {
-        return kCanSetEditableEncryptionBootPasswordStateNotEnabled;
-    }
-    if (state == kEncryptionBootPasswordUnset ||
-        config->encryption_boot_password_state != kEncryptionBootPasswordUnset ||
-        (status & kControllerEncryptionBootPasswordSet)) {
-        return (status & kControllerEncryptionControllerLocked) && state != kEncryptionBootPasswordUnset
-                   ? kCanSetEditableEncryptionBootPasswordStateControllerLockout
-                   : kCanSetEditableEncryptionBootPasswordStateOk;
-    }
-    return kCanSetEditableEncryptionBootPasswordStateBootPasswordNotSet;
+    const auto check = [&](EDITABLE_CONFIGURATION& config) -> VK_BYTE {
+        if (config.encryption == kControllerEncryptionNone) {
+            return kCanSetEditableEncryptionBootPasswordStateEncryptionNotConfigured;
+        }
+        if (!(config.flags & kEditableConfigEncryptionEnabled)) {
+            return kCanSetEditableEncryptionBootPasswordStateEncryptionDisabled;
+        }
+        if (config.encryption == kControllerEncryptionExpressLocal) {
+            return kCanSetEditableEncryptionBootPasswordStateExpressEncryption;
+        }
+        // The commit has no controller function for any other state.
+        if (state != kEncryptionBootPasswordUnset && state != kEncryptionBootPasswordDisabled &&
+            state != kEncryptionBootPasswordEnabled) {
+            return kCanSetEditableEncryptionBootPasswordStateInvalidState;
+        }
+        if (state == config.encryption_boot_password_state) {
+            return kCanSetEditableEncryptionBootPasswordStateNoChange;
+        }
+        const VK_QWORD status = Status(cda);
+        if (state == kEncryptionBootPasswordUnset && (status & kControllerEncryptionBootPasswordSuspended)) {
+            return kCanSetEditableEncryptionBootPasswordStateDisabled;
+        }
+        if (state != kEncryptionBootPasswordUnset &&
+            !Feature(cda, kEncryptionFeaturePauseResumeBootPassword)) {
+            return kCanSetEditableEncryptionBootPasswordStateNotEnabled;
+        }
+        if (state == kEncryptionBootPasswordUnset ||
+            config.encryption_boot_password_state != kEncryptionBootPasswordUnset ||
+            (status & kControllerEncryptionBootPasswordSet)) {
+            return (status & kControllerEncryptionControllerLocked) && state != kEncryptionBootPasswordUnset
+                       ? kCanSetEditableEncryptionBootPasswordStateControllerLockout
+                       : kCanSetEditableEncryptionBootPasswordStateOk;
+        }
+        return kCanSetEditableEncryptionBootPasswordStateBootPasswordNotSet;
+    };
+    return telmar::StagedAnswer(cda, kCanSetEditableEncryptionBootPasswordStateNoEditableConfig, check);
 }
 
 VK_BYTE VK_SetEditableEncryptionBootPasswordState(PCDA cda, VK_BYTE state) {
-    CDALock guard(cda);
-    const VK_BYTE can = VK_CanSetEditableEncryptionBootPasswordState(cda, state);
-    PN_DebugLog(3, 0, "%s:%d: %s(%p, %u):%u\n", __FILE__, __LINE__, __func__, cda, state, can);
-    if (can != kCanSetEditableEncryptionBootPasswordStateOk) {
-        return kSetEditableEncryptionBootPasswordStateFailed;
-    }
-    Config(cda)->encryption_boot_password_state = state;
-    _VK_RefreshEditableEncryptionFlags(cda);
-    return kSetEditableEncryptionBootPasswordStateOk;
+    return SetStaged(
+               cda, state, VK_CanSetEditableEncryptionBootPasswordState,
+               kCanSetEditableEncryptionBootPasswordStateOk, __func__, __LINE__,
+               [state](EDITABLE_CONFIGURATION& config) { config.encryption_boot_password_state = state; })
+               ? kSetEditableEncryptionBootPasswordStateOk
+               : kSetEditableEncryptionBootPasswordStateFailed;
 }
 
 // ---- Key cache -----------------------------------------------------------------------------------
 
 VK_QWORD VK_GetEditableEncryptionKeyCache(PCDA cda) {
-    CDALock guard(cda);
-    const PEDITABLE_CONFIGURATION config = Config(cda);
-    return config != nullptr ? config->encryption_key_cache_state : 0;
+    return telmar::StagedSetting(cda, &EDITABLE_CONFIGURATION::encryption_key_cache_state, 0);
 }
 
 VK_BYTE VK_CanSetEditableEncryptionKeyCache(PCDA cda, VK_QWORD key_cache_state) {
-    CDALock guard(cda);
-    const PEDITABLE_CONFIGURATION config = Config(cda);
-    if (config == nullptr) {
-        return kCanSetEditableEncryptionKeyCacheNoEditableConfig;
-    }
-    if (!Feature(cda, kEncryptionFeatureKeyCache)) {
-        return kCanSetEditableEncryptionKeyCacheUnsupported;
-    }
-    if (config->encryption == kControllerEncryptionNone) {
-        return kCanSetEditableEncryptionKeyCacheEncryptionNotConfigured;
-    }
-    if (config->encryption != kControllerEncryptionRemote) {
-        return kCanSetEditableEncryptionKeyCacheRemoteKeyManagerNotConfigured;
-    }
-    if (!(config->flags & kEditableConfigEncryptionEnabled)) {
-        return kCanSetEditableEncryptionKeyCacheEncryptionNotEnabled;
-    }
-    if (Locked(cda)) {
-        return kCanSetEditableEncryptionKeyCacheControllerLockout;
-    }
-    const VK_WORD attempts = ENCRYPTION_KEY_CACHE_ATTEMPTS(key_cache_state);
-    const VK_WORD interval = ENCRYPTION_KEY_CACHE_INTERVAL(key_cache_state);
-    const bool enable = ENCRYPTION_KEY_CACHE_ENABLED(key_cache_state) != kFalse;
-    const bool persistent = ENCRYPTION_PERSISTENT_KEY_CACHE_ENABLED(key_cache_state) != kFalse;
-    if (persistent) {
-        if (!Feature(cda, kEncryptionFeatureBootTimeRemoteAuth)) {
-            return kCanSetEditableEncryptionKeyCachePersistentKeyCacheNotSupported;
+    const auto check = [&](EDITABLE_CONFIGURATION& config) -> VK_BYTE {
+        if (!Feature(cda, kEncryptionFeatureKeyCache)) {
+            return kCanSetEditableEncryptionKeyCacheUnsupported;
         }
-        if (config->encryption_boot_password_state == kEncryptionBootPasswordUnset) {
-            return kCanSetEditableEncryptionKeyCacheBootPasswordNotSet;
+        if (config.encryption == kControllerEncryptionNone) {
+            return kCanSetEditableEncryptionKeyCacheEncryptionNotConfigured;
+        }
+        if (config.encryption != kControllerEncryptionRemote) {
+            return kCanSetEditableEncryptionKeyCacheRemoteKeyManagerNotConfigured;
+        }
+        if (!(config.flags & kEditableConfigEncryptionEnabled)) {
+            return kCanSetEditableEncryptionKeyCacheEncryptionNotEnabled;
+        }
+        if (Locked(cda)) {
+            return kCanSetEditableEncryptionKeyCacheControllerLockout;
+        }
+        const VK_WORD attempts = ENCRYPTION_KEY_CACHE_ATTEMPTS(key_cache_state);
+        const VK_WORD interval = ENCRYPTION_KEY_CACHE_INTERVAL(key_cache_state);
+        const bool enable = ENCRYPTION_KEY_CACHE_ENABLED(key_cache_state) != kFalse;
+        const bool persistent = ENCRYPTION_PERSISTENT_KEY_CACHE_ENABLED(key_cache_state) != kFalse;
+        if (persistent) {
+            if (!Feature(cda, kEncryptionFeatureBootTimeRemoteAuth)) {
+                return kCanSetEditableEncryptionKeyCachePersistentKeyCacheNotSupported;
+            }
+            if (config.encryption_boot_password_state == kEncryptionBootPasswordUnset) {
+                return kCanSetEditableEncryptionKeyCacheBootPasswordNotSet;
+            }
+            if (!enable) {
+                return kCanSetEditableEncryptionKeyCacheNotConfigured;
+            }
         }
         if (!enable) {
-            return kCanSetEditableEncryptionKeyCacheNotConfigured;
+            if (attempts != 0) {
+                return kCanSetEditableEncryptionKeyCacheMaxAttemptsOutOfRange;
+            }
+            return interval != 0 ? kCanSetEditableEncryptionKeyCacheIntervalOutOfRange
+                                 : kCanSetEditableEncryptionKeyCacheAllowed;
         }
-    }
-    if (!enable) {
-        if (attempts != 0) {
+        const VK_QWORD limits = VK_ControllerEncryptionKeyCacheSupport(cda);
+        const VK_WORD min_attempts = static_cast<VK_WORD>(limits & 0xFFFF);
+        const VK_WORD max_attempts = static_cast<VK_WORD>((limits >> 16) & 0xFFFF);
+        const VK_WORD min_interval = static_cast<VK_WORD>((limits >> 32) & 0xFFFF);
+        const VK_WORD max_interval = static_cast<VK_WORD>((limits >> 48) & 0xFFFF);
+        if (persistent && attempts == 0) {
+            return kCanSetEditableEncryptionKeyCacheAttemptsIsZeroWhileEnablingPersistentKeyCache;
+        }
+        if (max_attempts == 0 && attempts != 0) {
+            return kCanSetEditableEncryptionKeyCacheMaxAttemptsUnsupported;
+        }
+        if (max_interval == 0 && interval != 0) {
+            return kCanSetEditableEncryptionKeyCacheIntervalUnsupported;
+        }
+        if (attempts < min_attempts || attempts > max_attempts) {
             return kCanSetEditableEncryptionKeyCacheMaxAttemptsOutOfRange;
         }
-        return interval != 0 ? kCanSetEditableEncryptionKeyCacheIntervalOutOfRange
-                             : kCanSetEditableEncryptionKeyCacheAllowed;
-    }
-    const VK_QWORD limits = VK_ControllerEncryptionKeyCacheSupport(cda);
-    const VK_WORD min_attempts = static_cast<VK_WORD>(limits & 0xFFFF);
-    const VK_WORD max_attempts = static_cast<VK_WORD>((limits >> 16) & 0xFFFF);
-    const VK_WORD min_interval = static_cast<VK_WORD>((limits >> 32) & 0xFFFF);
-    const VK_WORD max_interval = static_cast<VK_WORD>((limits >> 48) & 0xFFFF);
-    if (persistent && attempts == 0) {
-        return kCanSetEditableEncryptionKeyCacheAttemptsIsZeroWhileEnablingPersistentKeyCache;
-    }
-    if (max_attempts == 0 && attempts != 0) {
-        return kCanSetEditableEncryptionKeyCacheMaxAttemptsUnsupported;
-    }
-    if (max_interval == 0 && interval != 0) {
-        return kCanSetEditableEncryptionKeyCacheIntervalUnsupported;
-    }
-    if (attempts < min_attempts || attempts > max_attempts) {
-        return kCanSetEditableEncryptionKeyCacheMaxAttemptsOutOfRange;
-    }
-    if ((attempts != 0 && (interval < min_interval || interval > max_interval)) ||
-        (attempts == 0 && interval != 0)) {
-        return kCanSetEditableEncryptionKeyCacheIntervalOutOfRange;
-    }
-    return kCanSetEditableEncryptionKeyCacheAllowed;
+        if ((attempts != 0 && (interval < min_interval || interval > max_interval)) ||
+            (attempts == 0 && interval != 0)) {
+            return kCanSetEditableEncryptionKeyCacheIntervalOutOfRange;
+        }
+        return kCanSetEditableEncryptionKeyCacheAllowed;
+    };
+    return telmar::StagedAnswer(cda, kCanSetEditableEncryptionKeyCacheNoEditableConfig, check);
 }
 
 VK_BYTE VK_SetEditableEncryptionKeyCache(PCDA cda, VK_QWORD key_cache_state) {
-    CDALock guard(cda);
-    const VK_BYTE can = VK_CanSetEditableEncryptionKeyCache(cda, key_cache_state);
-    PN_DebugLog(3, 0, "%s:%d: %s(%p, 0x%llx):%u\n", __FILE__, __LINE__, __func__, cda,
-                static_cast<unsigned long long>(key_cache_state), can);
-    if (can != kCanSetEditableEncryptionKeyCacheAllowed) {
-        return kSetEditableEncryptionKeyCacheFailedUnknown;
-    }
-    Config(cda)->encryption_key_cache_state = key_cache_state;
-    _VK_RefreshEditableEncryptionFlags(cda);
-    return kSetEditableEncryptionKeyCacheSuccess;
+    return SetStaged(cda, key_cache_state, VK_CanSetEditableEncryptionKeyCache,
+                     kCanSetEditableEncryptionKeyCacheAllowed, __func__, __LINE__,
+                     [key_cache_state](EDITABLE_CONFIGURATION& config) {
+                         config.encryption_key_cache_state = key_cache_state;
+                     })
+               ? kSetEditableEncryptionKeyCacheSuccess
+               : kSetEditableEncryptionKeyCacheFailedUnknown;
 }
 
 // ---- Logical-drive encryption --------------------------------------------------------------------
@@ -1260,88 +1225,87 @@ VK_BYTE EncodeRefusal(PCDA cda, VK_WORD ld_number, const EDITABLE_LOGICAL_DRIVE&
 
 VK_BYTE VK_CanSetEditableLogicalDriveEncryption(PCDA cda, VK_WORD editable_ld_number,
                                                 VK_BYTE data_encryption_state, VK_BOOL preserve_data) {
-    CDALock guard(cda);
-    const PEDITABLE_CONFIGURATION config = Config(cda);
-    if (config == nullptr) {
-        return kCanSetEditableLogicalDriveEncryptionNoEditableConfigCreated;
-    }
-    // Nothing of the drive is read before it is known to exist.
-    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, editable_ld_number);
-    if (ld == nullptr) {
-        return kCanSetEditableLogicalDriveEncryptionInvalidLogicalDrive;
-    }
-    if (config->encryption == kControllerEncryptionNone) {
-        return kCanSetEditableLogicalDriveEncryptionEncryptionNotConfigured;
-    }
-    const VK_QWORD status = Status(cda);
-    if (status & kControllerEncryptionControllerLocked) {
-        return kCanSetEditableLogicalDriveEncryptionControllerStatusNotOK;
-    }
-    if (data_encryption_state != kSetEditableLogicalDriveEncryptionDataEncrypted &&
-        data_encryption_state != kSetEditableLogicalDriveEncryptionDataPlaintext) {
-        return kCanSetEditableLogicalDriveEncryptionInvalidEncryptionState;
-    }
-    if (config->encryption == kControllerEncryptionInvalid) {
-        return kCanSetEditableLogicalDriveEncryptionEncryptionConfigInvalid;
-    }
-    const PEDITABLE_ARRAY array = _VK_GetEditableArray(cda, ld->editable_array_number);
-    if (array == nullptr || (array->flags & kEditableArrNotData)) {
-        return kCanSetEditableLogicalDriveEncryptionNotDataArray;
-    }
-    const bool want_plaintext = data_encryption_state == kSetEditableLogicalDriveEncryptionDataPlaintext;
-    const bool pending_plaintext = !(ld->flags & kEditableLDEncrypted);
-    if (want_plaintext == pending_plaintext) {
-        return kCanSetEditableLogicalDriveEncryptionAlreadySet;
-    }
-    const bool existing = !IsNew(ld);
-    if (existing) {
-        const bool current_plaintext =
-            !(VK_GetLogicalDriveEncryptionInfo(cda, editable_ld_number) & kLogicalDriveEncryptionEnabled);
-        if (want_plaintext == current_plaintext) {
-            return preserve_data ? kCanSetEditableLogicalDriveEncryptionOK
-                                 : kCanSetEditableLogicalDriveEncryptionNotAllowed;
+    const auto check = [&](EDITABLE_CONFIGURATION& config) -> VK_BYTE {
+        // Nothing of the drive is read before it is known to exist.
+        const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, editable_ld_number);
+        if (ld == nullptr) {
+            return kCanSetEditableLogicalDriveEncryptionInvalidLogicalDrive;
         }
-        if (want_plaintext) {
-            return kCanSetEditableLogicalDriveEncryptionCannotDecrypt;
+        if (config.encryption == kControllerEncryptionNone) {
+            return kCanSetEditableLogicalDriveEncryptionEncryptionNotConfigured;
         }
-    }
-    if ((status & kControllerEncryptionExpressModeOn) &&
-        config->encryption == kControllerEncryptionExpressLocal) {
-        return kCanSetEditableLogicalDriveEncryptionExpressLocalEncryptionEnabled;
-    }
-    const bool enabled_now = (status & kControllerEncryptionEnabled) != 0;
-    const bool enabled_pending = (config->flags & kEditableConfigEncryptionEnabled) != 0;
-    if (!want_plaintext && (status & kControllerEncryptionCryptoOfficerPasswordSet) && !enabled_now &&
-        !enabled_pending) {
-        return kCanSetEditableLogicalDriveEncryptionDisabled;
-    }
-    if (want_plaintext && !existing) {
-        const bool permitted = (config->flags & kEditableConfigPlaintextAllowed) ||
-                               (status & kControllerEncryptionMixedVolumesEnabled) || !enabled_now ||
-                               !enabled_pending;
-        if (!permitted) {
-            return kCanSetEditableLogicalDriveEncryptionPlaintextNotAllowed;
+        const VK_QWORD status = Status(cda);
+        if (status & kControllerEncryptionControllerLocked) {
+            return kCanSetEditableLogicalDriveEncryptionControllerStatusNotOK;
         }
-    }
-    if (!existing) {
+        if (data_encryption_state != kSetEditableLogicalDriveEncryptionDataEncrypted &&
+            data_encryption_state != kSetEditableLogicalDriveEncryptionDataPlaintext) {
+            return kCanSetEditableLogicalDriveEncryptionInvalidEncryptionState;
+        }
+        if (config.encryption == kControllerEncryptionInvalid) {
+            return kCanSetEditableLogicalDriveEncryptionEncryptionConfigInvalid;
+        }
+        const PEDITABLE_ARRAY array = _VK_GetEditableArray(cda, ld->editable_array_number);
+        if (array == nullptr || (array->flags & kEditableArrNotData)) {
+            return kCanSetEditableLogicalDriveEncryptionNotDataArray;
+        }
+        const bool want_plaintext = data_encryption_state == kSetEditableLogicalDriveEncryptionDataPlaintext;
+        const bool pending_plaintext = !(ld->flags & kEditableLDEncrypted);
+        if (want_plaintext == pending_plaintext) {
+            return kCanSetEditableLogicalDriveEncryptionAlreadySet;
+        }
+        const bool existing = !IsNew(ld);
+        if (existing) {
+            const bool current_plaintext =
+                !(VK_GetLogicalDriveEncryptionInfo(cda, editable_ld_number) & kLogicalDriveEncryptionEnabled);
+            if (want_plaintext == current_plaintext) {
+                return preserve_data ? kCanSetEditableLogicalDriveEncryptionOK
+                                     : kCanSetEditableLogicalDriveEncryptionNotAllowed;
+            }
+            if (want_plaintext) {
+                return kCanSetEditableLogicalDriveEncryptionCannotDecrypt;
+            }
+        }
+        if ((status & kControllerEncryptionExpressModeOn) &&
+            config.encryption == kControllerEncryptionExpressLocal) {
+            return kCanSetEditableLogicalDriveEncryptionExpressLocalEncryptionEnabled;
+        }
+        const bool enabled_now = (status & kControllerEncryptionEnabled) != 0;
+        const bool enabled_pending = (config.flags & kEditableConfigEncryptionEnabled) != 0;
+        if (!want_plaintext && (status & kControllerEncryptionCryptoOfficerPasswordSet) && !enabled_now &&
+            !enabled_pending) {
+            return kCanSetEditableLogicalDriveEncryptionDisabled;
+        }
+        if (want_plaintext && !existing) {
+            const bool permitted = (config.flags & kEditableConfigPlaintextAllowed) ||
+                                   (status & kControllerEncryptionMixedVolumesEnabled) || !enabled_now ||
+                                   !enabled_pending;
+            if (!permitted) {
+                return kCanSetEditableLogicalDriveEncryptionPlaintextNotAllowed;
+            }
+        }
+        if (!existing) {
+            return kCanSetEditableLogicalDriveEncryptionOK;
+        }
+        if (UnitStatus(cda, editable_ld_number) != kUnitStatusOK) {
+            return kCanSetEditableLogicalDriveEncryptionLogicalDriveStatusNotOK;
+        }
+        if (!want_plaintext && !preserve_data && !Feature(cda, kEncryptionFeatureConvertToEncrypted)) {
+            return kCanSetEditableLogicalDriveEncryptionNotEnabled;
+        }
+        if (ld->lu_cache_ld_number < kMaxLogicalDrivesSupported) {
+            const PEDITABLE_LOGICAL_DRIVE cache = _VK_GetEditableLogicalDrive(cda, ld->lu_cache_ld_number);
+            if (cache != nullptr && !IsNew(cache) &&
+                UnitStatus(cda, ld->lu_cache_ld_number) != kUnitStatusOK) {
+                return kCanSetEditableLogicalDriveEncryptionLUCacheStatusNotOK;
+            }
+        }
+        if (!want_plaintext && preserve_data) {
+            return EncodeRefusal(cda, editable_ld_number, *ld);
+        }
         return kCanSetEditableLogicalDriveEncryptionOK;
-    }
-    if (UnitStatus(cda, editable_ld_number) != kUnitStatusOK) {
-        return kCanSetEditableLogicalDriveEncryptionLogicalDriveStatusNotOK;
-    }
-    if (!want_plaintext && !preserve_data && !Feature(cda, kEncryptionFeatureConvertToEncrypted)) {
-        return kCanSetEditableLogicalDriveEncryptionNotEnabled;
-    }
-    if (ld->lu_cache_ld_number < kMaxLogicalDrivesSupported) {
-        const PEDITABLE_LOGICAL_DRIVE cache = _VK_GetEditableLogicalDrive(cda, ld->lu_cache_ld_number);
-        if (cache != nullptr && !IsNew(cache) && UnitStatus(cda, ld->lu_cache_ld_number) != kUnitStatusOK) {
-            return kCanSetEditableLogicalDriveEncryptionLUCacheStatusNotOK;
-        }
-    }
-    if (!want_plaintext && preserve_data) {
-        return EncodeRefusal(cda, editable_ld_number, *ld);
-    }
-    return kCanSetEditableLogicalDriveEncryptionOK;
+    };
+    return telmar::StagedAnswer(cda, kCanSetEditableLogicalDriveEncryptionNoEditableConfigCreated, check);
 }
 
 VK_BYTE VK_SetEditableLogicalDriveEncryption(PCDA cda, VK_WORD editable_ld_number,
@@ -1388,63 +1352,61 @@ VK_BYTE VK_GetEditableLogicalDriveVolatileKey(PCDA cda, VK_WORD editable_ld_numb
 VK_BYTE VK_CanSetEditableLogicalDriveVolatileKey(PCDA cda, VK_WORD editable_ld_number,
                                                  VK_BOOL enable_volatile_key,
                                                  VK_BOOL enable_volatile_key_backup) {
-    CDALock guard(cda);
-    const PEDITABLE_CONFIGURATION config = Config(cda);
-    if (config == nullptr) {
-        return kCanSetEditableLogicalDriveVolatileKeyNoEditableConfigCreated;
-    }
-    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, editable_ld_number);
-    if (ld == nullptr) {
-        return kCanSetEditableLogicalDriveVolatileKeyInvalidLogicalDrive;
-    }
-    if (!Feature(cda, kEncryptionFeatureVolatileKeys)) {
-        return kCanSetEditableLogicalDriveVolatileKeyNotEnabled;
-    }
-    const bool key = enable_volatile_key != kFalse;
-    const bool backup = enable_volatile_key_backup != kFalse;
-    if (backup && !key) {
-        return kCanSetEditableLogicalDriveVolatileKeyNoKeyToBackup;
-    }
-    if (config->encryption == kControllerEncryptionNone) {
-        return kCanSetEditableLogicalDriveVolatileKeyEncryptionNotConfigured;
-    }
-    if (!(config->flags & kEditableConfigEncryptionEnabled)) {
-        return kCanSetEditableLogicalDriveVolatileKeyEncryptionNotEnabled;
-    }
-    if (Locked(cda)) {
-        return kCanSetEditableLogicalDriveVolatileKeyControllerStatusNotOK;
-    }
-    if (config->encryption == kControllerEncryptionExpressLocal) {
-        return kCanSetEditableLogicalDriveVolatileKeyEncryptionLocalExpress;
-    }
-    if (backup && config->encryption == kControllerEncryptionLocal) {
-        return kCanSetEditableLogicalDriveVolatileKeyNoLocalBackup;
-    }
-    if (!IsNew(ld)) {
-        if (VOLATILE_KEY_STATUS(VK_GetLogicalDriveEncryptionInfo(cda, editable_ld_number)) !=
-            kLogicalDriveEncryptionVolatileKeyStatusNoOp) {
-            return kCanSetEditableLogicalDriveVolatileKeyOpInProgress;
+    const auto check = [&](EDITABLE_CONFIGURATION& config) -> VK_BYTE {
+        const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, editable_ld_number);
+        if (ld == nullptr) {
+            return kCanSetEditableLogicalDriveVolatileKeyInvalidLogicalDrive;
         }
-        const VK_BYTE unit = UnitStatus(cda, editable_ld_number);
-        if (unit != kUnitStatusOK && unit != kUnitStatusEncryptedWithoutKey) {
-            return kCanSetEditableLogicalDriveVolatileKeyLogicalDriveNotOK;
+        if (!Feature(cda, kEncryptionFeatureVolatileKeys)) {
+            return kCanSetEditableLogicalDriveVolatileKeyNotEnabled;
         }
-    }
-    if (ld->flags & kEditableLDTransformEncode) {
-        return kCanSetEditableLogicalDriveVolatileKeyPendingRekey;
-    }
-    if (!(ld->flags & kEditableLDEncrypted)) {
-        return kCanSetEditableLogicalDriveVolatileKeyLogicalDriveNotEncrypted;
-    }
-    const PEDITABLE_ARRAY array = _VK_GetEditableArray(cda, ld->editable_array_number);
-    if (array == nullptr || (array->flags & kEditableArrNotData)) {
-        return kCanSetEditableLogicalDriveVolatileKeyNotDataArray;
-    }
-    if (key == ((ld->flags & kEditableLDVolatileKey) != 0) &&
-        backup == ((ld->flags & kEditableLDVolatileKeyBackup) != 0)) {
-        return kCanSetEditableLogicalDriveVolatileKeyNoChange;
-    }
-    return kCanSetEditableLogicalDriveVolatileKeyOK;
+        const bool key = enable_volatile_key != kFalse;
+        const bool backup = enable_volatile_key_backup != kFalse;
+        if (backup && !key) {
+            return kCanSetEditableLogicalDriveVolatileKeyNoKeyToBackup;
+        }
+        if (config.encryption == kControllerEncryptionNone) {
+            return kCanSetEditableLogicalDriveVolatileKeyEncryptionNotConfigured;
+        }
+        if (!(config.flags & kEditableConfigEncryptionEnabled)) {
+            return kCanSetEditableLogicalDriveVolatileKeyEncryptionNotEnabled;
+        }
+        if (Locked(cda)) {
+            return kCanSetEditableLogicalDriveVolatileKeyControllerStatusNotOK;
+        }
+        if (config.encryption == kControllerEncryptionExpressLocal) {
+            return kCanSetEditableLogicalDriveVolatileKeyEncryptionLocalExpress;
+        }
+        if (backup && config.encryption == kControllerEncryptionLocal) {
+            return kCanSetEditableLogicalDriveVolatileKeyNoLocalBackup;
+        }
+        if (!IsNew(ld)) {
+            if (VOLATILE_KEY_STATUS(VK_GetLogicalDriveEncryptionInfo(cda, editable_ld_number)) !=
+                kLogicalDriveEncryptionVolatileKeyStatusNoOp) {
+                return kCanSetEditableLogicalDriveVolatileKeyOpInProgress;
+            }
+            const VK_BYTE unit = UnitStatus(cda, editable_ld_number);
+            if (unit != kUnitStatusOK && unit != kUnitStatusEncryptedWithoutKey) {
+                return kCanSetEditableLogicalDriveVolatileKeyLogicalDriveNotOK;
+            }
+        }
+        if (ld->flags & kEditableLDTransformEncode) {
+            return kCanSetEditableLogicalDriveVolatileKeyPendingRekey;
+        }
+        if (!(ld->flags & kEditableLDEncrypted)) {
+            return kCanSetEditableLogicalDriveVolatileKeyLogicalDriveNotEncrypted;
+        }
+        const PEDITABLE_ARRAY array = _VK_GetEditableArray(cda, ld->editable_array_number);
+        if (array == nullptr || (array->flags & kEditableArrNotData)) {
+            return kCanSetEditableLogicalDriveVolatileKeyNotDataArray;
+        }
+        if (key == ((ld->flags & kEditableLDVolatileKey) != 0) &&
+            backup == ((ld->flags & kEditableLDVolatileKeyBackup) != 0)) {
+            return kCanSetEditableLogicalDriveVolatileKeyNoChange;
+        }
+        return kCanSetEditableLogicalDriveVolatileKeyOK;
+    };
+    return telmar::StagedAnswer(cda, kCanSetEditableLogicalDriveVolatileKeyNoEditableConfigCreated, check);
 }
 
 VK_BYTE VK_SetEditableLogicalDriveVolatileKey(PCDA cda, VK_WORD editable_ld_number,

@@ -2,8 +2,11 @@
 // editing files call under the data area's lock.
 #pragma once
 
+#include <cstring>
 #include <functional>
+#include <type_traits>
 
+#include "ppavl_debug.h"
 #include "ptelm_configuration.h"
 #include "telm_private.h"
 
@@ -40,6 +43,57 @@ void _VK_CopyPhysicalDriveConfigInformation(PhysicalDriveConfigInformation* dest
                                             const PhysicalDriveConfigInformation* source);
 
 PN_EXTERN_C_END
+
+namespace telmar {
+
+// The size the string forms of the credential functions pass on: the length with its NUL, 0 for NULL.
+inline size_t StringSize(const char* text) {
+    return text != nullptr ? std::strlen(text) + 1 : 0;
+}
+
+// A staged setting as its getter answers it: the member of the staged configuration, read under the
+// lock, or `unstaged` while there is none.
+template <typename T>
+T StagedSetting(PCDA cda, T EDITABLE_CONFIGURATION::*member, std::type_identity_t<T> unstaged) {
+    CDALock guard(cda);
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    return config != nullptr ? config->*member : unstaged;
+}
+
+// A permission or reading over the staged configuration, under the lock: `no_config` while there is
+// none, else what `answer` gives for it.
+template <typename Answer> VK_BYTE StagedAnswer(PCDA cda, VK_BYTE no_config, Answer answer) {
+    CDALock guard(cda);
+    const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
+    return config != nullptr ? answer(*config) : no_config;
+}
+
+// An action on the staged configuration: its permission, `can(cda, value)`, asked again under the
+// lock and traced as the action's own line at `file`, `line` and `function`, the value printed in
+// its type's form; then, when the answer is `allowed`, `apply` on the staged configuration, still
+// under the lock. Whether it was applied.
+template <typename Value, typename Can, typename Apply>
+bool ApplyIfAllowed(PCDA cda, Value value, Can can, VK_BYTE allowed, const char* file, int line,
+                    const char* function, Apply apply) {
+    CDALock guard(cda);
+    const VK_BYTE answer = can(cda, value);
+    if constexpr (sizeof(Value) > sizeof(VK_DWORD)) {
+        PN_DebugLog(3, 0, "%s:%d: %s(%p, 0x%llx):%u\n", file, line, function, cda,
+                    static_cast<unsigned long long>(value), answer);
+    } else if constexpr (std::is_signed_v<Value>) {
+        PN_DebugLog(3, 0, "%s:%d: %s(%p, %d):%u\n", file, line, function, cda, static_cast<int>(value), answer);
+    } else {
+        PN_DebugLog(3, 0, "%s:%d: %s(%p, %u):%u\n", file, line, function, cda, static_cast<unsigned>(value),
+                    answer);
+    }
+    if (answer != allowed) {
+        return false;
+    }
+    apply(*_VK_GetEditableConfiguration(cda));
+    return true;
+}
+
+} // namespace telmar
 
 // ---- RAID geometry and rules ----
 
