@@ -16,7 +16,13 @@
 #include "ptelm_status.h"
 #include "telm_cda_writeback.h"
 #include "telm_config_internal.h"
+#include "telm_config_staged.h"
 #include "telm_records.h"
+
+using telmar::staged::EditAllowed;
+using telmar::staged::StagedAnswer;
+using telmar::staged::TransformationQueueRoom;
+using telmar::staged::UnderLock;
 
 namespace {
 
@@ -145,15 +151,10 @@ void _VK_PopulateEditableArray(PCDA cda, PEDITABLE_CONFIGURATION editable_config
     }
 }
 
-VK_BYTE VK_CanCreateEditableArray(PCDA cda) {
-    if (cda == nullptr) {
-        return kCanCreateEditableArrayNoEditableConfigCreated;
-    }
-    CDALock guard(cda);
+namespace {
+
+VK_BYTE CanCreateEditableArray(PCDA cda) {
     const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
-    if (config == nullptr) {
-        return kCanCreateEditableArrayNoEditableConfigCreated;
-    }
     if (VK_GetControllerEncryptionStatus(cda) & kControllerEncryptionControllerLocked) {
         return kCanCreateEditableArrayControllerStatusNotOK;
     }
@@ -176,14 +177,16 @@ VK_BYTE VK_CanCreateEditableArray(PCDA cda) {
     return kCanCreateEditableArrayOK;
 }
 
+} // namespace
+
+VK_BYTE VK_CanCreateEditableArray(PCDA cda) {
+    return StagedAnswer(cda, kCanCreateEditableArrayNoEditableConfigCreated, CanCreateEditableArray);
+}
+
 VK_WORD VK_CreateEditableArray(PCDA cda) {
-    if (cda == nullptr) {
-        return kInvalidArrayNumber;
-    }
     CDALock guard(cda);
-    const VK_BYTE can = VK_CanCreateEditableArray(cda);
-    PN_DebugLog(3, 0, "%s:%d: %s(%p):%u\n", __FILE__, __LINE__, __func__, cda, can);
-    if (can != kCanCreateEditableArrayOK) {
+    if (!EditAllowed({__FILE__, __LINE__, __func__}, cda, kCanCreateEditableArrayOK,
+                     VK_CanCreateEditableArray)) {
         return kInvalidArrayNumber;
     }
     return _VK_AppendEditableArray(_VK_GetEditableConfiguration(cda), kEditableArrNew);
@@ -736,11 +739,8 @@ VK_BOOL __VK_ArrayIsSEDEncryptionEnabled(PCDA cda, VK_WORD array_number) {
 }
 
 VK_BYTE VK_CanAddArraySpareDrive(PCDA cda, VK_WORD array_number, VK_BYTE requested_spare_type, VK_WORD pd_number) {
-    if (cda == nullptr) {
-        return kCanAddArraySpareDriveArrayDoesNotExist;
-    }
-    CDALock guard(cda);
-    return CanAddArraySpareDrive(cda, array_number, requested_spare_type, pd_number);
+    return UnderLock(cda, kCanAddArraySpareDriveArrayDoesNotExist, CanAddArraySpareDrive, array_number,
+                     requested_spare_type, pd_number);
 }
 
 VK_BYTE VK_AddArraySpareDrive(PCDA cda, VK_WORD array_number, VK_BYTE requested_spare_type, VK_WORD pd_number) {
@@ -764,11 +764,8 @@ VK_BYTE VK_AddArraySpareDrive(PCDA cda, VK_WORD array_number, VK_BYTE requested_
 }
 
 VK_BYTE VK_CanRemoveArraySpareDrive(PCDA cda, VK_WORD array_number, VK_WORD pd_number) {
-    if (cda == nullptr) {
-        return kCanRemoveArraySpareDriveArrayArrayStatusNotOK;
-    }
-    CDALock guard(cda);
-    return CanRemoveArraySpareDrive(cda, array_number, pd_number);
+    return UnderLock(cda, kCanRemoveArraySpareDriveArrayArrayStatusNotOK, CanRemoveArraySpareDrive,
+                     array_number, pd_number);
 }
 
 VK_BYTE VK_RemoveArraySpareDrive(PCDA cda, VK_WORD array_number, VK_WORD pd_number) {
@@ -788,11 +785,8 @@ VK_BYTE VK_RemoveArraySpareDrive(PCDA cda, VK_WORD array_number, VK_WORD pd_numb
 }
 
 VK_BYTE VK_CanChangeArraySpareType(PCDA cda, VK_WORD array_number, VK_BYTE spare_type) {
-    if (cda == nullptr) {
-        return kCanChangeArraySpareTypeNoSparesFound;
-    }
-    CDALock guard(cda);
-    return CanChangeArraySpareType(cda, array_number, spare_type);
+    return UnderLock(cda, kCanChangeArraySpareTypeNoSparesFound, CanChangeArraySpareType, array_number,
+                     spare_type);
 }
 
 VK_BYTE VK_ChangeArraySpareType(PCDA cda, VK_WORD array_number, VK_BYTE spare_type) {
@@ -918,11 +912,7 @@ VK_BYTE CanCloseArrayGaps(PCDA cda, VK_WORD array_number) {
 } // namespace
 
 VK_BYTE VK_CanCloseArrayGaps(PCDA cda, VK_WORD array_number) {
-    if (cda == nullptr) {
-        return kCanCloseArrayGapsInvalidArray;
-    }
-    CDALock guard(cda);
-    return CanCloseArrayGaps(cda, array_number);
+    return UnderLock(cda, kCanCloseArrayGapsInvalidArray, CanCloseArrayGaps, array_number);
 }
 
 VK_BYTE VK_CloseArrayGaps(PCDA cda, VK_WORD array_number) {
@@ -1103,9 +1093,6 @@ bool StagedArrayAcceptsSpareEdit(PCDA cda, VK_WORD array_number) {
 
 VK_BYTE CanAddEditableArraySpareDrive(PCDA cda, VK_WORD array_number, VK_BYTE requested_spare_type, VK_WORD pd_number) {
     const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
-    if (config == nullptr) {
-        return kCanAddEditableArraySpareDriveNoEditableConfigCreated;
-    }
     const PEDITABLE_ARRAY array = _VK_GetEditableArray(cda, array_number);
     VK_BYTE reason = kCanAddEditableArraySpareDriveOK;
     if (VK_GetControllerEncryptionStatus(cda) & kControllerEncryptionControllerLocked) {
@@ -1220,9 +1207,6 @@ VK_BYTE CanAddEditableArraySpareDrive(PCDA cda, VK_WORD array_number, VK_BYTE re
 }
 
 VK_BYTE CanRemoveEditableArraySpareDrive(PCDA cda, VK_WORD array_number, VK_WORD pd_number) {
-    if (_VK_GetEditableConfiguration(cda) == nullptr) {
-        return kCanRemoveEditableArraySpareDriveNoEditableConfigCreated;
-    }
     if (VK_GetControllerEncryptionStatus(cda) & kControllerEncryptionControllerLocked) {
         return kCanRemoveEditableArraySpareDriveControllerStatusNotOK;
     }
@@ -1241,9 +1225,6 @@ VK_BYTE CanRemoveEditableArraySpareDrive(PCDA cda, VK_WORD array_number, VK_WORD
 }
 
 VK_BYTE CanDeleteEditableArray(PCDA cda, VK_WORD array_number) {
-    if (_VK_GetEditableConfiguration(cda) == nullptr) {
-        return kCanDeleteEditableArrayNoEditableConfigCreated;
-    }
     const PEDITABLE_ARRAY array = _VK_GetEditableArray(cda, array_number);
     if (array == nullptr) {
         return kCanDeleteEditableArrayInvalidArray;
@@ -1313,22 +1294,16 @@ void DropArrayLogicalDrive(PCDA cda, PEDITABLE_CONFIGURATION config, VK_WORD ld_
 
 VK_BYTE VK_CanAddEditableArraySpareDrive(PCDA cda, VK_WORD editable_array_number, VK_BYTE requested_spare_type,
                                          VK_WORD pd_number) {
-    if (cda == nullptr) {
-        return kCanAddEditableArraySpareDriveNoEditableConfigCreated;
-    }
-    CDALock guard(cda);
-    return CanAddEditableArraySpareDrive(cda, editable_array_number, requested_spare_type, pd_number);
+    return StagedAnswer(cda, kCanAddEditableArraySpareDriveNoEditableConfigCreated,
+                        CanAddEditableArraySpareDrive, editable_array_number, requested_spare_type,
+                        pd_number);
 }
 
-VK_BYTE VK_AddEditableArraySpareDrive(PCDA cda, VK_WORD editable_array_number, VK_BYTE spare_type, VK_WORD pd_number) {
-    if (cda == nullptr) {
-        return kAddEditableSpareDriveFailedUnknown;
-    }
+VK_BYTE VK_AddEditableArraySpareDrive(PCDA cda, VK_WORD editable_array_number, VK_BYTE spare_type,
+                                      VK_WORD pd_number) {
     CDALock guard(cda);
-    const VK_BYTE can = CanAddEditableArraySpareDrive(cda, editable_array_number, spare_type, pd_number);
-    PN_DebugLog(3, 0, "%s:%d: %s(%p, %u, %u, %u):%u\n", __FILE__, __LINE__, __func__, cda, editable_array_number,
-                spare_type, pd_number, can);
-    if (can != kCanAddEditableArraySpareDriveOK) {
+    if (!EditAllowed({__FILE__, __LINE__, __func__}, cda, kCanAddEditableArraySpareDriveOK,
+                     VK_CanAddEditableArraySpareDrive, editable_array_number, spare_type, pd_number)) {
         return kAddEditableSpareDriveFailedUnknown;
     }
     const PEDITABLE_ARRAY array = _VK_GetEditableArray(cda, editable_array_number);
@@ -1347,22 +1322,14 @@ VK_BYTE VK_AddEditableArraySpareDrive(PCDA cda, VK_WORD editable_array_number, V
 }
 
 VK_BYTE VK_CanRemoveEditableArraySpareDrive(PCDA cda, VK_WORD editable_array_number, VK_WORD pd_number) {
-    if (cda == nullptr) {
-        return kCanRemoveEditableArraySpareDriveNoEditableConfigCreated;
-    }
-    CDALock guard(cda);
-    return CanRemoveEditableArraySpareDrive(cda, editable_array_number, pd_number);
+    return StagedAnswer(cda, kCanRemoveEditableArraySpareDriveNoEditableConfigCreated,
+                        CanRemoveEditableArraySpareDrive, editable_array_number, pd_number);
 }
 
 VK_BYTE VK_RemoveEditableArraySpareDrive(PCDA cda, VK_WORD editable_array_number, VK_WORD pd_number) {
-    if (cda == nullptr) {
-        return kRemoveEditableArraySpareDriveFailedUnknown;
-    }
     CDALock guard(cda);
-    const VK_BYTE can = CanRemoveEditableArraySpareDrive(cda, editable_array_number, pd_number);
-    PN_DebugLog(3, 0, "%s:%d: %s(%p, %u, %u):%u\n", __FILE__, __LINE__, __func__, cda, editable_array_number,
-                pd_number, can);
-    if (can != kCanRemoveEditableArraySpareDriveOK) {
+    if (!EditAllowed({__FILE__, __LINE__, __func__}, cda, kCanRemoveEditableArraySpareDriveOK,
+                     VK_CanRemoveEditableArraySpareDrive, editable_array_number, pd_number)) {
         return kRemoveEditableArraySpareDriveFailedUnknown;
     }
     const PEDITABLE_ARRAY array = _VK_GetEditableArray(cda, editable_array_number);
@@ -1380,21 +1347,14 @@ VK_BYTE VK_RemoveEditableArraySpareDrive(PCDA cda, VK_WORD editable_array_number
 }
 
 VK_BYTE VK_CanDeleteEditableArray(PCDA cda, VK_WORD editable_array_number) {
-    if (cda == nullptr) {
-        return kCanDeleteEditableArrayNoEditableConfigCreated;
-    }
-    CDALock guard(cda);
-    return CanDeleteEditableArray(cda, editable_array_number);
+    return StagedAnswer(cda, kCanDeleteEditableArrayNoEditableConfigCreated, CanDeleteEditableArray,
+                        editable_array_number);
 }
 
 VK_BYTE VK_DeleteEditableArray(PCDA cda, VK_WORD editable_array_number) {
-    if (cda == nullptr) {
-        return kDeleteEditableArrayFailedUnknown;
-    }
     CDALock guard(cda);
-    const VK_BYTE can = CanDeleteEditableArray(cda, editable_array_number);
-    PN_DebugLog(3, 0, "%s:%d: %s(%p, %u):%u\n", __FILE__, __LINE__, __func__, cda, editable_array_number, can);
-    if (can != kCanDeleteEditableArrayOK) {
+    if (!EditAllowed({__FILE__, __LINE__, __func__}, cda, kCanDeleteEditableArrayOK,
+                     VK_CanDeleteEditableArray, editable_array_number)) {
         return kDeleteEditableArrayFailedUnknown;
     }
     const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
@@ -1467,9 +1427,6 @@ VK_BYTE UsageAfterLeaving(PCDA cda, VK_WORD pd_number) {
 
 VK_BYTE CanSwapEditableArrayDataDrive(PCDA cda, VK_WORD array_number, VK_WORD array_pd_number, VK_WORD new_pd_number) {
     const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
-    if (config == nullptr) {
-        return kCanSwapEditableArrayDataDriveNoEditableConfigCreated;
-    }
     const PEDITABLE_ARRAY array = _VK_GetEditableArray(cda, array_number);
     if (array == nullptr) {
         return kCanSwapEditableArrayDataDriveArrayNotFound;
@@ -1565,9 +1522,7 @@ VK_BYTE CanSwapEditableArrayDataDrive(PCDA cda, VK_WORD array_number, VK_WORD ar
         if (VK_IsEditableControllerLUCacheEnabled(cda)) {
             return kCanSwapEditableArrayDataDriveLUCachingEnabled;
         }
-        if (static_cast<int>(kMaxQueuedTransformations) -
-                static_cast<int>(_VK_GetEditableLogicalDriveTransformationQueueCount(cda)) <
-            counter) {
+        if (TransformationQueueRoom(cda) < counter) {
             return kCanSwapEditableArrayDataDriveMaxTransformationsReached;
         }
     }
@@ -1578,22 +1533,15 @@ VK_BYTE CanSwapEditableArrayDataDrive(PCDA cda, VK_WORD array_number, VK_WORD ar
 
 VK_BYTE VK_CanSwapEditableArrayDataDrive(PCDA cda, VK_WORD array_number, VK_WORD array_pd_number,
                                          VK_WORD new_pd_number) {
-    if (cda == nullptr) {
-        return kCanSwapEditableArrayDataDriveNoEditableConfigCreated;
-    }
-    CDALock guard(cda);
-    return CanSwapEditableArrayDataDrive(cda, array_number, array_pd_number, new_pd_number);
+    return StagedAnswer(cda, kCanSwapEditableArrayDataDriveNoEditableConfigCreated,
+                        CanSwapEditableArrayDataDrive, array_number, array_pd_number, new_pd_number);
 }
 
-VK_BYTE VK_SwapEditableArrayDataDrive(PCDA cda, VK_WORD array_number, VK_WORD array_pd_number, VK_WORD new_pd_number) {
-    if (cda == nullptr) {
-        return kSwapEditableArrayDataDriveFailedUnknown;
-    }
+VK_BYTE VK_SwapEditableArrayDataDrive(PCDA cda, VK_WORD array_number, VK_WORD array_pd_number,
+                                      VK_WORD new_pd_number) {
     CDALock guard(cda);
-    const VK_BYTE can = CanSwapEditableArrayDataDrive(cda, array_number, array_pd_number, new_pd_number);
-    PN_DebugLog(3, 0, "%s:%d: %s(%p, %u, %u, %u):%u\n", __FILE__, __LINE__, __func__, cda, array_number,
-                array_pd_number, new_pd_number, can);
-    if (can != kCanSwapEditableArrayDataDriveAllowed) {
+    if (!EditAllowed({__FILE__, __LINE__, __func__}, cda, kCanSwapEditableArrayDataDriveAllowed,
+                     VK_CanSwapEditableArrayDataDrive, array_number, array_pd_number, new_pd_number)) {
         return kSwapEditableArrayDataDriveFailedUnknown;
     }
     const PEDITABLE_ARRAY array = _VK_GetEditableArray(cda, array_number);
@@ -1652,9 +1600,6 @@ VK_QWORD AlignmentWithout(PCDA cda, const EDITABLE_ARRAY& array, const VK_WORD* 
 VK_BYTE CanRemoveEditableArrayDataDrives(PCDA cda, VK_WORD array_number, const VK_WORD* pd_list,
                                          size_t pd_list_size, VK_BYTE shrink_type) {
     const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
-    if (config == nullptr) {
-        return kCanRemoveEditableArrayDataDrivesNoEditableConfigCreated;
-    }
     const PEDITABLE_ARRAY array = _VK_GetEditableArray(cda, array_number);
     if (array == nullptr) {
         return kCanRemoveEditableArrayDataDrivesInvalidArray;
@@ -1794,9 +1739,7 @@ VK_BYTE CanRemoveEditableArrayDataDrives(PCDA cda, VK_WORD array_number, const V
         if (VK_IsEditableControllerLUCacheEnabled(cda)) {
             return kCanRemoveEditableArrayDataDrivesLUCachingEnabled;
         }
-        if (static_cast<int>(kMaxQueuedTransformations) -
-                static_cast<int>(_VK_GetEditableLogicalDriveTransformationQueueCount(cda)) <
-            counter) {
+        if (TransformationQueueRoom(cda) < counter) {
             return kCanRemoveEditableArrayDataDrivesMaxTransformationsReached;
         }
         const VK_DWORD controller = VK_GetControllerStatusInfo(cda);
@@ -1817,26 +1760,17 @@ VK_BYTE CanRemoveEditableArrayDataDrives(PCDA cda, VK_WORD array_number, const V
 
 VK_BYTE VK_CanRemoveEditableArrayDataDrives(PCDA cda, VK_WORD editable_array_number, const VK_WORD* pd_list,
                                             size_t pd_list_size, VK_BYTE ld_parity_shrink_type) {
-    if (cda == nullptr) {
-        return kCanRemoveEditableArrayDataDrivesNoEditableConfigCreated;
-    }
-    CDALock guard(cda);
-    return CanRemoveEditableArrayDataDrives(cda, editable_array_number, pd_list, pd_list_size,
-                                            ld_parity_shrink_type);
+    return StagedAnswer(cda, kCanRemoveEditableArrayDataDrivesNoEditableConfigCreated,
+                        CanRemoveEditableArrayDataDrives, editable_array_number, pd_list, pd_list_size,
+                        ld_parity_shrink_type);
 }
 
 VK_BYTE VK_RemoveEditableArrayDataDrives(PCDA cda, VK_WORD editable_array_number, const VK_WORD* pd_list,
                                          size_t pd_list_size, VK_BYTE ld_parity_shrink_type) {
-    if (cda == nullptr) {
-        return kRemoveEditableArrayDataDrivesFailedUnknown;
-    }
     CDALock guard(cda);
-    const VK_BYTE can = CanRemoveEditableArrayDataDrives(cda, editable_array_number, pd_list, pd_list_size,
-                                                         ld_parity_shrink_type);
-    PN_DebugLog(3, 0, "%s:%d: %s(%p, %u, %p, %zu, %u):%u\n", __FILE__, __LINE__, __func__, cda,
-                editable_array_number, static_cast<const void*>(pd_list), pd_list_size, ld_parity_shrink_type,
-                can);
-    if (can != kCanRemoveEditableArrayDataDrivesOK) {
+    if (!EditAllowed({__FILE__, __LINE__, __func__}, cda, kCanRemoveEditableArrayDataDrivesOK,
+                     VK_CanRemoveEditableArrayDataDrives, editable_array_number, pd_list, pd_list_size,
+                     ld_parity_shrink_type)) {
         return kRemoveEditableArrayDataDrivesFailedUnknown;
     }
     const PEDITABLE_ARRAY array = _VK_GetEditableArray(cda, editable_array_number);
@@ -2018,9 +1952,6 @@ VK_BYTE ExamineJoiningDrive(PCDA cda, const EDITABLE_ARRAY& array, const JoinRef
 VK_BYTE CanAddEditableArrayDataDrives(PCDA cda, VK_WORD array_number, const VK_WORD* pd_list, size_t pd_list_size,
                                       VK_BYTE expand_type) {
     const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
-    if (config == nullptr) {
-        return kCanAddEditableArrayDataDrivesNoEditableConfigCreated;
-    }
     const PEDITABLE_ARRAY array = _VK_GetEditableArray(cda, array_number);
     if (array == nullptr) {
         return kCanAddEditableArrayDataDrivesInvalidArray;
@@ -2133,9 +2064,7 @@ VK_BYTE CanAddEditableArrayDataDrives(PCDA cda, VK_WORD array_number, const VK_W
         if (!(transformations & kControllerSupportsArrayExpansion)) {
             return kCanAddEditableArrayDataDrivesNotSupported;
         }
-        if (static_cast<int>(kMaxQueuedTransformations) -
-                static_cast<int>(_VK_GetEditableLogicalDriveTransformationQueueCount(cda)) <
-            counter) {
+        if (TransformationQueueRoom(cda) < counter) {
             return kCanAddEditableArrayDataDrivesMaxTransformationsReached;
         }
         const VK_DWORD controller = VK_GetControllerStatusInfo(cda);
@@ -2189,24 +2118,17 @@ VK_WORD VK_EnumerateEditableArrayAddablePhysicalDrives(PCDA cda, VK_WORD array_n
 
 VK_BYTE VK_CanAddEditableArrayDataDrives(PCDA cda, VK_WORD editable_array_number, const VK_WORD* pd_list,
                                          size_t pd_list_size, VK_BYTE ld_parity_expand_type) {
-    if (cda == nullptr) {
-        return kCanAddEditableArrayDataDrivesNoEditableConfigCreated;
-    }
-    CDALock guard(cda);
-    return CanAddEditableArrayDataDrives(cda, editable_array_number, pd_list, pd_list_size, ld_parity_expand_type);
+    return StagedAnswer(cda, kCanAddEditableArrayDataDrivesNoEditableConfigCreated,
+                        CanAddEditableArrayDataDrives, editable_array_number, pd_list, pd_list_size,
+                        ld_parity_expand_type);
 }
 
 VK_BYTE VK_AddEditableArrayDataDrives(PCDA cda, VK_WORD editable_array_number, const VK_WORD* pd_list,
                                       size_t pd_list_size, VK_BYTE ld_parity_expand_type) {
-    if (cda == nullptr) {
-        return kAddEditableArrayDataDrivesFailedUnknown;
-    }
     CDALock guard(cda);
-    const VK_BYTE can =
-        CanAddEditableArrayDataDrives(cda, editable_array_number, pd_list, pd_list_size, ld_parity_expand_type);
-    PN_DebugLog(3, 0, "%s:%d: %s(%p, %u, %p, %zu, %u):%u\n", __FILE__, __LINE__, __func__, cda, editable_array_number,
-                static_cast<const void*>(pd_list), pd_list_size, ld_parity_expand_type, can);
-    if (can != kCanAddEditableArrayDataDrivesOK) {
+    if (!EditAllowed({__FILE__, __LINE__, __func__}, cda, kCanAddEditableArrayDataDrivesOK,
+                     VK_CanAddEditableArrayDataDrives, editable_array_number, pd_list, pd_list_size,
+                     ld_parity_expand_type)) {
         return kAddEditableArrayDataDrivesFailedUnknown;
     }
     _CDA* c = _VK_CDA(cda);
@@ -2894,19 +2816,12 @@ VK_BOOL __VK_CombineArrays(PCDA cda, VK_WORD kept_array, VK_WORD discarded_array
 }
 
 VK_WORD __VK_CreateArraySplitMirrorBackup(PCDA cda, VK_WORD array_number) {
-    if (cda == nullptr) {
-        return kInvalidArrayNumber;
-    }
-    CDALock guard(cda);
-    return CreateArraySplitMirrorBackup(cda, array_number);
+    return UnderLock(cda, kInvalidArrayNumber, CreateArraySplitMirrorBackup, array_number);
 }
 
 VK_BYTE VK_CanCreateArraySplitMirrorBackup(PCDA cda, VK_WORD array_number) {
-    if (cda == nullptr) {
-        return kCanCreateArraySplitMirrorBackupNotSupported;
-    }
-    CDALock guard(cda);
-    return CanCreateArraySplitMirrorBackup(cda, array_number);
+    return UnderLock(cda, kCanCreateArraySplitMirrorBackupNotSupported, CanCreateArraySplitMirrorBackup,
+                     array_number);
 }
 
 VK_WORD VK_CreateArraySplitMirrorBackup(PCDA cda, VK_WORD array_number) {
@@ -2921,11 +2836,8 @@ VK_WORD VK_CreateArraySplitMirrorBackup(PCDA cda, VK_WORD array_number) {
 }
 
 VK_BYTE VK_CanActivateArraySplitMirrorBackup(PCDA cda, VK_WORD array_number) {
-    if (cda == nullptr) {
-        return kCanActivateArraySplitMirrorBackupNotBackupArrayOrOrphan;
-    }
-    CDALock guard(cda);
-    return CanActivateArraySplitMirrorBackup(cda, array_number);
+    return UnderLock(cda, kCanActivateArraySplitMirrorBackupNotBackupArrayOrOrphan,
+                     CanActivateArraySplitMirrorBackup, array_number);
 }
 
 VK_BOOL VK_ActivateArraySplitMirrorBackup(PCDA cda, VK_WORD array_number) {
@@ -2967,11 +2879,7 @@ VK_BOOL VK_ActivateArraySplitMirrorBackup(PCDA cda, VK_WORD array_number) {
 }
 
 VK_BYTE VK_CanJoinArraySplitMirror(PCDA cda, VK_WORD array_number) {
-    if (cda == nullptr) {
-        return kCanJoinArraySplitMirrorNotSupported;
-    }
-    CDALock guard(cda);
-    return CanJoinArraySplitMirror(cda, array_number);
+    return UnderLock(cda, kCanJoinArraySplitMirrorNotSupported, CanJoinArraySplitMirror, array_number);
 }
 
 VK_BOOL VK_JoinArraySplitMirror(PCDA cda, VK_WORD array_number, VK_WORD action) {
@@ -3350,19 +3258,11 @@ VK_WORD __VK_GetArrayFailedDataDriveCount(PCDA cda, VK_WORD array_number) {
 }
 
 VK_BYTE VK_CanHealArrayWithPhysicalDrive(PCDA cda, VK_WORD array_number, VK_WORD pd_number) {
-    if (cda == nullptr) {
-        return kCanHealArrayDriveInvalid;
-    }
-    CDALock guard(cda);
-    return CanHealArrayWithPhysicalDrive(cda, array_number, pd_number);
+    return UnderLock(cda, kCanHealArrayDriveInvalid, CanHealArrayWithPhysicalDrive, array_number, pd_number);
 }
 
 VK_BYTE VK_CanHealArray(PCDA cda, VK_WORD array_number, VK_WORD* pd_list, size_t pd_list_size) {
-    if (cda == nullptr) {
-        return kCanHealArrayInvalidArray;
-    }
-    CDALock guard(cda);
-    return CanHealArray(cda, array_number, pd_list, pd_list_size);
+    return UnderLock(cda, kCanHealArrayInvalidArray, CanHealArray, array_number, pd_list, pd_list_size);
 }
 
 VK_BYTE VK_HealArrayWithLoginSafe(PCDA cda, VK_WORD array_number, VK_WORD* pd_list, size_t pd_list_size,

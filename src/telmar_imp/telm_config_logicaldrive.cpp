@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <type_traits>
 
 #include "pavl_tracked.h"
 #include "ppavl_debug.h"
@@ -16,7 +17,13 @@
 #include "ptelm_status.h"
 #include "telm_cda_writeback.h"
 #include "telm_config_internal.h"
+#include "telm_config_staged.h"
 #include "telm_records.h"
+
+using telmar::staged::EditAllowed;
+using telmar::staged::StagedAnswer;
+using telmar::staged::TransformationQueueRoom;
+using telmar::staged::UnderLock;
 
 namespace {
 
@@ -342,35 +349,23 @@ VK_WORD _VK_EnumerateArrayLogicalDrivesByOffset(PCDA cda, VK_WORD array_number, 
 }
 
 VK_WORD VK_EnumerateEditableArrayLogicalDrivesByOffset(PCDA cda, VK_WORD array_number, VK_WORD ld_number) {
-    if (cda == nullptr) {
-        return kInvalidLDNumber;
-    }
-    CDALock guard(cda);
-    return _VK_EnumerateEditableArrayLogicalDrivesByOffset(cda, array_number, ld_number, kTrue);
+    return UnderLock(cda, kInvalidLDNumber, _VK_EnumerateEditableArrayLogicalDrivesByOffset, array_number,
+                     ld_number, kTrue);
 }
 
 VK_WORD VK_rEnumerateEditableArrayLogicalDrivesByOffset(PCDA cda, VK_WORD array_number, VK_WORD ld_number) {
-    if (cda == nullptr) {
-        return kInvalidLDNumber;
-    }
-    CDALock guard(cda);
-    return _VK_EnumerateEditableArrayLogicalDrivesByOffset(cda, array_number, ld_number, kFalse);
+    return UnderLock(cda, kInvalidLDNumber, _VK_EnumerateEditableArrayLogicalDrivesByOffset, array_number,
+                     ld_number, kFalse);
 }
 
 VK_WORD VK_EnumerateArrayLogicalDrivesByOffset(PCDA cda, VK_WORD array_number, VK_WORD ld_number) {
-    if (cda == nullptr) {
-        return kInvalidLDNumber;
-    }
-    CDALock guard(cda);
-    return _VK_EnumerateArrayLogicalDrivesByOffset(cda, array_number, ld_number, kTrue);
+    return UnderLock(cda, kInvalidLDNumber, _VK_EnumerateArrayLogicalDrivesByOffset, array_number, ld_number,
+                     kTrue);
 }
 
 VK_WORD VK_rEnumerateArrayLogicalDrivesByOffset(PCDA cda, VK_WORD array_number, VK_WORD ld_number) {
-    if (cda == nullptr) {
-        return kInvalidLDNumber;
-    }
-    CDALock guard(cda);
-    return _VK_EnumerateArrayLogicalDrivesByOffset(cda, array_number, ld_number, kFalse);
+    return UnderLock(cda, kInvalidLDNumber, _VK_EnumerateArrayLogicalDrivesByOffset, array_number, ld_number,
+                     kFalse);
 }
 
 // ---- Creating and deleting staged logical drives ----
@@ -393,6 +388,20 @@ VK_QWORD SaturatingSum(VK_QWORD a, VK_QWORD b) {
 
 bool IsNew(const EDITABLE_LOGICAL_DRIVE& ld) { return (ld.flags & kEditableLDNewDrive) != 0; }
 
+// A check that asks one thing of a new drive and another of an existing one; with no staged drive of
+// that number the answer is `no_drive`.
+template <typename... Args>
+VK_BYTE NewOrExistingDrive(PCDA cda, VK_WORD ld_number, VK_BYTE no_drive,
+                           VK_BYTE (*new_drive)(PCDA, const EDITABLE_LOGICAL_DRIVE&, Args...),
+                           VK_BYTE (*existing_drive)(PCDA, const EDITABLE_LOGICAL_DRIVE&, Args...),
+                           std::type_identity_t<Args>... args) {
+    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, ld_number);
+    if (ld == nullptr) {
+        return no_drive;
+    }
+    return IsNew(*ld) ? new_drive(cda, *ld, args...) : existing_drive(cda, *ld, args...);
+}
+
 // The drives of a staged array after `ld_number` by rising offset, taken before any of them moves,
 // so that a drive laid out past the next one's old offset does not change the walk.
 size_t LaterDrives(PCDA cda, VK_WORD array_number, VK_WORD ld_number, VK_WORD (&order)[kMaxLogicalDrivesSupported]) {
@@ -412,9 +421,6 @@ bool IsLastInArray(PCDA cda, const EDITABLE_LOGICAL_DRIVE& ld) {
 
 VK_BYTE CanCreateEditableLogicalDrive(PCDA cda) {
     const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
-    if (config == nullptr) {
-        return kCanCreateEditableLogicalDriveNoEditableConfigCreated;
-    }
     if (!VK_RequestIdentifyControllerBuffer(cda) ||
         config->editable_ld_count >= _VK_CDA(cda)->identify_controller_buffer.wMaximumLogicalDevicesSupported) {
         return kCanCreateEditableLogicalDriveMaxLDReached;
@@ -508,9 +514,6 @@ VK_BYTE CanDeleteMovingLaterDrives(PCDA cda, const EDITABLE_LOGICAL_DRIVE& ld) {
 }
 
 VK_BYTE CanDeleteEditableLogicalDrive(PCDA cda, VK_WORD editable_ld_number) {
-    if (_VK_GetEditableConfiguration(cda) == nullptr) {
-        return kCanDeleteEditableLogicalDriveNoEditableConfigCreated;
-    }
     const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, editable_ld_number);
     if (ld == nullptr || (ld->lu_cache_ld_number != kInvalidLDNumber &&
                           _VK_GetEditableLogicalDrive(cda, ld->lu_cache_ld_number) == nullptr)) {
@@ -633,27 +636,19 @@ VK_BYTE _VK_CheckLaterLogicalDriveTransformations(PCDA cda, VK_WORD array_number
         running = VK_GetNextEditableLogicalDriveAlignedOffset(cda, array_number,
                                                               SaturatingSum(ld->physical_drive_blocks_per_drive, running));
     }
-    const int room = static_cast<int>(kMaxQueuedTransformations) -
-                     static_cast<int>(_VK_GetEditableLogicalDriveTransformationQueueCount(cda));
+    const int room = TransformationQueueRoom(cda);
     return room < static_cast<int>(counter) ? kLaterLogicalDrivesExceedTransformationQueue : 1;
 }
 
 VK_BYTE VK_CanCreateEditableLogicalDrive(PCDA cda) {
-    if (cda == nullptr) {
-        return kCanCreateEditableLogicalDriveNoEditableConfigCreated;
-    }
-    CDALock guard(cda);
-    return CanCreateEditableLogicalDrive(cda);
+    return StagedAnswer(cda, kCanCreateEditableLogicalDriveNoEditableConfigCreated,
+                        CanCreateEditableLogicalDrive);
 }
 
 VK_WORD VK_CreateEditableLogicalDrive(PCDA cda) {
-    if (cda == nullptr) {
-        return kInvalidLDNumber;
-    }
     CDALock guard(cda);
-    const VK_BYTE can = CanCreateEditableLogicalDrive(cda);
-    PN_DebugLog(3, 0, "%s:%d: %s(%p):%u\n", __FILE__, __LINE__, __func__, cda, can);
-    if (can != kCanCreateEditableLogicalDriveOK) {
+    if (!EditAllowed({__FILE__, __LINE__, __func__}, cda, kCanCreateEditableLogicalDriveOK,
+                     VK_CanCreateEditableLogicalDrive)) {
         return kInvalidLDNumber;
     }
     const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
@@ -695,22 +690,15 @@ VK_WORD VK_CreateEditableLogicalDrive(PCDA cda) {
 }
 
 VK_BYTE VK_CanDeleteEditableLogicalDrive(PCDA cda, VK_WORD editable_ld_number) {
-    if (cda == nullptr) {
-        return kCanDeleteEditableLogicalDriveNoEditableConfigCreated;
-    }
-    CDALock guard(cda);
-    return CanDeleteEditableLogicalDrive(cda, editable_ld_number);
+    return StagedAnswer(cda, kCanDeleteEditableLogicalDriveNoEditableConfigCreated,
+                        CanDeleteEditableLogicalDrive, editable_ld_number);
 }
 
 VK_BYTE VK_DeleteEditableLogicalDrive(PCDA cda, VK_WORD editable_ld_number) {
-    if (cda == nullptr) {
-        return kDeleteEditableLogicalDriveFailedUnknown;
-    }
     CDALock guard(cda);
-    const VK_BYTE can = CanDeleteEditableLogicalDrive(cda, editable_ld_number);
-    PN_DebugLog(3, 0, "%s:%d: %s(%p, %u):%u\n", __FILE__, __LINE__, "VK_CanDeleteEditableLogicalDrive", cda,
-                editable_ld_number, can);
-    if (can != kCanDeleteEditableLogicalDriveOK) {
+    if (!EditAllowed({__FILE__, __LINE__, "VK_CanDeleteEditableLogicalDrive"}, cda,
+                     kCanDeleteEditableLogicalDriveOK, VK_CanDeleteEditableLogicalDrive,
+                     editable_ld_number)) {
         return kDeleteEditableLogicalDriveFailedUnknown;
     }
     const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
@@ -1284,17 +1272,8 @@ VK_BYTE MinimumReadCachePercent(PCDA cda) {
     return GET_EDITABLE_CONTROLLER_MIN_READ_CACHE_PERCENT(VK_GetEditableControllerReadCachePercentLimits(cda));
 }
 
-} // namespace
-
-VK_BYTE VK_CanCreateEditableLUCacheArray(PCDA cda) {
-    if (cda == nullptr) {
-        return kCanCreateEditableLUCacheArrayNoEditableConfigCreated;
-    }
-    CDALock guard(cda);
+VK_BYTE CanCreateEditableLUCacheArray(PCDA cda) {
     const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
-    if (config == nullptr) {
-        return kCanCreateEditableLUCacheArrayNoEditableConfigCreated;
-    }
     if (ControllerLocked(cda)) {
         return kCanCreateEditableLUCacheArrayControllerStatusNotOK;
     }
@@ -1340,14 +1319,17 @@ VK_BYTE VK_CanCreateEditableLUCacheArray(PCDA cda) {
     return kCanCreateEditableLUCacheArrayOK;
 }
 
+} // namespace
+
+VK_BYTE VK_CanCreateEditableLUCacheArray(PCDA cda) {
+    return StagedAnswer(cda, kCanCreateEditableLUCacheArrayNoEditableConfigCreated,
+                        CanCreateEditableLUCacheArray);
+}
+
 VK_WORD VK_CreateEditableLUCacheArray(PCDA cda) {
-    if (cda == nullptr) {
-        return kInvalidArrayNumber;
-    }
     CDALock guard(cda);
-    const VK_BYTE can = VK_CanCreateEditableLUCacheArray(cda);
-    PN_DebugLog(3, 0, "%s:%d: %s(%p):%u\n", __FILE__, __LINE__, __func__, cda, can);
-    if (can != kCanCreateEditableLUCacheArrayOK) {
+    if (!EditAllowed({__FILE__, __LINE__, __func__}, cda, kCanCreateEditableLUCacheArrayOK,
+                     VK_CanCreateEditableLUCacheArray)) {
         return kInvalidArrayNumber;
     }
     const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
@@ -1388,15 +1370,10 @@ VK_BYTE VK_GetEditableLogicalDriveLUCacheWritePolicy(PCDA cda, VK_WORD editable_
     return ld != nullptr ? ld->lu_cache_policy : 0;
 }
 
-VK_BYTE VK_CanSetEditableLogicalDriveLUCache(PCDA cda, VK_WORD data_ld_number, VK_WORD cache_ld_number,
-                                             VK_BYTE write_policy) {
-    if (cda == nullptr) {
-        return kCanSetEditableLogicalDriveLUCacheNoEditableConfigCreated;
-    }
-    CDALock guard(cda);
-    if (_VK_GetEditableConfiguration(cda) == nullptr) {
-        return kCanSetEditableLogicalDriveLUCacheNoEditableConfigCreated;
-    }
+namespace {
+
+VK_BYTE CanSetEditableLogicalDriveLUCache(PCDA cda, VK_WORD data_ld_number, VK_WORD cache_ld_number,
+                                          VK_BYTE write_policy) {
     if (ControllerLocked(cda)) {
         return kCanSetEditableLogicalDriveLUCacheControllerStatusNotOK;
     }
@@ -1484,16 +1461,19 @@ VK_BYTE VK_CanSetEditableLogicalDriveLUCache(PCDA cda, VK_WORD data_ld_number, V
     return kCanSetEditableLogicalDriveLUCacheOK;
 }
 
+} // namespace
+
+VK_BYTE VK_CanSetEditableLogicalDriveLUCache(PCDA cda, VK_WORD data_ld_number, VK_WORD cache_ld_number,
+                                             VK_BYTE write_policy) {
+    return StagedAnswer(cda, kCanSetEditableLogicalDriveLUCacheNoEditableConfigCreated,
+                        CanSetEditableLogicalDriveLUCache, data_ld_number, cache_ld_number, write_policy);
+}
+
 VK_BYTE VK_SetEditableLogicalDriveLUCache(PCDA cda, VK_WORD data_ld_number, VK_WORD cache_ld_number,
                                           VK_BYTE write_policy) {
-    if (cda == nullptr) {
-        return kSetEditableLogicalDriveLUCacheFailedUnknown;
-    }
     CDALock guard(cda);
-    const VK_BYTE can = VK_CanSetEditableLogicalDriveLUCache(cda, data_ld_number, cache_ld_number, write_policy);
-    PN_DebugLog(3, 0, "%s:%d: %s(%p, %u, %u, %u):%u\n", __FILE__, __LINE__, __func__, cda, data_ld_number,
-                cache_ld_number, write_policy, can);
-    if (can != kCanSetEditableLogicalDriveLUCacheOK) {
+    if (!EditAllowed({__FILE__, __LINE__, __func__}, cda, kCanSetEditableLogicalDriveLUCacheOK,
+                     VK_CanSetEditableLogicalDriveLUCache, data_ld_number, cache_ld_number, write_policy)) {
         return kSetEditableLogicalDriveLUCacheFailedUnknown;
     }
     const PEDITABLE_LOGICAL_DRIVE d = _VK_GetEditableLogicalDrive(cda, data_ld_number);
@@ -1546,16 +1526,7 @@ PEDITABLE_LOGICAL_DRIVE CacheDriveOf(PCDA cda, PEDITABLE_LOGICAL_DRIVE ld) {
     return NamedPartner(cda, *ld);
 }
 
-} // namespace
-
-VK_BYTE VK_CanSetEditableLogicalDriveLUCacheLineSize(PCDA cda, VK_WORD editable_ld_number, VK_BYTE line_size) {
-    if (cda == nullptr) {
-        return kCanSetEditableLogicalDriveLUCacheLineSizeNoEditableConfigCreated;
-    }
-    CDALock guard(cda);
-    if (_VK_GetEditableConfiguration(cda) == nullptr) {
-        return kCanSetEditableLogicalDriveLUCacheLineSizeNoEditableConfigCreated;
-    }
+VK_BYTE CanSetEditableLogicalDriveLUCacheLineSize(PCDA cda, VK_WORD editable_ld_number, VK_BYTE line_size) {
     if (ControllerLocked(cda)) {
         return kCanSetEditableLogicalDriveLUCacheLineSizeControllerStatusNotOK;
     }
@@ -1564,7 +1535,9 @@ VK_BYTE VK_CanSetEditableLogicalDriveLUCacheLineSize(PCDA cda, VK_WORD editable_
         return kCanSetEditableLogicalDriveLUCacheLineSizeInvalidLogicalDrive;
     }
     if (k->block_size_bytes == 0) {
-        PN_DebugLog(1, 0, "%s:%d: Unexpected 0 blocksize for ld %u\n", __func__, __LINE__, k->ld_number);
+        // Named for the public check, which is what a reader of the log called.
+        PN_DebugLog(1, 0, "%s:%d: Unexpected 0 blocksize for ld %u\n",
+                    "VK_CanSetEditableLogicalDriveLUCacheLineSize", __LINE__, k->ld_number);
         return kCanSetEditableLogicalDriveLUCacheLineSizeInvalidLogicalDrive;
     }
     if (k->flags & kEditableLDLocked) {
@@ -1596,15 +1569,18 @@ VK_BYTE VK_CanSetEditableLogicalDriveLUCacheLineSize(PCDA cda, VK_WORD editable_
     return kCanSetEditableLogicalDriveLUCacheLineSizeOK;
 }
 
+} // namespace
+
+VK_BYTE VK_CanSetEditableLogicalDriveLUCacheLineSize(PCDA cda, VK_WORD editable_ld_number,
+                                                     VK_BYTE line_size) {
+    return StagedAnswer(cda, kCanSetEditableLogicalDriveLUCacheLineSizeNoEditableConfigCreated,
+                        CanSetEditableLogicalDriveLUCacheLineSize, editable_ld_number, line_size);
+}
+
 VK_BYTE VK_SetEditableLogicalDriveLUCacheLineSize(PCDA cda, VK_WORD editable_ld_number, VK_BYTE line_size) {
-    if (cda == nullptr) {
-        return kSetEditableLogicalDriveLUCacheLineSizeFailed;
-    }
     CDALock guard(cda);
-    const VK_BYTE can = VK_CanSetEditableLogicalDriveLUCacheLineSize(cda, editable_ld_number, line_size);
-    PN_DebugLog(3, 0, "%s:%d: %s(%p, %u, %u):%u\n", __FILE__, __LINE__, __func__, cda, editable_ld_number, line_size,
-                can);
-    if (can != kCanSetEditableLogicalDriveLUCacheLineSizeOK) {
+    if (!EditAllowed({__FILE__, __LINE__, __func__}, cda, kCanSetEditableLogicalDriveLUCacheLineSizeOK,
+                     VK_CanSetEditableLogicalDriveLUCacheLineSize, editable_ld_number, line_size)) {
         return kSetEditableLogicalDriveLUCacheLineSizeFailed;
     }
     const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, editable_ld_number);
@@ -1708,15 +1684,10 @@ VK_BOOL _VK_AllRAIDRapidInitializationSupported(PCDA cda) {
                : kFalse;
 }
 
-VK_BYTE VK_CanSetEditableLogicalDriveInitializationMethod(PCDA cda, VK_WORD editable_ld_number,
-                                                          VK_BYTE initialization_method) {
-    if (cda == nullptr) {
-        return kCanSetEditableLogicalDriveInitializationMethodNoEditableConfigCreated;
-    }
-    CDALock guard(cda);
-    if (_VK_GetEditableConfiguration(cda) == nullptr) {
-        return kCanSetEditableLogicalDriveInitializationMethodNoEditableConfigCreated;
-    }
+namespace {
+
+VK_BYTE CanSetEditableLogicalDriveInitializationMethod(PCDA cda, VK_WORD editable_ld_number,
+                                                       VK_BYTE initialization_method) {
     if (ControllerLocked(cda)) {
         return kCanSetEditableLogicalDriveInitializationMethodControllerStatusNotOK;
     }
@@ -1769,17 +1740,21 @@ VK_BYTE VK_CanSetEditableLogicalDriveInitializationMethod(PCDA cda, VK_WORD edit
     }
 }
 
+} // namespace
+
+VK_BYTE VK_CanSetEditableLogicalDriveInitializationMethod(PCDA cda, VK_WORD editable_ld_number,
+                                                          VK_BYTE initialization_method) {
+    return StagedAnswer(cda, kCanSetEditableLogicalDriveInitializationMethodNoEditableConfigCreated,
+                        CanSetEditableLogicalDriveInitializationMethod, editable_ld_number,
+                        initialization_method);
+}
+
 VK_BYTE VK_SetEditableLogicalDriveInitializationMethod(PCDA cda, VK_WORD editable_ld_number,
                                                        VK_BYTE initialization_method) {
-    if (cda == nullptr) {
-        return kSetEditableLogicalDriveInitializationMethodFailedUnknown;
-    }
     CDALock guard(cda);
-    const VK_BYTE can = VK_CanSetEditableLogicalDriveInitializationMethod(cda, editable_ld_number,
-                                                                          initialization_method);
-    PN_DebugLog(3, 0, "%s:%d: %s(%p, %u, %u):%u\n", __FILE__, __LINE__, __func__, cda, editable_ld_number,
-                initialization_method, can);
-    if (can != kCanSetEditableLogicalDriveInitializationMethodOK) {
+    if (!EditAllowed({__FILE__, __LINE__, __func__}, cda, kCanSetEditableLogicalDriveInitializationMethodOK,
+                     VK_CanSetEditableLogicalDriveInitializationMethod, editable_ld_number,
+                     initialization_method)) {
         return kSetEditableLogicalDriveInitializationMethodFailedUnknown;
     }
     _VK_GetEditableLogicalDrive(cda, editable_ld_number)->logical_drive_initialization_method = initialization_method;
@@ -1795,14 +1770,9 @@ VK_BYTE VK_GetEditableLogicalDriveAccelerator(PCDA cda, VK_WORD editable_ld_numb
     return ld != nullptr ? ld->logical_drive_accelerator : kLogicalDriveAcceleratorUnknown;
 }
 
-VK_BYTE VK_CanSetEditableLogicalDriveAccelerator(PCDA cda, VK_WORD editable_ld_number, VK_BYTE accelerator) {
-    if (cda == nullptr) {
-        return kCanSetEditableLogicalDriveAcceleratorNoEditableConfigCreated;
-    }
-    CDALock guard(cda);
-    if (_VK_GetEditableConfiguration(cda) == nullptr) {
-        return kCanSetEditableLogicalDriveAcceleratorNoEditableConfigCreated;
-    }
+namespace {
+
+VK_BYTE CanSetEditableLogicalDriveAccelerator(PCDA cda, VK_WORD editable_ld_number, VK_BYTE accelerator) {
     const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, editable_ld_number);
     if (ld == nullptr) {
         return kCanSetEditableLogicalDriveAcceleratorLogicalDriveNotCreated;
@@ -1862,15 +1832,17 @@ VK_BYTE VK_CanSetEditableLogicalDriveAccelerator(PCDA cda, VK_WORD editable_ld_n
     return kCanSetEditableLogicalDriveAcceleratorOK;
 }
 
+} // namespace
+
+VK_BYTE VK_CanSetEditableLogicalDriveAccelerator(PCDA cda, VK_WORD editable_ld_number, VK_BYTE accelerator) {
+    return StagedAnswer(cda, kCanSetEditableLogicalDriveAcceleratorNoEditableConfigCreated,
+                        CanSetEditableLogicalDriveAccelerator, editable_ld_number, accelerator);
+}
+
 VK_BYTE VK_SetEditableLogicalDriveAccelerator(PCDA cda, VK_WORD editable_ld_number, VK_BYTE accelerator) {
-    if (cda == nullptr) {
-        return kSetEditableLogicalDriveAcceleratorFailedUnknown;
-    }
     CDALock guard(cda);
-    const VK_BYTE can = VK_CanSetEditableLogicalDriveAccelerator(cda, editable_ld_number, accelerator);
-    PN_DebugLog(3, 0, "%s:%d: %s(%p, %u, %u):%u\n", __FILE__, __LINE__, __func__, cda, editable_ld_number,
-                accelerator, can);
-    if (can != kCanSetEditableLogicalDriveAcceleratorOK) {
+    if (!EditAllowed({__FILE__, __LINE__, __func__}, cda, kCanSetEditableLogicalDriveAcceleratorOK,
+                     VK_CanSetEditableLogicalDriveAccelerator, editable_ld_number, accelerator)) {
         return kSetEditableLogicalDriveAcceleratorFailedUnknown;
     }
     const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, editable_ld_number);
@@ -1922,15 +1894,10 @@ VK_BYTE VK_GetEditableLogicalDriveLabel(PCDA cda, VK_WORD editable_ld_number, ch
     return kGetEditableLogicalDriveLabelOK;
 }
 
-VK_BYTE VK_CanSetEditableLogicalDriveLabel(PCDA cda, VK_WORD editable_ld_number, const char* drive_label,
-                                           size_t buffer_size) {
-    if (cda == nullptr) {
-        return kCanSetEditableLogicalDriveLabelNoEditableConfigCreated;
-    }
-    CDALock guard(cda);
-    if (_VK_GetEditableConfiguration(cda) == nullptr) {
-        return kCanSetEditableLogicalDriveLabelNoEditableConfigCreated;
-    }
+namespace {
+
+VK_BYTE CanSetEditableLogicalDriveLabel(PCDA cda, VK_WORD editable_ld_number, const char* drive_label,
+                                        size_t buffer_size) {
     const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, editable_ld_number);
     if (ld == nullptr) {
         return kCanSetEditableLogicalDriveLabelInvalidLogicalDrive;
@@ -1957,16 +1924,19 @@ VK_BYTE VK_CanSetEditableLogicalDriveLabel(PCDA cda, VK_WORD editable_ld_number,
     return text != 0 ? text : kCanSetEditableLogicalDriveLabelOK;
 }
 
+} // namespace
+
+VK_BYTE VK_CanSetEditableLogicalDriveLabel(PCDA cda, VK_WORD editable_ld_number, const char* drive_label,
+                                           size_t buffer_size) {
+    return StagedAnswer(cda, kCanSetEditableLogicalDriveLabelNoEditableConfigCreated,
+                        CanSetEditableLogicalDriveLabel, editable_ld_number, drive_label, buffer_size);
+}
+
 VK_BYTE VK_SetEditableLogicalDriveLabel(PCDA cda, VK_WORD editable_ld_number, const char* drive_label,
                                         size_t buffer_size) {
-    if (cda == nullptr) {
-        return kSetEditableLogicalDriveLabelFailedUnknown;
-    }
     CDALock guard(cda);
-    const VK_BYTE can = VK_CanSetEditableLogicalDriveLabel(cda, editable_ld_number, drive_label, buffer_size);
-    PN_DebugLog(3, 0, "%s:%d: %s(%p, %u, %p, %zu):%u\n", __FILE__, __LINE__, __func__, cda, editable_ld_number,
-                static_cast<const void*>(drive_label), buffer_size, can);
-    if (can != kCanSetEditableLogicalDriveLabelOK) {
+    if (!EditAllowed({__FILE__, __LINE__, __func__}, cda, kCanSetEditableLogicalDriveLabelOK,
+                     VK_CanSetEditableLogicalDriveLabel, editable_ld_number, drive_label, buffer_size)) {
         return kSetEditableLogicalDriveLabelFailedUnknown;
     }
     const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, editable_ld_number);
@@ -1979,14 +1949,9 @@ VK_BYTE VK_SetEditableLogicalDriveLabel(PCDA cda, VK_WORD editable_ld_number, co
     return kSetEditableLogicalDriveLabelOK;
 }
 
-VK_BYTE VK_CanLockEditableLogicalDrive(PCDA cda, VK_WORD editable_ld_number) {
-    if (cda == nullptr) {
-        return kCanLockEditableLogicalDriveNoEditableConfigCreated;
-    }
-    CDALock guard(cda);
-    if (_VK_GetEditableConfiguration(cda) == nullptr) {
-        return kCanLockEditableLogicalDriveNoEditableConfigCreated;
-    }
+namespace {
+
+VK_BYTE CanLockEditableLogicalDrive(PCDA cda, VK_WORD editable_ld_number) {
     const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, editable_ld_number);
     // No staged drive: nothing has an array yet.
     if (ld == nullptr) {
@@ -2013,14 +1978,17 @@ VK_BYTE VK_CanLockEditableLogicalDrive(PCDA cda, VK_WORD editable_ld_number) {
     return kCanLockEditableLogicalDriveOK;
 }
 
+} // namespace
+
+VK_BYTE VK_CanLockEditableLogicalDrive(PCDA cda, VK_WORD editable_ld_number) {
+    return StagedAnswer(cda, kCanLockEditableLogicalDriveNoEditableConfigCreated, CanLockEditableLogicalDrive,
+                        editable_ld_number);
+}
+
 VK_BYTE VK_LockEditableLogicalDrive(PCDA cda, VK_WORD editable_ld_number) {
-    if (cda == nullptr) {
-        return kLockEditableLogicalDriveFailedUnknown;
-    }
     CDALock guard(cda);
-    const VK_BYTE can = VK_CanLockEditableLogicalDrive(cda, editable_ld_number);
-    PN_DebugLog(3, 0, "%s:%d: %s(%p, %u):%u\n", __FILE__, __LINE__, __func__, cda, editable_ld_number, can);
-    if (can != kCanLockEditableLogicalDriveOK) {
+    if (!EditAllowed({__FILE__, __LINE__, __func__}, cda, kCanLockEditableLogicalDriveOK,
+                     VK_CanLockEditableLogicalDrive, editable_ld_number)) {
         return kLockEditableLogicalDriveFailedUnknown;
     }
     const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, editable_ld_number);
@@ -2373,8 +2341,7 @@ VK_BYTE CanExtendExistingDrive(PCDA cda, const EDITABLE_LOGICAL_DRIVE& ld, VK_BY
         return reason;
     }
     // The later-drive check counts only the drives it moves; this one joins the queue too.
-    const int room = static_cast<int>(kMaxQueuedTransformations) -
-                     static_cast<int>(_VK_GetEditableLogicalDriveTransformationQueueCount(cda));
+    const int room = TransformationQueueRoom(cda);
     const int newly = (ld.flags & kEditableLDTransformation ? 0 : 1) +
                       LaterDrivesNewlyTransformed(cda, ld.editable_array_number, ld.ld_number);
     if (room < newly) {
@@ -2390,36 +2357,26 @@ void LogSizing(const EDITABLE_LOGICAL_DRIVE& ld) {
                 static_cast<unsigned long long>(ld.drive_size_blocks));
 }
 
+VK_BYTE CanSetEditableLogicalDriveSize(PCDA cda, VK_WORD editable_ld_number, VK_BYTE size_type,
+                                       VK_QWORD ld_size) {
+    // No staged drive: nothing has an array yet.
+    return NewOrExistingDrive(cda, editable_ld_number, kCanSetEditableLogicalDriveSizeNoArraySet,
+                              CanSetNewDriveSize, CanExtendExistingDrive, size_type, ld_size);
+}
+
 } // namespace
 
 VK_BYTE VK_CanSetEditableLogicalDriveSize(PCDA cda, VK_WORD editable_ld_number, VK_BYTE size_type,
                                           VK_QWORD ld_size) {
-    if (cda == nullptr) {
-        return kCanSetEditableLogicalDriveSizeNoEditableConfigCreated;
-    }
-    CDALock guard(cda);
-    if (_VK_GetEditableConfiguration(cda) == nullptr) {
-        return kCanSetEditableLogicalDriveSizeNoEditableConfigCreated;
-    }
-    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, editable_ld_number);
-    // No staged drive: nothing has an array yet.
-    if (ld == nullptr) {
-        return kCanSetEditableLogicalDriveSizeNoArraySet;
-    }
-    return IsNew(*ld) ? CanSetNewDriveSize(cda, *ld, size_type, ld_size)
-                      : CanExtendExistingDrive(cda, *ld, size_type, ld_size);
+    return StagedAnswer(cda, kCanSetEditableLogicalDriveSizeNoEditableConfigCreated,
+                        CanSetEditableLogicalDriveSize, editable_ld_number, size_type, ld_size);
 }
 
 VK_BYTE VK_SetEditableLogicalDriveSize(PCDA cda, VK_WORD editable_ld_number, VK_BYTE size_type,
                                        VK_QWORD ld_size) {
-    if (cda == nullptr) {
-        return kSetEditableLogicalDriveSizeFailedUnknown;
-    }
     CDALock guard(cda);
-    const VK_BYTE can = VK_CanSetEditableLogicalDriveSize(cda, editable_ld_number, size_type, ld_size);
-    PN_DebugLog(3, 0, "%s:%d: %s(%p, %u, %u, %llu):%u\n", __FILE__, __LINE__, __func__, cda,
-                editable_ld_number, size_type, static_cast<unsigned long long>(ld_size), can);
-    if (can != kCanSetEditableLogicalDriveSizeOK) {
+    if (!EditAllowed({__FILE__, __LINE__, __func__}, cda, kCanSetEditableLogicalDriveSizeOK,
+                     VK_CanSetEditableLogicalDriveSize, editable_ld_number, size_type, ld_size)) {
         return kSetEditableLogicalDriveSizeFailedUnknown;
     }
     const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, editable_ld_number);
@@ -2519,9 +2476,7 @@ bool QueueHasRoom(PCDA cda, const EDITABLE_LOGICAL_DRIVE& ld, bool later_too) {
             }
         }
     }
-    return static_cast<int>(kMaxQueuedTransformations) -
-               static_cast<int>(_VK_GetEditableLogicalDriveTransformationQueueCount(cda)) >=
-           counter;
+    return TransformationQueueRoom(cda) >= counter;
 }
 
 // The transformation outcome of an existing drive staged at `target`, and of the drives after it laid
@@ -2544,6 +2499,81 @@ VK_BYTE CheckMigration(PCDA cda, const EDITABLE_LOGICAL_DRIVE& ld, LogicalDriveT
         }
     }
     return QueueHasRoom(cda, ld, later_too) ? 1 : kLaterLogicalDrivesExceedTransformationQueue;
+}
+
+// The answers a migration of an existing drive (to another RAID level, or another strip size) gives
+// for the refusals every such migration shares; each check has its own codes for them.
+struct MigrationAnswers {
+    VK_BYTE ok;
+    VK_BYTE not_data_array;
+    VK_BYTE unsaved_drives;
+    VK_BYTE array_status;
+    VK_BYTE controller_status;
+    VK_BYTE controller_cache_status;
+    VK_BYTE full_stripe_overflow;
+    VK_BYTE no_data_preservation;
+    VK_BYTE queue_full;
+};
+
+constexpr MigrationAnswers kRAIDLevelMigration{
+    kCanSetEditableLogicalDriveRAIDLevelOK,
+    kCanSetEditableLogicalDriveRAIDLevelNotDataArray,
+    kCanSetEditableLogicalDriveRAIDLevelArrayHasUnsavedLogicalDrives,
+    kCanSetEditableLogicalDriveRAIDLevelArrayStatusNotOK,
+    kCanSetEditableLogicalDriveRAIDLevelControllerStatusNotOK,
+    kCanSetEditableLogicalDriveRAIDLevelControllerCacheStatusNotOK,
+    kCanSetEditableLogicalDriveRAIDLevelFullStripeSizeOverflow,
+    kCanSetEditableLogicalDriveRAIDLevelDataPreservationNotAvailable,
+    kCanSetEditableLogicalDriveRAIDLevelMaxTransformationsReached,
+};
+
+constexpr MigrationAnswers kStripSizeMigration{
+    kCanSetEditableLogicalDriveStripSizeOK,
+    kCanSetEditableLogicalDriveStripSizeNotDataArray,
+    kCanSetEditableLogicalDriveStripSizeArrayHasUnsavedLogicalDrives,
+    kCanSetEditableLogicalDriveStripSizeArrayStatusNotOK,
+    kCanSetEditableLogicalDriveStripSizeControllerStatusNotOK,
+    kCanSetEditableLogicalDriveStripSizeControllerCacheStatusNotOK,
+    kCanSetEditableLogicalDriveStripSizeFullStripeSizeOverflow,
+    kCanSetEditableLogicalDriveStripSizeDataPreservationNotAvailable,
+    kCanSetEditableLogicalDriveStripSizeMaxTransformationsReached,
+};
+
+// Whether the array, its state and the controller let a drive of `array` migrate: `ok`, or why not.
+VK_BYTE MigrationAllowedOn(PCDA cda, const EDITABLE_ARRAY& array, const MigrationAnswers& answers) {
+    if (array.flags & (kEditableArrLUCache | kEditableArrSplitMirror)) {
+        return answers.not_data_array;
+    }
+    if (array.flags & kEditableArrHasNewLD) {
+        return answers.unsaved_drives;
+    }
+    if (ArrayBlocksMigration(cda, array.editable_array_number)) {
+        return answers.array_status;
+    }
+    if (ControllerNotOK(cda)) {
+        return answers.controller_status;
+    }
+    if (ControllerCacheNotOK(cda)) {
+        return answers.controller_cache_status;
+    }
+    return answers.ok;
+}
+
+// The answer to a transformation outcome of CheckMigration: `ok` for 1, else the refusal it stands for.
+VK_BYTE MigrationAnswer(VK_BYTE outcome, const MigrationAnswers& answers) {
+    switch (outcome) {
+        case 1:
+            return answers.ok;
+        case 2:
+        case 5:
+            return answers.full_stripe_overflow;
+        case 4:
+            return answers.no_data_preservation;
+        case kLaterLogicalDrivesExceedTransformationQueue:
+            return answers.queue_full;
+        default:
+            return answers.array_status;
+    }
 }
 
 // 32,768 blocks over the usable drives, rounded up to whole MiB of the array's blocks.
@@ -2647,20 +2677,9 @@ VK_BYTE CanSetExistingDriveRAIDLevel(PCDA cda, const EDITABLE_LOGICAL_DRIVE& ld,
     if (SameRAID(ld, raid_level, parity_group_count)) {
         return kCanSetEditableLogicalDriveRAIDLevelAlreadySet;
     }
-    if (array->flags & (kEditableArrLUCache | kEditableArrSplitMirror)) {
-        return kCanSetEditableLogicalDriveRAIDLevelNotDataArray;
-    }
-    if (array->flags & kEditableArrHasNewLD) {
-        return kCanSetEditableLogicalDriveRAIDLevelArrayHasUnsavedLogicalDrives;
-    }
-    if (ArrayBlocksMigration(cda, array->editable_array_number)) {
-        return kCanSetEditableLogicalDriveRAIDLevelArrayStatusNotOK;
-    }
-    if (ControllerNotOK(cda)) {
-        return kCanSetEditableLogicalDriveRAIDLevelControllerStatusNotOK;
-    }
-    if (ControllerCacheNotOK(cda)) {
-        return kCanSetEditableLogicalDriveRAIDLevelControllerCacheStatusNotOK;
+    const VK_BYTE allowed = MigrationAllowedOn(cda, *array, kRAIDLevelMigration);
+    if (allowed != kRAIDLevelMigration.ok) {
+        return allowed;
     }
     const VK_QWORD footprint = __VK_GetLogicalDriveUsageBlocks(
         ld.drive_size_blocks, ld.strip_size_blocks,
@@ -2673,14 +2692,9 @@ VK_BYTE CanSetExistingDriveRAIDLevel(PCDA cda, const EDITABLE_LOGICAL_DRIVE& ld,
     _VK_InitializeLogicalDriveTransformationSettings(cda, ld.ld_number, &target);
     target.RAID_level = raid_level;
     target.num_parity_groups = parity_group_count;
-    switch (CheckMigration(cda, ld, target, true)) {
-    case 1: break;
-    case 2:
-    case 5: return kCanSetEditableLogicalDriveRAIDLevelFullStripeSizeOverflow;
-    case 4: return kCanSetEditableLogicalDriveRAIDLevelDataPreservationNotAvailable;
-    case kLaterLogicalDrivesExceedTransformationQueue:
-        return kCanSetEditableLogicalDriveRAIDLevelMaxTransformationsReached;
-    default: return kCanSetEditableLogicalDriveRAIDLevelArrayStatusNotOK;
+    const VK_BYTE migration = MigrationAnswer(CheckMigration(cda, ld, target, true), kRAIDLevelMigration);
+    if (migration != kRAIDLevelMigration.ok) {
+        return migration;
     }
     if (RAID0SpareConflict(cda, array->editable_array_number, raid_level)) {
         return kCanSetEditableLogicalDriveRAIDLevelInvalidSpareConfiguration;
@@ -2690,15 +2704,9 @@ VK_BYTE CanSetExistingDriveRAIDLevel(PCDA cda, const EDITABLE_LOGICAL_DRIVE& ld,
 
 VK_BYTE CanSetEditableLogicalDriveRAIDLevel(PCDA cda, VK_WORD editable_ld_number, VK_BYTE raid_level,
                                             VK_BYTE parity_group_count) {
-    if (_VK_GetEditableConfiguration(cda) == nullptr) {
-        return kCanSetEditableLogicalDriveRAIDLevelNoEditableConfigCreated;
-    }
-    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, editable_ld_number);
-    if (ld == nullptr) {
-        return kCanSetEditableLogicalDriveRAIDLevelNoArraySet;
-    }
-    return IsNew(*ld) ? CanSetNewDriveRAIDLevel(cda, *ld, raid_level, parity_group_count)
-                      : CanSetExistingDriveRAIDLevel(cda, *ld, raid_level, parity_group_count);
+    return NewOrExistingDrive(cda, editable_ld_number, kCanSetEditableLogicalDriveRAIDLevelNoArraySet,
+                              CanSetNewDriveRAIDLevel, CanSetExistingDriveRAIDLevel, raid_level,
+                              parity_group_count);
 }
 
 // A strip size in blocks that is 2^e bytes for an exponent e of [min_exp, max_exp]: 0 when it is one,
@@ -2734,20 +2742,9 @@ VK_BYTE CanSetExistingDriveStripSize(PCDA cda, const EDITABLE_LOGICAL_DRIVE& ld,
     if (array == nullptr) {
         return kCanSetEditableLogicalDriveStripSizeNoArraySet;
     }
-    if (array->flags & (kEditableArrLUCache | kEditableArrSplitMirror)) {
-        return kCanSetEditableLogicalDriveStripSizeNotDataArray;
-    }
-    if (array->flags & kEditableArrHasNewLD) {
-        return kCanSetEditableLogicalDriveStripSizeArrayHasUnsavedLogicalDrives;
-    }
-    if (ArrayBlocksMigration(cda, array->editable_array_number)) {
-        return kCanSetEditableLogicalDriveStripSizeArrayStatusNotOK;
-    }
-    if (ControllerNotOK(cda)) {
-        return kCanSetEditableLogicalDriveStripSizeControllerStatusNotOK;
-    }
-    if (ControllerCacheNotOK(cda)) {
-        return kCanSetEditableLogicalDriveStripSizeControllerCacheStatusNotOK;
+    const VK_BYTE allowed = MigrationAllowedOn(cda, *array, kStripSizeMigration);
+    if (allowed != kStripSizeMigration.ok) {
+        return allowed;
     }
     LogicalDriveTransformation target;
     _VK_InitializeLogicalDriveTransformationSettings(cda, ld.ld_number, &target);
@@ -2763,21 +2760,11 @@ VK_BYTE CanSetExistingDriveStripSize(PCDA cda, const EDITABLE_LOGICAL_DRIVE& ld,
         const bool moves = target.physical_drive_blocks_per_drive != ld.physical_drive_blocks_per_drive;
         outcome = CheckMigration(cda, ld, target, moves);
     }
-    switch (outcome) {
-    case 1: return kCanSetEditableLogicalDriveStripSizeOK;
-    case 2:
-    case 5: return kCanSetEditableLogicalDriveStripSizeFullStripeSizeOverflow;
-    case 4: return kCanSetEditableLogicalDriveStripSizeDataPreservationNotAvailable;
-    case kLaterLogicalDrivesExceedTransformationQueue:
-        return kCanSetEditableLogicalDriveStripSizeMaxTransformationsReached;
-    default: return kCanSetEditableLogicalDriveStripSizeArrayStatusNotOK;
-    }
+    return MigrationAnswer(outcome, kStripSizeMigration);
 }
 
-VK_BYTE CanSetEditableLogicalDriveStripSize(PCDA cda, VK_WORD editable_ld_number, VK_DWORD strip_size_blocks) {
-    if (_VK_GetEditableConfiguration(cda) == nullptr) {
-        return kCanSetEditableLogicalDriveStripSizeNoEditableConfigCreated;
-    }
+VK_BYTE CanSetEditableLogicalDriveStripSize(PCDA cda, VK_WORD editable_ld_number,
+                                            VK_DWORD strip_size_blocks) {
     const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, editable_ld_number);
     if (ld == nullptr) {
         return kCanSetEditableLogicalDriveStripSizeNoArraySet;
@@ -2895,23 +2882,22 @@ void __VK_MigrateEditableLogicalDriveRAIDAndStripSize(PCDA cda, VK_WORD editable
 
 VK_BYTE VK_CanSetEditableLogicalDriveRAIDLevel(PCDA cda, VK_WORD editable_ld_number, VK_BYTE raid_level,
                                                VK_BYTE parity_group_count) {
-    if (cda == nullptr) {
-        return kCanSetEditableLogicalDriveRAIDLevelNoEditableConfigCreated;
-    }
-    CDALock guard(cda);
-    return CanSetEditableLogicalDriveRAIDLevel(cda, editable_ld_number, raid_level, parity_group_count);
+    return StagedAnswer(cda, kCanSetEditableLogicalDriveRAIDLevelNoEditableConfigCreated,
+                        CanSetEditableLogicalDriveRAIDLevel, editable_ld_number, raid_level,
+                        parity_group_count);
 }
 
 VK_BYTE VK_SetEditableLogicalDriveRAIDLevel(PCDA cda, VK_WORD editable_ld_number, VK_BYTE raid_level,
-                                            VK_BYTE parity_group_count, VK_BOOL set_default_strip_size_and_max_size) {
-    if (cda == nullptr) {
-        return kSetEditableLogicalDriveRAIDLevelFailedUnknown;
-    }
+                                            VK_BYTE parity_group_count,
+                                            VK_BOOL set_default_strip_size_and_max_size) {
     CDALock guard(cda);
-    const VK_BYTE can = CanSetEditableLogicalDriveRAIDLevel(cda, editable_ld_number, raid_level, parity_group_count);
-    PN_DebugLog(3, 0, "%s:%d: %s(%p, %u, %u, %u, %d):%u\n", __FILE__, __LINE__, __func__, cda, editable_ld_number,
-                raid_level, parity_group_count, set_default_strip_size_and_max_size, can);
-    if (can != kCanSetEditableLogicalDriveRAIDLevelOK) {
+    // The check does not take the defaults flag; the log still shows the call as it was made.
+    const auto check = [](PCDA c, VK_WORD n, VK_BYTE level, VK_BYTE groups, VK_BOOL) {
+        return VK_CanSetEditableLogicalDriveRAIDLevel(c, n, level, groups);
+    };
+    if (!EditAllowed({__FILE__, __LINE__, __func__}, cda, kCanSetEditableLogicalDriveRAIDLevelOK, check,
+                     editable_ld_number, raid_level, parity_group_count,
+                     set_default_strip_size_and_max_size)) {
         return kSetEditableLogicalDriveRAIDLevelFailedUnknown;
     }
     const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, editable_ld_number);
@@ -2925,22 +2911,15 @@ VK_BYTE VK_SetEditableLogicalDriveRAIDLevel(PCDA cda, VK_WORD editable_ld_number
 }
 
 VK_BYTE VK_CanSetEditableLogicalDriveStripSize(PCDA cda, VK_WORD editable_ld_number, VK_DWORD strip_size_blocks) {
-    if (cda == nullptr) {
-        return kCanSetEditableLogicalDriveStripSizeNoEditableConfigCreated;
-    }
-    CDALock guard(cda);
-    return CanSetEditableLogicalDriveStripSize(cda, editable_ld_number, strip_size_blocks);
+    return StagedAnswer(cda, kCanSetEditableLogicalDriveStripSizeNoEditableConfigCreated,
+                        CanSetEditableLogicalDriveStripSize, editable_ld_number, strip_size_blocks);
 }
 
-VK_BYTE VK_SetEditableLogicalDriveStripSize(PCDA cda, VK_WORD editable_ld_number, VK_DWORD strip_size_blocks) {
-    if (cda == nullptr) {
-        return kSetEditableLogicalDriveStripSizeFailedUnknown;
-    }
+VK_BYTE VK_SetEditableLogicalDriveStripSize(PCDA cda, VK_WORD editable_ld_number,
+                                            VK_DWORD strip_size_blocks) {
     CDALock guard(cda);
-    const VK_BYTE can = CanSetEditableLogicalDriveStripSize(cda, editable_ld_number, strip_size_blocks);
-    PN_DebugLog(3, 0, "%s:%d: %s(%p, %u, %u):%u\n", __FILE__, __LINE__, __func__, cda, editable_ld_number,
-                strip_size_blocks, can);
-    if (can != kCanSetEditableLogicalDriveStripSizeOK) {
+    if (!EditAllowed({__FILE__, __LINE__, __func__}, cda, kCanSetEditableLogicalDriveStripSizeOK,
+                     VK_CanSetEditableLogicalDriveStripSize, editable_ld_number, strip_size_blocks)) {
         return kSetEditableLogicalDriveStripSizeFailedUnknown;
     }
     const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, editable_ld_number);
@@ -3089,16 +3068,12 @@ VK_BYTE CanTransformForMove(PCDA cda, const EDITABLE_LOGICAL_DRIVE& ld, const ED
             ++needed;
         }
     }
-    const int room = static_cast<int>(kMaxQueuedTransformations) -
-                     static_cast<int>(_VK_GetEditableLogicalDriveTransformationQueueCount(cda));
+    const int room = TransformationQueueRoom(cda);
     return room < static_cast<int>(needed) ? kCanSetEditableLogicalDriveArrayMaxTransformationsReached
                                            : kCanSetEditableLogicalDriveArrayOK;
 }
 
 VK_BYTE CanSetEditableLogicalDriveArray(PCDA cda, VK_WORD editable_ld_number, VK_WORD editable_array_number) {
-    if (_VK_GetEditableConfiguration(cda) == nullptr) {
-        return kCanSetEditableLogicalDriveArrayNoEditableConfigCreated;
-    }
     // Nothing of the drive is read before it is known to exist.
     const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, editable_ld_number);
     if (ld == nullptr) {
@@ -3263,22 +3238,15 @@ void MoveExistingDrive(PCDA cda, EDITABLE_LOGICAL_DRIVE& ld, EDITABLE_ARRAY& tar
 } // namespace
 
 VK_BYTE VK_CanSetEditableLogicalDriveArray(PCDA cda, VK_WORD editable_ld_number, VK_WORD editable_array_number) {
-    if (cda == nullptr) {
-        return kCanSetEditableLogicalDriveArrayNoEditableConfigCreated;
-    }
-    CDALock guard(cda);
-    return CanSetEditableLogicalDriveArray(cda, editable_ld_number, editable_array_number);
+    return StagedAnswer(cda, kCanSetEditableLogicalDriveArrayNoEditableConfigCreated,
+                        CanSetEditableLogicalDriveArray, editable_ld_number, editable_array_number);
 }
 
 VK_BYTE VK_SetEditableLogicalDriveArray(PCDA cda, VK_WORD editable_ld_number, VK_WORD editable_array_number) {
-    if (cda == nullptr) {
-        return kSetEditableLogicalDriveArrayFailedUnknown;
-    }
     CDALock guard(cda);
-    const VK_BYTE can = CanSetEditableLogicalDriveArray(cda, editable_ld_number, editable_array_number);
-    PN_DebugLog(3, 0, "%s:%d: %s(%p, %u, %u):%u\n", __FILE__, __LINE__, "VK_CanSetEditableLogicalDriveArray", cda,
-                editable_ld_number, editable_array_number, can);
-    if (can != kCanSetEditableLogicalDriveArrayOK) {
+    if (!EditAllowed({__FILE__, __LINE__, "VK_CanSetEditableLogicalDriveArray"}, cda,
+                     kCanSetEditableLogicalDriveArrayOK, VK_CanSetEditableLogicalDriveArray,
+                     editable_ld_number, editable_array_number)) {
         return kSetEditableLogicalDriveArrayFailedUnknown;
     }
     const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, editable_ld_number);
