@@ -46,10 +46,6 @@ PN_EXTERN_C_END
 
 namespace telmar {
 
-// The size the string forms of the credential functions pass on: the length with its NUL, 0 for NULL.
-inline size_t StringSize(const char* text) {
-    return text != nullptr ? std::strlen(text) + 1 : 0;
-}
 
 // A staged setting as its getter answers it: the member of the staged configuration, read under the
 // lock, or `unstaged` while there is none.

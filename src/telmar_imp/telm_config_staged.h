@@ -25,17 +25,12 @@ UnderLock(PCDA cda, std::invoke_result_t<Step, PCDA, Args...> no_cda, Step step,
 }
 
 // A check on the staged configuration: with no data area, or nothing staged in it, the check does
-// not run and the answer is `nothing_staged`.
+// not run and the answer is `nothing_staged`. The edits' checks look records up by number, so they
+// take the data area and the edit's arguments rather than the configuration itself.
 template <typename Check, typename... Args>
 VK_BYTE StagedAnswer(PCDA cda, VK_BYTE nothing_staged, Check check, Args... args) {
-    if (cda == nullptr) {
-        return nothing_staged;
-    }
-    CDALock guard(cda);
-    if (_VK_GetEditableConfiguration(cda) == nullptr) {
-        return nothing_staged;
-    }
-    return check(cda, args...);
+    return telmar::StagedAnswer(cda, nothing_staged,
+                                [&](const EDITABLE_CONFIGURATION&) { return check(cda, args...); });
 }
 
 // Transformations the controller's queue still takes beyond those already staged; negative when

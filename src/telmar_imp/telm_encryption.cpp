@@ -1095,9 +1095,7 @@ VK_BOOL _VK_SetLogicalDriveVolatileKeys(PCDA cda, VK_DWORD role, VK_WORD ld_numb
 
 namespace {
 
-size_t StringSize(const char* text) {
-    return text != nullptr ? std::strlen(text) + 1 : 0;
-}
+using telmar::StringSize;
 
 // The rules take 16-bit sizes; a larger size is still bounded by the rule's own longest length.
 VK_WORD RuleSize(size_t size) {

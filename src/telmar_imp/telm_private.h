@@ -4,6 +4,7 @@
 #define TELM_PRIVATE_H
 
 #include <cstddef>
+#include <cstring>
 
 #include "ppavl_commands.h"
 #include "ppavl_export.h"
@@ -1051,5 +1052,14 @@ static_assert(offsetof(RAID_GROUP, pd_numbers) == sizeof(void*));
 static_assert(offsetof(RAID_GROUP_INFO, raid_groups) == 0);
 static_assert(offsetof(RAID_GROUP_INFO, number_of_raid_groups) == sizeof(void*));
 static_assert(offsetof(RAID_GROUP_INFO, raid_level) == sizeof(void*) + 4);
+
+namespace telmar {
+
+// The size the string forms of the credential functions pass on: the length with its NUL, 0 for NULL.
+inline size_t StringSize(const char* text) {
+    return text != nullptr ? std::strlen(text) + 1 : 0;
+}
+
+} // namespace telmar
 
 #endif
