@@ -15,36 +15,21 @@
 #include "qvsim/full_host.h"
 #include "qvsim/qvsim.h"
 #include "started_areas.h"
-#include "telm_private.h"
 #include "yardstick.h"
 
 namespace {
 
 using Areas = bench_sim::StartedAreas;
 
-// Drops the highest-numbered staged logical drive and lists it for deletion, as staging a deletion
-// does; the public call for it comes with the array edits.
+// Deletes the highest-numbered staged logical drive: the last of its array, so the controller has to
+// move nothing behind it.
 bool StageDeletion(PCDA cda) {
-    PEDITABLE_CONFIGURATION config = _VK_CDA(cda)->editable_configuration;
-    for (VK_WORD n = 64; n-- > 0;) {
-        PEDITABLE_LOGICAL_DRIVE drive = config->editable_ld_list[n];
-        if (drive == nullptr) {
-            continue;
-        }
-        PEDITABLE_ARRAY array = config->editable_array_list[drive->editable_array_number];
-        for (VK_WORD i = 0; array != nullptr && i < array->logical_drive_count && i < 64; ++i) {
-            if (array->logical_drives[i] == n) {
-                array->logical_drives[i] = array->logical_drives[--array->logical_drive_count];
-                break;
-            }
-        }
-        VK_free(drive);
-        config->editable_ld_list[n] = nullptr;
-        --config->editable_ld_count;
-        config->deleted_logical_drives[config->deleted_ld_count++] = n;
-        return true;
+    VK_WORD last = 0xFFFF;
+    for (VK_WORD n = VK_EnumerateEditableLogicalDrives(cda, 0xFFFF); n != 0xFFFF;
+         n = VK_EnumerateEditableLogicalDrives(cda, n)) {
+        last = n;
     }
-    return false;
+    return last != 0xFFFF && VK_DeleteEditableLogicalDrive(cda, last) == kDeleteEditableLogicalDriveOK;
 }
 
 bool StageAndCommit(PCDA cda) {
