@@ -1222,11 +1222,25 @@ VK_DWORD _VK_GetControllerMinStripSizeSupport(PCDA cda, VK_BYTE size_type) {
         size_type > kControllerStripSizeMinParityStripSizeBytes) {
         return 0;
     }
+    const auto pick = [size_type](const telmar::decode::StripMinima& minima) {
+        switch (size_type) {
+            case kControllerStripSizeMinStripSizeBytes:
+                return std::min(minima.non_parity, minima.parity);
+            case kControllerStripSizeMinNonParityStripSizeBytes:
+                return minima.non_parity;
+            default:
+                return minima.parity;
+        }
+    };
+    // Without a data area the minima are the defaults, as for a controller whose identify cannot be read.
+    if (cda == nullptr) {
+        return pick(telmar::decode::MinStripBytes(pavlin::ByteView(), false));
+    }
     bool reports_minima = false;
     telmar::decode::StripMinima minima{};
     {
         CDALock guard(cda);
-        const bool identify = cda != nullptr && VK_RequestIdentifyControllerBuffer(cda);
+        const bool identify = VK_RequestIdentifyControllerBuffer(cda) != kFalse;
         const pavlin::ByteView id = identify ? limits_detail::IdentifyOf(_VK_CDA(cda)) : pavlin::ByteView();
         if (identify) {
             std::optional<bool> from_page;
@@ -1238,14 +1252,7 @@ VK_DWORD _VK_GetControllerMinStripSizeSupport(PCDA cda, VK_BYTE size_type) {
         }
         minima = telmar::decode::MinStripBytes(id, reports_minima);
     }
-    switch (size_type) {
-        case kControllerStripSizeMinStripSizeBytes:
-            return std::min(minima.non_parity, minima.parity);
-        case kControllerStripSizeMinNonParityStripSizeBytes:
-            return minima.non_parity;
-        default:
-            return minima.parity;
-    }
+    return pick(minima);
 }
 
 VK_DWORD _VK_GetControllerMaxNVMeStripSize(PCDA cda) {
@@ -1261,9 +1268,13 @@ VK_DWORD _VK_GetControllerMaxNVMeStripSize(PCDA cda) {
 }
 
 VK_DWORD _VK_GetControllerLUCacheStripSizeSupport(PCDA cda, VK_BYTE size_type) {
+    // Without a data area the sizes are the defaults, as for a controller without the LU cache page.
+    if (cda == nullptr) {
+        return telmar::decode::LUCacheStripBytes(pavlin::ByteView(), size_type);
+    }
     CDALock guard(cda);
     pavlin::ByteView page;
-    if (cda != nullptr && limits_detail::PagesLoaded(cda)) {
+    if (limits_detail::PagesLoaded(cda)) {
         page = limits_detail::SlotOf(_VK_CDA(cda)->sense_feature.page_lu_cache);
     }
     return telmar::decode::LUCacheStripBytes(page, size_type);

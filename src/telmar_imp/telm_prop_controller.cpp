@@ -361,7 +361,11 @@ char* VK_GetControllerPCILocation(PCDA cda, char* location, size_t location_size
         return location;
     }
     std::memset(location, 0, location_size);
-    DeviceDescriptor descriptor = cda != nullptr ? _VK_CDA(cda)->controller_handle : nullptr;
+    if (cda == nullptr) {
+        std::snprintf(location, location_size, "%s", kUnknown);
+        return location;
+    }
+    DeviceDescriptor descriptor = _VK_CDA(cda)->controller_handle;
     VK_BYTE raw[8] = {};
     if (descriptor == nullptr ||
         PN_GetDeviceSystemPropertySize(descriptor, kDevicePropertyPCILocation) != sizeof(raw) ||
@@ -387,6 +391,9 @@ VK_WORD VK_GetControllerAdapterType(PCDA cda, char* product_id, size_t product_i
         return kAdapterArrayController;
     }
     std::memset(product_id, 0, product_id_size);
+    if (cda == nullptr) {
+        return kAdapterArrayController;
+    }
     VK_GetControllerProductID(cda, product_id, product_id_size);
     return dec::AdapterType(product_id);
 }
@@ -429,12 +436,12 @@ VK_DWORD VK_GetPCIeNegotiatedSpeed(PCDA cda) {
 }
 
 VK_DWORD VK_GetControllerPCIValue(PCDA cda, VK_BYTE pci_value) {
+    if (cda == nullptr) {
+        return 0;
+    }
     const dec::PCIValueField* field = dec::FindPCIValueField(pci_value);
     if (field == nullptr) {
         PN_DebugLog(1, 0, "%s:%d: Invalid pci_value parameter.\n", __FILE__, __LINE__);
-        return 0;
-    }
-    if (cda == nullptr) {
         return 0;
     }
     CDALock guard(cda);
@@ -513,7 +520,10 @@ VK_DWORD _VK_GetControllerLastLockupCode(PCDA cda) {
 // ---- The controller's descriptor --------------------------------------------------------------------
 
 VK_WORD VK_GetControllerSystemPropertySize(PCDA cda, VK_BYTE property_id) {
-    DeviceDescriptor descriptor = cda != nullptr ? _VK_CDA(cda)->controller_handle : nullptr;
+    if (cda == nullptr) {
+        return 0;
+    }
+    DeviceDescriptor descriptor = _VK_CDA(cda)->controller_handle;
     if (descriptor == nullptr) {
         return 0;
     }
@@ -525,7 +535,10 @@ VK_WORD VK_GetControllerSystemPropertySize(PCDA cda, VK_BYTE property_id) {
 
 VK_BYTE VK_GetControllerSystemProperty(PCDA cda, VK_BYTE property_id, void* property_buffer,
                                        VK_DWORD property_buffer_size) {
-    DeviceDescriptor descriptor = cda != nullptr ? _VK_CDA(cda)->controller_handle : nullptr;
+    if (cda == nullptr) {
+        return 1;
+    }
+    DeviceDescriptor descriptor = _VK_CDA(cda)->controller_handle;
     if (descriptor == nullptr) {
         return 1;
     }
@@ -628,6 +641,9 @@ struct SensorReply {
 };
 
 VK_DWORD FreshSensorField(PCDA cda, VK_DWORD sensor_index, telmar::SensorField field) {
+    if (cda == nullptr) {
+        return 0;
+    }
     const SensorReply reply(cda);
     return DecodeSensorField(reply.view(), sensor_index, field);
 }
@@ -892,6 +908,9 @@ void* VK_GetControllerOEMManufacturingData(PCDA cda, VK_BYTE* data_type, VK_BYTE
 // ---- Temperature sensors -------------------------------------------------------------------------
 
 VK_DWORD VK_GetControllerTemperatureSensorCount(PCDA cda) {
+    if (cda == nullptr) {
+        return 0;
+    }
     const SensorReply reply(cda);
     return SensorCount(reply.view());
 }
@@ -909,6 +928,9 @@ VK_DWORD VK_GetControllerTemperatureSensorMaxReading(PCDA cda, VK_DWORD sensor_i
 }
 
 VK_DWORD VK_GetControllerTemperatureSensorInfo(PCDA cda, VK_DWORD sensor_index, VK_BYTE temp_info_type) {
+    if (cda == nullptr) {
+        return 0;
+    }
     switch (temp_info_type) {
     case kGetControllerTemperatureSensorLocation:
         return VK_GetControllerTemperatureSensorLocation(cda, sensor_index);
@@ -922,7 +944,7 @@ VK_DWORD VK_GetControllerTemperatureSensorInfo(PCDA cda, VK_DWORD sensor_index, 
 }
 
 PCONTROLLER_TEMPERATURE_SENSOR_INFO VK_GetControllerTemperatureSensorsInfo(PCDA cda, VK_DWORD* number_of_sensors) {
-    if (number_of_sensors == nullptr) {
+    if (cda == nullptr || number_of_sensors == nullptr) {
         return nullptr;
     }
     const SensorReply reply(cda);
@@ -1051,12 +1073,18 @@ VK_WORD VK_GetControllerOfflineArrayCount(PCDA cda) {
     return ArrayCounter(cda, &_CDA::offline_array_count);
 }
 VK_WORD VK_GetControllerTotalArrayCount(PCDA cda) {
+    if (cda == nullptr) {
+        return 0;
+    }
     CDALock guard(cda);
     return static_cast<VK_WORD>(VK_GetControllerDataArrayCount(cda) + VK_GetControllerCacheArrayCount(cda) +
                                 VK_GetControllerOfflineArrayCount(cda));
 }
 
 VK_WORD VK_GetControllerArrayCount(PCDA cda, VK_BYTE array_type) {
+    if (cda == nullptr) {
+        return 0;
+    }
     CDALock guard(cda);
     VK_WORD count = 0;
     VK_WORD array = kInvalidArrayNumber;
@@ -1152,6 +1180,9 @@ VK_WORD VK_EnumerateControllerAllPhysicalDevices(PCDA cda, VK_WORD device_number
 }
 
 VK_WORD VK_GetControllerPhysicalDeviceCount(PCDA cda) {
+    if (cda == nullptr) {
+        return 0;
+    }
     CDALock guard(cda);
     VK_WORD count = VK_GetControllerTotalPhysicalDriveCount(cda);
     VK_WORD device = kInvalidDeviceNumber;
@@ -1183,6 +1214,9 @@ VK_BYTE VK_PhysicalDeviceType(PCDA cda, VK_WORD device_number) {
 }
 
 VK_BOOL VK_IsControllerLUCacheEnabled(PCDA cda) {
+    if (cda == nullptr) {
+        return kFalse;
+    }
     CDALock guard(cda);
     VK_WORD array = kInvalidArrayNumber;
     FOREACH_ARRAY(cda, array) {
@@ -1194,6 +1228,9 @@ VK_BOOL VK_IsControllerLUCacheEnabled(PCDA cda) {
 }
 
 VK_BOOL _VK_ControllerHasSelfEncryptingDrives(PCDA cda) {
+    if (cda == nullptr) {
+        return kFalse;
+    }
     CDALock guard(cda);
     VK_WORD pd = kInvalidPDNumber;
     FOREACH_PHYSICAL_DRIVE(cda, pd) {
@@ -1872,6 +1909,9 @@ VK_WORD _VK_GetRemoteVolumeNumberFromID(PCDA cda, const char* volume_id) {
 }
 
 VK_WORD VK_GetControllerBootVolumeNumber(PCDA cda, VK_BYTE precedence, VK_BYTE volume_type) {
+    if (cda == nullptr) {
+        return kNoVolume;
+    }
     char id[kVolumeIDText] = {};
     VK_GetControllerBootVolumeID(cda, precedence, id, sizeof(id));
     switch (volume_type) {

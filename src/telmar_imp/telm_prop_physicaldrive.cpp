@@ -292,12 +292,18 @@ VK_WORD VK_GetPhysicalDriveArray(PCDA cda, VK_WORD pd_number) {
 }
 
 VK_WORD VK_GetPhysicalDeviceStorageEnclosureNumber(PCDA cda, VK_WORD pd_number) {
+    if (cda == nullptr) {
+        return kInvalidSENumber;
+    }
     CDALock guard(cda);
     const CDA_PHYSICAL_DRIVE_STATUS* pd = Identify(cda, pd_number);
     return pd != nullptr ? pd->bBoxIndex : kInvalidSENumber;
 }
 
 VK_DWORD VK_GetPhysicalDriveBasicInfo(PCDA cda, VK_WORD pd_number) {
+    if (cda == nullptr) {
+        return 0;
+    }
     CDALock guard(cda);
     const CDA_PHYSICAL_DRIVE_STATUS* pd = Identify(cda, pd_number);
     if (pd == nullptr || !VK_RequestArrayConfigurationInformation(cda)) {
@@ -340,14 +346,20 @@ VK_DWORD VK_GetPhysicalDriveBasicInfo(PCDA cda, VK_WORD pd_number) {
 }
 
 VK_BYTE VK_GetPhysicalDriveUsageInfo(PCDA cda, VK_WORD pd_number) {
+    if (cda == nullptr) {
+        return 0;
+    }
     CDALock guard(cda);
-    if (cda == nullptr || !VK_RequestArrayConfigurationInformation(cda) || Identify(cda, pd_number) == nullptr) {
+    if (!VK_RequestArrayConfigurationInformation(cda) || Identify(cda, pd_number) == nullptr) {
         return 0;
     }
     return _VK_CDA(cda)->pd_record_list[pd_number].pd_config_information.config_usage_info;
 }
 
 VK_QWORD VK_GetPhysicalDriveSize(PCDA cda, VK_WORD pd_number, VK_BYTE size_type) {
+    if (cda == nullptr) {
+        return 0;
+    }
     CDALock guard(cda);
     const CDA_PHYSICAL_DRIVE_STATUS* pd = Identify(cda, pd_number);
     if (pd == nullptr) {
@@ -454,6 +466,9 @@ char* StringGetter(PCDA cda, VK_WORD pd_number, char* buffer, size_t buffer_size
         return buffer;
     }
     std::memset(buffer, 0, buffer_size);
+    if (cda == nullptr) {
+        return buffer;
+    }
     CDALock guard(cda);
     const CDA_PHYSICAL_DRIVE_STATUS* pd = Identify(cda, pd_number);
     if (pd == nullptr || buffer_size <= m.limit) {
@@ -511,8 +526,11 @@ char* VK_GetPhysicalDriveWWID(PCDA cda, VK_WORD pd_number, void* wwid_buffer, si
         return out;
     }
     std::memset(out, 0, buffer_size);
+    if (cda == nullptr) {
+        return out;
+    }
     CDALock guard(cda);
-    if (cda == nullptr || !WithinController(cda, pd_number) || !VK_RequestArrayConfigurationInformation(cda)) {
+    if (!WithinController(cda, pd_number) || !VK_RequestArrayConfigurationInformation(cda)) {
         return out;
     }
     const CDA_PHYSICAL_DRIVE_STATUS* pd = Identify(cda, pd_number);
@@ -541,18 +559,27 @@ char* VK_GetPhysicalDriveWWID(PCDA cda, VK_WORD pd_number, void* wwid_buffer, si
 // ---- Temperatures and speed -------------------------------------------------------------------------
 
 VK_BYTE VK_GetPhysicalDriveCurrentTemperature(PCDA cda, VK_WORD pd_number) {
+    if (cda == nullptr) {
+        return 0;
+    }
     CDALock guard(cda);
     const CDA_PHYSICAL_DRIVE_STATUS* pd = Identify(cda, pd_number);
     return pd != nullptr ? pd->bCurrentTemperature : 0;
 }
 
 VK_BYTE VK_GetPhysicalDriveMaximumTemperature(PCDA cda, VK_WORD pd_number) {
+    if (cda == nullptr) {
+        return 0;
+    }
     CDALock guard(cda);
     const CDA_PHYSICAL_DRIVE_STATUS* pd = Identify(cda, pd_number);
     return pd != nullptr ? pd->bMaximumTemperature : 0;
 }
 
 VK_BYTE VK_GetPhysicalDriveTemperatureThreshold(PCDA cda, VK_WORD pd_number) {
+    if (cda == nullptr) {
+        return 0xFF;
+    }
     CDALock guard(cda);
     const CDA_PHYSICAL_DRIVE_STATUS* pd = Identify(cda, pd_number);
     return pd != nullptr ? pd->bTemperatureThreshold : 0xFF;
@@ -575,6 +602,9 @@ VK_WORD VK_GetPhysicalDriveTemperatureInfo(PCDA cda, VK_WORD pd_number) {
 }
 
 VK_DWORD VK_GetPhysicalDriveRotationalSpeed(PCDA cda, VK_WORD pd_number) {
+    if (cda == nullptr) {
+        return 0;
+    }
     CDALock guard(cda);
     const CDA_PHYSICAL_DRIVE_STATUS* pd = Identify(cda, pd_number);
     if (pd == nullptr || pd->dwRPM < 2 || pd->bDeviceType > 2) {
@@ -608,8 +638,11 @@ VK_BYTE VK_GetPhysicalDriveLunInfo(PCDA cda, VK_WORD pd_number, PHYSICAL_DRIVE_L
         return kGetPhysicalDriveLunInfoInvalidArgument;
     }
     *pd_lun_info_list = nullptr;
+    if (cda == nullptr) {
+        return kGetPhysicalDriveLunInfoFailed;
+    }
     CDALock guard(cda);
-    if (cda == nullptr || !WithinController(cda, pd_number)) {
+    if (!WithinController(cda, pd_number)) {
         return kGetPhysicalDriveLunInfoFailed;
     }
     const CDA_PHYSICAL_DRIVE_STATUS* pd = Identify(cda, pd_number);
@@ -644,8 +677,11 @@ VK_BYTE VK_GetPhysicalDriveLunInfo(PCDA cda, VK_WORD pd_number, PHYSICAL_DRIVE_L
 }
 
 VK_DWORD VK_GetPhysicalDrivePCIValue(PCDA cda, VK_WORD pd_number, VK_BYTE pci_value) {
+    if (cda == nullptr) {
+        return 0;
+    }
     CDALock guard(cda);
-    if (cda == nullptr || !WithinController(cda, pd_number)) {
+    if (!WithinController(cda, pd_number)) {
         return 0;
     }
     const CDA_PHYSICAL_DRIVE_STATUS* pd = Identify(cda, pd_number);
@@ -732,12 +768,18 @@ void* VK_GetPhysicalDriveDescriptor(PCDA cda, VK_WORD pd_number) {
 // ---- PHYs and link rates ----------------------------------------------------------------------------
 
 VK_WORD VK_GetPhysicalDevicePHYCount(PCDA cda, VK_WORD dev_number) {
+    if (cda == nullptr) {
+        return 0;
+    }
     CDALock guard(cda);
     const CDA_PHYSICAL_DRIVE_STATUS* pd = Identify(cda, dev_number);
     return pd != nullptr ? pd->wPHYCount : 0;
 }
 
 VK_DWORD VK_GetPhysicalDeviceControllerPhyNumbers(PCDA cda, VK_WORD dev_number) {
+    if (cda == nullptr) {
+        return 0xFFFFFFFF;
+    }
     CDALock guard(cda);
     const CDA_PHYSICAL_DRIVE_STATUS* pd = Identify(cda, dev_number);
     if (pd == nullptr) {
@@ -764,6 +806,9 @@ bool ValidRate(VK_BYTE code) {
 } // namespace
 
 VK_DWORD VK_GetPhysicalDevicePhyLinkRate(PCDA cda, VK_WORD dev_number, VK_WORD phy_number) {
+    if (cda == nullptr) {
+        return 0;
+    }
     CDALock guard(cda);
     const CDA_PHYSICAL_DRIVE_STATUS* pd = Identify(cda, dev_number);
     if (pd == nullptr) {
@@ -801,8 +846,11 @@ VK_DWORD VK_GetPhysicalDevicePhyLinkRate(PCDA cda, VK_WORD dev_number, VK_WORD p
 }
 
 VK_WORD VK_GetPhysicalDevicePhyConnectorIndex(PCDA cda, VK_WORD dev_number, VK_WORD phy_number) {
+    if (cda == nullptr) {
+        return kInvalidConnectorIndex;
+    }
     CDALock guard(cda);
-    if (cda == nullptr || !VK_ControllerSupportsMixedMode(cda)) {
+    if (!VK_ControllerSupportsMixedMode(cda)) {
         return kInvalidConnectorIndex;
     }
     const CDA_PHYSICAL_DRIVE_STATUS* pd = Identify(cda, dev_number);
@@ -825,6 +873,9 @@ VK_WORD VK_GetPhysicalDevicePhyConnectorIndex(PCDA cda, VK_WORD dev_number, VK_W
 }
 
 VK_BYTE VK_GetPhysicalDevicePhyMap(PCDA cda, VK_WORD dev_number, VK_BYTE map_type) {
+    if (cda == nullptr) {
+        return 0;
+    }
     CDALock guard(cda);
     const CDA_PHYSICAL_DRIVE_STATUS* pd = Identify(cda, dev_number);
     if (pd == nullptr) {
@@ -851,6 +902,9 @@ VK_BYTE VK_GetPhysicalDevicePhyMap(PCDA cda, VK_WORD dev_number, VK_BYTE map_typ
 }
 
 VK_BYTE _VK_GetPhysicalDevicePhyConnectedDeviceType(PCDA cda, VK_WORD dev_number, VK_WORD phy_number) {
+    if (cda == nullptr) {
+        return 0xFF;
+    }
     CDALock guard(cda);
     const CDA_PHYSICAL_DRIVE_STATUS* pd = Identify(cda, dev_number);
     if (pd == nullptr) {
@@ -868,6 +922,9 @@ VK_BYTE _VK_GetPhysicalDevicePhyConnectedDeviceType(PCDA cda, VK_WORD dev_number
 // ---- Paths ------------------------------------------------------------------------------------------
 
 VK_BYTE VK_GetPhysicalDevicePathCount(PCDA cda, VK_WORD dev_number) {
+    if (cda == nullptr) {
+        return 0;
+    }
     CDALock guard(cda);
     const CDA_PHYSICAL_DRIVE_STATUS* pd = Identify(cda, dev_number);
     if (pd == nullptr) {
@@ -879,6 +936,9 @@ VK_BYTE VK_GetPhysicalDevicePathCount(PCDA cda, VK_WORD dev_number) {
 }
 
 VK_WORD VK_GetPhysicalDevicePathInfo(PCDA cda, VK_WORD dev_number) {
+    if (cda == nullptr) {
+        return 0;
+    }
     CDALock guard(cda);
     const CDA_PHYSICAL_DRIVE_STATUS* pd = Identify(cda, dev_number);
     if (pd == nullptr) {
@@ -898,6 +958,9 @@ VK_WORD VK_GetPhysicalDevicePathInfo(PCDA cda, VK_WORD dev_number) {
 }
 
 VK_BOOL VK_PhysicalDeviceIsMultiPath(PCDA cda, VK_WORD dev_number) {
+    if (cda == nullptr) {
+        return kFalse;
+    }
     CDALock guard(cda);
     const CDA_PHYSICAL_DRIVE_STATUS* pd = Identify(cda, dev_number);
     if (pd == nullptr) {
@@ -963,10 +1026,10 @@ char* VK_GetPhysicalDriveLocation(PCDA cda, VK_WORD dev_number, VK_BYTE type, ch
         return location_buffer;
     }
     std::memset(location_buffer, 0, buffer_size);
-    CDALock guard(cda);
     if (cda == nullptr) {
         return location_buffer;
     }
+    CDALock guard(cda);
     const bool drive = IsDrive(cda, dev_number);
     const CDA_PHYSICAL_DRIVE_STATUS* pd = Identify(cda, dev_number);
     const size_t minimum = LocationMinimum(type, drive);
@@ -1002,10 +1065,10 @@ char* VK_GetPhysicalDevicePathName(PCDA cda, VK_WORD dev_number, VK_BYTE path_in
         return path_name_buffer;
     }
     std::memset(path_name_buffer, 0, buffer_size);
-    CDALock guard(cda);
     if (cda == nullptr) {
         return path_name_buffer;
     }
+    CDALock guard(cda);
     const bool drive = VK_PhysicalDeviceType(cda, dev_number) == kPhysicalDeviceTypeDrive;
     size_t minimum = 8;
     if (type == kPhysicalDevicePathNameComplete) {
@@ -1048,8 +1111,11 @@ char* VK_GetPhysicalDevicePathName(PCDA cda, VK_WORD dev_number, VK_BYTE path_in
 // ---- Connectors -------------------------------------------------------------------------------------
 
 VK_WORD VK_EnumeratePhysicalDriveConnectors(PCDA cda, VK_WORD pd_number, VK_WORD connector_index) {
+    if (cda == nullptr) {
+        return kInvalidConnectorIndex;
+    }
     CDALock guard(cda);
-    if (cda == nullptr || !WithinController(cda, pd_number)) {
+    if (!WithinController(cda, pd_number)) {
         return kInvalidConnectorIndex;
     }
     const CDA_PHYSICAL_DRIVE_STATUS* pd = Identify(cda, pd_number);
@@ -1078,8 +1144,11 @@ VK_WORD VK_EnumeratePhysicalDriveConnectors(PCDA cda, VK_WORD pd_number, VK_WORD
 }
 
 VK_BYTE VK_GetPhysicalDeviceConnectorLocation(PCDA cda, VK_WORD dev_number) {
+    if (cda == nullptr) {
+        return kPhysicalDeviceConnectorLocationUnknown;
+    }
     CDALock guard(cda);
-    if (cda == nullptr || !WithinController(cda, dev_number)) {
+    if (!WithinController(cda, dev_number)) {
         return kPhysicalDeviceConnectorLocationUnknown;
     }
     const CDA_PHYSICAL_DRIVE_STATUS* pd = Identify(cda, dev_number);
@@ -1110,6 +1179,9 @@ constexpr size_t kOEMExtendedDataSize = 64;
 } // namespace
 
 void* VK_GetPhysicalDriveFlagsInfo(PCDA cda, VK_WORD pd_number) {
+    if (cda == nullptr) {
+        return nullptr;
+    }
     auto* flag_info = static_cast<VK_BYTE*>(VK_malloc(telmar::kDriveFlagSetSize));
     if (flag_info == nullptr) {
         PN_DebugLog(1, 0,
@@ -1118,7 +1190,7 @@ void* VK_GetPhysicalDriveFlagsInfo(PCDA cda, VK_WORD pd_number) {
         return nullptr;
     }
     CDALock guard(cda);
-    if (cda == nullptr || !VK_RequestIdentifyPhysicalDriveBuffer(cda, pd_number)) {
+    if (!VK_RequestIdentifyPhysicalDriveBuffer(cda, pd_number)) {
         VK_free(flag_info);
         return nullptr;
     }
@@ -1315,10 +1387,11 @@ VK_BYTE VK_GetPhysicalDriveMNPStatistics(PCDA cda, VK_WORD pd_number, MNP_STATIS
 }
 
 VK_WORD VK_GetPhysicalDriveMNPStatistic(PCDA cda, VK_WORD pd_number, VK_BYTE /*type*/) {
-    if (cda != nullptr) {
-        CDALock guard(cda);
-        VK_RequestIdentifyPhysicalDriveBuffer(cda, pd_number);
+    if (cda == nullptr) {
+        return 0;
     }
+    CDALock guard(cda);
+    VK_RequestIdentifyPhysicalDriveBuffer(cda, pd_number);
     return 0;
 }
 
