@@ -3739,49 +3739,54 @@ VK_UINT64 __VK_CommitEditableTransformation(PCDA cda, VK_WORD ld_number) {
     return 0;
 }
 
-void __VK_CommitEditableExistingDrivePreConfigurationSettings(PCDA cda) {
+namespace {
+
+// The settings passes on either side of the controller writes visit the staged logical drives in
+// number order under one lock, and nothing when no configuration is staged.
+template <class Visit> void ForEachStagedLogicalDrive(PCDA cda, Visit visit) {
     CDALock guard(cda);
     if (_VK_GetEditableConfiguration(cda) == nullptr) {
         return;
     }
     for (VK_WORD n = VK_EnumerateEditableLogicalDrives(cda, kInvalidLDNumber); n != kInvalidLDNumber;
          n = VK_EnumerateEditableLogicalDrives(cda, n)) {
-        const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, n);
-        if (ld == nullptr || (ld->flags & kEditableLDNewDrive)) {
-            continue;
-        }
-        if (ld->flags & kEditableLDSparesChanged) {
-            OrCommitErrors(cda, __VK_CommitEditableSpareDriveChanges(cda, n));
-        }
-        if ((ld->flags & kEditableLDAcceleratorChanged) &&
-            ld->logical_drive_accelerator != kLogicalDriveAcceleratorIOBypass) {
-            OrCommitErrors(cda, __VK_CommitEditableLogicalDriveAcceleratorChanges(cda, n));
+        if (const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, n)) {
+            visit(n, *ld);
         }
     }
 }
 
-void __VK_CommitEditableDrivePostConfigurationSettings(PCDA cda) {
-    CDALock guard(cda);
-    if (_VK_GetEditableConfiguration(cda) == nullptr) {
-        return;
-    }
-    for (VK_WORD n = VK_EnumerateEditableLogicalDrives(cda, kInvalidLDNumber); n != kInvalidLDNumber;
-         n = VK_EnumerateEditableLogicalDrives(cda, n)) {
-        const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, n);
-        if (ld == nullptr) {
-            continue;
+} // namespace
+
+void __VK_CommitEditableExistingDrivePreConfigurationSettings(PCDA cda) {
+    ForEachStagedLogicalDrive(cda, [cda](VK_WORD n, const EDITABLE_LOGICAL_DRIVE& ld) {
+        if (ld.flags & kEditableLDNewDrive) {
+            return;
         }
-        if (ld->flags & kEditableLDSparesChanged) {
+        if (ld.flags & kEditableLDSparesChanged) {
             OrCommitErrors(cda, __VK_CommitEditableSpareDriveChanges(cda, n));
         }
-        if ((ld->flags & kEditableLDAcceleratorChanged) &&
-            ld->logical_drive_accelerator == kLogicalDriveAcceleratorIOBypass && !(ld->flags & kEditableLDNewDrive)) {
+        if ((ld.flags & kEditableLDAcceleratorChanged) &&
+            ld.logical_drive_accelerator != kLogicalDriveAcceleratorIOBypass) {
             OrCommitErrors(cda, __VK_CommitEditableLogicalDriveAcceleratorChanges(cda, n));
         }
-        if (ld->flags & kEditableLDLUCache) {
+    });
+}
+
+void __VK_CommitEditableDrivePostConfigurationSettings(PCDA cda) {
+    ForEachStagedLogicalDrive(cda, [cda](VK_WORD n, const EDITABLE_LOGICAL_DRIVE& ld) {
+        if (ld.flags & kEditableLDSparesChanged) {
+            OrCommitErrors(cda, __VK_CommitEditableSpareDriveChanges(cda, n));
+        }
+        if ((ld.flags & kEditableLDAcceleratorChanged) &&
+            ld.logical_drive_accelerator == kLogicalDriveAcceleratorIOBypass &&
+            !(ld.flags & kEditableLDNewDrive)) {
+            OrCommitErrors(cda, __VK_CommitEditableLogicalDriveAcceleratorChanges(cda, n));
+        }
+        if (ld.flags & kEditableLDLUCache) {
             OrCommitErrors(cda, __VK_CommitEditableLUCacheLogicalDriveChanges(cda, n));
         }
-    }
+    });
 }
 
 // Clear configuration

@@ -3,6 +3,7 @@
 // importing and reverting drives; SED encryption on arrays.
 #include <cstddef>
 #include <cstring>
+#include <optional>
 #include <string.h>
 
 #include "ppavl_debug.h"
@@ -780,20 +781,25 @@ bool KeyAcceptable(PCDA cda, VK_QWORD sed_status, const char* key, size_t size) 
                kCheckSEDEncryptionMasterKeyOk;
 }
 
-// Which of the foreign keys a caller gave the controller's mode refuses. None given, none is
-// checked; a reset key given alone makes the missing key a refused one.
-enum class ImportKeys { kAcceptable, kKeyRefused, kResetKeyRefused };
+// Each import call answers a refused foreign key, or reset key, with a code of its own.
+struct ImportKeyRefusals {
+    VK_BYTE key;
+    VK_BYTE reset_key;
+};
 
-ImportKeys CheckImportKeys(PCDA cda, VK_QWORD sed_status, const char* key, size_t key_size,
-                           const char* reset_key, size_t reset_key_size) {
+// The caller's code for the foreign key the controller's mode refuses, none when both pass. None
+// given, none is checked; a reset key given alone makes the missing key a refused one.
+std::optional<VK_BYTE> RefusedImportKey(PCDA cda, VK_QWORD sed_status, const char* key, size_t key_size,
+                                        const char* reset_key, size_t reset_key_size,
+                                        const ImportKeyRefusals& refusals) {
     const bool reset_given = reset_key != nullptr || reset_key_size != 0;
     if ((reset_given || key != nullptr || key_size != 0) && !KeyAcceptable(cda, sed_status, key, key_size)) {
-        return ImportKeys::kKeyRefused;
+        return refusals.key;
     }
     if (reset_given && !KeyAcceptable(cda, sed_status, reset_key, reset_key_size)) {
-        return ImportKeys::kResetKeyRefused;
+        return refusals.reset_key;
     }
-    return ImportKeys::kAcceptable;
+    return std::nullopt;
 }
 
 // Sends one foreign-import request for the drives of `drives`, unlocked with the key and, where one
@@ -1172,14 +1178,12 @@ VK_BYTE VK_UpdatePhysicalDriveSEDEncryptionImportInfo(void* pd_sed_import_info, 
     if (MapEmpty(map)) {
         return kUpdatePhysicalDriveSEDEncryptionImportInfoNoChanges;
     }
-    switch (CheckImportKeys(cda, VK_GetControllerSEDEncryptionStatus(cda), foreign_key, foreign_key_size,
-                            foreign_reset_key, foreign_reset_key_size)) {
-        case ImportKeys::kKeyRefused:
-            return kUpdatePhysicalDriveSEDEncryptionImportInfoInvalidForeignKey;
-        case ImportKeys::kResetKeyRefused:
-            return kUpdatePhysicalDriveSEDEncryptionImportInfoInvalidForeignResetKey;
-        case ImportKeys::kAcceptable:
-            break;
+    if (const auto refused = RefusedImportKey(
+            cda, VK_GetControllerSEDEncryptionStatus(cda), foreign_key, foreign_key_size, foreign_reset_key,
+            foreign_reset_key_size,
+            {.key = kUpdatePhysicalDriveSEDEncryptionImportInfoInvalidForeignKey,
+             .reset_key = kUpdatePhysicalDriveSEDEncryptionImportInfoInvalidForeignResetKey})) {
+        return *refused;
     }
     return SendForeignImport(cda, map, foreign_key, foreign_key_size, foreign_reset_key,
                              foreign_reset_key_size)
@@ -1237,16 +1241,11 @@ VK_BYTE VK_CanImportControllerForeignSED(PCDA cda, const char* foreign_key, size
     if (VK_EnumerateControllerForeignSED(cda, kInvalidPDNumber) == kInvalidPDNumber) {
         return kCanImportControllerForeignSEDNoForeignOwnedSED;
     }
-    switch (CheckImportKeys(cda, status, foreign_key, foreign_key_size, foreign_reset_key,
-                            foreign_reset_key_size)) {
-        case ImportKeys::kKeyRefused:
-            return kCanImportControllerForeignSEDInvalidForeignMasterKey;
-        case ImportKeys::kResetKeyRefused:
-            return kCanImportControllerForeignSEDInvalidForeignResetMasterKey;
-        case ImportKeys::kAcceptable:
-            break;
-    }
-    return kCanImportControllerForeignSEDAllowed;
+    return RefusedImportKey(cda, status, foreign_key, foreign_key_size, foreign_reset_key,
+                            foreign_reset_key_size,
+                            {.key = kCanImportControllerForeignSEDInvalidForeignMasterKey,
+                             .reset_key = kCanImportControllerForeignSEDInvalidForeignResetMasterKey})
+        .value_or(kCanImportControllerForeignSEDAllowed);
 }
 
 VK_BYTE VK_DoImportControllerForeignSED(PCDA cda, const char* foreign_key, size_t foreign_key_size,
@@ -1422,14 +1421,11 @@ VK_BYTE CanImportForeignSEDArray(PCDA cda, VK_WORD array_number, const char* for
     if (!(VK_GetArrayStatusInfo(cda, array_number) & kArrayStatusHasSEDForeignLogicalDrive)) {
         return kCanImportForeignSEDArrayNoForeignLogicalDrives;
     }
-    switch (CheckImportKeys(cda, status, foreign_key, foreign_key_size, foreign_reset_key,
-                            foreign_reset_key_size)) {
-        case ImportKeys::kKeyRefused:
-            return kCanImportForeignSEDArrayInvalidForeignKey;
-        case ImportKeys::kResetKeyRefused:
-            return kCanImportForeignSEDArrayInvalidForeignResetKey;
-        case ImportKeys::kAcceptable:
-            break;
+    if (const auto refused = RefusedImportKey(
+            cda, status, foreign_key, foreign_key_size, foreign_reset_key, foreign_reset_key_size,
+            {.key = kCanImportForeignSEDArrayInvalidForeignKey,
+             .reset_key = kCanImportForeignSEDArrayInvalidForeignResetKey})) {
+        return *refused;
     }
     bool usable_drive = false;
     VK_WORD pd = kInvalidPDNumber;
