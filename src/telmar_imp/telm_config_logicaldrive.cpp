@@ -145,6 +145,15 @@ const ArrayRecord* LiveArray(PCDA cda, VK_WORD array_number) {
     return &_VK_CDA(cda)->array_record_list[array_number];
 }
 
+// What a getter of one staged drive answers, read under the data area's lock: `none` without a data
+// area or without a staged drive of that number, else what `read` makes of the drive.
+template <typename T, typename Read> T ReadStagedDrive(PCDA cda, VK_WORD ld_number, T none, Read read) {
+    return UnderLock(cda, none, [&](PCDA locked) {
+        const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(locked, ld_number);
+        return ld != nullptr ? static_cast<T>(read(*ld)) : none;
+    });
+}
+
 } // namespace
 
 PEDITABLE_LOGICAL_DRIVE _VK_GetEditableLogicalDrive(PCDA cda, VK_WORD ld_number) {
@@ -231,83 +240,67 @@ VK_WORD VK_EnumerateEditableLogicalDrives(PCDA cda, VK_WORD ld_number) {
 }
 
 VK_DWORD VK_GetEditableLogicalDriveFlags(PCDA cda, VK_WORD editable_ld_number) {
-    if (cda == nullptr) {
-        return 0;
-    }
-    CDALock guard(cda);
-    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, editable_ld_number);
-    if (ld == nullptr) {
-        return 0;
-    }
-    const VK_QWORD f = ld->flags;
-    const bool is_new = (f & kEditableLDNewDrive) != 0;
-    VK_DWORD flags = 0;
-    const auto set = [&flags](bool condition, VK_DWORD bit) {
-        if (condition) {
-            flags |= bit;
-        }
-    };
-    set(is_new, kEditableLogicalDriveFlagNewLogicalDrive);
-    set(f & kEditableLDLocked, kEditableLogicalDriveFlagLocked);
-    set(is_new && (ld->logical_drive_initialization_method & 0x1), kEditableLogicalDriveFlagRapidParityInit);
-    set(is_new && (ld->logical_drive_initialization_method & 0x2), kEditableLogicalDriveFlagOPO);
-    set(!is_new && (f & kEditableLDTransformation), kEditableLogicalDriveFlagTransformationQueued);
-    set(!is_new && (f & kEditableLDTransformEncode), kEditableLogicalDriveFlagEncodeQueued);
-    set(is_new && !(f & kEditableLDRAIDSet), kEditableLogicalDriveFlagNoRAIDLevelSet);
-    set(is_new && !(f & kEditableLDStripSizeSet), kEditableLogicalDriveFlagNoStripSizeSet);
-    set(is_new && !(f & kEditableLDSizeSet), kEditableLogicalDriveFlagNoSizeSet);
-    set(is_new && !(f & kEditableLDArraySet), kEditableLogicalDriveFlagNoArraySet);
-    set(f & kEditableLDEncrypted, kEditableLogicalDriveFlagEncrypted);
-    set(f & kEditableLDVolatileKey, kEditableLogicalDriveFlagVolatileKeyEnabled);
-    set(f & kEditableLDVolatileKeyBackup, kEditableLogicalDriveFlagVolatileKeyBackupEnabled);
-    set((f & kEditableLDLUCache) && (ld->lu_cache_ld_number == kInvalidLDNumber || ld->lu_cache_policy == 0),
-        kEditableLogicalDriveFlagNoLUCacheLogicalDriveSet);
-    return flags;
+    return ReadStagedDrive(cda, editable_ld_number, VK_DWORD{0}, [](const EDITABLE_LOGICAL_DRIVE& ld) {
+        const VK_QWORD f = ld.flags;
+        const bool is_new = (f & kEditableLDNewDrive) != 0;
+        VK_DWORD flags = 0;
+        const auto set = [&flags](bool condition, VK_DWORD bit) {
+            if (condition) {
+                flags |= bit;
+            }
+        };
+        set(is_new, kEditableLogicalDriveFlagNewLogicalDrive);
+        set(f & kEditableLDLocked, kEditableLogicalDriveFlagLocked);
+        set(is_new && (ld.logical_drive_initialization_method & 0x1),
+            kEditableLogicalDriveFlagRapidParityInit);
+        set(is_new && (ld.logical_drive_initialization_method & 0x2), kEditableLogicalDriveFlagOPO);
+        set(!is_new && (f & kEditableLDTransformation), kEditableLogicalDriveFlagTransformationQueued);
+        set(!is_new && (f & kEditableLDTransformEncode), kEditableLogicalDriveFlagEncodeQueued);
+        set(is_new && !(f & kEditableLDRAIDSet), kEditableLogicalDriveFlagNoRAIDLevelSet);
+        set(is_new && !(f & kEditableLDStripSizeSet), kEditableLogicalDriveFlagNoStripSizeSet);
+        set(is_new && !(f & kEditableLDSizeSet), kEditableLogicalDriveFlagNoSizeSet);
+        set(is_new && !(f & kEditableLDArraySet), kEditableLogicalDriveFlagNoArraySet);
+        set(f & kEditableLDEncrypted, kEditableLogicalDriveFlagEncrypted);
+        set(f & kEditableLDVolatileKey, kEditableLogicalDriveFlagVolatileKeyEnabled);
+        set(f & kEditableLDVolatileKeyBackup, kEditableLogicalDriveFlagVolatileKeyBackupEnabled);
+        set((f & kEditableLDLUCache) &&
+                (ld.lu_cache_ld_number == kInvalidLDNumber || ld.lu_cache_policy == 0),
+            kEditableLogicalDriveFlagNoLUCacheLogicalDriveSet);
+        return flags;
+    });
 }
 
 VK_WORD VK_GetEditableLogicalDriveArray(PCDA cda, VK_WORD editable_ld_number) {
-    if (cda == nullptr) {
-        return kInvalidArrayNumber;
-    }
-    CDALock guard(cda);
-    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, editable_ld_number);
-    return ld != nullptr && (ld->flags & kEditableLDArraySet) ? ld->editable_array_number : kInvalidArrayNumber;
+    return ReadStagedDrive(
+        cda, editable_ld_number, VK_WORD{kInvalidArrayNumber}, [](const EDITABLE_LOGICAL_DRIVE& ld) {
+            return (ld.flags & kEditableLDArraySet) ? ld.editable_array_number : kInvalidArrayNumber;
+        });
 }
 
 VK_WORD VK_GetEditableLogicalDriveRAIDInfo(PCDA cda, VK_WORD ld_number) {
-    if (cda == nullptr) {
-        return kInvalidRAID;
-    }
-    CDALock guard(cda);
-    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, ld_number);
-    if (ld == nullptr || !(ld->flags & kEditableLDRAIDSet)) {
-        return kInvalidRAID;
-    }
-    return static_cast<VK_WORD>(ld->num_parity_groups << 8 | ld->RAID_level);
+    return ReadStagedDrive(cda, ld_number, VK_WORD{kInvalidRAID}, [](const EDITABLE_LOGICAL_DRIVE& ld) {
+        return (ld.flags & kEditableLDRAIDSet)
+                   ? static_cast<VK_WORD>(ld.num_parity_groups << 8 | ld.RAID_level)
+                   : VK_WORD{kInvalidRAID};
+    });
 }
 
 VK_BYTE VK_GetEditableLogicalDriveType(PCDA cda, VK_WORD editable_ld_number) {
-    if (cda == nullptr) {
-        return 0;
-    }
-    CDALock guard(cda);
-    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, editable_ld_number);
-    if (ld == nullptr) {
-        return 0;
-    }
-    if (ld->flags & kEditableLDLUCache) {
-        return kLogicalDriveTypeCache;
-    }
-    if (ld->flags & kEditableLDSplitMirrorPrimary) {
-        return kLogicalDriveTypeSplitMirrorSetPrimary;
-    }
-    if (ld->flags & kEditableLDSplitMirrorBackup) {
-        return kLogicalDriveTypeSplitMirrorSetBackup;
-    }
-    if (ld->flags & kEditableLDSplitMirrorOrphan) {
-        return kLogicalDriveTypeSplitMirrorSetBackupOrphan;
-    }
-    return kLogicalDriveTypeData;
+    return ReadStagedDrive(cda, editable_ld_number, VK_BYTE{0}, [](const EDITABLE_LOGICAL_DRIVE& ld) {
+        if (ld.flags & kEditableLDLUCache) {
+            return kLogicalDriveTypeCache;
+        }
+        if (ld.flags & kEditableLDSplitMirrorPrimary) {
+            return kLogicalDriveTypeSplitMirrorSetPrimary;
+        }
+        if (ld.flags & kEditableLDSplitMirrorBackup) {
+            return kLogicalDriveTypeSplitMirrorSetBackup;
+        }
+        if (ld.flags & kEditableLDSplitMirrorOrphan) {
+            return kLogicalDriveTypeSplitMirrorSetBackupOrphan;
+        }
+        return kLogicalDriveTypeData;
+    });
 }
 
 size_t _VK_EditableArrayLogicalDriveAt(PCDA cda, VK_WORD array_number, VK_WORD ld_number) {
@@ -1348,26 +1341,16 @@ VK_WORD VK_CreateEditableLUCacheArray(PCDA cda) {
 }
 
 VK_WORD VK_GetEditableLogicalDriveLUCacheNumber(PCDA cda, VK_WORD editable_ld_number) {
-    if (cda == nullptr) {
-        return kInvalidNumber;
-    }
-    CDALock guard(cda);
-    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, editable_ld_number);
-    if (ld == nullptr) {
-        return kInvalidNumber;
-    }
-    const PEDITABLE_LOGICAL_DRIVE partner = NamedPartner(cda, *ld);
-    return partner != nullptr && partner->lu_cache_ld_number == editable_ld_number ? ld->lu_cache_ld_number
-                                                                                   : kInvalidNumber;
+    return ReadStagedDrive(cda, editable_ld_number, kInvalidNumber, [&](const EDITABLE_LOGICAL_DRIVE& ld) {
+        const PEDITABLE_LOGICAL_DRIVE partner = NamedPartner(cda, ld);
+        return partner != nullptr && partner->lu_cache_ld_number == editable_ld_number ? ld.lu_cache_ld_number
+                                                                                       : kInvalidNumber;
+    });
 }
 
 VK_BYTE VK_GetEditableLogicalDriveLUCacheWritePolicy(PCDA cda, VK_WORD editable_ld_number) {
-    if (cda == nullptr) {
-        return 0;
-    }
-    CDALock guard(cda);
-    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, editable_ld_number);
-    return ld != nullptr ? ld->lu_cache_policy : 0;
+    return ReadStagedDrive(cda, editable_ld_number, VK_BYTE{0},
+                           [](const EDITABLE_LOGICAL_DRIVE& ld) { return ld.lu_cache_policy; });
 }
 
 namespace {
@@ -1491,29 +1474,24 @@ VK_BYTE VK_SetEditableLogicalDriveLUCache(PCDA cda, VK_WORD data_ld_number, VK_W
 }
 
 VK_BYTE VK_GetEditableLogicalDriveLUCacheLineSize(PCDA cda, VK_WORD editable_ld_number) {
-    if (cda == nullptr) {
-        return 0;
-    }
-    CDALock guard(cda);
-    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, editable_ld_number);
-    if (ld == nullptr) {
-        return 0;
-    }
-    const VK_QWORD bytes = VK_QWORD{ld->lu_cache_line_size_blocks} * ld->block_size_bytes;
-    VK_BYTE code = 0;
-    for (const VK_BYTE c : {kControllerLUCacheLineSize64KB, kControllerLUCacheLineSize128KB,
-                            kControllerLUCacheLineSize256KB}) {
-        if (telmar::lucache::LineSizeCodeBytes(static_cast<VK_BYTE>(c)) == bytes) {
-            code = static_cast<VK_BYTE>(c);
-        }
-    }
-    if ((ld->flags & kEditableLDLUCache) && code == 0) {
-        PN_DebugLog(1, 0,
-                    "%s:%d: Assertion '!(editable_ld->flags & kEditableLDLUCache) || cache_line_size != 0' failed: "
-                    "Unknown cache line size\n",
-                    __func__, __LINE__);
-    }
-    return code;
+    return ReadStagedDrive(
+        cda, editable_ld_number, VK_BYTE{0}, [function = __func__](const EDITABLE_LOGICAL_DRIVE& ld) {
+            const VK_QWORD bytes = VK_QWORD{ld.lu_cache_line_size_blocks} * ld.block_size_bytes;
+            VK_BYTE code = 0;
+            for (const VK_BYTE c : {kControllerLUCacheLineSize64KB, kControllerLUCacheLineSize128KB,
+                                    kControllerLUCacheLineSize256KB}) {
+                if (telmar::lucache::LineSizeCodeBytes(static_cast<VK_BYTE>(c)) == bytes) {
+                    code = static_cast<VK_BYTE>(c);
+                }
+            }
+            if ((ld.flags & kEditableLDLUCache) && code == 0) {
+                PN_DebugLog(1, 0,
+                            "%s:%d: Assertion '!(editable_ld->flags & kEditableLDLUCache) || cache_line_size "
+                            "!= 0' failed: Unknown cache line size\n",
+                            function, __LINE__);
+            }
+            return code;
+        });
 }
 
 namespace {
@@ -1762,12 +1740,8 @@ VK_BYTE VK_SetEditableLogicalDriveInitializationMethod(PCDA cda, VK_WORD editabl
 }
 
 VK_BYTE VK_GetEditableLogicalDriveAccelerator(PCDA cda, VK_WORD editable_ld_number) {
-    if (cda == nullptr) {
-        return kLogicalDriveAcceleratorUnknown;
-    }
-    CDALock guard(cda);
-    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, editable_ld_number);
-    return ld != nullptr ? ld->logical_drive_accelerator : kLogicalDriveAcceleratorUnknown;
+    return ReadStagedDrive(cda, editable_ld_number, VK_BYTE{kLogicalDriveAcceleratorUnknown},
+                           [](const EDITABLE_LOGICAL_DRIVE& ld) { return ld.logical_drive_accelerator; });
 }
 
 namespace {
