@@ -3125,9 +3125,8 @@ VK_BYTE CanSetEditableLogicalDriveArray(PCDA cda, VK_WORD editable_ld_number, VK
             return reason;
         }
     }
-    if ((ld->flags & kEditableLDRAIDSet) && ld->RAID_level == kRAID0 && target->spare_drive_count > 0 &&
-        VK_GetEditableArraySpareType(cda, editable_array_number) == kSpareDriveTypeAutoReplace &&
-        VK_GetEditableControllerSAM(cda) != kControllerSAMTypePredictive) {
+    if ((ld->flags & kEditableLDRAIDSet) && target->spare_drive_count > 0 &&
+        RAID0SpareConflict(cda, editable_array_number, ld->RAID_level)) {
         return kCanSetEditableLogicalDriveArrayInvalidSpareConfiguration;
     }
     return kCanSetEditableLogicalDriveArrayOK;
