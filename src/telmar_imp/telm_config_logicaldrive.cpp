@@ -145,6 +145,15 @@ const ArrayRecord* LiveArray(PCDA cda, VK_WORD array_number) {
     return &_VK_CDA(cda)->array_record_list[array_number];
 }
 
+// What a getter of one staged drive answers, read under the data area's lock: `none` without a data
+// area or without a staged drive of that number, else what `read` makes of the drive.
+template <typename T, typename Read> T ReadStagedDrive(PCDA cda, VK_WORD ld_number, T none, Read read) {
+    return UnderLock(cda, none, [&](PCDA locked) {
+        const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(locked, ld_number);
+        return ld != nullptr ? static_cast<T>(read(*ld)) : none;
+    });
+}
+
 } // namespace
 
 PEDITABLE_LOGICAL_DRIVE _VK_GetEditableLogicalDrive(PCDA cda, VK_WORD ld_number) {
@@ -231,83 +240,67 @@ VK_WORD VK_EnumerateEditableLogicalDrives(PCDA cda, VK_WORD ld_number) {
 }
 
 VK_DWORD VK_GetEditableLogicalDriveFlags(PCDA cda, VK_WORD editable_ld_number) {
-    if (cda == nullptr) {
-        return 0;
-    }
-    CDALock guard(cda);
-    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, editable_ld_number);
-    if (ld == nullptr) {
-        return 0;
-    }
-    const VK_QWORD f = ld->flags;
-    const bool is_new = (f & kEditableLDNewDrive) != 0;
-    VK_DWORD flags = 0;
-    const auto set = [&flags](bool condition, VK_DWORD bit) {
-        if (condition) {
-            flags |= bit;
-        }
-    };
-    set(is_new, kEditableLogicalDriveFlagNewLogicalDrive);
-    set(f & kEditableLDLocked, kEditableLogicalDriveFlagLocked);
-    set(is_new && (ld->logical_drive_initialization_method & 0x1), kEditableLogicalDriveFlagRapidParityInit);
-    set(is_new && (ld->logical_drive_initialization_method & 0x2), kEditableLogicalDriveFlagOPO);
-    set(!is_new && (f & kEditableLDTransformation), kEditableLogicalDriveFlagTransformationQueued);
-    set(!is_new && (f & kEditableLDTransformEncode), kEditableLogicalDriveFlagEncodeQueued);
-    set(is_new && !(f & kEditableLDRAIDSet), kEditableLogicalDriveFlagNoRAIDLevelSet);
-    set(is_new && !(f & kEditableLDStripSizeSet), kEditableLogicalDriveFlagNoStripSizeSet);
-    set(is_new && !(f & kEditableLDSizeSet), kEditableLogicalDriveFlagNoSizeSet);
-    set(is_new && !(f & kEditableLDArraySet), kEditableLogicalDriveFlagNoArraySet);
-    set(f & kEditableLDEncrypted, kEditableLogicalDriveFlagEncrypted);
-    set(f & kEditableLDVolatileKey, kEditableLogicalDriveFlagVolatileKeyEnabled);
-    set(f & kEditableLDVolatileKeyBackup, kEditableLogicalDriveFlagVolatileKeyBackupEnabled);
-    set((f & kEditableLDLUCache) && (ld->lu_cache_ld_number == kInvalidLDNumber || ld->lu_cache_policy == 0),
-        kEditableLogicalDriveFlagNoLUCacheLogicalDriveSet);
-    return flags;
+    return ReadStagedDrive(cda, editable_ld_number, VK_DWORD{0}, [](const EDITABLE_LOGICAL_DRIVE& ld) {
+        const VK_QWORD f = ld.flags;
+        const bool is_new = (f & kEditableLDNewDrive) != 0;
+        VK_DWORD flags = 0;
+        const auto set = [&flags](bool condition, VK_DWORD bit) {
+            if (condition) {
+                flags |= bit;
+            }
+        };
+        set(is_new, kEditableLogicalDriveFlagNewLogicalDrive);
+        set(f & kEditableLDLocked, kEditableLogicalDriveFlagLocked);
+        set(is_new && (ld.logical_drive_initialization_method & 0x1),
+            kEditableLogicalDriveFlagRapidParityInit);
+        set(is_new && (ld.logical_drive_initialization_method & 0x2), kEditableLogicalDriveFlagOPO);
+        set(!is_new && (f & kEditableLDTransformation), kEditableLogicalDriveFlagTransformationQueued);
+        set(!is_new && (f & kEditableLDTransformEncode), kEditableLogicalDriveFlagEncodeQueued);
+        set(is_new && !(f & kEditableLDRAIDSet), kEditableLogicalDriveFlagNoRAIDLevelSet);
+        set(is_new && !(f & kEditableLDStripSizeSet), kEditableLogicalDriveFlagNoStripSizeSet);
+        set(is_new && !(f & kEditableLDSizeSet), kEditableLogicalDriveFlagNoSizeSet);
+        set(is_new && !(f & kEditableLDArraySet), kEditableLogicalDriveFlagNoArraySet);
+        set(f & kEditableLDEncrypted, kEditableLogicalDriveFlagEncrypted);
+        set(f & kEditableLDVolatileKey, kEditableLogicalDriveFlagVolatileKeyEnabled);
+        set(f & kEditableLDVolatileKeyBackup, kEditableLogicalDriveFlagVolatileKeyBackupEnabled);
+        set((f & kEditableLDLUCache) &&
+                (ld.lu_cache_ld_number == kInvalidLDNumber || ld.lu_cache_policy == 0),
+            kEditableLogicalDriveFlagNoLUCacheLogicalDriveSet);
+        return flags;
+    });
 }
 
 VK_WORD VK_GetEditableLogicalDriveArray(PCDA cda, VK_WORD editable_ld_number) {
-    if (cda == nullptr) {
-        return kInvalidArrayNumber;
-    }
-    CDALock guard(cda);
-    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, editable_ld_number);
-    return ld != nullptr && (ld->flags & kEditableLDArraySet) ? ld->editable_array_number : kInvalidArrayNumber;
+    return ReadStagedDrive(
+        cda, editable_ld_number, VK_WORD{kInvalidArrayNumber}, [](const EDITABLE_LOGICAL_DRIVE& ld) {
+            return (ld.flags & kEditableLDArraySet) ? ld.editable_array_number : kInvalidArrayNumber;
+        });
 }
 
 VK_WORD VK_GetEditableLogicalDriveRAIDInfo(PCDA cda, VK_WORD ld_number) {
-    if (cda == nullptr) {
-        return kInvalidRAID;
-    }
-    CDALock guard(cda);
-    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, ld_number);
-    if (ld == nullptr || !(ld->flags & kEditableLDRAIDSet)) {
-        return kInvalidRAID;
-    }
-    return static_cast<VK_WORD>(ld->num_parity_groups << 8 | ld->RAID_level);
+    return ReadStagedDrive(cda, ld_number, VK_WORD{kInvalidRAID}, [](const EDITABLE_LOGICAL_DRIVE& ld) {
+        return (ld.flags & kEditableLDRAIDSet)
+                   ? static_cast<VK_WORD>(ld.num_parity_groups << 8 | ld.RAID_level)
+                   : VK_WORD{kInvalidRAID};
+    });
 }
 
 VK_BYTE VK_GetEditableLogicalDriveType(PCDA cda, VK_WORD editable_ld_number) {
-    if (cda == nullptr) {
-        return 0;
-    }
-    CDALock guard(cda);
-    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, editable_ld_number);
-    if (ld == nullptr) {
-        return 0;
-    }
-    if (ld->flags & kEditableLDLUCache) {
-        return kLogicalDriveTypeCache;
-    }
-    if (ld->flags & kEditableLDSplitMirrorPrimary) {
-        return kLogicalDriveTypeSplitMirrorSetPrimary;
-    }
-    if (ld->flags & kEditableLDSplitMirrorBackup) {
-        return kLogicalDriveTypeSplitMirrorSetBackup;
-    }
-    if (ld->flags & kEditableLDSplitMirrorOrphan) {
-        return kLogicalDriveTypeSplitMirrorSetBackupOrphan;
-    }
-    return kLogicalDriveTypeData;
+    return ReadStagedDrive(cda, editable_ld_number, VK_BYTE{0}, [](const EDITABLE_LOGICAL_DRIVE& ld) {
+        if (ld.flags & kEditableLDLUCache) {
+            return kLogicalDriveTypeCache;
+        }
+        if (ld.flags & kEditableLDSplitMirrorPrimary) {
+            return kLogicalDriveTypeSplitMirrorSetPrimary;
+        }
+        if (ld.flags & kEditableLDSplitMirrorBackup) {
+            return kLogicalDriveTypeSplitMirrorSetBackup;
+        }
+        if (ld.flags & kEditableLDSplitMirrorOrphan) {
+            return kLogicalDriveTypeSplitMirrorSetBackupOrphan;
+        }
+        return kLogicalDriveTypeData;
+    });
 }
 
 size_t _VK_EditableArrayLogicalDriveAt(PCDA cda, VK_WORD array_number, VK_WORD ld_number) {
@@ -414,6 +407,51 @@ size_t LaterDrives(PCDA cda, VK_WORD array_number, VK_WORD ld_number, VK_WORD (&
     return count;
 }
 
+// Only plain queued transformations may wait behind another transformation on an array; any other
+// state of the array blocks it.
+bool StatusBlocksTransformation(PCDA cda, VK_WORD array_number, VK_DWORD status) {
+    return status != kArrayStatusOK && (status != kArrayStatusHasQueuedLogicalDriveTransformation ||
+                                        (_VK_GetEditableArrayQueuedTransformations(cda, array_number) &
+                                         (kEditableLDArrayMove | kEditableLDTransformEncode)));
+}
+
+// What an edit answers for each outcome of the transformation checks; each edit has its own codes,
+// and some answer two outcomes alike.
+struct TransformationAnswers {
+    VK_BYTE ok;              // 1
+    VK_BYTE memory;          // 2: more transformation memory than the controller has
+    VK_BYTE no_preservation; // 4: the data could not be kept safe while it moves
+    VK_BYTE unsafe_stripe;   // 5: a full stripe past the safe limit
+    VK_BYTE queue_full;      // kLaterLogicalDrivesExceedTransformationQueue
+    VK_BYTE other;
+};
+
+VK_BYTE TransformationAnswer(VK_BYTE outcome, const TransformationAnswers& answers) {
+    switch (outcome) {
+        case 1:
+            return answers.ok;
+        case 2:
+            return answers.memory;
+        case 4:
+            return answers.no_preservation;
+        case 5:
+            return answers.unsafe_stripe;
+        case kLaterLogicalDrivesExceedTransformationQueue:
+            return answers.queue_full;
+        default:
+            return answers.other;
+    }
+}
+
+constexpr TransformationAnswers kDeleteTransformation{
+    .ok = kCanDeleteEditableLogicalDriveOK,
+    .memory = kCanDeleteEditableLogicalDriveExceedsTransformationMemory,
+    .no_preservation = kCanDeleteEditableLogicalDriveDataPreservationNotAvailable,
+    .unsafe_stripe = kCanDeleteEditableLogicalDriveExceedsTransformationMemory,
+    .queue_full = kCanDeleteEditableLogicalDriveMaxTransformationsReached,
+    .other = kCanDeleteEditableLogicalDriveArrayStatusNotOK,
+};
+
 bool IsLastInArray(PCDA cda, const EDITABLE_LOGICAL_DRIVE& ld) {
     return _VK_EnumerateEditableArrayLogicalDrivesByOffset(cda, ld.editable_array_number, kInvalidLDNumber, kFalse) ==
            ld.ld_number;
@@ -501,10 +539,7 @@ VK_BYTE CanDeleteMovingLaterDrives(PCDA cda, const EDITABLE_LOGICAL_DRIVE& ld) {
         if (cache == kControllerCacheStatusTemporarilyDisabled || cache == kControllerCacheStatusPermanentlyDisabled) {
             return kCanDeleteEditableLogicalDriveControllerCacheStatusNotOK;
         }
-    } else if (status != kArrayStatusHasQueuedLogicalDriveTransformation ||
-               (_VK_GetEditableArrayQueuedTransformations(cda, ld.editable_array_number) &
-                (kEditableLDArrayMove | kEditableLDTransformEncode))) {
-        // Only plain queued transformations may wait behind the move; any other state blocks it.
+    } else if (StatusBlocksTransformation(cda, ld.editable_array_number, status)) {
         return kCanDeleteEditableLogicalDriveArrayStatusNotOK;
     }
     if (VK_IsEditableControllerLUCacheEnabled(cda)) {
@@ -532,15 +567,10 @@ VK_BYTE CanDeleteEditableLogicalDrive(PCDA cda, VK_WORD editable_ld_number) {
     if (!(ld->flags & kEditableLDArraySet)) {
         return kCanDeleteEditableLogicalDriveOK;
     }
-    switch (_VK_CheckLaterLogicalDriveTransformations(cda, ld->editable_array_number, editable_ld_number,
-                                                      ld->physical_drive_offset_block)) {
-    case 1: return kCanDeleteEditableLogicalDriveOK;
-    case 2:
-    case 5: return kCanDeleteEditableLogicalDriveExceedsTransformationMemory;
-    case 4: return kCanDeleteEditableLogicalDriveDataPreservationNotAvailable;
-    case kLaterLogicalDrivesExceedTransformationQueue: return kCanDeleteEditableLogicalDriveMaxTransformationsReached;
-    default: return kCanDeleteEditableLogicalDriveArrayStatusNotOK;
-    }
+    return TransformationAnswer(_VK_CheckLaterLogicalDriveTransformations(cda, ld->editable_array_number,
+                                                                          editable_ld_number,
+                                                                          ld->physical_drive_offset_block),
+                                kDeleteTransformation);
 }
 
 // Unpairs the LU cache partner of a drive that goes.
@@ -1348,26 +1378,16 @@ VK_WORD VK_CreateEditableLUCacheArray(PCDA cda) {
 }
 
 VK_WORD VK_GetEditableLogicalDriveLUCacheNumber(PCDA cda, VK_WORD editable_ld_number) {
-    if (cda == nullptr) {
-        return kInvalidNumber;
-    }
-    CDALock guard(cda);
-    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, editable_ld_number);
-    if (ld == nullptr) {
-        return kInvalidNumber;
-    }
-    const PEDITABLE_LOGICAL_DRIVE partner = NamedPartner(cda, *ld);
-    return partner != nullptr && partner->lu_cache_ld_number == editable_ld_number ? ld->lu_cache_ld_number
-                                                                                   : kInvalidNumber;
+    return ReadStagedDrive(cda, editable_ld_number, kInvalidNumber, [&](const EDITABLE_LOGICAL_DRIVE& ld) {
+        const PEDITABLE_LOGICAL_DRIVE partner = NamedPartner(cda, ld);
+        return partner != nullptr && partner->lu_cache_ld_number == editable_ld_number ? ld.lu_cache_ld_number
+                                                                                       : kInvalidNumber;
+    });
 }
 
 VK_BYTE VK_GetEditableLogicalDriveLUCacheWritePolicy(PCDA cda, VK_WORD editable_ld_number) {
-    if (cda == nullptr) {
-        return 0;
-    }
-    CDALock guard(cda);
-    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, editable_ld_number);
-    return ld != nullptr ? ld->lu_cache_policy : 0;
+    return ReadStagedDrive(cda, editable_ld_number, VK_BYTE{0},
+                           [](const EDITABLE_LOGICAL_DRIVE& ld) { return ld.lu_cache_policy; });
 }
 
 namespace {
@@ -1491,29 +1511,24 @@ VK_BYTE VK_SetEditableLogicalDriveLUCache(PCDA cda, VK_WORD data_ld_number, VK_W
 }
 
 VK_BYTE VK_GetEditableLogicalDriveLUCacheLineSize(PCDA cda, VK_WORD editable_ld_number) {
-    if (cda == nullptr) {
-        return 0;
-    }
-    CDALock guard(cda);
-    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, editable_ld_number);
-    if (ld == nullptr) {
-        return 0;
-    }
-    const VK_QWORD bytes = VK_QWORD{ld->lu_cache_line_size_blocks} * ld->block_size_bytes;
-    VK_BYTE code = 0;
-    for (const VK_BYTE c : {kControllerLUCacheLineSize64KB, kControllerLUCacheLineSize128KB,
-                            kControllerLUCacheLineSize256KB}) {
-        if (telmar::lucache::LineSizeCodeBytes(static_cast<VK_BYTE>(c)) == bytes) {
-            code = static_cast<VK_BYTE>(c);
-        }
-    }
-    if ((ld->flags & kEditableLDLUCache) && code == 0) {
-        PN_DebugLog(1, 0,
-                    "%s:%d: Assertion '!(editable_ld->flags & kEditableLDLUCache) || cache_line_size != 0' failed: "
-                    "Unknown cache line size\n",
-                    __func__, __LINE__);
-    }
-    return code;
+    return ReadStagedDrive(
+        cda, editable_ld_number, VK_BYTE{0}, [function = __func__](const EDITABLE_LOGICAL_DRIVE& ld) {
+            const VK_QWORD bytes = VK_QWORD{ld.lu_cache_line_size_blocks} * ld.block_size_bytes;
+            VK_BYTE code = 0;
+            for (const VK_BYTE c : {kControllerLUCacheLineSize64KB, kControllerLUCacheLineSize128KB,
+                                    kControllerLUCacheLineSize256KB}) {
+                if (telmar::lucache::LineSizeCodeBytes(static_cast<VK_BYTE>(c)) == bytes) {
+                    code = static_cast<VK_BYTE>(c);
+                }
+            }
+            if ((ld.flags & kEditableLDLUCache) && code == 0) {
+                PN_DebugLog(1, 0,
+                            "%s:%d: Assertion '!(editable_ld->flags & kEditableLDLUCache) || cache_line_size "
+                            "!= 0' failed: Unknown cache line size\n",
+                            function, __LINE__);
+            }
+            return code;
+        });
 }
 
 namespace {
@@ -1762,12 +1777,8 @@ VK_BYTE VK_SetEditableLogicalDriveInitializationMethod(PCDA cda, VK_WORD editabl
 }
 
 VK_BYTE VK_GetEditableLogicalDriveAccelerator(PCDA cda, VK_WORD editable_ld_number) {
-    if (cda == nullptr) {
-        return kLogicalDriveAcceleratorUnknown;
-    }
-    CDALock guard(cda);
-    const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, editable_ld_number);
-    return ld != nullptr ? ld->logical_drive_accelerator : kLogicalDriveAcceleratorUnknown;
+    return ReadStagedDrive(cda, editable_ld_number, VK_BYTE{kLogicalDriveAcceleratorUnknown},
+                           [](const EDITABLE_LOGICAL_DRIVE& ld) { return ld.logical_drive_accelerator; });
 }
 
 namespace {
@@ -2256,22 +2267,62 @@ VK_WORD LaterDrivesNewlyTransformed(PCDA cda, VK_WORD array_number, VK_WORD ld_n
     return newly;
 }
 
-VK_BYTE TransformationReason(VK_BYTE check) {
-    switch (check) {
-        case 1:
-            return kCanSetEditableLogicalDriveSizeOK;
-        case 2:
-            return kCanSetEditableLogicalDriveSizeExceedsTransformationMemory;
-        case 4:
-            return kCanSetEditableLogicalDriveSizeDataPreservationNotAvailable;
-        case 5:
-            return kCanSetEditableLogicalDriveSizeNotAllowed;
-        case kLaterLogicalDrivesExceedTransformationQueue:
-            return kCanSetEditableLogicalDriveSizeMaxTransformationsReached;
-        default:
-            return kCanSetEditableLogicalDriveSizeArrayStatusNotOK;
-    }
+// Whether the drives that newly need a transformation (this one, and the existing drives after it
+// when `later_too`) still fit in the controller's queue.
+bool QueueHasRoom(PCDA cda, const EDITABLE_LOGICAL_DRIVE& ld, bool later_too) {
+    const int newly =
+        ((ld.flags & kEditableLDTransformation) ? 0 : 1) +
+        (later_too ? LaterDrivesNewlyTransformed(cda, ld.editable_array_number, ld.ld_number) : 0);
+    return TransformationQueueRoom(cda) >= newly;
 }
+
+// The transformation outcome of an existing drive staged at `target`, and of the drives after it laid
+// out from the aligned end of the target's footprint when `later_too`: 1, an answer of the
+// transformation check, or kLaterLogicalDrivesExceedTransformationQueue.
+VK_BYTE CheckMigration(PCDA cda, const EDITABLE_LOGICAL_DRIVE& ld, LogicalDriveTransformation& target,
+                       bool later_too) {
+    const VK_BYTE own = _VK_CanTransformLogicalDrive(cda, ld.ld_number, &target);
+    if (own != 1) {
+        return own;
+    }
+    if (later_too) {
+        const VK_QWORD start = VK_GetNextEditableLogicalDriveAlignedOffset(
+            cda, ld.editable_array_number,
+            SaturatingSum(ld.physical_drive_offset_block, target.physical_drive_blocks_per_drive));
+        const VK_BYTE later =
+            _VK_CheckLaterLogicalDriveTransformations(cda, ld.editable_array_number, ld.ld_number, start);
+        if (later != 1) {
+            return later;
+        }
+    }
+    return QueueHasRoom(cda, ld, later_too) ? 1 : kLaterLogicalDrivesExceedTransformationQueue;
+}
+
+// Whether the controller can take a transformation now: its status and encryption lock, and its cache
+// unless it transforms without power protection. `ok`, or the edit's answer for what stops it.
+VK_BYTE ControllerTakesTransformation(PCDA cda, VK_DWORD transformations, VK_BYTE ok,
+                                      VK_BYTE controller_not_ok, VK_BYTE cache_not_ok) {
+    const VK_DWORD controller = VK_GetControllerStatusInfo(cda);
+    if (CONTROLLER_STATUS(controller) != kControllerStatusOK || ControllerLocked(cda)) {
+        return controller_not_ok;
+    }
+    const VK_BYTE cache = CACHE_STATUS(controller);
+    if (!(transformations & kControllerSupportsPowerlessTransformations) &&
+        (cache == kControllerCacheStatusTemporarilyDisabled ||
+         cache == kControllerCacheStatusPermanentlyDisabled)) {
+        return cache_not_ok;
+    }
+    return ok;
+}
+
+constexpr TransformationAnswers kSizeTransformation{
+    .ok = kCanSetEditableLogicalDriveSizeOK,
+    .memory = kCanSetEditableLogicalDriveSizeExceedsTransformationMemory,
+    .no_preservation = kCanSetEditableLogicalDriveSizeDataPreservationNotAvailable,
+    .unsafe_stripe = kCanSetEditableLogicalDriveSizeNotAllowed,
+    .queue_full = kCanSetEditableLogicalDriveSizeMaxTransformationsReached,
+    .other = kCanSetEditableLogicalDriveSizeArrayStatusNotOK,
+};
 
 VK_BYTE CanExtendExistingDrive(PCDA cda, const EDITABLE_LOGICAL_DRIVE& ld, VK_BYTE size_type,
                                VK_QWORD ld_size) {
@@ -2307,19 +2358,14 @@ VK_BYTE CanExtendExistingDrive(PCDA cda, const EDITABLE_LOGICAL_DRIVE& ld, VK_BY
     }
     const VK_DWORD status = VK_GetEditableArrayStatusInfo(cda, ld.editable_array_number);
     if (status == kArrayStatusOK) {
-        const VK_DWORD controller = VK_GetControllerStatusInfo(cda);
-        if (CONTROLLER_STATUS(controller) != kControllerStatusOK || ControllerLocked(cda)) {
-            return kCanSetEditableLogicalDriveSizeControllerStatusNotOK;
+        const VK_BYTE controller =
+            ControllerTakesTransformation(cda, transformations, kCanSetEditableLogicalDriveSizeOK,
+                                          kCanSetEditableLogicalDriveSizeControllerStatusNotOK,
+                                          kCanSetEditableLogicalDriveSizeControllerCacheStatusNotOK);
+        if (controller != kCanSetEditableLogicalDriveSizeOK) {
+            return controller;
         }
-        const VK_BYTE cache = CACHE_STATUS(controller);
-        if (!(transformations & kControllerSupportsPowerlessTransformations) &&
-            (cache == kControllerCacheStatusTemporarilyDisabled ||
-             cache == kControllerCacheStatusPermanentlyDisabled)) {
-            return kCanSetEditableLogicalDriveSizeControllerCacheStatusNotOK;
-        }
-    } else if (status != kArrayStatusHasQueuedLogicalDriveTransformation ||
-               (_VK_GetEditableArrayQueuedTransformations(cda, ld.editable_array_number) &
-                (kEditableLDArrayMove | kEditableLDTransformEncode))) {
+    } else if (StatusBlocksTransformation(cda, ld.editable_array_number, status)) {
         return kCanSetEditableLogicalDriveSizeArrayStatusNotOK;
     }
     if (array->flags & (kEditableArrLUCache | kEditableArrSplitMirror)) {
@@ -2328,26 +2374,7 @@ VK_BYTE CanExtendExistingDrive(PCDA cda, const EDITABLE_LOGICAL_DRIVE& ld, VK_BY
     LogicalDriveTransformation target;
     _VK_InitializeLogicalDriveTransformationSettings(cda, ld.ld_number, &target);
     target.drive_size_blocks = adjusted;
-    VK_BYTE reason = TransformationReason(_VK_CanTransformLogicalDrive(cda, ld.ld_number, &target));
-    if (reason != kCanSetEditableLogicalDriveSizeOK) {
-        return reason;
-    }
-    const VK_QWORD later_start = VK_GetNextEditableLogicalDriveAlignedOffset(
-        cda, ld.editable_array_number,
-        SaturatingSum(target.physical_drive_offset_block, target.physical_drive_blocks_per_drive));
-    reason = TransformationReason(
-        _VK_CheckLaterLogicalDriveTransformations(cda, ld.editable_array_number, ld.ld_number, later_start));
-    if (reason != kCanSetEditableLogicalDriveSizeOK) {
-        return reason;
-    }
-    // The later-drive check counts only the drives it moves; this one joins the queue too.
-    const int room = TransformationQueueRoom(cda);
-    const int newly = (ld.flags & kEditableLDTransformation ? 0 : 1) +
-                      LaterDrivesNewlyTransformed(cda, ld.editable_array_number, ld.ld_number);
-    if (room < newly) {
-        return kCanSetEditableLogicalDriveSizeMaxTransformationsReached;
-    }
-    return kCanSetEditableLogicalDriveSizeOK;
+    return TransformationAnswer(CheckMigration(cda, ld, target, true), kSizeTransformation);
 }
 
 void LogSizing(const EDITABLE_LOGICAL_DRIVE& ld) {
@@ -2440,15 +2467,6 @@ bool ControllerCacheNotOK(PCDA cda) {
     return cache == kControllerCacheStatusTemporarilyDisabled || cache == kControllerCacheStatusPermanentlyDisabled;
 }
 
-// Only plain queued transformations may wait behind a migration; any other array state blocks it.
-bool ArrayBlocksMigration(PCDA cda, VK_WORD array_number) {
-    const VK_DWORD status = VK_GetEditableArrayStatusInfo(cda, array_number);
-    return status != kArrayStatusOK &&
-           (status != kArrayStatusHasQueuedLogicalDriveTransformation ||
-            (_VK_GetEditableArrayQueuedTransformations(cda, array_number) &
-             (kEditableLDArrayMove | kEditableLDTransformEncode)));
-}
-
 // RAID 0 leaves an auto-replace spare nothing to rebuild, so it only fits when spares activate on
 // prediction (before the drive fails).
 bool RAID0SpareConflict(PCDA cda, VK_WORD array_number, VK_BYTE raid_level) {
@@ -2460,45 +2478,6 @@ bool RAID0SpareConflict(PCDA cda, VK_WORD array_number, VK_BYTE raid_level) {
 VK_QWORD ArrayFreeAtEnd(PCDA cda, const EDITABLE_ARRAY& array) {
     const VK_QWORD next = VK_GetEditableArrayNextLogicalDriveOffset(cda, array.editable_array_number);
     return array.common_drive_size_blocks > next ? array.common_drive_size_blocks - next : 0;
-}
-
-// Whether the drives that newly need a transformation (this one, when `self` counts, and the existing
-// drives after it) still fit in the controller's queue.
-bool QueueHasRoom(PCDA cda, const EDITABLE_LOGICAL_DRIVE& ld, bool later_too) {
-    int counter = (ld.flags & kEditableLDTransformation) ? 0 : 1;
-    if (later_too) {
-        VK_WORD order[kMaxLogicalDrivesSupported];
-        const size_t count = LaterDrives(cda, ld.editable_array_number, ld.ld_number, order);
-        for (size_t i = 0; i < count; ++i) {
-            const PEDITABLE_LOGICAL_DRIVE later = _VK_GetEditableLogicalDrive(cda, order[i]);
-            if (later != nullptr && !IsNew(*later) && !(later->flags & kEditableLDTransformation)) {
-                ++counter;
-            }
-        }
-    }
-    return TransformationQueueRoom(cda) >= counter;
-}
-
-// The transformation outcome of an existing drive staged at `target`, and of the drives after it laid
-// out from the aligned end of the target's footprint when `later_too`: 1, an answer of the
-// transformation check, or kLaterLogicalDrivesExceedTransformationQueue.
-VK_BYTE CheckMigration(PCDA cda, const EDITABLE_LOGICAL_DRIVE& ld, LogicalDriveTransformation& target,
-                       bool later_too) {
-    const VK_BYTE own = _VK_CanTransformLogicalDrive(cda, ld.ld_number, &target);
-    if (own != 1) {
-        return own;
-    }
-    if (later_too) {
-        const VK_QWORD start = VK_GetNextEditableLogicalDriveAlignedOffset(
-            cda, ld.editable_array_number,
-            SaturatingSum(ld.physical_drive_offset_block, target.physical_drive_blocks_per_drive));
-        const VK_BYTE later = _VK_CheckLaterLogicalDriveTransformations(cda, ld.editable_array_number, ld.ld_number,
-                                                                        start);
-        if (later != 1) {
-            return later;
-        }
-    }
-    return QueueHasRoom(cda, ld, later_too) ? 1 : kLaterLogicalDrivesExceedTransformationQueue;
 }
 
 // The answers a migration of an existing drive (to another RAID level, or another strip size) gives
@@ -2513,6 +2492,19 @@ struct MigrationAnswers {
     VK_BYTE full_stripe_overflow;
     VK_BYTE no_data_preservation;
     VK_BYTE queue_full;
+
+    // A migration answers a transformation outcome of CheckMigration alike whether it is too much memory
+    // or an unsafe stripe, and anything unknown as the array's state.
+    constexpr TransformationAnswers Outcomes() const {
+        return {
+            .ok = ok,
+            .memory = full_stripe_overflow,
+            .no_preservation = no_data_preservation,
+            .unsafe_stripe = full_stripe_overflow,
+            .queue_full = queue_full,
+            .other = array_status,
+        };
+    }
 };
 
 constexpr MigrationAnswers kRAIDLevelMigration{
@@ -2547,7 +2539,8 @@ VK_BYTE MigrationAllowedOn(PCDA cda, const EDITABLE_ARRAY& array, const Migratio
     if (array.flags & kEditableArrHasNewLD) {
         return answers.unsaved_drives;
     }
-    if (ArrayBlocksMigration(cda, array.editable_array_number)) {
+    if (StatusBlocksTransformation(cda, array.editable_array_number,
+                                   VK_GetEditableArrayStatusInfo(cda, array.editable_array_number))) {
         return answers.array_status;
     }
     if (ControllerNotOK(cda)) {
@@ -2557,23 +2550,6 @@ VK_BYTE MigrationAllowedOn(PCDA cda, const EDITABLE_ARRAY& array, const Migratio
         return answers.controller_cache_status;
     }
     return answers.ok;
-}
-
-// The answer to a transformation outcome of CheckMigration: `ok` for 1, else the refusal it stands for.
-VK_BYTE MigrationAnswer(VK_BYTE outcome, const MigrationAnswers& answers) {
-    switch (outcome) {
-        case 1:
-            return answers.ok;
-        case 2:
-        case 5:
-            return answers.full_stripe_overflow;
-        case 4:
-            return answers.no_data_preservation;
-        case kLaterLogicalDrivesExceedTransformationQueue:
-            return answers.queue_full;
-        default:
-            return answers.array_status;
-    }
 }
 
 // 32,768 blocks over the usable drives, rounded up to whole MiB of the array's blocks.
@@ -2692,7 +2668,8 @@ VK_BYTE CanSetExistingDriveRAIDLevel(PCDA cda, const EDITABLE_LOGICAL_DRIVE& ld,
     _VK_InitializeLogicalDriveTransformationSettings(cda, ld.ld_number, &target);
     target.RAID_level = raid_level;
     target.num_parity_groups = parity_group_count;
-    const VK_BYTE migration = MigrationAnswer(CheckMigration(cda, ld, target, true), kRAIDLevelMigration);
+    const VK_BYTE migration =
+        TransformationAnswer(CheckMigration(cda, ld, target, true), kRAIDLevelMigration.Outcomes());
     if (migration != kRAIDLevelMigration.ok) {
         return migration;
     }
@@ -2760,7 +2737,7 @@ VK_BYTE CanSetExistingDriveStripSize(PCDA cda, const EDITABLE_LOGICAL_DRIVE& ld,
         const bool moves = target.physical_drive_blocks_per_drive != ld.physical_drive_blocks_per_drive;
         outcome = CheckMigration(cda, ld, target, moves);
     }
-    return MigrationAnswer(outcome, kStripSizeMigration);
+    return TransformationAnswer(outcome, kStripSizeMigration.Outcomes());
 }
 
 VK_BYTE CanSetEditableLogicalDriveStripSize(PCDA cda, VK_WORD editable_ld_number,
@@ -3009,20 +2986,15 @@ VK_BYTE CanMoveFromSource(PCDA cda, const EDITABLE_LOGICAL_DRIVE& ld, const EDIT
     if (source_status & kArrayStatusHasUnlockedLogicalDrive) {
         return kCanSetEditableLogicalDriveArrayHasUnlockedLD;
     }
-    if (source_status != kArrayStatusOK &&
-        (source_status != kArrayStatusHasQueuedLogicalDriveTransformation ||
-         (_VK_GetEditableArrayQueuedTransformations(cda, ld.editable_array_number) &
-          (kEditableLDArrayMove | kEditableLDTransformEncode)))) {
+    if (StatusBlocksTransformation(cda, ld.editable_array_number, source_status)) {
         return kCanSetEditableLogicalDriveArrayArrayStatusNotOK;
     }
-    const VK_DWORD controller = VK_GetControllerStatusInfo(cda);
-    if (CONTROLLER_STATUS(controller) != kControllerStatusOK || ControllerLocked(cda)) {
-        return kCanSetEditableLogicalDriveArrayControllerStatusNotOK;
-    }
-    const VK_BYTE cache = CACHE_STATUS(controller);
-    if (!(transformations & kControllerSupportsPowerlessTransformations) &&
-        (cache == kControllerCacheStatusTemporarilyDisabled || cache == kControllerCacheStatusPermanentlyDisabled)) {
-        return kCanSetEditableLogicalDriveArrayControllerCacheStatusNotOK;
+    const VK_BYTE controller =
+        ControllerTakesTransformation(cda, transformations, kCanSetEditableLogicalDriveArrayOK,
+                                      kCanSetEditableLogicalDriveArrayControllerStatusNotOK,
+                                      kCanSetEditableLogicalDriveArrayControllerCacheStatusNotOK);
+    if (controller != kCanSetEditableLogicalDriveArrayOK) {
+        return controller;
     }
     if (SEDPasswordAwaited(cda, target)) {
         return kCanSetEditableLogicalDriveArrayWaitingOnSEDControllerPassword;
@@ -3030,16 +3002,14 @@ VK_BYTE CanMoveFromSource(PCDA cda, const EDITABLE_LOGICAL_DRIVE& ld, const EDIT
     return kCanSetEditableLogicalDriveArrayOK;
 }
 
-VK_BYTE AssignReasonForTransformation(VK_BYTE answer) {
-    switch (answer) {
-    case 1: return kCanSetEditableLogicalDriveArrayOK;
-    case 2: return kCanSetEditableLogicalDriveArrayExceedsTransformationMemory;
-    case 4: return kCanSetEditableLogicalDriveArrayDataPreservationNotAvailable;
-    case 5: return kCanSetEditableLogicalDriveArrayFullStripeSizeOverflow;
-    case kLaterLogicalDrivesExceedTransformationQueue: return kCanSetEditableLogicalDriveArrayMaxTransformationsReached;
-    default: return kCanSetEditableLogicalDriveArrayArrayStatusNotOK;
-    }
-}
+constexpr TransformationAnswers kAssignTransformation{
+    .ok = kCanSetEditableLogicalDriveArrayOK,
+    .memory = kCanSetEditableLogicalDriveArrayExceedsTransformationMemory,
+    .no_preservation = kCanSetEditableLogicalDriveArrayDataPreservationNotAvailable,
+    .unsafe_stripe = kCanSetEditableLogicalDriveArrayFullStripeSizeOverflow,
+    .queue_full = kCanSetEditableLogicalDriveArrayMaxTransformationsReached,
+    .other = kCanSetEditableLogicalDriveArrayArrayStatusNotOK,
+};
 
 // The move itself and the source's later drives laid out again behind its old place: each must be
 // transformable, and those not yet queued must fit in the controller's queue.
@@ -3049,28 +3019,21 @@ VK_BYTE CanTransformForMove(PCDA cda, const EDITABLE_LOGICAL_DRIVE& ld, const ED
     moved.array_number = target.editable_array_number;
     moved.data_drive_count = target.data_drive_count;
     moved.block_size_bytes = target.common_block_size;
-    VK_BYTE reason = AssignReasonForTransformation(_VK_CanTransformLogicalDrive(cda, ld.ld_number, &moved));
+    VK_BYTE reason =
+        TransformationAnswer(_VK_CanTransformLogicalDrive(cda, ld.ld_number, &moved), kAssignTransformation);
     if (reason != kCanSetEditableLogicalDriveArrayOK) {
         return reason;
     }
-    reason = AssignReasonForTransformation(_VK_CheckLaterLogicalDriveTransformations(
-        cda, ld.editable_array_number, ld.ld_number, ld.physical_drive_offset_block));
+    reason =
+        TransformationAnswer(_VK_CheckLaterLogicalDriveTransformations(
+                                 cda, ld.editable_array_number, ld.ld_number, ld.physical_drive_offset_block),
+                             kAssignTransformation);
     if (reason != kCanSetEditableLogicalDriveArrayOK || (ld.flags & kEditableLDTransformation)) {
         return reason;
     }
     // The later-drive check counted the drives behind; the moved drive needs a place of its own.
-    VK_WORD needed = 1;
-    VK_WORD order[kMaxLogicalDrivesSupported];
-    const size_t count = LaterDrives(cda, ld.editable_array_number, ld.ld_number, order);
-    for (size_t i = 0; i < count; ++i) {
-        const PEDITABLE_LOGICAL_DRIVE later = _VK_GetEditableLogicalDrive(cda, order[i]);
-        if (later != nullptr && !IsNew(*later) && !(later->flags & kEditableLDTransformation)) {
-            ++needed;
-        }
-    }
-    const int room = TransformationQueueRoom(cda);
-    return room < static_cast<int>(needed) ? kCanSetEditableLogicalDriveArrayMaxTransformationsReached
-                                           : kCanSetEditableLogicalDriveArrayOK;
+    return QueueHasRoom(cda, ld, true) ? kCanSetEditableLogicalDriveArrayOK
+                                       : kCanSetEditableLogicalDriveArrayMaxTransformationsReached;
 }
 
 VK_BYTE CanSetEditableLogicalDriveArray(PCDA cda, VK_WORD editable_ld_number, VK_WORD editable_array_number) {
@@ -3162,9 +3125,8 @@ VK_BYTE CanSetEditableLogicalDriveArray(PCDA cda, VK_WORD editable_ld_number, VK
             return reason;
         }
     }
-    if ((ld->flags & kEditableLDRAIDSet) && ld->RAID_level == kRAID0 && target->spare_drive_count > 0 &&
-        VK_GetEditableArraySpareType(cda, editable_array_number) == kSpareDriveTypeAutoReplace &&
-        VK_GetEditableControllerSAM(cda) != kControllerSAMTypePredictive) {
+    if ((ld->flags & kEditableLDRAIDSet) && target->spare_drive_count > 0 &&
+        RAID0SpareConflict(cda, editable_array_number, ld->RAID_level)) {
         return kCanSetEditableLogicalDriveArrayInvalidSpareConfiguration;
     }
     return kCanSetEditableLogicalDriveArrayOK;
