@@ -288,6 +288,16 @@ TEST_F(StagedRaidHost, ExistingDriveReasonRows) {
          {},
          kCanSetEditableLogicalDriveRAIDLevelMaxTransformationsReached,
          kCanSetEditableLogicalDriveStripSizeMaxTransformationsReached},
+        {"transformation memory too small",
+         [](FirmwareState& st) { st.expansion.memory_kib = 1; },
+         {},
+         kCanSetEditableLogicalDriveRAIDLevelFullStripeSizeOverflow,
+         kCanSetEditableLogicalDriveStripSizeFullStripeSizeOverflow},
+        {"data not preservable",
+         [](FirmwareState& st) { st.expansion.support_flags = 0x0F; },
+         {},
+         kCanSetEditableLogicalDriveRAIDLevelDataPreservationNotAvailable,
+         kCanSetEditableLogicalDriveStripSizeDataPreservationNotAvailable},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
