@@ -133,6 +133,8 @@ class StagedConfigHost : public telmar_host::ControllerHost {
 public:
     using telmar_host::ControllerHost::cda;
     using Live = std::function<void(FirmwareState&)>;
+    // A table row's change to the staged configuration, for tables on this fixture itself.
+    using Staged = std::function<void(StagedConfigHost&)>;
 
     // The requests of the start-up are forgotten, so that AnyWrite() speaks of the edits alone.
     void Start(FirmwareState st) {

@@ -31,7 +31,6 @@ FirmwareState ThreeArrays(std::uint32_t raid0_size = 6u << 20) {
 using ArrayEditsHost = StagedConfigHost;
 
 TEST_F(ArrayEditsHost, RemovalReasonRows) {
-    using Staged = std::function<void(ArrayEditsHost&)>;
     struct Row {
         const char* name;
         Live live;

@@ -212,20 +212,32 @@ TEST_F(ManagedSEDDrivesHost, EachRecordTestsTheDriveItMarks) {
         EXPECT_EQ(VK_CanPhysicalDriveSEDEncryptionRevert(revert, c.pd), c.revert);
     }
     // The second marking of a drive is refused.
-    EXPECT_EQ(VK_DoPhysicalDriveSEDEncryptionTakeOwnership(own, kOFS1),
-              kDoPhysicalDriveSEDEncryptionTakeOwnershipSuccess);
-    EXPECT_EQ(VK_CanPhysicalDriveSEDEncryptionTakeOwnership(own, kOFS1),
-              kCanPhysicalDriveSEDEncryptionTakeOwnershipPDNumberAlreadySet);
-    EXPECT_EQ(VK_DoPhysicalDriveSEDEncryptionTakeOwnership(own, kOFS1),
-              kDoPhysicalDriveSEDEncryptionTakeOwnershipFailure);
-    EXPECT_EQ(VK_DoPhysicalDriveSEDEncryptionImport(import, kForeignDrive),
-              kDoPhysicalDriveSEDEncryptionImportSuccess);
-    EXPECT_EQ(VK_CanPhysicalDriveSEDEncryptionImport(import, kForeignDrive),
-              kCanPhysicalDriveSEDEncryptionImportPDAlreadySet);
-    EXPECT_EQ(VK_DoPhysicalDriveSEDEncryptionRevert(revert, kOwnedDrive),
-              kDoPhysicalDriveSEDEncryptionRevertSuccess);
-    EXPECT_EQ(VK_CanPhysicalDriveSEDEncryptionRevert(revert, kOwnedDrive),
-              kCanPhysicalDriveSEDEncryptionRevertPDAlreadyPending);
+    struct Marking {
+        const char* name;
+        void* record;
+        VK_BYTE (*mark)(void*, VK_WORD);
+        VK_BYTE (*can)(void*, VK_WORD);
+        VK_WORD pd;
+        VK_BYTE marked, already, refused;
+    } const markings[] = {
+        {"take ownership", own, VK_DoPhysicalDriveSEDEncryptionTakeOwnership,
+         VK_CanPhysicalDriveSEDEncryptionTakeOwnership, kOFS1,
+         kDoPhysicalDriveSEDEncryptionTakeOwnershipSuccess,
+         kCanPhysicalDriveSEDEncryptionTakeOwnershipPDNumberAlreadySet,
+         kDoPhysicalDriveSEDEncryptionTakeOwnershipFailure},
+        {"import", import, VK_DoPhysicalDriveSEDEncryptionImport, VK_CanPhysicalDriveSEDEncryptionImport,
+         kForeignDrive, kDoPhysicalDriveSEDEncryptionImportSuccess,
+         kCanPhysicalDriveSEDEncryptionImportPDAlreadySet, kDoPhysicalDriveSEDEncryptionImportFailure},
+        {"revert", revert, VK_DoPhysicalDriveSEDEncryptionRevert, VK_CanPhysicalDriveSEDEncryptionRevert,
+         kOwnedDrive, kDoPhysicalDriveSEDEncryptionRevertSuccess,
+         kCanPhysicalDriveSEDEncryptionRevertPDAlreadyPending, kDoPhysicalDriveSEDEncryptionRevertFailure},
+    };
+    for (const Marking& m : markings) {
+        SCOPED_TRACE(m.name);
+        EXPECT_EQ(m.mark(m.record, m.pd), m.marked);
+        EXPECT_EQ(m.can(m.record, m.pd), m.already);
+        EXPECT_EQ(m.mark(m.record, m.pd), m.refused);
+    }
     // A refused drive is not marked in another record's map either.
     EXPECT_EQ(VK_DoPhysicalDriveSEDEncryptionRevert(revert, kForeignDrive),
               kDoPhysicalDriveSEDEncryptionRevertFailure);

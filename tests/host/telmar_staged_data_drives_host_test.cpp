@@ -78,7 +78,6 @@ TEST_F(StagedDataDrivesHost, MirrorsGrowIntoRAID10OrRAID5) {
 }
 
 TEST_F(StagedDataDrivesHost, AddReasonRows) {
-    using Staged = std::function<void(StagedDataDrivesHost&)>;
     struct Row {
         const char* name;
         Live live;
