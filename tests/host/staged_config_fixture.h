@@ -133,6 +133,8 @@ class StagedConfigHost : public telmar_host::ControllerHost {
 public:
     using telmar_host::ControllerHost::cda;
     using Live = std::function<void(FirmwareState&)>;
+    // A table row's change to the staged configuration, for tables on this fixture itself.
+    using Staged = std::function<void(StagedConfigHost&)>;
 
     // The requests of the start-up are forgotten, so that AnyWrite() speaks of the edits alone.
     void Start(FirmwareState st) {
@@ -172,6 +174,19 @@ public:
     }
     std::vector<VK_WORD> ArrayDrives(VK_WORD a) {
         return {array(a)->logical_drives, array(a)->logical_drives + array(a)->logical_drive_count};
+    }
+    // Data drives `list` added to or removed from array `a`: asked first, then done.
+    VK_BYTE CanAddData(VK_WORD a, std::vector<VK_WORD> list, VK_BYTE expand = kExpandTypeAuto) {
+        return VK_CanAddEditableArrayDataDrives(cda(), a, list.data(), list.size(), expand);
+    }
+    VK_BYTE AddData(VK_WORD a, std::vector<VK_WORD> list, VK_BYTE expand = kExpandTypeAuto) {
+        return VK_AddEditableArrayDataDrives(cda(), a, list.data(), list.size(), expand);
+    }
+    VK_BYTE CanRemoveData(VK_WORD a, std::vector<VK_WORD> list, VK_BYTE shrink = kShrinkTypeAuto) {
+        return VK_CanRemoveEditableArrayDataDrives(cda(), a, list.data(), list.size(), shrink);
+    }
+    VK_BYTE RemoveData(VK_WORD a, std::vector<VK_WORD> list, VK_BYTE shrink = kShrinkTypeAuto) {
+        return VK_RemoveEditableArrayDataDrives(cda(), a, list.data(), list.size(), shrink);
     }
     bool AnyWrite() {
         const auto cdbs = Received();

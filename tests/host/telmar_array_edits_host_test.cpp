@@ -28,18 +28,9 @@ FirmwareState ThreeArrays(std::uint32_t raid0_size = 6u << 20) {
     return st;
 }
 
-class ArrayEditsHost : public StagedConfigHost {
-public:
-    VK_BYTE Can(VK_WORD a, std::vector<VK_WORD> list, VK_BYTE shrink = kShrinkTypeAuto) {
-        return VK_CanRemoveEditableArrayDataDrives(cda(), a, list.data(), list.size(), shrink);
-    }
-    VK_BYTE Remove(VK_WORD a, std::vector<VK_WORD> list, VK_BYTE shrink = kShrinkTypeAuto) {
-        return VK_RemoveEditableArrayDataDrives(cda(), a, list.data(), list.size(), shrink);
-    }
-};
+using ArrayEditsHost = StagedConfigHost;
 
 TEST_F(ArrayEditsHost, RemovalReasonRows) {
-    using Staged = std::function<void(ArrayEditsHost&)>;
     struct Row {
         const char* name;
         Live live;
@@ -275,8 +266,8 @@ TEST_F(ArrayEditsHost, RemovalReasonRows) {
         const std::vector<VK_WORD> before = row.array < kMaxArraysSupported && array(row.array) != nullptr
                                                 ? DataDrives(row.array)
                                                 : std::vector<VK_WORD>{};
-        EXPECT_EQ(Can(row.array, row.list, row.shrink), row.reason);
-        const VK_BYTE done = Remove(row.array, row.list, row.shrink);
+        EXPECT_EQ(CanRemoveData(row.array, row.list, row.shrink), row.reason);
+        const VK_BYTE done = RemoveData(row.array, row.list, row.shrink);
         if (row.reason == kCanRemoveEditableArrayDataDrivesOK) {
             EXPECT_EQ(done, kRemoveEditableArrayDataDrivesOK);
         } else {
@@ -293,11 +284,11 @@ TEST_F(ArrayEditsHost, RemovalReasonRows) {
 TEST_F(ArrayEditsHost, TwoDrivesLeaveARAID10OfFourAsRAID1) {
     ASSERT_NO_FATAL_FAILURE(Start(ThreeArrays()));
     const VK_QWORD size = ld(0)->drive_size_blocks;
-    ASSERT_EQ(Can(0, {0, 1}), kCanRemoveEditableArrayDataDrivesOK);
+    ASSERT_EQ(CanRemoveData(0, {0, 1}), kCanRemoveEditableArrayDataDrivesOK);
     // The check alone changes nothing.
     EXPECT_EQ(ld(0)->RAID_level, kRAID10);
     EXPECT_EQ(DataDrives(0), (std::vector<VK_WORD>{0, 1, 2, 3}));
-    ASSERT_EQ(Remove(0, {0, 1}), kRemoveEditableArrayDataDrivesOK);
+    ASSERT_EQ(RemoveData(0, {0, 1}), kRemoveEditableArrayDataDrivesOK);
     EXPECT_EQ(ld(0)->RAID_level, kRAID1);
     // Each removed drive's place is taken by the last entry.
     EXPECT_EQ(DataDrives(0), (std::vector<VK_WORD>{3, 2}));
@@ -326,8 +317,8 @@ TEST_F(ArrayEditsHost, RemainingLogicalDrivesArePackedOnTheLcmOfTheRemainingAlig
     ASSERT_NE(a, kInvalidArrayNumber);
     const VK_QWORD alignment = VK_lcm(_VK_GetPhysicalDriveAlignmentSizeBlocks(cda(), 10),
                                       _VK_GetPhysicalDriveAlignmentSizeBlocks(cda(), 11));
-    ASSERT_EQ(Can(a, {12}), kCanRemoveEditableArrayDataDrivesOK);
-    ASSERT_EQ(Remove(a, {12}), kRemoveEditableArrayDataDrivesOK);
+    ASSERT_EQ(CanRemoveData(a, {12}), kCanRemoveEditableArrayDataDrivesOK);
+    ASSERT_EQ(RemoveData(a, {12}), kRemoveEditableArrayDataDrivesOK);
     EXPECT_EQ(array(a)->alignment_size_blocks, alignment);
     const VK_WORD first = ld(2)->physical_drive_offset_block < ld(3)->physical_drive_offset_block ? 2 : 3;
     const VK_WORD second = first == 2 ? 3 : 2;
@@ -346,8 +337,8 @@ TEST_F(ArrayEditsHost, ADriveStagedIntoTheArrayLeavesUnassigned) {
     ASSERT_EQ(VK_AddEditableArrayDataDrives(cda(), 0, pds, 2, kExpandTypeAuto),
               kAddEditableArrayDataDrivesOK);
     ASSERT_EQ(Usage(13), kPhysicalDriveUsageData);
-    ASSERT_EQ(Can(0, {13, 14}), kCanRemoveEditableArrayDataDrivesOK);
-    ASSERT_EQ(Remove(0, {14, 13}), kRemoveEditableArrayDataDrivesOK);
+    ASSERT_EQ(CanRemoveData(0, {13, 14}), kCanRemoveEditableArrayDataDrivesOK);
+    ASSERT_EQ(RemoveData(0, {14, 13}), kRemoveEditableArrayDataDrivesOK);
     EXPECT_EQ(Usage(13), kPhysicalDriveUsageUnassigned);
     EXPECT_EQ(Usage(14), kPhysicalDriveUsageUnassigned);
     EXPECT_EQ(DataDrives(0), (std::vector<VK_WORD>{0, 1, 2, 3}));
@@ -379,7 +370,7 @@ TEST_F(ArrayEditsHost, MixedSEDTypesLeftBehindAreRefusedOnlyWithSEDEncryptionOn)
         st.find_drive(3)->feature_flags = 0x1 | 0x2000; // an OPAL drive
         ASSERT_NO_FATAL_FAILURE(Start(std::move(st)));
         config()->controller_sed_encryption_status = row.sed_status;
-        EXPECT_EQ(Can(0, row.list), row.reason);
+        EXPECT_EQ(CanRemoveData(0, row.list), row.reason);
         StopController();
     }
 }

@@ -16,12 +16,17 @@
 #include "ptelm_status.h"
 #include "qvsim/fw_state.h"
 #include "qvsim/gtest.h"
+#include "telmar_encryption_host.h"
 #include "telmar_host_fixture.h"
 
 namespace {
 
 using qvsim::FirmwareState;
 using qvsim::FwLogicalDrive;
+using telmar_encryption_host::kOPAL;
+using telmar_encryption_host::kOwned;
+using telmar_encryption_host::kSED;
+using telmar_encryption_host::ManagedSEDLocal;
 
 constexpr std::uint32_t kReserved = 32768;
 // The three live RAID 5 drives of array 0: distinct footprints, back to back.
@@ -85,18 +90,11 @@ FirmwareState SsdController() {
     return st;
 }
 
-// dwDriveFeatureFlags of the simulated drives.
-constexpr std::uint32_t kSED = 0x1, kOwned = 0x800, kOPAL = 0x2000;
-
 // Managed SED on in local mode; six owned OPAL drives. Array 0 on drives 0 and 1 holds logical
 // drives 0 and 1, array 1 on drives 2 and 3 logical drive 2; drives 4 and 5 unassigned.
 FirmwareState SedController() {
     FirmwareState st;
-    st.set_page("managed_sed", {0x07});
-    st.set_page("drive", {0x08, 0x58, 0x03});
-    st.identify.encryption_status = 0;
-    st.identify.managed_sed_mode = 0x3;
-    st.managed_sed.master_key = "SedMaster#Key1";
+    ManagedSEDLocal(st, "SedMaster#Key1");
     for (VK_WORD pd = 0; pd < 6; ++pd) {
         auto& d = st.add_drive(pd, 2);
         d.total_blocks = (1ull << 24) + 32768 + 4096u * pd;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -24,6 +25,20 @@ inline constexpr VK_BYTE kEncryption = 0x1E;
 inline constexpr VK_BYTE kManagedSED = 0xE8;
 inline const std::string kOfficer = "Officer#1";
 inline const std::string kUser = "User#2pass";
+
+// dwDriveFeatureFlags of the simulated drives.
+inline constexpr std::uint32_t kSED = 0x1, kLocked = 0x20, kQualifying = 0x100, kOFS = 0x200, kOwned = 0x800,
+                               kForeign = 0x1000, kOPAL = 0x2000, kEnterprise = 0x4000;
+
+// Managed SED on in local mode under `master_key`, the drives reported as self-encrypting and the
+// controller's own encryption off.
+inline void ManagedSEDLocal(FirmwareState& s, const std::string& master_key = {}) {
+    s.set_page("managed_sed", {0x07});
+    s.set_page("drive", {0x08, 0x58, 0x03});
+    s.identify.encryption_status = 0;
+    s.identify.managed_sed_mode = 0x3;
+    s.managed_sed.master_key = master_key;
+}
 
 // A request record as the test expects it, from the layout's offsets.
 class Record {
@@ -117,8 +132,9 @@ protected:
             }
             const auto cdb = telmar_host::ParseHex(r.decoded["cdb"].get<std::string>());
             if (cdb.size() == 16 && cdb[6] == kEncryption && (cdb[0] == 0x26 || cdb[0] == 0x27)) {
-                out.push_back({cdb[0] == 0x27, cdb[5],
-                               r.decoded.contains("data_out") ? r.decoded["data_out"].get<std::string>() : ""});
+                out.push_back(
+                    {cdb[0] == 0x27, cdb[5],
+                     r.decoded.contains("data_out") ? r.decoded["data_out"].get<std::string>() : ""});
             }
         }
         return out;
@@ -154,7 +170,8 @@ protected:
             if (b.write) {
                 char text[16];
                 if (b.opcode == kEncryption) {
-                    std::snprintf(text, sizeof(text), "%02X/%u", b.opcode, static_cast<unsigned>(b.detail & 0xFF));
+                    std::snprintf(text, sizeof(text), "%02X/%u", b.opcode,
+                                  static_cast<unsigned>(b.detail & 0xFF));
                 } else {
                     std::snprintf(text, sizeof(text), "%02X", b.opcode);
                 }

@@ -3,6 +3,7 @@
 // every foreign SED, PSID revert, SED encryption staged on editable arrays and the import of a
 // foreign SED array.
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,10 +24,6 @@ const std::string kForeignKey = "Foreign#Key-22x";
 const std::string kResetKey = "Reset#Key-333yz";
 const std::string kPSID = "PSID0123456789ABCDEFGHIJKLMNOPQR"; // 32 characters
 
-// dwDriveFeatureFlags of the simulated drives.
-constexpr std::uint32_t kSED = 0x1, kLocked = 0x20, kQualifying = 0x100, kOFS = 0x200, kOwned = 0x800,
-                        kForeign = 0x1000, kOPAL = 0x2000, kEnterprise = 0x4000;
-
 // Drive numbers of SEDs() by kind.
 enum : VK_WORD {
     kOFS1 = 0,
@@ -44,11 +41,7 @@ enum : VK_WORD {
 // Managed SED on in local mode with kKey; drives of every kind, none configured.
 FirmwareState SEDs() {
     FirmwareState s;
-    s.set_page("managed_sed", {0x07});
-    s.set_page("drive", {0x08, 0x58, 0x03});
-    s.identify.encryption_status = 0;
-    s.identify.managed_sed_mode = 0x3;
-    s.managed_sed.master_key = kKey;
+    ManagedSEDLocal(s, kKey);
     const std::uint32_t flags[] = {kSED | kOFS | kOPAL,
                                    kSED | kOFS | kOPAL,
                                    kSED | kOwned | kOPAL,
@@ -63,6 +56,17 @@ FirmwareState SEDs() {
     }
     s.find_drive(kSMRDrive)->misc_drive_flags = 0x800;
     s.find_drive(kMultiActuator)->lun_count = 2;
+    return s;
+}
+
+// SEDs() and logical drive 0 on drives 9 and 10 of `member_flags`; drive 11, owned, has failed.
+FirmwareState SEDsWithArray(std::uint32_t member_flags) {
+    FirmwareState s = SEDs();
+    s.add_drive(9).feature_flags = member_flags;
+    s.add_drive(10).feature_flags = member_flags;
+    s.add_configured_drive(0, {9, 10}, 1 << 20);
+    s.add_drive(11).feature_flags = kSED | kOwned | kOPAL;
+    s.find_drive(11)->device_flags = 0x00; // failed
     return s;
 }
 
@@ -135,24 +139,51 @@ TEST_F(ManagedSEDDrivesHost, OpenTablesRefuseInTheirOwnOrder) {
         VK_DestroyPhysicalDriveSEDEncryptionRevertForUpdate(info);
         StopController();
     }
-    EXPECT_EQ(VK_GetPhysicalDriveSEDEncryptionTakeOwnershipForUpdate(nullptr, nullptr),
-              kGetPhysicalDriveSEDEncryptionTakeOwnershipForUpdateInvalidArgument);
-    EXPECT_EQ(VK_GetPhysicalDriveSEDEncryptionImportForUpdate(nullptr, nullptr),
-              kGetPhysicalDriveSEDEncryptionImportForUpdateInvalidArgument);
-    EXPECT_EQ(VK_GetPhysicalDriveSEDEncryptionRevertForUpdate(nullptr, nullptr),
-              kGetPhysicalDriveSEDEncryptionRevertForUpdateInvalidArgument);
+}
+
+// Every call of the three records refuses a missing controller or record.
+TEST_F(ManagedSEDDrivesHost, RecordCallsRefuseAMissingArgument) {
+    struct Case {
+        const char* name;
+        VK_BYTE (*call)();
+        VK_BYTE refusal;
+    } const cases[] = {
+        {"take ownership: open",
+         [] { return VK_GetPhysicalDriveSEDEncryptionTakeOwnershipForUpdate(nullptr, nullptr); },
+         kGetPhysicalDriveSEDEncryptionTakeOwnershipForUpdateInvalidArgument},
+        {"import: open", [] { return VK_GetPhysicalDriveSEDEncryptionImportForUpdate(nullptr, nullptr); },
+         kGetPhysicalDriveSEDEncryptionImportForUpdateInvalidArgument},
+        {"revert: open", [] { return VK_GetPhysicalDriveSEDEncryptionRevertForUpdate(nullptr, nullptr); },
+         kGetPhysicalDriveSEDEncryptionRevertForUpdateInvalidArgument},
+        {"take ownership: judge",
+         [] { return VK_CanPhysicalDriveSEDEncryptionTakeOwnership(nullptr, kOFS1); },
+         kCanPhysicalDriveSEDEncryptionTakeOwnershipInvalidArguments},
+        {"import: judge", [] { return VK_CanPhysicalDriveSEDEncryptionImport(nullptr, kOFS1); },
+         kCanPhysicalDriveSEDEncryptionImportInvalidInput},
+        {"revert: judge", [] { return VK_CanPhysicalDriveSEDEncryptionRevert(nullptr, kOFS1); },
+         kCanPhysicalDriveSEDEncryptionRevertInvalidArgument},
+        {"take ownership: apply",
+         [] { return VK_UpdatePhysicalDriveSEDEncryptionTakeOwnershipInfo(nullptr); },
+         kUpdatePhysicalDriveSEDEncryptionTakeOwnershipInfoInvalidArgument},
+        {"import: apply",
+         [] {
+             return VK_UpdatePhysicalDriveSEDEncryptionImportInfo(nullptr, kForeignKey.c_str(), 16, nullptr,
+                                                                  0);
+         },
+         kUpdatePhysicalDriveSEDEncryptionImportInfoInvalidArgument},
+        {"revert: apply", [] { return VK_UpdatePhysicalDriveSEDEncryptionRevertInfo(nullptr); },
+         kUpdatePhysicalDriveSEDEncryptionRevertInfoInvalidArgument},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(c.call(), c.refusal);
+    }
 }
 
 // ---- Marking drives ----
 
 TEST_F(ManagedSEDDrivesHost, EachRecordTestsTheDriveItMarks) {
-    FirmwareState s = SEDs();
-    s.add_drive(9).feature_flags = kSED | kOFS | kOPAL;
-    s.add_drive(10).feature_flags = kSED | kOFS | kOPAL;
-    s.add_configured_drive(0, {9, 10}, 1 << 20);
-    s.add_drive(11).feature_flags = kSED | kOwned | kOPAL;
-    s.find_drive(11)->device_flags = 0x00; // failed
-    ASSERT_NO_FATAL_FAILURE(Start(s));
+    ASSERT_NO_FATAL_FAILURE(Start(SEDsWithArray(kSED | kOFS | kOPAL)));
     SelectionRecords records;
     ASSERT_NO_FATAL_FAILURE(Open(records));
     auto& [own, import, revert] = records;
@@ -181,31 +212,36 @@ TEST_F(ManagedSEDDrivesHost, EachRecordTestsTheDriveItMarks) {
         EXPECT_EQ(VK_CanPhysicalDriveSEDEncryptionRevert(revert, c.pd), c.revert);
     }
     // The second marking of a drive is refused.
-    EXPECT_EQ(VK_DoPhysicalDriveSEDEncryptionTakeOwnership(own, kOFS1),
-              kDoPhysicalDriveSEDEncryptionTakeOwnershipSuccess);
-    EXPECT_EQ(VK_CanPhysicalDriveSEDEncryptionTakeOwnership(own, kOFS1),
-              kCanPhysicalDriveSEDEncryptionTakeOwnershipPDNumberAlreadySet);
-    EXPECT_EQ(VK_DoPhysicalDriveSEDEncryptionTakeOwnership(own, kOFS1),
-              kDoPhysicalDriveSEDEncryptionTakeOwnershipFailure);
-    EXPECT_EQ(VK_DoPhysicalDriveSEDEncryptionImport(import, kForeignDrive),
-              kDoPhysicalDriveSEDEncryptionImportSuccess);
-    EXPECT_EQ(VK_CanPhysicalDriveSEDEncryptionImport(import, kForeignDrive),
-              kCanPhysicalDriveSEDEncryptionImportPDAlreadySet);
-    EXPECT_EQ(VK_DoPhysicalDriveSEDEncryptionRevert(revert, kOwnedDrive),
-              kDoPhysicalDriveSEDEncryptionRevertSuccess);
-    EXPECT_EQ(VK_CanPhysicalDriveSEDEncryptionRevert(revert, kOwnedDrive),
-              kCanPhysicalDriveSEDEncryptionRevertPDAlreadyPending);
+    struct Marking {
+        const char* name;
+        void* record;
+        VK_BYTE (*mark)(void*, VK_WORD);
+        VK_BYTE (*can)(void*, VK_WORD);
+        VK_WORD pd;
+        VK_BYTE marked, already, refused;
+    } const markings[] = {
+        {"take ownership", own, VK_DoPhysicalDriveSEDEncryptionTakeOwnership,
+         VK_CanPhysicalDriveSEDEncryptionTakeOwnership, kOFS1,
+         kDoPhysicalDriveSEDEncryptionTakeOwnershipSuccess,
+         kCanPhysicalDriveSEDEncryptionTakeOwnershipPDNumberAlreadySet,
+         kDoPhysicalDriveSEDEncryptionTakeOwnershipFailure},
+        {"import", import, VK_DoPhysicalDriveSEDEncryptionImport, VK_CanPhysicalDriveSEDEncryptionImport,
+         kForeignDrive, kDoPhysicalDriveSEDEncryptionImportSuccess,
+         kCanPhysicalDriveSEDEncryptionImportPDAlreadySet, kDoPhysicalDriveSEDEncryptionImportFailure},
+        {"revert", revert, VK_DoPhysicalDriveSEDEncryptionRevert, VK_CanPhysicalDriveSEDEncryptionRevert,
+         kOwnedDrive, kDoPhysicalDriveSEDEncryptionRevertSuccess,
+         kCanPhysicalDriveSEDEncryptionRevertPDAlreadyPending, kDoPhysicalDriveSEDEncryptionRevertFailure},
+    };
+    for (const Marking& m : markings) {
+        SCOPED_TRACE(m.name);
+        EXPECT_EQ(m.mark(m.record, m.pd), m.marked);
+        EXPECT_EQ(m.can(m.record, m.pd), m.already);
+        EXPECT_EQ(m.mark(m.record, m.pd), m.refused);
+    }
     // A refused drive is not marked in another record's map either.
     EXPECT_EQ(VK_DoPhysicalDriveSEDEncryptionRevert(revert, kForeignDrive),
               kDoPhysicalDriveSEDEncryptionRevertFailure);
     EXPECT_EQ(SEDWritesReceived(), 0u);
-
-    EXPECT_EQ(VK_CanPhysicalDriveSEDEncryptionTakeOwnership(nullptr, kOFS1),
-              kCanPhysicalDriveSEDEncryptionTakeOwnershipInvalidArguments);
-    EXPECT_EQ(VK_CanPhysicalDriveSEDEncryptionImport(nullptr, kOFS1),
-              kCanPhysicalDriveSEDEncryptionImportInvalidInput);
-    EXPECT_EQ(VK_CanPhysicalDriveSEDEncryptionRevert(nullptr, kOFS1),
-              kCanPhysicalDriveSEDEncryptionRevertInvalidArgument);
 }
 
 TEST_F(ManagedSEDDrivesHost, EmptyRecordsApplyAsNoChangesAndSendNothing) {
@@ -222,12 +258,6 @@ TEST_F(ManagedSEDDrivesHost, EmptyRecordsApplyAsNoChangesAndSendNothing) {
               kUpdatePhysicalDriveSEDEncryptionImportInfoNoChanges);
     EXPECT_EQ(SEDWritesReceived(), 0u);
     EXPECT_FALSE(Reinitialised());
-    EXPECT_EQ(VK_UpdatePhysicalDriveSEDEncryptionTakeOwnershipInfo(nullptr),
-              kUpdatePhysicalDriveSEDEncryptionTakeOwnershipInfoInvalidArgument);
-    EXPECT_EQ(VK_UpdatePhysicalDriveSEDEncryptionRevertInfo(nullptr),
-              kUpdatePhysicalDriveSEDEncryptionRevertInfoInvalidArgument);
-    EXPECT_EQ(VK_UpdatePhysicalDriveSEDEncryptionImportInfo(nullptr, kForeignKey.c_str(), 16, nullptr, 0),
-              kUpdatePhysicalDriveSEDEncryptionImportInfoInvalidArgument);
 }
 
 TEST_F(ManagedSEDDrivesHost, ImportKeysAreCheckedBeforeAnythingIsSent) {
@@ -322,13 +352,7 @@ TEST_F(ManagedSEDDrivesHost, ImportEveryForeignSEDRefusals) {
 }
 
 TEST_F(ManagedSEDDrivesHost, PSIDRevertRefusals) {
-    FirmwareState s = SEDs();
-    s.add_drive(9).feature_flags = kSED | kOwned | kOPAL;
-    s.add_drive(10).feature_flags = kSED | kOwned | kOPAL;
-    s.add_configured_drive(0, {9, 10}, 1 << 20);
-    s.add_drive(11).feature_flags = kSED | kOwned | kOPAL;
-    s.find_drive(11)->device_flags = 0x00; // failed
-    ASSERT_NO_FATAL_FAILURE(Start(s));
+    ASSERT_NO_FATAL_FAILURE(Start(SEDsWithArray(kSED | kOwned | kOPAL)));
     struct Case {
         VK_WORD pd;
         const char* psid;
@@ -366,10 +390,7 @@ TEST_F(ManagedSEDDrivesHost, PSIDRevertRefusals) {
 // Array 0: logical drive 0 on OFS OPAL drives 0 and 1 with spare 2; managed SED enabled.
 FirmwareState SEDArray() {
     FirmwareState s;
-    s.set_page("managed_sed", {0x07});
-    s.set_page("drive", {0x08, 0x58, 0x03});
-    s.identify.encryption_status = 0;
-    s.identify.managed_sed_mode = 0x3;
+    ManagedSEDLocal(s);
     for (VK_WORD d = 0; d < 6; ++d) {
         s.add_drive(d).feature_flags = kSED | kOFS | kOPAL;
     }
@@ -702,37 +723,50 @@ TEST_F(ManagedSEDDrivesHost, ImportOneForeignDriveThenEveryOther) {
             "10:" + Record(194).text(kForeign2 / 8, eight).text(128, kForeignKey).hex()}));
 }
 
-TEST_F(ManagedSEDDrivesHost, ForeignArrayImportNamesItsDrivesWithTheWholeKey) {
-    // 32 characters: the key fills its field, no terminator before the reset key.
+// One request names the array's drives that have not failed, with the whole key: one of 32
+// characters fills its field, no terminator before the reset key.
+TEST_F(ManagedSEDDrivesHost, ForeignArrayImportNamesItsWorkingDrivesWithTheWholeKey) {
     const std::string key32 = "Foreign#Key-0123456789abcdefWXYZ";
     ASSERT_EQ(key32.size(), 32u);
-    FirmwareState s = ForeignArray();
-    for (VK_WORD d : {0, 1, 2}) {
-        s.find_drive(d)->sed_owner_key = key32;
+    struct Case {
+        const char* name;
+        std::string key;
+        std::optional<VK_WORD> failed;
+        std::string map; // the drives imported, as the request's first byte
+        VK_BYTE after;   // what an import asks afterwards
+    } const cases[] = {
+        {"every drive, a key of 32 characters", key32, std::nullopt, "\x07",
+         kCanImportForeignSEDArrayNoForeignLogicalDrives},
+        // The failed drive stays foreign, so the array may still be imported.
+        {"drive 1 failed", kForeignKey, 1, "\x05", kCanImportForeignSEDArrayAllowed},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FirmwareState s = ForeignArray();
+        for (VK_WORD d : {0, 1, 2}) {
+            s.find_drive(d)->sed_owner_key = c.key;
+        }
+        if (c.failed) {
+            s.find_drive(*c.failed)->device_flags = 0x00;
+        }
+        ASSERT_NO_FATAL_FAILURE(Start(s));
+        EXPECT_EQ(VK_DoImportForeignSEDArray(cda(), 0, c.key.c_str(), c.key.size() + 1, nullptr, 0),
+                  kDoImportForeignSEDArraySuccess);
+        EXPECT_EQ(SEDWrites(),
+                  std::vector<std::string>{"10:" + Record(194).text(0, c.map).text(128, c.key).hex()});
+        for (VK_WORD d : {0, 1, 2}) {
+            // A drive left out stays foreign.
+            if ((c.map[0] >> d) & 1) {
+                EXPECT_EQ(DriveWord(d) & (kOwnedBit | kPhysicalDriveEncryptionSEDIsForeign), kOwnedBit) << d;
+            } else {
+                EXPECT_EQ(DriveWord(d) & kPhysicalDriveEncryptionSEDIsForeign,
+                          kPhysicalDriveEncryptionSEDIsForeign)
+                    << d;
+            }
+        }
+        EXPECT_EQ(VK_CanImportForeignSEDArray(cda(), 0, nullptr, 0, nullptr, 0), c.after);
+        StopController();
     }
-    ASSERT_NO_FATAL_FAILURE(Start(s));
-    EXPECT_EQ(VK_DoImportForeignSEDArray(cda(), 0, key32.c_str(), key32.size() + 1, nullptr, 0),
-              kDoImportForeignSEDArraySuccess);
-    for (VK_WORD d : {0, 1, 2}) {
-        EXPECT_EQ(DriveWord(d) & (kOwnedBit | kPhysicalDriveEncryptionSEDIsForeign), kOwnedBit) << d;
-    }
-    EXPECT_EQ(SEDWrites(),
-              std::vector<std::string>{"10:" + Record(194).text(0, "\x07").text(128, key32).hex()});
-    EXPECT_EQ(VK_CanImportForeignSEDArray(cda(), 0, nullptr, 0, nullptr, 0),
-              kCanImportForeignSEDArrayNoForeignLogicalDrives);
-}
-
-TEST_F(ManagedSEDDrivesHost, ForeignArrayImportLeavesFailedDrivesOut) {
-    FirmwareState s = ForeignArray();
-    for (VK_WORD d : {0, 1, 2}) {
-        s.find_drive(d)->sed_owner_key = kForeignKey;
-    }
-    s.find_drive(1)->device_flags = 0x00; // failed
-    ASSERT_NO_FATAL_FAILURE(Start(s));
-    EXPECT_EQ(VK_DoImportForeignSEDArray(cda(), 0, kForeignKey.c_str(), kForeignKey.size() + 1, nullptr, 0),
-              kDoImportForeignSEDArraySuccess);
-    EXPECT_EQ(SEDWrites(),
-              std::vector<std::string>{"10:" + Record(194).text(0, "\x05").text(128, kForeignKey).hex()});
 }
 
 } // namespace

@@ -25,22 +25,14 @@ FirmwareState TwoMirrors() {
     return st;
 }
 
-class StagedDataDrivesHost : public StagedConfigHost {
-public:
-    VK_BYTE Can(VK_WORD a, std::vector<VK_WORD> list, VK_BYTE expand = kExpandTypeAuto) {
-        return VK_CanAddEditableArrayDataDrives(cda(), a, list.data(), list.size(), expand);
-    }
-    VK_BYTE Add(VK_WORD a, std::vector<VK_WORD> list, VK_BYTE expand = kExpandTypeAuto) {
-        return VK_AddEditableArrayDataDrives(cda(), a, list.data(), list.size(), expand);
-    }
-};
+using StagedDataDrivesHost = StagedConfigHost;
 
 TEST_F(StagedDataDrivesHost, TheFirstDrivesOfANewArraySetItsGeometry) {
     ASSERT_NO_FATAL_FAILURE(Start(TwoMirrors()));
     const VK_WORD a = VK_CreateEditableArray(cda());
     ASSERT_EQ(a, 2);
-    ASSERT_EQ(Can(a, {9, 8}), kCanAddEditableArrayDataDrivesOK);
-    ASSERT_EQ(Add(a, {9, 8}), kAddEditableArrayDataDrivesOK);
+    ASSERT_EQ(CanAddData(a, {9, 8}), kCanAddEditableArrayDataDrivesOK);
+    ASSERT_EQ(AddData(a, {9, 8}), kAddEditableArrayDataDrivesOK);
     EXPECT_EQ(DataDrives(a), (std::vector<VK_WORD>{9, 8}));
     EXPECT_EQ(array(a)->common_block_size, 512);
     EXPECT_EQ(array(a)->common_drive_type, VK_GetPhysicalDriveBasicInfo(cda(), 9));
@@ -52,7 +44,7 @@ TEST_F(StagedDataDrivesHost, TheFirstDrivesOfANewArraySetItsGeometry) {
     EXPECT_EQ(Usage(8), kPhysicalDriveUsageData);
     EXPECT_EQ(Usage(9), kPhysicalDriveUsageData);
     // A 4096-byte drive does not join a 512-byte array.
-    EXPECT_EQ(Can(a, {11}), kCanAddEditableArrayDataDrivesIncompatibleBlockSize);
+    EXPECT_EQ(CanAddData(a, {11}), kCanAddEditableArrayDataDrivesIncompatibleBlockSize);
     EXPECT_FALSE(AnyWrite());
 }
 
@@ -69,10 +61,10 @@ TEST_F(StagedDataDrivesHost, MirrorsGrowIntoRAID10OrRAID5) {
         SCOPED_TRACE(row.added.size());
         ASSERT_NO_FATAL_FAILURE(Start(TwoMirrors()));
         const VK_QWORD size = ld(0)->drive_size_blocks;
-        ASSERT_EQ(Can(0, row.added), kCanAddEditableArrayDataDrivesOK);
+        ASSERT_EQ(CanAddData(0, row.added), kCanAddEditableArrayDataDrivesOK);
         // The check alone changes nothing.
         EXPECT_EQ(ld(0)->RAID_level, kRAID1);
-        ASSERT_EQ(Add(0, row.added), kAddEditableArrayDataDrivesOK);
+        ASSERT_EQ(AddData(0, row.added), kAddEditableArrayDataDrivesOK);
         EXPECT_EQ(ld(0)->RAID_level, row.level);
         EXPECT_EQ(ld(0)->physical_drive_offset_block, 0u);
         EXPECT_EQ(ld(0)->physical_drive_blocks_per_drive,
@@ -86,7 +78,6 @@ TEST_F(StagedDataDrivesHost, MirrorsGrowIntoRAID10OrRAID5) {
 }
 
 TEST_F(StagedDataDrivesHost, AddReasonRows) {
-    using Staged = std::function<void(StagedDataDrivesHost&)>;
     struct Row {
         const char* name;
         Live live;
@@ -282,9 +273,9 @@ TEST_F(StagedDataDrivesHost, AddReasonRows) {
         ASSERT_NO_FATAL_FAILURE(StartRow(TwoMirrors(), row.live, row.staged));
         const VK_WORD before =
             row.array < 64 && array(row.array) != nullptr ? array(row.array)->data_drive_count : 0;
-        EXPECT_EQ(Can(row.array, row.list), row.reason);
+        EXPECT_EQ(CanAddData(row.array, row.list), row.reason);
         const bool allowed = row.reason == kCanAddEditableArrayDataDrivesOK;
-        EXPECT_EQ(Add(row.array, row.list),
+        EXPECT_EQ(AddData(row.array, row.list),
                   allowed ? kAddEditableArrayDataDrivesOK : kAddEditableArrayDataDrivesFailedUnknown);
         if (!allowed && row.array < 64 && array(row.array) != nullptr) {
             EXPECT_EQ(array(row.array)->data_drive_count, before);

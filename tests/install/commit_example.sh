@@ -6,18 +6,9 @@
 set -eu
 cmake=$1 cc=$2 build=$3 src=$4 libdir=$5 qvsim=$6 scenario=$7 expected=$8 expected_status=$9
 example=${10:-change_rebuild_priority}
-work=$(mktemp -d /tmp/quorvel-commit-example.XXXXXX)
-trap 'rm -rf "$work"' EXIT
-prefix=$work/prefix
-lib=$prefix/$libdir
+. "$(dirname "$0")/install_prefix.sh"
+install_prefix quorvel-commit-example "$cmake" "$build" "$libdir"
 
-fail() {
-  echo "FAIL: $*" >&2
-  exit 1
-}
-
-"$cmake" --install "$build" --prefix "$prefix" >/dev/null
-export PKG_CONFIG_PATH="$lib/pkgconfig"
 "$cc" -std=c11 -Wall -Wextra -Werror -o "$work/$example" \
   "$src/examples/$example.c" $(pkg-config --cflags --libs telmar) -Wl,-rpath,"$lib"
 

@@ -4,24 +4,14 @@
 # Usage: link_examples.sh CMAKE CC BUILD_DIR SOURCE_DIR LIBDIR QVSIM EXPECTED_OUTPUT_FILE
 set -eu
 cmake=$1 cc=$2 build=$3 src=$4 libdir=$5 qvsim=$6 expected=$7
-work=$(mktemp -d /tmp/quorvel-install.XXXXXX)
-trap 'rm -rf "$work"' EXIT
-prefix=$work/prefix
-lib=$prefix/$libdir
-
-fail() {
-  echo "FAIL: $*" >&2
-  exit 1
-}
-
-"$cmake" --install "$build" --prefix "$prefix" >/dev/null
+. "$(dirname "$0")/install_prefix.sh"
+install_prefix quorvel-install "$cmake" "$build" "$libdir"
 
 # The shared libraries find each other from their own directory.
 ldd "$lib/libtelmar.so" | grep -q "libpavlin.so.1 => $lib/libpavlin.so.1" ||
   fail "libtelmar.so does not find libpavlin.so.1 in $lib: $(ldd "$lib/libtelmar.so")"
 
 example=$src/examples/list_controllers.c
-export PKG_CONFIG_PATH="$lib/pkgconfig"
 
 # pkg-config, shared: the program's own runpath names the prefix.
 "$cc" -o "$work/pc-shared" "$example" $(pkg-config --cflags --libs telmar) -Wl,-rpath,"$lib"
