@@ -1565,9 +1565,60 @@ VK_BYTE VK_SwapEditableArrayDataDrive(PCDA cda, VK_WORD array_number, VK_WORD ar
     return kSwapEditableArrayDataDriveOK;
 }
 
-// ---- Removing data drives from a staged array ----
+// ---- Changing the data drives of a staged array: the steps removing and adding share ----
 
 namespace {
+
+// What sets removing data drives from a staged array apart from adding them, for the steps the two
+// share: the parity-group types accepted, how a logical drive's parity groups and level follow the
+// change, where a controller locked by its encryption is refused, and each side's own answers.
+struct DataDriveEdit {
+    VK_BYTE first_type; // the parity-group types accepted, for logical drives of more than one group
+    VK_BYTE last_type;
+    // The parity groups of logical drive `ld_number` once `changed` of `current` data drives change.
+    VK_BYTE (*groups_after)(PCDA cda, VK_WORD ld_number, VK_WORD current, VK_WORD changed, VK_BYTE type);
+    // The level of a logical drive of `level` once `changed` drives change, leaving `after`.
+    VK_BYTE (*level_after)(PCDA cda, VK_BYTE level, VK_WORD after, VK_WORD changed);
+    // A locked controller is refused before the list is read (removing), or with the controller
+    // status once logical drives would be transformed (adding).
+    bool locked_refused_first;
+
+    VK_BYTE ok;
+    VK_BYTE invalid_array;
+    VK_BYTE invalid_drive_list;
+    VK_BYTE duplicate_drives;
+    VK_BYTE unsaved_logical_drives; // the array holds a logical drive not yet locked
+    VK_BYTE array_status_not_ok;
+    VK_BYTE not_data_array;
+    VK_BYTE invalid_type;
+    VK_BYTE invalid_drive_count;
+    VK_BYTE exceeds_transformation_memory;   // answer 2 of _VK_CanTransformLogicalDrive
+    VK_BYTE data_preservation_not_available; // answer 4
+    VK_BYTE full_stripe_refused;             // answer 5
+    VK_BYTE max_transformations_reached;
+    VK_BYTE controller_status_not_ok;
+    VK_BYTE controller_cache_status_not_ok;
+};
+
+// The array's data-drive counts around the change.
+struct DataDriveCounts {
+    VK_WORD before;
+    VK_WORD changed;
+    VK_WORD after;
+};
+
+// A logical drive's parity groups and RAID level after the change.
+struct Reshaped {
+    VK_BYTE groups;
+    VK_BYTE level;
+};
+
+// The staged logical drives that exist and would be transformed, and how many of them are not yet
+// queued for a transformation.
+struct Transformations {
+    bool affected = false;
+    int counter = 0;
+};
 
 // The level a logical drive keeps once only `remaining` data drives are left: a mirrored stripe
 // set of one mirror pair (or triple) is a plain mirror.
@@ -1580,6 +1631,218 @@ VK_BYTE LevelAfterShrink(VK_BYTE level, VK_WORD remaining) {
     }
     return level;
 }
+
+VK_QWORD AlignedEnd(VK_QWORD alignment, VK_QWORD offset, VK_QWORD blocks) {
+    VK_QWORD end = 0;
+    if (__builtin_add_overflow(offset, blocks, &end)) {
+        end = std::numeric_limits<VK_QWORD>::max();
+    }
+    return _VK_GetNextLogicalDriveAlignedOffset(nullptr, alignment, end);
+}
+
+// The checks an edit of the data drives starts with: an array in the slot, a list, for a removal a
+// controller its encryption has not locked, and no drive listed twice. `caller` names the check in
+// the log.
+VK_BYTE ListRefusal(PCDA cda, const EDITABLE_ARRAY* array, const VK_WORD* pd_list, size_t pd_list_size,
+                    const DataDriveEdit& edit, const char* caller) {
+    if (array == nullptr) {
+        return edit.invalid_array;
+    }
+    if (pd_list == nullptr || pd_list_size == 0) {
+        return edit.invalid_drive_list;
+    }
+    if (edit.locked_refused_first &&
+        (VK_GetControllerEncryptionStatus(cda) & kControllerEncryptionControllerLocked)) {
+        return edit.controller_status_not_ok;
+    }
+    pavlin::TrackedPtr<VK_WORD> unique(static_cast<VK_WORD*>(VK_malloc(pd_list_size * sizeof(VK_WORD))));
+    if (!unique) {
+        PN_DebugLog(
+            1, 0,
+            "%s:%d: Assertion 'uniq_pd_list != ((void *)0)' failed: Failed to allocate temp/uniq list "
+            "of pds\n",
+            caller, __LINE__);
+        return edit.ok;
+    }
+    std::copy(pd_list, pd_list + pd_list_size, unique.get());
+    size_t count = pd_list_size;
+    VK_uniq(unique.get(), &count, sizeof(VK_WORD), compare_ld_numbers_by_value);
+    return count < pd_list_size ? edit.duplicate_drives : edit.ok;
+}
+
+// The array's own state: no logical drive left unsaved, nothing but queued transformations under
+// way, and a data array (an LU cache array only while it is new).
+VK_BYTE ArrayRefusal(PCDA cda, VK_WORD array_number, const EDITABLE_ARRAY& array, const DataDriveEdit& edit) {
+    const VK_DWORD status = VK_GetEditableArrayStatusInfo(cda, array_number);
+    if (status & kArrayStatusHasUnlockedLogicalDrive) {
+        return edit.unsaved_logical_drives;
+    }
+    if (!QueuedTransformationsOnly(cda, array_number, status)) {
+        return edit.array_status_not_ok;
+    }
+    if ((array.flags & kEditableArrSplitMirror) ||
+        ((array.flags & kEditableArrLUCache) && !(array.flags & kEditableArrNew))) {
+        return edit.not_data_array;
+    }
+    return edit.ok;
+}
+
+// Each staged logical drive of the array, in list order, reshaped for the change: a drive of more
+// than one parity group needs a type in range and a group count the change leaves valid, and its
+// new level must be valid on the drives after. `each(n, ld, shape)` answers for a drive that
+// passes; the first refusal ends the walk.
+template <typename Each>
+VK_BYTE ForEachReshapedLogicalDrive(PCDA cda, const EDITABLE_ARRAY& array, const DataDriveEdit& edit,
+                                    const DataDriveCounts& counts, VK_BYTE type, Each each) {
+    for (size_t i = 0; i < std::min<size_t>(array.logical_drive_count, kArrayLogicalDriveCapacity); ++i) {
+        const VK_WORD n = array.logical_drives[i];
+        const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, n);
+        if (ld == nullptr) {
+            continue;
+        }
+        Reshaped shape{ld->num_parity_groups, 0};
+        if (shape.groups > 1) {
+            if (type < edit.first_type || type > edit.last_type) {
+                return edit.invalid_type;
+            }
+            shape.groups = edit.groups_after(cda, n, counts.before, counts.changed, type);
+            if (shape.groups == 0) {
+                return edit.invalid_drive_count;
+            }
+        }
+        shape.level = edit.level_after(cda, ld->RAID_level, counts.after, counts.changed);
+        if (!__VK_IsValidRAIDForArray(cda, counts.after, shape.level, shape.groups)) {
+            return edit.invalid_drive_count;
+        }
+        const VK_BYTE answer = each(n, *ld, shape);
+        if (answer != edit.ok) {
+            return answer;
+        }
+    }
+    return edit.ok;
+}
+
+// Logical drive `n`, which exists, counted among the transformations, and whether it can be
+// transformed to `shape` over `drives` data drives from `offset`: _VK_CanTransformLogicalDrive's
+// answer. `target` is left with that geometry and the blocks per drive it comes to.
+VK_BYTE CanTransformTo(PCDA cda, VK_WORD n, const EDITABLE_LOGICAL_DRIVE& ld, VK_QWORD offset, VK_WORD drives,
+                       const Reshaped& shape, Transformations& queued, LogicalDriveTransformation& target) {
+    queued.affected = true;
+    queued.counter += (ld.flags & kEditableLDTransformation) ? 0 : 1;
+    _VK_InitializeLogicalDriveTransformationSettings(cda, n, &target);
+    target.physical_drive_offset_block = offset;
+    target.data_drive_count = drives;
+    target.RAID_level = shape.level;
+    target.num_parity_groups = shape.groups;
+    return _VK_CanTransformLogicalDrive(cda, n, &target);
+}
+
+// The edit's answer for an answer of _VK_CanTransformLogicalDrive.
+VK_BYTE TransformRefusal(VK_BYTE answer, const DataDriveEdit& edit) {
+    switch (answer) {
+        case 1:
+            return edit.ok;
+        case 2:
+            return edit.exceeds_transformation_memory;
+        case 4:
+            return edit.data_preservation_not_available;
+        case 5:
+            return edit.full_stripe_refused;
+        default:
+            return edit.array_status_not_ok;
+    }
+}
+
+// The controller's part once logical drives would be transformed: room in its transformation
+// queue, its status (for an addition also its encryption lock), and a cache it can work without
+// where its transformations need one.
+VK_BYTE ControllerRefusal(PCDA cda, VK_DWORD transformations, const Transformations& queued,
+                          const DataDriveEdit& edit) {
+    if (TransformationQueueRoom(cda) < queued.counter) {
+        return edit.max_transformations_reached;
+    }
+    const VK_DWORD controller = VK_GetControllerStatusInfo(cda);
+    if (CONTROLLER_STATUS(controller) != kControllerStatusOK ||
+        (!edit.locked_refused_first &&
+         (VK_GetControllerEncryptionStatus(cda) & kControllerEncryptionControllerLocked))) {
+        return edit.controller_status_not_ok;
+    }
+    const VK_BYTE cache = CACHE_STATUS(controller);
+    if (!(transformations & kControllerSupportsPowerlessTransformations) &&
+        (cache == kControllerCacheStatusTemporarilyDisabled ||
+         cache == kControllerCacheStatusPermanentlyDisabled)) {
+        return edit.controller_cache_status_not_ok;
+    }
+    return edit.ok;
+}
+
+// Every logical drive of the array, by rising offset, laid out again over its data drives as they
+// now stand: each takes its parity groups and level after the change, its blocks per drive on
+// `counts.after` drives, and the next aligned offset after the drive before. `order` has room for
+// kMaxLogicalDrivesSupported numbers. True when a logical drive that exists was laid out.
+bool LayOutAgain(PCDA cda, VK_WORD array_number, VK_WORD* order, const DataDriveEdit& edit,
+                 const DataDriveCounts& counts, VK_BYTE type) {
+    size_t count = 0;
+    for (VK_WORD n =
+             _VK_EnumerateEditableArrayLogicalDrivesByOffset(cda, array_number, kInvalidLDNumber, kTrue);
+         n != kInvalidLDNumber && count < kMaxLogicalDrivesSupported;
+         n = _VK_EnumerateEditableArrayLogicalDrivesByOffset(cda, array_number, n, kTrue)) {
+        order[count++] = n;
+    }
+    bool existing_moved = false;
+    VK_QWORD running = 0;
+    for (size_t i = 0; i < count; ++i) {
+        const VK_WORD n = order[i];
+        const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, n);
+        if (ld == nullptr) {
+            continue;
+        }
+        if (ld->num_parity_groups > 1) {
+            ld->num_parity_groups = edit.groups_after(cda, n, counts.before, counts.changed, type);
+        }
+        ld->RAID_level = edit.level_after(cda, ld->RAID_level, counts.after, counts.changed);
+        ld->physical_drive_blocks_per_drive = __VK_GetLogicalDriveUsageBlocks(
+            ld->drive_size_blocks, ld->strip_size_blocks,
+            __VK_GetUsableDriveCount(counts.after, ld->RAID_level, ld->num_parity_groups));
+        ld->physical_drive_offset_block = running;
+        existing_moved = existing_moved || !(ld->flags & kEditableLDNewDrive);
+        VK_QWORD end = 0;
+        if (__builtin_add_overflow(running, ld->physical_drive_blocks_per_drive, &end)) {
+            end = std::numeric_limits<VK_QWORD>::max();
+        }
+        running = VK_GetNextEditableLogicalDriveAlignedOffset(cda, array_number, end);
+    }
+    return existing_moved;
+}
+
+} // namespace
+
+// ---- Removing data drives from a staged array ----
+
+namespace {
+
+constexpr DataDriveEdit kRemoval = {
+    .first_type = kShrinkTypeRemoveDrivesFromParityGroups,
+    .last_type = kShrinkTypeAuto,
+    .groups_after = __VK_GetNumberOfParityGroupsForShrink,
+    .level_after = [](PCDA, VK_BYTE level, VK_WORD after, VK_WORD) { return LevelAfterShrink(level, after); },
+    .locked_refused_first = true,
+    .ok = kCanRemoveEditableArrayDataDrivesOK,
+    .invalid_array = kCanRemoveEditableArrayDataDrivesInvalidArray,
+    .invalid_drive_list = kCanRemoveEditableArrayDataDrivesInvalidDriveList,
+    .duplicate_drives = kCanRemoveEditableArrayDataDrivesDuplicateDrivesInList,
+    .unsaved_logical_drives = kCanRemoveEditableArrayDataDrivesArrayContainsUnsavedLogicalDrives,
+    .array_status_not_ok = kCanRemoveEditableArrayDataDrivesArrayStatusNotOK,
+    .not_data_array = kCanRemoveEditableArrayDataDrivesNotDataArray,
+    .invalid_type = kCanRemoveEditableArrayDataDrivesInvalidShrinkType,
+    .invalid_drive_count = kCanRemoveEditableArrayDataDrivesInvalidDriveCount,
+    .exceeds_transformation_memory = kCanRemoveEditableArrayDataDrivesExceedsTransformationMemory,
+    .data_preservation_not_available = kCanRemoveEditableArrayDataDrivesDataPreservationNotAvailable,
+    .full_stripe_refused = kCanRemoveEditableArrayDataDrivesNotAllowed,
+    .max_transformations_reached = kCanRemoveEditableArrayDataDrivesMaxTransformationsReached,
+    .controller_status_not_ok = kCanRemoveEditableArrayDataDrivesControllerStatusNotOK,
+    .controller_cache_status_not_ok = kCanRemoveEditableArrayDataDrivesControllerCacheStatusNotOK,
+};
 
 bool Listed(const VK_WORD* pd_list, size_t pd_list_size, VK_WORD pd_number) {
     return std::find(pd_list, pd_list + pd_list_size, pd_number) != pd_list + pd_list_size;
@@ -1601,31 +1864,9 @@ VK_BYTE CanRemoveEditableArrayDataDrives(PCDA cda, VK_WORD array_number, const V
                                          size_t pd_list_size, VK_BYTE shrink_type) {
     const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
     const PEDITABLE_ARRAY array = _VK_GetEditableArray(cda, array_number);
-    if (array == nullptr) {
-        return kCanRemoveEditableArrayDataDrivesInvalidArray;
-    }
-    if (pd_list == nullptr || pd_list_size == 0) {
-        return kCanRemoveEditableArrayDataDrivesInvalidDriveList;
-    }
-    if (VK_GetControllerEncryptionStatus(cda) & kControllerEncryptionControllerLocked) {
-        return kCanRemoveEditableArrayDataDrivesControllerStatusNotOK;
-    }
-    {
-        pavlin::TrackedPtr<VK_WORD> unique(static_cast<VK_WORD*>(VK_malloc(pd_list_size * sizeof(VK_WORD))));
-        if (!unique) {
-            PN_DebugLog(
-                1, 0,
-                "%s:%d: Assertion 'uniq_pd_list != ((void *)0)' failed: Failed to allocate temp/uniq list "
-                "of pds\n",
-                __func__, __LINE__);
-        } else {
-            std::copy(pd_list, pd_list + pd_list_size, unique.get());
-            size_t count = pd_list_size;
-            VK_uniq(unique.get(), &count, sizeof(VK_WORD), compare_ld_numbers_by_value);
-            if (count < pd_list_size) {
-                return kCanRemoveEditableArrayDataDrivesDuplicateDrivesInList;
-            }
-        }
+    if (const VK_BYTE refused = ListRefusal(cda, array, pd_list, pd_list_size, kRemoval, __func__);
+        refused != kRemoval.ok) {
+        return refused;
     }
     for (size_t i = 0; i < pd_list_size; ++i) {
         if (pd_list[i] >= kMaxPhysicalDrivesSupported ||
@@ -1657,81 +1898,39 @@ VK_BYTE CanRemoveEditableArrayDataDrives(PCDA cda, VK_WORD array_number, const V
             return kCanRemoveEditableArrayDataDrivesMixedSEDTypes;
         }
     }
-    const VK_DWORD status = VK_GetEditableArrayStatusInfo(cda, array_number);
-    if (status & kArrayStatusHasUnlockedLogicalDrive) {
-        return kCanRemoveEditableArrayDataDrivesArrayContainsUnsavedLogicalDrives;
-    }
-    if (!QueuedTransformationsOnly(cda, array_number, status)) {
-        return kCanRemoveEditableArrayDataDrivesArrayStatusNotOK;
-    }
-    if ((array->flags & kEditableArrSplitMirror) ||
-        ((array->flags & kEditableArrLUCache) && !(array->flags & kEditableArrNew))) {
-        return kCanRemoveEditableArrayDataDrivesNotDataArray;
+    if (const VK_BYTE refused = ArrayRefusal(cda, array_number, *array, kRemoval); refused != kRemoval.ok) {
+        return refused;
     }
     if (remaining == 0 && array->logical_drive_count != 0) {
         return kCanRemoveEditableArrayDataDrivesInvalidDriveCount;
     }
     const VK_QWORD alignment = AlignmentWithout(cda, *array, pd_list, pd_list_size);
+    const DataDriveCounts counts{array->data_drive_count, static_cast<VK_WORD>(pd_list_size), remaining};
     VK_QWORD running = 0;
-    bool affected = false;
-    int counter = 0;
-    for (size_t i = 0; i < std::min<size_t>(array->logical_drive_count, kArrayLogicalDriveCapacity); ++i) {
-        const VK_WORD n = array->logical_drives[i];
-        const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, n);
-        if (ld == nullptr) {
-            continue;
-        }
-        VK_BYTE groups = ld->num_parity_groups;
-        if (groups > 1) {
-            if (shrink_type < kShrinkTypeRemoveDrivesFromParityGroups || shrink_type > kShrinkTypeAuto) {
-                return kCanRemoveEditableArrayDataDrivesInvalidShrinkType;
+    Transformations queued;
+    // Every logical drive, new ones too, is packed again onto the drives that stay and must fit there;
+    // whether one that exists can be transformed is answered after that.
+    const VK_BYTE refused = ForEachReshapedLogicalDrive(
+        cda, *array, kRemoval, counts, shrink_type,
+        [&](VK_WORD n, const EDITABLE_LOGICAL_DRIVE& ld, const Reshaped& shape) -> VK_BYTE {
+            VK_BYTE answer = 1;
+            if (!(ld.flags & kEditableLDNewDrive)) {
+                LogicalDriveTransformation target;
+                answer = CanTransformTo(cda, n, ld, running, remaining, shape, queued, target);
             }
-            groups = __VK_GetNumberOfParityGroupsForShrink(cda, n, array->data_drive_count,
-                                                           static_cast<VK_WORD>(pd_list_size), shrink_type);
-            if (groups == 0) {
-                return kCanRemoveEditableArrayDataDrivesInvalidDriveCount;
+            const VK_QWORD footprint = __VK_GetLogicalDriveUsageBlocks(
+                ld.drive_size_blocks, ld.strip_size_blocks,
+                __VK_GetUsableDriveCount(remaining, shape.level, shape.groups));
+            running = AlignedEnd(alignment, running, footprint);
+            if (running > array->common_drive_size_blocks) {
+                return kCanRemoveEditableArrayDataDrivesNotEnoughSpaceForLogicalDrives;
             }
-        }
-        const VK_BYTE level = LevelAfterShrink(ld->RAID_level, remaining);
-        if (!__VK_IsValidRAIDForArray(cda, remaining, level, groups)) {
-            return kCanRemoveEditableArrayDataDrivesInvalidDriveCount;
-        }
-        VK_BYTE answer = 1;
-        if (!(ld->flags & kEditableLDNewDrive)) {
-            affected = true;
-            counter += (ld->flags & kEditableLDTransformation) ? 0 : 1;
-            LogicalDriveTransformation target;
-            _VK_InitializeLogicalDriveTransformationSettings(cda, n, &target);
-            target.physical_drive_offset_block = running;
-            target.data_drive_count = remaining;
-            target.RAID_level = level;
-            target.num_parity_groups = groups;
-            answer = _VK_CanTransformLogicalDrive(cda, n, &target);
-        }
-        const VK_QWORD footprint = __VK_GetLogicalDriveUsageBlocks(
-            ld->drive_size_blocks, ld->strip_size_blocks, __VK_GetUsableDriveCount(remaining, level, groups));
-        VK_QWORD end = 0;
-        if (__builtin_add_overflow(running, footprint, &end)) {
-            end = std::numeric_limits<VK_QWORD>::max();
-        }
-        running = _VK_GetNextLogicalDriveAlignedOffset(nullptr, alignment, end);
-        if (running > array->common_drive_size_blocks) {
-            return kCanRemoveEditableArrayDataDrivesNotEnoughSpaceForLogicalDrives;
-        }
-        switch (answer) {
-            case 1:
-                break;
-            case 2:
-                return kCanRemoveEditableArrayDataDrivesExceedsTransformationMemory;
-            case 4:
-                return kCanRemoveEditableArrayDataDrivesDataPreservationNotAvailable;
-            case 5:
-                return kCanRemoveEditableArrayDataDrivesNotAllowed;
-            default:
-                return kCanRemoveEditableArrayDataDrivesArrayStatusNotOK;
-        }
+            return TransformRefusal(answer, kRemoval);
+        });
+    if (refused != kRemoval.ok) {
+        return refused;
     }
-    if (affected) {
+    if (queued.affected) {
         const VK_DWORD transformations = VK_ControllerSupportsTransformations(cda);
         if (!(transformations & kControllerSupportsArrayExpansion)) {
             return kCanRemoveEditableArrayDataDrivesNotSupported;
@@ -1739,19 +1938,7 @@ VK_BYTE CanRemoveEditableArrayDataDrives(PCDA cda, VK_WORD array_number, const V
         if (VK_IsEditableControllerLUCacheEnabled(cda)) {
             return kCanRemoveEditableArrayDataDrivesLUCachingEnabled;
         }
-        if (TransformationQueueRoom(cda) < counter) {
-            return kCanRemoveEditableArrayDataDrivesMaxTransformationsReached;
-        }
-        const VK_DWORD controller = VK_GetControllerStatusInfo(cda);
-        if (CONTROLLER_STATUS(controller) != kControllerStatusOK) {
-            return kCanRemoveEditableArrayDataDrivesControllerStatusNotOK;
-        }
-        const VK_BYTE cache = CACHE_STATUS(controller);
-        if (!(transformations & kControllerSupportsPowerlessTransformations) &&
-            (cache == kControllerCacheStatusTemporarilyDisabled ||
-             cache == kControllerCacheStatusPermanentlyDisabled)) {
-            return kCanRemoveEditableArrayDataDrivesControllerCacheStatusNotOK;
-        }
+        return ControllerRefusal(cda, transformations, queued, kRemoval);
     }
     return kCanRemoveEditableArrayDataDrivesOK;
 }
@@ -1795,6 +1982,9 @@ VK_BYTE VK_RemoveEditableArrayDataDrives(PCDA cda, VK_WORD editable_array_number
     __VK_GetEditableArrayNewCommonDriveSize(cda, editable_array_number, nullptr, 0, nullptr, 0, &smallest);
     array->common_drive_size_blocks = smallest;
     const VK_WORD remaining = array->data_drive_count;
+    // Every listed logical drive is lowered first, those the walk by offset passes over too, so
+    // that the parity groups below are counted on the lowered level; lowering again there changes
+    // nothing.
     ForEachArrayLogicalDrive(cda, *array, [remaining](EDITABLE_LOGICAL_DRIVE& ld) {
         ld.RAID_level = LevelAfterShrink(ld.RAID_level, remaining);
     });
@@ -1810,37 +2000,8 @@ VK_BYTE VK_RemoveEditableArrayDataDrives(PCDA cda, VK_WORD editable_array_number
             __func__, __LINE__);
         return kRemoveEditableArrayDataDrivesFailedUnknown;
     }
-    size_t count = 0;
-    for (VK_WORD n = _VK_EnumerateEditableArrayLogicalDrivesByOffset(cda, editable_array_number,
-                                                                     kInvalidLDNumber, kTrue);
-         n != kInvalidLDNumber && count < kMaxLogicalDrivesSupported;
-         n = _VK_EnumerateEditableArrayLogicalDrivesByOffset(cda, editable_array_number, n, kTrue)) {
-        order.get()[count++] = n;
-    }
-    bool existing_moved = false;
-    VK_QWORD running = 0;
-    for (size_t i = 0; i < count; ++i) {
-        const VK_WORD n = order.get()[i];
-        const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, n);
-        if (ld == nullptr) {
-            continue;
-        }
-        if (ld->num_parity_groups > 1) {
-            ld->num_parity_groups = __VK_GetNumberOfParityGroupsForShrink(
-                cda, n, old_count, static_cast<VK_WORD>(pd_list_size), ld_parity_shrink_type);
-        }
-        ld->physical_drive_blocks_per_drive = __VK_GetLogicalDriveUsageBlocks(
-            ld->drive_size_blocks, ld->strip_size_blocks,
-            __VK_GetUsableDriveCount(remaining, ld->RAID_level, ld->num_parity_groups));
-        ld->physical_drive_offset_block = running;
-        existing_moved = existing_moved || !(ld->flags & kEditableLDNewDrive);
-        VK_QWORD end = 0;
-        if (__builtin_add_overflow(running, ld->physical_drive_blocks_per_drive, &end)) {
-            end = std::numeric_limits<VK_QWORD>::max();
-        }
-        running = VK_GetNextEditableLogicalDriveAlignedOffset(cda, editable_array_number, end);
-    }
-    if (existing_moved) {
+    if (LayOutAgain(cda, editable_array_number, order.get(), kRemoval,
+                    {old_count, static_cast<VK_WORD>(pd_list_size), remaining}, ld_parity_shrink_type)) {
         _VK_RefreshEditableLogicalDriveTransformationFlags(cda);
     }
     return kRemoveEditableArrayDataDrivesOK;
@@ -1849,6 +2010,33 @@ VK_BYTE VK_RemoveEditableArrayDataDrives(PCDA cda, VK_WORD editable_array_number
 // ---- Adding data drives to a staged array ----
 
 namespace {
+
+VK_BYTE LevelAfterExpand(PCDA cda, VK_BYTE level, VK_WORD, VK_WORD added) {
+    return _VK_ExpandRAIDLevel(cda, level, added);
+}
+
+constexpr DataDriveEdit kAddition = {
+    .first_type = kExpandTypeAddDrivesToParityGroups,
+    .last_type = kExpandTypeAuto,
+    .groups_after = __VK_GetNumberOfParityGroupsForExpand,
+    .level_after = LevelAfterExpand,
+    .locked_refused_first = false,
+    .ok = kCanAddEditableArrayDataDrivesOK,
+    .invalid_array = kCanAddEditableArrayDataDrivesInvalidArray,
+    .invalid_drive_list = kCanAddEditableArrayDataDrivesInvalidDriveList,
+    .duplicate_drives = kCanAddEditableArrayDataDrivesDuplicateDrivesInList,
+    .unsaved_logical_drives = kCanAddEditableArrayDataDrivesArrayContainsUnsavedLogicalDrives,
+    .array_status_not_ok = kCanAddEditableArrayDataDrivesArrayStatusNotOK,
+    .not_data_array = kCanAddEditableArrayDataDrivesNotDataArray,
+    .invalid_type = kCanAddEditableArrayDataDrivesInvalidExpandType,
+    .invalid_drive_count = kCanAddEditableArrayDataDrivesInvalidDriveCount,
+    .exceeds_transformation_memory = kCanAddEditableArrayDataDrivesExceedsTransformationMemory,
+    .data_preservation_not_available = kCanAddEditableArrayDataDrivesDataPreservationNotAvailable,
+    .full_stripe_refused = kCanAddEditableArrayDataDrivesFullStripeSizeOverflow,
+    .max_transformations_reached = kCanAddEditableArrayDataDrivesMaxTransformationsReached,
+    .controller_status_not_ok = kCanAddEditableArrayDataDrivesControllerStatusNotOK,
+    .controller_cache_status_not_ok = kCanAddEditableArrayDataDrivesControllerCacheStatusNotOK,
+};
 
 // What a drive joining the array is measured against: the array's own values, or for an array
 // without data drives those of the first drive listed.
@@ -1879,14 +2067,6 @@ JoinReference ReferenceFor(PCDA cda, const EDITABLE_ARRAY& array, VK_WORD first)
     return {0, VK_GetPhysicalDriveSize(cda, first, kPhysicalDriveBlockSizeBytes), VK_GetPhysicalDriveBasicInfo(cda, first),
             RecordOnBootConnector(cda, first),
             _VK_GetPhysicalDriveArraySEDType(VK_GetPhysicalDriveEncryptionInfo(cda, first))};
-}
-
-VK_QWORD AlignedEnd(VK_QWORD alignment, VK_QWORD offset, VK_QWORD blocks) {
-    VK_QWORD end = 0;
-    if (__builtin_add_overflow(offset, blocks, &end)) {
-        end = std::numeric_limits<VK_QWORD>::max();
-    }
-    return _VK_GetNextLogicalDriveAlignedOffset(nullptr, alignment, end);
 }
 
 // The array's alignment once the listed drives join it.
@@ -1953,27 +2133,9 @@ VK_BYTE CanAddEditableArrayDataDrives(PCDA cda, VK_WORD array_number, const VK_W
                                       VK_BYTE expand_type) {
     const PEDITABLE_CONFIGURATION config = _VK_GetEditableConfiguration(cda);
     const PEDITABLE_ARRAY array = _VK_GetEditableArray(cda, array_number);
-    if (array == nullptr) {
-        return kCanAddEditableArrayDataDrivesInvalidArray;
-    }
-    if (pd_list == nullptr || pd_list_size == 0) {
-        return kCanAddEditableArrayDataDrivesInvalidDriveList;
-    }
-    {
-        pavlin::TrackedPtr<VK_WORD> unique(static_cast<VK_WORD*>(VK_malloc(pd_list_size * sizeof(VK_WORD))));
-        if (!unique) {
-            PN_DebugLog(1, 0,
-                        "%s:%d: Assertion 'uniq_pd_list != ((void *)0)' failed: Failed to allocate temp/uniq list "
-                        "of pds\n",
-                        __func__, __LINE__);
-        } else {
-            std::copy(pd_list, pd_list + pd_list_size, unique.get());
-            size_t count = pd_list_size;
-            VK_uniq(unique.get(), &count, sizeof(VK_WORD), compare_ld_numbers_by_value);
-            if (count < pd_list_size) {
-                return kCanAddEditableArrayDataDrivesDuplicateDrivesInList;
-            }
-        }
+    if (const VK_BYTE refused = ListRefusal(cda, array, pd_list, pd_list_size, kAddition, __func__);
+        refused != kAddition.ok) {
+        return refused;
     }
     if (!VK_RequestIdentifyControllerBuffer(cda)) {
         return kCanAddEditableArrayDataDrivesInvalidDrive;
@@ -1993,89 +2155,50 @@ VK_BYTE CanAddEditableArrayDataDrives(PCDA cda, VK_WORD array_number, const VK_W
     if (reason != kCanAddEditableArrayDataDrivesOK) {
         return reason;
     }
-    const VK_DWORD status = VK_GetEditableArrayStatusInfo(cda, array_number);
-    if (status & kArrayStatusHasUnlockedLogicalDrive) {
-        return kCanAddEditableArrayDataDrivesArrayContainsUnsavedLogicalDrives;
-    }
-    if (!QueuedTransformationsOnly(cda, array_number, status)) {
-        return kCanAddEditableArrayDataDrivesArrayStatusNotOK;
-    }
-    if ((array->flags & kEditableArrSplitMirror) ||
-        ((array->flags & kEditableArrLUCache) && !(array->flags & kEditableArrNew))) {
-        return kCanAddEditableArrayDataDrivesNotDataArray;
+    if (const VK_BYTE refused = ArrayRefusal(cda, array_number, *array, kAddition); refused != kAddition.ok) {
+        return refused;
     }
     const VK_DWORD transformations = VK_ControllerSupportsTransformations(cda);
     const VK_WORD new_count = static_cast<VK_WORD>(array->data_drive_count + pd_list_size);
     const VK_QWORD alignment = AlignmentWith(cda, array->alignment_size_blocks, pd_list, pd_list_size);
+    const DataDriveCounts counts{array->data_drive_count, static_cast<VK_WORD>(pd_list_size), new_count};
     VK_QWORD running = 0;
-    bool affected = false;
-    int counter = 0;
-    for (size_t i = 0; i < std::min<size_t>(array->logical_drive_count, kArrayLogicalDriveCapacity); ++i) {
-        const VK_WORD n = array->logical_drives[i];
-        const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, n);
-        if (ld == nullptr) {
-            continue;
-        }
-        VK_BYTE groups = ld->num_parity_groups;
-        if (groups > 1) {
-            if (expand_type < kExpandTypeAddDrivesToParityGroups || expand_type > kExpandTypeAuto) {
-                return kCanAddEditableArrayDataDrivesInvalidExpandType;
+    Transformations queued;
+    // Only the logical drives that exist are transformed, and only they move the running offset.
+    const VK_BYTE refused = ForEachReshapedLogicalDrive(
+        cda, *array, kAddition, counts, expand_type,
+        [&](VK_WORD n, const EDITABLE_LOGICAL_DRIVE& ld, const Reshaped& shape) -> VK_BYTE {
+            const bool existing = !(ld.flags & kEditableLDNewDrive);
+            if ((shape.level != ld.RAID_level && !VK_ControllerSupportsRAIDLevel(cda, shape.level)) ||
+                (existing && (shape.level != ld.RAID_level || shape.groups != ld.num_parity_groups) &&
+                 !(transformations & kControllerSupportsRAIDMigration))) {
+                return kCanAddEditableArrayDataDrivesNotSupported;
             }
-            groups = __VK_GetNumberOfParityGroupsForExpand(cda, n, array->data_drive_count,
-                                                            static_cast<VK_WORD>(pd_list_size), expand_type);
-            if (groups == 0) {
-                return kCanAddEditableArrayDataDrivesInvalidDriveCount;
+            if (!existing) {
+                return kAddition.ok;
             }
-        }
-        const VK_BYTE level = _VK_ExpandRAIDLevel(cda, ld->RAID_level, static_cast<VK_WORD>(pd_list_size));
-        if (!__VK_IsValidRAIDForArray(cda, new_count, level, groups)) {
-            return kCanAddEditableArrayDataDrivesInvalidDriveCount;
-        }
-        const bool existing = !(ld->flags & kEditableLDNewDrive);
-        if ((level != ld->RAID_level && !VK_ControllerSupportsRAIDLevel(cda, level)) ||
-            (existing && (level != ld->RAID_level || groups != ld->num_parity_groups) &&
-             !(transformations & kControllerSupportsRAIDMigration))) {
-            return kCanAddEditableArrayDataDrivesNotSupported;
-        }
-        if (!existing) {
-            continue;
-        }
-        affected = true;
-        counter += (ld->flags & kEditableLDTransformation) ? 0 : 1;
-        LogicalDriveTransformation target;
-        _VK_InitializeLogicalDriveTransformationSettings(cda, n, &target);
-        target.physical_drive_offset_block = running;
-        target.data_drive_count = new_count;
-        target.RAID_level = level;
-        target.num_parity_groups = groups;
-        switch (_VK_CanTransformLogicalDrive(cda, n, &target)) {
-        case 1: break;
-        case 2: return kCanAddEditableArrayDataDrivesExceedsTransformationMemory;
-        case 4: return kCanAddEditableArrayDataDrivesDataPreservationNotAvailable;
-        case 5: return kCanAddEditableArrayDataDrivesFullStripeSizeOverflow;
-        default: return kCanAddEditableArrayDataDrivesArrayStatusNotOK;
-        }
-        running = AlignedEnd(alignment, running, target.physical_drive_blocks_per_drive);
+            LogicalDriveTransformation target;
+            const VK_BYTE answer = TransformRefusal(
+                CanTransformTo(cda, n, ld, running, new_count, shape, queued, target), kAddition);
+            if (answer != kAddition.ok) {
+                return answer;
+            }
+            running = AlignedEnd(alignment, running, target.physical_drive_blocks_per_drive);
+            return kAddition.ok;
+        });
+    if (refused != kAddition.ok) {
+        return refused;
     }
-    if (affected) {
+    if (queued.affected) {
         if (VK_IsEditableControllerLUCacheEnabled(cda)) {
             return kCanAddEditableArrayDataDrivesLUCachingEnabled;
         }
         if (!(transformations & kControllerSupportsArrayExpansion)) {
             return kCanAddEditableArrayDataDrivesNotSupported;
         }
-        if (TransformationQueueRoom(cda) < counter) {
-            return kCanAddEditableArrayDataDrivesMaxTransformationsReached;
-        }
-        const VK_DWORD controller = VK_GetControllerStatusInfo(cda);
-        if (CONTROLLER_STATUS(controller) != kControllerStatusOK ||
-            (VK_GetControllerEncryptionStatus(cda) & kControllerEncryptionControllerLocked)) {
-            return kCanAddEditableArrayDataDrivesControllerStatusNotOK;
-        }
-        const VK_BYTE cache = CACHE_STATUS(controller);
-        if (!(transformations & kControllerSupportsPowerlessTransformations) &&
-            (cache == kControllerCacheStatusTemporarilyDisabled || cache == kControllerCacheStatusPermanentlyDisabled)) {
-            return kCanAddEditableArrayDataDrivesControllerCacheStatusNotOK;
+        if (const VK_BYTE controller = ControllerRefusal(cda, transformations, queued, kAddition);
+            controller != kAddition.ok) {
+            return controller;
         }
         if (array->flags & kEditableArrHasNewLD) {
             return kCanAddEditableArrayDataDrivesHasUnsavedLogicalDrives;
@@ -2161,33 +2284,9 @@ VK_BYTE VK_AddEditableArrayDataDrives(PCDA cda, VK_WORD editable_array_number, c
 
     // Every logical drive of the array, by rising offset, laid out again over the new drives.
     VK_WORD order[kMaxLogicalDrivesSupported];
-    size_t count = 0;
-    for (VK_WORD n = _VK_EnumerateEditableArrayLogicalDrivesByOffset(cda, editable_array_number, kInvalidLDNumber, kTrue);
-         n != kInvalidLDNumber && count < kMaxLogicalDrivesSupported;
-         n = _VK_EnumerateEditableArrayLogicalDrivesByOffset(cda, editable_array_number, n, kTrue)) {
-        order[count++] = n;
-    }
-    VK_QWORD running = 0;
-    for (size_t i = 0; i < count; ++i) {
-        const PEDITABLE_LOGICAL_DRIVE ld = _VK_GetEditableLogicalDrive(cda, order[i]);
-        if (ld == nullptr) {
-            continue;
-        }
-        if (ld->num_parity_groups > 1) {
-            ld->num_parity_groups = __VK_GetNumberOfParityGroupsForExpand(
-                cda, order[i], old_count, static_cast<VK_WORD>(pd_list_size), ld_parity_expand_type);
-        }
-        ld->RAID_level = _VK_ExpandRAIDLevel(cda, ld->RAID_level, static_cast<VK_WORD>(pd_list_size));
-        ld->physical_drive_blocks_per_drive = __VK_GetLogicalDriveUsageBlocks(
-            ld->drive_size_blocks, ld->strip_size_blocks,
-            __VK_GetUsableDriveCount(array->data_drive_count, ld->RAID_level, ld->num_parity_groups));
-        ld->physical_drive_offset_block = running;
-        VK_QWORD end = 0;
-        if (__builtin_add_overflow(running, ld->physical_drive_blocks_per_drive, &end)) {
-            end = std::numeric_limits<VK_QWORD>::max();
-        }
-        running = VK_GetNextEditableLogicalDriveAlignedOffset(cda, editable_array_number, end);
-    }
+    LayOutAgain(cda, editable_array_number, order, kAddition,
+                {old_count, static_cast<VK_WORD>(pd_list_size), array->data_drive_count},
+                ld_parity_expand_type);
     _VK_RefreshEditableControllerBootVolumes(cda);
     _VK_RefreshEditableLogicalDriveTransformationFlags(cda);
     return kAddEditableArrayDataDrivesOK;
