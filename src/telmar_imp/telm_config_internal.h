@@ -71,6 +71,8 @@ template <typename Answer> VK_BYTE StagedAnswer(PCDA cda, VK_BYTE no_config, Ans
 template <typename Value, typename Can, typename Apply>
 bool ApplyIfAllowed(PCDA cda, Value value, Can can, VK_BYTE allowed, const char* file, int line,
                     const char* function, Apply apply) {
+    // The trace prints the value: only settings that are numbers come here, never a credential.
+    static_assert(std::is_arithmetic_v<Value> || std::is_enum_v<Value>, "a traced setting is a number");
     CDALock guard(cda);
     const VK_BYTE answer = can(cda, value);
     if constexpr (sizeof(Value) > sizeof(VK_DWORD)) {
